@@ -1,0 +1,108 @@
+// dirmodel.h - the listing behind one file panel, without any window.
+//
+// A panel lists one directory: ReadDirectory enters it, enumerates every entry
+// into its own record, sorts the records (".." first, then directories, then
+// files, each group by the chosen key) and reports the directory line and the
+// disk-space line. The cursor and the marks live here too, so the commands and
+// the tests see exactly what the panel control shows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/fs.h"
+
+namespace vantrel::panels {
+
+// One directory entry exactly as the enumeration reported it. The short 8.3
+// name of other systems does not exist here and stays empty.
+struct TFileEntry {
+  uint32_t FileAttributes = 0;
+  platform::FileTime CreationTime = 0;
+  platform::FileTime LastAccessTime = 0;
+  platform::FileTime LastWriteTime = 0;
+  uint64_t FileSize = 0;
+  std::string FileName;
+  std::string AlternateFileName;
+
+  bool IsDirectory() const { return (FileAttributes & platform::kAttrDirectory) != 0; }
+  bool IsDotDot() const { return FileName == ".."; }
+};
+
+// Sort orders of SortType.
+enum : uint8_t {
+  kSortByName = 0,
+  kSortByExt = 1,
+  kSortBySize = 2,
+  kSortByDate = 3,
+  kSortByTime = 4,
+};
+
+// Texts shown for an entry and a volume.
+std::string ExtensionOf(std::string_view name);   // from the last "." on, dot included
+std::string SizeText(const TFileEntry& e);        // "DIR" or 1,234,567
+std::string DateText(platform::FileTime t);       // 05.12.2026 (local time)
+std::string TimeText(platform::FileTime t);       // 09:05 (local time)
+std::string NameText(const TFileEntry& e);        // the name without the extension; whole for a directory
+std::string ExtText(const TFileEntry& e);         // the extension; empty for a directory
+std::string InfoLine(const TFileEntry& e);        // [dir]:  DIRECTORY / name- size:1,234 bytes.
+std::string DiskSpaceLine(uint64_t freeBytes, uint64_t totalBytes);
+
+class TPanelModel {
+ public:
+  using Entries = std::vector<std::unique_ptr<TFileEntry>>;
+
+  // Receivers of the two lines a read produces (the directory line and the
+  // disk-space line); either may be empty.
+  std::function<void(const std::string&)> OnDirectoryLine;
+  std::function<void(const std::string&)> OnInfoLine;
+  // Told after every read, before the caller places the cursor.
+  std::function<void()> OnListingChanged;
+
+  // Makes `path` the panel's directory and lists it. Returns false, changing
+  // nothing, when the directory cannot be entered; `error` then receives the
+  // system's text.
+  bool ReadDirectory(const std::string& path, std::string* error = nullptr);
+  void SetSortType(uint8_t value);
+  void SortEntries(uint8_t order);
+
+  const std::string& Directory() const { return directory_; }
+  const Entries& GetEntries() const { return entries_; }
+  uint8_t SortType() const { return sortType_; }
+  int Count() const { return static_cast<int>(entries_.size()); }
+
+  // The entry at the cursor, or nullptr for an empty panel.
+  const TFileEntry* CurrentEntry() const;
+  // The index of the first entry named exactly `name` (byte for byte); 0 when none.
+  int IndexOfName(std::string_view name) const;
+  // The marked entries without ".."; the cursor entry when none is marked;
+  // empty when the panel is empty or the cursor stands on "..".
+  std::vector<const TFileEntry*> GetMarkedEntries() const;
+  void FreeEntries();
+
+  // Cursor (caret) and marks.
+  int Cursor() const { return cursor_; }
+  void SetCursor(int index);
+  bool IsMarked(int index) const { return index >= 0 && index < Count() && marks_[index]; }
+  void SetMarked(int index, bool marked);
+  void ToggleMark(int index) { SetMarked(index, !IsMarked(index)); }
+  int MarkedCount() const { return markedCount_; }
+
+  // The last disk-space line (empty when the volume could not be asked).
+  const std::string& DiskLine() const { return diskLine_; }
+
+ private:
+  std::string directory_;
+  Entries entries_;
+  std::vector<uint8_t> marks_;
+  int markedCount_ = 0;
+  int cursor_ = 0;
+  uint8_t sortType_ = kSortByName;
+  std::string diskLine_;
+};
+
+}  // namespace vantrel::panels

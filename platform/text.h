@@ -1,0 +1,33 @@
+// text.h - locale services for names and numbers shown to the user.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantrel::platform {
+
+// Takes the user's locale from the environment once (collation, numbers).
+void InitLocale();
+
+// A key whose byte order is the user's locale-aware, case-insensitive order of
+// `name`: two names compare like their keys compare with memcmp / operator<.
+std::string CollationKey(std::string_view name);
+
+// Locale-aware case-insensitive comparison of two names (<0, 0, >0).
+int CompareNames(std::string_view a, std::string_view b);
+
+// ASCII-case-insensitive comparison (the sort rules for extensions, INI keys).
+int CompareNoCaseAscii(std::string_view a, std::string_view b);
+
+// A whole number with thousands separators ("1,234,567"), and a number with
+// thousands separators and exactly `decimals` decimals ("1,234.56"). The
+// user's locale separators are used when it defines a grouping separator,
+// else "," and ".".
+std::string FormatThousands(uint64_t value);
+std::string FormatFixed(double value, int decimals);
+
+// Text for display: valid UTF-8 stays as it is; invalid bytes become U+FFFD.
+std::string DisplayName(std::string_view bytes);
+
+}  // namespace vantrel::platform

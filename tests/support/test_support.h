@@ -1,0 +1,49 @@
+// test_support.h - small helpers shared by the engine tests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantrel::test {
+
+// A fresh directory under $TMPDIR (or /tmp), removed with everything in it
+// (write permissions restored first) when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(std::string_view name) const;
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, std::string_view contents);
+std::string ReadFile(const std::string& path);
+void MakeDir(const std::string& path);
+// Sets a file's modification (and access) time, in seconds since 1970.
+void SetMTime(const std::string& path, int64_t seconds);
+
+// The shared fixtures folder (VANTREL_FIXTURES), or an empty string.
+std::string FixturesDir();
+
+// Runs a shell command; returns its exit status and collects its standard output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
+// Restores the current directory when the test step ends.
+class CurrentDirGuard {
+ public:
+  CurrentDirGuard();
+  ~CurrentDirGuard();
+
+ private:
+  std::string saved_;
+};
+
+}  // namespace vantrel::test

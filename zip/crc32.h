@@ -1,0 +1,28 @@
+// crc32.h - the CRC-32 of ZIP archives (reflected polynomial 0xEDB88320).
+//
+// A running value starts at 0xFFFFFFFF, is updated over the data and is
+// complemented at the end. Crc32Table is the one 256-entry table that the
+// per-byte update and the traditional encryption's key update share; bulk data
+// goes through Crc32Update, which may use a faster table-driven method with the
+// same result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantrel::zip {
+
+extern const uint32_t Crc32Table[256];
+
+// One byte, the form the encryption keys use.
+inline uint32_t Crc32Byte(uint32_t crc, uint8_t b) {
+  return Crc32Table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+}
+
+// Updates a running (not yet complemented) value over n bytes.
+uint32_t Crc32Update(uint32_t crc, const uint8_t* data, size_t n);
+
+// The finished CRC-32 of a whole buffer: ~Crc32Update(0xFFFFFFFF, data, n).
+uint32_t Crc32(const uint8_t* data, size_t n);
+
+}  // namespace vantrel::zip

@@ -1,0 +1,90 @@
+// decode_io.h - the contract between the extraction loop and the decoders.
+//
+// The extraction loop owns the archive stream, the decryption and the output
+// file; a decoder sees only a byte source and a block sink:
+//
+//   * TDecodeInput hands out the entry's compressed bytes one input block
+//     (at most 32768 bytes) at a time. The fast path is the [next, end) cursor;
+//     Refill() loads the next block (reading from the archive, crossing to the
+//     next disk, decrypting, letting pending window messages run, honouring
+//     cancellation) and returns false once the entry's compressed bytes are
+//     exhausted. Refill() may throw the engine's exceptions; decoders let them
+//     pass.
+//   * TDecodeOutput receives decoded bytes in blocks of at most 32768 bytes.
+//     Write() checks the size limit, writes the file, updates the CRC and
+//     reports progress; it may throw.
+//
+// The three buffers of an extraction run are allocated once per run and shared
+// by every entry; decoders keep their window in TDecodeBuffers::window and
+// collect output in TDecodeBuffers::output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantrel::zip {
+
+class TDecodeInput {
+ public:
+  virtual ~TDecodeInput() = default;
+
+  // Loads the next block into [next, end); false at the end of the entry.
+  virtual bool Refill() = 0;
+
+  // The next compressed byte, or -1 at the end of the entry's data.
+  int NextByte() {
+    if (next == end && !Refill()) return -1;
+    return *next++;
+  }
+
+  const uint8_t* next = nullptr;
+  const uint8_t* end = nullptr;
+};
+
+class TDecodeOutput {
+ public:
+  virtual ~TDecodeOutput() = default;
+  // Takes n (at most 32768) decoded bytes.
+  virtual void Write(const uint8_t* data, size_t n) = 0;
+};
+
+inline constexpr size_t kWindowBufferSize = 32780;
+inline constexpr size_t kInputBufferSize = 32769;
+inline constexpr size_t kOutputBufferSize = 32769;
+inline constexpr size_t kBlockSize = 32768;
+
+struct TDecodeBuffers {
+  uint8_t window[kWindowBufferSize];
+  uint8_t input[kInputBufferSize];
+  uint8_t output[kOutputBufferSize];
+};
+
+enum class TDecodeResult {
+  Ok,           // the stream ended as its format says
+  DataError,    // corrupt data: decoding stopped early, the CRC check reports it
+  OutOfMemory,  // decoder tables could not be allocated ("*** inflate out of memory ***")
+};
+
+// Each decoder reads from `in` until its stream ends (or the data is corrupt or
+// the input runs out) and writes everything it decodes to `out`, flushing its
+// last partial block before it returns.
+
+// Method 8: raw deflate (RFC 1951) with a 32 KB window.
+TDecodeResult Inflate(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf);
+
+// Method 6: explode. window8k is general-purpose flag bit 1, literalTree bit 2;
+// compressedSize picks the distance tree's lookup width; decoding stops after
+// uncompressedSize bytes.
+TDecodeResult Explode(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf,
+                      bool window8k, bool literalTree, uint64_t compressedSize,
+                      uint64_t uncompressedSize);
+
+// Methods 2 to 5: reduce with compression factor 1 to 4.
+TDecodeResult Unreduce(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf,
+                       int factor, uint64_t uncompressedSize);
+
+// Method 1: shrink (LZW with partial clearing).
+TDecodeResult Unshrink(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf,
+                       uint64_t uncompressedSize);
+
+}  // namespace vantrel::zip
