@@ -199,6 +199,14 @@ void TPanelModel::FreeEntries() {
   cursor_ = 0;
 }
 
+void TPanelModel::SetEntries(Entries entries) {
+  FreeEntries();
+  entries_ = std::move(entries);
+  if (entries_.size() > 1) SortEntries(sortType_);
+  marks_.assign(entries_.size(), 0);
+  if (OnListingChanged) OnListingChanged();
+}
+
 void TPanelModel::SetCursor(int index) {
   if (entries_.empty()) {
     cursor_ = 0;

@@ -83,6 +83,9 @@ class TPanelModel {
   // empty when the panel is empty or the cursor stands on "..".
   std::vector<const TFileEntry*> GetMarkedEntries() const;
   void FreeEntries();
+  // Replaces the listing with records built elsewhere, sorted in the current
+  // order; marks clear, cursor on the first entry.
+  void SetEntries(Entries entries);
 
   // Cursor (caret) and marks.
   int Cursor() const { return cursor_; }

@@ -28,6 +28,9 @@ int64_t UnixSecondsFromFileTime(FileTime t) {
 }
 
 LocalTime ToLocalTime(FileTime t) {
+  // localtime_r need not read TZ by itself; do it once.
+  static const bool zoneRead = (tzset(), true);
+  (void)zoneRead;
   time_t secs = static_cast<time_t>(UnixSecondsFromFileTime(t));
   struct tm tmv;
   LocalTime out;
