@@ -1,0 +1,139 @@
+// The file search walk and the wildcard masks it uses.
+#include "app/file_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/wildcard.h"
+#include "tests/support/test_support.h"
+
+namespace vantrel::app {
+namespace {
+
+using platform::MatchWildcard;
+using test::MakeDir;
+using test::TempDir;
+using test::WriteFile;
+
+TEST(Wildcard, StarQuestionAndLiterals) {
+  EXPECT_TRUE(MatchWildcard("*.txt", "a.txt"));
+  EXPECT_TRUE(MatchWildcard("*.txt", ".txt"));
+  EXPECT_FALSE(MatchWildcard("*.txt", "a.txt.bak"));
+  EXPECT_FALSE(MatchWildcard("*.txt", "a.TXT"));
+  EXPECT_TRUE(MatchWildcard("a?c", "abc"));
+  EXPECT_FALSE(MatchWildcard("a?c", "ac"));
+  EXPECT_TRUE(MatchWildcard("*a*b*", "xxaxxbxx"));
+  EXPECT_TRUE(MatchWildcard("", ""));
+  EXPECT_FALSE(MatchWildcard("", "a"));
+  EXPECT_TRUE(MatchWildcard("*.*", "README"));  // every name, dot or not
+  EXPECT_TRUE(MatchWildcard("*", ""));
+}
+
+TEST(Wildcard, ManyStarsStayFast) {
+  const std::string name(5000, 'a');
+  EXPECT_FALSE(MatchWildcard("*a*a*a*a*a*a*a*a*b", name));
+}
+
+std::vector<std::string> Find(const std::string& mask, const std::string& start) {
+  std::vector<std::string> out;
+  TFileSearch s;
+  s.OnFound = [&](TFoundFile&& f) { out.push_back(f.Path()); };
+  EXPECT_TRUE(s.Search(mask, start));
+  return out;
+}
+
+TEST(FileSearch, OwnMatchesBeforeSubdirectoriesAndDirectoriesNeverListed) {
+  TempDir tmp;
+  MakeDir(tmp / "sub");
+  MakeDir(tmp / "x.txt");
+  WriteFile(tmp / "sub/b.txt", "bb");
+  WriteFile(tmp / "x.txt/inner.txt", "");
+  WriteFile(tmp / "a.txt", "a");
+  WriteFile(tmp / "skip.dat", "");
+  auto got = Find("*.txt", tmp.path());
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0], tmp / "a.txt");
+  std::sort(got.begin() + 1, got.end());
+  EXPECT_EQ(got[1], tmp / "sub/b.txt");
+  EXPECT_EQ(got[2], tmp / "x.txt/inner.txt");
+}
+
+TEST(FileSearch, SizesAndTimesOfMatches) {
+  TempDir tmp;
+  WriteFile(tmp / "f.bin", std::string(1234, 'x'));
+  test::SetMTime(tmp / "f.bin", 1600000000);
+  TFileSearch s;
+  std::vector<TFoundFile> found;
+  s.OnFound = [&](TFoundFile&& f) { found.push_back(std::move(f)); };
+  ASSERT_TRUE(s.Search("*.*", tmp.path()));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].Directory, tmp.path() + "/");
+  EXPECT_EQ(found[0].Name, "f.bin");
+  EXPECT_EQ(found[0].Size, 1234u);
+  EXPECT_EQ(found[0].LastWriteTime, platform::FileTimeFromUnix(1600000000, 0));
+}
+
+TEST(FileSearch, LinkLoopsEndAndLinkedDirectoriesAreNotEntered) {
+  TempDir tmp;
+  MakeDir(tmp / "a/b");
+  WriteFile(tmp / "a/b/hit.txt", "");
+  ASSERT_EQ(symlink("..", (tmp / "a/b/up").c_str()), 0);       // loop
+  ASSERT_EQ(symlink(tmp.path().c_str(), (tmp / "a/root").c_str()), 0);
+  auto got = Find("*.txt", tmp.path());
+  EXPECT_EQ(got, std::vector<std::string>{tmp / "a/b/hit.txt"});
+}
+
+TEST(FileSearch, RootPathsHaveOneSeparator) {
+  TFileSearch s;
+  std::string first;
+  s.OnFound = [&](TFoundFile&& f) { if (first.empty()) first = f.Path(); };
+  s.ShouldStop = [&] { return !first.empty(); };
+  s.Search("*", "/");
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first.rfind("//", 0), std::string::npos);
+  EXPECT_EQ(first[0], '/');
+}
+
+TEST(FileSearch, MissingStartSearchesTheCurrentDirectoryAndRestoresIt) {
+  TempDir tmp;
+  WriteFile(tmp / "here.txt", "");
+  test::CurrentDirGuard guard;
+  ASSERT_TRUE(platform::SetCurrentDir(tmp.path()));
+  auto got = Find("*.txt", tmp / "does-not-exist");
+  EXPECT_EQ(got, std::vector<std::string>{tmp / "here.txt"});
+  EXPECT_EQ(platform::GetCurrentDir(), tmp.path());
+  // A relative start directory is taken from the current one.
+  MakeDir(tmp / "rel");
+  WriteFile(tmp / "rel/r.txt", "");
+  EXPECT_EQ(Find("r.txt", "rel"), std::vector<std::string>{tmp / "rel/r.txt"});
+}
+
+TEST(FileSearch, UnenterableDirectoryIsSkippedAndParentNotListedTwice) {
+  if (geteuid() == 0) GTEST_SKIP() << "root enters every directory";
+  TempDir tmp;
+  MakeDir(tmp / "locked");
+  WriteFile(tmp / "locked/secret.txt", "");
+  WriteFile(tmp / "top.txt", "");
+  chmod((tmp / "locked").c_str(), 0);
+  EXPECT_EQ(Find("*.txt", tmp.path()), std::vector<std::string>{tmp / "top.txt"});
+}
+
+TEST(FileSearch, StopEndsTheSearch) {
+  TempDir tmp;
+  for (int i = 0; i < 20; ++i) {
+    MakeDir(tmp / ("d" + std::to_string(i)));
+    WriteFile(tmp / ("d" + std::to_string(i) + "/f.txt"), "");
+  }
+  TFileSearch s;
+  int found = 0;
+  s.OnFound = [&](TFoundFile&&) { ++found; };
+  s.ShouldStop = [&] { return found >= 3; };
+  EXPECT_FALSE(s.Search("*.txt", tmp.path()));
+  EXPECT_EQ(found, 3);
+}
+
+}  // namespace
+}  // namespace vantrel::app
