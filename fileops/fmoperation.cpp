@@ -1,0 +1,402 @@
+// fmoperation.cpp - the copy, move and delete engine: the work list, the copy
+// pass with its questions, the removal pass, progress and the abort check.
+#include "fileops/fmoperation.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/copyfile.h"
+#include "platform/fs.h"
+
+namespace vantrel::fileops {
+
+using platform::CopyResult;
+using platform::CopyStatus;
+using platform::EntryInfo;
+using platform::EntryKind;
+
+std::string OverwriteQuestion(const std::string& item) { return "Overwrite file " + item + "?"; }
+
+std::string MessageText(TFMMessageKind kind, const std::string& item) {
+  switch (kind) {
+    case TFMMessageKind::CouldNotCopy: return "Could not copy file " + item;
+    case TFMMessageKind::CouldNotCreateDir: return "Could not create directory " + item;
+    case TFMMessageKind::CouldNotDelete: return "Could not delete file " + item;
+    case TFMMessageKind::OntoItself: return "Could not copy file " + item + " onto itself";
+    case TFMMessageKind::IntoItself: return "Could not copy directory " + item + " into itself";
+    case TFMMessageKind::NotFound: return "Could not find file " + item;
+    case TFMMessageKind::InvalidName: return "Invalid file name " + item;
+  }
+  return item;
+}
+
+namespace {
+
+// A name the caller hands over must be one entry of the directory: nothing
+// that could reach above it or name the directory itself.
+bool IsBareName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+std::string BaseDir(const std::string& dir) { return dir.empty() ? std::string(".") : dir; }
+
+// The parent of a relative item path, or empty for a top-level item.
+std::string ParentItem(const std::string& item) {
+  const size_t slash = item.find_last_of('/');
+  return slash == std::string::npos ? std::string() : item.substr(0, slash);
+}
+
+bool IsDenied(int error) { return error == EACCES || error == EPERM; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The work list
+
+void TFMOperation::BuildFileList(const std::vector<std::string>& names, const std::string& dir,
+                                 Pass pass) {
+  FileList.clear();
+  TotalBytes = 0;
+  const std::string base = BaseDir(dir);
+  for (const std::string& name : names) {
+    if (!IsBareName(name)) {
+      Report(TFMMessageKind::InvalidName, name, EINVAL);
+      continue;
+    }
+    EntryInfo info;
+    platform::LStat(platform::JoinPath(base, name), info);  // a missing name is reported when handled
+    FileList.push_back(Item{name, info.kind == EntryKind::Directory, info.size, 0});
+    if (info.kind == EntryKind::Directory) {
+      AddDirectoryTree(base, FileList.size() - 1, pass);
+    } else {
+      TotalBytes += static_cast<double>(info.size);
+    }
+  }
+  if (TotalBytes == 0) TotalBytes = 0.00001;  // the percentage never divides by zero
+}
+
+void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass pass) {
+  const std::string item = FileList[index].path;
+  const std::string full = platform::JoinPath(base, item);
+  // The user chose to delete this tree: make sure its directories can be
+  // listed and emptied, as clearing read-only does for files.
+  if (pass == Pass::Delete) platform::GrantOwnerAccess(full, S_IRWXU);
+
+  // One enumeration, split into subdirectories and the rest, each group in
+  // the order the system returns it. A link is never a directory here, so
+  // the walk never leaves the chosen tree.
+  std::vector<platform::FindData> dirs, files;
+  errno = 0;
+  const bool listed = platform::EnumerateDirectory(full, [&](platform::FindData&& entry) {
+    if (entry.name == "." || entry.name == "..") return;
+    const bool link = entry.attributes & platform::kAttrReparsePoint;
+    if ((entry.attributes & platform::kAttrDirectory) && !link) {
+      dirs.push_back(std::move(entry));
+    } else {
+      if (link) entry.size = 0;  // a link is copied as a link, not as its target
+      files.push_back(std::move(entry));
+    }
+  });
+  if (!listed) {
+    FileList[index].listError = errno != 0 ? errno : EIO;
+    return;
+  }
+  for (const auto& d : dirs) {
+    FileList.push_back(Item{item + "/" + d.name, true, 0, 0});
+    AddDirectoryTree(base, FileList.size() - 1, pass);
+  }
+  for (const auto& f : files) {
+    FileList.push_back(Item{item + "/" + f.name, false, f.size, 0});
+    TotalBytes += static_cast<double>(f.size);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Questions, messages, progress
+
+TFMOperation::Outcome TFMOperation::AbortCheck() {
+  if (!OperationAborted) return Outcome::Go;
+  const bool yes = prompt_ == nullptr || prompt_->AskAbort(kAbortQuestion);
+  if (yes) return Outcome::Stop;  // OperationAborted stays set for the caller
+  OperationAborted = false;
+  return Outcome::Go;
+}
+
+void TFMOperation::RaiseProgress(double bytesDone) {
+  if (!OnGlobalDone) return;
+  const double share = bytesDone * 100.0 / TotalBytes;
+  const int percent = share >= 100.0 ? 100 : share <= 0.0 ? 0 : static_cast<int>(share);
+  OnGlobalDone(*this, percent);
+}
+
+void TFMOperation::Report(TFMMessageKind kind, const std::string& item, int error) {
+  if (prompt_ == nullptr) return;
+  prompt_->ShowMessage(TFMMessage{kind, item, MessageText(kind, item), error});
+}
+
+void TFMOperation::MarkKept(size_t index) {
+  copied_[index] = false;
+  for (std::string parent = ParentItem(FileList[index].path); !parent.empty();
+       parent = ParentItem(parent)) {
+    if (!keptDirs_.insert(parent).second) break;  // everything above is marked already
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The copy pass
+
+TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const std::string& destDir) {
+  const std::string source = BaseDir(sourceDir);
+  const std::string dest = BaseDir(destDir);
+  // The destination and every directory above it: a directory among them
+  // must not be copied, or the copy would run into itself.
+  const std::vector<platform::EntryId> destChain = platform::DirectoryChain(dest);
+  copied_.assign(FileList.size(), false);
+  keptDirs_.clear();
+  bool overwriteAll = false;
+  std::string skipBelow;  // items below a directory that was refused or vanished
+  struct Created {
+    std::string path;
+    EntryInfo source;
+  };
+  std::vector<Created> created;
+
+  // Directories made by this copy get the source's permission bits and
+  // times last, once nothing more is written into them.
+  const auto finish = [&] {
+    for (auto it = created.rbegin(); it != created.rend(); ++it) {
+      platform::ApplyDirectoryAttributes(it->path, it->source.mode, it->source.accessTime,
+                                         it->source.writeTime);
+    }
+  };
+
+  for (size_t i = 0; i < FileList.size(); ++i) {
+    if (AbortCheck() == Outcome::Stop) {
+      finish();
+      return Outcome::Stop;
+    }
+    const Item& entry = FileList[i];
+    const std::string& item = entry.path;
+    if (!skipBelow.empty() && item.compare(0, skipBelow.size(), skipBelow) == 0) {
+      MarkKept(i);
+      BytesDone += static_cast<double>(entry.size);
+      RaiseProgress(BytesDone);
+      continue;
+    }
+    const std::string src = platform::JoinPath(source, item);
+    const std::string dst = platform::JoinPath(dest, item);
+
+    EntryInfo s;
+    if (!platform::LStat(src, s)) {
+      const int error = errno;
+      Report(error == ENOENT ? TFMMessageKind::NotFound : TFMMessageKind::CouldNotCopy, item, error);
+      MarkKept(i);
+      if (entry.directory) skipBelow = item + "/";
+      BytesDone += static_cast<double>(entry.size);
+      RaiseProgress(BytesDone);
+      continue;
+    }
+
+    EntryInfo d;
+    platform::LStat(dst, d);
+    switch (s.kind) {
+      case EntryKind::Directory: {
+        const platform::EntryId id{s.device, s.inode};
+        if (std::find(destChain.begin(), destChain.end(), id) != destChain.end() ||
+            platform::SameEntry(s, d)) {
+          Report(TFMMessageKind::IntoItself, item, EINVAL);
+          MarkKept(i);
+          skipBelow = item + "/";
+          break;
+        }
+        bool ready = d.kind == EntryKind::Directory;  // an existing directory is used as it is
+        if (d.kind == EntryKind::Missing) {
+          const int error = platform::CreateDirectory(dst);
+          if (error != 0) {
+            Report(TFMMessageKind::CouldNotCreateDir, item, error);
+          } else {
+            created.push_back(Created{dst, s});
+            ready = true;
+          }
+        } else if (!ready) {
+          // A file or a link stands where the directory must go.
+          Report(TFMMessageKind::CouldNotCreateDir, item, EEXIST);
+        }
+        if (ready && entry.listError != 0) {
+          // Its contents could not be read, so it cannot be copied whole.
+          Report(TFMMessageKind::CouldNotCopy, item, entry.listError);
+          ready = false;
+        }
+        if (ready) {
+          copied_[i] = true;
+        } else {
+          MarkKept(i);
+        }
+        break;
+      }
+
+      case EntryKind::File:
+      case EntryKind::Symlink: {
+        BytesDone += static_cast<double>(s.size);
+        bool replace = false;
+        if (d.kind == EntryKind::Directory) {
+          Report(TFMMessageKind::CouldNotCopy, item, EISDIR);
+          MarkKept(i);
+          break;
+        }
+        if (d.kind != EntryKind::Missing) {
+          if (platform::SameEntry(s, d)) {
+            Report(TFMMessageKind::OntoItself, item, EINVAL);
+            MarkKept(i);
+            break;
+          }
+          if (d.kind == EntryKind::File && !(d.mode & S_IWUSR)) {
+            // A read-only destination file is protected, as on the desktop
+            // systems users know: it is not replaced.
+            Report(TFMMessageKind::CouldNotCopy, item, EACCES);
+            MarkKept(i);
+            break;
+          }
+          if (ConfirmOverwrite && !overwriteAll) {
+            const TOverwriteAnswer answer = prompt_ != nullptr
+                                                ? prompt_->AskOverwrite(item, OverwriteQuestion(item))
+                                                : TOverwriteAnswer::No;
+            if (answer == TOverwriteAnswer::Cancel) {
+              finish();
+              return Outcome::Stop;
+            }
+            if (answer == TOverwriteAnswer::No) {
+              MarkKept(i);
+              continue;  // no progress event; its bytes stay counted
+            }
+            if (answer == TOverwriteAnswer::All) overwriteAll = true;
+          }
+          replace = true;
+        }
+
+        CopyResult result;
+        if (s.kind == EntryKind::File) {
+          const double fileStart = BytesDone - static_cast<double>(s.size);
+          auto lastEvent = std::chrono::steady_clock::now();
+          result = platform::CopyRegularFile(src, dst, replace, [&](uint64_t bytesCopied) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastEvent >= ProgressInterval) {
+              lastEvent = now;
+              RaiseProgress(fileStart + static_cast<double>(bytesCopied));
+            }
+            return AbortCheck() == Outcome::Go;
+          });
+        } else {
+          result = platform::CopySymlink(src, dst, replace);
+        }
+        if (result.status == CopyStatus::Stopped) {
+          finish();
+          return Outcome::Stop;
+        }
+        if (result.status == CopyStatus::Failed) {
+          Report(TFMMessageKind::CouldNotCopy, item, result.error);
+          MarkKept(i);
+        } else {
+          copied_[i] = true;
+        }
+        break;
+      }
+
+      case EntryKind::Special:
+      case EntryKind::Missing:
+        // A FIFO would block a reader forever, a device would be read to no
+        // end: these are not copied.
+        Report(TFMMessageKind::CouldNotCopy, item, EINVAL);
+        MarkKept(i);
+        break;
+    }
+    RaiseProgress(BytesDone);
+  }
+  finish();
+  return Outcome::Go;
+}
+
+// ---------------------------------------------------------------------------
+// The removal pass
+
+void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
+  const std::string base = BaseDir(dir);
+  BytesDone = 0;
+  for (size_t n = FileList.size(); n-- > 0;) {
+    if (AbortCheck() == Outcome::Stop) return;
+    const Item& entry = FileList[n];
+    const std::string& item = entry.path;
+    if (onlyCopied && (!copied_[n] || keptDirs_.count(item) != 0)) {
+      // The only copy of something: it stays where it is, without a message.
+      BytesDone += static_cast<double>(entry.size);
+      RaiseProgress(BytesDone);
+      continue;
+    }
+    const std::string path = platform::JoinPath(base, item);
+    EntryInfo info;
+    if (!platform::LStat(path, info)) {
+      const int error = errno;
+      Report(error == ENOENT ? TFMMessageKind::NotFound : TFMMessageKind::CouldNotDelete, item, error);
+      BytesDone += static_cast<double>(entry.size);
+      RaiseProgress(BytesDone);
+      continue;
+    }
+    const bool directory = info.kind == EntryKind::Directory;
+    BytesDone += static_cast<double>(info.size);
+    const auto remove = [&] {
+      return directory ? platform::RemoveDirectory(path) : platform::RemoveEntry(path);
+    };
+    int error = remove();
+    const std::string parent = ParentItem(item);
+    if (IsDenied(error) && !parent.empty()) {
+      // Its directory belongs to the tree being removed: give the owner
+      // write access to it, then try again.
+      if (platform::GrantOwnerAccess(platform::JoinPath(base, parent), S_IWUSR | S_IXUSR) == 0) {
+        error = remove();
+      }
+    }
+    if (error != 0) Report(TFMMessageKind::CouldNotDelete, item, error);
+    RaiseProgress(BytesDone);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The operations
+
+void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
+                             const std::string& destDir) {
+  OperationAborted = false;
+  BytesDone = 0;
+  BuildFileList(names, sourceDir, Pass::Copy);
+  CopyPass(sourceDir, destDir);
+  FileList.clear();
+}
+
+void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::string& sourceDir,
+                             const std::string& destDir) {
+  OperationAborted = false;
+  BytesDone = 0;
+  BuildFileList(names, sourceDir, Pass::Copy);
+  if (CopyPass(sourceDir, destDir) == Outcome::Go) RemovePass(sourceDir, true);
+  FileList.clear();
+}
+
+void TFMOperation::DeleteFiles(const std::vector<std::string>& names, const std::string& dir) {
+  OperationAborted = false;
+  BytesDone = 0;
+  BuildFileList(names, dir, Pass::Delete);
+  RemovePass(dir, false);
+  FileList.clear();
+}
+
+double TFMOperation::GetTotalSize(const std::vector<std::string>& names, const std::string& dir) {
+  BuildFileList(names, dir, Pass::Size);
+  const double total = TotalBytes;
+  FileList.clear();
+  return total;
+}
+
+}  // namespace vantrel::fileops

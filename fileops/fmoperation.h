@@ -1,0 +1,148 @@
+// fmoperation.h - the copy, move and delete engine.
+//
+// TFMOperation copies, moves and deletes a set of files and directory trees
+// named relative to one directory. It first expands the names into a flat
+// work list in pre-order (a directory before everything below it; inside a
+// directory its subdirectories, each followed by its own tree, before its
+// files), then handles the list item by item. It asks its questions and
+// reports each failing item through a TFMPrompt, goes on with the next item
+// after a failure, and raises OnGlobalDone after each item and, while a large
+// file is being copied, at least every ProgressInterval.
+//
+// The engine runs synchronously on the caller's thread. A progress window
+// serves its pending window messages inside OnGlobalDone; its Cancel button
+// sets OperationAborted, which the engine notices before the next item and
+// between two blocks of a file, and answers with "Abort operation?".
+//
+// Names and paths are byte strings; relative item paths use "/".
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace vantrel::fileops {
+
+// The answers to "Overwrite file …?".
+enum class TOverwriteAnswer { Yes, No, Cancel, All };
+
+// What went wrong with one item. Each kind has its own fixed text.
+enum class TFMMessageKind {
+  CouldNotCopy,         // "Could not copy file " + item
+  CouldNotCreateDir,    // "Could not create directory " + item
+  CouldNotDelete,       // "Could not delete file " + item (files and directories)
+  OntoItself,           // "Could not copy file " + item + " onto itself"
+  IntoItself,           // "Could not copy directory " + item + " into itself"
+  NotFound,             // "Could not find file " + item (it vanished after listing)
+  InvalidName,          // "Invalid file name " + name (empty, "." or "..", or holds "/")
+};
+
+struct TFMMessage {
+  TFMMessageKind kind = TFMMessageKind::CouldNotCopy;
+  std::string item;   // the item's path relative to the operation's directory
+  std::string text;   // the complete text to show
+  int error = 0;      // the system's error number behind it, 0 when there is none
+};
+
+// The user's side of an operation: a progress window answers with message
+// boxes, tests answer from a script. All calls come on the engine's thread,
+// in the middle of the operation.
+class TFMPrompt {
+ public:
+  virtual ~TFMPrompt() = default;
+  // "Overwrite file " + item + "?" with Yes, No, Cancel and All (caption
+  // "Confirm", question icon). `text` is the complete question.
+  virtual TOverwriteAnswer AskOverwrite(const std::string& item, const std::string& text) = 0;
+  // "Abort operation?" with Yes and No (caption "Confirm"). True for Yes.
+  virtual bool AskAbort(const std::string& text) = 0;
+  // A failing item, shown in a plain message box with an OK button; the
+  // operation goes on afterwards.
+  virtual void ShowMessage(const TFMMessage& message) = 0;
+};
+
+// The fixed texts.
+std::string OverwriteQuestion(const std::string& item);  // "Overwrite file <item>?"
+inline constexpr const char* kAbortQuestion = "Abort operation?";
+std::string MessageText(TFMMessageKind kind, const std::string& item);
+
+class TFMOperation final {
+ public:
+  // Progress: `percent` (0 to 100) is the share of the operation's bytes
+  // handled so far, truncated. A move runs from 0 to 100 twice.
+  using TGlobalDone = std::function<void(TFMOperation& sender, int percent)>;
+
+  TFMOperation() = default;
+  TFMOperation(const TFMOperation&) = delete;
+  TFMOperation& operator=(const TFMOperation&) = delete;
+
+  // Ask before overwriting an existing file at the destination.
+  bool ConfirmOverwrite = true;
+  // Set by the progress window's Cancel (from OnGlobalDone, or from another
+  // thread); cleared at the start of each copy, move and delete and when the
+  // user declines to abort. After an operation, true means it was cancelled.
+  std::atomic<bool> OperationAborted{false};
+  TGlobalDone OnGlobalDone;
+  // How often OnGlobalDone is raised at most while one file is being copied
+  // (so the window stays responsive and Cancel is heard inside a large file).
+  std::chrono::milliseconds ProgressInterval{100};
+
+  // The prompt the engine asks and reports through; the caller keeps it alive.
+  // Without one, overwrite questions are answered No, "Abort operation?" Yes,
+  // and messages are dropped: nothing is ever overwritten silently.
+  void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
+
+  // Copies each named file or tree from `sourceDir` to `destDir`. Names are
+  // bare entry names in `sourceDir`; the list stays the caller's.
+  void CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
+                 const std::string& destDir);
+  // A copy pass followed by a removal pass that removes only what was copied:
+  // an item left out of the copy (declined, failed, refused, vanished) stays,
+  // and so does every directory above it.
+  void MoveFiles(const std::vector<std::string>& names, const std::string& sourceDir,
+                 const std::string& destDir);
+  // Deletes each named file or tree in `dir`, without asking.
+  void DeleteFiles(const std::vector<std::string>& names, const std::string& dir);
+  // The total size in bytes of the named files and trees in `dir` (the current
+  // directory when empty); a set without any bytes yields 0.00001.
+  double GetTotalSize(const std::vector<std::string>& names, const std::string& dir = {});
+
+ private:
+  enum class Pass { Copy, Delete, Size };
+  enum class Outcome { Go, Stop };
+
+  struct Item {
+    std::string path;       // relative to the operation's directory
+    bool directory = false; // as listed
+    uint64_t size = 0;      // as listed
+    int listError = 0;      // a directory whose contents could not be listed
+  };
+
+  void BuildFileList(const std::vector<std::string>& names, const std::string& dir, Pass pass);
+  void AddDirectoryTree(const std::string& base, size_t index, Pass pass);
+
+  // Copy pass over FileList; returns Stop when the operation must end at once.
+  Outcome CopyPass(const std::string& sourceDir, const std::string& destDir);
+  // Removal pass, last item first. `onlyCopied` restricts it to the items the
+  // copy pass left at the destination.
+  void RemovePass(const std::string& dir, bool onlyCopied);
+
+  Outcome AbortCheck();
+  void RaiseProgress(double bytesDone);
+  void Report(TFMMessageKind kind, const std::string& item, int error);
+  void MarkKept(size_t index);
+
+  TFMPrompt* prompt_ = nullptr;
+  std::vector<Item> FileList;
+  double TotalBytes = 0.00001;
+  double BytesDone = 0;
+  // Per item of the copy pass: its copy is at the destination.
+  std::vector<bool> copied_;
+  // Directories that keep something below them in a move.
+  std::unordered_set<std::string> keptDirs_;
+};
+
+}  // namespace vantrel::fileops

@@ -1,0 +1,287 @@
+// copyfile.cpp - copying one file or link through a temporary file, and the
+// other single-entry steps of the copy, move and delete engine, over POSIX.
+#include "platform/copyfile.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+namespace vantrel::platform {
+
+namespace {
+
+// Closes a descriptor when the scope ends.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+EntryKind KindOf(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::File;
+  if (S_ISDIR(mode)) return EntryKind::Directory;
+  if (S_ISLNK(mode)) return EntryKind::Symlink;
+  return EntryKind::Special;
+}
+
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// A fresh name for a temporary entry in `dir`: a dot name that no listing of
+// the user's files would take for one of theirs.
+std::string TemporaryName(const std::string& dir) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  unsigned char random[8];
+  if (getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random)) {
+    static unsigned counter = 0;
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (size_t i = 0; i < sizeof random; ++i) {
+      random[i] = static_cast<unsigned char>((now >> (i * 8)) ^ (getpid() >> i) ^ (counter++ * 131));
+    }
+  }
+  std::string name = "/.vantrel-";
+  for (unsigned char c : random) name += kChars[c % (sizeof kChars - 1)];
+  return dir + name;
+}
+
+// Puts the finished temporary entry `temp` at `dest`. Without `replace`, an
+// entry that exists at `dest` is never taken over.
+int MoveIntoPlace(const std::string& temp, const std::string& dest, bool replace) {
+  if (replace) return ::rename(temp.c_str(), dest.c_str()) == 0 ? 0 : errno;
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, dest.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // The file system cannot refuse to replace in one step; a hard link can.
+  if (::link(temp.c_str(), dest.c_str()) == 0) {
+    ::unlink(temp.c_str());
+    return 0;
+  }
+  if (errno == EEXIST) return EEXIST;
+  struct stat st;
+  if (::lstat(dest.c_str(), &st) == 0) return EEXIST;
+  return ::rename(temp.c_str(), dest.c_str()) == 0 ? 0 : errno;
+}
+
+// Copies everything from `in` to `out`. The block size adapts so that each
+// block takes a few tens of milliseconds at most, which keeps the hook's calls
+// frequent on slow disks and the system calls few on fast ones.
+CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error) {
+  constexpr size_t kMinBlock = 64 * 1024;
+  constexpr size_t kMaxBlock = 16 * 1024 * 1024;
+  constexpr size_t kBufferSize = 1024 * 1024;
+  size_t block = 1024 * 1024;
+  bool inKernel = true;
+  std::unique_ptr<char[]> buffer;
+  uint64_t copied = 0;
+  for (;;) {
+    const auto start = std::chrono::steady_clock::now();
+    ssize_t n;
+    if (inKernel) {
+      n = ::copy_file_range(in, nullptr, out, nullptr, block, 0);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        // Not possible between these files (another file system, a file
+        // system without support): fall back to reading and writing.
+        if (copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                            errno == EOPNOTSUPP || errno == EBADF || errno == EPERM)) {
+          inKernel = false;
+          continue;
+        }
+        error = errno;
+        return CopyStatus::Failed;
+      }
+      if (n == 0 && copied == 0) {
+        // Some file systems report no data for files whose size they do not
+        // know in advance; reading tells for sure.
+        inKernel = false;
+        continue;
+      }
+    } else {
+      if (!buffer) buffer.reset(new char[kBufferSize]);
+      n = ::read(in, buffer.get(), std::min(block, kBufferSize));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error = errno;
+        return CopyStatus::Failed;
+      }
+      for (ssize_t written = 0; written < n;) {
+        const ssize_t w = ::write(out, buffer.get() + written, static_cast<size_t>(n - written));
+        if (w < 0) {
+          if (errno == EINTR) continue;
+          error = errno;
+          return CopyStatus::Failed;
+        }
+        written += w;
+      }
+    }
+    if (n == 0) return CopyStatus::Done;
+    copied += static_cast<uint64_t>(n);
+
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (took > std::chrono::milliseconds(40) && block > kMinBlock) {
+      block /= 2;
+    } else if (took < std::chrono::milliseconds(10) && block < kMaxBlock) {
+      block *= 2;
+    }
+    if (hook && !hook(copied)) return CopyStatus::Stopped;
+  }
+}
+
+}  // namespace
+
+bool LStat(const std::string& path, EntryInfo& out) {
+  out = EntryInfo{};
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  out.kind = KindOf(st.st_mode);
+  out.size = out.kind == EntryKind::File ? static_cast<uint64_t>(st.st_size) : 0;
+  out.mode = st.st_mode & 07777;
+  out.device = st.st_dev;
+  out.inode = st.st_ino;
+  out.accessTime = st.st_atim;
+  out.writeTime = st.st_mtim;
+  return true;
+}
+
+std::vector<EntryId> DirectoryChain(const std::string& dir) {
+  std::vector<EntryId> chain;
+  Fd fd(::open(dir.empty() ? "." : dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  while (fd.get() >= 0) {
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) break;
+    const EntryId id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    if (!chain.empty() && chain.back() == id) break;  // ".." of the root is the root
+    chain.push_back(id);
+    fd.reset(::openat(fd.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  }
+  return chain;
+}
+
+CopyResult CopyRegularFile(const std::string& source, const std::string& dest, bool replace,
+                           const CopyHook& hook) {
+  // O_NONBLOCK: opening a FIFO for reading must not wait for a writer. It is
+  // refused just below, as is anything else that is not a regular file.
+  Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (in.get() < 0) return {CopyStatus::Failed, errno == ELOOP ? EINVAL : errno};
+  struct stat st;
+  if (::fstat(in.get(), &st) != 0) return {CopyStatus::Failed, errno};
+  if (!S_ISREG(st.st_mode)) return {CopyStatus::Failed, EINVAL};
+  ::fcntl(in.get(), F_SETFL, 0);
+  ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  std::string temp = ParentOf(dest) + "/.vantrel-XXXXXX";
+  Fd out(::mkostemp(temp.data(), O_CLOEXEC));
+  if (out.get() < 0) return {CopyStatus::Failed, errno};
+
+  int error = 0;
+  CopyStatus status = CopyData(in.get(), out.get(), hook, error);
+  if (status == CopyStatus::Done) {
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::fchmod(out.get(), st.st_mode & 0777) != 0 || ::futimens(out.get(), times) != 0) {
+      status = CopyStatus::Failed;
+      error = errno;
+    }
+  }
+  // A late write error (a full disk on a network file system) shows up here.
+  if (::close(out.release()) != 0 && status == CopyStatus::Done) {
+    status = CopyStatus::Failed;
+    error = errno;
+  }
+  if (status == CopyStatus::Done) {
+    error = MoveIntoPlace(temp, dest, replace);
+    if (error != 0) status = CopyStatus::Failed;
+  }
+  if (status != CopyStatus::Done) ::unlink(temp.c_str());
+  return {status, error};
+}
+
+CopyResult CopySymlink(const std::string& source, const std::string& dest, bool replace) {
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink(source.c_str(), target.data(), target.size());
+    if (n < 0) return {CopyStatus::Failed, errno};
+    if (static_cast<size_t>(n) < target.size()) {
+      target.resize(static_cast<size_t>(n));
+      break;
+    }
+    target.resize(target.size() * 2);
+  }
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) return {CopyStatus::Failed, errno};
+
+  const std::string dir = ParentOf(dest);
+  std::string temp;
+  for (int attempt = 0;; ++attempt) {
+    temp = TemporaryName(dir);
+    if (::symlink(target.c_str(), temp.c_str()) == 0) break;
+    if (errno != EEXIST || attempt == 100) return {CopyStatus::Failed, errno};
+  }
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::utimensat(AT_FDCWD, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);  // best effort
+  const int error = MoveIntoPlace(temp, dest, replace);
+  if (error != 0) {
+    ::unlink(temp.c_str());
+    return {CopyStatus::Failed, error};
+  }
+  return {};
+}
+
+int CreateDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0 ? 0 : errno; }
+
+int ApplyDirectoryAttributes(const std::string& path, uint32_t mode, const struct timespec& accessTime,
+                             const struct timespec& writeTime) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  const struct timespec times[2] = {accessTime, writeTime};
+  if (::futimens(fd.get(), times) != 0) return errno;
+  if (::fchmod(fd.get(), mode & 07777) != 0) return errno;
+  return 0;
+}
+
+int GrantOwnerAccess(const std::string& path, uint32_t bits) {
+  bits &= S_IRWXU;
+  Fd fd(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return errno;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return EPERM;
+  if ((st.st_mode & bits) == bits) return 0;
+  // The descriptor pins the very entry examined above, so the change cannot
+  // be redirected through a link swapped in meanwhile.
+  char procPath[64];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd.get());
+  if (::chmod(procPath, (st.st_mode | bits) & 07777) == 0) return 0;
+  if (errno != ENOENT) return errno;
+  // Without /proc: change it by name; it was not a link a moment ago.
+  return ::fchmodat(AT_FDCWD, path.c_str(), (st.st_mode | bits) & 07777, 0) == 0 ? 0 : errno;
+}
+
+int RemoveEntry(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
+int RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0 ? 0 : errno; }
+
+}  // namespace vantrel::platform

@@ -1,0 +1,109 @@
+// copyfile.h - the file-system steps of copying, moving and deleting trees:
+// examining an entry without following links, copying one regular file or one
+// symbolic link safely, creating and removing directories, and granting the
+// owner access. Paths are byte strings; nothing here assumes UTF-8.
+//
+// A copy never overwrites its destination in place: the data goes to a
+// temporary file in the destination's directory, which takes the source's
+// permission bits and times and is renamed over the destination only when it
+// is complete. Whatever goes wrong (a full disk, a cancelled copy), the
+// temporary file is removed and the previous destination is left as it was.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vantrel::platform {
+
+// What an entry is, seen without following a symbolic link.
+enum class EntryKind {
+  Missing,    // no such entry
+  File,       // a regular file
+  Directory,
+  Symlink,
+  Special,    // FIFO, socket, character or block device
+};
+
+struct EntryInfo {
+  EntryKind kind = EntryKind::Missing;
+  uint64_t size = 0;       // bytes of a regular file, 0 for everything else
+  uint32_t mode = 0;       // permission bits (07777)
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  struct timespec accessTime {};
+  struct timespec writeTime {};
+};
+
+// Examines `path` without following a final symbolic link. Returns false with
+// errno set when the entry cannot be examined; `out.kind` is Missing then.
+bool LStat(const std::string& path, EntryInfo& out);
+
+// True when both describe the same file system object (same device and inode).
+inline bool SameEntry(const EntryInfo& a, const EntryInfo& b) {
+  return a.kind != EntryKind::Missing && b.kind != EntryKind::Missing && a.device == b.device &&
+         a.inode == b.inode;
+}
+
+// The identities (device, inode) of the directory `dir` as the kernel resolves
+// it and of every directory above it up to the root, nearest first. Empty when
+// `dir` cannot be opened. Used to refuse copying a directory into itself.
+struct EntryId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const EntryId&) const = default;
+};
+std::vector<EntryId> DirectoryChain(const std::string& dir);
+
+// The outcome of a copy step: Done, Failed with `error` (an errno value), or
+// Stopped because the progress hook asked to stop.
+enum class CopyStatus { Done, Failed, Stopped };
+struct CopyResult {
+  CopyStatus status = CopyStatus::Done;
+  int error = 0;
+};
+
+// Called after each block of a file copy with the bytes copied so far; return
+// false to stop the copy. Blocks are sized so that the hook runs at least
+// every few tens of milliseconds while the disk keeps up.
+using CopyHook = std::function<bool(uint64_t bytesCopied)>;
+
+// Copies the regular file `source` to `dest` through a temporary file in the
+// directory of `dest`, using the kernel's in-kernel copy where it can and
+// plain reads and writes otherwise. The copy gets the source's permission
+// bits (without set-user-id and set-group-id) and its access and modification
+// times. With `replace` false the copy never takes the place of an entry that
+// appeared at `dest` meanwhile (the result is then Failed with EEXIST); with
+// `replace` true it replaces a file or link at `dest`. `source` must be a
+// regular file: a link, FIFO, socket or device fails with EINVAL and is never
+// opened for reading in a way that could block.
+CopyResult CopyRegularFile(const std::string& source, const std::string& dest, bool replace,
+                           const CopyHook& hook);
+
+// Creates at `dest` a symbolic link with the same target as the link `source`
+// (and its modification time), the same way: a temporary link renamed into place.
+CopyResult CopySymlink(const std::string& source, const std::string& dest, bool replace);
+
+// Creates the directory `path` with owner access only, so that it can be
+// filled before its final attributes are applied. Returns 0 or an errno value.
+int CreateDirectory(const std::string& path);
+
+// Gives the directory `path` (never anything a link points to) the permission
+// bits `mode` and the given times. Returns 0 or an errno value.
+int ApplyDirectoryAttributes(const std::string& path, uint32_t mode, const struct timespec& accessTime,
+                             const struct timespec& writeTime);
+
+// Adds the owner permission bits `bits` (of S_IRWXU) to the directory or file
+// at `path` when any is missing. Never follows a link: a link is left alone
+// and the result is EPERM. Returns 0 or an errno value.
+int GrantOwnerAccess(const std::string& path, uint32_t bits);
+
+// Removes a file, link or special file (never what a link points to).
+// Returns 0 or an errno value.
+int RemoveEntry(const std::string& path);
+// Removes an empty directory. Returns 0 or an errno value.
+int RemoveDirectory(const std::string& path);
+
+}  // namespace vantrel::platform
