@@ -1,0 +1,16 @@
+// commands.cpp - the command table of vantrel-zip.
+#include "zip/tool/commands.h"
+
+namespace vantrel::zip::tool {
+
+const std::vector<TCommand>& Commands() {
+  static const std::vector<TCommand> commands = {
+      {"list", "list ARCHIVE", RunList},
+      {"test", "test [-P PASSWORD] ARCHIVE", RunTest},
+      {"extract", "extract [-d DIR] [-o | -n] [-j] [-P PASSWORD] ARCHIVE [MASK...]",
+       RunExtract},
+  };
+  return commands;
+}
+
+}  // namespace vantrel::zip::tool

@@ -1,0 +1,35 @@
+// main.cpp - vantrel-zip, the command-line tool over the ZIP engine.
+//
+// Commands are looked up in one table; each takes the arguments after its
+// name and returns the exit status.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "zip/tool/commands.h"
+
+namespace {
+
+using vantrel::zip::tool::TCommand;
+
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out, "usage:\n");
+  for (const TCommand& c : vantrel::zip::tool::Commands())
+    std::fprintf(out, "  vantrel-zip %s\n", c.usage);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
+    PrintUsage(argc < 2 ? stderr : stdout);
+    return argc < 2 ? 2 : 0;
+  }
+  std::vector<std::string> args(argv + 2, argv + argc);
+  for (const TCommand& c : vantrel::zip::tool::Commands())
+    if (std::strcmp(c.name, argv[1]) == 0) return c.run(args);
+  std::fprintf(stderr, "vantrel-zip: unknown command '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return 2;
+}

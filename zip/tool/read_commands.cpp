@@ -1,0 +1,222 @@
+// read_commands.cpp - list, test and extract.
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "zip/tool/commands.h"
+#include "zip/zip_reader.h"
+
+namespace vantrel::zip::tool {
+
+namespace {
+
+// Answers the engine on the terminal: messages go to stderr; the overwrite
+// question is asked when standard input is a terminal, else the file is kept.
+class TTerminalUI final : public TZipUserInterface {
+ public:
+  void ShowMessage(const std::string& text, const std::string& caption) override {
+    std::fprintf(stderr, "%s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ", text.c_str());
+  }
+  bool AskYesNo(const std::string& text, const std::string&) override {
+    if (!::isatty(STDIN_FILENO)) return false;
+    ClearProgress();
+    std::fprintf(stderr, "%s [y/N] ", text.c_str());
+    std::fflush(stderr);
+    char line[64];
+    if (!std::fgets(line, sizeof line, stdin)) return false;
+    return line[0] == 'y' || line[0] == 'Y';
+  }
+
+  // A one-line progress bar, redrawn only when the percentage changes.
+  void Progress(int percent) {
+    if (!showProgress_ || percent == lastPercent_) return;
+    lastPercent_ = percent;
+    char bar[41];
+    int filled = percent * 40 / 100;
+    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[40] = '\0';
+    std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  void ClearProgress() {
+    if (!drawn_) return;
+    std::fprintf(stderr, "\r%60s\r", "");
+    drawn_ = false;
+    lastPercent_ = -1;
+  }
+
+ private:
+  bool showProgress_ = ::isatty(STDERR_FILENO);
+  bool drawn_ = false;
+  int lastPercent_ = -1;
+};
+
+const char* MethodName(uint16_t method, char* buf, size_t size) {
+  static const char* names[] = {"Stored",  "Shrunk",  "Reduce1", "Reduce2", "Reduce3",
+                                "Reduce4", "Implode", "Tokens",  "Deflate"};
+  if (method < sizeof names / sizeof names[0]) return names[method];
+  std::snprintf(buf, size, "M%u", method);
+  return buf;
+}
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "vantrel-zip: %s\n", text.c_str());
+  return 2;
+}
+
+struct TOptions {
+  std::string destDir;
+  bool haveDestDir = false;
+  TUZOverwriteMode overwrite = TUZOverwriteMode::Prompt;
+  bool junkPaths = false;
+  std::string password;
+  std::string archive;
+  std::vector<std::string> masks;
+};
+
+// Parses options before the archive name; false (with a message) on misuse.
+bool ParseOptions(const std::vector<std::string>& args, bool extract, TOptions& o) {
+  size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") {
+      ++i;
+      break;
+    }
+    if (a.size() < 2 || a[0] != '-') break;
+    if (a == "-P" && i + 1 < args.size()) {
+      o.password = args[++i];
+    } else if (extract && a == "-d" && i + 1 < args.size()) {
+      o.destDir = args[++i];
+      o.haveDestDir = true;
+    } else if (extract && a == "-o") {
+      o.overwrite = TUZOverwriteMode::Always;
+    } else if (extract && a == "-n") {
+      o.overwrite = TUZOverwriteMode::Never;
+    } else if (extract && a == "-j") {
+      o.junkPaths = true;
+    } else {
+      std::fprintf(stderr, "vantrel-zip: unknown or incomplete option '%s'\n", a.c_str());
+      return false;
+    }
+  }
+  if (i >= args.size()) {
+    std::fprintf(stderr, "vantrel-zip: no archive given\n");
+    return false;
+  }
+  o.archive = args[i++];
+  o.masks.assign(args.begin() + static_cast<long>(i), args.end());
+  if (!extract && !o.masks.empty()) {
+    std::fprintf(stderr, "vantrel-zip: unexpected argument '%s'\n", o.masks[0].c_str());
+    return false;
+  }
+  return true;
+}
+
+// Runs an extraction or a test and reports every entry that failed.
+int RunUnZip(const TOptions& o, bool testOnly) {
+  TTerminalUI ui;
+  TZipReader zip(&ui);
+  zip.DoProcessMessages = false;
+  zip.Password = o.password;
+  zip.TestOnly = testOnly;
+  zip.RecreateDirs = !o.junkPaths;
+  zip.OverwriteMode = o.overwrite;
+  int failures = 0;
+  zip.OnBadCRC = [&](TZipReader* z, int32_t calc, int32_t stored, int index) {
+    ui.ClearProgress();
+    std::fprintf(stderr, "bad CRC %08" PRIx32 " (should be %08" PRIx32 "): %s\n",
+                 static_cast<uint32_t>(calc), static_cast<uint32_t>(stored),
+                 z->Entry(index).Path().c_str());
+    ++failures;
+  };
+  zip.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& name, int,
+                           bool&) {
+    ui.ClearProgress();
+    static const char* why[] = {"wrong password", "file exists", "cannot open",
+                                "cannot create"};
+    std::fprintf(stderr, "skipped (%s): %s\n", why[reason], name.c_str());
+    if (reason != skipNoOverwrite) ++failures;
+  };
+  zip.OnTotalPercentDone = [&](TZipReader*, int percent) { ui.Progress(percent); };
+  try {
+    zip.SetZipName(o.archive);
+    if (o.haveDestDir) zip.SetDestDir(o.destDir);
+    if (o.masks.empty())
+      zip.DoAll = true;
+    else
+      zip.SetFilesList(o.masks);
+    int count = zip.UnZip();
+    ui.ClearProgress();
+    if (testOnly)
+      std::printf("%d entries OK, %d failed\n", count, failures);
+  } catch (const std::exception& e) {
+    ui.ClearProgress();
+    return Fail(o.archive + ": " + e.what());
+  }
+  return failures ? 1 : 0;
+}
+
+}  // namespace
+
+int RunList(const std::vector<std::string>& args) {
+  TOptions o;
+  if (!ParseOptions(args, false, o)) return 2;
+  TZipReader zip;
+  zip.DoProcessMessages = false;
+  try {
+    zip.SetZipName(o.archive);
+    zip.ReadZip();
+  } catch (const std::exception& e) {
+    return Fail(o.archive + ": " + e.what());
+  }
+  std::string out;
+  out.reserve(static_cast<size_t>(zip.Count()) * 80 + 256);
+  out += "    Length     Packed  Method   Date       Time      CRC-32    Name\n";
+  uint64_t total = 0, packed = 0;
+  int files = 0;
+  char line[128], mbuf[16];
+  for (int i = 0; i < zip.Count(); ++i) {
+    const TZipHeaderInfo& e = zip.Entry(i);
+    uint32_t d = e.LastModDateTime;
+    std::snprintf(line, sizeof line,
+                  "%10" PRIu32 " %10" PRIu32 "  %-7s  %04u-%02u-%02u %02u:%02u:%02u  %08" PRIx32
+                  "%c ",
+                  e.UncompressedSize, e.CompressedSize,
+                  MethodName(e.CompressionMethod, mbuf, sizeof mbuf), 1980 + (d >> 25),
+                  (d >> 21) & 15, (d >> 16) & 31, (d >> 11) & 31, (d >> 5) & 63, (d & 31) * 2,
+                  e.CRC32, e.IsEncrypted() ? '*' : ' ');
+    out += line;
+    out += e.Directory();
+    out += e.Filename();
+    out += '\n';
+    total += e.UncompressedSize;
+    packed += e.CompressedSize;
+    if (!e.Filename().empty()) ++files;
+  }
+  std::snprintf(line, sizeof line, "%10" PRIu64 " %10" PRIu64 "  %d files\n", total, packed,
+                files);
+  out += line;
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return std::fflush(stdout) == 0 ? 0 : 2;
+}
+
+int RunTest(const std::vector<std::string>& args) {
+  TOptions o;
+  if (!ParseOptions(args, false, o)) return 2;
+  return RunUnZip(o, true);
+}
+
+int RunExtract(const std::vector<std::string>& args) {
+  TOptions o;
+  if (!ParseOptions(args, true, o)) return 2;
+  return RunUnZip(o, false);
+}
+
+}  // namespace vantrel::zip::tool

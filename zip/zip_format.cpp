@@ -1,0 +1,511 @@
+// zip_format.cpp - ZIP records, DOS dates, names and code page 437.
+#include "zip/zip_format.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "zip/zip_stream.h"
+
+namespace vantrel::zip {
+
+const uint32_t CentralFileHeaderSig = 0x02014B50;
+const uint32_t LocalFileHeaderSig = 0x04034B50;
+const uint32_t EndCentralDirSig = 0x06054B50;
+const uint8_t EndCentralFirstByte = 0x50;
+
+// ------------------------------------------------------------ DOS date and time
+//
+// Bits 0-4 seconds/2, 5-10 minutes, 11-15 hours, 16-20 day, 21-24 month,
+// 25-31 years since 1980.
+
+namespace {
+
+struct DosParts {
+  int sec2, min, hour, day, month, year;  // year since 1980
+};
+
+DosParts Split(uint32_t v) {
+  return DosParts{static_cast<int>(v & 0x1F),         static_cast<int>((v >> 5) & 0x3F),
+                  static_cast<int>((v >> 11) & 0x1F), static_cast<int>((v >> 16) & 0x1F),
+                  static_cast<int>((v >> 21) & 0x0F), static_cast<int>((v >> 25) & 0x7F)};
+}
+
+int DaysInMonth(int year, int month) {
+  static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+}  // namespace
+
+uint32_t ValidateDate(uint32_t v) {
+  DosParts p = Split(v);
+  bool changed = false;
+  if (p.hour > 23) p.hour = 23, changed = true;
+  if (p.min > 59) p.min = 59, changed = true;
+  if (p.sec2 * 2 > 59) p.sec2 = 29, changed = true;
+  if (p.year + 1980 > 2099) p.year = 2099 - 1980, changed = true;
+  if (p.month > 12) p.month = 12, changed = true;
+  if (p.month == 0) p.month = 1, changed = true;
+  if (p.day == 0) p.day = 1, changed = true;
+  if (!changed) return v;
+  return static_cast<uint32_t>(p.sec2) | (static_cast<uint32_t>(p.min) << 5) |
+         (static_cast<uint32_t>(p.hour) << 11) | (static_cast<uint32_t>(p.day) << 16) |
+         (static_cast<uint32_t>(p.month) << 21) | (static_cast<uint32_t>(p.year) << 25);
+}
+
+std::time_t DosDateTimeToTime(uint32_t v) {
+  DosParts p = Split(ValidateDate(v));
+  std::tm tm{};
+  tm.tm_year = p.year + 80;
+  tm.tm_mon = p.month - 1;
+  tm.tm_mday = p.day;
+  tm.tm_hour = p.hour;
+  tm.tm_min = p.min;
+  tm.tm_sec = p.sec2 * 2;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+bool IsValidCalendarDate(uint32_t v) {
+  DosParts p = Split(ValidateDate(v));
+  return p.day <= DaysInMonth(p.year + 1980, p.month);
+}
+
+uint32_t TimeToDosDateTime(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  int year = std::clamp(tm.tm_year + 1900, 1980, 2107) - 1980;
+  return static_cast<uint32_t>(tm.tm_sec / 2) | (static_cast<uint32_t>(tm.tm_min) << 5) |
+         (static_cast<uint32_t>(tm.tm_hour) << 11) | (static_cast<uint32_t>(tm.tm_mday) << 16) |
+         (static_cast<uint32_t>(tm.tm_mon + 1) << 21) | (static_cast<uint32_t>(year) << 25);
+}
+
+int64_t DosDateTimeOrdinal(uint32_t v) {
+  if (!IsValidCalendarDate(v)) return 0;
+  DosParts p = Split(ValidateDate(v));
+  int64_t days = DaysFromCivil(p.year + 1980, p.month, p.day) - DaysFromCivil(1899, 12, 30);
+  return days * 86400 + p.hour * 3600 + p.min * 60 + p.sec2 * 2;
+}
+
+int Rate(int64_t uncompressed, int64_t compressed) {
+  if (uncompressed <= 0) return 0;
+  // Round to nearest, halves to even, on the exact quotient.
+  int64_t num = (compressed < 0 ? 0 : compressed) * 100;
+  int64_t q = num / uncompressed, r = num % uncompressed;
+  if (r * 2 > uncompressed || (r * 2 == uncompressed && (q & 1))) ++q;
+  return static_cast<int>(std::min<int64_t>(q, 100));
+}
+
+// ------------------------------------------------------------ names
+
+namespace {
+
+// IBM code page 437 to Unicode, every byte value.
+const uint16_t kCp437[256] = {
+    0x0000, 0x0001, 0x0002, 0x0003, 0x0004, 0x0005, 0x0006, 0x0007,
+    0x0008, 0x0009, 0x000A, 0x000B, 0x000C, 0x000D, 0x000E, 0x000F,
+    0x0010, 0x0011, 0x0012, 0x0013, 0x0014, 0x0015, 0x0016, 0x0017,
+    0x0018, 0x0019, 0x001A, 0x001B, 0x001C, 0x001D, 0x001E, 0x001F,
+    0x0020, 0x0021, 0x0022, 0x0023, 0x0024, 0x0025, 0x0026, 0x0027,
+    0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F,
+    0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037,
+    0x0038, 0x0039, 0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F,
+    0x0040, 0x0041, 0x0042, 0x0043, 0x0044, 0x0045, 0x0046, 0x0047,
+    0x0048, 0x0049, 0x004A, 0x004B, 0x004C, 0x004D, 0x004E, 0x004F,
+    0x0050, 0x0051, 0x0052, 0x0053, 0x0054, 0x0055, 0x0056, 0x0057,
+    0x0058, 0x0059, 0x005A, 0x005B, 0x005C, 0x005D, 0x005E, 0x005F,
+    0x0060, 0x0061, 0x0062, 0x0063, 0x0064, 0x0065, 0x0066, 0x0067,
+    0x0068, 0x0069, 0x006A, 0x006B, 0x006C, 0x006D, 0x006E, 0x006F,
+    0x0070, 0x0071, 0x0072, 0x0073, 0x0074, 0x0075, 0x0076, 0x0077,
+    0x0078, 0x0079, 0x007A, 0x007B, 0x007C, 0x007D, 0x007E, 0x007F,
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsAscii(std::string_view s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string Cp437ToUtf8(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size() * 2);
+  for (unsigned char c : raw) AppendUtf8(out, kCp437[c]);
+  return out;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  size_t i = 0, n = s.size();
+  while (i < n) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len;
+    uint32_t cp;
+    if ((c & 0xE0) == 0xC0) len = 2, cp = c & 0x1F;
+    else if ((c & 0xF0) == 0xE0) len = 3, cp = c & 0x0F;
+    else if ((c & 0xF8) == 0xF0) len = 4, cp = c & 0x07;
+    else return false;
+    if (i + len > n) return false;
+    for (size_t k = 1; k < len; ++k) {
+      unsigned char cc = static_cast<unsigned char>(s[i + k]);
+      if ((cc & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    // Overlong forms, surrogates and values beyond U+10FFFF are not UTF-8.
+    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string DecodeStoredName(std::string_view raw, uint16_t flags, uint16_t versionMadeBy) {
+  std::string name;
+  int host = versionMadeBy >> 8;
+  if (IsAscii(raw) || (flags & kFlagUtf8) || ((host == 3 || host == 19) && IsValidUtf8(raw)))
+    name.assign(raw);
+  else
+    name = Cp437ToUtf8(raw);
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+int CompareTextAscii(std::string_view a, std::string_view b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    unsigned char x = static_cast<unsigned char>(FoldAscii(a[i]));
+    unsigned char y = static_cast<unsigned char>(FoldAscii(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// ------------------------------------------------------------ TZipHeaderInfo
+
+void TZipHeaderInfo::SetFilename(const std::string& name) {
+  if (name == filename_) return;
+  filename_ = name;
+  FilenameLength = static_cast<uint16_t>(directory_.size() + filename_.size());
+}
+
+void TZipHeaderInfo::SetDirectory(const std::string& dir) {
+  std::string d = dir;
+  if (!d.empty() && d.back() != '/') d += '/';
+  if (d == directory_) return;
+  directory_ = std::move(d);
+  FilenameLength = static_cast<uint16_t>(directory_.size() + filename_.size());
+}
+
+void TZipHeaderInfo::SetPath(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    directory_.clear();
+    filename_ = path;
+  } else {
+    directory_ = path.substr(0, slash + 1);
+    filename_ = path.substr(slash + 1);
+  }
+  FilenameLength = static_cast<uint16_t>(directory_.size() + filename_.size());
+}
+
+void TZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
+  if (comment && comment->size() > 0xFFFF) comment->resize(0xFFFF);
+  FileCommentLength = comment ? static_cast<uint16_t>(comment->size()) : 0;
+  comment_ = FileCommentLength ? std::move(comment) : std::nullopt;
+}
+
+void TZipHeaderInfo::Assign(const TZipHeaderInfo& o) {
+  if (this == &o) return;
+  VersionMadeBy = o.VersionMadeBy;
+  VersionNeeded = o.VersionNeeded;
+  GeneralPurposeFlags = o.GeneralPurposeFlags;
+  CompressionMethod = o.CompressionMethod;
+  LastModDateTime = o.LastModDateTime;
+  CRC32 = o.CRC32;
+  CompressedSize = o.CompressedSize;
+  UncompressedSize = o.UncompressedSize;
+  FilenameLength = o.FilenameLength;
+  CentralExtraLength = o.CentralExtraLength;
+  LocalExtraLength = o.LocalExtraLength;
+  FileCommentLength = o.FileCommentLength;
+  DiskNumberStart = o.DiskNumberStart;
+  InternalAttributes = o.InternalAttributes;
+  ExternalAttributes = o.ExternalAttributes;
+  LocalHeaderOffset = o.LocalHeaderOffset;
+  CentralEntryOffset = o.CentralEntryOffset;
+  Selected = o.Selected;
+  Marked = o.Marked;
+  filename_ = o.filename_;
+  directory_ = o.directory_;
+  comment_ = (o.FileCommentLength != 0 && o.comment_) ? o.comment_ : std::nullopt;
+}
+
+bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk) {
+  int64_t start = stream->Position();
+  uint8_t h[kCentralHeaderSize];
+  size_t n = stream->Read(h, sizeof h);
+  if (n < sizeof h && (n == 0 || (n >= 4 && GetU32(h) == CentralFileHeaderSig)) && nextDisk) {
+    TStream* next = nextDisk();
+    if (next) {
+      stream = next;
+      start = 0;  // a record that straddles disks is re-read from the new disk only
+      n += stream->Read(h + n, sizeof h - n);
+    }
+  }
+  if (n < sizeof h || GetU32(h) != CentralFileHeaderSig) {
+    stream->Seek(start, soBeginning);
+    return false;
+  }
+  uint16_t nameLen = GetU16(h + 28);
+  uint16_t extraLen = GetU16(h + 30);
+  uint16_t commentLen = GetU16(h + 32);
+  std::string raw(nameLen, '\0');
+  if (nameLen && !stream->ReadExact(raw.data(), nameLen)) {
+    stream->Seek(start, soBeginning);
+    return false;
+  }
+  if (extraLen + commentLen) stream->Seek(extraLen + commentLen, soCurrent);
+
+  VersionMadeBy = GetU16(h + 4);
+  VersionNeeded = GetU16(h + 6);
+  GeneralPurposeFlags = GetU16(h + 8);
+  CompressionMethod = GetU16(h + 10);
+  LastModDateTime = ValidateDate(GetU32(h + 12));
+  CRC32 = GetU32(h + 16);
+  CompressedSize = GetU32(h + 20);
+  UncompressedSize = GetU32(h + 24);
+  SetPath(DecodeStoredName(raw, GeneralPurposeFlags, VersionMadeBy));
+  CentralExtraLength = extraLen;
+  LocalExtraLength = 0;
+  comment_.reset();
+  FileCommentLength = commentLen;
+  DiskNumberStart = GetU16(h + 34);
+  InternalAttributes = GetU16(h + 36);
+  ExternalAttributes = GetU32(h + 38);
+  LocalHeaderOffset = GetU32(h + 42);
+  Selected = Marked = 0;
+  CentralEntryOffset = static_cast<uint32_t>(start);
+  return true;
+}
+
+bool TZipHeaderInfo::ReadLocal(TStream& stream) {
+  int64_t start = stream.Position();
+  uint8_t h[kLocalHeaderSize];
+  if (!stream.ReadExact(h, sizeof h) || GetU32(h) != LocalFileHeaderSig) {
+    stream.Seek(start, soBeginning);
+    return false;
+  }
+  uint16_t nameLen = GetU16(h + 26);
+  std::string raw(nameLen, '\0');
+  if (nameLen && !stream.ReadExact(raw.data(), nameLen)) {
+    stream.Seek(start, soBeginning);
+    return false;
+  }
+  VersionMadeBy = 0;
+  VersionNeeded = GetU16(h + 4);
+  GeneralPurposeFlags = GetU16(h + 6);
+  CompressionMethod = GetU16(h + 8);
+  LastModDateTime = ValidateDate(GetU32(h + 10));
+  CRC32 = GetU32(h + 14);
+  CompressedSize = GetU32(h + 18);
+  UncompressedSize = GetU32(h + 22);
+  SetPath(DecodeStoredName(raw, GeneralPurposeFlags, 0));
+  LocalExtraLength = GetU16(h + 28);
+  comment_.reset();
+  FileCommentLength = 0;
+  DiskNumberStart = 0;
+  InternalAttributes = 0;
+  ExternalAttributes = 0;
+  CentralEntryOffset = 0;
+  LocalHeaderOffset = static_cast<uint32_t>(start);
+  return true;
+}
+
+uint16_t TZipHeaderInfo::StoredFlags() const {
+  uint16_t flags = GeneralPurposeFlags;
+  if (!IsAscii(directory_) || !IsAscii(filename_)) flags |= kFlagUtf8;
+  return flags;
+}
+
+bool TZipHeaderInfo::WriteCentral(TStream& stream) const {
+  uint8_t h[kCentralHeaderSize];
+  PutU32(h, CentralFileHeaderSig);
+  PutU16(h + 4, VersionMadeBy);
+  PutU16(h + 6, VersionNeeded);
+  PutU16(h + 8, StoredFlags());
+  PutU16(h + 10, CompressionMethod);
+  PutU32(h + 12, LastModDateTime);
+  PutU32(h + 16, CRC32);
+  PutU32(h + 20, CompressedSize);
+  PutU32(h + 24, UncompressedSize);
+  PutU16(h + 28, FilenameLength);
+  PutU16(h + 30, 0);
+  PutU16(h + 32, FileCommentLength);
+  PutU16(h + 34, DiskNumberStart);
+  PutU16(h + 36, InternalAttributes);
+  PutU32(h + 38, ExternalAttributes);
+  PutU32(h + 42, LocalHeaderOffset);
+  std::string name = Path();
+  name.resize(FilenameLength);
+  if (stream.Write(h, sizeof h) != sizeof h) return false;
+  if (stream.Write(name.data(), name.size()) != name.size()) return false;
+  if (FileCommentLength && comment_) {
+    std::string c = *comment_;
+    c.resize(FileCommentLength);
+    if (stream.Write(c.data(), c.size()) != c.size()) return false;
+  }
+  return true;
+}
+
+bool TZipHeaderInfo::WriteLocal(TStream& stream) {
+  LocalHeaderOffset = static_cast<uint32_t>(stream.Position());
+  uint8_t h[kLocalHeaderSize];
+  PutU32(h, LocalFileHeaderSig);
+  PutU16(h + 4, VersionNeeded);
+  PutU16(h + 6, StoredFlags());
+  PutU16(h + 8, CompressionMethod);
+  PutU32(h + 10, LastModDateTime);
+  PutU32(h + 14, CRC32);
+  PutU32(h + 18, CompressedSize);
+  PutU32(h + 22, UncompressedSize);
+  PutU16(h + 26, FilenameLength);
+  PutU16(h + 28, LocalExtraLength);
+  std::string name = Path();
+  name.resize(FilenameLength);
+  return stream.Write(h, sizeof h) == sizeof h &&
+         stream.Write(name.data(), name.size()) == name.size();
+}
+
+// ------------------------------------------------------------ TEndCentral
+
+void TEndCentral::SetZipComment(std::optional<std::string> comment) {
+  if (comment && comment->size() > 0xFFFF) comment->resize(0xFFFF);
+  ZipCommentLength = comment ? static_cast<uint16_t>(comment->size()) : 0;
+  comment_ = ZipCommentLength ? std::move(comment) : std::nullopt;
+}
+
+void TEndCentral::Reset() {
+  Signature = EndCentralDirSig;
+  ThisDisk = CentralDirDisk = EntriesThisDisk = TotalEntries = 0;
+  CentralDirSize = CentralDirOffset = 0;
+  ZipCommentLength = 0;
+  ZipCommentPos = 0;
+  Modified = 0;
+  comment_.reset();
+}
+
+void TEndCentral::Assign(const TEndCentral& o) {
+  if (this == &o) return;
+  Signature = o.Signature;
+  ThisDisk = o.ThisDisk;
+  CentralDirDisk = o.CentralDirDisk;
+  EntriesThisDisk = o.EntriesThisDisk;
+  TotalEntries = o.TotalEntries;
+  CentralDirSize = o.CentralDirSize;
+  CentralDirOffset = o.CentralDirOffset;
+  ZipCommentLength = o.ZipCommentLength;
+  ZipCommentPos = o.ZipCommentPos;
+  Modified = o.Modified;
+  comment_ = (o.ZipCommentLength != 0 && o.comment_) ? o.comment_ : std::nullopt;
+}
+
+bool TEndCentral::Find(TStream& stream) {
+  int64_t size = stream.Size();
+  if (size < static_cast<int64_t>(kEndCentralSize)) {
+    if (size == 0) {
+      Reset();
+      return true;
+    }
+    return false;
+  }
+  const int64_t n = std::min<int64_t>(65535 + kEndCentralSize, size);
+  std::vector<uint8_t> buf(static_cast<size_t>(n));
+  if (stream.Seek(size - n, soBeginning) != size - n ||
+      !stream.ReadExact(buf.data(), buf.size()))
+    return false;
+  for (int64_t i = n - static_cast<int64_t>(kEndCentralSize); i >= 0; --i) {
+    if (buf[i] != EndCentralFirstByte || GetU32(&buf[i]) != EndCentralDirSig) continue;
+    const uint8_t* p = &buf[i];
+    comment_.reset();
+    ThisDisk = GetU16(p + 4);
+    CentralDirDisk = GetU16(p + 6);
+    EntriesThisDisk = GetU16(p + 8);
+    TotalEntries = GetU16(p + 10);
+    CentralDirSize = GetU32(p + 12);
+    CentralDirOffset = GetU32(p + 16);
+    ZipCommentLength = GetU16(p + 20);
+    ZipCommentPos = (size - n) + i + static_cast<int64_t>(kEndCentralSize);
+    return true;
+  }
+  return false;
+}
+
+bool TEndCentral::Write(TStream& stream) const {
+  uint8_t h[kEndCentralSize];
+  PutU32(h, Signature);
+  PutU16(h + 4, ThisDisk);
+  PutU16(h + 6, CentralDirDisk);
+  PutU16(h + 8, EntriesThisDisk);
+  PutU16(h + 10, TotalEntries);
+  PutU32(h + 12, CentralDirSize);
+  PutU32(h + 16, CentralDirOffset);
+  PutU16(h + 20, ZipCommentLength);
+  if (stream.Write(h, sizeof h) != sizeof h) return false;
+  if (ZipCommentLength && comment_) {
+    std::string c = *comment_;
+    c.resize(ZipCommentLength);
+    if (stream.Write(c.data(), c.size()) != c.size()) return false;
+  }
+  return true;
+}
+
+}  // namespace vantrel::zip

@@ -1,0 +1,511 @@
+// zip_reader.cpp - opening an archive: end record, central directory, rebuild
+// from local headers, comments on demand and multi-disk loading.
+#include "zip/zip_reader.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "zip/decode_io.h"
+
+namespace vantrel::zip {
+
+namespace {
+
+struct timespec FileDate(int fd) {
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) return {};
+  return st.st_mtim;
+}
+
+bool SameDate(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool FileExists(const std::string& name) {
+  struct stat st;
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& name) {
+  struct stat st;
+  return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The extension of the last path component, with its dot; empty when none.
+size_t ExtensionStart(const std::string& name) {
+  size_t slash = name.rfind('/');
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name.size();
+  return dot;
+}
+
+std::string ChangeFileExt(const std::string& name, const std::string& ext) {
+  return name.substr(0, ExtensionStart(name)) + ext;
+}
+
+std::string CurrentDirectory() {
+  char buf[4096];
+  return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ life
+
+TZipReader::TZipReader(TZipUserInterface* ui) : ui_(ui ? ui : &DefaultZipUserInterface()) {
+  OnGetNextDisk = [this](TZipReader*, int nextDisk, std::string& fname) {
+    BuiltInGetNextDisk(nextDisk, fname);
+  };
+}
+
+TZipReader::~TZipReader() = default;
+
+void TZipReader::SetZipName(const std::string& value) {
+  // Linux names are case-sensitive, so "differs" is compared exactly.
+  if (value == zipName_) return;
+  std::string name = value;
+  if (!name.empty() && name.back() == '?') {
+    std::string start = name.substr(0, name.size() - 1);
+    size_t slash = start.rfind('/');
+    start = slash == std::string::npos ? std::string() : start.substr(0, slash);
+    if (!DirectoryExists(start)) start = CurrentDirectory();
+    if (!ui_->ChooseArchive("Open a Zip File",
+                            "Zip Files (*.ZIP)|*.zip|SFX Files (*.EXE)|*.exe|"
+                            "Jar Files (*.JAR)|*.jar|All Files (*.*)|*.*",
+                            start))
+      throw EUserCanceled(kTextCanceledZipName);
+    name = start;
+  }
+  zipName_ = name;
+  FreeDirectory();
+  archiveDate_ = {};
+  endRecord_.Reset();
+  CloseArchive();
+  rebuilt_ = false;
+}
+
+void TZipReader::ReadZip() {
+  CancelOperation = false;
+  ui_->SetBusyCursor(true);
+  try {
+    OpenIfNeeded();
+    CloseIfAllowed();
+  } catch (...) {
+    ui_->SetBusyCursor(false);
+    CloseIfAllowed();
+    throw;
+  }
+  ui_->SetBusyCursor(false);
+}
+
+void TZipReader::ClearZip() {
+  CloseArchive();
+  FreeDirectory();
+  endRecord_.Reset();
+  archiveDate_ = {};
+  rebuilt_ = false;
+  numberOfDisks_ = 1;
+  multiMode_ = TMultiMode::mmNone;
+  zipName_.clear();
+}
+
+void TZipReader::OpenIfNeeded() {
+  if (!archive_)
+    archive_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, FlushFilesOnClose,
+                                                fmOpenRead);
+  if (!dirList_)
+    ReadDirectory();
+  else if (!SameDate(FileDate(archive_->Handle()), archiveDate_))
+    ReadDirectory();
+}
+
+void TZipReader::CloseIfAllowed() {
+  if (!KeepZipOpen) CloseArchive();
+}
+
+void TZipReader::CloseArchive() {
+  archive_.reset();
+  configFile_.reset();
+}
+
+void TZipReader::FreeDirectory() {
+  view_ = nullptr;
+  viewList_.reset();
+  dirList_.reset();
+}
+
+void TZipReader::ProcessMessagesAndCheckCancel() {
+  if (DoProcessMessages) ui_->ProcessMessages();
+  if (CancelOperation) {
+    CancelOperation = false;
+    throw EUserCanceled(kTextUserAborted);
+  }
+}
+
+// ------------------------------------------------------------ the directory
+
+void TZipReader::ReadDirectory() {
+  archiveDate_ = FileDate(archive_->Handle());
+  FreeDirectory();
+  configFile_.reset();
+
+  TStream* s = archive_.get();
+  bool useConfig = false;
+  bool found = endRecord_.Find(*s);
+  if (!found) {
+    // A ".zfc" configuration file may hold the directory of a multi-disk set.
+    std::string configName = ChangeFileExt(zipName_, ".zfc");
+    if (FileExists(configName)) {
+      try {
+        configFile_ = std::make_unique<TLFNFileStream>(configName, StreamBufferSize, false,
+                                                       fmOpenRead);
+        if (endRecord_.Find(*configFile_)) {
+          useConfig = true;
+          found = true;
+          s = configFile_.get();
+        } else {
+          configFile_.reset();
+        }
+      } catch (const EFOpenError&) {
+        configFile_.reset();
+      }
+    }
+  }
+
+  if (!found) {
+    endRecord_.Reset();
+    if (OnInCompleteZip) OnInCompleteZip(this, IncompleteZipMode);
+    switch (IncompleteZipMode) {
+      case TIncompleteZipMode::izAssumeNotAZip: throw ENotAZipFile(kTextNotAZip);
+      case TIncompleteZipMode::izAssumeMulti: throw EIncompleteZip(kTextIncompleteZip);
+      case TIncompleteZipMode::izAssumeBad:
+        if (!RebuildDirectory()) {
+          ui_->SetBusyCursor(false);
+          ClearZip();
+          throw EBadZipFile(kTextNotAZip);
+        }
+        s = archive_.get();
+        break;
+    }
+  } else {
+    currentDisk_ = useConfig ? 0 : endRecord_.ThisDisk;
+    // Linux has no drive letters: every set of volumes is read as block files
+    // unless the caller chose spanning.
+    if (endRecord_.ThisDisk == 0)
+      multiMode_ = TMultiMode::mmNone;
+    else if (multiMode_ != TMultiMode::mmSpan)
+      multiMode_ = TMultiMode::mmBlocks;
+    if (endRecord_.TotalEntries > 0) {
+      if (multiMode_ != TMultiMode::mmNone && !useConfig &&
+          endRecord_.CentralDirDisk != currentDisk_) {
+        LoadDisk(endRecord_.CentralDirDisk + 1);
+        s = archive_.get();
+      }
+      s->Seek(useConfig ? 0 : endRecord_.CentralDirOffset, soBeginning);
+    }
+  }
+
+  if (!dirList_) {
+    dirList_ = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
+    view_ = dirList_.get();
+  }
+
+  TNextDiskCallback nextDisk = [this]() -> TStream* {
+    LoadDisk(currentDisk_ + 2);
+    return archive_.get();
+  };
+  for (int i = 0; i < endRecord_.TotalEntries;) {
+    auto entry = std::make_unique<TZipHeaderInfo>();
+    bool useNext = multiMode_ != TMultiMode::mmNone && !rebuilt_ && !useConfig;
+    if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback())) {
+      if (rebuilt_) break;
+      if (multiMode_ == TMultiMode::mmNone && RebuildDirectory()) {
+        s = archive_.get();
+        i = 0;
+        continue;
+      }
+      ClearZip();
+      throw EBadZipFile(kTextNotAZip);
+    }
+    if (rebuilt_) {
+      int index;
+      if (dirList_->Find(entry.get(), index)) {
+        TZipHeaderInfo* local = dirList_->Entry(index);
+        uint32_t offset = local->LocalHeaderOffset;
+        local->Assign(*entry);
+        local->LocalHeaderOffset = offset;
+      }
+    } else {
+      try {
+        dirList_->Add(entry.get());
+      } catch (const EListError&) {
+        // Two entries at one place (or too many entries): rebuild.
+        if (RebuildDirectory()) {
+          s = archive_.get();
+          i = 0;
+          continue;
+        }
+        ClearZip();
+        throw EBadZipFile(kTextNotAZip);
+      }
+      TZipHeaderInfo* added = entry.release();
+      if (endRecord_.ThisDisk > 0 && added->HasComment()) {
+        // The disk may not be reachable later.
+        int64_t pos = s->Position();
+        LoadEntryComment(*added, *s);
+        s->Seek(pos, soBeginning);
+      }
+    }
+    ++i;
+  }
+
+  if (endRecord_.ThisDisk > 0 && endRecord_.ZipCommentLength > 0) {
+    if (endRecord_.ThisDisk != currentDisk_ && !useConfig) LoadDisk(endRecord_.ThisDisk + 1);
+    TStream& cs = useConfig ? static_cast<TStream&>(*configFile_) : *archive_;
+    std::string comment(endRecord_.ZipCommentLength, '\0');
+    cs.Seek(endRecord_.ZipCommentPos, soBeginning);
+    comment.resize(cs.Read(comment.data(), comment.size()));
+    endRecord_.SetZipComment(comment);
+    if (useConfig) endRecord_.Modified = 0;
+  }
+
+  numberOfDisks_ = endRecord_.ThisDisk + 1;
+  currentDisk_ = useConfig ? 0 : endRecord_.ThisDisk;
+  BuildView();
+  configFile_.reset();
+}
+
+void TZipReader::BuildView() {
+  viewList_.reset();
+  if (!dirList_) {
+    view_ = nullptr;
+    return;
+  }
+  if (SortMode == TZipSortMode::ByNone) {
+    view_ = dirList_.get();
+    return;
+  }
+  viewList_ = std::make_unique<TSortedZip>(dupAccept, false, SortMode);
+  for (int i = 0; i < dirList_->Count(); ++i) viewList_->Add(dirList_->Entry(i));
+  view_ = viewList_.get();
+}
+
+bool TZipReader::RebuildDirectory() {
+  if (rebuilt_) return false;
+  rebuilt_ = true;
+  FreeDirectory();
+
+  TS_BufferStream& s = *archive_;
+  std::string ext = zipName_.substr(ExtensionStart(zipName_));
+  s.Seek(CompareTextAscii(ext, ".exe") == 0 ? 14000 : 0, soBeginning);
+
+  static const uint8_t sig[4] = {0x50, 0x4B, 0x03, 0x04};
+  int matched = 0;
+  long sinceMessages = 0;
+  for (;;) {
+    uint8_t b;
+    if (s.Read(&b, 1) != 1) return false;
+    if (b == sig[matched]) {
+      ++matched;
+    } else {
+      matched = b == sig[0] ? 1 : 0;
+    }
+    if (b != sig[0] && ++sinceMessages >= 10240) {
+      sinceMessages = 0;
+      if (DoProcessMessages) ProcessMessagesAndCheckCancel();
+    }
+    if (matched < 4) continue;
+    uint8_t version[2];
+    if (s.Read(version, 2) != 2) return false;
+    if (version[1] < 10) {
+      s.Seek(-6, soCurrent);
+      break;
+    }
+    // Not a plausible header: look at the version bytes again.
+    s.Seek(-2, soCurrent);
+    matched = 0;
+  }
+
+  dirList_ = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
+  view_ = dirList_.get();
+  for (;;) {
+    auto entry = std::make_unique<TZipHeaderInfo>();
+    if (!entry->ReadLocal(s)) break;
+    try {
+      dirList_->Add(entry.get());
+    } catch (const EListError&) {
+      break;
+    }
+    TZipHeaderInfo* e = entry.release();
+    int64_t skip = static_cast<int64_t>(e->CompressedSize) + e->LocalExtraLength +
+                   (e->HasDataDescriptor() ? static_cast<int64_t>(kDataDescriptorSize) : 0);
+    s.Seek(skip, soCurrent);
+  }
+  endRecord_.ThisDisk = 0;
+  currentDisk_ = 0;
+  endRecord_.CentralDirOffset = static_cast<uint32_t>(s.Position());
+  endRecord_.TotalEntries = static_cast<uint16_t>(dirList_->Count());
+  numberOfDisks_ = 1;
+  return true;
+}
+
+// ------------------------------------------------------------ disks
+
+void TZipReader::LoadDisk(int n) {
+  archive_.reset();
+  std::string previous;
+  std::string fname;
+  for (;;) {
+    fname = zipName_;
+    if (OnGetNextDisk) OnGetNextDisk(this, n, fname);
+    // Volume labels cannot be read on Linux; the label check is not made.
+    if (fname.empty()) throw EUserCanceled(kTextCanceledNewDisk);
+    if (FileExists(fname)) break;
+    // Asking again would get the same missing name: nobody can supply the
+    // disk, so stop instead of asking for ever. A spanned set asks the user,
+    // who may insert the disk and answer again.
+    if (multiMode_ != TMultiMode::mmSpan && fname == previous)
+      throw EUserCanceled(kTextCanceledNewDisk);
+    previous = fname;
+  }
+  archive_ = std::make_unique<TLFNFileStream>(fname, StreamBufferSize, false, fmOpenRead);
+  currentDisk_ = n - 1;
+  archiveDate_ = FileDate(archive_->Handle());
+  zipName_ = fname;
+}
+
+void TZipReader::BuiltInGetNextDisk(int nextDisk, std::string& fname) {
+  if (multiMode_ == TMultiMode::mmSpan) {
+    ui_->SetBusyCursor(false);
+    if (!ui_->AskForDisk("Please insert disk " + std::to_string(nextDisk) +
+                         " of the multi-disk set."))
+      fname.clear();
+    ui_->SetBusyCursor(true);
+    return;
+  }
+  char ext[16];
+  std::snprintf(ext, sizeof ext, ".%3.3d", nextDisk);
+  fname = ChangeFileExt(fname, ext);
+}
+
+// ------------------------------------------------------------ the entry view
+
+int TZipReader::Count() const { return view_ ? view_->Count() : 0; }
+
+void TZipReader::CheckIndex(int index) const {
+  if (index < 0 || index >= Count()) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Index %d is out of range", index);
+    throw EListError(text);
+  }
+}
+
+const TZipHeaderInfo& TZipReader::Entry(int index) const {
+  CheckIndex(index);
+  return *view_->Entry(index);
+}
+
+TZipHeaderInfo& TZipReader::Entry(int index) {
+  CheckIndex(index);
+  return *view_->Entry(index);
+}
+
+std::string TZipReader::Filename(int index) const { return Entry(index).Filename(); }
+std::string TZipReader::Pathname(int index) const { return Entry(index).Directory(); }
+
+std::time_t TZipReader::DateTime(int index) const {
+  uint32_t v = Entry(index).LastModDateTime;
+  return IsValidCalendarDate(v) ? DosDateTimeToTime(v) : std::time(nullptr);
+}
+
+uint32_t TZipReader::UncompressedSize(int index) const { return Entry(index).UncompressedSize; }
+uint32_t TZipReader::ExternalFileAttributes(int index) const {
+  return Entry(index).ExternalAttributes;
+}
+
+// ------------------------------------------------------------ comments
+
+void TZipReader::LoadEntryComment(TZipHeaderInfo& entry, TStream& s) {
+  uint8_t h[kCentralHeaderSize];
+  std::string comment;
+  if (s.Seek(entry.CentralEntryOffset, soBeginning) == entry.CentralEntryOffset &&
+      s.ReadExact(h, sizeof h)) {
+    s.Seek(GetU16(h + 28) + GetU16(h + 30), soCurrent);
+    comment.resize(entry.FileCommentLength);
+    comment.resize(s.Read(comment.data(), comment.size()));
+  }
+  entry.SetFileComment(comment);
+}
+
+std::string TZipReader::FileComment(int index) {
+  CheckIndex(index);
+  if (view_->Entry(index)->FileCommentLength == 0) return {};
+  if (!view_->Entry(index)->FileComment()) {
+    OpenIfNeeded();
+    try {
+      CheckIndex(index);  // the directory may have been read again
+      TZipHeaderInfo& entry = *view_->Entry(index);
+      if (!entry.FileComment() && entry.FileCommentLength) LoadEntryComment(entry, *archive_);
+    } catch (...) {
+      CloseIfAllowed();
+      throw;
+    }
+    CloseIfAllowed();
+  }
+  const auto& c = view_->Entry(index)->FileComment();
+  return c ? *c : std::string();
+}
+
+void TZipReader::SetFileComment(int index, const std::string& comment) {
+  if (FileComment(index) == comment) return;
+  view_->Entry(index)->SetFileComment(comment);
+  endRecord_.Modified = 1;
+}
+
+std::string TZipReader::ZipComment() {
+  if (endRecord_.ZipCommentLength == 0) return {};
+  if (!endRecord_.ZipComment()) {
+    OpenIfNeeded();
+    if (endRecord_.ZipCommentLength && !endRecord_.ZipComment()) {
+      std::string comment(endRecord_.ZipCommentLength, '\0');
+      uint8_t modified = endRecord_.Modified;
+      archive_->Seek(endRecord_.ZipCommentPos, soBeginning);
+      comment.resize(archive_->Read(comment.data(), comment.size()));
+      endRecord_.SetZipComment(comment);
+      endRecord_.Modified = modified;
+    }
+    CloseIfAllowed();
+  }
+  const auto& c = endRecord_.ZipComment();
+  return c ? *c : std::string();
+}
+
+void TZipReader::SetZipComment(const std::string& comment) {
+  if (ZipComment() == comment) return;
+  endRecord_.SetZipComment(comment);
+  endRecord_.Modified = 1;
+}
+
+// ------------------------------------------------------------ extraction settings
+
+void TZipReader::SetDestDir(const std::string& value) {
+  std::string dir = value;
+  if (dir == "?") {
+    std::string start = DirectoryExists(destDir_) ? destDir_ : CurrentDirectory();
+    if (!ui_->ChooseDirectory(start)) throw EUserCanceled(kTextCanceledDestDir);
+    dir = start;
+  }
+  // The root directory keeps its only "/".
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  destDir_ = dir;
+}
+
+void TZipReader::SetRootDir(const std::string& value) {
+  rootDir_ = value;
+  if (!rootDir_.empty() && rootDir_.back() != '/') rootDir_ += '/';
+}
+
+}  // namespace vantrel::zip

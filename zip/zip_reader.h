@@ -1,0 +1,216 @@
+// zip_reader.h - TZipReader, the reading half of the ZIP engine.
+//
+// Given ZipName, the reader opens the archive (read-only), finds the end
+// record, reads the central directory into a list of TZipHeaderInfo entries
+// (rebuilding it from the local headers when asked to), offers the entries
+// through indexed accessors in SortMode order, loads comments on demand and
+// follows archives over several disks or block files. UnZip extracts entries
+// into files, telling the caller about every step through events.
+//
+// The component is single-threaded; events run on the caller's thread inside
+// the operation. Everything it would show goes through a TZipUserInterface.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/zip_errors.h"
+#include "zip/zip_format.h"
+#include "zip/zip_lists.h"
+#include "zip/zip_stream.h"
+#include "zip/zip_ui.h"
+
+namespace vantrel::zip {
+
+struct TDecodeBuffers;
+class TZipReader;
+
+enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
+enum class TMultiMode { mmNone = 0, mmSpan = 1, mmBlocks = 2 };
+enum class TUZOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
+enum TSkipReason {
+  skipBadPassword = 0,
+  skipNoOverwrite = 1,
+  skipCannotOpen = 2,
+  skipCannotCreate = 3,
+};
+
+// Events. Sender is the component; reference parameters are the answers.
+using TInCompleteZipEvent = std::function<void(TZipReader* Sender, TIncompleteZipMode& IncompleteMode)>;
+using TGetNextDiskEvent = std::function<void(TZipReader* Sender, int NextDisk, std::string& FName)>;
+using TStartUnZipInfoEvent =
+    std::function<void(TZipReader* Sender, int NumFiles, int64_t TotalBytes, bool& StopNow)>;
+using TStartUnZipEvent =
+    std::function<void(TZipReader* Sender, int FileIndex, std::string& FName, bool& Skip)>;
+using TPromptForOverwriteEvent = std::function<void(TZipReader* Sender, bool& OverWriteIt,
+                                                    int FileIndex, std::string& FName)>;
+using TBadPasswordEvent =
+    std::function<void(TZipReader* Sender, int FileIndex, std::string& NewPassword)>;
+using TSkippingFileEvent = std::function<void(TZipReader* Sender, TSkipReason Reason,
+                                              const std::string& FName, int FileIndex,
+                                              bool& Retry)>;
+using TPercentDoneEvent = std::function<void(TZipReader* Sender, int Percent)>;
+using TBadCRCEvent =
+    std::function<void(TZipReader* Sender, int32_t CalcCRC, int32_t StoredCRC, int FileIndex)>;
+using TEndUnZipEvent =
+    std::function<void(TZipReader* Sender, int FileIndex, const std::string& FName)>;
+using TUnZipCompleteEvent = std::function<void(TZipReader* Sender, int FileCount)>;
+using TGetNextBufferEvent =
+    std::function<void(TZipReader* Sender, char*& Buffer, const std::string& FName,
+                       int AmountUsed, int BufferNum, bool& Quit)>;
+
+class TZipReader {
+ public:
+  explicit TZipReader(TZipUserInterface* ui = nullptr);
+  TZipReader(const TZipReader&) = delete;
+  TZipReader& operator=(const TZipReader&) = delete;
+  virtual ~TZipReader();
+
+  // ------------------------------------------------------------ opening
+
+  const std::string& ZipName() const { return zipName_; }
+  // A name ending in "?" asks for the archive (EUserCanceled "User canceled
+  // setting zip file name." when cancelled). A new name drops the directory.
+  virtual void SetZipName(const std::string& name);
+  virtual bool CheckDiskLabels() const { return checkDiskLabels_; }
+  virtual void SetCheckDiskLabels(bool value) { checkDiskLabels_ = value; }
+  virtual TMultiMode MultiMode() const { return multiMode_; }
+  virtual void SetMultiMode(TMultiMode value) { multiMode_ = value; }
+
+  // Reads the directory unless it is current (same name, same file date).
+  void ReadZip();
+  // Closes and forgets everything, ZipName included.
+  void ClearZip();
+
+  int Count() const;
+  // Accessors on the entry view; an index outside 0..Count-1 raises EListError
+  // "Index %d is out of range".
+  std::string Filename(int index) const;
+  std::string Pathname(int index) const;
+  // The entry's date as local time; an impossible calendar date gives now.
+  std::time_t DateTime(int index) const;
+  uint32_t UncompressedSize(int index) const;
+  uint32_t ExternalFileAttributes(int index) const;
+  const TZipHeaderInfo& Entry(int index) const;
+  TZipHeaderInfo& Entry(int index);
+  std::string FileComment(int index);
+  void SetFileComment(int index, const std::string& comment);
+  std::string ZipComment();
+  void SetZipComment(const std::string& comment);
+  const TEndCentral& EndRecord() const { return endRecord_; }
+
+  TZipSortMode SortMode = TZipSortMode::ByNone;
+  TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
+  bool KeepZipOpen = false;
+  bool DoProcessMessages = true;
+  bool FlushFilesOnClose = false;
+  bool CancelOperation = false;
+  size_t StreamBufferSize = 131072;
+  static constexpr int ThisVersion = 221;
+
+  int NumberOfDisks() const { return numberOfDisks_; }
+  int CurrentDisk() const { return currentDisk_; }
+  bool Rebuilt() const { return rebuilt_; }
+
+  TInCompleteZipEvent OnInCompleteZip;
+  // Installed with the built-in handler; a caller may replace or clear it.
+  TGetNextDiskEvent OnGetNextDisk;
+
+  // ------------------------------------------------------------ extraction
+
+  // Extracts the entries chosen by DoAll or FilesList; returns the count.
+  int UnZip();
+
+  const std::string& DestDir() const { return destDir_; }
+  // "?" asks for a directory (EUserCanceled "User canceled Set Desination
+  // Directory" when cancelled); a trailing "/" is removed.
+  void SetDestDir(const std::string& dir);
+  const std::string& RootDir() const { return rootDir_; }
+  void SetRootDir(const std::string& dir);
+  const std::vector<std::string>& FilesList() const { return filesList_; }
+  void SetFilesList(const std::vector<std::string>& masks) { filesList_ = masks; }
+  void AddFile(const std::string& mask) { filesList_.push_back(mask); }
+
+  bool RecreateDirs = false;
+  TUZOverwriteMode OverwriteMode = TUZOverwriteMode::Prompt;
+  bool DoAll = false;
+  bool RetainAttributes = true;
+  bool ReplaceReadOnly = false;
+  std::string Password;
+  // Decodes and checks the chosen entries without creating any file or
+  // directory (the command-line tool's "test").
+  bool TestOnly = false;
+
+  TStartUnZipInfoEvent OnStartUnZipInfo;
+  TStartUnZipEvent OnStartUnZip;
+  TPromptForOverwriteEvent OnPromptForOverwrite;
+  TBadPasswordEvent OnBadPassword;
+  TSkippingFileEvent OnSkippingFile;
+  TPercentDoneEvent OnFilePercentDone;
+  TPercentDoneEvent OnTotalPercentDone;
+  TBadCRCEvent OnBadCRC;
+  TEndUnZipEvent OnEndUnZip;
+  TUnZipCompleteEvent OnUnZipComplete;
+  TGetNextBufferEvent OnGetNextBuffer;  // never raised by extraction
+
+  TZipUserInterface& UI() const { return *ui_; }
+
+ protected:
+  // ------------------------------------------------------------ opening
+  void OpenIfNeeded();
+  void CloseIfAllowed();
+  void CloseArchive();
+  void FreeDirectory();
+  void ReadDirectory();
+  bool RebuildDirectory();
+  void BuildView();
+  // Makes disk n (counted from 1) the archive stream.
+  void LoadDisk(int n);
+  void BuiltInGetNextDisk(int nextDisk, std::string& fname);
+  void CheckIndex(int index) const;
+  void ProcessMessagesAndCheckCancel();
+  void LoadEntryComment(TZipHeaderInfo& entry, TStream& stream);
+
+  TZipUserInterface* ui_;
+  std::string zipName_;
+  bool checkDiskLabels_ = true;
+  TMultiMode multiMode_ = TMultiMode::mmNone;
+  std::unique_ptr<TSortedZip> dirList_;   // physical order, owns the entries
+  std::unique_ptr<TSortedZip> viewList_;  // SortMode order when not ByNone
+  TSortedZip* view_ = nullptr;
+  TEndCentral endRecord_;
+  std::unique_ptr<TLFNFileStream> archive_;
+  std::unique_ptr<TLFNFileStream> configFile_;  // the ".zfc" file while it is read
+  struct timespec archiveDate_ {};
+  int numberOfDisks_ = 1;
+  int currentDisk_ = 0;
+  bool rebuilt_ = false;
+
+  // ------------------------------------------------------------ extraction
+  friend class TEntryInput;
+  friend class TEntryOutput;
+  int RunUnZip();
+  void ExtractEntry(int index);
+  void SkipBookkeeping(const TZipHeaderInfo& entry);
+  void ReadArchive(uint8_t* dst, size_t n);
+  void ReportProgress(size_t blockSize);
+
+  std::string destDir_;
+  std::string rootDir_;
+  std::vector<std::string> filesList_;
+
+  // Run state of UnZip.
+  std::unique_ptr<TDecodeBuffers> buffers_;
+  TZipHeaderInfo work_;         // the working copy of the current entry
+  int64_t totalBytes_ = 0;
+  int64_t bytesDone_ = 0;
+  int64_t entryDone_ = 0;
+  int runCount_ = 0;
+  bool retry_ = false;
+};
+
+}  // namespace vantrel::zip

@@ -1,0 +1,40 @@
+// zip_ui.h - what the ZIP engine asks of the user interface.
+//
+// The engine never shows anything itself. Where it has to ask or tell the user
+// (choosing an archive or a directory, the disk prompt, error boxes, the
+// overwrite question, the busy cursor, letting pending window messages run) it
+// calls a TZipUserInterface. The default implementation answers without
+// asking: it cancels the dialogs, keeps existing files and shows nothing. The
+// command-line tool and the GUI supply their own.
+#pragma once
+
+#include <string>
+
+namespace vantrel::zip {
+
+class TZipUserInterface {
+ public:
+  virtual ~TZipUserInterface() = default;
+
+  // The file-open dialog for an archive name ending in "?". name holds the
+  // start directory on entry and the chosen file on return; false = cancelled.
+  virtual bool ChooseArchive(const std::string& title, const std::string& filter,
+                             std::string& name);
+  // The directory-selection dialog (create allowed) for DestDir "?"; dir holds
+  // the start directory on entry; false = cancelled.
+  virtual bool ChooseDirectory(std::string& dir);
+  // The disk prompt: text with OK and Cancel, empty caption; false = Cancel.
+  virtual bool AskForDisk(const std::string& text);
+  // A message box with an OK button.
+  virtual void ShowMessage(const std::string& text, const std::string& caption);
+  // A Yes/No question; true = Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption);
+  virtual void SetBusyCursor(bool busy);
+  // Lets pending window messages run (the place where Cancel gets pressed).
+  virtual void ProcessMessages();
+};
+
+// The shared non-interactive instance.
+TZipUserInterface& DefaultZipUserInterface();
+
+}  // namespace vantrel::zip
