@@ -1,0 +1,38 @@
+// messages.h - the message boxes of the file manager, behind one seam.
+//
+// Every modal message goes through ShowMessage, and every error that escapes
+// a handler through ShowGeneralError. Tests install their own handler so a box
+// nobody answers never blocks a run; the program uses Qt's message boxes.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace vantrel::app {
+
+// The caption of the main window and of its commands' message boxes.
+inline constexpr const char* kMainCaption = "Vantrel v. 1.6 (beta)";
+// The caption of the dialogs and of the general error box.
+inline constexpr const char* kDialogCaption = "Vantrel";
+
+enum class MessageKind { Information, Warning, Error, Question };
+
+// The answers a message can give.
+enum class MessageAnswer { Ok, Yes, No };
+
+using MessageHandler = MessageAnswer (*)(QWidget* parent, MessageKind kind, const QString& caption,
+                                         const QString& text);
+
+// Replaces the handler; nullptr restores Qt's message boxes. Returns the old one.
+MessageHandler SetMessageHandler(MessageHandler handler);
+
+// A modal message with the icon of `kind`; a Question offers Yes and No, the
+// others OK.
+MessageAnswer ShowMessage(QWidget* parent, MessageKind kind, const QString& caption,
+                          const QString& text);
+
+// The application's general error box: an error with the dialog caption.
+void ShowGeneralError(const QString& text);
+
+}  // namespace vantrel::app

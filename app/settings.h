@@ -1,0 +1,34 @@
+// settings.h - loading and saving "vantrel.ini".
+//
+// The file is read once while the main window is created and written in full
+// when it closes, key by key in a fixed order. Whatever cannot be read takes
+// its default; a key that cannot be written stops the save with "Unable to
+// write to <file>" in the general error box.
+#pragma once
+
+#include <string>
+
+namespace vantrel::platform {
+class IniFile;
+}
+
+namespace vantrel::app {
+
+class TMainForm;
+
+// Defaults of the settings that have no home in a control's own defaults.
+inline constexpr const char* kDefaultEditor = "notepad.exe";
+inline constexpr const char* kDefaultViewerName = "vnview.exe";
+inline constexpr const char* kDefaultFontName = "MS Sans Serif";
+inline constexpr int kDefaultFontSize = 10;
+
+// Reads every setting into the main window and its two panels, in order:
+// GENERAL (editor, viewer, language, both directories, window, left width),
+// FONT, COLOR, LEFT PANEL, RIGHT PANEL.
+void LoadSettings(TMainForm& form, const platform::IniFile& ini);
+
+// Writes every setting from the live state. Returns false after reporting the
+// first key that could not be written; the keys before it stay written.
+bool SaveSettings(const TMainForm& form, platform::IniFile& ini);
+
+}  // namespace vantrel::app

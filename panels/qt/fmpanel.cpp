@@ -1,0 +1,355 @@
+// fmpanel.cpp - drawing, geometry and input of the file panel control.
+#include "panels/qt/fmpanel.h"
+
+#include <algorithm>
+
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QScrollBar>
+
+#include "platform/qt/icons.h"
+#include "platform/qt/volumes.h"
+
+namespace vantrel::panels {
+
+using platform::ToDisplay;
+
+TFMPanel::TFMPanel(QWidget* parent)
+    : QAbstractScrollArea(parent), boldMetrics_(QFont()) {
+  setFocusPolicy(Qt::StrongFocus);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  viewport()->setAutoFillBackground(false);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  verticalScrollBar()->setSingleStep(1);
+
+  model_.OnDirectoryLine = [this](const std::string& line) {
+    if (dirPanel_ != nullptr) dirPanel_->setText(ToDisplay(line));
+  };
+  model_.OnInfoLine = [this](const std::string& line) {
+    if (infoPanel_ != nullptr) infoPanel_->setText(ToDisplay(line));
+  };
+  model_.OnListingChanged = [this] { ListingChanged(); };
+  FontChanged();
+}
+
+TFMPanel::~TFMPanel() = default;
+
+bool TFMPanel::ReadDirectory(const std::string& path, std::string* error) {
+  return model_.ReadDirectory(path, error);
+}
+
+void TFMPanel::SortEntries(uint8_t order) {
+  model_.SortEntries(order);
+  viewport()->update();
+  UpdateFileLine();
+}
+
+// Every read rebuilds the listing: no marks, cursor on the first entry.
+void TFMPanel::ListingChanged() {
+  UpdateScrollBars();
+  verticalScrollBar()->setValue(0);
+  viewport()->update();
+  UpdateFileLine();
+  emit directoryRead();
+}
+
+// ---------------------------------------------------------------------------
+// Geometry
+
+int TFMPanel::ItemHeightForCharHeight(int charHeight) {
+  // Exact integer arithmetic: |h| * 13 / 10, halves to the even neighbour.
+  const int tenths = std::abs(charHeight) * 13;
+  int rows = tenths / 10;
+  const int rest = tenths % 10;
+  if (rest > 5 || (rest == 5 && (rows % 2) != 0)) ++rows;
+  return rows;
+}
+
+int TFMPanel::CharHeightOf(const QFont& font, int dpiY) {
+  if (font.pixelSize() > 0) return font.pixelSize();
+  // A point size becomes pixels as the desktop does: size * dpi / 72, rounded.
+  return static_cast<int>(font.pointSizeF() * dpiY / 72.0 + 0.5);
+}
+
+void TFMPanel::FontChanged() {
+  boldFont_ = font();
+  boldFont_.setBold(true);
+  boldMetrics_ = QFontMetrics(boldFont_);
+  itemHeight_ = std::max(1, ItemHeightForCharHeight(CharHeightOf(font(), logicalDpiY())));
+  UpdateScrollBars();
+  viewport()->update();
+}
+
+int TFMPanel::TopIndex() const { return verticalScrollBar()->value(); }
+
+int TFMPanel::PageRows() const { return std::max(1, viewport()->height() / itemHeight_); }
+
+int TFMPanel::IndexAt(const QPoint& pos) const {
+  if (pos.y() < 0) return -1;
+  const int index = TopIndex() + pos.y() / itemHeight_;
+  return index < Count() ? index : -1;
+}
+
+QRect TFMPanel::RowRect(int index) const {
+  return QRect(0, (index - TopIndex()) * itemHeight_, viewport()->width(), itemHeight_);
+}
+
+void TFMPanel::UpdateScrollBars() {
+  const int page = PageRows();
+  QScrollBar* bar = verticalScrollBar();
+  bar->setPageStep(page);
+  bar->setRange(0, std::max(0, Count() - page));
+}
+
+void TFMPanel::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollBars();
+}
+
+void TFMPanel::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) FontChanged();
+  if (event->type() == QEvent::PaletteChange) viewport()->update();
+}
+
+void TFMPanel::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TFMPanel::UpdateRow(int index) {
+  if (index < 0 || index >= Count()) return;
+  const int top = TopIndex();
+  if (index < top || index > top + PageRows()) return;  // not on screen
+  viewport()->update(RowRect(index));
+}
+
+// ---------------------------------------------------------------------------
+// Widths and colours
+
+#define VANTREL_WIDTH_SETTER(Name, member) \
+  void TFMPanel::Set##Name(int value) {     \
+    member = value;                         \
+    viewport()->update();                   \
+  }
+VANTREL_WIDTH_SETTER(NameWidth, nameWidth_)
+VANTREL_WIDTH_SETTER(ExtWidth, extWidth_)
+VANTREL_WIDTH_SETTER(SizeWidth, sizeWidth_)
+VANTREL_WIDTH_SETTER(DateWidth, dateWidth_)
+VANTREL_WIDTH_SETTER(TimeWidth, timeWidth_)
+#undef VANTREL_WIDTH_SETTER
+
+#define VANTREL_COLOR_SETTER(Name, member)          \
+  void TFMPanel::Set##Name(platform::TColor value) { \
+    member = value;                                  \
+    viewport()->update();                            \
+  }
+VANTREL_COLOR_SETTER(Color, color_)
+VANTREL_COLOR_SETTER(CursorColor, cursorColor_)
+VANTREL_COLOR_SETTER(FileColor, fileColor_)
+VANTREL_COLOR_SETTER(SelectedColor, selectedColor_)
+VANTREL_COLOR_SETTER(CurrentColor, currentColor_)
+VANTREL_COLOR_SETTER(CurSelColor, curSelColor_)
+#undef VANTREL_COLOR_SETTER
+
+// ---------------------------------------------------------------------------
+// Cursor and marks
+
+void TFMPanel::SetCursor(int index) {
+  if (Count() == 0) return;
+  index = std::clamp(index, 0, Count() - 1);
+  const int old = Cursor();
+  model_.SetCursor(index);
+  // Scroll just enough to show the cursor row whole.
+  const int top = TopIndex();
+  const int page = PageRows();
+  if (index < top)
+    verticalScrollBar()->setValue(index);
+  else if (index >= top + page)
+    verticalScrollBar()->setValue(index - page + 1);
+  if (old != index) {
+    UpdateRow(old);
+    UpdateRow(index);
+    UpdateFileLine();
+  }
+}
+
+void TFMPanel::SetMarked(int index, bool marked) {
+  if (index < 0 || index >= Count() || IsMarked(index) == marked) return;
+  model_.SetMarked(index, marked);
+  UpdateRow(index);
+}
+
+// The information line follows the cursor while the panel has the focus.
+void TFMPanel::UpdateFileLine() {
+  if (filePanel_ == nullptr || !hasFocus()) return;
+  const TFileEntry* entry = CurrentEntry();
+  if (entry != nullptr) filePanel_->setText(ToDisplay(InfoLine(*entry)));
+}
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+void TFMPanel::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  const QRect area = event->rect();
+  const int top = TopIndex();
+  const int first = top + std::max(0, area.top()) / itemHeight_;
+  const int last = std::min(Count() - 1, top + area.bottom() / itemHeight_);
+  const bool focused = hasFocus();
+
+  // Below the last entry there is only the panel's own background.
+  const int filledBottom = (last - top + 1) * itemHeight_;
+  if (filledBottom <= area.bottom())
+    painter.fillRect(QRect(area.left(), filledBottom, area.width(), area.bottom() - filledBottom + 1),
+                     platform::ColorToQColor(color_, palette()));
+
+  painter.setFont(boldFont_);
+  for (int i = first; i <= last; ++i) DrawRow(painter, i, RowRect(i), focused && i == Cursor());
+}
+
+namespace {
+
+// One cell's text: left-aligned at the top, one line, ellipsis when it is cut.
+void DrawCell(QPainter& painter, const QFontMetrics& metrics, int left, int right, int top,
+              int height, const QString& text) {
+  const int width = right - left;
+  if (width <= 0 || text.isEmpty()) return;
+  const QString shown = metrics.horizontalAdvance(text) <= width
+                            ? text
+                            : metrics.elidedText(text, Qt::ElideRight, width);
+  painter.drawText(QRect(left, top, width, height), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                   shown);
+}
+
+QString FromStd(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+void TFMPanel::DrawRow(QPainter& painter, int index, const QRect& rect, bool focused) {
+  const TFileEntry& entry = *Entries()[static_cast<size_t>(index)];
+  const bool marked = IsMarked(index);
+  const QPalette& pal = palette();
+
+  // Background and text colours from the focused and marked flags.
+  const QColor background = platform::ColorToQColor(focused ? cursorColor_ : color_, pal);
+  const QColor text = platform::ColorToQColor(
+      focused ? (marked ? curSelColor_ : currentColor_) : (marked ? selectedColor_ : fileColor_), pal);
+  painter.fillRect(rect, background);
+  painter.setPen(text);
+
+  // Cells: the name after the 16-pixel icon, then each column one pixel
+  // right of the previous one's edge.
+  const int left = rect.left();
+  const int top = rect.top();
+  const int h = rect.height();
+  const int nameRight = left + nameWidth_;
+  const int extLeft = nameRight + 1;
+  const int sizeLeft = extLeft + extWidth_ + 1;
+  const int dateLeft = sizeLeft + sizeWidth_ + 1;
+  const int timeLeft = dateLeft + dateWidth_ + 1;
+
+  DrawCell(painter, boldMetrics_, left + platform::kSmallIconSize, nameRight, top, h,
+           ToDisplay(NameText(entry)));
+  DrawCell(painter, boldMetrics_, extLeft, extLeft + extWidth_, top, h, ToDisplay(ExtText(entry)));
+  DrawCell(painter, boldMetrics_, sizeLeft, sizeLeft + sizeWidth_, top, h, FromStd(SizeText(entry)));
+  DrawCell(painter, boldMetrics_, dateLeft, dateLeft + dateWidth_, top, h,
+           FromStd(DateText(entry.LastWriteTime)));
+  DrawCell(painter, boldMetrics_, timeLeft, timeLeft + timeWidth_, top, h,
+           FromStd(TimeText(entry.LastWriteTime)));
+
+  painter.drawPixmap(left, top, platform::SmallFileIcon(entry.FileName, entry.IsDirectory()));
+
+  if (focused) {
+    // The focus rectangle: a dotted frame in the row's text colour.
+    painter.save();
+    painter.setPen(QPen(text, 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect.adjusted(0, 0, -1, -1));
+    painter.restore();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Input: the keys and clicks of a multiple-selection list box
+
+void TFMPanel::PageMove(bool down) {
+  // The cursor first goes to the last (first) row on screen; from there a
+  // page is the visible rows less one, so one row stays in sight.
+  const int page = PageRows();
+  const int top = TopIndex();
+  const int cursor = Cursor();
+  if (down) {
+    const int bottom = top + page - 1;
+    SetCursor(cursor < bottom ? bottom : cursor + std::max(1, page - 1));
+  } else {
+    SetCursor(cursor > top ? top : cursor - std::max(1, page - 1));
+  }
+}
+
+void TFMPanel::keyPressEvent(QKeyEvent* event) {
+  if (Count() == 0) {
+    QAbstractScrollArea::keyPressEvent(event);
+    return;
+  }
+  switch (event->key()) {
+    case Qt::Key_Up: SetCursor(Cursor() - 1); break;
+    case Qt::Key_Down: SetCursor(Cursor() + 1); break;
+    case Qt::Key_PageUp: PageMove(false); break;
+    case Qt::Key_PageDown: PageMove(true); break;
+    case Qt::Key_Home: SetCursor(0); break;
+    case Qt::Key_End: SetCursor(Count() - 1); break;
+    case Qt::Key_Space: ToggleMark(Cursor()); break;
+    default:
+      // Everything else goes to the window (Enter, Insert, F8 and the rest).
+      event->ignore();
+      return;
+  }
+  event->accept();
+}
+
+void TFMPanel::mousePressEvent(QMouseEvent* event) {
+  const int index = IndexAt(event->position().toPoint());
+  if (event->button() == Qt::LeftButton) {
+    if (index >= 0) {
+      SetCursor(index);
+      ToggleMark(index);
+    }
+  } else if (event->button() == Qt::RightButton) {
+    // The cursor goes to the entry; the marks stay as they are.
+    if (index >= 0) {
+      SetCursor(index);
+      emit contextMenuRequested(index, event->globalPosition().toPoint());
+    }
+  }
+  event->accept();
+}
+
+void TFMPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    event->accept();
+    return;
+  }
+  // The second press of a double-click acts as a press too (so the mark the
+  // first press set is taken back), then the double-click is reported.
+  mousePressEvent(event);
+  if (IndexAt(event->position().toPoint()) >= 0) emit dblClick();
+}
+
+void TFMPanel::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  UpdateRow(Cursor());
+  UpdateFileLine();
+  emit entered();
+}
+
+void TFMPanel::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  UpdateRow(Cursor());
+}
+
+}  // namespace vantrel::panels

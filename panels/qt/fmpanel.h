@@ -1,0 +1,159 @@
+// fmpanel.h - TFMPanel, the owner-drawn list that shows one directory.
+//
+// The control draws the entries of its TPanelModel in five columns (16-pixel
+// icon and name, extension, size, date, time), moves a cursor and toggles
+// marks the way a multiple-selection list box does. Rows are not widgets or
+// items: every paint builds only the visible rows from the entry records, and
+// a mark or a cursor move repaints only the rows it changes, so a directory
+// of a hundred thousand entries costs no more per key than a small one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QFontMetrics>
+
+#include "panels/dirmodel.h"
+#include "platform/qt/colors.h"
+
+class QLabel;
+
+namespace vantrel::panels {
+
+class TFMPanel : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  explicit TFMPanel(QWidget* parent = nullptr);
+  ~TFMPanel() override;
+
+  // --- The text lines the panel writes (any may be null) ---
+  QLabel* DirPanel() const { return dirPanel_; }    // the directory, at each read
+  QLabel* FilePanel() const { return filePanel_; }  // the cursor entry's information line
+  QLabel* InfoPanel() const { return infoPanel_; }  // the disk-space line, at each read
+  void SetDirPanel(QLabel* label) { dirPanel_ = label; }
+  void SetFilePanel(QLabel* label) { filePanel_ = label; }
+  void SetInfoPanel(QLabel* label) { infoPanel_ = label; }
+
+  // --- The listing (see TPanelModel) ---
+  TPanelModel& Model() { return model_; }
+  const TPanelModel& Model() const { return model_; }
+  bool ReadDirectory(const std::string& path, std::string* error = nullptr);
+  void SetSortType(uint8_t value) { model_.SetSortType(value); }
+  void SortEntries(uint8_t order);
+  const std::string& Directory() const { return model_.Directory(); }
+  const TPanelModel::Entries& Entries() const { return model_.GetEntries(); }
+  uint8_t SortType() const { return model_.SortType(); }
+  int Count() const { return model_.Count(); }
+  const TFileEntry* CurrentEntry() const { return model_.CurrentEntry(); }
+  int IndexOfName(std::string_view name) const { return model_.IndexOfName(name); }
+  std::vector<const TFileEntry*> GetMarkedEntries() const { return model_.GetMarkedEntries(); }
+
+  // --- Cursor (caret) and marks; each repaints only what changed ---
+  int Cursor() const { return model_.Cursor(); }
+  // Moves the cursor (clamped to the list) and scrolls it into view.
+  void SetCursor(int index);
+  bool IsMarked(int index) const { return model_.IsMarked(index); }
+  void SetMarked(int index, bool marked);
+  void ToggleMark(int index) { SetMarked(index, !IsMarked(index)); }
+
+  // --- Geometry ---
+  int ItemHeight() const { return itemHeight_; }
+  int TopIndex() const;
+  // Rows that fit wholly in the visible area (at least 1).
+  int PageRows() const;
+  // The entry index under a viewport point, or -1 below the last entry.
+  int IndexAt(const QPoint& viewportPos) const;
+  // The rectangle of row `index` in viewport coordinates.
+  QRect RowRect(int index) const;
+
+  // Row height for a character height in pixels: |height| * 1.3, rounded to
+  // the nearest integer with halves going to the even neighbour.
+  static int ItemHeightForCharHeight(int charHeight);
+  // The character height in pixels of a font on a device of `dpiY`.
+  static int CharHeightOf(const QFont& font, int dpiY);
+
+  // --- Column widths, pixels; setting one repaints at once ---
+  int NameWidth() const { return nameWidth_; }
+  int ExtWidth() const { return extWidth_; }
+  int SizeWidth() const { return sizeWidth_; }
+  int DateWidth() const { return dateWidth_; }
+  int TimeWidth() const { return timeWidth_; }
+  void SetNameWidth(int value);
+  void SetExtWidth(int value);
+  void SetSizeWidth(int value);
+  void SetDateWidth(int value);
+  void SetTimeWidth(int value);
+
+  // --- The six colours (0x00BBGGRR or a system colour number) ---
+  platform::TColor Color() const { return color_; }
+  platform::TColor CursorColor() const { return cursorColor_; }
+  platform::TColor FileColor() const { return fileColor_; }
+  platform::TColor SelectedColor() const { return selectedColor_; }
+  platform::TColor CurrentColor() const { return currentColor_; }
+  platform::TColor CurSelColor() const { return curSelColor_; }
+  void SetColor(platform::TColor value);
+  void SetCursorColor(platform::TColor value);
+  void SetFileColor(platform::TColor value);
+  void SetSelectedColor(platform::TColor value);
+  void SetCurrentColor(platform::TColor value);
+  void SetCurSelColor(platform::TColor value);
+
+ signals:
+  // The panel got the keyboard focus.
+  void entered();
+  // A left double-click on an entry.
+  void dblClick();
+  // A right click on entry `index` (the cursor is already there).
+  void contextMenuRequested(int index, const QPoint& globalPos);
+  // A read replaced the listing (directory line and drive may have changed).
+  void directoryRead();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+
+ private:
+  void ListingChanged();
+  void FontChanged();
+  void UpdateScrollBars();
+  void UpdateFileLine();
+  void UpdateRow(int index);
+  void PageMove(bool down);
+  void DrawRow(QPainter& painter, int index, const QRect& rect, bool focused);
+
+  TPanelModel model_;
+  QLabel* dirPanel_ = nullptr;
+  QLabel* filePanel_ = nullptr;
+  QLabel* infoPanel_ = nullptr;
+
+  int nameWidth_ = 100;
+  int extWidth_ = 30;
+  int sizeWidth_ = 70;
+  int dateWidth_ = 70;
+  int timeWidth_ = 70;
+
+  platform::TColor color_ = platform::clWindow;
+  platform::TColor cursorColor_ = platform::clWindow;
+  platform::TColor fileColor_ = platform::clWindowText;
+  platform::TColor selectedColor_ = platform::clRed;
+  platform::TColor currentColor_ = platform::clWindowText;
+  platform::TColor curSelColor_ = platform::clRed;
+
+  int itemHeight_ = 17;
+  QFont boldFont_;
+  QFontMetrics boldMetrics_;
+};
+
+}  // namespace vantrel::panels

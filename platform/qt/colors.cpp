@@ -1,0 +1,54 @@
+// colors.cpp - system colour numbers mapped onto the palette roles that play
+// the same part on this desktop.
+#include "platform/qt/colors.h"
+
+#include <QGuiApplication>
+
+namespace vantrel::platform {
+
+QColor SystemColor(int index, const QPalette& p) {
+  switch (index) {
+    case 0:  return p.color(QPalette::Button);           // scroll bar
+    case 1:  return p.color(QPalette::Window);           // desktop background
+    case 2:  return p.color(QPalette::Highlight);        // active caption
+    case 3:  return p.color(QPalette::Window);           // inactive caption
+    case 4:  return p.color(QPalette::Window);           // menu
+    case 5:  return p.color(QPalette::Base);             // window background
+    case 6:  return p.color(QPalette::Dark);             // window frame
+    case 7:  return p.color(QPalette::WindowText);       // menu text
+    case 8:  return p.color(QPalette::Text);             // window text
+    case 9:  return p.color(QPalette::HighlightedText);  // active caption text
+    case 10: return p.color(QPalette::Mid);              // active border
+    case 11: return p.color(QPalette::Mid);              // inactive border
+    case 12: return p.color(QPalette::Dark);             // application workspace
+    case 13: return p.color(QPalette::Highlight);        // highlight
+    case 14: return p.color(QPalette::HighlightedText);  // highlighted text
+    case 15: return p.color(QPalette::Button);           // button face
+    case 16: return p.color(QPalette::Dark);             // button shadow
+    case 17: return p.color(QPalette::Disabled, QPalette::Text);  // grey text
+    case 18: return p.color(QPalette::ButtonText);       // button text
+    case 19: return p.color(QPalette::WindowText);       // inactive caption text
+    case 20: return p.color(QPalette::Light);            // button highlight
+    case 21: return p.color(QPalette::Shadow);           // 3-D dark shadow
+    case 22: return p.color(QPalette::Midlight);         // 3-D light
+    case 23: return p.color(QPalette::ToolTipText);      // tooltip text
+    case 24: return p.color(QPalette::ToolTipBase);      // tooltip background
+    default: return p.color(QPalette::Text);
+  }
+}
+
+QColor ColorToQColor(TColor value, const QPalette& palette) {
+  if (IsSystemColor(value)) return SystemColor(static_cast<int>(value & 0xFFu), palette);
+  return QColor(static_cast<int>(value & 0xFFu), static_cast<int>((value >> 8) & 0xFFu),
+                static_cast<int>((value >> 16) & 0xFFu));
+}
+
+QColor ColorToQColor(TColor value) { return ColorToQColor(value, QGuiApplication::palette()); }
+
+TColor ColorFromQColor(const QColor& color) {
+  const QColor rgb = color.toRgb();
+  return static_cast<TColor>(rgb.red()) | (static_cast<TColor>(rgb.green()) << 8) |
+         (static_cast<TColor>(rgb.blue()) << 16);
+}
+
+}  // namespace vantrel::platform

@@ -1,0 +1,81 @@
+// icons.cpp - MIME type by name, icon by MIME type, cached.
+#include "platform/qt/icons.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QHash>
+#include <QMimeDatabase>
+#include <QStyle>
+
+#include "platform/text.h"
+
+namespace vantrel::platform {
+
+namespace {
+
+// Pixmaps by MIME type name; they live until the program ends.
+QHash<QString, QPixmap>& PixmapCache() {
+  static QHash<QString, QPixmap> cache;
+  return cache;
+}
+
+QPixmap LoadPixmap(const QString& mimeName) {
+  QMimeDatabase db;
+  const QMimeType type = db.mimeTypeForName(mimeName);
+  QIcon icon;
+  if (type.isValid()) {
+    icon = QIcon::fromTheme(type.iconName());
+    if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
+  }
+  if (icon.isNull() && mimeName == QLatin1String("inode/directory"))
+    icon = QIcon::fromTheme(QStringLiteral("folder"));
+  if (icon.isNull() && qApp != nullptr) {
+    const bool dir = mimeName == QLatin1String("inode/directory");
+    icon = QApplication::style()->standardIcon(dir ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+  }
+  return icon.pixmap(kSmallIconSize, kSmallIconSize);
+}
+
+}  // namespace
+
+void EnsureIconTheme() {
+  const QString current = QIcon::themeName();
+  if (!current.isEmpty() && current != QLatin1String("hicolor")) return;
+  for (const char* theme : {"Adwaita", "breeze", "oxygen", "gnome"}) {
+    for (const QString& base : QIcon::themeSearchPaths()) {
+      if (QDir(base + QLatin1Char('/') + QLatin1String(theme)).exists(QStringLiteral("index.theme"))) {
+        QIcon::setThemeName(QLatin1String(theme));
+        return;
+      }
+    }
+  }
+}
+
+QString MimeTypeNameOf(std::string_view name, bool isDirectory) {
+  if (isDirectory) return QStringLiteral("inode/directory");
+  static const QMimeDatabase db;
+  const std::string shown = DisplayName(name);
+  // MatchExtension judges by the name alone; the file is never opened.
+  return db.mimeTypeForFile(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())),
+                            QMimeDatabase::MatchExtension).name();
+}
+
+const QPixmap& SmallFileIcon(std::string_view name, bool isDirectory) {
+  const QString mime = MimeTypeNameOf(name, isDirectory);
+  auto& cache = PixmapCache();
+  auto it = cache.find(mime);
+  if (it == cache.end()) it = cache.insert(mime, LoadPixmap(mime));
+  return it.value();
+}
+
+QIcon ThemeIcon(const QString& name, const QIcon& fallback) {
+  // A theme may hold only scalable (SVG) files for a name; without the SVG
+  // image plugin such an icon is not null but draws nothing, so try drawing.
+  for (const QString& candidate : {name, name + QStringLiteral("-symbolic")}) {
+    const QIcon icon = QIcon::fromTheme(candidate);
+    if (!icon.isNull() && !icon.pixmap(kSmallIconSize, kSmallIconSize).isNull()) return icon;
+  }
+  return fallback;
+}
+
+}  // namespace vantrel::platform

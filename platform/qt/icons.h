@@ -1,0 +1,32 @@
+// icons.h - the small file-type icons the panels draw beside each name.
+//
+// The icon of an entry is the icon theme's icon for the entry's MIME type,
+// found from the name alone: painting never opens or reads a file. Pixmaps
+// are cached by MIME type, which is what a system image list is.
+#pragma once
+
+#include <string_view>
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+namespace vantrel::platform {
+
+inline constexpr int kSmallIconSize = 16;
+
+// Chooses an icon theme when the desktop named none (a bare X server, the
+// offscreen platform): the first installed of the usual full themes.
+void EnsureIconTheme();
+
+// The MIME type name of an entry, judged by its name (bytes) only.
+QString MimeTypeNameOf(std::string_view name, bool isDirectory);
+
+// The 16-pixel icon of an entry. The reference stays valid for the life of
+// the program.
+const QPixmap& SmallFileIcon(std::string_view name, bool isDirectory);
+
+// A theme icon by name, then its symbolic variant, then `fallback`.
+QIcon ThemeIcon(const QString& name, const QIcon& fallback);
+
+}  // namespace vantrel::platform
