@@ -516,8 +516,9 @@ TInflater::TStatus TInflater::FastLoop(const uint32_t* lit, const uint32_t* dist
       if (back >= len) {
         std::memcpy(dst, src, len);
       } else {
+        // The rest starts over at the beginning of the current half.
         std::memcpy(dst, src, back);
-        for (size_t k = back; k < len; ++k) dst[k] = dst[k - d];
+        for (size_t k = back; k < len; ++k) dst[k] = out[k - back];
       }
     }
     pos += len;
