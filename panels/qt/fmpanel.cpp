@@ -330,14 +330,11 @@ void TFMPanel::mousePressEvent(QMouseEvent* event) {
 }
 
 void TFMPanel::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) {
-    event->accept();
-    return;
-  }
-  // The second press of a double-click acts as a press too (so the mark the
-  // first press set is taken back), then the double-click is reported.
-  mousePressEvent(event);
-  if (IndexAt(event->position().toPoint()) >= 0) emit dblClick();
+  // The second press of the double-click has already been delivered (and
+  // toggled the mark back); only the double-click itself is left to report.
+  event->accept();
+  if (event->button() == Qt::LeftButton && IndexAt(event->position().toPoint()) >= 0)
+    emit dblClick();
 }
 
 void TFMPanel::focusInEvent(QFocusEvent* event) {
