@@ -252,8 +252,9 @@ void TZipReader::ReadDirectory() {
         throw EBadZipFile(kTextNotAZip);
       }
       TZipHeaderInfo* added = entry.release();
-      if (endRecord_.ThisDisk > 0 && added->HasComment()) {
-        // The disk may not be reachable later.
+      if ((endRecord_.ThisDisk > 0 || useConfig) && added->HasComment()) {
+        // The disk may not be reachable later (and the configuration file is
+        // closed after reading).
         int64_t pos = s->Position();
         LoadEntryComment(*added, *s);
         s->Seek(pos, soBeginning);
@@ -262,7 +263,9 @@ void TZipReader::ReadDirectory() {
     ++i;
   }
 
-  if (endRecord_.ThisDisk > 0 && endRecord_.ZipCommentLength > 0) {
+  // The comment of a multi-disk set is read now; so is the comment of a
+  // configuration file, which is not kept open.
+  if ((endRecord_.ThisDisk > 0 || useConfig) && endRecord_.ZipCommentLength > 0) {
     if (endRecord_.ThisDisk != currentDisk_ && !useConfig) LoadDisk(endRecord_.ThisDisk + 1);
     TStream& cs = useConfig ? static_cast<TStream&>(*configFile_) : *archive_;
     std::string comment(endRecord_.ZipCommentLength, '\0');

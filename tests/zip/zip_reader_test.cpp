@@ -1,0 +1,347 @@
+// zip_reader_test.cpp - opening archives: end record, directory, rebuild,
+// comments, re-reading, views, multi-disk sets and the ".zfc" file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "tests/support/test_support.h"
+#include "tests/zip/zip_test_util.h"
+#include "zip/zip_reader.h"
+
+namespace vantrel::zip {
+namespace {
+
+using testing::BuildZip;
+using testing::TEntrySpec;
+
+// Bytes that do not compress.
+std::string Noise(size_t n) {
+  std::string s;
+  uint64_t x = 88172645463325252ull;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    s += static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+class ZipReaderTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& name, const std::string& bytes) {
+    std::string path = tmp_ / name;
+    test::WriteFile(path, bytes);
+    return path;
+  }
+  std::vector<std::string> Names(TZipReader& r) {
+    std::vector<std::string> out;
+    for (int i = 0; i < r.Count(); ++i) out.push_back(r.Pathname(i) + r.Filename(i));
+    return out;
+  }
+  test::TempDir tmp_;
+};
+
+TEST_F(ZipReaderTest, ZeroLengthFileIsAnEmptyArchive) {
+  TZipReader r;
+  r.SetZipName(Write("empty.zip", ""));
+  r.ReadZip();
+  EXPECT_EQ(r.Count(), 0);
+}
+
+TEST_F(ZipReaderTest, NoEndRecordFollowsIncompleteZipMode) {
+  std::string path = Write("short.zip", "not a zip");
+  TZipReader r;
+  r.SetZipName(path);
+  try {
+    r.ReadZip();
+    FAIL();
+  } catch (const EIncompleteZip& e) {
+    EXPECT_STREQ(e.what(), "Incomplete Zip File");
+  }
+  EXPECT_EQ(r.Count(), 0);
+
+  r.IncompleteZipMode = TIncompleteZipMode::izAssumeNotAZip;
+  try {
+    r.ReadZip();
+    FAIL();
+  } catch (const ENotAZipFile& e) {
+    EXPECT_STREQ(e.what(), "Not a valid zip file!");
+  }
+
+  // The handler gets the property itself: its change persists.
+  int calls = 0;
+  r.OnInCompleteZip = [&](TZipReader*, TIncompleteZipMode& mode) {
+    ++calls;
+    mode = TIncompleteZipMode::izAssumeBad;
+  };
+  try {
+    r.ReadZip();
+    FAIL();
+  } catch (const EBadZipFile& e) {
+    EXPECT_STREQ(e.what(), "Not a valid zip file!");
+  }
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(r.IncompleteZipMode, TIncompleteZipMode::izAssumeBad);
+  EXPECT_EQ(r.ZipName(), "");  // cleared after EBadZipFile
+}
+
+TEST_F(ZipReaderTest, TruncatedArchiveIsRebuiltUpToTheFirstDamagedHeader) {
+  std::string zip = BuildZip({{"one.txt", "first"}, {"two.txt", "second"}, {"three.txt", "third"}});
+  size_t second = zip.find("PK\x03\x04", 1);
+  size_t third = zip.find("PK\x03\x04", second + 1);
+  ASSERT_NE(third, std::string::npos);
+  TZipReader r;
+  r.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
+  r.SetZipName(Write("cut.zip", zip.substr(0, third + 20)));
+  r.ReadZip();
+  EXPECT_TRUE(r.Rebuilt());
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"one.txt", "two.txt"}));
+}
+
+TEST_F(ZipReaderTest, SelfExtractorIsRebuiltFromOffset14000) {
+  // A local header inside the stub must not be found.
+  std::string stub = BuildZip({{"stub.txt", "in the stub"}});
+  stub.resize(stub.find("PK\x01\x02"));
+  stub += std::string(15000 - stub.size(), 'x');
+  std::string body = BuildZip({{"real.txt", "real data"}});
+  body.resize(body.find("PK\x01\x02"));  // directory lost
+  TZipReader r;
+  r.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
+  r.SetZipName(Write("setup.ExE", stub + body));
+  r.ReadZip();
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"real.txt"}));
+  EXPECT_EQ(r.Entry(0).LocalHeaderOffset, 15000u);
+}
+
+TEST_F(ZipReaderTest, UnreadableDirectoryIsRebuiltAndMergedWithTheCentralRecords) {
+  // 20 bytes in front shift every offset: the central directory is not where
+  // the end record says, so the local headers are scanned.
+  TEntrySpec spec{"moved.txt", "data"};
+  spec.external = 0x21;
+  std::string zip = BuildZip({spec});
+  TZipReader r;
+  r.SetZipName(Write("shifted.zip", std::string(20, 'j') + zip));
+  r.ReadZip();
+  ASSERT_EQ(r.Count(), 1);
+  EXPECT_TRUE(r.Rebuilt());
+  EXPECT_EQ(r.Entry(0).LocalHeaderOffset, 20u);
+}
+
+TEST_F(ZipReaderTest, ExtraFieldsAndCommentsKeepTheirLengths) {
+  TEntrySpec a{"a.txt", "aaa"}, b{"dir/b.txt", "bbb"};
+  a.centralExtra = std::string(12, 'e');
+  a.comment = "comment of a";
+  b.comment = "b!";
+  TZipReader r;
+  r.SetZipName(Write("x.zip", BuildZip({a, b}, "the archive")));
+  r.ReadZip();
+  ASSERT_EQ(r.Count(), 2);
+  EXPECT_EQ(r.Entry(0).CentralExtraLength, 12);
+  EXPECT_EQ(r.Entry(0).FileCommentLength, 12);
+  EXPECT_FALSE(r.Entry(0).FileComment().has_value());  // loaded on demand
+  EXPECT_EQ(r.FileComment(0), "comment of a");
+  EXPECT_EQ(r.FileComment(1), "b!");
+  EXPECT_EQ(r.ZipComment(), "the archive");
+  EXPECT_EQ(r.EndRecord().Modified, 0);
+  r.SetFileComment(1, "b!");
+  EXPECT_EQ(r.EndRecord().Modified, 0);  // unchanged text
+  r.SetFileComment(1, "new");
+  EXPECT_EQ(r.EndRecord().Modified, 1);
+  EXPECT_EQ(r.Entry(1).FileCommentLength, 3);
+}
+
+TEST_F(ZipReaderTest, AccessorsCheckTheirIndex) {
+  TZipReader r;
+  r.SetZipName(Write("x.zip", BuildZip({{"a", "1"}})));
+  r.ReadZip();
+  try {
+    r.Filename(5);
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_STREQ(e.what(), "Index 5 is out of range");
+  }
+  EXPECT_THROW(r.UncompressedSize(-1), EListError);
+}
+
+TEST_F(ZipReaderTest, ImpossibleCalendarDateGivesNow) {
+  TEntrySpec bad{"bad", "x"}, good{"good", "y"};
+  bad.dosDateTime = (41u << 25) | (2u << 21) | (31u << 16);  // 2021-02-31
+  good.dosDateTime = (40u << 25) | (7u << 21) | (1u << 16) | (12u << 11);  // 2020-07-01 12:00
+  TZipReader r;
+  r.SetZipName(Write("x.zip", BuildZip({bad, good})));
+  r.ReadZip();
+  std::time_t before = std::time(nullptr);
+  EXPECT_GE(r.DateTime(0), before);
+  EXPECT_EQ(r.DateTime(1), 1593597600);  // local time, Europe/Berlin
+}
+
+TEST_F(ZipReaderTest, DirectoryIsReadAgainOnlyWhenTheFileDateChanges) {
+  std::string path = Write("x.zip", BuildZip({{"old.txt", "1"}}));
+  test::SetMTime(path, 1000000000);
+  TZipReader r;
+  r.SetZipName(path);
+  r.ReadZip();
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"old.txt"}));
+  test::WriteFile(path, BuildZip({{"new.txt", "2"}}));
+  test::SetMTime(path, 1000000000);
+  r.ReadZip();
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"old.txt"}));  // same date: not read
+  test::SetMTime(path, 1000000002);
+  r.ReadZip();
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"new.txt"}));
+}
+
+TEST_F(ZipReaderTest, SortModeByNameGivesAnAscendingView) {
+  TZipReader r;
+  r.SortMode = TZipSortMode::ByName;
+  r.SetZipName(Write("x.zip", BuildZip({{"b.txt", "1"}, {"C.txt", "2"}, {"a.txt", "3"}})));
+  r.ReadZip();
+  EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "b.txt", "C.txt"}));
+}
+
+TEST_F(ZipReaderTest, TwoRecordsAtOneOffsetAreRebuilt) {
+  // Two central records point at one local header: the list refuses the
+  // second, and the rebuilt directory has the one real entry.
+  std::string zip = BuildZip({{"same.txt", "abc"}, {"same.txt", "abc"}});
+  size_t second = zip.rfind("PK\x01\x02");
+  zip[second + 42] = 0;  // second record's local header offset := 0
+  zip[second + 43] = 0;
+  TZipReader r;
+  r.SetZipName(Write("dup.zip", zip));
+  r.ReadZip();
+  EXPECT_TRUE(r.Rebuilt());
+  EXPECT_EQ(r.Count(), 2);  // both local headers are still there
+}
+
+TEST_F(ZipReaderTest, BuiltInDiskHandlerNamesBlockFiles) {
+  TZipReader r;
+  std::string name = "/some/where/backup.zip";
+  r.OnGetNextDisk(&r, 3, name);
+  EXPECT_EQ(name, "/some/where/backup.003");
+}
+
+TEST_F(ZipReaderTest, SpannedDiskPromptCancelledGivesNoName) {
+  struct UI : TZipUserInterface {
+    bool AskForDisk(const std::string& text) override {
+      asked = text;
+      return false;
+    }
+    std::string asked;
+  } ui;
+  TZipReader r(&ui);
+  r.SetMultiMode(TMultiMode::mmSpan);
+  std::string name = "a.zip";
+  r.OnGetNextDisk(&r, 2, name);
+  EXPECT_EQ(ui.asked, "Please insert disk 2 of the multi-disk set.");
+  EXPECT_EQ(name, "");
+}
+
+TEST_F(ZipReaderTest, ConfigurationFileSuppliesTheDirectory) {
+  std::string zip = BuildZip({{"inside.txt", "hello"}}, "cmt");
+  size_t cd = zip.find("PK\x01\x02");
+  size_t end = zip.find("PK\x05\x06");
+  std::string config = zip.substr(cd);
+  // The configuration file's directory starts at offset 0.
+  config[end - cd + 16] = config[end - cd + 17] = config[end - cd + 18] = config[end - cd + 19] = 0;
+  Write("set.zip", zip.substr(0, cd));
+  Write("set.zfc", config);
+  TZipReader r;
+  r.SetZipName(tmp_ / "set.zip");
+  r.ReadZip();
+  ASSERT_EQ(Names(r), (std::vector<std::string>{"inside.txt"}));
+  EXPECT_EQ(r.ZipComment(), "cmt");
+  r.DoAll = true;
+  r.TestOnly = true;
+  EXPECT_EQ(r.UnZip(), 1);
+}
+
+TEST_F(ZipReaderTest, ZipNameWithQuestionMarkAsksAndCancelRaises) {
+  TZipReader r;
+  try {
+    r.SetZipName("?");
+    FAIL();
+  } catch (const EUserCanceled& e) {
+    EXPECT_STREQ(e.what(), "User canceled setting zip file name.");
+  }
+  struct UI : TZipUserInterface {
+    bool ChooseArchive(const std::string& title, const std::string&, std::string& name) override {
+      EXPECT_EQ(title, "Open a Zip File");
+      name = chosen;
+      return true;
+    }
+    std::string chosen;
+  } ui;
+  ui.chosen = Write("picked.zip", BuildZip({{"p", "q"}}));
+  TZipReader asking(&ui);
+  asking.SetZipName(tmp_ / "?");
+  EXPECT_EQ(asking.ZipName(), ui.chosen);
+}
+
+TEST_F(ZipReaderTest, MissingArchiveIsAnError) {
+  TZipReader r;
+  r.SetZipName(tmp_ / "nothing.zip");
+  EXPECT_THROW(r.ReadZip(), EFOpenError);
+}
+
+TEST_F(ZipReaderTest, MultiDiskSetFromInfoZipSplitArchive) {
+  std::string dir = tmp_.path();
+  std::string big, text;
+  for (int i = 0; i < 30000; ++i) text += std::to_string(i * 7919 % 10007) + "\n";
+  big = Noise(150000);
+  test::WriteFile(dir + "/big.bin", big);
+  test::WriteFile(dir + "/text.txt", text);
+  std::string out;
+  ASSERT_EQ(test::RunCommand("cd '" + dir + "' && zip -q -s 64k set.zip big.bin text.txt && ls", &out), 0);
+  // Info-ZIP names the volumes set.z01, set.z02, ...; our block files are
+  // set.001, set.002, ... and the last one is the archive itself.
+  int volumes = 0;
+  for (int n = 1; n < 20; ++n) {
+    char from[32], to[32];
+    std::snprintf(from, sizeof from, "/set.z%02d", n);
+    std::snprintf(to, sizeof to, "/set.%03d", n);
+    struct stat st;
+    if (::stat((dir + from).c_str(), &st) != 0) break;
+    ASSERT_EQ(::rename((dir + from).c_str(), (dir + to).c_str()), 0);
+    volumes = n;
+  }
+  ASSERT_GE(volumes, 2);
+  TZipReader r;
+  r.SetZipName(dir + "/set.zip");
+  r.ReadZip();
+  EXPECT_EQ(r.NumberOfDisks(), volumes + 1);
+  EXPECT_EQ(r.MultiMode(), TMultiMode::mmBlocks);
+  ASSERT_EQ(Names(r), (std::vector<std::string>{"big.bin", "text.txt"}));
+  // The last volume is also asked for by its number.
+  test::RunCommand("cp '" + dir + "/set.zip' '" + dir + "/set." +
+                   (volumes + 1 < 10 ? "00" : "0") + std::to_string(volumes + 1) + "'");
+  test::MakeDir(dir + "/out");
+  r.SetDestDir(dir + "/out");
+  r.DoAll = true;
+  EXPECT_EQ(r.UnZip(), 2);
+  EXPECT_EQ(test::ReadFile(dir + "/out/big.bin"), big);
+  EXPECT_EQ(test::ReadFile(dir + "/out/text.txt"), text);
+}
+
+TEST_F(ZipReaderTest, MissingVolumeEndsWithUserCanceled) {
+  std::string dir = tmp_.path();
+  std::string big;
+  big = Noise(150000);
+  test::WriteFile(dir + "/big.bin", big);
+  ASSERT_EQ(test::RunCommand("cd '" + dir + "' && zip -q -s 64k set.zip big.bin"), 0);
+  TZipReader r;
+  r.SetZipName(dir + "/set.zip");
+  r.ReadZip();  // the directory is on the last volume
+  r.DoAll = true;
+  r.TestOnly = true;
+  try {
+    r.UnZip();  // set.001 does not exist
+    FAIL();
+  } catch (const EUserCanceled& e) {
+    EXPECT_STREQ(e.what(), "User canceled loading new disk.");
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::zip
