@@ -158,6 +158,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   keptDirs_.clear();
   bool overwriteAll = false;
   std::string skipBelow;  // items below a directory that was refused or vanished
+  std::string failBelow;  // items below a directory that could not be made
   struct Created {
     std::string path;
     EntryInfo source;
@@ -181,6 +182,16 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
     const Item& entry = FileList[i];
     const std::string& item = entry.path;
     if (!skipBelow.empty() && item.compare(0, skipBelow.size(), skipBelow) == 0) {
+      MarkKept(i);
+      BytesDone += static_cast<double>(entry.size);
+      RaiseProgress(BytesDone);
+      continue;
+    }
+    if (!failBelow.empty() && item.compare(0, failBelow.size(), failBelow) == 0) {
+      // Its destination directory is missing: it cannot be copied, and its
+      // path there is not even tried, since it may lead through a link.
+      Report(entry.directory ? TFMMessageKind::CouldNotCreateDir : TFMMessageKind::CouldNotCopy, item,
+             ENOENT);
       MarkKept(i);
       BytesDone += static_cast<double>(entry.size);
       RaiseProgress(BytesDone);
@@ -225,6 +236,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
           // A file or a link stands where the directory must go.
           Report(TFMMessageKind::CouldNotCreateDir, item, EEXIST);
         }
+        if (!ready) failBelow = item + "/";
         if (ready && entry.listError != 0) {
           // Its contents could not be read, so it cannot be copied whole.
           Report(TFMMessageKind::CouldNotCopy, item, entry.listError);

@@ -1,0 +1,152 @@
+// The platform's single-entry copy steps: the temporary file and its
+// cleanup, the fallback from the in-kernel copy, links and permissions.
+#include "platform/copyfile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/fileops/fileops_helpers.h"
+
+namespace vantrel::platform {
+namespace {
+
+using fileops::testing::Exists;
+using fileops::testing::ModeOf;
+using fileops::testing::PatternBytes;
+using fileops::testing::TemporaryFiles;
+using test::ReadFile;
+using test::WriteFile;
+
+TEST(CopyRegularFile, CopiesEveryByteAndReportsBlocksInOrder) {
+  test::TempDir tmp;
+  const std::string data = PatternBytes(9 * 1024 * 1024 + 3, 11);
+  WriteFile(tmp / "a", data);
+  std::vector<uint64_t> seen;
+  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "b", false, [&](uint64_t n) {
+    seen.push_back(n);
+    return true;
+  });
+  ASSERT_EQ(r.status, CopyStatus::Done) << r.error;
+  EXPECT_EQ(ReadFile(tmp / "b"), data);
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), data.size());
+  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+}
+
+TEST(CopyRegularFile, FallsBackToReadingWhenTheKernelCopyFindsNoData) {
+  // Files under /proc report a size of 0 but have contents.
+  test::TempDir tmp;
+  const CopyResult r = CopyRegularFile("/proc/self/status", tmp / "status", false, nullptr);
+  ASSERT_EQ(r.status, CopyStatus::Done) << r.error;
+  EXPECT_NE(ReadFile(tmp / "status").find("Name:"), std::string::npos);
+}
+
+TEST(CopyRegularFile, AStoppedCopyLeavesNothingAndKeepsTheDestination) {
+  test::TempDir tmp;
+  WriteFile(tmp / "a", PatternBytes(4 * 1024 * 1024));
+  WriteFile(tmp / "b", "old");
+  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "b", true, [](uint64_t) { return false; });
+  EXPECT_EQ(r.status, CopyStatus::Stopped);
+  EXPECT_EQ(ReadFile(tmp / "b"), "old");
+  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+}
+
+TEST(CopyRegularFile, WithoutReplaceAnEntryThatAppearedIsKept) {
+  test::TempDir tmp;
+  WriteFile(tmp / "a", "new");
+  WriteFile(tmp / "b", "appeared meanwhile");
+  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "b", false, nullptr);
+  EXPECT_EQ(r.status, CopyStatus::Failed);
+  EXPECT_EQ(r.error, EEXIST);
+  EXPECT_EQ(ReadFile(tmp / "b"), "appeared meanwhile");
+  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+}
+
+TEST(CopyRegularFile, RefusesFifosLinksAndDirectoriesWithoutBlocking) {
+  test::TempDir tmp;
+  ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0600), 0);
+  WriteFile(tmp / "f", "f");
+  ASSERT_EQ(::symlink("f", (tmp / "link").c_str()), 0);
+  test::MakeDir(tmp / "dir");
+  for (const char* name : {"fifo", "link", "dir"}) {
+    const CopyResult r = CopyRegularFile(tmp / name, tmp / "out", false, nullptr);
+    EXPECT_EQ(r.status, CopyStatus::Failed) << name;
+    EXPECT_EQ(r.error, EINVAL) << name;
+  }
+  EXPECT_FALSE(Exists(tmp / "out"));
+}
+
+TEST(CopyRegularFile, IntoAMissingDirectoryFails) {
+  test::TempDir tmp;
+  WriteFile(tmp / "a", "a");
+  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "no/such/b", false, nullptr);
+  EXPECT_EQ(r.status, CopyStatus::Failed);
+  EXPECT_EQ(r.error, ENOENT);
+}
+
+TEST(CopySymlink, CopiesTheTargetBytesAsTheyAre) {
+  test::TempDir tmp;
+  const std::string target = std::string("../some\xff/where ") + std::string(300, 'x');
+  ASSERT_EQ(::symlink(target.c_str(), (tmp / "l").c_str()), 0);
+  ASSERT_EQ(CopySymlink(tmp / "l", tmp / "m", false).status, CopyStatus::Done);
+  EXPECT_EQ(fileops::testing::fs::read_symlink(tmp / "m").native(), target);
+  // Without replace an existing entry stays; with it the link takes its place.
+  WriteFile(tmp / "n", "file");
+  EXPECT_EQ(CopySymlink(tmp / "l", tmp / "n", false).error, EEXIST);
+  EXPECT_EQ(ReadFile(tmp / "n"), "file");
+  EXPECT_EQ(CopySymlink(tmp / "l", tmp / "n", true).status, CopyStatus::Done);
+  EXPECT_TRUE(fileops::testing::fs::is_symlink(tmp / "n"));
+  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+}
+
+TEST(GrantOwnerAccess, AddsMissingBitsAndNeverGoesThroughALink) {
+  test::TempDir tmp;
+  test::MakeDir(tmp / "d");
+  ::chmod((tmp / "d").c_str(), 0500);
+  EXPECT_EQ(GrantOwnerAccess(tmp / "d", S_IWUSR), 0);
+  EXPECT_EQ(ModeOf(tmp / "d"), 0700u);
+  ::chmod((tmp / "d").c_str(), 0555);
+  ASSERT_EQ(::symlink("d", (tmp / "l").c_str()), 0);
+  EXPECT_EQ(GrantOwnerAccess(tmp / "l", S_IWUSR), EPERM);
+  EXPECT_EQ(ModeOf(tmp / "d"), 0555u);
+}
+
+TEST(DirectoryChain, RunsFromTheDirectoryUpToTheRoot) {
+  test::TempDir tmp;
+  test::MakeDir(tmp / "a/b");
+  const auto chain = DirectoryChain(tmp / "a/b");
+  EntryInfo b, a, t, root;
+  ASSERT_TRUE(LStat(tmp / "a/b", b) && LStat(tmp / "a", a) && LStat(tmp.path(), t) && LStat("/", root));
+  ASSERT_GE(chain.size(), 4u);
+  EXPECT_EQ(chain[0], (EntryId{b.device, b.inode}));
+  EXPECT_EQ(chain[1], (EntryId{a.device, a.inode}));
+  EXPECT_EQ(chain[2], (EntryId{t.device, t.inode}));
+  EXPECT_EQ(chain.back(), (EntryId{root.device, root.inode}));
+  EXPECT_TRUE(DirectoryChain(tmp / "missing").empty());
+}
+
+TEST(LStat, TellsTheKindsApart) {
+  test::TempDir tmp;
+  WriteFile(tmp / "f", "12345");
+  ASSERT_EQ(::symlink("f", (tmp / "l").c_str()), 0);
+  ASSERT_EQ(::mkfifo((tmp / "p").c_str(), 0600), 0);
+  EntryInfo info;
+  ASSERT_TRUE(LStat(tmp / "f", info));
+  EXPECT_EQ(info.kind, EntryKind::File);
+  EXPECT_EQ(info.size, 5u);
+  ASSERT_TRUE(LStat(tmp / "l", info));
+  EXPECT_EQ(info.kind, EntryKind::Symlink);
+  EXPECT_EQ(info.size, 0u);
+  ASSERT_TRUE(LStat(tmp / "p", info));
+  EXPECT_EQ(info.kind, EntryKind::Special);
+  ASSERT_TRUE(LStat(tmp.path(), info));
+  EXPECT_EQ(info.kind, EntryKind::Directory);
+  EXPECT_FALSE(LStat(tmp / "none", info));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_EQ(info.kind, EntryKind::Missing);
+}
+
+}  // namespace
+}  // namespace vantrel::platform
