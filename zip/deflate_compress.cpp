@@ -815,7 +815,7 @@ struct TDeflateCompressor::TState {
       unsigned hashHead = 0;
       if (lookahead >= kMinMatch) hashHead = InsertString(strstart);
       unsigned matchLength = 0;
-      if (hashHead != 0 && strstart - hashHead <= kMaxDist) matchLength = LongestMatch(hashHead);
+      if (hashHead != 0 && strstart - hashHead <= kMaxDist) matchLength = std::min(LongestMatch(hashHead), lookahead);
 
       bool flush;
       if (matchLength >= kMinMatch) {
@@ -860,7 +860,7 @@ struct TDeflateCompressor::TState {
       matchLength = kMinMatch - 1;
 
       if (hashHead != 0 && prevLength < params.lazy && strstart - hashHead <= kMaxDist) {
-        matchLength = LongestMatch(hashHead);
+        matchLength = std::min(LongestMatch(hashHead), lookahead);
         if (matchLength == kMinMatch && strstart - matchStart > kTooFar) matchLength--;
       }
 
