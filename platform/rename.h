@@ -1,0 +1,23 @@
+// rename.h - creating and renaming single entries for the small dialogs.
+#pragma once
+
+#include <string>
+
+namespace vantrel::platform {
+
+// Creates an empty file readable and writable by its owner (and by others as
+// the umask allows), failing when anything of that name exists. Returns 0 or
+// an errno value.
+int CreateNewFile(const std::string& name);
+
+// Creates one directory; its parent must exist. Returns 0 or an errno value.
+int MakeDirectory(const std::string& name);
+
+// Moves `from` to `to` without ever replacing an existing `to`. Within one
+// volume this is an atomic rename of a file, link or directory. Across
+// volumes a file or link is copied (through a temporary file, with its
+// permission bits and times) and the original removed only once the copy is
+// complete; a directory cannot cross volumes (EXDEV). Returns 0 or an errno value.
+int RenameNoReplace(const std::string& from, const std::string& to);
+
+}  // namespace vantrel::platform
