@@ -47,13 +47,13 @@ TInfoForm::TInfoForm(QWidget* parent)
   layout->addWidget(gaugeTotal_);
 }
 
-bool TInfoForm::event(QEvent* event) {
+void TInfoForm::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
   // Each activation starts both gauges from zero.
-  if (event->type() == QEvent::WindowActivate) {
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
     gaugeLocal_->setValue(0);
     gaugeTotal_->setValue(0);
   }
-  return QDialog::event(event);
 }
 
 void TInfoForm::showEvent(QShowEvent* event) {

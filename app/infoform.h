@@ -20,7 +20,7 @@ class TInfoForm : public QDialog {
   QProgressBar* GaugeTotal() const { return gaugeTotal_; }
 
  protected:
-  bool event(QEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
