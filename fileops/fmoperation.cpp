@@ -294,8 +294,9 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
           const double fileStart = BytesDone - static_cast<double>(s.size);
           auto lastEvent = std::chrono::steady_clock::now();
           result = platform::CopyRegularFile(src, dst, replace, [&](uint64_t bytesCopied) {
+            // The last block needs no event of its own: the item's event follows.
             const auto now = std::chrono::steady_clock::now();
-            if (now - lastEvent >= ProgressInterval) {
+            if (bytesCopied < s.size && now - lastEvent >= ProgressInterval) {
               lastEvent = now;
               RaiseProgress(fileStart + static_cast<double>(bytesCopied));
             }
