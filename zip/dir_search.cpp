@@ -1,0 +1,96 @@
+// dir_search.cpp - the recursive directory walker.
+#include "zip/dir_search.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "zip/zip_mask.h"
+
+namespace vantrel::zip {
+
+TDirSearch::TDirSearch(const std::string& startDir, bool recurse, const std::string& mask)
+    : mask_(mask), recurse_(recurse) {
+  std::string start = startDir;
+  if (start.empty() || start.back() != '/') start += '/';
+  Open(start);
+}
+
+TDirSearch::~TDirSearch() {
+  while (!levels_.empty()) CloseTop();
+}
+
+void TDirSearch::Open(const std::string& path) {
+  TSearchData level;
+  level.path = path;
+  level.dir = ::opendir(path.c_str());
+  // A directory that cannot be listed ends its level at once.
+  level.status = level.dir ? 0 : 1;
+  levels_.push_back(std::move(level));
+}
+
+void TDirSearch::CloseTop() {
+  if (levels_.back().dir) ::closedir(levels_.back().dir);
+  levels_.pop_back();
+}
+
+std::string TDirSearch::NextFile(int64_t& size) {
+  TDirItem item;
+  if (!Next(item)) {
+    size = 0;
+    return {};
+  }
+  size = item.size;
+  return item.name;
+}
+
+bool TDirSearch::Next(TDirItem& item) {
+  while (!levels_.empty()) {
+    TSearchData& level = levels_.back();
+    struct dirent* d = level.status == 0 ? ::readdir(level.dir) : nullptr;
+    if (!d) {
+      // This level is exhausted: go up; the parent's search goes on.
+      CloseTop();
+      continue;
+    }
+    const char* name = d->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+
+    struct stat st;
+    bool isLink = d->d_type == DT_LNK;
+    if (d->d_type == DT_UNKNOWN) {
+      if (::fstatat(dirfd(level.dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      isLink = S_ISLNK(st.st_mode);
+    }
+    // Follow a link to what it names; a dangling link names nothing.
+    if (::fstatat(dirfd(level.dir), name, &st, 0) != 0) continue;
+
+    if (S_ISDIR(st.st_mode)) {
+      if (!recurse_ || isLink) continue;
+      if (static_cast<int>(levels_.size()) > kMaxDepth) continue;
+      item.name = level.path + name + "/";
+      item.isDirectory = true;
+      item.size = 0;
+      item.dev = st.st_dev;
+      item.ino = st.st_ino;
+      item.mode = st.st_mode;
+      Open(item.name);
+      return true;
+    }
+    // A name without a dot gets one for the match only, so "*.*" takes it.
+    std::string_view n(name);
+    bool matched = n.find('.') == std::string_view::npos
+                       ? MatchMask(mask_, std::string(n) + ".")
+                       : MatchMask(mask_, n);
+    if (!matched) continue;
+    item.name = level.path + name;
+    item.isDirectory = false;
+    item.size = st.st_size;
+    item.dev = st.st_dev;
+    item.ino = st.st_ino;
+    item.mode = st.st_mode;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace vantrel::zip

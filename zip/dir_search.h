@@ -1,0 +1,66 @@
+// dir_search.h - TDirSearch, the recursive directory walker of the writer.
+//
+// A walk starts in one directory with a file mask and returns, one call at a
+// time, every file whose name matches the mask, depth first in the order the
+// file system lists the entries (nothing is sorted). With recursion, every
+// subdirectory is returned as its path followed by "/" before anything inside
+// it. One directory stream is open per level of the walk.
+//
+// Linux choices: every subdirectory but "." and ".." is entered (names that
+// begin with a dot are ordinary names here); a symbolic link to a directory is
+// not entered, so a link that points back up the tree cannot make the walk
+// loop; a symbolic link to a file is returned as that file; a link whose
+// target is gone is passed over. The walk goes at most kMaxDepth levels below
+// its start directory.
+#pragma once
+
+#include <dirent.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vantrel::zip {
+
+// One match of a walk.
+struct TDirItem {
+  std::string name;      // the start directory as given, then the path below it
+  bool isDirectory = false;
+  int64_t size = 0;
+  uint64_t dev = 0;      // identity of the file (symbolic links followed)
+  uint64_t ino = 0;
+  uint32_t mode = 0;
+};
+
+// One open directory of a walk.
+struct TSearchData {
+  std::string path;      // always ends with "/"
+  DIR* dir = nullptr;
+  int status = 0;        // 0 while items remain
+};
+
+class TDirSearch {
+ public:
+  static constexpr int kMaxDepth = 255;
+
+  TDirSearch(const std::string& startDir, bool recurse, const std::string& mask);
+  ~TDirSearch();
+  TDirSearch(const TDirSearch&) = delete;
+  TDirSearch& operator=(const TDirSearch&) = delete;
+
+  // The next match, or an empty name when the walk is over.
+  std::string NextFile(int64_t& size);
+  // The same with everything the walk knows about the match; false at the end.
+  bool Next(TDirItem& item);
+
+ private:
+  void Open(const std::string& path);
+  void CloseTop();
+
+  std::vector<TSearchData> levels_;
+  std::string mask_;
+  bool recurse_;
+};
+
+}  // namespace vantrel::zip

@@ -1,0 +1,1016 @@
+// zip_writer.cpp - Zip: creating and updating archives.
+//
+// A run writes a complete new archive into a temporary file and only then
+// puts it in place:
+//
+//   * The temporary file is unnamed where the file system allows it
+//     (O_TMPFILE), so a process that is killed leaves nothing behind; elsewhere
+//     it is a named "RQX" file from mkstemp that every failure removes. An
+//     update makes it in the temporary directory (TempPath, $TMPDIR, /tmp); a
+//     new archive makes it beside ZipName.
+//   * When it is complete and flushed to disk, it gets a name beside the
+//     archive (linked there, or copied there first when it lies on another
+//     volume) and that name is renamed over ZipName in one step. Until that
+//     rename the old archive is untouched; after it the new one is complete.
+//
+// Output goes through TOutputFile: a large buffer written with pwrite at known
+// offsets, so that the local header of a finished file is patched in place
+// (in the buffer when it is still there) without seeking the stream.
+#include "zip/zip_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <unordered_map>
+
+#include "zip/crc32.h"
+#include "zip/deflate_compress.h"
+
+namespace vantrel::zip {
+
+namespace {
+
+constexpr int64_t kFormatLimit = 0xFFFFFFFFLL;  // largest size or offset a field holds
+constexpr int kMaxEntries = 65520;                // the entry list's own limit
+constexpr size_t kStoreChunk = 32768;
+constexpr size_t kOutputBuffer = 1 << 20;
+constexpr size_t kCopyChunk = 1 << 20;
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string LastComponent(const std::string& s) {
+  size_t slash = s.rfind('/');
+  return slash == std::string::npos ? s : s.substr(slash + 1);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The DOS attribute bits of a file as the platform layer maps them.
+uint32_t DosAttributes(mode_t mode) {
+  uint32_t a = S_ISDIR(mode) ? 0x10 : 0x20;
+  if (!(mode & S_IWUSR)) a |= 0x01;
+  return a;
+}
+
+// Linux: the DOS bits in the low byte, the file's mode in the upper 16 bits.
+uint32_t ExternalAttributesOf(mode_t mode) {
+  return DosAttributes(mode) | (static_cast<uint32_t>(mode & 0xFFFF) << 16);
+}
+
+// Percentages are rounded to the nearest whole number, halves to even.
+int Percent(int64_t done, int64_t total) {
+  if (total <= 0) return 0;
+  if (done >= total) return 100;
+  int64_t num = (done < 0 ? 0 : done) * 100;
+  int64_t q = num / total, r = num % total;
+  if (r * 2 > total || (r * 2 == total && (q & 1))) ++q;
+  return static_cast<int>(std::min<int64_t>(q, 100));
+}
+
+[[noreturn]] void ThrowWriteError(int err) {
+  if (err == ENOSPC || err == EFBIG || err == EDQUOT || err == 0)
+    throw ENotEnoughRoom(kTextNotEnoughRoom);
+  throw ENotEnoughRoom(std::string(kTextNotEnoughRoom) + " (" + ErrnoText(err) + ")");
+}
+
+void PWriteAll(int fd, const void* data, size_t n, int64_t at) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    ssize_t w = ::pwrite(fd, p, n, at);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) ThrowWriteError(w < 0 ? errno : 0);
+    p += w;
+    n -= static_cast<size_t>(w);
+    at += w;
+  }
+}
+
+size_t PReadFull(int fd, void* data, size_t n, int64_t at) {
+  char* p = static_cast<char*>(data);
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = ::pread(fd, p + got, n - got, at + static_cast<int64_t>(got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return got;
+}
+
+// The archive being written: bytes collect in a buffer that goes to the file
+// at its own offset when full. Every failure to write is ENotEnoughRoom.
+class TOutputFile {
+ public:
+  explicit TOutputFile(int fd) : fd_(fd), buf_(new uint8_t[kOutputBuffer]) {}
+
+  int64_t Position() const { return base_ + static_cast<int64_t>(used_); }
+
+  void Write(const void* data, size_t n) {
+    if (used_ + n > kOutputBuffer) Flush();
+    if (n >= kOutputBuffer) {
+      PWriteAll(fd_, data, n, base_);
+      base_ += static_cast<int64_t>(n);
+      return;
+    }
+    std::memcpy(buf_.get() + used_, data, n);
+    used_ += n;
+  }
+
+  // Overwrites bytes already written (a local header after its data).
+  void Patch(int64_t at, const void* data, size_t n) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    if (at < base_) {
+      size_t inFile = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), base_ - at));
+      PWriteAll(fd_, p, inFile, at);
+      p += inFile;
+      n -= inFile;
+      at += static_cast<int64_t>(inFile);
+    }
+    if (n) std::memcpy(buf_.get() + (at - base_), p, n);
+  }
+
+  void Flush() {
+    if (!used_) return;
+    PWriteAll(fd_, buf_.get(), used_, base_);
+    base_ += static_cast<int64_t>(used_);
+    used_ = 0;
+  }
+
+ private:
+  int fd_;
+  std::unique_ptr<uint8_t[]> buf_;
+  size_t used_ = 0;
+  int64_t base_ = 0;  // file offset of buf_[0]
+};
+
+// A temporary file: unnamed (O_TMPFILE) when the file system allows it, else
+// a named "RQX" file that is removed unless it was put in place.
+struct TTempFile {
+  int fd = -1;
+  std::string path;  // empty for an unnamed file
+
+  TTempFile() = default;
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  ~TTempFile() { Discard(); }
+
+  void Discard() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    if (!path.empty()) ::unlink(path.c_str());
+    path.clear();
+  }
+};
+
+mode_t CurrentUmask() {
+  mode_t m = ::umask(0);
+  ::umask(m);
+  return m;
+}
+
+void CreateTemp(TTempFile& t, const std::string& dir, bool allowUnnamed) {
+  if (allowUnnamed) {
+    t.fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (t.fd >= 0) return;
+  }
+  std::string tmpl = (dir.back() == '/' ? dir : dir + "/") + "RQXXXXXXX";
+  t.fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  if (t.fd < 0)
+    throw EFOpenError("Cannot create a temporary file in \"" + dir + "\". " + ErrnoText(errno));
+  t.path = tmpl;
+  ::fchmod(t.fd, 0666 & ~CurrentUmask());
+}
+
+std::string RandomSuffix() {
+  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937 gen(std::random_device{}());
+  std::string s;
+  for (int i = 0; i < 6; ++i) s += kChars[gen() % (sizeof kChars - 1)];
+  return s;
+}
+
+void SyncDirectory(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+void SyncFile(int fd) {
+  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) ThrowWriteError(errno);
+}
+
+[[noreturn]] void ThrowReplaceError(const std::string& target, int err) {
+  throw EZipError("Cannot replace \"" + target + "\": " + ErrnoText(err));
+}
+
+// Gives the complete temporary file the name `target` in one rename. The file
+// must lie on the target's volume. False when an unnamed file cannot be given
+// a name here (no /proc, or a file system that refuses).
+bool PlaceFile(TTempFile& t, const std::string& dir, const std::string& target) {
+  if (!t.path.empty()) {
+    if (::rename(t.path.c_str(), target.c_str()) != 0) ThrowReplaceError(target, errno);
+    t.path.clear();
+    SyncDirectory(dir);
+    return true;
+  }
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", t.fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + "/RQX" + RandomSuffix();
+    if (::linkat(AT_FDCWD, proc, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      if (::rename(name.c_str(), target.c_str()) != 0) {
+        int err = errno;
+        ::unlink(name.c_str());
+        ThrowReplaceError(target, err);
+      }
+      SyncDirectory(dir);
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+void CopyFileData(int from, int to) {
+  if (::lseek(from, 0, SEEK_SET) != 0) ThrowWriteError(errno);
+  for (;;) {
+    ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, kCopyChunk, 0);
+    if (n == 0) return;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
+    ThrowWriteError(errno);
+  }
+  // The plain way, from wherever copy_file_range stopped.
+  off_t at = ::lseek(to, 0, SEEK_CUR);
+  if (at < 0 || ::lseek(from, at, SEEK_SET) != at) ThrowWriteError(errno);
+  std::unique_ptr<char[]> buf(new char[kCopyChunk]);
+  for (;;) {
+    size_t n = PReadFull(from, buf.get(), kCopyChunk, at);
+    if (n == 0) return;
+    PWriteAll(to, buf.get(), n, at);
+    at += static_cast<off_t>(n);
+  }
+}
+
+void GiveMode(int fd, const struct stat* old) {
+  if (!old) return;
+  // The new archive keeps the old one's permissions (and owner, where allowed).
+  if (::fchown(fd, old->st_uid, old->st_gid) != 0) { /* not allowed: keep ours */ }
+  ::fchmod(fd, old->st_mode & 07777);
+}
+
+// Puts the complete temporary archive in place of `target`; returns the
+// final file's modification time.
+struct timespec CommitArchive(TTempFile& t, const std::string& target, const struct stat* old) {
+  GiveMode(t.fd, old);
+  SyncFile(t.fd);
+  std::string dir = DirName(target);
+  struct stat tst, dst;
+  if (::fstat(t.fd, &tst) != 0 || ::stat(dir.c_str(), &dst) != 0) ThrowReplaceError(target, errno);
+  if (tst.st_dev == dst.st_dev && PlaceFile(t, dir, target)) return tst.st_mtim;
+
+  // Another volume: copy to a new temporary file beside the archive first.
+  TTempFile beside;
+  CreateTemp(beside, dir, tst.st_dev != dst.st_dev);
+  CopyFileData(t.fd, beside.fd);
+  GiveMode(beside.fd, old);
+  SyncFile(beside.fd);
+  struct stat bst;
+  ::fstat(beside.fd, &bst);
+  if (!PlaceFile(beside, dir, target)) {
+    // The unnamed copy cannot be linked either: copy once more, to a named file.
+    TTempFile named;
+    CreateTemp(named, dir, false);
+    CopyFileData(beside.fd, named.fd);
+    GiveMode(named.fd, old);
+    SyncFile(named.fd);
+    ::fstat(named.fd, &bst);
+    PlaceFile(named, dir, target);
+  }
+  return bst.st_mtim;
+}
+
+// ------------------------------------------------------------ records
+
+// An entry of the archive being written, with the bytes its name is stored as.
+class TWriterEntry : public TZipHeaderInfo {
+ public:
+  std::string RawName;
+};
+
+void EncodeLocal(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen) {
+  PutU32(h, LocalFileHeaderSig);
+  PutU16(h + 4, e.VersionNeeded);
+  PutU16(h + 6, e.GeneralPurposeFlags);
+  PutU16(h + 8, e.CompressionMethod);
+  PutU32(h + 10, e.LastModDateTime);
+  PutU32(h + 14, e.CRC32);
+  PutU32(h + 18, e.CompressedSize);
+  PutU32(h + 22, e.UncompressedSize);
+  PutU16(h + 26, static_cast<uint16_t>(nameLen));
+  PutU16(h + 28, e.LocalExtraLength);
+}
+
+void EncodeCentral(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen, uint16_t commentLen) {
+  PutU32(h, CentralFileHeaderSig);
+  PutU16(h + 4, e.VersionMadeBy);
+  PutU16(h + 6, e.VersionNeeded);
+  PutU16(h + 8, e.GeneralPurposeFlags);
+  PutU16(h + 10, e.CompressionMethod);
+  PutU32(h + 12, e.LastModDateTime);
+  PutU32(h + 16, e.CRC32);
+  PutU32(h + 20, e.CompressedSize);
+  PutU32(h + 24, e.UncompressedSize);
+  PutU16(h + 28, static_cast<uint16_t>(nameLen));
+  PutU16(h + 30, 0);
+  PutU16(h + 32, commentLen);
+  PutU16(h + 34, e.DiskNumberStart);
+  PutU16(h + 36, e.InternalAttributes);
+  PutU32(h + 38, e.ExternalAttributes);
+  PutU32(h + 42, e.LocalHeaderOffset);
+}
+
+bool IsAscii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+void SetNameBytes(TWriterEntry& e, const TStoredNameBytes& enc) {
+  e.RawName = enc.raw;
+  e.GeneralPurposeFlags = static_cast<uint16_t>((e.GeneralPurposeFlags & ~kFlagUtf8) | enc.flags);
+  e.FilenameLength = static_cast<uint16_t>(std::min<size_t>(enc.raw.size(), 0xFFFF));
+}
+
+// Removes "." and ".." components and doubled separators from a directory
+// part, so that no stored name can climb out of the directory it is
+// extracted to.
+std::string CleanDirectory(const std::string& d) {
+  std::string out;
+  bool absolute = !d.empty() && d[0] == '/';
+  size_t i = 0;
+  while (i < d.size()) {
+    size_t j = d.find('/', i);
+    if (j == std::string::npos) j = d.size();
+    std::string part = d.substr(i, j - i);
+    if (!part.empty() && part != "." && part != "..") out += part + "/";
+    i = j + 1;
+  }
+  return absolute ? "/" + out : out;
+}
+
+}  // namespace
+
+TStoredNameBytes EncodeStoredName(const std::string& name) {
+  TStoredNameBytes r;
+  r.raw = name;
+  if (!IsAscii(name) && IsValidUtf8(name)) r.flags = kFlagUtf8;
+  return r;
+}
+
+// ------------------------------------------------------------ the run state
+
+struct TZipRun {
+  TTempFile temp;
+  std::unique_ptr<TOutputFile> out;
+  std::unique_ptr<TDeflateCompressor> compressor;
+  std::unique_ptr<TSortedZip> newByName;   // not owning, ByName
+  std::unique_ptr<TSortedZip> newInOrder;  // owning, physical order
+  TEndCentral newEnd;
+  bool archiveExisted = false;
+  struct stat archiveStat {};
+  std::vector<bool> lineDone;  // FilesList lines dealt with by ProcessExisting
+  std::unordered_map<std::string, std::vector<size_t>> linesByName;
+  std::vector<std::string> disposeList;
+  uint64_t tempDev = 0, tempIno = 0;
+  int count = 0;
+
+  void AddEntry(TWriterEntry* e, bool nameIndex) {
+    if (newInOrder->Count() >= kMaxEntries) {
+      delete e;
+      throw EZipTooLarge("Too many entries: an archive written here holds at most " +
+                         std::to_string(kMaxEntries) + " entries");
+    }
+    newInOrder->Add(e);
+    if (nameIndex) {
+      int index;
+      if (!newByName->Find(e, index)) newByName->Add(e);
+    }
+    ++newEnd.EntriesThisDisk;
+    ++newEnd.TotalEntries;
+  }
+};
+
+namespace {
+std::string FoldName(const std::string& s) {
+  std::string r = s;
+  for (char& c : r) c = FoldAscii(c);
+  return r;
+}
+}  // namespace
+
+// Input of one file for the compressor: reads, updates the CRC and reports
+// progress; can start over for the compressor's whole-file stored fallback.
+class TFileSource final : public TDeflateSource {
+ public:
+  TFileSource(TZipWriter& w, int fd, const std::string& name) : w_(w), fd_(fd), name_(name) {}
+
+  size_t Read(uint8_t* buf, size_t n) override {
+    for (;;) {
+      ssize_t r = ::read(fd_, buf, n);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) throw EZipError("Cannot read \"" + name_ + "\": " + ErrnoText(errno));
+      total += r;
+      if (total >= kFormatLimit)
+        throw EZipTooLarge("\"" + name_ + "\" is 4 GiB or larger; this archive format cannot hold it");
+      if (r > 0) w_.ReportRead(static_cast<size_t>(r), crc, buf);
+      return static_cast<size_t>(r);
+    }
+  }
+
+  bool Rewind() override {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) return false;
+    crc = 0xFFFFFFFF;
+    total = 0;
+    w_.bytesDone_ -= w_.fileBytesDone_;
+    w_.fileBytesDone_ = 0;
+    return true;
+  }
+
+  uint32_t crc = 0xFFFFFFFF;
+  int64_t total = 0;
+
+ private:
+  TZipWriter& w_;
+  int fd_;
+  std::string name_;
+};
+
+namespace {
+class TOutputSink final : public TDeflateSink {
+ public:
+  TOutputSink(TOutputFile& out, std::function<void()> afterWrite)
+      : out_(out), after_(std::move(afterWrite)) {}
+  void Write(const uint8_t* data, size_t n) override {
+    out_.Write(data, n);
+    written += n;
+    after_();
+  }
+  uint64_t written = 0;
+
+ private:
+  TOutputFile& out_;
+  std::function<void()> after_;
+};
+}  // namespace
+
+// ------------------------------------------------------------ the component
+
+TZipWriter::TZipWriter(TZipUserInterface* ui) : TZipReader(ui) {}
+TZipWriter::~TZipWriter() = default;
+
+void TZipWriter::SetStorePaths(bool value) {
+  storePaths_ = value;
+  if (!value) storeVolumes_ = relativePaths_ = false;
+}
+
+void TZipWriter::SetRelativePaths(bool value) {
+  relativePaths_ = value;
+  if (value) storePaths_ = Recurse = true;
+}
+
+void TZipWriter::SetStoreVolumes(bool value) {
+  storeVolumes_ = value;
+  if (value) storePaths_ = true;
+}
+
+void TZipWriter::SetZipName(const std::string& name) {
+  if (name == zipName_) return;
+  if (endRecord_.Modified && dirList_ && !busy_) {
+    // Comments were changed through the component: write them first.
+    filesList_.clear();
+    Zip();
+    endRecord_.Modified = 0;
+  }
+  TZipReader::SetZipName(name);
+}
+
+std::string TZipWriter::TempDirectory() const {
+  if (!TempPath.empty() && IsDirectory(TempPath)) return TempPath;
+  const char* env = std::getenv("TMPDIR");
+  if (env && *env && IsDirectory(env)) return env;
+  return "/tmp";
+}
+
+std::string TZipWriter::StoredDirectory(const std::string& F) const {
+  if (!storePaths_) return {};
+  size_t slash = F.rfind('/');
+  std::string d = slash == std::string::npos ? std::string() : F.substr(0, slash + 1);
+  d = CleanDirectory(d);
+  if (relativePaths_ && !rootDir_.empty()) {
+    std::string root = CleanDirectory(rootDir_);
+    if (d.compare(0, root.size(), root) == 0) d.erase(0, root.size());
+  }
+  if (!storeVolumes_)
+    while (!d.empty() && d[0] == '/') d.erase(0, 1);
+  return d;
+}
+
+std::string TZipWriter::StoredName(const std::string& F) const {
+  std::string name;
+  if (!F.empty() && F.back() == '/') {
+    name = StoredDirectory(F);
+    if (name.empty()) {
+      // Without stored paths a directory entry keeps its own name.
+      std::string d = CleanDirectory(F);
+      while (!d.empty() && d.back() == '/') d.pop_back();
+      name = LastComponent(d);
+      if (!name.empty()) name += '/';
+    }
+  } else {
+    name = StoredDirectory(F) + LastComponent(F);
+  }
+  TStoredNameBytes enc = EncodeStoredName(name);
+  return DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix);
+}
+
+void TZipWriter::ReportRead(size_t n, uint32_t& crc, const uint8_t* data) {
+  fileBytesDone_ += static_cast<int64_t>(n);
+  bytesDone_ += static_cast<int64_t>(n);
+  if (OnFilePercentDone) OnFilePercentDone(this, Percent(fileBytesDone_, fileSize_));
+  if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+  crc = Crc32Update(crc, data, n);
+}
+
+int TZipWriter::Zip() {
+  std::string trimmed = zipName_;
+  trimmed.erase(0, trimmed.find_first_not_of(' '));
+  if (trimmed.find_last_not_of(' ') != std::string::npos)
+    trimmed.erase(trimmed.find_last_not_of(' ') + 1);
+  else
+    trimmed.clear();
+  if (trimmed.empty()) {
+    filesList_.clear();
+    lineSizes_.clear();
+    return 0;
+  }
+  if (busy_) throw EZipError("The archive component is busy");
+
+  busy_ = true;
+  CancelOperation = false;
+  const TZipSortMode savedSort = SortMode;
+  const bool savedKeep = KeepZipOpen;
+  KeepZipOpen = true;
+  SortMode = TZipSortMode::ByNone;
+  auto cleanup = [&]() {
+    SortMode = savedSort;
+    KeepZipOpen = savedKeep;
+    if (!KeepZipOpen) CloseArchive();
+    if (dirList_) BuildView();
+    busy_ = false;
+    filesList_.clear();
+    lineSizes_.clear();
+    archiveKnown_ = false;
+  };
+  int count;
+  try {
+    count = RunZip();
+  } catch (...) {
+    cleanup();
+    throw;
+  }
+  cleanup();
+  if (OnZipComplete) OnZipComplete(this, count);
+  return count;
+}
+
+int TZipWriter::RunZip() {
+  currentDisk_ = 0;
+  if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
+    throw EZipError("Archives over several volumes cannot be written on this platform");
+
+  // A symbolic link names the archive: the file it points to is replaced.
+  std::string target = zipName_;
+  {
+    struct stat lst;
+    char resolved[PATH_MAX];
+    if (::lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode) &&
+        ::realpath(target.c_str(), resolved))
+      target = resolved;
+  }
+
+  if (!filesList_.empty()) {
+    ExpandFileList();
+  } else {
+    totalBytes_ = bytesDone_ = 0;
+    lineSizes_.clear();
+    struct stat ast;
+    archiveKnown_ = ::stat(zipName_.c_str(), &ast) == 0;
+    archiveDev_ = ast.st_dev;
+    archiveIno_ = ast.st_ino;
+  }
+  lineSizes_.resize(filesList_.size(), 0);
+
+  TZipRun run;
+  run.archiveExisted = ::stat(target.c_str(), &run.archiveStat) == 0;
+  if (run.archiveExisted && !S_ISREG(run.archiveStat.st_mode))
+    throw EFOpenError("Cannot open file \"" + zipName_ + "\". It is not a file.");
+
+  run.compressor = std::make_unique<TDeflateCompressor>();
+  if (run.archiveExisted) {
+    CreateTemp(run.temp, TempDirectory(), true);
+    OpenIfNeeded();
+    if (endRecord_.ThisDisk > 0 || multiMode_ != TMultiMode::mmNone)
+      throw EZipError("Archives over several volumes cannot be updated on this platform");
+  } else {
+    CreateTemp(run.temp, DirName(target), true);
+  }
+  {
+    struct stat tst;
+    ::fstat(run.temp.fd, &tst);
+    run.tempDev = tst.st_dev;
+    run.tempIno = tst.st_ino;
+  }
+  run.out = std::make_unique<TOutputFile>(run.temp.fd);
+  run.newByName = std::make_unique<TSortedZip>(dupError, false, TZipSortMode::ByName);
+  run.newInOrder = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
+  if (run.archiveExisted || endRecord_.Modified) {
+    if (endRecord_.ZipCommentLength && !endRecord_.ZipComment()) ZipComment();
+    run.newEnd.Assign(endRecord_);
+  } else {
+    run.newEnd.Reset();
+  }
+  run.newEnd.Signature = EndCentralDirSig;
+  run.newEnd.EntriesThisDisk = run.newEnd.TotalEntries = 0;
+  run.newEnd.Modified = 0;
+
+  run.lineDone.assign(filesList_.size(), false);
+  if (run.archiveExisted && dirList_ && dirList_->Count() > 0) {
+    for (size_t i = 0; i < filesList_.size(); ++i)
+      run.linesByName[FoldName(StoredName(filesList_[i]))].push_back(i);
+    ProcessExisting(run);
+  }
+
+  int remaining = 0;
+  for (size_t i = 0; i < filesList_.size(); ++i) remaining += run.lineDone[i] ? 0 : 1;
+  if (remaining > 0 && OnStartZipInfo) {
+    bool stop = false;
+    OnStartZipInfo(this, remaining, totalBytes_, run.newEnd, stop);
+    if (stop) throw EUserCanceled(kTextCanceledZip);
+  }
+  for (size_t i = 0; i < filesList_.size(); ++i)
+    if (!run.lineDone[i]) ZipOneFile(run, i);
+
+  WriteCentralDirectory(run);
+  run.out->Flush();
+  run.compressor.reset();
+
+  // Put the new archive in place of the old one.
+  if (run.archiveExisted) CloseArchive();
+  struct timespec date =
+      CommitArchive(run.temp, target, run.archiveExisted ? &run.archiveStat : nullptr);
+  run.temp.Discard();
+
+  if (Dispose) {
+    for (const std::string& f : run.disposeList) {
+      bool skip = false;
+      if (OnDisposeFile) OnDisposeFile(this, f, skip);
+      if (!skip) ::unlink(f.c_str());  // a file that cannot be deleted stays
+    }
+  }
+
+  // The new archive's entries are the component's directory now.
+  FreeDirectory();
+  CloseArchive();
+  dirList_ = std::move(run.newInOrder);
+  view_ = dirList_.get();
+  endRecord_.Assign(run.newEnd);
+  archiveDate_ = date;
+  numberOfDisks_ = 1;
+  currentDisk_ = 0;
+  rebuilt_ = false;
+  multiMode_ = TMultiMode::mmNone;
+  return run.count;
+}
+
+void TZipWriter::ProcessExisting(TZipRun& run) {
+  for (int k = 0; k < dirList_->Count(); ++k) {
+    TZipHeaderInfo* src = dirList_->Entry(k);
+    if (src->HasComment() && !src->FileComment()) LoadEntryComment(*src, *archive_);
+
+    // The first line of FilesList that names this entry.
+    long line = -1;
+    auto it = run.linesByName.find(FoldName(src->Path()));
+    if (it != run.linesByName.end())
+      for (size_t i : it->second)
+        if (!run.lineDone[i]) {
+          line = static_cast<long>(i);
+          break;
+        }
+
+    bool replace = false;
+    if (line >= 0) {
+      const std::string& f = filesList_[line];
+      if (ZipAction == zaReplace) {
+        replace = true;
+      } else {
+        struct stat st;
+        std::string path = f;
+        if (path.size() > 1 && path.back() == '/') path.pop_back();
+        if (::stat(path.c_str(), &st) == 0) {
+          uint32_t fileDate = ValidateDate(TimeToDosDateTime(st.st_mtime));
+          replace = DosDateTimeOrdinal(src->LastModDateTime) < DosDateTimeOrdinal(fileDate);
+        }
+      }
+      run.lineDone[line] = true;
+      if (!replace) totalBytes_ -= lineSizes_[line];
+    }
+
+    if (replace) {
+      if (OnUpdate) OnUpdate(this, uaReplacing, k);
+      // The new data goes here, at the old entry's place in the sequence. A
+      // file that cannot be added after all leaves the old entry in place.
+      if (ZipOneFile(run, static_cast<size_t>(line))) continue;
+    } else if (line >= 0 && OnUpdate) {
+      OnUpdate(this, uaKeeping, k);
+    }
+    auto entry = std::make_unique<TWriterEntry>();
+    entry->Assign(*src);
+    CopyEntry(run, *entry);
+    // Old archives may hold two entries of one name: both are kept.
+    run.AddEntry(entry.release(), true);
+  }
+}
+
+void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
+  TWriterEntry& entry = static_cast<TWriterEntry&>(e);
+  const int fd = archive_->Handle();
+  const int64_t oldOffset = entry.LocalHeaderOffset;
+  uint8_t h[kLocalHeaderSize];
+  if (PReadFull(fd, h, sizeof h, oldOffset) != sizeof h || GetU32(h) != LocalFileHeaderSig)
+    throw EBadZipFile(kTextNotAZip);
+  const uint16_t nameLen = GetU16(h + 26);
+  const uint16_t extraLen = GetU16(h + 28);
+  std::string raw(nameLen, '\0');
+  if (PReadFull(fd, raw.data(), nameLen, oldOffset + 30) != nameLen) throw EBadZipFile(kTextNotAZip);
+
+  // The name keeps its stored bytes when they say what the directory says.
+  const uint16_t localFlags = GetU16(h + 6);
+  if (DecodeStoredName(raw, localFlags, entry.VersionMadeBy) == entry.Path())
+    SetNameBytes(entry, TStoredNameBytes{raw, static_cast<uint16_t>(localFlags & kFlagUtf8)});
+  else
+    SetNameBytes(entry, EncodeStoredName(entry.Path()));
+
+  // The sizes are in the new local header and no descriptor follows, so
+  // bit 3 goes; an encrypted entry keeps it (its password check depends on
+  // it) and gets its descriptor written again.
+  const bool descriptor = entry.HasDataDescriptor() && entry.IsEncrypted();
+  if (!entry.IsEncrypted()) entry.GeneralPurposeFlags &= ~kFlagDataDescriptor;
+  entry.LocalExtraLength = extraLen;
+
+  const int64_t at = run.out->Position();
+  if (at > kFormatLimit)
+    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+  entry.LocalHeaderOffset = static_cast<uint32_t>(at);
+  entry.DiskNumberStart = 0;
+  uint8_t nh[kLocalHeaderSize];
+  EncodeLocal(nh, entry, entry.RawName.size());
+  run.out->Write(nh, sizeof nh);
+  run.out->Write(entry.RawName.data(), entry.RawName.size());
+
+  // The old local extra field and the compressed data, byte for byte.
+  int64_t from = oldOffset + 30 + nameLen;
+  int64_t left = static_cast<int64_t>(extraLen) + entry.CompressedSize;
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[kCopyChunk]);
+  while (left > 0) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
+    size_t got = PReadFull(fd, buf.get(), want, from);
+    if (got != want) throw EBadZipFile(kTextNotAZip);
+    run.out->Write(buf.get(), got);
+    from += static_cast<int64_t>(got);
+    left -= static_cast<int64_t>(got);
+  }
+  if (descriptor) {
+    uint8_t d[kDataDescriptorSize];
+    PutU32(d, 0x08074B50);
+    PutU32(d + 4, entry.CRC32);
+    PutU32(d + 8, entry.CompressedSize);
+    PutU32(d + 12, entry.UncompressedSize);
+    run.out->Write(d, sizeof d);
+  }
+  if (run.out->Position() > kFormatLimit)
+    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+}
+
+bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
+  run.lineDone[line] = true;
+  const std::string F = filesList_[line];
+  const int64_t lineSize = lineSizes_[line];
+  fileBytesDone_ = 0;
+  fileSize_ = 0;
+  const bool isDir = !F.empty() && F.back() == '/';
+  auto entry = std::make_unique<TWriterEntry>();
+  entry->VersionMadeBy = kVersionMadeByUnix;
+
+  struct FdGuard {
+    int fd = -1;
+    ~FdGuard() {
+      if (fd >= 0) ::close(fd);
+    }
+  } input;
+  auto leaveOut = [&]() {
+    totalBytes_ -= lineSize;
+    return false;
+  };
+
+  if (isDir) {
+    std::string d = F.size() > 1 ? F.substr(0, F.size() - 1) : F;
+    struct stat st;
+    bool found = ::stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    entry->LastModDateTime = TimeToDosDateTime(found ? st.st_mtime : std::time(nullptr));
+    entry->ExternalAttributes = ExternalAttributesOf(found ? st.st_mode : (S_IFDIR | 0755));
+    entry->CRC32 = 0;
+    entry->CompressionMethod = 0;
+    entry->InternalAttributes = 0;
+  } else {
+    struct stat st;
+    for (;;) {
+      // Non-blocking, so that a pipe with no writer cannot stop the run.
+      input.fd = ::open(F.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      int err = errno;
+      if (input.fd >= 0) {
+        if (::fstat(input.fd, &st) == 0 && S_ISREG(st.st_mode)) break;
+        ::close(input.fd);
+        input.fd = -1;
+        err = EISDIR;
+      } else if (err == ENOENT || err == ENOTDIR) {
+        return leaveOut();  // the file has gone since the list was made
+      }
+      bool retry = false;
+      if (OnSkippingFile) OnSkippingFile(this, skipCannotOpen, F, -1, retry);
+      if (!retry) return leaveOut();
+    }
+    const bool isArchive = archiveKnown_ && static_cast<uint64_t>(st.st_dev) == archiveDev_ &&
+                           static_cast<uint64_t>(st.st_ino) == archiveIno_;
+    const bool isOutput = static_cast<uint64_t>(st.st_dev) == run.tempDev &&
+                          static_cast<uint64_t>(st.st_ino) == run.tempIno;
+    if (isArchive || isOutput) return leaveOut();
+    if (st.st_size >= kFormatLimit)
+      throw EZipTooLarge("\"" + F + "\" is 4 GiB or larger; this archive format cannot hold it");
+    ::fcntl(input.fd, F_SETFL, ::fcntl(input.fd, F_GETFL) & ~O_NONBLOCK);
+    entry->ExternalAttributes = ExternalAttributesOf(st.st_mode);
+    entry->LastModDateTime = TimeToDosDateTime(st.st_mtime);
+    entry->UncompressedSize = static_cast<uint32_t>(st.st_size);
+    fileSize_ = st.st_size;
+  }
+
+  // The stored name, and what a reader will make of it.
+  std::string name = StoredName(F);
+  {
+    std::string plain = isDir ? name : StoredDirectory(F) + LastComponent(F);
+    if (isDir) plain = name;
+    TStoredNameBytes enc = EncodeStoredName(plain);
+    entry->SetPath(DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix));
+    SetNameBytes(*entry, enc);
+  }
+  entry->InternalAttributes = isDir ? 0 : 2;
+  entry->DiskNumberStart = 0;
+  entry->LocalHeaderOffset = static_cast<uint32_t>(std::min(run.out->Position(), kFormatLimit));
+
+  int index;
+  if (run.newByName->Find(entry.get(), index)) {
+    bool retry = false;  // not used: the name stays taken
+    if (OnSkippingFile) OnSkippingFile(this, skipNoOverwrite, F, -1, retry);
+    return leaveOut();
+  }
+  const std::string before = entry->Path();
+  if (OnStartZip) {
+    bool skip = false;
+    OnStartZip(this, F, *entry, skip);
+    if (skip) return leaveOut();
+    if (entry->Path() != before) SetNameBytes(*entry, EncodeStoredName(entry->Path()));
+  }
+  if (entry->RawName.size() > 0xFFFF)
+    throw EZipTooLarge("The name \"" + F + "\" is too long for this archive format");
+
+  const int64_t at = run.out->Position();
+  if (at > kFormatLimit)
+    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+  entry->LocalHeaderOffset = static_cast<uint32_t>(at);
+  uint8_t h[kLocalHeaderSize];
+  EncodeLocal(h, *entry, entry->RawName.size());
+  run.out->Write(h, sizeof h);
+  run.out->Write(entry->RawName.data(), entry->RawName.size());
+
+  if (isDir) {
+    if (OnEndZip) OnEndZip(this, F, 0, 0, 0);
+  } else {
+    TFileSource source(*this, input.fd, F);
+    int64_t compressed;
+    auto afterWrite = [this]() { ProcessMessagesAndCheckCancel(); };
+    if (PackLevel <= 0 || MatchesPatternList(NoCompressList, F)) {
+      std::unique_ptr<uint8_t[]> buf(new uint8_t[kStoreChunk]);
+      for (;;) {
+        size_t n = source.Read(buf.get(), kStoreChunk);
+        if (n == 0) break;
+        run.out->Write(buf.get(), n);
+        afterWrite();
+      }
+      compressed = source.total;
+      entry->CompressionMethod = 0;
+      entry->InternalAttributes = 0;
+    } else {
+      TOutputSink sink(*run.out, afterWrite);
+      TDeflateResult r = run.compressor->Deflate(std::min(PackLevel, 9), source, sink);
+      compressed = static_cast<int64_t>(r.CompressedSize);
+      entry->CompressionMethod = r.CompressionMethod;
+      entry->InternalAttributes = r.InternalAttributes;
+      entry->GeneralPurposeFlags |= r.FlagBits;
+    }
+    if (compressed >= kFormatLimit)
+      throw EZipTooLarge("\"" + F + "\" compresses to 4 GiB or more; this archive format cannot hold it");
+    entry->CompressedSize = static_cast<uint32_t>(compressed);
+    // The size actually read: a file that changed while it was read is
+    // described as it was read.
+    entry->UncompressedSize = static_cast<uint32_t>(source.total);
+    entry->CRC32 = ~source.crc;
+    EncodeLocal(h, *entry, entry->RawName.size());
+    run.out->Patch(at, h, sizeof h);
+    if (run.out->Position() > kFormatLimit)
+      throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+    ::close(input.fd);
+    input.fd = -1;
+    if (OnEndZip)
+      OnEndZip(this, F, entry->UncompressedSize, entry->CompressedSize, run.out->Position());
+    if (Dispose) run.disposeList.push_back(F);
+  }
+  run.AddEntry(entry.release(), true);
+  ++run.count;
+  return true;
+}
+
+void TZipWriter::WriteCentralDirectory(TZipRun& run) {
+  const int64_t start = run.out->Position();
+  if (start > kFormatLimit)
+    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+  run.newEnd.CentralDirOffset = static_cast<uint32_t>(start);
+  run.newEnd.CentralDirDisk = 0;
+  for (int i = 0; i < run.newInOrder->Count(); ++i) {
+    auto& e = static_cast<TWriterEntry&>(*run.newInOrder->Entry(i));
+    const auto& comment = e.FileComment();
+    uint16_t commentLen = comment ? e.FileCommentLength : 0;
+    uint8_t h[kCentralHeaderSize];
+    EncodeCentral(h, e, e.RawName.size(), commentLen);
+    run.out->Write(h, sizeof h);
+    run.out->Write(e.RawName.data(), e.RawName.size());
+    if (commentLen) {
+      std::string c = *comment;
+      c.resize(commentLen);
+      run.out->Write(c.data(), c.size());
+    }
+    e.FileCommentLength = commentLen;
+  }
+  const int64_t size = run.out->Position() - start;
+  run.newEnd.CentralDirSize = static_cast<uint32_t>(std::min(size, kFormatLimit));
+  run.newEnd.ThisDisk = 0;
+  uint8_t h[kEndCentralSize];
+  PutU32(h, EndCentralDirSig);
+  PutU16(h + 4, 0);
+  PutU16(h + 6, 0);
+  PutU16(h + 8, run.newEnd.EntriesThisDisk);
+  PutU16(h + 10, run.newEnd.TotalEntries);
+  PutU32(h + 12, run.newEnd.CentralDirSize);
+  PutU32(h + 16, run.newEnd.CentralDirOffset);
+  const auto& comment = run.newEnd.ZipComment();
+  uint16_t commentLen = comment ? run.newEnd.ZipCommentLength : 0;
+  PutU16(h + 20, commentLen);
+  run.newEnd.ZipCommentPos = run.out->Position() + static_cast<int64_t>(kEndCentralSize);
+  run.out->Write(h, sizeof h);
+  if (commentLen) {
+    std::string c = *comment;
+    c.resize(commentLen);
+    run.out->Write(c.data(), c.size());
+  }
+  if (run.out->Position() > kFormatLimit)
+    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+}
+
+}  // namespace vantrel::zip

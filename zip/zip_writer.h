@@ -1,0 +1,192 @@
+// zip_writer.h - TZipWriter, the writing half of the ZIP engine.
+//
+// TZipWriter keeps everything of TZipReader (properties, events, the entry
+// directory) and adds Zip: it expands FilesList into the files to add
+// (ExpandFileList, file_list.cpp), and writes either a new archive or, when
+// ZipName exists, a new copy of it in which every old entry is copied as its
+// compressed bytes, replaced at its place, or kept, followed by the files
+// that had no entry yet.
+//
+// The archive is never written in place. The output is a temporary file; only
+// when the central directory and the end record are complete and on disk is
+// it renamed over ZipName (or first copied beside ZipName when the temporary
+// directory lies on another volume). A failed, cancelled or killed run leaves
+// the old archive exactly as it was and no temporary file behind.
+//
+// Limits of the format are checked, never wrapped: a file of 4 GiB or more,
+// an archive that would pass 4 GiB and more entries than the entry list can
+// hold end the run with EZipTooLarge before anything is replaced.
+//
+// Single-threaded; events run on the caller's thread inside Zip.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/zip_reader.h"
+
+namespace vantrel::zip {
+
+class TZipWriter;
+class TDeflateCompressor;
+struct TZipRun;
+
+enum TZipAction { zaUpdate = 0, zaReplace = 1, zaFreshen = 2 };
+enum TUpdateAction { uaReplacing = 0, uaKeeping = 1 };
+
+// Multi-volume settings. Only mmNone is written on this platform; a run with
+// any other mode is refused with a clear error.
+struct TMultiZipInfo {
+  int BlockSize = 1457600;
+  int FirstBlockSize = 1457600;
+  int SaveOnFirstDisk = 0;
+  bool SaveZipInfoOnFirstDisk = false;
+  TMultiMode MultiMode = TMultiMode::mmNone;
+  bool CheckDiskLabels = true;
+  bool WriteDiskLabels = true;
+};
+
+// A run that cannot be written in this archive format (sizes or offsets of
+// 4 GiB or more, too many entries).
+class EZipTooLarge : public EZipError {
+ public:
+  explicit EZipTooLarge(const std::string& message) : EZipError(message) {}
+};
+
+// Events of the writer. Sender is the component; reference parameters are the
+// handler's answers.
+using TStartZipInfoEvent = std::function<void(TZipWriter* Sender, int NumFiles, int64_t TotalBytes,
+                                              TEndCentral& EndCentralRecord, bool& StopNow)>;
+using TStartZipEvent = std::function<void(TZipWriter* Sender, const std::string& FName,
+                                          TZipHeaderInfo& ZipHeader, bool& Skip)>;
+using TEndZipEvent =
+    std::function<void(TZipWriter* Sender, const std::string& FName, int64_t UncompressedSize,
+                       int64_t CompressedSize, int64_t CurrentZipSize)>;
+using TUpdateEvent =
+    std::function<void(TZipWriter* Sender, TUpdateAction UDAction, int FileIndex)>;
+using TNoSuchFileEvent = std::function<void(TZipWriter* Sender, const std::string& FName)>;
+using TDisposeFileEvent =
+    std::function<void(TZipWriter* Sender, const std::string& FName, bool& Skip)>;
+using TZipCompleteEvent = std::function<void(TZipWriter* Sender, int FileCount)>;
+
+// The text of the cancellation by OnStartZipInfo.
+inline constexpr const char* kTextCanceledZip = "User canceled Zip operation";
+
+class TZipWriter : public TZipReader {
+ public:
+  explicit TZipWriter(TZipUserInterface* ui = nullptr);
+  ~TZipWriter() override;
+
+  // Adds the files named by FilesList to the archive ZipName (creating it when
+  // it does not exist); returns the number of files and directories added as
+  // new entries. FilesList is empty afterwards, whatever happened. Errors are
+  // raised as exceptions after cleanup; the old archive is then unchanged.
+  int Zip();
+
+  // Before taking a new name, writes changed comments into the current
+  // archive (a Zip run with an empty list).
+  void SetZipName(const std::string& name) override;
+
+  // ------------------------------------------------------------ properties
+  int PackLevel = 6;  // 0 stores every file; 1-9 deflate
+  bool Recurse = false;
+  bool Dispose = false;
+  // StorePaths false also clears StoreVolumes and RelativePaths; RelativePaths
+  // true also sets StorePaths and Recurse; StoreVolumes true sets StorePaths.
+  bool StorePaths() const { return storePaths_; }
+  void SetStorePaths(bool value);
+  bool RelativePaths() const { return relativePaths_; }
+  void SetRelativePaths(bool value);
+  // On Linux the "volume" is the leading "/": kept only with StoreVolumes.
+  bool StoreVolumes() const { return storeVolumes_; }
+  void SetStoreVolumes(bool value);
+  TZipAction ZipAction = zaUpdate;
+  TMultiZipInfo MultiZipInfo;
+  bool Store83Names = false;  // Linux names have no short alias: no effect
+  std::string TempPath;
+  // The archive attribute is set on every file on Linux, so these two change
+  // nothing there; they are kept for callers that set them.
+  bool SkipIfArchiveBitNotSet = false;
+  bool ResetArchiveBitOnZip = false;
+  std::vector<std::string> ExcludeList;
+  std::vector<std::string> NoCompressList;
+  bool AddDirEntriesOnRecurse = false;
+
+  // ------------------------------------------------------------ events
+  TStartZipInfoEvent OnStartZipInfo;
+  TStartZipEvent OnStartZip;
+  TEndZipEvent OnEndZip;
+  TUpdateEvent OnUpdate;
+  TNoSuchFileEvent OnNoSuchFile;
+  TDisposeFileEvent OnDisposeFile;
+  TDisposeFileEvent OnDeleteEntry;  // never raised by Zip
+  TZipCompleteEvent OnZipComplete;
+
+  // ------------------------------------------------------------ run state
+  int64_t TotalBytes() const { return totalBytes_; }
+  int64_t BytesDone() const { return bytesDone_; }
+  bool Busy() const { return busy_; }
+
+  // The temporary directory of a run: TempPath when it names an existing
+  // directory, else $TMPDIR when set, else /tmp.
+  std::string TempDirectory() const;
+
+  // The name an entry for the file (or directory line ending in "/") F is
+  // stored under, as the reader will decode it: Directory + Filename.
+  std::string StoredName(const std::string& F) const;
+
+  // Rewrites FilesList into the files and directory entries to add and sets
+  // TotalBytes (file_list.cpp). Zip calls it; public for tests.
+  void ExpandFileList();
+
+ protected:
+  friend struct TZipRun;
+  friend class TFileSource;
+
+  // The stored directory for the file F ("" or a path ending in "/").
+  std::string StoredDirectory(const std::string& F) const;
+  int RunZip();
+  void ProcessExisting(TZipRun& run);
+  void CopyEntry(TZipRun& run, TZipHeaderInfo& entry);
+  // Adds line `line` of FilesList; true when an entry was written.
+  bool ZipOneFile(TZipRun& run, size_t line);
+  void WriteCentralDirectory(TZipRun& run);
+  void ReportRead(size_t n, uint32_t& crc, const uint8_t* data);
+
+  bool storePaths_ = false;
+  bool relativePaths_ = false;
+  bool storeVolumes_ = false;
+  bool busy_ = false;
+
+  // Per line of FilesList after expansion: the file's size (0 for directory
+  // lines), so that a line left out can be taken out of TotalBytes.
+  std::vector<int64_t> lineSizes_;
+  // The archive file's identity while a run looks for it among the inputs.
+  uint64_t archiveDev_ = 0;
+  uint64_t archiveIno_ = 0;
+  bool archiveKnown_ = false;
+  int64_t fileBytesDone_ = 0;
+  int64_t fileSize_ = 0;
+};
+
+// Pattern membership for ExcludeList and NoCompressList: a line with a "/" is
+// matched against the whole of name, any other line against its last
+// component; ASCII letters are folded.
+bool MatchesPatternList(const std::vector<std::string>& list, const std::string& name);
+
+// The bytes an entry name is stored as and the flag bits that go with them:
+// plain ASCII as is; other valid UTF-8 as UTF-8 with flag bit 11; a name that
+// is not valid UTF-8 as its own bytes without the flag.
+struct TStoredNameBytes {
+  std::string raw;
+  uint16_t flags = 0;
+};
+TStoredNameBytes EncodeStoredName(const std::string& name);
+
+// VersionMadeBy of new entries: Unix host (3) in the upper byte, 2.0 below.
+inline constexpr uint16_t kVersionMadeByUnix = (3 << 8) | 20;
+
+}  // namespace vantrel::zip
