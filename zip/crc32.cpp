@@ -1,9 +1,15 @@
 // crc32.cpp - CRC-32 tables and the bulk update.
 //
-// The bulk update processes 16 bytes per step with sixteen derived tables
-// ("slicing"): table k holds the CRC contribution of a byte followed by k zero
-// bytes, so sixteen independent lookups replace sixteen dependent ones. The
-// result is bit for bit that of the per-byte update with Crc32Table.
+// The bulk update is table driven, in two forms:
+//   * slicing by 8: eight derived tables, table k holding the CRC contribution
+//     of a byte followed by k zero bytes, so one 8-byte word takes eight
+//     independent lookups instead of eight dependent steps;
+//   * braiding, for long runs: the data are split into kBraids interleaved
+//     streams of 8-byte words, each with its own running value, so the
+//     lookups of several words proceed in parallel. A word's contribution is
+//     carried kBraids words ahead with tables for that distance, and the
+//     values are folded together over the last block by slicing.
+// Both give bit for bit the result of the per-byte update with Crc32Table.
 #include "zip/crc32.h"
 
 #include <array>
@@ -14,27 +20,44 @@ namespace vantrel::zip {
 namespace {
 
 constexpr uint32_t kPolynomial = 0xEDB88320u;
-constexpr int kSlices = 16;
+constexpr int kBraids = 5;
+constexpr size_t kBlockBytes = kBraids * 8;
 
-using TSliceTables = std::array<std::array<uint32_t, 256>, kSlices>;
+using TTables = std::array<std::array<uint32_t, 256>, 8>;
 
-constexpr TSliceTables MakeTables() {
-  TSliceTables t{};
+constexpr std::array<uint32_t, 256> MakeByteTable() {
+  std::array<uint32_t, 256> t{};
   for (uint32_t n = 0; n < 256; ++n) {
     uint32_t c = n;
     for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ kPolynomial : c >> 1;
-    t[0][n] = c;
+    t[n] = c;
   }
-  for (int k = 1; k < kSlices; ++k) {
+  return t;
+}
+
+constexpr std::array<uint32_t, 256> kByteTable = MakeByteTable();
+
+// One zero byte through the CRC register.
+constexpr uint32_t ZeroByte(uint32_t v) { return kByteTable[v & 0xFF] ^ (v >> 8); }
+
+// tables[k][x]: byte x followed by (shift - k) zero bytes, for k = 0..7.
+constexpr TTables MakeTables(int shift) {
+  TTables t{};
+  for (int k = 0; k < 8; ++k) {
     for (uint32_t n = 0; n < 256; ++n) {
-      const uint32_t prev = t[k - 1][n];
-      t[k][n] = (prev >> 8) ^ t[0][prev & 0xFF];
+      uint32_t v = kByteTable[n];
+      for (int z = 0; z < shift - k; ++z) v = ZeroByte(v);
+      t[k][n] = v;
     }
   }
   return t;
 }
 
-constexpr TSliceTables kTables = MakeTables();
+// Slicing: byte k of a word is followed by 7 - k bytes within the word.
+constexpr TTables kSlice = MakeTables(7);
+// Braiding: byte k of a word is carried to the start of the same stream's
+// next word, kBlockBytes - k - 1 bytes further.
+constexpr TTables kBraid = MakeTables(static_cast<int>(kBlockBytes) - 1);
 
 inline uint64_t LoadLE64(const uint8_t* p) {
   uint64_t v;
@@ -45,14 +68,20 @@ inline uint64_t LoadLE64(const uint8_t* p) {
   return v;
 }
 
+// The contribution of one word (byte k through tables[k]).
+inline uint32_t Fold(const TTables& t, uint64_t w) {
+  return t[0][w & 0xFF] ^ t[1][(w >> 8) & 0xFF] ^ t[2][(w >> 16) & 0xFF] ^ t[3][(w >> 24) & 0xFF] ^
+         t[4][(w >> 32) & 0xFF] ^ t[5][(w >> 40) & 0xFF] ^ t[6][(w >> 48) & 0xFF] ^ t[7][w >> 56];
+}
+
 }  // namespace
 
 // The one 256-entry table shared with the per-byte update (and so with the
-// encryption keys): slice 0 of the derived tables.
+// encryption keys).
 const uint32_t Crc32Table[256] = {
-#define VANTREL_CRC_ROW(i)                                                            \
-  kTables[0][i + 0], kTables[0][i + 1], kTables[0][i + 2], kTables[0][i + 3],         \
-      kTables[0][i + 4], kTables[0][i + 5], kTables[0][i + 6], kTables[0][i + 7]
+#define VANTREL_CRC_ROW(i)                                                                  \
+  kByteTable[i + 0], kByteTable[i + 1], kByteTable[i + 2], kByteTable[i + 3], kByteTable[i + 4], \
+      kByteTable[i + 5], kByteTable[i + 6], kByteTable[i + 7]
     VANTREL_CRC_ROW(0),   VANTREL_CRC_ROW(8),   VANTREL_CRC_ROW(16),  VANTREL_CRC_ROW(24),
     VANTREL_CRC_ROW(32),  VANTREL_CRC_ROW(40),  VANTREL_CRC_ROW(48),  VANTREL_CRC_ROW(56),
     VANTREL_CRC_ROW(64),  VANTREL_CRC_ROW(72),  VANTREL_CRC_ROW(80),  VANTREL_CRC_ROW(88),
@@ -65,25 +94,33 @@ const uint32_t Crc32Table[256] = {
 };
 
 uint32_t Crc32Update(uint32_t crc, const uint8_t* data, size_t n) {
-  const auto& t = kTables;
-  // Per byte up to an 8-byte boundary, so the wide loads below are aligned.
+  // Per byte up to an 8-byte boundary, so the word loads below are aligned.
   while (n > 0 && (reinterpret_cast<uintptr_t>(data) & 7) != 0) {
-    crc = t[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
+    crc = kByteTable[(crc ^ *data++) & 0xFF] ^ (crc >> 8);
     --n;
   }
-  while (n >= 16) {
-    const uint64_t a = LoadLE64(data) ^ crc;
-    const uint64_t b = LoadLE64(data + 8);
-    crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^
-          t[12][(a >> 24) & 0xFF] ^ t[11][(a >> 32) & 0xFF] ^ t[10][(a >> 40) & 0xFF] ^
-          t[9][(a >> 48) & 0xFF] ^ t[8][a >> 56] ^ t[7][b & 0xFF] ^ t[6][(b >> 8) & 0xFF] ^
-          t[5][(b >> 16) & 0xFF] ^ t[4][(b >> 24) & 0xFF] ^ t[3][(b >> 32) & 0xFF] ^
-          t[2][(b >> 40) & 0xFF] ^ t[1][(b >> 48) & 0xFF] ^ t[0][b >> 56];
-    data += 16;
-    n -= 16;
+  if (n >= 2 * kBlockBytes) {
+    // The running value enters the first word of stream 0; the other streams
+    // start from zero. Every block but the last goes through the braids.
+    uint32_t c[kBraids] = {crc};
+    size_t blocks = n / kBlockBytes;
+    while (--blocks) {
+      for (int i = 0; i < kBraids; ++i) c[i] = Fold(kBraid, LoadLE64(data + 8 * i) ^ c[i]);
+      data += kBlockBytes;
+    }
+    // Fold the streams into one value over the last block.
+    crc = 0;
+    for (int i = 0; i < kBraids; ++i) crc = Fold(kSlice, LoadLE64(data + 8 * i) ^ c[i] ^ crc);
+    data += kBlockBytes;
+    n %= kBlockBytes;
+  }
+  while (n >= 8) {
+    crc = Fold(kSlice, LoadLE64(data) ^ crc);
+    data += 8;
+    n -= 8;
   }
   while (n > 0) {
-    crc = t[0][(crc ^ *data++) & 0xFF] ^ (crc >> 8);
+    crc = kByteTable[(crc ^ *data++) & 0xFF] ^ (crc >> 8);
     --n;
   }
   return crc;

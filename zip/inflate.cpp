@@ -17,6 +17,7 @@
 // Huffman decoding is table driven: a 9-bit first-level table for literals and
 // lengths, a 6-bit one for distances, and second-level tables for longer codes.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "zip/decode_io.h"
@@ -86,13 +87,21 @@ uint32_t SymbolEntry(TCodeKind kind, unsigned sym) {
   return Entry(0, kFlagInvalid, 0, 0);
 }
 
-unsigned Reverse(unsigned code, int len) {
-  unsigned r = 0;
-  for (int i = 0; i < len; ++i) {
-    r = (r << 1) | (code & 1);
-    code >>= 1;
+constexpr std::array<uint8_t, 256> MakeReverseBytes() {
+  std::array<uint8_t, 256> t{};
+  for (unsigned i = 0; i < 256; ++i) {
+    unsigned r = 0;
+    for (int b = 0; b < 8; ++b) r |= ((i >> b) & 1u) << (7 - b);
+    t[i] = static_cast<uint8_t>(r);
   }
-  return r;
+  return t;
+}
+constexpr std::array<uint8_t, 256> kReverseBytes = MakeReverseBytes();
+
+// The low len (at most 16) bits of code in reverse order.
+inline unsigned Reverse(unsigned code, int len) {
+  const unsigned r = static_cast<unsigned>(kReverseBytes[code & 0xFF]) << 8 | kReverseBytes[(code >> 8) & 0xFF];
+  return r >> (16 - len);
 }
 
 // Builds a decoding table for the code lengths lens[0..n). Returns false for an
@@ -437,7 +446,7 @@ TInflater::TStatus TInflater::DynamicTables() {
 // slack and the input block has 16 bytes for the eight-byte refills. Works on
 // local copies of the bit state; returns Ok when a limit is reached.
 TInflater::TStatus TInflater::FastLoop(const uint32_t* lit, const uint32_t* dist) {
-  constexpr size_t kOutLimit = kHalf - 258 - 16;
+  constexpr size_t kOutLimit = kHalf - 258 - 32;
   uint64_t bb = buf_;
   unsigned cnt = cnt_;
   const uint8_t* next = next_;
@@ -493,18 +502,31 @@ TInflater::TStatus TInflater::FastLoop(const uint32_t* lit, const uint32_t* dist
     uint8_t* dst = out + pos;
     if (d <= pos) {
       const uint8_t* src = dst - d;
-      if (d >= 8) {
-        // Eight bytes at a time; each chunk's source is already written.
-        uint8_t* const stop = dst + len;
+      uint8_t* const stop = dst + len;
+      if (d >= 16) {
+        // Sixteen bytes at a time; each chunk's source is already written.
         do {
-          std::memcpy(dst, src, 8);
-          dst += 8;
-          src += 8;
+          std::memcpy(dst, src, 16);
+          dst += 16;
+          src += 16;
         } while (dst < stop);
       } else if (d == 1) {
         std::memset(dst, *src, len);
       } else {
-        for (unsigned k = 0; k < len; ++k) dst[k] = src[k];
+        // A short period: write the first bytes one by one until a multiple
+        // of the period is at least 8 bytes back, then copy 8 bytes at a
+        // time from that far back (the output repeats with the period).
+        unsigned period = d;
+        while (period < 8) period += d;
+        const unsigned head = std::min(len, period - d);
+        for (unsigned k = 0; k < head; ++k) dst[k] = src[k];
+        dst += head;
+        src = dst - period;
+        while (dst < stop) {
+          std::memcpy(dst, src, 8);
+          dst += 8;
+          src += 8;
+        }
       }
     } else {
       const size_t back = d - pos;  // bytes reaching into the history half
@@ -533,7 +555,7 @@ TInflater::TStatus TInflater::FastLoop(const uint32_t* lit, const uint32_t* dist
 
 TInflater::TStatus TInflater::HuffmanBlock(const uint32_t* lit, const uint32_t* dist) {
   for (;;) {
-    if (next_ && end_ - next_ >= 16 && pos_ < kHalf - 258 - 16) {
+    if (next_ && end_ - next_ >= 16 && pos_ < kHalf - 258 - 32) {
       const TStatus st = FastLoop(lit, dist);
       if (st == TStatus::EndOfBlock) return TStatus::Ok;
       if (st == TStatus::Error) return st;
