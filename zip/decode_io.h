@@ -15,8 +15,14 @@
 //     reports progress; it may throw.
 //
 // The three buffers of an extraction run are allocated once per run and shared
-// by every entry; decoders keep their window in TDecodeBuffers::window and
-// collect output in TDecodeBuffers::output.
+// by every entry. The decoders own the window and output buffers while they
+// run (their contents do not survive from one entry to the next, and no
+// decoder reads bytes it has not written for the current entry); they never
+// touch the input buffer. Explode and unreduce keep their window in
+// TDecodeBuffers::window and collect output in TDecodeBuffers::output; unshrink
+// collects output there directly; inflate uses the two as alternating 32 KB
+// halves, so the block passed to Write() points into either of them. Write()
+// must consume the block before it returns and must not modify it.
 #pragma once
 
 #include <cstddef>
