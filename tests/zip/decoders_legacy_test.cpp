@@ -264,6 +264,45 @@ TEST(LegacyDecoders, UnreduceRejectsABadFactor) {
   }
 }
 
+// Reduce streams built by hand: empty follower sets (256 six-bit zero
+// counts), then every byte as 8 plain bits.
+TBytes ReducePlain(std::initializer_list<uint8_t> bytes) {
+  TBytes b(192, 0);  // 256 x 6 bits
+  b.insert(b.end(), bytes.begin(), bytes.end());
+  return b;
+}
+
+std::pair<TDecodeResult, TBytes> RunUnreduce(const TBytes& data, int factor, uint64_t size) {
+  auto buf = NewBuffers();
+  TMemInput in(data);
+  TMemOutput out;
+  const TDecodeResult r = Unreduce(in, out, *buf, factor, size);
+  return {r, out.data()};
+}
+
+TEST(LegacyDecoders, UnreduceEscapesMatchesAndZerosBeforeTheStart) {
+  // 'a', DLE 0 (a literal 144), 'b', then a match: length 1 + 3, distance 1.
+  auto [r, out] = RunUnreduce(ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 1, 7);
+  EXPECT_EQ(r, TDecodeResult::Ok);
+  EXPECT_EQ(out, (TBytes{'a', 144, 'b', 'b', 'b', 'b', 'b'}));
+  // Declared one byte longer than the data give: the input runs out.
+  auto [rShort, outShort] = RunUnreduce(ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 1, 8);
+  EXPECT_EQ(rShort, TDecodeResult::DataError);
+  EXPECT_EQ(outShort.size(), 7u);
+  // A match reaching before the start copies zeros (never stale buffer bytes).
+  auto [r2, out2] = RunUnreduce(ReducePlain({'x', 144, 0x02, 9}), 1, 6);
+  EXPECT_EQ(r2, TDecodeResult::Ok);
+  EXPECT_EQ(out2, (TBytes{'x', 0, 0, 0, 0, 0}));
+  // Factor 4: the low 4 bits all ones take one more length byte; the high 4
+  // bits are the distance's upper byte.
+  auto [r3, out3] = RunUnreduce(ReducePlain({'q', 144, 0x1F, 10, 0x00}), 4, 1 + 15 + 10 + 3);
+  EXPECT_EQ(r3, TDecodeResult::Ok);
+  ASSERT_EQ(out3.size(), 29u);
+  EXPECT_EQ(out3[0], 'q');
+  // Distance 256 + 0 + 1 reaches before the start: zeros.
+  EXPECT_TRUE(std::all_of(out3.begin() + 1, out3.end(), [](uint8_t b) { return b == 0; }));
+}
+
 // Shrink streams built by hand (9-bit codes, least significant bit first).
 TBytes Codes9(std::initializer_list<unsigned> codes, unsigned width = 9) {
   TBytes b;
