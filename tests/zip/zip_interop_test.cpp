@@ -1,0 +1,195 @@
+// zip_interop_test.cpp - archives made on the fly by Info-ZIP zip and by
+// Python's zipfile list and extract byte for byte.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "tests/support/test_support.h"
+#include "zip/zip_reader.h"
+
+namespace vantrel::zip {
+namespace {
+
+const std::string kUtf8Name = "\xC3\xA4\xC3\xB6\xC3\xBC \xE2\x82\xAC.txt";  // "äöü €.txt"
+
+std::string Noise(size_t n, uint64_t seed) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) {
+    seed ^= seed << 13;
+    seed ^= seed >> 7;
+    seed ^= seed << 17;
+    s += static_cast<char>(seed >> 24);
+  }
+  return s;
+}
+
+class InteropTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string text;
+    for (int i = 0; i < 12000; ++i) text += "line " + std::to_string(i * 37 % 1013) + " of text\n";
+    src_ = tmp_ / "src";
+    test::MakeDir(src_);
+    test::MakeDir(src_ + "/sub");
+    test::MakeDir(src_ + "/sub/deeper");
+    test::MakeDir(src_ + "/emptydir");
+    test::WriteFile(src_ + "/empty.txt", "");
+    test::WriteFile(src_ + "/one.txt", "1");
+    test::WriteFile(src_ + "/text.txt", text);
+    test::WriteFile(src_ + "/noise.bin", Noise(300000, 42));
+    test::WriteFile(src_ + "/sub/deeper/nested.txt", text.substr(0, 5000));
+    test::WriteFile(src_ + "/" + kUtf8Name, "unicode name");
+  }
+
+  // Extracts everything and compares the tree with the source.
+  void ExpectSameTree(const std::string& archive, const std::string& password = "") {
+    std::string dest = tmp_ / ("out" + std::to_string(++runs_));
+    TZipReader r;
+    r.SetZipName(archive);
+    r.SetDestDir(dest);
+    r.DoAll = true;
+    r.RecreateDirs = true;
+    r.Password = password;
+    int bad = 0;
+    r.OnBadCRC = [&](TZipReader*, int32_t, int32_t, int) { ++bad; };
+    r.OnSkippingFile = [&](TZipReader*, TSkipReason, const std::string&, int, bool&) { ++bad; };
+    r.UnZip();
+    EXPECT_EQ(bad, 0);
+    std::string diff;
+    EXPECT_EQ(test::RunCommand("diff -r '" + src_ + "' '" + dest + "' 2>&1", &diff), 0) << diff;
+  }
+
+  std::set<std::string> Listed(const std::string& archive) {
+    TZipReader r;
+    r.SetZipName(archive);
+    r.ReadZip();
+    std::set<std::string> names;
+    for (int i = 0; i < r.Count(); ++i) names.insert(r.Pathname(i) + r.Filename(i));
+    return names;
+  }
+
+  test::TempDir tmp_;
+  std::string src_;
+  int runs_ = 0;
+};
+
+TEST_F(InteropTest, InfoZipEveryLevel) {
+  for (int level = 0; level <= 9; ++level) {
+    SCOPED_TRACE(level);
+    std::string zip = tmp_ / ("l" + std::to_string(level) + ".zip");
+    ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r -" + std::to_string(level) + " '" +
+                               zip + "' ."),
+              0);
+    std::set<std::string> names = Listed(zip);
+    EXPECT_TRUE(names.count("sub/deeper/nested.txt"));
+    EXPECT_TRUE(names.count("emptydir/"));
+    EXPECT_TRUE(names.count(kUtf8Name));
+    ExpectSameTree(zip);
+  }
+}
+
+TEST_F(InteropTest, InfoZipEncrypted) {
+  std::string zip = tmp_ / "enc.zip";
+  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r -e -P 'pass word' '" + zip + "' ."), 0);
+  ExpectSameTree(zip, "pass word");
+}
+
+TEST_F(InteropTest, InfoZipToAPipeWritesDataDescriptors) {
+  // Written to a pipe, zip cannot seek back: every entry gets a descriptor.
+  std::string zip = tmp_ / "pipe.zip";
+  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r - . | cat > '" + zip + "'"), 0);
+  TZipReader r;
+  r.SetZipName(zip);
+  r.ReadZip();
+  int withDescriptor = 0;
+  for (int i = 0; i < r.Count(); ++i) withDescriptor += r.Entry(i).HasDataDescriptor();
+  EXPECT_GT(withDescriptor, 3);
+  ExpectSameTree(zip);
+
+  // Encrypted through a pipe: the password check uses the time byte.
+  std::string encrypted = tmp_ / "pipe-enc.zip";
+  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r -e -P pw - . | cat > '" + encrypted + "'"), 0);
+  ExpectSameTree(encrypted, "pw");
+}
+
+TEST_F(InteropTest, InfoZipFromStandardInput) {
+  std::string zip = tmp_ / "stdin.zip";
+  ASSERT_EQ(test::RunCommand("cat '" + src_ + "/text.txt' | zip -q - - > '" + zip + "'"), 0);
+  TZipReader r;
+  r.SetZipName(zip);
+  r.SetDestDir(tmp_ / "stdin");
+  r.DoAll = true;
+  EXPECT_EQ(r.UnZip(), 1);
+  EXPECT_EQ(test::ReadFile(tmp_ / "stdin/-"), test::ReadFile(src_ + "/text.txt"));
+}
+
+TEST_F(InteropTest, InfoZipComments) {
+  std::string zip = tmp_ / "c.zip";
+  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q '" + zip + "' one.txt text.txt"), 0);
+  ASSERT_EQ(test::RunCommand("printf 'the archive comment\\n' | zip -q -z '" + zip + "'"), 0);
+  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && printf 'first note\\nsecond note\\n' | zip -q -c '" +
+                             zip + "' one.txt text.txt"),
+            0);
+  TZipReader r;
+  r.SetZipName(zip);
+  r.ReadZip();
+  ASSERT_EQ(r.Count(), 2);
+  EXPECT_EQ(r.ZipComment(), "the archive comment");
+  EXPECT_EQ(r.FileComment(0), "first note");
+  EXPECT_EQ(r.FileComment(1), "second note");
+}
+
+TEST_F(InteropTest, PythonZipfile) {
+  std::string script = tmp_ / "make.py";
+  test::WriteFile(script,
+                  "import sys, zipfile, os\n"
+                  "src = sys.argv[1]\n"
+                  "def add(z, method):\n"
+                  "  for root, dirs, files in os.walk(src):\n"
+                  "    for d in dirs:\n"
+                  "      p = os.path.join(root, d)\n"
+                  "      z.write(p, os.path.relpath(p, src) + '/')\n"
+                  "    for f in files:\n"
+                  "      p = os.path.join(root, f)\n"
+                  "      z.write(p, os.path.relpath(p, src), compress_type=method)\n"
+                  "for name, method in (('stored', zipfile.ZIP_STORED), ('deflated', zipfile.ZIP_DEFLATED)):\n"
+                  "  with zipfile.ZipFile(os.path.join(sys.argv[2], name + '.zip'), 'w') as z:\n"
+                  "    add(z, method)\n"
+                  "    z.comment = b'python archive comment'\n"
+                  "    z.getinfo('one.txt').comment = b'entry comment'\n"
+                  "# A stream that cannot seek: zipfile writes data descriptors.\n"
+                  "class Pipe:\n"
+                  "  def __init__(self, f): self.f, self.n = f, 0\n"
+                  "  def write(self, b): self.n += len(b); return self.f.write(b)\n"
+                  "  def tell(self): return self.n\n"
+                  "  def flush(self): self.f.flush()\n"
+                  "with open(os.path.join(sys.argv[2], 'dd.zip'), 'wb') as f:\n"
+                  "  with zipfile.ZipFile(Pipe(f), 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                  "    add(z, zipfile.ZIP_DEFLATED)\n");
+  std::string out;
+  ASSERT_EQ(test::RunCommand("python3 '" + script + "' '" + src_ + "' '" + tmp_.path() + "' 2>&1", &out), 0)
+      << out;
+  for (const char* name : {"stored.zip", "deflated.zip", "dd.zip"}) {
+    SCOPED_TRACE(name);
+    std::string zip = tmp_ / name;
+    EXPECT_TRUE(Listed(zip).count(kUtf8Name));
+    ExpectSameTree(zip);
+  }
+  TZipReader r;
+  r.SetZipName(tmp_ / "deflated.zip");
+  r.ReadZip();
+  EXPECT_EQ(r.ZipComment(), "python archive comment");
+  bool found = false;
+  for (int i = 0; i < r.Count(); ++i)
+    if (r.Filename(i) == "one.txt") found = r.FileComment(i) == "entry comment";
+  EXPECT_TRUE(found);
+  TZipReader dd;
+  dd.SetZipName(tmp_ / "dd.zip");
+  dd.ReadZip();
+  int withDescriptor = 0;
+  for (int i = 0; i < dd.Count(); ++i) withDescriptor += dd.Entry(i).HasDataDescriptor();
+  EXPECT_GT(withDescriptor, 3);
+}
+
+}  // namespace
+}  // namespace vantrel::zip
