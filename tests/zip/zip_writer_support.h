@@ -1,0 +1,171 @@
+// zip_writer_support.h - helpers for the writer tests: an archive parser that
+// does not use the engine's reader (so the two check each other), and the
+// external oracles (unzip, 7-Zip, Python's zipfile).
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <optional>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace vantrel::zip::testing {
+
+inline uint16_t Le16(const std::string& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(b.at(at)) | (static_cast<uint8_t>(b.at(at + 1)) << 8));
+}
+inline uint32_t Le32(const std::string& b, size_t at) {
+  return Le16(b, at) | (static_cast<uint32_t>(Le16(b, at + 2)) << 16);
+}
+
+// One entry as both of its headers give it.
+struct TRawEntry {
+  uint16_t madeBy = 0, needed = 0, flags = 0, method = 0, internal = 0;
+  uint16_t localFlags = 0, localMethod = 0;
+  uint32_t dosTime = 0, crc = 0, csize = 0, usize = 0, external = 0, offset = 0;
+  uint32_t localCrc = 0, localCsize = 0, localUsize = 0, localDosTime = 0;
+  std::string name, localName;
+  size_t dataOffset = 0;  // first byte of the compressed data
+};
+
+struct TRawArchive {
+  std::string bytes;
+  std::vector<TRawEntry> entries;
+  uint16_t totalEntries = 0;
+  uint32_t cdOffset = 0, cdSize = 0;
+};
+
+// Parses an archive written without a comment: end record in the last 22
+// bytes, central records from its offset, each local header from theirs.
+inline TRawArchive ParseArchive(const std::string& path) {
+  TRawArchive a;
+  std::ifstream in(path, std::ios::binary);
+  a.bytes.assign(std::istreambuf_iterator<char>(in), {});
+  const std::string& b = a.bytes;
+  size_t end = b.rfind(std::string("PK\x05\x06", 4));
+  if (end == std::string::npos) throw std::runtime_error("no end record");
+  a.totalEntries = Le16(b, end + 10);
+  a.cdSize = Le32(b, end + 12);
+  a.cdOffset = Le32(b, end + 16);
+  size_t p = a.cdOffset;
+  for (int i = 0; i < a.totalEntries; ++i) {
+    if (Le32(b, p) != 0x02014B50) throw std::runtime_error("bad central record");
+    TRawEntry e;
+    e.madeBy = Le16(b, p + 4);
+    e.needed = Le16(b, p + 6);
+    e.flags = Le16(b, p + 8);
+    e.method = Le16(b, p + 10);
+    e.dosTime = Le32(b, p + 12);
+    e.crc = Le32(b, p + 16);
+    e.csize = Le32(b, p + 20);
+    e.usize = Le32(b, p + 24);
+    uint16_t n = Le16(b, p + 28), x = Le16(b, p + 30), c = Le16(b, p + 32);
+    e.internal = Le16(b, p + 36);
+    e.external = Le32(b, p + 38);
+    e.offset = Le32(b, p + 42);
+    e.name = b.substr(p + 46, n);
+    p += 46 + n + x + c;
+    size_t l = e.offset;
+    if (Le32(b, l) != 0x04034B50) throw std::runtime_error("bad local header");
+    e.localFlags = Le16(b, l + 6);
+    e.localMethod = Le16(b, l + 8);
+    e.localDosTime = Le32(b, l + 10);
+    e.localCrc = Le32(b, l + 14);
+    e.localCsize = Le32(b, l + 18);
+    e.localUsize = Le32(b, l + 22);
+    uint16_t ln = Le16(b, l + 26), lx = Le16(b, l + 28);
+    e.localName = b.substr(l + 30, ln);
+    e.dataOffset = l + 30 + ln + lx;
+    a.entries.push_back(e);
+  }
+  if (p != a.cdOffset + a.cdSize) throw std::runtime_error("central directory size mismatch");
+  return a;
+}
+
+inline std::string SevenZip() {
+  for (const char* c : {"/usr/bin/7z", "/usr/bin/7zz", "/usr/bin/7za"})
+    if (std::ifstream(c)) return c;
+  return {};
+}
+
+inline std::string Quote(const std::string& s) {
+  std::string r = "'";
+  for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return r + "'";
+}
+
+// "name|size|crc|yyyy-mm-dd hh:mm:ss" per file entry, sorted, from Python's
+// zipfile after testzip() found nothing wrong; empty on failure.
+inline std::string PythonListing(const std::string& archive) {
+  std::string out;
+  std::string script =
+      "import sys,zipfile\n"
+      "z=zipfile.ZipFile(sys.argv[1])\n"
+      "bad=z.testzip()\n"
+      "if bad: sys.exit('bad entry '+bad)\n"
+      "rows=[]\n"
+      "for i in z.infolist():\n"
+      "  if i.is_dir(): continue\n"
+      "  d=i.date_time\n"
+      "  rows.append('%s|%d|%08x|%04d-%02d-%02d %02d:%02d:%02d'%((i.filename,i.file_size,i.CRC)+d))\n"
+      "print('\\n'.join(sorted(rows)))\n";
+  // The system interpreter starts fastest; any python3 will do.
+  std::string python = std::ifstream("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+  int rc = vantrel::test::RunCommand(python + " -c " + Quote(script) + " " + Quote(archive), &out);
+  return rc == 0 ? out : std::string();
+}
+
+// The same listing from 7-Zip's technical listing; empty on failure.
+inline std::string SevenZipListing(const std::string& archive) {
+  std::string out;
+  std::string cmd = SevenZip() + " l -slt -ba " + Quote(archive) + " 2>/dev/null";
+  if (vantrel::test::RunCommand(cmd, &out) != 0) return {};
+  std::vector<std::string> rows;
+  std::string path, size, crc, mod, folder;
+  auto flush = [&]() {
+    if (!path.empty() && folder != "+") {
+      std::string c = crc;
+      for (char& ch : c) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      if (c.empty()) c = "00000000";
+      rows.push_back(path + "|" + size + "|" + c + "|" + mod.substr(0, 19));
+    }
+    path.clear(), size.clear(), crc.clear(), mod.clear(), folder.clear();
+  };
+  size_t pos = 0;
+  while (pos < out.size()) {
+    size_t nl = out.find('\n', pos);
+    std::string line = out.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos);
+    pos = nl == std::string::npos ? out.size() : nl + 1;
+    auto value = [&](const char* key) -> std::optional<std::string> {
+      size_t k = std::strlen(key);
+      if (line.compare(0, k, key) != 0) return std::nullopt;
+      return line.substr(k);
+    };
+    if (auto v = value("Path = ")) {
+      flush();
+      path = *v;
+    } else if (auto s1 = value("Size = ")) {
+      size = *s1;
+    } else if (auto c1 = value("CRC = ")) {
+      crc = *c1;
+    } else if (auto m1 = value("Modified = ")) {
+      mod = *m1;
+    } else if (auto f1 = value("Folder = ")) {
+      folder = *f1;
+    }
+  }
+  flush();
+  std::sort(rows.begin(), rows.end());
+  std::string r;
+  for (size_t i = 0; i < rows.size(); ++i) r += (i ? "\n" : "") + rows[i];
+  return r + "\n";
+}
+
+}  // namespace vantrel::zip::testing
