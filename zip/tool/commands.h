@@ -18,5 +18,6 @@ const std::vector<TCommand>& Commands();
 int RunList(const std::vector<std::string>& args);
 int RunTest(const std::vector<std::string>& args);
 int RunExtract(const std::vector<std::string>& args);
+int RunAdd(const std::vector<std::string>& args);
 
 }  // namespace vantrel::zip::tool

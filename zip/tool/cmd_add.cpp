@@ -1,0 +1,151 @@
+// cmd_add.cpp - add: create or update an archive from files and patterns.
+//
+//   vantrel-zip add [-0..-9] [-r] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
+//                   ARCHIVE FILE-OR-PATTERN...
+//
+// Names are stored relative to the current directory (RootDir, with
+// RelativePaths), so "add -r out.zip docs/*.*" stores docs/... . A directory
+// named on the command line stands for everything in it ("DIR/*.*"). -u
+// updates (the default), -f freshens, -R replaces; -x leaves out, -n stores
+// without compression. Exit status: 0 done, 1 done with files left out,
+// 2 failed (the archive is then as it was before).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "zip/tool/commands.h"
+#include "zip/zip_writer.h"
+
+namespace vantrel::zip::tool {
+
+namespace {
+
+class TProgressBar {
+ public:
+  void Show(int percent) {
+    if (!enabled_ || percent == last_) return;
+    last_ = percent;
+    char bar[41];
+    int filled = percent * 40 / 100;
+    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
+    bar[40] = '\0';
+    std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+  void Clear() {
+    if (!drawn_) return;
+    std::fprintf(stderr, "\r%60s\r", "");
+    drawn_ = false;
+    last_ = -1;
+  }
+
+ private:
+  bool enabled_ = ::isatty(STDERR_FILENO);
+  bool drawn_ = false;
+  int last_ = -1;
+};
+
+int Usage(const std::string& text) {
+  std::fprintf(stderr, "vantrel-zip add: %s\n", text.c_str());
+  std::fprintf(stderr,
+               "usage: vantrel-zip add [-0..-9] [-r] [-u | -f | -R] [-x PATTERN]... "
+               "[-n PATTERN]... ARCHIVE FILE-OR-PATTERN...\n");
+  return 2;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int RunAdd(const std::vector<std::string>& args) {
+  int level = 6;
+  bool recurse = false;
+  TZipAction action = zaUpdate;
+  std::vector<std::string> exclude, noCompress;
+  size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") {
+      ++i;
+      break;
+    }
+    if (a.size() < 2 || a[0] != '-') break;
+    if (a.size() == 2 && a[1] >= '0' && a[1] <= '9') {
+      level = a[1] - '0';
+    } else if (a == "-r") {
+      recurse = true;
+    } else if (a == "-u") {
+      action = zaUpdate;
+    } else if (a == "-f") {
+      action = zaFreshen;
+    } else if (a == "-R") {
+      action = zaReplace;
+    } else if ((a == "-x" || a == "-n") && i + 1 < args.size()) {
+      (a == "-x" ? exclude : noCompress).push_back(args[++i]);
+    } else {
+      return Usage("unknown option '" + a + "'");
+    }
+  }
+  if (i + 2 > args.size()) return Usage("an archive and at least one file are needed");
+  const std::string archive = args[i++];
+
+  // A size limit of the process should end the run with a message, not kill it.
+  std::signal(SIGXFSZ, SIG_IGN);
+
+  TProgressBar bar;
+  int warnings = 0;
+  auto warn = [&](const std::string& text) {
+    bar.Clear();
+    std::fprintf(stderr, "vantrel-zip: %s\n", text.c_str());
+    ++warnings;
+  };
+
+  TZipWriter w;
+  try {
+    w.SetZipName(archive);
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) return Usage("the current directory cannot be read");
+    w.SetRootDir(cwd);
+    w.SetRelativePaths(true);  // also sets StorePaths and Recurse
+    w.Recurse = recurse;
+    w.PackLevel = level;
+    w.ZipAction = action;
+    w.ExcludeList = exclude;
+    w.NoCompressList = noCompress;
+    for (; i < args.size(); ++i) {
+      std::string name = args[i];
+      if (IsDirectory(name)) {
+        while (name.size() > 1 && name.back() == '/') name.pop_back();
+        name += name == "/" ? "*.*" : "/*.*";
+      }
+      w.AddFile(name);
+    }
+    w.OnNoSuchFile = [&](TZipWriter*, const std::string& f) { warn(f + ": no such file"); };
+    w.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& f, int, bool&) {
+      warn(f + (reason == skipNoOverwrite ? ": left out, the archive already holds this name"
+                                          : ": left out, cannot be opened as a file"));
+    };
+    w.OnTotalPercentDone = [&](TZipReader*, int p) { bar.Show(p); };
+    int added = w.Zip();
+    bar.Clear();
+    std::printf("%d %s added to %s\n", added, added == 1 ? "entry" : "entries", archive.c_str());
+  } catch (const std::exception& e) {
+    bar.Clear();
+    std::fprintf(stderr, "vantrel-zip: %s: %s\n", archive.c_str(), e.what());
+    return 2;
+  }
+  if (std::fflush(stdout) != 0) return 2;
+  return warnings ? 1 : 0;
+}
+
+}  // namespace vantrel::zip::tool
