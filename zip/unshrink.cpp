@@ -12,6 +12,12 @@
 // Strings are kept as prefix chains; one is expanded back to front into a
 // stack and copied into the output buffer. Every chain walk is bounded, so a
 // hostile stream that builds a cycle ends with DataError.
+//
+// A partial clear costs in proportion to what it frees: each code counts the
+// defined codes that name it as prefix, and a bit set holds the defined codes
+// from 257 up that no code names (the leaves). A clear frees exactly the
+// leaves of that moment; prefixes left without children become leaves for the
+// next clear.
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -31,11 +37,46 @@ constexpr uint16_t kNoPrefix = 0xFFFE;  // prefix of the byte codes
 constexpr unsigned kMinBits = 9;
 constexpr unsigned kMaxBits = 13;
 
+constexpr unsigned kWords = kMaxCodes / 64;
+
 struct TShrinkTables {
   uint16_t prefix[kMaxCodes];
   uint8_t suffix[kMaxCodes];
   uint8_t stack[kMaxCodes];
-  bool isPrefix[kMaxCodes];
+  uint16_t children[kMaxCodes];  // defined codes naming this code as prefix
+  uint64_t leaf[kWords];         // defined codes >= 257 without children
+
+  void SetLeaf(unsigned c, bool on) {
+    if (on) leaf[c / 64] |= uint64_t{1} << (c % 64);
+    else leaf[c / 64] &= ~(uint64_t{1} << (c % 64));
+  }
+  bool Defined(unsigned c) const { return prefix[c] != kFree; }
+
+  void Define(unsigned c, unsigned pfx, uint8_t byte) {
+    prefix[c] = static_cast<uint16_t>(pfx);
+    suffix[c] = byte;
+    SetLeaf(c, children[c] == 0);
+    ++children[pfx];
+    if (pfx >= kFirstFree) SetLeaf(pfx, false);
+  }
+
+  // Frees every leaf; codes left childless become leaves afterwards.
+  void PartialClear() {
+    uint64_t next[kWords] = {};
+    for (unsigned w = 0; w < kWords; ++w) {
+      uint64_t bits = leaf[w];
+      leaf[w] = 0;
+      while (bits) {
+        const unsigned c = w * 64 + static_cast<unsigned>(__builtin_ctzll(bits));
+        bits &= bits - 1;
+        const unsigned pfx = prefix[c];
+        prefix[c] = kFree;
+        if (--children[pfx] == 0 && pfx >= kFirstFree && Defined(pfx))
+          next[pfx / 64] |= uint64_t{1} << (pfx % 64);
+      }
+    }
+    for (unsigned w = 0; w < kWords; ++w) leaf[w] |= next[w];
+  }
 };
 
 }  // namespace
@@ -51,6 +92,8 @@ TDecodeResult Unshrink(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf
     t->suffix[c] = static_cast<uint8_t>(c);
   }
   std::fill(t->prefix + 256, t->prefix + kMaxCodes, kFree);
+  std::fill(t->children, t->children + kMaxCodes, uint16_t{0});
+  std::fill(t->leaf, t->leaf + kWords, uint64_t{0});
 
   TLsbBitReader bits(in);
   TBlockWriter writer(out, buf.output);
@@ -88,13 +131,7 @@ TDecodeResult Unshrink(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf
         }
         ++codeBits;
       } else if (op == 2) {
-        std::fill(t->isPrefix, t->isPrefix + kMaxCodes, false);
-        for (unsigned c = kFirstFree; c < kMaxCodes; ++c) {
-          const uint16_t p = t->prefix[c];
-          if (p != kFree && p != kNoPrefix) t->isPrefix[p] = true;
-        }
-        for (unsigned c = kFirstFree; c < kMaxCodes; ++c)
-          if (!t->isPrefix[c]) t->prefix[c] = kFree;
+        t->PartialClear();
         nextFree = kFirstFree;
       } else {
         result = TDecodeResult::DataError;
@@ -140,8 +177,7 @@ TDecodeResult Unshrink(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf
 
     // The new entry: previous string plus this string's first byte.
     if (nextFree < kMaxCodes) {
-      t->prefix[nextFree] = static_cast<uint16_t>(prev);
-      t->suffix[nextFree] = first;
+      t->Define(nextFree, prev, first);
       ++nextFree;
     }
     prev = code;

@@ -5,6 +5,7 @@
 // Corrupt and truncated legacy streams must end cleanly.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -355,6 +356,39 @@ TEST(LegacyDecoders, UnshrinkPartialClearFreesLeavesOnly) {
   auto [r2, s2] = RunUnshrink(Codes9({'a', 'b', 257, 'c', 256, 2, 'd', 257}), 8);
   EXPECT_EQ(r2, TDecodeResult::Ok);
   EXPECT_EQ(s2, "ababcdab");
+}
+
+TEST(LegacyDecoders, UnshrinkPartialClearsCostWhatTheyFree) {
+  // A million partial clears, each after one new code: a clear that scanned
+  // the whole code table would take minutes here.
+  constexpr int kClears = 1000000;
+  std::vector<unsigned> codes = {'a', 'b'};
+  codes.reserve(2 + 3 * kClears);
+  for (int i = 0; i < kClears; ++i) {
+    codes.push_back(256);
+    codes.push_back(2);
+    codes.push_back('c');
+  }
+  TBytes data;
+  uint64_t acc = 0;
+  int n = 0;
+  for (unsigned c : codes) {
+    acc |= static_cast<uint64_t>(c) << n;
+    n += 9;
+    while (n >= 8) {
+      data.push_back(static_cast<uint8_t>(acc));
+      acc >>= 8;
+      n -= 8;
+    }
+  }
+  if (n) data.push_back(static_cast<uint8_t>(acc));
+  const auto t0 = std::chrono::steady_clock::now();
+  auto [r, s] = RunUnshrink(data, 2 + kClears);
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_EQ(r, TDecodeResult::Ok);
+  ASSERT_EQ(s.size(), 2u + kClears);
+  EXPECT_EQ(s.substr(0, 4), "abcc");
+  EXPECT_LT(secs, 30.0);
 }
 
 }  // namespace
