@@ -58,7 +58,7 @@ void TZipWriter::ExpandFileList() {
   }
 
   // Freshen adds only files that already have an entry: the stored names of
-  // the archive's entries, folded as the ByName order compares them.
+  // the archive's entries, compared exactly as every lookup of the writer.
   std::unordered_set<std::string> existing;
   const bool freshen = ZipAction == zaFreshen;
   if (freshen) {
@@ -67,11 +67,11 @@ void TZipWriter::ExpandFileList() {
       OpenIfNeeded();
       if (dirList_)
         for (int i = 0; i < dirList_->Count(); ++i)
-          existing.insert(LowerAscii(dirList_->Entry(i)->Path()));
+          existing.insert(dirList_->Entry(i)->Path());
     }
   }
   auto knownToArchive = [&](const std::string& f) {
-    return existing.count(LowerAscii(StoredName(f))) != 0;
+    return existing.count(StoredName(f)) != 0;
   };
   auto isArchive = [&](const struct stat& st) {
     return archiveKnown_ && static_cast<uint64_t>(st.st_dev) == archiveDev_ &&

@@ -28,6 +28,7 @@
 #include <ctime>
 #include <random>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "zip/crc32.h"
 #include "zip/deflate_compress.h"
@@ -392,7 +393,9 @@ struct TZipRun {
   TTempFile temp;
   std::unique_ptr<TOutputFile> out;
   std::unique_ptr<TDeflateCompressor> compressor;
-  std::unique_ptr<TSortedZip> newByName;   // not owning, ByName
+  // The stored names of the new archive's entries. Linux names differ by
+  // case (README and readme are two files), so names are compared exactly.
+  std::unordered_set<std::string> newNames;
   std::unique_ptr<TSortedZip> newInOrder;  // owning, physical order
   TEndCentral newEnd;
   bool archiveExisted = false;
@@ -410,22 +413,11 @@ struct TZipRun {
                          std::to_string(kMaxEntries) + " entries");
     }
     newInOrder->Add(e);
-    if (nameIndex) {
-      int index;
-      if (!newByName->Find(e, index)) newByName->Add(e);
-    }
+    if (nameIndex) newNames.insert(e->Path());
     ++newEnd.EntriesThisDisk;
     ++newEnd.TotalEntries;
   }
 };
-
-namespace {
-std::string FoldName(const std::string& s) {
-  std::string r = s;
-  for (char& c : r) c = FoldAscii(c);
-  return r;
-}
-}  // namespace
 
 // Input of one file for the compressor: reads, updates the CRC and reports
 // progress; can start over for the compressor's whole-file stored fallback.
@@ -650,7 +642,6 @@ int TZipWriter::RunZip() {
     run.tempIno = tst.st_ino;
   }
   run.out = std::make_unique<TOutputFile>(run.temp.fd);
-  run.newByName = std::make_unique<TSortedZip>(dupError, false, TZipSortMode::ByName);
   run.newInOrder = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
   if (run.archiveExisted || endRecord_.Modified) {
     if (endRecord_.ZipCommentLength && !endRecord_.ZipComment()) ZipComment();
@@ -665,7 +656,7 @@ int TZipWriter::RunZip() {
   run.lineDone.assign(filesList_.size(), false);
   if (run.archiveExisted && dirList_ && dirList_->Count() > 0) {
     for (size_t i = 0; i < filesList_.size(); ++i)
-      run.linesByName[FoldName(StoredName(filesList_[i]))].push_back(i);
+      run.linesByName[StoredName(filesList_[i])].push_back(i);
     ProcessExisting(run);
   }
 
@@ -718,7 +709,7 @@ void TZipWriter::ProcessExisting(TZipRun& run) {
 
     // The first line of FilesList that names this entry.
     long line = -1;
-    auto it = run.linesByName.find(FoldName(src->Path()));
+    auto it = run.linesByName.find(src->Path());
     if (it != run.linesByName.end())
       for (size_t i : it->second)
         if (!run.lineDone[i]) {
@@ -895,8 +886,7 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   entry->DiskNumberStart = 0;
   entry->LocalHeaderOffset = static_cast<uint32_t>(std::min(run.out->Position(), kFormatLimit));
 
-  int index;
-  if (run.newByName->Find(entry.get(), index)) {
+  if (run.newNames.count(entry->Path())) {
     bool retry = false;  // not used: the name stays taken
     if (OnSkippingFile) OnSkippingFile(this, skipNoOverwrite, F, -1, retry);
     return leaveOut();

@@ -442,6 +442,33 @@ TEST(ZipWriterEvents, SameFileListedTwiceIsAddedOnce) {
   EXPECT_EQ(ParseArchive(t.archive()).entries.size(), 1u);
 }
 
+TEST(ZipWriterEvents, NamesThatDifferOnlyInCaseAreTwoEntries) {
+  TempDir d;
+  WriteFile(d / "README", "upper");
+  WriteFile(d / "readme", "lower");
+  SetMTime(d / "README", 1600000000);
+  SetMTime(d / "readme", 1600000000);
+  TZipWriter w;
+  Configure(w, d / "c.zip", d.path());
+  w.AddFile(d / "README");
+  w.AddFile(d / "readme");
+  EXPECT_EQ(w.Zip(), 2);
+  // An update of one of them meets its own entry only.
+  WriteFile(d / "readme", "lower, changed");
+  SetMTime(d / "readme", 1600000100);
+  TZipWriter u;
+  Configure(u, d / "c.zip", d.path());
+  std::vector<std::pair<TUpdateAction, int>> events;
+  u.OnUpdate = [&](TZipWriter*, TUpdateAction a, int i) { events.push_back({a, i}); };
+  u.AddFile(d / "readme");
+  EXPECT_EQ(u.Zip(), 1);
+  EXPECT_EQ(events, (std::vector<std::pair<TUpdateAction, int>>{{uaReplacing, 1}}));
+  TRawArchive a = ParseArchive(d / "c.zip");
+  EXPECT_EQ(NamesOf(a), (std::vector<std::string>{"README", "readme"}));
+  EXPECT_EQ(a.entries[0].usize, 5u);
+  EXPECT_EQ(a.entries[1].usize, 14u);
+}
+
 TEST(ZipWriterEvents, WithoutPathsTwoFilesOfOneNameCollide) {
   Tree t;
   WriteFile(t.src + "/one.txt", "top");
