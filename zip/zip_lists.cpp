@@ -38,7 +38,6 @@ void TObjectList::SetCapacity(int capacity) {
   if (capacity > kMaxCapacity || capacity < count_)
     Error(Format("List capacity out of bounds (%d)", capacity));
   capacity_ = capacity;
-  if (static_cast<size_t>(capacity) < items_.capacity()) items_.shrink_to_fit();
 }
 
 TObject* TObjectList::Items(int index) const {
