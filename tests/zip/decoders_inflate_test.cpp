@@ -526,6 +526,71 @@ TEST(InflateTest, BadCodeSetsAreRejected) {
   }
 }
 
+// zlib's raw inflate as the oracle: 1 for a complete stream, 0 for corrupt
+// or truncated data; the output so far in *out.
+int ZlibInflate(const TBytes& z, TBytes* out) {
+  z_stream s{};
+  inflateInit2(&s, -15);
+  out->clear();
+  uint8_t buf[16384];
+  s.next_in = const_cast<Bytef*>(z.data());
+  s.avail_in = static_cast<uInt>(z.size());
+  int r;
+  do {
+    s.next_out = buf;
+    s.avail_out = sizeof buf;
+    r = inflate(&s, Z_NO_FLUSH);
+    out->insert(out->end(), buf, buf + (sizeof buf - s.avail_out));
+  } while (r == Z_OK);
+  inflateEnd(&s);
+  return r == Z_STREAM_END ? 1 : 0;
+}
+
+// Damaged streams of every block type: wherever zlib finds a complete stream
+// we must produce the same bytes, and wherever zlib finds corrupt or
+// truncated data we must report DataError.
+TEST(InflateTest, AgreesWithZlibOnDamagedStreams) {
+  std::vector<TBytes> streams;
+  const TBytes text = MixedData(20000, 11);
+  streams.push_back(testing::ZlibDeflate(text, 6));
+  streams.push_back(testing::ZlibDeflate(text, 1, Z_FIXED));
+  streams.push_back(testing::ZlibDeflate(text, 0));
+  streams.push_back(testing::ZlibDeflate(text, 9, Z_HUFFMAN_ONLY));
+  streams.push_back(testing::ZlibDeflate(TextData(3000, 12), 9, Z_DEFAULT_STRATEGY, 1));
+  std::mt19937 rng(2024);
+  int agreedComplete = 0, agreedCorrupt = 0;
+  for (int round = 0; round < 4000; ++round) {
+    TBytes bad = streams[round % streams.size()];
+    switch (rng() % 3) {
+      case 0:  // flip bits
+        for (int f = 0; f < 1 + static_cast<int>(rng() % 3); ++f) bad[rng() % bad.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        break;
+      case 1:  // overwrite a byte
+        bad[rng() % std::min<size_t>(bad.size(), 64)] = static_cast<uint8_t>(rng());
+        break;
+      default:  // cut
+        bad.resize(rng() % bad.size());
+        break;
+    }
+    TBytes expect, out;
+    const int zr = ZlibInflate(bad, &expect);
+    const TDecodeResult r = RunInflate(bad, &out, 1 + rng() % 9000);
+    if (zr == 1) {
+      ASSERT_EQ(r, TDecodeResult::Ok) << "round " << round;
+      ASSERT_TRUE(out == expect) << "round " << round;
+      ++agreedComplete;
+    } else {
+      ASSERT_EQ(r, TDecodeResult::DataError) << "round " << round;
+      // What both decoded before the damage agrees.
+      const size_t common = std::min(out.size(), expect.size());
+      ASSERT_TRUE(std::equal(out.begin(), out.begin() + static_cast<long>(common), expect.begin())) << round;
+      ++agreedCorrupt;
+    }
+  }
+  EXPECT_GT(agreedComplete, 50);
+  EXPECT_GT(agreedCorrupt, 1000);
+}
+
 // Flipped bytes anywhere in a valid stream: any result is fine, as long as
 // nothing crashes, the output stays bounded and no stale bytes appear.
 TEST(InflateTest, CorruptedStreamsEndCleanly) {
