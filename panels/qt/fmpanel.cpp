@@ -2,6 +2,7 @@
 #include "panels/qt/fmpanel.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -80,6 +81,7 @@ void TFMPanel::FontChanged() {
   boldFont_ = font();
   boldFont_.setBold(true);
   boldMetrics_ = QFontMetrics(boldFont_);
+  texts_.clear();
   itemHeight_ = std::max(1, ItemHeightForCharHeight(CharHeightOf(font(), logicalDpiY())));
   UpdateScrollBars();
   viewport()->update();
@@ -117,7 +119,13 @@ void TFMPanel::changeEvent(QEvent* event) {
   if (event->type() == QEvent::PaletteChange) viewport()->update();
 }
 
-void TFMPanel::scrollContentsBy(int, int) { viewport()->update(); }
+void TFMPanel::scrollContentsBy(int, int dy) {
+  // Move the pixels already drawn; only the rows scrolled in are painted.
+  if (std::abs(dy) < PageRows())
+    viewport()->scroll(0, dy * itemHeight_);
+  else
+    viewport()->update();
+}
 
 void TFMPanel::UpdateRow(int index) {
   if (index < 0 || index >= Count()) return;
@@ -212,23 +220,37 @@ void TFMPanel::paintEvent(QPaintEvent* event) {
 
 namespace {
 
-// One cell's text: left-aligned at the top, one line, ellipsis when it is cut.
-void DrawCell(QPainter& painter, const QFontMetrics& metrics, int left, int right, int top,
-              int height, const QString& text) {
-  const int width = right - left;
-  if (width <= 0 || text.isEmpty()) return;
-  const QString shown = metrics.horizontalAdvance(text) <= width
-                            ? text
-                            : metrics.elidedText(text, Qt::ElideRight, width);
-  painter.drawText(QRect(left, top, width, height), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                   shown);
-}
-
 QString FromStd(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
+
+const TFMPanel::TLaidOutText& TFMPanel::LaidOut(const QString& text) {
+  if (const auto hit = texts_.constFind(text); hit != texts_.constEnd()) return *hit;
+  if (texts_.size() >= kTextCacheLimit) texts_.clear();
+  TLaidOutText laid{QStaticText(text), 0};
+  laid.text.setTextFormat(Qt::PlainText);
+  laid.text.setTextWidth(-1);
+  laid.text.prepare(QTransform(), boldFont_);
+  laid.width = static_cast<int>(std::ceil(laid.text.size().width()));
+  return *texts_.insert(text, laid);
+}
+
+// One cell's text: left-aligned at the top, one line, cut with an ellipsis
+// when it does not fit. Sizes, dates, times and extensions repeat from row to
+// row, so each distinct text is laid out once and then only drawn.
+void TFMPanel::DrawCell(QPainter& painter, int left, int right, int top, const QString& text) {
+  const int width = right - left;
+  if (width <= 0 || text.isEmpty()) return;
+  const TLaidOutText* laid = &LaidOut(text);
+  if (laid->width > width) {
+    const QString cut = boldMetrics_.elidedText(text, Qt::ElideRight, width);
+    if (cut.isEmpty()) return;
+    laid = &LaidOut(cut);
+  }
+  painter.drawStaticText(left, top, laid->text);
+}
 
 void TFMPanel::DrawRow(QPainter& painter, int index, const QRect& rect, bool focused) {
   const TFileEntry& entry = *Entries()[static_cast<size_t>(index)];
@@ -246,20 +268,19 @@ void TFMPanel::DrawRow(QPainter& painter, int index, const QRect& rect, bool foc
   // right of the previous one's edge.
   const int left = rect.left();
   const int top = rect.top();
-  const int h = rect.height();
   const int nameRight = left + nameWidth_;
   const int extLeft = nameRight + 1;
   const int sizeLeft = extLeft + extWidth_ + 1;
   const int dateLeft = sizeLeft + sizeWidth_ + 1;
   const int timeLeft = dateLeft + dateWidth_ + 1;
 
-  DrawCell(painter, boldMetrics_, left + platform::kSmallIconSize, nameRight, top, h,
+  DrawCell(painter, left + platform::kSmallIconSize, nameRight, top,
            ToDisplay(NameText(entry)));
-  DrawCell(painter, boldMetrics_, extLeft, extLeft + extWidth_, top, h, ToDisplay(ExtText(entry)));
-  DrawCell(painter, boldMetrics_, sizeLeft, sizeLeft + sizeWidth_, top, h, FromStd(SizeText(entry)));
-  DrawCell(painter, boldMetrics_, dateLeft, dateLeft + dateWidth_, top, h,
+  DrawCell(painter, extLeft, extLeft + extWidth_, top, ToDisplay(ExtText(entry)));
+  DrawCell(painter, sizeLeft, sizeLeft + sizeWidth_, top, FromStd(SizeText(entry)));
+  DrawCell(painter, dateLeft, dateLeft + dateWidth_, top,
            FromStd(DateText(entry.LastWriteTime)));
-  DrawCell(painter, boldMetrics_, timeLeft, timeLeft + timeWidth_, top, h,
+  DrawCell(painter, timeLeft, timeLeft + timeWidth_, top,
            FromStd(TimeText(entry.LastWriteTime)));
 
   painter.drawPixmap(left, top, platform::SmallFileIcon(entry.FileName, entry.IsDirectory()));

@@ -16,6 +16,8 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QFontMetrics>
+#include <QHash>
+#include <QStaticText>
 
 #include "panels/dirmodel.h"
 #include "platform/qt/colors.h"
@@ -132,6 +134,16 @@ class TFMPanel : public QAbstractScrollArea {
   void UpdateRow(int index);
   void PageMove(bool down);
   void DrawRow(QPainter& painter, int index, const QRect& rect, bool focused);
+  void DrawCell(QPainter& painter, int left, int right, int top, const QString& text);
+
+  // A text laid out in the bold font, with its width in pixels.
+  struct TLaidOutText {
+    QStaticText text;
+    int width = 0;
+  };
+  const TLaidOutText& LaidOut(const QString& text);
+  // Bounded: past the limit the table starts afresh.
+  static constexpr qsizetype kTextCacheLimit = 8192;
 
   TPanelModel model_;
   QLabel* dirPanel_ = nullptr;
@@ -154,6 +166,7 @@ class TFMPanel : public QAbstractScrollArea {
   int itemHeight_ = 17;
   QFont boldFont_;
   QFontMetrics boldMetrics_;
+  QHash<QString, TLaidOutText> texts_;
 };
 
 }  // namespace vantrel::panels

@@ -61,10 +61,19 @@ QString MimeTypeNameOf(std::string_view name, bool isDirectory) {
 }
 
 const QPixmap& SmallFileIcon(std::string_view name, bool isDirectory) {
+  // The names on screen are drawn again and again: remember their pixmaps.
+  // The memory stays bounded: the table starts afresh past a few screens.
+  static QHash<QByteArray, const QPixmap*> byName;
+  const QByteArray key = QByteArray(name.data(), static_cast<qsizetype>(name.size())) +
+                         (isDirectory ? '/' : '\0');
+  if (const auto hit = byName.constFind(key); hit != byName.constEnd()) return **hit;
+  if (byName.size() >= 4096) byName.clear();
+
   const QString mime = MimeTypeNameOf(name, isDirectory);
   auto& cache = PixmapCache();
   auto it = cache.find(mime);
   if (it == cache.end()) it = cache.insert(mime, LoadPixmap(mime));
+  byName.insert(key, &it.value());
   return it.value();
 }
 
