@@ -35,10 +35,12 @@ constexpr size_t kWindow = 8192;
 constexpr uint32_t kFlagSub = 0x2000;
 constexpr uint32_t kFlagInvalid = 0x8000;
 
-// Bounds for complete codes (a subtable of width k needs at least k + 1 codes):
-// 256 symbols with 9 first-level bits, 64 symbols with 7 or 8.
+// Room for every complete code (a subtable of width k holds at least k + 1
+// codes, so 256 symbols with 9 first-level bits make at most 32 subtables of
+// 128 entries, and 64 symbols with 7 or 8 bits at most 7 of 512 or 256). The
+// builder checks the bound anyway.
 constexpr size_t kLitTableSize = 512 + 32 * 128;
-constexpr size_t kSmallTableSize = 128 + 6 * 512;
+constexpr size_t kSmallTableSize = 128 + 7 * 512;
 
 unsigned Reverse(unsigned code, int len) {
   unsigned r = 0;
