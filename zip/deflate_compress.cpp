@@ -171,6 +171,10 @@ const TStaticTables& Tables() {
   return tables;
 }
 
+// The bit writer stores 32-bit words and the matcher finds the first differing
+// byte from the low end of a 64-bit word: both read memory as little-endian.
+static_assert(std::endian::native == std::endian::little, "the compressor assumes a little-endian host");
+
 inline uint16_t Load16(const uint8_t* p) {
   uint16_t v;
   std::memcpy(&v, p, 2);
@@ -266,7 +270,7 @@ struct TDeflateCompressor::TState {
   void Drain() {
     if (bitCount >= 32) {
       uint32_t word = static_cast<uint32_t>(bitBuf);
-      std::memcpy(outBuf + outPos, &word, 4);  // little-endian hosts only
+      std::memcpy(outBuf + outPos, &word, 4);
       outPos += 4;
       bitBuf >>= 32;
       bitCount -= 32;

@@ -12,6 +12,7 @@
 
 #include "tests/zip/decoders_support.h"
 #include "tests/zip/deflate_test_support.h"
+#include "zip/crc32.h"
 #include "zip/decode_io.h"
 #include "zip/deflate_compress.h"
 
@@ -376,6 +377,36 @@ TEST(DeflateCompress, OutputDoesNotDependOnReadSizesOrEarlierFiles) {
     EXPECT_LE(chunked.maxRequest, 65534u);
     EXPECT_EQ(chunked.rewinds, 0);
     EXPECT_FALSE(sink.badWrite);
+  }
+}
+
+TEST(DeflateCompress, EveryInputByteIsReadOnceInOrder) {
+  // The writer's read step runs the CRC and the progress over what it hands
+  // out, so the compressor must read each byte exactly once, in order.
+  struct TCrcSource : TDeflateSource {
+    explicit TCrcSource(const TBytes& d) : data(d) {}
+    size_t Read(uint8_t* buf, size_t n) override {
+      size_t take = std::min(n, data.size() - pos);
+      std::memcpy(buf, data.data() + pos, take);
+      crc = Crc32Update(crc, buf, take);
+      pos += take;
+      total += take;
+      return take;
+    }
+    const TBytes& data;
+    size_t pos = 0;
+    uint64_t total = 0;
+    uint32_t crc = 0xFFFFFFFF;
+  };
+  for (const TBytes& data : {TBytes{}, RandomBytes(100, 3), WordText(70000, 4), MixedData()}) {
+    for (int level : {1, 6, 9}) {
+      TCrcSource src(data);
+      TVecSink sink;
+      TDeflateCompressor c;
+      c.Deflate(level, src, sink);
+      EXPECT_EQ(src.total, data.size());
+      EXPECT_EQ(~src.crc, Crc32(data.data(), data.size()));
+    }
   }
 }
 
