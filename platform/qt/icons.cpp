@@ -7,15 +7,18 @@
 #include <QMimeDatabase>
 #include <QStyle>
 
+#include <unordered_map>
+
 #include "platform/text.h"
 
 namespace vantrel::platform {
 
 namespace {
 
-// Pixmaps by MIME type name; they live until the program ends.
-QHash<QString, QPixmap>& PixmapCache() {
-  static QHash<QString, QPixmap> cache;
+// Pixmaps by MIME type name; they live until the program ends. A node-based
+// map: references handed out stay valid when it grows.
+std::unordered_map<QString, QPixmap>& PixmapCache() {
+  static std::unordered_map<QString, QPixmap> cache;
   return cache;
 }
 
@@ -72,9 +75,9 @@ const QPixmap& SmallFileIcon(std::string_view name, bool isDirectory) {
   const QString mime = MimeTypeNameOf(name, isDirectory);
   auto& cache = PixmapCache();
   auto it = cache.find(mime);
-  if (it == cache.end()) it = cache.insert(mime, LoadPixmap(mime));
-  byName.insert(key, &it.value());
-  return it.value();
+  if (it == cache.end()) it = cache.emplace(mime, LoadPixmap(mime)).first;
+  byName.insert(key, &it->second);
+  return it->second;
 }
 
 QIcon ThemeIcon(const QString& name, const QIcon& fallback) {
