@@ -48,7 +48,7 @@ std::string Fixtures() {
   return dir;
 }
 
-TEST(LegacyFixtures, EveryEntryExtractsToItsRecordedSizeAndCrc) {
+TEST(LegacyArchives, EveryEntryExtractsToItsRecordedSizeAndCrc) {
   std::string legacy = Fixtures() + "/legacy";
   std::vector<ManifestRow> rows = ReadManifest(legacy + "/MANIFEST.tsv");
   ASSERT_GT(rows.size(), 400u);
@@ -92,7 +92,7 @@ TEST(LegacyFixtures, EveryEntryExtractsToItsRecordedSizeAndCrc) {
   EXPECT_EQ(checked, rows.size());
 }
 
-TEST(LegacyFixtures, WrongPasswordsAreRejected) {
+TEST(LegacyArchives, WrongPasswordsAreRejected) {
   std::string legacy = Fixtures() + "/legacy";
   std::map<std::string, size_t> encrypted;
   for (const ManifestRow& row : ReadManifest(legacy + "/MANIFEST.tsv"))
@@ -160,7 +160,7 @@ Outcome Extract(const std::string& archive, const std::string& dest, TIncomplete
   return o;
 }
 
-TEST(MalformedFixtures, EveryFileGivesACleanResult) {
+TEST(MalformedArchives, EveryFileGivesACleanResult) {
   std::string dir = Fixtures() + "/malformed";
   std::string list;
   ASSERT_EQ(test::RunCommand("ls '" + dir + "'", &list), 0);
@@ -191,7 +191,7 @@ TEST(MalformedFixtures, EveryFileGivesACleanResult) {
   EXPECT_EQ(files, 30);
 }
 
-class Malformed : public ::testing::Test {
+class MalformedArchive : public ::testing::Test {
  protected:
   Outcome Run(const std::string& name,
               TIncompleteZipMode mode = TIncompleteZipMode::izAssumeMulti) {
@@ -206,7 +206,7 @@ class Malformed : public ::testing::Test {
   std::string dest_ = box_ / "dest";
 };
 
-TEST_F(Malformed, ZipSlipNamesStayInside) {
+TEST_F(MalformedArchive, ZipSlipNamesStayInside) {
   Outcome o = Run("zipslip.zip");
   EXPECT_EQ(o.error, "");
   EXPECT_EQ(o.count, 6);
@@ -218,7 +218,7 @@ TEST_F(Malformed, ZipSlipNamesStayInside) {
   EXPECT_TRUE(Exists("evil5.txt"));
 }
 
-TEST_F(Malformed, BadCrcEntriesAreReportedAndRemoved) {
+TEST_F(MalformedArchive, BadCrcEntriesAreReportedAndRemoved) {
   Outcome o = Run("bad_crc_shrink.zip");
   EXPECT_EQ(o.badCrc.size(), 1u);
   EXPECT_FALSE(Exists("fields.c"));
@@ -229,7 +229,7 @@ TEST_F(Malformed, BadCrcEntriesAreReportedAndRemoved) {
   EXPECT_TRUE(Exists("bar.txt"));
 }
 
-TEST_F(Malformed, CorruptStreamsFailTheirCrcCheck) {
+TEST_F(MalformedArchive, CorruptStreamsFailTheirCrcCheck) {
   for (const char* name : {"corrupt_data_shrink.zip", "corrupt_data_reduce2.zip",
                            "corrupt_data_implode8k3.zip", "corrupt_data_implode4k2.zip"}) {
     SCOPED_TRACE(name);
@@ -240,7 +240,7 @@ TEST_F(Malformed, CorruptStreamsFailTheirCrcCheck) {
   }
 }
 
-TEST_F(Malformed, UnsupportedMethodsAreNotPasswordProblems) {
+TEST_F(MalformedArchive, UnsupportedMethodsAreNotPasswordProblems) {
   Outcome moby = Run("cc_moby.zip");
   EXPECT_EQ(moby.badCrc.size(), 1u);
   EXPECT_EQ(moby.count, 0);
@@ -250,7 +250,7 @@ TEST_F(Malformed, UnsupportedMethodsAreNotPasswordProblems) {
   EXPECT_FALSE(Exists("first.txt"));
 }
 
-TEST_F(Malformed, FakeEndRecordInTheCommentStillListsTheEntry) {
+TEST_F(MalformedArchive, FakeEndRecordInTheCommentStillListsTheEntry) {
   for (const char* name : {"fake_eocd_in_comment.zip", "fake_eocd_in_comment_badlen.zip"}) {
     Outcome o = Run(name);
     EXPECT_EQ(o.count, 1) << name;
@@ -258,7 +258,7 @@ TEST_F(Malformed, FakeEndRecordInTheCommentStillListsTheEntry) {
   }
 }
 
-TEST_F(Malformed, DirectoryAndLocalHeaderDisagreements) {
+TEST_F(MalformedArchive, DirectoryAndLocalHeaderDisagreements) {
   EXPECT_EQ(Run("lfh_cd_name_mismatch.zip").count, 1);
   EXPECT_EQ(Out("b.txt"), "aaa\n");  // the central name is used
   EXPECT_EQ(Run("eocd_count_mismatch.zip").count, 2);
@@ -268,7 +268,7 @@ TEST_F(Malformed, DirectoryAndLocalHeaderDisagreements) {
   EXPECT_EQ(Out("same.txt"), "second\n");
 }
 
-TEST_F(Malformed, EmptyAndTruncatedArchives) {
+TEST_F(MalformedArchive, EmptyAndTruncatedArchives) {
   EXPECT_EQ(Run("zero_bytes.zip").count, 0);
   EXPECT_EQ(Run("empty_archive.zip").count, 0);
   EXPECT_EQ(Run("truncated_eocd.zip").error, "Incomplete Zip File");
@@ -282,7 +282,7 @@ TEST_F(Malformed, EmptyAndTruncatedArchives) {
             "Not a valid zip file!");
 }
 
-TEST_F(Malformed, PeerArchivesWithJunkOrMarkers) {
+TEST_F(MalformedArchive, PeerArchivesWithJunkOrMarkers) {
   EXPECT_EQ(Run("cc_archive_with_trailer.zip").count, 2);
   EXPECT_EQ(Run("cc_archive_with_bytes_after_data.zip").count, 2);
   EXPECT_EQ(Run("cc_COMPRESS-208.zip").count, 2);
