@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -41,6 +42,20 @@ int CountPixels(const QImage& image, const QRect& rect, const QColor& color) {
       if ((image.pixel(x, y) & 0xFFFFFF) == (want & 0xFFFFFF)) ++n;
   return n;
 }
+
+// Records the region of every paint of a widget.
+class PaintSpy : public QObject {
+ public:
+  QRegion painted;
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++paints;
+      painted += static_cast<QPaintEvent*>(event)->region();
+    }
+    return false;
+  }
+};
 
 }  // namespace
 
@@ -320,6 +335,33 @@ class FMPanelTest : public QObject {
     QVERIFY(CountPixels(image, QRect(16, r.top(), 104, r.height()), Q(kFile)) > 0);
     QCOMPARE(CountPixels(image, QRect(120, r.top(), 1, r.height()), Q(kFile)), 0);
     QFile::remove(QString::fromStdString(smallDir_ + "/" + name));
+  }
+
+  void markingAndMovingRepaintOnlyTheirRows() {
+    QApplication::processEvents();
+    PaintSpy spy;
+    panel_->viewport()->installEventFilter(&spy);
+    panel_->SetMarked(5, true);
+    QApplication::processEvents();
+    QVERIFY(spy.paints > 0);
+    QCOMPARE(spy.painted.boundingRect(), panel_->RowRect(5));
+
+    spy.painted = QRegion();
+    QTest::keyClick(panel_, Qt::Key_Down);  // rows 0 and 1, no scrolling
+    QApplication::processEvents();
+    QCOMPARE(spy.painted.boundingRect(), panel_->RowRect(0).united(panel_->RowRect(1)));
+
+    // Scrolling by one row moves the drawn pixels and paints the new row
+    // (and the two cursor rows), not the whole screen.
+    panel_->SetCursor(panel_->PageRows() - 1);
+    QApplication::processEvents();
+    spy.painted = QRegion();
+    QTest::keyClick(panel_, Qt::Key_Down);
+    QApplication::processEvents();
+    QCOMPARE(panel_->TopIndex(), 1);
+    QVERIFY2(spy.painted.boundingRect().height() <= 2 * panel_->ItemHeight(),
+             qPrintable(QStringLiteral("%1").arg(spy.painted.boundingRect().height())));
+    panel_->viewport()->removeEventFilter(&spy);
   }
 
   void readingAgainClearsMarksAndCursor() {
