@@ -1,8 +1,11 @@
 // zip_extract_test.cpp - UnZip: selection, events, overwrite modes, progress,
 // passwords, methods, size limits, cancellation and the destination's safety.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_test_util.h"
@@ -432,6 +435,28 @@ TEST_F(ZipExtractTest, TruncatedEntryIsAPrematureEnd) {
   } catch (const EBiggerThanUncompressed&) {
     FAIL() << "decoded the directory as data";
   }
+}
+
+TEST_F(ZipExtractTest, RefusedWriteIsCantWriteUCF) {
+  TZipReader r;
+  r.DoAll = true;
+  Open(r, BuildZip({{"big", std::string(300000, 'w')}}));
+  // A file size limit makes the device refuse the rest of the file.
+  struct rlimit old;
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 100000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string what;
+  try {
+    r.UnZip();
+  } catch (const ECantWriteUCF& e) {
+    what = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(what, "Cant write uncompressed file");
 }
 
 TEST_F(ZipExtractTest, CancelStopsAtTheNextRefill) {
