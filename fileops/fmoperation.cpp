@@ -68,7 +68,8 @@ void TFMOperation::BuildFileList(const std::vector<std::string>& names, const st
     }
     EntryInfo info;
     platform::LStat(platform::JoinPath(base, name), info);  // a missing name is reported when handled
-    FileList.push_back(Item{name, info.kind == EntryKind::Directory, info.size, 0});
+    FileList.push_back(
+        Item{name, info.kind == EntryKind::Directory, info.kind == EntryKind::File, info.size, 0});
     if (info.kind == EntryKind::Directory) {
       AddDirectoryTree(base, FileList.size() - 1, pass);
     } else {
@@ -88,29 +89,25 @@ void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass 
   // One enumeration, split into subdirectories and the rest, each group in
   // the order the system returns it. A link is never a directory here, so
   // the walk never leaves the chosen tree.
-  std::vector<platform::FindData> dirs, files;
-  errno = 0;
-  const bool listed = platform::EnumerateDirectory(full, [&](platform::FindData&& entry) {
-    if (entry.name == "." || entry.name == "..") return;
-    const bool link = entry.attributes & platform::kAttrReparsePoint;
-    if ((entry.attributes & platform::kAttrDirectory) && !link) {
-      dirs.push_back(std::move(entry));
+  std::vector<Item> dirs, others;
+  const int error = platform::ListDirectory(full, [&](const char* name, const EntryInfo& info) {
+    if (info.kind == EntryKind::Directory) {
+      dirs.push_back(Item{item + "/" + name, true, false, 0, 0});
     } else {
-      if (link) entry.size = 0;  // a link is copied as a link, not as its target
-      files.push_back(std::move(entry));
+      others.push_back(Item{item + "/" + name, false, info.kind == EntryKind::File, info.size, 0});
     }
   });
-  if (!listed) {
-    FileList[index].listError = errno != 0 ? errno : EIO;
+  if (error != 0) {
+    FileList[index].listError = error;
     return;
   }
-  for (const auto& d : dirs) {
-    FileList.push_back(Item{item + "/" + d.name, true, 0, 0});
+  for (auto& d : dirs) {
+    FileList.push_back(std::move(d));
     AddDirectoryTree(base, FileList.size() - 1, pass);
   }
-  for (const auto& f : files) {
-    FileList.push_back(Item{item + "/" + f.name, false, f.size, 0});
+  for (auto& f : others) {
     TotalBytes += static_cast<double>(f.size);
+    FileList.push_back(std::move(f));
   }
 }
 
@@ -154,6 +151,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   // The destination and every directory above it: a directory among them
   // must not be copied, or the copy would run into itself.
   const std::vector<platform::EntryId> destChain = platform::DirectoryChain(dest);
+  const uint32_t creationMask = platform::FileCreationMask();
   copied_.assign(FileList.size(), false);
   keptDirs_.clear();
   bool overwriteAll = false;
@@ -164,6 +162,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
     EntryInfo source;
   };
   std::vector<Created> created;
+  std::unordered_set<std::string> newDirs;  // items of the directories made
 
   // Directories made by this copy get the source's permission bits and
   // times last, once nothing more is written into them.
@@ -200,8 +199,17 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
     const std::string src = platform::JoinPath(source, item);
     const std::string dst = platform::JoinPath(dest, item);
 
+    // A regular file is examined through the descriptor it is copied from;
+    // anything else (or a file that changed its kind) by name.
     EntryInfo s;
-    if (!platform::LStat(src, s)) {
+    platform::SourceFile file;
+    bool opened = false;
+    if (entry.file) {
+      const int error = file.Open(src);
+      opened = error == 0;
+      if (opened) s = file.info();
+    }
+    if (!opened && !platform::LStat(src, s)) {
       const int error = errno;
       Report(error == ENOENT ? TFMMessageKind::NotFound : TFMMessageKind::CouldNotCopy, item, error);
       MarkKept(i);
@@ -211,8 +219,11 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
       continue;
     }
 
+    // Nothing can be in a directory this copy has just made (whatever
+    // appears there meanwhile is still never overwritten: a new file only
+    // takes a free name), so only other destinations are examined.
     EntryInfo d;
-    platform::LStat(dst, d);
+    if (newDirs.count(ParentItem(item)) == 0) platform::LStat(dst, d);
     switch (s.kind) {
       case EntryKind::Directory: {
         const platform::EntryId id{s.device, s.inode};
@@ -230,6 +241,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
             Report(TFMMessageKind::CouldNotCreateDir, item, error);
           } else {
             created.push_back(Created{dst, s});
+            newDirs.insert(item);
             ready = true;
           }
         } else if (!ready) {
@@ -290,10 +302,18 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
         }
 
         CopyResult result;
+        if (s.kind == EntryKind::File && !opened) {
+          const int error = file.Open(src);
+          if (error != 0) {
+            Report(TFMMessageKind::CouldNotCopy, item, error);
+            MarkKept(i);
+            break;
+          }
+        }
         if (s.kind == EntryKind::File) {
           const double fileStart = BytesDone - static_cast<double>(s.size);
           auto lastEvent = std::chrono::steady_clock::now();
-          result = platform::CopyRegularFile(src, dst, replace, [&](uint64_t bytesCopied) {
+          result = platform::CopyOpenFile(file, dst, replace, [&](uint64_t bytesCopied) {
             // The last block needs no event of its own: the item's event follows.
             const auto now = std::chrono::steady_clock::now();
             if (bytesCopied < s.size && now - lastEvent >= ProgressInterval) {
@@ -301,7 +321,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
               RaiseProgress(fileStart + static_cast<double>(bytesCopied));
             }
             return AbortCheck() == Outcome::Go;
-          });
+          }, creationMask);
         } else {
           result = platform::CopySymlink(src, dst, replace);
         }
@@ -337,41 +357,38 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
 
 void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
   const std::string base = BaseDir(dir);
+  platform::TreeRemover remover;
   BytesDone = 0;
   for (size_t n = FileList.size(); n-- > 0;) {
     if (AbortCheck() == Outcome::Stop) return;
     const Item& entry = FileList[n];
     const std::string& item = entry.path;
+    BytesDone += static_cast<double>(entry.size);
     if (onlyCopied && (!copied_[n] || keptDirs_.count(item) != 0)) {
       // The only copy of something: it stays where it is, without a message.
-      BytesDone += static_cast<double>(entry.size);
       RaiseProgress(BytesDone);
       continue;
     }
-    const std::string path = platform::JoinPath(base, item);
-    EntryInfo info;
-    if (!platform::LStat(path, info)) {
-      const int error = errno;
-      Report(error == ENOENT ? TFMMessageKind::NotFound : TFMMessageKind::CouldNotDelete, item, error);
-      BytesDone += static_cast<double>(entry.size);
-      RaiseProgress(BytesDone);
-      continue;
-    }
-    const bool directory = info.kind == EntryKind::Directory;
-    BytesDone += static_cast<double>(info.size);
-    const auto remove = [&] {
-      return directory ? platform::RemoveDirectory(path) : platform::RemoveEntry(path);
-    };
-    int error = remove();
-    const std::string parent = ParentItem(item);
+    // Removed by its name in its directory, as listed; the kind is checked
+    // by the removal itself, so a link is removed as a link.
+    const size_t slash = item.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? std::string() : item.substr(0, slash);
+    const std::string parentPath = parent.empty() ? base : platform::JoinPath(base, parent);
+    const std::string name = slash == std::string::npos ? item : item.substr(slash + 1);
+    int error = remover.Remove(parentPath, name, entry.directory);
     if (IsDenied(error) && !parent.empty()) {
       // Its directory belongs to the tree being removed: give the owner
       // write access to it, then try again.
-      if (platform::GrantOwnerAccess(platform::JoinPath(base, parent), S_IWUSR | S_IXUSR) == 0) {
-        error = remove();
+      if (platform::GrantOwnerAccess(parentPath, S_IWUSR | S_IXUSR) == 0) {
+        remover.Reset();
+        error = remover.Remove(parentPath, name, entry.directory);
       }
     }
-    if (error != 0) Report(TFMMessageKind::CouldNotDelete, item, error);
+    if (error == ENOENT) {
+      Report(TFMMessageKind::NotFound, item, error);
+    } else if (error != 0) {
+      Report(TFMMessageKind::CouldNotDelete, item, error);
+    }
     RaiseProgress(BytesDone);
   }
 }

@@ -115,10 +115,11 @@ class TFMOperation final {
   enum class Outcome { Go, Stop };
 
   struct Item {
-    std::string path;       // relative to the operation's directory
-    bool directory = false; // as listed
-    uint64_t size = 0;      // as listed
-    int listError = 0;      // a directory whose contents could not be listed
+    std::string path;        // relative to the operation's directory
+    bool directory = false;  // as listed
+    bool file = false;       // a regular file, as listed
+    uint64_t size = 0;       // as listed
+    int listError = 0;       // a directory whose contents could not be listed
   };
 
   void BuildFileList(const std::vector<std::string>& names, const std::string& dir, Pass pass);

@@ -2,6 +2,7 @@
 // other single-entry steps of the copy, move and delete engine, over POSIX.
 #include "platform/copyfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -43,6 +44,16 @@ EntryKind KindOf(mode_t mode) {
   if (S_ISDIR(mode)) return EntryKind::Directory;
   if (S_ISLNK(mode)) return EntryKind::Symlink;
   return EntryKind::Special;
+}
+
+void FillInfo(const struct stat& st, EntryInfo& out) {
+  out.kind = KindOf(st.st_mode);
+  out.size = out.kind == EntryKind::File ? static_cast<uint64_t>(st.st_size) : 0;
+  out.mode = st.st_mode & 07777;
+  out.device = st.st_dev;
+  out.inode = st.st_ino;
+  out.accessTime = st.st_atim;
+  out.writeTime = st.st_mtim;
 }
 
 std::string ParentOf(const std::string& path) {
@@ -157,13 +168,7 @@ bool LStat(const std::string& path, EntryInfo& out) {
   out = EntryInfo{};
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return false;
-  out.kind = KindOf(st.st_mode);
-  out.size = out.kind == EntryKind::File ? static_cast<uint64_t>(st.st_size) : 0;
-  out.mode = st.st_mode & 07777;
-  out.device = st.st_dev;
-  out.inode = st.st_ino;
-  out.accessTime = st.st_atim;
-  out.writeTime = st.st_mtim;
+  FillInfo(st, out);
   return true;
 }
 
@@ -181,32 +186,168 @@ std::vector<EntryId> DirectoryChain(const std::string& dir) {
   return chain;
 }
 
+int ListDirectory(const std::string& path,
+                  const std::function<void(const char* name, const EntryInfo& info)>& onEntry) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    return error;
+  }
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    const struct dirent* de = ::readdir(dir);
+    if (de == nullptr) {
+      error = errno;
+      break;
+    }
+    const char* name = de->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    EntryInfo info;
+    struct stat st;
+    if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      FillInfo(st, info);
+    } else if (errno == ENOENT) {
+      continue;  // gone already
+    } else {
+      // Cannot be examined (a directory without search permission): the
+      // kind the directory itself records is all there is.
+      info.kind = de->d_type == DT_DIR   ? EntryKind::Directory
+                  : de->d_type == DT_LNK ? EntryKind::Symlink
+                  : de->d_type == DT_REG ? EntryKind::File
+                                         : EntryKind::Special;
+    }
+    onEntry(name, info);
+  }
+  ::closedir(dir);
+  return error;
+}
+
+SourceFile::~SourceFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int SourceFile::Open(const std::string& path) {
+  if (fd_ >= 0) ::close(fd_);
+  info_ = EntryInfo{};
+  // O_NONBLOCK: opening a FIFO for reading must not wait for a writer. It is
+  // refused just below, as is anything else that is not a regular file; for
+  // a regular file the flag changes nothing.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) {
+    const int error = errno;
+    if (error == ELOOP) {
+      info_.kind = EntryKind::Symlink;
+      return EINVAL;
+    }
+    return error;
+  }
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return errno;
+  FillInfo(st, info_);
+  if (info_.kind != EntryKind::File) {
+    ::close(fd_);
+    fd_ = -1;
+    return EINVAL;
+  }
+  return 0;
+}
+
 CopyResult CopyRegularFile(const std::string& source, const std::string& dest, bool replace,
                            const CopyHook& hook) {
-  // O_NONBLOCK: opening a FIFO for reading must not wait for a writer. It is
-  // refused just below, as is anything else that is not a regular file.
-  Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (in.get() < 0) return {CopyStatus::Failed, errno == ELOOP ? EINVAL : errno};
-  struct stat st;
-  if (::fstat(in.get(), &st) != 0) return {CopyStatus::Failed, errno};
-  if (!S_ISREG(st.st_mode)) return {CopyStatus::Failed, EINVAL};
-  ::fcntl(in.get(), F_SETFL, 0);
-  ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  SourceFile in;
+  const int error = in.Open(source);
+  if (error != 0) return {CopyStatus::Failed, error};
+  return CopyOpenFile(in, dest, replace, hook);
+}
 
-  std::string temp = ParentOf(dest) + "/.vantrel-XXXXXX";
-  Fd out(::mkostemp(temp.data(), O_CLOEXEC));
-  if (out.get() < 0) return {CopyStatus::Failed, errno};
+uint32_t FileCreationMask() {
+  // Linux reports it in the process status; asking umask() would change it.
+  std::FILE* f = std::fopen("/proc/self/status", "re");
+  if (f == nullptr) return kUnknownMask;
+  uint32_t mask = kUnknownMask;
+  char line[256];
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    unsigned value;
+    if (std::sscanf(line, "Umask: %o", &value) == 1) {
+      mask = value & 0777;
+      break;
+    }
+  }
+  std::fclose(f);
+  return mask;
+}
+
+namespace {
+
+// Gives the unnamed file open as `fd` the name `dest`; fails with EEXIST
+// when something is there.
+int LinkUnnamed(int fd, const std::string& dest) {
+  if (::linkat(fd, "", AT_FDCWD, dest.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT) return errno;
+  // Older kernels allow that only to privileged processes (and say ENOENT);
+  // the descriptor's entry under /proc serves everyone.
+  char procPath[64];
+  std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, procPath, AT_FDCWD, dest.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool replace,
+                        const CopyHook& hook, uint32_t creationMask) {
+  if (source.fd() < 0) return {CopyStatus::Failed, EBADF};
+  const EntryInfo& st = source.info();
+  const uint32_t wanted = st.mode & 0777;
+  // Read-ahead pays only where there is something ahead.
+  if (st.size > 1024 * 1024) ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+  const std::string dir = ParentOf(dest);
+  Fd out;
+  bool unnamed = false;
+  std::string temp;
+  if (!replace) {
+    out.reset(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, wanted));
+    unnamed = out.get() >= 0;
+    // Only a file system without unnamed files falls back to a named one.
+    if (!unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+      return {CopyStatus::Failed, errno};
+    }
+  }
+  if (!unnamed) {
+    temp = dir + "/.vantrel-XXXXXX";
+    out.reset(::mkostemp(temp.data(), O_CLOEXEC));
+    if (out.get() < 0) return {CopyStatus::Failed, errno};
+  }
 
   int error = 0;
-  CopyStatus status = CopyData(in.get(), out.get(), hook, error);
+  CopyStatus status = CopyData(source.fd(), out.get(), hook, error);
   if (status == CopyStatus::Done) {
-    const struct timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::fchmod(out.get(), st.st_mode & 0777) != 0 || ::futimens(out.get(), times) != 0) {
+    const struct timespec times[2] = {st.accessTime, st.writeTime};
+    const bool modeRight = unnamed && creationMask != kUnknownMask && (wanted & ~creationMask) == wanted;
+    if ((!modeRight && ::fchmod(out.get(), wanted) != 0) || ::futimens(out.get(), times) != 0) {
       status = CopyStatus::Failed;
       error = errno;
     }
   }
-  // A late write error (a full disk on a network file system) shows up here.
+  if (unnamed) {
+    // An unnamed file that is closed without a name simply goes away.
+    if (status == CopyStatus::Done) {
+      error = LinkUnnamed(out.get(), dest);
+      if (error != 0) status = CopyStatus::Failed;
+    }
+    // A late write error (a full disk on a network file system) shows up on
+    // closing; the name given a moment ago is then taken back.
+    if (::close(out.release()) != 0 && status == CopyStatus::Done) {
+      error = errno;
+      status = CopyStatus::Failed;
+      ::unlink(dest.c_str());
+    }
+    return {status, error};
+  }
   if (::close(out.release()) != 0 && status == CopyStatus::Done) {
     status = CopyStatus::Failed;
     error = errno;
@@ -283,5 +424,28 @@ int GrantOwnerAccess(const std::string& path, uint32_t bits) {
 int RemoveEntry(const std::string& path) { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
 int RemoveDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0 ? 0 : errno; }
+
+TreeRemover::~TreeRemover() { Reset(); }
+
+void TreeRemover::Reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  dir_.clear();
+}
+
+int TreeRemover::Remove(const std::string& dir, const std::string& name, bool directory) {
+  if (fd_ < 0 || dir != dir_) {
+    Reset();
+    fd_ = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd_ < 0) return errno;
+    dir_ = dir;
+  }
+  if (::unlinkat(fd_, name.c_str(), directory ? AT_REMOVEDIR : 0) == 0) return 0;
+  const int error = errno;
+  // Listed as a file, now a directory, or the other way round.
+  const bool otherKind = directory ? error == ENOTDIR : (error == EISDIR || error == EPERM);
+  if (otherKind && ::unlinkat(fd_, name.c_str(), directory ? 0 : AT_REMOVEDIR) == 0) return 0;
+  return error;
+}
 
 }  // namespace vantrel::platform

@@ -57,6 +57,13 @@ struct EntryId {
 };
 std::vector<EntryId> DirectoryChain(const std::string& dir);
 
+// Lists the entries of the directory `path` ("." and ".." left out) in the
+// order the system returns them, each examined without following a link.
+// An entry that vanishes meanwhile is left out. Returns 0, or an errno value
+// when the directory cannot be read (entries read before an error are kept).
+int ListDirectory(const std::string& path,
+                  const std::function<void(const char* name, const EntryInfo& info)>& onEntry);
+
 // The outcome of a copy step: Done, Failed with `error` (an errno value), or
 // Stopped because the progress hook asked to stop.
 enum class CopyStatus { Done, Failed, Stopped };
@@ -70,15 +77,49 @@ struct CopyResult {
 // every few tens of milliseconds while the disk keeps up.
 using CopyHook = std::function<bool(uint64_t bytesCopied)>;
 
-// Copies the regular file `source` to `dest` through a temporary file in the
-// directory of `dest`, using the kernel's in-kernel copy where it can and
-// plain reads and writes otherwise. The copy gets the source's permission
-// bits (without set-user-id and set-group-id) and its access and modification
-// times. With `replace` false the copy never takes the place of an entry that
-// appeared at `dest` meanwhile (the result is then Failed with EEXIST); with
-// `replace` true it replaces a file or link at `dest`. `source` must be a
-// regular file: a link, FIFO, socket or device fails with EINVAL and is never
-// opened for reading in a way that could block.
+// A regular file open for copying. Open never follows a final link and
+// never waits (a FIFO swapped in is not read); anything but a regular file is
+// refused with EINVAL, and `info()` then tells what was found when known.
+class SourceFile {
+ public:
+  SourceFile() = default;
+  ~SourceFile();
+  SourceFile(const SourceFile&) = delete;
+  SourceFile& operator=(const SourceFile&) = delete;
+
+  // Returns 0 or an errno value.
+  int Open(const std::string& path);
+  const EntryInfo& info() const { return info_; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  EntryInfo info_;
+};
+
+// The process's file-creation mask, read without changing it, or
+// kUnknownMask when the system does not tell.
+inline constexpr uint32_t kUnknownMask = 0xffffffffu;
+uint32_t FileCreationMask();
+
+// Copies the open regular file `source` to `dest` through a temporary file
+// in the directory of `dest`, using the kernel's in-kernel copy where it can
+// and plain reads and writes otherwise. The copy gets the source's permission
+// bits (without set-user-id and set-group-id) and its access and
+// modification times. With `replace` false the copy never takes the place of
+// an entry that appeared at `dest` meanwhile (the result is then Failed with
+// EEXIST); with `replace` true it replaces a file or link at `dest`.
+//
+// Where the file system allows, a new destination is written as an unnamed
+// file that gets its name only when complete, so that even a crash leaves
+// nothing half-written behind; otherwise (and always when replacing) the
+// temporary file has a hidden name and is renamed into place.
+// `creationMask` (from FileCreationMask) spares a permission change when the
+// mask already gives the right bits.
+CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool replace,
+                        const CopyHook& hook, uint32_t creationMask = kUnknownMask);
+
+// Opens `source` and copies it as CopyOpenFile does.
 CopyResult CopyRegularFile(const std::string& source, const std::string& dest, bool replace,
                            const CopyHook& hook);
 
@@ -105,5 +146,28 @@ int GrantOwnerAccess(const std::string& path, uint32_t bits);
 int RemoveEntry(const std::string& path);
 // Removes an empty directory. Returns 0 or an errno value.
 int RemoveDirectory(const std::string& path);
+
+// Removes entries of a tree one by one, keeping the directory it used last
+// open, so that removing the entries of one directory costs one system call
+// each. A final link is never followed.
+class TreeRemover {
+ public:
+  TreeRemover() = default;
+  ~TreeRemover();
+  TreeRemover(const TreeRemover&) = delete;
+  TreeRemover& operator=(const TreeRemover&) = delete;
+
+  // Removes the entry `name` of the directory `dir`: an empty directory when
+  // `directory`, else a file, link or special file. When the entry has
+  // changed its kind since it was listed, the other kind is tried. Returns 0
+  // or an errno value (ENOENT when it is gone).
+  int Remove(const std::string& dir, const std::string& name, bool directory);
+  // Forgets the open directory (after its permissions were changed, say).
+  void Reset();
+
+ private:
+  std::string dir_;
+  int fd_ = -1;
+};
 
 }  // namespace vantrel::platform

@@ -313,6 +313,7 @@ TEST_F(FileOpsTest, AFullDiskKeepsThePreviousDestinationAndLeavesNoPartialFile) 
   const std::string big = PatternBytes(3 * 1024 * 1024, 9);
   WriteFile(S("big"), big);
   WriteFile(S("small"), "small");
+  WriteFile(S("fresh"), big);
   WriteFile(D("big"), "previous");
   const ChildResult r = RunInChild([&] {
     ChildChecks c;
@@ -323,9 +324,11 @@ TEST_F(FileOpsTest, AFullDiskKeepsThePreviousDestinationAndLeavesNoPartialFile) 
     p.overwriteAnswers = {Answer::Yes};
     TFMOperation engine;
     engine.SetPrompt(&p);
-    engine.MoveFiles({"big", "small"}, src, dst);
-    c.Check(p.MessageTexts() == std::vector<std::string>{"Could not copy file big"},
+    engine.MoveFiles({"big", "small", "fresh"}, src, dst);
+    c.Check(p.MessageTexts() ==
+                std::vector<std::string>{"Could not copy file big", "Could not copy file fresh"},
             "messages: " + (p.log.empty() ? std::string("none") : p.log.back()));
+    c.Check(!Exists(D("fresh")) && ReadFile(S("fresh")) == big, "fresh file half copied or lost");
     c.Check(!p.messages.empty() && (p.messages[0].error == EFBIG || p.messages[0].error == ENOSPC),
             "error is not EFBIG");
     c.Check(ReadFile(D("big")) == "previous", "previous destination lost");
