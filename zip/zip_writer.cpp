@@ -114,6 +114,36 @@ size_t PReadFull(int fd, void* data, size_t n, int64_t at) {
   return got;
 }
 
+// Reads the old archive through a large window: entries are copied in
+// physical order, so one read serves many small entries.
+class TReadWindow {
+ public:
+  TReadWindow() : buf_(new uint8_t[kCopyChunk]) {}
+  void SetFile(int fd) {
+    fd_ = fd;
+    len_ = 0;
+  }
+  // Reads n bytes at `at`; returns how many there were.
+  size_t Read(void* data, size_t n, int64_t at) {
+    if (at >= start_ && at + static_cast<int64_t>(n) <= start_ + static_cast<int64_t>(len_)) {
+      std::memcpy(data, buf_.get() + (at - start_), n);
+      return n;
+    }
+    if (n >= kCopyChunk / 2) return PReadFull(fd_, data, n, at);
+    start_ = at;
+    len_ = PReadFull(fd_, buf_.get(), kCopyChunk, at);
+    size_t got = std::min(n, len_);
+    std::memcpy(data, buf_.get(), got);
+    return got;
+  }
+
+ private:
+  int fd_ = -1;
+  std::unique_ptr<uint8_t[]> buf_;
+  int64_t start_ = 0;
+  size_t len_ = 0;
+};
+
 // The archive being written: bytes collect in a buffer that goes to the file
 // at its own offset when full. Every failure to write is ENotEnoughRoom.
 class TOutputFile {
@@ -206,15 +236,11 @@ std::string RandomSuffix() {
   return s;
 }
 
-void SyncDirectory(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
+// The data reaches the disk before the file takes the archive's name: a
+// device that reports a full disk only when it writes back says so here,
+// while the old archive is still in place.
 void SyncFile(int fd) {
-  if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) ThrowWriteError(errno);
+  if (::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) ThrowWriteError(errno);
 }
 
 [[noreturn]] void ThrowReplaceError(const std::string& target, int err) {
@@ -228,7 +254,6 @@ bool PlaceFile(TTempFile& t, const std::string& dir, const std::string& target) 
   if (!t.path.empty()) {
     if (::rename(t.path.c_str(), target.c_str()) != 0) ThrowReplaceError(target, errno);
     t.path.clear();
-    SyncDirectory(dir);
     return true;
   }
   char proc[64];
@@ -241,7 +266,6 @@ bool PlaceFile(TTempFile& t, const std::string& dir, const std::string& target) 
         ::unlink(name.c_str());
         ThrowReplaceError(target, err);
       }
-      SyncDirectory(dir);
       return true;
     }
     if (errno != EEXIST) return false;
@@ -392,6 +416,7 @@ TStoredNameBytes EncodeStoredName(const std::string& name) {
 struct TZipRun {
   TTempFile temp;
   std::unique_ptr<TOutputFile> out;
+  TReadWindow oldArchive;
   std::unique_ptr<TDeflateCompressor> compressor;
   // The stored names of the new archive's entries. Linux names differ by
   // case (README and readme are two files), so names are compared exactly.
@@ -703,6 +728,7 @@ int TZipWriter::RunZip() {
 }
 
 void TZipWriter::ProcessExisting(TZipRun& run) {
+  run.oldArchive.SetFile(archive_->Handle());
   for (int k = 0; k < dirList_->Count(); ++k) {
     TZipHeaderInfo* src = dirList_->Entry(k);
     if (src->HasComment() && !src->FileComment()) LoadEntryComment(*src, *archive_);
@@ -753,15 +779,15 @@ void TZipWriter::ProcessExisting(TZipRun& run) {
 
 void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   TWriterEntry& entry = static_cast<TWriterEntry&>(e);
-  const int fd = archive_->Handle();
+  TReadWindow& old = run.oldArchive;
   const int64_t oldOffset = entry.LocalHeaderOffset;
   uint8_t h[kLocalHeaderSize];
-  if (PReadFull(fd, h, sizeof h, oldOffset) != sizeof h || GetU32(h) != LocalFileHeaderSig)
+  if (old.Read(h, sizeof h, oldOffset) != sizeof h || GetU32(h) != LocalFileHeaderSig)
     throw EBadZipFile(kTextNotAZip);
   const uint16_t nameLen = GetU16(h + 26);
   const uint16_t extraLen = GetU16(h + 28);
   std::string raw(nameLen, '\0');
-  if (PReadFull(fd, raw.data(), nameLen, oldOffset + 30) != nameLen) throw EBadZipFile(kTextNotAZip);
+  if (old.Read(raw.data(), nameLen, oldOffset + 30) != nameLen) throw EBadZipFile(kTextNotAZip);
 
   // The name keeps its stored bytes when they say what the directory says.
   const uint16_t localFlags = GetU16(h + 6);
@@ -790,12 +816,12 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   // The old local extra field and the compressed data, byte for byte.
   int64_t from = oldOffset + 30 + nameLen;
   int64_t left = static_cast<int64_t>(extraLen) + entry.CompressedSize;
-  std::unique_ptr<uint8_t[]> buf(new uint8_t[kCopyChunk]);
+  uint8_t chunk[16384];
   while (left > 0) {
-    size_t want = static_cast<size_t>(std::min<int64_t>(left, kCopyChunk));
-    size_t got = PReadFull(fd, buf.get(), want, from);
+    size_t want = static_cast<size_t>(std::min<int64_t>(left, sizeof chunk));
+    size_t got = old.Read(chunk, want, from);
     if (got != want) throw EBadZipFile(kTextNotAZip);
-    run.out->Write(buf.get(), got);
+    run.out->Write(chunk, got);
     from += static_cast<int64_t>(got);
     left -= static_cast<int64_t>(got);
   }
@@ -968,6 +994,7 @@ void TZipWriter::WriteCentralDirectory(TZipRun& run) {
     const auto& comment = e.FileComment();
     uint16_t commentLen = comment ? e.FileCommentLength : 0;
     uint8_t h[kCentralHeaderSize];
+    e.CentralEntryOffset = static_cast<uint32_t>(run.out->Position());
     EncodeCentral(h, e, e.RawName.size(), commentLen);
     run.out->Write(h, sizeof h);
     run.out->Write(e.RawName.data(), e.RawName.size());

@@ -348,6 +348,31 @@ TEST(ZipWriterUpdate, NewerFileReplacesItsEntryInPlaceAndNewFilesGoLast) {
   EXPECT_EQ(testing::PythonListing(u.zip).empty(), false);
 }
 
+TEST(ZipWriterUpdate, OneComponentRunsAgainOnItsOwnDirectory) {
+  Updated u;
+  TZipWriter w;
+  Configure(w, u.zip, u.t.src);
+  w.SortMode = TZipSortMode::ByName;
+  WriteFile(u.t.src + "/0.txt", "zero");
+  w.AddFile(u.t.src + "/0.txt");
+  EXPECT_EQ(w.Zip(), 1);
+  EXPECT_EQ(w.Filename(0), "0.txt") << "the view is sorted by name again";
+  EXPECT_EQ(w.Entry(0).LocalHeaderOffset, ParseArchive(u.zip).entries[3].offset);
+  w.SetFileComment(0, "zero's comment");
+  WriteFile(u.t.src + "/e.txt", "echo");
+  w.AddFile(u.t.src + "/e.txt");
+  EXPECT_EQ(w.Zip(), 1);
+  TZipReader r;
+  r.SetZipName(u.zip);
+  r.SortMode = TZipSortMode::ByName;
+  r.ReadZip();
+  ASSERT_EQ(r.Count(), 5);
+  EXPECT_EQ(r.FileComment(0), "zero's comment");
+  EXPECT_EQ(r.Filename(4), "e.txt");
+  std::string out;
+  EXPECT_EQ(RunCommand("unzip -tqq " + testing::Quote(u.zip) + " 2>&1", &out), 0) << out;
+}
+
 TEST(ZipWriterUpdate, ReplaceReaddsAnOlderFile) {
   Updated u;
   WriteFile(u.t.src + "/a.txt", "older but wanted");
@@ -737,7 +762,7 @@ TEST(ZipWriterFaults, TooManyEntriesFailsWithAClearError) {
   w.SetZipName(d / "many.zip");
   w.SetRootDir(d.path());
   w.SetStorePaths(true);
-  for (int i = 0; i < 65521; ++i) w.AddFile("d" + std::to_string(i) + "/");
+  for (int i = 0; i < 65521; ++i) w.AddFile(std::to_string(i).append("/"));
   try {
     w.Zip();
     FAIL() << "no exception";
