@@ -373,6 +373,30 @@ TEST(ZipWriterUpdate, OneComponentRunsAgainOnItsOwnDirectory) {
   EXPECT_EQ(RunCommand("unzip -tqq " + testing::Quote(u.zip) + " 2>&1", &out), 0) << out;
 }
 
+TEST(ZipWriterUpdate, TemporaryFileOnAnotherVolumeIsCopiedBesideAndRenamed) {
+  Updated u;
+  struct stat shm, here;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(u.t.dir.path().c_str(), &here) != 0 ||
+      shm.st_dev == here.st_dev)
+    GTEST_SKIP() << "needs /dev/shm on another volume";
+  TempDir tmp;  // where the test's temporary directory is (same volume)
+  ::chmod(u.zip.c_str(), 0640);
+  WriteFile(u.t.src + "/e.txt", "echo");
+  TZipWriter w;
+  Configure(w, u.zip, u.t.src);
+  w.TempPath = "/dev/shm";
+  w.AddFile(u.t.src + "/e.txt");
+  std::vector<std::string> shmBefore = TempFilesIn("/dev/shm");
+  EXPECT_EQ(w.Zip(), 1);
+  EXPECT_EQ(NamesOf(ParseArchive(u.zip)),
+            (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "e.txt"}));
+  EXPECT_EQ(TempFilesIn("/dev/shm"), shmBefore);
+  EXPECT_EQ(TempFilesIn(u.t.dir.path()).size(), 2u);
+  struct stat st;
+  ::stat(u.zip.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u) << "the archive keeps its permissions";
+}
+
 TEST(ZipWriterUpdate, ReplaceReaddsAnOlderFile) {
   Updated u;
   WriteFile(u.t.src + "/a.txt", "older but wanted");
