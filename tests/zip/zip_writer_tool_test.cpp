@@ -73,7 +73,9 @@ TEST(ZipAddTool, LevelsExclusionAndNoCompression) {
       EXPECT_EQ(e.method, 8);
       EXPECT_EQ(e.flags & 6, 2) << "level 9";
     }
-    if (e.name == "docs/sub/c.txt") EXPECT_EQ(e.method, 0) << "a -n pattern with / matches the path";
+    if (e.name == "docs/sub/c.txt") {
+      EXPECT_EQ(e.method, 0) << "a -n pattern with / matches the path";
+    }
   }
   EXPECT_EQ(Add(d.dir.path(), "-0 stored.zip docs/a.txt"), 0);
   EXPECT_EQ(ParseArchive(d.dir / "stored.zip").entries[0].method, 0);
