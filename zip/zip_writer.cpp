@@ -658,7 +658,11 @@ int TZipWriter::RunZip() {
     if (endRecord_.ThisDisk > 0 || multiMode_ != TMultiMode::mmNone)
       throw EZipError("Archives over several volumes cannot be updated on this platform");
   } else {
-    CreateTemp(run.temp, DirName(target), true);
+    try {
+      CreateTemp(run.temp, DirName(target), true);
+    } catch (const EFOpenError&) {
+      throw EFOpenError("Cannot create file \"" + zipName_ + "\". " + ErrnoText(errno));
+    }
   }
   {
     struct stat tst;
