@@ -130,6 +130,39 @@ TEST(ZipWriterFormat, EveryLevelPassesUnzipSevenZipAndPythonWithTheSameListing) 
   }
 }
 
+TEST(ZipWriterFormat, CanterburyCorpusRoundTripsAtLevelsOneSixNine) {
+  std::string corpus = vantrel::test::FixturesDir() + "/corpus/canterbury";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus fixture";
+  TempDir d;
+  for (int level : {1, 6, 9}) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    std::string zip = d / ("c" + std::to_string(level) + ".zip");
+    TZipWriter w;
+    Configure(w, zip, corpus);
+    w.PackLevel = level;
+    w.AddFile(corpus + "/*");
+    int added = w.Zip();
+    EXPECT_GE(added, 11);
+    std::string out;
+    EXPECT_EQ(RunCommand("unzip -tqq " + testing::Quote(zip) + " 2>&1", &out), 0) << out;
+    std::string py = testing::PythonListing(zip);
+    EXPECT_FALSE(py.empty());
+    if (!testing::SevenZip().empty()) EXPECT_EQ(py, testing::SevenZipListing(zip));
+
+    TempDir x;
+    TZipReader r;
+    r.SetZipName(zip);
+    r.SetDestDir(x.path());
+    r.DoAll = true;
+    r.RecreateDirs = true;
+    r.OverwriteMode = TUZOverwriteMode::Always;
+    EXPECT_EQ(r.UnZip(), added);
+    for (int i = 0; i < r.Count(); ++i)
+      EXPECT_EQ(ReadFile(x / r.Entry(i).Path()), ReadFile(corpus + "/" + r.Entry(i).Path()))
+          << r.Entry(i).Path();
+  }
+}
+
 TEST(ZipWriterFormat, RoundTripThroughTheEnginesOwnReader) {
   Tree t;
   TempDir out;
