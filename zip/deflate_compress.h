@@ -35,7 +35,9 @@ class TDeflateSource {
   // Reads up to n bytes (1 <= n <= 65534) into buf and returns how many it
   // read; 0 means the end of the input. A short read that is not 0 is allowed:
   // the compressor asks again, so the output never depends on how the input
-  // was split into reads.
+  // was split into reads. After returning 0 it may be asked again and must
+  // return 0 again. The first request is for 32768 bytes, later ones for the
+  // free part of the window; each input byte is read once, in order.
   virtual size_t Read(uint8_t* buf, size_t n) = 0;
 
   // Starts the input again from its first byte. The compressor calls it only
