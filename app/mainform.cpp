@@ -22,6 +22,7 @@
 
 #include "app/aboutform.h"
 #include "app/drivecombo.h"
+#include "app/features.h"
 #include "app/infoform.h"
 #include "app/messages.h"
 #include "app/settings.h"
@@ -210,6 +211,10 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
 
   infoForm_ = new TInfoForm(this);
   aboutForm_ = new TAboutForm(this);
+
+  InstallFileCommands(*this);
+  InstallNavigation(*this);
+  InstallZipCommands(*this);
 
   left_.FMPanel->setFocus();
 }

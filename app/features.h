@@ -1,0 +1,25 @@
+// features.h - the groups of commands that plug into the main window.
+//
+// Each group enables and connects its own menu items, toolbar buttons and
+// keys when the main window is created, and keeps its state in objects owned
+// by the main window. Groups live in their own files so that the window's
+// layout code does not grow with every command.
+#pragma once
+
+namespace vantrel::app {
+
+class TMainForm;
+
+// Copy, move, delete, view, edit, directory size, the command line, help and
+// the messages table (app/file_commands.cpp).
+void InstallFileCommands(TMainForm& form);
+
+// Opening entries, "..", Insert, drive boxes, root buttons, header clicks and
+// drags, drag and drop, new file, new directory, rename, find file
+// (app/navigation.cpp).
+void InstallNavigation(TMainForm& form);
+
+// The ZIP window, pack and unpack (app/zip_commands.cpp).
+void InstallZipCommands(TMainForm& form);
+
+}  // namespace vantrel::app
