@@ -57,9 +57,9 @@ bool IsDenied(int error) { return error == EACCES || error == EPERM; }
 // The work list
 
 void TFMOperation::BuildFileList(const std::vector<std::string>& names, const std::string& dir,
-                                 Pass pass) {
-  FileList.clear();
-  TotalBytes = 0;
+                                 Pass pass, std::vector<Item>& list, double& total) {
+  list.clear();
+  total = 0;
   const std::string base = BaseDir(dir);
   for (const std::string& name : names) {
     if (!IsBareName(name)) {
@@ -68,19 +68,20 @@ void TFMOperation::BuildFileList(const std::vector<std::string>& names, const st
     }
     EntryInfo info;
     platform::LStat(platform::JoinPath(base, name), info);  // a missing name is reported when handled
-    FileList.push_back(
+    list.push_back(
         Item{name, info.kind == EntryKind::Directory, info.kind == EntryKind::File, info.size, 0});
     if (info.kind == EntryKind::Directory) {
-      AddDirectoryTree(base, FileList.size() - 1, pass);
+      AddDirectoryTree(base, list.size() - 1, pass, list, total);
     } else {
-      TotalBytes += static_cast<double>(info.size);
+      total += static_cast<double>(info.size);
     }
   }
-  if (TotalBytes == 0) TotalBytes = 0.00001;  // the percentage never divides by zero
+  if (total == 0) total = 0.00001;  // the percentage never divides by zero
 }
 
-void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass pass) {
-  const std::string item = FileList[index].path;
+void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass pass,
+                                    std::vector<Item>& list, double& total) {
+  const std::string item = list[index].path;
   const std::string full = platform::JoinPath(base, item);
   // The user chose to delete this tree: make sure its directories can be
   // listed and emptied, as clearing read-only does for files.
@@ -98,16 +99,16 @@ void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass 
     }
   });
   if (error != 0) {
-    FileList[index].listError = error;
+    list[index].listError = error;
     return;
   }
   for (auto& d : dirs) {
-    FileList.push_back(std::move(d));
-    AddDirectoryTree(base, FileList.size() - 1, pass);
+    list.push_back(std::move(d));
+    AddDirectoryTree(base, list.size() - 1, pass, list, total);
   }
   for (auto& f : others) {
-    TotalBytes += static_cast<double>(f.size);
-    FileList.push_back(std::move(f));
+    total += static_cast<double>(f.size);
+    list.push_back(std::move(f));
   }
 }
 
@@ -398,34 +399,43 @@ void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
 
 void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
                              const std::string& destDir) {
+  if (busy_) return;
+  busy_ = true;
   OperationAborted = false;
   BytesDone = 0;
-  BuildFileList(names, sourceDir, Pass::Copy);
+  BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
   CopyPass(sourceDir, destDir);
   FileList.clear();
+  busy_ = false;
 }
 
 void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::string& sourceDir,
                              const std::string& destDir) {
+  if (busy_) return;
+  busy_ = true;
   OperationAborted = false;
   BytesDone = 0;
-  BuildFileList(names, sourceDir, Pass::Copy);
+  BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
   if (CopyPass(sourceDir, destDir) == Outcome::Go) RemovePass(sourceDir, true);
   FileList.clear();
+  busy_ = false;
 }
 
 void TFMOperation::DeleteFiles(const std::vector<std::string>& names, const std::string& dir) {
+  if (busy_) return;
+  busy_ = true;
   OperationAborted = false;
   BytesDone = 0;
-  BuildFileList(names, dir, Pass::Delete);
+  BuildFileList(names, dir, Pass::Delete, FileList, TotalBytes);
   RemovePass(dir, false);
   FileList.clear();
+  busy_ = false;
 }
 
 double TFMOperation::GetTotalSize(const std::vector<std::string>& names, const std::string& dir) {
-  BuildFileList(names, dir, Pass::Size);
-  const double total = TotalBytes;
-  FileList.clear();
+  std::vector<Item> list;
+  double total = 0;
+  BuildFileList(names, dir, Pass::Size, list, total);
   return total;
 }
 

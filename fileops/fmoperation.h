@@ -96,7 +96,9 @@ class TFMOperation final {
   void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
 
   // Copies each named file or tree from `sourceDir` to `destDir`. Names are
-  // bare entry names in `sourceDir`; the list stays the caller's.
+  // bare entry names in `sourceDir`; the list stays the caller's. One
+  // operation at a time: a copy, move or delete started while another runs
+  // (from inside OnGlobalDone) does nothing.
   void CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
                  const std::string& destDir);
   // A copy pass followed by a removal pass that removes only what was copied:
@@ -107,7 +109,8 @@ class TFMOperation final {
   // Deletes each named file or tree in `dir`, without asking.
   void DeleteFiles(const std::vector<std::string>& names, const std::string& dir);
   // The total size in bytes of the named files and trees in `dir` (the current
-  // directory when empty); a set without any bytes yields 0.00001.
+  // directory when empty); a set without any bytes yields 0.00001. Safe to
+  // call while an operation runs.
   double GetTotalSize(const std::vector<std::string>& names, const std::string& dir = {});
 
  private:
@@ -122,8 +125,12 @@ class TFMOperation final {
     int listError = 0;       // a directory whose contents could not be listed
   };
 
-  void BuildFileList(const std::vector<std::string>& names, const std::string& dir, Pass pass);
-  void AddDirectoryTree(const std::string& base, size_t index, Pass pass);
+  // Expands `names` into `list` in pre-order and sums the sizes of its files
+  // into `total` (never 0).
+  void BuildFileList(const std::vector<std::string>& names, const std::string& dir, Pass pass,
+                     std::vector<Item>& list, double& total);
+  void AddDirectoryTree(const std::string& base, size_t index, Pass pass, std::vector<Item>& list,
+                        double& total);
 
   // Copy pass over FileList; returns Stop when the operation must end at once.
   Outcome CopyPass(const std::string& sourceDir, const std::string& destDir);
@@ -137,6 +144,9 @@ class TFMOperation final {
   void MarkKept(size_t index);
 
   TFMPrompt* prompt_ = nullptr;
+  // An operation is running: a nested call (from a handler that serves
+  // window messages) must not disturb its list.
+  bool busy_ = false;
   std::vector<Item> FileList;
   double TotalBytes = 0.00001;
   double BytesDone = 0;

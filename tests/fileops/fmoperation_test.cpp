@@ -20,6 +20,18 @@ using test::ReadFile;
 using test::WriteFile;
 using Answer = TOverwriteAnswer;
 
+// Creates f0, f1, ... in the source directory, one byte each.
+std::vector<std::string> SmallFilesIn(const std::string& dir, int count) {
+  std::vector<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    std::string name = "f";
+    name += std::to_string(i);
+    WriteFile(dir + "/" + name, "x");
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
 // ---------------------------------------------------------------------------
 // Order of the work list
 
@@ -280,11 +292,7 @@ TEST_F(FileOpsTest, ALargeFileRaisesProgressWhileItIsCopied) {
 // Cancel
 
 TEST_F(FileOpsTest, CancelDuringTheLastOfManySmallFilesAsksNothingAndStaysAborted) {
-  std::vector<std::string> names;
-  for (int i = 0; i < 50; ++i) {
-    names.push_back("f" + std::to_string(i));
-    WriteFile(S(names.back()), "x");
-  }
+  const std::vector<std::string> names = SmallFilesIn(src, 50);
   onEvent = [&](int) {
     if (events.size() == names.size()) op.OperationAborted = true;
   };
@@ -295,11 +303,7 @@ TEST_F(FileOpsTest, CancelDuringTheLastOfManySmallFilesAsksNothingAndStaysAborte
 }
 
 TEST_F(FileOpsTest, CancelAsksBeforeTheNextItemOnceAndYesStops) {
-  std::vector<std::string> names;
-  for (int i = 0; i < 30; ++i) {
-    names.push_back("f" + std::to_string(i));
-    WriteFile(S(names.back()), "x");
-  }
+  const std::vector<std::string> names = SmallFilesIn(src, 30);
   onEvent = [&](int) {
     if (events.size() == 10) {
       op.OperationAborted = true;
@@ -316,11 +320,7 @@ TEST_F(FileOpsTest, CancelAsksBeforeTheNextItemOnceAndYesStops) {
 }
 
 TEST_F(FileOpsTest, AbortAnsweredNoGoesOnAndClearsTheFlag) {
-  std::vector<std::string> names;
-  for (int i = 0; i < 20; ++i) {
-    names.push_back("f" + std::to_string(i));
-    WriteFile(S(names.back()), "x");
-  }
+  const std::vector<std::string> names = SmallFilesIn(src, 20);
   onEvent = [&](int) {
     if (events.size() == 5 || events.size() == 12) op.OperationAborted = true;
   };
@@ -415,6 +415,23 @@ TEST_F(FileOpsTest, DeleteCanBeCancelled) {
   EXPECT_EQ(events.size(), 1u);
   EXPECT_FALSE(Exists(S("c")));
   EXPECT_TRUE(Exists(S("a")) && Exists(S("b")));
+}
+
+TEST_F(FileOpsTest, OperationsStartedFromInsideTheProgressEventAreRefused) {
+  // The window serves its messages inside the event; a second command
+  // arriving there must not disturb the running one.
+  for (const char* n : {"a", "b", "c"}) WriteFile(S(n), std::string(10, *n));
+  std::vector<double> sizes;
+  onEvent = [&](int) {
+    op.DeleteFiles({"a", "b", "c"}, src);
+    op.MoveFiles({"a"}, src, tmp.path());
+    sizes.push_back(op.GetTotalSize({"a", "b"}, src));  // measuring is fine
+  };
+  op.CopyFiles({"a", "b", "c"}, src, dst);
+  EXPECT_EQ(events, (std::vector<int>{33, 66, 100}));
+  EXPECT_EQ(sizes, (std::vector<double>{20, 20, 20}));
+  EXPECT_EQ(Snapshot(src, false), Snapshot(dst, false));
+  EXPECT_TRUE(prompt.log.empty());
 }
 
 // ---------------------------------------------------------------------------
