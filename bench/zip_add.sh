@@ -9,7 +9,7 @@
 #    would ask for it: naming the one file, and naming the whole tree (every
 #    file's date is compared, only the changed one is compressed again; the
 #    other entries are copied as their compressed bytes).
-# Each figure is the best of three runs (wall-clock seconds).
+# Each figure is the best of five runs (wall-clock seconds).
 set -eu
 
 TOOL=${1:-$(dirname "$0")/../build-writer/zip/vantrel-zip}
@@ -20,11 +20,11 @@ command -v zip >/dev/null || { echo "Info-ZIP zip is needed as the peer" >&2; ex
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zip_add_bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT INT TERM
 
-# best SECONDS-VAR COMMAND...: runs the command three times (with a setup
+# best COMMAND...: runs the command five times (with a setup
 # step "$PREP" before each) and keeps the fastest wall-clock time.
 best() {
   b=""
-  for _ in 1 2 3; do
+  for _ in 1 2 3 4 5; do
     eval "$PREP"
     s=$(date +%s.%N)
     "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }

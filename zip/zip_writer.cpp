@@ -8,10 +8,11 @@
 //     it is a named "RQX" file from mkstemp that every failure removes. An
 //     update makes it in the temporary directory (TempPath, $TMPDIR, /tmp); a
 //     new archive makes it beside ZipName.
-//   * When it is complete and flushed to disk, it gets a name beside the
-//     archive (linked there, or copied there first when it lies on another
-//     volume) and that name is renamed over ZipName in one step. Until that
-//     rename the old archive is untouched; after it the new one is complete.
+//   * When it is complete (and, with FlushFilesOnClose, on disk), it gets a
+//     name beside the archive (linked there, or copied there first when it
+//     lies on another volume) and that name is renamed over ZipName in one
+//     step. Until that rename the old archive is untouched; after it the new
+//     one is complete.
 //
 // Output goes through TOutputFile: a large buffer written with pwrite at known
 // offsets, so that the local header of a finished file is patched in place
@@ -236,11 +237,12 @@ std::string RandomSuffix() {
   return s;
 }
 
-// The data reaches the disk before the file takes the archive's name: a
+// With FlushFilesOnClose the data reaches the disk before the file takes the
+// archive's name: the new archive then survives a power failure, and a
 // device that reports a full disk only when it writes back says so here,
 // while the old archive is still in place.
-void SyncFile(int fd) {
-  if (::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) ThrowWriteError(errno);
+void SyncFile(int fd, bool flush) {
+  if (flush && ::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) ThrowWriteError(errno);
 }
 
 [[noreturn]] void ThrowReplaceError(const std::string& target, int err) {
@@ -304,9 +306,10 @@ void GiveMode(int fd, const struct stat* old) {
 
 // Puts the complete temporary archive in place of `target`; returns the
 // final file's modification time.
-struct timespec CommitArchive(TTempFile& t, const std::string& target, const struct stat* old) {
+struct timespec CommitArchive(TTempFile& t, const std::string& target, const struct stat* old,
+                              bool flush) {
   GiveMode(t.fd, old);
-  SyncFile(t.fd);
+  SyncFile(t.fd, flush);
   std::string dir = DirName(target);
   struct stat tst, dst;
   if (::fstat(t.fd, &tst) != 0 || ::stat(dir.c_str(), &dst) != 0) ThrowReplaceError(target, errno);
@@ -317,7 +320,7 @@ struct timespec CommitArchive(TTempFile& t, const std::string& target, const str
   CreateTemp(beside, dir, tst.st_dev != dst.st_dev);
   CopyFileData(t.fd, beside.fd);
   GiveMode(beside.fd, old);
-  SyncFile(beside.fd);
+  SyncFile(beside.fd, flush);
   struct stat bst;
   ::fstat(beside.fd, &bst);
   if (!PlaceFile(beside, dir, target)) {
@@ -326,7 +329,7 @@ struct timespec CommitArchive(TTempFile& t, const std::string& target, const str
     CreateTemp(named, dir, false);
     CopyFileData(beside.fd, named.fd);
     GiveMode(named.fd, old);
-    SyncFile(named.fd);
+    SyncFile(named.fd, flush);
     ::fstat(named.fd, &bst);
     PlaceFile(named, dir, target);
   }
@@ -706,7 +709,8 @@ int TZipWriter::RunZip() {
   // Put the new archive in place of the old one.
   if (run.archiveExisted) CloseArchive();
   struct timespec date =
-      CommitArchive(run.temp, target, run.archiveExisted ? &run.archiveStat : nullptr);
+      CommitArchive(run.temp, target, run.archiveExisted ? &run.archiveStat : nullptr,
+                    FlushFilesOnClose);
   run.temp.Discard();
 
   if (Dispose) {
