@@ -25,6 +25,11 @@ void TDirSearch::Open(const std::string& path) {
   level.dir = ::opendir(path.c_str());
   // A directory that cannot be listed ends its level at once.
   level.status = level.dir ? 0 : 1;
+  struct stat st;
+  if (level.dir && ::fstat(dirfd(level.dir), &st) == 0) {
+    level.dev = st.st_dev;
+    level.ino = st.st_ino;
+  }
   levels_.push_back(std::move(level));
 }
 
@@ -56,17 +61,17 @@ bool TDirSearch::Next(TDirItem& item) {
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
 
     struct stat st;
-    bool isLink = d->d_type == DT_LNK;
-    if (d->d_type == DT_UNKNOWN) {
-      if (::fstatat(dirfd(level.dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-      isLink = S_ISLNK(st.st_mode);
-    }
     // Follow a link to what it names; a dangling link names nothing.
     if (::fstatat(dirfd(level.dir), name, &st, 0) != 0) continue;
 
     if (S_ISDIR(st.st_mode)) {
-      if (!recurse_ || isLink) continue;
+      if (!recurse_) continue;
       if (static_cast<int>(levels_.size()) > kMaxDepth) continue;
+      bool loop = false;
+      for (const TSearchData& l : levels_)
+        loop = loop || (l.dev == static_cast<uint64_t>(st.st_dev) &&
+                        l.ino == static_cast<uint64_t>(st.st_ino));
+      if (loop) continue;
       item.name = level.path + name + "/";
       item.isDirectory = true;
       item.size = 0;

@@ -8,10 +8,11 @@
 //
 // Linux choices: every subdirectory but "." and ".." is entered (names that
 // begin with a dot are ordinary names here); a symbolic link to a directory is
-// not entered, so a link that points back up the tree cannot make the walk
-// loop; a symbolic link to a file is returned as that file; a link whose
-// target is gone is passed over. The walk goes at most kMaxDepth levels below
-// its start directory.
+// followed like the directory, except into a directory the walk is already
+// inside (a link that points back up the tree cannot make it loop); a
+// symbolic link to a file is returned as that file; a link whose target is
+// gone is passed over. The walk goes at most kMaxDepth levels below its start
+// directory.
 #pragma once
 
 #include <dirent.h>
@@ -38,6 +39,8 @@ struct TSearchData {
   std::string path;      // always ends with "/"
   DIR* dir = nullptr;
   int status = 0;        // 0 while items remain
+  uint64_t dev = 0;      // identity of the directory, to recognise loops
+  uint64_t ino = 0;
 };
 
 class TDirSearch {

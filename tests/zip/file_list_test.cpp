@@ -162,8 +162,11 @@ TEST(FileListExpansion, ANameWithWildcardCharactersThatExistsIsAPlainFile) {
   EXPECT_EQ(Expand(w, d, {d.root + "/*/c.txt"}).size(), 0u) << "wildcards in the directory part";
 }
 
-TEST(DirSearch, WalksDepthFirstAndSkipsLinkedDirectoriesAndDanglingLinks) {
+TEST(DirSearch, FollowsLinksButNeverLoopsAndSkipsDanglingLinks) {
   Data d;
+  fs::create_directories(d.dir / "elsewhere");
+  WriteFile(d.dir / "elsewhere/x.txt", "x");
+  ::symlink((d.dir / "elsewhere").c_str(), (d.root + "/temp/linked").c_str());
   ::symlink((d.root + "/sub").c_str(), (d.root + "/sub/deep/loop").c_str());
   ::symlink((d.root + "/a.txt").c_str(), (d.root + "/link.txt").c_str());
   ::symlink((d.root + "/gone").c_str(), (d.root + "/dangling.txt").c_str());
@@ -179,7 +182,7 @@ TEST(DirSearch, WalksDepthFirstAndSkipsLinkedDirectoriesAndDanglingLinks) {
   EXPECT_EQ(Sorted(names),
             (std::vector<std::string>{".hidden/", ".hidden/f.txt", "a.txt", "link.txt", "sub/",
                                       "sub/c.txt", "sub/deep/", "sub/deep/e.txt", "temp/",
-                                      "temp/g.txt"}));
+                                      "temp/g.txt", "temp/linked/", "temp/linked/x.txt"}));
   TDirSearch flat(d.root + "/", false, "*");
   std::vector<std::string> top;
   for (std::string n = flat.NextFile(size); !n.empty(); n = flat.NextFile(size)) top.push_back(d.Rel(n));
