@@ -2,7 +2,9 @@
 #include "app/messages.h"
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace vantrel::app {
 
@@ -25,9 +27,41 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
                      QMessageBox::Yes
                  ? MessageAnswer::Yes
                  : MessageAnswer::No;
+    case MessageKind::Plain: {
+      QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      box.exec();
+      return MessageAnswer::Ok;
+    }
+    case MessageKind::QuestionAll: {
+      QMessageBox box(QMessageBox::Question, caption, text,
+                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel |
+                          QMessageBox::YesToAll,
+                      parent);
+      box.button(QMessageBox::YesToAll)->setText(QStringLiteral("All"));
+      switch (box.exec()) {
+        case QMessageBox::Yes:
+          return MessageAnswer::Yes;
+        case QMessageBox::YesToAll:
+          return MessageAnswer::All;
+        case QMessageBox::No:
+          return MessageAnswer::No;
+        default:  // Cancel, Escape
+          return MessageAnswer::Cancel;
+      }
+    }
   }
   return MessageAnswer::Ok;
 }
+
+bool QtInputBox(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
+  bool ok = false;
+  const QString answer =
+      QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, text, &ok);
+  if (ok) text = answer;
+  return ok;
+}
+
+InputHandler g_inputHandler = &QtInputBox;
 
 MessageHandler g_handler = &QtMessageBox;
 
@@ -42,6 +76,16 @@ MessageHandler SetMessageHandler(MessageHandler handler) {
 MessageAnswer ShowMessage(QWidget* parent, MessageKind kind, const QString& caption,
                           const QString& text) {
   return g_handler(parent, kind, caption, text);
+}
+
+InputHandler SetInputHandler(InputHandler handler) {
+  InputHandler old = g_inputHandler;
+  g_inputHandler = handler != nullptr ? handler : &QtInputBox;
+  return old;
+}
+
+bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
+  return g_inputHandler(parent, caption, prompt, text);
 }
 
 void ShowGeneralError(const QString& text) {

@@ -16,10 +16,19 @@ inline constexpr const char* kMainCaption = "Vantrel v. 1.6 (beta)";
 // The caption of the dialogs and of the general error box.
 inline constexpr const char* kDialogCaption = "Vantrel";
 
-enum class MessageKind { Information, Warning, Error, Question };
+enum class MessageKind {
+  Information,
+  Warning,
+  Error,
+  Question,
+  // A plain box without an icon, OK only.
+  Plain,
+  // A question with Yes, No, Cancel and All ("Overwrite file …?").
+  QuestionAll,
+};
 
 // The answers a message can give.
-enum class MessageAnswer { Ok, Yes, No };
+enum class MessageAnswer { Ok, Yes, No, Cancel, All };
 
 using MessageHandler = MessageAnswer (*)(QWidget* parent, MessageKind kind, const QString& caption,
                                          const QString& text);
@@ -31,6 +40,16 @@ MessageHandler SetMessageHandler(MessageHandler handler);
 // others OK.
 MessageAnswer ShowMessage(QWidget* parent, MessageKind kind, const QString& caption,
                           const QString& text);
+
+// A one-line input box: `text` comes prefilled and holds what was confirmed.
+// False when the user cancelled.
+using InputHandler = bool (*)(QWidget* parent, const QString& caption, const QString& prompt,
+                              QString& text);
+
+// Replaces the input handler; nullptr restores Qt's input dialog. Returns the old one.
+InputHandler SetInputHandler(InputHandler handler);
+
+bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QString& text);
 
 // The application's general error box: an error with the dialog caption.
 void ShowGeneralError(const QString& text);

@@ -9,6 +9,8 @@
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
 #include "platform/ini.h"
+#include "platform/process.h"
+#include "platform/text.h"
 
 namespace vantrel::app {
 
@@ -90,6 +92,13 @@ void SavePanel(TSettingsWriter& out, const char* section, const TFMPanel& panel)
 }
 
 }  // namespace
+
+std::string EditorProgram(const std::string& configured) {
+  if (platform::CompareNoCaseAscii(configured, kDefaultEditor) == 0 ||
+      platform::CompareNoCaseAscii(configured, "notepad") == 0)
+    return platform::DefaultEditor();
+  return configured;
+}
 
 void LoadSettings(TMainForm& form, const IniFile& ini) {
   TFMPanel& left = *form.LeftFMPanel();

@@ -22,6 +22,11 @@ inline constexpr const char* kDefaultViewerName = "vnview.exe";
 inline constexpr const char* kDefaultFontName = "MS Sans Serif";
 inline constexpr int kDefaultFontSize = 10;
 
+// The command Edit starts for the configured editor: the default
+// "notepad.exe" (any case, with or without ".exe") stands for the platform's
+// default text editor, so the settings file keeps its portable default.
+std::string EditorProgram(const std::string& configured);
+
 // Reads every setting into the main window and its two panels, in order:
 // GENERAL (editor, viewer, language, both directories, window, left width),
 // FONT, COLOR, LEFT PANEL, RIGHT PANEL.

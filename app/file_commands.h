@@ -1,0 +1,48 @@
+// file_commands.h - the main window's commands on files: copy, move and
+// delete behind the operation window, view, edit, directory size, the
+// command line and help.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantrel::fileops {
+class TOperationForm;
+}
+
+namespace vantrel::app {
+
+class TMainForm;
+
+// Copy (F5) or Move (F6): the active panel's marked entries (or the entry
+// under the cursor), to the directory confirmed in the destination prompt,
+// which comes prefilled with the other panel's directory.
+void RunCopyCommand(TMainForm& form, bool move);
+
+// Copies files and trees named by absolute paths (dropped from another
+// program) into `destDir` behind the operation window, with the same
+// overwrite question; ends refreshing both panels.
+void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
+                   const std::string& destDir);
+
+// Delete (Del, F8): the active panel's marked entries after "Delete selected
+// files?".
+void RunDeleteCommand(TMainForm& form);
+
+// View (F3) or Edit (F4) of the entry under the cursor: the configured
+// command with the entry's name as one more argument. False when nothing was
+// started (the reason was shown).
+bool StartViewerOrEditor(TMainForm& form, bool edit);
+
+// Calculate directory size (Ctrl+G): the size of the entry under the cursor
+// into the active panel's file line.
+void RunDirSizeCommand(TMainForm& form);
+
+// Enter in the command line: runs its text through the shell in the process's
+// current directory, detached.
+void RunCommandLine(TMainForm& form);
+
+// The main window's operation window (created by InstallFileCommands).
+fileops::TOperationForm* OperationForm(TMainForm& form);
+
+}  // namespace vantrel::app

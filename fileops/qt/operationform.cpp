@@ -1,0 +1,140 @@
+// operationform.cpp - the operation window.
+#include "fileops/qt/operationform.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+namespace vantrel::fileops {
+
+TOperationForm::TOperationForm(QWidget* parent, const QString& mainCaption)
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::MSWindowsFixedSizeDialogHint),
+      mainCaption_(mainCaption) {
+  setObjectName(QStringLiteral("OperationForm"));
+  setWindowTitle(QStringLiteral("Vantrel"));
+  setFixedSize(398, 128);
+  // Non-blocking, yet the main window takes no input while an operation runs:
+  // a second command started from it would pull the work list from under the
+  // running one.
+  setWindowModality(Qt::WindowModal);
+  setModal(false);
+
+  panel_ = new QLabel(this);
+  panel_->setObjectName(QStringLiteral("Panel"));
+  panel_->setGeometry(8, 8, 385, 41);
+  panel_->setAlignment(Qt::AlignCenter);
+  panel_->setTextFormat(Qt::PlainText);
+
+  gauge_ = new QProgressBar(this);
+  gauge_->setObjectName(QStringLiteral("Gauge"));
+  gauge_->setGeometry(8, 56, 385, 25);
+  gauge_->setRange(0, 100);
+  gauge_->setValue(0);
+  gauge_->setFormat(QStringLiteral("%p%"));
+  gauge_->setAlignment(Qt::AlignCenter);
+  gauge_->setTextVisible(true);
+  gauge_->setStyleSheet(QStringLiteral(
+      "QProgressBar { border: 1px solid black; background: white; text-align: center;"
+      " font-weight: bold; }"
+      "QProgressBar::chunk { background: navy; }"));
+
+  cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+  cancelButton_->setGeometry(160, 96, 75, 25);
+  cancelButton_->setAutoDefault(false);
+  connect(cancelButton_, &QPushButton::clicked, this, &TOperationForm::CancelButtonClick);
+
+  FMOperation.ConfirmOverwrite = true;
+  FMOperation.OnGlobalDone = [this](TFMOperation&, int percent) { GlobalDone(percent); };
+}
+
+TOperationForm::~TOperationForm() = default;
+
+void TOperationForm::Begin(const QString& text) {
+  panel_->setText(text);
+  running_ = true;
+  lastPercent_ = -1;
+  lastEvents_ = {};
+  if (QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen()
+                                                  : QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+  show();
+  raise();
+  activateWindow();
+  // Let the window appear before the first item is handled.
+  QCoreApplication::processEvents();
+}
+
+void TOperationForm::End() {
+  running_ = false;
+  hide();
+}
+
+void TOperationForm::GlobalDone(int percent) {
+  percent = std::clamp(percent, 0, 100);
+  gauge_->setValue(percent);  // repaints only when the shown percentage changes
+  const QString caption =
+      isMinimized() ? QString::number(percent) + QLatin1Char('%')
+                    : (mainCaption_.isEmpty() ? windowTitle() : mainCaption_);
+  if (caption != windowTitle()) setWindowTitle(caption);
+  // Serving the event queue after every one of ten thousand small files would
+  // cost more than copying them; a Cancel click waits at most EventInterval.
+  const auto now = std::chrono::steady_clock::now();
+  if (percent != lastPercent_ || now - lastEvents_ >= EventInterval) {
+    lastPercent_ = percent;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    lastEvents_ = std::chrono::steady_clock::now();
+  }
+}
+
+void TOperationForm::CancelButtonClick() {
+  // The engine asks "Abort operation?" before its next item, or at once
+  // inside a large file.
+  FMOperation.OperationAborted = true;
+}
+
+void TOperationForm::keyPressEvent(QKeyEvent* event) {
+  // Escape is not Cancel; the window goes away only when the operation ends.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TOperationForm::reject() {
+  if (!running_) QDialog::reject();
+}
+
+void TOperationForm::closeEvent(QCloseEvent* event) {
+  if (running_)
+    event->ignore();
+  else
+    QDialog::closeEvent(event);
+}
+
+void TOperationForm::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  // When another window of the program took the activation while an
+  // operation runs, take it back unless a question is being asked.
+  if (event->type() == QEvent::ActivationChange && running_ && isVisible() && !isActiveWindow()) {
+    QTimer::singleShot(0, this, [this] {
+      if (running_ && isVisible() && (QApplication::activeModalWidget() == nullptr || QApplication::activeModalWidget() == this) &&
+          QApplication::activeWindow() != nullptr && QApplication::activeWindow() != this)
+        activateWindow();
+    });
+  }
+}
+
+}  // namespace vantrel::fileops

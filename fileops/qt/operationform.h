@@ -1,0 +1,69 @@
+// operationform.h - TOperationForm, the small window in front of the main
+// window while a copy, move or delete runs: the command's message, a gauge
+// and a Cancel button. It owns the engine and serves the window system's
+// pending events from the engine's progress event, so the program stays
+// responsive without a second thread.
+#pragma once
+
+#include <chrono>
+
+#include <QDialog>
+#include <QString>
+
+#include "fileops/fmoperation.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace vantrel::fileops {
+
+class TOperationForm : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `mainCaption` is the caption the window shows while it is not minimised
+  // once the first progress event came.
+  explicit TOperationForm(QWidget* parent = nullptr, const QString& mainCaption = {});
+  ~TOperationForm() override;
+
+  TFMOperation FMOperation;
+
+  QLabel* Panel() const { return panel_; }
+  QProgressBar* Gauge() const { return gauge_; }
+  QPushButton* CancelButton() const { return cancelButton_; }
+
+  // Shows `text` and the window, without blocking, in front of its parent.
+  void Begin(const QString& text);
+  // Hides the window at the end of an operation.
+  void End();
+  // True between Begin and End.
+  bool Running() const { return running_; }
+
+  // The progress handler: moves the gauge, sets the caption and serves the
+  // pending events. Public so a caller may drive it like the engine does.
+  void GlobalDone(int percent);
+
+  // How often pending events are served at most between two items of
+  // many small files; inside a large file the engine's own interval rules.
+  std::chrono::milliseconds EventInterval{15};
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void reject() override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void CancelButtonClick();
+
+  QString mainCaption_;
+  QLabel* panel_ = nullptr;
+  QProgressBar* gauge_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
+  bool running_ = false;
+  int lastPercent_ = -1;
+  std::chrono::steady_clock::time_point lastEvents_{};
+};
+
+}  // namespace vantrel::fileops
