@@ -20,19 +20,35 @@ command -v zip >/dev/null || { echo "Info-ZIP zip is needed as the peer" >&2; ex
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zip_add_bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT INT TERM
 
-# best COMMAND...: runs the command five times (with a setup
-# step "$PREP" before each) and keeps the fastest wall-clock time.
+# best COMMAND...: runs the command five times (with a setup step "$PREP"
+# before each) and prints the fastest wall-clock time and the smallest CPU
+# time (user + system) in seconds. On a loaded machine the CPU time is the
+# steadier figure.
 best() {
-  b=""
+  bw=""
+  bc=""
   for _ in 1 2 3 4 5; do
     eval "$PREP"
-    s=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
-    e=$(date +%s.%N)
-    t=$(echo "$e - $s" | bc)
-    if [ -z "$b" ] || [ "$(echo "$t < $b" | bc)" = 1 ]; then b=$t; fi
+    # Status 1 is vantrel-zip's "done, with files left out".
+    st=0
+    /usr/bin/time -f "%e %U %S" -o "$WORK/time.txt" "$@" >/dev/null 2>&1 || st=$?
+    [ "$st" -le 1 ] || { echo "failed ($st): $*" >&2; exit 1; }
+    read -r w u s < "$WORK/time.txt"
+    c=$(echo "$u + $s" | bc)
+    if [ -z "$bw" ] || [ "$(echo "$w < $bw" | bc)" = 1 ]; then bw=$w; fi
+    if [ -z "$bc" ] || [ "$(echo "$c < $bc" | bc)" = 1 ]; then bc=$c; fi
   done
-  echo "$b"
+  echo "$bw $bc"
+}
+
+wall() { echo "${1% *}"; }
+cpu() { echo "${1#* }"; }
+
+# row LABEL VANTREL-FIGURES ZIP-FIGURES
+row() {
+  printf '  %-28s wall %7.3f s  cpu %7.3f s | zip wall %7.3f s  cpu %7.3f s | ratio wall %s cpu %s\n' \
+    "$1" "$(wall "$2")" "$(cpu "$2")" "$(wall "$3")" "$(cpu "$3")" \
+    "$(ratio "$(wall "$2")" "$(wall "$3")")" "$(ratio "$(cpu "$2")" "$(cpu "$3")")"
 }
 
 ratio() { echo "scale=2; $1 / $2" | bc; }
@@ -47,24 +63,26 @@ eval "$PREP"
 zip -r -6 -q "$WORK/z.zip" usr/include
 files=$(find usr/include -type f | wc -l)
 printf 'pack /usr/include (%s files), level 6\n' "$files"
-printf '  vantrel-zip add -r -6 : %6.2f s  %s bytes\n' "$tv" "$(stat -c %s "$WORK/v.zip")"
-printf '  zip -r -6 -q          : %6.2f s  %s bytes\n' "$tz" "$(stat -c %s "$WORK/z.zip")"
-printf '  time ratio vantrel/zip: %s\n' "$(ratio "$tv" "$tz")"
+row "vantrel-zip add -r -6" "$tv" "$tz"
+printf '  archive sizes: vantrel-zip %s bytes, zip %s bytes\n' \
+  "$(stat -c %s "$WORK/v.zip")" "$(stat -c %s "$WORK/z.zip")"
 
 # ------------------------------------------------------------ 2. update one file
 mkdir -p "$WORK/tree"
 cd "$WORK"
-i=0
-while [ $i -lt 100 ]; do
-  mkdir -p "tree/d$i"
-  j=0
-  while [ $j -lt 100 ]; do
-    # Small text files of different lengths (about 0.5 to 4 KB each).
-    head -c $(( 500 + (i * 37 + j * 53) % 3500 )) /usr/include/stdio.h > "tree/d$i/f$j.txt"
-    j=$((j + 1))
-  done
-  i=$((i + 1))
-done
+# 100 directories of 100 small text files (about 0.5 to 4 KB each), written
+# by one awk process.
+awk -v RS='\001' 'NR == 1 { text = $0 }
+  END {
+    for (i = 0; i < 100; i++) {
+      system("mkdir -p tree/d" i)
+      for (j = 0; j < 100; j++) {
+        f = "tree/d" i "/f" j ".txt"
+        printf "%s", substr(text, 1, 500 + (i * 37 + j * 53) % 3500) > f
+        close(f)
+      }
+    }
+  }' /usr/include/stdio.h
 touch -d '2024-01-01 12:00' tree/d*/f*.txt
 zip -r -6 -q base.zip tree
 entries=$(unzip -Z1 base.zip | grep -vc '/$')
@@ -83,7 +101,5 @@ tz2=$(best zip -r -u -q z.zip tree)
 unzip -tqq v.zip >/dev/null || { echo "updated archive fails unzip -t" >&2; exit 1; }
 
 printf 'update 1 changed file in a %s-entry archive (%s bytes)\n' "$entries" "$(stat -c %s base.zip)"
-printf '  naming the file : vantrel-zip add -u %6.3f s   zip -u %6.3f s   ratio %s\n' \
-  "$tv1" "$tz1" "$(ratio "$tv1" "$tz1")"
-printf '  naming the tree : vantrel-zip add -r -u %6.3f s   zip -r -u %6.3f s   ratio %s\n' \
-  "$tv2" "$tz2" "$(ratio "$tv2" "$tz2")"
+row "naming the file (add -u)" "$tv1" "$tz1"
+row "naming the tree (add -r -u)" "$tv2" "$tz2"

@@ -418,6 +418,7 @@ TEST(ZipWriterUpdate, TemporaryFileOnAnotherVolumeIsCopiedBesideAndRenamed) {
   TZipWriter w;
   Configure(w, u.zip, u.t.src);
   w.TempPath = "/dev/shm";
+  w.FlushFilesOnClose = true;  // the copy is synced before it is renamed
   w.AddFile(u.t.src + "/e.txt");
   std::vector<std::string> shmBefore = TempFilesIn("/dev/shm");
   EXPECT_EQ(w.Zip(), 1);
