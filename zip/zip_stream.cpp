@@ -243,9 +243,20 @@ int OpenFlags(int mode) {
 }
 
 int OpenOrThrow(const std::string& name, int mode) {
-  int fd = ::open(name.c_str(), OpenFlags(mode) | O_CLOEXEC, 0666);
+  const bool readOnly = OpenFlags(mode) == O_RDONLY;
+  // A FIFO would block the open and a device never ends: only regular files
+  // are read, and the open itself never waits.
+  int fd = ::open(name.c_str(), OpenFlags(mode) | O_CLOEXEC | (readOnly ? O_NONBLOCK : 0), 0666);
   if (fd < 0) {
     throw EFOpenError("Cannot open file \"" + name + "\". " + std::strerror(errno));
+  }
+  if (readOnly) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      throw EFOpenError("Cannot open file \"" + name + "\". Not a regular file");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   return fd;
 }

@@ -1,5 +1,6 @@
 // zip_stream_mask_test.cpp - the buffered streams and mask matching.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tests/support/test_support.h"
 #include "zip/zip_errors.h"
@@ -85,6 +86,10 @@ TEST(FileStream, OpensReadsAndReportsMissingFiles) {
   EXPECT_EQ(s.Read(got.data(), got.size()), got.size());
   EXPECT_EQ(got, Digits(300000));
   EXPECT_THROW(TLFNFileStream(dir / "missing", 4096, false, fmOpenRead), EFOpenError);
+  // Neither a directory nor a FIFO (whose open would wait for a writer) is read.
+  EXPECT_THROW(TLFNFileStream(dir.path(), 4096, false, fmOpenRead), EFOpenError);
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  EXPECT_THROW(TLFNFileStream(dir / "fifo", 4096, false, fmOpenRead), EFOpenError);
   {
     TLFNFileStream w(dir / "new.bin", 8, true, fmCreate);
     EXPECT_EQ(w.Write("hello world", 11), 11u);
