@@ -60,8 +60,13 @@ void TFMOperation::BuildFileList(const std::vector<std::string>& names, const st
                                  Pass pass, std::vector<Item>& list, double& total) {
   list.clear();
   total = 0;
+  if (pass != Pass::Size) {
+    listingStopped_ = false;
+    listingEvent_ = std::chrono::steady_clock::now();
+  }
   const std::string base = BaseDir(dir);
   for (const std::string& name : names) {
+    if (!ListingTick(pass)) break;
     if (!IsBareName(name)) {
       Report(TFMMessageKind::InvalidName, name, EINVAL);
       continue;
@@ -81,6 +86,7 @@ void TFMOperation::BuildFileList(const std::vector<std::string>& names, const st
 
 void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass pass,
                                     std::vector<Item>& list, double& total) {
+  if (!ListingTick(pass)) return;
   const std::string item = list[index].path;
   const std::string full = platform::JoinPath(base, item);
   // The user chose to delete this tree: make sure its directories can be
@@ -92,6 +98,7 @@ void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass 
   // the walk never leaves the chosen tree.
   std::vector<Item> dirs, others;
   const int error = platform::ListDirectory(full, [&](const char* name, const EntryInfo& info) {
+    if (!ListingTick(pass)) return;  // the rest is not needed any more
     if (info.kind == EntryKind::Directory) {
       dirs.push_back(Item{item + "/" + name, true, false, 0, 0});
     } else {
@@ -114,6 +121,18 @@ void TFMOperation::AddDirectoryTree(const std::string& base, size_t index, Pass 
 
 // ---------------------------------------------------------------------------
 // Questions, messages, progress
+
+bool TFMOperation::ListingTick(Pass pass) {
+  if (pass == Pass::Size) return true;  // measuring runs without the window
+  if (listingStopped_) return false;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - listingEvent_ >= ProgressInterval) {
+    listingEvent_ = now;
+    if (OnGlobalDone) OnGlobalDone(*this, 0);
+  }
+  if (AbortCheck() == Outcome::Stop) listingStopped_ = true;
+  return !listingStopped_;
+}
 
 TFMOperation::Outcome TFMOperation::AbortCheck() {
   if (!OperationAborted) return Outcome::Go;
@@ -404,7 +423,7 @@ void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::s
   OperationAborted = false;
   BytesDone = 0;
   BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
-  CopyPass(sourceDir, destDir);
+  if (!listingStopped_) CopyPass(sourceDir, destDir);
   FileList.clear();
   busy_ = false;
 }
@@ -416,7 +435,7 @@ void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::s
   OperationAborted = false;
   BytesDone = 0;
   BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
-  if (CopyPass(sourceDir, destDir) == Outcome::Go) RemovePass(sourceDir, true);
+  if (!listingStopped_ && CopyPass(sourceDir, destDir) == Outcome::Go) RemovePass(sourceDir, true);
   FileList.clear();
   busy_ = false;
 }
@@ -427,7 +446,7 @@ void TFMOperation::DeleteFiles(const std::vector<std::string>& names, const std:
   OperationAborted = false;
   BytesDone = 0;
   BuildFileList(names, dir, Pass::Delete, FileList, TotalBytes);
-  RemovePass(dir, false);
+  if (!listingStopped_) RemovePass(dir, false);
   FileList.clear();
   busy_ = false;
 }

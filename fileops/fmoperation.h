@@ -140,6 +140,10 @@ class TFMOperation final {
   // copy pass left at the destination.
   void RemovePass(const std::string& dir, bool onlyCopied);
 
+  // While a large tree is being listed: raises OnGlobalDone (0 per cent)
+  // every ProgressInterval and makes the abort check. False once the user
+  // chose to abort; the listing then ends and so does the operation.
+  bool ListingTick(Pass pass);
   Outcome AbortCheck();
   void RaiseProgress(double bytesDone);
   void Report(TFMMessageKind kind, const std::string& item, int error);
@@ -149,6 +153,8 @@ class TFMOperation final {
   // An operation is running: a nested call (from a handler that serves
   // window messages) must not disturb its list.
   bool busy_ = false;
+  std::chrono::steady_clock::time_point listingEvent_;
+  bool listingStopped_ = false;
   std::vector<Item> FileList;
   double TotalBytes = 0.00001;
   double BytesDone = 0;

@@ -212,6 +212,17 @@ TEST_F(FileOpsTest, AMissingNameIsReportedAndTheRestDone) {
   EXPECT_TRUE(Exists(D("a")));
 }
 
+TEST_F(FileOpsTest, AMissingDestinationDirectoryFailsEveryItemAndAMoveKeepsThem) {
+  WriteFile(S("a"), "a");
+  MakeDir(S("D"));
+  WriteFile(S("D/b"), "b");
+  op.MoveFiles({"a", "D"}, src, tmp / "missing");
+  EXPECT_EQ(prompt.MessageTexts(), (std::vector<std::string>{"Could not copy file a", "Could not create directory D",
+                                                             "Could not copy file D/b"}));
+  EXPECT_FALSE(Exists(tmp / "missing"));
+  EXPECT_EQ(ReadFile(S("a")) + ReadFile(S("D/b")), "ab");
+}
+
 // ---------------------------------------------------------------------------
 // Names
 

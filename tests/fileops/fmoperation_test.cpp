@@ -348,8 +348,12 @@ TEST_F(FileOpsTest, CancelInsideALargeFileAsksAtOnceAndYesRemovesThePartialCopy)
   WriteFile(D("big"), "previous");
   prompt.overwriteAnswers = {Answer::Yes};
   op.ProgressInterval = std::chrono::milliseconds(0);
-  onEvent = [&](int) {
-    if (events.size() == 1) op.OperationAborted = true;
+  size_t cancelledAt = 0;  // the first event inside the file (the listing raises 0s)
+  onEvent = [&](int percent) {
+    if (percent > 0 && cancelledAt == 0) {
+      cancelledAt = events.size();
+      op.OperationAborted = true;
+    }
   };
   bool partialWhileAsked = false;
   size_t eventsWhenAsked = 0;
@@ -361,22 +365,51 @@ TEST_F(FileOpsTest, CancelInsideALargeFileAsksAtOnceAndYesRemovesThePartialCopy)
   op.CopyFiles({"big", "after"}, src, dst);
 
   EXPECT_TRUE(partialWhileAsked);   // asked in the middle of the file
-  EXPECT_EQ(eventsWhenAsked, 1u);   // right after the event that cancelled
+  EXPECT_NE(cancelledAt, 0u);
+  EXPECT_EQ(eventsWhenAsked, cancelledAt);  // right after the event that cancelled
   EXPECT_TRUE(op.OperationAborted);
   EXPECT_TRUE(TemporaryFiles(dst).empty());
   EXPECT_EQ(ReadFile(D("big")), "previous");
   EXPECT_FALSE(Exists(D("after")));
 }
 
+TEST_F(FileOpsTest, CancelWhileALargeTreeIsListedStopsBeforeAnythingIsTouched) {
+  for (const char* d : {"D/a", "D/b", "D/c"}) {
+    MakeDir(S(d));
+    SmallFilesIn(S(d), 20);
+  }
+  op.ProgressInterval = std::chrono::milliseconds(0);
+  onEvent = [&](int) {
+    if (events.size() == 3) op.OperationAborted = true;
+  };
+  prompt.abortAnswers = {true};
+  op.MoveFiles({"D"}, src, dst);
+  EXPECT_EQ(events, (std::vector<int>{0, 0, 0}));  // listing events only
+  EXPECT_EQ(prompt.Questions("Abort operation?"), 1);
+  EXPECT_TRUE(op.OperationAborted);
+  EXPECT_TRUE(Snapshot(dst).empty());
+  EXPECT_EQ(Snapshot(src).size(), 64u);
+
+  // Declined, the listing goes on and the operation with it.
+  events.clear();
+  prompt.abortAnswers = {false};
+  op.DeleteFiles({"D"}, src);
+  EXPECT_FALSE(op.OperationAborted);
+  EXPECT_TRUE(Snapshot(src).empty());
+}
+
 TEST_F(FileOpsTest, CancelInsideALargeFileAnsweredNoFinishesTheFile) {
   const std::string big = PatternBytes(24 * 1024 * 1024, 6);
   WriteFile(S("big"), big);
   op.ProgressInterval = std::chrono::milliseconds(0);
-  onEvent = [&](int) {
-    if (events.size() == 1) op.OperationAborted = true;
+  bool partialWhileAsked = false;
+  onEvent = [&](int percent) {
+    if (percent > 0 && percent < 100 && !partialWhileAsked) op.OperationAborted = true;
   };
+  prompt.onAbortQuestion = [&] { partialWhileAsked = !Exists(D("big")); };
   prompt.abortAnswers = {false};
   op.CopyFiles({"big"}, src, dst);
+  EXPECT_TRUE(partialWhileAsked);
   EXPECT_EQ(prompt.Questions("Abort operation?"), 1);
   EXPECT_FALSE(op.OperationAborted);
   EXPECT_EQ(ReadFile(D("big")), big);
