@@ -1,8 +1,367 @@
+// zip_commands.cpp - the ZIP window, Pack and Unpack on the main window's
+// archive component.
+#include "app/zip_commands.h"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <unordered_set>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+
 #include "app/features.h"
+#include "app/infoform.h"
 #include "app/mainform.h"
+#include "app/messages.h"
+#include "platform/fs.h"
+#include "platform/qt/volumes.h"
+#include "zip/ui/packform.h"
+#include "zip/ui/zip_dialogs.h"
+#include "zip/ui/zip_qt_ui.h"
+#include "zip/ui/zippanel.h"
+#include "zip/zip_writer.h"
 
 namespace vantrel::app {
 
-void InstallZipCommands(TMainForm& form) { (void)form; }
+namespace {
+
+using panels::TFMPanel;
+
+constexpr const char* kZipCommandsName = "ZipCommands";
+constexpr const char* kZippingText = "Zipping files.... Please wait.";
+constexpr const char* kUnzippingText = "Unzipping files.... Please wait.";
+
+// The state of the ZIP commands, owned by the main window.
+class TZipCommands : public QObject {
+ public:
+  explicit TZipCommands(TMainForm& form)
+      : QObject(&form), form_(form), ui_(&form), writer_(&ui_) {
+    setObjectName(QLatin1String(kZipCommandsName));
+    zipPanel_ = new zipui::TZIPpanel(&form);
+    packForm_ = new zipui::TPackForm(&form);
+  }
+
+  TMainForm& form_;
+  zipui::TQtZipUserInterface ui_;
+  zip::TZipWriter writer_;
+  zipui::TZIPpanel* zipPanel_ = nullptr;
+  zipui::TPackForm* packForm_ = nullptr;
+  // The archive the ZIP window shows (absolute).
+  std::string zipWindowArchive_;
+  // The panels of the Pack command: where the entries come from, and the other.
+  TFMPanel* packSource_ = nullptr;
+  TFMPanel* packDest_ = nullptr;
+  // An operation runs (the window stays responsive, so commands can arrive).
+  bool running_ = false;
+};
+
+TZipCommands& Commands(TMainForm& form) {
+  auto* c = dynamic_cast<TZipCommands*>(
+      form.findChild<QObject*>(QLatin1String(kZipCommandsName), Qt::FindDirectChildrenOnly));
+  if (c == nullptr) c = new TZipCommands(form);  // used before the install step
+  return *c;
+}
+
+QString Text(const std::string& bytes) { return platform::ToDisplay(bytes); }
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path.front() == '/') return path;
+  return platform::JoinPath(platform::GetCurrentDir(), path);
+}
+
+std::string LastComponent(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool HasZipExtension(const std::string& path) {
+  const std::string name = LastComponent(path);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string ext = name.substr(dot);
+  if (ext.size() != 4) return false;
+  static const char kZip[] = ".zip";
+  for (size_t i = 0; i < 4; ++i) {
+    char c = ext[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kZip[i]) return false;
+  }
+  return true;
+}
+
+// A stored path as a mask that matches only itself: the mask characters "*",
+// "?" and "<" become one-character sets.
+std::string LiteralMask(const std::string& path) {
+  std::string mask;
+  mask.reserve(path.size());
+  for (char c : path) {
+    if (c == '*' || c == '?' || c == '<') {
+      mask += '<';
+      mask += c;
+      mask += '>';
+    } else {
+      mask += c;
+    }
+  }
+  return mask;
+}
+
+// Runs `step`, reporting an engine error in the general error box.
+bool Attempt(const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    ShowGeneralError(Text(e.what()));
+  } catch (...) {
+    ShowGeneralError(QStringLiteral("Unknown error"));
+  }
+  return false;
+}
+
+// Escape and closing the Info window cancel the running operation.
+class TCancelFilter : public QObject {
+ public:
+  explicit TCancelFilter(zip::TZipReader& engine) : engine_(engine) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+      engine_.CancelOperation = true;
+      return true;
+    }
+    if (event->type() == QEvent::Close) {
+      engine_.CancelOperation = true;
+      event->ignore();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  zip::TZipReader& engine_;
+};
+
+// Shows the Info window with `text`, runs `operation` and closes the window.
+// The Info window is modal to the application while it is up, so the events
+// the engine lets run cannot start another command on the same component.
+bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()>& operation) {
+  TInfoForm* info = c.form_.InfoForm();
+  info->InfoLabel()->setText(QLatin1String(text));
+  info->GaugeLocal()->setValue(0);
+  info->GaugeTotal()->setValue(0);
+  TCancelFilter filter(c.writer_);
+  info->installEventFilter(&filter);
+  info->setWindowModality(Qt::ApplicationModal);
+  info->show();
+  info->raise();
+  info->activateWindow();
+  QCoreApplication::processEvents();
+  c.running_ = true;
+  bool ok = false;
+  try {
+    operation();
+    ok = true;
+  } catch (const std::exception& e) {
+    info->hide();
+    ShowGeneralError(Text(e.what()));
+  } catch (...) {
+    info->hide();
+    ShowGeneralError(QStringLiteral("Unknown error"));
+  }
+  c.running_ = false;
+  c.writer_.CancelOperation = false;
+  info->removeEventFilter(&filter);
+  info->hide();
+  info->setWindowModality(Qt::NonModal);
+  return ok;
+}
+
+// Both panels re-read their directories; the panel a command started from
+// gets the focus back with its cursor on the first entry.
+void EndCommand(TMainForm& form, TFMPanel* panel) {
+  if (panel != nullptr) panel->setFocus();
+  form.RefreshBothPanels();
+  if (panel != nullptr) panel->SetCursor(0);
+}
+
+void PackButtonClick(TZipCommands& c) {
+  TFMPanel* source = c.packSource_;
+  if (source == nullptr || c.running_) return;
+  platform::SetCurrentDir(source->Directory());
+  const std::vector<const panels::TFileEntry*> entries = source->GetMarkedEntries();
+  if (entries.empty()) {
+    // The dialog stays open.
+    ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
+                QStringLiteral("There are no selected files!"));
+    return;
+  }
+  zip::TZipWriter& w = c.writer_;
+  const std::string archive = Absolute(c.packForm_->Path());
+  std::vector<std::string> files;
+  files.reserve(entries.size());
+  for (const panels::TFileEntry* e : entries)
+    files.push_back(e->IsDirectory() ? e->FileName + "/*.*" : e->FileName);
+  const int level = c.packForm_->Level();
+  const zip::TZipAction action = c.packForm_->OptionIndex() == 0 ? zip::zaReplace : zip::zaUpdate;
+
+  if (Attempt([&] { w.SetZipName(archive); })) {
+    w.SetFilesList(files);
+    w.SetRootDir(source->Directory());
+    w.Recurse = true;
+    w.SetRelativePaths(true);
+    w.PackLevel = level;
+    w.ZipAction = action;
+    RunBehindInfo(c, kZippingText, [&] { w.Zip(); });
+    // A failed run must not leave its list for the next one.
+    w.SetFilesList({});
+  }
+  c.packForm_->done(QDialog::Accepted);
+  EndCommand(c.form_, source);
+}
+
+void mnuFilePackClick(TZipCommands& c) {
+  if (c.running_) return;
+  TMainForm& form = c.form_;
+  TFMPanel* source = form.ActivePanel();
+  if (source == nullptr) {
+    ShowMessage(&form, MessageKind::Warning, QLatin1String(kMainCaption),
+                QStringLiteral("There are no selected files"));
+    return;
+  }
+  c.packSource_ = source;
+  c.packDest_ = source == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();
+  c.packForm_->SetPath(zipui::TPackForm::ProposedArchivePath(c.packDest_->Directory()));
+  zipui::RunModal(*c.packForm_);
+}
+
+void mnuFileUnpackClick(TZipCommands& c) {
+  if (c.running_) return;
+  TMainForm& form = c.form_;
+  TFMPanel* panel = form.ActivePanel();
+  if (panel == nullptr) {
+    ShowMessage(&form, MessageKind::Warning, QLatin1String(kMainCaption),
+                QStringLiteral("There are no selected files"));
+    return;
+  }
+  platform::SetCurrentDir(panel->Directory());
+  const panels::TFileEntry* entry = panel->CurrentEntry();
+  if (entry == nullptr || entry->IsDotDot()) return;
+  // Anything but a ".zip" file: nothing happens, the cursor stays.
+  if (UnpackArchive(form, Absolute(entry->FileName), entry->IsDirectory(), {}))
+    EndCommand(form, panel);
+}
+
+// The engine's message boxes go through the program's message seam.
+bool ZipPrompt(zipui::TPromptKind kind, const QString& caption, const QString& text) {
+  QWidget* parent = QApplication::activeWindow();
+  switch (kind) {
+    case zipui::TPromptKind::Message:
+      ShowMessage(parent, MessageKind::Warning, caption, text);
+      return true;
+    case zipui::TPromptKind::YesNo:
+    case zipui::TPromptKind::OkCancel:
+      return ShowMessage(parent, MessageKind::Question, caption, text) == MessageAnswer::Yes;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
+                   const std::vector<std::string>& names) {
+  TZipCommands& c = Commands(form);
+  if (c.running_ || isDirectory || !HasZipExtension(archivePath)) return false;
+  zip::TZipWriter& w = c.writer_;
+  w.SetFilesList({});
+
+  const std::string cwd = platform::GetCurrentDir();
+  QString typed = zipui::PathToText(cwd);
+  QWidget* parent = QApplication::activeModalWidget();
+  if (parent == nullptr) parent = &form;
+  if (!zipui::InputQuery(parent, QLatin1String(kDialogCaption),
+                         QStringLiteral("Unpack files to directory:"), typed))
+    return true;
+  const std::string dest = zipui::TextToPath(typed, cwd);
+
+  // Each chosen name selects exactly its own entry: wildcard characters in a
+  // name are taken literally, and an entry whose name differs only in case is
+  // left alone.
+  std::unordered_set<std::string> chosen;
+  if (names.empty()) {
+    w.DoAll = true;
+    w.RecreateDirs = true;
+  } else {
+    w.DoAll = false;
+    w.RecreateDirs = false;
+    for (const std::string& name : names) {
+      w.AddFile(LiteralMask(name));
+      chosen.insert(name);
+    }
+    w.OnStartUnZip = [&chosen](zip::TZipReader* sender, int index, std::string&, bool& skip) {
+      if (chosen.count(sender->Entry(index).Path()) == 0) skip = true;
+    };
+  }
+  if (Attempt([&] {
+        w.SetZipName(Absolute(archivePath));
+        w.SetDestDir(dest);
+      })) {
+    w.RetainAttributes = true;
+    RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); });
+  }
+  w.OnStartUnZip = nullptr;
+  w.SetFilesList({});
+  return true;
+}
+
+bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
+  TZipCommands& c = Commands(form);
+  if (c.running_) return false;
+  TFMPanel* panel = form.ActivePanel();
+  const std::string archive = Absolute(archivePath);
+  if (!Attempt([&] { c.zipPanel_->Load(c.writer_, archive, Text(LastComponent(archivePath))); }))
+    return false;
+  c.zipWindowArchive_ = archive;
+  // Accepted means an extract command ran (the window closes itself after it).
+  if (zipui::RunModal(*c.zipPanel_) == QDialog::Accepted) EndCommand(form, panel);
+  return true;
+}
+
+zip::TZipWriter& ArchiveComponent(TMainForm& form) { return Commands(form).writer_; }
+zipui::TQtZipUserInterface& ZipUserInterface(TMainForm& form) { return Commands(form).ui_; }
+zipui::TZIPpanel& ZipWindow(TMainForm& form) { return *Commands(form).zipPanel_; }
+zipui::TPackForm& PackForm(TMainForm& form) { return *Commands(form).packForm_; }
+
+void InstallZipCommands(TMainForm& form) {
+  TZipCommands& c = Commands(form);
+  TZipCommands* cp = &c;
+  c.ui_.SetPromptHandler(&ZipPrompt);
+
+  // The Info window's gauges follow the engine's percentages.
+  c.writer_.OnFilePercentDone = [&form](zip::TZipReader*, int percent) {
+    form.InfoForm()->GaugeLocal()->setValue(percent);
+  };
+  c.writer_.OnTotalPercentDone = [&form](zip::TZipReader*, int percent) {
+    form.InfoForm()->GaugeTotal()->setValue(percent);
+  };
+
+  c.zipPanel_->SetExtractHandler([cp](const std::vector<std::string>& names) {
+    UnpackArchive(cp->form_, cp->zipWindowArchive_, false, names);
+  });
+  c.packForm_->SetPackHandler([cp] { PackButtonClick(*cp); });
+
+  QAction* pack = form.Action(QStringLiteral("mnuFilePack"));
+  QAction* unpack = form.Action(QStringLiteral("mnuFileUnpack"));
+  pack->setEnabled(true);
+  unpack->setEnabled(true);
+  QObject::connect(pack, &QAction::triggered, &c, [cp] { mnuFilePackClick(*cp); });
+  QObject::connect(unpack, &QAction::triggered, &c, [cp] { mnuFileUnpackClick(*cp); });
+}
 
 }  // namespace vantrel::app

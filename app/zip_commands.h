@@ -1,0 +1,49 @@
+// zip_commands.h - ZIP archives in the file manager: the ZIP window, Pack
+// (Alt+F5) and Unpack (Alt+F9).
+//
+// The main window owns one archive component, a TZipWriter, through which
+// every archive command runs: the ZIP window reads an archive's directory with
+// it, Unpack and the ZIP window's extract commands share UnpackArchive, and
+// Pack adds the marked entries with Zip. Both operations run behind the Info
+// window, whose gauges follow the engine's per-file and total percentages and
+// whose Escape key (or closing it) cancels; engine errors go to the general
+// error box; every command ends with both panels refreshed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantrel::zip {
+class TZipWriter;
+}
+namespace vantrel::zipui {
+class TPackForm;
+class TQtZipUserInterface;
+class TZIPpanel;
+}  // namespace vantrel::zipui
+
+namespace vantrel::app {
+
+class TMainForm;
+
+// Opens the ZIP window on `archivePath` (absolute, or relative to the current
+// directory) and runs it modally. When the archive cannot be read, reports the
+// engine's error and returns false without showing the window.
+bool OpenZipWindow(TMainForm& form, const std::string& archivePath);
+
+// Extracts from the archive `archivePath`: asks "Unpack files to directory:"
+// preset to the current directory, then extracts every entry recreating the
+// stored directories (names empty) or exactly the entries named by `names`
+// (Directory + Filename) straight into the destination. Does nothing for a
+// directory or a name without the extension ".zip". Returns false when it did
+// nothing at all (no prompt shown).
+bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
+                   const std::vector<std::string>& names);
+
+// The main window's archive component and the ZIP windows (tests).
+zip::TZipWriter& ArchiveComponent(TMainForm& form);
+zipui::TQtZipUserInterface& ZipUserInterface(TMainForm& form);
+zipui::TZIPpanel& ZipWindow(TMainForm& form);
+zipui::TPackForm& PackForm(TMainForm& form);
+
+}  // namespace vantrel::app

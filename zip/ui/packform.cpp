@@ -1,0 +1,138 @@
+// packform.cpp - layout and behaviour of the pack dialog.
+#include "zip/ui/packform.h"
+
+#include <algorithm>
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "platform/qt/help.h"
+#include "zip/ui/zip_dialogs.h"
+
+namespace vantrel::zipui {
+
+namespace {
+constexpr int kHelpContext = 408;
+}
+
+TPackForm::TPackForm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("PackForm"));
+  setWindowTitle(QStringLiteral("Pack files to ZIP"));
+  setFixedSize(411, 169);
+
+  auto* label1 = new QLabel(QStringLiteral("Add selected files to archive:"), this);
+  label1->setObjectName(QStringLiteral("Label1"));
+  pathEdit_ = new QLineEdit(this);
+  pathEdit_->setObjectName(QStringLiteral("PathEdit"));
+
+  auto* options = new QGroupBox(QStringLiteral("Options"), this);
+  options->setObjectName(QStringLiteral("OptionsGroup"));
+  overwriteAll_ = new QRadioButton(QStringLiteral("Overwrite all existing files"), options);
+  overwriteAll_->setObjectName(QStringLiteral("OptionsGroupItem0"));
+  overwriteOlder_ = new QRadioButton(QStringLiteral("Overwrite only older files"), options);
+  overwriteOlder_->setObjectName(QStringLiteral("OptionsGroupItem1"));
+  overwriteOlder_->setChecked(true);
+  auto* optionsLayout = new QVBoxLayout(options);
+  optionsLayout->setContentsMargins(6, 2, 6, 2);
+  optionsLayout->setSpacing(0);
+  optionsLayout->addWidget(overwriteAll_);
+  optionsLayout->addWidget(overwriteOlder_);
+
+  auto* label2 = new QLabel(QStringLiteral("Pack level (1-fastest ...9-best) "), this);
+  label2->setObjectName(QStringLiteral("Label2"));
+  levelSpin_ = new QSpinBox(this);
+  levelSpin_->setObjectName(QStringLiteral("LevelSpin"));
+  levelSpin_->setRange(1, 9);
+  levelSpin_->setValue(9);
+  // A typed value outside 1-9 is brought back when the box is left or read.
+  levelSpin_->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+
+  packButton_ = new QPushButton(QStringLiteral("Pack"), this);
+  packButton_->setObjectName(QStringLiteral("PackButton"));
+  packButton_->setDefault(true);
+  cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+  helpButton_ = new QPushButton(QStringLiteral("Help"), this);
+  helpButton_->setObjectName(QStringLiteral("HelpButton"));
+  helpButton_->setAutoDefault(false);
+  cancelButton_->setAutoDefault(false);
+
+  auto* levelRow = new QHBoxLayout;
+  levelRow->addWidget(label2);
+  levelRow->addWidget(levelSpin_);
+  levelRow->addStretch(1);
+  auto* left = new QVBoxLayout;
+  left->addWidget(options);
+  left->addLayout(levelRow);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(packButton_);
+  buttons->addWidget(cancelButton_);
+  buttons->addWidget(helpButton_);
+  buttons->addStretch(1);
+  auto* lower = new QHBoxLayout;
+  lower->addLayout(left, 1);
+  lower->addLayout(buttons);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(8, 6, 8, 6);
+  layout->setSpacing(4);
+  layout->addWidget(label1);
+  layout->addWidget(pathEdit_);
+  layout->addLayout(lower, 1);
+
+  connect(packButton_, &QPushButton::clicked, this, &TPackForm::PackButtonClick);
+  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(helpButton_, &QPushButton::clicked, this, [] { platform::ShowHelp(kHelpContext); });
+}
+
+std::string TPackForm::ProposedArchivePath(const std::string& dir) {
+  std::string path = dir;
+  if (path.empty() || path.back() != '/') path += '/';
+  return path + "archive.zip";
+}
+
+void TPackForm::SetPath(const std::string& path) {
+  shownPath_ = path;
+  pathEdit_->setText(PathToText(path));
+}
+
+std::string TPackForm::Path() const { return TextToPath(pathEdit_->text(), shownPath_); }
+
+int TPackForm::OptionIndex() const { return overwriteAll_->isChecked() ? 0 : 1; }
+
+void TPackForm::SetOptionIndex(int index) { OptionButton(index == 0 ? 0 : 1)->setChecked(true); }
+
+int TPackForm::Level() const {
+  // Text that is not a number counts as the box's minimum.
+  bool ok = false;
+  const int typed = levelSpin_->cleanText().trimmed().toInt(&ok);
+  const int level = ok ? typed : levelSpin_->minimum();
+  return std::clamp(level, levelSpin_->minimum(), levelSpin_->maximum());
+}
+
+void TPackForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+  pathEdit_->setFocus();
+}
+
+void TPackForm::PackButtonClick() {
+  levelSpin_->interpretText();
+  if (pack_) pack_();
+}
+
+}  // namespace vantrel::zipui

@@ -1,0 +1,111 @@
+// zippanel.h - TZIPpanel, the ZIP window: the entries of one archive in a
+// check-box list, and the commands that extract all of them or the ticked ones.
+//
+// The window reads the archive through the reader it is given (the main
+// window's archive component) and lists one row per file entry, sorted by
+// name: "File name", "Size" (the uncompressed size, right-aligned) and "Path"
+// (the entry's stored directory). Directory entries get no row. Extracting is
+// the program's business: the window hands the chosen names to its extract
+// handler and closes.
+//
+// The rows live in a table model holding only what a row shows, so that an
+// archive of tens of thousands of entries is listed at the speed of reading
+// its directory; texts are made only for the rows on screen.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QDialog>
+
+class QAction;
+class QStatusBar;
+class QTableView;
+class QToolBar;
+class QToolButton;
+
+namespace vantrel::zip {
+class TZipReader;
+}
+
+namespace vantrel::zipui {
+
+// The rows of the ZIP window.
+class TZipEntryModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  struct TRow {
+    std::string name;  // the entry's Filename
+    std::string path;  // the entry's Directory ("" or ending in "/")
+    uint32_t size = 0;
+    bool checked = false;
+  };
+
+  explicit TZipEntryModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
+
+  // Takes the rows and sorts them by name (ASCII letters folded, then by the
+  // bytes, then by path).
+  void Reset(std::vector<TRow> rows);
+  const std::vector<TRow>& Rows() const { return rows_; }
+  void SetChecked(int row, bool checked);
+  // Directory + Filename of every ticked row, in the list's order.
+  std::vector<std::string> TickedNames() const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  std::vector<TRow> rows_;
+};
+
+class TZIPpanel : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Runs the extraction of `names` (empty = every entry).
+  using TExtractHandler = std::function<void(const std::vector<std::string>& names)>;
+
+  explicit TZIPpanel(QWidget* parent = nullptr);
+
+  // Shows "ZIP - <shownName>" as the caption, makes `archivePath` the
+  // reader's ZipName, reads its directory and fills the rows. The reader's
+  // errors propagate; the rows are then empty.
+  void Load(zip::TZipReader& reader, const std::string& archivePath, const QString& shownName);
+
+  void SetExtractHandler(TExtractHandler handler) { extract_ = std::move(handler); }
+
+  TZipEntryModel* Model() const { return model_; }
+  QTableView* ListView() const { return listView_; }
+  QAction* ExtractSelectedFiles() const { return extractSelected_; }
+  QAction* ExtractFiles() const { return extractAll_; }
+  QAction* CloseZIP() const { return close_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void ExtractSelectedFilesClick();
+  void ExtractFilesClick();
+  void CloseZIPClick();
+  void RunExtract(const std::vector<std::string>& names);
+
+  TZipEntryModel* model_;
+  QTableView* listView_;
+  QToolBar* toolBar_;
+  QStatusBar* statusBar_;
+  QAction* extractSelected_;
+  QAction* extractAll_;
+  QAction* close_;
+  TExtractHandler extract_;
+};
+
+}  // namespace vantrel::zipui
