@@ -111,8 +111,17 @@ inline unsigned Reverse(unsigned code, int len) {
 // it is an error. Entries no code reaches are invalid.
 bool BuildTable(const uint8_t* lens, unsigned n, TCodeKind kind, int rootBits, uint32_t* table,
                 size_t tableSize) {
+  // Two sets of counters: runs of equal lengths would otherwise chain every
+  // increment on the one before.
   unsigned count[kMaxCodeBits + 1] = {};
-  for (unsigned s = 0; s < n; ++s) ++count[lens[s]];
+  unsigned count2[kMaxCodeBits + 1] = {};
+  unsigned s = 0;
+  for (; s + 1 < n; s += 2) {
+    ++count[lens[s]];
+    ++count2[lens[s + 1]];
+  }
+  if (s < n) ++count[lens[s]];
+  for (int len = 1; len <= kMaxCodeBits; ++len) count[len] += count2[len];
   count[0] = 0;
 
   int left = 1;
@@ -132,7 +141,7 @@ bool BuildTable(const uint8_t* lens, unsigned n, TCodeKind kind, int rootBits, u
   unsigned offs[kMaxCodeBits + 2] = {};
   for (int len = 1; len <= kMaxCodeBits; ++len) offs[len + 1] = offs[len] + count[len];
   uint16_t sorted[320];
-  for (unsigned s = 0; s < n; ++s)
+  for (s = 0; s < n; ++s)
     if (lens[s]) sorted[offs[lens[s]]++] = static_cast<uint16_t>(s);
   const unsigned total = offs[kMaxCodeBits + 1];
 
@@ -230,9 +239,19 @@ class TInflater {
   enum class TStatus { Ok, EndOfBlock, Error };
 
   // --- bit input ---
-  // Refills byte by byte until more than 56 bits are held, crossing input
-  // blocks; after the end of the entry's data, zero bytes are counted in pad_.
+  // Bits of buf_ above cnt_ are zero or a copy of the bytes at next_ (an
+  // eight-byte refill loads more than it counts), so loading again at cnt_ is
+  // harmless. Refills until more than 56 bits are held: eight bytes at once
+  // inside an input block, else byte by byte, crossing input blocks; after the
+  // end of the entry's data, zero bytes are counted in pad_.
   void SlowRefill() {
+    if (end_ - next_ >= 8) {
+      // Eight bytes at once; bits above cnt_ already hold the same bytes.
+      buf_ |= Load64(next_) << cnt_;
+      next_ += (63 - cnt_) >> 3;
+      cnt_ |= 56;
+      return;
+    }
     buf_ &= Mask(cnt_);
     while (cnt_ <= 56) {
       if (next_ == end_) {
