@@ -454,6 +454,7 @@ void TMainForm::DriveComboChange(const TPanelSide& side, int index) {
     SelectDriveOf(side);  // the box shows the panel's volume again
     ShowMessage(this, MessageKind::Warning, QString::fromLatin1(kMainCaption),
                 QStringLiteral("Drive not found"));
+    side.FMPanel->setFocus();  // back to the panel, as after a successful change
     return;
   }
   side.FMPanel->setFocus();
@@ -463,7 +464,9 @@ void TMainForm::DriveComboChange(const TPanelSide& side, int index) {
 void TMainForm::RootButtonClick(const TPanelSide& side) {
   const std::string mount =
       platform::MountPointOf(side.FMPanel->Directory(), side.DriveCombo->Volumes());
-  side.FMPanel->ReadDirectory(mount.empty() ? std::string("/") : mount);
+  std::string error;
+  if (!side.FMPanel->ReadDirectory(mount.empty() ? std::string("/") : mount, &error))
+    ShowGeneralError(platform::ToDisplay(error));  // the panel stays where it was
   side.FMPanel->setFocus();
   PanelEnter(side);
 }

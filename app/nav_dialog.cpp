@@ -1,0 +1,58 @@
+// nav_dialog.cpp - the shared frame of the name dialogs.
+#include "app/nav_dialog.h"
+
+#include <string>
+
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/mainform.h"
+#include "platform/qt/help.h"
+
+namespace vantrel::app {
+
+TNameDialog::TNameDialog(TMainForm& form, const QString& objectName, const QString& caption,
+                         int helpContext)
+    : QDialog(&form, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                         Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      form_(form),
+      helpContext_(helpContext) {
+  setObjectName(objectName);
+  setWindowTitle(caption);
+  setModal(true);
+  body_ = new QVBoxLayout;
+  okButton_ = new QPushButton(QStringLiteral("Ok"), this);
+  okButton_->setObjectName(QStringLiteral("OkButton"));
+  okButton_->setDefault(true);
+  okButton_->setAutoDefault(true);
+  cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+  cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+  cancelButton_->setAutoDefault(false);
+  helpButton_ = new QPushButton(QStringLiteral("Help"), this);
+  helpButton_->setObjectName(QStringLiteral("HelpButton"));
+  helpButton_->setAutoDefault(false);
+  connect(okButton_, &QPushButton::clicked, this, [this] { OkButtonClick(); });
+  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
+  connect(helpButton_, &QPushButton::clicked, this,
+          [this] { platform::ShowHelp(helpContext_); });
+}
+
+void TNameDialog::FinishLayout() {
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(okButton_);
+  buttons->addWidget(cancelButton_);
+  buttons->addWidget(helpButton_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(body_);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+std::string TypedName(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+}  // namespace vantrel::app

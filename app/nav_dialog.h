@@ -1,0 +1,48 @@
+// nav_dialog.h - the frame the small name dialogs share: a fixed window
+// centred on its parent with "Ok" (default, Enter), "Cancel" (Escape) and
+// "Help" (the help at the window's context number).
+#pragma once
+
+#include <QDialog>
+
+class QPushButton;
+class QVBoxLayout;
+
+namespace vantrel::app {
+
+class TMainForm;
+
+class TNameDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  TNameDialog(TMainForm& form, const QString& objectName, const QString& caption,
+              int helpContext);
+
+  QPushButton* OkButton() const { return okButton_; }
+  QPushButton* CancelButton() const { return cancelButton_; }
+  QPushButton* HelpButton() const { return helpButton_; }
+  int HelpContext() const { return helpContext_; }
+
+ protected:
+  // The controls above the buttons go here.
+  QVBoxLayout* Body() const { return body_; }
+  // Builds the button row once the body is complete.
+  void FinishLayout();
+  // What "Ok" does; the dialog closes itself.
+  virtual void OkButtonClick() = 0;
+
+  TMainForm& form_;
+
+ private:
+  QVBoxLayout* body_;
+  QPushButton* okButton_;
+  QPushButton* cancelButton_;
+  QPushButton* helpButton_;
+  int helpContext_;
+};
+
+// The bytes of a name typed into an edit.
+std::string TypedName(const QString& text);
+
+}  // namespace vantrel::app
