@@ -227,7 +227,16 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
     if (entry.file) {
       const int error = file.Open(src);
       opened = error == 0;
-      if (opened) s = file.info();
+      if (opened) {
+        s = file.info();
+      } else if (error != EINVAL && error != ENOENT) {
+        // Unreadable: reported at once, before any question about it.
+        Report(TFMMessageKind::CouldNotCopy, item, error);
+        MarkKept(i);
+        BytesDone += static_cast<double>(entry.size);
+        RaiseProgress(BytesDone);
+        continue;
+      }
     }
     if (!opened && !platform::LStat(src, s)) {
       const int error = errno;

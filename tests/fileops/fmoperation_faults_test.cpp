@@ -429,6 +429,8 @@ TEST_F(PermissionTest, UnreadableSourcesAreReportedAndKeptByAMove) {
   WriteFile(S("D/locked/in"), "in");
   WriteFile(S("D/secret"), "s");
   WriteFile(S("D/open"), "o");
+  MakeDir(D("D"));
+  WriteFile(D("D/secret"), "theirs");  // no question for a file that cannot be read
   ::chmod(S("D/secret").c_str(), 0);
   ::chmod(S("D/locked").c_str(), 0);
   Run([&] {
@@ -441,6 +443,8 @@ TEST_F(PermissionTest, UnreadableSourcesAreReportedAndKeptByAMove) {
     for (const auto& t : p.MessageTexts()) texts.insert(t);
     c.Check(texts == std::set<std::string>{"Could not copy file D/locked", "Could not copy file D/secret"},
             "messages differ");
+    c.Check(p.log.size() == 2, "a question was asked");
+    c.Check(ReadFile(D("D/secret")) == "theirs", "destination touched");
     c.Check(Exists(S("D/secret")) && Exists(S("D/locked")), "unreadable source removed");
     c.Check(!Exists(S("D/open")) && ReadFile(D("D/open")) == "o", "readable file not moved");
     return c.failures;
