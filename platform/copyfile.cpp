@@ -101,7 +101,7 @@ int MoveIntoPlace(const std::string& temp, const std::string& dest, bool replace
 // block takes a few tens of milliseconds at most, which keeps the hook's calls
 // frequent on slow disks and the system calls few on fast ones.
 CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error) {
-  constexpr size_t kMinBlock = 64 * 1024;
+  constexpr size_t kMinBlock = 256 * 1024;
   constexpr size_t kMaxBlock = 16 * 1024 * 1024;
   constexpr size_t kBufferSize = 1024 * 1024;
   size_t block = 1024 * 1024;
