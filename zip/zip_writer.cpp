@@ -554,7 +554,9 @@ std::string TZipWriter::StoredDirectory(const std::string& F) const {
   return d;
 }
 
-std::string TZipWriter::StoredName(const std::string& F) const {
+// The name for F before it is encoded: the stored directory and the file name
+// (or, for a directory line, the directory itself).
+std::string TZipWriter::PlainStoredName(const std::string& F) const {
   std::string name;
   if (!F.empty() && F.back() == '/') {
     name = StoredDirectory(F);
@@ -568,7 +570,11 @@ std::string TZipWriter::StoredName(const std::string& F) const {
   } else {
     name = StoredDirectory(F) + LastComponent(F);
   }
-  TStoredNameBytes enc = EncodeStoredName(name);
+  return name;
+}
+
+std::string TZipWriter::StoredName(const std::string& F) const {
+  TStoredNameBytes enc = EncodeStoredName(PlainStoredName(F));
   return DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix);
 }
 
@@ -908,11 +914,8 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   }
 
   // The stored name, and what a reader will make of it.
-  std::string name = StoredName(F);
   {
-    std::string plain = isDir ? name : StoredDirectory(F) + LastComponent(F);
-    if (isDir) plain = name;
-    TStoredNameBytes enc = EncodeStoredName(plain);
+    TStoredNameBytes enc = EncodeStoredName(PlainStoredName(F));
     entry->SetPath(DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix));
     SetNameBytes(*entry, enc);
   }

@@ -148,6 +148,7 @@ class TZipWriter : public TZipReader {
 
   // The stored directory for the file F ("" or a path ending in "/").
   std::string StoredDirectory(const std::string& F) const;
+  std::string PlainStoredName(const std::string& F) const;
   int RunZip();
   void ProcessExisting(TZipRun& run);
   void CopyEntry(TZipRun& run, TZipHeaderInfo& entry);
