@@ -1,11 +1,13 @@
 // help.h - the help seam: which help file the program names, and showing it.
 //
 // The program names its help file at start-up and asks for a page by context
-// number (0 for the contents). How the file is shown is the desktop's matter.
+// number (0 for the contents). The pages are HTML compiled into the program
+// (":/help/<page>.html") and shown in the program's own help window.
 #pragma once
 
 #include <QString>
 
+class QTextBrowser;
 class QWidget;
 
 namespace vantrel::platform {
@@ -13,8 +15,15 @@ namespace vantrel::platform {
 void SetHelpFile(const QString& path);
 const QString& HelpFile();
 
-// Asks the desktop to show the help file (context 0 = contents). Returns false
-// when there is no help file or nothing could show it.
+// Shows the help window at the topic of `context` (0 = contents; a number
+// without a topic of its own shows the contents). Returns false when the
+// pages are missing from the program.
 bool ShowHelp(int context);
+
+// The resource path of the topic of `context`, e.g. "qrc:/help/contents.html".
+QString HelpPage(int context);
+
+// The help window, or nullptr before help was first shown.
+QTextBrowser* HelpWindow();
 
 }  // namespace vantrel::platform
