@@ -431,6 +431,20 @@ TEST(ZipWriterUpdate, TemporaryFileOnAnotherVolumeIsCopiedBesideAndRenamed) {
   EXPECT_EQ(st.st_mode & 0777, 0640u) << "the archive keeps its permissions";
 }
 
+TEST(ZipWriterUpdate, AReplacementThatFailsKeepsTheOldEntry) {
+  Updated u;
+  std::string before = ReadFile(u.zip);
+  WriteFile(u.t.src + "/b.txt", "newer b");
+  SetMTime(u.t.src + "/b.txt", 1600000100);
+  TZipWriter w;
+  Configure(w, u.zip, u.t.src);
+  w.ZipAction = zaReplace;
+  w.OnStartZip = [](TZipWriter*, const std::string&, TZipHeaderInfo&, bool& skip) { skip = true; };
+  w.AddFile(u.t.src + "/b.txt");
+  EXPECT_EQ(w.Zip(), 0);
+  EXPECT_EQ(ReadFile(u.zip), before) << "b.txt was not re-added, so its entry stays";
+}
+
 TEST(ZipWriterUpdate, ReplaceReaddsAnOlderFile) {
   Updated u;
   WriteFile(u.t.src + "/a.txt", "older but wanted");
