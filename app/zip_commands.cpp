@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 
 #include "app/features.h"
@@ -124,6 +125,42 @@ bool Attempt(const std::function<void()>& step) {
   return false;
 }
 
+// Files an operation left out for a reason the user did not choose (a file
+// that cannot be created or opened, a wrong password, a CRC error). The engine
+// only raises events for them; without a word the run would look complete.
+class TLeftOut {
+ public:
+  void Add(const std::string& name, const char* why) {
+    ++count_;
+    if (static_cast<size_t>(lines_.size()) < kMaxLines) lines_.push_back(Text(name) + QStringLiteral(": ") + QLatin1String(why));
+  }
+  // One warning listing them, after the run.
+  void Report(const char* heading) const {
+    if (count_ == 0) return;
+    QString text = QLatin1String(heading);
+    for (const QString& line : lines_) text += QLatin1Char('\n') + line;
+    const size_t shown = static_cast<size_t>(lines_.size());
+    if (count_ > shown) text += QStringLiteral("\n... and %1 more").arg(count_ - shown);
+    ShowMessage(QApplication::activeWindow(), MessageKind::Warning, QLatin1String(kDialogCaption),
+                text);
+  }
+
+ private:
+  static constexpr size_t kMaxLines = 20;
+  QStringList lines_;
+  size_t count_ = 0;
+};
+
+const char* SkipText(zip::TSkipReason reason) {
+  switch (reason) {
+    case zip::skipBadPassword: return "wrong password";
+    case zip::skipCannotOpen: return "cannot open the file";
+    case zip::skipCannotCreate: return "cannot create the file";
+    case zip::skipNoOverwrite: break;
+  }
+  return "left out";
+}
+
 // Escape and closing the Info window cancel the running operation.
 class TCancelFilter : public QObject {
  public:
@@ -153,6 +190,9 @@ class TCancelFilter : public QObject {
 // the engine lets run cannot start another command on the same component.
 bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()>& operation) {
   TInfoForm* info = c.form_.InfoForm();
+  // The window that had the activation gets it back afterwards (with its
+  // focus widget), as the Info window takes it while it is up.
+  QPointer<QWidget> previous = QApplication::activeWindow();
   info->InfoLabel()->setText(QLatin1String(text));
   info->GaugeLocal()->setValue(0);
   info->GaugeTotal()->setValue(0);
@@ -180,6 +220,7 @@ bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()
   info->removeEventFilter(&filter);
   info->hide();
   info->setWindowModality(Qt::NonModal);
+  if (previous != nullptr && previous->isVisible()) previous->activateWindow();
   return ok;
 }
 
@@ -218,7 +259,15 @@ void PackButtonClick(TZipCommands& c) {
     w.SetRelativePaths(true);
     w.PackLevel = level;
     w.ZipAction = action;
-    RunBehindInfo(c, kZippingText, [&] { w.Zip(); });
+    TLeftOut leftOut;
+    // Reason 1 (a name already added in this run) is no failure.
+    w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
+                                  int, bool&) {
+      if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
+    };
+    if (RunBehindInfo(c, kZippingText, [&] { w.Zip(); }))
+      leftOut.Report("These files were not added to the archive:");
+    w.OnSkippingFile = nullptr;
     // A failed run must not leave its list for the next one.
     w.SetFilesList({});
   }
@@ -308,14 +357,42 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
       if (chosen.count(sender->Entry(index).Path()) == 0) skip = true;
     };
   }
+  TLeftOut leftOut;
+  w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
+                                int, bool&) {
+    if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
+  };
+  w.OnBadCRC = [&leftOut](zip::TZipReader* sender, int32_t, int32_t, int index) {
+    leftOut.Add(sender->Entry(index).Path(), "CRC error");
+  };
+  // An encrypted entry asks for its password; Cancel stops asking for this run.
+  bool askPassword = true;
+  w.OnBadPassword = [&askPassword](zip::TZipReader* sender, int index, std::string& password) {
+    if (!askPassword) return;
+    QString typed;
+    if (zipui::InputQuery(QApplication::activeWindow(), QLatin1String(kDialogCaption),
+                          QStringLiteral("Password for ") + Text(sender->Entry(index).Path()) +
+                              QLatin1Char(':'),
+                          typed)) {
+      const QByteArray bytes = typed.toUtf8();
+      password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+    } else {
+      askPassword = false;
+    }
+  };
   if (Attempt([&] {
         w.SetZipName(Absolute(archivePath));
         w.SetDestDir(dest);
       })) {
     w.RetainAttributes = true;
-    RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); });
+    if (RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); }))
+      leftOut.Report("These files were not extracted:");
   }
   w.OnStartUnZip = nullptr;
+  w.OnSkippingFile = nullptr;
+  w.OnBadCRC = nullptr;
+  w.OnBadPassword = nullptr;
+  w.Password.clear();
   w.SetFilesList({});
   return true;
 }
