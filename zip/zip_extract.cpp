@@ -38,6 +38,55 @@ int Percent(int64_t done, int64_t total) {
 
 bool IsKnownMethod(uint16_t method) { return method <= 6 || method == 8; }
 
+// A temporary output file in the target's directory. Commit renames it to its
+// final name; otherwise (a bad CRC, an exception) it is removed when the
+// object goes away.
+class TTempOutput {
+ public:
+  TTempOutput() = default;
+  TTempOutput(const TTempOutput&) = delete;
+  TTempOutput& operator=(const TTempOutput&) = delete;
+  ~TTempOutput() {
+    if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
+  }
+
+  bool Create(int dir) {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static unsigned counter = 0;
+    dir_ = dir;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      unsigned seed = static_cast<unsigned>(::getpid()) * 2654435761u ^ (++counter * 40503u) ^
+                      static_cast<unsigned>(attempt) * 97u;
+      std::string name = ".vantrel-";
+      for (int i = 0; i < 10; ++i) {
+        name += kChars[seed % 36];
+        seed = seed * 1103515245u + 12345u;
+      }
+      fd_ = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd_ >= 0) {
+        name_ = std::move(name);
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+
+  int Fd() const { return fd_; }
+
+  // The file must be closed by then (its stream owns the descriptor).
+  bool Commit(const std::string& leaf) {
+    if (::renameat(dir_, name_.c_str(), dir_, leaf.c_str()) != 0) return false;
+    name_.clear();
+    return true;
+  }
+
+ private:
+  int dir_ = -1;
+  int fd_ = -1;
+  std::string name_;
+};
+
 }  // namespace
 
 // ------------------------------------------------------------ decoder input
@@ -369,30 +418,33 @@ void TZipReader::ExtractEntry(int index) {
     }
   }
 
-  // Create the output file (never through a symbolic link).
+  // The entry is written to a fresh temporary file beside its target and
+  // renamed over the target only once it is complete and its CRC is right,
+  // so a corrupt entry, a full disk or a cancelled run never destroys the file
+  // it was to replace. The rename also replaces a link at the target instead
+  // of writing through it.
   std::unique_ptr<TLFNFileStream> file;
+  TTempOutput temp;
   if (!TestOnly) {
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::openat(dirFd.Get(), fileLeaf.c_str(), flags, 0666);
-    if (fd < 0 && errno == ELOOP) {
-      // An existing link is replaced by the file, not followed.
-      ::unlinkat(dirFd.Get(), fileLeaf.c_str(), 0);
-      fd = ::openat(dirFd.Get(), fileLeaf.c_str(), flags, 0666);
-    }
-    if (fd < 0 && ReplaceReadOnly && (errno == EACCES || errno == EPERM)) {
-      struct stat st;
-      if (::fstatat(dirFd.Get(), fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)) {
-        ::fchmodat(dirFd.Get(), fileLeaf.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
-        fd = ::openat(dirFd.Get(), fileLeaf.c_str(), flags, 0666);
+    struct stat existing;
+    if (::fstatat(dirFd.Get(), fileLeaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+      // A directory in the way cannot be replaced by a file.
+      const bool blocked = S_ISDIR(existing.st_mode) ||
+                           // A read-only file is replaced only when asked to.
+                           (S_ISREG(existing.st_mode) && !ReplaceReadOnly &&
+                            ::faccessat(dirFd.Get(), fileLeaf.c_str(), W_OK, AT_EACCESS) != 0);
+      if (blocked) {
+        skipping(skipCannotCreate, fname);
+        SkipBookkeeping(work_);
+        return;
       }
     }
-    if (fd < 0) {
+    if (!temp.Create(dirFd.Get())) {
       skipping(skipCannotCreate, fname);
       SkipBookkeeping(work_);
       return;
     }
-    file = std::make_unique<TLFNFileStream>(fd, StreamBufferSize, FlushFilesOnClose, true);
+    file = std::make_unique<TLFNFileStream>(temp.Fd(), StreamBufferSize, FlushFilesOnClose, true);
   }
 
   // Decompress.
@@ -457,6 +509,10 @@ void TZipReader::ExtractEntry(int index) {
   uint32_t calc = output.Crc();
   bool good = calc == work_.CRC32 && entryDone_ == work_.UncompressedSize &&
               result != TDecodeResult::OutOfMemory;
+  if (good && !TestOnly && !temp.Commit(fileLeaf)) {
+    skipping(skipCannotCreate, fname);
+    return;
+  }
   if (good) {
     if (OnEndUnZip) OnEndUnZip(this, index, fname);
     ++runCount_;
@@ -476,7 +532,7 @@ void TZipReader::ExtractEntry(int index) {
     if (OnBadCRC)
       OnBadCRC(this, static_cast<int32_t>(calc), static_cast<int32_t>(work_.CRC32), index);
   }
-  if (!TestOnly) ::unlinkat(dirFd.Get(), fileLeaf.c_str(), 0);
+  // The temporary file goes with `temp`; the target stays as it was.
 }
 
 }  // namespace vantrel::zip
