@@ -168,6 +168,9 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   animate_->setRange(0, 0);  // a running search: the bar moves without an end
   animate_->setTextVisible(false);
   animate_->setFixedSize(100, 12);
+  QSizePolicy keepPlace = animate_->sizePolicy();
+  keepPlace.setRetainSizeWhenHidden(true);  // the window does not jump when it shows
+  animate_->setSizePolicy(keepPlace);
   animate_->hide();
 
   connect(startButton_, &QPushButton::clicked, this, &TFindFileForm::StartButtonClick);

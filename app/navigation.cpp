@@ -9,6 +9,7 @@
 #include "app/features.h"
 #include "app/findfileform.h"
 #include "app/mainform.h"
+#include "app/message_table.h"
 #include "app/messages.h"
 #include "app/nav_panels.h"
 #include "app/newdirectoryform.h"
@@ -23,7 +24,7 @@ namespace {
 
 void NoSelectedFiles(TMainForm& form) {
   ShowMessage(&form, MessageKind::Warning, QString::fromLatin1(kMainCaption),
-              QStringLiteral("There are no selected files"));
+              Msg(TMsg::NoSelectedFiles));
 }
 
 // Rename (Shift+F6): the entry under the cursor of the active panel.
