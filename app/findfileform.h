@@ -19,7 +19,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QTreeView;
+class QTableView;
 
 namespace vantrel::app {
 
@@ -72,7 +72,7 @@ class TFindFileForm : public QDialog {
   QPushButton* CloseButton() const { return closeButton_; }
   QPushButton* HelpButton() const { return helpButton_; }
   QPushButton* GoToButton() const { return goToButton_; }
-  QTreeView* ResultsView() const { return resultsView_; }
+  QTableView* ResultsView() const { return resultsView_; }
   QProgressBar* Animate() const { return animate_; }
   TFoundFilesModel* Model() const { return model_; }
   bool Searching() const { return searching_; }
@@ -95,7 +95,7 @@ class TFindFileForm : public QDialog {
   QPushButton* closeButton_;
   QPushButton* helpButton_;
   QPushButton* goToButton_;
-  QTreeView* resultsView_;
+  QTableView* resultsView_;
   QProgressBar* animate_;
   TFoundFilesModel* model_;
   bool searching_ = false;

@@ -14,7 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
+#include <QTableView>
 
 #include <memory>
 
@@ -249,7 +249,7 @@ class NavigationDialogsTest : public QObject {
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Find file:"));
     QCOMPARE(dialog->StartButton()->text(), QStringLiteral("Start!"));
     QVERIFY(dialog->StartButton()->isDefault());
-    QCOMPARE(dialog->ResultsView()->header()->sectionSize(0), 220);
+    QCOMPARE(dialog->ResultsView()->horizontalHeader()->sectionSize(0), 220);
 
     Left()->ReadDirectory(root);
     platform::SetCurrentDir(root);
