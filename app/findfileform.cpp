@@ -1,6 +1,8 @@
 // findfileform.cpp - the Find file window.
 #include "app/findfileform.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDate>
 #include <QElapsedTimer>
@@ -165,10 +167,16 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   columns->setHighlightSections(false);
   columns->setStretchLastSection(false);
   columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // 220, 70 and 120 pixels, or wider where this font needs it for a 10 GB
+  // size and a whole date; long paths lose their middle, not the file name.
+  const QFontMetrics metrics = resultsView_->fontMetrics();
   columns->resizeSection(0, 220);
-  columns->resizeSection(1, 70);
-  columns->resizeSection(2, 120);
-  resultsView_->setMinimumSize(430, 200);
+  columns->resizeSection(1, std::max(70, metrics.horizontalAdvance(QStringLiteral("99999999999")) + 12));
+  columns->resizeSection(
+      2, std::max(120, metrics.horizontalAdvance(model_->DateText(platform::FileTimeFromUnix(
+                           1767225599, 0))) + 12));
+  resultsView_->setTextElideMode(Qt::ElideMiddle);
+  resultsView_->setMinimumSize(std::max(430, columns->length() + 24), 200);
   auto* resultsLabel = new QLabel(QStringLiteral("Search results:"), this);
   resultsLabel->setBuddy(resultsView_);
 
