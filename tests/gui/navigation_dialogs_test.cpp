@@ -299,6 +299,9 @@ class NavigationDialogsTest : public QObject {
     // The left panel had the focus, so it went there, cursor on the file.
     QCOMPARE(Left()->Directory(), root + "/sub");
     QCOMPARE(Left()->CurrentEntry()->FileName, std::string("b.txt"));
+    app::TDriveCombo* combo = form_->Left().DriveCombo;
+    QCOMPARE(combo->MountPointAt(combo->currentIndex()),
+             platform::MountPointOf(root, combo->Volumes()));
     QCOMPARE(Right()->Directory(), rightDir_);
   }
 

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/drivecombo.h"
+#include "app/messages.h"
 #include "app/mainform.h"
 #include "app/nav_hooks.h"
 #include "app/nav_panels.h"
@@ -394,6 +395,44 @@ class NavigationPanelsTest : public QObject {
     nav->DragEnd(*Right(), false);
     QCOMPARE(rec_.copies, 1);
     QVERIFY(!nav->Dragging());
+  }
+
+  void aDragToTheOtherPanelOpensTheRealCopyPrompt() {
+    // The real Copy command this time: its prompt offers the other panel's
+    // directory; cancelling it copies nothing.
+    app::NavHooks().CopyCommand = app::DefaultNavHooks().CopyCommand;
+    static QStringList asked;
+    asked.clear();
+    const app::InputHandler old = app::SetInputHandler(
+        [](QWidget*, const QString& caption, const QString& prompt, QString& text) {
+          asked << caption << prompt << text;
+          return false;
+        });
+    Put(Left(), "z-last.txt");
+    app::TNavigation* nav = Nav();
+    nav->DragStart(*Left());
+    nav->DragOver(*Right());
+    QVERIFY(Right()->hasFocus());
+    nav->DragOver(*Left());
+    nav->DragEnd(*Left(), false);
+    app::SetInputHandler(old);
+    QCOMPARE(asked, (QStringList{QStringLiteral("Vantrel v. 1.6 (beta)"),
+                                 QStringLiteral("Copy selected files to:"),
+                                 QString::fromStdString(rightDir_)}));
+    QVERIFY(Left()->hasFocus());
+    QVERIFY(!QFileInfo::exists(QString::fromStdString(rightDir_ + "/z-last.txt")));
+  }
+
+  void dragDataKeepsTheBytesOfNames() {
+    const std::string odd = "n\xFF a.txt";
+    QVERIFY(MakeFile(leftDir_ + "/" + odd, 1));
+    Left()->ReadDirectory(leftDir_);
+    Put(Left(), odd);
+    std::unique_ptr<QMimeData> data(Nav()->MimeDataFor(*Left()));
+    const QByteArray list = data->data(QStringLiteral("text/uri-list"));
+    QVERIFY2(list.endsWith("/n%FF%20a.txt\r\n"), list.constData());
+    QCOMPARE(app::TNavigation::LocalPathsOf(*data), std::vector<std::string>{leftDir_ + "/" + odd});
+    QFile::remove(QString::fromStdString(leftDir_ + "/" + odd));
   }
 
   void filesDroppedFromAnotherProgramAreCopiedIn() {
