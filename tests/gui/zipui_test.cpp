@@ -279,6 +279,26 @@ class ZipUiTest : public QObject {
     QVERIFY(ShownMessages().empty());
   }
 
+  void enterOnAZipOpensTheWindow() {
+    TFMPanel* left = form_->LeftFMPanel();
+    PutCursorOn(left, "ARCHIVE.ZIP");
+    QString caption;
+    int rows = -1;
+    script_.onDialog = [&](QDialog& d) {
+      if (auto* w = qobject_cast<zipui::TZIPpanel*>(&d)) {
+        caption = w->windowTitle();
+        rows = w->Model()->rowCount();
+      }
+      return int(QDialog::Rejected);
+    };
+    QTest::keyClick(left, Qt::Key_Return);
+    QCOMPARE(caption, QStringLiteral("ZIP - ARCHIVE.ZIP"));
+    QCOMPARE(rows, 2);
+    // Closed without extracting: nothing was refreshed, the cursor stays.
+    QCOMPARE(left->CurrentEntry()->FileName, std::string("ARCHIVE.ZIP"));
+    QVERIFY(ShownMessages().empty());
+  }
+
   void rowsSortByNameNotByArchiveOrder() {
     // Stored as z.txt, B.txt, a/c.txt, d/, big.bin: listed by name with
     // letters folded; "d/", stored without the directory bit, gets no row.
@@ -323,6 +343,27 @@ class ZipUiTest : public QObject {
     QCOMPARE(ReadText(outDir_ + "/a.txt"), QStringLiteral("alpha\n"));
     QVERIFY(ShownMessages().empty());
     QVERIFY(!form_->InfoForm()->isVisible());
+  }
+
+  void spaceTicksTheRowUnderTheCursor() {
+    std::vector<std::string> ticked;
+    QVERIFY(OpenWindow([&](zipui::TZIPpanel& w) {
+      QTableView* view = w.ListView();
+      view->setCurrentIndex(w.Model()->index(1, 2));  // b.txt, its path cell
+      QTest::keyClick(view, Qt::Key_Space);
+      QTest::keyClick(view, Qt::Key_Up);
+      QTest::keyClick(view, Qt::Key_Space);
+      QTest::keyClick(view, Qt::Key_Space);  // and off again
+      ticked = w.Model()->TickedNames();
+      return int(QDialog::Rejected);
+    }));
+    QCOMPARE(ticked, std::vector<std::string>({"b.txt"}));
+    // Ticks do not survive the window.
+    QVERIFY(OpenWindow([&](zipui::TZIPpanel& w) {
+      ticked = w.Model()->TickedNames();
+      return int(QDialog::Rejected);
+    }));
+    QVERIFY(ticked.empty());
   }
 
   void extractAllRecreatesDirectories() {
