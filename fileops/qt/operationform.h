@@ -44,9 +44,10 @@ class TOperationForm : public QDialog {
   // pending events. Public so a caller may drive it like the engine does.
   void GlobalDone(int percent);
 
-  // How often pending events are served at most between two items of
-  // many small files; inside a large file the engine's own interval rules.
-  std::chrono::milliseconds EventInterval{15};
+  // Pending events are served from the progress event once this time has
+  // passed since they were last served; inside a large file the engine
+  // raises the event every 100 ms.
+  std::chrono::milliseconds EventInterval{40};
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
