@@ -18,6 +18,9 @@
 #include <QTableView>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -86,6 +89,12 @@ QByteArray Bytes(const std::string& path) {
 }
 
 bool Exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
+
+// For names that are not UTF-8 (QString would replace their bytes).
+bool ExistsBytes(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
 
 QStringList FilesUnder(const std::string& dir) {
   QStringList files;
@@ -803,6 +812,86 @@ class ZipUiTest : public QObject {
     QVERIFY(!ShownMessages()[0].text.isEmpty());
     QVERIFY(!form_->InfoForm()->isVisible());
     QVERIFY(!Exists(root_ + "/no"));
+  }
+
+  void namesThatAreNotUtf8SurviveEveryStep() {
+    // A source file and a destination directory whose names are Latin-1 bytes.
+    const std::string odd = "caf\xe9.txt";
+    const std::string oddDir = root_ + "/d\xff";
+    QVERIFY(MakeFile(leftDir_ + "/src/" + odd, 100, 2020, 1, 1, 1, 1));
+    QVERIFY(::mkdir(oddDir.c_str(), 0755) == 0);
+    form_->RightFMPanel()->ReadDirectory(oddDir);
+    TFMPanel* left = form_->LeftFMPanel();
+    left->ReadDirectory(leftDir_ + "/src");
+    left->SetMarked(left->IndexOfName(odd), true);
+    // Pack with the proposed path left as shown.
+    script_.onDialog = [](QDialog& d) {
+      auto& p = static_cast<zipui::TPackForm&>(d);
+      p.PackButton()->click();
+      return p.result();
+    };
+    form_->Action(QStringLiteral("mnuFilePack"))->trigger();
+    WaitForActivePanel();
+    const std::string archive = oddDir + "/archive.zip";
+    QVERIFY2(ExistsBytes(archive), "the archive is where the bytes say");
+    // unzip is handed a copy under a plain name (QProcess takes text).
+    std::filesystem::copy_file(archive, root_ + "/odd-copy.zip");
+    QVERIFY(ArchiveTestsOk(root_ + "/odd-copy.zip"));
+    // The ZIP window lists it and extracts it under the name it shows.
+    platform::SetCurrentDir(oddDir);
+    script_.answer = QString::fromStdString(outDir_);
+    std::vector<std::string> ticked;
+    script_.onDialog = [&](QDialog& d) {
+      auto& w = static_cast<zipui::TZIPpanel&>(d);
+      w.Model()->SetChecked(0, true);
+      ticked = w.Model()->TickedNames();
+      w.ExtractSelectedFiles()->trigger();
+      return w.result();
+    };
+    QVERIFY(app::OpenZipWindow(*form_, archive));
+    // The engine reads a name stored without the UTF-8 flag as code page 437;
+    // what the row shows is what is written.
+    QCOMPARE(ticked.size(), size_t(1));
+    QCOMPARE(ticked[0], std::string("caf\xce\x98.txt"));
+    QVERIFY(ExistsBytes(outDir_ + "/" + ticked[0]));
+    QVERIFY(ShownMessages().empty());
+    // QTemporaryDir cannot remove names that are not UTF-8.
+    std::filesystem::remove_all(oddDir);
+    std::filesystem::remove(leftDir_ + "/src/" + odd);
+  }
+
+  void cancelledUnpackStopsAndCloses() {
+    const QString script = QStringLiteral(
+        "import sys,os,zipfile\n"
+        "z=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_STORED)\n"
+        "z.writestr('big.bin', os.urandom(24<<20)); z.writestr('after.txt','x')\n");
+    QCOMPARE(Run(QStringLiteral("python3"), {QStringLiteral("-c"), script,
+                                             QString::fromStdString(Archive())}),
+             0);
+    app::TInfoForm* info = form_->InfoForm();
+    bool pressed = false;
+    QString label;
+    connect(info->GaugeTotal(), &QProgressBar::valueChanged, this, [&](int v) {
+      if (v > 0 && v < 50 && !pressed) {
+        pressed = true;
+        label = info->InfoLabel()->text();
+        QTest::keyClick(info, Qt::Key_Escape);
+      }
+    });
+    script_.answer = QString::fromStdString(outDir_);
+    int result = -1;
+    QVERIFY(OpenWindow([&](zipui::TZIPpanel& w) {
+      w.ExtractFiles()->trigger();
+      result = w.result();
+      return result;
+    }));
+    QVERIFY(pressed);
+    QCOMPARE(label, QStringLiteral("Unzipping files.... Please wait."));
+    QCOMPARE(result, int(QDialog::Accepted));
+    QCOMPARE(ShownMessages().size(), size_t(1));
+    QCOMPARE(ShownMessages()[0].text, QStringLiteral("User Aborted Operation"));
+    QVERIFY(!Exists(outDir_ + "/after.txt"));
+    QVERIFY(!info->isVisible());
   }
 
   void packThenOpenRoundTrip() {
