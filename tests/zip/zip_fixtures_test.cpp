@@ -119,8 +119,9 @@ TEST(LegacyArchives, WrongPasswordsAreRejected) {
       encryptedEntries += e.IsEncrypted();
       // No output file is left for an encrypted entry.
       struct stat st;
-      if (e.IsEncrypted())
+      if (e.IsEncrypted()) {
         EXPECT_NE(::stat((out.path() + "/" + e.Path()).c_str(), &st), 0) << e.Path();
+      }
     }
     EXPECT_GT(encryptedEntries, 0);
     EXPECT_EQ(skipped, static_cast<size_t>(encryptedEntries));

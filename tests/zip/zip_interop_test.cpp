@@ -76,7 +76,7 @@ class InteropTest : public ::testing::Test {
 TEST_F(InteropTest, InfoZipEveryLevel) {
   for (int level = 0; level <= 9; ++level) {
     SCOPED_TRACE(level);
-    std::string zip = tmp_ / ("l" + std::to_string(level) + ".zip");
+    std::string zip = tmp_ / ("level" + std::to_string(level) + ".zip");
     ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r -" + std::to_string(level) + " '" +
                                zip + "' ."),
               0);

@@ -147,7 +147,9 @@ TEST(ZipWriterFormat, CanterburyCorpusRoundTripsAtLevelsOneSixNine) {
     EXPECT_EQ(RunCommand("unzip -tqq " + testing::Quote(zip) + " 2>&1", &out), 0) << out;
     std::string py = testing::PythonListing(zip);
     EXPECT_FALSE(py.empty());
-    if (!testing::SevenZip().empty()) EXPECT_EQ(py, testing::SevenZipListing(zip));
+    if (!testing::SevenZip().empty()) {
+      EXPECT_EQ(py, testing::SevenZipListing(zip));
+    }
 
     TempDir x;
     TZipReader r;
