@@ -20,37 +20,12 @@
 #include <vector>
 
 #include "zip/tool/commands.h"
+#include "zip/tool/progress_bar.h"
 #include "zip/zip_writer.h"
 
 namespace vantrel::zip::tool {
 
 namespace {
-
-class TProgressBar {
- public:
-  void Show(int percent) {
-    if (!enabled_ || percent == last_) return;
-    last_ = percent;
-    char bar[41];
-    int filled = percent * 40 / 100;
-    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
-    bar[40] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-  void Clear() {
-    if (!drawn_) return;
-    std::fprintf(stderr, "\r%60s\r", "");
-    drawn_ = false;
-    last_ = -1;
-  }
-
- private:
-  bool enabled_ = ::isatty(STDERR_FILENO);
-  bool drawn_ = false;
-  int last_ = -1;
-};
 
 int Usage(const std::string& text) {
   std::fprintf(stderr, "vantrel-zip add: %s\n", text.c_str());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zip/tool/commands.h"
+#include "zip/tool/progress_bar.h"
 #include "zip/zip_reader.h"
 
 namespace vantrel::zip::tool {
@@ -32,29 +33,11 @@ class TTerminalUI final : public TZipUserInterface {
     return line[0] == 'y' || line[0] == 'Y';
   }
 
-  // A one-line progress bar, redrawn only when the percentage changes.
-  void Progress(int percent) {
-    if (!showProgress_ || percent == lastPercent_) return;
-    lastPercent_ = percent;
-    char bar[41];
-    int filled = percent * 40 / 100;
-    for (int i = 0; i < 40; ++i) bar[i] = i < filled ? '#' : '.';
-    bar[40] = '\0';
-    std::fprintf(stderr, "\r[%s] %3d%%", bar, percent);
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-  void ClearProgress() {
-    if (!drawn_) return;
-    std::fprintf(stderr, "\r%60s\r", "");
-    drawn_ = false;
-    lastPercent_ = -1;
-  }
+  void Progress(int percent) { bar_.Show(percent); }
+  void ClearProgress() { bar_.Clear(); }
 
  private:
-  bool showProgress_ = ::isatty(STDERR_FILENO);
-  bool drawn_ = false;
-  int lastPercent_ = -1;
+  TProgressBar bar_;
 };
 
 const char* MethodName(uint16_t method, char* buf, size_t size) {
