@@ -2,6 +2,8 @@
 // drop around the two panels.
 #include "app/nav_panels.h"
 
+#include <cerrno>
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
