@@ -118,19 +118,21 @@ class MainFormTest : public QObject {
     }
   }
 
-  void onlyWorkingCommandsAreEnabled() {
+  // Commands of later work (the settings dialogs, colour schemes, language
+  // files) and Format diskette, which Linux has no use for, stay visible and
+  // disabled; everything else works.
+  void laterCommandsStayDisabled() {
+    const QStringList later = {"mnuLftSettings",   "mnuRghtSettings",  "mnuOptGenSettings",
+                               "mnuOptFont",       "mnuOptSelColors",  "mnuOptLoadScheme",
+                               "mnuOptSaveScheme", "SelectLanguage",  "mnuCmndFrmtDiskette"};
     int disabled = 0;
     for (QAction* action : form_->findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly)) {
       if (action->objectName().isEmpty() || action->menu() != nullptr) continue;
-      const bool works = action->objectName() == QLatin1String("mnuFileExit") ||
-                         action->objectName() == QLatin1String("mnuHlpAbout");
-      QVERIFY2(action->isEnabled() == works, qPrintable(action->objectName()));
-      disabled += works ? 0 : 1;
+      const bool isLater = later.contains(action->objectName());
+      QVERIFY2(action->isEnabled() != isLater, qPrintable(action->objectName()));
+      disabled += isLater ? 1 : 0;
     }
-    QCOMPARE(disabled, 24);
-    // F5 in a panel does nothing while Copy is not built: no message, no change.
-    QTest::keyClick(form_->LeftFMPanel(), Qt::Key_F5);
-    QVERIFY(ShownMessages().empty());
+    QCOMPARE(disabled, later.size());
   }
 
   void toolbarButtonsInOrderWithHints() {
