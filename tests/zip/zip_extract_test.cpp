@@ -257,11 +257,11 @@ TEST_F(ZipExtractTest, PromptModeAsksTheHandlerOrTheUser) {
 }
 
 TEST_F(ZipExtractTest, IfNewerAndIfOlderCompareDates) {
-  TEntrySpec spec{"f.txt", "entry"};
-  spec.dosDateTime = (40u << 25) | (7u << 21) | (1u << 16) | (12u << 11);  // 2020-07-01 12:00
+  TEntrySpec sample{"f.txt", "entry"};
+  sample.dosDateTime = (40u << 25) | (7u << 21) | (1u << 16) | (12u << 11);  // 2020-07-01 12:00
   const int64_t entryTime = 1593597600;
   TZipReader r;
-  Open(r, BuildZip({spec}));
+  Open(r, BuildZip({sample}));
   test::MakeDir(dest_);
   auto run = [&](TUZOverwriteMode mode, int64_t fileTime) {
     test::WriteFile(Dest("f.txt"), "file");

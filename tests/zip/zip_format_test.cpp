@@ -121,12 +121,12 @@ TEST(Records, CentralSizeAndLocalSize) {
 }
 
 TEST(Records, CentralRecordWithExtraIsWrittenBackWithoutIt) {
-  testing::TEntrySpec spec;
-  spec.name = "dir/name.txt";
-  spec.data = "hello";
-  spec.centralExtra = std::string(9, 'X');
-  spec.comment = "note";
-  std::string zip = testing::BuildZip({spec});
+  testing::TEntrySpec sample;
+  sample.name = "dir/name.txt";
+  sample.data = "hello";
+  sample.centralExtra = std::string(9, 'X');
+  sample.comment = "note";
+  std::string zip = testing::BuildZip({sample});
   TMemoryStream in(zip);
   uint32_t cd = GetU32(reinterpret_cast<const uint8_t*>(zip.data() + zip.size() - 6));
   in.Seek(cd, soBeginning);
@@ -218,9 +218,9 @@ TEST(EndRecord, EmptyAndTinyStreams) {
 }
 
 TEST(EndRecord, FoundBehindAMaximalComment) {
-  testing::TEntrySpec spec{"a.txt", "abc"};
+  testing::TEntrySpec sample{"a.txt", "abc"};
   std::string comment(65535, 'c');
-  std::string zip = testing::BuildZip({spec}, comment);
+  std::string zip = testing::BuildZip({sample}, comment);
   TMemoryStream in(zip);
   TEndCentral end;
   ASSERT_TRUE(end.Find(in));

@@ -118,9 +118,9 @@ TEST_F(ZipReaderTest, SelfExtractorIsRebuiltFromOffset14000) {
 TEST_F(ZipReaderTest, UnreadableDirectoryIsRebuiltAndMergedWithTheCentralRecords) {
   // 20 bytes in front shift every offset: the central directory is not where
   // the end record says, so the local headers are scanned.
-  TEntrySpec spec{"moved.txt", "data"};
-  spec.external = 0x21;
-  std::string zip = BuildZip({spec});
+  TEntrySpec sample{"moved.txt", "data"};
+  sample.external = 0x21;
+  std::string zip = BuildZip({sample});
   TZipReader r;
   r.SetZipName(Write("shifted.zip", std::string(20, 'j') + zip));
   r.ReadZip();
