@@ -124,8 +124,9 @@ TEST(FileSearch, UnenterableDirectoryIsSkippedAndParentNotListedTwice) {
 TEST(FileSearch, StopEndsTheSearch) {
   TempDir tmp;
   for (int i = 0; i < 20; ++i) {
-    MakeDir(tmp / ("d" + std::to_string(i)));
-    WriteFile(tmp / ("d" + std::to_string(i) + "/f.txt"), "");
+    const std::string dir = tmp / std::string("d").append(std::to_string(i));
+    MakeDir(dir);
+    WriteFile(dir + "/f.txt", "");
   }
   TFileSearch s;
   int found = 0;
