@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-#include "zip/crc32.h"
+#include "zip/codec/crc32.h"
 
 using namespace vantrel::zip;
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "zip/deflate_compress.h"
+#include "zip/codec/deflate_compress.h"
 
 namespace fs = std::filesystem;
 using TBytes = std::vector<uint8_t>;

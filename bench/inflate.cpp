@@ -24,8 +24,8 @@
 #include <tuple>
 #include <vector>
 
-#include "zip/crc32.h"
-#include "zip/decode_io.h"
+#include "zip/codec/crc32.h"
+#include "zip/codec/decode_io.h"
 
 using namespace vantrel::zip;
 using TBytes = std::vector<uint8_t>;

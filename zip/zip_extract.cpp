@@ -13,12 +13,12 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "zip/crc32.h"
-#include "zip/decode_io.h"
+#include "zip/codec/crc32.h"
+#include "zip/codec/decode_io.h"
 #include "zip/zip_mask.h"
 #include "zip/zip_outpath.h"
 #include "zip/zip_reader.h"
-#include "zip/zipcrypt.h"
+#include "zip/crypto/zipcrypt.h"
 
 namespace vantrel::zip {
 

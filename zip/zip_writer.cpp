@@ -31,8 +31,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "zip/crc32.h"
-#include "zip/deflate_compress.h"
+#include "zip/codec/crc32.h"
+#include "zip/codec/deflate_compress.h"
 
 namespace vantrel::zip {
 

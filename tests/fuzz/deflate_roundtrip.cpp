@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "zip/decode_io.h"
-#include "zip/deflate_compress.h"
+#include "zip/codec/decode_io.h"
+#include "zip/codec/deflate_compress.h"
 
 using namespace vantrel::zip;
 

@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "zip/crc32.h"
-#include "zip/decode_io.h"
+#include "zip/codec/crc32.h"
+#include "zip/codec/decode_io.h"
 
 namespace vantrel::zip::fuzz {
 

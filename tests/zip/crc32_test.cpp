@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "tests/zip/decoders_support.h"
-#include "zip/crc32.h"
+#include "zip/codec/crc32.h"
 
 namespace vantrel::zip {
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "tests/zip/decoders_support.h"
-#include "zip/crc32.h"
+#include "zip/codec/crc32.h"
 
 namespace vantrel::zip {
 namespace {

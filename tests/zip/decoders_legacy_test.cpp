@@ -13,8 +13,8 @@
 #include <sstream>
 
 #include "tests/zip/decoders_support.h"
-#include "zip/crc32.h"
-#include "zip/zipcrypt.h"
+#include "zip/codec/crc32.h"
+#include "zip/crypto/zipcrypt.h"
 
 namespace vantrel::zip {
 namespace {

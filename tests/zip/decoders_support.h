@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "zip/decode_io.h"
+#include "zip/codec/decode_io.h"
 
 namespace vantrel::zip::testing {
 

@@ -12,9 +12,9 @@
 
 #include "tests/zip/decoders_support.h"
 #include "tests/zip/deflate_test_support.h"
-#include "zip/crc32.h"
-#include "zip/decode_io.h"
-#include "zip/deflate_compress.h"
+#include "zip/codec/crc32.h"
+#include "zip/codec/decode_io.h"
+#include "zip/codec/deflate_compress.h"
 
 namespace vantrel::zip::testing {
 namespace {

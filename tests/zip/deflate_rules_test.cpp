@@ -15,7 +15,7 @@
 #include <string>
 
 #include "tests/zip/deflate_test_support.h"
-#include "zip/deflate_compress.h"
+#include "zip/codec/deflate_compress.h"
 
 namespace vantrel::zip::testing {
 namespace {

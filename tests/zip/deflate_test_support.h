@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "zip/deflate_compress.h"
+#include "zip/codec/deflate_compress.h"
 
 namespace vantrel::zip::testing {
 

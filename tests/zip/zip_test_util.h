@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "zip/zip_format.h"
-#include "zip/zipcrypt.h"
+#include "zip/crypto/zipcrypt.h"
 
 namespace vantrel::zip::testing {
 

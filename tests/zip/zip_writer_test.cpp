@@ -14,7 +14,7 @@
 
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_writer_support.h"
-#include "zip/crc32.h"
+#include "zip/codec/crc32.h"
 #include "zip/zip_writer.h"
 
 namespace vantrel::zip {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "zip/crc32.h"
-#include "zip/zipcrypt.h"
+#include "zip/codec/crc32.h"
+#include "zip/crypto/zipcrypt.h"
 
 namespace vantrel::zip {
 namespace {

@@ -14,8 +14,8 @@
 // Decoding ends after the declared size.
 #include <cstring>
 
-#include "zip/decode_io.h"
-#include "zip/legacy_bits.h"
+#include "zip/codec/decode_io.h"
+#include "zip/codec/legacy_bits.h"
 
 namespace vantrel::zip {
 

@@ -21,8 +21,8 @@
 #include <memory>
 #include <new>
 
-#include "zip/decode_io.h"
-#include "zip/legacy_bits.h"
+#include "zip/codec/decode_io.h"
+#include "zip/codec/legacy_bits.h"
 
 namespace vantrel::zip {
 

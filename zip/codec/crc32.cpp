@@ -10,7 +10,7 @@
 //     carried kBraids words ahead with tables for that distance, and the
 //     values are folded together over the last block by slicing.
 // Both give bit for bit the result of the per-byte update with Crc32Table.
-#include "zip/crc32.h"
+#include "zip/codec/crc32.h"
 
 #include <array>
 #include <cstring>

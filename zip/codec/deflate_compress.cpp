@@ -34,7 +34,7 @@
 // Bits leave through a 64-bit buffer, least significant bit first, into a
 // 1024-byte output buffer that goes to the sink when full.
 // ---------------------------------------------------------------------------
-#include "zip/deflate_compress.h"
+#include "zip/codec/deflate_compress.h"
 
 #include <algorithm>
 #include <bit>

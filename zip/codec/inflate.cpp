@@ -20,7 +20,7 @@
 #include <array>
 #include <cstring>
 
-#include "zip/decode_io.h"
+#include "zip/codec/decode_io.h"
 
 namespace vantrel::zip {
 

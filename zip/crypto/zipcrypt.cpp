@@ -3,9 +3,9 @@
 // Three 32-bit keys start at fixed values and are stirred by every plaintext
 // byte; the key stream byte comes from the third key. The same key update
 // serves both directions, always fed with the plaintext byte.
-#include "zip/zipcrypt.h"
+#include "zip/crypto/zipcrypt.h"
 
-#include "zip/crc32.h"
+#include "zip/codec/crc32.h"
 
 namespace vantrel::zip {
 

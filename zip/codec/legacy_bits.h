@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "zip/decode_io.h"
+#include "zip/codec/decode_io.h"
 
 namespace vantrel::zip {
 
