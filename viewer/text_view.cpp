@@ -1,0 +1,426 @@
+// text_view.cpp - layout, painting and scrolling of the text mode.
+#include "viewer/text_view.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+namespace vantrel::viewer {
+
+namespace {
+
+constexpr int kTabWidth = 8;
+constexpr qsizetype kLineCacheLimit = 4096;
+constexpr int kMargin = 4;
+// The vertical bar covers at most this many steps; larger files scale.
+constexpr uint64_t kBarSteps = 1u << 30;
+
+}  // namespace
+
+QString ShownText(const QString& raw) {
+  QString shown;
+  shown.reserve(raw.size());
+  for (QChar c : raw) {
+    const char16_t u = c.unicode();
+    if (u == '\t') {
+      shown.append(QString(kTabWidth - shown.size() % kTabWidth, QLatin1Char(' ')));
+    } else if (u < 0x20 || u == 0x7F) {
+      shown.append(QChar(0x00B7));
+    } else {
+      shown.append(c);
+    }
+  }
+  return shown;
+}
+
+TTextView::TTextView(TViewDocument& document, QWidget* parent)
+    : QAbstractScrollArea(parent), doc_(document) {
+  setObjectName(QStringLiteral("TextView"));
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setAutoFillBackground(false);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  FontChanged();
+  top_.offset = doc_.TextStart();
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TTextView::ScrollBarAction);
+  connect(horizontalScrollBar(), &QScrollBar::valueChanged, viewport(),
+          qOverload<>(&QWidget::update));
+  UpdateScrollBars();
+}
+
+void TTextView::FontChanged() {
+  const QFontMetrics fm(font());
+  charWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
+  lineHeight_ = std::max(1, fm.height());
+  endTop_.reset();
+  viewport()->update();
+}
+
+void TTextView::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::FontChange) FontChanged();
+}
+
+void TTextView::SetWrap(bool wrap) {
+  if (wrap == wrap_) return;
+  wrap_ = wrap;
+  top_.row = 0;
+  endTop_.reset();
+  setHorizontalScrollBarPolicy(wrap_ ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAsNeeded);
+  ClampTop();
+  UpdateScrollBars();
+  viewport()->update();
+  emit positionChanged();
+}
+
+void TTextView::DocumentChanged() {
+  lines_.clear();
+  endTop_.reset();
+  hit_.reset();
+  maxColumns_ = 0;
+  top_ = {doc_.LineStartAt(top_.offset), 0};
+  ClampTop();
+  UpdateScrollBars();
+  viewport()->update();
+  emit positionChanged();
+}
+
+int TTextView::PageRows() const { return std::max(1, viewport()->height() / lineHeight_); }
+
+int TTextView::Columns() const {
+  return std::max(1, (viewport()->width() - 2 * kMargin) / charWidth_);
+}
+
+// ---------------------------------------------------------------------------
+// Lines and rows
+
+const TTextView::TLine& TTextView::LineAt(uint64_t start) {
+  if (const auto hit = lines_.constFind(start); hit != lines_.constEnd()) return *hit;
+  if (lines_.size() >= kLineCacheLimit) lines_.clear();
+  TLine line;
+  line.end = doc_.NextLineStart(start);
+  line.raw = doc_.LineText(start, line.end);
+  line.shown = ShownText(line.raw);
+  return *lines_.insert(start, line);
+}
+
+int64_t TTextView::RowsOf(uint64_t start) {
+  if (!wrap_) return 1;
+  const qsizetype length = LineAt(start).shown.size();
+  return std::max<int64_t>(1, (length + Columns() - 1) / Columns());
+}
+
+// Moves `pos` by `rows` rows; false when it stopped early at either end.
+bool TTextView::Step(TPos& pos, int64_t rows) {
+  for (; rows > 0; --rows) {
+    if (pos.row + 1 < RowsOf(pos.offset)) {
+      ++pos.row;
+      continue;
+    }
+    const uint64_t next = doc_.NextLineStart(pos.offset);
+    if (next >= doc_.Size()) return false;
+    pos = {next, 0};
+  }
+  for (; rows < 0; ++rows) {
+    if (pos.row > 0) {
+      --pos.row;
+      continue;
+    }
+    if (pos.offset <= doc_.TextStart()) return false;
+    const uint64_t prev = doc_.PrevLineStart(pos.offset);
+    pos = {prev, RowsOf(prev) - 1};
+  }
+  return true;
+}
+
+// The top position that shows the last row at the bottom of the screen.
+TTextView::TPos TTextView::EndTop() {
+  if (!endTop_) {
+    const uint64_t last = doc_.LastLineStart();
+    TPos pos{last, RowsOf(last) - 1};
+    Step(pos, -(PageRows() - 1));
+    endTop_ = pos;
+  }
+  return *endTop_;
+}
+
+void TTextView::ClampTop() {
+  const TPos end = EndTop();
+  if (end < top_) top_ = end;
+  if (top_.offset < doc_.TextStart()) top_ = {doc_.TextStart(), 0};
+}
+
+void TTextView::SetTop(TPos pos) {
+  top_ = pos;
+  ClampTop();
+  UpdateScrollBars();
+  viewport()->update();
+  emit positionChanged();
+}
+
+std::vector<TTextView::TRow> TTextView::Layout() {
+  std::vector<TRow> rows;
+  const int page = PageRows() + 1;  // the partly visible row at the bottom too
+  const int columns = Columns();
+  TPos pos = top_;
+  while (static_cast<int>(rows.size()) < page && pos.offset < doc_.Size()) {
+    const TLine& line = LineAt(pos.offset);
+    if (wrap_) {
+      const int first = static_cast<int>(pos.row * columns);
+      rows.push_back({pos.offset, pos.row, line.shown.mid(first, columns), first});
+    } else {
+      rows.push_back({pos.offset, 0, line.shown, 0});
+    }
+    if (!Step(pos, 1)) break;
+  }
+  if (rows.empty() && doc_.Size() <= doc_.TextStart()) rows.push_back({doc_.TextStart(), 0, {}, 0});
+  return rows;
+}
+
+QStringList TTextView::VisibleRows() {
+  QStringList texts;
+  const int page = PageRows();
+  for (const TRow& row : Layout()) {
+    if (texts.size() >= page) break;
+    texts << row.text;
+  }
+  return texts;
+}
+
+uint64_t TTextView::BottomOffset() {
+  const std::vector<TRow> rows = Layout();
+  if (rows.empty()) return doc_.Size();
+  const size_t shown = std::min<size_t>(rows.size(), static_cast<size_t>(PageRows()));
+  return LineAt(rows[shown - 1].lineStart).end;
+}
+
+bool TTextView::AtEnd() { return !(top_ < EndTop()); }
+
+// ---------------------------------------------------------------------------
+// Scrolling
+
+void TTextView::ScrollRows(int64_t rows) {
+  TPos pos = top_;
+  const TPos end = EndTop();
+  if (rows > 0) {
+    for (int64_t i = 0; i < rows && pos < end; ++i)
+      if (!Step(pos, 1)) break;
+  } else {
+    Step(pos, rows);
+  }
+  SetTop(pos);
+}
+
+void TTextView::ScrollToStart() { SetTop({doc_.TextStart(), 0}); }
+
+void TTextView::ScrollToEnd() { SetTop(EndTop()); }
+
+void TTextView::ShowOffset(uint64_t pos, bool atTop) {
+  const uint64_t start = doc_.LineStartAt(pos);
+  int64_t row = 0;
+  if (wrap_) {
+    // The row that holds `pos`: the columns before it, tabs expanded.
+    const TLine& line = LineAt(start);
+    const QString before = doc_.LineText(start, std::min(pos, line.end));
+    const qsizetype column = ShownText(line.raw.left(before.size())).size();
+    row = std::min<int64_t>(column / Columns(), RowsOf(start) - 1);
+  }
+  const TPos target{start, row};
+  if (atTop) {
+    SetTop(target);
+    return;
+  }
+  if (!(target < top_)) {
+    // Already on screen?
+    TPos probe = top_;
+    for (int i = 0; i < PageRows(); ++i) {
+      if (probe.offset == target.offset && probe.row == target.row) {
+        viewport()->update();
+        return;
+      }
+      if (!Step(probe, 1)) break;
+    }
+  }
+  TPos newTop = target;
+  Step(newTop, -std::min(3, PageRows() / 3));  // some lines of context above
+  SetTop(newTop);
+}
+
+void TTextView::SetHit(std::optional<TTextHit> hit) {
+  hit_ = hit;
+  if (hit_) {
+    ShowOffset(hit_->offset);
+    if (!wrap_) {
+      // Bring the hit's columns into view horizontally.
+      const uint64_t start = doc_.LineStartAt(hit_->offset);
+      int first = 0, last = 0;
+      if (HitColumns(start, LineAt(start), first, last)) {
+        QScrollBar* bar = horizontalScrollBar();
+        const int x0 = first * charWidth_, x1 = last * charWidth_;
+        const int width = viewport()->width() - 2 * kMargin;
+        if (x0 < bar->value() || x1 > bar->value() + width) {
+          maxColumns_ = std::max(maxColumns_, last + 1);
+          UpdateScrollBars();
+          bar->setValue(std::max(0, x0 - width / 3));
+        }
+      }
+    }
+  }
+  viewport()->update();
+  emit positionChanged();
+}
+
+bool TTextView::HitColumns(uint64_t start, const TLine& line, int& first, int& last) {
+  if (!hit_ || hit_->offset + hit_->length <= start || hit_->offset >= line.end) return false;
+  const uint64_t from = std::max(hit_->offset, start);
+  const uint64_t to = std::min(hit_->offset + hit_->length, line.end);
+  const qsizetype a = Decode(doc_.Encoding(), doc_.Bytes(start, from)).size();
+  const qsizetype b = a + Decode(doc_.Encoding(), doc_.Bytes(from, to)).size();
+  first = static_cast<int>(ShownText(line.raw.left(a)).size());
+  last = static_cast<int>(ShownText(line.raw.left(std::min(b, line.raw.size()))).size());
+  return last > first;
+}
+
+void TTextView::UpdateScrollBars() {
+  if (syncing_) return;
+  syncing_ = true;
+  const uint64_t base = doc_.TextStart();
+  const uint64_t span = EndTop().offset - base;
+  scale_ = std::max<uint64_t>(1, (span + kBarSteps - 1) / kBarSteps);
+  QScrollBar* bar = verticalScrollBar();
+  bar->setRange(0, static_cast<int>(span / scale_));
+  // A page is about as many bytes as the screen shows.
+  const uint64_t shown = std::max<uint64_t>(1, BottomOffset() - top_.offset);
+  bar->setPageStep(static_cast<int>(std::clamp<uint64_t>(shown / scale_, 1, kBarSteps)));
+  bar->setSingleStep(1);
+  bar->setValue(static_cast<int>((top_.offset - base) / scale_));
+
+  QScrollBar* hbar = horizontalScrollBar();
+  const int width = viewport()->width() - 2 * kMargin;
+  hbar->setRange(0, wrap_ ? 0 : std::max(0, maxColumns_ * charWidth_ - width));
+  hbar->setPageStep(std::max(1, width));
+  hbar->setSingleStep(charWidth_ * 4);
+  syncing_ = false;
+}
+
+void TTextView::ScrollBarAction(int action) {
+  QScrollBar* bar = verticalScrollBar();
+  switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd: ScrollRows(1); break;
+    case QAbstractSlider::SliderSingleStepSub: ScrollRows(-1); break;
+    case QAbstractSlider::SliderPageStepAdd: ScrollRows(PageRows() - 1); break;
+    case QAbstractSlider::SliderPageStepSub: ScrollRows(-(PageRows() - 1)); break;
+    case QAbstractSlider::SliderToMinimum: ScrollToStart(); break;
+    case QAbstractSlider::SliderToMaximum: ScrollToEnd(); break;
+    case QAbstractSlider::SliderMove: {
+      // Dragged to a fraction of the bar: the line at that fraction of the file.
+      const int value = bar->sliderPosition();
+      if (value >= bar->maximum()) {
+        ScrollToEnd();
+      } else {
+        const uint64_t offset = doc_.TextStart() + static_cast<uint64_t>(value) * scale_;
+        SetTop({doc_.LineStartAt(offset), 0});
+      }
+      return;
+    }
+    default: return;
+  }
+  // The bar shows where the text is, not where the action would have put it.
+  bar->setSliderPosition(static_cast<int>((top_.offset - doc_.TextStart()) / scale_));
+}
+
+void TTextView::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TTextView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  endTop_.reset();
+  if (wrap_) top_.row = std::min(top_.row, RowsOf(top_.offset) - 1);
+  ClampTop();
+  UpdateScrollBars();
+}
+
+void TTextView::keyPressEvent(QKeyEvent* event) {
+  const bool ctrl = event->modifiers() & Qt::ControlModifier;
+  QScrollBar* hbar = horizontalScrollBar();
+  switch (event->key()) {
+    case Qt::Key_Down: ScrollRows(1); break;
+    case Qt::Key_Up: ScrollRows(-1); break;
+    case Qt::Key_PageDown: case Qt::Key_Space: ScrollRows(PageRows() - 1); break;
+    case Qt::Key_PageUp: ScrollRows(-(PageRows() - 1)); break;
+    case Qt::Key_Home:
+      if (ctrl || wrap_ || hbar->value() == 0) ScrollToStart();
+      hbar->setValue(0);
+      break;
+    case Qt::Key_End: ScrollToEnd(); break;
+    case Qt::Key_Right: hbar->setValue(hbar->value() + hbar->singleStep()); break;
+    case Qt::Key_Left: hbar->setValue(hbar->value() - hbar->singleStep()); break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+  }
+  event->accept();
+}
+
+void TTextView::wheelEvent(QWheelEvent* event) {
+  const int steps = event->angleDelta().y() / 40;  // three rows a notch
+  if (steps != 0) ScrollRows(-steps);
+  const int dx = event->angleDelta().x();
+  if (dx != 0) horizontalScrollBar()->setValue(horizontalScrollBar()->value() - dx);
+  event->accept();
+}
+
+// ---------------------------------------------------------------------------
+// Painting
+
+void TTextView::paintEvent(QPaintEvent*) {
+  QPainter painter(viewport());
+  const QPalette& pal = palette();
+  painter.fillRect(viewport()->rect(), pal.color(QPalette::Base));
+  painter.setFont(font());
+  const QFontMetrics fm(font());
+  const int ascent = fm.ascent();
+  const int scrollX = wrap_ ? 0 : horizontalScrollBar()->value();
+  const int width = viewport()->width();
+  const int visibleColumns = width / charWidth_ + 2;
+  const int firstVisible = scrollX / charWidth_;
+  int widest = maxColumns_;
+  int y = 0;
+  for (const TRow& row : Layout()) {
+    const TLine& line = LineAt(row.lineStart);
+    widest = std::max(widest, static_cast<int>(std::min<qsizetype>(line.shown.size(), 1 << 20)));
+    int first = 0, last = 0;
+    if (HitColumns(row.lineStart, line, first, last)) {
+      const int a = std::max(first, row.firstColumn) - row.firstColumn;
+      const int b = std::min<int>(last, row.firstColumn + static_cast<int>(row.text.size())) - row.firstColumn;
+      if (b > a)
+        painter.fillRect(QRect(kMargin + a * charWidth_ - scrollX, y, (b - a) * charWidth_, lineHeight_),
+                         pal.color(QPalette::Highlight));
+    }
+    painter.setPen(pal.color(QPalette::Text));
+    // Only the columns on screen are drawn: a long line costs no more than a short one.
+    const QString part = wrap_ ? row.text : row.text.mid(firstVisible, visibleColumns);
+    const int x = kMargin + (wrap_ ? 0 : firstVisible * charWidth_ - scrollX);
+    painter.drawText(x, y + ascent, part);
+    if (first < last) {
+      // The hit's characters again, in the highlighted text colour.
+      const int a = std::max(first, row.firstColumn + (wrap_ ? 0 : firstVisible));
+      const int b = std::min<int>(last, row.firstColumn + static_cast<int>(row.text.size()));
+      if (b > a) {
+        painter.setPen(pal.color(QPalette::HighlightedText));
+        painter.drawText(kMargin + (a - row.firstColumn) * charWidth_ - scrollX, y + ascent,
+                         row.text.mid(a - row.firstColumn, b - a));
+      }
+    }
+    y += lineHeight_;
+  }
+  if (!wrap_ && widest > maxColumns_) {
+    maxColumns_ = widest;
+    UpdateScrollBars();
+  }
+}
+
+}  // namespace vantrel::viewer

@@ -1,0 +1,443 @@
+// viewer_window.cpp - modes, keys, search and status of the viewer window.
+#include "viewer/viewer_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "platform/text.h"
+#include "viewer/hex_view.h"
+#include "viewer/image_view.h"
+#include "viewer/text_view.h"
+
+namespace vantrel::viewer {
+
+namespace {
+
+// Images are decoded whole; larger files open as text or hex.
+constexpr uint64_t kMaxImageBytes = 256u << 20;
+
+QString FromBytes(const std::string& s) {
+  return QString::fromStdString(platform::DisplayName(s));
+}
+
+QString Thousands(uint64_t n) { return FromBytes(platform::FormatThousands(n)); }
+
+}  // namespace
+
+QString KeysHelpText() {
+  return QStringLiteral(
+      "vnview FILE - shows a file as text, in hex or as an image.\n"
+      "\n"
+      "Esc, F10       close the viewer (Esc first stops a running search)\n"
+      "F3             find the next hit while a search is active (after Ctrl+F);\n"
+      "               without a search, F3 closes the viewer\n"
+      "Shift+F3       find the previous hit\n"
+      "Ctrl+F         find text (not case-sensitive unless asked; forwards or backwards)\n"
+      "Ctrl+G         go to a line (in hex mode: to an offset, decimal or 0x hex)\n"
+      "F2             wrap long lines on or off\n"
+      "F4             switch between text and hex\n"
+      "F8             next encoding: UTF-8, UTF-16LE, UTF-16BE, Latin-1, CP1251, CP866, CP437\n"
+      "1              image: original size or fitted to the window\n"
+      "Up, Down, PgUp, PgDn, Home, End, Left, Right   scroll\n"
+      "F1             this help\n");
+}
+
+TViewerWindow::TViewerWindow(const std::string& path, QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("ViewerWindow"));
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  const std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+  setWindowTitle(FromBytes(name) + QStringLiteral(" - vnview"));
+  resize(800, 600);
+
+  stack_ = new QStackedWidget(this);
+  textView_ = new TTextView(doc_, stack_);
+  hexView_ = new THexView(doc_, stack_);
+  imageView_ = new TImageView(stack_);
+  errorLabel_ = new QLabel(stack_);
+  errorLabel_->setObjectName(QStringLiteral("ErrorLabel"));
+  errorLabel_->setAlignment(Qt::AlignCenter);
+  errorLabel_->setWordWrap(true);
+  errorLabel_->setTextFormat(Qt::PlainText);
+  for (QWidget* w : {static_cast<QWidget*>(textView_), static_cast<QWidget*>(hexView_),
+                     static_cast<QWidget*>(imageView_), static_cast<QWidget*>(errorLabel_)})
+    stack_->addWidget(w);
+  setCentralWidget(stack_);
+
+  status_ = new QLabel(this);
+  status_->setObjectName(QStringLiteral("ViewerStatus"));
+  statusBar()->addWidget(status_, 1);
+  statusTimer_ = new QTimer(this);
+  statusTimer_->setInterval(250);
+  connect(statusTimer_, &QTimer::timeout, this, [this] {
+    UpdateStatus();
+    if (!searching_ && doc_.LineCount() != 0) statusTimer_->stop();
+  });
+  connect(textView_, &TTextView::positionChanged, this, &TViewerWindow::UpdateStatus);
+  connect(hexView_, &THexView::positionChanged, this, &TViewerWindow::UpdateStatus);
+
+  BuildActions();
+
+  std::string why;
+  if (!doc_.Open(path, &why)) {
+    ShowError(QStringLiteral("Cannot view \"%1\": %2.").arg(FromBytes(path), FromBytes(why)));
+    return;
+  }
+  for (QAction* a : encodings_->actions())
+    a->setChecked(a->data().toInt() == static_cast<int>(doc_.Encoding()));
+  textView_->DocumentChanged();
+  if (LoadImage())
+    SetMode(TMode::Image);
+  else
+    SetMode(doc_.Detected().binary ? TMode::Hex : TMode::Text);
+  doc_.StartLineCount();
+  statusTimer_->start();
+  UpdateStatus();
+}
+
+TViewerWindow::~TViewerWindow() { StopSearch(); }
+
+void TViewerWindow::ShowError(const QString& text) {
+  error_ = text;
+  errorLabel_->setText(text);
+  stack_->setCurrentWidget(errorLabel_);
+  status_->setText(text);
+}
+
+bool TViewerWindow::LoadImage() {
+  if (imageTried_) return !imageView_->Image().isNull();
+  imageTried_ = true;
+  if (doc_.Size() == 0 || doc_.Size() > kMaxImageBytes) return false;
+  const std::string_view head = doc_.Bytes(0, 64);
+  if (!LooksLikeImage(QByteArray(head.data(), static_cast<qsizetype>(head.size())))) return false;
+  QByteArray bytes(static_cast<qsizetype>(doc_.Size()), Qt::Uninitialized);
+  bytes.resize(static_cast<qsizetype>(doc_.File().ReadAt(0, bytes.data(), static_cast<size_t>(bytes.size()))));
+  imageView_->SetImage(DecodeImage(bytes));
+  return !imageView_->Image().isNull();
+}
+
+// ---------------------------------------------------------------------------
+// Actions and keys
+
+void TViewerWindow::BuildActions() {
+  auto add = [this](QMenu* menu, const char* name, const QString& text,
+                    const QList<QKeySequence>& keys, auto handler) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, handler);
+    menu->addAction(action);
+    addAction(action);
+    return action;
+  };
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  add(file, "actClose", QStringLiteral("Close"), {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::Key_F10)},
+      &TViewerWindow::EscapePressed);
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  add(view, "actHex", QStringLiteral("Text / Hex"), {QKeySequence(Qt::Key_F4)}, [this] {
+    SetMode(mode_ == TMode::Hex ? (imageView_->Image().isNull() ? TMode::Text : TMode::Image) : TMode::Hex);
+  });
+  add(view, "actImage", QStringLiteral("Image"), {}, [this] {
+    if (LoadImage()) SetMode(TMode::Image);
+  });
+  QAction* wrap = add(view, "actWrap", QStringLiteral("Wrap lines"), {QKeySequence(Qt::Key_F2)},
+                      [this] { SetWrap(!textView_->Wrap()); });
+  wrap->setCheckable(true);
+  add(view, "actOriginalSize", QStringLiteral("Image at original size"), {QKeySequence(Qt::Key_1)},
+      [this] { imageView_->SetOriginalSize(!imageView_->OriginalSize()); });
+  QMenu* encodingMenu = view->addMenu(QStringLiteral("Encoding"));
+  encodings_ = new QActionGroup(this);
+  for (TEncoding e : kAllEncodings) {
+    QAction* a = encodingMenu->addAction(EncodingName(e));
+    a->setCheckable(true);
+    a->setData(static_cast<int>(e));
+    encodings_->addAction(a);
+    connect(a, &QAction::triggered, this, [this, e] { SetEncoding(e); });
+  }
+  add(view, "actNextEncoding", QStringLiteral("Next encoding"), {QKeySequence(Qt::Key_F8)},
+      &TViewerWindow::NextEncoding);
+
+  QMenu* search = menuBar()->addMenu(QStringLiteral("&Search"));
+  add(search, "actFind", QStringLiteral("Find..."), {QKeySequence(Qt::CTRL | Qt::Key_F)},
+      &TViewerWindow::FindDialog);
+  add(search, "actFindNext", QStringLiteral("Find next (closes without a search)"),
+      {QKeySequence(Qt::Key_F3)}, &TViewerWindow::F3Pressed);
+  add(search, "actFindPrevious", QStringLiteral("Find previous"),
+      {QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] { FindAgain(true); });
+  add(search, "actGoTo", QStringLiteral("Go to line..."), {QKeySequence(Qt::CTRL | Qt::Key_G)},
+      &TViewerWindow::GoToDialog);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  add(help, "actKeys", QStringLiteral("Keys"), {QKeySequence(Qt::Key_F1)}, [this] {
+    QMessageBox::information(this, QStringLiteral("vnview"), KeysHelpText());
+  });
+}
+
+void TViewerWindow::closeEvent(QCloseEvent* event) {
+  StopSearch();
+  event->accept();
+}
+
+void TViewerWindow::EscapePressed() {
+  if (searching_) {
+    StopSearch();
+    return;
+  }
+  close();
+}
+
+void TViewerWindow::F3Pressed() {
+  if (!error_.isEmpty() || !SearchActive()) {
+    close();
+    return;
+  }
+  FindAgain(false);
+}
+
+void TViewerWindow::SetMode(TMode mode) {
+  if (!error_.isEmpty()) return;
+  if (mode == TMode::Image && imageView_->Image().isNull()) mode = TMode::Text;
+  mode_ = mode;
+  QWidget* page = mode == TMode::Text ? static_cast<QWidget*>(textView_)
+                  : mode == TMode::Hex ? static_cast<QWidget*>(hexView_)
+                                       : static_cast<QWidget*>(imageView_);
+  // The same place in the other mode.
+  if (mode == TMode::Hex) {
+    hexView_->ShowOffset(hit_ ? hit_->offset : textView_->TopOffset());
+    hexView_->SetHit(hit_);
+  } else if (mode == TMode::Text) {
+    textView_->SetHit(hit_);
+    if (!hit_ && hexView_->TopOffset() != 0) textView_->ShowOffset(hexView_->TopOffset());
+  }
+  stack_->setCurrentWidget(page);
+  page->setFocus();
+  UpdateStatus();
+}
+
+void TViewerWindow::SetWrap(bool wrap) {
+  textView_->SetWrap(wrap);
+  if (QAction* a = findChild<QAction*>(QStringLiteral("actWrap"))) a->setChecked(wrap);
+  UpdateStatus();
+}
+
+void TViewerWindow::SetEncoding(TEncoding encoding) {
+  if (!error_.isEmpty()) return;
+  StopSearch();
+  doc_.SetEncoding(encoding);
+  hit_.reset();
+  textView_->DocumentChanged();
+  hexView_->DocumentChanged();
+  for (QAction* a : encodings_->actions()) a->setChecked(a->data().toInt() == static_cast<int>(encoding));
+  // Choosing an encoding asks for text.
+  if (mode_ != TMode::Text) SetMode(TMode::Text);
+  statusTimer_->start();
+  UpdateStatus();
+}
+
+void TViewerWindow::NextEncoding() {
+  const auto* it = std::find(std::begin(kAllEncodings), std::end(kAllEncodings), doc_.Encoding());
+  ++it;
+  SetEncoding(it == std::end(kAllEncodings) ? kAllEncodings[0] : *it);
+}
+
+// ---------------------------------------------------------------------------
+// Search
+
+void TViewerWindow::FindDialog() {
+  if (!error_.isEmpty()) return;
+  QDialog dialog(this);
+  dialog.setObjectName(QStringLiteral("FindDialog"));
+  dialog.setWindowTitle(QStringLiteral("Find"));
+  auto* edit = new QLineEdit(search_.pattern, &dialog);
+  edit->setObjectName(QStringLiteral("FindText"));
+  edit->selectAll();
+  auto* backwards = new QCheckBox(QStringLiteral("&Backwards"), &dialog);
+  backwards->setObjectName(QStringLiteral("FindBackwards"));
+  auto* caseSensitive = new QCheckBox(QStringLiteral("&Case sensitive"), &dialog);
+  caseSensitive->setObjectName(QStringLiteral("FindCaseSensitive"));
+  caseSensitive->setChecked(search_.caseSensitive);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(QStringLiteral("Text to find:"), &dialog));
+  layout->addWidget(edit);
+  layout->addWidget(backwards);
+  layout->addWidget(caseSensitive);
+  layout->addWidget(buttons);
+  if (dialog.exec() != QDialog::Accepted || edit->text().isEmpty()) return;
+  Find(edit->text(), backwards->isChecked(), caseSensitive->isChecked());
+}
+
+uint64_t TViewerWindow::CurrentOffset() const {
+  return mode_ == TMode::Hex ? hexView_->TopOffset() : textView_->TopOffset();
+}
+
+void TViewerWindow::Find(const QString& pattern, bool backwards, bool caseSensitive) {
+  search_.pattern = pattern;
+  search_.caseSensitive = caseSensitive;
+  search_.backwards = backwards;
+  hit_.reset();
+  textView_->SetHit(std::nullopt);
+  hexView_->SetHit(std::nullopt);
+  TFindRequest request = search_;
+  request.from = backwards ? (mode_ == TMode::Hex ? doc_.Size() : textView_->BottomOffset())
+                           : CurrentOffset();
+  RunSearch(request);
+}
+
+void TViewerWindow::FindAgain(bool reverse) {
+  if (!SearchActive() || !error_.isEmpty() || searching_) return;
+  TFindRequest request = search_;
+  request.backwards = search_.backwards != reverse;
+  const uint64_t unit = static_cast<uint64_t>(UnitBytes(doc_.Encoding()));
+  if (hit_)
+    request.from = request.backwards ? hit_->offset : hit_->offset + unit;
+  else
+    request.from = request.backwards ? textView_->BottomOffset() : CurrentOffset();
+  RunSearch(request);
+}
+
+// The search runs on its own thread; its answer comes back as an event, so
+// the window keeps painting and Escape can stop it.
+void TViewerWindow::RunSearch(const TFindRequest& request) {
+  StopSearch();
+  searching_ = true;
+  stopSearch_ = false;
+  searched_ = 0;
+  searchNote_.clear();
+  const uint64_t id = ++searchId_;
+  searchThread_ = std::thread([this, request, id] {
+    const auto hit = doc_.Find(request, &stopSearch_, [this](uint64_t done) { searched_ = done; });
+    const bool stopped = stopSearch_;
+    QMetaObject::invokeMethod(this, [this, id, hit, stopped] { SearchDone(id, hit, stopped); },
+                              Qt::QueuedConnection);
+  });
+  statusTimer_->start();
+  UpdateStatus();
+}
+
+void TViewerWindow::StopSearch() {
+  stopSearch_ = true;
+  if (searchThread_.joinable()) searchThread_.join();
+  searching_ = false;
+}
+
+void TViewerWindow::SearchDone(uint64_t id, std::optional<TTextHit> hit, bool stopped) {
+  if (id != searchId_) return;  // a search that was stopped for a newer one
+  if (searchThread_.joinable()) searchThread_.join();
+  searching_ = false;
+  if (stopped) {
+    searchNote_ = QStringLiteral("Search stopped");
+  } else if (!hit) {
+    searchNote_ = QStringLiteral("Not found: \"%1\"").arg(search_.pattern);
+  } else {
+    hit_ = hit;
+    if (mode_ == TMode::Image) SetMode(TMode::Text);
+    textView_->SetHit(hit_);
+    hexView_->SetHit(hit_);
+  }
+  UpdateStatus();
+}
+
+// ---------------------------------------------------------------------------
+// Go to
+
+void TViewerWindow::GoToDialog() {
+  if (!error_.isEmpty() || mode_ == TMode::Image) return;
+  bool ok = false;
+  const bool hex = mode_ == TMode::Hex;
+  const QString text = QInputDialog::getText(this, QStringLiteral("Go to"),
+                                             hex ? QStringLiteral("Go to offset:") : QStringLiteral("Go to line:"),
+                                             QLineEdit::Normal, QString(), &ok).trimmed();
+  if (!ok || text.isEmpty()) return;
+  const bool isHex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+  const uint64_t value = isHex ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10);
+  if (!ok) {
+    searchNote_ = QStringLiteral("Not a number: \"%1\"").arg(text);
+    UpdateStatus();
+    return;
+  }
+  GoToLine(value);
+}
+
+void TViewerWindow::GoToLine(uint64_t line) {
+  if (!error_.isEmpty()) return;
+  searchNote_.clear();
+  if (mode_ == TMode::Hex) {
+    hexView_->ShowOffset(std::min(line, doc_.Size()));
+    return;
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const uint64_t offset = doc_.OffsetOfLine(std::max<uint64_t>(line, 1));
+  QApplication::restoreOverrideCursor();
+  // The line goes to the top, as far as the end of the file allows.
+  textView_->ShowOffset(offset, true);
+  UpdateStatus();
+}
+
+// ---------------------------------------------------------------------------
+// Status
+
+QString TViewerWindow::StatusText() const { return status_->text(); }
+
+void TViewerWindow::UpdateStatus() {
+  if (!error_.isEmpty()) return;
+  QStringList parts;
+  const uint64_t size = doc_.Size();
+  if (mode_ == TMode::Image) {
+    const QImage& image = imageView_->Image();
+    parts << QStringLiteral("%1 x %2").arg(image.width()).arg(image.height())
+          << (imageView_->OriginalSize() ? QStringLiteral("Original size") : QStringLiteral("Fit"))
+          << QStringLiteral("%1 bytes").arg(Thousands(size));
+  } else {
+    const bool hex = mode_ == TMode::Hex;
+    const uint64_t pos = hit_ ? hit_->offset : CurrentOffset();
+    if (!hex) {
+      const uint64_t line = doc_.LineNumberAt(pos);
+      const uint64_t total = doc_.LineCount();
+      QString lineText = QStringLiteral("Line ") + (line ? Thousands(line) : QStringLiteral("?"));
+      lineText += total ? QStringLiteral(" of ") + Thousands(total) : QStringLiteral(" (counting lines)");
+      parts << lineText;
+      if (hit_) {
+        const uint64_t start = doc_.LineStartAt(pos);
+        parts << QStringLiteral("Col %1").arg(Decode(doc_.Encoding(), const_cast<TViewDocument&>(doc_).Bytes(start, pos)).size() + 1);
+      }
+    }
+    const uint64_t bottom = hex ? std::min(size, hexView_->TopOffset() + static_cast<uint64_t>(hexView_->PageRows()) * THexView::kBytesPerRow)
+                                : textView_->BottomOffset();
+    const int percent = size ? static_cast<int>(bottom * 100 / size) : 100;
+    parts << QStringLiteral("Offset %1 of %2 (%3%)").arg(Thousands(pos), Thousands(size)).arg(percent);
+    parts << EncodingName(doc_.Encoding());
+    if (hex) parts << QStringLiteral("Hex");
+    else if (textView_->Wrap()) parts << QStringLiteral("Wrap");
+  }
+  if (searching_) {
+    const uint64_t done = searched_;
+    parts << QStringLiteral("Searching for \"%1\"... %2% (Esc stops)")
+                 .arg(search_.pattern)
+                 .arg(size ? static_cast<int>(done * 100 / size) : 0);
+  } else if (!searchNote_.isEmpty()) {
+    parts << searchNote_;
+  }
+  status_->setText(parts.join(QStringLiteral("   ")));
+}
+
+}  // namespace vantrel::viewer
