@@ -235,7 +235,8 @@ bool StartViewerOrEditor(TMainForm& form, bool edit) {
     Warn(form, TMsg::NoSelectedFiles);
     return false;
   }
-  const std::string command = edit ? EditorProgram(form.EditorCommand) : form.ViewerCommand;
+  const std::string command = edit ? EditorProgram(form.EditorCommand)
+                                   : ViewerProgram(form.ViewerCommand, form.ProgramDir());
   const std::string& dir = source->Directory();
   bool started = false;
   // A command that is itself the path of a program (the default viewer in a

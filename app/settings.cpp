@@ -100,6 +100,14 @@ std::string EditorProgram(const std::string& configured) {
   return configured;
 }
 
+std::string ViewerProgram(const std::string& configured, const std::string& programDir) {
+  const size_t slash = configured.rfind('/');
+  const std::string name = configured.substr(slash == std::string::npos ? 0 : slash + 1);
+  if (platform::CompareNoCaseAscii(name, "vnview.exe") == 0 && platform::FindProgram(configured).empty())
+    return programDir + kDefaultViewerName;
+  return configured;
+}
+
 void LoadSettings(TMainForm& form, const IniFile& ini) {
   TFMPanel& left = *form.LeftFMPanel();
   TFMPanel& right = *form.RightFMPanel();

@@ -18,7 +18,8 @@ class TMainForm;
 
 // Defaults of the settings that have no home in a control's own defaults.
 inline constexpr const char* kDefaultEditor = "notepad.exe";
-inline constexpr const char* kDefaultViewerName = "vnview.exe";
+// The viewer built beside the program (build/vnview), in the program directory.
+inline constexpr const char* kDefaultViewerName = "vnview";
 inline constexpr const char* kDefaultFontName = "MS Sans Serif";
 inline constexpr int kDefaultFontSize = 10;
 
@@ -26,6 +27,11 @@ inline constexpr int kDefaultFontSize = 10;
 // "notepad.exe" (any case, with or without ".exe") stands for the platform's
 // default text editor, so the settings file keeps its portable default.
 std::string EditorProgram(const std::string& configured);
+
+// The command View starts for the configured viewer: a default viewer
+// "vnview.exe" that does not exist (settings written by a build that named it
+// so) stands for the viewer in the program directory.
+std::string ViewerProgram(const std::string& configured, const std::string& programDir);
 
 // Reads every setting into the main window and its two panels, in order:
 // GENERAL (editor, viewer, language, both directories, window, left width),

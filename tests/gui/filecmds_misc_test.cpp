@@ -95,8 +95,11 @@ class FileCmdsMiscTest : public QObject {
     QVERIFY(MakeFile(f_->left + "/a.txt", 3));
     QVERIFY(QDir().mkpath(QString::fromStdString(f_->left + "/dir")));
     QVERIFY(f_->Show());
-    // The default viewer lives in the program directory and does not exist yet.
+    // The default viewer lives in the program directory (the tests' own has none).
     QCOMPARE(f_->form->ViewerCommand, f_->form->ProgramDir() + app::kDefaultViewerName);
+    // A default named "vnview.exe" by older settings stands for it.
+    QCOMPARE(app::ViewerProgram("/old/place/vnview.exe", "/prog/"), std::string("/prog/vnview"));
+    QCOMPARE(app::ViewerProgram("less -R", "/prog/"), std::string("less -R"));
     QVERIFY(f_->Listed(f_->L(), "a.txt"));
     f_->L()->SetCursor(f_->L()->IndexOfName("a.txt"));
     QVERIFY(f_->Press(f_->L(), Qt::Key_F3));

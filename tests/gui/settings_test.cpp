@@ -47,7 +47,7 @@ class SettingsTest : public QObject {
     auto form = Open();
     QCOMPARE(form->EditorCommand, std::string("notepad.exe"));
     QCOMPARE(form->ViewerCommand,
-             Std(QCoreApplication::applicationDirPath()) + "/vnview.exe");
+             Std(QCoreApplication::applicationDirPath()) + "/vnview");
     QCOMPARE(form->LanguageFile, std::string());
     QCOMPARE(form->LeftFMPanel()->Directory(), startDir_);
     QCOMPARE(form->RightFMPanel()->Directory(), startDir_);
