@@ -22,4 +22,7 @@ void InstallNavigation(TMainForm& form);
 // The ZIP window, pack and unpack (app/zip_commands.cpp).
 void InstallZipCommands(TMainForm& form);
 
+// The entry menu: right click, Menu key, Shift+F10 (app/item_menu.cpp).
+void InstallItemMenu(TMainForm& form);
+
 }  // namespace vantrel::app

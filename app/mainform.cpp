@@ -215,6 +215,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   InstallFileCommands(*this);
   InstallNavigation(*this);
   InstallZipCommands(*this);
+  InstallItemMenu(*this);
 
   left_.FMPanel->setFocus();
 }

@@ -325,6 +325,14 @@ void TFMPanel::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Home: SetCursor(0); break;
     case Qt::Key_End: SetCursor(Count() - 1); break;
     case Qt::Key_Space: ToggleMark(Cursor()); break;
+    case Qt::Key_Menu: ShowMenuAtCursor(); break;
+    case Qt::Key_F10:
+      if (event->modifiers() != Qt::ShiftModifier) {
+        event->ignore();
+        return;
+      }
+      ShowMenuAtCursor();
+      break;
     default:
       // Everything else goes to the window (Enter, Insert, F8 and the rest).
       event->ignore();
@@ -348,6 +356,12 @@ void TFMPanel::mousePressEvent(QMouseEvent* event) {
     }
   }
   event->accept();
+}
+
+// The Menu key and Shift+F10: the menu opens below the cursor row's name.
+void TFMPanel::ShowMenuAtCursor() {
+  const QRect row = RowRect(Cursor());
+  emit contextMenuRequested(Cursor(), viewport()->mapToGlobal(QPoint(row.left() + 2 * platform::kSmallIconSize, row.bottom())));
 }
 
 void TFMPanel::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -110,7 +110,8 @@ class TFMPanel : public QAbstractScrollArea {
   void entered();
   // A left double-click on an entry.
   void dblClick();
-  // A right click on entry `index` (the cursor is already there).
+  // A right click on entry `index` (the cursor is already there), or the
+  // Menu key or Shift+F10 on the cursor entry.
   void contextMenuRequested(int index, const QPoint& globalPos);
   // A read replaced the listing (directory line and drive may have changed).
   void directoryRead();
@@ -133,6 +134,7 @@ class TFMPanel : public QAbstractScrollArea {
   void UpdateFileLine();
   void UpdateRow(int index);
   void PageMove(bool down);
+  void ShowMenuAtCursor();
   void DrawRow(QPainter& painter, int index, const QRect& rect, bool focused);
   void DrawCell(QPainter& painter, int left, int right, int top, const QString& text);
 
