@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <unordered_map>
 
 #include "platform/fs.h"
 #include "platform/text.h"
@@ -26,6 +27,13 @@ std::string_view Trim(std::string_view s) {
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
   return CompareNoCaseAscii(a, b) == 0;
+}
+
+std::string FoldAscii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 
 // A section header "[name]" gives its name; anything else gives false.
@@ -67,23 +75,34 @@ std::string ProfilePath(std::string_view name) {
   return JoinPath(JoinPath(base, ".config"), name);
 }
 
-std::vector<std::string> IniFile::Lines() const {
-  if (updating_) return pending_;
-  std::vector<std::string> lines;
+bool IniFile::Lines(std::vector<std::string>& lines) const {
+  if (updating_) {
+    lines = pending_;
+    return !unreadable_;
+  }
+  lines.clear();
   std::ifstream in(path_, std::ios::binary);
+  if (!in) {
+    // A file that is not there reads as empty; one that is there but cannot
+    // be opened is unreadable.
+    struct stat st;
+    return stat(path_.c_str(), &st) != 0;
+  }
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(std::move(line));
   }
-  return lines;
+  return !in.bad();
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {
   bool inSection = false;
   bool sectionSeen = false;
-  for (const std::string& line : Lines()) {
+  std::vector<std::string> lines;
+  Lines(lines);  // an unreadable file reads as empty: every key has its default
+  for (const std::string& line : lines) {
     std::string_view name;
     if (SectionName(line, name)) {
       // The first section of a name counts; later duplicates are ignored.
@@ -182,8 +201,14 @@ void IniFile::SetValue(std::vector<std::string>& lines, std::string_view section
 }
 
 bool IniFile::Store(const std::vector<std::string>& lines) {
-  // A file the user made read-only stays unwritten, as it would in place.
-  if (access(path_.c_str(), F_OK) == 0 && access(path_.c_str(), W_OK) != 0) return false;
+  // A file the user made read-only stays unwritten, as it would in place. The
+  // mode bits count too, since root passes every access check.
+  struct stat st;
+  if (stat(path_.c_str(), &st) == 0 &&
+      ((st.st_mode & 0222) == 0 || access(path_.c_str(), W_OK) != 0)) {
+    errno = EACCES;
+    return false;
+  }
 
   std::string dir = ".";
   size_t slash = path_.rfind('/');
@@ -211,7 +236,6 @@ bool IniFile::Store(const std::vector<std::string>& lines) {
     p += n;
     left -= static_cast<size_t>(n);
   }
-  struct stat st;
   mode_t mode = 0644;
   if (stat(path_.c_str(), &st) == 0) mode = st.st_mode & 07777;
   if (ok) ok = fchmod(fd, mode) == 0 && fsync(fd) == 0;
@@ -232,7 +256,11 @@ bool IniFile::Store(const std::vector<std::string>& lines) {
 }
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  std::vector<std::string> lines = Lines();
+  std::vector<std::string> lines;
+  if (!Lines(lines)) {
+    errno = EACCES;
+    return false;
+  }
   SetValue(lines, section, key, value);
   if (updating_) {
     pending_ = std::move(lines);
@@ -246,7 +274,8 @@ bool IniFile::WriteInteger(std::string_view section, std::string_view key, int64
 }
 
 void IniFile::BeginUpdate() {
-  pending_ = Lines();
+  updating_ = false;
+  unreadable_ = !Lines(pending_);
   updating_ = true;
 }
 
@@ -254,7 +283,80 @@ bool IniFile::EndUpdate() {
   updating_ = false;
   std::vector<std::string> lines = std::move(pending_);
   pending_.clear();
+  if (unreadable_) {
+    unreadable_ = false;
+    errno = EACCES;
+    return false;
+  }
   return Store(lines);
+}
+
+std::vector<std::optional<std::string>> ReadIniKeys(const std::string& path,
+                                                    std::string_view section,
+                                                    const std::vector<std::string>& keys) {
+  std::vector<std::optional<std::string>> values(keys.size());
+  // Each key (folded to lower case) with the places it takes in `keys`.
+  std::unordered_map<std::string, std::vector<size_t>> wanted;
+  for (size_t i = 0; i < keys.size(); ++i) wanted[FoldAscii(Trim(keys[i]))].push_back(i);
+
+  if (keys.empty()) return values;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return values;
+
+  enum class State { Before, Inside, Done } state = State::Before;
+  size_t found = 0;
+  // Looks at one line (without its line break) and says whether to go on.
+  auto take = [&](std::string_view line) {
+    std::string_view name;
+    if (SectionName(line, name)) {
+      // The first section of the name counts; reading ends where it ends.
+      if (state == State::Inside) state = State::Done;
+      else if (state == State::Before && EqualNoCase(name, section)) state = State::Inside;
+      return state != State::Done;
+    }
+    std::string_view k, v;
+    if (state != State::Inside || !KeyValue(line, k, v)) return true;
+    auto it = wanted.find(FoldAscii(k));
+    if (it == wanted.end() || values[it->second.front()]) return true;
+    v = v.substr(0, std::min(v.find('\0'), kIniValueLimit));
+    for (size_t i : it->second) values[i] = std::string(v);
+    return ++found < wanted.size();
+  };
+
+  std::string line;
+  bool overlong = false;  // the current line passed kIniLineLimit
+  bool first = true;
+  bool more = true;
+  char buffer[65536];
+  while (more) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;  // Retry
+    std::string_view chunk(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    if (first && !chunk.empty()) {
+      if (chunk.substr(0, 3) == "\xEF\xBB\xBF") chunk.remove_prefix(3);
+      first = false;
+    }
+    while (more && !chunk.empty()) {
+      const size_t eol = chunk.find('\n');
+      const std::string_view part = chunk.substr(0, eol);
+      if (!overlong) {
+        line.append(part.substr(0, kIniLineLimit - std::min(line.size(), kIniLineLimit)));
+        overlong = line.size() >= kIniLineLimit;
+      }
+      if (eol == std::string_view::npos) break;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      more = take(line);
+      line.clear();
+      overlong = false;
+      chunk.remove_prefix(eol + 1);
+    }
+    if (n <= 0) {
+      if (more && !line.empty()) take(line);  // the last line has no line break
+      break;
+    }
+  }
+  close(fd);
+  return values;
 }
 
 }  // namespace vantrel::platform

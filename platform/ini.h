@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,10 @@
 namespace vantrel::platform {
 
 inline constexpr size_t kIniValueLimit = 2047;
+
+// A line of a file read by ReadIniKeys counts up to this many bytes: enough
+// for any key with a whole value; the rest of a longer line is skipped.
+inline constexpr size_t kIniLineLimit = 16384;
 
 // Where a bare profile file name lives: $XDG_CONFIG_HOME/NAME, else
 // ~/.config/NAME. A name with a "/" is taken as it is.
@@ -31,8 +36,10 @@ class IniFile {
                          std::string_view def) const;
   int64_t ReadInteger(std::string_view section, std::string_view key, int64_t def) const;
 
-  // Return false (errno set) when the file cannot be written; the file on
-  // disk then stays as it was.
+  // Return false (errno set) when the file cannot be written, or when it exists
+  // and cannot be read (writing it would lose its other keys); the file on
+  // disk then stays as it was. A file without any write permission bit counts
+  // as read-only even for root.
   bool WriteString(std::string_view section, std::string_view key, std::string_view value);
   bool WriteInteger(std::string_view section, std::string_view key, int64_t value);
 
@@ -47,14 +54,28 @@ class IniFile {
   static bool ParseInteger(std::string_view text, int64_t& out);
 
  private:
-  std::vector<std::string> Lines() const;
+  // The file's lines; false when it exists but cannot be read.
+  bool Lines(std::vector<std::string>& lines) const;
   bool Store(const std::vector<std::string>& lines);
   static void SetValue(std::vector<std::string>& lines, std::string_view section,
                        std::string_view key, std::string_view value);
 
   std::string path_;
   bool updating_ = false;
+  bool unreadable_ = false;  // the update started from a file that could not be read
   std::vector<std::string> pending_;
 };
+
+// Reads the values of `keys` in `section` of the file at `path` in one pass
+// that stops as soon as the section has been read, for files the user picks
+// (translation files, colour schemes) that may be huge or no text at all.
+// Sections and keys match as in IniFile; the first of duplicate sections and
+// keys wins; a value ends at a NUL byte and keeps at most kIniValueLimit
+// characters; a UTF-8 byte order mark at the start is skipped. The result has
+// one element per key, empty where the key is missing; a file that cannot be
+// read gives all empty.
+std::vector<std::optional<std::string>> ReadIniKeys(const std::string& path,
+                                                    std::string_view section,
+                                                    const std::vector<std::string>& keys);
 
 }  // namespace vantrel::platform

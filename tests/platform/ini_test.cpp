@@ -108,16 +108,28 @@ TEST(IniWrite, LineBreaksInValuesCannotAddKeys) {
 TEST(IniWrite, UnwritableFileStaysWholeAndWriteFails) {
   TempDir tmp;
   WriteFile(tmp / "a.ini", "[S]\nk=old\n");
-  if (geteuid() == 0) {
-    // Root may write anywhere; a path through a regular file can never be written.
-    IniFile bad(tmp / "a.ini/inner.ini");
-    EXPECT_FALSE(bad.WriteString("S", "k", "new"));
-  } else {
-    ASSERT_EQ(chmod((tmp / "a.ini").c_str(), 0444), 0);
-    IniFile ini(tmp / "a.ini");
-    EXPECT_FALSE(ini.WriteString("S", "k", "new"));
-  }
+  // A path through a regular file can never be written; a file without write
+  // permission bits is not written either, not even by root.
+  EXPECT_FALSE(IniFile(tmp / "a.ini/inner.ini").WriteString("S", "k", "new"));
+  ASSERT_EQ(chmod((tmp / "a.ini").c_str(), 0444), 0);
+  IniFile ini(tmp / "a.ini");
+  EXPECT_FALSE(ini.WriteString("S", "k", "new"));
+  ini.BeginUpdate();
+  ini.WriteString("S", "k", "new");
+  EXPECT_FALSE(ini.EndUpdate());
   EXPECT_EQ(ReadFile(tmp / "a.ini"), "[S]\nk=old\n");
+}
+
+TEST(IniWrite, UnreadableFileIsNotReplacedByItsNewKeysAlone) {
+  TempDir tmp;
+  // A directory in the file's place stands for a file that cannot be read.
+  std::filesystem::create_directory(tmp / "a.ini");
+  IniFile ini(tmp / "a.ini");
+  EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+  ini.BeginUpdate();
+  EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+  EXPECT_FALSE(ini.EndUpdate());
+  EXPECT_TRUE(std::filesystem::is_directory(tmp / "a.ini"));
 }
 
 TEST(IniWrite, NoTemporaryFilesAreLeftBehind) {
@@ -143,6 +155,34 @@ TEST(IniWrite, UpdateWritesOnceAndReadsSeePendingValues) {
   EXPECT_EQ(ReadFile(tmp / "a.ini"), "[S]\nk=1\n");  // nothing on disk yet
   ASSERT_TRUE(ini.EndUpdate());
   EXPECT_EQ(ReadFile(tmp / "a.ini"), "[S]\nk=2\nm=3\n");
+}
+
+// ReadIniKeys: one pass over files the user chose, whatever they hold.
+TEST(IniKeys, ReadsTheWantedKeysOfTheFirstSection) {
+  TempDir tmp;
+  using namespace std::string_literals;
+  WriteFile(tmp / "a.lng", "\xEF\xBB\xBF[Other]\nA=other\n[messages]\n a = first \nA=second\n"
+                           "b=x\0hidden\r\nc="s + std::string(5000, 'c') + "\n[Messages]\nd=late\n"
+                           "[Messages2]\nd=no");
+  const auto values = ReadIniKeys(tmp / "a.lng", "MESSAGES", {"A", "b", "c", "d", "a"});
+  ASSERT_EQ(values.size(), 5u);
+  EXPECT_EQ(values[0], "first");
+  EXPECT_EQ(values[1], std::string("x"));
+  EXPECT_EQ(values[2]->size(), kIniValueLimit);
+  EXPECT_FALSE(values[3]);  // only the first section of a name counts
+  EXPECT_EQ(values[4], "first");
+  EXPECT_FALSE(ReadIniKeys(tmp / "missing", "Messages", {"a"})[0]);
+}
+
+TEST(IniKeys, OverlongLinesAndBinaryDataAreSkipped) {
+  TempDir tmp;
+  std::string text = "[S]\nx=" + std::string(3 * kIniLineLimit, 'y') + "k=hidden\n";
+  for (int i = 0; i < 200000; ++i) text += static_cast<char>((i * 7919) & 0xFF);
+  text += "\n[S]\nk=second section\n";
+  WriteFile(tmp / "b.lng", text);
+  EXPECT_FALSE(ReadIniKeys(tmp / "b.lng", "S", {"k"})[0]);
+  WriteFile(tmp / "c.lng", text + "\n[T]\nk=found");  // no line break at the end
+  EXPECT_EQ(ReadIniKeys(tmp / "c.lng", "T", {"k"})[0], "found");
 }
 
 TEST(ProfilePath, FollowsXdgConfigHomeElseHomeConfig) {
