@@ -23,6 +23,7 @@ class TNameDialog : public QDialog {
   QPushButton* CancelButton() const { return cancelButton_; }
   QPushButton* HelpButton() const { return helpButton_; }
   int HelpContext() const { return helpContext_; }
+  void SetHelpContext(int context) { helpContext_ = context; }
 
  protected:
   // The controls above the buttons go here.

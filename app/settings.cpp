@@ -82,6 +82,44 @@ class TSettingsWriter {
   bool ok_ = true;
 };
 
+void WriteGeneralCommands(TSettingsWriter& out, const TMainForm& form) {
+  out.String(kGeneral, "Editor", form.EditorCommand);
+  out.String(kGeneral, "Viewer", form.ViewerCommand);
+}
+
+void WriteFont(TSettingsWriter& out, const TFMPanel& left) {
+  const QFont font = left.font();
+  out.Integer(kFont, "Size", font.pointSize());
+  const QByteArray family = font.family().toUtf8();
+  out.String(kFont, "Name", std::string(family.constData(), static_cast<size_t>(family.size())));
+}
+
+void WriteColors(TSettingsWriter& out, const TFMPanel& left) {
+  out.Color("Back", left.Color());
+  out.Color("Cursor", left.CursorColor());
+  out.Color("File", left.FileColor());
+  out.Color("Selected", left.SelectedColor());
+  out.Color("Current", left.CurrentColor());
+  out.Color("CurSel", left.CurSelColor());
+}
+
+void ReportUnwritable(const IniFile& ini) {
+  ShowGeneralError(QStringLiteral("Unable to write to %1")
+                       .arg(QString::fromUtf8(ini.Path().data(),
+                                              static_cast<qsizetype>(ini.Path().size()))));
+}
+
+// Writes what `fill` gives in one replacement of the file.
+template <typename Fill>
+bool WriteAtOnce(IniFile& ini, Fill fill) {
+  ini.BeginUpdate();
+  TSettingsWriter out(ini);
+  fill(out);
+  const bool ok = ini.EndUpdate() && out.Ok();
+  if (!ok) ReportUnwritable(ini);
+  return ok;
+}
+
 void SavePanel(TSettingsWriter& out, const char* section, const TFMPanel& panel) {
   out.Integer(section, "NameWidth", panel.NameWidth());
   out.Integer(section, "ExtWidth", panel.ExtWidth());
@@ -141,6 +179,16 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
   left.setFont(font);
   right.setFont(font);
 
+  LoadColors(form, ini);
+
+  LoadPanel(ini, kLeftPanel, left);
+  LoadPanel(ini, kRightPanel, right);
+  form.SyncHeaders();
+}
+
+void LoadColors(TMainForm& form, const IniFile& ini) {
+  TFMPanel& left = *form.LeftFMPanel();
+  TFMPanel& right = *form.RightFMPanel();
   left.SetColor(ReadColor(ini, "Back", platform::clWindow));
   right.SetColor(left.Color());
   left.SetCursorColor(ReadColor(ini, "Cursor", platform::clWindow));
@@ -153,10 +201,6 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
   right.SetCurrentColor(left.CurrentColor());
   left.SetCurSelColor(ReadColor(ini, "CurSel", platform::clRed));
   right.SetCurSelColor(left.CurSelColor());
-
-  LoadPanel(ini, kLeftPanel, left);
-  LoadPanel(ini, kRightPanel, right);
-  form.SyncHeaders();
 }
 
 bool SaveSettings(const TMainForm& form, IniFile& ini) {
@@ -164,8 +208,7 @@ bool SaveSettings(const TMainForm& form, IniFile& ini) {
   const TFMPanel& right = *form.RightFMPanel();
   TSettingsWriter out(ini);
 
-  out.String(kGeneral, "Editor", form.EditorCommand);
-  out.String(kGeneral, "Viewer", form.ViewerCommand);
+  WriteGeneralCommands(out, form);
   out.String(kGeneral, "LeftPath", left.Directory());
   out.String(kGeneral, "RightPath", right.Directory());
   if (form.isMaximized()) {
@@ -180,27 +223,25 @@ bool SaveSettings(const TMainForm& form, IniFile& ini) {
   out.Integer(kGeneral, "LeftWidth", form.LeftWidth());
   out.String(kGeneral, "LanguageFile", form.LanguageFile);
 
-  const QFont font = left.font();
-  out.Integer(kFont, "Size", font.pointSize());
-  const QByteArray family = font.family().toUtf8();
-  out.String(kFont, "Name", std::string(family.constData(), static_cast<size_t>(family.size())));
-
-  out.Color("Back", left.Color());
-  out.Color("Cursor", left.CursorColor());
-  out.Color("File", left.FileColor());
-  out.Color("Selected", left.SelectedColor());
-  out.Color("Current", left.CurrentColor());
-  out.Color("CurSel", left.CurSelColor());
-
+  WriteFont(out, left);
+  WriteColors(out, left);
   SavePanel(out, kLeftPanel, left);
   SavePanel(out, kRightPanel, right);
 
-  if (!out.Ok()) {
-    ShowGeneralError(QStringLiteral("Unable to write to %1")
-                         .arg(QString::fromUtf8(ini.Path().data(),
-                                                static_cast<qsizetype>(ini.Path().size()))));
-  }
+  if (!out.Ok()) ReportUnwritable(ini);
   return out.Ok();
+}
+
+bool SaveEditorAndViewer(const TMainForm& form, IniFile& ini) {
+  return WriteAtOnce(ini, [&](TSettingsWriter& out) { WriteGeneralCommands(out, form); });
+}
+
+bool SaveFont(const TMainForm& form, IniFile& ini) {
+  return WriteAtOnce(ini, [&](TSettingsWriter& out) { WriteFont(out, *form.LeftFMPanel()); });
+}
+
+bool SaveColors(const TMainForm& form, IniFile& ini) {
+  return WriteAtOnce(ini, [&](TSettingsWriter& out) { WriteColors(out, *form.LeftFMPanel()); });
 }
 
 }  // namespace vantrel::app

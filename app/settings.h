@@ -42,4 +42,20 @@ void LoadSettings(TMainForm& form, const platform::IniFile& ini);
 // first key that could not be written; the keys before it stay written.
 bool SaveSettings(const TMainForm& form, platform::IniFile& ini);
 
+// The six colours of both panels from section COLOR of `ini` (a settings or
+// colour scheme file), each missing key with its default, in the order Back,
+// Cursor, File, Selected, Current, CurSel; the left panel takes each value,
+// then the right panel the left panel's.
+void LoadColors(TMainForm& form, const platform::IniFile& ini);
+
+// The writes of the settings dialogs. Each writes only its own keys, in one
+// replacement of the file; when that fails it reports "Unable to write to
+// <file>" in the general error box, leaves the file as it was and returns
+// false.
+bool SaveEditorAndViewer(const TMainForm& form, platform::IniFile& ini);  // GENERAL
+bool SaveFont(const TMainForm& form, platform::IniFile& ini);             // FONT
+// COLOR from the left panel; other sections of the file stay as they are, so
+// the same call writes a colour scheme file.
+bool SaveColors(const TMainForm& form, platform::IniFile& ini);
+
 }  // namespace vantrel::app
