@@ -26,7 +26,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
                       : QApplication::windowIcon().pixmap(32, 32));
   auto* text = new QLabel(QStringLiteral("Vantrel is convenient file manager for Windows 9x, NT,Me, XP."),
                           this);
-  text->setObjectName(QStringLiteral("AboutText"));
+  text->setObjectName(QStringLiteral("Label1"));
   text->setWordWrap(true);
 
   auto* info = new QFrame(this);

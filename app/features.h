@@ -25,4 +25,8 @@ void InstallZipCommands(TMainForm& form);
 // The entry menu: right click, Menu key, Shift+F10 (app/item_menu.cpp).
 void InstallItemMenu(TMainForm& form);
 
+// The settings dialogs, font, colour schemes and the interface language
+// (app/options_commands.cpp).
+void InstallOptionsCommands(TMainForm& form);
+
 }  // namespace vantrel::app

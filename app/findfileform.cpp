@@ -129,8 +129,10 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   pathEdit_ = new QLineEdit(this);
   pathEdit_->setObjectName(QStringLiteral("PathEdit"));
   auto* maskLabel = new QLabel(QStringLiteral("Search for:"), this);
+  maskLabel->setObjectName(QStringLiteral("Label1"));
   maskLabel->setBuddy(maskEdit_);
   auto* pathLabel = new QLabel(QStringLiteral("Search in:"), this);
+  pathLabel->setObjectName(QStringLiteral("Label2"));
   pathLabel->setBuddy(pathEdit_);
 
   startButton_ = new QPushButton(QStringLiteral("Start!"), this);
@@ -178,6 +180,7 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   resultsView_->setTextElideMode(Qt::ElideMiddle);
   resultsView_->setMinimumSize(std::max(430, columns->length() + 24), 200);
   auto* resultsLabel = new QLabel(QStringLiteral("Search results:"), this);
+  resultsLabel->setObjectName(QStringLiteral("Label3"));
   resultsLabel->setBuddy(resultsView_);
 
   animate_ = new QProgressBar(this);

@@ -216,6 +216,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   InstallNavigation(*this);
   InstallZipCommands(*this);
   InstallItemMenu(*this);
+  InstallOptionsCommands(*this);
 
   left_.FMPanel->setFocus();
 }

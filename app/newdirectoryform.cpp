@@ -14,6 +14,7 @@ namespace vantrel::app {
 TNewDirectoryForm::TNewDirectoryForm(TMainForm& form)
     : TNameDialog(form, QStringLiteral("NewDirectoryForm"), QStringLiteral("New directory"), 501) {
   auto* label = new QLabel(QStringLiteral("Enter a name of the new directory:"), this);
+  label->setObjectName(QStringLiteral("Label1"));
   directoryNameEdit_ = new QLineEdit(this);
   directoryNameEdit_->setObjectName(QStringLiteral("DirectoryNameEdit"));
   directoryNameEdit_->setMinimumWidth(260);

@@ -16,6 +16,7 @@ namespace vantrel::app {
 TNewFileForm::TNewFileForm(TMainForm& form)
     : TNameDialog(form, QStringLiteral("NewFileForm"), QStringLiteral("New file"), 401) {
   auto* label = new QLabel(QStringLiteral("Enter a name of the new file:"), this);
+  label->setObjectName(QStringLiteral("Label1"));
   fileNameEdit_ = new QLineEdit(this);
   fileNameEdit_->setObjectName(QStringLiteral("FileNameEdit"));
   fileNameEdit_->setMinimumWidth(260);

@@ -16,12 +16,15 @@ namespace vantrel::app {
 TRenameFileForm::TRenameFileForm(TMainForm& form)
     : TNameDialog(form, QStringLiteral("RenameFileForm"), QStringLiteral("Rename file"), 407) {
   auto* row = new QHBoxLayout;
-  row->addWidget(new QLabel(QStringLiteral("Rename file: "), this));
+  auto* renameLabel = new QLabel(QStringLiteral("Rename file: "), this);
+  renameLabel->setObjectName(QStringLiteral("Label1"));
+  row->addWidget(renameLabel);
   fileNameLabel_ = new QLabel(this);
   fileNameLabel_->setObjectName(QStringLiteral("FileNameLabel"));
   fileNameLabel_->setTextFormat(Qt::PlainText);
   row->addWidget(fileNameLabel_, 1);
   auto* to = new QLabel(QStringLiteral("To file:"), this);
+  to->setObjectName(QStringLiteral("Label2"));
   fileNameEdit_ = new QLineEdit(this);
   fileNameEdit_->setObjectName(QStringLiteral("FileNameEdit"));
   fileNameEdit_->setMinimumWidth(260);

@@ -1,0 +1,31 @@
+// options_commands.h - the Options menu and the panels' "Settings...": the
+// settings dialogs, the font, colour schemes and the interface language.
+#pragma once
+
+#include <string>
+
+#include <QStringList>
+
+namespace vantrel::app {
+
+class TLanguage;
+class TMainForm;
+
+// The property paths the main window's translation component translates, in
+// order: every caption and hint of the windows, "Select language" included.
+// PackForm.Label2 is listed twice.
+const QStringList& TranslatedProperties();
+
+// The main window's translation component, "Language".
+TLanguage& Language(TMainForm& form);
+
+// Where a language file named in the settings lives: a path as it is, a bare
+// name in the program directory's "Language/".
+std::string LanguagePath(const TMainForm& form, const std::string& name);
+
+// Translates the windows with the form's language file and rebuilds the
+// messages table; runs when the main window is first shown and after Select
+// language.
+void ApplyLanguage(TMainForm& form);
+
+}  // namespace vantrel::app
