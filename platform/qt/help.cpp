@@ -31,6 +31,8 @@ struct TTopic {
 constexpr TTopic kTopics[] = {
     {0, "contents"},   {401, "newfile"},   {407, "rename"},    {408, "pack"},
     {409, "zipwindow"}, {501, "newdir"},   {502, "findfile"},  {803, "about"},
+    {302, "panelsettings"}, {702, "panelsettings"}, {601, "generalsettings"}, {602, "font"},
+    {604, "language"},  {6031, "colors"},  {6032, "colorscheme"}, {6033, "colorscheme"},
 };
 
 }  // namespace
