@@ -142,14 +142,20 @@ void mnuOptFontClick(TMainForm& form) {
   SaveFont(form, ini);
 }
 
-void mnuOptLoadSchemeClick(TMainForm& form) {
+// The dialogs of the colour schemes: "*.vnp" files in the program directory.
+QString ChooseScheme(TMainForm& form, const char* title, bool save, int helpContext) {
   TFileRequest request;
-  request.title = QStringLiteral("Load color scheme");
+  request.title = QLatin1String(title);
   request.directory = QString::fromStdString(form.ProgramDir());
-  request.filters = kSchemeFilters;
+  request.filters = save ? QStringList{kSchemeFilters.front()} : kSchemeFilters;
   request.defaultSuffix = QStringLiteral("vnp");
-  request.helpContext = 6032;
-  const QString chosen = ChooseFile(&form, request);
+  request.save = save;
+  request.helpContext = helpContext;
+  return ChooseFile(&form, request);
+}
+
+void mnuOptLoadSchemeClick(TMainForm& form) {
+  const QString chosen = ChooseScheme(form, "Load color scheme", false, 6032);
   if (chosen.isEmpty()) return;
   // A file without the keys (a language file, say) gives the default colours.
   LoadColors(form, platform::IniFile(Bytes(chosen)));
@@ -158,14 +164,7 @@ void mnuOptLoadSchemeClick(TMainForm& form) {
 }
 
 void mnuOptSaveSchemeClick(TMainForm& form) {
-  TFileRequest request;
-  request.title = QStringLiteral("Save color scheme");
-  request.directory = QString::fromStdString(form.ProgramDir());
-  request.filters = {kSchemeFilters.front()};
-  request.defaultSuffix = QStringLiteral("vnp");
-  request.save = true;
-  request.helpContext = 6033;
-  const QString chosen = ChooseFile(&form, request);
+  const QString chosen = ChooseScheme(form, "Save color scheme", true, 6033);
   if (chosen.isEmpty()) return;
   platform::IniFile scheme(Bytes(chosen));
   SaveColors(form, scheme);
