@@ -2,6 +2,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -182,6 +183,13 @@ bool StartShellCommand(const std::string& text, const std::string& directory, st
 bool OpenWithDefaultApplication(const std::string& path, const std::string& directory,
                                 std::string* error) {
   return StartDetached({"xdg-open", path}, directory, error);
+}
+
+void RunThreadWhenIdle() {
+  // On Linux a thread is a schedulable task of its own: 0 is the caller.
+  struct sched_param param {};
+  param.sched_priority = 0;
+  sched_setscheduler(0, SCHED_IDLE, &param);
 }
 
 std::string DefaultEditor() {

@@ -41,6 +41,10 @@ bool OpenWithDefaultApplication(const std::string& path, const std::string& dire
 // found on PATH, else "xdg-open".
 std::string DefaultEditor();
 
+// Lets the calling thread run only when the machine has nothing else to do
+// (background counting that must not slow down what the user sees).
+void RunThreadWhenIdle();
+
 // The full path of `program` when it is found on PATH (or is itself a path to
 // an executable file); empty otherwise.
 std::string FindProgram(std::string_view program);
