@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/process.h"
+
 namespace vantrel::viewer {
 
 namespace {
@@ -204,7 +206,10 @@ void TViewDocument::StartLineCount() {
     lineCount_ = 0;
   }
   stopCount_ = false;
-  counter_ = std::thread([this] { CountLoop(0); });
+  counter_ = std::thread([this] {
+    platform::RunThreadWhenIdle();
+    CountLoop();
+  });
 }
 
 void TViewDocument::StopLineCount() {
@@ -212,7 +217,7 @@ void TViewDocument::StopLineCount() {
   if (counter_.joinable()) counter_.join();
 }
 
-void TViewDocument::CountLoop(uint64_t) {
+void TViewDocument::CountLoop() {
   for (;;) {
     uint64_t index, before;
     {
@@ -243,12 +248,13 @@ void TViewDocument::CountLoop(uint64_t) {
 uint64_t TViewDocument::LineNumberAt(uint64_t pos) {
   pos = std::clamp(pos, textStart_, Size());
   const uint64_t index = (pos - textStart_) / kCheckpointBytes;
-  uint64_t known, base;
+  uint64_t known = 0, base = 0;  // before any count: from the start of the text
   {
     std::lock_guard lock(countMutex_);
-    if (checkpoints_.empty()) return 0;
-    known = std::min<uint64_t>(index, checkpoints_.size() - 1);
-    base = checkpoints_[known];
+    if (!checkpoints_.empty()) {
+      known = std::min<uint64_t>(index, checkpoints_.size() - 1);
+      base = checkpoints_[known];
+    }
   }
   const uint64_t from = textStart_ + known * kCheckpointBytes;
   if (pos - from > kSyncCountBytes) return 0;

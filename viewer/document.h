@@ -95,7 +95,7 @@ class TViewDocument {
   // change). Counting stops when the document is destroyed.
   void StartLineCount();
   // The 1-based number of the line holding `pos`, or 0 while the count has
-  // not come near it.
+  // not come near it (the first 8 MiB are counted on the spot).
   uint64_t LineNumberAt(uint64_t pos);
   // The number of lines once counted through, else 0.
   uint64_t LineCount() const;
@@ -125,7 +125,7 @@ class TViewDocument {
   uint64_t AlignDown(uint64_t pos) const;
   // Line feeds in [begin, end) counted with reads of the file itself.
   uint64_t CountNewlines(uint64_t begin, uint64_t end, const std::atomic<bool>* stop) const;
-  void CountLoop(uint64_t generation);
+  void CountLoop();
 
   const uint32_t pieceBytes_;
   std::string path_;

@@ -4,10 +4,8 @@
 #include <algorithm>
 
 #include <QFontDatabase>
-#include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QWheelEvent>
 
 namespace vantrel::viewer {
 
@@ -29,18 +27,13 @@ QChar ShownByte(TEncoding encoding, unsigned char byte) {
 }  // namespace
 
 THexView::THexView(TViewDocument& document, QWidget* parent)
-    : QAbstractScrollArea(parent), doc_(document) {
+    : TRowScrollArea(parent), doc_(document) {
   setObjectName(QStringLiteral("HexView"));
-  setFocusPolicy(Qt::StrongFocus);
-  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   const QFontMetrics fm(font());
   charWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
   lineHeight_ = std::max(1, fm.height());
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &THexView::ScrollBarAction);
-  connect(horizontalScrollBar(), &QScrollBar::valueChanged, viewport(),
-          qOverload<>(&QWidget::update));
   UpdateScrollBar();
 }
 
@@ -126,54 +119,16 @@ void THexView::UpdateScrollBar() {
   QScrollBar* bar = verticalScrollBar();
   bar->setRange(0, static_cast<int>(last / scale_));
   bar->setPageStep(std::max(1, static_cast<int>(PageRows() / scale_)));
-  bar->setValue(static_cast<int>(topRow_ / scale_));
+  bar->setValue(SliderValue());
   const int width = (OffsetDigits() + 3 * kBytesPerRow + 4 + kBytesPerRow) * charWidth_ + 2 * kMargin;
   horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
   horizontalScrollBar()->setPageStep(viewport()->width());
 }
 
-void THexView::ScrollBarAction(int action) {
-  QScrollBar* bar = verticalScrollBar();
-  switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd: ScrollRows(1); break;
-    case QAbstractSlider::SliderSingleStepSub: ScrollRows(-1); break;
-    case QAbstractSlider::SliderPageStepAdd: ScrollRows(PageRows() - 1); break;
-    case QAbstractSlider::SliderPageStepSub: ScrollRows(-(PageRows() - 1)); break;
-    case QAbstractSlider::SliderToMinimum: ScrollToStart(); break;
-    case QAbstractSlider::SliderToMaximum: ScrollToEnd(); break;
-    case QAbstractSlider::SliderMove:
-      SetTopRow(static_cast<uint64_t>(bar->sliderPosition()) * scale_);
-      return;
-    default: return;
-  }
-  bar->setSliderPosition(static_cast<int>(topRow_ / scale_));
-}
-
-void THexView::scrollContentsBy(int, int) { viewport()->update(); }
-
 void THexView::resizeEvent(QResizeEvent* event) {
-  QAbstractScrollArea::resizeEvent(event);
+  TRowScrollArea::resizeEvent(event);
   topRow_ = std::min(topRow_, LastTopRow());
   UpdateScrollBar();
-}
-
-void THexView::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Down: ScrollRows(1); break;
-    case Qt::Key_Up: ScrollRows(-1); break;
-    case Qt::Key_PageDown: case Qt::Key_Space: ScrollRows(PageRows() - 1); break;
-    case Qt::Key_PageUp: ScrollRows(-(PageRows() - 1)); break;
-    case Qt::Key_Home: ScrollToStart(); break;
-    case Qt::Key_End: ScrollToEnd(); break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
-  }
-  event->accept();
-}
-
-void THexView::wheelEvent(QWheelEvent* event) {
-  const int steps = event->angleDelta().y() / 40;
-  if (steps != 0) ScrollRows(-steps);
-  event->accept();
 }
 
 void THexView::paintEvent(QPaintEvent*) {

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <optional>
 
-#include <QAbstractScrollArea>
 #include <QStringList>
 
 #include "viewer/document.h"
+#include "viewer/row_scroll_area.h"
 
 namespace vantrel::viewer {
 
-class THexView : public QAbstractScrollArea {
+class THexView : public TRowScrollArea {
   Q_OBJECT
 
  public:
@@ -23,14 +23,14 @@ class THexView : public QAbstractScrollArea {
 
   uint64_t TopOffset() const { return topRow_ * kBytesPerRow; }
   uint64_t RowCount() const;
-  void ScrollRows(int64_t rows);
-  void ScrollToStart() { SetTopRow(0); }
-  void ScrollToEnd() { SetTopRow(LastTopRow()); }
+  void ScrollRows(int64_t rows) override;
+  void ScrollToStart() override { SetTopRow(0); }
+  void ScrollToEnd() override { SetTopRow(LastTopRow()); }
   // Shows the row of `offset`, unless it is on screen already.
   void ShowOffset(uint64_t offset);
   void SetHit(std::optional<TTextHit> hit);
   void DocumentChanged();
-  int PageRows() const;
+  int PageRows() const override;
 
   // One row as drawn: "00000010  48 65 6C ...  Hello...".
   QString RowText(uint64_t row);
@@ -42,15 +42,13 @@ class THexView : public QAbstractScrollArea {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  void wheelEvent(QWheelEvent* event) override;
-  void scrollContentsBy(int dx, int dy) override;
+  void SliderMoved(int value) override { SetTopRow(static_cast<uint64_t>(value) * scale_); }
+  int SliderValue() const override { return static_cast<int>(topRow_ / scale_); }
 
  private:
   uint64_t LastTopRow() const;
   void SetTopRow(uint64_t row);
   void UpdateScrollBar();
-  void ScrollBarAction(int action);
   int OffsetDigits() const;
 
   TViewDocument& doc_;

@@ -9,7 +9,6 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScrollBar>
-#include <QWheelEvent>
 
 namespace vantrel::viewer {
 
@@ -40,17 +39,11 @@ QString ShownText(const QString& raw) {
 }
 
 TTextView::TTextView(TViewDocument& document, QWidget* parent)
-    : QAbstractScrollArea(parent), doc_(document) {
+    : TRowScrollArea(parent), doc_(document) {
   setObjectName(QStringLiteral("TextView"));
-  setFocusPolicy(Qt::StrongFocus);
-  viewport()->setAutoFillBackground(false);
-  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   FontChanged();
   top_.offset = doc_.TextStart();
-  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TTextView::ScrollBarAction);
-  connect(horizontalScrollBar(), &QScrollBar::valueChanged, viewport(),
-          qOverload<>(&QWidget::update));
   UpdateScrollBars();
 }
 
@@ -63,7 +56,7 @@ void TTextView::FontChanged() {
 }
 
 void TTextView::changeEvent(QEvent* event) {
-  QAbstractScrollArea::changeEvent(event);
+  TRowScrollArea::changeEvent(event);
   if (event->type() == QEvent::FontChange) FontChanged();
 }
 
@@ -299,7 +292,7 @@ void TTextView::UpdateScrollBars() {
   const uint64_t shown = std::max<uint64_t>(1, BottomOffset() - top_.offset);
   bar->setPageStep(static_cast<int>(std::clamp<uint64_t>(shown / scale_, 1, kBarSteps)));
   bar->setSingleStep(1);
-  bar->setValue(static_cast<int>((top_.offset - base) / scale_));
+  bar->setValue(SliderValue());
 
   QScrollBar* hbar = horizontalScrollBar();
   const int width = viewport()->width() - 2 * kMargin;
@@ -309,67 +302,38 @@ void TTextView::UpdateScrollBars() {
   syncing_ = false;
 }
 
-void TTextView::ScrollBarAction(int action) {
-  QScrollBar* bar = verticalScrollBar();
-  switch (action) {
-    case QAbstractSlider::SliderSingleStepAdd: ScrollRows(1); break;
-    case QAbstractSlider::SliderSingleStepSub: ScrollRows(-1); break;
-    case QAbstractSlider::SliderPageStepAdd: ScrollRows(PageRows() - 1); break;
-    case QAbstractSlider::SliderPageStepSub: ScrollRows(-(PageRows() - 1)); break;
-    case QAbstractSlider::SliderToMinimum: ScrollToStart(); break;
-    case QAbstractSlider::SliderToMaximum: ScrollToEnd(); break;
-    case QAbstractSlider::SliderMove: {
-      // Dragged to a fraction of the bar: the line at that fraction of the file.
-      const int value = bar->sliderPosition();
-      if (value >= bar->maximum()) {
-        ScrollToEnd();
-      } else {
-        const uint64_t offset = doc_.TextStart() + static_cast<uint64_t>(value) * scale_;
-        SetTop({doc_.LineStartAt(offset), 0});
-      }
-      return;
-    }
-    default: return;
+// Dragged to a fraction of the bar: the line at that fraction of the file.
+void TTextView::SliderMoved(int value) {
+  if (value >= verticalScrollBar()->maximum()) {
+    ScrollToEnd();
+    return;
   }
-  // The bar shows where the text is, not where the action would have put it.
-  bar->setSliderPosition(static_cast<int>((top_.offset - doc_.TextStart()) / scale_));
+  SetTop({doc_.LineStartAt(doc_.TextStart() + static_cast<uint64_t>(value) * scale_), 0});
 }
 
-void TTextView::scrollContentsBy(int, int) { viewport()->update(); }
+int TTextView::SliderValue() const { return static_cast<int>((top_.offset - doc_.TextStart()) / scale_); }
 
 void TTextView::resizeEvent(QResizeEvent* event) {
-  QAbstractScrollArea::resizeEvent(event);
+  TRowScrollArea::resizeEvent(event);
   endTop_.reset();
   if (wrap_) top_.row = std::min(top_.row, RowsOf(top_.offset) - 1);
   ClampTop();
   UpdateScrollBars();
 }
 
+// Besides the row keys: Left and Right scroll sideways, Home goes to the
+// start of the line first and then to the start of the file.
 void TTextView::keyPressEvent(QKeyEvent* event) {
-  const bool ctrl = event->modifiers() & Qt::ControlModifier;
   QScrollBar* hbar = horizontalScrollBar();
   switch (event->key()) {
-    case Qt::Key_Down: ScrollRows(1); break;
-    case Qt::Key_Up: ScrollRows(-1); break;
-    case Qt::Key_PageDown: case Qt::Key_Space: ScrollRows(PageRows() - 1); break;
-    case Qt::Key_PageUp: ScrollRows(-(PageRows() - 1)); break;
     case Qt::Key_Home:
-      if (ctrl || wrap_ || hbar->value() == 0) ScrollToStart();
+      if ((event->modifiers() & Qt::ControlModifier) || wrap_ || hbar->value() == 0) ScrollToStart();
       hbar->setValue(0);
       break;
-    case Qt::Key_End: ScrollToEnd(); break;
     case Qt::Key_Right: hbar->setValue(hbar->value() + hbar->singleStep()); break;
     case Qt::Key_Left: hbar->setValue(hbar->value() - hbar->singleStep()); break;
-    default: QAbstractScrollArea::keyPressEvent(event); return;
+    default: TRowScrollArea::keyPressEvent(event); return;
   }
-  event->accept();
-}
-
-void TTextView::wheelEvent(QWheelEvent* event) {
-  const int steps = event->angleDelta().y() / 40;  // three rows a notch
-  if (steps != 0) ScrollRows(-steps);
-  const int dx = event->angleDelta().x();
-  if (dx != 0) horizontalScrollBar()->setValue(horizontalScrollBar()->value() - dx);
   event->accept();
 }
 

@@ -10,15 +10,15 @@
 #include <cstdint>
 #include <optional>
 
-#include <QAbstractScrollArea>
 #include <QHash>
 #include <QStringList>
 
 #include "viewer/document.h"
+#include "viewer/row_scroll_area.h"
 
 namespace vantrel::viewer {
 
-class TTextView : public QAbstractScrollArea {
+class TTextView : public TRowScrollArea {
   Q_OBJECT
 
  public:
@@ -33,10 +33,9 @@ class TTextView : public QAbstractScrollArea {
   // Whether the last line of the file is on screen.
   bool AtEnd();
 
-  // Scrolls by rows (negative: up).
-  void ScrollRows(int64_t rows);
-  void ScrollToStart();
-  void ScrollToEnd();
+  void ScrollRows(int64_t rows) override;
+  void ScrollToStart() override;
+  void ScrollToEnd() override;
   // Shows the line holding `pos` near the top, unless it is on screen
   // already; with `atTop`, at the top whatever is on screen.
   void ShowOffset(uint64_t pos, bool atTop = false);
@@ -51,7 +50,7 @@ class TTextView : public QAbstractScrollArea {
   // The rows on screen, as drawn (tabs expanded, control characters shown
   // as dots).
   QStringList VisibleRows();
-  int PageRows() const;
+  int PageRows() const override;
 
  signals:
   void positionChanged();
@@ -60,9 +59,9 @@ class TTextView : public QAbstractScrollArea {
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void wheelEvent(QWheelEvent* event) override;
-  void scrollContentsBy(int dx, int dy) override;
   void changeEvent(QEvent* event) override;
+  void SliderMoved(int value) override;
+  int SliderValue() const override;
 
  private:
   // A place on screen: a line start and, in wrap mode, a row of that line.
@@ -95,7 +94,6 @@ class TTextView : public QAbstractScrollArea {
   void SetTop(TPos pos);
   void ClampTop();
   void UpdateScrollBars();
-  void ScrollBarAction(int action);
   void FontChanged();
   // The columns of the hit within line `start`, or false when it is elsewhere.
   bool HitColumns(uint64_t start, const TLine& line, int& first, int& last);

@@ -105,8 +105,11 @@ TViewerWindow::TViewerWindow(const std::string& path, QWidget* parent) : QMainWi
     SetMode(TMode::Image);
   else
     SetMode(doc_.Detected().binary ? TMode::Hex : TMode::Text);
-  doc_.StartLineCount();
-  statusTimer_->start();
+  // Lines are counted once the first screen is up.
+  QTimer::singleShot(200, this, [this] {
+    doc_.StartLineCount();
+    statusTimer_->start();
+  });
   UpdateStatus();
 }
 
