@@ -142,7 +142,7 @@ class ViewerWindowTest : public QObject {
     QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier);
     QTRY_VERIFY(!window->Searching());
     QCOMPARE(window->Hit()->offset, first);
-    QVERIFY(window->StatusText().startsWith(QLatin1String("Line 11 of 200")));
+    QTRY_VERIFY(window->StatusText().startsWith(QLatin1String("Line 11 of 200")));
     // Past the last hit the hit stays and the status says so.
     window->Find(QStringLiteral("needle"), false, true);
     QTRY_VERIFY(!window->Searching());
