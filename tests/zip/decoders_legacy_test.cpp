@@ -1,262 +1,253 @@
-// The legacy decoders (unshrink, unreduce, explode) and inflate over real and
-// generated archives: every entry listed in the fixtures' MANIFEST.tsv is
-// pulled out of its archive, decrypted with its password when it is
-// encrypted, decoded, and checked against the recorded size and CRC-32.
-// Corrupt and truncated legacy streams must end cleanly.
-#include <algorithm>
+// The legacy decoders (unshrink, unreduce, explode) on streams made by the
+// test encoders for every method and variant: decoded in whole and in tiny
+// input blocks, damaged, and packed into archives (plain and encrypted) that
+// the reader extracts and other unzip programs accept. Hand-built streams
+// pin the corner cases the encoders never produce.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <random>
-#include <sstream>
 
+#include "tests/support/test_support.h"
 #include "tests/zip/decoders_support.h"
+#include "tests/zip/legacy_encoders.h"
+#include "tests/zip/zip_test_util.h"
 #include "zip/codec/crc32.h"
-#include "zip/crypto/zipcrypt.h"
+#include "zip/zip_reader.h"
 
 namespace vantrel::zip {
 namespace {
 
 using testing::NewBuffers;
 using testing::TBytes;
+using testing::TLegacyVariant;
 using testing::TMemInput;
 using testing::TMemOutput;
-using testing::TRawEntry;
 
-struct TManifestRow {
-  std::string path, password, entry, method;
-  uint64_t size = 0, csize = 0;
-  uint32_t crc = 0;
-};
-
-std::string LegacyDir() { return testing::FixturesRoot() + "/legacy"; }
-
-std::vector<TManifestRow> ReadManifest() {
-  std::vector<TManifestRow> rows;
-  std::ifstream f(LegacyDir() + "/MANIFEST.tsv");
-  std::string line;
-  std::getline(f, line);  // header
-  while (std::getline(f, line)) {
-    std::vector<std::string> col;
-    std::stringstream ss(line);
-    std::string c;
-    while (std::getline(ss, c, '\t')) col.push_back(c);
-    if (col.size() < 7) continue;
-    TManifestRow r;
-    r.path = col[0];
-    r.password = col[1];
-    r.entry = col[2];
-    r.method = col[3];
-    r.size = std::stoull(col[4]);
-    r.csize = std::stoull(col[5]);
-    r.crc = static_cast<uint32_t>(std::stoul(col[6], nullptr, 16));
-    rows.push_back(r);
-  }
-  return rows;
-}
-
-// Decodes one entry's data (already decrypted) with the decoder its method
-// names; stored data are copied as the extraction loop would.
-TDecodeResult Decode(const TRawEntry& e, const TBytes& data, TBytes* out, size_t block = kBlockSize) {
+TDecodeResult Decode(const TLegacyVariant& v, const TBytes& data, uint64_t size, TBytes* out,
+                     size_t block = kBlockSize) {
   auto buf = NewBuffers();
   TMemInput in(data, block);
   TMemOutput sink;
   TDecodeResult r = TDecodeResult::DataError;
-  switch (e.method) {
-    case 0:
-      sink.Write(data.data(), 0);  // nothing to decode
-      *out = data;
-      return data.size() == e.size ? TDecodeResult::Ok : TDecodeResult::DataError;
-    case 1: r = Unshrink(in, sink, *buf, e.size); break;
-    case 2: case 3: case 4: case 5: r = Unreduce(in, sink, *buf, e.method - 1, e.size); break;
-    case 6:
-      r = Explode(in, sink, *buf, (e.flags & 2) != 0, (e.flags & 4) != 0, e.compressedSize, e.size);
-      break;
-    case 8: r = Inflate(in, sink, *buf); break;
-    default: break;
-  }
+  if (v.method == 1) r = Unshrink(in, sink, *buf, size);
+  else if (v.method <= 5) r = Unreduce(in, sink, *buf, v.method - 1, size);
+  else r = Explode(in, sink, *buf, (v.flags & 2) != 0, (v.flags & 4) != 0, data.size(), size);
   EXPECT_FALSE(sink.badBlock);
   *out = sink.data();
   return r;
 }
 
-// Removes and checks the 12-byte encryption header; false on a wrong password.
-bool Decrypt(const TRawEntry& e, const std::string& password, TBytes* data) {
-  if (data->size() < 12) return false;
-  TZipCrypt crypt(password);
-  crypt.Decrypt(data->data(), data->size());
-  const uint8_t check = (e.flags & 8) ? static_cast<uint8_t>(e.modTime >> 8)
-                                      : static_cast<uint8_t>(e.crc >> 24);
-  if ((*data)[11] != check) return false;
-  data->erase(data->begin(), data->begin() + 12);
-  return true;
+TBytes Words(size_t n, unsigned seed) {
+  static const char* words[] = {"the ", "shrink ", "reduce ", "implode ", "of ", "a ", "match ",
+                                "length ", "distance ", "tree ", "\x90", "code ", "and ", "\n"};
+  std::mt19937 rng(seed);
+  TBytes b;
+  while (b.size() < n)
+    for (const char* w = words[rng() % 14]; *w && b.size() < n; ++w) b.push_back(static_cast<uint8_t>(*w));
+  return b;
 }
 
-const TRawEntry* FindEntry(const std::vector<TRawEntry>& entries, const TManifestRow& row) {
-  for (const auto& e : entries)
-    if (e.name == row.entry) return &e;
-  // Names in other code pages: fall back to the recorded sizes and CRC.
-  for (const auto& e : entries)
-    if (e.size == row.size && e.compressedSize == row.csize && e.crc == row.crc) return &e;
-  return nullptr;
+TBytes Random(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  TBytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(rng() >> 7);
+  return b;
 }
 
-class LegacyFixtures : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!std::filesystem::exists(LegacyDir() + "/MANIFEST.tsv")) GTEST_SKIP() << "no fixtures";
-    rows_ = ReadManifest();
-  }
-  const std::vector<TRawEntry>& Archive(const std::string& path) {
-    auto it = archives_.find(path);
-    if (it == archives_.end())
-      it = archives_.emplace(path, testing::ReadArchiveEntries(testing::ReadAll(LegacyDir() + "/" + path)))
-               .first;
-    return it->second;
-  }
-  std::vector<TManifestRow> rows_;
-  std::map<std::string, std::vector<TRawEntry>> archives_;
+TBytes Concat(std::initializer_list<TBytes> parts) {
+  TBytes out;
+  for (const TBytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// Inputs that reach every code: short and empty entries, text (matches of all
+// lengths, DLE bytes), incompressible data, long runs (maximum lengths, the
+// extra length byte), repeats from just under 4 KB and 8 KB back, and one input
+// large enough to fill the shrink table and to select the wider distance table.
+struct TInput {
+  const char* name;
+  TBytes data;
+  bool compressible;
 };
+const std::vector<TInput>& Inputs() {
+  static const std::vector<TInput> inputs = [] {
+    TBytes every(256);
+    for (int i = 0; i < 256; ++i) every[i] = static_cast<uint8_t>(i);
+    const TBytes block = Random(900, 7);
+    return std::vector<TInput>{
+        {"empty", {}, false},
+        {"one byte", {'x'}, false},
+        {"text", Words(30000, 1), true},
+        {"random", Random(5000, 2), false},
+        {"runs", Concat({TBytes(5000, 0), TBytes(700, 144), every, every, TBytes(3000, 'a'), every}), true},
+        {"far repeats", Concat({block, Random(3100, 3), block, Random(7100, 4), block, block}), false},
+        {"large", Concat({Words(60000, 5), Random(230000, 6), Words(20000, 8)}), false},
+    };
+  }();
+  return inputs;
+}
 
-TEST_F(LegacyFixtures, EveryManifestEntryDecodesToItsSizeAndCrc) {
-  std::map<int, int> perMethod;
-  int encrypted = 0;
-  for (const auto& row : rows_) {
-    SCOPED_TRACE(row.path + " : " + row.entry + " (" + row.method + ")");
-    const TRawEntry* e = FindEntry(Archive(row.path), row);
-    ASSERT_NE(e, nullptr);
-    ASSERT_EQ(e->size, row.size);
-    TBytes data = e->data;
-    if (e->flags & 1) {
-      ASSERT_FALSE(row.password.empty());
-      ASSERT_TRUE(Decrypt(*e, row.password, &data)) << "password check byte";
-      ++encrypted;
+class LegacyRoundTrip : public ::testing::TestWithParam<TLegacyVariant> {};
+
+TEST_P(LegacyRoundTrip, DecodesWhatTheEncoderMadeInAnyInputBlocks) {
+  const TLegacyVariant& v = GetParam();
+  for (const TInput& input : Inputs()) {
+    SCOPED_TRACE(input.name);
+    const TBytes packed = testing::Encode(v, input.data);
+    if (input.compressible) {
+      EXPECT_LT(packed.size(), input.data.size() / 2);
     }
-    TBytes out;
-    EXPECT_EQ(Decode(*e, data, &out), TDecodeResult::Ok);
-    EXPECT_EQ(out.size(), row.size);
-    EXPECT_EQ(Crc32(out.data(), out.size()), row.crc);
-    ++perMethod[e->method];
-  }
-  // Every method is covered, encrypted entries included.
-  for (int m : {0, 1, 2, 3, 4, 5, 6, 8}) EXPECT_GT(perMethod[m], 0) << "method " << m;
-  EXPECT_GT(encrypted, 40);
-}
-
-TEST_F(LegacyFixtures, TinyInputBlocksGiveTheSameOutput) {
-  for (const std::string path : {"generated/hw_shrink.zip", "generated/hw_reduce3.zip",
-                                 "generated/hw_implode4k3.zip", "generated/hw_implode8k2.zip",
-                                 "sharpcompress/Zip.implode.zip"}) {
-    for (const auto& e : Archive(path)) {
-      if (e.method == 0 || e.size > 60000) continue;
-      TBytes whole, tiny;
-      ASSERT_EQ(Decode(e, e.data, &whole), TDecodeResult::Ok) << path << " " << e.name;
-      ASSERT_EQ(Decode(e, e.data, &tiny, 3), TDecodeResult::Ok) << path << " " << e.name;
-      EXPECT_TRUE(whole == tiny) << path << " " << e.name;
-      EXPECT_EQ(Crc32(tiny.data(), tiny.size()), e.crc);
+    TBytes whole;
+    EXPECT_EQ(Decode(v, packed, input.data.size(), &whole), TDecodeResult::Ok);
+    EXPECT_TRUE(whole == input.data);
+    if (input.data.size() > 40000) continue;
+    for (size_t block : {1, 3, 1000}) {
+      TBytes part;
+      EXPECT_EQ(Decode(v, packed, input.data.size(), &part, block), TDecodeResult::Ok);
+      EXPECT_TRUE(part == input.data) << "input blocks of " << block;
     }
   }
 }
 
-TEST_F(LegacyFixtures, WrongPasswordFailsTheCheckOrTheCrc) {
-  int rejectedByCheck = 0, total = 0;
-  for (const auto& row : rows_) {
-    if (row.password.empty()) continue;
-    const TRawEntry* e = FindEntry(Archive(row.path), row);
-    ASSERT_NE(e, nullptr);
-    if (!(e->flags & 1)) continue;
-    ++total;
-    TBytes data = e->data;
-    if (!Decrypt(*e, row.password + "x", &data)) {
-      ++rejectedByCheck;
-      continue;
-    }
-    // One in 256 wrong passwords passes the check byte; the data then fail.
-    TBytes out;
-    Decode(*e, data, &out);
-    EXPECT_FALSE(out.size() == row.size && Crc32(out.data(), out.size()) == row.crc) << row.entry;
-  }
-  EXPECT_GT(total, 40);
-  EXPECT_GE(rejectedByCheck, total - 3);
-}
-
-TEST_F(LegacyFixtures, FlagBit3ChecksAgainstTheTimeNotTheCrc) {
-  // Archives written from a stream carry flag bit 3; their check byte is the
-  // time's high byte. At least one fixture must exercise that branch.
-  int withDescriptor = 0;
-  for (const auto& row : rows_) {
-    if (row.password.empty()) continue;
-    const TRawEntry* e = FindEntry(Archive(row.path), row);
-    if (!e || !(e->flags & 1) || !(e->flags & 8)) continue;
-    ++withDescriptor;
-    TBytes data = e->data;
-    TZipCrypt crypt(row.password);
-    crypt.Decrypt(data.data(), 12);
-    EXPECT_EQ(data[11], static_cast<uint8_t>(e->modTime >> 8)) << row.path << " " << row.entry;
-  }
-  if (withDescriptor == 0) GTEST_SKIP() << "no encrypted fixture with a data descriptor";
-}
-
-// Truncations and random damage of legacy streams: each decoder stops with Ok
-// or DataError, writes at most the declared size, and never crashes.
-TEST_F(LegacyFixtures, DamagedLegacyStreamsEndCleanly) {
+// Truncations and random damage: each decoder stops with Ok or DataError,
+// writes at most the declared size, and a cut stream never passes as whole.
+TEST_P(LegacyRoundTrip, DamagedStreamsEndCleanly) {
+  const TLegacyVariant& v = GetParam();
   std::mt19937 rng(123);
-  int runs = 0;
-  for (const std::string path : {"generated/hw_shrink.zip", "generated/hw_reduce1.zip",
-                                 "generated/hw_reduce4.zip", "generated/hw_implode4k2.zip",
-                                 "generated/hw_implode8k3.zip"}) {
-    for (const auto& e : Archive(path)) {
-      if (e.method == 0 || e.size > 40000) continue;
-      for (int round = 0; round < 30; ++round) {
-        TRawEntry bad = e;
-        if (round % 2 == 0) {
-          bad.data.resize(rng() % bad.data.size());
-        } else {
-          for (int f = 0; f < 3; ++f) bad.data[rng() % bad.data.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
-        }
-        TBytes out;
-        const TDecodeResult r = Decode(bad, bad.data, &out, 1 + rng() % 3000);
-        EXPECT_TRUE(r == TDecodeResult::Ok || r == TDecodeResult::DataError);
-        EXPECT_LE(out.size(), e.size);
-        if (round % 2 == 0 && r == TDecodeResult::Ok) {
-          // A cut stream cannot produce the whole entry... unless only padding was cut.
-          EXPECT_EQ(out.size(), e.size);
-        }
-        ++runs;
+  for (const TInput& input : Inputs()) {
+    if (input.data.size() < 100 || input.data.size() > 40000) continue;
+    SCOPED_TRACE(input.name);
+    const TBytes packed = testing::Encode(v, input.data);
+    for (int round = 0; round < 20; ++round) {
+      TBytes bad = packed;
+      if (round % 2 == 0) bad.resize(rng() % (bad.size() - 2));
+      else for (int f = 0; f < 3; ++f) bad[rng() % bad.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+      TBytes out;
+      const TDecodeResult r = Decode(v, bad, input.data.size(), &out, 1 + rng() % 3000);
+      EXPECT_TRUE(r == TDecodeResult::Ok || r == TDecodeResult::DataError);
+      EXPECT_LE(out.size(), input.data.size());
+      if (round % 2 == 0) {
+        EXPECT_FALSE(r == TDecodeResult::Ok && out == input.data) << bad.size();
       }
     }
   }
-  EXPECT_GT(runs, 100);
 }
 
-TEST(LegacyDecoders, ZeroSizeEntriesProduceNothing) {
-  auto buf = NewBuffers();
-  const TBytes none;
-  TMemInput in(none);
-  TMemOutput out;
-  EXPECT_EQ(Unshrink(in, out, *buf, 0), TDecodeResult::Ok);
-  EXPECT_EQ(Unreduce(in, out, *buf, 2, 0), TDecodeResult::Ok);
-  EXPECT_EQ(Explode(in, out, *buf, true, true, 0, 0), TDecodeResult::Ok);
-  EXPECT_TRUE(out.data().empty());
-}
+INSTANTIATE_TEST_SUITE_P(Variants, LegacyRoundTrip, ::testing::ValuesIn(testing::kLegacyVariants),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LegacyDecoders, EmptyInputWithADeclaredSizeIsADataError) {
-  auto buf = NewBuffers();
-  const TBytes none;
-  for (int which = 0; which < 3; ++which) {
-    TMemInput in(none);
-    TMemOutput out;
-    TDecodeResult r = which == 0   ? Unshrink(in, out, *buf, 10)
-                      : which == 1 ? Unreduce(in, out, *buf, 1, 10)
-                                   : Explode(in, out, *buf, false, false, 0, 10);
-    EXPECT_EQ(r, TDecodeResult::DataError) << which;
-    EXPECT_TRUE(out.data().empty());
+// One archive with every method, plain and with traditional encryption (some
+// entries with a data descriptor, whose password check uses the time). The
+// reader extracts it with the password and skips every encrypted entry
+// without it; unzip and 7-Zip accept everything but reduce, which neither
+// decodes.
+class LegacyArchive : public ::testing::Test {
+ protected:
+  static constexpr const char* kPassword = "s3cret";
+  void SetUp() override {
+    const TBytes& text = Inputs()[2].data;
+    const TBytes& runs = Inputs()[4].data;
+    auto add = [&](std::string name, uint16_t method, uint16_t flags, const TBytes& plain, bool encrypt,
+                   bool descriptor) {
+      testing::TEntrySpec e(name, std::string(plain.begin(), plain.end()));
+      e.method = method;
+      e.flags = flags;
+      if (method != 0 && method != 8) {
+        const TBytes packed = testing::Encode({"", method, flags}, plain);
+        e.crc = testing::ZCrc(e.data);
+        e.usize = static_cast<uint32_t>(plain.size());
+        e.data.assign(packed.begin(), packed.end());
+      }
+      if (encrypt) e.password = kPassword;
+      e.writeDescriptor = descriptor;
+      entries_.push_back(e);
+      plain_[name] = plain;
+    };
+    int n = 0;
+    for (bool encrypt : {false, true}) {
+      for (const TLegacyVariant& v : testing::kLegacyVariants) {
+        ++n;
+        // 7-Zip refuses imploded entries with a data descriptor.
+        add(std::string(encrypt ? "enc_" : "") + v.name, v.method, v.flags, n % 2 ? text : runs, encrypt,
+            encrypt && v.method != 6 && n % 2 == 0);
+      }
+      add(encrypt ? "enc_stored" : "stored", 0, 0, runs, encrypt, false);
+      add(encrypt ? "enc_deflated" : "deflated", 8, 0, text, encrypt, encrypt);
+    }
+  }
+  std::string Write(bool withReduce) {
+    std::vector<testing::TEntrySpec> chosen;
+    for (const auto& e : entries_)
+      if (withReduce || e.method < 2 || e.method > 5) chosen.push_back(e);
+    const std::string path = dir_ / (withReduce ? "all.zip" : "no_reduce.zip");
+    test::WriteFile(path, testing::BuildZip(chosen));
+    return path;
+  }
+  std::vector<testing::TEntrySpec> entries_;
+  std::map<std::string, TBytes> plain_;
+  test::TempDir dir_;
+};
+
+TEST_F(LegacyArchive, ReaderExtractsEveryEntryWithThePassword) {
+  for (const std::string password : {kPassword, "wrong"}) {
+    SCOPED_TRACE(password);
+    test::TempDir out;
+    TZipReader r;
+    r.SetZipName(Write(true));
+    r.SetDestDir(out.path());
+    r.DoAll = true;
+    r.Password = password;
+    int badCrc = 0, badPassword = 0;
+    r.OnBadCRC = [&](TZipReader*, int32_t, int32_t, int) { ++badCrc; };
+    r.OnSkippingFile = [&](TZipReader*, TSkipReason why, const std::string&, int, bool&) {
+      badPassword += why == skipBadPassword;
+    };
+    const int count = r.UnZip();
+    const bool right = password == kPassword;
+    EXPECT_EQ(badCrc, 0);
+    EXPECT_EQ(badPassword, right ? 0 : 11);
+    EXPECT_EQ(count, right ? 22 : 11);
+    for (const auto& [name, plain] : plain_) {
+      const bool expected = right || name.rfind("enc_", 0) != 0;
+      ASSERT_EQ(std::filesystem::exists(out / name), expected) << name;
+      if (expected) {
+        const std::string got = test::ReadFile(out / name);
+        EXPECT_TRUE(TBytes(got.begin(), got.end()) == plain) << name;
+      }
+    }
   }
 }
 
-TEST(LegacyDecoders, UnreduceRejectsABadFactor) {
+TEST_F(LegacyArchive, UnzipAndSevenZipAgree) {
+  const std::string zip = Write(false), password = kPassword;
+  std::string log;
+  EXPECT_EQ(test::RunCommand("unzip -t -P " + password + " " + zip + " 2>&1", &log), 0) << log;
+  EXPECT_NE(log.find("No errors detected in compressed data of " + zip), std::string::npos) << log;
+  log.clear();
+  EXPECT_EQ(test::RunCommand("7zz t -p" + password + " " + zip + " 2>&1", &log), 0) << log;
+  EXPECT_NE(log.find("Files: 14"), std::string::npos) << log;
+  EXPECT_NE(log.find("Everything is Ok"), std::string::npos) << log;
+}
+
+// ---- Hand-built streams for the corner cases.
+
+std::pair<TDecodeResult, TBytes> RunDecoder(int method, const TBytes& data, uint64_t size) {
+  TBytes out;
+  const TDecodeResult r = Decode({"", static_cast<uint16_t>(method), 0}, data, size, &out);
+  return {r, out};
+}
+
+TEST(LegacyDecoders, EmptyInputIsOkOnlyForAnEmptyEntry) {
+  for (int method : {1, 2, 5, 6}) {
+    EXPECT_EQ(RunDecoder(method, {}, 0), std::make_pair(TDecodeResult::Ok, TBytes{})) << method;
+    EXPECT_EQ(RunDecoder(method, {}, 10), std::make_pair(TDecodeResult::DataError, TBytes{})) << method;
+  }
+  // A factor outside 1-4 is refused.
   auto buf = NewBuffers();
   const TBytes data(100, 0);
   for (int factor : {0, 5, -1}) {
@@ -266,97 +257,70 @@ TEST(LegacyDecoders, UnreduceRejectsABadFactor) {
   }
 }
 
-// Reduce streams built by hand: empty follower sets (256 six-bit zero
-// counts), then every byte as 8 plain bits.
+// Reduce streams with empty follower sets (256 six-bit zero counts), then
+// every byte as 8 plain bits.
 TBytes ReducePlain(std::initializer_list<uint8_t> bytes) {
-  TBytes b(192 + bytes.size(), 0);  // 256 x 6 bits, then the bytes
-  std::copy(bytes.begin(), bytes.end(), b.begin() + 192);
+  TBytes b(bytes);
+  b.insert(b.begin(), 192, 0);
   return b;
 }
 
-std::pair<TDecodeResult, TBytes> RunUnreduce(const TBytes& data, int factor, uint64_t size) {
-  auto buf = NewBuffers();
-  TMemInput in(data);
-  TMemOutput out;
-  const TDecodeResult r = Unreduce(in, out, *buf, factor, size);
-  return {r, out.data()};
+TEST(LegacyDecoders, UnreduceMatchesAndZerosBeforeTheStart) {
+  struct {
+    int method;
+    TBytes data;
+    uint64_t size;
+    TDecodeResult result;
+    TBytes out;
+  } cases[] = {
+      // 'a', DLE 0 (a literal 144), 'b', a match of 1 + 3 from distance 1.
+      {2, ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 7, TDecodeResult::Ok, {'a', 144, 'b', 'b', 'b', 'b', 'b'}},
+      // Declared one byte longer than the data give: the input runs out.
+      {2, ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 8, TDecodeResult::DataError, {'a', 144, 'b', 'b', 'b', 'b', 'b'}},
+      // A match reaching before the start copies zeros, never stale bytes.
+      {2, ReducePlain({'x', 144, 0x02, 9}), 6, TDecodeResult::Ok, {'x', 0, 0, 0, 0, 0}},
+      // Factor 4: low bits all ones take a length byte; the high 4 bits are
+      // the distance's upper byte (257 back: zeros).
+      {5, ReducePlain({'q', 144, 0x1F, 10, 0x00}), 29, TDecodeResult::Ok, Concat({{'q'}, TBytes(28, 0)})},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RunDecoder(c.method, c.data, c.size), std::make_pair(c.result, c.out));
 }
 
-TEST(LegacyDecoders, UnreduceEscapesMatchesAndZerosBeforeTheStart) {
-  // 'a', DLE 0 (a literal 144), 'b', then a match: length 1 + 3, distance 1.
-  auto [r, out] = RunUnreduce(ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 1, 7);
-  EXPECT_EQ(r, TDecodeResult::Ok);
-  EXPECT_EQ(out, (TBytes{'a', 144, 'b', 'b', 'b', 'b', 'b'}));
-  // Declared one byte longer than the data give: the input runs out.
-  auto [rShort, outShort] = RunUnreduce(ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 1, 8);
-  EXPECT_EQ(rShort, TDecodeResult::DataError);
-  EXPECT_EQ(outShort.size(), 7u);
-  // A match reaching before the start copies zeros (never stale buffer bytes).
-  auto [r2, out2] = RunUnreduce(ReducePlain({'x', 144, 0x02, 9}), 1, 6);
-  EXPECT_EQ(r2, TDecodeResult::Ok);
-  EXPECT_EQ(out2, (TBytes{'x', 0, 0, 0, 0, 0}));
-  // Factor 4: the low 4 bits all ones take one more length byte; the high 4
-  // bits are the distance's upper byte.
-  auto [r3, out3] = RunUnreduce(ReducePlain({'q', 144, 0x1F, 10, 0x00}), 4, 1 + 15 + 10 + 3);
-  EXPECT_EQ(r3, TDecodeResult::Ok);
-  ASSERT_EQ(out3.size(), 29u);
-  EXPECT_EQ(out3[0], 'q');
-  // Distance 256 + 0 + 1 reaches before the start: zeros.
-  EXPECT_TRUE(std::all_of(out3.begin() + 1, out3.end(), [](uint8_t b) { return b == 0; }));
-}
-
-// Shrink streams built by hand (9-bit codes, least significant bit first).
-TBytes Codes9(std::initializer_list<unsigned> codes, unsigned width = 9) {
+// Shrink codes packed 9 bits wide, least significant bit first.
+TBytes Codes9(const std::vector<unsigned>& codes) {
   TBytes b;
   uint64_t acc = 0;
   int n = 0;
   for (unsigned c : codes) {
     acc |= static_cast<uint64_t>(c) << n;
-    n += static_cast<int>(width);
-    while (n >= 8) {
-      b.push_back(static_cast<uint8_t>(acc));
-      acc >>= 8;
-      n -= 8;
-    }
+    for (n += 9; n >= 8; n -= 8, acc >>= 8) b.push_back(static_cast<uint8_t>(acc));
   }
   if (n) b.push_back(static_cast<uint8_t>(acc));
   return b;
 }
 
-std::pair<TDecodeResult, std::string> RunUnshrink(const TBytes& data, uint64_t size) {
-  auto buf = NewBuffers();
-  TMemInput in(data);
-  TMemOutput out;
-  const TDecodeResult r = Unshrink(in, out, *buf, size);
-  return {r, std::string(out.data().begin(), out.data().end())};
-}
-
-TEST(LegacyDecoders, UnshrinkCodesAndTheKwKwKCase) {
-  // a b 257(=ab) 259(=ab+a, defined by its own use)
-  auto [r, s] = RunUnshrink(Codes9({'a', 'b', 257, 259}), 7);
-  EXPECT_EQ(r, TDecodeResult::Ok);
-  EXPECT_EQ(s, "ababab" "a");
-  // A code that is neither defined nor the next one is corrupt.
-  auto [r2, s2] = RunUnshrink(Codes9({'a', 'b', 300}), 10);
-  EXPECT_EQ(r2, TDecodeResult::DataError);
-  EXPECT_EQ(s2, "ab");
-  // The first code must be a byte.
-  EXPECT_EQ(RunUnshrink(Codes9({257}), 3).first, TDecodeResult::DataError);
-  // Unknown escape, and widening past 13 bits.
-  EXPECT_EQ(RunUnshrink(Codes9({'a', 256, 7, 'b'}), 2).first, TDecodeResult::DataError);
-}
-
-TEST(LegacyDecoders, UnshrinkPartialClearFreesLeavesOnly) {
-  // 'a' 'b' 'c' 257 define 257=ab, 258=bc, 259=ca; none is a prefix, so the
-  // partial clear frees all three. 'x' then defines 257 as the previous code
-  // (257) plus 'x': a chain onto itself, which must end with DataError.
-  auto [r, s] = RunUnshrink(Codes9({'a', 'b', 'c', 257, 256, 2, 'x', 257}), 10);
-  EXPECT_EQ(r, TDecodeResult::DataError);  // 257 now chains through the freed 257
-  // With a prefix kept alive: 'a' 'b' 257 'c' -> 257=ab, 258=ba, 259=abc
-  // (prefix 257); clearing keeps 257 (it is 259's prefix) and frees 258, 259.
-  auto [r2, s2] = RunUnshrink(Codes9({'a', 'b', 257, 'c', 256, 2, 'd', 257}), 8);
-  EXPECT_EQ(r2, TDecodeResult::Ok);
-  EXPECT_EQ(s2, "ababcdab");
+TEST(LegacyDecoders, UnshrinkCornerCases) {
+  auto s = [](const char* text) { return TBytes(text, text + std::strlen(text)); };
+  struct {
+    std::vector<unsigned> codes;
+    uint64_t size;
+    TDecodeResult result;
+    TBytes out;
+  } cases[] = {
+      // a b 257(=ab) 259 (=ab+a, used as it is defined: the KwKwK case).
+      {{'a', 'b', 257, 259}, 7, TDecodeResult::Ok, s("abababa")},
+      // A code that is neither defined nor the next one.
+      {{'a', 'b', 300}, 10, TDecodeResult::DataError, s("ab")},
+      // The first code must be a byte; unknown escapes are corrupt.
+      {{257}, 3, TDecodeResult::DataError, {}},
+      {{'a', 256, 7, 'b'}, 2, TDecodeResult::DataError, s("a")},
+      // 257=ab, 258=bc, 259=ca are all leaves: the clear frees them, and 257
+      // then chains through itself.
+      {{'a', 'b', 'c', 257, 256, 2, 'x', 257}, 10, TDecodeResult::DataError, s("abcabx")},
+      // 257=ab, 258=ba, 259=abc: 257 is a prefix and survives the clear.
+      {{'a', 'b', 257, 'c', 256, 2, 'd', 257}, 8, TDecodeResult::Ok, s("ababcdab")},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RunDecoder(1, Codes9(c.codes), c.size), std::make_pair(c.result, c.out));
 }
 
 TEST(LegacyDecoders, UnshrinkPartialClearsCostWhatTheyFree) {
@@ -364,32 +328,13 @@ TEST(LegacyDecoders, UnshrinkPartialClearsCostWhatTheyFree) {
   // the whole code table would take minutes here.
   constexpr int kClears = 1000000;
   std::vector<unsigned> codes = {'a', 'b'};
-  codes.reserve(2 + 3 * kClears);
-  for (int i = 0; i < kClears; ++i) {
-    codes.push_back(256);
-    codes.push_back(2);
-    codes.push_back('c');
-  }
-  TBytes data;
-  uint64_t acc = 0;
-  int n = 0;
-  for (unsigned c : codes) {
-    acc |= static_cast<uint64_t>(c) << n;
-    n += 9;
-    while (n >= 8) {
-      data.push_back(static_cast<uint8_t>(acc));
-      acc >>= 8;
-      n -= 8;
-    }
-  }
-  if (n) data.push_back(static_cast<uint8_t>(acc));
+  for (int i = 0; i < kClears; ++i) codes.insert(codes.end(), {256, 2, 'c'});
   const auto t0 = std::chrono::steady_clock::now();
-  auto [r, s] = RunUnshrink(data, 2 + kClears);
-  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  auto [r, out] = RunDecoder(1, Codes9(codes), 2 + kClears);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 30.0);
   EXPECT_EQ(r, TDecodeResult::Ok);
-  ASSERT_EQ(s.size(), 2u + kClears);
-  EXPECT_EQ(s.substr(0, 4), "abcc");
-  EXPECT_LT(secs, 30.0);
+  ASSERT_EQ(out.size(), 2u + kClears);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "abcc");
 }
 
 }  // namespace

@@ -1,0 +1,347 @@
+// legacy_encoders.cpp - test encoders for shrink, reduce and implode.
+#include "tests/zip/legacy_encoders.h"
+
+#include <algorithm>
+#include <functional>
+#include <queue>
+#include <stdexcept>
+#include <unordered_map>
+
+namespace vantrel::zip::testing {
+
+namespace {
+
+// Bits least significant first, as all three formats store them.
+class TBitWriter {
+ public:
+  void Put(uint32_t value, unsigned n) {
+    acc_ |= static_cast<uint64_t>(value & ((1u << n) - 1)) << cnt_;
+    cnt_ += n;
+    while (cnt_ >= 8) {
+      out_.push_back(static_cast<uint8_t>(acc_));
+      acc_ >>= 8;
+      cnt_ -= 8;
+    }
+  }
+  TBytes Finish() {
+    if (cnt_) out_.push_back(static_cast<uint8_t>(acc_));
+    cnt_ = 0;
+    acc_ = 0;
+    return std::move(out_);
+  }
+
+ private:
+  TBytes out_;
+  uint64_t acc_ = 0;
+  unsigned cnt_ = 0;
+};
+
+// Longest earlier match for in[pos..] within `window` bytes, at most maxLen
+// long, through 3-byte hash chains (plus the last 2-byte occurrence when
+// minLen is 2). Chains are searched to a fixed depth: good enough for tests.
+class TMatchFinder {
+ public:
+  TMatchFinder(const TBytes& in, size_t window) : in_(in), window_(window), prev_(in.size()) {}
+  // Registers position p (call for every position in order).
+  void Insert(size_t p) {
+    if (p + 2 < in_.size()) {
+      uint32_t& h = head3_[Hash3(p)];
+      prev_[p] = h;
+      h = static_cast<uint32_t>(p + 1);
+    }
+    if (p + 1 < in_.size()) last2_[in_[p] | in_[p + 1] << 8] = static_cast<uint32_t>(p + 1);
+  }
+  // Returns the length (0 when below minLen) and sets *dist (1-based). Call
+  // before Insert(pos).
+  size_t Find(size_t pos, size_t minLen, size_t maxLen, size_t* dist) const {
+    maxLen = std::min(maxLen, in_.size() - pos);
+    size_t best = 0;
+    auto consider = [&](size_t cand) {
+      if (pos - cand > window_) return false;
+      size_t n = 0;
+      while (n < maxLen && in_[cand + n] == in_[pos + n]) ++n;
+      if (n > best) {
+        best = n;
+        *dist = pos - cand;
+      }
+      return true;
+    };
+    if (maxLen >= 3) {
+      const auto head = head3_.find(Hash3(pos));
+      uint32_t c = head == head3_.end() ? 0 : head->second;
+      for (int depth = 0; c && depth < 48 && best < maxLen; ++depth, c = prev_[c - 1])
+        if (!consider(c - 1)) break;
+    }
+    if (best < 3 && minLen <= 2 && maxLen >= 2) {
+      auto it = last2_.find(in_[pos] | in_[pos + 1] << 8);
+      if (it != last2_.end()) consider(it->second - 1);
+    }
+    return best >= minLen ? best : 0;
+  }
+
+ private:
+  uint32_t Hash3(size_t p) const { return in_[p] | in_[p + 1] << 8 | in_[p + 2] << 16; }
+  const TBytes& in_;
+  size_t window_;
+  std::vector<uint32_t> prev_;  // previous position + 1 with the same hash
+  std::unordered_map<uint32_t, uint32_t> head3_, last2_;
+};
+
+}  // namespace
+
+// ---- Shrink. The encoder keeps the same code table the decoder builds: every
+// code after the first defines (previous code + first byte of this code's
+// string) at the lowest free code, so the encoder defines that entry before it
+// searches (the new code may itself be used: the KwKwK case). Codes widen by the
+// escape 256,1 just before a code needs the wider width; 256,2 frees every code
+// from 257 up that is no other code's prefix.
+TBytes Shrink(const TBytes& in, unsigned clearEvery) {
+  constexpr unsigned kMax = 8192, kFree = 0xFFFF;
+  std::vector<uint16_t> prefix(kMax, kFree);
+  std::vector<uint8_t> suffix(kMax);
+  std::unordered_map<uint32_t, uint16_t> child;  // prefix << 8 | byte -> code
+  TBitWriter bits;
+  unsigned width = 9, sinceClear = 0;
+  int prev = -1;
+  auto lowestFree = [&] {
+    unsigned c = 257;
+    while (c < kMax && prefix[c] != kFree) ++c;
+    return c;
+  };
+  auto partialClear = [&] {
+    bits.Put(256, width);
+    bits.Put(2, width);
+    std::vector<bool> isPrefix(kMax);
+    for (unsigned c = 257; c < kMax; ++c)
+      if (prefix[c] != kFree) isPrefix[prefix[c]] = true;
+    for (unsigned c = 257; c < kMax; ++c) {
+      if (prefix[c] == kFree || isPrefix[c]) continue;
+      const uint32_t key = uint32_t{prefix[c]} << 8 | suffix[c];
+      if (auto it = child.find(key); it != child.end() && it->second == c) child.erase(it);
+      prefix[c] = kFree;
+    }
+    sinceClear = 0;
+  };
+  for (size_t pos = 0; pos < in.size();) {
+    if (prev >= 0) {
+      if ((clearEvery && sinceClear >= clearEvery) || lowestFree() == kMax) partialClear();
+      const unsigned c = lowestFree();
+      prefix[c] = static_cast<uint16_t>(prev);
+      suffix[c] = in[pos];
+      child[uint32_t(prev) << 8 | in[pos]] = static_cast<uint16_t>(c);
+    }
+    unsigned code = in[pos++];
+    for (auto it = child.end(); pos < in.size() && (it = child.find(code << 8 | in[pos])) != child.end(); ++pos)
+      code = it->second;
+    while (code >= (1u << width)) {
+      bits.Put(256, width);
+      bits.Put(1, width);
+      ++width;
+    }
+    bits.Put(code, width);
+    prev = static_cast<int>(code);
+    ++sinceClear;
+  }
+  return bits.Finish();
+}
+
+// ---- Reduce. Stage one turns the input into bytes with matches as DLE (144)
+// sequences: 144 V [extra] D, V holding length - 3 in its low 8 - factor bits
+// (all ones: the extra byte adds to it) and the distance's high bits above;
+// a literal 144 is 144 0. Stage two codes each of those bytes against the
+// follower set of the byte before it (the up to 32 most frequent successors,
+// so sets of every size occur).
+TBytes Reduce(const TBytes& in, int factor) {
+  if (factor < 1 || factor > 4) throw std::invalid_argument("factor");
+  constexpr uint8_t kDle = 144;
+  const unsigned lengthMask = 0xFFu >> factor;
+  const size_t window = size_t{256} << factor;
+  TBytes seq;
+  TMatchFinder finder(in, window);
+  for (size_t pos = 0; pos < in.size();) {
+    size_t dist = 0;
+    size_t len = finder.Find(pos, 3, 3 + lengthMask + 255, &dist);
+    const unsigned high = static_cast<unsigned>((dist - 1) >> 8);
+    if (len == 3 && high == 0) len = 0;  // would code as V = 0, a literal 144
+    if (len == 0) {
+      seq.push_back(in[pos]);
+      if (in[pos] == kDle) seq.push_back(0);
+      finder.Insert(pos++);
+      continue;
+    }
+    const unsigned l = static_cast<unsigned>(len - 3);
+    seq.push_back(kDle);
+    seq.push_back(static_cast<uint8_t>(high << (8 - factor) | std::min(l, lengthMask)));
+    if (l >= lengthMask) seq.push_back(static_cast<uint8_t>(l - lengthMask));
+    seq.push_back(static_cast<uint8_t>(dist - 1));
+    for (size_t k = 0; k < len; ++k) finder.Insert(pos++);
+  }
+
+  std::vector<std::vector<uint32_t>> freq(256, std::vector<uint32_t>(256));
+  for (size_t i = 0; i < seq.size(); ++i) ++freq[i ? seq[i - 1] : 0][seq[i]];
+  std::vector<TBytes> followers(256);
+  for (int j = 0; j < 256; ++j) {
+    for (int c = 0; c < 256; ++c)
+      if (freq[j][c]) followers[j].push_back(static_cast<uint8_t>(c));
+    std::stable_sort(followers[j].begin(), followers[j].end(),
+                     [&](uint8_t a, uint8_t b) { return freq[j][a] > freq[j][b]; });
+    if (followers[j].size() > 32) followers[j].resize(32);
+  }
+  TBitWriter bits;
+  for (int j = 255; j >= 0; --j) {
+    bits.Put(static_cast<uint32_t>(followers[j].size()), 6);
+    for (uint8_t f : followers[j]) bits.Put(f, 8);
+  }
+  uint8_t last = 0;
+  for (uint8_t c : seq) {
+    const TBytes& set = followers[last];
+    if (!set.empty()) {
+      const auto it = std::find(set.begin(), set.end(), c);
+      if (it == set.end()) {
+        bits.Put(1, 1);
+      } else {
+        unsigned indexBits = 1;
+        while ((1u << indexBits) < set.size()) ++indexBits;
+        bits.Put(0, 1);
+        bits.Put(static_cast<uint32_t>(it - set.begin()), indexBits);
+        last = c;
+        continue;
+      }
+    }
+    bits.Put(c, 8);
+    last = c;
+  }
+  return bits.Finish();
+}
+
+// ---- Implode.
+namespace {
+
+// Code lengths (1..16) for every symbol, from frequencies plus one so that
+// each symbol gets a code and the set is complete. Huffman's construction;
+// frequencies are flattened until no code is longer than 16 bits.
+std::vector<uint8_t> CodeLengths(std::vector<uint32_t> freq) {
+  for (auto& f : freq) ++f;
+  for (;;) {
+    const size_t n = freq.size();
+    std::vector<int> parent(2 * n, -1);
+    using TNode = std::pair<uint64_t, int>;
+    std::priority_queue<TNode, std::vector<TNode>, std::greater<TNode>> q;
+    for (size_t s = 0; s < n; ++s) q.push({freq[s], static_cast<int>(s)});
+    int next = static_cast<int>(n);
+    while (q.size() > 1) {
+      const TNode a = q.top();
+      q.pop();
+      const TNode b = q.top();
+      q.pop();
+      parent[a.second] = parent[b.second] = next;
+      q.push({a.first + b.first, next++});
+    }
+    std::vector<uint8_t> lens(n);
+    bool fits = true;
+    for (size_t s = 0; s < n; ++s) {
+      int depth = 0;
+      for (int p = parent[s]; p >= 0; p = parent[p]) ++depth;
+      lens[s] = static_cast<uint8_t>(depth);
+      fits = fits && depth <= 16;
+    }
+    if (fits) return lens;
+    for (auto& f : freq) f = f / 2 + 1;
+  }
+}
+
+// A Shannon-Fano tree as the stream stores it and as the bits are written:
+// canonical codes (shorter first, then by symbol), sent most significant bit
+// first and complemented.
+struct TTree {
+  explicit TTree(const std::vector<uint32_t>& freq) : lens(CodeLengths(freq)), codes(lens.size()) {
+    uint32_t code = 0;
+    for (unsigned len = 1; len <= 16; ++len) {
+      for (size_t s = 0; s < lens.size(); ++s)
+        if (lens[s] == len) codes[s] = code++;
+      code <<= 1;
+    }
+  }
+  // Count byte (bytes - 1), then per run of equal lengths (len - 1) | (run - 1) << 4.
+  void WriteTable(TBitWriter& bits) const {
+    TBytes runs;
+    for (size_t s = 0; s < lens.size();) {
+      size_t run = 1;
+      while (run < 16 && s + run < lens.size() && lens[s + run] == lens[s]) ++run;
+      runs.push_back(static_cast<uint8_t>((lens[s] - 1) | (run - 1) << 4));
+      s += run;
+    }
+    bits.Put(static_cast<uint32_t>(runs.size() - 1), 8);
+    for (uint8_t r : runs) bits.Put(r, 8);
+  }
+  void Write(TBitWriter& bits, unsigned sym) const {
+    for (int i = lens[sym] - 1; i >= 0; --i) bits.Put(~(codes[sym] >> i) & 1, 1);
+  }
+  std::vector<uint8_t> lens;
+  std::vector<uint32_t> codes;
+};
+
+}  // namespace
+
+// A 1 bit and a literal (through the literal tree, or 8 plain bits), or a 0 bit
+// and a match: the distance's low 6 (4 KB) or 7 (8 KB) bits plain, its upper 6
+// bits through the distance tree, then length - minimum (3 with a literal tree,
+// else 2) through the length tree, 63 meaning 63 plus one more byte.
+TBytes Implode(const TBytes& in, bool window8k, bool literalTree) {
+  const unsigned lowBits = window8k ? 7 : 6;
+  const size_t minLen = literalTree ? 3 : 2;
+  struct TToken {
+    uint32_t len, dist;  // len 0: literal dist
+  };
+  std::vector<TToken> tokens;
+  TMatchFinder finder(in, size_t{64} << lowBits);
+  for (size_t pos = 0; pos < in.size();) {
+    size_t dist = 0;
+    const size_t len = finder.Find(pos, minLen, minLen + 63 + 255, &dist);
+    if (len == 0) {
+      tokens.push_back({0, in[pos]});
+      finder.Insert(pos++);
+    } else {
+      tokens.push_back({static_cast<uint32_t>(len), static_cast<uint32_t>(dist - 1)});
+      for (size_t k = 0; k < len; ++k) finder.Insert(pos++);
+    }
+  }
+  std::vector<uint32_t> litFreq(256), lenFreq(64), distFreq(64);
+  for (const TToken& t : tokens) {
+    if (t.len == 0) {
+      ++litFreq[t.dist];
+    } else {
+      ++lenFreq[std::min<uint32_t>(t.len - static_cast<uint32_t>(minLen), 63)];
+      ++distFreq[t.dist >> lowBits];
+    }
+  }
+  const TTree lit(litFreq), len(lenFreq), dist(distFreq);
+  TBitWriter bits;
+  if (literalTree) lit.WriteTable(bits);
+  len.WriteTable(bits);
+  dist.WriteTable(bits);
+  for (const TToken& t : tokens) {
+    if (t.len == 0) {
+      bits.Put(1, 1);
+      if (literalTree) lit.Write(bits, t.dist);
+      else bits.Put(t.dist, 8);
+      continue;
+    }
+    bits.Put(0, 1);
+    bits.Put(t.dist, lowBits);
+    dist.Write(bits, t.dist >> lowBits);
+    const uint32_t l = t.len - static_cast<uint32_t>(minLen);
+    len.Write(bits, std::min<uint32_t>(l, 63));
+    if (l >= 63) bits.Put(l - 63, 8);
+  }
+  return bits.Finish();
+}
+
+TBytes Encode(const TLegacyVariant& v, const TBytes& in) {
+  if (v.method == 1) return Shrink(in, 500);
+  if (v.method >= 2 && v.method <= 5) return Reduce(in, v.method - 1);
+  if (v.method == 6) return Implode(in, (v.flags & 2) != 0, (v.flags & 4) != 0);
+  throw std::invalid_argument("not a legacy method");
+}
+
+}  // namespace vantrel::zip::testing
