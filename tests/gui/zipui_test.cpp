@@ -534,10 +534,15 @@ class ZipUiTest : public QObject {
   }
 
   void encryptedEntriesAskForThePassword() {
-    const char* fixtures = std::getenv("VANTREL_FIXTURES");
-    QVERIFY(fixtures != nullptr);
-    QVERIFY(QFile::copy(QString::fromUtf8(fixtures) + "/legacy/encrypted/enc_store.zip",
-                        QString::fromStdString(leftDir_ + "/enc.zip")));
+    // Two stored entries encrypted with the password "secret" by Info-ZIP zip.
+    WriteText(root_ + "/stage/fields.c", std::string(11150, 'f'));
+    WriteText(root_ + "/stage/xargs.1", std::string(4227, 'x'));
+    QCOMPARE(Run(QStringLiteral("zip"),
+                 {QStringLiteral("-q0"), QStringLiteral("-P"), QStringLiteral("secret"),
+                  QString::fromStdString(leftDir_ + "/enc.zip"), QStringLiteral("fields.c"),
+                  QStringLiteral("xargs.1")},
+                 nullptr, QString::fromStdString(root_ + "/stage")),
+             0);
     QStringList prompts;
     int asked = 0;
     zipui::TInputQuery old = zipui::SetInputQuery(

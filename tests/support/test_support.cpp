@@ -9,10 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "platform/fs.h"
+#include "tests/support/external_fixtures.h"
 
 namespace fs = std::filesystem;
 
@@ -68,9 +72,63 @@ void SetMTime(const std::string& path, int64_t seconds) {
   if (lutimes(path.c_str(), tv) != 0) throw std::runtime_error("cannot set time of " + path);
 }
 
-std::string FixturesDir() {
-  const char* f = std::getenv("VANTREL_FIXTURES");
-  return f ? f : "";
+std::string FixturesDir() { return ExternalFixturesDir(); }
+
+namespace {
+
+int externalSkips = 0;
+constexpr char kSkipMarker[] = "external fixtures not found";
+
+// Forwards every event to GoogleTest's printer except the messages of tests
+// skipped for want of the fixtures: the program reports those in one line.
+class QuietExternalSkips : public ::testing::TestEventListener {
+ public:
+  explicit QuietExternalSkips(::testing::TestEventListener* inner) : inner_(inner) {}
+  void OnTestPartResult(const ::testing::TestPartResult& r) override {
+    if (!r.skipped() || std::string_view(r.message()).find(kSkipMarker) == std::string_view::npos)
+      inner_->OnTestPartResult(r);
+  }
+  void OnTestProgramStart(const ::testing::UnitTest& u) override { inner_->OnTestProgramStart(u); }
+  void OnTestIterationStart(const ::testing::UnitTest& u, int i) override { inner_->OnTestIterationStart(u, i); }
+  void OnEnvironmentsSetUpStart(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsSetUpStart(u); }
+  void OnEnvironmentsSetUpEnd(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsSetUpEnd(u); }
+  void OnTestSuiteStart(const ::testing::TestSuite& s) override { inner_->OnTestSuiteStart(s); }
+  void OnTestStart(const ::testing::TestInfo& t) override { inner_->OnTestStart(t); }
+  void OnTestDisabled(const ::testing::TestInfo& t) override { inner_->OnTestDisabled(t); }
+  void OnTestEnd(const ::testing::TestInfo& t) override { inner_->OnTestEnd(t); }
+  void OnTestSuiteEnd(const ::testing::TestSuite& s) override { inner_->OnTestSuiteEnd(s); }
+  void OnEnvironmentsTearDownStart(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsTearDownStart(u); }
+  void OnEnvironmentsTearDownEnd(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsTearDownEnd(u); }
+  void OnTestIterationEnd(const ::testing::UnitTest& u, int i) override { inner_->OnTestIterationEnd(u, i); }
+  void OnTestProgramEnd(const ::testing::UnitTest& u) override { inner_->OnTestProgramEnd(u); }
+
+ private:
+  std::unique_ptr<::testing::TestEventListener> inner_;
+};
+
+// Quietens the per-test skip messages once the printer exists, and reports
+// the tests skipped for want of the fixtures once all have run.
+class ExternalSkipReport : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    auto& listeners = ::testing::UnitTest::GetInstance()->listeners();
+    if (auto* printer = listeners.default_result_printer()) {
+      listeners.Release(printer);
+      listeners.Append(new QuietExternalSkips(printer));
+    }
+  }
+  void TearDown() override { ReportExternalSkips(program_invocation_short_name, externalSkips); }
+};
+[[maybe_unused]] const auto* const registered =
+    ::testing::AddGlobalTestEnvironment(new ExternalSkipReport);
+
+}  // namespace
+
+bool HaveFixtures(const std::string& sub) {
+  std::error_code ec;
+  if (!FixturesDir().empty() && fs::is_directory(FixturesDir() + "/" + sub, ec)) return true;
+  ++externalSkips;
+  return false;
 }
 
 int RunCommand(const std::string& command, std::string* output) {

@@ -30,8 +30,18 @@ void MakeDir(const std::string& path);
 // Sets a file's modification (and access) time, in seconds since 1970.
 void SetMTime(const std::string& path, int64_t seconds);
 
-// The shared fixtures folder (VANTREL_FIXTURES), or an empty string.
+// The shared fixtures: other projects' test data, read in place from the
+// folder VANTREL_FIXTURES names (an empty string when unset). A plain clone
+// does not have them, so every test that needs them starts with
+// VANTREL_NEED_FIXTURES("sub/folder"): it skips the test when the folder is
+// missing and counts it, and the program reports the count in one line when
+// it ends (see ReportExternalSkips).
 std::string FixturesDir();
+bool HaveFixtures(const std::string& sub);
+#define VANTREL_NEED_FIXTURES(sub)                                                   \
+  if (!::vantrel::test::HaveFixtures(sub))                                           \
+  GTEST_SKIP() << "external fixtures not found: " << ::vantrel::test::FixturesDir() \
+               << "/" << (sub)
 
 // Runs a shell command; returns its exit status and collects its standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);

@@ -68,6 +68,7 @@ void CheckDecodes(const TBytes& data, const TCompressed& c, const std::string& w
 }
 
 TEST(DeflateCompress, CorpusDecodesAtEveryLevel) {
+  VANTREL_NEED_FIXTURES("corpus/canterbury");
   auto files = CorpusFiles();
   ASSERT_EQ(files.size(), 11u) << "Canterbury corpus missing under " << CorpusDir();
   TDeflateCompressor c;  // one object for every file, as in an archive run
@@ -184,8 +185,8 @@ TEST(DeflateCompress, TextAndBinaryClassification) {
 
   EXPECT_EQ(Compress(6, WordText(200000, 1)).result.InternalAttributes, 1);
   EXPECT_EQ(Compress(6, RandomBytes(200000, 1)).result.InternalAttributes, 0);
-  EXPECT_EQ(Compress(6, ReadBytes(CorpusDir() + "/alice29.txt")).result.InternalAttributes, 1);
-  EXPECT_EQ(Compress(6, ReadBytes(CorpusDir() + "/sum")).result.InternalAttributes, 0);
+  EXPECT_EQ(Compress(6, CorpusOrStandIn("alice29.txt")).result.InternalAttributes, 1);
+  EXPECT_EQ(Compress(6, CorpusOrStandIn("kennedy.xls")).result.InternalAttributes, 0);
 
   // Only the first block counts: text after a binary first block changes nothing.
   TBytes binThenText = RandomBytes(40000, 3);

@@ -366,6 +366,7 @@ void CompareWithModel(TDeflateCompressor& c, int level, const TBytes& data, cons
 }
 
 TEST(DeflateRules, CorpusMatchesTheModelAtEveryLevel) {
+  VANTREL_NEED_FIXTURES("corpus/canterbury");
   TDeflateCompressor c;
   for (const auto& f : CorpusFiles()) {
     TBytes data = ReadBytes(f);
@@ -397,8 +398,8 @@ TEST(DeflateRules, EveryBlockEndingRuleOccurs) {
   // and by the checkpoint, so the checks above see each rule in action.
   TDeflateCompressor c;
   bool byLimit = false, byCheckpoint = false, storedBlock = false, staticBlock = false, dynamicBlock = false;
-  std::vector<TBytes> inputs = {RandomBytes(140000, 1), WordText(600000, 3), ReadBytes(CorpusDir() + "/kennedy.xls"),
-                                ReadBytes(CorpusDir() + "/ptt5")};
+  std::vector<TBytes> inputs = {RandomBytes(140000, 1), WordText(600000, 3), CorpusOrStandIn("kennedy.xls"),
+                                CorpusOrStandIn("ptt5")};
   for (const auto& data : inputs) {
     for (int level : {1, 3, 6, 9}) {
       TRun run = Observe(c, level, data);

@@ -3,6 +3,8 @@
 // and every item it decodes, and the test inputs (corpus files, generated data).
 #pragma once
 
+#include "tests/support/test_support.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -262,10 +264,7 @@ inline TParsedStream ParseDeflate(const TBytes& in) { return TDeflateParser(in).
 
 // ---- Inputs.
 
-inline std::string CorpusDir() {
-  const char* f = std::getenv("VANTREL_FIXTURES");
-  return std::string(f ? f : "/work/shared/fixtures") + "/corpus/canterbury";
-}
+inline std::string CorpusDir() { return vantrel::test::FixturesDir() + "/corpus/canterbury"; }
 
 inline TBytes ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -303,12 +302,40 @@ inline TBytes WordText(size_t n, unsigned seed) {
   return b;
 }
 
-// A large input with every kind of content: the corpus, random stretches,
-// long zero runs, repeats at far distances.
+// A corpus file when the shared fixtures are present, else a generated
+// stand-in of the same kind: text for the .txt files, a binary table of small
+// records (a spreadsheet), a sparse bitmap (a fax image).
+inline TBytes CorpusOrStandIn(const std::string& name) {
+  std::error_code ec;
+  if (std::filesystem::is_regular_file(CorpusDir() + "/" + name, ec)) return ReadBytes(CorpusDir() + "/" + name);
+  std::mt19937 rng(static_cast<unsigned>(name.size()));
+  TBytes b;
+  if (name == "kennedy.xls") {
+    for (uint32_t row = 0; b.size() < 1029744; ++row) {
+      const uint8_t rec[16] = {3, 2, 14, 0, uint8_t(row), uint8_t(row >> 8), uint8_t(rng() % 5), 0,
+                               0, 0, 0, 0, uint8_t(rng() % 7), uint8_t(rng() % 3), 0x40, uint8_t(rng() % 256)};
+      b.insert(b.end(), rec, rec + 16);
+    }
+  } else if (name == "ptt5") {
+    b.assign(513216, 0);
+    for (size_t line = 0; line < b.size() / 216; ++line)
+      if (rng() % 3 == 0)
+        for (size_t k = rng() % 150, n = rng() % 60; n-- && k < 216; ++k) b[line * 216 + k] = rng() % 4 ? 0xFF : uint8_t(rng());
+  } else {
+    b = WordText(152089, static_cast<unsigned>(name.size()));
+  }
+  return b;
+}
+
+// A large input with every kind of content: the corpus (or its stand-ins),
+// random stretches, long zero runs, repeats at far distances.
 inline TBytes MixedData() {
+  std::vector<TBytes> files;
+  for (const auto& f : CorpusFiles()) files.push_back(ReadBytes(f));
+  if (files.empty())
+    for (const char* name : {"alice29.txt", "kennedy.xls", "ptt5"}) files.push_back(CorpusOrStandIn(name));
   TBytes out;
-  for (const auto& f : CorpusFiles()) {
-    TBytes b = ReadBytes(f);
+  for (const TBytes& b : files) {
     out.insert(out.end(), b.begin(), b.end());
     // Random bytes, text, then a repeat of the random bytes' start from
     // 32500 bytes back, then a long zero run.
