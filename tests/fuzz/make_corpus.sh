@@ -3,7 +3,9 @@
 # makes itself: the legacy test encoders (tests/zip/legacy_encoders.*), the
 # engine's own writer (build/vantrel-zip), Python's zlib and zipfile, Info-ZIP
 # zip and 7-Zip. It overwrites only the files it makes: the crash regressions
-# the fuzzers found (crash-*) and hand-made inputs stay. Usage: tests/fuzz/make_corpus.sh (after
+# the fuzzers found (crash-*), the inputs they found from these seeds that
+# reach further (found-*, kept by libFuzzer's -merge=1) and hand-made inputs
+# stay. Usage: tests/fuzz/make_corpus.sh (after
 # scripts/build). The output is deterministic except for the archives' dates.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
