@@ -64,9 +64,12 @@ TColorForm::TColorForm(TMainForm& form)
     grid->addWidget(swatch, role, 1);
     grid->addWidget(change, role, 2);
     swatches_[static_cast<size_t>(role)] = swatch;
+    changeButtons_[static_cast<size_t>(role)] = change;
   }
   Body()->addLayout(grid);
   FinishLayout();
+  SetTabChain({changeButtons_[0], changeButtons_[1], changeButtons_[2], changeButtons_[3],
+               changeButtons_[4], changeButtons_[5], OkButton(), CancelButton(), HelpButton()});
 }
 
 void TColorForm::SetSwatch(int role, TColor color) {
@@ -82,6 +85,7 @@ void TColorForm::showEvent(QShowEvent* event) {
   // A dialog closed with "Cancel" shows the panels' colours again.
   const TFMPanel& left = *form_.LeftFMPanel();
   for (int role = 0; role < kRoles; ++role) SetSwatch(role, (left.*kRoleTable[role].get)());
+  changeButtons_[0]->setFocus(Qt::OtherFocusReason);
 }
 
 void TColorForm::Change(int role) {

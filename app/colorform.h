@@ -8,6 +8,7 @@
 #include "platform/qt/colors.h"
 
 class QFrame;
+class QPushButton;
 
 namespace vantrel::app {
 
@@ -34,6 +35,7 @@ class TColorForm : public TNameDialog {
 
   std::array<platform::TColor, kRoles> colors_{};
   std::array<QFrame*, kRoles> swatches_{};
+  std::array<QPushButton*, kRoles> changeButtons_{};
 };
 
 }  // namespace vantrel::app

@@ -70,6 +70,14 @@ TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
   grid->addWidget(defView, 3, 2);
   Body()->addLayout(grid);
   FinishLayout();
+  SetTabChain({editorPath_, browseEditor, defEdit, viewerPath_, browseViewer, defView, OkButton(),
+               CancelButton(), HelpButton()});
+}
+
+void TGeneralSettingsForm::showEvent(QShowEvent* event) {
+  // Each opening starts in the editor's field, as a person reads the window.
+  editorPath_->setFocus(Qt::OtherFocusReason);
+  TNameDialog::showEvent(event);
 }
 
 void TGeneralSettingsForm::Browse(QLineEdit* edit) {

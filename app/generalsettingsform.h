@@ -20,6 +20,7 @@ class TGeneralSettingsForm : public TNameDialog {
   QLineEdit* ViewerPath() const { return viewerPath_; }
 
  protected:
+  void showEvent(QShowEvent* event) override;
   void OkButtonClick() override;
 
  private:

@@ -50,6 +50,14 @@ void TNameDialog::FinishLayout() {
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+void SetTabChain(std::initializer_list<QWidget*> widgets) {
+  QWidget* previous = nullptr;
+  for (QWidget* widget : widgets) {
+    if (previous != nullptr) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
+}
+
 std::string TypedName(const QString& text) {
   const QByteArray bytes = text.toUtf8();
   return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));

@@ -3,6 +3,9 @@
 // "Help" (the help at the window's context number).
 #pragma once
 
+#include <initializer_list>
+#include <string>
+
 #include <QDialog>
 
 class QPushButton;
@@ -45,5 +48,9 @@ class TNameDialog : public QDialog {
 
 // The bytes of a name typed into an edit.
 std::string TypedName(const QString& text);
+
+// Tab moves through `widgets` in this order; the first of them is also the
+// one a window without a focused control gives the focus to.
+void SetTabChain(std::initializer_list<QWidget*> widgets);
 
 }  // namespace vantrel::app

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -96,6 +97,8 @@ TPanelSettingsForm::TPanelSettingsForm(TMainForm& form)
   row->addWidget(sort);
   Body()->addLayout(row);
   FinishLayout();
+  SetTabChain({spins_[0], spins_[1], spins_[2], spins_[3], spins_[4], sortButtons_[0], OkButton(),
+               CancelButton(), HelpButton()});
 }
 
 void TPanelSettingsForm::showEvent(QShowEvent* event) {
@@ -104,6 +107,8 @@ void TPanelSettingsForm::showEvent(QShowEvent* event) {
   SetHelpContext(target_ == form_.LeftFMPanel() ? 302 : 702);
   for (size_t i = 0; i < spins_.size(); ++i) spins_[i]->setValue((target_->*kWidthFields[i].get)());
   if (target_->SortType() < sortButtons_.size()) sortButtons_[target_->SortType()]->setChecked(true);
+  spins_[0]->setFocus(Qt::OtherFocusReason);
+  spins_[0]->selectAll();
 }
 
 void TPanelSettingsForm::OkButtonClick() {
