@@ -15,6 +15,9 @@
 //   Qt window      the floor of any Qt program: an empty window's first
 //                  paint (offscreen), so "vnview first" less this is what
 //                  the viewer itself costs.
+// Then the search for the last line's words from the top, case-insensitive:
+//   vnview find    TViewDocument::Find in this process, thread CPU time;
+//   grep -ci       grep counting the same words, process CPU time.
 // The viewer's process is this program started again with --child, which
 // builds the same window vnview builds. The ratio is vnview end / less +G,
 // in CPU and (in brackets) wall time.
@@ -43,6 +46,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "viewer/document.h"
 #include "viewer/text_view.h"
 #include "viewer/viewer_window.h"
 
@@ -255,6 +259,38 @@ TTime TimeHead(const std::string& file) {
   return {Now() - start, Seconds(usage.ru_utime) + Seconds(usage.ru_stime)};
 }
 
+double ThreadCpu() {
+  struct timespec t;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+// The viewer's search for the last line, from the top, not case-sensitive.
+TTime TimeFind(const std::string& file) {
+  vantrel::viewer::TViewDocument doc;
+  if (!doc.Open(file)) return {};
+  const double wall = Now(), cpu = ThreadCpu();
+  const auto hit = doc.Find({QStringLiteral("end-of-log THE LAST"), false, false, 0});
+  if (!hit) return {};
+  return {Now() - wall, ThreadCpu() - cpu};
+}
+
+TTime TimeGrep(const std::string& file) {
+  const double start = Now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    execlp("grep", "grep", "-c", "-i", "end-of-log THE LAST", file.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  struct rusage usage {};
+  int status = 0;
+  wait4(pid, &status, 0, &usage);
+  if (status != 0) return {};
+  return {Now() - start, Seconds(usage.ru_utime) + Seconds(usage.ru_stime)};
+}
+
 std::string Cell(const TTime& t) {
   char text[64];
   std::snprintf(text, sizeof text, "%.0f (%.0f)", t.cpu * 1e3, t.wall * 1e3);
@@ -269,8 +305,8 @@ int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   const std::string dir = argc > 1 ? argv[1] : (tmp ? tmp : "/tmp");
   std::printf("milliseconds of CPU (wall), best of 3; less's CPU in clock ticks of 10 ms\n");
-  std::printf("%-7s %14s %14s %14s %14s %14s %11s\n", "file", "vnview first", "vnview end", "less +G",
-              "head -c 64K", "Qt window", "end/less");
+  std::printf("%-7s %14s %14s %14s %14s %14s %11s %14s %14s\n", "file", "vnview first", "vnview end",
+              "less +G", "head -c 64K", "Qt window", "end/less", "vnview find", "grep -ci");
   bool fast = true;
   for (uint64_t mb : {10ull, 100ull, 1024ull}) {
     const std::string file = MakeLog(dir, mb << 20);
@@ -278,7 +314,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot write in %s\n", dir.c_str());
       return 2;
     }
-    TTime first, end, less, head, qt;
+    TTime first, end, less, head, qt, find, grep;
     for (int run = 0; run < 3; ++run) {
       TTime f, e, q, unused;
       if (!TimeViewer(argv[0], file, f, e)) {
@@ -290,10 +326,13 @@ int main(int argc, char** argv) {
       less.Keep(TimeLess(file));
       head.Keep(TimeHead(file));
       if (TimeViewer(argv[0], {}, q, unused)) qt.Keep(q);
+      find.Keep(TimeFind(file));
+      grep.Keep(TimeGrep(file));
     }
-    std::printf("%-7s %14s %14s %14s %14s %14s %5.1f (%.1f)\n", (std::to_string(mb) + "MB").c_str(),
+    std::printf("%-7s %14s %14s %14s %14s %14s %5.1f (%4.1f) %14s %14s\n", (std::to_string(mb) + "MB").c_str(),
                 Cell(first).c_str(), Cell(end).c_str(), Cell(less).c_str(), Cell(head).c_str(),
-                Cell(qt).c_str(), end.cpu / std::max(less.cpu, 0.01), end.wall / less.wall);
+                Cell(qt).c_str(), end.cpu / std::max(less.cpu, 0.01), end.wall / less.wall,
+                Cell(find).c_str(), Cell(grep).c_str());
     if (first.cpu >= 0.3) fast = false;
   }
   return fast ? 0 : 1;
