@@ -116,7 +116,8 @@ bool TViewDocument::IsPieceStart(uint64_t m) {
   const int unit = UnitBytes(encoding_);
   if (m == 0 || b + unit > Size()) return false;
   if (FindNewline(raw - pieceBytes_, raw) != raw) return false;
-  return !IsNewline(encoding_, Bytes(b, b + unit).data());
+  const std::string_view at = Bytes(b, b + unit);
+  return at.size() == static_cast<size_t>(unit) && !IsNewline(encoding_, at.data());
 }
 
 uint64_t TViewDocument::NextLineStart(uint64_t start) {

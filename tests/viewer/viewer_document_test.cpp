@@ -1,6 +1,7 @@
 // viewer_document_test.cpp - the viewer's document without a window:
 // encodings, line starts found forwards and backwards, line numbers, search.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -244,6 +245,20 @@ class ViewerDocumentTest : public QObject {
     std::string error;
     QVERIFY(!doc.Open(path, &error));  // returns at once: a FIFO without a writer never blocks
     QCOMPARE(QString::fromStdString(error), reason);
+  }
+
+  // A file cut short while it is shown: reads come back short, nothing breaks.
+  void fileThatShrinks() {
+    const std::string path = Write(tmp_, "shrinks", std::string(200000, 'a') + "\nlast\n");
+    TViewDocument doc(64);
+    QVERIFY(doc.Open(path));
+    QVERIFY(::truncate(path.c_str(), 1000) == 0);
+    const uint64_t last = doc.LastLineStart();
+    QVERIFY(last <= doc.Size());
+    const QString text = doc.LineText(last, doc.NextLineStart(last));
+    QVERIFY(text.size() <= 2 * 64 + 8 && text.count(QLatin1Char('a')) == text.size());
+    QVERIFY(doc.LineStartAt(500) <= 500);
+    QVERIFY(!doc.Find({QStringLiteral("last"), false, false, 0}));
   }
 
   // A file the kernel reports as empty but which has contents when read.
