@@ -208,4 +208,56 @@ std::string DisplayName(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+bool IsControl(char32_t cp) { return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F); }
+
+}  // namespace
+
+std::string TerminalName(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  char buf[16];
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t start = i;
+    const char32_t cp = DecodeUtf8(bytes, i);
+    if (cp == 0xFFFD && i - start == 1) {
+      std::snprintf(buf, sizeof buf, "\\x%02x", static_cast<unsigned char>(bytes[start]));
+      out += buf;
+      continue;
+    }
+    if (!IsControl(cp)) {
+      out.append(bytes.substr(start, i - start));
+      continue;
+    }
+    switch (cp) {
+      case '\a': out += "\\a"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\v': out += "\\v"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      case 0x1B: out += "\\033"; break;
+      default:
+        std::snprintf(buf, sizeof buf, cp < 0x80 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(cp));
+        out += buf;
+    }
+  }
+  return out;
+}
+
+std::string VisibleName(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = DecodeUtf8(bytes, i);
+    if (cp < 0x20) cp += 0x2400;
+    else if (cp == 0x7F) cp = 0x2421;
+    else if (cp >= 0x80 && cp <= 0x9F) cp = 0xFFFD;
+    AppendUtf8(out, cp);
+  }
+  return out;
+}
+
 }  // namespace vantrel::platform

@@ -30,4 +30,15 @@ std::string FormatFixed(double value, int decimals);
 // Text for display: valid UTF-8 stays as it is; invalid bytes become U+FFFD.
 std::string DisplayName(std::string_view bytes);
 
+// A name as a terminal may show it: control characters (C0, DEL, C1) and
+// bytes that are not UTF-8 are written as escapes ("\n", "\033", "\x00",
+// "\u009b"), so that no name from an archive or a directory can move the
+// cursor, clear the screen or forge lines of output.
+std::string TerminalName(std::string_view bytes);
+
+// A name for a window or a message box: like DisplayName, and control
+// characters become visible symbols (U+2400 to U+2421 for C0 and DEL, U+FFFD
+// for C1), so that a line break or an escape in a name shows as a mark.
+std::string VisibleName(std::string_view bytes);
+
 }  // namespace vantrel::platform

@@ -99,5 +99,24 @@ TEST(Names, DisplayReplacesInvalidBytesOnly) {
   EXPECT_EQ(DisplayName("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");  // overlong "/"
 }
 
+// Names for a terminal get escapes, names for a window visible symbols; text
+// without control characters passes unchanged.
+TEST(Text, ControlCharactersInNamesAreMadeHarmless) {
+  struct Case {
+    std::string name, terminal, visible;
+  } cases[] = {
+      {"gr\xC3\xBC\xC3\x9F.txt", "gr\xC3\xBC\xC3\x9F.txt", "gr\xC3\xBC\xC3\x9F.txt"},
+      {"a\x1B[2Jb", "a\\033[2Jb", "a\xE2\x90\x9B[2Jb"},
+      {std::string("x\0\n\r\t\a", 6), "x\\x00\\n\\r\\t\\a",
+       "x\xE2\x90\x80\xE2\x90\x8A\xE2\x90\x8D\xE2\x90\x89\xE2\x90\x87"},
+      {"del\x7F csi\xC2\x9B", "del\\x7f csi\\u009b", "del\xE2\x90\xA1 csi\xEF\xBF\xBD"},
+      {"caf\xE9", "caf\\xe9", "caf\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TerminalName(c.name), c.terminal);
+    EXPECT_EQ(VisibleName(c.name), c.visible);
+  }
+}
+
 }  // namespace
 }  // namespace vantrel::platform
