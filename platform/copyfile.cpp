@@ -295,6 +295,24 @@ int LinkUnnamed(int fd, const std::string& dest) {
   return ::linkat(AT_FDCWD, procPath, AT_FDCWD, dest.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
+// Gives the complete unnamed file open as `fd` the name `dest`. Replacing,
+// it first takes a hidden name in `dir` and is renamed over `dest` in one
+// step; otherwise an entry at `dest` makes it fail with EEXIST.
+int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool replace) {
+  const int error = LinkUnnamed(fd, dest);
+  if (error != EEXIST || !replace) return error;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = TemporaryName(dir);
+    const int linked = LinkUnnamed(fd, temp);
+    if (linked == EEXIST) continue;
+    if (linked != 0) return linked;
+    const int moved = MoveIntoPlace(temp, dest, true);
+    if (moved != 0) ::unlink(temp.c_str());
+    return moved;
+  }
+  return EEXIST;
+}
+
 }  // namespace
 
 CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool replace,
@@ -307,15 +325,12 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
 
   const std::string dir = ParentOf(dest);
   Fd out;
-  bool unnamed = false;
   std::string temp;
-  if (!replace) {
-    out.reset(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, wanted));
-    unnamed = out.get() >= 0;
-    // Only a file system without unnamed files falls back to a named one.
-    if (!unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-      return {CopyStatus::Failed, errno};
-    }
+  out.reset(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, wanted));
+  const bool unnamed = out.get() >= 0;
+  // Only a file system without unnamed files falls back to a named one.
+  if (!unnamed && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return {CopyStatus::Failed, errno};
   }
   if (!unnamed) {
     temp = dir + "/.vantrel-XXXXXX";
@@ -336,15 +351,16 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
   if (unnamed) {
     // An unnamed file that is closed without a name simply goes away.
     if (status == CopyStatus::Done) {
-      error = LinkUnnamed(out.get(), dest);
+      error = PlaceUnnamed(out.get(), dir, dest, replace);
       if (error != 0) status = CopyStatus::Failed;
     }
-    // A late write error (a full disk on a network file system) shows up on
-    // closing; the name given a moment ago is then taken back.
+    // A late write error shows up on closing; the name given a moment ago
+    // is then taken back, unless it replaced a file (which is gone by then:
+    // the copy is more than nothing).
     if (::close(out.release()) != 0 && status == CopyStatus::Done) {
       error = errno;
       status = CopyStatus::Failed;
-      ::unlink(dest.c_str());
+      if (!replace) ::unlink(dest.c_str());
     }
     return {status, error};
   }

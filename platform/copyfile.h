@@ -110,10 +110,11 @@ uint32_t FileCreationMask();
 // an entry that appeared at `dest` meanwhile (the result is then Failed with
 // EEXIST); with `replace` true it replaces a file or link at `dest`.
 //
-// Where the file system allows, a new destination is written as an unnamed
-// file that gets its name only when complete, so that even a crash leaves
-// nothing half-written behind; otherwise (and always when replacing) the
-// temporary file has a hidden name and is renamed into place.
+// Where the file system allows, the copy is written as an unnamed file that
+// gets its name only when complete (a replaced destination through a hidden
+// name that is renamed over it at once), so that even a killed process
+// leaves nothing half-written behind; only a file system without unnamed
+// files gets a hidden temporary file, renamed into place.
 // `creationMask` (from FileCreationMask) spares a permission change when the
 // mask already gives the right bits.
 CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool replace,

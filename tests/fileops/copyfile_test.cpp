@@ -3,7 +3,9 @@
 #include "platform/copyfile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "tests/fileops/fileops_helpers.h"
@@ -51,6 +53,37 @@ TEST(CopyRegularFile, AStoppedCopyLeavesNothingAndKeepsTheDestination) {
   EXPECT_EQ(r.status, CopyStatus::Stopped);
   EXPECT_EQ(ReadFile(tmp / "b"), "old");
   EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+}
+
+// A copy that replaces a file and is killed halfway leaves the old file and
+// nothing else: the partial copy was an unnamed file.
+TEST(CopyRegularFile, AKilledCopyThatReplacesLeavesNothingBehind) {
+  test::TempDir tmp;
+  WriteFile(tmp / "src", PatternBytes(32 * 1024 * 1024, 3));
+  test::MakeDir(tmp / "dst");
+  WriteFile(tmp / "dst/f", "previous");
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CopyRegularFile(tmp / "src", tmp / "dst/f", true, [&](uint64_t) {
+      (void)!::write(ready[1], "x", 1);  // data is written: the parent may kill
+      ::pause();
+      return true;
+    });
+    ::_exit(0);
+  }
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(TemporaryFiles(tmp / "dst").empty());
+  EXPECT_EQ(ReadFile(tmp / "dst/f"), "previous");
 }
 
 TEST(CopyRegularFile, WithoutReplaceAnEntryThatAppearedIsKept) {
