@@ -68,7 +68,7 @@ TZipCommands& Commands(TMainForm& form) {
   return *c;
 }
 
-QString Text(const std::string& bytes) { return platform::ToDisplay(bytes); }
+QString Text(const std::string& bytes) { return zipui::Visible(bytes); }
 
 std::string Absolute(const std::string& path) {
   if (!path.empty() && path.front() == '/') return path;
@@ -118,7 +118,7 @@ bool Attempt(const std::function<void()>& step) {
     step();
     return true;
   } catch (const std::exception& e) {
-    ShowGeneralError(Text(e.what()));
+    ShowGeneralError(platform::ToDisplay(e.what()));
   } catch (...) {
     ShowGeneralError(QStringLiteral("Unknown error"));
   }
@@ -130,9 +130,11 @@ bool Attempt(const std::function<void()>& step) {
 // only raises events for them; without a word the run would look complete.
 class TLeftOut {
  public:
-  void Add(const std::string& name, const char* why) {
+  void Add(const std::string& name, const char* why) { AddText(name, why); }
+  void AddText(const std::string& name, const std::string& why) {
     ++count_;
-    if (static_cast<size_t>(lines_.size()) < kMaxLines) lines_.push_back(Text(name) + QStringLiteral(": ") + QLatin1String(why));
+    if (static_cast<size_t>(lines_.size()) < kMaxLines)
+      lines_.push_back(Text(name) + QStringLiteral(": ") + QString::fromStdString(why));
   }
   // One warning listing them, after the run.
   void Report(const char* heading) const {
@@ -210,7 +212,7 @@ bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()
     ok = true;
   } catch (const std::exception& e) {
     info->hide();
-    ShowGeneralError(Text(e.what()));
+    ShowGeneralError(platform::ToDisplay(e.what()));
   } catch (...) {
     info->hide();
     ShowGeneralError(QStringLiteral("Unknown error"));
@@ -365,6 +367,9 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
   w.OnBadCRC = [&leftOut](zip::TZipReader* sender, int32_t, int32_t, int index) {
     leftOut.Add(sender->Entry(index).Path(), "CRC error");
   };
+  w.OnEntryError = [&leftOut](zip::TZipReader* sender, int index, const std::string& message) {
+    leftOut.AddText(sender->Entry(index).Path(), message);
+  };
   // An encrypted entry asks for its password; Cancel stops asking for this run.
   bool askPassword = true;
   w.OnBadPassword = [&askPassword](zip::TZipReader* sender, int index, std::string& password) {
@@ -391,6 +396,7 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
   w.OnStartUnZip = nullptr;
   w.OnSkippingFile = nullptr;
   w.OnBadCRC = nullptr;
+  w.OnEntryError = nullptr;
   w.OnBadPassword = nullptr;
   w.Password.clear();
   w.SetFilesList({});
@@ -404,6 +410,10 @@ bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
   const std::string archive = Absolute(archivePath);
   if (!Attempt([&] { c.zipPanel_->Load(c.writer_, archive, Text(LastComponent(archivePath))); }))
     return false;
+  if (!c.zipPanel_->Damage().isEmpty())
+    ShowMessage(&form, MessageKind::Warning, QLatin1String(kDialogCaption),
+                c.zipPanel_->Damage() +
+                    QStringLiteral(".\nThe list may be incomplete; the entries shown can be extracted."));
   c.zipWindowArchive_ = archive;
   // Accepted means an extract command ran (the window closes itself after it).
   if (zipui::RunModal(*c.zipPanel_) == QDialog::Accepted) EndCommand(form, panel);

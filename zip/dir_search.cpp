@@ -8,8 +8,9 @@
 
 namespace vantrel::zip {
 
-TDirSearch::TDirSearch(const std::string& startDir, bool recurse, const std::string& mask)
-    : mask_(mask), recurse_(recurse) {
+TDirSearch::TDirSearch(const std::string& startDir, bool recurse, const std::string& mask,
+                       bool storeLinks)
+    : mask_(mask), recurse_(recurse), storeLinks_(storeLinks) {
   std::string start = startDir;
   if (start.empty() || start.back() != '/') start += '/';
   Open(start);
@@ -61,8 +62,10 @@ bool TDirSearch::Next(TDirItem& item) {
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
 
     struct stat st;
-    // Follow a link to what it names; a dangling link names nothing.
-    if (::fstatat(dirfd(level.dir), name, &st, 0) != 0) continue;
+    // Follow a link to what it names (a dangling link names nothing), unless
+    // links are kept as links.
+    const int flags = storeLinks_ ? AT_SYMLINK_NOFOLLOW : 0;
+    if (::fstatat(dirfd(level.dir), name, &st, flags) != 0) continue;
 
     if (S_ISDIR(st.st_mode)) {
       if (!recurse_) continue;

@@ -12,7 +12,8 @@
 // inside (a link that points back up the tree cannot make it loop); a
 // symbolic link to a file is returned as that file; a link whose target is
 // gone is passed over. The walk goes at most kMaxDepth levels below its start
-// directory.
+// directory. With storeLinks, a symbolic link is returned as itself (a file
+// item whose mode says link), whatever it points to, and never followed.
 #pragma once
 
 #include <dirent.h>
@@ -47,7 +48,8 @@ class TDirSearch {
  public:
   static constexpr int kMaxDepth = 255;
 
-  TDirSearch(const std::string& startDir, bool recurse, const std::string& mask);
+  TDirSearch(const std::string& startDir, bool recurse, const std::string& mask,
+             bool storeLinks = false);
   ~TDirSearch();
   TDirSearch(const TDirSearch&) = delete;
   TDirSearch& operator=(const TDirSearch&) = delete;
@@ -64,6 +66,7 @@ class TDirSearch {
   std::vector<TSearchData> levels_;
   std::string mask_;
   bool recurse_;
+  bool storeLinks_;
 };
 
 }  // namespace vantrel::zip

@@ -99,10 +99,10 @@ void TZipWriter::ExpandFileList() {
     std::string line = original;
     if (line.find('/') == std::string::npos) line = rootDir_ + line;
     struct stat st;
-    bool exists = ::stat(line.c_str(), &st) == 0;
+    bool exists = (StoreLinks ? ::lstat(line.c_str(), &st) : ::stat(line.c_str(), &st)) == 0;
     // A name with wildcard characters is a pattern, unless a file of exactly
     // that name exists (Linux names may contain "*", "?", "<", ">" and "|").
-    if (HasWildcard(original) && !(exists && S_ISREG(st.st_mode))) {
+    if (HasWildcard(original) && !(exists && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))) {
       patterns.push_back(original);
       continue;
     }
@@ -113,7 +113,7 @@ void TZipWriter::ExpandFileList() {
     }
     if (isArchive(st)) continue;  // the archive never takes itself in
     if (freshen && !knownToArchive(line)) continue;
-    int64_t size = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+    int64_t size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
     CheckFileSize(line, size);
     kept.push_back(line);
     sizes.push_back(size);
@@ -135,7 +135,7 @@ void TZipWriter::ExpandFileList() {
     struct stat dst;
     if (::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) continue;
 
-    TDirSearch search(dir, recurse, mask);
+    TDirSearch search(dir, recurse, mask, StoreLinks);
     TDirItem item;
     while (search.Next(item)) {
       if (item.isDirectory) {

@@ -36,6 +36,13 @@ VANTREL_ZIP_ERROR(EStreamError);
 
 #undef VANTREL_ZIP_ERROR
 
+// An archive beyond what this engine holds (too many entries, sizes or offsets
+// of 4 GiB or more): refused as a whole, never cut.
+class EZipTooLarge : public EZipError {
+ public:
+  explicit EZipTooLarge(const std::string& message) : EZipError(message) {}
+};
+
 // The fixed texts.
 inline constexpr const char* kTextNotAZip = "Not a valid zip file!";
 inline constexpr const char* kTextIncompleteZip = "Incomplete Zip File";

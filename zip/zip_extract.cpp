@@ -6,19 +6,27 @@
 // next disk, decrypting, letting pending messages run, honouring
 // CancelOperation); TEntryOutput checks the declared size, writes the file,
 // keeps the CRC and reports progress.
+//
+// One damaged entry does not end the run: an entry whose data is longer or
+// shorter than declared, runs past the archive's end, overlaps other data or
+// uses an unknown method is reported through OnEntryError and left out, and
+// the run goes on with the next one. Only what concerns every entry (a full
+// disk, a failed write, cancellation) ends the run.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
+#include "platform/fs.h"
 #include "zip/codec/crc32.h"
 #include "zip/codec/decode_io.h"
+#include "zip/crypto/zipcrypt.h"
 #include "zip/zip_mask.h"
 #include "zip/zip_outpath.h"
 #include "zip/zip_reader.h"
-#include "zip/crypto/zipcrypt.h"
 
 namespace vantrel::zip {
 
@@ -36,11 +44,56 @@ int Percent(int64_t done, int64_t total) {
   return static_cast<int>(std::min<int64_t>(q, 100));
 }
 
-bool IsKnownMethod(uint16_t method) { return method <= 6 || method == 8; }
+constexpr uint32_t kModeTypeMask = 0170000;
+constexpr uint32_t kModeSymlink = 0120000;
+// The longest link target restored (the system's own limit on a path).
+constexpr uint32_t kMaxLinkTarget = 4095;
 
-// A temporary output file in the target's directory. Commit renames it to its
-// final name; otherwise (a bad CRC, an exception) it is removed when the
-// object goes away.
+// A symbolic link stored by a Unix host: its mode in the upper 16 bits of the
+// external attributes, the target as the entry's data.
+bool IsStoredSymlink(const TZipHeaderInfo& e) {
+  const int host = e.VersionMadeBy >> 8;
+  return (host == 3 || host == 19) && ((e.ExternalAttributes >> 16) & kModeTypeMask) == kModeSymlink;
+}
+
+// Method 0: the compressed bytes are the data.
+TDecodeResult CopyStored(TDecodeInput& in, TDecodeOutput& out) {
+  while (in.next != in.end || in.Refill()) {
+    out.Write(in.next, static_cast<size_t>(in.end - in.next));
+    in.next = in.end;
+  }
+  return TDecodeResult::Ok;
+}
+
+// A fresh hidden name for a temporary entry (only where the file system has
+// no unnamed files, and for links, which cannot be unnamed).
+std::string HiddenName() {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static unsigned state = static_cast<unsigned>(::getpid()) * 2654435761u;
+  std::string name = ".vantrel-";
+  for (int i = 0; i < 10; ++i) {
+    state = state * 1103515245u + 12345u;
+    name += kChars[(state >> 16) % 36];
+  }
+  return name;
+}
+
+// Gives the unnamed file open as fd the name leaf in the directory dir; false
+// with errno set (EEXIST when the name is taken).
+bool LinkUnnamed(int fd, int dir, const char* leaf) {
+  if (::linkat(fd, "", dir, leaf, AT_EMPTY_PATH) == 0) return true;
+  if (errno != ENOENT) return false;
+  // Without the capability AT_EMPTY_PATH needs, the descriptor's entry under
+  // /proc serves every process.
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, proc, dir, leaf, AT_SYMLINK_FOLLOW) == 0;
+}
+
+// The output file of one entry. It is an unnamed file (O_TMPFILE) in the
+// target's directory that gets its name only when it is complete, so a
+// process that is killed leaves nothing behind; only where the file system
+// has no unnamed files is it a hidden named file, removed on every failure.
 class TTempOutput {
  public:
   TTempOutput() = default;
@@ -51,17 +104,12 @@ class TTempOutput {
   }
 
   bool Create(int dir) {
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static unsigned counter = 0;
     dir_ = dir;
+    fd_ = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd_ >= 0) return true;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
     for (int attempt = 0; attempt < 100; ++attempt) {
-      unsigned seed = static_cast<unsigned>(::getpid()) * 2654435761u ^ (++counter * 40503u) ^
-                      static_cast<unsigned>(attempt) * 97u;
-      std::string name = ".vantrel-";
-      for (int i = 0; i < 10; ++i) {
-        name += kChars[seed % 36];
-        seed = seed * 1103515245u + 12345u;
-      }
+      std::string name = HiddenName();
       fd_ = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (fd_ >= 0) {
         name_ = std::move(name);
@@ -74,20 +122,55 @@ class TTempOutput {
 
   int Fd() const { return fd_; }
 
-  // The file must be closed by then (its stream owns the descriptor).
+  // Puts the complete file at leaf, replacing what is there (a link at leaf
+  // is replaced, never written through). The file must still be open.
   bool Commit(const std::string& leaf) {
-    if (::renameat(dir_, name_.c_str(), dir_, leaf.c_str()) != 0) return false;
-    name_.clear();
-    return true;
+    if (!name_.empty()) {
+      if (::renameat(dir_, name_.c_str(), dir_, leaf.c_str()) != 0) return false;
+      name_.clear();
+      return true;
+    }
+    if (LinkUnnamed(fd_, dir_, leaf.c_str())) return true;
+    if (errno != EEXIST) return false;
+    // Replacing: the complete file takes a hidden name and is renamed over
+    // the old one in one step.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = HiddenName();
+      if (LinkUnnamed(fd_, dir_, name.c_str())) {
+        if (::renameat(dir_, name.c_str(), dir_, leaf.c_str()) == 0) return true;
+        ::unlinkat(dir_, name.c_str(), 0);
+        return false;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
   }
 
  private:
   int dir_ = -1;
   int fd_ = -1;
-  std::string name_;
+  std::string name_;  // the fallback's name until it is committed
 };
 
+// Creates a symbolic link to target at leaf in dir, replacing what is there.
+bool PlaceSymlink(int dir, const std::string& leaf, const std::string& target) {
+  if (::symlinkat(target.c_str(), dir, leaf.c_str()) == 0) return true;
+  if (errno != EEXIST) return false;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = HiddenName();
+    if (::symlinkat(target.c_str(), dir, name.c_str()) == 0) {
+      if (::renameat(dir, name.c_str(), dir, leaf.c_str()) == 0) return true;
+      ::unlinkat(dir, name.c_str(), 0);
+      return false;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool IsKnownMethod(uint16_t method) { return method <= 6 || method == 8; }
 
 // ------------------------------------------------------------ decoder input
 
@@ -109,9 +192,6 @@ class TEntryInput final : public TDecodeInput {
     return true;
   }
 
-  uint64_t Remaining() const { return remaining_; }
-  void Consume(size_t n) { remaining_ -= n; }
-
  private:
   TZipReader& r_;
   uint64_t remaining_;
@@ -122,13 +202,17 @@ class TEntryInput final : public TDecodeInput {
 
 class TEntryOutput final : public TDecodeOutput {
  public:
-  TEntryOutput(TZipReader& r, TLFNFileStream* file) : r_(r), file_(file) {}
+  // file: the output file (none when testing); memory: collects the data
+  // instead (a link's target).
+  TEntryOutput(TZipReader& r, TLFNFileStream* file, std::string* memory)
+      : r_(r), file_(file), memory_(memory) {}
 
   void Write(const uint8_t* data, size_t n) override {
     if (n == 0) return;
     if (static_cast<uint64_t>(r_.entryDone_) + n > r_.work_.UncompressedSize)
       throw EBiggerThanUncompressed(kTextBiggerThanUncompressed);
     if (file_ && file_->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
+    if (memory_) memory_->append(reinterpret_cast<const char*>(data), n);
     crc_ = Crc32Update(crc_, data, n);
     r_.ReportProgress(n);
   }
@@ -138,6 +222,7 @@ class TEntryOutput final : public TDecodeOutput {
  private:
   TZipReader& r_;
   TLFNFileStream* file_;
+  std::string* memory_;
   uint32_t crc_ = 0xFFFFFFFF;
 };
 
@@ -157,6 +242,46 @@ int TZipReader::UnZip() {
   CloseIfAllowed();
   CancelOperation = false;
   return result;
+}
+
+int TZipReader::SelectEntries() {
+  totalBytes_ = 0;
+  bytesDone_ = 0;
+  int numFiles = Count();
+  for (int i = 0; i < Count(); ++i) {
+    TZipHeaderInfo& e = *view_->Entry(i);
+    bool isDir = e.Filename().empty();
+    e.Selected = DoAll;
+    if (isDir && !RecreateDirs) {
+      e.Selected = 0;
+    } else {
+      std::string path = e.Path();
+      for (const std::string& mask : filesList_) {
+        if (MatchMask(mask, path)) {
+          e.Selected = 1;
+          break;
+        }
+      }
+    }
+    if (!e.Selected || isDir)
+      --numFiles;
+    else
+      totalBytes_ += e.UncompressedSize;
+  }
+  return numFiles;
+}
+
+void TZipReader::CheckFreeSpace() {
+  if (TestOnly || totalBytes_ <= 0) return;
+  platform::VolumeSpace space;
+  if (!platform::GetVolumeSpace(destDir_.empty() ? "." : destDir_, space)) return;
+  if (static_cast<uint64_t>(totalBytes_) <= space.free) return;
+  const std::string need = std::to_string(totalBytes_) + " bytes";
+  const std::string have = std::to_string(space.free) + " bytes";
+  if (!ui_->AskYesNo("The entries to extract need " + need + ", but the destination has only " +
+                         have + " free. Extract anyway?",
+                     "Not enough room"))
+    throw ENotEnoughRoom("Not enough room to extract: " + need + " needed, " + have + " free");
 }
 
 int TZipReader::RunUnZip() {
@@ -183,37 +308,15 @@ int TZipReader::RunUnZip() {
       viewSwitched = true;
     }
 
-    totalBytes_ = 0;
-    bytesDone_ = 0;
-    int numFiles = Count();
-    for (int i = 0; i < Count(); ++i) {
-      TZipHeaderInfo& e = *view_->Entry(i);
-      bool isDir = e.Filename().empty();
-      e.Selected = DoAll;
-      if (isDir && !RecreateDirs) {
-        e.Selected = 0;
-      } else {
-        std::string path = e.Path();
-        for (const std::string& mask : filesList_) {
-          if (MatchMask(mask, path)) {
-            e.Selected = 1;
-            break;
-          }
-        }
-      }
-      if (!e.Selected || isDir)
-        --numFiles;
-      else
-        totalBytes_ += e.UncompressedSize;
-    }
-
+    int numFiles = SelectEntries();
     bool stopNow = false;
+    CheckFreeSpace();
     if (OnStartUnZipInfo) OnStartUnZipInfo(this, numFiles, totalBytes_, stopNow);
     if (numFiles > 0 && !stopNow) {
       for (int i = 0; i < Count(); ++i) {
         if (!DoAll && !view_->Entry(i)->Selected) continue;
         do {
-          ExtractEntry(i);
+          ExtractEntryReportingDamage(i);
         } while (retry_);
       }
     }
@@ -223,6 +326,24 @@ int TZipReader::RunUnZip() {
   }
   finish();
   return runCount_;
+}
+
+void TZipReader::ExtractEntryReportingDamage(int index) {
+  try {
+    ExtractEntry(index);
+  } catch (const EBiggerThanUncompressed&) {
+    retry_ = false;
+    EntryFailed(index, "size mismatch: more than " + std::to_string(work_.UncompressedSize) +
+                           " bytes, " + std::to_string(work_.UncompressedSize) + " declared");
+  } catch (const EFatalUnzipError& e) {
+    retry_ = false;
+    EntryFailed(index, e.what());
+  }
+}
+
+void TZipReader::EntryFailed(int index, const std::string& message) {
+  if (OnEntryError) OnEntryError(this, index, message);
+  SkipBookkeeping(work_);
 }
 
 void TZipReader::SkipBookkeeping(const TZipHeaderInfo& entry) {
@@ -249,276 +370,295 @@ void TZipReader::ReadArchive(uint8_t* dst, size_t n) {
 
 // ------------------------------------------------------------ one entry
 
+// Where one entry goes: the directory below DestDir, the file's name in it,
+// and the open directory the file is created in.
+struct TZipReader::TEntryTarget {
+  std::string root;               // DestDir
+  std::vector<std::string> dirs;  // the stored directory made safe, less RootDir
+  std::string leaf;               // the stored name made safe
+  std::string fname;              // the full output name (a handler may change it)
+  std::string computed;           // the name before any handler changed it
+  TFd dirFd;
+  std::string fileLeaf;           // fname's last component
+};
+
 void TZipReader::ExtractEntry(int index) {
   retry_ = false;
   work_.Assign(*view_->Entry(index));
-  const bool isDir = work_.Filename().empty();
-  bool retry = false;
-  auto skipping = [&](TSkipReason reason, const std::string& name) {
-    retry = false;
+  auto skipping = [&](TSkipReason reason, const std::string& name, bool bookkeeping) {
+    bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
+    if (bookkeeping) SkipBookkeeping(work_);
   };
 
-  // Position after the local header.
-  int64_t dataStart = 0;
-  if (!isDir) {
-    if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
-      LoadDisk(work_.DiskNumberStart + 1);
-    uint8_t lh[kLocalHeaderSize];
-    if (archive_->Seek(work_.LocalHeaderOffset, soBeginning) != work_.LocalHeaderOffset ||
-        !archive_->ReadExact(lh, sizeof lh))
-      throw EFatalUnzipError(kTextPrematureEnd);
-    dataStart = archive_->Seek(GetU16(lh + 26) + GetU16(lh + 28), soCurrent);
-  }
-
-  // The output directory: the stored directory, less RootDir, made safe.
-  std::string root = destDir_;
-  std::vector<std::string> dirs;
+  TEntryTarget target;
+  target.root = destDir_;
   if (RecreateDirs && !work_.Directory().empty()) {
     std::string d = work_.Directory();
     if (!rootDir_.empty() && d.size() >= rootDir_.size() &&
         CompareTextAscii(d.substr(0, rootDir_.size()), rootDir_) == 0)
       d.erase(0, rootDir_.size());
-    dirs = SafeComponents(d);
+    target.dirs = SafeComponents(d);
   }
-
-  if (isDir) {
-    if (TestOnly) return;
-    if (SafeComponents(work_.Directory()).empty()) {
-      // "/", "../" and the like name no directory below the destination.
-      skipping(skipCannotCreate, JoinDirectory(root, dirs));
-      return;
-    }
-    if (RecreateDirs && !OpenDirectoryBeneath(root, dirs, true).Valid()) {
-      skipping(skipCannotCreate, JoinDirectory(root, dirs));
-      return;
-    }
-    ++runCount_;
+  if (work_.Filename().empty()) {
+    ExtractDirectoryEntry(index, target);
     return;
   }
-
-  const std::string leaf = SafeComponent(work_.Filename());
-  std::string fname = JoinDirectory(root, dirs) + leaf;
-  if (leaf.empty()) {
-    skipping(skipCannotCreate, fname);
-    SkipBookkeeping(work_);
+  if (work_.DataOverlaps) {
+    EntryFailed(index, "its data overlaps another entry or the archive directory; refused");
     return;
   }
-  const std::string computed = fname;
+  const int64_t dataStart = SeekEntryData();
+
+  target.leaf = SafeComponent(work_.Filename());
+  target.fname = JoinDirectory(target.root, target.dirs) + target.leaf;
+  if (target.leaf.empty()) {
+    skipping(skipCannotCreate, target.fname, true);
+    return;
+  }
+  target.computed = target.fname;
   bool skip = false;
-  if (OnStartUnZip) OnStartUnZip(this, index, fname, skip);
+  if (OnStartUnZip) OnStartUnZip(this, index, target.fname, skip);
   if (skip) return;
 
   // An unknown method (7, AES, ...) is refused before anything is created, so
   // an existing file is not destroyed for nothing and an encrypted entry of an
   // unknown method is not reported as a wrong password.
   if (!IsKnownMethod(work_.CompressionMethod)) {
-    ui_->ShowMessage(kTextUnknownMethod, "Zip Error");
-    if (OnBadCRC) OnBadCRC(this, 0, static_cast<int32_t>(work_.CRC32), index);
-    SkipBookkeeping(work_);
+    EntryFailed(index, kTextUnknownMethod);
+    return;
+  }
+  if (!TestOnly && !OpenTarget(target)) {
+    skipping(skipCannotCreate, target.fname, true);
     return;
   }
 
-  // The directory part of the output name.
-  TFd dirFd;
-  std::string fileLeaf = leaf;
-  auto openTarget = [&]() -> bool {
-    if (fname == computed) {
-      dirFd = OpenDirectoryBeneath(root, dirs, true);
-      fileLeaf = leaf;
-    } else {
-      // A handler chose another name: its directory is the caller's choice.
-      size_t slash = fname.rfind('/');
-      std::string parent;
-      if (slash != std::string::npos) parent.assign(fname, 0, slash == 0 ? 1 : slash);
-      fileLeaf.assign(fname, slash == std::string::npos ? 0 : slash + 1, std::string::npos);
-      MakeDirectories(parent);
-      dirFd = OpenDirectoryBeneath(parent, {}, false);
-    }
-    return dirFd.Valid() && !SafeComponent(fileLeaf).empty();
-  };
-  if (!TestOnly && !openTarget()) {
-    skipping(skipCannotCreate, fname);
-    SkipBookkeeping(work_);
-    return;
-  }
-
-  // Password check.
   TZipCrypt crypt;
   uint64_t remaining = work_.CompressedSize;
   if (work_.IsEncrypted()) {
-    for (;;) {
-      bool ok = false;
-      if (work_.CompressedSize >= kEncryptionHeaderSize) {
-        if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
-          LoadDisk(work_.DiskNumberStart + 1);
-        archive_->Seek(dataStart, soBeginning);
-        uint8_t header[kEncryptionHeaderSize];
-        ReadArchive(header, sizeof header);
-        crypt.Init(Password);
-        crypt.Decrypt(header, sizeof header);
-        uint8_t check = work_.HasDataDescriptor()
-                            ? static_cast<uint8_t>(work_.LastModDateTime >> 8)
-                            : static_cast<uint8_t>(work_.CRC32 >> 24);
-        ok = header[kEncryptionHeaderSize - 1] == check;
-      }
-      if (ok) break;
-      std::string newPassword = Password;
-      if (OnBadPassword) {
-        OnBadPassword(this, index, newPassword);
-        if (newPassword != Password) {
-          Password = newPassword;
-          continue;
-        }
-      }
-      skipping(skipBadPassword, work_.Path());
-      SkipBookkeeping(work_);
+    if (!CheckPassword(index, dataStart, crypt)) {
+      skipping(skipBadPassword, work_.Path(), true);
       return;
     }
     remaining -= kEncryptionHeaderSize;
   }
+  if (!TestOnly && !MayOverwrite(index, target)) return;
 
-  // An existing output file.
-  if (!TestOnly && OverwriteMode != TUZOverwriteMode::Always) {
-    struct stat st;
-    if (::fstatat(dirFd.Get(), fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      bool overwrite = false;
-      switch (OverwriteMode) {
-        case TUZOverwriteMode::Prompt:
-          if (OnPromptForOverwrite) {
-            std::string before = fname;
-            OnPromptForOverwrite(this, overwrite, index, fname);
-            if (fname != before && !openTarget()) {
-              skipping(skipCannotCreate, fname);
-              SkipBookkeeping(work_);
-              return;
-            }
-          } else {
-            overwrite = ui_->AskYesNo("Replace existing file " + work_.Filename() + "?",
-                                      "File Exists Alert");
-          }
-          break;
-        case TUZOverwriteMode::ifNewer:
-        case TUZOverwriteMode::ifOlder: {
-          std::time_t entryTime = DosDateTimeToTime(work_.LastModDateTime);
-          std::time_t fileTime = DosDateTimeToTime(TimeToDosDateTime(st.st_mtime));
-          overwrite = OverwriteMode == TUZOverwriteMode::ifNewer ? entryTime > fileTime
-                                                                 : entryTime < fileTime;
-          break;
-        }
-        default:
-          overwrite = false;
-          break;
-      }
-      if (!overwrite) {
-        skipping(skipNoOverwrite, fname);
-        SkipBookkeeping(work_);
-        return;
-      }
-    }
-  }
-
-  // The entry is written to a fresh temporary file beside its target and
-  // renamed over the target only once it is complete and its CRC is right,
-  // so a corrupt entry, a full disk or a cancelled run never destroys the file
-  // it was to replace. The rename also replaces a link at the target instead
-  // of writing through it.
+  // The entry is written to an unnamed file beside its target and linked
+  // over the target only once it is complete and its CRC is right, so a
+  // corrupt entry, a full disk or a killed run never destroys the file it was
+  // to replace, and leaves no partial file behind.
+  const bool isLink = IsStoredSymlink(work_);
   std::unique_ptr<TLFNFileStream> file;
   TTempOutput temp;
-  if (!TestOnly) {
-    struct stat existing;
-    if (::fstatat(dirFd.Get(), fileLeaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-      // A directory in the way cannot be replaced by a file.
-      const bool blocked = S_ISDIR(existing.st_mode) ||
-                           // A read-only file is replaced only when asked to.
-                           (S_ISREG(existing.st_mode) && !ReplaceReadOnly &&
-                            ::faccessat(dirFd.Get(), fileLeaf.c_str(), W_OK, AT_EACCESS) != 0);
-      if (blocked) {
-        skipping(skipCannotCreate, fname);
-        SkipBookkeeping(work_);
-        return;
-      }
-    }
-    if (!temp.Create(dirFd.Get())) {
-      skipping(skipCannotCreate, fname);
-      SkipBookkeeping(work_);
+  std::string linkTarget;
+  if (isLink && work_.UncompressedSize > kMaxLinkTarget) {
+    EntryFailed(index, "symbolic link target too long");
+    return;
+  }
+  if (!TestOnly && !isLink) {
+    if (!temp.Create(target.dirFd.Get())) {
+      skipping(skipCannotCreate, target.fname, true);
       return;
     }
     file = std::make_unique<TLFNFileStream>(temp.Fd(), StreamBufferSize, FlushFilesOnClose, true);
   }
 
-  // Decompress.
   if (!work_.IsEncrypted()) archive_->Seek(dataStart, soBeginning);
   entryDone_ = 0;
   TEntryInput input(*this, remaining, work_.IsEncrypted() ? &crypt : nullptr);
-  TEntryOutput output(*this, file.get());
+  TEntryOutput output(*this, file.get(), isLink ? &linkTarget : nullptr);
+  const TDecodeResult result = DecodeEntry(input, output, remaining);
+  if (result == TDecodeResult::OutOfMemory) ui_->ShowMessage(kTextInflateOutOfMemory, "Error");
+  if (file) FinishOutputFile(*file);
+
+  const uint32_t calc = output.Crc();
+  // The size and the CRC decide: a decoder that stumbled at the very end of
+  // a stream whose output is complete and right has lost nothing.
+  const bool good = calc == work_.CRC32 && entryDone_ == work_.UncompressedSize &&
+                    result != TDecodeResult::OutOfMemory;
+  if (good) {
+    if (!TestOnly) {
+      const bool placed = isLink ? linkTarget.find('\0') == std::string::npos &&
+                                       PlaceSymlink(target.dirFd.Get(), target.fileLeaf, linkTarget)
+                                 : temp.Commit(target.fileLeaf);
+      if (file) file->Close();
+      if (!placed) {
+        skipping(skipCannotCreate, target.fname, false);
+        return;
+      }
+    }
+    if (OnEndUnZip) OnEndUnZip(this, index, target.fname);
+    ++runCount_;
+    return;
+  }
+  // The unnamed file goes away with `temp`; the target stays as it was.
+  file.reset();
+  ReportBadEntry(index, result, calc);
+}
+
+void TZipReader::ExtractDirectoryEntry(int index, const TEntryTarget& target) {
+  if (TestOnly) return;
+  auto cannotCreate = [&]() {
+    bool retry = false;
+    if (OnSkippingFile)
+      OnSkippingFile(this, skipCannotCreate, JoinDirectory(target.root, target.dirs), index, retry);
+  };
+  if (SafeComponents(work_.Directory()).empty()) {
+    // "/", "../" and the like name no directory below the destination.
+    cannotCreate();
+    return;
+  }
+  if (RecreateDirs && !OpenDirectoryBeneath(target.root, target.dirs, true).Valid()) {
+    cannotCreate();
+    return;
+  }
+  ++runCount_;
+}
+
+int64_t TZipReader::SeekEntryData() {
+  if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
+    LoadDisk(work_.DiskNumberStart + 1);
+  uint8_t lh[kLocalHeaderSize];
+  if (archive_->Seek(work_.LocalHeaderOffset, soBeginning) != work_.LocalHeaderOffset ||
+      !archive_->ReadExact(lh, sizeof lh))
+    throw EFatalUnzipError(kTextPrematureEnd);
+  if (GetU32(lh) != LocalFileHeaderSig)
+    throw EFatalUnzipError("local header damaged: no signature at offset " +
+                           std::to_string(work_.LocalHeaderOffset));
+  return archive_->Seek(GetU16(lh + 26) + GetU16(lh + 28), soCurrent);
+}
+
+bool TZipReader::OpenTarget(TEntryTarget& t) {
+  if (t.fname == t.computed) {
+    t.dirFd = OpenDirectoryBeneath(t.root, t.dirs, true);
+    t.fileLeaf = t.leaf;
+  } else {
+    // A handler chose another name: its directory is the caller's choice.
+    size_t slash = t.fname.rfind('/');
+    std::string parent;
+    if (slash != std::string::npos) parent.assign(t.fname, 0, slash == 0 ? 1 : slash);
+    t.fileLeaf.assign(t.fname, slash == std::string::npos ? 0 : slash + 1, std::string::npos);
+    MakeDirectories(parent);
+    t.dirFd = OpenDirectoryBeneath(parent, {}, false);
+  }
+  return t.dirFd.Valid() && !SafeComponent(t.fileLeaf).empty();
+}
+
+bool TZipReader::CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt) {
+  for (;;) {
+    bool ok = false;
+    if (work_.CompressedSize >= kEncryptionHeaderSize) {
+      if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
+        LoadDisk(work_.DiskNumberStart + 1);
+      archive_->Seek(dataStart, soBeginning);
+      uint8_t header[kEncryptionHeaderSize];
+      ReadArchive(header, sizeof header);
+      crypt.Init(Password);
+      crypt.Decrypt(header, sizeof header);
+      uint8_t check = work_.HasDataDescriptor() ? static_cast<uint8_t>(work_.LastModDateTime >> 8)
+                                                : static_cast<uint8_t>(work_.CRC32 >> 24);
+      ok = header[kEncryptionHeaderSize - 1] == check;
+    }
+    if (ok) return true;
+    std::string newPassword = Password;
+    if (!OnBadPassword) return false;
+    OnBadPassword(this, index, newPassword);
+    if (newPassword == Password) return false;
+    Password = newPassword;
+  }
+}
+
+bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
+  auto refuse = [&](TSkipReason reason) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, reason, t.fname, index, retry);
+    SkipBookkeeping(work_);
+    return false;
+  };
+  struct stat st;
+  if (::fstatat(t.dirFd.Get(), t.fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (OverwriteMode != TUZOverwriteMode::Always) {
+    bool overwrite = false;
+    switch (OverwriteMode) {
+      case TUZOverwriteMode::Prompt:
+        if (OnPromptForOverwrite) {
+          std::string before = t.fname;
+          OnPromptForOverwrite(this, overwrite, index, t.fname);
+          if (t.fname != before && !OpenTarget(t)) return refuse(skipCannotCreate);
+        } else {
+          overwrite = ui_->AskYesNo("Replace existing file " + work_.Filename() + "?",
+                                    "File Exists Alert");
+        }
+        break;
+      case TUZOverwriteMode::ifNewer:
+      case TUZOverwriteMode::ifOlder: {
+        std::time_t entryTime = DosDateTimeToTime(work_.LastModDateTime);
+        std::time_t fileTime = DosDateTimeToTime(TimeToDosDateTime(st.st_mtime));
+        overwrite = OverwriteMode == TUZOverwriteMode::ifNewer ? entryTime > fileTime
+                                                               : entryTime < fileTime;
+        break;
+      }
+      default:
+        overwrite = false;
+        break;
+    }
+    if (!overwrite) return refuse(skipNoOverwrite);
+  }
+  // What is there now (the prompt may have changed the name).
+  if (::fstatat(t.dirFd.Get(), t.fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  // A directory in the way cannot be replaced by a file; a read-only file is
+  // replaced only when asked to.
+  const bool blocked = S_ISDIR(st.st_mode) ||
+                       (S_ISREG(st.st_mode) && !ReplaceReadOnly &&
+                        ::faccessat(t.dirFd.Get(), t.fileLeaf.c_str(), W_OK, AT_EACCESS) != 0);
+  return blocked ? refuse(skipCannotCreate) : true;
+}
+
+// The one place that maps a method code to its decoder; IsKnownMethod lists
+// the same codes.
+TDecodeResult TZipReader::DecodeEntry(TDecodeInput& input, TDecodeOutput& output,
+                                      uint64_t compressedSize) {
   TDecodeBuffers& buf = *buffers_;
-  TDecodeResult result = TDecodeResult::Ok;
   const uint16_t flags = work_.GeneralPurposeFlags;
   switch (work_.CompressionMethod) {
-    case 0:
-      while (input.Remaining() > 0) {
-        ProcessMessagesAndCheckCancel();
-        size_t n = static_cast<size_t>(std::min<uint64_t>(kBlockSize, input.Remaining()));
-        input.Consume(n);
-        ReadArchive(buf.output, n);
-        if (work_.IsEncrypted()) crypt.Decrypt(buf.output, n);
-        output.Write(buf.output, n);
-      }
-      break;
-    case 1:
-      result = Unshrink(input, output, buf, work_.UncompressedSize);
-      break;
+    case 0: return CopyStored(input, output);
+    case 1: return Unshrink(input, output, buf, work_.UncompressedSize);
     case 2:
     case 3:
     case 4:
     case 5:
-      result = Unreduce(input, output, buf, work_.CompressionMethod - 1, work_.UncompressedSize);
-      break;
+      return Unreduce(input, output, buf, work_.CompressionMethod - 1, work_.UncompressedSize);
     case 6:
-      result = Explode(input, output, buf, flags & kFlagExplode8k,
-                       flags & kFlagExplodeLiteralTree, remaining, work_.UncompressedSize);
-      break;
-    case 8:
-      result = Inflate(input, output, buf);
-      break;
+      return Explode(input, output, buf, flags & kFlagExplode8k, flags & kFlagExplodeLiteralTree,
+                     compressedSize, work_.UncompressedSize);
+    case 8: return Inflate(input, output, buf);
   }
-  if (result == TDecodeResult::OutOfMemory) ui_->ShowMessage(kTextInflateOutOfMemory, "Error");
+  throw EFatalUnzipError(kTextUnknownMethod);
+}
 
-  // Close, then date and attributes.
-  if (file) {
-    if (!file->FlushBuffer()) throw ECantWriteUCF(kTextCantWrite);
-    int fd = file->Handle();
-    std::time_t t = DosDateTimeToTime(work_.LastModDateTime);
-    struct timespec times[2] = {{t, 0}, {t, 0}};
-    ::futimens(fd, times);
-    if (RetainAttributes) {
-      int host = work_.VersionMadeBy >> 8;
-      uint32_t mode = work_.ExternalAttributes >> 16;
-      struct stat st;
-      if ((host == 3 || host == 19) && mode != 0)
-        ::fchmod(fd, mode & 0777);
-      else if ((work_.ExternalAttributes & 0x01) && ::fstat(fd, &st) == 0)
-        ::fchmod(fd, st.st_mode & 0777 & ~0222);
-    }
-    if (!file->Close()) throw ECantWriteUCF(kTextCantWrite);
-    file.reset();
+void TZipReader::FinishOutputFile(TLFNFileStream& file) {
+  if (!file.FlushBuffer()) throw ECantWriteUCF(kTextCantWrite);
+  const int fd = file.Handle();
+  if (FlushFilesOnClose && ::fdatasync(fd) != 0 && errno != EINVAL)
+    throw ECantWriteUCF(kTextCantWrite);
+  std::time_t t = DosDateTimeToTime(work_.LastModDateTime);
+  struct timespec times[2] = {{t, 0}, {t, 0}};
+  ::futimens(fd, times);
+  if (RetainAttributes) {
+    int host = work_.VersionMadeBy >> 8;
+    uint32_t mode = work_.ExternalAttributes >> 16;
+    struct stat st;
+    if ((host == 3 || host == 19) && mode != 0)
+      ::fchmod(fd, mode & 0777);
+    else if ((work_.ExternalAttributes & 0x01) && ::fstat(fd, &st) == 0)
+      ::fchmod(fd, st.st_mode & 0777 & ~0222);
   }
+}
 
-  // CRC (and length: a short result with a matching CRC is no success).
-  uint32_t calc = output.Crc();
-  bool good = calc == work_.CRC32 && entryDone_ == work_.UncompressedSize &&
-              result != TDecodeResult::OutOfMemory;
-  if (good && !TestOnly && !temp.Commit(fileLeaf)) {
-    skipping(skipCannotCreate, fname);
-    return;
-  }
-  if (good) {
-    if (OnEndUnZip) OnEndUnZip(this, index, fname);
-    ++runCount_;
-    return;
-  }
+void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc) {
   if (work_.IsEncrypted()) {
+    // Garbage from a wrong password fails in any of these ways.
     std::string newPassword = Password;
     if (OnBadPassword) {
       OnBadPassword(this, index, newPassword);
@@ -527,12 +667,23 @@ void TZipReader::ExtractEntry(int index) {
         retry_ = true;
       }
     }
-    if (!retry_) skipping(skipBadPassword, work_.Path());
-  } else {
-    if (OnBadCRC)
-      OnBadCRC(this, static_cast<int32_t>(calc), static_cast<int32_t>(work_.CRC32), index);
+    if (!retry_) {
+      bool retry = false;
+      if (OnSkippingFile) OnSkippingFile(this, skipBadPassword, work_.Path(), index, retry);
+    }
+    return;
   }
-  // The temporary file goes with `temp`; the target stays as it was.
+  const std::string declared = std::to_string(work_.UncompressedSize);
+  if (result == TDecodeResult::DataError)
+    EntryFailed(index, "damaged compressed data: " + std::to_string(entryDone_) + " of " +
+                           declared + " bytes decoded");
+  else if (result == TDecodeResult::OutOfMemory)
+    EntryFailed(index, kTextInflateOutOfMemory);
+  else if (entryDone_ != static_cast<int64_t>(work_.UncompressedSize))
+    EntryFailed(index, "size mismatch: " + std::to_string(entryDone_) + " bytes, " + declared +
+                           " declared");
+  else if (OnBadCRC)
+    OnBadCRC(this, static_cast<int32_t>(calc), static_cast<int32_t>(work_.CRC32), index);
 }
 
 }  // namespace vantrel::zip

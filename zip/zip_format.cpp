@@ -249,6 +249,8 @@ void TZipHeaderInfo::Assign(const TZipHeaderInfo& o) {
   CentralEntryOffset = o.CentralEntryOffset;
   Selected = o.Selected;
   Marked = o.Marked;
+  StoredNameLength = o.StoredNameLength;
+  DataOverlaps = o.DataOverlaps;
   filename_ = o.filename_;
   directory_ = o.directory_;
   comment_ = (o.FileCommentLength != 0 && o.comment_) ? o.comment_ : std::nullopt;
@@ -298,6 +300,8 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   ExternalAttributes = GetU32(h + 38);
   LocalHeaderOffset = GetU32(h + 42);
   Selected = Marked = 0;
+  StoredNameLength = nameLen;
+  DataOverlaps = 0;
   CentralEntryOffset = static_cast<uint32_t>(start);
   return true;
 }
@@ -331,6 +335,8 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   InternalAttributes = 0;
   ExternalAttributes = 0;
   CentralEntryOffset = 0;
+  StoredNameLength = nameLen;
+  DataOverlaps = 0;
   LocalHeaderOffset = static_cast<uint32_t>(start);
   return true;
 }

@@ -127,6 +127,12 @@ class TZipHeaderInfo : public TObject {
   uint32_t CentralEntryOffset = 0;
   uint8_t Selected = 0;
   uint8_t Marked = 0;
+  // Bytes of the name as stored in the record read (FilenameLength counts
+  // the decoded text, which may be longer).
+  uint16_t StoredNameLength = 0;
+  // The entry's data overlaps another entry's or the central directory: it is
+  // never extracted (set when the directory is read).
+  uint8_t DataOverlaps = 0;
 
   const std::string& Filename() const { return filename_; }
   const std::string& Directory() const { return directory_; }

@@ -14,6 +14,9 @@
 
 namespace vantrel::zip {
 
+// The most items a list holds (its capacity may not reach 65535).
+inline constexpr int kMaxListItems = 65520;
+
 class TObjectList {
  public:
   explicit TObjectList(bool ownsItems = true) : OwnsItems(ownsItems) {}

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "zip/codec/decode_io.h"
+#include "zip/zip_integrity.h"
 
 namespace vantrel::zip {
 
@@ -85,6 +86,7 @@ void TZipReader::SetZipName(const std::string& value) {
   endRecord_.Reset();
   CloseArchive();
   rebuilt_ = false;
+  report_ = {};
 }
 
 void TZipReader::ReadZip() {
@@ -107,6 +109,7 @@ void TZipReader::ClearZip() {
   endRecord_.Reset();
   archiveDate_ = {};
   rebuilt_ = false;
+  report_ = {};
   numberOfDisks_ = 1;
   multiMode_ = TMultiMode::mmNone;
   zipName_.clear();
@@ -151,6 +154,7 @@ void TZipReader::ReadDirectory() {
   archiveDate_ = FileDate(archive_->Handle());
   FreeDirectory();
   configFile_.reset();
+  report_ = {};
 
   TStream* s = archive_.get();
   bool useConfig = false;
@@ -191,6 +195,8 @@ void TZipReader::ReadDirectory() {
         break;
     }
   } else {
+    CheckEntryLimit(*s);
+    report_.announced = endRecord_.TotalEntries;
     currentDisk_ = useConfig ? 0 : endRecord_.ThisDisk;
     // Linux has no drive letters: every set of volumes is read as block files
     // unless the caller chose spanning.
@@ -209,10 +215,63 @@ void TZipReader::ReadDirectory() {
   }
 
   if (!dirList_) {
-    dirList_ = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
+    // Entries at one offset are kept (and refused as overlapping below), so
+    // that every announced entry is either listed or reported.
+    dirList_ = std::make_unique<TSortedZip>(dupAccept, true, TZipSortMode::ByNone);
     view_ = dirList_.get();
   }
+  ReadCentralRecords(s, useConfig);
 
+  // The comment of a multi-disk set is read now; so is the comment of a
+  // configuration file, which is not kept open.
+  if ((endRecord_.ThisDisk > 0 || useConfig) && endRecord_.ZipCommentLength > 0) {
+    if (endRecord_.ThisDisk != currentDisk_ && !useConfig) LoadDisk(endRecord_.ThisDisk + 1);
+    TStream& cs = useConfig ? static_cast<TStream&>(*configFile_) : *archive_;
+    std::string comment(endRecord_.ZipCommentLength, '\0');
+    cs.Seek(endRecord_.ZipCommentPos, soBeginning);
+    comment.resize(cs.Read(comment.data(), comment.size()));
+    endRecord_.SetZipComment(comment);
+    if (useConfig) endRecord_.Modified = 0;
+  }
+
+  numberOfDisks_ = endRecord_.ThisDisk + 1;
+  currentDisk_ = useConfig ? 0 : endRecord_.ThisDisk;
+  report_.read = dirList_->Count();
+  MarkOverlaps(useConfig);
+  BuildView();
+  configFile_.reset();
+}
+
+void TZipReader::CheckEntryLimit(TStream& s) {
+  // A ZIP64 end record keeps the real counts and offsets where the end
+  // record's fields are saturated; this reader cannot follow it, and reading
+  // the saturated fields would show only part of the archive.
+  const bool saturated = endRecord_.TotalEntries == 0xFFFF ||
+                         endRecord_.CentralDirOffset == 0xFFFFFFFF ||
+                         endRecord_.CentralDirSize == 0xFFFFFFFF;
+  const int64_t endPos = endRecord_.ZipCommentPos - static_cast<int64_t>(kEndCentralSize);
+  uint8_t locator[20];
+  if (saturated && endPos >= 20 && s.Seek(endPos - 20, soBeginning) == endPos - 20 &&
+      s.ReadExact(locator, sizeof locator) && GetU32(locator) == 0x07064B50) {
+    std::string count = "more than 65535";
+    const uint64_t at = static_cast<uint64_t>(GetU32(locator + 8)) |
+                        (static_cast<uint64_t>(GetU32(locator + 12)) << 32);
+    uint8_t rec[40];
+    if (at < static_cast<uint64_t>(endPos) &&
+        s.Seek(static_cast<int64_t>(at), soBeginning) == static_cast<int64_t>(at) &&
+        s.ReadExact(rec, sizeof rec) && GetU32(rec) == 0x06064B50)
+      count = std::to_string(static_cast<uint64_t>(GetU32(rec + 32)) |
+                             (static_cast<uint64_t>(GetU32(rec + 36)) << 32));
+    throw EZipTooLarge("The archive uses the ZIP64 format (" + count +
+                       " entries); this version cannot read it whole and does not read part of it");
+  }
+  if (endRecord_.TotalEntries > kMaxListItems)
+    throw EZipTooLarge("The archive holds " + std::to_string(endRecord_.TotalEntries) +
+                       " entries; this version reads at most " + std::to_string(kMaxListItems) +
+                       " and does not read part of it");
+}
+
+void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
   TNextDiskCallback nextDisk = [this]() -> TStream* {
     LoadDisk(currentDisk_ + 2);
     return archive_.get();
@@ -239,18 +298,8 @@ void TZipReader::ReadDirectory() {
         local->LocalHeaderOffset = offset;
       }
     } else {
-      try {
-        dirList_->Add(entry.get());
-      } catch (const EListError&) {
-        // Two entries at one place (or too many entries): rebuild.
-        if (RebuildDirectory()) {
-          s = archive_.get();
-          i = 0;
-          continue;
-        }
-        ClearZip();
-        throw EBadZipFile(kTextNotAZip);
-      }
+      // The count was checked against the list's limit: adding cannot fail.
+      dirList_->Add(entry.get());
       TZipHeaderInfo* added = entry.release();
       if ((endRecord_.ThisDisk > 0 || useConfig) && added->HasComment()) {
         // The disk may not be reachable later (and the configuration file is
@@ -262,23 +311,41 @@ void TZipReader::ReadDirectory() {
     }
     ++i;
   }
-
-  // The comment of a multi-disk set is read now; so is the comment of a
-  // configuration file, which is not kept open.
-  if ((endRecord_.ThisDisk > 0 || useConfig) && endRecord_.ZipCommentLength > 0) {
-    if (endRecord_.ThisDisk != currentDisk_ && !useConfig) LoadDisk(endRecord_.ThisDisk + 1);
-    TStream& cs = useConfig ? static_cast<TStream&>(*configFile_) : *archive_;
-    std::string comment(endRecord_.ZipCommentLength, '\0');
-    cs.Seek(endRecord_.ZipCommentPos, soBeginning);
-    comment.resize(cs.Read(comment.data(), comment.size()));
-    endRecord_.SetZipComment(comment);
-    if (useConfig) endRecord_.Modified = 0;
+  // Records beyond the announced count: the count is wrong, and a rewrite
+  // from this reading would drop them.
+  if (rebuilt_) return;
+  if (endRecord_.TotalEntries == 0) {
+    if (endRecord_.CentralDirSize == 0 || useConfig) return;
+    s->Seek(endRecord_.CentralDirOffset, soBeginning);
   }
+  uint8_t sig[4];
+  if (s->ReadExact(sig, sizeof sig) && GetU32(sig) == CentralFileHeaderSig)
+    report_.moreRecords = true;
+}
 
-  numberOfDisks_ = endRecord_.ThisDisk + 1;
-  currentDisk_ = useConfig ? 0 : endRecord_.ThisDisk;
-  BuildView();
-  configFile_.reset();
+void TZipReader::MarkOverlaps(bool useConfig) {
+  std::vector<TDataRange> ranges;
+  ranges.reserve(static_cast<size_t>(dirList_->Count()));
+  for (int i = 0; i < dirList_->Count(); ++i) {
+    const TZipHeaderInfo& e = *dirList_->Entry(i);
+    TDataRange r;
+    r.disk = e.DiskNumberStart;
+    r.start = e.LocalHeaderOffset;
+    // The local extra field is not known here: leaving it out errs on the
+    // side of no overlap. A descriptor has at least 12 bytes.
+    r.end = r.start + kLocalHeaderSize + e.StoredNameLength + e.CompressedSize +
+            (e.HasDataDescriptor() ? 12 : 0);
+    ranges.push_back(r);
+  }
+  // A configuration file holds the directory apart from the data.
+  const uint64_t limit = useConfig ? UINT64_MAX : endRecord_.CentralDirOffset;
+  const std::vector<bool> bad =
+      FindOverlaps(ranges, rebuilt_ ? 0 : endRecord_.CentralDirDisk, limit);
+  report_.overlapping = 0;
+  for (int i = 0; i < dirList_->Count(); ++i) {
+    dirList_->Entry(i)->DataOverlaps = bad[static_cast<size_t>(i)] ? 1 : 0;
+    if (bad[static_cast<size_t>(i)]) ++report_.overlapping;
+  }
 }
 
 void TZipReader::BuildView() {
@@ -299,6 +366,7 @@ void TZipReader::BuildView() {
 bool TZipReader::RebuildDirectory() {
   if (rebuilt_) return false;
   rebuilt_ = true;
+  report_.rebuilt = true;
   FreeDirectory();
 
   TS_BufferStream& s = *archive_;
@@ -337,11 +405,10 @@ bool TZipReader::RebuildDirectory() {
   for (;;) {
     auto entry = std::make_unique<TZipHeaderInfo>();
     if (!entry->ReadLocal(s)) break;
-    try {
-      dirList_->Add(entry.get());
-    } catch (const EListError&) {
-      break;
-    }
+    if (dirList_->Count() >= kMaxListItems)
+      throw EZipTooLarge("The archive holds more than " + std::to_string(kMaxListItems) +
+                         " entries; this version does not read part of it");
+    dirList_->Add(entry.get());
     TZipHeaderInfo* e = entry.release();
     int64_t skip = static_cast<int64_t>(e->CompressedSize) + e->LocalExtraLength +
                    (e->HasDataDescriptor() ? static_cast<int64_t>(kDataDescriptorSize) : 0);

@@ -20,6 +20,7 @@
 
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
+#include "zip/zip_integrity.h"
 #include "zip/zip_lists.h"
 #include "zip/zip_stream.h"
 #include "zip/zip_ui.h"
@@ -27,7 +28,14 @@
 namespace vantrel::zip {
 
 struct TDecodeBuffers;
+class TDecodeInput;
+class TDecodeOutput;
+enum class TDecodeResult;
+class TZipCrypt;
 class TZipReader;
+
+// Whether extraction knows the compression method code.
+bool IsKnownMethod(uint16_t method);
 
 enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
 enum class TMultiMode { mmNone = 0, mmSpan = 1, mmBlocks = 2 };
@@ -59,6 +67,10 @@ using TBadCRCEvent =
 using TEndUnZipEvent =
     std::function<void(TZipReader* Sender, int FileIndex, const std::string& FName)>;
 using TUnZipCompleteEvent = std::function<void(TZipReader* Sender, int FileCount)>;
+// An entry left out because it is damaged or cannot be decoded; Message says
+// what happened ("size mismatch: 10 bytes, 20 declared").
+using TEntryErrorEvent =
+    std::function<void(TZipReader* Sender, int FileIndex, const std::string& Message)>;
 using TGetNextBufferEvent =
     std::function<void(TZipReader* Sender, char*& Buffer, const std::string& FName,
                        int AmountUsed, int BufferNum, bool& Quit)>;
@@ -115,6 +127,10 @@ class TZipReader {
   int NumberOfDisks() const { return numberOfDisks_; }
   int CurrentDisk() const { return currentDisk_; }
   bool Rebuilt() const { return rebuilt_; }
+  // How completely the directory was read (zip_integrity.h). A caller shows
+  // Damage() when it is not empty; the writer refuses to start from such a
+  // reading.
+  const TDirectoryReport& DirectoryReport() const { return report_; }
 
   TInCompleteZipEvent OnInCompleteZip;
   // Installed with the built-in handler; a caller may replace or clear it.
@@ -155,6 +171,10 @@ class TZipReader {
   TBadCRCEvent OnBadCRC;
   TEndUnZipEvent OnEndUnZip;
   TUnZipCompleteEvent OnUnZipComplete;
+  // An entry whose data is damaged (longer or shorter than declared, past the
+  // archive's end, overlapping other data), whose method is unknown or whose
+  // local header is broken: it is left out and the run goes on.
+  TEntryErrorEvent OnEntryError;
   TGetNextBufferEvent OnGetNextBuffer;  // never raised by extraction
 
   TZipUserInterface& UI() const { return *ui_; }
@@ -167,6 +187,13 @@ class TZipReader {
   void FreeDirectory();
   void ReadDirectory();
   bool RebuildDirectory();
+  // Refuses an archive with more entries than the list holds, or whose
+  // counts are in a ZIP64 end record, as a whole (EZipTooLarge).
+  void CheckEntryLimit(TStream& s);
+  void ReadCentralRecords(TStream*& s, bool useConfig);
+  // Sets DataOverlaps of every entry whose data overlaps another's or the
+  // central directory.
+  void MarkOverlaps(bool useConfig);
   void BuildView();
   // Makes disk n (counted from 1) the archive stream.
   void LoadDisk(int n);
@@ -189,12 +216,34 @@ class TZipReader {
   int numberOfDisks_ = 1;
   int currentDisk_ = 0;
   bool rebuilt_ = false;
+  TDirectoryReport report_;
 
   // ------------------------------------------------------------ extraction
   friend class TEntryInput;
   friend class TEntryOutput;
+  struct TEntryTarget;
   int RunUnZip();
+  // Marks the entries chosen by DoAll and FilesList; returns NumFiles and
+  // sets totalBytes_.
+  int SelectEntries();
+  // Tells the user when the chosen entries need more room than the
+  // destination has; ENotEnoughRoom unless the user goes on.
+  void CheckFreeSpace();
+  // Extracts one entry; a damaged entry is reported and left out.
+  void ExtractEntryReportingDamage(int index);
   void ExtractEntry(int index);
+  void ExtractDirectoryEntry(int index, const TEntryTarget& target);
+  // Reads the entry's local header; returns the position of its data.
+  int64_t SeekEntryData();
+  // Opens the directory the entry's file goes in; false when it cannot be.
+  bool OpenTarget(TEntryTarget& target);
+  bool CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt);
+  // Applies OverwriteMode to an existing output; false (reported) to skip.
+  bool MayOverwrite(int index, TEntryTarget& target);
+  TDecodeResult DecodeEntry(TDecodeInput& input, TDecodeOutput& output, uint64_t compressedSize);
+  void FinishOutputFile(TLFNFileStream& file);
+  void ReportBadEntry(int index, TDecodeResult result, uint32_t calc);
+  void EntryFailed(int index, const std::string& message);
   void SkipBookkeeping(const TZipHeaderInfo& entry);
   void ReadArchive(uint8_t* dst, size_t n);
   void ReportProgress(size_t blockSize);

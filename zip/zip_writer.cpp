@@ -39,7 +39,7 @@ namespace vantrel::zip {
 namespace {
 
 constexpr int64_t kFormatLimit = 0xFFFFFFFFLL;  // largest size or offset a field holds
-constexpr int kMaxEntries = 65520;                // the entry list's own limit
+constexpr int kMaxEntries = kMaxListItems;
 constexpr size_t kStoreChunk = 32768;
 constexpr size_t kOutputBuffer = 1 << 20;
 constexpr size_t kCopyChunk = 1 << 20;
@@ -433,6 +433,8 @@ struct TZipRun {
   std::vector<std::string> disposeList;
   uint64_t tempDev = 0, tempIno = 0;
   int count = 0;
+  // Repair: which old entries are copied (empty: all).
+  std::vector<bool> keep;
 
   void AddEntry(TWriterEntry* e, bool nameIndex) {
     if (newInOrder->Count() >= kMaxEntries) {
@@ -628,6 +630,14 @@ int TZipWriter::Zip() {
   return count;
 }
 
+// Refuses to replace an archive the user may not write: the file's own
+// permission bits (which the superuser's access check ignores) and the access
+// check itself.
+static void CheckWritable(const std::string& name, const std::string& target, const struct stat& st) {
+  if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)
+    throw EFOpenError("Cannot open file \"" + name + "\" for writing. " + ErrnoText(EACCES));
+}
+
 int TZipWriter::RunZip() {
   currentDisk_ = 0;
   if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
@@ -643,6 +653,15 @@ int TZipWriter::RunZip() {
       target = resolved;
   }
 
+  TZipRun run;
+  run.archiveExisted = ::stat(target.c_str(), &run.archiveStat) == 0;
+  if (run.archiveExisted) {
+    if (!S_ISREG(run.archiveStat.st_mode))
+      throw EFOpenError("Cannot open file \"" + zipName_ + "\". It is not a file.");
+    CheckWritable(zipName_, target, run.archiveStat);
+    OpenExistingForUpdate();
+  }
+
   if (!filesList_.empty()) {
     ExpandFileList();
   } else {
@@ -655,17 +674,8 @@ int TZipWriter::RunZip() {
   }
   lineSizes_.resize(filesList_.size(), 0);
 
-  TZipRun run;
-  run.archiveExisted = ::stat(target.c_str(), &run.archiveStat) == 0;
-  if (run.archiveExisted && !S_ISREG(run.archiveStat.st_mode))
-    throw EFOpenError("Cannot open file \"" + zipName_ + "\". It is not a file.");
-
-  run.compressor = std::make_unique<TDeflateCompressor>();
   if (run.archiveExisted) {
     CreateTemp(run.temp, TempDirectory(), true);
-    OpenIfNeeded();
-    if (endRecord_.ThisDisk > 0 || multiMode_ != TMultiMode::mmNone)
-      throw EZipError("Archives over several volumes cannot be updated on this platform");
   } else {
     try {
       CreateTemp(run.temp, DirName(target), true);
@@ -673,23 +683,7 @@ int TZipWriter::RunZip() {
       throw EFOpenError("Cannot create file \"" + zipName_ + "\". " + ErrnoText(errno));
     }
   }
-  {
-    struct stat tst;
-    ::fstat(run.temp.fd, &tst);
-    run.tempDev = tst.st_dev;
-    run.tempIno = tst.st_ino;
-  }
-  run.out = std::make_unique<TOutputFile>(run.temp.fd);
-  run.newInOrder = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
-  if (run.archiveExisted || endRecord_.Modified) {
-    if (endRecord_.ZipCommentLength && !endRecord_.ZipComment()) ZipComment();
-    run.newEnd.Assign(endRecord_);
-  } else {
-    run.newEnd.Reset();
-  }
-  run.newEnd.Signature = EndCentralDirSig;
-  run.newEnd.EntriesThisDisk = run.newEnd.TotalEntries = 0;
-  run.newEnd.Modified = 0;
+  StartOutput(run, run.archiveExisted || endRecord_.Modified);
 
   run.lineDone.assign(filesList_.size(), false);
   if (run.archiveExisted && dirList_ && dirList_->Count() > 0) {
@@ -708,16 +702,9 @@ int TZipWriter::RunZip() {
   for (size_t i = 0; i < filesList_.size(); ++i)
     if (!run.lineDone[i]) ZipOneFile(run, i);
 
-  WriteCentralDirectory(run);
-  run.out->Flush();
-  run.compressor.reset();
-
   // Put the new archive in place of the old one.
-  if (run.archiveExisted) CloseArchive();
   struct timespec date =
-      CommitArchive(run.temp, target, run.archiveExisted ? &run.archiveStat : nullptr,
-                    FlushFilesOnClose);
-  run.temp.Discard();
+      FinishOutput(run, target, run.archiveExisted ? &run.archiveStat : nullptr);
 
   if (Dispose) {
     for (const std::string& f : run.disposeList) {
@@ -737,13 +724,130 @@ int TZipWriter::RunZip() {
   numberOfDisks_ = 1;
   currentDisk_ = 0;
   rebuilt_ = false;
+  report_ = {};
+  report_.announced = report_.read = dirList_->Count();
   multiMode_ = TMultiMode::mmNone;
   return run.count;
+}
+
+void TZipWriter::OpenExistingForUpdate() {
+  OpenIfNeeded();
+  if (endRecord_.ThisDisk > 0 || multiMode_ != TMultiMode::mmNone)
+    throw EZipError("Archives over several volumes cannot be updated on this platform");
+  // A rewrite from a partial reading would drop every entry not read.
+  const std::string damage = report_.Damage();
+  if (!damage.empty()) throw EBadZipFile(damage + "; the archive was left as it is");
+}
+
+void TZipWriter::StartOutput(TZipRun& run, bool keepEndRecord) {
+  {
+    struct stat tst;
+    ::fstat(run.temp.fd, &tst);
+    run.tempDev = tst.st_dev;
+    run.tempIno = tst.st_ino;
+  }
+  run.compressor = std::make_unique<TDeflateCompressor>();
+  run.out = std::make_unique<TOutputFile>(run.temp.fd);
+  run.newInOrder = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
+  if (keepEndRecord) {
+    if (endRecord_.ZipCommentLength && !endRecord_.ZipComment()) ZipComment();
+    run.newEnd.Assign(endRecord_);
+  } else {
+    run.newEnd.Reset();
+  }
+  run.newEnd.Signature = EndCentralDirSig;
+  run.newEnd.EntriesThisDisk = run.newEnd.TotalEntries = 0;
+  run.newEnd.Modified = 0;
+}
+
+struct timespec TZipWriter::FinishOutput(TZipRun& run, const std::string& target,
+                                         const struct stat* old) {
+  WriteCentralDirectory(run);
+  run.out->Flush();
+  run.compressor.reset();
+  CloseArchive();
+  struct timespec date = CommitArchive(run.temp, target, old, FlushFilesOnClose);
+  run.temp.Discard();
+  return date;
+}
+
+int TZipWriter::Repair(const std::string& destination) {
+  if (busy_) throw EZipError("The archive component is busy");
+  struct stat dst;
+  if (::lstat(destination.c_str(), &dst) == 0)
+    throw EFOpenError("Cannot create file \"" + destination + "\". It exists already.");
+  busy_ = true;
+  const TZipSortMode savedSort = SortMode;
+  const TIncompleteZipMode savedMode = IncompleteZipMode;
+  const bool savedKeep = KeepZipOpen;
+  auto restore = [&]() {
+    SortMode = savedSort;
+    IncompleteZipMode = savedMode;
+    KeepZipOpen = savedKeep;
+    CloseArchive();
+    busy_ = false;
+  };
+  try {
+    SortMode = TZipSortMode::ByNone;
+    IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
+    ReadDirectoryOf(zipName_);
+    std::vector<bool> keep = TestedEntries();
+    KeepZipOpen = true;
+    OpenIfNeeded();
+    TZipRun run;
+    try {
+      CreateTemp(run.temp, DirName(destination), true);
+    } catch (const EFOpenError&) {
+      throw EFOpenError("Cannot create file \"" + destination + "\". " + ErrnoText(errno));
+    }
+    StartOutput(run, report_.announced >= 0);
+    run.keep = std::move(keep);
+    ProcessExisting(run);
+    FinishOutput(run, destination, nullptr);
+    restore();
+    return run.newEnd.TotalEntries;
+  } catch (...) {
+    restore();
+    throw;
+  }
+}
+
+void TZipWriter::ReadDirectoryOf(const std::string& name) {
+  TZipReader::SetZipName(name);
+  ReadZip();
+}
+
+std::vector<bool> TZipWriter::TestedEntries() {
+  // Every entry is decoded; an entry that fails for any reason but a missing
+  // password (which leaves it untested and kept) is left out.
+  const int count = dirList_ ? dirList_->Count() : 0;
+  std::vector<bool> keep(static_cast<size_t>(count), true);
+  auto drop = [&](int index) {
+    if (index >= 0 && index < count) keep[static_cast<size_t>(index)] = false;
+  };
+  TZipReader tester(ui_);
+  tester.DoProcessMessages = DoProcessMessages;
+  tester.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
+  tester.SortMode = TZipSortMode::ByNone;
+  tester.Password = Password;
+  tester.TestOnly = true;
+  tester.DoAll = true;
+  tester.RecreateDirs = true;
+  tester.OnBadCRC = [&](TZipReader*, int32_t, int32_t, int index) { drop(index); };
+  tester.OnEntryError = [&](TZipReader*, int index, const std::string&) { drop(index); };
+  tester.OnTotalPercentDone = OnTotalPercentDone;
+  tester.SetZipName(zipName_);
+  tester.UnZip();
+  if (tester.Count() != count) throw EBadZipFile(kTextNotAZip);  // changed meanwhile
+  for (int i = 0; i < count; ++i)
+    if (dirList_->Entry(i)->DataOverlaps) keep[static_cast<size_t>(i)] = false;
+  return keep;
 }
 
 void TZipWriter::ProcessExisting(TZipRun& run) {
   run.oldArchive.SetFile(archive_->Handle());
   for (int k = 0; k < dirList_->Count(); ++k) {
+    if (!run.keep.empty() && !run.keep[static_cast<size_t>(k)]) continue;
     TZipHeaderInfo* src = dirList_->Entry(k);
     if (src->HasComment() && !src->FileComment()) LoadEntryComment(*src, *archive_);
 
@@ -851,28 +955,77 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
     throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
 }
 
+// The source of one new entry: an open file, a directory, or a symbolic link
+// stored as a link.
+struct TZipWriter::TSource {
+  int fd = -1;
+  struct stat st {};
+  bool isDir = false;
+  bool isLink = false;
+  std::string linkTarget;
+  TSource() = default;
+  TSource(const TSource&) = delete;
+  TSource& operator=(const TSource&) = delete;
+  ~TSource() { Close(); }
+  void Close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+};
+
+TZipWriter::TOpenResult TZipWriter::OpenSource(TZipRun& run, const std::string& F,
+                                               TSource& src) {
+  if (StoreLinks && ::lstat(F.c_str(), &src.st) == 0 && S_ISLNK(src.st.st_mode)) {
+    std::string target(static_cast<size_t>(src.st.st_size) + 1, '\0');
+    ssize_t n = ::readlink(F.c_str(), target.data(), target.size());
+    if (n < 0 || static_cast<size_t>(n) >= target.size()) return TOpenResult::Gone;
+    target.resize(static_cast<size_t>(n));
+    src.isLink = true;
+    src.linkTarget = std::move(target);
+    return TOpenResult::Opened;
+  }
+  for (;;) {
+    // Non-blocking, so that a pipe with no writer cannot stop the run.
+    src.fd = ::open(F.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int err = errno;
+    if (src.fd >= 0) {
+      if (::fstat(src.fd, &src.st) == 0 && S_ISREG(src.st.st_mode)) break;
+      src.Close();
+      err = EISDIR;
+    } else if (err == ENOENT || err == ENOTDIR) {
+      return TOpenResult::Gone;  // the file has gone since the list was made
+    }
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, skipCannotOpen, F, -1, retry);
+    if (!retry) return TOpenResult::Gone;
+  }
+  const bool isArchive = archiveKnown_ && static_cast<uint64_t>(src.st.st_dev) == archiveDev_ &&
+                         static_cast<uint64_t>(src.st.st_ino) == archiveIno_;
+  const bool isOutput = static_cast<uint64_t>(src.st.st_dev) == run.tempDev &&
+                        static_cast<uint64_t>(src.st.st_ino) == run.tempIno;
+  if (isArchive || isOutput) return TOpenResult::Gone;
+  if (src.st.st_size >= kFormatLimit)
+    throw EZipTooLarge("\"" + F + "\" is 4 GiB or larger; this archive format cannot hold it");
+  ::fcntl(src.fd, F_SETFL, ::fcntl(src.fd, F_GETFL) & ~O_NONBLOCK);
+  return TOpenResult::Opened;
+}
+
 bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   run.lineDone[line] = true;
   const std::string F = filesList_[line];
   const int64_t lineSize = lineSizes_[line];
   fileBytesDone_ = 0;
   fileSize_ = 0;
-  const bool isDir = !F.empty() && F.back() == '/';
   auto entry = std::make_unique<TWriterEntry>();
   entry->VersionMadeBy = kVersionMadeByUnix;
-
-  struct FdGuard {
-    int fd = -1;
-    ~FdGuard() {
-      if (fd >= 0) ::close(fd);
-    }
-  } input;
   auto leaveOut = [&]() {
     totalBytes_ -= lineSize;
     return false;
   };
 
-  if (isDir) {
+  TSource src;
+  src.isDir = !F.empty() && F.back() == '/';
+  if (src.isDir) {
     std::string d = F.size() > 1 ? F.substr(0, F.size() - 1) : F;
     struct stat st;
     bool found = ::stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -880,37 +1033,13 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
     entry->ExternalAttributes = ExternalAttributesOf(found ? st.st_mode : (S_IFDIR | 0755));
     entry->CRC32 = 0;
     entry->CompressionMethod = 0;
-    entry->InternalAttributes = 0;
   } else {
-    struct stat st;
-    for (;;) {
-      // Non-blocking, so that a pipe with no writer cannot stop the run.
-      input.fd = ::open(F.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-      int err = errno;
-      if (input.fd >= 0) {
-        if (::fstat(input.fd, &st) == 0 && S_ISREG(st.st_mode)) break;
-        ::close(input.fd);
-        input.fd = -1;
-        err = EISDIR;
-      } else if (err == ENOENT || err == ENOTDIR) {
-        return leaveOut();  // the file has gone since the list was made
-      }
-      bool retry = false;
-      if (OnSkippingFile) OnSkippingFile(this, skipCannotOpen, F, -1, retry);
-      if (!retry) return leaveOut();
-    }
-    const bool isArchive = archiveKnown_ && static_cast<uint64_t>(st.st_dev) == archiveDev_ &&
-                           static_cast<uint64_t>(st.st_ino) == archiveIno_;
-    const bool isOutput = static_cast<uint64_t>(st.st_dev) == run.tempDev &&
-                          static_cast<uint64_t>(st.st_ino) == run.tempIno;
-    if (isArchive || isOutput) return leaveOut();
-    if (st.st_size >= kFormatLimit)
-      throw EZipTooLarge("\"" + F + "\" is 4 GiB or larger; this archive format cannot hold it");
-    ::fcntl(input.fd, F_SETFL, ::fcntl(input.fd, F_GETFL) & ~O_NONBLOCK);
-    entry->ExternalAttributes = ExternalAttributesOf(st.st_mode);
-    entry->LastModDateTime = TimeToDosDateTime(st.st_mtime);
-    entry->UncompressedSize = static_cast<uint32_t>(st.st_size);
-    fileSize_ = st.st_size;
+    if (OpenSource(run, F, src) != TOpenResult::Opened) return leaveOut();
+    entry->ExternalAttributes = ExternalAttributesOf(src.st.st_mode);
+    entry->LastModDateTime = TimeToDosDateTime(src.st.st_mtime);
+    entry->UncompressedSize =
+        static_cast<uint32_t>(src.isLink ? src.linkTarget.size() : src.st.st_size);
+    fileSize_ = static_cast<int64_t>(entry->UncompressedSize);
   }
 
   // The stored name, and what a reader will make of it.
@@ -919,7 +1048,7 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
     entry->SetPath(DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix));
     SetNameBytes(*entry, enc);
   }
-  entry->InternalAttributes = isDir ? 0 : 2;
+  entry->InternalAttributes = src.isDir ? 0 : 2;
   entry->DiskNumberStart = 0;
   entry->LocalHeaderOffset = static_cast<uint32_t>(std::min(run.out->Position(), kFormatLimit));
 
@@ -947,12 +1076,40 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   run.out->Write(h, sizeof h);
   run.out->Write(entry->RawName.data(), entry->RawName.size());
 
-  if (isDir) {
+  if (src.isDir) {
     if (OnEndZip) OnEndZip(this, F, 0, 0, 0);
   } else {
-    TFileSource source(*this, input.fd, F);
-    int64_t compressed;
-    auto afterWrite = [this]() { ProcessMessagesAndCheckCancel(); };
+    WriteEntryData(run, F, src, *entry);
+    EncodeLocal(h, *entry, entry->RawName.size());
+    run.out->Patch(at, h, sizeof h);
+    if (run.out->Position() > kFormatLimit)
+      throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+    src.Close();
+    if (OnEndZip)
+      OnEndZip(this, F, entry->UncompressedSize, entry->CompressedSize, run.out->Position());
+    if (Dispose) run.disposeList.push_back(F);
+  }
+  run.AddEntry(entry.release(), true);
+  ++run.count;
+  return true;
+}
+
+void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src,
+                                TZipHeaderInfo& entry) {
+  int64_t compressed = 0;
+  int64_t read = 0;
+  uint32_t crc = 0xFFFFFFFF;
+  auto afterWrite = [this]() { ProcessMessagesAndCheckCancel(); };
+  if (src.isLink) {
+    // The link's target, stored.
+    const auto* p = reinterpret_cast<const uint8_t*>(src.linkTarget.data());
+    run.out->Write(p, src.linkTarget.size());
+    ReportRead(src.linkTarget.size(), crc, p);
+    compressed = read = static_cast<int64_t>(src.linkTarget.size());
+    entry.CompressionMethod = 0;
+    entry.InternalAttributes = 0;
+  } else {
+    TFileSource source(*this, src.fd, F);
     if (PackLevel <= 0 || MatchesPatternList(NoCompressList, F)) {
       std::unique_ptr<uint8_t[]> buf(new uint8_t[kStoreChunk]);
       for (;;) {
@@ -962,36 +1119,43 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
         afterWrite();
       }
       compressed = source.total;
-      entry->CompressionMethod = 0;
-      entry->InternalAttributes = 0;
+      entry.CompressionMethod = 0;
+      entry.InternalAttributes = 0;
     } else {
       TOutputSink sink(*run.out, afterWrite);
       TDeflateResult r = run.compressor->Deflate(std::min(PackLevel, 9), source, sink);
       compressed = static_cast<int64_t>(r.CompressedSize);
-      entry->CompressionMethod = r.CompressionMethod;
-      entry->InternalAttributes = r.InternalAttributes;
-      entry->GeneralPurposeFlags |= r.FlagBits;
+      entry.CompressionMethod = r.CompressionMethod;
+      entry.InternalAttributes = r.InternalAttributes;
+      entry.GeneralPurposeFlags |= r.FlagBits;
     }
-    if (compressed >= kFormatLimit)
-      throw EZipTooLarge("\"" + F + "\" compresses to 4 GiB or more; this archive format cannot hold it");
-    entry->CompressedSize = static_cast<uint32_t>(compressed);
-    // The size actually read: a file that changed while it was read is
-    // described as it was read.
-    entry->UncompressedSize = static_cast<uint32_t>(source.total);
-    entry->CRC32 = ~source.crc;
-    EncodeLocal(h, *entry, entry->RawName.size());
-    run.out->Patch(at, h, sizeof h);
-    if (run.out->Position() > kFormatLimit)
-      throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
-    ::close(input.fd);
-    input.fd = -1;
-    if (OnEndZip)
-      OnEndZip(this, F, entry->UncompressedSize, entry->CompressedSize, run.out->Position());
-    if (Dispose) run.disposeList.push_back(F);
+    read = source.total;
+    crc = source.crc;
+    ReportChange(F, src, read);
   }
-  run.AddEntry(entry.release(), true);
-  ++run.count;
-  return true;
+  if (compressed >= kFormatLimit)
+    throw EZipTooLarge("\"" + F + "\" compresses to 4 GiB or more; this archive format cannot hold it");
+  entry.CompressedSize = static_cast<uint32_t>(compressed);
+  // The size actually read: a file that changed while it was read is
+  // described as it was read.
+  entry.UncompressedSize = static_cast<uint32_t>(read);
+  entry.CRC32 = ~crc;
+}
+
+void TZipWriter::ReportChange(const std::string& F, const TSource& src, int64_t read) {
+  if (!OnFileChanged) return;
+  struct stat now;
+  if (::fstat(src.fd, &now) != 0) return;
+  std::string what;
+  if (read != src.st.st_size || now.st_size != src.st.st_size) {
+    what = "size changed while it was read: " + std::to_string(src.st.st_size) +
+           " bytes when opened, " + std::to_string(read) + " read";
+    if (now.st_size != read) what += ", " + std::to_string(now.st_size) + " now";
+  } else if (now.st_mtim.tv_sec != src.st.st_mtim.tv_sec ||
+             now.st_mtim.tv_nsec != src.st.st_mtim.tv_nsec) {
+    what = "modification time changed while it was read";
+  }
+  if (!what.empty()) OnFileChanged(this, F, what);
 }
 
 void TZipWriter::WriteCentralDirectory(TZipRun& run) {

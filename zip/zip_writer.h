@@ -20,6 +20,8 @@
 // Single-threaded; events run on the caller's thread inside Zip.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,13 +51,6 @@ struct TMultiZipInfo {
   bool WriteDiskLabels = true;
 };
 
-// A run that cannot be written in this archive format (sizes or offsets of
-// 4 GiB or more, too many entries).
-class EZipTooLarge : public EZipError {
- public:
-  explicit EZipTooLarge(const std::string& message) : EZipError(message) {}
-};
-
 // Events of the writer. Sender is the component; reference parameters are the
 // handler's answers.
 using TStartZipInfoEvent = std::function<void(TZipWriter* Sender, int NumFiles, int64_t TotalBytes,
@@ -71,6 +66,10 @@ using TNoSuchFileEvent = std::function<void(TZipWriter* Sender, const std::strin
 using TDisposeFileEvent =
     std::function<void(TZipWriter* Sender, const std::string& FName, bool& Skip)>;
 using TZipCompleteEvent = std::function<void(TZipWriter* Sender, int FileCount)>;
+// A source file changed while it was read; What says how. The entry holds
+// what was read and the archive stays valid.
+using TFileChangedEvent =
+    std::function<void(TZipWriter* Sender, const std::string& FName, const std::string& What)>;
 
 // The text of the cancellation by OnStartZipInfo.
 inline constexpr const char* kTextCanceledZip = "User canceled Zip operation";
@@ -85,6 +84,14 @@ class TZipWriter : public TZipReader {
   // new entries. FilesList is empty afterwards, whatever happened. Errors are
   // raised as exceptions after cleanup; the old archive is then unchanged.
   int Zip();
+
+  // Writes a new archive `destination` (which must not exist) from what can
+  // be read of ZipName, however damaged its directory: every entry that is
+  // listed, does not overlap other data and decodes with the right size and
+  // CRC is copied as its compressed bytes (an encrypted entry that cannot be
+  // tested without its password is copied untested). Returns the number of
+  // entries written; ZipName is not changed.
+  int Repair(const std::string& destination);
 
   // Before taking a new name, writes changed comments into the current
   // archive (a Zip run with an empty list).
@@ -114,6 +121,9 @@ class TZipWriter : public TZipReader {
   std::vector<std::string> ExcludeList;
   std::vector<std::string> NoCompressList;
   bool AddDirEntriesOnRecurse = false;
+  // Stores a symbolic link as a link (its target as the data, mode 0120000)
+  // instead of the file it points to.
+  bool StoreLinks = false;
 
   // ------------------------------------------------------------ events
   TStartZipInfoEvent OnStartZipInfo;
@@ -124,6 +134,7 @@ class TZipWriter : public TZipReader {
   TDisposeFileEvent OnDisposeFile;
   TDisposeFileEvent OnDeleteEntry;  // never raised by Zip
   TZipCompleteEvent OnZipComplete;
+  TFileChangedEvent OnFileChanged;
 
   // ------------------------------------------------------------ run state
   int64_t TotalBytes() const { return totalBytes_; }
@@ -150,10 +161,29 @@ class TZipWriter : public TZipReader {
   std::string StoredDirectory(const std::string& F) const;
   std::string PlainStoredName(const std::string& F) const;
   int RunZip();
+  // Reads the archive to update and refuses one whose directory is damaged
+  // or partial (EBadZipFile) or spread over volumes.
+  void OpenExistingForUpdate();
+  // Sets up the output of a run on its temporary file.
+  void StartOutput(TZipRun& run, bool keepEndRecord);
+  // Writes the directory and puts the output at target; returns its date.
+  struct timespec FinishOutput(TZipRun& run, const std::string& target, const struct stat* old);
+  void ReadDirectoryOf(const std::string& name);
+  // For each entry of the directory, whether it decodes without error.
+  std::vector<bool> TestedEntries();
   void ProcessExisting(TZipRun& run);
   void CopyEntry(TZipRun& run, TZipHeaderInfo& entry);
+  struct TSource;
+  enum class TOpenResult { Opened, Gone };
+  // Opens the file (or reads the link) F for a new entry; Gone when it is
+  // left out (vanished, cannot be opened, is the archive itself).
+  TOpenResult OpenSource(TZipRun& run, const std::string& F, TSource& src);
   // Adds line `line` of FilesList; true when an entry was written.
   bool ZipOneFile(TZipRun& run, size_t line);
+  // Writes the data of a file or link entry and fills in its sizes and CRC.
+  void WriteEntryData(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry);
+  // Raises OnFileChanged when the source's size or date moved while read.
+  void ReportChange(const std::string& F, const TSource& src, int64_t read);
   void WriteCentralDirectory(TZipRun& run);
   void ReportRead(size_t n, uint32_t& crc, const uint8_t* data);
 

@@ -201,9 +201,9 @@ TEST_F(ZipReaderTest, SortModeByNameGivesAnAscendingView) {
   EXPECT_EQ(Names(r), (std::vector<std::string>{"a.txt", "b.txt", "C.txt"}));
 }
 
-TEST_F(ZipReaderTest, TwoRecordsAtOneOffsetAreRebuilt) {
-  // Two central records point at one local header: the list refuses the
-  // second, and the rebuilt directory has the one real entry.
+TEST_F(ZipReaderTest, TwoRecordsAtOneOffsetAreListedAndRefused) {
+  // Two central records point at one local header: both are listed (nothing
+  // the end record announces disappears) and both are marked as overlapping.
   std::string zip = BuildZip({{"same.txt", "abc"}, {"same.txt", "abc"}});
   size_t second = zip.rfind("PK\x01\x02");
   zip[second + 42] = 0;  // second record's local header offset := 0
@@ -211,8 +211,11 @@ TEST_F(ZipReaderTest, TwoRecordsAtOneOffsetAreRebuilt) {
   TZipReader r;
   r.SetZipName(Write("dup.zip", zip));
   r.ReadZip();
-  EXPECT_TRUE(r.Rebuilt());
-  EXPECT_EQ(r.Count(), 2);  // both local headers are still there
+  EXPECT_FALSE(r.Rebuilt());
+  ASSERT_EQ(r.Count(), 2);
+  EXPECT_TRUE(r.Entry(0).DataOverlaps && r.Entry(1).DataOverlaps);
+  EXPECT_EQ(r.DirectoryReport().Damage(),
+            "2 entries overlap the data of other entries or the directory");
 }
 
 TEST_F(ZipReaderTest, BuiltInDiskHandlerNamesBlockFiles) {

@@ -1,13 +1,17 @@
-// cmd_add.cpp - add: create or update an archive from files and patterns.
+// cmd_add.cpp - add: create or update an archive from files and patterns;
+// repair: write a new archive from what a damaged one still holds.
 //
-//   vantrel-zip add [-0..-9] [-r] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
+//   vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
 //                   ARCHIVE FILE-OR-PATTERN...
+//   vantrel-zip repair DAMAGED NEW
 //
 // Names are stored relative to the current directory (RootDir, with
 // RelativePaths), so "add -r out.zip docs/*.*" stores docs/... . A directory
 // named on the command line stands for everything in it ("DIR/*.*"). -u
 // updates (the default), -f freshens, -R replaces; -x leaves out, -n stores
-// without compression. Exit status: 0 done, 1 done with files left out,
+// without compression; -y stores symbolic links as links (else the file a
+// link points to is stored). An archive whose directory is damaged is never
+// updated (repair writes a new one instead). Exit status: 0 done, 1 done with files left out,
 // 2 failed (the archive is then as it was before).
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "zip/tool/commands.h"
 #include "zip/tool/progress_bar.h"
 #include "zip/zip_writer.h"
@@ -30,7 +35,7 @@ namespace {
 int Usage(const std::string& text) {
   std::fprintf(stderr, "vantrel-zip add: %s\n", text.c_str());
   std::fprintf(stderr,
-               "usage: vantrel-zip add [-0..-9] [-r] [-u | -f | -R] [-x PATTERN]... "
+               "usage: vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... "
                "[-n PATTERN]... ARCHIVE FILE-OR-PATTERN...\n");
   return 2;
 }
@@ -45,6 +50,7 @@ bool IsDirectory(const std::string& path) {
 int RunAdd(const std::vector<std::string>& args) {
   int level = 6;
   bool recurse = false;
+  bool storeLinks = false;
   TZipAction action = zaUpdate;
   std::vector<std::string> exclude, noCompress;
   size_t i = 0;
@@ -59,6 +65,8 @@ int RunAdd(const std::vector<std::string>& args) {
       level = a[1] - '0';
     } else if (a == "-r") {
       recurse = true;
+    } else if (a == "-y") {
+      storeLinks = true;
     } else if (a == "-u") {
       action = zaUpdate;
     } else if (a == "-f") {
@@ -81,7 +89,7 @@ int RunAdd(const std::vector<std::string>& args) {
   int warnings = 0;
   auto warn = [&](const std::string& text) {
     bar.Clear();
-    std::fprintf(stderr, "vantrel-zip: %s\n", text.c_str());
+    std::fprintf(stderr, "vantrel-zip: %s\n", platform::TerminalName(text).c_str());
     ++warnings;
   };
 
@@ -93,6 +101,7 @@ int RunAdd(const std::vector<std::string>& args) {
     w.SetRootDir(cwd);
     w.SetRelativePaths(true);  // also sets StorePaths and Recurse
     w.Recurse = recurse;
+    w.StoreLinks = storeLinks;
     w.PackLevel = level;
     w.ZipAction = action;
     w.ExcludeList = exclude;
@@ -110,17 +119,48 @@ int RunAdd(const std::vector<std::string>& args) {
       warn(f + (reason == skipNoOverwrite ? ": left out, the archive already holds this name"
                                           : ": left out, cannot be opened as a file"));
     };
+    w.OnFileChanged = [&](TZipWriter*, const std::string& f, const std::string& what) {
+      warn("warning: " + f + ": " + what);
+    };
     w.OnTotalPercentDone = [&](TZipReader*, int p) { bar.Show(p); };
     int added = w.Zip();
     bar.Clear();
-    std::printf("%d %s added to %s\n", added, added == 1 ? "entry" : "entries", archive.c_str());
+    std::printf("%d %s added to %s\n", added, added == 1 ? "entry" : "entries",
+                platform::TerminalName(archive).c_str());
   } catch (const std::exception& e) {
     bar.Clear();
-    std::fprintf(stderr, "vantrel-zip: %s: %s\n", archive.c_str(), e.what());
+    std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(archive).c_str(),
+                 platform::TerminalName(e.what()).c_str());
     return 2;
   }
   if (std::fflush(stdout) != 0) return 2;
   return warnings ? 1 : 0;
+}
+
+int RunRepair(const std::vector<std::string>& args) {
+  if (args.size() != 2) {
+    std::fprintf(stderr, "usage: vantrel-zip repair DAMAGED NEW\n");
+    return 2;
+  }
+  TZipWriter w;
+  w.DoProcessMessages = false;
+  try {
+    w.SetZipName(args[0]);
+    int kept = w.Repair(args[1]);
+    const TDirectoryReport& report = w.DirectoryReport();
+    const std::string damage = report.Damage();
+    if (!damage.empty())
+      std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(args[0]).c_str(),
+                   damage.c_str());
+    std::printf("%d of %lld entries written to %s\n", kept,
+                static_cast<long long>(report.announced >= 0 ? report.announced : report.read),
+                platform::TerminalName(args[1]).c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(args[0]).c_str(),
+                 platform::TerminalName(e.what()).c_str());
+    return 2;
+  }
+  return std::fflush(stdout) == 0 ? 0 : 2;
 }
 
 }  // namespace vantrel::zip::tool

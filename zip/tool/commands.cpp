@@ -9,8 +9,9 @@ const std::vector<TCommand>& Commands() {
       {"test", "test [-P PASSWORD] ARCHIVE", RunTest},
       {"extract", "extract [-d DIR] [-o | -n] [-j] [-P PASSWORD] ARCHIVE [MASK...]",
        RunExtract},
-      {"add", "add [-0..-9] [-r] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... ARCHIVE FILE-OR-PATTERN...",
+      {"add", "add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... ARCHIVE FILE-OR-PATTERN...",
        RunAdd},
+      {"repair", "repair DAMAGED NEW", RunRepair},
   };
   return commands;
 }

@@ -19,5 +19,6 @@ int RunList(const std::vector<std::string>& args);
 int RunTest(const std::vector<std::string>& args);
 int RunExtract(const std::vector<std::string>& args);
 int RunAdd(const std::vector<std::string>& args);
+int RunRepair(const std::vector<std::string>& args);
 
 }  // namespace vantrel::zip::tool

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text.h"
 #include "zip/tool/commands.h"
 #include "zip/tool/progress_bar.h"
 #include "zip/zip_reader.h"
@@ -49,8 +50,20 @@ const char* MethodName(uint16_t method, char* buf, size_t size) {
 }
 
 int Fail(const std::string& text) {
-  std::fprintf(stderr, "vantrel-zip: %s\n", text.c_str());
+  std::fprintf(stderr, "vantrel-zip: %s\n", platform::TerminalName(text).c_str());
   return 2;
+}
+
+// A name as it may reach the terminal.
+std::string Shown(const std::string& name) { return platform::TerminalName(name); }
+
+// Says on stderr what is wrong with the archive's directory; true when
+// anything is.
+bool ReportDamage(const std::string& archive, const TZipReader& zip) {
+  const std::string damage = zip.DirectoryReport().Damage();
+  if (damage.empty()) return false;
+  std::fprintf(stderr, "vantrel-zip: %s: %s\n", Shown(archive).c_str(), damage.c_str());
+  return true;
 }
 
 struct TOptions {
@@ -116,7 +129,12 @@ int RunUnZip(const TOptions& o, bool testOnly) {
     ui.ClearProgress();
     std::fprintf(stderr, "bad CRC %08" PRIx32 " (should be %08" PRIx32 "): %s\n",
                  static_cast<uint32_t>(calc), static_cast<uint32_t>(stored),
-                 z->Entry(index).Path().c_str());
+                 Shown(z->Entry(index).Path()).c_str());
+    ++failures;
+  };
+  zip.OnEntryError = [&](TZipReader* z, int index, const std::string& message) {
+    ui.ClearProgress();
+    std::fprintf(stderr, "%s: %s\n", Shown(z->Entry(index).Path()).c_str(), message.c_str());
     ++failures;
   };
   zip.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& name, int,
@@ -124,10 +142,11 @@ int RunUnZip(const TOptions& o, bool testOnly) {
     ui.ClearProgress();
     static const char* why[] = {"wrong password", "file exists", "cannot open",
                                 "cannot create"};
-    std::fprintf(stderr, "skipped (%s): %s\n", why[reason], name.c_str());
+    std::fprintf(stderr, "skipped (%s): %s\n", why[reason], Shown(name).c_str());
     if (reason != skipNoOverwrite) ++failures;
   };
   zip.OnTotalPercentDone = [&](TZipReader*, int percent) { ui.Progress(percent); };
+  bool damaged = false;
   try {
     zip.SetZipName(o.archive);
     if (o.haveDestDir) zip.SetDestDir(o.destDir);
@@ -135,14 +154,20 @@ int RunUnZip(const TOptions& o, bool testOnly) {
       zip.DoAll = true;
     else
       zip.SetFilesList(o.masks);
+    // A damaged directory is said before anything else; what can be read is
+    // still tested or extracted.
+    zip.ReadZip();
+    damaged = ReportDamage(o.archive, zip);
     int count = zip.UnZip();
     ui.ClearProgress();
     if (testOnly)
-      std::printf("%d entries OK, %d failed\n", count, failures);
+      std::printf("%d entries OK, %d failed%s\n", count, failures,
+                  damaged ? ", archive directory damaged" : "");
   } catch (const std::exception& e) {
     ui.ClearProgress();
     return Fail(o.archive + ": " + e.what());
   }
+  if (damaged) return 2;
   return failures ? 1 : 0;
 }
 
@@ -176,8 +201,7 @@ int RunList(const std::vector<std::string>& args) {
                   (d >> 21) & 15, (d >> 16) & 31, (d >> 11) & 31, (d >> 5) & 63, (d & 31) * 2,
                   e.CRC32, e.IsEncrypted() ? '*' : ' ');
     out += line;
-    out += e.Directory();
-    out += e.Filename();
+    out += Shown(e.Path());
     out += '\n';
     total += e.UncompressedSize;
     packed += e.CompressedSize;
@@ -187,7 +211,8 @@ int RunList(const std::vector<std::string>& args) {
                 files);
   out += line;
   std::fwrite(out.data(), 1, out.size(), stdout);
-  return std::fflush(stdout) == 0 ? 0 : 2;
+  if (std::fflush(stdout) != 0) return 2;
+  return ReportDamage(o.archive, zip) ? 2 : 0;
 }
 
 int RunTest(const std::vector<std::string>& args) {

@@ -21,6 +21,7 @@
 #include "platform/qt/help.h"
 #include "platform/qt/icons.h"
 #include "platform/qt/volumes.h"
+#include "platform/text.h"
 #include "zip/zip_reader.h"
 
 namespace vantrel::zipui {
@@ -50,6 +51,11 @@ bool RowBefore(const TZipEntryModel::TRow& a, const TZipEntryModel::TRow& b) {
 }
 
 }  // namespace
+
+QString Visible(const std::string& bytes) {
+  const std::string shown = platform::VisibleName(bytes);
+  return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+}
 
 // ---------------------------------------------------------------------------
 // Rows
@@ -87,9 +93,9 @@ QVariant TZipEntryModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       switch (index.column()) {
-        case 0: return platform::ToDisplay(row.name);
+        case 0: return Visible(row.name);
         case 1: return QString::number(row.size);
-        case 2: return platform::ToDisplay(row.path);
+        case 2: return Visible(row.path);
       }
       break;
     case Qt::CheckStateRole:
@@ -220,8 +226,16 @@ void TZIPpanel::Load(zip::TZipReader& reader, const std::string& archivePath,
                      const QString& shownName) {
   setWindowTitle(QStringLiteral("ZIP - ") + shownName);
   model_->Reset({});
+  statusBar_->clearMessage();
   reader.SetZipName(archivePath);
   reader.ReadZip();
+  // A damaged directory is said before any entry is shown: the list may be
+  // incomplete.
+  damage_ = QString::fromStdString(reader.DirectoryReport().Damage());
+  if (!damage_.isEmpty()) {
+    setWindowTitle(QStringLiteral("ZIP - ") + shownName + QStringLiteral(" [damaged]"));
+    statusBar_->showMessage(damage_);
+  }
   std::vector<TZipEntryModel::TRow> rows;
   const int count = reader.Count();
   rows.reserve(static_cast<size_t>(count));

@@ -33,6 +33,10 @@ class TZipReader;
 
 namespace vantrel::zipui {
 
+// Bytes of a name as a window shows them: control characters as visible
+// symbols, invalid UTF-8 as U+FFFD.
+QString Visible(const std::string& bytes);
+
 // The rows of the ZIP window.
 class TZipEntryModel : public QAbstractTableModel {
   Q_OBJECT
@@ -81,6 +85,9 @@ class TZIPpanel : public QDialog {
   void Load(zip::TZipReader& reader, const std::string& archivePath, const QString& shownName);
 
   void SetExtractHandler(TExtractHandler handler) { extract_ = std::move(handler); }
+  // What is wrong with the directory of the archive loaded last ("" when it
+  // was read whole). The caption then ends in "[damaged]".
+  const QString& Damage() const { return damage_; }
 
   TZipEntryModel* Model() const { return model_; }
   QTableView* ListView() const { return listView_; }
@@ -106,6 +113,7 @@ class TZIPpanel : public QDialog {
   QAction* extractAll_;
   QAction* close_;
   TExtractHandler extract_;
+  QString damage_;
 };
 
 }  // namespace vantrel::zipui

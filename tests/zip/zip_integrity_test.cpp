@@ -1,0 +1,445 @@
+// zip_integrity_test.cpp - archives that must never cost data: partial and
+// rebuilt directories, entry limits, overlapping data, read-only archives,
+// killed extractions, damaged entries in the middle of a run, hostile names,
+// symbolic links and files that change while they are added. Every archive is
+// made here (the engine's test builder, Python, or byte edits).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "tests/support/test_support.h"
+#include "tests/zip/zip_test_util.h"
+#include "tests/zip/zip_writer_support.h"
+#include "zip/zip_writer.h"
+
+namespace vantrel::zip {
+namespace {
+
+using testing::BuildZip;
+using testing::Put16;
+using testing::Put32;
+using testing::Quote;
+using testing::TEntrySpec;
+using testing::ZCrc;
+
+std::string Tool() {
+  const char* dir = std::getenv("VANTREL_BINARY_DIR");
+  return dir ? std::string(dir) + "/vantrel-zip" : std::string();
+}
+
+bool Have(const std::string& program) { return test::RunCommand("command -v " + program + " >/dev/null") == 0; }
+
+class IntegrityTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tool_ = Tool();
+    struct stat st;
+    if (tool_.empty() || ::stat(tool_.c_str(), &st) != 0) GTEST_SKIP() << "vantrel-zip is not built";
+  }
+  // Runs the tool in the temporary directory; stdout and stderr together.
+  int Run(const std::string& args, std::string* out = nullptr) {
+    std::string output;
+    int rc = test::RunCommand("cd " + Quote(tmp_.path()) + " && " + Quote(tool_) + " " + args +
+                                  " </dev/null 2>&1",
+                              &output);
+    if (out) *out = output;
+    return rc;
+  }
+  std::string Write(const std::string& name, const std::string& bytes) {
+    std::string path = tmp_ / name;
+    test::WriteFile(path, bytes);
+    return path;
+  }
+  // Updating `zip` must fail and leave every byte as it was.
+  void ExpectUpdateRefused(const std::string& zip, const std::string& why) {
+    const std::string before = test::ReadFile(zip);
+    test::WriteFile(tmp_ / "new.txt", "new");
+    for (const char* mode : {"", "-f ", "-R "}) {
+      std::string out;
+      EXPECT_EQ(Run(std::string("add ") + mode + Quote(zip) + " new.txt", &out), 2) << out;
+      EXPECT_NE(out.find(why), std::string::npos) << out;
+      EXPECT_EQ(test::ReadFile(zip), before);
+    }
+  }
+
+  std::string tool_;
+  test::TempDir tmp_;
+};
+
+std::vector<TEntrySpec> Numbered(int n, const std::string& prefix = "f") {
+  std::vector<TEntrySpec> v;
+  for (int i = 0; i < n; ++i) v.push_back({prefix + std::to_string(i) + ".txt", std::string(200, 'a' + i % 26)});
+  return v;
+}
+
+// 1. More entries than the engine holds: refused as a whole, by every command.
+TEST_F(IntegrityTest, ArchivesBeyondTheEntryLimitAreRefusedWhole) {
+  std::vector<TEntrySpec> many;
+  for (int i = 0; i < 65535; ++i) many.push_back({"e" + std::to_string(i), ""});
+  const std::string plain = Write("plain.zip", BuildZip(many));
+  std::vector<std::string> archives = {plain};
+  if (Have("python3")) {
+    std::string out;
+    ASSERT_EQ(test::RunCommand("python3 -c " + Quote("import sys,zipfile\n"
+                                                     "z=zipfile.ZipFile(sys.argv[1],'w')\n"
+                                                     "for i in range(70000): z.writestr('e%d'%i,'')\n"
+                                                     "z.close()\n") +
+                                   " " + Quote(tmp_ / "z64.zip"),
+                               &out),
+              0);
+    archives.push_back(tmp_ / "z64.zip");
+  }
+  for (const std::string& zip : archives) {
+    SCOPED_TRACE(zip);
+    std::string out;
+    EXPECT_EQ(Run("list " + Quote(zip), &out), 2);
+    EXPECT_NE(out.find(zip == plain ? "holds 65535 entries" : "ZIP64 format (70000 entries)"),
+              std::string::npos)
+        << out.substr(0, 300);
+    EXPECT_EQ(Run("test " + Quote(zip), &out), 2);
+    EXPECT_EQ(out.find("entries OK"), std::string::npos);
+    ExpectUpdateRefused(zip, "does not read part of it");
+  }
+}
+
+// 2. A damaged directory is said by list and test, and never written back.
+TEST_F(IntegrityTest, DamagedDirectoriesAreReportedAndNeverRewritten) {
+  const std::string good = BuildZip(Numbered(40));
+  std::string flipped = good;
+  flipped[good.find("PK\x01\x02", good.find("PK\x01\x02") + 4) + 1] ^= 0x7F;  // 2nd central record
+  const std::string inserted = good.substr(0, good.size() / 2) + std::string(29, 'X') +
+                               good.substr(good.size() / 2);
+  std::string counted = good;  // the end record announces 30 of the 40 entries
+  counted[counted.size() - 12] = counted[counted.size() - 14] = 30;
+  struct Case {
+    std::string name, bytes, damage;
+  } cases[] = {
+      {"flipped.zip", flipped, "rebuilt from the local headers, 40 of 40 entries found"},
+      {"inserted.zip", inserted, "archive directory damaged: rebuilt from the local headers"},
+      {"counted.zip", counted, "holds more entries than the 30 its end record announces"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string zip = Write(c.name, c.bytes);
+    std::string out;
+    EXPECT_EQ(Run("list " + Quote(zip), &out), 2);
+    EXPECT_NE(out.find(c.damage), std::string::npos) << out.substr(out.size() - 300);
+    EXPECT_EQ(Run("test " + Quote(zip), &out), 2);
+    EXPECT_NE(out.find("archive directory damaged"), std::string::npos) << out;
+    ExpectUpdateRefused(zip, c.damage);
+  }
+  // repair writes what can be saved into a new archive the peers accept.
+  std::string out;
+  EXPECT_EQ(Run("repair flipped.zip fixed.zip", &out), 0) << out;
+  EXPECT_NE(out.find("40 of 40 entries written"), std::string::npos) << out;
+  EXPECT_EQ(Run("test fixed.zip", &out), 0) << out;
+  if (Have("unzip")) EXPECT_EQ(test::RunCommand("unzip -tq " + Quote(tmp_ / "fixed.zip")), 0);
+  EXPECT_EQ(Run("repair flipped.zip fixed.zip", &out), 2);  // never over an existing file
+}
+
+// The records of an archive: its local part and one central record per
+// entry, from a local header already written at `offset` in `body`.
+std::string CentralFor(const std::string& body, uint32_t offset, const std::string& name) {
+  std::string c;
+  Put32(c, 0x02014B50), Put16(c, 20);
+  c += body.substr(offset + 4, 22);  // version needed .. uncompressed size
+  Put16(c, static_cast<uint16_t>(name.size())), Put16(c, 0), Put16(c, 0), Put16(c, 0);
+  Put16(c, 0), Put32(c, 0x20), Put32(c, offset);
+  return c + name;
+}
+
+std::string WithDirectory(const std::string& body, const std::string& central, int entries) {
+  std::string zip = body + central;
+  Put32(zip, 0x06054B50), Put32(zip, 0), Put16(zip, static_cast<uint16_t>(entries));
+  Put16(zip, static_cast<uint16_t>(entries)), Put32(zip, static_cast<uint32_t>(central.size()));
+  Put32(zip, static_cast<uint32_t>(body.size())), Put16(zip, 0);
+  return zip;
+}
+
+std::string LocalHeader(const std::string& name, uint32_t crc, uint32_t csize, uint32_t usize) {
+  std::string h;
+  Put32(h, 0x04034B50), Put16(h, 20), Put16(h, 0), Put16(h, 8), Put32(h, 0x1AEF6000);
+  Put32(h, crc), Put32(h, csize), Put32(h, usize);
+  Put16(h, static_cast<uint16_t>(name.size())), Put16(h, 0);
+  return h + name;
+}
+
+// An archive of one good entry and 250 entries b1000..b1249 that share one
+// deflate stream of 1 MB: either through stored blocks that quote the next
+// local header (each entry decodes to the headers after it plus the 1 MB),
+// or as 250 central records of one local header.
+std::string OverlapBomb(bool sameOffset) {
+  const std::string good = BuildZip({{"good.txt", "still here"}});
+  const size_t goodCd = good.find("PK\x01\x02");
+  std::string body = good.substr(0, goodCd);
+  std::string central = good.substr(goodCd, good.find("PK\x05\x06") - goodCd);
+
+  const int headers = sameOffset ? 1 : 250;
+  const std::string kernelData(1 << 20, '\0');
+  // From the last header back: the data of header i quotes header i+1 in a
+  // stored block and then is the data of header i+1.
+  std::vector<std::string> local(headers), data(headers), output(headers), block(headers);
+  for (int i = headers - 1; i >= 0; --i) {
+    if (i == headers - 1) {
+      data[i] = testing::RawDeflate(kernelData);
+      output[i] = kernelData;
+    } else {
+      block[i].assign(1, '\0');  // a stored block, not the last
+      Put16(block[i], static_cast<uint16_t>(local[i + 1].size()));
+      Put16(block[i], static_cast<uint16_t>(~local[i + 1].size()));
+      data[i] = block[i] + local[i + 1] + data[i + 1];
+      output[i] = local[i + 1] + output[i + 1];
+    }
+    local[i] = LocalHeader("b" + std::to_string(1000 + i), ZCrc(output[i]),
+                           static_cast<uint32_t>(data[i].size()),
+                           static_cast<uint32_t>(output[i].size()));
+  }
+  std::vector<uint32_t> offsets;
+  for (int i = 0; i < headers; ++i) {
+    offsets.push_back(static_cast<uint32_t>(body.size()));
+    body += local[i] + block[i];
+  }
+  body += data[headers - 1];
+  for (int i = 0; i < 250; ++i)
+    central += CentralFor(body, offsets[sameOffset ? 0 : i], "b" + std::to_string(1000 + i));
+  return WithDirectory(body, central, 251);
+}
+
+// 3. Overlapping data is refused; the entries beside it stay extractable.
+TEST_F(IntegrityTest, OverlappingEntriesAreRefusedAndTheRestExtracted) {
+  for (bool sameOffset : {false, true}) {
+    SCOPED_TRACE(sameOffset ? "one local header" : "quoted overlap");
+    Write("bomb.zip", OverlapBomb(sameOffset));
+    std::string out;
+    const std::string dest = tmp_ / (sameOffset ? "same" : "quoted");
+    EXPECT_EQ(Run("extract -d " + Quote(dest) + " bomb.zip", &out), 2) << out.substr(0, 400);
+    EXPECT_NE(out.find("250 entries overlap the data of other entries"), std::string::npos);
+    EXPECT_NE(out.find("b1249: its data overlaps another entry"), std::string::npos);
+    EXPECT_EQ(test::ReadFile(dest + "/good.txt"), "still here");
+    uint64_t written = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dest))
+      if (e.is_regular_file()) written += e.file_size();
+    EXPECT_LT(written, 1u << 20);
+    EXPECT_EQ(Run("test bomb.zip", &out), 2);
+    EXPECT_NE(out.find("1 entries OK, 250 failed"), std::string::npos) << out.substr(out.size() - 200);
+  }
+}
+
+// 4. An archive the user may not write is not replaced.
+TEST_F(IntegrityTest, ReadOnlyArchiveIsNotReplaced) {
+  const std::string zip = Write("ro.zip", BuildZip({{"a.txt", "a"}}));
+  ASSERT_EQ(::chmod(zip.c_str(), 0444), 0);
+  ExpectUpdateRefused(zip, "Permission denied");
+  struct stat st;
+  ASSERT_EQ(::stat(zip.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+// Deflates `blocks` MiB of zeros without holding them; returns the stream
+// and the CRC of the output.
+std::string DeflatedZeros(int blocks, uint32_t& crc) {
+  const std::string zeros(1 << 20, '\0');
+  z_stream z{};
+  deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out;
+  char buf[65536];
+  crc = 0;
+  for (int i = 0; i < blocks; ++i) {
+    crc = static_cast<uint32_t>(::crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()),
+                                        static_cast<uInt>(zeros.size())));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+    z.avail_in = static_cast<uInt>(zeros.size());
+    const int flush = i + 1 == blocks ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      z.next_out = reinterpret_cast<Bytef*>(buf);
+      z.avail_out = sizeof buf;
+      deflate(&z, flush);
+      out.append(buf, sizeof buf - z.avail_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+// 5. A killed extraction leaves no partial file behind.
+TEST_F(IntegrityTest, KilledExtractionLeavesNothing) {
+  uint32_t crc = 0;
+  const int mib = 512;
+  const std::string body = DeflatedZeros(mib, crc);
+  const std::string local = LocalHeader("big.bin", crc, static_cast<uint32_t>(body.size()),
+                                        static_cast<uint32_t>(mib) << 20);
+  Write("big.zip", WithDirectory(local + body, CentralFor(local, 0, "big.bin"), 1));
+
+  const std::string dest = tmp_ / "dest";
+  test::MakeDir(dest);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execl(tool_.c_str(), "vantrel-zip", "extract", "-d", dest.c_str(),
+            (tmp_ / "big.zip").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Wait until the child has written data into its output, then kill it.
+  bool wrote = false;
+  for (int i = 0; i < 5000 && !wrote; ++i) {
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      struct stat st;
+      if (::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > (1 << 20) &&
+          std::filesystem::read_symlink(fd.path(), ec).string().rfind(dest, 0) == 0)
+        wrote = true;
+    }
+    if (!wrote) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(wrote);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(std::filesystem::is_empty(dest));
+}
+
+// 6 and 8. A damaged entry is reported with what happened; the next one is
+// extracted and the exit status says something failed.
+TEST_F(IntegrityTest, DamagedEntryIsSkippedAndSaidPlainly) {
+  TEntrySpec longer{"long.txt", std::string(5000, 'z')};
+  longer.method = 8;
+  longer.usize = 100;
+  TEntrySpec shorter{"short.txt", std::string(1000, 's')};
+  shorter.usize = 2000;
+  TEntrySpec method{"m.bin", "x"};
+  method.method = 12;
+  Write("d.zip", BuildZip({longer, shorter, method, {"next.txt", "fine"}}));
+  std::string out;
+  EXPECT_EQ(Run("extract -d out d.zip", &out), 1);
+  EXPECT_NE(out.find("long.txt: size mismatch: more than 100 bytes, 100 declared"), std::string::npos) << out;
+  EXPECT_NE(out.find("short.txt: size mismatch: 1000 bytes, 2000 declared"), std::string::npos);
+  EXPECT_NE(out.find("m.bin: Unknown Compression Method"), std::string::npos);
+  EXPECT_EQ(out.find("bad CRC"), std::string::npos);
+  EXPECT_EQ(test::ReadFile(tmp_ / "out/next.txt"), "fine");
+  EXPECT_EQ(Run("test d.zip", &out), 1);
+  EXPECT_NE(out.find("1 entries OK, 3 failed"), std::string::npos) << out;
+}
+
+// 7. Names reach the terminal with their control characters escaped; the
+// file system gets the bytes.
+TEST_F(IntegrityTest, HostileNamesAreEscapedOnTheTerminal) {
+  const std::string name = "a\x1b[2Jb\x07\r\nfake.txt\xc2\x9b";  // ends in U+009B (CSI)
+  TEntrySpec hostile{name, "x"};
+  hostile.flags = 0x0800;  // UTF-8
+  Write("n.zip", BuildZip({hostile, {std::string("nul\0.txt", 8), "y"}}));
+  std::string out;
+  EXPECT_EQ(Run("list n.zip", &out), 0);
+  EXPECT_NE(out.find("a\\033[2Jb\\a\\r\\nfake.txt\\u009b\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("nul\\x00.txt\n"), std::string::npos) << out;
+  for (char c : {'\x1b', '\x07', '\r', '\0'}) EXPECT_EQ(out.find(c), std::string::npos);
+  EXPECT_EQ(Run("extract -d out n.zip", &out), 0) << out;
+  EXPECT_EQ(test::ReadFile(tmp_ / ("out/" + name)), "x");
+}
+
+// Symbolic links are restored as links; nothing is ever written through one.
+TEST_F(IntegrityTest, StoredLinksAreRestoredAndNeverFollowed) {
+  auto link = [](const std::string& name, const std::string& target) {
+    TEntrySpec e{name, target};
+    e.versionMadeBy = (3 << 8) | 20;
+    e.external = (0120777u << 16) | 0x20;
+    return e;
+  };
+  const std::string outside = tmp_ / "outside";
+  test::MakeDir(outside);
+  Write("l.zip", BuildZip({{"t.txt", "target"}, link("l.txt", "t.txt"), link("dir", outside),
+                           {"dir/evil.txt", "no"}}));
+  std::string out;
+  EXPECT_EQ(Run("extract -d out l.zip", &out), 1) << out;
+  EXPECT_EQ(std::filesystem::read_symlink(tmp_ / "out/l.txt").string(), "t.txt");
+  EXPECT_EQ(test::ReadFile(tmp_ / "out/l.txt"), "target");
+  EXPECT_TRUE(std::filesystem::is_symlink(tmp_ / "out/dir"));
+  EXPECT_TRUE(std::filesystem::is_empty(outside));
+  EXPECT_NE(out.find("skipped (cannot create)"), std::string::npos) << out;
+  EXPECT_EQ(Run("test l.zip", &out), 0) << out;
+
+  // add -y stores the link itself; without it the file it points to.
+  test::MakeDir(tmp_ / "src");
+  test::WriteFile(tmp_ / "src/real.txt", "real contents");
+  ASSERT_EQ(::symlink("real.txt", (tmp_ / "src/ln").c_str()), 0);
+  ASSERT_EQ(Run("add -y links.zip src", &out), 0) << out;
+  ASSERT_EQ(Run("add plain.zip src", &out), 0) << out;
+  if (Have("python3")) {
+    const std::string script =
+        "import sys,zipfile,stat\n"
+        "for a in sys.argv[1:]:\n"
+        "  i=zipfile.ZipFile(a).getinfo('src/ln')\n"
+        "  print(stat.S_ISLNK(i.external_attr>>16), zipfile.ZipFile(a).read(i).decode())\n";
+    out.clear();
+    EXPECT_EQ(test::RunCommand("cd " + Quote(tmp_.path()) + " && python3 -c " + Quote(script) +
+                                   " links.zip plain.zip",
+                               &out),
+              0);
+    EXPECT_EQ(out, "True real.txt\nFalse real contents\n");
+  }
+}
+
+// 9. A file that grows while it is added is named in a warning; the archive
+// describes what was read and stays valid.
+TEST_F(IntegrityTest, FileChangedWhileAddedIsReported) {
+  const std::string file = tmp_ / "grow.txt";
+  test::WriteFile(file, std::string(100000, 'g'));
+  TZipWriter w;
+  w.PackLevel = 0;
+  w.SetZipName(tmp_ / "g.zip");
+  w.AddFile(file);
+  bool grown = false;
+  w.OnFilePercentDone = [&](TZipReader*, int) {
+    if (!grown) test::WriteFile(file, std::string(200000, 'h'));
+    grown = true;
+  };
+  std::vector<std::string> warnings;
+  w.OnFileChanged = [&](TZipWriter*, const std::string& f, const std::string& what) {
+    warnings.push_back(f + ": " + what);
+  };
+  EXPECT_EQ(w.Zip(), 1);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("size changed while it was read: 100000 bytes when opened"),
+            std::string::npos)
+      << warnings[0];
+  if (Have("unzip")) EXPECT_EQ(test::RunCommand("unzip -tq " + Quote(tmp_ / "g.zip")), 0);
+}
+
+// The engine's own view of a damaged reading, for the callers that show it.
+TEST(DirectoryReport, SaysWhatIsWrong) {
+  struct Case {
+    TDirectoryReport r;
+    std::string text;
+  } cases[] = {
+      {{40, 40, false, false, 0}, ""},
+      {{40, 18, false, false, 0}, "archive directory damaged: 18 of 40 entries read"},
+      {{40, 18, true, false, 0},
+       "archive directory damaged: rebuilt from the local headers, 18 of 40 entries found"},
+      {{-1, 3, true, false, 0},
+       "archive directory missing: rebuilt from the local headers, 3 entries found"},
+      {{5, 5, false, false, 1}, "1 entry overlaps the data of other entries or the directory"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.r.Damage(), c.text);
+    EXPECT_EQ(c.r.Whole(), c.text.empty());
+  }
+}
+
+TEST(FindOverlaps, MarksBothSidesOfEveryOverlap) {
+  // [0,10) and [5,8) overlap; [10,20) touches; [30,40) passes the limit 35;
+  // disk 1 is checked on its own.
+  const std::vector<TDataRange> ranges = {
+      {0, 10, 20}, {0, 0, 10}, {0, 5, 8}, {0, 30, 40}, {1, 0, 50}, {1, 50, 60}};
+  EXPECT_EQ(FindOverlaps(ranges, 0, 35),
+            (std::vector<bool>{false, true, true, true, false, false}));
+}
+
+}  // namespace
+}  // namespace vantrel::zip

@@ -1,0 +1,60 @@
+// zip_integrity.cpp - the directory report and the overlap check.
+#include "zip/zip_integrity.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace vantrel::zip {
+
+std::string TDirectoryReport::Damage() const {
+  std::string text;
+  auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
+  const std::string read_ = std::to_string(read);
+  if (rebuilt) {
+    if (announced < 0)
+      add("archive directory missing: rebuilt from the local headers, " + read_ +
+          " entries found");
+    else
+      add("archive directory damaged: rebuilt from the local headers, " + read_ + " of " +
+          std::to_string(announced) + " entries found");
+  } else if (announced >= 0 && read < announced) {
+    add("archive directory damaged: " + read_ + " of " + std::to_string(announced) +
+        " entries read");
+  }
+  if (moreRecords)
+    add("archive directory damaged: it holds more entries than the " +
+        std::to_string(announced) + " its end record announces");
+  if (overlapping > 0)
+    add(std::to_string(overlapping) + (overlapping == 1 ? " entry overlaps" : " entries overlap") +
+        " the data of other entries or the directory");
+  return text;
+}
+
+std::vector<bool> FindOverlaps(const std::vector<TDataRange>& ranges, uint32_t limitDisk,
+                               uint64_t limit) {
+  std::vector<bool> bad(ranges.size(), false);
+  std::vector<size_t> order(ranges.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    if (ranges[a].disk != ranges[b].disk) return ranges[a].disk < ranges[b].disk;
+    return ranges[a].start < ranges[b].start;
+  });
+  // Sweep in order of start, remembering the range that reaches furthest: any
+  // range starting before that end overlaps it.
+  size_t furthest = 0;
+  bool haveFurthest = false;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const size_t i = order[k];
+    const TDataRange& r = ranges[i];
+    if (haveFurthest && ranges[furthest].disk != r.disk) haveFurthest = false;
+    if (haveFurthest && r.start < ranges[furthest].end) bad[i] = bad[furthest] = true;
+    if (!haveFurthest || r.end > ranges[furthest].end) {
+      furthest = i;
+      haveFurthest = true;
+    }
+    if (r.disk == limitDisk && r.end > limit) bad[i] = true;
+  }
+  return bad;
+}
+
+}  // namespace vantrel::zip
