@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <unordered_set>
 
 #include "platform/text.h"
 
@@ -59,6 +60,76 @@ std::string DiskSpaceLine(uint64_t freeBytes, uint64_t totalBytes) {
   return SpacePart(freeBytes) + " of " + SpacePart(totalBytes) + " free";
 }
 
+// Every entry of `path` but ".", in the order the system returns them. Only
+// the root has no "..": every other directory gets one, even from a file
+// system that does not report it.
+static TPanelModel::Entries ReadEntries(const std::string& path, bool atRoot) {
+  TPanelModel::Entries entries;
+  bool sawDotDot = false;
+  platform::EnumerateDirectory(path, [&](platform::FindData&& fd) {
+    if (fd.name == ".") return;
+    if (fd.name == "..") {
+      if (atRoot || sawDotDot) return;
+      sawDotDot = true;
+    }
+    auto e = std::make_unique<TFileEntry>();
+    e->FileAttributes = fd.attributes;
+    e->CreationTime = fd.creationTime;
+    e->LastAccessTime = fd.lastAccessTime;
+    e->LastWriteTime = fd.lastWriteTime;
+    e->FileSize = fd.size;
+    e->FileName = std::move(fd.name);
+    entries.push_back(std::move(e));
+  });
+  if (!atRoot && !sawDotDot && !entries.empty()) {
+    auto e = std::make_unique<TFileEntry>();
+    e->FileName = "..";
+    e->FileAttributes = platform::kAttrDirectory;
+    entries.insert(entries.begin(), std::move(e));
+  }
+  return entries;
+}
+
+std::string MarkedLine(int count, uint64_t bytes) {
+  return "Marked " + platform::FormatThousands(static_cast<uint64_t>(count)) + ": " + platform::FormatThousands(bytes) + " bytes";
+}
+
+namespace {
+
+// The code points of `text` in lower case (invalid bytes stand for themselves).
+std::u32string Folded(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) out.push_back(platform::FoldedCodePoint(text, i));
+  return out;
+}
+
+}  // namespace
+
+bool QuickSearchMatches(std::string_view name, std::string_view pattern) {
+  const std::u32string n = Folded(name);
+  std::u32string p = Folded(pattern);
+  p.push_back(U'*');  // a prefix: anything may follow
+  // Wildcards with one backtrack point, as for file masks.
+  size_t pi = 0, ni = 0, star = std::u32string::npos, starName = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && p[pi] != U'*' && (p[pi] == U'?' || p[pi] == n[ni])) {
+      ++pi;
+      ++ni;
+    } else if (pi < p.size() && p[pi] == U'*') {
+      star = pi++;
+      starName = ni;
+    } else if (star != std::u32string::npos) {
+      pi = star + 1;
+      ni = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == U'*') ++pi;
+  return pi == p.size();
+}
+
 bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
   const std::string remembered = platform::GetCurrentDir();
   if (!platform::SetCurrentDir(path)) {
@@ -74,36 +145,8 @@ bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
                                                    : std::string();
   if (OnInfoLine) OnInfoLine(diskLine_);
 
-  marks_.clear();
-  markedCount_ = 0;
-  cursor_ = 0;
   FreeEntries();
-
-  // Only the root has no "..": every other directory gets one, even from a
-  // file system that does not report it.
-  const bool atRoot = directory_ == "/";
-  bool sawDotDot = false;
-  platform::EnumerateDirectory(".", [&](platform::FindData&& fd) {
-    if (fd.name == ".") return;
-    if (fd.name == "..") {
-      if (atRoot || sawDotDot) return;
-      sawDotDot = true;
-    }
-    auto e = std::make_unique<TFileEntry>();
-    e->FileAttributes = fd.attributes;
-    e->CreationTime = fd.creationTime;
-    e->LastAccessTime = fd.lastAccessTime;
-    e->LastWriteTime = fd.lastWriteTime;
-    e->FileSize = fd.size;
-    e->FileName = std::move(fd.name);
-    entries_.push_back(std::move(e));
-  });
-  if (!atRoot && !sawDotDot && !entries_.empty()) {
-    auto e = std::make_unique<TFileEntry>();
-    e->FileName = "..";
-    e->FileAttributes = platform::kAttrDirectory;
-    entries_.insert(entries_.begin(), std::move(e));
-  }
+  entries_ = ReadEntries(".", directory_ == "/");
   if (entries_.size() > 1) SortEntries(sortType_);
   marks_.assign(entries_.size(), 0);
 
@@ -112,9 +155,58 @@ bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
   return true;
 }
 
-void TPanelModel::SetSortType(uint8_t value) {
-  sortType_ = value;
-  if (!directory_.empty()) ReadDirectory(directory_);
+bool TPanelModel::ListDirectory(const std::string& directory, uint8_t sortType, bool descending,
+                                Entries& entries, std::string& diskLine) {
+  if (!platform::IsDirectory(directory)) return false;
+  TPanelModel sorter;
+  sorter.sortType_ = sortType;
+  sorter.descending_ = descending;
+  sorter.entries_ = ReadEntries(directory, directory == "/");
+  if (sorter.entries_.size() > 1) sorter.SortEntries(sortType);
+  entries = std::move(sorter.entries_);
+  platform::VolumeSpace space;
+  diskLine = platform::GetVolumeSpace(directory, space) ? DiskSpaceLine(space.free, space.total)
+                                                        : std::string();
+  return true;
+}
+
+bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::string diskLine) {
+  if (directory != directory_) return false;
+  const TFileEntry* current = CurrentEntry();
+  const std::string cursorName = current != nullptr ? current->FileName : std::string();
+  const int oldCursor = cursor_;
+  std::unordered_set<std::string> marked;
+  if (markedCount_ > 0) {
+    for (int i = 0; i < Count(); ++i)
+      if (marks_[i]) marked.insert(entries_[i]->FileName);
+  }
+  entries_ = std::move(entries);
+  marks_.assign(entries_.size(), 0);
+  markedCount_ = 0;
+  markedBytes_ = 0;
+  cursor_ = -1;
+  for (int i = 0; i < Count(); ++i) {
+    const std::string& name = entries_[i]->FileName;
+    if (cursor_ < 0 && name == cursorName) cursor_ = i;
+    if (!marked.empty() && marked.count(name) != 0) SetMarked(i, true);
+  }
+  if (cursor_ < 0) cursor_ = entries_.empty() ? 0 : std::clamp(oldCursor, 0, Count() - 1);
+  if (diskLine != diskLine_) {
+    diskLine_ = std::move(diskLine);
+    if (OnInfoLine) OnInfoLine(diskLine_);
+  }
+  if (OnListingRefreshed) OnListingRefreshed();
+  return true;
+}
+
+void TPanelModel::SetSortType(uint8_t value) { SetSortOrder(value, descending_); }
+
+void TPanelModel::SetSortDescending(bool descending) { SetSortOrder(sortType_, descending); }
+
+void TPanelModel::SetSortOrder(uint8_t type, bool descending, bool reread) {
+  sortType_ = type;
+  descending_ = descending;
+  if (reread && !directory_.empty()) ReadDirectory(directory_);
 }
 
 namespace {
@@ -149,8 +241,11 @@ void TPanelModel::SortEntries(uint8_t order) {
     // Names equal but for case: keep a fixed order, by the real bytes.
     return a.entry->FileName < b.entry->FileName;
   };
-  std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
-    if (a.group != b.group) return a.group < b.group;
+  const bool descending = descending_;
+  std::sort(items.begin(), items.end(), [&](const SortItem& x, const SortItem& y) {
+    if (x.group != y.group) return x.group < y.group;
+    const SortItem& a = descending ? y : x;
+    const SortItem& b = descending ? x : y;
     switch (order) {
       case kSortByExt:
         if (a.extKey != b.extKey) return a.extKey < b.extKey;
@@ -196,6 +291,7 @@ void TPanelModel::FreeEntries() {
   entries_.clear();
   marks_.clear();
   markedCount_ = 0;
+  markedBytes_ = 0;
   cursor_ = 0;
 }
 
@@ -219,6 +315,11 @@ void TPanelModel::SetMarked(int index, bool marked) {
   if (index < 0 || index >= Count() || (marks_[index] != 0) == marked) return;
   marks_[index] = marked ? 1 : 0;
   markedCount_ += marked ? 1 : -1;
+  const uint64_t size = entries_[index]->IsDirectory() ? 0 : entries_[index]->FileSize;
+  if (marked)
+    markedBytes_ += size;
+  else
+    markedBytes_ -= size;
 }
 
 }  // namespace vantrel::panels

@@ -51,6 +51,12 @@ std::string NameText(const TFileEntry& e);        // the name without the extens
 std::string ExtText(const TFileEntry& e);         // the extension; empty for a directory
 std::string InfoLine(const TFileEntry& e);        // [dir]:  DIRECTORY / name- size:1,234 bytes.
 std::string DiskSpaceLine(uint64_t freeBytes, uint64_t totalBytes);
+// What the info line says about the marks: "Marked 3: 12,345 bytes".
+std::string MarkedLine(int count, uint64_t bytes);
+
+// Quick search: `name` starts with `pattern`, without regard to case (any
+// script), where "*" stands for any run of characters and "?" for one.
+bool QuickSearchMatches(std::string_view name, std::string_view pattern);
 
 class TPanelModel {
  public:
@@ -68,6 +74,12 @@ class TPanelModel {
   // system's text.
   bool ReadDirectory(const std::string& path, std::string* error = nullptr);
   void SetSortType(uint8_t value);
+  // The order within each group ("..", directories, files) reversed; the
+  // groups stay in their order. Re-reads like SetSortType.
+  void SetSortDescending(bool descending);
+  // Both at once, with one read (none when `reread` is false).
+  void SetSortOrder(uint8_t type, bool descending, bool reread = true);
+  bool SortDescending() const { return descending_; }
   void SortEntries(uint8_t order);
 
   const std::string& Directory() const { return directory_; }
@@ -87,6 +99,22 @@ class TPanelModel {
   // order; marks clear, cursor on the first entry.
   void SetEntries(Entries entries);
 
+  // A fresh listing of the same directory, read while the panel is shown
+  // (see ListDirectory): the cursor stays on the entry of the same name (on
+  // the same index when that entry vanished) and the marks stay on the
+  // entries of the same names. Returns false, changing nothing, when the
+  // listing is of another directory than the panel's. Told through
+  // OnListingRefreshed.
+  bool Refresh(const std::string& directory, Entries entries, std::string diskLine);
+  std::function<void()> OnListingRefreshed;
+
+  // Lists `directory` (an absolute path) sorted by `sortType` without
+  // touching the process's current directory, so that it can run on another
+  // thread; `diskLine` receives its disk-space line. False when the
+  // directory cannot be listed.
+  static bool ListDirectory(const std::string& directory, uint8_t sortType, bool descending,
+                            Entries& entries, std::string& diskLine);
+
   // Cursor (caret) and marks.
   int Cursor() const { return cursor_; }
   void SetCursor(int index);
@@ -94,6 +122,9 @@ class TPanelModel {
   void SetMarked(int index, bool marked);
   void ToggleMark(int index) { SetMarked(index, !IsMarked(index)); }
   int MarkedCount() const { return markedCount_; }
+
+  // The marked entries' total size in bytes (directories count 0 bytes).
+  uint64_t MarkedBytes() const { return markedBytes_; }
 
   // The last disk-space line (empty when the volume could not be asked).
   const std::string& DiskLine() const { return diskLine_; }
@@ -103,8 +134,10 @@ class TPanelModel {
   Entries entries_;
   std::vector<uint8_t> marks_;
   int markedCount_ = 0;
+  uint64_t markedBytes_ = 0;
   int cursor_ = 0;
   uint8_t sortType_ = kSortByName;
+  bool descending_ = false;
   std::string diskLine_;
 };
 

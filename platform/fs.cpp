@@ -259,3 +259,21 @@ std::string ErrorText(int err) {
 }
 
 }  // namespace vantrel::platform
+
+namespace vantrel::platform {
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string NearestExistingDirectory(const std::string& path) {
+  std::string dir = path;
+  while (!dir.empty() && dir != "/" && !IsDirectory(dir)) {
+    const size_t slash = dir.find_last_of('/');
+    dir = slash == 0 || slash == std::string::npos ? std::string("/") : dir.substr(0, slash);
+  }
+  return dir.empty() ? std::string("/") : dir;
+}
+
+}  // namespace vantrel::platform

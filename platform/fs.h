@@ -61,6 +61,13 @@ std::string GetCurrentDir();
 // Makes `path` current. Returns false (with errno set) on failure.
 bool SetCurrentDir(const std::string& path);
 
+// True when `path` names a directory (a link to one counts).
+bool IsDirectory(const std::string& path);
+
+// The deepest directory that exists on the way from `path` up to "/"
+// (`path` itself when it still exists).
+std::string NearestExistingDirectory(const std::string& path);
+
 // Joins a directory and a name with exactly one "/".
 std::string JoinPath(std::string_view dir, std::string_view name);
 

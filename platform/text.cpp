@@ -135,6 +135,18 @@ std::string Group(const std::string& digits, const std::string& sep) {
 
 void InitLocale() { TheLocales(); }
 
+char32_t FoldedCodePoint(std::string_view text, size_t& pos) {
+  // Case mapping must not depend on the user's language settings: a panel
+  // started under the C locale still finds "Ü" by typing "ü".
+  static const locale_t ctype = [] {
+    locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    return loc != nullptr ? loc : newlocale(LC_CTYPE_MASK, "", nullptr);
+  }();
+  const char32_t cp = DecodeUtf8(text, pos);
+  if (cp < 0x80) return cp >= 'A' && cp <= 'Z' ? cp + 32 : cp;
+  return ctype != nullptr ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), ctype)) : cp;
+}
+
 std::string CollationKey(std::string_view name) {
   Locales& loc = TheLocales();
   std::string key;

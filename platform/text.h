@@ -14,6 +14,10 @@ void InitLocale();
 // `name`: two names compare like their keys compare with memcmp / operator<.
 std::string CollationKey(std::string_view name);
 
+// The code point at `pos` of UTF-8 `text` in lower case (towlower), moving
+// `pos` past it; a byte that is not valid UTF-8 reads as U+FFFD.
+char32_t FoldedCodePoint(std::string_view text, size_t& pos);
+
 // Locale-aware case-insensitive comparison of two names (<0, 0, >0).
 int CompareNames(std::string_view a, std::string_view b);
 

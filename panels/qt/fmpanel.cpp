@@ -12,6 +12,8 @@
 #include <QPaintEvent>
 #include <QScrollBar>
 
+#include "panels/qt/livelisting.h"
+#include "platform/fs.h"
 #include "platform/qt/icons.h"
 #include "platform/qt/volumes.h"
 
@@ -31,14 +33,18 @@ TFMPanel::TFMPanel(QWidget* parent)
   model_.OnDirectoryLine = [this](const std::string& line) {
     if (dirPanel_ != nullptr) dirPanel_->setText(ToDisplay(line));
   };
-  model_.OnInfoLine = [this](const std::string& line) {
-    if (infoPanel_ != nullptr) infoPanel_->setText(ToDisplay(line));
-  };
+  model_.OnInfoLine = [this](const std::string&) { UpdateInfoLine(); };
   model_.OnListingChanged = [this] { ListingChanged(); };
+  model_.OnListingRefreshed = [this] { ListingRefreshed(); };
+  live_ = new TLiveListing(model_, this);
+  connect(live_, &TLiveListing::directoryGone, this, &TFMPanel::DirectoryGone);
   FontChanged();
 }
 
-TFMPanel::~TFMPanel() = default;
+TFMPanel::~TFMPanel() {
+  delete live_;  // before the model it refreshes
+  live_ = nullptr;
+}
 
 bool TFMPanel::ReadDirectory(const std::string& path, std::string* error) {
   return model_.ReadDirectory(path, error);
@@ -50,8 +56,58 @@ void TFMPanel::SortEntries(uint8_t order) {
   UpdateFileLine();
 }
 
+bool TFMPanel::Reread() {
+  const std::string dir = Directory();
+  if (dir.empty()) return false;
+  TPanelModel::Entries entries;
+  std::string diskLine;
+  if (!TPanelModel::ListDirectory(dir, SortType(), model_.SortDescending(), entries, diskLine)) {
+    DirectoryGone();
+    return false;
+  }
+  live_->Follow(dir);  // a live re-read under way would only repeat this one
+  return model_.Refresh(dir, std::move(entries), std::move(diskLine));
+}
+
+void TFMPanel::SetLive(bool live) { live_->SetEnabled(live); }
+
+bool TFMPanel::Live() const { return live_->Enabled(); }
+
+// The cursor and the marks were kept by name; the rows around the cursor stay
+// where they were on screen as far as the list allows.
+void TFMPanel::ListingRefreshed() {
+  const int offset = Cursor() - TopIndex();
+  UpdateScrollBars();
+  verticalScrollBar()->setValue(Cursor() - offset);
+  SetCursor(Cursor());
+  viewport()->update();
+  UpdateFileLine();
+  UpdateInfoLine();
+  emit listingRefreshed();
+}
+
+void TFMPanel::DirectoryGone() {
+  const std::string dir = Directory();
+  if (platform::IsDirectory(dir)) {
+    // Moved away and something else took its name: show what is there now.
+    ReadDirectory(dir);
+    return;
+  }
+  const std::string parent = platform::NearestExistingDirectory(dir);
+  if (!ReadDirectory(parent)) return;
+  // The cursor on the entry that led towards the directory that went away.
+  const size_t from = Directory() == "/" ? 1 : Directory().size() + 1;
+  if (dir.size() > from) {
+    const std::string child = dir.substr(from, dir.find('/', from) - from);
+    const int index = IndexOfName(child);
+    if (index > 0 || (Count() > 0 && Entries()[0]->FileName == child)) SetCursor(index);
+  }
+  emit directoryGone();
+}
+
 // Every read rebuilds the listing: no marks, cursor on the first entry.
 void TFMPanel::ListingChanged() {
+  live_->Follow(Directory());
   UpdateScrollBars();
   verticalScrollBar()->setValue(0);
   viewport()->update();
@@ -111,6 +167,7 @@ void TFMPanel::UpdateScrollBars() {
 void TFMPanel::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateScrollBars();
+  PlaceQuickSearch();
 }
 
 void TFMPanel::changeEvent(QEvent* event) {
@@ -181,6 +238,7 @@ void TFMPanel::SetCursor(int index) {
     UpdateRow(old);
     UpdateRow(index);
     UpdateFileLine();
+    emit selectionChanged();
   }
 }
 
@@ -188,11 +246,29 @@ void TFMPanel::SetMarked(int index, bool marked) {
   if (index < 0 || index >= Count() || IsMarked(index) == marked) return;
   model_.SetMarked(index, marked);
   UpdateRow(index);
+  UpdateInfoLine();
+  emit selectionChanged();
+}
+
+// The disk-space line, preceded by the marks' count and size while any entry
+// is marked.
+void TFMPanel::UpdateInfoLine() {
+  if (infoPanel_ == nullptr) return;
+  const int marked = model_.MarkedCount();
+  infoPanel_->setText(ToDisplay(marked == 0 ? model_.DiskLine()
+                                            : MarkedLine(marked, model_.MarkedBytes()) + " | " +
+                                                  model_.DiskLine()));
+}
+
+void TFMPanel::MarksChanged() {
+  viewport()->update();
+  UpdateInfoLine();
+  emit selectionChanged();
 }
 
 // The information line follows the cursor while the panel has the focus.
 void TFMPanel::UpdateFileLine() {
-  if (filePanel_ == nullptr || !hasFocus()) return;
+  if (filePanel_ == nullptr || !ShowsCursor()) return;
   const TFileEntry* entry = CurrentEntry();
   if (entry != nullptr) filePanel_->setText(ToDisplay(InfoLine(*entry)));
 }
@@ -206,7 +282,7 @@ void TFMPanel::paintEvent(QPaintEvent* event) {
   const int top = TopIndex();
   const int first = top + std::max(0, area.top()) / itemHeight_;
   const int last = std::min(Count() - 1, top + area.bottom() / itemHeight_);
-  const bool focused = hasFocus();
+  const bool focused = ShowsCursor();
 
   // Below the last entry there is only the panel's own background.
   const int filledBottom = (last - top + 1) * itemHeight_;
@@ -299,6 +375,7 @@ void TFMPanel::DrawRow(QPainter& painter, int index, const QRect& rect, bool foc
 // Input: the keys and clicks of a multiple-selection list box
 
 void TFMPanel::PageMove(bool down) {
+  pageFrom_ = Cursor();
   // The cursor first goes to the last (first) row on screen; from there a
   // page is the visible rows less one, so one row stays in sight.
   const int page = PageRows();
@@ -313,17 +390,37 @@ void TFMPanel::PageMove(bool down) {
 }
 
 void TFMPanel::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+  // Quick search: Ctrl+S, or Alt with a letter, which then stands in the field.
+  if (event->key() == Qt::Key_S && mods == Qt::ControlModifier) {
+    OpenQuickSearch();
+    return;
+  }
+  if (mods == Qt::AltModifier && !event->text().isEmpty() && event->text().at(0).isLetterOrNumber()) {
+    OpenQuickSearch(event->text());
+    return;
+  }
   if (Count() == 0) {
     QAbstractScrollArea::keyPressEvent(event);
     return;
   }
+  const bool gray = (event->modifiers() & Qt::KeypadModifier) != 0;
+  if (gray && event->key() == Qt::Key_Asterisk && mods == Qt::NoModifier) {
+    InvertFileMarks();
+    return;
+  }
+  if (event->key() == Qt::Key_A && mods == Qt::ControlModifier) {
+    MarkAllFiles();
+    return;
+  }
+  int target = -1;
   switch (event->key()) {
-    case Qt::Key_Up: SetCursor(Cursor() - 1); break;
-    case Qt::Key_Down: SetCursor(Cursor() + 1); break;
+    case Qt::Key_Up: target = Cursor() - 1; break;
+    case Qt::Key_Down: target = Cursor() + 1; break;
     case Qt::Key_PageUp: PageMove(false); break;
     case Qt::Key_PageDown: PageMove(true); break;
-    case Qt::Key_Home: SetCursor(0); break;
-    case Qt::Key_End: SetCursor(Count() - 1); break;
+    case Qt::Key_Home: target = 0; break;
+    case Qt::Key_End: target = Count() - 1; break;
     case Qt::Key_Space: ToggleMark(Cursor()); break;
     case Qt::Key_Menu: ShowMenuAtCursor(); break;
     case Qt::Key_F10:
@@ -337,6 +434,17 @@ void TFMPanel::keyPressEvent(QKeyEvent* event) {
       // Everything else goes to the window (Enter, Insert, F8 and the rest).
       event->ignore();
       return;
+  }
+  if (mods == Qt::ShiftModifier && (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
+    // The page move above has placed the cursor; mark what it passed.
+    const int to = Cursor();
+    model_.SetCursor(pageFrom_);
+    MoveMarking(to);
+  } else if (target >= 0 || event->key() == Qt::Key_Up) {
+    if (mods == Qt::ShiftModifier)
+      MoveMarking(target, event->key() == Qt::Key_Home || event->key() == Qt::Key_End);
+    else
+      SetCursor(target);
   }
   event->accept();
 }

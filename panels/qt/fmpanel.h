@@ -23,8 +23,11 @@
 #include "platform/qt/colors.h"
 
 class QLabel;
+class QLineEdit;
 
 namespace vantrel::panels {
+
+class TLiveListing;
 
 class TFMPanel : public QAbstractScrollArea {
   Q_OBJECT
@@ -45,6 +48,15 @@ class TFMPanel : public QAbstractScrollArea {
   TPanelModel& Model() { return model_; }
   const TPanelModel& Model() const { return model_; }
   bool ReadDirectory(const std::string& path, std::string* error = nullptr);
+  // Reads the directory again with the cursor on the same name and the marks
+  // on the same names (Ctrl+R). A directory that is gone takes the panel to
+  // its nearest existing parent.
+  bool Reread();
+  // Live: changes made by other programs show within a fifth of a second (on
+  // by default; see TLiveListing).
+  void SetLive(bool live);
+  bool Live() const;
+  TLiveListing* LiveListing() const { return live_; }
   void SetSortType(uint8_t value) { model_.SetSortType(value); }
   void SortEntries(uint8_t order);
   const std::string& Directory() const { return model_.Directory(); }
@@ -62,6 +74,32 @@ class TFMPanel : public QAbstractScrollArea {
   bool IsMarked(int index) const { return model_.IsMarked(index); }
   void SetMarked(int index, bool marked);
   void ToggleMark(int index) { SetMarked(index, !IsMarked(index)); }
+
+  // --- Marking many entries at once (one repaint each) ---
+  // Marks (or unmarks) the files whose names match one of `masks` ("*.txt;
+  // *.doc": wildcards, separated by ";" or ","). Returns how many changed.
+  int MarkByMask(const std::string& masks, bool mark);
+  // Inverts the marks of all files; directories keep theirs.
+  void InvertFileMarks();
+  // Marks every file.
+  void MarkAllFiles();
+  // Moves the cursor to `index` marking the entries it passes over, starting
+  // with the one under the cursor (Shift with a cursor key); `inclusive` marks
+  // the entry it lands on too (Shift+Home, Shift+End). The entries take the
+  // opposite of the cursor entry's mark; ".." is never marked.
+  void MoveMarking(int index, bool inclusive = false);
+
+  // --- Quick search: a small field over the bottom of the list ---
+  // Opens the field with `text` in it (Ctrl+S: empty; Alt+letter: the letter).
+  void OpenQuickSearch(const QString& text = {});
+  void CloseQuickSearch();
+  bool QuickSearchOpen() const;
+  // The cursor bar is drawn: the panel or its quick-search field has the focus.
+  bool ShowsCursor() const;
+  QLineEdit* QuickSearchEdit() const { return quickSearch_; }
+  // The first entry at or after `from` (before, when `step` is -1) whose name
+  // matches the quick-search text; -1 when none does.
+  int FindQuickSearch(const QString& text, int from, int step) const;
 
   // --- Geometry ---
   int ItemHeight() const { return itemHeight_; }
@@ -115,6 +153,13 @@ class TFMPanel : public QAbstractScrollArea {
   void contextMenuRequested(int index, const QPoint& globalPos);
   // A read replaced the listing (directory line and drive may have changed).
   void directoryRead();
+  // The listing changed under the panel: a live re-read or Reread, with the
+  // cursor and the marks kept by name.
+  void listingRefreshed();
+  // The directory was deleted; the panel now shows its nearest existing parent.
+  void directoryGone();
+  // The cursor moved or a mark changed.
+  void selectionChanged();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -129,6 +174,13 @@ class TFMPanel : public QAbstractScrollArea {
 
  private:
   void ListingChanged();
+  void ListingRefreshed();
+  void UpdateInfoLine();
+  void MarksChanged();
+  void QuickSearchKey(QKeyEvent* event);
+  void PlaceQuickSearch();
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void DirectoryGone();
   void FontChanged();
   void UpdateScrollBars();
   void UpdateFileLine();
@@ -148,6 +200,9 @@ class TFMPanel : public QAbstractScrollArea {
   static constexpr qsizetype kTextCacheLimit = 8192;
 
   TPanelModel model_;
+  TLiveListing* live_ = nullptr;
+  QLineEdit* quickSearch_ = nullptr;
+  int pageFrom_ = 0;  // the cursor before the last page move
   QLabel* dirPanel_ = nullptr;
   QLabel* filePanel_ = nullptr;
   QLabel* infoPanel_ = nullptr;

@@ -304,3 +304,92 @@ TEST(SetSortType, RereadsInTheNewOrder) {
 
 }  // namespace
 }  // namespace vantrel::panels
+
+namespace vantrel::panels {
+namespace {
+
+TEST(QuickSearch, PrefixWithoutCaseAndWildcards) {
+  struct Case {
+    const char* name;
+    const char* pattern;
+    bool match;
+  };
+  const Case cases[] = {
+      {"Ünïcode name.txt", "ün", true},     // non-ASCII folded both ways
+      {"Ünïcode name.txt", "ÜNÏ", true},
+      {"Ünïcode name.txt", "un", false},    // a different letter
+      {"Report.doc", "rep", true},
+      {"Report.doc", "port", false},        // a prefix, not a substring
+      {"Report.doc", "*port", true},
+      {"Report.doc", "r?p", true},          // "?" is one character
+      {"Über.txt", "?b", true},             // ... also a two-byte one
+      {"Report.doc", "*.DOC", true},
+      {"a", "ab", false},
+      {"anything", "", true},
+      {"\xff\xfe", "\xff", true},           // invalid bytes still compare
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(QuickSearchMatches(c.name, c.pattern), c.match) << c.name << " / " << c.pattern;
+}
+
+// A fresh listing keeps the cursor on the entry of the same name, or on the
+// same index when it vanished, and the marks by name; the mark sum follows.
+TEST(Refresh, KeepsCursorAndMarksByName) {
+  auto listing = [](std::vector<std::string> names) {
+    TPanelModel::Entries entries;
+    for (auto& n : names) entries.push_back(Entry(n, false, n.size()));
+    return entries;
+  };
+  TPanelModel m;
+  ASSERT_TRUE(m.Refresh("", listing({"b", "d", "f"}), ""));
+  m.SetCursor(1);  // "d"
+  m.SetMarked(0, true);  // "b"
+  m.SetMarked(2, true);  // "f", which the next listing no longer has
+  EXPECT_EQ(m.MarkedBytes(), 2u);
+  ASSERT_TRUE(m.Refresh("", listing({"a", "b", "c", "d"}), "line"));
+  EXPECT_EQ(m.CurrentEntry()->FileName, "d");
+  EXPECT_TRUE(m.IsMarked(1));
+  EXPECT_EQ(m.MarkedCount(), 1);
+  EXPECT_EQ(m.MarkedBytes(), 1u);
+  EXPECT_EQ(m.DiskLine(), "line");
+  ASSERT_TRUE(m.Refresh("", listing({"a", "b", "c"}), "line"));
+  EXPECT_EQ(m.Cursor(), 2);  // "d" vanished: the last index that is left
+  EXPECT_FALSE(m.Refresh("/elsewhere", listing({"x"}), ""));
+  EXPECT_EQ(m.Count(), 3);
+}
+
+TEST(ListDirectory, SortsWithoutChangingTheCurrentDirectory) {
+  test::TempDir dir;
+  test::WriteFile(dir.path() + "/b.txt", "12");
+  test::WriteFile(dir.path() + "/A.txt", "1");
+  const std::string cwd = platform::GetCurrentDir();
+  TPanelModel::Entries entries;
+  std::string line;
+  ASSERT_TRUE(TPanelModel::ListDirectory(dir.path(), kSortBySize, false, entries, line));
+  EXPECT_EQ(platform::GetCurrentDir(), cwd);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[1]->FileName, "b.txt");
+  EXPECT_FALSE(line.empty());
+  EXPECT_FALSE(TPanelModel::ListDirectory(dir.path() + "/missing", 0, false, entries, line));
+  EXPECT_EQ(platform::NearestExistingDirectory(dir.path() + "/missing/deeper"), dir.path());
+}
+
+}  // namespace
+}  // namespace vantrel::panels
+
+namespace vantrel::panels {
+namespace {
+
+TEST(SortOrder, DescendingReversesWithinEachGroupOnly) {
+  TPanelModel m;
+  TPanelModel::Entries entries;
+  for (const char* n : {"b.txt", "..", "Sub", "a.txt", "Other", "c.txt"})
+    entries.push_back(Entry(n, std::string(n) == ".." || n[0] == 'S' || n[0] == 'O'));
+  m.SetEntries(std::move(entries));
+  m.SetSortDescending(true);  // no directory yet: only the order changes
+  m.SortEntries(kSortByName);
+  EXPECT_EQ(Names(m), (std::vector<std::string>{"..", "Sub", "Other", "c.txt", "b.txt", "a.txt"}));
+}
+
+}  // namespace
+}  // namespace vantrel::panels

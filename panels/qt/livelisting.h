@@ -1,0 +1,78 @@
+// livelisting.h - keeps a panel's listing current while other programs change
+// its directory.
+//
+// One directory watch per panel. A change starts a 200 ms timer; when it runs
+// out, the directory is listed and sorted on a worker thread, and the result
+// replaces the panel's listing on the window's thread with the cursor and the
+// marks kept by name. Changes during the timer or the listing are folded into
+// the next round, so a directory written to a thousand times a second is
+// re-read at most five times a second and the window never waits for a read.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <QObject>
+#include <QTimer>
+
+#include "panels/dirmodel.h"
+#include "platform/dirwatch.h"
+
+class QSocketNotifier;
+
+namespace vantrel::panels {
+
+class TLiveListing final : public QObject {
+  Q_OBJECT
+
+ public:
+  // Coalescing interval: at most one re-read per this many milliseconds.
+  static constexpr int kIntervalMs = 200;
+
+  explicit TLiveListing(TPanelModel& model, QObject* parent = nullptr);
+  ~TLiveListing() override;
+
+  // Watches `directory` after a read of it; any listing still under way for
+  // an earlier read is dropped when it arrives.
+  void Follow(const std::string& directory);
+  void SetEnabled(bool enabled);
+  bool Enabled() const { return enabled_; }
+  // A re-read is due or running.
+  bool Busy() const { return timer_.isActive() || running_; }
+
+ signals:
+  // A live re-read replaced the listing.
+  void refreshed();
+  // The watched directory was deleted or moved away.
+  void directoryGone();
+
+ private:
+  void Readable();
+  void StartListing();
+  void ListingDone(uint64_t generation, const std::string& directory,
+                   const std::shared_ptr<TPanelModel::Entries>& entries, const std::string& diskLine,
+                   bool ok);
+
+  // What the worker thread shares with the window's thread: a null receiver
+  // once the listing object is gone.
+  struct TShared {
+    std::mutex mutex;
+    TLiveListing* receiver = nullptr;
+  };
+
+  TPanelModel& model_;
+  platform::TDirWatch watch_;
+  QSocketNotifier* notifier_ = nullptr;
+  QTimer timer_;
+  std::string watched_;
+  bool enabled_ = true;
+  bool running_ = false;
+  bool pending_ = false;
+  uint64_t generation_ = 0;
+  std::shared_ptr<TShared> shared_;
+  std::thread worker_;
+};
+
+}  // namespace vantrel::panels
