@@ -11,12 +11,14 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "app/command_line.h"
 #include "app/features.h"
 #include "app/mainform.h"
 #include "app/message_table.h"
 #include "app/messages.h"
 #include "app/settings.h"
 #include "fileops/qt/operationform.h"
+#include "panels/dirmodel.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -67,9 +69,31 @@ class TQtPrompt final : public TFMPrompt {
                        platform::ToDisplay(text)) == MessageAnswer::Yes;
   }
 
-  void ShowMessage(const TFMMessage& message) override {
-    app::ShowMessage(Parent(), MessageKind::Plain, QString::fromLatin1(kDialogCaption),
-                     platform::ToDisplay(message.text));
+  // Under the question, what the user weighs: size and time of both files.
+  TOverwriteAnswer AskOverwriteFacts(const std::string& item, const std::string& text,
+                                     const fileops::TFileFacts& source,
+                                     const fileops::TFileFacts& dest) override {
+    auto facts = [](const char* label, const fileops::TFileFacts& f) {
+      const platform::FileTime t = platform::FileTimeFromUnix(f.writeTime, 0);
+      return std::string(label) + platform::FormatThousands(f.size) + " bytes, " +
+             panels::DateText(t) + " " + panels::TimeText(t);
+    };
+    return AskOverwrite(item, text + "\n\n" + facts("New:      ", source) + "\n" +
+                                  facts("Existing: ", dest));
+  }
+
+  // The fixed text first, the system's reason under it.
+  fileops::TMessageAnswer ShowMessage(const TFMMessage& message) override {
+    const std::string text = message.reason.empty() ? message.text : message.text + "\n" + message.reason;
+    switch (app::ShowMessage(Parent(), MessageKind::Failure, QString::fromLatin1(kDialogCaption),
+                             platform::ToDisplay(text))) {
+      case MessageAnswer::SkipAll:
+        return fileops::TMessageAnswer::SkipAll;
+      case MessageAnswer::Abort:
+        return fileops::TMessageAnswer::Abort;
+      default:
+        return fileops::TMessageAnswer::Ok;
+    }
   }
 
  private:
@@ -123,6 +147,16 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
+// After an operation in which "Skip all" hid failures: one list of every
+// failing item with the system's reason.
+void ShowSkippedSummary(TMainForm& form, const fileops::TFMOperation& engine) {
+  if (engine.SkippedCount() == 0) return;
+  std::string text = std::to_string(engine.Failures().size()) + " items were skipped:";
+  for (const TFMMessage& m : engine.Failures())
+    text += "\n" + m.text + (m.reason.empty() ? std::string() : ": " + m.reason);
+  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(text));
+}
+
 // Shows the window, runs `work` with the engine, hides the window, reports a
 // cancelled operation and refreshes both panels with the source panel's
 // cursor on its first entry.
@@ -135,6 +169,7 @@ void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, W
   work(window.FMOperation);
   window.End();
   const bool aborted = window.FMOperation.OperationAborted;
+  ShowSkippedSummary(form, window.FMOperation);
   if (source != nullptr) {
     form.activateWindow();
     source->setFocus();
@@ -266,10 +301,9 @@ void RunDirSizeCommand(TMainForm& form) {
 }
 
 void RunCommandLine(TMainForm& form) {
-  const std::string text = form.CommandEdit()->text().toStdString();
-  if (text.find_first_not_of(" \t") == std::string::npos) return;
-  // The start result is not reported; the text stays in the line.
-  platform::StartShellCommand(text, platform::GetCurrentDir());
+  // "cd" moves the panel; anything else runs through the shell with its
+  // output kept for the output area. The text stays in the line.
+  if (auto* line = form.findChild<TCommandLine*>(QStringLiteral("CommandLine"))) line->Run();
 }
 
 void InstallFileCommands(TMainForm& form) {
@@ -289,6 +323,7 @@ void InstallFileCommands(TMainForm& form) {
   enable("mnuFileMove", [f] { RunCopyCommand(*f, true); });
   enable("mnuCmndDirSize", [f] { RunDirSizeCommand(*f); });
   enable("mnuHlpContents", [] { platform::ShowHelp(0); });
+  new TCommandLine(form);
   QObject::connect(form.CommandEdit(), &QLineEdit::returnPressed, &form,
                    [f] { RunCommandLine(*f); });
 }

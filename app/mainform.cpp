@@ -2,6 +2,9 @@
 // that span both panels.
 #include "app/mainform.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -164,8 +167,12 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   // The left side keeps its width; the right side takes the rest.
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
-  connect(splitter_, &QSplitter::splitterMoved, this,
-          [this](int pos, int) { leftWidth_ = pos; });
+  connect(splitter_, &QSplitter::splitterMoved, this, [this](int pos, int) {
+    leftWidth_ = pos;
+    const int room = splitter_->width() - splitter_->handleWidth();
+    if (room > 0) sideRatio_ = static_cast<double>(pos) / room;
+  });
+  splitter_->installEventFilter(this);
 
   auto* commandPanel = new QWidget(this);
   commandPanel->setObjectName(QStringLiteral("CommandPanel"));
@@ -208,6 +215,13 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
 
   const platform::IniFile ini(settingsPath_);
   LoadSettings(*this, ini);
+  lists_.Load(ini);
+  for (const TPanelSide* side : {&left_, &right_}) {
+    TFMPanel* panel = side->FMPanel;
+    HistoryOf(panel).Visit(panel->Directory());
+    connect(panel, &TFMPanel::directoryRead, this,
+            [this, panel] { HistoryOf(panel).Visit(panel->Directory()); });
+  }
 
   infoForm_ = new TInfoForm(this);
   aboutForm_ = new TAboutForm(this);
@@ -368,6 +382,11 @@ void TMainForm::ConnectSide(TPanelSide& side) {
   const TPanelSide* s = &side;
   connect(side.FMPanel, &TFMPanel::entered, this, [this, s] { PanelEnter(*s); });
   connect(side.FMPanel, &TFMPanel::directoryRead, this, [this, s] { SelectDriveOf(*s); });
+  // A directory deleted under the panel: the parent it moved to is the one
+  // the command line and the process follow.
+  connect(side.FMPanel, &TFMPanel::directoryGone, this, [this, s] {
+    if (s->FMPanel->hasFocus()) PanelEnter(*s);
+  });
   connect(side.DriveCombo, qOverload<int>(&QComboBox::activated), this,
           [this, s](int index) { DriveComboChange(*s, index); });
   connect(side.RootButton, &QToolButton::clicked, this, [this, s] { RootButtonClick(*s); });
@@ -382,8 +401,10 @@ int TMainForm::LeftWidth() const {
 
 void TMainForm::SetLeftWidth(int width) {
   leftWidth_ = width;
+  sideRatio_ = -1;  // taken afresh from the pixels at the next layout
   const int total = std::max(splitter_->width(), width + 100);
   splitter_->setSizes({width, std::max(1, total - width - splitter_->handleWidth())});
+  if (splitter_->isVisible()) KeepSideRatio();
 }
 
 void TMainForm::SyncHeaders() {
@@ -393,6 +414,22 @@ void TMainForm::SyncHeaders() {
                           p->TimeWidth()};
     for (int i = 0; i < 5; ++i) side->Header->resizeSection(i, widths[i]);
   }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == splitter_ && event->type() == QEvent::Resize) KeepSideRatio();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::KeepSideRatio() {
+  const int room = splitter_->width() - splitter_->handleWidth();
+  if (room <= 1) return;
+  // The first layout takes the left width as set in pixels; from then on the
+  // share stays.
+  if (sideRatio_ < 0) sideRatio_ = std::clamp(static_cast<double>(leftWidth_) / room, 0.0, 1.0);
+  const int left = std::clamp(static_cast<int>(std::lround(sideRatio_ * room)), 1, room - 1);
+  splitter_->setSizes({left, room - left});
+  leftWidth_ = left;
 }
 
 void TMainForm::resizeEvent(QResizeEvent* event) {
@@ -424,6 +461,7 @@ void TMainForm::SetDirectoryLineActive(QLabel* line, bool active) {
 
 void TMainForm::PanelEnter(const TPanelSide& side) {
   const TPanelSide& other = &side == &left_ ? right_ : left_;
+  lastActive_ = side.FMPanel;
   commandEdit_->setText(platform::ToDisplay(side.FMPanel->Directory()));
   SetDirectoryLineActive(side.DirectoryPanel, true);
   SetDirectoryLineActive(other.DirectoryPanel, false);
@@ -483,7 +521,7 @@ void TMainForm::mnuHlpAboutClick() { aboutForm_->exec(); }
 void TMainForm::closeEvent(QCloseEvent* event) {
   // A failed save is reported by SaveSettings; the window closes regardless.
   platform::IniFile ini(settingsPath_);
-  SaveSettings(*this, ini);
+  if (SaveSettings(*this, ini)) lists_.Save(ini);
   event->accept();
 }
 

@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 
+#include "app/user_lists.h"
 #include "panels/qt/fmpanel.h"
 
 class QAction;
@@ -70,6 +71,8 @@ class TMainForm : public QMainWindow {
 
   // The panel with the keyboard focus, or nullptr when neither has it.
   panels::TFMPanel* ActivePanel() const;
+  // The panel that last had the focus (the left one before either had it).
+  panels::TFMPanel* LastActivePanel() const { return lastActive_ != nullptr ? lastActive_ : left_.FMPanel; }
 
   // Both panels re-read their own directories; the focus goes back where it
   // was and a focused panel's cursor stands on its first entry.
@@ -81,12 +84,19 @@ class TMainForm : public QMainWindow {
   // The menu item or toolbar command of that name ("mnuFileCopy"), or nullptr.
   QAction* Action(const QString& name) const;
 
+  // Masks, commands, hotlist and directory histories kept across starts.
+  TUserLists& Lists() { return lists_; }
+  TDirHistory& HistoryOf(const panels::TFMPanel* panel) {
+    return panel == left_.FMPanel ? lists_.LeftHistory : lists_.RightHistory;
+  }
+
   TInfoForm* InfoForm() const { return infoForm_; }
   TAboutForm* AboutForm() const { return aboutForm_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildMenus();
@@ -100,6 +110,9 @@ class TMainForm : public QMainWindow {
   void DriveComboChange(const TPanelSide& side, int index);
   void RootButtonClick(const TPanelSide& side);
 
+  // The sides keep the share of the width they had when the window resizes.
+  void KeepSideRatio();
+
   void mnuFileExitClick();
   void mnuHlpAboutClick();
 
@@ -111,6 +124,9 @@ class TMainForm : public QMainWindow {
   QLineEdit* commandEdit_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   int leftWidth_ = 300;
+  double sideRatio_ = -1;  // the left side's share; unknown until first laid out
+  TUserLists lists_;
+  panels::TFMPanel* lastActive_ = nullptr;
   TInfoForm* infoForm_ = nullptr;
   TAboutForm* aboutForm_ = nullptr;
 };

@@ -2,6 +2,8 @@
 #include "app/messages.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -29,6 +31,28 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
                  : MessageAnswer::No;
     case MessageKind::Plain: {
       QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      box.exec();
+      return MessageAnswer::Ok;
+    }
+    case MessageKind::Failure: {
+      QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      QPushButton* skipAll = box.addButton(QStringLiteral("Skip all"), QMessageBox::AcceptRole);
+      skipAll->setObjectName(QStringLiteral("SkipAllButton"));
+      QPushButton* abort = box.addButton(QStringLiteral("Abort"), QMessageBox::RejectRole);
+      abort->setObjectName(QStringLiteral("AbortButton"));
+      box.exec();
+      if (box.clickedButton() == skipAll) return MessageAnswer::SkipAll;
+      if (box.clickedButton() == abort) return MessageAnswer::Abort;
+      return MessageAnswer::Ok;
+    }
+    case MessageKind::Summary: {
+      QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
+      QPushButton* copy = box.addButton(QStringLiteral("Copy list"), QMessageBox::ActionRole);
+      copy->setObjectName(QStringLiteral("CopyListButton"));
+      // An action button would close the box: it copies and stays instead.
+      copy->disconnect();
+      QObject::connect(copy, &QPushButton::clicked, &box,
+                       [text] { QGuiApplication::clipboard()->setText(text); });
       box.exec();
       return MessageAnswer::Ok;
     }
@@ -86,6 +110,18 @@ InputHandler SetInputHandler(InputHandler handler) {
 
 bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
   return g_inputHandler(parent, caption, prompt, text);
+}
+
+bool AskTextFrom(QWidget* parent, const QString& caption, const QString& prompt,
+                 const QStringList& recent, QString& text) {
+  if (g_inputHandler != &QtInputBox) return g_inputHandler(parent, caption, prompt, text);
+  QStringList items = recent;
+  if (!text.isEmpty() && !items.contains(text)) items.prepend(text);
+  bool ok = false;
+  const QString answer = QInputDialog::getItem(parent, caption, prompt, items,
+                                               std::max<qsizetype>(0, items.indexOf(text)), true, &ok);
+  if (ok) text = answer;
+  return ok;
 }
 
 void ShowGeneralError(const QString& text) {

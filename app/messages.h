@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -25,10 +26,15 @@ enum class MessageKind {
   Plain,
   // A question with Yes, No, Cancel and All ("Overwrite file …?").
   QuestionAll,
+  // A failing item of an operation, with OK, "Skip all" and "Abort".
+  Failure,
+  // The list of what an operation skipped, with OK and "Copy list" (which
+  // puts the text on the clipboard and leaves the box open).
+  Summary,
 };
 
 // The answers a message can give.
-enum class MessageAnswer { Ok, Yes, No, Cancel, All };
+enum class MessageAnswer { Ok, Yes, No, Cancel, All, SkipAll, Abort };
 
 using MessageHandler = MessageAnswer (*)(QWidget* parent, MessageKind kind, const QString& caption,
                                          const QString& text);
@@ -50,6 +56,11 @@ using InputHandler = bool (*)(QWidget* parent, const QString& caption, const QSt
 InputHandler SetInputHandler(InputHandler handler);
 
 bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QString& text);
+
+// The same with a drop-down of earlier answers (`recent`, newest first). A
+// replaced input handler answers it as it answers AskText.
+bool AskTextFrom(QWidget* parent, const QString& caption, const QString& prompt,
+                 const QStringList& recent, QString& text);
 
 // The application's general error box: an error with the dialog caption.
 void ShowGeneralError(const QString& text);

@@ -25,6 +25,7 @@
 #include "app/mainform.h"
 #include "app/messages.h"
 #include "app/nav_hooks.h"
+#include "app/panel_keys.h"
 #include "panels/dirmodel.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
@@ -80,9 +81,20 @@ TNavigation::TNavigation(TMainForm& form) : QObject(&form), form_(form) {
     QHeaderView* header = side->Header;
     header->setSectionsClickable(true);
     header->setSectionResizeMode(QHeaderView::Interactive);
+    // The sorted column shows an arrow; a second click on it reverses the order.
+    header->setSortIndicatorShown(true);
     connect(header, &QHeaderView::sectionClicked, this, [panel](int section) {
-      if (section >= 0 && section <= 4) panel->SetSortType(static_cast<uint8_t>(section));
+      if (section < 0 || section > 4) return;
+      panels::TPanelModel& model = panel->Model();
+      model.SetSortOrder(static_cast<uint8_t>(section),
+                         section == model.SortType() && !model.SortDescending());
     });
+    auto showOrder = [panel, header] {
+      header->setSortIndicator(panel->SortType(),
+                               panel->Model().SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+    };
+    connect(panel, &TFMPanel::directoryRead, this, showOrder);
+    showOrder();
     connect(header, &QHeaderView::sectionResized, this,
             [this, side](int section, int, int width) { HeaderResized(*side, section, width); });
   }
@@ -131,6 +143,7 @@ bool TNavigation::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TNavigation::PanelKey(TFMPanel& panel, QKeyEvent& key) {
+  if (PanelExtraKey(form_, panel, key)) return true;
   switch (key.key()) {
     case Qt::Key_F8:
       NavHooks().DeleteCommand(form_);

@@ -12,11 +12,14 @@
 #include "app/message_table.h"
 #include "app/messages.h"
 #include "app/nav_panels.h"
+#include "app/panel_tabs.h"
+#include "app/path_line.h"
 #include "app/newdirectoryform.h"
 #include "app/newfileform.h"
 #include "app/renamefileform.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
+#include "platform/ini.h"
 
 namespace vantrel::app {
 
@@ -61,6 +64,10 @@ void ChangeDrive(const TPanelSide& side) {
 
 void InstallNavigation(TMainForm& form) {
   new TNavigation(form);
+  new TPathLine(form);
+  const platform::IniFile ini(form.SettingsPath());
+  (new TPanelTabs(form, form.Left(), "LEFT TABS"))->Load(ini);
+  (new TPanelTabs(form, form.Right(), "RIGHT TABS"))->Load(ini);
 
   auto* newFile = new TNewFileForm(form);
   auto* newDirectory = new TNewDirectoryForm(form);

@@ -61,7 +61,11 @@ void LoadPanel(const IniFile& ini, const char* section, TFMPanel& panel) {
   panel.SetTimeWidth(ReadInt(ini, section, "TimeWidth", 70, 0, kMaxPixels));
   // Only the five known orders are taken; any other value keeps the order.
   const int64_t sort = ini.ReadInteger(section, "SortType", 0);
-  if (sort >= 0 && sort <= 4) panel.SetSortType(static_cast<uint8_t>(sort));
+  const bool descending = ini.ReadInteger(section, "SortDescending", 0) != 0;
+  if (sort >= 0 && sort <= 4)
+    panel.Model().SetSortOrder(static_cast<uint8_t>(sort), descending);
+  else if (descending)
+    panel.Model().SetSortDescending(true);
 }
 
 // Writes key after key until one fails; later keys are then left alone.
@@ -127,6 +131,7 @@ void SavePanel(TSettingsWriter& out, const char* section, const TFMPanel& panel)
   out.Integer(section, "DateWidth", panel.DateWidth());
   out.Integer(section, "TimeWidth", panel.TimeWidth());
   out.Integer(section, "SortType", panel.SortType());
+  out.Integer(section, "SortDescending", panel.Model().SortDescending() ? 1 : 0);
 }
 
 }  // namespace

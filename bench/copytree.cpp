@@ -48,8 +48,9 @@ class CountingPrompt final : public TFMPrompt {
     return TOverwriteAnswer::Cancel;
   }
   bool AskAbort(const std::string&) override { return true; }
-  void ShowMessage(const TFMMessage& m) override {
+  vantrel::fileops::TMessageAnswer ShowMessage(const TFMMessage& m) override {
     if (reports++ < 5) std::fprintf(stderr, "engine: %s\n", m.text.c_str());
+    return vantrel::fileops::TMessageAnswer::Ok;
   }
 };
 

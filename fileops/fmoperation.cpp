@@ -135,6 +135,7 @@ bool TFMOperation::ListingTick(Pass pass) {
 }
 
 TFMOperation::Outcome TFMOperation::AbortCheck() {
+  if (stopNow_) return Outcome::Stop;  // "Abort" in a message: no second question
   if (!OperationAborted) return Outcome::Go;
   const bool yes = prompt_ == nullptr || prompt_->AskAbort(kAbortQuestion);
   if (yes) return Outcome::Stop;  // OperationAborted stays set for the caller
@@ -150,8 +151,34 @@ void TFMOperation::RaiseProgress(double bytesDone) {
 }
 
 void TFMOperation::Report(TFMMessageKind kind, const std::string& item, int error) {
+  failures_.push_back(
+      TFMMessage{kind, item, MessageText(kind, item), error, error != 0 ? platform::ErrorText(error) : ""});
   if (prompt_ == nullptr) return;
-  prompt_->ShowMessage(TFMMessage{kind, item, MessageText(kind, item), error});
+  if (skipKinds_.count(kind) != 0) {
+    ++skipped_;
+    return;
+  }
+  switch (prompt_->ShowMessage(failures_.back())) {
+    case TMessageAnswer::SkipAll:
+      skipKinds_.insert(kind);
+      break;
+    case TMessageAnswer::Abort:
+      stopNow_ = true;
+      OperationAborted = true;
+      break;
+    case TMessageAnswer::Ok:
+      break;
+  }
+}
+
+void TFMOperation::Begin() {
+  busy_ = true;
+  OperationAborted = false;
+  BytesDone = 0;
+  failures_.clear();
+  skipKinds_.clear();
+  skipped_ = 0;
+  stopNow_ = false;
 }
 
 void TFMOperation::MarkKept(size_t index) {
@@ -165,15 +192,13 @@ void TFMOperation::MarkKept(size_t index) {
 // ---------------------------------------------------------------------------
 // The copy pass
 
-TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const std::string& destDir) {
-  const std::string source = BaseDir(sourceDir);
-  const std::string dest = BaseDir(destDir);
+// What one copy pass carries from item to item.
+struct TFMOperation::TCopyRun {
+  std::string source, dest;
   // The destination and every directory above it: a directory among them
   // must not be copied, or the copy would run into itself.
-  const std::vector<platform::EntryId> destChain = platform::DirectoryChain(dest);
-  const uint32_t creationMask = platform::FileCreationMask();
-  copied_.assign(FileList.size(), false);
-  keptDirs_.clear();
+  std::vector<platform::EntryId> destChain;
+  uint32_t creationMask = 0;
   bool overwriteAll = false;
   std::string skipBelow;  // items below a directory that was refused or vanished
   std::string failBelow;  // items below a directory that could not be made
@@ -183,202 +208,242 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   };
   std::vector<Created> created;
   std::unordered_set<std::string> newDirs;  // items of the directories made
+};
 
-  // Directories made by this copy get the source's permission bits and
-  // times last, once nothing more is written into them.
-  const auto finish = [&] {
-    for (auto it = created.rbegin(); it != created.rend(); ++it) {
-      platform::ApplyDirectoryAttributes(it->path, it->source.mode, it->source.accessTime,
-                                         it->source.writeTime);
-    }
-  };
+void TFMOperation::LeaveItem(size_t index, uint64_t size) {
+  MarkKept(index);
+  BytesDone += static_cast<double>(size);
+  RaiseProgress(BytesDone);
+}
 
-  for (size_t i = 0; i < FileList.size(); ++i) {
-    if (AbortCheck() == Outcome::Stop) {
-      finish();
-      return Outcome::Stop;
-    }
-    const Item& entry = FileList[i];
-    const std::string& item = entry.path;
-    if (!skipBelow.empty() && item.compare(0, skipBelow.size(), skipBelow) == 0) {
-      MarkKept(i);
-      BytesDone += static_cast<double>(entry.size);
-      RaiseProgress(BytesDone);
-      continue;
-    }
-    if (!failBelow.empty() && item.compare(0, failBelow.size(), failBelow) == 0) {
-      // Its destination directory is missing: it cannot be copied, and its
-      // path there is not even tried, since it may lead through a link.
-      Report(entry.directory ? TFMMessageKind::CouldNotCreateDir : TFMMessageKind::CouldNotCopy, item,
-             ENOENT);
-      MarkKept(i);
-      BytesDone += static_cast<double>(entry.size);
-      RaiseProgress(BytesDone);
-      continue;
-    }
-    const std::string src = platform::JoinPath(source, item);
-    const std::string dst = platform::JoinPath(dest, item);
-
-    // A regular file is examined through the descriptor it is copied from;
-    // anything else (or a file that changed its kind) by name.
-    EntryInfo s;
-    platform::SourceFile file;
-    bool opened = false;
-    if (entry.file) {
-      const int error = file.Open(src);
-      opened = error == 0;
-      if (opened) {
-        s = file.info();
-      } else if (error != EINVAL && error != ENOENT) {
-        // Unreadable: reported at once, before any question about it.
-        Report(TFMMessageKind::CouldNotCopy, item, error);
-        MarkKept(i);
-        BytesDone += static_cast<double>(entry.size);
-        RaiseProgress(BytesDone);
-        continue;
-      }
-    }
-    if (!opened && !platform::LStat(src, s)) {
-      const int error = errno;
-      Report(error == ENOENT ? TFMMessageKind::NotFound : TFMMessageKind::CouldNotCopy, item, error);
-      MarkKept(i);
-      if (entry.directory) skipBelow = item + "/";
-      BytesDone += static_cast<double>(entry.size);
-      RaiseProgress(BytesDone);
-      continue;
-    }
-
-    // Nothing can be in a directory this copy has just made (whatever
-    // appears there meanwhile is still never overwritten: a new file only
-    // takes a free name), so only other destinations are examined.
-    EntryInfo d;
-    if (newDirs.count(ParentItem(item)) == 0) platform::LStat(dst, d);
-    switch (s.kind) {
-      case EntryKind::Directory: {
-        const platform::EntryId id{s.device, s.inode};
-        if (std::find(destChain.begin(), destChain.end(), id) != destChain.end() ||
-            platform::SameEntry(s, d)) {
-          Report(TFMMessageKind::IntoItself, item, EINVAL);
-          MarkKept(i);
-          skipBelow = item + "/";
-          break;
-        }
-        bool ready = d.kind == EntryKind::Directory;  // an existing directory is used as it is
-        if (d.kind == EntryKind::Missing) {
-          const int error = platform::CreateDirectory(dst);
-          if (error != 0) {
-            Report(TFMMessageKind::CouldNotCreateDir, item, error);
-          } else {
-            created.push_back(Created{dst, s});
-            newDirs.insert(item);
-            ready = true;
-          }
-        } else if (!ready) {
-          // A file or a link stands where the directory must go.
-          Report(TFMMessageKind::CouldNotCreateDir, item, EEXIST);
-        }
-        if (!ready) failBelow = item + "/";
-        if (ready && entry.listError != 0) {
-          // Its contents could not be read, so it cannot be copied whole.
-          Report(TFMMessageKind::CouldNotCopy, item, entry.listError);
-          ready = false;
-        }
-        if (ready) {
-          copied_[i] = true;
-        } else {
-          MarkKept(i);
-        }
-        break;
-      }
-
-      case EntryKind::File:
-      case EntryKind::Symlink: {
-        BytesDone += static_cast<double>(s.size);
-        bool replace = false;
-        if (d.kind == EntryKind::Directory) {
-          Report(TFMMessageKind::CouldNotCopy, item, EISDIR);
-          MarkKept(i);
-          break;
-        }
-        if (d.kind != EntryKind::Missing) {
-          if (platform::SameEntry(s, d)) {
-            Report(TFMMessageKind::OntoItself, item, EINVAL);
-            MarkKept(i);
-            break;
-          }
-          if (d.kind == EntryKind::File && !(d.mode & S_IWUSR)) {
-            // A read-only destination file is protected, as on the desktop
-            // systems users know: it is not replaced.
-            Report(TFMMessageKind::CouldNotCopy, item, EACCES);
-            MarkKept(i);
-            break;
-          }
-          if (ConfirmOverwrite && !overwriteAll) {
-            const TOverwriteAnswer answer = prompt_ != nullptr
-                                                ? prompt_->AskOverwrite(item, OverwriteQuestion(item))
-                                                : TOverwriteAnswer::No;
-            if (answer == TOverwriteAnswer::Cancel) {
-              finish();
-              return Outcome::Stop;
-            }
-            if (answer == TOverwriteAnswer::No) {
-              MarkKept(i);
-              continue;  // no progress event; its bytes stay counted
-            }
-            if (answer == TOverwriteAnswer::All) overwriteAll = true;
-          }
-          replace = true;
-        }
-
-        CopyResult result;
-        if (s.kind == EntryKind::File && !opened) {
-          const int error = file.Open(src);
-          if (error != 0) {
-            Report(TFMMessageKind::CouldNotCopy, item, error);
-            MarkKept(i);
-            break;
-          }
-        }
-        if (s.kind == EntryKind::File) {
-          const double fileStart = BytesDone - static_cast<double>(s.size);
-          auto lastEvent = std::chrono::steady_clock::now();
-          result = platform::CopyOpenFile(file, dst, replace, [&](uint64_t bytesCopied) {
-            // The last block needs no event of its own: the item's event follows.
-            const auto now = std::chrono::steady_clock::now();
-            if (bytesCopied < s.size && now - lastEvent >= ProgressInterval) {
-              lastEvent = now;
-              RaiseProgress(fileStart + static_cast<double>(bytesCopied));
-            }
-            return AbortCheck() == Outcome::Go;
-          }, creationMask);
-        } else {
-          result = platform::CopySymlink(src, dst, replace);
-        }
-        if (result.status == CopyStatus::Stopped) {
-          finish();
-          return Outcome::Stop;
-        }
-        if (result.status == CopyStatus::Failed) {
-          Report(TFMMessageKind::CouldNotCopy, item, result.error);
-          MarkKept(i);
-        } else {
-          copied_[i] = true;
-        }
-        break;
-      }
-
-      case EntryKind::Special:
-      case EntryKind::Missing:
-        // A FIFO would block a reader forever, a device would be read to no
-        // end: these are not copied.
-        Report(TFMMessageKind::CouldNotCopy, item, EINVAL);
-        MarkKept(i);
-        break;
-    }
-    RaiseProgress(BytesDone);
+bool TFMOperation::SkipInherited(TCopyRun& run, size_t index) {
+  const Item& entry = FileList[index];
+  const std::string& item = entry.path;
+  if (!run.skipBelow.empty() && item.compare(0, run.skipBelow.size(), run.skipBelow) == 0) {
+    LeaveItem(index, entry.size);
+    return true;
   }
-  finish();
+  if (!run.failBelow.empty() && item.compare(0, run.failBelow.size(), run.failBelow) == 0) {
+    // Its destination directory is missing: it cannot be copied, and its
+    // path there is not even tried, since it may lead through a link.
+    Report(entry.directory ? TFMMessageKind::CouldNotCreateDir : TFMMessageKind::CouldNotCopy, item,
+           ENOENT);
+    LeaveItem(index, entry.size);
+    return true;
+  }
+  return false;
+}
+
+// A regular file is examined through the descriptor it is copied from;
+// anything else (or a file that changed its kind) by name. False after the
+// item was reported and left.
+bool TFMOperation::ExamineSource(TCopyRun& run, size_t index, EntryInfo& s,
+                                 platform::SourceFile& file, bool& opened) {
+  const Item& entry = FileList[index];
+  const std::string src = platform::JoinPath(run.source, entry.path);
+  opened = false;
+  if (entry.file) {
+    const int error = file.Open(src);
+    opened = error == 0;
+    if (opened) {
+      s = file.info();
+    } else if (error != EINVAL && error != ENOENT) {
+      // Unreadable: reported at once, before any question about it.
+      Report(TFMMessageKind::CouldNotCopy, entry.path, error);
+      LeaveItem(index, entry.size);
+      return false;
+    }
+  }
+  if (!opened && !platform::LStat(src, s)) {
+    const int error = errno;
+    Report(error == ENOENT ? TFMMessageKind::NotFound : TFMMessageKind::CouldNotCopy, entry.path, error);
+    if (entry.directory) run.skipBelow = entry.path + "/";
+    LeaveItem(index, entry.size);
+    return false;
+  }
+  return true;
+}
+
+void TFMOperation::CopyDirectoryItem(TCopyRun& run, size_t index, const EntryInfo& s,
+                                     const EntryInfo& d) {
+  const Item& entry = FileList[index];
+  const std::string& item = entry.path;
+  const platform::EntryId id{s.device, s.inode};
+  if (std::find(run.destChain.begin(), run.destChain.end(), id) != run.destChain.end() ||
+      platform::SameEntry(s, d)) {
+    Report(TFMMessageKind::IntoItself, item, EINVAL);
+    MarkKept(index);
+    run.skipBelow = item + "/";
+    return;
+  }
+  bool ready = d.kind == EntryKind::Directory;  // an existing directory is used as it is
+  if (d.kind == EntryKind::Missing) {
+    const std::string dst = platform::JoinPath(run.dest, item);
+    const int error = platform::CreateDirectory(dst);
+    if (error != 0) {
+      Report(TFMMessageKind::CouldNotCreateDir, item, error);
+    } else {
+      run.created.push_back(TCopyRun::Created{dst, s});
+      run.newDirs.insert(item);
+      ready = true;
+    }
+  } else if (!ready) {
+    // A file or a link stands where the directory must go.
+    Report(TFMMessageKind::CouldNotCreateDir, item, EEXIST);
+  }
+  if (!ready) run.failBelow = item + "/";
+  if (ready && entry.listError != 0) {
+    // Its contents could not be read, so it cannot be copied whole.
+    Report(TFMMessageKind::CouldNotCopy, item, entry.listError);
+    ready = false;
+  }
+  if (ready)
+    copied_[index] = true;
+  else
+    MarkKept(index);
+}
+
+// Whether an existing destination may be replaced: Go to copy over it, Stop
+// to end the operation, and Skip (as Outcome::Go with `skip`) to leave it.
+TFMOperation::Outcome TFMOperation::MayReplace(TCopyRun& run, size_t index, const EntryInfo& s,
+                                               const EntryInfo& d, bool& skip) {
+  const std::string& item = FileList[index].path;
+  skip = true;
+  if (d.kind == EntryKind::Directory) {
+    Report(TFMMessageKind::CouldNotCopy, item, EISDIR);
+    MarkKept(index);
+    return Outcome::Go;
+  }
+  if (platform::SameEntry(s, d)) {
+    Report(TFMMessageKind::OntoItself, item, EINVAL);
+    MarkKept(index);
+    return Outcome::Go;
+  }
+  if (d.kind == EntryKind::File && !(d.mode & S_IWUSR)) {
+    // A read-only destination file is protected, as on the desktop systems
+    // users know: it is not replaced.
+    Report(TFMMessageKind::CouldNotCopy, item, EACCES);
+    MarkKept(index);
+    return Outcome::Go;
+  }
+  if (ConfirmOverwrite && !run.overwriteAll) {
+    const TFileFacts source{s.size, static_cast<int64_t>(s.writeTime.tv_sec)};
+    const TFileFacts dest{d.size, static_cast<int64_t>(d.writeTime.tv_sec)};
+    const TOverwriteAnswer answer =
+        prompt_ != nullptr ? prompt_->AskOverwriteFacts(item, OverwriteQuestion(item), source, dest)
+                           : TOverwriteAnswer::No;
+    if (answer == TOverwriteAnswer::Cancel) return Outcome::Stop;
+    if (answer == TOverwriteAnswer::No) {
+      MarkKept(index);
+      skipQuietly_ = true;  // no progress event; its bytes stay counted
+      return Outcome::Go;
+    }
+    if (answer == TOverwriteAnswer::All) run.overwriteAll = true;
+  }
+  skip = false;
   return Outcome::Go;
+}
+
+TFMOperation::Outcome TFMOperation::CopyFileItem(TCopyRun& run, size_t index, const EntryInfo& s,
+                                                 const EntryInfo& d, platform::SourceFile& file,
+                                                 bool opened) {
+  const std::string& item = FileList[index].path;
+  BytesDone += static_cast<double>(s.size);
+  const bool replace = d.kind != EntryKind::Missing;
+  if (replace) {
+    bool skip = false;
+    if (MayReplace(run, index, s, d, skip) == Outcome::Stop) return Outcome::Stop;
+    if (skip) return Outcome::Go;
+  }
+  const std::string src = platform::JoinPath(run.source, item);
+  const std::string dst = platform::JoinPath(run.dest, item);
+  CopyResult result;
+  if (s.kind == EntryKind::File) {
+    if (!opened) {
+      const int error = file.Open(src);
+      if (error != 0) {
+        Report(TFMMessageKind::CouldNotCopy, item, error);
+        MarkKept(index);
+        return Outcome::Go;
+      }
+    }
+    const double fileStart = BytesDone - static_cast<double>(s.size);
+    auto lastEvent = std::chrono::steady_clock::now();
+    result = platform::CopyOpenFile(file, dst, replace, [&](uint64_t bytesCopied) {
+      // The last block needs no event of its own: the item's event follows.
+      const auto now = std::chrono::steady_clock::now();
+      if (bytesCopied < s.size && now - lastEvent >= ProgressInterval) {
+        lastEvent = now;
+        RaiseProgress(fileStart + static_cast<double>(bytesCopied));
+      }
+      return AbortCheck() == Outcome::Go;
+    }, run.creationMask);
+  } else {
+    result = platform::CopySymlink(src, dst, replace);
+  }
+  if (result.status == CopyStatus::Stopped) return Outcome::Stop;
+  if (result.status == CopyStatus::Failed) {
+    Report(TFMMessageKind::CouldNotCopy, item, result.error);
+    MarkKept(index);
+  } else {
+    copied_[index] = true;
+  }
+  return Outcome::Go;
+}
+
+TFMOperation::Outcome TFMOperation::CopyItem(TCopyRun& run, size_t index) {
+  if (SkipInherited(run, index)) return Outcome::Go;
+  EntryInfo s;
+  platform::SourceFile file;
+  bool opened = false;
+  if (!ExamineSource(run, index, s, file, opened)) return Outcome::Go;
+
+  // Nothing can be in a directory this copy has just made (whatever appears
+  // there meanwhile is still never overwritten: a new file only takes a free
+  // name), so only other destinations are examined.
+  const std::string& item = FileList[index].path;
+  EntryInfo d;
+  if (run.newDirs.count(ParentItem(item)) == 0) platform::LStat(platform::JoinPath(run.dest, item), d);
+  skipQuietly_ = false;
+  switch (s.kind) {
+    case EntryKind::Directory:
+      CopyDirectoryItem(run, index, s, d);
+      break;
+    case EntryKind::File:
+    case EntryKind::Symlink:
+      if (CopyFileItem(run, index, s, d, file, opened) == Outcome::Stop) return Outcome::Stop;
+      break;
+    case EntryKind::Special:
+    case EntryKind::Missing:
+      // A FIFO would block a reader forever, a device would be read to no
+      // end: these are not copied.
+      Report(TFMMessageKind::CouldNotCopy, item, EINVAL);
+      MarkKept(index);
+      break;
+  }
+  if (!skipQuietly_) RaiseProgress(BytesDone);
+  return Outcome::Go;
+}
+
+TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const std::string& destDir) {
+  TCopyRun run;
+  run.source = BaseDir(sourceDir);
+  run.dest = BaseDir(destDir);
+  run.destChain = platform::DirectoryChain(run.dest);
+  run.creationMask = platform::FileCreationMask();
+  copied_.assign(FileList.size(), false);
+  keptDirs_.clear();
+  Outcome outcome = Outcome::Go;
+  for (size_t i = 0; i < FileList.size() && outcome == Outcome::Go; ++i) {
+    outcome = AbortCheck();
+    if (outcome == Outcome::Go) outcome = CopyItem(run, i);
+  }
+  // Directories made by this copy get the source's permission bits and times
+  // last, once nothing more is written into them.
+  for (auto it = run.created.rbegin(); it != run.created.rend(); ++it)
+    platform::ApplyDirectoryAttributes(it->path, it->source.mode, it->source.accessTime,
+                                       it->source.writeTime);
+  return outcome;
 }
 
 // ---------------------------------------------------------------------------
@@ -428,9 +493,7 @@ void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
 void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
                              const std::string& destDir) {
   if (busy_) return;
-  busy_ = true;
-  OperationAborted = false;
-  BytesDone = 0;
+  Begin();
   BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
   if (!listingStopped_) CopyPass(sourceDir, destDir);
   FileList.clear();
@@ -440,9 +503,7 @@ void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::s
 void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::string& sourceDir,
                              const std::string& destDir) {
   if (busy_) return;
-  busy_ = true;
-  OperationAborted = false;
-  BytesDone = 0;
+  Begin();
   BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
   if (!listingStopped_ && CopyPass(sourceDir, destDir) == Outcome::Go) RemovePass(sourceDir, true);
   FileList.clear();
@@ -451,9 +512,7 @@ void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::s
 
 void TFMOperation::DeleteFiles(const std::vector<std::string>& names, const std::string& dir) {
   if (busy_) return;
-  busy_ = true;
-  OperationAborted = false;
-  BytesDone = 0;
+  Begin();
   BuildFileList(names, dir, Pass::Delete, FileList, TotalBytes);
   if (!listingStopped_) RemovePass(dir, false);
   FileList.clear();

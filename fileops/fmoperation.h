@@ -22,8 +22,14 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <set>
 #include <unordered_set>
 #include <vector>
+
+namespace vantrel::platform {
+struct EntryInfo;
+class SourceFile;
+}  // namespace vantrel::platform
 
 namespace vantrel::fileops {
 
@@ -43,9 +49,23 @@ enum class TFMMessageKind {
 
 struct TFMMessage {
   TFMMessageKind kind = TFMMessageKind::CouldNotCopy;
-  std::string item;   // the item's path relative to the operation's directory
-  std::string text;   // the complete text to show
-  int error = 0;      // the system's error number behind it, 0 when there is none
+  std::string item;    // the item's path relative to the operation's directory
+  std::string text;    // the complete text to show
+  int error = 0;       // the system's error number behind it, 0 when there is none
+  std::string reason;  // the system's text for `error` ("Permission denied"), empty for 0
+};
+
+// The answers to a failing item's message.
+enum class TMessageAnswer {
+  Ok,       // go on with the next item
+  SkipAll,  // go on, and count the rest of this operation's failures of this kind unshown
+  Abort,    // end the operation now (OperationAborted is set)
+};
+
+// Size and modification time of one side of an overwrite question.
+struct TFileFacts {
+  uint64_t size = 0;
+  int64_t writeTime = 0;  // seconds since 1970-01-01 UTC
 };
 
 // The user's side of an operation: a progress window answers with message
@@ -59,9 +79,17 @@ class TFMPrompt {
   virtual TOverwriteAnswer AskOverwrite(const std::string& item, const std::string& text) = 0;
   // "Abort operation?" with Yes and No (caption "Confirm"). True for Yes.
   virtual bool AskAbort(const std::string& text) = 0;
-  // A failing item, shown in a plain message box with an OK button; the
-  // operation goes on afterwards.
-  virtual void ShowMessage(const TFMMessage& message) = 0;
+  // The same question with the size and time of the file to be copied and
+  // of the one it would replace; by default asked as above.
+  virtual TOverwriteAnswer AskOverwriteFacts(const std::string& item, const std::string& text,
+                                             const TFileFacts& source, const TFileFacts& dest) {
+    (void)source;
+    (void)dest;
+    return AskOverwrite(item, text);
+  }
+  // A failing item: its fixed text, then the system's reason, with OK, "Skip
+  // all" and "Abort".
+  virtual TMessageAnswer ShowMessage(const TFMMessage& message) = 0;
 };
 
 // The fixed texts.
@@ -115,6 +143,11 @@ class TFMOperation final {
   // call while an operation runs.
   double GetTotalSize(const std::vector<std::string>& names, const std::string& dir = {});
 
+  // Every item that failed in the last operation, in order, shown or not.
+  const std::vector<TFMMessage>& Failures() const { return failures_; }
+  // How many of them "Skip all" kept from being shown.
+  int SkippedCount() const { return skipped_; }
+
  private:
   enum class Pass { Copy, Delete, Size };
   enum class Outcome { Go, Stop };
@@ -136,6 +169,22 @@ class TFMOperation final {
 
   // Copy pass over FileList; returns Stop when the operation must end at once.
   Outcome CopyPass(const std::string& sourceDir, const std::string& destDir);
+  // Its steps, for item `index` of FileList.
+  struct TCopyRun;
+  Outcome CopyItem(TCopyRun& run, size_t index);
+  bool SkipInherited(TCopyRun& run, size_t index);
+  bool ExamineSource(TCopyRun& run, size_t index, platform::EntryInfo& s, platform::SourceFile& file,
+                     bool& opened);
+  void CopyDirectoryItem(TCopyRun& run, size_t index, const platform::EntryInfo& s,
+                         const platform::EntryInfo& d);
+  Outcome CopyFileItem(TCopyRun& run, size_t index, const platform::EntryInfo& s,
+                       const platform::EntryInfo& d, platform::SourceFile& file, bool opened);
+  Outcome MayReplace(TCopyRun& run, size_t index, const platform::EntryInfo& s,
+                     const platform::EntryInfo& d, bool& skip);
+  // An item left out: kept in a move, its bytes counted, progress raised.
+  void LeaveItem(size_t index, uint64_t size);
+  // The start of each copy, move and delete.
+  void Begin();
   // Removal pass, last item first. `onlyCopied` restricts it to the items the
   // copy pass left at the destination.
   void RemovePass(const std::string& dir, bool onlyCopied);
@@ -150,6 +199,11 @@ class TFMOperation final {
   void MarkKept(size_t index);
 
   TFMPrompt* prompt_ = nullptr;
+  std::vector<TFMMessage> failures_;
+  std::set<TFMMessageKind> skipKinds_;  // answered "Skip all"
+  int skipped_ = 0;
+  bool stopNow_ = false;  // a message was answered "Abort"
+  bool skipQuietly_ = false;  // the item was declined: no progress event for it
   // An operation is running: a nested call (from a handler that serves
   // window messages) must not disturb its list.
   bool busy_ = false;

@@ -180,6 +180,16 @@ bool StartShellCommand(const std::string& text, const std::string& directory, st
   return StartDetached({"/bin/sh", "-c", text}, directory, error);
 }
 
+bool StartShellCommandCaptured(const std::string& text, const std::string& directory,
+                               const std::string& outputPath, const std::string& statusPath,
+                               std::string* error) {
+  // The command runs in a shell of its own, so that its "exit" or "exec"
+  // still lets the outer shell record the status.
+  static const char* kScript =
+      "/bin/sh -c \"$1\" >\"$2\" 2>&1 </dev/null; echo $? >\"$3.part\" && mv -f \"$3.part\" \"$3\"";
+  return StartDetached({"/bin/sh", "-c", kScript, "sh", text, outputPath, statusPath}, directory, error);
+}
+
 bool OpenWithDefaultApplication(const std::string& path, const std::string& directory,
                                 std::string* error) {
   return StartDetached({"xdg-open", path}, directory, error);

@@ -33,6 +33,14 @@ bool StartCommand(std::string_view commandLine, const std::vector<std::string>& 
 bool StartShellCommand(const std::string& text, const std::string& directory = {},
                        std::string* error = nullptr);
 
+// The same, with what the command prints (standard output and error) going
+// to the file `outputPath`; when the command ends, its exit status is
+// written as decimal text to `statusPath` (created whole, by a rename, so a
+// reader never sees half of it). The command outlives Vantrel like any other.
+bool StartShellCommandCaptured(const std::string& text, const std::string& directory,
+                               const std::string& outputPath, const std::string& statusPath,
+                               std::string* error = nullptr);
+
 // Opens a document with the desktop's default application (xdg-open).
 bool OpenWithDefaultApplication(const std::string& path, const std::string& directory = {},
                                 std::string* error = nullptr);

@@ -58,9 +58,16 @@ class ScriptedPrompt final : public TFMPrompt {
     return answer;
   }
 
-  void ShowMessage(const TFMMessage& message) override {
+  // Answers to the messages, in order; Ok once the script runs out.
+  std::deque<TMessageAnswer> messageAnswers;
+
+  TMessageAnswer ShowMessage(const TFMMessage& message) override {
     log.push_back("!" + message.text);
     messages.push_back(message);
+    if (messageAnswers.empty()) return TMessageAnswer::Ok;
+    const TMessageAnswer answer = messageAnswers.front();
+    messageAnswers.pop_front();
+    return answer;
   }
 
   std::vector<std::string> MessageTexts() const {

@@ -424,6 +424,40 @@ TEST_F(PermissionTest, CopyingIntoAReadOnlyDirectoryFailsCleanly) {
   });
 }
 
+// Thirty files into a read-only directory: "Skip all" at the first message
+// shows no other, "Abort" ends the copy there; either way every failure is
+// kept with the system's reason for the summary.
+TEST_F(PermissionTest, SkipAllAndAbortAtTheFirstFailure) {
+  for (int i = 0; i < 30; ++i) WriteFile(S("f" + std::to_string(i)), "x");
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) names.push_back("f" + std::to_string(i));
+  ::chmod(dst.c_str(), 0555);
+  Run([&] {
+    ChildChecks c;
+    struct Case {
+      TMessageAnswer answer;
+      size_t failures;
+      int skipped;
+      bool aborted;
+    };
+    for (const Case& k : {Case{TMessageAnswer::SkipAll, 30, 29, false}, Case{TMessageAnswer::Abort, 1, 0, true}}) {
+      ScriptedPrompt p;
+      p.messageAnswers = {k.answer};
+      TFMOperation engine;
+      engine.SetPrompt(&p);
+      engine.CopyFiles(names, src, dst);
+      c.Check(p.log == std::vector<std::string>{"!Could not copy file f0"}, "asked more than once");
+      c.Check(engine.Failures().size() == k.failures, "wrong number of failures kept");
+      c.Check(engine.SkippedCount() == k.skipped, "wrong number of failures skipped");
+      c.Check(engine.OperationAborted == k.aborted, "aborted flag");
+      for (const TFMMessage& m : engine.Failures())
+        c.Check(m.reason == "Permission denied", "reason: " + m.reason);
+    }
+    c.Check(Snapshot(dst).empty(), "something was written");
+    return c.failures;
+  });
+}
+
 TEST_F(PermissionTest, UnreadableSourcesAreReportedAndKeptByAMove) {
   MakeDir(S("D/locked"));
   WriteFile(S("D/locked/in"), "in");

@@ -167,6 +167,13 @@ class FileCmdsOpsTest : public QObject {
     for (const TShownMessage& m : TScript::Get().shown) {
       QCOMPARE(m.kind, MessageKind::QuestionAll);
       QCOMPARE(m.caption, QStringLiteral("Confirm"));
+      // Under the question: both files' sizes and times.
+      const QStringList lines = m.text.split(QLatin1Char('\n'));
+      QCOMPARE(lines.size(), 4);
+      QVERIFY2(lines[2].startsWith(QStringLiteral("New:")) && lines[2].contains(QStringLiteral("3 bytes, ")),
+               qPrintable(lines[2]));
+      QVERIFY2(lines[3].startsWith(QStringLiteral("Existing:")) && lines[3].contains(QStringLiteral("4 bytes, ")),
+               qPrintable(lines[3]));
     }
     QCOMPARE(contents(), QStringList({"old!", "new", "old!"}));
 
@@ -260,8 +267,28 @@ class FileCmdsOpsTest : public QObject {
     QVERIFY(f_->Press(f_->L(), Qt::Key_F5));
     QCOMPARE(TScript::Get().Texts(),
              QStringList({"Could not copy file a.txt", "Could not copy file b.txt"}));
-    for (const TShownMessage& m : TScript::Get().shown) QCOMPARE(m.kind, MessageKind::Plain);
+    for (const TShownMessage& m : TScript::Get().shown) {
+      QCOMPARE(m.kind, MessageKind::Failure);
+      QVERIFY(m.text.endsWith(QStringLiteral("\nNot a directory")));  // the system's reason
+    }
     QVERIFY(!Window()->isVisible());
+
+    // Thirty failures: "Skip all" at the first, then one summary of all.
+    for (int i = 0; i < 28; ++i) QVERIFY(MakeFile(f_->left + "/m" + std::to_string(i), 1));
+    QVERIFY(f_->Show());
+    f_->L()->MarkAllFiles();
+    TScript::Get().Reset();
+    TScript::Get().answers = {MessageAnswer::SkipAll};
+    TScript::Get().inputs.push_back(QString::fromStdString(f_->right + "/notadir"));
+    QVERIFY(f_->Press(f_->L(), Qt::Key_F5));
+    const auto& shown = TScript::Get().shown;
+    QCOMPARE(shown.size(), size_t(2));
+    QCOMPARE(shown[0].kind, MessageKind::Failure);
+    QCOMPARE(shown[1].kind, MessageKind::Summary);
+    const QStringList lines = shown[1].text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.front(), QStringLiteral("30 items were skipped:"));
+    QCOMPARE(lines.size(), 31);
+    QCOMPARE(lines[1], QStringLiteral("Could not copy file a.txt: Not a directory"));
   }
 
   void cancelDuringManySmallFiles() {

@@ -36,10 +36,10 @@ struct TScript {
   }
   void Reset() { *this = TScript(); }
 
-  // The texts of the shown messages, in order.
+  // The first lines of the shown messages (the fixed texts), in order.
   QStringList Texts() const {
     QStringList texts;
-    for (const TShownMessage& m : shown) texts << m.text;
+    for (const TShownMessage& m : shown) texts << m.text.section(QLatin1Char('\n'), 0, 0);
     return texts;
   }
 };
@@ -48,6 +48,12 @@ inline app::MessageAnswer ScriptedMessage(QWidget*, app::MessageKind kind, const
                                           const QString& text) {
   TScript& s = TScript::Get();
   s.shown.push_back({kind, caption, text});
+  if (kind == app::MessageKind::Failure && !s.answers.empty() &&
+      (s.answers.front() == app::MessageAnswer::SkipAll || s.answers.front() == app::MessageAnswer::Abort)) {
+    const app::MessageAnswer answer = s.answers.front();
+    s.answers.pop_front();
+    return answer;
+  }
   if (kind != app::MessageKind::Question && kind != app::MessageKind::QuestionAll)
     return app::MessageAnswer::Ok;
   if (s.answers.empty()) return app::MessageAnswer::No;

@@ -282,6 +282,14 @@ class NavigationPanelsTest : public QObject {
     QCOMPARE(Left()->SortType(), uint8_t{2});
     QCOMPARE(Right()->SortType(), uint8_t{0});
     QCOMPARE(Left()->Cursor(), 0);
+    QCOMPARE(header->sortIndicatorSection(), 2);
+    // The sorted column clicked again reverses the order, and back.
+    for (bool descending : {true, false}) {
+      QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(sizeX, 8));
+      QCOMPARE(Left()->SortType(), uint8_t{2});
+      QCOMPARE(Left()->Model().SortDescending(), descending);
+      QCOMPARE(header->sortIndicatorOrder(), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+    }
 
     // Drag the right edge of "Name" 40 pixels to the right.
     const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1;

@@ -98,7 +98,7 @@ class SettingsTest : public QObject {
     for (const char* section : {"LEFT PANEL", "RIGHT PANEL"})
       QCOMPARE(SectionLines(text, QLatin1String(section)),
                QStringList({"NameWidth=120", "ExtWidth=30", "SizeWidth=70", "DateWidth=70",
-                            "TimeWidth=70", "SortType=0"}));
+                            "TimeWidth=70", "SortType=0", "SortDescending=0"}));
   }
 
   void valuesRoundTrip() {
@@ -110,7 +110,7 @@ class SettingsTest : public QObject {
                      "[color]\nBack=0x00FF00\nCursor=16711680\nFile=0\nSelected=-2147483643\n"
                      "Current=0x123456\nCurSel=-2147483640\n"
                      "[LEFT PANEL]\nNameWidth=200\nExtWidth=40\nSizeWidth=90\nDateWidth=80\n"
-                     "TimeWidth=50\nSortType=2\n"
+                     "TimeWidth=50\nSortType=2\nSortDescending=1\n"
                      "[RIGHT PANEL]\nNameWidth=150\nSortType=4\n");
     auto form = Open();
     QCOMPARE(form->EditorCommand, std::string("vi"));
@@ -130,6 +130,8 @@ class SettingsTest : public QObject {
     QCOMPARE(form->RightFMPanel()->CursorColor(), platform::clBlue);
     QCOMPARE(form->RightFMPanel()->SelectedColor(), platform::clWindow);
     QCOMPARE(form->LeftFMPanel()->SortType(), uint8_t{2});
+    QVERIFY(form->LeftFMPanel()->Model().SortDescending());
+    QVERIFY(!form->RightFMPanel()->Model().SortDescending());
     QCOMPARE(form->LeftFMPanel()->TimeWidth(), 50);
     QCOMPARE(form->RightFMPanel()->SortType(), uint8_t{4});
     QCOMPARE(form->RightFMPanel()->NameWidth(), 150);
