@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "platform/text.h"
+#include "platform/wildcard.h"
 
 namespace vantrel::panels {
 
@@ -110,24 +111,7 @@ bool QuickSearchMatches(std::string_view name, std::string_view pattern) {
   const std::u32string n = Folded(name);
   std::u32string p = Folded(pattern);
   p.push_back(U'*');  // a prefix: anything may follow
-  // Wildcards with one backtrack point, as for file masks.
-  size_t pi = 0, ni = 0, star = std::u32string::npos, starName = 0;
-  while (ni < n.size()) {
-    if (pi < p.size() && p[pi] != U'*' && (p[pi] == U'?' || p[pi] == n[ni])) {
-      ++pi;
-      ++ni;
-    } else if (pi < p.size() && p[pi] == U'*') {
-      star = pi++;
-      starName = ni;
-    } else if (star != std::u32string::npos) {
-      pi = star + 1;
-      ni = ++starName;
-    } else {
-      return false;
-    }
-  }
-  while (pi < p.size() && p[pi] == U'*') ++pi;
-  return pi == p.size();
+  return platform::MatchWildcardChars(p, n);
 }
 
 bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
