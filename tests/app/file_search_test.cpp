@@ -30,6 +30,7 @@ TEST(Wildcard, StarQuestionAndLiterals) {
   EXPECT_FALSE(MatchWildcard("", "a"));
   EXPECT_TRUE(MatchWildcard("*.*", "README"));  // every name, dot or not
   EXPECT_TRUE(MatchWildcard("*", ""));
+  EXPECT_TRUE(MatchWildcard("a*", "a*b"));  // a "*" in the name is no end of the mask's
 }
 
 TEST(Wildcard, ManyStarsStayFast) {
