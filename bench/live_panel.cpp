@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QInputDevice>
 #include <QKeyEvent>
 #include <QTemporaryDir>
@@ -116,8 +117,10 @@ Result Run(const std::string& dir, int seconds, bool live, int round) {
       std::this_thread::sleep_until(next);
     }
   });
-  const auto end = Clock::now() + std::chrono::seconds(seconds);
-  while (Clock::now() < end) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  // The window's thread waits for events as a running program does.
+  QEventLoop loop;
+  QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+  loop.exec();
   stop = true;
   writer.join();
   keys.join();
