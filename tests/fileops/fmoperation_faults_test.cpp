@@ -428,9 +428,13 @@ TEST_F(PermissionTest, CopyingIntoAReadOnlyDirectoryFailsCleanly) {
 // shows no other, "Abort" ends the copy there; either way every failure is
 // kept with the system's reason for the summary.
 TEST_F(PermissionTest, SkipAllAndAbortAtTheFirstFailure) {
-  for (int i = 0; i < 30; ++i) WriteFile(S("f" + std::to_string(i)), "x");
   std::vector<std::string> names;
-  for (int i = 0; i < 30; ++i) names.push_back("f" + std::to_string(i));
+  for (int i = 0; i < 30; ++i) {
+    std::string name = std::to_string(i);
+    name.insert(name.begin(), 'f');
+    WriteFile(S(name), "x");
+    names.push_back(std::move(name));
+  }
   ::chmod(dst.c_str(), 0555);
   Run([&] {
     ChildChecks c;
