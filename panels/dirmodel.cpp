@@ -154,7 +154,8 @@ bool TPanelModel::ListDirectory(const std::string& directory, uint8_t sortType, 
   return true;
 }
 
-bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::string diskLine) {
+bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::string diskLine,
+                          Entries* previous) {
   if (directory != directory_) return false;
   const TFileEntry* current = CurrentEntry();
   const std::string cursorName = current != nullptr ? current->FileName : std::string();
@@ -164,6 +165,7 @@ bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::st
     for (int i = 0; i < Count(); ++i)
       if (marks_[i]) marked.insert(entries_[i]->FileName);
   }
+  if (previous != nullptr) *previous = std::move(entries_);
   entries_ = std::move(entries);
   marks_.assign(entries_.size(), 0);
   markedCount_ = 0;

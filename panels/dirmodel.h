@@ -105,7 +105,10 @@ class TPanelModel {
   // entries of the same names. Returns false, changing nothing, when the
   // listing is of another directory than the panel's. Told through
   // OnListingRefreshed.
-  bool Refresh(const std::string& directory, Entries entries, std::string diskLine);
+  // The records it replaces go to `previous` when given (to be freed
+  // elsewhere), else they are freed here.
+  bool Refresh(const std::string& directory, Entries entries, std::string diskLine,
+               Entries* previous = nullptr);
   std::function<void()> OnListingRefreshed;
 
   // Lists `directory` (an absolute path) sorted by `sortType` without

@@ -94,7 +94,10 @@ void TLiveListing::ListingDone(uint64_t generation, const std::string& directory
                                const std::string& diskLine, bool ok) {
   running_ = false;
   const bool current = generation == generation_ && enabled_;
-  if (current && ok && model_.Refresh(directory, std::move(*entries), diskLine)) emit refreshed();
+  TPanelModel::Entries previous;
+  if (current && ok && model_.Refresh(directory, std::move(*entries), diskLine, &previous)) emit refreshed();
+  // A hundred thousand records take milliseconds to free: not on this thread.
+  if (!previous.empty()) std::thread([old = std::move(previous)]() mutable { old.clear(); }).detach();
   if (current && !ok && !platform::IsDirectory(model_.Directory())) {
     emit directoryGone();
     return;
