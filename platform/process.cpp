@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -193,6 +194,11 @@ bool StartShellCommandCaptured(const std::string& text, const std::string& direc
 bool OpenWithDefaultApplication(const std::string& path, const std::string& directory,
                                 std::string* error) {
   return StartDetached({"xdg-open", path}, directory, error);
+}
+
+void RunThreadInBackground() {
+  // On Linux the nice value belongs to each thread, named by its id.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
 }
 
 void RunThreadWhenIdle() {

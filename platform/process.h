@@ -52,6 +52,10 @@ std::string DefaultEditor();
 // Lets the calling thread run only when the machine has nothing else to do
 // (background counting that must not slow down what the user sees).
 void RunThreadWhenIdle();
+// Lowers the calling thread's share of the processor (nice 10) without
+// starving it: background work that the user still waits for, such as
+// listing a changed directory, gives way to the window's thread.
+void RunThreadInBackground();
 
 // The full path of `program` when it is found on PATH (or is itself a path to
 // an executable file); empty otherwise.

@@ -4,6 +4,8 @@
 
 #include <QSocketNotifier>
 
+#include "platform/process.h"
+
 namespace vantrel::panels {
 
 TLiveListing::TLiveListing(TPanelModel& model, QObject* parent)
@@ -74,6 +76,7 @@ void TLiveListing::StartListing() {
   const uint8_t sortType = model_.SortType();
   const bool descending = model_.SortDescending();
   worker_ = std::thread([shared = shared_, generation, directory, sortType, descending] {
+    platform::RunThreadInBackground();  // the window's thread goes first
     auto entries = std::make_shared<TPanelModel::Entries>();
     std::string diskLine;
     const bool ok = TPanelModel::ListDirectory(directory, sortType, descending, *entries, diskLine);
