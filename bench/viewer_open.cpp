@@ -243,13 +243,17 @@ TTime TimeLess(const std::string& file) {
   return took;
 }
 
-TTime TimeHead(const std::string& file) {
+// A program run to its end with its output thrown away: wall and CPU time.
+TTime TimeProgram(const std::vector<const char*>& argv) {
   const double start = Now();
   const pid_t pid = fork();
   if (pid == 0) {
     const int null = open("/dev/null", O_WRONLY);
     dup2(null, 1);
-    execlp("head", "head", "-c", "65536", file.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> args;
+    for (const char* a : argv) args.push_back(const_cast<char*>(a));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
     _exit(127);
   }
   struct rusage usage {};
@@ -273,22 +277,6 @@ TTime TimeFind(const std::string& file) {
   const auto hit = doc.Find({QStringLiteral("end-of-log THE LAST"), false, false, 0});
   if (!hit) return {};
   return {Now() - wall, ThreadCpu() - cpu};
-}
-
-TTime TimeGrep(const std::string& file) {
-  const double start = Now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    execlp("grep", "grep", "-c", "-i", "end-of-log THE LAST", file.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  struct rusage usage {};
-  int status = 0;
-  wait4(pid, &status, 0, &usage);
-  if (status != 0) return {};
-  return {Now() - start, Seconds(usage.ru_utime) + Seconds(usage.ru_stime)};
 }
 
 std::string Cell(const TTime& t) {
@@ -324,10 +312,10 @@ int main(int argc, char** argv) {
       first.Keep(f);
       end.Keep(e);
       less.Keep(TimeLess(file));
-      head.Keep(TimeHead(file));
+      head.Keep(TimeProgram({"head", "-c", "65536", file.c_str()}));
       if (TimeViewer(argv[0], {}, q, unused)) qt.Keep(q);
       find.Keep(TimeFind(file));
-      grep.Keep(TimeGrep(file));
+      grep.Keep(TimeProgram({"grep", "-c", "-i", "end-of-log THE LAST", file.c_str()}));
     }
     std::printf("%-7s %14s %14s %14s %14s %14s %5.1f (%4.1f) %14s %14s\n", (std::to_string(mb) + "MB").c_str(),
                 Cell(first).c_str(), Cell(end).c_str(), Cell(less).c_str(), Cell(head).c_str(),
