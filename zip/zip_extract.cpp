@@ -400,6 +400,10 @@ void TZipReader::ExtractEntry(int index) {
       d.erase(0, rootDir_.size());
     target.dirs = SafeComponents(d);
   }
+  if (work_.Path().empty()) {
+    EntryFailed(index, "entry without a name");
+    return;
+  }
   if (work_.Filename().empty()) {
     ExtractDirectoryEntry(index, target);
     return;

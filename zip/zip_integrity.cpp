@@ -24,6 +24,7 @@ std::string TDirectoryReport::Damage() const {
   if (moreRecords)
     add("archive directory damaged: it holds more entries than the " +
         std::to_string(announced) + " its end record announces");
+  if (!problem.empty()) add("archive directory damaged: " + problem);
   if (overlapping > 0)
     add(std::to_string(overlapping) + (overlapping == 1 ? " entry overlaps" : " entries overlap") +
         " the data of other entries or the directory");

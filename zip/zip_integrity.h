@@ -29,6 +29,7 @@ struct TDirectoryReport {
   bool rebuilt = false;     // the list was rebuilt from the local headers
   bool moreRecords = false; // the central directory holds records past the announced ones
   int64_t overlapping = 0;  // entries refused because their data overlaps other data
+  std::string problem;      // anything else the end record and the directory disagree on
 
   // Empty when the reading is whole and no entry overlaps another; else what
   // is wrong, e.g. "archive directory damaged: 18 of 40 entries read".

@@ -314,13 +314,31 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
   // Records beyond the announced count: the count is wrong, and a rewrite
   // from this reading would drop them.
   if (rebuilt_) return;
+  const bool single = endRecord_.ThisDisk == 0 && !useConfig;
   if (endRecord_.TotalEntries == 0) {
-    if (endRecord_.CentralDirSize == 0 || useConfig) return;
+    if (endRecord_.CentralDirSize == 0 || useConfig) {
+      // No entries announced, yet the file starts with an entry.
+      uint8_t first[4];
+      if (single && endRecord_.ZipCommentPos > static_cast<int64_t>(kEndCentralSize) &&
+          s->Seek(0, soBeginning) == 0 && s->ReadExact(first, 4) &&
+          GetU32(first) == LocalFileHeaderSig)
+        report_.problem = "it announces no entries, but the archive holds some";
+      return;
+    }
     s->Seek(endRecord_.CentralDirOffset, soBeginning);
   }
+  const int64_t end = s->Position();
   uint8_t sig[4];
   if (s->ReadExact(sig, sizeof sig) && GetU32(sig) == CentralFileHeaderSig)
     report_.moreRecords = true;
+  else if (single && endRecord_.EntriesThisDisk != endRecord_.TotalEntries)
+    report_.problem = "its entry counts disagree (" + std::to_string(endRecord_.EntriesThisDisk) +
+                      " and " + std::to_string(endRecord_.TotalEntries) + ")";
+  else if (single && end != static_cast<int64_t>(endRecord_.CentralDirOffset) +
+                                static_cast<int64_t>(endRecord_.CentralDirSize))
+    report_.problem = "its records take " +
+                      std::to_string(end - static_cast<int64_t>(endRecord_.CentralDirOffset)) +
+                      " bytes, the end record says " + std::to_string(endRecord_.CentralDirSize);
 }
 
 void TZipReader::MarkOverlaps(bool useConfig) {

@@ -426,6 +426,31 @@ TEST_F(ZipExtractTest, DamagedEntriesAreReportedAndTheRunGoesOn) {
   EXPECT_EQ(TempFilesIn(dest_), 0);
 }
 
+// Entries that declare more than the destination can hold: the user is asked
+// before anything is written, and No ends the run.
+TEST_F(ZipExtractTest, DeclaredSizesBeyondTheFreeSpaceAskFirst) {
+  std::vector<TEntrySpec> huge;
+  for (int i = 0; i < 200; ++i) {
+    TEntrySpec e{"h" + std::to_string(i), "tiny"};
+    e.usize = 0xFFFFFFFF;  // 200 x 4 GiB: more than any test machine has free
+    huge.push_back(e);
+  }
+  RecordingUI ui;
+  TZipReader r(&ui);
+  r.DoAll = true;
+  Open(r, BuildZip(huge));
+  try {
+    r.UnZip();
+    FAIL();
+  } catch (const ENotEnoughRoom& e) {
+    EXPECT_NE(std::string(e.what()).find("858993459000 bytes needed"), std::string::npos) << e.what();
+  }
+  ASSERT_EQ(ui.questions.size(), 1u);
+  EXPECT_EQ(ui.questions[0].rfind("Not enough room|The entries to extract need 858993459000 bytes", 0), 0u)
+      << ui.questions[0];
+  EXPECT_FALSE(Exists(Dest("h0")));
+}
+
 // An entry that fails (bad CRC, size beyond the declared one, a cancelled
 // run) never destroys the file it was to replace.
 TEST_F(ZipExtractTest, FailedEntryKeepsTheFileItWouldHaveReplaced) {

@@ -118,12 +118,19 @@ TEST_F(IntegrityTest, DamagedDirectoriesAreReportedAndNeverRewritten) {
                                good.substr(good.size() / 2);
   std::string counted = good;  // the end record announces 30 of the 40 entries
   counted[counted.size() - 12] = counted[counted.size() - 14] = 30;
+  std::string sized = good;  // the directory's size is 8 bytes off
+  sized[sized.size() - 10] = static_cast<char>(sized[sized.size() - 10] + 8);
+  std::string emptied = good;  // the end record announces no entries at all
+  emptied[emptied.size() - 12] = emptied[emptied.size() - 14] = 0;
+  for (int i = 12; i > 4; --i) emptied[emptied.size() - i + 2] = 0;
   struct Case {
     std::string name, bytes, damage;
   } cases[] = {
       {"flipped.zip", flipped, "rebuilt from the local headers, 40 of 40 entries found"},
       {"inserted.zip", inserted, "archive directory damaged: rebuilt from the local headers"},
       {"counted.zip", counted, "holds more entries than the 30 its end record announces"},
+      {"sized.zip", sized, "bytes, the end record says"},
+      {"emptied.zip", emptied, "it announces no entries, but the archive holds some"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -425,6 +432,8 @@ TEST(DirectoryReport, SaysWhatIsWrong) {
       {{-1, 3, true, false, 0},
        "archive directory missing: rebuilt from the local headers, 3 entries found"},
       {{5, 5, false, false, 1}, "1 entry overlaps the data of other entries or the directory"},
+      {{3, 3, false, false, 0, "its entry counts disagree (3 and 0)"},
+       "archive directory damaged: its entry counts disagree (3 and 0)"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.r.Damage(), c.text);
