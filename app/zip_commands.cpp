@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
 
@@ -253,6 +254,13 @@ void PackButtonClick(TZipCommands& c) {
     files.push_back(e->IsDirectory() ? e->FileName + "/*.*" : e->FileName);
   const int level = c.packForm_->Level();
   const zip::TZipAction action = c.packForm_->OptionIndex() == 0 ? zip::zaReplace : zip::zaUpdate;
+  const bool encrypt = c.packForm_->Encrypt();
+  if (encrypt && c.packForm_->Password().empty()) {
+    ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
+                QStringLiteral("Enter the password to encrypt with."));
+    c.packForm_->PasswordEdit()->setFocus();
+    return;
+  }
 
   if (Attempt([&] { w.SetZipName(archive); })) {
     w.SetFilesList(files);
@@ -261,6 +269,8 @@ void PackButtonClick(TZipCommands& c) {
     w.SetRelativePaths(true);
     w.PackLevel = level;
     w.ZipAction = action;
+    w.Encryption = encrypt ? zip::TZipEncryption::Aes256 : zip::TZipEncryption::None;
+    w.Password = encrypt ? c.packForm_->Password() : std::string();
     TLeftOut leftOut;
     // Reason 1 (a name already added in this run) is no failure.
     w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
@@ -272,7 +282,10 @@ void PackButtonClick(TZipCommands& c) {
     w.OnSkippingFile = nullptr;
     // A failed run must not leave its list for the next one.
     w.SetFilesList({});
+    w.Encryption = zip::TZipEncryption::None;
+    w.Password.clear();
   }
+  c.packForm_->ForgetPassword();
   c.packForm_->done(QDialog::Accepted);
   EndCommand(c.form_, source);
 }

@@ -23,6 +23,8 @@
 #include "platform/fs.h"
 #include "zip/codec/crc32.h"
 #include "zip/codec/decode_io.h"
+#include "zip/codec/library_decoders.h"
+#include "zip/crypto/winzip_aes.h"
 #include "zip/crypto/zipcrypt.h"
 #include "zip/zip_mask.h"
 #include "zip/zip_outpath.h"
@@ -170,14 +172,38 @@ bool PlaceSymlink(int dir, const std::string& leaf, const std::string& target) {
 
 }  // namespace
 
-bool IsKnownMethod(uint16_t method) { return method <= 6 || method == 8; }
+// Methods 12 bzip2, 14 LZMA, 93 Zstandard (and 20, its code before 93 was
+// assigned) and 95 XZ go through the system's libraries.
+bool IsKnownMethod(uint16_t method) {
+  return method <= 6 || method == 8 || method == 12 || method == 14 || method == 20 ||
+         method == 93 || method == 95;
+}
+
+namespace {
+
+// The method of the entry's data: for an AES entry, the one inside.
+uint16_t DataMethod(const TZipHeaderInfo& e) {
+  return e.IsAes() ? e.AesMethod : e.CompressionMethod;
+}
+
+// Why the entry cannot be extracted at all; empty when it can.
+std::string UnsupportedText(const TZipHeaderInfo& e) {
+  if (e.GeneralPurposeFlags & kFlagStrongEncryption)
+    return "unsupported encryption (strong encryption, flag bit 6)";
+  if (e.CompressionMethod == kMethodAes && !e.IsAes())
+    return "unsupported encryption (AES entry without a valid 0x9901 extra field)";
+  if (!IsKnownMethod(DataMethod(e))) return UnsupportedMethodText(DataMethod(e));
+  return {};
+}
+
+}  // namespace
 
 // ------------------------------------------------------------ decoder input
 
 class TEntryInput final : public TDecodeInput {
  public:
-  TEntryInput(TZipReader& r, uint64_t remaining, TZipCrypt* crypt)
-      : r_(r), remaining_(remaining), crypt_(crypt) {}
+  TEntryInput(TZipReader& r, uint64_t remaining, TZipCrypt* crypt, TAesCipher* aes)
+      : r_(r), remaining_(remaining), crypt_(crypt), aes_(aes) {}
 
   bool Refill() override {
     if (remaining_ == 0) return false;
@@ -187,6 +213,7 @@ class TEntryInput final : public TDecodeInput {
     uint8_t* buf = r_.buffers_->input;
     r_.ReadArchive(buf, n);
     if (crypt_) crypt_->Decrypt(buf, n);
+    if (aes_) aes_->Decrypt(buf, n);
     next = buf;
     end = buf + n;
     return true;
@@ -196,6 +223,7 @@ class TEntryInput final : public TDecodeInput {
   TZipReader& r_;
   uint64_t remaining_;
   TZipCrypt* crypt_;
+  TAesCipher* aes_;
 };
 
 // ------------------------------------------------------------ decoder output
@@ -425,11 +453,16 @@ void TZipReader::ExtractEntry(int index) {
   if (OnStartUnZip) OnStartUnZip(this, index, target.fname, skip);
   if (skip) return;
 
-  // An unknown method (7, AES, ...) is refused before anything is created, so
-  // an existing file is not destroyed for nothing and an encrypted entry of an
-  // unknown method is not reported as a wrong password.
-  if (!IsKnownMethod(work_.CompressionMethod)) {
-    EntryFailed(index, kTextUnknownMethod);
+  // An unknown method or encryption is refused before anything is created,
+  // so an existing file is not destroyed for nothing and the entry is not
+  // reported as a wrong password or a bad CRC.
+  const std::string unsupported = UnsupportedText(work_);
+  if (!unsupported.empty()) {
+    EntryFailed(index, unsupported);
+    return;
+  }
+  if (work_.IsAes() && work_.CompressedSize < AesOverhead(work_.AesStrength)) {
+    EntryFailed(index, "damaged AES entry: shorter than its salt, verifier and authentication code");
     return;
   }
   if (!TestOnly && !OpenTarget(target)) {
@@ -438,8 +471,17 @@ void TZipReader::ExtractEntry(int index) {
   }
 
   TZipCrypt crypt;
+  TAesCipher aes;
   uint64_t remaining = work_.CompressedSize;
-  if (work_.IsEncrypted()) {
+  const bool aesEntry = work_.IsAes();
+  const bool zipCrypto = work_.IsEncrypted() && !aesEntry;
+  if (aesEntry) {
+    if (!CheckAesPassword(index, dataStart, aes)) {
+      skipping(skipBadPassword, work_.Path(), true);
+      return;
+    }
+    remaining -= AesOverhead(work_.AesStrength);
+  } else if (zipCrypto) {
     if (!CheckPassword(index, dataStart, crypt)) {
       skipping(skipBadPassword, work_.Path(), true);
       return;
@@ -468,19 +510,33 @@ void TZipReader::ExtractEntry(int index) {
     file = std::make_unique<TLFNFileStream>(temp.Fd(), StreamBufferSize, FlushFilesOnClose, true);
   }
 
-  if (!work_.IsEncrypted()) archive_->Seek(dataStart, soBeginning);
+  if (!zipCrypto && !aesEntry) archive_->Seek(dataStart, soBeginning);
   entryDone_ = 0;
-  TEntryInput input(*this, remaining, work_.IsEncrypted() ? &crypt : nullptr);
+  TEntryInput input(*this, remaining, zipCrypto ? &crypt : nullptr, aesEntry ? &aes : nullptr);
   TEntryOutput output(*this, file.get(), isLink ? &linkTarget : nullptr);
   const TDecodeResult result = DecodeEntry(input, output, remaining);
   if (result == TDecodeResult::OutOfMemory) ui_->ShowMessage(kTextInflateOutOfMemory, "Error");
+  // The authentication code covers every encrypted byte, also those a
+  // decoder left unread.
+  bool authentic = true;
+  if (aesEntry) {
+    while (input.Refill()) {
+    }
+    uint8_t code[kAesMacSize];
+    ReadArchive(code, sizeof code);
+    authentic = aes.Verify(code);
+  }
   if (file) FinishOutputFile(*file);
 
   const uint32_t calc = output.Crc();
   // The size and the CRC decide: a decoder that stumbled at the very end of
-  // a stream whose output is complete and right has lost nothing.
-  const bool good = calc == work_.CRC32 && entryDone_ == work_.UncompressedSize &&
-                    result != TDecodeResult::OutOfMemory;
+  // a stream whose output is complete and right has lost nothing. A stream
+  // decoded by a library (or inside AES) must also end as its format says.
+  // AE-2 entries store no CRC: their authentication code stands for it.
+  const bool strict = aesEntry || DataMethod(work_) > 8;
+  const bool crcOk = (aesEntry && work_.AesVersion == 2) || calc == work_.CRC32;
+  const bool good = crcOk && authentic && entryDone_ == work_.UncompressedSize &&
+                    (strict ? result == TDecodeResult::Ok : result != TDecodeResult::OutOfMemory);
   if (good) {
     if (!TestOnly) {
       const bool placed = isLink ? linkTarget.find('\0') == std::string::npos &&
@@ -498,7 +554,7 @@ void TZipReader::ExtractEntry(int index) {
   }
   // The unnamed file goes away with `temp`; the target stays as it was.
   file.reset();
-  ReportBadEntry(index, result, calc);
+  ReportBadEntry(index, result, calc, authentic);
 }
 
 void TZipReader::ExtractDirectoryEntry(int index, const TEntryTarget& target) {
@@ -573,6 +629,26 @@ bool TZipReader::CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt) {
   }
 }
 
+bool TZipReader::CheckAesPassword(int index, int64_t dataStart, TAesCipher& aes) {
+  const size_t saltSize = AesSaltSize(work_.AesStrength);
+  uint8_t header[16 + kAesVerifierSize];
+  if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
+    LoadDisk(work_.DiskNumberStart + 1);
+  archive_->Seek(dataStart, soBeginning);
+  ReadArchive(header, saltSize + kAesVerifierSize);
+  for (;;) {
+    uint8_t verifier[kAesVerifierSize];
+    if (aes.Init(Password, work_.AesStrength, header, verifier) &&
+        verifier[0] == header[saltSize] && verifier[1] == header[saltSize + 1])
+      return true;
+    std::string newPassword = Password;
+    if (!OnBadPassword) return false;
+    OnBadPassword(this, index, newPassword);
+    if (newPassword == Password) return false;
+    Password = newPassword;
+  }
+}
+
 bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
   auto refuse = [&](TSkipReason reason) {
     bool retry = false;
@@ -625,7 +701,7 @@ TDecodeResult TZipReader::DecodeEntry(TDecodeInput& input, TDecodeOutput& output
                                       uint64_t compressedSize) {
   TDecodeBuffers& buf = *buffers_;
   const uint16_t flags = work_.GeneralPurposeFlags;
-  switch (work_.CompressionMethod) {
+  switch (DataMethod(work_)) {
     case 0: return CopyStored(input, output);
     case 1: return Unshrink(input, output, buf, work_.UncompressedSize);
     case 2:
@@ -637,6 +713,12 @@ TDecodeResult TZipReader::DecodeEntry(TDecodeInput& input, TDecodeOutput& output
       return Explode(input, output, buf, flags & kFlagExplode8k, flags & kFlagExplodeLiteralTree,
                      compressedSize, work_.UncompressedSize);
     case 8: return Inflate(input, output, buf);
+    case 12: return Bunzip2(input, output, buf);
+    case 14:
+      return UnLzma(input, output, buf, work_.UncompressedSize, flags & kFlagLzmaEndMarker);
+    case 20:
+    case 93: return UnZstd(input, output, buf, work_.UncompressedSize);
+    case 95: return UnXz(input, output, buf, work_.UncompressedSize);
   }
   throw EFatalUnzipError(kTextUnknownMethod);
 }
@@ -660,8 +742,14 @@ void TZipReader::FinishOutputFile(TLFNFileStream& file) {
   }
 }
 
-void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc) {
-  if (work_.IsEncrypted()) {
+void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, bool authentic) {
+  if (!authentic) {
+    EntryFailed(index, "authentication failed: the encrypted data were damaged or changed");
+    return;
+  }
+  // An AES entry's password was right (its verifier and code say so): the
+  // data inside are at fault.
+  if (work_.IsEncrypted() && !work_.IsAes()) {
     // Garbage from a wrong password fails in any of these ways.
     std::string newPassword = Password;
     if (OnBadPassword) {

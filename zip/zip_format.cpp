@@ -251,9 +251,34 @@ void TZipHeaderInfo::Assign(const TZipHeaderInfo& o) {
   Marked = o.Marked;
   StoredNameLength = o.StoredNameLength;
   DataOverlaps = o.DataOverlaps;
+  AesVersion = o.AesVersion;
+  AesStrength = o.AesStrength;
+  AesMethod = o.AesMethod;
   filename_ = o.filename_;
   directory_ = o.directory_;
   comment_ = (o.FileCommentLength != 0 && o.comment_) ? o.comment_ : std::nullopt;
+}
+
+bool TZipHeaderInfo::IsAes() const {
+  return CompressionMethod == 99 && AesStrength >= 1 && AesStrength <= 3 &&
+         (AesVersion == 1 || AesVersion == 2);
+}
+
+void TZipHeaderInfo::ParseExtraField(const uint8_t* data, size_t size) {
+  // Blocks of a 2-byte id, a 2-byte length and that many bytes; a block that
+  // runs past the end ends the walk.
+  for (size_t at = 0; at + 4 <= size;) {
+    const uint16_t id = GetU16(data + at);
+    const size_t len = GetU16(data + at + 2);
+    const uint8_t* p = data + at + 4;
+    if (at + 4 + len > size) break;
+    if (id == 0x9901 && len >= 7 && p[2] == 'A' && p[3] == 'E') {
+      AesVersion = GetU16(p);
+      AesStrength = p[4];
+      AesMethod = GetU16(p + 5);
+    }
+    at += 4 + len;
+  }
 }
 
 bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk) {
@@ -280,7 +305,16 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
     stream->Seek(start, soBeginning);
     return false;
   }
-  if (extraLen + commentLen) stream->Seek(extraLen + commentLen, soCurrent);
+  AesVersion = AesStrength = AesMethod = 0;
+  if (extraLen) {
+    std::string extra(extraLen, '\0');
+    if (!stream->ReadExact(extra.data(), extraLen)) {
+      stream->Seek(start, soBeginning);
+      return false;
+    }
+    ParseExtraField(reinterpret_cast<const uint8_t*>(extra.data()), extraLen);
+  }
+  if (commentLen) stream->Seek(commentLen, soCurrent);
 
   VersionMadeBy = GetU16(h + 4);
   VersionNeeded = GetU16(h + 6);
@@ -394,6 +428,30 @@ bool TZipHeaderInfo::WriteLocal(TStream& stream) {
   name.resize(FilenameLength);
   return stream.Write(h, sizeof h) == sizeof h &&
          stream.Write(name.data(), name.size()) == name.size();
+}
+
+// ------------------------------------------------------------ methods
+
+const char* CompressionMethodName(uint16_t method) {
+  static const struct {
+    uint16_t code;
+    const char* name;
+  } kNames[] = {{0, "Stored"},     {1, "Shrunk"},     {2, "Reduce1"},    {3, "Reduce2"},
+                {4, "Reduce3"},    {5, "Reduce4"},    {6, "Implode"},    {7, "Tokenize"},
+                {8, "Deflate"},    {9, "Deflate64"},  {10, "PKWARE-DCL"}, {12, "BZip2"},
+                {14, "LZMA"},      {16, "IBM-CMPSC"}, {18, "IBM-TERSE"}, {19, "IBM-LZ77"},
+                {20, "Zstandard"}, {93, "Zstandard"}, {94, "MP3"},       {95, "XZ"},
+                {96, "JPEG"},      {97, "WavPack"},   {98, "PPMd"},      {99, "AES"}};
+  for (const auto& n : kNames)
+    if (n.code == method) return n.name;
+  return nullptr;
+}
+
+std::string UnsupportedMethodText(uint16_t method) {
+  const char* name = CompressionMethodName(method);
+  return name ? "unsupported compression method " + std::string(name) + " (" +
+                    std::to_string(method) + ")"
+              : "unsupported compression method " + std::to_string(method);
 }
 
 // ------------------------------------------------------------ TEndCentral

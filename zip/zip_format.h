@@ -40,6 +40,8 @@ inline constexpr uint16_t kFlagEncrypted = 0x0001;
 inline constexpr uint16_t kFlagExplode8k = 0x0002;
 inline constexpr uint16_t kFlagExplodeLiteralTree = 0x0004;
 inline constexpr uint16_t kFlagDataDescriptor = 0x0008;
+inline constexpr uint16_t kFlagLzmaEndMarker = 0x0002;
+inline constexpr uint16_t kFlagStrongEncryption = 0x0040;
 inline constexpr uint16_t kFlagUtf8 = 0x0800;
 
 inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -74,6 +76,14 @@ int64_t DosDateTimeOrdinal(uint32_t dosDateTime);
 // Compressed size as a per cent of the uncompressed size, rounded, at most 100;
 // 0 for an uncompressed size of 0 or less.
 int Rate(int64_t uncompressed, int64_t compressed);
+
+// ------------------------------------------------------------ methods
+
+// The usual name of a compression method code ("Deflate", "BZip2", "PPMd");
+// nullptr for a code without one.
+const char* CompressionMethodName(uint16_t method);
+// "unsupported compression method NAME (N)", or "... method N" without a name.
+std::string UnsupportedMethodText(uint16_t method);
 
 // ------------------------------------------------------------ names
 
@@ -133,6 +143,12 @@ class TZipHeaderInfo : public TObject {
   // The entry's data overlaps another entry's or the central directory: it is
   // never extracted (set when the directory is read).
   uint8_t DataOverlaps = 0;
+  // From the AES extra field (0x9901): vendor version (1 = AE-1, 2 = AE-2),
+  // key strength (1-3 for 128/192/256 bits) and the method of the data
+  // inside; AesStrength is 0 when the entry has no such field.
+  uint16_t AesVersion = 0;
+  uint8_t AesStrength = 0;
+  uint16_t AesMethod = 0;
 
   const std::string& Filename() const { return filename_; }
   const std::string& Directory() const { return directory_; }
@@ -166,6 +182,10 @@ class TZipHeaderInfo : public TObject {
   bool WriteLocal(TStream& stream);
 
   bool IsEncrypted() const { return GeneralPurposeFlags & kFlagEncrypted; }
+  // Method 99 with a usable AES extra field.
+  bool IsAes() const;
+  // Takes what the engine uses from an extra field (central or local).
+  void ParseExtraField(const uint8_t* data, size_t size);
   bool HasDataDescriptor() const { return GeneralPurposeFlags & kFlagDataDescriptor; }
   bool HasComment() const { return FileCommentLength > 0; }
   uint32_t LocalSize() const { return 30u + FilenameLength + LocalExtraLength; }

@@ -32,6 +32,7 @@ class TDecodeInput;
 class TDecodeOutput;
 enum class TDecodeResult;
 class TZipCrypt;
+class TAesCipher;
 class TZipReader;
 
 // Whether extraction knows the compression method code.
@@ -238,11 +239,15 @@ class TZipReader {
   // Opens the directory the entry's file goes in; false when it cannot be.
   bool OpenTarget(TEntryTarget& target);
   bool CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt);
+  // Reads an AES entry's salt and verifier and derives its keys from
+  // Password, asking OnBadPassword again while the verifier does not match.
+  bool CheckAesPassword(int index, int64_t dataStart, TAesCipher& aes);
   // Applies OverwriteMode to an existing output; false (reported) to skip.
   bool MayOverwrite(int index, TEntryTarget& target);
   TDecodeResult DecodeEntry(TDecodeInput& input, TDecodeOutput& output, uint64_t compressedSize);
   void FinishOutputFile(TLFNFileStream& file);
-  void ReportBadEntry(int index, TDecodeResult result, uint32_t calc);
+  // authentic: false when an AES entry's authentication code did not match.
+  void ReportBadEntry(int index, TDecodeResult result, uint32_t calc, bool authentic);
   void EntryFailed(int index, const std::string& message);
   void SkipBookkeeping(const TZipHeaderInfo& entry);
   void ReadArchive(uint8_t* dst, size_t n);

@@ -357,7 +357,8 @@ void EncodeLocal(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen) {
   PutU16(h + 28, e.LocalExtraLength);
 }
 
-void EncodeCentral(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen, uint16_t commentLen) {
+void EncodeCentral(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen, uint16_t commentLen,
+                   uint16_t extraLen) {
   PutU32(h, CentralFileHeaderSig);
   PutU16(h + 4, e.VersionMadeBy);
   PutU16(h + 6, e.VersionNeeded);
@@ -368,7 +369,7 @@ void EncodeCentral(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen, uint16_t
   PutU32(h + 20, e.CompressedSize);
   PutU32(h + 24, e.UncompressedSize);
   PutU16(h + 28, static_cast<uint16_t>(nameLen));
-  PutU16(h + 30, 0);
+  PutU16(h + 30, extraLen);
   PutU16(h + 32, commentLen);
   PutU16(h + 34, e.DiskNumberStart);
   PutU16(h + 36, e.InternalAttributes);
@@ -487,11 +488,18 @@ class TFileSource final : public TDeflateSource {
 };
 
 namespace {
+// The entry's data on their way into the archive, encrypted when the entry
+// is.
 class TOutputSink final : public TDeflateSink {
  public:
-  TOutputSink(TOutputFile& out, std::function<void()> afterWrite)
-      : out_(out), after_(std::move(afterWrite)) {}
+  TOutputSink(TOutputFile& out, TEntryEncryptor* encryptor, std::function<void()> afterWrite)
+      : out_(out), encryptor_(encryptor), after_(std::move(afterWrite)) {}
   void Write(const uint8_t* data, size_t n) override {
+    if (encryptor_) {
+      scratch_.assign(data, data + n);
+      encryptor_->Encrypt(scratch_.data(), n);
+      data = scratch_.data();
+    }
     out_.Write(data, n);
     written += n;
     after_();
@@ -500,8 +508,29 @@ class TOutputSink final : public TDeflateSink {
 
  private:
   TOutputFile& out_;
+  TEntryEncryptor* encryptor_;
+  std::vector<uint8_t> scratch_;
   std::function<void()> after_;
 };
+
+// Marks a new entry as encrypted and makes its encryption header. The
+// traditional check byte is the high byte of the DOS time, with flag bit 3,
+// since the CRC is not known before the data are written.
+void BeginEncryption(TZipHeaderInfo& e, TZipEncryption kind, const std::string& password,
+                     TEntryEncryptor& encryptor) {
+  if (password.empty()) throw EZipError("A password is needed to encrypt");
+  e.GeneralPurposeFlags |= kFlagEncrypted;
+  if (kind == TZipEncryption::ZipCrypto) {
+    e.GeneralPurposeFlags |= kFlagDataDescriptor;
+  } else {
+    e.VersionNeeded = 51;
+    e.AesVersion = 2;
+    e.AesStrength = kAesStrength256;
+    e.LocalExtraLength = e.CentralExtraLength = kAesExtraFieldSize;
+  }
+  if (!encryptor.Begin(kind, password, static_cast<uint8_t>(e.LastModDateTime >> 8)))
+    throw EZipError("The system's random source or crypto library failed");
+}
 }  // namespace
 
 // ------------------------------------------------------------ the component
@@ -1067,19 +1096,57 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   if (entry->RawName.size() > 0xFFFF)
     throw EZipTooLarge("The name \"" + F + "\" is too long for this archive format");
 
+  TEntryEncryptor encryptor;
+  const bool encrypt = !src.isDir && Encryption != TZipEncryption::None;
+  if (encrypt) BeginEncryption(*entry, Encryption, Password, encryptor);
+
   const int64_t at = run.out->Position();
   if (at > kFormatLimit)
     throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
   entry->LocalHeaderOffset = static_cast<uint32_t>(at);
   uint8_t h[kLocalHeaderSize];
+  uint8_t extra[kAesExtraFieldSize];
+  const int64_t extraAt = at + static_cast<int64_t>(kLocalHeaderSize + entry->RawName.size());
   EncodeLocal(h, *entry, entry->RawName.size());
   run.out->Write(h, sizeof h);
   run.out->Write(entry->RawName.data(), entry->RawName.size());
+  if (encrypt) {
+    // The AES field is written again with the method once it is known.
+    if (entry->LocalExtraLength) {
+      PutAesExtraField(extra, entry->AesVersion, entry->AesStrength, 0);
+      run.out->Write(extra, kAesExtraFieldSize);
+    }
+    run.out->Write(encryptor.Header().data(), encryptor.Header().size());
+  }
 
   if (src.isDir) {
     if (OnEndZip) OnEndZip(this, F, 0, 0, 0);
   } else {
-    WriteEntryData(run, F, src, *entry);
+    WriteEntryData(run, F, src, *entry, encrypt ? &encryptor : nullptr);
+    if (encrypt) {
+      const std::vector<uint8_t> trailer = encryptor.Trailer();
+      run.out->Write(trailer.data(), trailer.size());
+      const int64_t total = int64_t{entry->CompressedSize} + static_cast<int64_t>(encryptor.Overhead());
+      if (total >= kFormatLimit)
+        throw EZipTooLarge("\"" + F + "\" compresses to 4 GiB or more; this archive format cannot hold it");
+      entry->CompressedSize = static_cast<uint32_t>(total);
+      if (entry->AesStrength) {
+        // AE-2: the authentication code protects the data; no CRC is stored.
+        entry->AesMethod = entry->CompressionMethod;
+        entry->CompressionMethod = kMethodAes;
+        entry->CRC32 = 0;
+        PutAesExtraField(extra, entry->AesVersion, entry->AesStrength, entry->AesMethod);
+        run.out->Patch(extraAt, extra, sizeof extra);
+      }
+      if (entry->HasDataDescriptor()) {
+        uint8_t d[kDataDescriptorSize];
+        PutU32(d, 0x08074B50);
+        PutU32(d + 4, entry->CRC32);
+        PutU32(d + 8, entry->CompressedSize);
+        PutU32(d + 12, entry->UncompressedSize);
+        run.out->Write(d, sizeof d);
+      }
+    }
     EncodeLocal(h, *entry, entry->RawName.size());
     run.out->Patch(at, h, sizeof h);
     if (run.out->Position() > kFormatLimit)
@@ -1095,15 +1162,16 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
 }
 
 void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src,
-                                TZipHeaderInfo& entry) {
+                                TZipHeaderInfo& entry, TEntryEncryptor* encryptor) {
   int64_t compressed = 0;
   int64_t read = 0;
   uint32_t crc = 0xFFFFFFFF;
   auto afterWrite = [this]() { ProcessMessagesAndCheckCancel(); };
+  TOutputSink sink(*run.out, encryptor, afterWrite);
   if (src.isLink) {
     // The link's target, stored.
     const auto* p = reinterpret_cast<const uint8_t*>(src.linkTarget.data());
-    run.out->Write(p, src.linkTarget.size());
+    sink.Write(p, src.linkTarget.size());
     ReportRead(src.linkTarget.size(), crc, p);
     compressed = read = static_cast<int64_t>(src.linkTarget.size());
     entry.CompressionMethod = 0;
@@ -1115,14 +1183,12 @@ void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src
       for (;;) {
         size_t n = source.Read(buf.get(), kStoreChunk);
         if (n == 0) break;
-        run.out->Write(buf.get(), n);
-        afterWrite();
+        sink.Write(buf.get(), n);
       }
       compressed = source.total;
       entry.CompressionMethod = 0;
       entry.InternalAttributes = 0;
     } else {
-      TOutputSink sink(*run.out, afterWrite);
       TDeflateResult r = run.compressor->Deflate(std::min(PackLevel, 9), source, sink);
       compressed = static_cast<int64_t>(r.CompressedSize);
       entry.CompressionMethod = r.CompressionMethod;
@@ -1170,9 +1236,15 @@ void TZipWriter::WriteCentralDirectory(TZipRun& run) {
     uint16_t commentLen = comment ? e.FileCommentLength : 0;
     uint8_t h[kCentralHeaderSize];
     e.CentralEntryOffset = static_cast<uint32_t>(run.out->Position());
-    EncodeCentral(h, e, e.RawName.size(), commentLen);
+    // The only extra field written: an AES entry cannot be read without it.
+    uint8_t extra[kAesExtraFieldSize];
+    const uint16_t extraLen = e.IsAes() ? kAesExtraFieldSize : 0;
+    if (extraLen) PutAesExtraField(extra, e.AesVersion, e.AesStrength, e.AesMethod);
+    EncodeCentral(h, e, e.RawName.size(), commentLen, extraLen);
     run.out->Write(h, sizeof h);
     run.out->Write(e.RawName.data(), e.RawName.size());
+    run.out->Write(extra, extraLen);
+    e.CentralExtraLength = extraLen;
     if (commentLen) {
       std::string c = *comment;
       c.resize(commentLen);

@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "zip/crypto/entry_encryptor.h"
 #include "zip/zip_reader.h"
 
 namespace vantrel::zip {
@@ -124,6 +125,9 @@ class TZipWriter : public TZipReader {
   // Stores a symbolic link as a link (its target as the data, mode 0120000)
   // instead of the file it points to.
   bool StoreLinks = false;
+  // Encryption of the files added, with Password: AES-256 (AE-2) or the
+  // traditional method. Entries copied from the old archive stay as they are.
+  TZipEncryption Encryption = TZipEncryption::None;
 
   // ------------------------------------------------------------ events
   TStartZipInfoEvent OnStartZipInfo;
@@ -181,7 +185,10 @@ class TZipWriter : public TZipReader {
   // Adds line `line` of FilesList; true when an entry was written.
   bool ZipOneFile(TZipRun& run, size_t line);
   // Writes the data of a file or link entry and fills in its sizes and CRC.
-  void WriteEntryData(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry);
+  // Writes the file's data (through encryptor when the entry is encrypted)
+  // and sets the entry's method, sizes and CRC.
+  void WriteEntryData(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry,
+                      TEntryEncryptor* encryptor);
   // Raises OnFileChanged when the source's size or date moved while read.
   void ReportChange(const std::string& F, const TSource& src, int64_t read);
   void WriteCentralDirectory(TZipRun& run);

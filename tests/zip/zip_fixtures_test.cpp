@@ -122,6 +122,7 @@ struct Outcome {
   std::string error;
   int count = 0;
   std::vector<int> failed, skipped;  // failed: a bad CRC or a damaged entry
+  std::vector<std::string> messages;  // what OnEntryError said
 };
 
 Outcome Extract(const std::string& archive, const std::string& dest, TIncompleteZipMode mode,
@@ -134,7 +135,10 @@ Outcome Extract(const std::string& archive, const std::string& dest, TIncomplete
   r.TestOnly = testOnly;
   r.OverwriteMode = TUZOverwriteMode::Always;
   r.OnBadCRC = [&](TZipReader*, int32_t, int32_t, int i) { o.failed.push_back(i); };
-  r.OnEntryError = [&](TZipReader*, int i, const std::string&) { o.failed.push_back(i); };
+  r.OnEntryError = [&](TZipReader*, int i, const std::string& m) {
+    o.failed.push_back(i);
+    o.messages.push_back(m);
+  };
   r.OnSkippingFile = [&](TZipReader*, TSkipReason, const std::string&, int i, bool&) {
     o.skipped.push_back(i);
   };
@@ -202,9 +206,10 @@ TEST(MalformedArchives, EachGivesItsExpectedResult) {
       {"corrupt_data_reduce2.zip", kMulti, 4, "", 1, {}},
       {"corrupt_data_implode8k3.zip", kMulti, 4, "", 1, {}},
       {"corrupt_data_implode4k2.zip", kMulti, 4, "", 1, {}},
-      // Unsupported methods are reported; they are no password problem.
+      // An unsupported method is named (below); AES entries without their
+      // password are password problems (skipped), never bad CRCs.
       {"cc_moby.zip", kMulti, 0, "", 1, {}},
-      {"sc_Zip.none.encrypted.zip", kMulti, 0, "", 2, {{"first.txt", "absent"}}},
+      {"sc_Zip.none.encrypted.zip", kMulti, 0, "", 0, {{"first.txt", "absent"}}},
       {"fake_eocd_in_comment.zip", kMulti, 1, "", 0, {{"hello.txt", "hello\n"}}},
       {"fake_eocd_in_comment_badlen.zip", kMulti, 1, "", 0, {{"hello.txt", "hello\n"}}},
       {"lfh_cd_name_mismatch.zip", kMulti, 1, "", 0, {{"b.txt", "aaa\n"}}},  // the central name
@@ -248,6 +253,18 @@ TEST(MalformedArchives, EachGivesItsExpectedResult) {
       EXPECT_EQ(got, w) << file;
     }
   }
+}
+
+TEST(MalformedArchives, UnsupportedMethodsAndAesAreNamedNotBadCrcs) {
+  VANTREL_NEED_FIXTURES("malformed");
+  test::TempDir box;
+  const Outcome moby = Extract(test::FixturesDir() + "/malformed/cc_moby.zip", box / "a",
+                               TIncompleteZipMode::izAssumeMulti, false);
+  EXPECT_EQ(moby.messages, std::vector<std::string>{"unsupported compression method Tokenize (7)"});
+  const Outcome aes = Extract(test::FixturesDir() + "/malformed/sc_Zip.none.encrypted.zip",
+                              box / "b", TIncompleteZipMode::izAssumeMulti, false);
+  EXPECT_EQ(aes.skipped.size(), 2u);
+  EXPECT_TRUE(aes.failed.empty());
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ struct TEntrySpec {
   std::optional<uint32_t> crc;    // overrides the true CRC
   std::optional<uint32_t> usize;  // overrides the true size
   bool writeDescriptor = false;   // flag bit 3: zero sizes locally, descriptor after the data
+  bool rawBody = false;           // data are the entry's stored bytes whatever the method
 };
 
 inline std::string RawDeflate(const std::string& in, int level = 6) {
@@ -68,7 +69,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
   for (const TEntrySpec& e : entries) {
     uint32_t crc = e.crc ? *e.crc : ZCrc(e.data);
     uint32_t usize = e.usize ? *e.usize : static_cast<uint32_t>(e.data.size());
-    std::string body = e.method == 8 ? RawDeflate(e.data) : e.data;
+    std::string body = e.method == 8 && !e.rawBody ? RawDeflate(e.data) : e.data;
     uint16_t flags = e.flags;
     if (e.writeDescriptor) flags |= 0x0008;
     if (!e.password.empty()) {

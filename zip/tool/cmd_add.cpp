@@ -2,7 +2,7 @@
 // repair: write a new archive from what a damaged one still holds.
 //
 //   vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
-//                   ARCHIVE FILE-OR-PATTERN...
+//                   [-e [--zipcrypto] [-P PASSWORD]] ARCHIVE FILE-OR-PATTERN...
 //   vantrel-zip repair DAMAGED NEW
 //
 // Names are stored relative to the current directory (RootDir, with
@@ -10,8 +10,11 @@
 // named on the command line stands for everything in it ("DIR/*.*"). -u
 // updates (the default), -f freshens, -R replaces; -x leaves out, -n stores
 // without compression; -y stores symbolic links as links (else the file a
-// link points to is stored). An archive whose directory is damaged is never
-// updated (repair writes a new one instead). Exit status: 0 done, 1 done with files left out,
+// link points to is stored). -e encrypts the files added with AES-256 (asking
+// for the password twice on the terminal unless -P gives it); --zipcrypto uses
+// the traditional encryption instead, for old readers. An archive whose
+// directory is damaged is never updated (repair writes a new one instead).
+// Exit status: 0 done, 1 done with files left out,
 // 2 failed (the archive is then as it was before).
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,11 +23,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/text.h"
 #include "zip/tool/commands.h"
+#include "zip/tool/password_prompt.h"
 #include "zip/tool/progress_bar.h"
 #include "zip/zip_writer.h"
 
@@ -36,7 +41,7 @@ int Usage(const std::string& text) {
   std::fprintf(stderr, "vantrel-zip add: %s\n", text.c_str());
   std::fprintf(stderr,
                "usage: vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... "
-               "[-n PATTERN]... ARCHIVE FILE-OR-PATTERN...\n");
+               "[-n PATTERN]... [-e [--zipcrypto] [-P PASSWORD]] ARCHIVE FILE-OR-PATTERN...\n");
   return 2;
 }
 
@@ -53,6 +58,8 @@ int RunAdd(const std::vector<std::string>& args) {
   bool storeLinks = false;
   TZipAction action = zaUpdate;
   std::vector<std::string> exclude, noCompress;
+  bool encrypt = false, zipCrypto = false;
+  std::optional<std::string> password;
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -73,6 +80,12 @@ int RunAdd(const std::vector<std::string>& args) {
       action = zaFreshen;
     } else if (a == "-R") {
       action = zaReplace;
+    } else if (a == "-e") {
+      encrypt = true;
+    } else if (a == "--zipcrypto") {
+      zipCrypto = true;
+    } else if (a == "-P" && i + 1 < args.size()) {
+      password = args[++i];
     } else if ((a == "-x" || a == "-n") && i + 1 < args.size()) {
       (a == "-x" ? exclude : noCompress).push_back(args[++i]);
     } else {
@@ -81,6 +94,14 @@ int RunAdd(const std::vector<std::string>& args) {
   }
   if (i + 2 > args.size()) return Usage("an archive and at least one file are needed");
   const std::string archive = args[i++];
+  if ((zipCrypto || password) && !encrypt) return Usage("-P and --zipcrypto go with -e");
+  if (encrypt && !password) {
+    password = ReadPassword("Enter password: ");
+    if (!password) return Usage("-e needs a password: give -P or run on a terminal");
+    const std::optional<std::string> again = ReadPassword("Verify password: ");
+    if (!again || *again != *password) return Usage("the passwords do not match");
+  }
+  if (encrypt && password->empty()) return Usage("the password is empty");
 
   // A size limit of the process should end the run with a message, not kill it.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -106,6 +127,10 @@ int RunAdd(const std::vector<std::string>& args) {
     w.ZipAction = action;
     w.ExcludeList = exclude;
     w.NoCompressList = noCompress;
+    if (encrypt) {
+      w.Encryption = zipCrypto ? TZipEncryption::ZipCrypto : TZipEncryption::Aes256;
+      w.Password = *password;
+    }
     for (; i < args.size(); ++i) {
       std::string name = args[i];
       if (IsDirectory(name)) {

@@ -5,11 +5,13 @@ namespace vantrel::zip::tool {
 
 const std::vector<TCommand>& Commands() {
   static const std::vector<TCommand> commands = {
-      {"list", "list ARCHIVE", RunList},
+      {"list", "list [-v] ARCHIVE", RunList},
       {"test", "test [-P PASSWORD] ARCHIVE", RunTest},
       {"extract", "extract [-d DIR] [-o | -n] [-j] [-P PASSWORD] ARCHIVE [MASK...]",
        RunExtract},
-      {"add", "add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... ARCHIVE FILE-OR-PATTERN...",
+      {"add",
+       "add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... [-e [--zipcrypto] "
+       "[-P PASSWORD]] ARCHIVE FILE-OR-PATTERN...",
        RunAdd},
       {"repair", "repair DAMAGED NEW", RunRepair},
   };

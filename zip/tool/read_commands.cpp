@@ -42,11 +42,18 @@ class TTerminalUI final : public TZipUserInterface {
 };
 
 const char* MethodName(uint16_t method, char* buf, size_t size) {
-  static const char* names[] = {"Stored",  "Shrunk",  "Reduce1", "Reduce2", "Reduce3",
-                                "Reduce4", "Implode", "Tokens",  "Deflate"};
-  if (method < sizeof names / sizeof names[0]) return names[method];
+  if (const char* name = CompressionMethodName(method)) return name;
   std::snprintf(buf, size, "M%u", method);
   return buf;
+}
+
+// The encryption column of "list -v".
+std::string EncryptionName(const TZipHeaderInfo& e) {
+  if (e.GeneralPurposeFlags & kFlagStrongEncryption) return "Strong";
+  if (e.IsAes())
+    return "AES-" + std::to_string(64 + 64 * e.AesStrength) + "/AE-" + std::to_string(e.AesVersion);
+  if (e.CompressionMethod == 99) return "AES?";
+  return e.IsEncrypted() ? "ZipCrypto" : "-";
 }
 
 int Fail(const std::string& text) {
@@ -175,7 +182,10 @@ int RunUnZip(const TOptions& o, bool testOnly) {
 
 int RunList(const std::vector<std::string>& args) {
   TOptions o;
-  if (!ParseOptions(args, false, o)) return 2;
+  std::vector<std::string> rest = args;
+  const bool verbose = !rest.empty() && rest[0] == "-v";
+  if (verbose) rest.erase(rest.begin());
+  if (!ParseOptions(rest, false, o)) return 2;
   TZipReader zip;
   zip.DoProcessMessages = false;
   try {
@@ -186,6 +196,27 @@ int RunList(const std::vector<std::string>& args) {
   }
   std::string out;
   out.reserve(static_cast<size_t>(zip.Count()) * 80 + 256);
+  if (verbose) {
+    // Method (for AES entries the one inside), encryption, CRC, sizes, date, name.
+    out += "Method     Encryption    CRC-32        Packed     Length  Date       Time      Name\n";
+    char line[160], mbuf[16];
+    for (int i = 0; i < zip.Count(); ++i) {
+      const TZipHeaderInfo& e = zip.Entry(i);
+      const uint32_t d = e.LastModDateTime;
+      std::snprintf(line, sizeof line,
+                    "%-10s %-12s  %08" PRIx32 " %10" PRIu32 " %10" PRIu32
+                    "  %04u-%02u-%02u %02u:%02u:%02u  ",
+                    MethodName(e.IsAes() ? e.AesMethod : e.CompressionMethod, mbuf, sizeof mbuf),
+                    EncryptionName(e).c_str(), e.CRC32, e.CompressedSize, e.UncompressedSize,
+                    1980 + (d >> 25), (d >> 21) & 15, (d >> 16) & 31, (d >> 11) & 31,
+                    (d >> 5) & 63, (d & 31) * 2);
+      out += line;
+      out += Shown(e.Path());
+      out += '\n';
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 2;
+  }
   out += "    Length     Packed  Method   Date       Time      CRC-32    Name\n";
   uint64_t total = 0, packed = 0;
   int files = 0;

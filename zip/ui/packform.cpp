@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -29,7 +30,7 @@ TPackForm::TPackForm(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   setObjectName(QStringLiteral("PackForm"));
   setWindowTitle(QStringLiteral("Pack files to ZIP"));
-  setFixedSize(411, 169);
+  setFixedSize(411, 205);
 
   auto* label1 = new QLabel(QStringLiteral("Add selected files to archive:"), this);
   label1->setObjectName(QStringLiteral("Label1"));
@@ -58,6 +59,21 @@ TPackForm::TPackForm(QWidget* parent)
   // A typed value outside 1-9 is brought back when the box is left or read.
   levelSpin_->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 
+  // Encryption: the password field is used only while the box is ticked.
+  encryptCheck_ = new QCheckBox(QStringLiteral("Encrypt (AES-256)"), this);
+  encryptCheck_->setObjectName(QStringLiteral("EncryptCheck"));
+  auto* label3 = new QLabel(QStringLiteral("Password:"), this);
+  label3->setObjectName(QStringLiteral("Label3"));
+  passwordEdit_ = new QLineEdit(this);
+  passwordEdit_->setObjectName(QStringLiteral("PasswordEdit"));
+  passwordEdit_->setEchoMode(QLineEdit::Password);
+  passwordEdit_->setEnabled(false);
+  label3->setBuddy(passwordEdit_);
+  connect(encryptCheck_, &QCheckBox::toggled, this, [this](bool on) {
+    passwordEdit_->setEnabled(on);
+    if (on) passwordEdit_->setFocus();
+  });
+
   packButton_ = new QPushButton(QStringLiteral("Pack"), this);
   packButton_->setObjectName(QStringLiteral("PackButton"));
   packButton_->setDefault(true);
@@ -72,9 +88,14 @@ TPackForm::TPackForm(QWidget* parent)
   levelRow->addWidget(label2);
   levelRow->addWidget(levelSpin_);
   levelRow->addStretch(1);
+  auto* passwordRow = new QHBoxLayout;
+  passwordRow->addWidget(label3);
+  passwordRow->addWidget(passwordEdit_, 1);
   auto* left = new QVBoxLayout;
   left->addWidget(options);
   left->addLayout(levelRow);
+  left->addWidget(encryptCheck_);
+  left->addLayout(passwordRow);
   auto* buttons = new QVBoxLayout;
   buttons->addWidget(packButton_);
   buttons->addWidget(cancelButton_);
@@ -119,6 +140,15 @@ int TPackForm::Level() const {
   const int level = ok ? typed : levelSpin_->minimum();
   return std::clamp(level, levelSpin_->minimum(), levelSpin_->maximum());
 }
+
+bool TPackForm::Encrypt() const { return encryptCheck_->isChecked(); }
+
+std::string TPackForm::Password() const {
+  const QByteArray bytes = passwordEdit_->text().toUtf8();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+void TPackForm::ForgetPassword() { passwordEdit_->clear(); }
 
 void TPackForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

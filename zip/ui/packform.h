@@ -1,9 +1,10 @@
 // packform.h - TPackForm, the dialog that asks where and how to pack the
 // chosen entries: the archive's path, whether to overwrite all entries or
-// only older ones, and the compression level (1 fastest to 9 best).
+// only older ones, the compression level (1 fastest to 9 best), and whether
+// to encrypt the new entries with AES-256 under a password.
 //
 // The dialog keeps its choices between uses; only the path is proposed anew
-// each time it is shown. Pack hands over to the program's pack handler, which
+// each time it is shown, and the password is forgotten after every pack. Pack hands over to the program's pack handler, which
 // closes the dialog when it has packed (or leaves it open when there was
 // nothing to pack).
 #pragma once
@@ -13,6 +14,7 @@
 
 #include <QDialog>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -39,11 +41,18 @@ class TPackForm : public QDialog {
   void SetOptionIndex(int index);
   // The level box's value, brought into 1 to 9.
   int Level() const;
+  // "Encrypt (AES-256)" ticked (off by default); the password as UTF-8.
+  bool Encrypt() const;
+  std::string Password() const;
+  // Empties the password field.
+  void ForgetPassword();
 
   void SetPackHandler(std::function<void()> handler) { pack_ = std::move(handler); }
 
   QLineEdit* PathEdit() const { return pathEdit_; }
   QSpinBox* LevelSpin() const { return levelSpin_; }
+  QCheckBox* EncryptCheck() const { return encryptCheck_; }
+  QLineEdit* PasswordEdit() const { return passwordEdit_; }
   QRadioButton* OptionButton(int index) const { return index == 0 ? overwriteAll_ : overwriteOlder_; }
   QPushButton* PackButton() const { return packButton_; }
   QPushButton* CancelButton() const { return cancelButton_; }
@@ -59,6 +68,8 @@ class TPackForm : public QDialog {
   QRadioButton* overwriteAll_;
   QRadioButton* overwriteOlder_;
   QSpinBox* levelSpin_;
+  QCheckBox* encryptCheck_;
+  QLineEdit* passwordEdit_;
   QPushButton* packButton_;
   QPushButton* cancelButton_;
   QPushButton* helpButton_;
