@@ -33,16 +33,9 @@ struct TOutcome {
   int extracted = 0;
 };
 
-class TRecordingUI final : public TZipUserInterface {
- public:
-  std::vector<std::string> messages;
-  void ShowMessage(const std::string& text, const std::string&) override { messages.push_back(text); }
-};
-
 TOutcome Extract(const std::string& archive, const std::string& dest, const std::string& password,
                  TUZOverwriteMode mode = TUZOverwriteMode::Always) {
-  TRecordingUI ui;
-  TZipReader r(&ui);
+  TZipReader r;
   TOutcome o;
   r.SetZipName(archive);
   r.SetDestDir(dest);
@@ -54,11 +47,8 @@ TOutcome Extract(const std::string& archive, const std::string& dest, const std:
   r.OnSkippingFile = [&](TZipReader*, TSkipReason why, const std::string& name, int, bool&) {
     o.failed[name] = why == skipBadPassword ? "wrong password" : "skipped";
   };
+  r.OnEntryError = [&](TZipReader* z, int i, const std::string& m) { o.failed[z->Entry(i).Path()] = m; };
   o.extracted = r.UnZip();
-  for (const std::string& m : ui.messages) {
-    const size_t colon = m.find(": ");
-    o.failed[m.substr(0, colon)] = m.substr(colon + 2);
-  }
   return o;
 }
 
