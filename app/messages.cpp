@@ -12,30 +12,43 @@ namespace vantrel::app {
 
 namespace {
 
+// A message box whose text can be selected and copied (with the mouse, or a
+// click and Ctrl+A, Ctrl+C): an error's wording is what a user quotes when
+// asking for help.
+class TMessageBox final : public QMessageBox {
+ public:
+  TMessageBox(Icon icon, const QString& caption, const QString& text, StandardButtons buttons,
+              QWidget* parent)
+      : QMessageBox(icon, caption, text, buttons, parent) {
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  }
+};
+
 MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& caption,
                            const QString& text) {
   switch (kind) {
     case MessageKind::Information:
-      QMessageBox::information(parent, caption, text);
+      TMessageBox(QMessageBox::Information, caption, text, QMessageBox::Ok, parent).exec();
       return MessageAnswer::Ok;
     case MessageKind::Warning:
-      QMessageBox::warning(parent, caption, text);
+      TMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent).exec();
       return MessageAnswer::Ok;
     case MessageKind::Error:
-      QMessageBox::critical(parent, caption, text);
+      TMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent).exec();
       return MessageAnswer::Ok;
     case MessageKind::Question:
-      return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No) ==
-                     QMessageBox::Yes
+      return TMessageBox(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                         parent)
+                         .exec() == QMessageBox::Yes
                  ? MessageAnswer::Yes
                  : MessageAnswer::No;
     case MessageKind::Plain: {
-      QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      TMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
       box.exec();
       return MessageAnswer::Ok;
     }
     case MessageKind::Failure: {
-      QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      TMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
       QPushButton* skipAll = box.addButton(QStringLiteral("Skip all"), QMessageBox::AcceptRole);
       skipAll->setObjectName(QStringLiteral("SkipAllButton"));
       QPushButton* abort = box.addButton(QStringLiteral("Abort"), QMessageBox::RejectRole);
@@ -46,7 +59,7 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
       return MessageAnswer::Ok;
     }
     case MessageKind::Summary: {
-      QMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
+      TMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
       QPushButton* copy = box.addButton(QStringLiteral("Copy list"), QMessageBox::ActionRole);
       copy->setObjectName(QStringLiteral("CopyListButton"));
       // An action button would close the box: it copies and stays instead.
@@ -57,7 +70,7 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
       return MessageAnswer::Ok;
     }
     case MessageKind::QuestionAll: {
-      QMessageBox box(QMessageBox::Question, caption, text,
+      TMessageBox box(QMessageBox::Question, caption, text,
                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel |
                           QMessageBox::YesToAll,
                       parent);
