@@ -858,6 +858,43 @@ class ZipUiTest : public QObject {
     QVERIFY(!Exists(root_ + "/no"));
   }
 
+  // A damaged directory: the window warns before the list and says so in its
+  // caption; Pack onto the archive is refused and leaves every byte.
+  void damagedArchiveIsSaidAndNeverPackedInto() {
+    auto bytesOf = [](const std::string& path) {
+      QFile f(QString::fromStdString(path));
+      const QByteArray b = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+      return std::string(b.constData(), static_cast<size_t>(b.size()));
+    };
+    std::string bytes = bytesOf(Archive());
+    const size_t second = bytes.find("PK\x01\x02", bytes.find("PK\x01\x02") + 4);
+    QVERIFY(second != std::string::npos);
+    bytes[second + 2] = 'X';  // the second central record loses its signature
+    WriteText(Archive(), bytes);
+    QString caption;
+    size_t messagesBefore = 99;
+    QVERIFY(OpenWindow([&](zipui::TZIPpanel& w) {
+      caption = w.windowTitle();
+      messagesBefore = ShownMessages().size();
+      return int(QDialog::Rejected);
+    }));
+    QCOMPARE(caption, QStringLiteral("ZIP - ARCHIVE.ZIP [damaged]"));
+    QCOMPARE(messagesBefore, size_t(1));
+    QCOMPARE(int(ShownMessages()[0].kind), int(app::MessageKind::Warning));
+    QVERIFY2(ShownMessages()[0].text.startsWith(
+                 QStringLiteral("archive directory damaged: rebuilt from the local headers")),
+             qPrintable(ShownMessages()[0].text));
+
+    TFMPanel* left = form_->LeftFMPanel();
+    left->ReadDirectory(leftDir_ + "/src");
+    left->SetMarked(left->IndexOfName("b.txt"), true);
+    PackWith(Archive(), 1, 6);
+    QCOMPARE(ShownMessages().size(), size_t(2));
+    QVERIFY2(ShownMessages()[1].text.contains(QStringLiteral("the archive was left as it is")),
+             qPrintable(ShownMessages()[1].text));
+    QVERIFY(bytesOf(Archive()) == bytes);
+  }
+
   void namesThatAreNotUtf8SurviveEveryStep() {
     // A source file and a destination directory whose names are Latin-1 bytes.
     const std::string odd = "caf\xe9.txt";
