@@ -4,6 +4,7 @@
 #include <string>
 
 #include <QHBoxLayout>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -38,7 +39,8 @@ TNameDialog::TNameDialog(TMainForm& form, const QString& objectName, const QStri
           [this] { platform::ShowHelp(helpContext_); });
 }
 
-void TNameDialog::FinishLayout() {
+void TNameDialog::FinishLayout(QLineEdit* nameEdit) {
+  nameEdit_ = nameEdit;
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(okButton_);
@@ -56,6 +58,16 @@ void SetTabChain(std::initializer_list<QWidget*> widgets) {
     if (previous != nullptr) QWidget::setTabOrder(previous, widget);
     previous = widget;
   }
+}
+
+void TNameDialog::showEvent(QShowEvent* event) {
+  // Set before the dialog picks its own focus (which would be "Ok", the
+  // first control made), so that a typed name goes into the field.
+  if (nameEdit_ != nullptr) {
+    nameEdit_->setFocus(Qt::OtherFocusReason);
+    nameEdit_->selectAll();
+  }
+  QDialog::showEvent(event);
 }
 
 std::string TypedName(const QString& text) {

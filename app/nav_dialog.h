@@ -8,6 +8,7 @@
 
 #include <QDialog>
 
+class QLineEdit;
 class QPushButton;
 class QVBoxLayout;
 
@@ -31,8 +32,10 @@ class TNameDialog : public QDialog {
  protected:
   // The controls above the buttons go here.
   QVBoxLayout* Body() const { return body_; }
-  // Builds the button row once the body is complete.
-  void FinishLayout();
+  // Builds the button row once the body is complete. `nameEdit` is the field
+  // that has the keyboard focus, its text selected, whenever the dialog opens.
+  void FinishLayout(QLineEdit* nameEdit);
+  void showEvent(QShowEvent* event) override;
   // What "Ok" does; the dialog closes itself.
   virtual void OkButtonClick() = 0;
 
@@ -43,6 +46,7 @@ class TNameDialog : public QDialog {
   QPushButton* okButton_;
   QPushButton* cancelButton_;
   QPushButton* helpButton_;
+  QLineEdit* nameEdit_ = nullptr;
   int helpContext_;
 };
 

@@ -21,7 +21,7 @@ TNewDirectoryForm::TNewDirectoryForm(TMainForm& form)
   label->setBuddy(directoryNameEdit_);
   Body()->addWidget(label);
   Body()->addWidget(directoryNameEdit_);
-  FinishLayout();
+  FinishLayout(directoryNameEdit_);
 }
 
 void TNewDirectoryForm::OkButtonClick() {

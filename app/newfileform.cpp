@@ -23,7 +23,7 @@ TNewFileForm::TNewFileForm(TMainForm& form)
   label->setBuddy(fileNameEdit_);
   Body()->addWidget(label);
   Body()->addWidget(fileNameEdit_);
-  FinishLayout();
+  FinishLayout(fileNameEdit_);
 }
 
 void TNewFileForm::OkButtonClick() {

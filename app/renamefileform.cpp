@@ -32,15 +32,13 @@ TRenameFileForm::TRenameFileForm(TMainForm& form)
   Body()->addLayout(row);
   Body()->addWidget(to);
   Body()->addWidget(fileNameEdit_);
-  FinishLayout();
+  FinishLayout(fileNameEdit_);
 }
 
 void TRenameFileForm::showEvent(QShowEvent* event) {
   const QString shown = platform::ToDisplay(entryName_);
   fileNameLabel_->setText(shown);
   fileNameEdit_->setText(shown);
-  fileNameEdit_->selectAll();
-  fileNameEdit_->setFocus();
   TNameDialog::showEvent(event);
 }
 
