@@ -46,4 +46,9 @@ void TDriveCombo::showPopup() {
   QComboBox::showPopup();
 }
 
+void TDriveCombo::hidePopup() {
+  QComboBox::hidePopup();
+  emit popupHidden();
+}
+
 }  // namespace vantrel::app

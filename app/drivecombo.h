@@ -28,6 +28,11 @@ class TDriveCombo : public QComboBox {
   const std::vector<platform::Volume>& Volumes() const { return volumes_; }
 
   void showPopup() override;
+  void hidePopup() override;
+
+ signals:
+  // The list closed, whether a drive was chosen or not (Escape).
+  void popupHidden();
 
  private:
   std::vector<platform::Volume> volumes_;

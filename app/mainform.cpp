@@ -26,6 +26,7 @@
 #include "app/aboutform.h"
 #include "app/drivecombo.h"
 #include "app/features.h"
+#include "app/focus_keeper.h"
 #include "app/infoform.h"
 #include "app/messages.h"
 #include "app/settings.h"
@@ -223,6 +224,8 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
             [this, panel] { HistoryOf(panel).Visit(panel->Directory()); });
   }
 
+  focusKeeper_ = new TFocusKeeper(*this);
+  focusKeeper_->SetActivePanel(left_.FMPanel);
   infoForm_ = new TInfoForm(this);
   aboutForm_ = new TAboutForm(this);
 
@@ -390,6 +393,9 @@ void TMainForm::ConnectSide(TPanelSide& side) {
   connect(side.DriveCombo, qOverload<int>(&QComboBox::activated), this,
           [this, s](int index) { DriveComboChange(*s, index); });
   connect(side.RootButton, &QToolButton::clicked, this, [this, s] { RootButtonClick(*s); });
+  // However the list closes (a drive chosen, Escape, a click elsewhere), the
+  // keyboard goes back to the box's panel.
+  connect(side.DriveCombo, &TDriveCombo::popupHidden, this, [s] { s->FMPanel->setFocus(); });
 }
 
 int TMainForm::LeftWidth() const {
@@ -463,6 +469,7 @@ void TMainForm::PanelEnter(const TPanelSide& side) {
   const TPanelSide& other = &side == &left_ ? right_ : left_;
   lastActive_ = side.FMPanel;
   commandEdit_->setText(platform::ToDisplay(side.FMPanel->Directory()));
+  if (focusKeeper_ != nullptr) focusKeeper_->SetActivePanel(side.FMPanel);
   SetDirectoryLineActive(side.DirectoryPanel, true);
   SetDirectoryLineActive(other.DirectoryPanel, false);
   // Dialogs that work with bare names rely on the active panel's directory.

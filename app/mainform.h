@@ -24,6 +24,7 @@ namespace vantrel::app {
 
 class TAboutForm;
 class TDriveCombo;
+class TFocusKeeper;
 class TInfoForm;
 
 // The controls of one side (left or right), top to bottom.
@@ -90,6 +91,10 @@ class TMainForm : public QMainWindow {
     return panel == left_.FMPanel ? lists_.LeftHistory : lists_.RightHistory;
   }
 
+  // Gives the keyboard back to the active panel when a window in front of the
+  // main window closes.
+  TFocusKeeper* FocusKeeper() const { return focusKeeper_; }
+
   TInfoForm* InfoForm() const { return infoForm_; }
   TAboutForm* AboutForm() const { return aboutForm_; }
 
@@ -129,6 +134,7 @@ class TMainForm : public QMainWindow {
   panels::TFMPanel* lastActive_ = nullptr;
   TInfoForm* infoForm_ = nullptr;
   TAboutForm* aboutForm_ = nullptr;
+  TFocusKeeper* focusKeeper_ = nullptr;
 };
 
 }  // namespace vantrel::app

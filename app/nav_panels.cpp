@@ -131,11 +131,17 @@ bool TNavigation::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseButtonPress) side->FMPanel->setFocus(Qt::MouseFocusReason);
     return false;
   }
-  if (watched == side->DriveCombo && event->type() == QEvent::KeyPress) {
-    // Enter with the list closed takes the shown drive as chosen.
+  if (watched == side->DriveCombo && event->type() == QEvent::KeyPress &&
+      !side->DriveCombo->view()->isVisible()) {
+    // With the list closed, Enter takes the shown drive as chosen and Escape
+    // goes back to the panel.
     const int key = static_cast<QKeyEvent*>(event)->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !side->DriveCombo->view()->isVisible()) {
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       emit side->DriveCombo->activated(side->DriveCombo->currentIndex());
+      return true;
+    }
+    if (key == Qt::Key_Escape) {
+      side->FMPanel->setFocus(Qt::OtherFocusReason);
       return true;
     }
   }
