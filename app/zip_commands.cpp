@@ -10,10 +10,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QProgressBar>
 
 #include "app/features.h"
@@ -21,6 +19,7 @@
 #include "app/mainform.h"
 #include "app/messages.h"
 #include "platform/fs.h"
+#include "platform/qt/inputblock.h"
 #include "platform/qt/volumes.h"
 #include "zip/ui/packform.h"
 #include "zip/ui/zip_dialogs.h"
@@ -164,18 +163,14 @@ const char* SkipText(zip::TSkipReason reason) {
   return "left out";
 }
 
-// Escape and closing the Info window cancel the running operation.
+// Closing the Info window cancels the running operation (so does Escape,
+// through the input block).
 class TCancelFilter : public QObject {
  public:
   explicit TCancelFilter(zip::TZipReader& engine) : engine_(engine) {}
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-      engine_.CancelOperation = true;
-      return true;
-    }
     if (event->type() == QEvent::Close) {
       engine_.CancelOperation = true;
       event->ignore();
@@ -189,41 +184,40 @@ class TCancelFilter : public QObject {
 };
 
 // Shows the Info window with `text`, runs `operation` and closes the window.
-// The Info window is modal to the application while it is up, so the events
-// the engine lets run cannot start another command on the same component.
+// While it runs, the program takes no keys or clicks but Escape, which
+// cancels, so the events the engine lets run cannot start another command on
+// the same component. The window does not take the activation (see
+// TInputBlock): the window in front keeps the keyboard.
 bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()>& operation) {
   TInfoForm* info = c.form_.InfoForm();
-  // The window that had the activation gets it back afterwards (with its
-  // focus widget), as the Info window takes it while it is up.
-  QPointer<QWidget> previous = QApplication::activeWindow();
   info->InfoLabel()->setText(QLatin1String(text));
   info->GaugeLocal()->setValue(0);
   info->GaugeTotal()->setValue(0);
   TCancelFilter filter(c.writer_);
   info->installEventFilter(&filter);
-  info->setWindowModality(Qt::ApplicationModal);
-  info->show();
-  info->raise();
-  info->activateWindow();
-  QCoreApplication::processEvents();
-  c.running_ = true;
   bool ok = false;
-  try {
-    operation();
-    ok = true;
-  } catch (const std::exception& e) {
-    info->hide();
-    ShowGeneralError(platform::ToDisplay(e.what()));
-  } catch (...) {
-    info->hide();
-    ShowGeneralError(QStringLiteral("Unknown error"));
+  {
+    const platform::TInputBlock block(info, [&c] { c.writer_.CancelOperation = true; });
+    info->setAttribute(Qt::WA_ShowWithoutActivating);
+    info->show();
+    info->raise();
+    QCoreApplication::processEvents();
+    c.running_ = true;
+    try {
+      operation();
+      ok = true;
+    } catch (const std::exception& e) {
+      info->hide();
+      ShowGeneralError(platform::ToDisplay(e.what()));
+    } catch (...) {
+      info->hide();
+      ShowGeneralError(QStringLiteral("Unknown error"));
+    }
+    c.running_ = false;
   }
-  c.running_ = false;
   c.writer_.CancelOperation = false;
   info->removeEventFilter(&filter);
   info->hide();
-  info->setWindowModality(Qt::NonModal);
-  if (previous != nullptr && previous->isVisible()) previous->activateWindow();
   return ok;
 }
 

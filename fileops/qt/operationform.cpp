@@ -12,7 +12,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 
 namespace vantrel::fileops {
 
@@ -23,10 +22,7 @@ TOperationForm::TOperationForm(QWidget* parent, const QString& mainCaption)
   setObjectName(QStringLiteral("OperationForm"));
   setWindowTitle(QStringLiteral("Vantrel"));
   setFixedSize(398, 128);
-  // Non-blocking, yet the main window takes no input while an operation runs:
-  // a second command started from it would pull the work list from under the
-  // running one.
-  setWindowModality(Qt::WindowModal);
+  // Not modal: the operation blocks the input itself (Begin).
   setModal(false);
 
   panel_ = new QLabel(this);
@@ -76,15 +72,19 @@ void TOperationForm::Begin(const QString& text) {
     const QRect area = screen->availableGeometry();
     move(area.center() - QPoint(width() / 2, height() / 2));
   }
+  // Shown without taking the activation (see TInputBlock): the main window
+  // keeps the keyboard but takes no input until End.
+  inputBlock_ = std::make_unique<platform::TInputBlock>(this);
+  setAttribute(Qt::WA_ShowWithoutActivating);
   show();
   raise();
-  activateWindow();
   // Let the window appear before the first item is handled.
   QCoreApplication::processEvents();
 }
 
 void TOperationForm::End() {
   running_ = false;
+  inputBlock_.reset();
   hide();
 }
 
@@ -131,19 +131,6 @@ void TOperationForm::closeEvent(QCloseEvent* event) {
     event->ignore();
   else
     QDialog::closeEvent(event);
-}
-
-void TOperationForm::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
-  // When another window of the program took the activation while an
-  // operation runs, take it back unless a question is being asked.
-  if (event->type() == QEvent::ActivationChange && running_ && isVisible() && !isActiveWindow()) {
-    QTimer::singleShot(0, this, [this] {
-      if (running_ && isVisible() && (QApplication::activeModalWidget() == nullptr || QApplication::activeModalWidget() == this) &&
-          QApplication::activeWindow() != nullptr && QApplication::activeWindow() != this)
-        activateWindow();
-    });
-  }
 }
 
 }  // namespace vantrel::fileops

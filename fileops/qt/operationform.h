@@ -6,11 +6,13 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 
 #include <QDialog>
 #include <QString>
 
 #include "fileops/fmoperation.h"
+#include "platform/qt/inputblock.h"
 
 class QLabel;
 class QProgressBar;
@@ -34,6 +36,7 @@ class TOperationForm : public QDialog {
   QPushButton* CancelButton() const { return cancelButton_; }
 
   // Shows `text` and the window, without blocking, in front of its parent.
+  // Until End, the program's other windows take no keys or clicks.
   void Begin(const QString& text);
   // Hides the window at the end of an operation.
   void End();
@@ -53,7 +56,6 @@ class TOperationForm : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void reject() override;
-  void changeEvent(QEvent* event) override;
 
  private:
   void CancelButtonClick();
@@ -65,6 +67,7 @@ class TOperationForm : public QDialog {
   bool running_ = false;
   int lastPercent_ = -1;
   std::chrono::steady_clock::time_point lastEvents_{};
+  std::unique_ptr<platform::TInputBlock> inputBlock_;
 };
 
 }  // namespace vantrel::fileops
