@@ -9,6 +9,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -197,6 +198,10 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   connect(closeButton_, &QPushButton::clicked, this, &TFindFileForm::reject);
   connect(helpButton_, &QPushButton::clicked, this, [] { platform::ShowHelp(kHelpContext); });
   connect(goToButton_, &QPushButton::clicked, this, &TFindFileForm::GoToButtonClick);
+  connect(resultsView_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.isValid()) GoToButtonClick();
+  });
+  resultsView_->installEventFilter(this);
 
   auto* edits = new QGridLayout;
   edits->addWidget(maskLabel, 0, 0);
@@ -230,6 +235,17 @@ void TFindFileForm::showEvent(QShowEvent* event) {
   maskEdit_->setFocus();
   maskEdit_->selectAll();
   QDialog::showEvent(event);
+}
+
+bool TFindFileForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == resultsView_ && event->type() == QEvent::KeyPress && !searching_) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && resultsView_->currentIndex().isValid()) {
+      GoToButtonClick();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void TFindFileForm::reject() {
@@ -274,6 +290,9 @@ void TFindFileForm::StartButtonClick() {
   startButton_->setText(QStringLiteral("Start!"));
   startButton_->setEnabled(true);
   goToButton_->setEnabled(true);
+  // The first match is chosen, so that Enter or "Go to file" can follow at once.
+  if (model_->rowCount() > 0 && !resultsView_->currentIndex().isValid())
+    resultsView_->selectRow(0);
   resultsView_->setFocus();
   if (closeRequested_) QDialog::reject();
 }

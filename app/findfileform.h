@@ -2,6 +2,8 @@
 // wildcard mask and lists every match with its path, size and date; "Go to
 // file" takes the panel that opened it to a chosen match.
 //
+// Enter or a double click on a result row does what "Go to file" does.
+//
 // The search runs inside the Start handler but serves the window's events
 // about every 50 ms, so the window repaints, the rows found so far appear in
 // batches (never one repaint per row), and Close or Escape stops it.
@@ -86,6 +88,8 @@ class TFindFileForm : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Enter on a result row goes to that file, as "Go to file" does.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   const TPanelSide* target_ = nullptr;

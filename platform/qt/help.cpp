@@ -2,9 +2,14 @@
 // shown in one help window, one topic per context number.
 #include "platform/qt/help.h"
 
-#include <QCoreApplication>
+#include <algorithm>
+
+#include <QApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QScreen>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -49,13 +54,43 @@ QString HelpPage(int context) {
 
 QTextBrowser* HelpWindow() { return Window().data(); }
 
+namespace {
+
+// The help window belongs to the window that asked for it: the modal dialog
+// in front, else the active window. As its child it stays above that window
+// and takes input while the dialog is open; it stays open when the dialog
+// closes.
+void AttachToOwner(QTextBrowser& window) {
+  QWidget* owner = QApplication::activeModalWidget();
+  if (owner == nullptr) owner = QApplication::activeWindow();
+  if (owner == &window) return;
+  if (window.parentWidget() != owner) {
+    window.setParent(owner, Qt::Window);
+    window.setAttribute(Qt::WA_QuitOnClose, false);
+  }
+  if (window.isVisible()) return;
+  // A new window comes up centred on its owner and whole on the owner's screen.
+  const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  // Room for the frame the window manager adds around it.
+  constexpr int kFrame = 40;
+  const QSize size = window.size().boundedTo(area.size() - QSize(kFrame, kFrame));
+  window.resize(size);
+  QRect frame(QPoint(0, 0), size + QSize(kFrame / 2, kFrame));
+  frame.moveCenter(owner != nullptr ? owner->frameGeometry().center() : area.center());
+  frame.moveLeft(std::clamp(frame.left(), area.left(), area.right() - frame.width()));
+  frame.moveTop(std::clamp(frame.top(), area.top(), area.bottom() - frame.height()));
+  window.move(frame.topLeft());
+}
+
+}  // namespace
+
 bool ShowHelp(int context) {
   const QUrl url(HelpPage(context));
   if (!QFile::exists(QLatin1Char(':') + url.path())) return false;
   QPointer<QTextBrowser>& window = Window();
   if (window.isNull()) {
-    // A top-level window of its own, so it stays open beside a modal dialog's
-    // owner and is not closed with the dialog.
     window = new QTextBrowser;
     window->setObjectName(QStringLiteral("HelpWindow"));
     window->setAttribute(Qt::WA_QuitOnClose, false);
@@ -65,7 +100,12 @@ bool ShowHelp(int context) {
     QObject::connect(window, &QTextBrowser::sourceChanged, window, [w = window.data()] {
       w->setWindowTitle(QStringLiteral("Vantrel help - ") + w->documentTitle());
     });
+    // Escape closes it, like the dialogs it explains.
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    close->setContext(Qt::WindowShortcut);
+    QObject::connect(close, &QShortcut::activated, window, &QWidget::close);
   }
+  AttachToOwner(*window);
   window->setSource(url);
   window->show();
   window->raise();
