@@ -53,12 +53,15 @@ TColor ReadColor(const IniFile& ini, const char* key, TColor def) {
       static_cast<uint64_t>(ini.ReadInteger(kColor, key, static_cast<int32_t>(def))) & 0xFFFFFFFFu);
 }
 
+// The panel's font must be set: a width the file does not name is one that
+// shows that column's texts whole in it.
 void LoadPanel(const IniFile& ini, const char* section, TFMPanel& panel) {
+  const TFMPanel::TColumnWidths fit = panel.FittingColumnWidths();
   panel.SetNameWidth(ReadInt(ini, section, "NameWidth", 120, 0, kMaxPixels));
-  panel.SetExtWidth(ReadInt(ini, section, "ExtWidth", 30, 0, kMaxPixels));
-  panel.SetSizeWidth(ReadInt(ini, section, "SizeWidth", 70, 0, kMaxPixels));
-  panel.SetDateWidth(ReadInt(ini, section, "DateWidth", 70, 0, kMaxPixels));
-  panel.SetTimeWidth(ReadInt(ini, section, "TimeWidth", 70, 0, kMaxPixels));
+  panel.SetExtWidth(ReadInt(ini, section, "ExtWidth", fit.ext, 0, kMaxPixels));
+  panel.SetSizeWidth(ReadInt(ini, section, "SizeWidth", fit.size, 0, kMaxPixels));
+  panel.SetDateWidth(ReadInt(ini, section, "DateWidth", fit.date, 0, kMaxPixels));
+  panel.SetTimeWidth(ReadInt(ini, section, "TimeWidth", fit.time, 0, kMaxPixels));
   // Only the five known orders are taken; any other value keeps the order.
   const int64_t sort = ini.ReadInteger(section, "SortType", 0);
   const bool descending = ini.ReadInteger(section, "SortDescending", 0) != 0;

@@ -143,6 +143,23 @@ void TFMPanel::FontChanged() {
   viewport()->update();
 }
 
+TFMPanel::TColumnWidths TFMPanel::FittingColumnWidths() const {
+  // A cell starts one pixel right of the previous edge; a few pixels more keep
+  // neighbouring texts apart.
+  constexpr int kGap = 6;
+  const auto fit = [this](const std::string& text) {
+    return boldMetrics_.horizontalAdvance(QString::fromStdString(text)) + kGap;
+  };
+  TFileEntry big;
+  big.FileSize = 999999999999ULL;
+  // The last second of a year: two-digit day and month, the latest hour.
+  const platform::FileTime late = platform::FileTimeFromUnix(1767225599, 0);
+  return {std::max(fit(".jpeg"), fit(".JPEG")),
+          fit(SizeText(big)),
+          fit(DateText(late)),
+          fit(TimeText(late))};
+}
+
 int TFMPanel::TopIndex() const { return verticalScrollBar()->value(); }
 
 int TFMPanel::PageRows() const { return std::max(1, viewport()->height() / itemHeight_); }

@@ -129,6 +129,14 @@ class TFMPanel : public QAbstractScrollArea {
   void SetDateWidth(int value);
   void SetTimeWidth(int value);
 
+  // Widths that show, in the panel's font, a four-letter extension, a size of
+  // 999,999,999,999, a whole date and a time: the widths of a settings file
+  // that names none.
+  struct TColumnWidths {
+    int ext, size, date, time;
+  };
+  TColumnWidths FittingColumnWidths() const;
+
   // --- The six colours (0x00BBGGRR or a system colour number) ---
   platform::TColor Color() const { return color_; }
   platform::TColor CursorColor() const { return cursorColor_; }

@@ -324,6 +324,22 @@ class FMPanelTest : public QObject {
     QVERIFY(CountPixels(Grab(), QRect(48, r.top(), 70, r.height()), Q(kFile)) > 0);
   }
 
+  void fittingWidthsHoldTheWidestTexts() {
+    // Cells are drawn in the bold form of the panel's font.
+    for (int pixels : {11, 13, 20}) {
+      QFont font(QStringLiteral("DejaVu Sans"));
+      font.setPixelSize(pixels);
+      panel_->setFont(font);
+      font.setBold(true);
+      const QFontMetrics bold(font);
+      const TFMPanel::TColumnWidths fit = panel_->FittingColumnWidths();
+      QVERIFY(fit.ext > bold.horizontalAdvance(QStringLiteral(".JPEG")));
+      QVERIFY(fit.size > bold.horizontalAdvance(QStringLiteral("999,999,999,999")));
+      QVERIFY(fit.date > bold.horizontalAdvance(QStringLiteral("31.12.2025")));
+      QVERIFY(fit.time > bold.horizontalAdvance(QStringLiteral("23:59")));
+    }
+  }
+
   void longNamesEndInAnEllipsis() {
     const std::string name(200, 'W');
     QVERIFY(MakeFile(smallDir_ + "/" + name, 1));

@@ -58,11 +58,14 @@ class SettingsTest : public QObject {
     QVERIFY(!form->isMaximized());
     QCOMPARE(form->LeftWidth(), 300);
     for (panels::TFMPanel* panel : {form->LeftFMPanel(), form->RightFMPanel()}) {
+      // Widths the file does not name fit the texts in the panel's font (the
+      // layout's 50 for the size does not survive).
+      const panels::TFMPanel::TColumnWidths fit = panel->FittingColumnWidths();
       QCOMPARE(panel->NameWidth(), 120);
-      QCOMPARE(panel->ExtWidth(), 30);
-      QCOMPARE(panel->SizeWidth(), 70);  // the file's default wins over the layout's 50
-      QCOMPARE(panel->DateWidth(), 70);
-      QCOMPARE(panel->TimeWidth(), 70);
+      QCOMPARE(panel->ExtWidth(), fit.ext);
+      QCOMPARE(panel->SizeWidth(), fit.size);
+      QCOMPARE(panel->DateWidth(), fit.date);
+      QCOMPARE(panel->TimeWidth(), fit.time);
       QCOMPARE(panel->SortType(), uint8_t{0});
       QCOMPARE(panel->font().pointSize(), 10);
       QCOMPARE(panel->font().family(), QStringLiteral("MS Sans Serif"));
@@ -95,10 +98,13 @@ class SettingsTest : public QObject {
     QCOMPARE(SectionLines(text, QStringLiteral("COLOR")),
              QStringList({"Back=-2147483643", "Cursor=-2147483643", "File=-2147483640",
                           "Selected=255", "Current=-2147483640", "CurSel=255"}));
+    const panels::TFMPanel::TColumnWidths fit = form->LeftFMPanel()->FittingColumnWidths();
     for (const char* section : {"LEFT PANEL", "RIGHT PANEL"})
       QCOMPARE(SectionLines(text, QLatin1String(section)),
-               QStringList({"NameWidth=120", "ExtWidth=30", "SizeWidth=70", "DateWidth=70",
-                            "TimeWidth=70", "SortType=0", "SortDescending=0"}));
+               QStringList({"NameWidth=120", QStringLiteral("ExtWidth=%1").arg(fit.ext),
+                            QStringLiteral("SizeWidth=%1").arg(fit.size),
+                            QStringLiteral("DateWidth=%1").arg(fit.date),
+                            QStringLiteral("TimeWidth=%1").arg(fit.time), "SortType=0", "SortDescending=0"}));
   }
 
   void valuesRoundTrip() {
@@ -135,7 +141,7 @@ class SettingsTest : public QObject {
     QCOMPARE(form->LeftFMPanel()->TimeWidth(), 50);
     QCOMPARE(form->RightFMPanel()->SortType(), uint8_t{4});
     QCOMPARE(form->RightFMPanel()->NameWidth(), 150);
-    QCOMPARE(form->RightFMPanel()->ExtWidth(), 30);
+    QCOMPARE(form->RightFMPanel()->ExtWidth(), form->RightFMPanel()->FittingColumnWidths().ext);
     QList<int> header;
     for (int i = 0; i < 5; ++i) header << form->Left().Header->sectionSize(i);
     QCOMPARE(header, QList<int>({200, 40, 90, 80, 50}));
