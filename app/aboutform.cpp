@@ -24,7 +24,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
                                             style()->standardIcon(QStyle::SP_DirIcon))
                             .pixmap(32, 32)
                       : QApplication::windowIcon().pixmap(32, 32));
-  auto* text = new QLabel(QStringLiteral("Vantrel is convenient file manager for Windows 9x, NT,Me, XP."),
+  auto* text = new QLabel(QStringLiteral("Vantrel is convenient file manager for Linux."),
                           this);
   text->setObjectName(QStringLiteral("Label1"));
   text->setWordWrap(true);

@@ -300,8 +300,8 @@ class MainFormTest : public QObject {
   void aboutShowsAndOkCloses() {
     app::TAboutForm* about = form_->AboutForm();
     QCOMPARE(about->windowTitle(), QStringLiteral("About Vantrel"));
-    QVERIFY(about->findChild<QLabel*>(QStringLiteral("Label1"))->text().startsWith(
-        QStringLiteral("Vantrel is convenient file manager")));
+    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+             QStringLiteral("Vantrel is convenient file manager for Linux."));
     bool shown = false;
     QTimer::singleShot(0, about, [&] {
       shown = about->isVisible();
