@@ -557,9 +557,9 @@ def prepare(step):
 
 
 def load_scenarios(path):
-    spec = importlib.util.spec_from_file_location(os.path.splitext(os.path.basename(path))[0], path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    where = importlib.util.spec_from_file_location(os.path.splitext(os.path.basename(path))[0], path)
+    module = importlib.util.module_from_spec(where)
+    where.loader.exec_module(module)
     scenarios = [(name[len("scenario_"):], fn) for name, fn in vars(module).items()
                  if name.startswith("scenario_") and callable(fn)]
     return module.__name__, scenarios
