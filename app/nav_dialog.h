@@ -32,9 +32,10 @@ class TNameDialog : public QDialog {
  protected:
   // The controls above the buttons go here.
   QVBoxLayout* Body() const { return body_; }
-  // Builds the button row once the body is complete. `nameEdit` is the field
-  // that has the keyboard focus, its text selected, whenever the dialog opens.
-  void FinishLayout(QLineEdit* nameEdit);
+  // Builds the button row once the body is complete. `nameEdit`, when given,
+  // is the field that has the keyboard focus, its text selected, whenever the
+  // dialog opens.
+  void FinishLayout(QLineEdit* nameEdit = nullptr);
   void showEvent(QShowEvent* event) override;
   // What "Ok" does; the dialog closes itself.
   virtual void OkButtonClick() = 0;
