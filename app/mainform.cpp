@@ -50,7 +50,7 @@ struct TCommandDef {
   const char* shortcut;      // empty: none
   const char* button;        // toolbar button name, or nullptr
   const char* hint;          // toolbar hint
-  const char* icon;          // icon theme name
+  const char* icon;          // icon theme names, ";" between alternatives
   QStyle::StandardPixmap fallback;
 };
 
@@ -70,7 +70,7 @@ constexpr TCommandDef kCommands[] = {
     {"mnuFileMove", "Move", "F6", "MoveFileButton", "Move file (F6)", "go-next",
      QStyle::SP_ArrowForward},
     {"mnuFileRename", "Rename", "Shift+F6", "RenameFileButton", "Rename file (Shift+F6)",
-     "edit-rename", QStyle::SP_FileLinkIcon},
+     "edit-rename;insert-text", QStyle::SP_FileLinkIcon},
     {"mnuFilePack", "Pack to .ZIP", "Alt+F5", "PackFileButton", "Pack to .ZIP (Alt+F5)",
      "package-x-generic", QStyle::SP_DriveFDIcon},
     {"mnuFileUnpack", "Unpack from .ZIP", "Alt+F9", "UnpackFileButton",

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QHash>
+#include <QImage>
 #include <QMimeDatabase>
 #include <QStyle>
 
@@ -80,14 +81,36 @@ const QPixmap& SmallFileIcon(std::string_view name, bool isDirectory) {
   return it->second;
 }
 
-QIcon ThemeIcon(const QString& name, const QIcon& fallback) {
-  // A theme may hold only scalable (SVG) files for a name; without the SVG
-  // image plugin such an icon is not null but draws nothing, so try drawing.
-  for (const QString& candidate : {name, name + QStringLiteral("-symbolic")}) {
-    const QIcon icon = QIcon::fromTheme(candidate);
-    if (!icon.isNull() && !icon.pixmap(kSmallIconSize, kSmallIconSize).isNull()) return icon;
+bool LooksEnabled(const QIcon& icon) {
+  const QImage image =
+      icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+  int visible = 0;
+  int ink = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.alpha() < 128) continue;
+      ++visible;
+      if (qGray(c.rgb()) < 128 || (c.hsvSaturation() > 80 && c.value() < 230)) ++ink;
+    }
   }
-  return fallback;
+  return visible > 0 && ink * 20 >= visible;
+}
+
+QIcon ThemeIcon(const QString& names, const QIcon& fallback) {
+  QIcon firstFound;
+  for (const QString& name : names.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    for (const QString& candidate : {name, name + QStringLiteral("-symbolic")}) {
+      // A theme may hold only scalable (SVG) files for a name; without the
+      // SVG image plugin such an icon is not null but draws nothing.
+      const QIcon icon = QIcon::fromTheme(candidate);
+      if (icon.isNull() || icon.pixmap(kSmallIconSize, kSmallIconSize).isNull()) continue;
+      if (LooksEnabled(icon)) return icon;
+      if (firstFound.isNull()) firstFound = icon;
+    }
+  }
+  if (!fallback.isNull() && LooksEnabled(fallback)) return fallback;
+  return firstFound.isNull() ? fallback : firstFound;
 }
 
 }  // namespace vantrel::platform

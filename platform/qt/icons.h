@@ -26,7 +26,16 @@ QString MimeTypeNameOf(std::string_view name, bool isDirectory);
 // the program.
 const QPixmap& SmallFileIcon(std::string_view name, bool isDirectory);
 
-// A theme icon by name, then its symbolic variant, then `fallback`.
-QIcon ThemeIcon(const QString& name, const QIcon& fallback);
+// Whether an icon reads as the picture of an enabled command: dark or
+// coloured pixels make up at least a twentieth of its drawing. A washed-out
+// picture (a pale package, a white page with a grey arrow) looks like a
+// disabled one beside the others.
+bool LooksEnabled(const QIcon& icon);
+
+// A command's icon: for each of `names` (theme names separated by ";", the
+// preferred first) the theme's icon, then its symbolic variant, the first
+// that looks enabled; else `fallback` when it looks enabled; else the first
+// icon found, or `fallback`.
+QIcon ThemeIcon(const QString& names, const QIcon& fallback);
 
 }  // namespace vantrel::platform

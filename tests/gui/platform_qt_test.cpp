@@ -2,6 +2,8 @@
 // and system colour numbers, file-type icons judged by name alone, and the
 // texts of volumes and byte names.
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QMimeDatabase>
 #include <QTest>
 
@@ -53,6 +55,41 @@ class PlatformQtTest : public QObject {
     const std::string png = testing::Std(tmp.filePath(QStringLiteral("really-text.png")));
     testing::WriteText(png, "just some text\n");
     QCOMPARE(MimeTypeNameOf(png, false), QStringLiteral("image/png"));
+  }
+
+  void commandIconsLookEnabled() {
+    // A theme of three pictures: a washed-out one with a dark symbolic
+    // variant, and a dark one.
+    QTemporaryDir tmp;
+    const QString dir = tmp.filePath(QStringLiteral("probe/32x32/actions"));
+    QVERIFY(QDir().mkpath(dir));
+    testing::WriteText(testing::Std(tmp.filePath(QStringLiteral("probe/index.theme"))),
+                       "[Icon Theme]\nName=probe\nDirectories=32x32/actions\n"
+                       "[32x32/actions]\nSize=32\nType=Fixed\n");
+    const auto picture = [&](const char* name, QColor color) {
+      QPixmap pixmap(32, 32);
+      pixmap.fill(color);
+      QVERIFY(pixmap.save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png")));
+    };
+    picture("pale", QColor(235, 235, 235));
+    picture("pale-symbolic", QColor(46, 52, 54));
+    picture("inky", QColor(0, 0, 160));
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({tmp.path()});
+    QIcon::setThemeName(QStringLiteral("probe"));
+    QPixmap pale(32, 32);
+    pale.fill(QColor(240, 240, 240));
+    const QIcon paleFallback(pale);
+    QVERIFY(!LooksEnabled(paleFallback));
+    QVERIFY(!LooksEnabled(QIcon::fromTheme(QStringLiteral("pale"))));
+    QCOMPARE(ThemeIcon(QStringLiteral("pale"), {}).name(), QStringLiteral("pale-symbolic"));
+    QCOMPARE(ThemeIcon(QStringLiteral("missing;inky"), {}).name(), QStringLiteral("inky"));
+    // Nothing better to be had: the washed-out picture rather than none.
+    QCOMPARE(ThemeIcon(QStringLiteral("missing"), paleFallback).cacheKey(),
+             paleFallback.cacheKey());
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
   }
 
   void iconsAreSixteenPixelsAndSharedByType() {
