@@ -264,6 +264,8 @@ void TFindFileForm::StartButtonClick() {
   closeRequested_ = false;
   model_->Clear();
   animate_->show();
+  // The caption comes back afterwards as it was, translated or not.
+  const QString startCaption = startButton_->text();
   startButton_->setText(QStringLiteral("Searching..."));
   startButton_->setEnabled(false);
   goToButton_->setEnabled(false);
@@ -287,7 +289,7 @@ void TFindFileForm::StartButtonClick() {
 
   searching_ = false;
   animate_->hide();
-  startButton_->setText(QStringLiteral("Start!"));
+  startButton_->setText(startCaption);
   startButton_->setEnabled(true);
   goToButton_->setEnabled(true);
   // The first match is chosen, so that Enter or "Go to file" can follow at once.

@@ -9,7 +9,9 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QMenu>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
@@ -19,6 +21,7 @@
 #include <optional>
 
 #include "app/common_dialogs.h"
+#include "app/findfileform.h"
 #include "app/lang.h"
 #include "app/mainform.h"
 #include "app/message_table.h"
@@ -151,6 +154,16 @@ class LanguageTest : public QObject {
     QCOMPARE(Menu("mnuFiles"), QStringLiteral("Files"));
     // A dialog owned by the main window is reached by its own name only.
     QCOMPARE(Caption("MainForm.Label1.Caption"), QStringLiteral("<none>"));
+  }
+
+  // A caption a window changes while it works comes back translated.
+  void findFileStartCaptionSurvivesASearch() {
+    QVERIFY(Language().Apply(QStringLiteral("FindFileForm.StartButton.Caption"),
+                             QStringLiteral("Suche starten")));
+    auto* find = form_->findChild<app::TFindFileForm*>(QStringLiteral("FindFileForm"));
+    find->PathEdit()->setText(tmp_.path());
+    QTest::mouseClick(find->StartButton(), Qt::LeftButton);
+    QCOMPARE(find->StartButton()->text(), QStringLiteral("Suche starten"));
   }
 
   // From language A to a file B that lacks some paths: those keep A's texts,
