@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -249,6 +250,39 @@ std::string MountPointOf(const std::string& path, const std::vector<Volume>& vol
     if (prefix && m.size() > best.size()) best = m;
   }
   return best;
+}
+
+// Reads the first character of a sysfs flag file; '\0' when it cannot.
+static char SysfsFlag(const std::string& file) {
+  std::ifstream in(file);
+  char c = '\0';
+  in.get(c);
+  return c;
+}
+
+bool IsRemovableMedia(const std::string& path) {
+  // The file itself may not exist yet: its directory decides.
+  struct stat st;
+  std::string at = path;
+  if (::stat(at.c_str(), &st) != 0) {
+    const size_t slash = at.rfind('/');
+    at = slash == std::string::npos ? "." : slash == 0 ? "/" : at.substr(0, slash);
+    if (::stat(at.c_str(), &st) != 0) return false;
+  }
+  char resolved[PATH_MAX];
+  if (realpath(at.c_str(), resolved) != nullptr) {
+    const std::string mount = MountPointOf(resolved, ListVolumes());
+    if (mount.rfind("/media/", 0) == 0 || mount.rfind("/run/media/", 0) == 0) return true;
+  }
+  // A partition's flag is on its parent device.
+  const std::string dev = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                          std::to_string(minor(st.st_dev));
+  if (SysfsFlag(dev + "/removable") == '1') return true;
+  char device[PATH_MAX];
+  if (realpath(dev.c_str(), device) == nullptr) return false;
+  std::string parent = device;
+  parent.erase(parent.rfind('/'));
+  return SysfsFlag(parent + "/removable") == '1';
 }
 
 std::string ErrorText(int err) {

@@ -90,6 +90,11 @@ std::vector<Volume> ListVolumes();
 // The mount point of the volume that holds `path` (the longest mount-point prefix).
 std::string MountPointOf(const std::string& path, const std::vector<Volume>& volumes);
 
+// Whether `path` (a file or directory; it need not exist yet, its directory
+// must) lies on removable media: a mount under /media or /run/media, or a
+// block device the kernel marks removable (/sys/dev/block/.../removable).
+bool IsRemovableMedia(const std::string& path);
+
 // The system's text for an error number.
 std::string ErrorText(int err);
 

@@ -31,13 +31,6 @@ std::string LastComponent(const std::string& s) {
   return slash == std::string::npos ? s : s.substr(slash + 1);
 }
 
-// The format cannot describe a file of 4 GiB or more: say so before anything
-// is written.
-void CheckFileSize(const std::string& name, int64_t size) {
-  if (size >= 0xFFFFFFFFLL)
-    throw EZipTooLarge("\"" + name + "\" is 4 GiB or larger; this archive format cannot hold it");
-}
-
 }  // namespace
 
 bool MatchesPatternList(const std::vector<std::string>& list, const std::string& name) {
@@ -114,7 +107,6 @@ void TZipWriter::ExpandFileList() {
     if (isArchive(st)) continue;  // the archive never takes itself in
     if (freshen && !knownToArchive(line)) continue;
     int64_t size = S_ISREG(st.st_mode) || S_ISLNK(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
-    CheckFileSize(line, size);
     kept.push_back(line);
     sizes.push_back(size);
     totalBytes_ += size;
@@ -148,7 +140,6 @@ void TZipWriter::ExpandFileList() {
       if (MatchesPatternList(ExcludeList, item.name)) continue;
       if (archiveKnown_ && item.dev == archiveDev_ && item.ino == archiveIno_) continue;
       if (freshen && !knownToArchive(item.name)) continue;
-      CheckFileSize(item.name, item.size);
       kept.push_back(item.name);
       sizes.push_back(item.size);
       totalBytes_ += item.size;

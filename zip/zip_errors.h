@@ -56,5 +56,8 @@ inline constexpr const char* kTextCantWrite = "Cant write uncompressed file";
 inline constexpr const char* kTextNotEnoughRoom = "Not enough room to write archive";
 inline constexpr const char* kTextUnknownMethod = "Unknown Compression Method";
 inline constexpr const char* kTextInflateOutOfMemory = "*** inflate out of memory ***";
+inline constexpr const char* kTextZip64Lost =
+    "Not a valid zip file! Its end record refers to a ZIP64 end record that is missing or "
+    "damaged";
 
 }  // namespace vantrel::zip

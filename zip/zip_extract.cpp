@@ -535,7 +535,8 @@ void TZipReader::ExtractEntry(int index) {
   // AE-2 entries store no CRC: their authentication code stands for it.
   const bool strict = aesEntry || DataMethod(work_) > 8;
   const bool crcOk = (aesEntry && work_.AesVersion == 2) || calc == work_.CRC32;
-  const bool good = crcOk && authentic && entryDone_ == work_.UncompressedSize &&
+  const bool good = crcOk && authentic &&
+                    static_cast<uint64_t>(entryDone_) == work_.UncompressedSize &&
                     (strict ? result == TDecodeResult::Ok : result != TDecodeResult::OutOfMemory);
   if (good) {
     if (!TestOnly) {
@@ -577,10 +578,12 @@ void TZipReader::ExtractDirectoryEntry(int index, const TEntryTarget& target) {
 }
 
 int64_t TZipReader::SeekEntryData() {
-  if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
-    LoadDisk(work_.DiskNumberStart + 1);
+  if (multiMode_ != TMultiMode::mmNone &&
+      work_.DiskNumberStart != static_cast<uint32_t>(currentDisk_))
+    LoadDisk(static_cast<int>(work_.DiskNumberStart) + 1);
   uint8_t lh[kLocalHeaderSize];
-  if (archive_->Seek(work_.LocalHeaderOffset, soBeginning) != work_.LocalHeaderOffset ||
+  const int64_t at = static_cast<int64_t>(work_.LocalHeaderOffset);
+  if (archive_->Seek(at, soBeginning) != at ||
       !archive_->ReadExact(lh, sizeof lh))
     throw EFatalUnzipError(kTextPrematureEnd);
   if (GetU32(lh) != LocalFileHeaderSig)
@@ -609,8 +612,9 @@ bool TZipReader::CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt) {
   for (;;) {
     bool ok = false;
     if (work_.CompressedSize >= kEncryptionHeaderSize) {
-      if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
-        LoadDisk(work_.DiskNumberStart + 1);
+      if (multiMode_ != TMultiMode::mmNone &&
+          work_.DiskNumberStart != static_cast<uint32_t>(currentDisk_))
+        LoadDisk(static_cast<int>(work_.DiskNumberStart) + 1);
       archive_->Seek(dataStart, soBeginning);
       uint8_t header[kEncryptionHeaderSize];
       ReadArchive(header, sizeof header);
@@ -771,7 +775,7 @@ void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, 
                            declared + " bytes decoded");
   else if (result == TDecodeResult::OutOfMemory)
     EntryFailed(index, kTextInflateOutOfMemory);
-  else if (entryDone_ != static_cast<int64_t>(work_.UncompressedSize))
+  else if (static_cast<uint64_t>(entryDone_) != work_.UncompressedSize)
     EntryFailed(index, "size mismatch: " + std::to_string(entryDone_) + " bytes, " + declared +
                            " declared");
   else if (OnBadCRC)

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/codepages.h"
@@ -264,7 +265,7 @@ bool TZipHeaderInfo::IsAes() const {
          (AesVersion == 1 || AesVersion == 2);
 }
 
-void TZipHeaderInfo::ParseExtraField(const uint8_t* data, size_t size) {
+void TZipHeaderInfo::ParseExtraField(const uint8_t* data, size_t size, bool local) {
   // Blocks of a 2-byte id, a 2-byte length and that many bytes; a block that
   // runs past the end ends the walk.
   for (size_t at = 0; at + 4 <= size;) {
@@ -272,13 +273,40 @@ void TZipHeaderInfo::ParseExtraField(const uint8_t* data, size_t size) {
     const size_t len = GetU16(data + at + 2);
     const uint8_t* p = data + at + 4;
     if (at + 4 + len > size) break;
+    at += 4 + len;
     if (id == 0x9901 && len >= 7 && p[2] == 'A' && p[3] == 'E') {
       AesVersion = GetU16(p);
       AesStrength = p[4];
       AesMethod = GetU16(p + 5);
+    } else if (id == kZip64ExtraId) {
+      ApplyZip64Block(p, len, local);
     }
-    at += 4 + len;
   }
+}
+
+void TZipHeaderInfo::ApplyZip64Block(const uint8_t* p, size_t len, bool local) {
+  if (local) {
+    // A local header's block holds both sizes; only the marked ones count.
+    if (len >= 16) {
+      if (UncompressedSize == kZip64Marker32) UncompressedSize = GetU64(p);
+      if (CompressedSize == kZip64Marker32) CompressedSize = GetU64(p + 8);
+    }
+    return;
+  }
+  // A central record's block holds, in this order, only the fields whose
+  // classic value is the marker.
+  size_t used = 0;
+  auto take = [&](bool marked, size_t width, auto& field) {
+    if (!marked) return;
+    if (used + width <= len)
+      field = static_cast<std::remove_reference_t<decltype(field)>>(
+          width == 8 ? GetU64(p + used) : GetU32(p + used));
+    used += width;
+  };
+  take(UncompressedSize == kZip64Marker32, 8, UncompressedSize);
+  take(CompressedSize == kZip64Marker32, 8, CompressedSize);
+  take(LocalHeaderOffset == kZip64Marker32, 8, LocalHeaderOffset);
+  take(DiskNumberStart == kZip64Marker16, 4, DiskNumberStart);
 }
 
 bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk) {
@@ -300,19 +328,11 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   uint16_t nameLen = GetU16(h + 28);
   uint16_t extraLen = GetU16(h + 30);
   uint16_t commentLen = GetU16(h + 32);
-  std::string raw(nameLen, '\0');
-  if (nameLen && !stream->ReadExact(raw.data(), nameLen)) {
+  // The name and the extra field in one read.
+  std::string raw(static_cast<size_t>(nameLen) + extraLen, '\0');
+  if (!raw.empty() && !stream->ReadExact(raw.data(), raw.size())) {
     stream->Seek(start, soBeginning);
     return false;
-  }
-  AesVersion = AesStrength = AesMethod = 0;
-  if (extraLen) {
-    std::string extra(extraLen, '\0');
-    if (!stream->ReadExact(extra.data(), extraLen)) {
-      stream->Seek(start, soBeginning);
-      return false;
-    }
-    ParseExtraField(reinterpret_cast<const uint8_t*>(extra.data()), extraLen);
   }
   if (commentLen) stream->Seek(commentLen, soCurrent);
 
@@ -324,7 +344,8 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   CRC32 = GetU32(h + 16);
   CompressedSize = GetU32(h + 20);
   UncompressedSize = GetU32(h + 24);
-  SetPath(DecodeStoredName(raw, GeneralPurposeFlags, VersionMadeBy));
+  SetPath(DecodeStoredName(std::string_view(raw).substr(0, nameLen), GeneralPurposeFlags,
+                           VersionMadeBy));
   CentralExtraLength = extraLen;
   LocalExtraLength = 0;
   comment_.reset();
@@ -333,10 +354,13 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   InternalAttributes = GetU16(h + 36);
   ExternalAttributes = GetU32(h + 38);
   LocalHeaderOffset = GetU32(h + 42);
+  AesVersion = AesStrength = AesMethod = 0;
+  if (extraLen)
+    ParseExtraField(reinterpret_cast<const uint8_t*>(raw.data()) + nameLen, extraLen, false);
   Selected = Marked = 0;
   StoredNameLength = nameLen;
   DataOverlaps = 0;
-  CentralEntryOffset = static_cast<uint32_t>(start);
+  CentralEntryOffset = static_cast<uint64_t>(start);
   return true;
 }
 
@@ -363,6 +387,16 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   UncompressedSize = GetU32(h + 22);
   SetPath(DecodeStoredName(raw, GeneralPurposeFlags, 0));
   LocalExtraLength = GetU16(h + 28);
+  AesVersion = AesStrength = AesMethod = 0;
+  if (LocalExtraLength) {
+    // Sizes in a ZIP64 block, the AES field; the stream is left after the
+    // name as before.
+    std::string extra(LocalExtraLength, '\0');
+    const int64_t afterName = stream.Position();
+    if (stream.ReadExact(extra.data(), extra.size()))
+      ParseExtraField(reinterpret_cast<const uint8_t*>(extra.data()), extra.size(), true);
+    stream.Seek(afterName, soBeginning);
+  }
   comment_.reset();
   FileCommentLength = 0;
   DiskNumberStart = 0;
@@ -371,7 +405,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   CentralEntryOffset = 0;
   StoredNameLength = nameLen;
   DataOverlaps = 0;
-  LocalHeaderOffset = static_cast<uint32_t>(start);
+  LocalHeaderOffset = static_cast<uint64_t>(start);
   return true;
 }
 
@@ -381,28 +415,92 @@ uint16_t TZipHeaderInfo::StoredFlags() const {
   return flags;
 }
 
-bool TZipHeaderInfo::WriteCentral(TStream& stream) const {
-  uint8_t h[kCentralHeaderSize];
+namespace {
+
+uint32_t Fit32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v, kZip64Marker32)); }
+uint16_t Fit16(uint64_t v) { return static_cast<uint16_t>(std::min<uint64_t>(v, kZip64Marker16)); }
+
+}  // namespace
+
+void EncodeLocalHeader(uint8_t* h, const TZipHeaderInfo& e, uint16_t flags, size_t nameLen,
+                       uint16_t extraLen, bool zip64Sizes) {
+  PutU32(h, LocalFileHeaderSig);
+  PutU16(h + 4, e.VersionNeeded);
+  PutU16(h + 6, flags);
+  PutU16(h + 8, e.CompressionMethod);
+  PutU32(h + 10, e.LastModDateTime);
+  PutU32(h + 14, e.CRC32);
+  PutU32(h + 18, zip64Sizes ? kZip64Marker32 : Fit32(e.CompressedSize));
+  PutU32(h + 22, zip64Sizes ? kZip64Marker32 : Fit32(e.UncompressedSize));
+  PutU16(h + 26, static_cast<uint16_t>(nameLen));
+  PutU16(h + 28, extraLen);
+}
+
+void EncodeCentralHeader(uint8_t* h, const TZipHeaderInfo& e, uint16_t flags, size_t nameLen,
+                         uint16_t extraLen, uint16_t commentLen) {
   PutU32(h, CentralFileHeaderSig);
-  PutU16(h + 4, VersionMadeBy);
-  PutU16(h + 6, VersionNeeded);
-  PutU16(h + 8, StoredFlags());
-  PutU16(h + 10, CompressionMethod);
-  PutU32(h + 12, LastModDateTime);
-  PutU32(h + 16, CRC32);
-  PutU32(h + 20, CompressedSize);
-  PutU32(h + 24, UncompressedSize);
-  PutU16(h + 28, FilenameLength);
-  PutU16(h + 30, 0);
-  PutU16(h + 32, FileCommentLength);
-  PutU16(h + 34, DiskNumberStart);
-  PutU16(h + 36, InternalAttributes);
-  PutU32(h + 38, ExternalAttributes);
-  PutU32(h + 42, LocalHeaderOffset);
+  PutU16(h + 4, e.VersionMadeBy);
+  PutU16(h + 6, e.VersionNeeded);
+  PutU16(h + 8, flags);
+  PutU16(h + 10, e.CompressionMethod);
+  PutU32(h + 12, e.LastModDateTime);
+  PutU32(h + 16, e.CRC32);
+  PutU32(h + 20, Fit32(e.CompressedSize));
+  PutU32(h + 24, Fit32(e.UncompressedSize));
+  PutU16(h + 28, static_cast<uint16_t>(nameLen));
+  PutU16(h + 30, extraLen);
+  PutU16(h + 32, commentLen);
+  PutU16(h + 34, Fit16(e.DiskNumberStart));
+  PutU16(h + 36, e.InternalAttributes);
+  PutU32(h + 38, e.ExternalAttributes);
+  PutU32(h + 42, Fit32(e.LocalHeaderOffset));
+}
+
+std::string CentralZip64Extra(const TZipHeaderInfo& e) {
+  uint8_t b[4 + 8 + 8 + 8 + 4];
+  size_t n = 4;
+  for (uint64_t v : {e.UncompressedSize, e.CompressedSize, e.LocalHeaderOffset})
+    if (v >= kZip64Marker32) PutU64(b + n, v), n += 8;
+  if (e.DiskNumberStart >= kZip64Marker16) PutU32(b + n, e.DiskNumberStart), n += 4;
+  if (n == 4) return {};
+  PutU16(b, kZip64ExtraId);
+  PutU16(b + 2, static_cast<uint16_t>(n - 4));
+  return std::string(reinterpret_cast<const char*>(b), n);
+}
+
+std::string LocalZip64Extra(const TZipHeaderInfo& e) {
+  uint8_t b[kLocalZip64ExtraSize];
+  PutU16(b, kZip64ExtraId);
+  PutU16(b + 2, 16);
+  PutU64(b + 4, e.UncompressedSize);
+  PutU64(b + 12, e.CompressedSize);
+  return std::string(reinterpret_cast<const char*>(b), sizeof b);
+}
+
+std::string WithoutZip64Extra(std::string_view extra) {
+  std::string out;
+  size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const auto* p = reinterpret_cast<const uint8_t*>(extra.data() + at);
+    const size_t len = GetU16(p + 2);
+    if (at + 4 + len > extra.size()) break;
+    if (GetU16(p) != kZip64ExtraId) out.append(extra.substr(at, 4 + len));
+    at += 4 + len;
+  }
+  out.append(extra.substr(at));  // a broken tail is kept as it was
+  return out;
+}
+
+bool TZipHeaderInfo::WriteCentral(TStream& stream) const {
+  const std::string extra = CentralZip64Extra(*this);
+  uint8_t h[kCentralHeaderSize];
+  EncodeCentralHeader(h, *this, StoredFlags(), FilenameLength,
+                      static_cast<uint16_t>(extra.size()), FileCommentLength);
   std::string name = Path();
   name.resize(FilenameLength);
   if (stream.Write(h, sizeof h) != sizeof h) return false;
   if (stream.Write(name.data(), name.size()) != name.size()) return false;
+  if (stream.Write(extra.data(), extra.size()) != extra.size()) return false;
   if (FileCommentLength && comment_) {
     std::string c = *comment_;
     c.resize(FileCommentLength);
@@ -412,18 +510,10 @@ bool TZipHeaderInfo::WriteCentral(TStream& stream) const {
 }
 
 bool TZipHeaderInfo::WriteLocal(TStream& stream) {
-  LocalHeaderOffset = static_cast<uint32_t>(stream.Position());
+  LocalHeaderOffset = static_cast<uint64_t>(stream.Position());
   uint8_t h[kLocalHeaderSize];
-  PutU32(h, LocalFileHeaderSig);
-  PutU16(h + 4, VersionNeeded);
-  PutU16(h + 6, StoredFlags());
-  PutU16(h + 8, CompressionMethod);
-  PutU32(h + 10, LastModDateTime);
-  PutU32(h + 14, CRC32);
-  PutU32(h + 18, CompressedSize);
-  PutU32(h + 22, UncompressedSize);
-  PutU16(h + 26, FilenameLength);
-  PutU16(h + 28, LocalExtraLength);
+  EncodeLocalHeader(h, *this, StoredFlags(), FilenameLength, LocalExtraLength,
+                    CompressedSize >= kZip64Marker32 || UncompressedSize >= kZip64Marker32);
   std::string name = Path();
   name.resize(FilenameLength);
   return stream.Write(h, sizeof h) == sizeof h &&
@@ -464,11 +554,14 @@ void TEndCentral::SetZipComment(std::optional<std::string> comment) {
 
 void TEndCentral::Reset() {
   Signature = EndCentralDirSig;
-  ThisDisk = CentralDirDisk = EntriesThisDisk = TotalEntries = 0;
+  ThisDisk = CentralDirDisk = 0;
+  EntriesThisDisk = TotalEntries = 0;
   CentralDirSize = CentralDirOffset = 0;
   ZipCommentLength = 0;
   ZipCommentPos = 0;
   Modified = 0;
+  Zip64 = 0;
+  Zip64RecordPos = -1;
   comment_.reset();
 }
 
@@ -484,7 +577,39 @@ void TEndCentral::Assign(const TEndCentral& o) {
   ZipCommentLength = o.ZipCommentLength;
   ZipCommentPos = o.ZipCommentPos;
   Modified = o.Modified;
+  Zip64 = o.Zip64;
+  Zip64RecordPos = o.Zip64RecordPos;
   comment_ = (o.ZipCommentLength != 0 && o.comment_) ? o.comment_ : std::nullopt;
+}
+
+bool TEndCentral::ReadZip64(TStream& stream, int64_t at) {
+  uint8_t loc[kZip64LocatorSize];
+  if (at < 0 || stream.Seek(at, soBeginning) != at || !stream.ReadExact(loc, sizeof loc) ||
+      GetU32(loc) != Zip64LocatorSig)
+    return false;
+  // The record is where the locator says, or (when the archive was moved
+  // behind a prefix) right before the locator.
+  const uint64_t named = GetU64(loc + 8);
+  const int64_t candidates[2] = {
+      named <= static_cast<uint64_t>(at) ? static_cast<int64_t>(named) : -1,
+      at - static_cast<int64_t>(kZip64EndCentralSize)};
+  for (int64_t pos : candidates) {
+    uint8_t r[kZip64EndCentralSize];
+    if (pos < 0 || pos + static_cast<int64_t>(sizeof r) > at ||
+        stream.Seek(pos, soBeginning) != pos || !stream.ReadExact(r, sizeof r) ||
+        GetU32(r) != Zip64EndCentralSig || GetU64(r + 4) < kZip64EndCentralSize - 12)
+      continue;
+    ThisDisk = GetU32(r + 16);
+    CentralDirDisk = GetU32(r + 20);
+    EntriesThisDisk = GetU64(r + 24);
+    TotalEntries = GetU64(r + 32);
+    CentralDirSize = GetU64(r + 40);
+    CentralDirOffset = GetU64(r + 48);
+    Zip64 = 1;
+    Zip64RecordPos = pos;
+    return true;
+  }
+  return false;
 }
 
 bool TEndCentral::Find(TStream& stream) {
@@ -496,15 +621,20 @@ bool TEndCentral::Find(TStream& stream) {
     }
     return false;
   }
-  const int64_t n = std::min<int64_t>(65535 + kEndCentralSize, size);
+  const int64_t n = std::min<int64_t>(65535 + kEndCentralSize + kZip64LocatorSize, size);
   std::vector<uint8_t> buf(static_cast<size_t>(n));
   if (stream.Seek(size - n, soBeginning) != size - n ||
       !stream.ReadExact(buf.data(), buf.size()))
     return false;
-  for (int64_t i = n - static_cast<int64_t>(kEndCentralSize); i >= 0; --i) {
+  const int64_t base = size - n;
+  // The classic record within the last 65557 bytes, nearest the end first.
+  const int64_t lowest = std::max<int64_t>(0, n - static_cast<int64_t>(65535 + kEndCentralSize));
+  for (int64_t i = n - static_cast<int64_t>(kEndCentralSize); i >= lowest; --i) {
     if (buf[i] != EndCentralFirstByte || GetU32(&buf[i]) != EndCentralDirSig) continue;
     const uint8_t* p = &buf[i];
-    comment_.reset();
+    const uint8_t modified = Modified;
+    Reset();
+    Modified = modified;
     ThisDisk = GetU16(p + 4);
     CentralDirDisk = GetU16(p + 6);
     EntriesThisDisk = GetU16(p + 8);
@@ -512,29 +642,71 @@ bool TEndCentral::Find(TStream& stream) {
     CentralDirSize = GetU32(p + 12);
     CentralDirOffset = GetU32(p + 16);
     ZipCommentLength = GetU16(p + 20);
-    ZipCommentPos = (size - n) + i + static_cast<int64_t>(kEndCentralSize);
+    ZipCommentPos = base + i + static_cast<int64_t>(kEndCentralSize);
+    // A ZIP64 end record, when there is one, holds the values whole; the
+    // classic fields may be markers or damaged.
+    ReadZip64(stream, base + i - static_cast<int64_t>(kZip64LocatorSize));
+    return true;
+  }
+  // No classic record: a locator at the end serves alone.
+  for (int64_t i = n - static_cast<int64_t>(kZip64LocatorSize); i >= 0; --i) {
+    if (buf[i] != 0x50 || GetU32(&buf[i]) != Zip64LocatorSig) continue;
+    TEndCentral found;
+    if (!found.ReadZip64(stream, base + i)) continue;
+    found.Modified = Modified;
+    Assign(found);
+    ZipCommentPos = base + i + static_cast<int64_t>(kZip64LocatorSize + kEndCentralSize);
     return true;
   }
   return false;
 }
 
-bool TEndCentral::Write(TStream& stream) const {
+std::string TEndCentral::Encode(int64_t position) const {
+  std::string out;
+  const bool zip64 = NeedsZip64();
+  if (zip64) {
+    uint8_t r[kZip64EndCentralSize + kZip64LocatorSize];
+    PutU32(r, Zip64EndCentralSig);
+    PutU64(r + 4, kZip64EndCentralSize - 12);
+    PutU16(r + 12, kVersionZip64);
+    PutU16(r + 14, kVersionZip64);
+    PutU32(r + 16, ThisDisk);
+    PutU32(r + 20, CentralDirDisk);
+    PutU64(r + 24, EntriesThisDisk);
+    PutU64(r + 32, TotalEntries);
+    PutU64(r + 40, CentralDirSize);
+    PutU64(r + 48, CentralDirOffset);
+    uint8_t* l = r + kZip64EndCentralSize;
+    PutU32(l, Zip64LocatorSig);
+    PutU32(l + 4, ThisDisk);
+    PutU64(l + 8, static_cast<uint64_t>(position));
+    PutU32(l + 16, ThisDisk + 1);
+    out.assign(reinterpret_cast<const char*>(r), sizeof r);
+  }
+  auto fit16 = [](uint64_t v) {
+    return static_cast<uint16_t>(std::min<uint64_t>(v, kZip64Marker16));
+  };
+  auto fit32 = [](uint64_t v) {
+    return static_cast<uint32_t>(std::min<uint64_t>(v, kZip64Marker32));
+  };
   uint8_t h[kEndCentralSize];
   PutU32(h, Signature);
-  PutU16(h + 4, ThisDisk);
-  PutU16(h + 6, CentralDirDisk);
-  PutU16(h + 8, EntriesThisDisk);
-  PutU16(h + 10, TotalEntries);
-  PutU32(h + 12, CentralDirSize);
-  PutU32(h + 16, CentralDirOffset);
-  PutU16(h + 20, ZipCommentLength);
-  if (stream.Write(h, sizeof h) != sizeof h) return false;
-  if (ZipCommentLength && comment_) {
-    std::string c = *comment_;
-    c.resize(ZipCommentLength);
-    if (stream.Write(c.data(), c.size()) != c.size()) return false;
-  }
-  return true;
+  PutU16(h + 4, fit16(ThisDisk));
+  PutU16(h + 6, fit16(CentralDirDisk));
+  PutU16(h + 8, fit16(EntriesThisDisk));
+  PutU16(h + 10, fit16(TotalEntries));
+  PutU32(h + 12, fit32(CentralDirSize));
+  PutU32(h + 16, fit32(CentralDirOffset));
+  const uint16_t commentLen = comment_ ? ZipCommentLength : 0;
+  PutU16(h + 20, commentLen);
+  out.append(reinterpret_cast<const char*>(h), sizeof h);
+  if (commentLen) out.append(*comment_, 0, commentLen);
+  return out;
+}
+
+bool TEndCentral::Write(TStream& stream) const {
+  const std::string bytes = Encode(stream.Position());
+  return stream.Write(bytes.data(), bytes.size()) == bytes.size();
 }
 
 }  // namespace vantrel::zip

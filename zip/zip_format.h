@@ -28,11 +28,25 @@ extern const uint32_t CentralFileHeaderSig;  // 0x02014B50
 extern const uint32_t LocalFileHeaderSig;    // 0x04034B50
 extern const uint32_t EndCentralDirSig;      // 0x06054B50
 extern const uint8_t EndCentralFirstByte;    // 0x50, for the backward scan
+inline constexpr uint32_t Zip64EndCentralSig = 0x06064B50;
+inline constexpr uint32_t Zip64LocatorSig = 0x07064B50;
+inline constexpr uint32_t DataDescriptorSig = 0x08074B50;
 
 inline constexpr size_t kLocalHeaderSize = 30;
 inline constexpr size_t kCentralHeaderSize = 46;
 inline constexpr size_t kEndCentralSize = 22;
 inline constexpr size_t kDataDescriptorSize = 16;
+inline constexpr size_t kZip64DataDescriptorSize = 24;  // with 8-byte sizes
+inline constexpr size_t kZip64EndCentralSize = 56;      // without extensible data
+inline constexpr size_t kZip64LocatorSize = 20;
+// A classic field holding this value says that the real value is in a ZIP64
+// record or extra field.
+inline constexpr uint32_t kZip64Marker32 = 0xFFFFFFFF;
+inline constexpr uint16_t kZip64Marker16 = 0xFFFF;
+inline constexpr uint16_t kZip64ExtraId = 0x0001;
+inline constexpr size_t kLocalZip64ExtraSize = 20;  // id, length, both sizes
+// "Version needed to extract" of an entry with ZIP64 fields (4.5).
+inline constexpr uint16_t kVersionZip64 = 45;
 inline constexpr size_t kEncryptionHeaderSize = 12;
 
 // General purpose flag bits.
@@ -55,6 +69,13 @@ inline void PutU16(uint8_t* p, uint16_t v) {
 }
 inline void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline uint64_t GetU64(const uint8_t* p) {
+  return static_cast<uint64_t>(GetU32(p)) | (static_cast<uint64_t>(GetU32(p + 4)) << 32);
+}
+inline void PutU64(uint8_t* p, uint64_t v) {
+  PutU32(p, static_cast<uint32_t>(v));
+  PutU32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 // ------------------------------------------------------------ DOS date and time
@@ -124,17 +145,19 @@ class TZipHeaderInfo : public TObject {
   uint16_t CompressionMethod = 8;
   uint32_t LastModDateTime = 0;
   uint32_t CRC32 = 0xFFFFFFFF;
-  uint32_t CompressedSize = 0;
-  uint32_t UncompressedSize = 0;
+  // Sizes and offsets are 64-bit: a ZIP64 extra field carries the values the
+  // 32-bit fields of the records cannot hold.
+  uint64_t CompressedSize = 0;
+  uint64_t UncompressedSize = 0;
   uint16_t FilenameLength = 0;
   uint16_t CentralExtraLength = 0;
   uint16_t LocalExtraLength = 0;
   uint16_t FileCommentLength = 0;
-  uint16_t DiskNumberStart = 0;
+  uint32_t DiskNumberStart = 0;
   uint16_t InternalAttributes = 1;
   uint32_t ExternalAttributes = 0x20;
-  uint32_t LocalHeaderOffset = 0;
-  uint32_t CentralEntryOffset = 0;
+  uint64_t LocalHeaderOffset = 0;
+  uint64_t CentralEntryOffset = 0;
   uint8_t Selected = 0;
   uint8_t Marked = 0;
   // Bytes of the name as stored in the record read (FilenameLength counts
@@ -181,19 +204,33 @@ class TZipHeaderInfo : public TObject {
   // the stored name.
   bool WriteLocal(TStream& stream);
 
+  // Whether the records of this entry need ZIP64 fields: a size or the
+  // offset does not fit 32 bits (or the disk 16 bits).
+  bool NeedsZip64() const {
+    return CompressedSize >= kZip64Marker32 || UncompressedSize >= kZip64Marker32 ||
+           LocalHeaderOffset >= kZip64Marker32 || DiskNumberStart >= kZip64Marker16;
+  }
+
   bool IsEncrypted() const { return GeneralPurposeFlags & kFlagEncrypted; }
   // Method 99 with a usable AES extra field.
   bool IsAes() const;
-  // Takes what the engine uses from an extra field (central or local).
-  void ParseExtraField(const uint8_t* data, size_t size);
+  // Takes what the engine uses from an extra field of a central record or
+  // (local) a local header, to be called once the classic fields are set:
+  // the AES field (0x9901), and from a ZIP64 block (0x0001) the values whose
+  // classic field holds the marker (see ApplyZip64Block).
+  void ParseExtraField(const uint8_t* data, size_t size, bool local = false);
   bool HasDataDescriptor() const { return GeneralPurposeFlags & kFlagDataDescriptor; }
   bool HasComment() const { return FileCommentLength > 0; }
-  uint32_t LocalSize() const { return 30u + FilenameLength + LocalExtraLength; }
-  uint32_t CentralSize() const {
+  uint64_t LocalSize() const { return 30u + FilenameLength + LocalExtraLength; }
+  uint64_t CentralSize() const {
     return 46u + FilenameLength + CentralExtraLength + FileCommentLength;
   }
 
  private:
+  // The data `p` of a ZIP64 block of `len` bytes: in a central record the
+  // uncompressed size, compressed size, local header offset and disk, in
+  // that order and only those marked; in a local header both sizes.
+  void ApplyZip64Block(const uint8_t* p, size_t len, bool local);
   // The flags as written: bit 11 added when the name is not plain ASCII, so
   // that readers take it as UTF-8.
   uint16_t StoredFlags() const;
@@ -202,6 +239,25 @@ class TZipHeaderInfo : public TObject {
   std::string directory_;
   std::optional<std::string> comment_;
 };
+
+// ------------------------------------------------------------ record encoding
+
+// The fixed 30 bytes of a local header for e with the given flags and
+// lengths; with zip64Sizes both size fields hold the marker (the ZIP64 extra
+// field that follows the name then holds them).
+void EncodeLocalHeader(uint8_t* h, const TZipHeaderInfo& e, uint16_t flags, size_t nameLen,
+                       uint16_t extraLen, bool zip64Sizes);
+// The fixed 46 bytes of a central record; a size, offset or disk that does
+// not fit its field is written as the marker.
+void EncodeCentralHeader(uint8_t* h, const TZipHeaderInfo& e, uint16_t flags, size_t nameLen,
+                         uint16_t extraLen, uint16_t commentLen);
+// The ZIP64 extra block of e's central record: the values that do not fit,
+// in the order of the format; empty when every value fits.
+std::string CentralZip64Extra(const TZipHeaderInfo& e);
+// The ZIP64 extra block of a local header: both sizes.
+std::string LocalZip64Extra(const TZipHeaderInfo& e);
+// An extra field without its ZIP64 blocks.
+std::string WithoutZip64Extra(std::string_view extra);
 
 class TEndCentral {
  public:
@@ -212,16 +268,23 @@ class TEndCentral {
     return *this;
   }
 
+  // Disks, counts, size and offset are as wide as the ZIP64 end record's
+  // fields; the classic record holds them when they fit.
   uint32_t Signature = 0x06054B50;
-  uint16_t ThisDisk = 0;
-  uint16_t CentralDirDisk = 0;
-  uint16_t EntriesThisDisk = 0;
-  uint16_t TotalEntries = 0;
-  uint32_t CentralDirSize = 0;
-  uint32_t CentralDirOffset = 0;
+  uint32_t ThisDisk = 0;
+  uint32_t CentralDirDisk = 0;
+  uint64_t EntriesThisDisk = 0;
+  uint64_t TotalEntries = 0;
+  uint64_t CentralDirSize = 0;
+  uint64_t CentralDirOffset = 0;
   uint16_t ZipCommentLength = 0;
   int64_t ZipCommentPos = 0;  // file offset of the comment
   uint8_t Modified = 0;
+  // Read: the values came from a ZIP64 end record, which starts at
+  // Zip64RecordPos. Written: a ZIP64 end record and locator go before the
+  // classic record (also set by Write when a value does not fit).
+  uint8_t Zip64 = 0;
+  int64_t Zip64RecordPos = -1;
 
   const std::optional<std::string>& ZipComment() const { return comment_; }
   // Replaces the comment and sets ZipCommentLength (Modified is the caller's).
@@ -229,12 +292,34 @@ class TEndCentral {
 
   void Reset();
   void Assign(const TEndCentral& other);
-  // The backward scan for the end record over the last 65557 bytes.
+  // The backward scan for the end record over the last 65557 bytes. A ZIP64
+  // end record found through the locator before it gives the values; when
+  // the classic record is missing or damaged, a locator and ZIP64 record at
+  // the end of the stream serve alone (the archive then has no comment).
   bool Find(TStream& stream);
+  // Whether a ZIP64 end record is needed: asked for, or a value does not fit
+  // its classic field.
+  bool NeedsZip64() const {
+    return Zip64 || ThisDisk >= kZip64Marker16 || CentralDirDisk >= kZip64Marker16 ||
+           EntriesThisDisk >= kZip64Marker16 || TotalEntries >= kZip64Marker16 ||
+           CentralDirSize >= kZip64Marker32 || CentralDirOffset >= kZip64Marker32;
+  }
+  // The end records as they are written at `position` (of the stream or the
+  // volume): a ZIP64 end record and its locator when needed, then the
+  // classic record with markers in the fields that do not fit, then the
+  // loaded comment.
+  std::string Encode(int64_t position) const;
   bool Write(TStream& stream) const;
-  uint32_t Size() const { return 22u + ZipCommentLength; }
+  uint64_t Size() const {
+    return (NeedsZip64() ? kZip64EndCentralSize + kZip64LocatorSize : 0) + 22u +
+           ZipCommentLength;
+  }
 
  private:
+  // Reads the locator at `at` and the ZIP64 end record it leads to; false
+  // (nothing changed) unless both are valid.
+  bool ReadZip64(TStream& stream, int64_t at);
+
   std::optional<std::string> comment_;
 };
 

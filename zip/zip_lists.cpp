@@ -1,7 +1,10 @@
 // zip_lists.cpp - object lists with the ZIP engine's growth and search rules.
 #include "zip/zip_lists.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 
 #include "zip/zip_errors.h"
 
@@ -9,8 +12,8 @@ namespace vantrel::zip {
 
 namespace {
 
-// The largest capacity a list may have; 65535 and above are refused.
-constexpr int kMaxCapacity = 65534;
+// The largest capacity a list may have: its indices are ints.
+constexpr int kMaxCapacity = std::numeric_limits<int>::max();
 
 std::string Format(const char* pattern, int value) {
   char text[96];
@@ -30,8 +33,10 @@ TObjectList::~TObjectList() {
 void TObjectList::Error(const std::string& text) const { throw EListError(text); }
 
 void TObjectList::Grow() {
-  int delta = capacity_ < 5 ? 4 : capacity_ < 9 ? 8 : 16;
-  SetCapacity(capacity_ + delta);
+  // Small steps up to 65520 items, then by half the capacity, so that a list
+  // of millions of entries costs O(n) growth steps' worth of copies.
+  int64_t delta = capacity_ < 5 ? 4 : capacity_ < 9 ? 8 : capacity_ < kSteppedItems ? 16 : capacity_ / 2;
+  SetCapacity(static_cast<int>(std::min<int64_t>(capacity_ + delta, kMaxCapacity)));
 }
 
 void TObjectList::SetCapacity(int capacity) {
@@ -145,12 +150,6 @@ int TSortedObjectList::IndexOf(TObject* item) const {
 
 // ------------------------------------------------------------ TSortedZip
 
-namespace {
-
-int Sign(int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
-
-}  // namespace
-
 int TSortedZip::Compare(const TObject* ao, const TObject* bo) const {
   const auto* a = static_cast<const TZipHeaderInfo*>(ao);
   const auto* b = static_cast<const TZipHeaderInfo*>(bo);
@@ -171,18 +170,19 @@ int TSortedZip::Compare(const TObject* ao, const TObject* bo) const {
                  ? -1
                  : 1;
     case TZipSortMode::ByCompressedSize:
-      return static_cast<int32_t>(b->CompressedSize - a->CompressedSize) > 0 ? 1 : -1;
+      return b->CompressedSize > a->CompressedSize ? 1 : -1;
     case TZipSortMode::ByUnCompressedSize:
-      return static_cast<int32_t>(b->UncompressedSize - a->UncompressedSize) > 0 ? 1 : -1;
+      return b->UncompressedSize > a->UncompressedSize ? 1 : -1;
     case TZipSortMode::ByRate:
       return Rate(b->UncompressedSize, b->CompressedSize) -
              Rate(a->UncompressedSize, a->CompressedSize);
     case TZipSortMode::ByNone:
     default:
       if (a->DiskNumberStart != b->DiskNumberStart)
-        return static_cast<int>(a->DiskNumberStart) - static_cast<int>(b->DiskNumberStart);
-      return Sign(static_cast<int64_t>(static_cast<int32_t>(a->LocalHeaderOffset)) -
-                  static_cast<int32_t>(b->LocalHeaderOffset));
+        return a->DiskNumberStart < b->DiskNumberStart ? -1 : 1;
+      return a->LocalHeaderOffset < b->LocalHeaderOffset   ? -1
+             : a->LocalHeaderOffset > b->LocalHeaderOffset ? 1
+                                                           : 0;
   }
 }
 

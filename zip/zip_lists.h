@@ -1,8 +1,8 @@
 // zip_lists.h - object lists: plain, sorted, and sorted ZIP entries.
 //
 // TObjectList is a growable array of object references. Its capacity grows by
-// 4 while below 5, by 8 while below 9, else by 16, and may not reach 65535, so
-// a list holds at most 65520 items. TSortedObjectList keeps its items ordered
+// 4 while below 5, by 8 while below 9, by 16 up to 65520 items and by half
+// of itself beyond, so that lists of any size grow in amortized constant time. TSortedObjectList keeps its items ordered
 // by a virtual Compare and has a duplicates mode; TSortedZip orders
 // TZipHeaderInfo entries by one of eight sort modes.
 #pragma once
@@ -14,8 +14,8 @@
 
 namespace vantrel::zip {
 
-// The most items a list holds (its capacity may not reach 65535).
-inline constexpr int kMaxListItems = 65520;
+// Up to this many items the capacity grows in steps of 16.
+inline constexpr int kSteppedItems = 65520;
 
 class TObjectList {
  public:

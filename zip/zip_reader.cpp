@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
+#include "platform/fs.h"
 #include "zip/codec/decode_io.h"
 #include "zip/zip_integrity.h"
 
@@ -159,7 +161,13 @@ void TZipReader::ReadDirectory() {
   TStream* s = archive_.get();
   bool useConfig = false;
   bool found = endRecord_.Find(*s);
-  if (!found) {
+  // Disk fields that hold the ZIP64 marker with no ZIP64 end record to
+  // resolve them: the record is lost, and the fields mean nothing.
+  const bool zip64Lost = found && !endRecord_.Zip64 &&
+                         (endRecord_.ThisDisk == kZip64Marker16 ||
+                          endRecord_.CentralDirDisk == kZip64Marker16);
+  if (zip64Lost) found = false;
+  if (!found && !zip64Lost) {
     // A ".zfc" configuration file may hold the directory of a multi-disk set.
     std::string configName = ChangeFileExt(zipName_, ".zfc");
     if (FileExists(configName)) {
@@ -182,6 +190,8 @@ void TZipReader::ReadDirectory() {
   if (!found) {
     endRecord_.Reset();
     if (OnInCompleteZip) OnInCompleteZip(this, IncompleteZipMode);
+    if (zip64Lost && IncompleteZipMode != TIncompleteZipMode::izAssumeBad)
+      throw EBadZipFile(kTextZip64Lost);
     switch (IncompleteZipMode) {
       case TIncompleteZipMode::izAssumeNotAZip: throw ENotAZipFile(kTextNotAZip);
       case TIncompleteZipMode::izAssumeMulti: throw EIncompleteZip(kTextIncompleteZip);
@@ -195,22 +205,24 @@ void TZipReader::ReadDirectory() {
         break;
     }
   } else {
-    CheckEntryLimit(*s);
-    report_.announced = endRecord_.TotalEntries;
-    currentDisk_ = useConfig ? 0 : endRecord_.ThisDisk;
-    // Linux has no drive letters: every set of volumes is read as block files
-    // unless the caller chose spanning.
+    CheckEntryCount();
+    report_.announced = static_cast<int64_t>(endRecord_.TotalEntries);
+    currentDisk_ = useConfig ? 0 : static_cast<int>(endRecord_.ThisDisk);
+    lastDiskName_ = useConfig ? std::string() : zipName_;
+    numberOfDisks_ = static_cast<int>(endRecord_.ThisDisk) + 1;
     if (endRecord_.ThisDisk == 0)
       multiMode_ = TMultiMode::mmNone;
+    else if (platform::IsRemovableMedia(zipName_))
+      multiMode_ = TMultiMode::mmSpan;
     else if (multiMode_ != TMultiMode::mmSpan)
       multiMode_ = TMultiMode::mmBlocks;
     if (endRecord_.TotalEntries > 0) {
       if (multiMode_ != TMultiMode::mmNone && !useConfig &&
-          endRecord_.CentralDirDisk != currentDisk_) {
-        LoadDisk(endRecord_.CentralDirDisk + 1);
+          static_cast<int>(endRecord_.CentralDirDisk) != currentDisk_) {
+        LoadDisk(static_cast<int>(endRecord_.CentralDirDisk) + 1);
         s = archive_.get();
       }
-      s->Seek(useConfig ? 0 : endRecord_.CentralDirOffset, soBeginning);
+      s->Seek(useConfig ? 0 : static_cast<int64_t>(endRecord_.CentralDirOffset), soBeginning);
     }
   }
 
@@ -225,7 +237,8 @@ void TZipReader::ReadDirectory() {
   // The comment of a multi-disk set is read now; so is the comment of a
   // configuration file, which is not kept open.
   if ((endRecord_.ThisDisk > 0 || useConfig) && endRecord_.ZipCommentLength > 0) {
-    if (endRecord_.ThisDisk != currentDisk_ && !useConfig) LoadDisk(endRecord_.ThisDisk + 1);
+    if (static_cast<int>(endRecord_.ThisDisk) != currentDisk_ && !useConfig)
+      LoadDisk(static_cast<int>(endRecord_.ThisDisk) + 1);
     TStream& cs = useConfig ? static_cast<TStream&>(*configFile_) : *archive_;
     std::string comment(endRecord_.ZipCommentLength, '\0');
     cs.Seek(endRecord_.ZipCommentPos, soBeginning);
@@ -234,40 +247,28 @@ void TZipReader::ReadDirectory() {
     if (useConfig) endRecord_.Modified = 0;
   }
 
-  numberOfDisks_ = endRecord_.ThisDisk + 1;
-  currentDisk_ = useConfig ? 0 : endRecord_.ThisDisk;
+  numberOfDisks_ = static_cast<int>(endRecord_.ThisDisk) + 1;
+  if (!useConfig && currentDisk_ != static_cast<int>(endRecord_.ThisDisk)) {
+    // Back to the file with the end record, which the set's operations
+    // start from.
+    archive_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, false, fmOpenRead);
+  }
+  currentDisk_ = useConfig ? 0 : static_cast<int>(endRecord_.ThisDisk);
   report_.read = dirList_->Count();
   MarkOverlaps(useConfig);
   BuildView();
   configFile_.reset();
 }
 
-void TZipReader::CheckEntryLimit(TStream& s) {
-  // A ZIP64 end record keeps the real counts and offsets where the end
-  // record's fields are saturated; this reader cannot follow it, and reading
-  // the saturated fields would show only part of the archive.
-  const bool saturated = endRecord_.TotalEntries == 0xFFFF ||
-                         endRecord_.CentralDirOffset == 0xFFFFFFFF ||
-                         endRecord_.CentralDirSize == 0xFFFFFFFF;
-  const int64_t endPos = endRecord_.ZipCommentPos - static_cast<int64_t>(kEndCentralSize);
-  uint8_t locator[20];
-  if (saturated && endPos >= 20 && s.Seek(endPos - 20, soBeginning) == endPos - 20 &&
-      s.ReadExact(locator, sizeof locator) && GetU32(locator) == 0x07064B50) {
-    std::string count = "more than 65535";
-    const uint64_t at = static_cast<uint64_t>(GetU32(locator + 8)) |
-                        (static_cast<uint64_t>(GetU32(locator + 12)) << 32);
-    uint8_t rec[40];
-    if (at < static_cast<uint64_t>(endPos) &&
-        s.Seek(static_cast<int64_t>(at), soBeginning) == static_cast<int64_t>(at) &&
-        s.ReadExact(rec, sizeof rec) && GetU32(rec) == 0x06064B50)
-      count = std::to_string(static_cast<uint64_t>(GetU32(rec + 32)) |
-                             (static_cast<uint64_t>(GetU32(rec + 36)) << 32));
-    throw EZipTooLarge("The archive uses the ZIP64 format (" + count +
-                       " entries); this version cannot read it whole and does not read part of it");
-  }
-  if (endRecord_.TotalEntries > kMaxListItems)
+void TZipReader::CheckEntryCount() {
+  // Indices of the entry view are ints; each entry takes at least 46 bytes of
+  // the directory, so a count the directory cannot hold is not believed
+  // (reading stops at the first missing record and says so).
+  if (endRecord_.TotalEntries > static_cast<uint64_t>(std::numeric_limits<int>::max()) &&
+      endRecord_.CentralDirSize / kCentralHeaderSize >= endRecord_.TotalEntries)
     throw EZipTooLarge("The archive holds " + std::to_string(endRecord_.TotalEntries) +
-                       " entries; this version reads at most " + std::to_string(kMaxListItems) +
+                       " entries; this version reads at most " +
+                       std::to_string(std::numeric_limits<int>::max()) +
                        " and does not read part of it");
 }
 
@@ -276,7 +277,7 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
     LoadDisk(currentDisk_ + 2);
     return archive_.get();
   };
-  for (int i = 0; i < endRecord_.TotalEntries;) {
+  for (uint64_t i = 0; i < endRecord_.TotalEntries;) {
     auto entry = std::make_unique<TZipHeaderInfo>();
     bool useNext = multiMode_ != TMultiMode::mmNone && !rebuilt_ && !useConfig;
     if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback())) {
@@ -293,7 +294,7 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
       int index;
       if (dirList_->Find(entry.get(), index)) {
         TZipHeaderInfo* local = dirList_->Entry(index);
-        uint32_t offset = local->LocalHeaderOffset;
+        uint64_t offset = local->LocalHeaderOffset;
         local->Assign(*entry);
         local->LocalHeaderOffset = offset;
       }
@@ -325,7 +326,7 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
         report_.problem = "it announces no entries, but the archive holds some";
       return;
     }
-    s->Seek(endRecord_.CentralDirOffset, soBeginning);
+    s->Seek(static_cast<int64_t>(endRecord_.CentralDirOffset), soBeginning);
   }
   const int64_t end = s->Position();
   uint8_t sig[4];
@@ -423,21 +424,77 @@ bool TZipReader::RebuildDirectory() {
   for (;;) {
     auto entry = std::make_unique<TZipHeaderInfo>();
     if (!entry->ReadLocal(s)) break;
-    if (dirList_->Count() >= kMaxListItems)
-      throw EZipTooLarge("The archive holds more than " + std::to_string(kMaxListItems) +
-                         " entries; this version does not read part of it");
-    dirList_->Add(entry.get());
-    TZipHeaderInfo* e = entry.release();
-    int64_t skip = static_cast<int64_t>(e->CompressedSize) + e->LocalExtraLength +
-                   (e->HasDataDescriptor() ? static_cast<int64_t>(kDataDescriptorSize) : 0);
-    s.Seek(skip, soCurrent);
+    // An entry whose data runs to the end of the archive is cut short: the
+    // list ends before it.
+    if (!SkipLocalData(s, *entry)) break;
+    dirList_->Add(entry.release());
   }
   endRecord_.ThisDisk = 0;
   currentDisk_ = 0;
-  endRecord_.CentralDirOffset = static_cast<uint32_t>(s.Position());
-  endRecord_.TotalEntries = static_cast<uint16_t>(dirList_->Count());
+  endRecord_.CentralDirOffset = static_cast<uint64_t>(s.Position());
+  endRecord_.TotalEntries = static_cast<uint64_t>(dirList_->Count());
   numberOfDisks_ = 1;
   return true;
+}
+
+namespace {
+
+// Whether an extra field holds a ZIP64 block (then a descriptor after the
+// data has 8-byte sizes).
+bool HasZip64Block(const std::string& extra) {
+  for (size_t at = 0; at + 4 <= extra.size();) {
+    const auto* p = reinterpret_cast<const uint8_t*>(extra.data() + at);
+    if (GetU16(p) == kZip64ExtraId) return true;
+    at += 4 + GetU16(p + 2);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool TZipReader::SkipLocalData(TS_BufferStream& s, TZipHeaderInfo& e) {
+  std::string extra(e.LocalExtraLength, '\0');
+  if (!s.ReadExact(extra.data(), extra.size())) return false;
+  const bool zip64 = HasZip64Block(extra);
+  const int64_t dataStart = s.Position();
+  if (!e.HasDataDescriptor() || e.CompressedSize != 0) {
+    s.Seek(static_cast<int64_t>(e.CompressedSize), soCurrent);
+    if (!e.HasDataDescriptor()) return true;
+    // The sizes were known: the descriptor only repeats them.
+    uint8_t sig[4];
+    if (s.ReadExact(sig, 4) && GetU32(sig) != DataDescriptorSig) s.Seek(-4, soCurrent);
+    s.Seek(zip64 ? 20 : 12, soCurrent);
+    return true;
+  }
+  // Written as a stream: the data ends where a descriptor follows whose
+  // compressed size is the distance from the start of the data.
+  const size_t sizeWidth = zip64 ? 8 : 4;
+  uint8_t d[kZip64DataDescriptorSize];
+  int matched = 0;
+  long sinceMessages = 0;
+  for (;;) {
+    uint8_t b;
+    if (s.Read(&b, 1) != 1) return false;
+    static const uint8_t sig[4] = {0x50, 0x4B, 0x07, 0x08};
+    matched = b == sig[matched] ? matched + 1 : (b == sig[0] ? 1 : 0);
+    if (++sinceMessages >= 10240) {
+      sinceMessages = 0;
+      if (DoProcessMessages) ProcessMessagesAndCheckCancel();
+    }
+    if (matched < 4) continue;
+    matched = 0;
+    const int64_t at = s.Position() - 4;
+    const size_t rest = 4 + 2 * sizeWidth;
+    if (!s.ReadExact(d + 4, rest)) return false;
+    const uint64_t csize = zip64 ? GetU64(d + 8) : GetU32(d + 8);
+    if (csize == static_cast<uint64_t>(at - dataStart)) {
+      e.CRC32 = GetU32(d + 4);
+      e.CompressedSize = csize;
+      e.UncompressedSize = zip64 ? GetU64(d + 16) : GetU32(d + 12);
+      return true;
+    }
+    s.Seek(at + 1, soBeginning);
+  }
 }
 
 // ------------------------------------------------------------ disks
@@ -456,13 +513,25 @@ void TZipReader::LoadDisk(int n) {
     // disk, so stop instead of asking for ever. A spanned set asks the user,
     // who may insert the disk and answer again.
     if (multiMode_ != TMultiMode::mmSpan && fname == previous)
-      throw EUserCanceled(kTextCanceledNewDisk);
+      throw EIncompleteZip(std::string(kTextIncompleteZip) + ": volume " + std::to_string(n) +
+                           " of " + std::to_string(numberOfDisks_) + ", \"" + fname +
+                           "\", is missing");
     previous = fname;
   }
+  // The disk is opened under its own name; ZipName stays the archive's (the
+  // file with the end record), whose date tells whether the directory is
+  // still current.
   archive_ = std::make_unique<TLFNFileStream>(fname, StreamBufferSize, false, fmOpenRead);
   currentDisk_ = n - 1;
-  archiveDate_ = FileDate(archive_->Handle());
-  zipName_ = fname;
+}
+
+std::string VolumeName(const std::string& archive, int disk, bool infoZipStyle) {
+  char ext[16];
+  if (infoZipStyle)
+    std::snprintf(ext, sizeof ext, ".z%02d", disk);
+  else
+    std::snprintf(ext, sizeof ext, ".%3.3d", disk);
+  return ChangeFileExt(archive, ext);
 }
 
 void TZipReader::BuiltInGetNextDisk(int nextDisk, std::string& fname) {
@@ -474,9 +543,25 @@ void TZipReader::BuiltInGetNextDisk(int nextDisk, std::string& fname) {
     ui_->SetBusyCursor(true);
     return;
   }
-  char ext[16];
-  std::snprintf(ext, sizeof ext, ".%3.3d", nextDisk);
-  fname = ChangeFileExt(fname, ext);
+  // The last volume of a set is the archive itself (ours and Info-ZIP's);
+  // the others are numbered .001, .002, ... (ours) or .z01, .z02, ...
+  // (Info-ZIP zip -s), whichever the set has.
+  if (nextDisk == numberOfDisks_ && nextDisk > 1) {
+    if (!lastDiskName_.empty()) {
+      fname = lastDiskName_;
+      return;
+    }
+    const std::string zip = ChangeFileExt(fname, ".zip");
+    if (FileExists(zip)) {
+      fname = zip;
+      return;
+    }
+  }
+  const std::string ours = VolumeName(fname, nextDisk, false);
+  const std::string infoZip = VolumeName(fname, nextDisk, true);
+  const bool infoZipSet = !FileExists(ours) && (FileExists(infoZip) ||
+                                                FileExists(VolumeName(fname, 1, true)));
+  fname = infoZipSet ? infoZip : ours;
 }
 
 // ------------------------------------------------------------ the entry view
@@ -509,7 +594,7 @@ std::time_t TZipReader::DateTime(int index) const {
   return IsValidCalendarDate(v) ? DosDateTimeToTime(v) : std::time(nullptr);
 }
 
-uint32_t TZipReader::UncompressedSize(int index) const { return Entry(index).UncompressedSize; }
+uint64_t TZipReader::UncompressedSize(int index) const { return Entry(index).UncompressedSize; }
 uint32_t TZipReader::ExternalFileAttributes(int index) const {
   return Entry(index).ExternalAttributes;
 }
@@ -519,7 +604,8 @@ uint32_t TZipReader::ExternalFileAttributes(int index) const {
 void TZipReader::LoadEntryComment(TZipHeaderInfo& entry, TStream& s) {
   uint8_t h[kCentralHeaderSize];
   std::string comment;
-  if (s.Seek(entry.CentralEntryOffset, soBeginning) == entry.CentralEntryOffset &&
+  const int64_t at = static_cast<int64_t>(entry.CentralEntryOffset);
+  if (s.Seek(at, soBeginning) == at &&
       s.ReadExact(h, sizeof h)) {
     s.Seek(GetU16(h + 28) + GetU16(h + 30), soCurrent);
     comment.resize(entry.FileCommentLength);

@@ -38,6 +38,11 @@ class TZipReader;
 // Whether extraction knows the compression method code.
 bool IsKnownMethod(uint16_t method);
 
+// The file of volume `disk` (counted from 1) of a set whose last volume is
+// `archive`: the archive's name with the extension .001, .002, ... (this
+// engine's block volumes) or .z01, .z02, ... (Info-ZIP's split archives).
+std::string VolumeName(const std::string& archive, int disk, bool infoZipStyle = false);
+
 enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
 enum class TMultiMode { mmNone = 0, mmSpan = 1, mmBlocks = 2 };
 enum class TUZOverwriteMode { Prompt = 0, Always = 1, Never = 2, ifNewer = 3, ifOlder = 4 };
@@ -106,7 +111,7 @@ class TZipReader {
   std::string Pathname(int index) const;
   // The entry's date as local time; an impossible calendar date gives now.
   std::time_t DateTime(int index) const;
-  uint32_t UncompressedSize(int index) const;
+  uint64_t UncompressedSize(int index) const;
   uint32_t ExternalFileAttributes(int index) const;
   const TZipHeaderInfo& Entry(int index) const;
   TZipHeaderInfo& Entry(int index);
@@ -188,9 +193,13 @@ class TZipReader {
   void FreeDirectory();
   void ReadDirectory();
   bool RebuildDirectory();
-  // Refuses an archive with more entries than the list holds, or whose
-  // counts are in a ZIP64 end record, as a whole (EZipTooLarge).
-  void CheckEntryLimit(TStream& s);
+  // Moves the stream past the local extra field, the data and the
+  // descriptor of e (found by its compressed size when the header had no
+  // sizes); false when the data runs to the end of the stream.
+  bool SkipLocalData(TS_BufferStream& s, TZipHeaderInfo& e);
+  // Refuses an archive with more entries than the entry view can index, as a
+  // whole (EZipTooLarge).
+  void CheckEntryCount();
   void ReadCentralRecords(TStream*& s, bool useConfig);
   // Sets DataOverlaps of every entry whose data overlaps another's or the
   // central directory.
@@ -215,6 +224,9 @@ class TZipReader {
   std::unique_ptr<TLFNFileStream> configFile_;  // the ".zfc" file while it is read
   struct timespec archiveDate_ {};
   int numberOfDisks_ = 1;
+  // The file that holds the end record (the last disk of a set), whatever
+  // its extension: a set's last volume is named like the archive.
+  std::string lastDiskName_;
   int currentDisk_ = 0;
   bool rebuilt_ = false;
   TDirectoryReport report_;

@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <random>
 #include <unordered_map>
 #include <unordered_set>
@@ -38,8 +39,14 @@ namespace vantrel::zip {
 
 namespace {
 
-constexpr int64_t kFormatLimit = 0xFFFFFFFFLL;  // largest size or offset a field holds
-constexpr int kMaxEntries = kMaxListItems;
+// A file at least this large when it is opened gets a ZIP64 extra field in
+// its local header, written before the data: its sizes may not fit 32 bits
+// (the margin covers deflate's growth on incompressible data, 5 bytes per
+// 64 KB block, and an encryption header). A smaller file is read up to this
+// size at most, so that its sizes always fit the header written for it: a
+// file that grows past it while it is read is stored as far as this size and
+// reported as changed.
+constexpr uint64_t kLocalZip64Threshold = kZip64Marker32 - (kZip64Marker32 >> 13) - 1024;
 constexpr size_t kStoreChunk = 32768;
 constexpr size_t kOutputBuffer = 1 << 20;
 constexpr size_t kCopyChunk = 1 << 20;
@@ -344,37 +351,27 @@ class TWriterEntry : public TZipHeaderInfo {
   std::string RawName;
 };
 
-void EncodeLocal(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen) {
-  PutU32(h, LocalFileHeaderSig);
-  PutU16(h + 4, e.VersionNeeded);
-  PutU16(h + 6, e.GeneralPurposeFlags);
-  PutU16(h + 8, e.CompressionMethod);
-  PutU32(h + 10, e.LastModDateTime);
-  PutU32(h + 14, e.CRC32);
-  PutU32(h + 18, e.CompressedSize);
-  PutU32(h + 22, e.UncompressedSize);
-  PutU16(h + 26, static_cast<uint16_t>(nameLen));
-  PutU16(h + 28, e.LocalExtraLength);
+// An entry with ZIP64 fields needs version 4.5 to be extracted.
+void MarkZip64(TZipHeaderInfo& e) {
+  e.VersionNeeded = std::max(e.VersionNeeded, kVersionZip64);
+  if ((e.VersionMadeBy & 0xFF) < kVersionZip64)
+    e.VersionMadeBy = static_cast<uint16_t>((e.VersionMadeBy & 0xFF00) | kVersionZip64);
 }
 
-void EncodeCentral(uint8_t* h, const TZipHeaderInfo& e, size_t nameLen, uint16_t commentLen,
-                   uint16_t extraLen) {
-  PutU32(h, CentralFileHeaderSig);
-  PutU16(h + 4, e.VersionMadeBy);
-  PutU16(h + 6, e.VersionNeeded);
-  PutU16(h + 8, e.GeneralPurposeFlags);
-  PutU16(h + 10, e.CompressionMethod);
-  PutU32(h + 12, e.LastModDateTime);
-  PutU32(h + 16, e.CRC32);
-  PutU32(h + 20, e.CompressedSize);
-  PutU32(h + 24, e.UncompressedSize);
-  PutU16(h + 28, static_cast<uint16_t>(nameLen));
-  PutU16(h + 30, extraLen);
-  PutU16(h + 32, commentLen);
-  PutU16(h + 34, e.DiskNumberStart);
-  PutU16(h + 36, e.InternalAttributes);
-  PutU32(h + 38, e.ExternalAttributes);
-  PutU32(h + 42, e.LocalHeaderOffset);
+// The data descriptor after e's data: 8-byte sizes when the local header has
+// a ZIP64 block.
+std::string DataDescriptor(const TZipHeaderInfo& e, bool zip64Sizes) {
+  uint8_t d[kZip64DataDescriptorSize];
+  PutU32(d, DataDescriptorSig);
+  PutU32(d + 4, e.CRC32);
+  if (!zip64Sizes) {
+    PutU32(d + 8, static_cast<uint32_t>(e.CompressedSize));
+    PutU32(d + 12, static_cast<uint32_t>(e.UncompressedSize));
+    return std::string(reinterpret_cast<const char*>(d), kDataDescriptorSize);
+  }
+  PutU64(d + 8, e.CompressedSize);
+  PutU64(d + 16, e.UncompressedSize);
+  return std::string(reinterpret_cast<const char*>(d), kZip64DataDescriptorSize);
 }
 
 bool IsAscii(const std::string& s) {
@@ -438,10 +435,10 @@ struct TZipRun {
   std::vector<bool> keep;
 
   void AddEntry(TWriterEntry* e, bool nameIndex) {
-    if (newInOrder->Count() >= kMaxEntries) {
+    if (newInOrder->Count() == std::numeric_limits<int>::max()) {
       delete e;
       throw EZipTooLarge("Too many entries: an archive written here holds at most " +
-                         std::to_string(kMaxEntries) + " entries");
+                         std::to_string(std::numeric_limits<int>::max()) + " entries");
     }
     newInOrder->Add(e);
     if (nameIndex) newNames.insert(e->Path());
@@ -454,16 +451,18 @@ struct TZipRun {
 // progress; can start over for the compressor's whole-file stored fallback.
 class TFileSource final : public TDeflateSource {
  public:
-  TFileSource(TZipWriter& w, int fd, const std::string& name) : w_(w), fd_(fd), name_(name) {}
+  // limit: the most bytes read (the rest of a file that grew is left out).
+  TFileSource(TZipWriter& w, int fd, const std::string& name, uint64_t limit)
+      : w_(w), fd_(fd), name_(name), limit_(limit) {}
 
   size_t Read(uint8_t* buf, size_t n) override {
+    n = static_cast<size_t>(std::min<uint64_t>(n, limit_ - static_cast<uint64_t>(total)));
+    if (n == 0) return 0;
     for (;;) {
       ssize_t r = ::read(fd_, buf, n);
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) throw EZipError("Cannot read \"" + name_ + "\": " + ErrnoText(errno));
       total += r;
-      if (total >= kFormatLimit)
-        throw EZipTooLarge("\"" + name_ + "\" is 4 GiB or larger; this archive format cannot hold it");
       if (r > 0) w_.ReportRead(static_cast<size_t>(r), crc, buf);
       return static_cast<size_t>(r);
     }
@@ -485,6 +484,7 @@ class TFileSource final : public TDeflateSource {
   TZipWriter& w_;
   int fd_;
   std::string name_;
+  uint64_t limit_;
 };
 
 namespace {
@@ -927,7 +927,7 @@ void TZipWriter::ProcessExisting(TZipRun& run) {
 void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   TWriterEntry& entry = static_cast<TWriterEntry&>(e);
   TReadWindow& old = run.oldArchive;
-  const int64_t oldOffset = entry.LocalHeaderOffset;
+  const int64_t oldOffset = static_cast<int64_t>(entry.LocalHeaderOffset);
   uint8_t h[kLocalHeaderSize];
   if (old.Read(h, sizeof h, oldOffset) != sizeof h || GetU32(h) != LocalFileHeaderSig)
     throw EBadZipFile(kTextNotAZip);
@@ -948,40 +948,45 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   // it) and gets its descriptor written again.
   const bool descriptor = entry.HasDataDescriptor() && entry.IsEncrypted();
   if (!entry.IsEncrypted()) entry.GeneralPurposeFlags &= ~kFlagDataDescriptor;
-  entry.LocalExtraLength = extraLen;
 
-  const int64_t at = run.out->Position();
-  if (at > kFormatLimit)
-    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
-  entry.LocalHeaderOffset = static_cast<uint32_t>(at);
+  // The old local extra field goes along without its ZIP64 block; a new one
+  // follows when the sizes need it.
+  std::string extra(extraLen, '\0');
+  if (old.Read(extra.data(), extraLen, oldOffset + 30 + nameLen) != extraLen)
+    throw EBadZipFile(kTextNotAZip);
+  const bool zip64Sizes =
+      entry.CompressedSize >= kZip64Marker32 || entry.UncompressedSize >= kZip64Marker32;
+  extra = WithoutZip64Extra(extra);
+  if (zip64Sizes) extra += LocalZip64Extra(entry);
+  if (extra.size() > 0xFFFF) throw EBadZipFile(kTextNotAZip);
+  entry.LocalExtraLength = static_cast<uint16_t>(extra.size());
+
+  entry.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
   entry.DiskNumberStart = 0;
+  if (entry.NeedsZip64()) MarkZip64(entry);
   uint8_t nh[kLocalHeaderSize];
-  EncodeLocal(nh, entry, entry.RawName.size());
+  EncodeLocalHeader(nh, entry, entry.GeneralPurposeFlags, entry.RawName.size(),
+                    entry.LocalExtraLength, zip64Sizes);
   run.out->Write(nh, sizeof nh);
   run.out->Write(entry.RawName.data(), entry.RawName.size());
+  run.out->Write(extra.data(), extra.size());
 
-  // The old local extra field and the compressed data, byte for byte.
-  int64_t from = oldOffset + 30 + nameLen;
-  int64_t left = static_cast<int64_t>(extraLen) + entry.CompressedSize;
+  // The compressed data, byte for byte.
+  int64_t from = oldOffset + 30 + nameLen + extraLen;
+  uint64_t left = entry.CompressedSize;
   uint8_t chunk[16384];
   while (left > 0) {
-    size_t want = static_cast<size_t>(std::min<int64_t>(left, sizeof chunk));
+    size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof chunk));
     size_t got = old.Read(chunk, want, from);
     if (got != want) throw EBadZipFile(kTextNotAZip);
     run.out->Write(chunk, got);
     from += static_cast<int64_t>(got);
-    left -= static_cast<int64_t>(got);
+    left -= got;
   }
   if (descriptor) {
-    uint8_t d[kDataDescriptorSize];
-    PutU32(d, 0x08074B50);
-    PutU32(d + 4, entry.CRC32);
-    PutU32(d + 8, entry.CompressedSize);
-    PutU32(d + 12, entry.UncompressedSize);
-    run.out->Write(d, sizeof d);
+    const std::string d = DataDescriptor(entry, zip64Sizes);
+    run.out->Write(d.data(), d.size());
   }
-  if (run.out->Position() > kFormatLimit)
-    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
 }
 
 // The source of one new entry: an open file, a directory, or a symbolic link
@@ -1033,8 +1038,6 @@ TZipWriter::TOpenResult TZipWriter::OpenSource(TZipRun& run, const std::string& 
   const bool isOutput = static_cast<uint64_t>(src.st.st_dev) == run.tempDev &&
                         static_cast<uint64_t>(src.st.st_ino) == run.tempIno;
   if (isArchive || isOutput) return TOpenResult::Gone;
-  if (src.st.st_size >= kFormatLimit)
-    throw EZipTooLarge("\"" + F + "\" is 4 GiB or larger; this archive format cannot hold it");
   ::fcntl(src.fd, F_SETFL, ::fcntl(src.fd, F_GETFL) & ~O_NONBLOCK);
   return TOpenResult::Opened;
 }
@@ -1067,7 +1070,7 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
     entry->ExternalAttributes = ExternalAttributesOf(src.st.st_mode);
     entry->LastModDateTime = TimeToDosDateTime(src.st.st_mtime);
     entry->UncompressedSize =
-        static_cast<uint32_t>(src.isLink ? src.linkTarget.size() : src.st.st_size);
+        static_cast<uint64_t>(src.isLink ? src.linkTarget.size() : src.st.st_size);
     fileSize_ = static_cast<int64_t>(entry->UncompressedSize);
   }
 
@@ -1079,7 +1082,7 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   }
   entry->InternalAttributes = src.isDir ? 0 : 2;
   entry->DiskNumberStart = 0;
-  entry->LocalHeaderOffset = static_cast<uint32_t>(std::min(run.out->Position(), kFormatLimit));
+  entry->LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
 
   if (run.newNames.count(entry->Path())) {
     bool retry = false;  // not used: the name stays taken
@@ -1101,20 +1104,30 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   if (encrypt) BeginEncryption(*entry, Encryption, Password, encryptor);
 
   const int64_t at = run.out->Position();
-  if (at > kFormatLimit)
-    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
-  entry->LocalHeaderOffset = static_cast<uint32_t>(at);
+  entry->LocalHeaderOffset = static_cast<uint64_t>(at);
+  // Whether the local header carries the sizes in a ZIP64 extra field is
+  // decided now, from the size the file has when it is opened.
+  const bool zip64Sizes = !src.isDir && fileSize_ >= static_cast<int64_t>(kLocalZip64Threshold);
+  // The local extra field: the ZIP64 block (its sizes written again once
+  // known), then the AES field that BeginEncryption counted (its method
+  // written again once known).
+  std::string zip64Block = zip64Sizes ? LocalZip64Extra(*entry) : std::string();
+  const bool aesField = encrypt && entry->LocalExtraLength != 0;
+  entry->LocalExtraLength = static_cast<uint16_t>(zip64Block.size() + (aesField ? kAesExtraFieldSize : 0));
+  if (zip64Sizes || entry->NeedsZip64()) MarkZip64(*entry);
   uint8_t h[kLocalHeaderSize];
-  uint8_t extra[kAesExtraFieldSize];
-  const int64_t extraAt = at + static_cast<int64_t>(kLocalHeaderSize + entry->RawName.size());
-  EncodeLocal(h, *entry, entry->RawName.size());
+  uint8_t aes[kAesExtraFieldSize];
+  const int64_t zip64At = at + static_cast<int64_t>(kLocalHeaderSize + entry->RawName.size());
+  const int64_t aesAt = zip64At + static_cast<int64_t>(zip64Block.size());
+  EncodeLocalHeader(h, *entry, entry->GeneralPurposeFlags, entry->RawName.size(),
+                    entry->LocalExtraLength, zip64Sizes);
   run.out->Write(h, sizeof h);
   run.out->Write(entry->RawName.data(), entry->RawName.size());
+  run.out->Write(zip64Block.data(), zip64Block.size());
   if (encrypt) {
-    // The AES field is written again with the method once it is known.
-    if (entry->LocalExtraLength) {
-      PutAesExtraField(extra, entry->AesVersion, entry->AesStrength, 0);
-      run.out->Write(extra, kAesExtraFieldSize);
+    if (aesField) {
+      PutAesExtraField(aes, entry->AesVersion, entry->AesStrength, 0);
+      run.out->Write(aes, kAesExtraFieldSize);
     }
     run.out->Write(encryptor.Header().data(), encryptor.Header().size());
   }
@@ -1122,38 +1135,41 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   if (src.isDir) {
     if (OnEndZip) OnEndZip(this, F, 0, 0, 0);
   } else {
-    WriteEntryData(run, F, src, *entry, encrypt ? &encryptor : nullptr);
+    WriteEntryData(run, F, src, *entry, encrypt ? &encryptor : nullptr,
+                   zip64Sizes ? UINT64_MAX : kLocalZip64Threshold);
     if (encrypt) {
       const std::vector<uint8_t> trailer = encryptor.Trailer();
       run.out->Write(trailer.data(), trailer.size());
-      const int64_t total = int64_t{entry->CompressedSize} + static_cast<int64_t>(encryptor.Overhead());
-      if (total >= kFormatLimit)
-        throw EZipTooLarge("\"" + F + "\" compresses to 4 GiB or more; this archive format cannot hold it");
-      entry->CompressedSize = static_cast<uint32_t>(total);
+      entry->CompressedSize += encryptor.Overhead();
       if (entry->AesStrength) {
         // AE-2: the authentication code protects the data; no CRC is stored.
         entry->AesMethod = entry->CompressionMethod;
         entry->CompressionMethod = kMethodAes;
         entry->CRC32 = 0;
-        PutAesExtraField(extra, entry->AesVersion, entry->AesStrength, entry->AesMethod);
-        run.out->Patch(extraAt, extra, sizeof extra);
+        PutAesExtraField(aes, entry->AesVersion, entry->AesStrength, entry->AesMethod);
+        run.out->Patch(aesAt, aes, sizeof aes);
       }
       if (entry->HasDataDescriptor()) {
-        uint8_t d[kDataDescriptorSize];
-        PutU32(d, 0x08074B50);
-        PutU32(d + 4, entry->CRC32);
-        PutU32(d + 8, entry->CompressedSize);
-        PutU32(d + 12, entry->UncompressedSize);
-        run.out->Write(d, sizeof d);
+        const std::string d = DataDescriptor(*entry, zip64Sizes);
+        run.out->Write(d.data(), d.size());
       }
     }
-    EncodeLocal(h, *entry, entry->RawName.size());
+    // Unreachable while the read limit holds: the header has no room for
+    // larger sizes.
+    if (!zip64Sizes && (entry->CompressedSize >= kZip64Marker32 ||
+                        entry->UncompressedSize >= kZip64Marker32))
+      throw EZipTooLarge("\"" + F + "\" grew beyond what its header can describe");
+    EncodeLocalHeader(h, *entry, entry->GeneralPurposeFlags, entry->RawName.size(),
+                      entry->LocalExtraLength, zip64Sizes);
     run.out->Patch(at, h, sizeof h);
-    if (run.out->Position() > kFormatLimit)
-      throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+    if (zip64Sizes) {
+      zip64Block = LocalZip64Extra(*entry);
+      run.out->Patch(zip64At, zip64Block.data(), zip64Block.size());
+    }
     src.Close();
     if (OnEndZip)
-      OnEndZip(this, F, entry->UncompressedSize, entry->CompressedSize, run.out->Position());
+      OnEndZip(this, F, static_cast<int64_t>(entry->UncompressedSize),
+               static_cast<int64_t>(entry->CompressedSize), run.out->Position());
     if (Dispose) run.disposeList.push_back(F);
   }
   run.AddEntry(entry.release(), true);
@@ -1162,7 +1178,8 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
 }
 
 void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src,
-                                TZipHeaderInfo& entry, TEntryEncryptor* encryptor) {
+                                TZipHeaderInfo& entry, TEntryEncryptor* encryptor,
+                                uint64_t limit) {
   int64_t compressed = 0;
   int64_t read = 0;
   uint32_t crc = 0xFFFFFFFF;
@@ -1177,7 +1194,7 @@ void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src
     entry.CompressionMethod = 0;
     entry.InternalAttributes = 0;
   } else {
-    TFileSource source(*this, src.fd, F);
+    TFileSource source(*this, src.fd, F, limit);
     if (PackLevel <= 0 || MatchesPatternList(NoCompressList, F)) {
       std::unique_ptr<uint8_t[]> buf(new uint8_t[kStoreChunk]);
       for (;;) {
@@ -1199,12 +1216,10 @@ void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src
     crc = source.crc;
     ReportChange(F, src, read);
   }
-  if (compressed >= kFormatLimit)
-    throw EZipTooLarge("\"" + F + "\" compresses to 4 GiB or more; this archive format cannot hold it");
-  entry.CompressedSize = static_cast<uint32_t>(compressed);
+  entry.CompressedSize = static_cast<uint64_t>(compressed);
   // The size actually read: a file that changed while it was read is
   // described as it was read.
-  entry.UncompressedSize = static_cast<uint32_t>(read);
+  entry.UncompressedSize = static_cast<uint64_t>(read);
   entry.CRC32 = ~crc;
 }
 
@@ -1226,55 +1241,47 @@ void TZipWriter::ReportChange(const std::string& F, const TSource& src, int64_t 
 
 void TZipWriter::WriteCentralDirectory(TZipRun& run) {
   const int64_t start = run.out->Position();
-  if (start > kFormatLimit)
-    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
-  run.newEnd.CentralDirOffset = static_cast<uint32_t>(start);
+  run.newEnd.CentralDirOffset = static_cast<uint64_t>(start);
   run.newEnd.CentralDirDisk = 0;
   for (int i = 0; i < run.newInOrder->Count(); ++i) {
     auto& e = static_cast<TWriterEntry&>(*run.newInOrder->Entry(i));
     const auto& comment = e.FileComment();
     uint16_t commentLen = comment ? e.FileCommentLength : 0;
     uint8_t h[kCentralHeaderSize];
-    e.CentralEntryOffset = static_cast<uint32_t>(run.out->Position());
-    // The only extra field written: an AES entry cannot be read without it.
-    uint8_t extra[kAesExtraFieldSize];
-    const uint16_t extraLen = e.IsAes() ? kAesExtraFieldSize : 0;
-    if (extraLen) PutAesExtraField(extra, e.AesVersion, e.AesStrength, e.AesMethod);
-    EncodeCentral(h, e, e.RawName.size(), commentLen, extraLen);
+    e.CentralEntryOffset = static_cast<uint64_t>(run.out->Position());
+    // The ZIP64 block where a value needs it, and the AES field, without
+    // which an AES entry cannot be read.
+    std::string extra = CentralZip64Extra(e);
+    if (!extra.empty()) MarkZip64(e);
+    if (e.IsAes()) {
+      uint8_t aes[kAesExtraFieldSize];
+      PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
+      extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
+    }
+    EncodeCentralHeader(h, e, e.GeneralPurposeFlags, e.RawName.size(),
+                        static_cast<uint16_t>(extra.size()), commentLen);
     run.out->Write(h, sizeof h);
     run.out->Write(e.RawName.data(), e.RawName.size());
-    run.out->Write(extra, extraLen);
-    e.CentralExtraLength = extraLen;
+    run.out->Write(extra.data(), extra.size());
     if (commentLen) {
       std::string c = *comment;
       c.resize(commentLen);
       run.out->Write(c.data(), c.size());
     }
+    e.CentralExtraLength = static_cast<uint16_t>(extra.size());
     e.FileCommentLength = commentLen;
   }
-  const int64_t size = run.out->Position() - start;
-  run.newEnd.CentralDirSize = static_cast<uint32_t>(std::min(size, kFormatLimit));
+  run.newEnd.CentralDirSize = static_cast<uint64_t>(run.out->Position() - start);
   run.newEnd.ThisDisk = 0;
-  uint8_t h[kEndCentralSize];
-  PutU32(h, EndCentralDirSig);
-  PutU16(h + 4, 0);
-  PutU16(h + 6, 0);
-  PutU16(h + 8, run.newEnd.EntriesThisDisk);
-  PutU16(h + 10, run.newEnd.TotalEntries);
-  PutU32(h + 12, run.newEnd.CentralDirSize);
-  PutU32(h + 16, run.newEnd.CentralDirOffset);
-  const auto& comment = run.newEnd.ZipComment();
-  uint16_t commentLen = comment ? run.newEnd.ZipCommentLength : 0;
-  PutU16(h + 20, commentLen);
-  run.newEnd.ZipCommentPos = run.out->Position() + static_cast<int64_t>(kEndCentralSize);
-  run.out->Write(h, sizeof h);
-  if (commentLen) {
-    std::string c = *comment;
-    c.resize(commentLen);
-    run.out->Write(c.data(), c.size());
-  }
-  if (run.out->Position() > kFormatLimit)
-    throw EZipTooLarge("The archive would pass 4 GiB; this archive format cannot hold it");
+  run.newEnd.Zip64 = 0;
+  // The ZIP64 end record and its locator go first when a value needs them.
+  const int64_t at = run.out->Position();
+  const std::string end = run.newEnd.Encode(at);
+  run.newEnd.Zip64 = run.newEnd.NeedsZip64() ? 1 : 0;
+  run.newEnd.Zip64RecordPos = run.newEnd.Zip64 ? at : -1;
+  run.newEnd.ZipCommentPos = at + static_cast<int64_t>(end.size()) -
+                             (run.newEnd.ZipComment() ? run.newEnd.ZipCommentLength : 0);
+  run.out->Write(end.data(), end.size());
 }
 
 }  // namespace vantrel::zip

@@ -13,9 +13,12 @@
 // directory lies on another volume). A failed, cancelled or killed run leaves
 // the old archive exactly as it was and no temporary file behind.
 //
-// Limits of the format are checked, never wrapped: a file of 4 GiB or more,
-// an archive that would pass 4 GiB and more entries than the entry list can
-// hold end the run with EZipTooLarge before anything is replaced.
+// ZIP64 fields are written exactly where a value needs them: a central
+// record gets a ZIP64 extra field for a size or offset of 4 GiB or more, a
+// local header for a file that is that large when it is opened, and the
+// archive a ZIP64 end record for 65,535 entries or more or a directory that
+// starts or ends past 4 GiB. Archives within the classic limits are written
+// as they always were.
 //
 // Single-threaded; events run on the caller's thread inside Zip.
 #pragma once
@@ -184,11 +187,10 @@ class TZipWriter : public TZipReader {
   TOpenResult OpenSource(TZipRun& run, const std::string& F, TSource& src);
   // Adds line `line` of FilesList; true when an entry was written.
   bool ZipOneFile(TZipRun& run, size_t line);
-  // Writes the data of a file or link entry and fills in its sizes and CRC.
-  // Writes the file's data (through encryptor when the entry is encrypted)
-  // and sets the entry's method, sizes and CRC.
+  // Writes the file's data (through encryptor when the entry is encrypted),
+  // reading at most `limit` bytes, and sets the entry's method, sizes and CRC.
   void WriteEntryData(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry,
-                      TEntryEncryptor* encryptor);
+                      TEntryEncryptor* encryptor, uint64_t limit);
   // Raises OnFileChanged when the source's size or date moved while read.
   void ReportChange(const std::string& F, const TSource& src, int64_t read);
   void WriteCentralDirectory(TZipRun& run);

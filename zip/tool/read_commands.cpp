@@ -204,7 +204,7 @@ int RunList(const std::vector<std::string>& args) {
       const TZipHeaderInfo& e = zip.Entry(i);
       const uint32_t d = e.LastModDateTime;
       std::snprintf(line, sizeof line,
-                    "%-10s %-12s  %08" PRIx32 " %10" PRIu32 " %10" PRIu32
+                    "%-10s %-12s  %08" PRIx32 " %10" PRIu64 " %10" PRIu64
                     "  %04u-%02u-%02u %02u:%02u:%02u  ",
                     MethodName(e.IsAes() ? e.AesMethod : e.CompressionMethod, mbuf, sizeof mbuf),
                     EncryptionName(e).c_str(), e.CRC32, e.CompressedSize, e.UncompressedSize,
@@ -225,7 +225,7 @@ int RunList(const std::vector<std::string>& args) {
     const TZipHeaderInfo& e = zip.Entry(i);
     uint32_t d = e.LastModDateTime;
     std::snprintf(line, sizeof line,
-                  "%10" PRIu32 " %10" PRIu32 "  %-7s  %04u-%02u-%02u %02u:%02u:%02u  %08" PRIx32
+                  "%10" PRIu64 " %10" PRIu64 "  %-7s  %04u-%02u-%02u %02u:%02u:%02u  %08" PRIx32
                   "%c ",
                   e.UncompressedSize, e.CompressedSize,
                   MethodName(e.CompressionMethod, mbuf, sizeof mbuf), 1980 + (d >> 25),

@@ -94,7 +94,7 @@ QVariant TZipEntryModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       switch (index.column()) {
         case 0: return Visible(row.name);
-        case 1: return QString::number(row.size);
+        case 1: return QString::number(static_cast<qulonglong>(row.size));
         case 2: return Visible(row.path);
       }
       break;

@@ -45,7 +45,7 @@ class TZipEntryModel : public QAbstractTableModel {
   struct TRow {
     std::string name;  // the entry's Filename
     std::string path;  // the entry's Directory ("" or ending in "/")
-    uint32_t size = 0;
+    uint64_t size = 0;
     bool checked = false;
   };
 
