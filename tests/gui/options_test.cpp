@@ -1,389 +1,307 @@
-// options_test.cpp - the settings dialogs, the font and colour schemes on the
-// real main window, offscreen, with scripted file, colour and font dialogs:
-// what each applies, to which panel, and what reaches the settings file.
-#include <sys/stat.h>
-
-#include <QAction>
+// options_test.cpp - the settings dialogs, font and colour schemes on the real
+// main window, offscreen, with scripted file, colour and font dialogs: what
+// each applies, to which panel, and what reaches the settings file; and the
+// translation files: property paths by object name, list values, switching
+// languages, bad and huge files, the choice kept for the next start, and the
+// shipped files.
 #include <QApplication>
 #include <QFileDialog>
-#include <QListView>
 #include <QFrame>
 #include <QHeaderView>
-#include <QLineEdit>
+#include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTest>
-#include <QTimer>
+#include <QToolButton>
 
-#include <deque>
-#include <memory>
+#include <map>
+#include <optional>
 
 #include "app/colorform.h"
 #include "app/common_dialogs.h"
+#include "app/findfileform.h"
 #include "app/generalsettingsform.h"
-#include "app/mainform.h"
+#include "app/lang.h"
+#include "app/message_table.h"
+#include "app/options_commands.h"
 #include "app/panelsettingsform.h"
 #include "app/settings.h"
-#include "gui_test_support.h"
-#include "platform/fs.h"
+#include "gui_support.h"
+#include "platform/ini.h"
 #include "platform/qt/colors.h"
 
 using namespace vantrel;
 using namespace vantrel::testing;
-using app::TMainForm;
+using app::TLanguage;
+using app::TMsg;
 using panels::TFMPanel;
 using platform::TColor;
 
 namespace {
 
-// Scripted common dialogs: each answers the next queued value and keeps what
-// it was asked.
+// Scripted common dialogs: each answers the next queued value and keeps what it was asked.
 std::deque<QString> g_files;
-app::TFileRequest g_lastRequest;
+app::TFileRequest g_request;
 QColor g_pickedColor, g_pickerStart;
 QFont g_pickedFont;
 
 QString ScriptedFile(QWidget*, const app::TFileRequest& request) {
-  g_lastRequest = request;
+  g_request = request;
   if (g_files.empty()) return {};
   const QString next = g_files.front();
   g_files.pop_front();
   return next;
 }
-bool ScriptedColor(QWidget*, QColor& color) {
-  g_pickerStart = color;
-  color = g_pickedColor;
-  return g_pickedColor.isValid();
-}
-bool ScriptedFont(QWidget*, QFont& font, int) {
-  font = g_pickedFont;
-  return true;
-}
 
 // The six colours of a panel in the fixed role order.
 std::vector<TColor> Colors(const TFMPanel* p) {
-  return {p->Color(),         p->CursorColor(),  p->FileColor(),
-          p->SelectedColor(), p->CurrentColor(), p->CurSelColor()};
+  return {p->Color(), p->CursorColor(), p->FileColor(), p->SelectedColor(), p->CurrentColor(), p->CurSelColor()};
 }
+const std::vector<TColor> kDefaultColors = {platform::clWindow,     platform::clWindow, platform::clWindowText,
+                                            platform::clRed,        platform::clWindowText, platform::clRed};
 
-const std::vector<TColor> kDefaultColors = {platform::clWindow, platform::clWindow,
-                                            platform::clWindowText, platform::clRed,
-                                            platform::clWindowText, platform::clRed};
+std::string Shipped(const char* name) {
+  return std::string(std::getenv("VANTREL_SOURCE_DIR")) + "/app/language/" + name;
+}
 
 }  // namespace
 
 class OptionsTest : public QObject {
   Q_OBJECT
 
- private:
-  QTemporaryDir tmp_;
-  std::string startDir_;
-  std::unique_ptr<TMainForm> form_;
+  std::unique_ptr<TFormFixture> f_;
 
-  std::string Ini() const { return Std(tmp_.filePath(QStringLiteral("vantrel.ini"))); }
-  QString Path(const char* name) const { return tmp_.filePath(QLatin1String(name)); }
-  TFMPanel* Left() const { return form_->LeftFMPanel(); }
-  TFMPanel* Right() const { return form_->RightFMPanel(); }
-  void Open() {
-    form_ = std::make_unique<TMainForm>(Ini());
-    form_->show();
-  }
-  template <class T>
-  T* Find(const char* name) const {
-    return form_->findChild<T*>(QLatin1String(name));
-  }
-  QStringList Section(const char* section) const {
-    return SectionLines(ReadText(Ini()), QLatin1String(section));
-  }
-  void SetColors(TFMPanel* p, const std::vector<TColor>& c) {
-    p->SetColor(c[0]);
-    p->SetCursorColor(c[1]);
-    p->SetFileColor(c[2]);
-    p->SetSelectedColor(c[3]);
-    p->SetCurrentColor(c[4]);
-    p->SetCurSelColor(c[5]);
-  }
-  // Runs the menu command `command`, which opens `dialog` modally, with
-  // `script` acting inside it; true when the dialog was shown and is gone.
-  bool RunModal(const char* command, QDialog* dialog, const std::function<void()>& script) {
-    bool shown = false;
-    QTimer::singleShot(0, dialog, [&] {
-      shown = dialog->isVisible();
-      script();
-      if (dialog->isVisible()) QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
-    });
-    form_->Action(QLatin1String(command))->trigger();
-    return shown && !dialog->isVisible();
-  }
+  TFMPanel* L() const { return f_->L(); }
+  TFMPanel* R() const { return f_->R(); }
   static void Click(QWidget* dialog, const char* button) {
     QTest::mouseClick(dialog->findChild<QPushButton*>(QLatin1String(button)), Qt::LeftButton);
+  }
+  void Trigger(const char* command, std::initializer_list<QString> files = {}) {
+    g_files = files;
+    f_->Action(command)->trigger();
+  }
+  TLanguage& Language() const { return app::Language(*f_->form); }
+  std::string File(const char* name, const std::string& text) const {
+    WriteText(f_->Path(name), text);
+    return f_->Path(name);
+  }
+  void Select(const std::string& path) { Trigger("SelectLanguage", {Q(path)}); }
+  QString Menu(const char* name) const { return f_->Find<QMenu>(name)->title(); }
+  static QString Caption(const char* path) {
+    QString property;
+    QObject* object = TLanguage::Resolve(QLatin1String(path), &property);
+    return object ? TLanguage::ReadProperty(object, property, QStringLiteral(";")).value_or("<no property>")
+                  : QStringLiteral("<none>");
   }
 
  private slots:
   void initTestCase() {
-    QVERIFY(tmp_.isValid());
     app::SetFileDialogHandler(&ScriptedFile);
-    app::SetColorDialogHandler(&ScriptedColor);
-    app::SetFontDialogHandler(&ScriptedFont);
-    startDir_ = platform::GetCurrentDir();
+    app::SetColorDialogHandler([](QWidget*, QColor& color) {
+      g_pickerStart = color;
+      color = g_pickedColor;
+      return g_pickedColor.isValid();
+    });
+    app::SetFontDialogHandler([](QWidget*, QFont& font, int) { return font = g_pickedFont, true; });
   }
   void init() {
-    QFile::remove(QString::fromStdString(Ini()));
-    InstallRecorder();
-    g_files.clear();
-    Open();
+    f_ = std::make_unique<TFormFixture>();
+    QVERIFY(f_->Show());
   }
   void cleanup() {
-    form_.reset();
-    platform::SetCurrentDir(startDir_);
-  }
-
-  void everyOptionsCommandIsEnabled() {
-    for (const char* name : {"mnuLftSettings", "mnuRghtSettings", "mnuOptGenSettings", "mnuOptFont",
-                             "mnuOptSelColors", "mnuOptLoadScheme", "mnuOptSaveScheme",
-                             "SelectLanguage"})
-      QVERIFY2(form_->Action(QLatin1String(name))->isEnabled(), name);
-    QVERIFY(Find<QMenu>("mnuOptColors")->menuAction()->isEnabled());
+    f_.reset();
+    app::BuildMessagesTable();
   }
 
   // A scheme saved in one run and loaded in another gives both panels all six
   // colours, and the settings file's COLOR section equals the scheme's.
   void schemeSavedInOneRunLoadsInAnother() {
-    const std::vector<TColor> mine = {0x112233, 0x445566, 0x778899, platform::clWindowText,
-                                      0x00FF00, 0xABCDEF};
-    SetColors(Left(), mine);
-    g_files = {Path("mine")};  // typed without extension
-    form_->Action(QStringLiteral("mnuOptSaveScheme"))->trigger();
-    QCOMPARE(g_lastRequest.title, QStringLiteral("Save color scheme"));
-    QVERIFY(g_lastRequest.save);
-    QCOMPARE(g_lastRequest.defaultSuffix, QStringLiteral("vnp"));
-    QCOMPARE(g_lastRequest.filters, QStringList{QStringLiteral("Vantrel palette (*.vnp)")});
-    // The real dialog adds the suffix; the scripted one hands the name on.
-    const std::string scheme = Std(Path("mine"));
+    const std::vector<TColor> mine = {0x112233, 0x445566, 0x778899, platform::clWindowText, 0x00FF00, 0xABCDEF};
+    const std::string scheme = f_->Path("mine");
+    L()->SetColor(mine[0]), L()->SetCursorColor(mine[1]), L()->SetFileColor(mine[2]);
+    L()->SetSelectedColor(mine[3]), L()->SetCurrentColor(mine[4]), L()->SetCurSelColor(mine[5]);
+    Trigger("mnuOptSaveScheme", {Q(scheme)});  // the real dialog adds ".vnp"
+    QCOMPARE(g_request.title, QStringLiteral("Save color scheme"));
+    QVERIFY(g_request.save);
+    QCOMPARE(g_request.defaultSuffix, QStringLiteral("vnp"));
+    QCOMPARE(g_request.filters, QStringList{QStringLiteral("Vantrel palette (*.vnp)")});
     QCOMPARE(KeysOf(SectionLines(ReadText(scheme), QStringLiteral("COLOR"))),
              QStringList({"Back", "Cursor", "File", "Selected", "Current", "CurSel"}));
-    form_->close();
-
-    QFile::remove(QString::fromStdString(Ini()));
-    Open();
-    QCOMPARE(Colors(Right()), kDefaultColors);
-    g_files = {QString::fromStdString(scheme)};
-    form_->Action(QStringLiteral("mnuOptLoadScheme"))->trigger();
-    QCOMPARE(g_lastRequest.title, QStringLiteral("Load color scheme"));
-    QCOMPARE(g_lastRequest.filterIndex, 0);
-    QCOMPARE(g_lastRequest.filters.size(), 2);
-    QCOMPARE(Colors(Left()), mine);
-    QCOMPARE(Colors(Right()), mine);
-    QCOMPARE(Section("COLOR"), SectionLines(ReadText(scheme), QStringLiteral("COLOR")));
-
+    f_->form->close();
+    QFile::remove(Q(f_->ini));
+    QVERIFY(f_->Show());
+    QCOMPARE(Colors(R()), kDefaultColors);
+    Trigger("mnuOptLoadScheme", {Q(scheme)});
+    QCOMPARE(g_request.title, QStringLiteral("Load color scheme"));
+    QCOMPARE(g_request.filters.size(), 2);
+    QCOMPARE(Colors(L()), mine);
+    QCOMPARE(Colors(R()), mine);
+    QCOMPARE(f_->Section("COLOR"), SectionLines(ReadText(scheme), QStringLiteral("COLOR")));
     // A language file chosen as a scheme has no COLOR: every colour resets.
-    const std::string lng = Std(Path("x.lng"));
-    WriteText(lng, "[Translations]\nMainForm.Caption=X\n");
-    g_files = {QString::fromStdString(lng)};
-    form_->Action(QStringLiteral("mnuOptLoadScheme"))->trigger();
-    QCOMPARE(Colors(Left()), kDefaultColors);
-    QCOMPARE(Colors(Right()), kDefaultColors);
+    Trigger("mnuOptLoadScheme", {Q(File("x.lng", "[Translations]\nMainForm.Caption=X\n"))});
+    QCOMPARE(Colors(L()), kDefaultColors);
+    QCOMPARE(Colors(R()), kDefaultColors);
+    // Saving into an existing file replaces COLOR only.
+    const std::string shared = File("shared.vnp", "[GENERAL]\nEditor=vi\n[COLOR]\nBack=1\nExtra=yes\n");
+    L()->SetColor(7);
+    Trigger("mnuOptSaveScheme", {Q(shared)});
+    QCOMPARE(SectionLines(ReadText(shared), QStringLiteral("GENERAL")), QStringList{"Editor=vi"});
+    for (const char* line : {"Back=7", "Extra=yes"})
+      QVERIFY(SectionLines(ReadText(shared), QStringLiteral("COLOR")).contains(QLatin1String(line)));
     QVERIFY(ShownMessages().empty());
   }
 
-  // Saving into an existing file replaces COLOR only.
-  void schemeSaveKeepsOtherSections() {
-    const std::string scheme = Std(Path("shared.vnp"));
-    WriteText(scheme, "[GENERAL]\nEditor=vi\n[COLOR]\nBack=1\nExtra=yes\n");
-    SetColors(Left(), {7, 7, 7, 7, 7, 7});
-    g_files = {QString::fromStdString(scheme)};
-    form_->Action(QStringLiteral("mnuOptSaveScheme"))->trigger();
-    const QString text = ReadText(scheme);
-    QCOMPARE(SectionLines(text, QStringLiteral("GENERAL")), QStringList{"Editor=vi"});
-    QVERIFY(SectionLines(text, QStringLiteral("COLOR")).contains(QStringLiteral("Back=7")));
-    QVERIFY(SectionLines(text, QStringLiteral("COLOR")).contains(QStringLiteral("Extra=yes")));
+  void selectColorStartsFromThePanelAndOkWritesColor() {
+    R()->SetFileColor(0x00AA00);
+    L()->SetFileColor(0x0000AA);
+    auto* colors = f_->Find<app::TColorForm>("ColorForm");
+    g_pickedColor = QColor(1, 2, 3);
+    QVERIFY(f_->RunModal("mnuOptSelColors", colors, [&] {  // Cancel discards the swatches
+      QCOMPARE(colors->Swatch(2), TColor{0x0000AA});
+      Click(colors, "ChangeFile");
+      Click(colors, "CancelButton");
+    }));
+    QCOMPARE(L()->FileColor(), TColor{0x0000AA});
+    QVERIFY(f_->RunModal("mnuOptSelColors", colors, [&] {
+      QCOMPARE(colors->Swatch(2), TColor{0x0000AA});
+      Click(colors, "ChangeFile");
+      QCOMPARE(colors->Swatch(2), TColor{0x030201});
+      g_pickedColor = QColor(0x10, 0x20, 0x30);
+      Click(colors, "ChangeFile");  // each change starts from the panel's colour, not the swatch
+      QCOMPARE(g_pickerStart, QColor(0xAA, 0, 0));
+      QCOMPARE(colors->SwatchPanel(2)->palette().color(QPalette::Window), QColor(0x10, 0x20, 0x30));
+      Click(colors, "OkButton");
+    }));
+    QCOMPARE(L()->FileColor(), TColor{0x302010});
+    QCOMPARE(R()->FileColor(), TColor{0x302010});
+    QCOMPARE(R()->Color(), platform::clWindow);  // system colours the user did not change stay
+    QCOMPARE(f_->Section("COLOR"), QStringList({"Back=-2147483643", "Cursor=-2147483643", "File=3153936",
+                                                "Selected=255", "Current=-2147483640", "CurSel=255"}));
   }
 
   // Files that cannot be written: the error names the file, what was applied
   // stays, the dialog that wrote stays open, and no file is half-written.
   void unwritableFilesAreReportedAndAppliedValuesStay() {
-    form_->close();
-    WriteText(Ini(), "[COLOR]\nBack=5\n");
-    QCOMPARE(chmod(Ini().c_str(), 0444), 0);
-    Open();
-    ShownMessages().clear();
+    f_->form->close();
+    WriteText(f_->ini, "[COLOR]\nBack=5\n");
+    QCOMPARE(::chmod(f_->ini.c_str(), 0444), 0);
+    QVERIFY(f_->Show(false));
+    Script().shown.clear();
     g_pickedColor = QColor(0, 0, 255);
-    auto* colors = Find<app::TColorForm>("ColorForm");
+    auto* colors = f_->Find<app::TColorForm>("ColorForm");
     bool stayedOpen = false;
-    QVERIFY(RunModal("mnuOptSelColors", colors, [&] {
+    QVERIFY(f_->RunModal("mnuOptSelColors", colors, [&] {
       Click(colors, "ChangeBack");
       Click(colors, "OkButton");
       stayedOpen = colors->isVisible();
     }));
     QVERIFY(stayedOpen);
-    QCOMPARE(Left()->Color(), platform::clBlue);
-    QCOMPARE(Right()->Color(), platform::clBlue);
-    QCOMPARE(ReadText(Ini()), QStringLiteral("[COLOR]\nBack=5\n"));
-    QCOMPARE(ShownMessages().size(), size_t{1});
-    QCOMPARE(ShownMessages()[0].text,
-             QStringLiteral("Unable to write to ") + QString::fromStdString(Ini()));
-
+    QCOMPARE(L()->Color(), platform::clBlue);
+    QCOMPARE(R()->Color(), platform::clBlue);
+    QCOMPARE(ReadText(f_->ini), QStringLiteral("[COLOR]\nBack=5\n"));
     // A scheme below a plain file cannot be written either.
-    const std::string blocked = Std(Path("plain")) + "/s.vnp";
-    WriteText(Std(Path("plain")), "x");
-    g_files = {QString::fromStdString(blocked)};
-    form_->Action(QStringLiteral("mnuOptSaveScheme"))->trigger();
-    QCOMPARE(ShownMessages().back().text,
-             QStringLiteral("Unable to write to ") + QString::fromStdString(blocked));
-    QCOMPARE(chmod(Ini().c_str(), 0644), 0);
-  }
-
-  void selectColorStartsFromTheLeftPanelAndOkWritesColor() {
-    Right()->SetFileColor(0x00AA00);
-    Left()->SetFileColor(0x0000AA);
-    auto* colors = Find<app::TColorForm>("ColorForm");
-    QCOMPARE(colors->windowTitle(), QStringLiteral("Select Color"));
-    QCOMPARE(colors->HelpContext(), 6031);
-    // Cancel discards the swatches.
-    g_pickedColor = QColor(1, 2, 3);
-    QVERIFY(RunModal("mnuOptSelColors", colors, [&] {
-      QCOMPARE(colors->Swatch(2), TColor{0x0000AA});
-      Click(colors, "ChangeFile");
-      Click(colors, "CancelButton");
-    }));
-    QCOMPARE(Left()->FileColor(), TColor{0x0000AA});
-    // Each "change" starts from the panel's colour, not from the swatch.
-    QVERIFY(RunModal("mnuOptSelColors", colors, [&] {
-      QCOMPARE(colors->Swatch(2), TColor{0x0000AA});
-      Click(colors, "ChangeFile");
-      QCOMPARE(colors->Swatch(2), TColor{0x030201});
-      g_pickedColor = QColor(0x10, 0x20, 0x30);
-      Click(colors, "ChangeFile");
-      QCOMPARE(g_pickerStart, QColor(0xAA, 0, 0));
-      QCOMPARE(colors->SwatchPanel(2)->palette().color(QPalette::Window), QColor(0x10, 0x20, 0x30));
-      Click(colors, "OkButton");
-    }));
-    QCOMPARE(Left()->FileColor(), TColor{0x302010});
-    QCOMPARE(Right()->FileColor(), TColor{0x302010});
-    // System colours the user did not change stay system colours.
-    QCOMPARE(Right()->Color(), platform::clWindow);
-    QCOMPARE(Section("COLOR"), QStringList({"Back=-2147483643", "Cursor=-2147483643",
-                                            "File=3153936", "Selected=255",
-                                            "Current=-2147483640", "CurSel=255"}));
+    const std::string blocked = File("plain", "x") + "/s.vnp";
+    Trigger("mnuOptSaveScheme", {Q(blocked)});
+    QCOMPARE(Script().Texts(), QStringList({"Unable to write to " + Q(f_->ini), "Unable to write to " + Q(blocked)}));
+    QCOMPARE(::chmod(f_->ini.c_str(), 0644), 0);
   }
 
   // Right panel, every width 0 and "By size": the right panel collapses and
   // is re-read by size, its header follows; the left panel is untouched.
   void panelSettingsChangeTheTargetPanelOnly() {
-    const std::string dir = Std(Path("sizes"));
-    QDir().mkpath(QString::fromStdString(dir));
-    MakeFile(dir + "/a-small", 1);
-    MakeFile(dir + "/b-big", 9000);
-    Right()->ReadDirectory(dir);
-    Left()->ReadDirectory(dir);
-    const std::vector<int> leftBefore = {Left()->NameWidth(), Left()->ExtWidth(),
-                                         Left()->SizeWidth(), Left()->DateWidth(),
-                                         Left()->TimeWidth()};
-    auto* dialog = Find<app::TPanelSettingsForm>("PanelSettingsForm");
-    QVERIFY(RunModal("mnuRghtSettings", dialog, [&] {
-      QCOMPARE(dialog->windowTitle(), QStringLiteral("Panel Settings"));
-      QCOMPARE(dialog->HelpContext(), 702);
-      QCOMPARE(dialog->WidthSpin(0)->value(), Right()->NameWidth());
+    const std::string dir = f_->Path("sizes");
+    QVERIFY(MakeDir(dir) && MakeFile(dir + "/a-small", 1) && MakeFile(dir + "/b-big", 9000));
+    R()->ReadDirectory(dir);
+    L()->ReadDirectory(dir);
+    const auto widths = [](TFMPanel* p) {
+      return std::vector<int>{p->NameWidth(), p->ExtWidth(), p->SizeWidth(), p->DateWidth(), p->TimeWidth()};
+    };
+    const std::vector<int> leftBefore = widths(L());
+    auto* dialog = f_->Find<app::TPanelSettingsForm>("PanelSettingsForm");
+    QVERIFY(f_->RunModal("mnuRghtSettings", dialog, [&] {
+      QCOMPARE(dialog->WidthSpin(0)->value(), R()->NameWidth());
       QVERIFY(dialog->SortButton(0)->isChecked());
       for (int i = 0; i < 5; ++i) dialog->WidthSpin(i)->setValue(0);
       dialog->SortButton(2)->setChecked(true);
       Click(dialog, "OkButton");
     }));
-    QCOMPARE(Right()->SortType(), uint8_t{2});
-    QCOMPARE(Right()->Entries()[1]->FileName, std::string("b-big"));
-    for (int i = 0; i < 5; ++i) QCOMPARE(form_->Right().Header->sectionSize(i), 0);
-    QCOMPARE(Right()->NameWidth() + Right()->TimeWidth(), 0);
-    QCOMPARE(Left()->SortType(), uint8_t{0});
-    QCOMPARE(Left()->Entries()[1]->FileName, std::string("a-small"));
-    QCOMPARE((std::vector<int>{Left()->NameWidth(), Left()->ExtWidth(), Left()->SizeWidth(),
-                               Left()->DateWidth(), Left()->TimeWidth()}),
-             leftBefore);
-    QCOMPARE(form_->Left().Header->sectionSize(0), leftBefore[0]);
-    // The left panel's settings carry its own help context and values.
-    QVERIFY(RunModal("mnuLftSettings", dialog, [&] {
-      QCOMPARE(dialog->HelpContext(), 302);
-      QCOMPARE(dialog->WidthSpin(0)->value(), leftBefore[0]);
-    }));
-    // Nothing reaches the settings file before exit.
-    QVERIFY(Section("RIGHT PANEL").isEmpty());
+    QCOMPARE(R()->SortType(), uint8_t{2});
+    QCOMPARE(R()->Entries()[1]->FileName, std::string("b-big"));
+    QCOMPARE(widths(R()), std::vector<int>(5, 0));
+    for (int i = 0; i < 5; ++i) QCOMPARE(f_->form->Right().Header->sectionSize(i), 0);
+    QCOMPARE(L()->SortType(), uint8_t{0});
+    QCOMPARE(L()->Entries()[1]->FileName, std::string("a-small"));
+    QCOMPARE(widths(L()), leftBefore);
+    QVERIFY(f_->RunModal("mnuLftSettings", dialog, [&] { QCOMPARE(dialog->WidthSpin(0)->value(), leftBefore[0]); }));
+    QVERIFY(f_->Section("RIGHT PANEL").isEmpty());  // nothing reaches the file before exit
   }
 
   // What typing does to a width field once it loses the focus.
   void widthFieldsSettleOnFocusLoss() {
-    const struct {
-      const char* typed;
-      int value;
-    } cases[] = {{"20000", 10000}, {"250", 250}, {"-7", 0}, {"", 0}, {"-", 0}, {"12abc", 12}};
-    auto* dialog = Find<app::TPanelSettingsForm>("PanelSettingsForm");
-    QVERIFY(RunModal("mnuLftSettings", dialog, [&] {
+    auto* dialog = f_->Find<app::TPanelSettingsForm>("PanelSettingsForm");
+    QVERIFY(f_->RunModal("mnuLftSettings", dialog, [&] {
       QApplication::setActiveWindow(dialog);
       QVERIFY(QTest::qWaitForWindowActive(dialog));
       QSpinBox* spin = dialog->WidthSpin(1);
-      for (const auto& c : cases) {
+      for (auto [typed, value] : {std::pair{"20000", 10000}, {"250", 250}, {"-7", 0}, {"", 0}, {"-", 0}, {"12abc", 12}}) {
         spin->setFocus();
         spin->selectAll();
         QTest::keyClick(spin, Qt::Key_Delete);
-        QTest::keyClicks(spin, QLatin1String(c.typed));
+        QTest::keyClicks(spin, QLatin1String(typed));
         dialog->WidthSpin(2)->setFocus();
-        QCOMPARE(spin->value(), c.value);
-        QCOMPARE(spin->text(), QString::number(c.value));
+        QCOMPARE(spin->text(), QString::number(value));
+        QCOMPARE(spin->value(), value);
       }
       spin->setFocus();
       spin->selectAll();
       QTest::keyClicks(spin, QStringLiteral("321"));
       QTest::keyClick(spin, Qt::Key_Return);  // Ok is the default button
     }));
-    QCOMPARE(Left()->ExtWidth(), 321);
+    QCOMPARE(L()->ExtWidth(), 321);
   }
 
   // Cancel keeps the commands but the edited text is shown next time; Ok
   // takes the texts as typed and writes them at once.
   void generalSettingsCancelKeepsTextOkWrites() {
-    auto* dialog = Find<app::TGeneralSettingsForm>("GeneralSettingsForm");
-    const std::string editor = form_->EditorCommand;
-    QVERIFY(RunModal("mnuOptGenSettings", dialog, [&] {
-      QCOMPARE(dialog->EditorPath()->text(), QString::fromStdString(editor));
+    auto* dialog = f_->Find<app::TGeneralSettingsForm>("GeneralSettingsForm");
+    const std::string editor = f_->form->EditorCommand;
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      QCOMPARE(dialog->EditorPath()->text(), Q(editor));
       dialog->EditorPath()->setText(QStringLiteral("kate --new"));
       Click(dialog, "CancelButton");
     }));
-    QCOMPARE(form_->EditorCommand, editor);
-    QVERIFY(Section("GENERAL").isEmpty());
-    QVERIFY(RunModal("mnuOptGenSettings", dialog, [&] {
+    QCOMPARE(f_->form->EditorCommand, editor);
+    QCOMPARE(KeysOf(f_->Section("GENERAL")), QStringList({"LeftPath", "RightPath"}));
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
       QCOMPARE(dialog->EditorPath()->text(), QStringLiteral("kate --new"));
       g_files = {QStringLiteral("/opt/tools/my viewer")};
       Click(dialog, "BrowseViewer");
-      QCOMPARE(g_lastRequest.filters, QStringList{QStringLiteral("Programs (*)")});
-      QVERIFY(g_lastRequest.programs);
-      QCOMPARE(dialog->ViewerPath()->text(), QStringLiteral("/opt/tools/my viewer"));
+      QCOMPARE(g_request.filters, QStringList{QStringLiteral("Programs (*)")});
+      QVERIFY(g_request.programs);
       Click(dialog, "OkButton");
     }));
-    QCOMPARE(form_->EditorCommand, std::string("kate --new"));
-    QCOMPARE(form_->ViewerCommand, std::string("/opt/tools/my viewer"));
-    QCOMPARE(Section("GENERAL"),
-             QStringList({"Editor=kate --new", "Viewer=/opt/tools/my viewer"}));
+    QCOMPARE(f_->form->EditorCommand, std::string("kate --new"));
+    QCOMPARE(f_->form->ViewerCommand, std::string("/opt/tools/my viewer"));
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("Editor=kate --new")));
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("Viewer=/opt/tools/my viewer")));
     // Default: the viewer beside the program, and an editor that exists here.
-    QVERIFY(RunModal("mnuOptGenSettings", dialog, [&] {
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
       Click(dialog, "DefViewButton");
       Click(dialog, "DefEditButton");
-      QCOMPARE(dialog->ViewerPath()->text(),
-               QString::fromStdString(form_->ProgramDir()) + QLatin1String(app::kDefaultViewerName));
-      QVERIFY(!dialog->EditorPath()->text().isEmpty());
-      QVERIFY(dialog->EditorPath()->text() != QStringLiteral("kate --new"));
+      QCOMPARE(dialog->ViewerPath()->text(), Q(f_->form->ProgramDir()) + QLatin1String(app::kDefaultViewerName));
+      QVERIFY(!dialog->EditorPath()->text().isEmpty() && dialog->EditorPath()->text() != "kate --new");
     }));
   }
 
   // Qt's own Browse dialog lists directories and programs, whatever their names.
   void browseDialogListsProgramsOnly() {
-    const QString dir = Path("programs");
-    QDir().mkpath(dir + QStringLiteral("/sub"));
-    MakeFile(Std(dir) + "/tool", 10);
-    MakeFile(Std(dir) + "/notes.txt", 10);
-    QVERIFY(QFile::setPermissions(dir + QStringLiteral("/tool"),
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const std::string dir = f_->Path("programs");
+    QVERIFY(MakeDir(dir + "/sub") && MakeFile(dir + "/tool", 10) && MakeFile(dir + "/notes.txt", 10));
+    QVERIFY(::chmod((dir + "/tool").c_str(), 0700) == 0);
     app::TFileRequest request;
-    request.directory = dir;
+    request.directory = Q(dir);
     request.filters = {QStringLiteral("Programs (*)")};
     request.programs = true;
     QStringList listed;
@@ -391,21 +309,18 @@ class OptionsTest : public QObject {
       auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
       if (dialog == nullptr) return;
       auto* view = dialog->findChild<QListView*>(QStringLiteral("listView"));
-      // The directory is read in the background: wait for its entries.
-      for (int i = 0; i < 100 && listed.size() < 2; ++i) {
-        QTest::qWait(20);
+      const auto list = [&] {
         listed.clear();
         for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
           listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
-      }
+      };
+      for (int i = 0; i < 100 && listed.size() < 2; ++i) QTest::qWait(20), list();  // read in the background
       QTest::qWait(50);  // a file listed late would show here
-      listed.clear();
-      for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
-        listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+      list();
       dialog->reject();
     });
     app::SetFileDialogHandler(nullptr);
-    const QString chosen = app::ChooseFile(form_.get(), request);
+    const QString chosen = app::ChooseFile(f_->form.get(), request);
     app::SetFileDialogHandler(&ScriptedFile);
     QVERIFY(chosen.isEmpty());
     listed.sort();
@@ -416,18 +331,191 @@ class OptionsTest : public QObject {
   void fontGoesToBothPanelsAndFaceAndSizeAreKept() {
     g_pickedFont = QFont(QStringLiteral("DejaVu Serif"), 15);
     g_pickedFont.setBold(true);
-    form_->Action(QStringLiteral("mnuOptFont"))->trigger();
-    for (TFMPanel* p : {Left(), Right()}) {
+    Trigger("mnuOptFont");
+    for (TFMPanel* p : {L(), R()}) {
       QCOMPARE(p->font().family(), QStringLiteral("DejaVu Serif"));
       QCOMPARE(p->font().pointSize(), 15);
       QVERIFY(p->font().bold());
     }
-    QCOMPARE(Section("FONT"), QStringList({"Size=15", "Name=DejaVu Serif"}));
-    form_->close();
-    Open();
-    QCOMPARE(Right()->font().pointSize(), 15);
-    QCOMPARE(Right()->font().family(), QStringLiteral("DejaVu Serif"));
-    QVERIFY(!Right()->font().bold());
+    QCOMPARE(f_->Section("FONT"), QStringList({"Size=15", "Name=DejaVu Serif"}));
+    QVERIFY(f_->Restart());
+    QCOMPARE(R()->font().pointSize(), 15);
+    QCOMPARE(R()->font().family(), QStringLiteral("DejaVu Serif"));
+    QVERIFY(!R()->font().bold());
+  }
+
+  // ------------------------------------------------------------ languages
+
+  void listValuesSplitAtEachSeparator() {
+    const std::pair<const char*, QStringList> cases[] = {{" By name ; By size ;", {"By name", "By size"}},
+                                                         {"a;;b", {"a", "", "b"}},
+                                                         {"a; ;b; ", {"a", "", "b"}},
+                                                         {"only", {"only"}},
+                                                         {"   ", {}}};
+    for (const auto& [value, items] : cases) QCOMPARE(TLanguage::SplitList(QLatin1String(value), ";"), items);
+    TLanguage language;
+    language.SetSeparator(QStringLiteral("  "));
+    QCOMPARE(language.Separator(), QStringLiteral(","));
+    language.SetSeparator(QStringLiteral("|"));
+    QCOMPARE(language.Separator(), QStringLiteral("|"));
+  }
+
+  // Paths resolve by object name without regard to case and blanks: a window
+  // first, then what is inside it; the value goes to the property it names.
+  void pathsReachTheirWindowsAndControls() {
+    const std::pair<const char*, const char*> cases[] = {
+        // as written in a file, the same property by its canonical path
+        {"zippanel.Caption", "ZipPanel.Caption"},
+        {" ZIPPANEL . filemenu . CAPTION ", "ZipPanel.FileMenu.Caption"},
+        {"ZipPanel.ExtrSelButton.Hint", "ZipPanel.ExtrSelButton.Hint"},
+        {"MainForm.mnuOptColors.Caption", "MainForm.mnuOptColors.Caption"},
+        {"MainForm.CopyFileButton.Hint", "MainForm.CopyFileButton.Hint"},
+        {"PanelSettingsForm.WidthGroupBox.Caption", "PanelSettingsForm.WidthGroupBox.Caption"},
+        {"NewFileForm.Label1.Caption", "NewFileForm.Label1.Caption"},
+        {"OperationForm.CancelButton.Caption", "OperationForm.CancelButton.Caption"}};
+    int n = 0;
+    for (const auto& [path, canonical] : cases) {
+      const QString value = QStringLiteral("T%1").arg(n++);
+      QVERIFY(Language().Apply(QLatin1String(path), value));
+      QCOMPARE(Caption(canonical), value);
+    }
+    QCOMPARE(f_->form->findChild<QDialog*>(QStringLiteral("ZIPpanel"))->windowTitle(), QStringLiteral("T0"));
+    // A list replaces the items it names.
+    QVERIFY(Language().Apply(QStringLiteral("PanelSettingsForm.SortGroup.Items"), QStringLiteral(" x ;; y ")));
+    QCOMPARE(Caption("PanelSettingsForm.SortGroup.Items"), QStringLiteral("x;;y;By date;By time"));
+    // Paths that lead nowhere and empty values change nothing.
+    for (const char* path : {"NoSuchForm.Caption", "MainForm.NoSuchControl.Caption", "MainForm.mnuFiles.NoSuchProperty",
+                             "mnuFiles.Caption", ""})
+      QVERIFY(Language().Apply(QLatin1String(path), QStringLiteral("X")));
+    QVERIFY(Language().Apply(QStringLiteral("MainForm.mnuFiles.Caption"), QString()));
+    QCOMPARE(Menu("mnuFiles"), QStringLiteral("Files"));
+    QCOMPARE(Caption("MainForm.Label1.Caption"), QStringLiteral("<none>"));  // a dialog is reached by its own name
+    // A caption a window changes while it works comes back translated.
+    QVERIFY(Language().Apply(QStringLiteral("FindFileForm.StartButton.Caption"), QStringLiteral("Suche starten")));
+    auto* find = f_->Find<app::TFindFileForm>("FindFileForm");
+    find->PathEdit()->setText(Q(f_->left));
+    QTest::mouseClick(find->StartButton(), Qt::LeftButton);
+    QCOMPARE(find->StartButton()->text(), QStringLiteral("Suche starten"));
+  }
+
+  // From language A to a file B that lacks some paths: those keep A's texts,
+  // while messages B lacks come back in English.
+  void switchingKeepsMissingTextsAndResetsMissingMessages() {
+    Select(File("a.lng", "[Translations]\nMainForm.mnuFiles.Caption=A-Files\nMainForm.mnuFileCopy.Caption=A-Copy\n"
+                         "[Messages]\nThere are no selected files=A-none\nDrive not found=A-drive\n"));
+    QCOMPARE(g_request.filterIndex, 1);
+    QCOMPARE(g_request.directory, Q(f_->form->ProgramDir() + "Language/"));
+    QCOMPARE(Menu("mnuFiles"), QStringLiteral("A-Files"));
+    QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("A-none"));
+    Select(File("b.lng", "[Translations]\nMainForm.mnuFileCopy.Caption=B-Copy\n"
+                         "[Messages]\nDrive not found=B-drive\nOperation aborted=\n"));
+    QCOMPARE(Menu("mnuFiles"), QStringLiteral("A-Files"));
+    QCOMPARE(f_->Action("mnuFileCopy")->text(), QStringLiteral("B-Copy"));
+    QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("There are no selected files"));
+    QCOMPARE(app::Msg(TMsg::DriveNotFound), QStringLiteral("B-drive"));
+    QCOMPARE(app::Msg(TMsg::OperationAborted), QStringLiteral("Operation aborted"));
+    QVERIFY(ShownMessages().empty());
+  }
+
+  // A value that is no whole number for an integer property ends the run
+  // with the error: what came before stays set, nothing after is, the
+  // file's messages still apply, and the next run works.
+  void noWholeNumberStopsTheRun() {
+    const QSize before = f_->form->size();
+    Language().Properties = {"MainForm.mnuFiles.Caption", "MainForm.Width", "MainForm.mnuHelp.Caption"};
+    Select(File("bad.lng", "[Translations]\nMainForm.mnuFiles.Caption=Eins\nMainForm.Width=breit\n"
+                           "MainForm.mnuHelp.Caption=Drei\n[Messages]\nDrive not found=Kein Laufwerk\n"));
+    QCOMPARE(Script().Texts(), QStringList({"'breit' is not a valid integer value"}));
+    QCOMPARE(Menu("mnuFiles") + "|" + Menu("mnuHelp"), QStringLiteral("Eins|Help"));
+    QCOMPARE(f_->form->size(), before);
+    QCOMPARE(app::Msg(TMsg::DriveNotFound), QStringLiteral("Kein Laufwerk"));
+    Select(File("good.lng", "[Translations]\nMainForm.Width=$1F4\nMainForm.mnuHelp.Caption=Drei\n"));
+    QCOMPARE(f_->form->width(), 500);
+    QCOMPARE(Menu("mnuHelp"), QStringLiteral("Drei"));
+  }
+
+  // Files that are no INI text, binary, or huge are read to the end and give what they hold.
+  void brokenBinaryAndHugeFilesTranslateWhatTheyCan() {
+    std::string binary;
+    for (int i = 0; i < 300000; ++i) binary.push_back(static_cast<char>((i * 7919u) % 251));
+    const std::pair<std::string, const char*> cases[] = {
+        {"just some words\n=\n[[[\n]]]=x\n[Translations\nMainForm.mnuFiles.Caption=no\n", "Files"},
+        {binary, "Files"},
+        {binary + "\n[Translations]\nMainForm.mnuFiles.Caption=Dateien" + std::string(1, '\0') + "junk\n", "Dateien"}};
+    for (const auto& [text, files] : cases) {
+      Select(File("case.lng", text));
+      QCOMPARE(Menu("mnuFiles"), QLatin1String(files));
+    }
+    // 100 MB without a single line break, then the section.
+    const std::string huge = f_->Path("huge.lng");
+    const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const std::string tail = "\n[Translations]\nMainForm.mnuHelp.Caption=Hilfe\n";
+    QVERIFY(fd >= 0 && ::ftruncate(fd, 100 << 20) == 0);
+    QCOMPARE(::pwrite(fd, tail.data(), tail.size(), 100 << 20), ssize_t(tail.size()));
+    ::close(fd);
+    Select(huge);
+    QCOMPARE(Menu("mnuHelp"), QStringLiteral("Hilfe"));
+    QFile::remove(Q(huge));
+    QVERIFY(ShownMessages().empty());
+  }
+
+  // The shipped files: every path and message in every file, the English one
+  // equal to the built-in texts, list values with as many items as the group
+  // has choices; German in the menu bar, hints and messages, applied again at
+  // the next start.
+  void shippedFilesAreCompleteAndApplied() {
+    const QStringList& paths = app::TranslatedProperties();
+    QCOMPARE(paths.size(), 126);
+    std::vector<std::string> keys, english;
+    for (const QString& path : paths) keys.push_back(path.toStdString());
+    for (int i = 0; i < app::kMessageCount; ++i) english.emplace_back(app::EnglishMessage(static_cast<TMsg>(i)));
+    std::map<std::string, std::vector<std::optional<std::string>>> files;
+    for (const char* name : {"English.lng", "German.lng", "Russian.lng"}) {
+      files[name] = platform::ReadIniKeys(Shipped(name), "Translations", keys);
+      const auto messages = platform::ReadIniKeys(Shipped(name), "Messages", english);
+      for (size_t i = 0; i < english.size(); ++i) {
+        QVERIFY2(messages[i] && !messages[i]->empty(), qPrintable(QLatin1String(name) + " " + Q(english[i])));
+        if (name == std::string("English.lng")) QCOMPARE(*messages[i], english[i]);
+      }
+    }
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+      const QByteArray path = paths[i].toUtf8();
+      QString property;
+      QObject* object = TLanguage::Resolve(paths[i], &property);
+      QVERIFY2(object != nullptr, path);
+      const std::optional<QString> builtIn = TLanguage::ReadProperty(object, property, QStringLiteral(";"));
+      QVERIFY2(builtIn, path);
+      for (auto& [name, values] : files) {
+        const auto& value = values[static_cast<size_t>(i)];
+        QVERIFY2(value && !value->empty(), qPrintable(Q(name) + " " + paths[i]));
+        if (property == QLatin1String("Items"))
+          QVERIFY2(Q(*value).count(';') == builtIn->count(';'), path);
+      }
+      // Values are trimmed in a file: built-in texts may end in a blank.
+      QVERIFY2(Q(*files["English.lng"][static_cast<size_t>(i)]) == builtIn->trimmed(), path);
+    }
+    Select(Shipped("German.lng"));
+    QStringList bar;
+    for (QAction* action : f_->form->menuBar()->actions()) bar << action->text();
+    QCOMPARE(bar, QStringList({"Links", "Dateien", "Befehle", "Optionen", "Rechts", "Hilfe"}));
+    QCOMPARE(f_->Find<QToolButton>("CopyFileButton")->toolTip(), QStringLiteral("Datei kopieren (F5)"));
+    QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("Es sind keine Dateien ausgewählt"));
+    f_->form->close();
+    QVERIFY(f_->Section("GENERAL").contains("LanguageFile=" + Q(Shipped("German.lng"))));
+    app::BuildMessagesTable();
+    f_->form = std::make_unique<app::TMainForm>(f_->ini);
+    QCOMPARE(Menu("mnuFiles"), QStringLiteral("Files"));  // not before it is shown
+    f_->form->show();
+    QCOMPARE(Menu("mnuFiles"), QStringLiteral("Dateien"));
+    QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("Es sind keine Dateien ausgewählt"));
+    // A bare name in the settings is looked up in the program's Language/.
+    QCOMPARE(app::LanguagePath(*f_->form, "German.lng"), f_->form->ProgramDir() + "Language/German.lng");
+    Select(Shipped("Russian.lng"));
+    QCOMPARE(Menu("mnuFiles"), QStringLiteral("Файлы"));
+    QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("Нет выбранных файлов"));
+    Select(Shipped("English.lng"));
+    QCOMPARE(Menu("mnuFiles"), QStringLiteral("Files"));
+    QCOMPARE(Caption("PanelSettingsForm.SortGroup.Items"), QStringLiteral("By name;By extension;By size;By date;By time"));
   }
 };
 

@@ -1,0 +1,241 @@
+// gui_support.h - shared by the widget tests: scratch files with chosen sizes
+// and times, settings-file sections, every message and input box recorded and
+// answered from a script, and a main window over two scratch directories.
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QAction>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "app/mainform.h"
+#include "app/messages.h"
+#include "platform/fs.h"
+
+namespace vantrel::testing {
+
+inline std::string Std(const QString& s) { return s.toStdString(); }
+inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+inline bool Exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;  // bytes, not text: names need not be UTF-8
+}
+inline bool MakeDir(const std::string& path) { return QDir().mkpath(Q(path)); }
+
+// Creates `path` holding `size` bytes with the given local modification time
+// (year, month, day, hour, minute), when `year` is not 0.
+inline bool MakeFile(const std::string& path, size_t size, int year = 0, int month = 1, int day = 1,
+                     int hour = 0, int minute = 0) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return false;
+  const std::string data(size, 'x');
+  const bool ok = ::write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  ::close(fd);
+  if (!ok || year == 0) return ok;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_isdst = -1;
+  const timespec times[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  QFile file(Q(path));
+  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text.data(), text.size());
+}
+
+inline QString ReadText(const std::string& path) {
+  QFile file(Q(path));
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The "Key=Value" lines of `section`, in file order.
+inline QStringList SectionLines(const QString& text, const QString& section) {
+  QStringList lines;
+  bool inside = false;
+  for (const QString& raw : text.split(QLatin1Char('\n'))) {
+    const QString line = raw.trimmed();
+    if (line.startsWith(QLatin1Char('[')))
+      inside = line.compare(QLatin1Char('[') + section + QLatin1Char(']'), Qt::CaseInsensitive) == 0;
+    else if (inside && !line.isEmpty())
+      lines << line;
+  }
+  return lines;
+}
+
+inline QStringList KeysOf(const QStringList& lines) {
+  QStringList keys;
+  for (const QString& line : lines) keys << line.section(QLatin1Char('='), 0, 0);
+  return keys;
+}
+
+// A message box that was "shown".
+struct TShownMessage {
+  app::MessageKind kind;
+  QString caption;
+  QString text;
+};
+
+// Every message and input box goes here instead of to the screen.
+struct TScript {
+  std::vector<TShownMessage> shown;
+  // Answers to questions, in order (an empty script answers No); a Skip all
+  // or Abort at the front also answers the next failure box.
+  std::deque<app::MessageAnswer> answers;
+  std::deque<QString> inputs;  // texts confirmed in input boxes; empty: Cancel
+  std::vector<QString> captions, prompts, prefilled;
+
+  static TScript& Get() {
+    static TScript script;
+    return script;
+  }
+  // The first lines of the shown messages, in order.
+  QStringList Texts() const {
+    QStringList texts;
+    for (const TShownMessage& m : shown) texts << m.text.section(QLatin1Char('\n'), 0, 0);
+    return texts;
+  }
+};
+inline TScript& Script() { return TScript::Get(); }
+inline std::vector<TShownMessage>& ShownMessages() { return TScript::Get().shown; }
+
+inline app::MessageAnswer ScriptedMessage(QWidget*, app::MessageKind kind, const QString& caption,
+                                          const QString& text) {
+  using app::MessageAnswer;
+  TScript& s = Script();
+  s.shown.push_back({kind, caption, text});
+  const bool question = kind == app::MessageKind::Question || kind == app::MessageKind::QuestionAll;
+  const bool failureAnswer = kind == app::MessageKind::Failure && !s.answers.empty() &&
+                             (s.answers.front() == MessageAnswer::SkipAll ||
+                              s.answers.front() == MessageAnswer::Abort);
+  if (!question && !failureAnswer) return MessageAnswer::Ok;
+  if (s.answers.empty()) return MessageAnswer::No;
+  const MessageAnswer answer = s.answers.front();
+  s.answers.pop_front();
+  return answer;
+}
+
+inline bool ScriptedInput(QWidget*, const QString& caption, const QString& prompt, QString& text) {
+  TScript& s = Script();
+  s.captions.push_back(caption);
+  s.prompts.push_back(prompt);
+  s.prefilled.push_back(text);
+  if (s.inputs.empty()) return false;
+  text = s.inputs.front();
+  s.inputs.pop_front();
+  return true;
+}
+
+inline void InstallScript() {
+  Script() = TScript();
+  app::SetMessageHandler(&ScriptedMessage);
+  app::SetInputHandler(&ScriptedInput);
+}
+
+inline const QString kMainCaption = QStringLiteral("Vantrel v. 1.6 (beta)");
+
+// A main window over two scratch directories "left" and "right", active and
+// with the focus in the left panel.
+class TFormFixture {
+ public:
+  QTemporaryDir tmp;
+  std::string left = Std(tmp.filePath(QStringLiteral("left")));
+  std::string right = Std(tmp.filePath(QStringLiteral("right")));
+  std::string ini = Std(tmp.filePath(QStringLiteral("vantrel.ini")));
+  std::string startDir = platform::GetCurrentDir();
+  std::unique_ptr<app::TMainForm> form;
+
+  TFormFixture() {
+    InstallScript();
+    MakeDir(left);
+    MakeDir(right);
+  }
+  ~TFormFixture() {
+    form.reset();
+    platform::SetCurrentDir(startDir);
+  }
+  std::string Path(const char* name) const { return Std(tmp.filePath(QLatin1String(name))); }
+  // Opens the window on the settings file as it is (`paths`: with the two
+  // directories written into it first).
+  bool Show(bool paths = true) {
+    if (paths) WriteText(ini, "[GENERAL]\nLeftPath=" + left + "\nRightPath=" + right + "\n");
+    form = std::make_unique<app::TMainForm>(ini);
+    form->show();
+    if (!QTest::qWaitForWindowActive(form.get())) return false;
+    L()->setFocus();
+    return QTest::qWaitFor([&] { return L()->hasFocus(); });
+  }
+  bool Restart() {
+    form->close();
+    return Show(false);
+  }
+  panels::TFMPanel* L() const { return form->LeftFMPanel(); }
+  panels::TFMPanel* R() const { return form->RightFMPanel(); }
+  QAction* Action(const char* name) const { return form->Action(QLatin1String(name)); }
+  QStringList Section(const char* name) const { return SectionLines(ReadText(ini), QLatin1String(name)); }
+  // Cursor onto / mark an entry that must be listed.
+  static bool Put(panels::TFMPanel* panel, const std::string& name) {
+    if (!Listed(panel, name)) return false;
+    panel->SetCursor(panel->IndexOfName(name));
+    return true;
+  }
+  static bool Mark(panels::TFMPanel* panel, const std::string& name) {
+    if (!Listed(panel, name)) return false;
+    panel->SetMarked(panel->IndexOfName(name), true);
+    return true;
+  }
+  static bool Listed(const panels::TFMPanel* panel, const std::string& name) {
+    for (const auto& entry : panel->Entries())
+      if (entry->FileName == name) return true;
+    return false;
+  }
+  static std::string AtCursor(const panels::TFMPanel* panel) { return panel->CurrentEntry()->FileName; }
+  // A key in a panel once the window gave it the focus back (activation
+  // comes back asynchronously after the operation window hides).
+  static bool Press(panels::TFMPanel* panel, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    if (!QTest::qWaitFor([&] { return panel->hasFocus(); })) return false;
+    QTest::keyClick(panel, key, mods);
+    return true;
+  }
+  // Runs `command`, which opens `dialog` modally, with `script` acting inside
+  // it; true when the dialog was shown and is gone afterwards.
+  bool RunModal(const char* command, QWidget* dialog, const std::function<void()>& script) {
+    bool shown = false;
+    QTimer::singleShot(0, dialog, [&] {
+      shown = dialog->isVisible();
+      script();
+      if (dialog->isVisible()) QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+    });
+    Action(command)->trigger();
+    form->activateWindow();  // the offscreen platform does not reactivate it by itself
+    QTest::qWaitFor([&] { return form->ActivePanel() != nullptr || form->CommandEdit()->hasFocus(); });
+    return shown && !dialog->isVisible();
+  }
+  template <class T>
+  T* Find(const char* name) const {
+    return form->findChild<T*>(QLatin1String(name));
+  }
+};
+
+}  // namespace vantrel::testing
