@@ -1,7 +1,7 @@
 // filecmds_test.cpp - the file commands of the real main window, offscreen,
 // with scripted answers: copy, move and delete (the destination prompt, the
 // overwrite question, Cancel in the operation window, failures, the panels
-// re-read afterwards), View and Edit, the command line, directory size, help,
+// re-read afterwards), View and Edit, directory size, help,
 // the messages table, and the entry menu with Open with and Properties.
 #include <QApplication>
 #include <QCheckBox>
@@ -460,29 +460,6 @@ class FileCmdsTest : public QObject {
     QVERIFY(!Exists(f_->left + "/pwned"));
   }
 
-  void commandLineRunsInTheActivePanelsDirectory() {
-    QVERIFY(f_->Show());
-    QLineEdit* edit = f_->form->CommandEdit();
-    QCOMPARE(edit->text(), Q(f_->left));
-    const auto run = [&](const QString& command) {
-      edit->setFocus();
-      QTRY_VERIFY(edit->hasFocus());
-      edit->setText(command);
-      QTest::keyClick(edit, Qt::Key_Return);
-    };
-    const QString command = QStringLiteral("echo one two | tr ' ' '-' > 'out file.txt'");
-    run(command);
-    QTRY_VERIFY_WITH_TIMEOUT(ReadText(f_->left + "/out file.txt") == QStringLiteral("one-two\n"), 10000);
-    QCOMPARE(edit->text(), command);  // the text stays
-    f_->R()->setFocus();
-    QTRY_VERIFY(f_->R()->hasFocus());
-    QCOMPARE(edit->text(), Q(f_->right));
-    run(QStringLiteral("touch here"));
-    QTRY_VERIFY_WITH_TIMEOUT(Exists(f_->right + "/here"), 10000);
-    QVERIFY(!Exists(f_->left + "/here"));
-    QVERIFY(ShownMessages().empty());
-  }
-
   void directorySizeGoesToTheFileLine() {
     QVERIFY(MakeDir(f_->left + "/Docs/inner") && MakeDir(f_->left + "/Empty"));
     QVERIFY(MakeFile(f_->left + "/Docs/a", 1234000) && MakeFile(f_->left + "/Docs/inner/b", 567));
@@ -513,10 +490,10 @@ class FileCmdsTest : public QObject {
     // Each dialog's context number has a topic of its own; unknown numbers
     // show the contents.
     const std::pair<int, const char*> topics[] = {
-        {401, "New file"},          {407, "Rename"},        {408, "Pack to ZIP"},     {409, "The ZIP window"},
-        {501, "New directory"},     {502, "Find file"},     {803, "About Vantrel"},   {302, "Panel settings"},
-        {702, "Panel settings"},    {601, "General settings"}, {602, "Font"},         {604, "Select language"},
-        {6031, "Select Color"},     {6032, "Colour schemes"}, {6033, "Colour schemes"}, {12345, "Vantrel help"}};
+        {401, "New file"},         {407, "Rename"},     {408, "Pack to ZIP"},     {409, "The ZIP window"},
+        {501, "New directory"},    {502, "Find file"},  {803, "About Vantrel"},   {302, "Panel settings"},
+        {702, "Panel settings"},   {601, "General settings"}, {602, "Font"},      {604, "Select language"},
+        {6031, "Select Color"},    {6032, "Colour schemes"}, {6033, "Colour schemes"}, {12345, "Vantrel help"}};
     for (const auto& [context, title] : topics) {
       QVERIFY(platform::ShowHelp(context));
       QCOMPARE(help->documentTitle(), QLatin1String(title));
@@ -559,17 +536,11 @@ class FileCmdsTest : public QObject {
     const QPoint below(10, L()->RowRect(L()->Count()).center().y());
     QCOMPARE(PopupTexts([&] { QTest::mouseClick(L()->viewport(), Qt::RightButton, {}, below); }),
              QStringList({"<no menu>"}));
-    // Shift+F10 and the Menu key open it below the cursor row, and Escape
-    // gives the panel its keys back.
-    for (auto [key, mods] : {std::pair{Qt::Key_F10, Qt::ShiftModifier}, {Qt::Key_Menu, Qt::NoModifier}}) {
-      L()->SetCursor(2);
-      QPoint where;
-      QVERIFY(PopupTexts([&] { QTest::keyClick(L(), key, mods); }, &where).contains(QStringLiteral("Properties")));
-      QCOMPARE(where.y(), L()->viewport()->mapToGlobal(L()->RowRect(2).bottomLeft()).y());
-      QTRY_VERIFY(L()->hasFocus());
-      QTest::keyClick(L(), Qt::Key_Down);
-      QCOMPARE(L()->Cursor(), 3);
-    }
+    // The Menu key opens it below the cursor row.
+    L()->SetCursor(2);
+    QPoint where;
+    QVERIFY(PopupTexts([&] { QTest::keyClick(L(), Qt::Key_Menu); }, &where).contains(QStringLiteral("Properties")));
+    QCOMPARE(where.y(), L()->viewport()->mapToGlobal(L()->RowRect(2).bottomLeft()).y());
   }
 
   void menuDependsOnTheEntry_data() {

@@ -10,7 +10,6 @@
 #include <QHeaderView>
 #include <QListView>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -327,23 +326,6 @@ class OptionsTest : public QObject {
     QCOMPARE(listed, QStringList({"sub", "tool"}));
   }
 
-  // The whole font goes to both panels; only face and size outlive the run.
-  void fontGoesToBothPanelsAndFaceAndSizeAreKept() {
-    g_pickedFont = QFont(QStringLiteral("DejaVu Serif"), 15);
-    g_pickedFont.setBold(true);
-    Trigger("mnuOptFont");
-    for (TFMPanel* p : {L(), R()}) {
-      QCOMPARE(p->font().family(), QStringLiteral("DejaVu Serif"));
-      QCOMPARE(p->font().pointSize(), 15);
-      QVERIFY(p->font().bold());
-    }
-    QCOMPARE(f_->Section("FONT"), QStringList({"Size=15", "Name=DejaVu Serif"}));
-    QVERIFY(f_->Restart());
-    QCOMPARE(R()->font().pointSize(), 15);
-    QCOMPARE(R()->font().family(), QStringLiteral("DejaVu Serif"));
-    QVERIFY(!R()->font().bold());
-  }
-
   // ------------------------------------------------------------ languages
 
   void listValuesSplitAtEachSeparator() {
@@ -461,8 +443,7 @@ class OptionsTest : public QObject {
 
   // The shipped files: every path and message in every file, the English one
   // equal to the built-in texts, list values with as many items as the group
-  // has choices; German in the menu bar, hints and messages, applied again at
-  // the next start.
+  // has choices; German applied again at the next start, English back.
   void shippedFilesAreCompleteAndApplied() {
     const QStringList& paths = app::TranslatedProperties();
     QCOMPARE(paths.size(), 126);
@@ -495,11 +476,7 @@ class OptionsTest : public QObject {
       QVERIFY2(Q(*files["English.lng"][static_cast<size_t>(i)]) == builtIn->trimmed(), path);
     }
     Select(Shipped("German.lng"));
-    QStringList bar;
-    for (QAction* action : f_->form->menuBar()->actions()) bar << action->text();
-    QCOMPARE(bar, QStringList({"Links", "Dateien", "Befehle", "Optionen", "Rechts", "Hilfe"}));
     QCOMPARE(f_->Find<QToolButton>("CopyFileButton")->toolTip(), QStringLiteral("Datei kopieren (F5)"));
-    QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("Es sind keine Dateien ausgewählt"));
     f_->form->close();
     QVERIFY(f_->Section("GENERAL").contains("LanguageFile=" + Q(Shipped("German.lng"))));
     app::BuildMessagesTable();
@@ -510,9 +487,6 @@ class OptionsTest : public QObject {
     QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("Es sind keine Dateien ausgewählt"));
     // A bare name in the settings is looked up in the program's Language/.
     QCOMPARE(app::LanguagePath(*f_->form, "German.lng"), f_->form->ProgramDir() + "Language/German.lng");
-    Select(Shipped("Russian.lng"));
-    QCOMPARE(Menu("mnuFiles"), QStringLiteral("Файлы"));
-    QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("Нет выбранных файлов"));
     Select(Shipped("English.lng"));
     QCOMPARE(Menu("mnuFiles"), QStringLiteral("Files"));
     QCOMPARE(Caption("PanelSettingsForm.SortGroup.Items"), QStringLiteral("By name;By extension;By size;By date;By time"));

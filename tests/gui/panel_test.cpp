@@ -2,13 +2,11 @@
 // lines, keys and clicks, marking (masks, ranges, inversion, quick search),
 // keeping up with other programs, and the colours of each row state read back
 // from the painted pixels; and the desktop services of the Qt side: colour
-// values, file-type icons judged by name alone, volume and byte-name texts.
+// values, file types judged by name alone, volume and byte-name texts.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeDatabase>
 #include <QMouseEvent>
-#include <QPaintEvent>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 
@@ -38,15 +36,6 @@ int Pixels(const QImage& image, const QRect& rect, TColor c) {
     for (int x = r.left(); x <= r.right(); ++x) n += (image.pixel(x, y) & 0xFFFFFF) == want;
   return n;
 }
-
-// Records the region of every paint of a widget.
-struct TPaintSpy : QObject {
-  QRegion painted;
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
-    return false;
-  }
-};
 
 }  // namespace
 
@@ -190,6 +179,10 @@ class PanelTest : public QObject {
     QApplication::sendEvent(panel_, &insert);
     QVERIFY(!insert.isAccepted());
     QCOMPARE(panel_->Model().MarkedCount(), 0);
+    // Reading again clears the marks and puts the cursor on top.
+    panel_->SetMarked(2, true);
+    QVERIFY(panel_->ReadDirectory(panel_->Directory()));
+    QCOMPARE(panel_->Model().MarkedCount() + panel_->Cursor() + panel_->TopIndex(), 0);
   }
 
   void clicksMoveTheCursorAndMark() {
@@ -281,31 +274,6 @@ class PanelTest : public QObject {
       QVERIFY(fit.date > bold.horizontalAdvance(QStringLiteral("31.12.2025")));
       QVERIFY(fit.time > bold.horizontalAdvance(QStringLiteral("23:59")));
     }
-  }
-
-  void markingAndMovingRepaintOnlyTheirRows() {
-    QApplication::processEvents();
-    TPaintSpy spy;
-    panel_->viewport()->installEventFilter(&spy);
-    const auto after = [&](const std::function<void()>& act) {
-      spy.painted = QRegion();
-      act();
-      QApplication::processEvents();
-      return spy.painted.boundingRect();
-    };
-    QCOMPARE(after([&] { panel_->SetMarked(5, true); }), panel_->RowRect(5));
-    QCOMPARE(after([&] { QTest::keyClick(panel_, Qt::Key_Down); }),
-             panel_->RowRect(0).united(panel_->RowRect(1)));
-    panel_->SetCursor(panel_->PageRows() - 1);
-    QApplication::processEvents();
-    // Scrolling by one row moves the pixels and paints the new rows only.
-    QVERIFY(after([&] { QTest::keyClick(panel_, Qt::Key_Down); }).height() <= 2 * panel_->ItemHeight());
-    QCOMPARE(panel_->TopIndex(), 1);
-    panel_->viewport()->removeEventFilter(&spy);
-    // Reading again clears the marks and puts the cursor on top.
-    QVERIFY(panel_->ReadDirectory(panel_->Directory()));
-    QCOMPARE(panel_->Model().MarkedCount(), 0);
-    QCOMPARE(panel_->Cursor() + panel_->TopIndex(), 0);
   }
 
   void anotherProgramsChangesAreFollowed() {
@@ -443,7 +411,7 @@ class PanelTest : public QObject {
     QVERIFY(platform::ToDisplay("bad\xff").contains(QChar(0xFFFD)));
   }
 
-  void iconsComeFromTheNameAndAreShared() {
+  void fileTypesComeFromTheNameAlone() {
     // The files do not exist, or say otherwise inside: only the name counts.
     const std::string png = Std(tmp_.filePath(QStringLiteral("really-text.png")));
     WriteText(png, "just some text\n");
@@ -452,19 +420,6 @@ class PanelTest : public QObject {
         {"b\xff\xfe.zip", "application/zip"}, {png, "image/png"}};
     for (const auto& [name, type] : byName) QCOMPARE(platform::MimeTypeNameOf(name, false), QLatin1String(type));
     QCOMPARE(platform::MimeTypeNameOf("my.dir", true), QStringLiteral("inode/directory"));
-    // Sixteen pixels, one pixmap per type, the same one after many others.
-    platform::EnsureIconTheme();
-    const QPixmap& a = platform::SmallFileIcon("one.txt", false);
-    QCOMPARE(a.size(), QSize(platform::kSmallIconSize, platform::kSmallIconSize));
-    QVERIFY(&a != &platform::SmallFileIcon("sub", true));
-    const QImage before = a.toImage();
-    int types = 0;
-    for (const QMimeType& type : QMimeDatabase().allMimeTypes())
-      if (!type.preferredSuffix().isEmpty() && ++types <= 300)
-        platform::SmallFileIcon("many." + type.preferredSuffix().toStdString(), false);
-    QVERIFY(types > 100);
-    QCOMPARE(&platform::SmallFileIcon("a-name-never-seen.txt", false), &a);
-    QCOMPARE(a.toImage(), before);
   }
 
   void commandIconsLookEnabled() {

@@ -323,20 +323,6 @@ class ViewerTest : public QObject {
     QVERIFY(window->HexView()->VisibleRows().value(0).contains(QLatin1String("89 50 4E 47")));
   }
 
-  void closingKeys_data() {
-    QTest::addColumn<int>("key");
-    QTest::newRow("Escape") << int(Qt::Key_Escape);
-    QTest::newRow("F10") << int(Qt::Key_F10);
-    QTest::newRow("F3 without a search") << int(Qt::Key_F3);
-  }
-  void closingKeys() {
-    const auto window = Show(Write("close.txt", "text\n"));
-    QVERIFY(window);
-    QFETCH(int, key);
-    QTest::keyClick(window.get(), static_cast<Qt::Key>(key));
-    QVERIFY(!window->isVisible());
-  }
-
   // With a search active, F3 finds the next hit and Shift+F3 the previous one.
   void f3FindsNextWhileSearching() {
     std::string text;
@@ -388,28 +374,6 @@ class ViewerTest : public QObject {
     window->GoToLine(999999);
     QCOMPARE(window->TextView()->VisibleRows().last(), QStringLiteral("row 5000"));
     QVERIFY(window->TextView()->AtEnd());
-  }
-
-  // A 100 MB log: the first screen, the end, and a word on the last line.
-  void bigFile() {
-    {
-      std::ofstream out(Path("big.log"), std::ios::binary);
-      std::string block;
-      for (int i = 0; i < 1000; ++i) block += "2026-01-01 12:00:00 INFO request served in 12 ms, status 200\n";
-      for (uint64_t written = 0; written + block.size() < (100u << 20); written += block.size()) out << block;
-      out << "the last line says goodbye\n";
-    }
-    const auto window = Show(Path("big.log"));
-    QVERIFY(window);
-    QVERIFY(window->TextView()->VisibleRows().value(0).startsWith(QLatin1String("2026-01-01")));
-    QTest::keyClick(window->TextView(), Qt::Key_End);
-    QCOMPARE(window->TextView()->VisibleRows().last(), QStringLiteral("the last line says goodbye"));
-    QTest::keyClick(window->TextView(), Qt::Key_Home);
-    window->Find(QStringLiteral("GOODBYE"), false, false);
-    QTRY_VERIFY_WITH_TIMEOUT(!window->Searching(), 60000);
-    QVERIFY(window->Hit());
-    QCOMPARE(window->Hit()->offset + 8, window->Document().Size());  // "goodbye\n" ends the file
-    QVERIFY(window->TextView()->VisibleRows().contains(QStringLiteral("the last line says goodbye")));
   }
 
   // 50 MB without a line feed: pieces keep every step short.
