@@ -288,8 +288,22 @@ class NavigationTest : public QObject {
     QVERIFY(!Exists(f_->left + "/never.txt"));
   }
 
-  void renameWorksOnDirectories() {
+  void renameNeverReplacesAndWorksOnDirectories() {
     auto* dialog = f_->Find<app::TRenameFileForm>("RenameFileForm");
+    const auto renameTo = [&](const char* name) {
+      return f_->RunModal("mnuFileRename", dialog, [&] {
+        dialog->FileNameEdit()->setText(QLatin1String(name));
+        QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+      });
+    };
+    QVERIFY(f_->Put(L(), "-dash.txt"));
+    WriteText(f_->left + "/z-last.txt", "z");
+    QVERIFY(renameTo("z-last.txt"));
+    QCOMPARE(Script().Texts(), QStringList({"Sorry! Can not rename!"}));
+    QCOMPARE(ShownMessages()[0].caption, QStringLiteral("Vantrel"));
+    QVERIFY(Exists(f_->left + "/-dash.txt"));
+    QCOMPARE(ReadText(f_->left + "/z-last.txt"), QStringLiteral("z"));
+    Script().shown.clear();
     QVERIFY(f_->Put(L(), "Work"));
     QString label;
     QVERIFY(f_->RunModal("mnuFileRename", dialog, [&] {
