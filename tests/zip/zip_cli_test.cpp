@@ -1,47 +1,58 @@
-// zip_cli_test.cpp - the vantrel-zip tool: list, test and extract with their
-// options and exit statuses.
+// The vantrel-zip tool as a user runs it: list, test, extract and add, with
+// their options and exit statuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_test_util.h"
+#include "tests/zip/zip_writer_support.h"
 
 namespace vantrel::zip {
 namespace {
 
 using testing::BuildZip;
+using testing::Quote;
 using testing::TEntrySpec;
 
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* dir = std::getenv("VANTREL_BINARY_DIR");
-    if (!dir) GTEST_SKIP() << "VANTREL_BINARY_DIR is not set";
-    tool_ = std::string(dir) + "/vantrel-zip";
-    struct stat st;
-    if (::stat(tool_.c_str(), &st) != 0) GTEST_SKIP() << tool_ << " is not built";
+    tool_ = std::string(dir ? dir : ".") + "/vantrel-zip";
+    if (!std::filesystem::exists(tool_)) GTEST_SKIP() << tool_ << " is not built";
+    std::filesystem::create_directories(tmp_ / "docs/sub");
+    test::WriteFile(tmp_ / "docs/a.txt", std::string(5000, 'a'));
+    test::WriteFile(tmp_ / "docs/b.bak", "b");
+    test::WriteFile(tmp_ / "docs/README", "r");
+    test::WriteFile(tmp_ / "docs/sub/c.txt", std::string(5000, 'c'));
   }
-  // Runs the tool with stdin from /dev/null; returns the exit status and
-  // collects stdout and (separately) stderr.
-  int Run(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
-    std::string errFile = tmp_ / "stderr.txt";
+  // Runs the tool in the temporary directory with stdin from /dev/null;
+  // returns the exit status and collects stdout and (separately) stderr.
+  int Run(const std::string& args, std::string* out = nullptr, std::string* err = nullptr,
+          const std::string& cwd = "") {
+    const std::string errFile = tmp_ / "stderr.txt";
     std::string output;
-    int status = test::RunCommand("'" + tool_ + "' " + args + " </dev/null 2>'" + errFile + "'", &output);
+    const int status = test::RunCommand("cd " + Quote(cwd.empty() ? tmp_.path() : cwd) + " && " + Quote(tool_) +
+                                            " " + args + " </dev/null 2>" + Quote(errFile),
+                                        &output);
     if (out) *out = output;
     if (err) *err = test::ReadFile(errFile);
     return status;
   }
   std::string Archive(const std::vector<TEntrySpec>& entries, const std::string& name = "a.zip") {
-    std::string path = tmp_ / name;
-    test::WriteFile(path, BuildZip(entries));
-    return path;
+    test::WriteFile(tmp_ / name, BuildZip(entries));
+    return Quote(tmp_ / name);
   }
-  bool Exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
+  std::vector<std::string> Names(const std::string& zip) {
+    std::vector<std::string> names;
+    for (const auto& e : testing::ParseArchive(tmp_ / zip).entries) names.push_back(e.name);
+    std::sort(names.begin(), names.end());
+    return names;
   }
+  bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
   std::string tool_;
   test::TempDir tmp_;
@@ -51,85 +62,110 @@ TEST_F(CliTest, ListShowsEveryEntryAndATotal) {
   TEntrySpec deflated{"dir/text.txt", std::string(1000, 'x')};
   deflated.method = 8;
   deflated.dosDateTime = (40u << 25) | (7u << 21) | (1u << 16) | (12u << 11) | (30u << 5) | 5;
-  std::string zip = Archive({{"one.txt", "1"}, deflated});
   std::string out;
-  ASSERT_EQ(Run("list '" + zip + "'", &out), 0);
-  EXPECT_NE(out.find("         1          1  Stored   1993-07-15 12:00:00  83dcefb7  one.txt\n"),
-            std::string::npos)
-      << out;
-  EXPECT_NE(out.find("      1000"), std::string::npos);
-  EXPECT_NE(out.find("Deflate  2020-07-01 12:30:10"), std::string::npos);
-  EXPECT_NE(out.find("dir/text.txt"), std::string::npos);
-  EXPECT_NE(out.find("      1001 "), std::string::npos);  // the total
-  EXPECT_NE(out.find("2 files"), std::string::npos);
+  ASSERT_EQ(Run("list " + Archive({{"one.txt", "1"}, deflated}), &out), 0);
+  for (const char* line : {"         1          1  Stored   1993-07-15 12:00:00  83dcefb7  one.txt\n", "      1000",
+                           "Deflate  2020-07-01 12:30:10", "dir/text.txt", "      1001 ", "2 files"})
+    EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
 }
 
 TEST_F(CliTest, ErrorsGiveTheEngineMessageAndAStatus) {
-  std::string notZip = tmp_ / "not.zip";
-  test::WriteFile(notZip, "just some text, no archive here");
+  test::WriteFile(tmp_ / "not.zip", "just some text, no archive here");
   std::string err;
-  EXPECT_NE(Run("list '" + notZip + "'", nullptr, &err), 0);
+  EXPECT_NE(Run("list not.zip", nullptr, &err), 0);
   EXPECT_NE(err.find("Incomplete Zip File"), std::string::npos) << err;
-  EXPECT_NE(Run("list '" + tmp_.path() + "/missing.zip'", nullptr, &err), 0);
+  EXPECT_NE(Run("list missing.zip", nullptr, &err), 0);
   EXPECT_NE(err.find("missing.zip"), std::string::npos);
-  EXPECT_NE(Run("frobnicate x", nullptr, &err), 0);
-  EXPECT_NE(Run("extract -q x.zip", nullptr, &err), 0);
+  EXPECT_NE(Run("frobnicate x"), 0);
+  EXPECT_NE(Run("extract -q x.zip"), 0);
 }
 
-TEST_F(CliTest, TestReportsBadEntries) {
-  TEntrySpec bad{"bad.txt", "contents"};
+TEST_F(CliTest, TestReportsBadEntriesAndPasswords) {
+  TEntrySpec bad{"bad.txt", "contents"}, secret{"s.txt", "secret data"};
   bad.crc = 1;
-  std::string good = Archive({{"a", "1"}, {"b", "2"}}, "good.zip");
-  std::string broken = Archive({{"a", "1"}, bad}, "bad.zip");
-  std::string out, err;
-  EXPECT_EQ(Run("test '" + good + "'", &out), 0);
-  EXPECT_EQ(Run("test '" + broken + "'", &out, &err), 1);
+  secret.password = "letmein";
+  std::string err;
+  EXPECT_EQ(Run("test " + Archive({{"a", "1"}, {"b", "2"}}, "good.zip")), 0);
+  EXPECT_EQ(Run("test " + Archive({{"a", "1"}, bad}, "bad.zip"), nullptr, &err), 1);
   EXPECT_NE(err.find("bad.txt"), std::string::npos) << err;
   EXPECT_EQ(err.find(" a\n"), std::string::npos);
   EXPECT_FALSE(Exists(tmp_ / "a"));  // test writes nothing
-}
-
-TEST_F(CliTest, ExtractWithDirectoryMasksAndPaths) {
-  std::string zip = Archive({{"top.txt", "top"}, {"d/sub.txt", "sub"}, {"d/skip.c", "c"}});
-  std::string dest = tmp_ / "x";
-  ASSERT_EQ(Run("extract -d '" + dest + "' '" + zip + "' '*.txt'"), 0);
-  EXPECT_EQ(test::ReadFile(dest + "/top.txt"), "top");
-  EXPECT_EQ(test::ReadFile(dest + "/d/sub.txt"), "sub");
-  EXPECT_FALSE(Exists(dest + "/d/skip.c"));
-
-  std::string flat = tmp_ / "flat";
-  ASSERT_EQ(Run("extract -j -d '" + flat + "' '" + zip + "'"), 0);
-  EXPECT_EQ(test::ReadFile(flat + "/sub.txt"), "sub");
-  EXPECT_FALSE(Exists(flat + "/d"));
-}
-
-TEST_F(CliTest, OverwriteOptions) {
-  std::string zip = Archive({{"f.txt", "new"}});
-  std::string dest = tmp_ / "o";
-  test::MakeDir(dest);
-  test::WriteFile(dest + "/f.txt", "old");
-  std::string err;
-  // Neither -o nor -n, standard input not a terminal: the file is kept.
-  EXPECT_EQ(Run("extract -d '" + dest + "' '" + zip + "'", nullptr, &err), 0);
-  EXPECT_EQ(test::ReadFile(dest + "/f.txt"), "old");
-  EXPECT_EQ(Run("extract -n -d '" + dest + "' '" + zip + "'"), 0);
-  EXPECT_EQ(test::ReadFile(dest + "/f.txt"), "old");
-  EXPECT_EQ(Run("extract -o -d '" + dest + "' '" + zip + "'"), 0);
-  EXPECT_EQ(test::ReadFile(dest + "/f.txt"), "new");
-}
-
-TEST_F(CliTest, Passwords) {
-  TEntrySpec secret{"s.txt", "secret data"};
-  secret.password = "letmein";
-  std::string zip = Archive({secret});
-  std::string dest = tmp_ / "p";
-  std::string err;
-  EXPECT_EQ(Run("extract -d '" + dest + "' -P wrong '" + zip + "'", nullptr, &err), 1);
+  const std::string zip = Archive({secret}, "secret.zip");
+  EXPECT_EQ(Run("extract -d p -P wrong " + zip, nullptr, &err), 1);
   EXPECT_NE(err.find("wrong password"), std::string::npos) << err;
-  EXPECT_FALSE(Exists(dest + "/s.txt"));
-  EXPECT_EQ(Run("extract -d '" + dest + "' -P letmein '" + zip + "'"), 0);
-  EXPECT_EQ(test::ReadFile(dest + "/s.txt"), "secret data");
-  EXPECT_EQ(Run("test -P letmein '" + zip + "'"), 0);
+  EXPECT_FALSE(Exists(tmp_ / "p/s.txt"));
+  EXPECT_EQ(Run("extract -d p -P letmein " + zip), 0);
+  EXPECT_EQ(test::ReadFile(tmp_ / "p/s.txt"), "secret data");
+  EXPECT_EQ(Run("test -P letmein " + zip), 0);
+}
+
+TEST_F(CliTest, ExtractWithMasksPathsAndOverwriteOptions) {
+  const std::string zip = Archive({{"top.txt", "top"}, {"d/sub.txt", "sub"}, {"d/skip.c", "c"}});
+  ASSERT_EQ(Run("extract -d x " + zip + " '*.txt'"), 0);
+  EXPECT_EQ(test::ReadFile(tmp_ / "x/d/sub.txt"), "sub");
+  EXPECT_FALSE(Exists(tmp_ / "x/d/skip.c"));
+  ASSERT_EQ(Run("extract -j -d flat " + zip), 0);
+  EXPECT_EQ(test::ReadFile(tmp_ / "flat/sub.txt"), "sub");
+  EXPECT_FALSE(Exists(tmp_ / "flat/d"));
+  // Neither -o nor -n with standard input not a terminal keeps the file, as -n does.
+  test::WriteFile(tmp_ / "x/top.txt", "old");
+  for (const char* option : {"", "-n "}) {
+    EXPECT_EQ(Run(std::string("extract ") + option + "-d x " + zip), 0);
+    EXPECT_EQ(test::ReadFile(tmp_ / "x/top.txt"), "old");
+  }
+  EXPECT_EQ(Run("extract -o -d x " + zip), 0);
+  EXPECT_EQ(test::ReadFile(tmp_ / "x/top.txt"), "top");
+}
+
+TEST_F(CliTest, AddStoresPathsRelativeToTheCurrentDirectory) {
+  std::string out;
+  EXPECT_EQ(Run("add -r out.zip 'docs/*.*'", &out), 0) << out;
+  EXPECT_EQ(Names("out.zip"), (std::vector<std::string>{"docs/README", "docs/a.txt", "docs/b.bak", "docs/sub/c.txt"}));
+  // Without -r the pattern stays in its directory; a directory argument
+  // stands for the files in it.
+  EXPECT_EQ(Run("add flat.zip 'docs/*.txt'"), 0);
+  EXPECT_EQ(Names("flat.zip"), std::vector<std::string>{"docs/a.txt"});
+  EXPECT_EQ(Run("add -r ../dir.zip sub", nullptr, nullptr, tmp_ / "docs"), 0);
+  EXPECT_EQ(Names("dir.zip"), std::vector<std::string>{"sub/c.txt"});
+}
+
+TEST_F(CliTest, AddLevelsExclusionAndNoCompression) {
+  EXPECT_EQ(Run("add -r -9 -x '*.bak' -n '*/sub/*' out.zip docs"), 0);
+  auto a = testing::ParseArchive(tmp_ / "out.zip");
+  ASSERT_EQ(a.entries.size(), 3u);
+  for (const auto& e : a.entries) {
+    EXPECT_NE(e.name, "docs/b.bak");
+    if (e.name == "docs/a.txt") {
+      EXPECT_EQ(e.method, 8);
+      EXPECT_EQ(e.flags & 6, 2) << "level 9";
+    }
+    if (e.name == "docs/sub/c.txt") {
+      EXPECT_EQ(e.method, 0) << "a -n pattern with / matches the path";
+    }
+  }
+  EXPECT_EQ(Run("add -0 stored.zip docs/a.txt"), 0);
+  EXPECT_EQ(testing::ParseArchive(tmp_ / "stored.zip").entries[0].method, 0);
+}
+
+TEST_F(CliTest, AddUpdateFreshenReplaceAndExitStatuses) {
+  std::string out;
+  ASSERT_EQ(Run("add out.zip docs/a.txt"), 0);
+  test::WriteFile(tmp_ / "docs/new.txt", "n");
+  EXPECT_EQ(Run("add -f out.zip docs/a.txt docs/new.txt"), 0);
+  EXPECT_EQ(Names("out.zip"), std::vector<std::string>{"docs/a.txt"});
+  EXPECT_EQ(Run("add -R out.zip docs/a.txt", &out), 0);
+  EXPECT_NE(out.find("1 entry added"), std::string::npos) << out;
+  EXPECT_EQ(Run("add -u out.zip docs/a.txt", &out), 0);
+  EXPECT_NE(out.find("0 entries added"), std::string::npos) << out;
+  // A missing file is a warning; a bad option, no files, a damaged archive or
+  // an impossible path a failure that leaves the archive as it was.
+  std::string err;
+  EXPECT_EQ(Run("add out.zip docs/a.txt docs/missing.txt", &out, &err), 1);
+  EXPECT_NE((out + err).find("docs/missing.txt: no such file"), std::string::npos) << out << err;
+  test::WriteFile(tmp_ / "bad.zip", "not an archive");
+  for (const char* args : {"-q out.zip docs/a.txt", "out.zip", "bad.zip docs/a.txt", "no/such/dir/x.zip docs/a.txt"})
+    EXPECT_EQ(Run(std::string("add ") + args), 2) << args;
+  EXPECT_EQ(test::ReadFile(tmp_ / "bad.zip"), "not an archive");
 }
 
 }  // namespace
