@@ -234,56 +234,12 @@ TEST_F(LegacyArchive, UnzipAndSevenZipAgree) {
   EXPECT_NE(log.find("Everything is Ok"), std::string::npos) << log;
 }
 
-// ---- Hand-built streams for the corner cases.
+// ---- Hand-built streams for the corner cases the encoders never make.
 
 std::pair<TDecodeResult, TBytes> RunDecoder(int method, const TBytes& data, uint64_t size) {
   TBytes out;
   const TDecodeResult r = Decode({"", static_cast<uint16_t>(method), 0}, data, size, &out);
   return {r, out};
-}
-
-TEST(LegacyDecoders, EmptyInputIsOkOnlyForAnEmptyEntry) {
-  for (int method : {1, 2, 5, 6}) {
-    EXPECT_EQ(RunDecoder(method, {}, 0), std::make_pair(TDecodeResult::Ok, TBytes{})) << method;
-    EXPECT_EQ(RunDecoder(method, {}, 10), std::make_pair(TDecodeResult::DataError, TBytes{})) << method;
-  }
-  // A factor outside 1-4 is refused.
-  auto buf = NewBuffers();
-  const TBytes data(100, 0);
-  for (int factor : {0, 5, -1}) {
-    TMemInput in(data);
-    TMemOutput out;
-    EXPECT_EQ(Unreduce(in, out, *buf, factor, 10), TDecodeResult::DataError);
-  }
-}
-
-// Reduce streams with empty follower sets (256 six-bit zero counts), then
-// every byte as 8 plain bits.
-TBytes ReducePlain(std::initializer_list<uint8_t> bytes) {
-  TBytes b(bytes);
-  b.insert(b.begin(), 192, 0);
-  return b;
-}
-
-TEST(LegacyDecoders, UnreduceMatchesAndZerosBeforeTheStart) {
-  struct {
-    int method;
-    TBytes data;
-    uint64_t size;
-    TDecodeResult result;
-    TBytes out;
-  } cases[] = {
-      // 'a', DLE 0 (a literal 144), 'b', a match of 1 + 3 from distance 1.
-      {2, ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 7, TDecodeResult::Ok, {'a', 144, 'b', 'b', 'b', 'b', 'b'}},
-      // Declared one byte longer than the data give: the input runs out.
-      {2, ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 8, TDecodeResult::DataError, {'a', 144, 'b', 'b', 'b', 'b', 'b'}},
-      // A match reaching before the start copies zeros, never stale bytes.
-      {2, ReducePlain({'x', 144, 0x02, 9}), 6, TDecodeResult::Ok, {'x', 0, 0, 0, 0, 0}},
-      // Factor 4: low bits all ones take a length byte; the high 4 bits are
-      // the distance's upper byte (257 back: zeros).
-      {5, ReducePlain({'q', 144, 0x1F, 10, 0x00}), 29, TDecodeResult::Ok, Concat({{'q'}, TBytes(28, 0)})},
-  };
-  for (const auto& c : cases) EXPECT_EQ(RunDecoder(c.method, c.data, c.size), std::make_pair(c.result, c.out));
 }
 
 // Shrink codes packed 9 bits wide, least significant bit first.
@@ -299,28 +255,59 @@ TBytes Codes9(const std::vector<unsigned>& codes) {
   return b;
 }
 
-TEST(LegacyDecoders, UnshrinkCornerCases) {
+// Reduce streams with empty follower sets (256 six-bit zero counts), then
+// every byte as 8 plain bits.
+TBytes ReducePlain(std::initializer_list<uint8_t> bytes) {
+  TBytes b(bytes);
+  b.insert(b.begin(), 192, 0);
+  return b;
+}
+
+TEST(LegacyDecoders, CornerCases) {
   auto s = [](const char* text) { return TBytes(text, text + std::strlen(text)); };
-  struct {
-    std::vector<unsigned> codes;
+  constexpr auto kOk = TDecodeResult::Ok, kBad = TDecodeResult::DataError;
+  const struct {
+    int method;
+    TBytes data;
     uint64_t size;
     TDecodeResult result;
     TBytes out;
   } cases[] = {
-      // a b 257(=ab) 259 (=ab+a, used as it is defined: the KwKwK case).
-      {{'a', 'b', 257, 259}, 7, TDecodeResult::Ok, s("abababa")},
+      // No input is Ok only for an empty entry.
+      {1, {}, 0, kOk, {}}, {2, {}, 0, kOk, {}}, {5, {}, 0, kOk, {}}, {6, {}, 0, kOk, {}},
+      {1, {}, 10, kBad, {}}, {2, {}, 10, kBad, {}}, {5, {}, 10, kBad, {}}, {6, {}, 10, kBad, {}},
+      // Shrink: a b 257(=ab) 259 (=ab+a, used as it is defined: the KwKwK case).
+      {1, Codes9({'a', 'b', 257, 259}), 7, kOk, s("abababa")},
       // A code that is neither defined nor the next one.
-      {{'a', 'b', 300}, 10, TDecodeResult::DataError, s("ab")},
+      {1, Codes9({'a', 'b', 300}), 10, kBad, s("ab")},
       // The first code must be a byte; unknown escapes are corrupt.
-      {{257}, 3, TDecodeResult::DataError, {}},
-      {{'a', 256, 7, 'b'}, 2, TDecodeResult::DataError, s("a")},
+      {1, Codes9({257}), 3, kBad, {}},
+      {1, Codes9({'a', 256, 7, 'b'}), 2, kBad, s("a")},
       // 257=ab, 258=bc, 259=ca are all leaves: the clear frees them, and 257
       // then chains through itself.
-      {{'a', 'b', 'c', 257, 256, 2, 'x', 257}, 10, TDecodeResult::DataError, s("abcabx")},
+      {1, Codes9({'a', 'b', 'c', 257, 256, 2, 'x', 257}), 10, kBad, s("abcabx")},
       // 257=ab, 258=ba, 259=abc: 257 is a prefix and survives the clear.
-      {{'a', 'b', 257, 'c', 256, 2, 'd', 257}, 8, TDecodeResult::Ok, s("ababcdab")},
+      {1, Codes9({'a', 'b', 257, 'c', 256, 2, 'd', 257}), 8, kOk, s("ababcdab")},
+      // Reduce: 'a', DLE 0 (a literal 144), 'b', a match of 1 + 3 from distance 1.
+      {2, ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 7, kOk, {'a', 144, 'b', 'b', 'b', 'b', 'b'}},
+      // Declared one byte longer than the data give: the input runs out.
+      {2, ReducePlain({'a', 144, 0, 'b', 144, 0x01, 0}), 8, kBad, {'a', 144, 'b', 'b', 'b', 'b', 'b'}},
+      // A match reaching before the start copies zeros, never stale bytes.
+      {2, ReducePlain({'x', 144, 0x02, 9}), 6, kOk, {'x', 0, 0, 0, 0, 0}},
+      // Factor 4: low bits all ones take a length byte; the high 4 bits are
+      // the distance's upper byte (257 back: zeros).
+      {5, ReducePlain({'q', 144, 0x1F, 10, 0x00}), 29, kOk, Concat({{'q'}, TBytes(28, 0)})},
   };
-  for (const auto& c : cases) EXPECT_EQ(RunDecoder(1, Codes9(c.codes), c.size), std::make_pair(c.result, c.out));
+  for (const auto& c : cases)
+    EXPECT_EQ(RunDecoder(c.method, c.data, c.size), std::make_pair(c.result, c.out)) << c.method << " " << c.size;
+  // A factor outside 1-4 is refused.
+  auto buf = NewBuffers();
+  const TBytes data(100, 0);
+  for (int factor : {0, 5, -1}) {
+    TMemInput in(data);
+    TMemOutput out;
+    EXPECT_EQ(Unreduce(in, out, *buf, factor, 10), TDecodeResult::DataError);
+  }
 }
 
 TEST(LegacyDecoders, UnshrinkPartialClearsCostWhatTheyFree) {

@@ -22,144 +22,101 @@ struct Data {
   std::string root = dir / "data";
   Data() {
     for (const char* d : {"sub/deep", ".hidden", "temp"}) fs::create_directories(root + "/" + d);
-    WriteFile(root + "/a.txt", "aa");
-    WriteFile(root + "/b.bak", "bbb");
-    WriteFile(root + "/README", "rrrr");
-    WriteFile(root + "/sub/c.txt", "c");
-    WriteFile(root + "/sub/d.bak", "d");
-    WriteFile(root + "/sub/deep/e.txt", "eeeee");
-    WriteFile(root + "/.hidden/f.txt", "f");
-    WriteFile(root + "/temp/g.txt", "g");
+    for (const auto& [name, contents] : std::vector<std::pair<const char*, const char*>>{
+             {"a.txt", "aa"}, {"b.bak", "bbb"}, {"README", "rrrr"}, {"sub/c.txt", "c"}, {"sub/d.bak", "d"},
+             {"sub/deep/e.txt", "eeeee"}, {".hidden/f.txt", "f"}, {"temp/g.txt", "g"}})
+      WriteFile(root + "/" + name, contents);
   }
   std::string Rel(const std::string& p) const { return p.substr(root.size() + 1); }
 };
-
-std::vector<std::string> Expand(TZipWriter& w, const Data& d, std::vector<std::string> lines) {
-  w.SetFilesList(lines);
-  w.ExpandFileList();
-  std::vector<std::string> out;
-  for (const auto& f : w.FilesList()) out.push_back(f.rfind(d.root, 0) == 0 ? d.Rel(f) : f);
-  return out;
-}
 
 std::vector<std::string> Sorted(std::vector<std::string> v) {
   std::sort(v.begin(), v.end());
   return v;
 }
 
-TEST(FileListExpansion, PatternSearchesRootDirAndRecursesOnlyWhenAsked) {
-  Data d;
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
-  EXPECT_EQ(Expand(w, d, {"*.txt"}), std::vector<std::string>{"a.txt"});
-  EXPECT_EQ(w.TotalBytes(), 2);
+// A writer whose root is the data folder; Expand gives the expanded list
+// relative to it.
+class FileListExpansion : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    w_.SetZipName(d_.dir / "x.zip");
+    w_.SetRootDir(d_.root);
+  }
+  std::vector<std::string> Expand(std::vector<std::string> lines) {
+    w_.SetFilesList(lines);
+    w_.ExpandFileList();
+    std::vector<std::string> out;
+    for (const auto& f : w_.FilesList()) out.push_back(f.rfind(d_.root, 0) == 0 ? d_.Rel(f) : f);
+    return out;
+  }
+  Data d_;
+  TZipWriter w_;
+};
 
-  w.Recurse = true;
-  auto all = Expand(w, d, {"*.txt"});
-  EXPECT_EQ(Sorted(all), (std::vector<std::string>{".hidden/f.txt", "a.txt", "sub/c.txt",
-                                                   "sub/deep/e.txt", "temp/g.txt"}));
-  EXPECT_EQ(w.TotalBytes(), 2 + 1 + 5 + 1 + 1);
+TEST_F(FileListExpansion, PatternSearchesRootDirAndRecursesOnlyWhenAskedOrOverridden) {
+  EXPECT_EQ(Expand({"*.txt"}), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(w_.TotalBytes(), 2);
+  // "*.*" takes names without a dot too.
+  EXPECT_EQ(Sorted(Expand({"*.*"})), (std::vector<std::string>{"README", "a.txt", "b.bak"}));
+  EXPECT_EQ(Sorted(Expand({">" + d_.root + "/sub/*.txt"})), (std::vector<std::string>{"sub/c.txt", "sub/deep/e.txt"}));
+  EXPECT_EQ(Expand({">sub/*.txt"}).size(), 0u) << "relative to the current directory";
+  w_.Recurse = true;
+  EXPECT_EQ(Sorted(Expand({"*.txt"})),
+            (std::vector<std::string>{".hidden/f.txt", "a.txt", "sub/c.txt", "sub/deep/e.txt", "temp/g.txt"}));
+  EXPECT_EQ(w_.TotalBytes(), 2 + 1 + 5 + 1 + 1);
+  EXPECT_EQ(Expand({"|*.txt"}), std::vector<std::string>{"a.txt"});
 }
 
-TEST(FileListExpansion, BarAndAngleBracketOverrideRecurse) {
-  Data d;
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
-  w.Recurse = true;
-  EXPECT_EQ(Expand(w, d, {"|*.txt"}), std::vector<std::string>{"a.txt"});
-  w.Recurse = false;
-  EXPECT_EQ(Expand(w, d, {">sub/*.txt"}).size(), 0u) << "relative to the current directory";
-  EXPECT_EQ(Sorted(Expand(w, d, {">" + d.root + "/sub/*.txt"})),
-            (std::vector<std::string>{"sub/c.txt", "sub/deep/e.txt"}));
-}
-
-TEST(FileListExpansion, StarDotStarTakesNamesWithoutDot) {
-  Data d;
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
-  EXPECT_EQ(Sorted(Expand(w, d, {"*.*"})), (std::vector<std::string>{"README", "a.txt", "b.bak"}));
-}
-
-TEST(FileListExpansion, PlainNamesAreTakenRelativeToRootDirAndMissingOnesReported) {
-  Data d;
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
+TEST_F(FileListExpansion, PlainNamesAreTakenRelativeToRootDirAndMissingOnesReported) {
   std::vector<std::string> missing;
-  w.OnNoSuchFile = [&](TZipWriter*, const std::string& f) { missing.push_back(f); };
-  EXPECT_EQ(Expand(w, d, {"a.txt", "nothing.txt", "sub/", "*.bak"}),
-            (std::vector<std::string>{"a.txt", "sub/", "b.bak"}))
+  w_.OnNoSuchFile = [&](TZipWriter*, const std::string& f) { missing.push_back(f); };
+  EXPECT_EQ(Expand({"a.txt", "nothing.txt", "sub/", "*.bak"}), (std::vector<std::string>{"a.txt", "sub/", "b.bak"}))
       << "plain lines first, in their order, then the patterns' matches";
-  EXPECT_EQ(missing, std::vector<std::string>{d.root + "/nothing.txt"});
+  EXPECT_EQ(missing, std::vector<std::string>{d_.root + "/nothing.txt"});
+  // A name with wildcard characters that exists is a plain file; wildcards
+  // in the directory part match nothing.
+  WriteFile(d_.root + "/what?.txt", "?");
+  EXPECT_EQ(Expand({d_.root + "/what?.txt"}), std::vector<std::string>{"what?.txt"});
+  EXPECT_EQ(Expand({d_.root + "/*/c.txt"}).size(), 0u);
 }
 
-TEST(FileListExpansion, ExcludeListMatchesNamesOrWholePaths) {
-  Data d;
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
-  w.Recurse = true;
-  w.ExcludeList = {"*.BAK", "*/temp/*.*"};
-  auto all = Sorted(Expand(w, d, {"*.*", "b.bak"}));
-  EXPECT_EQ(all, (std::vector<std::string>{".hidden/f.txt", "README", "a.txt", "sub/c.txt",
-                                           "sub/deep/e.txt"}));
+TEST_F(FileListExpansion, ExcludeListMatchesNamesOrWholePaths) {
+  w_.Recurse = true;
+  w_.ExcludeList = {"*.BAK", "*/temp/*.*"};
+  EXPECT_EQ(Sorted(Expand({"*.*", "b.bak"})),
+            (std::vector<std::string>{".hidden/f.txt", "README", "a.txt", "sub/c.txt", "sub/deep/e.txt"}));
   EXPECT_TRUE(MatchesPatternList({"temp/*"}, "temp/x"));
   EXPECT_FALSE(MatchesPatternList({"temp/*"}, "/data/temp/x")) << "a path pattern is whole";
   EXPECT_TRUE(MatchesPatternList({"*.bak"}, "/data/temp/x.bak"));
 }
 
-TEST(FileListExpansion, DirectoryEntriesOnlyWithAddDirEntriesAndBeforeTheirFiles) {
-  Data d;
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
-  w.Recurse = true;
-  auto plain = Expand(w, d, {"*.txt"});
-  for (const auto& f : plain) EXPECT_NE(f.back(), '/');
-  w.AddDirEntriesOnRecurse = true;
-  auto withDirs = Expand(w, d, {"*.txt"});
-  auto sub = std::find(withDirs.begin(), withDirs.end(), "sub/");
-  auto deep = std::find(withDirs.begin(), withDirs.end(), "sub/deep/");
-  auto c = std::find(withDirs.begin(), withDirs.end(), "sub/c.txt");
-  auto e = std::find(withDirs.begin(), withDirs.end(), "sub/deep/e.txt");
-  ASSERT_NE(sub, withDirs.end());
-  ASSERT_NE(deep, withDirs.end());
-  EXPECT_LT(sub, c);
-  EXPECT_LT(deep, e);
-  EXPECT_LT(sub, deep);
+TEST_F(FileListExpansion, DirectoryEntriesOnlyWithAddDirEntriesAndBeforeTheirFiles) {
+  w_.Recurse = true;
+  for (const auto& f : Expand({"*.txt"})) EXPECT_NE(f.back(), '/');
+  w_.AddDirEntriesOnRecurse = true;
+  const auto withDirs = Expand({"*.txt"});
+  auto at = [&](const char* name) { return std::find(withDirs.begin(), withDirs.end(), name) - withDirs.begin(); };
+  ASSERT_LT(at("sub/deep/"), static_cast<long>(withDirs.size()));
+  EXPECT_LT(at("sub/"), at("sub/c.txt"));
+  EXPECT_LT(at("sub/"), at("sub/deep/"));
+  EXPECT_LT(at("sub/deep/"), at("sub/deep/e.txt"));
 }
 
-TEST(FileListExpansion, FreshenKeepsOnlyNamesTheArchiveHas) {
-  Data d;
+TEST_F(FileListExpansion, FreshenKeepsOnlyNamesTheArchiveHas) {
   {
-    TZipWriter w;
-    w.SetZipName(d.dir / "x.zip");
-    w.SetRootDir(d.root);
-    w.SetRelativePaths(true);
-    w.AddFile(d.root + "/sub/c.txt");
-    ASSERT_EQ(w.Zip(), 1);
+    TZipWriter first;
+    first.SetZipName(d_.dir / "x.zip");
+    first.SetRootDir(d_.root);
+    first.SetRelativePaths(true);
+    first.AddFile(d_.root + "/sub/c.txt");
+    ASSERT_EQ(first.Zip(), 1);
   }
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
-  w.SetRelativePaths(true);
-  w.ZipAction = zaFreshen;
-  EXPECT_EQ(Expand(w, d, {"*.txt"}), std::vector<std::string>{"sub/c.txt"});
-  w.ZipAction = zaUpdate;
-  EXPECT_EQ(Expand(w, d, {"*.txt"}).size(), 5u);
-}
-
-TEST(FileListExpansion, ANameWithWildcardCharactersThatExistsIsAPlainFile) {
-  Data d;
-  WriteFile(d.root + "/what?.txt", "?");
-  TZipWriter w;
-  w.SetZipName(d.dir / "x.zip");
-  w.SetRootDir(d.root);
-  EXPECT_EQ(Expand(w, d, {d.root + "/what?.txt"}), std::vector<std::string>{"what?.txt"});
-  EXPECT_EQ(Expand(w, d, {d.root + "/*/c.txt"}).size(), 0u) << "wildcards in the directory part";
+  w_.SetRelativePaths(true);
+  w_.ZipAction = zaFreshen;
+  EXPECT_EQ(Expand({"*.txt"}), std::vector<std::string>{"sub/c.txt"});
+  w_.ZipAction = zaUpdate;
+  EXPECT_EQ(Expand({"*.txt"}).size(), 5u);
 }
 
 TEST(DirSearch, FollowsLinksButNeverLoopsAndSkipsDanglingLinks) {
