@@ -194,8 +194,16 @@ int RunList(const std::vector<std::string>& args) {
   } catch (const std::exception& e) {
     return Fail(o.archive + ": " + e.what());
   }
+  // The listing goes out in pieces of 64 KB: one string for the whole of a
+  // large archive would cost as much memory again as its directory.
+  constexpr size_t kPiece = 65536;
   std::string out;
-  out.reserve(static_cast<size_t>(zip.Count()) * 80 + 256);
+  out.reserve(kPiece + 1024);
+  auto emit = [&out](bool last) {
+    if (out.size() < kPiece && !last) return;
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    out.clear();
+  };
   if (verbose) {
     // Method (for AES entries the one inside), encryption, CRC, sizes, date, name.
     out += "Method     Encryption    CRC-32        Packed     Length  Date       Time      Name\n";
@@ -213,8 +221,9 @@ int RunList(const std::vector<std::string>& args) {
       out += line;
       out += Shown(e.Path());
       out += '\n';
+      emit(false);
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    emit(true);
     return std::fflush(stdout) == 0 ? 0 : 2;
   }
   out += "    Length     Packed  Method   Date       Time      CRC-32    Name\n";
@@ -234,6 +243,7 @@ int RunList(const std::vector<std::string>& args) {
     out += line;
     out += Shown(e.Path());
     out += '\n';
+    emit(false);
     total += e.UncompressedSize;
     packed += e.CompressedSize;
     if (!e.Filename().empty()) ++files;
@@ -241,7 +251,7 @@ int RunList(const std::vector<std::string>& args) {
   std::snprintf(line, sizeof line, "%10" PRIu64 " %10" PRIu64 "  %d files\n", total, packed,
                 files);
   out += line;
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  emit(true);
   if (std::fflush(stdout) != 0) return 2;
   return ReportDamage(o.archive, zip) ? 2 : 0;
 }
