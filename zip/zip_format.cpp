@@ -417,6 +417,7 @@ uint16_t TZipHeaderInfo::StoredFlags() const {
 
 namespace {
 
+// A value for a classic field: itself, or the marker when it does not fit.
 uint32_t Fit32(uint64_t v) { return static_cast<uint32_t>(std::min<uint64_t>(v, kZip64Marker32)); }
 uint16_t Fit16(uint64_t v) { return static_cast<uint16_t>(std::min<uint64_t>(v, kZip64Marker16)); }
 
@@ -683,20 +684,14 @@ std::string TEndCentral::Encode(int64_t position) const {
     PutU32(l + 16, ThisDisk + 1);
     out.assign(reinterpret_cast<const char*>(r), sizeof r);
   }
-  auto fit16 = [](uint64_t v) {
-    return static_cast<uint16_t>(std::min<uint64_t>(v, kZip64Marker16));
-  };
-  auto fit32 = [](uint64_t v) {
-    return static_cast<uint32_t>(std::min<uint64_t>(v, kZip64Marker32));
-  };
   uint8_t h[kEndCentralSize];
   PutU32(h, Signature);
-  PutU16(h + 4, fit16(ThisDisk));
-  PutU16(h + 6, fit16(CentralDirDisk));
-  PutU16(h + 8, fit16(EntriesThisDisk));
-  PutU16(h + 10, fit16(TotalEntries));
-  PutU32(h + 12, fit32(CentralDirSize));
-  PutU32(h + 16, fit32(CentralDirOffset));
+  PutU16(h + 4, Fit16(ThisDisk));
+  PutU16(h + 6, Fit16(CentralDirDisk));
+  PutU16(h + 8, Fit16(EntriesThisDisk));
+  PutU16(h + 10, Fit16(TotalEntries));
+  PutU32(h + 12, Fit32(CentralDirSize));
+  PutU32(h + 16, Fit32(CentralDirOffset));
   const uint16_t commentLen = comment_ ? ZipCommentLength : 0;
   PutU16(h + 20, commentLen);
   out.append(reinterpret_cast<const char*>(h), sizeof h);
