@@ -1,59 +1,31 @@
-// bench-links: vantrel_zip ZLIB::ZLIB
-// Inflate throughput: our decoder against zlib's raw inflate (windowBits -15)
-// on the same deflate streams in the same run. The streams are made by zlib at
-// level 6 from each Canterbury corpus file and from a large mixed file (a tar
-// of a few shared libraries and /usr/include, built in /tmp at run time).
-// Both decoders get their input in 32768-byte blocks and write into 32 KB
-// output blocks that are then dropped, as an extraction that tests an archive
-// would. Throughput is uncompressed megabytes (10^6 bytes) per second of
-// thread processor time, the best of several alternating rounds.
+// bench-links: vantrel_zip ZLIB::ZLIB PkgConfig::LIBDEFLATE
+// Inflate throughput: our decoder against zlib's raw inflate and libdeflate's
+// whole-buffer decompressor on the same deflate streams in the same rounds.
+// The streams are made by zlib at level 6 from each file of the Canterbury
+// and Calgary corpora (read in place; skipped when absent) and from a mixed
+// file of headers and shared libraries built at run time.
+// Ours and zlib get their input in 32768-byte blocks and hand out 32 KB output
+// blocks that are then dropped, as an extraction that tests an archive would;
+// libdeflate decodes the whole stream into one buffer, its only mode.
+// Throughput is uncompressed MB (10^6 bytes) per second of thread processor
+// time, the best of several alternating rounds; "ratio" is our speed divided
+// by the peer's.
 //
-//   bench_inflate [CORPUS_DIR] [MIXED_MB]
-#include <zlib.h>
+//   bench_inflate [MIXED_MB] [ROUNDS]
+#include <libdeflate.h>
 
-#include <algorithm>
-#include <time.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <string>
-#include <tuple>
-#include <vector>
 
+#include "bench/codec_bench.h"
 #include "zip/codec/crc32.h"
 #include "zip/codec/decode_io.h"
 
 using namespace vantrel::zip;
-using TBytes = std::vector<uint8_t>;
+using namespace vantrel::bench;
 
 namespace {
 
-// Processor time of this thread: on a machine shared with other jobs it
-// counts only the time the measured code actually ran.
-double CpuNow() {
-  timespec ts;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + ts.tv_nsec * 1e-9;
-}
-
-TBytes ReadFile(const std::string& path, size_t limit = SIZE_MAX) {
-  std::ifstream f(path, std::ios::binary);
-  TBytes d;
-  if (!f) return d;
-  f.seekg(0, std::ios::end);
-  const size_t size = std::min<size_t>(static_cast<size_t>(f.tellg()), limit);
-  f.seekg(0);
-  d.resize(size);
-  f.read(reinterpret_cast<char*>(d.data()), static_cast<std::streamsize>(size));
-  d.resize(static_cast<size_t>(f.gcount()));
-  return d;
-}
-
-TBytes Deflate(const TBytes& in, int level) {
+TBytes ZlibDeflate(const TBytes& in, int level) {
   z_stream z{};
   deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
   TBytes out(deflateBound(&z, in.size()) + 64);
@@ -98,143 +70,131 @@ class TCountOutput : public TDecodeOutput {
   bool crc_;
 };
 
-uint64_t OursOnce(const TBytes& z, TDecodeBuffers& buf, uint32_t* crc = nullptr) {
-  TBlockInput in(z);
-  TCountOutput out(crc != nullptr);
-  if (Inflate(in, out, buf) != TDecodeResult::Ok) {
-    std::fprintf(stderr, "our inflate failed\n");
-    std::exit(1);
-  }
-  if (crc) *crc = ~out.running;
-  return out.total;
-}
-
-uint64_t ZlibOnce(const TBytes& z, z_stream& s, uint8_t* outBuf, uint32_t* crc = nullptr) {
-  inflateReset(&s);
-  size_t pos = 0;
-  uint64_t total = 0;
-  uint32_t running = 0;
-  int r = Z_OK;
-  while (r != Z_STREAM_END) {
-    if (s.avail_in == 0) {
-      const size_t n = std::min(kBlockSize, z.size() - pos);
-      s.next_in = const_cast<Bytef*>(z.data() + pos);
-      s.avail_in = static_cast<uInt>(n);
-      pos += n;
-    }
-    s.next_out = outBuf;
-    s.avail_out = static_cast<uInt>(kBlockSize);
-    r = inflate(&s, Z_NO_FLUSH);
-    if (r != Z_OK && r != Z_STREAM_END) {
-      std::fprintf(stderr, "zlib inflate failed: %d\n", r);
-      std::exit(1);
-    }
-    const size_t got = kBlockSize - s.avail_out;
-    if (crc) running = static_cast<uint32_t>(crc32(running, outBuf, static_cast<uInt>(got)));
-    total += got;
-  }
-  if (crc) *crc = running;
-  return total;
-}
-
-// Seconds per run of each of two functions: each round runs fn enough times
-// to take about 0.2 seconds, the two alternate round by round (so both see the
-// same machine load), and the best round counts.
-template <class F, class G>
-std::pair<double, double> BestTimes(F f, G g, int rounds = 5) {
-  auto repsFor = [](auto fn) {
-    int reps = 1;
-    for (;;) {
-      const double t0 = CpuNow();
-      for (int i = 0; i < reps; ++i) fn();
-      const double s = (CpuNow() - t0);
-      if (s > 0.05) return std::max(1, static_cast<int>(reps * 0.2 / s));
-      reps *= 4;
-    }
-  };
-  auto timeOf = [](auto fn, int reps) {
-    const double t0 = CpuNow();
-    for (int i = 0; i < reps; ++i) fn();
-    return (CpuNow() - t0) / reps;
-  };
-  const int rf = repsFor(f), rg = repsFor(g);
-  double bf = 1e30, bg = 1e30;
-  for (int r = 0; r < rounds; ++r) {
-    bf = std::min(bf, timeOf(f, rf));
-    bg = std::min(bg, timeOf(g, rg));
-  }
-  return {bf, bg};
-}
-
-struct TResult {
-  double oursSec = 0, zlibSec = 0;
-  uint64_t bytes = 0;
+struct TStream {
+  TBytes z;
+  size_t size = 0;
+  uint32_t crc = 0;
 };
 
-TResult Measure(const std::string& name, const TBytes& data, TDecodeBuffers& buf, z_stream& s,
-                uint8_t* zout) {
-  const TBytes z = Deflate(data, 6);
-  uint32_t c1 = 0, c2 = 0;
-  const uint64_t n1 = OursOnce(z, buf, &c1);
-  const uint64_t n2 = ZlibOnce(z, s, zout, &c2);
-  if (n1 != data.size() || n2 != data.size() || c1 != c2) {
-    std::fprintf(stderr, "%s: outputs differ\n", name.c_str());
+struct TPeers {
+  TDecodeBuffers* buf;
+  z_stream* zs;
+  libdeflate_decompressor* ld;
+  TBytes zout = TBytes(kBlockSize);
+  TBytes ldout;
+
+  uint64_t Ours(const TStream& s, uint32_t* crc = nullptr) {
+    TBlockInput in(s.z);
+    TCountOutput out(crc != nullptr);
+    if (Inflate(in, out, *buf) != TDecodeResult::Ok) Fail("our inflate");
+    if (crc) *crc = ~out.running;
+    return out.total;
+  }
+  uint64_t Zlib(const TStream& s, uint32_t* crc = nullptr) {
+    inflateReset(zs);
+    size_t pos = 0;
+    uint64_t total = 0;
+    uint32_t running = 0;
+    int r = Z_OK;
+    while (r != Z_STREAM_END) {
+      if (zs->avail_in == 0) {
+        const size_t n = std::min(kBlockSize, s.z.size() - pos);
+        zs->next_in = const_cast<Bytef*>(s.z.data() + pos);
+        zs->avail_in = static_cast<uInt>(n);
+        pos += n;
+      }
+      zs->next_out = zout.data();
+      zs->avail_out = static_cast<uInt>(kBlockSize);
+      r = inflate(zs, Z_NO_FLUSH);
+      if (r != Z_OK && r != Z_STREAM_END) Fail("zlib inflate");
+      const size_t got = kBlockSize - zs->avail_out;
+      if (crc) running = static_cast<uint32_t>(crc32(running, zout.data(), static_cast<uInt>(got)));
+      total += got;
+    }
+    if (crc) *crc = running;
+    return total;
+  }
+  uint64_t Libdeflate(const TStream& s, uint32_t* crc = nullptr) {
+    if (ldout.size() < s.size) ldout.resize(s.size);
+    size_t got = 0;
+    if (libdeflate_deflate_decompress(ld, s.z.data(), s.z.size(), ldout.data(), s.size, &got) != LIBDEFLATE_SUCCESS)
+      Fail("libdeflate");
+    if (crc) *crc = libdeflate_crc32(0, ldout.data(), got);
+    return got;
+  }
+  static void Fail(const char* what) {
+    std::fprintf(stderr, "%s failed\n", what);
     std::exit(1);
   }
-  TResult r;
-  r.bytes = data.size();
-  std::tie(r.oursSec, r.zlibSec) = BestTimes([&] { OursOnce(z, buf); }, [&] { ZlibOnce(z, s, zout); });
-  std::printf("%-14s %10zu -> %9zu  ours %8.1f MB/s  zlib %8.1f MB/s  ratio %.2f\n", name.c_str(),
-              data.size(), z.size(), r.bytes / r.oursSec / 1e6, r.bytes / r.zlibSec / 1e6,
-              r.zlibSec / r.oursSec);
-  return r;
+};
+
+// Times the three decoders over a set of streams (each set is one figure).
+void Measure(const char* name, const std::vector<TStream>& streams, TPeers& p, int rounds) {
+  uint64_t bytes = 0, zbytes = 0;
+  for (const auto& s : streams) {
+    uint32_t c1 = 0, c2 = 0, c3 = 0;
+    const uint64_t n1 = p.Ours(s, &c1), n2 = p.Zlib(s, &c2), n3 = p.Libdeflate(s, &c3);
+    if (n1 != s.size || n2 != s.size || n3 != s.size || c1 != s.crc || c2 != s.crc || c3 != s.crc) {
+      std::fprintf(stderr, "%s: outputs differ\n", name);
+      std::exit(1);
+    }
+    bytes += s.size;
+    zbytes += s.z.size();
+  }
+  auto all = [&](auto fn) {
+    return [&, fn] {
+      for (const auto& s : streams) (p.*fn)(s, nullptr);
+    };
+  };
+  // About 0.2 s of work per call and round.
+  const double t0 = CpuNow();
+  all(&TPeers::Ours)();
+  const int reps = std::max(1, static_cast<int>(0.2 / std::max(1e-6, CpuNow() - t0)));
+  const auto t = BestTimes(rounds, reps, all(&TPeers::Ours), all(&TPeers::Zlib), all(&TPeers::Libdeflate));
+  std::printf("%-28s %11llu -> %10llu  ours %7.1f  zlib %7.1f  libdeflate %7.1f MB/s  ratio %.2f / %.2f\n", name,
+              static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(zbytes), bytes / t[0] / 1e6,
+              bytes / t[1] / 1e6, bytes / t[2] / 1e6, t[1] / t[0], t[2] / t[0]);
+  std::fflush(stdout);
+}
+
+TStream MakeStream(const TBytes& data) {
+  TStream s;
+  s.z = ZlibDeflate(data, 6);
+  s.size = data.size();
+  s.crc = static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size())));
+  return s;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string corpus = argc > 1 ? argv[1] : "/work/shared/fixtures/corpus/canterbury";
-  const size_t mixedMb = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 100;
+  const size_t mixedMb = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 60;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
 
   auto buf = std::make_unique<TDecodeBuffers>();
-  z_stream s{};
-  inflateInit2(&s, -15);
-  std::vector<uint8_t> zout(kBlockSize);
+  z_stream zs{};
+  inflateInit2(&zs, -15);
+  TPeers peers{buf.get(), &zs, libdeflate_alloc_decompressor(), TBytes(kBlockSize), {}};
 
-  std::printf("zlib %s; deflate level 6; MB = 10^6 bytes of output\n", zlibVersion());
-  std::vector<std::string> files;
-  for (const auto& e : std::filesystem::directory_iterator(corpus))
-    if (e.is_regular_file()) files.push_back(e.path().string());
-  std::sort(files.begin(), files.end());
-  TResult sum;
-  for (const auto& f : files) {
-    const TBytes data = ReadFile(f);
-    if (data.empty()) continue;
-    const TResult r = Measure(std::filesystem::path(f).filename().string(), data, *buf, s, zout.data());
-    sum.bytes += r.bytes;
-    sum.oursSec += r.oursSec;
-    sum.zlibSec += r.zlibSec;
+  std::printf("%s; zlib %s, libdeflate %s; streams by zlib level 6; best of %d rounds, thread CPU time\n"
+              "ratio = our speed / zlib's and / libdeflate's\n",
+              CpuModel().c_str(), zlibVersion(), LIBDEFLATE_VERSION_STRING, rounds);
+  const auto corpus = CorpusFiles();
+  if (corpus.empty()) {
+    std::printf("corpus: skipped (no %s/corpus)\n", FixturesDir().c_str());
+  } else {
+    std::vector<TStream> all;
+    for (const auto& [name, data] : corpus) {
+      all.push_back(MakeStream(data));
+      if (argc > 3) Measure(name.c_str(), {all.back()}, peers, rounds);  // per file on request
+    }
+    Measure("Canterbury+Calgary", all, peers, rounds);
   }
-  if (sum.bytes)
-    std::printf("%-14s %10llu bytes        ours %8.1f MB/s  zlib %8.1f MB/s  ratio %.2f\n",
-                "corpus total", static_cast<unsigned long long>(sum.bytes), sum.bytes / sum.oursSec / 1e6,
-                sum.bytes / sum.zlibSec / 1e6, sum.zlibSec / sum.oursSec);
-
-  if (mixedMb == 0) {
-    inflateEnd(&s);
-    return 0;
+  if (mixedMb > 0) {
+    const TBytes mixed = MixedInput(mixedMb);
+    Measure(("mixed " + std::to_string(mixed.size() / 1000000) + " MB").c_str(), {MakeStream(mixed)}, peers, rounds);
   }
-  // The mixed file: shared libraries first, then headers, cut at MIXED_MB.
-  const std::string tar = "/tmp/vantrel-bench-mixed.tar";
-  const std::string cmd =
-      "tar cf " + tar +
-      " -C / --ignore-failed-read usr/lib/x86_64-linux-gnu/libx265.so.199"
-      " usr/lib/x86_64-linux-gnu/librsvg-2.so.2.48.0 usr/lib/x86_64-linux-gnu/libstdc++.so.6"
-      " usr/lib/x86_64-linux-gnu/libc.so.6 usr/include 2>/dev/null";
-  if (std::system(cmd.c_str()) == -1) std::fprintf(stderr, "tar could not run\n");
-  const TBytes mixed = ReadFile(tar, mixedMb << 20);
-  std::filesystem::remove(tar);
-  if (!mixed.empty()) Measure("mixed tar", mixed, *buf, s, zout.data());
-  inflateEnd(&s);
+  libdeflate_free_decompressor(peers.ld);
+  inflateEnd(&zs);
   return 0;
 }

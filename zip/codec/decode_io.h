@@ -20,9 +20,12 @@
 // decoder reads bytes it has not written for the current entry); they never
 // touch the input buffer. Explode and unreduce keep their window in
 // TDecodeBuffers::window and collect output in TDecodeBuffers::output; unshrink
-// collects output there directly; inflate uses the two as alternating 32 KB
-// halves, so the block passed to Write() points into either of them. Write()
-// must consume the block before it returns and must not modify it.
+// collects output there directly; inflate uses window and output together as
+// one contiguous area (they are adjacent: TDecodeBuffers::InflateArea), 32 KB
+// of history followed by 32 KB of new output, so the block passed to Write()
+// points into either of them. Deflate64 needs 64 KB of history and allocates
+// its own area for the entry. Write() must consume the block before it
+// returns and must not modify it.
 #pragma once
 
 #include <cstddef>
@@ -54,16 +57,24 @@ class TDecodeOutput {
   virtual void Write(const uint8_t* data, size_t n) = 0;
 };
 
-inline constexpr size_t kWindowBufferSize = 32780;
-inline constexpr size_t kInputBufferSize = 32769;
-inline constexpr size_t kOutputBufferSize = 32769;
 inline constexpr size_t kBlockSize = 32768;
+// Each of window and output has 512 bytes beyond its 32 KB: the inflater's
+// word-wide copies may run past the end of a match.
+inline constexpr size_t kWindowBufferSize = kBlockSize + 512;
+inline constexpr size_t kOutputBufferSize = kBlockSize + 512;
+inline constexpr size_t kInputBufferSize = kBlockSize + 1;
 
 struct TDecodeBuffers {
   uint8_t window[kWindowBufferSize];
-  uint8_t input[kInputBufferSize];
   uint8_t output[kOutputBufferSize];
+  uint8_t input[kInputBufferSize];
+
+  // window and output as one area of kInflateAreaSize bytes.
+  static constexpr size_t kInflateAreaSize = kWindowBufferSize + kOutputBufferSize;
+  uint8_t* InflateArea() { return reinterpret_cast<uint8_t*>(this) + offsetof(TDecodeBuffers, window); }
 };
+static_assert(offsetof(TDecodeBuffers, output) == offsetof(TDecodeBuffers, window) + kWindowBufferSize,
+              "window and output must be adjacent");
 
 enum class TDecodeResult {
   Ok,           // the stream ended as its format says
@@ -77,6 +88,12 @@ enum class TDecodeResult {
 
 // Method 8: raw deflate (RFC 1951) with a 32 KB window.
 TDecodeResult Inflate(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf);
+
+// Method 9: Deflate64, deflate with a 64 KB window, length code 285 carrying
+// 16 extra bits (lengths 3 to 65538) and distance codes 30 and 31 (up to
+// 65536 back). Allocates its area (64 KB of history, 64 KB of new output) per
+// entry, and reports OutOfMemory when it cannot.
+TDecodeResult Inflate64(TDecodeInput& in, TDecodeOutput& out);
 
 // Method 6: explode. window8k is general-purpose flag bit 1, literalTree bit 2;
 // compressedSize picks the distance tree's lookup width; decoding stops after

@@ -1,90 +1,141 @@
-// inflate.cpp - raw deflate decoding (RFC 1951) with a 32 KB window.
+// inflate.cpp - raw deflate decoding (RFC 1951) with a 32 KB window, and
+// Deflate64 (the same format with a 64 KB window, longer lengths and two more
+// distance codes).
 //
-// Output and history: the decoder writes into one of two 32 KB halves, the
-// run's window buffer or its output buffer. When the current half is full it is
-// handed to the sink as one block, and the halves swap roles: the full half
-// becomes the history for the next one. A back-reference reaches into the
-// current half when its distance is at most the current position, else into the
-// tail of the other half. Nothing is copied twice and nothing beyond the two
-// buffers of the run is needed.
+// Output and history: the decoder writes into one contiguous area that holds
+// the history (32 KB; 64 KB for Deflate64) followed by room for new output
+// (32 KB; 64 KB) and some slack. A back-reference is always a plain copy from
+// earlier in the same area, never split. When the new output fills its room,
+// it is handed to the sink in blocks of 32 KB, and the last history-sized
+// stretch (with whatever a final match wrote beyond the room) moves to the
+// front of the area. For deflate the area is the run's window and output
+// buffers, which lie next to each other; Deflate64 allocates its own.
 //
 // Input: a 64-bit bit buffer filled eight bytes at a time while the input block
-// has at least 16 bytes left; near the end of a block it is refilled byte by
-// byte, crossing into the next block through TDecodeInput::Refill(). When the
+// has enough bytes left; near the end of a block it is refilled byte by byte,
+// crossing into the next block through TDecodeInput::Refill(). When the
 // entry's data run out, zero bytes are fed in and counted, and a symbol that
 // needed any of them ends decoding with DataError.
 //
-// Huffman decoding is table driven: a 9-bit first-level table for literals and
-// lengths, a 6-bit one for distances, and second-level tables for longer codes.
+// Huffman decoding is table driven: an 11-bit first-level table for literals
+// and lengths, whose entries hold two literals when both codes fit in the 11
+// bits, an 8-bit one for distances, and second-level tables for longer codes.
+// A fast loop decodes with few checks while the input block and the output
+// room have margins for a whole symbol; a careful loop handles the rest one
+// symbol at a time.
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "zip/codec/decode_io.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VANTREL_INFLATE_BMI2 1
+#endif
 
 namespace vantrel::zip {
 
 namespace {
 
-constexpr int kLitRootBits = 9;
-constexpr int kDistRootBits = 6;
+constexpr int kLitRootBits = 11;
+constexpr int kDistRootBits = 8;
+constexpr int kCodeLenRootBits = 7;
 constexpr int kMaxCodeBits = 15;
-constexpr size_t kHalf = kBlockSize;  // 32768: one output block, one history half
+constexpr uint64_t kLitMask = (1u << kLitRootBits) - 1;
+constexpr uint64_t kDistMask = (1u << kDistRootBits) - 1;
 
-// Table sizes that fit every complete code with the first-level widths above
-// (286 literal/length symbols with 9 bits, 30 distance symbols with 6 bits,
-// codes of at most 15 bits). The builder checks the bound anyway.
-constexpr size_t kLitTableSize = 852;
-constexpr size_t kDistTableSize = 592;
-constexpr size_t kCodeLenTableSize = 128;  // 7-bit single-level table
+// The largest table any complete code can need with the first-level widths
+// above: 288 literal/length symbols with 11 bits and 32 distance symbols with
+// 8 bits, codes of at most 15 bits. Found by trying every distribution of code
+// lengths (the longest codes spread over as many 11-bit prefixes as the
+// symbols allow); the builder checks the bound anyway.
+constexpr size_t kLitTableSize = 2342;
+constexpr size_t kDistTableSize = 402;
+constexpr size_t kCodeLenTableSize = 128;  // 7 bits, single level
 
-// A table entry: value << 16 | flags | aux << 8 | bits.
-//   bits  - code bits to drop (for a subtable pointer: the first-level width)
-//   aux   - extra bits of a length or distance; for a pointer: subtable width
-//   value - literal byte, length or distance base, or subtable offset
-constexpr uint32_t kBitsMask = 0xFF;
-constexpr uint32_t kFlagLiteral = 0x1000;
-constexpr uint32_t kFlagSub = 0x2000;
-constexpr uint32_t kFlagEnd = 0x4000;
-constexpr uint32_t kFlagInvalid = 0x8000;
+// A table entry is 32 bits.
+//   bits 0-5    bits to drop: the code, plus the extra bits of a length or
+//               distance (a subtable pointer: the first-level width); bits 6
+//               and 7 are zero, so the fast loop shifts and subtracts by the
+//               whole entry without masking
+// A literal (bit 31 set; only in literal/length tables):
+//   bits 8-15   the literal; bit 30 set: a second literal in bits 16-23 (the
+//               two codes together fit in the first-level width), so that
+//               bits 8-23 are the bytes to store and entry >> 30, less one,
+//               is how many
+// Anything else (the flags below are tested only on entries without bit 31,
+// whose bits 8-15 may hold a literal):
+//   bits 8-12   the code's bits (a subtable pointer: the subtable's width)
+//   bit 13      subtable pointer, bit 14 end of block, bit 15 invalid code
+//   bits 16-31  length or distance base, subtable offset, or code-length symbol
+constexpr uint32_t kCountMask = 0x3F;
+constexpr uint32_t kFlagLiteral = 1u << 31;
+constexpr uint32_t kFlagPair = 1u << 30;
+constexpr uint32_t kFlagSub = 1u << 13;
+constexpr uint32_t kFlagEnd = 1u << 14;
+constexpr uint32_t kFlagInvalid = 1u << 15;
 
-constexpr uint32_t Entry(uint32_t value, uint32_t flags, uint32_t aux, uint32_t bits) {
-  return value << 16 | flags | aux << 8 | bits;
+constexpr uint32_t Entry(uint32_t value, uint32_t flags, uint32_t codeBits, uint32_t extraBits) {
+  return value << 16 | flags | codeBits << 8 | (codeBits + extraBits);
 }
-constexpr uint32_t EntryBits(uint32_t e) { return e & kBitsMask; }
-constexpr uint32_t EntryAux(uint32_t e) { return (e >> 8) & 0xF; }
+constexpr uint32_t LiteralEntry(uint32_t lit, uint32_t codeBits) { return kFlagLiteral | lit << 8 | codeBits; }
+constexpr uint32_t EntryCount(uint32_t e) { return e & kCountMask; }
+constexpr uint32_t EntryCodeBits(uint32_t e) { return (e >> 8) & 0x1F; }
 constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
+constexpr uint8_t EntryLiteral(uint32_t e) { return static_cast<uint8_t>(e >> 8); }
+constexpr uint8_t EntrySecondLiteral(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
 constexpr uint64_t Mask(uint32_t n) { return (uint64_t{1} << n) - 1; }
+
+// The value of a length or distance entry: its base plus the extra bits that
+// followed the code in `bits` (the bit buffer before the entry was dropped).
+// (Bits 13-15 of such an entry are clear, so e >> 8 masked to 6 bits, as a
+// 64-bit shift masks its count, is the code's length.)
+inline unsigned EntryNumber(uint32_t e, uint64_t bits) {
+  return EntryValue(e) + static_cast<unsigned>((bits & Mask(EntryCount(e))) >> ((e >> 8) & 63));
+}
 
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
-                                    33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
-                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// Distance codes 30 and 31 exist only in Deflate64.
+constexpr uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                    49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                    2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                    7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 // Order in which the code length code lengths are stored.
 constexpr uint8_t kCodeLenOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
+// What differs between deflate and Deflate64.
+struct TFormat {
+  size_t history;      // largest distance
+  unsigned distCodes;  // distance codes with a meaning
+  bool longLengths;    // length code 285: base 3 with 16 extra bits, not 258
+};
+constexpr TFormat kDeflate{32768, 30, false};
+constexpr TFormat kDeflate64{65536, 32, true};
+
 enum class TCodeKind { LitLen, Dist, CodeLen };
 
-// The decoded meaning of a symbol, without its code bits.
-uint32_t SymbolEntry(TCodeKind kind, unsigned sym) {
+// The decoded meaning of a symbol whose code has codeBits bits.
+uint32_t SymbolEntry(const TFormat& f, TCodeKind kind, unsigned sym, uint32_t codeBits) {
   switch (kind) {
     case TCodeKind::LitLen:
-      if (sym < 256) return Entry(sym, kFlagLiteral, 0, 0);
-      if (sym == 256) return Entry(0, kFlagEnd, 0, 0);
-      if (sym <= 285) return Entry(kLengthBase[sym - 257], 0, kLengthExtra[sym - 257], 0);
-      return Entry(0, kFlagInvalid, 0, 0);  // 286 and 287 have codes but no meaning
+      if (sym < 256) return LiteralEntry(sym, codeBits);
+      if (sym == 256) return Entry(0, kFlagEnd, codeBits, 0);
+      if (sym == 285 && f.longLengths) return Entry(3, 0, codeBits, 16);
+      if (sym <= 285) return Entry(kLengthBase[sym - 257], 0, codeBits, kLengthExtra[sym - 257]);
+      break;  // 286 and 287 have codes but no meaning
     case TCodeKind::Dist:
-      if (sym < 30) return Entry(kDistBase[sym], 0, kDistExtra[sym], 0);
-      return Entry(0, kFlagInvalid, 0, 0);
+      if (sym < f.distCodes) return Entry(kDistBase[sym], 0, codeBits, kDistExtra[sym]);
+      break;
     case TCodeKind::CodeLen:
-      return Entry(sym, 0, 0, 0);
+      return Entry(sym, 0, codeBits, 0);
   }
-  return Entry(0, kFlagInvalid, 0, 0);
+  return Entry(0, kFlagInvalid, codeBits, 0);
 }
 
 constexpr std::array<uint8_t, 256> MakeReverseBytes() {
@@ -104,12 +155,37 @@ inline unsigned Reverse(unsigned code, int len) {
   return r >> (16 - len);
 }
 
+// Turns first-level literal entries into literal pairs where the bits after
+// the first code hold a whole second literal code. `lits` are the literals
+// whose codes are shorter than the first-level width, by length; minBits is
+// the shortest. For each literal, the entries that begin with its code are
+// visited; the bits behind the code pick the second entry, taken from a copy
+// of the unpaired table. Branch free: which entries pair up follows no
+// pattern a processor could predict.
+template <class TLit>
+void PairLiterals(uint32_t* table, unsigned minBits, const TLit* lits, unsigned count) {
+  uint32_t single[size_t{1} << (kLitRootBits - 1)];
+  const unsigned maxFirst = kLitRootBits - minBits;  // longest first code that can pair
+  std::memcpy(single, table, sizeof(uint32_t) << maxFirst);
+  for (unsigned n = 0; n < count && lits[n].bits <= maxFirst; ++n) {
+    const uint32_t first = lits[n].entry;
+    const unsigned len1 = lits[n].bits;
+    for (size_t k = 0; k < (size_t{1} << (kLitRootBits - len1)); ++k) {
+      const uint32_t second = single[k];
+      const uint32_t both = len1 + EntryCount(second);
+      const bool pair = (second & kFlagLiteral) && both <= kLitRootBits;
+      const uint32_t paired = (first & ~kCountMask) | kFlagPair | uint32_t{EntryLiteral(second)} << 16 | both;
+      table[lits[n].index | k << len1] = pair ? paired : first;
+    }
+  }
+}
+
 // Builds a decoding table for the code lengths lens[0..n). Returns false for an
 // over-subscribed set, and for an incomplete one unless it is the single
 // one-bit code that RFC 1951 allows for distances (and that encoders also emit
 // for literal/length codes); an empty distance code is accepted, and any use of
 // it is an error. Entries no code reaches are invalid.
-bool BuildTable(const uint8_t* lens, unsigned n, TCodeKind kind, int rootBits, uint32_t* table,
+bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kind, int rootBits, uint32_t* table,
                 size_t tableSize) {
   // Two sets of counters: runs of equal lengths would otherwise chain every
   // increment on the one before.
@@ -133,9 +209,10 @@ bool BuildTable(const uint8_t* lens, unsigned n, TCodeKind kind, int rootBits, u
     if (count[len]) maxLen = len;
   }
   const size_t rootSize = size_t{1} << rootBits;
-  std::fill(table, table + rootSize, Entry(0, kFlagInvalid, 0, 0));
+  const bool complete = left == 0;
+  if (!complete) std::fill(table, table + rootSize, Entry(0, kFlagInvalid, 0, 0));
   if (maxLen == 0) return kind == TCodeKind::Dist;  // no codes at all
-  if (left > 0 && (kind == TCodeKind::CodeLen || maxLen != 1)) return false;  // incomplete
+  if (!complete && (kind == TCodeKind::CodeLen || maxLen != 1)) return false;  // incomplete
 
   // Symbols sorted by code length, then by value: the canonical order.
   unsigned offs[kMaxCodeBits + 2] = {};
@@ -145,24 +222,53 @@ bool BuildTable(const uint8_t* lens, unsigned n, TCodeKind kind, int rootBits, u
     if (lens[s]) sorted[offs[lens[s]]++] = static_cast<uint16_t>(s);
   const unsigned total = offs[kMaxCodeBits + 1];
 
-  size_t used = rootSize;
+  // Codes of at most rootBits bits. A complete code fills the first-level
+  // table by doubling: each length's codes go into its first 2^len entries,
+  // and before the next length that part is copied behind itself, which
+  // repeats every shorter code over all the entries that begin with it
+  // (whatever the entries held before is overwritten on the way, by a code
+  // or by a subtable pointer). Literals short enough to be the first of a
+  // pair are noted.
+  struct TShortLiteral {
+    uint16_t index, bits;
+    uint32_t entry;
+  };
+  TShortLiteral shortLits[256];
+  unsigned shortCount = 0;
+  const bool pairs = kind == TCodeKind::LitLen && rootBits == kLitRootBits;
   unsigned code = 0;  // canonical code of the current symbol
   int prevLen = 0;
-  unsigned subPrefix = ~0u;  // first-level index of the open subtable
-  size_t subBase = 0;
-  int subBits = 0;
-  for (unsigned i = 0; i < total; ++i) {
+  int settled = 0;  // table[0, 2^settled) holds every code up to `settled` bits
+  unsigned i = 0;
+  for (; i < total && lens[sorted[i]] <= rootBits; ++i) {
     const unsigned sym = sorted[i];
     const int len = lens[sym];
     if (prevLen) code = (code + 1) << (len - prevLen);
     prevLen = len;
-    const uint32_t meaning = SymbolEntry(kind, sym);
-    if (len <= rootBits) {
-      const unsigned idx = Reverse(code, len);
-      const uint32_t e = meaning | static_cast<uint32_t>(len);
+    const uint32_t e = SymbolEntry(f, kind, sym, static_cast<uint32_t>(len));
+    const unsigned idx = Reverse(code, len);
+    if (complete) {
+      for (; settled < len; ++settled) std::memcpy(table + (size_t{1} << settled), table, sizeof(uint32_t) << settled);
+      table[idx] = e;
+    } else {
       for (size_t j = idx; j < rootSize; j += size_t{1} << len) table[j] = e;
-      continue;
     }
+    if (pairs && sym < 256 && len < rootBits)
+      shortLits[shortCount++] = {static_cast<uint16_t>(idx), static_cast<uint16_t>(len), e};
+  }
+  if (complete)
+    for (; settled < rootBits; ++settled) std::memcpy(table + (size_t{1} << settled), table, sizeof(uint32_t) << settled);
+
+  // Longer codes: subtables.
+  size_t used = rootSize;
+  unsigned subPrefix = ~0u;  // first-level index of the open subtable
+  size_t subBase = 0;
+  int subBits = 0;
+  for (; i < total; ++i) {
+    const unsigned sym = sorted[i];
+    const int len = lens[sym];
+    if (prevLen) code = (code + 1) << (len - prevLen);
+    prevLen = len;
     const unsigned prefix = code >> (len - rootBits);
     if (prefix != subPrefix) {
       // Open a subtable wide enough for the longest code under this prefix:
@@ -183,40 +289,45 @@ bool BuildTable(const uint8_t* lens, unsigned n, TCodeKind kind, int rootBits, u
       used += size_t{1} << subBits;
       if (used > tableSize) return false;
       std::fill(table + subBase, table + used, Entry(0, kFlagInvalid, 0, 0));
-      table[Reverse(prefix, rootBits)] =
-          Entry(static_cast<uint32_t>(subBase), kFlagSub, static_cast<uint32_t>(subBits),
-                static_cast<uint32_t>(rootBits));
+      table[Reverse(prefix, rootBits)] = static_cast<uint32_t>(subBase) << 16 | kFlagSub |
+                                         static_cast<uint32_t>(subBits) << 8 | static_cast<uint32_t>(rootBits);
     }
     const int rest = len - rootBits;
-    const unsigned idx = Reverse(code & ((1u << rest) - 1), rest);
-    const uint32_t e = meaning | static_cast<uint32_t>(rest);
-    for (size_t j = idx; j < (size_t{1} << subBits); j += size_t{1} << rest) table[subBase + j] = e;
+    const uint32_t e = SymbolEntry(f, kind, sym, static_cast<uint32_t>(rest));
+    for (size_t j = Reverse(code & ((1u << rest) - 1), rest); j < (size_t{1} << subBits); j += size_t{1} << rest)
+      table[subBase + j] = e;
   }
+  // Pairs last: the second code may lie anywhere in the first-level table.
+  if (shortCount) PairLiterals(table, shortLits[0].bits, shortLits, shortCount);
   return true;
 }
 
+// The two tables of a block, side by side: the fast loop reaches both
+// through one pointer.
 struct TTables {
   uint32_t lit[kLitTableSize];
   uint32_t dist[kDistTableSize];
 };
 
-// The fixed code of block type 1, built once.
-const TTables& FixedTables() {
-  static const TTables tables = [] {
-    TTables t{};
+// The fixed code of block type 1, built once per format.
+const TTables& FixedTables(const TFormat& f) {
+  auto build = [](const TFormat& fmt) {
+    auto t = std::make_unique<TTables>();
     uint8_t lens[288];
     std::fill(lens, lens + 144, 8);
     std::fill(lens + 144, lens + 256, 9);
     std::fill(lens + 256, lens + 280, 7);
     std::fill(lens + 280, lens + 288, 8);
-    BuildTable(lens, 288, TCodeKind::LitLen, kLitRootBits, t.lit, kLitTableSize);
-    // 32 five-bit codes; 30 and 31 are invalid when used.
+    BuildTable(fmt, lens, 288, TCodeKind::LitLen, kLitRootBits, t->lit, kLitTableSize);
+    // 32 five-bit codes; deflate has no use for 30 and 31.
     uint8_t dl[32];
     std::fill(dl, dl + 32, 5);
-    BuildTable(dl, 32, TCodeKind::Dist, kDistRootBits, t.dist, kDistTableSize);
+    BuildTable(fmt, dl, 32, TCodeKind::Dist, kDistRootBits, t->dist, kDistTableSize);
     return t;
-  }();
-  return tables;
+  };
+  static const std::unique_ptr<TTables> deflate = build(kDeflate);
+  static const std::unique_ptr<TTables> deflate64 = build(kDeflate64);
+  return f.longLengths ? *deflate64 : *deflate;
 }
 
 inline uint64_t Load64(const uint8_t* p) {
@@ -228,12 +339,68 @@ inline uint64_t Load64(const uint8_t* p) {
   return v;
 }
 
+// Copies len bytes from dist bytes back, in words that may write up to 63
+// bytes past dst + len. The source may overlap the destination: each word
+// reads only bytes written before it (or repeats the pattern of period dist).
+// Most matches are short: the first 64 bytes (32 for short distances) go
+// without a loop test, which also spares the mispredicted loop exits.
+inline void CopyMatch(uint8_t* dst, size_t dist, size_t len) {
+  const uint8_t* src = dst - dist;
+  uint8_t* const stop = dst + len;
+  if (dist >= 16) {
+    for (int k = 0; k < 64; k += 16) std::memcpy(dst + k, src + k, 16);
+    dst += 64;
+    src += 64;
+    while (dst < stop) {
+      std::memcpy(dst, src, 16);
+      dst += 16;
+      src += 16;
+    }
+  } else if (dist >= 8) {
+    for (int k = 0; k < 32; k += 8) std::memcpy(dst + k, src + k, 8);
+    dst += 32;
+    src += 32;
+    while (dst < stop) {
+      std::memcpy(dst, src, 8);
+      dst += 8;
+      src += 8;
+    }
+  } else if (dist == 1) {
+    const uint64_t v = 0x0101010101010101ull * *src;
+    do {
+      std::memcpy(dst, &v, 8);
+      std::memcpy(dst + 8, &v, 8);
+      dst += 16;
+    } while (dst < stop);
+  } else {
+    // A short period: write the first bytes one by one until a multiple of
+    // the period is at least 8 bytes back, then copy 8 bytes at a time from
+    // that far back (the output repeats with the period).
+    size_t period = dist;
+    while (period < 8) period += dist;
+    const size_t head = std::min(len, period - dist);
+    for (size_t k = 0; k < head; ++k) dst[k] = src[k];
+    dst += head;
+    src = dst - period;
+    while (dst < stop) {
+      std::memcpy(dst, src, 8);
+      dst += 8;
+      src += 8;
+    }
+  }
+}
+
 class TInflater {
  public:
-  TInflater(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf)
-      : in_(in), out_(out), cur_(buf.output), other_(buf.window) {}
+  // area: kAreaSlack bytes beyond history + room.
+  TInflater(const TFormat& format, TDecodeInput& in, TDecodeOutput& out, uint8_t* area, size_t room)
+      : f_(format), in_(in), out_(out), area_(area), flushAt_(format.history + room) {}
 
   TDecodeResult Run();
+
+  // What the fast loop may write past the output room: two literal pairs, a
+  // longest deflate match and the overrun of the word copies.
+  static constexpr size_t kAreaSlack = 2 * 2 + 258 + 64;
 
  private:
   enum class TStatus { Ok, EndOfBlock, Error };
@@ -246,7 +413,6 @@ class TInflater {
   // end of the entry's data, zero bytes are counted in pad_.
   void SlowRefill() {
     if (end_ - next_ >= 8) {
-      // Eight bytes at once; bits above cnt_ already hold the same bytes.
       buf_ |= Load64(next_) << cnt_;
       next_ += (63 - cnt_) >> 3;
       cnt_ |= 56;
@@ -279,54 +445,87 @@ class TInflater {
   uint32_t GetBits(unsigned n) {  // n <= 32
     if (cnt_ < n) SlowRefill();
     const uint32_t v = static_cast<uint32_t>(buf_ & Mask(n));
-    buf_ >>= n;
-    cnt_ -= n;
+    Drop(n);
     return v;
   }
-  // Decodes one symbol's table entry, code bits consumed. Needs cnt_ >= 15.
-  static uint32_t Lookup(const uint32_t* table, int rootBits, uint64_t& bb, unsigned& cnt) {
-    uint32_t e = table[bb & Mask(rootBits)];
-    if (e & kFlagSub) {
-      bb >>= rootBits;
-      cnt -= rootBits;
-      e = table[EntryValue(e) + (bb & Mask(EntryAux(e)))];
+  void Drop(unsigned n) {
+    buf_ >>= n;
+    cnt_ -= n;
+  }
+  // Decodes one symbol's table entry and drops its code bits (the extra bits
+  // of a length or distance stay). Needs cnt_ >= 15.
+  uint32_t Decode(const uint32_t* table, int rootBits) {
+    uint32_t e = table[buf_ & Mask(rootBits)];
+    if (!(e & kFlagLiteral) && (e & kFlagSub)) {
+      Drop(EntryCount(e));
+      e = table[EntryValue(e) + (buf_ & Mask(EntryCodeBits(e)))];
     }
-    bb >>= EntryBits(e);
-    cnt -= EntryBits(e);
+    Drop(e & kFlagLiteral ? EntryCount(e) : EntryCodeBits(e));
     return e;
   }
+  // The extra bits of a decoded length or distance entry, added to its base.
+  unsigned Extra(uint32_t e) { return EntryValue(e) + GetBits(EntryCount(e) - EntryCodeBits(e)); }
 
   // --- output ---
+  // Hands out the new output up to flushAt_ and keeps the history.
   void Flush() {
-    out_.Write(cur_, kHalf);
-    std::swap(cur_, other_);
-    pos_ = 0;
-    total_ += kHalf;
+    for (size_t p = flushed_; p < flushAt_; p += kBlockSize) out_.Write(area_ + p, std::min(kBlockSize, flushAt_ - p));
+    const size_t drop = flushAt_ - f_.history;
+    std::memmove(area_, area_ + drop, pos_ - drop);
+    pos_ -= drop;
+    flushed_ = f_.history;
   }
   void PutByte(uint8_t b) {
-    cur_[pos_++] = b;
-    if (pos_ == kHalf) Flush();
+    area_[pos_++] = b;
+    if (pos_ >= flushAt_) Flush();
   }
-  // Byte-wise copy that flushes at the half boundary; dist already checked.
-  void CopyMatchSlow(unsigned dist, unsigned len) {
-    while (len--) {
-      const uint8_t b = dist <= pos_ ? cur_[pos_ - dist] : other_[kHalf - (dist - pos_)];
-      PutByte(b);
+  // A match of any length, copied in pieces that end at the flush point;
+  // dist already checked.
+  void CopyLong(size_t dist, size_t len) {
+    while (len > 0) {
+      if (pos_ >= flushAt_) Flush();
+      const size_t n = std::min(len, flushAt_ - pos_);
+      CopyMatch(area_ + pos_, dist, n);
+      pos_ += n;
+      len -= n;
     }
   }
-  bool DistanceOk(unsigned dist) const { return dist <= pos_ + total_; }
+  bool DistanceOk(size_t dist) const { return dist <= pos_; }
 
   TStatus StoredBlock();
   TStatus DynamicTables();
-  TStatus HuffmanBlock(const uint32_t* lit, const uint32_t* dist);
-  TStatus FastLoop(const uint32_t* lit, const uint32_t* dist);
+  TStatus HuffmanBlock(const TTables& t);
+  // kFullHistory: the area already holds a whole history, so no distance
+  // can reach before its start and the check is left out.
+  template <bool kLongLengths, bool kFullHistory>
+  [[gnu::always_inline]] inline TStatus FastLoop(const TTables& t);
+  // The fast loop compiled for any processor, for x86-64 processors with BMI2
+  // (shifts and masks by a register in one instruction), and for Deflate64;
+  // the constructor picks the pair (while filling the history, once full).
+  using TFastLoopFn = TStatus (*)(TInflater&, const TTables&);
+  template <bool kLongLengths, bool kFullHistory>
+  static TStatus FastLoopPlain(TInflater& s, const TTables& t) {
+    return s.FastLoop<kLongLengths, kFullHistory>(t);
+  }
+#ifdef VANTREL_INFLATE_BMI2
+  template <bool kFullHistory>
+  [[gnu::target("bmi,bmi2")]] static TStatus FastLoopBmi2(TInflater& s, const TTables& t) {
+    return s.FastLoop<false, kFullHistory>(t);
+  }
+#endif
+  struct TFastLoops {
+    TFastLoopFn filling, full;
+  };
+  static TFastLoops ChooseFastLoops(const TFormat& f);
 
+  const TFormat& f_;
+  const TFastLoops fastLoops_ = ChooseFastLoops(f_);
   TDecodeInput& in_;
   TDecodeOutput& out_;
-  uint8_t* cur_;
-  uint8_t* other_;
-  size_t pos_ = 0;
-  uint64_t total_ = 0;  // bytes handed to the sink (capped use: distance check)
+  uint8_t* const area_;
+  const size_t flushAt_;  // end of the room for new output
+  size_t pos_ = 0;        // next output byte in area_
+  size_t flushed_ = 0;    // area_[flushed_, pos_) not yet handed out
 
   const uint8_t* next_ = nullptr;
   const uint8_t* end_ = nullptr;
@@ -337,6 +536,15 @@ class TInflater {
 
   TTables dyn_;
 };
+
+TInflater::TFastLoops TInflater::ChooseFastLoops(const TFormat& f) {
+  if (f.longLengths) return {FastLoopPlain<true, false>, FastLoopPlain<true, true>};
+#ifdef VANTREL_INFLATE_BMI2
+  static const bool bmi2 = __builtin_cpu_supports("bmi2");
+  if (bmi2) return {FastLoopBmi2<false>, FastLoopBmi2<true>};
+#endif
+  return {FastLoopPlain<false, false>, FastLoopPlain<false, true>};
+}
 
 TDecodeResult TInflater::Run() {
   next_ = in_.next;
@@ -353,18 +561,17 @@ TDecodeResult TInflater::Run() {
     if (type == 0) {
       st = StoredBlock();
     } else if (type == 1) {
-      const TTables& f = FixedTables();
-      st = HuffmanBlock(f.lit, f.dist);
+      st = HuffmanBlock(FixedTables(f_));
     } else if (type == 2) {
       st = DynamicTables();
-      if (st == TStatus::Ok) st = HuffmanBlock(dyn_.lit, dyn_.dist);
+      if (st == TStatus::Ok) st = HuffmanBlock(dyn_);
     } else {
       st = TStatus::Error;  // block type 3
     }
     if (st == TStatus::Error) break;
   }
   // What was decoded goes out even after an error; the CRC check judges it.
-  if (pos_) out_.Write(cur_, pos_);
+  for (size_t p = flushed_; p < pos_; p += kBlockSize) out_.Write(area_ + p, std::min(kBlockSize, pos_ - p));
   if (!eof_) in_.next = next_;
   return st == TStatus::Error ? TDecodeResult::DataError : TDecodeResult::Ok;
 }
@@ -380,8 +587,7 @@ TInflater::TStatus TInflater::StoredBlock() {
   while (left && cnt_ >= 8) {
     if (cnt_ - 8 < pad_ * 8) return TStatus::Error;  // only padding left
     PutByte(static_cast<uint8_t>(buf_));
-    buf_ >>= 8;
-    cnt_ -= 8;
+    Drop(8);
     --left;
   }
   if (left == 0) return TStatus::Ok;
@@ -402,12 +608,12 @@ TInflater::TStatus TInflater::StoredBlock() {
       end_ = in_.end;
       continue;
     }
-    size_t n = std::min<size_t>({left, static_cast<size_t>(end_ - next_), kHalf - pos_});
-    std::memcpy(cur_ + pos_, next_, n);
+    const size_t n = std::min<size_t>({left, static_cast<size_t>(end_ - next_), flushAt_ - pos_});
+    std::memcpy(area_ + pos_, next_, n);
     next_ += n;
     pos_ += n;
     left -= static_cast<uint32_t>(n);
-    if (pos_ == kHalf) Flush();
+    if (pos_ >= flushAt_) Flush();
   }
   return TStatus::Ok;
 }
@@ -416,21 +622,21 @@ TInflater::TStatus TInflater::DynamicTables() {
   const unsigned hlit = GetBits(5) + 257;
   const unsigned hdist = GetBits(5) + 1;
   const unsigned hclen = GetBits(4) + 4;
-  if (Overrun() || hlit > 286 || hdist > 30) return TStatus::Error;
+  if (Overrun() || hlit > 286 || hdist > f_.distCodes) return TStatus::Error;
 
   uint8_t clens[19] = {};
   for (unsigned i = 0; i < hclen; ++i) clens[kCodeLenOrder[i]] = static_cast<uint8_t>(GetBits(3));
   if (Overrun()) return TStatus::Error;
   uint32_t clTable[kCodeLenTableSize];
-  if (!BuildTable(clens, 19, TCodeKind::CodeLen, 7, clTable, kCodeLenTableSize))
+  if (!BuildTable(f_, clens, 19, TCodeKind::CodeLen, kCodeLenRootBits, clTable, kCodeLenTableSize))
     return TStatus::Error;
 
-  uint8_t lens[286 + 30] = {};
+  uint8_t lens[286 + 32] = {};
   const unsigned n = hlit + hdist;
   unsigned i = 0;
   while (i < n) {
     if (cnt_ < 16) SlowRefill();
-    const uint32_t e = Lookup(clTable, 7, buf_, cnt_);
+    const uint32_t e = Decode(clTable, kCodeLenRootBits);
     if (e & kFlagInvalid) return TStatus::Error;
     const unsigned sym = EntryValue(e);
     if (sym < 16) {
@@ -454,162 +660,204 @@ TInflater::TStatus TInflater::DynamicTables() {
     if (Overrun()) return TStatus::Error;
   }
   if (lens[256] == 0) return TStatus::Error;  // no end-of-block code
-  if (!BuildTable(lens, hlit, TCodeKind::LitLen, kLitRootBits, dyn_.lit, kLitTableSize))
+  if (!BuildTable(f_, lens, hlit, TCodeKind::LitLen, kLitRootBits, dyn_.lit, kLitTableSize))
     return TStatus::Error;
-  if (!BuildTable(lens + hlit, hdist, TCodeKind::Dist, kDistRootBits, dyn_.dist, kDistTableSize))
+  if (!BuildTable(f_, lens + hlit, hdist, TCodeKind::Dist, kDistRootBits, dyn_.dist, kDistTableSize))
     return TStatus::Error;
   return TStatus::Ok;
 }
 
-// Decodes while the current half has room for a longest match plus the copy
-// slack and the input block has 16 bytes for the eight-byte refills. Works on
-// local copies of the bit state; returns Ok when a limit is reached.
-TInflater::TStatus TInflater::FastLoop(const uint32_t* lit, const uint32_t* dist) {
-  constexpr size_t kOutLimit = kHalf - 258 - 32;
+// Decodes while the output room is not full and the input block has bytes
+// for three eight-byte refills. Works on local copies of the state; returns
+// Ok when a limit is reached (or after a long Deflate64 match). The next
+// literal/length entry is looked up before the current match is copied, so
+// that the table load overlaps the copy.
+template <bool kLongLengths, bool kFullHistory>
+TInflater::TStatus TInflater::FastLoop(const TTables& t) {
+  constexpr ptrdiff_t kInMargin = 24;
+  // The low byte of cnt is the number of bits held; the bytes above it
+  // collect garbage from subtracting whole entries.
   uint64_t bb = buf_;
-  unsigned cnt = cnt_;
-  const uint8_t* next = next_;
-  const uint8_t* const end = end_;
-  uint8_t* const out = cur_;
-  const uint8_t* const hist = other_;
-  size_t pos = pos_;
-  const uint64_t total = total_;
+  uint32_t cnt = cnt_;
+  const uint8_t* in = next_;
+  uint8_t* const area = area_;
+  uint8_t* out = area + pos_;
+  uint8_t* const outLimit = area + flushAt_;
+  if (out >= outLimit || end_ - in < kInMargin) return TStatus::Ok;
+  const uint8_t* const inLimit = end_ - kInMargin;
+  constexpr bool longLengths = kLongLengths;
   TStatus st = TStatus::Ok;
 
-  while (pos < kOutLimit && end - next >= 16) {
-    bb |= Load64(next) << cnt;
-    next += (63 - cnt) >> 3;
+  auto refill = [&] {
+    bb |= Load64(in) << (cnt & 63);
+    in += 7 - ((cnt >> 3) & 7);
     cnt |= 56;
+  };
+  // Drops an entry's bits (its low six bits are the count).
+  auto drop = [&](uint32_t e) {
+    bb >>= (e & 63);
+    cnt -= e;
+  };
+  auto putLiterals = [&](uint32_t e) {
+    const uint16_t bytes = static_cast<uint16_t>(e >> 8);
+    std::memcpy(out, &bytes, 2);
+    out += (e >> 30) - 1;
+  };
+  auto more = [&] { return out < outLimit && in <= inLimit; };
 
-    uint32_t e = Lookup(lit, kLitRootBits, bb, cnt);
+  // A refill loads 64 bits of which it counts 56 or more, and the bits it
+  // does not count are the true next bits of the stream too; dropping bits
+  // shifts zeros in from the top. So after consuming k bits since the last
+  // refill, the low 64 - k bits of bb are the stream's next bits whatever cnt
+  // says. An iteration consumes at most 48 bits (a literal/length code with
+  // its extra bits and a distance code with its extra bits; three literal
+  // entries take at most 33), which leaves 16, enough for the next
+  // first-level lookup: it is done before the refill, so that the table load
+  // does not wait for the refill. (Not so for Deflate64, whose length codes
+  // carry up to 16 extra bits.)
+
+  refill();
+  uint32_t e = t.lit[bb & kLitMask];
+  for (;;) {
     if (e & kFlagLiteral) {
-      out[pos++] = static_cast<uint8_t>(EntryValue(e));
-      // Up to two more literals fit in the bits held (3 x 15 < 56).
-      e = Lookup(lit, kLitRootBits, bb, cnt);
+      // Up to two more first-level literal entries fit in the bits held
+      // (3 x 11 < 56).
+      drop(e);
+      putLiterals(e);
+      e = t.lit[bb & kLitMask];
       if (e & kFlagLiteral) {
-        out[pos++] = static_cast<uint8_t>(EntryValue(e));
-        e = Lookup(lit, kLitRootBits, bb, cnt);
+        drop(e);
+        putLiterals(e);
+        e = t.lit[bb & kLitMask];
         if (e & kFlagLiteral) {
-          out[pos++] = static_cast<uint8_t>(EntryValue(e));
+          drop(e);
+          putLiterals(e);
+          if (!more()) break;
+          e = t.lit[bb & kLitMask];  // before the refill: see above
+          refill();
           continue;
         }
       }
       // A length may follow with too few bits left for its distance.
-      bb |= Load64(next) << cnt;
-      next += (63 - cnt) >> 3;
-      cnt |= 56;
+      refill();
+    }
+    if (e & kFlagSub) {
+      drop(e);
+      e = t.lit[EntryValue(e) + (bb & Mask(EntryCodeBits(e)))];
+      if (e & kFlagLiteral) {
+        drop(e);
+        *out++ = EntryLiteral(e);
+        if (!more()) break;
+        refill();
+        e = t.lit[bb & kLitMask];
+        continue;
+      }
     }
     if (e & (kFlagEnd | kFlagInvalid)) {
+      drop(EntryCodeBits(e));
       st = (e & kFlagEnd) ? TStatus::EndOfBlock : TStatus::Error;
       break;
     }
-    uint32_t extra = EntryAux(e);
-    const unsigned len = EntryValue(e) + static_cast<unsigned>(bb & Mask(extra));
-    bb >>= extra;
-    cnt -= extra;
+    const size_t len = EntryNumber(e, bb);
+    drop(e);
+    // Deflate64's 16 extra length bits can leave too few for the distance.
+    if (longLengths && static_cast<uint8_t>(cnt) < 32) refill();
 
-    e = Lookup(dist, kDistRootBits, bb, cnt);
+    e = t.dist[bb & kDistMask];
+    if (e & kFlagSub) {
+      drop(e);
+      e = t.dist[EntryValue(e) + (bb & Mask(EntryCodeBits(e)))];
+    }
     if (e & kFlagInvalid) {
       st = TStatus::Error;
       break;
     }
-    extra = EntryAux(e);
-    const unsigned d = EntryValue(e) + static_cast<unsigned>(bb & Mask(extra));
-    bb >>= extra;
-    cnt -= extra;
-
-    uint8_t* dst = out + pos;
-    if (d <= pos) {
-      const uint8_t* src = dst - d;
-      uint8_t* const stop = dst + len;
-      if (d >= 16) {
-        // Sixteen bytes at a time; each chunk's source is already written.
-        do {
-          std::memcpy(dst, src, 16);
-          dst += 16;
-          src += 16;
-        } while (dst < stop);
-      } else if (d == 1) {
-        std::memset(dst, *src, len);
-      } else {
-        // A short period: write the first bytes one by one until a multiple
-        // of the period is at least 8 bytes back, then copy 8 bytes at a
-        // time from that far back (the output repeats with the period).
-        unsigned period = d;
-        while (period < 8) period += d;
-        const unsigned head = std::min(len, period - d);
-        for (unsigned k = 0; k < head; ++k) dst[k] = src[k];
-        dst += head;
-        src = dst - period;
-        while (dst < stop) {
-          std::memcpy(dst, src, 8);
-          dst += 8;
-          src += 8;
-        }
-      }
-    } else {
-      const size_t back = d - pos;  // bytes reaching into the history half
-      if (d > pos + total) {
-        st = TStatus::Error;
-        break;
-      }
-      const uint8_t* src = hist + kHalf - back;
-      if (back >= len) {
-        std::memcpy(dst, src, len);
-      } else {
-        // The rest starts over at the beginning of the current half.
-        std::memcpy(dst, src, back);
-        for (size_t k = back; k < len; ++k) dst[k] = out[k - back];
-      }
+    const size_t d = EntryNumber(e, bb);
+    drop(e);
+    if (!kFullHistory && d > static_cast<size_t>(out - area)) {
+      st = TStatus::Error;
+      break;
     }
-    pos += len;
+    if (longLengths && len > 258) {
+      pos_ = static_cast<size_t>(out - area);
+      CopyLong(d, len);
+      out = area + pos_;
+      if (!more()) break;
+      refill();
+      e = t.lit[bb & kLitMask];
+      continue;
+    }
+    uint8_t* const dst = out;
+    out += len;
+    if (!more()) {
+      CopyMatch(dst, d, len);
+      break;
+    }
+    if (longLengths) {
+      // Deflate64's longer extra bits may have used up the margin.
+      refill();
+      e = t.lit[bb & kLitMask];
+    } else {
+      e = t.lit[bb & kLitMask];  // before the refill: see above
+      refill();
+    }
+    CopyMatch(dst, d, len);
   }
 
   buf_ = bb;
-  cnt_ = cnt;
-  next_ = next;
-  pos_ = pos;
+  cnt_ = static_cast<uint8_t>(cnt);
+  next_ = in;
+  pos_ = static_cast<size_t>(out - area);
   return st;
 }
 
-TInflater::TStatus TInflater::HuffmanBlock(const uint32_t* lit, const uint32_t* dist) {
+TInflater::TStatus TInflater::HuffmanBlock(const TTables& t) {
   for (;;) {
-    if (next_ && end_ - next_ >= 16 && pos_ < kHalf - 258 - 32) {
-      const TStatus st = FastLoop(lit, dist);
+    if (pos_ >= flushAt_) Flush();
+    if (next_ && end_ - next_ >= 24) {
+      const TStatus st = (pos_ >= f_.history ? fastLoops_.full : fastLoops_.filling)(*this, t);
       if (st == TStatus::EndOfBlock) return TStatus::Ok;
       if (st == TStatus::Error) return st;
-      continue;
+      if (pos_ >= flushAt_ || (next_ && end_ - next_ >= 24)) continue;
     }
-    // One symbol with every check: near the end of the input block or of
-    // the output half.
+    // One symbol with every check: near the end of the input block.
     if (cnt_ < 48) SlowRefill();
-    uint32_t e = Lookup(lit, kLitRootBits, buf_, cnt_);
-    if (Overrun() || (e & kFlagInvalid)) return TStatus::Error;
+    const uint32_t e = Decode(t.lit, kLitRootBits);
+    if (Overrun()) return TStatus::Error;
     if (e & kFlagLiteral) {
-      PutByte(static_cast<uint8_t>(EntryValue(e)));
+      PutByte(EntryLiteral(e));
+      if (e & kFlagPair) PutByte(EntrySecondLiteral(e));
       continue;
     }
-    if (e & kFlagEnd) return TStatus::Ok;
-    uint32_t extra = EntryAux(e);
-    const unsigned len = EntryValue(e) + static_cast<unsigned>(buf_ & Mask(extra));
-    buf_ >>= extra;
-    cnt_ -= extra;
-    e = Lookup(dist, kDistRootBits, buf_, cnt_);
     if (e & kFlagInvalid) return TStatus::Error;
-    extra = EntryAux(e);
-    const unsigned d = EntryValue(e) + static_cast<unsigned>(buf_ & Mask(extra));
-    buf_ >>= extra;
-    cnt_ -= extra;
+    if (e & kFlagEnd) return TStatus::Ok;
+    const unsigned len = Extra(e);
+    if (cnt_ < 32) SlowRefill();
+    const uint32_t de = Decode(t.dist, kDistRootBits);
+    if (de & kFlagInvalid) return TStatus::Error;
+    const unsigned d = Extra(de);
     if (Overrun() || !DistanceOk(d)) return TStatus::Error;
-    CopyMatchSlow(d, len);
+    CopyLong(d, len);
   }
+}
+
+TDecodeResult RunInflater(const TFormat& format, TDecodeInput& in, TDecodeOutput& out, uint8_t* area, size_t room) {
+  TInflater inflater(format, in, out, area, room);
+  return inflater.Run();
 }
 
 }  // namespace
 
 TDecodeResult Inflate(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf) {
-  TInflater inflater(in, out, buf);
-  return inflater.Run();
+  static_assert(kDeflate.history + kBlockSize + TInflater::kAreaSlack <= TDecodeBuffers::kInflateAreaSize);
+  return RunInflater(kDeflate, in, out, buf.InflateArea(), kBlockSize);
+}
+
+TDecodeResult Inflate64(TDecodeInput& in, TDecodeOutput& out) {
+  constexpr size_t kRoom = 2 * kBlockSize;
+  std::unique_ptr<uint8_t[]> area(new (std::nothrow) uint8_t[kDeflate64.history + kRoom + TInflater::kAreaSlack]);
+  if (!area) return TDecodeResult::OutOfMemory;
+  return RunInflater(kDeflate64, in, out, area.get(), kRoom);
 }
 
 }  // namespace vantrel::zip
