@@ -175,7 +175,7 @@ bool PlaceSymlink(int dir, const std::string& leaf, const std::string& target) {
 // Methods 12 bzip2, 14 LZMA, 93 Zstandard (and 20, its code before 93 was
 // assigned) and 95 XZ go through the system's libraries.
 bool IsKnownMethod(uint16_t method) {
-  return method <= 6 || method == 8 || method == 12 || method == 14 || method == 20 ||
+  return method <= 6 || method == 8 || method == 9 || method == 12 || method == 14 || method == 20 ||
          method == 93 || method == 95;
 }
 
@@ -717,6 +717,7 @@ TDecodeResult TZipReader::DecodeEntry(TDecodeInput& input, TDecodeOutput& output
       return Explode(input, output, buf, flags & kFlagExplode8k, flags & kFlagExplodeLiteralTree,
                      compressedSize, work_.UncompressedSize);
     case 8: return Inflate(input, output, buf);
+    case 9: return Inflate64(input, output);
     case 12: return Bunzip2(input, output, buf);
     case 14:
       return UnLzma(input, output, buf, work_.UncompressedSize, flags & kFlagLzmaEndMarker);

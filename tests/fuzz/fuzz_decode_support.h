@@ -50,6 +50,7 @@ class TFuzzOutput : public TDecodeOutput {
     crc_ = Crc32Update(crc_, data, n);
   }
   uint64_t total() const { return total_; }
+  uint32_t crc() const { return ~crc_; }
 
  private:
   uint64_t limit_;

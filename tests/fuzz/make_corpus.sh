@@ -13,7 +13,7 @@ corpus="$root/tests/fuzz/corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for t in explode unreduce unshrink inflate deflate_roundtrip zipreader; do mkdir -p "$corpus/$t"; done
+for t in explode unreduce unshrink inflate inflate64 deflate_roundtrip zipreader; do mkdir -p "$corpus/$t"; done
 
 # Legacy decoder seeds and archives of every legacy method.
 c++ -std=c++20 -O2 -I"$root" -o "$work/legacy_seeds" "$root/tests/fuzz/tools/legacy_seeds.cpp" \
@@ -105,5 +105,17 @@ zip -q -X -P pw "$corpus/zipreader/zip-encrypted.zip" text.txt runs.dat
 7zz a -bso0 -tzip -mm=BZip2 "$corpus/zipreader/7z-bzip2.zip" runs.dat
 7zz a -bso0 -tzip -ppw "$corpus/zipreader/7z-encrypted.zip" text.txt
 "$root/build/vantrel-zip" add -6 "$corpus/zipreader/vantrel-6.zip" text.txt binary.bin sub/runs.dat >/dev/null
+# inflate64: the raw streams of 7-Zip's Deflate64 entries, one with repeats
+# beyond 32 KB; byte 0 picks the input block size.
+python3 -c 'import random; r = random.Random(9); a = bytes(r.randrange(256) for _ in range(3000)); open("far.bin", "wb").write(a + b"\0" * 40000 + a)'
+for f in text.txt binary.bin runs.dat far.bin; do
+  7zz a -bso0 -tzip -mm=Deflate64 "$work/d64-$f.zip" "$f"
+  python3 - "$work/d64-$f.zip" "$corpus/inflate64/7z-$f" <<'PY'
+import struct, sys
+b = open(sys.argv[1], "rb").read()
+csize, n, x = struct.unpack_from("<I", b, 18)[0], *struct.unpack_from("<HH", b, 26)
+open(sys.argv[2], "wb").write(bytes([len(sys.argv[2]) % 8]) + b[30 + n + x:30 + n + x + csize])
+PY
+done
 "$root/build/vantrel-zip" add -0 "$corpus/zipreader/vantrel-0.zip" runs.dat >/dev/null
 ls "$corpus"/* | wc -l

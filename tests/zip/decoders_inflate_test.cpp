@@ -1,6 +1,7 @@
 // Inflate: streams made by zlib at every level and strategy, hand-built streams
-// that reach the 32 KB window limits, and corrupt streams of every kind the
-// decoder must reject without reading or writing out of bounds.
+// that reach the 32 KB window limits (and Deflate64's 64 KB ones), and corrupt
+// streams of every kind the decoder must reject without reading or writing out
+// of bounds.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,12 +19,14 @@ using testing::TBytes;
 using testing::TMemInput;
 using testing::TMemOutput;
 
+enum class TFlavour { Deflate, Deflate64 };
+
 TDecodeResult RunInflate(const TBytes& stream, TBytes* out, size_t block = kBlockSize,
-                         TMemOutput* sinkOut = nullptr) {
+                         TMemOutput* sinkOut = nullptr, TFlavour flavour = TFlavour::Deflate) {
   auto buf = NewBuffers();
   TMemInput in(stream, block);
   TMemOutput sink;
-  const TDecodeResult r = Inflate(in, sink, *buf);
+  const TDecodeResult r = flavour == TFlavour::Deflate ? Inflate(in, sink, *buf) : Inflate64(in, sink);
   EXPECT_FALSE(sink.badBlock) << "a block was empty or longer than 32768 bytes";
   if (out) *out = sink.data();
   if (sinkOut) *sinkOut = sink;
@@ -195,11 +198,12 @@ const uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17
                                31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 const uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-const uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// Codes 30 and 31 exist in Deflate64 only.
+const uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,    33,
+                                49,   65,   97,   129,  193,  257,   385,   513,   769,   1025,  1537,
+                                2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+const uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 
 void FixedLitLen(TBitWriter& w, unsigned sym) {
   if (sym < 144) w.Code(0x30 + sym, 8);
@@ -215,6 +219,24 @@ void FixedMatch(TBitWriter& w, unsigned len, unsigned dist) {
   FixedLitLen(w, 257 + lc);
   w.Bits(len - kLenBase[lc], kLenExtra[lc]);
   int dc = 29;
+  while (kDistBase[dc] > dist) --dc;
+  w.Code(dc, 5);
+  w.Bits(dist - kDistBase[dc], kDistExtra[dc]);
+}
+
+// Deflate64: length code 285 means 3 plus 16 extra bits (258 is code 284 with
+// 31), and distance codes 30 and 31 reach 65536 back.
+void FixedMatch64(TBitWriter& w, unsigned len, unsigned dist, bool longCode) {
+  if (longCode) {
+    FixedLitLen(w, 285);
+    w.Bits(len - 3, 16);
+  } else {
+    int lc = 27;
+    while (kLenBase[lc] > len) --lc;
+    FixedLitLen(w, 257 + lc);
+    w.Bits(len - kLenBase[lc], kLenExtra[lc]);
+  }
+  int dc = 31;
   while (kDistBase[dc] > dist) --dc;
   w.Code(dc, 5);
   w.Bits(dist - kDistBase[dc], kDistExtra[dc]);
@@ -276,6 +298,62 @@ TEST(InflateTest, RandomMatchesAcrossTheWholeWindow) {
   }
 }
 
+// Deflate64 against a plain model: 80 KB of stored history, then matches up
+// to 65536 back and up to 65538 long (longer than the decoder's output room),
+// some written with the 16-bit length code. Deflate must refuse the stream;
+// every truncation is a DataError with a prefix of the output.
+TEST(InflateTest, Deflate64FarDistancesAndLongLengths) {
+  for (uint32_t seed = 1; seed <= 3; ++seed) {
+    std::mt19937 rng(seed);
+    TBitWriter w;
+    TBytes expect = RandomData(40000, seed);
+    StoredBlock(w, expect, false);
+    const TBytes more = RandomData(40000, seed + 10);
+    StoredBlock(w, more, false);
+    expect.insert(expect.end(), more.begin(), more.end());
+    w.Bits(1, 1);
+    w.Bits(1, 2);
+    // First a match 65536 back (distance code 31), which deflate refuses.
+    FixedMatch64(w, 10, 65536, false);
+    for (unsigned k = 0; k < 10; ++k) expect.push_back(expect[expect.size() - 65536]);
+    for (int op = 0; op < 1500; ++op) {
+      if (rng() % 3 == 0) {
+        const uint8_t c = static_cast<uint8_t>(rng());
+        FixedLitLen(w, c);
+        expect.push_back(c);
+        continue;
+      }
+      const unsigned maxDist = static_cast<unsigned>(std::min<size_t>(expect.size(), 65536));
+      unsigned dist;
+      switch (rng() % 4) {
+        case 0: dist = maxDist - rng() % 300; break;           // codes 30 and 31
+        case 1: dist = 1 + rng() % 6; break;                   // overlapping
+        default: dist = 1 + rng() % maxDist; break;
+      }
+      const bool longCode = rng() % 2;
+      unsigned len = 3 + rng() % 256;
+      if (longCode && op % 50 == 0) len = op % 100 == 0 ? 65538 : 3 + rng() % 65536;
+      FixedMatch64(w, len, dist, longCode);
+      for (unsigned k = 0; k < len; ++k) expect.push_back(expect[expect.size() - dist]);
+    }
+    FixedLitLen(w, 256);
+    for (size_t block : {size_t{7}, size_t{32768}}) {
+      TBytes out;
+      ASSERT_EQ(RunInflate(w.bytes, &out, block, nullptr, TFlavour::Deflate64), TDecodeResult::Ok) << seed;
+      ASSERT_EQ(out.size(), expect.size());
+      ASSERT_TRUE(out == expect) << "seed " << seed << " block " << block;
+    }
+    EXPECT_EQ(RunInflate(w.bytes, nullptr), TDecodeResult::DataError) << "plain deflate, seed " << seed;
+    for (size_t cut = 0; cut < w.bytes.size(); cut += 997) {
+      const TBytes part(w.bytes.begin(), w.bytes.begin() + static_cast<long>(cut));
+      TBytes out;
+      ASSERT_EQ(RunInflate(part, &out, 4096, nullptr, TFlavour::Deflate64), TDecodeResult::DataError) << cut;
+      ASSERT_LE(out.size(), expect.size());
+      ASSERT_TRUE(std::equal(out.begin(), out.end(), expect.begin())) << "cut " << cut;
+    }
+  }
+}
+
 TEST(InflateTest, DistanceOf32768Exactly) {
   TBitWriter w;
   const TBytes raw = RandomData(32768, 9);
@@ -291,18 +369,25 @@ TEST(InflateTest, DistanceOf32768Exactly) {
 }
 
 TEST(InflateTest, DistanceTooFarBackIsRejected) {
-  for (unsigned have : {0u, 1u, 100u, 32767u}) {
-    TBitWriter w;
-    w.Bits(1, 1);
-    w.Bits(1, 2);
-    for (unsigned i = 0; i < have; ++i) FixedLitLen(w, 'x');
-    FixedMatch(w, 3, have + 1);
-    FixedLitLen(w, 256);
-    TBytes out;
-    EXPECT_EQ(RunInflate(w.bytes, &out), TDecodeResult::DataError) << have;
-    // Nothing but the literals, and never stale buffer contents.
-    EXPECT_EQ(out.size(), have);
-    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 'x'; }));
+  for (TFlavour flavour : {TFlavour::Deflate, TFlavour::Deflate64}) {
+    for (unsigned have : {0u, 1u, 100u, 32767u, 40000u, 65535u}) {
+      if (flavour == TFlavour::Deflate && have >= 32768) continue;
+      TBitWriter w;
+      w.Bits(1, 1);
+      w.Bits(1, 2);
+      for (unsigned i = 0; i < have; ++i) FixedLitLen(w, 'x');
+      if (flavour == TFlavour::Deflate) {
+        FixedMatch(w, 3, have + 1);
+      } else {
+        FixedMatch64(w, 3, have + 1, false);
+      }
+      FixedLitLen(w, 256);
+      TBytes out;
+      EXPECT_EQ(RunInflate(w.bytes, &out, kBlockSize, nullptr, flavour), TDecodeResult::DataError) << have;
+      // Nothing but the literals, and never stale buffer contents.
+      EXPECT_EQ(out.size(), have);
+      EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 'x'; }));
+    }
   }
 }
 

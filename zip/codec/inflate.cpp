@@ -453,14 +453,16 @@ class TInflater {
     cnt_ -= n;
   }
   // Decodes one symbol's table entry and drops its code bits (the extra bits
-  // of a length or distance stay). Needs cnt_ >= 15.
-  uint32_t Decode(const uint32_t* table, int rootBits) {
+  // of a length or distance stay). Needs cnt_ >= 15. Bit 31 marks a literal
+  // only in literal/length tables (a distance base can set it).
+  uint32_t Decode(const uint32_t* table, int rootBits, bool literals) {
     uint32_t e = table[buf_ & Mask(rootBits)];
-    if (!(e & kFlagLiteral) && (e & kFlagSub)) {
+    const bool literal = literals && (e & kFlagLiteral);
+    if (!literal && (e & kFlagSub)) {
       Drop(EntryCount(e));
       e = table[EntryValue(e) + (buf_ & Mask(EntryCodeBits(e)))];
     }
-    Drop(e & kFlagLiteral ? EntryCount(e) : EntryCodeBits(e));
+    Drop(literals && (e & kFlagLiteral) ? EntryCount(e) : EntryCodeBits(e));
     return e;
   }
   // The extra bits of a decoded length or distance entry, added to its base.
@@ -636,7 +638,7 @@ TInflater::TStatus TInflater::DynamicTables() {
   unsigned i = 0;
   while (i < n) {
     if (cnt_ < 16) SlowRefill();
-    const uint32_t e = Decode(clTable, kCodeLenRootBits);
+    const uint32_t e = Decode(clTable, kCodeLenRootBits, false);
     if (e & kFlagInvalid) return TStatus::Error;
     const unsigned sym = EntryValue(e);
     if (sym < 16) {
@@ -822,7 +824,7 @@ TInflater::TStatus TInflater::HuffmanBlock(const TTables& t) {
     }
     // One symbol with every check: near the end of the input block.
     if (cnt_ < 48) SlowRefill();
-    const uint32_t e = Decode(t.lit, kLitRootBits);
+    const uint32_t e = Decode(t.lit, kLitRootBits, true);
     if (Overrun()) return TStatus::Error;
     if (e & kFlagLiteral) {
       PutByte(EntryLiteral(e));
@@ -833,7 +835,7 @@ TInflater::TStatus TInflater::HuffmanBlock(const TTables& t) {
     if (e & kFlagEnd) return TStatus::Ok;
     const unsigned len = Extra(e);
     if (cnt_ < 32) SlowRefill();
-    const uint32_t de = Decode(t.dist, kDistRootBits);
+    const uint32_t de = Decode(t.dist, kDistRootBits, false);
     if (de & kFlagInvalid) return TStatus::Error;
     const unsigned d = Extra(de);
     if (Overrun() || !DistanceOk(d)) return TStatus::Error;
