@@ -240,6 +240,7 @@ TEST_F(InteropTest, SevenZipDeflate64) {
   r.RecreateDirs = true;
   std::vector<int> bad;
   r.OnBadCRC = [&](TZipReader*, int32_t, int32_t, int index) { bad.push_back(index); };
+  r.OnEntryError = [&](TZipReader*, int index, const std::string&) { bad.push_back(index); };
   r.UnZip();
   ASSERT_EQ(bad.size(), 1u);
   EXPECT_EQ(r.Filename(bad[0]), "far.bin");
