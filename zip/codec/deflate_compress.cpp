@@ -17,6 +17,17 @@
 // its third byte once the first two agree, a candidate from a chain always
 // matches the third byte when it matches the first two.
 //
+// Chain walk at levels 4-9: with one link per position every step waits for
+// the load of the previous one, and the walk runs at the speed of that load.
+// These levels also keep prev2 and prev3, the positions two and three links
+// along each chain (set on insertion from the old head's prev and prev2), and
+// walk the chain as three interleaved strands, so three link loads are in
+// flight at once. Candidates are still examined one by one in chain order,
+// so the search finds what a one-link walk finds. The extra links of a
+// position are read only while every position before it on the chain lies
+// within reach, and a position within reach has not been overwritten in the
+// 32 KB ring of links, so what they hold is always the chain's own.
+//
 // Match search: a candidate must be strictly longer than the best so far; the
 // nearest wins ties. Candidates are screened with two 16-bit loads (the two
 // bytes ending at the best length, and the first two bytes) and then compared
@@ -216,6 +227,8 @@ struct TDeflateCompressor::TState {
   uint8_t window[kWindowSize + kWindowPad];
   uint16_t head[kHashSize];
   uint16_t prev[kWSize];
+  uint16_t prev2[kWSize];  // levels 4-9: two links along the chain
+  uint16_t prev3[kWSize];  // levels 4-9: three links along the chain
   uint8_t lbuf[kLitBufSize];    // literal, or match length - 3
   uint16_t dbuf[kLitBufSize];   // 0 for a literal, else the match distance
   TTree ltree, dtree, bltree;
@@ -332,18 +345,23 @@ struct TDeflateCompressor::TState {
     return got;
   }
 
+  static void SlidePositions(uint16_t* positions, unsigned count) {
+    for (unsigned n = 0; n < count; n++) {
+      uint16_t m = positions[n];
+      positions[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+    }
+  }
+
   void SlideWindow() {
     std::memcpy(window, window + kWSize, kWSize);
     matchStart -= kWSize;
     strstart -= kWSize;
     blockStart -= kWSize;
-    for (unsigned n = 0; n < kHashSize; n++) {
-      uint16_t m = head[n];
-      head[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
-    }
-    for (unsigned n = 0; n < kWSize; n++) {
-      uint16_t m = prev[n];
-      prev[n] = static_cast<uint16_t>(m >= kWSize ? m - kWSize : 0);
+    SlidePositions(head, kHashSize);
+    SlidePositions(prev, kWSize);
+    if (params.lazyMatch) {
+      SlidePositions(prev2, kWSize);
+      SlidePositions(prev3, kWSize);
     }
   }
 
@@ -367,10 +385,17 @@ struct TDeflateCompressor::TState {
 
   // ---------------------------------------------------------------- matching
 
+  // Puts `pos` at the head of its chain and returns the old head. With
+  // kFarLinks (levels 4-9) it also sets the links two and three steps on.
+  template <bool kFarLinks>
   inline unsigned InsertString(unsigned pos) {
     insH = ((insH << kHashShift) ^ window[pos + 2]) & kHashMask;
     unsigned h = head[insH];
     prev[pos & kWMask] = static_cast<uint16_t>(h);
+    if constexpr (kFarLinks) {
+      prev2[pos & kWMask] = prev[h & kWMask];
+      prev3[pos & kWMask] = prev2[h & kWMask];
+    }
     head[insH] = static_cast<uint16_t>(pos);
     return h;
   }
@@ -378,6 +403,8 @@ struct TDeflateCompressor::TState {
   // Searches the chain from curMatch for a match longer than prevLength.
   // Returns the best length found (prevLength if none) and sets matchStart
   // when it finds a longer one. The result is at most the lookahead.
+  // kStrands: walk the chain as three strands (levels 4-9, see the top).
+  template <bool kStrands>
   inline unsigned LongestMatch(unsigned curMatch) {
     unsigned chain = params.chain;
     const uint8_t* scan = window + strstart;
@@ -390,9 +417,10 @@ struct TDeflateCompressor::TState {
 
     uint16_t scanEnd = Load16(scan + best - 1);
     const uint16_t scanStart = Load16(scan);
-    do {
-      const uint8_t* match = window + curMatch;
-      if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) continue;
+    // Examines one candidate; true when the search is over.
+    auto examine = [&](unsigned cand) -> bool {
+      const uint8_t* match = window + cand;
+      if (Load16(match + best - 1) != scanEnd || Load16(match) != scanStart) return false;
       // Bytes 0 and 1 agree, and byte 2 by the hash; compare from byte 2 on.
       unsigned len = 2;
       for (;;) {
@@ -406,12 +434,32 @@ struct TDeflateCompressor::TState {
       }
       if (len > maxLen) len = maxLen;
       if (len > best) {
-        matchStart = curMatch;
+        matchStart = cand;
         best = len;
-        if (len >= nice) break;
+        if (len >= nice) return true;
         scanEnd = Load16(scan + best - 1);
       }
-    } while ((curMatch = prev[curMatch & kWMask]) > limit && --chain != 0);
+      return false;
+    };
+
+    if constexpr (!kStrands) {
+      do {
+        if (examine(curMatch)) break;
+      } while ((curMatch = prev[curMatch & kWMask]) > limit && --chain != 0);
+    } else {
+      // a, b, c: three successive candidates; the next three are each three
+      // links on. The links are loaded before the candidates are examined.
+      unsigned a = curMatch, b = prev[a & kWMask], c = prev2[a & kWMask];
+      for (;;) {
+        const unsigned nextA = prev3[a & kWMask], nextB = prev3[b & kWMask], nextC = prev3[c & kWMask];
+        if (examine(a) || b <= limit || --chain == 0) break;
+        if (examine(b) || c <= limit || --chain == 0) break;
+        if (examine(c) || nextA <= limit || --chain == 0) break;
+        a = nextA;
+        b = nextB;
+        c = nextC;
+      }
+    }
     return best;
   }
 
@@ -817,9 +865,10 @@ struct TDeflateCompressor::TState {
     prevLength = kMinMatch - 1;
     while (lookahead != 0) {
       unsigned hashHead = 0;
-      if (lookahead >= kMinMatch) hashHead = InsertString(strstart);
+      if (lookahead >= kMinMatch) hashHead = InsertString<false>(strstart);
       unsigned matchLength = 0;
-      if (hashHead != 0 && strstart - hashHead <= kMaxDist) matchLength = std::min(LongestMatch(hashHead), lookahead);
+      if (hashHead != 0 && strstart - hashHead <= kMaxDist)
+        matchLength = std::min(LongestMatch<false>(hashHead), lookahead);
 
       bool flush;
       if (matchLength >= kMinMatch) {
@@ -829,7 +878,7 @@ struct TDeflateCompressor::TState {
           matchLength--;
           do {
             strstart++;
-            InsertString(strstart);
+            InsertString<false>(strstart);
           } while (--matchLength != 0);
           strstart++;
         } else {
@@ -858,13 +907,13 @@ struct TDeflateCompressor::TState {
     prevLength = kMinMatch - 1;
     while (lookahead != 0) {
       unsigned hashHead = 0;
-      if (lookahead >= kMinMatch) hashHead = InsertString(strstart);
+      if (lookahead >= kMinMatch) hashHead = InsertString<true>(strstart);
       prevLength = matchLength;
       unsigned prevMatch = matchStart;
       matchLength = kMinMatch - 1;
 
       if (hashHead != 0 && prevLength < params.lazy && strstart - hashHead <= kMaxDist) {
-        matchLength = std::min(LongestMatch(hashHead), lookahead);
+        matchLength = std::min(LongestMatch<true>(hashHead), lookahead);
         if (matchLength == kMinMatch && strstart - matchStart > kTooFar) matchLength--;
       }
 
@@ -874,7 +923,7 @@ struct TDeflateCompressor::TState {
         unsigned n = prevLength - 2;
         do {
           strstart++;
-          InsertString(strstart);
+          InsertString<true>(strstart);
         } while (--n != 0);
         matchAvailable = false;
         matchLength = kMinMatch - 1;
@@ -952,6 +1001,8 @@ TDeflateCompressor::TDeflateCompressor() : state_(std::make_unique<TState>()) {
   // Zero the window once so that no byte is ever read uninitialised.
   std::memset(state_->window, 0, sizeof(state_->window));
   std::memset(state_->prev, 0, sizeof(state_->prev));
+  std::memset(state_->prev2, 0, sizeof(state_->prev2));
+  std::memset(state_->prev3, 0, sizeof(state_->prev3));
   Tables();
 }
 

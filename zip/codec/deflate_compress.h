@@ -16,8 +16,8 @@
 // passes through Deflate unchanged.
 //
 // One compressor object is meant to live for a whole archive run: its window,
-// hash tables and item buffers (about 330 KB) are allocated once by the
-// constructor and reused for every file. Nothing grows with the file size.
+// hash tables, chain links and item buffers (about 450 KB) are allocated once
+// by the constructor and reused for every file. Nothing grows with the file size.
 // A compressor is not safe to use from two threads at once.
 #pragma once
 
