@@ -219,7 +219,8 @@ class TFormFixture {
     return true;
   }
   // Runs `command`, which opens `dialog` modally, with `script` acting inside
-  // it; true when the dialog was shown and is gone afterwards.
+  // it; true when the dialog was shown, is gone afterwards, and the keyboard
+  // is back in the main window.
   bool RunModal(const char* command, QWidget* dialog, const std::function<void()>& script) {
     bool shown = false;
     QTimer::singleShot(0, dialog, [&] {
@@ -229,8 +230,8 @@ class TFormFixture {
     });
     Action(command)->trigger();
     form->activateWindow();  // the offscreen platform does not reactivate it by itself
-    QTest::qWaitFor([&] { return form->ActivePanel() != nullptr || form->CommandEdit()->hasFocus(); });
-    return shown && !dialog->isVisible();
+    return shown && !dialog->isVisible() &&
+           QTest::qWaitFor([&] { return form->ActivePanel() != nullptr || form->CommandEdit()->hasFocus(); });
   }
   template <class T>
   T* Find(const char* name) const {
