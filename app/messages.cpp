@@ -53,6 +53,8 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
       skipAll->setObjectName(QStringLiteral("SkipAllButton"));
       QPushButton* abort = box.addButton(QStringLiteral("Abort"), QMessageBox::RejectRole);
       abort->setObjectName(QStringLiteral("AbortButton"));
+      // Escape goes on as Ok did before the other buttons came.
+      box.setEscapeButton(box.button(QMessageBox::Ok));
       box.exec();
       if (box.clickedButton() == skipAll) return MessageAnswer::SkipAll;
       if (box.clickedButton() == abort) return MessageAnswer::Abort;
@@ -66,6 +68,7 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
       copy->disconnect();
       QObject::connect(copy, &QPushButton::clicked, &box,
                        [text] { QGuiApplication::clipboard()->setText(text); });
+      box.setEscapeButton(box.button(QMessageBox::Ok));  // else Escape would do nothing
       box.exec();
       return MessageAnswer::Ok;
     }

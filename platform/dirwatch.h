@@ -36,6 +36,8 @@ class TDirWatch {
  private:
   int fd_ = -1;
   int wd_ = -1;
+  int parentWd_ = -1;  // the parent directory, for the watched name going away
+  std::string name_;   // the watched directory's name in its parent
 };
 
 }  // namespace vantrel::platform
