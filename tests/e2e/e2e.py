@@ -1,24 +1,14 @@
 #!/usr/bin/python3
-"""End-to-end scenarios: the real vantrel window under Xvfb and openbox,
-driven by synthetic keys and clicks (XTest), judged by what a user could see
-from outside: files on disk, the window list, the active window, and the
-process's current directory, which follows the active panel.
-
-    e2e.py --program build/vantrel tests/e2e/test_files.py [-k NAME] [--repeat N]
-
-Every scenario gets a fresh tree, a private HOME and configuration and a fresh
-vantrel; the X server and the window manager live for the whole file. A
-failing scenario leaves a screenshot of the whole screen in the artifacts
-directory (--artifacts, default: the build tree's Testing/Temporary) and the
-program's output in the log. Exit status: 0 all passed, 1 a failure, 77 a tool
-is missing (ctest reports the file as skipped).
-"""
+"""Runs the scenarios of one file against the real vantrel window under Xvfb
+and openbox (README.md). Exit status: 0 all passed, 1 a failure, 77 a tool is
+missing (ctest reports the file as skipped)."""
 
 import argparse
+import configparser
 import ctypes
-import importlib.util
 import os
-import re
+import pwd
+import runpy
 import select
 import shutil
 import signal
@@ -40,23 +30,20 @@ except ImportError:  # reported as a missing tool by main()
 MAIN_CAPTION = "Vantrel v. 1.6 (beta)"
 DIALOG_CAPTION = "Vantrel"
 SCREEN = (1280, 800)
-# How long any awaited effect may take. The machine running the suite may be
-# busy with other tests, so this is generous; the waits poll and return as soon
-# as the effect is there.
+# How long any awaited effect may take: generous for a busy machine; the waits
+# poll and return as soon as the effect is there.
 TIMEOUT = float(os.environ.get("VANTREL_E2E_TIMEOUT", "20"))
 POLL = 0.03
-# A person's pace between two keys; the program must keep up with it.
-KEY_GAP = 0.02
-# And after a click: the toolkit may handle a click after keys sent within a
-# few milliseconds of it, which no person does.
-CLICK_GAP = 0.2
+KEY_GAP = 0.02  # a person's pace between two keys
+CLICK_GAP = 0.2  # the toolkit may handle a click after keys sent within ms of it
 TOOLS = ("Xvfb", "openbox", "import")
 MODIFIERS = {"shift": "Shift_L", "ctrl": "Control_L", "alt": "Alt_L"}
-# Characters whose keysym name is not the character itself.
 CHAR_KEYSYMS = {" ": "space", ".": "period", "-": "minus", "_": "underscore", "*": "asterisk",
                 "/": "slash", "?": "question", ",": "comma", ":": "colon", "=": "equal",
                 "'": "apostrophe", '"': "quotedbl", "~": "asciitilde", ">": "greater",
                 "<": "less", "&": "ampersand", ";": "semicolon", "|": "bar", "$": "dollar"}
+# The menus of the menu bar, left to right.
+LEFT_PANEL, FILES, COMMANDS, OPTIONS = 0, 1, 2, 3
 
 OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
 <openbox_config xmlns="http://openbox.org/3.4/rc">
@@ -65,19 +52,13 @@ OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
   <theme><name>Clearlooks</name></theme>
   <desktops><number>1</number></desktops>
   <keyboard></keyboard>
-  <mouse>
-    <context name="Client">
-      <mousebind button="Left" action="Press"><action name="Focus"/><action name="Raise"/></mousebind>
-    </context>
-    <context name="Titlebar">
-      <mousebind button="Left" action="Press"><action name="Focus"/><action name="Raise"/></mousebind>
-    </context>
-  </mouse>
+  <mouse><context name="Client"><mousebind button="Left" action="Press">
+    <action name="Focus"/><action name="Raise"/></mousebind></context></mouse>
 </openbox_config>
 """
 
-# Programs vantrel hands files to (the desktop's opener, editors). In the test
-# environment they only record their arguments, one line per start.
+# Programs vantrel hands files to (the desktop's opener, editors) only record
+# their arguments here, one line per start.
 LAUNCHED_STUBS = ("xdg-open", "gnome-text-editor", "gedit", "kate", "kwrite", "mousepad",
                   "pluma", "xed", "featherpad", "leafpad")
 
@@ -86,29 +67,29 @@ class ScenarioFailure(AssertionError):
     pass
 
 
-def _child_setup():
+def _child_setup(uid=None):
     # Children die with the runner, even when it is killed by SIGKILL (a ctest
     # timeout), so no X server or window manager outlives a run.
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
     os.setsid()
+    if uid is not None:
+        os.setgroups([])
+        os.setgid(pwd.getpwuid(uid).pw_gid)
+        os.setuid(uid)
 
 
 def _stop(proc, grace=2.0):
     if proc is None or proc.poll() is not None:
         return
-    try:
-        os.killpg(proc.pid, signal.SIGTERM)
-    except ProcessLookupError:
-        return
-    try:
-        proc.wait(grace)
-    except subprocess.TimeoutExpired:
+    for sig in (signal.SIGTERM, signal.SIGKILL):
         try:
-            os.killpg(proc.pid, signal.SIGKILL)
+            os.killpg(proc.pid, sig)
+            proc.wait(grace)
+            return
         except ProcessLookupError:
-            pass
-        proc.wait()
+            return
+        except subprocess.TimeoutExpired:
+            continue
 
 
 def wait_until(predicate, what, timeout=TIMEOUT, alive=None):
@@ -126,33 +107,30 @@ def wait_until(predicate, what, timeout=TIMEOUT, alive=None):
         time.sleep(POLL)
 
 
+def expect(condition, what):
+    if not condition:
+        raise ScenarioFailure(what)
+
+
 class Display:
-    """A private X server with openbox on it, and this process's connection to
-    it: the window list, the active window and synthetic input (XTest) are
-    read and sent in-process, without a program start per poll."""
+    """A private X server with openbox on it and this process's connection to
+    it, for the window list and synthetic input without a program per poll."""
 
     def __init__(self, workdir):
-        self.workdir = workdir
-        self.xvfb = None
-        self.wm = None
-        self.name = None
-        self.conn = None
+        self.xvfb = self.wm = self.conn = None
         read_end, write_end = os.pipe()
         try:
-            # -displayfd: the server picks a free display number itself and
-            # writes it to the pipe, so several runs can share the machine.
+            # -displayfd: the server picks a free display number itself.
             self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                 f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp", "-noreset"],
-                pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
+                 "-nolisten", "tcp", "-noreset", "-ac"], pass_fds=(write_end,),
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                 stderr=open(os.path.join(workdir, "xvfb.log"), "w"), preexec_fn=_child_setup)
             os.close(write_end)
             write_end = None
             number = b""
-            deadline = time.monotonic() + TIMEOUT
             while not number.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                if left <= 0 or not select.select([read_end], [], [], left)[0]:
+                if not select.select([read_end], [], [], TIMEOUT)[0]:
                     raise ScenarioFailure("Xvfb did not report a display number")
                 chunk = os.read(read_end, 16)
                 if not chunk:
@@ -169,20 +147,21 @@ class Display:
             raise ScenarioFailure("the X server has no XTEST extension")
         self.atoms = {n: self.conn.intern_atom(n) for n in (
             "_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME",
-            "UTF8_STRING", "_NET_SUPPORTING_WM_CHECK")}
+            "_NET_SUPPORTING_WM_CHECK")}
         rc = os.path.join(workdir, "openbox-rc.xml")
         with open(rc, "w") as f:
             f.write(OPENBOX_RC)
-        wm_home = os.path.join(workdir, "wm-home")
-        os.makedirs(wm_home, exist_ok=True)
         self.wm = subprocess.Popen(
             ["openbox", "--sm-disable", "--config-file", rc],
             env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.name,
-                 "HOME": wm_home, "XDG_CONFIG_HOME": wm_home},
+                 "HOME": workdir, "XDG_CONFIG_HOME": workdir},
             stdin=subprocess.DEVNULL, stdout=open(os.path.join(workdir, "openbox.log"), "w"),
             stderr=subprocess.STDOUT, preexec_fn=_child_setup)
         wait_until(lambda: self._property(self.root, "_NET_SUPPORTING_WM_CHECK"),
                    "openbox manages the screen", alive=lambda: self.wm.poll() is None)
+
+    def _window(self, wid):
+        return self.conn.create_resource_object("window", wid)
 
     def _property(self, window, name):
         try:
@@ -199,32 +178,27 @@ class Display:
         """The managed (mapped, top-level) windows as (id, pid, title)."""
         result = []
         for wid in self._property(self.root, "_NET_CLIENT_LIST") or []:
-            window = self.conn.create_resource_object("window", int(wid))
-            pid = self._property(window, "_NET_WM_PID")
+            pid = self._property(self._window(int(wid)), "_NET_WM_PID")
             result.append((int(wid), int(pid[0]) if pid is not None and len(pid) else None,
                            self.title(int(wid))))
         return result
 
     def title(self, wid):
-        window = self.conn.create_resource_object("window", wid)
-        name = self._property(window, "_NET_WM_NAME")
-        if name is None:
-            try:
-                name = window.get_wm_name()
-            except Xlib.error.XError:
-                name = None
+        name = self._property(self._window(wid), "_NET_WM_NAME")
         if isinstance(name, bytes):
             name = name.decode("utf-8", "replace")
         return name or ""
 
     def geometry(self, wid):
         """(x, y, width, height) of a window's client area on the screen."""
-        window = self.conn.create_resource_object("window", wid)
+        window = self._window(wid)
         geometry = window.get_geometry()
         origin = window.translate_coords(self.root, 0, 0)
         return (-origin.x, -origin.y, geometry.width, geometry.height)
 
-    # --- Synthetic input ------------------------------------------------------
+    def pixels(self, x, y, width, height):
+        return self.root.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF).data
+
     def _keycode(self, keysym):
         code = self.conn.keysym_to_keycode(keysym)
         if not code:
@@ -241,16 +215,14 @@ class Display:
     def key(self, combo):
         """One key with modifiers, as "F7", "shift+F4", "alt+n", "ctrl+a"."""
         *mods, name = combo.split("+")
-        codes = [self._keycode(XK.string_to_keysym(MODIFIERS.get(m.lower(), m))) for m in mods]
         keysym = XK.string_to_keysym(name)
         if not keysym:
             raise ScenarioFailure(f"unknown key {name!r}")
-        self._tap(codes + [self._keycode(keysym)])
+        self._tap([self._keycode(XK.string_to_keysym(MODIFIERS.get(m.lower(), m))) for m in mods]
+                  + [self._keycode(keysym)])
 
     def type_char(self, char):
-        keysym = XK.string_to_keysym(CHAR_KEYSYMS.get(char, char))
-        if not keysym:
-            keysym = ord(char)
+        keysym = XK.string_to_keysym(CHAR_KEYSYMS.get(char, char)) or ord(char)
         code = self._keycode(keysym)
         shifted = self.conn.keycode_to_keysym(code, 0) != keysym
         self._tap(([self._keycode(XK.XK_Shift_L)] if shifted else []) + [code])
@@ -265,101 +237,97 @@ class Display:
             xtest.fake_input(self.conn, X.ButtonRelease, 1)
             self.conn.sync()
 
+    def clipboard(self):
+        """The clipboard's text, asked from its owner as any program asks."""
+        requestor = self.root.create_window(0, 0, 1, 1, 0, self.conn.screen().root_depth)
+        prop = self.conn.intern_atom("VANTREL_E2E_SELECTION")
+        requestor.convert_selection(self.conn.intern_atom("CLIPBOARD"),
+                                    self.conn.intern_atom("UTF8_STRING"), prop, X.CurrentTime)
+        self.conn.flush()
+        deadline = time.monotonic() + 5
+        try:
+            while time.monotonic() < deadline:
+                while self.conn.pending_events():
+                    event = self.conn.next_event()
+                    if event.type == X.SelectionNotify and event.requestor == requestor:
+                        value = requestor.get_full_property(prop, X.AnyPropertyType)
+                        return value.value.decode() if value is not None else None
+                time.sleep(POLL)
+            return None
+        finally:
+            requestor.destroy()
+            self.conn.flush()
+
     def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path], env={
-            "PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.name},
-            capture_output=True, timeout=60)
+        subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=60,
+                       env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.name})
 
     def close(self):
-        if self.conn is not None:
-            try:
-                self.conn.close()
-            except Exception:  # the server may be gone already
-                pass
+        try:
+            self.conn.close()
+        except Exception:  # the server may be gone already
+            pass
         _stop(self.wm)
         _stop(self.xvfb)
 
 
 class Session:
-    """One vantrel in a fresh tree. Scenarios receive it as `s`.
-
-    The tree (`s.root`) holds `left/` and `right/`, the directories of the two
-    panels, with directories `docs/` and `sub/` and the files `a.txt`, `b.txt`
-    and `c.txt` in `left/` and `r.txt` in `right/`. `@prepare` functions add
-    to it before the program starts."""
+    """One vantrel in a fresh tree (`s.root`): `left/` holds `docs/`, `sub/`
+    (with `inner.txt`), `a.txt`, `b.txt`, `c.txt`; `right/` holds `r.txt`.
+    `@prepare` steps add to it, or change `s.settings`, before the start."""
 
     def __init__(self, display, program, workdir):
-        self.display = display
-        self.program = program
-        self.workdir = workdir
+        self.display, self.program, self.workdir = display, program, workdir
         self.root = os.path.join(workdir, "tree")
-        self.left = os.path.join(self.root, "left")
-        self.right = os.path.join(self.root, "right")
+        self.left, self.right = os.path.join(self.root, "left"), os.path.join(self.root, "right")
         self.home = os.path.join(workdir, "home")
         self.config = os.path.join(self.home, ".config")
         self.launches = os.path.join(workdir, "launched.txt")
         self.log = os.path.join(workdir, "vantrel.log")
-        self.proc = None
-        self.main = None
-        for d in (os.path.join(self.left, "docs"), os.path.join(self.left, "sub"), self.right,
-                  self.config, os.path.join(workdir, "runtime"), os.path.join(workdir, "bin")):
+        self.proc = self.main = self.uid = None
+        for d in (self.right, self.config, os.path.join(workdir, "runtime"), os.path.join(workdir, "bin")):
             os.makedirs(d, exist_ok=True)
         os.chmod(os.path.join(workdir, "runtime"), 0o700)
-        self.write("left/a.txt", "alpha\n")
-        self.write("left/b.txt", "bravo\n")
-        self.write("left/c.txt", "charlie\n")
-        self.write("left/docs/notes.txt", "notes\n")
-        self.write("left/sub/inner.txt", "inner\n")
-        self.write("right/r.txt", "right\n")
+        for rel, text in (("a.txt", "alpha"), ("b.txt", "bravo"), ("c.txt", "charlie"),
+                          ("docs/notes.txt", "notes"), ("sub/inner.txt", "inner"), ("../right/r.txt", "right")):
+            self.write("left/" + rel, text + "\n")
         stub = "#!/bin/sh\n{ printf '%s' \"${0##*/}\"; for a; do printf ' %s' \"$a\"; done; echo; }" \
                f" >> '{self.launches}'\n"
         for name in LAUNCHED_STUBS:
-            path = os.path.join(workdir, "bin", name)
-            with open(path, "w") as f:
-                f.write(stub)
-            os.chmod(path, 0o755)
+            self.write(os.path.join(workdir, "bin", name), stub, 0o755)
         self.settings = {
             "GENERAL": {"LeftPath": self.left, "RightPath": self.right, "Top": "0", "Left": "0",
                         "Width": "1000", "Height": "650", "LeftWidth": "500"},
             "FONT": {"Name": "DejaVu Sans", "Size": "9"},
         }
 
-    # --- The tree -----------------------------------------------------------
+    # --- The tree -------------------------------------------------------------
     def path(self, rel):
-        return os.path.join(self.root, rel)
+        return os.path.normpath(os.path.join(self.root, rel))
 
-    def write(self, rel, data):
+    def write(self, rel, data, mode=None):
         path = self.path(rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data.encode() if isinstance(data, str) else data)
+        if mode is not None:
+            os.chmod(path, mode)
         return path
 
-    def read(self, rel):
+    def read(self, rel, binary=False):
         with open(self.path(rel), "rb") as f:
-            return f.read().decode(errors="replace")
+            data = f.read()
+        return data if binary else data.decode(errors="replace")
 
     def exists(self, rel):
         return os.path.lexists(self.path(rel))
 
     def make_zip(self, rel, members):
         """A deflated archive with `members` ({name: text}), made by Python's zipfile."""
-        path = self.path(rel)
-        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        with zipfile.ZipFile(self.path(rel), "w", zipfile.ZIP_DEFLATED) as z:
             for name, data in members.items():
                 z.writestr(name, data)
-        return path
-
-    def listing(self, directory):
-        """The entries of `directory` in the panel's default order: "..", the
-        directories, then the files, each by name."""
-        names = os.listdir(directory)
-        dirs = sorted(n for n in names if os.path.isdir(os.path.join(directory, n)))
-        files = sorted(n for n in names if not os.path.isdir(os.path.join(directory, n)))
-        return [".."] + dirs + files
-
-    def remove(self, rel):
-        os.remove(self.path(rel))
+        return self.path(rel)
 
     def zip_names(self, rel):
         """The member names of an archive, or an empty set while it cannot be read."""
@@ -369,40 +337,56 @@ class Session:
         except (OSError, zipfile.BadZipFile):
             return set()
 
+    def listing(self, directory):
+        """The entries of `directory` in the panel's order: "..", directories, files."""
+        names = sorted(os.listdir(directory))
+        is_dir = [os.path.isdir(os.path.join(directory, n)) for n in names]
+        return [".."] + [n for n, d in zip(names, is_dir) if d] + [n for n, d in zip(names, is_dir) if not d]
+
     def launched(self):
         """The programs vantrel started through the desktop, one line each."""
-        if not os.path.exists(self.launches):
-            return []
-        with open(self.launches) as f:
-            return f.read().splitlines()
+        return open(self.launches).read().splitlines() if os.path.exists(self.launches) else []
+
+    def written(self):
+        """The settings file as the program left it (keys keep their case)."""
+        ini = configparser.ConfigParser(interpolation=None, strict=False)
+        ini.optionxform = str
+        ini.read(os.path.join(self.config, "vantrel.ini"), encoding="utf-8")
+        return ini
 
     # --- The program ----------------------------------------------------------
-    def start(self):
-        with open(os.path.join(self.config, "vantrel.ini"), "w") as f:
-            for section, keys in self.settings.items():
-                f.write(f"[{section}]\n")
-                for key, value in keys.items():
-                    f.write(f"{key}={value}\n")
-        env = {
-            "PATH": os.path.join(self.workdir, "bin") + ":" + os.environ.get("PATH", "/usr/bin:/bin"),
-            "HOME": self.home,
-            "XDG_CONFIG_HOME": self.config,
-            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
-            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
-            "XDG_RUNTIME_DIR": os.path.join(self.workdir, "runtime"),
-            "DISPLAY": self.display.name,
-            "QT_QPA_PLATFORM": "xcb",
-            "LC_ALL": "C.UTF-8",
-            "TZ": os.environ.get("TZ", "UTC"),
-            "NO_AT_BRIDGE": "1",
-            "DBUS_SESSION_BUS_ADDRESS": "disabled:",
-        }
-        self.proc = subprocess.Popen([self.program], cwd=self.left, env=env,
-                                     stdin=subprocess.DEVNULL, stdout=open(self.log, "w"),
-                                     stderr=subprocess.STDOUT, preexec_fn=_child_setup)
+    def start(self, fresh=True):
+        """Starts vantrel; unless `fresh`, with the settings file it left."""
+        if fresh:
+            with open(os.path.join(self.config, "vantrel.ini"), "w") as f:
+                for section, keys in self.settings.items():
+                    f.write(f"[{section}]\n" + "".join(f"{k}={v}\n" for k, v in keys.items()))
+        if self.uid is not None:  # an ordinary user's run: the tree becomes theirs
+            for d, _, files in os.walk(self.workdir):
+                for p in [d] + [os.path.join(d, f) for f in files]:
+                    os.chown(p, self.uid, -1)
+            os.chmod(os.path.dirname(self.workdir), 0o755)
+        env = {"PATH": os.path.join(self.workdir, "bin") + ":" + os.environ.get("PATH", "/usr/bin:/bin"),
+               "HOME": self.home, "XDG_CONFIG_HOME": self.config,
+               "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+               "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
+               "XDG_RUNTIME_DIR": os.path.join(self.workdir, "runtime"), "DISPLAY": self.display.name,
+               "QT_QPA_PLATFORM": "xcb", "LC_ALL": "C.UTF-8", "TZ": os.environ.get("TZ", "UTC"),
+               "NO_AT_BRIDGE": "1", "DBUS_SESSION_BUS_ADDRESS": "disabled:"}
+        self.proc = subprocess.Popen([self.program], cwd=self.left, env=env, stdin=subprocess.DEVNULL,
+                                     stdout=open(self.log, "a"), stderr=subprocess.STDOUT,
+                                     preexec_fn=lambda: _child_setup(self.uid))
+        self.main = None  # a new main window, which may get the old one's id
         self.main = self.wait_window(MAIN_CAPTION, what="the main window")
         self.wait_main_active()
-        self.wait_cwd(self.left, "the left panel is active at start")
+        if fresh:
+            self.wait_cwd(self.left, "the left panel is active at start")
+
+    def restart(self):
+        """Files | Exit, then a start with the settings the program wrote."""
+        self.menu(FILES, "Up", "Return")  # Exit, the last item
+        self.wait_until(lambda: not self.alive(), "Files | Exit ends the program")
+        self.start(fresh=False)
 
     def alive(self):
         return self.proc is not None and self.proc.poll() is None
@@ -418,46 +402,38 @@ class Session:
             return None
 
     # --- Windows --------------------------------------------------------------
-    def windows(self):
-        """The program's windows on screen as (id, title)."""
-        return [(w, t) for w, pid, t in self.display.clients() if pid == self.proc.pid]
+    def windows(self, anyone=False):
+        """The windows on screen as (id, title): the program's, or with
+        `anyone` those of every process (the viewer is a program of its own)."""
+        return [(w, t) for w, pid, t in self.display.clients() if anyone or pid == self.proc.pid]
 
     def active(self):
         """(id, title) of the active window, or (None, "")."""
         w = self.display.active_window()
         return (w, self.display.title(w)) if w is not None else (None, "")
 
-    def wait_window(self, title, active=True, what=None):
-        """Waits for a window other than the main window titled `title` (the
-        main window itself when `title` is the main caption and none is known
-        yet) to be visible and, unless `active` is false, active. Returns its id."""
+    def wait_window(self, title, active=True, what=None, anyone=False):
+        """Waits for a window titled `title` (or, for a title ending in "...",
+        starting with it) other than the main window to be visible and, unless
+        `active` is false, active. Returns its id."""
         def find():
-            for w, t in self.windows():
-                if t == title and w != self.main:
-                    if not active or self.display.active_window() == w:
-                        return w
+            for w, t in self.windows(anyone):
+                named = t.startswith(title[:-3]) if title.endswith("...") else t == title
+                if named and w != self.main and (not active or self.display.active_window() == w):
+                    return w
             return None
-        return wait_until(find, what or f'the window "{title}"' + (" is active" if active else ""),
-                          alive=self.alive)
+        return self.wait_until(find, what or f'the window "{title}"' + (" is active" if active else ""))
 
-    def wait_window_starting(self, prefix, what=None):
-        """Waits for an active window whose title begins with `prefix`."""
-        def find():
-            active = self.display.active_window()
-            return next((w for w, t in self.windows() if t.startswith(prefix) and w == active), None)
-        return wait_until(find, what or f'an active window "{prefix}..."', alive=self.alive)
-
-    def wait_no_window(self, title, what=None):
-        wait_until(lambda: all(t != title or w == self.main for w, t in self.windows()),
-                   what or f'the window "{title}" closes', alive=self.alive)
+    def wait_no_window(self, title, what=None, anyone=False):
+        self.wait_until(lambda: all(t != title or w == self.main for w, t in self.windows(anyone)),
+                        what or f'the window "{title}" closes')
 
     def wait_main_active(self, what="the main window is active again"):
-        wait_until(lambda: self.display.active_window() == self.main, what, alive=self.alive)
+        self.wait_until(lambda: self.display.active_window() == self.main, what)
 
     # --- Input ----------------------------------------------------------------
     def key(self, *keys):
-        """Presses keys in turn, named as X names them, with modifiers joined
-        by "+": "F7", "shift+F4", "Return", "alt+n"."""
+        """Presses keys in turn: X key names, modifiers joined by "+"."""
         for combo in keys:
             self.display.key(combo)
             time.sleep(KEY_GAP)
@@ -468,23 +444,60 @@ class Session:
             time.sleep(KEY_GAP)
 
     def click(self, window, x, y, double=False):
-        """Clicks (twice for `double`) at (x, y) inside `window`'s client area."""
-        wx, wy, _, _ = self.display.geometry(window)
-        self.display.click(wx + x, wy + y, 2 if double else 1)
+        """Clicks (twice for `double`) at (x, y) inside `window`'s client area;
+        negative coordinates count from the right or bottom edge."""
+        wx, wy, width, height = self.display.geometry(window)
+        self.display.click(wx + x % width, wy + y % height, 2 if double else 1)
         time.sleep(CLICK_GAP)
+
+    def menu(self, index, *keys):
+        """Alt selects the menu bar, the arrows open menu `index` on its first
+        item; `keys` move on from there."""
+        self.key("Alt_L", *(["Right"] * index), "Down", *keys)
+
+    def fill(self, title, text, *keys):
+        """In the window `title`: types `text`, presses `keys` (Enter when
+        none) and waits for the window to close."""
+        window = self.wait_window(title)
+        self.type(text)
+        self.key(*(keys or ("Return",)))
+        self.wait_until(lambda: all(w != window for w, _ in self.windows()), f'the window "{title}" closes')
+
+    def answer(self, title, *keys):
+        self.fill(title, "", *keys)
+
+    def command(self, text):
+        """Types `text` into the command line (the row above the 20-pixel
+        status bar) in place of what it shows, and Enter."""
+        self.click(self.main, self.display.geometry(self.main)[2] // 2, -31)
+        self.key("End", "shift+Home")
+        self.type(text)
+        self.key("Return")
+
+    def copied_text(self, window, wanted, x=None, y=24):
+        """The text of the control at (x, y) of `window` (by default a message
+        box's text) through the clipboard (a click, Ctrl+A, Ctrl+C), read
+        again until `wanted(text)` holds: keys that arrive while the click is
+        being handled can be lost."""
+        text = None
+        for _ in range(10):
+            self.click(window, self.display.geometry(window)[2] * 3 // 5 if x is None else x, y)
+            self.key("ctrl+a", "ctrl+c")
+            text = self.display.clipboard() or ""
+            if wanted(text):
+                break
+        return text
 
     # --- Effects --------------------------------------------------------------
     def wait_until(self, predicate, what, timeout=TIMEOUT):
         return wait_until(predicate, what, timeout, alive=self.alive)
 
     def window_pixels(self, window):
-        """The pixels of a window's client area as they are on the screen."""
-        x, y, width, height = self.display.geometry(window)
-        return self.display.root.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF).data
+        return self.display.pixels(*self.display.geometry(window))
 
     def wait_repainted(self, window, before, what):
         """Waits until `window` looks different from `before` and has stopped
-        changing (two looks 150 ms apart agree): a search or a load is over."""
+        changing (two looks 150 ms apart agree)."""
         last = [before]
 
         def settled():
@@ -496,56 +509,49 @@ class Session:
             return done
         self.wait_until(settled, what)
 
-    def file_line_pixels(self, side="left"):
-        """The pixels of a side's file line (the cursor entry's information)."""
-        x, y, width, height = self.display.geometry(self.main)
-        # Below it: the info line (19), the command line (21), the status bar (20).
-        top = y + height - 20 - 21 - 19 - 19 + 2
-        left = x + (0 if side == "left" else width // 2 + 4)
-        return self.display.root.get_image(left, top, width // 2 - 8, 15, X.ZPixmap,
-                                           0xFFFFFFFF).data
-
     def wait_cwd(self, directory, what=None):
-        wait_until(lambda: self.cwd() == directory,
-                   what or f"the active panel shows {directory} (it shows {self.cwd()})",
-                   alive=self.alive)
+        directory = self.path(directory)
+        self.wait_until(lambda: self.cwd() == directory,
+                        what or f"the active panel shows {directory} (it shows {self.cwd()})")
 
     def wait_exists(self, rel, exists=True, what=None):
-        wait_until(lambda: self.exists(rel) == exists,
-                   what or f"{rel} {'appears' if exists else 'goes away'}", alive=self.alive)
+        self.wait_until(lambda: self.exists(rel) == exists, what or f"{rel} {'appears' if exists else 'goes away'}")
 
     def cursor_to(self, name, directory=None):
         """Moves the active panel's cursor to `name` with Home and Down."""
         entries = self.listing(directory or self.cwd())
-        if name not in entries:
-            raise ScenarioFailure(f"{name} is not in {entries}")
+        expect(name in entries, f"{name} is not in {entries}")
         self.key("Home", *(["Down"] * entries.index(name)))
 
     def expect_panel_keys(self, directory, what="the panel takes keys"):
         """The main window is active and the panel showing `directory` has the
-        keyboard: Home and Enter on ".." go up, Enter goes back down into the
-        directory just left (the cursor stands on it)."""
+        keyboard: Home and Enter on ".." go up, Enter goes back down."""
+        directory = self.path(directory)
         self.wait_main_active(f"{what}: the main window is active")
-        self.wait_cwd(directory, f"{what}: the active panel shows {directory}")
+        # A copy or delete drops the keys sent while its progress window is
+        # up, which may outlast the effect on disk: wait until two looks
+        # 150 ms apart find no other window of the program.
+        alone = lambda: all(w == self.main for w, _ in self.windows())
+        self.wait_until(lambda: alone() and not time.sleep(0.15) and alone(), f"{what}: no other window")
+        self.wait_cwd(directory, f"{what}: the active panel shows {directory} (it shows {self.cwd()})")
         self.key("Home", "Return")
-        self.wait_cwd(os.path.dirname(directory),
-                      f"{what}: Home, Enter on '..' reaches the panel and goes up")
+        self.wait_cwd(os.path.dirname(directory), f"{what}: Home, Enter on '..' reaches the panel")
         self.key("Return")
         self.wait_cwd(directory, f"{what}: Enter goes back into {directory}")
 
-    def answer(self, title, *keys):
-        """Waits for the window `title` to be active, presses `keys` and waits
-        for that window to close."""
-        window = self.wait_window(title)
-        self.key(*keys)
-        self.wait_until(lambda: all(w != window for w, _ in self.windows()),
-                        f'the window "{title}" closes')
-
-
-def expect(condition, what):
-    """Fails the scenario with `what` unless `condition` holds."""
-    if not condition:
-        raise ScenarioFailure(what)
+    def expect_copied(self, expected, what, side="left"):
+        """F5 and Enter copy the marked entries to the right panel: exactly
+        `expected` arrive there (which is emptied again), and the panel takes keys."""
+        before = set(os.listdir(self.right))
+        self.key("F5")
+        self.answer(MAIN_CAPTION, "Return")
+        for name in expected:
+            self.wait_exists("right/" + name)
+        self.expect_panel_keys(side, what)  # keys reach the panel once the copy is over
+        copied = set(os.listdir(self.right)) - before
+        expect(copied == set(expected), f"{what}: {sorted(copied)} copied")
+        for name in copied:
+            os.remove(os.path.join(self.right, name))
 
 
 def prepare(step):
@@ -556,41 +562,27 @@ def prepare(step):
     return mark
 
 
-def load_scenarios(path):
-    where = importlib.util.spec_from_file_location(os.path.splitext(os.path.basename(path))[0], path)
-    module = importlib.util.module_from_spec(where)
-    where.loader.exec_module(module)
-    scenarios = [(name[len("scenario_"):], fn) for name, fn in vars(module).items()
-                 if name.startswith("scenario_") and callable(fn)]
-    return module.__name__, scenarios
-
-
 def describe_failure(s, display, artifacts, label):
     lines = []
-    if s is not None and s.proc is not None:
-        if s.alive():
-            try:
-                wins = s.windows()
-                active = display.active_window()
-                lines.append("  windows: " + (", ".join(
-                    f'"{t}"' + (" (active)" if w == active else "") for w, t in wins) or "none"))
-                focus = display.conn.get_input_focus().focus
-                focus_id = focus if isinstance(focus, int) else focus.id
-                lines.append(f"  active window: {s.active()[1]!r}; X input focus: {focus_id:#x}"
-                             f" (main window {s.main:#x}); current directory: {s.cwd()}")
-            except Exception as e:  # the report must not hide the failure
-                lines.append(f"  (window list unavailable: {e})")
-        else:
-            lines.append(f"  vantrel exited with status {s.proc.returncode}")
+    if s is not None and s.alive():
+        try:
+            active = display.active_window()
+            lines.append("  windows: " + ", ".join(f'"{t}"' + (" (active)" if w == active else "")
+                                                   for w, t in s.windows(anyone=True)))
+            focus = display.conn.get_input_focus().focus
+            lines.append(f"  X input focus: {getattr(focus, 'id', focus):#x} (main window "
+                         f"{s.main or 0:#x}); current directory: {s.cwd()}")
+        except Exception as e:  # the report must not hide the failure
+            lines.append(f"  (window list unavailable: {e})")
+    elif s is not None and s.proc is not None:
+        lines.append(f"  vantrel exited with status {s.proc.returncode}")
     shot = os.path.join(artifacts, f"e2e-{label}.png")
     display.screenshot(shot)
     if os.path.exists(shot):
         lines.append(f"  screenshot: {shot}")
     if s is not None and os.path.exists(s.log):
-        with open(s.log, errors="replace") as f:
-            tail = f.read().strip().splitlines()[-int(os.environ.get("VANTREL_E2E_LOG_LINES", "15")):]
-        if tail:
-            lines.append("  vantrel output:\n    " + "\n    ".join(tail))
+        tail = open(s.log, errors="replace").read().strip().splitlines()[-15:]
+        lines += ["  vantrel output:"] + ["    " + line for line in tail]
     return "\n".join(lines)
 
 
@@ -603,12 +595,9 @@ def main():
                         help="run only scenarios whose name contains this")
     parser.add_argument("--repeat", type=int, default=1)
     args = parser.parse_args()
-    # Scenario files import this module as "e2e": let them share this copy.
-    sys.modules.setdefault("e2e", sys.modules[__name__])
+    sys.modules.setdefault("e2e", sys.modules[__name__])  # scenario files share this copy
 
-    missing = [t for t in TOOLS if shutil.which(t) is None]
-    if Xlib is None:
-        missing.append("python3-xlib")
+    missing = [t for t in TOOLS if shutil.which(t) is None] + (["python3-xlib"] if Xlib is None else [])
     if missing:
         print(f"SKIP: {', '.join(missing)} not installed (scripts/deps installs them)")
         return 77
@@ -618,12 +607,12 @@ def main():
         return 1
     artifacts = args.artifacts or os.path.join(os.path.dirname(program), "Testing", "Temporary")
     os.makedirs(artifacts, exist_ok=True)
-    group, scenarios = load_scenarios(args.file)
-    scenarios = [(n, f) for n, f in scenarios if not args.only or any(k in n for k in args.only)]
+    group = os.path.splitext(os.path.basename(args.file))[0]
+    found = runpy.run_path(args.file)
+    scenarios = [(n[len("scenario_"):], f) for n, f in found.items() if n.startswith("scenario_")
+                 and (not args.only or any(k in n for k in args.only))]
 
-    # SIGTERM and SIGINT unwind through the finally blocks, so the program,
-    # the window manager and the server are stopped on every exit.
-    def interrupted(signum, _frame):
+    def interrupted(signum, _frame):  # unwinds through the finally blocks
         raise KeyboardInterrupt(f"signal {signum}")
     signal.signal(signal.SIGTERM, interrupted)
     signal.signal(signal.SIGHUP, interrupted)
@@ -647,7 +636,7 @@ def main():
                     fn(s)
                     passed += 1
                     print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
-                except Exception as e:  # every failure of a scenario is reported, then the next runs
+                except Exception as e:  # every failure is reported, then the next scenario runs
                     failed += 1
                     detail = "" if isinstance(e, ScenarioFailure) else traceback.format_exc()
                     print(f"FAIL {name} ({time.monotonic() - started:.1f} s): {e}\n{detail}"

@@ -1,39 +1,27 @@
 """File commands from the keyboard: new directory and file, rename, copy,
-move, delete, entering directories, Tab, the command line."""
+move, delete, entering directories, Tab, and copy errors skipped at once."""
+
+import os
 
 from e2e import MAIN_CAPTION, DIALOG_CAPTION, expect, prepare
 
-
-def scenario_new_directory_f7(s):
-    s.key("F7")
-    s.wait_window("New directory")
-    s.type("newdir")
-    s.key("Return")
-    s.wait_exists("left/newdir")
-    s.expect_panel_keys(s.left)
+# Key, entry under the cursor, dialog, typed name, the name that appears, the
+# name that goes away.
+NAME_DIALOGS = (("F7", "..", "New directory", "newdir", "newdir", None),
+                ("shift+F4", "..", "New file", "new.txt", "new.txt", None),
+                ("shift+F6", "a.txt", "Rename file", "renamed.txt", "renamed.txt", "a.txt"))
 
 
-def scenario_new_file_shift_f4(s):
-    s.key("shift+F4")
-    s.wait_window("New file")
-    s.type("new.txt")
-    s.key("Return")
-    s.wait_exists("left/new.txt")
-    s.expect_panel_keys(s.left)
+def scenario_name_dialogs(s):
+    for key, entry, title, typed, made, gone in NAME_DIALOGS:
+        s.cursor_to(entry)
+        s.key(key)
+        s.fill(title, typed)  # the field has the focus, its text selected
+        s.wait_exists("left/" + made)
+        expect(gone is None or not s.exists("left/" + gone), f"{gone} is gone after {key}")
+        s.expect_panel_keys(s.left, f"after {key}")
     expect(any(line.endswith("/left/new.txt") for line in s.launched()),
            f"the editor was started on the new file: {s.launched()}")
-
-
-def scenario_rename_to_a_free_name(s):
-    s.cursor_to("a.txt")
-    s.key("shift+F6")
-    s.wait_window("Rename file")
-    # The field holds the old name, selected: typing replaces it.
-    s.type("renamed.txt")
-    s.key("Return")
-    s.wait_exists("left/renamed.txt")
-    expect(not s.exists("left/a.txt"), "a.txt is gone after the rename")
-    s.expect_panel_keys(s.left)
 
 
 def scenario_rename_onto_an_existing_name(s):
@@ -48,27 +36,17 @@ def scenario_rename_onto_an_existing_name(s):
     s.expect_panel_keys(s.left)
 
 
-def scenario_enter_a_directory_and_go_back(s):
+def scenario_enter_a_directory_tab_and_insert_f5(s):
     s.cursor_to("sub")
     s.key("Return")
-    s.wait_cwd(s.path("left/sub"), "Enter on sub enters it")
-    s.key("Home", "Return")
-    s.wait_cwd(s.left, 'Enter on ".." goes back')
-    # The cursor stands on the directory just left.
-    s.key("Return")
-    s.wait_cwd(s.path("left/sub"), "the cursor stood on sub after going up")
-
-
-def scenario_mark_with_insert_and_copy_f5(s):
+    s.expect_panel_keys("left/sub", "Enter on sub enters it; the cursor stands on it after going up")
+    s.key("Home", "Return", "Tab")
+    s.expect_panel_keys(s.right, "Tab makes the right panel active")
+    s.key("Tab")
     s.cursor_to("a.txt")
     s.key("Insert", "Insert")  # marks a.txt and b.txt
-    s.key("F5")
-    s.answer(MAIN_CAPTION, "Return")  # "Copy selected files to:" the right panel
-    s.wait_exists("right/a.txt")
-    s.wait_exists("right/b.txt")
-    expect(not s.exists("right/c.txt"), "only the marked files are copied")
+    s.expect_copied({"a.txt", "b.txt"}, "Insert marks the entries F5 copies")
     expect(s.exists("left/a.txt"), "a copy keeps the source")
-    s.expect_panel_keys(s.left)
 
 
 @prepare(lambda s: s.write("right/a.txt", "old\n"))
@@ -77,8 +55,8 @@ def scenario_move_f6_overwrite_answered_no(s):
     s.key("F6")
     s.answer(MAIN_CAPTION, "Return")  # "Move selected files to:"
     s.answer("Confirm", "alt+n")  # overwrite a.txt? No
-    expect(s.read("right/a.txt") == "old\n", "the existing file is not overwritten")
-    expect(s.read("left/a.txt") == "alpha\n", "the file that was not moved stays")
+    expect(s.read("right/a.txt") == "old\n" and s.read("left/a.txt") == "alpha\n",
+           "the existing file is not overwritten and the source stays")
     s.expect_panel_keys(s.left)
 
 
@@ -92,23 +70,24 @@ def scenario_delete_f8_and_del(s):
     expect(s.exists("left/c.txt"), "only the entry under the cursor is deleted")
 
 
-def scenario_tab_between_panels(s):
-    s.key("Tab")
-    s.wait_cwd(s.right, "Tab makes the right panel active")
-    s.expect_panel_keys(s.right)
-    s.key("Tab")
-    s.wait_cwd(s.left, "Tab makes the left panel active again")
-    s.expect_panel_keys(s.left)
+def read_only_target(s):
+    for i in range(30):
+        s.write(f"left/many/f{i:02}.txt", f"{i}\n")
+    os.chmod(s.right, 0o555)
+    s.uid = 65534 if os.geteuid() == 0 else None  # root writes anywhere: run as nobody
 
 
-def scenario_command_line(s):
-    x, y, width, height = s.display.geometry(s.main)
-    # The command line is the row above the 20-pixel status bar.
-    s.click(s.main, width // 2, height - 31)
-    s.key("End", "shift+Home")  # the line shows the directory: replace it
-    s.type("touch made-by-command")
-    s.key("Return")
-    s.wait_exists("left/made-by-command")
-    # A click on the left panel's list gives it the keyboard back.
-    s.click(s.main, 100, height // 2)
-    s.expect_panel_keys(s.left)
+@prepare(read_only_target)
+def scenario_copy_into_a_read_only_directory_skip_all(s):
+    s.cursor_to("many")
+    s.key("Return", "ctrl+a", "F5")
+    s.answer(MAIN_CAPTION, "Return")
+    s.answer(DIALOG_CAPTION, "Tab", "space")  # "Could not copy file f00.txt": Skip all
+    s.wait_window(DIALOG_CAPTION)
+    s.key("Tab", "space")  # the summary's "Copy list"
+    text = s.wait_until(lambda: s.display.clipboard(), "Copy list fills the clipboard")
+    expect(text.startswith("30 items were skipped:\nCould not copy file f00.txt: Permission denied\n")
+           and text.count("Permission denied") == 30, f"one summary lists every file with its reason: {text!r}")
+    s.answer(DIALOG_CAPTION, "Escape")
+    expect(os.listdir(s.right) == ["r.txt"], "nothing was copied")
+    s.expect_panel_keys("left/many")

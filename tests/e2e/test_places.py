@@ -1,0 +1,90 @@
+"""Getting to directories: panels that follow their directory, the command
+line's cd and a command's output (Ctrl+O), a typed path (Ctrl+L), the history
+(Alt+Down, Alt+Left/Right), the hotlist (Ctrl+D) and tabs (Ctrl+T, Ctrl+Tab,
+Ctrl+W); the history, hotlist and tabs are there again at the next start."""
+
+import os
+import shutil
+
+from e2e import MAIN_CAPTION, expect, prepare
+
+# Command lines and the directory the panel then shows.
+CDS = (("cd sub", "left/sub"), ("cd ../docs", "left/docs"), ("cd -", "left/sub"),
+       ("cd ~", "../home"), ("cd " + "{left}", "left"))
+
+
+@prepare(lambda s: os.utime(s.path("left/sub"), (1e9, 1e9)))
+def scenario_live_panel_and_ctrl_r(s):
+    before = s.window_pixels(s.main)
+    os.mkdir(s.path("left/live"))  # by another program
+    s.wait_repainted(s.main, before, "the new directory appears")
+    s.cursor_to("live")
+    s.key("Return")
+    s.wait_cwd("left/live", "Enter on the new directory opens it")
+    os.rmdir(s.path("left/live"))
+    s.expect_panel_keys(s.left, "a deleted directory sends the panel to its parent")
+    # A file made inside sub changes sub's time, which no watch reports: Ctrl+R shows it.
+    s.write("left/sub/new.txt", "")
+    before = s.window_pixels(s.main)
+    s.key("ctrl+r")
+    s.wait_repainted(s.main, before, "Ctrl+R shows sub's new time")
+    s.expect_panel_keys(s.left)
+
+
+def scenario_command_line_cd_and_output(s):
+    for line, directory in CDS:
+        s.command(line.format(left=s.left))
+        s.wait_cwd(directory, f"{line} goes to {directory}")
+    s.command("cd /nonexistent")
+    s.answer(MAIN_CAPTION, "Return")  # Cannot change to /nonexistent
+    s.command("echo made by a command; touch made; exit 3")
+    s.wait_exists("left/made")
+    # The output area above the command line shows what the command printed.
+    wanted = "made by a command\n[Exit status 3]"
+    text = s.copied_text(s.main, lambda t: t == wanted, 300, -101)
+    expect(text == wanted, f"the output area shows {text!r}")
+    before = s.window_pixels(s.main)
+    s.key("ctrl+o")
+    s.wait_repainted(s.main, before, "Ctrl+O hides the output")
+    s.click(s.main, 100, 200)  # the left panel's list takes the keyboard back
+    s.expect_panel_keys(s.left)
+
+
+def scenario_typed_path_ctrl_l(s):
+    s.key("ctrl+l")
+    s.type(s.path("left/sub/inner.txt"))  # in place of the path, which is selected
+    s.key("Return")
+    s.wait_cwd("left/sub", "a file's path goes to its directory")
+    s.key("Return")  # the cursor stands on the file: the desktop opens it
+    s.wait_until(lambda: any(l.endswith("/left/sub/inner.txt") for l in s.launched()),
+                 "the cursor stood on inner.txt")
+    s.key("ctrl+l", "Escape")
+    s.expect_panel_keys("left/sub", "after Escape in the path field")
+
+
+def scenario_history_hotlist_and_tabs_across_a_restart(s):
+    s.cursor_to("sub")
+    s.key("Return", "ctrl+d", "Down", "Return")  # the hotlist's "Add current directory"
+    s.expect_panel_keys("left/sub", "after adding sub to the hotlist")
+    s.key("Home", "Return")
+    s.cursor_to("docs")
+    s.key("Return")
+    s.wait_cwd("left/docs")  # the history, newest first: docs, left, sub
+    s.key("alt+Left")
+    s.wait_cwd("left", "Alt+Left goes back")
+    s.key("alt+Right")
+    s.wait_cwd("left/docs", "Alt+Right goes forward")
+    s.key("ctrl+t", "Home", "Return")  # a second tab, on left
+    s.wait_cwd("left")
+    s.key("ctrl+Tab")
+    s.wait_cwd("left/docs", "Ctrl+Tab shows the first tab")
+    s.restart()
+    s.wait_cwd("left/docs", "the first tab is the current one again")
+    s.key("alt+Down", "Down", "Down", "Down", "Return")  # the third newest: sub
+    s.wait_cwd("left/sub", "the history is kept")
+    s.key("ctrl+Tab")
+    s.wait_cwd("left", "the second tab is kept")
+    s.key("ctrl+w")
+    s.wait_cwd("left/sub", "Ctrl+W closes the tab")
+    s.key("Home", "Return", "ctrl+d", "Down", "Return")
+    s.expect_panel_keys("left/sub", "the hotlist is kept")
