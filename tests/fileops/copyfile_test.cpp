@@ -20,12 +20,14 @@ using fileops::testing::TemporaryFiles;
 using test::ReadFile;
 using test::WriteFile;
 
-TEST(CopyRegularFile, CopiesEveryByteAndReportsBlocksInOrder) {
+// Every byte with rising block counts; a stopped copy, or one onto a name
+// that appeared meanwhile without replace, leaves what was there.
+TEST(CopyRegularFile, CopiesEveryByteOrLeavesTheDestinationAsItWas) {
   test::TempDir tmp;
   const std::string data = PatternBytes(9 * 1024 * 1024 + 3, 11);
   WriteFile(tmp / "a", data);
   std::vector<uint64_t> seen;
-  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "b", false, [&](uint64_t n) {
+  CopyResult r = CopyRegularFile(tmp / "a", tmp / "b", false, [&](uint64_t n) {
     seen.push_back(n);
     return true;
   });
@@ -34,25 +36,20 @@ TEST(CopyRegularFile, CopiesEveryByteAndReportsBlocksInOrder) {
   ASSERT_GE(seen.size(), 2u);
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   EXPECT_EQ(seen.back(), data.size());
-  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
-}
 
-TEST(CopyRegularFile, FallsBackToReadingWhenTheKernelCopyFindsNoData) {
-  // Files under /proc report a size of 0 but have contents.
-  test::TempDir tmp;
-  const CopyResult r = CopyRegularFile("/proc/self/status", tmp / "status", false, nullptr);
-  ASSERT_EQ(r.status, CopyStatus::Done) << r.error;
-  EXPECT_NE(ReadFile(tmp / "status").find("Name:"), std::string::npos);
-}
-
-TEST(CopyRegularFile, AStoppedCopyLeavesNothingAndKeepsTheDestination) {
-  test::TempDir tmp;
-  WriteFile(tmp / "a", PatternBytes(4 * 1024 * 1024));
   WriteFile(tmp / "b", "old");
-  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "b", true, [](uint64_t) { return false; });
+  r = CopyRegularFile(tmp / "a", tmp / "b", true, [](uint64_t) { return false; });
   EXPECT_EQ(r.status, CopyStatus::Stopped);
+  r = CopyRegularFile(tmp / "a", tmp / "b", false, nullptr);
+  EXPECT_EQ(r.status, CopyStatus::Failed);
+  EXPECT_EQ(r.error, EEXIST);
   EXPECT_EQ(ReadFile(tmp / "b"), "old");
   EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+
+  // Files under /proc report a size of 0 but have contents.
+  r = CopyRegularFile("/proc/self/status", tmp / "status", false, nullptr);
+  ASSERT_EQ(r.status, CopyStatus::Done) << r.error;
+  EXPECT_NE(ReadFile(tmp / "status").find("Name:"), std::string::npos);
 }
 
 // A copy that replaces a file and is killed halfway leaves the old file and
@@ -86,37 +83,23 @@ TEST(CopyRegularFile, AKilledCopyThatReplacesLeavesNothingBehind) {
   EXPECT_EQ(ReadFile(tmp / "dst/f"), "previous");
 }
 
-TEST(CopyRegularFile, WithoutReplaceAnEntryThatAppearedIsKept) {
-  test::TempDir tmp;
-  WriteFile(tmp / "a", "new");
-  WriteFile(tmp / "b", "appeared meanwhile");
-  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "b", false, nullptr);
-  EXPECT_EQ(r.status, CopyStatus::Failed);
-  EXPECT_EQ(r.error, EEXIST);
-  EXPECT_EQ(ReadFile(tmp / "b"), "appeared meanwhile");
-  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
-}
-
-TEST(CopyRegularFile, RefusesFifosLinksAndDirectoriesWithoutBlocking) {
+// FIFOs, links and directories are refused without blocking.
+TEST(CopyRegularFile, RefusesWhatIsNoRegularFile) {
   test::TempDir tmp;
   ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0600), 0);
   WriteFile(tmp / "f", "f");
   ASSERT_EQ(::symlink("f", (tmp / "link").c_str()), 0);
   test::MakeDir(tmp / "dir");
-  for (const char* name : {"fifo", "link", "dir"}) {
-    const CopyResult r = CopyRegularFile(tmp / name, tmp / "out", false, nullptr);
-    EXPECT_EQ(r.status, CopyStatus::Failed) << name;
-    EXPECT_EQ(r.error, EINVAL) << name;
+  const struct {
+    const char *from, *to;
+    int error;
+  } cases[] = {{"fifo", "out", EINVAL}, {"link", "out", EINVAL}, {"dir", "out", EINVAL}, {"f", "no/such/b", ENOENT}};
+  for (const auto& c : cases) {
+    const CopyResult r = CopyRegularFile(tmp / c.from, tmp / c.to, false, nullptr);
+    EXPECT_EQ(r.status, CopyStatus::Failed) << c.from;
+    EXPECT_EQ(r.error, c.error) << c.from;
   }
   EXPECT_FALSE(Exists(tmp / "out"));
-}
-
-TEST(CopyRegularFile, IntoAMissingDirectoryFails) {
-  test::TempDir tmp;
-  WriteFile(tmp / "a", "a");
-  const CopyResult r = CopyRegularFile(tmp / "a", tmp / "no/such/b", false, nullptr);
-  EXPECT_EQ(r.status, CopyStatus::Failed);
-  EXPECT_EQ(r.error, ENOENT);
 }
 
 TEST(CopySymlink, CopiesTheTargetBytesAsTheyAre) {
@@ -165,17 +148,18 @@ TEST(LStat, TellsTheKindsApart) {
   WriteFile(tmp / "f", "12345");
   ASSERT_EQ(::symlink("f", (tmp / "l").c_str()), 0);
   ASSERT_EQ(::mkfifo((tmp / "p").c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    EntryKind kind;
+    uint64_t size;
+  } cases[] = {{tmp / "f", EntryKind::File, 5}, {tmp / "l", EntryKind::Symlink, 0},
+               {tmp / "p", EntryKind::Special, 0}, {tmp.path(), EntryKind::Directory, 0}};
   EntryInfo info;
-  ASSERT_TRUE(LStat(tmp / "f", info));
-  EXPECT_EQ(info.kind, EntryKind::File);
-  EXPECT_EQ(info.size, 5u);
-  ASSERT_TRUE(LStat(tmp / "l", info));
-  EXPECT_EQ(info.kind, EntryKind::Symlink);
-  EXPECT_EQ(info.size, 0u);
-  ASSERT_TRUE(LStat(tmp / "p", info));
-  EXPECT_EQ(info.kind, EntryKind::Special);
-  ASSERT_TRUE(LStat(tmp.path(), info));
-  EXPECT_EQ(info.kind, EntryKind::Directory);
+  for (const auto& c : cases) {
+    ASSERT_TRUE(LStat(c.path, info)) << c.path;
+    EXPECT_EQ(info.kind, c.kind) << c.path;
+    EXPECT_EQ(info.size, c.size) << c.path;
+  }
   EXPECT_FALSE(LStat(tmp / "none", info));
   EXPECT_EQ(errno, ENOENT);
   EXPECT_EQ(info.kind, EntryKind::Missing);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <filesystem>
@@ -25,42 +26,25 @@ namespace vantrel::fileops::testing {
 namespace fs = std::filesystem;
 
 // Answers the engine's questions from a script and records everything it was
-// asked and told, in order: "?" + question, "!" + message.
+// asked and told, in order: "?" + question, "!" + message. Messages are
+// answered Ok once `messageAnswers` runs out.
 class ScriptedPrompt final : public TFMPrompt {
  public:
   std::deque<TOverwriteAnswer> overwriteAnswers;
   std::deque<bool> abortAnswers;
+  std::deque<TMessageAnswer> messageAnswers;
   std::vector<std::string> log;
   std::vector<TFMMessage> messages;
   std::function<void()> onAbortQuestion;  // runs when "Abort operation?" is asked
 
   TOverwriteAnswer AskOverwrite(const std::string& item, const std::string& text) override {
-    log.push_back("?" + text);
     EXPECT_EQ(text, "Overwrite file " + item + "?");
-    if (overwriteAnswers.empty()) {
-      ADD_FAILURE() << "unexpected question: " << text;
-      return TOverwriteAnswer::Cancel;
-    }
-    const TOverwriteAnswer answer = overwriteAnswers.front();
-    overwriteAnswers.pop_front();
-    return answer;
+    return Next(overwriteAnswers, text, TOverwriteAnswer::Cancel);
   }
-
   bool AskAbort(const std::string& text) override {
-    log.push_back("?" + text);
     if (onAbortQuestion) onAbortQuestion();
-    if (abortAnswers.empty()) {
-      ADD_FAILURE() << "unexpected question: " << text;
-      return true;
-    }
-    const bool answer = abortAnswers.front();
-    abortAnswers.pop_front();
-    return answer;
+    return Next(abortAnswers, text, true);
   }
-
-  // Answers to the messages, in order; Ok once the script runs out.
-  std::deque<TMessageAnswer> messageAnswers;
-
   TMessageAnswer ShowMessage(const TFMMessage& message) override {
     log.push_back("!" + message.text);
     messages.push_back(message);
@@ -75,10 +59,19 @@ class ScriptedPrompt final : public TFMPrompt {
     for (const auto& m : messages) out.push_back(m.text);
     return out;
   }
-  int Questions(const std::string& text) const {
-    int n = 0;
-    for (const auto& line : log) n += line == "?" + text;
-    return n;
+  int Questions(const std::string& text) const { return static_cast<int>(std::count(log.begin(), log.end(), "?" + text)); }
+
+ private:
+  template <class T>
+  T Next(std::deque<T>& script, const std::string& text, T otherwise) {
+    log.push_back("?" + text);
+    if (script.empty()) {
+      ADD_FAILURE() << "unexpected question: " << text;
+      return otherwise;
+    }
+    const T answer = script.front();
+    script.pop_front();
+    return answer;
   }
 };
 
