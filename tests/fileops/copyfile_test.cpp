@@ -13,7 +13,6 @@
 namespace vantrel::platform {
 namespace {
 
-using fileops::testing::Exists;
 using fileops::testing::ModeOf;
 using fileops::testing::PatternBytes;
 using fileops::testing::TemporaryFiles;
@@ -83,25 +82,6 @@ TEST(CopyRegularFile, AKilledCopyThatReplacesLeavesNothingBehind) {
   EXPECT_EQ(ReadFile(tmp / "dst/f"), "previous");
 }
 
-// FIFOs, links and directories are refused without blocking.
-TEST(CopyRegularFile, RefusesWhatIsNoRegularFile) {
-  test::TempDir tmp;
-  ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0600), 0);
-  WriteFile(tmp / "f", "f");
-  ASSERT_EQ(::symlink("f", (tmp / "link").c_str()), 0);
-  test::MakeDir(tmp / "dir");
-  const struct {
-    const char *from, *to;
-    int error;
-  } cases[] = {{"fifo", "out", EINVAL}, {"link", "out", EINVAL}, {"dir", "out", EINVAL}, {"f", "no/such/b", ENOENT}};
-  for (const auto& c : cases) {
-    const CopyResult r = CopyRegularFile(tmp / c.from, tmp / c.to, false, nullptr);
-    EXPECT_EQ(r.status, CopyStatus::Failed) << c.from;
-    EXPECT_EQ(r.error, c.error) << c.from;
-  }
-  EXPECT_FALSE(Exists(tmp / "out"));
-}
-
 TEST(CopySymlink, CopiesTheTargetBytesAsTheyAre) {
   test::TempDir tmp;
   const std::string target = std::string("../some\xff/where ") + std::string(300, 'x');
@@ -127,42 +107,6 @@ TEST(GrantOwnerAccess, AddsMissingBitsAndNeverGoesThroughALink) {
   ASSERT_EQ(::symlink("d", (tmp / "l").c_str()), 0);
   EXPECT_EQ(GrantOwnerAccess(tmp / "l", S_IWUSR), EPERM);
   EXPECT_EQ(ModeOf(tmp / "d"), 0555u);
-}
-
-TEST(DirectoryChain, RunsFromTheDirectoryUpToTheRoot) {
-  test::TempDir tmp;
-  test::MakeDir(tmp / "a/b");
-  const auto chain = DirectoryChain(tmp / "a/b");
-  EntryInfo b, a, t, root;
-  ASSERT_TRUE(LStat(tmp / "a/b", b) && LStat(tmp / "a", a) && LStat(tmp.path(), t) && LStat("/", root));
-  ASSERT_GE(chain.size(), 4u);
-  EXPECT_EQ(chain[0], (EntryId{b.device, b.inode}));
-  EXPECT_EQ(chain[1], (EntryId{a.device, a.inode}));
-  EXPECT_EQ(chain[2], (EntryId{t.device, t.inode}));
-  EXPECT_EQ(chain.back(), (EntryId{root.device, root.inode}));
-  EXPECT_TRUE(DirectoryChain(tmp / "missing").empty());
-}
-
-TEST(LStat, TellsTheKindsApart) {
-  test::TempDir tmp;
-  WriteFile(tmp / "f", "12345");
-  ASSERT_EQ(::symlink("f", (tmp / "l").c_str()), 0);
-  ASSERT_EQ(::mkfifo((tmp / "p").c_str(), 0600), 0);
-  const struct {
-    std::string path;
-    EntryKind kind;
-    uint64_t size;
-  } cases[] = {{tmp / "f", EntryKind::File, 5}, {tmp / "l", EntryKind::Symlink, 0},
-               {tmp / "p", EntryKind::Special, 0}, {tmp.path(), EntryKind::Directory, 0}};
-  EntryInfo info;
-  for (const auto& c : cases) {
-    ASSERT_TRUE(LStat(c.path, info)) << c.path;
-    EXPECT_EQ(info.kind, c.kind) << c.path;
-    EXPECT_EQ(info.size, c.size) << c.path;
-  }
-  EXPECT_FALSE(LStat(tmp / "none", info));
-  EXPECT_EQ(errno, ENOENT);
-  EXPECT_EQ(info.kind, EntryKind::Missing);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -113,6 +114,17 @@ inline std::vector<std::string> TemporaryFiles(const std::string& root) {
   return out;
 }
 
+// Makes entries below `root`: "path=contents" a file, "path/" a directory,
+// with the directories above them.
+inline void MakeTree(const std::string& root, std::initializer_list<std::string> entries) {
+  for (const std::string& e : entries) {
+    const size_t eq = e.find('=');
+    const std::string path = root + "/" + e.substr(0, eq);
+    test::MakeDir(eq == std::string::npos ? path : fs::path(path).parent_path().native());
+    if (eq != std::string::npos) test::WriteFile(path, e.substr(eq + 1));
+  }
+}
+
 inline bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -142,67 +154,46 @@ inline std::string PatternBytes(size_t size, uint32_t seed = 1) {
 }
 
 // Collects failed checks inside a child process, where gtest's own
-// assertions would be lost.
+// assertions would be lost: each is printed, and the child's exit status
+// tells whether there was one.
 struct ChildChecks {
-  std::string failures;
+  bool failed = false;
   void Check(bool ok, const std::string& what) {
-    if (!ok) failures += what + "\n";
+    if (ok) return;
+    std::fprintf(stderr, "check failed in the child: %s\n", what.c_str());
+    failed = true;
   }
 };
 
-// The result of RunInChild: `skipped` when the child could not drop root.
-struct ChildResult {
-  bool skipped = false;
-  std::string failures;
-};
-
 inline constexpr uid_t kNobody = 65534;
+inline constexpr int kChildSkipped = 77;
 
-// Runs `body` in a forked child and returns what it found wrong. With
-// `unprivileged`, a child of root first becomes the user "nobody" (and
-// `handOver` is given to that user), so that permission checks apply as they
-// do for an ordinary user.
-inline ChildResult RunInChild(const std::function<std::string()>& body, bool unprivileged = false,
-                              const std::string& handOver = {}) {
+// Runs `body` in a forked child: 0 when its checks held, kChildSkipped when
+// it could not become an ordinary user. With `unprivileged`, a child of root
+// first becomes the user "nobody" (and `handOver` is given to that user), so
+// that permission checks apply as they do for an ordinary user.
+inline int RunInChild(const std::function<bool()>& body, bool unprivileged = false,
+                      const std::string& handOver = {}) {
   const bool root = ::geteuid() == 0;
   if (unprivileged && root && !handOver.empty()) {
     std::error_code ec;
     ::lchown(handOver.c_str(), kNobody, kNobody);
     for (auto it = fs::recursive_directory_iterator(handOver, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+         it.increment(ec))
       ::lchown(it->path().c_str(), kNobody, kNobody);
-    }
   }
-  int fds[2];
-  if (::pipe(fds) != 0) return {false, "pipe failed"};
   const pid_t pid = ::fork();
-  if (pid < 0) return {false, "fork failed"};
+  if (pid < 0) return -1;
   if (pid == 0) {
-    ::close(fds[0]);
-    if (unprivileged && root) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) _exit(77);
-      if (!handOver.empty() && ::access(handOver.c_str(), W_OK | X_OK) != 0) _exit(77);
-    }
-    const std::string failures = body();
-    size_t done = 0;
-    while (done < failures.size()) {
-      const ssize_t n = ::write(fds[1], failures.data() + done, failures.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    _exit(0);
+    if (unprivileged && root &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+         (!handOver.empty() && ::access(handOver.c_str(), W_OK | X_OK) != 0)))
+      _exit(kChildSkipped);
+    _exit(body() ? 0 : 1);
   }
-  ::close(fds[1]);
-  std::string text;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-  ::close(fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return {true, {}};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) text += "child ended abnormally\n";
-  return {false, text};
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // A source and a destination directory, an engine with a scripted prompt,

@@ -25,10 +25,7 @@ using Texts = std::vector<std::string>;
 // a link out of the tree: links are copied, moved and deleted as links, and
 // nothing they point to is ever touched.
 TEST_F(FileOpsTest, LinksAreHandledAsLinks) {
-  MakeDir(tmp / "outside");
-  WriteFile(tmp / "outside/precious", "precious");
-  MakeDir(S("D/sub"));
-  WriteFile(S("D/f"), "f");
+  MakeTree(tmp.path(), {"outside/precious=precious", "src/D/sub/", "src/D/f=f"});
   ASSERT_EQ(::symlink(".", S("D/loop").c_str()), 0);
   ASSERT_EQ(::symlink("..", S("D/sub/up").c_str()), 0);
   ASSERT_EQ(::symlink("f", S("D/lf").c_str()), 0);
@@ -55,11 +52,7 @@ TEST_F(FileOpsTest, LinksAreHandledAsLinks) {
 // A link at the destination is replaced, never written through, and is no
 // directory to copy into.
 TEST_F(FileOpsTest, LinksAtTheDestinationAreNeverFollowed) {
-  MakeDir(tmp / "outside");
-  WriteFile(tmp / "outside/precious", "precious");
-  WriteFile(S("name"), "new");
-  MakeDir(S("D"));
-  WriteFile(S("D/x"), "x");
+  MakeTree(tmp.path(), {"outside/precious=precious", "src/name=new", "src/D/x=x"});
   ASSERT_EQ(::symlink((tmp / "outside/precious").c_str(), D("name").c_str()), 0);
   ASSERT_EQ(::symlink((tmp / "outside").c_str(), D("D").c_str()), 0);
   prompt.overwriteAnswers = {Answer::Yes};
@@ -74,9 +67,8 @@ TEST_F(FileOpsTest, LinksAtTheDestinationAreNeverFollowed) {
 // A FIFO is reported by its raw bytes and never read; a move leaves it, and
 // the directory holding it, where they were; a delete removes it.
 TEST_F(FileOpsTest, AFifoInsideATreeIsReportedAndNeverRead) {
-  MakeDir(S("D\xff"));
+  MakeTree(src, {"D\xff/f=f"});
   ASSERT_EQ(::mkfifo(S("D\xff/p\xfe").c_str(), 0644), 0);
-  WriteFile(S("D\xff/f"), "f");
   op.CopyFiles({"D\xff"}, src, dst);
   ASSERT_EQ(prompt.messages.size(), 1u);
   EXPECT_EQ(prompt.messages[0].item, "D\xff/p\xfe");
@@ -98,11 +90,8 @@ TEST_F(FileOpsTest, AFifoInsideATreeIsReportedAndNeverRead) {
 // or into its own subtree (also through a link) are refused; the other items
 // of the set are still handled.
 TEST_F(FileOpsTest, NothingIsCopiedOrMovedOntoOrIntoItself) {
-  WriteFile(S("a"), "only copy");
-  WriteFile(S("h"), "shared");
+  MakeTree(src, {"a=only copy", "h=shared", "D/sub/deeper/", "D/x=x"});
   ASSERT_EQ(::link(S("h").c_str(), D("h").c_str()), 0);
-  MakeDir(S("D/sub/deeper"));
-  WriteFile(S("D/x"), "x");
   ASSERT_EQ(::symlink(S("D/sub").c_str(), (tmp / "alias").c_str()), 0);
   op.CopyFiles({"a"}, src, src);
   op.MoveFiles({"a", "D"}, src, src);
@@ -125,8 +114,7 @@ TEST_F(FileOpsTest, NothingIsCopiedOrMovedOntoOrIntoItself) {
 // Items that vanish between listing and handling, names that were never
 // there and a destination that is missing are reported; the rest is done.
 TEST_F(FileOpsTest, VanishedAndMissingItemsAreReportedAndSkipped) {
-  MakeDir(S("D/S"));
-  for (const char* n : {"a", "b", "c", "D/S/x", "D/z"}) WriteFile(S(n), n);
+  MakeTree(src, {"a=a", "b=b", "c=c", "D/S/x=x", "D/z=D/z"});
   onEvent = [&](int) {
     if (events.size() == 1) {
       ::unlink(S("b").c_str());
@@ -155,9 +143,7 @@ TEST_F(FileOpsTest, VanishedAndMissingItemsAreReportedAndSkipped) {
 }
 
 TEST_F(FileOpsTest, NamesThatReachOutsideTheDirectoryAreRefused) {
-  WriteFile(tmp / "victim", "v");
-  MakeDir(S("sub"));
-  WriteFile(S("sub/inner"), "i");
+  MakeTree(tmp.path(), {"victim=v", "src/sub/inner=i"});
   op.DeleteFiles({"..", ".", "", "../victim", "sub/inner", std::string("a\0b", 3)}, src);
   ASSERT_EQ(prompt.messages.size(), 6u);
   for (const auto& message : prompt.messages) EXPECT_EQ(message.kind, TFMMessageKind::InvalidName);
@@ -219,11 +205,9 @@ TEST_F(FileOpsTest, ALargeTree) {
 // destination and the source of the failed move, and leaves no partial file.
 TEST_F(FileOpsTest, AFullDisk) {
   const std::string big = PatternBytes(3 * 1024 * 1024, 9);
-  WriteFile(S("big"), big);
-  WriteFile(S("small"), "small");
-  WriteFile(S("fresh"), big);
-  WriteFile(D("big"), "previous");
-  const ChildResult r = RunInChild([&] {
+  MakeTree(src, {"big=" + big, "small=small", "fresh=" + big});
+  MakeTree(dst, {"big=previous"});
+  EXPECT_EQ(RunInChild([&] {
     ChildChecks c;
     ::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {1024 * 1024, 1024 * 1024};
@@ -239,27 +223,26 @@ TEST_F(FileOpsTest, AFullDisk) {
     c.Check(ReadFile(D("big")) == "previous" && ReadFile(S("big")) == big, "previous or source lost");
     c.Check(ReadFile(D("small")) == "small" && !Exists(S("small")), "small file not moved");
     c.Check(TemporaryFiles(dst).empty(), "temporary file left behind");
-    return c.failures;
-  });
-  EXPECT_EQ(r.failures, "");
+    return !c.failed;
+  }), 0);
 }
 
 // Permissions, as an ordinary user (a child of root becomes "nobody").
 class PermissionTest : public FileOpsTest {
  protected:
   void Run(const std::function<void(TFMOperation&, ScriptedPrompt&, ChildChecks&)>& body) {
-    const ChildResult r = RunInChild(
+    const int status = RunInChild(
         [&] {
           ChildChecks c;
           ScriptedPrompt p;
           TFMOperation engine;
           engine.SetPrompt(&p);
           body(engine, p, c);
-          return c.failures;
+          return !c.failed;
         },
         true, tmp.path());
-    if (r.skipped) GTEST_SKIP() << "cannot run as an ordinary user here";
-    EXPECT_EQ(r.failures, "");
+    if (status == kChildSkipped) GTEST_SKIP() << "cannot run as an ordinary user here";
+    EXPECT_EQ(status, 0);
   }
 };
 
@@ -267,17 +250,11 @@ class PermissionTest : public FileOpsTest {
 // read-only tree keeps the directories' modes; the directory the chosen
 // names are in is never changed.
 TEST_F(PermissionTest, ReadOnlyTreesAreDeletedAndMoved) {
-  MakeDir(S("T/ro/inner"));
-  MakeDir(S("T/locked/x"));
-  WriteFile(S("T/ro/inner/f"), "f");
-  WriteFile(S("T/locked/x/h"), "h");
-  MakeDir(S("M/E"));
-  WriteFile(S("M/E/x"), "x");
+  MakeTree(src, {"T/ro/inner/f=f", "T/locked/x/h=h", "M/E/x=x"});
   for (const char* d : {"T/ro/inner", "T/ro", "T", "M/E", "M"}) ::chmod(S(d).c_str(), 0555);
   ::chmod(S("T/locked/x").c_str(), 0);
   ::chmod(S("T/locked").c_str(), 0);
-  MakeDir(tmp / "fixed");
-  WriteFile(tmp / "fixed/a", "a");
+  MakeTree(tmp.path(), {"fixed/a=a"});
   ::chmod((tmp / "fixed").c_str(), 0555);
   Run([&](TFMOperation& engine, ScriptedPrompt& p, ChildChecks& c) {
     engine.DeleteFiles({"T"}, src);
@@ -304,8 +281,7 @@ TEST_F(PermissionTest, CopyingIntoAReadOnlyDirectory) {
     names.back().insert(names.back().begin(), 'f');
     WriteFile(S(names.back()), "x");
   }
-  MakeDir(S("D"));
-  WriteFile(S("D/b"), "b");
+  MakeTree(src, {"D/b=b"});
   ::chmod(dst.c_str(), 0555);
   Run([&](TFMOperation& engine, ScriptedPrompt& p, ChildChecks& c) {
     engine.MoveFiles({"f0", "D"}, src, dst);
@@ -335,12 +311,8 @@ TEST_F(PermissionTest, CopyingIntoAReadOnlyDirectory) {
 }
 
 TEST_F(PermissionTest, UnreadableSourcesAreReportedAndKeptByAMove) {
-  MakeDir(S("D/locked"));
-  WriteFile(S("D/locked/in"), "in");
-  WriteFile(S("D/secret"), "s");
-  WriteFile(S("D/open"), "o");
-  MakeDir(D("D"));
-  WriteFile(D("D/secret"), "theirs");  // no question for a file that cannot be read
+  MakeTree(src, {"D/locked/in=in", "D/secret=s", "D/open=o"});
+  MakeTree(dst, {"D/secret=theirs"});  // no question for a file that cannot be read
   ::chmod(S("D/secret").c_str(), 0);
   ::chmod(S("D/locked").c_str(), 0);
   Run([&](TFMOperation& engine, ScriptedPrompt& p, ChildChecks& c) {

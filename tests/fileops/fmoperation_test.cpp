@@ -34,11 +34,8 @@ std::vector<std::string> SmallFilesIn(const std::string& dir, int count) {
 // directories' times set after their contents were written.
 TEST_F(FileOpsTest, CopyKeepsContentsPermissionBitsAndModificationTimes) {
   const std::string big = PatternBytes(5 * 1024 * 1024 + 17);
-  MakeDir(S("D/E"));
+  MakeTree(src, {"D/E/run=#!/bin/sh\n", "D/empty=", "tool=x"});
   WriteFile(S("D/big"), big);
-  WriteFile(S("D/E/run"), "#!/bin/sh\n");
-  WriteFile(S("D/empty"), "");
-  WriteFile(S("tool"), "x");
   ::chmod(S("tool").c_str(), 06755);
   ::chmod(S("D/E/run").c_str(), 0751);
   ::chmod(S("D/big").c_str(), 0604);
@@ -59,12 +56,9 @@ TEST_F(FileOpsTest, CopyKeepsContentsPermissionBitsAndModificationTimes) {
 }
 
 TEST_F(FileOpsTest, ReadOnlySourcesAndExistingDirectoriesNeedNoQuestion) {
-  WriteFile(S("ro"), "keep");
+  MakeTree(src, {"ro=keep", "D/new=n"});
+  MakeTree(dst, {"D/old=o"});
   ::chmod(S("ro").c_str(), 0444);
-  MakeDir(S("D"));
-  WriteFile(S("D/new"), "n");
-  MakeDir(D("D"));
-  WriteFile(D("D/old"), "o");
   ::chmod(D("D").c_str(), 0711);
   op.CopyFiles({"ro", "D"}, src, dst);
   EXPECT_EQ(ModeOf(D("ro")), 0444u);
@@ -120,8 +114,8 @@ TEST_F(FileOpsTest, OverwriteAnswers) {
 // nothing is. A read-only file or a directory in the way is never replaced,
 // and a move keeps its source then.
 TEST_F(FileOpsTest, DestinationsReplacedWithoutAQuestionOrNever) {
-  WriteFile(S("a"), "new");
-  WriteFile(D("a"), "old");
+  MakeTree(src, {"a=new", "b=new"});
+  MakeTree(dst, {"a=old"});
   TFMOperation bare;
   bare.MoveFiles({"a"}, src, dst);
   EXPECT_EQ(ReadFile(D("a")) + ReadFile(S("a")), "oldnew");
@@ -130,11 +124,8 @@ TEST_F(FileOpsTest, DestinationsReplacedWithoutAQuestionOrNever) {
   EXPECT_EQ(ReadFile(D("a")), "new");
   EXPECT_TRUE(prompt.log.empty());
 
-  WriteFile(S("b"), "new");
-  WriteFile(D("a"), "protected");
+  MakeTree(dst, {"a=protected", "b/inside=x"});
   ::chmod(D("a").c_str(), 0444);
-  MakeDir(D("b"));
-  WriteFile(D("b/inside"), "x");
   op.MoveFiles({"a", "b"}, src, dst);
   EXPECT_EQ(prompt.log, (std::vector<std::string>{"!Could not copy file a", "!Could not copy file b"}));
   EXPECT_EQ(ReadFile(D("a")) + ReadFile(D("b/inside")), "protectedx");
@@ -159,8 +150,7 @@ TEST_F(FileOpsTest, ProgressIsTheTruncatedShareOfBytesHandled) {
   EXPECT_EQ(events, (std::vector<int>{66, 100}));
 
   events.clear();
-  MakeDir(S("D/E"));
-  WriteFile(S("D/f"), std::string(10, 'f'));
+  MakeTree(src, {"D/E/", "D/f=0123456789"});
   op.CopyFiles({"D"}, src, dst);
   EXPECT_EQ(events, (std::vector<int>{0, 0, 100}));
 
@@ -328,12 +318,8 @@ TEST_F(FileOpsTest, OperationsStartedFromInsideTheProgressEventAreRefused) {
 }
 
 TEST_F(FileOpsTest, MoveWithOverwriteAnsweredNoKeepsThatFileAndTheDirectoriesAboveIt) {
-  MakeDir(S("D/E"));
-  WriteFile(S("D/E/keep"), "mine");
-  WriteFile(S("D/E/go"), "go");
-  WriteFile(S("D/other"), "other");
-  MakeDir(D("D/E"));
-  WriteFile(D("D/E/keep"), "theirs");
+  MakeTree(src, {"D/E/keep=mine", "D/E/go=go", "D/other=other"});
+  MakeTree(dst, {"D/E/keep=theirs"});
   prompt.overwriteAnswers = {Answer::No};
   op.MoveFiles({"D"}, src, dst);
   EXPECT_EQ(prompt.log, (std::vector<std::string>{"?Overwrite file D/E/keep?"}));  // no delete messages
@@ -346,13 +332,8 @@ TEST_F(FileOpsTest, MoveWithOverwriteAnsweredNoKeepsThatFileAndTheDirectoriesAbo
 // total of nothing is the smallest value above zero, so that shares of it
 // never divide by zero.
 TEST_F(FileOpsTest, GetTotalSize) {
-  MakeDir(S("D/E"));
-  WriteFile(S("D/E/x"), std::string(1000, 'x'));
-  WriteFile(S("D/y"), std::string(234, 'y'));
-  WriteFile(S("z"), std::string(5, 'z'));
-  ::symlink("D/E/x", S("D/link").c_str());
-  MakeDir(S("empty"));
-  WriteFile(S("zero"), "");
+  MakeTree(src, {"D/y=" + std::string(1234, 'y'), "z=12345", "empty/", "zero="});
+  ::symlink("y", S("D/link").c_str());
   const auto before = Snapshot(src);
   EXPECT_EQ(op.GetTotalSize({"D", "z"}, src), 1239.0);
   EXPECT_EQ(Snapshot(src), before);

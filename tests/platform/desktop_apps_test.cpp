@@ -104,32 +104,26 @@ class DesktopAppsTree : public ::testing::Test {
   }
 };
 
-TEST_F(DesktopAppsTree, DefaultFirstThenAssociations) {
-  // No default: the user's applications, then the system's, each folder by name.
+// No default: the user's applications, then the system's, each folder by
+// name; the first installed default counts even when associations remove
+// it, a desktop-specific list chooses it before the general one; removals
+// only hide later additions; parent types add their applications.
+TEST_F(DesktopAppsTree, DefaultFirstThenAssociationsThenParentTypes) {
   EXPECT_EQ(Names({"text/plain"}), (Words{"mybeta", "alpha", "removed"}));
-  test::WriteFile(tmp / "config/mimeapps.list",
-                  "[Default Applications]\ntext/plain=missing.desktop;removed.desktop;\n"
-                  "[Removed Associations]\ntext/plain=removed.desktop;\n"
-                  "[Added Associations]\ntext/plain=gamma.desktop;\n");
-  // The first installed default counts even when associations remove it.
-  EXPECT_EQ(Names({"text/plain"}), (Words{"removed", "gamma", "mybeta", "alpha"}));
-  // A desktop-specific list chooses the default before the general one.
-  test::WriteFile(tmp / "config/testdesk-mimeapps.list", "[Default Applications]\ntext/plain=alpha.desktop\n");
-  EXPECT_EQ(Names({"text/plain"}).front(), "alpha");
-}
-
-TEST_F(DesktopAppsTree, RemovalsOnlyHideLaterAdditions) {
-  test::WriteFile(tmp / "config/mimeapps.list", "[Added Associations]\nimage/png=alpha.desktop;\n");
-  test::WriteFile(tmp / "sysconfig/mimeapps.list",
-                  "[Removed Associations]\nimage/png=alpha.desktop;gamma.desktop;\n");
-  EXPECT_EQ(Names({"image/png"}), (Words{"alpha"}));  // beta is the user's copy, which has no image/png
-}
-
-TEST_F(DesktopAppsTree, ParentTypesAddTheirApplications) {
   EXPECT_EQ(Names({"text/x-csrc", "text/plain", "application/octet-stream"}),
             (Words{"delta", "mybeta", "alpha", "removed", "generic"}));
   EXPECT_EQ(ApplicationsFor({"text/x-csrc"}, dirs).front().id, "sub-delta.desktop");
   EXPECT_TRUE(Names({"video/none"}).empty());
+  test::WriteFile(tmp / "config/mimeapps.list",
+                  "[Default Applications]\ntext/plain=missing.desktop;removed.desktop;\n"
+                  "[Removed Associations]\ntext/plain=removed.desktop;\n"
+                  "[Added Associations]\ntext/plain=gamma.desktop;\nimage/png=alpha.desktop;\n");
+  test::WriteFile(tmp / "sysconfig/mimeapps.list",
+                  "[Removed Associations]\nimage/png=alpha.desktop;gamma.desktop;\n");
+  EXPECT_EQ(Names({"text/plain"}), (Words{"removed", "gamma", "mybeta", "alpha"}));
+  EXPECT_EQ(Names({"image/png"}), (Words{"alpha"}));  // beta is the user's copy, which has no image/png
+  test::WriteFile(tmp / "config/testdesk-mimeapps.list", "[Default Applications]\ntext/plain=alpha.desktop\n");
+  EXPECT_EQ(Names({"text/plain"}).front(), "alpha");
 }
 
 }  // namespace
