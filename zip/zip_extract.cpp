@@ -154,6 +154,13 @@ class TTempOutput {
   std::string name_;  // the fallback's name until it is committed
 };
 
+// Whether the open directory dir has been removed (nothing can be created in
+// it any more; the errno that says so differs between file systems).
+bool IsRemovedDirectory(int dir) {
+  struct stat st;
+  return ::fstat(dir, &st) == 0 && st.st_nlink == 0;
+}
+
 // Creates a symbolic link to target at leaf in dir, replacing what is there.
 bool PlaceSymlink(int dir, const std::string& leaf, const std::string& target) {
   if (::symlinkat(target.c_str(), dir, leaf.c_str()) == 0) return true;
@@ -318,8 +325,10 @@ int TZipReader::RunUnZip() {
   bool viewSwitched = false;
   runCount_ = 0;
 
+  TDirectoryChain outDirs;
   auto finish = [&]() {
     buffers_.reset();
+    outDirs_ = nullptr;
     filesList_.clear();
     if (viewSwitched) BuildView();
     if (OnUnZipComplete) OnUnZipComplete(this, runCount_);
@@ -329,6 +338,8 @@ int TZipReader::RunUnZip() {
   try {
     buffers_ = std::make_unique<TDecodeBuffers>();
     if (!destDir_.empty() && !TestOnly) MakeDirectories(destDir_);
+    outDirs.Reset(destDir_);
+    outDirs_ = &outDirs;
 
     // Disks are visited in order: a multi-disk archive runs in physical order.
     if (endRecord_.ThisDisk > 0 && SortMode != TZipSortMode::ByNone && dirList_) {
@@ -406,7 +417,8 @@ struct TZipReader::TEntryTarget {
   std::string leaf;               // the stored name made safe
   std::string fname;              // the full output name (a handler may change it)
   std::string computed;           // the name before any handler changed it
-  TFd dirFd;
+  int dirFd = -1;                 // the directory the file goes in
+  TFd ownDir;                     // dirFd when a handler chose another directory
   std::string fileLeaf;           // fname's last component
 };
 
@@ -503,7 +515,19 @@ void TZipReader::ExtractEntry(int index) {
     return;
   }
   if (!TestOnly && !isLink) {
-    if (!temp.Create(target.dirFd.Get())) {
+    bool created = temp.Create(target.dirFd);
+    if (!created && target.fname == target.computed && IsRemovedDirectory(target.dirFd)) {
+      // The directory kept open since an earlier entry was removed meanwhile:
+      // its path is walked (and made) again, and what is there now decides.
+      outDirs_->Reset(destDir_);
+      if (!OpenTarget(target)) {
+        skipping(skipCannotCreate, target.fname, true);
+        return;
+      }
+      if (!MayOverwrite(index, target)) return;
+      created = temp.Create(target.dirFd);
+    }
+    if (!created) {
       skipping(skipCannotCreate, target.fname, true);
       return;
     }
@@ -541,7 +565,7 @@ void TZipReader::ExtractEntry(int index) {
   if (good) {
     if (!TestOnly) {
       const bool placed = isLink ? linkTarget.find('\0') == std::string::npos &&
-                                       PlaceSymlink(target.dirFd.Get(), target.fileLeaf, linkTarget)
+                                       PlaceSymlink(target.dirFd, target.fileLeaf, linkTarget)
                                  : temp.Commit(target.fileLeaf);
       if (file) file->Close();
       if (!placed) {
@@ -570,7 +594,7 @@ void TZipReader::ExtractDirectoryEntry(int index, const TEntryTarget& target) {
     cannotCreate();
     return;
   }
-  if (RecreateDirs && !OpenDirectoryBeneath(target.root, target.dirs, true).Valid()) {
+  if (RecreateDirs && outDirs_->Open(target.dirs, true) < 0) {
     cannotCreate();
     return;
   }
@@ -594,7 +618,7 @@ int64_t TZipReader::SeekEntryData() {
 
 bool TZipReader::OpenTarget(TEntryTarget& t) {
   if (t.fname == t.computed) {
-    t.dirFd = OpenDirectoryBeneath(t.root, t.dirs, true);
+    t.dirFd = outDirs_->Open(t.dirs, true);
     t.fileLeaf = t.leaf;
   } else {
     // A handler chose another name: its directory is the caller's choice.
@@ -603,9 +627,10 @@ bool TZipReader::OpenTarget(TEntryTarget& t) {
     if (slash != std::string::npos) parent.assign(t.fname, 0, slash == 0 ? 1 : slash);
     t.fileLeaf.assign(t.fname, slash == std::string::npos ? 0 : slash + 1, std::string::npos);
     MakeDirectories(parent);
-    t.dirFd = OpenDirectoryBeneath(parent, {}, false);
+    t.ownDir = OpenDirectoryBeneath(parent, {}, false);
+    t.dirFd = t.ownDir.Get();
   }
-  return t.dirFd.Valid() && !SafeComponent(t.fileLeaf).empty();
+  return t.dirFd >= 0 && !SafeComponent(t.fileLeaf).empty();
 }
 
 bool TZipReader::CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt) {
@@ -661,7 +686,7 @@ bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
     return false;
   };
   struct stat st;
-  if (::fstatat(t.dirFd.Get(), t.fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (::fstatat(t.dirFd, t.fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
   if (OverwriteMode != TUZOverwriteMode::Always) {
     bool overwrite = false;
     switch (OverwriteMode) {
@@ -690,12 +715,12 @@ bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
     if (!overwrite) return refuse(skipNoOverwrite);
   }
   // What is there now (the prompt may have changed the name).
-  if (::fstatat(t.dirFd.Get(), t.fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+  if (::fstatat(t.dirFd, t.fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
   // A directory in the way cannot be replaced by a file; a read-only file is
   // replaced only when asked to.
   const bool blocked = S_ISDIR(st.st_mode) ||
                        (S_ISREG(st.st_mode) && !ReplaceReadOnly &&
-                        ::faccessat(t.dirFd.Get(), t.fileLeaf.c_str(), W_OK, AT_EACCESS) != 0);
+                        ::faccessat(t.dirFd, t.fileLeaf.c_str(), W_OK, AT_EACCESS) != 0);
   return blocked ? refuse(skipCannotCreate) : true;
 }
 

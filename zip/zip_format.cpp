@@ -68,17 +68,35 @@ uint32_t ValidateDate(uint32_t v) {
          (static_cast<uint32_t>(p.month) << 21) | (static_cast<uint32_t>(p.year) << 25);
 }
 
+namespace {
+
+// Seconds east of UTC at t in the system's time zone. The zone is read once
+// per process: localtime_r does not look at it again, where mktime examines
+// the zone file at every call (once per extracted file).
+long UtcOffset(std::time_t t) {
+  static const bool zoneRead = (tzset(), true);
+  (void)zoneRead;
+  std::tm tm{};
+  return localtime_r(&t, &tm) ? tm.tm_gmtoff : 0;
+}
+
+}  // namespace
+
 std::time_t DosDateTimeToTime(uint32_t v) {
   DosParts p = Split(ValidateDate(v));
-  std::tm tm{};
-  tm.tm_year = p.year + 80;
-  tm.tm_mon = p.month - 1;
-  tm.tm_mday = p.day;
-  tm.tm_hour = p.hour;
-  tm.tm_min = p.min;
-  tm.tm_sec = p.sec2 * 2;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
+  // The local fields read as UTC (a day past the month's end runs into the
+  // next month, as with mktime), then moved by the zone's offset.
+  const std::time_t asUtc = static_cast<std::time_t>(
+      DaysFromCivil(p.year + 1980, p.month, p.day) * 86400 + p.hour * 3600 + p.min * 60 +
+      p.sec2 * 2);
+  const long before = UtcOffset(asUtc - 86400), after = UtcOffset(asUtc + 86400);
+  if (before == after) return asUtc - before;
+  // Near a change of offset, as mktime does: a time that exists twice is
+  // the earlier moment, a time skipped over is read with the offset before.
+  const std::time_t early = asUtc - std::max(before, after), late = asUtc - std::min(before, after);
+  if (UtcOffset(early) == asUtc - early) return early;
+  if (UtcOffset(late) == asUtc - late) return late;
+  return asUtc - before;
 }
 
 bool IsValidCalendarDate(uint32_t v) {

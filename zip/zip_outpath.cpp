@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace vantrel::zip {
@@ -47,17 +48,61 @@ TFd::~TFd() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+namespace {
+
+TFd OpenRoot(const std::string& root) {
+  return TFd(::open(root.empty() ? "." : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// The directory c in parent, created first when create is set; never a link.
+TFd OpenBelow(int parent, const std::string& c, bool create) {
+  if (create && ::mkdirat(parent, c.c_str(), 0777) != 0 && errno != EEXIST) return TFd();
+  return TFd(::openat(parent, c.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+}  // namespace
+
 TFd OpenDirectoryBeneath(const std::string& root, const std::vector<std::string>& dirs,
                          bool create) {
-  TFd dir(::open(root.empty() ? "." : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.Valid()) return dir;
-  for (const std::string& c : dirs) {
-    if (create && ::mkdirat(dir.Get(), c.c_str(), 0777) != 0 && errno != EEXIST) return TFd();
-    TFd next(::openat(dir.Get(), c.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!next.Valid()) return TFd();
-    dir = std::move(next);
-  }
+  TFd dir = OpenRoot(root);
+  for (size_t i = 0; i < dirs.size() && dir.Valid(); ++i) dir = OpenBelow(dir.Get(), dirs[i], create);
   return dir;
+}
+
+void TDirectoryChain::Reset(const std::string& root) {
+  root_ = root;
+  rootFd_ = TFd();
+  names_.clear();
+  held_.clear();
+  deepNames_.clear();
+  deep_ = TFd();
+}
+
+int TDirectoryChain::Open(const std::vector<std::string>& dirs, bool create) {
+  if (!rootFd_.Valid()) rootFd_ = OpenRoot(root_);
+  if (!rootFd_.Valid()) return -1;
+  // Keep the common beginning of the path held open, open the rest.
+  size_t same = 0;
+  while (same < names_.size() && same < dirs.size() && names_[same] == dirs[same]) ++same;
+  names_.resize(same);
+  held_.resize(same);
+  const size_t hold = std::min(dirs.size(), kMaxHeld);
+  while (held_.size() < hold) {
+    TFd next = OpenBelow(held_.empty() ? rootFd_.Get() : held_.back().Get(), dirs[held_.size()],
+                         create);
+    if (!next.Valid()) return -1;
+    names_.push_back(dirs[held_.size()]);
+    held_.push_back(std::move(next));
+  }
+  if (dirs.size() == hold) return held_.empty() ? rootFd_.Get() : held_.back().Get();
+  if (deep_.Valid() && deepNames_ == dirs) return deep_.Get();
+  deepNames_.clear();
+  deep_ = OpenBelow(held_.back().Get(), dirs[hold], create);
+  for (size_t i = hold + 1; i < dirs.size() && deep_.Valid(); ++i)
+    deep_ = OpenBelow(deep_.Get(), dirs[i], create);
+  if (!deep_.Valid()) return -1;
+  deepNames_ = dirs;
+  return deep_.Get();
 }
 
 bool MakeDirectories(const std::string& path) {

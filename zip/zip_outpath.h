@@ -45,6 +45,32 @@ class TFd {
 // symbolic link. Invalid on failure.
 TFd OpenDirectoryBeneath(const std::string& root, const std::vector<std::string>& dirs,
                          bool create);
+// The directories of one extraction run, kept open so that the files of one
+// directory are created without walking its path again. Every directory below
+// the root is opened relative to its parent, never through a symbolic link,
+// as OpenDirectoryBeneath does; the deepest path opened stays open, so a run
+// over an archive in directory order opens each directory once.
+class TDirectoryChain {
+ public:
+  // Forgets the directories opened so far; root is opened on first use
+  // (followed as given; "" is the current directory).
+  void Reset(const std::string& root);
+  // The directory root/dirs, its missing parts created when create is set;
+  // -1 on failure. The descriptor stays valid until the next Open or Reset.
+  int Open(const std::vector<std::string>& dirs, bool create);
+
+ private:
+  // Paths deeper than this are walked again for each file instead of keeping
+  // one descriptor per level open.
+  static constexpr size_t kMaxHeld = 64;
+  std::string root_;
+  TFd rootFd_;
+  std::vector<std::string> names_;  // the components held open
+  std::vector<TFd> held_;           // held_[i] is root/names_[0..i]
+  std::vector<std::string> deepNames_;  // the last path deeper than kMaxHeld
+  TFd deep_;
+};
+
 // Creates a directory and its missing parents (following links: the caller's
 // own path). True when it exists afterwards.
 bool MakeDirectories(const std::string& path);

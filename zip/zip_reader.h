@@ -34,6 +34,7 @@ enum class TDecodeResult;
 class TZipCrypt;
 class TAesCipher;
 class TZipReader;
+class TDirectoryChain;
 
 // Whether extraction knows the compression method code.
 bool IsKnownMethod(uint16_t method);
@@ -271,6 +272,7 @@ class TZipReader {
 
   // Run state of UnZip.
   std::unique_ptr<TDecodeBuffers> buffers_;
+  TDirectoryChain* outDirs_ = nullptr;  // the run's open output directories
   TZipHeaderInfo work_;         // the working copy of the current entry
   int64_t totalBytes_ = 0;
   int64_t bytesDone_ = 0;

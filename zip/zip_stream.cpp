@@ -90,12 +90,13 @@ int64_t TMemoryStream::Seek(int64_t offset, int origin) {
 
 // ---------------------------------------------------------------- TS_BufferStream
 
-TS_BufferStream::TS_BufferStream(TStream* underlying, size_t bufferSize, bool flushOnClose)
+TS_BufferStream::TS_BufferStream(TStream* underlying, size_t bufferSize, bool flushOnClose,
+                                 int64_t position)
     : underlying_(underlying),
       flushOnClose_(flushOnClose),
       buffer_(new uint8_t[std::max<size_t>(bufferSize, 16)]),
       size_(std::max<size_t>(bufferSize, 16)) {
-  start_ = underlying_->Seek(0, soCurrent);
+  start_ = position >= 0 ? position : underlying_->Seek(0, soCurrent);
   if (start_ < 0) start_ = 0;
 }
 
@@ -270,7 +271,7 @@ TLFNFileStream::TLFNFileStream(const std::string& fileName, size_t bufferSize,
 
 TLFNFileStream::TLFNFileStream(int fd, size_t bufferSize, bool flushOnClose, bool forWriting)
     : TOwnedFile{std::make_unique<THandleStream>(fd, true)},
-      TS_BufferStream(file_.get(), bufferSize, forWriting && flushOnClose) {}
+      TS_BufferStream(file_.get(), bufferSize, forWriting && flushOnClose, 0) {}
 
 TLFNFileStream::~TLFNFileStream() { Close(); }
 

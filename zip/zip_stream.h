@@ -80,7 +80,10 @@ class TMemoryStream : public TStream {
 // empties the buffer.
 class TS_BufferStream : public TStream {
  public:
-  TS_BufferStream(TStream* underlying, size_t bufferSize, bool flushOnClose);
+  // position: where the underlying stream stands, when the caller knows it
+  // (-1: ask the stream).
+  TS_BufferStream(TStream* underlying, size_t bufferSize, bool flushOnClose,
+                  int64_t position = -1);
   ~TS_BufferStream() override;
 
   size_t Read(void* buffer, size_t count) override;
@@ -137,7 +140,8 @@ class TLFNFileStream : private TOwnedFile, public TS_BufferStream {
  public:
   TLFNFileStream(const std::string& fileName, size_t bufferSize, bool flushOnClose,
                  int openMode);
-  // Adopts an already open descriptor (opened with O_NOFOLLOW by the caller).
+  // Adopts the descriptor of a file the caller has just created (opened with
+  // O_NOFOLLOW, empty, at its start).
   TLFNFileStream(int fd, size_t bufferSize, bool flushOnClose, bool forWriting);
   ~TLFNFileStream() override;
 

@@ -178,6 +178,50 @@ TEST_F(ZipExtractTest, SymbolicLinksInTheDestinationAreNotFollowed) {
   EXPECT_EQ(test::ReadFile(Dest("f.txt")), "new");
 }
 
+TEST_F(ZipExtractTest, FilesLandInTheirDirectoriesWhateverTheOrder) {
+  // Directories are kept open from one entry to the next: interleaved,
+  // nested, and deeper than the levels held open.
+  std::string deep, deeper;
+  for (int i = 0; i < 70; ++i) deep += "d/";
+  deeper = deep.substr(0, 2 * 66) + "e/";
+  const std::vector<TEntrySpec> entries = {
+      {"x/a", "1"},       {"y/b", "2"},       {"x/c", "3"},        {"x/s/t/d", "4"}, {"x/e", "5"},
+      {deep + "f", "6"},  {deep + "g", "7"},  {deeper + "h", "8"}, {deep + "i", "9"}, {"top", "10"}};
+  TZipReader r;
+  r.DoAll = true;
+  r.RecreateDirs = true;
+  r.SortMode = TZipSortMode::ByNone;
+  Open(r, BuildZip(entries));
+  EXPECT_EQ(r.UnZip(), static_cast<int>(entries.size()));
+  for (const TEntrySpec& e : entries) EXPECT_EQ(test::ReadFile(Dest(e.name)), e.data) << e.name;
+}
+
+TEST_F(ZipExtractTest, ADirectoryRemovedDuringTheRunIsWalkedAgain) {
+  // After the first file the user removes its directory (or puts a link to
+  // another place there): the next files of that directory go to a new one,
+  // never through the link.
+  const std::string outside = tmp_ / "outside";
+  test::MakeDir(outside);
+  for (bool link : {false, true}) {
+    SCOPED_TRACE(link);
+    std::filesystem::remove_all(dest_);
+    TZipReader r;
+    r.DoAll = true;
+    r.RecreateDirs = true;
+    r.SortMode = TZipSortMode::ByNone;
+    Open(r, BuildZip({{"d/s/a", "1"}, {"d/s/b", "2"}, {"d/c", "3"}}));
+    r.OnEndUnZip = [&](TZipReader*, int index, const std::string&) {
+      if (index != 0) return;
+      std::filesystem::remove_all(Dest("d"));
+      if (link) ASSERT_EQ(::symlink(outside.c_str(), Dest("d").c_str()), 0);
+    };
+    EXPECT_EQ(r.UnZip(), link ? 1 : 3);
+    EXPECT_EQ(Exists(Dest("d/s/b")), !link);
+    EXPECT_EQ(Exists(Dest("d/c")), !link);
+    EXPECT_TRUE(std::filesystem::is_empty(outside));
+  }
+}
+
 TEST_F(ZipExtractTest, PromptModeAsksTheHandlerOrTheUser) {
   RecordingUI ui;
   TZipReader& r = Reader({{"dir/f.txt", "new"}}, &ui);
