@@ -5,7 +5,8 @@
 // entry's compressed bytes from the archive 32768 at a time (crossing to the
 // next disk, decrypting, letting pending messages run, honouring
 // CancelOperation); TEntryOutput checks the declared size, writes the file,
-// keeps the CRC and reports progress.
+// keeps the CRC, reports progress and, every 256 KB, honours CancelOperation
+// as well.
 //
 // One damaged entry does not end the run: an entry whose data is longer or
 // shorter than declared, runs past the archive's end, overlaps other data or
@@ -246,6 +247,12 @@ class TEntryOutput final : public TDecodeOutput {
     if (n == 0) return;
     if (static_cast<uint64_t>(r_.entryDone_) + n > r_.work_.UncompressedSize)
       throw EBiggerThanUncompressed(kTextBiggerThanUncompressed);
+    // A few kilobytes of input can stand for gigabytes of output: the output,
+    // too, lets pending messages run and honours cancellation.
+    if ((sinceCheck_ += n) >= kOutputPerCheck) {
+      sinceCheck_ = 0;
+      r_.ProcessMessagesAndCheckCancel();
+    }
     if (file_ && file_->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
     if (memory_) memory_->append(reinterpret_cast<const char*>(data), n);
     crc_ = Crc32Update(crc_, data, n);
@@ -259,6 +266,8 @@ class TEntryOutput final : public TDecodeOutput {
   TLFNFileStream* file_;
   std::string* memory_;
   uint32_t crc_ = 0xFFFFFFFF;
+  static constexpr size_t kOutputPerCheck = 8 * kBlockSize;
+  size_t sinceCheck_ = 0;  // output bytes since the last check
 };
 
 // ------------------------------------------------------------ run

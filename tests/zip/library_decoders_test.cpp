@@ -423,5 +423,36 @@ TEST_F(MethodsInteropTest, EveryMethodInAnArchiveWholeAndTruncated) {
   }
 }
 
+// 16 MB of zeros in a few KB: the whole stream is one input block, so only
+// the output can give the run a chance to see the cancellation in time.
+TEST_F(MethodsInteropTest, CancelStopsABombWithinItsFirstOutput) {
+  const TBytes zeros(16 << 20, 0);
+  for (const TMethod& m : Methods()) {
+    SCOPED_TRACE(m.name);
+    testing::TEntrySpec bomb("bomb.bin", Str(m.encode(zeros)));
+    ASSERT_LT(bomb.data.size(), 32768u);
+    bomb.method = m.zipMethod;
+    bomb.flags = m.zipFlags;
+    bomb.rawBody = true;
+    bomb.crc = testing::ZCrc(std::string(zeros.size(), '\0'));
+    bomb.usize = static_cast<uint32_t>(zeros.size());
+    test::WriteFile(tmp_ / "bomb.zip", testing::BuildZip({bomb}));
+    for (bool testOnly : {false, true}) {
+      TZipReader r;
+      r.SetZipName(tmp_ / "bomb.zip");
+      r.SetDestDir(tmp_ / "bomb");
+      r.DoAll = true;
+      r.TestOnly = testOnly;
+      int percent = 0;
+      r.OnFilePercentDone = [&](TZipReader* z, int p) {
+        percent = p;
+        z->CancelOperation = true;
+      };
+      EXPECT_THROW(r.UnZip(), EUserCanceled) << testOnly;
+      EXPECT_LE(percent, 3) << testOnly;  // at most about half a megabyte decoded
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vantrel::zip

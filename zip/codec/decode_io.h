@@ -11,8 +11,8 @@
 //     exhausted. Refill() may throw the engine's exceptions; decoders let them
 //     pass.
 //   * TDecodeOutput receives decoded bytes in blocks of at most 32768 bytes.
-//     Write() checks the size limit, writes the file, updates the CRC and
-//     reports progress; it may throw.
+//     Write() checks the size limit, writes the file, updates the CRC, reports
+//     progress and every few blocks honours cancellation; it may throw.
 //
 // The three buffers of an extraction run are allocated once per run and shared
 // by every entry. The decoders own the window and output buffers while they

@@ -3,7 +3,8 @@
 // Each decoder follows the contract of decode_io.h: it reads the entry's
 // compressed bytes from `in` (whose Refill lets pending messages run and
 // honours cancellation), writes blocks of at most 32768 bytes to `out` (whose
-// Write enforces the declared size) through TDecodeBuffers::output, and
+// Write enforces the declared size and honours cancellation too, so a stream
+// that expands a thousandfold stops promptly) through TDecodeBuffers::output, and
 // returns DataError for a corrupt or truncated stream (the CRC and length
 // checks then report the entry) and OutOfMemory when the library cannot get
 // the memory the stream asks for. Library state is released on every path,
