@@ -132,6 +132,12 @@ bool TSortedObjectList::Find(const TObject* key, int& index) const {
 }
 
 int TSortedObjectList::Add(TObject* item) {
+  // Items that arrive in order (a directory read, an archive written) are
+  // appended without a search.
+  if (Count() > 0 && Compare(Key(At(Count() - 1)), Key(item)) < 0) {
+    InsertAt(Count(), item);
+    return Count() - 1;
+  }
   int index;
   if (Find(Key(item), index)) {
     if (DuplicatesMode == dupIgnore) return -1;

@@ -5,13 +5,14 @@
 //
 //   * The temporary file is unnamed where the file system allows it
 //     (O_TMPFILE), so a process that is killed leaves nothing behind; elsewhere
-//     it is a named "RQX" file from mkstemp that every failure removes. An
-//     update makes it in the temporary directory (TempPath, $TMPDIR, /tmp); a
-//     new archive makes it beside ZipName.
+//     it is a named "RQX" file from mkstemp that every failure removes (hidden,
+//     ".RQX", beside the archive). An update makes it in the temporary
+//     directory (TempPath, $TMPDIR, /tmp) when that is on the archive's volume,
+//     else beside ZipName; a new archive makes it beside ZipName.
 //   * When it is complete (and, with FlushFilesOnClose, on disk), it gets a
 //     name beside the archive (linked there, or copied there first when it
-//     lies on another volume) and that name is renamed over ZipName in one
-//     step. Until that rename the old archive is untouched; after it the new
+//     could not be made on the archive's volume) and that name is renamed
+//     over ZipName in one step. Until that rename the old archive is untouched; after it the new
 //     one is complete.
 //
 // Output goes through TOutputFile: a large buffer written with pwrite at known
@@ -24,13 +25,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <random>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "zip/codec/crc32.h"
 #include "zip/codec/deflate_compress.h"
@@ -223,12 +224,18 @@ mode_t CurrentUmask() {
   return m;
 }
 
-void CreateTemp(TTempFile& t, const std::string& dir, bool allowUnnamed) {
+// The prefix of a temporary archive's name: hidden in the user's own
+// directories, plain in the temporary directory.
+constexpr const char* kHiddenPrefix = ".RQX";
+constexpr const char* kTempDirPrefix = "RQX";
+
+void CreateTemp(TTempFile& t, const std::string& dir, bool allowUnnamed,
+                const char* prefix = kHiddenPrefix) {
   if (allowUnnamed) {
     t.fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (t.fd >= 0) return;
   }
-  std::string tmpl = (dir.back() == '/' ? dir : dir + "/") + "RQXXXXXXX";
+  std::string tmpl = (dir.back() == '/' ? dir : dir + "/") + prefix + "XXXXXX";
   t.fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
   if (t.fd < 0)
     throw EFOpenError("Cannot create a temporary file in \"" + dir + "\". " + ErrnoText(errno));
@@ -268,7 +275,7 @@ bool PlaceFile(TTempFile& t, const std::string& dir, const std::string& target) 
   char proc[64];
   std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", t.fd);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = dir + "/RQX" + RandomSuffix();
+    std::string name = dir + "/" + kHiddenPrefix + RandomSuffix();
     if (::linkat(AT_FDCWD, proc, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
       if (::rename(name.c_str(), target.c_str()) != 0) {
         int err = errno;
@@ -414,6 +421,49 @@ TStoredNameBytes EncodeStoredName(const std::string& name) {
 
 // ------------------------------------------------------------ the run state
 
+// The stored names of the entries written so far, for the check that a new
+// file does not take a name twice. An open-addressing table of name hashes
+// and entries (names are compared only when hashes meet), so that copying the
+// entries of a large archive costs no allocation per entry.
+class TNameIndex {
+ public:
+  void Reserve(size_t n) {
+    if (n * 2 > slots_.size()) Grow(std::bit_ceil(std::max<size_t>(n * 2, 64)));
+  }
+  void Insert(const TZipHeaderInfo* e) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow(std::max<size_t>(slots_.size() * 2, 64));
+    Place({std::hash<std::string>{}(e->Path()), e});
+    ++used_;
+  }
+  bool Contains(const std::string& path) const {
+    if (slots_.empty()) return false;
+    const size_t h = std::hash<std::string>{}(path), mask = slots_.size() - 1;
+    for (size_t i = h & mask; slots_[i].entry; i = (i + 1) & mask)
+      if (slots_[i].hash == h && slots_[i].entry->Path() == path) return true;
+    return false;
+  }
+
+ private:
+  struct TSlot {
+    size_t hash = 0;
+    const TZipHeaderInfo* entry = nullptr;
+  };
+  void Place(const TSlot& slot) {
+    const size_t mask = slots_.size() - 1;
+    size_t i = slot.hash & mask;
+    while (slots_[i].entry) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+  void Grow(size_t size) {
+    std::vector<TSlot> old(size);
+    old.swap(slots_);
+    for (const TSlot& slot : old)
+      if (slot.entry) Place(slot);
+  }
+  std::vector<TSlot> slots_;  // a power of two in size, at most half full
+  size_t used_ = 0;
+};
+
 struct TZipRun {
   TTempFile temp;
   std::unique_ptr<TOutputFile> out;
@@ -421,7 +471,7 @@ struct TZipRun {
   std::unique_ptr<TDeflateCompressor> compressor;
   // The stored names of the new archive's entries. Linux names differ by
   // case (README and readme are two files), so names are compared exactly.
-  std::unordered_set<std::string> newNames;
+  TNameIndex newNames;
   std::unique_ptr<TSortedZip> newInOrder;  // owning, physical order
   TEndCentral newEnd;
   bool archiveExisted = false;
@@ -441,7 +491,7 @@ struct TZipRun {
                          std::to_string(std::numeric_limits<int>::max()) + " entries");
     }
     newInOrder->Add(e);
-    if (nameIndex) newNames.insert(e->Path());
+    if (nameIndex) newNames.Insert(e);
     ++newEnd.EntriesThisDisk;
     ++newEnd.TotalEntries;
   }
@@ -704,7 +754,16 @@ int TZipWriter::RunZip() {
   lineSizes_.resize(filesList_.size(), 0);
 
   if (run.archiveExisted) {
-    CreateTemp(run.temp, TempDirectory(), true);
+    // On another volume than the archive the new archive would have to be
+    // copied back whole: it is made beside the archive instead, so that
+    // putting it in place is one rename.
+    const std::string temp = TempDirectory(), beside = DirName(target);
+    struct stat tst, ast;
+    if (::stat(temp.c_str(), &tst) == 0 && ::stat(beside.c_str(), &ast) == 0 &&
+        tst.st_dev != ast.st_dev)
+      CreateTemp(run.temp, beside, true);
+    else
+      CreateTemp(run.temp, temp, true, kTempDirPrefix);
   } else {
     try {
       CreateTemp(run.temp, DirName(target), true);
@@ -715,6 +774,7 @@ int TZipWriter::RunZip() {
   StartOutput(run, run.archiveExisted || endRecord_.Modified);
 
   run.lineDone.assign(filesList_.size(), false);
+  run.newNames.Reserve(static_cast<size_t>(dirList_ ? dirList_->Count() : 0) + filesList_.size());
   if (run.archiveExisted && dirList_ && dirList_->Count() > 0) {
     for (size_t i = 0; i < filesList_.size(); ++i)
       run.linesByName[StoredName(filesList_[i])].push_back(i);
@@ -1084,7 +1144,7 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   entry->DiskNumberStart = 0;
   entry->LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
 
-  if (run.newNames.count(entry->Path())) {
+  if (run.newNames.Contains(entry->Path())) {
     bool retry = false;  // not used: the name stays taken
     if (OnSkippingFile) OnSkippingFile(this, skipNoOverwrite, F, -1, retry);
     return leaveOut();

@@ -9,8 +9,9 @@
 //
 // The archive is never written in place. The output is a temporary file; only
 // when the central directory and the end record are complete and on disk is
-// it renamed over ZipName (or first copied beside ZipName when the temporary
-// directory lies on another volume). A failed, cancelled or killed run leaves
+// it renamed over ZipName (it is made beside ZipName, under a hidden name,
+// when the temporary directory lies on another volume). A failed, cancelled
+// or killed run leaves
 // the old archive exactly as it was and no temporary file behind.
 //
 // ZIP64 fields are written exactly where a value needs them: a central

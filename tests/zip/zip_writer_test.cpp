@@ -325,25 +325,57 @@ TEST(ZipWriterUpdate, OneComponentRunsAgainOnItsOwnDirectory) {
   EXPECT_EQ(RunCommand("unzip -tqq " + testing::Quote(u.zip) + " 2>&1", &out), 0) << out;
 }
 
-TEST(ZipWriterUpdate, TemporaryFileOnAnotherVolumeIsCopiedBesideAndRenamed) {
+// The devices of the unnamed files this process has open.
+std::vector<dev_t> UnnamedFileDevices() {
+  std::vector<dev_t> devices;
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    struct stat st;
+    if (::stat(e.path().c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0)
+      devices.push_back(st.st_dev);
+  }
+  return devices;
+}
+
+TEST(ZipWriterUpdate, TemporaryDirectoryOnAnotherVolumeIsNotUsed) {
+  // The new archive is made beside the old one (unnamed, or under a hidden
+  // name) and renamed over it; a cancelled run leaves nothing there either.
   Updated u;
   struct stat shm, here;
   if (::stat("/dev/shm", &shm) != 0 || ::stat(u.t.dir.path().c_str(), &here) != 0 ||
       shm.st_dev == here.st_dev)
     GTEST_SKIP() << "needs /dev/shm on another volume";
-  TempDir tmp;  // where the test's temporary directory is (same volume)
   ::chmod(u.zip.c_str(), 0640);
+  const std::string before = ReadFile(u.zip);
+  const std::vector<std::string> shmBefore = TempFilesIn("/dev/shm");
   WriteFile(u.t.src + "/e.txt", "echo");
-  TZipWriter w;
-  Configure(w, u.zip, u.t.src, {u.t.src + "/e.txt"});
-  w.TempPath = "/dev/shm";
-  w.FlushFilesOnClose = true;  // the copy is synced before it is renamed
-  std::vector<std::string> shmBefore = TempFilesIn("/dev/shm");
-  EXPECT_EQ(w.Zip(), 1);
-  EXPECT_EQ(NamesOf(ParseArchive(u.zip)),
-            (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "e.txt"}));
-  EXPECT_EQ(TempFilesIn("/dev/shm"), shmBefore);
-  EXPECT_EQ(TempFilesIn(u.t.dir.path()).size(), 2u);
+  for (bool cancel : {true, false}) {
+    SCOPED_TRACE(cancel);
+    TZipWriter w;
+    Configure(w, u.zip, u.t.src, {u.t.src + "/e.txt"});
+    w.TempPath = "/dev/shm";
+    w.FlushFilesOnClose = true;
+    std::vector<dev_t> during;
+    std::vector<std::string> besideDuring;
+    w.OnStartZipInfo = [&](TZipWriter*, int, int64_t, TEndCentral&, bool& stop) {
+      during = UnnamedFileDevices();
+      besideDuring = TempFilesIn(u.t.dir.path());
+      stop = cancel;
+    };
+    if (cancel) {
+      EXPECT_THROW(w.Zip(), EUserCanceled);
+      EXPECT_EQ(ReadFile(u.zip), before);
+    } else {
+      EXPECT_EQ(w.Zip(), 1);
+      EXPECT_EQ(NamesOf(ParseArchive(u.zip)),
+                (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "e.txt"}));
+    }
+    const bool hiddenBeside = std::any_of(besideDuring.begin(), besideDuring.end(),
+                                          [](const std::string& n) { return n.rfind(".RQX", 0) == 0; });
+    EXPECT_TRUE(hiddenBeside || std::count(during.begin(), during.end(), here.st_dev) == 1);
+    EXPECT_EQ(std::count(during.begin(), during.end(), shm.st_dev), 0);
+    EXPECT_EQ(TempFilesIn("/dev/shm"), shmBefore);
+    EXPECT_EQ(TempFilesIn(u.t.dir.path()).size(), 2u);
+  }
   struct stat st;
   ::stat(u.zip.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u) << "the archive keeps its permissions";
