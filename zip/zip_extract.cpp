@@ -603,6 +603,7 @@ void TZipReader::ExtractDirectoryEntry(int index, const TEntryTarget& target) {
     cannotCreate();
     return;
   }
+  outDirs_->UseRoot(target.root);
   if (RecreateDirs && outDirs_->Open(target.dirs, true) < 0) {
     cannotCreate();
     return;
@@ -627,6 +628,8 @@ int64_t TZipReader::SeekEntryData() {
 
 bool TZipReader::OpenTarget(TEntryTarget& t) {
   if (t.fname == t.computed) {
+    // (A handler may have changed DestDir since the last entry.)
+    outDirs_->UseRoot(t.root);
     t.dirFd = outDirs_->Open(t.dirs, true);
     t.fileLeaf = t.leaf;
   } else {

@@ -55,6 +55,10 @@ class TDirectoryChain {
   // Forgets the directories opened so far; root is opened on first use
   // (followed as given; "" is the current directory).
   void Reset(const std::string& root);
+  // Reset, unless root is the root already in use.
+  void UseRoot(const std::string& root) {
+    if (root != root_) Reset(root);
+  }
   // The directory root/dirs, its missing parts created when create is set;
   // -1 on failure. The descriptor stays valid until the next Open or Reset.
   int Open(const std::vector<std::string>& dirs, bool create);
