@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/copyfile.h"
 #include "platform/fs.h"
 #include "zip/codec/crc32.h"
 #include "zip/codec/decode_io.h"
@@ -106,14 +107,15 @@ class TTempOutput {
     if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
   }
 
-  bool Create(int dir) {
+  // mode: the permissions asked for (the umask applies).
+  bool Create(int dir, mode_t mode) {
     dir_ = dir;
-    fd_ = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    fd_ = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd_ >= 0) return true;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = HiddenName();
-      fd_ = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      fd_ = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
       if (fd_ >= 0) {
         name_ = std::move(name);
         return true;
@@ -154,6 +156,14 @@ class TTempOutput {
   int fd_ = -1;
   std::string name_;  // the fallback's name until it is committed
 };
+
+// The permission bits a Unix host stored for the entry, or -1 when there are
+// none.
+int StoredUnixMode(const TZipHeaderInfo& e) {
+  const int host = e.VersionMadeBy >> 8;
+  const uint32_t mode = e.ExternalAttributes >> 16;
+  return (host == 3 || host == 19) && mode != 0 ? static_cast<int>(mode & 0777) : -1;
+}
 
 // Whether the open directory dir has been removed (nothing can be created in
 // it any more; the errno that says so differs between file systems).
@@ -349,6 +359,7 @@ int TZipReader::RunUnZip() {
     if (!destDir_.empty() && !TestOnly) MakeDirectories(destDir_);
     outDirs.Reset(destDir_);
     outDirs_ = &outDirs;
+    runUmask_ = platform::FileCreationMask();
 
     // Disks are visited in order: a multi-disk archive runs in physical order.
     if (endRecord_.ThisDisk > 0 && SortMode != TZipSortMode::ByNone && dirList_) {
@@ -524,7 +535,11 @@ void TZipReader::ExtractEntry(int index) {
     return;
   }
   if (!TestOnly && !isLink) {
-    bool created = temp.Create(target.dirFd);
+    // The file is made with the stored permissions where they are kept, so
+    // that they need no change afterwards when the umask leaves them whole.
+    const int stored = RetainAttributes ? StoredUnixMode(work_) : -1;
+    const mode_t mode = stored >= 0 ? static_cast<mode_t>(stored) : 0666;
+    bool created = temp.Create(target.dirFd, mode);
     if (!created && target.fname == target.computed && IsRemovedDirectory(target.dirFd)) {
       // The directory kept open since an earlier entry was removed meanwhile:
       // its path is walked (and made) again, and what is there now decides.
@@ -534,7 +549,7 @@ void TZipReader::ExtractEntry(int index) {
         return;
       }
       if (!MayOverwrite(index, target)) return;
-      created = temp.Create(target.dirFd);
+      created = temp.Create(target.dirFd, mode);
     }
     if (!created) {
       skipping(skipCannotCreate, target.fname, true);
@@ -774,12 +789,13 @@ void TZipReader::FinishOutputFile(TLFNFileStream& file) {
   struct timespec times[2] = {{t, 0}, {t, 0}};
   ::futimens(fd, times);
   if (RetainAttributes) {
-    int host = work_.VersionMadeBy >> 8;
-    uint32_t mode = work_.ExternalAttributes >> 16;
+    const int mode = StoredUnixMode(work_);
     struct stat st;
-    if ((host == 3 || host == 19) && mode != 0)
-      ::fchmod(fd, mode & 0777);
-    else if ((work_.ExternalAttributes & 0x01) && ::fstat(fd, &st) == 0)
+    if (mode >= 0) {
+      // Made with these bits (see ExtractEntry): only what the umask took
+      // needs putting back.
+      if (static_cast<uint32_t>(mode) & runUmask_) ::fchmod(fd, static_cast<mode_t>(mode));
+    } else if ((work_.ExternalAttributes & 0x01) && ::fstat(fd, &st) == 0)
       ::fchmod(fd, st.st_mode & 0777 & ~0222);
   }
 }

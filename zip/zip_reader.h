@@ -273,6 +273,7 @@ class TZipReader {
   // Run state of UnZip.
   std::unique_ptr<TDecodeBuffers> buffers_;
   TDirectoryChain* outDirs_ = nullptr;  // the run's open output directories
+  uint32_t runUmask_ = 0777;            // the process's umask when the run began
   TZipHeaderInfo work_;         // the working copy of the current entry
   int64_t totalBytes_ = 0;
   int64_t bytesDone_ = 0;

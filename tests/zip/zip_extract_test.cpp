@@ -187,11 +187,8 @@ TEST_F(ZipExtractTest, FilesLandInTheirDirectoriesWhateverTheOrder) {
   const std::vector<TEntrySpec> entries = {
       {"x/a", "1"},       {"y/b", "2"},       {"x/c", "3"},        {"x/s/t/d", "4"}, {"x/e", "5"},
       {deep + "f", "6"},  {deep + "g", "7"},  {deeper + "h", "8"}, {deep + "i", "9"}, {"top", "10"}};
-  TZipReader r;
-  r.DoAll = true;
+  TZipReader& r = Reader(entries);
   r.RecreateDirs = true;
-  r.SortMode = TZipSortMode::ByNone;
-  Open(r, BuildZip(entries));
   EXPECT_EQ(r.UnZip(), static_cast<int>(entries.size()));
   for (const TEntrySpec& e : entries) EXPECT_EQ(test::ReadFile(Dest(e.name)), e.data) << e.name;
   // A handler that moves DestDir between entries moves the rest of them.
@@ -216,11 +213,8 @@ TEST_F(ZipExtractTest, ADirectoryRemovedDuringTheRunIsWalkedAgain) {
   for (bool link : {false, true}) {
     SCOPED_TRACE(link);
     std::filesystem::remove_all(dest_);
-    TZipReader r;
-    r.DoAll = true;
+    TZipReader& r = Reader({{"d/s/a", "1"}, {"d/s/b", "2"}, {"d/c", "3"}});
     r.RecreateDirs = true;
-    r.SortMode = TZipSortMode::ByNone;
-    Open(r, BuildZip({{"d/s/a", "1"}, {"d/s/b", "2"}, {"d/c", "3"}}));
     r.OnEndUnZip = [&](TZipReader*, int index, const std::string&) {
       if (index != 0) return;
       std::filesystem::remove_all(Dest("d"));
@@ -291,14 +285,23 @@ TEST_F(ZipExtractTest, IfNewerIfOlderAndReadOnlyFiles) {
 }
 
 TEST_F(ZipExtractTest, DatesAndAttributesAreRestored) {
-  TEntrySpec unixFile{"u.sh", "#!"}, dosReadOnly{"r.txt", "r"}, setuid{"s", "s"};
-  unixFile.versionMadeBy = setuid.versionMadeBy = 3 << 8;
+  TEntrySpec unixFile{"u.sh", "#!"}, dosReadOnly{"r.txt", "r"}, setuid{"s", "s"},
+      shared{"g.txt", "g"}, none{"n.txt", "n"};
+  for (TEntrySpec* e : {&unixFile, &setuid, &shared, &none}) e->versionMadeBy = 3 << 8;
   unixFile.external = 0100750u << 16;
   setuid.external = 0104755u << 16;
+  shared.external = 0100666u << 16;  // more than the umask lets a new file have
+  none.external = 0100000u << 16;
   dosReadOnly.external = 0x21;
   unixFile.dosDateTime = kJuly2020 | 1;  // +2 s
-  EXPECT_EQ(Reader({unixFile, dosReadOnly, setuid}).UnZip(), 3);
+  const mode_t umask = ::umask(022);
+  EXPECT_EQ(Reader({unixFile, dosReadOnly, setuid, shared, none}).UnZip(), 5);
+  ::umask(umask);
   struct stat st;
+  for (const auto& [name, mode] : {std::pair{"g.txt", 0666u}, std::pair{"n.txt", 0u}}) {
+    ASSERT_EQ(::stat(Dest(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << name;
+  }
   ASSERT_EQ(::stat(Dest("u.sh").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0750u);
   EXPECT_EQ(st.st_mtime, kJuly2020Time + 2);
