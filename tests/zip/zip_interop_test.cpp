@@ -91,38 +91,30 @@ TEST_F(InteropTest, InfoZipEveryLevel) {
   }
 }
 
-TEST_F(InteropTest, InfoZipEncrypted) {
-  std::string zip = tmp_ / "enc.zip";
-  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r -e -P 'pass word' '" + zip + "' ."), 0);
-  ExpectSameTree(zip, "pass word");
-}
-
-TEST_F(InteropTest, InfoZipToAPipeWritesDataDescriptors) {
-  // Written to a pipe, zip cannot seek back: every entry gets a descriptor.
-  std::string zip = tmp_ / "pipe.zip";
-  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r - . | cat > '" + zip + "'"), 0);
+// Encrypted, written to a pipe (zip cannot seek back: every entry gets a
+// descriptor, and the password check uses the time byte), and from stdin.
+TEST_F(InteropTest, InfoZipEncryptedPipedAndFromStandardInput) {
+  const std::string enc = tmp_ / "enc.zip", pipe = tmp_ / "pipe.zip", pipeEnc = tmp_ / "pipe-enc.zip";
+  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r -e -P 'pass word' '" + enc + "' . && zip -q -r - . | cat > '" +
+                             pipe + "' && zip -q -r -e -P pw - . | cat > '" + pipeEnc + "'"),
+            0);
+  ExpectSameTree(enc, "pass word");
+  ExpectSameTree(pipe);
+  ExpectSameTree(pipeEnc, "pw");
   TZipReader r;
-  r.SetZipName(zip);
+  r.SetZipName(pipe);
   r.ReadZip();
   int withDescriptor = 0;
   for (int i = 0; i < r.Count(); ++i) withDescriptor += r.Entry(i).HasDataDescriptor();
   EXPECT_GT(withDescriptor, 3);
-  ExpectSameTree(zip);
 
-  // Encrypted through a pipe: the password check uses the time byte.
-  std::string encrypted = tmp_ / "pipe-enc.zip";
-  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && zip -q -r -e -P pw - . | cat > '" + encrypted + "'"), 0);
-  ExpectSameTree(encrypted, "pw");
-}
-
-TEST_F(InteropTest, InfoZipFromStandardInput) {
-  std::string zip = tmp_ / "stdin.zip";
+  const std::string zip = tmp_ / "stdin.zip";
   ASSERT_EQ(test::RunCommand("cat '" + src_ + "/text.txt' | zip -q - - > '" + zip + "'"), 0);
-  TZipReader r;
-  r.SetZipName(zip);
-  r.SetDestDir(tmp_ / "stdin");
-  r.DoAll = true;
-  EXPECT_EQ(r.UnZip(), 1);
+  TZipReader in;
+  in.SetZipName(zip);
+  in.SetDestDir(tmp_ / "stdin");
+  in.DoAll = true;
+  EXPECT_EQ(in.UnZip(), 1);
   EXPECT_EQ(test::ReadFile(tmp_ / "stdin/-"), test::ReadFile(src_ + "/text.txt"));
 }
 
