@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -35,11 +33,8 @@ class TMemInput : public TDecodeInput {
     pos_ += n;
     next = chunk_.data();
     end = chunk_.data() + chunk_.size();
-    ++refills;
     return true;
   }
-  size_t consumedBlocks() const { return pos_; }
-  int refills = 0;
 
  private:
   const TBytes& data_;
@@ -93,12 +88,6 @@ inline TBytes ZlibDeflate(const TBytes& in, int level, int strategy = Z_DEFAULT_
 
 inline uint32_t ZlibCrc(const TBytes& d) {
   return static_cast<uint32_t>(crc32(0L, d.data(), static_cast<uInt>(d.size())));
-}
-
-inline TBytes ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) throw std::runtime_error("cannot read " + path);
-  return TBytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
 }  // namespace vantrel::zip::testing
