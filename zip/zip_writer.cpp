@@ -35,6 +35,7 @@
 
 #include "zip/codec/crc32.h"
 #include "zip/codec/deflate_compress.h"
+#include "platform/fs.h"
 
 namespace vantrel::zip {
 
@@ -481,6 +482,7 @@ struct TZipRun {
   std::vector<std::string> disposeList;
   uint64_t tempDev = 0, tempIno = 0;
   int count = 0;
+  bool volumes = false;  // MultiZipInfo asks for several volumes
   // Repair: which old entries are copied (empty: all).
   std::vector<bool> keep;
 
@@ -719,8 +721,8 @@ static void CheckWritable(const std::string& name, const std::string& target, co
 
 int TZipWriter::RunZip() {
   currentDisk_ = 0;
-  if (MultiZipInfo.MultiMode != TMultiMode::mmNone)
-    throw EZipError("Archives over several volumes cannot be written on this platform");
+  CheckMultiZipInfo(MultiZipInfo);
+  const bool volumes = MultiZipInfo.MultiMode != TMultiMode::mmNone;
 
   // A symbolic link names the archive: the file it points to is replaced.
   std::string target = zipName_;
@@ -732,7 +734,9 @@ int TZipWriter::RunZip() {
       target = resolved;
   }
 
+  volumes_ = {};
   TZipRun run;
+  run.volumes = volumes;
   run.archiveExisted = ::stat(target.c_str(), &run.archiveStat) == 0;
   if (run.archiveExisted) {
     if (!S_ISREG(run.archiveStat.st_mode))
@@ -752,8 +756,14 @@ int TZipWriter::RunZip() {
     archiveIno_ = ast.st_ino;
   }
   lineSizes_.resize(filesList_.size(), 0);
+  // Volumes: each file is read once and its data copied once more.
+  if (volumes) totalBytes_ *= 2;
 
-  if (run.archiveExisted) {
+  if (volumes) {
+    // The archive is written whole before volumes are made of it: in the
+    // temporary directory, not on the medium it is split onto.
+    CreateTemp(run.temp, TempDirectory(), true, kTempDirPrefix);
+  } else if (run.archiveExisted) {
     // On another volume than the archive the new archive would have to be
     // copied back whole: it is made beside the archive instead, so that
     // putting it in place is one rename.
@@ -803,9 +813,20 @@ int TZipWriter::RunZip() {
     }
   }
 
-  // The new archive's entries are the component's directory now.
   FreeDirectory();
   CloseArchive();
+  if (volumes) {
+    // The set is read afresh by the next operation, from its last volume.
+    endRecord_.Reset();
+    archiveDate_ = {};
+    numberOfDisks_ = 1;
+    currentDisk_ = 0;
+    rebuilt_ = false;
+    report_ = {};
+    multiMode_ = TMultiMode::mmNone;
+    return run.count;
+  }
+  // The new archive's entries are the component's directory now.
   dirList_ = std::move(run.newInOrder);
   view_ = dirList_.get();
   endRecord_.Assign(run.newEnd);
@@ -822,7 +843,7 @@ int TZipWriter::RunZip() {
 void TZipWriter::OpenExistingForUpdate() {
   OpenIfNeeded();
   if (endRecord_.ThisDisk > 0 || multiMode_ != TMultiMode::mmNone)
-    throw EZipError("Archives over several volumes cannot be updated on this platform");
+    throw EZipError("An archive over several volumes cannot be updated; write a new one");
   // A rewrite from a partial reading would drop every entry not read.
   const std::string damage = report_.Damage();
   if (!damage.empty()) throw EBadZipFile(damage + "; the archive was left as it is");
@@ -855,9 +876,59 @@ struct timespec TZipWriter::FinishOutput(TZipRun& run, const std::string& target
   run.out->Flush();
   run.compressor.reset();
   CloseArchive();
+  if (run.volumes) {
+    PutInVolumes(run, target);
+    run.temp.Discard();
+    return {};
+  }
   struct timespec date = CommitArchive(run.temp, target, old, FlushFilesOnClose);
   run.temp.Discard();
   return date;
+}
+
+void TZipWriter::PutInVolumes(TZipRun& run, const std::string& target) {
+  TVolumeSource source;
+  source.fd = run.temp.fd;
+  source.entryOffsets.reserve(static_cast<size_t>(run.newInOrder->Count()));
+  for (int i = 0; i < run.newInOrder->Count(); ++i)
+    source.entryOffsets.push_back(run.newInOrder->Entry(i)->LocalHeaderOffset);
+  source.centralOffset = run.newEnd.CentralDirOffset;
+  source.centralSize = run.newEnd.CentralDirSize;
+  if (run.newEnd.ZipComment()) source.comment = *run.newEnd.ZipComment();
+
+  TVolumeHooks hooks;
+  hooks.NextDisk = [this](int disk, const std::string& previous) {
+    // No handler: the run cannot move to a new medium, which is a cancel.
+    std::string name;
+    if (!OnGetNextDisk) return name;
+    name = previous;
+    // The built-in handler asks for the medium when the set is spanned.
+    const TMultiMode saved = multiMode_;
+    multiMode_ = TMultiMode::mmSpan;
+    try {
+      OnGetNextDisk(this, disk, name);
+    } catch (...) {
+      multiMode_ = saved;
+      throw;
+    }
+    multiMode_ = saved;
+    return name;
+  };
+  hooks.FreeSpace = [this](const std::string& dir) { return VolumeFreeSpace(dir); };
+  const int64_t half = totalBytes_ / 2;
+  hooks.Progress = [this, half](int64_t copied, int64_t total) {
+    bytesDone_ = half + (total > 0 ? static_cast<int64_t>(static_cast<double>(half) * copied / total) : half);
+    if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+    ProcessMessagesAndCheckCancel();
+  };
+  hooks.Message = [this](const std::string& text) { ui_->ShowMessage(text, ""); };
+  volumes_ = WriteVolumes(source, MultiZipInfo, target, hooks, FlushFilesOnClose);
+}
+
+int64_t TZipWriter::VolumeFreeSpace(const std::string& dir) const {
+  platform::VolumeSpace space;
+  if (!platform::GetVolumeSpace(dir, space)) return 0;
+  return static_cast<int64_t>(std::min<uint64_t>(space.free, INT64_MAX));
 }
 
 int TZipWriter::Repair(const std::string& destination) {
@@ -1111,7 +1182,7 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   auto entry = std::make_unique<TWriterEntry>();
   entry->VersionMadeBy = kVersionMadeByUnix;
   auto leaveOut = [&]() {
-    totalBytes_ -= lineSize;
+    totalBytes_ -= run.volumes ? 2 * lineSize : lineSize;
     return false;
   };
 

@@ -34,6 +34,7 @@
 
 #include "zip/crypto/entry_encryptor.h"
 #include "zip/zip_reader.h"
+#include "zip/zip_volumes.h"
 
 namespace vantrel::zip {
 
@@ -43,18 +44,6 @@ struct TZipRun;
 
 enum TZipAction { zaUpdate = 0, zaReplace = 1, zaFreshen = 2 };
 enum TUpdateAction { uaReplacing = 0, uaKeeping = 1 };
-
-// Multi-volume settings. Only mmNone is written on this platform; a run with
-// any other mode is refused with a clear error.
-struct TMultiZipInfo {
-  int BlockSize = 1457600;
-  int FirstBlockSize = 1457600;
-  int SaveOnFirstDisk = 0;
-  bool SaveZipInfoOnFirstDisk = false;
-  TMultiMode MultiMode = TMultiMode::mmNone;
-  bool CheckDiskLabels = true;
-  bool WriteDiskLabels = true;
-};
 
 // Events of the writer. Sender is the component; reference parameters are the
 // handler's answers.
@@ -148,6 +137,10 @@ class TZipWriter : public TZipReader {
   int64_t TotalBytes() const { return totalBytes_; }
   int64_t BytesDone() const { return bytesDone_; }
   bool Busy() const { return busy_; }
+  // The files of the last multi-volume run, first volume to last, and its
+  // ".zfc" file (empty when none was written).
+  const std::vector<std::string>& Volumes() const { return volumes_.files; }
+  const std::string& ConfigFile() const { return volumes_.configFile; }
 
   // The temporary directory of a run: TempPath when it names an existing
   // directory, else $TMPDIR when set, else /tmp.
@@ -176,6 +169,10 @@ class TZipWriter : public TZipReader {
   void StartOutput(TZipRun& run, bool keepEndRecord);
   // Writes the directory and puts the output at target; returns its date.
   struct timespec FinishOutput(TZipRun& run, const std::string& target, const struct stat* old);
+  // Copies the complete temporary archive onto volumes (zip_volumes.h).
+  void PutInVolumes(TZipRun& run, const std::string& target);
+  // Free bytes on the volume that holds dir (mmSpan volume sizes).
+  virtual int64_t VolumeFreeSpace(const std::string& dir) const;
   void ReadDirectoryOf(const std::string& name);
   // For each entry of the directory, whether it decodes without error.
   std::vector<bool> TestedEntries();
@@ -201,6 +198,7 @@ class TZipWriter : public TZipReader {
   bool relativePaths_ = false;
   bool storeVolumes_ = false;
   bool busy_ = false;
+  TVolumeSet volumes_;
 
   // Per line of FilesList after expansion: the file's size (0 for directory
   // lines), so that a line left out can be taken out of TotalBytes.

@@ -2,7 +2,8 @@
 // repair: write a new archive from what a damaged one still holds.
 //
 //   vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
-//                   [-e [--zipcrypto] [-P PASSWORD]] ARCHIVE FILE-OR-PATTERN...
+//                   [-e [--zipcrypto] [-P PASSWORD]] [--split SIZE [--first-split SIZE]]
+//                   ARCHIVE FILE-OR-PATTERN...
 //   vantrel-zip repair DAMAGED NEW
 //
 // Names are stored relative to the current directory (RootDir, with
@@ -12,7 +13,11 @@
 // without compression; -y stores symbolic links as links (else the file a
 // link points to is stored). -e encrypts the files added with AES-256 (asking
 // for the password twice on the terminal unless -P gives it); --zipcrypto uses
-// the traditional encryption instead, for old readers. An archive whose
+// the traditional encryption instead, for old readers. --split writes the
+// archive as block volumes of SIZE bytes (k, m and g multiply by 1024,
+// 1024^2 and 1024^3): ARCHIVE's name with .001, .002, ... and the last one
+// under ARCHIVE itself; --first-split gives the first volume another size.
+// An archive whose
 // directory is damaged is never updated (repair writes a new one instead).
 // Exit status: 0 done, 1 done with files left out,
 // 2 failed (the archive is then as it was before).
@@ -41,7 +46,8 @@ int Usage(const std::string& text) {
   std::fprintf(stderr, "vantrel-zip add: %s\n", text.c_str());
   std::fprintf(stderr,
                "usage: vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... "
-               "[-n PATTERN]... [-e [--zipcrypto] [-P PASSWORD]] ARCHIVE FILE-OR-PATTERN...\n");
+               "[-n PATTERN]... [-e [--zipcrypto] [-P PASSWORD]] "
+               "[--split SIZE [--first-split SIZE]] ARCHIVE FILE-OR-PATTERN...\n");
   return 2;
 }
 
@@ -52,6 +58,30 @@ bool IsDirectory(const std::string& path) {
 
 }  // namespace
 
+std::optional<int64_t> ParseVolumeSize(const std::string& text) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
+  size_t end = 0;
+  unsigned long long v = 0;
+  try {
+    v = std::stoull(text, &end, 10);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+  int shift = 0;
+  if (end + 1 == text.size()) {
+    switch (text[end] | 0x20) {
+      case 'k': shift = 10; break;
+      case 'm': shift = 20; break;
+      case 'g': shift = 30; break;
+      default: return std::nullopt;
+    }
+  } else if (end != text.size()) {
+    return std::nullopt;
+  }
+  if (v == 0 || v > (static_cast<unsigned long long>(kMaxVolumeSize) >> shift)) return std::nullopt;
+  return static_cast<int64_t>(v << shift);
+}
+
 int RunAdd(const std::vector<std::string>& args) {
   int level = 6;
   bool recurse = false;
@@ -60,6 +90,7 @@ int RunAdd(const std::vector<std::string>& args) {
   std::vector<std::string> exclude, noCompress;
   bool encrypt = false, zipCrypto = false;
   std::optional<std::string> password;
+  std::optional<int64_t> split, firstSplit;
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -86,6 +117,10 @@ int RunAdd(const std::vector<std::string>& args) {
       zipCrypto = true;
     } else if (a == "-P" && i + 1 < args.size()) {
       password = args[++i];
+    } else if ((a == "--split" || a == "--first-split") && i + 1 < args.size()) {
+      const std::optional<int64_t> size = ParseVolumeSize(args[++i]);
+      if (!size) return Usage("bad volume size '" + args[i] + "' (1 byte to 4 GiB - 1, k/m/g allowed)");
+      (a == "--split" ? split : firstSplit) = size;
     } else if ((a == "-x" || a == "-n") && i + 1 < args.size()) {
       (a == "-x" ? exclude : noCompress).push_back(args[++i]);
     } else {
@@ -102,6 +137,7 @@ int RunAdd(const std::vector<std::string>& args) {
     if (!again || *again != *password) return Usage("the passwords do not match");
   }
   if (encrypt && password->empty()) return Usage("the password is empty");
+  if (firstSplit && !split) return Usage("--first-split goes with --split");
 
   // A size limit of the process should end the run with a message, not kill it.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -127,6 +163,11 @@ int RunAdd(const std::vector<std::string>& args) {
     w.ZipAction = action;
     w.ExcludeList = exclude;
     w.NoCompressList = noCompress;
+    if (split) {
+      w.MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
+      w.MultiZipInfo.BlockSize = *split;
+      w.MultiZipInfo.FirstBlockSize = firstSplit ? *firstSplit : *split;
+    }
     if (encrypt) {
       w.Encryption = zipCrypto ? TZipEncryption::ZipCrypto : TZipEncryption::Aes256;
       w.Password = *password;
@@ -152,6 +193,11 @@ int RunAdd(const std::vector<std::string>& args) {
     bar.Clear();
     std::printf("%d %s added to %s\n", added, added == 1 ? "entry" : "entries",
                 platform::TerminalName(archive).c_str());
+    if (w.Volumes().size() > 1) {
+      std::printf("%zu volumes:", w.Volumes().size());
+      for (const std::string& v : w.Volumes()) std::printf(" %s", platform::TerminalName(v).c_str());
+      std::printf("\n");
+    }
   } catch (const std::exception& e) {
     bar.Clear();
     std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(archive).c_str(),

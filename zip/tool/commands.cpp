@@ -11,7 +11,7 @@ const std::vector<TCommand>& Commands() {
        RunExtract},
       {"add",
        "add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... [-e [--zipcrypto] "
-       "[-P PASSWORD]] ARCHIVE FILE-OR-PATTERN...",
+       "[-P PASSWORD]] [--split SIZE [--first-split SIZE]] ARCHIVE FILE-OR-PATTERN...",
        RunAdd},
       {"repair", "repair DAMAGED NEW", RunRepair},
   };

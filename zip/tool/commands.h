@@ -1,6 +1,8 @@
 // commands.h - the command table of vantrel-zip.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,10 @@ const std::vector<TCommand>& Commands();
 int RunList(const std::vector<std::string>& args);
 int RunTest(const std::vector<std::string>& args);
 int RunExtract(const std::vector<std::string>& args);
+// A volume size: digits with an optional k, m or g (times 1024, 1024^2,
+// 1024^3), from 1 byte to 4 GiB - 1; nothing when it is not one.
+std::optional<int64_t> ParseVolumeSize(const std::string& text);
+
 int RunAdd(const std::vector<std::string>& args);
 int RunRepair(const std::vector<std::string>& args);
 

@@ -1,0 +1,350 @@
+// Archives over several volumes: block files and spanned media written by the
+// writer, checked by a parser of their own and read back by the reader.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "tests/support/test_support.h"
+#include "tests/zip/zip_writer_support.h"
+#include "zip/zip_writer.h"
+
+namespace vantrel::zip {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Le16;
+using testing::Le32;
+using testing::Quote;
+using vantrel::test::ReadFile;
+using vantrel::test::RunCommand;
+using vantrel::test::TempDir;
+using vantrel::test::WriteFile;
+
+std::string Noise(size_t n, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+// A set read without the engine: the volumes one after the other, the end
+// record at the end of the last, every offset relative to its volume.
+struct TParsedSet {
+  std::vector<size_t> sizes;
+  int thisDisk = 0, cdDisk = 0, entriesThisDisk = 0, total = 0;
+  uint32_t cdOffset = 0, cdSize = 0;
+  std::vector<std::pair<int, uint32_t>> places;  // disk and offset of each entry
+  std::string central, end;                      // the records' bytes
+};
+
+TParsedSet ParseSet(const std::vector<std::string>& volumes) {
+  TParsedSet p;
+  std::string all;
+  std::vector<size_t> base;
+  for (const std::string& v : volumes) {
+    base.push_back(all.size());
+    all += ReadFile(v);
+    p.sizes.push_back(all.size() - base.back());
+  }
+  const size_t e = all.rfind(std::string("PK\x05\x06", 4));
+  EXPECT_GE(e, base.back()) << "end record not on the last volume";
+  p.end = all.substr(e);
+  p.thisDisk = Le16(all, e + 4);
+  p.cdDisk = Le16(all, e + 6);
+  p.entriesThisDisk = Le16(all, e + 8);
+  p.total = Le16(all, e + 10);
+  p.cdSize = Le32(all, e + 12);
+  p.cdOffset = Le32(all, e + 16);
+  size_t at = base.at(static_cast<size_t>(p.cdDisk)) + p.cdOffset;
+  p.central = all.substr(at, p.cdSize);
+  for (int i = 0; i < p.total; ++i) {
+    EXPECT_EQ(Le32(all, at), 0x02014B50u);
+    const int disk = Le16(all, at + 34);
+    const uint32_t off = Le32(all, at + 42);
+    p.places.emplace_back(disk, off);
+    EXPECT_EQ(Le32(all, base.at(static_cast<size_t>(disk)) + off), 0x04034B50u) << "entry " << i;
+    at += 46 + Le16(all, at + 28) + Le16(all, at + 30) + Le16(all, at + 32);
+  }
+  return p;
+}
+
+// A writer whose media have the free space the test gives them.
+class TMediaWriter : public TZipWriter {
+ public:
+  std::map<std::string, int64_t> free;
+  int64_t VolumeFreeSpace(const std::string& dir) const override { return free.at(dir); }
+};
+
+// Source files a, b, ... of the given sizes in dir/src; stored without
+// compression, so that every size below is exact.
+void Prepare(TZipWriter& w, const TempDir& dir, const std::vector<size_t>& sizes) {
+  fs::create_directories(dir / "src");
+  w.SetZipName(dir / "x.zip");
+  w.SetRootDir(dir / "src");
+  w.SetRelativePaths(true);
+  w.PackLevel = 0;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    const std::string name = std::string(1, static_cast<char>('a' + i));
+    WriteFile(dir / ("src/" + name), Noise(sizes[i], static_cast<unsigned>(i)));
+    w.AddFile(dir / ("src/" + name));
+  }
+}
+
+// Decodes every entry of the set whose last volume is `zip` and compares it
+// with its source; also returns the disks the reader asked for.
+std::vector<int> CheckReadBack(const TempDir& dir, const std::string& zip, size_t entries,
+                               std::function<void(int, std::string&)> disks = {}) {
+  std::vector<int> asked;
+  TZipReader r;
+  r.SetZipName(zip);
+  auto builtIn = r.OnGetNextDisk;
+  r.OnGetNextDisk = [&](TZipReader* s, int n, std::string& f) {
+    asked.push_back(n);
+    disks ? disks(n, f) : builtIn(s, n, f);
+  };
+  r.ReadZip();
+  EXPECT_EQ(static_cast<size_t>(r.Count()), entries);
+  const std::string out = dir / "out";
+  fs::remove_all(out);
+  r.SetDestDir(out);
+  r.DoAll = true;
+  EXPECT_EQ(static_cast<size_t>(r.UnZip()), entries);
+  for (int i = 0; i < r.Count(); ++i)
+    EXPECT_EQ(ReadFile(out + "/" + r.Filename(i)), ReadFile(dir / ("src/" + r.Filename(i))));
+  return asked;
+}
+
+// Every file below dir, relative to it, sorted; the sources left out.
+std::vector<std::string> FilesIn(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(dir.path()))
+    if (e.is_regular_file()) {
+      const std::string rel = fs::relative(e.path(), dir.path()).string();
+      if (rel.rfind("src/", 0) != 0) names.push_back(rel);
+    }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+using Places = std::vector<std::pair<int, uint32_t>>;
+
+// Block volumes. A header (31 bytes here) moves on when the room left is not
+// larger than it; data pieces fill volumes; a central record (47 bytes) or the
+// end record (22) moves on when it does not fit.
+TEST(ZipVolumes, BlockVolumesFollowTheRoomLeft) {
+  struct Case {
+    const char* what;
+    std::vector<size_t> files;
+    int64_t first, block;
+    std::vector<size_t> sizes;  // of the volumes
+    Places places;
+    int cdDisk;
+    uint32_t cdOffset;
+    int entriesThisDisk;
+  } cases[] = {
+      {"data over three volumes", {90000, 80000}, 100000, 50000, {100000, 50000, 20178},
+       {{0, 0}, {0, 90031}}, 2, 20062, 2},
+      {"one volume", {1000}, 100000, 50000, {1100}, {{0, 0}}, 0, 1031, 1},
+      {"central record starts the next volume", {1000}, 1041, 1000, {1031, 69}, {{0, 0}}, 1, 0, 1},
+      {"header as large as the room left moves", {1000, 10}, 1062, 1000, {1062, 157},
+       {{0, 0}, {1, 0}}, 1, 41, 2},
+      {"data filling a volume exactly", {969}, 1000, 1000, {1000, 69}, {{0, 0}}, 1, 0, 1},
+      {"end record moves alone", {1000}, 1088, 1000, {1078, 22}, {{0, 0}}, 0, 1031, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    TZipWriter w;
+    Prepare(w, dir, c.files);
+    w.MultiZipInfo.MultiMode = TMultiMode::mmBlocks;
+    w.MultiZipInfo.FirstBlockSize = c.first;
+    w.MultiZipInfo.BlockSize = c.block;
+    w.MultiZipInfo.SaveZipInfoOnFirstDisk = true;
+    ASSERT_EQ(w.Zip(), static_cast<int>(c.files.size()));
+
+    // .001, .002, ... and the last one under the archive's own name.
+    std::vector<std::string> expected;
+    for (size_t i = 1; i < c.sizes.size(); ++i) expected.push_back(BlockVolumeName("x.zip", static_cast<int>(i)));
+    expected.push_back("x.zip");
+    if (c.sizes.size() > 1) expected.push_back("x.zfc");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FilesIn(dir), expected);
+    ASSERT_EQ(w.Volumes().size(), c.sizes.size());
+
+    const TParsedSet p = ParseSet(w.Volumes());
+    EXPECT_EQ(p.sizes, c.sizes);
+    EXPECT_EQ(p.places, c.places);
+    EXPECT_EQ(p.thisDisk, static_cast<int>(c.sizes.size()) - 1);
+    EXPECT_EQ(p.total, static_cast<int>(c.files.size()));
+    EXPECT_EQ(p.entriesThisDisk, c.entriesThisDisk);
+    EXPECT_EQ(p.cdDisk, c.cdDisk);
+    EXPECT_EQ(p.cdOffset, c.cdOffset);
+    // The configuration file: every central record, then the end record.
+    if (c.sizes.size() > 1) {
+      EXPECT_EQ(ReadFile(w.ConfigFile()), p.central + p.end);
+    }
+    CheckReadBack(dir, dir / "x.zip", c.files.size());
+  }
+}
+
+TEST(ZipVolumes, TheFirstVolumeReadsThroughTheConfigurationFile) {
+  TempDir dir;
+  TZipWriter w;
+  Prepare(w, dir, {90000, 80000});
+  w.MultiZipInfo = {50000, 100000, 0, true, TMultiMode::mmBlocks};
+  w.Zip();
+  // x.001 has no end record: the directory comes from x.zfc.
+  CheckReadBack(dir, dir / "x.001", 2);
+}
+
+TEST(ZipVolumes, AMissingMiddleVolumeIsAskedForAndStopsTheRun) {
+  TempDir dir;
+  TZipWriter w;
+  Prepare(w, dir, {90000, 80000});
+  w.MultiZipInfo = {50000, 100000, 0, false, TMultiMode::mmBlocks};
+  w.Zip();
+  fs::remove(dir / "x.002");
+  std::vector<int> asked;
+  TZipReader r;
+  r.SetZipName(dir / "x.zip");
+  auto builtIn = r.OnGetNextDisk;
+  r.OnGetNextDisk = [&](TZipReader* s, int n, std::string& f) {
+    asked.push_back(n);
+    builtIn(s, n, f);
+  };
+  r.SetDestDir(dir / "out");
+  r.DoAll = true;
+  EXPECT_THROW(r.UnZip(), EZipError);
+  EXPECT_NE(std::find(asked.begin(), asked.end(), 2), asked.end());
+  // a (whole on the first volume) is out; b (needing the missing one) is not,
+  // not even in part.
+  EXPECT_EQ(ReadFile(dir / "out/a"), ReadFile(dir / "src/a"));
+  EXPECT_FALSE(fs::exists(dir / "out/b"));
+}
+
+// Spanned media: directories m1, m2, ... of the given free space each; the
+// handler answers x.zip on the medium asked for.
+TEST(ZipVolumes, SpannedMediaAskForTheNextDiskAndKeepTheReservationFixed) {
+  for (bool zfc : {false, true}) {
+    SCOPED_TRACE(zfc ? "with .zfc" : "without .zfc");
+    TempDir dir;
+    TMediaWriter w;
+    Prepare(w, dir, {90000, 80000});
+    std::vector<int> asked;
+    auto medium = [&](int n) { return dir / ("m" + std::to_string(n)); };
+    w.OnGetNextDisk = [&](TZipReader*, int n, std::string& f) {
+      asked.push_back(n);
+      f = medium(n) + "/x.zip";
+    };
+    for (int n = 1; n <= 3; ++n) {
+      fs::create_directories(medium(n));
+      w.free[medium(n)] = 100000;
+    }
+    w.MultiZipInfo = {0, 0, 10000, zfc, TMultiMode::mmSpan};
+    // Twice: the reservation is the caller's value each time.
+    for (int run = 0; run < 2; ++run) {
+      asked.clear();
+      w.SetZipName(medium(1) + "/x.zip");
+      for (char f : {'a', 'b'}) w.AddFile(dir / ("src/" + std::string(1, f)));
+      ASSERT_EQ(w.Zip(), 2);
+      EXPECT_EQ(w.MultiZipInfo.SaveOnFirstDisk, 10000);
+      const TParsedSet p = ParseSet(w.Volumes());
+      // 10000 kept free, and the .zfc (two records and the end record) too.
+      EXPECT_EQ(p.sizes.at(0), zfc ? 89884u : 90000u);
+      EXPECT_EQ(asked, zfc ? (std::vector<int>{2, 1}) : (std::vector<int>{2}));
+      EXPECT_EQ(fs::exists(medium(1) + "/x.zfc"), zfc);
+      if (zfc) {
+        EXPECT_EQ(ReadFile(medium(1) + "/x.zfc"), p.central + p.end);
+      }
+      for (const std::string& v : w.Volumes()) fs::remove(v);
+      if (zfc) fs::remove(medium(1) + "/x.zfc");
+    }
+    w.SetZipName(medium(1) + "/x.zip");
+    for (char f : {'a', 'b'}) w.AddFile(dir / ("src/" + std::string(1, f)));
+    w.Zip();
+    const auto read = CheckReadBack(dir, medium(2) + "/x.zip", 2,
+                                    [&](int n, std::string& f) { f = medium(n) + "/x.zip"; });
+    EXPECT_EQ(read.front(), 1);
+  }
+}
+
+// A run that fails removes every volume it made and leaves the older archive
+// of the same name as it was.
+TEST(ZipVolumes, AFailedRunLeavesNothingBehind) {
+  struct Case {
+    const char* what;
+    TMultiZipInfo info;
+    std::function<void(TMediaWriter&)> setup;
+    const char* message;
+  } cases[] = {
+      {"spanning with no next-disk handler", {0, 0, 0, false, TMultiMode::mmSpan},
+       [](TMediaWriter& w) { w.OnGetNextDisk = nullptr; }, "User canceled Zip operation"},
+      {"next disk refused", {0, 0, 0, false, TMultiMode::mmSpan},
+       [](TMediaWriter& w) { w.OnGetNextDisk = [](TZipReader*, int, std::string& f) { f.clear(); }; },
+       "User canceled Zip operation"},
+      {"cancelled while volumes are written", {50000, 50000, 0, true, TMultiMode::mmBlocks},
+       [](TMediaWriter& w) {
+         w.OnTotalPercentDone = [&w](TZipReader*, int p) { w.CancelOperation = p > 75; };
+       },
+       "User Aborted Operation"},
+      {"volumes too small for a header", {20, 50000, 0, false, TMultiMode::mmBlocks}, nullptr,
+       "cannot hold a record"},
+      {"volume size out of range", {0, 100, 0, false, TMultiMode::mmBlocks}, nullptr,
+       "Volume sizes"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    TMediaWriter w;
+    w.free[dir.path()] = 60000;
+    Prepare(w, dir, {49000});
+    w.Zip();  // the older archive: one volume
+    const std::string old = ReadFile(dir / "x.zip");
+    Prepare(w, dir, {49000, 80000, 30000});
+    w.MultiZipInfo = c.info;
+    if (c.setup) c.setup(w);
+    try {
+      w.Zip();
+      ADD_FAILURE() << "the run did not fail";
+    } catch (const EZipError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"x.zip"});
+    EXPECT_EQ(ReadFile(dir / "x.zip"), old);
+  }
+}
+
+// vantrel-zip add --split, and list, test and extract of the volumes.
+TEST(ZipVolumes, ToolWritesAndReadsBlockVolumes) {
+  const char* bin = std::getenv("VANTREL_BINARY_DIR");
+  const std::string tool = std::string(bin ? bin : ".") + "/vantrel-zip";
+  if (!fs::exists(tool)) GTEST_SKIP() << "vantrel-zip is not built";
+  TempDir dir;
+  WriteFile(dir / "a", Noise(90000, 1));
+  WriteFile(dir / "b", Noise(80000, 2));
+  auto run = [&](const std::string& args, std::string* out = nullptr) {
+    if (out) out->clear();
+    return RunCommand("cd " + Quote(dir.path()) + " && " + Quote(tool) + " " + args + " 2>&1", out);
+  };
+  std::string out;
+  for (const char* bad : {"--split 0", "--split 5x", "--split 4g", "--first-split 1k"})
+    EXPECT_EQ(run(std::string("add ") + bad + " bad.zip a"), 2) << bad;
+  EXPECT_FALSE(fs::exists(dir / "bad.zip"));
+
+  ASSERT_EQ(run("add -0 --split 50k --first-split 100k x.zip a b", &out), 0) << out;
+  EXPECT_NE(out.find("3 volumes: x.001 x.002 x.zip"), std::string::npos) << out;
+  EXPECT_EQ(run("list x.zip", &out), 0) << out;
+  EXPECT_NE(out.find("b"), std::string::npos);
+  EXPECT_EQ(run("test x.zip", &out), 0) << out;
+  ASSERT_EQ(run("extract -d out x.zip", &out), 0) << out;
+  for (const char* f : {"a", "b"}) EXPECT_EQ(ReadFile(dir / ("out/" + std::string(f))), ReadFile(dir / f));
+
+  fs::remove(dir / "x.002");
+  EXPECT_EQ(run("test x.zip", &out), 2);
+  EXPECT_NE(out.find("x.002"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace vantrel::zip
