@@ -21,6 +21,9 @@
 // starts or ends past 4 GiB. Archives within the classic limits are written
 // as they always were.
 //
+// With MultiZipInfo.MultiMode set, the finished temporary archive is copied
+// onto block files or removable media instead (zip_volumes.h).
+//
 // Single-threaded; events run on the caller's thread inside Zip.
 #pragma once
 
