@@ -268,6 +268,14 @@ class ZipUiTest : public QObject {
            "open(sys.argv[1],'wb').write(b)"
         << QStringList{} << true << QStringList{"ok.txt"} << "fine"
         << "These files were not extracted:\nbad.txt: CRC error";
+    // Info-ZIP's split archive (ARCHIVE.z01 ... and ARCHIVE.ZIP) opens from its
+    // last volume; big.txt spreads over all of them.
+    QTest::newRow("split by zip -s")
+        << "z.close(); import subprocess; d=os.path.dirname(sys.argv[1]); os.remove(sys.argv[1])\n"
+           "open(d+'/big.txt','w').write('line\\n'*40000); open(d+'/z.txt','w').write('end')\n"
+           "subprocess.run(['zip','-q','-0','-s','64k',sys.argv[1],'big.txt','z.txt'],cwd=d,check=True)\n"
+           "os.remove(d+'/big.txt'); os.remove(d+'/z.txt')"
+        << QStringList{} << true << QStringList{"big.txt", "z.txt"} << "end" << "";
   }
   void extract() {
     QFETCH(QString, archive);
