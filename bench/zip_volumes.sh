@@ -55,10 +55,12 @@ rm -f "$WORK/size.zip"
 
 one=$(best "$WORK/one.zip")
 vol=$(best "$WORK/vol.zip" --split "$split")
-"$TOOL" add -r -6 --split "$split" "$WORK/vol.zip" "$NAME" | tail -1
+rm -f "$WORK"/vol.*
+volumes=$("$TOOL" add -r -6 --split "$split" "$WORK/vol.zip" "$NAME" | tail -1)
 
 printf 'add -r -6 + test of %s (%s files, archive %s bytes), best of 5\n' "$SRC" \
   "$(find "$NAME" -type f | wc -l)" "$size"
+printf '  %s\n' "$volumes"
 printf '  one file       wall %7.3f s  cpu %7.3f s\n' "${one% *}" "${one#* }"
 printf '  three volumes  wall %7.3f s  cpu %7.3f s\n' "${vol% *}" "${vol#* }"
 printf '  ratio          wall %s  cpu %s   (target: at most 1.2)\n' \

@@ -140,7 +140,10 @@ class TSplitter {
   // Starts the next volume unless `need` bytes fit the room left (a local
   // header also needs one byte of data after it: `header`).
   void MakeRoom(int64_t need, bool header);
+  // Volume output goes through a buffer, flushed when full and when the
+  // volume is finished: small entries would otherwise cost a call each.
   void Write(const void* data, size_t n);
+  void Flush();
   void Copy(uint64_t from, uint64_t n);
   void Place(TVolume& v);
   std::string AskDisk(int disk, const std::string& previous);
@@ -157,6 +160,8 @@ class TSplitter {
   const size_t piece_;
 
   std::vector<TVolume> volumes_;
+  std::unique_ptr<uint8_t[]> copyBuffer_{new uint8_t[kPiece]};
+  std::vector<uint8_t> out_;
   int fd_ = -1;
   int64_t spaceLeft_ = 0;
   uint64_t position_ = 0;  // bytes on the current volume
@@ -307,6 +312,7 @@ void TSplitter::StartVolume(const std::string& final, int64_t room) {
 
 void TSplitter::FinishVolume() {
   if (fd_ < 0) return;
+  Flush();
   const int fd = fd_;
   fd_ = -1;
   const bool synced = !flush_ || ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
@@ -361,17 +367,27 @@ void TSplitter::MakeRoom(int64_t need, bool header) {
 }
 
 void TSplitter::Write(const void* data, size_t n) {
-  WriteAll(fd_, data, n);
+  if (out_.size() + n > kPiece) Flush();
+  if (n >= kPiece) {
+    WriteAll(fd_, data, n);
+  } else {
+    const auto* p = static_cast<const uint8_t*>(data);
+    out_.insert(out_.end(), p, p + n);
+  }
   position_ += n;
   spaceLeft_ -= static_cast<int64_t>(n);
 }
 
+void TSplitter::Flush() {
+  WriteAll(fd_, out_.data(), out_.size());
+  out_.clear();
+}
+
 void TSplitter::Copy(uint64_t from, uint64_t n) {
-  std::unique_ptr<uint8_t[]> buf(new uint8_t[piece_]);
   while (n > 0) {
     const size_t step = static_cast<size_t>(std::min<uint64_t>(n, piece_));
-    ReadAt(src_.fd, buf.get(), step, from);
-    Write(buf.get(), step);
+    ReadAt(src_.fd, copyBuffer_.get(), step, from);
+    Write(copyBuffer_.get(), step);
     from += step;
     n -= step;
     copied_ += static_cast<int64_t>(step);
