@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -87,6 +88,14 @@ inline TRawArchive ParseArchive(const std::string& path) {
   }
   if (p != a.cdOffset + a.cdSize) throw std::runtime_error("central directory size mismatch");
   return a;
+}
+
+// n bytes that do not compress, the same for the same seed.
+inline std::string RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 gen(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
 }
 
 inline std::string SevenZip() {

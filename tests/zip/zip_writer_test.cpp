@@ -22,19 +22,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ParseArchive;
+using testing::RandomBytes;
 using testing::TRawArchive;
 using vantrel::test::ReadFile;
 using vantrel::test::RunCommand;
 using vantrel::test::SetMTime;
 using vantrel::test::TempDir;
 using vantrel::test::WriteFile;
-
-std::string RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 gen(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(gen());
-  return s;
-}
 
 std::string TextBytes(size_t n) {
   std::string s;
