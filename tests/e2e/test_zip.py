@@ -1,6 +1,7 @@
 """ZIP archives from the keyboard: Pack (Alt+F5), Unpack (Alt+F9), the ZIP
 window (Enter on an archive) with its ticked extraction, an AES-encrypted
-archive's password, and a damaged archive that is said so and left alone."""
+archive's password, a damaged archive that is said so and left alone, and
+Info-ZIP's split archive unpacked from its last volume."""
 
 import os
 import subprocess
@@ -24,6 +25,13 @@ def encrypted(s):
     s.write("secret.txt", "the secret bytes\n" * 100)
     subprocess.run(["7zz", "a", "-tzip", "-mem=AES256", "-pletmein", s.path("left/aes.zip"),
                     s.path("secret.txt")], check=True, capture_output=True)
+
+
+def split(s):
+    """left/split.z01, .z02 and split.zip by Info-ZIP zip -s (64 KiB volumes)."""
+    s.write("noise.bin", os.urandom(150000))
+    subprocess.run(["zip", "-q", "-0", "-s", "64k", s.path("left/split.zip"), "noise.bin"],
+                   cwd=s.root, check=True)
 
 
 def open_zip_window(s, name, title=None):
@@ -98,4 +106,15 @@ def scenario_damaged_archive_is_said_and_not_written(s):
     expect("damaged" in text and "left as it is" in text, f"Pack says why it does not write: {text!r}")
     s.answer(DIALOG_CAPTION, "Return")  # and the Pack window closes too
     expect(s.read("right/archive.zip", binary=True) == before, "the damaged archive keeps every byte")
+    s.expect_panel_keys(s.left)
+
+
+@prepare(split)
+def scenario_unpack_split_archive_of_info_zip(s):
+    s.cursor_to("split.zip")
+    s.key("alt+F9")
+    s.answer(DIALOG_CAPTION, "Return")  # to this directory
+    s.wait_exists("left/noise.bin")
+    s.wait_until(lambda: s.read("left/noise.bin", binary=True) == s.read("noise.bin", binary=True),
+                 "the file spread over three volumes is extracted whole")
     s.expect_panel_keys(s.left)
