@@ -13,8 +13,8 @@
 #    what listing a 1-entry archive takes.
 # Each figure is the best of RUNS runs (default 3): wall-clock seconds and
 # CPU seconds (user + system); on a loaded machine the CPU time is the
-# steadier figure. SIZE_MIB changes the size of the sparse file (0 leaves
-# part 1 out).
+# steadier figure. SIZE_MIB changes the size of the sparse file (0 skips
+# the sparse-file measurement).
 set -eu
 
 TOOL=${1:-$(dirname "$0")/../build/vantrel-zip}

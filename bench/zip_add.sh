@@ -12,7 +12,7 @@
 # Each figure is the best of five runs (wall-clock seconds).
 set -eu
 
-TOOL=${1:-$(dirname "$0")/../build-writer/zip/vantrel-zip}
+TOOL=${1:-$(dirname "$0")/../build/vantrel-zip}
 TOOL=$(cd "$(dirname "$TOOL")" && pwd)/$(basename "$TOOL")
 [ -x "$TOOL" ] || { echo "vantrel-zip not found: $TOOL" >&2; exit 2; }
 command -v zip >/dev/null || { echo "Info-ZIP zip is needed as the peer" >&2; exit 2; }
