@@ -385,7 +385,7 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
     if (zipui::InputQuery(QApplication::activeWindow(), QLatin1String(kDialogCaption),
                           QStringLiteral("Password for ") + Text(sender->Entry(index).Path()) +
                               QLatin1Char(':'),
-                          typed)) {
+                          typed, /*secret=*/true)) {
       const QByteArray bytes = typed.toUtf8();
       password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
     } else {

@@ -95,6 +95,7 @@ QStringList FilesUnder(const std::string& dir) {
 
 std::function<int(QDialog&)> g_onDialog;
 int g_dialogs = 0;
+QList<bool> g_secretPrompts;  // the secret flag of every input box, in order
 
 }  // namespace
 
@@ -166,7 +167,8 @@ class ZipUiTest : public QObject {
 
  private slots:
   void initTestCase() {
-    zipui::SetInputQuery([](const QString& caption, const QString& prompt, QString& text) {
+    zipui::SetInputQuery([](const QString& caption, const QString& prompt, QString& text, bool secret) {
+      g_secretPrompts << secret;
       return ScriptedInput(nullptr, caption, prompt, text);
     });
     zipui::SetModalRunner([](QDialog& d) {
@@ -178,6 +180,7 @@ class ZipUiTest : public QObject {
   void init() {
     f_ = std::make_unique<TFormFixture>();
     g_dialogs = 0;
+    g_secretPrompts.clear();
     g_onDialog = nullptr;
     out_ = f_->Path("out");
     const std::string stage = f_->Path("stage");
@@ -376,6 +379,7 @@ class ZipUiTest : public QObject {
     QVERIFY(OpenWindow([](TZIPpanel& w) { w.ExtractFiles()->trigger(); return w.result(); }, "enc.zip"));
     QCOMPARE(Script().prompts.size(), size_t(3));
     QVERIFY(Script().prompts[1].startsWith(QStringLiteral("Password for ")));
+    QCOMPARE(g_secretPrompts, (QList<bool>{false, true, true}));  // passwords typed as bullets
     QVERIFY(ShownMessages().empty());
     QCOMPARE(Bytes(out_ + "/fields.c").size(), 11150);
     QCOMPARE(Bytes(out_ + "/xargs.1").size(), 4227);

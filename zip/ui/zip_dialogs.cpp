@@ -38,11 +38,12 @@ TInputQuery SetInputQuery(TInputQuery query) {
   return old;
 }
 
-bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
-  if (Query()) return Query()(caption, prompt, text);
+bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& text,
+                bool secret) {
+  if (Query()) return Query()(caption, prompt, text, secret);
   bool ok = false;
-  const QString typed =
-      QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, text, &ok);
+  const QString typed = QInputDialog::getText(
+      parent, caption, prompt, secret ? QLineEdit::Password : QLineEdit::Normal, text, &ok);
   if (ok) text = typed;
   return ok;
 }

@@ -23,10 +23,13 @@ TModalRunner SetModalRunner(TModalRunner runner);
 int RunModal(QDialog& dialog);
 
 // The one-line input box: caption, prompt and the text, preset on entry and
-// the typed text on return; false = Cancel.
-using TInputQuery = std::function<bool(const QString& caption, const QString& prompt, QString& text)>;
+// the typed text on return; false = Cancel. A secret text (a password) is
+// shown as bullets while it is typed.
+using TInputQuery =
+    std::function<bool(const QString& caption, const QString& prompt, QString& text, bool secret)>;
 TInputQuery SetInputQuery(TInputQuery query);
-bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& text);
+bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& text,
+                bool secret = false);
 
 // A path shown in an edit field: the text the user sees for `bytes`, and back.
 // Names are bytes; text the user left as it was shown gives the original bytes
