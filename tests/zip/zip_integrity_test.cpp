@@ -34,8 +34,6 @@ std::string Tool() {
   return dir ? std::string(dir) + "/vantrel-zip" : std::string();
 }
 
-bool Have(const std::string& program) { return test::RunCommand("command -v " + program + " >/dev/null") == 0; }
-
 class IntegrityTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -57,106 +55,92 @@ class IntegrityTest : public ::testing::Test {
     test::WriteFile(path, bytes);
     return path;
   }
-  // Updating `zip` must fail and leave every byte as it was.
-  void ExpectUpdateRefused(const std::string& zip, const std::string& why) {
-    const std::string before = test::ReadFile(zip);
-    test::WriteFile(tmp_ / "new.txt", "new");
-    for (const char* mode : {"", "-f ", "-R "}) {
-      std::string out;
-      EXPECT_EQ(Run(std::string("add ") + mode + Quote(zip) + " new.txt", &out), 2) << out;
-      EXPECT_NE(out.find(why), std::string::npos) << out;
-      EXPECT_EQ(test::ReadFile(zip), before);
-    }
-  }
-
   std::string tool_;
   test::TempDir tmp_;
 };
 
-std::vector<TEntrySpec> Numbered(int n, const std::string& prefix = "f") {
-  std::vector<TEntrySpec> v;
-  for (int i = 0; i < n; ++i) v.push_back({prefix + std::to_string(i) + ".txt", std::string(200, 'a' + i % 26)});
-  return v;
-}
-
-// 1. More entries than a classic end record counts: read whole by every
-// command, and an update replaces one entry without losing any other.
+// 1. More entries than a classic end record counts (ours without ZIP64
+// records, Python's with them): read whole by every command, and an update
+// replaces one entry without losing any other.
 TEST_F(IntegrityTest, ArchivesBeyondTheClassicEntryLimitWorkEndToEnd) {
   std::vector<TEntrySpec> many;
   for (int i = 0; i < 65535; ++i) many.push_back({"e" + std::to_string(i), ""});
-  std::vector<std::pair<std::string, int>> archives = {{Write("plain.zip", BuildZip(many)), 65535}};
-  if (Have("python3")) {
-    std::string out;
-    ASSERT_EQ(test::RunCommand("python3 -c " + Quote("import sys,zipfile\n"
-                                                     "z=zipfile.ZipFile(sys.argv[1],'w')\n"
-                                                     "for i in range(70000): z.writestr('e%d'%i,'')\n"
-                                                     "z.close()\n") +
-                                   " " + Quote(tmp_ / "z64.zip"),
-                               &out),
-              0);
-    archives.push_back({tmp_ / "z64.zip", 70000});
-  }
+  Write("plain.zip", BuildZip(many));
+  ASSERT_EQ(test::RunCommand("cd " + Quote(tmp_.path()) + " && python3 -c " +
+                             Quote("import zipfile\nz=zipfile.ZipFile('z64.zip','w')\n"
+                                   "for i in range(70000): z.writestr('e%d'%i,'')\nz.close()\n")),
+            0);
   test::WriteFile(tmp_ / "e7", "replaced");
-  for (const auto& [zip, count] : archives) {
+  for (const auto& [zip, count] : {std::pair{"plain.zip", 65535}, {"z64.zip", 70000}}) {
     SCOPED_TRACE(zip);
-    const std::string n = std::to_string(count);
+    const std::string n = std::to_string(count), files = "  " + n + " files\n";
     std::string out;
-    EXPECT_EQ(Run("list " + Quote(zip), &out), 0) << out.substr(out.size() - 300);
-    EXPECT_NE(out.find("  " + n + " files\n"), std::string::npos) << out.substr(out.size() - 300);
-    EXPECT_EQ(Run("test " + Quote(zip), &out), 0);
+    EXPECT_EQ(Run("list " + std::string(zip), &out), 0);
+    EXPECT_NE(out.find(files), std::string::npos) << out.substr(out.size() - 300);
+    EXPECT_EQ(Run("test " + std::string(zip), &out), 0);
     EXPECT_NE(out.find(n + " entries OK, 0 failed"), std::string::npos) << out;
-    EXPECT_EQ(Run("add -R " + Quote(zip) + " e7", &out), 0) << out;
-    EXPECT_EQ(Run("list " + Quote(zip), &out), 0);
-    EXPECT_NE(out.find("  " + n + " files\n"), std::string::npos) << out.substr(out.size() - 300);
+    EXPECT_EQ(Run("add -R " + std::string(zip) + " e7", &out), 0) << out;
+    EXPECT_EQ(Run("list " + std::string(zip), &out), 0);
+    EXPECT_NE(out.find(files), std::string::npos) << out.substr(out.size() - 300);
     // Every entry is still there, in its place, and e7 holds the new bytes.
     const size_t e6 = out.find(" e6\n"), e7 = out.find(" e7\n"), e8 = out.find(" e8\n");
     EXPECT_TRUE(e6 < e7 && e7 < e8) << out.substr(0, 600);
     EXPECT_NE(out.rfind("\n         8          8  Stored", e7), std::string::npos);
-    if (Have("unzip")) {
-      EXPECT_EQ(test::RunCommand("unzip -tqq " + Quote(zip) + " >/dev/null 2>&1"), 0);
-    }
+    EXPECT_EQ(test::RunCommand("unzip -tqq " + Quote(tmp_ / zip) + " >/dev/null 2>&1"), 0);
   }
 }
 
-// 2. A damaged directory is said by list and test, and never written back.
-TEST_F(IntegrityTest, DamagedDirectoriesAreReportedAndNeverRewritten) {
-  const std::string good = BuildZip(Numbered(40));
+// 2 and 4. A damaged directory is said by list and test and never written
+// back; an archive the user may not write is not replaced either.
+TEST_F(IntegrityTest, DamagedOrReadOnlyArchivesAreNeverRewritten) {
+  std::vector<TEntrySpec> forty;
+  for (int i = 0; i < 40; ++i) forty.push_back({"f" + std::to_string(i) + ".txt", std::string(200, 'a' + i % 26)});
+  const std::string good = BuildZip(forty);
   std::string flipped = good;
   flipped[good.find("PK\x01\x02", good.find("PK\x01\x02") + 4) + 1] ^= 0x7F;  // 2nd central record
-  const std::string inserted = good.substr(0, good.size() / 2) + std::string(29, 'X') +
-                               good.substr(good.size() / 2);
-  std::string counted = good;  // the end record announces 30 of the 40 entries
-  counted[counted.size() - 12] = counted[counted.size() - 14] = 30;
-  std::string sized = good;  // the directory's size is 8 bytes off
-  sized[sized.size() - 10] = static_cast<char>(sized[sized.size() - 10] + 8);
-  std::string emptied = good;  // the end record announces no entries at all
-  emptied[emptied.size() - 12] = emptied[emptied.size() - 14] = 0;
+  std::string counted = good, sized = good, emptied = good;
+  counted[counted.size() - 12] = counted[counted.size() - 14] = 30;  // 30 of the 40 entries
+  sized[sized.size() - 10] = static_cast<char>(sized[sized.size() - 10] + 8);  // directory size 8 bytes off
+  emptied[emptied.size() - 12] = emptied[emptied.size() - 14] = 0;  // no entries at all
   for (int i = 12; i > 4; --i) emptied[emptied.size() - i + 2] = 0;
-  struct Case {
+  const struct {
     std::string name, bytes, damage;
   } cases[] = {
       {"flipped.zip", flipped, "rebuilt from the local headers, 40 of 40 entries found"},
-      {"inserted.zip", inserted, "archive directory damaged: rebuilt from the local headers"},
+      {"inserted.zip", good.substr(0, good.size() / 2) + std::string(29, 'X') + good.substr(good.size() / 2),
+       "archive directory damaged: rebuilt from the local headers"},
       {"counted.zip", counted, "holds more entries than the 30 its end record announces"},
       {"sized.zip", sized, "bytes, the end record says"},
       {"emptied.zip", emptied, "it announces no entries, but the archive holds some"},
+      {"ro.zip", good, "Permission denied"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string zip = Write(c.name, c.bytes);
+    const bool readOnly = c.name == "ro.zip";
+    if (readOnly) ASSERT_EQ(::chmod(zip.c_str(), 0444), 0);
     std::string out;
-    EXPECT_EQ(Run("list " + Quote(zip), &out), 2);
-    EXPECT_NE(out.find(c.damage), std::string::npos) << out.substr(out.size() - 300);
-    EXPECT_EQ(Run("test " + Quote(zip), &out), 2);
-    EXPECT_NE(out.find("archive directory damaged"), std::string::npos) << out;
-    ExpectUpdateRefused(zip, c.damage);
+    EXPECT_EQ(Run("list " + Quote(zip), &out), readOnly ? 0 : 2);
+    EXPECT_EQ(out.find(c.damage) != std::string::npos, !readOnly) << out.substr(out.size() - 300);
+    EXPECT_EQ(Run("test " + Quote(zip), &out), readOnly ? 0 : 2);
+    EXPECT_EQ(out.find("archive directory damaged") != std::string::npos, !readOnly) << out;
+    const std::string before = test::ReadFile(zip);
+    test::WriteFile(tmp_ / "new.txt", "new");
+    for (const char* mode : {"", "-f ", "-R "}) {
+      EXPECT_EQ(Run(std::string("add ") + mode + Quote(zip) + " new.txt", &out), 2) << out;
+      EXPECT_NE(out.find(c.damage), std::string::npos) << out;
+      EXPECT_EQ(test::ReadFile(zip), before);
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(zip.c_str(), &st), 0);
+    if (readOnly) EXPECT_EQ(st.st_mode & 0777, 0444u);
   }
   // repair writes what can be saved into a new archive the peers accept.
   std::string out;
   EXPECT_EQ(Run("repair flipped.zip fixed.zip", &out), 0) << out;
   EXPECT_NE(out.find("40 of 40 entries written"), std::string::npos) << out;
   EXPECT_EQ(Run("test fixed.zip", &out), 0) << out;
-  if (Have("unzip")) EXPECT_EQ(test::RunCommand("unzip -tq " + Quote(tmp_ / "fixed.zip")), 0);
+  EXPECT_EQ(test::RunCommand("unzip -tq " + Quote(tmp_ / "fixed.zip")), 0);
   EXPECT_EQ(Run("repair flipped.zip fixed.zip", &out), 2);  // never over an existing file
 }
 
@@ -248,50 +232,15 @@ TEST_F(IntegrityTest, OverlappingEntriesAreRefusedAndTheRestExtracted) {
   }
 }
 
-// 4. An archive the user may not write is not replaced.
-TEST_F(IntegrityTest, ReadOnlyArchiveIsNotReplaced) {
-  const std::string zip = Write("ro.zip", BuildZip({{"a.txt", "a"}}));
-  ASSERT_EQ(::chmod(zip.c_str(), 0444), 0);
-  ExpectUpdateRefused(zip, "Permission denied");
-  struct stat st;
-  ASSERT_EQ(::stat(zip.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0444u);
-}
-
-// Deflates `blocks` MiB of zeros without holding them; returns the stream
-// and the CRC of the output.
-std::string DeflatedZeros(int blocks, uint32_t& crc) {
-  const std::string zeros(1 << 20, '\0');
-  z_stream z{};
-  deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out;
-  char buf[65536];
-  crc = 0;
-  for (int i = 0; i < blocks; ++i) {
-    crc = static_cast<uint32_t>(::crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()),
-                                        static_cast<uInt>(zeros.size())));
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
-    z.avail_in = static_cast<uInt>(zeros.size());
-    const int flush = i + 1 == blocks ? Z_FINISH : Z_NO_FLUSH;
-    do {
-      z.next_out = reinterpret_cast<Bytef*>(buf);
-      z.avail_out = sizeof buf;
-      deflate(&z, flush);
-      out.append(buf, sizeof buf - z.avail_out);
-    } while (z.avail_out == 0);
-  }
-  deflateEnd(&z);
-  return out;
-}
-
 // 5. A killed extraction leaves no partial file behind.
 TEST_F(IntegrityTest, KilledExtractionLeavesNothing) {
-  uint32_t crc = 0;
-  const int mib = 512;
-  const std::string body = DeflatedZeros(mib, crc);
-  const std::string local = LocalHeader("big.bin", crc, static_cast<uint32_t>(body.size()),
-                                        static_cast<uint32_t>(mib) << 20);
-  Write("big.zip", WithDirectory(local + body, CentralFor(local, 0, "big.bin"), 1));
+  // 512 MiB of zeros, deflated.
+  ASSERT_EQ(test::RunCommand("cd " + Quote(tmp_.path()) + " && python3 -c " +
+                             Quote("import zipfile\n"
+                                   "with zipfile.ZipFile('big.zip','w',zipfile.ZIP_DEFLATED,compresslevel=1) as z:\n"
+                                   "  with z.open('big.bin','w') as f:\n"
+                                   "    for i in range(512): f.write(bytes(1<<20))\n")),
+            0);
 
   const std::string dest = tmp_ / "dest";
   test::MakeDir(dest);
@@ -320,28 +269,6 @@ TEST_F(IntegrityTest, KilledExtractionLeavesNothing) {
   EXPECT_TRUE(wrote);
   EXPECT_TRUE(WIFSIGNALED(status));
   EXPECT_TRUE(std::filesystem::is_empty(dest));
-}
-
-// 6 and 8. A damaged entry is reported with what happened; the next one is
-// extracted and the exit status says something failed.
-TEST_F(IntegrityTest, DamagedEntryIsSkippedAndSaidPlainly) {
-  TEntrySpec longer{"long.txt", std::string(5000, 'z')};
-  longer.method = 8;
-  longer.usize = 100;
-  TEntrySpec shorter{"short.txt", std::string(1000, 's')};
-  shorter.usize = 2000;
-  TEntrySpec method{"m.bin", "x"};
-  method.method = 7;
-  Write("d.zip", BuildZip({longer, shorter, method, {"next.txt", "fine"}}));
-  std::string out;
-  EXPECT_EQ(Run("extract -d out d.zip", &out), 1);
-  EXPECT_NE(out.find("long.txt: size mismatch: more than 100 bytes, 100 declared"), std::string::npos) << out;
-  EXPECT_NE(out.find("short.txt: size mismatch: 1000 bytes, 2000 declared"), std::string::npos);
-  EXPECT_NE(out.find("m.bin: unsupported compression method Tokenize (7)"), std::string::npos);
-  EXPECT_EQ(out.find("bad CRC"), std::string::npos);
-  EXPECT_EQ(test::ReadFile(tmp_ / "out/next.txt"), "fine");
-  EXPECT_EQ(Run("test d.zip", &out), 1);
-  EXPECT_NE(out.find("1 entries OK, 3 failed"), std::string::npos) << out;
 }
 
 // 7. Names reach the terminal with their control characters escaped; the
@@ -385,20 +312,14 @@ TEST_F(IntegrityTest, StoredLinksAreRestoredAndNeverFollowed) {
   test::MakeDir(tmp_ / "src");
   test::WriteFile(tmp_ / "src/real.txt", "real contents");
   ASSERT_EQ(::symlink("real.txt", (tmp_ / "src/ln").c_str()), 0);
-  ASSERT_EQ(Run("add -y links.zip src", &out), 0) << out;
-  ASSERT_EQ(Run("add plain.zip src", &out), 0) << out;
-  if (Have("python3")) {
-    const std::string script =
-        "import sys,zipfile,stat\n"
-        "for a in sys.argv[1:]:\n"
-        "  i=zipfile.ZipFile(a).getinfo('src/ln')\n"
-        "  print(stat.S_ISLNK(i.external_attr>>16), zipfile.ZipFile(a).read(i).decode())\n";
-    out.clear();
-    EXPECT_EQ(test::RunCommand("cd " + Quote(tmp_.path()) + " && python3 -c " + Quote(script) +
-                                   " links.zip plain.zip",
-                               &out),
-              0);
-    EXPECT_EQ(out, "True real.txt\nFalse real contents\n");
+  ASSERT_EQ(Run("add -0 -y links.zip src", &out), 0) << out;
+  ASSERT_EQ(Run("add -0 plain.zip src", &out), 0) << out;
+  for (const auto& [zip, link, data] : {std::tuple{"links.zip", true, "real.txt"}, {"plain.zip", false, "real contents"}}) {
+    const testing::TRawArchive a = testing::ParseArchive(tmp_ / zip);
+    const auto ln = std::find_if(a.entries.begin(), a.entries.end(), [](const auto& e) { return e.name == "src/ln"; });
+    ASSERT_NE(ln, a.entries.end()) << zip;
+    EXPECT_EQ(S_ISLNK(ln->external >> 16), link) << zip;
+    EXPECT_EQ(a.bytes.substr(ln->dataOffset, ln->csize), data) << zip;
   }
 }
 
@@ -425,7 +346,7 @@ TEST_F(IntegrityTest, FileChangedWhileAddedIsReported) {
   EXPECT_NE(warnings[0].find("size changed while it was read: 100000 bytes when opened"),
             std::string::npos)
       << warnings[0];
-  if (Have("unzip")) EXPECT_EQ(test::RunCommand("unzip -tq " + Quote(tmp_ / "g.zip")), 0);
+  EXPECT_EQ(test::RunCommand("unzip -tq " + Quote(tmp_ / "g.zip")), 0);
 }
 
 // The engine's own view of a damaged reading, for the callers that show it.
