@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,13 +54,13 @@ inline uint32_t ZCrc(const std::string& s) {
       crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
 }
 
-inline void Put16(std::string& s, uint16_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>(v >> 8);
+// Appends each value little-endian in its byte width: {value, bytes}.
+inline void PutLe(std::string& s, std::initializer_list<std::pair<uint32_t, int>> fields) {
+  for (const auto& [v, n] : fields)
+    for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
-inline void Put32(std::string& s, uint32_t v) {
-  for (int i = 0; i < 4; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-}
+inline void Put16(std::string& s, uint16_t v) { PutLe(s, {{v, 2}}); }
+inline void Put32(std::string& s, uint32_t v) { PutLe(s, {{v, 4}}); }
 
 // Local headers with data, central directory, end record (and comment).
 inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
@@ -67,69 +68,35 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
                             const std::string& prefix = "") {
   std::string out = prefix, central;
   for (const TEntrySpec& e : entries) {
-    uint32_t crc = e.crc ? *e.crc : ZCrc(e.data);
-    uint32_t usize = e.usize ? *e.usize : static_cast<uint32_t>(e.data.size());
+    const uint32_t crc = e.crc ? *e.crc : ZCrc(e.data);
+    const uint32_t usize = e.usize ? *e.usize : static_cast<uint32_t>(e.data.size());
     std::string body = e.method == 8 && !e.rawBody ? RawDeflate(e.data) : e.data;
-    uint16_t flags = e.flags;
-    if (e.writeDescriptor) flags |= 0x0008;
+    const uint16_t flags = e.flags | (e.writeDescriptor ? 0x0008 : 0) | (e.password.empty() ? 0 : 0x0001);
     if (!e.password.empty()) {
-      flags |= 0x0001;
       std::string header(12, '\x5A');
       header[11] = static_cast<char>(e.writeDescriptor ? (e.dosDateTime >> 8) & 0xFF : crc >> 24);
-      TZipCrypt crypt(e.password);
-      std::string all = header + body;
-      crypt.Encrypt(reinterpret_cast<uint8_t*>(all.data()), all.size());
-      body = all;
+      body = header + body;
+      TZipCrypt(e.password).Encrypt(reinterpret_cast<uint8_t*>(body.data()), body.size());
     }
-    uint32_t offset = static_cast<uint32_t>(out.size() - prefix.size());
-    std::string local;
-    Put32(local, 0x04034B50);
-    Put16(local, 20);
-    Put16(local, flags);
-    Put16(local, e.method);
-    Put32(local, e.dosDateTime);
-    Put32(local, e.writeDescriptor ? 0 : crc);
-    Put32(local, e.writeDescriptor ? 0 : static_cast<uint32_t>(body.size()));
-    Put32(local, e.writeDescriptor ? 0 : usize);
-    Put16(local, static_cast<uint16_t>(e.name.size()));
-    Put16(local, static_cast<uint16_t>(e.localExtra.size()));
-    out += local + e.name + e.localExtra + body;
-    if (e.writeDescriptor) {
-      Put32(out, 0x08074B50);
-      Put32(out, crc);
-      Put32(out, static_cast<uint32_t>(body.size()));
-      Put32(out, usize);
-    }
-    Put32(central, 0x02014B50);
-    Put16(central, e.versionMadeBy);
-    Put16(central, 20);
-    Put16(central, flags);
-    Put16(central, e.method);
-    Put32(central, e.dosDateTime);
-    Put32(central, crc);
-    Put32(central, static_cast<uint32_t>(body.size()));
-    Put32(central, usize);
-    Put16(central, static_cast<uint16_t>(e.name.size()));
-    Put16(central, static_cast<uint16_t>(e.centralExtra.size()));
-    Put16(central, static_cast<uint16_t>(e.comment.size()));
-    Put16(central, 0);
-    Put16(central, 0);
-    Put32(central, e.external);
-    Put32(central, offset);
+    const uint32_t offset = static_cast<uint32_t>(out.size() - prefix.size());
+    const uint32_t csize = static_cast<uint32_t>(body.size());
+    const uint32_t nameLen = static_cast<uint32_t>(e.name.size());
+    const bool dd = e.writeDescriptor;
+    PutLe(out, {{0x04034B50, 4}, {20, 2}, {flags, 2}, {e.method, 2}, {e.dosDateTime, 4}, {dd ? 0 : crc, 4},
+                {dd ? 0 : csize, 4}, {dd ? 0 : usize, 4}, {nameLen, 2}, {static_cast<uint32_t>(e.localExtra.size()), 2}});
+    out += e.name + e.localExtra + body;
+    if (dd) PutLe(out, {{0x08074B50, 4}, {crc, 4}, {csize, 4}, {usize, 4}});
+    PutLe(central, {{0x02014B50, 4}, {e.versionMadeBy, 2}, {20, 2}, {flags, 2}, {e.method, 2}, {e.dosDateTime, 4},
+                    {crc, 4}, {csize, 4}, {usize, 4}, {nameLen, 2}, {static_cast<uint32_t>(e.centralExtra.size()), 2},
+                    {static_cast<uint32_t>(e.comment.size()), 2}, {0, 2}, {0, 2}, {e.external, 4}, {offset, 4}});
     central += e.name + e.centralExtra + e.comment;
   }
-  uint32_t cdOffset = static_cast<uint32_t>(out.size() - prefix.size());
+  const uint32_t count = static_cast<uint32_t>(entries.size());
+  const uint32_t cdOffset = static_cast<uint32_t>(out.size() - prefix.size());
   out += central;
-  Put32(out, 0x06054B50);
-  Put16(out, 0);
-  Put16(out, 0);
-  Put16(out, static_cast<uint16_t>(entries.size()));
-  Put16(out, static_cast<uint16_t>(entries.size()));
-  Put32(out, static_cast<uint32_t>(central.size()));
-  Put32(out, cdOffset);
-  Put16(out, static_cast<uint16_t>(archiveComment.size()));
-  out += archiveComment;
-  return out;
+  PutLe(out, {{0x06054B50, 4}, {0, 2}, {0, 2}, {count, 2}, {count, 2}, {static_cast<uint32_t>(central.size()), 4},
+              {cdOffset, 4}, {static_cast<uint32_t>(archiveComment.size()), 2}});
+  return out + archiveComment;
 }
 
 }  // namespace vantrel::zip::testing
