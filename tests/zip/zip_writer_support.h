@@ -29,9 +29,9 @@ inline uint32_t Le32(const std::string& b, size_t at) {
 // One entry as both of its headers give it.
 struct TRawEntry {
   uint16_t madeBy = 0, needed = 0, flags = 0, method = 0, internal = 0;
-  uint16_t localFlags = 0, localMethod = 0;
-  uint32_t dosTime = 0, crc = 0, csize = 0, usize = 0, external = 0, offset = 0;
-  uint32_t localCrc = 0, localCsize = 0, localUsize = 0, localDosTime = 0;
+  uint16_t localFlags = 0;
+  uint32_t crc = 0, csize = 0, usize = 0, external = 0, offset = 0;
+  uint32_t localCrc = 0, localCsize = 0, localUsize = 0;
   std::string name, localName;
   size_t dataOffset = 0;  // first byte of the compressed data
 };
@@ -59,31 +59,16 @@ inline TRawArchive ParseArchive(const std::string& path) {
   for (int i = 0; i < a.totalEntries; ++i) {
     if (Le32(b, p) != 0x02014B50) throw std::runtime_error("bad central record");
     TRawEntry e;
-    e.madeBy = Le16(b, p + 4);
-    e.needed = Le16(b, p + 6);
-    e.flags = Le16(b, p + 8);
-    e.method = Le16(b, p + 10);
-    e.dosTime = Le32(b, p + 12);
-    e.crc = Le32(b, p + 16);
-    e.csize = Le32(b, p + 20);
-    e.usize = Le32(b, p + 24);
-    uint16_t n = Le16(b, p + 28), x = Le16(b, p + 30), c = Le16(b, p + 32);
-    e.internal = Le16(b, p + 36);
-    e.external = Le32(b, p + 38);
-    e.offset = Le32(b, p + 42);
-    e.name = b.substr(p + 46, n);
-    p += 46 + n + x + c;
-    size_t l = e.offset;
+    e.madeBy = Le16(b, p + 4), e.needed = Le16(b, p + 6), e.flags = Le16(b, p + 8), e.method = Le16(b, p + 10);
+    e.crc = Le32(b, p + 16), e.csize = Le32(b, p + 20), e.usize = Le32(b, p + 24);
+    e.internal = Le16(b, p + 36), e.external = Le32(b, p + 38), e.offset = Le32(b, p + 42);
+    e.name = b.substr(p + 46, Le16(b, p + 28));
+    p += 46 + Le16(b, p + 28) + Le16(b, p + 30) + Le16(b, p + 32);
+    const size_t l = e.offset;
     if (Le32(b, l) != 0x04034B50) throw std::runtime_error("bad local header");
-    e.localFlags = Le16(b, l + 6);
-    e.localMethod = Le16(b, l + 8);
-    e.localDosTime = Le32(b, l + 10);
-    e.localCrc = Le32(b, l + 14);
-    e.localCsize = Le32(b, l + 18);
-    e.localUsize = Le32(b, l + 22);
-    uint16_t ln = Le16(b, l + 26), lx = Le16(b, l + 28);
-    e.localName = b.substr(l + 30, ln);
-    e.dataOffset = l + 30 + ln + lx;
+    e.localFlags = Le16(b, l + 6), e.localCrc = Le32(b, l + 14), e.localCsize = Le32(b, l + 18), e.localUsize = Le32(b, l + 22);
+    e.localName = b.substr(l + 30, Le16(b, l + 26));
+    e.dataOffset = l + 30 + Le16(b, l + 26) + Le16(b, l + 28);
     a.entries.push_back(e);
   }
   if (p != a.cdOffset + a.cdSize) throw std::runtime_error("central directory size mismatch");
