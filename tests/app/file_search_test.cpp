@@ -44,70 +44,54 @@ std::vector<std::string> Find(const std::string& mask, const std::string& start)
 }
 
 // A directory's own matches come before its subdirectories'; directories
-// are searched, never listed; a match carries its size and time.
+// are searched, never listed; a match carries its size and time; link loops
+// end and linked directories are not entered.
 TEST(FileSearch, OwnMatchesBeforeSubdirectoriesAndDirectoriesNeverListed) {
   TempDir tmp;
-  MakeDir(tmp / "sub");
-  MakeDir(tmp / "x.txt");
-  WriteFile(tmp / "sub/b.txt", "bb");
-  WriteFile(tmp / "x.txt/inner.txt", "");
+  for (const char* d : {"sub", "x.txt", "a/b"}) MakeDir(tmp / d);
+  for (const char* f : {"sub/b.txt", "x.txt/inner.txt", "skip.dat", "a/b/hit.txt"}) WriteFile(tmp / f, "bb");
   WriteFile(tmp / "a.txt", std::string(1234, 'x'));
   test::SetMTime(tmp / "a.txt", 1600000000);
-  WriteFile(tmp / "skip.dat", "");
+  ASSERT_EQ(symlink("..", (tmp / "a/b/up").c_str()), 0);
+  ASSERT_EQ(symlink(tmp.path().c_str(), (tmp / "a/root").c_str()), 0);
   TFileSearch s;
   std::vector<TFoundFile> found;
   s.OnFound = [&](TFoundFile&& f) { found.push_back(std::move(f)); };
   ASSERT_TRUE(s.Search("*.txt", tmp.path()));
-  ASSERT_EQ(found.size(), 3u);
+  ASSERT_EQ(found.size(), 4u);
   EXPECT_EQ(found[0].Directory, tmp.path() + "/");
   EXPECT_EQ(found[0].Name, "a.txt");
   EXPECT_EQ(found[0].Size, 1234u);
   EXPECT_EQ(found[0].LastWriteTime, platform::FileTimeFromUnix(1600000000, 0));
-  std::vector<std::string> rest = {found[1].Path(), found[2].Path()};
+  std::vector<std::string> rest = {found[1].Path(), found[2].Path(), found[3].Path()};
   std::sort(rest.begin(), rest.end());
-  EXPECT_EQ(rest, (std::vector<std::string>{tmp / "sub/b.txt", tmp / "x.txt/inner.txt"}));
+  EXPECT_EQ(rest, (std::vector<std::string>{tmp / "a/b/hit.txt", tmp / "sub/b.txt", tmp / "x.txt/inner.txt"}));
 }
 
-TEST(FileSearch, LinkLoopsEndAndLinkedDirectoriesAreNotEntered) {
-  TempDir tmp;
-  MakeDir(tmp / "a/b");
-  WriteFile(tmp / "a/b/hit.txt", "");
-  ASSERT_EQ(symlink("..", (tmp / "a/b/up").c_str()), 0);       // loop
-  ASSERT_EQ(symlink(tmp.path().c_str(), (tmp / "a/root").c_str()), 0);
-  auto got = Find("*.txt", tmp.path());
-  EXPECT_EQ(got, std::vector<std::string>{tmp / "a/b/hit.txt"});
-}
-
-TEST(FileSearch, MissingStartSearchesTheCurrentDirectoryAndRestoresIt) {
+// A missing start searches the current directory, a relative one starts
+// there; the current directory is kept; a directory that cannot be entered
+// is skipped (root enters every directory).
+TEST(FileSearch, StartDirectoriesAndUnenterableDirectories) {
   TempDir tmp;
   WriteFile(tmp / "here.txt", "");
-  test::CurrentDirGuard guard;
-  ASSERT_TRUE(platform::SetCurrentDir(tmp.path()));
-  auto got = Find("*.txt", tmp / "does-not-exist");
-  EXPECT_EQ(got, std::vector<std::string>{tmp / "here.txt"});
-  EXPECT_EQ(platform::GetCurrentDir(), tmp.path());
-  // A relative start directory is taken from the current one.
   MakeDir(tmp / "rel");
   WriteFile(tmp / "rel/r.txt", "");
+  test::CurrentDirGuard guard;
+  ASSERT_TRUE(platform::SetCurrentDir(tmp.path()));
+  EXPECT_EQ(Find("here.txt", tmp / "does-not-exist"), std::vector<std::string>{tmp / "here.txt"});
+  EXPECT_EQ(platform::GetCurrentDir(), tmp.path());
   EXPECT_EQ(Find("r.txt", "rel"), std::vector<std::string>{tmp / "rel/r.txt"});
+  if (geteuid() == 0) return;
+  ::chmod((tmp / "rel").c_str(), 0);
+  EXPECT_EQ(Find("*.txt", tmp.path()), std::vector<std::string>{tmp / "here.txt"});
 }
 
-TEST(FileSearch, UnenterableDirectoryIsSkippedAndParentNotListedTwice) {
-  if (geteuid() == 0) GTEST_SKIP() << "root enters every directory";
-  TempDir tmp;
-  MakeDir(tmp / "locked");
-  WriteFile(tmp / "locked/secret.txt", "");
-  WriteFile(tmp / "top.txt", "");
-  chmod((tmp / "locked").c_str(), 0);
-  EXPECT_EQ(Find("*.txt", tmp.path()), std::vector<std::string>{tmp / "top.txt"});
-}
-
+// Stop ends the search; from the root, paths have one separator.
 TEST(FileSearch, StopEndsTheSearch) {
   TempDir tmp;
   for (int i = 0; i < 20; ++i) {
-    const std::string dir = tmp / std::string("d").append(std::to_string(i));
-    MakeDir(dir);
-    WriteFile(dir + "/f.txt", "");
+    MakeDir(tmp / std::to_string(i));
+    WriteFile(tmp / std::to_string(i) + "/f.txt", "");
   }
   TFileSearch s;
   int found = 0;
@@ -115,7 +99,6 @@ TEST(FileSearch, StopEndsTheSearch) {
   s.ShouldStop = [&] { return found >= 3; };
   EXPECT_FALSE(s.Search("*.txt", tmp.path()));
   EXPECT_EQ(found, 3);
-  // From the root, paths have one separator.
   std::string first;
   s.OnFound = [&](TFoundFile&& f) { first = f.Path(); };
   s.ShouldStop = [&] { return !first.empty(); };

@@ -36,12 +36,7 @@ TIMEOUT = float(os.environ.get("VANTREL_E2E_TIMEOUT", "20"))
 POLL = 0.03
 KEY_GAP = 0.02  # a person's pace between two keys
 CLICK_GAP = 0.2  # the toolkit may handle a click after keys sent within ms of it
-TOOLS = ("Xvfb", "openbox", "import")
 MODIFIERS = {"shift": "Shift_L", "ctrl": "Control_L", "alt": "Alt_L"}
-CHAR_KEYSYMS = {" ": "space", ".": "period", "-": "minus", "_": "underscore", "*": "asterisk",
-                "/": "slash", "?": "question", ",": "comma", ":": "colon", "=": "equal",
-                "'": "apostrophe", '"': "quotedbl", "~": "asciitilde", ">": "greater",
-                "<": "less", "&": "ampersand", ";": "semicolon", "|": "bar", "$": "dollar"}
 # The menus of the menu bar, left to right.
 LEFT_PANEL, FILES, COMMANDS, OPTIONS = 0, 1, 2, 3
 
@@ -58,13 +53,18 @@ OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
 """
 
 # Programs vantrel hands files to (the desktop's opener, editors) only record
-# their arguments here, one line per start.
+# their arguments, one line per start (`Session.launched`).
 LAUNCHED_STUBS = ("xdg-open", "gnome-text-editor", "gedit", "kate", "kwrite", "mousepad",
                   "pluma", "xed", "featherpad", "leafpad")
 
 
 class ScenarioFailure(AssertionError):
-    pass
+    """A scenario's expectation that did not hold: reported without a traceback."""
+
+
+def expect(condition, what):
+    if not condition:
+        raise ScenarioFailure(what)
 
 
 def _child_setup(uid=None):
@@ -78,38 +78,26 @@ def _child_setup(uid=None):
         os.setuid(uid)
 
 
-def _stop(proc, grace=2.0):
-    if proc is None or proc.poll() is not None:
-        return
-    for sig in (signal.SIGTERM, signal.SIGKILL):
+def _stop(proc):
+    for sig in (signal.SIGTERM, signal.SIGKILL):  # TERM lets Xvfb remove its lock file
+        if proc is None or proc.poll() is not None:
+            return
         try:
             os.killpg(proc.pid, sig)
-            proc.wait(grace)
-            return
-        except ProcessLookupError:
-            return
-        except subprocess.TimeoutExpired:
-            continue
+            proc.wait(2)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            pass
 
 
-def wait_until(predicate, what, timeout=TIMEOUT, alive=None):
+def wait_until(predicate, what, alive):
     """Polls `predicate` until it returns a true value, which is returned.
-    Fails with `what` after `timeout` seconds or when `alive()` turns false."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if alive is not None and not alive():
-            raise ScenarioFailure(f"vantrel exited while waiting: {what}")
-        if time.monotonic() > deadline:
-            raise ScenarioFailure(f"timed out after {timeout:.0f} s: {what}")
+    Fails with `what` after TIMEOUT seconds or when `alive()` turns false."""
+    deadline = time.monotonic() + TIMEOUT
+    while not (value := predicate()):
+        expect(alive(), f"vantrel exited while waiting: {what}")
+        expect(time.monotonic() < deadline, f"timed out after {TIMEOUT:.0f} s: {what}")
         time.sleep(POLL)
-
-
-def expect(condition, what):
-    if not condition:
-        raise ScenarioFailure(what)
+    return value
 
 
 class Display:
@@ -117,132 +105,94 @@ class Display:
     it, for the window list and synthetic input without a program per poll."""
 
     def __init__(self, workdir):
-        self.xvfb = self.wm = self.conn = None
-        read_end, write_end = os.pipe()
-        try:
-            # -displayfd: the server picks a free display number itself.
-            self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24",
-                 "-nolisten", "tcp", "-noreset", "-ac"], pass_fds=(write_end,),
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                stderr=open(os.path.join(workdir, "xvfb.log"), "w"), preexec_fn=_child_setup)
-            os.close(write_end)
-            write_end = None
-            number = b""
-            while not number.endswith(b"\n"):
-                if not select.select([read_end], [], [], TIMEOUT)[0]:
-                    raise ScenarioFailure("Xvfb did not report a display number")
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    raise ScenarioFailure("Xvfb exited before it was ready")
-                number += chunk
-            self.name = ":" + number.decode().strip()
-        finally:
-            os.close(read_end)
-            if write_end is not None:
-                os.close(write_end)
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": workdir, "XDG_CONFIG_HOME": workdir}
+        # -displayfd: the server picks a free display number itself and prints it.
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", "1", "-screen", "0", f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp",
+             "-noreset", "-ac"], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=open(os.path.join(workdir, "xvfb.log"), "w"), preexec_fn=_child_setup)
+        ready = select.select([self.xvfb.stdout], [], [], TIMEOUT)[0]
+        number = self.xvfb.stdout.readline().strip() if ready else b""
+        expect(number, "Xvfb did not report a display number")
+        self.name = self.env["DISPLAY"] = ":" + number.decode()
         self.conn = Xlib.display.Display(self.name)
         self.root = self.conn.screen().root
-        if not self.conn.has_extension("XTEST"):
-            raise ScenarioFailure("the X server has no XTEST extension")
+        expect(self.conn.has_extension("XTEST"), "the X server has no XTEST extension")
         self.atoms = {n: self.conn.intern_atom(n) for n in (
-            "_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME",
-            "_NET_SUPPORTING_WM_CHECK")}
+            "_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_WM_PID", "_NET_WM_NAME", "_NET_SUPPORTING_WM_CHECK")}
         rc = os.path.join(workdir, "openbox-rc.xml")
         with open(rc, "w") as f:
             f.write(OPENBOX_RC)
-        self.wm = subprocess.Popen(
-            ["openbox", "--sm-disable", "--config-file", rc],
-            env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.name,
-                 "HOME": workdir, "XDG_CONFIG_HOME": workdir},
-            stdin=subprocess.DEVNULL, stdout=open(os.path.join(workdir, "openbox.log"), "w"),
-            stderr=subprocess.STDOUT, preexec_fn=_child_setup)
+        self.wm = subprocess.Popen(["openbox", "--sm-disable", "--config-file", rc], env=self.env,
+                                   stdin=subprocess.DEVNULL, stdout=open(os.path.join(workdir, "openbox.log"), "w"),
+                                   stderr=subprocess.STDOUT, preexec_fn=_child_setup)
         wait_until(lambda: self._property(self.root, "_NET_SUPPORTING_WM_CHECK"),
                    "openbox manages the screen", alive=lambda: self.wm.poll() is None)
 
-    def _window(self, wid):
-        return self.conn.create_resource_object("window", wid)
-
     def _property(self, window, name):
         try:
+            if isinstance(window, int):
+                window = self.conn.create_resource_object("window", window)
             prop = window.get_full_property(self.atoms[name], X.AnyPropertyType)
         except Xlib.error.XError:
             return None
-        return prop.value if prop is not None else None
+        return prop.value if prop is not None and len(prop.value) else None
 
     def active_window(self):
         value = self._property(self.root, "_NET_ACTIVE_WINDOW")
-        return int(value[0]) if value is not None and len(value) and value[0] else None
+        return int(value[0]) if value is not None and value[0] else None
 
     def clients(self):
         """The managed (mapped, top-level) windows as (id, pid, title)."""
-        result = []
-        for wid in self._property(self.root, "_NET_CLIENT_LIST") or []:
-            pid = self._property(self._window(int(wid)), "_NET_WM_PID")
-            result.append((int(wid), int(pid[0]) if pid is not None and len(pid) else None,
-                           self.title(int(wid))))
-        return result
+        return [(int(w), int((self._property(int(w), "_NET_WM_PID") or [0])[0]), self.title(int(w)))
+                for w in self._property(self.root, "_NET_CLIENT_LIST") or []]
 
     def title(self, wid):
-        name = self._property(self._window(wid), "_NET_WM_NAME")
-        if isinstance(name, bytes):
-            name = name.decode("utf-8", "replace")
-        return name or ""
+        name = self._property(wid, "_NET_WM_NAME")
+        return name.decode("utf-8", "replace") if isinstance(name, bytes) else name or ""
 
     def geometry(self, wid):
         """(x, y, width, height) of a window's client area on the screen."""
-        window = self._window(wid)
-        geometry = window.get_geometry()
-        origin = window.translate_coords(self.root, 0, 0)
+        window = self.conn.create_resource_object("window", wid)
+        geometry, origin = window.get_geometry(), window.translate_coords(self.root, 0, 0)
         return (-origin.x, -origin.y, geometry.width, geometry.height)
 
     def pixels(self, x, y, width, height):
         return self.root.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF).data
 
-    def _keycode(self, keysym):
-        code = self.conn.keysym_to_keycode(keysym)
-        if not code:
-            raise ScenarioFailure(f"no key for keysym {keysym:#x}")
-        return code
-
-    def _tap(self, codes):
-        for code in codes:
-            xtest.fake_input(self.conn, X.KeyPress, code)
-        for code in reversed(codes):
-            xtest.fake_input(self.conn, X.KeyRelease, code)
+    def _tap(self, keysyms):
+        """Presses the keys in turn and lets them go in reverse order."""
+        codes = [self.conn.keysym_to_keycode(k) for k in keysyms]
+        expect(all(codes), f"no key for one of the keysyms {keysyms}")
+        for event, order in ((X.KeyPress, codes), (X.KeyRelease, reversed(codes))):
+            for code in order:
+                xtest.fake_input(self.conn, event, code)
         self.conn.sync()
 
     def key(self, combo):
         """One key with modifiers, as "F7", "shift+F4", "alt+n", "ctrl+a"."""
-        *mods, name = combo.split("+")
-        keysym = XK.string_to_keysym(name)
-        if not keysym:
-            raise ScenarioFailure(f"unknown key {name!r}")
-        self._tap([self._keycode(XK.string_to_keysym(MODIFIERS.get(m.lower(), m))) for m in mods]
-                  + [self._keycode(keysym)])
+        names = combo.split("+")
+        keysyms = [XK.string_to_keysym(MODIFIERS.get(n.lower(), n)) for n in names[:-1]] + \
+                  [XK.string_to_keysym(names[-1])]
+        expect(all(keysyms), f"unknown key in {combo!r}")
+        self._tap(keysyms)
 
     def type_char(self, char):
-        keysym = XK.string_to_keysym(CHAR_KEYSYMS.get(char, char)) or ord(char)
-        code = self._keycode(keysym)
-        shifted = self.conn.keycode_to_keysym(code, 0) != keysym
-        self._tap(([self._keycode(XK.XK_Shift_L)] if shifted else []) + [code])
+        keysym = ord(char)  # printable Latin-1 keysyms are their code points
+        shifted = self.conn.keycode_to_keysym(self.conn.keysym_to_keycode(keysym), 0) != keysym
+        self._tap(([XK.XK_Shift_L] if shifted else []) + [keysym])
 
-    def click(self, x, y, count=1):
-        xtest.fake_input(self.conn, X.MotionNotify, x=x, y=y)
+    def click(self, x, y):
+        for event, detail in ((X.MotionNotify, 0), (X.ButtonPress, 1), (X.ButtonRelease, 1)):
+            xtest.fake_input(self.conn, event, detail, x=x, y=y)
         self.conn.sync()
-        for i in range(count):
-            if i:
-                time.sleep(0.08)
-            xtest.fake_input(self.conn, X.ButtonPress, 1)
-            xtest.fake_input(self.conn, X.ButtonRelease, 1)
-            self.conn.sync()
 
     def clipboard(self):
         """The clipboard's text, asked from its owner as any program asks."""
         requestor = self.root.create_window(0, 0, 1, 1, 0, self.conn.screen().root_depth)
         prop = self.conn.intern_atom("VANTREL_E2E_SELECTION")
-        requestor.convert_selection(self.conn.intern_atom("CLIPBOARD"),
-                                    self.conn.intern_atom("UTF8_STRING"), prop, X.CurrentTime)
+        requestor.convert_selection(self.conn.intern_atom("CLIPBOARD"), self.conn.intern_atom("UTF8_STRING"),
+                                    prop, X.CurrentTime)
         self.conn.flush()
         deadline = time.monotonic() + 5
         try:
@@ -259,8 +209,7 @@ class Display:
             self.conn.flush()
 
     def screenshot(self, path):
-        subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=60,
-                       env={"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.name})
+        subprocess.run(["import", "-window", "root", path], capture_output=True, timeout=60, env=self.env)
 
     def close(self):
         try:
@@ -278,16 +227,12 @@ class Session:
 
     def __init__(self, display, program, workdir):
         self.display, self.program, self.workdir = display, program, workdir
-        self.root = os.path.join(workdir, "tree")
-        self.left, self.right = os.path.join(self.root, "left"), os.path.join(self.root, "right")
-        self.home = os.path.join(workdir, "home")
-        self.config = os.path.join(self.home, ".config")
-        self.launches = os.path.join(workdir, "launched.txt")
-        self.log = os.path.join(workdir, "vantrel.log")
+        self.root, self.home = os.path.join(workdir, "tree"), os.path.join(workdir, "home")
+        self.left, self.right, self.config = self.path("left"), self.path("right"), os.path.join(self.home, ".config")
+        self.launches, self.log = os.path.join(workdir, "launched.txt"), os.path.join(workdir, "vantrel.log")
         self.proc = self.main = self.uid = None
-        for d in (self.right, self.config, os.path.join(workdir, "runtime"), os.path.join(workdir, "bin")):
-            os.makedirs(d, exist_ok=True)
-        os.chmod(os.path.join(workdir, "runtime"), 0o700)
+        for d in (self.right, self.config, os.path.join(workdir, "runtime")):
+            os.makedirs(d, mode=0o700, exist_ok=True)
         for rel, text in (("a.txt", "alpha"), ("b.txt", "bravo"), ("c.txt", "charlie"),
                           ("docs/notes.txt", "notes"), ("sub/inner.txt", "inner"), ("../right/r.txt", "right")):
             self.write("left/" + rel, text + "\n")
@@ -301,7 +246,6 @@ class Session:
             "FONT": {"Name": "DejaVu Sans", "Size": "9"},
         }
 
-    # --- The tree -------------------------------------------------------------
     def path(self, rel):
         return os.path.normpath(os.path.join(self.root, rel))
 
@@ -325,23 +269,13 @@ class Session:
     def make_zip(self, rel, members):
         """A deflated archive with `members` ({name: text}), made by Python's zipfile."""
         with zipfile.ZipFile(self.path(rel), "w", zipfile.ZIP_DEFLATED) as z:
-            for name, data in members.items():
-                z.writestr(name, data)
+            [z.writestr(name, data) for name, data in members.items()]
         return self.path(rel)
-
-    def zip_names(self, rel):
-        """The member names of an archive, or an empty set while it cannot be read."""
-        try:
-            with zipfile.ZipFile(self.path(rel)) as z:
-                return set(z.namelist())
-        except (OSError, zipfile.BadZipFile):
-            return set()
 
     def listing(self, directory):
         """The entries of `directory` in the panel's order: "..", directories, files."""
         names = sorted(os.listdir(directory))
-        is_dir = [os.path.isdir(os.path.join(directory, n)) for n in names]
-        return [".."] + [n for n, d in zip(names, is_dir) if d] + [n for n, d in zip(names, is_dir) if not d]
+        return [".."] + sorted(names, key=lambda n: not os.path.isdir(os.path.join(directory, n)))
 
     def launched(self):
         """The programs vantrel started through the desktop, one line each."""
@@ -354,7 +288,6 @@ class Session:
         ini.read(os.path.join(self.config, "vantrel.ini"), encoding="utf-8")
         return ini
 
-    # --- The program ----------------------------------------------------------
     def start(self, fresh=True):
         """Starts vantrel; unless `fresh`, with the settings file it left."""
         if fresh:
@@ -384,15 +317,15 @@ class Session:
 
     def restart(self):
         """Files | Exit, then a start with the settings the program wrote."""
-        self.menu(FILES, "Up", "Return")  # Exit, the last item
-        self.wait_until(lambda: not self.alive(), "Files | Exit ends the program")
+        self.exit()
         self.start(fresh=False)
 
-    def alive(self):
-        return self.proc is not None and self.proc.poll() is None
+    def exit(self):
+        self.menu(FILES, "Up", "Return")  # Exit, the last item
+        wait_until(lambda: not self.alive(), "Files | Exit ends the program", alive=lambda: True)
 
-    def stop(self):
-        _stop(self.proc)
+    def alive(self):
+        return self.proc.poll() is None
 
     def cwd(self):
         """The program's current directory: the active panel's directory."""
@@ -401,7 +334,6 @@ class Session:
         except OSError:
             return None
 
-    # --- Windows --------------------------------------------------------------
     def windows(self, anyone=False):
         """The windows on screen as (id, title): the program's, or with
         `anyone` those of every process (the viewer is a program of its own)."""
@@ -412,26 +344,22 @@ class Session:
         w = self.display.active_window()
         return (w, self.display.title(w)) if w is not None else (None, "")
 
-    def wait_window(self, title, active=True, what=None, anyone=False):
+    def wait_window(self, title, what=None, anyone=False):
         """Waits for a window titled `title` (or, for a title ending in "...",
-        starting with it) other than the main window to be visible and, unless
-        `active` is false, active. Returns its id."""
+        starting with it) other than the main window to be active. Returns its id."""
         def find():
-            for w, t in self.windows(anyone):
-                named = t.startswith(title[:-3]) if title.endswith("...") else t == title
-                if named and w != self.main and (not active or self.display.active_window() == w):
-                    return w
-            return None
-        return self.wait_until(find, what or f'the window "{title}"' + (" is active" if active else ""))
+            w, t = self.active()
+            named = t.startswith(title[:-3]) if title.endswith("...") else t == title
+            return w if named and w != self.main and any(w == v for v, _ in self.windows(anyone)) else None
+        return self.wait_until(find, what or f'the window "{title}" is active')
 
     def wait_no_window(self, title, what=None, anyone=False):
         self.wait_until(lambda: all(t != title or w == self.main for w, t in self.windows(anyone)),
                         what or f'the window "{title}" closes')
 
     def wait_main_active(self, what="the main window is active again"):
-        self.wait_until(lambda: self.display.active_window() == self.main, what)
+        self.wait_until(lambda: self.active()[0] == self.main, what)
 
-    # --- Input ----------------------------------------------------------------
     def key(self, *keys):
         """Presses keys in turn: X key names, modifiers joined by "+"."""
         for combo in keys:
@@ -443,11 +371,11 @@ class Session:
             self.display.type_char(char)
             time.sleep(KEY_GAP)
 
-    def click(self, window, x, y, double=False):
-        """Clicks (twice for `double`) at (x, y) inside `window`'s client area;
-        negative coordinates count from the right or bottom edge."""
+    def click(self, window, x, y):
+        """Clicks at (x, y) inside `window`'s client area; negative coordinates
+        count from the right or bottom edge."""
         wx, wy, width, height = self.display.geometry(window)
-        self.display.click(wx + x % width, wy + y % height, 2 if double else 1)
+        self.display.click(wx + x % width, wy + y % height)
         time.sleep(CLICK_GAP)
 
     def menu(self, index, *keys):
@@ -488,9 +416,8 @@ class Session:
                 break
         return text
 
-    # --- Effects --------------------------------------------------------------
-    def wait_until(self, predicate, what, timeout=TIMEOUT):
-        return wait_until(predicate, what, timeout, alive=self.alive)
+    def wait_until(self, predicate, what):
+        return wait_until(predicate, what, alive=self.alive)
 
     def window_pixels(self, window):
         return self.display.pixels(*self.display.geometry(window))
@@ -502,11 +429,8 @@ class Session:
 
         def settled():
             now = self.window_pixels(window)
-            done = now != before and now == last[0]
-            last[0] = now
-            if not done:
-                time.sleep(0.15)
-            return done
+            done, last[0] = now != before and now == last[0], now
+            return done or time.sleep(0.15)
         self.wait_until(settled, what)
 
     def wait_cwd(self, directory, what=None):
@@ -539,7 +463,7 @@ class Session:
         self.key("Return")
         self.wait_cwd(directory, f"{what}: Enter goes back into {directory}")
 
-    def expect_copied(self, expected, what, side="left"):
+    def expect_copied(self, expected, what):
         """F5 and Enter copy the marked entries to the right panel: exactly
         `expected` arrive there (which is emptied again), and the panel takes keys."""
         before = set(os.listdir(self.right))
@@ -547,7 +471,7 @@ class Session:
         self.answer(MAIN_CAPTION, "Return")
         for name in expected:
             self.wait_exists("right/" + name)
-        self.expect_panel_keys(side, what)  # keys reach the panel once the copy is over
+        self.expect_panel_keys("left", what)  # keys reach the panel once the copy is over
         copied = set(os.listdir(self.right)) - before
         expect(copied == set(expected), f"{what}: {sorted(copied)} copied")
         for name in copied:
@@ -562,55 +486,48 @@ def prepare(step):
     return mark
 
 
-def describe_failure(s, display, artifacts, label):
+def describe_failure(s, display, shot):
+    """The window list, the X input focus, a screenshot and the program's last output."""
     lines = []
-    if s is not None and s.alive():
+    if s is not None and s.proc is not None and s.alive():
         try:
-            active = display.active_window()
+            active, focus = display.active_window(), display.conn.get_input_focus().focus
             lines.append("  windows: " + ", ".join(f'"{t}"' + (" (active)" if w == active else "")
                                                    for w, t in s.windows(anyone=True)))
-            focus = display.conn.get_input_focus().focus
             lines.append(f"  X input focus: {getattr(focus, 'id', focus):#x} (main window "
                          f"{s.main or 0:#x}); current directory: {s.cwd()}")
         except Exception as e:  # the report must not hide the failure
             lines.append(f"  (window list unavailable: {e})")
     elif s is not None and s.proc is not None:
         lines.append(f"  vantrel exited with status {s.proc.returncode}")
-    shot = os.path.join(artifacts, f"e2e-{label}.png")
     display.screenshot(shot)
     if os.path.exists(shot):
         lines.append(f"  screenshot: {shot}")
     if s is not None and os.path.exists(s.log):
-        tail = open(s.log, errors="replace").read().strip().splitlines()[-15:]
-        lines += ["  vantrel output:"] + ["    " + line for line in tail]
+        lines += ["  vantrel output:"] + ["    " + l for l in open(s.log, errors="replace").read().splitlines()[-15:]]
     return "\n".join(lines)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("file", help="a test_*.py file of scenarios")
-    parser.add_argument("--program", default=os.environ.get("VANTREL_PROGRAM"))
-    parser.add_argument("--artifacts", default=None)
+    parser.add_argument("--program", default="build/vantrel")
     parser.add_argument("-k", dest="only", action="append", default=[],
                         help="run only scenarios whose name contains this")
-    parser.add_argument("--repeat", type=int, default=1)
     args = parser.parse_args()
     sys.modules.setdefault("e2e", sys.modules[__name__])  # scenario files share this copy
 
-    missing = [t for t in TOOLS if shutil.which(t) is None] + (["python3-xlib"] if Xlib is None else [])
-    if missing:
-        print(f"SKIP: {', '.join(missing)} not installed (scripts/deps installs them)")
+    missing = [t for t in ("Xvfb", "openbox", "import") if shutil.which(t) is None]
+    if missing or Xlib is None:
+        print(f"SKIP: {', '.join(missing + ([] if Xlib else ['python3-xlib']))} not installed (scripts/deps installs them)")
         return 77
-    program = os.path.abspath(args.program or "build/vantrel")
-    if not os.access(program, os.X_OK):
-        print(f"no program at {program}")
-        return 1
-    artifacts = args.artifacts or os.path.join(os.path.dirname(program), "Testing", "Temporary")
+    program = os.path.abspath(args.program)
+    expect(os.access(program, os.X_OK), f"no program at {program}")
+    artifacts = os.path.join(os.path.dirname(program), "Testing", "Temporary")  # beside the test log
     os.makedirs(artifacts, exist_ok=True)
     group = os.path.splitext(os.path.basename(args.file))[0]
-    found = runpy.run_path(args.file)
-    scenarios = [(n[len("scenario_"):], f) for n, f in found.items() if n.startswith("scenario_")
-                 and (not args.only or any(k in n for k in args.only))]
+    scenarios = [(n[len("scenario_"):], f) for n, f in runpy.run_path(args.file).items()
+                 if n.startswith("scenario_") and (not args.only or any(k in n for k in args.only))]
 
     def interrupted(signum, _frame):  # unwinds through the finally blocks
         raise KeyboardInterrupt(f"signal {signum}")
@@ -619,38 +536,35 @@ def main():
 
     base = tempfile.mkdtemp(prefix="vantrel-e2e-")
     display = None
-    passed = failed = 0
+    failed = 0
     try:
         display = Display(base)
-        for round_ in range(args.repeat):
-            for name, fn in scenarios:
-                label = f"{group}-{name}" + (f"-{round_ + 1}" if args.repeat > 1 else "")
-                workdir = tempfile.mkdtemp(prefix=name + "-", dir=base)
-                s = None
-                started = time.monotonic()
-                try:
-                    s = Session(display, program, workdir)
-                    for step in getattr(fn, "e2e_prepare", []):
-                        step(s)
-                    s.start()
-                    fn(s)
-                    passed += 1
-                    print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
-                except Exception as e:  # every failure is reported, then the next scenario runs
-                    failed += 1
-                    detail = "" if isinstance(e, ScenarioFailure) else traceback.format_exc()
-                    print(f"FAIL {name} ({time.monotonic() - started:.1f} s): {e}\n{detail}"
-                          + describe_failure(s, display, artifacts, label), flush=True)
-                finally:
-                    if s is not None:
-                        s.stop()
-                    shutil.rmtree(workdir, ignore_errors=True)
+        for name, fn in scenarios:
+            workdir = tempfile.mkdtemp(prefix=name + "-", dir=base)
+            s = None
+            started = time.monotonic()
+            try:
+                s = Session(display, program, workdir)
+                for step in getattr(fn, "e2e_prepare", []):
+                    step(s)
+                s.start()
+                fn(s)
+                print(f"PASS {name} ({time.monotonic() - started:.1f} s)", flush=True)
+            except Exception as e:  # every failure is reported, then the next scenario runs
+                failed += 1
+                detail = "" if isinstance(e, ScenarioFailure) else traceback.format_exc()
+                print(f"FAIL {name} ({time.monotonic() - started:.1f} s): {e}\n{detail}"
+                      + describe_failure(s, display, os.path.join(artifacts, f"e2e-{group}-{name}.png")), flush=True)
+            finally:
+                if s is not None:
+                    _stop(s.proc)
+                shutil.rmtree(workdir, ignore_errors=True)
     finally:
         if display is not None:
             display.close()
         shutil.rmtree(base, ignore_errors=True)
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 and passed > 0 else 1
+    print(f"{len(scenarios) - failed} passed, {failed} failed")
+    return 0 if failed == 0 and scenarios else 1
 
 
 if __name__ == "__main__":

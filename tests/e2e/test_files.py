@@ -1,73 +1,55 @@
-"""File commands from the keyboard: new directory and file, rename, copy,
-move, delete, entering directories, Tab, and copy errors skipped at once."""
+"""File commands from the keyboard: new directory and file, rename, move,
+delete, copy errors skipped at once, marks and quick search, Find file,
+Ctrl+G and the help windows."""
 
 import os
 
-from e2e import MAIN_CAPTION, DIALOG_CAPTION, expect, prepare
+from e2e import DIALOG_CAPTION, MAIN_CAPTION, SCREEN, expect, prepare
 
-# Key, entry under the cursor, dialog, typed name, the name that appears, the
-# name that goes away.
-NAME_DIALOGS = (("F7", "..", "New directory", "newdir", "newdir", None),
-                ("shift+F4", "..", "New file", "new.txt", "new.txt", None),
-                ("shift+F6", "a.txt", "Rename file", "renamed.txt", "renamed.txt", "a.txt"))
+# Key, entry under the cursor, the windows then answered in turn (title, typed
+# text, closing key), and the name that must then exist or be gone.
+FILE_COMMANDS = (
+    ("F6", "a.txt", ((MAIN_CAPTION, "", "Return"), ("Confirm", "", "alt+n")), "a.txt", True),  # overwrite? No
+    ("F7", "..", (("New directory", "newdir", "Return"),), "newdir", True),  # typed into the focused field
+    ("shift+F4", "..", (("New file", "new.txt", "Return"),), "new.txt", True),
+    ("shift+F6", "a.txt", (("Rename file", "renamed.txt", "Return"),), "a.txt", False),
+    ("shift+F6", "b.txt", (("Rename file", "c.txt", "Return"), (DIALOG_CAPTION, "", "Return")), "b.txt", True),
+    ("F8", "renamed.txt", ((MAIN_CAPTION, "", "Return"),), "renamed.txt", False),
+    ("Delete", "new.txt", ((MAIN_CAPTION, "", "Return"),), "new.txt", False))
 
+# Keys from the cursor on a.txt, a mask typed into the mask dialog the keys
+# opened (or None), and what F5 then copies.
+MARKS = ((("Insert", "Insert"), None, {"a.txt", "b.txt"}),
+         (("KP_Add",), "*.log", {"x.log", "y.log"}),
+         (("ctrl+a", "KP_Subtract"), "*.txt", {"x.log", "y.log"}),
+         (("Insert", "KP_Multiply"), None, {"b.txt", "c.txt", "x.log", "y.log"}),
+         (("shift+Down",) * 3, None, {"a.txt", "b.txt", "c.txt"}),
+         (("End", "shift+Up", "shift+Up"), None, {"x.log", "y.log"}))
 
-def scenario_name_dialogs(s):
-    for key, entry, title, typed, made, gone in NAME_DIALOGS:
-        s.cursor_to(entry)
-        s.key(key)
-        s.fill(title, typed)  # the field has the focus, its text selected
-        s.wait_exists("left/" + made)
-        expect(gone is None or not s.exists("left/" + gone), f"{gone} is gone after {key}")
-        s.expect_panel_keys(s.left, f"after {key}")
-    expect(any(line.endswith("/left/new.txt") for line in s.launched()),
-           f"the editor was started on the new file: {s.launched()}")
-
-
-def scenario_rename_onto_an_existing_name(s):
-    s.cursor_to("a.txt")
-    s.key("shift+F6")
-    s.wait_window("Rename file")
-    s.type("b.txt")
-    s.key("Return")
-    s.answer(DIALOG_CAPTION, "Return")  # "Sorry! Can not rename!"
-    expect(s.read("left/a.txt") == "alpha\n" and s.read("left/b.txt") == "bravo\n",
-           "both files are unchanged")
-    s.expect_panel_keys(s.left)
-
-
-def scenario_enter_a_directory_tab_and_insert_f5(s):
-    s.cursor_to("sub")
-    s.key("Return")
-    s.expect_panel_keys("left/sub", "Enter on sub enters it; the cursor stands on it after going up")
-    s.key("Home", "Return", "Tab")
-    s.expect_panel_keys(s.right, "Tab makes the right panel active")
-    s.key("Tab")
-    s.cursor_to("a.txt")
-    s.key("Insert", "Insert")  # marks a.txt and b.txt
-    s.expect_copied({"a.txt", "b.txt"}, "Insert marks the entries F5 copies")
-    expect(s.exists("left/a.txt"), "a copy keeps the source")
+# Keys that open the quick search, text typed into it, keys in it (the last
+# one closes it), and the directory Enter then opens: the entry it found.
+QUICK_SEARCHES = (("ctrl+s", "SU", ("Down", "Up", "Down", "Return"), "sub2"),
+                  ("ctrl+s", "*2", ("Escape",), "sub2"),
+                  ("alt+d", "", ("Escape",), "docs"),
+                  ("alt+s", "", ("Down", "Up", "Return"), "sub"))
 
 
 @prepare(lambda s: s.write("right/a.txt", "old\n"))
-def scenario_move_f6_overwrite_answered_no(s):
-    s.cursor_to("a.txt")
-    s.key("F6")
-    s.answer(MAIN_CAPTION, "Return")  # "Move selected files to:"
-    s.answer("Confirm", "alt+n")  # overwrite a.txt? No
-    expect(s.read("right/a.txt") == "old\n" and s.read("left/a.txt") == "alpha\n",
-           "the existing file is not overwritten and the source stays")
-    s.expect_panel_keys(s.left)
-
-
-def scenario_delete_f8_and_del(s):
-    for key, name in (("F8", "a.txt"), ("Delete", "b.txt")):
-        s.cursor_to(name)
+def scenario_file_commands(s):
+    for key, entry, windows, name, exists in FILE_COMMANDS:
+        s.cursor_to(entry)
         s.key(key)
-        s.answer(MAIN_CAPTION, "Return")  # "Delete selected files?" Yes
-        s.wait_exists("left/" + name, exists=False)
-        s.expect_panel_keys(s.left, f"after {key}")
-    expect(s.exists("left/c.txt"), "only the entry under the cursor is deleted")
+        for title, text, closing in windows:  # the last one's closing lets the panel have the keys
+            s.wait_window(title)
+            s.type(text)
+            s.key(closing)
+        s.wait_exists("left/" + name, exists)
+        s.expect_panel_keys(s.left, f"after {key} on {entry}")
+    expect(sorted(os.listdir(s.left)) == ["b.txt", "c.txt", "docs", "newdir", "sub"]
+           and s.read("left/b.txt") + s.read("left/c.txt") + s.read("right/a.txt") == "bravo\ncharlie\nold\n",
+           "the move kept both files, the rename onto c.txt changed nothing, F8 and Del removed one entry each")
+    expect(any(line.endswith("/left/new.txt") for line in s.launched()),
+           f"the editor was started on the new file: {s.launched()}")
 
 
 def read_only_target(s):
@@ -91,3 +73,59 @@ def scenario_copy_into_a_read_only_directory_skip_all(s):
     s.answer(DIALOG_CAPTION, "Escape")
     expect(os.listdir(s.right) == ["r.txt"], "nothing was copied")
     s.expect_panel_keys("left/many")
+
+
+@prepare(lambda s: [s.write("left/" + name, name) for name in ("x.log", "y.log", "sub2/x")])
+def scenario_marks_and_quick_search(s):
+    for keys, mask, expected in MARKS:
+        s.cursor_to("a.txt")
+        s.key(*keys)
+        if mask is not None:
+            s.fill(DIALOG_CAPTION, mask)
+        s.expect_copied(expected, f"{keys} {mask or ''}")
+    for opening, text, keys, found in QUICK_SEARCHES:
+        s.key("Home", opening)
+        s.type(text)
+        s.key(*keys, "Return")
+        s.expect_panel_keys("left/" + found, f"{opening} {text!r} {keys} found {found}")
+        s.key("Home", "Return")
+        s.wait_cwd(s.left)
+
+
+def scenario_find_file_go_to_button_and_enter_on_a_row(s):
+    for starts, keys in enumerate((("shift+Tab", "space"), ("Return",))):  # "Go to file", Enter on the row
+        s.key("alt+F7")
+        window = s.wait_window("Find file:")
+        s.type("inner*")  # in place of the mask "*.*", selected
+        before = s.window_pixels(window)
+        s.key("Return")  # Start!
+        s.wait_repainted(window, before, "the search ends with its results")
+        s.key(*keys)
+        s.wait_no_window("Find file:")
+        s.wait_cwd("left/sub", f"{keys} shows the match's directory in the panel")
+        s.key("Return")  # the cursor stands on the match: the desktop opens it
+        s.wait_until(lambda: len(s.launched()) == starts + 1
+                     and s.launched()[-1].endswith("/left/sub/inner.txt"), "the cursor stood on inner.txt")
+        s.expect_panel_keys("left/sub")
+        s.key("Home", "Return")
+
+
+def scenario_directory_size_ctrl_g_and_help(s):
+    s.cursor_to("sub")
+    before = s.window_pixels(s.main)
+    s.key("ctrl+g")
+    s.wait_repainted(s.main, before, "Ctrl+G writes the size into the file line")
+    s.expect_panel_keys(s.left, "after Ctrl+G")
+    for key, dialog in (("F1", None), ("F7", "New directory")):
+        s.key(key)
+        if dialog:
+            s.wait_window(dialog)
+            s.key("Tab", "Tab", "Tab", "space")  # past Ok and Cancel to Help
+        window = s.wait_window("Vantrel help - ...", what=f"{key} opens the help above every other window")
+        x, y, width, height = s.display.geometry(window)
+        expect(x >= 0 and y >= 0 and x + width <= SCREEN[0] and y + height <= SCREEN[1],
+               f"the help window is on the screen: {(x, y, width, height)}")
+        s.answer(s.display.title(window), "Escape")
+        if dialog:
+            s.answer(dialog, "Escape")
+        s.expect_panel_keys(s.left, f"after the help of {key}")

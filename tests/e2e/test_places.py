@@ -14,7 +14,7 @@ CDS = (("cd sub", "left/sub"), ("cd ../docs", "left/docs"), ("cd -", "left/sub")
 
 
 @prepare(lambda s: os.utime(s.path("left/sub"), (1e9, 1e9)))
-def scenario_live_panel_and_ctrl_r(s):
+def scenario_live_panel_ctrl_r_and_typed_path_ctrl_l(s):
     before = s.window_pixels(s.main)
     os.mkdir(s.path("left/live"))  # by another program
     s.wait_repainted(s.main, before, "the new directory appears")
@@ -28,7 +28,16 @@ def scenario_live_panel_and_ctrl_r(s):
     before = s.window_pixels(s.main)
     s.key("ctrl+r")
     s.wait_repainted(s.main, before, "Ctrl+R shows sub's new time")
-    s.expect_panel_keys(s.left)
+    s.expect_panel_keys(s.left, "after Ctrl+R")
+    s.key("ctrl+l")
+    s.type(s.path("left/sub/inner.txt"))  # in place of the path, which is selected
+    s.key("Return")
+    s.wait_cwd("left/sub", "a file's path goes to its directory")
+    s.key("Return")  # the cursor stands on the file: the desktop opens it
+    s.wait_until(lambda: any(l.endswith("/left/sub/inner.txt") for l in s.launched()),
+                 "the cursor stood on inner.txt")
+    s.key("ctrl+l", "Escape")
+    s.expect_panel_keys("left/sub", "after Escape in the path field")
 
 
 def scenario_command_line_cd_and_output(s):
@@ -48,18 +57,6 @@ def scenario_command_line_cd_and_output(s):
     s.wait_repainted(s.main, before, "Ctrl+O hides the output")
     s.click(s.main, 100, 200)  # the left panel's list takes the keyboard back
     s.expect_panel_keys(s.left)
-
-
-def scenario_typed_path_ctrl_l(s):
-    s.key("ctrl+l")
-    s.type(s.path("left/sub/inner.txt"))  # in place of the path, which is selected
-    s.key("Return")
-    s.wait_cwd("left/sub", "a file's path goes to its directory")
-    s.key("Return")  # the cursor stands on the file: the desktop opens it
-    s.wait_until(lambda: any(l.endswith("/left/sub/inner.txt") for l in s.launched()),
-                 "the cursor stood on inner.txt")
-    s.key("ctrl+l", "Escape")
-    s.expect_panel_keys("left/sub", "after Escape in the path field")
 
 
 def scenario_history_hotlist_and_tabs_across_a_restart(s):

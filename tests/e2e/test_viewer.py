@@ -6,7 +6,7 @@ from e2e import prepare
 
 
 @prepare(lambda s: s.write("left/big.log", "line\n" * 200000 + "the end\n"))
-def scenario_viewer_escape_search_f3_and_f10(s):
+def scenario_viewer_and_entry_menu(s):
     s.cursor_to("a.txt")
     s.key("F3")
     s.wait_window("a.txt - vnview", anyone=True)
@@ -33,9 +33,7 @@ def scenario_viewer_escape_search_f3_and_f10(s):
     s.wait_no_window("big.log - vnview", "F10 closes the viewer", anyone=True)
     s.expect_panel_keys(s.left)
 
-
-def scenario_shift_f10_opens_the_entry_menu(s):
-    s.cursor_to("b.txt")
+    s.cursor_to("b.txt")  # the entry menu
     before = s.window_pixels(s.main)
     s.key("shift+F10")
     s.wait_repainted(s.main, before, "the menu opens over the panel")

@@ -1,15 +1,25 @@
-"""ZIP archives from the keyboard: Pack (Alt+F5), Unpack (Alt+F9), the ZIP
-window (Enter on an archive) with its ticked extraction, an AES-encrypted
-archive's password, a damaged archive that is said so and left alone, and
-Info-ZIP's split archive unpacked from its last volume."""
+"""ZIP archives from the keyboard: the ZIP window (Enter on an archive) with
+its ticked extraction, an AES-encrypted archive's password, Info-ZIP's split
+archive unpacked (Alt+F9) from its last volume, and a damaged archive that is
+said so and left alone by Pack (Alt+F5)."""
 
 import os
 import subprocess
-import zipfile
 
 from e2e import DIALOG_CAPTION, expect, prepare
 
 MEMBERS = {"one.txt": "one\n", "two.txt": "two\n", "three.txt": "three\n"}
+
+
+def archives(s):
+    """left/pack.zip by Python; left/aes.zip by 7-Zip with AES-256; left/split.z01,
+    .z02 and split.zip by Info-ZIP zip -s (64 KiB volumes)."""
+    s.make_zip("left/pack.zip", MEMBERS)
+    s.write("secret.txt", "the secret bytes\n" * 100)
+    s.write("noise.bin", os.urandom(150000))
+    for command in (["7zz", "a", "-tzip", "-mem=AES256", "-pletmein", s.path("left/aes.zip"), "secret.txt"],
+                    ["zip", "-q", "-0", "-s", "64k", s.path("left/split.zip"), "noise.bin"]):
+        subprocess.run(command, cwd=s.root, check=True, capture_output=True)
 
 
 def damaged(s):
@@ -21,69 +31,39 @@ def damaged(s):
     s.write("right/archive.zip", bytes(data))
 
 
-def encrypted(s):
-    s.write("secret.txt", "the secret bytes\n" * 100)
-    subprocess.run(["7zz", "a", "-tzip", "-mem=AES256", "-pletmein", s.path("left/aes.zip"),
-                    s.path("secret.txt")], check=True, capture_output=True)
-
-
-def split(s):
-    """left/split.z01, .z02 and split.zip by Info-ZIP zip -s (64 KiB volumes)."""
-    s.write("noise.bin", os.urandom(150000))
-    subprocess.run(["zip", "-q", "-0", "-s", "64k", s.path("left/split.zip"), "noise.bin"],
-                   cwd=s.root, check=True)
-
-
 def open_zip_window(s, name, title=None):
     s.cursor_to(name)
     s.key("Return")
     return s.wait_window(title or "ZIP - " + name)
 
 
-def scenario_pack_alt_f5(s):
-    s.cursor_to("a.txt")
-    s.key("Insert", "Insert", "alt+F5")
-    s.answer("Pack files to ZIP", "Return")  # into the right panel's archive.zip
-    s.wait_exists("right/archive.zip")
-    s.expect_panel_keys(s.left)
-    with zipfile.ZipFile(s.path("right/archive.zip")) as z:
-        expect(z.testzip() is None and sorted(z.namelist()) == ["a.txt", "b.txt"],
-               f"the archive holds the marked files: {z.namelist()}")
-
-
-@prepare(lambda s: s.make_zip("left/pack.zip", MEMBERS))
-def scenario_unpack_alt_f9_and_the_zip_window(s):
-    s.cursor_to("pack.zip")
-    s.key("alt+F9")
-    s.answer(DIALOG_CAPTION, "Return")  # "Unpack files to directory:" this one
-    for name, text in MEMBERS.items():
-        s.wait_exists("left/" + name)
-        expect(s.read("left/" + name) == text, f"{name} holds its data")
-        os.remove(s.path("left/" + name))
-    s.expect_panel_keys(s.left)
-
-    open_zip_window(s, "pack.zip")
-    s.key("space", "alt+F9")  # ticks the first row, one.txt (rows are sorted by name)
-    s.answer(DIALOG_CAPTION, "Return")
-    s.wait_exists("left/one.txt")
-    s.wait_no_window("ZIP - pack.zip", "the ZIP window closes after extracting")
+@prepare(archives)
+def scenario_zip_window_ticked_encrypted_and_split(s):
+    # Space ticks the first row (rows are sorted by name), Alt+F9 extracts
+    # it to this directory; an AES entry asks for its password until it fits.
+    for archive, passwords, extracted, original in (("pack.zip", (), "one.txt", None),
+                                                     ("aes.zip", ("wrong", "letmein"), "secret.txt", "secret.txt")):
+        open_zip_window(s, archive)
+        s.key("space", "alt+F9")
+        s.answer(DIALOG_CAPTION, "Return")
+        for password in passwords:
+            s.fill(DIALOG_CAPTION, password)  # "Password for secret.txt:"
+        s.wait_exists("left/" + extracted)
+        s.wait_no_window("ZIP - " + archive, "the ZIP window closes after extracting")
+        s.wait_until(lambda: s.read("left/" + extracted) == (s.read(original) if original else MEMBERS[extracted]),
+                     f"{extracted} holds the original bytes")
+        s.expect_panel_keys(s.left, f"after extracting from {archive}")
     expect(not s.exists("left/two.txt") and not s.exists("left/three.txt"), "only the ticked entry is extracted")
-    s.expect_panel_keys(s.left)
     open_zip_window(s, "pack.zip")
     s.answer("ZIP - pack.zip", "Escape")
     s.expect_panel_keys(s.left, "after Escape in the ZIP window")
 
-
-@prepare(encrypted)
-def scenario_aes_archive_asks_for_the_password(s):
-    open_zip_window(s, "aes.zip")
-    s.key("space", "alt+F9")
+    s.cursor_to("split.zip")
+    s.key("alt+F9")
     s.answer(DIALOG_CAPTION, "Return")  # to this directory
-    s.fill(DIALOG_CAPTION, "wrong")  # "Password for secret.txt:"
-    s.fill(DIALOG_CAPTION, "letmein")  # asked again
-    s.wait_exists("left/secret.txt")
-    s.wait_until(lambda: s.read("left/secret.txt", binary=True) == s.read("secret.txt", binary=True),
-                 "the extracted file holds the original bytes")
+    s.wait_exists("left/noise.bin")
+    s.wait_until(lambda: s.read("left/noise.bin", binary=True) == s.read("noise.bin", binary=True),
+                 "the file spread over three volumes is extracted whole")
     s.expect_panel_keys(s.left)
 
 
@@ -96,7 +76,7 @@ def scenario_damaged_archive_is_said_and_not_written(s):
     expect(text.startswith("archive directory damaged") and "may be incomplete" in text, f"the warning: {text!r}")
     s.key("Return")
     s.answer("ZIP - archive.zip [damaged]", "Escape")
-    s.expect_panel_keys(s.right, "after the damaged archive's window")
+    s.expect_panel_keys(s.right, "Tab to the right panel, and after the damaged archive's window")
     s.key("Tab")
     s.cursor_to("a.txt")
     s.key("alt+F5")
@@ -106,15 +86,4 @@ def scenario_damaged_archive_is_said_and_not_written(s):
     expect("damaged" in text and "left as it is" in text, f"Pack says why it does not write: {text!r}")
     s.answer(DIALOG_CAPTION, "Return")  # and the Pack window closes too
     expect(s.read("right/archive.zip", binary=True) == before, "the damaged archive keeps every byte")
-    s.expect_panel_keys(s.left)
-
-
-@prepare(split)
-def scenario_unpack_split_archive_of_info_zip(s):
-    s.cursor_to("split.zip")
-    s.key("alt+F9")
-    s.answer(DIALOG_CAPTION, "Return")  # to this directory
-    s.wait_exists("left/noise.bin")
-    s.wait_until(lambda: s.read("left/noise.bin", binary=True) == s.read("noise.bin", binary=True),
-                 "the file spread over three volumes is extracted whole")
-    s.expect_panel_keys(s.left)
+    s.expect_panel_keys(s.left, "Tab back to the left panel, and after Pack")

@@ -2,7 +2,6 @@
 // runs for the copy engine's tests.
 #pragma once
 
-#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -28,7 +26,8 @@ namespace fs = std::filesystem;
 
 // Answers the engine's questions from a script and records everything it was
 // asked and told, in order: "?" + question, "!" + message. Messages are
-// answered Ok once `messageAnswers` runs out.
+// answered Ok once `messageAnswers` runs out; a question without an answer
+// fails the test.
 class ScriptedPrompt final : public TFMPrompt {
  public:
   std::deque<TOverwriteAnswer> overwriteAnswers;
@@ -40,21 +39,16 @@ class ScriptedPrompt final : public TFMPrompt {
 
   TOverwriteAnswer AskOverwrite(const std::string& item, const std::string& text) override {
     EXPECT_EQ(text, "Overwrite file " + item + "?");
-    return Next(overwriteAnswers, text, TOverwriteAnswer::Cancel);
+    return Next(overwriteAnswers, "?" + text, TOverwriteAnswer::Cancel);
   }
   bool AskAbort(const std::string& text) override {
     if (onAbortQuestion) onAbortQuestion();
-    return Next(abortAnswers, text, true);
+    return Next(abortAnswers, "?" + text, true);
   }
   TMessageAnswer ShowMessage(const TFMMessage& message) override {
-    log.push_back("!" + message.text);
     messages.push_back(message);
-    if (messageAnswers.empty()) return TMessageAnswer::Ok;
-    const TMessageAnswer answer = messageAnswers.front();
-    messageAnswers.pop_front();
-    return answer;
+    return Next(messageAnswers, "!" + message.text, TMessageAnswer::Ok);
   }
-
   std::vector<std::string> MessageTexts() const {
     std::vector<std::string> out;
     for (const auto& m : messages) out.push_back(m.text);
@@ -64,10 +58,10 @@ class ScriptedPrompt final : public TFMPrompt {
 
  private:
   template <class T>
-  T Next(std::deque<T>& script, const std::string& text, T otherwise) {
-    log.push_back("?" + text);
+  T Next(std::deque<T>& script, const std::string& entry, T otherwise) {
+    log.push_back(entry);
     if (script.empty()) {
-      ADD_FAILURE() << "unexpected question: " << text;
+      if (entry[0] == '?') ADD_FAILURE() << "unexpected question: " << entry;
       return otherwise;
     }
     const T answer = script.front();
@@ -75,6 +69,14 @@ class ScriptedPrompt final : public TFMPrompt {
     return answer;
   }
 };
+
+inline struct stat LStat(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) st.st_mode = 07777, st.st_mtime = -1;
+  return st;
+}
+inline bool Exists(const std::string& path) { return LStat(path).st_mtime != -1; }
+inline uint32_t ModeOf(const std::string& path) { return LStat(path).st_mode & 07777; }
 
 // A description of every entry below `root`, by relative path: "d 755",
 // "f 644 <contents>", "l -> <target>", "p" for a FIFO. Links are not followed.
@@ -84,33 +86,22 @@ inline std::map<std::string, std::string> Snapshot(const std::string& root, bool
   for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     const std::string path = it->path().native();
-    const std::string rel = path.substr(root.size() + 1);
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) continue;
+    const struct stat st = LStat(path);
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%o", st.st_mode & 07777);
-    const std::string m = withModes ? std::string(" ") + mode : "";
-    if (S_ISDIR(st.st_mode)) {
-      out[rel] = "d" + m;
-    } else if (S_ISLNK(st.st_mode)) {
-      out[rel] = "l -> " + fs::read_symlink(path, ec).native();
-    } else if (S_ISREG(st.st_mode)) {
-      out[rel] = "f" + m + " " + test::ReadFile(path);
-    } else {
-      out[rel] = "p";
-    }
+    std::snprintf(mode, sizeof mode, withModes ? " %o" : "", st.st_mode & 07777);
+    std::string& entry = out[path.substr(root.size() + 1)];
+    if (S_ISLNK(st.st_mode)) entry = "l -> " + fs::read_symlink(path, ec).native();
+    else if (S_ISREG(st.st_mode)) entry = std::string("f").append(mode).append(" ").append(test::ReadFile(path));
+    else entry = S_ISDIR(st.st_mode) ? std::string("d").append(mode) : "p";
   }
   return out;
 }
 
-// Names of leftover temporary files anywhere below `root`.
+// Paths of leftover temporary files anywhere below `root`.
 inline std::vector<std::string> TemporaryFiles(const std::string& root) {
   std::vector<std::string> out;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-       it.increment(ec)) {
-    if (it->path().filename().native().rfind(".vantrel-", 0) == 0) out.push_back(it->path().native());
-  }
+  for (const auto& [rel, what] : Snapshot(root, false))
+    if (fs::path(rel).filename().native().rfind(".vantrel-", 0) == 0) out.push_back(rel);
   return out;
 }
 
@@ -125,31 +116,11 @@ inline void MakeTree(const std::string& root, std::initializer_list<std::string>
   }
 }
 
-inline bool Exists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-inline uint32_t ModeOf(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xffffffffu;
-}
-
-inline int64_t MTimeOf(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
-}
-
 // Contents of `size` bytes that differ from block to block.
 inline std::string PatternBytes(size_t size, uint32_t seed = 1) {
   std::string out(size, '\0');
   uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < size; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    out[i] = static_cast<char>(x);
-  }
+  for (char& c : out) x ^= x << 13, x ^= x >> 17, x ^= x << 5, c = static_cast<char>(x);
   return out;
 }
 
@@ -159,42 +130,10 @@ inline std::string PatternBytes(size_t size, uint32_t seed = 1) {
 struct ChildChecks {
   bool failed = false;
   void Check(bool ok, const std::string& what) {
-    if (ok) return;
-    std::fprintf(stderr, "check failed in the child: %s\n", what.c_str());
-    failed = true;
+    if (!ok) std::fprintf(stderr, "check failed in the child: %s\n", what.c_str());
+    failed = failed || !ok;
   }
 };
-
-inline constexpr uid_t kNobody = 65534;
-inline constexpr int kChildSkipped = 77;
-
-// Runs `body` in a forked child: 0 when its checks held, kChildSkipped when
-// it could not become an ordinary user. With `unprivileged`, a child of root
-// first becomes the user "nobody" (and `handOver` is given to that user), so
-// that permission checks apply as they do for an ordinary user.
-inline int RunInChild(const std::function<bool()>& body, bool unprivileged = false,
-                      const std::string& handOver = {}) {
-  const bool root = ::geteuid() == 0;
-  if (unprivileged && root && !handOver.empty()) {
-    std::error_code ec;
-    ::lchown(handOver.c_str(), kNobody, kNobody);
-    for (auto it = fs::recursive_directory_iterator(handOver, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
-      ::lchown(it->path().c_str(), kNobody, kNobody);
-  }
-  const pid_t pid = ::fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    if (unprivileged && root &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
-         (!handOver.empty() && ::access(handOver.c_str(), W_OK | X_OK) != 0)))
-      _exit(kChildSkipped);
-    _exit(body() ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 // A source and a destination directory, an engine with a scripted prompt,
 // and the progress events it raised.
@@ -216,6 +155,37 @@ class FileOpsTest : public ::testing::Test {
 
   std::string S(const std::string& rel) const { return src + "/" + rel; }
   std::string D(const std::string& rel) const { return dst + "/" + rel; }
+
+  // Runs `body` with an engine of its own in a forked child. With
+  // `unprivileged`, a child of root first becomes the user "nobody" (the
+  // temporary tree is given to that user), so that permission checks apply
+  // as they do for an ordinary user; the test is skipped where that fails.
+  void Run(const std::function<void(TFMOperation&, ScriptedPrompt&, ChildChecks&)>& body, bool unprivileged) {
+    constexpr uid_t kNobody = 65534;
+    const bool drop = unprivileged && ::geteuid() == 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(tmp.path(), ec); drop && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+      ::lchown(it->path().c_str(), kNobody, kNobody);
+    if (drop) ::lchown(tmp.path().c_str(), kNobody, kNobody);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
+                   ::access(tmp.path().c_str(), W_OK | X_OK) != 0))
+        _exit(77);
+      ChildChecks c;
+      ScriptedPrompt p;
+      TFMOperation engine;
+      engine.SetPrompt(&p);
+      body(engine, p, c);
+      _exit(c.failed ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot run as an ordinary user here";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  }
 
   test::TempDir tmp;
   const std::string src = tmp / "src";

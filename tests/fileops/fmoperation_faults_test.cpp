@@ -21,32 +21,38 @@ using test::WriteFile;
 using Answer = TOverwriteAnswer;
 using Texts = std::vector<std::string>;
 
-// A tree with a link loop, a link up, a link to a file, a dangling link and
-// a link out of the tree: links are copied, moved and deleted as links, and
-// nothing they point to is ever touched.
-TEST_F(FileOpsTest, LinksAreHandledAsLinks) {
+// A tree with a link loop, a link up, a link to a file, a dangling link, a
+// link out of the tree, and names that are not UTF-8 or carry shell
+// characters: it is copied, moved and deleted whole, links as links, and
+// nothing the links point to is ever touched.
+TEST_F(FileOpsTest, LinksAndOddNamesSurviveEveryOperation) {
   MakeTree(tmp.path(), {"outside/precious=precious", "src/D/sub/", "src/D/f=f"});
-  ASSERT_EQ(::symlink(".", S("D/loop").c_str()), 0);
-  ASSERT_EQ(::symlink("..", S("D/sub/up").c_str()), 0);
-  ASSERT_EQ(::symlink("f", S("D/lf").c_str()), 0);
-  ASSERT_EQ(::symlink("nowhere\xff", S("D/dangling").c_str()), 0);
-  ASSERT_EQ(::symlink((tmp / "outside").c_str(), S("D/out").c_str()), 0);
-  ASSERT_EQ(::symlink((tmp / "outside").c_str(), S("toout").c_str()), 0);
+  for (const auto& [target, link] : {std::pair<std::string, std::string>{".", "D/loop"}, {"..", "D/sub/up"},
+                                     {"f", "D/lf"}, {"nowhere\xff", "D/dangling"}, {tmp / "outside", "D/out"},
+                                     {tmp / "outside", "toout"}})
+    ASSERT_EQ(::symlink(target.c_str(), S(link).c_str()), 0);
+  Texts all = {"D", "toout", "dir\x80"};
+  for (const std::string n : {".hidden", "bad\xff\xfe", "\xc3(", "a;rm -rf x", "$(touch pwned)", "`id`",
+                              "q'\"uote", "new\nline", " lead", "-dash", "*?[", "tab\there"}) {
+    MakeTree(src, {n + "=data " + n, "dir\x80/" + n + "=" + n});
+    all.push_back(n);
+  }
   const auto before = Snapshot(src, false);
   const auto outside = Snapshot(tmp / "outside");
   EXPECT_EQ(op.GetTotalSize({"toout"}, src), 0.00001);
-  op.CopyFiles({"D", "toout"}, src, dst);
+  op.CopyFiles(all, src, dst);
   EXPECT_EQ(Snapshot(dst, false), before);
-  EXPECT_EQ(before.size(), 9u);
+  EXPECT_EQ(before.size(), 34u);
   fs::remove_all(dst);
   MakeDir(dst);
-  op.MoveFiles({"D", "toout"}, src, dst);
+  op.MoveFiles(all, src, dst);
   EXPECT_EQ(Snapshot(dst, false), before);
   EXPECT_TRUE(Snapshot(src).empty());
-  op.DeleteFiles({"D", "toout"}, dst);
+  op.DeleteFiles(all, dst);
   EXPECT_TRUE(Snapshot(dst).empty());
   EXPECT_TRUE(prompt.log.empty());
   EXPECT_EQ(Snapshot(tmp / "outside"), outside);
+  EXPECT_FALSE(Exists(tmp / "pwned") || Exists(src + "/pwned") || Exists("pwned"));
 }
 
 // A link at the destination is replaced, never written through, and is no
@@ -151,54 +157,50 @@ TEST_F(FileOpsTest, NamesThatReachOutsideTheDirectoryAreRefused) {
   EXPECT_EQ(ReadFile(tmp / "victim") + ReadFile(S("sub/inner")), "vi");
 }
 
-TEST_F(FileOpsTest, NamesWithInvalidUtf8AndShellCharactersSurviveEveryOperation) {
-  const Texts names = {".hidden", "bad\xff\xfe", "\xc3(", "a;rm -rf x", "$(touch pwned)", "`id`", "q'\"uote",
-                       "new\nline", " lead", "-dash", "*?[", "tab\there"};
-  MakeDir(S("dir\x80"));
-  for (const auto& n : names) {
-    WriteFile(S(n), "data " + n);
-    WriteFile(S("dir\x80/" + n), n);
-  }
-  Texts all = names;
-  all.push_back("dir\x80");
-  const auto before = Snapshot(src);
-  op.CopyFiles(all, src, dst);
-  EXPECT_EQ(Snapshot(dst), before);
-  fs::remove_all(dst);
-  MakeDir(dst);
-  op.MoveFiles(all, src, dst);
-  EXPECT_EQ(Snapshot(dst), before);
-  EXPECT_TRUE(Snapshot(src).empty());
-  op.DeleteFiles(all, dst);
-  EXPECT_TRUE(Snapshot(dst).empty());
-  EXPECT_TRUE(prompt.log.empty());
-  EXPECT_FALSE(Exists(tmp / "pwned") || Exists(src + "/pwned") || Exists("pwned"));
-}
-
-// A wide tree with one deep branch: one event per entry, every byte there.
+// A wide tree with one deep branch. Cancelled while it is listed (each step
+// of the listing raises an event here), nothing is touched; declined, the
+// listing goes on. Moved: one event per entry, every byte there.
 TEST_F(FileOpsTest, ALargeTree) {
   std::string deep = "T/deep";
   for (int i = 0; i < 200; ++i) deep += "/n";
-  MakeDir(S(deep));
-  WriteFile(S(deep + "/leaf"), "leaf");
+  MakeTree(src, {deep + "/leaf=leaf"});
   double bytes = 4;
-  for (int d = 0; d < 50; ++d) {
-    const std::string dir = S("T/d" + std::to_string(d));
-    MakeDir(dir);
+  for (int d = 0; d < 50; ++d)
     for (int f = 0; f < 100; ++f) {
       const std::string body = std::to_string(d * 1000 + f);
-      WriteFile(dir + "/f" + std::to_string(f), body);
+      MakeTree(src, {std::string("T/d") += std::to_string(d) + "/f" + std::to_string(f) + "=" + body});
       bytes += static_cast<double>(body.size());
     }
-  }
   EXPECT_EQ(op.GetTotalSize({"T"}, src), bytes);
   const auto before = Snapshot(src);
+  const auto cancelAtThird = [&](int) {
+    if (events.size() == 3) op.OperationAborted = true;
+  };
+  op.ProgressInterval = std::chrono::milliseconds(0);
+  onEvent = cancelAtThird;
+  prompt.abortAnswers = {true};
   op.MoveFiles({"T"}, src, dst);
-  EXPECT_TRUE(prompt.log.empty());
+  EXPECT_EQ(events, (std::vector<int>{0, 0, 0}));
+  EXPECT_TRUE(op.OperationAborted && Snapshot(dst).empty());
+  EXPECT_EQ(Snapshot(src), before);
+
+  op.ProgressInterval = std::chrono::hours(1);
+  events.clear();
+  onEvent = nullptr;
+  op.MoveFiles({"T"}, src, dst);
   EXPECT_EQ(events.size(), 2 * before.size());
   EXPECT_EQ(events.back(), 100);
   EXPECT_EQ(Snapshot(dst), before);
   EXPECT_TRUE(Snapshot(src).empty());
+
+  op.ProgressInterval = std::chrono::milliseconds(0);
+  events.clear();
+  onEvent = cancelAtThird;
+  prompt.abortAnswers = {false};
+  op.DeleteFiles({"T"}, dst);
+  EXPECT_FALSE(op.OperationAborted);
+  EXPECT_TRUE(Snapshot(dst).empty());
+  EXPECT_EQ(prompt.log, (Texts{"?Abort operation?", "?Abort operation?"}));
 }
 
 // A full disk (a file-size limit in a child process) keeps the previous
@@ -207,15 +209,11 @@ TEST_F(FileOpsTest, AFullDisk) {
   const std::string big = PatternBytes(3 * 1024 * 1024, 9);
   MakeTree(src, {"big=" + big, "small=small", "fresh=" + big});
   MakeTree(dst, {"big=previous"});
-  EXPECT_EQ(RunInChild([&] {
-    ChildChecks c;
+  Run([&](TFMOperation& engine, ScriptedPrompt& p, ChildChecks& c) {
     ::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {1024 * 1024, 1024 * 1024};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    ScriptedPrompt p;
     p.overwriteAnswers = {Answer::Yes};
-    TFMOperation engine;
-    engine.SetPrompt(&p);
     engine.MoveFiles({"big", "small", "fresh"}, src, dst);
     c.Check(p.MessageTexts() == Texts{"Could not copy file big", "Could not copy file fresh"}, "messages");
     c.Check(!Exists(D("fresh")) && ReadFile(S("fresh")) == big, "fresh file half copied or lost");
@@ -223,33 +221,14 @@ TEST_F(FileOpsTest, AFullDisk) {
     c.Check(ReadFile(D("big")) == "previous" && ReadFile(S("big")) == big, "previous or source lost");
     c.Check(ReadFile(D("small")) == "small" && !Exists(S("small")), "small file not moved");
     c.Check(TemporaryFiles(dst).empty(), "temporary file left behind");
-    return !c.failed;
-  }), 0);
+  }, false);
 }
 
-// Permissions, as an ordinary user (a child of root becomes "nobody").
-class PermissionTest : public FileOpsTest {
- protected:
-  void Run(const std::function<void(TFMOperation&, ScriptedPrompt&, ChildChecks&)>& body) {
-    const int status = RunInChild(
-        [&] {
-          ChildChecks c;
-          ScriptedPrompt p;
-          TFMOperation engine;
-          engine.SetPrompt(&p);
-          body(engine, p, c);
-          return !c.failed;
-        },
-        true, tmp.path());
-    if (status == kChildSkipped) GTEST_SKIP() << "cannot run as an ordinary user here";
-    EXPECT_EQ(status, 0);
-  }
-};
-
-// Deleting a tree gives its directories owner access first; moving out of a
+// As an ordinary user (so are the next tests): deleting a tree gives its
+// directories owner access first; moving out of a
 // read-only tree keeps the directories' modes; the directory the chosen
 // names are in is never changed.
-TEST_F(PermissionTest, ReadOnlyTreesAreDeletedAndMoved) {
+TEST_F(FileOpsTest, ReadOnlyTreesAreDeletedAndMoved) {
   MakeTree(src, {"T/ro/inner/f=f", "T/locked/x/h=h", "M/E/x=x"});
   for (const char* d : {"T/ro/inner", "T/ro", "T", "M/E", "M"}) ::chmod(S(d).c_str(), 0555);
   ::chmod(S("T/locked/x").c_str(), 0);
@@ -268,19 +247,16 @@ TEST_F(PermissionTest, ReadOnlyTreesAreDeletedAndMoved) {
                 p.messages[0].error == EACCES,
             "no EACCES message");
     c.Check(ModeOf(tmp / "fixed") == 0555 && Exists(tmp / "fixed/a"), "directory changed");
-  });
+  }, true);
 }
 
 // Into a read-only directory: every item fails and a move keeps them all;
 // "Skip all" at the first message shows no other, "Abort" ends the copy
 // there; either way every failure is kept with the system's reason.
-TEST_F(PermissionTest, CopyingIntoAReadOnlyDirectory) {
+TEST_F(FileOpsTest, CopyingIntoAReadOnlyDirectory) {
   Texts names;
-  for (int i = 0; i < 30; ++i) {
-    names.push_back(std::to_string(i));
-    names.back().insert(names.back().begin(), 'f');
-    WriteFile(S(names.back()), "x");
-  }
+  for (int i = 0; i < 30; ++i) names.push_back(std::string("f") += std::to_string(i));
+  for (const auto& n : names) WriteFile(S(n), "x");
   MakeTree(src, {"D/b=b"});
   ::chmod(dst.c_str(), 0555);
   Run([&](TFMOperation& engine, ScriptedPrompt& p, ChildChecks& c) {
@@ -307,10 +283,10 @@ TEST_F(PermissionTest, CopyingIntoAReadOnlyDirectory) {
         c.Check(m.reason == "Permission denied", "reason: " + m.reason);
     }
     c.Check(Snapshot(dst).empty(), "something was written");
-  });
+  }, true);
 }
 
-TEST_F(PermissionTest, UnreadableSourcesAreReportedAndKeptByAMove) {
+TEST_F(FileOpsTest, UnreadableSourcesAreReportedAndKeptByAMove) {
   MakeTree(src, {"D/locked/in=in", "D/secret=s", "D/open=o"});
   MakeTree(dst, {"D/secret=theirs"});  // no question for a file that cannot be read
   ::chmod(S("D/secret").c_str(), 0);
@@ -325,7 +301,7 @@ TEST_F(PermissionTest, UnreadableSourcesAreReportedAndKeptByAMove) {
     c.Check(ReadFile(D("D/secret")) == "theirs", "destination touched");
     c.Check(Exists(S("D/secret")) && Exists(S("D/locked")), "unreadable source removed");
     c.Check(!Exists(S("D/open")) && ReadFile(D("D/open")) == "o", "readable file not moved");
-  });
+  }, true);
 }
 
 }  // namespace

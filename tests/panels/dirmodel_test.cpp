@@ -26,9 +26,10 @@ std::unique_ptr<TFileEntry> Entry(std::string name, bool dir = false, uint64_t s
   return e;
 }
 
+// Files named `names`, each as large as its name is long, and "..".
 TPanelModel::Entries Listing(const Names& names) {
   TPanelModel::Entries entries;
-  for (const auto& n : names) entries.push_back(Entry(n, false, n.size()));
+  for (const auto& n : names) entries.push_back(Entry(n, n == "..", n == ".." ? 0 : n.size()));
   return entries;
 }
 
@@ -59,14 +60,12 @@ TEST(SortOrder, EveryOrderOnOneListing) {
     TPanelModel m;
     m.SortEntries(c.order);  // nothing listed yet: only checks it copes
     TPanelModel::Entries in;
-    in.push_back(Entry("b.txt", false, 5, 300));
-    in.push_back(Entry("Alpha", true, 0, 1));
-    in.push_back(Entry("z.TXT", false, 4000000000ULL, 100));
-    in.push_back(Entry("..", true));
-    in.push_back(Entry("a.bat", false, 1, 50, 900));  // written last, created early
-    in.push_back(Entry("readme", false, 5000000000ULL, 500));
-    in.push_back(Entry("beta.dir", true, 0, 200));
-    in.push_back(Entry("A.txt", false, 5, 300));
+    for (const auto& [name, dir, size, created, written] :  // a.bat: written last, created early
+         std::initializer_list<std::tuple<const char*, bool, uint64_t, int, int>>{
+             {"b.txt", false, 5, 300, 0}, {"Alpha", true, 0, 1, 0}, {"z.TXT", false, 4000000000ULL, 100, 0},
+             {"..", true, 0, 0, 0}, {"a.bat", false, 1, 50, 900}, {"readme", false, 5000000000ULL, 500, 0},
+             {"beta.dir", true, 0, 200, 0}, {"A.txt", false, 5, 300, 0}})
+      in.push_back(Entry(name, dir, size, created, written));
     m.SetEntries(std::move(in));
     m.SetSortDescending(c.descending);  // no directory: only the order changes
     m.SortEntries(c.order);
@@ -101,11 +100,7 @@ TEST(Marks, GatheredEntriesCountsAndLookups) {
   EXPECT_TRUE(m.GetMarkedEntries().empty());
   m.SetCursor(5);
   EXPECT_EQ(m.Cursor(), 0);
-  TPanelModel::Entries e;
-  e.push_back(Entry("..", true));
-  e.push_back(Entry("a.txt", false, 10));
-  e.push_back(Entry("b.txt", false, 20));
-  m.SetEntries(std::move(e));
+  m.SetEntries(Listing({"..", "a.txt", "b.txt"}));
   auto gathered = [&] {
     Names out;
     for (const TFileEntry* entry : m.GetMarkedEntries()) out.push_back(entry->FileName);
@@ -119,12 +114,10 @@ TEST(Marks, GatheredEntriesCountsAndLookups) {
   m.SetMarked(2, true);
   m.SetMarked(2, true);
   EXPECT_EQ(gathered(), (Names{"a.txt", "b.txt"}));
-  EXPECT_EQ(m.MarkedCount(), 3);
-  EXPECT_EQ(m.MarkedBytes(), 30u);
+  EXPECT_EQ(std::make_pair(m.MarkedCount(), m.MarkedBytes()), std::make_pair(3, uint64_t{10}));
   m.SetMarked(1, false);
   m.SetMarked(1, false);
-  EXPECT_EQ(m.MarkedCount(), 2);
-  EXPECT_EQ(m.MarkedBytes(), 20u);
+  EXPECT_EQ(std::make_pair(m.MarkedCount(), m.MarkedBytes()), std::make_pair(2, uint64_t{5}));
   EXPECT_EQ(m.IndexOfName("b.txt"), 2);
   EXPECT_EQ(m.IndexOfName("B.TXT"), 0);
 }
@@ -169,6 +162,15 @@ TEST(ReadDirectory, ListsNormalisesAndRereads) {
   ASSERT_TRUE(m.ReadDirectory("/"));
   EXPECT_EQ(m.Directory(), "/");
   for (const auto& e : m.GetEntries()) EXPECT_NE(e->FileName, "..");
+  // A listing without a model sorts and keeps the current directory too.
+  TPanelModel::Entries entries;
+  std::string line;
+  ASSERT_TRUE(TPanelModel::ListDirectory(tmp / "d", kSortBySize, false, entries, line));
+  EXPECT_EQ(entries[2]->FileName, "b.txt");
+  EXPECT_FALSE(line.empty());
+  EXPECT_EQ(platform::GetCurrentDir(), "/");
+  EXPECT_FALSE(TPanelModel::ListDirectory(tmp / "missing", 0, false, entries, line));
+  EXPECT_EQ(platform::NearestExistingDirectory(tmp / "d/missing/deeper"), tmp / "d");
 }
 
 // Names keep their bytes even when they are not UTF-8; a link carries the
@@ -196,27 +198,16 @@ TEST(ReadDirectory, OddNamesAndLinks) {
   EXPECT_EQ(m.Directory(), tmp / "real");
 }
 
+// A prefix without case (non-ASCII folded both ways, "un" is a different
+// letter), or a mask: "?" is one character, also a two-byte one; invalid
+// bytes still compare.
 TEST(QuickSearch, PrefixWithoutCaseAndWildcards) {
-  const struct {
-    const char* name;
-    const char* pattern;
-    bool match;
-  } cases[] = {
-      {"Ünïcode name.txt", "ün", true},  // non-ASCII folded both ways
-      {"Ünïcode name.txt", "ÜNÏ", true},
-      {"Ünïcode name.txt", "un", false},  // a different letter
-      {"Report.doc", "rep", true},
-      {"Report.doc", "port", false},  // a prefix, not a substring
-      {"Report.doc", "*port", true},
-      {"Report.doc", "r?p", true},  // "?" is one character
-      {"Über.txt", "?b", true},     // ... also a two-byte one
-      {"Report.doc", "*.DOC", true},
-      {"a", "ab", false},
-      {"anything", "", true},
-      {"\xff\xfe", "\xff", true},  // invalid bytes still compare
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(QuickSearchMatches(c.name, c.pattern), c.match) << c.name << " / " << c.pattern;
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"Ünïcode name.txt", "ün", true}, {"Ünïcode name.txt", "ÜNÏ", true}, {"Ünïcode name.txt", "un", false},
+      {"Report.doc", "rep", true},      {"Report.doc", "port", false},   {"Report.doc", "*port", true},
+      {"Report.doc", "r?p", true},      {"Über.txt", "?b", true},        {"Report.doc", "*.DOC", true},
+      {"a", "ab", false},               {"anything", "", true},          {"\xff\xfe", "\xff", true}};
+  for (const auto& [name, pattern, match] : cases) EXPECT_EQ(QuickSearchMatches(name, pattern), match) << name << " / " << pattern;
 }
 
 // A fresh listing keeps the cursor on the entry of the same name, or on the
@@ -237,22 +228,6 @@ TEST(Refresh, KeepsCursorAndMarksByName) {
   EXPECT_EQ(m.Cursor(), 2);  // "d" vanished: the last index that is left
   EXPECT_FALSE(m.Refresh("/elsewhere", Listing({"x"}), ""));
   EXPECT_EQ(m.Count(), 3);
-}
-
-TEST(ListDirectory, SortsWithoutChangingTheCurrentDirectory) {
-  TempDir dir;
-  test::WriteFile(dir / "b.txt", "12");
-  test::WriteFile(dir / "A.txt", "1");
-  const std::string cwd = platform::GetCurrentDir();
-  TPanelModel::Entries entries;
-  std::string line;
-  ASSERT_TRUE(TPanelModel::ListDirectory(dir.path(), kSortBySize, false, entries, line));
-  EXPECT_EQ(platform::GetCurrentDir(), cwd);
-  ASSERT_EQ(entries.size(), 3u);
-  EXPECT_EQ(entries[1]->FileName, "b.txt");
-  EXPECT_FALSE(line.empty());
-  EXPECT_FALSE(TPanelModel::ListDirectory(dir / "missing", 0, false, entries, line));
-  EXPECT_EQ(platform::NearestExistingDirectory(dir / "missing/deeper"), dir.path());
 }
 
 }  // namespace

@@ -32,21 +32,15 @@ TEST(DesktopApps, ParseKeepsTheFirstOfDuplicateKeysAndLocalisedNames) {
 }
 
 TEST(DesktopApps, EntriesThatCannotStartAreLeftOut) {
-  const struct {
-    const char* text;
-    bool usable;
-  } cases[] = {
-      {"[Desktop Entry]\nType=Application\nName=A\nExec=a\n", true},
-      {"[Desktop Entry]\nType=Link\nName=A\nURL=x\n", false},
-      {"[Desktop Entry]\nType=Application\nName=A\nExec=a\nHidden=true\n", false},
-      {"[Desktop Entry]\nType=Application\nName=A\n", false},
-      {"[Desktop Entry]\nType=Application\nName=A\nExec=a\nTryExec=no-such-program-vantrel\n", false},
-      {"[Desktop Entry]\nType=Application\nName=A\nExec=a\nTryExec=sh\n", true},
-      {"[Other]\nType=Application\nExec=a\n", false},
-  };
-  for (const auto& c : cases) {
+  const std::string entry = "[Desktop Entry]\nType=Application\nName=A\n";
+  const std::pair<std::string, bool> cases[] = {
+      {entry + "Exec=a\n", true},          {"[Desktop Entry]\nType=Link\nName=A\nURL=x\n", false},
+      {entry + "Exec=a\nHidden=true\n", false}, {entry, false},
+      {entry + "Exec=a\nTryExec=no-such-program-vantrel\n", false}, {entry + "Exec=a\nTryExec=sh\n", true},
+      {"[Other]\nType=Application\nExec=a\n", false}};
+  for (const auto& [text, usable] : cases) {
     DesktopApp app;
-    EXPECT_EQ(ParseDesktopApp(c.text, "a.desktop", app), c.usable) << c.text;
+    EXPECT_EQ(ParseDesktopApp(text, "a.desktop", app), usable) << text;
   }
 }
 
@@ -87,15 +81,14 @@ class DesktopAppsTree : public ::testing::Test {
     dirs.configHome = tmp / "config";
     dirs.configDirs = {tmp / "sysconfig"};
     dirs.desktops = {"testdesk"};
-    test::WriteFile(tmp / "sys/applications/alpha.desktop", Desktop("alpha", "text/plain;"));
-    test::WriteFile(tmp / "sys/applications/beta.desktop", Desktop("beta", "text/plain;image/png;"));
-    test::WriteFile(tmp / "sys/applications/gamma.desktop", Desktop("gamma", "image/png;"));
-    test::WriteFile(tmp / "sys/applications/hidden.desktop", Desktop("hidden", "text/plain;", "Hidden=true\n"));
-    test::WriteFile(tmp / "sys/applications/removed.desktop", Desktop("removed", "text/plain;"));
-    test::WriteFile(tmp / "sys/applications/generic.desktop", Desktop("generic", "application/octet-stream;"));
     // The user's own copy of beta hides the system one; sub/delta has ID sub-delta.desktop.
-    test::WriteFile(tmp / "home/applications/beta.desktop", Desktop("mybeta", "text/plain;"));
-    test::WriteFile(tmp / "home/applications/sub/delta.desktop", Desktop("delta", "text/x-csrc;"));
+    for (const auto& [file, name, types] : std::initializer_list<std::tuple<const char*, const char*, const char*>>{
+             {"sys/applications/alpha", "alpha", "text/plain;"}, {"sys/applications/beta", "beta", "text/plain;image/png;"},
+             {"sys/applications/gamma", "gamma", "image/png;"}, {"sys/applications/removed", "removed", "text/plain;"},
+             {"sys/applications/generic", "generic", "application/octet-stream;"},
+             {"home/applications/beta", "mybeta", "text/plain;"}, {"home/applications/sub/delta", "delta", "text/x-csrc;"}})
+      test::WriteFile(tmp / file + ".desktop", Desktop(name, types));
+    test::WriteFile(tmp / "sys/applications/hidden.desktop", Desktop("hidden", "text/plain;", "Hidden=true\n"));
   }
   Words Names(const std::vector<std::string>& types) {
     Words names;

@@ -44,17 +44,11 @@ TEST(IniRead, ValuesAndDefaults) {
 }
 
 TEST(IniRead, IntegersDecimalHexDollarAndGarbage) {
-  const struct {
-    const char* text;
-    int64_t value;
-  } good[] = {{"-2147483643", -2147483643}, {"0x00FF00", 65280}, {"0X1f", 31}, {"$FF", 255},
-              // a system colour written in hexadecimal reads as the signed value it is saved as
-              {"0x80000005", -2147483643}};
+  // A system colour written in hexadecimal reads as the signed value it is saved as.
+  const std::pair<const char*, int64_t> good[] = {
+      {"-2147483643", -2147483643}, {"0x00FF00", 65280}, {"0X1f", 31}, {"$FF", 255}, {"0x80000005", -2147483643}};
   int64_t v = 0;
-  for (const auto& c : good) {
-    EXPECT_TRUE(IniFile::ParseInteger(c.text, v)) << c.text;
-    EXPECT_EQ(v, c.value) << c.text;
-  }
+  for (const auto& [text, value] : good) EXPECT_TRUE(IniFile::ParseInteger(text, v) && v == value) << text;
   for (const char* bad : {"", "12a", "0x", "$", "ten", "0xFFFFFFFFF", "99999999999999999999999"})
     EXPECT_FALSE(IniFile::ParseInteger(bad, v)) << bad;
 }
@@ -99,23 +93,24 @@ TEST(IniWrite, UnwritableAndUnreadableFilesStayWhole) {
   EXPECT_TRUE(std::filesystem::is_directory(tmp / "d.ini"));
 }
 
+// An update writes once at its end, and reads see the pending values; no
+// temporary file is left behind.
 TEST(IniWrite, UpdateWritesOnceAndReadsSeePendingValues) {
   TempDir tmp;
   WriteFile(tmp / "a.ini", "[S]\nk=1\n");
   IniFile ini(tmp / "a.ini");
   ini.BeginUpdate();
-  ASSERT_TRUE(ini.WriteInteger("S", "k", 2));
-  ASSERT_TRUE(ini.WriteInteger("S", "m", 3));
+  ASSERT_TRUE(ini.WriteInteger("S", "k", 2) && ini.WriteInteger("S", "m", 3));
   EXPECT_EQ(ini.ReadInteger("S", "k", 0), 2);
-  EXPECT_EQ(ReadFile(tmp / "a.ini"), "[S]\nk=1\n");  // nothing on disk yet
+  EXPECT_EQ(ReadFile(tmp / "a.ini"), "[S]\nk=1\n");
   ASSERT_TRUE(ini.EndUpdate());
   EXPECT_EQ(ReadFile(tmp / "a.ini"), "[S]\nk=2\nm=3\n");
-  ASSERT_TRUE(ini.WriteInteger("S", "k", 4));
-  // No temporary file is left behind.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tmp.path()), {}), 1);
 }
 
-// ReadIniKeys: one pass over files the user chose, whatever they hold.
+// ReadIniKeys: one pass over files the user chose, whatever they hold; only
+// the first section of a name counts; overlong lines and binary data are
+// skipped, and the last line needs no line break.
 TEST(IniKeys, ReadsTheWantedKeysOfTheFirstSection) {
   TempDir tmp;
   using namespace std::string_literals;
@@ -127,20 +122,15 @@ TEST(IniKeys, ReadsTheWantedKeysOfTheFirstSection) {
   EXPECT_EQ(values[0], "first");
   EXPECT_EQ(values[1], std::string("x"));
   EXPECT_EQ(values[2]->size(), kIniValueLimit);
-  EXPECT_FALSE(values[3]);  // only the first section of a name counts
+  EXPECT_FALSE(values[3]);
   EXPECT_EQ(values[4], "first");
   EXPECT_FALSE(ReadIniKeys(tmp / "missing", "Messages", {"a"})[0]);
-}
 
-TEST(IniKeys, OverlongLinesAndBinaryDataAreSkipped) {
-  TempDir tmp;
   std::string text = "[S]\nx=" + std::string(3 * kIniLineLimit, 'y') + "k=hidden\n";
   for (int i = 0; i < 200000; ++i) text += static_cast<char>((i * 7919) & 0xFF);
-  text += "\n[S]\nk=second section\n";
-  WriteFile(tmp / "b.lng", text);
+  WriteFile(tmp / "b.lng", text + "\n[S]\nk=second section\n[T]\nk=found");
   EXPECT_FALSE(ReadIniKeys(tmp / "b.lng", "S", {"k"})[0]);
-  WriteFile(tmp / "c.lng", text + "\n[T]\nk=found");  // no line break at the end
-  EXPECT_EQ(ReadIniKeys(tmp / "c.lng", "T", {"k"})[0], "found");
+  EXPECT_EQ(ReadIniKeys(tmp / "b.lng", "T", {"k"})[0], "found");
 }
 
 TEST(ProfilePath, FollowsXdgConfigHomeElseHomeConfig) {

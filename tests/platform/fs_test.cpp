@@ -1,0 +1,252 @@
+// The operating system's side: file times, volumes, names and texts, entry
+// details and permissions, creating and renaming without replacing, and
+// starting programs without a shell.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "platform/file_details.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/rename.h"
+#include "platform/text.h"
+#include "tests/support/test_support.h"
+
+namespace vantrel::platform {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+using Words = std::vector<std::string>;
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+// Waits up to two seconds for a file a started program writes.
+bool WaitForFile(const std::string& path) {
+  for (int i = 0; i < 200 && access(path.c_str(), F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return access(path.c_str(), F_OK) == 0;
+}
+
+TEST(FileTimes, UnixEpochRoundTripAndLocalTime) {
+  EXPECT_EQ(FileTimeFromUnix(0, 0), kUnixEpochAsFileTime);
+  EXPECT_EQ(FileTimeFromUnix(1, 500), kUnixEpochAsFileTime + 10000005);
+  EXPECT_EQ(UnixSecondsFromFileTime(FileTimeFromUnix(1770105900, 0)), 1770105900);
+  EXPECT_EQ(FileTimeFromUnix(-20000000000LL, 0), 0u);  // before 1601 clamps
+  // Summer time in Europe/Berlin (the tests' zone): 2026-07-01T10:00:00Z is 12:00 local.
+  const LocalTime lt = ToLocalTime(FileTimeFromUnix(1782900000, 0));
+  EXPECT_EQ(std::vector<int>({lt.year, lt.month, lt.day, lt.hour}), std::vector<int>({2026, 7, 1, 12}));
+  // A file's times, size and attributes; a dot name is no hidden file here.
+  TempDir tmp;
+  WriteFile(tmp / ".f", "abc");
+  test::SetMTime(tmp / ".f", 1000000000);
+  FindData fd;
+  ASSERT_TRUE(StatEntry(AT_FDCWD, (tmp / ".f").c_str(), fd));
+  EXPECT_EQ(fd.size, 3u);
+  EXPECT_EQ(fd.lastWriteTime, FileTimeFromUnix(1000000000, 0));
+  EXPECT_EQ(fd.attributes & (kAttrArchive | kAttrHidden | kAttrSystem | kAttrDirectory), kAttrArchive);
+}
+
+TEST(Paths, VolumesJoinAndCurrentDirectory) {
+  bool hasRoot = false;
+  for (const auto& v : ListVolumes()) hasRoot = hasRoot || v.mountPoint == "/";
+  EXPECT_TRUE(hasRoot);
+  const std::vector<Volume> fake = {{"/", "", "", ""}, {"/media/usb", "", "", ""}, {"/media/usb2", "", "", ""}};
+  EXPECT_EQ(Words({MountPointOf("/media/usb/docs", fake), MountPointOf("/media/usb2", fake),
+                   MountPointOf("/media/usb22/x", fake), MountPointOf("/home", fake)}),
+            Words({"/media/usb", "/media/usb2", "/", "/"}));
+  VolumeSpace space;
+  ASSERT_TRUE(GetVolumeSpace("/", space));
+  EXPECT_GE(space.total, space.free);
+  EXPECT_EQ(Words({JoinPath("/", "a"), JoinPath("/x/", "a"), JoinPath("/x", "a")}), Words({"/a", "/x/a", "/x/a"}));
+  EXPECT_FALSE(SetCurrentDir("/nonexistent/vantrel") || SetCurrentDir(""));
+}
+
+// Thousands separators; collation without case, its keys ordering as the
+// comparison does; display names replace invalid bytes only (an overlong "/"
+// among them); names for a terminal get escapes, names for a window visible
+// symbols, and text without control characters passes unchanged.
+TEST(Text, NumbersCollationAndNames) {
+  const std::pair<uint64_t, const char*> thousands[] = {
+      {0, "0"}, {999, "999"}, {1000, "1,000"}, {1234567, "1,234,567"},
+      {18446744073709551615ULL, "18,446,744,073,709,551,615"}};
+  for (const auto& [value, text] : thousands) EXPECT_EQ(FormatThousands(value), text);
+  EXPECT_EQ(Words({FormatFixed(1234.564, 2), FormatFixed(0.0, 2)}), Words({"1,234.56", "0.00"}));
+  EXPECT_EQ(CompareNames("README", "readme"), 0);
+  EXPECT_LT(CompareNames("apple", "Banana"), 0);
+  EXPECT_GT(CompareNames("b", "A"), 0);
+  EXPECT_LT(CollationKey("alpha"), CollationKey("BETA"));
+  EXPECT_EQ(CompareNoCaseAscii(".TXT", ".txt"), 0);
+  EXPECT_LT(CompareNoCaseAscii("", ".bat"), 0);
+  struct Case {
+    std::string name, display, terminal, visible;
+  } cases[] = {
+      {"gr\xC3\xBC\xC3\x9F.txt", "gr\xC3\xBC\xC3\x9F.txt", "gr\xC3\xBC\xC3\x9F.txt", "gr\xC3\xBC\xC3\x9F.txt"},
+      {"a\x1B[2Jb", "a\x1B[2Jb", "a\\033[2Jb", "a\xE2\x90\x9B[2Jb"},
+      {std::string("x\0\n\r\t\a", 6), std::string("x\0\n\r\t\a", 6), "x\\x00\\n\\r\\t\\a",
+       "x\xE2\x90\x80\xE2\x90\x8A\xE2\x90\x8D\xE2\x90\x89\xE2\x90\x87"},
+      {"del\x7F csi\xC2\x9B", "del\x7F csi\xC2\x9B", "del\\x7f csi\\u009b", "del\xE2\x90\xA1 csi\xEF\xBF\xBD"},
+      {"caf\xE9", "caf\xEF\xBF\xBD", "caf\\xe9", "caf\xEF\xBF\xBD"},
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD", "\\xc0\\xaf", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Words({DisplayName(c.name), TerminalName(c.name), VisibleName(c.name)}),
+              Words({c.display, c.terminal, c.visible}));
+}
+
+// Permission texts; a read-only file's permissions change; a link is
+// examined but never changed, nor is a file swapped for a link after it was
+// examined.
+TEST(FileDetails, PermissionsChangeOnTheEntryItselfOnly) {
+  const std::pair<uint32_t, const char*> texts[] = {{0644, "rw-r--r--"}, {0755, "rwxr-xr-x"}, {04755, "rwsr-xr-x"},
+                                                    {02644, "rw-r-Sr--"}, {01777, "rwxrwxrwt"}, {0, "---------"}};
+  for (const auto& [mode, text] : texts) EXPECT_EQ(PermissionText(mode), text) << std::oct << mode;
+  TempDir tmp;
+  const std::string file = tmp / "ro.txt", target = tmp / "target", link = tmp / "link";
+  WriteFile(file, "12345");
+  chmod(file.c_str(), 0444);
+  FileDetails d;
+  ASSERT_TRUE(GetFileDetails(file, d));
+  EXPECT_EQ(std::make_tuple(d.mode & 07777, d.size, d.isLink, CanChangePermissions(d)),
+            std::make_tuple(0444u, uint64_t{5}, false, true));
+  ASSERT_TRUE(SetPermissions(file, 0644, d));
+  EXPECT_EQ(ModeOf(file), 0644u);
+
+  WriteFile(target, "x");
+  chmod(target.c_str(), 0600);
+  ASSERT_EQ(symlink("target", link.c_str()), 0);
+  ASSERT_TRUE(GetFileDetails(link, d));
+  EXPECT_EQ(std::make_tuple(d.isLink, d.linkTarget, CanChangePermissions(d)), std::make_tuple(true, "target", false));
+  std::string error;
+  EXPECT_FALSE(SetPermissions(link, 0777, d, &error));
+  EXPECT_FALSE(error.empty());
+  ASSERT_TRUE(GetFileDetails(file, d));
+  unlink(file.c_str());
+  ASSERT_EQ(symlink("target", file.c_str()), 0);
+  EXPECT_FALSE(SetPermissions(file, 0777, d));
+  EXPECT_EQ(ModeOf(target), 0600u);
+}
+
+// A tree's totals count hard links once and never follow links; a FIFO's
+// head is never read.
+TEST(FileDetails, MeasureTreeAndReadFileHead) {
+  TempDir tmp;
+  test::MakeDir(tmp / "d/sub/deeper");
+  WriteFile(tmp / "d/a", std::string(100, 'a'));
+  WriteFile(tmp / "d/sub/b", std::string(20, 'b'));
+  WriteFile(tmp / "d/sub/deeper/c", std::string(3, 'c'));
+  ASSERT_EQ(link((tmp / "d/a").c_str(), (tmp / "d/sub/a2").c_str()), 0);
+  ASSERT_EQ(symlink("/usr", (tmp / "d/usr").c_str()), 0);
+  std::atomic<bool> stop{false};
+  int reports = 0;
+  const TreeTotals t = MeasureTree(tmp / "d", stop, [&](const TreeTotals&) { ++reports; });
+  // a, a2, b, c and the link itself; a once, the link's own size.
+  EXPECT_EQ(std::vector<uint64_t>({t.directories, t.files, t.bytes}), std::vector<uint64_t>({2, 5, 100 + 20 + 3 + 4}));
+  EXPECT_GE(reports, 1);
+  stop = true;
+  EXPECT_EQ(MeasureTree(tmp / "d", stop).files, 0u);
+  ASSERT_EQ(mkfifo((tmp / "fifo").c_str(), 0600), 0);
+  EXPECT_EQ(ReadFileHead(tmp / "fifo", 10), "");
+  EXPECT_EQ(ReadFileHead(tmp / "d/a", 5), "aaaaa");
+}
+
+// A new empty file or one directory level is made, files and directories
+// are renamed, also into another directory; nothing existing is replaced
+// (not even an empty directory, which a plain rename would replace) and no
+// missing parent is made.
+TEST(RenameNoReplace, CreatesAndRenamesButNeverReplaces) {
+  TempDir tmp;
+  EXPECT_EQ(CreateNewFile(tmp / "a"), 0);
+  WriteFile(tmp / "b", "B");
+  EXPECT_EQ(CreateNewFile(tmp / "b"), EEXIST);
+  EXPECT_NE(CreateNewFile(""), 0);
+  EXPECT_NE(CreateNewFile(tmp / "missing/c.txt"), 0);
+  EXPECT_EQ(MakeDirectory(tmp / "dir"), 0);
+  EXPECT_EQ(MakeDirectory(tmp / "dir"), EEXIST);
+  EXPECT_EQ(MakeDirectory(tmp / "x/y"), ENOENT);
+  test::MakeDir(tmp / "dir/inner");
+  test::MakeDir(tmp / "d2");
+  EXPECT_EQ(RenameNoReplace(tmp / "a", tmp / "b"), EEXIST);
+  EXPECT_EQ(RenameNoReplace(tmp / "dir", tmp / "d2"), EEXIST);
+  EXPECT_EQ(RenameNoReplace(tmp / "missing", tmp / "c"), ENOENT);
+  EXPECT_EQ(ReadFile(tmp / "a") + ReadFile(tmp / "b"), "B");
+  EXPECT_EQ(RenameNoReplace(tmp / "b", tmp / "d2/b2"), 0);
+  EXPECT_EQ(RenameNoReplace(tmp / "dir", tmp / "dir2"), 0);
+  EXPECT_EQ(ReadFile(tmp / "d2/b2"), "B");
+  EXPECT_TRUE(ModeOf(tmp / "dir2/inner") != 0 && ModeOf(tmp / "x") == 0);
+}
+
+// /dev/shm is a separate tmpfs on most Linux systems; when it is on the same
+// volume as the temporary directory, the cross-volume path is not reached and
+// the test only checks the plain move.
+TEST(RenameNoReplace, FileCrossesVolumesDirectoryDoesNot) {
+  struct stat shm, tmpst;
+  TempDir tmp;
+  if (stat("/dev/shm", &shm) != 0 || access("/dev/shm", W_OK) != 0) GTEST_SKIP() << "no /dev/shm";
+  stat(tmp.path().c_str(), &tmpst);
+  const std::string other = "/dev/shm/vantrel-rename-" + std::to_string(getpid());
+  unlink(other.c_str());
+  WriteFile(tmp / "f", "payload");
+  chmod((tmp / "f").c_str(), 0640);
+  ASSERT_EQ(RenameNoReplace(tmp / "f", other), 0);
+  EXPECT_EQ(ReadFile(other), "payload");
+  EXPECT_EQ(std::make_pair(ModeOf(tmp / "f"), ModeOf(other)), std::make_pair(mode_t{0}, mode_t{0640}));
+  unlink(other.c_str());
+  if (shm.st_dev != tmpst.st_dev) {
+    test::MakeDir(tmp / "d");
+    EXPECT_EQ(RenameNoReplace(tmp / "d", other + "-d"), EXDEV);
+    EXPECT_NE(ModeOf(tmp / "d"), 0u);
+  }
+}
+
+// Blanks separate, quotes group; backslashes are literal unless quotes follow
+// them: an odd count makes a literal quote, an even one a quote that groups.
+TEST(Process, SplitCommandLine) {
+  const std::pair<const char*, Words> cases[] = {
+      {"vi", {"vi"}}, {"  vi  -R\tfile ", {"vi", "-R", "file"}}, {"\"/opt/my editor/ed\" -x", {"/opt/my editor/ed", "-x"}},
+      {"a\"b c\"d", {"ab cd"}}, {"\"\"", {""}}, {"", {}}, {R"(a\\b)", {R"(a\\b)"}}, {R"(a\"b)", {R"(a"b)"}},
+      {R"("a\\" b)", {R"(a\)", "b"}}, {R"("say ""hi""")", {R"(say "hi")"}}};
+  for (const auto& [line, words] : cases) EXPECT_EQ(SplitCommandLine(line), words) << line;
+}
+
+// Programs are found on PATH when executable; a started program gets the
+// name as one word, without a shell; a shell command runs in the given
+// directory.
+TEST(Process, FindAndStartPrograms) {
+  TempDir tmp;
+  WriteFile(tmp / "plain", "data");
+  chmod((tmp / "plain").c_str(), 0644);
+  EXPECT_FALSE(FindProgram("sh").empty());
+  for (const std::string& none : {std::string("no-such-program-vantrel"), tmp / "plain", tmp.path(), std::string()})
+    EXPECT_EQ(FindProgram(none), "") << none;
+  const std::string editor = DefaultEditor();
+  EXPECT_TRUE(editor == "xdg-open" || !FindProgram(editor).empty()) << editor;
+
+  const std::string script = tmp / "record.sh";
+  WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > \"$0.out.tmp\"\nmv \"$0.out.tmp\" \"$0.out\"\n");
+  chmod(script.c_str(), 0755);
+  const std::string name = "my notes; $(touch pwned) 'x'.txt";
+  std::string error;
+  ASSERT_TRUE(StartCommand("\"" + script + "\" -R", {name}, tmp.path(), &error)) << error;
+  ASSERT_TRUE(WaitForFile(script + ".out"));
+  EXPECT_EQ(ReadFile(script + ".out"), "2\n-R\n" + name + "\n");
+  EXPECT_NE(access((tmp / "pwned").c_str(), F_OK), 0);
+  EXPECT_FALSE(StartCommand("no-such-viewer-vantrel", {"x"}, {}, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(StartCommand("", {}, {}, &error));
+  ASSERT_TRUE(StartShellCommand("echo hello | tr a-z A-Z > out.tmp && mv out.tmp out", tmp.path()));
+  ASSERT_TRUE(WaitForFile(tmp / "out"));
+  EXPECT_EQ(ReadFile(tmp / "out"), "HELLO\n");
+}
+
+}  // namespace
+}  // namespace vantrel::platform
