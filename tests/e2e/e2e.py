@@ -239,29 +239,24 @@ class Session:
         stub = "#!/bin/sh\n{ printf '%s' \"${0##*/}\"; for a; do printf ' %s' \"$a\"; done; echo; }" \
                f" >> '{self.launches}'\n"
         for name in LAUNCHED_STUBS:
-            self.write(os.path.join(workdir, "bin", name), stub, 0o755)
-        self.settings = {
-            "GENERAL": {"LeftPath": self.left, "RightPath": self.right, "Top": "0", "Left": "0",
-                        "Width": "1000", "Height": "650", "LeftWidth": "500"},
-            "FONT": {"Name": "DejaVu Sans", "Size": "9"},
-        }
+            os.chmod(self.write(os.path.join(workdir, "bin", name), stub), 0o755)
+        self.settings = {"GENERAL": {"LeftPath": self.left, "RightPath": self.right, "Top": "0", "Left": "0",
+                                     "Width": "1000", "Height": "650", "LeftWidth": "500"},
+                         "FONT": {"Name": "DejaVu Sans", "Size": "9"}}
 
     def path(self, rel):
         return os.path.normpath(os.path.join(self.root, rel))
 
-    def write(self, rel, data, mode=None):
+    def write(self, rel, data):
         path = self.path(rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "wb") as f:
             f.write(data.encode() if isinstance(data, str) else data)
-        if mode is not None:
-            os.chmod(path, mode)
         return path
 
     def read(self, rel, binary=False):
         with open(self.path(rel), "rb") as f:
-            data = f.read()
-        return data if binary else data.decode(errors="replace")
+            return f.read() if binary else f.read().decode(errors="replace")
 
     def exists(self, rel):
         return os.path.lexists(self.path(rel))
@@ -422,10 +417,12 @@ class Session:
     def window_pixels(self, window):
         return self.display.pixels(*self.display.geometry(window))
 
-    def wait_repainted(self, window, before, what):
-        """Waits until `window` looks different from `before` and has stopped
-        changing (two looks 150 ms apart agree)."""
-        last = [before]
+    def wait_repainted(self, window, action, what):
+        """Presses the keys `action` (or calls it) and waits until `window`
+        looks different and has stopped changing (two looks 150 ms apart agree)."""
+        last = [self.window_pixels(window)]
+        before = last[0]
+        action() if callable(action) else self.key(*action)
 
         def settled():
             now = self.window_pixels(window)
@@ -441,11 +438,11 @@ class Session:
     def wait_exists(self, rel, exists=True, what=None):
         self.wait_until(lambda: self.exists(rel) == exists, what or f"{rel} {'appears' if exists else 'goes away'}")
 
-    def cursor_to(self, name, directory=None):
-        """Moves the active panel's cursor to `name` with Home and Down."""
-        entries = self.listing(directory or self.cwd())
+    def cursor_to(self, name, *keys):
+        """Moves the active panel's cursor to `name` with Home and Down, then presses `keys`."""
+        entries = self.listing(self.cwd())
         expect(name in entries, f"{name} is not in {entries}")
-        self.key("Home", *(["Down"] * entries.index(name)))
+        self.key("Home", *(["Down"] * entries.index(name)), *keys)
 
     def expect_panel_keys(self, directory, what="the panel takes keys"):
         """The main window is active and the panel showing `directory` has the
@@ -489,7 +486,7 @@ def prepare(step):
 def describe_failure(s, display, shot):
     """The window list, the X input focus, a screenshot and the program's last output."""
     lines = []
-    if s is not None and s.proc is not None and s.alive():
+    if s.proc is not None and s.alive():
         try:
             active, focus = display.active_window(), display.conn.get_input_focus().focus
             lines.append("  windows: " + ", ".join(f'"{t}"' + (" (active)" if w == active else "")
@@ -498,12 +495,12 @@ def describe_failure(s, display, shot):
                          f"{s.main or 0:#x}); current directory: {s.cwd()}")
         except Exception as e:  # the report must not hide the failure
             lines.append(f"  (window list unavailable: {e})")
-    elif s is not None and s.proc is not None:
+    elif s.proc is not None:
         lines.append(f"  vantrel exited with status {s.proc.returncode}")
     display.screenshot(shot)
     if os.path.exists(shot):
         lines.append(f"  screenshot: {shot}")
-    if s is not None and os.path.exists(s.log):
+    if os.path.exists(s.log):
         lines += ["  vantrel output:"] + ["    " + l for l in open(s.log, errors="replace").read().splitlines()[-15:]]
     return "\n".join(lines)
 
@@ -540,11 +537,9 @@ def main():
     try:
         display = Display(base)
         for name, fn in scenarios:
-            workdir = tempfile.mkdtemp(prefix=name + "-", dir=base)
-            s = None
+            s = Session(display, program, tempfile.mkdtemp(prefix=name + "-", dir=base))
             started = time.monotonic()
             try:
-                s = Session(display, program, workdir)
                 for step in getattr(fn, "e2e_prepare", []):
                     step(s)
                 s.start()
@@ -556,9 +551,8 @@ def main():
                 print(f"FAIL {name} ({time.monotonic() - started:.1f} s): {e}\n{detail}"
                       + describe_failure(s, display, os.path.join(artifacts, f"e2e-{group}-{name}.png")), flush=True)
             finally:
-                if s is not None:
-                    _stop(s.proc)
-                shutil.rmtree(workdir, ignore_errors=True)
+                _stop(s.proc)
+                shutil.rmtree(s.workdir, ignore_errors=True)
     finally:
         if display is not None:
             display.close()

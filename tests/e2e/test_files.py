@@ -37,8 +37,7 @@ QUICK_SEARCHES = (("ctrl+s", "SU", ("Down", "Up", "Down", "Return"), "sub2"),
 @prepare(lambda s: s.write("right/a.txt", "old\n"))
 def scenario_file_commands(s):
     for key, entry, windows, name, exists in FILE_COMMANDS:
-        s.cursor_to(entry)
-        s.key(key)
+        s.cursor_to(entry, key)
         for title, text, closing in windows:  # the last one's closing lets the panel have the keys
             s.wait_window(title)
             s.type(text)
@@ -61,8 +60,7 @@ def read_only_target(s):
 
 @prepare(read_only_target)
 def scenario_copy_into_a_read_only_directory_skip_all(s):
-    s.cursor_to("many")
-    s.key("Return", "ctrl+a", "F5")
+    s.cursor_to("many", "Return", "ctrl+a", "F5")
     s.answer(MAIN_CAPTION, "Return")
     s.answer(DIALOG_CAPTION, "Tab", "space")  # "Could not copy file f00.txt": Skip all
     s.wait_window(DIALOG_CAPTION)
@@ -78,8 +76,7 @@ def scenario_copy_into_a_read_only_directory_skip_all(s):
 @prepare(lambda s: [s.write("left/" + name, name) for name in ("x.log", "y.log", "sub2/x")])
 def scenario_marks_and_quick_search(s):
     for keys, mask, expected in MARKS:
-        s.cursor_to("a.txt")
-        s.key(*keys)
+        s.cursor_to("a.txt", *keys)
         if mask is not None:
             s.fill(DIALOG_CAPTION, mask)
         s.expect_copied(expected, f"{keys} {mask or ''}")
@@ -97,9 +94,7 @@ def scenario_find_file_go_to_button_and_enter_on_a_row(s):
         s.key("alt+F7")
         window = s.wait_window("Find file:")
         s.type("inner*")  # in place of the mask "*.*", selected
-        before = s.window_pixels(window)
-        s.key("Return")  # Start!
-        s.wait_repainted(window, before, "the search ends with its results")
+        s.wait_repainted(window, ("Return",), "the search ends with its results")
         s.key(*keys)
         s.wait_no_window("Find file:")
         s.wait_cwd("left/sub", f"{keys} shows the match's directory in the panel")
@@ -112,9 +107,7 @@ def scenario_find_file_go_to_button_and_enter_on_a_row(s):
 
 def scenario_directory_size_ctrl_g_and_help(s):
     s.cursor_to("sub")
-    before = s.window_pixels(s.main)
-    s.key("ctrl+g")
-    s.wait_repainted(s.main, before, "Ctrl+G writes the size into the file line")
+    s.wait_repainted(s.main, ("ctrl+g",), "Ctrl+G writes the size into the file line")
     s.expect_panel_keys(s.left, "after Ctrl+G")
     for key, dialog in (("F1", None), ("F7", "New directory")):
         s.key(key)

@@ -31,8 +31,7 @@ def scenario_commands_repeated(s):
                 ("alt+F5", name, "Pack files to ZIP", lambda: name in packed(s)),  # into right/archive.zip
                 ("alt+F9", f"pack{i}.zip", DIALOG_CAPTION, lambda: s.exists(x) and s.read(x) == f"x{i}\n"),
                 ("F8", name, MAIN_CAPTION, lambda: not s.exists("left/" + name))):
-            s.cursor_to(entry)
-            s.key(key)
+            s.cursor_to(entry, key)
             s.answer(dialog, "Return")
             s.wait_until(done, f"{key} number {i + 1} on {entry} is done")
             s.expect_panel_keys(s.left, f"after {key} number {i + 1}")

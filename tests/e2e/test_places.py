@@ -15,19 +15,14 @@ CDS = (("cd sub", "left/sub"), ("cd ../docs", "left/docs"), ("cd -", "left/sub")
 
 @prepare(lambda s: os.utime(s.path("left/sub"), (1e9, 1e9)))
 def scenario_live_panel_ctrl_r_and_typed_path_ctrl_l(s):
-    before = s.window_pixels(s.main)
-    os.mkdir(s.path("left/live"))  # by another program
-    s.wait_repainted(s.main, before, "the new directory appears")
-    s.cursor_to("live")
-    s.key("Return")
+    s.wait_repainted(s.main, lambda: os.mkdir(s.path("left/live")), "a directory another program made appears")
+    s.cursor_to("live", "Return")
     s.wait_cwd("left/live", "Enter on the new directory opens it")
     os.rmdir(s.path("left/live"))
     s.expect_panel_keys(s.left, "a deleted directory sends the panel to its parent")
     # A file made inside sub changes sub's time, which no watch reports: Ctrl+R shows it.
     s.write("left/sub/new.txt", "")
-    before = s.window_pixels(s.main)
-    s.key("ctrl+r")
-    s.wait_repainted(s.main, before, "Ctrl+R shows sub's new time")
+    s.wait_repainted(s.main, ("ctrl+r",), "Ctrl+R shows sub's new time")
     s.expect_panel_keys(s.left, "after Ctrl+R")
     s.key("ctrl+l")
     s.type(s.path("left/sub/inner.txt"))  # in place of the path, which is selected
@@ -52,20 +47,16 @@ def scenario_command_line_cd_and_output(s):
     wanted = "made by a command\n[Exit status 3]"
     text = s.copied_text(s.main, lambda t: t == wanted, 300, -101)
     expect(text == wanted, f"the output area shows {text!r}")
-    before = s.window_pixels(s.main)
-    s.key("ctrl+o")
-    s.wait_repainted(s.main, before, "Ctrl+O hides the output")
+    s.wait_repainted(s.main, ("ctrl+o",), "Ctrl+O hides the output")
     s.click(s.main, 100, 200)  # the left panel's list takes the keyboard back
     s.expect_panel_keys(s.left)
 
 
 def scenario_history_hotlist_and_tabs_across_a_restart(s):
-    s.cursor_to("sub")
-    s.key("Return", "ctrl+d", "Down", "Return")  # the hotlist's "Add current directory"
+    s.cursor_to("sub", "Return", "ctrl+d", "Down", "Return")  # the hotlist's "Add current directory"
     s.expect_panel_keys("left/sub", "after adding sub to the hotlist")
     s.key("Home", "Return")
-    s.cursor_to("docs")
-    s.key("Return")
+    s.cursor_to("docs", "Return")
     s.wait_cwd("left/docs")  # the history, newest first: docs, left, sub
     s.key("alt+Left")
     s.wait_cwd("left", "Alt+Left goes back")

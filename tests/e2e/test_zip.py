@@ -32,8 +32,7 @@ def damaged(s):
 
 
 def open_zip_window(s, name, title=None):
-    s.cursor_to(name)
-    s.key("Return")
+    s.cursor_to(name, "Return")
     return s.wait_window(title or "ZIP - " + name)
 
 
@@ -58,8 +57,7 @@ def scenario_zip_window_ticked_encrypted_and_split(s):
     s.answer("ZIP - pack.zip", "Escape")
     s.expect_panel_keys(s.left, "after Escape in the ZIP window")
 
-    s.cursor_to("split.zip")
-    s.key("alt+F9")
+    s.cursor_to("split.zip", "alt+F9")
     s.answer(DIALOG_CAPTION, "Return")  # to this directory
     s.wait_exists("left/noise.bin")
     s.wait_until(lambda: s.read("left/noise.bin", binary=True) == s.read("noise.bin", binary=True),
@@ -78,8 +76,7 @@ def scenario_damaged_archive_is_said_and_not_written(s):
     s.answer("ZIP - archive.zip [damaged]", "Escape")
     s.expect_panel_keys(s.right, "Tab to the right panel, and after the damaged archive's window")
     s.key("Tab")
-    s.cursor_to("a.txt")
-    s.key("alt+F5")
+    s.cursor_to("a.txt", "alt+F5")
     s.wait_window("Pack files to ZIP")
     s.key("Return")  # onto the damaged archive.zip
     text = s.copied_text(s.wait_window(DIALOG_CAPTION), lambda t: "damaged" in t)
