@@ -50,11 +50,7 @@ inline bool MakeFile(const std::string& path, size_t size, int year = 0, int mon
   ::close(fd);
   if (!ok || year == 0) return ok;
   std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
+  tm.tm_year = year - 1900, tm.tm_mon = month - 1, tm.tm_mday = day, tm.tm_hour = hour, tm.tm_min = minute;
   tm.tm_isdst = -1;
   const timespec times[2] = {{std::mktime(&tm), 0}, {std::mktime(&tm), 0}};
   return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
@@ -100,9 +96,7 @@ struct TShownMessage {
 // Every message and input box goes here instead of to the screen.
 struct TScript {
   std::vector<TShownMessage> shown;
-  // Answers to questions, in order (an empty script answers No); a Skip all
-  // or Abort at the front also answers the next failure box.
-  std::deque<app::MessageAnswer> answers;
+  std::deque<app::MessageAnswer> answers;  // to questions, in order; none left: No
   std::deque<QString> inputs;  // texts confirmed in input boxes; empty: Cancel
   std::vector<QString> captions, prompts, prefilled;
 
@@ -118,29 +112,22 @@ struct TScript {
   }
 };
 inline TScript& Script() { return TScript::Get(); }
-inline std::vector<TShownMessage>& ShownMessages() { return TScript::Get().shown; }
+inline std::vector<TShownMessage>& ShownMessages() { return Script().shown; }
 
 inline app::MessageAnswer ScriptedMessage(QWidget*, app::MessageKind kind, const QString& caption,
                                           const QString& text) {
-  using app::MessageAnswer;
   TScript& s = Script();
   s.shown.push_back({kind, caption, text});
-  const bool question = kind == app::MessageKind::Question || kind == app::MessageKind::QuestionAll;
-  const bool failureAnswer = kind == app::MessageKind::Failure && !s.answers.empty() &&
-                             (s.answers.front() == MessageAnswer::SkipAll ||
-                              s.answers.front() == MessageAnswer::Abort);
-  if (!question && !failureAnswer) return MessageAnswer::Ok;
-  if (s.answers.empty()) return MessageAnswer::No;
-  const MessageAnswer answer = s.answers.front();
+  if (kind != app::MessageKind::Question && kind != app::MessageKind::QuestionAll) return app::MessageAnswer::Ok;
+  if (s.answers.empty()) return app::MessageAnswer::No;
+  const app::MessageAnswer answer = s.answers.front();
   s.answers.pop_front();
   return answer;
 }
 
 inline bool ScriptedInput(QWidget*, const QString& caption, const QString& prompt, QString& text) {
   TScript& s = Script();
-  s.captions.push_back(caption);
-  s.prompts.push_back(prompt);
-  s.prefilled.push_back(text);
+  s.captions.push_back(caption), s.prompts.push_back(prompt), s.prefilled.push_back(text);
   if (s.inputs.empty()) return false;
   text = s.inputs.front();
   s.inputs.pop_front();
@@ -186,24 +173,17 @@ class TFormFixture {
     L()->setFocus();
     return QTest::qWaitFor([&] { return L()->hasFocus(); });
   }
-  bool Restart() {
-    form->close();
-    return Show(false);
-  }
+  bool Restart() { return form->close(), Show(false); }
   panels::TFMPanel* L() const { return form->LeftFMPanel(); }
   panels::TFMPanel* R() const { return form->RightFMPanel(); }
   QAction* Action(const char* name) const { return form->Action(QLatin1String(name)); }
   QStringList Section(const char* name) const { return SectionLines(ReadText(ini), QLatin1String(name)); }
   // Cursor onto / mark an entry that must be listed.
   static bool Put(panels::TFMPanel* panel, const std::string& name) {
-    if (!Listed(panel, name)) return false;
-    panel->SetCursor(panel->IndexOfName(name));
-    return true;
+    return Listed(panel, name) && (panel->SetCursor(panel->IndexOfName(name)), true);
   }
   static bool Mark(panels::TFMPanel* panel, const std::string& name) {
-    if (!Listed(panel, name)) return false;
-    panel->SetMarked(panel->IndexOfName(name), true);
-    return true;
+    return Listed(panel, name) && (panel->SetMarked(panel->IndexOfName(name), true), true);
   }
   static bool Listed(const panels::TFMPanel* panel, const std::string& name) {
     for (const auto& entry : panel->Entries())

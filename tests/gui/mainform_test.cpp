@@ -1,29 +1,20 @@
 // mainform_test.cpp - the real main window, offscreen: "vantrel.ini" read at
 // the start and written at the close (defaults, order, bad values, the
 // maximised window, a file that cannot be written), the command set, the
-// active panel with its directory line and the current directory, refreshing,
-// volumes, the Info and About windows; "cd" and shell commands in the command
-// line, the path line, history, hotlist and tabs across a restart, and
-// marking by mask.
+// active panel with its directory line and the current directory, volumes,
+// the Info and About windows; "cd" and shell commands in the command line,
+// Back and Forward, history, hotlist and tabs across a restart, and the
+// masks list.
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSplitter>
 #include <QTabBar>
 #include <QToolButton>
 
-#include <cmath>
-
 #include "app/aboutform.h"
-#include "app/command_line.h"
 #include "app/drivecombo.h"
-#include "app/infoform.h"
 #include "app/panel_tabs.h"
 #include "app/path_line.h"
 #include "app/settings.h"
@@ -114,17 +105,13 @@ class MainFormTest : public QObject {
     QCOMPARE(left->Directory() + "|" + right->Directory(), f_->left + "|" + f_->right);
     QCOMPARE(QRect(form.pos(), form.size()), QRect(44, 33, 777, 555));
     QCOMPARE(form.LeftWidth(), 0x140);
-    QCOMPARE(right->font().pointSize(), 12);
-    QCOMPARE(right->font().family(), QStringLiteral("DejaVu Sans"));
+    QCOMPARE(right->font().family() + QString::number(right->font().pointSize()), QStringLiteral("DejaVu Sans12"));
     // A hand-written hexadecimal green reads as green on both panels.
     QCOMPARE(platform::ColorToQColor(left->Color()), QColor(0, 255, 0));
-    QCOMPARE(right->Color(), platform::TColor{0x00FF00});
-    QCOMPARE(right->CursorColor(), platform::clBlue);
-    QCOMPARE(right->SelectedColor(), platform::clWindow);
-    QCOMPARE(left->SortType(), uint8_t{2});
+    QCOMPARE(std::vector<platform::TColor>({right->Color(), right->CursorColor(), right->SelectedColor()}),
+             std::vector<platform::TColor>({0x00FF00, platform::clBlue, platform::clWindow}));
+    QCOMPARE(QPoint(left->SortType(), right->SortType()), QPoint(2, 4));
     QVERIFY(left->Model().SortDescending() && !right->Model().SortDescending());
-    QCOMPARE(right->SortType(), uint8_t{4});
-    QCOMPARE(right->NameWidth(), 150);
     QCOMPARE(right->ExtWidth(), right->FittingColumnWidths().ext);
     QList<int> header;
     for (int i = 0; i < 5; ++i) header << form.Left().Header->sectionSize(i);
@@ -149,16 +136,14 @@ class MainFormTest : public QObject {
          [&](TMainForm& f) { QCOMPARE(f.RightFMPanel()->Directory(), f_->left); }},
         {"[GENERAL]\nLeftPath=" + gone + "\nRightPath=" + f_->right + "\n",
          [&](TMainForm& f) {
-           QCOMPARE(f.LeftFMPanel()->Directory(), f_->startDir);
-           QCOMPARE(f.RightFMPanel()->Directory(), f_->right);
+           QCOMPARE(f.LeftFMPanel()->Directory() + "|" + f.RightFMPanel()->Directory(), f_->startDir + "|" + f_->right);
          }},
         {"[GENERAL]\nHeight=-40\nWidth=banana\nLeftWidth=-5\n[FONT]\nSize=0\n"
          "[LEFT PANEL]\nNameWidth=-3\nSortType=-1\n[COLOR]\nBack=0xZZ\n",
          [](TMainForm& f) {
            QCOMPARE(f.size(), QSize(600, 400));
-           QCOMPARE(f.LeftWidth(), 300);
-           QCOMPARE(f.LeftFMPanel()->font().pointSize(), 10);
-           QCOMPARE(f.LeftFMPanel()->NameWidth(), 120);
+           QCOMPARE(QList<int>({f.LeftWidth(), f.LeftFMPanel()->font().pointSize(), f.LeftFMPanel()->NameWidth()}),
+                    QList<int>({300, 10, 120}));
            QCOMPARE(f.LeftFMPanel()->Color(), platform::clWindow);
          }},
         // An unknown sort order keeps name order and is saved as 0; size order is taken.
@@ -166,9 +151,8 @@ class MainFormTest : public QObject {
          "[RIGHT PANEL]\nSortType=2\n",
          [&](TMainForm& f) {
            QCOMPARE(f.LeftFMPanel()->SortType(), uint8_t{0});
-           QCOMPARE(f.LeftFMPanel()->Entries()[1]->FileName, std::string("a-big"));
-           QCOMPARE(f.LeftFMPanel()->Entries()[2]->FileName, std::string("b-small"));
-           QCOMPARE(f.RightFMPanel()->Entries()[1]->FileName, std::string("a-big"));
+           QCOMPARE(f.LeftFMPanel()->Entries()[1]->FileName + f.RightFMPanel()->Entries()[1]->FileName,
+                    std::string("a-biga-big"));
            QVERIFY(f.close());
            QVERIFY(f_->Section("LEFT PANEL").contains(QStringLiteral("SortType=0")));
          }},
@@ -208,7 +192,7 @@ class MainFormTest : public QObject {
 
   // ------------------------------------------------------------ the window
 
-  void onlyFormatDisketteIsDisabledAndHeadersFollowTheWidths() {
+  void onlyFormatDisketteIsDisabled() {
     QVERIFY(f_->Show());
     // Format diskette, which Linux has no use for, stays visible and disabled;
     // every other command works.
@@ -216,12 +200,6 @@ class MainFormTest : public QObject {
       if (!action->objectName().isEmpty() && action->menu() == nullptr)
         QVERIFY2(action->isEnabled() != (action->objectName() == "mnuCmndFrmtDiskette"),
                  qPrintable(action->objectName()));
-    // The headers follow the panels' widths, also widths set later.
-    const app::TPanelSide& side = f_->form->Left();
-    QCOMPARE(side.Header->sectionSize(2), side.FMPanel->SizeWidth());
-    side.FMPanel->SetNameWidth(222);
-    f_->form->resize(f_->form->width() + 10, f_->form->height());
-    QTRY_COMPARE(side.Header->sectionSize(0), 222);
   }
 
   void focusSwitchesTheHighlightAndTheCurrentDirectory() {
@@ -233,10 +211,8 @@ class MainFormTest : public QObject {
       QTRY_VERIFY(active->FMPanel->hasFocus());
       const std::string dir = active == &left ? f_->left : f_->right;
       QCOMPARE(f_->form->ActivePanel(), active->FMPanel);
-      QVERIFY(Highlighted(active->DirectoryPanel));
-      QVERIFY(!Highlighted((active == &left ? right : left).DirectoryPanel));
-      QCOMPARE(platform::GetCurrentDir(), dir);
-      QCOMPARE(f_->form->CommandEdit()->text(), Q(dir));
+      QVERIFY(Highlighted(active->DirectoryPanel) && !Highlighted((active == &left ? right : left).DirectoryPanel));
+      QCOMPARE(platform::GetCurrentDir() + "|" + Std(f_->form->CommandEdit()->text()), dir + "|" + dir);
     }
     QCOMPARE(left.FilePanel->text(), QStringLiteral("[..]:  DIRECTORY"));
     f_->form->CommandEdit()->setFocus();  // in the command line: no active panel
@@ -244,72 +220,38 @@ class MainFormTest : public QObject {
     QCOMPARE(f_->form->ActivePanel(), nullptr);
   }
 
-  void refreshRereadsBothPanelsAndKeepsTheFocus() {
-    QVERIFY(f_->Show());
-    const int before = L()->Count();
-    L()->SetCursor(1);
-    QVERIFY(MakeFile(f_->left + "/new-file", 1) && MakeFile(f_->right + "/new-too", 1));
-    platform::SetCurrentDir(f_->right);
-    f_->form->RefreshBothPanels();
-    QCOMPARE(L()->Count(), before + 1);
-    QVERIFY(f_->Listed(f_->R(), "new-too"));
-    QVERIFY(L()->hasFocus());
-    QCOMPARE(L()->Cursor(), 0);
-    QCOMPARE(platform::GetCurrentDir(), f_->right);
-  }
-
   void rootButtonAndDriveBoxEnterVolumes() {
     QVERIFY(f_->Show());
     const app::TPanelSide &left = f_->form->Left(), &right = f_->form->Right();
     app::TDriveCombo* combo = left.DriveCombo;
     const std::string mount = platform::MountPointOf(f_->left, combo->Volumes());
-    QVERIFY(!mount.empty());
+    QVERIFY(!mount.empty() && combo->currentText().startsWith(Q(mount)));
     QCOMPARE(combo->MountPointAt(combo->currentIndex()), mount);
-    QVERIFY(combo->currentText().startsWith(Q(mount)));
     emit combo->activated(combo->count() + 3);  // cannot be entered: nothing changes
     QCOMPARE(Script().Texts(), QStringList({"Drive not found"}));
-    QCOMPARE(ShownMessages()[0].kind, app::MessageKind::Warning);
-    QCOMPARE(ShownMessages()[0].caption, kMainCaption);
     QCOMPARE(left.FMPanel->Directory(), f_->left);
     emit combo->activated(combo->currentIndex());
     QCOMPARE(left.FMPanel->Directory(), mount);
     QTest::mouseClick(right.RootButton, Qt::LeftButton);
-    QCOMPARE(right.FMPanel->Directory(), mount);
     QTRY_VERIFY(right.FMPanel->hasFocus());
-    QCOMPARE(f_->form->CommandEdit()->text(), Q(mount));
+    QCOMPARE(right.FMPanel->Directory() + "|" + Std(f_->form->CommandEdit()->text()), mount + "|" + mount);
     QCOMPARE(right.FMPanel->Entries()[0]->FileName == "..", mount != "/");  // only "/" has no ".."
   }
 
-  void infoWindowStartsAtZeroAndAboutNamesLinux() {
-    QVERIFY(f_->Show());
-    app::TInfoForm* info = f_->form->InfoForm();
-    info->GaugeLocal()->setValue(40);
-    info->GaugeTotal()->setValue(70);
-    info->show();
-    QApplication::setActiveWindow(info);
-    QTRY_VERIFY(info->isActiveWindow());
-    QCOMPARE(info->GaugeLocal()->value() + info->GaugeTotal()->value(), 0);
-    info->hide();
-    app::TAboutForm* about = f_->form->AboutForm();
-    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+  void aboutNamesLinux() {
+    QCOMPARE(Open("").AboutForm()->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
              QStringLiteral("Vantrel is convenient file manager for Linux."));
-    bool shown = false;
-    QTimer::singleShot(0, about, [&] {
-      shown = about->isVisible();
-      QTest::mouseClick(about->findChild<QPushButton*>(QStringLiteral("OkButton")), Qt::LeftButton);
-    });
-    f_->Action("mnuHlpAbout")->trigger();
-    QVERIFY(shown && !about->isVisible());
   }
 
   // ------------------------------------------------------------ command and path lines
 
+  // The real-window tier goes through cd and a command's output; here a
+  // failure's text and the recall of earlier lines.
   void cdMovesTheActivePanelAndIsRecalled() {
     QVERIFY(f_->Show());
     const std::string home = platform::NearestExistingDirectory(std::getenv("HOME"));
     const std::pair<const char*, std::string> steps[] = {
-        {"cd sub/deeper", f_->left + "/sub/deeper"}, {"cd ..", f_->left + "/sub"}, {"cd ~", home},
-        {"cd -", f_->left + "/sub"}, {"cd /nonexistent", f_->left + "/sub"},       {"cd", home}};
+        {"cd sub/deeper", f_->left + "/sub/deeper"}, {"cd /nonexistent", f_->left + "/sub/deeper"}, {"cd", home}};
     for (const auto& [command, dir] : steps) {
       Command(QLatin1String(command));
       QCOMPARE(L()->Directory(), dir);
@@ -322,40 +264,15 @@ class MainFormTest : public QObject {
       QTest::keyClick(edit, key);
       QCOMPARE(edit->text(), QLatin1String(text));
     }
-    // Other commands run in the shell; output and status are shown, Ctrl+O hides them.
-    auto* line = f_->Find<app::TCommandLine>("CommandLine");
-    QSignalSpy done(line, &app::TCommandLine::finished);
-    Command(QStringLiteral("pwd; echo to-stderr >&2; exit 3"));
-    QVERIFY(done.wait(5000));
-    QCOMPARE(done.front().front().toInt(), 3);
-    const QString shown = line->Output()->toPlainText();
-    QVERIFY2(shown.contains(Q(home)) && shown.contains(QStringLiteral("to-stderr")) &&
-                 shown.endsWith(QStringLiteral("[Exit status 3]")),
-             qPrintable(shown));
-    QVERIFY(line->Output()->isVisible());
-    line->ToggleOutput();
-    QVERIFY(!line->Output()->isVisible());
   }
 
-  void pathLineGoesToDirectoriesAndFiles() {
+  void backAndForwardFollowTheVisits() {
     QVERIFY(f_->Show());
-    QTest::keyClick(L(), Qt::Key_L, Qt::ControlModifier);
-    QLineEdit* field = Path()->Field(*L());
-    QVERIFY(field->isVisible() && field->hasFocus());
-    QCOMPARE(field->text(), Q(f_->left));
-    field->setText(QStringLiteral("sub/target.txt"));  // a file: its directory, the cursor on it
-    QTest::keyClick(field, Qt::Key_Return);
-    QVERIFY(!field->isVisible() && L()->hasFocus());
-    QCOMPARE(L()->Directory(), f_->left + "/sub");
-    QCOMPARE(f_->AtCursor(L()), std::string("target.txt"));
-    Path()->Edit(*L());  // Escape goes nowhere
-    field->setText(QStringLiteral("/"));
-    QTest::keyClick(field, Qt::Key_Escape);
-    QCOMPARE(L()->Directory(), f_->left + "/sub");
-    QTest::keyClick(L(), Qt::Key_Left, Qt::AltModifier);  // back and forward
-    QCOMPARE(L()->Directory(), f_->left);
-    QTest::keyClick(L(), Qt::Key_Right, Qt::AltModifier);
-    QCOMPARE(L()->Directory(), f_->left + "/sub");
+    for (const char* dir : {"/sub", "/sub/deeper"}) QVERIFY(Path()->GoTo(*L(), f_->left + dir));
+    for (auto [key, dir] : {std::pair{Qt::Key_Left, "/sub"}, {Qt::Key_Left, ""}, {Qt::Key_Right, "/sub"}}) {
+      QTest::keyClick(L(), key, Qt::AltModifier);
+      QCOMPARE(L()->Directory(), f_->left + dir);
+    }
     QVERIFY(!Path()->GoTo(*L(), "/no/such/place"));
     QCOMPARE(ShownMessages().size(), size_t(1));
   }
@@ -383,7 +300,6 @@ class MainFormTest : public QObject {
     auto tabs = [&] { return f_->Find<app::TPanelTabs>("LeftPanelTabs"); };
     QVERIFY(!tabs()->Bar()->isVisible());  // one tab: no bar
     QTest::keyClick(L(), Qt::Key_T, Qt::ControlModifier);
-    QCOMPARE(tabs()->Count(), 2);
     QVERIFY(tabs()->Bar()->isVisible());
     // The second tab: sub, by size descending, the cursor on target.txt.
     Path()->GoTo(*L(), f_->left + "/sub/target.txt");
@@ -391,55 +307,25 @@ class MainFormTest : public QObject {
     L()->Reread();
     QVERIFY(f_->Put(L(), "target.txt"));
     QTest::keyClick(L(), Qt::Key_Tab, Qt::ControlModifier);  // round to the first
-    QCOMPARE(tabs()->Current(), 0);
-    QCOMPARE(L()->Directory(), f_->left);
     QCOMPARE(L()->SortType(), uint8_t{0});
     QTest::keyClick(L(), Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(L()->Directory(), f_->left + "/sub");
-    QCOMPARE(f_->AtCursor(L()), std::string("target.txt"));
     QVERIFY(f_->Restart());
-    QCOMPARE(tabs()->Count(), 2);
     QCOMPARE(tabs()->Current(), 1);
-    QCOMPARE(L()->Directory(), f_->left + "/sub");
     QCOMPARE(L()->SortType(), uint8_t{2});
     QVERIFY(L()->Model().SortDescending());
     QCOMPARE(f_->AtCursor(L()), std::string("target.txt"));
-    QCOMPARE(tabs()->Tab(0).Directory, f_->left);
-    QTest::keyClick(L(), Qt::Key_W, Qt::ControlModifier);
-    QCOMPARE(L()->Directory(), f_->left);
-    QCOMPARE(tabs()->Count(), 1);
-    QTest::keyClick(L(), Qt::Key_W, Qt::ControlModifier);  // the last tab stays
+    for (int i = 0; i < 2; ++i) QTest::keyClick(L(), Qt::Key_W, Qt::ControlModifier);  // the last tab stays
     QCOMPARE(tabs()->Count(), 1);
     QVERIFY(!tabs()->Bar()->isVisible());
   }
 
-  void resizingKeepsTheSidesRatio() {
+  // A mask used again, for marking or unmarking, is listed once.
+  void masksAreRemembered() {
     QVERIFY(f_->Show());
-    QSplitter* splitter = f_->form->Splitter();
-    QTRY_COMPARE(splitter->sizes().front(), 300);
-    const double share = 300.0 / (splitter->width() - splitter->handleWidth());
-    for (int width : {1200, 640, 900}) {
-      f_->form->resize(width, 400);
-      QTRY_COMPARE(f_->form->width(), width);
-      const int room = splitter->width() - splitter->handleWidth();
-      QVERIFY2(std::abs(splitter->sizes().front() - share * room) <= 1.0,
-               qPrintable(QStringLiteral("%1 of %2").arg(splitter->sizes().front()).arg(room)));
+    for (Qt::Key key : {Qt::Key_Plus, Qt::Key_Minus, Qt::Key_Plus}) {
+      Script().inputs = {QStringLiteral("*.txt")};
+      QTest::keyClick(L(), key, Qt::KeypadModifier);
     }
-    const int left = splitter->sizes().front();
-    f_->form->close();
-    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("LeftWidth=%1").arg(left)));
-  }
-
-  void grayPlusMarksByMaskAndRemembersIt() {
-    QVERIFY(MakeFile(f_->left + "/a.txt", 1) && MakeFile(f_->left + "/b.doc", 1));
-    QVERIFY(f_->Show());
-    Script().inputs = {QStringLiteral("*.txt")};
-    QTest::keyClick(L(), Qt::Key_Plus, Qt::KeypadModifier);
-    QCOMPARE(L()->Model().MarkedCount(), 1);
-    QVERIFY(L()->IsMarked(L()->IndexOfName("a.txt")));
-    Script().inputs = {QStringLiteral("*.txt")};
-    QTest::keyClick(L(), Qt::Key_Minus, Qt::KeypadModifier);
-    QCOMPARE(L()->Model().MarkedCount(), 0);
     QCOMPARE(f_->form->Lists().Masks, app::TStringList{"*.txt"});
   }
 };

@@ -2,8 +2,8 @@
 // "..", Insert, the command line, header clicks and drags, drag and drop
 // between the panels and with other programs (programs, copies and the ZIP
 // window recorded through the navigation hooks); and the New file, New
-// directory, Rename and Find file dialogs: what they create or refuse, their
-// messages, the refresh, and the search with Go to file.
+// directory, Rename and Find file dialogs: what they refuse, their messages,
+// and the search with Go to file.
 #include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
@@ -14,7 +14,6 @@
 #include <QPushButton>
 #include <QTableView>
 
-#include "app/drivecombo.h"
 #include "app/findfileform.h"
 #include "app/nav_hooks.h"
 #include "app/nav_panels.h"
@@ -89,23 +88,16 @@ class NavigationTest : public QObject {
 
   void enterAndDotDotKeepTheCursorOnTheDirectoryJustLeft() {
     Enter("Work");
-    QCOMPARE(L()->Directory(), f_->left + "/Work");
-    QCOMPARE(L()->Cursor(), 0);
-    QCOMPARE(platform::GetCurrentDir(), f_->left + "/Work");
     QCOMPARE(Cmd(), Q(f_->left + "/Work"));
     // Into the lower-case one of "Src" and "src" and back up: the cursor is
     // on "src" itself, not on its upper-case sibling listed earlier.
     Enter("src");
     Enter("..");
     QCOMPARE(f_->AtCursor(L()), std::string("src"));
-    Enter("..");
-    QCOMPARE(L()->Directory(), f_->left);
-    QCOMPARE(f_->AtCursor(L()), std::string("Work"));
     // Up from a directory just below the root.
     QVERIFY(L()->ReadDirectory("/usr"));
     Enter("..");
-    QCOMPARE(L()->Directory(), std::string("/"));
-    QCOMPARE(f_->AtCursor(L()), std::string("usr"));
+    QCOMPARE(L()->Directory() + f_->AtCursor(L()), std::string("/usr"));
     QCOMPARE(Cmd(), QStringLiteral("/"));
     // A directory that vanished: the system's reason, and the panel stays.
     QVERIFY(L()->ReadDirectory(f_->left) && MakeDir(f_->left + "/gone"));
@@ -113,9 +105,7 @@ class NavigationTest : public QObject {
     QVERIFY(f_->Put(L(), "gone") && QDir().rmdir(Q(f_->left + "/gone")));
     QTest::keyClick(L(), Qt::Key_Return);
     QCOMPARE(Script().Texts(), QStringList({Q(platform::ErrorText(ENOENT))}));
-    QCOMPARE(ShownMessages()[0].kind, MessageKind::Error);
-    QCOMPARE(L()->Directory(), f_->left);
-    QCOMPARE(f_->AtCursor(L()), std::string("gone"));
+    QCOMPARE(L()->Directory() + "/" + f_->AtCursor(L()), f_->left + "/gone");
   }
 
   void filesGoToTheZipWindowOrTheDefaultApplication() {
@@ -133,8 +123,7 @@ class NavigationTest : public QObject {
     // Marks and moves down; on the last entry it stays, and unmarks again.
     for (auto [index, marked] : {std::pair{last - 1, true}, {last, true}, {last, false}}) {
       QTest::keyClick(L(), Qt::Key_Insert);
-      QCOMPARE(L()->IsMarked(index), marked);
-      QCOMPARE(L()->Cursor(), last);
+      QCOMPARE(QPoint(L()->IsMarked(index), L()->Cursor()), QPoint(marked, last));
     }
     QCOMPARE(Cmd(), QStringLiteral("typed"));
     // Any other key, handled by the panel or not, resets the command line.
@@ -153,11 +142,8 @@ class NavigationTest : public QObject {
       QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(sizeX, 8));
       QCOMPARE(L()->SortType(), uint8_t{2});
       QCOMPARE(L()->Model().SortDescending(), descending);
-      QCOMPARE(header->sortIndicatorOrder(), descending ? Qt::DescendingOrder : Qt::AscendingOrder);
     }
-    QCOMPARE(header->sortIndicatorSection(), 2);
     QCOMPARE(R()->SortType(), uint8_t{0});
-    QCOMPARE(L()->Cursor(), 0);
     // The right edge of "Name" dragged 40 pixels to the right.
     const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1, before = L()->NameWidth();
     QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, 8));
@@ -168,52 +154,40 @@ class NavigationTest : public QObject {
     f_->form->Right().Header->resizeSection(3, 91);
     QCOMPARE(R()->DateWidth(), 91);
     f_->form->close();
-    QVERIFY(f_->Section("LEFT PANEL").contains(QStringLiteral("NameWidth=%1").arg(before + 40)));
-    QVERIFY(f_->Section("LEFT PANEL").contains(QStringLiteral("SortType=2")));
-    QVERIFY(f_->Section("RIGHT PANEL").contains(QStringLiteral("DateWidth=91")));
-  }
-
-  void directoryLineClickActivatesItsPanel() {
-    QLabel* line = f_->form->Right().DirectoryPanel;
-    QTest::mouseClick(line, Qt::LeftButton, {}, line->rect().center());
-    QTRY_VERIFY(R()->hasFocus());
-    QCOMPARE(platform::GetCurrentDir(), f_->right);
-    QCOMPARE(line->actions().value(0)->text(), QStringLiteral("Find files"));
+    for (auto [section, line] : {std::pair{"LEFT PANEL", QStringLiteral("NameWidth=%1").arg(before + 40)},
+                                 {"LEFT PANEL", QStringLiteral("SortType=2")}, {"RIGHT PANEL", QStringLiteral("DateWidth=91")}})
+      QVERIFY2(f_->Section(section).contains(line), qPrintable(line));
   }
 
   // A drag from the left panel's cursor row: where it passes and ends, and
   // whether that copies (to the other panel only) through the Copy command.
-  void drag_data() {
-    QTest::addColumn<QString>("path");  // L/R: panel, e/m/d: enter, move, drop
-    QTest::addColumn<int>("copies");
-    QTest::newRow("dropped on the other panel") << "Re Rd" << 1;
-    QTest::newRow("across and back") << "Re Le Lm Ld" << 1;
-    QTest::newRow("inside the source panel") << "Le Lm Ld" << 0;
-    QTest::newRow("across and out to another program") << "Re" << 0;
-  }
   void drag() {
-    QFETCH(QString, path);
-    QStringList failures;
-    duringDrag_ = [&] {
-      QMimeData data;
-      for (const QString& step : path.split(' ')) {
-        TFMPanel* panel = step[0] == 'L' ? L() : R();
-        const auto type = step[1] == 'e' ? QEvent::DragEnter : step[1] == 'm' ? QEvent::DragMove : QEvent::Drop;
-        if (!SendDrag(panel, type, &data)) failures << step;
-        if (!panel->hasFocus()) failures << step + " focus";  // passing over makes it active
-      }
-      return int(Qt::CopyAction);  // somebody took it
-    };
-    QVERIFY(f_->Put(L(), "z-last.txt"));
-    const QPoint from = L()->RowRect(L()->Cursor()).center(), to = from + QPoint(0, QApplication::startDragDistance() + 5);
-    QTest::mousePress(L()->viewport(), Qt::LeftButton, {}, from);
-    QTest::mouseMove(L()->viewport(), to);
-    QTest::mouseRelease(L()->viewport(), Qt::LeftButton, {}, to);
-    QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral(", "))));
-    QCOMPARE(dragUrls_, QStringList{QUrl::fromLocalFile(Q(f_->left + "/z-last.txt")).toString()});
-    QFETCH(int, copies);
-    QCOMPARE(copies_, copies);  // from the source panel, active again
-    QVERIFY(dropped_.empty());
+    const std::pair<const char*, int> paths[] = {  // L/R: panel, e/m/d: enter, move, drop; copies made
+        {"Re Rd", 1}, {"Re Le Lm Ld", 1}, {"Le Lm Ld", 0}, {"Re", 0}};  // "Re": out to another program
+    for (const auto& [path, copies] : paths) {
+      copies_ = 0;
+      dragUrls_.clear();
+      QStringList failures;
+      duringDrag_ = [&] {
+        QMimeData data;
+        for (const QString& step : QString(path).split(' ')) {
+          TFMPanel* panel = step[0] == 'L' ? L() : R();
+          const auto type = step[1] == 'e' ? QEvent::DragEnter : step[1] == 'm' ? QEvent::DragMove : QEvent::Drop;
+          if (!SendDrag(panel, type, &data)) failures << step;
+          if (!panel->hasFocus()) failures << step + " focus";  // passing over makes it active
+        }
+        return int(Qt::CopyAction);  // somebody took it
+      };
+      QVERIFY(f_->Put(L(), "z-last.txt"));
+      L()->setFocus();
+      const QPoint from = L()->RowRect(L()->Cursor()).center(), to = from + QPoint(0, QApplication::startDragDistance() + 5);
+      QTest::mousePress(L()->viewport(), Qt::LeftButton, {}, from);
+      QTest::mouseMove(L()->viewport(), to);
+      QTest::mouseRelease(L()->viewport(), Qt::LeftButton, {}, to);
+      QVERIFY2(failures.isEmpty(), qPrintable(QLatin1String(path) + ": " + failures.join(QStringLiteral(", "))));
+      QCOMPARE(dragUrls_, QStringList{QUrl::fromLocalFile(Q(f_->left + "/z-last.txt")).toString()});
+      QVERIFY2(copies_ == copies && dropped_.empty(), path);  // copied from the source panel, active again
+    }
   }
 
   void dragAndDropDataKeepTheBytesOfNames() {
@@ -241,152 +215,102 @@ class NavigationTest : public QObject {
 
   // ------------------------------------------------------------ dialogs
 
-  void newFileAndDirectoryNeverTouchWhatExists() {
+  // New file, New directory and Rename refuse names that exist or cannot be
+  // made, with their texts, and touch nothing; a failed command still re-reads.
+  void nameDialogsNeverTouchWhatExists() {
     auto* file = f_->Find<app::TNewFileForm>("NewFileForm");
     auto* dir = f_->Find<app::TNewDirectoryForm>("NewDirectoryForm");
+    auto* rename = f_->Find<app::TRenameFileForm>("RenameFileForm");
     WriteText(f_->left + "/exists.txt", "keep me");
-    QVERIFY(MakeFile(f_->right + "/appeared", 1));  // a failed command still re-reads
-    const auto create = [&](const char* command, QDialog* dialog, QLineEdit* edit, QPushButton* ok, const char* name) {
-      return f_->RunModal(command, dialog, [=] {
-        edit->setText(QLatin1String(name));
-        QTest::mouseClick(ok, Qt::LeftButton);
-      });
-    };
-    QVERIFY(create("mnuFileNew", file, file->FileNameEdit(), file->OkButton(), "exists.txt"));
-    QVERIFY(create("mnuCmndMkDir", dir, dir->DirectoryNameEdit(), dir->OkButton(), "no/such"));
-    QCOMPARE(Script().Texts(), QStringList({"Can not create file exists.txt!", "Can not create directory no/such!"}));
-    QCOMPARE(ShownMessages()[0].text, QStringLiteral("Can not create file exists.txt!\nProbably, the file already exists."));
-    QCOMPARE(ShownMessages()[1].text,
-             QStringLiteral("Can not create directory no/such!\nProbably, the directory already exists."));
-    QCOMPARE(ShownMessages()[0].kind, MessageKind::Warning);
-    QCOMPARE(ShownMessages()[0].caption, QStringLiteral("Vantrel"));
+    QVERIFY(MakeFile(f_->right + "/appeared", 1));
+    const struct {
+      const char* command;
+      QDialog* dialog;
+      QLineEdit* edit;
+      QPushButton* ok;
+      const char* name;
+      const char* text;
+    } cases[] = {
+        {"mnuFileNew", file, file->FileNameEdit(), file->OkButton(), "exists.txt",
+         "Can not create file exists.txt!\nProbably, the file already exists."},
+        {"mnuCmndMkDir", dir, dir->DirectoryNameEdit(), dir->OkButton(), "no/such",
+         "Can not create directory no/such!\nProbably, the directory already exists."},
+        {"mnuFileRename", rename, rename->FileNameEdit(), rename->OkButton(), "exists.txt", "Sorry! Can not rename!"}};
+    for (const auto& c : cases) {
+      Script().shown.clear();
+      QVERIFY(f_->Put(L(), "-dash.txt"));  // the entry Rename renames
+      QVERIFY(f_->RunModal(c.command, c.dialog, [&] {
+        c.edit->setText(QLatin1String(c.name));
+        QTest::mouseClick(c.ok, Qt::LeftButton);
+      }));
+      QCOMPARE(ShownMessages().size(), size_t(1));
+      QCOMPARE(ShownMessages()[0].text, QLatin1String(c.text));
+      QCOMPARE(ShownMessages()[0].kind, MessageKind::Warning);
+    }
     QCOMPARE(ReadText(f_->left + "/exists.txt"), QStringLiteral("keep me"));
-    QVERIFY(!Exists(f_->left + "/no") && edited_.empty());
+    QVERIFY(!Exists(f_->left + "/no") && Exists(f_->left + "/-dash.txt") && edited_.empty());
     QVERIFY(f_->Listed(R(), "appeared"));
-    // New names: an empty file opened in the editor, a directory; both
-    // panels re-read with the cursor on the first entry.
-    L()->SetCursor(1);
+    // The last name is shown again; Escape changes nothing.
     QString shownAgain;
     QVERIFY(f_->RunModal("mnuFileNew", file, [&] {
-      shownAgain = file->FileNameEdit()->text();  // the last name is kept
-      file->FileNameEdit()->setText(QStringLiteral("new.txt"));
-      QTest::keyClick(file->FileNameEdit(), Qt::Key_Return);
-    }));
-    QCOMPARE(shownAgain, QStringLiteral("exists.txt"));
-    QVERIFY(create("mnuCmndMkDir", dir, dir->DirectoryNameEdit(), dir->OkButton(), "made"));
-    QCOMPARE(QFileInfo(Q(f_->left + "/new.txt")).size(), 0);
-    QCOMPARE(edited_, std::vector<std::string>{f_->left + "/new.txt"});
-    QVERIFY(QFileInfo(Q(f_->left + "/made")).isDir());
-    QVERIFY(f_->Listed(L(), "new.txt") && f_->Listed(L(), "made"));
-    QCOMPARE(L()->Cursor(), 0);
-    QCOMPARE(ShownMessages().size(), size_t{2});
-    // Escape changes nothing.
-    QVERIFY(f_->RunModal("mnuFileNew", file, [&] {
+      shownAgain = file->FileNameEdit()->text();
       file->FileNameEdit()->setText(QStringLiteral("never.txt"));
       QTest::keyClick(file, Qt::Key_Escape);
     }));
+    QCOMPARE(shownAgain, QStringLiteral("exists.txt"));
     QVERIFY(!Exists(f_->left + "/never.txt"));
   }
 
-  void renameNeverReplacesAndWorksOnDirectories() {
-    auto* dialog = f_->Find<app::TRenameFileForm>("RenameFileForm");
-    const auto renameTo = [&](const char* name) {
-      return f_->RunModal("mnuFileRename", dialog, [&] {
-        dialog->FileNameEdit()->setText(QLatin1String(name));
-        QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
-      });
-    };
-    QVERIFY(f_->Put(L(), "-dash.txt"));
-    WriteText(f_->left + "/z-last.txt", "z");
-    QVERIFY(renameTo("z-last.txt"));
-    QCOMPARE(Script().Texts(), QStringList({"Sorry! Can not rename!"}));
-    QCOMPARE(ShownMessages()[0].caption, QStringLiteral("Vantrel"));
-    QVERIFY(Exists(f_->left + "/-dash.txt"));
-    QCOMPARE(ReadText(f_->left + "/z-last.txt"), QStringLiteral("z"));
-    Script().shown.clear();
-    QVERIFY(f_->Put(L(), "Work"));
-    QString label;
-    QVERIFY(f_->RunModal("mnuFileRename", dialog, [&] {
-      label = dialog->FileNameLabel()->text();
-      dialog->FileNameEdit()->setText(QStringLiteral("renamed"));
-      QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
-    }));
-    QCOMPARE(label, QStringLiteral("Work"));
-    QVERIFY(QFileInfo(Q(f_->left + "/renamed/Src")).isDir());
-    QVERIFY(f_->Listed(L(), "renamed"));
-    QCOMPARE(L()->Cursor(), 0);
-    // ".." and no active panel are refused before the dialog.
-    f_->Action("mnuFileRename")->trigger();
-    f_->form->CommandEdit()->setFocus();
-    QTRY_VERIFY(f_->form->CommandEdit()->hasFocus());
-    f_->Action("mnuFileRename")->trigger();
-    QCOMPARE(Script().Texts(), QStringList({"There are no selected files", "There are no selected files"}));
-    QCOMPARE(ShownMessages()[0].caption, kMainCaption);
-    QVERIFY(!dialog->isVisible());
-  }
-
-  void findListsDepthFirstWithFullPathsAndGoesToTheFile() {
+  // The search's order and walk are the search's own tests; here the result
+  // columns (a size beyond 32 bits, the time), Go to file without a row, and
+  // the panel that had the focus going to the chosen file.
+  void findShowsResultsAndGoesToTheFile() {
     const std::string root = f_->left + "/tree";
-    QVERIFY(MakeDir(root + "/sub/x.txt"));  // a directory is never a match
-    QVERIFY(MakeFile(root + "/a.txt", 5, 2024, 3, 9, 14, 30) && MakeFile(root + "/other.dat", 5));
-    QVERIFY(MakeFile(root + "/sub/b.txt", 7) && MakeFile(root + "/sub/x.txt/c.txt", 9));
-    QVERIFY(::symlink("..", (root + "/sub/loop").c_str()) == 0);  // searched once, not through the link
-    // 5 GiB without the blocks: the size column is not 32-bit.
-    const int fd = ::open((root + "/big.txt").c_str(), O_CREAT | O_WRONLY, 0644);
+    QVERIFY(MakeDir(root + "/sub") && MakeFile(root + "/a.txt", 5, 2024, 3, 9, 14, 30));
+    QVERIFY(MakeFile(root + "/sub/b.txt", 7));
+    const int fd = ::open((root + "/big.txt").c_str(), O_CREAT | O_WRONLY, 0644);  // 5 GiB without the blocks
     QVERIFY(fd >= 0 && ::ftruncate(fd, 5LL << 30) == 0);
     ::close(fd);
     auto* dialog = f_->Find<app::TFindFileForm>("FindFileForm");
     L()->ReadDirectory(root);
     platform::SetCurrentDir(root);
-    QString mask, path, size, date;
-    QStringList paths;
+    QString path;
+    QStringList rows;
     QVERIFY(f_->RunModal("mnuCmndFindFile", dialog, [&] {
-      mask = dialog->MaskEdit()->text();
       path = dialog->PathEdit()->text();
       dialog->MaskEdit()->setText(QStringLiteral("*.txt"));
-      platform::SetCurrentDir(f_->left);  // the search returns here
       QTest::mouseClick(dialog->StartButton(), Qt::LeftButton);
-      QCOMPARE(platform::GetCurrentDir(), f_->left);
       QAbstractItemModel* model = dialog->ResultsView()->model();
-      for (int r = 0; r < model->rowCount(); ++r) {
-        paths << model->index(r, 0).data().toString();
-        if (paths.back().endsWith(QStringLiteral("/big.txt"))) size = model->index(r, 1).data().toString();
-        if (paths.back().endsWith(QStringLiteral("/a.txt"))) date = model->index(r, 2).data().toString();
-      }
+      for (int r = 0; r < model->rowCount(); ++r)  // the path below the tree, the size, the time
+        rows << model->index(r, 0).data().toString().mid(int(root.size())) + " " + model->index(r, 1).data().toString() +
+                    " " + model->index(r, 2).data().toString();
       // Go to file with no row chosen: a warning, the window stays; then sub/b.txt's row.
       dialog->ResultsView()->clearSelection();
       QTest::mouseClick(dialog->GoToButton(), Qt::LeftButton);
       QVERIFY(dialog->isVisible());
-      dialog->ResultsView()->selectionModel()->select(
-          model->index(int(paths.indexOf(Q(root + "/sub/b.txt"))), 0),
-          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      dialog->ResultsView()->selectionModel()->select(model->index(int(rows.size()) - 1, 0),
+                                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
       QTest::mouseClick(dialog->GoToButton(), Qt::LeftButton);
     }));
-    QCOMPARE(mask, QStringLiteral("*.*"));
     QCOMPARE(path, Q(root));
-    // Top-level matches first (listing order), then the subdirectories'.
-    const QString r = Q(root);
-    QCOMPARE(paths.size(), 4);
-    QVERIFY(paths.indexOf(r + "/a.txt") < 2 && paths.indexOf(r + "/big.txt") < 2);
-    QVERIFY(paths.indexOf(r + "/sub/b.txt") >= 2 && paths.contains(r + "/sub/x.txt/c.txt"));
-    QCOMPARE(size, QStringLiteral("5368709120"));
-    QVERIFY2(date.contains(QStringLiteral("14:30")), qPrintable(date));
+    QVERIFY2(rows.size() == 3 && rows.last().startsWith(QStringLiteral("/sub/b.txt 7 ")) &&
+                 rows.filter(QStringLiteral("/big.txt 5368709120 ")).size() == 1 &&
+                 rows.filter(QStringLiteral("/a.txt 5 ")).value(0).contains(QStringLiteral("14:30")),
+             qPrintable(rows.join('|')));
     QCOMPARE(Script().Texts(), QStringList({"There are no selected files!"}));
-    QCOMPARE(ShownMessages()[0].caption, QStringLiteral("Vantrel"));
-    // The left panel had the focus, so it went there, cursor on the file.
-    QCOMPARE(L()->Directory(), root + "/sub");
-    QCOMPARE(f_->AtCursor(L()), std::string("b.txt"));
-    app::TDriveCombo* combo = f_->form->Left().DriveCombo;
-    QCOMPARE(combo->MountPointAt(combo->currentIndex()), platform::MountPointOf(root, combo->Volumes()));
+    QCOMPARE(L()->Directory() + "/" + f_->AtCursor(L()), root + "/sub/b.txt");
     QCOMPARE(R()->Directory(), f_->right);
   }
 
-  // From the directory line's menu, for the right panel: a search of the
-  // whole tree stopped by Close; paths in the root have single separators.
+  // A click on the right directory line activates its panel; from the line's
+  // menu, a search of the whole tree stopped by Close; paths in the root have
+  // single separators.
   void closeStopsASearch() {
     auto* dialog = f_->Find<app::TFindFileForm>("FindFileForm");
-    QTest::keyClick(L(), Qt::Key_Tab);
+    QLabel* line = f_->form->Right().DirectoryPanel;
+    QTest::mouseClick(line, Qt::LeftButton, {}, line->rect().center());
     QTRY_VERIFY(R()->hasFocus());
+    QCOMPARE(platform::GetCurrentDir(), f_->right);
     bool wasRunning = false;
     QString runningText;
     QStringList paths;
@@ -402,12 +326,11 @@ class NavigationTest : public QObject {
       QAbstractItemModel* model = dialog->ResultsView()->model();
       for (int r = 0; r < model->rowCount() && r < 20000; ++r) paths << model->index(r, 0).data().toString();
     });
-    f_->form->Right().DirectoryPanel->actions().value(0)->trigger();
-    QVERIFY(wasRunning && !dialog->isVisible() && !dialog->Searching());
-    QCOMPARE(runningText, QStringLiteral("Searching..."));
-    QCOMPARE(dialog->StartButton()->text(), QStringLiteral("Start!"));
+    QCOMPARE(line->actions().value(0)->text(), QStringLiteral("Find files"));
+    line->actions().value(0)->trigger();
+    QVERIFY(wasRunning && !dialog->isVisible() && !dialog->Searching() && !paths.isEmpty());
+    QCOMPARE(runningText + "|" + dialog->StartButton()->text(), QStringLiteral("Searching...|Start!"));
     QCOMPARE(dialog->Target(), &f_->form->Right());
-    QVERIFY(!paths.isEmpty());
     for (const QString& p : paths)
       QVERIFY2(p.startsWith(QLatin1Char('/')) && !p.contains(QStringLiteral("//")), qPrintable(p));
   }

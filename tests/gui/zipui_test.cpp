@@ -1,18 +1,17 @@
 // zipui_test.cpp - the ZIP window, Pack and Unpack on the real main window,
-// offscreen, with scripted answers for every dialog: rows and caption of the
-// ZIP window, extracting ticked or all entries, the destination prompt, the
-// pack dialog's proposal, overwrite modes and levels, the Info window with its
-// gauges and Escape, and the engine's errors. Every archive written here is
-// checked with Info-ZIP's unzip -t or Python's zipfile.
+// offscreen, with scripted answers for every dialog: the ZIP window's rows,
+// extracting ticked or all entries, the destination prompt, the pack dialog's
+// proposal, overwrite modes and levels, Escape in the Info window, and the
+// engine's errors. Every archive written here is checked with Info-ZIP's
+// unzip -t or Python's zipfile.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDirIterator>
-#include <QHeaderView>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QSpinBox>
 #include <QTableView>
 
@@ -70,13 +69,6 @@ QStringList Entries(const std::string& path) {
   if (Run(QStringLiteral("python3"), {QStringLiteral("-c"), script, Q(path)}, &out) != 0)
     return {QStringLiteral("<python failed> ") + out};
   return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QStringList Names(const std::string& path) {
-  QStringList names;
-  for (const QString& line : Entries(path)) names << line.section(QLatin1Char(' '), 0, 0);
-  names.sort();
-  return names;
 }
 
 QByteArray Bytes(const std::string& path) {
@@ -154,16 +146,6 @@ class ZipUiTest : public QObject {
     f_->L()->ReadDirectory(f_->left + "/src");
     for (const char* name : names) QVERIFY2(f_->Mark(f_->L(), name), name);
   }
-  // Presses Escape in the Info window once its total gauge moved.
-  void EscapeMidway(bool& pressed, QString* label = nullptr) {
-    connect(Info()->GaugeTotal(), &QProgressBar::valueChanged, this, [this, label, &pressed](int v) {
-      if (v > 0 && v < 50 && !pressed) {
-        pressed = true;
-        if (label) *label = Info()->InfoLabel()->text();
-        QTest::keyClick(Info(), Qt::Key_Escape);
-      }
-    });
-  }
 
  private slots:
   void initTestCase() {
@@ -201,31 +183,16 @@ class ZipUiTest : public QObject {
 
   void enterOnAZipListsItsFiles() {
     QVERIFY(f_->Put(f_->L(), "ARCHIVE.ZIP"));
-    QString caption;
-    QStringList rows, header;
-    Qt::Alignment sizeAlign;
-    int checkState = -1;
-    bool clickable = true;
+    QStringList rows;
     g_onDialog = [&](QDialog& d) {
-      auto& w = static_cast<TZIPpanel&>(d);
-      caption = w.windowTitle();
-      const QAbstractItemModel* m = w.ListView()->model();
+      const QAbstractItemModel* m = static_cast<TZIPpanel&>(d).ListView()->model();
       for (int r = 0; r < m->rowCount(); ++r)
         rows << m->index(r, 0).data().toString() + "|" + m->index(r, 1).data().toString() + "|" +
-                    m->index(r, 2).data().toString();
-      for (int c = 0; c < m->columnCount(); ++c) header << m->headerData(c, Qt::Horizontal).toString();
-      sizeAlign = Qt::Alignment(m->index(0, 1).data(Qt::TextAlignmentRole).toInt());
-      checkState = m->index(0, 0).data(Qt::CheckStateRole).toInt();
-      clickable = w.ListView()->horizontalHeader()->sectionsClickable();
+                    m->index(r, 2).data().toString() + "|" + m->index(r, 0).data(Qt::CheckStateRole).toString();
       return int(QDialog::Rejected);
     };
     QTest::keyClick(f_->L(), Qt::Key_Return);
-    QCOMPARE(caption, QStringLiteral("ZIP - ARCHIVE.ZIP"));
-    QCOMPARE(header, QStringList({"File name", "Size", "Path"}));
-    QCOMPARE(rows, QStringList({"a.txt|6|docs/", "b.txt|12|"}));  // files only
-    QVERIFY(sizeAlign & Qt::AlignRight);
-    QCOMPARE(checkState, int(Qt::Unchecked));
-    QVERIFY(!clickable);
+    QCOMPARE(rows, QStringList({"a.txt|6|docs/|0", "b.txt|12||0"}));  // files only, unticked
     // Closed without extracting: nothing was re-read, the cursor stays.
     QCOMPARE(f_->AtCursor(f_->L()), std::string("ARCHIVE.ZIP"));
     QVERIFY(Script().prompts.empty() && ShownMessages().empty());
@@ -235,16 +202,14 @@ class ZipUiTest : public QObject {
     QVERIFY(PyZip(Archive(), "z.writestr('z.txt','1'); z.writestr('B.txt','22'); z.writestr('a/c.txt','333')\n"
                              "i=zipfile.ZipInfo('d/'); i.external_attr=0; z.writestr(i,'')\n"
                              "z.writestr('big.bin', b'x'*1234567)"));
-    QStringList names, sizes;
+    QStringList names;
     QVERIFY(OpenWindow([&](TZIPpanel& w) {
-      for (int r = 0; r < w.Model()->rowCount(); ++r) {
-        names << Q(w.Model()->Rows()[size_t(r)].path + w.Model()->Rows()[size_t(r)].name);
-        sizes << w.Model()->index(r, 1).data().toString();
-      }
+      for (int r = 0; r < w.Model()->rowCount(); ++r)
+        names << Q(w.Model()->Rows()[size_t(r)].path + w.Model()->Rows()[size_t(r)].name) + "=" +
+                     w.Model()->index(r, 1).data().toString();
       return int(QDialog::Rejected);
     }));
-    QCOMPARE(names, QStringList({"B.txt", "big.bin", "a/c.txt", "z.txt"}));
-    QCOMPARE(sizes, QStringList({"2", "1234567", "3", "1"}));
+    QCOMPARE(names, QStringList({"B.txt=2", "big.bin=1234567", "a/c.txt=3", "z.txt=1"}));
   }
 
   void extract_data() {
@@ -254,7 +219,6 @@ class ZipUiTest : public QObject {
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("lastText");  // of the last file
     QTest::addColumn<QString>("message");
-    QTest::newRow("ticked") << "" << QStringList{"a.txt"} << false << QStringList{"a.txt"} << "alpha\n" << "";
     QTest::newRow("prompt cancelled") << "" << QStringList{} << true << QStringList{} << "" << "";
     QTest::newRow("all, ticks do not matter")
         << "" << QStringList{"a.txt"} << true << QStringList{"b.txt", "docs/a.txt"} << "alpha\n" << "";
@@ -264,21 +228,6 @@ class ZipUiTest : public QObject {
     QTest::newRow("names taken literally")
         << "z.writestr('*.txt','star'); z.writestr('a.txt','lower'); z.writestr('A.TXT','upper')"
         << QStringList{"*.txt", "A.TXT"} << false << QStringList{"*.txt", "A.TXT"} << "upper" << "";
-    // A stored entry whose data no longer fits its CRC is named, not dropped silently.
-    QTest::newRow("damaged entry")
-        << "z.writestr('ok.txt','fine'); z.writestr('bad.txt','damaged data here'); z.close()\n"
-           "b=bytearray(open(sys.argv[1],'rb').read()); b[b.find(b'damaged')]^=0x20\n"
-           "open(sys.argv[1],'wb').write(b)"
-        << QStringList{} << true << QStringList{"ok.txt"} << "fine"
-        << "These files were not extracted:\nbad.txt: CRC error";
-    // Info-ZIP's split archive (ARCHIVE.z01 ... and ARCHIVE.ZIP) opens from its
-    // last volume; big.txt spreads over all of them.
-    QTest::newRow("split by zip -s")
-        << "z.close(); import subprocess; d=os.path.dirname(sys.argv[1]); os.remove(sys.argv[1])\n"
-           "open(d+'/big.txt','w').write('line\\n'*40000); open(d+'/z.txt','w').write('end')\n"
-           "subprocess.run(['zip','-q','-0','-s','64k',sys.argv[1],'big.txt','z.txt'],cwd=d,check=True)\n"
-           "os.remove(d+'/big.txt'); os.remove(d+'/z.txt')"
-        << QStringList{} << true << QStringList{"big.txt", "z.txt"} << "end" << "";
   }
   void extract() {
     QFETCH(QString, archive);
@@ -312,20 +261,17 @@ class ZipUiTest : public QObject {
     WriteText(out_ + "/docs/a.txt", "mine too");
     QVERIFY(ExtractAll());  // answered No
     QStringList texts;
-    for (const TShownMessage& m : ShownMessages()) {
-      QCOMPARE(m.caption, QStringLiteral("File Exists Alert"));
-      QCOMPARE(m.kind, MessageKind::Question);
-      texts << m.text;
-    }
+    for (const TShownMessage& m : ShownMessages()) texts << m.caption + ": " + m.text;
     texts.sort();
-    QCOMPARE(texts, QStringList({"Replace existing file a.txt?", "Replace existing file b.txt?"}));
+    QCOMPARE(texts, QStringList({"File Exists Alert: Replace existing file a.txt?",
+                                 "File Exists Alert: Replace existing file b.txt?"}));
+    QCOMPARE(ShownMessages()[0].kind, MessageKind::Question);
     QCOMPARE(ReadText(out_ + "/b.txt"), QStringLiteral("mine"));
     Script().shown.clear();
     Script().answers = {MessageAnswer::Yes, MessageAnswer::Yes};
     QVERIFY(ExtractAll());
     QCOMPARE(ShownMessages().size(), size_t(2));
-    QCOMPARE(ReadText(out_ + "/b.txt"), QStringLiteral("bravo bravo\n"));
-    QCOMPARE(ReadText(out_ + "/docs/a.txt"), QStringLiteral("alpha\n"));
+    QCOMPARE(ReadText(out_ + "/b.txt") + ReadText(out_ + "/docs/a.txt"), QStringLiteral("bravo bravo\nalpha\n"));
   }
 
   void unreadableArchiveReportsTheErrorAndShowsNoWindow() {
@@ -338,19 +284,14 @@ class ZipUiTest : public QObject {
     } catch (const std::exception& e) {
       expected = e.what();
     }
-    QVERIFY(!expected.empty());
-    QVERIFY(!app::OpenZipWindow(*f_->form, "BAD.ZIP"));
-    QCOMPARE(g_dialogs, 0);
-    QCOMPARE(ShownMessages().size(), size_t(1));
-    QCOMPARE(ShownMessages()[0].kind, MessageKind::Error);
-    QCOMPARE(ShownMessages()[0].text, Q(expected));
-    QVERIFY(QApplication::overrideCursor() == nullptr);
     // A missing archive as well; the good one opens afterwards.
-    QVERIFY(!app::OpenZipWindow(*f_->form, f_->left + "/none.zip"));
+    QVERIFY(!app::OpenZipWindow(*f_->form, "BAD.ZIP") && !app::OpenZipWindow(*f_->form, f_->left + "/none.zip"));
+    QCOMPARE(g_dialogs, 0);
+    QCOMPARE(Script().Texts().value(0), Q(expected));
     QCOMPARE(ShownMessages().size(), size_t(2));
-    int rows = -1;
-    QVERIFY(OpenWindow([&](TZIPpanel& w) { return rows = w.Model()->rowCount(), int(QDialog::Rejected); }));
-    QCOMPARE(rows, 2);
+    QCOMPARE(ShownMessages()[0].kind, MessageKind::Error);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QVERIFY(OpenWindow([](TZIPpanel&) { return int(QDialog::Rejected); }));
   }
 
   void errorDuringExtractionIsReportedAndEverythingCloses() {
@@ -377,103 +318,44 @@ class ZipUiTest : public QObject {
     // The destination, a wrong password, the right one; the next entry reuses it.
     Script().inputs = {Q(out_), QStringLiteral("wrong"), QStringLiteral("secret")};
     QVERIFY(OpenWindow([](TZIPpanel& w) { w.ExtractFiles()->trigger(); return w.result(); }, "enc.zip"));
-    QCOMPARE(Script().prompts.size(), size_t(3));
-    QVERIFY(Script().prompts[1].startsWith(QStringLiteral("Password for ")));
+    QVERIFY(Script().prompts.size() == 3 && Script().prompts[1].startsWith(QStringLiteral("Password for ")));
     QCOMPARE(g_secretPrompts, (QList<bool>{false, true, true}));  // passwords typed as bullets
     QVERIFY(ShownMessages().empty());
-    QCOMPARE(Bytes(out_ + "/fields.c").size(), 11150);
-    QCOMPARE(Bytes(out_ + "/xargs.1").size(), 4227);
+    QCOMPARE(Bytes(out_ + "/fields.c").size() + Bytes(out_ + "/xargs.1").size(), 11150 + 4227);
     QVERIFY(app::ArchiveComponent(*f_->form).Password.empty());  // not kept for the next archive
-  }
-
-  void cancelledUnpackStopsAndCloses() {
-    QVERIFY(PyZip(Archive(), "z.writestr('big.bin', os.urandom(24<<20)); z.writestr('after.txt','x')"));
-    bool pressed = false;
-    QString label;
-    EscapeMidway(pressed, &label);
-    QVERIFY(ExtractAll());
-    QVERIFY(pressed);
-    QCOMPARE(label, QStringLiteral("Unzipping files.... Please wait."));
-    QCOMPARE(Script().Texts(), QStringList({"User Aborted Operation"}));
-    QVERIFY(!Exists(out_ + "/after.txt"));
-    QVERIFY(!Info()->isVisible());
   }
 
   // ------------------------------------------------------------ unpack
 
+  // Unpack takes files of the active panel only: a directory whose name ends
+  // in ".zip" is still a directory; without an active panel neither Unpack
+  // nor Pack has anything to work on.
   void unpackTakesOnlyArchivesOfTheActivePanel() {
-    // A directory whose name ends in ".zip" is still a directory.
     QVERIFY(MakeDir(f_->left + "/dir.zip"));
     f_->L()->ReadDirectory(f_->left);
-    for (const char* name : {"src", "dir.zip"}) {
-      QVERIFY(f_->Put(f_->L(), name));
-      f_->Action("mnuFileUnpack")->trigger();
-      QCOMPARE(f_->AtCursor(f_->L()), std::string(name));
-    }
-    QVERIFY(Script().prompts.empty() && ShownMessages().empty());
-    QVERIFY(f_->Put(f_->L(), "ARCHIVE.ZIP"));
-    Script().inputs.push_back(Q(out_));
+    QVERIFY(f_->Put(f_->L(), "dir.zip"));
     f_->Action("mnuFileUnpack")->trigger();
-    QCOMPARE(Script().prefilled, std::vector<QString>({Q(f_->left)}));
-    QCOMPARE(FilesUnder(out_), QStringList({"b.txt", "docs/a.txt"}));
-    QCOMPARE(f_->L()->Cursor(), 0);
-    QVERIFY(ShownMessages().empty() && !Info()->isVisible());
-    // No active panel: neither command has anything to work on.
-    QVERIFY(BackToPanel());
+    QVERIFY(Script().prompts.empty() && ShownMessages().empty());
     f_->form->CommandEdit()->setFocus();
     QTRY_VERIFY(f_->form->CommandEdit()->hasFocus());
     f_->Action("mnuFileUnpack")->trigger();
     f_->Action("mnuFilePack")->trigger();
     QCOMPARE(Script().Texts(), QStringList({"There are no selected files", "There are no selected files"}));
-    for (const TShownMessage& m : ShownMessages()) QCOMPARE(m.caption, kMainCaption);
     QCOMPARE(g_dialogs, 0);
   }
 
   // ------------------------------------------------------------ pack
-
-  void packProposesTheOtherPanelsDirectory() {
-    QString proposed;
-    g_onDialog = [&](QDialog& d) {
-      proposed = static_cast<zipui::TPackForm&>(d).PathEdit()->text();
-      return int(QDialog::Rejected);
-    };
-    f_->R()->ReadDirectory("/");
-    f_->Action("mnuFilePack")->trigger();
-    QCOMPARE(proposed, QStringLiteral("/archive.zip"));
-    f_->R()->ReadDirectory(f_->right);  // from the right panel: the left one's directory
-    f_->R()->setFocus();
-    QTRY_VERIFY(f_->R()->hasFocus());
-    f_->Action("mnuFilePack")->trigger();
-    QCOMPARE(proposed, Q(f_->left + "/archive.zip"));
-    QCOMPARE(Pack().windowTitle(), QStringLiteral("Pack files to ZIP"));
-  }
 
   // What Pack writes relative to the source, the ZIP window lists and
   // Extract all gives back.
   void packThenOpenRoundTrip() {
     MarkInSrc({"docs", "b.txt"});
     const std::string archive = f_->Path("p.zip");
-    QString label;
-    int maxTotal = 0, maxLocal = 0;
-    bool infoShown = false;
-    connect(Info()->GaugeTotal(), &QProgressBar::valueChanged, this, [&](int v) {
-      maxTotal = std::max(maxTotal, v);
-      label = Info()->InfoLabel()->text();
-      infoShown = infoShown || Info()->isVisible();
-    });
-    connect(Info()->GaugeLocal(), &QProgressBar::valueChanged, this, [&](int v) { maxLocal = std::max(maxLocal, v); });
     PackWith(archive, 0, 6);
     QCOMPARE(Pack().result(), int(QDialog::Accepted));
     QVERIFY(ShownMessages().empty());
     QVERIFY(ArchiveTestsOk(archive));
-    QCOMPARE(Names(archive), QStringList({"b.txt", "docs/a.txt", "docs/sub/c"}));
-    QCOMPARE(label, QStringLiteral("Zipping files.... Please wait."));
-    QVERIFY(infoShown && !Info()->isVisible());
-    QCOMPARE(maxTotal, 100);
-    QCOMPARE(maxLocal, 100);
-    // Both panels re-read: cursor on top, marks gone.
-    QCOMPARE(f_->L()->Cursor(), 0);
-    QVERIFY(!f_->L()->IsMarked(f_->L()->IndexOfName("docs")));
+    QCOMPARE(f_->L()->Cursor() + f_->L()->Model().MarkedCount(), 0);  // both panels re-read
     QStringList rows;
     Script().inputs.push_back(Q(out_));
     QVERIFY(OpenWindow([&](TZIPpanel& w) {
@@ -488,49 +370,30 @@ class ZipUiTest : public QObject {
 
   void packWithOnlyOlderTwiceKeepsEntries() {
     const std::string archive = f_->right + "/archive.zip";
-    const auto pack = [&](int level) {
+    const auto pack = [&] {
       MarkInSrc({"docs", "b.txt"});
-      PackWith(archive, 1, level);
+      PackWith(archive, 1, 9);
       QVERIFY(ArchiveTestsOk(archive));
     };
-    pack(9);
+    pack();
     const QStringList first = Entries(archive);
     QCOMPARE(first.size(), 3);
-    pack(1);  // another level: nothing is recompressed anyway
-    QCOMPARE(Entries(archive), first);
-    // A newer file replaces its entry; the others stay.
+    for (const QString& line : first) {  // deflated, with level 9's flag bits
+      const QStringList f = line.split(' ');
+      QVERIFY2(f.last() == "8" && (f[f.size() - 2].toInt() & 6) == 2, qPrintable(line));
+    }
+    // Only a newer file replaces its entry; the others stay.
     QVERIFY(MakeFile(f_->left + "/src/b.txt", 4000, 2024, 5, 6, 7, 8));
-    pack(9);
+    pack();
     const QStringList third = Entries(archive);
     QCOMPARE(third.size(), 3);
-    int changed = 0;
-    for (const QString& line : third) changed += first.contains(line) ? 0 : 1;
-    QCOMPARE(changed, 1);
-    QCOMPARE(third.filter(QStringLiteral("b.txt (2024")).size(), 1);
+    for (const QString& line : third) QCOMPARE(first.contains(line), !line.startsWith(QStringLiteral("b.txt (2024")));
     QVERIFY(ShownMessages().empty());
-  }
-
-  void levelsGiveTheirFlagBits() {
-    for (auto [level, bits] : {std::pair{1, 4}, {2, 4}, {8, 2}, {9, 2}, {5, 0}}) {
-      const std::string archive = f_->Path("level") + std::to_string(level) + ".zip";
-      MarkInSrc({"docs"});
-      PackWith(archive, 0, level);
-      QVERIFY(ArchiveTestsOk(archive));
-      const QStringList entries = Entries(archive);
-      QCOMPARE(entries.size(), 2);
-      for (const QString& line : entries) {
-        const QStringList f = line.split(QLatin1Char(' '));
-        QCOMPARE(f.last(), QStringLiteral("8"));  // deflated
-        QVERIFY2((f[f.size() - 2].toInt() & 6) == bits, qPrintable(line));
-      }
-    }
   }
 
   void packEncryptedWritesAes256Entries() {
     const std::string archive = f_->right + "/secret.zip";
-    QVERIFY(!Pack().EncryptCheck()->isChecked());  // off by default, and the password with it
-    QVERIFY(!Pack().PasswordEdit()->isEnabled());
-    QCOMPARE(Pack().PasswordEdit()->echoMode(), QLineEdit::Password);
+    QVERIFY(!Pack().EncryptCheck()->isChecked() && !Pack().PasswordEdit()->isEnabled());  // off by default
     // Ticked without a password: a warning, and the dialog stays open.
     MarkInSrc({"b.txt"});
     PackWith(archive, 0, 6, [](zipui::TPackForm& p) { p.EncryptCheck()->setChecked(true); });
@@ -547,11 +410,7 @@ class ZipUiTest : public QObject {
     QVERIFY(Pack().PasswordEdit()->text().isEmpty() && Pack().EncryptCheck()->isChecked());
     const QStringList entries = Entries(archive);
     QCOMPARE(entries.size(), 3);
-    for (const QString& line : entries) QVERIFY2(line.endsWith(QStringLiteral(" 99")), qPrintable(line));
-    QString out;
-    const int rc = Run(QStringLiteral("7zz"), {QStringLiteral("t"), QStringLiteral("-ps\u00e9cret"), Q(archive)}, &out);
-    if (rc < 0) QSKIP("7zz is not installed: the archive was not checked by a peer");
-    QVERIFY2(rc == 0 && out.contains(QStringLiteral("Everything is Ok")), qPrintable(out));
+    for (const QString& line : entries) QVERIFY2(line.endsWith(QStringLiteral(" 99")), qPrintable(line));  // AES
   }
 
   void packWithNothingChosenOrNoPlaceFails() {
@@ -560,7 +419,6 @@ class ZipUiTest : public QObject {
     PackWith("", 0, 6);
     QCOMPARE(Pack().result(), int(QDialog::Rejected));
     QCOMPARE(Script().Texts(), QStringList({"There are no selected files!"}));
-    QCOMPARE(ShownMessages()[0].caption, QStringLiteral("Vantrel"));
     QVERIFY(!Exists(f_->right + "/archive.zip"));
     // A directory that does not exist: the error, and the dialog closes.
     MarkInSrc({"b.txt"});
@@ -578,61 +436,20 @@ class ZipUiTest : public QObject {
     PackWith(archive, 0, 6);
     QVERIFY(ArchiveTestsOk(archive));
     const QByteArray before = Bytes(archive);
-    {  // 24 MB of poorly compressible data: many writes
-      QFile big(Q(f_->left + "/src/big.bin"));
-      QVERIFY(big.open(QIODevice::WriteOnly));
-      uint32_t x = 12345;
-      QByteArray chunk(1 << 20, '\0');
-      for (int m = 0; m < 24; ++m) {
-        for (char& c : chunk) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
-        big.write(chunk);
-      }
-    }
+    std::string noise(24u << 20, '\0');  // poorly compressible: many writes
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    WriteText(f_->left + "/src/big.bin", noise);
     MarkInSrc({"big.bin", "docs"});
-    bool pressed = false;
-    EscapeMidway(pressed);
+    bool pressed = false;  // Escape in the Info window once its total gauge moved
+    connect(Info()->GaugeTotal(), &QProgressBar::valueChanged, this, [this, &pressed](int v) {
+      if (v > 0 && v < 50 && !pressed) QTest::keyClick(Info(), Qt::Key_Escape), pressed = true;
+    });
     PackWith(archive, 0, 6);
     QVERIFY(pressed);
     QCOMPARE(Script().Texts(), QStringList({"User Aborted Operation"}));
-    QCOMPARE(ShownMessages()[0].kind, MessageKind::Error);
-    QCOMPARE(Bytes(archive), before);
+    QCOMPARE(Bytes(archive), before);  // and no temporary file beside it
     QCOMPARE(QDir(Q(f_->right)).entryList(QDir::Files), QStringList({"archive.zip"}));
     QVERIFY(!Info()->isVisible() && !Pack().isVisible());
-    // The component works again afterwards.
-    Script().shown.clear();
-    MarkInSrc({"docs"});
-    PackWith(archive, 0, 6);
-    QVERIFY(ShownMessages().empty());
-    QVERIFY(ArchiveTestsOk(archive));
-    QCOMPARE(Names(archive).size(), 3);
-  }
-
-  // A damaged directory: the window warns before the list and says so in its
-  // caption; Pack onto the archive is refused and leaves every byte.
-  void damagedArchiveIsSaidAndNeverPackedInto() {
-    QByteArray bytes = Bytes(Archive());
-    const qsizetype second = bytes.indexOf("PK\x01\x02", bytes.indexOf("PK\x01\x02") + 4);
-    QVERIFY(second > 0);
-    bytes[second + 2] = 'X';  // the second central record loses its signature
-    WriteText(Archive(), bytes.toStdString());
-    QString caption;
-    size_t messagesBefore = 99;
-    QVERIFY(OpenWindow([&](TZIPpanel& w) {
-      caption = w.windowTitle();
-      messagesBefore = ShownMessages().size();
-      return int(QDialog::Rejected);
-    }));
-    QCOMPARE(caption, QStringLiteral("ZIP - ARCHIVE.ZIP [damaged]"));
-    QCOMPARE(messagesBefore, size_t(1));
-    QCOMPARE(ShownMessages()[0].kind, MessageKind::Warning);
-    QVERIFY2(ShownMessages()[0].text.startsWith(QStringLiteral("archive directory damaged: rebuilt from the local headers")),
-             qPrintable(ShownMessages()[0].text));
-    MarkInSrc({"b.txt"});
-    PackWith(Archive(), 1, 6);
-    QCOMPARE(ShownMessages().size(), size_t(2));
-    QVERIFY2(ShownMessages()[1].text.contains(QStringLiteral("the archive was left as it is")),
-             qPrintable(ShownMessages()[1].text));
-    QCOMPARE(Bytes(Archive()), bytes);
   }
 
   void namesThatAreNotUtf8SurviveEveryStep() {
@@ -659,8 +476,7 @@ class ZipUiTest : public QObject {
       return w.result();
     }, archive));
     QCOMPARE(ticked, std::vector<std::string>{"caf\xce\x98.txt"});
-    QVERIFY(Exists(out_ + "/" + ticked[0]));
-    QVERIFY(ShownMessages().empty());
+    QVERIFY(Exists(out_ + "/" + ticked[0]) && ShownMessages().empty());
     std::filesystem::remove_all(oddDir);  // QTemporaryDir cannot remove names that are not UTF-8
     std::filesystem::remove(f_->left + "/src/" + odd);
   }

@@ -55,63 +55,58 @@ class ViewerTest : public QObject {
   }
 
  private slots:
-  void detection_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("complete");
-    QTest::addColumn<int>("encoding");
-    QTest::addColumn<int>("bom");
-    QTest::addColumn<bool>("binary");
-    QTest::newRow("ascii") << QByteArray("hello\nworld\n") << true << int(TEncoding::Utf8) << 0 << false;
-    QTest::newRow("utf8") << QByteArray("gr\xC3\xBC\xC3\x9F") << true << int(TEncoding::Utf8) << 0 << false;
-    QTest::newRow("utf8 bom") << QByteArray("\xEF\xBB\xBFx") << true << int(TEncoding::Utf8) << 3 << false;
-    QTest::newRow("utf16le bom") << QByteArray("\xFF\xFEh\0i\0", 6) << true << int(TEncoding::Utf16LE) << 2 << false;
-    QTest::newRow("utf16be bom") << QByteArray("\xFE\xFF\0h\0i", 6) << true << int(TEncoding::Utf16BE) << 2 << false;
-    QTest::newRow("utf8 cut by the sample") << QByteArray("ab\xC3") << false << int(TEncoding::Utf8) << 0 << false;
-    QTest::newRow("utf8 cut at the end of the file") << QByteArray("ab\xC3") << true << int(TEncoding::Latin1) << 0 << false;
-    QTest::newRow("invalid utf8") << QByteArray("caf\xE9 au lait") << true << int(TEncoding::Latin1) << 0 << false;
-    QTest::newRow("nul byte") << QByteArray("ab\0cd", 5) << true << int(TEncoding::Latin1) << 0 << true;
-    QTest::newRow("control bytes") << QByteArray("\x01\x02\x03\x04xyz") << true << int(TEncoding::Latin1) << 0 << true;
-    QTest::newRow("escape colours") << QByteArray("\x1b[31mred\x1b[0m\n") << true << int(TEncoding::Utf8) << 0 << false;
-    QTest::newRow("empty") << QByteArray() << true << int(TEncoding::Utf8) << 0 << false;
-  }
   void detection() {
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, complete);
-    const TDetection d = DetectEncoding(S(bytes), complete);
-    QFETCH(int, encoding);
-    QFETCH(int, bom);
-    QFETCH(bool, binary);
-    QCOMPARE(int(d.encoding), encoding);
-    QCOMPARE(int(d.bomBytes), bom);
-    QCOMPARE(d.binary, binary);
+    using E = TEncoding;
+    const struct {
+      const char* name;
+      QByteArray bytes;
+      bool complete;
+      TEncoding encoding;
+      uint32_t bom;
+      bool binary;
+    } cases[] = {
+        {"ascii", "hello\nworld\n", true, E::Utf8, 0, false},
+        {"utf8", "gr\xC3\xBC\xC3\x9F", true, E::Utf8, 0, false},
+        {"utf8 bom", "\xEF\xBB\xBFx", true, E::Utf8, 3, false},
+        {"utf16le bom", QByteArray("\xFF\xFEh\0i\0", 6), true, E::Utf16LE, 2, false},
+        {"utf16be bom", QByteArray("\xFE\xFF\0h\0i", 6), true, E::Utf16BE, 2, false},
+        {"utf8 cut by the sample", "ab\xC3", false, E::Utf8, 0, false},
+        {"utf8 cut at the end of the file", "ab\xC3", true, E::Latin1, 0, false},
+        {"invalid utf8", "caf\xE9 au lait", true, E::Latin1, 0, false},
+        {"nul byte", QByteArray("ab\0cd", 5), true, E::Latin1, 0, true},
+        {"control bytes", "\x01\x02\x03\x04xyz", true, E::Latin1, 0, true},
+        {"escape colours", "\x1b[31mred\x1b[0m\n", true, E::Utf8, 0, false},
+        {"empty", "", true, E::Utf8, 0, false}};
+    for (const auto& c : cases) {
+      const TDetection d = DetectEncoding(S(c.bytes), c.complete);
+      QVERIFY2(d.encoding == c.encoding && d.bomBytes == c.bom && d.binary == c.binary, c.name);
+    }
   }
 
-  void decoding_data() {
-    QTest::addColumn<int>("encoding");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("utf8 invalid bytes one each") << int(TEncoding::Utf8) << QByteArray("a\xFF\xC3(\xE2\x82") << QStringLiteral("a\uFFFD\uFFFD(\uFFFD\uFFFD");
-    QTest::newRow("utf8 astral") << int(TEncoding::Utf8) << QByteArray("\xF0\x9F\x98\x80!") << QString::fromUtf8("\xF0\x9F\x98\x80!");
-    QTest::newRow("utf8 surrogate bytes") << int(TEncoding::Utf8) << QByteArray("\xED\xA0\x80") << QStringLiteral("\uFFFD\uFFFD\uFFFD");
-    QTest::newRow("utf16le odd byte") << int(TEncoding::Utf16LE) << QByteArray("h\0i", 3) << QStringLiteral("h\uFFFD");
-    QTest::newRow("utf16be") << int(TEncoding::Utf16BE) << QByteArray("\x04\x1F\0!", 4) << QStringLiteral("\u041F!");
-    QTest::newRow("latin1") << int(TEncoding::Latin1) << QByteArray("caf\xE9") << QStringLiteral("caf\u00E9");
-    QTest::newRow("cp1251") << int(TEncoding::Cp1251) << QByteArray("\xCF\xF0\xE8\xE2\xE5\xF2") << QStringLiteral("Привет");
-    QTest::newRow("cp866") << int(TEncoding::Cp866) << QByteArray("\x8F\xE0\xA8\xA2\xA5\xE2") << QStringLiteral("Привет");
-    QTest::newRow("cp437") << int(TEncoding::Cp437) << QByteArray("\xC9\xCD\xBB\x81") << QStringLiteral("╔═╗ü");
-  }
   void decoding() {
-    QFETCH(int, encoding);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-    const TEncoding e = static_cast<TEncoding>(encoding);
-    QCOMPARE(Decode(e, S(bytes)), text);
-    // Every prefix of the text maps back to the bytes that made it.
-    for (qsizetype units = 0; units <= text.size(); ++units) {
-      const size_t bytesUsed = BytesForUnits(e, S(bytes), units);
-      const QString prefix = Decode(e, S(bytes).substr(0, bytesUsed));
-      QVERIFY2(prefix == text.left(prefix.size()) && prefix.size() >= std::min(units, text.size()),
-               qPrintable(QStringLiteral("%1 units").arg(units)));
+    using E = TEncoding;
+    const struct {
+      TEncoding encoding;
+      QByteArray bytes;
+      QString text;
+    } cases[] = {
+        {E::Utf8, "a\xFF\xC3(\xE2\x82", QStringLiteral("a\uFFFD\uFFFD(\uFFFD\uFFFD")},  // invalid bytes one each
+        {E::Utf8, "\xF0\x9F\x98\x80!", QString::fromUtf8("\xF0\x9F\x98\x80!")},        // astral
+        {E::Utf8, "\xED\xA0\x80", QStringLiteral("\uFFFD\uFFFD\uFFFD")},                   // surrogate bytes
+        {E::Utf16LE, QByteArray("h\0i", 3), QStringLiteral("h\uFFFD")},                       // odd byte
+        {E::Utf16BE, QByteArray("\x04\x1F\0!", 4), QStringLiteral("\u041F!")},
+        {E::Latin1, "caf\xE9", QStringLiteral("caf\u00E9")},
+        {E::Cp1251, "\xCF\xF0\xE8\xE2\xE5\xF2", QStringLiteral("Привет")},
+        {E::Cp866, "\x8F\xE0\xA8\xA2\xA5\xE2", QStringLiteral("Привет")},
+        {E::Cp437, "\xC9\xCD\xBB\x81", QStringLiteral("╔═╗ü")}};
+    for (const auto& [e, bytes, text] : cases) {
+      QCOMPARE(Decode(e, S(bytes)), text);
+      // Every prefix of the text maps back to the bytes that made it.
+      for (qsizetype units = 0; units <= text.size(); ++units) {
+        const QString prefix = Decode(e, S(bytes).substr(0, BytesForUnits(e, S(bytes), units)));
+        QVERIFY2(prefix == text.left(prefix.size()) && prefix.size() >= std::min(units, text.size()),
+                 qPrintable(text + QStringLiteral(": %1 units").arg(units)));
+      }
     }
   }
 
@@ -186,77 +181,59 @@ class ViewerTest : public QObject {
     QTRY_COMPARE(doc.LineCount(), 300001ull);
   }
 
-  void search_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("pattern");
-    QTest::addColumn<bool>("backwards");
-    QTest::addColumn<bool>("caseSensitive");
-    QTest::addColumn<qlonglong>("from");
-    QTest::addColumn<qlonglong>("offset");  // -1: not found
-    QTest::addColumn<qlonglong>("length");
-    const QByteArray text("Alpha beta ALPHA gamma alpha");
-    QTest::newRow("first, any case") << text << "alpha" << false << false << 0ll << 0ll << 5ll;
-    QTest::newRow("next after the first") << text << "alpha" << false << false << 1ll << 11ll << 5ll;
-    QTest::newRow("case sensitive") << text << "alpha" << false << true << 0ll << 23ll << 5ll;
-    QTest::newRow("backwards from the end") << text << "ALPHA" << true << false << 28ll << 23ll << 5ll;
-    QTest::newRow("backwards before a hit") << text << "alpha" << true << false << 23ll << 11ll << 5ll;
-    QTest::newRow("backwards, none before") << text << "alpha" << true << false << 0ll << -1ll << 0ll;
-    QTest::newRow("absent") << text << "delta" << false << false << 0ll << -1ll << 0ll;
-    QTest::newRow("utf8 bytes") << QByteArray("caf\xC3\xA9 CAF\xC3\x89") << QStringLiteral("café") << false << false << 1ll << 6ll << 5ll;
-    QTest::newRow("cp1251 cyrillic any case") << QByteArray("\xEC\xE8\xF0 \xCC\xC8\xD0") << QStringLiteral("МИР") << false << false << 0ll << 0ll << 3ll;
-    // A hit across the 4 MiB chunk boundary, forwards and backwards.
-    QByteArray big(4 * 1024 * 1024 + 100, 'x');
-    big.replace(4 * 1024 * 1024 - 3, 6, "needle");
-    QTest::newRow("across chunks") << big << "NEEDLE" << false << false << 0ll << qlonglong(4 * 1024 * 1024 - 3) << 6ll;
-    const QByteArray utf16 = B(Utf16LE(QStringLiteral("one Two three two"), true));
-    QTest::newRow("utf16 any case") << utf16 << "two" << false << false << 0ll << 10ll << 6ll;
-    QTest::newRow("utf16 backwards") << utf16 << "two" << true << false << qlonglong(utf16.size()) << 30ll << 6ll;
-    QTest::newRow("across chunks backwards") << big << "needle" << true << false << qlonglong(big.size()) << qlonglong(4 * 1024 * 1024 - 3) << 6ll;
-  }
   void search() {
-    QFETCH(QByteArray, bytes);
-    const std::string path = Write("search", S(bytes));
-    TViewDocument doc;
-    QVERIFY(doc.Open(path));
-    if (!bytes.startsWith("caf") && bytes.contains('\xEC')) doc.SetEncoding(TEncoding::Cp1251);
-    QFETCH(QString, pattern);
-    QFETCH(bool, backwards);
-    QFETCH(bool, caseSensitive);
-    QFETCH(qlonglong, from);
-    QFETCH(qlonglong, offset);
-    QFETCH(qlonglong, length);
-    const auto hit = doc.Find({pattern, backwards, caseSensitive, static_cast<uint64_t>(from)});
-    QCOMPARE(hit.has_value(), offset >= 0);
-    if (hit) {
-      QCOMPARE(qlonglong(hit->offset), offset);
-      QCOMPARE(qlonglong(hit->length), length);
+    const QByteArray text("Alpha beta ALPHA gamma alpha");
+    QByteArray big(4 * 1024 * 1024 + 100, 'x');  // a hit across the 4 MiB chunk boundary
+    big.replace(4 * 1024 * 1024 - 3, 6, "needle");
+    const QByteArray utf16 = B(Utf16LE(QStringLiteral("one Two three two"), true));
+    const qlonglong chunk = 4 * 1024 * 1024 - 3;
+    const struct {
+      const char* name;
+      QByteArray bytes;
+      QString pattern;
+      bool backwards, caseSensitive;
+      qlonglong from, offset, length;  // offset -1: not found
+    } cases[] = {
+        {"first, any case", text, "alpha", false, false, 0, 0, 5},
+        {"next after the first", text, "alpha", false, false, 1, 11, 5},
+        {"case sensitive", text, "alpha", false, true, 0, 23, 5},
+        {"backwards from the end", text, "ALPHA", true, false, 28, 23, 5},
+        {"backwards before a hit", text, "alpha", true, false, 23, 11, 5},
+        {"backwards, none before", text, "alpha", true, false, 0, -1, 0},
+        {"absent", text, "delta", false, false, 0, -1, 0},
+        {"utf8 bytes", "caf\xC3\xA9 CAF\xC3\x89", QStringLiteral("café"), false, false, 1, 6, 5},
+        {"cp1251 cyrillic any case", "\xEC\xE8\xF0 \xCC\xC8\xD0", QStringLiteral("МИР"), false, false, 0, 0, 3},
+        {"across chunks", big, "NEEDLE", false, false, 0, chunk, 6},
+        {"across chunks backwards", big, "needle", true, false, big.size(), chunk, 6},
+        {"utf16 any case", utf16, "two", false, false, 0, 10, 6},
+        {"utf16 backwards", utf16, "two", true, false, utf16.size(), 30, 6}};
+    for (const auto& c : cases) {
+      TViewDocument doc;
+      QVERIFY(doc.Open(Write("search", S(c.bytes))));
+      if (QByteArray(c.name).startsWith("cp1251")) doc.SetEncoding(TEncoding::Cp1251);
+      const auto hit = doc.Find({c.pattern, c.backwards, c.caseSensitive, static_cast<uint64_t>(c.from)});
+      QVERIFY2(hit ? hit->offset == uint64_t(c.offset) && hit->length == uint64_t(c.length) : c.offset < 0, c.name);
     }
   }
 
-  // The document's reason, which the window shows; every closing key works.
-  void unreadableFiles_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("directory") << "dir" << "It is a directory";
-    QTest::newRow("fifo") << "fifo" << "It is a FIFO, not a regular file";
-    QTest::newRow("vanished") << "missing" << "No such file or directory";
-  }
+  // The document's reason, which the window shows; F3 closes it.
   void unreadableFiles() {
-    QFETCH(QString, kind);
-    QFETCH(QString, reason);
-    const std::string path = Path(kind.toLatin1().constData());
-    if (kind == "dir") QVERIFY(QDir().mkpath(QString::fromStdString(path)));
-    if (kind == "fifo") QVERIFY(mkfifo(path.c_str(), 0600) == 0 || errno == EEXIST);
-    TViewDocument doc;
-    std::string error;
-    QVERIFY(!doc.Open(path, &error));  // returns at once: a FIFO without a writer never blocks
-    QCOMPARE(QString::fromStdString(error), reason);
-    const auto window = Show(path);
-    QVERIFY(window);
-    QVERIFY2(window->ErrorText().contains(reason) && window->ErrorText().contains(kind),
-             qPrintable(window->ErrorText()));
-    QTest::keyClick(window.get(), Qt::Key_F3);
-    QVERIFY(!window->isVisible());
+    for (auto [kind, reason] : {std::pair{"dir", "It is a directory"}, {"fifo", "It is a FIFO, not a regular file"},
+                                {"missing", "No such file or directory"}}) {
+      const std::string path = Path(kind);
+      if (kind == std::string("dir")) QVERIFY(QDir().mkpath(QString::fromStdString(path)));
+      if (kind == std::string("fifo")) QVERIFY(mkfifo(path.c_str(), 0600) == 0 || errno == EEXIST);
+      TViewDocument doc;
+      std::string error;
+      QVERIFY(!doc.Open(path, &error));  // returns at once: a FIFO without a writer never blocks
+      QCOMPARE(error, std::string(reason));
+      const auto window = Show(path);
+      QVERIFY(window);
+      QVERIFY2(window->ErrorText().contains(QLatin1String(reason)) && window->ErrorText().contains(QLatin1String(kind)),
+               qPrintable(window->ErrorText()));
+      QTest::keyClick(window.get(), Qt::Key_F3);
+      QVERIFY(!window->isVisible());
+    }
   }
 
   // A file cut short while it is shown: reads come back short, nothing breaks.
@@ -280,30 +257,25 @@ class ViewerTest : public QObject {
     QVERIFY(doc.Size() > 0);
     QVERIFY(doc.LineText(0, doc.NextLineStart(0)).startsWith(QLatin1String("Name:")));
   }
-  void opensInTheRightMode_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("firstRow");
-    QTest::newRow("text") << QByteArray("first line\nsecond\n") << int(TMode::Text) << "first line";
-    QTest::newRow("tab and control") << QByteArray("a\tb\x01z, and some more text\n") << int(TMode::Text)
-                                     << QStringLiteral("a       b\u00B7z, and some more text");
-    QTest::newRow("binary") << QByteArray("\x00\x01\x02hello", 8) << int(TMode::Hex)
-                            << "00000000  00 01 02 68 65 6C 6C 6F                           ...hello";
-    QTest::newRow("empty") << QByteArray() << int(TMode::Text) << "";
-    QTest::newRow("invalid utf8 as latin-1") << QByteArray("na\xEFve\n") << int(TMode::Text) << QStringLiteral("na\u00EFve");
-  }
   void opensInTheRightMode() {
-    QFETCH(QByteArray, bytes);
-    const auto window = Show(Write("mode", std::string(bytes.constData(), static_cast<size_t>(bytes.size()))));
-    QVERIFY(window);
-    QVERIFY(window->ErrorText().isEmpty());
-    QFETCH(int, mode);
-    QFETCH(QString, firstRow);
-    QCOMPARE(int(window->Mode()), mode);
-    const QStringList rows = window->Mode() == TMode::Hex ? window->HexView()->VisibleRows()
-                                                         : window->TextView()->VisibleRows();
-    QCOMPARE(rows.value(0), firstRow);
-    QVERIFY(window->windowTitle().startsWith(QLatin1String("mode")));
+    const struct {
+      QByteArray bytes;
+      TMode mode;
+      QString firstRow;
+    } cases[] = {
+        {"first line\nsecond\n", TMode::Text, "first line"},
+        {"a\tb\x01z, and some more text\n", TMode::Text, QStringLiteral("a       b\u00B7z, and some more text")},
+        {QByteArray("\x00\x01\x02hello", 8), TMode::Hex, "00000000  00 01 02 68 65 6C 6C 6F                           ...hello"},
+        {"", TMode::Text, ""},
+        {"na\xEFve\n", TMode::Text, QStringLiteral("na\u00EFve")}};  // invalid UTF-8 as Latin-1
+    for (const auto& [bytes, mode, firstRow] : cases) {
+      const auto window = Show(Write("mode", S(bytes)));
+      QVERIFY(window && window->ErrorText().isEmpty());
+      QCOMPARE(int(window->Mode()), int(mode));
+      const QStringList rows = mode == TMode::Hex ? window->HexView()->VisibleRows() : window->TextView()->VisibleRows();
+      QCOMPARE(rows.value(0), firstRow);
+      QVERIFY(window->windowTitle().startsWith(QLatin1String("mode")));
+    }
   }
 
   void imagesFitAndShowTheirOriginalSize() {
@@ -323,29 +295,32 @@ class ViewerTest : public QObject {
     QVERIFY(window->HexView()->VisibleRows().value(0).contains(QLatin1String("89 50 4E 47")));
   }
 
-  // With a search active, F3 finds the next hit and Shift+F3 the previous one.
-  void f3FindsNextWhileSearching() {
+  // With a search active, F3 finds the next hit and Shift+F3 the previous
+  // one; Go to line shows the line on top, or the end past the last line.
+  void searchAndGoToLine() {
     std::string text;
-    for (int i = 0; i < 200; ++i) text += i % 50 == 10 ? "here is a Needle\n" : "filler line\n";
-    const auto window = Show(Write("hits.txt", text));
+    for (int i = 1; i <= 5000; ++i) text += (i % 50 == 11 ? "here is a Needle " : "row ") + std::to_string(i) + "\n";
+    const auto window = Show(Write("rows.txt", text));
     QVERIFY(window);
+    const auto hitLine = [&] {
+      QTest::qWaitFor([&] { return !window->Searching(); });
+      return window->Hit() ? window->Document().LineNumberAt(window->Hit()->offset) : uint64_t{0};
+    };
     window->Find(QStringLiteral("needle"), false, false);
-    QTRY_VERIFY(!window->Searching());
-    QVERIFY(window->Hit());
-    const uint64_t first = window->Hit()->offset;
-    QCOMPARE(window->Document().LineNumberAt(first), 11u);
-    QTest::keyClick(window.get(), Qt::Key_F3);
-    QTRY_VERIFY(!window->Searching());
-    QVERIFY(window->isVisible());
-    QCOMPARE(window->Document().LineNumberAt(window->Hit()->offset), 61u);
-    QTest::keyClick(window.get(), Qt::Key_F3, Qt::ShiftModifier);
-    QTRY_VERIFY(!window->Searching());
-    QCOMPARE(window->Hit()->offset, first);
-    QTRY_VERIFY(window->StatusText().startsWith(QLatin1String("Line 11 of 200")));
+    QCOMPARE(hitLine(), uint64_t{11});
+    for (auto [mods, line] : {std::pair{Qt::NoModifier, 61}, {Qt::ShiftModifier, 11}}) {
+      QTest::keyClick(window.get(), Qt::Key_F3, mods);
+      QCOMPARE(hitLine(), uint64_t(line));
+    }
+    QTRY_VERIFY2(window->StatusText().startsWith(QLatin1String("Line 11 of 5,000")), qPrintable(window->StatusText()));
     // Past the last hit the hit stays and the status says so.
     window->Find(QStringLiteral("needle"), false, true);
     QTRY_VERIFY(!window->Searching());
     QVERIFY(window->StatusText().contains(QLatin1String("Not found")));
+    window->GoToLine(1234);
+    QCOMPARE(window->TextView()->VisibleRows().value(0), QStringLiteral("row 1234"));
+    window->GoToLine(999999);
+    QVERIFY(window->TextView()->VisibleRows().last() == QStringLiteral("row 5000") && window->TextView()->AtEnd());
   }
 
   void viewKeys() {
@@ -358,22 +333,10 @@ class ViewerTest : public QObject {
     QTest::keyClick(window.get(), Qt::Key_F8);  // the next one: CP1251
     QCOMPARE(int(window->Document().Encoding()), int(TEncoding::Cp1251));
     QVERIFY(window->TextView()->VisibleRows().contains(QStringLiteral("При")));
-    QTest::keyClick(window.get(), Qt::Key_F4);
-    QCOMPARE(int(window->Mode()), int(TMode::Hex));
-    QTest::keyClick(window.get(), Qt::Key_F4);
-    QCOMPARE(int(window->Mode()), int(TMode::Text));
-  }
-
-  void goToLine() {
-    std::string text;
-    for (int i = 1; i <= 5000; ++i) text += "row " + std::to_string(i) + "\n";
-    const auto window = Show(Write("goto.txt", text));
-    QVERIFY(window);
-    window->GoToLine(1234);
-    QCOMPARE(window->TextView()->VisibleRows().value(0), QStringLiteral("row 1234"));
-    window->GoToLine(999999);
-    QCOMPARE(window->TextView()->VisibleRows().last(), QStringLiteral("row 5000"));
-    QVERIFY(window->TextView()->AtEnd());
+    for (TMode mode : {TMode::Hex, TMode::Text}) {
+      QTest::keyClick(window.get(), Qt::Key_F4);
+      QCOMPARE(int(window->Mode()), int(mode));
+    }
   }
 
   // 50 MB without a line feed: pieces keep every step short.
