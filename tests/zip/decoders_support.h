@@ -1,5 +1,5 @@
-// decoders_support.h - helpers for the decoder tests: in-memory input and
-// output for the decoder contract and a zlib oracle for deflate streams.
+// decoders_support.h - helpers for the codec tests: in-memory input and output
+// for the decoder contract, zlib as the deflate oracle, and generated inputs.
 #pragma once
 
 #include <zlib.h>
@@ -8,9 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <optional>
+#include <random>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "zip/codec/decode_io.h"
@@ -70,11 +69,9 @@ inline std::unique_ptr<TDecodeBuffers> NewBuffers() {
 }
 
 // Raw deflate (no header) by zlib.
-inline TBytes ZlibDeflate(const TBytes& in, int level, int strategy = Z_DEFAULT_STRATEGY,
-                          int memLevel = 8) {
+inline TBytes ZlibDeflate(const TBytes& in, int level, int strategy = Z_DEFAULT_STRATEGY, int memLevel = 8) {
   z_stream z{};
-  if (deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, strategy) != Z_OK)
-    throw std::runtime_error("deflateInit2");
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, memLevel, strategy) != Z_OK) throw std::runtime_error("deflateInit2");
   TBytes out(deflateBound(&z, in.size()) + 64);
   z.next_in = const_cast<Bytef*>(in.data());
   z.avail_in = static_cast<uInt>(in.size());
@@ -86,8 +83,72 @@ inline TBytes ZlibDeflate(const TBytes& in, int level, int strategy = Z_DEFAULT_
   return out;
 }
 
-inline uint32_t ZlibCrc(const TBytes& d) {
-  return static_cast<uint32_t>(crc32(0L, d.data(), static_cast<uInt>(d.size())));
+// Raw inflate by zlib: -1 for corrupt or truncated data, else the number of
+// input bytes after the end of the stream; the output so far in *out.
+inline long ZlibInflate(const TBytes& z, TBytes* out) {
+  z_stream s{};
+  inflateInit2(&s, -15);
+  out->clear();
+  uint8_t buf[16384];
+  s.next_in = const_cast<Bytef*>(z.data());
+  s.avail_in = static_cast<uInt>(z.size());
+  int r;
+  do {
+    s.next_out = buf;
+    s.avail_out = sizeof buf;
+    r = inflate(&s, Z_NO_FLUSH);
+    out->insert(out->end(), buf, buf + (sizeof buf - s.avail_out));
+  } while (r == Z_OK);
+  inflateEnd(&s);
+  return r == Z_STREAM_END ? static_cast<long>(s.avail_in) : -1;
+}
+
+inline TBytes RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  TBytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(rng());
+  return b;
+}
+
+// Text-like data: words from a small vocabulary, so it has matches at all
+// distances and is classified as text.
+inline TBytes WordText(size_t n, unsigned seed) {
+  static const char* words[] = {"the ", "window ", "deflate ", "block ", "of ", "a ", "match ",
+                                "length ", "distance ", "tree ", "huffman ", "code ", "and ", "\n"};
+  std::mt19937 rng(seed);
+  TBytes b;
+  while (b.size() < n) {
+    const char* w = words[rng() % 14];
+    while (*w && b.size() < n) b.push_back(static_cast<uint8_t>(*w++));
+  }
+  return b;
+}
+
+// Text, random stretches, runs of one byte and repeats from up to 32 KB back.
+inline TBytes MixedData(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  TBytes d;
+  while (d.size() < n) {
+    const size_t len = 100 + rng() % 5000;
+    switch (rng() % 4) {
+      case 0: {
+        const TBytes t = WordText(len, rng());
+        d.insert(d.end(), t.begin(), t.end());
+        break;
+      }
+      case 1: {
+        const TBytes r = RandomBytes(len, rng());
+        d.insert(d.end(), r.begin(), r.end());
+        break;
+      }
+      case 2: d.insert(d.end(), len * 3, static_cast<uint8_t>(rng())); break;
+      default:
+        if (d.size() < 40000) break;
+        for (size_t i = 0, from = d.size() - 32768 + rng() % 8000; i < len; ++i) d.push_back(d[from + i]);
+    }
+  }
+  d.resize(n);
+  return d;
 }
 
 }  // namespace vantrel::zip::testing

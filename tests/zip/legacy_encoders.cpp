@@ -11,31 +11,6 @@ namespace vantrel::zip::testing {
 
 namespace {
 
-// Bits least significant first, as all three formats store them.
-class TBitWriter {
- public:
-  void Put(uint32_t value, unsigned n) {
-    acc_ |= static_cast<uint64_t>(value & ((1u << n) - 1)) << cnt_;
-    cnt_ += n;
-    while (cnt_ >= 8) {
-      out_.push_back(static_cast<uint8_t>(acc_));
-      acc_ >>= 8;
-      cnt_ -= 8;
-    }
-  }
-  TBytes Finish() {
-    if (cnt_) out_.push_back(static_cast<uint8_t>(acc_));
-    cnt_ = 0;
-    acc_ = 0;
-    return std::move(out_);
-  }
-
- private:
-  TBytes out_;
-  uint64_t acc_ = 0;
-  unsigned cnt_ = 0;
-};
-
 // Longest earlier match for in[pos..] within `window` bytes, at most maxLen
 // long, through 3-byte hash chains (plus the last 2-byte occurrence when
 // minLen is 2). Chains are searched to a fixed depth: good enough for tests.
@@ -109,8 +84,8 @@ TBytes Shrink(const TBytes& in, unsigned clearEvery) {
     return c;
   };
   auto partialClear = [&] {
-    bits.Put(256, width);
-    bits.Put(2, width);
+    bits.Bits(256, width);
+    bits.Bits(2, width);
     std::vector<bool> isPrefix(kMax);
     for (unsigned c = 257; c < kMax; ++c)
       if (prefix[c] != kFree) isPrefix[prefix[c]] = true;
@@ -134,15 +109,15 @@ TBytes Shrink(const TBytes& in, unsigned clearEvery) {
     for (auto it = child.end(); pos < in.size() && (it = child.find(code << 8 | in[pos])) != child.end(); ++pos)
       code = it->second;
     while (code >= (1u << width)) {
-      bits.Put(256, width);
-      bits.Put(1, width);
+      bits.Bits(256, width);
+      bits.Bits(1, width);
       ++width;
     }
-    bits.Put(code, width);
+    bits.Bits(code, width);
     prev = static_cast<int>(code);
     ++sinceClear;
   }
-  return bits.Finish();
+  return std::move(bits.bytes);
 }
 
 // ---- Reduce. Stage one turns the input into bytes with matches as DLE (144)
@@ -189,8 +164,8 @@ TBytes Reduce(const TBytes& in, int factor) {
   }
   TBitWriter bits;
   for (int j = 255; j >= 0; --j) {
-    bits.Put(static_cast<uint32_t>(followers[j].size()), 6);
-    for (uint8_t f : followers[j]) bits.Put(f, 8);
+    bits.Bits(static_cast<uint32_t>(followers[j].size()), 6);
+    for (uint8_t f : followers[j]) bits.Bits(f, 8);
   }
   uint8_t last = 0;
   for (uint8_t c : seq) {
@@ -198,20 +173,20 @@ TBytes Reduce(const TBytes& in, int factor) {
     if (!set.empty()) {
       const auto it = std::find(set.begin(), set.end(), c);
       if (it == set.end()) {
-        bits.Put(1, 1);
+        bits.Bits(1, 1);
       } else {
         unsigned indexBits = 1;
         while ((1u << indexBits) < set.size()) ++indexBits;
-        bits.Put(0, 1);
-        bits.Put(static_cast<uint32_t>(it - set.begin()), indexBits);
+        bits.Bits(0, 1);
+        bits.Bits(static_cast<uint32_t>(it - set.begin()), indexBits);
         last = c;
         continue;
       }
     }
-    bits.Put(c, 8);
+    bits.Bits(c, 8);
     last = c;
   }
-  return bits.Finish();
+  return std::move(bits.bytes);
 }
 
 // ---- Implode.
@@ -271,11 +246,11 @@ struct TTree {
       runs.push_back(static_cast<uint8_t>((lens[s] - 1) | (run - 1) << 4));
       s += run;
     }
-    bits.Put(static_cast<uint32_t>(runs.size() - 1), 8);
-    for (uint8_t r : runs) bits.Put(r, 8);
+    bits.Bits(static_cast<uint32_t>(runs.size() - 1), 8);
+    for (uint8_t r : runs) bits.Bits(r, 8);
   }
   void Write(TBitWriter& bits, unsigned sym) const {
-    for (int i = lens[sym] - 1; i >= 0; --i) bits.Put(~(codes[sym] >> i) & 1, 1);
+    bits.Code(~codes[sym], lens[sym]);
   }
   std::vector<uint8_t> lens;
   std::vector<uint32_t> codes;
@@ -322,19 +297,19 @@ TBytes Implode(const TBytes& in, bool window8k, bool literalTree) {
   dist.WriteTable(bits);
   for (const TToken& t : tokens) {
     if (t.len == 0) {
-      bits.Put(1, 1);
+      bits.Bits(1, 1);
       if (literalTree) lit.Write(bits, t.dist);
-      else bits.Put(t.dist, 8);
+      else bits.Bits(t.dist, 8);
       continue;
     }
-    bits.Put(0, 1);
-    bits.Put(t.dist, lowBits);
+    bits.Bits(0, 1);
+    bits.Bits(t.dist, lowBits);
     dist.Write(bits, t.dist >> lowBits);
     const uint32_t l = t.len - static_cast<uint32_t>(minLen);
     len.Write(bits, std::min<uint32_t>(l, 63));
-    if (l >= 63) bits.Put(l - 63, 8);
+    if (l >= 63) bits.Bits(l - 63, 8);
   }
-  return bits.Finish();
+  return std::move(bits.bytes);
 }
 
 TBytes Encode(const TLegacyVariant& v, const TBytes& in) {

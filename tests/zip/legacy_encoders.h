@@ -11,6 +11,26 @@ namespace vantrel::zip::testing {
 
 using TBytes = std::vector<uint8_t>;
 
+// Bits least significant first, as the legacy formats and deflate store them.
+class TBitWriter {
+ public:
+  void Bits(uint32_t value, int n) {
+    for (int i = 0; i < n; ++i, bit_ = (bit_ + 1) & 7) {
+      if (bit_ == 0) bytes.push_back(0);
+      bytes.back() |= static_cast<uint8_t>((value >> i & 1) << bit_);
+    }
+  }
+  // A Huffman code, most significant bit first.
+  void Code(uint32_t code, int len) {
+    for (int i = len - 1; i >= 0; --i) Bits(code >> i & 1, 1);
+  }
+  void Align() { bit_ = 0; }
+  TBytes bytes;
+
+ private:
+  int bit_ = 0;
+};
+
 // Method 1 (LZW, 9 to 13 bit codes). Emits a partial clear whenever the code
 // table is full and, when clearEvery is set, after every clearEvery codes.
 TBytes Shrink(const TBytes& in, unsigned clearEvery = 0);

@@ -2,8 +2,8 @@
 // libraries' own encoders: byte for byte whatever the input block size;
 // truncated and damaged streams end as data errors (never a crash, a hang or
 // more output than the stream holds); a throwing output frees the decoder.
-// Then archives of every method and key size made by 7-Zip, Python's zipfile
-// and our own writer: they extract byte for byte; a wrong password, a changed
+// Then archives of every method and key size made by 7-Zip and by our own
+// writer: they extract byte for byte; a wrong password, a changed
 // authentication code and a truncated stream fail their entry without
 // replacing an existing file, and the run goes on.
 #include <bzlib.h>
@@ -58,8 +58,7 @@ TBytes Bzip2(const TBytes& d) {
 TBytes Xz(const TBytes& d) {
   TBytes out(lzma_stream_buffer_bound(d.size()));
   size_t pos = 0;
-  if (lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, d.data(), d.size(), out.data(), &pos,
-                              out.size()) != LZMA_OK)
+  if (lzma_easy_buffer_encode(6, LZMA_CHECK_CRC64, nullptr, d.data(), d.size(), out.data(), &pos, out.size()) != LZMA_OK)
     throw std::runtime_error("xz");
   out.resize(pos);
   return out;
@@ -74,15 +73,10 @@ TBytes Lzma(const TBytes& d, bool endMarker) {
   opt.ext_flags = endMarker ? LZMA_LZMA1EXT_ALLOW_EOPM : 0;
   lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &opt}, {LZMA_VLI_UNKNOWN, nullptr}};
   TBytes out(d.size() + d.size() / 2 + 1024);
-  out[0] = 9;
-  out[1] = 20;
-  out[2] = 5;
-  out[3] = 0;
-  if (lzma_properties_encode(&filters[0], out.data() + 4) != LZMA_OK)
-    throw std::runtime_error("lzma properties");
+  out[0] = 9, out[1] = 20, out[2] = 5, out[3] = 0;
   size_t pos = 9;
-  if (lzma_raw_buffer_encode(filters, nullptr, d.data(), d.size(), out.data(), &pos, out.size()) !=
-      LZMA_OK)
+  if (lzma_properties_encode(&filters[0], out.data() + 4) != LZMA_OK ||
+      lzma_raw_buffer_encode(filters, nullptr, d.data(), d.size(), out.data(), &pos, out.size()) != LZMA_OK)
     throw std::runtime_error("lzma");
   out.resize(pos);
   return out;
@@ -104,19 +98,14 @@ struct TMethod {
 };
 
 const std::vector<TMethod>& Methods() {
+  using TIn = TDecodeInput;
+  using TOut = TDecodeOutput;
   static const std::vector<TMethod> methods = {
-      {"bzip2", 12, 0, Bzip2,
-       [](TDecodeInput& i, TDecodeOutput& o, TDecodeBuffers& b, uint64_t) {
-         return Bunzip2(i, o, b);
-       }},
+      {"bzip2", 12, 0, Bzip2, [](TIn& i, TOut& o, TDecodeBuffers& b, uint64_t) { return Bunzip2(i, o, b); }},
       {"lzma+marker", 14, 2, [](const TBytes& d) { return Lzma(d, true); },
-       [](TDecodeInput& i, TDecodeOutput& o, TDecodeBuffers& b, uint64_t n) {
-         return UnLzma(i, o, b, n, true);
-       }},
+       [](TIn& i, TOut& o, TDecodeBuffers& b, uint64_t n) { return UnLzma(i, o, b, n, true); }},
       {"lzma", 14, 0, [](const TBytes& d) { return Lzma(d, false); },
-       [](TDecodeInput& i, TDecodeOutput& o, TDecodeBuffers& b, uint64_t n) {
-         return UnLzma(i, o, b, n, false);
-       }},
+       [](TIn& i, TOut& o, TDecodeBuffers& b, uint64_t n) { return UnLzma(i, o, b, n, false); }},
       {"xz", 95, 0, Xz, UnXz},
       {"zstd", 93, 0, Zstd, UnZstd},
   };
@@ -220,7 +209,6 @@ TEST(LibraryDecodersTest, ConcatenatedZstdFramesAndXzStreamsDecodeWhole) {
 
 // ---- Archives.
 
-bool Have(const char* tool) { return test::RunCommand(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0; }
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
 std::string Str(const TBytes& b) { return std::string(b.begin(), b.end()); }
 std::string Noise(size_t n) {
@@ -298,7 +286,6 @@ class MethodsInteropTest : public ::testing::Test {
 };
 
 TEST_F(MethodsInteropTest, SevenZipEveryMethodAndKeySizeAndPpmdRefusedByName) {
-  if (!Have("7zz")) GTEST_SKIP() << "7zz is not installed: archives of other methods cannot be made";
   const struct {
     const char *method, *aes;
   } cases[] = {{"Copy", ""},          {"BZip2", ""},        {"LZMA", ""},         {"XZ", ""},
@@ -320,40 +307,15 @@ TEST_F(MethodsInteropTest, SevenZipEveryMethodAndKeySizeAndPpmdRefusedByName) {
   }
 }
 
-TEST_F(MethodsInteropTest, PythonBzip2AndLzma) {
-  test::WriteFile(tmp_ / "make.py",
-                  "import sys, zipfile\n"
-                  "for name, method in (('bz2', zipfile.ZIP_BZIP2), ('lzma', zipfile.ZIP_LZMA)):\n"
-                  "  with zipfile.ZipFile(sys.argv[2] + '/' + name + '.zip', 'w', method) as z:\n"
-                  "    for f in ('text.txt', 'noise.bin', 'empty.txt'): z.write(sys.argv[1] + '/' + f, f)\n");
-  ASSERT_EQ(test::RunCommand("python3 " + Quote(tmp_ / "make.py") + " " + Quote(src_) + " " + Quote(tmp_.path())), 0);
-  ExpectTree(tmp_ / "bz2.zip");
-  ExpectTree(tmp_ / "lzma.zip");  // flag bit 1: streams with an end marker
-}
-
-TEST_F(MethodsInteropTest, OwnEncryptedArchivesPassThePeers) {
-  const bool sevenZip = Have("7zz"), bsdtar = Have("bsdtar");
+TEST_F(MethodsInteropTest, OwnEncryptedArchivesPassThePeer) {
   for (TZipEncryption kind : {TZipEncryption::Aes256, TZipEncryption::ZipCrypto}) {
     for (int level : {0, 6}) {
       SCOPED_TRACE(std::to_string(static_cast<int>(kind)) + " level " + std::to_string(level));
       const std::string archive = OwnArchive(kind, level);
       ExpectTree(archive, kPassword);
-      if (sevenZip) {
-        std::string out;
-        EXPECT_EQ(test::RunCommand("7zz t -p" + Quote(kPassword) + " " + Quote(archive), &out), 0) << out;
-      }
-      const std::string dest = tmp_ / ("peer" + std::to_string(++runs_));
-      test::MakeDir(dest);
-      // Python reads the traditional encryption only; bsdtar reads both.
-      const std::string peer =
-          kind == TZipEncryption::ZipCrypto
-              ? "python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2], "
-                "pwd=sys.argv[3].encode())' " + Quote(archive) + " " + Quote(dest) + " " + Quote(kPassword)
-              : bsdtar ? "bsdtar -x -C " + Quote(dest) + " --passphrase " + Quote(kPassword) + " -f " + Quote(archive)
-                       : "";
-      if (peer.empty()) continue;
-      ASSERT_EQ(test::RunCommand(peer), 0) << peer;
-      for (const char* f : kFiles) EXPECT_TRUE(test::ReadFile(dest + "/" + f) == test::ReadFile(src_ + "/" + f)) << f;
+      std::string out;
+      EXPECT_EQ(test::RunCommand("7zz t -p" + Quote(kPassword) + " " + Quote(archive), &out), 0) << out;
+      EXPECT_NE(out.find("Everything is Ok"), std::string::npos) << out;
     }
   }
 }

@@ -3,10 +3,10 @@
 // check byte of a header made here.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
-#include "zip/codec/crc32.h"
 #include "zip/crypto/zipcrypt.h"
 
 namespace vantrel::zip {
@@ -20,25 +20,21 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
 
 std::vector<uint8_t> Counting(size_t n) {
   std::vector<uint8_t> d(n);
-  for (size_t i = 0; i < n; ++i) d[i] = static_cast<uint8_t>(i);
+  std::iota(d.begin(), d.end(), uint8_t{0});
   return d;
 }
 
 // Bytes 0..31 decrypted with three passwords by CPython's zipfile decrypter.
 TEST(ZipCryptTest, KnownDecryptionVectors) {
-  const struct {
-    const char* password;
-    const char* expect;
-  } vectors[] = {
+  const std::pair<const char*, const char*> vectors[] = {
       {"secret", "c84ed9bdad8b91daa848363543fb3393fa31a885cf176e8c009a441a83c1fd47"},
       {"", "abda457db672ba2dadf6e40828c568e8ba9bad37210f0423be7dfe80fbd3df8e"},
       {"Correct Horse 1989!", "913b20d28cf2fba7086262a3aa51e49aa7b0c71366688b1ca376460c93423590"},
   };
-  for (const auto& v : vectors) {
+  for (const auto& [password, expect] : vectors) {
     std::vector<uint8_t> data = Counting(32);
-    TZipCrypt crypt(v.password);
-    crypt.Decrypt(data.data(), data.size());
-    EXPECT_EQ(data, FromHex(v.expect)) << "password '" << v.password << "'";
+    TZipCrypt(password).Decrypt(data.data(), data.size());
+    EXPECT_EQ(data, FromHex(expect)) << "password '" << password << "'";
   }
 }
 
