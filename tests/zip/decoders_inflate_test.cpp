@@ -30,8 +30,6 @@ TRun RunInflate(const TBytes& stream, size_t block = kBlockSize, bool deflate64 
   return {r, std::string(sink.data().begin(), sink.data().end()), sink.writes};
 }
 
-std::string Str(const TBytes& b) { return std::string(b.begin(), b.end()); }
-
 // Every level and strategy of zlib, in input blocks of any size; the output
 // comes in full blocks except the last.
 TEST(InflateTest, DecodesZlibOutputAtEveryLevelAndStrategyInAnyInputBlocks) {
@@ -94,8 +92,7 @@ void FixedMatch(TBitWriter& w, unsigned len, unsigned dist, bool deflate64 = fal
 }
 
 void StoredBlock(TBitWriter& w, const TBytes& data, bool last) {
-  w.Bits(last ? 1 : 0, 1);
-  w.Bits(0, 2);
+  w.Bits(last, 3);  // the last-block bit and type 0
   w.Align();
   w.Bits(static_cast<uint32_t>(data.size()), 16);
   w.Bits(static_cast<uint32_t>(~data.size()) & 0xFFFF, 16);
@@ -124,8 +121,7 @@ std::pair<TBytes, TBytes> ModelStream(uint32_t seed, bool deflate64) {
       expect.insert(expect.end(), raw.begin(), raw.end());
       continue;
     }
-    w.Bits(last ? 1 : 0, 1);
-    w.Bits(1, 2);
+    w.Bits(last | 1 << 1, 3);  // type 1: fixed codes
     if (block == 2) match(258, window, false);
     for (int op = 0; op < 600; ++op) {
       if (rng() % 3 == 0) {
@@ -171,29 +167,10 @@ TEST(InflateTest, ModelStreamsReachTheWholeWindow) {
   }
 }
 
-TEST(InflateTest, DistanceTooFarBackIsRejected) {
-  for (bool deflate64 : {false, true}) {
-    for (unsigned have : {0u, 1u, 100u, 32767u, 40000u, 65535u}) {
-      if (!deflate64 && have >= 32768) continue;
-      TBitWriter w;
-      w.Bits(1, 1);
-      w.Bits(1, 2);
-      for (unsigned i = 0; i < have; ++i) FixedLitLen(w, 'x');
-      FixedMatch(w, 3, have + 1, deflate64);
-      FixedLitLen(w, 256);
-      // Nothing but the literals, and never stale buffer contents.
-      const TRun r = RunInflate(w.bytes, kBlockSize, deflate64);
-      EXPECT_EQ(r.result, TDecodeResult::DataError) << have;
-      EXPECT_EQ(r.out, std::string(have, 'x'));
-    }
-  }
-}
-
 // Dynamic block header from explicit code lengths; the code length code
 // gives every length 0-15 four bits, so symbol v is written as the code v.
 void DynamicHeader(TBitWriter& w, const std::vector<uint8_t>& lit, const std::vector<uint8_t>& dist) {
-  w.Bits(1, 1);
-  w.Bits(2, 2);
+  w.Bits(1 | 2 << 1, 3);  // the last block, type 2: dynamic codes
   w.Bits(static_cast<uint32_t>(lit.size() - 257), 5);
   w.Bits(static_cast<uint32_t>(dist.size() - 1), 5);
   w.Bits(15, 4);  // 19 code length code lengths
@@ -224,8 +201,7 @@ TBytes Build(F f) {
 // length (3 bits each, in the header's order), then the raw `bits`.
 TBytes CodeLengthHeader(unsigned hlit, std::vector<unsigned> given, std::vector<std::pair<uint32_t, int>> bits) {
   return Build([&](TBitWriter& w) {
-    w.Bits(1, 1);
-    w.Bits(2, 2);
+    w.Bits(1 | 2 << 1, 3);
     w.Bits(hlit, 5);
     w.Bits(0, 5);
     w.Bits(static_cast<uint32_t>(given.size() - 4), 4);
@@ -246,8 +222,7 @@ TEST(InflateTest, CornerCasesAndCorruptBlocks) {
   const auto lc = Canonical(lit), fc = Canonical(few);
   auto fixed = [](std::vector<unsigned> syms, unsigned dist) {
     return Build([&](TBitWriter& w) {
-      w.Bits(1, 1);
-      w.Bits(1, 2);
+      w.Bits(1 | 1 << 1, 3);
       for (unsigned s : syms) FixedLitLen(w, s);
       w.Code(dist, 5);
       FixedLitLen(w, 256);
@@ -268,17 +243,19 @@ TEST(InflateTest, CornerCasesAndCorruptBlocks) {
       w.Bits(0, 32);
     });
   };
-  const struct {
-    const char* what;
+  struct TCase {
+    std::string what;
     TBytes stream;
     TDecodeResult result;
     std::string out;
-  } cases[] = {
+    bool deflate64 = false;
+  };
+  std::vector<TCase> cases = {
       {"empty entry", ZlibDeflate({}, 6), kOk, ""},
       {"no data", {}, kBad, ""},
-      {"block type 3", Build([](TBitWriter& w) { w.Bits(1, 1), w.Bits(3, 2), w.Bits(0, 16); }), kBad, ""},
+      {"block type 3", Build([](TBitWriter& w) { w.Bits(1 | 3 << 1, 3), w.Bits(0, 16); }), kBad, ""},
       {"stored length without its complement",
-       Build([](TBitWriter& w) { w.Bits(1, 1), w.Bits(0, 2), w.Align(), w.Bits(5, 16), w.Bits(0xFFFF, 16), w.Bits(0, 40); }),
+       Build([](TBitWriter& w) { w.Bits(1, 3), w.Align(), w.Bits(5, 16), w.Bits(0xFFFF, 16), w.Bits(0, 40); }),
        kBad, ""},
       {"stored block cut short", Build([](TBitWriter& w) { StoredBlock(w, TBytes(100, 'z'), true), w.bytes.pop_back(); }),
        kBad, std::string(99, 'z')},
@@ -307,8 +284,22 @@ TEST(InflateTest, CornerCasesAndCorruptBlocks) {
       {"repeats past the count", CodeLengthHeader(0, {1, 0, 2, 2}, {{3, 2}, {127, 7}, {3, 2}, {127, 7}}), kBad, ""},
       {"287 literal/length codes", CodeLengthHeader(30, {0, 0, 0, 0}, {}), kBad, ""},
   };
+  // A distance one beyond the output so far: the literals and never stale
+  // buffer contents.
+  for (bool deflate64 : {false, true}) {
+    for (unsigned have : {0u, 1u, 100u, 32767u, 40000u, 65535u}) {
+      if (deflate64 || have < 32768)
+        cases.push_back({"distance beyond " + std::to_string(have), Build([&](TBitWriter& w) {
+                           w.Bits(1 | 1 << 1, 3);
+                           for (unsigned i = 0; i < have; ++i) FixedLitLen(w, 'x');
+                           FixedMatch(w, 3, have + 1, deflate64);
+                           FixedLitLen(w, 256);
+                         }),
+                         kBad, std::string(have, 'x'), deflate64});
+    }
+  }
   for (const auto& c : cases) {
-    const TRun r = RunInflate(c.stream);
+    const TRun r = RunInflate(c.stream, kBlockSize, c.deflate64);
     EXPECT_EQ(std::make_pair(r.result, r.out), std::make_pair(c.result, c.out)) << c.what;
   }
 }

@@ -33,12 +33,6 @@ std::pair<TDecodeResult, TBytes> Decode(const TLegacyVariant& v, const TBytes& d
   return {r, sink.data()};
 }
 
-TBytes Concat(std::initializer_list<TBytes> parts) {
-  TBytes out;
-  for (const TBytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 // Inputs that reach every code: short and empty entries, text (matches of all
 // lengths), incompressible data, long runs (maximum lengths, the extra length
 // byte, DLE bytes), repeats from just under 4 KB and 8 KB back, and one input
@@ -68,32 +62,22 @@ const std::vector<TInput>& Inputs() {
 
 class LegacyRoundTrip : public ::testing::TestWithParam<TLegacyVariant> {};
 
-TEST_P(LegacyRoundTrip, DecodesWhatTheEncoderMadeInAnyInputBlocks) {
+// Whole and in tiny input blocks, then truncated and randomly damaged: each
+// decoder stops with Ok or DataError, writes at most the declared size, and a
+// cut stream never passes as whole.
+TEST_P(LegacyRoundTrip, DecodesWhatTheEncoderMadeAndSurvivesDamage) {
   const TLegacyVariant& v = GetParam();
+  std::mt19937 rng(123);
   for (const TInput& input : Inputs()) {
     SCOPED_TRACE(input.name);
     const TBytes packed = Encode(v, input.data);
-    if (input.compressible) {
-      EXPECT_LT(packed.size(), input.data.size() / 2);
-    }
+    EXPECT_TRUE(!input.compressible || packed.size() < input.data.size() / 2) << packed.size();
     for (size_t block : {kBlockSize, size_t{1}, size_t{3}, size_t{1000}}) {
       if (block != kBlockSize && input.data.size() > 40000) continue;
       EXPECT_TRUE(Decode(v, packed, input.data.size(), block) == std::make_pair(TDecodeResult::Ok, input.data))
           << "input blocks of " << block;
     }
-  }
-}
-
-// Truncations and random damage: each decoder stops with Ok or DataError,
-// writes at most the declared size, and a cut stream never passes as whole.
-TEST_P(LegacyRoundTrip, DamagedStreamsEndCleanly) {
-  const TLegacyVariant& v = GetParam();
-  std::mt19937 rng(123);
-  for (const TInput& input : Inputs()) {
-    if (input.data.size() < 100 || input.data.size() > 40000) continue;
-    SCOPED_TRACE(input.name);
-    const TBytes packed = Encode(v, input.data);
-    for (int round = 0; round < 20; ++round) {
+    for (int round = 0; round < 20 && input.data.size() >= 100 && input.data.size() <= 40000; ++round) {
       TBytes bad = packed;
       if (round % 2 == 0) bad.resize(rng() % (bad.size() - 2));
       else for (int f = 0; f < 3; ++f) bad[rng() % bad.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
@@ -108,41 +92,34 @@ TEST_P(LegacyRoundTrip, DamagedStreamsEndCleanly) {
 INSTANTIATE_TEST_SUITE_P(Variants, LegacyRoundTrip, ::testing::ValuesIn(kLegacyVariants),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// One archive with every method, plain and with traditional encryption (some
-// entries with a data descriptor, whose password check uses the time). The
-// reader extracts it with the password and skips every encrypted entry
-// without it; unzip and 7-Zip accept everything but reduce, which neither
-// decodes (7-Zip refuses imploded entries with a data descriptor).
+// One archive with every legacy method, plain and with traditional
+// encryption (some entries with a data descriptor, whose password check uses
+// the time). The reader extracts it with the password and skips every
+// encrypted entry without it; unzip and 7-Zip accept everything but reduce,
+// which neither decodes (7-Zip refuses imploded entries with a data
+// descriptor).
 class LegacyArchive : public ::testing::Test {
  protected:
   static constexpr const char* kPassword = "s3cret";
   std::string Write(bool withReduce) {
     std::vector<TEntrySpec> entries;
     int n = 0;
-    for (bool encrypt : {false, true}) {
-      const std::string prefix = encrypt ? "enc_" : "";
-      auto add = [&](const std::string& name, uint16_t method, uint16_t flags, const TBytes& plain, bool descriptor) {
-        plain_[prefix + name] = plain;
-        if (!withReduce && method >= 2 && method <= 5) return;
-        TEntrySpec e(prefix + name, std::string(plain.begin(), plain.end()));
-        e.method = method;
-        e.flags = flags;
-        if (method != 0 && method != 8) {
-          const TBytes packed = Encode({"", method, flags}, plain);
-          e.crc = ZCrc(e.data);
-          e.usize = static_cast<uint32_t>(plain.size());
-          e.data.assign(packed.begin(), packed.end());
-        }
-        e.password = encrypt ? kPassword : "";
-        e.writeDescriptor = descriptor;
-        entries.push_back(e);
-      };
+    for (const std::string prefix : {"", "enc_"}) {
       for (const TLegacyVariant& v : kLegacyVariants) {
-        const bool odd = ++n % 2;
-        add(v.name, v.method, v.flags, Inputs()[odd ? 2 : 4].data, encrypt && v.method != 6 && !odd);
+        const bool odd = ++n % 2, encrypt = !prefix.empty();
+        const TBytes& plain = Inputs()[odd ? 2 : 4].data;
+        const TBytes packed = Encode(v, plain);
+        plain_[prefix + v.name] = plain;
+        if (!withReduce && v.method >= 2 && v.method <= 5) continue;
+        TEntrySpec e(prefix + v.name, std::string(packed.begin(), packed.end()));
+        e.method = v.method;
+        e.flags = v.flags;
+        e.crc = ZCrc(std::string(plain.begin(), plain.end()));
+        e.usize = static_cast<uint32_t>(plain.size());
+        e.password = encrypt ? kPassword : "";
+        e.writeDescriptor = encrypt && v.method != 6 && !odd;
+        entries.push_back(e);
       }
-      add("stored", 0, 0, Inputs()[4].data, false);
-      add("deflated", 8, 0, Inputs()[2].data, encrypt);
     }
     const std::string path = dir_ / (withReduce ? "all.zip" : "no_reduce.zip");
     test::WriteFile(path, BuildZip(entries));
@@ -168,8 +145,8 @@ TEST_F(LegacyArchive, ReaderExtractsEveryEntryWithThePassword) {
       badPassword += why == skipBadPassword;
     };
     const bool right = password == kPassword;
-    EXPECT_EQ(r.UnZip(), right ? 22 : 11);
-    EXPECT_EQ(std::make_pair(badCrc, badPassword), std::make_pair(0, right ? 0 : 11));
+    EXPECT_EQ(r.UnZip(), right ? 18 : 9);
+    EXPECT_EQ(std::make_pair(badCrc, badPassword), std::make_pair(0, right ? 0 : 9));
     for (const auto& [name, plain] : plain_) {
       const bool expected = right || name.rfind("enc_", 0) != 0;
       ASSERT_EQ(std::filesystem::exists(out / name), expected) << name;
@@ -187,7 +164,7 @@ TEST_F(LegacyArchive, UnzipAndSevenZipAgree) {
   EXPECT_NE(log.find("No errors detected in compressed data of " + zip), std::string::npos) << log;
   log.clear();
   EXPECT_EQ(test::RunCommand("7zz t -p" + password + " " + zip + " 2>&1", &log), 0) << log;
-  EXPECT_NE(log.find("Files: 14"), std::string::npos) << log;
+  EXPECT_NE(log.find("Files: 10"), std::string::npos) << log;
   EXPECT_NE(log.find("Everything is Ok"), std::string::npos) << log;
 }
 
@@ -195,15 +172,9 @@ TEST_F(LegacyArchive, UnzipAndSevenZipAgree) {
 
 // Shrink codes packed 9 bits wide, least significant bit first.
 TBytes Codes9(const std::vector<unsigned>& codes) {
-  TBytes b;
-  uint64_t acc = 0;
-  int n = 0;
-  for (unsigned c : codes) {
-    acc |= static_cast<uint64_t>(c) << n;
-    for (n += 9; n >= 8; n -= 8, acc >>= 8) b.push_back(static_cast<uint8_t>(acc));
-  }
-  if (n) b.push_back(static_cast<uint8_t>(acc));
-  return b;
+  TBitWriter w;
+  for (unsigned c : codes) w.Bits(c, 9);
+  return w.bytes;
 }
 
 // Reduce streams with empty follower sets (256 six-bit zero counts), then
@@ -258,14 +229,6 @@ TEST(LegacyDecoders, CornerCases) {
   for (const auto& c : cases)
     EXPECT_TRUE(Decode({"", static_cast<uint16_t>(c.method), 0}, c.data, c.size) == std::make_pair(c.result, c.out))
         << c.method << " " << c.size;
-  // A factor outside 1-4 is refused.
-  auto buf = NewBuffers();
-  const TBytes data(100, 0);
-  for (int factor : {0, 5, -1}) {
-    TMemInput in(data);
-    TMemOutput out;
-    EXPECT_EQ(Unreduce(in, out, *buf, factor, 10), TDecodeResult::DataError);
-  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "zip/codec/decode_io.h"
@@ -103,6 +104,14 @@ inline long ZlibInflate(const TBytes& z, TBytes* out) {
   return r == Z_STREAM_END ? static_cast<long>(s.avail_in) : -1;
 }
 
+inline TBytes Concat(std::initializer_list<TBytes> parts) {
+  TBytes out;
+  for (const TBytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+inline std::string Str(const TBytes& b) { return std::string(b.begin(), b.end()); }
+
 inline TBytes RandomBytes(size_t n, unsigned seed) {
   std::mt19937 rng(seed);
   TBytes b(n);
@@ -129,23 +138,12 @@ inline TBytes MixedData(size_t n, unsigned seed) {
   std::mt19937 rng(seed);
   TBytes d;
   while (d.size() < n) {
-    const size_t len = 100 + rng() % 5000;
-    switch (rng() % 4) {
-      case 0: {
-        const TBytes t = WordText(len, rng());
-        d.insert(d.end(), t.begin(), t.end());
-        break;
-      }
-      case 1: {
-        const TBytes r = RandomBytes(len, rng());
-        d.insert(d.end(), r.begin(), r.end());
-        break;
-      }
-      case 2: d.insert(d.end(), len * 3, static_cast<uint8_t>(rng())); break;
-      default:
-        if (d.size() < 40000) break;
-        for (size_t i = 0, from = d.size() - 32768 + rng() % 8000; i < len; ++i) d.push_back(d[from + i]);
-    }
+    const size_t len = 100 + rng() % 5000, kind = rng() % 4;
+    const TBytes part = kind == 0 ? WordText(len, rng()) : kind == 1 ? RandomBytes(len, rng()) : TBytes();
+    d.insert(d.end(), part.begin(), part.end());
+    if (kind == 2) d.insert(d.end(), len * 3, static_cast<uint8_t>(rng()));
+    for (size_t i = 0, from = d.size() - 32768 + rng() % 8000; kind == 3 && d.size() > 40000 && i < len; ++i)
+      d.push_back(d[from + i]);
   }
   d.resize(n);
   return d;

@@ -5,10 +5,11 @@
 // reads, writes and errors at the source.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <numeric>
 #include <string>
 
 #include "tests/zip/decoders_support.h"
-#include "zip/codec/crc32.h"
 #include "zip/codec/deflate_compress.h"
 
 namespace vantrel::zip::testing {
@@ -35,11 +36,6 @@ TCompressed Compress(TDeflateCompressor& c, int level, const TBytes& data) {
   const TDeflateResult r = c.Deflate(level, src, sink);
   EXPECT_FALSE(sink.badWrite);
   return {r, std::move(sink.bytes)};
-}
-
-TCompressed Compress(int level, const TBytes& data) {
-  TDeflateCompressor c;
-  return Compress(c, level, data);
 }
 
 // Checks one compression result against its input in every way that does not
@@ -153,81 +149,77 @@ TEST(DeflateCompress, EveryLevelDecodesAndKeepsItsBytes) {
   }
 }
 
+// The entry fields at every level: the method (a short file that does not
+// shrink is stored as its bytes), the text flag (from the first block's
+// literals: bytes 7-127 are text, 0-6 and 128-255 binary, and the file is
+// text while binary <= text / 4) and the level's flag bits.
 TEST(DeflateCompress, EntryFieldsAndTheStoredFallback) {
-  const uint16_t flags[10] = {0, 4, 4, 0, 0, 0, 0, 0, 2, 2};
-  auto fields = [](const TCompressed& c) {
-    return std::vector<int>{c.result.CompressionMethod, c.result.FlagBits};
+  TBytes text(40);  // all bytes distinct: every byte is a literal
+  std::iota(text.begin(), text.end(), uint8_t{'A'});
+  TBytes atLimit = text;
+  for (uint8_t b = 0x80; b < 0x8A; ++b) atLimit.push_back(b);
+  TBytes overLimit = atLimit, binThenText = RandomBytes(40000, 3), more = WordText(200000, 3);
+  overLimit.push_back(0x05);
+  binThenText.insert(binThenText.end(), more.begin(), more.end());
+  const int flags[10] = {0, 4, 4, 0, 0, 0, 0, 0, 2, 2};
+  const struct {
+    const char* what;
+    TBytes data;
+    int method, text;  // text -1: either
+  } cases[] = {
+      {"empty", {}, 0, 1},
+      {"text", text, 0, 1},
+      {"binary at the limit", atLimit, 0, 1},
+      {"binary over the limit", overLimit, 0, 0},
+      {"words", WordText(200000, 1), 8, 1},
+      {"zeros", TBytes(100000, 0), 8, 0},
+      {"binary first block, then text", binThenText, 8, 0},
+      {"random 1", RandomBytes(1, 1), 0, -1},
+      {"random 30000", RandomBytes(30000, 2), 0, 0},
+      // Its first block is sent before the end is known: it stays deflated.
+      {"random 70000", RandomBytes(70000, 7), 8, 0},
   };
+  TDeflateCompressor compressor;
   for (int level = 1; level <= 9; level++) {
-    SCOPED_TRACE(level);
-    const int f = flags[level];
-    EXPECT_EQ(DeflateLevelFlags(level), f);
-    // Empty: stored, text, with the level's flags.
-    EXPECT_EQ(fields(Compress(level, {})), std::vector<int>({0, f}));
-    EXPECT_EQ(Compress(level, {}).result.InternalAttributes, 1);
-    EXPECT_EQ(fields(Compress(level, WordText(5000, 9))), std::vector<int>({8, f}));
-    // A short incompressible file is stored unchanged, flags and all.
-    for (size_t n : {size_t{1}, size_t{100}, size_t{30000}}) {
-      const TBytes data = RandomBytes(n, static_cast<unsigned>(n));
-      const TCompressed out = Compress(level, data);
-      EXPECT_EQ(fields(out), std::vector<int>({0, f})) << n;
-      EXPECT_EQ(out.bytes, data);
+    EXPECT_EQ(DeflateLevelFlags(level), flags[level]);
+    for (const auto& c : cases) {
+      const TCompressed out = Compress(compressor, level, c.data);
+      const std::string what = std::string(c.what) + " level " + std::to_string(level);
+      CheckDecodes(c.data, out, what);
+      EXPECT_EQ(std::vector<int>({out.result.CompressionMethod, out.result.FlagBits}),
+                std::vector<int>({c.method, flags[level]}))
+          << what;
+      EXPECT_TRUE(c.text < 0 || out.result.InternalAttributes == c.text) << what;
     }
-    // A long one: its first block is sent before the end is known, so it
-    // stays deflated in stored blocks of 5 bytes of framing each.
-    const TBytes data = RandomBytes(70000, 7);
-    const TCompressed out = Compress(level, data);
-    EXPECT_EQ(out.result.CompressionMethod, 8);
-    EXPECT_GT(out.bytes.size(), data.size() + 5);
-    EXPECT_EQ((out.bytes.size() - data.size()) % 5, 0u);
   }
-  EXPECT_LT(Compress(9, TBytes(100000, 0)).bytes.size(), 1000u);
+  // Random data in stored blocks of 5 bytes of framing each; zeros shrink.
+  EXPECT_EQ((Compress(compressor, 6, RandomBytes(70000, 7)).bytes.size() - 70000) % 5, 0u);
+  EXPECT_LT(Compress(compressor, 9, TBytes(100000, 0)).bytes.size(), 1000u);
   // Levels outside 1-9 are refused before anything is written.
-  TDeflateCompressor c;
   const TBytes abc = {'a', 'b', 'c'};
   TMemoryDeflateSource src(abc.data(), abc.size());
   TVecSink sink;
-  EXPECT_THROW(c.Deflate(0, src, sink), std::invalid_argument);
-  EXPECT_THROW(c.Deflate(10, src, sink), std::invalid_argument);
+  EXPECT_THROW(compressor.Deflate(0, src, sink), std::invalid_argument);
+  EXPECT_THROW(compressor.Deflate(10, src, sink), std::invalid_argument);
   EXPECT_TRUE(sink.bytes.empty());
 }
 
-TEST(DeflateCompress, TextAndBinaryClassification) {
-  // Literal counts decide: bytes 7-127 are text, 0-6 and 128-255 binary; the
-  // file is text while binary <= text / 4. All bytes distinct, so every byte
-  // is a literal.
-  TBytes text;
-  for (int i = 0; i < 40; i++) text.push_back(static_cast<uint8_t>('A' + i));
-  TBytes atLimit = text;
-  for (int i = 0; i < 10; i++) atLimit.push_back(static_cast<uint8_t>(0x80 + i));
-  TBytes overLimit = atLimit;
-  overLimit.push_back(0x05);
-  // Only the first block counts: text after a binary first block changes nothing.
-  TBytes binThenText = RandomBytes(40000, 3), more = WordText(200000, 3);
-  binThenText.insert(binThenText.end(), more.begin(), more.end());
-  const struct {
-    TBytes data;
-    int level, text;
-  } cases[] = {{text, 6, 1}, {atLimit, 6, 1}, {overLimit, 6, 0}, {WordText(200000, 1), 6, 1},
-               {RandomBytes(200000, 1), 6, 0}, {binThenText, 1, 0}};
-  for (const auto& c : cases)
-    EXPECT_EQ(Compress(c.level, c.data).result.InternalAttributes, c.text) << c.data.size();
-}
-
-// The output depends neither on earlier files nor on how the source's reads
-// are cut, and every input byte is read once, in order, never rewound (the
-// writer's read step runs the CRC and the progress over what it hands out).
+// The output depends neither on earlier files (even a failed one) nor on how
+// the source's reads are cut, and every input byte is read once, in order,
+// never rewound (the writer's read step runs the CRC and the progress over
+// what it hands out). A source's read error passes through.
 TEST(DeflateCompress, OutputDoesNotDependOnReadSizesOrEarlierFiles) {
   const TBytes a = MixedData(600000, 5);
+  // Reads of random length; records what it handed out; can fail.
   struct TChunkedSource : TDeflateSource {
-    explicit TChunkedSource(const TBytes& d) : data(d) {}
+    TChunkedSource(const TBytes& d, int failAfter = INT_MAX) : data(d), failAfter(failAfter) {}
     size_t Read(uint8_t* buf, size_t n) override {
+      if (--failAfter < 0) throw std::runtime_error("read error");
       if (n == 0 || n > 65534) badRequest = true;
-      size_t take = std::min<size_t>(n, data.size() - pos);
+      size_t take = std::min<size_t>(n, data.size() - handed.size());
       if (take > 1) take = 1 + rng() % take;
-      std::copy_n(data.begin() + static_cast<long>(pos), take, buf);
-      crc = Crc32Update(crc, buf, take);
-      pos += take;
+      std::copy_n(data.begin() + static_cast<long>(handed.size()), take, buf);
+      handed.insert(handed.end(), buf, buf + take);
       return take;
     }
     bool Rewind() override {
@@ -235,15 +227,19 @@ TEST(DeflateCompress, OutputDoesNotDependOnReadSizesOrEarlierFiles) {
       return false;
     }
     const TBytes& data;
-    size_t pos = 0;
+    int failAfter;
+    TBytes handed;
     std::mt19937 rng{77};
-    uint32_t crc = 0xFFFFFFFF;
     bool badRequest = false, rewound = false;
   };
   for (int level : {1, 3, 5, 9}) {
     TDeflateCompressor fresh, reused;
     const TCompressed reference = Compress(fresh, level, a);
+    CheckDecodes(a, reference, "level " + std::to_string(level));
     Compress(reused, 9, RandomBytes(90000, 4));
+    TChunkedSource failing(a, 2);
+    TVecSink ignored;
+    EXPECT_THROW(reused.Deflate(level, failing, ignored), std::runtime_error);
     Compress(reused, 1, WordText(70000, 5));
     EXPECT_EQ(Compress(reused, level, a).bytes, reference.bytes) << "level " << level;
     TChunkedSource chunked(a);
@@ -251,29 +247,9 @@ TEST(DeflateCompress, OutputDoesNotDependOnReadSizesOrEarlierFiles) {
     const TDeflateResult r = reused.Deflate(level, chunked, sink);
     EXPECT_EQ(sink.bytes, reference.bytes) << "level " << level;
     EXPECT_EQ(r.CompressedSize, reference.result.CompressedSize);
-    EXPECT_EQ(chunked.pos, a.size());
-    EXPECT_EQ(~chunked.crc, Crc32(a.data(), a.size()));
+    EXPECT_TRUE(chunked.handed == a);
     EXPECT_FALSE(chunked.badRequest || chunked.rewound || sink.badWrite);
   }
-}
-
-TEST(DeflateCompress, SourceErrorsPassThrough) {
-  struct TFailingSource : TDeflateSource {
-    size_t Read(uint8_t* buf, size_t n) override {
-      if (++calls > 2) throw std::runtime_error("read error");
-      std::memset(buf, 'q', n);
-      return n;
-    }
-    int calls = 0;
-  } src;
-  TDeflateCompressor c;
-  TVecSink sink;
-  EXPECT_THROW(c.Deflate(6, src, sink), std::runtime_error);
-  // The object stays usable for the next file.
-  const TBytes data = WordText(100000, 2);
-  const TCompressed out = Compress(c, 6, data);
-  CheckDecodes(data, out, "after a failed file");
-  EXPECT_EQ(out.bytes, Compress(6, data).bytes);
 }
 
 }  // namespace

@@ -11,55 +11,37 @@ namespace vantrel::zip::testing {
 
 namespace {
 
-// Longest earlier match for in[pos..] within `window` bytes, at most maxLen
-// long, through 3-byte hash chains (plus the last 2-byte occurrence when
-// minLen is 2). Chains are searched to a fixed depth: good enough for tests.
+// Longest earlier matches through chains of the positions of each byte pair,
+// searched to a fixed depth: good enough for tests.
 class TMatchFinder {
  public:
-  TMatchFinder(const TBytes& in, size_t window) : in_(in), window_(window), prev_(in.size()) {}
-  // Registers position p (call for every position in order).
+  TMatchFinder(const TBytes& in, size_t window) : in_(in), window_(window), prev_(in.size()), head_(65536) {}
+  // Registers position p (call for every position in order, after Find).
   void Insert(size_t p) {
-    if (p + 2 < in_.size()) {
-      uint32_t& h = head3_[Hash3(p)];
-      prev_[p] = h;
-      h = static_cast<uint32_t>(p + 1);
-    }
-    if (p + 1 < in_.size()) last2_[in_[p] | in_[p + 1] << 8] = static_cast<uint32_t>(p + 1);
+    if (p + 1 >= in_.size()) return;
+    prev_[p] = head_[Pair(p)];
+    head_[Pair(p)] = static_cast<uint32_t>(p + 1);
   }
-  // Returns the length (0 when below minLen) and sets *dist (1-based). Call
-  // before Insert(pos).
+  // The length of the longest match for in[pos..] within the window, at most
+  // maxLen long (0 when below minLen, which is at least 2); *dist is 1-based.
   size_t Find(size_t pos, size_t minLen, size_t maxLen, size_t* dist) const {
     maxLen = std::min(maxLen, in_.size() - pos);
+    if (maxLen < minLen) return 0;
     size_t best = 0;
-    auto consider = [&](size_t cand) {
-      if (pos - cand > window_) return false;
+    for (uint32_t c = head_[Pair(pos)], depth = 0; c && depth < 64 && best < maxLen; c = prev_[c - 1], ++depth) {
+      if (pos - (c - 1) > window_) break;
       size_t n = 0;
-      while (n < maxLen && in_[cand + n] == in_[pos + n]) ++n;
-      if (n > best) {
-        best = n;
-        *dist = pos - cand;
-      }
-      return true;
-    };
-    if (maxLen >= 3) {
-      const auto head = head3_.find(Hash3(pos));
-      uint32_t c = head == head3_.end() ? 0 : head->second;
-      for (int depth = 0; c && depth < 48 && best < maxLen; ++depth, c = prev_[c - 1])
-        if (!consider(c - 1)) break;
-    }
-    if (best < 3 && minLen <= 2 && maxLen >= 2) {
-      auto it = last2_.find(in_[pos] | in_[pos + 1] << 8);
-      if (it != last2_.end()) consider(it->second - 1);
+      while (n < maxLen && in_[c - 1 + n] == in_[pos + n]) ++n;
+      if (n > best) best = n, *dist = pos - (c - 1);
     }
     return best >= minLen ? best : 0;
   }
 
  private:
-  uint32_t Hash3(size_t p) const { return in_[p] | in_[p + 1] << 8 | in_[p + 2] << 16; }
+  uint32_t Pair(size_t p) const { return in_[p] | in_[p + 1] << 8; }
   const TBytes& in_;
   size_t window_;
-  std::vector<uint32_t> prev_;  // previous position + 1 with the same hash
-  std::unordered_map<uint32_t, uint32_t> head3_, last2_;
+  std::vector<uint32_t> prev_, head_;  // position + 1 of the previous (latest) same pair
 };
 
 }  // namespace
@@ -170,20 +152,15 @@ TBytes Reduce(const TBytes& in, int factor) {
   uint8_t last = 0;
   for (uint8_t c : seq) {
     const TBytes& set = followers[last];
-    if (!set.empty()) {
-      const auto it = std::find(set.begin(), set.end(), c);
-      if (it == set.end()) {
-        bits.Bits(1, 1);
-      } else {
-        unsigned indexBits = 1;
-        while ((1u << indexBits) < set.size()) ++indexBits;
-        bits.Bits(0, 1);
-        bits.Bits(static_cast<uint32_t>(it - set.begin()), indexBits);
-        last = c;
-        continue;
-      }
+    const auto it = std::find(set.begin(), set.end(), c);
+    if (!set.empty()) bits.Bits(it == set.end(), 1);
+    if (it == set.end()) {
+      bits.Bits(c, 8);
+    } else {
+      unsigned indexBits = 1;
+      while ((1u << indexBits) < set.size()) ++indexBits;
+      bits.Bits(static_cast<uint32_t>(it - set.begin()), indexBits);
     }
-    bits.Bits(c, 8);
     last = c;
   }
   return std::move(bits.bytes);
@@ -196,32 +173,25 @@ namespace {
 // each symbol gets a code and the set is complete. Huffman's construction;
 // frequencies are flattened until no code is longer than 16 bits.
 std::vector<uint8_t> CodeLengths(std::vector<uint32_t> freq) {
+  const size_t n = freq.size();
   for (auto& f : freq) ++f;
-  for (;;) {
-    const size_t n = freq.size();
+  for (;; std::for_each(freq.begin(), freq.end(), [](uint32_t& f) { f = f / 2 + 1; })) {
     std::vector<int> parent(2 * n, -1);
     using TNode = std::pair<uint64_t, int>;
     std::priority_queue<TNode, std::vector<TNode>, std::greater<TNode>> q;
     for (size_t s = 0; s < n; ++s) q.push({freq[s], static_cast<int>(s)});
-    int next = static_cast<int>(n);
-    while (q.size() > 1) {
+    for (int next = static_cast<int>(n); q.size() > 1; ++next) {
       const TNode a = q.top();
       q.pop();
       const TNode b = q.top();
       q.pop();
       parent[a.second] = parent[b.second] = next;
-      q.push({a.first + b.first, next++});
+      q.push({a.first + b.first, next});
     }
     std::vector<uint8_t> lens(n);
-    bool fits = true;
-    for (size_t s = 0; s < n; ++s) {
-      int depth = 0;
-      for (int p = parent[s]; p >= 0; p = parent[p]) ++depth;
-      lens[s] = static_cast<uint8_t>(depth);
-      fits = fits && depth <= 16;
-    }
-    if (fits) return lens;
-    for (auto& f : freq) f = f / 2 + 1;
+    for (size_t s = 0; s < n; ++s)
+      for (int p = parent[s]; p >= 0; p = parent[p]) ++lens[s];
+    if (*std::max_element(lens.begin(), lens.end()) <= 16) return lens;
   }
 }
 
@@ -231,11 +201,9 @@ std::vector<uint8_t> CodeLengths(std::vector<uint32_t> freq) {
 struct TTree {
   explicit TTree(const std::vector<uint32_t>& freq) : lens(CodeLengths(freq)), codes(lens.size()) {
     uint32_t code = 0;
-    for (unsigned len = 1; len <= 16; ++len) {
+    for (unsigned len = 1; len <= 16; ++len, code <<= 1)
       for (size_t s = 0; s < lens.size(); ++s)
         if (lens[s] == len) codes[s] = code++;
-      code <<= 1;
-    }
   }
   // Count byte (bytes - 1), then per run of equal lengths (len - 1) | (run - 1) << 4.
   void WriteTable(TBitWriter& bits) const {
@@ -249,9 +217,7 @@ struct TTree {
     bits.Bits(static_cast<uint32_t>(runs.size() - 1), 8);
     for (uint8_t r : runs) bits.Bits(r, 8);
   }
-  void Write(TBitWriter& bits, unsigned sym) const {
-    bits.Code(~codes[sym], lens[sym]);
-  }
+  void Write(TBitWriter& bits, unsigned sym) const { bits.Code(~codes[sym], lens[sym]); }
   std::vector<uint8_t> lens;
   std::vector<uint32_t> codes;
 };
@@ -273,22 +239,13 @@ TBytes Implode(const TBytes& in, bool window8k, bool literalTree) {
   for (size_t pos = 0; pos < in.size();) {
     size_t dist = 0;
     const size_t len = finder.Find(pos, minLen, minLen + 63 + 255, &dist);
-    if (len == 0) {
-      tokens.push_back({0, in[pos]});
-      finder.Insert(pos++);
-    } else {
-      tokens.push_back({static_cast<uint32_t>(len), static_cast<uint32_t>(dist - 1)});
-      for (size_t k = 0; k < len; ++k) finder.Insert(pos++);
-    }
+    tokens.push_back(len ? TToken{static_cast<uint32_t>(len), static_cast<uint32_t>(dist - 1)} : TToken{0, in[pos]});
+    for (size_t end = pos + std::max<size_t>(len, 1); pos < end;) finder.Insert(pos++);
   }
   std::vector<uint32_t> litFreq(256), lenFreq(64), distFreq(64);
   for (const TToken& t : tokens) {
-    if (t.len == 0) {
-      ++litFreq[t.dist];
-    } else {
-      ++lenFreq[std::min<uint32_t>(t.len - static_cast<uint32_t>(minLen), 63)];
-      ++distFreq[t.dist >> lowBits];
-    }
+    if (t.len == 0) ++litFreq[t.dist];
+    else ++lenFreq[std::min<uint32_t>(t.len - static_cast<uint32_t>(minLen), 63)], ++distFreq[t.dist >> lowBits];
   }
   const TTree lit(litFreq), len(lenFreq), dist(distFreq);
   TBitWriter bits;
