@@ -454,7 +454,7 @@ void TZipReader::ExtractEntry(int index) {
   TEntryTarget target;
   target.root = destDir_;
   if (RecreateDirs && !work_.Directory().empty()) {
-    std::string d = work_.Directory();
+    std::string d(work_.Directory());
     if (!rootDir_.empty() && d.size() >= rootDir_.size() &&
         CompareTextAscii(d.substr(0, rootDir_.size()), rootDir_) == 0)
       d.erase(0, rootDir_.size());
@@ -723,7 +723,7 @@ bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
           OnPromptForOverwrite(this, overwrite, index, t.fname);
           if (t.fname != before && !OpenTarget(t)) return refuse(skipCannotCreate);
         } else {
-          overwrite = ui_->AskYesNo("Replace existing file " + work_.Filename() + "?",
+          overwrite = ui_->AskYesNo("Replace existing file " + std::string(work_.Filename()) + "?",
                                     "File Exists Alert");
         }
         break;

@@ -2,9 +2,12 @@
 #include "zip/zip_format.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/codepages.h"
@@ -215,36 +218,155 @@ int CompareTextAscii(std::string_view a, std::string_view b) {
 
 // ------------------------------------------------------------ TZipHeaderInfo
 
-void TZipHeaderInfo::SetFilename(const std::string& name) {
-  if (name == filename_) return;
-  filename_ = name;
-  FilenameLength = static_cast<uint16_t>(directory_.size() + filename_.size());
+namespace {
+
+// Little-endian base-128 numbers: a name record's lengths take one byte each
+// for names under 128 bytes.
+size_t VarintSize(size_t v) {
+  size_t n = 1;
+  while (v >= 0x80) v >>= 7, ++n;
+  return n;
 }
 
-void TZipHeaderInfo::SetDirectory(const std::string& dir) {
-  std::string d = dir;
-  if (!d.empty() && d.back() != '/') d += '/';
-  if (d == directory_) return;
-  directory_ = std::move(d);
-  FilenameLength = static_cast<uint16_t>(directory_.size() + filename_.size());
-}
-
-void TZipHeaderInfo::SetPath(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
-    directory_.clear();
-    filename_ = path;
-  } else {
-    directory_ = path.substr(0, slash + 1);
-    filename_ = path.substr(slash + 1);
+char* PutVarint(char* p, size_t v) {
+  while (v >= 0x80) {
+    *p++ = static_cast<char>((v & 0x7F) | 0x80);
+    v >>= 7;
   }
-  FilenameLength = static_cast<uint16_t>(directory_.size() + filename_.size());
+  *p++ = static_cast<char>(v);
+  return p;
+}
+
+const char* GetVarint(const char* p, size_t& v) {
+  v = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto b = static_cast<unsigned char>(*p++);
+    v |= static_cast<size_t>(b & 0x7F) << shift;
+    if (!(b & 0x80)) return p;
+  }
+}
+
+// Loaded entry comments by entry; `count` lets entries skip the lock while
+// no comment is loaded anywhere.
+struct TCommentTable {
+  std::mutex lock;
+  std::unordered_map<const TZipHeaderInfo*, std::optional<std::string>> comments;
+  std::atomic<size_t> count{0};
+};
+
+TCommentTable& Comments() {
+  static TCommentTable* table = new TCommentTable;  // outlives static entries
+  return *table;
+}
+
+}  // namespace
+
+char* TNameArena::Allocate(size_t n) {
+  n += n & 1;  // keeps the next record even
+  if (n > left_) {
+    // A record longer than a block gets a block of its own; the current
+    // block's tail is kept for the records that follow.
+    if (n > kBlockSize / 4) {
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
+      return blocks_.back().get();
+    }
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
+    next_ = blocks_.back().get();
+    left_ = kBlockSize;
+  }
+  char* p = next_;
+  next_ += n;
+  left_ -= n;
+  return p;
+}
+
+TZipHeaderInfo::~TZipHeaderInfo() {
+  FreeName();
+  ForgetComment();
+}
+
+std::pair<std::string_view, std::string_view> TZipHeaderInfo::Parts() const {
+  if (!name_) return {};
+  const char* p = reinterpret_cast<const char*>(name_ & ~uintptr_t{1});
+  size_t pathLen, dirLen;
+  p = GetVarint(GetVarint(p, pathLen), dirLen);
+  return {std::string_view(p, dirLen), std::string_view(p + dirLen, pathLen - dirLen)};
+}
+
+std::string_view TZipHeaderInfo::PathView() const {
+  const auto [dir, file] = Parts();
+  return std::string_view(dir.data(), dir.size() + file.size());
+}
+
+void TZipHeaderInfo::FreeName() {
+  if (name_ & 1) delete[] reinterpret_cast<char*>(name_ & ~uintptr_t{1});
+  name_ = 0;
+}
+
+void TZipHeaderInfo::StoreName(std::string_view dir, std::string_view file, TNameArena* arena) {
+  const size_t pathLen = dir.size() + file.size();
+  FilenameLength = static_cast<uint16_t>(pathLen);
+  if (pathLen == 0) {
+    FreeName();
+    return;
+  }
+  const size_t size = VarintSize(pathLen) + VarintSize(dir.size()) + pathLen;
+  char* record = arena ? arena->Allocate(size) : new char[size];
+  char* p = PutVarint(PutVarint(record, pathLen), dir.size());
+  // dir and file may be views of the old record: copy before freeing it.
+  std::memcpy(p, dir.data(), dir.size());
+  std::memcpy(p + dir.size(), file.data(), file.size());
+  FreeName();
+  name_ = reinterpret_cast<uintptr_t>(record) | (arena ? 0 : 1);
+}
+
+void TZipHeaderInfo::SetFilename(std::string_view name) {
+  if (name == Filename()) return;
+  StoreName(Directory(), name, nullptr);
+}
+
+void TZipHeaderInfo::SetDirectory(std::string_view dir) {
+  const bool slash = !dir.empty() && dir.back() != '/';
+  if (slash ? Directory().size() == dir.size() + 1 && Directory().starts_with(dir) &&
+                  Directory().back() == '/'
+            : Directory() == dir)
+    return;
+  if (!slash) return StoreName(dir, Filename(), nullptr);
+  StoreName(std::string(dir) + '/', Filename(), nullptr);
+}
+
+void TZipHeaderInfo::SetPath(std::string_view path, TNameArena* arena) {
+  const size_t slash = path.rfind('/');
+  const size_t cut = slash == std::string_view::npos ? 0 : slash + 1;
+  StoreName(path.substr(0, cut), path.substr(cut), arena);
+}
+
+const std::optional<std::string>& TZipHeaderInfo::FileComment() const {
+  static const std::optional<std::string> kNone;
+  TCommentTable& table = Comments();
+  if (table.count.load(std::memory_order_acquire) == 0) return kNone;
+  std::lock_guard<std::mutex> hold(table.lock);
+  auto it = table.comments.find(this);
+  // Elements of the table keep their address until erased.
+  return it == table.comments.end() ? kNone : it->second;
+}
+
+void TZipHeaderInfo::ForgetComment() {
+  TCommentTable& table = Comments();
+  if (table.count.load(std::memory_order_acquire) == 0) return;
+  std::lock_guard<std::mutex> hold(table.lock);
+  if (table.comments.erase(this)) table.count.fetch_sub(1, std::memory_order_release);
 }
 
 void TZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
   if (comment && comment->size() > 0xFFFF) comment->resize(0xFFFF);
   FileCommentLength = comment ? static_cast<uint16_t>(comment->size()) : 0;
-  comment_ = FileCommentLength ? std::move(comment) : std::nullopt;
+  if (!FileCommentLength) return ForgetComment();
+  TCommentTable& table = Comments();
+  std::lock_guard<std::mutex> hold(table.lock);
+  auto [it, added] = table.comments.try_emplace(this);
+  it->second = std::move(comment);
+  if (added) table.count.fetch_add(1, std::memory_order_release);
 }
 
 void TZipHeaderInfo::Assign(const TZipHeaderInfo& o) {
@@ -257,10 +379,8 @@ void TZipHeaderInfo::Assign(const TZipHeaderInfo& o) {
   CRC32 = o.CRC32;
   CompressedSize = o.CompressedSize;
   UncompressedSize = o.UncompressedSize;
-  FilenameLength = o.FilenameLength;
   CentralExtraLength = o.CentralExtraLength;
   LocalExtraLength = o.LocalExtraLength;
-  FileCommentLength = o.FileCommentLength;
   DiskNumberStart = o.DiskNumberStart;
   InternalAttributes = o.InternalAttributes;
   ExternalAttributes = o.ExternalAttributes;
@@ -273,9 +393,15 @@ void TZipHeaderInfo::Assign(const TZipHeaderInfo& o) {
   AesVersion = o.AesVersion;
   AesStrength = o.AesStrength;
   AesMethod = o.AesMethod;
-  filename_ = o.filename_;
-  directory_ = o.directory_;
-  comment_ = (o.FileCommentLength != 0 && o.comment_) ? o.comment_ : std::nullopt;
+  StoreName(o.Directory(), o.Filename(), nullptr);
+  FilenameLength = o.FilenameLength;
+  const std::optional<std::string>& comment = o.FileComment();
+  if (o.FileCommentLength != 0 && comment) {
+    SetFileComment(comment);
+  } else {
+    ForgetComment();
+  }
+  FileCommentLength = o.FileCommentLength;
 }
 
 bool TZipHeaderInfo::IsAes() const {
@@ -293,7 +419,7 @@ void TZipHeaderInfo::ParseExtraField(const uint8_t* data, size_t size, bool loca
     if (at + 4 + len > size) break;
     at += 4 + len;
     if (id == 0x9901 && len >= 7 && p[2] == 'A' && p[3] == 'E') {
-      AesVersion = GetU16(p);
+      AesVersion = std::min<uint16_t>(GetU16(p), kAesVersionOther);
       AesStrength = p[4];
       AesMethod = GetU16(p + 5);
     } else if (id == kZip64ExtraId) {
@@ -327,7 +453,8 @@ void TZipHeaderInfo::ApplyZip64Block(const uint8_t* p, size_t len, bool local) {
   take(DiskNumberStart == kZip64Marker16, 4, DiskNumberStart);
 }
 
-bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk) {
+bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk,
+                                 TNameArena* names) {
   int64_t start = stream->Position();
   uint8_t h[kCentralHeaderSize];
   size_t n = stream->Read(h, sizeof h);
@@ -363,10 +490,11 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   CompressedSize = GetU32(h + 20);
   UncompressedSize = GetU32(h + 24);
   SetPath(DecodeStoredName(std::string_view(raw).substr(0, nameLen), GeneralPurposeFlags,
-                           VersionMadeBy));
+                           VersionMadeBy),
+          names);
   CentralExtraLength = extraLen;
   LocalExtraLength = 0;
-  comment_.reset();
+  ForgetComment();
   FileCommentLength = commentLen;
   DiskNumberStart = GetU16(h + 34);
   InternalAttributes = GetU16(h + 36);
@@ -382,7 +510,7 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   return true;
 }
 
-bool TZipHeaderInfo::ReadLocal(TStream& stream) {
+bool TZipHeaderInfo::ReadLocal(TStream& stream, TNameArena* names) {
   int64_t start = stream.Position();
   uint8_t h[kLocalHeaderSize];
   if (!stream.ReadExact(h, sizeof h) || GetU32(h) != LocalFileHeaderSig) {
@@ -403,7 +531,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
   CRC32 = GetU32(h + 14);
   CompressedSize = GetU32(h + 18);
   UncompressedSize = GetU32(h + 22);
-  SetPath(DecodeStoredName(raw, GeneralPurposeFlags, 0));
+  SetPath(DecodeStoredName(raw, GeneralPurposeFlags, 0), names);
   LocalExtraLength = GetU16(h + 28);
   AesVersion = AesStrength = AesMethod = 0;
   if (LocalExtraLength) {
@@ -415,7 +543,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
       ParseExtraField(reinterpret_cast<const uint8_t*>(extra.data()), extra.size(), true);
     stream.Seek(afterName, soBeginning);
   }
-  comment_.reset();
+  ForgetComment();
   FileCommentLength = 0;
   DiskNumberStart = 0;
   InternalAttributes = 0;
@@ -429,7 +557,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream) {
 
 uint16_t TZipHeaderInfo::StoredFlags() const {
   uint16_t flags = GeneralPurposeFlags;
-  if (!IsAscii(directory_) || !IsAscii(filename_)) flags |= kFlagUtf8;
+  if (!IsAscii(PathView())) flags |= kFlagUtf8;
   return flags;
 }
 
@@ -515,13 +643,13 @@ bool TZipHeaderInfo::WriteCentral(TStream& stream) const {
   uint8_t h[kCentralHeaderSize];
   EncodeCentralHeader(h, *this, StoredFlags(), FilenameLength,
                       static_cast<uint16_t>(extra.size()), FileCommentLength);
-  std::string name = Path();
-  name.resize(FilenameLength);
+  const std::string_view name = PathView().substr(0, FilenameLength);
   if (stream.Write(h, sizeof h) != sizeof h) return false;
   if (stream.Write(name.data(), name.size()) != name.size()) return false;
   if (stream.Write(extra.data(), extra.size()) != extra.size()) return false;
-  if (FileCommentLength && comment_) {
-    std::string c = *comment_;
+  const std::optional<std::string>& comment = FileComment();
+  if (FileCommentLength && comment) {
+    std::string c = *comment;
     c.resize(FileCommentLength);
     if (stream.Write(c.data(), c.size()) != c.size()) return false;
   }
@@ -533,8 +661,7 @@ bool TZipHeaderInfo::WriteLocal(TStream& stream) {
   uint8_t h[kLocalHeaderSize];
   EncodeLocalHeader(h, *this, StoredFlags(), FilenameLength, LocalExtraLength,
                     CompressedSize >= kZip64Marker32 || UncompressedSize >= kZip64Marker32);
-  std::string name = Path();
-  name.resize(FilenameLength);
+  const std::string_view name = PathView().substr(0, FilenameLength);
   return stream.Write(h, sizeof h) == sizeof h &&
          stream.Write(name.data(), name.size()) == name.size();
 }

@@ -14,9 +14,12 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vantrel::zip {
 
@@ -129,6 +132,23 @@ class TObject {
 // Loads the next disk and returns the stream that now stands at its start.
 using TNextDiskCallback = std::function<TStream*()>;
 
+// Names of many entries in blocks that never move: a directory of N entries
+// costs N small records and a few 64 KiB blocks, not N heap strings.
+class TNameArena {
+ public:
+  TNameArena() = default;
+  TNameArena(const TNameArena&) = delete;
+  TNameArena& operator=(const TNameArena&) = delete;
+  // Room for n bytes at an even address, valid as long as the arena.
+  char* Allocate(size_t n);
+
+ private:
+  static constexpr size_t kBlockSize = 65536;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+};
+
 class TZipHeaderInfo : public TObject {
  public:
   TZipHeaderInfo() = default;
@@ -137,66 +157,79 @@ class TZipHeaderInfo : public TObject {
     Assign(other);
     return *this;
   }
+  ~TZipHeaderInfo() override;
   const char* ClassName() const override { return "TZipHeaderInfo"; }
 
-  uint16_t VersionMadeBy = 20;
-  uint16_t VersionNeeded = 20;
-  uint16_t GeneralPurposeFlags = 0;
-  uint16_t CompressionMethod = 8;
-  uint32_t LastModDateTime = 0;
-  uint32_t CRC32 = 0xFFFFFFFF;
+  // Widest fields first, so that a directory of many entries packs tightly.
   // Sizes and offsets are 64-bit: a ZIP64 extra field carries the values the
   // 32-bit fields of the records cannot hold.
   uint64_t CompressedSize = 0;
   uint64_t UncompressedSize = 0;
+  uint64_t LocalHeaderOffset = 0;
+  uint64_t CentralEntryOffset = 0;
+  uint32_t LastModDateTime = 0;
+  uint32_t CRC32 = 0xFFFFFFFF;
+  uint32_t DiskNumberStart = 0;
+  uint32_t ExternalAttributes = 0x20;
+  uint16_t VersionMadeBy = 20;
+  uint16_t VersionNeeded = 20;
+  uint16_t GeneralPurposeFlags = 0;
+  uint16_t CompressionMethod = 8;
   uint16_t FilenameLength = 0;
   uint16_t CentralExtraLength = 0;
   uint16_t LocalExtraLength = 0;
   uint16_t FileCommentLength = 0;
-  uint32_t DiskNumberStart = 0;
   uint16_t InternalAttributes = 1;
-  uint32_t ExternalAttributes = 0x20;
-  uint64_t LocalHeaderOffset = 0;
-  uint64_t CentralEntryOffset = 0;
-  uint8_t Selected = 0;
-  uint8_t Marked = 0;
   // Bytes of the name as stored in the record read (FilenameLength counts
   // the decoded text, which may be longer).
   uint16_t StoredNameLength = 0;
+  // From the AES extra field (0x9901): the method of the data inside.
+  uint16_t AesMethod = 0;
+  uint16_t Selected : 1 = 0;
+  uint16_t Marked : 1 = 0;
   // The entry's data overlaps another entry's or the central directory: it is
   // never extracted (set when the directory is read).
-  uint8_t DataOverlaps = 0;
-  // From the AES extra field (0x9901): vendor version (1 = AE-1, 2 = AE-2),
-  // key strength (1-3 for 128/192/256 bits) and the method of the data
-  // inside; AesStrength is 0 when the entry has no such field.
-  uint16_t AesVersion = 0;
-  uint8_t AesStrength = 0;
-  uint16_t AesMethod = 0;
+  uint16_t DataOverlaps : 1 = 0;
+  // From the AES extra field: vendor version (1 = AE-1, 2 = AE-2; a larger
+  // value is kept as kAesVersionOther) and key strength (1-3 for 128/192/256
+  // bits); AesStrength is 0 when the entry has no such field.
+  uint16_t AesVersion : 5 = 0;
+  uint16_t AesStrength : 8 = 0;
+  static constexpr uint16_t kAesVersionOther = 31;
 
-  const std::string& Filename() const { return filename_; }
-  const std::string& Directory() const { return directory_; }
+  std::string_view Filename() const { return Parts().second; }
+  std::string_view Directory() const { return Parts().first; }
   // Directory + Filename.
-  std::string Path() const { return directory_ + filename_; }
+  std::string Path() const { return std::string(PathView()); }
+  std::string_view PathView() const;
   // Setting a different value recomputes FilenameLength; a non-empty
   // directory gets a trailing "/".
-  void SetFilename(const std::string& name);
-  void SetDirectory(const std::string& dir);
+  void SetFilename(std::string_view name);
+  void SetDirectory(std::string_view dir);
   // Splits a "/"-separated path at its last "/" into Directory and Filename.
-  void SetPath(const std::string& path);
+  // With an arena the name is kept there (the arena must outlive the entry);
+  // without one the entry owns a copy.
+  void SetPath(std::string_view path, TNameArena* arena = nullptr);
 
-  // The comment once loaded; none otherwise.
-  const std::optional<std::string>& FileComment() const { return comment_; }
+  // The comment once loaded; none otherwise. Loaded comments live in a table
+  // beside the entries, so that entries without one pay nothing for it.
+  const std::optional<std::string>& FileComment() const;
   // Replaces the comment; FileCommentLength follows its length (0 for none).
   void SetFileComment(std::optional<std::string> comment);
 
+  // Copies every field, the name and the loaded comment (the copy owns its
+  // name).
   void Assign(const TZipHeaderInfo& other);
 
   // Reads one central record at the stream's position. On failure the stream
   // is back where it was. nextDisk (may be empty) is called when the stream
-  // ends inside the fixed part of the record; it replaces *stream.
-  bool ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk = {});
+  // ends inside the fixed part of the record; it replaces *stream. The name
+  // goes to `names` when given (see SetPath).
+  bool ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk = {},
+                   TNameArena* names = nullptr);
   // Reads one local header; the stream then stands right after the name.
-  bool ReadLocal(TStream& stream);
+  bool ReadLocal(TStream& stream, TNameArena* names = nullptr);
+
   // Writes the 46-byte record, the stored name and the loaded comment; false
   // on a short write.
   bool WriteCentral(TStream& stream) const;
@@ -235,10 +268,23 @@ class TZipHeaderInfo : public TObject {
   // that readers take it as UTF-8.
   uint16_t StoredFlags() const;
 
-  std::string filename_;
-  std::string directory_;
-  std::optional<std::string> comment_;
+  // Directory and filename as views of the name record.
+  std::pair<std::string_view, std::string_view> Parts() const;
+  // Replaces the name with dir + file, in the arena or in a block of its own.
+  void StoreName(std::string_view dir, std::string_view file, TNameArena* arena);
+  void FreeName();
+  void ForgetComment();
+
+  // The name record: the path's length and the directory's length as
+  // variable-length numbers, then the path's bytes. Bit 0 is set when the
+  // record is the entry's own heap block (records in an arena are at even
+  // addresses); 0 is the empty name.
+  uintptr_t name_ = 0;
 };
+
+// An entry costs this much in a directory of many entries, beyond its name.
+static_assert(sizeof(TZipHeaderInfo) <= 88);
+
 
 // ------------------------------------------------------------ record encoding
 

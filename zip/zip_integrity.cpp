@@ -40,21 +40,9 @@ std::vector<bool> FindOverlaps(const std::vector<TDataRange>& ranges, uint32_t l
     if (ranges[a].disk != ranges[b].disk) return ranges[a].disk < ranges[b].disk;
     return ranges[a].start < ranges[b].start;
   });
-  // Sweep in order of start, remembering the range that reaches furthest: any
-  // range starting before that end overlaps it.
-  size_t furthest = 0;
-  bool haveFurthest = false;
-  for (size_t k = 0; k < order.size(); ++k) {
-    const size_t i = order[k];
-    const TDataRange& r = ranges[i];
-    if (haveFurthest && ranges[furthest].disk != r.disk) haveFurthest = false;
-    if (haveFurthest && r.start < ranges[furthest].end) bad[i] = bad[furthest] = true;
-    if (!haveFurthest || r.end > ranges[furthest].end) {
-      furthest = i;
-      haveFurthest = true;
-    }
-    if (r.disk == limitDisk && r.end > limit) bad[i] = true;
-  }
+  SweepOverlaps(
+      order.size(), [&](size_t k) { return ranges[order[k]]; },
+      [&](size_t k) { bad[order[k]] = true; }, limitDisk, limit);
   return bad;
 }
 

@@ -50,4 +50,30 @@ struct TDataRange {
 std::vector<bool> FindOverlaps(const std::vector<TDataRange>& ranges, uint32_t limitDisk,
                                uint64_t limit);
 
+// The same check over `count` ranges that range(i) gives in order of disk and
+// start: mark(i) is called (once or more) for each range that overlaps or
+// reaches past the limit.
+template <class RangeAt, class Mark>
+void SweepOverlaps(size_t count, RangeAt range, Mark mark, uint32_t limitDisk, uint64_t limit) {
+  // Remembers the range that reaches furthest: any range starting before its
+  // end overlaps it.
+  size_t furthest = 0;
+  TDataRange far;
+  bool haveFar = false;
+  for (size_t i = 0; i < count; ++i) {
+    const TDataRange r = range(i);
+    if (haveFar && far.disk != r.disk) haveFar = false;
+    if (haveFar && r.start < far.end) {
+      mark(i);
+      mark(furthest);
+    }
+    if (!haveFar || r.end > far.end) {
+      furthest = i;
+      far = r;
+      haveFar = true;
+    }
+    if (r.disk == limitDisk && r.end > limit) mark(i);
+  }
+}
+
 }  // namespace vantrel::zip

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <new>
 
 #include "zip/zip_errors.h"
 
@@ -34,15 +35,19 @@ void TObjectList::Error(const std::string& text) const { throw EListError(text);
 
 void TObjectList::Grow() {
   // Small steps up to 65520 items, then by half the capacity, so that a list
-  // of millions of entries costs O(n) growth steps' worth of copies.
+  // of millions of entries costs O(n) growth steps' worth of copies. The
+  // storage itself grows geometrically.
   int64_t delta = capacity_ < 5 ? 4 : capacity_ < 9 ? 8 : capacity_ < kSteppedItems ? 16 : capacity_ / 2;
-  SetCapacity(static_cast<int>(std::min<int64_t>(capacity_ + delta, kMaxCapacity)));
+  capacity_ = static_cast<int>(std::min<int64_t>(capacity_ + delta, kMaxCapacity));
 }
 
 void TObjectList::SetCapacity(int capacity) {
   if (capacity > kMaxCapacity || capacity < count_)
     Error(Format("List capacity out of bounds (%d)", capacity));
   capacity_ = capacity;
+  // Room for exactly that many: a list filled to a known count never holds
+  // two copies of its storage.
+  items_.reserve(static_cast<size_t>(capacity));
 }
 
 TObject* TObjectList::Items(int index) const {
@@ -165,7 +170,7 @@ int TSortedZip::Compare(const TObject* ao, const TObject* bo) const {
       // Compare Directory+Filename as one text without building it.
       if (a->Directory().size() == b->Directory().size() && c == 0)
         return CompareTextAscii(a->Filename(), b->Filename());
-      return CompareTextAscii(a->Path(), b->Path());
+      return CompareTextAscii(a->PathView(), b->PathView());
     }
     case TZipSortMode::ByFileName:
       return CompareTextAscii(a->Filename(), b->Filename());
@@ -190,6 +195,34 @@ int TSortedZip::Compare(const TObject* ao, const TObject* bo) const {
              : a->LocalHeaderOffset > b->LocalHeaderOffset ? 1
                                                            : 0;
   }
+}
+
+// ------------------------------------------------------------ TEntryStore
+
+TEntryStore::~TEntryStore() {
+  for (TBlock& b : blocks_) {
+    for (size_t i = 0; i < b.used; ++i) b.items[i].~TZipHeaderInfo();
+    ::operator delete(b.items);
+  }
+}
+
+TZipHeaderInfo* TEntryStore::New() {
+  if (blocks_.empty() || blocks_.back().used == blocks_.back().capacity) {
+    // The first block holds the announced count; later ones (a count that
+    // was too small, a rebuilt directory) double what is there. Pages of a
+    // block not yet used are not touched.
+    size_t capacity = std::max<size_t>(nextBlock_, 64);
+    auto* items = static_cast<TZipHeaderInfo*>(::operator new(capacity * sizeof(TZipHeaderInfo)));
+    blocks_.push_back({items, capacity, 0});
+    nextBlock_ = std::min<size_t>(capacity * 2, size_t{1} << 20);
+  }
+  TBlock& b = blocks_.back();
+  return new (b.items + b.used++) TZipHeaderInfo();
+}
+
+void TEntryStore::DropLast() {
+  TBlock& b = blocks_.back();
+  b.items[--b.used].~TZipHeaderInfo();
 }
 
 }  // namespace vantrel::zip

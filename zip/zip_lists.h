@@ -109,4 +109,31 @@ class TSortedZip : public TSortedObjectList {
   TZipSortMode SortMode;
 };
 
+// The entries of one directory reading, in blocks that never move (the first
+// one sized from the count the archive announces), with one arena for their
+// names. Lists of the directory hold pointers into it without owning them.
+class TEntryStore {
+ public:
+  explicit TEntryStore(size_t expected = 0) : nextBlock_(expected) {}
+  TEntryStore(const TEntryStore&) = delete;
+  TEntryStore& operator=(const TEntryStore&) = delete;
+  ~TEntryStore();
+
+  // A new default entry at an address that stays valid as long as the store.
+  TZipHeaderInfo* New();
+  // Destroys the entry New returned last (one that could not be read).
+  void DropLast();
+  TNameArena& Names() { return names_; }
+
+ private:
+  struct TBlock {
+    TZipHeaderInfo* items;
+    size_t capacity;
+    size_t used;
+  };
+  std::vector<TBlock> blocks_;
+  size_t nextBlock_;
+  TNameArena names_;
+};
+
 }  // namespace vantrel::zip

@@ -17,6 +17,10 @@ namespace vantrel::zip {
 
 namespace {
 
+// The most entries room is made for before the first is read; a directory
+// with more grows as it is read.
+constexpr uint64_t kMaxReservedEntries = uint64_t{1} << 24;
+
 struct timespec FileDate(int fd) {
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0) return {};
@@ -140,6 +144,15 @@ void TZipReader::FreeDirectory() {
   view_ = nullptr;
   viewList_.reset();
   dirList_.reset();
+  store_.reset();
+}
+
+void TZipReader::NewDirectory(size_t expected, TDuplicatesMode mode) {
+  FreeDirectory();
+  store_ = std::make_unique<TEntryStore>(expected);
+  dirList_ = std::make_unique<TSortedZip>(mode, false, TZipSortMode::ByNone);
+  dirList_->SetCapacity(static_cast<int>(expected));
+  view_ = dirList_.get();
 }
 
 void TZipReader::ProcessMessagesAndCheckCancel() {
@@ -228,9 +241,17 @@ void TZipReader::ReadDirectory() {
 
   if (!dirList_) {
     // Entries at one offset are kept (and refused as overlapping below), so
-    // that every announced entry is either listed or reported.
-    dirList_ = std::make_unique<TSortedZip>(dupAccept, true, TZipSortMode::ByNone);
-    view_ = dirList_.get();
+    // that every announced entry is either listed or reported. Room is made
+    // for the announced count, but no more than the directory's bytes (or
+    // the file's) can hold: a false count costs nothing.
+    uint64_t expected = std::min<uint64_t>(endRecord_.TotalEntries,
+                                           endRecord_.CentralDirSize / kCentralHeaderSize);
+    if (!useConfig && endRecord_.ThisDisk == 0)
+      expected = std::min<uint64_t>(
+          expected, static_cast<uint64_t>(std::max<int64_t>(archive_->Size(), 0)) /
+                        kCentralHeaderSize);
+    NewDirectory(static_cast<size_t>(std::min<uint64_t>(expected, kMaxReservedEntries)),
+                 dupAccept);
   }
   ReadCentralRecords(s, useConfig);
 
@@ -277,11 +298,16 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
     LoadDisk(currentDisk_ + 2);
     return archive_.get();
   };
+  // After a rebuild the records only complete the entries found; otherwise
+  // each is read straight into the store.
+  TZipHeaderInfo completing;
   for (uint64_t i = 0; i < endRecord_.TotalEntries;) {
-    auto entry = std::make_unique<TZipHeaderInfo>();
+    TZipHeaderInfo* entry = rebuilt_ ? &completing : store_->New();
     bool useNext = multiMode_ != TMultiMode::mmNone && !rebuilt_ && !useConfig;
-    if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback())) {
+    if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback(),
+                            rebuilt_ ? nullptr : &store_->Names())) {
       if (rebuilt_) break;
+      store_->DropLast();
       if (multiMode_ == TMultiMode::mmNone && RebuildDirectory()) {
         s = archive_.get();
         i = 0;
@@ -292,7 +318,7 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
     }
     if (rebuilt_) {
       int index;
-      if (dirList_->Find(entry.get(), index)) {
+      if (dirList_->Find(entry, index)) {
         TZipHeaderInfo* local = dirList_->Entry(index);
         uint64_t offset = local->LocalHeaderOffset;
         local->Assign(*entry);
@@ -300,13 +326,12 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
       }
     } else {
       // The count was checked against the list's limit: adding cannot fail.
-      dirList_->Add(entry.get());
-      TZipHeaderInfo* added = entry.release();
-      if ((endRecord_.ThisDisk > 0 || useConfig) && added->HasComment()) {
+      dirList_->Add(entry);
+      if ((endRecord_.ThisDisk > 0 || useConfig) && entry->HasComment()) {
         // The disk may not be reachable later (and the configuration file is
         // closed after reading).
         int64_t pos = s->Position();
-        LoadEntryComment(*added, *s);
+        LoadEntryComment(*entry, *s);
         s->Seek(pos, soBeginning);
       }
     }
@@ -343,10 +368,10 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
 }
 
 void TZipReader::MarkOverlaps(bool useConfig) {
-  std::vector<TDataRange> ranges;
-  ranges.reserve(static_cast<size_t>(dirList_->Count()));
-  for (int i = 0; i < dirList_->Count(); ++i) {
-    const TZipHeaderInfo& e = *dirList_->Entry(i);
+  // The list is in order of disk and offset already: the sweep needs no
+  // copy of the ranges.
+  auto range = [this](size_t i) {
+    const TZipHeaderInfo& e = *dirList_->Entry(static_cast<int>(i));
     TDataRange r;
     r.disk = e.DiskNumberStart;
     r.start = e.LocalHeaderOffset;
@@ -354,17 +379,19 @@ void TZipReader::MarkOverlaps(bool useConfig) {
     // side of no overlap. A descriptor has at least 12 bytes.
     r.end = r.start + kLocalHeaderSize + e.StoredNameLength + e.CompressedSize +
             (e.HasDataDescriptor() ? 12 : 0);
-    ranges.push_back(r);
-  }
+    return r;
+  };
+  report_.overlapping = 0;
+  for (int i = 0; i < dirList_->Count(); ++i) dirList_->Entry(i)->DataOverlaps = 0;
+  auto mark = [this](size_t i) {
+    TZipHeaderInfo& e = *dirList_->Entry(static_cast<int>(i));
+    if (!e.DataOverlaps) ++report_.overlapping;
+    e.DataOverlaps = 1;
+  };
   // A configuration file holds the directory apart from the data.
   const uint64_t limit = useConfig ? UINT64_MAX : endRecord_.CentralDirOffset;
-  const std::vector<bool> bad =
-      FindOverlaps(ranges, rebuilt_ ? 0 : endRecord_.CentralDirDisk, limit);
-  report_.overlapping = 0;
-  for (int i = 0; i < dirList_->Count(); ++i) {
-    dirList_->Entry(i)->DataOverlaps = bad[static_cast<size_t>(i)] ? 1 : 0;
-    if (bad[static_cast<size_t>(i)]) ++report_.overlapping;
-  }
+  SweepOverlaps(static_cast<size_t>(dirList_->Count()), range, mark,
+                rebuilt_ ? 0 : endRecord_.CentralDirDisk, limit);
 }
 
 void TZipReader::BuildView() {
@@ -378,6 +405,7 @@ void TZipReader::BuildView() {
     return;
   }
   viewList_ = std::make_unique<TSortedZip>(dupAccept, false, SortMode);
+  viewList_->SetCapacity(dirList_->Count());
   for (int i = 0; i < dirList_->Count(); ++i) viewList_->Add(dirList_->Entry(i));
   view_ = viewList_.get();
 }
@@ -419,15 +447,16 @@ bool TZipReader::RebuildDirectory() {
     matched = 0;
   }
 
-  dirList_ = std::make_unique<TSortedZip>(dupError, true, TZipSortMode::ByNone);
-  view_ = dirList_.get();
+  NewDirectory(0, dupError);
   for (;;) {
-    auto entry = std::make_unique<TZipHeaderInfo>();
-    if (!entry->ReadLocal(s)) break;
+    TZipHeaderInfo* entry = store_->New();
     // An entry whose data runs to the end of the archive is cut short: the
     // list ends before it.
-    if (!SkipLocalData(s, *entry)) break;
-    dirList_->Add(entry.release());
+    if (!entry->ReadLocal(s, &store_->Names()) || !SkipLocalData(s, *entry)) {
+      store_->DropLast();
+      break;
+    }
+    dirList_->Add(entry);
   }
   endRecord_.ThisDisk = 0;
   currentDisk_ = 0;
@@ -586,8 +615,10 @@ TZipHeaderInfo& TZipReader::Entry(int index) {
   return *view_->Entry(index);
 }
 
-std::string TZipReader::Filename(int index) const { return Entry(index).Filename(); }
-std::string TZipReader::Pathname(int index) const { return Entry(index).Directory(); }
+std::string TZipReader::Filename(int index) const { return std::string(Entry(index).Filename()); }
+std::string TZipReader::Pathname(int index) const {
+  return std::string(Entry(index).Directory());
+}
 
 std::time_t TZipReader::DateTime(int index) const {
   uint32_t v = Entry(index).LastModDateTime;

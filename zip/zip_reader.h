@@ -202,6 +202,8 @@ class TZipReader {
   // whole (EZipTooLarge).
   void CheckEntryCount();
   void ReadCentralRecords(TStream*& s, bool useConfig);
+  // An empty directory (store and list) with room for `expected` entries.
+  void NewDirectory(size_t expected, TDuplicatesMode mode);
   // Sets DataOverlaps of every entry whose data overlaps another's or the
   // central directory.
   void MarkOverlaps(bool useConfig);
@@ -217,7 +219,10 @@ class TZipReader {
   std::string zipName_;
   bool checkDiskLabels_ = true;
   TMultiMode multiMode_ = TMultiMode::mmNone;
-  std::unique_ptr<TSortedZip> dirList_;   // physical order, owns the entries
+  // The entries read from the archive; the lists point into it. Null when
+  // dirList_ owns its entries (those of an archive just written).
+  std::unique_ptr<TEntryStore> store_;
+  std::unique_ptr<TSortedZip> dirList_;   // physical order
   std::unique_ptr<TSortedZip> viewList_;  // SortMode order when not ByNone
   TSortedZip* view_ = nullptr;
   TEndCentral endRecord_;

@@ -433,14 +433,14 @@ class TNameIndex {
   }
   void Insert(const TZipHeaderInfo* e) {
     if ((used_ + 1) * 2 > slots_.size()) Grow(std::max<size_t>(slots_.size() * 2, 64));
-    Place({std::hash<std::string>{}(e->Path()), e});
+    Place({std::hash<std::string_view>{}(e->PathView()), e});
     ++used_;
   }
   bool Contains(const std::string& path) const {
     if (slots_.empty()) return false;
-    const size_t h = std::hash<std::string>{}(path), mask = slots_.size() - 1;
+    const size_t h = std::hash<std::string_view>{}(path), mask = slots_.size() - 1;
     for (size_t i = h & mask; slots_[i].entry; i = (i + 1) & mask)
-      if (slots_[i].hash == h && slots_[i].entry->Path() == path) return true;
+      if (slots_[i].hash == h && slots_[i].entry->PathView() == path) return true;
     return false;
   }
 

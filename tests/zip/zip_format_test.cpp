@@ -125,17 +125,21 @@ TEST(Names, SplitIntoDirectoryAndFilename) {
                {"dir/", "dir/", ""},
                {"plain", "", "plain"},
                {"win\\dows\\f.txt", "win/dows/", "f.txt"}};
+  // Names kept in an arena become the entry's own when changed.
+  TNameArena arena;
   TZipHeaderInfo e;
   for (const auto& c : cases) {
-    e.SetPath(DecodeStoredName(c.stored, 0, 0));
+    e.SetPath(DecodeStoredName(c.stored, 0, 0), &arena);
     EXPECT_EQ(e.Directory(), c.dir) << c.stored;
     EXPECT_EQ(e.Filename(), c.file) << c.stored;
     EXPECT_EQ(e.FilenameLength, std::string(c.stored).size());
   }
   e.SetFilename("abc");
   e.SetDirectory("x/y");
-  EXPECT_EQ(e.Directory(), "x/y/");
+  EXPECT_EQ(e.Path(), "x/y/abc");
   EXPECT_EQ(e.FilenameLength, 7);
+  e.SetDirectory(e.Directory().substr(2));  // a view of its own name
+  EXPECT_EQ(e.Path(), "y/abc");
 }
 
 TEST(Names, EncodingRulesAndValidation) {

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
 
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_test_util.h"
 #include "tests/zip/zip_writer_support.h"
 #include "zip/zip_reader.h"
+#include "zip/zip_writer.h"
 
 namespace vantrel::zip {
 namespace {
@@ -159,6 +161,81 @@ TEST_F(ZipReaderTest, DirectoryIsReadAgainOnlyWhenTheFileDateChanges) {
   test::SetMTime(path, 1000000002);
   r.ReadZip();
   EXPECT_EQ(Names(r), (std::vector<std::string>{"new.txt"}));
+}
+
+TEST_F(ZipReaderTest, ManyEntriesKeepNamesDataAndCommentsThroughSortUpdateAndExtract) {
+  // Names of every length class of the name records (under 128 bytes, two
+  // length bytes, a record bigger than an arena block), not valid UTF-8, and
+  // directories without a file name; read from the directory and, shifted,
+  // rebuilt from the local headers (whose store grows block by block).
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 1500; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string names[] = {"d" + std::to_string(i % 7) + "/f" + n,
+                                 "long/" + std::string(100 + i % 150, 'x') + "/" +
+                                     std::string(i % 250, 'y') + n,
+                                 "bad\xFF\x80/" + n + "\xE9", "only/" + n + "/"};
+    entries.push_back({i == 1 ? "huge/" + std::string(40000, 'h') : names[i % 4],
+                         i % 4 == 3 ? "" : "data " + n});
+  }
+  entries[5].comment = "fifth";
+  const std::string zip = BuildZip(entries);
+  for (const std::string prefix : {"", "shifted!"}) {
+    SCOPED_TRACE(prefix);
+    const std::string path = Write("many.zip", prefix + zip);
+    std::vector<std::string> expected;
+    for (const TEntrySpec& e : entries) expected.push_back(DecodeStoredName(e.name, 0, 20));
+    // Shifted, the central records name other offsets and add nothing.
+    const std::string comment = prefix.empty() ? "fifth" : "";
+    std::optional<TZipHeaderInfo> copy;
+    {
+      TZipReader r;
+      r.SetZipName(path);
+      r.ReadZip();
+      EXPECT_EQ(r.Rebuilt(), !prefix.empty());
+      EXPECT_EQ(Names(r), expected);
+      EXPECT_EQ(r.FileComment(5), comment);
+      copy = r.Entry(5);
+      r.SortMode = TZipSortMode::ByName;
+      r.ClearZip();
+      r.SetZipName(path);
+      r.ReadZip();
+      std::vector<std::string> sorted = expected;
+      std::stable_sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+        return CompareTextAscii(a, b) < 0;
+      });
+      EXPECT_EQ(Names(r), sorted);
+    }
+    // The copy owns its name and comment; a new reading starts without them.
+    EXPECT_EQ(copy->Path(), expected[5]);
+    EXPECT_EQ(copy->FileComment().value_or(""), comment);
+    copy.reset();
+    if (!prefix.empty()) continue;  // a rebuilt directory is not updated
+
+    test::WriteFile(tmp_ / "added.txt", "added");
+    TZipWriter w;
+    w.SetZipName(path);
+    w.SetRootDir(tmp_ / "");
+    w.SetRelativePaths(true);
+    w.AddFile(tmp_ / "added.txt");
+    ASSERT_EQ(w.Zip(), 1);
+    expected.push_back("added.txt");
+    EXPECT_EQ(Names(w), expected);
+
+    TZipReader r;
+    r.SetZipName(path);
+    r.SetDestDir(tmp_ / "out");
+    r.DoAll = true;
+    r.RecreateDirs = true;
+    r.ReadZip();
+    EXPECT_FALSE(r.Entry(5).FileComment().has_value());
+    // All but the entry whose 40,000-byte name no file system takes.
+    ASSERT_EQ(r.UnZip(), static_cast<int>(entries.size()));
+    for (size_t i = 0; i < entries.size(); ++i) {
+      if (!entries[i].data.empty() && i != 1)
+        EXPECT_EQ(test::ReadFile(tmp_ / ("out/" + expected[i])), entries[i].data) << expected[i];
+    }
+  }
 }
 
 TEST_F(ZipReaderTest, NextDiskIsANumberedFileOrAskedForWhenSpanned) {

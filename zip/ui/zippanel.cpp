@@ -244,7 +244,7 @@ void TZIPpanel::Load(zip::TZipReader& reader, const std::string& archivePath,
     // Directory entries have no row: the directory bit, or no name after the
     // last "/" (an entry such as "docs/" written without the bit).
     if ((reader.ExternalFileAttributes(i) & 0x10) != 0 || e.Filename().empty()) continue;
-    rows.push_back({e.Filename(), e.Directory(), reader.UncompressedSize(i), false});
+    rows.push_back({std::string(e.Filename()), std::string(e.Directory()), reader.UncompressedSize(i), false});
   }
   model_->Reset(std::move(rows));
   if (model_->rowCount() > 0) listView_->setCurrentIndex(model_->index(0, 0));
