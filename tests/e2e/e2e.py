@@ -161,31 +161,31 @@ class Display:
         return self.root.get_image(x, y, width, height, X.ZPixmap, 0xFFFFFFFF).data
 
     def _tap(self, keysyms):
-        """Presses the keys in turn and lets them go in reverse order."""
+        """Presses the keys in turn, lets them go in reverse order, and waits a person's pace."""
         codes = [self.conn.keysym_to_keycode(k) for k in keysyms]
-        expect(all(codes), f"no key for one of the keysyms {keysyms}")
+        expect(all(keysyms) and all(codes), f"no key for one of the keysyms {keysyms}")
         for event, order in ((X.KeyPress, codes), (X.KeyRelease, reversed(codes))):
             for code in order:
                 xtest.fake_input(self.conn, event, code)
         self.conn.sync()
+        time.sleep(KEY_GAP)
 
-    def key(self, combo):
-        """One key with modifiers, as "F7", "shift+F4", "alt+n", "ctrl+a"."""
-        names = combo.split("+")
-        keysyms = [XK.string_to_keysym(MODIFIERS.get(n.lower(), n)) for n in names[:-1]] + \
-                  [XK.string_to_keysym(names[-1])]
-        expect(all(keysyms), f"unknown key in {combo!r}")
-        self._tap(keysyms)
+    def key(self, *combos):
+        """Keys in turn: X key names, modifiers joined by "+" ("F7", "shift+F4", "alt+n")."""
+        for combo in combos:
+            *mods, name = combo.split("+")
+            self._tap([XK.string_to_keysym(MODIFIERS.get(m.lower(), m)) for m in mods] + [XK.string_to_keysym(name)])
 
-    def type_char(self, char):
-        keysym = ord(char)  # printable Latin-1 keysyms are their code points
-        shifted = self.conn.keycode_to_keysym(self.conn.keysym_to_keycode(keysym), 0) != keysym
-        self._tap(([XK.XK_Shift_L] if shifted else []) + [keysym])
+    def type(self, text):
+        for keysym in map(ord, text):  # printable Latin-1 keysyms are their code points
+            shifted = self.conn.keycode_to_keysym(self.conn.keysym_to_keycode(keysym), 0) != keysym
+            self._tap(([XK.XK_Shift_L] if shifted else []) + [keysym])
 
     def click(self, x, y):
         for event, detail in ((X.MotionNotify, 0), (X.ButtonPress, 1), (X.ButtonRelease, 1)):
             xtest.fake_input(self.conn, event, detail, x=x, y=y)
         self.conn.sync()
+        time.sleep(CLICK_GAP)
 
     def clipboard(self):
         """The clipboard's text, asked from its owner as any program asks."""
@@ -230,6 +230,7 @@ class Session:
         self.root, self.home = os.path.join(workdir, "tree"), os.path.join(workdir, "home")
         self.left, self.right, self.config = self.path("left"), self.path("right"), os.path.join(self.home, ".config")
         self.launches, self.log = os.path.join(workdir, "launched.txt"), os.path.join(workdir, "vantrel.log")
+        self.key, self.type = display.key, display.type
         self.proc = self.main = self.uid = None
         for d in (self.right, self.config, os.path.join(workdir, "runtime")):
             os.makedirs(d, mode=0o700, exist_ok=True)
@@ -355,23 +356,11 @@ class Session:
     def wait_main_active(self, what="the main window is active again"):
         self.wait_until(lambda: self.active()[0] == self.main, what)
 
-    def key(self, *keys):
-        """Presses keys in turn: X key names, modifiers joined by "+"."""
-        for combo in keys:
-            self.display.key(combo)
-            time.sleep(KEY_GAP)
-
-    def type(self, text):
-        for char in text:
-            self.display.type_char(char)
-            time.sleep(KEY_GAP)
-
     def click(self, window, x, y):
         """Clicks at (x, y) inside `window`'s client area; negative coordinates
         count from the right or bottom edge."""
         wx, wy, width, height = self.display.geometry(window)
         self.display.click(wx + x % width, wy + y % height)
-        time.sleep(CLICK_GAP)
 
     def menu(self, index, *keys):
         """Alt selects the menu bar, the arrows open menu `index` on its first

@@ -1,6 +1,7 @@
 """File commands from the keyboard: new directory and file, rename, move,
 delete, copy errors skipped at once, marks and quick search, Find file,
-Ctrl+G and the help windows."""
+Ctrl+G and the help windows, the viewer (F3 starts vnview with the default
+settings) and the entry menu."""
 
 import os
 
@@ -122,3 +123,19 @@ def scenario_directory_size_ctrl_g_and_help(s):
         if dialog:
             s.answer(dialog, "Escape")
         s.expect_panel_keys(s.left, f"after the help of {key}")
+
+
+def scenario_viewer_and_entry_menu(s):
+    for name, closing in (("a.txt", "Escape"), ("b.txt", "F10")):
+        s.cursor_to(name, "F3")
+        s.wait_window(f"{name} - vnview", anyone=True)
+        s.key(closing)
+        s.wait_no_window(f"{name} - vnview", f"{closing} closes the viewer", anyone=True)
+        s.expect_panel_keys(s.left, f"after {closing} in the viewer")
+    s.cursor_to("b.txt")  # the entry menu
+    s.wait_repainted(s.main, ("shift+F10",), "the menu opens over the panel")
+    s.key("Escape")
+    s.expect_panel_keys(s.left, "after Escape closes the menu")
+    s.cursor_to("b.txt", "shift+F10", "Up", "Return")  # Properties, the last item
+    s.answer("Properties of b.txt", "Escape")
+    s.expect_panel_keys(s.left)

@@ -1,11 +1,8 @@
 """Options from the keyboard: settings dialogs opened through their menus,
-one value changed, Ok, and the settings file checked; colours and colour
-schemes; and the interface switched to German, kept for the next start."""
+one value changed, Ok, and the settings file checked; the colour picker; and
+the interface switched to German, kept for the next start."""
 
-from e2e import LEFT_PANEL, MAIN_CAPTION, OPTIONS, expect, prepare
-
-COLORS = (OPTIONS, "Down", "Down", "Right")  # the Color submenu: Select colors, Load, Save as
-
+from e2e import LEFT_PANEL, MAIN_CAPTION, OPTIONS, expect
 
 def menu_bar_pixels(s):
     x, y, width, _ = s.display.geometry(s.main)
@@ -37,9 +34,8 @@ def scenario_settings_dialogs(s):
             panels["RIGHT"].get("SortType")) == ("55", "2", "120", "0"), f"the panels' settings: {panels}")
 
 
-@prepare(lambda s: s.write("theirs.vnp", "[COLOR]\nBack=255\nFile=16711680\n"))
-def scenario_colors_and_color_schemes(s):
-    s.menu(*COLORS, "Return")  # Select colors
+def scenario_select_colors(s):
+    s.menu(OPTIONS, "Down", "Down", "Right", "Return")  # Color > Select colors
     form = s.wait_window("Select Color")
     s.key("space")  # "change" of the back colour, which has the focus
     # The colour picker has the same title: wait for the other window.
@@ -51,20 +47,6 @@ def scenario_colors_and_color_schemes(s):
     s.wait_until(lambda: s.active()[0] == form, "back in Select Color")
     s.answer("Select Color", "Return")
     expect(s.written()["COLOR"].get("Back") == "65280", f"COLOR Back is {s.written()['COLOR'].get('Back')}")
-    s.expect_panel_keys(s.left)
-
-    s.menu(*COLORS, "Down", "Down", "Return")  # Save color scheme as...
-    s.fill("Save color scheme", s.path("mine"))  # ".vnp" is added
-    s.wait_exists("mine.vnp")
-    expect(s.read("mine.vnp").split("\n")[0] == "[COLOR]" and
-           [line.split("=")[0] for line in s.read("mine.vnp").split()[1:]] ==
-           ["Back", "Cursor", "File", "Selected", "Current", "CurSel"],
-           f"the scheme is one COLOR section: {s.read('mine.vnp')!r}")
-    s.menu(*COLORS, "Down", "Return")  # Load color scheme
-    s.fill("Load color scheme", s.path("theirs.vnp"))
-    s.wait_until(lambda: s.written()["COLOR"].get("File") == "16711680", "the loaded colours are written")
-    color = s.written()["COLOR"]
-    expect((color.get("Back"), color.get("Selected")) == ("255", "255"), f"COLOR after loading: {dict(color)}")
     s.expect_panel_keys(s.left)
 
 

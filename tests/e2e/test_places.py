@@ -4,13 +4,24 @@ line's cd and a command's output (Ctrl+O), a typed path (Ctrl+L), the history
 Ctrl+W); the history, hotlist and tabs are there again at the next start."""
 
 import os
-import shutil
 
 from e2e import MAIN_CAPTION, expect, prepare
 
 # Command lines and the directory the panel then shows.
 CDS = (("cd sub", "left/sub"), ("cd ../docs", "left/docs"), ("cd -", "left/sub"),
        ("cd ~", "../home"), ("cd " + "{left}", "left"))
+
+# Keys (None: a restart) and the directory the active panel then shows. The
+# hotlist gets sub; the history, newest first, is docs, left, sub; a second
+# tab stands on left; after the restart the first tab is the current one.
+HISTORY_HOTLIST_AND_TABS = (
+    (("Home", "Down", "Down", "Return", "ctrl+d", "Down", "Return"), "left/sub"),  # "Add current directory"
+    (("Home", "Return", "Home", "Down", "Return"), "left/docs"),
+    (("alt+Left",), "left"), (("alt+Right",), "left/docs"), (("ctrl+t", "Home", "Return"), "left"),
+    (("ctrl+Tab",), "left/docs"), (None, "left/docs"),
+    (("alt+Down", "Down", "Down", "Down", "Return"), "left/sub"),  # the history's third newest, kept
+    (("ctrl+Tab",), "left"), (("ctrl+w",), "left/sub"),  # the second tab is kept; Ctrl+W closes it
+    (("Home", "Return", "ctrl+d", "Down", "Return"), "left/sub"))  # the hotlist is kept
 
 
 @prepare(lambda s: os.utime(s.path("left/sub"), (1e9, 1e9)))
@@ -53,26 +64,7 @@ def scenario_command_line_cd_and_output(s):
 
 
 def scenario_history_hotlist_and_tabs_across_a_restart(s):
-    s.cursor_to("sub", "Return", "ctrl+d", "Down", "Return")  # the hotlist's "Add current directory"
-    s.expect_panel_keys("left/sub", "after adding sub to the hotlist")
-    s.key("Home", "Return")
-    s.cursor_to("docs", "Return")
-    s.wait_cwd("left/docs")  # the history, newest first: docs, left, sub
-    s.key("alt+Left")
-    s.wait_cwd("left", "Alt+Left goes back")
-    s.key("alt+Right")
-    s.wait_cwd("left/docs", "Alt+Right goes forward")
-    s.key("ctrl+t", "Home", "Return")  # a second tab, on left
-    s.wait_cwd("left")
-    s.key("ctrl+Tab")
-    s.wait_cwd("left/docs", "Ctrl+Tab shows the first tab")
-    s.restart()
-    s.wait_cwd("left/docs", "the first tab is the current one again")
-    s.key("alt+Down", "Down", "Down", "Down", "Return")  # the third newest: sub
-    s.wait_cwd("left/sub", "the history is kept")
-    s.key("ctrl+Tab")
-    s.wait_cwd("left", "the second tab is kept")
-    s.key("ctrl+w")
-    s.wait_cwd("left/sub", "Ctrl+W closes the tab")
-    s.key("Home", "Return", "ctrl+d", "Down", "Return")
-    s.expect_panel_keys("left/sub", "the hotlist is kept")
+    for keys, directory in HISTORY_HOTLIST_AND_TABS:
+        s.key(*keys) if keys else s.restart()
+        s.wait_cwd(directory, f"{keys or 'the restart'} shows {directory}")
+    s.expect_panel_keys("left/sub")

@@ -55,21 +55,6 @@ TEST_F(FileOpsTest, LinksAndOddNamesSurviveEveryOperation) {
   EXPECT_FALSE(Exists(tmp / "pwned") || Exists(src + "/pwned") || Exists("pwned"));
 }
 
-// A link at the destination is replaced, never written through, and is no
-// directory to copy into.
-TEST_F(FileOpsTest, LinksAtTheDestinationAreNeverFollowed) {
-  MakeTree(tmp.path(), {"outside/precious=precious", "src/name=new", "src/D/x=x"});
-  ASSERT_EQ(::symlink((tmp / "outside/precious").c_str(), D("name").c_str()), 0);
-  ASSERT_EQ(::symlink((tmp / "outside").c_str(), D("D").c_str()), 0);
-  prompt.overwriteAnswers = {Answer::Yes};
-  op.CopyFiles({"name", "D"}, src, dst);
-  EXPECT_EQ(prompt.log, (Texts{"?Overwrite file name?", "!Could not create directory D",
-                               "!Could not copy file D/x"}));
-  EXPECT_EQ(ReadFile(D("name")), "new");
-  EXPECT_FALSE(fs::is_symlink(D("name")));
-  EXPECT_EQ(Snapshot(tmp / "outside", false), (std::map<std::string, std::string>{{"precious", "f precious"}}));
-}
-
 // A FIFO is reported by its raw bytes and never read; a move leaves it, and
 // the directory holding it, where they were; a delete removes it.
 TEST_F(FileOpsTest, AFifoInsideATreeIsReportedAndNeverRead) {

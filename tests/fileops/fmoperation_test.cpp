@@ -86,10 +86,19 @@ TEST_F(FileOpsTest, OverwriteAnswers) {
 
 // Without the question, files are replaced silently; without anyone to ask,
 // nothing is. A read-only file or a directory in the way is never replaced,
-// and a move keeps its source then.
-TEST_F(FileOpsTest, DestinationsReplacedWithoutAQuestionOrNever) {
-  MakeTree(src, {"a=new", "b=new"});
-  MakeTree(dst, {"a=old"});
+// and a move keeps its source then. A link at the destination is replaced,
+// never written through, and is no directory to copy into.
+TEST_F(FileOpsTest, WhatIsAtTheDestination) {
+  MakeTree(tmp.path(), {"outside/precious=precious", "src/name=new", "src/D/x=x", "src/a=new", "src/b=new", "dst/a=old"});
+  ASSERT_EQ(::symlink((tmp / "outside/precious").c_str(), D("name").c_str()), 0);
+  ASSERT_EQ(::symlink((tmp / "outside").c_str(), D("D").c_str()), 0);
+  prompt.overwriteAnswers = {Answer::Yes};
+  op.CopyFiles({"name", "D"}, src, dst);
+  EXPECT_EQ(prompt.log, (std::vector<std::string>{"?Overwrite file name?", "!Could not create directory D",
+                                                  "!Could not copy file D/x"}));
+  EXPECT_EQ(Snapshot(dst, false).at("name"), "f new");  // a file, no longer a link
+  EXPECT_EQ(Snapshot(tmp / "outside", false), (std::map<std::string, std::string>{{"precious", "f precious"}}));
+  prompt.log.clear();
   TFMOperation bare;
   bare.MoveFiles({"a"}, src, dst);
   EXPECT_EQ(ReadFile(D("a")) + ReadFile(S("a")), "oldnew");
@@ -194,23 +203,18 @@ TEST_F(FileOpsTest, CancelInsideALargeFile) {
         op.OperationAborted = true;
       }
     };
-    bool partialHidden = false;
-    size_t eventsWhenAsked = 0;
+    std::vector<bool> whenAsked;  // the partial copy hidden, the old file there, asked at once
     prompt.onAbortQuestion = [&] {
-      partialHidden = TemporaryFiles(dst).empty() && ReadFile(D("big")) == "previous";
-      eventsWhenAsked = events.size();
+      whenAsked = {TemporaryFiles(dst).empty(), ReadFile(D("big")) == "previous", events.size() == cancelledAt};
     };
     prompt.abortAnswers = {yes};
     op.CopyFiles({"big", "after"}, src, dst);
-    EXPECT_TRUE(partialHidden);
     EXPECT_NE(cancelledAt, 0u);
-    EXPECT_EQ(eventsWhenAsked, cancelledAt);
-    EXPECT_EQ(op.OperationAborted, yes);
-    EXPECT_TRUE(TemporaryFiles(dst).empty());
-    EXPECT_EQ(ReadFile(D("big")) == big, !yes);
-    EXPECT_EQ(Exists(D("after")), !yes);
-    EXPECT_TRUE(std::is_sorted(events.begin(), events.end()));
-    EXPECT_EQ(events.back() == 100, !yes);
+    EXPECT_EQ(whenAsked, std::vector<bool>(3, true));
+    EXPECT_TRUE(TemporaryFiles(dst).empty() && std::is_sorted(events.begin(), events.end()));
+    // Aborted, new contents, "after" copied, progress at 100.
+    EXPECT_EQ(std::vector<bool>({op.OperationAborted, ReadFile(D("big")) == big, Exists(D("after")), events.back() == 100}),
+              std::vector<bool>({yes, !yes, !yes, !yes}));
   }
 }
 

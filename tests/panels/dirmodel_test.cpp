@@ -73,22 +73,18 @@ TEST(SortOrder, EveryOrderOnOneListing) {
   }
 }
 
+// The columns' texts, the info and disk lines; 2026-02-03T08:05:00Z is 09:05
+// in Europe/Berlin, the tests' time zone.
 TEST(EntryTexts, NamesExtensionsSizesDatesAndLines) {
-  auto tgz = Entry("archive.tar.gz", false, 1234567);
-  auto profile = Entry(".profile");
-  auto dir = Entry("my.dir", true);
-  EXPECT_EQ(Names({NameText(*tgz), ExtText(*tgz), SizeText(*tgz)}), Names({"archive.tar", ".gz", "1,234,567"}));
-  EXPECT_EQ(Names({NameText(*profile), ExtText(*profile)}), Names({"", ".profile"}));
-  EXPECT_EQ(Names({NameText(*dir), ExtText(*dir), SizeText(*dir)}), Names({"my.dir", "", "DIR"}));
-  EXPECT_EQ(InfoLine(*Entry("WINDOWS", true)), "[WINDOWS]:  DIRECTORY");
-  EXPECT_EQ(InfoLine(*Entry("readme.txt", false, 1234)), "readme.txt- size:1,234 bytes.");
-  // 2026-02-03T08:05:00Z is 09:05 in Europe/Berlin, the tests' time zone.
+  const auto tgz = Entry("archive.tar.gz", false, 1234567), profile = Entry(".profile"), dir = Entry("my.dir", true);
   const auto t = platform::FileTimeFromUnix(1770105900, 0);
-  EXPECT_EQ(DateText(t), "03.02.2026");
-  EXPECT_EQ(TimeText(t), "09:05");
-  EXPECT_EQ(DiskSpaceLine(1048576, 1509949440), "1,048,576.00 bytes of 1,440.00 Mb free");
-  EXPECT_EQ(DiskSpaceLine(1048577, 8389656166ULL), "1.00 Mb of 8,001.00 Mb free");
-  EXPECT_EQ(DiskSpaceLine(0, 0), "0.00 bytes of 0.00 bytes free");
+  EXPECT_EQ(Names({NameText(*tgz), ExtText(*tgz), SizeText(*tgz), NameText(*profile), ExtText(*profile),
+                   NameText(*dir), ExtText(*dir), SizeText(*dir), InfoLine(*Entry("WINDOWS", true)),
+                   InfoLine(*Entry("readme.txt", false, 1234)), DateText(t), TimeText(t),
+                   DiskSpaceLine(1048576, 1509949440), DiskSpaceLine(1048577, 8389656166ULL), DiskSpaceLine(0, 0)}),
+            Names({"archive.tar", ".gz", "1,234,567", "", ".profile", "my.dir", "", "DIR", "[WINDOWS]:  DIRECTORY",
+                   "readme.txt- size:1,234 bytes.", "03.02.2026", "09:05", "1,048,576.00 bytes of 1,440.00 Mb free",
+                   "1.00 Mb of 8,001.00 Mb free", "0.00 bytes of 0.00 bytes free"}));
 }
 
 // ".." is never gathered: marked alone it gives way to the entry under the
@@ -125,11 +121,18 @@ TEST(Marks, GatheredEntriesCountsAndLookups) {
 // A subdirectory: ".." first, the name normalised, the current directory of
 // the process kept; reading again clears the marks and puts the cursor
 // first; a new sort order reads again; a missing directory changes nothing.
-TEST(ReadDirectory, ListsNormalisesAndRereads) {
+// Names keep their bytes even when they are not UTF-8; a link carries the
+// link bit and its target's directory bit; a directory that can be entered
+// but not listed gives an empty panel (root lists every directory).
+TEST(ReadDirectory, ListsNormalisesRereadsAndKeepsNames) {
   TempDir tmp;
-  test::MakeDir(tmp / "d/sub");
+  const std::string odd = "caf\xE9-\xFF.txt";
+  test::MakeDir(tmp / "d/sub/real");
   test::WriteFile(tmp / "d/b.txt", "hello");
   test::WriteFile(tmp / "d/a.txt", "1");
+  test::WriteFile(tmp / ("d/sub/" + odd), "x");
+  ASSERT_EQ(symlink("real", (tmp / "d/sub/link").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (tmp / "d/sub/dangling").c_str()), 0);
   test::CurrentDirGuard guard;
   ASSERT_TRUE(platform::SetCurrentDir("/"));
   TPanelModel m;
@@ -138,30 +141,19 @@ TEST(ReadDirectory, ListsNormalisesAndRereads) {
   m.OnInfoLine = [&](const std::string& s) { infoLine = s; };
   ASSERT_TRUE(m.ReadDirectory(tmp / "d/sub/../"));
   EXPECT_EQ(NamesOf(m), (Names{"..", "sub", "a.txt", "b.txt"}));
-  EXPECT_EQ(m.Directory(), tmp / "d");
-  EXPECT_EQ(dirLine, tmp / "d");
+  EXPECT_EQ(Names({m.Directory(), dirLine, platform::GetCurrentDir()}), Names({tmp / "d", tmp / "d", "/"}));
   EXPECT_NE(infoLine.find(" free"), std::string::npos);
-  EXPECT_EQ(platform::GetCurrentDir(), "/");
   EXPECT_EQ(m.GetEntries()[3]->FileSize, 5u);
-
   m.SetMarked(1, true);
   m.SetCursor(2);
   m.SetSortType(kSortBySize);
   EXPECT_EQ(NamesOf(m), (Names{"..", "sub", "b.txt", "a.txt"}));
-  EXPECT_EQ(m.MarkedCount(), 0);
-  EXPECT_EQ(m.Cursor(), 0);
-
+  EXPECT_EQ(std::make_pair(m.MarkedCount(), m.Cursor()), std::make_pair(0, 0));
   m.SetCursor(1);
   std::string error;
   EXPECT_FALSE(m.ReadDirectory(tmp / "gone", &error));
   EXPECT_FALSE(error.empty());
-  EXPECT_EQ(m.Directory(), tmp / "d");
-  EXPECT_EQ(m.Count(), 4);
-  EXPECT_EQ(m.Cursor(), 1);
-
-  ASSERT_TRUE(m.ReadDirectory("/"));
-  EXPECT_EQ(m.Directory(), "/");
-  for (const auto& e : m.GetEntries()) EXPECT_NE(e->FileName, "..");
+  EXPECT_EQ(std::make_tuple(m.Directory(), m.Count(), m.Cursor()), std::make_tuple(tmp / "d", 4, 1));
   // A listing without a model sorts and keeps the current directory too.
   TPanelModel::Entries entries;
   std::string line;
@@ -171,31 +163,22 @@ TEST(ReadDirectory, ListsNormalisesAndRereads) {
   EXPECT_EQ(platform::GetCurrentDir(), "/");
   EXPECT_FALSE(TPanelModel::ListDirectory(tmp / "missing", 0, false, entries, line));
   EXPECT_EQ(platform::NearestExistingDirectory(tmp / "d/missing/deeper"), tmp / "d");
-}
 
-// Names keep their bytes even when they are not UTF-8; a link carries the
-// link bit and its target's directory bit; a directory that can be entered
-// but not listed gives an empty panel (root lists every directory).
-TEST(ReadDirectory, OddNamesAndLinks) {
-  TempDir tmp;
-  const std::string odd = "caf\xE9-\xFF.txt";
-  test::WriteFile(tmp / odd, "x");
-  test::MakeDir(tmp / "real");
-  ASSERT_EQ(symlink("real", (tmp / "link").c_str()), 0);
-  ASSERT_EQ(symlink("nowhere", (tmp / "dangling").c_str()), 0);
-  TPanelModel m;
-  ASSERT_TRUE(m.ReadDirectory(tmp.path()));
-  const auto& entries = m.GetEntries();
-  EXPECT_EQ(entries[m.IndexOfName(odd)]->FileName, odd);
+  ASSERT_TRUE(m.ReadDirectory(tmp / "d/sub"));
+  const auto attributes = [&](const std::string& name) {
+    return m.GetEntries()[m.IndexOfName(name)]->FileAttributes & (platform::kAttrDirectory | platform::kAttrReparsePoint);
+  };
+  EXPECT_EQ(m.GetEntries()[m.IndexOfName(odd)]->FileName, odd);
   EXPECT_EQ(test::ReadFile(platform::JoinPath(m.Directory(), odd)), "x");
-  const uint32_t both = platform::kAttrDirectory | platform::kAttrReparsePoint;
-  EXPECT_EQ(entries[m.IndexOfName("link")]->FileAttributes & both, both);
-  EXPECT_EQ(entries[m.IndexOfName("dangling")]->FileAttributes & both, platform::kAttrReparsePoint);
+  EXPECT_EQ(attributes("link"), platform::kAttrDirectory | platform::kAttrReparsePoint);
+  EXPECT_EQ(attributes("dangling"), platform::kAttrReparsePoint);
+  ASSERT_TRUE(m.ReadDirectory("/"));
+  EXPECT_EQ(m.Directory(), "/");
+  for (const auto& e : m.GetEntries()) EXPECT_NE(e->FileName, "..");
   if (geteuid() == 0) return;
-  ASSERT_EQ(chmod((tmp / "real").c_str(), 0100), 0);
-  ASSERT_TRUE(m.ReadDirectory(tmp / "real"));
-  EXPECT_EQ(m.Count(), 0);
-  EXPECT_EQ(m.Directory(), tmp / "real");
+  ASSERT_EQ(chmod((tmp / "d/sub/real").c_str(), 0100), 0);
+  ASSERT_TRUE(m.ReadDirectory(tmp / "d/sub/real"));
+  EXPECT_EQ(std::make_pair(m.Count(), m.Directory()), std::make_pair(0, tmp / "d/sub/real"));
 }
 
 // A prefix without case (non-ASCII folded both ways, "un" is a different

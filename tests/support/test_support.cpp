@@ -33,12 +33,8 @@ TempDir::~TempDir() {
   std::error_code ec;
   // Restore owner permissions first so that read-only test trees can go.
   for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
-       it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    if (it->is_directory(ec) && !it->is_symlink(ec)) {
-      ::chmod(it->path().c_str(), 0700);
-    }
-  }
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0700);
   ::chmod(path_.c_str(), 0700);
   fs::remove_all(path_, ec);
 }
@@ -88,19 +84,16 @@ class QuietExternalSkips : public ::testing::TestEventListener {
     if (!r.skipped() || std::string_view(r.message()).find(kSkipMarker) == std::string_view::npos)
       inner_->OnTestPartResult(r);
   }
-  void OnTestProgramStart(const ::testing::UnitTest& u) override { inner_->OnTestProgramStart(u); }
+#define VANTREL_FORWARD(Event, Type) \
+  void Event(const ::testing::Type& x) override { inner_->Event(x); }
+  VANTREL_FORWARD(OnTestProgramStart, UnitTest) VANTREL_FORWARD(OnEnvironmentsSetUpStart, UnitTest)
+  VANTREL_FORWARD(OnEnvironmentsSetUpEnd, UnitTest) VANTREL_FORWARD(OnTestSuiteStart, TestSuite)
+  VANTREL_FORWARD(OnTestStart, TestInfo) VANTREL_FORWARD(OnTestDisabled, TestInfo) VANTREL_FORWARD(OnTestEnd, TestInfo)
+  VANTREL_FORWARD(OnTestSuiteEnd, TestSuite) VANTREL_FORWARD(OnEnvironmentsTearDownStart, UnitTest)
+  VANTREL_FORWARD(OnEnvironmentsTearDownEnd, UnitTest) VANTREL_FORWARD(OnTestProgramEnd, UnitTest)
+#undef VANTREL_FORWARD
   void OnTestIterationStart(const ::testing::UnitTest& u, int i) override { inner_->OnTestIterationStart(u, i); }
-  void OnEnvironmentsSetUpStart(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsSetUpStart(u); }
-  void OnEnvironmentsSetUpEnd(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsSetUpEnd(u); }
-  void OnTestSuiteStart(const ::testing::TestSuite& s) override { inner_->OnTestSuiteStart(s); }
-  void OnTestStart(const ::testing::TestInfo& t) override { inner_->OnTestStart(t); }
-  void OnTestDisabled(const ::testing::TestInfo& t) override { inner_->OnTestDisabled(t); }
-  void OnTestEnd(const ::testing::TestInfo& t) override { inner_->OnTestEnd(t); }
-  void OnTestSuiteEnd(const ::testing::TestSuite& s) override { inner_->OnTestSuiteEnd(s); }
-  void OnEnvironmentsTearDownStart(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsTearDownStart(u); }
-  void OnEnvironmentsTearDownEnd(const ::testing::UnitTest& u) override { inner_->OnEnvironmentsTearDownEnd(u); }
   void OnTestIterationEnd(const ::testing::UnitTest& u, int i) override { inner_->OnTestIterationEnd(u, i); }
-  void OnTestProgramEnd(const ::testing::UnitTest& u) override { inner_->OnTestProgramEnd(u); }
 
  private:
   std::unique_ptr<::testing::TestEventListener> inner_;
@@ -136,9 +129,8 @@ int RunCommand(const std::string& command, std::string* output) {
   if (p == nullptr) return -1;
   char buf[4096];
   size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
     if (output) output->append(buf, n);
-  }
   int status = pclose(p);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
