@@ -22,10 +22,8 @@ TEST(DesktopApps, ParseKeepsTheFirstOfDuplicateKeysAndLocalisedNames) {
                               "Name[de_AT]=Editierer\nName=Other\nExec=ed\\s%f\nTerminal=true\n"
                               "MimeType=text/plain;text/x-c;\n[Desktop Action new]\nExec=x\n",
                               "ed.desktop", app, "de_DE.UTF-8"));
-  EXPECT_EQ(app.name, "Bearbeiter");
-  EXPECT_EQ(app.exec, "ed %f");
-  EXPECT_TRUE(app.terminal);
-  EXPECT_EQ(app.mimeTypes, (Words{"text/plain", "text/x-c"}));
+  EXPECT_EQ(std::make_tuple(app.name, app.exec, app.terminal, app.mimeTypes),
+            std::make_tuple("Bearbeiter", "ed %f", true, Words{"text/plain", "text/x-c"}));
   ASSERT_TRUE(ParseDesktopApp("[Desktop Entry]\nType=Application\nName=Editor\nName[de_AT]=Editierer\nExec=ed\n",
                               "ed.desktop", app, "de_AT"));
   EXPECT_EQ(app.name, "Editierer");
