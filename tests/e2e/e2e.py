@@ -505,7 +505,8 @@ def main():
 
     missing = [t for t in ("Xvfb", "openbox", "import") if shutil.which(t) is None]
     if missing or Xlib is None:
-        print(f"SKIP: {', '.join(missing + ([] if Xlib else ['python3-xlib']))} not installed (scripts/deps installs them)")
+        missing += [] if Xlib else ["python3-xlib"]
+        print(f"SKIP: {', '.join(missing)} not installed (scripts/deps installs them)")
         return 77
     program = os.path.abspath(args.program)
     expect(os.access(program, os.X_OK), f"no program at {program}")

@@ -54,7 +54,9 @@ class ScriptedPrompt final : public TFMPrompt {
     for (const auto& m : messages) out.push_back(m.text);
     return out;
   }
-  int Questions(const std::string& text) const { return static_cast<int>(std::count(log.begin(), log.end(), "?" + text)); }
+  int Questions(const std::string& text) const {
+    return static_cast<int>(std::count(log.begin(), log.end(), "?" + text));
+  }
 
  private:
   template <class T>

@@ -1,7 +1,7 @@
 // The copy engine against awkward trees and failing systems: links and link
 // loops, FIFOs, copies onto or into themselves, vanishing items, names that
 // are not UTF-8 or carry shell characters, large trees, a full disk and
-// missing permissions.
+// missing permissions; and the platform's single-entry copy steps under it.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <set>
 
 #include "fileops/fmoperation.h"
+#include "platform/copyfile.h"
 #include "tests/fileops/fileops_helpers.h"
 
 namespace vantrel::fileops::testing {
@@ -268,6 +269,86 @@ TEST_F(FileOpsTest, CopyingIntoAReadOnlyDirectory) {
     }
     c.Check(Snapshot(dst).empty(), "something was written");
   }, true);
+}
+
+// The platform's single-entry copy steps: the temporary file and its
+// cleanup, links and permissions.
+
+// Every byte with rising block counts; a stopped copy, or one onto a name
+// that appeared meanwhile without replace, leaves what was there; so does a
+// copy that replaces a file and is killed halfway: the partial copy was an
+// unnamed file.
+TEST(CopyRegularFile, CopiesEveryByteOrLeavesTheDestinationAsItWas) {
+  test::TempDir tmp;
+  const std::string data = PatternBytes(9 * 1024 * 1024 + 3, 11);
+  WriteFile(tmp / "a", data);
+  std::vector<uint64_t> seen;
+  platform::CopyResult r =
+      platform::CopyRegularFile(tmp / "a", tmp / "b", false, [&](uint64_t n) { return seen.push_back(n), true; });
+  ASSERT_EQ(r.status, platform::CopyStatus::Done) << r.error;
+  EXPECT_EQ(ReadFile(tmp / "b"), data);
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), data.size());
+
+  WriteFile(tmp / "b", "old");
+  r = platform::CopyRegularFile(tmp / "a", tmp / "b", true, [](uint64_t) { return false; });
+  EXPECT_EQ(r.status, platform::CopyStatus::Stopped);
+  r = platform::CopyRegularFile(tmp / "a", tmp / "b", false, nullptr);
+  EXPECT_EQ(std::make_pair(r.status, r.error), std::make_pair(platform::CopyStatus::Failed, EEXIST));
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    platform::CopyRegularFile(tmp / "a", tmp / "b", true, [&](uint64_t) {
+      (void)!::write(ready[1], "x", 1);  // data is written: the parent may kill
+      ::pause();
+      return true;
+    });
+    ::_exit(0);
+  }
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(ReadFile(tmp / "b"), "old");
+  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+
+  // Files under /proc report a size of 0 but have contents.
+  r = platform::CopyRegularFile("/proc/self/status", tmp / "status", false, nullptr);
+  ASSERT_EQ(r.status, platform::CopyStatus::Done) << r.error;
+  EXPECT_NE(ReadFile(tmp / "status").find("Name:"), std::string::npos);
+}
+
+// A link's target bytes are copied as they are; without replace an existing
+// entry stays, with it the link takes its place. Owner access is added to a
+// directory, never through a link.
+TEST(CopySymlink, CopiesTheTargetBytesAndGrantOwnerAccessNeverFollows) {
+  test::TempDir tmp;
+  const std::string target = std::string("../some\xff/where ") + std::string(300, 'x');
+  ASSERT_EQ(::symlink(target.c_str(), (tmp / "l").c_str()), 0);
+  ASSERT_EQ(platform::CopySymlink(tmp / "l", tmp / "m", false).status, platform::CopyStatus::Done);
+  EXPECT_EQ(fs::read_symlink(tmp / "m").native(), target);
+  WriteFile(tmp / "n", "file");
+  EXPECT_EQ(platform::CopySymlink(tmp / "l", tmp / "n", false).error, EEXIST);
+  EXPECT_EQ(ReadFile(tmp / "n"), "file");
+  EXPECT_EQ(platform::CopySymlink(tmp / "l", tmp / "n", true).status, platform::CopyStatus::Done);
+  EXPECT_EQ(fs::read_symlink(tmp / "n").native(), target);
+  EXPECT_TRUE(TemporaryFiles(tmp.path()).empty());
+
+  test::MakeDir(tmp / "d");
+  ::chmod((tmp / "d").c_str(), 0500);
+  EXPECT_EQ(platform::GrantOwnerAccess(tmp / "d", S_IWUSR), 0);
+  EXPECT_EQ(ModeOf(tmp / "d"), 0700u);
+  ::chmod((tmp / "d").c_str(), 0555);
+  ASSERT_EQ(::symlink("d", (tmp / "dl").c_str()), 0);
+  EXPECT_EQ(platform::GrantOwnerAccess(tmp / "dl", S_IWUSR), EPERM);
+  EXPECT_EQ(ModeOf(tmp / "d"), 0555u);
 }
 
 }  // namespace

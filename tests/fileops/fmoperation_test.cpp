@@ -89,7 +89,8 @@ TEST_F(FileOpsTest, OverwriteAnswers) {
 // and a move keeps its source then. A link at the destination is replaced,
 // never written through, and is no directory to copy into.
 TEST_F(FileOpsTest, WhatIsAtTheDestination) {
-  MakeTree(tmp.path(), {"outside/precious=precious", "src/name=new", "src/D/x=x", "src/a=new", "src/b=new", "dst/a=old"});
+  MakeTree(tmp.path(),
+           {"outside/precious=precious", "src/name=new", "src/D/x=x", "src/a=new", "src/b=new", "dst/a=old"});
   ASSERT_EQ(::symlink((tmp / "outside/precious").c_str(), D("name").c_str()), 0);
   ASSERT_EQ(::symlink((tmp / "outside").c_str(), D("D").c_str()), 0);
   prompt.overwriteAnswers = {Answer::Yes};
@@ -119,7 +120,8 @@ TEST_F(FileOpsTest, WhatIsAtTheDestination) {
 // directories add no bytes but raise the event; a move runs the bar twice
 // and a delete backwards.
 TEST_F(FileOpsTest, ProgressIsTheTruncatedShareOfBytesHandled) {
-  MakeTree(src, {"a=" + std::string(100, 'a'), "b=" + std::string(200, 'b'), "c=c", "D/E/", "D/f=0123456789", "x=", "y="});
+  MakeTree(src, {"a=" + std::string(100, 'a'), "b=" + std::string(200, 'b'), "c=c", "D/E/", "D/f=0123456789",
+                 "x=", "y="});
   const std::function<void()> steps[] = {
       [&] { op.CopyFiles({"b", "a", "c"}, src, dst); }, [&] { op.MoveFiles({"a", "b"}, src, tmp.path()); },
       [&] { op.DeleteFiles({"a", "b"}, tmp.path()); }, [&] { op.CopyFiles({"D"}, src, dst); },
@@ -213,7 +215,8 @@ TEST_F(FileOpsTest, CancelInsideALargeFile) {
     EXPECT_EQ(whenAsked, std::vector<bool>(3, true));
     EXPECT_TRUE(TemporaryFiles(dst).empty() && std::is_sorted(events.begin(), events.end()));
     // Aborted, new contents, "after" copied, progress at 100.
-    EXPECT_EQ(std::vector<bool>({op.OperationAborted, ReadFile(D("big")) == big, Exists(D("after")), events.back() == 100}),
+    EXPECT_EQ(std::vector<bool>(
+                  {op.OperationAborted, ReadFile(D("big")) == big, Exists(D("after")), events.back() == 100}),
               std::vector<bool>({yes, !yes, !yes, !yes}));
   }
 }

@@ -165,12 +165,11 @@ TEST(ReadDirectory, ListsNormalisesRereadsAndKeepsNames) {
   EXPECT_EQ(platform::NearestExistingDirectory(tmp / "d/missing/deeper"), tmp / "d");
 
   ASSERT_TRUE(m.ReadDirectory(tmp / "d/sub"));
-  const auto attributes = [&](const std::string& name) {
-    return m.GetEntries()[m.IndexOfName(name)]->FileAttributes & (platform::kAttrDirectory | platform::kAttrReparsePoint);
-  };
+  const uint32_t both = platform::kAttrDirectory | platform::kAttrReparsePoint;
+  const auto attributes = [&](const std::string& n) { return m.GetEntries()[m.IndexOfName(n)]->FileAttributes & both; };
   EXPECT_EQ(m.GetEntries()[m.IndexOfName(odd)]->FileName, odd);
   EXPECT_EQ(test::ReadFile(platform::JoinPath(m.Directory(), odd)), "x");
-  EXPECT_EQ(attributes("link"), platform::kAttrDirectory | platform::kAttrReparsePoint);
+  EXPECT_EQ(attributes("link"), both);
   EXPECT_EQ(attributes("dangling"), platform::kAttrReparsePoint);
   ASSERT_TRUE(m.ReadDirectory("/"));
   EXPECT_EQ(m.Directory(), "/");
@@ -190,7 +189,8 @@ TEST(QuickSearch, PrefixWithoutCaseAndWildcards) {
       {"Report.doc", "rep", true},      {"Report.doc", "port", false},   {"Report.doc", "*port", true},
       {"Report.doc", "r?p", true},      {"Über.txt", "?b", true},        {"Report.doc", "*.DOC", true},
       {"a", "ab", false},               {"anything", "", true},          {"\xff\xfe", "\xff", true}};
-  for (const auto& [name, pattern, match] : cases) EXPECT_EQ(QuickSearchMatches(name, pattern), match) << name << " / " << pattern;
+  for (const auto& [name, pattern, match] : cases)
+    EXPECT_EQ(QuickSearchMatches(name, pattern), match) << name << " / " << pattern;
 }
 
 // A fresh listing keeps the cursor on the entry of the same name, or on the

@@ -81,10 +81,12 @@ class DesktopAppsTree : public ::testing::Test {
     dirs.desktops = {"testdesk"};
     // The user's own copy of beta hides the system one; sub/delta has ID sub-delta.desktop.
     for (const auto& [file, name, types] : std::initializer_list<std::tuple<const char*, const char*, const char*>>{
-             {"sys/applications/alpha", "alpha", "text/plain;"}, {"sys/applications/beta", "beta", "text/plain;image/png;"},
+             {"sys/applications/alpha", "alpha", "text/plain;"},
+             {"sys/applications/beta", "beta", "text/plain;image/png;"},
              {"sys/applications/gamma", "gamma", "image/png;"}, {"sys/applications/removed", "removed", "text/plain;"},
              {"sys/applications/generic", "generic", "application/octet-stream;"},
-             {"home/applications/beta", "mybeta", "text/plain;"}, {"home/applications/sub/delta", "delta", "text/x-csrc;"}})
+             {"home/applications/beta", "mybeta", "text/plain;"},
+             {"home/applications/sub/delta", "delta", "text/x-csrc;"}})
       test::WriteFile(tmp / file + ".desktop", Desktop(name, types));
     test::WriteFile(tmp / "sys/applications/hidden.desktop", Desktop("hidden", "text/plain;", "Hidden=true\n"));
   }

@@ -207,7 +207,8 @@ TEST(RenameNoReplace, FileCrossesVolumesDirectoryDoesNot) {
 // them: an odd count makes a literal quote, an even one a quote that groups.
 TEST(Process, SplitCommandLine) {
   const std::pair<const char*, Words> cases[] = {
-      {"vi", {"vi"}}, {"  vi  -R\tfile ", {"vi", "-R", "file"}}, {"\"/opt/my editor/ed\" -x", {"/opt/my editor/ed", "-x"}},
+      {"vi", {"vi"}}, {"  vi  -R\tfile ", {"vi", "-R", "file"}},
+      {"\"/opt/my editor/ed\" -x", {"/opt/my editor/ed", "-x"}},
       {"a\"b c\"d", {"ab cd"}}, {"\"\"", {""}}, {"", {}}, {R"(a\\b)", {R"(a\\b)"}}, {R"(a\"b)", {R"(a"b)"}},
       {R"("a\\" b)", {R"(a\)", "b"}}, {R"("say ""hi""")", {R"(say "hi")"}}};
   for (const auto& [line, words] : cases) EXPECT_EQ(SplitCommandLine(line), words) << line;
