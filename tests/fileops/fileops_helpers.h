@@ -126,17 +126,6 @@ inline std::string PatternBytes(size_t size, uint32_t seed = 1) {
   return out;
 }
 
-// Collects failed checks inside a child process, where gtest's own
-// assertions would be lost: each is printed, and the child's exit status
-// tells whether there was one.
-struct ChildChecks {
-  bool failed = false;
-  void Check(bool ok, const std::string& what) {
-    if (!ok) std::fprintf(stderr, "check failed in the child: %s\n", what.c_str());
-    failed = failed || !ok;
-  }
-};
-
 // A source and a destination directory, an engine with a scripted prompt,
 // and the progress events it raised.
 class FileOpsTest : public ::testing::Test {
@@ -158,11 +147,12 @@ class FileOpsTest : public ::testing::Test {
   std::string S(const std::string& rel) const { return src + "/" + rel; }
   std::string D(const std::string& rel) const { return dst + "/" + rel; }
 
-  // Runs `body` with an engine of its own in a forked child. With
+  // Runs `body` with an engine of its own in a forked child, whose failed
+  // checks are printed there and fail the test through its exit status. With
   // `unprivileged`, a child of root first becomes the user "nobody" (the
   // temporary tree is given to that user), so that permission checks apply
   // as they do for an ordinary user; the test is skipped where that fails.
-  void Run(const std::function<void(TFMOperation&, ScriptedPrompt&, ChildChecks&)>& body, bool unprivileged) {
+  void Run(const std::function<void(TFMOperation&, ScriptedPrompt&)>& body, bool unprivileged) {
     constexpr uid_t kNobody = 65534;
     const bool drop = unprivileged && ::geteuid() == 0;
     std::error_code ec;
@@ -170,18 +160,19 @@ class FileOpsTest : public ::testing::Test {
          it.increment(ec))
       ::lchown(it->path().c_str(), kNobody, kNobody);
     if (drop) ::lchown(tmp.path().c_str(), kNobody, kNobody);
+    const bool failedBefore = ::testing::Test::HasFailure();
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       if (drop && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0 ||
                    ::access(tmp.path().c_str(), W_OK | X_OK) != 0))
         _exit(77);
-      ChildChecks c;
       ScriptedPrompt p;
       TFMOperation engine;
       engine.SetPrompt(&p);
-      body(engine, p, c);
-      _exit(c.failed ? 1 : 0);
+      body(engine, p);
+      std::fflush(stdout);
+      _exit(::testing::Test::HasFailure() && !failedBefore ? 1 : 0);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
