@@ -57,8 +57,7 @@ inline bool MakeFile(const std::string& path, size_t size, int year = 0, int mon
 }
 
 inline void WriteText(const std::string& path, const std::string& text) {
-  QFile file(Q(path));
-  if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text.data(), text.size());
+  if (QFile file(Q(path)); file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(text.data(), text.size());
 }
 
 inline QString ReadText(const std::string& path) {
@@ -153,15 +152,8 @@ class TFormFixture {
   std::string startDir = platform::GetCurrentDir();
   std::unique_ptr<app::TMainForm> form;
 
-  TFormFixture() {
-    InstallScript();
-    MakeDir(left);
-    MakeDir(right);
-  }
-  ~TFormFixture() {
-    form.reset();
-    platform::SetCurrentDir(startDir);
-  }
+  TFormFixture() { InstallScript(), MakeDir(left), MakeDir(right); }
+  ~TFormFixture() { form.reset(), platform::SetCurrentDir(startDir); }
   std::string Path(const char* name) const { return Std(tmp.filePath(QLatin1String(name))); }
   // Opens the window on the settings file as it is (`paths`: with the two
   // directories written into it first).
@@ -214,9 +206,7 @@ class TFormFixture {
            QTest::qWaitFor([&] { return form->ActivePanel() != nullptr || form->CommandEdit()->hasFocus(); });
   }
   template <class T>
-  T* Find(const char* name) const {
-    return form->findChild<T*>(QLatin1String(name));
-  }
+  T* Find(const char* name) const { return form->findChild<T*>(QLatin1String(name)); }
 };
 
 }  // namespace vantrel::testing

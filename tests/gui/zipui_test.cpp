@@ -1,9 +1,9 @@
 // zipui_test.cpp - the ZIP window, Pack and Unpack on the real main window,
 // offscreen, with scripted answers for every dialog: the ZIP window's rows,
-// extracting ticked or all entries, the destination prompt, the pack dialog's
-// proposal, overwrite modes and levels, Escape in the Info window, and the
-// engine's errors. Every archive written here is checked with Info-ZIP's
-// unzip -t or Python's zipfile.
+// extracting ticked or all entries, the destination prompt, Pack's update
+// mode, level and encryption, Escape in the Info window, names that are not
+// UTF-8, and the engine's errors. Every archive written here is checked with
+// Info-ZIP's unzip -t or Python's zipfile.
 #include <QApplication>
 #include <QCheckBox>
 #include <QDirIterator>
@@ -55,9 +55,9 @@ bool PyZip(const std::string& path, const char* body) {
 
 bool ArchiveTestsOk(const std::string& path) {
   QString out;
-  const int rc = Run(QStringLiteral("unzip"), {QStringLiteral("-t"), Q(path)}, &out);
-  if (rc != 0) qWarning("unzip -t %s: %s", path.c_str(), qPrintable(out));
-  return rc == 0;
+  const bool ok = Run(QStringLiteral("unzip"), {QStringLiteral("-t"), Q(path)}, &out) == 0;
+  if (!ok) qWarning("unzip -t %s: %s", path.c_str(), qPrintable(out));
+  return ok;
 }
 
 // One line per entry: name, date/time, CRC, sizes, flag bits, method.
@@ -132,8 +132,7 @@ class ZipUiTest : public QObject {
     g_onDialog = [=](QDialog& d) {
       auto& p = static_cast<zipui::TPackForm&>(d);
       if (!path.empty()) p.PathEdit()->setText(Q(path));
-      p.SetOptionIndex(option);
-      p.LevelSpin()->setValue(level);
+      p.SetOptionIndex(option), p.LevelSpin()->setValue(level);
       if (during) during(p);
       p.PackButton()->click();
       return p.result();
@@ -161,20 +160,16 @@ class ZipUiTest : public QObject {
 
   void init() {
     f_ = std::make_unique<TFormFixture>();
-    g_dialogs = 0;
-    g_secretPrompts.clear();
-    g_onDialog = nullptr;
+    g_dialogs = 0, g_secretPrompts.clear(), g_onDialog = nullptr;
     out_ = f_->Path("out");
     const std::string stage = f_->Path("stage");
     for (const std::string& d : {f_->left + "/src/docs/sub", stage + "/docs"}) QVERIFY(MakeDir(d));
     // ARCHIVE.ZIP by Info-ZIP zip: a directory entry docs/, docs/a.txt, b.txt.
-    WriteText(stage + "/docs/a.txt", "alpha\n");
-    WriteText(stage + "/b.txt", "bravo bravo\n");
+    WriteText(stage + "/docs/a.txt", "alpha\n"), WriteText(stage + "/b.txt", "bravo bravo\n");
     QCOMPARE(Run(QStringLiteral("zip"), {"-q", "-r", Q(Archive()), "docs", "b.txt"}, nullptr, stage), 0);
     // A tree to pack.
-    QVERIFY(MakeFile(f_->left + "/src/b.txt", 3000, 2020, 5, 6, 7, 8));
-    QVERIFY(MakeFile(f_->left + "/src/docs/a.txt", 5000, 2021, 1, 2, 3, 4));
-    QVERIFY(MakeFile(f_->left + "/src/docs/sub/c", 7000, 2022, 3, 4, 5, 6));
+    for (auto [name, size, year] : {std::tuple{"b.txt", 3000, 2020}, {"docs/a.txt", 5000, 2021}, {"docs/sub/c", 7000, 2022}})
+      QVERIFY(MakeFile(f_->left + "/src/" + name, size, year, 5, 6, 7, 8));
     QVERIFY(f_->Show());
   }
   void cleanup() { f_.reset(); }
@@ -196,20 +191,6 @@ class ZipUiTest : public QObject {
     // Closed without extracting: nothing was re-read, the cursor stays.
     QCOMPARE(f_->AtCursor(f_->L()), std::string("ARCHIVE.ZIP"));
     QVERIFY(Script().prompts.empty() && ShownMessages().empty());
-
-    // Stored as z.txt, B.txt, a/c.txt, d/, big.bin: listed by name with
-    // letters folded; "d/", stored without the directory bit, gets no row.
-    QVERIFY(PyZip(Archive(), "z.writestr('z.txt','1'); z.writestr('B.txt','22'); z.writestr('a/c.txt','333')\n"
-                             "i=zipfile.ZipInfo('d/'); i.external_attr=0; z.writestr(i,'')\n"
-                             "z.writestr('big.bin', b'x'*1234567)"));
-    QStringList names;
-    QVERIFY(OpenWindow([&](TZIPpanel& w) {
-      for (int r = 0; r < w.Model()->rowCount(); ++r)
-        names << Q(w.Model()->Rows()[size_t(r)].path + w.Model()->Rows()[size_t(r)].name) + "=" +
-                     w.Model()->index(r, 1).data().toString();
-      return int(QDialog::Rejected);
-    }));
-    QCOMPARE(names, QStringList({"B.txt=2", "big.bin=1234567", "a/c.txt=3", "z.txt=1"}));
   }
 
   void extract_data() {
@@ -218,16 +199,14 @@ class ZipUiTest : public QObject {
     QTest::addColumn<bool>("all");
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("lastText");  // of the last file
-    QTest::addColumn<QString>("message");
-    QTest::newRow("prompt cancelled") << "" << QStringList{} << true << QStringList{} << "" << "";
+    QTest::newRow("prompt cancelled") << "" << QStringList{} << true << QStringList{} << "";
     QTest::newRow("all, ticks do not matter")
-        << "" << QStringList{"a.txt"} << true << QStringList{"b.txt", "docs/a.txt"} << "alpha\n" << "";
-    QTest::newRow("nothing ticked: all") << "" << QStringList{} << false << QStringList{"b.txt", "docs/a.txt"}
-                                         << "alpha\n" << "";
+        << "" << QStringList{"a.txt"} << true << QStringList{"b.txt", "docs/a.txt"} << "alpha\n";
+    QTest::newRow("nothing ticked: all") << "" << QStringList{} << false << QStringList{"b.txt", "docs/a.txt"} << "alpha\n";
     // "*.txt" is a name, not a mask; "A.TXT" is another file than "a.txt".
     QTest::newRow("names taken literally")
         << "z.writestr('*.txt','star'); z.writestr('a.txt','lower'); z.writestr('A.TXT','upper')"
-        << QStringList{"*.txt", "A.TXT"} << false << QStringList{"*.txt", "A.TXT"} << "upper" << "";
+        << QStringList{"*.txt", "A.TXT"} << false << QStringList{"*.txt", "A.TXT"} << "upper";
   }
   void extract() {
     QFETCH(QString, archive);
@@ -243,22 +222,18 @@ class ZipUiTest : public QObject {
       return result = w.result();
     }));
     QFETCH(QString, lastText);
-    QFETCH(QString, message);
     QCOMPARE(result, int(QDialog::Accepted));  // the window closes
     QCOMPARE(Script().captions, std::vector<QString>({"Vantrel"}));
     QCOMPARE(Script().prompts, std::vector<QString>({"Unpack files to directory:"}));
     QCOMPARE(Script().prefilled, std::vector<QString>({Q(f_->left)}));
     QCOMPARE(FilesUnder(out_), files);
     QCOMPARE(ReadText(out_ + "/" + Std(files.value(files.size() - 1))), lastText);
-    QCOMPARE(Script().Texts().join('\n'), message.section('\n', 0, 0));
-    if (!message.isEmpty()) QCOMPARE(ShownMessages()[0].text, message);
-    QVERIFY(!Info()->isVisible());
+    QVERIFY(ShownMessages().empty() && !Info()->isVisible());
   }
 
   void overwriteQuestionDecidesPerFile() {
     QVERIFY(MakeDir(out_ + "/docs"));
-    WriteText(out_ + "/b.txt", "mine");
-    WriteText(out_ + "/docs/a.txt", "mine too");
+    WriteText(out_ + "/b.txt", "mine"), WriteText(out_ + "/docs/a.txt", "mine too");
     QVERIFY(ExtractAll());  // answered No
     QStringList texts;
     for (const TShownMessage& m : ShownMessages()) texts << m.caption + ": " + m.text;
@@ -266,12 +241,7 @@ class ZipUiTest : public QObject {
     QCOMPARE(texts, QStringList({"File Exists Alert: Replace existing file a.txt?",
                                  "File Exists Alert: Replace existing file b.txt?"}));
     QCOMPARE(ShownMessages()[0].kind, MessageKind::Question);
-    QCOMPARE(ReadText(out_ + "/b.txt"), QStringLiteral("mine"));
-    Script().shown.clear();
-    Script().answers = {MessageAnswer::Yes, MessageAnswer::Yes};
-    QVERIFY(ExtractAll());
-    QCOMPARE(ShownMessages().size(), size_t(2));
-    QCOMPARE(ReadText(out_ + "/b.txt") + ReadText(out_ + "/docs/a.txt"), QStringLiteral("bravo bravo\nalpha\n"));
+    QCOMPARE(ReadText(out_ + "/b.txt") + ReadText(out_ + "/docs/a.txt"), QStringLiteral("minemine too"));
   }
 
   void unreadableArchiveReportsTheErrorAndShowsNoWindow() {
@@ -298,13 +268,11 @@ class ZipUiTest : public QObject {
     WriteText(out_, "a file");  // nothing can be created below it
     out_ += "/deeper";
     QVERIFY(ExtractAll());
-    QCOMPARE(ShownMessages().size(), size_t(1));
-    QCOMPARE(ShownMessages()[0].kind, MessageKind::Warning);
+    QVERIFY(ShownMessages().size() == 1 && ShownMessages()[0].kind == MessageKind::Warning);
     const QStringList lines = ShownMessages()[0].text.split(QLatin1Char('\n'));
     QCOMPARE(lines.value(0), QStringLiteral("These files were not extracted:"));
     QCOMPARE(lines.size(), 4);  // docs/, docs/a.txt, b.txt
-    QVERIFY(!Info()->isVisible());
-    QCOMPARE(ReadText(f_->Path("out")), QStringLiteral("a file"));
+    QVERIFY(!Info()->isVisible() && ReadText(f_->Path("out")) == QStringLiteral("a file"));
   }
 
   void encryptedEntriesAskForThePassword() {
@@ -320,8 +288,7 @@ class ZipUiTest : public QObject {
     QVERIFY(OpenWindow([](TZIPpanel& w) { w.ExtractFiles()->trigger(); return w.result(); }, "enc.zip"));
     QVERIFY(Script().prompts.size() == 3 && Script().prompts[1].startsWith(QStringLiteral("Password for ")));
     QCOMPARE(g_secretPrompts, (QList<bool>{false, true, true}));  // passwords typed as bullets
-    QVERIFY(ShownMessages().empty());
-    QCOMPARE(Bytes(out_ + "/fields.c").size() + Bytes(out_ + "/xargs.1").size(), 11150 + 4227);
+    QVERIFY(ShownMessages().empty() && Bytes(out_ + "/fields.c").size() + Bytes(out_ + "/xargs.1").size() == 11150 + 4227);
     QVERIFY(app::ArchiveComponent(*f_->form).Password.empty());  // not kept for the next archive
   }
 
@@ -346,24 +313,15 @@ class ZipUiTest : public QObject {
 
   // ------------------------------------------------------------ pack
 
-  // What Pack writes relative to the source, the ZIP window lists and
-  // Extract all gives back.
+  // What Pack writes relative to the source, Extract all gives back.
   void packThenOpenRoundTrip() {
     MarkInSrc({"docs", "b.txt"});
     const std::string archive = f_->Path("p.zip");
     PackWith(archive, 0, 6);
     QCOMPARE(Pack().result(), int(QDialog::Accepted));
-    QVERIFY(ShownMessages().empty());
-    QVERIFY(ArchiveTestsOk(archive));
+    QVERIFY(ShownMessages().empty() && ArchiveTestsOk(archive));
     QCOMPARE(f_->L()->Cursor() + f_->L()->Model().MarkedCount(), 0);  // both panels re-read
-    QStringList rows;
-    Script().inputs.push_back(Q(out_));
-    QVERIFY(OpenWindow([&](TZIPpanel& w) {
-      for (const auto& r : w.Model()->Rows()) rows << Q(r.path + r.name);
-      w.ExtractFiles()->trigger();
-      return w.result();
-    }, archive));
-    QCOMPARE(rows, QStringList({"docs/a.txt", "b.txt", "docs/sub/c"}));
+    QVERIFY(ExtractAll(archive));
     QCOMPARE(FilesUnder(out_), QStringList({"b.txt", "docs/a.txt", "docs/sub/c"}));
     QCOMPARE(Bytes(out_ + "/docs/sub/c"), Bytes(f_->left + "/src/docs/sub/c"));
   }
@@ -424,10 +382,8 @@ class ZipUiTest : public QObject {
     MarkInSrc({"b.txt"});
     PackWith(f_->Path("no/such/dir/a.zip"), 0, 6);
     QCOMPARE(Pack().result(), int(QDialog::Accepted));
-    QCOMPARE(ShownMessages().size(), size_t(2));
-    QCOMPARE(ShownMessages()[1].kind, MessageKind::Error);
-    QVERIFY(!Info()->isVisible());
-    QVERIFY(!Exists(f_->Path("no")));
+    QVERIFY(ShownMessages().size() == 2 && ShownMessages()[1].kind == MessageKind::Error);
+    QVERIFY(!Info()->isVisible() && !Exists(f_->Path("no")));
   }
 
   void cancelledPackLeavesTheOldArchive() {
