@@ -89,10 +89,7 @@ TEST(FileSearch, StartDirectoriesAndUnenterableDirectories) {
 // Stop ends the search; from the root, paths have one separator.
 TEST(FileSearch, StopEndsTheSearch) {
   TempDir tmp;
-  for (int i = 0; i < 20; ++i) {
-    MakeDir(tmp / std::to_string(i));
-    WriteFile(tmp / std::to_string(i) + "/f.txt", "");
-  }
+  for (int i = 0; i < 20; ++i) MakeDir(tmp / std::to_string(i)), WriteFile(tmp / std::to_string(i) + "/f.txt", "");
   TFileSearch s;
   int found = 0;
   s.OnFound = [&](TFoundFile&&) { ++found; };
@@ -103,9 +100,7 @@ TEST(FileSearch, StopEndsTheSearch) {
   s.OnFound = [&](TFoundFile&& f) { first = f.Path(); };
   s.ShouldStop = [&] { return !first.empty(); };
   s.Search("*", "/");
-  ASSERT_FALSE(first.empty());
-  EXPECT_EQ(first.rfind("//", 0), std::string::npos);
-  EXPECT_EQ(first[0], '/');
+  EXPECT_TRUE(first.size() > 1 && first[0] == '/' && first[1] != '/') << first;
 }
 
 }  // namespace

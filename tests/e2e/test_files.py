@@ -90,8 +90,9 @@ def scenario_marks_and_quick_search(s):
         s.wait_cwd(s.left)
 
 
-def scenario_find_file_go_to_button_and_enter_on_a_row(s):
-    for starts, keys in enumerate((("shift+Tab", "space"), ("Return",))):  # "Go to file", Enter on the row
+def scenario_find_file_directory_size_and_help(s):
+    # Find file: "Go to file", then Enter on the result row.
+    for starts, keys in enumerate((("shift+Tab", "space"), ("Return",))):
         s.key("alt+F7")
         window = s.wait_window("Find file:")
         s.type("inner*")  # in place of the mask "*.*", selected
@@ -104,9 +105,7 @@ def scenario_find_file_go_to_button_and_enter_on_a_row(s):
                      and s.launched()[-1].endswith("/left/sub/inner.txt"), "the cursor stood on inner.txt")
         s.expect_panel_keys("left/sub")
         s.key("Home", "Return")
-
-
-def scenario_directory_size_ctrl_g_and_help(s):
+    s.wait_cwd(s.left)
     s.cursor_to("sub")
     s.wait_repainted(s.main, ("ctrl+g",), "Ctrl+G writes the size into the file line")
     s.expect_panel_keys(s.left, "after Ctrl+G")

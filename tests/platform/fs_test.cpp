@@ -156,22 +156,18 @@ TEST(FileDetails, MeasureTreeAndReadFileHead) {
 // missing parent is made.
 TEST(RenameNoReplace, CreatesAndRenamesButNeverReplaces) {
   TempDir tmp;
-  EXPECT_EQ(CreateNewFile(tmp / "a"), 0);
   WriteFile(tmp / "b", "B");
-  EXPECT_EQ(CreateNewFile(tmp / "b"), EEXIST);
-  EXPECT_NE(CreateNewFile(""), 0);
-  EXPECT_NE(CreateNewFile(tmp / "missing/c.txt"), 0);
-  EXPECT_EQ(MakeDirectory(tmp / "dir"), 0);
-  EXPECT_EQ(MakeDirectory(tmp / "dir"), EEXIST);
-  EXPECT_EQ(MakeDirectory(tmp / "x/y"), ENOENT);
+  EXPECT_EQ(std::vector<int>({CreateNewFile(tmp / "a"), CreateNewFile(tmp / "b"), MakeDirectory(tmp / "dir"),
+                              MakeDirectory(tmp / "dir"), MakeDirectory(tmp / "x/y")}),
+            std::vector<int>({0, EEXIST, 0, EEXIST, ENOENT}));
+  EXPECT_TRUE(CreateNewFile("") != 0 && CreateNewFile(tmp / "missing/c.txt") != 0);
   test::MakeDir(tmp / "dir/inner");
   test::MakeDir(tmp / "d2");
-  EXPECT_EQ(RenameNoReplace(tmp / "a", tmp / "b"), EEXIST);
-  EXPECT_EQ(RenameNoReplace(tmp / "dir", tmp / "d2"), EEXIST);
-  EXPECT_EQ(RenameNoReplace(tmp / "missing", tmp / "c"), ENOENT);
+  EXPECT_EQ(std::vector<int>({RenameNoReplace(tmp / "a", tmp / "b"), RenameNoReplace(tmp / "dir", tmp / "d2"),
+                              RenameNoReplace(tmp / "missing", tmp / "c")}),
+            std::vector<int>({EEXIST, EEXIST, ENOENT}));
   EXPECT_EQ(ReadFile(tmp / "a") + ReadFile(tmp / "b"), "B");
-  EXPECT_EQ(RenameNoReplace(tmp / "b", tmp / "d2/b2"), 0);
-  EXPECT_EQ(RenameNoReplace(tmp / "dir", tmp / "dir2"), 0);
+  EXPECT_EQ(RenameNoReplace(tmp / "b", tmp / "d2/b2") + RenameNoReplace(tmp / "dir", tmp / "dir2"), 0);
   EXPECT_EQ(ReadFile(tmp / "d2/b2"), "B");
   EXPECT_TRUE(ModeOf(tmp / "dir2/inner") != 0 && ModeOf(tmp / "x") == 0);
 }
