@@ -40,16 +40,12 @@ MODIFIERS = {"shift": "Shift_L", "ctrl": "Control_L", "alt": "Alt_L"}
 # The menus of the menu bar, left to right.
 LEFT_PANEL, FILES, COMMANDS, OPTIONS = 0, 1, 2, 3
 
-OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?>
-<openbox_config xmlns="http://openbox.org/3.4/rc">
-  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
-  <placement><policy>Smart</policy><center>yes</center></placement>
-  <theme><name>Clearlooks</name></theme>
-  <desktops><number>1</number></desktops>
-  <keyboard></keyboard>
-  <mouse><context name="Client"><mousebind button="Left" action="Press">
-    <action name="Focus"/><action name="Raise"/></mousebind></context></mouse>
-</openbox_config>
+# Focus follows new windows and clicks, never the mouse; no key bindings of its own.
+OPENBOX_RC = """<?xml version="1.0" encoding="UTF-8"?><openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus><keyboard></keyboard>
+  <placement><policy>Smart</policy><center>yes</center></placement><desktops><number>1</number></desktops>
+  <theme><name>Clearlooks</name></theme><mouse><context name="Client"><mousebind button="Left" action="Press">
+    <action name="Focus"/><action name="Raise"/></mousebind></context></mouse></openbox_config>
 """
 
 # Programs vantrel hands files to (the desktop's opener, editors) only record
