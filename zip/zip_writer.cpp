@@ -163,6 +163,7 @@ class TOutputFile {
   int64_t Position() const { return base_ + static_cast<int64_t>(used_); }
 
   void Write(const void* data, size_t n) {
+    if (n == 0) return;  // an empty piece may have no address (an empty trailer)
     if (used_ + n > kOutputBuffer) Flush();
     if (n >= kOutputBuffer) {
       PWriteAll(fd_, data, n, base_);
