@@ -169,15 +169,11 @@ TEST(ZipVolumes, BlockVolumesFollowTheRoomLeft) {
     const TParsedSet p = ParseSet(w.Volumes());
     EXPECT_EQ(p.sizes, c.sizes);
     EXPECT_EQ(p.places, c.places);
-    EXPECT_EQ(p.thisDisk, static_cast<int>(c.sizes.size()) - 1);
-    EXPECT_EQ(p.total, static_cast<int>(c.files.size()));
-    EXPECT_EQ(p.entriesThisDisk, c.entriesThisDisk);
-    EXPECT_EQ(p.cdDisk, c.cdDisk);
-    EXPECT_EQ(p.cdOffset, c.cdOffset);
+    EXPECT_EQ(std::tie(p.thisDisk, p.total, p.entriesThisDisk, p.cdDisk, p.cdOffset),
+              std::make_tuple(static_cast<int>(c.sizes.size()) - 1, static_cast<int>(c.files.size()),
+                              c.entriesThisDisk, c.cdDisk, c.cdOffset));
     // The configuration file: every central record, then the end record.
-    if (c.sizes.size() > 1) {
-      EXPECT_EQ(ReadFile(w.ConfigFile()), p.central + p.end);
-    }
+    if (c.sizes.size() > 1) EXPECT_EQ(ReadFile(w.ConfigFile()), p.central + p.end);
     CheckReadBack(dir, dir / "x.zip", c.files.size());
   }
 }
@@ -193,18 +189,16 @@ TEST(ZipVolumes, ASetReadsFromItsFirstVolumeAndStopsAtAMissingOne) {
   CheckReadBack(dir, dir / "x.001", 2);
 
   fs::remove(dir / "x.002");
-  std::vector<int> asked;
   TZipReader r;
   r.SetZipName(dir / "x.zip");
-  auto builtIn = r.OnGetNextDisk;
-  r.OnGetNextDisk = [&](TZipReader* s, int n, std::string& f) {
-    asked.push_back(n);
-    builtIn(s, n, f);
-  };
   r.SetDestDir(dir / "stop");
   r.DoAll = true;
-  EXPECT_THROW(r.UnZip(), EZipError);
-  EXPECT_NE(std::find(asked.begin(), asked.end(), 2), asked.end());
+  try {
+    r.UnZip();
+    ADD_FAILURE() << "no error";
+  } catch (const EZipError& e) {
+    EXPECT_NE(std::string(e.what()).find("x.002"), std::string::npos) << e.what();
+  }
   // a (whole on the first volume) is out; b (needing the missing one) is not,
   // not even in part.
   EXPECT_EQ(ReadFile(dir / "stop/a"), ReadFile(dir / "src/a"));
@@ -232,6 +226,8 @@ TEST(ZipVolumes, SpannedMediaAskForTheNextDiskAndKeepTheReservationFixed) {
     w.MultiZipInfo = {0, 0, 10000, zfc, TMultiMode::mmSpan};
     // Twice: the reservation is the caller's value each time.
     for (int run = 0; run < 2; ++run) {
+      for (const std::string& v : w.Volumes()) fs::remove(v);
+      fs::remove(medium(1) + "/x.zfc");
       asked.clear();
       w.SetZipName(medium(1) + "/x.zip");
       for (char f : {'a', 'b'}) w.AddFile(dir / ("src/" + std::string(1, f)));
@@ -242,15 +238,8 @@ TEST(ZipVolumes, SpannedMediaAskForTheNextDiskAndKeepTheReservationFixed) {
       EXPECT_EQ(p.sizes.at(0), zfc ? 89884u : 90000u);
       EXPECT_EQ(asked, zfc ? (std::vector<int>{2, 1}) : (std::vector<int>{2}));
       EXPECT_EQ(fs::exists(medium(1) + "/x.zfc"), zfc);
-      if (zfc) {
-        EXPECT_EQ(ReadFile(medium(1) + "/x.zfc"), p.central + p.end);
-      }
-      for (const std::string& v : w.Volumes()) fs::remove(v);
-      if (zfc) fs::remove(medium(1) + "/x.zfc");
+      if (zfc) EXPECT_EQ(ReadFile(medium(1) + "/x.zfc"), p.central + p.end);
     }
-    w.SetZipName(medium(1) + "/x.zip");
-    for (char f : {'a', 'b'}) w.AddFile(dir / ("src/" + std::string(1, f)));
-    w.Zip();
     const auto read = CheckReadBack(dir, medium(2) + "/x.zip", 2,
                                     [&](int n, std::string& f) { f = medium(n) + "/x.zip"; });
     EXPECT_EQ(read.front(), 1);
