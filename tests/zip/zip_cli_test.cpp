@@ -72,12 +72,12 @@ TEST_F(CliTest, ListShowsEveryEntryAndATotal) {
 TEST_F(CliTest, ErrorsGiveTheEngineMessageAndAStatus) {
   test::WriteFile(tmp_ / "not.zip", "just some text, no archive here");
   std::string err;
-  EXPECT_NE(Run("list not.zip", nullptr, &err), 0);
-  EXPECT_NE(err.find("Incomplete Zip File"), std::string::npos) << err;
-  EXPECT_NE(Run("list missing.zip", nullptr, &err), 0);
-  EXPECT_NE(err.find("missing.zip"), std::string::npos);
-  EXPECT_NE(Run("frobnicate x"), 0);
-  EXPECT_NE(Run("extract -q x.zip"), 0);
+  for (const auto& [args, says] : {std::pair{"list not.zip", "not.zip: Incomplete Zip File"},
+                                   {"list missing.zip", "missing.zip: Cannot open"},
+                                   {"frobnicate x", "unknown command"}, {"extract -q x.zip", "option '-q'"}}) {
+    EXPECT_EQ(Run(args, nullptr, &err), 2) << args;
+    EXPECT_NE(err.find(says), std::string::npos) << err;
+  }
 }
 
 TEST_F(CliTest, TestReportsBadEntriesAndPasswords) {
@@ -131,20 +131,14 @@ TEST_F(CliTest, AddStoresPathsRelativeToTheCurrentDirectory) {
 
 TEST_F(CliTest, AddLevelsExclusionAndNoCompression) {
   EXPECT_EQ(Run("add -r -9 -x '*.bak' -n '*/sub/*' out.zip docs"), 0);
-  auto a = testing::ParseArchive(tmp_ / "out.zip");
-  ASSERT_EQ(a.entries.size(), 3u);
-  for (const auto& e : a.entries) {
-    EXPECT_NE(e.name, "docs/b.bak");
-    if (e.name == "docs/a.txt") {
-      EXPECT_EQ(e.method, 8);
-      EXPECT_EQ(e.flags & 6, 2) << "level 9";
-    }
-    if (e.name == "docs/sub/c.txt") {
-      EXPECT_EQ(e.method, 0) << "a -n pattern with / matches the path";
-    }
-  }
   EXPECT_EQ(Run("add -0 stored.zip docs/a.txt"), 0);
-  EXPECT_EQ(testing::ParseArchive(tmp_ / "stored.zip").entries[0].method, 0);
+  // name, method, level flags; b.bak excluded, a -n pattern with / matches the path.
+  std::vector<std::tuple<std::string, int, int>> got;
+  for (const char* zip : {"out.zip", "stored.zip"})
+    for (const auto& e : testing::ParseArchive(tmp_ / zip).entries) got.emplace_back(e.name, e.method, e.flags & 6);
+  std::sort(got.begin(), got.end() - 1);
+  EXPECT_EQ(got, (std::vector<std::tuple<std::string, int, int>>{
+                     {"docs/README", 0, 2}, {"docs/a.txt", 8, 2}, {"docs/sub/c.txt", 0, 0}, {"docs/a.txt", 0, 0}}));
 }
 
 TEST_F(CliTest, AddUpdateFreshenReplaceAndExitStatuses) {
