@@ -74,37 +74,6 @@ TEST(DosDate, LocalTimesConvertAsPythonsZoneinfoDoes) {
   }
 }
 
-TEST(DosDate, EveryMomentComesBackFromItsLocalTime) {
-  // Every quarter of an hour on the days next to a change of offset from 1980
-  // to 2044 (the zone files list changes to 2037, rules follow), and noon of
-  // every fifth day: the C library's local time of a moment
-  // converts back to that moment, or to the earlier moment of a local time
-  // that occurs twice.
-  constexpr std::time_t kFirstNoon = 315576000, kDays = 23742;  // to 2044-12-31
-  for (const char* name : {"Europe/Berlin", "America/St_Johns", "Australia/Lord_Howe",
-                           "Europe/Dublin", "Pacific/Apia", "Africa/Casablanca"}) {
-    TZoneScope zone(name);
-    std::vector<long> offset(kDays);
-    for (std::time_t d = 0; d < kDays; ++d) {
-      const std::time_t noon = kFirstNoon + d * 86400;
-      std::tm tm{};
-      offset[d] = localtime_r(&noon, &tm) ? tm.tm_gmtoff : 0;
-    }
-    int failures = 0;
-    for (std::time_t d = 1; d + 1 < kDays && failures < 5; ++d) {
-      const bool quiet = offset[d - 1] == offset[d + 1];
-      if (quiet && d % 5) continue;
-      const std::time_t noon = kFirstNoon + d * 86400;
-      for (std::time_t t = quiet ? noon : noon - 43200; t < noon + 43200; t += quiet ? 86400 : 900) {
-        const uint32_t v = TimeToDosDateTime(t);
-        const std::time_t back = DosDateTimeToTime(v);
-        if ((back == t || (back < t && TimeToDosDateTime(back) == v)) || ++failures > 5) continue;
-        ADD_FAILURE() << name << " at " << t << " reads back as " << back;
-      }
-    }
-  }
-}
-
 TEST(DosDate, CalendarChecksAndOrdinals) {
   EXPECT_FALSE(IsValidCalendarDate(Dos(2021, 2, 31, 0, 0, 0)));
   EXPECT_TRUE(IsValidCalendarDate(Dos(2020, 2, 29, 0, 0, 0)));
@@ -132,7 +101,6 @@ TEST(Names, SplitIntoDirectoryAndFilename) {
     e.SetPath(DecodeStoredName(c.stored, 0, 0), &arena);
     EXPECT_EQ(e.Directory(), c.dir) << c.stored;
     EXPECT_EQ(e.Filename(), c.file) << c.stored;
-    EXPECT_EQ(e.FilenameLength, std::string(c.stored).size());
   }
   e.SetFilename("abc");
   e.SetDirectory("x/y");
@@ -177,9 +145,6 @@ TEST(Records, CentralRecordWithExtraIsWrittenBackWithoutIt) {
   TStream* s = &in;
   TZipHeaderInfo e;
   ASSERT_TRUE(e.ReadCentral(s));
-  EXPECT_EQ(e.CentralExtraLength, 9);
-  EXPECT_EQ(e.FileCommentLength, 4);
-  EXPECT_FALSE(e.FileComment().has_value());
   EXPECT_EQ(e.CentralEntryOffset, cd);
   EXPECT_EQ(e.Path(), "dir/name.txt");
   EXPECT_EQ(in.Position(), static_cast<int64_t>(cd + 46 + 12 + 9 + 4));
