@@ -103,22 +103,6 @@ TEST_F(FileListExpansion, DirectoryEntriesOnlyWithAddDirEntriesAndBeforeTheirFil
   EXPECT_LT(at("sub/deep/"), at("sub/deep/e.txt"));
 }
 
-TEST_F(FileListExpansion, FreshenKeepsOnlyNamesTheArchiveHas) {
-  {
-    TZipWriter first;
-    first.SetZipName(d_.dir / "x.zip");
-    first.SetRootDir(d_.root);
-    first.SetRelativePaths(true);
-    first.AddFile(d_.root + "/sub/c.txt");
-    ASSERT_EQ(first.Zip(), 1);
-  }
-  w_.SetRelativePaths(true);
-  w_.ZipAction = zaFreshen;
-  EXPECT_EQ(Expand({"*.txt"}), std::vector<std::string>{"sub/c.txt"});
-  w_.ZipAction = zaUpdate;
-  EXPECT_EQ(Expand({"*.txt"}).size(), 5u);
-}
-
 TEST(DirSearch, FollowsLinksButNeverLoopsAndSkipsDanglingLinks) {
   Data d;
   fs::create_directories(d.dir / "elsewhere");
@@ -167,14 +151,6 @@ TEST(StoredNames, RelativeAbsoluteAndFlatNames) {
   EXPECT_FALSE(w.StoreVolumes());
   EXPECT_EQ(w.StoredName("/work/data/sub/a.txt"), "a.txt");
   EXPECT_EQ(w.StoredName("/work/data/sub/"), "sub/");
-}
-
-TEST(StoredNames, EncodingRule) {
-  EXPECT_EQ(EncodeStoredName("plain.txt").flags, 0);
-  EXPECT_EQ(EncodeStoredName("caf\xC3\xA9.txt").flags, 0x800);
-  auto foreign = EncodeStoredName("caf\xE9.txt");
-  EXPECT_EQ(foreign.flags, 0);
-  EXPECT_EQ(foreign.raw, "caf\xE9.txt");
 }
 
 }  // namespace

@@ -134,16 +134,6 @@ TEST_F(ZipExtractTest, NeverOverwriteSkipsAndSameNamesWithoutDirectoriesMeetTheR
   EXPECT_FALSE(Exists(Dest("a")));
 }
 
-TEST_F(ZipExtractTest, RootDirIsRemovedFromStoredDirectories) {
-  TZipReader& r = Reader({{"data/sub/f.txt", "f"}, {"other/g.txt", "g"}});
-  r.RecreateDirs = true;
-  r.SetRootDir("DATA");
-  EXPECT_EQ(r.RootDir(), "DATA/");
-  r.UnZip();
-  EXPECT_EQ(test::ReadFile(Dest("sub/f.txt")), "f");
-  EXPECT_EQ(test::ReadFile(Dest("other/g.txt")), "g");
-}
-
 TEST_F(ZipExtractTest, NothingIsWrittenOutsideTheDestination) {
   TZipReader& r = Reader({{"../evil1.txt", "1"}, {"sub/../../evil2.txt", "2"}, {"/tmp/evil3.txt", "3"},
                           {"..\\evil4.txt", "4"}, {"C:\\tmp\\f.txt", "5"}, {"a/..", "6"}, {"../", ""}});

@@ -349,28 +349,6 @@ TEST_F(IntegrityTest, FileChangedWhileAddedIsReported) {
   EXPECT_EQ(test::RunCommand("unzip -tq " + Quote(tmp_ / "g.zip")), 0);
 }
 
-// The engine's own view of a damaged reading, for the callers that show it.
-TEST(DirectoryReport, SaysWhatIsWrong) {
-  struct Case {
-    TDirectoryReport r;
-    std::string text;
-  } cases[] = {
-      {{40, 40, false, false, 0}, ""},
-      {{40, 18, false, false, 0}, "archive directory damaged: 18 of 40 entries read"},
-      {{40, 18, true, false, 0},
-       "archive directory damaged: rebuilt from the local headers, 18 of 40 entries found"},
-      {{-1, 3, true, false, 0},
-       "archive directory missing: rebuilt from the local headers, 3 entries found"},
-      {{5, 5, false, false, 1}, "1 entry overlaps the data of other entries or the directory"},
-      {{3, 3, false, false, 0, "its entry counts disagree (3 and 0)"},
-       "archive directory damaged: its entry counts disagree (3 and 0)"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(c.r.Damage(), c.text);
-    EXPECT_EQ(c.r.Whole(), c.text.empty());
-  }
-}
-
 TEST(FindOverlaps, MarksBothSidesOfEveryOverlap) {
   // [0,10) and [5,8) overlap; [10,20) touches; [30,40) passes the limit 35;
   // disk 1 is checked on its own.

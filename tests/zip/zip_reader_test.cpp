@@ -245,28 +245,6 @@ TEST_F(ZipReaderTest, NextDiskOfASpannedSetIsAskedFor) {
   EXPECT_EQ(name, "");  // cancelled
 }
 
-TEST_F(ZipReaderTest, ZipNameWithQuestionMarkAsksAndCancelRaises) {
-  TZipReader r;
-  try {
-    r.SetZipName("?");
-    FAIL();
-  } catch (const EUserCanceled& e) {
-    EXPECT_STREQ(e.what(), "User canceled setting zip file name.");
-  }
-  struct UI : TZipUserInterface {
-    bool ChooseArchive(const std::string& title, const std::string&, std::string& name) override {
-      EXPECT_EQ(title, "Open a Zip File");
-      name = chosen;
-      return true;
-    }
-    std::string chosen;
-  } ui;
-  ui.chosen = Write("picked.zip", BuildZip({{"p", "q"}}));
-  TZipReader asking(&ui);
-  asking.SetZipName(tmp_ / "?");
-  EXPECT_EQ(asking.ZipName(), ui.chosen);
-}
-
 // Info-ZIP's split archives (set.z01, set.z02, ..., set.zip) are read as they
 // are written and after their volumes were renamed to this engine's numbers
 // (set.001, ...); the last volume is the archive itself either way.

@@ -205,47 +205,6 @@ TEST(ZipVolumes, ASetReadsFromItsFirstVolumeAndStopsAtAMissingOne) {
   EXPECT_FALSE(fs::exists(dir / "stop/b"));
 }
 
-// Spanned media: directories m1, m2, ... of the given free space each; the
-// handler answers x.zip on the medium asked for.
-TEST(ZipVolumes, SpannedMediaAskForTheNextDiskAndKeepTheReservationFixed) {
-  for (bool zfc : {false, true}) {
-    SCOPED_TRACE(zfc ? "with .zfc" : "without .zfc");
-    TempDir dir;
-    TMediaWriter w;
-    Prepare(w, dir, {90000, 80000});
-    std::vector<int> asked;
-    auto medium = [&](int n) { return dir / ("m" + std::to_string(n)); };
-    w.OnGetNextDisk = [&](TZipReader*, int n, std::string& f) {
-      asked.push_back(n);
-      f = medium(n) + "/x.zip";
-    };
-    for (int n = 1; n <= 3; ++n) {
-      fs::create_directories(medium(n));
-      w.free[medium(n)] = 100000;
-    }
-    w.MultiZipInfo = {0, 0, 10000, zfc, TMultiMode::mmSpan};
-    // Twice: the reservation is the caller's value each time.
-    for (int run = 0; run < 2; ++run) {
-      for (const std::string& v : w.Volumes()) fs::remove(v);
-      fs::remove(medium(1) + "/x.zfc");
-      asked.clear();
-      w.SetZipName(medium(1) + "/x.zip");
-      for (char f : {'a', 'b'}) w.AddFile(dir / ("src/" + std::string(1, f)));
-      ASSERT_EQ(w.Zip(), 2);
-      EXPECT_EQ(w.MultiZipInfo.SaveOnFirstDisk, 10000);
-      const TParsedSet p = ParseSet(w.Volumes());
-      // 10000 kept free, and the .zfc (two records and the end record) too.
-      EXPECT_EQ(p.sizes.at(0), zfc ? 89884u : 90000u);
-      EXPECT_EQ(asked, zfc ? (std::vector<int>{2, 1}) : (std::vector<int>{2}));
-      EXPECT_EQ(fs::exists(medium(1) + "/x.zfc"), zfc);
-      if (zfc) EXPECT_EQ(ReadFile(medium(1) + "/x.zfc"), p.central + p.end);
-    }
-    const auto read = CheckReadBack(dir, medium(2) + "/x.zip", 2,
-                                    [&](int n, std::string& f) { f = medium(n) + "/x.zip"; });
-    EXPECT_EQ(read.front(), 1);
-  }
-}
-
 // A run that fails removes every volume it made and leaves the older archive
 // of the same name as it was.
 TEST(ZipVolumes, AFailedRunLeavesNothingBehind) {

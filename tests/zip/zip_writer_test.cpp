@@ -437,21 +437,6 @@ TEST(ZipWriterEvents, StartZipCanSkipAndRenameAndEndZipReportsSizes) {
             std::make_tuple(int64_t{100000}, int64_t{e.csize}, static_cast<int64_t>(e.dataOffset + e.csize)));
 }
 
-TEST(ZipWriterEvents, ProgressReachesOneHundred) {
-  Tree t;
-  TZipWriter w;
-  Configure(w, t.archive(), t.src, {t.src + "/sub/one.txt", t.src + "/big-random.bin"});
-  std::vector<int> total, file;
-  w.OnTotalPercentDone = [&](TZipReader*, int p) { total.push_back(p); };
-  w.OnFilePercentDone = [&](TZipReader*, int p) { file.push_back(p); };
-  ASSERT_EQ(w.Zip(), 2);
-  ASSERT_FALSE(total.empty());
-  EXPECT_EQ(file.front(), 100) << "a file shorter than one read is done after it";
-  EXPECT_EQ(total.back(), 100);
-  EXPECT_TRUE(std::is_sorted(total.begin(), total.end()));
-  EXPECT_EQ(w.TotalBytes(), 200001);
-}
-
 TEST(ZipWriterEvents, DisposeDeletesTheAddedFilesUnlessSkipped) {
   Tree t;
   TZipWriter w;
