@@ -54,7 +54,7 @@ inline uint32_t ZCrc(const std::string& s) {
       crc32(0, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
 }
 
-// Appends each value little-endian in its byte width: {value, bytes}.
+// Appends each value little-endian in its byte width (1 to 4): {value, bytes}.
 inline void PutLe(std::string& s, std::initializer_list<std::pair<uint32_t, int>> fields) {
   for (const auto& [v, n] : fields)
     for (int i = 0; i < n; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
