@@ -303,17 +303,6 @@ TEST_F(ZipExtractTest, DatesAndAttributesAreRestored) {
   EXPECT_EQ(st.st_mtime, kJuly2020Time + 2);
 }
 
-TEST_F(ZipExtractTest, SkipAndStopNow) {
-  TZipReader& r = Reader({{"a", "1"}, {"b", "2"}});
-  r.OnStartUnZip = [](TZipReader*, int i, std::string&, bool& skip) { skip = i == 0; };
-  EXPECT_EQ(r.UnZip(), 1);
-  EXPECT_FALSE(Exists(Dest("a")));
-  r.DoAll = true;
-  r.OnStartUnZipInfo = [](TZipReader*, int, int64_t, bool& stop) { stop = true; };
-  EXPECT_EQ(r.UnZip(), 0);
-  EXPECT_EQ(lines_.back(), "complete 0");
-}
-
 TEST_F(ZipExtractTest, PasswordsAndTheirEvents) {
   TEntrySpec secret{"secret.txt", "top secret text"}, dd{"dd.txt", "with descriptor"};
   secret.password = "right";

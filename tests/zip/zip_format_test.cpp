@@ -88,19 +88,14 @@ TEST(Rate, RoundsHalfToEvenAndLimits) {
 }
 
 TEST(Names, SplitIntoDirectoryAndFilename) {
-  const struct {
-    const char *stored, *dir, *file;
-  } cases[] = {{"dir/sub/file.txt", "dir/sub/", "file.txt"},
-               {"dir/", "dir/", ""},
-               {"plain", "", "plain"},
-               {"win\\dows\\f.txt", "win/dows/", "f.txt"}};
   // Names kept in an arena become the entry's own when changed.
   TNameArena arena;
   TZipHeaderInfo e;
-  for (const auto& c : cases) {
-    e.SetPath(DecodeStoredName(c.stored, 0, 0), &arena);
-    EXPECT_EQ(e.Directory(), c.dir) << c.stored;
-    EXPECT_EQ(e.Filename(), c.file) << c.stored;
+  for (const auto& [stored, dir, file] : {std::tuple{"dir/sub/file.txt", "dir/sub/", "file.txt"},
+                                          {"dir/", "dir/", ""}, {"plain", "", "plain"}, {"win\\dows\\f.txt", "win/dows/", "f.txt"}}) {
+    e.SetPath(DecodeStoredName(stored, 0, 0), &arena);
+    EXPECT_EQ(e.Directory(), dir) << stored;
+    EXPECT_EQ(e.Filename(), file) << stored;
   }
   e.SetFilename("abc");
   e.SetDirectory("x/y");

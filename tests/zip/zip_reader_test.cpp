@@ -125,18 +125,6 @@ TEST_F(ZipReaderTest, ExtraFieldsAndCommentsKeepTheirLengths) {
   EXPECT_EQ(r.Entry(1).FileCommentLength, 3);
 }
 
-TEST_F(ZipReaderTest, ImpossibleCalendarDateGivesNow) {
-  TEntrySpec bad{"bad", "x"}, good{"good", "y"};
-  bad.dosDateTime = (41u << 25) | (2u << 21) | (31u << 16);  // 2021-02-31
-  good.dosDateTime = (40u << 25) | (7u << 21) | (1u << 16) | (12u << 11);  // 2020-07-01 12:00
-  TZipReader r;
-  r.SetZipName(Write("x.zip", BuildZip({bad, good})));
-  r.ReadZip();
-  std::time_t before = std::time(nullptr);
-  EXPECT_GE(r.DateTime(0), before);
-  EXPECT_EQ(r.DateTime(1), 1593597600);  // local time, Europe/Berlin
-}
-
 TEST_F(ZipReaderTest, DirectoryIsReadAgainOnlyWhenTheFileDateChanges) {
   std::string path = Write("x.zip", BuildZip({{"old.txt", "1"}}));
   test::SetMTime(path, 1000000000);
@@ -227,22 +215,6 @@ TEST_F(ZipReaderTest, ManyEntriesKeepNamesDataAndCommentsThroughSortUpdateAndExt
       }
     }
   }
-}
-
-TEST_F(ZipReaderTest, NextDiskOfASpannedSetIsAskedFor) {
-  struct UI : TZipUserInterface {
-    bool AskForDisk(const std::string& text) override {
-      asked = text;
-      return false;
-    }
-    std::string asked;
-  } ui;
-  TZipReader spanned(&ui);
-  spanned.SetMultiMode(TMultiMode::mmSpan);
-  std::string name = "a.zip";
-  spanned.OnGetNextDisk(&spanned, 2, name);
-  EXPECT_EQ(ui.asked, "Please insert disk 2 of the multi-disk set.");
-  EXPECT_EQ(name, "");  // cancelled
 }
 
 // Info-ZIP's split archives (set.z01, set.z02, ..., set.zip) are read as they

@@ -373,24 +373,6 @@ TEST(ZipWriterUpdate, EmptyListRewritesAnExistingArchiveAndCreatesAnEmptyOne) {
   EXPECT_TRUE(blank.FilesList().empty());
 }
 
-TEST(ZipWriterUpdate, CommentsAndOldEntriesAreCarriedOver) {
-  Updated u;
-  TZipWriter w;
-  w.SetZipName(u.zip);
-  w.ReadZip();
-  w.SetFileComment(0, "first entry");
-  w.SetZipComment("archive comment");
-  // A new name writes the changed comments into the current archive first.
-  w.SetZipName(u.t.archive("other.zip"));
-  TZipReader r;
-  r.SetZipName(u.zip);
-  r.ReadZip();
-  EXPECT_EQ(r.ZipComment(), "archive comment");
-  EXPECT_EQ(r.FileComment(0), "first entry");
-  EXPECT_EQ(r.Count(), 3);
-  EXPECT_EQ(RunCommand("unzip -tqq " + Quote(u.zip)), 0);
-}
-
 // ------------------------------------------------------------ events
 
 TEST(ZipWriterEvents, ANameListedTwiceIsAddedOnce) {
