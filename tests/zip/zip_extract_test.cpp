@@ -181,17 +181,6 @@ TEST_F(ZipExtractTest, FilesLandInTheirDirectoriesWhateverTheOrder) {
   r.RecreateDirs = true;
   EXPECT_EQ(r.UnZip(), static_cast<int>(entries.size()));
   for (const TEntrySpec& e : entries) EXPECT_EQ(test::ReadFile(Dest(e.name)), e.data) << e.name;
-  // A handler that moves DestDir between entries moves the rest of them.
-  const std::string other = tmp_ / "other";
-  test::MakeDir(other);
-  r.OnStartUnZip = [&](TZipReader* z, int index, std::string&, bool&) {
-    if (index == 1) z->SetDestDir(other);
-  };
-  r.DoAll = true;
-  r.OverwriteMode = TUZOverwriteMode::Always;
-  EXPECT_EQ(r.UnZip(), static_cast<int>(entries.size()));
-  EXPECT_EQ(test::ReadFile(other + "/x/c"), "3");
-  EXPECT_EQ(test::ReadFile(other + "/" + deep + "f"), "6");
 }
 
 TEST_F(ZipExtractTest, ADirectoryRemovedDuringTheRunIsWalkedAgain) {

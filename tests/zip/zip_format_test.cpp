@@ -29,21 +29,10 @@ TEST(DosDate, ValidValuesStayAndOutOfRangePartsAreClamped) {
 }
 
 // Sets TZ for one scope; the tests otherwise run with TZ=Europe/Berlin.
-class TZoneScope {
- public:
-  explicit TZoneScope(const char* zone) {
-    if (const char* tz = std::getenv("TZ")) saved_ = tz;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TZoneScope() {
-    if (saved_) setenv("TZ", saved_->c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
+struct TZoneScope {
+  const std::string saved = std::getenv("TZ") ? std::getenv("TZ") : "";
+  explicit TZoneScope(const char* zone) { setenv("TZ", zone, 1), tzset(); }
+  ~TZoneScope() { saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1), tzset(); }
 };
 
 TEST(DosDate, LocalTimesConvertAsPythonsZoneinfoDoes) {

@@ -103,13 +103,11 @@ TEST_F(InteropTest, ArchivesOfInfoZipAndPythonExtractAsTheTree) {
 // than 64 KB whose repeats lie more than 32 KB back. The tool's test command
 // and an extraction agree with the source.
 TEST_F(InteropTest, SevenZipDeflate64) {
-  const std::string sevenZip = testing::SevenZip();
-  if (sevenZip.empty()) GTEST_SKIP() << "7-Zip not installed";
   const std::string r1 = testing::RandomBytes(40000, 7), r2 = testing::RandomBytes(20000, 8);
   test::WriteFile(src_ + "/far.bin", r1 + r2 + r1 + r2.substr(0, 5000) + r1);
   const std::string zip = tmp_ / "d64.zip";
   std::string out;
-  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && '" + sevenZip + "' a -tzip -mm=Deflate64 -r '" + zip + "' . 2>&1", &out), 0)
+  ASSERT_EQ(test::RunCommand("cd '" + src_ + "' && 7zz a -tzip -mm=Deflate64 -r '" + zip + "' . 2>&1", &out), 0)
       << out;
   testing::TRawArchive raw = testing::ParseArchive(zip);
   const auto far = std::find_if(raw.entries.begin(), raw.entries.end(), [](const auto& e) { return e.name == "far.bin"; });

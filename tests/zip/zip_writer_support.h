@@ -83,12 +83,6 @@ inline std::string RandomBytes(size_t n, uint32_t seed) {
   return s;
 }
 
-inline std::string SevenZip() {
-  for (const char* c : {"/usr/bin/7z", "/usr/bin/7zz", "/usr/bin/7za"})
-    if (std::ifstream(c)) return c;
-  return {};
-}
-
 inline std::string Quote(const std::string& s) {
   std::string r = "'";
   for (char c : s) r += c == '\'' ? std::string("'\\''") : std::string(1, c);

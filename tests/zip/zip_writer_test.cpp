@@ -82,7 +82,6 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 
 TEST(ZipWriterFormat, EveryLevelIsReadBackByThePeersAndOurReader) {
   Tree t;
-  ASSERT_FALSE(testing::SevenZip().empty()) << "7-Zip is needed as an oracle";
   for (int level : {0, 1, 6, 9}) {
     SCOPED_TRACE("level " + std::to_string(level));
     const std::string zip = t.archive("level" + std::to_string(level) + ".zip");
@@ -95,7 +94,7 @@ TEST(ZipWriterFormat, EveryLevelIsReadBackByThePeersAndOurReader) {
     EXPECT_NE(py.find("sub/one.txt|1|8cdc1683|2023-11-14 23:13:20"), std::string::npos) << py;
     if (level == 9) {
       EXPECT_EQ(RunCommand("unzip -tqq " + Quote(zip)), 0);
-      EXPECT_EQ(RunCommand(testing::SevenZip() + " t " + Quote(zip) + " >/dev/null"), 0);
+      EXPECT_EQ(RunCommand("7zz t " + Quote(zip) + " >/dev/null"), 0);
     }
     // Both headers agree; every local header starts where the previous
     // entry's data ends, so its rewrite kept its length.
@@ -366,11 +365,6 @@ TEST(ZipWriterUpdate, EmptyListRewritesAnExistingArchiveAndCreatesAnEmptyOne) {
   e.SetZipName(u.t.archive("empty.zip"));
   EXPECT_EQ(e.Zip(), 0);
   EXPECT_EQ(ReadFile(u.t.archive("empty.zip")), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
-  TZipWriter blank;
-  blank.SetZipName("   ");
-  blank.AddFile(u.t.src + "/a.txt");
-  EXPECT_EQ(blank.Zip(), 0);
-  EXPECT_TRUE(blank.FilesList().empty());
 }
 
 // ------------------------------------------------------------ events
