@@ -91,18 +91,6 @@ TEST_F(FileListExpansion, ExcludeListMatchesNamesOrWholePaths) {
   EXPECT_TRUE(MatchesPatternList({"*.bak"}, "/data/temp/x.bak"));
 }
 
-TEST_F(FileListExpansion, DirectoryEntriesOnlyWithAddDirEntriesAndBeforeTheirFiles) {
-  w_.Recurse = true;
-  for (const auto& f : Expand({"*.txt"})) EXPECT_NE(f.back(), '/');
-  w_.AddDirEntriesOnRecurse = true;
-  const auto withDirs = Expand({"*.txt"});
-  auto at = [&](const char* name) { return std::find(withDirs.begin(), withDirs.end(), name) - withDirs.begin(); };
-  ASSERT_LT(at("sub/deep/"), static_cast<long>(withDirs.size()));
-  EXPECT_LT(at("sub/"), at("sub/c.txt"));
-  EXPECT_LT(at("sub/"), at("sub/deep/"));
-  EXPECT_LT(at("sub/deep/"), at("sub/deep/e.txt"));
-}
-
 TEST(DirSearch, FollowsLinksButNeverLoopsAndSkipsDanglingLinks) {
   Data d;
   fs::create_directories(d.dir / "elsewhere");

@@ -18,11 +18,8 @@ namespace vantrel::zip {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Quote;
-using vantrel::test::ReadFile;
-using vantrel::test::RunCommand;
-using vantrel::test::TempDir;
-using vantrel::test::WriteFile;
+using namespace testing;
+using namespace vantrel::test;
 
 std::string Text(size_t n) {
   std::string s;

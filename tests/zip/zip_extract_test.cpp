@@ -206,7 +206,7 @@ TEST_F(ZipExtractTest, ADirectoryRemovedDuringTheRunIsWalkedAgain) {
   }
 }
 
-TEST_F(ZipExtractTest, PromptModeAsksTheHandlerOrTheUser) {
+TEST_F(ZipExtractTest, PromptModeAsksTheUser) {
   RecordingUI ui;
   TZipReader& r = Reader({{"dir/f.txt", "new"}}, &ui);
   Existing("f.txt", "old");
@@ -216,18 +216,6 @@ TEST_F(ZipExtractTest, PromptModeAsksTheHandlerOrTheUser) {
   ui.answer = r.DoAll = true;
   EXPECT_EQ(r.UnZip(), 1);
   EXPECT_EQ(test::ReadFile(Dest("f.txt")), "new");
-  // A handler answers instead, and may choose another name.
-  test::WriteFile(Dest("f.txt"), "old");
-  r.OnPromptForOverwrite = [&](TZipReader*, bool& overwrite, int, std::string& name) {
-    EXPECT_FALSE(overwrite);
-    overwrite = true;
-    name = Dest("renamed/f2.txt");
-  };
-  r.DoAll = true;
-  EXPECT_EQ(r.UnZip(), 1);
-  EXPECT_EQ(test::ReadFile(Dest("f.txt")), "old");
-  EXPECT_EQ(test::ReadFile(Dest("renamed/f2.txt")), "new");
-  EXPECT_EQ(ui.questions.size(), 2u);
 }
 
 TEST_F(ZipExtractTest, IfNewerIfOlderAndReadOnlyFiles) {

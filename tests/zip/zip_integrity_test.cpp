@@ -22,11 +22,7 @@
 namespace vantrel::zip {
 namespace {
 
-using testing::BuildZip;
-using testing::PutLe;
-using testing::Quote;
-using testing::TEntrySpec;
-using testing::ZCrc;
+using namespace testing;
 
 class IntegrityTest : public ::testing::Test {
  protected:

@@ -13,14 +13,8 @@ namespace vantrel::zip {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::Le16;
-using testing::Le32;
-using testing::Quote;
-using testing::RandomBytes;
-using vantrel::test::ReadFile;
-using vantrel::test::RunCommand;
-using vantrel::test::TempDir;
-using vantrel::test::WriteFile;
+using namespace testing;
+using namespace vantrel::test;
 
 // A set read without the engine: the volumes one after the other, the end
 // record at the end of the last, every offset relative to its volume.

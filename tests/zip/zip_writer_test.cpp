@@ -20,15 +20,8 @@ namespace vantrel::zip {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ParseArchive;
-using testing::Quote;
-using testing::RandomBytes;
-using testing::TRawArchive;
-using vantrel::test::ReadFile;
-using vantrel::test::RunCommand;
-using vantrel::test::SetMTime;
-using vantrel::test::TempDir;
-using vantrel::test::WriteFile;
+using namespace testing;
+using namespace vantrel::test;
 
 void Touch(const std::string& path, const std::string& contents, int64_t mtime) {
   WriteFile(path, contents);
@@ -391,26 +384,6 @@ TEST(ZipWriterEvents, ANameListedTwiceIsAddedOnce) {
     EXPECT_EQ(skips, (std::vector<std::tuple<TSkipReason, std::string, int>>{{skipNoOverwrite, c.skipped, -1}}));
     EXPECT_EQ(Names(t.archive(c.name + ".zip")), std::vector<std::string>{c.name});
   }
-}
-
-TEST(ZipWriterEvents, StartZipCanSkipAndRenameAndEndZipReportsSizes) {
-  Tree t;
-  TZipWriter w;
-  Configure(w, t.archive(), t.src, {t.src + "/random.bin", t.src + "/zeros.dat"});
-  w.OnStartZip = [&](TZipWriter*, const std::string& f, TZipHeaderInfo& h, bool& skip) {
-    if (f.find("random") != std::string::npos) skip = true;
-    if (f.find("zeros") != std::string::npos) h.SetFilename("renamed.dat");
-  };
-  std::vector<std::tuple<std::string, int64_t, int64_t, int64_t>> ends;
-  w.OnEndZip = [&](TZipWriter*, const std::string& f, int64_t u, int64_t c, int64_t z) { ends.emplace_back(f, u, c, z); };
-  EXPECT_EQ(w.Zip(), 1);
-  const TRawArchive a = ParseArchive(t.archive());
-  ASSERT_EQ(a.entries.size(), 1u);
-  const auto& e = a.entries[0];
-  EXPECT_EQ(e.name, "renamed.dat");
-  ASSERT_EQ(ends.size(), 1u);
-  EXPECT_EQ(std::make_tuple(std::get<1>(ends[0]), std::get<2>(ends[0]), std::get<3>(ends[0])),
-            std::make_tuple(int64_t{100000}, int64_t{e.csize}, static_cast<int64_t>(e.dataOffset + e.csize)));
 }
 
 TEST(ZipWriterEvents, DisposeDeletesTheAddedFilesUnlessSkipped) {
