@@ -1,7 +1,6 @@
 // The vantrel-zip tool as a user runs it: list, test, extract and add, with
 // their options and exit statuses.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>

@@ -401,11 +401,10 @@ TEST_F(ZipExtractTest, DeclaredSizesBeyondTheFreeSpaceAskFirst) {
 TEST_F(ZipExtractTest, RefusedWriteAndCancelRaiseTheirErrors) {
   TZipReader& r = Reader({{"big", std::string(300000, 'w')}});
   // A file size limit makes the device refuse the rest of the file.
-  struct rlimit old, small;
+  struct rlimit old;
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
   auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  small = old;
-  small.rlim_cur = 100000;
+  const struct rlimit small = {100000, old.rlim_max};
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string what;
   try {

@@ -45,7 +45,6 @@ TEST(LegacyArchives, EveryEntryExtractsWithItsPasswordOnly) {
     ++rows;
   }
   ASSERT_GT(rows, 400u);
-
   size_t checked = 0, wrongPasswordRuns = 0;
   for (const auto& [archive, entries] : byArchive) {
     for (bool right : {true, false}) {

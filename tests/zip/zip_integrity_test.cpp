@@ -1,8 +1,7 @@
-// zip_integrity_test.cpp - archives that must never cost data: partial and
-// rebuilt directories, entry limits, overlapping data, read-only archives,
-// killed extractions, damaged entries in the middle of a run, hostile names,
-// symbolic links and files that change while they are added. Every archive is
-// made here (the engine's test builder, Python, or byte edits).
+// zip_integrity_test.cpp - archives that must never cost data: damaged
+// directories, entry limits, overlapping data, read-only archives, killed
+// extractions, hostile names, symbolic links and files that change while they
+// are added. Every archive is made here (test builder, Python, byte edits).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -163,7 +162,6 @@ std::string OverlapBomb(bool sameOffset) {
   const size_t goodCd = good.find("PK\x01\x02");
   std::string body = good.substr(0, goodCd);
   std::string central = good.substr(goodCd, good.find("PK\x05\x06") - goodCd);
-
   const int headers = sameOffset ? 1 : 250;
   const std::string kernelData(1 << 20, '\0');
   // From the last header back: the data of header i quotes header i+1 in a
@@ -224,7 +222,6 @@ TEST_F(IntegrityTest, KilledExtractionLeavesNothing) {
                                    "  with z.open('big.bin','w') as f:\n"
                                    "    for i in range(512): f.write(bytes(1<<20))\n")),
             0);
-
   const std::string dest = tmp_ / "dest";
   test::MakeDir(dest);
   pid_t pid = ::fork();

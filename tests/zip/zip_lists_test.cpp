@@ -1,5 +1,4 @@
-// zip_lists_test.cpp - the orders of the entry lists and their rule for two
-// entries at one place.
+// zip_lists_test.cpp - the orders of the entry lists.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -48,20 +47,6 @@ TEST(SortedZip, SortModes) {
     for (int i = 0; i < list.Count(); ++i) got.push_back(list.Entry(i)->Path());
     EXPECT_EQ(got, order) << static_cast<int>(mode);
   }
-}
-
-TEST(SortedZip, SameDiskAndOffsetCannotBothEnterAnErrorList) {
-  TSortedZip list(dupError, true, TZipSortMode::ByNone);
-  list.Add(Entry("one", 0, 0, 0, 0, 10).release());
-  list.Add(Entry("other disk", 0, 0, 0, 1, 10).release());
-  auto twin = Entry("two", 0, 0, 0, 0, 10);
-  try {
-    list.Add(twin.get());
-    ADD_FAILURE() << "accepted";
-  } catch (const EListError& e) {
-    EXPECT_STREQ(e.what(), "Duplicate Object index");
-  }
-  EXPECT_EQ(list.Count(), 2);
 }
 
 }  // namespace

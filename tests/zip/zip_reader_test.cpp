@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <ctime>
 
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_test_util.h"

@@ -43,9 +43,8 @@ TEST(BufferStream, ReadsWritesAndSeeksKeepTheLogicalPosition) {
 TEST(FileStream, OpensReadsAndReportsMissingFiles) {
   test::TempDir dir;
   test::WriteFile(dir / "f.bin", Digits(300000));
-  TLFNFileStream s(dir / "f.bin", 4096, false, fmOpenRead);
   std::string got(300000, '\0');
-  EXPECT_EQ(s.Read(got.data(), got.size()), got.size());
+  EXPECT_EQ(TLFNFileStream(dir / "f.bin", 4096, false, fmOpenRead).Read(got.data(), got.size()), got.size());
   EXPECT_EQ(got, Digits(300000));
   EXPECT_THROW(TLFNFileStream(dir / "missing", 4096, false, fmOpenRead), EFOpenError);
   // Neither a directory nor a FIFO (whose open would wait for a writer) is read.

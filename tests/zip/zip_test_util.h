@@ -17,7 +17,6 @@ namespace vantrel::zip::testing {
 
 struct TEntrySpec {
   TEntrySpec(std::string n = {}, std::string d = {}) : name(std::move(n)), data(std::move(d)) {}
-
   std::string name;  // stored name bytes
   std::string data;  // uncompressed contents
   uint16_t method = 0;  // 0 stored, 8 deflated by zlib; anything else: data stored as given

@@ -147,7 +147,6 @@ TEST(ZipVolumes, BlockVolumesFollowTheRoomLeft) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(FilesIn(dir), expected);
     ASSERT_EQ(w.Volumes().size(), c.sizes.size());
-
     const TParsedSet p = ParseSet(w.Volumes());
     EXPECT_EQ(p.sizes, c.sizes);
     EXPECT_EQ(p.places, c.places);
@@ -169,7 +168,6 @@ TEST(ZipVolumes, ASetReadsFromItsFirstVolumeAndStopsAtAMissingOne) {
   w.MultiZipInfo = {50000, 100000, 0, true, TMultiMode::mmBlocks};
   w.Zip();
   CheckReadBack(dir, dir / "x.001", 2);
-
   fs::remove(dir / "x.002");
   TZipReader r;
   r.SetZipName(dir / "x.zip");

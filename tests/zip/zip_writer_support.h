@@ -4,11 +4,8 @@
 #pragma once
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
-#include <optional>
 #include <random>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
