@@ -109,29 +109,6 @@ TEST(Names, EncodingRulesAndValidation) {
   for (const char* bad : {"\xC0\xAF", "\xED\xA0\x80", "\xE2\x82", "\xFF"}) EXPECT_FALSE(IsValidUtf8(bad));
 }
 
-TEST(Records, CentralRecordWithExtraIsWrittenBackWithoutIt) {
-  testing::TEntrySpec sample{"dir/name.txt", "hello"};
-  sample.centralExtra = std::string(9, 'X');
-  sample.comment = "note";
-  std::string zip = testing::BuildZip({sample});
-  TMemoryStream in(zip);
-  uint32_t cd = GetU32(reinterpret_cast<const uint8_t*>(zip.data() + zip.size() - 6));
-  in.Seek(cd, soBeginning);
-  TStream* s = &in;
-  TZipHeaderInfo e;
-  ASSERT_TRUE(e.ReadCentral(s));
-  EXPECT_EQ(e.CentralEntryOffset, cd);
-  EXPECT_EQ(e.Path(), "dir/name.txt");
-  EXPECT_EQ(in.Position(), static_cast<int64_t>(cd + 46 + 12 + 9 + 4));
-  e.SetFileComment(std::string("note"));
-  TMemoryStream out;
-  ASSERT_TRUE(e.WriteCentral(out));
-  const std::string& w = out.Bytes();
-  ASSERT_EQ(w.size(), 46u + 12 + 4);
-  EXPECT_EQ(GetU16(reinterpret_cast<const uint8_t*>(w.data() + 30)), 0);  // no extra field
-  EXPECT_EQ(w.substr(46), "dir/name.txtnote");
-}
-
 TEST(EndRecord, FoundInTinyStreamsBehindAMaximalCommentAndNearestTheEnd) {
   TEndCentral end;
   TMemoryStream empty, tiny(std::string(21, 'P'));

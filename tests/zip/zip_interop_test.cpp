@@ -20,16 +20,12 @@ class InteropTest : public ::testing::Test {
     std::string text;
     for (int i = 0; i < 12000; ++i) text += "line " + std::to_string(i * 37 % 1013) + " of text\n";
     src_ = tmp_ / "src";
-    test::MakeDir(src_);
-    test::MakeDir(src_ + "/sub");
-    test::MakeDir(src_ + "/sub/deeper");
-    test::MakeDir(src_ + "/emptydir");
-    test::WriteFile(src_ + "/empty.txt", "");
-    test::WriteFile(src_ + "/one.txt", "1");
-    test::WriteFile(src_ + "/text.txt", text);
-    test::WriteFile(src_ + "/noise.bin", testing::RandomBytes(300000, 42));
-    test::WriteFile(src_ + "/sub/deeper/nested.txt", text.substr(0, 5000));
-    test::WriteFile(src_ + "/" + kUtf8Name, "unicode name");
+    std::filesystem::create_directories(src_ + "/sub/deeper");
+    std::filesystem::create_directories(src_ + "/emptydir");
+    for (const auto& [name, data] : {std::pair{std::string("empty.txt"), std::string()}, {"one.txt", "1"}, {"text.txt", text},
+                                     {"noise.bin", testing::RandomBytes(300000, 42)},
+                                     {"sub/deeper/nested.txt", text.substr(0, 5000)}, {kUtf8Name, "unicode name"}})
+      test::WriteFile(src_ + "/" + name, data);
   }
 
   // Extracts everything and compares the tree with the source.
@@ -38,8 +34,7 @@ class InteropTest : public ::testing::Test {
     TZipReader r;
     r.SetZipName(archive);
     r.SetDestDir(dest);
-    r.DoAll = true;
-    r.RecreateDirs = true;
+    r.DoAll = r.RecreateDirs = true;
     r.Password = password;
     int bad = 0;
     r.OnBadCRC = [&](TZipReader*, int32_t, int32_t, int) { ++bad; };

@@ -369,17 +369,6 @@ TEST(ZipWriterEvents, ANameListedTwiceIsAddedOnce) {
   }
 }
 
-TEST(ZipWriterEvents, DisposeDeletesTheAddedFilesUnlessSkipped) {
-  Tree t;
-  TZipWriter w;
-  Configure(w, t.archive(), t.src, {t.src + "/random.bin", t.src + "/text.txt"});
-  w.Dispose = true;
-  w.OnDisposeFile = [&](TZipWriter*, const std::string& f, bool& skip) { skip = f.find("random") != std::string::npos; };
-  EXPECT_EQ(w.Zip(), 2);
-  EXPECT_TRUE(fs::exists(t.src + "/random.bin"));
-  EXPECT_FALSE(fs::exists(t.src + "/text.txt"));
-}
-
 // ------------------------------------------------------------ faults
 
 TEST(ZipWriterFaults, UnopenableSourceRaisesSkippingFileReasonTwo) {
