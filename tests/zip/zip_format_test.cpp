@@ -121,7 +121,6 @@ TEST(EndRecord, FoundInTinyStreamsBehindAMaximalCommentAndNearestTheEnd) {
   EXPECT_EQ(end.TotalEntries, 1);
   EXPECT_EQ(end.ZipCommentLength, 65535);
   EXPECT_EQ(end.ZipCommentPos, static_cast<int64_t>(zip.size() - 65535));
-
   // A complete end record inside the comment is nearer the end.
   const std::string fake("PK\x05\x06\0\0\0\0\x09\0\x09\0\0\0\0\0\x10\0\0\0\0\0", 22);
   TMemoryStream withFake(testing::BuildZip({{"a.txt", "abc"}}, "lead" + fake));
