@@ -104,7 +104,7 @@ TEST(DirSearch, FollowsLinksButNeverLoopsAndSkipsDanglingLinks) {
   int64_t size = 0;
   for (std::string n = s.NextFile(size); !n.empty(); n = s.NextFile(size)) {
     names.push_back(d.Rel(n));
-    if (n == d.root + "/link.txt") EXPECT_EQ(size, 2) << "the size of the file linked to";
+    EXPECT_TRUE(n != d.root + "/link.txt" || size == 2) << "the size of the file linked to";
   }
   EXPECT_EQ(Sorted(names),
             (std::vector<std::string>{".hidden/", ".hidden/f.txt", "a.txt", "link.txt", "sub/",

@@ -24,8 +24,6 @@ std::string Text(size_t n) {
   return s;
 }
 
-// ------------------------------------------------------------ records
-
 // Only the values that do not fit their classic field go into the ZIP64 extra
 // field, in the order of the format, and they read back whole.
 TEST(Zip64Records, CentralExtraHoldsExactlyTheFieldsThatDoNotFit) {
@@ -96,8 +94,6 @@ TEST(Zip64Records, EndRecordNeedsZip64ExactlyAtTheLimits) {
   }
 }
 
-// ------------------------------------------------------------ archives
-
 // Archives with ZIP64 records written by Info-ZIP read back byte for byte:
 // forced ZIP64 fields (zip -fz) and streamed output with 8-byte data
 // descriptors. The classic end record in front of a valid ZIP64 end record
@@ -158,11 +154,9 @@ TEST(Zip64Peers, InfoZipArchivesReadBackAndOutliveADamagedClassicEndRecord) {
     EXPECT_EQ(r.UnZip(), r.Count());
     EXPECT_EQ(failed, 0);
     EXPECT_EQ(ReadFile(out + (r.Count() == 1 ? "/-" : "/a.txt")), text);
-    if (r.Count() == 2) EXPECT_EQ(ReadFile(out + "/b.bin"), bin);
+    EXPECT_EQ(r.Count() == 2 ? ReadFile(out + "/b.bin") : bin, bin);
   }
 }
-
-// ------------------------------------------------------------ written here
 
 // 70,000 entries: a ZIP64 end record; unzip, 7-Zip, bsdtar and Python
 // accept the archive, Python lists the entries in the order they were added.

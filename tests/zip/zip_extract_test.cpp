@@ -198,7 +198,7 @@ TEST_F(ZipExtractTest, ADirectoryRemovedDuringTheRunIsWalkedAgain) {
     r.OnEndUnZip = [&](TZipReader*, int index, const std::string&) {
       if (index != 0) return;
       std::filesystem::remove_all(Dest("d"));
-      if (link) ASSERT_EQ(::symlink(outside.c_str(), Dest("d").c_str()), 0);
+      ASSERT_TRUE(!link || ::symlink(outside.c_str(), Dest("d").c_str()) == 0);
     };
     EXPECT_EQ(r.UnZip(), link ? 1 : 3);
     EXPECT_EQ(Exists(Dest("d/s/b")), !link);
@@ -387,7 +387,7 @@ TEST_F(ZipExtractTest, DataReachingIntoTheDirectoryIsRefused) {
 TEST_F(ZipExtractTest, DeclaredSizesBeyondTheFreeSpaceAskFirst) {
   std::vector<TEntrySpec> huge;
   for (int i = 0; i < 200; ++i) {
-    huge.push_back({"h" + std::to_string(i), "tiny"});
+    huge.push_back({std::string("h") += std::to_string(i), "tiny"});
     huge.back().usize = 0xFFFFFFFF;  // 200 x 4 GiB: more than any test machine has free
   }
   RecordingUI ui;

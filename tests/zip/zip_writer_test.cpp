@@ -70,8 +70,6 @@ std::vector<std::string> FilesIn(const std::string& dir) {
   return names;
 }
 
-// ------------------------------------------------------------ format and oracles
-
 TEST(ZipWriterFormat, EveryLevelIsReadBackByThePeersAndOurReader) {
   Tree t;
   for (int level : {0, 1, 6, 9}) {
@@ -171,8 +169,6 @@ TEST(ZipWriterNames, NonAsciiNamesAreUtf8WithFlagAndForeignBytesStayBytes) {
   EXPECT_EQ(kept, 2);
   EXPECT_EQ(Names(d / "n.zip").size(), 3u);
 }
-
-// ------------------------------------------------------------ update rules
 
 // The archive of a.txt, b.txt and c.txt ("alpha", "bravo", "charlie").
 struct Updated {
@@ -343,8 +339,6 @@ TEST(ZipWriterUpdate, AnEmptyListMakesAnEmptyArchive) {
   EXPECT_EQ(ReadFile(d / "empty.zip"), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
 }
 
-// ------------------------------------------------------------ events
-
 TEST(ZipWriterEvents, ANameListedTwiceIsAddedOnce) {
   Tree t;
   WriteFile(t.src + "/one.txt", "top");
@@ -368,8 +362,6 @@ TEST(ZipWriterEvents, ANameListedTwiceIsAddedOnce) {
     EXPECT_EQ(Names(t.archive(c.name + ".zip")), std::vector<std::string>{c.name});
   }
 }
-
-// ------------------------------------------------------------ faults
 
 TEST(ZipWriterFaults, UnopenableSourceRaisesSkippingFileReasonTwo) {
   Tree t;
