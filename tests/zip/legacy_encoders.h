@@ -15,9 +15,9 @@ using TBytes = std::vector<uint8_t>;
 class TBitWriter {
  public:
   void Bits(uint32_t value, int n) {
-    for (int i = 0; i < n; ++i, bit_ = (bit_ + 1) & 7) {
+    for (int i = 0; i < n; ++i, value >>= 1, bit_ = (bit_ + 1) & 7) {  // n may pass 32: zeros
       if (bit_ == 0) bytes.push_back(0);
-      bytes.back() |= static_cast<uint8_t>((value >> i & 1) << bit_);
+      bytes.back() |= static_cast<uint8_t>((value & 1) << bit_);
     }
   }
   // A Huffman code, most significant bit first.
