@@ -33,7 +33,7 @@ constexpr int kHelpContext = 409;
 unsigned char Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
 // <0, 0, >0 like strcmp, ASCII letters folded.
-int CompareFolded(const std::string& a, const std::string& b) {
+int CompareFolded(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
     const unsigned char x = Fold(static_cast<unsigned char>(a[i]));
@@ -43,16 +43,9 @@ int CompareFolded(const std::string& a, const std::string& b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool RowBefore(const TZipEntryModel::TRow& a, const TZipEntryModel::TRow& b) {
-  if (int c = CompareFolded(a.name, b.name)) return c < 0;
-  if (a.name != b.name) return a.name < b.name;
-  if (int c = CompareFolded(a.path, b.path)) return c < 0;
-  return a.path < b.path;
-}
-
 }  // namespace
 
-QString Visible(const std::string& bytes) {
+QString Visible(std::string_view bytes) {
   const std::string shown = platform::VisibleName(bytes);
   return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
 }
@@ -60,24 +53,59 @@ QString Visible(const std::string& bytes) {
 // ---------------------------------------------------------------------------
 // Rows
 
-void TZipEntryModel::Reset(std::vector<TRow> rows) {
+void TZipEntryModel::Reset(const zip::TZipReader* reader, std::vector<uint32_t> entries) {
   beginResetModel();
-  rows_ = std::move(rows);
-  std::stable_sort(rows_.begin(), rows_.end(), RowBefore);
+  reader_ = reader;
+  rows_ = std::move(entries);
+  if (reader_ == nullptr) rows_.clear();
+  rows_.shrink_to_fit();
+  checked_.assign(rows_.size(), false);
+  std::stable_sort(rows_.begin(), rows_.end(), [this](uint32_t x, uint32_t y) {
+    const zip::TZipHeaderInfo& a = reader_->Entry(static_cast<int>(x));
+    const zip::TZipHeaderInfo& b = reader_->Entry(static_cast<int>(y));
+    if (int c = CompareFolded(a.Filename(), b.Filename())) return c < 0;
+    if (a.Filename() != b.Filename()) return a.Filename() < b.Filename();
+    if (int c = CompareFolded(a.Directory(), b.Directory())) return c < 0;
+    return a.Directory() < b.Directory();
+  });
   endResetModel();
 }
 
+const zip::TZipHeaderInfo* TZipEntryModel::EntryAt(int row) const {
+  if (reader_ == nullptr || row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+  const uint32_t entry = rows_[static_cast<size_t>(row)];
+  return entry < static_cast<uint32_t>(reader_->Count()) ? &reader_->Entry(static_cast<int>(entry)) : nullptr;
+}
+
+std::string_view TZipEntryModel::Name(int row) const {
+  const zip::TZipHeaderInfo* e = EntryAt(row);
+  return e ? e->Filename() : std::string_view();
+}
+
+std::string_view TZipEntryModel::Path(int row) const {
+  const zip::TZipHeaderInfo* e = EntryAt(row);
+  return e ? e->Directory() : std::string_view();
+}
+
+uint64_t TZipEntryModel::Size(int row) const {
+  return EntryAt(row) ? reader_->UncompressedSize(static_cast<int>(rows_[static_cast<size_t>(row)])) : 0;
+}
+
+bool TZipEntryModel::Checked(int row) const {
+  return row >= 0 && row < static_cast<int>(checked_.size()) && checked_[static_cast<size_t>(row)];
+}
+
 void TZipEntryModel::SetChecked(int row, bool checked) {
-  if (row < 0 || row >= static_cast<int>(rows_.size())) return;
-  rows_[static_cast<size_t>(row)].checked = checked;
+  if (row < 0 || row >= static_cast<int>(checked_.size())) return;
+  checked_[static_cast<size_t>(row)] = checked;
   const QModelIndex cell = index(row, 0);
   emit dataChanged(cell, cell, {Qt::CheckStateRole});
 }
 
 std::vector<std::string> TZipEntryModel::TickedNames() const {
   std::vector<std::string> names;
-  for (const TRow& row : rows_)
-    if (row.checked) names.push_back(row.path + row.name);
+  for (int row = 0; row < static_cast<int>(rows_.size()); ++row)
+    if (Checked(row) && EntryAt(row)) names.push_back(EntryAt(row)->Path());
   return names;
 }
 
@@ -88,18 +116,18 @@ int TZipEntryModel::rowCount(const QModelIndex& parent) const {
 int TZipEntryModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
 
 QVariant TZipEntryModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= static_cast<int>(rows_.size())) return {};
-  const TRow& row = rows_[static_cast<size_t>(index.row())];
+  if (!index.isValid() || EntryAt(index.row()) == nullptr) return {};
+  const int row = index.row();
   switch (role) {
     case Qt::DisplayRole:
       switch (index.column()) {
-        case 0: return Visible(row.name);
-        case 1: return QString::number(static_cast<qulonglong>(row.size));
-        case 2: return Visible(row.path);
+        case 0: return Visible(Name(row));
+        case 1: return QString::number(static_cast<qulonglong>(Size(row)));
+        case 2: return Visible(Path(row));
       }
       break;
     case Qt::CheckStateRole:
-      if (index.column() == 0) return row.checked ? Qt::Checked : Qt::Unchecked;
+      if (index.column() == 0) return Checked(row) ? Qt::Checked : Qt::Unchecked;
       break;
     case Qt::TextAlignmentRole:
       if (index.column() == 1) return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -225,7 +253,7 @@ TZIPpanel::TZIPpanel(QWidget* parent) : QDialog(parent) {
 void TZIPpanel::Load(zip::TZipReader& reader, const std::string& archivePath,
                      const QString& shownName) {
   setWindowTitle(QStringLiteral("ZIP - ") + shownName);
-  model_->Reset({});
+  model_->Reset(nullptr, {});
   statusBar_->clearMessage();
   reader.SetZipName(archivePath);
   reader.ReadZip();
@@ -236,18 +264,22 @@ void TZIPpanel::Load(zip::TZipReader& reader, const std::string& archivePath,
     setWindowTitle(QStringLiteral("ZIP - ") + shownName + QStringLiteral(" [damaged]"));
     statusBar_->showMessage(damage_);
   }
-  std::vector<TZipEntryModel::TRow> rows;
+  std::vector<uint32_t> rows;
   const int count = reader.Count();
   rows.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
-    const zip::TZipHeaderInfo& e = reader.Entry(i);
     // Directory entries have no row: the directory bit, or no name after the
     // last "/" (an entry such as "docs/" written without the bit).
-    if ((reader.ExternalFileAttributes(i) & 0x10) != 0 || e.Filename().empty()) continue;
-    rows.push_back({std::string(e.Filename()), std::string(e.Directory()), reader.UncompressedSize(i), false});
+    if ((reader.ExternalFileAttributes(i) & 0x10) != 0 || reader.Entry(i).Filename().empty()) continue;
+    rows.push_back(static_cast<uint32_t>(i));
   }
-  model_->Reset(std::move(rows));
+  model_->Reset(&reader, std::move(rows));
   if (model_->rowCount() > 0) listView_->setCurrentIndex(model_->index(0, 0));
+}
+
+void TZIPpanel::done(int result) {
+  model_->Reset(nullptr, {});
+  QDialog::done(result);
 }
 
 void TZIPpanel::showEvent(QShowEvent* event) {
@@ -267,8 +299,7 @@ bool TZIPpanel::eventFilter(QObject* watched, QEvent* event) {
       static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
     const QModelIndex current = listView_->currentIndex();
     if (current.isValid()) {
-      const auto row = static_cast<size_t>(current.row());
-      model_->SetChecked(current.row(), !model_->Rows()[row].checked);
+      model_->SetChecked(current.row(), !model_->Checked(current.row()));
     }
     return true;
   }
@@ -276,7 +307,11 @@ bool TZIPpanel::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TZIPpanel::RunExtract(const std::vector<std::string>& names) {
+  // The extraction may read the directory again (the archive changed since it
+  // was listed): the list is not painted from it meanwhile.
+  listView_->setUpdatesEnabled(false);
   if (extract_) extract_(names);
+  listView_->setUpdatesEnabled(true);
   // The window ends after one extraction, whatever its outcome.
   done(QDialog::Accepted);
 }

@@ -8,14 +8,17 @@
 // the program's business: the window hands the chosen names to its extract
 // handler and closes.
 //
-// The rows live in a table model holding only what a row shows, so that an
-// archive of tens of thousands of entries is listed at the speed of reading
-// its directory; texts are made only for the rows on screen.
+// The rows live in a table model holding only the index of each row's entry
+// in the reader's directory (4 bytes and a tick a row): names and sizes are
+// read from the reader's entries when a row is painted, so that an archive of
+// hundreds of thousands of entries is listed at the speed of reading its
+// directory and costs little beyond the directory itself.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -28,6 +31,7 @@ class QToolBar;
 class QToolButton;
 
 namespace vantrel::zip {
+class TZipHeaderInfo;
 class TZipReader;
 }
 
@@ -35,26 +39,26 @@ namespace vantrel::zipui {
 
 // Bytes of a name as a window shows them: control characters as visible
 // symbols, invalid UTF-8 as U+FFFD.
-QString Visible(const std::string& bytes);
+QString Visible(std::string_view bytes);
 
 // The rows of the ZIP window.
 class TZipEntryModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  struct TRow {
-    std::string name;  // the entry's Filename
-    std::string path;  // the entry's Directory ("" or ending in "/")
-    uint64_t size = 0;
-    bool checked = false;
-  };
-
   explicit TZipEntryModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
-  // Takes the rows and sorts them by name (ASCII letters folded, then by the
-  // bytes, then by path).
-  void Reset(std::vector<TRow> rows);
-  const std::vector<TRow>& Rows() const { return rows_; }
+  // Shows the directory entries `entries` of `reader` (which must not read
+  // another directory while the rows are shown), sorted by name (ASCII
+  // letters folded, then by the bytes, then by path), none ticked. A null
+  // reader empties the list.
+  void Reset(const zip::TZipReader* reader, std::vector<uint32_t> entries);
+  // The row's entry: Filename, Directory ("" or ending in "/"), uncompressed
+  // size; empty for a row that is not there.
+  std::string_view Name(int row) const;
+  std::string_view Path(int row) const;
+  uint64_t Size(int row) const;
+  bool Checked(int row) const;
   void SetChecked(int row, bool checked);
   // Directory + Filename of every ticked row, in the list's order.
   std::vector<std::string> TickedNames() const;
@@ -67,7 +71,13 @@ class TZipEntryModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
-  std::vector<TRow> rows_;
+  // The entry shown in `row`, or null (no such row, or the reader's
+  // directory changed under the list).
+  const zip::TZipHeaderInfo* EntryAt(int row) const;
+
+  const zip::TZipReader* reader_ = nullptr;
+  std::vector<uint32_t> rows_;  // directory indices in display order
+  std::vector<bool> checked_;
 };
 
 class TZIPpanel : public QDialog {
@@ -97,6 +107,9 @@ class TZIPpanel : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  // Empties the list when the window closes: the rows point into the reader,
+  // which other commands use next.
+  void done(int result) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
