@@ -2,7 +2,7 @@
 // window (which reads the settings), and the message loop.
 #include <QApplication>
 
-#include "app/mainform.h"
+#include "app/window/mainform.h"
 #include "platform/qt/icons.h"
 #include "platform/text.h"
 

@@ -22,8 +22,8 @@
 #include <QLineEdit>
 #include <QTableView>
 
-#include "app/file_search.h"
-#include "app/findfileform.h"
+#include "app/commands/file_search.h"
+#include "app/dialogs/findfileform.h"
 
 using Clock = std::chrono::steady_clock;
 

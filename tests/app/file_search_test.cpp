@@ -1,5 +1,5 @@
 // The file search walk and the wildcard masks it uses.
-#include "app/file_search.h"
+#include "app/commands/file_search.h"
 
 #include <gtest/gtest.h>
 

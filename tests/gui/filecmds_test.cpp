@@ -12,10 +12,10 @@
 #include <QMimeData>
 #include <QPushButton>
 
-#include "app/file_commands.h"
-#include "app/item_menu.h"
-#include "app/propertiesform.h"
-#include "app/settings.h"
+#include "app/commands/file_commands.h"
+#include "app/commands/item_menu.h"
+#include "app/dialogs/propertiesform.h"
+#include "app/settings/settings.h"
 #include "fileops/qt/operationform.h"
 #include "gui_support.h"
 #include "platform/process.h"

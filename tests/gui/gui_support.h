@@ -25,8 +25,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/mainform.h"
-#include "app/messages.h"
+#include "app/window/mainform.h"
+#include "app/dialogs/messages.h"
 #include "platform/fs.h"
 
 namespace vantrel::testing {

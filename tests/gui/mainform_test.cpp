@@ -12,11 +12,11 @@
 #include <QTabBar>
 #include <QToolButton>
 
-#include "app/aboutform.h"
-#include "app/drivecombo.h"
-#include "app/panel_tabs.h"
-#include "app/path_line.h"
-#include "app/settings.h"
+#include "app/dialogs/aboutform.h"
+#include "app/panels/drivecombo.h"
+#include "app/panels/panel_tabs.h"
+#include "app/panels/path_line.h"
+#include "app/settings/settings.h"
 #include "platform/qt/colors.h"
 #include "gui_support.h"
 

@@ -14,12 +14,12 @@
 #include <QPushButton>
 #include <QTableView>
 
-#include "app/findfileform.h"
-#include "app/nav_hooks.h"
-#include "app/nav_panels.h"
-#include "app/newdirectoryform.h"
-#include "app/newfileform.h"
-#include "app/renamefileform.h"
+#include "app/dialogs/findfileform.h"
+#include "app/commands/command_hooks.h"
+#include "app/panels/panel_navigation.h"
+#include "app/dialogs/newdirectoryform.h"
+#include "app/dialogs/newfileform.h"
+#include "app/dialogs/renamefileform.h"
 #include "gui_support.h"
 
 using namespace vantrel;

@@ -17,8 +17,8 @@
 
 #include <filesystem>
 
-#include "app/infoform.h"
-#include "app/zip_commands.h"
+#include "app/dialogs/infoform.h"
+#include "app/commands/zip_commands.h"
 #include "gui_support.h"
 #include "zip/ui/packform.h"
 #include "zip/ui/zip_dialogs.h"

@@ -1,0 +1,331 @@
+// file_commands.cpp - copy, move, delete, view, edit, directory size, the
+// command line and help, as the main window's commands.
+#include "app/commands/file_commands.h"
+
+#include <cmath>
+#include <string_view>
+#include <unordered_map>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/commands/command_line.h"
+#include "app/window/features.h"
+#include "app/window/mainform.h"
+#include "app/settings/message_table.h"
+#include "app/dialogs/messages.h"
+#include "app/settings/settings.h"
+#include "fileops/qt/operationform.h"
+#include "panels/dirmodel.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/qt/help.h"
+#include "platform/qt/volumes.h"
+#include "platform/text.h"
+
+namespace vantrel::app {
+
+namespace {
+
+using fileops::TFMMessage;
+using fileops::TFMPrompt;
+using fileops::TOperationForm;
+using fileops::TOverwriteAnswer;
+using panels::TFMPanel;
+
+constexpr const char* kConfirmCaption = "Confirm";
+
+QString MainCaption() { return QString::fromLatin1(kMainCaption); }
+
+void Warn(TMainForm& form, TMsg id) {
+  ShowMessage(&form, MessageKind::Warning, MainCaption(), Msg(id));
+}
+
+// The engine's questions and reports as message boxes in front of the
+// operation window.
+class TQtPrompt final : public TFMPrompt {
+ public:
+  explicit TQtPrompt(QWidget* owner) : owner_(owner) {}
+
+  TOverwriteAnswer AskOverwrite(const std::string&, const std::string& text) override {
+    switch (app::ShowMessage(Parent(), MessageKind::QuestionAll, QString::fromLatin1(kConfirmCaption),
+                        platform::ToDisplay(text))) {
+      case MessageAnswer::Yes:
+        return TOverwriteAnswer::Yes;
+      case MessageAnswer::All:
+        return TOverwriteAnswer::All;
+      case MessageAnswer::Cancel:
+        return TOverwriteAnswer::Cancel;
+      default:  // No, or a box that knew no better: never overwrite unasked
+        return TOverwriteAnswer::No;
+    }
+  }
+
+  bool AskAbort(const std::string& text) override {
+    return app::ShowMessage(Parent(), MessageKind::Question, QString::fromLatin1(kConfirmCaption),
+                       platform::ToDisplay(text)) == MessageAnswer::Yes;
+  }
+
+  // Under the question, what the user weighs: size and time of both files.
+  TOverwriteAnswer AskOverwriteFacts(const std::string& item, const std::string& text,
+                                     const fileops::TFileFacts& source,
+                                     const fileops::TFileFacts& dest) override {
+    auto facts = [](const char* label, const fileops::TFileFacts& f) {
+      const platform::FileTime t = platform::FileTimeFromUnix(f.writeTime, 0);
+      return std::string(label) + platform::FormatThousands(f.size) + " bytes, " +
+             panels::DateText(t) + " " + panels::TimeText(t);
+    };
+    return AskOverwrite(item, text + "\n\n" + facts("New:      ", source) + "\n" +
+                                  facts("Existing: ", dest));
+  }
+
+  // The fixed text first, the system's reason under it.
+  fileops::TMessageAnswer ShowMessage(const TFMMessage& message) override {
+    const std::string text = message.reason.empty() ? message.text : message.text + "\n" + message.reason;
+    switch (app::ShowMessage(Parent(), MessageKind::Failure, QString::fromLatin1(kDialogCaption),
+                             platform::ToDisplay(text))) {
+      case MessageAnswer::SkipAll:
+        return fileops::TMessageAnswer::SkipAll;
+      case MessageAnswer::Abort:
+        return fileops::TMessageAnswer::Abort;
+      default:
+        return fileops::TMessageAnswer::Ok;
+    }
+  }
+
+ private:
+  QWidget* Parent() const {
+    return owner_->isVisible() ? owner_ : owner_->parentWidget();
+  }
+  QWidget* owner_;
+};
+
+// The operation window and its prompt, owned by the main window.
+class TOperationHost final : public QObject {
+ public:
+  explicit TOperationHost(TMainForm& form)
+      : QObject(&form), window(new TOperationForm(&form, MainCaption())), prompt(window) {
+    setObjectName(QStringLiteral("FileCommandsHost"));
+    window->FMOperation.SetPrompt(&prompt);
+  }
+  TOperationForm* window;
+  TQtPrompt prompt;
+};
+
+TOperationHost& Host(TMainForm& form) {
+  if (auto* host = form.findChild<TOperationHost*>(QStringLiteral("FileCommandsHost"),
+                                                   Qt::FindDirectChildrenOnly))
+    return *host;
+  return *new TOperationHost(form);
+}
+
+// Common start of the commands on entries: the focused panel, whose directory
+// becomes the process's current directory. Null after the warning when
+// neither panel has the focus.
+TFMPanel* SourcePanel(TMainForm& form) {
+  TFMPanel* panel = form.ActivePanel();
+  if (panel == nullptr) {
+    Warn(form, TMsg::NoSelectedFiles);
+    return nullptr;
+  }
+  if (!panel->Directory().empty()) platform::SetCurrentDir(panel->Directory());
+  return panel;
+}
+
+std::vector<std::string> MarkedNames(const TFMPanel& panel) {
+  std::vector<std::string> names;
+  for (const panels::TFileEntry* entry : panel.GetMarkedEntries())
+    if (entry != nullptr && !entry->IsDotDot()) names.push_back(entry->FileName);
+  return names;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+// After an operation in which "Skip all" hid failures: one list of every
+// failing item with the system's reason.
+void ShowSkippedSummary(TMainForm& form, const fileops::TFMOperation& engine) {
+  if (engine.SkippedCount() == 0) return;
+  std::string text = std::to_string(engine.Failures().size()) + " items were skipped:";
+  for (const TFMMessage& m : engine.Failures())
+    text += "\n" + m.text + (m.reason.empty() ? std::string() : ": " + m.reason);
+  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(text));
+}
+
+// Shows the window, runs `work` with the engine, hides the window, reports a
+// cancelled operation and refreshes both panels with the source panel's
+// cursor on its first entry.
+template <typename Work>
+void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, Work work) {
+  TOperationHost& host = Host(form);
+  TOperationForm& window = *host.window;
+  if (deleting) window.setWindowTitle(MainCaption());
+  window.Begin(Msg(text));
+  work(window.FMOperation);
+  window.End();
+  const bool aborted = window.FMOperation.OperationAborted;
+  ShowSkippedSummary(form, window.FMOperation);
+  if (source != nullptr) {
+    form.activateWindow();
+    source->setFocus();
+  }
+  if (aborted)
+    ShowMessage(&form, MessageKind::Information, MainCaption(), Msg(TMsg::OperationAborted));
+  form.RefreshBothPanels();
+  if (source != nullptr) source->SetCursor(0);
+}
+
+// A second command while an operation runs (from an event served by the
+// operation window) would disturb the running one: it does nothing.
+bool Busy(TMainForm& form) { return Host(form).window->Running(); }
+
+}  // namespace
+
+TOperationForm* OperationForm(TMainForm& form) { return Host(form).window; }
+
+void RunDeleteCommand(TMainForm& form) {
+  if (Busy(form)) return;
+  TFMPanel* source = SourcePanel(form);
+  if (source == nullptr) return;
+  const std::vector<std::string> names = MarkedNames(*source);
+  if (names.empty()) {
+    Warn(form, TMsg::NoSelectedFiles);
+    return;
+  }
+  if (ShowMessage(&form, MessageKind::Question, MainCaption(), Msg(TMsg::DeleteQuestion)) !=
+      MessageAnswer::Yes)
+    return;
+  const std::string dir = source->Directory();
+  RunOperation(form, source, TMsg::DeleteWait, true,
+               [&](fileops::TFMOperation& op) { op.DeleteFiles(names, dir); });
+}
+
+void RunCopyCommand(TMainForm& form, bool move) {
+  if (Busy(form)) return;
+  TFMPanel* source = SourcePanel(form);
+  if (source == nullptr) return;
+  const std::vector<std::string> names = MarkedNames(*source);
+  if (names.empty()) {
+    Warn(form, TMsg::NoSelectedFiles);
+    return;
+  }
+  const TFMPanel* other =
+      source == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();
+  const std::string otherDir = other->Directory();
+  const QString prefilled = platform::ToDisplay(otherDir);
+  QString answer = prefilled;
+  if (!AskText(&form, MainCaption(), Msg(move ? TMsg::MovePrompt : TMsg::CopyPrompt), answer))
+    return;
+  // The prefilled text stands for the directory's own bytes, which need not
+  // be valid UTF-8; an edited text is taken as typed, relative to the source.
+  std::string dest = answer == prefilled ? otherDir : answer.toStdString();
+  if (dest.empty()) return;
+  if (dest.front() != '/') dest = JoinPath(source->Directory(), dest);
+  const std::string dir = source->Directory();
+  RunOperation(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
+               [&](fileops::TFMOperation& op) {
+                 if (move)
+                   op.MoveFiles(names, dir, dest);
+                 else
+                   op.CopyFiles(names, dir, dest);
+               });
+}
+
+void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
+                   const std::string& destDir) {
+  if (Busy(form) || destDir.empty()) return;
+  // The engine copies names of one directory: group the paths by their
+  // directories, keeping the order in which the directories first appear.
+  std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+  std::unordered_map<std::string, size_t> groupOf;
+  for (std::string path : sourcePaths) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const size_t slash = path.rfind('/');
+    if (path.empty() || slash == std::string::npos || slash + 1 == path.size()) continue;
+    std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    auto [it, added] = groupOf.emplace(dir, groups.size());
+    if (added) groups.push_back({dir, {}});
+    groups[it->second].second.push_back(path.substr(slash + 1));
+  }
+  if (groups.empty()) return;
+  TFMPanel* focused = form.ActivePanel();
+  RunOperation(form, focused, TMsg::CopyWait, false, [&](fileops::TFMOperation& op) {
+    for (const auto& [dir, names] : groups) {
+      op.CopyFiles(names, dir, destDir);
+      if (op.OperationAborted) break;
+    }
+  });
+}
+
+bool StartViewerOrEditor(TMainForm& form, bool edit) {
+  TFMPanel* source = SourcePanel(form);
+  if (source == nullptr) return false;
+  const panels::TFileEntry* entry = source->CurrentEntry();
+  if (entry == nullptr || entry->IsDirectory()) {
+    Warn(form, TMsg::NoSelectedFiles);
+    return false;
+  }
+  const std::string command = edit ? EditorProgram(form.EditorCommand)
+                                   : ViewerProgram(form.ViewerCommand, form.ProgramDir());
+  const std::string& dir = source->Directory();
+  bool started = false;
+  // A command that is itself the path of a program (the default viewer in a
+  // program directory whose name holds blanks) is not split into words.
+  if (!command.empty() && command.find('"') == std::string::npos &&
+      command.find_first_of(" \t") != std::string::npos && !platform::FindProgram(command).empty())
+    started = platform::StartDetached({command, entry->FileName}, dir);
+  else
+    started = !command.empty() && platform::StartCommand(command, {entry->FileName}, dir);
+  if (!started)
+    ShowMessage(&form, MessageKind::Error, MainCaption(),
+                Msg(edit ? TMsg::EditorNotFound : TMsg::ViewerNotFound));
+  return started;
+}
+
+void RunDirSizeCommand(TMainForm& form) {
+  TFMPanel* source = SourcePanel(form);
+  if (source == nullptr) return;
+  const panels::TFileEntry* entry = source->CurrentEntry();
+  if (entry == nullptr || entry->IsDotDot()) return;
+  const std::string name = entry->FileName;
+  const double size = Host(form).window->FMOperation.GetTotalSize({name}, source->Directory());
+  const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));
+  if (QLabel* line = source->FilePanel())
+    line->setText(platform::ToDisplay(name + "- size:" + platform::FormatThousands(bytes) +
+                                      " bytes"));
+}
+
+void RunCommandLine(TMainForm& form) {
+  // "cd" moves the panel; anything else runs through the shell with its
+  // output kept for the output area. The text stays in the line.
+  if (auto* line = form.findChild<TCommandLine*>(QStringLiteral("CommandLine"))) line->Run();
+}
+
+void InstallFileCommands(TMainForm& form) {
+  BuildMessagesTable();
+  Host(form);
+  TMainForm* f = &form;
+  auto enable = [&](const char* name, auto handler) {
+    QAction* action = form.Action(QLatin1String(name));
+    if (action == nullptr) return;
+    action->setEnabled(true);
+    QObject::connect(action, &QAction::triggered, &form, handler);
+  };
+  enable("mnuFileDelete", [f] { RunDeleteCommand(*f); });
+  enable("mnuFileView", [f] { StartViewerOrEditor(*f, false); });
+  enable("mnuFileEdit", [f] { StartViewerOrEditor(*f, true); });
+  enable("mnuFileCopy", [f] { RunCopyCommand(*f, false); });
+  enable("mnuFileMove", [f] { RunCopyCommand(*f, true); });
+  enable("mnuCmndDirSize", [f] { RunDirSizeCommand(*f); });
+  enable("mnuHlpContents", [] { platform::ShowHelp(0); });
+  new TCommandLine(form);
+  QObject::connect(form.CommandEdit(), &QLineEdit::returnPressed, &form,
+                   [f] { RunCommandLine(*f); });
+}
+
+}  // namespace vantrel::app

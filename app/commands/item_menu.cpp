@@ -1,0 +1,196 @@
+// item_menu.cpp - building and running the entry menu.
+#include "app/commands/item_menu.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QPointer>
+
+#include "app/window/mainform.h"
+#include "app/dialogs/messages.h"
+#include "app/panels/panel_navigation.h"
+#include "app/dialogs/propertiesform.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/desktop_apps.h"
+#include "platform/file_details.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/text.h"
+
+namespace vantrel::app {
+
+namespace {
+
+using panels::TFileEntry;
+using panels::TFMPanel;
+
+QString Shown(const std::string& bytes) { return QString::fromStdString(platform::DisplayName(bytes)); }
+
+int MarkedCount(const TFMPanel& panel) {
+  int n = 0;
+  for (int i = 0; i < panel.Count(); ++i)
+    if (panel.IsMarked(i) && !panel.Entries()[static_cast<size_t>(i)]->IsDotDot()) ++n;
+  return n;
+}
+
+bool IsZip(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string ext = name.substr(name.size() - 4);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return ext == ".zip";
+}
+
+// "Copy" or "Copy 12 marked entries".
+QString Caption(const char* verb, int marked, const char* tail = "") {
+  if (marked == 0) return QLatin1String(verb) + QLatin1String(tail);
+  return QStringLiteral("%1 %2 marked %3%4")
+      .arg(QLatin1String(verb))
+      .arg(marked)
+      .arg(marked == 1 ? QStringLiteral("entry") : QStringLiteral("entries"), QLatin1String(tail));
+}
+
+// The MIME type of an entry and the types it is a kind of.
+std::vector<std::string> MimeTypesOf(const std::string& path, bool isDirectory) {
+  static const QMimeDatabase db;
+  QMimeType type;
+  if (isDirectory) {
+    type = db.mimeTypeForName(QStringLiteral("inode/directory"));
+  } else {
+    const std::string head = platform::ReadFileHead(path, 4096);
+    type = db.mimeTypeForFileNameAndData(Shown(path.substr(path.rfind('/') + 1)),
+                                        QByteArray(head.data(), static_cast<qsizetype>(head.size())));
+  }
+  std::vector<std::string> types{type.name().toStdString()};
+  for (const QString& parent : type.allAncestors()) types.push_back(parent.toStdString());
+  return types;
+}
+
+QIcon AppIcon(const std::string& icon) {
+  if (icon.empty()) return {};
+  const QString name = QString::fromStdString(icon);
+  return icon.front() == '/' ? QIcon(name) : QIcon::fromTheme(name);
+}
+
+void StartApp(const platform::DesktopApp& app, const std::string& path, const std::string& dir) {
+  std::vector<std::string> args = platform::ExecArguments(app, path);
+  if (app.terminal) args.insert(args.begin(), {"x-terminal-emulator", "-e"});
+  std::string error;
+  if (!platform::StartDetached(args, dir, &error))
+    ShowMessage(nullptr, MessageKind::Error, QString::fromLatin1(kDialogCaption),
+                QStringLiteral("Cannot start %1: %2.").arg(Shown(app.name), Shown(error)));
+}
+
+}  // namespace
+
+void CopyPathsToClipboard(const TFMPanel& panel) {
+  QStringList texts;
+  QByteArray uris;
+  for (const TFileEntry* entry : panel.GetMarkedEntries()) {
+    const std::string path = entry->IsDotDot() ? panel.Directory()
+                                               : platform::JoinPath(panel.Directory(), entry->FileName);
+    texts << Shown(path);
+    uris += QByteArrayLiteral("file://") +
+            QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/") + "\r\n";
+  }
+  auto* data = new QMimeData;
+  data->setText(texts.join(QLatin1Char('\n')));
+  data->setData(QStringLiteral("text/uri-list"), uris);
+  QApplication::clipboard()->setMimeData(data);
+}
+
+std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
+  const TFileEntry* current = panel.CurrentEntry();
+  if (current == nullptr) return nullptr;
+  auto menu = std::make_unique<QMenu>(&panel);
+  menu->setObjectName(QStringLiteral("ItemMenu"));
+  TMainForm* f = &form;
+  QPointer<TFMPanel> p(&panel);
+  // Each command runs with its panel active, as from the keyboard.
+  auto add = [&](const char* name, const QString& text, auto handler) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    QObject::connect(action, &QAction::triggered, &form, [p, handler] {
+      if (p == nullptr) return;
+      p->setFocus(Qt::PopupFocusReason);
+      handler(*p);
+    });
+    return action;
+  };
+  // A main-window command: as enabled as the command itself.
+  auto command = [&](const char* name, const QString& text, const char* mainAction) {
+    QAction* main = form.Action(QLatin1String(mainAction));
+    QAction* item = add(name, text, [main](TFMPanel&) {
+      if (main != nullptr) main->trigger();
+    });
+    item->setEnabled(main != nullptr && main->isEnabled());
+  };
+  auto properties = [f](const std::string& path) {
+    auto* dialog = new TPropertiesForm(path, f);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+  };
+
+  const std::string dir = panel.Directory();
+  if (current->IsDotDot()) {
+    add("ItemProperties", QStringLiteral("Properties"), [properties, dir](TFMPanel&) { properties(dir); });
+    return menu;
+  }
+  const TFileEntry entry = *current;
+  const std::string path = platform::JoinPath(dir, entry.FileName);
+  const int marked = MarkedCount(panel);
+
+  add("ItemOpen", QStringLiteral("Open\tEnter"), [f](TFMPanel& panel) {
+    if (auto* nav = f->findChild<TNavigation*>(QStringLiteral("Navigation"))) nav->OpenCurrentEntry(panel);
+  });
+  QMenu* openWith = menu->addMenu(QStringLiteral("Open with"));
+  openWith->setObjectName(QStringLiteral("ItemOpenWith"));
+  const auto apps = platform::ApplicationsFor(MimeTypesOf(path, entry.IsDirectory()),
+                                              platform::XdgDirsFromEnvironment());
+  for (const platform::DesktopApp& app : apps) {
+    QAction* action = openWith->addAction(AppIcon(app.icon), Shown(app.name));
+    action->setData(QString::fromStdString(app.id));
+    QObject::connect(action, &QAction::triggered, &form, [app, path, dir] { StartApp(app, path, dir); });
+  }
+  openWith->menuAction()->setEnabled(!apps.empty());
+  if (!entry.IsDirectory()) {
+    command("ItemView", QStringLiteral("View\tF3"), "mnuFileView");
+    command("ItemEdit", QStringLiteral("Edit\tF4"), "mnuFileEdit");
+  }
+  menu->addSeparator();
+  command("ItemCopy", Caption("Copy", marked, "\tF5"), "mnuFileCopy");
+  command("ItemMove", Caption("Move", marked, "\tF6"), "mnuFileMove");
+  command("ItemRename", QStringLiteral("Rename\tShift+F6"), "mnuFileRename");
+  command("ItemDelete", Caption("Delete", marked, "\tF8"), "mnuFileDelete");
+  menu->addSeparator();
+  command("ItemPack", marked ? Caption("Pack", marked, " to .ZIP\tAlt+F5") : QStringLiteral("Pack to .ZIP\tAlt+F5"),
+          "mnuFilePack");
+  if (!entry.IsDirectory() && IsZip(entry.FileName))
+    command("ItemUnpack", QStringLiteral("Unpack from .ZIP\tAlt+F9"), "mnuFileUnpack");
+  menu->addSeparator();
+  if (entry.IsDirectory()) command("ItemSize", QStringLiteral("Calculate size\tCtrl+G"), "mnuCmndDirSize");
+  add("ItemCopyPath", marked == 0   ? QStringLiteral("Copy path")
+                      : marked == 1 ? QStringLiteral("Copy path of 1 marked entry")
+                                    : QStringLiteral("Copy paths of %1 marked entries").arg(marked),
+      [](TFMPanel& panel) { CopyPathsToClipboard(panel); });
+  menu->addSeparator();
+  add("ItemProperties", QStringLiteral("Properties"), [properties, path](TFMPanel&) { properties(path); });
+  return menu;
+}
+
+void ShowItemMenu(TMainForm& form, TFMPanel& panel, const QPoint& globalPos) {
+  panel.setFocus(Qt::MouseFocusReason);
+  std::unique_ptr<QMenu> menu = BuildItemMenu(form, panel);
+  if (menu) menu->exec(globalPos);
+}
+
+void InstallItemMenu(TMainForm& form) {
+  for (TFMPanel* panel : {form.LeftFMPanel(), form.RightFMPanel()})
+    QObject::connect(panel, &TFMPanel::contextMenuRequested, &form,
+                     [&form, panel](int, const QPoint& pos) { ShowItemMenu(form, *panel, pos); });
+}
+
+}  // namespace vantrel::app

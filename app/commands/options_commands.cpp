@@ -1,0 +1,247 @@
+// options_commands.cpp - General settings, Panel settings, Font, Select
+// colors, Load and Save color scheme, Select language.
+#include "app/commands/options_commands.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QMenu>
+
+#include "app/dialogs/colorform.h"
+#include "app/dialogs/common_dialogs.h"
+#include "app/window/features.h"
+#include "app/dialogs/generalsettingsform.h"
+#include "app/settings/lang.h"
+#include "app/window/mainform.h"
+#include "app/settings/message_table.h"
+#include "app/dialogs/panelsettingsform.h"
+#include "app/settings/settings.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/fs.h"
+#include "platform/ini.h"
+
+namespace vantrel::app {
+
+namespace {
+
+// The texts a translation file may replace, window by window: a bare name is
+// that control's Caption, "" the window's own.
+struct TWindowTexts {
+  const char* window;
+  std::initializer_list<const char*> paths;
+};
+
+const TWindowTexts kTranslatedTexts[] = {
+    {"MainForm",
+     {"mnuLftPanel", "mnuLftChDrive", "mnuLftSettings", "mnuFiles", "mnuFileNew", "mnuFileDelete",
+      "mnuFileView", "mnuFileEdit", "mnuFileCopy", "mnuFileMove", "mnuFileRename", "mnuFilePack",
+      "mnuFileUnpack", "mnuFileExit", "mnuCommands", "mnuCmndMkDir", "mnuCmndFindFile",
+      "mnuCmndFrmtDiskette", "mnuCmndDirSize", "mnuOptions", "mnuOptGenSettings", "mnuOptFont",
+      "mnuOptColors", "mnuOptSelColors", "mnuOptLoadScheme", "mnuOptSaveScheme", "SelectLanguage",
+      "mnuRghtPanel",
+      "mnuRghtChDrive", "mnuRghtSettings", "mnuHelp", "mnuHlpContents", "mnuHlpAbout",
+      "NewFileButton.Hint", "DeleteFileButton.Hint", "ViewFileButton.Hint", "EditFileButton.Hint",
+      "CopyFileButton.Hint", "MoveFileButton.Hint", "RenameFileButton.Hint", "PackFileButton.Hint",
+      "UnpackFileButton.Hint", "MakeDirButton.Hint", "FindFileButton.Hint"}},
+    {"NewFileForm", {"", "Label1", "OkButton", "CancelButton", "HelpButton"}},
+    {"RenameFileForm", {"", "Label1", "Label2", "OkButton", "CancelButton", "HelpButton"}},
+    {"PackForm",
+     {"", "Label1", "Label2", "Label2", "OptionsGroup", "OptionsGroup.Items", "PackButton",
+      "CancelButton", "HelpButton"}},
+    {"ZipPanel",
+     {"", "FileMenu", "ExtractSelectedFiles", "ExtractFiles", "CloseZIP", "ExtrSelButton.Hint",
+      "ExtrAllButton.Hint"}},
+    {"PanelSettingsForm",
+     {"", "WidthGroupBox", "Label1", "Label2", "Label3", "Label4", "Label5", "SortGroup",
+      "SortGroup.Items", "OkButton", "CancelButton", "HelpButton"}},
+    {"NewDirectoryForm", {"", "Label1", "OkButton", "CancelButton", "HelpButton"}},
+    {"FindFileForm",
+     {"", "Label1", "Label2", "Label3", "StartButton", "CloseButton", "HelpButton", "GoToButton"}},
+    {"GeneralSettingsForm",
+     {"", "Label1", "Label2", "BrowseEditor", "BrowseViewer", "DefEditButton", "DefViewButton",
+      "OkButton", "CancelButton", "HelpButton"}},
+    {"ColorForm",
+     {"", "Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "ChangeBack", "ChangeCursor",
+      "ChangeFile", "ChangeSel", "ChangeCurr", "ChangeCurSel", "OkButton", "CancelButton",
+      "HelpButton"}},
+    {"AboutForm", {"", "Label1", "OkButton"}},
+    {"OperationForm", {"CancelButton"}},
+};
+
+// Colour schemes and language files share the open dialog's filters.
+const QStringList kSchemeFilters = {QStringLiteral("Vantrel palette (*.vnp)"),
+                                    QStringLiteral("Vantrel language file (*.lng)")};
+
+std::string Bytes(const QString& text) {
+  const QByteArray bytes = text.toUtf8();
+  return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+// The dialogs and the translation component, owned by the main window.
+class TOptionsHost final : public QObject {
+ public:
+  explicit TOptionsHost(TMainForm& form)
+      : QObject(&form),
+        general(new TGeneralSettingsForm(form)),
+        panelSettings(new TPanelSettingsForm(form)),
+        colors(new TColorForm(form)),
+        language(new TLanguage(&form)),
+        form_(form) {
+    setObjectName(QStringLiteral("OptionsCommandsHost"));
+    language->setObjectName(QStringLiteral("Language"));
+    language->SetSeparator(QStringLiteral(";"));
+    language->Properties = TranslatedProperties();
+    language->LanguageFile = LanguagePath(form, form.LanguageFile);
+    form.installEventFilter(this);
+  }
+
+  TGeneralSettingsForm* general;
+  TPanelSettingsForm* panelSettings;
+  TColorForm* colors;
+  TLanguage* language;
+  // The font dialog starts from the font chosen last, not from the panels'.
+  QFont fontDialogFont{QStringLiteral("MS Sans Serif"), 8};
+
+ protected:
+  // The translation runs when the main window is first shown, once every
+  // window exists.
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == &form_ && event->type() == QEvent::Show && !shown_) {
+      shown_ = true;
+      ApplyLanguage(form_);
+    }
+    return false;
+  }
+
+ private:
+  TMainForm& form_;
+  bool shown_ = false;
+};
+
+TOptionsHost& Host(TMainForm& form) {
+  if (auto* host = form.findChild<TOptionsHost*>(QStringLiteral("OptionsCommandsHost"),
+                                                 Qt::FindDirectChildrenOnly))
+    return *host;
+  return *new TOptionsHost(form);
+}
+
+void PanelSettingsClick(TMainForm& form, panels::TFMPanel* target) {
+  TPanelSettingsForm& dialog = *Host(form).panelSettings;
+  dialog.SetTargetPanel(target);
+  dialog.exec();
+}
+
+// Options | Font...: both panels take the whole font; the settings file
+// keeps its face and size.
+void mnuOptFontClick(TMainForm& form) {
+  QFont& font = Host(form).fontDialogFont;
+  if (!ChooseFont(&form, font, 602)) return;
+  form.LeftFMPanel()->setFont(font);
+  form.RightFMPanel()->setFont(font);
+  form.RefreshBothPanels();
+  platform::IniFile ini(form.SettingsPath());
+  SaveFont(form, ini);
+}
+
+// The dialogs of the colour schemes: "*.vnp" files in the program directory.
+QString ChooseScheme(TMainForm& form, const char* title, bool save, int helpContext) {
+  TFileRequest request;
+  request.title = QLatin1String(title);
+  request.directory = QString::fromStdString(form.ProgramDir());
+  request.filters = save ? QStringList{kSchemeFilters.front()} : kSchemeFilters;
+  request.defaultSuffix = QStringLiteral("vnp");
+  request.save = save;
+  request.helpContext = helpContext;
+  return ChooseFile(&form, request);
+}
+
+void mnuOptLoadSchemeClick(TMainForm& form) {
+  const QString chosen = ChooseScheme(form, "Load color scheme", false, 6032);
+  if (chosen.isEmpty()) return;
+  // A file without the keys (a language file, say) gives the default colours.
+  LoadColors(form, platform::IniFile(Bytes(chosen)));
+  platform::IniFile ini(form.SettingsPath());
+  SaveColors(form, ini);
+}
+
+void mnuOptSaveSchemeClick(TMainForm& form) {
+  const QString chosen = ChooseScheme(form, "Save color scheme", true, 6033);
+  if (chosen.isEmpty()) return;
+  platform::IniFile scheme(Bytes(chosen));
+  SaveColors(form, scheme);
+}
+
+void SelectLanguageClick(TMainForm& form) {
+  TFileRequest request;
+  request.title = QStringLiteral("Select language");
+  request.directory = QString::fromStdString(form.ProgramDir() + "Language/");
+  request.filters = kSchemeFilters;
+  request.filterIndex = 1;
+  request.helpContext = 604;
+  const QString chosen = ChooseFile(&form, request);
+  if (chosen.isEmpty()) return;
+  // Kept for the next start when the window closes.
+  form.LanguageFile = Bytes(chosen);
+  Language(form).LanguageFile = form.LanguageFile;
+  ApplyLanguage(form);
+}
+
+}  // namespace
+
+const QStringList& TranslatedProperties() {
+  static const QStringList paths = [] {
+    QStringList list;
+    for (const TWindowTexts& window : kTranslatedTexts) {
+      for (const char* path : window.paths) {
+        QString name = QLatin1String(window.window);
+        if (*path != '\0') name += QLatin1Char('.') + QLatin1String(path);
+        if (!QByteArray(path).contains('.')) name += QStringLiteral(".Caption");
+        list << name;
+      }
+    }
+    return list;
+  }();
+  return paths;
+}
+
+TLanguage& Language(TMainForm& form) { return *Host(form).language; }
+
+std::string LanguagePath(const TMainForm& form, const std::string& name) {
+  if (name.empty() || name.front() == '/') return name;
+  return form.ProgramDir() + "Language/" + name;
+}
+
+void ApplyLanguage(TMainForm& form) {
+  TLanguage& language = Language(form);
+  // A run stopped by a bad value still gets the file's messages.
+  language.Translate();
+  std::vector<std::string> english;
+  for (int i = 0; i < kMessageCount; ++i) english.emplace_back(EnglishMessage(static_cast<TMsg>(i)));
+  const std::vector<std::string> texts = language.Messages(english);
+  BuildMessagesTable([&](const std::string& key) {
+    for (size_t i = 0; i < english.size(); ++i)
+      if (english[i] == key) return texts[i];
+    return key;
+  });
+}
+
+void InstallOptionsCommands(TMainForm& form) {
+  TOptionsHost& host = Host(form);
+  TMainForm* f = &form;
+  auto wire = [&form](const char* name, auto handler) {
+    QAction* action = form.Action(QLatin1String(name));
+    action->setEnabled(true);
+    QObject::connect(action, &QAction::triggered, &form, handler);
+  };
+  wire("mnuLftSettings", [f] { PanelSettingsClick(*f, f->LeftFMPanel()); });
+  wire("mnuRghtSettings", [f] { PanelSettingsClick(*f, f->RightFMPanel()); });
+  wire("mnuOptGenSettings", [&host] { host.general->exec(); });
+  wire("mnuOptFont", [f] { mnuOptFontClick(*f); });
+  wire("mnuOptSelColors", [&host] { host.colors->exec(); });
+  wire("mnuOptLoadScheme", [f] { mnuOptLoadSchemeClick(*f); });
+  wire("mnuOptSaveScheme", [f] { mnuOptSaveSchemeClick(*f); });
+  wire("SelectLanguage", [f] { SelectLanguageClick(*f); });
+  if (auto* colorMenu = form.findChild<QMenu*>(QStringLiteral("mnuOptColors")))
+    colorMenu->menuAction()->setEnabled(true);
+}
+
+}  // namespace vantrel::app

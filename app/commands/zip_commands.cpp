@@ -1,0 +1,461 @@
+// zip_commands.cpp - the ZIP window, Pack and Unpack on the main window's
+// archive component.
+#include "app/commands/zip_commands.h"
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <unordered_set>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+
+#include "app/window/features.h"
+#include "app/dialogs/infoform.h"
+#include "app/window/mainform.h"
+#include "app/dialogs/messages.h"
+#include "platform/fs.h"
+#include "platform/qt/inputblock.h"
+#include "platform/qt/volumes.h"
+#include "zip/ui/packform.h"
+#include "zip/ui/zip_dialogs.h"
+#include "zip/ui/zip_qt_ui.h"
+#include "zip/ui/zippanel.h"
+#include "zip/zip_writer.h"
+
+namespace vantrel::app {
+
+namespace {
+
+using panels::TFMPanel;
+
+constexpr const char* kZipCommandsName = "ZipCommands";
+constexpr const char* kZippingText = "Zipping files.... Please wait.";
+constexpr const char* kUnzippingText = "Unzipping files.... Please wait.";
+
+// The state of the ZIP commands, owned by the main window.
+class TZipCommands : public QObject {
+ public:
+  explicit TZipCommands(TMainForm& form)
+      : QObject(&form), form_(form), ui_(&form), writer_(&ui_) {
+    setObjectName(QLatin1String(kZipCommandsName));
+    zipPanel_ = new zipui::TZIPpanel(&form);
+    packForm_ = new zipui::TPackForm(&form);
+  }
+
+  TMainForm& form_;
+  zipui::TQtZipUserInterface ui_;
+  zip::TZipWriter writer_;
+  zipui::TZIPpanel* zipPanel_ = nullptr;
+  zipui::TPackForm* packForm_ = nullptr;
+  // The archive the ZIP window shows (absolute).
+  std::string zipWindowArchive_;
+  // The panels of the Pack command: where the entries come from, and the other.
+  TFMPanel* packSource_ = nullptr;
+  TFMPanel* packDest_ = nullptr;
+  // An operation runs (the window stays responsive, so commands can arrive).
+  bool running_ = false;
+};
+
+TZipCommands& Commands(TMainForm& form) {
+  auto* c = dynamic_cast<TZipCommands*>(
+      form.findChild<QObject*>(QLatin1String(kZipCommandsName), Qt::FindDirectChildrenOnly));
+  if (c == nullptr) c = new TZipCommands(form);  // used before the install step
+  return *c;
+}
+
+QString Text(const std::string& bytes) { return zipui::Visible(bytes); }
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path.front() == '/') return path;
+  return platform::JoinPath(platform::GetCurrentDir(), path);
+}
+
+std::string LastComponent(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool HasZipExtension(const std::string& path) {
+  const std::string name = LastComponent(path);
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  const std::string ext = name.substr(dot);
+  if (ext.size() != 4) return false;
+  static const char kZip[] = ".zip";
+  for (size_t i = 0; i < 4; ++i) {
+    char c = ext[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kZip[i]) return false;
+  }
+  return true;
+}
+
+// A stored path as a mask that matches only itself: the mask characters "*",
+// "?" and "<" become one-character sets.
+std::string LiteralMask(const std::string& path) {
+  std::string mask;
+  mask.reserve(path.size());
+  for (char c : path) {
+    if (c == '*' || c == '?' || c == '<') {
+      mask += '<';
+      mask += c;
+      mask += '>';
+    } else {
+      mask += c;
+    }
+  }
+  return mask;
+}
+
+// Runs `step`, reporting an engine error in the general error box.
+bool Attempt(const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    ShowGeneralError(platform::ToDisplay(e.what()));
+  } catch (...) {
+    ShowGeneralError(QStringLiteral("Unknown error"));
+  }
+  return false;
+}
+
+// Files an operation left out for a reason the user did not choose (a file
+// that cannot be created or opened, a wrong password, a CRC error). The engine
+// only raises events for them; without a word the run would look complete.
+class TLeftOut {
+ public:
+  void Add(const std::string& name, const char* why) { AddText(name, why); }
+  void AddText(const std::string& name, const std::string& why) {
+    ++count_;
+    if (static_cast<size_t>(lines_.size()) < kMaxLines)
+      lines_.push_back(Text(name) + QStringLiteral(": ") + QString::fromStdString(why));
+  }
+  // One warning listing them, after the run.
+  void Report(const char* heading) const {
+    if (count_ == 0) return;
+    QString text = QLatin1String(heading);
+    for (const QString& line : lines_) text += QLatin1Char('\n') + line;
+    const size_t shown = static_cast<size_t>(lines_.size());
+    if (count_ > shown) text += QStringLiteral("\n... and %1 more").arg(count_ - shown);
+    ShowMessage(QApplication::activeWindow(), MessageKind::Warning, QLatin1String(kDialogCaption),
+                text);
+  }
+
+ private:
+  static constexpr size_t kMaxLines = 20;
+  QStringList lines_;
+  size_t count_ = 0;
+};
+
+const char* SkipText(zip::TSkipReason reason) {
+  switch (reason) {
+    case zip::skipBadPassword: return "wrong password";
+    case zip::skipCannotOpen: return "cannot open the file";
+    case zip::skipCannotCreate: return "cannot create the file";
+    case zip::skipNoOverwrite: break;
+  }
+  return "left out";
+}
+
+// Closing the Info window cancels the running operation (so does Escape,
+// through the input block).
+class TCancelFilter : public QObject {
+ public:
+  explicit TCancelFilter(zip::TZipReader& engine) : engine_(engine) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Close) {
+      engine_.CancelOperation = true;
+      event->ignore();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  zip::TZipReader& engine_;
+};
+
+// Shows the Info window with `text`, runs `operation` and closes the window.
+// While it runs, the program takes no keys or clicks but Escape, which
+// cancels, so the events the engine lets run cannot start another command on
+// the same component. The window does not take the activation (see
+// TInputBlock): the window in front keeps the keyboard.
+bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()>& operation) {
+  TInfoForm* info = c.form_.InfoForm();
+  info->InfoLabel()->setText(QLatin1String(text));
+  info->GaugeLocal()->setValue(0);
+  info->GaugeTotal()->setValue(0);
+  TCancelFilter filter(c.writer_);
+  info->installEventFilter(&filter);
+  bool ok = false;
+  {
+    const platform::TInputBlock block(info, [&c] { c.writer_.CancelOperation = true; });
+    info->setAttribute(Qt::WA_ShowWithoutActivating);
+    info->show();
+    info->raise();
+    QCoreApplication::processEvents();
+    c.running_ = true;
+    try {
+      operation();
+      ok = true;
+    } catch (const std::exception& e) {
+      info->hide();
+      ShowGeneralError(platform::ToDisplay(e.what()));
+    } catch (...) {
+      info->hide();
+      ShowGeneralError(QStringLiteral("Unknown error"));
+    }
+    c.running_ = false;
+  }
+  c.writer_.CancelOperation = false;
+  info->removeEventFilter(&filter);
+  info->hide();
+  return ok;
+}
+
+// Both panels re-read their directories; the panel a command started from
+// gets the focus back with its cursor on the first entry.
+void EndCommand(TMainForm& form, TFMPanel* panel) {
+  if (panel != nullptr) panel->setFocus();
+  form.RefreshBothPanels();
+  if (panel != nullptr) panel->SetCursor(0);
+}
+
+void PackButtonClick(TZipCommands& c) {
+  TFMPanel* source = c.packSource_;
+  if (source == nullptr || c.running_) return;
+  platform::SetCurrentDir(source->Directory());
+  const std::vector<const panels::TFileEntry*> entries = source->GetMarkedEntries();
+  if (entries.empty()) {
+    // The dialog stays open.
+    ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
+                QStringLiteral("There are no selected files!"));
+    return;
+  }
+  zip::TZipWriter& w = c.writer_;
+  const std::string archive = Absolute(c.packForm_->Path());
+  std::vector<std::string> files;
+  files.reserve(entries.size());
+  for (const panels::TFileEntry* e : entries)
+    files.push_back(e->IsDirectory() ? e->FileName + "/*.*" : e->FileName);
+  const int level = c.packForm_->Level();
+  const zip::TZipAction action = c.packForm_->OptionIndex() == 0 ? zip::zaReplace : zip::zaUpdate;
+  const bool encrypt = c.packForm_->Encrypt();
+  if (encrypt && c.packForm_->Password().empty()) {
+    ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
+                QStringLiteral("Enter the password to encrypt with."));
+    c.packForm_->PasswordEdit()->setFocus();
+    return;
+  }
+
+  if (Attempt([&] { w.SetZipName(archive); })) {
+    w.SetFilesList(files);
+    w.SetRootDir(source->Directory());
+    w.Recurse = true;
+    w.SetRelativePaths(true);
+    w.PackLevel = level;
+    w.ZipAction = action;
+    w.Encryption = encrypt ? zip::TZipEncryption::Aes256 : zip::TZipEncryption::None;
+    w.Password = encrypt ? c.packForm_->Password() : std::string();
+    TLeftOut leftOut;
+    // Reason 1 (a name already added in this run) is no failure.
+    w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
+                                  int, bool&) {
+      if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
+    };
+    if (RunBehindInfo(c, kZippingText, [&] { w.Zip(); }))
+      leftOut.Report("These files were not added to the archive:");
+    w.OnSkippingFile = nullptr;
+    // A failed run must not leave its list for the next one.
+    w.SetFilesList({});
+    w.Encryption = zip::TZipEncryption::None;
+    w.Password.clear();
+  }
+  c.packForm_->ForgetPassword();
+  c.packForm_->done(QDialog::Accepted);
+  EndCommand(c.form_, source);
+}
+
+void mnuFilePackClick(TZipCommands& c) {
+  if (c.running_) return;
+  TMainForm& form = c.form_;
+  TFMPanel* source = form.ActivePanel();
+  if (source == nullptr) {
+    ShowMessage(&form, MessageKind::Warning, QLatin1String(kMainCaption),
+                QStringLiteral("There are no selected files"));
+    return;
+  }
+  c.packSource_ = source;
+  c.packDest_ = source == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();
+  c.packForm_->SetPath(zipui::TPackForm::ProposedArchivePath(c.packDest_->Directory()));
+  zipui::RunModal(*c.packForm_);
+}
+
+void mnuFileUnpackClick(TZipCommands& c) {
+  if (c.running_) return;
+  TMainForm& form = c.form_;
+  TFMPanel* panel = form.ActivePanel();
+  if (panel == nullptr) {
+    ShowMessage(&form, MessageKind::Warning, QLatin1String(kMainCaption),
+                QStringLiteral("There are no selected files"));
+    return;
+  }
+  platform::SetCurrentDir(panel->Directory());
+  const panels::TFileEntry* entry = panel->CurrentEntry();
+  if (entry == nullptr || entry->IsDotDot()) return;
+  // Anything but a ".zip" file: nothing happens, the cursor stays.
+  if (UnpackArchive(form, Absolute(entry->FileName), entry->IsDirectory(), {}))
+    EndCommand(form, panel);
+}
+
+// The engine's message boxes go through the program's message seam.
+bool ZipPrompt(zipui::TPromptKind kind, const QString& caption, const QString& text) {
+  QWidget* parent = QApplication::activeWindow();
+  switch (kind) {
+    case zipui::TPromptKind::Message:
+      ShowMessage(parent, MessageKind::Warning, caption, text);
+      return true;
+    case zipui::TPromptKind::YesNo:
+    case zipui::TPromptKind::OkCancel:
+      return ShowMessage(parent, MessageKind::Question, caption, text) == MessageAnswer::Yes;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
+                   const std::vector<std::string>& names) {
+  TZipCommands& c = Commands(form);
+  if (c.running_ || isDirectory || !HasZipExtension(archivePath)) return false;
+  zip::TZipWriter& w = c.writer_;
+  w.SetFilesList({});
+
+  const std::string cwd = platform::GetCurrentDir();
+  QString typed = zipui::PathToText(cwd);
+  QWidget* parent = QApplication::activeModalWidget();
+  if (parent == nullptr) parent = &form;
+  if (!zipui::InputQuery(parent, QLatin1String(kDialogCaption),
+                         QStringLiteral("Unpack files to directory:"), typed))
+    return true;
+  const std::string dest = zipui::TextToPath(typed, cwd);
+
+  // Each chosen name selects exactly its own entry: wildcard characters in a
+  // name are taken literally, and an entry whose name differs only in case is
+  // left alone.
+  std::unordered_set<std::string> chosen;
+  if (names.empty()) {
+    w.DoAll = true;
+    w.RecreateDirs = true;
+  } else {
+    w.DoAll = false;
+    w.RecreateDirs = false;
+    for (const std::string& name : names) {
+      w.AddFile(LiteralMask(name));
+      chosen.insert(name);
+    }
+    w.OnStartUnZip = [&chosen](zip::TZipReader* sender, int index, std::string&, bool& skip) {
+      if (chosen.count(sender->Entry(index).Path()) == 0) skip = true;
+    };
+  }
+  TLeftOut leftOut;
+  w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
+                                int, bool&) {
+    if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
+  };
+  w.OnBadCRC = [&leftOut](zip::TZipReader* sender, int32_t, int32_t, int index) {
+    leftOut.Add(sender->Entry(index).Path(), "CRC error");
+  };
+  w.OnEntryError = [&leftOut](zip::TZipReader* sender, int index, const std::string& message) {
+    leftOut.AddText(sender->Entry(index).Path(), message);
+  };
+  // An encrypted entry asks for its password; Cancel stops asking for this run.
+  bool askPassword = true;
+  w.OnBadPassword = [&askPassword](zip::TZipReader* sender, int index, std::string& password) {
+    if (!askPassword) return;
+    QString typed;
+    if (zipui::InputQuery(QApplication::activeWindow(), QLatin1String(kDialogCaption),
+                          QStringLiteral("Password for ") + Text(sender->Entry(index).Path()) +
+                              QLatin1Char(':'),
+                          typed, /*secret=*/true)) {
+      const QByteArray bytes = typed.toUtf8();
+      password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+    } else {
+      askPassword = false;
+    }
+  };
+  if (Attempt([&] {
+        w.SetZipName(Absolute(archivePath));
+        w.SetDestDir(dest);
+      })) {
+    w.RetainAttributes = true;
+    if (RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); }))
+      leftOut.Report("These files were not extracted:");
+  }
+  w.OnStartUnZip = nullptr;
+  w.OnSkippingFile = nullptr;
+  w.OnBadCRC = nullptr;
+  w.OnEntryError = nullptr;
+  w.OnBadPassword = nullptr;
+  w.Password.clear();
+  w.SetFilesList({});
+  return true;
+}
+
+bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
+  TZipCommands& c = Commands(form);
+  if (c.running_) return false;
+  TFMPanel* panel = form.ActivePanel();
+  const std::string archive = Absolute(archivePath);
+  if (!Attempt([&] { c.zipPanel_->Load(c.writer_, archive, Text(LastComponent(archivePath))); }))
+    return false;
+  if (!c.zipPanel_->Damage().isEmpty())
+    ShowMessage(&form, MessageKind::Warning, QLatin1String(kDialogCaption),
+                c.zipPanel_->Damage() +
+                    QStringLiteral(".\nThe list may be incomplete; the entries shown can be extracted."));
+  c.zipWindowArchive_ = archive;
+  // Accepted means an extract command ran (the window closes itself after it).
+  if (zipui::RunModal(*c.zipPanel_) == QDialog::Accepted) EndCommand(form, panel);
+  return true;
+}
+
+zip::TZipWriter& ArchiveComponent(TMainForm& form) { return Commands(form).writer_; }
+zipui::TQtZipUserInterface& ZipUserInterface(TMainForm& form) { return Commands(form).ui_; }
+zipui::TZIPpanel& ZipWindow(TMainForm& form) { return *Commands(form).zipPanel_; }
+zipui::TPackForm& PackForm(TMainForm& form) { return *Commands(form).packForm_; }
+
+void InstallZipCommands(TMainForm& form) {
+  TZipCommands& c = Commands(form);
+  TZipCommands* cp = &c;
+  c.ui_.SetPromptHandler(&ZipPrompt);
+
+  // The Info window's gauges follow the engine's percentages.
+  c.writer_.OnFilePercentDone = [&form](zip::TZipReader*, int percent) {
+    form.InfoForm()->GaugeLocal()->setValue(percent);
+  };
+  c.writer_.OnTotalPercentDone = [&form](zip::TZipReader*, int percent) {
+    form.InfoForm()->GaugeTotal()->setValue(percent);
+  };
+
+  c.zipPanel_->SetExtractHandler([cp](const std::vector<std::string>& names) {
+    UnpackArchive(cp->form_, cp->zipWindowArchive_, false, names);
+  });
+  c.packForm_->SetPackHandler([cp] { PackButtonClick(*cp); });
+
+  QAction* pack = form.Action(QStringLiteral("mnuFilePack"));
+  QAction* unpack = form.Action(QStringLiteral("mnuFileUnpack"));
+  pack->setEnabled(true);
+  unpack->setEnabled(true);
+  QObject::connect(pack, &QAction::triggered, &c, [cp] { mnuFilePackClick(*cp); });
+  QObject::connect(unpack, &QAction::triggered, &c, [cp] { mnuFileUnpackClick(*cp); });
+}
+
+}  // namespace vantrel::app

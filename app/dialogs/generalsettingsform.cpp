@@ -1,0 +1,104 @@
+// generalsettingsform.cpp - editor and viewer commands, written to the
+// settings file when confirmed.
+#include "app/dialogs/generalsettingsform.h"
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/dialogs/common_dialogs.h"
+#include "app/window/mainform.h"
+#include "app/settings/settings.h"
+#include "platform/ini.h"
+
+namespace vantrel::app {
+
+namespace {
+
+QString FromUtf8(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text) {
+  auto* button = new QPushButton(QLatin1String(text), parent);
+  button->setObjectName(QLatin1String(name));
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
+    : TNameDialog(form, QStringLiteral("GeneralSettingsForm"), QStringLiteral("General settings"),
+                  601) {
+  auto* editorLabel = new QLabel(QStringLiteral("Editor for F4:"), this);
+  editorLabel->setObjectName(QStringLiteral("Label1"));
+  editorPath_ = new QLineEdit(FromUtf8(form.EditorCommand), this);
+  editorPath_->setObjectName(QStringLiteral("EditorPath"));
+  editorPath_->setMinimumWidth(260);
+  editorLabel->setBuddy(editorPath_);
+  auto* viewerLabel = new QLabel(QStringLiteral("Viewer for F3:"), this);
+  viewerLabel->setObjectName(QStringLiteral("Label2"));
+  viewerPath_ = new QLineEdit(FromUtf8(form.ViewerCommand), this);
+  viewerPath_->setObjectName(QStringLiteral("ViewerPath"));
+  viewerLabel->setBuddy(viewerPath_);
+
+  QPushButton* browseEditor = MakeButton(this, "BrowseEditor", "Browse");
+  QPushButton* defEdit = MakeButton(this, "DefEditButton", "Default");
+  QPushButton* browseViewer = MakeButton(this, "BrowseViewer", "Browse");
+  QPushButton* defView = MakeButton(this, "DefViewButton", "Default");
+  connect(browseEditor, &QPushButton::clicked, this, [this] { Browse(editorPath_); });
+  connect(browseViewer, &QPushButton::clicked, this, [this] { Browse(viewerPath_); });
+  // The defaults: the platform's text editor, the viewer beside the program.
+  connect(defEdit, &QPushButton::clicked, this,
+          [this] { editorPath_->setText(FromUtf8(EditorProgram(kDefaultEditor))); });
+  connect(defView, &QPushButton::clicked, this, [this] {
+    viewerPath_->setText(FromUtf8(form_.ProgramDir() + kDefaultViewerName));
+  });
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(editorLabel, 0, 0, 1, 3);
+  grid->addWidget(editorPath_, 1, 0);
+  grid->addWidget(browseEditor, 1, 1);
+  grid->addWidget(defEdit, 1, 2);
+  grid->addWidget(viewerLabel, 2, 0, 1, 3);
+  grid->addWidget(viewerPath_, 3, 0);
+  grid->addWidget(browseViewer, 3, 1);
+  grid->addWidget(defView, 3, 2);
+  Body()->addLayout(grid);
+  FinishLayout();
+  SetTabChain({editorPath_, browseEditor, defEdit, viewerPath_, browseViewer, defView, OkButton(),
+               CancelButton(), HelpButton()});
+}
+
+void TGeneralSettingsForm::showEvent(QShowEvent* event) {
+  // Each opening starts in the editor's field, as a person reads the window.
+  editorPath_->setFocus(Qt::OtherFocusReason);
+  TNameDialog::showEvent(event);
+}
+
+void TGeneralSettingsForm::Browse(QLineEdit* edit) {
+  // Start where the current program is, when the edit names one by its path.
+  const QFileInfo current(edit->text().trimmed());
+  TFileRequest request;
+  request.title = QStringLiteral("Browse");
+  request.directory = current.isAbsolute() ? current.absolutePath() : QString();
+  request.filters = {QStringLiteral("Programs (*)")};
+  request.programs = true;
+  const QString chosen = ChooseFile(this, request);
+  if (!chosen.isEmpty()) edit->setText(chosen);
+}
+
+void TGeneralSettingsForm::OkButtonClick() {
+  // Taken as typed: whether the programs exist shows when they are started.
+  form_.EditorCommand = TypedName(editorPath_->text());
+  form_.ViewerCommand = TypedName(viewerPath_->text());
+  platform::IniFile ini(form_.SettingsPath());
+  // A file that cannot be written keeps the dialog open; the commands apply.
+  if (SaveEditorAndViewer(form_, ini)) accept();
+}
+
+}  // namespace vantrel::app

@@ -1,0 +1,34 @@
+// generalsettingsform.h - TGeneralSettingsForm, "General settings": the
+// programs View (F3) and Edit (F4) start.
+#pragma once
+
+#include "app/dialogs/name_dialog.h"
+
+class QLineEdit;
+
+namespace vantrel::app {
+
+class TGeneralSettingsForm : public TNameDialog {
+  Q_OBJECT
+
+ public:
+  // The edits start with the main window's editor and viewer commands; they
+  // are not reloaded later, so text left after "Cancel" is shown next time.
+  explicit TGeneralSettingsForm(TMainForm& form);
+
+  QLineEdit* EditorPath() const { return editorPath_; }
+  QLineEdit* ViewerPath() const { return viewerPath_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void OkButtonClick() override;
+
+ private:
+  // A program chosen in the file dialog replaces the edit's text.
+  void Browse(QLineEdit* edit);
+
+  QLineEdit* editorPath_;
+  QLineEdit* viewerPath_;
+};
+
+}  // namespace vantrel::app

@@ -1,0 +1,148 @@
+// messages.cpp - message boxes through a replaceable handler.
+#include "app/dialogs/messages.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace vantrel::app {
+
+namespace {
+
+// A message box whose text can be selected and copied (with the mouse, or a
+// click and Ctrl+A, Ctrl+C): an error's wording is what a user quotes when
+// asking for help.
+class TMessageBox final : public QMessageBox {
+ public:
+  TMessageBox(Icon icon, const QString& caption, const QString& text, StandardButtons buttons,
+              QWidget* parent)
+      : QMessageBox(icon, caption, text, buttons, parent) {
+    setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  }
+};
+
+MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& caption,
+                           const QString& text) {
+  switch (kind) {
+    case MessageKind::Information:
+      TMessageBox(QMessageBox::Information, caption, text, QMessageBox::Ok, parent).exec();
+      return MessageAnswer::Ok;
+    case MessageKind::Warning:
+      TMessageBox(QMessageBox::Warning, caption, text, QMessageBox::Ok, parent).exec();
+      return MessageAnswer::Ok;
+    case MessageKind::Error:
+      TMessageBox(QMessageBox::Critical, caption, text, QMessageBox::Ok, parent).exec();
+      return MessageAnswer::Ok;
+    case MessageKind::Question:
+      return TMessageBox(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                         parent)
+                         .exec() == QMessageBox::Yes
+                 ? MessageAnswer::Yes
+                 : MessageAnswer::No;
+    case MessageKind::Plain: {
+      TMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      box.exec();
+      return MessageAnswer::Ok;
+    }
+    case MessageKind::Failure: {
+      TMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      QPushButton* skipAll = box.addButton(QStringLiteral("Skip all"), QMessageBox::AcceptRole);
+      skipAll->setObjectName(QStringLiteral("SkipAllButton"));
+      QPushButton* abort = box.addButton(QStringLiteral("Abort"), QMessageBox::RejectRole);
+      abort->setObjectName(QStringLiteral("AbortButton"));
+      // Escape goes on as Ok did before the other buttons came.
+      box.setEscapeButton(box.button(QMessageBox::Ok));
+      box.exec();
+      if (box.clickedButton() == skipAll) return MessageAnswer::SkipAll;
+      if (box.clickedButton() == abort) return MessageAnswer::Abort;
+      return MessageAnswer::Ok;
+    }
+    case MessageKind::Summary: {
+      TMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
+      QPushButton* copy = box.addButton(QStringLiteral("Copy list"), QMessageBox::ActionRole);
+      copy->setObjectName(QStringLiteral("CopyListButton"));
+      // An action button would close the box: it copies and stays instead.
+      copy->disconnect();
+      QObject::connect(copy, &QPushButton::clicked, &box,
+                       [text] { QGuiApplication::clipboard()->setText(text); });
+      box.setEscapeButton(box.button(QMessageBox::Ok));  // else Escape would do nothing
+      box.exec();
+      return MessageAnswer::Ok;
+    }
+    case MessageKind::QuestionAll: {
+      TMessageBox box(QMessageBox::Question, caption, text,
+                      QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel |
+                          QMessageBox::YesToAll,
+                      parent);
+      box.button(QMessageBox::YesToAll)->setText(QStringLiteral("All"));
+      switch (box.exec()) {
+        case QMessageBox::Yes:
+          return MessageAnswer::Yes;
+        case QMessageBox::YesToAll:
+          return MessageAnswer::All;
+        case QMessageBox::No:
+          return MessageAnswer::No;
+        default:  // Cancel, Escape
+          return MessageAnswer::Cancel;
+      }
+    }
+  }
+  return MessageAnswer::Ok;
+}
+
+bool QtInputBox(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
+  bool ok = false;
+  const QString answer =
+      QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, text, &ok);
+  if (ok) text = answer;
+  return ok;
+}
+
+InputHandler g_inputHandler = &QtInputBox;
+
+MessageHandler g_handler = &QtMessageBox;
+
+}  // namespace
+
+MessageHandler SetMessageHandler(MessageHandler handler) {
+  MessageHandler old = g_handler;
+  g_handler = handler != nullptr ? handler : &QtMessageBox;
+  return old;
+}
+
+MessageAnswer ShowMessage(QWidget* parent, MessageKind kind, const QString& caption,
+                          const QString& text) {
+  return g_handler(parent, kind, caption, text);
+}
+
+InputHandler SetInputHandler(InputHandler handler) {
+  InputHandler old = g_inputHandler;
+  g_inputHandler = handler != nullptr ? handler : &QtInputBox;
+  return old;
+}
+
+bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
+  return g_inputHandler(parent, caption, prompt, text);
+}
+
+bool AskTextFrom(QWidget* parent, const QString& caption, const QString& prompt,
+                 const QStringList& recent, QString& text) {
+  if (g_inputHandler != &QtInputBox) return g_inputHandler(parent, caption, prompt, text);
+  QStringList items = recent;
+  if (!text.isEmpty() && !items.contains(text)) items.prepend(text);
+  bool ok = false;
+  const QString answer = QInputDialog::getItem(parent, caption, prompt, items,
+                                               std::max<qsizetype>(0, items.indexOf(text)), true, &ok);
+  if (ok) text = answer;
+  return ok;
+}
+
+void ShowGeneralError(const QString& text) {
+  ShowMessage(QApplication::activeWindow(), MessageKind::Error, QString::fromLatin1(kDialogCaption),
+              text);
+}
+
+}  // namespace vantrel::app

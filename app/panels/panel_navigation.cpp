@@ -1,0 +1,383 @@
+// panel_navigation.cpp - keys, double-clicks, headers, directory lines and drag and
+// drop around the two panels.
+#include "app/panels/panel_navigation.h"
+
+#include <cerrno>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/panels/drivecombo.h"
+#include "app/window/mainform.h"
+#include "app/dialogs/messages.h"
+#include "app/commands/command_hooks.h"
+#include "app/panels/panel_keys.h"
+#include "panels/dirmodel.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/fs.h"
+#include "platform/qt/volumes.h"
+
+namespace vantrel::app {
+
+using panels::TFileEntry;
+using panels::TFMPanel;
+
+namespace {
+
+constexpr const char* kUriList = "text/uri-list";
+
+bool IsZipName(const std::string& name) {
+  const std::string ext = panels::ExtensionOf(name);
+  if (ext.size() != 4) return false;
+  std::string lower = ext;
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower == ".zip";
+}
+
+// The entry's name relative to the directory it was left for: "/a/b" left
+// for "/a" gives "b". Empty when `newDir` is not a parent of `oldDir`.
+std::string ChildName(const std::string& oldDir, const std::string& newDir) {
+  if (oldDir.size() <= newDir.size() || oldDir.compare(0, newDir.size(), newDir) != 0) return {};
+  std::string child = oldDir.substr(newDir.size());
+  if (!child.empty() && child[0] == '/') child.erase(0, 1);
+  else if (newDir != "/") return {};  // "/ab" is not below "/a"
+  return child;
+}
+
+QByteArray FileUrl(const std::string& path) {
+  return QByteArrayLiteral("file://") +
+         QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/");
+}
+
+}  // namespace
+
+TNavigation::TNavigation(TMainForm& form) : QObject(&form), form_(form) {
+  setObjectName(QStringLiteral("Navigation"));
+  for (const TPanelSide* side : {&form.Left(), &form.Right()}) {
+    TFMPanel* panel = side->FMPanel;
+    panel->installEventFilter(this);
+    panel->viewport()->installEventFilter(this);
+    panel->viewport()->setAcceptDrops(true);
+    side->DirectoryPanel->installEventFilter(this);
+    side->DriveCombo->installEventFilter(this);
+    connect(panel, &TFMPanel::dblClick, this, [this, panel] { OpenCurrentEntry(*panel); });
+
+    // A click sorts by that column; a drag of a section's edge sets its width.
+    QHeaderView* header = side->Header;
+    header->setSectionsClickable(true);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    // The sorted column shows an arrow; a second click on it reverses the order.
+    header->setSortIndicatorShown(true);
+    connect(header, &QHeaderView::sectionClicked, this, [panel](int section) {
+      if (section < 0 || section > 4) return;
+      panels::TPanelModel& model = panel->Model();
+      model.SetSortOrder(static_cast<uint8_t>(section),
+                         section == model.SortType() && !model.SortDescending());
+    });
+    auto showOrder = [panel, header] {
+      header->setSortIndicator(panel->SortType(),
+                               panel->Model().SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
+    };
+    connect(panel, &TFMPanel::directoryRead, this, showOrder);
+    showOrder();
+    connect(header, &QHeaderView::sectionResized, this,
+            [this, side](int section, int, int width) { HeaderResized(*side, section, width); });
+  }
+}
+
+const TPanelSide* TNavigation::SideOf(const QObject* object) const {
+  for (const TPanelSide* side : {&form_.Left(), &form_.Right()}) {
+    if (object == side->FMPanel || object == side->FMPanel->viewport() ||
+        object == side->DirectoryPanel || object == side->DriveCombo)
+      return side;
+  }
+  return nullptr;
+}
+
+void TNavigation::SetCommandLine(const TFMPanel& panel) {
+  form_.CommandEdit()->setText(platform::ToDisplay(panel.Directory()));
+}
+
+// ---------------------------------------------------------------------------
+// Keys and opening entries
+
+bool TNavigation::eventFilter(QObject* watched, QEvent* event) {
+  const TPanelSide* side = SideOf(watched);
+  if (side == nullptr) return false;
+  if (watched == side->FMPanel) {
+    if (event->type() == QEvent::KeyPress)
+      return PanelKey(*side->FMPanel, *static_cast<QKeyEvent*>(event));
+    return false;
+  }
+  if (watched == side->FMPanel->viewport()) return ViewportEvent(*side, event);
+  if (watched == side->DirectoryPanel) {
+    // Any click on the directory line makes its panel the active one; the
+    // right button then opens the line's menu.
+    if (event->type() == QEvent::MouseButtonPress) side->FMPanel->setFocus(Qt::MouseFocusReason);
+    return false;
+  }
+  if (watched == side->DriveCombo && event->type() == QEvent::KeyPress &&
+      !side->DriveCombo->view()->isVisible()) {
+    // With the list closed, Enter takes the shown drive as chosen and Escape
+    // goes back to the panel.
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      emit side->DriveCombo->activated(side->DriveCombo->currentIndex());
+      return true;
+    }
+    if (key == Qt::Key_Escape) {
+      side->FMPanel->setFocus(Qt::OtherFocusReason);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TNavigation::PanelKey(TFMPanel& panel, QKeyEvent& key) {
+  if (PanelExtraKey(form_, panel, key)) return true;
+  switch (key.key()) {
+    case Qt::Key_F8:
+      NavHooks().DeleteCommand(form_);
+      return true;
+    case Qt::Key_Insert:
+      MarkAndMoveDown(panel);
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      OpenCurrentEntry(panel);
+      return true;
+    default:
+      // The panel handles the key itself afterwards.
+      SetCommandLine(panel);
+      return false;
+  }
+}
+
+void TNavigation::MarkAndMoveDown(TFMPanel& panel) {
+  if (panel.Count() == 0) return;
+  panel.ToggleMark(panel.Cursor());
+  panel.SetCursor(panel.Cursor() + 1);  // stays on the last entry
+}
+
+void TNavigation::OpenCurrentEntry(TFMPanel& panel) {
+  const TFileEntry* current = panel.CurrentEntry();
+  if (current != nullptr) {
+    // A copy: reading a directory frees the entry records.
+    const TFileEntry entry = *current;
+    if (entry.IsDotDot() && entry.IsDirectory()) {
+      GoUp(panel);
+    } else if (entry.IsDirectory()) {
+      EnterDirectory(panel, entry.FileName);
+    } else {
+      platform::SetCurrentDir(panel.Directory());
+      const std::string path = platform::JoinPath(panel.Directory(), entry.FileName);
+      // The full path, so that a name beginning with "-" is never read as an option.
+      if (IsZipName(entry.FileName))
+        NavHooks().OpenZipWindow(form_, path);
+      else
+        NavHooks().OpenDocument(path);
+    }
+  }
+  SetCommandLine(panel);
+}
+
+void TNavigation::EnterDirectory(TFMPanel& panel, const std::string& name) {
+  std::string error;
+  if (!panel.ReadDirectory(platform::JoinPath(panel.Directory(), name), &error)) {
+    ShowGeneralError(platform::ToDisplay(error));
+    return;
+  }
+  platform::SetCurrentDir(panel.Directory());
+  panel.setFocus();
+  panel.SetCursor(0);
+}
+
+void TNavigation::GoUp(TFMPanel& panel) {
+  const std::string oldDir = panel.Directory();
+  if (!platform::SetCurrentDir(oldDir) || !platform::SetCurrentDir("..")) {
+    ShowGeneralError(platform::ToDisplay(platform::ErrorText(errno)));
+    return;
+  }
+  std::string error;
+  const std::string parent = platform::GetCurrentDir();
+  if (parent.empty() || !panel.ReadDirectory(parent, &error)) {
+    ShowGeneralError(platform::ToDisplay(error.empty() ? platform::ErrorText(errno) : error));
+    platform::SetCurrentDir(oldDir);
+    return;
+  }
+  platform::SetCurrentDir(panel.Directory());
+  panel.setFocus();
+  // The directory just left, by its exact bytes (a sibling whose name differs
+  // only in case is another directory).
+  const std::string child = ChildName(oldDir, panel.Directory());
+  panel.SetCursor(child.empty() ? 0 : panel.IndexOfName(child));
+}
+
+// ---------------------------------------------------------------------------
+// Headers
+
+void TNavigation::HeaderResized(const TPanelSide& side, int section, int width) {
+  TFMPanel& panel = *side.FMPanel;
+  switch (section) {
+    case 0: if (panel.NameWidth() != width) panel.SetNameWidth(width); break;
+    case 1: if (panel.ExtWidth() != width) panel.SetExtWidth(width); break;
+    case 2: if (panel.SizeWidth() != width) panel.SetSizeWidth(width); break;
+    case 3: if (panel.DateWidth() != width) panel.SetDateWidth(width); break;
+    case 4: if (panel.TimeWidth() != width) panel.SetTimeWidth(width); break;
+    default: break;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Drag and drop
+
+void TNavigation::DragStart(TFMPanel& source) {
+  dragSource_ = &source;
+  dragOver_ = &source;
+  droppedHere_ = false;
+}
+
+// The panel under the mouse becomes the active one. Once the drag has passed
+// over the other panel, coming back to the source does not undo that: a drag
+// that crosses the other panel and returns still copies.
+void TNavigation::DragOver(TFMPanel& panel) {
+  if (dragSource_ == nullptr) return;
+  if (&panel != dragSource_) dragOver_ = &panel;
+  if (!panel.hasFocus()) panel.setFocus(Qt::MouseFocusReason);
+}
+
+void TNavigation::DragEnd(TFMPanel& source, bool takenElsewhere) {
+  TFMPanel* over = dragOver_;
+  const bool fromSource = dragSource_ == &source;
+  dragSource_ = nullptr;
+  dragOver_ = nullptr;
+  // Another application that took the files has done the work itself.
+  if (!fromSource || takenElsewhere || over == nullptr || over == &source) return;
+  source.setFocus(Qt::MouseFocusReason);
+  NavHooks().CopyCommand(form_);
+}
+
+QMimeData* TNavigation::MimeDataFor(const TFMPanel& panel) const {
+  QByteArray list;
+  for (const TFileEntry* entry : panel.GetMarkedEntries())
+    list += FileUrl(platform::JoinPath(panel.Directory(), entry->FileName)) + "\r\n";
+  auto* data = new QMimeData;
+  data->setData(QString::fromLatin1(kUriList), list);
+  return data;
+}
+
+std::vector<std::string> TNavigation::LocalPathsOf(const QMimeData& data) {
+  // The list is read as bytes: a percent-encoded name that is not UTF-8 keeps
+  // its bytes.
+  std::vector<std::string> paths;
+  const QByteArray list = data.data(QString::fromLatin1(kUriList));
+  for (QByteArray line : list.split('\n')) {
+    line = line.trimmed();
+    if (line.isEmpty() || line.startsWith('#')) continue;
+    if (!line.startsWith("file:")) continue;
+    QByteArray rest = line.mid(5);
+    if (rest.startsWith("//")) {
+      // file://host/path: only this machine's files.
+      rest = rest.mid(2);
+      const qsizetype slash = rest.indexOf('/');
+      if (slash < 0) continue;
+      const QByteArray host = rest.left(slash);
+      if (!host.isEmpty() && host != "localhost") continue;
+      rest = rest.mid(slash);
+    }
+    if (!rest.startsWith('/')) continue;
+    const QByteArray path = QByteArray::fromPercentEncoding(rest);
+    if (path.contains('\0')) continue;
+    paths.emplace_back(path.constData(), static_cast<size_t>(path.size()));
+  }
+  return paths;
+}
+
+void TNavigation::StartDrag(TFMPanel& panel) {
+  DragStart(panel);
+  auto* drag = new QDrag(panel.viewport());
+  drag->setMimeData(MimeDataFor(panel));
+  const int result = NavHooks().ExecDrag(*drag);
+  drag->deleteLater();
+  // A drop on one of the panels is handled here; any other taker is another
+  // application.
+  DragEnd(panel, result != Qt::IgnoreAction && !droppedHere_);
+}
+
+bool TNavigation::ViewportEvent(const TPanelSide& side, QEvent* event) {
+  TFMPanel& panel = *side.FMPanel;
+  switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      const QPoint pos = mouse->position().toPoint();
+      pressPanel_ = mouse->button() == Qt::LeftButton && panel.IndexAt(pos) >= 0 ? &panel : nullptr;
+      pressPos_ = pos;
+      return false;
+    }
+    case QEvent::MouseMove: {
+      auto* mouse = static_cast<QMouseEvent*>(event);
+      if (pressPanel_ != &panel || !(mouse->buttons() & Qt::LeftButton)) return false;
+      if ((mouse->position().toPoint() - pressPos_).manhattanLength() <
+          QApplication::startDragDistance())
+        return false;
+      pressPanel_ = nullptr;
+      StartDrag(panel);
+      return true;
+    }
+    case QEvent::MouseButtonRelease:
+      pressPanel_ = nullptr;
+      return false;
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (Dragging()) {
+        DragOver(panel);
+      } else if (drag->mimeData() == nullptr || LocalPathsOf(*drag->mimeData()).empty()) {
+        drag->ignore();
+        return true;
+      }
+      drag->setDropAction(Qt::CopyAction);
+      drag->accept();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
+      if (Dragging()) {
+        droppedHere_ = true;  // the drag's end copies
+        return true;
+      }
+      if (drop->mimeData() == nullptr) return true;
+      const std::vector<std::string> paths = LocalPathsOf(*drop->mimeData());
+      if (paths.empty()) return true;
+      // Copy once the other application has been told the drop was taken.
+      QPointer<TFMPanel> target(&panel);
+      QTimer::singleShot(0, this, [this, target, paths] {
+        if (target == nullptr) return;
+        target->setFocus(Qt::MouseFocusReason);
+        NavHooks().CopyPathsInto(form_, paths, target->Directory());
+      });
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace vantrel::app

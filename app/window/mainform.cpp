@@ -1,0 +1,535 @@
+// mainform.cpp - layout of the main window, the active panel and the steps
+// that span both panels.
+#include "app/window/mainform.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/dialogs/aboutform.h"
+#include "app/panels/drivecombo.h"
+#include "app/window/features.h"
+#include "app/window/focus_keeper.h"
+#include "app/dialogs/infoform.h"
+#include "app/dialogs/messages.h"
+#include "app/settings/settings.h"
+#include "platform/fs.h"
+#include "platform/ini.h"
+#include "platform/qt/help.h"
+#include "platform/qt/icons.h"
+#include "platform/qt/volumes.h"
+
+namespace vantrel::app {
+
+using panels::TFMPanel;
+
+namespace {
+
+// One command of the menus and the toolbar. Commands whose behaviour is not
+// built yet exist disabled, so the menus already show the whole command set.
+struct TCommandDef {
+  const char* name;
+  const char* caption;
+  const char* shortcut;      // empty: none
+  const char* button;        // toolbar button name, or nullptr
+  const char* hint;          // toolbar hint
+  const char* icon;          // icon theme names, ";" between alternatives
+  QStyle::StandardPixmap fallback;
+};
+
+constexpr TCommandDef kCommands[] = {
+    {"mnuLftChDrive", "Change drive", "Alt+F1", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuLftSettings", "Settings...", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuFileNew", "New", "Shift+F4", "NewFileButton", "New file (Shift+F4)", "document-new",
+     QStyle::SP_FileIcon},
+    {"mnuFileDelete", "Delete", "Del", "DeleteFileButton", "Delete file (Del)", "edit-delete",
+     QStyle::SP_TrashIcon},
+    {"mnuFileView", "View", "F3", "ViewFileButton", "View file (F3)", "document-print-preview",
+     QStyle::SP_FileDialogContentsView},
+    {"mnuFileEdit", "Edit ", "F4", "EditFileButton", "Edit file (F4)", "document-edit",
+     QStyle::SP_FileDialogDetailedView},
+    {"mnuFileCopy", "Copy", "F5", "CopyFileButton", "Copy file (F5)", "edit-copy",
+     QStyle::SP_DialogSaveButton},
+    {"mnuFileMove", "Move", "F6", "MoveFileButton", "Move file (F6)", "go-next",
+     QStyle::SP_ArrowForward},
+    {"mnuFileRename", "Rename", "Shift+F6", "RenameFileButton", "Rename file (Shift+F6)",
+     "edit-rename;insert-text", QStyle::SP_FileLinkIcon},
+    {"mnuFilePack", "Pack to .ZIP", "Alt+F5", "PackFileButton", "Pack to .ZIP (Alt+F5)",
+     "package-x-generic", QStyle::SP_DriveFDIcon},
+    {"mnuFileUnpack", "Unpack from .ZIP", "Alt+F9", "UnpackFileButton",
+     "Unpack from .ZIP (Alt+F9)", "document-open", QStyle::SP_DialogOpenButton},
+    {"mnuFileExit", "Exit", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuCmndMkDir", "Make directory", "F7", "MakeDirButton", "Make directory (F7)", "folder-new",
+     QStyle::SP_FileDialogNewFolder},
+    {"mnuCmndFindFile", "Find file", "Alt+F7", "FindFileButton", "Find files (Alt+F7)",
+     "edit-find", QStyle::SP_FileDialogInfoView},
+    {"mnuCmndFrmtDiskette", "Format diskette", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuCmndDirSize", "Calculate directory size", "Ctrl+G", nullptr, nullptr, nullptr,
+     QStyle::SP_CustomBase},
+    {"mnuOptGenSettings", "General settings...", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuOptFont", "Font...", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuOptSelColors", "Select colors", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuOptLoadScheme", "Load color scheme", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuOptSaveScheme", "Save color scheme as...", "", nullptr, nullptr, nullptr,
+     QStyle::SP_CustomBase},
+    {"SelectLanguage", "Select language", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuRghtChDrive", "Change drive", "Alt+F2", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuRghtSettings", "Settings...", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuHlpContents", "Contents", "F1", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuHlpAbout", "About", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+};
+
+// The menus, their items in order; "-" is a separator, ">" opens and "<"
+// closes a submenu.
+struct TMenuDef {
+  const char* name;
+  const char* caption;
+  std::initializer_list<const char*> items;
+};
+
+const TMenuDef kMenus[] = {
+    {"mnuLftPanel", "Left Panel", {"mnuLftChDrive", "mnuLftSettings"}},
+    {"mnuFiles",
+     "Files",
+     {"mnuFileNew", "mnuFileDelete", "mnuFileView", "mnuFileEdit", "mnuFileCopy", "mnuFileMove",
+      "mnuFileRename", "-", "mnuFilePack", "mnuFileUnpack", "-", "mnuFileExit"}},
+    {"mnuCommands",
+     "Commands",
+     {"mnuCmndMkDir", "mnuCmndFindFile", "mnuCmndFrmtDiskette", "mnuCmndDirSize"}},
+    {"mnuOptions",
+     "Options",
+     {"mnuOptGenSettings", "mnuOptFont", ">mnuOptColors:Color", "mnuOptSelColors", "-",
+      "mnuOptLoadScheme", "mnuOptSaveScheme", "<", "SelectLanguage"}},
+    {"mnuRghtPanel", "RightPanel", {"mnuRghtChDrive", "mnuRghtSettings"}},
+    {"mnuHelp", "Help", {"mnuHlpContents", "-", "mnuHlpAbout"}},
+};
+
+// The toolbar, in order; "-" is a divider.
+constexpr const char* kToolBar[] = {"mnuFileNew",  "mnuFileDelete", "mnuFileView",   "mnuFileEdit",
+                                    "mnuFileCopy", "mnuFileMove",   "mnuFileRename", "-",
+                                    "mnuFilePack", "mnuFileUnpack", "-",             "mnuCmndMkDir",
+                                    "mnuCmndFindFile"};
+
+// Commands that work in this build; the rest stay disabled until they do.
+constexpr const char* kWorkingCommands[] = {"mnuFileExit", "mnuHlpAbout"};
+
+const TCommandDef* FindCommand(const QString& name) {
+  for (const TCommandDef& def : kCommands)
+    if (name == QLatin1String(def.name)) return &def;
+  return nullptr;
+}
+
+QLabel* MakeLine(QWidget* parent, const QString& name, int height) {
+  auto* line = new QLabel(parent);
+  line->setObjectName(name);
+  line->setFixedHeight(height);
+  line->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  // A long text must not widen the side: the label takes whatever width it gets.
+  line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  line->setTextFormat(Qt::PlainText);
+  return line;
+}
+
+}  // namespace
+
+TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
+    : QMainWindow(parent),
+      settingsPath_(settingsPath.empty() ? platform::ProfilePath("vantrel.ini") : settingsPath) {
+  setObjectName(QStringLiteral("MainForm"));
+  BuildMenus();
+  BuildToolBar();
+
+  left_ = BuildSide(QStringLiteral("Left"));
+  right_ = BuildSide(QStringLiteral("Right"));
+
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setObjectName(QStringLiteral("Splitter"));
+  splitter_->setHandleWidth(3);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->addWidget(left_.Panel);
+  splitter_->addWidget(right_.Panel);
+  // The left side keeps its width; the right side takes the rest.
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  connect(splitter_, &QSplitter::splitterMoved, this, [this](int pos, int) {
+    leftWidth_ = pos;
+    const int room = splitter_->width() - splitter_->handleWidth();
+    if (room > 0) sideRatio_ = static_cast<double>(pos) / room;
+  });
+  splitter_->installEventFilter(this);
+
+  auto* commandPanel = new QWidget(this);
+  commandPanel->setObjectName(QStringLiteral("CommandPanel"));
+  commandPanel->setFixedHeight(21);
+  commandEdit_ = new QLineEdit(commandPanel);
+  commandEdit_->setObjectName(QStringLiteral("CommandEdit"));
+  commandEdit_->setFocusPolicy(Qt::ClickFocus);  // never reached by Tab
+  auto* commandLayout = new QHBoxLayout(commandPanel);
+  commandLayout->setContentsMargins(0, 0, 0, 0);
+  commandLayout->addWidget(commandEdit_);
+
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("Central"));
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(splitter_, 1);
+  layout->addWidget(commandPanel);
+  setCentralWidget(central);
+
+  auto* status = new QStatusBar(this);
+  status->setObjectName(QStringLiteral("MainStatusBar"));
+  status->setFixedHeight(20);
+  setStatusBar(status);
+
+  // Tab goes from one panel to the other and back, nowhere else.
+  setTabOrder(left_.FMPanel, right_.FMPanel);
+
+  setWindowTitle(QString::fromLatin1(kMainCaption));
+  programDir_ = QCoreApplication::applicationDirPath().toStdString() + "/";
+  platform::SetHelpFile(QString::fromStdString(programDir_ + "vantrel.hlp"));
+
+  // The panels' widths before the settings are read (the settings replace them).
+  for (TPanelSide* side : {&left_, &right_}) {
+    side->FMPanel->SetNameWidth(120);
+    side->FMPanel->SetSizeWidth(50);
+  }
+  ConnectSide(left_);
+  ConnectSide(right_);
+
+  const platform::IniFile ini(settingsPath_);
+  LoadSettings(*this, ini);
+  lists_.Load(ini);
+  for (const TPanelSide* side : {&left_, &right_}) {
+    TFMPanel* panel = side->FMPanel;
+    HistoryOf(panel).Visit(panel->Directory());
+    connect(panel, &TFMPanel::directoryRead, this,
+            [this, panel] { HistoryOf(panel).Visit(panel->Directory()); });
+  }
+
+  focusKeeper_ = new TFocusKeeper(*this);
+  focusKeeper_->SetActivePanel(left_.FMPanel);
+  infoForm_ = new TInfoForm(this);
+  aboutForm_ = new TAboutForm(this);
+
+  InstallFileCommands(*this);
+  InstallNavigation(*this);
+  InstallZipCommands(*this);
+  InstallItemMenu(*this);
+  InstallOptionsCommands(*this);
+
+  left_.FMPanel->setFocus();
+}
+
+TMainForm::~TMainForm() = default;
+
+// ---------------------------------------------------------------------------
+// Layout
+
+void TMainForm::BuildMenus() {
+  auto makeAction = [this](const TCommandDef& def) {
+    auto* action = new QAction(QString::fromLatin1(def.caption), this);
+    action->setObjectName(QLatin1String(def.name));
+    if (*def.shortcut != '\0') action->setShortcut(QKeySequence(QLatin1String(def.shortcut)));
+    if (def.hint != nullptr) action->setToolTip(QLatin1String(def.hint));
+    if (def.icon != nullptr)
+      action->setIcon(platform::ThemeIcon(QLatin1String(def.icon), style()->standardIcon(def.fallback)));
+    action->setEnabled(false);
+    return action;
+  };
+  for (const TCommandDef& def : kCommands) addAction(makeAction(def));
+  for (const char* working : kWorkingCommands) Action(QLatin1String(working))->setEnabled(true);
+  connect(Action(QStringLiteral("mnuFileExit")), &QAction::triggered, this,
+          &TMainForm::mnuFileExitClick);
+  connect(Action(QStringLiteral("mnuHlpAbout")), &QAction::triggered, this,
+          &TMainForm::mnuHlpAboutClick);
+
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("MainMenu"));
+  for (const TMenuDef& menuDef : kMenus) {
+    QMenu* menu = bar->addMenu(QString::fromLatin1(menuDef.caption));
+    menu->setObjectName(QLatin1String(menuDef.name));
+    QMenu* target = menu;
+    for (const char* item : menuDef.items) {
+      const QString text = QLatin1String(item);
+      if (text == QLatin1String("-")) {
+        target->addSeparator();
+      } else if (text.startsWith(QLatin1Char('>'))) {
+        const QStringList parts = text.mid(1).split(QLatin1Char(':'));
+        target = menu->addMenu(parts.value(1));
+        target->setObjectName(parts.value(0));
+        // The submenu's item is as enabled as its commands.
+        target->menuAction()->setEnabled(false);
+      } else if (text == QLatin1String("<")) {
+        target = menu;
+      } else {
+        target->addAction(Action(text));
+      }
+    }
+  }
+}
+
+void TMainForm::BuildToolBar() {
+  toolBar_ = new QToolBar(this);
+  toolBar_->setObjectName(QStringLiteral("MainToolBar"));
+  toolBar_->setMovable(false);
+  toolBar_->setFloatable(false);
+  toolBar_->setFixedHeight(40);
+  toolBar_->setIconSize(QSize(32, 32));
+  toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
+  addToolBar(Qt::TopToolBarArea, toolBar_);
+  for (const char* item : kToolBar) {
+    if (QLatin1String(item) == QLatin1String("-")) {
+      toolBar_->addSeparator();
+      continue;
+    }
+    QAction* action = Action(QLatin1String(item));
+    toolBar_->addAction(action);
+    if (QWidget* button = toolBar_->widgetForAction(action)) {
+      button->setObjectName(QLatin1String(FindCommand(QLatin1String(item))->button));
+      button->setFocusPolicy(Qt::NoFocus);  // the panel keeps the focus
+      button->setFixedSize(32, 32);
+    }
+  }
+}
+
+TPanelSide TMainForm::BuildSide(const QString& prefix) {
+  TPanelSide side;
+  side.Panel = new QWidget(this);
+  side.Panel->setObjectName(prefix + QStringLiteral("Panel"));
+
+  // The drive box and, at x = 152, the root button, in a 20-pixel row.
+  side.ComboPanel = new QWidget(side.Panel);
+  side.ComboPanel->setObjectName(prefix + QStringLiteral("ComboPanel"));
+  side.ComboPanel->setFixedHeight(20);
+  side.DriveCombo = new TDriveCombo(side.ComboPanel);
+  side.DriveCombo->setObjectName(prefix + QStringLiteral("DriveCombo"));
+  side.DriveCombo->setGeometry(0, 0, 153, 20);
+  side.RootButton = new QToolButton(side.ComboPanel);
+  side.RootButton->setObjectName(prefix + QStringLiteral("RootButton"));
+  side.RootButton->setGeometry(152, 0, 20, 20);
+  side.RootButton->setAutoRaise(true);
+  side.RootButton->setFocusPolicy(Qt::NoFocus);
+  side.RootButton->setText(QStringLiteral("/"));
+  side.RootButton->setToolTip(QStringLiteral("Go to root"));
+
+  side.DirectoryPanel = MakeLine(side.Panel, prefix + QStringLiteral("DirectoryPanel"), 17);
+  side.DirectoryPanel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  side.DirectoryPanel->setAutoFillBackground(true);
+  QFont dirFont = side.DirectoryPanel->font();
+  dirFont.setPointSize(8);
+  dirFont.setBold(true);
+  side.DirectoryPanel->setFont(dirFont);
+  // Its context menu offers file search, which comes with a later command set.
+  auto* findFiles = new QAction(QStringLiteral("Find files"), side.DirectoryPanel);
+  findFiles->setObjectName(QStringLiteral("MenuFind"));
+  findFiles->setEnabled(false);
+  side.DirectoryPanel->addAction(findFiles);
+  side.DirectoryPanel->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+  side.Header = new QHeaderView(Qt::Horizontal, side.Panel);
+  side.Header->setObjectName(prefix + QStringLiteral("Header"));
+  auto* headerModel = new QStandardItemModel(0, 5, side.Header);
+  headerModel->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Ext"),
+                                          QStringLiteral("Size"), QStringLiteral("Date"),
+                                          QStringLiteral("Time")});
+  side.Header->setModel(headerModel);
+  side.Header->setFixedHeight(17);
+  side.Header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  side.Header->setSectionResizeMode(QHeaderView::Fixed);
+  side.Header->setSectionsClickable(false);
+  side.Header->setStretchLastSection(false);
+  side.Header->setMinimumSectionSize(0);
+  side.Header->setFocusPolicy(Qt::NoFocus);
+
+  side.FMPanel = new TFMPanel(side.Panel);
+  side.FMPanel->setObjectName(prefix + QStringLiteral("FMPanel"));
+  side.FilePanel = MakeLine(side.Panel, prefix + QStringLiteral("FilePanel"), 19);
+  side.InfoPanel = MakeLine(side.Panel, prefix + QStringLiteral("InfoPanel"), 19);
+  side.FMPanel->SetDirPanel(side.DirectoryPanel);
+  side.FMPanel->SetFilePanel(side.FilePanel);
+  side.FMPanel->SetInfoPanel(side.InfoPanel);
+
+  auto* layout = new QVBoxLayout(side.Panel);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(side.ComboPanel);
+  layout->addWidget(side.DirectoryPanel);
+  layout->addWidget(side.Header);
+  layout->addWidget(side.FMPanel, 1);
+  layout->addWidget(side.FilePanel);
+  layout->addWidget(side.InfoPanel);
+
+  SetDirectoryLineActive(side.DirectoryPanel, false);
+  return side;
+}
+
+void TMainForm::ConnectSide(TPanelSide& side) {
+  const TPanelSide* s = &side;
+  connect(side.FMPanel, &TFMPanel::entered, this, [this, s] { PanelEnter(*s); });
+  connect(side.FMPanel, &TFMPanel::directoryRead, this, [this, s] { SelectDriveOf(*s); });
+  // A directory deleted under the panel: the parent it moved to is the one
+  // the command line and the process follow.
+  connect(side.FMPanel, &TFMPanel::directoryGone, this, [this, s] {
+    if (s->FMPanel->hasFocus()) PanelEnter(*s);
+  });
+  connect(side.DriveCombo, qOverload<int>(&QComboBox::activated), this,
+          [this, s](int index) { DriveComboChange(*s, index); });
+  connect(side.RootButton, &QToolButton::clicked, this, [this, s] { RootButtonClick(*s); });
+  // However the list closes (a drive chosen, Escape, a click elsewhere), the
+  // keyboard goes back to the box's panel.
+  connect(side.DriveCombo, &TDriveCombo::popupHidden, this, [s] { s->FMPanel->setFocus(); });
+}
+
+int TMainForm::LeftWidth() const {
+  // Once the window is laid out the splitter knows; before, the set value.
+  const QList<int> sizes = splitter_->sizes();
+  if (splitter_->isVisible() && !sizes.isEmpty()) return sizes.front();
+  return leftWidth_;
+}
+
+void TMainForm::SetLeftWidth(int width) {
+  leftWidth_ = width;
+  sideRatio_ = -1;  // taken afresh from the pixels at the next layout
+  const int total = std::max(splitter_->width(), width + 100);
+  splitter_->setSizes({width, std::max(1, total - width - splitter_->handleWidth())});
+  if (splitter_->isVisible()) KeepSideRatio();
+}
+
+void TMainForm::SyncHeaders() {
+  for (const TPanelSide* side : {&left_, &right_}) {
+    const TFMPanel* p = side->FMPanel;
+    const int widths[] = {p->NameWidth(), p->ExtWidth(), p->SizeWidth(), p->DateWidth(),
+                          p->TimeWidth()};
+    for (int i = 0; i < 5; ++i) side->Header->resizeSection(i, widths[i]);
+  }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == splitter_ && event->type() == QEvent::Resize) KeepSideRatio();
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::KeepSideRatio() {
+  const int room = splitter_->width() - splitter_->handleWidth();
+  if (room <= 1) return;
+  // The first layout takes the left width as set in pixels; from then on the
+  // share stays.
+  if (sideRatio_ < 0) sideRatio_ = std::clamp(static_cast<double>(leftWidth_) / room, 0.0, 1.0);
+  const int left = std::clamp(static_cast<int>(std::lround(sideRatio_ * room)), 1, room - 1);
+  splitter_->setSizes({left, room - left});
+  leftWidth_ = left;
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  SyncHeaders();
+}
+
+QAction* TMainForm::Action(const QString& name) const {
+  return findChild<QAction*>(name, Qt::FindDirectChildrenOnly);
+}
+
+// ---------------------------------------------------------------------------
+// The active panel
+
+TFMPanel* TMainForm::ActivePanel() const {
+  if (left_.FMPanel->hasFocus()) return left_.FMPanel;
+  if (right_.FMPanel->hasFocus()) return right_.FMPanel;
+  return nullptr;
+}
+
+void TMainForm::SetDirectoryLineActive(QLabel* line, bool active) {
+  const QPalette system = QApplication::palette();
+  QPalette pal = line->palette();
+  pal.setColor(QPalette::Window, system.color(active ? QPalette::Highlight : QPalette::Window));
+  pal.setColor(QPalette::WindowText,
+               system.color(active ? QPalette::HighlightedText : QPalette::WindowText));
+  line->setPalette(pal);
+}
+
+void TMainForm::PanelEnter(const TPanelSide& side) {
+  const TPanelSide& other = &side == &left_ ? right_ : left_;
+  lastActive_ = side.FMPanel;
+  commandEdit_->setText(platform::ToDisplay(side.FMPanel->Directory()));
+  if (focusKeeper_ != nullptr) focusKeeper_->SetActivePanel(side.FMPanel);
+  SetDirectoryLineActive(side.DirectoryPanel, true);
+  SetDirectoryLineActive(other.DirectoryPanel, false);
+  // Dialogs that work with bare names rely on the active panel's directory.
+  if (!side.FMPanel->Directory().empty()) platform::SetCurrentDir(side.FMPanel->Directory());
+}
+
+void TMainForm::RefreshBothPanels() {
+  QWidget* focused = QApplication::focusWidget();
+  const std::string cwd = platform::GetCurrentDir();
+  left_.FMPanel->ReadDirectory(left_.FMPanel->Directory());
+  right_.FMPanel->ReadDirectory(right_.FMPanel->Directory());
+  if (!cwd.empty()) platform::SetCurrentDir(cwd);
+  if (focused != nullptr) {
+    focused->setFocus();
+    if (auto* panel = qobject_cast<TFMPanel*>(focused)) panel->SetCursor(0);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Drive boxes and root buttons
+
+void TMainForm::SelectDriveOf(const TPanelSide& side) {
+  side.DriveCombo->ShowVolumeOf(side.FMPanel->Directory());
+}
+
+void TMainForm::DriveComboChange(const TPanelSide& side, int index) {
+  const std::string mount = side.DriveCombo->MountPointAt(index);
+  if (mount.empty() || !side.FMPanel->ReadDirectory(mount)) {
+    SelectDriveOf(side);  // the box shows the panel's volume again
+    ShowMessage(this, MessageKind::Warning, QString::fromLatin1(kMainCaption),
+                QStringLiteral("Drive not found"));
+    side.FMPanel->setFocus();  // back to the panel, as after a successful change
+    return;
+  }
+  side.FMPanel->setFocus();
+  PanelEnter(side);
+}
+
+void TMainForm::RootButtonClick(const TPanelSide& side) {
+  const std::string mount =
+      platform::MountPointOf(side.FMPanel->Directory(), side.DriveCombo->Volumes());
+  std::string error;
+  if (!side.FMPanel->ReadDirectory(mount.empty() ? std::string("/") : mount, &error))
+    ShowGeneralError(platform::ToDisplay(error));  // the panel stays where it was
+  side.FMPanel->setFocus();
+  PanelEnter(side);
+}
+
+// ---------------------------------------------------------------------------
+// Commands and shutdown
+
+void TMainForm::mnuFileExitClick() { close(); }
+
+void TMainForm::mnuHlpAboutClick() { aboutForm_->exec(); }
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  // A failed save is reported by SaveSettings; the window closes regardless.
+  platform::IniFile ini(settingsPath_);
+  if (SaveSettings(*this, ini)) lists_.Save(ini);
+  event->accept();
+}
+
+}  // namespace vantrel::app

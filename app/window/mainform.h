@@ -1,0 +1,140 @@
+// mainform.h - TMainForm, the main window: menus, toolbar, the two panel
+// sides with their drive boxes, directory lines, headers and text lines, the
+// command row and the status bar. It tracks the active panel and loads the
+// settings file when it is created and saves it when it closes.
+#pragma once
+
+#include <string>
+
+#include <QMainWindow>
+
+#include "app/settings/user_lists.h"
+#include "panels/qt/fmpanel.h"
+
+class QAction;
+class QComboBox;
+class QHeaderView;
+class QLabel;
+class QLineEdit;
+class QSplitter;
+class QToolBar;
+class QToolButton;
+
+namespace vantrel::app {
+
+class TAboutForm;
+class TDriveCombo;
+class TFocusKeeper;
+class TInfoForm;
+
+// The controls of one side (left or right), top to bottom.
+struct TPanelSide {
+  QWidget* Panel = nullptr;           // LeftPanel / RightPanel
+  QWidget* ComboPanel = nullptr;      // the 20-pixel row
+  TDriveCombo* DriveCombo = nullptr;  // volumes with their labels
+  QToolButton* RootButton = nullptr;  // "Go to root"
+  QLabel* DirectoryPanel = nullptr;   // the directory line
+  QHeaderView* Header = nullptr;      // "Name", "Ext", "Size", "Date", "Time"
+  panels::TFMPanel* FMPanel = nullptr;
+  QLabel* FilePanel = nullptr;        // the cursor entry's information line
+  QLabel* InfoPanel = nullptr;        // the volume's free space
+};
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Reads the settings from `settingsPath`, or from the user's "vantrel.ini"
+  // when it is empty.
+  explicit TMainForm(const std::string& settingsPath = {}, QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  // --- Application-wide state ---
+  std::string EditorCommand;
+  std::string ViewerCommand;
+  std::string LanguageFile;
+  // The directory of the executable, with a trailing "/".
+  const std::string& ProgramDir() const { return programDir_; }
+  const std::string& SettingsPath() const { return settingsPath_; }
+
+  // --- The two sides ---
+  const TPanelSide& Left() const { return left_; }
+  const TPanelSide& Right() const { return right_; }
+  panels::TFMPanel* LeftFMPanel() const { return left_.FMPanel; }
+  panels::TFMPanel* RightFMPanel() const { return right_.FMPanel; }
+  QLineEdit* CommandEdit() const { return commandEdit_; }
+  QSplitter* Splitter() const { return splitter_; }
+  QToolBar* MainToolBar() const { return toolBar_; }
+
+  // The width of the left side.
+  int LeftWidth() const;
+  void SetLeftWidth(int width);
+
+  // The panel with the keyboard focus, or nullptr when neither has it.
+  panels::TFMPanel* ActivePanel() const;
+  // The panel that last had the focus (the left one before either had it).
+  panels::TFMPanel* LastActivePanel() const { return lastActive_ != nullptr ? lastActive_ : left_.FMPanel; }
+
+  // Both panels re-read their own directories; the focus goes back where it
+  // was and a focused panel's cursor stands on its first entry.
+  void RefreshBothPanels();
+
+  // Each header's sections take the widths of its own panel's columns.
+  void SyncHeaders();
+
+  // The menu item or toolbar command of that name ("mnuFileCopy"), or nullptr.
+  QAction* Action(const QString& name) const;
+
+  // Masks, commands, hotlist and directory histories kept across starts.
+  TUserLists& Lists() { return lists_; }
+  TDirHistory& HistoryOf(const panels::TFMPanel* panel) {
+    return panel == left_.FMPanel ? lists_.LeftHistory : lists_.RightHistory;
+  }
+
+  // Gives the keyboard back to the active panel when a window in front of the
+  // main window closes.
+  TFocusKeeper* FocusKeeper() const { return focusKeeper_; }
+
+  TInfoForm* InfoForm() const { return infoForm_; }
+  TAboutForm* AboutForm() const { return aboutForm_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildToolBar();
+  TPanelSide BuildSide(const QString& prefix);
+  void ConnectSide(TPanelSide& side);
+  // What happens when a side's panel gets the focus.
+  void PanelEnter(const TPanelSide& side);
+  void SetDirectoryLineActive(QLabel* line, bool active);
+  void SelectDriveOf(const TPanelSide& side);
+  void DriveComboChange(const TPanelSide& side, int index);
+  void RootButtonClick(const TPanelSide& side);
+
+  // The sides keep the share of the width they had when the window resizes.
+  void KeepSideRatio();
+
+  void mnuFileExitClick();
+  void mnuHlpAboutClick();
+
+  std::string programDir_;
+  std::string settingsPath_;
+  TPanelSide left_;
+  TPanelSide right_;
+  QSplitter* splitter_ = nullptr;
+  QLineEdit* commandEdit_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  int leftWidth_ = 300;
+  double sideRatio_ = -1;  // the left side's share; unknown until first laid out
+  TUserLists lists_;
+  panels::TFMPanel* lastActive_ = nullptr;
+  TInfoForm* infoForm_ = nullptr;
+  TAboutForm* aboutForm_ = nullptr;
+  TFocusKeeper* focusKeeper_ = nullptr;
+};
+
+}  // namespace vantrel::app
