@@ -2,29 +2,63 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <QApplication>
 
+#include "platform/install_paths.h"
+#include "platform/qt/icons.h"
 #include "viewer/viewer_window.h"
 
+namespace {
+
+bool Exists(const char* path) {
+  struct stat st;
+  return lstat(path, &st) == 0;
+}
+
+// --help and --version are answered on the terminal before the toolkit looks
+// for a display. A file of that name in the current folder is shown instead.
+constexpr const char* kUsage = "Usage: vnview FILE\nTry 'vnview --help' for more information.\n";
+
+bool AnswerOnTerminal(int argc, char** argv, int* status) {
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    *status = 2;
+    return true;
+  }
+  if (argc != 2 || Exists(argv[1])) return false;
+  if (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+    std::fputs(vantrel::viewer::KeysHelpText().toLocal8Bit().constData(), stdout);
+  } else if (!std::strcmp(argv[1], "--version")) {
+    std::printf("vnview %s\n", vantrel::platform::ProgramVersion());
+  } else {
+    return false;
+  }
+  *status = 0;
+  return true;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (int status = 0; AnswerOnTerminal(argc, argv, &status)) return status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vnview"));
-  std::string path = argc >= 2 ? argv[1] : "";
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrel.Vantrel.Viewer"));
+  QApplication::setWindowIcon(vantrel::platform::ProgramIcon());
+  if (argc < 2) {  // only toolkit options were given
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::string path = argv[1];
   // A command line split at the blanks of a name ("my notes.txt") comes back
   // together when that names a file.
   if (argc > 2) {
     std::string joined = argv[1];
     for (int i = 2; i < argc; ++i) joined += std::string(" ") + argv[i];
-    struct stat st;
-    if (stat(joined.c_str(), &st) == 0) path = joined;
-  }
-  struct stat st;
-  const bool exists = !path.empty() && lstat(path.c_str(), &st) == 0;
-  if (path.empty() || (!exists && (path == "--help" || path == "-h"))) {
-    std::fputs(vantrel::viewer::KeysHelpText().toLocal8Bit().constData(), path.empty() ? stderr : stdout);
-    return path.empty() ? 2 : 0;
+    if (Exists(joined.c_str())) path = joined;
   }
   auto* window = new vantrel::viewer::TViewerWindow(path);
   window->setAttribute(Qt::WA_DeleteOnClose);

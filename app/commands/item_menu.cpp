@@ -16,6 +16,7 @@
 #include "panels/qt/fmpanel.h"
 #include "platform/desktop_apps.h"
 #include "platform/file_details.h"
+#include "platform/file_uri.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -93,8 +94,7 @@ void CopyPathsToClipboard(const TFMPanel& panel) {
     const std::string path = entry->IsDotDot() ? panel.Directory()
                                                : platform::JoinPath(panel.Directory(), entry->FileName);
     texts << Shown(path);
-    uris += QByteArrayLiteral("file://") +
-            QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/") + "\r\n";
+    uris += QByteArray::fromStdString(platform::FileUriOf(path)) + "\r\n";
   }
   auto* data = new QMimeData;
   data->setText(texts.join(QLatin1Char('\n')));

@@ -17,6 +17,7 @@
 #include "app/settings/settings.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
+#include "platform/install_paths.h"
 #include "platform/ini.h"
 
 namespace vantrel::app {
@@ -90,7 +91,7 @@ class TOptionsHost final : public QObject {
     language->setObjectName(QStringLiteral("Language"));
     language->SetSeparator(QStringLiteral(";"));
     language->Properties = TranslatedProperties();
-    language->LanguageFile = LanguagePath(form, form.LanguageFile);
+    language->LanguageFile = LanguagePath(form.LanguageFile);
     form.installEventFilter(this);
   }
 
@@ -173,7 +174,7 @@ void mnuOptSaveSchemeClick(TMainForm& form) {
 void SelectLanguageClick(TMainForm& form) {
   TFileRequest request;
   request.title = QStringLiteral("Select language");
-  request.directory = QString::fromStdString(form.ProgramDir() + "Language/");
+  request.directory = QString::fromStdString(platform::LanguageDirectory());
   request.filters = kSchemeFilters;
   request.filterIndex = 1;
   request.helpContext = 604;
@@ -205,9 +206,9 @@ const QStringList& TranslatedProperties() {
 
 TLanguage& Language(TMainForm& form) { return *Host(form).language; }
 
-std::string LanguagePath(const TMainForm& form, const std::string& name) {
+std::string LanguagePath(const std::string& name) {
   if (name.empty() || name.front() == '/') return name;
-  return form.ProgramDir() + "Language/" + name;
+  return platform::LanguageDirectory() + name;
 }
 
 void ApplyLanguage(TMainForm& form) {

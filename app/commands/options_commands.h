@@ -20,8 +20,8 @@ const QStringList& TranslatedProperties();
 TLanguage& Language(TMainForm& form);
 
 // Where a language file named in the settings lives: a path as it is, a bare
-// name in the program directory's "Language/".
-std::string LanguagePath(const TMainForm& form, const std::string& name);
+// name in the data folder's "Language/" (platform/install_paths.h).
+std::string LanguagePath(const std::string& name);
 
 // Translates the windows with the form's language file and rebuilds the
 // messages table; runs when the main window is first shown and after Select

@@ -28,6 +28,7 @@
 #include "app/panels/panel_keys.h"
 #include "panels/dirmodel.h"
 #include "panels/qt/fmpanel.h"
+#include "platform/file_uri.h"
 #include "platform/fs.h"
 #include "platform/qt/volumes.h"
 
@@ -57,11 +58,6 @@ std::string ChildName(const std::string& oldDir, const std::string& newDir) {
   if (!child.empty() && child[0] == '/') child.erase(0, 1);
   else if (newDir != "/") return {};  // "/ab" is not below "/a"
   return child;
-}
-
-QByteArray FileUrl(const std::string& path) {
-  return QByteArrayLiteral("file://") +
-         QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/");
 }
 
 }  // namespace
@@ -275,7 +271,8 @@ void TNavigation::DragEnd(TFMPanel& source, bool takenElsewhere) {
 QMimeData* TNavigation::MimeDataFor(const TFMPanel& panel) const {
   QByteArray list;
   for (const TFileEntry* entry : panel.GetMarkedEntries())
-    list += FileUrl(platform::JoinPath(panel.Directory(), entry->FileName)) + "\r\n";
+    list += QByteArray::fromStdString(platform::FileUriOf(platform::JoinPath(panel.Directory(), entry->FileName))) +
+            "\r\n";
   auto* data = new QMimeData;
   data->setData(QString::fromLatin1(kUriList), list);
   return data;
@@ -289,21 +286,8 @@ std::vector<std::string> TNavigation::LocalPathsOf(const QMimeData& data) {
   for (QByteArray line : list.split('\n')) {
     line = line.trimmed();
     if (line.isEmpty() || line.startsWith('#')) continue;
-    if (!line.startsWith("file:")) continue;
-    QByteArray rest = line.mid(5);
-    if (rest.startsWith("//")) {
-      // file://host/path: only this machine's files.
-      rest = rest.mid(2);
-      const qsizetype slash = rest.indexOf('/');
-      if (slash < 0) continue;
-      const QByteArray host = rest.left(slash);
-      if (!host.isEmpty() && host != "localhost") continue;
-      rest = rest.mid(slash);
-    }
-    if (!rest.startsWith('/')) continue;
-    const QByteArray path = QByteArray::fromPercentEncoding(rest);
-    if (path.contains('\0')) continue;
-    paths.emplace_back(path.constData(), static_cast<size_t>(path.size()));
+    if (auto path = platform::LocalPathOfUri(std::string_view(line.constData(), static_cast<size_t>(line.size()))))
+      paths.push_back(std::move(*path));
   }
   return paths;
 }

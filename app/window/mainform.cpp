@@ -32,6 +32,7 @@
 #include "app/settings/settings.h"
 #include "platform/fs.h"
 #include "platform/ini.h"
+#include "platform/install_paths.h"
 #include "platform/qt/help.h"
 #include "platform/qt/icons.h"
 #include "platform/qt/volumes.h"
@@ -204,7 +205,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
 
   setWindowTitle(QString::fromLatin1(kMainCaption));
   programDir_ = QCoreApplication::applicationDirPath().toStdString() + "/";
-  platform::SetHelpFile(QString::fromStdString(programDir_ + "vantrel.hlp"));
+  platform::SetHelpFile(QString::fromStdString(platform::HelpDirectory() + "contents.html"));
 
   // The panels' widths before the settings are read (the settings replace them).
   for (TPanelSide* side : {&left_, &right_}) {

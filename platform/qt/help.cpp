@@ -1,6 +1,8 @@
-// help.cpp - the program's own help: HTML topics compiled into the program,
-// shown in one help window, one topic per context number.
+// help.cpp - the program's own help: HTML topics in the data folder's
+// "help/", shown in one help window, one topic per context number.
 #include "platform/qt/help.h"
+
+#include "platform/install_paths.h"
 
 #include <algorithm>
 
@@ -49,7 +51,9 @@ QString HelpPage(int context) {
   const char* page = "contents";
   for (const TTopic& topic : kTopics)
     if (topic.context == context) page = topic.page;
-  return QStringLiteral("qrc:/help/") + QLatin1String(page) + QStringLiteral(".html");
+  return QUrl::fromLocalFile(QString::fromStdString(HelpDirectory()) + QLatin1String(page) +
+                             QStringLiteral(".html"))
+      .toString();
 }
 
 QTextBrowser* HelpWindow() { return Window().data(); }
@@ -88,7 +92,7 @@ void AttachToOwner(QTextBrowser& window) {
 
 bool ShowHelp(int context) {
   const QUrl url(HelpPage(context));
-  if (!QFile::exists(QLatin1Char(':') + url.path())) return false;
+  if (!QFile::exists(url.toLocalFile())) return false;
   QPointer<QTextBrowser>& window = Window();
   if (window.isNull()) {
     window = new QTextBrowser;

@@ -10,6 +10,7 @@
 
 #include <unordered_map>
 
+#include "platform/install_paths.h"
 #include "platform/text.h"
 
 namespace vantrel::platform {
@@ -111,6 +112,11 @@ QIcon ThemeIcon(const QString& names, const QIcon& fallback) {
   }
   if (!fallback.isNull() && LooksEnabled(fallback)) return fallback;
   return firstFound.isNull() ? fallback : firstFound;
+}
+
+QIcon ProgramIcon() {
+  static const QString kName = QStringLiteral("org.vantrel.Vantrel");
+  return QIcon::fromTheme(kName, QIcon(QString::fromStdString(DataDirectory()) + kName + QStringLiteral(".svg")));
 }
 
 }  // namespace vantrel::platform

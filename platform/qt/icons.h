@@ -38,4 +38,8 @@ bool LooksEnabled(const QIcon& icon);
 // icon found, or `fallback`.
 QIcon ThemeIcon(const QString& names, const QIcon& fallback);
 
+// The programs' own icon: the icon theme's (installed in hicolor), else the
+// drawing in the data folder.
+QIcon ProgramIcon();
+
 }  // namespace vantrel::platform

@@ -22,6 +22,7 @@
 #include "app/settings/settings.h"
 #include "gui_support.h"
 #include "platform/ini.h"
+#include "platform/install_paths.h"
 #include "platform/qt/colors.h"
 
 using namespace vantrel;
@@ -266,7 +267,7 @@ class OptionsTest : public QObject {
   void switchingKeepsMissingTextsAndResetsMissingMessages() {
     Select(File("a.lng", "[Translations]\nMainForm.mnuFiles.Caption=A-Files\nMainForm.mnuFileCopy.Caption=A-Copy\n"
                          "[Messages]\nThere are no selected files=A-none\nDrive not found=A-drive\n"));
-    QCOMPARE(g_request.directory, Q(f_->form->ProgramDir() + "Language/"));  // the dialog opens there
+    QCOMPARE(g_request.directory, Q(platform::LanguageDirectory()));  // the dialog opens there
     QCOMPARE(Menu("mnuFiles"), QStringLiteral("A-Files"));
     QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("A-none"));
     Select(File("b.lng", "[Translations]\nMainForm.mnuFileCopy.Caption=B-Copy\n"
@@ -326,8 +327,8 @@ class OptionsTest : public QObject {
       // Values are trimmed in a file: built-in texts may end in a blank.
       QVERIFY2(Q(*files["English.lng"][static_cast<size_t>(i)]) == builtIn->trimmed(), path);
     }
-    // A bare name in the settings is looked up in the program's Language/.
-    QCOMPARE(app::LanguagePath(*f_->form, "German.lng"), f_->form->ProgramDir() + "Language/German.lng");
+    // A bare name in the settings is looked up in the data folder's Language/.
+    QCOMPARE(app::LanguagePath("German.lng"), platform::LanguageDirectory() + "German.lng");
   }
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/install_paths.h"
 #include "zip/tool/commands.h"
 
 namespace {
@@ -15,6 +16,7 @@ using vantrel::zip::tool::TCommand;
 
 void PrintUsage(std::FILE* out) {
   std::fprintf(out, "usage:\n");
+  std::fprintf(out, "  vantrel-zip --help | --version\n");
   for (const TCommand& c : vantrel::zip::tool::Commands())
     std::fprintf(out, "  vantrel-zip %s\n", c.usage);
 }
@@ -25,6 +27,10 @@ int main(int argc, char** argv) {
   if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
     PrintUsage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 2 : 0;
+  }
+  if (!std::strcmp(argv[1], "--version")) {
+    std::printf("vantrel-zip %s\n", vantrel::platform::ProgramVersion());
+    return 0;
   }
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const TCommand& c : vantrel::zip::tool::Commands())
