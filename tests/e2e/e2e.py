@@ -228,6 +228,8 @@ class Session:
         self.launches, self.log = os.path.join(workdir, "launched.txt"), os.path.join(workdir, "vantrel.log")
         self.key, self.type = display.key, display.type
         self.proc = self.main = self.uid = None
+        # The command line's arguments and environment variables of the next start.
+        self.args, self.extra_env = [], {}
         for d in (self.right, self.config, os.path.join(workdir, "runtime")):
             os.makedirs(d, mode=0o700, exist_ok=True)
         for rel, text in (("a.txt", "alpha"), ("b.txt", "bravo"), ("c.txt", "charlie"),
@@ -291,6 +293,18 @@ class Session:
                 for p in [d] + [os.path.join(d, f) for f in files]:
                     os.chown(p, self.uid, -1)
             os.chmod(os.path.dirname(self.workdir), 0o755)
+        self.proc = subprocess.Popen([self.program, *self.args], cwd=self.left, env=self.program_env(),
+                                     stdin=subprocess.DEVNULL, stdout=open(self.log, "a"), stderr=subprocess.STDOUT,
+                                     preexec_fn=lambda: _child_setup(self.uid))
+        self.main = None  # a new main window, which may get the old one's id
+        self.main = self.wait_window(MAIN_CAPTION, what="the main window")
+        self.wait_main_active()
+        if fresh:
+            self.wait_cwd(self.left, "the left panel is active at start")
+
+    def program_env(self):
+        """The environment vantrel runs in: a private home, runtime directory
+        and display, no session bus unless `extra_env` names one."""
         env = {"PATH": os.path.join(self.workdir, "bin") + ":" + os.environ.get("PATH", "/usr/bin:/bin"),
                "HOME": self.home, "XDG_CONFIG_HOME": self.config,
                "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
@@ -298,14 +312,15 @@ class Session:
                "XDG_RUNTIME_DIR": os.path.join(self.workdir, "runtime"), "DISPLAY": self.display.name,
                "QT_QPA_PLATFORM": "xcb", "LC_ALL": "C.UTF-8", "TZ": os.environ.get("TZ", "UTC"),
                "NO_AT_BRIDGE": "1", "DBUS_SESSION_BUS_ADDRESS": "disabled:"}
-        self.proc = subprocess.Popen([self.program], cwd=self.left, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=open(self.log, "a"), stderr=subprocess.STDOUT,
-                                     preexec_fn=lambda: _child_setup(self.uid))
-        self.main = None  # a new main window, which may get the old one's id
-        self.main = self.wait_window(MAIN_CAPTION, what="the main window")
-        self.wait_main_active()
-        if fresh:
-            self.wait_cwd(self.left, "the left panel is active at start")
+        return {**env, **self.extra_env}
+
+    def run_again(self, *args):
+        """Starts vantrel a second time, as the same user on the same display,
+        and waits for it to end: (exit status, what it printed)."""
+        second = subprocess.run([self.program, *args], cwd=self.left, env=self.program_env(),
+                                stdin=subprocess.DEVNULL, capture_output=True, timeout=TIMEOUT,
+                                preexec_fn=lambda: _child_setup(self.uid))
+        return second.returncode, (second.stdout + second.stderr).decode(errors="replace")
 
     def restart(self):
         """Files | Exit, then a start with the settings the program wrote."""
