@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <mutex>
 #include <unordered_set>
 
 #include "platform/text.h"
@@ -13,8 +14,17 @@ namespace vantrel::panels {
 
 using platform::FileTime;
 
-std::string ExtensionOf(std::string_view name) {
+// Where the extension of `name` starts (its last "."), or npos. Leading dots
+// belong to the name: ".profile" and "..conf" have none, ".bashrc.bak" has
+// ".bak".
+static size_t ExtensionStart(std::string_view name) {
   const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return dot;
+  return name.find_first_not_of('.') < dot ? dot : std::string_view::npos;
+}
+
+std::string ExtensionOf(std::string_view name) {
+  const size_t dot = ExtensionStart(name);
   return dot == std::string_view::npos ? std::string() : std::string(name.substr(dot));
 }
 
@@ -38,7 +48,7 @@ std::string TimeText(FileTime t) {
 
 std::string NameText(const TFileEntry& e) {
   if (e.IsDirectory()) return e.FileName;
-  const size_t dot = e.FileName.rfind('.');
+  const size_t dot = ExtensionStart(e.FileName);
   return dot == std::string::npos ? e.FileName : e.FileName.substr(0, dot);
 }
 
@@ -46,19 +56,51 @@ std::string ExtText(const TFileEntry& e) {
   return e.IsDirectory() ? std::string() : ExtensionOf(e.FileName);
 }
 
+// The wording in use. The lines are also made on the listing's threads, so
+// they read a copy.
+static std::mutex g_textsMutex;
+static TPanelTexts g_texts;
+
+TPanelTexts PanelTexts() {
+  std::lock_guard lock(g_textsMutex);
+  return g_texts;
+}
+
+void SetPanelTexts(const TPanelTexts& texts) {
+  std::lock_guard lock(g_textsMutex);
+  g_texts = texts;
+}
+
+std::string FillIn(std::string_view text, std::string_view first, std::string_view second) {
+  std::string out;
+  out.reserve(text.size() + first.size() + second.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 1 < text.size() && (text[i + 1] == '1' || text[i + 1] == '2')) {
+      out += text[i + 1] == '1' ? first : second;
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 std::string InfoLine(const TFileEntry& e) {
-  if (e.IsDirectory()) return "[" + e.FileName + "]:  DIRECTORY";
-  return e.FileName + "- size:" + SizeText(e) + " bytes.";
+  const TPanelTexts texts = PanelTexts();
+  if (e.IsDirectory()) return FillIn(texts.directoryLine, e.FileName);
+  return FillIn(texts.fileLine, e.FileName, SizeText(e));
 }
 
 // One number of the disk-space line: megabytes above 1,048,576 bytes, else bytes.
-static std::string SpacePart(uint64_t bytes) {
-  if (bytes > 1048576ULL) return platform::FormatFixed(static_cast<double>(bytes) / 1048576.0, 2) + " Mb";
-  return platform::FormatFixed(static_cast<double>(bytes), 2) + " bytes";
+static std::string SpacePart(const TPanelTexts& texts, uint64_t bytes) {
+  if (bytes > 1048576ULL)
+    return FillIn(texts.megabytes, platform::FormatFixed(static_cast<double>(bytes) / 1048576.0, 2));
+  return FillIn(texts.bytes, platform::FormatFixed(static_cast<double>(bytes), 2));
 }
 
 std::string DiskSpaceLine(uint64_t freeBytes, uint64_t totalBytes) {
-  return SpacePart(freeBytes) + " of " + SpacePart(totalBytes) + " free";
+  const TPanelTexts texts = PanelTexts();
+  return FillIn(texts.spaceLine, SpacePart(texts, freeBytes), SpacePart(texts, totalBytes));
 }
 
 // Every entry of `path` but ".", in the order the system returns them. Only
@@ -92,7 +134,8 @@ static TPanelModel::Entries ReadEntries(const std::string& path, bool atRoot) {
 }
 
 std::string MarkedLine(int count, uint64_t bytes) {
-  return "Marked " + platform::FormatThousands(static_cast<uint64_t>(count)) + ": " + platform::FormatThousands(bytes) + " bytes";
+  return FillIn(PanelTexts().markedLine, platform::FormatThousands(static_cast<uint64_t>(count)),
+                platform::FormatThousands(bytes));
 }
 
 namespace {
@@ -112,6 +155,14 @@ bool QuickSearchMatches(std::string_view name, std::string_view pattern) {
   std::u32string p = Folded(pattern);
   p.push_back(U'*');  // a prefix: anything may follow
   return platform::MatchWildcardChars(p, n);
+}
+
+void TPanelModel::RewordDiskLine() {
+  platform::VolumeSpace space;
+  diskLine_ = !directory_.empty() && platform::GetVolumeSpace(directory_, space)
+                  ? DiskSpaceLine(space.free, space.total)
+                  : std::string();
+  if (OnInfoLine) OnInfoLine(diskLine_);
 }
 
 bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {

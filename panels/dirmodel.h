@@ -42,8 +42,26 @@ enum : uint8_t {
   kSortByTime = 4,
 };
 
+// The wording of the lines below, which a translation may change. In each
+// text "%1" and "%2" stand for what is filled in.
+struct TPanelTexts {
+  std::string directoryLine = "[%1]:  DIRECTORY";  // the directory's name
+  std::string fileLine = "%1- size:%2 bytes.";      // the file's name, its size
+  std::string sizeLine = "%1- size:%2 bytes";       // Ctrl+G: the name, the size
+  std::string spaceLine = "%1 of %2 free";          // free space, total space
+  std::string megabytes = "%1 Mb";
+  std::string bytes = "%1 bytes";
+  std::string markedLine = "Marked %1: %2 bytes";   // how many, their bytes
+};
+// The wording in use (a copy: lines are also made on the listing's threads).
+TPanelTexts PanelTexts();
+void SetPanelTexts(const TPanelTexts& texts);
+// `text` with each "%1" replaced by `first` and each "%2" by `second`.
+std::string FillIn(std::string_view text, std::string_view first, std::string_view second = {});
+
 // Texts shown for an entry and a volume.
-std::string ExtensionOf(std::string_view name);   // from the last "." on, dot included
+std::string ExtensionOf(std::string_view name);   // from the last "." on, dot included; none when
+                                                  // only leading dots (".profile")
 std::string SizeText(const TFileEntry& e);        // "DIR" or 1,234,567
 std::string DateText(platform::FileTime t);       // 05.12.2026 (local time)
 std::string TimeText(platform::FileTime t);       // 09:05 (local time)
@@ -131,6 +149,9 @@ class TPanelModel {
 
   // The last disk-space line (empty when the volume could not be asked).
   const std::string& DiskLine() const { return diskLine_; }
+  // Makes the disk-space line again, in the wording in use (after a
+  // translation), and reports it through OnInfoLine.
+  void RewordDiskLine();
 
  private:
   std::string directory_;

@@ -283,6 +283,11 @@ void TFMPanel::MarksChanged() {
   emit selectionChanged();
 }
 
+void TFMPanel::RewordLines() {
+  model_.RewordDiskLine();  // the info line follows through OnInfoLine
+  UpdateFileLine();
+}
+
 // The information line follows the cursor while the panel has the focus.
 void TFMPanel::UpdateFileLine() {
   if (filePanel_ == nullptr || !ShowsCursor()) return;

@@ -47,6 +47,9 @@ class TFMPanel : public QAbstractScrollArea {
   // --- The listing (see TPanelModel) ---
   TPanelModel& Model() { return model_; }
   const TPanelModel& Model() const { return model_; }
+  // The information and disk-space lines again, in the wording in use
+  // (after a translation).
+  void RewordLines();
   bool ReadDirectory(const std::string& path, std::string* error = nullptr);
   // Reads the directory again with the cursor on the same name and the marks
   // on the same names (Ctrl+R). A directory that is gone takes the panel to

@@ -82,9 +82,53 @@ TEST(EntryTexts, NamesExtensionsSizesDatesAndLines) {
                    NameText(*dir), ExtText(*dir), SizeText(*dir), InfoLine(*Entry("WINDOWS", true)),
                    InfoLine(*Entry("readme.txt", false, 1234)), DateText(t), TimeText(t),
                    DiskSpaceLine(1048576, 1509949440), DiskSpaceLine(1048577, 8389656166ULL), DiskSpaceLine(0, 0)}),
-            Names({"archive.tar", ".gz", "1,234,567", "", ".profile", "my.dir", "", "DIR", "[WINDOWS]:  DIRECTORY",
+            Names({"archive.tar", ".gz", "1,234,567", ".profile", "", "my.dir", "", "DIR", "[WINDOWS]:  DIRECTORY",
                    "readme.txt- size:1,234 bytes.", "03.02.2026", "09:05", "1,048,576.00 bytes of 1,440.00 Mb free",
                    "1.00 Mb of 8,001.00 Mb free", "0.00 bytes of 0.00 bytes free"}));
+}
+
+// A translation rewords the lines; what is filled in is never read as a
+// placeholder, and the English wording comes back.
+TEST(EntryTexts, TranslatedLines) {
+  TPanelTexts german;
+  german.directoryLine = "[%1]:  VERZEICHNIS";
+  german.fileLine = "%1 - Größe: %2 Bytes";
+  german.spaceLine = "%1 frei von %2";
+  german.megabytes = "%1 MB";
+  german.markedLine = "%1 markiert: %2 Bytes";
+  SetPanelTexts(german);
+  const auto dir = Entry("d%1", true), file = Entry("%2.txt", false, 1234);
+  EXPECT_EQ(Names({InfoLine(*dir), InfoLine(*file), DiskSpaceLine(1048577, 20), MarkedLine(3, 4096)}),
+            Names({"[d%1]:  VERZEICHNIS", "%2.txt - Größe: 1,234 Bytes", "1.00 MB frei von 20.00 bytes",
+                   "3 markiert: 4,096 Bytes"}));
+  SetPanelTexts(TPanelTexts());
+  EXPECT_EQ(InfoLine(*file), "%2.txt- size:1,234 bytes.");
+  EXPECT_EQ(FillIn("%2 before %1, %%1 and %3", "one", "two"), "two before one, %one and %3");
+}
+
+// A leading dot makes a hidden name, not an extension: only a dot after
+// some other character starts one, and the last such dot wins.
+TEST(EntryTexts, LeadingDotsBelongToTheName) {
+  const struct {
+    const char* name;
+    const char* shownName;
+    const char* ext;
+  } cases[] = {
+      {".hiddenfile", ".hiddenfile", ""}, {"..conf", "..conf", ""},   {"...", "...", ""},
+      {".bashrc.bak", ".bashrc", ".bak"}, {"a.b", "a", ".b"},          {"a.tar.gz", "a.tar", ".gz"},
+      {"trailing.", "trailing", "."},     {"noext", "noext", ""},     {"x.", "x", "."},
+  };
+  for (const auto& c : cases) {
+    const auto e = Entry(c.name);
+    EXPECT_EQ(NameText(*e), c.shownName) << c.name;
+    EXPECT_EQ(ExtText(*e), c.ext) << c.name;
+    EXPECT_EQ(ExtensionOf(c.name), c.ext) << c.name;
+  }
+  // Sorted by extension, hidden names go with the names that have none.
+  TPanelModel m;
+  m.SetEntries(Listing({"z.txt", ".hiddenfile", ".x.txt", "m"}));
+  m.SortEntries(kSortByExt);
+  EXPECT_EQ(NamesOf(m), Names({".hiddenfile", "m", ".x.txt", "z.txt"}));
 }
 
 // ".." is never gathered: marked alone it gives way to the entry under the
