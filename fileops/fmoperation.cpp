@@ -199,7 +199,19 @@ struct TFMOperation::TCopyRun {
   // must not be copied, or the copy would run into itself.
   std::vector<platform::EntryId> destChain;
   uint32_t creationMask = 0;
+  // The copy under a new name: the top item `renamedFrom` becomes `renamedTo`.
+  std::string renamedFrom, renamedTo;
   bool overwriteAll = false;
+  bool skipExisting = false;  // "None": existing files are left without a question
+
+  // The item's path relative to the destination directory, and its full path.
+  std::string DestItem(const std::string& item) const {
+    if (renamedFrom.empty() || item.compare(0, renamedFrom.size(), renamedFrom) != 0 ||
+        (item.size() > renamedFrom.size() && item[renamedFrom.size()] != '/'))
+      return item;
+    return renamedTo + item.substr(renamedFrom.size());
+  }
+  std::string DestPath(const std::string& item) const { return platform::JoinPath(dest, DestItem(item)); }
   std::string skipBelow;  // items below a directory that was refused or vanished
   std::string failBelow;  // items below a directory that could not be made
   struct Created {
@@ -278,7 +290,7 @@ void TFMOperation::CopyDirectoryItem(TCopyRun& run, size_t index, const EntryInf
   }
   bool ready = d.kind == EntryKind::Directory;  // an existing directory is used as it is
   if (d.kind == EntryKind::Missing) {
-    const std::string dst = platform::JoinPath(run.dest, item);
+    const std::string dst = run.DestPath(item);
     const int error = platform::CreateDirectory(dst);
     if (error != 0) {
       Report(TFMMessageKind::CouldNotCreateDir, item, error);
@@ -327,13 +339,16 @@ TFMOperation::Outcome TFMOperation::MayReplace(TCopyRun& run, size_t index, cons
     return Outcome::Go;
   }
   if (ConfirmOverwrite && !run.overwriteAll) {
-    const TFileFacts source{s.size, static_cast<int64_t>(s.writeTime.tv_sec)};
-    const TFileFacts dest{d.size, static_cast<int64_t>(d.writeTime.tv_sec)};
-    const TOverwriteAnswer answer =
-        prompt_ != nullptr ? prompt_->AskOverwriteFacts(item, OverwriteQuestion(item), source, dest)
-                           : TOverwriteAnswer::No;
+    TOverwriteAnswer answer = TOverwriteAnswer::No;
+    if (!run.skipExisting && prompt_ != nullptr) {
+      const TFileFacts source{s.size, static_cast<int64_t>(s.writeTime.tv_sec)};
+      const TFileFacts dest{d.size, static_cast<int64_t>(d.writeTime.tv_sec)};
+      const std::string target = run.DestItem(item);
+      answer = prompt_->AskOverwriteFacts(target, OverwriteQuestion(target), source, dest);
+    }
     if (answer == TOverwriteAnswer::Cancel) return Outcome::Stop;
-    if (answer == TOverwriteAnswer::No) {
+    if (answer == TOverwriteAnswer::None) run.skipExisting = true;
+    if (answer == TOverwriteAnswer::No || answer == TOverwriteAnswer::None) {
       MarkKept(index);
       skipQuietly_ = true;  // no progress event; its bytes stay counted
       return Outcome::Go;
@@ -356,7 +371,7 @@ TFMOperation::Outcome TFMOperation::CopyFileItem(TCopyRun& run, size_t index, co
     if (skip) return Outcome::Go;
   }
   const std::string src = platform::JoinPath(run.source, item);
-  const std::string dst = platform::JoinPath(run.dest, item);
+  const std::string dst = run.DestPath(item);
   CopyResult result;
   if (s.kind == EntryKind::File) {
     if (!opened) {
@@ -403,7 +418,7 @@ TFMOperation::Outcome TFMOperation::CopyItem(TCopyRun& run, size_t index) {
   // name), so only other destinations are examined.
   const std::string& item = FileList[index].path;
   EntryInfo d;
-  if (run.newDirs.count(ParentItem(item)) == 0) platform::LStat(platform::JoinPath(run.dest, item), d);
+  if (run.newDirs.count(ParentItem(item)) == 0) platform::LStat(run.DestPath(item), d);
   skipQuietly_ = false;
   switch (s.kind) {
     case EntryKind::Directory:
@@ -425,10 +440,15 @@ TFMOperation::Outcome TFMOperation::CopyItem(TCopyRun& run, size_t index) {
   return Outcome::Go;
 }
 
-TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const std::string& destDir) {
+TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const std::string& destDir,
+                                             const std::string& destName) {
   TCopyRun run;
   run.source = BaseDir(sourceDir);
   run.dest = BaseDir(destDir);
+  if (!destName.empty() && !FileList.empty()) {
+    run.renamedFrom = FileList.front().path;
+    run.renamedTo = destName;
+  }
   run.destChain = platform::DirectoryChain(run.dest);
   run.creationMask = platform::FileCreationMask();
   copied_.assign(FileList.size(), false);
@@ -490,22 +510,35 @@ void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
 // ---------------------------------------------------------------------------
 // The operations
 
+bool TFMOperation::AcceptDestName(const std::vector<std::string>& names, const std::string& destName) {
+  if (destName.empty()) return true;
+  if (names.size() == 1 && IsBareName(destName)) return true;
+  // A caller's mistake: nothing may land anywhere but in the destination.
+  Report(TFMMessageKind::InvalidName, destName, EINVAL);
+  return false;
+}
+
 void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
-                             const std::string& destDir) {
+                             const std::string& destDir, const std::string& destName) {
   if (busy_) return;
   Begin();
-  BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
-  if (!listingStopped_) CopyPass(sourceDir, destDir);
+  if (AcceptDestName(names, destName)) {
+    BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
+    if (!listingStopped_) CopyPass(sourceDir, destDir, destName);
+  }
   FileList.clear();
   busy_ = false;
 }
 
 void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::string& sourceDir,
-                             const std::string& destDir) {
+                             const std::string& destDir, const std::string& destName) {
   if (busy_) return;
   Begin();
-  BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
-  if (!listingStopped_ && CopyPass(sourceDir, destDir) == Outcome::Go) RemovePass(sourceDir, true);
+  if (AcceptDestName(names, destName)) {
+    BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
+    if (!listingStopped_ && CopyPass(sourceDir, destDir, destName) == Outcome::Go)
+      RemovePass(sourceDir, true);
+  }
   FileList.clear();
   busy_ = false;
 }

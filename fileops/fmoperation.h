@@ -33,8 +33,9 @@ class SourceFile;
 
 namespace vantrel::fileops {
 
-// The answers to "Overwrite file …?".
-enum class TOverwriteAnswer { Yes, No, Cancel, All };
+// The answers to "Overwrite file …?". None leaves this file and every other
+// existing one of the operation as they are, without asking again.
+enum class TOverwriteAnswer { Yes, No, Cancel, All, None };
 
 // What went wrong with one item. Each kind has its own fixed text.
 enum class TFMMessageKind {
@@ -74,8 +75,9 @@ struct TFileFacts {
 class TFMPrompt {
  public:
   virtual ~TFMPrompt() = default;
-  // "Overwrite file " + item + "?" with Yes, No, Cancel and All (caption
-  // "Confirm", question icon). `text` is the complete question.
+  // "Overwrite file " + item + "?" with Yes, No, All, None and Cancel
+  // (caption "Confirm", question icon). `item` is the destination's path
+  // relative to the destination directory; `text` is the complete question.
   virtual TOverwriteAnswer AskOverwrite(const std::string& item, const std::string& text) = 0;
   // "Abort operation?" with Yes and No (caption "Confirm"). True for Yes.
   virtual bool AskAbort(const std::string& text) = 0;
@@ -126,16 +128,18 @@ class TFMOperation final {
   void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
 
   // Copies each named file or tree from `sourceDir` to `destDir`. Names are
-  // bare entry names in `sourceDir`; the list stays the caller's. One
-  // operation at a time: a copy, move or delete started while another runs
-  // (from inside OnGlobalDone) does nothing.
+  // bare entry names in `sourceDir`; the list stays the caller's. With
+  // `destName`, the one name of `names` is copied into `destDir` under that
+  // name (a bare name as well; see copy_target.h for how a typed destination
+  // comes to this). One operation at a time: a copy, move or delete started
+  // while another runs (from inside OnGlobalDone) does nothing.
   void CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
-                 const std::string& destDir);
+                 const std::string& destDir, const std::string& destName = {});
   // A copy pass followed by a removal pass that removes only what was copied:
   // an item left out of the copy (declined, failed, refused, vanished) stays,
   // and so does every directory above it.
   void MoveFiles(const std::vector<std::string>& names, const std::string& sourceDir,
-                 const std::string& destDir);
+                 const std::string& destDir, const std::string& destName = {});
   // Deletes each named file or tree in `dir`, without asking.
   void DeleteFiles(const std::vector<std::string>& names, const std::string& dir);
   // The total size in bytes of the named files and trees in `dir` (the current
@@ -168,7 +172,10 @@ class TFMOperation final {
                         double& total);
 
   // Copy pass over FileList; returns Stop when the operation must end at once.
-  Outcome CopyPass(const std::string& sourceDir, const std::string& destDir);
+  Outcome CopyPass(const std::string& sourceDir, const std::string& destDir,
+                   const std::string& destName);
+  // Whether `destName` can stand for the one name of `names`; reported when not.
+  bool AcceptDestName(const std::vector<std::string>& names, const std::string& destName);
   // Its steps, for item `index` of FileList.
   struct TCopyRun;
   Outcome CopyItem(TCopyRun& run, size_t index);

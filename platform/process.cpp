@@ -208,6 +208,26 @@ void RunThreadWhenIdle() {
   sched_setscheduler(0, SCHED_IDLE, &param);
 }
 
+bool StartDetachedThenRemove(const std::vector<std::string>& argv, const std::string& removeAfter,
+                             const std::string& directory, std::string* error) {
+  if (argv.empty() || FindProgram(argv[0]).empty()) {
+    if (error) *error = ErrorText(ENOENT);
+    return false;
+  }
+  // The names reach the shell as arguments, never as script text.
+  std::vector<std::string> shell = {"/bin/sh", "-c", "d=$0; \"$@\"; rm -rf -- \"$d\"", removeAfter};
+  shell.insert(shell.end(), argv.begin(), argv.end());
+  return StartDetached(shell, directory, error);
+}
+
+std::string MakePrivateTempDir(const std::string& prefix) {
+  const char* env = std::getenv("TMPDIR");
+  std::string base = env != nullptr && *env == '/' ? env : "/tmp";
+  std::string path = JoinPath(base, prefix + "XXXXXX");
+  if (mkdtemp(path.data()) == nullptr) return {};
+  return path;  // mkdtemp makes it with mode 0700
+}
+
 std::string DefaultEditor() {
   static const char* editors[] = {"gnome-text-editor", "gedit", "kate", "kwrite", "mousepad",
                                   "pluma", "xed", "featherpad", "leafpad"};

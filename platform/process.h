@@ -22,6 +22,17 @@ std::vector<std::string> SplitCommandLine(std::string_view line);
 bool StartDetached(const std::vector<std::string>& argv, const std::string& directory = {},
                    std::string* error = nullptr);
 
+// Starts `argv` as StartDetached does; once the program ends, the directory
+// `removeAfter` is removed with everything in it (by a shell that waits for
+// the program, so this happens even when Vantrel has ended meanwhile). For a
+// private temporary copy handed to a viewer.
+bool StartDetachedThenRemove(const std::vector<std::string>& argv, const std::string& removeAfter,
+                             const std::string& directory = {}, std::string* error = nullptr);
+
+// A new, empty directory that only the user can enter, in $TMPDIR (or /tmp),
+// named `prefix` followed by six random characters. Empty when it cannot be made.
+std::string MakePrivateTempDir(const std::string& prefix);
+
 // Starts a configured command with extra arguments after its own words: the
 // command line is split as above and each extra argument is passed as one
 // word, never interpreted by a shell.

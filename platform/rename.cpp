@@ -27,6 +27,47 @@ int MakeDirectory(const std::string& name) {
   return mkdir(name.c_str(), 0777) == 0 ? 0 : errno;
 }
 
+int MakeDirectoryPath(const std::string& name) {
+  if (name.empty()) return ENOENT;
+  std::string path = name;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  for (size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    if (path[slash - 1] == '/') continue;  // "a//b"
+    const std::string level = path.substr(0, slash);
+    if (mkdir(level.c_str(), 0777) == 0) continue;
+    const int error = errno;
+    // An existing level may refuse with another error first (a read-only
+    // file system, no write access to its parent): what counts is that it
+    // is a directory.
+    struct stat st;
+    if (stat(level.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) continue;
+      return ENOTDIR;
+    }
+    return error;
+  }
+  return mkdir(path.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+// Splits a name into its directory ("." when there is none) and last name.
+static void SplitName(std::string name, std::string& dir, std::string& leaf) {
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  const size_t slash = name.rfind('/');
+  dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+bool SameEntryName(const std::string& a, const std::string& b) {
+  if (a == b) return !a.empty();
+  std::string dirA, leafA, dirB, leafB;
+  SplitName(a, dirA, leafA);
+  SplitName(b, dirB, leafB);
+  if (leafA != leafB || leafA.empty() || leafA == "." || leafA == "..") return false;
+  struct stat x, y;
+  return stat(dirA.c_str(), &x) == 0 && stat(dirB.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
 static int RenameAt2(const std::string& from, const std::string& to, unsigned flags) {
   return syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags) == 0 ? 0
                                                                                            : errno;

@@ -13,6 +13,18 @@ int CreateNewFile(const std::string& name);
 // Creates one directory; its parent must exist. Returns 0 or an errno value.
 int MakeDirectory(const std::string& name);
 
+// Creates the directory `name` with every missing directory above it ("a/b/c"
+// makes a, a/b and a/b/c as needed). Directories on the way that exist are
+// used as they are (through links too); a file on the way gives ENOTDIR, and
+// an existing `name` itself EEXIST. Levels made before a failure stay.
+// Returns 0 or an errno value.
+int MakeDirectoryPath(const std::string& name);
+
+// True when `a` and `b` name the same directory entry: the same last name in
+// the same directory, however the directory is spelled ("x", "./x",
+// "../here/x"). Hard links are different entries.
+bool SameEntryName(const std::string& a, const std::string& b);
+
 // Moves `from` to `to` without ever replacing an existing `to`. Within one
 // volume this is an atomic rename of a file, link or directory. Across
 // volumes a file or link is copied (through a temporary file, with its

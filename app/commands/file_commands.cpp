@@ -16,7 +16,9 @@
 #include "app/window/mainform.h"
 #include "app/settings/message_table.h"
 #include "app/dialogs/messages.h"
+#include "app/dialogs/overwrite_question.h"
 #include "app/settings/settings.h"
+#include "fileops/copy_target.h"
 #include "fileops/qt/operationform.h"
 #include "panels/dirmodel.h"
 #include "panels/qt/fmpanel.h"
@@ -24,6 +26,7 @@
 #include "platform/process.h"
 #include "platform/qt/help.h"
 #include "platform/qt/volumes.h"
+#include "platform/rename.h"
 #include "platform/text.h"
 
 namespace vantrel::app {
@@ -52,15 +55,12 @@ class TQtPrompt final : public TFMPrompt {
 
   TOverwriteAnswer AskOverwrite(const std::string&, const std::string& text) override {
     switch (app::ShowMessage(Parent(), MessageKind::QuestionAll, QString::fromLatin1(kConfirmCaption),
-                        platform::ToDisplay(text))) {
-      case MessageAnswer::Yes:
-        return TOverwriteAnswer::Yes;
-      case MessageAnswer::All:
-        return TOverwriteAnswer::All;
-      case MessageAnswer::Cancel:
-        return TOverwriteAnswer::Cancel;
-      default:  // No, or a box that knew no better: never overwrite unasked
-        return TOverwriteAnswer::No;
+                             platform::ToDisplay(text))) {
+      case MessageAnswer::Yes: return TOverwriteAnswer::Yes;
+      case MessageAnswer::All: return TOverwriteAnswer::All;
+      case MessageAnswer::None: return TOverwriteAnswer::None;
+      case MessageAnswer::Cancel: return TOverwriteAnswer::Cancel;
+      default: return TOverwriteAnswer::No;  // or a box that knew no better: never overwrite unasked
     }
   }
 
@@ -70,16 +70,18 @@ class TQtPrompt final : public TFMPrompt {
   }
 
   // Under the question, what the user weighs: size and time of both files.
-  TOverwriteAnswer AskOverwriteFacts(const std::string& item, const std::string& text,
+  TOverwriteAnswer AskOverwriteFacts(const std::string&, const std::string& text,
                                      const fileops::TFileFacts& source,
                                      const fileops::TFileFacts& dest) override {
-    auto facts = [](const char* label, const fileops::TFileFacts& f) {
-      const platform::FileTime t = platform::FileTimeFromUnix(f.writeTime, 0);
-      return std::string(label) + platform::FormatThousands(f.size) + " bytes, " +
-             panels::DateText(t) + " " + panels::TimeText(t);
-    };
-    return AskOverwrite(item, text + "\n\n" + facts("New:      ", source) + "\n" +
-                                  facts("Existing: ", dest));
+    switch (AskOverwriteQuestion(Parent(), kConfirmCaption, text, {source.size, source.writeTime},
+                                 {dest.size, dest.writeTime})) {
+      case TOverwriteChoice::Yes: return TOverwriteAnswer::Yes;
+      case TOverwriteChoice::All: return TOverwriteAnswer::All;
+      case TOverwriteChoice::None: return TOverwriteAnswer::None;
+      case TOverwriteChoice::Cancel: return TOverwriteAnswer::Cancel;
+      case TOverwriteChoice::No: break;
+    }
+    return TOverwriteAnswer::No;
   }
 
   // The fixed text first, the system's reason under it.
@@ -142,9 +144,21 @@ std::vector<std::string> MarkedNames(const TFMPanel& panel) {
   return names;
 }
 
-std::string JoinPath(const std::string& dir, const std::string& name) {
-  if (dir.empty() || dir.back() == '/') return dir + name;
-  return dir + "/" + name;
+// A refused destination is said before anything happens; a new directory
+// typed with a trailing "/" is made, with the levels above it. False when
+// the operation must not run.
+bool PrepareTarget(TMainForm& form, const fileops::TCopyTarget& target) {
+  if (target.kind == fileops::TCopyTarget::TKind::Refused) {
+    ShowMessage(&form, MessageKind::Warning, MainCaption(), platform::ToDisplay(target.message));
+    return false;
+  }
+  if (!target.createDir) return true;
+  const int error = platform::MakeDirectoryPath(target.dir);
+  if (error == 0) return true;
+  ShowMessage(&form, MessageKind::Warning, MainCaption(),
+              platform::ToDisplay("Could not create directory " + target.dir + "\n" +
+                                  platform::ErrorText(error)));
+  return false;
 }
 
 // After an operation in which "Skip all" hid failures: one list of every
@@ -223,16 +237,17 @@ void RunCopyCommand(TMainForm& form, bool move) {
     return;
   // The prefilled text stands for the directory's own bytes, which need not
   // be valid UTF-8; an edited text is taken as typed, relative to the source.
-  std::string dest = answer == prefilled ? otherDir : answer.toStdString();
-  if (dest.empty()) return;
-  if (dest.front() != '/') dest = JoinPath(source->Directory(), dest);
+  const std::string typed = answer == prefilled ? otherDir : answer.toStdString();
+  if (typed.empty()) return;
   const std::string dir = source->Directory();
+  const fileops::TCopyTarget target = fileops::ResolveCopyTarget(names.size(), typed, dir, move);
+  if (!PrepareTarget(form, target)) return;
   RunOperation(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
                [&](fileops::TFMOperation& op) {
                  if (move)
-                   op.MoveFiles(names, dir, dest);
+                   op.MoveFiles(names, dir, target.dir, target.name);
                  else
-                   op.CopyFiles(names, dir, dest);
+                   op.CopyFiles(names, dir, target.dir, target.name);
                });
 }
 
@@ -262,6 +277,17 @@ void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
   });
 }
 
+std::vector<std::string> ViewerOrEditorWords(const TMainForm& form, bool edit) {
+  const std::string command = edit ? EditorProgram(form.EditorCommand)
+                                   : ViewerProgram(form.ViewerCommand, form.ProgramDir());
+  // A command that is itself the path of a program (the default viewer in a
+  // program directory whose name holds blanks) is not split into words.
+  if (!command.empty() && command.find('"') == std::string::npos &&
+      command.find_first_of(" \t") != std::string::npos && !platform::FindProgram(command).empty())
+    return {command};
+  return platform::SplitCommandLine(command);
+}
+
 bool StartViewerOrEditor(TMainForm& form, bool edit) {
   TFMPanel* source = SourcePanel(form);
   if (source == nullptr) return false;
@@ -270,17 +296,9 @@ bool StartViewerOrEditor(TMainForm& form, bool edit) {
     Warn(form, TMsg::NoSelectedFiles);
     return false;
   }
-  const std::string command = edit ? EditorProgram(form.EditorCommand)
-                                   : ViewerProgram(form.ViewerCommand, form.ProgramDir());
-  const std::string& dir = source->Directory();
-  bool started = false;
-  // A command that is itself the path of a program (the default viewer in a
-  // program directory whose name holds blanks) is not split into words.
-  if (!command.empty() && command.find('"') == std::string::npos &&
-      command.find_first_of(" \t") != std::string::npos && !platform::FindProgram(command).empty())
-    started = platform::StartDetached({command, entry->FileName}, dir);
-  else
-    started = !command.empty() && platform::StartCommand(command, {entry->FileName}, dir);
+  std::vector<std::string> argv = ViewerOrEditorWords(form, edit);
+  argv.push_back(entry->FileName);
+  const bool started = argv.size() > 1 && platform::StartDetached(argv, source->Directory());
   if (!started)
     ShowMessage(&form, MessageKind::Error, MainCaption(),
                 Msg(edit ? TMsg::EditorNotFound : TMsg::ViewerNotFound));
@@ -296,8 +314,8 @@ void RunDirSizeCommand(TMainForm& form) {
   const double size = Host(form).window->FMOperation.GetTotalSize({name}, source->Directory());
   const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));
   if (QLabel* line = source->FilePanel())
-    line->setText(platform::ToDisplay(name + "- size:" + platform::FormatThousands(bytes) +
-                                      " bytes"));
+    line->setText(platform::ToDisplay(
+        panels::FillIn(panels::PanelTexts().sizeLine, name, platform::FormatThousands(bytes))));
 }
 
 void RunCommandLine(TMainForm& form) {

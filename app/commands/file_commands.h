@@ -34,6 +34,10 @@ void RunDeleteCommand(TMainForm& form);
 // started (the reason was shown).
 bool StartViewerOrEditor(TMainForm& form, bool edit);
 
+// The words of the configured viewer (or editor) command, to which the file
+// to show is added as one more word.
+std::vector<std::string> ViewerOrEditorWords(const TMainForm& form, bool edit);
+
 // Calculate directory size (Ctrl+G): the size of the entry under the cursor
 // into the active panel's file line.
 void RunDirSizeCommand(TMainForm& form);

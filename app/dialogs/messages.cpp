@@ -75,9 +75,10 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
     case MessageKind::QuestionAll: {
       TMessageBox box(QMessageBox::Question, caption, text,
                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel |
-                          QMessageBox::YesToAll,
+                          QMessageBox::YesToAll | QMessageBox::NoToAll,
                       parent);
-      box.button(QMessageBox::YesToAll)->setText(QStringLiteral("All"));
+      box.button(QMessageBox::YesToAll)->setText(QStringLiteral("&All"));
+      box.button(QMessageBox::NoToAll)->setText(QStringLiteral("N&one"));
       switch (box.exec()) {
         case QMessageBox::Yes:
           return MessageAnswer::Yes;
@@ -85,6 +86,8 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
           return MessageAnswer::All;
         case QMessageBox::No:
           return MessageAnswer::No;
+        case QMessageBox::NoToAll:
+          return MessageAnswer::None;
         default:  // Cancel, Escape
           return MessageAnswer::Cancel;
       }

@@ -24,7 +24,7 @@ enum class MessageKind {
   Question,
   // A plain box without an icon, OK only.
   Plain,
-  // A question with Yes, No, Cancel and All ("Overwrite file …?").
+  // A question with Yes, No, All, None and Cancel ("Overwrite file …?").
   QuestionAll,
   // A failing item of an operation, with OK, "Skip all" and "Abort".
   Failure,
@@ -34,7 +34,8 @@ enum class MessageKind {
 };
 
 // The answers a message can give.
-enum class MessageAnswer { Ok, Yes, No, Cancel, All, SkipAll, Abort };
+// None: "no to all" (leave this and every further existing file).
+enum class MessageAnswer { Ok, Yes, No, Cancel, All, SkipAll, Abort, None };
 
 using MessageHandler = MessageAnswer (*)(QWidget* parent, MessageKind kind, const QString& caption,
                                          const QString& text);

@@ -1,4 +1,4 @@
-// newdirectoryform.cpp - create one directory; its parent must exist.
+// newdirectoryform.cpp - create a directory with every missing level above it.
 #include "app/dialogs/newdirectoryform.h"
 
 #include <QLabel>
@@ -7,6 +7,7 @@
 
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
+#include "platform/fs.h"
 #include "platform/rename.h"
 
 namespace vantrel::app {
@@ -26,14 +27,19 @@ TNewDirectoryForm::TNewDirectoryForm(TMainForm& form)
 
 void TNewDirectoryForm::OkButtonClick() {
   const QString typed = directoryNameEdit_->text();
-  if (platform::MakeDirectory(TypedName(typed)) != 0) {
-    ShowMessage(this, MessageKind::Warning, QString::fromLatin1(kDialogCaption),
-                QStringLiteral("Can not create directory ") + typed +
-                    QStringLiteral("!\nProbably, the directory already exists."));
-  }
-  // Refreshed either way: a part of the name may have been created meanwhile.
-  accept();
+  const int error = platform::MakeDirectoryPath(TypedName(typed));
+  // Refreshed either way: levels above the name may have been made.
   form_.RefreshBothPanels();
+  if (error != 0) {
+    // The reason as the system gives it; the dialog stays open with the name,
+    // so that it can be corrected.
+    ShowMessage(this, MessageKind::Warning, QString::fromLatin1(kDialogCaption),
+                QStringLiteral("Can not create directory ") + typed + QStringLiteral("!\n") +
+                    QString::fromStdString(platform::ErrorText(error)));
+    directoryNameEdit_->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  accept();
 }
 
 }  // namespace vantrel::app

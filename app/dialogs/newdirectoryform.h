@@ -1,5 +1,7 @@
-// newdirectoryform.h - TNewDirectoryForm, "New directory": creates one
-// directory in the current directory.
+// newdirectoryform.h - TNewDirectoryForm, "New directory": creates a
+// directory in the current directory, with every missing level of a nested
+// name ("a/b/c"). A failure shows the system's reason and keeps the dialog
+// open with the name.
 #pragma once
 
 #include "app/dialogs/name_dialog.h"

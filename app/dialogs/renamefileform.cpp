@@ -8,6 +8,7 @@
 
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
+#include "platform/fs.h"
 #include "platform/qt/volumes.h"
 #include "platform/rename.h"
 
@@ -48,9 +49,16 @@ void TRenameFileForm::OkButtonClick() {
   const QString typed = fileNameEdit_->text();
   const std::string newName =
       typed == platform::ToDisplay(entryName_) ? entryName_ : TypedName(typed);
-  if (platform::RenameNoReplace(entryName_, newName) != 0) {
+  // The entry's own name (however spelled): there is nothing to do.
+  if (platform::SameEntryName(entryName_, newName)) {
+    accept();
+    return;
+  }
+  const int error = platform::RenameNoReplace(entryName_, newName);
+  if (error != 0) {
     ShowMessage(this, MessageKind::Warning, QString::fromLatin1(kDialogCaption),
-                QStringLiteral("Sorry! Can not rename!"));
+                QStringLiteral("Sorry! Can not rename!\n") +
+                    QString::fromStdString(platform::ErrorText(error)));
   }
   form_.RefreshBothPanels();
   accept();

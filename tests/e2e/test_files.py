@@ -1,5 +1,5 @@
 """File commands from the keyboard: new directory and file, rename, move,
-delete, copy errors skipped at once, marks and quick search, Find file,
+delete, copy under a new name, a nested new directory, copy errors skipped at once, marks and quick search, Find file,
 Ctrl+G and the help windows, the viewer (F3 starts vnview with the default
 settings) and the entry menu."""
 
@@ -50,6 +50,21 @@ def scenario_file_commands(s):
            "the move kept both files, the rename onto c.txt changed nothing, F8 and Del removed one entry each")
     expect(any(line.endswith("/left/new.txt") for line in s.launched()),
            f"the editor was started on the new file: {s.launched()}")
+
+
+def scenario_copy_under_a_new_name_and_nested_directory(s):
+    s.cursor_to("a.txt", "F5")
+    s.wait_window(MAIN_CAPTION)
+    s.key("ctrl+a")  # in place of the other panel's directory
+    s.fill(MAIN_CAPTION, "a_copy.txt")
+    s.wait_exists("left/a_copy.txt")
+    expect(s.read("left/a_copy.txt") == s.read("left/a.txt") and os.listdir(s.right) == ["r.txt"],
+           "F5 copied a.txt beside itself under the new name")
+    s.expect_panel_keys(s.left, "after F5 to a new name")
+    s.cursor_to("..", "F7")
+    s.fill("New directory", "x/y/z")
+    s.wait_exists("left/x/y/z")
+    s.expect_panel_keys(s.left, "after F7 with a nested name")
 
 
 def read_only_target(s):

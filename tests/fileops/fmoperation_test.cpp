@@ -48,8 +48,8 @@ TEST_F(FileOpsTest, CopyKeepsContentsPermissionBitsAndModificationTimes) {
 
 // a, b and c are copied onto a destination that holds some of them already;
 // the answers decide what each holds afterwards (N new, O old, - nothing),
-// and a file left alone raises no progress event. "All" lasts for one
-// operation only: the last case asks again.
+// and a file left alone raises no progress event. "All" and "None" last for
+// one operation only: each next case asks again.
 TEST_F(FileOpsTest, OverwriteAnswers) {
   const struct {
     const char* existing;
@@ -62,6 +62,8 @@ TEST_F(FileOpsTest, OverwriteAnswers) {
       {"b", {Answer::Cancel}, "NO-", {33}},
       {"abc", {Answer::All}, "NNN", {33, 66, 100}},
       {"abc", {Answer::No, Answer::Yes, Answer::No}, "ONO", {66}},
+      {"ac", {Answer::None}, "ONO", {66}},  // c is left without a question
+      {"abc", {Answer::Yes, Answer::None}, "NOO", {33}},
   };
   for (const char* n : {"a", "b", "c"}) WriteFile(S(n), "new");
   for (const auto& c : cases) {

@@ -147,6 +147,44 @@ class FileCmdsTest : public QObject {
     QCOMPARE(Script().prompts.back(), QStringLiteral("Move selected files to:"));
   }
 
+  // The typed destination decides: one item onto a new name is copied (moved)
+  // under it, a trailing "/" makes a new directory for the items, and several
+  // items onto one name are refused before anything happens.
+  void copyAndMoveUnderANewName() {
+    Files({{"a.txt", 10}, {"b.txt", 20}});
+    const struct {
+      Qt::Key key;
+      std::vector<const char*> marked;  // empty: the entry under the cursor, a.txt
+      std::string typed;
+      const char* warning;  // the refusal's first words, or nullptr
+      std::vector<std::string> made;
+    } cases[] = {
+        {Qt::Key_F5, {}, "a_copy.txt", nullptr, {f_->left + "/a_copy.txt"}},
+        {Qt::Key_F5, {"a.txt", "b.txt"}, f_->right + "/new/", nullptr, {f_->right + "/new/a.txt", f_->right + "/new/b.txt"}},
+        {Qt::Key_F5, {"a.txt", "b.txt"}, "one.txt", "Cannot copy 2 items onto the one name \"one.txt\".", {}},
+        {Qt::Key_F5, {}, "missing/x", "Cannot copy to \"missing/x\"", {}},
+        {Qt::Key_F6, {}, f_->right + "/moved.txt", nullptr, {f_->right + "/moved.txt"}},
+    };
+    for (const auto& c : cases) {
+      Script() = TScript();
+      L()->ReadDirectory(f_->left);  // no marks left from the case before
+      QVERIFY(f_->Put(L(), "a.txt"));
+      for (const char* name : c.marked) QVERIFY(f_->Mark(L(), name));
+      Script().inputs.push_back(Q(c.typed));
+      QVERIFY(f_->Press(L(), c.key));
+      if (c.warning) {
+        QCOMPARE(ShownMessages().size(), size_t(1));
+        QVERIFY2(ShownMessages()[0].text.startsWith(QLatin1String(c.warning)), qPrintable(ShownMessages()[0].text));
+        QCOMPARE(ShownMessages()[0].kind, MessageKind::Warning);
+      } else {
+        QVERIFY2(ShownMessages().empty(), qPrintable(Script().Texts().join('|')));
+      }
+      for (const std::string& path : c.made) QVERIFY2(ReadText(path).size() > 0, path.c_str());
+    }
+    QVERIFY(!Exists(f_->left + "/one.txt") && !Exists(f_->left + "/missing") && !Exists(f_->left + "/a.txt"));
+    QCOMPARE(ReadText(f_->right + "/moved.txt").size(), 10);
+  }
+
   void overwriteQuestionPerFileOrAll() {
     for (const char* name : {"1.txt", "2.txt", "3.txt"}) {
       WriteText(f_->left + "/" + name, "new");

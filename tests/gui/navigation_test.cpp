@@ -209,7 +209,9 @@ class NavigationTest : public QObject {
   // ------------------------------------------------------------ dialogs
 
   // New file, New directory and Rename refuse names that exist or cannot be
-  // made, with their texts, and touch nothing; a failed command still re-reads.
+  // made, with their texts (New directory and Rename with the system's
+  // reason), and touch nothing; a failed command still re-reads. New
+  // directory stays open with the name to correct.
   void nameDialogsNeverTouchWhatExists() {
     auto* file = f_->Find<app::TNewFileForm>("NewFileForm");
     auto* dir = f_->Find<app::TNewDirectoryForm>("NewDirectoryForm");
@@ -223,25 +225,35 @@ class NavigationTest : public QObject {
       QPushButton* ok;
       const char* name;
       const char* text;
+      bool staysOpen;
     } cases[] = {
         {"mnuFileNew", file, file->FileNameEdit(), file->OkButton(), "exists.txt",
-         "Can not create file exists.txt!\nProbably, the file already exists."},
-        {"mnuCmndMkDir", dir, dir->DirectoryNameEdit(), dir->OkButton(), "no/such",
-         "Can not create directory no/such!\nProbably, the directory already exists."},
-        {"mnuFileRename", rename, rename->FileNameEdit(), rename->OkButton(), "exists.txt", "Sorry! Can not rename!"}};
+         "Can not create file exists.txt!\nProbably, the file already exists.", false},
+        {"mnuCmndMkDir", dir, dir->DirectoryNameEdit(), dir->OkButton(), "exists.txt/sub",
+         "Can not create directory exists.txt/sub!\nNot a directory", true},
+        {"mnuCmndMkDir", dir, dir->DirectoryNameEdit(), dir->OkButton(), "exists.txt",
+         "Can not create directory exists.txt!\nFile exists", true},
+        {"mnuFileRename", rename, rename->FileNameEdit(), rename->OkButton(), "exists.txt",
+         "Sorry! Can not rename!\nFile exists", false}};
     for (const auto& c : cases) {
       Script().shown.clear();
       QVERIFY(f_->Put(L(), "-dash.txt"));  // the entry Rename renames
+      bool open = false;
+      QString kept;
       QVERIFY(f_->RunModal(c.command, c.dialog, [&] {
         c.edit->setText(QLatin1String(c.name));
         QTest::mouseClick(c.ok, Qt::LeftButton);
+        open = c.dialog->isVisible();
+        kept = c.edit->text();
       }));
+      QCOMPARE(open, c.staysOpen);
+      if (open) QCOMPARE(kept, QLatin1String(c.name));
       QCOMPARE(ShownMessages().size(), size_t(1));
       QCOMPARE(ShownMessages()[0].text, QLatin1String(c.text));
       QCOMPARE(ShownMessages()[0].kind, MessageKind::Warning);
     }
     QCOMPARE(ReadText(f_->left + "/exists.txt"), QStringLiteral("keep me"));
-    QVERIFY(!Exists(f_->left + "/no") && Exists(f_->left + "/-dash.txt") && edited_.empty());
+    QVERIFY(Exists(f_->left + "/-dash.txt") && edited_.empty());
     QVERIFY(f_->Listed(R(), "appeared"));
     // The last name is shown again; Escape changes nothing.
     QString shownAgain;
@@ -252,6 +264,39 @@ class NavigationTest : public QObject {
     }));
     QCOMPARE(shownAgain, QStringLiteral("exists.txt"));
     QVERIFY(!Exists(f_->left + "/never.txt"));
+  }
+
+  // New directory with a nested name makes every missing level and closes;
+  // Rename to the entry's own name (however spelled) does nothing, silently.
+  void nestedDirectoryAndRenameToItself() {
+    auto* dir = f_->Find<app::TNewDirectoryForm>("NewDirectoryForm");
+    auto* rename = f_->Find<app::TRenameFileForm>("RenameFileForm");
+    QVERIFY(MakeDir(f_->left + "/a"));  // the first level exists already
+    WriteText(f_->left + "/same.txt", "same");
+    L()->ReadDirectory(f_->left);
+    const struct {
+      const char* command;
+      QDialog* dialog;
+      QLineEdit* edit;
+      const char* name;
+    } cases[] = {{"mnuCmndMkDir", dir, dir->DirectoryNameEdit(), "a/b/c"},
+                 {"mnuCmndMkDir", dir, dir->DirectoryNameEdit(), "x/y/"},
+                 {"mnuFileRename", rename, rename->FileNameEdit(), "same.txt"},
+                 {"mnuFileRename", rename, rename->FileNameEdit(), "./same.txt"}};
+    for (const auto& c : cases) {
+      QVERIFY(f_->Put(L(), "same.txt"));  // the entry Rename renames
+      bool open = true;
+      QVERIFY(f_->RunModal(c.command, c.dialog, [&] {
+        c.edit->setText(QLatin1String(c.name));
+        QTest::keyClick(c.edit, Qt::Key_Return);
+        open = c.dialog->isVisible();
+      }));
+      QVERIFY2(!open, c.name);
+    }
+    QVERIFY(platform::IsDirectory(f_->left + "/a/b/c") && platform::IsDirectory(f_->left + "/x/y"));
+    QCOMPARE(ReadText(f_->left + "/same.txt"), QStringLiteral("same"));
+    QVERIFY(ShownMessages().empty());
+    QVERIFY(f_->Listed(L(), "x"));  // both panels re-read
   }
 
   // The search's order and walk are the search's own tests; here the result

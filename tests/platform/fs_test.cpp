@@ -172,6 +172,54 @@ TEST(RenameNoReplace, CreatesAndRenamesButNeverReplaces) {
   EXPECT_TRUE(ModeOf(tmp / "dir2/inner") != 0 && ModeOf(tmp / "x") == 0);
 }
 
+// Nested names make every missing level; existing levels are used, also
+// through a link; the error says what stood in the way.
+TEST(MakeDirectoryPath, MakesEveryMissingLevel) {
+  TempDir tmp;
+  WriteFile(tmp / "file", "x");
+  test::MakeDir(tmp / "real");
+  ASSERT_EQ(symlink("real", (tmp / "link").c_str()), 0);
+  const struct {
+    std::string name;
+    int error;
+    const char* made;  // a directory that must exist afterwards, or ""
+  } cases[] = {
+      {tmp / "a/b/c", 0, "a/b/c"},     {tmp / "a/b/c", EEXIST, ""},   {tmp / "a/b/c/", EEXIST, ""},
+      {tmp / "a//d/", 0, "a/d"},        {tmp / "file/x", ENOTDIR, ""}, {tmp / "file", EEXIST, ""},
+      {tmp / "link/new/deeper", 0, "real/new/deeper"},                {"", ENOENT, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MakeDirectoryPath(c.name), c.error) << c.name;
+    if (*c.made) EXPECT_EQ(ModeOf(tmp / c.made) & 0700, 0700u) << c.name;
+  }
+  if (geteuid() != 0) {  // root may write anywhere
+    test::MakeDir(tmp / "ro");
+    chmod((tmp / "ro").c_str(), 0555);
+    EXPECT_EQ(MakeDirectoryPath(tmp / "ro/x/y"), EACCES);
+    chmod((tmp / "ro").c_str(), 0755);
+  }
+}
+
+// The entry's own name, however its directory is spelled, is the same entry;
+// another name, another directory or a hard link is not.
+TEST(SameEntryName, SpellingsOfOneDirectoryEntry) {
+  TempDir tmp;
+  test::MakeDir(tmp / "d");
+  WriteFile(tmp / "d/x", "x");
+  ASSERT_EQ(link((tmp / "d/x").c_str(), (tmp / "d/y").c_str()), 0);
+  const struct {
+    std::string a, b;
+    bool same;
+  } cases[] = {
+      {tmp / "d/x", tmp / "d/x", true},       {tmp / "d/x", tmp / "d/./x", true},
+      {tmp / "d/x", tmp / "d/../d/x", true},  {tmp / "d", tmp / "d/", true},
+      {tmp / "d/x", tmp / "d/X", false},      {tmp / "d/x", tmp / "d/y", false},
+      {tmp / "d/x", tmp / "x", false},        {tmp / "d/new", tmp / "d/./new", true},
+      {"", "", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SameEntryName(c.a, c.b), c.same) << c.a << " / " << c.b;
+}
+
 // /dev/shm is a separate tmpfs on most Linux systems; when it is on the same
 // volume as the temporary directory, the cross-volume path is not reached and
 // the test only checks the plain move.
