@@ -367,12 +367,15 @@ int TZipReader::RunUnZip() {
       viewSwitched = true;
     }
 
+    runOverwrite_ = TRunOverwrite::Ask;
     int numFiles = SelectEntries();
     bool stopNow = false;
     CheckFreeSpace();
     if (OnStartUnZipInfo) OnStartUnZipInfo(this, numFiles, totalBytes_, stopNow);
     if (numFiles > 0 && !stopNow) {
-      for (int i = 0; i < Count(); ++i) {
+      // Cancel at the overwrite question ends the run quietly, after the
+      // entry it was asked for.
+      for (int i = 0; i < Count() && runOverwrite_ != TRunOverwrite::Cancelled; ++i) {
         if (!DoAll && !view_->Entry(i)->Selected) continue;
         do {
           ExtractEntryReportingDamage(i);
@@ -705,6 +708,22 @@ bool TZipReader::CheckAesPassword(int index, int64_t dataStart, TAesCipher& aes)
   }
 }
 
+bool TZipReader::AskOverwrite(const TOverwriteFacts& existing) {
+  if (runOverwrite_ == TRunOverwrite::All) return true;
+  if (runOverwrite_ != TRunOverwrite::Ask) return false;
+  const TOverwriteFacts entry{work_.UncompressedSize,
+                              static_cast<int64_t>(DosDateTimeToTime(work_.LastModDateTime))};
+  switch (ui_->AskOverwrite("Replace existing file " + std::string(work_.Filename()) + "?",
+                            "File Exists Alert", entry, existing)) {
+    case TOverwriteAnswer::Yes: return true;
+    case TOverwriteAnswer::All: runOverwrite_ = TRunOverwrite::All; return true;
+    case TOverwriteAnswer::None: runOverwrite_ = TRunOverwrite::None; return false;
+    case TOverwriteAnswer::Cancel: runOverwrite_ = TRunOverwrite::Cancelled; return false;
+    case TOverwriteAnswer::No: break;
+  }
+  return false;
+}
+
 bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
   auto refuse = [&](TSkipReason reason) {
     bool retry = false;
@@ -723,8 +742,8 @@ bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
           OnPromptForOverwrite(this, overwrite, index, t.fname);
           if (t.fname != before && !OpenTarget(t)) return refuse(skipCannotCreate);
         } else {
-          overwrite = ui_->AskYesNo("Replace existing file " + std::string(work_.Filename()) + "?",
-                                    "File Exists Alert");
+          overwrite = AskOverwrite(
+              {static_cast<uint64_t>(st.st_size), static_cast<int64_t>(st.st_mtime)});
         }
         break;
       case TUZOverwriteMode::ifNewer:

@@ -262,6 +262,9 @@ class TZipReader {
   bool CheckAesPassword(int index, int64_t dataStart, TAesCipher& aes);
   // Applies OverwriteMode to an existing output; false (reported) to skip.
   bool MayOverwrite(int index, TEntryTarget& target);
+  // The built-in overwrite question for the entry being extracted, with the
+  // answers that last for the rest of the run.
+  bool AskOverwrite(const TOverwriteFacts& existing);
   TDecodeResult DecodeEntry(TDecodeInput& input, TDecodeOutput& output, uint64_t compressedSize);
   void FinishOutputFile(TLFNFileStream& file);
   // authentic: false when an AES entry's authentication code did not match.
@@ -285,6 +288,9 @@ class TZipReader {
   int64_t entryDone_ = 0;
   int runCount_ = 0;
   bool retry_ = false;
+  // The overwrite question's answers that last for the rest of the run.
+  enum class TRunOverwrite { Ask, All, None, Cancelled };
+  TRunOverwrite runOverwrite_ = TRunOverwrite::Ask;
 };
 
 }  // namespace vantrel::zip

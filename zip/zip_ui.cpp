@@ -10,6 +10,10 @@ bool TZipUserInterface::ChooseDirectory(std::string&) { return false; }
 bool TZipUserInterface::AskForDisk(const std::string&) { return false; }
 void TZipUserInterface::ShowMessage(const std::string&, const std::string&) {}
 bool TZipUserInterface::AskYesNo(const std::string&, const std::string&) { return false; }
+TOverwriteAnswer TZipUserInterface::AskOverwrite(const std::string& text, const std::string& caption,
+                                                 const TOverwriteFacts&, const TOverwriteFacts&) {
+  return AskYesNo(text, caption) ? TOverwriteAnswer::Yes : TOverwriteAnswer::No;
+}
 void TZipUserInterface::SetBusyCursor(bool) {}
 void TZipUserInterface::ProcessMessages() {}
 

@@ -8,9 +8,21 @@
 // command-line tool and the GUI supply their own.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vantrel::zip {
+
+// The answers to the overwrite question of an extraction. All replaces this
+// and every further existing file of the run, None keeps this and every
+// further one, Cancel ends the run before this entry.
+enum class TOverwriteAnswer { Yes, No, All, None, Cancel };
+
+// One side of the overwrite question: the entry or the file it would replace.
+struct TOverwriteFacts {
+  uint64_t size = 0;
+  int64_t writeTime = 0;  // seconds since 1970-01-01 UTC
+};
 
 class TZipUserInterface {
  public:
@@ -29,6 +41,11 @@ class TZipUserInterface {
   virtual void ShowMessage(const std::string& text, const std::string& caption);
   // A Yes/No question; true = Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& caption);
+  // The overwrite question ("Replace existing file <name>?", caption "File
+  // Exists Alert") with the sizes and times of both files. By default it is
+  // asked as a Yes/No question.
+  virtual TOverwriteAnswer AskOverwrite(const std::string& text, const std::string& caption,
+                                        const TOverwriteFacts& entry, const TOverwriteFacts& existing);
   virtual void SetBusyCursor(bool busy);
   // Lets pending window messages run (the place where Cancel gets pressed).
   virtual void ProcessMessages();

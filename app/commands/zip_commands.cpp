@@ -2,7 +2,9 @@
 // archive component.
 #include "app/commands/zip_commands.h"
 
+#include <cerrno>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <unordered_set>
@@ -18,9 +20,15 @@
 #include "app/dialogs/infoform.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
+#include "app/dialogs/overwrite_question.h"
+#include "app/commands/file_commands.h"
+#include "app/settings/message_table.h"
+#include "panels/dirmodel.h"
 #include "platform/fs.h"
 #include "platform/qt/inputblock.h"
+#include "platform/process.h"
 #include "platform/qt/volumes.h"
+#include "platform/text.h"
 #include "zip/ui/packform.h"
 #include "zip/ui/zip_dialogs.h"
 #include "zip/ui/zip_qt_ui.h"
@@ -52,8 +60,10 @@ class TZipCommands : public QObject {
   zip::TZipWriter writer_;
   zipui::TZIPpanel* zipPanel_ = nullptr;
   zipui::TPackForm* packForm_ = nullptr;
-  // The archive the ZIP window shows (absolute).
+  // The archive the ZIP window shows (absolute), and the panel it was opened
+  // from (the window has the focus while it is open).
   std::string zipWindowArchive_;
+  TFMPanel* zipWindowPanel_ = nullptr;
   // The panels of the Pack command: where the entries come from, and the other.
   TFMPanel* packSource_ = nullptr;
   TFMPanel* packDest_ = nullptr;
@@ -81,18 +91,7 @@ std::string LastComponent(const std::string& path) {
 }
 
 bool HasZipExtension(const std::string& path) {
-  const std::string name = LastComponent(path);
-  const size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return false;
-  const std::string ext = name.substr(dot);
-  if (ext.size() != 4) return false;
-  static const char kZip[] = ".zip";
-  for (size_t i = 0; i < 4; ++i) {
-    char c = ext[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kZip[i]) return false;
-  }
-  return true;
+  return platform::CompareNoCaseAscii(panels::ExtensionOf(LastComponent(path)), ".zip") == 0;
 }
 
 // A stored path as a mask that matches only itself: the mask characters "*",
@@ -136,6 +135,7 @@ class TLeftOut {
     if (static_cast<size_t>(lines_.size()) < kMaxLines)
       lines_.push_back(Text(name) + QStringLiteral(": ") + QString::fromStdString(why));
   }
+  bool Empty() const { return count_ == 0; }
   // One warning listing them, after the run.
   void Report(const char* heading) const {
     if (count_ == 0) return;
@@ -219,6 +219,13 @@ bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()
   info->removeEventFilter(&filter);
   info->hide();
   return ok;
+}
+
+// Where an archive of `panel` is unpacked to: the other panel's directory, as
+// copies go (the current directory without a panel).
+std::string OtherPanelDirectory(TMainForm& form, const TFMPanel* panel) {
+  if (panel == nullptr) return platform::GetCurrentDir();
+  return (panel == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel())->Directory();
 }
 
 // Both panels re-read their directories; the panel a command started from
@@ -312,7 +319,9 @@ void mnuFileUnpackClick(TZipCommands& c) {
   const panels::TFileEntry* entry = panel->CurrentEntry();
   if (entry == nullptr || entry->IsDotDot()) return;
   // Anything but a ".zip" file: nothing happens, the cursor stays.
-  if (UnpackArchive(form, Absolute(entry->FileName), entry->IsDirectory(), {}))
+  TUnpackRequest request;
+  request.proposedDir = OtherPanelDirectory(form, panel);
+  if (UnpackArchive(form, Absolute(entry->FileName), entry->IsDirectory(), request))
     EndCommand(form, panel);
 }
 
@@ -330,42 +339,76 @@ bool ZipPrompt(zipui::TPromptKind kind, const QString& caption, const QString& t
   return false;
 }
 
-}  // namespace
+// Extraction's overwrite question is the copy engine's question.
+zip::TOverwriteAnswer ZipOverwrite(const std::string& caption, const std::string& text,
+                                   const zip::TOverwriteFacts& entry,
+                                   const zip::TOverwriteFacts& existing) {
+  switch (AskOverwriteQuestion(QApplication::activeWindow(), caption, text,
+                               {entry.size, entry.writeTime}, {existing.size, existing.writeTime})) {
+    case TOverwriteChoice::Yes: return zip::TOverwriteAnswer::Yes;
+    case TOverwriteChoice::All: return zip::TOverwriteAnswer::All;
+    case TOverwriteChoice::None: return zip::TOverwriteAnswer::None;
+    case TOverwriteChoice::Cancel: return zip::TOverwriteAnswer::Cancel;
+    case TOverwriteChoice::No: break;
+  }
+  return zip::TOverwriteAnswer::No;
+}
 
-bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
-                   const std::vector<std::string>& names) {
-  TZipCommands& c = Commands(form);
-  if (c.running_ || isDirectory || !HasZipExtension(archivePath)) return false;
+// One extraction: from where, to where, which entries, how.
+struct TExtraction {
+  std::string archive;             // absolute
+  std::string dest;                // the destination directory (made when missing)
+  std::vector<std::string> names;  // Directory + Filename of each chosen entry; empty: all
+  bool keepPaths = true;           // recreate the stored directories
+};
+
+// The password of an encrypted entry: asked for when the one in use does not
+// fit; a password typed for this entry that did not fit is said to be wrong
+// before it is asked again. Cancel stops asking for the rest of the run.
+class TPasswordAsker {
+ public:
+  void Ask(zip::TZipReader* sender, int index, std::string& password) {
+    if (!asking_) return;
+    const QString entry = Text(sender->Entry(index).Path());
+    QString prompt = QStringLiteral("Password for ") + entry + QLatin1Char(':');
+    if (index == typedFor_)
+      prompt = QStringLiteral("Wrong password for ") + entry + QLatin1Char('\n') + prompt;
+    QString typed;
+    if (!zipui::InputQuery(QApplication::activeWindow(), QLatin1String(kDialogCaption), prompt, typed,
+                           /*secret=*/true)) {
+      asking_ = false;
+      return;
+    }
+    const QByteArray bytes = typed.toUtf8();
+    password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+    typedFor_ = index;
+  }
+
+ private:
+  bool asking_ = true;
+  int typedFor_ = -1;  // the entry the last password was typed for
+};
+
+// Configures the archive component for `x`, runs it behind the Info window
+// and clears every handler again. Engine errors go to the general error box,
+// entries left out to one warning afterwards. True when nothing went wrong.
+bool RunExtraction(TZipCommands& c, const TExtraction& x) {
   zip::TZipWriter& w = c.writer_;
   w.SetFilesList({});
-
-  const std::string cwd = platform::GetCurrentDir();
-  QString typed = zipui::PathToText(cwd);
-  QWidget* parent = QApplication::activeModalWidget();
-  if (parent == nullptr) parent = &form;
-  if (!zipui::InputQuery(parent, QLatin1String(kDialogCaption),
-                         QStringLiteral("Unpack files to directory:"), typed))
-    return true;
-  const std::string dest = zipui::TextToPath(typed, cwd);
-
   // Each chosen name selects exactly its own entry: wildcard characters in a
   // name are taken literally, and an entry whose name differs only in case is
   // left alone.
   std::unordered_set<std::string> chosen;
-  if (names.empty()) {
-    w.DoAll = true;
-    w.RecreateDirs = true;
-  } else {
-    w.DoAll = false;
-    w.RecreateDirs = false;
-    for (const std::string& name : names) {
-      w.AddFile(LiteralMask(name));
-      chosen.insert(name);
-    }
+  w.DoAll = x.names.empty();
+  w.RecreateDirs = x.keepPaths;
+  for (const std::string& name : x.names) {
+    w.AddFile(LiteralMask(name));
+    chosen.insert(name);
+  }
+  if (!x.names.empty())
     w.OnStartUnZip = [&chosen](zip::TZipReader* sender, int index, std::string&, bool& skip) {
       if (chosen.count(sender->Entry(index).Path()) == 0) skip = true;
     };
-  }
   TLeftOut leftOut;
   w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
                                 int, bool&) {
@@ -377,28 +420,18 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
   w.OnEntryError = [&leftOut](zip::TZipReader* sender, int index, const std::string& message) {
     leftOut.AddText(sender->Entry(index).Path(), message);
   };
-  // An encrypted entry asks for its password; Cancel stops asking for this run.
-  bool askPassword = true;
-  w.OnBadPassword = [&askPassword](zip::TZipReader* sender, int index, std::string& password) {
-    if (!askPassword) return;
-    QString typed;
-    if (zipui::InputQuery(QApplication::activeWindow(), QLatin1String(kDialogCaption),
-                          QStringLiteral("Password for ") + Text(sender->Entry(index).Path()) +
-                              QLatin1Char(':'),
-                          typed, /*secret=*/true)) {
-      const QByteArray bytes = typed.toUtf8();
-      password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
-    } else {
-      askPassword = false;
-    }
+  TPasswordAsker passwords;
+  w.OnBadPassword = [&passwords](zip::TZipReader* sender, int index, std::string& password) {
+    passwords.Ask(sender, index, password);
   };
+  bool ran = false;
   if (Attempt([&] {
-        w.SetZipName(Absolute(archivePath));
-        w.SetDestDir(dest);
+        w.SetZipName(x.archive);
+        w.SetDestDir(x.dest);
       })) {
     w.RetainAttributes = true;
-    if (RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); }))
-      leftOut.Report("These files were not extracted:");
+    ran = RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); });
+    if (ran) leftOut.Report("These files were not extracted:");
   }
   w.OnStartUnZip = nullptr;
   w.OnSkippingFile = nullptr;
@@ -407,6 +440,65 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
   w.OnBadPassword = nullptr;
   w.Password.clear();
   w.SetFilesList({});
+  return ran && leftOut.Empty();
+}
+
+// F3 in the ZIP window: the entry alone, extracted into a private temporary
+// directory and shown by the configured viewer; the directory goes when the
+// viewer ends (or at once, when nothing can be shown).
+void ViewZipEntry(TZipCommands& c, const std::string& path) {
+  if (c.running_) return;
+  TMainForm& form = c.form_;
+  const std::string temp = platform::MakePrivateTempDir("vantrel-view-");
+  if (temp.empty()) {
+    ShowMessage(QApplication::activeWindow(), MessageKind::Error, QLatin1String(kDialogCaption),
+                QStringLiteral("Could not make a temporary directory: ") +
+                    QString::fromStdString(platform::ErrorText(errno)));
+    return;
+  }
+  TExtraction x;
+  x.archive = c.zipWindowArchive_;
+  x.dest = temp;
+  x.names = {path};
+  x.keepPaths = false;
+  std::string file;
+  if (RunExtraction(c, x)) {
+    // The one file there (its name as the engine made it safe).
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(temp, ec))
+      if (item.is_regular_file(ec)) file = item.path().native();
+  }
+  std::vector<std::string> argv = ViewerOrEditorWords(form, false);
+  argv.push_back(file);
+  if (file.empty() || !platform::StartDetachedThenRemove(argv, temp, temp)) {
+    std::error_code ec;
+    std::filesystem::remove_all(temp, ec);
+    if (!file.empty())
+      ShowMessage(QApplication::activeWindow(), MessageKind::Error, QLatin1String(kMainCaption),
+                  Msg(TMsg::ViewerNotFound));
+  }
+}
+
+}  // namespace
+
+bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
+                   const TUnpackRequest& request) {
+  TZipCommands& c = Commands(form);
+  if (c.running_ || isDirectory || !HasZipExtension(archivePath)) return false;
+  const std::string preset = request.proposedDir.empty() ? platform::GetCurrentDir() : request.proposedDir;
+  QString typed = zipui::PathToText(preset);
+  QWidget* parent = QApplication::activeModalWidget();
+  if (parent == nullptr) parent = &form;
+  if (!zipui::InputQuery(parent, QLatin1String(kDialogCaption),
+                         QStringLiteral("Unpack files to directory:"), typed))
+    return true;
+  // A relative answer is taken in the current directory, as typed.
+  TExtraction x;
+  x.archive = Absolute(archivePath);
+  x.dest = zipui::TextToPath(typed, preset);
+  x.names = request.names;
+  x.keepPaths = request.keepPaths;
+  RunExtraction(c, x);
   return true;
 }
 
@@ -422,6 +514,7 @@ bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
                 c.zipPanel_->Damage() +
                     QStringLiteral(".\nThe list may be incomplete; the entries shown can be extracted."));
   c.zipWindowArchive_ = archive;
+  c.zipWindowPanel_ = panel;
   // Accepted means an extract command ran (the window closes itself after it).
   if (zipui::RunModal(*c.zipPanel_) == QDialog::Accepted) EndCommand(form, panel);
   return true;
@@ -436,6 +529,7 @@ void InstallZipCommands(TMainForm& form) {
   TZipCommands& c = Commands(form);
   TZipCommands* cp = &c;
   c.ui_.SetPromptHandler(&ZipPrompt);
+  c.ui_.SetOverwriteHandler(&ZipOverwrite);
 
   // The Info window's gauges follow the engine's percentages.
   c.writer_.OnFilePercentDone = [&form](zip::TZipReader*, int percent) {
@@ -445,9 +539,15 @@ void InstallZipCommands(TMainForm& form) {
     form.InfoForm()->GaugeTotal()->setValue(percent);
   };
 
-  c.zipPanel_->SetExtractHandler([cp](const std::vector<std::string>& names) {
-    UnpackArchive(cp->form_, cp->zipWindowArchive_, false, names);
+  // The ZIP window unpacks to the other panel's directory, as Unpack does.
+  c.zipPanel_->SetExtractHandler([cp](const std::vector<std::string>& names, bool keepPaths) {
+    TUnpackRequest request;
+    request.names = names;
+    request.keepPaths = keepPaths;
+    request.proposedDir = OtherPanelDirectory(cp->form_, cp->zipWindowPanel_);
+    UnpackArchive(cp->form_, cp->zipWindowArchive_, false, request);
   });
+  c.zipPanel_->SetViewHandler([cp](const std::string& path) { ViewZipEntry(*cp, path); });
   c.packForm_->SetPackHandler([cp] { PackButtonClick(*cp); });
 
   QAction* pack = form.Action(QStringLiteral("mnuFilePack"));

@@ -27,18 +27,28 @@ namespace vantrel::app {
 class TMainForm;
 
 // Opens the ZIP window on `archivePath` (absolute, or relative to the current
-// directory) and runs it modally. When the archive cannot be read, reports the
+// directory) and runs it modally. Its extract commands unpack to the other
+// panel's directory; F3 views an entry through a private temporary copy. When the archive cannot be read, reports the
 // engine's error and returns false without showing the window.
 bool OpenZipWindow(TMainForm& form, const std::string& archivePath);
 
+// What UnpackArchive extracts, and how.
+struct TUnpackRequest {
+  // Directory + Filename of each entry to extract; empty: every entry.
+  std::vector<std::string> names;
+  // Recreate the stored directories under the destination; false puts every
+  // file straight into it.
+  bool keepPaths = true;
+  // The destination proposed in the prompt; empty: the current directory.
+  std::string proposedDir;
+};
+
 // Extracts from the archive `archivePath`: asks "Unpack files to directory:"
-// preset to the current directory, then extracts every entry recreating the
-// stored directories (names empty) or exactly the entries named by `names`
-// (Directory + Filename) straight into the destination. Does nothing for a
-// directory or a name without the extension ".zip". Returns false when it did
-// nothing at all (no prompt shown).
+// preset to the proposed directory, then extracts what `request` names. Does
+// nothing for a directory or a name without the extension ".zip". Returns
+// false when it did nothing at all (no prompt shown).
 bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
-                   const std::vector<std::string>& names);
+                   const TUnpackRequest& request);
 
 // The main window's archive component and the ZIP windows (tests).
 zip::TZipWriter& ArchiveComponent(TMainForm& form);

@@ -1,5 +1,6 @@
 """ZIP archives from the keyboard: the ZIP window (Enter on an archive) with
-its ticked extraction, an AES-encrypted archive's password, Info-ZIP's split
+its ticked extraction to the other panel, F3 on an entry, an AES-encrypted
+archive's password, Info-ZIP's split
 archive unpacked (Alt+F9) from its last volume, and a damaged archive that is
 said so and left alone by Pack (Alt+F5)."""
 
@@ -38,29 +39,35 @@ def open_zip_window(s, name, title=None):
 
 @prepare(archives)
 def scenario_zip_window_ticked_encrypted_and_split(s):
-    # Space ticks the first row (rows are sorted by name), Alt+F9 extracts
-    # it to this directory; an AES entry asks for its password until it fits.
+    # Space ticks the first row (rows are sorted by name), Alt+F9 extracts it
+    # to the other panel's directory; an AES entry says a wrong password and
+    # asks again until it fits.
     for archive, passwords, extracted, original in (("pack.zip", (), "one.txt", None),
                                                      ("aes.zip", ("wrong", "letmein"), "secret.txt", "secret.txt")):
         open_zip_window(s, archive)
         s.key("space", "alt+F9")
-        s.answer(DIALOG_CAPTION, "Return")
+        s.answer(DIALOG_CAPTION, "Return")  # "Unpack files to directory:" the right panel's
         for password in passwords:
-            s.fill(DIALOG_CAPTION, password)  # "Password for secret.txt:"
-        s.wait_exists("left/" + extracted)
+            s.fill(DIALOG_CAPTION, password)  # "Password for secret.txt:", then "Wrong password for ..."
+        s.wait_exists("right/" + extracted)
         s.wait_no_window("ZIP - " + archive, "the ZIP window closes after extracting")
-        s.wait_until(lambda: s.read("left/" + extracted) == (s.read(original) if original else MEMBERS[extracted]),
+        s.wait_until(lambda: s.read("right/" + extracted) == (s.read(original) if original else MEMBERS[extracted]),
                      f"{extracted} holds the original bytes")
         s.expect_panel_keys(s.left, f"after extracting from {archive}")
-    expect(not s.exists("left/two.txt") and not s.exists("left/three.txt"), "only the ticked entry is extracted")
+    expect(not s.exists("right/two.txt") and not s.exists("left/one.txt"), "only the ticked entry is extracted")
+    # F3 views the entry under the cursor; the ZIP window stays and takes Escape.
     open_zip_window(s, "pack.zip")
+    s.key("F3")
+    s.wait_window("one.txt - vnview", anyone=True)
+    s.key("Escape")
+    s.wait_no_window("one.txt - vnview", "Escape closes the viewer", anyone=True)
     s.answer("ZIP - pack.zip", "Escape")
-    s.expect_panel_keys(s.left, "after Escape in the ZIP window")
+    s.expect_panel_keys(s.left, "after the viewer and Escape in the ZIP window")
 
     s.cursor_to("split.zip", "alt+F9")
-    s.answer(DIALOG_CAPTION, "Return")  # to this directory
-    s.wait_exists("left/noise.bin")
-    s.wait_until(lambda: s.read("left/noise.bin", binary=True) == s.read("noise.bin", binary=True),
+    s.answer(DIALOG_CAPTION, "Return")  # to the other panel's directory
+    s.wait_exists("right/noise.bin")
+    s.wait_until(lambda: s.read("right/noise.bin", binary=True) == s.read("noise.bin", binary=True),
                  "the file spread over three volumes is extracted whole")
     s.expect_panel_keys(s.left)
 

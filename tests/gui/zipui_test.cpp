@@ -204,27 +204,37 @@ class ZipUiTest : public QObject {
     QTest::addColumn<QString>("archive");  // Python writing it; empty: ARCHIVE.ZIP as made
     QTest::addColumn<QStringList>("ticks");
     QTest::addColumn<bool>("all");
+    QTest::addColumn<bool>("flat");  // "Extract without stored paths" checked
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<QString>("lastText");  // of the last file
-    QTest::newRow("prompt cancelled") << "" << QStringList{} << true << QStringList{} << "";
+    QTest::newRow("prompt cancelled") << "" << QStringList{} << true << false << QStringList{} << "";
     QTest::newRow("all, ticks do not matter")
-        << "" << QStringList{"a.txt"} << true << QStringList{"b.txt", "docs/a.txt"} << "alpha\n";
-    QTest::newRow("nothing ticked: all") << "" << QStringList{} << false << QStringList{"b.txt", "docs/a.txt"} << "alpha\n";
+        << "" << QStringList{"a.txt"} << true << false << QStringList{"b.txt", "docs/a.txt"} << "alpha\n";
+    QTest::newRow("nothing ticked: all")
+        << "" << QStringList{} << false << false << QStringList{"b.txt", "docs/a.txt"} << "alpha\n";
+    QTest::newRow("ticked keep their paths") << "" << QStringList{"a.txt"} << false << false
+                                             << QStringList{"docs/a.txt"} << "alpha\n";
+    QTest::newRow("ticked, without paths") << "" << QStringList{"a.txt", "b.txt"} << false << true
+                                           << QStringList{"a.txt", "b.txt"} << "bravo bravo\n";
+    QTest::newRow("all, without paths")
+        << "" << QStringList{} << true << true << QStringList{"a.txt", "b.txt"} << "bravo bravo\n";
     // "*.txt" is a name, not a mask; "A.TXT" is another file than "a.txt".
     QTest::newRow("names taken literally")
         << "z.writestr('*.txt','star'); z.writestr('a.txt','lower'); z.writestr('A.TXT','upper')"
-        << QStringList{"*.txt", "A.TXT"} << false << QStringList{"*.txt", "A.TXT"} << "upper";
+        << QStringList{"*.txt", "A.TXT"} << false << false << QStringList{"*.txt", "A.TXT"} << "upper";
   }
   void extract() {
     QFETCH(QString, archive);
     QFETCH(QStringList, ticks);
     QFETCH(bool, all);
+    QFETCH(bool, flat);
     QFETCH(QStringList, files);
     if (!archive.isEmpty()) QVERIFY(PyZip(Archive(), qPrintable(archive)));
     if (!files.isEmpty()) Script().inputs.push_back(Q(out_));
     int result = -1;
     QVERIFY(OpenWindow([&](TZIPpanel& w) {
       for (const QString& name : ticks) Tick(w, Std(name));
+      w.WithoutPaths()->setChecked(flat);
       (all ? w.ExtractFiles() : w.ExtractSelectedFiles())->trigger();
       return result = w.result();
     }));
@@ -232,23 +242,86 @@ class ZipUiTest : public QObject {
     QCOMPARE(result, int(QDialog::Accepted));  // the window closes
     QCOMPARE(Script().captions, std::vector<QString>({"Vantrel"}));
     QCOMPARE(Script().prompts, std::vector<QString>({"Unpack files to directory:"}));
-    QCOMPARE(Script().prefilled, std::vector<QString>({Q(f_->left)}));
+    // The other panel's directory is proposed, as Unpack proposes it.
+    QCOMPARE(Script().prefilled, std::vector<QString>({Q(f_->right)}));
     QCOMPARE(FilesUnder(out_), files);
     QCOMPARE(ReadText(out_ + "/" + Std(files.value(files.size() - 1))), lastText);
     QVERIFY(ShownMessages().empty() && !Info()->isVisible());
   }
 
-  void overwriteQuestionDecidesPerFile() {
-    QVERIFY(MakeDir(out_ + "/docs"));
-    WriteText(out_ + "/b.txt", "mine"), WriteText(out_ + "/docs/a.txt", "mine too");
-    QVERIFY(ExtractAll());  // answered No
-    QStringList texts;
-    for (const TShownMessage& m : ShownMessages()) texts << m.caption + ": " + m.text;
-    texts.sort();
-    QCOMPARE(texts, QStringList({"File Exists Alert: Replace existing file a.txt?",
-                                 "File Exists Alert: Replace existing file b.txt?"}));
-    QCOMPARE(ShownMessages()[0].kind, MessageKind::Question);
-    QCOMPARE(ReadText(out_ + "/b.txt") + ReadText(out_ + "/docs/a.txt"), QStringLiteral("minemine too"));
+  // The overwrite question of an extraction is the copy engine's: the entry
+  // and the file it would replace with sizes and times, and Yes, No, All,
+  // None (keep every existing file) and Cancel (stop here). docs/a.txt comes
+  // before b.txt in the archive.
+  void overwriteAnswersOfExtraction() {
+    const struct {
+      bool bExists;
+      std::deque<MessageAnswer> answers;
+      const char* result;  // docs/a.txt then b.txt: N new, O old, - missing
+    } cases[] = {
+        {true, {MessageAnswer::No, MessageAnswer::No}, "OO"},
+        {true, {MessageAnswer::Yes, MessageAnswer::No}, "NO"},
+        {true, {MessageAnswer::All}, "NN"},
+        {true, {MessageAnswer::None}, "OO"},
+        {false, {MessageAnswer::Cancel}, "O-"},
+        {false, {MessageAnswer::Yes}, "NN"},  // b.txt is new: no question for it
+    };
+    for (const auto& c : cases) {
+      QDir(Q(out_)).removeRecursively();
+      QVERIFY(MakeDir(out_ + "/docs"));
+      WriteText(out_ + "/docs/a.txt", "mine");
+      if (c.bExists) WriteText(out_ + "/b.txt", "mine too");
+      Script().shown.clear();
+      Script().answers = c.answers;
+      QVERIFY(ExtractAll());
+      QVERIFY2(Script().answers.empty(), c.result);
+      QCOMPARE(ShownMessages().size(), c.answers.size());
+      std::string result;
+      for (const char* name : {"/docs/a.txt", "/b.txt"})
+        result += !Exists(out_ + name) ? '-' : ReadText(out_ + name).startsWith(QStringLiteral("mine")) ? 'O' : 'N';
+      QCOMPARE(result, std::string(c.result));
+    }
+    // The first question of the last case, in full.
+    const TShownMessage& m = ShownMessages()[0];
+    QCOMPARE(m.kind, MessageKind::QuestionAll);
+    QCOMPARE(m.caption, QStringLiteral("File Exists Alert"));
+    const QStringList lines = m.text.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QStringLiteral("Replace existing file a.txt?"));
+    QVERIFY2(lines[2].startsWith(QStringLiteral("New:")) && lines[2].contains(QStringLiteral(" 6 bytes, ")), qPrintable(lines[2]));
+    QVERIFY2(lines[3].startsWith(QStringLiteral("Existing:")) && lines[3].contains(QStringLiteral(" 4 bytes, ")), qPrintable(lines[3]));
+  }
+
+  // F3 or Enter views the entry under the cursor: a private copy handed to
+  // the viewer and gone once the viewer ends; the window stays open.
+  void viewShowsAPrivateCopyOfTheEntry() {
+    const std::string seen = f_->Path("seen"), prog = f_->Path("viewer");
+    WriteText(prog, "#!/bin/sh\nls -ld \"${1%/*}\" | cut -c1-10 > '" + seen + ".mode'\n"
+                    "printf '%s' \"$1\" > '" + seen + ".path'\ncat \"$1\" > '" + seen + ".tmp'\n"
+                    "mv '" + seen + ".tmp' '" + seen + "'\n");
+    ::chmod(prog.c_str(), 0700);
+    f_->form->ViewerCommand = prog;
+    for (const char* name : {"a.txt", "b.txt"}) {
+      QFile::remove(Q(seen));
+      int result = -1;
+      QVERIFY(OpenWindow([&](TZIPpanel& w) {
+        for (int row = 0; row < w.Model()->rowCount(); ++row)
+          if (w.Model()->Name(row) == name) w.ListView()->setCurrentIndex(w.Model()->index(row, 1));
+        if (std::string(name) == "a.txt") w.ViewFile()->trigger();
+        else QTest::keyClick(w.ListView(), Qt::Key_Return);
+        return result = w.result();
+      }));
+      QCOMPARE(result, int(QDialog::Rejected));  // not closed by an extraction
+      QTRY_VERIFY_WITH_TIMEOUT(Exists(seen), 10000);
+      QCOMPARE(ReadText(seen), QLatin1String(std::string(name) == "a.txt" ? "alpha\n" : "bravo bravo\n"));
+      const std::string path = Std(ReadText(seen + ".path"));
+      QVERIFY2(QFileInfo(Q(path)).fileName() == QLatin1String(name) &&
+                   QFileInfo(Q(path)).dir().dirName().startsWith(QStringLiteral("vantrel-view-")),
+               path.c_str());
+      QCOMPARE(ReadText(seen + ".mode").trimmed(), QStringLiteral("drwx------"));
+      QTRY_VERIFY_WITH_TIMEOUT(!Exists(QFileInfo(Q(path)).path().toStdString()), 10000);
+    }
+    QVERIFY(ShownMessages().empty() && Script().prompts.empty());
   }
 
   void unreadableArchiveReportsTheErrorAndShowsNoWindow() {
@@ -293,7 +366,10 @@ class ZipUiTest : public QObject {
     // The destination, a wrong password, the right one; the next entry reuses it.
     Script().inputs = {Q(out_), QStringLiteral("wrong"), QStringLiteral("secret")};
     QVERIFY(OpenWindow([](TZIPpanel& w) { w.ExtractFiles()->trigger(); return w.result(); }, "enc.zip"));
-    QVERIFY(Script().prompts.size() == 3 && Script().prompts[1].startsWith(QStringLiteral("Password for ")));
+    // The first question asks; after a wrong password it says so and asks again.
+    QCOMPARE(Script().prompts.size(), size_t(3));
+    QCOMPARE(Script().prompts[1], QStringLiteral("Password for fields.c:"));
+    QCOMPARE(Script().prompts[2], QStringLiteral("Wrong password for fields.c\nPassword for fields.c:"));
     QCOMPARE(g_secretPrompts, (QList<bool>{false, true, true}));  // passwords typed as bullets
     QVERIFY(ShownMessages().empty() && Bytes(out_ + "/fields.c").size() + Bytes(out_ + "/xargs.1").size() == 11150 + 4227);
     QVERIFY(app::ArchiveComponent(*f_->form).Password.empty());  // not kept for the next archive

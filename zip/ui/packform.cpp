@@ -151,6 +151,9 @@ std::string TPackForm::Password() const {
 void TPackForm::ForgetPassword() { passwordEdit_->clear(); }
 
 void TPackForm::showEvent(QShowEvent* event) {
+  // The form's size, or more where the texts need it (a translation's
+  // longer labels are never cut).
+  setFixedSize(layout()->sizeHint().expandedTo(QSize(411, 205)));
   QDialog::showEvent(event);
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     QRect frame = frameGeometry();

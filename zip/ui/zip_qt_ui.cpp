@@ -80,6 +80,14 @@ bool TQtZipUserInterface::AskYesNo(const std::string& text, const std::string& c
   return Prompt(TPromptKind::YesNo, caption, text);
 }
 
+zip::TOverwriteAnswer TQtZipUserInterface::AskOverwrite(const std::string& text,
+                                                       const std::string& caption,
+                                                       const zip::TOverwriteFacts& entry,
+                                                       const zip::TOverwriteFacts& existing) {
+  if (overwrite_) return overwrite_(caption, text, entry, existing);
+  return zip::TZipUserInterface::AskOverwrite(text, caption, entry, existing);
+}
+
 void TQtZipUserInterface::SetBusyCursor(bool busy) {
   if (busy) {
     QApplication::setOverrideCursor(Qt::WaitCursor);

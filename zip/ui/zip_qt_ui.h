@@ -2,7 +2,7 @@
 //
 // The engine asks through TZipUserInterface; this implementation shows the
 // overwrite question ("Replace existing file ...?", caption "File Exists
-// Alert"), its error boxes ("Unknown Compression Method"), the directory
+// Alert", through the program's overwrite handler), its error boxes ("Unknown Compression Method"), the directory
 // dialog for a destination of "?", the archive dialog for a name ending in
 // "?", the disk prompt, the busy cursor, and lets pending events run while an
 // operation goes on. The message boxes go through a prompt handler the
@@ -35,6 +35,10 @@ class TQtZipUserInterface : public zip::TZipUserInterface {
   using TDirectoryHandler = std::function<bool(std::string& dir)>;
   using TArchiveHandler =
       std::function<bool(const std::string& title, const std::string& filter, std::string& name)>;
+  // The overwrite question with its five answers (the program's own box).
+  using TOverwriteHandler = std::function<zip::TOverwriteAnswer(
+      const std::string& caption, const std::string& text, const zip::TOverwriteFacts& entry,
+      const zip::TOverwriteFacts& existing)>;
 
   explicit TQtZipUserInterface(QWidget* parent = nullptr) : parent_(parent) {}
   ~TQtZipUserInterface() override;
@@ -47,6 +51,8 @@ class TQtZipUserInterface : public zip::TZipUserInterface {
   void SetPromptHandler(TPromptHandler handler) { prompt_ = std::move(handler); }
   void SetDirectoryHandler(TDirectoryHandler handler) { directory_ = std::move(handler); }
   void SetArchiveHandler(TArchiveHandler handler) { archive_ = std::move(handler); }
+  // Without one, the overwrite question is a Yes/No question.
+  void SetOverwriteHandler(TOverwriteHandler handler) { overwrite_ = std::move(handler); }
 
   bool ChooseArchive(const std::string& title, const std::string& filter,
                      std::string& name) override;
@@ -54,6 +60,9 @@ class TQtZipUserInterface : public zip::TZipUserInterface {
   bool AskForDisk(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& caption) override;
   bool AskYesNo(const std::string& text, const std::string& caption) override;
+  zip::TOverwriteAnswer AskOverwrite(const std::string& text, const std::string& caption,
+                                     const zip::TOverwriteFacts& entry,
+                                     const zip::TOverwriteFacts& existing) override;
   void SetBusyCursor(bool busy) override;
   void ProcessMessages() override;
 
@@ -67,6 +76,7 @@ class TQtZipUserInterface : public zip::TZipUserInterface {
   TPromptHandler prompt_;
   TDirectoryHandler directory_;
   TArchiveHandler archive_;
+  TOverwriteHandler overwrite_;
   int busyDepth_ = 0;
 };
 

@@ -152,15 +152,21 @@ Qt::ItemFlags TZipEntryModel::flags(const QModelIndex& index) const {
 QVariant TZipEntryModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal) return {};
   if (role == Qt::DisplayRole) {
-    switch (section) {
-      case 0: return QStringLiteral("File name");
-      case 1: return QStringLiteral("Size");
-      case 2: return QStringLiteral("Path");
-    }
+    if (section >= 0 && section < titles_.size()) return titles_[section];
   } else if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue((section == 1 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   }
   return {};
+}
+
+bool TZipEntryModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                                   int role) {
+  if (orientation != Qt::Horizontal || section < 0 || section >= titles_.size() ||
+      (role != Qt::EditRole && role != Qt::DisplayRole))
+    return false;
+  titles_[section] = value.toString();
+  emit headerDataChanged(orientation, section, section);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -187,16 +193,25 @@ TZIPpanel::TZIPpanel(QWidget* parent) : QDialog(parent) {
   extractAll_->setToolTip(QStringLiteral("Extract all files"));
   extractAll_->setIcon(platform::ThemeIcon(QStringLiteral("folder-download"),
                                            style()->standardIcon(QStyle::SP_DialogSaveButton)));
+  withoutPaths_ = new QAction(QStringLiteral("Extract without stored paths"), this);
+  withoutPaths_->setObjectName(QStringLiteral("WithoutPaths"));
+  withoutPaths_->setCheckable(true);
+  viewFile_ = new QAction(QStringLiteral("View"), this);
+  viewFile_->setObjectName(QStringLiteral("ViewFile"));
+  viewFile_->setShortcut(QKeySequence(Qt::Key_F3));
   close_ = new QAction(QStringLiteral("Close"), this);
   close_->setObjectName(QStringLiteral("CloseZIP"));
   close_->setShortcut(QKeySequence(Qt::Key_Escape));
-  for (QAction* a : {extractSelected_, extractAll_, close_}) addAction(a);
+  for (QAction* a : {extractSelected_, extractAll_, viewFile_, close_}) addAction(a);
   fileMenu->addAction(extractSelected_);
   fileMenu->addAction(extractAll_);
+  fileMenu->addAction(withoutPaths_);
+  fileMenu->addAction(viewFile_);
   fileMenu->addSeparator()->setObjectName(QStringLiteral("N1"));
   fileMenu->addAction(close_);
   connect(extractSelected_, &QAction::triggered, this, &TZIPpanel::ExtractSelectedFilesClick);
   connect(extractAll_, &QAction::triggered, this, &TZIPpanel::ExtractFilesClick);
+  connect(viewFile_, &QAction::triggered, this, &TZIPpanel::ViewFileClick);
   connect(close_, &QAction::triggered, this, &TZIPpanel::CloseZIPClick);
 
   toolBar_ = new QToolBar(this);
@@ -293,15 +308,20 @@ void TZIPpanel::showEvent(QShowEvent* event) {
 }
 
 bool TZIPpanel::eventFilter(QObject* watched, QEvent* event) {
-  // Space ticks or unticks the row under the cursor, whichever cell is current.
+  // Space ticks or unticks the row under the cursor, whichever cell is
+  // current; Enter views it, as F3 does.
   if (watched == listView_ && event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space &&
       static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
-    const QModelIndex current = listView_->currentIndex();
-    if (current.isValid()) {
-      model_->SetChecked(current.row(), !model_->Checked(current.row()));
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Space) {
+      const QModelIndex current = listView_->currentIndex();
+      if (current.isValid()) model_->SetChecked(current.row(), !model_->Checked(current.row()));
+      return true;
     }
-    return true;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      ViewFileClick();
+      return true;
+    }
   }
   return QDialog::eventFilter(watched, event);
 }
@@ -310,7 +330,7 @@ void TZIPpanel::RunExtract(const std::vector<std::string>& names) {
   // The extraction may read the directory again (the archive changed since it
   // was listed): the list is not painted from it meanwhile.
   listView_->setUpdatesEnabled(false);
-  if (extract_) extract_(names);
+  if (extract_) extract_(names, !withoutPaths_->isChecked());
   listView_->setUpdatesEnabled(true);
   // The window ends after one extraction, whatever its outcome.
   done(QDialog::Accepted);
@@ -321,5 +341,17 @@ void TZIPpanel::ExtractSelectedFilesClick() { RunExtract(model_->TickedNames());
 void TZIPpanel::ExtractFilesClick() { RunExtract({}); }
 
 void TZIPpanel::CloseZIPClick() { reject(); }
+
+void TZIPpanel::ViewFileClick() {
+  const QModelIndex current = listView_->currentIndex();
+  if (!current.isValid() || !viewHandler_) return;
+  const std::string_view name = model_->Name(current.row());
+  if (name.empty()) return;
+  // As for extracting, the list is not painted from the directory meanwhile.
+  const std::string path = std::string(model_->Path(current.row())) + std::string(name);
+  listView_->setUpdatesEnabled(false);
+  viewHandler_(path);
+  listView_->setUpdatesEnabled(true);
+}
 
 }  // namespace vantrel::zipui

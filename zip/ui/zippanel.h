@@ -13,6 +13,9 @@
 // read from the reader's entries when a row is painted, so that an archive of
 // hundreds of thousands of entries is listed at the speed of reading its
 // directory and costs little beyond the directory itself.
+//
+// F3 (and Enter) on a row views that entry: the window hands its path to the
+// view handler and stays open.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +25,7 @@
 #include <vector>
 
 #include <QAbstractTableModel>
+#include <QStringList>
 #include <QDialog>
 
 class QAction;
@@ -69,6 +73,9 @@ class TZipEntryModel : public QAbstractTableModel {
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  // The column titles can be translated.
+  bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                     int role = Qt::EditRole) override;
 
  private:
   // The entry shown in `row`, or null (no such row, or the reader's
@@ -78,14 +85,19 @@ class TZipEntryModel : public QAbstractTableModel {
   const zip::TZipReader* reader_ = nullptr;
   std::vector<uint32_t> rows_;  // directory indices in display order
   std::vector<bool> checked_;
+  QStringList titles_{QStringLiteral("File name"), QStringLiteral("Size"), QStringLiteral("Path")};
 };
 
 class TZIPpanel : public QDialog {
   Q_OBJECT
 
  public:
-  // Runs the extraction of `names` (empty = every entry).
-  using TExtractHandler = std::function<void(const std::vector<std::string>& names)>;
+  // Runs the extraction of `names` (empty = every entry), with their stored
+  // directories or, when `keepPaths` is false, each file straight into the
+  // destination.
+  using TExtractHandler = std::function<void(const std::vector<std::string>& names, bool keepPaths)>;
+  // Shows the entry `path` (Directory + Filename) in the viewer.
+  using TViewHandler = std::function<void(const std::string& path)>;
 
   explicit TZIPpanel(QWidget* parent = nullptr);
 
@@ -95,6 +107,7 @@ class TZIPpanel : public QDialog {
   void Load(zip::TZipReader& reader, const std::string& archivePath, const QString& shownName);
 
   void SetExtractHandler(TExtractHandler handler) { extract_ = std::move(handler); }
+  void SetViewHandler(TViewHandler handler) { viewHandler_ = std::move(handler); }
   // What is wrong with the directory of the archive loaded last ("" when it
   // was read whole). The caption then ends in "[damaged]".
   const QString& Damage() const { return damage_; }
@@ -104,6 +117,10 @@ class TZIPpanel : public QDialog {
   QAction* ExtractSelectedFiles() const { return extractSelected_; }
   QAction* ExtractFiles() const { return extractAll_; }
   QAction* CloseZIP() const { return close_; }
+  // Checked: extraction leaves the stored directories out (off by default,
+  // kept while the program runs).
+  QAction* WithoutPaths() const { return withoutPaths_; }
+  QAction* ViewFile() const { return viewFile_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -116,6 +133,7 @@ class TZIPpanel : public QDialog {
   void ExtractSelectedFilesClick();
   void ExtractFilesClick();
   void CloseZIPClick();
+  void ViewFileClick();
   void RunExtract(const std::vector<std::string>& names);
 
   TZipEntryModel* model_;
@@ -125,7 +143,10 @@ class TZIPpanel : public QDialog {
   QAction* extractSelected_;
   QAction* extractAll_;
   QAction* close_;
+  QAction* withoutPaths_;
+  QAction* viewFile_;
   TExtractHandler extract_;
+  TViewHandler viewHandler_;
   QString damage_;
 };
 
