@@ -49,7 +49,8 @@ TTextView::TTextView(TViewDocument& document, QWidget* parent)
 
 void TTextView::FontChanged() {
   const QFontMetrics fm(font());
-  charWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
+  // A column is one character's advance, which may be a fraction of a pixel.
+  charWidth_ = std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('M')));
   lineHeight_ = std::max(1, fm.height());
   endTop_.reset();
   viewport()->update();
@@ -87,7 +88,7 @@ void TTextView::DocumentChanged() {
 int TTextView::PageRows() const { return std::max(1, viewport()->height() / lineHeight_); }
 
 int TTextView::Columns() const {
-  return std::max(1, (viewport()->width() - 2 * kMargin) / charWidth_);
+  return std::max(1, static_cast<int>((viewport()->width() - 2 * kMargin) / charWidth_));
 }
 
 // ---------------------------------------------------------------------------
@@ -255,7 +256,7 @@ void TTextView::SetHit(std::optional<TTextHit> hit) {
       int first = 0, last = 0;
       if (HitColumns(start, LineAt(start), first, last)) {
         QScrollBar* bar = horizontalScrollBar();
-        const int x0 = first * charWidth_, x1 = last * charWidth_;
+        const int x0 = static_cast<int>(first * charWidth_), x1 = static_cast<int>(std::ceil(last * charWidth_));
         const int width = viewport()->width() - 2 * kMargin;
         if (x0 < bar->value() || x1 > bar->value() + width) {
           maxColumns_ = std::max(maxColumns_, last + 1);
@@ -296,9 +297,9 @@ void TTextView::UpdateScrollBars() {
 
   QScrollBar* hbar = horizontalScrollBar();
   const int width = viewport()->width() - 2 * kMargin;
-  hbar->setRange(0, wrap_ ? 0 : std::max(0, maxColumns_ * charWidth_ - width));
+  hbar->setRange(0, wrap_ ? 0 : std::max(0, static_cast<int>(std::ceil(maxColumns_ * charWidth_)) - width));
   hbar->setPageStep(std::max(1, width));
-  hbar->setSingleStep(charWidth_ * 4);
+  hbar->setSingleStep(static_cast<int>(std::lround(charWidth_ * 4)));
   syncing_ = false;
 }
 
@@ -345,39 +346,44 @@ void TTextView::paintEvent(QPaintEvent*) {
   const QPalette& pal = palette();
   painter.fillRect(viewport()->rect(), pal.color(QPalette::Base));
   painter.setFont(font());
-  const QFontMetrics fm(font());
-  const int ascent = fm.ascent();
+  const QFontMetricsF fm(font());
+  const qreal ascent = fm.ascent();
   const int scrollX = wrap_ ? 0 : horizontalScrollBar()->value();
   const int width = viewport()->width();
-  const int visibleColumns = width / charWidth_ + 2;
-  const int firstVisible = scrollX / charWidth_;
+  const int visibleColumns = static_cast<int>(width / charWidth_) + 2;
+  const int firstVisible = wrap_ ? 0 : static_cast<int>(scrollX / charWidth_);
   int widest = maxColumns_;
   int y = 0;
   for (const TRow& row : Layout()) {
     const TLine& line = LineAt(row.lineStart);
     widest = std::max(widest, static_cast<int>(std::min<qsizetype>(line.shown.size(), 1 << 20)));
-    int first = 0, last = 0;
-    if (HitColumns(row.lineStart, line, first, last)) {
-      const int a = std::max(first, row.firstColumn) - row.firstColumn;
-      const int b = std::min<int>(last, row.firstColumn + static_cast<int>(row.text.size())) - row.firstColumn;
-      if (b > a)
-        painter.fillRect(QRect(kMargin + a * charWidth_ - scrollX, y, (b - a) * charWidth_, lineHeight_),
-                         pal.color(QPalette::Highlight));
-    }
-    painter.setPen(pal.color(QPalette::Text));
     // Only the columns on screen are drawn: a long line costs no more than a short one.
     const QString part = wrap_ ? row.text : row.text.mid(firstVisible, visibleColumns);
-    const int x = kMargin + (wrap_ ? 0 : firstVisible * charWidth_ - scrollX);
-    painter.drawText(x, y + ascent, part);
-    if (first < last) {
-      // The hit's characters again, in the highlighted text colour.
-      const int a = std::max(first, row.firstColumn + (wrap_ ? 0 : firstVisible));
-      const int b = std::min<int>(last, row.firstColumn + static_cast<int>(row.text.size()));
-      if (b > a) {
-        painter.setPen(pal.color(QPalette::HighlightedText));
-        painter.drawText(kMargin + (a - row.firstColumn) * charWidth_ - scrollX, y + ascent,
-                         row.text.mid(a - row.firstColumn, b - a));
-      }
+    const qreal x = kMargin + (wrap_ ? 0 : firstVisible * charWidth_ - scrollX);
+    // The hit's characters within `part`, if any.
+    int first = 0, last = 0;
+    qsizetype a = 0, b = 0;
+    if (HitColumns(row.lineStart, line, first, last)) {
+      const int partColumn = row.firstColumn + firstVisible;
+      a = std::clamp<qsizetype>(first - partColumn, 0, part.size());
+      b = std::clamp<qsizetype>(last - partColumn, 0, part.size());
+    }
+    const qreal baseline = y + ascent;
+    painter.setPen(pal.color(QPalette::Text));
+    if (b <= a) {
+      painter.drawText(QPointF(x, baseline), part);
+    } else {
+      // Before, hit and after are drawn once each, every piece where the
+      // text before it ends, so the highlight sits exactly under its
+      // characters whatever their advance.
+      const QString before = part.left(a), hit = part.mid(a, b - a), after = part.mid(b);
+      const qreal xa = x + fm.horizontalAdvance(before);
+      const qreal xb = xa + fm.horizontalAdvance(hit);
+      painter.fillRect(QRectF(xa, y, xb - xa, lineHeight_), pal.color(QPalette::Highlight));
+      painter.drawText(QPointF(x, baseline), before);
+      painter.drawText(QPointF(xb, baseline), after);
+      painter.setPen(pal.color(QPalette::HighlightedText));
+      painter.drawText(QPointF(xa, baseline), hit);
     }
     y += lineHeight_;
   }

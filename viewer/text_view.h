@@ -104,7 +104,7 @@ class TTextView : public TRowScrollArea {
   std::optional<TPos> endTop_;
   std::optional<TTextHit> hit_;
   QHash<uint64_t, TLine> lines_;
-  int charWidth_ = 8;
+  qreal charWidth_ = 8;  // the advance of one column, in pixels
   int lineHeight_ = 16;
   int maxColumns_ = 0;  // the widest line seen, for the horizontal bar
   uint64_t scale_ = 1;  // bytes per step of the vertical bar

@@ -384,6 +384,11 @@ void TViewerWindow::GoToDialog() {
 void TViewerWindow::GoToLine(uint64_t line) {
   if (!error_.isEmpty()) return;
   searchNote_.clear();
+  // The place the user went to is now the current one: the last hit no
+  // longer speaks for the status line, and F3 searches on from here.
+  hit_.reset();
+  textView_->SetHit(std::nullopt);
+  hexView_->SetHit(std::nullopt);
   if (mode_ == TMode::Hex) {
     hexView_->ShowOffset(std::min(line, doc_.Size()));
     return;
@@ -412,20 +417,23 @@ void TViewerWindow::UpdateStatus() {
           << QStringLiteral("%1 bytes").arg(Thousands(size));
   } else {
     const bool hex = mode_ == TMode::Hex;
-    const uint64_t pos = hit_ ? hit_->offset : CurrentOffset();
+    // The hit speaks for the position while it is on screen.
+    const uint64_t top = CurrentOffset();
+    const uint64_t bottom = hex ? std::min(size, hexView_->TopOffset() + static_cast<uint64_t>(hexView_->PageRows()) * THexView::kBytesPerRow)
+                                : textView_->BottomOffset();
+    const bool hitShown = hit_ && hit_->offset >= top && hit_->offset < std::max(bottom, top + 1);
+    const uint64_t pos = hitShown ? hit_->offset : top;
     if (!hex) {
       const uint64_t line = doc_.LineNumberAt(pos);
       const uint64_t total = doc_.LineCount();
       QString lineText = QStringLiteral("Line ") + (line ? Thousands(line) : QStringLiteral("?"));
       lineText += total ? QStringLiteral(" of ") + Thousands(total) : QStringLiteral(" (counting lines)");
       parts << lineText;
-      if (hit_) {
+      if (hitShown) {
         const uint64_t start = doc_.LineStartAt(pos);
         parts << QStringLiteral("Col %1").arg(Decode(doc_.Encoding(), const_cast<TViewDocument&>(doc_).Bytes(start, pos)).size() + 1);
       }
     }
-    const uint64_t bottom = hex ? std::min(size, hexView_->TopOffset() + static_cast<uint64_t>(hexView_->PageRows()) * THexView::kBytesPerRow)
-                                : textView_->BottomOffset();
     const int percent = size ? static_cast<int>(bottom * 100 / size) : 100;
     parts << QStringLiteral("Offset %1 of %2 (%3%)").arg(Thousands(pos), Thousands(size)).arg(percent);
     parts << EncodingName(doc_.Encoding());

@@ -7,7 +7,9 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <QPalette>
 
+#include <cmath>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -275,10 +277,64 @@ class ViewerTest : public QObject {
     window->Find(QStringLiteral("needle"), false, true);
     QTRY_VERIFY(!window->Searching());
     QVERIFY(window->StatusText().contains(QLatin1String("Not found")));
+    window->Find(QStringLiteral("needle"), false, false);
+    QCOMPARE(hitLine(), uint64_t{11});  // on screen: the hit speaks for the status
     window->GoToLine(1234);
     QCOMPARE(window->TextView()->VisibleRows().value(0), QStringLiteral("row 1234"));
+    // The status follows the line gone to, not the last hit, and F3 searches on from there.
+    QVERIFY2(window->StatusText().startsWith(QLatin1String("Line 1,234 of 5,000")), qPrintable(window->StatusText()));
+    QTest::keyClick(window.get(), Qt::Key_F3);
+    QCOMPARE(hitLine(), uint64_t{1261});
     window->GoToLine(999999);
     QVERIFY(window->TextView()->VisibleRows().last() == QStringLiteral("row 5000") && window->TextView()->AtEnd());
+  }
+
+  // The found text is highlighted exactly under its characters and drawn
+  // once, in the highlighted text colour, also in a font whose characters are
+  // a fraction of a pixel wide (where whole-pixel columns drift away).
+  void highlightSitsUnderTheHitOnce() {
+    const QString prefix = QStringLiteral("0123456789").repeated(4) + QStringLiteral("abc ");
+    const auto window = Show(Write("hit.txt", prefix.toStdString() + "NEEDLE xyz\n"));
+    QVERIFY(window);
+    TTextView* view = window->TextView();
+    QFont font = view->font();
+    font.setHintingPreference(QFont::PreferNoHinting);
+    for (qreal size = 9; size < 20; size += 0.1) {
+      font.setPointSizeF(size);
+      const qreal advance = QFontMetricsF(font).horizontalAdvance(QLatin1Char('M'));
+      if (advance - std::floor(advance) > 0.25 && advance - std::floor(advance) < 0.75) break;
+    }
+    view->setFont(font);
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Highlight, Qt::blue);
+    palette.setColor(QPalette::HighlightedText, Qt::red);
+    view->setPalette(palette);
+    window->Find(QStringLiteral("needle"), false, false);
+    QTRY_VERIFY(!window->Searching() && window->Hit());
+    const QImage image = view->viewport()->grab().toImage();
+    const QFontMetricsF fm(font);
+    int left = image.width(), right = -1, dark = 0, red = 0;
+    for (int y = 0; y < static_cast<int>(fm.height()); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        const QColor c = image.pixelColor(x, y);
+        if (c.blue() > 200 && c.red() < 60 && c.green() < 60) left = std::min(left, x), right = std::max(right, x);
+      }
+    }
+    QVERIFY(right > left);
+    for (int y = 0; y < static_cast<int>(fm.height()); ++y) {
+      for (int x = left; x <= right; ++x) {
+        const QColor c = image.pixelColor(x, y);
+        dark += c.red() < 100 && c.green() < 100 && c.blue() < 100;  // the text colour under the hit
+        red += c.red() > 200 && c.blue() < 60;
+      }
+    }
+    const qreal expectedLeft = 4 + fm.horizontalAdvance(prefix);  // after the view's margin
+    QVERIFY2(std::abs(left - expectedLeft) <= 1.5, qPrintable(QStringLiteral("%1 vs %2").arg(left).arg(expectedLeft)));
+    QVERIFY2(std::abs(right + 1 - left - fm.horizontalAdvance(QStringLiteral("NEEDLE"))) <= 2, qPrintable(QString::number(right - left)));
+    QCOMPARE(dark, 0);
+    QVERIFY(red > 0);
   }
 
   void viewKeys() {
