@@ -2,6 +2,8 @@
 // colors, Load and Save color scheme, Select language.
 #include "app/commands/options_commands.h"
 
+#include <map>
+
 #include <QAction>
 #include <QEvent>
 #include <QMenu>
@@ -15,10 +17,14 @@
 #include "app/settings/message_table.h"
 #include "app/dialogs/panelsettingsform.h"
 #include "app/settings/settings.h"
+#include "panels/dirmodel.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
 #include "platform/install_paths.h"
 #include "platform/ini.h"
+#include "platform/qt/volumes.h"
+#include "platform/rename.h"
+#include "platform/text.h"
 
 namespace vantrel::app {
 
@@ -42,15 +48,16 @@ const TWindowTexts kTranslatedTexts[] = {
       "mnuRghtChDrive", "mnuRghtSettings", "mnuHelp", "mnuHlpContents", "mnuHlpAbout",
       "NewFileButton.Hint", "DeleteFileButton.Hint", "ViewFileButton.Hint", "EditFileButton.Hint",
       "CopyFileButton.Hint", "MoveFileButton.Hint", "RenameFileButton.Hint", "PackFileButton.Hint",
-      "UnpackFileButton.Hint", "MakeDirButton.Hint", "FindFileButton.Hint"}},
+      "UnpackFileButton.Hint", "MakeDirButton.Hint", "FindFileButton.Hint", "LeftHeader.Items",
+      "RightHeader.Items"}},
     {"NewFileForm", {"", "Label1", "OkButton", "CancelButton", "HelpButton"}},
     {"RenameFileForm", {"", "Label1", "Label2", "OkButton", "CancelButton", "HelpButton"}},
     {"PackForm",
      {"", "Label1", "Label2", "Label2", "OptionsGroup", "OptionsGroup.Items", "PackButton",
-      "CancelButton", "HelpButton"}},
+      "CancelButton", "HelpButton", "EncryptCheck", "Label3"}},
     {"ZipPanel",
      {"", "FileMenu", "ExtractSelectedFiles", "ExtractFiles", "CloseZIP", "ExtrSelButton.Hint",
-      "ExtrAllButton.Hint"}},
+      "ExtrAllButton.Hint", "WithoutPaths", "ViewFile", "ListView.Items"}},
     {"PanelSettingsForm",
      {"", "WidthGroupBox", "Label1", "Label2", "Label3", "Label4", "Label5", "SortGroup",
       "SortGroup.Items", "OkButton", "CancelButton", "HelpButton"}},
@@ -71,6 +78,17 @@ const TWindowTexts kTranslatedTexts[] = {
 // Colour schemes and language files share the open dialog's filters.
 const QStringList kSchemeFilters = {QStringLiteral("Vantrel palette (*.vnp)"),
                                     QStringLiteral("Vantrel language file (*.lng)")};
+
+// The user's own folder for colour schemes and translations: "vantrel"
+// beside the settings file (or the settings file's folder when that is it).
+std::string UserDataDir(const TMainForm& form) {
+  const std::string& settings = form.SettingsPath();
+  const size_t slash = settings.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : settings.substr(0, slash == 0 ? 1 : slash);
+  const size_t last = dir.rfind('/');
+  if (dir.substr(last == std::string::npos ? 0 : last + 1) == "vantrel") return dir + "/";
+  return platform::JoinPath(dir, "vantrel/");
+}
 
 std::string Bytes(const QString& text) {
   const QByteArray bytes = text.toUtf8();
@@ -143,11 +161,14 @@ void mnuOptFontClick(TMainForm& form) {
   SaveFont(form, ini);
 }
 
-// The dialogs of the colour schemes: "*.vnp" files in the program directory.
+// The dialogs of the colour schemes start in the user's own folder, where
+// schemes are saved.
 QString ChooseScheme(TMainForm& form, const char* title, bool save, int helpContext) {
   TFileRequest request;
   request.title = QLatin1String(title);
-  request.directory = QString::fromStdString(form.ProgramDir());
+  const std::string dir = UserDataDir(form);
+  platform::MakeDirectoryPath(dir);  // (the dialog cannot start in a folder not there)
+  request.directory = QString::fromStdString(dir);
   request.filters = save ? QStringList{kSchemeFilters.front()} : kSchemeFilters;
   request.defaultSuffix = QStringLiteral("vnp");
   request.save = save;
@@ -171,17 +192,36 @@ void mnuOptSaveSchemeClick(TMainForm& form) {
   SaveColors(form, scheme);
 }
 
+// The translation files offered by name: those shipped in the data folder
+// and the user's own (which win over a shipped file of the same name).
+std::map<QString, std::string> AvailableLanguages(const TMainForm& form) {
+  std::map<QString, std::string> files;
+  for (const std::string& dir : {platform::LanguageDirectory(), UserDataDir(form) + "Language/"}) {
+    platform::EnumerateDirectory(dir, [&](platform::FindData&& entry) {
+      const std::string& name = entry.name;
+      if ((entry.attributes & platform::kAttrDirectory) != 0 || name.size() <= 4 ||
+          platform::CompareNoCaseAscii(name.substr(name.size() - 4), ".lng") != 0)
+        return;
+      files[platform::ToDisplay(name.substr(0, name.size() - 4))] = dir + name;
+    });
+  }
+  return files;
+}
+
 void SelectLanguageClick(TMainForm& form) {
-  TFileRequest request;
-  request.title = QStringLiteral("Select language");
-  request.directory = QString::fromStdString(platform::LanguageDirectory());
-  request.filters = kSchemeFilters;
-  request.filterIndex = 1;
-  request.helpContext = 604;
-  const QString chosen = ChooseFile(&form, request);
-  if (chosen.isEmpty()) return;
+  const std::map<QString, std::string> files = AvailableLanguages(form);
+  QStringList names;
+  int current = 0;
+  for (const auto& [name, path] : files) {
+    if (path == LanguagePath(form.LanguageFile)) current = static_cast<int>(names.size());
+    names << name;
+  }
+  const int chosen =
+      ChooseItem(&form, form.Action(QStringLiteral("SelectLanguage"))->text().remove(QLatin1Char('&')),
+                 QStringLiteral("Language:"), names, current);
+  if (chosen < 0) return;
   // Kept for the next start when the window closes.
-  form.LanguageFile = Bytes(chosen);
+  form.LanguageFile = files.at(names[chosen]);
   Language(form).LanguageFile = form.LanguageFile;
   ApplyLanguage(form);
 }
@@ -223,6 +263,35 @@ void ApplyLanguage(TMainForm& form) {
       if (english[i] == key) return texts[i];
     return key;
   });
+  ApplyPanelTexts(form, language);
+  language.TranslateButtons();
+}
+
+void ApplyPanelTexts(TMainForm& form, const TLanguage& language) {
+  static constexpr std::pair<const char*, std::string panels::TPanelTexts::*> kTexts[] = {
+      {"DirectoryLine", &panels::TPanelTexts::directoryLine}, {"FileLine", &panels::TPanelTexts::fileLine},
+      {"SizeLine", &panels::TPanelTexts::sizeLine},           {"SpaceLine", &panels::TPanelTexts::spaceLine},
+      {"Megabytes", &panels::TPanelTexts::megabytes},         {"Bytes", &panels::TPanelTexts::bytes},
+      {"MarkedLine", &panels::TPanelTexts::markedLine}};
+  std::vector<std::string> keys;
+  for (const auto& text : kTexts) keys.emplace_back(text.first);
+  const auto values = language.LanguageFile.empty()
+                          ? std::vector<std::optional<std::string>>(keys.size())
+                          : platform::ReadIniKeys(language.LanguageFile, "Panel texts", keys);
+  panels::TPanelTexts texts;  // English
+  for (size_t i = 0; i < keys.size(); ++i) {
+    std::string& text = texts.*kTexts[i].second;
+    if (!values[i] || values[i]->empty()) continue;
+    // A translation must keep every placeholder, or a name or a number
+    // would be lost from the line: such a text stays in English.
+    bool fits = true;
+    for (const char* placeholder : {"%1", "%2"})
+      fits = fits && (text.find(placeholder) == std::string::npos) ==
+                         (values[i]->find(placeholder) == std::string::npos);
+    if (fits) text = *values[i];
+  }
+  panels::SetPanelTexts(texts);
+  for (panels::TFMPanel* panel : {form.LeftFMPanel(), form.RightFMPanel()}) panel->RewordLines();
 }
 
 void InstallOptionsCommands(TMainForm& form) {

@@ -24,8 +24,14 @@ TLanguage& Language(TMainForm& form);
 std::string LanguagePath(const std::string& name);
 
 // Translates the windows with the form's language file and rebuilds the
-// messages table; runs when the main window is first shown and after Select
-// language.
+// messages table and the panels' lines; runs when the main window is first
+// shown and after Select language.
 void ApplyLanguage(TMainForm& form);
+
+// The wording of the panels' information lines from the language file's
+// section "Panel texts" (keys DirectoryLine "[%1]:  DIRECTORY", FileLine,
+// SizeLine, SpaceLine "%1 of %2 free", Megabytes, Bytes, MarkedLine); English
+// for a missing key, and for a text that drops or adds a placeholder.
+void ApplyPanelTexts(TMainForm& form, const TLanguage& language);
 
 }  // namespace vantrel::app

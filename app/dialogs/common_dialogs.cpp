@@ -2,10 +2,13 @@
 // handlers.
 #include "app/dialogs/common_dialogs.h"
 
+#include <algorithm>
+
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontDialog>
+#include <QInputDialog>
 #include <QShortcut>
 #include <QSortFilterProxyModel>
 
@@ -71,7 +74,16 @@ bool QtFontDialog(QWidget* parent, QFont& font, int helpContext) {
   return true;
 }
 
+int QtItemDialog(QWidget* parent, const QString& title, const QString& prompt, const QStringList& items,
+                 int current) {
+  bool ok = false;
+  const QString chosen =
+      QInputDialog::getItem(parent, title, prompt, items, std::max(0, current), false, &ok);
+  return ok ? static_cast<int>(items.indexOf(chosen)) : -1;
+}
+
 FileDialogHandler g_file = &QtFileDialog;
+ItemDialogHandler g_item = &QtItemDialog;
 ColorDialogHandler g_color = &QtColorDialog;
 FontDialogHandler g_font = &QtFontDialog;
 
@@ -94,7 +106,15 @@ FontDialogHandler SetFontDialogHandler(FontDialogHandler handler) {
   return Replace(g_font, handler, &QtFontDialog);
 }
 
+ItemDialogHandler SetItemDialogHandler(ItemDialogHandler handler) {
+  return Replace(g_item, handler, &QtItemDialog);
+}
+
 QString ChooseFile(QWidget* parent, const TFileRequest& request) { return g_file(parent, request); }
+int ChooseItem(QWidget* parent, const QString& title, const QString& prompt, const QStringList& items,
+               int current) {
+  return items.isEmpty() ? -1 : g_item(parent, title, prompt, items, current);
+}
 bool ChooseColor(QWidget* parent, QColor& color) { return g_color(parent, color); }
 bool ChooseFont(QWidget* parent, QFont& font, int helpContext) {
   return g_font(parent, font, helpContext);

@@ -31,13 +31,21 @@ using ColorDialogHandler = bool (*)(QWidget* parent, QColor& color);
 // Opens the font dialog preset to `font`; false when cancelled.
 using FontDialogHandler = bool (*)(QWidget* parent, QFont& font, int helpContext);
 
+// Offers `items` (not editable), `current` chosen at the start; the index
+// chosen, -1 when cancelled.
+using ItemDialogHandler = int (*)(QWidget* parent, const QString& title, const QString& prompt,
+                                  const QStringList& items, int current);
+
 // Each setter returns the old handler; nullptr restores Qt's dialog.
 FileDialogHandler SetFileDialogHandler(FileDialogHandler handler);
 ColorDialogHandler SetColorDialogHandler(ColorDialogHandler handler);
 FontDialogHandler SetFontDialogHandler(FontDialogHandler handler);
+ItemDialogHandler SetItemDialogHandler(ItemDialogHandler handler);
 
 QString ChooseFile(QWidget* parent, const TFileRequest& request);
 bool ChooseColor(QWidget* parent, QColor& color);
 bool ChooseFont(QWidget* parent, QFont& font, int helpContext);
+int ChooseItem(QWidget* parent, const QString& title, const QString& prompt, const QStringList& items,
+               int current);
 
 }  // namespace vantrel::app

@@ -36,13 +36,15 @@ TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
                   601) {
   auto* editorLabel = new QLabel(QStringLiteral("Editor for F4:"), this);
   editorLabel->setObjectName(QStringLiteral("Label1"));
-  editorPath_ = new QLineEdit(FromUtf8(form.EditorCommand), this);
+  // What F4 and F3 really start: the portable default "notepad.exe" shows as
+  // the platform's editor it stands for.
+  editorPath_ = new QLineEdit(FromUtf8(EditorProgram(form.EditorCommand)), this);
   editorPath_->setObjectName(QStringLiteral("EditorPath"));
   editorPath_->setMinimumWidth(260);
   editorLabel->setBuddy(editorPath_);
   auto* viewerLabel = new QLabel(QStringLiteral("Viewer for F3:"), this);
   viewerLabel->setObjectName(QStringLiteral("Label2"));
-  viewerPath_ = new QLineEdit(FromUtf8(form.ViewerCommand), this);
+  viewerPath_ = new QLineEdit(FromUtf8(ViewerProgram(form.ViewerCommand, form.ProgramDir())), this);
   viewerPath_->setObjectName(QStringLiteral("ViewerPath"));
   viewerLabel->setBuddy(viewerPath_);
 
@@ -94,8 +96,13 @@ void TGeneralSettingsForm::Browse(QLineEdit* edit) {
 
 void TGeneralSettingsForm::OkButtonClick() {
   // Taken as typed: whether the programs exist shows when they are started.
-  form_.EditorCommand = TypedName(editorPath_->text());
-  form_.ViewerCommand = TypedName(viewerPath_->text());
+  // A text that only shows what the setting stands for keeps the setting, so
+  // the settings file keeps its portable default.
+  const QString editor = editorPath_->text(), viewer = viewerPath_->text();
+  if (editor != FromUtf8(EditorProgram(form_.EditorCommand)))
+    form_.EditorCommand = editor == FromUtf8(EditorProgram(kDefaultEditor)) ? kDefaultEditor : TypedName(editor);
+  if (viewer != FromUtf8(ViewerProgram(form_.ViewerCommand, form_.ProgramDir())))
+    form_.ViewerCommand = TypedName(viewer);
   platform::IniFile ini(form_.SettingsPath());
   // A file that cannot be written keeps the dialog open; the commands apply.
   if (SaveEditorAndViewer(form_, ini)) accept();

@@ -12,8 +12,10 @@ class TGeneralSettingsForm : public TNameDialog {
   Q_OBJECT
 
  public:
-  // The edits start with the main window's editor and viewer commands; they
-  // are not reloaded later, so text left after "Cancel" is shown next time.
+  // The edits start with the programs the main window's editor and viewer
+  // commands start (the default "notepad.exe" shows as the platform's
+  // editor); they are not reloaded later, so text left after "Cancel" is
+  // shown next time.
   explicit TGeneralSettingsForm(TMainForm& form);
 
   QLineEdit* EditorPath() const { return editorPath_; }

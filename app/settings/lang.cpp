@@ -8,12 +8,15 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMetaProperty>
 #include <QRadioButton>
 #include <QToolButton>
+#include <QTranslator>
 #include <QWidget>
 
 #include "app/dialogs/messages.h"
@@ -71,7 +74,10 @@ struct TProperty {
   enum class Kind { None, Text, List, Integer } kind = Kind::None;
   std::function<QString()> get;
   std::function<void(const QString&)> set;    // Text
-  QList<QAbstractButton*> items;               // List
+  // List: how many items there are, and each one's text.
+  int count = 0;
+  std::function<QString(int)> item;
+  std::function<void(int, const QString&)> setItem;
   std::function<void(int)> setInteger;        // Integer
 };
 
@@ -119,12 +125,26 @@ TProperty HintOf(QObject* object) {
   return {};
 }
 
+// The radio buttons of a group box, or the column titles of a list or its
+// header.
 TProperty ItemsOf(QObject* object) {
   TProperty p;
   if (auto* group = qobject_cast<QGroupBox*>(object)) {
-    for (QRadioButton* button : group->findChildren<QRadioButton*>()) p.items << button;
-    if (!p.items.isEmpty()) p.kind = TProperty::Kind::List;
+    const QList<QRadioButton*> buttons = group->findChildren<QRadioButton*>();
+    p.count = static_cast<int>(buttons.size());
+    p.item = [buttons](int i) { return buttons[i]->text(); };
+    p.setItem = [buttons](int i, const QString& v) { buttons[i]->setText(v); };
+  } else {
+    QAbstractItemModel* model = nullptr;
+    if (auto* header = qobject_cast<QHeaderView*>(object)) model = header->model();
+    else if (auto* view = qobject_cast<QAbstractItemView*>(object)) model = view->model();
+    if (model != nullptr) {
+      p.count = model->columnCount();
+      p.item = [model](int i) { return model->headerData(i, Qt::Horizontal).toString(); };
+      p.setItem = [model](int i, const QString& v) { model->setHeaderData(i, Qt::Horizontal, v); };
+    }
   }
+  if (p.count > 0) p.kind = TProperty::Kind::List;
   return p;
 }
 
@@ -189,15 +209,48 @@ TProperty FindProperty(QObject* object, const QString& name) {
   return QtTextProperty(object, name);
 }
 
-QString ListText(const QList<QAbstractButton*>& items, const QString& separator) {
+QString ListText(const TProperty& p, const QString& separator) {
   QStringList texts;
-  for (const QAbstractButton* button : items) texts << button->text();
+  for (int i = 0; i < p.count; ++i) texts << p.item(i);
   return texts.join(separator);
 }
 
 }  // namespace
 
+// Answers the toolkit's requests for its standard button texts; every other
+// text stays as it is.
+class TLanguage::TButtonTranslator final : public QTranslator {
+ public:
+  using QTranslator::QTranslator;
+  QHash<QString, QString> texts;  // English word without "&" -> translation
+
+  QString translate(const char* context, const char* sourceText, const char* disambiguation,
+                    int n) const override {
+    (void)disambiguation;
+    (void)n;
+    // The generic theme's and the GNOME theme's words ("&Yes", "&OK").
+    if (qstrcmp(context, "QPlatformTheme") != 0 && qstrcmp(context, "QGnomeTheme") != 0) return {};
+    return texts.value(QString::fromUtf8(sourceText).remove(QLatin1Char('&')));
+  }
+  bool isEmpty() const override { return texts.isEmpty(); }
+};
+
 TLanguage::TLanguage(QObject* parent) : QObject(parent) {}
+
+void TLanguage::TranslateButtons() {
+  static const char* const kWords[] = {"OK",   "Cancel", "Yes",   "No",    "Close", "Help",
+                                       "Open", "Save",   "Abort", "Retry", "Ignore"};
+  if (buttons_ == nullptr) {
+    buttons_ = new TButtonTranslator(this);
+    QCoreApplication::installTranslator(buttons_);
+  }
+  buttons_->texts.clear();
+  if (LanguageFile.empty()) return;
+  const std::vector<std::string> keys(std::begin(kWords), std::end(kWords));
+  const auto values = platform::ReadIniKeys(LanguageFile, "Buttons", keys);
+  for (size_t i = 0; i < keys.size(); ++i)
+    if (values[i] && !values[i]->empty()) buttons_->texts.insert(QLatin1String(kWords[i]), FromUtf8(*values[i]));
+}
 
 void TLanguage::SetSeparator(const QString& value) {
   separator_ = value.trimmed().isEmpty() ? QStringLiteral(",") : value;
@@ -238,7 +291,7 @@ std::optional<QString> TLanguage::ReadProperty(QObject* object, const QString& p
     case TProperty::Kind::None:
       return std::nullopt;
     case TProperty::Kind::List:
-      return ListText(p.items, separator);
+      return ListText(p, separator);
     default:
       return p.get();
   }
@@ -254,7 +307,7 @@ bool TLanguage::Apply(const QString& path, const QString& value, QString* error)
   QString newValue = value;
   if (OnTranslate) {
     const QString oldValue =
-        p.kind == TProperty::Kind::List ? ListText(p.items, separator_) : p.get();
+        p.kind == TProperty::Kind::List ? ListText(p, separator_) : p.get();
     OnTranslate(*this, object, propertyName, oldValue, newValue);
   }
   switch (p.kind) {
@@ -274,11 +327,10 @@ bool TLanguage::Apply(const QString& path, const QString& value, QString* error)
       break;
     }
     case TProperty::Kind::List: {
-      // Buttons beyond the list keep their texts: a radio group of the
-      // program always offers all of its choices.
+      // Items beyond the list keep their texts: a radio group of the
+      // program always offers all of its choices, a list all its columns.
       const QStringList texts = SplitList(newValue, separator_);
-      for (qsizetype i = 0; i < std::min(texts.size(), p.items.size()); ++i)
-        p.items[i]->setText(texts[i]);
+      for (int i = 0; i < std::min(static_cast<int>(texts.size()), p.count); ++i) p.setItem(i, texts[i]);
       break;
     }
     case TProperty::Kind::None:

@@ -16,8 +16,9 @@
 //   Caption - a window's title, a label's, button's or action's text, a
 //             group box's or menu's title;
 //   Hint    - a tool tip (a tool button's goes to its action);
-//   Items   - the texts of a group box's radio buttons, in order; the value
-//             holds them joined by the separator;
+//   Items   - the texts of a group box's radio buttons, or the column titles
+//             of a list or a header, in order; the value holds them joined
+//             by the separator;
 //   Left, Top, Width, Height and any integer or text property Qt knows by
 //             that name (an integer value must be a whole number).
 // An empty or missing translation never clears a text; a path that leads
@@ -68,6 +69,12 @@ class TLanguage : public QObject {
   // English text itself when the file has no (or an empty) translation.
   std::vector<std::string> Messages(const std::vector<std::string>& english) const;
 
+  // The toolkit's own button texts (OK, Cancel, Yes, No, ... of every message
+  // box and input dialog) from section "Buttons", whose keys are those words
+  // in English without "&"; a missing key leaves the English word. Applies
+  // to the whole application from the next dialog on.
+  void TranslateButtons();
+
   // Sets one property path to `value`; false only for the integer error above
   // (then `error` holds the message). An empty value changes nothing.
   bool Apply(const QString& path, const QString& value, QString* error = nullptr);
@@ -87,6 +94,8 @@ class TLanguage : public QObject {
 
  private:
   QString separator_ = QStringLiteral(",");
+  class TButtonTranslator;
+  TButtonTranslator* buttons_ = nullptr;  // installed on the first run
 };
 
 }  // namespace vantrel::app

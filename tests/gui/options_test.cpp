@@ -5,6 +5,8 @@
 // values, and the shipped files.
 #include <QApplication>
 #include <QMenu>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -21,8 +23,10 @@
 #include "app/dialogs/panelsettingsform.h"
 #include "app/settings/settings.h"
 #include "gui_support.h"
+#include "panels/dirmodel.h"
 #include "platform/ini.h"
 #include "platform/install_paths.h"
+#include "platform/process.h"
 #include "platform/qt/colors.h"
 
 using namespace vantrel;
@@ -38,6 +42,14 @@ namespace {
 std::deque<QString> g_files;
 app::TFileRequest g_request;
 QColor g_pickedColor, g_pickerStart;
+QString g_itemChoice;            // the item the list dialog answers
+QStringList g_items;             // what it offered,
+QString g_itemCurrent;           // with this one chosen at the start
+
+int ScriptedItem(QWidget*, const QString&, const QString&, const QStringList& items, int current) {
+  g_items = items, g_itemCurrent = items.value(current);
+  return static_cast<int>(items.indexOf(g_itemChoice));
+}
 
 QString ScriptedFile(QWidget*, const app::TFileRequest& request) {
   g_request = request;
@@ -77,7 +89,15 @@ class OptionsTest : public QObject {
   std::string File(const char* name, const std::string& text) const {
     return WriteText(f_->Path(name), text), f_->Path(name);
   }
-  void Select(const std::string& path) { Trigger("SelectLanguage", {Q(path)}); }
+  // The user's own folder for schemes and translations, beside the settings.
+  std::string UserDir() const { return f_->Path("vantrel"); }
+  // A translation file `name`.lng in the user's folder, chosen from the list.
+  void Select(const char* name, const std::string& text) {
+    QVERIFY(MakeDir(UserDir() + "/Language"));
+    WriteText(UserDir() + "/Language/" + name + ".lng", text);
+    g_itemChoice = QLatin1String(name);
+    f_->Action("SelectLanguage")->trigger();
+  }
   QString Menu(const char* name) const { return f_->Find<QMenu>(name)->title(); }
   static QString Caption(const char* path) {
     QString property;
@@ -89,6 +109,7 @@ class OptionsTest : public QObject {
  private slots:
   void initTestCase() {
     app::SetFileDialogHandler(&ScriptedFile);
+    app::SetItemDialogHandler(&ScriptedItem);
     app::SetColorDialogHandler([](QWidget*, QColor& color) {
       g_pickerStart = std::exchange(color, g_pickedColor);
       return g_pickedColor.isValid();
@@ -111,6 +132,8 @@ class OptionsTest : public QObject {
     L()->SetColor(mine[0]), L()->SetCursorColor(mine[1]), L()->SetFileColor(mine[2]);
     L()->SetSelectedColor(mine[3]), L()->SetCurrentColor(mine[4]), L()->SetCurSelColor(mine[5]);
     Trigger("mnuOptSaveScheme", {Q(scheme)});  // the real dialog adds ".vnp"
+    QCOMPARE(g_request.directory, Q(UserDir() + "/"));  // the user's folder, made when missing
+    QVERIFY(platform::IsDirectory(UserDir()));
     f_->form->close();
     QFile::remove(Q(f_->ini));
     QVERIFY(f_->Show() && Colors(R()) == kDefaultColors);
@@ -208,8 +231,10 @@ class OptionsTest : public QObject {
   void generalSettingsCancelKeepsTextOkWrites() {
     auto* dialog = f_->Find<app::TGeneralSettingsForm>("GeneralSettingsForm");
     const std::string editor = f_->form->EditorCommand;
+    QCOMPARE(editor, std::string("notepad.exe"));
     QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
-      QCOMPARE(dialog->EditorPath()->text(), Q(editor));
+      // What F4 really starts, not the portable default's name.
+      QCOMPARE(dialog->EditorPath()->text(), Q(platform::DefaultEditor()));
       dialog->EditorPath()->setText(QStringLiteral("kate --new"));
       Click(dialog, "CancelButton");
     }));
@@ -224,6 +249,14 @@ class OptionsTest : public QObject {
     }));
     QCOMPARE(f_->form->ViewerCommand, std::string("/opt/tools/my viewer"));
     QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("Editor=kate --new")));
+    // "Default" shows the platform's editor, and the file keeps the portable name.
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      Click(dialog, "DefEditButton");
+      QCOMPARE(dialog->EditorPath()->text(), Q(platform::DefaultEditor()));
+      Click(dialog, "OkButton");
+    }));
+    QCOMPARE(f_->form->EditorCommand, std::string("notepad.exe"));
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("Editor=notepad.exe")));
   }
 
   // ------------------------------------------------------------ languages
@@ -265,13 +298,15 @@ class OptionsTest : public QObject {
   // From language A to a file B that lacks some paths: those keep A's texts,
   // while messages B lacks come back in English.
   void switchingKeepsMissingTextsAndResetsMissingMessages() {
-    Select(File("a.lng", "[Translations]\nMainForm.mnuFiles.Caption=A-Files\nMainForm.mnuFileCopy.Caption=A-Copy\n"
-                         "[Messages]\nThere are no selected files=A-none\nDrive not found=A-drive\n"));
-    QCOMPARE(g_request.directory, Q(platform::LanguageDirectory()));  // the dialog opens there
+    Select("a", "[Translations]\nMainForm.mnuFiles.Caption=A-Files\nMainForm.mnuFileCopy.Caption=A-Copy\n"
+                "[Messages]\nThere are no selected files=A-none\nDrive not found=A-drive\n");
+    QVERIFY2(g_items.contains(QStringLiteral("a")), qPrintable(g_items.join('|')));  // by name, from the user's folder
     QCOMPARE(Menu("mnuFiles"), QStringLiteral("A-Files"));
     QCOMPARE(app::Msg(TMsg::NoSelectedFiles), QStringLiteral("A-none"));
-    Select(File("b.lng", "[Translations]\nMainForm.mnuFileCopy.Caption=B-Copy\n"
-                         "[Messages]\nDrive not found=B-drive\nOperation aborted=\n"));
+    Select("b", "[Translations]\nMainForm.mnuFileCopy.Caption=B-Copy\n"
+                "[Messages]\nDrive not found=B-drive\nOperation aborted=\n");
+    QVERIFY(g_items.contains(QStringLiteral("a")) && g_items.contains(QStringLiteral("b")));
+    QCOMPARE(g_itemCurrent, QStringLiteral("a"));  // the language in use comes chosen
     QCOMPARE(Menu("mnuFiles") + "|" + f_->Action("mnuFileCopy")->text(), QStringLiteral("A-Files|B-Copy"));
     QCOMPARE(QStringList({app::Msg(TMsg::NoSelectedFiles), app::Msg(TMsg::DriveNotFound), app::Msg(TMsg::OperationAborted)}),
              QStringList({"There are no selected files", "B-drive", "Operation aborted"}));
@@ -284,14 +319,60 @@ class OptionsTest : public QObject {
   void noWholeNumberStopsTheRun() {
     const QSize before = f_->form->size();
     Language().Properties = {"MainForm.mnuFiles.Caption", "MainForm.Width", "MainForm.mnuHelp.Caption"};
-    Select(File("bad.lng", "[Translations]\nMainForm.mnuFiles.Caption=Eins\nMainForm.Width=breit\n"
-                           "MainForm.mnuHelp.Caption=Drei\n[Messages]\nDrive not found=Kein Laufwerk\n"));
+    Select("bad", "[Translations]\nMainForm.mnuFiles.Caption=Eins\nMainForm.Width=breit\n"
+                  "MainForm.mnuHelp.Caption=Drei\n[Messages]\nDrive not found=Kein Laufwerk\n");
     QCOMPARE(Script().Texts(), QStringList({"'breit' is not a valid integer value"}));
     QCOMPARE(Menu("mnuFiles") + "|" + Menu("mnuHelp"), QStringLiteral("Eins|Help"));
     QCOMPARE(f_->form->size(), before);
     QCOMPARE(app::Msg(TMsg::DriveNotFound), QStringLiteral("Kein Laufwerk"));
-    Select(File("good.lng", "[Translations]\nMainForm.Width=$1F4\nMainForm.mnuHelp.Caption=Drei\n"));
+    Select("good", "[Translations]\nMainForm.Width=$1F4\nMainForm.mnuHelp.Caption=Drei\n");
     QVERIFY(f_->form->width() == 500 && Menu("mnuHelp") == QStringLiteral("Drei"));
+  }
+
+  // The shipped German and Russian files leave nothing of the window in
+  // English: column titles, the lines under the panels, the pack form's
+  // encryption, the buttons of message boxes and input dialogs; the pack
+  // form grows to its longest text. Back to no file, the buttons are English.
+  void shippedTranslationsCoverTheWindow() {
+    const auto buttons = [] {
+      QMessageBox box(QMessageBox::Question, QString(), QString(), QMessageBox::Yes | QMessageBox::Cancel);
+      return box.button(QMessageBox::Yes)->text() + "|" + box.button(QMessageBox::Cancel)->text();
+    };
+    const struct {
+      const char* file;  // "" for none
+      const char* headers;
+      const char* zipColumns;
+      const char* encrypt;
+      const char* dirLine;
+      const char* free;
+      const char* buttons;
+    } cases[] = {
+        {"German.lng", "Name;Erw.;Größe;Datum;Zeit", "Dateiname;Größe;Pfad", "Verschlüsseln (AES-256)",
+         "[..]:  VERZEICHNIS", " frei", "&Ja|Abbrechen"},
+        {"Russian.lng", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь", "Зашифровать (AES-256)",
+         "[..]:  КАТАЛОГ", "свободно ", "&Да|Отмена"},
+        {"", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь", "Зашифровать (AES-256)",
+         "[..]:  DIRECTORY", " free", "&Yes|Cancel"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      QCOMPARE(Caption("MainForm.LeftHeader.Items"), QString::fromUtf8(c.headers));  // (none keeps the last)
+      QCOMPARE(Caption("MainForm.RightHeader.Items"), QString::fromUtf8(c.headers));
+      QCOMPARE(Caption("ZipPanel.ListView.Items"), QString::fromUtf8(c.zipColumns));
+      QCOMPARE(Caption("PackForm.EncryptCheck.Caption"), QString::fromUtf8(c.encrypt));
+      QCOMPARE(f_->form->Left().FilePanel->text(), QString::fromUtf8(c.dirLine));
+      QVERIFY2(f_->form->Left().InfoPanel->text().contains(QString::fromUtf8(c.free)),
+               qPrintable(f_->form->Left().InfoPanel->text()));
+      QCOMPARE(buttons(), QString::fromUtf8(c.buttons));
+      if (std::string(c.file) == "Russian.lng") {
+        auto* pack = f_->Find<QDialog>("PackForm");
+        pack->show();
+        auto* level = pack->findChild<QLabel*>(QStringLiteral("Label2"));
+        QVERIFY2(level->width() >= level->sizeHint().width(), qPrintable(level->text()));
+        pack->hide();
+      }
+    }
   }
 
   // The shipped files: every path and message in every file, the English one
@@ -299,7 +380,7 @@ class OptionsTest : public QObject {
   // has choices.
   void shippedFilesAreComplete() {
     const QStringList& paths = app::TranslatedProperties();
-    QCOMPARE(paths.size(), 126);
+    QCOMPARE(paths.size(), 133);
     std::vector<std::string> keys, english;
     for (const QString& path : paths) keys.push_back(path.toStdString());
     for (int i = 0; i < app::kMessageCount; ++i) english.emplace_back(app::EnglishMessage(static_cast<TMsg>(i)));
@@ -326,6 +407,28 @@ class OptionsTest : public QObject {
       }
       // Values are trimmed in a file: built-in texts may end in a blank.
       QVERIFY2(Q(*files["English.lng"][static_cast<size_t>(i)]) == builtIn->trimmed(), path);
+    }
+    // The panels' lines keep their placeholders; every button word is there.
+    const std::vector<std::string> lines = {"DirectoryLine", "FileLine", "SizeLine", "SpaceLine",
+                                            "Megabytes",     "Bytes",    "MarkedLine"};
+    const std::vector<std::string> words = {"OK", "Cancel", "Yes", "No", "Close", "Help",
+                                            "Open", "Save", "Abort", "Retry", "Ignore"};
+    const auto englishLines = platform::ReadIniKeys(Shipped("English.lng"), "Panel texts", lines);
+    const panels::TPanelTexts builtIn;
+    const std::vector<std::string> builtInLines = {builtIn.directoryLine, builtIn.fileLine, builtIn.sizeLine,
+                                                   builtIn.spaceLine,     builtIn.megabytes, builtIn.bytes,
+                                                   builtIn.markedLine};
+    for (size_t i = 0; i < lines.size(); ++i) QCOMPARE(englishLines[i].value_or(""), builtInLines[i]);
+    for (const char* name : {"English.lng", "German.lng", "Russian.lng"}) {
+      const auto texts = platform::ReadIniKeys(Shipped(name), "Panel texts", lines);
+      for (size_t i = 0; i < lines.size(); ++i) {
+        QVERIFY2(texts[i] && englishLines[i], qPrintable(QLatin1String(name) + " " + Q(lines[i])));
+        for (const char* p : {"%1", "%2"})
+          QVERIFY2((texts[i]->find(p) == std::string::npos) == (englishLines[i]->find(p) == std::string::npos),
+                   qPrintable(QLatin1String(name) + " " + Q(lines[i])));
+      }
+      for (const auto& word : platform::ReadIniKeys(Shipped(name), "Buttons", words))
+        QVERIFY2(word && !word->empty(), name);
     }
     // A bare name in the settings is looked up in the data folder's Language/.
     QCOMPARE(app::LanguagePath("German.lng"), platform::LanguageDirectory() + "German.lng");
