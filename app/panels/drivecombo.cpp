@@ -1,6 +1,9 @@
-// drivecombo.cpp - volumes in a combo box.
+// drivecombo.cpp - volumes and places in a combo box.
 #include "app/panels/drivecombo.h"
 
+#include <QIcon>
+
+#include "platform/places.h"
 #include "platform/qt/volumes.h"
 
 namespace vantrel::app {
@@ -14,10 +17,32 @@ TDriveCombo::TDriveCombo(QWidget* parent) : QComboBox(parent) {
 void TDriveCombo::Reload(const std::string& directory) {
   volumes_ = platform::ListVolumes();
   loaded_ = true;
+  paths_.clear();
   {
     const QSignalBlocker quiet(this);
     clear();
-    for (const platform::Volume& volume : volumes_) addItem(platform::VolumeDisplayText(volume));
+    // The volumes come first, so a volume's item has its index in volumes_.
+    for (const platform::Volume& volume : volumes_) {
+      const bool removable = platform::IsRemovableMedia(volume.mountPoint);
+      QString text = platform::VolumeDisplayText(volume);
+      if (removable) text += QStringLiteral(" \u23CF");  // the eject sign
+      addItem(QIcon::fromTheme(removable ? QStringLiteral("drive-removable-media") : QStringLiteral("drive-harddisk")),
+              text);
+      setItemData(count() - 1, removable, kRemovableRole);
+      paths_.push_back(volume.mountPoint);
+    }
+    const std::vector<platform::Place> places = platform::UserPlaces();
+    if (!places.empty()) {
+      insertSeparator(count());
+      paths_.emplace_back();
+    }
+    for (const platform::Place& place : places) {
+      const bool home = &place == &places.front();
+      addItem(QIcon::fromTheme(home ? QStringLiteral("user-home") : QStringLiteral("folder")),
+              platform::ToDisplay(place.label));
+      setItemData(count() - 1, platform::ToDisplay(place.path), Qt::ToolTipRole);
+      paths_.push_back(place.path);
+    }
   }
   ShowVolumeOf(directory);
 }
@@ -37,8 +62,8 @@ void TDriveCombo::ShowVolumeOf(const std::string& directory) {
 }
 
 std::string TDriveCombo::MountPointAt(int index) const {
-  if (index < 0 || index >= static_cast<int>(volumes_.size())) return {};
-  return volumes_[static_cast<size_t>(index)].mountPoint;
+  if (index < 0 || index >= static_cast<int>(paths_.size())) return {};
+  return paths_[static_cast<size_t>(index)];
 }
 
 void TDriveCombo::showPopup() {

@@ -1,6 +1,8 @@
 // drivecombo.h - the drive box of a panel side: the mounted volumes with
-// their labels. The list is read again each time it is opened, so media
-// mounted meanwhile appear.
+// their labels (removable ones marked), then the user's places: the home
+// folder, the XDG user directories and the GTK bookmarks. The list is read
+// again each time it is opened, so media mounted and bookmarks made
+// meanwhile appear.
 #pragma once
 
 #include <string>
@@ -16,14 +18,18 @@ class TDriveCombo : public QComboBox {
   Q_OBJECT
 
  public:
+  // The item data role that holds true on a removable volume's item.
+  static constexpr int kRemovableRole = Qt::UserRole + 1;
+
   explicit TDriveCombo(QWidget* parent = nullptr);
 
-  // Reads the volumes again and fills the list; the shown item stays the
-  // volume of `directory`.
+  // Reads the volumes and places again and fills the list; the shown item
+  // stays the volume of `directory`.
   void Reload(const std::string& directory);
   // Shows the volume that holds `directory` (the longest mount-point prefix).
   void ShowVolumeOf(const std::string& directory);
-  // The mount point of item `index` (empty when there is none).
+  // The folder item `index` enters: a volume's mount point or a place's
+  // path (empty for the separator or no item).
   std::string MountPointAt(int index) const;
   const std::vector<platform::Volume>& Volumes() const { return volumes_; }
 
@@ -36,6 +42,7 @@ class TDriveCombo : public QComboBox {
 
  private:
   std::vector<platform::Volume> volumes_;
+  std::vector<std::string> paths_;  // per item: the folder it enters
   std::string directory_;
   bool loaded_ = false;
 };

@@ -5,6 +5,9 @@
 // the command line, Back and Forward, history, hotlist and tabs across a
 // restart, and the masks list.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +20,7 @@
 #include "app/panels/panel_tabs.h"
 #include "app/panels/path_line.h"
 #include "app/settings/settings.h"
+#include "platform/file_uri.h"
 #include "platform/qt/colors.h"
 #include "gui_support.h"
 
@@ -210,6 +214,35 @@ class MainFormTest : public QObject {
     QTRY_VERIFY(right.FMPanel->hasFocus());
     QCOMPARE(right.FMPanel->Directory() + "|" + Std(f_->form->CommandEdit()->text()), mount + "|" + mount);
     QCOMPARE(right.FMPanel->Entries()[0]->FileName == "..", mount != "/");  // only "/" has no ".."
+  }
+
+  // After the volumes: the home folder and the GTK bookmarks, each entered
+  // like a volume.
+  void driveBoxListsUserPlaces() {
+    QVERIFY(f_->Show());
+    QTemporaryDir config;
+    QVERIFY(QDir(config.path()).mkpath(QStringLiteral("gtk-3.0")));
+    QFile bookmarks(config.path() + QStringLiteral("/gtk-3.0/bookmarks"));
+    QVERIFY(bookmarks.open(QIODevice::WriteOnly));
+    bookmarks.write(QByteArray::fromStdString(platform::FileUriOf(f_->right)) + " Right side\n");
+    bookmarks.close();
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    app::TDriveCombo* combo = f_->form->Left().DriveCombo;
+    combo->Reload(f_->left);
+    qputenv("XDG_CONFIG_HOME", savedConfig);
+    const int volumes = static_cast<int>(combo->Volumes().size());
+    QCOMPARE(combo->MountPointAt(volumes), std::string());  // the separator
+    QCOMPARE(combo->MountPointAt(volumes + 1), Std(QDir::homePath()));
+    const int bookmark = combo->findText(QStringLiteral("Right side"));
+    QCOMPARE(bookmark, volumes + 2);
+    QCOMPARE(combo->itemData(bookmark, Qt::ToolTipRole).toString(), Q(f_->right));
+    for (int i = 0; i < volumes; ++i)  // a volume is marked removable exactly when it is
+      QCOMPARE(combo->itemData(i, app::TDriveCombo::kRemovableRole).toBool(),
+               platform::IsRemovableMedia(combo->Volumes()[static_cast<size_t>(i)].mountPoint));
+    emit combo->activated(bookmark);
+    QCOMPARE(f_->form->LeftFMPanel()->Directory(), f_->right);
+    QVERIFY(combo->currentIndex() < volumes);  // the box shows the volume again
   }
 
   void aboutNamesLinux() {
