@@ -85,6 +85,33 @@ done
 grep -q "<release version=\"$version\"" "$prefix/share/metainfo/org.vantrel.Vantrel.metainfo.xml" ||
   fail "the metainfo has no release $version"
 
+# The bash completion of vantrel-zip: commands, options, archives, entry names.
+complete() { :; }  # the script registers itself; the test calls its function
+compopt() { :; }
+# shellcheck source=/dev/null
+source "$prefix/share/bash-completion/completions/vantrel-zip"
+mkdir -p "$tmp/work/docs"
+printf 'a\n' >"$tmp/work/docs/first file.txt"
+printf 'b\n' >"$tmp/work/docs/second.txt"
+(cd "$tmp/work" && "$prefix/bin/vantrel-zip" add -r t.zip docs >/dev/null) || fail "vantrel-zip add for the completion"
+completes() {  # the words typed (the last one being completed), then the replies expected
+  local typed=$1; shift
+  read -ra COMP_WORDS <<<"$typed"
+  [[ $typed == *" " ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  COMPREPLY=()
+  (cd "$tmp/work" && PATH=$prefix/bin:$PATH _vantrel_zip; printf '%s\n' "${COMPREPLY[@]}") >"$tmp/replies"
+  local got
+  got=$(sort "$tmp/replies" | paste -sd '|')
+  [[ $got == "$(printf '%s\n' "$@" | sort | paste -sd '|')" ]] || fail "completing '$typed' gives: $got"
+}
+completes "vantrel-zip ex" extract
+completes "vantrel-zip list -" -v
+completes "vantrel-zip extract -" -d -o -n -j -P
+completes "vantrel-zip test t" t.zip
+completes "vantrel-zip extract -o t.zip " "docs/first file.txt" docs/second.txt
+completes "vantrel-zip extract t.zip docs/s" docs/second.txt
+
 # The installed program names its data folder below the prefix, not the build.
 help=$(env -u DISPLAY "$prefix/bin/vantrel" --help 2>&1)
 [[ $help == *$'\n'"  $prefix/share/vantrel/"$'\n'* ]] || fail "installed vantrel --help names no $prefix/share/vantrel/: $help"
