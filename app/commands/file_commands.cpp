@@ -239,6 +239,12 @@ void RunCopyCommand(TMainForm& form, bool move) {
   // be valid UTF-8; an edited text is taken as typed, relative to the source.
   const std::string typed = answer == prefilled ? otherDir : answer.toStdString();
   if (typed.empty()) return;
+  if (answer == prefilled && !platform::IsDirectory(otherDir)) {
+    // The other panel's directory went away: that is no new name to copy to.
+    ShowMessage(&form, MessageKind::Warning, MainCaption(),
+                platform::ToDisplay("The directory \"" + otherDir + "\" does not exist any more."));
+    return;
+  }
   const std::string dir = source->Directory();
   const fileops::TCopyTarget target = fileops::ResolveCopyTarget(names.size(), typed, dir, move);
   if (!PrepareTarget(form, target)) return;
