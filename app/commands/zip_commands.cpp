@@ -221,8 +221,8 @@ bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()
   return ok;
 }
 
-// Where an archive of `panel` is unpacked to: the other panel's directory, as
-// copies go (the current directory without a panel).
+// Where the ZIP window opened from `panel` unpacks to: the other panel's
+// directory, as copies go (the current directory without a panel).
 std::string OtherPanelDirectory(TMainForm& form, const TFMPanel* panel) {
   if (panel == nullptr) return platform::GetCurrentDir();
   return (panel == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel())->Directory();
@@ -319,8 +319,10 @@ void mnuFileUnpackClick(TZipCommands& c) {
   const panels::TFileEntry* entry = panel->CurrentEntry();
   if (entry == nullptr || entry->IsDotDot()) return;
   // Anything but a ".zip" file: nothing happens, the cursor stays.
+  // Unpack proposes the panel's own directory; the ZIP window proposes the
+  // other panel's, as a copy out of it would.
   TUnpackRequest request;
-  request.proposedDir = OtherPanelDirectory(form, panel);
+  request.proposedDir = panel->Directory();
   if (UnpackArchive(form, Absolute(entry->FileName), entry->IsDirectory(), request))
     EndCommand(form, panel);
 }

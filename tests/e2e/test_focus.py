@@ -25,7 +25,7 @@ def packed(s):
 @prepare(many_files)
 def scenario_commands_repeated(s):
     for i in range(ROUNDS):
-        name, x = f"f{i}.txt", f"right/x{i}.txt"  # unpacked to the other panel
+        name, x = f"f{i}.txt", f"left/x{i}.txt"  # unpacked into its own directory
         for key, entry, dialog, done in (
                 ("F5", name, MAIN_CAPTION, lambda: s.exists("right/" + name)),
                 ("alt+F5", name, "Pack files to ZIP", lambda: name in packed(s)),  # into right/archive.zip

@@ -65,9 +65,9 @@ def scenario_zip_window_ticked_encrypted_and_split(s):
     s.expect_panel_keys(s.left, "after the viewer and Escape in the ZIP window")
 
     s.cursor_to("split.zip", "alt+F9")
-    s.answer(DIALOG_CAPTION, "Return")  # to the other panel's directory
-    s.wait_exists("right/noise.bin")
-    s.wait_until(lambda: s.read("right/noise.bin", binary=True) == s.read("noise.bin", binary=True),
+    s.answer(DIALOG_CAPTION, "Return")  # Unpack: to the panel's own directory
+    s.wait_exists("left/noise.bin")
+    s.wait_until(lambda: s.read("left/noise.bin", binary=True) == s.read("noise.bin", binary=True),
                  "the file spread over three volumes is extracted whole")
     s.expect_panel_keys(s.left)
 

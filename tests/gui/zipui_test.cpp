@@ -242,7 +242,7 @@ class ZipUiTest : public QObject {
     QCOMPARE(result, int(QDialog::Accepted));  // the window closes
     QCOMPARE(Script().captions, std::vector<QString>({"Vantrel"}));
     QCOMPARE(Script().prompts, std::vector<QString>({"Unpack files to directory:"}));
-    // The other panel's directory is proposed, as Unpack proposes it.
+    // The ZIP window proposes the other panel's directory.
     QCOMPARE(Script().prefilled, std::vector<QString>({Q(f_->right)}));
     QCOMPARE(FilesUnder(out_), files);
     QCOMPARE(ReadText(out_ + "/" + Std(files.value(files.size() - 1))), lastText);
