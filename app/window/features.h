@@ -29,4 +29,8 @@ void InstallItemMenu(TMainForm& form);
 // (app/commands/options_commands.cpp).
 void InstallOptionsCommands(TMainForm& form);
 
+// Compare and synchronise directories, multi-rename, quick view and the
+// terminal (app/commands/tool_commands.cpp).
+void InstallToolCommands(TMainForm& form);
+
 }  // namespace vantrel::app

@@ -72,6 +72,7 @@ constexpr TCommandDef kCommands[] = {
      QStyle::SP_ArrowForward},
     {"mnuFileRename", "Rename", "Shift+F6", "RenameFileButton", "Rename file (Shift+F6)",
      "edit-rename;insert-text", QStyle::SP_FileLinkIcon},
+    {"mnuFileMultiRename", "Multi-rename...", "Ctrl+M", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
     {"mnuFilePack", "Pack to .ZIP", "Alt+F5", "PackFileButton", "Pack to .ZIP (Alt+F5)",
      "package-x-generic", QStyle::SP_DriveFDIcon},
     {"mnuFileUnpack", "Unpack from .ZIP", "Alt+F9", "UnpackFileButton",
@@ -110,7 +111,7 @@ const TMenuDef kMenus[] = {
     {"mnuFiles",
      "Files",
      {"mnuFileNew", "mnuFileDelete", "mnuFileView", "mnuFileEdit", "mnuFileCopy", "mnuFileMove",
-      "mnuFileRename", "-", "mnuFilePack", "mnuFileUnpack", "-", "mnuFileExit"}},
+      "mnuFileRename", "mnuFileMultiRename", "-", "mnuFilePack", "mnuFileUnpack", "-", "mnuFileExit"}},
     {"mnuCommands",
      "Commands",
      {"mnuCmndMkDir", "mnuCmndFindFile", "mnuCmndFrmtDiskette", "mnuCmndDirSize"}},
@@ -235,6 +236,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   InstallZipCommands(*this);
   InstallItemMenu(*this);
   InstallOptionsCommands(*this);
+  InstallToolCommands(*this);
 
   left_.FMPanel->setFocus();
 }

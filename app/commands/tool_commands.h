@@ -1,0 +1,18 @@
+// tool_commands.h - the file tools as commands of the main window: compare
+// and synchronise directories, multi-rename, quick view and a terminal.
+#pragma once
+
+#include <string>
+
+namespace vantrel::app {
+
+class TMainForm;
+
+// Multi-rename (Ctrl+M): the active panel's marked entries (or the cursor
+// entry) in the Multi-rename window; the panel shows the new names after.
+void RunMultiRenameCommand(TMainForm& form);
+
+// Where the log of the last multi-rename is kept: beside the settings file.
+std::string RenameLogPath(const TMainForm& form);
+
+}  // namespace vantrel::app
