@@ -11,6 +11,7 @@
 #include "app/window/mainform.h"
 #include "app/window/program_args.h"
 #include "platform/install_paths.h"
+#include "platform/qt/colors.h"
 #include "platform/qt/desktop_session.h"
 #include "platform/qt/icons.h"
 #include "platform/text.h"
@@ -40,6 +41,8 @@ int main(int argc, char* argv[]) {
   platform::InitLocale();
   platform::EnsureIconTheme();
   QApplication::setWindowIcon(platform::ProgramIcon());
+  platform::ApplyDesktopColorScheme();
+
   app::TMainForm mainForm;
   QObject::connect(&session, &platform::TDesktopSession::requested, &mainForm,
                    [&mainForm](const platform::TDesktopRequest& request) {

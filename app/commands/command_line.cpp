@@ -41,6 +41,16 @@ std::string HomeDirectory() {
 
 }  // namespace
 
+std::string ShellWord(const std::string& text) {
+  const bool plain = !text.empty() && text.find_first_not_of(
+                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                                          "_@%+=:,./-") == std::string::npos;
+  if (plain) return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
 TCommandLine::TCommandLine(TMainForm& form) : QObject(&form), form_(form) {
   setObjectName(QStringLiteral("CommandLine"));
   outputPath_ = scratch_.filePath(QStringLiteral("output")).toStdString();
@@ -81,12 +91,10 @@ void TCommandLine::Run() {
   recall_ = -1;
   if (text.empty()) return;
   TFMPanel* panel = Panel();
-  // The line shows the panel's directory until the user types: that is no command.
-  if (panel != nullptr && text == panel->Directory()) return;
+  form_.CommandEdit()->clear();  // the next command starts afresh; the history keeps this one
   RememberFirst(form_.Lists().Commands, text, TUserLists::kCommandLimit);
   if (panel != nullptr && (text == "cd" || text.rfind("cd ", 0) == 0 || text.rfind("cd\t", 0) == 0)) {
-    if (ChangeDirectory(*panel, Trimmed(text.substr(2))))
-      form_.CommandEdit()->setText(platform::ToDisplay(panel->Directory()));
+    if (ChangeDirectory(*panel, Trimmed(text.substr(2)))) form_.ShowCommandPrompt(*panel);
     return;
   }
   const std::string dir = panel != nullptr ? panel->Directory() : platform::GetCurrentDir();
@@ -165,10 +173,63 @@ void TCommandLine::Recall(int step) {
   form_.CommandEdit()->setText(platform::ToDisplay(history[static_cast<size_t>(recall_)]));
 }
 
+void TCommandLine::Insert(const QString& text) {
+  QLineEdit* edit = form_.CommandEdit();
+  edit->insert(text);
+  edit->update();
+}
+
+bool TCommandLine::PanelKey(TFMPanel& panel, const QKeyEvent& key) {
+  QLineEdit* edit = form_.CommandEdit();
+  const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
+  const bool keypad = (key.modifiers() & Qt::KeypadModifier) != 0;
+  const bool typed = !edit->text().isEmpty();
+  const int k = key.key();
+  const bool enter = k == Qt::Key_Return || k == Qt::Key_Enter;
+  if (enter && (mods == Qt::ControlModifier || mods == (Qt::ControlModifier | Qt::ShiftModifier))) {
+    const panels::TFileEntry* entry = panel.CurrentEntry();
+    if (entry == nullptr) return true;
+    const std::string word = mods == Qt::ControlModifier
+                                 ? (entry->IsDotDot() ? std::string("..") : entry->FileName)
+                                 : platform::JoinPath(panel.Directory(), entry->FileName);
+    Insert(platform::ToDisplay(ShellWord(word)) + QLatin1Char(' '));
+    return true;
+  }
+  if (mods == Qt::ControlModifier && (k == Qt::Key_E || k == Qt::Key_X)) {
+    Recall(k == Qt::Key_E ? 1 : -1);
+    return true;
+  }
+  if (typed && mods == Qt::NoModifier) {
+    if (enter) {
+      Run();
+      return true;
+    }
+    if (k == Qt::Key_Escape) {
+      edit->clear();
+      recall_ = -1;
+      return true;
+    }
+    if (k == Qt::Key_Backspace) {
+      edit->backspace();
+      return true;
+    }
+  }
+  // Printable text: letters, digits, signs, a blank once there is text. The
+  // gray keys keep their panel meaning until something was typed.
+  const QString text = key.text();
+  if (text.isEmpty() || !text.at(0).isPrint() || (mods & ~Qt::ShiftModifier) != 0) return false;
+  if (!typed && (k == Qt::Key_Space || keypad)) return false;
+  Insert(text);
+  return true;
+}
+
 bool TCommandLine::eventFilter(QObject* watched, QEvent* event) {
   if (watched == form_.CommandEdit() && event->type() == QEvent::KeyPress) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
-    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+    const auto* press = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = press->modifiers() & ~Qt::KeypadModifier;
+    const int key = press->key();
+    const bool walk = mods == Qt::NoModifier || mods == Qt::AltModifier;
+    if (walk && (key == Qt::Key_Up || key == Qt::Key_Down)) {
       Recall(key == Qt::Key_Up ? 1 : -1);
       return true;
     }

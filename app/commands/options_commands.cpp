@@ -255,6 +255,7 @@ void ApplyLanguage(TMainForm& form) {
   TLanguage& language = Language(form);
   // A run stopped by a bad value still gets the file's messages.
   language.Translate();
+  form.AddAccelerators();
   std::vector<std::string> english;
   for (int i = 0; i < kMessageCount; ++i) english.emplace_back(EnglishMessage(static_cast<TMsg>(i)));
   const std::vector<std::string> texts = language.Messages(english);

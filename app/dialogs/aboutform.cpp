@@ -1,4 +1,4 @@
-// aboutform.cpp - icon, text, an empty framed information area and "Ok".
+// aboutform.cpp - icon, text, a framed information area and "Ok".
 #include "app/dialogs/aboutform.h"
 
 #include <QApplication>
@@ -29,10 +29,19 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   text->setObjectName(QStringLiteral("Label1"));
   text->setWordWrap(true);
 
+  // The framed information area: the version and what the program is made of.
   auto* info = new QFrame(this);
   info->setObjectName(QStringLiteral("InfoFrame"));
   info->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  info->setMinimumHeight(60);
+  auto* infoText = new QLabel(QStringLiteral("Version 1.6 (beta)\n"
+                                             "Two-panel file manager with its own ZIP engine\n"
+                                             "Qt %1")
+                                  .arg(QLatin1String(qVersion())),
+                              info);
+  infoText->setObjectName(QStringLiteral("InfoLabel"));
+  infoText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  auto* infoLayout = new QVBoxLayout(info);
+  infoLayout->addWidget(infoText);
 
   auto* ok = new QPushButton(QStringLiteral("Ok"), this);
   ok->setObjectName(QStringLiteral("OkButton"));
@@ -50,7 +59,6 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   layout->addLayout(top);
   layout->addWidget(info, 1);
   layout->addLayout(buttons);
-  resize(320, 200);
 }
 
 }  // namespace vantrel::app

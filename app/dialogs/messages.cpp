@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -21,6 +22,15 @@ class TMessageBox final : public QMessageBox {
               QWidget* parent)
       : QMessageBox(icon, caption, text, buttons, parent) {
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // The box sizes itself to its text when shown; a row as wide as the
+    // caption keeps the window manager from cutting the title.
+    if (auto* grid = qobject_cast<QGridLayout*>(layout())) {
+      QFont bold = font();
+      bold.setBold(true);
+      const int width = QFontMetrics(bold).horizontalAdvance(caption) + 100;
+      grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                    grid->columnCount());
+    }
   }
 };
 

@@ -2,6 +2,7 @@
 // drop around the two panels.
 #include "app/panels/panel_navigation.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <QAbstractItemView>
@@ -25,6 +26,7 @@
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
 #include "app/commands/command_hooks.h"
+#include "app/commands/command_line.h"
 #include "app/panels/panel_keys.h"
 #include "panels/dirmodel.h"
 #include "panels/qt/fmpanel.h"
@@ -106,7 +108,7 @@ const TPanelSide* TNavigation::SideOf(const QObject* object) const {
 }
 
 void TNavigation::SetCommandLine(const TFMPanel& panel) {
-  form_.CommandEdit()->setText(platform::ToDisplay(panel.Directory()));
+  form_.ShowCommandPrompt(panel);
 }
 
 // ---------------------------------------------------------------------------
@@ -145,7 +147,14 @@ bool TNavigation::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TNavigation::PanelKey(TFMPanel& panel, QKeyEvent& key) {
+  // Typed text goes to the command line first; the gray keys, Space and
+  // Enter only once something was typed there.
+  auto* commandLine = form_.findChild<TCommandLine*>(QStringLiteral("CommandLine"));
+  if (commandLine != nullptr && commandLine->PanelKey(panel, key)) return true;
   if (PanelExtraKey(form_, panel, key)) return true;
+  const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
+  const bool plain = mods == Qt::NoModifier;
+  const bool ctrl = mods == Qt::ControlModifier;
   switch (key.key()) {
     case Qt::Key_F8:
       NavHooks().DeleteCommand(form_);
@@ -155,12 +164,66 @@ bool TNavigation::PanelKey(TFMPanel& panel, QKeyEvent& key) {
       return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
+      if (!plain && mods != Qt::ShiftModifier) break;
       OpenCurrentEntry(panel);
       return true;
-    default:
-      // The panel handles the key itself afterwards.
+    case Qt::Key_Backspace:
+      if (!plain) break;
+      GoUp(panel);
       SetCommandLine(panel);
-      return false;
+      return true;
+    case Qt::Key_PageUp:
+      if (!ctrl) break;
+      GoUp(panel);
+      SetCommandLine(panel);
+      return true;
+    case Qt::Key_PageDown:
+      if (!ctrl) break;
+      EnterCurrent(panel);
+      return true;
+    case Qt::Key_U:
+      if (!ctrl) break;
+      SwapPanels();
+      return true;
+    default:
+      break;
+  }
+  // The panel handles the key itself afterwards.
+  SetCommandLine(panel);
+  return false;
+}
+
+// Ctrl+PgDn: into the directory or archive under the cursor; other files
+// are not started.
+void TNavigation::EnterCurrent(TFMPanel& panel) {
+  const TFileEntry* entry = panel.CurrentEntry();
+  if (entry != nullptr && (entry->IsDirectory() || IsZipName(entry->FileName))) OpenCurrentEntry(panel);
+}
+
+// Ctrl+U: the two panels exchange their directories, sort orders and cursor
+// entries; the keyboard stays on the same side.
+void TNavigation::SwapPanels() {
+  struct TShown {
+    std::string dir, cursor;
+    uint8_t sort;
+    bool descending;
+  };
+  TFMPanel* panels[] = {form_.LeftFMPanel(), form_.RightFMPanel()};
+  TShown shown[2];
+  for (int i = 0; i < 2; ++i) {
+    const TFileEntry* entry = panels[i]->CurrentEntry();
+    shown[i] = {panels[i]->Directory(), entry != nullptr ? entry->FileName : std::string(), panels[i]->SortType(),
+                panels[i]->Model().SortDescending()};
+  }
+  for (int i = 0; i < 2; ++i) {
+    const TShown& to = shown[1 - i];
+    panels[i]->Model().SetSortOrder(to.sort, to.descending, false);
+    if (!panels[i]->ReadDirectory(to.dir)) panels[i]->ReadDirectory(panels[i]->Directory());
+    panels[i]->SetCursor(panels[i]->IndexOfName(to.cursor));
+  }
+  if (TFMPanel* active = form_.ActivePanel()) {
+    platform::SetCurrentDir(active->Directory());
+    SetCommandLine(*active);
   }
 }
 
@@ -229,6 +292,9 @@ void TNavigation::GoUp(TFMPanel& panel) {
 
 void TNavigation::HeaderResized(const TPanelSide& side, int section, int width) {
   TFMPanel& panel = *side.FMPanel;
+  // A section spans its column and the pixel after it; the first one the
+  // panel's frame too (TMainForm::SyncHeader).
+  width = std::max(0, width - 1 - (section == 0 ? panel.frameWidth() : 0));
   switch (section) {
     case 0: if (panel.NameWidth() != width) panel.SetNameWidth(width); break;
     case 1: if (panel.ExtWidth() != width) panel.SetExtWidth(width); break;

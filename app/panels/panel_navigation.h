@@ -1,9 +1,11 @@
 // panel_navigation.h - TNavigation: how the main window moves its two panels
 // through the file system and reacts to keys and the mouse around them.
 //
-// It looks at every key a panel receives before the panel does (Enter opens
-// the entry under the cursor, Insert marks and moves down, F8 deletes, every
-// other key puts the panel's directory into the command line), opens entries
+// It looks at every key a panel receives before the panel does (typed text
+// goes to the command line, Enter opens the entry under the cursor, Insert
+// marks and moves down, F8 deletes, Backspace and Ctrl+PgUp go to the
+// parent, Ctrl+PgDn enters, Ctrl+U swaps the panels, and every key shows the
+// panel's directory in the command line's prompt), opens entries
 // on a double-click, sorts on a header click and takes a header drag as the
 // new column width, lets a directory line click activate its panel, and runs
 // drag and drop between the panels and with other applications.
@@ -68,6 +70,8 @@ class TNavigation : public QObject {
   bool ViewportEvent(const TPanelSide& side, QEvent* event);
   void EnterDirectory(panels::TFMPanel& panel, const std::string& name);
   void GoUp(panels::TFMPanel& panel);
+  void EnterCurrent(panels::TFMPanel& panel);
+  void SwapPanels();
   void SetCommandLine(const panels::TFMPanel& panel);
   void HeaderResized(const TPanelSide& side, int section, int width);
   void StartDrag(panels::TFMPanel& panel);

@@ -83,8 +83,12 @@ void TPanelTabs::SyncBar() {
     bar_->setTabToolTip(i, platform::ToDisplay(dir));
   }
   bar_->setCurrentIndex(current_);
-  bar_->setVisible(Count() > 1);
   syncing_ = false;
+  // Both sides show their bars or neither does, so the two lists start at
+  // the same height.
+  const QList<TPanelTabs*> sides = form_.findChildren<TPanelTabs*>(Qt::FindDirectChildrenOnly);
+  const bool shown = std::any_of(sides.begin(), sides.end(), [](const TPanelTabs* t) { return t->Count() > 1; });
+  for (TPanelTabs* side : sides) side->bar_->setVisible(shown);
 }
 
 void TPanelTabs::NewTab() {

@@ -3,7 +3,7 @@
 //
 // The panel itself is shared by its tabs: switching tabs stores what the
 // panel shows in the tab it leaves and shows the tab it goes to. With one tab
-// the tab bar is hidden and the side looks as it always did. The tabs are
+// on either side the tab bars are hidden and the sides look as they always did. The tabs are
 // saved in their own section ("LEFT TABS", "RIGHT TABS") when the window
 // closes and restored when it is created.
 #pragma once

@@ -89,12 +89,20 @@ TProperty TextProperty(std::function<QString()> get, std::function<void(const QS
   return p;
 }
 
+// A menu text as the translation files know it: without the "&" that
+// underlines a letter (the main window adds those after each translation).
+QString WithoutAccelerator(QString text) {
+  for (qsizetype i = text.indexOf(QLatin1Char('&')); i >= 0; i = text.indexOf(QLatin1Char('&'), i + 1))
+    text.remove(i, 1);  // "&&" keeps one "&"
+  return text;
+}
+
 TProperty CaptionOf(QObject* object) {
   if (auto* action = qobject_cast<QAction*>(object))
-    return TextProperty([action] { return action->text(); },
+    return TextProperty([action] { return WithoutAccelerator(action->text()); },
                         [action](const QString& v) { action->setText(v); });
   if (auto* menu = qobject_cast<QMenu*>(object))
-    return TextProperty([menu] { return menu->title(); },
+    return TextProperty([menu] { return WithoutAccelerator(menu->title()); },
                         [menu](const QString& v) { menu->setTitle(v); });
   if (auto* group = qobject_cast<QGroupBox*>(object))
     return TextProperty([group] { return group->title(); },

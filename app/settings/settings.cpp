@@ -1,6 +1,9 @@
 // settings.cpp - the order and the defaults of "vantrel.ini".
 #include "app/settings/settings.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QFont>
 #include <QString>
 
@@ -53,15 +56,19 @@ TColor ReadColor(const IniFile& ini, const char* key, TColor def) {
       static_cast<uint64_t>(ini.ReadInteger(kColor, key, static_cast<int32_t>(def))) & 0xFFFFFFFFu);
 }
 
-// The panel's font must be set: a width the file does not name is one that
-// shows that column's texts whole in it.
+// The panel's font must be set: the columns after the name are at least as
+// wide as their texts in it (a file written for a smaller font would cut
+// them); the name column takes the rest of the panel, NameWidth at least.
 void LoadPanel(const IniFile& ini, const char* section, TFMPanel& panel) {
   const TFMPanel::TColumnWidths fit = panel.FittingColumnWidths();
+  const auto width = [&](const char* key, int fitting) {
+    return std::max(fitting, ReadInt(ini, section, key, fitting, 0, kMaxPixels));
+  };
   panel.SetNameWidth(ReadInt(ini, section, "NameWidth", 120, 0, kMaxPixels));
-  panel.SetExtWidth(ReadInt(ini, section, "ExtWidth", fit.ext, 0, kMaxPixels));
-  panel.SetSizeWidth(ReadInt(ini, section, "SizeWidth", fit.size, 0, kMaxPixels));
-  panel.SetDateWidth(ReadInt(ini, section, "DateWidth", fit.date, 0, kMaxPixels));
-  panel.SetTimeWidth(ReadInt(ini, section, "TimeWidth", fit.time, 0, kMaxPixels));
+  panel.SetExtWidth(width("ExtWidth", fit.ext));
+  panel.SetSizeWidth(width("SizeWidth", fit.size));
+  panel.SetDateWidth(width("DateWidth", fit.date));
+  panel.SetTimeWidth(width("TimeWidth", fit.time));
   // Only the five known orders are taken; any other value keeps the order.
   const int64_t sort = ini.ReadInteger(section, "SortType", 0);
   const bool descending = ini.ReadInteger(section, "SortDescending", 0) != 0;
@@ -69,6 +76,27 @@ void LoadPanel(const IniFile& ini, const char* section, TFMPanel& panel) {
     panel.Model().SetSortOrder(static_cast<uint8_t>(sort), descending);
   else if (descending)
     panel.Model().SetSortDescending(true);
+}
+
+// The window's bounds, read once the panels have their font and widths: a
+// first start opens at a size that shows every column. Height 0 means
+// maximised; the bounds of the normal window are still read, so that
+// leaving the maximised state gives that window back.
+void LoadWindowBounds(TMainForm& form, const IniFile& ini) {
+  const QSize fit = form.FittingSize();
+  const int height = ReadInt(ini, kGeneral, "Height", fit.height(), 0, kMaxPixels);
+  const int top = ReadInt(ini, kGeneral, "Top", 20, -kMaxPixels, kMaxPixels);
+  const int leftEdge = ReadInt(ini, kGeneral, "Left", 20, -kMaxPixels, kMaxPixels);
+  const int width = ReadInt(ini, kGeneral, "Width", fit.width(), 1, kMaxPixels);
+  const int normalHeight = height != 0 ? height : ReadInt(ini, kGeneral, "NormalHeight", fit.height(), 1, kMaxPixels);
+  form.move(leftEdge, top);
+  form.resize(width, normalHeight);
+  if (height == 0) form.setWindowState(form.windowState() | Qt::WindowMaximized);
+  form.SetLeftWidth(ReadInt(ini, kGeneral, "LeftWidth", width / 2, 0, kMaxPixels));
+  // The share of the width, where the file has it, holds across a window
+  // that was maximised when it was written.
+  const int share = ReadInt(ini, kGeneral, "LeftShare", -1, 0, 1000);
+  if (share >= 0) form.SetLeftShare(share / 1000.0);
 }
 
 // Writes key after key until one fails; later keys are then left alone.
@@ -167,18 +195,6 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
   left.ReadDirectory(EnterStartDirectory(ini, "LeftPath"));
   right.ReadDirectory(EnterStartDirectory(ini, "RightPath"));
 
-  const int height = ReadInt(ini, kGeneral, "Height", 400, 0, kMaxPixels);
-  if (height == 0) {
-    form.setWindowState(form.windowState() | Qt::WindowMaximized);
-  } else {
-    const int top = ReadInt(ini, kGeneral, "Top", 20, -kMaxPixels, kMaxPixels);
-    const int leftEdge = ReadInt(ini, kGeneral, "Left", 20, -kMaxPixels, kMaxPixels);
-    const int width = ReadInt(ini, kGeneral, "Width", 600, 1, kMaxPixels);
-    form.move(leftEdge, top);
-    form.resize(width, height);
-  }
-  form.SetLeftWidth(ReadInt(ini, kGeneral, "LeftWidth", 300, 0, kMaxPixels));
-
   // Both panels share one font: the left panel's, copied to the right.
   QFont font = left.font();
   font.setPointSize(ReadInt(ini, kFont, "Size", kDefaultFontSize, 1, 500));
@@ -191,6 +207,7 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
 
   LoadPanel(ini, kLeftPanel, left);
   LoadPanel(ini, kRightPanel, right);
+  LoadWindowBounds(form, ini);
   form.SyncHeaders();
 }
 
@@ -219,16 +236,16 @@ bool SaveSettings(const TMainForm& form, IniFile& ini) {
   WriteGeneralCommands(out, form);
   out.String(kGeneral, "LeftPath", left.Directory());
   out.String(kGeneral, "RightPath", right.Directory());
-  if (form.isMaximized()) {
-    // Top, Left and Width keep the bounds of the last normal window.
-    out.Integer(kGeneral, "Height", 0);
-  } else {
-    out.Integer(kGeneral, "Top", form.y());
-    out.Integer(kGeneral, "Left", form.x());
-    out.Integer(kGeneral, "Width", form.width());
-    out.Integer(kGeneral, "Height", form.height());
-  }
+  // Top, Left and Width are the normal window's also while it is maximised
+  // (Height 0); its height is kept in NormalHeight then.
+  const QRect normal = form.NormalBounds();
+  out.Integer(kGeneral, "Top", normal.y());
+  out.Integer(kGeneral, "Left", normal.x());
+  out.Integer(kGeneral, "Width", normal.width());
+  out.Integer(kGeneral, "Height", form.isMaximized() ? 0 : normal.height());
+  if (form.isMaximized()) out.Integer(kGeneral, "NormalHeight", normal.height());
   out.Integer(kGeneral, "LeftWidth", form.LeftWidth());
+  out.Integer(kGeneral, "LeftShare", std::lround(form.LeftShare() * 1000));
   out.String(kGeneral, "LanguageFile", form.LanguageFile);
 
   WriteFont(out, left);

@@ -3,6 +3,8 @@
 #include "app/window/focus_keeper.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
 #include <QEvent>
 #include <QTimer>
 #include <QWidget>
@@ -35,7 +37,21 @@ TFocusKeeper::TFocusKeeper(QWidget& mainWindow) : QObject(&mainWindow), main_(ma
 
 TFocusKeeper::~TFocusKeeper() { qApp->removeEventFilter(this); }
 
+// A dialog at least as wide as its title needs: the window manager cuts a
+// title that does not fit, and a cut title hides what the dialog is about.
+// The title bar's font is the window manager's; the bold application font
+// and room for its buttons come close.
+void FitToTitle(QWidget& window) {
+  if (qobject_cast<QDialog*>(&window) == nullptr || qobject_cast<QMessageBox*>(&window) != nullptr) return;
+  QFont font = window.font();
+  font.setBold(true);
+  const int needed = QFontMetrics(font).horizontalAdvance(window.windowTitle()) + 120;
+  if (window.minimumWidth() < needed && window.maximumWidth() >= needed) window.setMinimumWidth(needed);
+}
+
 bool TFocusKeeper::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show && watched->isWidgetType() && static_cast<QWidget*>(watched)->isWindow())
+    FitToTitle(*static_cast<QWidget*>(watched));
   if (event->type() == QEvent::Hide && watched != &main_ && watched->isWidgetType() &&
       IsWatchedWindow(*static_cast<QWidget*>(watched)) && !pending_) {
     // Once the event that closed the window is done: a command may show its

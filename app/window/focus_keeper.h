@@ -10,6 +10,8 @@
 // activation back to the main window when a transient window closes, and a
 // window whose focus is nowhere takes no keys, so this is never left to them.
 //
+// It also widens a dialog that is narrower than its title when it is shown.
+//
 // The keeper watches the whole application, so every window, also those added
 // later, gets the same behaviour without code of its own.
 #pragma once

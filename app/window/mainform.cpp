@@ -9,12 +9,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStandardItemModel>
 #include <QStatusBar>
@@ -62,21 +65,21 @@ constexpr TCommandDef kCommands[] = {
      QStyle::SP_FileIcon},
     {"mnuFileDelete", "Delete", "Del", "DeleteFileButton", "Delete file (Del)", "edit-delete",
      QStyle::SP_TrashIcon},
-    {"mnuFileView", "View", "F3", "ViewFileButton", "View file (F3)", "document-print-preview",
+    {"mnuFileView", "View", "F3", "ViewFileButton", "View file (F3)", "view-reveal;document-print-preview",
      QStyle::SP_FileDialogContentsView},
     {"mnuFileEdit", "Edit ", "F4", "EditFileButton", "Edit file (F4)", "document-edit",
      QStyle::SP_FileDialogDetailedView},
     {"mnuFileCopy", "Copy", "F5", "CopyFileButton", "Copy file (F5)", "edit-copy",
      QStyle::SP_DialogSaveButton},
-    {"mnuFileMove", "Move", "F6", "MoveFileButton", "Move file (F6)", "go-next",
+    {"mnuFileMove", "Move", "F6", "MoveFileButton", "Move file (F6)", "send-to;go-next",
      QStyle::SP_ArrowForward},
     {"mnuFileRename", "Rename", "Shift+F6", "RenameFileButton", "Rename file (Shift+F6)",
-     "edit-rename;insert-text", QStyle::SP_FileLinkIcon},
+     "insert-text;edit-rename", QStyle::SP_FileLinkIcon},
     {"mnuFileMultiRename", "Multi-rename...", "Ctrl+M", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
     {"mnuFilePack", "Pack to .ZIP", "Alt+F5", "PackFileButton", "Pack to .ZIP (Alt+F5)",
      "package-x-generic", QStyle::SP_DriveFDIcon},
     {"mnuFileUnpack", "Unpack from .ZIP", "Alt+F9", "UnpackFileButton",
-     "Unpack from .ZIP (Alt+F9)", "document-open", QStyle::SP_DialogOpenButton},
+     "Unpack from .ZIP (Alt+F9)", "folder-download;document-open", QStyle::SP_DialogOpenButton},
     {"mnuFileExit", "Exit", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
     {"mnuCmndMkDir", "Make directory", "F7", "MakeDirButton", "Make directory (F7)", "folder-new",
      QStyle::SP_FileDialogNewFolder},
@@ -138,6 +141,50 @@ const TCommandDef* FindCommand(const QString& name) {
   return nullptr;
 }
 
+// `text` with "&" before its first letter that is not in `taken` (which then
+// holds it); as it is when it has an accelerator already or no free letter.
+QString WithAccelerator(const QString& text, QString& taken) {
+  if (text.contains(QLatin1Char('&'))) {
+    const qsizetype at = text.indexOf(QLatin1Char('&'));
+    if (at + 1 < text.size()) taken += text.at(at + 1).toLower();
+    return text;
+  }
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i).toLower();
+    if (c.isLetterOrNumber() && !taken.contains(c)) {
+      taken += c;
+      return text.left(i) + QLatin1Char('&') + text.mid(i);
+    }
+  }
+  return text;
+}
+
+void AddMenuAccelerators(QMenu& menu) {
+  QString taken;
+  for (QAction* action : menu.actions()) {
+    if (action->isSeparator()) continue;
+    action->setText(WithAccelerator(action->text(), taken));
+    if (QMenu* sub = action->menu()) AddMenuAccelerators(*sub);
+  }
+}
+
+// A lone Alt does not arm the menu bar while a panel has the keyboard: the
+// next Down must move the panel's cursor. F9 and F10 open the menu bar.
+class TLoneAltFilter final : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::ShortcutOverride && type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Alt && key->key() != Qt::Key_Meta) return false;
+    (void)watched;
+    return qobject_cast<TFMPanel*>(QApplication::focusWidget()) != nullptr;
+  }
+};
+
 QLabel* MakeLine(QWidget* parent, const QString& name, int height) {
   auto* line = new QLabel(parent);
   line->setObjectName(name);
@@ -180,12 +227,18 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   auto* commandPanel = new QWidget(this);
   commandPanel->setObjectName(QStringLiteral("CommandPanel"));
   commandPanel->setFixedHeight(21);
+  commandPrompt_ = new QLabel(commandPanel);
+  commandPrompt_->setObjectName(QStringLiteral("CommandPrompt"));
+  commandPrompt_->setTextFormat(Qt::PlainText);
+  commandPrompt_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   commandEdit_ = new QLineEdit(commandPanel);
   commandEdit_->setObjectName(QStringLiteral("CommandEdit"));
   commandEdit_->setFocusPolicy(Qt::ClickFocus);  // never reached by Tab
   auto* commandLayout = new QHBoxLayout(commandPanel);
-  commandLayout->setContentsMargins(0, 0, 0, 0);
-  commandLayout->addWidget(commandEdit_);
+  commandLayout->setContentsMargins(4, 0, 0, 0);
+  commandLayout->setSpacing(4);
+  commandLayout->addWidget(commandPrompt_);
+  commandLayout->addWidget(commandEdit_, 1);
 
   auto* central = new QWidget(this);
   central->setObjectName(QStringLiteral("Central"));
@@ -237,6 +290,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   InstallItemMenu(*this);
   InstallOptionsCommands(*this);
   InstallToolCommands(*this);
+  AddAccelerators();
 
   left_.FMPanel->setFocus();
 }
@@ -252,8 +306,11 @@ void TMainForm::BuildMenus() {
     action->setObjectName(QLatin1String(def.name));
     if (*def.shortcut != '\0') action->setShortcut(QKeySequence(QLatin1String(def.shortcut)));
     if (def.hint != nullptr) action->setToolTip(QLatin1String(def.hint));
+    // One set of one-colour icons in the palette's text colour: they read
+    // alike on a light and a dark desktop.
     if (def.icon != nullptr)
-      action->setIcon(platform::ThemeIcon(QLatin1String(def.icon), style()->standardIcon(def.fallback)));
+      action->setIcon(platform::CommandIcon(QLatin1String(def.icon), palette().color(QPalette::ButtonText),
+                                            style()->standardIcon(def.fallback)));
     action->setEnabled(false);
     return action;
   };
@@ -263,6 +320,13 @@ void TMainForm::BuildMenus() {
           &TMainForm::mnuFileExitClick);
   connect(Action(QStringLiteral("mnuHlpAbout")), &QAction::triggered, this,
           &TMainForm::mnuHlpAboutClick);
+
+  auto* menuKey = new QAction(QStringLiteral("Menu"), this);
+  menuKey->setObjectName(QStringLiteral("actMenuBar"));
+  menuKey->setShortcuts({QKeySequence(Qt::Key_F9), QKeySequence(Qt::Key_F10)});
+  addAction(menuKey);
+  connect(menuKey, &QAction::triggered, this, &TMainForm::OpenMenuBar);
+  qApp->installEventFilter(new TLoneAltFilter(this));
 
   QMenuBar* bar = menuBar();
   bar->setObjectName(QStringLiteral("MainMenu"));
@@ -289,13 +353,38 @@ void TMainForm::BuildMenus() {
   }
 }
 
+void TMainForm::AddAccelerators() {
+  QString taken;
+  for (QAction* action : menuBar()->actions()) {
+    action->setText(WithAccelerator(action->text(), taken));
+    if (QMenu* menu = action->menu()) {
+      menu->setTitle(action->text());
+      AddMenuAccelerators(*menu);
+    }
+  }
+}
+
+void TMainForm::OpenMenuBar() {
+  const QList<QAction*> menus = menuBar()->actions();
+  if (menus.isEmpty()) return;
+  menuBar()->setActiveAction(menus.front());
+  if (QMenu* first = menus.front()->menu()) {
+    for (QAction* item : first->actions()) {
+      if (!item->isSeparator() && item->isEnabled()) {
+        first->setActiveAction(item);
+        break;
+      }
+    }
+  }
+}
+
 void TMainForm::BuildToolBar() {
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("MainToolBar"));
   toolBar_->setMovable(false);
   toolBar_->setFloatable(false);
   toolBar_->setFixedHeight(40);
-  toolBar_->setIconSize(QSize(32, 32));
+  toolBar_->setIconSize(QSize(24, 24));
   toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
   addToolBar(Qt::TopToolBarArea, toolBar_);
   for (const char* item : kToolBar) {
@@ -388,6 +477,7 @@ void TMainForm::ConnectSide(TPanelSide& side) {
   const TPanelSide* s = &side;
   connect(side.FMPanel, &TFMPanel::entered, this, [this, s] { PanelEnter(*s); });
   connect(side.FMPanel, &TFMPanel::directoryRead, this, [this, s] { SelectDriveOf(*s); });
+  connect(side.FMPanel, &TFMPanel::columnsChanged, this, [this, s] { SyncHeader(*s); });
   // A directory deleted under the panel: the parent it moved to is the one
   // the command line and the process follow.
   connect(side.FMPanel, &TFMPanel::directoryGone, this, [this, s] {
@@ -416,13 +506,48 @@ void TMainForm::SetLeftWidth(int width) {
   if (splitter_->isVisible()) KeepSideRatio();
 }
 
+double TMainForm::LeftShare() const {
+  const int room = splitter_->width() - splitter_->handleWidth();
+  if (sideRatio_ >= 0) return sideRatio_;
+  return room > 1 ? std::clamp(static_cast<double>(LeftWidth()) / room, 0.0, 1.0) : 0.5;
+}
+
+void TMainForm::SetLeftShare(double share) {
+  sideRatio_ = std::clamp(share, 0.0, 1.0);
+  if (splitter_->isVisible()) KeepSideRatio();
+}
+
+QSize TMainForm::FittingSize() const {
+  const TFMPanel* panel = left_.FMPanel;
+  const int scrollBar = panel->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, panel);
+  constexpr int kNameRoom = 220;  // the name column of a first start
+  const int side = 2 * panel->frameWidth() + scrollBar + platform::kSmallIconSize + kNameRoom +
+                   panel->ExtWidth() + panel->SizeWidth() + panel->DateWidth() + panel->TimeWidth() + 8;
+  QSize size(2 * side + splitter_->handleWidth(), 600);
+  if (const QScreen* shown = screen()) size = size.boundedTo(shown->availableGeometry().size() * 9 / 10);
+  return size;
+}
+
+QRect TMainForm::NormalBounds() const {
+  if (!isMaximized() && !isFullScreen()) return QRect(pos(), size());
+  // The frame stands as far from the client area as it does now.
+  const QRect normal = normalGeometry();
+  return QRect(normal.topLeft() - (geometry().topLeft() - pos()), normal.size());
+}
+
 void TMainForm::SyncHeaders() {
-  for (const TPanelSide* side : {&left_, &right_}) {
-    const TFMPanel* p = side->FMPanel;
-    const int widths[] = {p->NameWidth(), p->ExtWidth(), p->SizeWidth(), p->DateWidth(),
-                          p->TimeWidth()};
-    for (int i = 0; i < 5; ++i) side->Header->resizeSection(i, widths[i]);
-  }
+  for (const TPanelSide* side : {&left_, &right_}) SyncHeader(*side);
+}
+
+void TMainForm::SyncHeader(const TPanelSide& side) {
+  const TFMPanel* p = side.FMPanel;
+  // The header sits above the panel's frame: its name section takes the
+  // frame's width too, so that every section stands over its column.
+  const int widths[] = {p->ShownNameWidth() + p->frameWidth() + 1, p->ExtWidth() + 1, p->SizeWidth() + 1,
+                        p->DateWidth() + 1, p->TimeWidth() + 1};
+  // Only the user's drags of a section's edge are news for the panel.
+  const QSignalBlocker quiet(side.Header);
+  for (int i = 0; i < 5; ++i) side.Header->resizeSection(i, widths[i]);
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -471,12 +596,22 @@ void TMainForm::SetDirectoryLineActive(QLabel* line, bool active) {
 void TMainForm::PanelEnter(const TPanelSide& side) {
   const TPanelSide& other = &side == &left_ ? right_ : left_;
   lastActive_ = side.FMPanel;
-  commandEdit_->setText(platform::ToDisplay(side.FMPanel->Directory()));
+  ShowCommandPrompt(*side.FMPanel);
   if (focusKeeper_ != nullptr) focusKeeper_->SetActivePanel(side.FMPanel);
   SetDirectoryLineActive(side.DirectoryPanel, true);
   SetDirectoryLineActive(other.DirectoryPanel, false);
   // Dialogs that work with bare names rely on the active panel's directory.
   if (!side.FMPanel->Directory().empty()) platform::SetCurrentDir(side.FMPanel->Directory());
+}
+
+void TMainForm::ShowCommandPrompt(const TFMPanel& panel) {
+  // A long path gives up its beginning: the prompt keeps most of the row
+  // for the command.
+  const QString dir = platform::ToDisplay(panel.Directory());
+  const int room = std::max(80, width() * 2 / 5);
+  commandPrompt_->setText(commandPrompt_->fontMetrics().elidedText(dir, Qt::ElideLeft, room) +
+                          QStringLiteral(">"));
+  commandPrompt_->setToolTip(dir);
 }
 
 void TMainForm::RefreshBothPanels() {

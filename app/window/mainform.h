@@ -62,13 +62,28 @@ class TMainForm : public QMainWindow {
   const TPanelSide& Right() const { return right_; }
   panels::TFMPanel* LeftFMPanel() const { return left_.FMPanel; }
   panels::TFMPanel* RightFMPanel() const { return right_.FMPanel; }
+  // The command line: the prompt shows the active panel's directory, the
+  // field beside it holds what the user types.
   QLineEdit* CommandEdit() const { return commandEdit_; }
+  QLabel* CommandPrompt() const { return commandPrompt_; }
+  void ShowCommandPrompt(const panels::TFMPanel& panel);
   QSplitter* Splitter() const { return splitter_; }
   QToolBar* MainToolBar() const { return toolBar_; }
 
   // The width of the left side.
   int LeftWidth() const;
   void SetLeftWidth(int width);
+  // The left side's share of the room both sides have (0 to 1): it stays
+  // when the window changes its size, also across a maximised session.
+  double LeftShare() const;
+  void SetLeftShare(double share);
+
+  // A size at which both panels show every column whole with room for names,
+  // within the screen: the size of a first start.
+  QSize FittingSize() const;
+  // The window's bounds when it is not maximised (the frame's position, the
+  // client area's size), also while it is.
+  QRect NormalBounds() const;
 
   // The panel with the keyboard focus, or nullptr when neither has it.
   panels::TFMPanel* ActivePanel() const;
@@ -81,6 +96,15 @@ class TMainForm : public QMainWindow {
 
   // Each header's sections take the widths of its own panel's columns.
   void SyncHeaders();
+  void SyncHeader(const TPanelSide& side);
+
+  // Gives every menu of the menu bar and every item of a menu an underlined
+  // letter of its own (the first free one of its text) unless its text has
+  // one; run again whenever the texts change (a translation).
+  void AddAccelerators();
+  // F9, F10: the menu bar opens its first menu, from where the arrow keys
+  // and the underlined letters lead on.
+  void OpenMenuBar();
 
   // The menu item or toolbar command of that name ("mnuFileCopy"), or nullptr.
   QAction* Action(const QString& name) const;
@@ -127,6 +151,7 @@ class TMainForm : public QMainWindow {
   TPanelSide right_;
   QSplitter* splitter_ = nullptr;
   QLineEdit* commandEdit_ = nullptr;
+  QLabel* commandPrompt_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   int leftWidth_ = 300;
   double sideRatio_ = -1;  // the left side's share; unknown until first laid out

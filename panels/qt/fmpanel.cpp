@@ -22,7 +22,7 @@ namespace vantrel::panels {
 using platform::ToDisplay;
 
 TFMPanel::TFMPanel(QWidget* parent)
-    : QAbstractScrollArea(parent), boldMetrics_(QFont()) {
+    : QAbstractScrollArea(parent), boldMetrics_(QFont()), regularMetrics_(QFont()) {
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -137,10 +137,29 @@ void TFMPanel::FontChanged() {
   boldFont_ = font();
   boldFont_.setBold(true);
   boldMetrics_ = QFontMetrics(boldFont_);
-  texts_.clear();
+  regularMetrics_ = QFontMetrics(font());
+  for (auto& texts : texts_) texts.clear();
   itemHeight_ = std::max(1, ItemHeightForCharHeight(CharHeightOf(font(), logicalDpiY())));
+  // Texts of the new size in columns of the old one would be cut.
+  FitColumns();
   UpdateScrollBars();
   viewport()->update();
+}
+
+void TFMPanel::FitColumns() {
+  const TColumnWidths fit = FittingColumnWidths();
+  extWidth_ = fit.ext;
+  sizeWidth_ = fit.size;
+  dateWidth_ = fit.date;
+  timeWidth_ = fit.time;
+  viewport()->update();
+  emit columnsChanged();
+}
+
+int TFMPanel::ShownNameWidth() const {
+  // Each column after the name starts one pixel right of the previous edge.
+  const int others = extWidth_ + sizeWidth_ + dateWidth_ + timeWidth_ + 4;
+  return std::max(nameWidth_, viewport()->width() - others - 1);
 }
 
 TFMPanel::TColumnWidths TFMPanel::FittingColumnWidths() const {
@@ -185,6 +204,7 @@ void TFMPanel::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateScrollBars();
   PlaceQuickSearch();
+  emit columnsChanged();
 }
 
 void TFMPanel::changeEvent(QEvent* event) {
@@ -215,6 +235,7 @@ void TFMPanel::UpdateRow(int index) {
   void TFMPanel::Set##Name(int value) {     \
     member = value;                         \
     viewport()->update();                   \
+    emit columnsChanged();                  \
   }
 VANTREL_WIDTH_SETTER(NameWidth, nameWidth_)
 VANTREL_WIDTH_SETTER(ExtWidth, extWidth_)
@@ -304,7 +325,7 @@ void TFMPanel::paintEvent(QPaintEvent* event) {
   const int top = TopIndex();
   const int first = top + std::max(0, area.top()) / itemHeight_;
   const int last = std::min(Count() - 1, top + area.bottom() / itemHeight_);
-  const bool focused = ShowsCursor();
+  const bool active = ShowsCursor();
 
   // Below the last entry there is only the panel's own background.
   const int filledBottom = (last - top + 1) * itemHeight_;
@@ -312,8 +333,7 @@ void TFMPanel::paintEvent(QPaintEvent* event) {
     painter.fillRect(QRect(area.left(), filledBottom, area.width(), area.bottom() - filledBottom + 1),
                      platform::ColorToQColor(color_, palette()));
 
-  painter.setFont(boldFont_);
-  for (int i = first; i <= last; ++i) DrawRow(painter, i, RowRect(i), focused && i == Cursor());
+  for (int i = first; i <= last; ++i) DrawRow(painter, i, RowRect(i), i == Cursor(), active);
 }
 
 namespace {
@@ -324,73 +344,94 @@ QString FromStd(const std::string& text) {
 
 }  // namespace
 
-const TFMPanel::TLaidOutText& TFMPanel::LaidOut(const QString& text) {
-  if (const auto hit = texts_.constFind(text); hit != texts_.constEnd()) return *hit;
-  if (texts_.size() >= kTextCacheLimit) texts_.clear();
+const TFMPanel::TLaidOutText& TFMPanel::LaidOut(const QString& text, bool bold) {
+  QHash<QString, TLaidOutText>& texts = texts_[bold ? 1 : 0];
+  if (const auto hit = texts.constFind(text); hit != texts.constEnd()) return *hit;
+  if (texts.size() >= kTextCacheLimit) texts.clear();
   TLaidOutText laid{QStaticText(text), 0};
   laid.text.setTextFormat(Qt::PlainText);
   laid.text.setTextWidth(-1);
-  laid.text.prepare(QTransform(), boldFont_);
+  laid.text.prepare(QTransform(), bold ? boldFont_ : font());
   laid.width = static_cast<int>(std::ceil(laid.text.size().width()));
-  return *texts_.insert(text, laid);
+  return *texts.insert(text, laid);
 }
 
 // One cell's text: left-aligned at the top, one line, cut with an ellipsis
 // when it does not fit. Sizes, dates, times and extensions repeat from row to
 // row, so each distinct text is laid out once and then only drawn.
-void TFMPanel::DrawCell(QPainter& painter, int left, int right, int top, const QString& text) {
+void TFMPanel::DrawCell(QPainter& painter, int left, int right, int top, const QString& text,
+                        bool bold) {
   const int width = right - left;
   if (width <= 0 || text.isEmpty()) return;
-  const TLaidOutText* laid = &LaidOut(text);
+  const TLaidOutText* laid = &LaidOut(text, bold);
   if (laid->width > width) {
-    const QString cut = boldMetrics_.elidedText(text, Qt::ElideRight, width);
+    const QString cut = (bold ? boldMetrics_ : regularMetrics_).elidedText(text, Qt::ElideRight, width);
     if (cut.isEmpty()) return;
-    laid = &LaidOut(cut);
+    laid = &LaidOut(cut, bold);
   }
+  painter.setFont(bold ? boldFont_ : font());
   painter.drawStaticText(left, top, laid->text);
 }
 
-void TFMPanel::DrawRow(QPainter& painter, int index, const QRect& rect, bool focused) {
-  const TFileEntry& entry = *Entries()[static_cast<size_t>(index)];
-  const bool marked = IsMarked(index);
-  const QPalette& pal = palette();
+namespace {
 
-  // Background and text colours from the focused and marked flags.
-  const QColor background = platform::ColorToQColor(focused ? cursorColor_ : color_, pal);
-  const QColor text = platform::ColorToQColor(
-      focused ? (marked ? curSelColor_ : currentColor_) : (marked ? selectedColor_ : fileColor_), pal);
-  painter.fillRect(rect, background);
-  painter.setPen(text);
+// `a` moved towards `b` by `share` (0: a, 1: b).
+QColor Mix(const QColor& a, const QColor& b, double share) {
+  const auto mix = [share](int x, int y) { return static_cast<int>(std::lround(x + (y - x) * share)); };
+  return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+}
+
+}  // namespace
+
+TFMPanel::TRowColors TFMPanel::RowColors(bool cursor, bool marked, bool active) const {
+  const QPalette& pal = palette();
+  const QColor back = platform::ColorToQColor(color_, pal);
+  QColor text = platform::ColorToQColor(marked ? selectedColor_ : fileColor_, pal);
+  // Pure red on a dark background is hard to read: the default mark colour
+  // is lightened there.
+  if (marked && selectedColor_ == platform::clRed && back.lightness() < 128) text = QColor(255, 110, 110);
+  if (!cursor) return {back, text};
+  const bool bar = cursorColor_ == color_;
+  const QColor barColor =
+      bar ? pal.color(QPalette::Active, QPalette::Highlight) : platform::ColorToQColor(cursorColor_, pal);
+  if (!active) return {Mix(back, barColor, 0.3), text};
+  if (!bar) return {barColor, platform::ColorToQColor(marked ? curSelColor_ : currentColor_, pal)};
+  const QColor onBar = pal.color(QPalette::Active, QPalette::HighlightedText);
+  if (marked)
+    return {barColor, curSelColor_ == selectedColor_ ? Mix(text, onBar, 0.45)
+                                                     : platform::ColorToQColor(curSelColor_, pal)};
+  return {barColor, currentColor_ == fileColor_ ? onBar : platform::ColorToQColor(currentColor_, pal)};
+}
+
+void TFMPanel::DrawRow(QPainter& painter, int index, const QRect& rect, bool cursor, bool active) {
+  const TFileEntry& entry = *Entries()[static_cast<size_t>(index)];
+  const TRowColors colors = RowColors(cursor, IsMarked(index), active);
+  painter.fillRect(rect, colors.background);
+  painter.setPen(colors.text);
 
   // Cells: the name after the 16-pixel icon, then each column one pixel
   // right of the previous one's edge.
   const int left = rect.left();
-  const int top = rect.top();
-  const int nameRight = left + nameWidth_;
+  const int top = rect.top() + std::max(0, (rect.height() - regularMetrics_.height()) / 2);
+  const int nameRight = left + ShownNameWidth();
   const int extLeft = nameRight + 1;
   const int sizeLeft = extLeft + extWidth_ + 1;
   const int dateLeft = sizeLeft + sizeWidth_ + 1;
   const int timeLeft = dateLeft + dateWidth_ + 1;
 
-  DrawCell(painter, left + platform::kSmallIconSize, nameRight, top,
-           ToDisplay(NameText(entry)));
-  DrawCell(painter, extLeft, extLeft + extWidth_, top, ToDisplay(ExtText(entry)));
-  DrawCell(painter, sizeLeft, sizeLeft + sizeWidth_, top, FromStd(SizeText(entry)));
-  DrawCell(painter, dateLeft, dateLeft + dateWidth_, top,
-           FromStd(DateText(entry.LastWriteTime)));
-  DrawCell(painter, timeLeft, timeLeft + timeWidth_, top,
-           FromStd(TimeText(entry.LastWriteTime)));
+  // Directories stand out by their icon and a bold name.
+  const bool dir = entry.IsDirectory();
+  DrawCell(painter, left + platform::kSmallIconSize + 2, nameRight, top, ToDisplay(NameText(entry)), dir);
+  DrawCell(painter, extLeft, extLeft + extWidth_, top, ToDisplay(ExtText(entry)), false);
+  DrawCell(painter, sizeLeft, sizeLeft + sizeWidth_, top, FromStd(SizeText(entry)), false);
+  DrawCell(painter, dateLeft, dateLeft + dateWidth_, top, FromStd(DateText(entry.LastWriteTime)), false);
+  DrawCell(painter, timeLeft, timeLeft + timeWidth_, top, FromStd(TimeText(entry.LastWriteTime)), false);
 
-  painter.drawPixmap(left, top, platform::SmallFileIcon(entry.FileName, entry.IsDirectory()));
-
-  if (focused) {
-    // The focus rectangle: a dotted frame in the row's text colour.
-    painter.save();
-    painter.setPen(QPen(text, 1, Qt::DotLine));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(rect.adjusted(0, 0, -1, -1));
-    painter.restore();
-  }
+  // The icon centred in the row's height.
+  const QPixmap& icon = platform::SmallFileIcon(entry.FileName, dir);
+  painter.drawPixmap(QRect(left, rect.top() + (rect.height() - platform::kSmallIconSize) / 2, platform::kSmallIconSize,
+                           platform::kSmallIconSize),
+                     icon);
 }
 
 // ---------------------------------------------------------------------------
@@ -409,6 +450,20 @@ void TFMPanel::PageMove(bool down) {
   } else {
     SetCursor(cursor > top ? top : cursor - std::max(1, page - 1));
   }
+}
+
+bool TFMPanel::event(QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride) {
+    // Alt with a letter or digit is the quick search here, before any
+    // menu's underlined letter.
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if ((key->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier && !key->text().isEmpty() &&
+        key->text().at(0).isLetterOrNumber()) {
+      event->accept();
+      return true;
+    }
+  }
+  return QAbstractScrollArea::event(event);
 }
 
 void TFMPanel::keyPressEvent(QKeyEvent* event) {
@@ -474,10 +529,7 @@ void TFMPanel::keyPressEvent(QKeyEvent* event) {
 void TFMPanel::mousePressEvent(QMouseEvent* event) {
   const int index = IndexAt(event->position().toPoint());
   if (event->button() == Qt::LeftButton) {
-    if (index >= 0) {
-      SetCursor(index);
-      ToggleMark(index);
-    }
+    if (index >= 0) LeftClick(index, event->modifiers());
   } else if (event->button() == Qt::RightButton) {
     // The cursor goes to the entry; the marks stay as they are.
     if (index >= 0) {
@@ -488,6 +540,23 @@ void TFMPanel::mousePressEvent(QMouseEvent* event) {
   event->accept();
 }
 
+// A plain click moves the cursor; Ctrl+click toggles the mark; Shift+click
+// marks every entry from the cursor to the clicked one.
+void TFMPanel::LeftClick(int index, Qt::KeyboardModifiers mods) {
+  mods &= Qt::ShiftModifier | Qt::ControlModifier;
+  if (mods == Qt::ShiftModifier) {
+    const int from = std::min(Cursor(), index);
+    const int to = std::max(Cursor(), index);
+    for (int i = from; i <= to; ++i)
+      if (!Entries()[static_cast<size_t>(i)]->IsDotDot()) model_.SetMarked(i, true);
+    SetCursor(index);
+    MarksChanged();
+    return;
+  }
+  SetCursor(index);
+  if (mods == Qt::ControlModifier || clickMarks_) ToggleMark(index);
+}
+
 // The Menu key and Shift+F10: the menu opens below the cursor row's name.
 void TFMPanel::ShowMenuAtCursor() {
   const QRect row = RowRect(Cursor());
@@ -495,8 +564,9 @@ void TFMPanel::ShowMenuAtCursor() {
 }
 
 void TFMPanel::mouseDoubleClickEvent(QMouseEvent* event) {
-  // The second press of the double-click has already been delivered (and
-  // toggled the mark back); only the double-click itself is left to report.
+  // The second press of the double-click has already been delivered (with
+  // ClickMarks it toggled the mark back); only the double-click itself is
+  // left to report.
   event->accept();
   if (event->button() == Qt::LeftButton && IndexAt(event->position().toPoint()) >= 0)
     emit dblClick();

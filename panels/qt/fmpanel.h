@@ -121,7 +121,10 @@ class TFMPanel : public QAbstractScrollArea {
   static int CharHeightOf(const QFont& font, int dpiY);
 
   // --- Column widths, pixels; setting one repaints at once ---
+  // NameWidth is the narrowest the name column gets: it takes whatever width
+  // the other columns leave in the panel (ShownNameWidth).
   int NameWidth() const { return nameWidth_; }
+  int ShownNameWidth() const;
   int ExtWidth() const { return extWidth_; }
   int SizeWidth() const { return sizeWidth_; }
   int DateWidth() const { return dateWidth_; }
@@ -139,6 +142,8 @@ class TFMPanel : public QAbstractScrollArea {
     int ext, size, date, time;
   };
   TColumnWidths FittingColumnWidths() const;
+  // Gives the four columns after the name their fitting widths.
+  void FitColumns();
 
   // --- The six colours (0x00BBGGRR or a system colour number) ---
   platform::TColor Color() const { return color_; }
@@ -153,6 +158,20 @@ class TFMPanel : public QAbstractScrollArea {
   void SetSelectedColor(platform::TColor value);
   void SetCurrentColor(platform::TColor value);
   void SetCurSelColor(platform::TColor value);
+
+  // The colours a row is painted with. A cursor colour equal to the
+  // background (the default) gives a bar in the palette's highlight colour,
+  // with the highlighted-text colour where the cursor text colours are those
+  // of the other rows; the panel without the focus shows it faintly.
+  struct TRowColors {
+    QColor background, text;
+  };
+  TRowColors RowColors(bool cursor, bool marked, bool active) const;
+
+  // A left click moves the cursor only (Ctrl+click marks, Shift+click marks
+  // a range); with ClickMarks it also toggles the clicked entry's mark.
+  bool ClickMarks() const { return clickMarks_; }
+  void SetClickMarks(bool on) { clickMarks_ = on; }
 
  signals:
   // The panel got the keyboard focus.
@@ -171,8 +190,11 @@ class TFMPanel : public QAbstractScrollArea {
   void directoryGone();
   // The cursor moved or a mark changed.
   void selectionChanged();
+  // The columns' widths or the panel's width changed.
+  void columnsChanged();
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -197,16 +219,18 @@ class TFMPanel : public QAbstractScrollArea {
   void UpdateFileLine();
   void UpdateRow(int index);
   void PageMove(bool down);
+  void LeftClick(int index, Qt::KeyboardModifiers mods);
   void ShowMenuAtCursor();
-  void DrawRow(QPainter& painter, int index, const QRect& rect, bool focused);
-  void DrawCell(QPainter& painter, int left, int right, int top, const QString& text);
+  void DrawRow(QPainter& painter, int index, const QRect& rect, bool cursor, bool active);
+  void DrawCell(QPainter& painter, int left, int right, int top, const QString& text, bool bold);
 
-  // A text laid out in the bold font, with its width in pixels.
+  // A text laid out in the regular (files) or bold (directories) font, with
+  // its width in pixels.
   struct TLaidOutText {
     QStaticText text;
     int width = 0;
   };
-  const TLaidOutText& LaidOut(const QString& text);
+  const TLaidOutText& LaidOut(const QString& text, bool bold);
   // Bounded: past the limit the table starts afresh.
   static constexpr qsizetype kTextCacheLimit = 8192;
 
@@ -231,10 +255,13 @@ class TFMPanel : public QAbstractScrollArea {
   platform::TColor currentColor_ = platform::clWindowText;
   platform::TColor curSelColor_ = platform::clRed;
 
+  bool clickMarks_ = false;
+
   int itemHeight_ = 17;
   QFont boldFont_;
   QFontMetrics boldMetrics_;
-  QHash<QString, TLaidOutText> texts_;
+  QFontMetrics regularMetrics_;
+  QHash<QString, TLaidOutText> texts_[2];  // regular, bold
 };
 
 }  // namespace vantrel::panels

@@ -104,6 +104,9 @@ void TFMPanel::OpenQuickSearch(const QString& text) {
     });
   }
   quickSearch_->setText(text);
+  // The field takes a row of its own below the list, which gives up that
+  // height: no entry hides behind it.
+  setViewportMargins(0, 0, 0, quickSearch_->sizeHint().height());
   PlaceQuickSearch();
   quickSearch_->show();
   quickSearch_->raise();
@@ -119,9 +122,8 @@ void TFMPanel::CloseQuickSearch() {
 
 void TFMPanel::PlaceQuickSearch() {
   if (quickSearch_ == nullptr) return;
-  const int height = quickSearch_->sizeHint().height();
-  const int width = std::min(viewport()->width(), std::max(120, viewport()->width() / 2));
-  quickSearch_->setGeometry(0, viewport()->geometry().bottom() + 1 - height, width, height);
+  const QRect list = viewport()->geometry();
+  quickSearch_->setGeometry(list.left(), list.bottom() + 1, list.width(), quickSearch_->sizeHint().height());
 }
 
 void TFMPanel::QuickSearchKey(QKeyEvent* event) {
@@ -167,6 +169,10 @@ bool TFMPanel::eventFilter(QObject* watched, QEvent* event) {
         event->accept();
         return true;
       }
+    }
+    if (event->type() == QEvent::Hide) {
+      setViewportMargins(0, 0, 0, 0);  // the list takes the row back
+      UpdateScrollBars();
     }
     if (event->type() == QEvent::FocusOut) {
       // Closed when the focus goes elsewhere (later, never inside a teardown).

@@ -45,6 +45,37 @@ QColor ColorToQColor(TColor value, const QPalette& palette) {
 
 QColor ColorToQColor(TColor value) { return ColorToQColor(value, QGuiApplication::palette()); }
 
+bool ApplyDesktopColorScheme() {
+  const QByteArray theme = qgetenv("GTK_THEME").toLower();
+  if (!theme.endsWith(":dark")) return false;
+  QPalette dark;
+  const QColor window(45, 45, 48), base(30, 30, 32), text(230, 230, 230), disabled(128, 128, 128);
+  const QColor highlight(42, 110, 187);
+  dark.setColor(QPalette::Window, window);
+  dark.setColor(QPalette::WindowText, text);
+  dark.setColor(QPalette::Base, base);
+  dark.setColor(QPalette::AlternateBase, window);
+  dark.setColor(QPalette::ToolTipBase, base);
+  dark.setColor(QPalette::ToolTipText, text);
+  dark.setColor(QPalette::PlaceholderText, disabled);
+  dark.setColor(QPalette::Text, text);
+  dark.setColor(QPalette::Button, window);
+  dark.setColor(QPalette::ButtonText, text);
+  dark.setColor(QPalette::BrightText, Qt::white);
+  dark.setColor(QPalette::Light, window.lighter(150));
+  dark.setColor(QPalette::Midlight, window.lighter(125));
+  dark.setColor(QPalette::Mid, window.darker(120));
+  dark.setColor(QPalette::Dark, window.darker(150));
+  dark.setColor(QPalette::Shadow, Qt::black);
+  dark.setColor(QPalette::Highlight, highlight);
+  dark.setColor(QPalette::HighlightedText, Qt::white);
+  dark.setColor(QPalette::Link, highlight.lighter(140));
+  for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    dark.setColor(QPalette::Disabled, role, disabled);
+  QGuiApplication::setPalette(dark);
+  return true;
+}
+
 TColor ColorFromQColor(const QColor& color) {
   const QColor rgb = color.toRgb();
   return static_cast<TColor>(rgb.red()) | (static_cast<TColor>(rgb.green()) << 8) |

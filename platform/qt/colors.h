@@ -32,6 +32,12 @@ QColor ColorToQColor(TColor value, const QPalette& palette);
 // The application palette's reading of a value.
 QColor ColorToQColor(TColor value);
 
+// Follows a desktop that asks for dark colours where the toolkit would not
+// see it by itself (no platform theme reads the desktop's setting): with
+// GTK_THEME naming a ":dark" variant the application takes a dark palette.
+// True when it did.
+bool ApplyDesktopColorScheme();
+
 // The explicit value (0x00BBGGRR) of a colour; the alpha channel is dropped.
 TColor ColorFromQColor(const QColor& color);
 

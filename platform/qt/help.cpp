@@ -102,7 +102,10 @@ bool ShowHelp(int context) {
     window->resize(560, 480);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, window, &QObject::deleteLater);
     QObject::connect(window, &QTextBrowser::sourceChanged, window, [w = window.data()] {
-      w->setWindowTitle(QStringLiteral("Vantrel help - ") + w->documentTitle());
+      // A page whose title names the help already is not named twice.
+      const QString page = w->documentTitle();
+      const QString help = QStringLiteral("Vantrel help");
+      w->setWindowTitle(page.isEmpty() || page.startsWith(help) ? help : help + QStringLiteral(" - ") + page);
     });
     // Escape closes it, like the dialogs it explains.
     auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), window);

@@ -6,8 +6,11 @@
 #include <QHash>
 #include <QImage>
 #include <QMimeDatabase>
+#include <QPainter>
+#include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "platform/install_paths.h"
@@ -38,10 +41,38 @@ QPixmap LoadPixmap(const QString& mimeName) {
     const bool dir = mimeName == QLatin1String("inode/directory");
     icon = QApplication::style()->standardIcon(dir ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
   }
-  return icon.pixmap(kSmallIconSize, kSmallIconSize);
+  return icon.pixmap(QSize(kSmallIconSize, kSmallIconSize), IconScale());
+}
+
+// `pixmap` with every visible pixel in `ink`, its alpha kept.
+QPixmap Tinted(QPixmap pixmap, const QColor& ink) {
+  QPainter painter(&pixmap);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+  painter.fillRect(QRect(QPoint(0, 0), pixmap.deviceIndependentSize().toSize()), ink);
+  return pixmap;
 }
 
 }  // namespace
+
+qreal IconScale() {
+  qreal scale = 1;
+  for (const QScreen* screen : QGuiApplication::screens()) scale = std::max(scale, screen->devicePixelRatio());
+  return scale;
+}
+
+QIcon CommandIcon(const QString& names, const QColor& ink, const QIcon& fallback) {
+  for (const QString& name : names.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    const QIcon symbolic = QIcon::fromTheme(name + QStringLiteral("-symbolic"));
+    if (symbolic.isNull()) continue;
+    QIcon tinted;
+    for (int size : {16, 22, 24, 32}) {
+      const QPixmap drawn = symbolic.pixmap(QSize(size, size), IconScale());
+      if (!drawn.isNull()) tinted.addPixmap(Tinted(drawn, ink));
+    }
+    if (!tinted.isNull()) return tinted;
+  }
+  return ThemeIcon(names, fallback);
+}
 
 void EnsureIconTheme() {
   const QString current = QIcon::themeName();

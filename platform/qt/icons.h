@@ -15,6 +15,10 @@ namespace vantrel::platform {
 
 inline constexpr int kSmallIconSize = 16;
 
+// The device pixels per logical pixel of the program's screens (the
+// largest), at which icons are drawn so that they stay sharp on HiDPI screens.
+qreal IconScale();
+
 // Chooses an icon theme when the desktop named none (a bare X server, the
 // offscreen platform): the first installed of the usual full themes.
 void EnsureIconTheme();
@@ -31,6 +35,12 @@ const QPixmap& SmallFileIcon(std::string_view name, bool isDirectory);
 // picture (a pale package, a white page with a grey arrow) looks like a
 // disabled one beside the others.
 bool LooksEnabled(const QIcon& icon);
+
+// A toolbar command's icon from one consistent set: the theme's symbolic
+// (one-colour) icon for the first of `names` that has one, drawn in `ink`
+// (the palette's button text, so it suits light and dark palettes alike);
+// without one, ThemeIcon(names, fallback).
+QIcon CommandIcon(const QString& names, const QColor& ink, const QIcon& fallback);
 
 // A command's icon: for each of `names` (theme names separated by ";", the
 // preferred first) the theme's icon, then its symbolic variant, the first

@@ -374,9 +374,9 @@ class Session:
         self.display.click(wx + x % width, wy + y % height)
 
     def menu(self, index, *keys):
-        """Alt selects the menu bar, the arrows open menu `index` on its first
-        item; `keys` move on from there."""
-        self.key("Alt_L", *(["Right"] * index), "Down", *keys)
+        """F9 opens the menu bar on its first menu's first item, Right goes on
+        to menu `index`; `keys` move on from there."""
+        self.key("F9", *(["Right"] * index), *keys)
 
     def fill(self, title, text, *keys):
         """In the window `title`: types `text`, presses `keys` (Enter when

@@ -66,15 +66,18 @@ class MainFormTest : public QObject {
     TMainForm& form = Open("");
     QCOMPARE(form.ViewerCommand, Std(QCoreApplication::applicationDirPath()) + "/vnview");
     QCOMPARE(form.LeftFMPanel()->Directory(), f_->startDir);
-    QCOMPARE(QRect(form.pos(), form.size()), QRect(20, 20, 600, 400));
+    // A first start shows every column whole: wider than the old 600 pixels.
+    QCOMPARE(QRect(form.pos(), form.size()), QRect(QPoint(20, 20), form.FittingSize()));
+    QVERIFY(form.width() > 600);
     QVERIFY(!form.isMaximized() && form.RightFMPanel()->font().family() == QStringLiteral("MS Sans Serif"));
     form.show();
     form.Action(QStringLiteral("mnuFileExit"))->trigger();
     QVERIFY(!form.isVisible());
     QCOMPARE(KeysOf(f_->Section("GENERAL")), QStringList({"Editor", "Viewer", "LeftPath", "RightPath", "Top", "Left",
-                                                         "Width", "Height", "LeftWidth", "LanguageFile"}));
+                                                         "Width", "Height", "LeftWidth", "LeftShare", "LanguageFile"}));
     for (const QString& line : {QStringLiteral("Editor=notepad.exe"), "LeftPath=" + Q(f_->startDir),
-                                QStringLiteral("Top=20"), QStringLiteral("Width=600"), QStringLiteral("LeftWidth=300")})
+                                QStringLiteral("Top=20"), QStringLiteral("Width=%1").arg(form.width()),
+                                QStringLiteral("LeftWidth=%1").arg(form.width() / 2)})
       QVERIFY2(f_->Section("GENERAL").contains(line), qPrintable(line));
     QCOMPARE(f_->Section("FONT"), QStringList({"Size=10", "Name=MS Sans Serif"}));
     // System colours are written as negative decimal numbers, red as 255.
@@ -111,9 +114,16 @@ class MainFormTest : public QObject {
     QCOMPARE(QPoint(left->SortType(), right->SortType()), QPoint(2, 4));
     QVERIFY(left->Model().SortDescending() && !right->Model().SortDescending());
     QCOMPARE(right->ExtWidth(), right->FittingColumnWidths().ext);
-    QList<int> header;  // the header follows the widths
+    // A width narrower than the column's texts in the font is widened to fit.
+    const TFMPanel::TColumnWidths fit = left->FittingColumnWidths();
+    QCOMPARE(QList<int>({left->NameWidth(), left->ExtWidth(), left->SizeWidth(), left->DateWidth(), left->TimeWidth()}),
+             QList<int>({200, std::max(40, fit.ext), std::max(90, fit.size), std::max(80, fit.date),
+                         std::max(50, fit.time)}));
+    QList<int> header, expected;  // the header stands over the columns
     for (int i = 0; i < 5; ++i) header << form.Left().Header->sectionSize(i);
-    QCOMPARE(header, QList<int>({200, 40, 90, 80, 50}));
+    expected << left->ShownNameWidth() + left->frameWidth() + 1 << left->ExtWidth() + 1 << left->SizeWidth() + 1
+             << left->DateWidth() + 1 << left->TimeWidth() + 1;
+    QCOMPARE(header, expected);
     QVERIFY(form.close());
     for (auto [section, line] : {std::pair{"GENERAL", "Viewer=less -R"}, {"GENERAL", "LeftWidth=320"},
                                  {"GENERAL", "Height=555"}, {"COLOR", "Back=65280"}, {"COLOR", "Current=1193046"},
@@ -135,9 +145,9 @@ class MainFormTest : public QObject {
         {"[GENERAL]\nHeight=-40\nWidth=banana\nLeftWidth=-5\n[FONT]\nSize=0\n"
          "[LEFT PANEL]\nNameWidth=-3\nSortType=-1\n[COLOR]\nBack=0xZZ\n",
          [](TMainForm& f) {
-           QCOMPARE(f.size(), QSize(600, 400));
+           QCOMPARE(f.size(), f.FittingSize());
            QCOMPARE(QList<int>({f.LeftWidth(), f.LeftFMPanel()->font().pointSize(), f.LeftFMPanel()->NameWidth()}),
-                    QList<int>({300, 10, 120}));
+                    QList<int>({f.width() / 2, 10, 120}));
            QCOMPARE(f.LeftFMPanel()->Color(), platform::clWindow);
          }},
         // An unknown sort order keeps name order and is saved as 0; size order is taken.
@@ -158,14 +168,22 @@ class MainFormTest : public QObject {
     }
   }
 
-  void maximisedWritesOnlyHeightZero() {
-    Open("[GENERAL]\nTop=5\nLeft=6\nWidth=700\nHeight=500\n").show();
+  // Maximised: Height 0 with the normal window's bounds and the sides'
+  // share kept, so that the next start is maximised with the same sides and
+  // leaving the maximised state gives the normal window back.
+  void maximisedKeepsTheNormalBoundsAndTheShare() {
+    Open("[GENERAL]\nTop=5\nLeft=6\nWidth=700\nHeight=500\nLeftWidth=210\n").show();
+    QVERIFY(QTest::qWaitForWindowExposed(f_->form.get()));
+    QTRY_COMPARE(f_->form->LeftWidth(), 210);
+    const double share = f_->form->LeftShare();
     f_->form->setWindowState(Qt::WindowMaximized);
     QVERIFY(f_->form->close());
-    for (const char* line : {"Height=0", "Top=5", "Left=6", "Width=700"})
+    for (const char* line : {"Height=0", "Top=5", "Left=6", "Width=700", "NormalHeight=500"})
       QVERIFY2(f_->Section("GENERAL").contains(QLatin1String(line)), line);
     f_->form = std::make_unique<TMainForm>(f_->ini);  // the next start is maximised
     QVERIFY(f_->form->windowState() & Qt::WindowMaximized);
+    QCOMPARE(f_->form->NormalBounds().size(), QSize(700, 500));
+    QVERIFY(std::abs(f_->form->LeftShare() - share) < 0.002);
   }
 
   void unwritableFileIsReportedAndTheWindowStillCloses() {
@@ -190,7 +208,7 @@ class MainFormTest : public QObject {
       const std::string dir = active == &left ? f_->left : f_->right;
       QCOMPARE(f_->form->ActivePanel(), active->FMPanel);
       QVERIFY(Highlighted(active->DirectoryPanel) && !Highlighted((active == &left ? right : left).DirectoryPanel));
-      QCOMPARE(platform::GetCurrentDir() + "|" + Std(f_->form->CommandEdit()->text()), dir + "|" + dir);
+      QCOMPARE(platform::GetCurrentDir() + "|" + Std(f_->form->CommandPrompt()->toolTip()), dir + "|" + dir);
     }
     QCOMPARE(left.FilePanel->text(), QStringLiteral("[..]:  DIRECTORY"));
     f_->form->CommandEdit()->setFocus();  // in the command line: no active panel
@@ -212,7 +230,7 @@ class MainFormTest : public QObject {
     QCOMPARE(left.FMPanel->Directory(), mount);
     QTest::mouseClick(right.RootButton, Qt::LeftButton);
     QTRY_VERIFY(right.FMPanel->hasFocus());
-    QCOMPARE(right.FMPanel->Directory() + "|" + Std(f_->form->CommandEdit()->text()), mount + "|" + mount);
+    QCOMPARE(right.FMPanel->Directory() + "|" + Std(f_->form->CommandPrompt()->toolTip()), mount + "|" + mount);
     QCOMPARE(right.FMPanel->Entries()[0]->FileName == "..", mount != "/");  // only "/" has no ".."
   }
 
@@ -245,9 +263,14 @@ class MainFormTest : public QObject {
     QVERIFY(combo->currentIndex() < volumes);  // the box shows the volume again
   }
 
-  void aboutNamesLinux() {
-    QCOMPARE(Open("").AboutForm()->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+  // The framed area under the sentence tells the version and what the
+  // program is built on.
+  void aboutNamesLinuxAndTheVersion() {
+    const app::TAboutForm* about = Open("").AboutForm();
+    QCOMPARE(about->findChild<QLabel*>(QStringLiteral("Label1"))->text(),
              QStringLiteral("Vantrel is convenient file manager for Linux."));
+    const QString info = about->findChild<QLabel*>(QStringLiteral("InfoLabel"))->text();
+    QVERIFY2(info.contains(QStringLiteral("1.6 (beta)")) && info.contains(QLatin1String(qVersion())), qPrintable(info));
   }
 
   // ------------------------------------------------------------ command and path lines

@@ -16,6 +16,7 @@
 
 #include "app/dialogs/findfileform.h"
 #include "app/commands/command_hooks.h"
+#include "app/commands/command_line.h"
 #include "app/panels/panel_navigation.h"
 #include "app/dialogs/newdirectoryform.h"
 #include "app/dialogs/newfileform.h"
@@ -40,7 +41,9 @@ class NavigationTest : public QObject {
 
   TFMPanel* L() const { return f_->L(); }
   TFMPanel* R() const { return f_->R(); }
-  QString Cmd() const { return f_->form->CommandEdit()->text(); }
+  // The directory the command line's prompt shows.
+  QString Cmd() const { return f_->form->CommandPrompt()->toolTip(); }
+  QString Typed() const { return f_->form->CommandEdit()->text(); }
   void Enter(const char* name) {
     QVERIFY2(f_->Put(L(), name), name);
     QTest::keyClick(L(), Qt::Key_Return);
@@ -114,21 +117,102 @@ class NavigationTest : public QObject {
     QCOMPARE(L()->Directory(), f_->left);
   }
 
-  void insertMarksAndMovesDownAndKeysResetTheCommandLine() {
-    f_->form->CommandEdit()->setText(QStringLiteral("typed"));
+  void insertMarksAndMovesDown() {
     const int last = L()->Count() - 1;
     L()->SetCursor(last);
     for (bool marked : {true, false}) {  // on the last entry Insert stays and unmarks again
       QTest::keyClick(L(), Qt::Key_Insert);
       QCOMPARE(QPoint(L()->IsMarked(last), L()->Cursor()), QPoint(marked, last));
     }
-    QCOMPARE(Cmd(), QStringLiteral("typed"));
-    // Any other key, handled by the panel or not, resets the command line.
-    for (Qt::Key key : {Qt::Key_Up, Qt::Key_X}) {
-      f_->form->CommandEdit()->setText(QStringLiteral("typed"));
-      QTest::keyClick(L(), key);
-      QCOMPARE(Cmd(), Q(f_->left));
+  }
+
+  // Keys in a panel, one after the other from the cursor on "a b.txt": what
+  // the command line's field then holds, how many entries are marked and the
+  // directory the panel shows (relative to left/).
+  void typedTextGoesToTheCommandLine() {
+    QVERIFY(MakeFile(f_->left + "/a b.txt", 1) && MakeFile(f_->left + "/it's", 1));
+    L()->Reread();
+    QVERIFY(f_->Put(L(), "a b.txt"));
+    const QString full = Q(f_->left);
+    const std::string parent = Std(f_->tmp.path());
+    const struct {
+      char typed;  // a character key, or 0 for `key`
+      Qt::Key key;
+      Qt::KeyboardModifiers mods;
+      QString field;
+      int marked;
+      bool up;  // the panel went to the parent
+    } steps[] = {
+        {' ', {}, {}, "", 1, false},  // empty field: Space marks
+        {'l', {}, {}, "l", 1, false},
+        {'S', {}, Qt::ShiftModifier, "lS", 1, false},
+        {' ', {}, {}, "lS ", 1, false},  // text there: a blank
+        {0, Qt::Key_Return, Qt::ControlModifier, "lS 'a b.txt' ", 1, false},
+        {0, Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier, "lS 'a b.txt' '" + full + "/a b.txt' ", 1, false},
+        {0, Qt::Key_Backspace, {}, "lS 'a b.txt' '" + full + "/a b.txt'", 1, false},
+        {0, Qt::Key_Down, {}, "lS 'a b.txt' '" + full + "/a b.txt'", 1, false},  // the cursor keys stay the panel's
+        {0, Qt::Key_Escape, {}, "", 1, false},
+        {0, Qt::Key_Backspace, {}, "", 0, true},  // empty field: the parent
+    };
+    for (const auto& s : steps) {
+      if (s.typed != 0)
+        QTest::keyClick(L(), s.typed, s.mods);
+      else
+        QTest::keyClick(L(), s.key, s.mods);
+      QCOMPARE(Typed(), s.field);
+      QCOMPARE(L()->Model().MarkedCount(), s.marked);
+      QCOMPARE(L()->Directory(), s.up ? parent : f_->left);
     }
+  }
+
+  // Earlier commands, newest first: Ctrl+E goes back, Ctrl+X forward to an
+  // empty field; in the field Alt+Up and Alt+Down do the same.
+  void ctrlEAndCtrlXWalkTheHistory() {
+    f_->form->Lists().Commands = {"echo two", "echo one"};
+    QLineEdit* edit = f_->form->CommandEdit();
+    const std::pair<QWidget*, std::pair<Qt::Key, Qt::KeyboardModifiers>> keys[] = {
+        {L(), {Qt::Key_E, Qt::ControlModifier}}, {L(), {Qt::Key_E, Qt::ControlModifier}},
+        {L(), {Qt::Key_E, Qt::ControlModifier}}, {L(), {Qt::Key_X, Qt::ControlModifier}},
+        {edit, {Qt::Key_Down, Qt::AltModifier}}, {edit, {Qt::Key_Up, Qt::AltModifier}}};
+    const QStringList expected = {"echo two", "echo one", "echo one", "echo two", "", "echo two"};
+    for (size_t i = 0; i < std::size(keys); ++i) {
+      QTest::keyClick(keys[i].first, keys[i].second.first, keys[i].second.second);
+      QCOMPARE(Typed(), expected[static_cast<qsizetype>(i)]);
+    }
+  }
+
+  void shellWordsQuoteWhatAShellWouldSplit() {
+    for (auto [name, word] : {std::pair{"plain-name_1.txt", "plain-name_1.txt"}, {"a b", "'a b'"},
+                              {"it's", "'it'\\''s'"}, {"$HOME", "'$HOME'"}, {"", "''"}})
+      QCOMPARE(app::ShellWord(name), std::string(word));
+  }
+
+  // Backspace and Ctrl+PgUp go to the parent with the cursor on the
+  // directory left; Ctrl+PgDn enters the directory under the cursor and
+  // leaves files alone; Ctrl+U swaps the panels' directories.
+  void parentEnterAndSwapKeys() {
+    const struct {
+      const char* cursor;
+      Qt::Key key;
+      Qt::KeyboardModifiers mods;
+      const char* dir;  // relative to left/ afterwards
+    } steps[] = {{"-dash.txt", Qt::Key_PageDown, Qt::ControlModifier, ""},
+                 {"Work", Qt::Key_PageDown, Qt::ControlModifier, "Work"},
+                 {"Src", Qt::Key_PageDown, Qt::ControlModifier, "Work/Src"},
+                 {"..", Qt::Key_PageUp, Qt::ControlModifier, "Work"},
+                 {"a-first", Qt::Key_Backspace, {}, ""}};
+    for (const auto& s : steps) {
+      QVERIFY2(f_->Put(L(), s.cursor), s.cursor);
+      QTest::keyClick(L(), s.key, s.mods);
+      QCOMPARE(L()->Directory(), s.dir[0] ? f_->left + "/" + s.dir : f_->left);
+    }
+    QCOMPARE(f_->AtCursor(L()), std::string("Work"));  // the directory just left
+    QVERIFY(documents_.empty());
+    QTest::keyClick(L(), Qt::Key_U, Qt::ControlModifier);
+    QCOMPARE(L()->Directory() + "|" + R()->Directory(), f_->right + "|" + f_->left);
+    QCOMPARE(f_->AtCursor(R()), std::string("Work"));
+    QVERIFY(L()->hasFocus());
+    QCOMPARE(Cmd(), Q(f_->right));
   }
 
   void headerClicksSortAndDragsSetTheWidths() {
@@ -141,13 +225,15 @@ class NavigationTest : public QObject {
       QCOMPARE(L()->Model().SortDescending(), descending);
     }
     QCOMPARE(R()->SortType(), uint8_t{0});
-    // The right edge of "Name" dragged 40 pixels to the right.
-    const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1, before = L()->NameWidth();
+    // The right edge of "Name" dragged 40 pixels to the right: the name
+    // column is that much wider than the room it had.
+    const int edge = header->sectionViewportPosition(0) + header->sectionSize(0) - 1, before = L()->ShownNameWidth();
     QTest::mousePress(header->viewport(), Qt::LeftButton, {}, QPoint(edge, 8));
     QTest::mouseMove(header->viewport(), QPoint(edge + 20, 8));
     QTest::mouseMove(header->viewport(), QPoint(edge + 40, 8));
     QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, QPoint(edge + 40, 8));
     QCOMPARE(L()->NameWidth(), before + 40);
+    QCOMPARE(L()->ShownNameWidth(), before + 40);
     f_->form->close();
     for (const QString& line : {QStringLiteral("NameWidth=%1").arg(before + 40), QStringLiteral("SortType=2")})
       QVERIFY2(f_->Section("LEFT PANEL").contains(line), qPrintable(line));

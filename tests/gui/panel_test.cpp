@@ -156,15 +156,41 @@ class PanelTest : public QObject {
     QCOMPARE(panel_->Model().MarkedCount() + panel_->Cursor() + panel_->TopIndex(), 0);
   }
 
+  // A plain click moves the cursor; Ctrl+click toggles a mark; Shift+click
+  // marks from the cursor to the clicked entry (never ".."); with ClickMarks
+  // a plain click toggles as well.
   void clicksMoveTheCursorAndMark() {
     QSignalSpy menu(panel_, &TFMPanel::contextMenuRequested);
-    for (int row : {2, 4, 4}) QTest::mouseClick(panel_->viewport(), Qt::LeftButton, {}, At(row));
-    QCOMPARE(Marked(), std::vector<std::string>{panel_->Entries()[2]->FileName});  // 4 twice: unmarked again
+    const auto names = [&](std::initializer_list<int> rows) {
+      std::vector<std::string> out;
+      for (int row : rows) out.push_back(panel_->Entries()[static_cast<size_t>(row)]->FileName);
+      return out;
+    };
+    const struct {
+      int row;
+      Qt::KeyboardModifiers mods;
+      int cursor;
+      std::initializer_list<int> marked;
+    } clicks[] = {{2, {}, 2, {}},
+                  {4, Qt::ControlModifier, 4, {4}},
+                  {4, Qt::ControlModifier, 4, {}},
+                  {6, Qt::ShiftModifier, 6, {4, 5, 6}},
+                  {0, Qt::ShiftModifier, 0, {1, 2, 3, 4, 5, 6}},  // ".." stays unmarked
+                  {3, {}, 3, {1, 2, 3, 4, 5, 6}}};
+    for (const auto& c : clicks) {
+      QTest::mouseClick(panel_->viewport(), Qt::LeftButton, c.mods, At(c.row));
+      QCOMPARE(panel_->Cursor(), c.cursor);
+      QCOMPARE(Marked(), names(c.marked));
+    }
+    panel_->SetClickMarks(true);
+    QTest::mouseClick(panel_->viewport(), Qt::LeftButton, {}, At(8));
+    QCOMPARE(Marked(), names({1, 2, 3, 4, 5, 6, 8}));
+    panel_->SetClickMarks(false);
     // A right click moves the cursor and leaves every mark as it was.
-    QTest::mouseClick(panel_->viewport(), Qt::RightButton, {}, At(3));
-    QCOMPARE(panel_->Cursor(), 3);
-    QCOMPARE(Marked(), std::vector<std::string>{panel_->Entries()[2]->FileName});
-    QVERIFY(menu.count() == 1 && menu.at(0).at(0).toInt() == 3);  // the entry menu for row 3
+    QTest::mouseClick(panel_->viewport(), Qt::RightButton, {}, At(7));
+    QCOMPARE(panel_->Cursor(), 7);
+    QCOMPARE(Marked(), names({1, 2, 3, 4, 5, 6, 8}));
+    QVERIFY(menu.count() == 1 && menu.at(0).at(0).toInt() == 7);  // the entry menu for row 7
     // Below the last entry clicks do nothing.
     Fresh("small", {"one", "two"});
     for (auto button : {Qt::RightButton, Qt::LeftButton}) QTest::mouseClick(panel_->viewport(), button, {}, At(6));
@@ -172,7 +198,8 @@ class PanelTest : public QObject {
     QCOMPARE(menu.count(), 1);
   }
 
-  // Each row state in its colour; without the focus no cursor bar nor frame.
+  // Each row state in its colour; without the focus the cursor row is a
+  // faint bar with the plain text colours.
   void rowColoursFollowFocusAndMarks() {
     panel_->SetMarked(1, true), panel_->SetMarked(3, true), panel_->SetCursor(3);
     const auto grab = [&] { return panel_->viewport()->grab().toImage(); };
@@ -182,15 +209,59 @@ class PanelTest : public QObject {
     QVERIFY(Pixels(image, text(1), kSelected) > 0 && Pixels(image, text(1), kFile) == 0);          // marked
     QVERIFY(Pixels(image, text(3), kCursor) > 100 && Pixels(image, text(3), kCurSel) > 0);        // marked cursor
     QCOMPARE(Pixels(image, text(3), kSelected) + Pixels(image, text(3), kBack), 0);
-    panel_->SetCursor(2);  // an unmarked cursor row, with its focus frame
+    panel_->SetCursor(2);  // an unmarked cursor row: a filled bar
     image = grab();
     QVERIFY(Pixels(image, text(2), kCurrent) > 0 && Pixels(image, text(2), kFile) == 0);
     const QRect row = panel_->RowRect(2);
-    QVERIFY(Pixels(image, QRect(row.left(), row.top(), row.width(), 1), kCurrent) > 10);
+    QCOMPARE(Pixels(image, QRect(row.left() + 16, row.top(), row.width() - 16, 1), kCursor), row.width() - 16);
     Unfocus();
     image = grab();
     QCOMPARE(Pixels(image, image.rect(), kCursor) + Pixels(image, image.rect(), kCurrent), 0);
-    QVERIFY(Pixels(image, text(2), kFile) > 0);
+    QVERIFY(Pixels(image, text(2), kFile) > 0 && Pixels(image, text(2), kBack) == 0);  // faint bar
+  }
+
+  // With the default colours (cursor colour = background) the cursor is a bar
+  // in the palette's highlight with the highlighted-text colour, strong in
+  // the active panel and faint in the other; settings' colours win.
+  void defaultCursorIsAHighlightBar() {
+    QPalette pal = panel_->palette();
+    pal.setColor(QPalette::Highlight, QColor(0, 0, 200));
+    pal.setColor(QPalette::HighlightedText, QColor(255, 255, 0));
+    panel_->setPalette(pal);
+    panel_->SetCursorColor(kBack), panel_->SetCurrentColor(kFile), panel_->SetCurSelColor(kSelected);
+    const QColor back = platform::ColorToQColor(kBack);
+    const struct {
+      bool cursor, marked, active;
+      QColor background, text;
+    } rows[] = {{false, false, true, back, QColor(0, 0, 0)},
+                {true, false, true, QColor(0, 0, 200), QColor(255, 255, 0)},
+                {true, false, false, QColor(179, 179, 239), QColor(0, 0, 0)},
+                {true, true, true, QColor(0, 0, 200), QColor(255, 115, 0)}};  // red towards yellow
+    for (const auto& r : rows) {
+      const TFMPanel::TRowColors colors = panel_->RowColors(r.cursor, r.marked, r.active);
+      QCOMPARE(colors.background, r.background);
+      QCOMPARE(colors.text, r.text);
+    }
+    panel_->SetCursorColor(kCursor);
+    QCOMPARE(panel_->RowColors(true, false, true).background, platform::ColorToQColor(kCursor));
+  }
+
+  // The name column takes the width the other columns leave, NameWidth at
+  // least; a font change fits the other columns to the new texts.
+  void nameColumnTakesTheFreeWidth() {
+    const int others = panel_->ExtWidth() + panel_->SizeWidth() + panel_->DateWidth() + panel_->TimeWidth() + 4;
+    panel_->SetNameWidth(16);
+    QCOMPARE(panel_->ShownNameWidth(), panel_->viewport()->width() - others - 1);
+    panel_->SetNameWidth(120);  // the room left is narrower: 120 it is
+    QCOMPARE(panel_->ShownNameWidth(), 120);
+    panel_->SetNameWidth(1000);
+    QCOMPARE(panel_->ShownNameWidth(), 1000);
+    QFont font = panel_->font();
+    font.setPixelSize(26);
+    panel_->setFont(font);
+    const TFMPanel::TColumnWidths fit = panel_->FittingColumnWidths();
+    QCOMPARE(QList<int>({panel_->ExtWidth(), panel_->SizeWidth(), panel_->DateWidth(), panel_->TimeWidth()}),
+             QList<int>({fit.ext, fit.size, fit.date, fit.time}));
   }
 
   // Fitting widths hold the widest texts in the bold cell font.
