@@ -138,7 +138,10 @@ TFMOperation::Outcome TFMOperation::AbortCheck() {
   if (stopNow_) return Outcome::Stop;  // "Abort" in a message: no second question
   if (!OperationAborted) return Outcome::Go;
   const bool yes = prompt_ == nullptr || prompt_->AskAbort(kAbortQuestion);
-  if (yes) return Outcome::Stop;  // OperationAborted stays set for the caller
+  if (yes) {
+    abortChosen_ = prompt_ != nullptr;
+    return Outcome::Stop;  // OperationAborted stays set for the caller
+  }
   OperationAborted = false;
   return Outcome::Go;
 }
@@ -150,13 +153,13 @@ void TFMOperation::RaiseProgress(double bytesDone) {
   OnGlobalDone(*this, percent);
 }
 
-void TFMOperation::Report(TFMMessageKind kind, const std::string& item, int error) {
+bool TFMOperation::Report(TFMMessageKind kind, const std::string& item, int error) {
   failures_.push_back(
       TFMMessage{kind, item, MessageText(kind, item), error, error != 0 ? platform::ErrorText(error) : ""});
-  if (prompt_ == nullptr) return;
+  if (prompt_ == nullptr) return false;
   if (skipKinds_.count(kind) != 0) {
     ++skipped_;
-    return;
+    return false;
   }
   switch (prompt_->ShowMessage(failures_.back())) {
     case TMessageAnswer::SkipAll:
@@ -164,11 +167,18 @@ void TFMOperation::Report(TFMMessageKind kind, const std::string& item, int erro
       break;
     case TMessageAnswer::Abort:
       stopNow_ = true;
+      abortChosen_ = true;
       OperationAborted = true;
       break;
+    case TMessageAnswer::Retry:
+      // Tried again: the failure is no longer one of the operation's.
+      failures_.pop_back();
+      retry_ = true;
+      return true;
     case TMessageAnswer::Ok:
       break;
   }
+  return false;
 }
 
 void TFMOperation::Begin() {
@@ -179,6 +189,11 @@ void TFMOperation::Begin() {
   skipKinds_.clear();
   skipped_ = 0;
   stopNow_ = false;
+  abortChosen_ = false;
+  completed_.clear();
+  currentItem_.clear();
+  copied_.clear();
+  removed_.clear();
 }
 
 void TFMOperation::MarkKept(size_t index) {
@@ -186,6 +201,25 @@ void TFMOperation::MarkKept(size_t index) {
   for (std::string parent = ParentItem(FileList[index].path); !parent.empty();
        parent = ParentItem(parent)) {
     if (!keptDirs_.insert(parent).second) break;  // everything above is marked already
+    keptNow_.push_back(parent);
+  }
+}
+
+// The items of one name follow each other in FileList (pre-order).
+void TFMOperation::CollectCompleted(const std::vector<bool>& ok) {
+  completed_.clear();
+  for (size_t i = 0; i < FileList.size();) {
+    const std::string& path = FileList[i].path;
+    const std::string top = path.substr(0, path.find('/'));
+    bool all = true;
+    size_t j = i;
+    for (; j < FileList.size(); ++j) {
+      const std::string& p = FileList[j].path;
+      if (p.compare(0, top.size(), top) != 0 || (p.size() > top.size() && p[top.size()] != '/')) break;
+      all = all && j < ok.size() && ok[j];
+    }
+    if (all) completed_.push_back(top);
+    i = j;
   }
 }
 
@@ -407,6 +441,7 @@ TFMOperation::Outcome TFMOperation::CopyFileItem(TCopyRun& run, size_t index, co
 }
 
 TFMOperation::Outcome TFMOperation::CopyItem(TCopyRun& run, size_t index) {
+  currentItem_ = FileList[index].path;
   if (SkipInherited(run, index)) return Outcome::Go;
   EntryInfo s;
   platform::SourceFile file;
@@ -456,7 +491,22 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   Outcome outcome = Outcome::Go;
   for (size_t i = 0; i < FileList.size() && outcome == Outcome::Go; ++i) {
     outcome = AbortCheck();
-    if (outcome == Outcome::Go) outcome = CopyItem(run, i);
+    // "Retry" in a message about the item: it starts again from the state
+    // before it.
+    const double bytesBefore = BytesDone;
+    const std::string skipBelow = run.skipBelow, failBelow = run.failBelow;
+    do {
+      retry_ = false;
+      keptNow_.clear();
+      if (outcome == Outcome::Go) outcome = CopyItem(run, i);
+      if (retry_) {
+        BytesDone = bytesBefore;
+        run.skipBelow = skipBelow;
+        run.failBelow = failBelow;
+        for (const std::string& dir : keptNow_) keptDirs_.erase(dir);
+        outcome = AbortCheck();
+      }
+    } while (retry_ && outcome == Outcome::Go);
   }
   // Directories made by this copy get the source's permission bits and times
   // last, once nothing more is written into them.
@@ -473,10 +523,12 @@ void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
   const std::string base = BaseDir(dir);
   platform::TreeRemover remover;
   BytesDone = 0;
+  removed_.assign(FileList.size(), false);
   for (size_t n = FileList.size(); n-- > 0;) {
     if (AbortCheck() == Outcome::Stop) return;
     const Item& entry = FileList[n];
     const std::string& item = entry.path;
+    currentItem_ = item;
     BytesDone += static_cast<double>(entry.size);
     if (onlyCopied && (!copied_[n] || keptDirs_.count(item) != 0)) {
       // The only copy of something: it stays where it is, without a message.
@@ -498,11 +550,12 @@ void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
         error = remover.Remove(parentPath, name, entry.directory);
       }
     }
-    if (error == ENOENT) {
-      Report(TFMMessageKind::NotFound, item, error);
-    } else if (error != 0) {
-      Report(TFMMessageKind::CouldNotDelete, item, error);
+    while (error != 0 && error != ENOENT && Report(TFMMessageKind::CouldNotDelete, item, error)) {
+      remover.Reset();
+      error = remover.Remove(parentPath, name, entry.directory);
     }
+    if (error == ENOENT) Report(TFMMessageKind::NotFound, item, error);
+    removed_[n] = error == 0;
     RaiseProgress(BytesDone);
   }
 }
@@ -526,6 +579,7 @@ void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::s
     BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
     if (!listingStopped_) CopyPass(sourceDir, destDir, destName);
   }
+  CollectCompleted(copied_);
   FileList.clear();
   busy_ = false;
 }
@@ -534,11 +588,13 @@ void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::s
                              const std::string& destDir, const std::string& destName) {
   if (busy_) return;
   Begin();
+  removed_.clear();
   if (AcceptDestName(names, destName)) {
     BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
     if (!listingStopped_ && CopyPass(sourceDir, destDir, destName) == Outcome::Go)
       RemovePass(sourceDir, true);
   }
+  CollectCompleted(removed_);
   FileList.clear();
   busy_ = false;
 }
@@ -547,7 +603,9 @@ void TFMOperation::DeleteFiles(const std::vector<std::string>& names, const std:
   if (busy_) return;
   Begin();
   BuildFileList(names, dir, Pass::Delete, FileList, TotalBytes);
+  removed_.clear();
   if (!listingStopped_) RemovePass(dir, false);
+  CollectCompleted(removed_);
   FileList.clear();
   busy_ = false;
 }

@@ -58,9 +58,10 @@ struct TFMMessage {
 
 // The answers to a failing item's message.
 enum class TMessageAnswer {
-  Ok,       // go on with the next item
+  Ok,       // Skip: go on with the next item
   SkipAll,  // go on, and count the rest of this operation's failures of this kind unshown
   Abort,    // end the operation now (OperationAborted is set)
+  Retry,    // try the item again (where the failure came from an item's copy or removal)
 };
 
 // Size and modification time of one side of an overwrite question.
@@ -89,8 +90,8 @@ class TFMPrompt {
     (void)dest;
     return AskOverwrite(item, text);
   }
-  // A failing item: its fixed text, then the system's reason, with OK, "Skip
-  // all" and "Abort".
+  // A failing item: its fixed text, then the system's reason, with "Skip",
+  // "Skip all", "Abort" and "Retry".
   virtual TMessageAnswer ShowMessage(const TFMMessage& message) = 0;
 };
 
@@ -151,6 +152,20 @@ class TFMOperation final {
   const std::vector<TFMMessage>& Failures() const { return failures_; }
   // How many of them "Skip all" kept from being shown.
   int SkippedCount() const { return skipped_; }
+  // The names handed to the last operation that it handled whole: copied
+  // (with everything below them), moved, or deleted. A name that failed
+  // anywhere in its tree, was declined or never reached is not among them.
+  const std::vector<std::string>& Completed() const { return completed_; }
+  // The user ended the last operation: "Yes" to "Abort operation?" or
+  // "Abort" in a message. (Cancel pressed while the last item was handled
+  // sets OperationAborted without a question.)
+  bool AbortChosen() const { return abortChosen_; }
+
+  // While an operation runs (for its progress handler): the item being
+  // handled, the bytes handled so far in this pass and the pass's total.
+  const std::string& CurrentItem() const { return currentItem_; }
+  double Done() const { return BytesDone; }
+  double Total() const { return TotalBytes; }
 
  private:
   enum class Pass { Copy, Delete, Size };
@@ -202,8 +217,11 @@ class TFMOperation final {
   bool ListingTick(Pass pass);
   Outcome AbortCheck();
   void RaiseProgress(double bytesDone);
-  void Report(TFMMessageKind kind, const std::string& item, int error);
+  // Reports a failing item; true when the user asked to try it again.
+  bool Report(TFMMessageKind kind, const std::string& item, int error);
   void MarkKept(size_t index);
+  // The names of FileList whose items are all `ok`, into completed_.
+  void CollectCompleted(const std::vector<bool>& ok);
 
   TFMPrompt* prompt_ = nullptr;
   std::vector<TFMMessage> failures_;
@@ -211,6 +229,11 @@ class TFMOperation final {
   int skipped_ = 0;
   bool stopNow_ = false;  // a message was answered "Abort"
   bool skipQuietly_ = false;  // the item was declined: no progress event for it
+  bool retry_ = false;        // the last message was answered "Retry"
+  bool abortChosen_ = false;
+  std::string currentItem_;
+  std::vector<std::string> completed_;
+  std::vector<std::string> keptNow_;  // directories MarkKept added for the current item
   // An operation is running: a nested call (from a handler that serves
   // window messages) must not disturb its list.
   bool busy_ = false;
@@ -221,6 +244,8 @@ class TFMOperation final {
   double BytesDone = 0;
   // Per item of the copy pass: its copy is at the destination.
   std::vector<bool> copied_;
+  // Per item of the removal pass: it is gone.
+  std::vector<bool> removed_;
   // Directories that keep something below them in a move.
   std::unordered_set<std::string> keptDirs_;
 };

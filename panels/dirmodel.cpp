@@ -243,7 +243,13 @@ void TPanelModel::SetSortDescending(bool descending) { SetSortOrder(sortType_, d
 void TPanelModel::SetSortOrder(uint8_t type, bool descending, bool reread) {
   sortType_ = type;
   descending_ = descending;
-  if (reread && !directory_.empty()) ReadDirectory(directory_);
+  if (!reread || directory_.empty()) return;
+  // The cursor and the marks stay on their entries in the new order.
+  Entries entries;
+  std::string diskLine;
+  if (!ListDirectory(directory_, sortType_, descending_, entries, diskLine) ||
+      !Refresh(directory_, std::move(entries), std::move(diskLine)))
+    ReadDirectory(directory_);
 }
 
 namespace {

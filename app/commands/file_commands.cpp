@@ -93,6 +93,8 @@ class TQtPrompt final : public TFMPrompt {
         return fileops::TMessageAnswer::SkipAll;
       case MessageAnswer::Abort:
         return fileops::TMessageAnswer::Abort;
+      case MessageAnswer::Retry:
+        return fileops::TMessageAnswer::Retry;
       default:
         return fileops::TMessageAnswer::Ok;
     }
@@ -144,6 +146,26 @@ std::vector<std::string> MarkedNames(const TFMPanel& panel) {
   return names;
 }
 
+void UnmarkNames(TFMPanel& panel, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    const int index = panel.IndexOfName(name);
+    if (index < panel.Count() && panel.Entries()[static_cast<size_t>(index)]->FileName == name)
+      panel.SetMarked(index, false);
+  }
+}
+
+// The Delete question names what goes: the one item, or how many and
+// their size with everything below them.
+QString DeleteQuestion(TMainForm& form, const TFMPanel& source, const std::vector<std::string>& names) {
+  QString text = Msg(TMsg::DeleteQuestion) + QStringLiteral("\n\n");
+  if (names.size() == 1) return text + platform::ToDisplay(names.front());
+  const double size = Host(form).window->FMOperation.GetTotalSize(names, source.Directory());
+  const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));
+  return text + QStringLiteral("%1 items, %2 bytes")
+                    .arg(names.size())
+                    .arg(QString::fromStdString(platform::FormatThousands(bytes)));
+}
+
 // A refused destination is said before anything happens; a new directory
 // typed with a trailing "/" is made, with the levels above it. False when
 // the operation must not run.
@@ -161,19 +183,28 @@ bool PrepareTarget(TMainForm& form, const fileops::TCopyTarget& target) {
   return false;
 }
 
-// After an operation in which "Skip all" hid failures: one list of every
-// failing item with the system's reason.
-void ShowSkippedSummary(TMainForm& form, const fileops::TFMOperation& engine) {
-  if (engine.SkippedCount() == 0) return;
-  std::string text = std::to_string(engine.Failures().size()) + " items were skipped:";
-  for (const TFMMessage& m : engine.Failures())
-    text += "\n" + m.text + (m.reason.empty() ? std::string() : ": " + m.reason);
-  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(text));
+// One message at the end of an operation, if any: the list of every failing
+// item with the system's reason after "Skip all" hid some, and "Operation
+// aborted" when the operation was cancelled without the user having chosen
+// to abort in a question (whoever chose it needs no word about it).
+void ShowEndMessage(TMainForm& form, const fileops::TFMOperation& engine) {
+  const bool aborted = engine.OperationAborted && !engine.AbortChosen();
+  if (engine.SkippedCount() > 0) {
+    std::string text = std::to_string(engine.Failures().size()) + " items were skipped:";
+    for (const TFMMessage& m : engine.Failures())
+      text += "\n" + m.text + (m.reason.empty() ? std::string() : ": " + m.reason);
+    QString shown = platform::ToDisplay(text);
+    if (aborted) shown += QStringLiteral("\n\n") + Msg(TMsg::OperationAborted);
+    ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), shown);
+  } else if (aborted) {
+    ShowMessage(&form, MessageKind::Information, MainCaption(), Msg(TMsg::OperationAborted));
+  }
 }
 
-// Shows the window, runs `work` with the engine, hides the window, reports a
-// cancelled operation and refreshes both panels with the source panel's
-// cursor on its first entry.
+// Shows the window, runs `work` with the engine, hides the window, gives
+// the one message of the end and refreshes both panels: the cursors stay on
+// their entries, and the source panel's marks go from the names the
+// operation handled whole; what failed or was skipped stays marked.
 template <typename Work>
 void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, Work work) {
   TOperationHost& host = Host(form);
@@ -182,16 +213,13 @@ void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, W
   window.Begin(Msg(text));
   work(window.FMOperation);
   window.End();
-  const bool aborted = window.FMOperation.OperationAborted;
-  ShowSkippedSummary(form, window.FMOperation);
   if (source != nullptr) {
     form.activateWindow();
     source->setFocus();
   }
-  if (aborted)
-    ShowMessage(&form, MessageKind::Information, MainCaption(), Msg(TMsg::OperationAborted));
+  ShowEndMessage(form, window.FMOperation);
   form.RefreshBothPanels();
-  if (source != nullptr) source->SetCursor(0);
+  if (source != nullptr) UnmarkNames(*source, window.FMOperation.Completed());
 }
 
 // A second command while an operation runs (from an event served by the
@@ -211,7 +239,7 @@ void RunDeleteCommand(TMainForm& form) {
     Warn(form, TMsg::NoSelectedFiles);
     return;
   }
-  if (ShowMessage(&form, MessageKind::Question, MainCaption(), Msg(TMsg::DeleteQuestion)) !=
+  if (ShowMessage(&form, MessageKind::Question, MainCaption(), DeleteQuestion(form, *source, names)) !=
       MessageAnswer::Yes)
     return;
   const std::string dir = source->Directory();

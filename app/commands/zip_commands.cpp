@@ -228,12 +228,11 @@ std::string OtherPanelDirectory(TMainForm& form, const TFMPanel* panel) {
   return (panel == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel())->Directory();
 }
 
-// Both panels re-read their directories; the panel a command started from
-// gets the focus back with its cursor on the first entry.
+// Both panels re-read their directories keeping their cursors and marks;
+// the panel a command started from gets the focus back.
 void EndCommand(TMainForm& form, TFMPanel* panel) {
   if (panel != nullptr) panel->setFocus();
   form.RefreshBothPanels();
-  if (panel != nullptr) panel->SetCursor(0);
 }
 
 void PackButtonClick(TZipCommands& c) {

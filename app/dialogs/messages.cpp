@@ -58,16 +58,22 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
       return MessageAnswer::Ok;
     }
     case MessageKind::Failure: {
-      TMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, parent);
+      // The buttons say what they do, in this order.
+      TMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton, parent);
+      QPushButton* skip = box.addButton(QStringLiteral("Skip"), QMessageBox::AcceptRole);
+      skip->setObjectName(QStringLiteral("SkipButton"));
       QPushButton* skipAll = box.addButton(QStringLiteral("Skip all"), QMessageBox::AcceptRole);
       skipAll->setObjectName(QStringLiteral("SkipAllButton"));
-      QPushButton* abort = box.addButton(QStringLiteral("Abort"), QMessageBox::RejectRole);
+      QPushButton* abort = box.addButton(QStringLiteral("Abort"), QMessageBox::AcceptRole);
       abort->setObjectName(QStringLiteral("AbortButton"));
-      // Escape goes on as Ok did before the other buttons came.
-      box.setEscapeButton(box.button(QMessageBox::Ok));
+      QPushButton* retry = box.addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
+      retry->setObjectName(QStringLiteral("RetryButton"));
+      box.setDefaultButton(skip);
+      box.setEscapeButton(skip);  // Escape goes on with the next item
       box.exec();
       if (box.clickedButton() == skipAll) return MessageAnswer::SkipAll;
       if (box.clickedButton() == abort) return MessageAnswer::Abort;
+      if (box.clickedButton() == retry) return MessageAnswer::Retry;
       return MessageAnswer::Ok;
     }
     case MessageKind::Summary: {

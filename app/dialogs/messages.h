@@ -26,7 +26,8 @@ enum class MessageKind {
   Plain,
   // A question with Yes, No, All, None and Cancel ("Overwrite file …?").
   QuestionAll,
-  // A failing item of an operation, with OK, "Skip all" and "Abort".
+  // A failing item of an operation, with "Skip", "Skip all", "Abort" and
+  // "Retry".
   Failure,
   // The list of what an operation skipped, with OK and "Copy list" (which
   // puts the text on the clipboard and leaves the box open).
@@ -35,7 +36,7 @@ enum class MessageKind {
 
 // The answers a message can give.
 // None: "no to all" (leave this and every further existing file).
-enum class MessageAnswer { Ok, Yes, No, Cancel, All, SkipAll, Abort, None };
+enum class MessageAnswer { Ok, Yes, No, Cancel, All, SkipAll, Abort, None, Retry };
 
 using MessageHandler = MessageAnswer (*)(QWidget* parent, MessageKind kind, const QString& caption,
                                          const QString& text);

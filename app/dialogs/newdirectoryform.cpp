@@ -27,9 +27,11 @@ TNewDirectoryForm::TNewDirectoryForm(TMainForm& form)
 
 void TNewDirectoryForm::OkButtonClick() {
   const QString typed = directoryNameEdit_->text();
-  const int error = platform::MakeDirectoryPath(TypedName(typed));
-  // Refreshed either way: levels above the name may have been made.
-  form_.RefreshBothPanels();
+  const std::string name = TypedName(typed);
+  const int error = platform::MakeDirectoryPath(name);
+  // Refreshed either way: levels above the name may have been made. The
+  // cursor goes on the new directory (the first level of a nested name).
+  form_.RefreshBothPanels(error == 0 ? name.substr(0, name.find('/')) : std::string());
   if (error != 0) {
     // The reason as the system gives it; the dialog stays open with the name,
     // so that it can be corrected.

@@ -43,7 +43,7 @@ void TNewFileForm::OkButtonClick() {
   const std::string path =
       name[0] == '/' ? name : platform::JoinPath(platform::GetCurrentDir(), name);
   NavHooks().StartEditor(path);
-  form_.RefreshBothPanels();
+  form_.RefreshBothPanels(name.find('/') == std::string::npos ? name : std::string());
 }
 
 }  // namespace vantrel::app

@@ -60,7 +60,7 @@ void TRenameFileForm::OkButtonClick() {
                 QStringLiteral("Sorry! Can not rename!\n") +
                     QString::fromStdString(platform::ErrorText(error)));
   }
-  form_.RefreshBothPanels();
+  form_.RefreshBothPanels(newName.find('/') == std::string::npos ? newName : std::string());
   accept();
 }
 

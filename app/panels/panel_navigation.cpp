@@ -92,6 +92,7 @@ TNavigation::TNavigation(TMainForm& form) : QObject(&form), form_(form) {
                                panel->Model().SortDescending() ? Qt::DescendingOrder : Qt::AscendingOrder);
     };
     connect(panel, &TFMPanel::directoryRead, this, showOrder);
+    connect(panel, &TFMPanel::listingRefreshed, this, showOrder);  // a new order keeps the listing
     showOrder();
     connect(header, &QHeaderView::sectionResized, this,
             [this, side](int section, int, int width) { HeaderResized(*side, section, width); });

@@ -189,6 +189,8 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
   form.EditorCommand = ini.ReadString(kGeneral, "Editor", kDefaultEditor);
   form.ViewerCommand = ini.ReadString(kGeneral, "Viewer", form.ProgramDir() + kDefaultViewerName);
   form.LanguageFile = ini.ReadString(kGeneral, "LanguageFile", "");
+  form.SetKeyBarShown(ini.ReadInteger(kGeneral, "KeyBar", 1) != 0);
+  form.SetClickMarks(ini.ReadInteger(kGeneral, "ClickMarks", 0) != 0);
 
   // The right side's default is taken only after the left side was entered,
   // so a missing RightPath shows the left panel's directory.
@@ -247,6 +249,8 @@ bool SaveSettings(const TMainForm& form, IniFile& ini) {
   out.Integer(kGeneral, "LeftWidth", form.LeftWidth());
   out.Integer(kGeneral, "LeftShare", std::lround(form.LeftShare() * 1000));
   out.String(kGeneral, "LanguageFile", form.LanguageFile);
+  out.Integer(kGeneral, "KeyBar", form.KeyBarShown() ? 1 : 0);
+  out.Integer(kGeneral, "ClickMarks", form.ClickMarks() ? 1 : 0);
 
   WriteFont(out, left);
   WriteColors(out, left);

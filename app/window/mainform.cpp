@@ -30,6 +30,7 @@
 #include "app/panels/drivecombo.h"
 #include "app/window/features.h"
 #include "app/window/focus_keeper.h"
+#include "app/window/key_bar.h"
 #include "app/dialogs/infoform.h"
 #include "app/dialogs/messages.h"
 #include "app/settings/settings.h"
@@ -247,6 +248,10 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   layout->setSpacing(0);
   layout->addWidget(splitter_, 1);
   layout->addWidget(commandPanel);
+  keyBar_ = new TKeyBar(*this);
+  keyBar_->setParent(central);
+  keyBar_->setFixedHeight(24);
+  layout->addWidget(keyBar_);
   setCentralWidget(central);
 
   auto* status = new QStatusBar(this);
@@ -290,6 +295,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   InstallItemMenu(*this);
   InstallOptionsCommands(*this);
   InstallToolCommands(*this);
+  InstallViewToggles();
   AddAccelerators();
 
   left_.FMPanel->setFocus();
@@ -350,6 +356,46 @@ void TMainForm::BuildMenus() {
         target->addAction(Action(text));
       }
     }
+  }
+}
+
+void TMainForm::SetKeyBarShown(bool shown) {
+  keyBarShown_ = shown;
+  keyBar_->setVisible(shown);
+  if (QAction* toggle = Action(QStringLiteral("actKeyBar"))) toggle->setChecked(shown);
+}
+
+bool TMainForm::KeyBarShown() const { return keyBarShown_; }
+
+void TMainForm::SetClickMarks(bool on) {
+  left_.FMPanel->SetClickMarks(on);
+  right_.FMPanel->SetClickMarks(on);
+  if (QAction* toggle = Action(QStringLiteral("actClickMarks"))) toggle->setChecked(on);
+}
+
+bool TMainForm::ClickMarks() const { return left_.FMPanel->ClickMarks(); }
+
+// Two switches at the end of the Options menu.
+void TMainForm::InstallViewToggles() {
+  QMenu* options = findChild<QMenu*>(QStringLiteral("mnuOptions"));
+  if (options == nullptr) return;
+  options->addSeparator();
+  const struct {
+    const char* name;
+    const char* caption;
+    bool on;
+    void (TMainForm::*set)(bool);
+  } toggles[] = {{"actKeyBar", "Function key bar", KeyBarShown(), &TMainForm::SetKeyBarShown},
+                 {"actClickMarks", "Clicks mark entries", ClickMarks(), &TMainForm::SetClickMarks}};
+  for (const auto& t : toggles) {
+    auto* action = new QAction(QLatin1String(t.caption), this);
+    action->setObjectName(QLatin1String(t.name));
+    action->setCheckable(true);
+    action->setChecked(t.on);
+    addAction(action);
+    options->addAction(action);
+    const auto set = t.set;
+    connect(action, &QAction::toggled, this, [this, set](bool on) { (this->*set)(on); });
   }
 }
 
@@ -614,16 +660,21 @@ void TMainForm::ShowCommandPrompt(const TFMPanel& panel) {
   commandPrompt_->setToolTip(dir);
 }
 
-void TMainForm::RefreshBothPanels() {
+void TMainForm::RefreshBothPanels(const std::string& cursorName) {
   QWidget* focused = QApplication::focusWidget();
   const std::string cwd = platform::GetCurrentDir();
-  left_.FMPanel->ReadDirectory(left_.FMPanel->Directory());
-  right_.FMPanel->ReadDirectory(right_.FMPanel->Directory());
+  left_.FMPanel->Reread();
+  right_.FMPanel->Reread();
   if (!cwd.empty()) platform::SetCurrentDir(cwd);
-  if (focused != nullptr) {
-    focused->setFocus();
-    if (auto* panel = qobject_cast<TFMPanel*>(focused)) panel->SetCursor(0);
-  }
+  if (focused != nullptr) focused->setFocus();
+  // A dialog that made the entry may still have the focus: its panel is
+  // the one that was active.
+  TFMPanel* panel = qobject_cast<TFMPanel*>(focused);
+  if (panel == nullptr) panel = LastActivePanel();
+  if (cursorName.empty()) return;
+  const int index = panel->IndexOfName(cursorName);
+  if (index < panel->Count() && panel->Entries()[static_cast<size_t>(index)]->FileName == cursorName)
+    panel->SetCursor(index);
 }
 
 // ---------------------------------------------------------------------------

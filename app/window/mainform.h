@@ -26,6 +26,7 @@ class TAboutForm;
 class TDriveCombo;
 class TFocusKeeper;
 class TInfoForm;
+class TKeyBar;
 
 // The controls of one side (left or right), top to bottom.
 struct TPanelSide {
@@ -90,9 +91,11 @@ class TMainForm : public QMainWindow {
   // The panel that last had the focus (the left one before either had it).
   panels::TFMPanel* LastActivePanel() const { return lastActive_ != nullptr ? lastActive_ : left_.FMPanel; }
 
-  // Both panels re-read their own directories; the focus goes back where it
-  // was and a focused panel's cursor stands on its first entry.
-  void RefreshBothPanels();
+  // Both panels read their own directories again, keeping the cursor and
+  // the marks on the entries of the same names; the focus goes back where
+  // it was. A `cursorName` puts the focused panel's cursor on that entry (a
+  // directory or file the command made) when it is listed.
+  void RefreshBothPanels(const std::string& cursorName = {});
 
   // Each header's sections take the widths of its own panel's columns.
   void SyncHeaders();
@@ -119,6 +122,15 @@ class TMainForm : public QMainWindow {
   // main window closes.
   TFocusKeeper* FocusKeeper() const { return focusKeeper_; }
 
+  // The function-key bar under the command line; hidden or shown by the
+  // Options menu, kept in the settings file ("KeyBar").
+  TKeyBar* KeyBar() const { return keyBar_; }
+  void SetKeyBarShown(bool shown);
+  bool KeyBarShown() const;
+  // Clicks mark entries as they did before Ctrl+click did ("ClickMarks").
+  void SetClickMarks(bool on);
+  bool ClickMarks() const;
+
   TInfoForm* InfoForm() const { return infoForm_; }
   TAboutForm* AboutForm() const { return aboutForm_; }
 
@@ -129,6 +141,7 @@ class TMainForm : public QMainWindow {
 
  private:
   void BuildMenus();
+  void InstallViewToggles();
   void BuildToolBar();
   TPanelSide BuildSide(const QString& prefix);
   void ConnectSide(TPanelSide& side);
@@ -158,6 +171,8 @@ class TMainForm : public QMainWindow {
   TUserLists lists_;
   panels::TFMPanel* lastActive_ = nullptr;
   TInfoForm* infoForm_ = nullptr;
+  TKeyBar* keyBar_ = nullptr;
+  bool keyBarShown_ = true;
   TAboutForm* aboutForm_ = nullptr;
   TFocusKeeper* focusKeeper_ = nullptr;
 };

@@ -2,6 +2,7 @@
 #include "fileops/qt/operationform.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "platform/text.h"
+
 namespace vantrel::fileops {
 
 TOperationForm::TOperationForm(QWidget* parent, const QString& mainCaption)
@@ -21,19 +24,29 @@ TOperationForm::TOperationForm(QWidget* parent, const QString& mainCaption)
       mainCaption_(mainCaption) {
   setObjectName(QStringLiteral("OperationForm"));
   setWindowTitle(QStringLiteral("Vantrel"));
-  setFixedSize(398, 128);
+  setFixedSize(398, 168);
   // Not modal: the operation blocks the input itself (Begin).
   setModal(false);
 
   panel_ = new QLabel(this);
   panel_->setObjectName(QStringLiteral("Panel"));
-  panel_->setGeometry(8, 8, 385, 41);
+  panel_->setGeometry(8, 8, 385, 25);
   panel_->setAlignment(Qt::AlignCenter);
   panel_->setTextFormat(Qt::PlainText);
 
+  // Under the message: the item being handled, then the bytes.
+  item_ = new QLabel(this);
+  item_->setObjectName(QStringLiteral("ItemLabel"));
+  item_->setGeometry(8, 36, 385, 20);
+  item_->setTextFormat(Qt::PlainText);
+  bytes_ = new QLabel(this);
+  bytes_->setObjectName(QStringLiteral("BytesLabel"));
+  bytes_->setGeometry(8, 58, 385, 20);
+  bytes_->setTextFormat(Qt::PlainText);
+
   gauge_ = new QProgressBar(this);
   gauge_->setObjectName(QStringLiteral("Gauge"));
-  gauge_->setGeometry(8, 56, 385, 25);
+  gauge_->setGeometry(8, 96, 385, 25);
   gauge_->setRange(0, 100);
   gauge_->setValue(0);
   gauge_->setFormat(QStringLiteral("%p%"));
@@ -52,7 +65,7 @@ TOperationForm::TOperationForm(QWidget* parent, const QString& mainCaption)
 
   cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
   cancelButton_->setObjectName(QStringLiteral("CancelButton"));
-  cancelButton_->setGeometry(160, 96, 75, 25);
+  cancelButton_->setGeometry(160, 136, 75, 25);
   cancelButton_->setAutoDefault(false);
   connect(cancelButton_, &QPushButton::clicked, this, &TOperationForm::CancelButtonClick);
 
@@ -64,9 +77,13 @@ TOperationForm::~TOperationForm() = default;
 
 void TOperationForm::Begin(const QString& text) {
   panel_->setText(text);
+  item_->clear();
+  bytes_->clear();
   running_ = true;
   lastPercent_ = -1;
   lastEvents_ = {};
+  passStart_ = std::chrono::steady_clock::now();
+  lastDone_ = 0;
   if (QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen()
                                                   : QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
@@ -74,7 +91,8 @@ void TOperationForm::Begin(const QString& text) {
   }
   // Shown without taking the activation (see TInputBlock): the main window
   // keeps the keyboard but takes no input until End.
-  inputBlock_ = std::make_unique<platform::TInputBlock>(this);
+  // Escape, wherever it is pressed, is Cancel.
+  inputBlock_ = std::make_unique<platform::TInputBlock>(this, [this] { CancelButtonClick(); });
   setAttribute(Qt::WA_ShowWithoutActivating);
   show();
   raise();
@@ -88,8 +106,25 @@ void TOperationForm::End() {
   hide();
 }
 
+QString TOperationForm::BytesText(double done, double total, double seconds) {
+  const auto number = [](double value) {
+    return QString::fromStdString(platform::FormatThousands(static_cast<uint64_t>(std::max(0.0, value))));
+  };
+  QString text = QStringLiteral("%1 of %2 bytes").arg(number(done), number(total < 1 ? 0 : total));
+  if (seconds < 0.5 || done <= 0) return text;
+  const double speed = done / seconds;
+  const auto left = static_cast<qint64>(std::ceil(std::max(0.0, total - done) / speed));
+  const QString rate = speed >= 1024 * 1024 ? QString::number(speed / (1024 * 1024), 'f', 1) + QStringLiteral(" MB/s")
+                                            : QString::number(speed / 1024, 'f', 0) + QStringLiteral(" KB/s");
+  return text + QStringLiteral(", %1, %2:%3 left").arg(rate).arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+}
+
 void TOperationForm::GlobalDone(int percent) {
   percent = std::clamp(percent, 0, 100);
+  // A move's removal pass starts again from nothing.
+  const double done = FMOperation.Done();
+  if (done < lastDone_) passStart_ = std::chrono::steady_clock::now();
+  lastDone_ = done;
   if (percent != lastPercent_) {
     lastPercent_ = percent;
     gauge_->setValue(percent);  // repaints only when the shown percentage changes
@@ -103,6 +138,10 @@ void TOperationForm::GlobalDone(int percent) {
   // passed, so a Cancel click waits at most that long.
   const auto now = std::chrono::steady_clock::now();
   if (now - lastEvents_ < EventInterval) return;
+  // The texts change as often as the window is served, not per item.
+  item_->setText(item_->fontMetrics().elidedText(QString::fromStdString(platform::DisplayName(FMOperation.CurrentItem())),
+                                                  Qt::ElideMiddle, item_->width()));
+  bytes_->setText(BytesText(done, FMOperation.Total(), std::chrono::duration<double>(now - passStart_).count()));
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   lastEvents_ = std::chrono::steady_clock::now();
 }
@@ -114,9 +153,10 @@ void TOperationForm::CancelButtonClick() {
 }
 
 void TOperationForm::keyPressEvent(QKeyEvent* event) {
-  // Escape is not Cancel; the window goes away only when the operation ends.
+  // Escape is Cancel; the window goes away only when the operation ends.
   if (event->key() == Qt::Key_Escape) {
     event->accept();
+    if (running_) CancelButtonClick();
     return;
   }
   QDialog::keyPressEvent(event);

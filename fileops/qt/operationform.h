@@ -1,6 +1,7 @@
 // operationform.h - TOperationForm, the small window in front of the main
-// window while a copy, move or delete runs: the command's message, a gauge
-// and a Cancel button. It owns the engine and serves the window system's
+// window while a copy, move or delete runs: the command's message, the item
+// being handled, the bytes done of the total with the speed and the time
+// left, a gauge and a Cancel button (Escape too). It owns the engine and serves the window system's
 // pending events from the engine's progress event, so the program stays
 // responsive without a second thread.
 #pragma once
@@ -32,6 +33,8 @@ class TOperationForm : public QDialog {
   TFMOperation FMOperation;
 
   QLabel* Panel() const { return panel_; }
+  QLabel* ItemLabel() const { return item_; }
+  QLabel* BytesLabel() const { return bytes_; }
   QProgressBar* Gauge() const { return gauge_; }
   QPushButton* CancelButton() const { return cancelButton_; }
 
@@ -43,9 +46,14 @@ class TOperationForm : public QDialog {
   // True between Begin and End.
   bool Running() const { return running_; }
 
-  // The progress handler: moves the gauge, sets the caption and serves the
-  // pending events. Public so a caller may drive it like the engine does.
+  // The progress handler: moves the gauge, shows the item and the bytes,
+  // sets the caption and serves the pending events. Public so a caller may
+  // drive it like the engine does.
   void GlobalDone(int percent);
+
+  // "1,234 of 5,678 bytes", with the speed and the time left once
+  // `seconds` (since the pass began) is long enough to tell them.
+  static QString BytesText(double done, double total, double seconds);
 
   // Pending events are served from the progress event once this time has
   // passed since they were last served; inside a large file the engine
@@ -62,6 +70,10 @@ class TOperationForm : public QDialog {
 
   QString mainCaption_;
   QLabel* panel_ = nullptr;
+  QLabel* item_ = nullptr;
+  QLabel* bytes_ = nullptr;
+  std::chrono::steady_clock::time_point passStart_{};
+  double lastDone_ = 0;
   QProgressBar* gauge_ = nullptr;
   QPushButton* cancelButton_ = nullptr;
   bool running_ = false;

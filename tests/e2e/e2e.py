@@ -177,6 +177,18 @@ class Display:
             shifted = self.conn.keycode_to_keysym(self.conn.keysym_to_keycode(keysym), 0) != keysym
             self._tap(([XK.XK_Shift_L] if shifted else []) + [keysym])
 
+    def hold(self, modifier, action):
+        """Runs `action` (clicks) while the modifier ("shift", "ctrl", "alt") is held."""
+        code = self.conn.keysym_to_keycode(XK.string_to_keysym(MODIFIERS[modifier]))
+        xtest.fake_input(self.conn, X.KeyPress, code)
+        self.conn.sync()
+        try:
+            action()
+        finally:
+            xtest.fake_input(self.conn, X.KeyRelease, code)
+            self.conn.sync()
+            time.sleep(KEY_GAP)
+
     def click(self, x, y):
         for event, detail in ((X.MotionNotify, 0), (X.ButtonPress, 1), (X.ButtonRelease, 1)):
             xtest.fake_input(self.conn, event, detail, x=x, y=y)
@@ -228,6 +240,8 @@ class Session:
         self.launches, self.log = os.path.join(workdir, "launched.txt"), os.path.join(workdir, "vantrel.log")
         self.key, self.type = display.key, display.type
         self.proc = self.main = self.uid = None
+        self.theme = ""  # GTK_THEME for the program: "Adwaita:dark" asks for dark colours
+        self.artifacts = None  # where screenshots are kept (set by main)
         # The command line's arguments and environment variables of the next start.
         self.args, self.extra_env = [], {}
         for d in (self.right, self.config, os.path.join(workdir, "runtime")):
@@ -311,7 +325,7 @@ class Session:
                "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
                "XDG_RUNTIME_DIR": os.path.join(self.workdir, "runtime"), "DISPLAY": self.display.name,
                "QT_QPA_PLATFORM": "xcb", "LC_ALL": "C.UTF-8", "TZ": os.environ.get("TZ", "UTC"),
-               "NO_AT_BRIDGE": "1", "DBUS_SESSION_BUS_ADDRESS": "disabled:"}
+               "NO_AT_BRIDGE": "1", "DBUS_SESSION_BUS_ADDRESS": "disabled:", "GTK_THEME": self.theme}
         return {**env, **self.extra_env}
 
     def run_again(self, *args):
@@ -390,9 +404,10 @@ class Session:
         self.fill(title, "", *keys)
 
     def command(self, text):
-        """Types `text` into the command line (the row above the 20-pixel
-        status bar) in place of what it shows, and Enter."""
-        self.click(self.main, self.display.geometry(self.main)[2] // 2, -31)
+        """Types `text` into the command line (the row above the 24-pixel
+        function-key bar and the 20-pixel status bar) in place of what it
+        holds, and Enter."""
+        self.click(self.main, self.display.geometry(self.main)[2] // 2, -55)
         self.key("End", "shift+Home")
         self.type(text)
         self.key("Return")
@@ -539,6 +554,7 @@ def main():
         display = Display(base)
         for name, fn in scenarios:
             s = Session(display, program, tempfile.mkdtemp(prefix=name + "-", dir=base))
+            s.artifacts = os.path.join(artifacts, f"e2e-{group}-{name}")
             started = time.monotonic()
             try:
                 for step in getattr(fn, "e2e_prepare", []):

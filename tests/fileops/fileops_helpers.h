@@ -36,6 +36,7 @@ class ScriptedPrompt final : public TFMPrompt {
   std::vector<std::string> log;
   std::vector<TFMMessage> messages;
   std::function<void()> onAbortQuestion;  // runs when "Abort operation?" is asked
+  std::function<void()> onMessage;        // runs when a failing item is shown
 
   TOverwriteAnswer AskOverwrite(const std::string& item, const std::string& text) override {
     EXPECT_EQ(text, "Overwrite file " + item + "?");
@@ -47,6 +48,7 @@ class ScriptedPrompt final : public TFMPrompt {
   }
   TMessageAnswer ShowMessage(const TFMMessage& message) override {
     messages.push_back(message);
+    if (onMessage) onMessage();
     return Next(messageAnswers, "!" + message.text, TMessageAnswer::Ok);
   }
   std::vector<std::string> MessageTexts() const {

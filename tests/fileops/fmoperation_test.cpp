@@ -251,5 +251,57 @@ TEST_F(FileOpsTest, MoveWithOverwriteAnsweredNoKeepsThatFileAndTheDirectoriesAbo
   EXPECT_EQ(ReadFile(D("D/E/go")) + ReadFile(D("D/other")), "goother");
 }
 
+// What each operation reports as handled whole: a name with a failure
+// anywhere below it, a declined overwrite, a name that is not there or an
+// operation ended early leave the name out.
+TEST_F(FileOpsTest, CompletedNamesAreThoseHandledWhole) {
+  const std::vector<std::string> names = {"a", "b", "c", "missing"};
+  const auto fresh = [&] {
+    fs::remove_all(src), fs::remove_all(dst);
+    MakeTree(src, {"a=a", "b/x=x", "b/y=y", "c=c"});
+    MakeTree(dst, {"b/y/", "c=old"});  // b/y cannot replace a directory; c is declined
+  };
+  const struct {
+    const char* what;
+    std::function<void()> run;
+    std::vector<std::string> completed;
+  } cases[] = {
+      {"copy", [&] { op.CopyFiles(names, src, dst); }, {"a"}},
+      {"move", [&] { op.MoveFiles(names, src, dst); }, {"a"}},
+      {"delete", [&] { op.DeleteFiles({"a", "b", "missing"}, src); }, {"a", "b"}},
+  };
+  for (const auto& c : cases) {
+    fresh();
+    prompt.overwriteAnswers = {TOverwriteAnswer::No};
+    c.run();
+    EXPECT_EQ(op.Completed(), c.completed) << c.what;
+    EXPECT_FALSE(op.AbortChosen()) << c.what;
+    prompt.overwriteAnswers.clear();
+  }
+  EXPECT_FALSE(Exists(S("a")) || Exists(S("b")));  // the delete
+  // "Abort" in the first message: nothing after it is complete, and the user chose it.
+  fresh();
+  prompt.messageAnswers = {TMessageAnswer::Abort};
+  op.CopyFiles({"b", "a"}, src, dst);
+  EXPECT_TRUE(op.Completed().empty());
+  EXPECT_TRUE(op.AbortChosen() && op.OperationAborted);
+  EXPECT_FALSE(Exists(D("a")));
+}
+
+// "Retry" tries the item again: once what stood in the way is gone, it is
+// copied, counted as done, and not listed among the failures.
+TEST_F(FileOpsTest, RetryCopiesTheItemAgain) {
+  MakeTree(src, {"b/x=x", "b/y=y"});
+  MakeTree(dst, {"b/y/"});
+  prompt.messageAnswers = {TMessageAnswer::Retry};
+  prompt.onMessage = [&] { fs::remove_all(D("b/y")); };
+  op.CopyFiles({"b"}, src, dst);
+  EXPECT_EQ(prompt.MessageTexts(), std::vector<std::string>{"Could not copy file b/y"});
+  EXPECT_EQ(ReadFile(D("b/y")), "y");
+  EXPECT_TRUE(op.Failures().empty());
+  EXPECT_EQ(op.Completed(), std::vector<std::string>{"b"});
+  EXPECT_EQ(events.back(), 100);
+}
+
 }  // namespace
 }  // namespace vantrel::fileops::testing

@@ -1,0 +1,126 @@
+// key_bar.cpp - the function-key bar and its modifier layers.
+#include "app/window/key_bar.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QToolButton>
+
+#include "app/window/mainform.h"
+
+namespace vantrel::app {
+
+namespace {
+
+// What each function key does in each layer: the label and the command.
+struct TKeyDef {
+  const char* label;
+  const char* command;  // the main window's action, or nullptr
+};
+
+constexpr TKeyDef kPlain[10] = {{"Help", "mnuHlpContents"}, {"", nullptr},
+                                {"View", "mnuFileView"},    {"Edit", "mnuFileEdit"},
+                                {"Copy", "mnuFileCopy"},    {"Move", "mnuFileMove"},
+                                {"MkDir", "mnuCmndMkDir"},  {"Delete", "mnuFileDelete"},
+                                {"Menu", "actMenuBar"},     {"Menu", "actMenuBar"}};
+constexpr TKeyDef kShift[10] = {{"", nullptr},        {"", nullptr}, {"", nullptr},
+                                {"New", "mnuFileNew"}, {"", nullptr}, {"Rename", "mnuFileRename"},
+                                {"", nullptr},        {"", nullptr}, {"", nullptr},
+                                {"", nullptr}};
+constexpr TKeyDef kAlt[10] = {{"Left", "mnuLftChDrive"}, {"Right", "mnuRghtChDrive"},
+                              {"", nullptr},            {"", nullptr},
+                              {"Pack", "mnuFilePack"},  {"", nullptr},
+                              {"Find", "mnuCmndFindFile"}, {"", nullptr},
+                              {"Unpack", "mnuFileUnpack"}, {"", nullptr}};
+constexpr TKeyDef kCtrl[10] = {};
+
+const TKeyDef* LayerOf(Qt::KeyboardModifiers mods) {
+  if (mods == Qt::ShiftModifier) return kShift;
+  if (mods == Qt::AltModifier) return kAlt;
+  if (mods == Qt::ControlModifier) return kCtrl;
+  return kPlain;
+}
+
+Qt::KeyboardModifiers LayerModifiers(Qt::KeyboardModifiers mods) {
+  mods &= Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier;
+  // One modifier at a time; a chord shows the plain layer.
+  return mods == Qt::ShiftModifier || mods == Qt::ControlModifier || mods == Qt::AltModifier ? mods
+                                                                                              : Qt::NoModifier;
+}
+
+}  // namespace
+
+TKeyBar::TKeyBar(TMainForm& form) : QWidget(&form), form_(form) {
+  setObjectName(QStringLiteral("KeyBar"));
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(1);
+  for (int i = 0; i < 10; ++i) {
+    auto* button = new QToolButton(this);
+    button->setObjectName(QStringLiteral("KeyF%1").arg(i + 1));
+    button->setFocusPolicy(Qt::NoFocus);  // the panel keeps the keyboard
+    button->setAutoRaise(true);
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    connect(button, &QToolButton::clicked, this, [this, i] {
+      if (QAction* command = Command(i + 1); command != nullptr && command->isEnabled()) command->trigger();
+    });
+    layout->addWidget(button, 1);
+    buttons_[i] = button;
+  }
+  ShowLayer(Qt::NoModifier);
+  qApp->installEventFilter(this);
+}
+
+QToolButton* TKeyBar::Button(int number) const {
+  return number >= 1 && number <= 10 ? buttons_[number - 1] : nullptr;
+}
+
+QAction* TKeyBar::Command(int number) const {
+  if (number < 1 || number > 10) return nullptr;
+  const char* name = LayerOf(layer_)[number - 1].command;
+  return name != nullptr ? form_.Action(QLatin1String(name)) : nullptr;
+}
+
+void TKeyBar::ShowLayer(Qt::KeyboardModifiers modifiers) {
+  layer_ = LayerModifiers(modifiers);
+  const TKeyDef* layer = LayerOf(layer_);
+  const QString prefix = layer_ == Qt::ShiftModifier     ? QStringLiteral("Shift+")
+                         : layer_ == Qt::ControlModifier ? QStringLiteral("Ctrl+")
+                         : layer_ == Qt::AltModifier     ? QStringLiteral("Alt+")
+                                                         : QString();
+  for (int i = 0; i < 10; ++i) {
+    const QString label = QLatin1String(layer[i].label);
+    buttons_[i]->setText(QStringLiteral("F%1 ").arg(i + 1) + label);
+    buttons_[i]->setToolTip(label.isEmpty() ? QString() : prefix + QStringLiteral("F%1").arg(i + 1));
+    buttons_[i]->setEnabled(layer[i].command != nullptr);
+  }
+}
+
+bool TKeyBar::eventFilter(QObject* watched, QEvent* event) {
+  // The layer follows the modifier keys wherever the program has the
+  // keyboard; a window change shows the state the keys are in then.
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      const int k = key->key();
+      if ((k == Qt::Key_Shift || k == Qt::Key_Control || k == Qt::Key_Alt || k == Qt::Key_Meta) &&
+          LayerModifiers(key->modifiers()) != layer_ && watched->isWidgetType())
+        ShowLayer(key->modifiers());
+      break;
+    }
+    case QEvent::ApplicationStateChange:
+    case QEvent::WindowActivate:
+      if (layer_ != LayerModifiers(QGuiApplication::queryKeyboardModifiers()))
+        ShowLayer(QGuiApplication::queryKeyboardModifiers());
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+}  // namespace vantrel::app
