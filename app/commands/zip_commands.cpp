@@ -250,8 +250,11 @@ void PackButtonClick(TZipCommands& c) {
   const std::string archive = Absolute(c.packForm_->Path());
   std::vector<std::string> files;
   files.reserve(entries.size());
-  for (const panels::TFileEntry* e : entries)
+  std::vector<std::string> packed;  // the names: the records may be replaced while packing runs
+  for (const panels::TFileEntry* e : entries) {
     files.push_back(e->IsDirectory() ? e->FileName + "/*.*" : e->FileName);
+    packed.push_back(e->FileName);
+  }
   const int level = c.packForm_->Level();
   const zip::TZipAction action = c.packForm_->OptionIndex() == 0 ? zip::zaReplace : zip::zaUpdate;
   const bool encrypt = c.packForm_->Encrypt();
@@ -262,6 +265,7 @@ void PackButtonClick(TZipCommands& c) {
     return;
   }
 
+  bool packedAll = false;
   if (Attempt([&] { w.SetZipName(archive); })) {
     w.SetFilesList(files);
     w.SetRootDir(source->Directory());
@@ -277,8 +281,10 @@ void PackButtonClick(TZipCommands& c) {
                                   int, bool&) {
       if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
     };
-    if (RunBehindInfo(c, kZippingText, [&] { w.Zip(); }))
+    if (RunBehindInfo(c, kZippingText, [&] { w.Zip(); })) {
       leftOut.Report("These files were not added to the archive:");
+      packedAll = leftOut.Empty();
+    }
     w.OnSkippingFile = nullptr;
     // A failed run must not leave its list for the next one.
     w.SetFilesList({});
@@ -287,7 +293,15 @@ void PackButtonClick(TZipCommands& c) {
   }
   c.packForm_->ForgetPassword();
   c.packForm_->done(QDialog::Accepted);
+  // The marked entries were packed whole: their marks go. Anything left out
+  // keeps every mark, so the user sees what to try again.
   EndCommand(c.form_, source);
+  if (packedAll)
+    for (const std::string& name : packed) {
+      const int index = source->IndexOfName(name);
+      if (index < source->Count() && source->Entries()[static_cast<size_t>(index)]->FileName == name)
+        source->SetMarked(index, false);
+    }
 }
 
 void mnuFilePackClick(TZipCommands& c) {

@@ -153,6 +153,13 @@ QMenu* TPathLine::HotlistMenu(TFMPanel& panel) {
 
 void TPathLine::Popup(TFMPanel& panel, QMenu* menu) {
   const QLabel* line = SideOf(panel).DirectoryPanel;
+  // The checked entry (the directory shown now) is highlighted when the menu
+  // opens, so Up and Down start from it.
+  QAction* current = nullptr;
+  for (QAction* action : menu->actions())
+    if (action->isChecked()) current = action;
+  if (current != nullptr)
+    QTimer::singleShot(0, menu, [menu, current] { menu->setActiveAction(current); });
   menu->exec(line->mapToGlobal(QPoint(0, line->height())));
   if (!panel.hasFocus() && !Field(panel)->isVisible()) panel.setFocus(Qt::OtherFocusReason);
 }

@@ -62,7 +62,9 @@ TKeyBar::TKeyBar(TMainForm& form) : QWidget(&form), form_(form) {
     button->setObjectName(QStringLiteral("KeyF%1").arg(i + 1));
     button->setFocusPolicy(Qt::NoFocus);  // the panel keeps the keyboard
     button->setAutoRaise(true);
-    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The bar never makes the window wider: the buttons share what there is.
+    button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    button->setMinimumWidth(8);
     button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     connect(button, &QToolButton::clicked, this, [this, i] {
       if (QAction* command = Command(i + 1); command != nullptr && command->isEnabled()) command->trigger();

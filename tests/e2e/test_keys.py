@@ -4,6 +4,7 @@ Ctrl+Enter, Ctrl+E), clicks that move the cursor or mark, and a click on the
 function-key bar; each followed by the next panel key."""
 
 import os
+import time
 
 from e2e import expect
 
@@ -13,25 +14,38 @@ def row_geometry(s):
     from the pixels of the cursor bar on "..", which Down moves away."""
     x = 60
     _, wy, _, height = s.display.geometry(s.main)
-    s.key("Home")
 
     def column():
         return s.display.pixels(s.display.geometry(s.main)[0] + x, wy, 1, height)
-    before = s.wait_until(lambda: column(), "the window can be read")
-    s.key("Down")
-    after = s.wait_until(lambda: (c := column()) != before and c, "Down moves the cursor bar")
+
+    def settled(what):  # two looks 150 ms apart agree
+        last = [None]
+
+        def same():
+            now = column()
+            done, last[0] = now == last[0], now
+            return done and now or time.sleep(0.15)
+        return s.wait_until(same, what)
     pixel = lambda data, i: data[4 * i:4 * i + 3]
-    # The bar leaves the first row and fills the second: one band of changed
-    # pixels two rows high (the file line further down changes too).
-    changed = [i for i in range(height) if pixel(before, i) != pixel(after, i)]
-    top = end = changed[0]
-    for i in changed[1:]:
-        if i - end > 3:
-            break
-        end = i
-    row = (end - top + 1) // 2
-    s.key("Home")
-    return x, top + row // 2, row
+    for _ in range(5):
+        s.key("Home")
+        before = settled("the cursor bar stands on ..")
+        s.key("Down")
+        s.wait_until(lambda: column() != before, "Down moves the cursor bar")
+        after = settled("the cursor bar stands on the second row")
+        # The bar leaves the first row and fills the second: one band of
+        # changed pixels two rows high (the file line further down changes too).
+        changed = [i for i in range(height) if pixel(before, i) != pixel(after, i)]
+        top = end = changed[0]
+        for i in changed[1:]:
+            if i - end > 3:
+                break
+            end = i
+        row = (end - top + 1) // 2
+        if 8 <= row <= 60:
+            s.key("Home")
+            return x, top + row // 2, row
+    expect(False, f"the rows could not be measured (last band {top}..{end})")
 
 
 # From the start: keys pressed after the cursor was put on an entry (None:

@@ -19,7 +19,7 @@ HISTORY_HOTLIST_AND_TABS = (
     (("Home", "Return", "Home", "Down", "Return"), "left/docs"),
     (("alt+Left",), "left"), (("alt+Right",), "left/docs"), (("ctrl+t", "Home", "Return"), "left"),
     (("ctrl+Tab",), "left/docs"), (None, "left/docs"),
-    (("alt+Down", "Down", "Down", "Down", "Return"), "left/sub"),  # the history's third newest, kept
+    (("alt+Down", "Down", "Down", "Return"), "left/sub"),  # opens on docs, shown now; the third newest, kept
     (("ctrl+Tab",), "left"), (("ctrl+w",), "left/sub"),  # the second tab is kept; Ctrl+W closes it
     (("Home", "Return", "ctrl+d", "Down", "Return"), "left/sub"))  # the hotlist is kept
 

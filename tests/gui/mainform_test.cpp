@@ -323,6 +323,22 @@ class MainFormTest : public QObject {
     QCOMPARE(Path()->HistoryMenu(*L())->actions().front()->text(), Q(f_->left + "/sub/deeper"));  // newest first
   }
 
+  // Alt+Down opens the visited directories with the one shown now highlighted.
+  void historyOpensOnTheCurrentDirectory() {
+    QVERIFY(f_->Show());
+    for (const char* dir : {"/sub", "/sub/deeper", "/sub"}) Path()->GoTo(*L(), f_->left + dir);
+    QString active;
+    QTimer::singleShot(100, [&] {
+      if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+        if (menu->activeAction() != nullptr) active = menu->activeAction()->text();
+        menu->close();
+      }
+    });
+    QTest::keyClick(L(), Qt::Key_Down, Qt::AltModifier);
+    QCOMPARE(active, Q(f_->left + "/sub"));
+    QCOMPARE(L()->Directory(), f_->left + "/sub");
+  }
+
   void tabsKeepTheirPlacesAcrossARestart() {
     QVERIFY(f_->Show());
     auto tabs = [&] { return f_->Find<app::TPanelTabs>("LeftPanelTabs"); };

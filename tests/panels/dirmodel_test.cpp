@@ -190,9 +190,10 @@ TEST(ReadDirectory, ListsNormalisesRereadsAndKeepsNames) {
   EXPECT_EQ(m.GetEntries()[3]->FileSize, 5u);
   m.SetMarked(1, true);
   m.SetCursor(2);
-  m.SetSortType(kSortBySize);
+  m.SetSortType(kSortBySize);  // the mark and the cursor stay on their entries
   EXPECT_EQ(NamesOf(m), (Names{"..", "sub", "b.txt", "a.txt"}));
-  EXPECT_EQ(std::make_pair(m.MarkedCount(), m.Cursor()), std::make_pair(0, 0));
+  EXPECT_EQ(std::make_pair(m.MarkedCount(), m.Cursor()), std::make_pair(1, 3));
+  EXPECT_TRUE(m.IsMarked(1));
   m.SetCursor(1);
   std::string error;
   EXPECT_FALSE(m.ReadDirectory(tmp / "gone", &error));
