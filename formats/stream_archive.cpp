@@ -4,6 +4,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -305,6 +306,68 @@ class TSpoolData final : public TMemberData {
 
 }  // namespace
 
+// ReadNext's reader, where the last member it gave ended, and the data of
+// members it went past that are wanted later.
+struct TStreamArchive::TCursor {
+  struct archive* a = nullptr;
+  std::unique_ptr<TArchiveInput> input;
+  size_t part = 0;
+  uint32_t next = 0;  // the ordinal of the next header
+  std::unique_ptr<char[]> buffer{new char[kDataBlock]};
+  // The progress of the call being served, which the input reports to.
+  const TByteProgress* progress = nullptr;
+  // The members of each part by their place in its stream.
+  std::vector<std::vector<uint32_t>> byOrdinal;
+  // Data members still to be asked for, with the count of readers.
+  std::unordered_map<uint32_t, uint32_t> expected;
+  // Data kept for later: an unnamed file, and where each member is in it.
+  std::unique_ptr<TSpool> spool;
+  uint64_t spoolEnd = 0;
+  std::unordered_map<uint32_t, std::pair<uint64_t, uint64_t>> kept;
+  // Expected members the reader went past whose data failed.
+  std::unordered_map<uint32_t, TArchiveError> failed;
+
+  ~TCursor() { Close(); }
+  void Close() {
+    if (a != nullptr) archive_read_free(a);
+    a = nullptr;
+    input.reset();
+  }
+  // Appends to the spool; false when there is no room.
+  class TKeeper final : public TDataSink {
+   public:
+    explicit TKeeper(TCursor& c) : c_(c) {}
+    bool Write(const void* data, size_t n) override {
+      if (!ok_) return true;
+      if (!c_.spool) c_.spool = std::make_unique<TSpool>();
+      ok_ = c_.spool->Valid() && c_.spool->Write(data, n);
+      if (ok_) written_ += n;
+      return true;  // a full spool costs a second pass later, nothing now
+    }
+    bool Ok() const { return ok_; }
+    // Records the data written as the member's, or drops them.
+    void Finish(uint32_t member, bool complete) {
+      if (ok_ && complete) c_.kept[member] = {c_.spoolEnd, written_};
+      c_.spoolEnd += written_;
+    }
+
+   private:
+    TCursor& c_;
+    bool ok_ = true;
+    uint64_t written_ = 0;
+  };
+  // The caller's sink and the spool at once.
+  class TTee final : public TDataSink {
+   public:
+    TTee(TDataSink& out, TKeeper& keeper) : out_(out), keeper_(keeper) {}
+    bool Write(const void* data, size_t n) override { return keeper_.Write(data, n) && out_.Write(data, n); }
+
+   private:
+    TDataSink& out_;
+    TKeeper& keeper_;
+  };
+};
+
 // ---------------------------------------------------------------------------
 // Opening
 
@@ -359,6 +422,7 @@ TListState TStreamArchive::List(const TListEvents& events) {
   damagedHeaders_ = 0;
   listedBytes_ = 0;
   sevenZipListing_ = false;
+  cursor_.reset();
   state_ = TListState::Listing;
   if (kind_.encryptedHeaders) {
     state_ = ListWithSevenZip(events);
@@ -960,6 +1024,183 @@ bool TStreamArchive::ReadWithSevenZip(std::vector<uint32_t> dataMembers,
       }
     }
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// One at a time
+
+bool TStreamArchive::ReadsStreamed(const TMember& m) const {
+  if (UsesSevenZip() || m.kind != TMemberKind::File || m.dataFrom < 0) return false;
+  if (m.sizeKnown && m.size == 0 && !m.hardLink && !m.encrypted) return false;
+  const TMember& source = members_[static_cast<size_t>(m.dataFrom)];
+  if (source.encrypted && (kind_.format == ARCHIVE_FORMAT_7ZIP || kind_.format == ARCHIVE_FORMAT_RAR ||
+                           kind_.format == ARCHIVE_FORMAT_RAR_V5))
+    return false;
+  return !(kind_.SeekableTar() && source.headerOffset >= 0);
+}
+
+void TStreamArchive::Expect(const std::vector<uint32_t>& indices) {
+  if (!cursor_) cursor_ = std::make_unique<TCursor>();
+  for (uint32_t index : indices)
+    if (index < members_.size() && ReadsStreamed(members_[index]))
+      ++cursor_->expected[static_cast<uint32_t>(members_[index].dataFrom)];
+}
+
+void TStreamArchive::EndReading() { cursor_.reset(); }
+
+bool TStreamArchive::OpenCursor(size_t part, TArchiveError* error) {
+  TCursor& c = *cursor_;
+  c.Close();
+  if (c.byOrdinal.size() != kind_.parts.size()) {
+    c.byOrdinal.assign(kind_.parts.size(), {});
+    for (uint32_t i = 0; i < members_.size(); ++i) {
+      auto& list = c.byOrdinal[members_[i].part];
+      if (list.size() <= members_[i].ordinal) list.resize(members_[i].ordinal + 1, UINT32_MAX);
+      list[members_[i].ordinal] = i;
+    }
+  }
+  const TStreamPart& range = kind_.parts[part];
+  c.a = NewArchiveReader(kind_.layout == TLayout::SingleFile);
+  c.input = std::make_unique<TArchiveInput>(fd_, range.start, range.length);
+  const uint64_t start = range.start, total = kind_.fileSize;
+  TCursor* cursor = &c;
+  c.input->SetProgress([cursor, start, total](uint64_t done, uint64_t) {
+    const TByteProgress* p = cursor->progress;
+    return p == nullptr || !*p || (*p)(start + done, total);
+  });
+  c.part = part;
+  c.next = 0;
+  ++streamStarts_;
+  if (c.input->Open(c.a) != ARCHIVE_OK) {
+    Fail(error, EIO, ErrorOf(c.a, "the archive cannot be opened"));
+    c.Close();
+    return false;
+  }
+  return true;
+}
+
+bool TStreamArchive::KeptData(uint32_t dataMember, TDataSink& sink, TPass& pass, TArchiveError* error) {
+  TCursor& c = *cursor_;
+  const auto [offset, length] = c.kept[dataMember];
+  uint64_t at = 0;
+  bool ok = true;
+  while (ok && at < length) {
+    const ssize_t n = ::pread(c.spool->Fd(), c.buffer.get(), std::min<uint64_t>(kDataBlock, length - at),
+                              static_cast<off_t>(offset + at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Fail(error, n < 0 ? errno : EIO, n < 0 ? platform::ErrorText(errno) : std::string("the kept copy is short"));
+      return false;
+    }
+    at += static_cast<uint64_t>(n);
+    ok = pass.Count(static_cast<size_t>(n), error);
+    if (ok && !sink.Write(c.buffer.get(), static_cast<size_t>(n))) {
+      Fail(error, ECANCELED, "stopped");
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+bool TStreamArchive::ReadNext(uint32_t index, TDataSink& sink, const TReadOptions& options, TArchiveError* error) {
+  if (index >= members_.size() || !ReadsStreamed(members_[index])) return ReadMember(index, sink, options, error);
+  if (!cursor_) cursor_ = std::make_unique<TCursor>();
+  TCursor& c = *cursor_;
+  const uint32_t from = static_cast<uint32_t>(members_[index].dataFrom);
+  // Readers that will still ask for these data after this one.
+  uint32_t later = 0;
+  if (auto want = c.expected.find(from); want != c.expected.end()) {
+    later = want->second > 0 ? want->second - 1 : 0;
+    if (later == 0)
+      c.expected.erase(want);
+    else
+      want->second = later;
+  }
+  TPass pass(options);
+  if (auto failed = c.failed.find(from); failed != c.failed.end()) {
+    if (error != nullptr) *error = failed->second;
+    if (later == 0) c.failed.erase(failed);
+    return false;
+  }
+  if (auto kept = c.kept.find(from); kept != c.kept.end()) {
+    const bool ok = KeptData(from, sink, pass, error);
+    if (later == 0) {
+      // Give the space back at once: a long extraction keeps little.
+      ::fallocate(c.spool->Fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(kept->second.first),
+                  static_cast<off_t>(kept->second.second));
+      c.kept.erase(kept);
+    }
+    return ok;
+  }
+  const TMember& target = members_[from];
+  if ((c.a == nullptr || c.part != target.part || c.next > target.ordinal) && !OpenCursor(target.part, error))
+    return false;
+  c.progress = &options.progress;
+  struct TUnset {
+    TCursor& c;
+    ~TUnset() { c.progress = nullptr; }
+  } unset{c};
+  size_t retries = 0;
+  for (;;) {
+    struct archive_entry* entry = nullptr;
+    const int r = archive_read_next_header(c.a, &entry);
+    if (r == ARCHIVE_RETRY && ++retries <= kMaxRetries) continue;
+    if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
+      if (c.input->Stopped())
+        Fail(error, ECANCELED, "stopped");
+      else
+        Fail(error, EIO, r == ARCHIVE_EOF ? std::string("the archive ends before this member")
+                                          : ErrorOf(c.a, "the archive cannot be read"));
+      c.Close();
+      return false;
+    }
+    retries = 0;
+    const uint32_t here = c.next++;
+    const auto& order = c.byOrdinal[c.part];
+    const uint32_t member = here < order.size() ? order[here] : UINT32_MAX;
+    if (here < target.ordinal) {
+      // Going past a member asked for later: keep its data.
+      if (member == UINT32_MAX || !c.expected.count(member) || c.kept.count(member) || c.failed.count(member))
+        continue;
+      TReadOptions keepOptions;
+      keepOptions.progress = options.progress;
+      TPass keepPass(keepOptions);
+      TLiveData data(c.a, members_[member], *c.input, keepPass, c.buffer.get());
+      TCursor::TKeeper keeper(c);
+      TArchiveError why;
+      const bool ok = data.Read(keeper, &why);
+      keeper.Finish(member, ok);
+      if (!ok && !c.input->Stopped()) c.failed[member] = why;
+      if (c.input->Stopped()) {
+        Fail(error, ECANCELED, "stopped");
+        c.Close();
+        return false;
+      }
+      if (data.Fatal()) {
+        Fail(error, EIO, ErrorOf(c.a, "the archive cannot be read"));
+        c.Close();
+        return false;
+      }
+      continue;
+    }
+    TLiveData data(c.a, target, *c.input, pass, c.buffer.get());
+    bool ok;
+    if (later > 0) {
+      TCursor::TKeeper keeper(c);
+      TCursor::TTee tee(sink, keeper);
+      ok = data.Read(tee, error);
+      keeper.Finish(from, ok);
+      if (!ok && error != nullptr && error->code != ECANCELED) c.failed[from] = *error;
+    } else {
+      ok = data.Read(sink, error);
+    }
+    if (data.Complete() && kind_.layout == TLayout::SingleFile && !members_[from].sizeKnown) {
+      members_[from].size = data.Size();
+      members_[from].sizeKnown = true;
+    }
+    if (data.Fatal() || c.input->Stopped()) c.Close();
+    return ok;
+  }
 }
 
 }  // namespace vantrel::formats

@@ -174,6 +174,22 @@ class TStreamArchive final {
   // The state of one reading pass (stream_archive.cpp).
   class TPass;
 
+  // ------------------------------------------------------- one at a time
+  // Members asked for one call at a time, in whatever order a caller walks
+  // them (a copy engine goes directory by directory), still make one pass
+  // over a stream: the reader stays after the last member it gave and goes
+  // on from there, and members the caller said it will ask for (Expect)
+  // that the reader goes past first are kept in a temporary file until they
+  // are asked for. Only a member behind the reader that was neither expected
+  // nor kept starts the stream again. Other members (an uncompressed tar,
+  // data 7-Zip decodes) are read as ReadMember reads them.
+  void Expect(const std::vector<uint32_t>& indices);
+  bool ReadNext(uint32_t index, TDataSink& sink, const TReadOptions& options, TArchiveError* error);
+  // Closes the reader and drops what was kept.
+  void EndReading();
+  // How often ReadNext started a stream from its beginning.
+  size_t StreamStarts() const { return streamStarts_; }
+
   // The password that proved right (empty when none was needed).
   const std::string& Password() const { return password_; }
   void SetPassword(const std::string& password) { password_ = password; passwordChecked_ = !password.empty(); }
@@ -202,6 +218,10 @@ class TStreamArchive final {
                    const TEachMember& each, TPass& pass, bool* stop);
   bool EnsurePassword(const TPasswordQuery& query, TArchiveError* error);
   bool UsesSevenZip() const { return sevenZipListing_; }
+  // Whether ReadNext reads the member's data from a stream of its own.
+  bool ReadsStreamed(const TMember& m) const;
+  bool KeptData(uint32_t dataMember, TDataSink& sink, TPass& pass, TArchiveError* error);
+  bool OpenCursor(size_t part, TArchiveError* error);
 
   const std::string path_;
   const int fd_;
@@ -215,6 +235,10 @@ class TStreamArchive final {
   bool sevenZipListing_ = false;
   std::string password_;
   bool passwordChecked_ = false;
+  // ReadNext's reader and what it keeps (stream_archive.cpp).
+  struct TCursor;
+  std::unique_ptr<TCursor> cursor_;
+  size_t streamStarts_ = 0;
 };
 
 }  // namespace vantrel::formats

@@ -144,6 +144,68 @@ TEST(StreamReading, ReadsManyMembersInOnePassInTheArchivesOrder) {
   EXPECT_LT(last, a->Kind().fileSize) << "the pass ends after the last member asked for";
 }
 
+// Members asked for one call at a time, in the orders a caller may walk
+// them: the stream is started again only for a member behind the reader
+// that was not announced.
+TEST(StreamReading, OneAtATimeMakesOnePassForAnnouncedMembersInAnyOrder) {
+  VANTREL_NEED_TOOL("tar");
+  TempDir dir;
+  MakeFiles(dir / "src", 12, 50000);
+  const std::string archive = dir / "a.tar.gz";
+  Sh("tar --sort=name -C " + Q(dir / "src") + " -czf " + Q(archive) + " .");
+  struct TCase {
+    const char* label;
+    std::vector<int> order;
+    bool announce;
+    size_t starts;
+  };
+  const TCase cases[] = {
+      {"forward, unannounced", {0, 1, 2, 5, 9, 11}, false, 1},
+      {"backward, announced", {11, 9, 5, 2, 1, 0}, true, 1},
+      {"by directory, announced", {3, 7, 0, 10, 4, 1, 11}, true, 1},
+      {"backward, unannounced", {11, 9, 5, 2}, false, 4},
+      {"a member twice, announced twice", {6, 2, 6}, true, 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    auto a = OpenListed(archive);
+    ASSERT_TRUE(a);
+    std::vector<uint32_t> indices;
+    for (int i : c.order) indices.push_back(static_cast<uint32_t>(IndexOf(*a, FileName(i))));
+    if (c.announce) a->Expect(indices);
+    for (size_t k = 0; k < indices.size(); ++k) {
+      TStringSink sink;
+      TArchiveError error;
+      EXPECT_TRUE(a->ReadNext(indices[k], sink, {}, &error)) << c.order[k] << ": " << error.text;
+      EXPECT_TRUE(SameBytes(sink.bytes, Noise(50000, static_cast<uint32_t>(c.order[k] + 1)))) << c.order[k];
+    }
+    EXPECT_EQ(a->StreamStarts(), c.starts);
+  }
+}
+
+// Announced members that the reader went past on a truncated stream are
+// given from what was kept; those at and after the damage fail with the
+// reason, without the stream being read again for each.
+TEST(HostileTar, OneAtATimeOnATruncatedStreamFailsFromWhereItEnds) {
+  TempDir dir;
+  MakeHostile(dir, "truncated.tar.gz");
+  auto a = TStreamArchive::Open(dir / "truncated.tar.gz", nullptr);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->List({}), TListState::Damaged);
+  const int first = IndexOf(*a, "first.txt"), second = IndexOf(*a, "second.bin");
+  ASSERT_GE(first, 0);
+  ASSERT_GE(second, 0);
+  const std::vector<uint32_t> order = {static_cast<uint32_t>(second), static_cast<uint32_t>(first)};
+  a->Expect(order);
+  TStringSink late, early;
+  TArchiveError lateError, earlyError;
+  EXPECT_FALSE(a->ReadNext(order[0], late, {}, &lateError));
+  EXPECT_NE(lateError.text.find("runcated"), std::string::npos) << lateError.text;
+  EXPECT_TRUE(a->ReadNext(order[1], early, {}, &earlyError)) << earlyError.text;
+  EXPECT_EQ(early.bytes, "first\n");
+  EXPECT_EQ(a->StreamStarts(), 1u);
+}
+
 TEST(StreamReading, SeeksInAnUncompressedTarInsteadOfReadingIt) {
   VANTREL_NEED_TOOL("tar");
   TempDir dir;
