@@ -191,10 +191,10 @@ bool PlaceSymlink(int dir, const std::string& leaf, const std::string& target) {
 }  // namespace
 
 // Methods 12 bzip2, 14 LZMA, 93 Zstandard (and 20, its code before 93 was
-// assigned) and 95 XZ go through the system's libraries.
+// assigned) and 95 XZ go through the system's libraries; 98 is PPMd.
 bool IsKnownMethod(uint16_t method) {
   return method <= 6 || method == 8 || method == 9 || method == 12 || method == 14 || method == 20 ||
-         method == 93 || method == 95;
+         method == 93 || method == 95 || method == 98;
 }
 
 namespace {
@@ -566,7 +566,8 @@ void TZipReader::ExtractEntry(int index) {
   TEntryInput input(*this, remaining, zipCrypto ? &crypt : nullptr, aesEntry ? &aes : nullptr);
   TEntryOutput output(*this, file.get(), isLink ? &linkTarget : nullptr);
   const TDecodeResult result = DecodeEntry(input, output, remaining);
-  if (result == TDecodeResult::OutOfMemory) ui_->ShowMessage(kTextInflateOutOfMemory, "Error");
+  if (result == TDecodeResult::OutOfMemory)
+    ui_->ShowMessage(decodeProblem_.empty() ? kTextInflateOutOfMemory : decodeProblem_, "Error");
   // The authentication code covers every encrypted byte, also those a
   // decoder left unread.
   bool authentic = true;
@@ -776,6 +777,7 @@ TDecodeResult TZipReader::DecodeEntry(TDecodeInput& input, TDecodeOutput& output
                                       uint64_t compressedSize) {
   TDecodeBuffers& buf = *buffers_;
   const uint16_t flags = work_.GeneralPurposeFlags;
+  decodeProblem_.clear();
   switch (DataMethod(work_)) {
     case 0: return CopyStored(input, output);
     case 1: return Unshrink(input, output, buf, work_.UncompressedSize);
@@ -795,6 +797,7 @@ TDecodeResult TZipReader::DecodeEntry(TDecodeInput& input, TDecodeOutput& output
     case 20:
     case 93: return UnZstd(input, output, buf, work_.UncompressedSize);
     case 95: return UnXz(input, output, buf, work_.UncompressedSize);
+    case 98: return UnPpmd(input, output, buf, work_.UncompressedSize, decodeProblem_);
   }
   throw EFatalUnzipError(kTextUnknownMethod);
 }
@@ -847,7 +850,9 @@ void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, 
     EntryFailed(index, "damaged compressed data: " + std::to_string(entryDone_) + " of " +
                            declared + " bytes decoded");
   else if (result == TDecodeResult::OutOfMemory)
-    EntryFailed(index, kTextInflateOutOfMemory);
+    EntryFailed(index, decodeProblem_.empty() ? kTextInflateOutOfMemory : decodeProblem_);
+  else if (result == TDecodeResult::Unsupported)
+    EntryFailed(index, UnsupportedMethodText(DataMethod(work_)) + ": " + decodeProblem_);
   else if (static_cast<uint64_t>(entryDone_) != work_.UncompressedSize)
     EntryFailed(index, "size mismatch: " + std::to_string(entryDone_) + " bytes, " + declared +
                            " declared");

@@ -291,6 +291,9 @@ class TZipReader {
   // The overwrite question's answers that last for the rest of the run.
   enum class TRunOverwrite { Ask, All, None, Cancelled };
   TRunOverwrite runOverwrite_ = TRunOverwrite::Ask;
+  // What the last entry's decoder said when it refused the stream or ran
+  // out of memory; empty when it did not say.
+  std::string decodeProblem_;
 };
 
 }  // namespace vantrel::zip

@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vantrel::zip {
 
@@ -80,6 +81,7 @@ enum class TDecodeResult {
   Ok,           // the stream ended as its format says
   DataError,    // corrupt data: decoding stopped early, the CRC check reports it
   OutOfMemory,  // decoder tables could not be allocated ("*** inflate out of memory ***")
+  Unsupported,  // the stream asks for a variant of its method this decoder lacks
 };
 
 // Each decoder reads from `in` until its stream ends (or the data is corrupt or
@@ -105,6 +107,15 @@ TDecodeResult Explode(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf,
 // Methods 2 to 5: reduce with compression factor 1 to 4.
 TDecodeResult Unreduce(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf,
                        int factor, uint64_t uncompressedSize);
+
+// Method 98: PPMd variant I revision 1, after its two-byte parameter header
+// (model order, memory size, restoration method). Decodes uncompressedSize
+// bytes; the model takes the memory the header names (1 to 256 MB).
+// Unsupported for parameters it does not handle (`problem` names them, as
+// "model restoration method 2 (freeze)") and OutOfMemory when the memory
+// cannot be had (`problem` is the whole message, naming the method).
+TDecodeResult UnPpmd(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf, uint64_t uncompressedSize,
+                     std::string& problem);
 
 // Method 1: shrink (LZW with partial clearing).
 TDecodeResult Unshrink(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf,
