@@ -13,7 +13,7 @@ corpus="$root/tests/fuzz/corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-for t in explode unreduce unshrink inflate inflate64 deflate_roundtrip zipreader; do mkdir -p "$corpus/$t"; done
+for t in explode unreduce unshrink inflate inflate64 deflate_roundtrip zipreader ppmd; do mkdir -p "$corpus/$t"; done
 
 # Legacy decoder seeds and archives of every legacy method.
 c++ -std=c++20 -O2 -I"$root" -o "$work/legacy_seeds" "$root/tests/fuzz/tools/legacy_seeds.cpp" \
@@ -118,4 +118,22 @@ open(sys.argv[2], "wb").write(bytes([len(sys.argv[2]) % 8]) + b[30 + n + x:30 + 
 PY
 done
 "$root/build/vantrel-zip" add -0 "$corpus/zipreader/vantrel-0.zip" runs.dat >/dev/null
+# ppmd: 7-Zip's PPMd entries at orders 2 to 16 with both restoration methods
+# (restart below level 7, cut-off from 7), two of them large enough to fill
+# a 1 MB model again and again. Byte 0 picks the input block size (bit 3:
+# keep the header's memory size), bytes 1-3 the declared size.
+python3 -c 'import random; r = random.Random(11); w = b"the a model order of context symbol escape frequency range coder \n".split(b" ")
+open("words.txt", "wb").write(b" ".join(r.choice(w) + (b"%d" % r.randrange(100) if r.random() < 0.2 else b"") for _ in range(40000))[:200000])'
+head -c 3000 text.txt > small.txt
+for spec in "small.txt 2 5 0" "small.txt 6 9 3" "binary.bin 16 9 9" "runs.dat 4 5 12" "words.txt 16 9 5" "words.txt 8 5 6"; do
+  set -- $spec
+  rm -f "$work/p.zip"
+  7zz a -bso0 -tzip -mm=PPMd -mo="$2" -mmem=1m -mx="$3" "$work/p.zip" "$1"
+  python3 - "$work/p.zip" "$corpus/ppmd/7z-$1-o$2-x$3" "$4" <<'PY'
+import struct, sys
+b = open(sys.argv[1], "rb").read()
+csize, usize, n, x = *struct.unpack_from("<II", b, 18), *struct.unpack_from("<HH", b, 26)
+open(sys.argv[2], "wb").write(bytes([int(sys.argv[3])]) + usize.to_bytes(3, "little") + b[30 + n + x:30 + n + x + csize])
+PY
+done
 ls "$corpus"/* | wc -l
