@@ -182,8 +182,8 @@ class TModel {
   // kBadTotal when the range is too small for the total (damaged data).
   static constexpr uint32_t kBadTotal = 0xFFFFFFFFu;
   uint32_t Threshold(uint32_t total) {
+    if (range_ < total || total == 0) return kBadTotal;
     range_ /= total;
-    if (range_ == 0) return kBadTotal;
     return code_ / range_;
   }
 
