@@ -27,23 +27,7 @@ for t in bzip2 xz zstd 7zz python3; do
 done
 
 # pair NAME OURS THEIRS: best CPU time of each command, alternating.
-pair() {
-  python3 - "$RUNS" "$@" <<'PY'
-import os, subprocess, sys
-runs, name, ours, theirs = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
-def cpu(cmd):
-    before = os.times()
-    subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
-    after = os.times()
-    return (after.children_user - before.children_user) + (after.children_system - before.children_system)
-best = [None, None]
-for _ in range(runs):
-    for i, cmd in enumerate((ours, theirs)):
-        t = cpu(cmd)
-        best[i] = t if best[i] is None or t < best[i] else best[i]
-print(f"{name:<34} vantrel {best[0]:7.3f} s   peer {best[1]:7.3f} s   peer/vantrel {best[1]/best[0]:5.2f}")
-PY
-}
+pair() { python3 "$(dirname "$0")/cpu_pair.py" "$RUNS" "$@"; }
 
 # 64 MiB of mixed data.
 python3 - "$WORK/data" <<'PY'

@@ -52,6 +52,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "zip/codec/memory_access.h"
+
 namespace vantrel::zip {
 
 namespace {
@@ -185,18 +187,6 @@ const TStaticTables& Tables() {
 // The bit writer stores 32-bit words and the matcher finds the first differing
 // byte from the low end of a 64-bit word: both read memory as little-endian.
 static_assert(std::endian::native == std::endian::little, "the compressor assumes a little-endian host");
-
-inline uint16_t Load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
 
 // A Huffman tree under construction: leaves 0..elems-1, inner nodes after them.
 struct TTree {

@@ -33,25 +33,13 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "zip/codec/memory_access.h"
 
 namespace vantrel::zip::ppmd {
 
 inline constexpr uint32_t kUnitSize = 12;
 inline constexpr unsigned kIndexCount = 38;
 inline constexpr unsigned kMaxUnits = 128;
-
-inline uint16_t Load16(const uint8_t* p) {
-  uint16_t v;
-  std::memcpy(&v, p, 2);
-  return v;
-}
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-inline void Store16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-inline void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // Block sizes by list index, and the smallest list whose blocks hold n units.
 struct TUnitClasses {
