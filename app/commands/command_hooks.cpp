@@ -12,7 +12,7 @@ namespace vantrel::app {
 TNavHooks DefaultNavHooks() {
   TNavHooks hooks;
   hooks.CopyCommand = [](TMainForm& form) { RunCopyCommand(form, false); };
-  hooks.DeleteCommand = [](TMainForm& form) { RunDeleteCommand(form); };
+  hooks.DeleteCommand = [](TMainForm& form, bool permanent) { RunDeleteCommand(form, permanent); };
   hooks.CopyPathsInto = [](TMainForm& form, const std::vector<std::string>& paths,
                            const std::string& dest) { CopyPathsInto(form, paths, dest); };
   hooks.OpenZipWindow = [](TMainForm& form, const std::string& path) {

@@ -20,8 +20,8 @@ class TMainForm;
 struct TNavHooks {
   // Copy (F5) with its destination prompt, on the active panel's entries.
   std::function<void(TMainForm&)> CopyCommand;
-  // Delete (F8) with its confirmation.
-  std::function<void(TMainForm&)> DeleteCommand;
+  // Delete (F8: to the Trash; Shift+F8: permanently) with its confirmation.
+  std::function<void(TMainForm&, bool permanent)> DeleteCommand;
   // Copies absolute paths dropped from another application into a directory.
   std::function<void(TMainForm&, const std::vector<std::string>&, const std::string&)> CopyPathsInto;
   // The ZIP window on an archive; false when it could not be shown.

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 
 #include "app/commands/command_line.h"
+#include "app/commands/trash_commands.h"
 #include "app/window/features.h"
 #include "app/window/mainform.h"
 #include "app/settings/message_table.h"
@@ -20,6 +21,7 @@
 #include "app/settings/settings.h"
 #include "fileops/copy_target.h"
 #include "fileops/qt/operationform.h"
+#include "fileops/trash_operation.h"
 #include "panels/dirmodel.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
@@ -230,7 +232,7 @@ bool Busy(TMainForm& form) { return Host(form).window->Running(); }
 
 TOperationForm* OperationForm(TMainForm& form) { return Host(form).window; }
 
-void RunDeleteCommand(TMainForm& form) {
+void RunDeleteCommand(TMainForm& form, bool permanent) {
   if (Busy(form)) return;
   TFMPanel* source = SourcePanel(form);
   if (source == nullptr) return;
@@ -239,8 +241,12 @@ void RunDeleteCommand(TMainForm& form) {
     Warn(form, TMsg::NoSelectedFiles);
     return;
   }
-  if (ShowMessage(&form, MessageKind::Question, MainCaption(), DeleteQuestion(form, *source, names)) !=
-      MessageAnswer::Yes)
+  QString question = DeleteQuestion(form, *source, names);
+  if (!permanent && DeleteMovesToTrash(form)) {
+    if (MoveToTrashAsked(form, *source, names) != TTrashOutcome::NoTrash) return;
+    question += QStringLiteral("\n\n") + QString::fromLatin1(fileops::kNoTrashNote);
+  }
+  if (ShowMessage(&form, MessageKind::Question, MainCaption(), question) != MessageAnswer::Yes)
     return;
   const std::string dir = source->Directory();
   RunOperation(form, source, TMsg::DeleteWait, true,
@@ -368,7 +374,8 @@ void InstallFileCommands(TMainForm& form) {
     action->setEnabled(true);
     QObject::connect(action, &QAction::triggered, &form, handler);
   };
-  enable("mnuFileDelete", [f] { RunDeleteCommand(*f); });
+  enable("mnuFileDelete", [f] { RunDeleteCommand(*f, false); });
+  enable("mnuFileDeletePermanently", [f] { RunDeleteCommand(*f, true); });
   enable("mnuFileView", [f] { StartViewerOrEditor(*f, false); });
   enable("mnuFileEdit", [f] { StartViewerOrEditor(*f, true); });
   enable("mnuFileCopy", [f] { RunCopyCommand(*f, false); });

@@ -25,9 +25,11 @@ void RunCopyCommand(TMainForm& form, bool move);
 void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
                    const std::string& destDir);
 
-// Delete (Del, F8): the active panel's marked entries after "Delete selected
-// files?".
-void RunDeleteCommand(TMainForm& form);
+// Delete (Del, F8): the active panel's marked entries to the Trash after
+// "Move N items to the Trash?" (trash_commands.h); `permanent` (Shift+Del,
+// Shift+F8), the setting that keeps the permanent delete, or items no trash
+// can take: deleted after "Delete selected files?", which then says why.
+void RunDeleteCommand(TMainForm& form, bool permanent = false);
 
 // View (F3) or Edit (F4) of the entry under the cursor: the configured
 // command with the entry's name as one more argument. False when nothing was

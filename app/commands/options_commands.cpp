@@ -40,6 +40,7 @@ struct TWindowTexts {
 const TWindowTexts kTranslatedTexts[] = {
     {"MainForm",
      {"mnuLftPanel", "mnuLftChDrive", "mnuLftSettings", "mnuFiles", "mnuFileNew", "mnuFileDelete",
+      "mnuFileDeletePermanently",
       "mnuFileView", "mnuFileEdit", "mnuFileCopy", "mnuFileMove", "mnuFileRename", "mnuFilePack",
       "mnuFileUnpack", "mnuFileExit", "mnuCommands", "mnuCmndMkDir", "mnuCmndFindFile",
       "mnuCmndFrmtDiskette", "mnuCmndDirSize", "mnuOptions", "mnuOptGenSettings", "mnuOptFont",

@@ -2,6 +2,7 @@
 // settings file when confirmed.
 #include "app/dialogs/generalsettingsform.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/commands/trash_commands.h"
 #include "app/dialogs/common_dialogs.h"
 #include "app/window/mainform.h"
 #include "app/settings/settings.h"
@@ -70,15 +72,19 @@ TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
   grid->addWidget(viewerPath_, 3, 0);
   grid->addWidget(browseViewer, 3, 1);
   grid->addWidget(defView, 3, 2);
+  trashCheck_ = new QCheckBox(QStringLiteral("Del and F8 move to the Trash (Shift deletes permanently)"), this);
+  trashCheck_->setObjectName(QStringLiteral("TrashCheck"));
+  grid->addWidget(trashCheck_, 4, 0, 1, 3);
   Body()->addLayout(grid);
   FinishLayout();
-  SetTabChain({editorPath_, browseEditor, defEdit, viewerPath_, browseViewer, defView, OkButton(),
-               CancelButton(), HelpButton()});
+  SetTabChain({editorPath_, browseEditor, defEdit, viewerPath_, browseViewer, defView, trashCheck_,
+               OkButton(), CancelButton(), HelpButton()});
 }
 
 void TGeneralSettingsForm::showEvent(QShowEvent* event) {
   // Each opening starts in the editor's field, as a person reads the window.
   editorPath_->setFocus(Qt::OtherFocusReason);
+  trashCheck_->setChecked(DeleteMovesToTrash(form_));
   TNameDialog::showEvent(event);
 }
 
@@ -105,7 +111,9 @@ void TGeneralSettingsForm::OkButtonClick() {
     form_.ViewerCommand = TypedName(viewer);
   platform::IniFile ini(form_.SettingsPath());
   // A file that cannot be written keeps the dialog open; the commands apply.
-  if (SaveEditorAndViewer(form_, ini)) accept();
+  if (!SaveEditorAndViewer(form_, ini)) return;
+  if (trashCheck_->isChecked() != DeleteMovesToTrash(form_)) SetDeleteMovesToTrash(form_, trashCheck_->isChecked());
+  accept();
 }
 
 }  // namespace vantrel::app

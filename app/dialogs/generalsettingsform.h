@@ -4,6 +4,7 @@
 
 #include "app/dialogs/name_dialog.h"
 
+class QCheckBox;
 class QLineEdit;
 
 namespace vantrel::app {
@@ -20,6 +21,8 @@ class TGeneralSettingsForm : public TNameDialog {
 
   QLineEdit* EditorPath() const { return editorPath_; }
   QLineEdit* ViewerPath() const { return viewerPath_; }
+  // "Del and F8 move to the Trash": read from the settings at each opening.
+  QCheckBox* TrashCheck() const { return trashCheck_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -31,6 +34,7 @@ class TGeneralSettingsForm : public TNameDialog {
 
   QLineEdit* editorPath_;
   QLineEdit* viewerPath_;
+  QCheckBox* trashCheck_;
 };
 
 }  // namespace vantrel::app

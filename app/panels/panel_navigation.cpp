@@ -158,7 +158,7 @@ bool TNavigation::PanelKey(TFMPanel& panel, QKeyEvent& key) {
   const bool ctrl = mods == Qt::ControlModifier;
   switch (key.key()) {
     case Qt::Key_F8:
-      NavHooks().DeleteCommand(form_);
+      NavHooks().DeleteCommand(form_, key.modifiers().testFlag(Qt::ShiftModifier));
       return true;
     case Qt::Key_Insert:
       MarkAndMoveDown(panel);

@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include "app/commands/file_commands.h"
+#include "app/commands/trash_commands.h"
 #include "app/commands/item_menu.h"
 #include "app/dialogs/propertiesform.h"
 #include "app/settings/settings.h"
@@ -222,7 +223,7 @@ class FileCmdsTest : public QObject {
     QVERIFY(MakeDir(f_->left + "/tree/sub") && MakeFile(f_->left + "/tree/sub/f", 5));
     Files({{"a.txt", 5}, {"b.txt", 5}, {"c.txt", 5}});
     QVERIFY(f_->Mark(L(), "a.txt") && f_->Mark(L(), "tree") && f_->Put(L(), "c.txt"));
-    QVERIFY(f_->Press(L(), Qt::Key_Delete));  // answered No
+    QVERIFY(f_->Press(L(), Qt::Key_Delete, Qt::ShiftModifier));  // answered No
     QCOMPARE(Script().Texts(), QStringList({"Delete selected files?"}));
     // Under the question: how many and how large, with what is below them.
     QVERIFY2(ShownMessages()[0].text.endsWith(QStringLiteral("\n\n2 items, 10 bytes")), qPrintable(ShownMessages()[0].text));
@@ -230,9 +231,57 @@ class FileCmdsTest : public QObject {
     QCOMPARE(ShownMessages()[0].caption, kMainCaption);
     QVERIFY(Exists(f_->left + "/a.txt") && Exists(f_->left + "/tree/sub/f"));
     Script().answers = {MessageAnswer::Yes};
-    app::RunDeleteCommand(*f_->form);  // the command F8 runs from a panel
+    app::RunDeleteCommand(*f_->form, true);  // the command Shift+F8 runs from a panel
     QVERIFY(!Exists(f_->left + "/a.txt") && !Exists(f_->left + "/tree") && !f_->Listed(L(), "a.txt"));
     QVERIFY(Exists(f_->left + "/b.txt") && Exists(f_->left + "/c.txt"));
+  }
+
+  // F8 and Del move to the Trash (here a private one) after their question;
+  // with the setting off they delete permanently; where no trash can take
+  // the items the delete question says so.
+  void deleteMovesToTheTrash() {
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    const std::string trash = Std(data.path()) + "/Trash";
+    Files({{"a.txt", 5}, {"b.txt", 5}, {"c.txt", 5}});
+    QVERIFY(f_->Mark(L(), "a.txt") && f_->Mark(L(), "b.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_F8));  // answered No
+    QCOMPARE(Script().Texts(), QStringList({"Move 2 items to the Trash?"}));
+    QVERIFY(Exists(f_->left + "/a.txt"));
+    Script() = TScript(), Script().answers = {MessageAnswer::Yes};
+    QVERIFY(f_->Press(L(), Qt::Key_Delete));
+    QCOMPARE(Script().Texts(), QStringList({"Move 2 items to the Trash?"}));
+    QVERIFY(!Exists(f_->left + "/a.txt") && !f_->Listed(L(), "b.txt") && f_->Listed(L(), "c.txt"));
+    QVERIFY(Exists(trash + "/files/a.txt") && Exists(trash + "/info/b.txt.trashinfo"));
+    QVERIFY(ReadText(trash + "/info/a.txt.trashinfo").contains(Q("Path=" + f_->left + "/a.txt")));
+
+    // One item is named; Shift+F8 goes past the Trash.
+    Script() = TScript(), Script().answers = {MessageAnswer::No, MessageAnswer::Yes};
+    QVERIFY(f_->Put(L(), "c.txt") && f_->Press(L(), Qt::Key_F8));
+    QVERIFY(f_->Press(L(), Qt::Key_F8, Qt::ShiftModifier));
+    QCOMPARE(Script().Texts(), QStringList({"Move 1 item to the Trash?", "Delete selected files?"}));
+    QCOMPARE(ShownMessages()[0].text, QStringLiteral("Move 1 item to the Trash?\n\nc.txt"));
+    QVERIFY(!Exists(f_->left + "/c.txt") && !Exists(trash + "/files/c.txt"));
+
+    // No trash for the items: the trash is a file where a directory must be.
+    Files({{"d.txt", 5}});
+    QVERIFY(QDir(data.path()).removeRecursively() && MakeDir(Std(data.path())));
+    WriteText(trash, "in the way");
+    Script() = TScript(), Script().answers = {MessageAnswer::Yes};
+    QVERIFY(f_->Put(L(), "d.txt") && f_->Press(L(), Qt::Key_F8));
+    QCOMPARE(Script().Texts(), QStringList({"Delete selected files?"}));
+    QVERIFY(ShownMessages()[0].text.endsWith(QStringLiteral("\n\nThese items cannot be moved to the Trash: "
+                                                           "they will be deleted permanently.")));
+    QVERIFY(!Exists(f_->left + "/d.txt"));
+
+    // The setting keeps the permanent delete for F8 and Del.
+    Files({{"e.txt", 5}});
+    app::SetDeleteMovesToTrash(*f_->form, false);
+    Script() = TScript(), Script().answers = {MessageAnswer::No};
+    QVERIFY(f_->Put(L(), "e.txt") && f_->Press(L(), Qt::Key_F8));
+    QCOMPARE(Script().Texts(), QStringList({"Delete selected files?"}));
+    app::SetDeleteMovesToTrash(*f_->form, true);
+    qunsetenv("XDG_DATA_HOME");
   }
 
   void cancelDuringManySmallFiles() {

@@ -1,0 +1,65 @@
+// trash_commands.cpp - Delete through the desktop Trash.
+#include "app/commands/trash_commands.h"
+
+#include <QApplication>
+#include <QCursor>
+
+#include "app/dialogs/messages.h"
+#include "app/settings/message_table.h"
+#include "app/window/mainform.h"
+#include "fileops/trash_operation.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/ini.h"
+#include "platform/qt/volumes.h"
+#include "platform/text.h"
+#include "platform/trash.h"
+
+namespace vantrel::app {
+
+namespace {
+
+constexpr const char* kGeneral = "GENERAL";
+constexpr const char* kDeleteToTrash = "DeleteToTrash";
+
+QString MainCaption() { return QString::fromLatin1(kMainCaption); }
+
+// What could not go, with the system's reason, in one list.
+void ReportFailures(TMainForm& form, const fileops::TTrashResult& result) {
+  if (result.failures.empty()) return;
+  std::string text;
+  for (const fileops::TTrashFailure& failure : result.failures)
+    text += (text.empty() ? "" : "\n") + fileops::TrashFailureText(failure);
+  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(text));
+}
+
+}  // namespace
+
+bool DeleteMovesToTrash(const TMainForm& form) {
+  return platform::IniFile(form.SettingsPath()).ReadInteger(kGeneral, kDeleteToTrash, 1) != 0;
+}
+
+void SetDeleteMovesToTrash(TMainForm& form, bool toTrash) {
+  platform::IniFile ini(form.SettingsPath());
+  ini.WriteInteger(kGeneral, kDeleteToTrash, toTrash ? 1 : 0);
+}
+
+TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
+                               const std::vector<std::string>& names) {
+  platform::TrashSession session;
+  const std::string dir = source.Directory();
+  if (!fileops::CanTrashNames(session, names, dir)) return TTrashOutcome::NoTrash;
+  QString question = platform::ToDisplay(fileops::TrashQuestion(names.size()));
+  if (names.size() == 1) question += QStringLiteral("\n\n") + platform::ToDisplay(names.front());
+  if (ShowMessage(&form, MessageKind::Question, MainCaption(), question) != MessageAnswer::Yes)
+    return TTrashOutcome::Cancelled;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const fileops::TTrashResult result = fileops::TrashNames(session, names, dir);
+  QApplication::restoreOverrideCursor();
+  form.activateWindow();
+  source.setFocus();
+  ReportFailures(form, result);
+  form.RefreshBothPanels();
+  return TTrashOutcome::Done;
+}
+
+}  // namespace vantrel::app

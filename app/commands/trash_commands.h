@@ -1,0 +1,33 @@
+// trash_commands.h - Delete through the desktop Trash: F8 and Del move the
+// marked entries to the Trash after "Move N items to the Trash?", Shift+F8
+// and Shift+Del delete them permanently after the delete question. A setting
+// (GENERAL, DeleteToTrash=0) keeps the permanent delete for F8 and Del.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantrel::panels {
+class TFMPanel;
+}
+
+namespace vantrel::app {
+
+class TMainForm;
+
+// Whether F8 and Del move to the Trash (the default) or delete permanently.
+bool DeleteMovesToTrash(const TMainForm& form);
+void SetDeleteMovesToTrash(TMainForm& form, bool toTrash);
+
+enum class TTrashOutcome {
+  Done,       // moved (what could not be was reported), panels refreshed
+  Cancelled,  // the question was answered No
+  NoTrash,    // no trash can take them: the caller deletes permanently, saying so
+};
+
+// Asks "Move N items to the Trash?" (Enter answers Yes) and moves `names` of
+// the panel's directory to the Trash.
+TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
+                               const std::vector<std::string>& names);
+
+}  // namespace vantrel::app
