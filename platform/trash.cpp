@@ -381,6 +381,12 @@ int TrashSession::TrashFor(const std::string& path, bool create, TrashDir& out) 
   }();
   if (home) {
     if (ReadOnlyVolume(env_.homeTrash)) return EROFS;
+    // Something that is no directory where the home trash or its parts
+    // belong: no trash, said before the question rather than per item.
+    for (const std::string& part : {env_.homeTrash, Join(env_.homeTrash, "files"), Join(env_.homeTrash, "info")}) {
+      struct stat st {};
+      if (stat(part.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return ENOTSUP;
+    }
     if (create) {
       if (const int rc = MakeDirectories(env_.homeTrash, 0700); rc != 0) return rc;
       if (const int rc = MakeTrashSubdirs(env_.homeTrash); rc != 0) return rc;

@@ -263,6 +263,23 @@ TEST(Trash, VolumeTrashRules) {
   }
 }
 
+// A home trash that is blocked by a file (the trash itself or one of its
+// parts) is no trash: known before anything is asked, and nothing moves.
+TEST(Trash, BlockedHomeTrashIsNoTrash) {
+  for (const char* blocker : {"", "/files", "/info"}) {
+    test::TempDir root;
+    const TrashEnv env = HomeEnv(root);
+    test::MakeDir(root / "data");
+    if (*blocker != '\0') test::MakeDir(env.homeTrash);
+    test::WriteFile(env.homeTrash + blocker, "in the way");
+    test::WriteFile(root / "item", "data");
+    TrashSession session(env);
+    EXPECT_FALSE(session.CanTrash({root / "item"})) << blocker;
+    EXPECT_EQ(session.Trash(root / "item"), ENOTSUP) << blocker;
+    EXPECT_EQ(test::ReadFile(root / "item"), "data") << blocker;
+  }
+}
+
 TEST(Trash, ItemsInsideATrashAreNotTrashedAgain) {
   test::TempDir root;
   const TrashEnv env = HomeEnv(root);
