@@ -22,7 +22,7 @@
 #include <QLineEdit>
 #include <QTableView>
 
-#include "app/commands/file_search.h"
+#include "tools/file_search.h"
 #include "app/dialogs/findfileform.h"
 
 using Clock = std::chrono::steady_clock;
@@ -64,9 +64,9 @@ int main(int argc, char** argv) {
       if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "find failed\n");
       findBest = std::min(findBest, Seconds(t0, Clock::now()));
 
-      vantrel::app::TFileSearch search;
+      vantrel::tools::TFileSearch search;
       ours = 0;
-      search.OnFound = [&](vantrel::app::TFoundFile&&) { ++ours; };
+      search.OnFound = [&](vantrel::tools::TFoundFile&&) { ++ours; };
       t0 = Clock::now();
       search.Search(mask, root);
       oursBest = std::min(oursBest, Seconds(t0, Clock::now()));
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
   QApplication::processEvents();
   vantrel::app::TFoundFilesModel* model = form.Model();
   auto row = [](int i) {
-    vantrel::app::TFoundFile f;
+    vantrel::tools::TFoundFile f;
     f.Directory = "/tmp/vantrel-bench-find/dir07/sub3/";
     f.Name = "file" + std::to_string(i) + ".txt";
     f.Size = static_cast<uint64_t>(i) * 4099;

@@ -1,6 +1,8 @@
 // dirmodel.cpp - reading, sorting and describing a panel's directory.
 #include "panels/dirmodel.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -171,6 +173,7 @@ bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
     if (error) *error = platform::ErrorText(errno);
     return false;
   }
+  listingTitle_.clear();
   directory_ = platform::GetCurrentDir();
   if (directory_.empty()) directory_ = path;  // the system cannot say; keep what we entered
   if (OnDirectoryLine) OnDirectoryLine(directory_);
@@ -207,7 +210,7 @@ bool TPanelModel::ListDirectory(const std::string& directory, uint8_t sortType, 
 
 bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::string diskLine,
                           Entries* previous) {
-  if (directory != directory_) return false;
+  if (directory != directory_ || IsListing()) return false;
   const TFileEntry* current = CurrentEntry();
   const std::string cursorName = current != nullptr ? current->FileName : std::string();
   const int oldCursor = cursor_;
@@ -344,6 +347,45 @@ void TPanelModel::SetEntries(Entries entries) {
   if (entries_.size() > 1) SortEntries(sortType_);
   marks_.assign(entries_.size(), 0);
   if (OnListingChanged) OnListingChanged();
+}
+
+void TPanelModel::ShowListing(const std::string& directory, const std::string& title, Entries entries) {
+  FreeEntries();
+  directory_ = directory;
+  listingTitle_ = title.empty() ? directory : title;
+  auto up = std::make_unique<TFileEntry>();
+  up->FileName = "..";
+  up->FileAttributes = platform::kAttrDirectory;
+  entries_.push_back(std::move(up));
+  for (auto& e : entries) entries_.push_back(std::move(e));
+  if (entries_.size() > 1) SortEntries(sortType_);
+  marks_.assign(entries_.size(), 0);
+  markedCount_ = 0;
+  markedBytes_ = 0;
+  cursor_ = 0;
+  if (OnDirectoryLine) OnDirectoryLine(listingTitle_);
+  if (OnListingChanged) OnListingChanged();
+}
+
+void TPanelModel::RestatListing() {
+  if (!IsListing()) return;
+  Entries kept;
+  for (auto& e : entries_) {
+    if (!e->IsDotDot()) {
+      platform::FindData data;
+      if (!platform::StatEntry(AT_FDCWD, platform::JoinPath(directory_, e->FileName).c_str(), data)) continue;
+      e->FileAttributes = data.attributes;
+      e->FileSize = data.size;
+      e->LastWriteTime = data.lastWriteTime;
+      e->CreationTime = data.creationTime;
+      e->LastAccessTime = data.lastAccessTime;
+    }
+    kept.push_back(std::make_unique<TFileEntry>(*e));
+  }
+  const std::string title = listingTitle_;
+  listingTitle_.clear();  // Refresh keeps the cursor and the marks by name
+  Refresh(directory_, std::move(kept), diskLine_);
+  listingTitle_ = title;
 }
 
 void TPanelModel::SetCursor(int index) {

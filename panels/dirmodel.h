@@ -117,6 +117,18 @@ class TPanelModel {
   // order; marks clear, cursor on the first entry.
   void SetEntries(Entries entries);
 
+  // A listing of its own: files from anywhere below `directory`, named by
+  // their paths relative to it (a search's results), with ".." first and
+  // `title` on the directory line. It stays until the next ReadDirectory;
+  // a live re-read of the directory leaves it alone, and RestatListing
+  // brings it up to date.
+  void ShowListing(const std::string& directory, const std::string& title, Entries entries);
+  bool IsListing() const { return !listingTitle_.empty(); }
+  const std::string& ListingTitle() const { return listingTitle_; }
+  // Examines the listing's entries again: gone ones leave it, the others
+  // get their sizes and times; the cursor and the marks stay by name.
+  void RestatListing();
+
   // A fresh listing of the same directory, read while the panel is shown
   // (see ListDirectory): the cursor stays on the entry of the same name (on
   // the same index when that entry vanished) and the marks stay on the
@@ -163,6 +175,7 @@ class TPanelModel {
   uint8_t sortType_ = kSortByName;
   bool descending_ = false;
   std::string diskLine_;
+  std::string listingTitle_;
 };
 
 }  // namespace vantrel::panels

@@ -228,6 +228,34 @@ void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, W
 // operation window) would disturb the running one: it does nothing.
 bool Busy(TMainForm& form) { return Host(form).window->Running(); }
 
+// The engine works on names of one directory: absolute paths grouped by
+// their directories, in the order in which the directories first appear.
+using TGroups = std::vector<std::pair<std::string, std::vector<std::string>>>;
+TGroups GroupByDirectory(const std::vector<std::string>& paths) {
+  TGroups groups;
+  std::unordered_map<std::string, size_t> groupOf;
+  for (std::string path : paths) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const size_t slash = path.rfind('/');
+    if (path.empty() || slash == std::string::npos || slash + 1 == path.size()) continue;
+    std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    auto [it, added] = groupOf.emplace(dir, groups.size());
+    if (added) groups.push_back({dir, {}});
+    groups[it->second].second.push_back(path.substr(slash + 1));
+  }
+  return groups;
+}
+
+// The marked entries of a panel by directory: one group for a directory's
+// own listing, one per directory for a listing of search results, whose
+// names are paths below the panel's directory.
+TGroups MarkedGroups(const TFMPanel& panel, const std::vector<std::string>& names) {
+  if (!panel.Model().IsListing()) return {{panel.Directory(), names}};
+  std::vector<std::string> paths;
+  for (const std::string& name : names) paths.push_back(platform::JoinPath(panel.Directory(), name));
+  return GroupByDirectory(paths);
+}
+
 }  // namespace
 
 TOperationForm* OperationForm(TMainForm& form) { return Host(form).window; }
@@ -248,9 +276,13 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
   }
   if (ShowMessage(&form, MessageKind::Question, MainCaption(), question) != MessageAnswer::Yes)
     return;
-  const std::string dir = source->Directory();
-  RunOperation(form, source, TMsg::DeleteWait, true,
-               [&](fileops::TFMOperation& op) { op.DeleteFiles(names, dir); });
+  const TGroups groups = MarkedGroups(*source, names);
+  RunOperation(form, source, TMsg::DeleteWait, true, [&](fileops::TFMOperation& op) {
+    for (const auto& [dir, group] : groups) {
+      op.DeleteFiles(group, dir);
+      if (op.OperationAborted) break;
+    }
+  });
 }
 
 void RunCopyCommand(TMainForm& form, bool move) {
@@ -282,31 +314,23 @@ void RunCopyCommand(TMainForm& form, bool move) {
   const std::string dir = source->Directory();
   const fileops::TCopyTarget target = fileops::ResolveCopyTarget(names.size(), typed, dir, move);
   if (!PrepareTarget(form, target)) return;
+  const TGroups groups = MarkedGroups(*source, names);
   RunOperation(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
                [&](fileops::TFMOperation& op) {
-                 if (move)
-                   op.MoveFiles(names, dir, target.dir, target.name);
-                 else
-                   op.CopyFiles(names, dir, target.dir, target.name);
+                 for (const auto& [from, group] : groups) {
+                   if (move)
+                     op.MoveFiles(group, from, target.dir, target.name);
+                   else
+                     op.CopyFiles(group, from, target.dir, target.name);
+                   if (op.OperationAborted) break;
+                 }
                });
 }
 
 void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
                    const std::string& destDir) {
   if (Busy(form) || destDir.empty()) return;
-  // The engine copies names of one directory: group the paths by their
-  // directories, keeping the order in which the directories first appear.
-  std::vector<std::pair<std::string, std::vector<std::string>>> groups;
-  std::unordered_map<std::string, size_t> groupOf;
-  for (std::string path : sourcePaths) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const size_t slash = path.rfind('/');
-    if (path.empty() || slash == std::string::npos || slash + 1 == path.size()) continue;
-    std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
-    auto [it, added] = groupOf.emplace(dir, groups.size());
-    if (added) groups.push_back({dir, {}});
-    groups[it->second].second.push_back(path.substr(slash + 1));
-  }
+  const TGroups groups = GroupByDirectory(sourcePaths);
   if (groups.empty()) return;
   TFMPanel* focused = form.ActivePanel();
   RunOperation(form, focused, TMsg::CopyWait, false, [&](fileops::TFMOperation& op) {

@@ -47,6 +47,9 @@ TFMPanel::~TFMPanel() {
 }
 
 bool TFMPanel::ReadDirectory(const std::string& path, std::string* error) {
+  // The refresh after a command reads the directory again: a listing of its
+  // own stays, with its entries examined again. Any other directory leaves it.
+  if (model_.IsListing() && path == Directory()) return Reread();
   return model_.ReadDirectory(path, error);
 }
 
@@ -56,9 +59,18 @@ void TFMPanel::SortEntries(uint8_t order) {
   UpdateFileLine();
 }
 
+void TFMPanel::ShowListing(const std::string& directory, const std::string& title,
+                           TPanelModel::Entries entries) {
+  model_.ShowListing(directory, title, std::move(entries));
+}
+
 bool TFMPanel::Reread() {
   const std::string dir = Directory();
   if (dir.empty()) return false;
+  if (model_.IsListing()) {
+    model_.RestatListing();
+    return true;
+  }
   TPanelModel::Entries entries;
   std::string diskLine;
   if (!TPanelModel::ListDirectory(dir, SortType(), model_.SortDescending(), entries, diskLine)) {

@@ -55,6 +55,10 @@ class TFMPanel : public QAbstractScrollArea {
   // on the same names (Ctrl+R). A directory that is gone takes the panel to
   // its nearest existing parent.
   bool Reread();
+  // A listing of its own (see TPanelModel::ShowListing); Reread, and
+  // ReadDirectory of the listing's own directory, examine its entries again
+  // instead of reading the directory.
+  void ShowListing(const std::string& directory, const std::string& title, TPanelModel::Entries entries);
   // Live: changes made by other programs show within a fifth of a second (on
   // by default; see TLiveListing).
   void SetLive(bool live);
