@@ -156,12 +156,56 @@ void UnmarkNames(TFMPanel& panel, const std::vector<std::string>& names) {
   }
 }
 
+// The engine works on names of one directory: absolute paths grouped by
+// their directories, in the order in which the directories first appear.
+using TGroups = std::vector<std::pair<std::string, std::vector<std::string>>>;
+TGroups GroupByDirectory(const std::vector<std::string>& paths) {
+  TGroups groups;
+  std::unordered_map<std::string, size_t> groupOf;
+  for (std::string path : paths) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const size_t slash = path.rfind('/');
+    if (path.empty() || slash == std::string::npos || slash + 1 == path.size()) continue;
+    std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    auto [it, added] = groupOf.emplace(dir, groups.size());
+    if (added) groups.push_back({dir, {}});
+    groups[it->second].second.push_back(path.substr(slash + 1));
+  }
+  return groups;
+}
+
+// The marked entries of a panel by directory: one group for a directory's
+// own listing, one per directory for a listing of search results, whose
+// names are paths below the panel's directory.
+TGroups MarkedGroups(const TFMPanel& panel, const std::vector<std::string>& names) {
+  if (!panel.Model().IsListing()) return {{panel.Directory(), names}};
+  std::vector<std::string> paths;
+  for (const std::string& name : names) paths.push_back(platform::JoinPath(panel.Directory(), name));
+  return GroupByDirectory(paths);
+}
+
+// What the engine handled whole in directory `dir` of one group, as the
+// panel names it: bare names in a directory, paths in a listing.
+void AddHandled(const TFMPanel& panel, const std::string& dir, const std::vector<std::string>& completed,
+                std::vector<std::string>& handled) {
+  const std::string& root = panel.Directory();
+  const std::string prefix = root == "/" ? root : root + "/";
+  for (const std::string& name : completed) {
+    const std::string path = platform::JoinPath(dir, name);
+    handled.push_back(panel.Model().IsListing() && path.compare(0, prefix.size(), prefix) == 0
+                          ? path.substr(prefix.size())
+                          : name);
+  }
+}
+
 // The Delete question names what goes: the one item, or how many and
 // their size with everything below them.
 QString DeleteQuestion(TMainForm& form, const TFMPanel& source, const std::vector<std::string>& names) {
   QString text = Msg(TMsg::DeleteQuestion) + QStringLiteral("\n\n");
   if (names.size() == 1) return text + platform::ToDisplay(names.front());
-  const double size = Host(form).window->FMOperation.GetTotalSize(names, source.Directory());
+  double size = 0;
+  for (const auto& [dir, group] : MarkedGroups(source, names))
+    size += std::max(0.0, Host(form).window->FMOperation.GetTotalSize(group, dir));
   const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));
   return text + QStringLiteral("%1 items, %2 bytes")
                     .arg(names.size())
@@ -207,8 +251,11 @@ void ShowEndMessage(TMainForm& form, const fileops::TFMOperation& engine) {
 // the one message of the end and refreshes both panels: the cursors stay on
 // their entries, and the source panel's marks go from the names the
 // operation handled whole; what failed or was skipped stays marked.
+// `handled`, when given, stands for the engine's Completed() (the names of
+// a listing of search results, gathered over several runs of the engine).
 template <typename Work>
-void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, Work work) {
+void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, Work work,
+                  const std::vector<std::string>* handled = nullptr) {
   TOperationHost& host = Host(form);
   TOperationForm& window = *host.window;
   if (deleting) window.setWindowTitle(MainCaption());
@@ -221,40 +268,12 @@ void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, W
   }
   ShowEndMessage(form, window.FMOperation);
   form.RefreshBothPanels();
-  if (source != nullptr) UnmarkNames(*source, window.FMOperation.Completed());
+  if (source != nullptr) UnmarkNames(*source, handled != nullptr ? *handled : window.FMOperation.Completed());
 }
 
 // A second command while an operation runs (from an event served by the
 // operation window) would disturb the running one: it does nothing.
 bool Busy(TMainForm& form) { return Host(form).window->Running(); }
-
-// The engine works on names of one directory: absolute paths grouped by
-// their directories, in the order in which the directories first appear.
-using TGroups = std::vector<std::pair<std::string, std::vector<std::string>>>;
-TGroups GroupByDirectory(const std::vector<std::string>& paths) {
-  TGroups groups;
-  std::unordered_map<std::string, size_t> groupOf;
-  for (std::string path : paths) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const size_t slash = path.rfind('/');
-    if (path.empty() || slash == std::string::npos || slash + 1 == path.size()) continue;
-    std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
-    auto [it, added] = groupOf.emplace(dir, groups.size());
-    if (added) groups.push_back({dir, {}});
-    groups[it->second].second.push_back(path.substr(slash + 1));
-  }
-  return groups;
-}
-
-// The marked entries of a panel by directory: one group for a directory's
-// own listing, one per directory for a listing of search results, whose
-// names are paths below the panel's directory.
-TGroups MarkedGroups(const TFMPanel& panel, const std::vector<std::string>& names) {
-  if (!panel.Model().IsListing()) return {{panel.Directory(), names}};
-  std::vector<std::string> paths;
-  for (const std::string& name : names) paths.push_back(platform::JoinPath(panel.Directory(), name));
-  return GroupByDirectory(paths);
-}
 
 }  // namespace
 
@@ -277,12 +296,17 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
   if (ShowMessage(&form, MessageKind::Question, MainCaption(), question) != MessageAnswer::Yes)
     return;
   const TGroups groups = MarkedGroups(*source, names);
-  RunOperation(form, source, TMsg::DeleteWait, true, [&](fileops::TFMOperation& op) {
-    for (const auto& [dir, group] : groups) {
-      op.DeleteFiles(group, dir);
-      if (op.OperationAborted) break;
-    }
-  });
+  std::vector<std::string> handled;
+  RunOperation(
+      form, source, TMsg::DeleteWait, true,
+      [&](fileops::TFMOperation& op) {
+        for (const auto& [dir, group] : groups) {
+          op.DeleteFiles(group, dir);
+          AddHandled(*source, dir, op.Completed(), handled);
+          if (op.OperationAborted) break;
+        }
+      },
+      &handled);
 }
 
 void RunCopyCommand(TMainForm& form, bool move) {
@@ -315,16 +339,20 @@ void RunCopyCommand(TMainForm& form, bool move) {
   const fileops::TCopyTarget target = fileops::ResolveCopyTarget(names.size(), typed, dir, move);
   if (!PrepareTarget(form, target)) return;
   const TGroups groups = MarkedGroups(*source, names);
-  RunOperation(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
-               [&](fileops::TFMOperation& op) {
-                 for (const auto& [from, group] : groups) {
-                   if (move)
-                     op.MoveFiles(group, from, target.dir, target.name);
-                   else
-                     op.CopyFiles(group, from, target.dir, target.name);
-                   if (op.OperationAborted) break;
-                 }
-               });
+  std::vector<std::string> handled;
+  RunOperation(
+      form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
+      [&](fileops::TFMOperation& op) {
+        for (const auto& [from, group] : groups) {
+          if (move)
+            op.MoveFiles(group, from, target.dir, target.name);
+          else
+            op.CopyFiles(group, from, target.dir, target.name);
+          AddHandled(*source, from, op.Completed(), handled);
+          if (op.OperationAborted) break;
+        }
+      },
+      &handled);
 }
 
 void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,

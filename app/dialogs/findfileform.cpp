@@ -346,6 +346,11 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   layout->addWidget(resultsView_, 1);
   layout->addLayout(bottom);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+  // Shift+Tab from the results reaches "Go to file" first, as before the
+  // buttons beside it came.
+  setTabOrder(unreadableButton_, feedButton_);
+  setTabOrder(feedButton_, goToButton_);
+  setTabOrder(goToButton_, resultsView_);
   UpdateContentOptions();
 }
 

@@ -1,13 +1,17 @@
 // tools_test.cpp - the file tools in the real main window, offscreen:
-// multi-rename from the keyboard.
+// multi-rename from the keyboard; Find file by content with Feed to panel
+// and the file commands on the listing it makes.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
 
+#include "app/commands/file_commands.h"
 #include "app/commands/tool_commands.h"
+#include "app/dialogs/findfileform.h"
 #include "app/dialogs/multirenameform.h"
 #include "gui_support.h"
 
@@ -94,6 +98,71 @@ class ToolsTest : public QObject {
                                             }));
     QTRY_VERIFY(Exists(f_->left + "/a.txt") && Exists(f_->left + "/b.txt"));
     QVERIFY(!Exists(app::RenameLogPath(*f_->form)));
+  }
+
+  // Text found in UTF-8 and UTF-16 LE below the start, with the matching
+  // line shown; the results fed to the left panel as a listing of paths
+  // below the start, where F5 copies from two directories at once and F8
+  // deletes, and the listing follows what the commands changed.
+  void FindByContentAndFeedToPanel() {
+    const std::string root = f_->left + "/tree";
+    QVERIFY(MakeDir(root + "/sub/deep"));
+    WriteText(root + "/a.txt", "first line\nhello Needle world\n");
+    WriteText(root + "/plain.txt", "no such word here\n");
+    WriteText(root + "/sub/b.log", "needles\n");
+    WriteText(root + "/sub/deep/wide.txt", std::string("n\0e\0e\0d\0l\0e\0", 12));
+    QVERIFY(f_->Show());
+    auto* dialog = f_->Find<app::TFindFileForm>("FindFileForm");
+    L()->ReadDirectory(root);
+    platform::SetCurrentDir(root);
+    QStringList rows;
+    QString header, status;
+    QVERIFY(f_->RunModal("mnuCmndFindFile", dialog, [&] {
+      dialog->MaskEdit()->setText(QStringLiteral("*"));
+      dialog->ContentEdit()->setText(QStringLiteral("NEEDLE"));
+      dialog->Utf16LECheck()->setChecked(true);
+      QTest::mouseClick(dialog->StartButton(), Qt::LeftButton);
+      QAbstractItemModel* model = dialog->ResultsView()->model();
+      header = model->headerData(3, Qt::Horizontal).toString();
+      for (int r = 0; r < model->rowCount(); ++r)
+        rows << model->index(r, 0).data().toString().mid(int(root.size()) + 1) + "|" + model->index(r, 3).data().toString();
+      status = dialog->StatusLabel()->text();
+      QTest::mouseClick(dialog->FeedButton(), Qt::LeftButton);
+    }));
+    rows.sort();
+    QCOMPARE(rows, QStringList({"a.txt|hello Needle world", "sub/b.log|needles", "sub/deep/wide.txt|needle"}));
+    QCOMPARE(header, QStringLiteral("Line"));
+    QVERIFY2(status.startsWith(QStringLiteral("3 found in 4 files")), qPrintable(status));
+
+    // The listing: "..", then the three paths; the directory stays the start.
+    QTRY_VERIFY(L()->hasFocus());
+    QVERIFY(L()->Model().IsListing());
+    QCOMPARE(L()->Directory(), root);
+    QVERIFY(f_->Listed(L(), "sub/b.log") && f_->Listed(L(), "sub/deep/wide.txt") && !f_->Listed(L(), "plain.txt"));
+
+    // F5 of two entries from different directories into the right panel's.
+    QVERIFY(f_->Mark(L(), "a.txt") && f_->Mark(L(), "sub/deep/wide.txt"));
+    Script().inputs.push_back(Q(f_->right));
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QTRY_VERIFY(Exists(f_->right + "/a.txt") && Exists(f_->right + "/wide.txt"));
+    QVERIFY(Exists(root + "/a.txt"));
+    QTRY_COMPARE(L()->Model().MarkedCount(), 0);  // both were copied whole: both unmarked
+
+    // F8 of one entry: gone on disk and from the listing, which stays.
+    QTRY_VERIFY(L()->hasFocus());
+    QVERIFY(f_->Put(L(), "sub/b.log"));
+    Script().answers = {app::MessageAnswer::Yes};
+    app::RunDeleteCommand(*f_->form);
+    QVERIFY2(!Exists(root + "/sub/b.log") && Exists(root + "/sub/deep/wide.txt"), qPrintable(Script().Texts().join("|")));
+    QTRY_VERIFY(!f_->Listed(L(), "sub/b.log"));
+    QVERIFY(L()->Model().IsListing() && f_->Listed(L(), "a.txt"));
+
+    // Ctrl+R keeps the listing; entering ".." leaves it for the directory.
+    QVERIFY(f_->Press(L(), Qt::Key_R, Qt::ControlModifier));
+    QVERIFY(L()->Model().IsListing() && f_->Listed(L(), "sub/deep/wide.txt"));
+    QVERIFY(f_->Put(L(), ".."));
+    QTest::keyClick(L(), Qt::Key_Return);
+    QTRY_VERIFY(!L()->Model().IsListing());
   }
 };
 
