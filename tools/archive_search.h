@@ -2,7 +2,7 @@
 //
 // The search knows archives only through this interface: a format claims
 // files by name and opens them into a list of items whose data it streams.
-// ZIP comes through the program's own engine; further formats plug in here.
+// Further formats (ZIP through the program's own engine) plug in here.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +47,10 @@ class TArchiveFormat {
   virtual std::unique_ptr<TArchiveReader> Open(const std::string& path, std::string* error) const = 0;
 };
 
-// ZIP and the formats built on it (".zip", ".jar", ".docx", ".odt", ...).
-const TArchiveFormat& ZipArchiveFormat();
+// Tar (plain or compressed), 7z, RAR, ISO images, cpio, Debian and RPM
+// packages, cabinets and single compressed files (".gz", ".xz", ...), read
+// through libarchive. A damaged archive is reported with the reason; an
+// archive damaged part-way is not searched in part.
+const TArchiveFormat& OtherArchiveFormat();
 
 }  // namespace vantrel::tools

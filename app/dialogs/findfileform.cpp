@@ -206,8 +206,9 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   connect(fromDate_, &QDateEdit::dateChanged, fromCheck_, [this] { fromCheck_->setChecked(true); });
   connect(toDate_, &QDateEdit::dateChanged, toCheck_, [this] { toCheck_->setChecked(true); });
   archivesCheck_ = check("ArchivesCheck", "Search in &archives");
-  archivesCheck_->setToolTip(QStringLiteral("Look into ZIP archives (.zip, .jar, .docx, .odt, ...) as into folders"));
-  archivesCheck_->setVisible(!archiveFormats_.empty());
+  archiveFormats_ = {&tools::OtherArchiveFormat()};
+  archivesCheck_->setToolTip(
+      QStringLiteral("Look into archives (tar, compressed tar, 7z, RAR, ISO, cpio, packages) as into folders"));
 
   startButton_ = new QPushButton(QStringLiteral("Start!"), this);
   startButton_->setObjectName(QStringLiteral("StartButton"));

@@ -14,6 +14,7 @@
 
 #include "platform/wildcard.h"
 #include "tests/support/test_support.h"
+#include "tools/archive_search.h"
 #include "tools/content_match.h"
 
 namespace vantrel::tools {
@@ -115,9 +116,11 @@ struct TOutcome {
   std::vector<std::string> unreadable;  // relative, sorted
 };
 
-TOutcome SearchTree(const std::string& root, TSearchCriteria criteria) {
+TOutcome SearchTree(const std::string& root, TSearchCriteria criteria,
+                    std::vector<const TArchiveFormat*> formats = {}) {
   TOutcome out;
   TFileSearch s;
+  s.ArchiveFormats = std::move(formats);
   auto relative = [&](const std::string& path) { return path.substr(root.size() + 1); };
   s.OnFound = [&](TFoundFile&& f) {
     out.found.push_back(relative(f.Path()));
@@ -270,6 +273,61 @@ TEST(FileSearch, UnreadableItemsAreReportedAndCounted) {
             "unreadable dangling.txt: No such file or directory\n"
             "unreadable secret.txt: Permission denied\n");
   chmod((tmp / "closed").c_str(), 0755);
+}
+
+
+// Archives made by bsdtar and 7zz are searched like folders: their entries
+// by name and by content, in one pass over a compressed stream; an archive
+// that cannot be read is reported, not passed over; without "in archives"
+// an archive is one file of bytes.
+TEST(FileSearch, InsideArchivesOfOtherFormats) {
+  TempDir tmp;
+  MakeDir(tmp / "src/docs");
+  WriteFile(tmp / "src/docs/a.txt", "alpha\nthe needle is here\n");
+  WriteFile(tmp / "src/b.txt", "nothing to see");
+  WriteFile(tmp / "src/big.log", std::string(300000, 'z') + "needle");
+  MakeDir(tmp / "tree");
+  auto run = [](const std::string& cmd) { return std::system(cmd.c_str()) == 0; };
+  ASSERT_TRUE(run("cd '" + tmp / "src" + "' && bsdtar -czf '" + tmp / "tree/pack.tar.gz" + "' docs b.txt big.log"));
+  const bool sevenZip = run("command -v 7zz >/dev/null");
+  if (sevenZip) ASSERT_TRUE(run("cd '" + tmp / "src" + "' && 7zz a -bso0 -bsp0 '" + tmp / "tree/pack.7z" + "' docs b.txt >/dev/null"));
+  WriteFile(tmp / "tree/broken.tar.xz", "\xFD" "7zXZ\0 then nothing that decodes");
+  WriteFile(tmp / "tree/plain.txt", "a needle outside");
+
+  TContentQuery query;
+  query.text = "NEEDLE";
+  auto matcher = TContentMatcher::Compile(query, nullptr);
+  TSearchCriteria criteria;
+  criteria.content = matcher.get();
+  criteria.inArchives = true;
+  const std::string root = tmp / "tree";
+  TOutcome r = SearchTree(root, criteria, {&OtherArchiveFormat()});
+  std::vector<std::string> expected = {"pack.tar.gz/big.log", "pack.tar.gz/docs/a.txt", "plain.txt"};
+  if (sevenZip) expected.insert(expected.begin(), "pack.7z/docs/a.txt");
+  EXPECT_EQ(r.found, expected);
+  EXPECT_EQ(r.lines["pack.tar.gz/docs/a.txt"], "the needle is here");
+  ASSERT_EQ(r.unreadable.size(), 1u);
+  EXPECT_EQ(r.unreadable[0].rfind("broken.tar.xz: ", 0), 0u) << r.unreadable[0];
+
+  // By name alone, with the archive's entry found as its own path; the
+  // archive itself is a file that matches the mask too.
+  criteria.content = nullptr;
+  criteria.mask = "*.txt";
+  r = SearchTree(root, criteria, {&OtherArchiveFormat()});
+  EXPECT_NE(std::find(r.found.begin(), r.found.end(), "pack.tar.gz/b.txt"), r.found.end());
+  EXPECT_NE(std::find(r.found.begin(), r.found.end(), "pack.tar.gz/docs/a.txt"), r.found.end());
+
+  // Not in archives: the gzip-compressed bytes hold no needle (7-Zip may
+  // leave so short a text readable), and no entry is found.
+  criteria.mask = "*.gz";
+  criteria.content = nullptr;
+  criteria.inArchives = false;
+  EXPECT_EQ(SearchTree(root, criteria, {&OtherArchiveFormat()}).found, std::vector<std::string>{"pack.tar.gz"});
+  criteria.mask = "*";
+  criteria.content = matcher.get();
+  r = SearchTree(root, criteria, {&OtherArchiveFormat()});
+  EXPECT_EQ(std::find(r.found.begin(), r.found.end(), "pack.tar.gz"), r.found.end());
+  EXPECT_NE(std::find(r.found.begin(), r.found.end(), "plain.txt"), r.found.end());
 }
 
 }  // namespace
