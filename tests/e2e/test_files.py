@@ -1,5 +1,6 @@
 """File commands from the keyboard: new directory and file, rename, move,
 delete, copy under a new name, a nested new directory, copy errors skipped at once, marks and quick search, Find file,
+Find by content with Feed to panel,
 Ctrl+G and the help windows, the viewer (F3 starts vnview with the default
 settings) and the entry menu."""
 
@@ -137,6 +138,24 @@ def scenario_find_file_directory_size_and_help(s):
         if dialog:
             s.answer(dialog, "Escape")
         s.expect_panel_keys(s.left, f"after the help of {key}")
+
+
+@prepare(lambda s: [s.write("left/sub/deep/n1.txt", "x\na Needle here\n"), s.write("left/n2.txt", "needle two\n")])
+def scenario_find_by_content_and_feed_to_panel(s):
+    # Find file: mask, Tab past the path to "Containing text", Enter starts;
+    # "Feed to panel" (Alt+P) shows the two files found in the left panel,
+    # where Insert marks and F5 copies them from their two directories.
+    s.key("alt+F7")
+    window = s.wait_window("Find file:")
+    s.type("*")
+    s.key("Tab", "Tab")
+    s.type("needle")
+    s.wait_repainted(window, ("Return",), "the content search ends with its results")
+    s.key("alt+p")
+    s.wait_no_window("Find file:")
+    s.wait_main_active("Feed to panel gives the keyboard back to the panel")
+    s.key("Home", "Down", "Insert", "Insert")  # ".." first, then n2.txt and sub/deep/n1.txt
+    s.expect_copied({"n1.txt", "n2.txt"}, "F5 on the listing of search results")
 
 
 def scenario_viewer_and_entry_menu(s):
