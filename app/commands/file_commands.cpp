@@ -289,13 +289,13 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
     return;
   }
   QString question = DeleteQuestion(form, *source, names);
+  const TGroups groups = MarkedGroups(*source, names);
   if (!permanent && DeleteMovesToTrash(form)) {
-    if (MoveToTrashAsked(form, *source, names) != TTrashOutcome::NoTrash) return;
+    if (MoveToTrashAsked(form, *source, names, groups) != TTrashOutcome::NoTrash) return;
     question += QStringLiteral("\n\n") + QString::fromLatin1(fileops::kNoTrashNote);
   }
   if (ShowMessage(&form, MessageKind::Question, MainCaption(), question) != MessageAnswer::Yes)
     return;
-  const TGroups groups = MarkedGroups(*source, names);
   std::vector<std::string> handled;
   RunOperation(
       form, source, TMsg::DeleteWait, true,

@@ -44,16 +44,21 @@ void SetDeleteMovesToTrash(TMainForm& form, bool toTrash) {
 }
 
 TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
-                               const std::vector<std::string>& names) {
+                               const std::vector<std::string>& names, const TNameGroups& groups) {
   platform::TrashSession session;
-  const std::string dir = source.Directory();
-  if (!fileops::CanTrashNames(session, names, dir)) return TTrashOutcome::NoTrash;
+  for (const auto& [dir, group] : groups)
+    if (!fileops::CanTrashNames(session, group, dir)) return TTrashOutcome::NoTrash;
   QString question = platform::ToDisplay(fileops::TrashQuestion(names.size()));
   if (names.size() == 1) question += QStringLiteral("\n\n") + platform::ToDisplay(names.front());
   if (ShowMessage(&form, MessageKind::Question, MainCaption(), question) != MessageAnswer::Yes)
     return TTrashOutcome::Cancelled;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const fileops::TTrashResult result = fileops::TrashNames(session, names, dir);
+  fileops::TTrashResult result;
+  for (const auto& [dir, group] : groups) {
+    fileops::TTrashResult part = fileops::TrashNames(session, group, dir);
+    for (std::string& name : part.trashed) result.trashed.push_back(std::move(name));
+    for (fileops::TTrashFailure& failure : part.failures) result.failures.push_back(std::move(failure));
+  }
   QApplication::restoreOverrideCursor();
   form.activateWindow();
   source.setFocus();

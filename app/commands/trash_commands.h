@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantrel::panels {
@@ -25,9 +26,13 @@ enum class TTrashOutcome {
   NoTrash,    // no trash can take them: the caller deletes permanently, saying so
 };
 
-// Asks "Move N items to the Trash?" (Enter answers Yes) and moves `names` of
-// the panel's directory to the Trash.
+// Names of one directory: a panel's own, or one of those below a listing
+// of search results.
+using TNameGroups = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// Asks "Move N items to the Trash?" (Enter answers Yes) and moves `names`
+// (the panel's, as `groups` of names by directory) to the Trash.
 TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
-                               const std::vector<std::string>& names);
+                               const std::vector<std::string>& names, const TNameGroups& groups);
 
 }  // namespace vantrel::app
