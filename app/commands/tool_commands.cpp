@@ -2,7 +2,9 @@
 #include "app/commands/tool_commands.h"
 
 #include <QAction>
+#include <QApplication>
 
+#include "app/dialogs/comparedirsform.h"
 #include "app/dialogs/messages.h"
 #include "app/dialogs/multirenameform.h"
 #include "app/settings/message_table.h"
@@ -10,6 +12,8 @@
 #include "app/window/mainform.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
+#include "platform/qt/volumes.h"
+#include "tools/dir_compare.h"
 
 namespace vantrel::app {
 
@@ -21,7 +25,50 @@ void NoSelectedFiles(TMainForm& form) {
   ShowMessage(&form, MessageKind::Warning, QString::fromLatin1(kMainCaption), Msg(TMsg::NoSelectedFiles));
 }
 
+// Marks exactly the entries named in `names` (a panel's marks from before go).
+void MarkExactly(TFMPanel& panel, const std::set<std::string>& names) {
+  for (int i = 0; i < panel.Count(); ++i) {
+    const bool wanted = names.count(panel.Entries()[static_cast<size_t>(i)]->FileName) > 0;
+    if (panel.IsMarked(i) != wanted) panel.SetMarked(i, wanted);
+  }
+}
+
+// The choices of Compare directories, kept for the next opening.
+tools::TCompareOptions& CompareOptions() {
+  static tools::TCompareOptions options;
+  return options;
+}
+
 }  // namespace
+
+void RunCompareCommand(TMainForm& form) {
+  TFMPanel* left = form.LeftFMPanel();
+  TFMPanel* right = form.RightFMPanel();
+  if (left == nullptr || right == nullptr) return;
+  const QString caption = QStringLiteral("Compare directories");
+  if (left->Model().IsListing() || right->Model().IsListing()) {
+    ShowMessage(&form, MessageKind::Warning, caption,
+                QStringLiteral("A listing of search results cannot be compared: open a directory in both panels."));
+    return;
+  }
+  TCompareDirsForm dialog(&form, CompareOptions());
+  if (dialog.exec() != QDialog::Accepted) return;
+  CompareOptions() = dialog.Options();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  tools::TDirCompare compare;
+  const tools::TCompareResult result = compare.Compare(left->Directory(), right->Directory(), CompareOptions());
+  QApplication::restoreOverrideCursor();
+  MarkExactly(*left, result.leftMarks);
+  MarkExactly(*right, result.rightMarks);
+  if (!result.unreadable.empty()) {
+    std::string text = std::to_string(result.unreadable.size()) + " items could not be compared:";
+    for (const tools::TUnreadable& u : result.unreadable) text += "\n" + u.Path + ": " + u.Reason;
+    ShowMessage(&form, MessageKind::Summary, caption, platform::ToDisplay(text));
+  } else if (result.items.empty()) {
+    ShowMessage(&form, MessageKind::Information, caption, QStringLiteral("The directories are the same."));
+  }
+  if (TFMPanel* active = form.ActivePanel()) active->setFocus();
+}
 
 std::string RenameLogPath(const TMainForm& form) {
   const std::string& settings = form.SettingsPath();
@@ -63,6 +110,7 @@ void InstallToolCommands(TMainForm& form) {
   };
   TMainForm* f = &form;
   wire("mnuFileMultiRename", [f] { RunMultiRenameCommand(*f); });
+  wire("mnuCmndCompareDirs", [f] { RunCompareCommand(*f); });
 }
 
 }  // namespace vantrel::app

@@ -12,6 +12,11 @@ class TMainForm;
 // entry) in the Multi-rename window; the panel shows the new names after.
 void RunMultiRenameCommand(TMainForm& form);
 
+// Compare directories (Shift+F2): the criteria asked for (Enter takes name,
+// date and size), then the entries that differ are marked in both panels,
+// and nothing else is.
+void RunCompareCommand(TMainForm& form);
+
 // Where the log of the last multi-rename is kept: beside the settings file.
 std::string RenameLogPath(const TMainForm& form);
 

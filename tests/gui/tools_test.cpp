@@ -1,6 +1,7 @@
 // tools_test.cpp - the file tools in the real main window, offscreen:
 // multi-rename from the keyboard; Find file by content with Feed to panel
-// and the file commands on the listing it makes.
+// and the file commands on the listing it makes; Compare directories
+// marking both panels.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,6 +12,7 @@
 
 #include "app/commands/file_commands.h"
 #include "app/commands/tool_commands.h"
+#include "app/dialogs/comparedirsform.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/multirenameform.h"
 #include "gui_support.h"
@@ -152,7 +154,7 @@ class ToolsTest : public QObject {
     QTRY_VERIFY(L()->hasFocus());
     QVERIFY(f_->Put(L(), "sub/b.log"));
     Script().answers = {app::MessageAnswer::Yes};
-    app::RunDeleteCommand(*f_->form);
+    app::RunDeleteCommand(*f_->form, true);  // Shift+F8: the permanent delete
     QVERIFY2(!Exists(root + "/sub/b.log") && Exists(root + "/sub/deep/wide.txt"), qPrintable(Script().Texts().join("|")));
     QTRY_VERIFY(!f_->Listed(L(), "sub/b.log"));
     QVERIFY(L()->Model().IsListing() && f_->Listed(L(), "a.txt"));
@@ -160,9 +162,70 @@ class ToolsTest : public QObject {
     // Ctrl+R keeps the listing; entering ".." leaves it for the directory.
     QVERIFY(f_->Press(L(), Qt::Key_R, Qt::ControlModifier));
     QVERIFY(L()->Model().IsListing() && f_->Listed(L(), "sub/deep/wide.txt"));
+    // F8 through the Trash (or, where no trash takes it, the delete after
+    // saying so) reaches the entry below the listing's directory too.
+    QVERIFY(f_->Put(L(), "sub/deep/wide.txt"));
+    Script().answers = {app::MessageAnswer::Yes, app::MessageAnswer::Yes};
+    app::RunDeleteCommand(*f_->form, false);
+    QVERIFY2(!Exists(root + "/sub/deep/wide.txt"), qPrintable(Script().Texts().join("|")));
+    QTRY_VERIFY(!f_->Listed(L(), "sub/deep/wide.txt"));
+
     QVERIFY(f_->Put(L(), ".."));
     QTest::keyClick(L(), Qt::Key_Return);
     QTRY_VERIFY(!L()->Model().IsListing());
+  }
+
+  // Shift+F2 and Enter (name, date and size): each panel marks what it has
+  // more of or newer, both mark a size difference; the marks from before
+  // go. Subdirectories on request; identical directories are said to be so.
+  void CompareDirectoriesMarksBothPanels() {
+    const std::string& l = f_->left;
+    const std::string& r = f_->right;
+    for (const std::string& side : {l, r}) {
+      QVERIFY(MakeFile(side + "/same.txt", 3, 2024, 1, 1));
+      QVERIFY(MakeDir(side + "/dir"));
+    }
+    QVERIFY(MakeFile(l + "/only-left.txt", 1) && MakeFile(r + "/only-right.txt", 1));
+    QVERIFY(MakeFile(l + "/newer.txt", 4, 2025, 6, 1) && MakeFile(r + "/newer.txt", 4, 2024, 6, 1));
+    QVERIFY(MakeFile(l + "/size.txt", 4, 2024, 1, 1) && MakeFile(r + "/size.txt", 9, 2024, 1, 1));
+    QVERIFY(MakeFile(l + "/dir/deep.txt", 1, 2024, 1, 1) && MakeFile(r + "/dir/deep.txt", 2, 2024, 1, 1));
+    QVERIFY(f_->Show());
+    QVERIFY(f_->Mark(L(), "same.txt"));  // goes: only differences stay marked
+    auto marked = [](panels::TFMPanel* panel) {
+      QStringList names;
+      for (const panels::TFileEntry* e : panel->GetMarkedEntries())
+        if (panel->IsMarked(panel->IndexOfName(e->FileName))) names << Q(e->FileName);
+      names.sort();
+      return names.join(' ');
+    };
+    bool defaults = false;
+    QVERIFY(WithModal<app::TCompareDirsForm>(
+        [&] { QVERIFY(f_->Press(L(), Qt::Key_F2, Qt::ShiftModifier)); },
+        [&](app::TCompareDirsForm& w) {
+          defaults = w.DateCheck()->isChecked() && w.SizeCheck()->isChecked() && !w.ContentCheck()->isChecked() &&
+                     !w.RecursiveCheck()->isChecked();
+          QTest::keyClick(&w, Qt::Key_Return);
+        }));
+    QVERIFY(defaults);
+    QCOMPARE(marked(L()), QStringLiteral("newer.txt only-left.txt size.txt"));
+    QCOMPARE(marked(f_->R()), QStringLiteral("only-right.txt size.txt"));
+    QTRY_VERIFY(L()->hasFocus());
+
+    // With subdirectories: "dir" holds a size difference, marked on both sides.
+    QVERIFY(WithModal<app::TCompareDirsForm>([&] { f_->Action("mnuCmndCompareDirs")->trigger(); },
+                                             [&](app::TCompareDirsForm& w) {
+                                               w.RecursiveCheck()->setChecked(true);
+                                               w.OkButton()->click();
+                                             }));
+    QCOMPARE(marked(L()), QStringLiteral("dir newer.txt only-left.txt size.txt"));
+    QCOMPARE(marked(f_->R()), QStringLiteral("dir only-right.txt size.txt"));
+
+    // The same directory on both sides: nothing marked, and a word saying so.
+    f_->R()->ReadDirectory(l);
+    QVERIFY(WithModal<app::TCompareDirsForm>([&] { f_->Action("mnuCmndCompareDirs")->trigger(); },
+                                             [&](app::TCompareDirsForm& w) { w.accept(); }));
+    QCOMPARE(marked(L()), QString());
+    QCOMPARE(Script().Texts().last(), QStringLiteral("The directories are the same."));
   }
 };
 
