@@ -1,6 +1,6 @@
 """File commands from the keyboard: new directory and file, rename, move,
 delete, copy under a new name, a nested new directory, copy errors skipped at once, marks and quick search, Find file,
-Find by content with Feed to panel,
+Find by content with Feed to panel, Compare directories,
 Ctrl+G and the help windows, the viewer (F3 starts vnview with the default
 settings) and the entry menu."""
 
@@ -156,6 +156,31 @@ def scenario_find_by_content_and_feed_to_panel(s):
     s.wait_main_active("Feed to panel gives the keyboard back to the panel")
     s.key("Home", "Down", "Insert", "Insert")  # ".." first, then n2.txt and sub/deep/n1.txt
     s.expect_copied({"n1.txt", "n2.txt"}, "F5 on the listing of search results")
+
+
+def same_files_both_sides(s):
+    """The right panel gets a.txt, b.txt, c.txt, docs/ and sub/ as on the left
+    (the same times), the left an extra file; right/r.txt stays its own."""
+    for name, text in (("a.txt", "alpha"), ("b.txt", "bravo"), ("c.txt", "charlie"), ("docs/notes.txt", "notes"),
+                       ("sub/inner.txt", "inner")):
+        s.write("right/" + name, text + "\n")
+        for side in ("left/", "right/"):
+            os.utime(s.path(side + name), (1700000000, 1700000000))
+    s.write("left/extra.txt", "only here\n")
+
+
+@prepare(same_files_both_sides)
+def scenario_compare_directories_marks_both_panels(s):
+    # Shift+F2, Enter: the left panel marks extra.txt, the right r.txt; F5
+    # from each panel copies exactly what it marked.
+    s.key("shift+F2")
+    s.answer("Compare directories", "Return")
+    s.expect_copied({"extra.txt"}, "F5 of what Compare marked on the left")
+    s.key("Tab", "F5")
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_exists("left/r.txt", what="F5 of what Compare marked on the right")
+    expect(sorted(os.listdir(s.left)) == ["a.txt", "b.txt", "c.txt", "docs", "extra.txt", "r.txt", "sub"],
+           f"only r.txt came from the right: {sorted(os.listdir(s.left))}")
 
 
 def scenario_viewer_and_entry_menu(s):

@@ -1,5 +1,5 @@
 // The search thread: results taken while it runs, Stop, a new start while
-// one runs. scripts/tsan runs these under ThreadSanitizer.
+// one runs. These are the tests to run under ThreadSanitizer for the search.
 #include "tools/search_run.h"
 
 #include <gtest/gtest.h>
