@@ -1,18 +1,30 @@
 #!/usr/bin/env python3
-"""Mutant comparison of `vantrel-zip test` against `unzip -t`.
+"""Mutant comparison of `vantrel-zip test` against unzip, 7-Zip and Python.
 
 Makes a few archives (Python's zipfile and Info-ZIP zip, stored and deflated
 entries, a comment, a directory entry), derives mutants from them (flipped
 bytes, overwritten fields, inserted, deleted and truncated ranges), tests
-every mutant with both tools and counts:
+every mutant with ours and the peers and counts:
 
   * how many mutants each tool calls OK (exit status 0);
+  * crashes (a signal, or a sanitizer's report on stderr) and hangs (more
+    than 20 s) of ours;
   * for how many ours says OK while testing fewer file entries than the
-    archive it came from holds (the goal is none: a partial reading must
-    never pass as a whole one);
-  * the mutants on which the two disagree.
+    archive it came from holds, or than a peer lists for the mutant (the goal
+    is none: a partial reading must never pass as a whole one);
+  * the mutants on which ours and unzip disagree;
+  * with --repair: how many mutants `vantrel-zip repair` turns into an
+    archive that passes `unzip -t` (and 7-Zip's and our own test), how often
+    it exits 0 while leaving entries out, and how often a repaired archive
+    fails a test.
 
 usage: bench/zip_mutants.py [--count 3000] [--seed 1] [--tool build/vantrel-zip]
+                            [--repair] [--keep DIR]
+Build the tool with the sanitizers for the crash count:
+  cmake -S . -B build-asan -G Ninja -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_TESTS=OFF \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined"
+  ninja -C build-asan vantrel-zip
 """
 import argparse
 import os
@@ -88,11 +100,34 @@ def mutate(data, rnd):
 
 
 def run(cmd):
+    """(exit status, stdout, stderr); -1 for a hang."""
     try:
         p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
-        return p.returncode, p.stdout.decode("utf-8", "replace")
+        return (p.returncode, p.stdout.decode("utf-8", "replace"),
+                p.stderr.decode("utf-8", "replace"))
     except subprocess.TimeoutExpired:
-        return -1, ""
+        return -1000, "", ""
+
+
+def crashed(rc, err):
+    return (rc < 0 and rc != -1000) or "Sanitizer" in err or "runtime error:" in err
+
+
+def peer_counts(path):
+    """File entries each peer lists for the archive (None: it cannot list it)."""
+    counts = {}
+    rc, out, _ = run(["unzip", "-Z1", path])
+    counts["unzip"] = sum(1 for l in out.splitlines() if l and not l.endswith("/")) if rc in (0, 1) else None
+    rc, out, _ = run(["7zz", "l", "-slt", "-ba", path])
+    if rc == 0:
+        counts["7zz"] = sum(1 for block in out.split("\n\n")
+                            if "Path = " in block and "Folder = -" in block)
+    try:
+        with zipfile.ZipFile(path) as z:
+            counts["python"] = sum(1 for i in z.infolist() if not i.is_dir())
+    except Exception:
+        counts["python"] = None
+    return counts
 
 
 def main():
@@ -101,7 +136,8 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     here = os.path.dirname(os.path.abspath(__file__))
     ap.add_argument("--tool", default=os.path.join(here, "..", "build", "vantrel-zip"))
-    ap.add_argument("--keep", help="copy the mutants ours passes short into this directory")
+    ap.add_argument("--repair", action="store_true", help="also repair every mutant and test the result")
+    ap.add_argument("--keep", help="copy the mutants that show a fault into this directory")
     args = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="zip-mutants-")
@@ -109,36 +145,91 @@ def main():
         sources = make_sources(work)
         originals = [(open(p, "rb").read(), file_entries(p)) for p in sources]
         rnd = random.Random(args.seed)
-        ours_ok = unzip_ok = short = ours_only = unzip_only = timeouts = 0
+        c = dict(ours_ok=0, unzip_ok=0, short=0, short_peer=0, ours_only=0, unzip_only=0, hangs=0,
+                 crashes=0, repaired=0, repair_written=0, repair_passes_unzip=0, repair_passes_7zz=0,
+                 repair_passes_ours=0, repair_zero_short=0, repair_crashes=0, repair_hangs=0,
+                 repair_empty_file=0)
         kinds = {}
+        faults = []
         mutant = os.path.join(work, "m.zip")
+        fixed = os.path.join(work, "fixed.zip")
+
+        def keep(n, why):
+            faults.append((n, why))
+            if args.keep:
+                os.makedirs(args.keep, exist_ok=True)
+                shutil.copy(mutant, os.path.join(args.keep, "%s%04d.zip" % (why, n)))
+
         for n in range(args.count):
             data, entries = originals[n % len(originals)]
             kind, bytes_ = mutate(data, rnd)
             with open(mutant, "wb") as f:
                 f.write(bytes_)
-            rc, out = run([args.tool, "test", mutant])
-            urc, _ = run(["unzip", "-tqq", mutant])
-            timeouts += rc == -1
+            rc, out, err = run([args.tool, "test", mutant])
+            urc, _, _ = run(["unzip", "-tqq", mutant])
+            if rc == -1000:
+                c["hangs"] += 1
+                keep(n, "hang")
+            if crashed(rc, err):
+                c["crashes"] += 1
+                keep(n, "crash")
             ok = rc == 0
-            ours_ok += ok
-            unzip_ok += urc == 0
-            ours_only += ok and urc != 0
-            unzip_only += urc == 0 and not ok
+            c["ours_ok"] += ok
+            c["unzip_ok"] += urc == 0
+            c["ours_only"] += ok and urc != 0
+            c["unzip_only"] += urc == 0 and not ok
             m = re.search(r"(\d+) entries OK", out)
-            if ok and m and int(m.group(1)) < entries:
-                short += 1
+            tested = int(m.group(1)) if m else None
+            if ok and tested is not None and tested < entries:
+                c["short"] += 1
                 kinds[kind] = kinds.get(kind, 0) + 1
-                if args.keep:
-                    os.makedirs(args.keep, exist_ok=True)
-                    shutil.copy(mutant, os.path.join(args.keep, "short%04d.zip" % n))
-        print("mutants:                                   %d (seed %d, %d source archives)"
+                keep(n, "short")
+            if ok and tested is not None:
+                listed = [v for v in peer_counts(mutant).values() if v is not None]
+                if listed and tested < max(listed):
+                    c["short_peer"] += 1
+                    keep(n, "shortpeer")
+            if args.repair:
+                if os.path.exists(fixed):
+                    os.remove(fixed)
+                rrc, rout, rerr = run([args.tool, "repair", mutant, fixed])
+                c["repaired"] += 1
+                if rrc == -1000:
+                    c["repair_hangs"] += 1
+                    keep(n, "repairhang")
+                if crashed(rrc, rerr):
+                    c["repair_crashes"] += 1
+                    keep(n, "repaircrash")
+                m = re.search(r"(\d+) of (\d+) entries written", rout)
+                if rrc == 0 and m and int(m.group(1)) < int(m.group(2)):
+                    c["repair_zero_short"] += 1
+                    keep(n, "repairshort")
+                if rrc == 2 and os.path.exists(fixed):
+                    c["repair_empty_file"] += 1
+                if os.path.exists(fixed):
+                    c["repair_written"] += 1
+                    c["repair_passes_unzip"] += run(["unzip", "-tqq", fixed])[0] == 0
+                    c["repair_passes_7zz"] += run(["7zz", "t", fixed])[0] == 0
+                    c["repair_passes_ours"] += run([args.tool, "test", fixed])[0] == 0
+        print("mutants:                                        %d (seed %d, %d source archives)"
               % (args.count, args.seed, len(sources)))
-        print("vantrel-zip test says OK:                  %d" % ours_ok)
-        print("unzip -t says OK:                          %d" % unzip_ok)
-        print("OK from ours with fewer entries than held: %d %s" % (short, kinds or ""))
-        print("OK from ours only / from unzip only:       %d / %d" % (ours_only, unzip_only))
-        print("timeouts:                                  %d" % timeouts)
+        print("vantrel-zip test says OK:                       %d" % c["ours_ok"])
+        print("unzip -t says OK:                               %d" % c["unzip_ok"])
+        print("crashes (signal or sanitizer report):           %d" % c["crashes"])
+        print("hangs (over 20 s):                              %d" % c["hangs"])
+        print("OK from ours with fewer entries than held:      %d %s" % (c["short"], kinds or ""))
+        print("OK from ours with fewer entries than a peer:    %d" % c["short_peer"])
+        print("OK from ours only / from unzip only:            %d / %d" % (c["ours_only"], c["unzip_only"]))
+        if args.repair:
+            print("repair: new archive written:                    %d of %d" % (c["repair_written"], c["repaired"]))
+            print("repair: result passes unzip -t / 7zz t / ours:  %d / %d / %d"
+                  % (c["repair_passes_unzip"], c["repair_passes_7zz"], c["repair_passes_ours"]))
+            print("repair: exit 0 with entries left out:           %d" % c["repair_zero_short"])
+            print("repair: exit 2 yet a file written:              %d" % c["repair_empty_file"])
+            print("repair: crashes / hangs:                        %d / %d"
+                  % (c["repair_crashes"], c["repair_hangs"]))
+        if faults:
+            print("faults (mutant, kind):", faults[:40])
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

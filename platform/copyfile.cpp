@@ -295,9 +295,8 @@ int LinkUnnamed(int fd, const std::string& dest) {
   return ::linkat(AT_FDCWD, procPath, AT_FDCWD, dest.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
-// Gives the complete unnamed file open as `fd` the name `dest`. Replacing,
-// it first takes a hidden name in `dir` and is renamed over `dest` in one
-// step; otherwise an entry at `dest` makes it fail with EEXIST.
+}  // namespace
+
 int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool replace) {
   const int error = LinkUnnamed(fd, dest);
   if (error != EEXIST || !replace) return error;
@@ -312,8 +311,6 @@ int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool r
   }
   return EEXIST;
 }
-
-}  // namespace
 
 CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool replace,
                         const CopyHook& hook, uint32_t creationMask) {

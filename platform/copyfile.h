@@ -102,6 +102,12 @@ class SourceFile {
 inline constexpr uint32_t kUnknownMask = 0xffffffffu;
 uint32_t FileCreationMask();
 
+// Gives the complete unnamed file (O_TMPFILE) open as `fd` the name `dest`.
+// Replacing, it first takes a hidden name in `dir` (the directory of dest)
+// and is renamed over `dest` in one step; otherwise an entry at `dest` makes
+// it fail with EEXIST. Returns 0 or an errno value.
+int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool replace);
+
 // Copies the open regular file `source` to `dest` through a temporary file
 // in the directory of `dest`, using the kernel's in-kernel copy where it can
 // and plain reads and writes otherwise. The copy gets the source's permission

@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "zip/zip_mask.h"
 
 namespace vantrel::zip {
@@ -24,8 +27,9 @@ void TDirSearch::Open(const std::string& path) {
   TSearchData level;
   level.path = path;
   level.dir = ::opendir(path.c_str());
-  // A directory that cannot be listed ends its level at once.
-  level.status = level.dir ? 0 : 1;
+  // A directory that cannot be listed ends its level at once (and is said
+  // when the walk gets there).
+  level.status = level.dir ? 0 : errno != 0 ? errno : EIO;
   struct stat st;
   if (level.dir && ::fstat(dirfd(level.dir), &st) == 0) {
     level.dev = st.st_dev;
@@ -49,9 +53,19 @@ std::string TDirSearch::NextFile(int64_t& size) {
   return item.name;
 }
 
+bool TDirSearch::Matches(std::string_view n) const {
+  // A name without a dot gets one for the match only, so "*.*" takes it.
+  return n.find('.') == std::string_view::npos ? MatchMask(mask_, std::string(n) + ".")
+                                               : MatchMask(mask_, n);
+}
+
 bool TDirSearch::Next(TDirItem& item) {
   while (!levels_.empty()) {
     TSearchData& level = levels_.back();
+    if (level.status != 0 && !level.told) {
+      level.told = true;
+      LeftOut(level.path, std::string("cannot be read: ") + std::strerror(level.status));
+    }
     struct dirent* d = level.status == 0 ? ::readdir(level.dir) : nullptr;
     if (!d) {
       // This level is exhausted: go up; the parent's search goes on.
@@ -65,16 +79,37 @@ bool TDirSearch::Next(TDirItem& item) {
     // Follow a link to what it names (a dangling link names nothing), unless
     // links are kept as links.
     const int flags = storeLinks_ ? AT_SYMLINK_NOFOLLOW : 0;
-    if (::fstatat(dirfd(level.dir), name, &st, flags) != 0) continue;
+    if (::fstatat(dirfd(level.dir), name, &st, flags) != 0) {
+      const int err = errno;
+      struct stat lst;
+      const bool link = ::fstatat(dirfd(level.dir), name, &lst, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISLNK(lst.st_mode);
+      if (Matches(name) || (recurse_ && link)) {
+        if (link && err == ENOENT)
+          LeftOut(level.path + name, "symbolic link to a file or directory that does not exist");
+        else if (err == ELOOP)
+          LeftOut(level.path + name, "symbolic link loop");
+        else if (err != ENOENT)
+          LeftOut(level.path + name, std::strerror(err));
+      }
+      continue;
+    }
 
     if (S_ISDIR(st.st_mode)) {
       if (!recurse_) continue;
-      if (static_cast<int>(levels_.size()) > kMaxDepth) continue;
+      if (static_cast<int>(levels_.size()) > kMaxDepth) {
+        LeftOut(level.path + name + "/", "more than " + std::to_string(kMaxDepth) +
+                                             " directory levels deep");
+        continue;
+      }
       bool loop = false;
       for (const TSearchData& l : levels_)
         loop = loop || (l.dev == static_cast<uint64_t>(st.st_dev) &&
                         l.ino == static_cast<uint64_t>(st.st_ino));
-      if (loop) continue;
+      if (loop) {
+        LeftOut(level.path + name + "/", "symbolic link to a directory it is in (a loop)");
+        continue;
+      }
       item.name = level.path + name + "/";
       item.isDirectory = true;
       item.size = 0;
@@ -84,12 +119,7 @@ bool TDirSearch::Next(TDirItem& item) {
       Open(item.name);
       return true;
     }
-    // A name without a dot gets one for the match only, so "*.*" takes it.
-    std::string_view n(name);
-    bool matched = n.find('.') == std::string_view::npos
-                       ? MatchMask(mask_, std::string(n) + ".")
-                       : MatchMask(mask_, n);
-    if (!matched) continue;
+    if (!Matches(name)) continue;
     item.name = level.path + name;
     item.isDirectory = false;
     item.size = st.st_size;

@@ -19,8 +19,10 @@
 #include <dirent.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantrel::zip {
@@ -39,7 +41,8 @@ struct TDirItem {
 struct TSearchData {
   std::string path;      // always ends with "/"
   DIR* dir = nullptr;
-  int status = 0;        // 0 while items remain
+  int status = 0;        // 0 while items remain; else why it cannot be read (errno)
+  bool told = false;     // that it cannot be read was said
   uint64_t dev = 0;      // identity of the directory, to recognise loops
   uint64_t ino = 0;
 };
@@ -59,8 +62,18 @@ class TDirSearch {
   // The same with everything the walk knows about the match; false at the end.
   bool Next(TDirItem& item);
 
+  // Told about what the walk passes over that the caller asked for: a
+  // symbolic link whose target is gone or that loops (when its name matches
+  // the mask), a link back into a directory the walk is inside, a directory
+  // that cannot be read or lies too deep. Path, and why.
+  std::function<void(const std::string& path, const std::string& why)> OnLeftOut;
+
  private:
   void Open(const std::string& path);
+  bool Matches(std::string_view name) const;
+  void LeftOut(const std::string& path, const std::string& why) const {
+    if (OnLeftOut) OnLeftOut(path, why);
+  }
   void CloseTop();
 
   std::vector<TSearchData> levels_;

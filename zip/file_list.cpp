@@ -7,6 +7,7 @@
 // the files kept add up to TotalBytes.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <unordered_set>
 
 #include "zip/dir_search.h"
@@ -85,6 +86,8 @@ void TZipWriter::ExpandFileList() {
   for (const std::string& original : filesList_) {
     if (original.empty()) continue;
     if (original.back() == '/') {
+      // A directory entry needs a name: "./" or "/" has none to store.
+      if (PlainStoredName(original).empty()) continue;
       kept.push_back(original);
       sizes.push_back(0);
       continue;
@@ -101,7 +104,15 @@ void TZipWriter::ExpandFileList() {
     }
     if (MatchesPatternList(ExcludeList, line)) continue;
     if (!exists) {
-      if (OnNoSuchFile) OnNoSuchFile(this, line);
+      struct stat lst;
+      if (::lstat(line.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        const bool loop = ::stat(line.c_str(), &lst) != 0 && errno == ELOOP;
+        if (OnLeftOut)
+          OnLeftOut(this, line, loop ? "symbolic link loop"
+                                     : "symbolic link to a file or directory that does not exist");
+      } else if (OnNoSuchFile) {
+        OnNoSuchFile(this, line);
+      }
       continue;
     }
     if (isArchive(st)) continue;  // the archive never takes itself in
@@ -128,6 +139,9 @@ void TZipWriter::ExpandFileList() {
     if (::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) continue;
 
     TDirSearch search(dir, recurse, mask, StoreLinks);
+    search.OnLeftOut = [this](const std::string& path, const std::string& why) {
+      if (!MatchesPatternList(ExcludeList, path) && OnLeftOut) OnLeftOut(this, path, why);
+    };
     TDirItem item;
     while (search.Next(item)) {
       if (item.isDirectory) {

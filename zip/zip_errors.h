@@ -33,6 +33,9 @@ VANTREL_ZIP_ERROR(ECantWriteUCF);
 VANTREL_ZIP_ERROR(ENotEnoughRoom);
 VANTREL_ZIP_ERROR(EListError);
 VANTREL_ZIP_ERROR(EStreamError);
+// A run that would write an archive without entries, when the caller asked
+// for none such (TZipWriter::WriteEmptyArchive): nothing is written.
+VANTREL_ZIP_ERROR(ENothingToAdd);
 
 #undef VANTREL_ZIP_ERROR
 
@@ -54,6 +57,7 @@ inline constexpr const char* kTextPrematureEnd = "Premature end of file reached"
 inline constexpr const char* kTextBiggerThanUncompressed = "File is larger than uncompressed size!";
 inline constexpr const char* kTextCantWrite = "Cant write uncompressed file";
 inline constexpr const char* kTextNotEnoughRoom = "Not enough room to write archive";
+inline constexpr const char* kTextNothingToAdd = "nothing to add";
 inline constexpr const char* kTextUnknownMethod = "Unknown Compression Method";
 inline constexpr const char* kTextInflateOutOfMemory = "*** inflate out of memory ***";
 inline constexpr const char* kTextZip64Lost =

@@ -204,6 +204,14 @@ uint16_t DataMethod(const TZipHeaderInfo& e) {
   return e.IsAes() ? e.AesMethod : e.CompressionMethod;
 }
 
+// What a decoder that could not get its memory says: the established text for
+// inflate, the method's own name for the others.
+std::string OutOfMemoryText(uint16_t method) {
+  if (method == 8) return kTextInflateOutOfMemory;
+  const char* name = CompressionMethodName(method);
+  return std::string("*** ") + (name ? name : "decoder") + " out of memory ***";
+}
+
 // Why the entry cannot be extracted at all; empty when it can.
 std::string UnsupportedText(const TZipHeaderInfo& e) {
   if (e.GeneralPurposeFlags & kFlagStrongEncryption)
@@ -345,8 +353,11 @@ int TZipReader::RunUnZip() {
   runCount_ = 0;
 
   TDirectoryChain outDirs;
+  missingVolumes_.clear();
+  dirStamps_.clear();
   auto finish = [&]() {
     buffers_.reset();
+    StampDirectories();
     outDirs_ = nullptr;
     filesList_.clear();
     if (viewSwitched) BuildView();
@@ -372,7 +383,11 @@ int TZipReader::RunUnZip() {
     bool stopNow = false;
     CheckFreeSpace();
     if (OnStartUnZipInfo) OnStartUnZipInfo(this, numFiles, totalBytes_, stopNow);
-    if (numFiles > 0 && !stopNow) {
+    // Directory entries alone (an archive of empty directories) are work too,
+    // though NumFiles does not count them.
+    bool anySelected = numFiles > 0;
+    for (int i = 0; !anySelected && i < Count(); ++i) anySelected = view_->Entry(i)->Selected;
+    if (anySelected && !stopNow) {
       // Cancel at the overwrite question ends the run quietly, after the
       // entry it was asked for.
       for (int i = 0; i < Count() && runOverwrite_ != TRunOverwrite::Cancelled; ++i) {
@@ -400,6 +415,13 @@ void TZipReader::ExtractEntryReportingDamage(int index) {
   } catch (const EFatalUnzipError& e) {
     retry_ = false;
     EntryFailed(index, e.what());
+  } catch (const EVolumeMissing& e) {
+    // Entries wholly on the volumes that are there still come out.
+    retry_ = false;
+    const std::string name = e.File().substr(e.File().rfind('/') + 1);
+    if (std::find(missingVolumes_.begin(), missingVolumes_.end(), name) == missingVolumes_.end())
+      missingVolumes_.push_back(name);
+    EntryFailed(index, e.Needs());
   }
 }
 
@@ -567,7 +589,7 @@ void TZipReader::ExtractEntry(int index) {
   TEntryOutput output(*this, file.get(), isLink ? &linkTarget : nullptr);
   const TDecodeResult result = DecodeEntry(input, output, remaining);
   if (result == TDecodeResult::OutOfMemory)
-    ui_->ShowMessage(decodeProblem_.empty() ? kTextInflateOutOfMemory : decodeProblem_, "Error");
+    ui_->ShowMessage(decodeProblem_.empty() ? OutOfMemoryText(DataMethod(work_)) : decodeProblem_, "Error");
   // The authentication code covers every encrypted byte, also those a
   // decoder left unread.
   bool authentic = true;
@@ -627,13 +649,37 @@ void TZipReader::ExtractDirectoryEntry(int index, const TEntryTarget& target) {
     cannotCreate();
     return;
   }
+  // Its date and permissions are given at the end of the run: the files
+  // created in it until then would change its date again.
+  if (RecreateDirs && !target.dirs.empty())
+    dirStamps_.push_back({target.root, target.dirs, work_.LastModDateTime,
+                          RetainAttributes ? StoredUnixMode(work_) : -1});
   ++runCount_;
 }
 
+void TZipReader::StampDirectories() {
+  // Deepest first, so that a parent's date is set after its children's.
+  std::stable_sort(dirStamps_.begin(), dirStamps_.end(),
+                   [](const TDirStamp& a, const TDirStamp& b) { return a.dirs.size() > b.dirs.size(); });
+  for (const TDirStamp& d : dirStamps_) {
+    const TFd dir = OpenDirectoryBeneath(d.root, d.dirs, false);
+    if (!dir.Valid()) continue;
+    const std::time_t t = DosDateTimeToTime(d.dosDateTime);
+    const struct timespec times[2] = {{t, 0}, {t, 0}};
+    ::futimens(dir.Get(), times);
+    if (d.mode >= 0) ::fchmod(dir.Get(), static_cast<mode_t>(d.mode));
+  }
+  dirStamps_.clear();
+}
+
 int64_t TZipReader::SeekEntryData() {
-  if (multiMode_ != TMultiMode::mmNone &&
-      work_.DiskNumberStart != static_cast<uint32_t>(currentDisk_))
-    LoadDisk(static_cast<int>(work_.DiskNumberStart) + 1);
+  if (multiMode_ != TMultiMode::mmNone) {
+    const int64_t disk = static_cast<int64_t>(work_.DiskNumberStart);
+    if (disk >= numberOfDisks_)
+      throw EFatalUnzipError("its local header is on volume " + std::to_string(disk + 1) +
+                             ", but the set has " + std::to_string(numberOfDisks_) + " volumes");
+    if (disk != currentDisk_) LoadDisk(disk + 1);
+  }
   uint8_t lh[kLocalHeaderSize];
   const int64_t at = static_cast<int64_t>(work_.LocalHeaderOffset);
   if (archive_->Seek(at, soBeginning) != at ||
@@ -669,8 +715,8 @@ bool TZipReader::CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt) {
     bool ok = false;
     if (work_.CompressedSize >= kEncryptionHeaderSize) {
       if (multiMode_ != TMultiMode::mmNone &&
-          work_.DiskNumberStart != static_cast<uint32_t>(currentDisk_))
-        LoadDisk(static_cast<int>(work_.DiskNumberStart) + 1);
+          static_cast<int64_t>(work_.DiskNumberStart) != currentDisk_)
+        LoadDisk(static_cast<int64_t>(work_.DiskNumberStart) + 1);
       archive_->Seek(dataStart, soBeginning);
       uint8_t header[kEncryptionHeaderSize];
       ReadArchive(header, sizeof header);
@@ -692,8 +738,9 @@ bool TZipReader::CheckPassword(int index, int64_t dataStart, TZipCrypt& crypt) {
 bool TZipReader::CheckAesPassword(int index, int64_t dataStart, TAesCipher& aes) {
   const size_t saltSize = AesSaltSize(work_.AesStrength);
   uint8_t header[16 + kAesVerifierSize];
-  if (multiMode_ != TMultiMode::mmNone && work_.DiskNumberStart != currentDisk_)
-    LoadDisk(work_.DiskNumberStart + 1);
+  if (multiMode_ != TMultiMode::mmNone &&
+      static_cast<int64_t>(work_.DiskNumberStart) != currentDisk_)
+    LoadDisk(static_cast<int64_t>(work_.DiskNumberStart) + 1);
   archive_->Seek(dataStart, soBeginning);
   ReadArchive(header, saltSize + kAesVerifierSize);
   for (;;) {
@@ -827,30 +874,15 @@ void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, 
     EntryFailed(index, "authentication failed: the encrypted data were damaged or changed");
     return;
   }
-  // An AES entry's password was right (its verifier and code say so): the
-  // data inside are at fault.
-  if (work_.IsEncrypted() && !work_.IsAes()) {
-    // Garbage from a wrong password fails in any of these ways.
-    std::string newPassword = Password;
-    if (OnBadPassword) {
-      OnBadPassword(this, index, newPassword);
-      if (newPassword != Password) {
-        Password = newPassword;
-        retry_ = true;
-      }
-    }
-    if (!retry_) {
-      bool retry = false;
-      if (OnSkippingFile) OnSkippingFile(this, skipBadPassword, work_.Path(), index, retry);
-    }
-    return;
-  }
+  // The password passed its check (the verifier of an AES entry, the check
+  // byte of a traditional one): the data are at fault, as with any other
+  // entry.
   const std::string declared = std::to_string(work_.UncompressedSize);
   if (result == TDecodeResult::DataError)
     EntryFailed(index, "damaged compressed data: " + std::to_string(entryDone_) + " of " +
                            declared + " bytes decoded");
   else if (result == TDecodeResult::OutOfMemory)
-    EntryFailed(index, decodeProblem_.empty() ? kTextInflateOutOfMemory : decodeProblem_);
+    EntryFailed(index, decodeProblem_.empty() ? OutOfMemoryText(DataMethod(work_)) : decodeProblem_);
   else if (result == TDecodeResult::Unsupported)
     EntryFailed(index, UnsupportedMethodText(DataMethod(work_)) + ": " + decodeProblem_);
   else if (static_cast<uint64_t>(entryDone_) != work_.UncompressedSize)

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -63,7 +65,7 @@ std::string CurrentDirectory() {
 // ------------------------------------------------------------ life
 
 TZipReader::TZipReader(TZipUserInterface* ui) : ui_(ui ? ui : &DefaultZipUserInterface()) {
-  OnGetNextDisk = [this](TZipReader*, int nextDisk, std::string& fname) {
+  OnGetNextDisk = [this](TZipReader*, int64_t nextDisk, std::string& fname) {
     BuiltInGetNextDisk(nextDisk, fname);
   };
 }
@@ -125,10 +127,15 @@ void TZipReader::OpenIfNeeded() {
   if (!archive_)
     archive_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, FlushFilesOnClose,
                                                 fmOpenRead);
-  if (!dirList_)
+  if (dirList_ && SameDate(FileDate(archive_->Handle()), archiveDate_)) return;
+  try {
     ReadDirectory();
-  else if (!SameDate(FileDate(archive_->Handle()), archiveDate_))
-    ReadDirectory();
+  } catch (...) {
+    // A reading cut short by an error is no directory: the next operation
+    // reads again.
+    FreeDirectory();
+    throw;
+  }
 }
 
 void TZipReader::CloseIfAllowed() {
@@ -205,24 +212,34 @@ void TZipReader::ReadDirectory() {
     if (OnInCompleteZip) OnInCompleteZip(this, IncompleteZipMode);
     if (zip64Lost && IncompleteZipMode != TIncompleteZipMode::izAssumeBad)
       throw EBadZipFile(kTextZip64Lost);
-    switch (IncompleteZipMode) {
-      case TIncompleteZipMode::izAssumeNotAZip: throw ENotAZipFile(kTextNotAZip);
-      case TIncompleteZipMode::izAssumeMulti: throw EIncompleteZip(kTextIncompleteZip);
-      case TIncompleteZipMode::izAssumeBad:
-        if (!RebuildDirectory()) {
-          ui_->SetBusyCursor(false);
-          ClearZip();
-          throw EBadZipFile(kTextNotAZip);
-        }
-        s = archive_.get();
-        break;
+    // Without an end record the local headers say what the archive holds
+    // (a truncated download, a damaged copy), unless the caller refuses that
+    // or the file is a volume of a set whose last volume is the one to open.
+    if (IncompleteZipMode == TIncompleteZipMode::izAssumeNotAZip) throw ENotAZipFile(kTextNotAZip);
+    if (IncompleteZipMode == TIncompleteZipMode::izAssumeMulti) {
+      const std::string last = LastVolumeOfSet();
+      if (!last.empty())
+        throw EIncompleteZip(std::string(kTextIncompleteZip) +
+                             ": this is a volume of a split archive; open its last volume, \"" +
+                             last + "\"");
     }
+    if (!SalvageDirectory(false)) {
+      ui_->SetBusyCursor(false);
+      if (IncompleteZipMode == TIncompleteZipMode::izAssumeMulti) {
+        FreeDirectory();
+        throw EIncompleteZip(kTextIncompleteZip);
+      }
+      ClearZip();
+      throw EBadZipFile(kTextNotAZip);
+    }
+    FinishReading(false);
+    return;
   } else {
     CheckEntryCount();
     report_.announced = static_cast<int64_t>(endRecord_.TotalEntries);
-    currentDisk_ = useConfig ? 0 : static_cast<int>(endRecord_.ThisDisk);
+    currentDisk_ = useConfig ? 0 : static_cast<int64_t>(endRecord_.ThisDisk);
     lastDiskName_ = useConfig ? std::string() : zipName_;
-    numberOfDisks_ = static_cast<int>(endRecord_.ThisDisk) + 1;
+    numberOfDisks_ = static_cast<int64_t>(endRecord_.ThisDisk) + 1;
     if (endRecord_.ThisDisk == 0)
       multiMode_ = TMultiMode::mmNone;
     else if (platform::IsRemovableMedia(zipName_))
@@ -231,8 +248,8 @@ void TZipReader::ReadDirectory() {
       multiMode_ = TMultiMode::mmBlocks;
     if (endRecord_.TotalEntries > 0) {
       if (multiMode_ != TMultiMode::mmNone && !useConfig &&
-          static_cast<int>(endRecord_.CentralDirDisk) != currentDisk_) {
-        LoadDisk(static_cast<int>(endRecord_.CentralDirDisk) + 1);
+          static_cast<int64_t>(endRecord_.CentralDirDisk) != currentDisk_) {
+        LoadDisk(static_cast<int64_t>(endRecord_.CentralDirDisk) + 1);
         s = archive_.get();
       }
       s->Seek(useConfig ? 0 : static_cast<int64_t>(endRecord_.CentralDirOffset), soBeginning);
@@ -253,13 +270,22 @@ void TZipReader::ReadDirectory() {
     NewDirectory(static_cast<size_t>(std::min<uint64_t>(expected, kMaxReservedEntries)),
                  dupAccept);
   }
-  ReadCentralRecords(s, useConfig);
+  if (!ReadCentralRecords(s, useConfig)) {
+    // A record that cannot be read: what the local headers and the records
+    // that can still be read say.
+    if (!SalvageDirectory(true)) {
+      ClearZip();
+      throw EBadZipFile(kTextNotAZip);
+    }
+    FinishReading(false);
+    return;
+  }
 
   // The comment of a multi-disk set is read now; so is the comment of a
   // configuration file, which is not kept open.
   if ((endRecord_.ThisDisk > 0 || useConfig) && endRecord_.ZipCommentLength > 0) {
-    if (static_cast<int>(endRecord_.ThisDisk) != currentDisk_ && !useConfig)
-      LoadDisk(static_cast<int>(endRecord_.ThisDisk) + 1);
+    if (static_cast<int64_t>(endRecord_.ThisDisk) != currentDisk_ && !useConfig)
+      LoadDisk(static_cast<int64_t>(endRecord_.ThisDisk) + 1);
     TStream& cs = useConfig ? static_cast<TStream&>(*configFile_) : *archive_;
     std::string comment(endRecord_.ZipCommentLength, '\0');
     cs.Seek(endRecord_.ZipCommentPos, soBeginning);
@@ -268,13 +294,17 @@ void TZipReader::ReadDirectory() {
     if (useConfig) endRecord_.Modified = 0;
   }
 
-  numberOfDisks_ = static_cast<int>(endRecord_.ThisDisk) + 1;
-  if (!useConfig && currentDisk_ != static_cast<int>(endRecord_.ThisDisk)) {
+  numberOfDisks_ = static_cast<int64_t>(endRecord_.ThisDisk) + 1;
+  if (!useConfig && currentDisk_ != static_cast<int64_t>(endRecord_.ThisDisk)) {
     // Back to the file with the end record, which the set's operations
     // start from.
     archive_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, false, fmOpenRead);
   }
-  currentDisk_ = useConfig ? 0 : static_cast<int>(endRecord_.ThisDisk);
+  currentDisk_ = useConfig ? 0 : static_cast<int64_t>(endRecord_.ThisDisk);
+  FinishReading(useConfig);
+}
+
+void TZipReader::FinishReading(bool useConfig) {
   report_.read = dirList_->Count();
   MarkOverlaps(useConfig);
   BuildView();
@@ -293,53 +323,33 @@ void TZipReader::CheckEntryCount() {
                        " and does not read part of it");
 }
 
-void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
+bool TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
   TNextDiskCallback nextDisk = [this]() -> TStream* {
     LoadDisk(currentDisk_ + 2);
     return archive_.get();
   };
-  // After a rebuild the records only complete the entries found; otherwise
-  // each is read straight into the store.
-  TZipHeaderInfo completing;
-  for (uint64_t i = 0; i < endRecord_.TotalEntries;) {
-    TZipHeaderInfo* entry = rebuilt_ ? &completing : store_->New();
-    bool useNext = multiMode_ != TMultiMode::mmNone && !rebuilt_ && !useConfig;
-    if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback(),
-                            rebuilt_ ? nullptr : &store_->Names())) {
-      if (rebuilt_) break;
+  for (uint64_t i = 0; i < endRecord_.TotalEntries; ++i) {
+    TZipHeaderInfo* entry = store_->New();
+    bool useNext = multiMode_ != TMultiMode::mmNone && !useConfig;
+    if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback(), &store_->Names())) {
       store_->DropLast();
-      if (multiMode_ == TMultiMode::mmNone && RebuildDirectory()) {
-        s = archive_.get();
-        i = 0;
-        continue;
-      }
+      // The local headers of a set lie on many volumes: no salvage there.
+      if (multiMode_ == TMultiMode::mmNone && !useConfig) return false;
       ClearZip();
       throw EBadZipFile(kTextNotAZip);
     }
-    if (rebuilt_) {
-      int index;
-      if (dirList_->Find(entry, index)) {
-        TZipHeaderInfo* local = dirList_->Entry(index);
-        uint64_t offset = local->LocalHeaderOffset;
-        local->Assign(*entry);
-        local->LocalHeaderOffset = offset;
-      }
-    } else {
-      // The count was checked against the list's limit: adding cannot fail.
-      dirList_->Add(entry);
-      if ((endRecord_.ThisDisk > 0 || useConfig) && entry->HasComment()) {
-        // The disk may not be reachable later (and the configuration file is
-        // closed after reading).
-        int64_t pos = s->Position();
-        LoadEntryComment(*entry, *s);
-        s->Seek(pos, soBeginning);
-      }
+    // The count was checked against the list's limit: adding cannot fail.
+    dirList_->Add(entry);
+    if ((endRecord_.ThisDisk > 0 || useConfig) && entry->HasComment()) {
+      // The disk may not be reachable later (and the configuration file is
+      // closed after reading).
+      int64_t pos = s->Position();
+      LoadEntryComment(*entry, *s);
+      s->Seek(pos, soBeginning);
     }
-    ++i;
   }
   // Records beyond the announced count: the count is wrong, and a rewrite
   // from this reading would drop them.
-  if (rebuilt_) return;
   const bool single = endRecord_.ThisDisk == 0 && !useConfig;
   if (endRecord_.TotalEntries == 0) {
     if (endRecord_.CentralDirSize == 0 || useConfig) {
@@ -349,7 +359,7 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
           s->Seek(0, soBeginning) == 0 && s->ReadExact(first, 4) &&
           GetU32(first) == LocalFileHeaderSig)
         report_.problem = "it announces no entries, but the archive holds some";
-      return;
+      return true;
     }
     s->Seek(static_cast<int64_t>(endRecord_.CentralDirOffset), soBeginning);
   }
@@ -365,6 +375,7 @@ void TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
     report_.problem = "its records take " +
                       std::to_string(end - static_cast<int64_t>(endRecord_.CentralDirOffset)) +
                       " bytes, the end record says " + std::to_string(endRecord_.CentralDirSize);
+  return true;
 }
 
 void TZipReader::MarkOverlaps(bool useConfig) {
@@ -410,126 +421,26 @@ void TZipReader::BuildView() {
   view_ = viewList_.get();
 }
 
-bool TZipReader::RebuildDirectory() {
-  if (rebuilt_) return false;
-  rebuilt_ = true;
-  report_.rebuilt = true;
-  FreeDirectory();
-
-  TS_BufferStream& s = *archive_;
-  std::string ext = zipName_.substr(ExtensionStart(zipName_));
-  s.Seek(CompareTextAscii(ext, ".exe") == 0 ? 14000 : 0, soBeginning);
-
-  static const uint8_t sig[4] = {0x50, 0x4B, 0x03, 0x04};
-  int matched = 0;
-  long sinceMessages = 0;
-  for (;;) {
-    uint8_t b;
-    if (s.Read(&b, 1) != 1) return false;
-    if (b == sig[matched]) {
-      ++matched;
-    } else {
-      matched = b == sig[0] ? 1 : 0;
-    }
-    if (b != sig[0] && ++sinceMessages >= 10240) {
-      sinceMessages = 0;
-      if (DoProcessMessages) ProcessMessagesAndCheckCancel();
-    }
-    if (matched < 4) continue;
-    uint8_t version[2];
-    if (s.Read(version, 2) != 2) return false;
-    if (version[1] < 10) {
-      s.Seek(-6, soCurrent);
-      break;
-    }
-    // Not a plausible header: look at the version bytes again.
-    s.Seek(-2, soCurrent);
-    matched = 0;
-  }
-
-  NewDirectory(0, dupError);
-  for (;;) {
-    TZipHeaderInfo* entry = store_->New();
-    // An entry whose data runs to the end of the archive is cut short: the
-    // list ends before it.
-    if (!entry->ReadLocal(s, &store_->Names()) || !SkipLocalData(s, *entry)) {
-      store_->DropLast();
-      break;
-    }
-    dirList_->Add(entry);
-  }
-  endRecord_.ThisDisk = 0;
-  currentDisk_ = 0;
-  endRecord_.CentralDirOffset = static_cast<uint64_t>(s.Position());
-  endRecord_.TotalEntries = static_cast<uint64_t>(dirList_->Count());
-  numberOfDisks_ = 1;
-  return true;
-}
-
-namespace {
-
-// Whether an extra field holds a ZIP64 block (then a descriptor after the
-// data has 8-byte sizes).
-bool HasZip64Block(const std::string& extra) {
-  for (size_t at = 0; at + 4 <= extra.size();) {
-    const auto* p = reinterpret_cast<const uint8_t*>(extra.data() + at);
-    if (GetU16(p) == kZip64ExtraId) return true;
-    at += 4 + GetU16(p + 2);
-  }
-  return false;
-}
-
-}  // namespace
-
-bool TZipReader::SkipLocalData(TS_BufferStream& s, TZipHeaderInfo& e) {
-  std::string extra(e.LocalExtraLength, '\0');
-  if (!s.ReadExact(extra.data(), extra.size())) return false;
-  const bool zip64 = HasZip64Block(extra);
-  const int64_t dataStart = s.Position();
-  if (!e.HasDataDescriptor() || e.CompressedSize != 0) {
-    s.Seek(static_cast<int64_t>(e.CompressedSize), soCurrent);
-    if (!e.HasDataDescriptor()) return true;
-    // The sizes were known: the descriptor only repeats them.
-    uint8_t sig[4];
-    if (s.ReadExact(sig, 4) && GetU32(sig) != DataDescriptorSig) s.Seek(-4, soCurrent);
-    s.Seek(zip64 ? 20 : 12, soCurrent);
-    return true;
-  }
-  // Written as a stream: the data ends where a descriptor follows whose
-  // compressed size is the distance from the start of the data.
-  const size_t sizeWidth = zip64 ? 8 : 4;
-  uint8_t d[kZip64DataDescriptorSize];
-  int matched = 0;
-  long sinceMessages = 0;
-  for (;;) {
-    uint8_t b;
-    if (s.Read(&b, 1) != 1) return false;
-    static const uint8_t sig[4] = {0x50, 0x4B, 0x07, 0x08};
-    matched = b == sig[matched] ? matched + 1 : (b == sig[0] ? 1 : 0);
-    if (++sinceMessages >= 10240) {
-      sinceMessages = 0;
-      if (DoProcessMessages) ProcessMessagesAndCheckCancel();
-    }
-    if (matched < 4) continue;
-    matched = 0;
-    const int64_t at = s.Position() - 4;
-    const size_t rest = 4 + 2 * sizeWidth;
-    if (!s.ReadExact(d + 4, rest)) return false;
-    const uint64_t csize = zip64 ? GetU64(d + 8) : GetU32(d + 8);
-    if (csize == static_cast<uint64_t>(at - dataStart)) {
-      e.CRC32 = GetU32(d + 4);
-      e.CompressedSize = csize;
-      e.UncompressedSize = zip64 ? GetU64(d + 16) : GetU32(d + 12);
-      return true;
-    }
-    s.Seek(at + 1, soBeginning);
-  }
-}
-
 // ------------------------------------------------------------ disks
 
-void TZipReader::LoadDisk(int n) {
-  archive_.reset();
+EVolumeMissing::EVolumeMissing(int64_t disk, int64_t disks, const std::string& file)
+    : EIncompleteZip(std::string(kTextIncompleteZip) + ": volume " + std::to_string(disk) + " of " +
+                     std::to_string(disks) + ", \"" + file + "\", is missing"),
+      disk_(disk), disks_(disks), file_(file) {}
+
+std::string EVolumeMissing::Needs() const {
+  const size_t slash = file_.rfind('/');
+  return "needs volume " + std::to_string(disk_) + " of " + std::to_string(disks_) + ", " +
+         file_.substr(slash == std::string::npos ? 0 : slash + 1) + ", which is missing";
+}
+
+void TZipReader::LoadDisk(int64_t n) {
+  // A medium may be taken out as soon as the question is asked: its file is
+  // closed first. Block volumes stay open until the next one is.
+  if (multiMode_ == TMultiMode::mmSpan) {
+    archive_.reset();
+    currentDisk_ = -1;
+  }
   std::string previous;
   std::string fname;
   for (;;) {
@@ -542,28 +453,42 @@ void TZipReader::LoadDisk(int n) {
     // disk, so stop instead of asking for ever. A spanned set asks the user,
     // who may insert the disk and answer again.
     if (multiMode_ != TMultiMode::mmSpan && fname == previous)
-      throw EIncompleteZip(std::string(kTextIncompleteZip) + ": volume " + std::to_string(n) +
-                           " of " + std::to_string(numberOfDisks_) + ", \"" + fname +
-                           "\", is missing");
+      throw EVolumeMissing(n, numberOfDisks_, fname);
     previous = fname;
   }
   // The disk is opened under its own name; ZipName stays the archive's (the
   // file with the end record), whose date tells whether the directory is
   // still current.
-  archive_ = std::make_unique<TLFNFileStream>(fname, StreamBufferSize, false, fmOpenRead);
+  auto next = std::make_unique<TLFNFileStream>(fname, StreamBufferSize, false, fmOpenRead);
+  archive_ = std::move(next);
   currentDisk_ = n - 1;
 }
 
-std::string VolumeName(const std::string& archive, int disk, bool infoZipStyle) {
-  char ext[16];
+std::string VolumeName(const std::string& archive, int64_t disk, bool infoZipStyle) {
+  char ext[32];
   if (infoZipStyle)
-    std::snprintf(ext, sizeof ext, ".z%02d", disk);
+    std::snprintf(ext, sizeof ext, ".z%02lld", static_cast<long long>(disk));
   else
-    std::snprintf(ext, sizeof ext, ".%3.3d", disk);
+    std::snprintf(ext, sizeof ext, ".%3.3lld", static_cast<long long>(disk));
   return ChangeFileExt(archive, ext);
 }
 
-void TZipReader::BuiltInGetNextDisk(int nextDisk, std::string& fname) {
+bool TZipReader::InfoZipStyleSet(const std::string& lastVolume) const {
+  // The names of the volumes that are there decide; a set of two whose first
+  // volume is missing has none, and this engine's writer marks its entries
+  // "made by" version 2.0 on Unix, which Info-ZIP's (3.0) does not.
+  const int64_t probe = std::min<int64_t>(numberOfDisks_ - 1, 16);
+  for (int64_t disk = 1; disk <= probe; ++disk) {
+    if (FileExists(VolumeName(lastVolume, disk, false))) return false;
+    if (FileExists(VolumeName(lastVolume, disk, true))) return true;
+  }
+  if (dirList_)
+    for (int i = 0; i < dirList_->Count(); ++i)
+      if (dirList_->Entry(i)->VersionMadeBy == ((3 << 8) | 20)) return false;
+  return true;
+}
+
+void TZipReader::BuiltInGetNextDisk(int64_t nextDisk, std::string& fname) {
   if (multiMode_ == TMultiMode::mmSpan) {
     ui_->SetBusyCursor(false);
     if (!ui_->AskForDisk("Please insert disk " + std::to_string(nextDisk) +
@@ -574,7 +499,7 @@ void TZipReader::BuiltInGetNextDisk(int nextDisk, std::string& fname) {
   }
   // The last volume of a set is the archive itself (ours and Info-ZIP's);
   // the others are numbered .001, .002, ... (ours) or .z01, .z02, ...
-  // (Info-ZIP zip -s), whichever the set has.
+  // (Info-ZIP zip -s and the other writers), whichever the set has.
   if (nextDisk == numberOfDisks_ && nextDisk > 1) {
     if (!lastDiskName_.empty()) {
       fname = lastDiskName_;
@@ -588,9 +513,27 @@ void TZipReader::BuiltInGetNextDisk(int nextDisk, std::string& fname) {
   }
   const std::string ours = VolumeName(fname, nextDisk, false);
   const std::string infoZip = VolumeName(fname, nextDisk, true);
-  const bool infoZipSet = !FileExists(ours) && (FileExists(infoZip) ||
-                                                FileExists(VolumeName(fname, 1, true)));
-  fname = infoZipSet ? infoZip : ours;
+  if (FileExists(ours))
+    fname = ours;
+  else if (FileExists(infoZip))
+    fname = infoZip;
+  else
+    fname = InfoZipStyleSet(fname) ? infoZip : ours;
+}
+
+std::string TZipReader::LastVolumeOfSet() const {
+  // "x.001" ... or "x.z01" ... beside an "x.zip": the set's last volume.
+  const size_t dot = ExtensionStart(zipName_);
+  const std::string ext = zipName_.substr(dot);
+  const bool numbered = ext.size() == 4 && std::isdigit(static_cast<unsigned char>(ext[1])) &&
+                        std::isdigit(static_cast<unsigned char>(ext[2])) &&
+                        std::isdigit(static_cast<unsigned char>(ext[3]));
+  const bool infoZip = ext.size() >= 4 && (ext[1] == 'z' || ext[1] == 'Z') &&
+                       std::all_of(ext.begin() + 2, ext.end(),
+                                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  if (!numbered && !infoZip) return {};
+  const std::string last = ChangeFileExt(zipName_, ".zip");
+  return FileExists(last) ? last : std::string();
 }
 
 // ------------------------------------------------------------ the entry view

@@ -42,7 +42,25 @@ bool IsKnownMethod(uint16_t method);
 // The file of volume `disk` (counted from 1) of a set whose last volume is
 // `archive`: the archive's name with the extension .001, .002, ... (this
 // engine's block volumes) or .z01, .z02, ... (Info-ZIP's split archives).
-std::string VolumeName(const std::string& archive, int disk, bool infoZipStyle = false);
+std::string VolumeName(const std::string& archive, int64_t disk, bool infoZipStyle = false);
+
+// A volume of a multi-volume set that nobody can supply: extraction reports
+// each entry that needs it and goes on; opening fails when the directory
+// needs it. Disk numbers are counted from 1 and 64-bit (a ZIP64 end record
+// names disks by 32-bit numbers).
+class EVolumeMissing : public EIncompleteZip {
+ public:
+  EVolumeMissing(int64_t disk, int64_t disks, const std::string& file);
+  int64_t Disk() const { return disk_; }
+  int64_t Disks() const { return disks_; }
+  const std::string& File() const { return file_; }
+  // "needs volume 3 of 10, x.z03, which is missing"
+  std::string Needs() const;
+
+ private:
+  int64_t disk_, disks_;
+  std::string file_;
+};
 
 enum class TIncompleteZipMode { izAssumeMulti, izAssumeBad, izAssumeNotAZip };
 enum class TMultiMode { mmNone = 0, mmSpan = 1, mmBlocks = 2 };
@@ -56,7 +74,8 @@ enum TSkipReason {
 
 // Events. Sender is the component; reference parameters are the answers.
 using TInCompleteZipEvent = std::function<void(TZipReader* Sender, TIncompleteZipMode& IncompleteMode)>;
-using TGetNextDiskEvent = std::function<void(TZipReader* Sender, int NextDisk, std::string& FName)>;
+using TGetNextDiskEvent =
+    std::function<void(TZipReader* Sender, int64_t NextDisk, std::string& FName)>;
 using TStartUnZipInfoEvent =
     std::function<void(TZipReader* Sender, int NumFiles, int64_t TotalBytes, bool& StopNow)>;
 using TStartUnZipEvent =
@@ -131,8 +150,8 @@ class TZipReader {
   size_t StreamBufferSize = 131072;
   static constexpr int ThisVersion = 221;
 
-  int NumberOfDisks() const { return numberOfDisks_; }
-  int CurrentDisk() const { return currentDisk_; }
+  int64_t NumberOfDisks() const { return numberOfDisks_; }
+  int64_t CurrentDisk() const { return currentDisk_; }
   bool Rebuilt() const { return rebuilt_; }
   // How completely the directory was read (zip_integrity.h). A caller shows
   // Damage() when it is not empty; the writer refuses to start from such a
@@ -167,6 +186,10 @@ class TZipReader {
   // Decodes and checks the chosen entries without creating any file or
   // directory (the command-line tool's "test").
   bool TestOnly = false;
+  // The volumes the last UnZip needed and did not find ("x.z03"), each once,
+  // in the order they were missed; the entries that needed them were
+  // reported through OnEntryError.
+  const std::vector<std::string>& MissingVolumes() const { return missingVolumes_; }
 
   TStartUnZipInfoEvent OnStartUnZipInfo;
   TStartUnZipEvent OnStartUnZip;
@@ -193,7 +216,14 @@ class TZipReader {
   void CloseArchive();
   void FreeDirectory();
   void ReadDirectory();
-  bool RebuildDirectory();
+  // Lists what can be read of a damaged archive from its local headers and
+  // whatever central records parse (zip_salvage.cpp); haveEndRecord: the
+  // end record was found (its count is what the archive announces). False
+  // when nothing was found, or a salvage ran since the name was set.
+  bool SalvageDirectory(bool haveEndRecord);
+  // For an archive without an end record that is a volume of a split set
+  // other than the last: the last volume (the one to open); else empty.
+  std::string LastVolumeOfSet() const;
   // Moves the stream past the local extra field, the data and the
   // descriptor of e (found by its compressed size when the header had no
   // sizes); false when the data runs to the end of the stream.
@@ -201,16 +231,25 @@ class TZipReader {
   // Refuses an archive with more entries than the entry view can index, as a
   // whole (EZipTooLarge).
   void CheckEntryCount();
-  void ReadCentralRecords(TStream*& s, bool useConfig);
+  // Reads the announced records into the directory; false when one cannot
+  // be read in a single-file archive (which is then salvaged).
+  bool ReadCentralRecords(TStream*& s, bool useConfig);
+  // Overlaps, the view and the report once the entries are in the list.
+  void FinishReading(bool useConfig);
   // An empty directory (store and list) with room for `expected` entries.
   void NewDirectory(size_t expected, TDuplicatesMode mode);
   // Sets DataOverlaps of every entry whose data overlaps another's or the
   // central directory.
   void MarkOverlaps(bool useConfig);
   void BuildView();
-  // Makes disk n (counted from 1) the archive stream.
-  void LoadDisk(int n);
-  void BuiltInGetNextDisk(int nextDisk, std::string& fname);
+  // Makes disk n (counted from 1) the archive stream. EVolumeMissing when
+  // the volume is not there (mmSpan: the user cancels with EUserCanceled);
+  // the current disk is then unknown (-1) and loaded again when needed.
+  void LoadDisk(int64_t n);
+  void BuiltInGetNextDisk(int64_t nextDisk, std::string& fname);
+  // Whether the set's other volumes are named .z01, .z02, ... (Info-ZIP and
+  // most other writers) rather than .001, .002, ... (this engine's writer).
+  bool InfoZipStyleSet(const std::string& lastVolume) const;
   void CheckIndex(int index) const;
   void ProcessMessagesAndCheckCancel();
   void LoadEntryComment(TZipHeaderInfo& entry, TStream& stream);
@@ -229,11 +268,11 @@ class TZipReader {
   std::unique_ptr<TLFNFileStream> archive_;
   std::unique_ptr<TLFNFileStream> configFile_;  // the ".zfc" file while it is read
   struct timespec archiveDate_ {};
-  int numberOfDisks_ = 1;
+  int64_t numberOfDisks_ = 1;
   // The file that holds the end record (the last disk of a set), whatever
   // its extension: a set's last volume is named like the archive.
   std::string lastDiskName_;
-  int currentDisk_ = 0;
+  int64_t currentDisk_ = 0;
   bool rebuilt_ = false;
   TDirectoryReport report_;
 
@@ -252,6 +291,9 @@ class TZipReader {
   void ExtractEntryReportingDamage(int index);
   void ExtractEntry(int index);
   void ExtractDirectoryEntry(int index, const TEntryTarget& target);
+  // Gives the directories made from directory entries their stored dates
+  // and permissions.
+  void StampDirectories();
   // Reads the entry's local header; returns the position of its data.
   int64_t SeekEntryData();
   // Opens the directory the entry's file goes in; false when it cannot be.
@@ -294,6 +336,14 @@ class TZipReader {
   // What the last entry's decoder said when it refused the stream or ran
   // out of memory; empty when it did not say.
   std::string decodeProblem_;
+  std::vector<std::string> missingVolumes_;
+  struct TDirStamp {
+    std::string root;
+    std::vector<std::string> dirs;
+    uint32_t dosDateTime;
+    int mode;  // -1: keep what it has
+  };
+  std::vector<TDirStamp> dirStamps_;
 };
 
 }  // namespace vantrel::zip

@@ -2,7 +2,9 @@
 // media (see zip_volumes.h for the rules).
 #include "zip/zip_volumes.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/copyfile.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_format.h"
 #include "zip/zip_writer.h"
@@ -40,6 +43,56 @@ std::string WithExtension(const std::string& name, const std::string& ext) {
 bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string LeafOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Hidden names of a set's temporaries: ".x.zip.vtmp-..." beside x.zip.
+std::string TempPrefix(const std::string& zipName) { return "." + LeafOf(zipName) + ".vtmp-"; }
+
+// The journal of a commit in a run directory: a record per volume to move
+// ("P", the file in the run directory, its final name beside the run
+// directory), every field ended by
+// a NUL byte (names may hold any other byte). Once it is there, the set is
+// complete and a run that was stopped is finished by the next one.
+constexpr const char* kJournal = "commit";
+constexpr const char* kJournalTemp = "commit.part";
+
+// Empties and removes a run directory; closes fd (its descriptor, or -1).
+void RemoveRunDirectory(const std::string& path, int fd) {
+  if (DIR* d = ::opendir(path.c_str())) {
+    while (const struct dirent* e = ::readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        ::unlinkat(::dirfd(d), e->d_name, 0);
+    ::closedir(d);
+  }
+  ::rmdir(path.c_str());
+  if (fd >= 0) ::close(fd);
+}
+
+// Finishes (journal there) or undoes (no journal) the run directory `dir`
+// of a run that was stopped.
+void FinishRun(const std::string& dir, int fd) {
+  const int jfd = ::openat(fd, kJournal, O_RDONLY | O_CLOEXEC);
+  if (jfd >= 0) {
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(jfd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+    ::close(jfd);
+    std::vector<std::string> fields;
+    for (size_t at = 0, nul; (nul = text.find('\0', at)) != std::string::npos; at = nul + 1)
+      fields.push_back(text.substr(at, nul - at));
+    for (size_t i = 0; i < fields.size();) {
+      if (fields[i] != "P" || i + 2 >= fields.size()) break;
+      // Moved already, or still to move; beside the run directory.
+      ::renameat(fd, fields[i + 1].c_str(), AT_FDCWD, (DirOf(dir) + "/" + fields[i + 2]).c_str());
+      i += 3;
+    }
+  }
+  RemoveRunDirectory(dir, fd);
 }
 
 bool IsDir(const std::string& path) {
@@ -147,6 +200,10 @@ class TSplitter {
   void Copy(uint64_t from, uint64_t n);
   void Place(TVolume& v);
   std::string AskDisk(int disk, const std::string& previous);
+  // mmBlocks: a hidden, locked directory beside the archive that holds the
+  // volumes until they are complete.
+  void MakeRunDirectory();
+  void WriteJournal();
   void Commit();
   void WriteConfigFile(const std::string& name);
   void Abandon();
@@ -160,6 +217,8 @@ class TSplitter {
   const size_t piece_;
 
   std::vector<TVolume> volumes_;
+  std::string runDir_;
+  int runDirFd_ = -1;
   std::unique_ptr<uint8_t[]> copyBuffer_{new uint8_t[kPiece]};
   std::vector<uint8_t> out_;
   int fd_ = -1;
@@ -196,6 +255,7 @@ TVolumeSet TSplitter::Run() {
     // The ".zfc" file, when asked for, goes on the first medium at the end.
     if (info_.SaveZipInfoOnFirstDisk) room -= static_cast<int64_t>(src_.centralSize + endSize);
   }
+  if (!span_) MakeRunDirectory();
   StartVolume(zipName_, std::min(room, kMaxVolumeSize));
 
   // Local headers and data.
@@ -296,14 +356,24 @@ void TSplitter::StartVolume(const std::string& final, int64_t room) {
   TVolume v;
   v.final = final;
   v.replacing = Exists(final);
-  std::string tmpl = DirOf(final) + "/RQXXXXXXX";
-  fd_ = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  // Block volumes wait in the run directory; a medium's volume under a
+  // hidden name beside its final one.
+  if (!span_) {
+    char leaf[16];
+    std::snprintf(leaf, sizeof leaf, "%03zu", volumes_.size() + 1);
+    v.temp = runDir_ + "/" + leaf;
+    fd_ = ::openat(runDirFd_, leaf, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  } else {
+    v.temp = DirOf(final) + "/" + TempPrefix(final) + "XXXXXX";
+    fd_ = ::mkostemp(v.temp.data(), O_CLOEXEC);
+    if (fd_ >= 0) {
+      const mode_t mask = ::umask(0);
+      ::umask(mask);
+      ::fchmod(fd_, 0666 & ~mask);
+    }
+  }
   if (fd_ < 0)
     throw EFOpenError("Cannot create file \"" + final + "\". " + std::strerror(errno));
-  v.temp = tmpl;
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd_, 0666 & ~mask);
   volumes_.push_back(std::move(v));
   spaceLeft_ = room;
   position_ = 0;
@@ -401,6 +471,45 @@ void TSplitter::Place(TVolume& v) {
   v.placed = true;
 }
 
+void TSplitter::MakeRunDirectory() {
+  runDir_ = DirOf(zipName_) + "/" + TempPrefix(zipName_) + "XXXXXX";
+  if (!::mkdtemp(runDir_.data())) {
+    const int err = errno;
+    runDir_.clear();
+    throw EFOpenError("Cannot create file \"" + zipName_ + "\". " + std::strerror(err));
+  }
+  runDirFd_ = ::open(runDir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // Held for the whole run: the next run on the set tells a live run's
+  // directory from one whose run was stopped by the lock.
+  if (runDirFd_ < 0 || ::flock(runDirFd_, LOCK_EX | LOCK_NB) != 0)
+    throw EFOpenError("Cannot create file \"" + zipName_ + "\". " + std::strerror(errno));
+}
+
+void TSplitter::WriteJournal() {
+  std::string text;
+  auto field = [&text](const std::string& f) {
+    text += f;
+    text += '\0';
+  };
+  for (const TVolume& v : volumes_) {
+    field("P");
+    field(LeafOf(v.temp));
+    field(LeafOf(v.final));
+  }
+  const int fd = ::openat(runDirFd_, kJournalTemp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) WriteFailed(errno);
+  try {
+    WriteAll(fd, text.data(), text.size());
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  const bool synced = !flush_ || ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !synced) WriteFailed(errno);
+  if (::renameat(runDirFd_, kJournalTemp, runDirFd_, kJournal) != 0) WriteFailed(errno);
+  if (flush_) ::fsync(runDirFd_);
+}
+
 void TSplitter::Commit() {
   const size_t n = volumes_.size();
   if (!span_) {
@@ -410,8 +519,17 @@ void TSplitter::Commit() {
         throw EZipError("The archive's name \"" + zipName_ + "\" is also the name of its volume " +
                         std::to_string(i + 1) + "; choose another extension");
     }
-    // The archive's own name last: until then an older archive is untouched.
-    for (TVolume& v : volumes_) Place(v);
+    // The set is complete once the journal is written: from then on a run
+    // that is stopped is finished by the next run on the set. The archive's
+    // own name last: until then an older archive is untouched.
+    WriteJournal();
+    for (size_t i = 0; i < n; ++i) {
+      Place(volumes_[i]);
+      if (hooks_.Placed) hooks_.Placed(static_cast<int>(i) + 1);
+    }
+    RemoveRunDirectory(runDir_, runDirFd_);
+    runDir_.clear();
+    runDirFd_ = -1;
   }
   std::string first = volumes_.front().final;
   const bool deferred = !volumes_.front().placed;
@@ -439,11 +557,18 @@ void TSplitter::Commit() {
 
 void TSplitter::WriteConfigFile(const std::string& name) {
   // The configuration file is a convenience: failing to write it is said,
-  // and the archive stands.
-  const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // and the archive stands. It is written unnamed (or under a hidden name)
+  // and takes its name complete, so a stopped run leaves no half of it.
+  const std::string dir = DirOf(name);
+  std::string temp;
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) {
-    if (hooks_.Message) hooks_.Message(kTextCantCreateZfc);
-    return;
+    temp = dir + "/" + TempPrefix(name) + "XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+      if (hooks_.Message) hooks_.Message(kTextCantCreateZfc);
+      return;
+    }
   }
   bool ok = true;
   try {
@@ -452,9 +577,11 @@ void TSplitter::WriteConfigFile(const std::string& name) {
   } catch (const EZipError&) {
     ok = false;
   }
+  if (ok) ok = temp.empty() ? platform::PlaceUnnamed(fd, dir, name, true) == 0
+                            : ::rename(temp.c_str(), name.c_str()) == 0;
   if (::close(fd) != 0) ok = false;
   if (!ok) {
-    ::unlink(name.c_str());
+    if (!temp.empty()) ::unlink(temp.c_str());
     if (hooks_.Message) hooks_.Message(kTextCantSaveZfc);
     return;
   }
@@ -466,9 +593,40 @@ void TSplitter::Abandon() {
   fd_ = -1;
   // Every volume this run made goes, where it can still be reached.
   for (const TVolume& v : volumes_) ::unlink((v.placed ? v.final : v.temp).c_str());
+  if (!runDir_.empty()) RemoveRunDirectory(runDir_, runDirFd_);
+  runDir_.clear();
+  runDirFd_ = -1;
 }
 
 }  // namespace
+
+void FinishStoppedRuns(const std::string& zipName) {
+  const std::string dir = DirOf(zipName);
+  const std::string prefix = TempPrefix(zipName);
+  std::vector<std::string> found;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const struct dirent* e = ::readdir(d))
+      if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) found.push_back(e->d_name);
+    ::closedir(d);
+  }
+  for (const std::string& name : found) {
+    const std::string path = dir + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      // A medium's volume left under its hidden name: it never became part
+      // of a set.
+      struct stat st;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+      continue;
+    }
+    // A live run holds its directory's lock.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      continue;
+    }
+    FinishRun(path, fd);
+  }
+}
 
 void CheckMultiZipInfo(const TMultiZipInfo& info) {
   if (info.MultiMode == TMultiMode::mmNone) return;

@@ -23,6 +23,15 @@
 // only when it is complete; block volumes all at the end. A failed or
 // cancelled run removes every volume it made and leaves an older file of the
 // archive's name as it was.
+//
+// Block volumes are written into a hidden directory beside the archive
+// (".x.zip.vtmp-XXXXXX"), locked while the run lives. When all are complete,
+// a journal there lists the renames that put the set in place (and the
+// volumes of an older set they leave over), and the renames follow. A run
+// that is killed leaves only that hidden directory: the next run on the set
+// (FinishStoppedRuns) removes it, or, when its journal was written, finishes
+// the renames. So the names of the set show either the old set or the new
+// one, once the next run has been.
 #pragma once
 
 #include <cstdint>
@@ -81,6 +90,9 @@ struct TVolumeHooks {
   std::function<void(int64_t copied, int64_t total)> Progress;
   // A plain message box (the ".zfc" failures).
   std::function<void(const std::string& text)> Message;
+  // After each block volume took its final name (1, 2, ...; the archive's
+  // own name last).
+  std::function<void(int placed)> Placed;
 };
 
 // Where the archive ended up.
@@ -100,6 +112,12 @@ void CheckMultiZipInfo(const TMultiZipInfo& info);
 // The name of block volume `disk` (from 1) of the archive `zipName`: its
 // extension replaced by ".001", ".002", ...
 std::string BlockVolumeName(const std::string& zipName, int disk);
+
+// Finishes what runs on the set `zipName` that were stopped (killed, a power
+// failure) left: a set whose volumes were all written is put in place, the
+// volumes of one that was not are removed. Runs that are still going are
+// left alone.
+void FinishStoppedRuns(const std::string& zipName);
 
 // Copies `source` onto volumes for the archive `zipName` following the rules
 // above. `flush`: each volume reaches the disk before it takes its name.

@@ -484,8 +484,6 @@ struct TZipRun {
   uint64_t tempDev = 0, tempIno = 0;
   int count = 0;
   bool volumes = false;  // MultiZipInfo asks for several volumes
-  // Repair: which old entries are copied (empty: all).
-  std::vector<bool> keep;
 
   void AddEntry(TWriterEntry* e, bool nameIndex) {
     if (newInOrder->Count() == std::numeric_limits<int>::max()) {
@@ -736,6 +734,8 @@ int TZipWriter::RunZip() {
   }
 
   volumes_ = {};
+  // What an earlier run on the set that was stopped left is finished first.
+  if (volumes) FinishStoppedRuns(target);
   TZipRun run;
   run.volumes = volumes;
   run.archiveExisted = ::stat(target.c_str(), &run.archiveStat) == 0;
@@ -757,6 +757,10 @@ int TZipWriter::RunZip() {
     archiveIno_ = ast.st_ino;
   }
   lineSizes_.resize(filesList_.size(), 0);
+  // Nothing to add to no archive (or to an empty one): nothing is written.
+  if (!WriteEmptyArchive && filesList_.empty() &&
+      !(run.archiveExisted && dirList_ && dirList_->Count() > 0))
+    throw ENothingToAdd(kTextNothingToAdd);
   // Volumes: each file is read once and its data copied once more.
   if (volumes) totalBytes_ *= 2;
 
@@ -802,6 +806,8 @@ int TZipWriter::RunZip() {
   for (size_t i = 0; i < filesList_.size(); ++i)
     if (!run.lineDone[i]) ZipOneFile(run, i);
 
+  // Every file left out after all: the old archive, or none, stays.
+  if (!WriteEmptyArchive && run.newInOrder->Count() == 0) throw ENothingToAdd(kTextNothingToAdd);
   // Put the new archive in place of the old one.
   struct timespec date =
       FinishOutput(run, target, run.archiveExisted ? &run.archiveStat : nullptr);
@@ -923,6 +929,9 @@ void TZipWriter::PutInVolumes(TZipRun& run, const std::string& target) {
     ProcessMessagesAndCheckCancel();
   };
   hooks.Message = [this](const std::string& text) { ui_->ShowMessage(text, ""); };
+  hooks.Placed = [this](int volume) {
+    if (OnVolumePlaced) OnVolumePlaced(this, volume);
+  };
   volumes_ = WriteVolumes(source, MultiZipInfo, target, hooks, FlushFilesOnClose);
 }
 
@@ -951,9 +960,13 @@ int TZipWriter::Repair(const std::string& destination) {
   try {
     SortMode = TZipSortMode::ByNone;
     IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
-    ReadDirectoryOf(zipName_);
-    std::vector<bool> keep = TestedEntries();
     KeepZipOpen = true;
+    ReadDirectoryOf(zipName_);
+    const std::vector<bool> keep = VerifiedEntries();
+    const size_t kept = static_cast<size_t>(std::count(keep.begin(), keep.end(), true));
+    if (kept == 0)
+      throw EBadZipFile("No entry of the archive could be saved; \"" + destination +
+                        "\" was not written");
     OpenIfNeeded();
     TZipRun run;
     try {
@@ -962,11 +975,12 @@ int TZipWriter::Repair(const std::string& destination) {
       throw EFOpenError("Cannot create file \"" + destination + "\". " + ErrnoText(errno));
     }
     StartOutput(run, report_.announced >= 0);
-    run.keep = std::move(keep);
-    ProcessExisting(run);
+    run.oldArchive.SetFile(archive_->Handle());
+    for (int i = 0; i < dirList_->Count(); ++i)
+      if (keep[static_cast<size_t>(i)]) RepairEntry(run, *dirList_->Entry(i));
     FinishOutput(run, destination, nullptr);
     restore();
-    return run.newEnd.TotalEntries;
+    return static_cast<int>(run.newEnd.TotalEntries);
   } catch (...) {
     restore();
     throw;
@@ -978,37 +992,175 @@ void TZipWriter::ReadDirectoryOf(const std::string& name) {
   ReadZip();
 }
 
-std::vector<bool> TZipWriter::TestedEntries() {
-  // Every entry is decoded; an entry that fails for any reason but a missing
-  // password (which leaves it untested and kept) is left out.
+std::vector<bool> TZipWriter::VerifiedEntries() {
+  // Every file entry is decoded (with Password where one is encrypted); only
+  // those whose size, CRC (or authentication code) come out right are kept.
+  // A directory entry has nothing to decode. The caller's handlers still
+  // hear why each entry is left out.
   const int count = dirList_ ? dirList_->Count() : 0;
-  std::vector<bool> keep(static_cast<size_t>(count), true);
-  auto drop = [&](int index) {
-    if (index >= 0 && index < count) keep[static_cast<size_t>(index)] = false;
+  std::vector<bool> keep(static_cast<size_t>(count), false);
+  for (int i = 0; i < count; ++i)
+    keep[static_cast<size_t>(i)] =
+        dirList_->Entry(i)->Filename().empty() && !dirList_->Entry(i)->Directory().empty();
+  const TEndUnZipEvent savedEnd = OnEndUnZip;
+  const TBadPasswordEvent savedPassword = OnBadPassword;
+  const bool savedTest = TestOnly, savedAll = DoAll, savedDirs = RecreateDirs;
+  auto restore = [&]() {
+    OnEndUnZip = savedEnd;
+    OnBadPassword = savedPassword;
+    TestOnly = savedTest;
+    DoAll = savedAll;
+    RecreateDirs = savedDirs;
   };
-  TZipReader tester(ui_);
-  tester.DoProcessMessages = DoProcessMessages;
-  tester.IncompleteZipMode = TIncompleteZipMode::izAssumeBad;
-  tester.SortMode = TZipSortMode::ByNone;
-  tester.Password = Password;
-  tester.TestOnly = true;
-  tester.DoAll = true;
-  tester.RecreateDirs = true;
-  tester.OnBadCRC = [&](TZipReader*, int32_t, int32_t, int index) { drop(index); };
-  tester.OnEntryError = [&](TZipReader*, int index, const std::string&) { drop(index); };
-  tester.OnTotalPercentDone = OnTotalPercentDone;
-  tester.SetZipName(zipName_);
-  tester.UnZip();
-  if (tester.Count() != count) throw EBadZipFile(kTextNotAZip);  // changed meanwhile
+  OnEndUnZip = [&](TZipReader*, int index, const std::string&) {
+    if (index >= 0 && index < count) keep[static_cast<size_t>(index)] = true;
+  };
+  OnBadPassword = nullptr;  // the password given is the only one tried
+  TestOnly = DoAll = RecreateDirs = true;
+  filesList_.clear();
+  try {
+    UnZip();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
   for (int i = 0; i < count; ++i)
     if (dirList_->Entry(i)->DataOverlaps) keep[static_cast<size_t>(i)] = false;
   return keep;
 }
 
+namespace {
+
+// The version needed to extract what an entry's record says: its method,
+// its encryption, ZIP64 fields.
+uint16_t VersionNeededFor(const TZipHeaderInfo& e) {
+  uint16_t v = e.Filename().empty() ? 20 : 10;
+  switch (e.IsAes() ? e.AesMethod : e.CompressionMethod) {
+    case 8: v = std::max<uint16_t>(v, 20); break;
+    case 9: v = std::max<uint16_t>(v, 21); break;
+    case 12: v = std::max<uint16_t>(v, 46); break;
+    case 14:
+    case 20:
+    case 93:
+    case 95:
+    case 98: v = std::max<uint16_t>(v, 63); break;
+    default: break;
+  }
+  if (e.IsEncrypted()) v = std::max<uint16_t>(v, 20);
+  if (e.IsAes()) v = std::max<uint16_t>(v, 51);
+  if (e.NeedsZip64()) v = std::max(v, kVersionZip64);
+  return v;
+}
+
+}  // namespace
+
+TZipWriter::TOldLocal TZipWriter::ReadOldLocal(TZipRun& run, const TZipHeaderInfo& entry) {
+  TReadWindow& old = run.oldArchive;
+  const int64_t at = static_cast<int64_t>(entry.LocalHeaderOffset);
+  uint8_t h[kLocalHeaderSize];
+  if (old.Read(h, sizeof h, at) != sizeof h || GetU32(h) != LocalFileHeaderSig)
+    throw EBadZipFile(kTextNotAZip);
+  TOldLocal l;
+  l.flags = GetU16(h + 6);
+  const uint16_t nameLen = GetU16(h + 26);
+  const uint16_t extraLen = GetU16(h + 28);
+  l.rawName.assign(nameLen, '\0');
+  l.extra.assign(extraLen, '\0');
+  if (old.Read(l.rawName.data(), nameLen, at + 30) != nameLen ||
+      old.Read(l.extra.data(), extraLen, at + 30 + nameLen) != extraLen)
+    throw EBadZipFile(kTextNotAZip);
+  l.dataStart = at + 30 + nameLen + extraLen;
+  return l;
+}
+
+void TZipWriter::WriteOldData(TZipRun& run, int64_t from, uint64_t size) {
+  uint8_t chunk[16384];
+  while (size > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(size, sizeof chunk));
+    const size_t got = run.oldArchive.Read(chunk, want, from);
+    if (got != want) throw EBadZipFile(kTextNotAZip);
+    run.out->Write(chunk, got);
+    from += static_cast<int64_t>(got);
+    size -= got;
+  }
+}
+
+// The name keeps its stored bytes when they say what the directory says.
+static void KeepNameBytes(TWriterEntry& entry, const std::string& raw, uint16_t localFlags,
+                          uint16_t versionMadeBy) {
+  if (DecodeStoredName(raw, localFlags, versionMadeBy) == entry.Path())
+    SetNameBytes(entry, TStoredNameBytes{raw, static_cast<uint16_t>(localFlags & kFlagUtf8)});
+  else
+    SetNameBytes(entry, EncodeStoredName(entry.Path()));
+}
+
+void TZipWriter::RepairEntry(TZipRun& run, TZipHeaderInfo& src) {
+  // Nothing of the old records is copied but what decoding confirmed (the
+  // method, sizes and CRC, the encryption) and what describes the file (its
+  // name, date, attributes and comment).
+  auto entry = std::make_unique<TWriterEntry>();
+  TWriterEntry& e = *entry;
+  const bool isDir = src.Filename().empty();
+  e.SetPath(src.Path());
+  e.LastModDateTime = src.LastModDateTime;
+  e.ExternalAttributes = src.ExternalAttributes;
+  e.InternalAttributes = src.InternalAttributes & 1;  // the text bit
+  e.VersionMadeBy = static_cast<uint16_t>((src.VersionMadeBy & 0xFF00) | 20);
+  if (isDir) {
+    e.CompressionMethod = 0;
+    e.CRC32 = 0;
+    e.CompressedSize = e.UncompressedSize = 0;
+  } else {
+    e.CompressionMethod = src.CompressionMethod;
+    e.CRC32 = src.CRC32;
+    e.CompressedSize = src.CompressedSize;
+    e.UncompressedSize = src.UncompressedSize;
+    // Encryption, the method's own bits (deflate's level, implode's tables,
+    // LZMA's end marker) and, for the traditional encryption, the
+    // descriptor its check byte depends on.
+    uint16_t flags = src.GeneralPurposeFlags & (kFlagEncrypted | 0x0006);
+    if (src.IsEncrypted() && !src.IsAes()) flags |= src.GeneralPurposeFlags & kFlagDataDescriptor;
+    e.GeneralPurposeFlags = flags;
+    if (src.IsAes()) {
+      e.AesVersion = src.AesVersion;
+      e.AesStrength = src.AesStrength;
+      e.AesMethod = src.AesMethod;
+    }
+  }
+  if (src.HasComment() && !src.FileComment()) LoadEntryComment(src, *archive_);
+  if (src.FileComment()) e.SetFileComment(src.FileComment());
+
+  const TOldLocal old = ReadOldLocal(run, src);
+  KeepNameBytes(e, old.rawName, old.flags, src.VersionMadeBy);
+  const bool zip64Sizes = e.CompressedSize >= kZip64Marker32 || e.UncompressedSize >= kZip64Marker32;
+  std::string extra = zip64Sizes ? LocalZip64Extra(e) : std::string();
+  if (e.IsAes()) {
+    uint8_t aes[kAesExtraFieldSize];
+    PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
+    extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
+  }
+  e.LocalExtraLength = static_cast<uint16_t>(extra.size());
+  e.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
+  e.DiskNumberStart = 0;
+  e.VersionNeeded = VersionNeededFor(e);
+  if (e.NeedsZip64()) MarkZip64(e);
+  uint8_t h[kLocalHeaderSize];
+  EncodeLocalHeader(h, e, e.GeneralPurposeFlags, e.RawName.size(), e.LocalExtraLength, zip64Sizes);
+  run.out->Write(h, sizeof h);
+  run.out->Write(e.RawName.data(), e.RawName.size());
+  run.out->Write(extra.data(), extra.size());
+  if (!isDir) WriteOldData(run, old.dataStart, e.CompressedSize);
+  if (e.HasDataDescriptor()) {
+    const std::string d = DataDescriptor(e, zip64Sizes);
+    run.out->Write(d.data(), d.size());
+  }
+  run.AddEntry(entry.release(), false);
+}
+
 void TZipWriter::ProcessExisting(TZipRun& run) {
   run.oldArchive.SetFile(archive_->Handle());
   for (int k = 0; k < dirList_->Count(); ++k) {
-    if (!run.keep.empty() && !run.keep[static_cast<size_t>(k)]) continue;
     TZipHeaderInfo* src = dirList_->Entry(k);
     if (src->HasComment() && !src->FileComment()) LoadEntryComment(*src, *archive_);
 
@@ -1058,22 +1210,8 @@ void TZipWriter::ProcessExisting(TZipRun& run) {
 
 void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   TWriterEntry& entry = static_cast<TWriterEntry&>(e);
-  TReadWindow& old = run.oldArchive;
-  const int64_t oldOffset = static_cast<int64_t>(entry.LocalHeaderOffset);
-  uint8_t h[kLocalHeaderSize];
-  if (old.Read(h, sizeof h, oldOffset) != sizeof h || GetU32(h) != LocalFileHeaderSig)
-    throw EBadZipFile(kTextNotAZip);
-  const uint16_t nameLen = GetU16(h + 26);
-  const uint16_t extraLen = GetU16(h + 28);
-  std::string raw(nameLen, '\0');
-  if (old.Read(raw.data(), nameLen, oldOffset + 30) != nameLen) throw EBadZipFile(kTextNotAZip);
-
-  // The name keeps its stored bytes when they say what the directory says.
-  const uint16_t localFlags = GetU16(h + 6);
-  if (DecodeStoredName(raw, localFlags, entry.VersionMadeBy) == entry.Path())
-    SetNameBytes(entry, TStoredNameBytes{raw, static_cast<uint16_t>(localFlags & kFlagUtf8)});
-  else
-    SetNameBytes(entry, EncodeStoredName(entry.Path()));
+  const TOldLocal old = ReadOldLocal(run, entry);
+  KeepNameBytes(entry, old.rawName, old.flags, entry.VersionMadeBy);
 
   // The sizes are in the new local header and no descriptor follows, so
   // bit 3 goes; an encrypted entry keeps it (its password check depends on
@@ -1083,12 +1221,9 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
 
   // The old local extra field goes along without its ZIP64 block; a new one
   // follows when the sizes need it.
-  std::string extra(extraLen, '\0');
-  if (old.Read(extra.data(), extraLen, oldOffset + 30 + nameLen) != extraLen)
-    throw EBadZipFile(kTextNotAZip);
   const bool zip64Sizes =
       entry.CompressedSize >= kZip64Marker32 || entry.UncompressedSize >= kZip64Marker32;
-  extra = WithoutZip64Extra(extra);
+  std::string extra = WithoutZip64Extra(old.extra);
   if (zip64Sizes) extra += LocalZip64Extra(entry);
   if (extra.size() > 0xFFFF) throw EBadZipFile(kTextNotAZip);
   entry.LocalExtraLength = static_cast<uint16_t>(extra.size());
@@ -1104,17 +1239,7 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   run.out->Write(extra.data(), extra.size());
 
   // The compressed data, byte for byte.
-  int64_t from = oldOffset + 30 + nameLen + extraLen;
-  uint64_t left = entry.CompressedSize;
-  uint8_t chunk[16384];
-  while (left > 0) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(left, sizeof chunk));
-    size_t got = old.Read(chunk, want, from);
-    if (got != want) throw EBadZipFile(kTextNotAZip);
-    run.out->Write(chunk, got);
-    from += static_cast<int64_t>(got);
-    left -= got;
-  }
+  WriteOldData(run, old.dataStart, entry.CompressedSize);
   if (descriptor) {
     const std::string d = DataDescriptor(entry, zip64Sizes);
     run.out->Write(d.data(), d.size());

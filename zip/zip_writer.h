@@ -67,6 +67,14 @@ using TZipCompleteEvent = std::function<void(TZipWriter* Sender, int FileCount)>
 // what was read and the archive stays valid.
 using TFileChangedEvent =
     std::function<void(TZipWriter* Sender, const std::string& FName, const std::string& What)>;
+// A file or directory left out for a reason the caller did not choose (a
+// dangling symbolic link, a link loop, a directory that cannot be read); Why
+// says which.
+using TLeftOutEvent =
+    std::function<void(TZipWriter* Sender, const std::string& FName, const std::string& Why)>;
+// A block volume of a multi-volume run took its final name (Volume counts
+// from 1; the archive's own name comes last).
+using TVolumePlacedEvent = std::function<void(TZipWriter* Sender, int Volume)>;
 
 // The text of the cancellation by OnStartZipInfo.
 inline constexpr const char* kTextCanceledZip = "User canceled Zip operation";
@@ -85,9 +93,12 @@ class TZipWriter : public TZipReader {
   // Writes a new archive `destination` (which must not exist) from what can
   // be read of ZipName, however damaged its directory: every entry that is
   // listed, does not overlap other data and decodes with the right size and
-  // CRC is copied as its compressed bytes (an encrypted entry that cannot be
-  // tested without its password is copied untested). Returns the number of
-  // entries written; ZipName is not changed.
+  // CRC (an encrypted one with Password) is copied as its compressed bytes
+  // under new records built from what decoding confirmed. The entries left
+  // out are told through OnEntryError, OnBadCRC and OnSkippingFile (an
+  // encrypted entry without its password: skipBadPassword). Returns the
+  // number of entries written; when none can be saved, EBadZipFile and no
+  // file. ZipName is not changed.
   int Repair(const std::string& destination);
 
   // Before taking a new name, writes changed comments into the current
@@ -124,6 +135,11 @@ class TZipWriter : public TZipReader {
   // Encryption of the files added, with Password: AES-256 (AE-2) or the
   // traditional method. Entries copied from the old archive stay as they are.
   TZipEncryption Encryption = TZipEncryption::None;
+  // False: a run that would leave an archive without a single entry writes
+  // nothing and raises ENothingToAdd ("nothing to add"); an archive that
+  // existed stays as it was. True (the component's rule): an empty archive,
+  // an end record only, is written.
+  bool WriteEmptyArchive = true;
 
   // ------------------------------------------------------------ events
   TStartZipInfoEvent OnStartZipInfo;
@@ -135,6 +151,8 @@ class TZipWriter : public TZipReader {
   TDisposeFileEvent OnDeleteEntry;  // never raised by Zip
   TZipCompleteEvent OnZipComplete;
   TFileChangedEvent OnFileChanged;
+  TLeftOutEvent OnLeftOut;
+  TVolumePlacedEvent OnVolumePlaced;
 
   // ------------------------------------------------------------ run state
   int64_t TotalBytes() const { return totalBytes_; }
@@ -177,8 +195,21 @@ class TZipWriter : public TZipReader {
   // Free bytes on the volume that holds dir (mmSpan volume sizes).
   virtual int64_t VolumeFreeSpace(const std::string& dir) const;
   void ReadDirectoryOf(const std::string& name);
-  // For each entry of the directory, whether it decodes without error.
-  std::vector<bool> TestedEntries();
+  // For each entry of the directory, whether it decodes to its size and CRC
+  // (directory entries: whether they name a directory).
+  std::vector<bool> VerifiedEntries();
+  // What the old local header of an entry holds, and where its data start.
+  struct TOldLocal {
+    std::string rawName;
+    std::string extra;
+    uint16_t flags = 0;
+    int64_t dataStart = 0;
+  };
+  TOldLocal ReadOldLocal(TZipRun& run, const TZipHeaderInfo& entry);
+  // Copies `size` bytes of the old archive from `from` to the output.
+  void WriteOldData(TZipRun& run, int64_t from, uint64_t size);
+  // Writes a verified entry under new records.
+  void RepairEntry(TZipRun& run, TZipHeaderInfo& src);
   void ProcessExisting(TZipRun& run);
   void CopyEntry(TZipRun& run, TZipHeaderInfo& entry);
   struct TSource;

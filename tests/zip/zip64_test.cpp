@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "tests/support/test_support.h"
+#include "tests/zip/zip_test_util.h"
 #include "tests/zip/zip_writer_support.h"
 #include "zip/zip_writer.h"
 
@@ -58,6 +59,48 @@ TEST(Zip64Records, CentralExtraHoldsExactlyTheFieldsThatDoNotFit) {
     ASSERT_TRUE(r.ReadCentral(s));
     EXPECT_EQ(std::make_tuple(r.UncompressedSize, r.CompressedSize, r.LocalHeaderOffset, r.DiskNumberStart, r.Path()),
               std::make_tuple(c.usize, c.csize, c.offset, c.disk, std::string("dir/name.bin")));
+  }
+}
+
+// Local headers whose sizes are in a ZIP64 block of exactly 16 bytes (the
+// classic fields hold the marker), as streaming writers and Python's
+// force_zip64 make them: with the directory lost, the entries are read from
+// those headers, found end to end by those sizes and decoded whole.
+TEST(Zip64Records, RebuiltEntriesTakeTheirSizesFromA16ByteLocalBlock) {
+  TempDir dir;
+  auto entry = [](const std::string& name, const std::string& data) {
+    const uint32_t n = static_cast<uint32_t>(data.size());
+    std::string extra;
+    PutLe(extra, {{0x0001, 2}, {16, 2}, {n, 4}, {0, 4}, {n, 4}, {0, 4}});
+    std::string h;
+    PutLe(h, {{0x04034B50, 4}, {45, 2}, {0, 2}, {0, 2}, {0x1AEF6000, 4}, {ZCrc(data), 4}, {0xFFFFFFFF, 4},
+              {0xFFFFFFFF, 4}, {static_cast<uint32_t>(name.size()), 2}, {16 + 4, 2}});
+    return h + name + extra + data;
+  };
+  WriteFile(dir / "hand.zip", entry("a.txt", "alpha") + entry("b.txt", "bravo bravo"));
+  ASSERT_EQ(RunCommand("cd " + Quote(dir.path()) + " && python3 -c " +
+                       Quote("import zipfile\n"
+                             "with zipfile.ZipFile('py.zip', 'w') as z:\n"
+                             "  for n, d in (('a.txt', b'alpha'), ('b.txt', b'bravo bravo')):\n"
+                             "    with z.open(n, 'w', force_zip64=True) as f: f.write(d)\n")),
+            0);
+  std::string py = ReadFile(dir / "py.zip");
+  ASSERT_EQ(py.substr(py.find("a.txt") + 5, 4), std::string("\x01\x00\x10\x00", 4));
+  WriteFile(dir / "py.zip", py.substr(0, py.find("PK\x01\x02")));  // the directory lost
+  for (const char* name : {"hand.zip", "py.zip"}) {
+    SCOPED_TRACE(name);
+    TZipReader r;
+    r.SetZipName(dir / name);
+    r.ReadZip();
+    EXPECT_TRUE(r.Rebuilt());
+    ASSERT_EQ(r.Count(), 2);
+    EXPECT_EQ(r.Entry(1).UncompressedSize, 11u);
+    const std::string out = dir / (std::string(name) + ".out");
+    r.SetDestDir(out);
+    r.DoAll = true;
+    EXPECT_EQ(r.UnZip(), 2);
+    EXPECT_EQ(ReadFile(out + "/a.txt"), "alpha");
+    EXPECT_EQ(ReadFile(out + "/b.txt"), "bravo bravo");
   }
 }
 

@@ -2,6 +2,8 @@
 // their options and exit statuses.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -13,6 +15,13 @@ namespace vantrel::zip {
 namespace {
 
 using namespace testing;
+
+// The archive a command line names (its word ending in ".zip").
+std::string ZipIn(const std::string& args) {
+  const size_t end = args.find(".zip") + 4;
+  const size_t start = args.rfind(' ', end - 1) + 1;
+  return args.substr(start, end - start);
+}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -106,17 +115,18 @@ TEST_F(CliTest, ExtractWithMasksPathsAndOverwriteOptions) {
 TEST_F(CliTest, AddStoresPathsRelativeToTheCurrentDirectory) {
   std::string out;
   EXPECT_EQ(Run("add -r out.zip 'docs/*.*'", &out), 0) << out;
-  EXPECT_EQ(Names("out.zip"), (std::vector<std::string>{"docs/README", "docs/a.txt", "docs/b.bak", "docs/sub/c.txt"}));
+  EXPECT_EQ(Names("out.zip"),
+            (std::vector<std::string>{"docs/README", "docs/a.txt", "docs/b.bak", "docs/sub/", "docs/sub/c.txt"}));
   // Without -r the pattern stays in its directory; a directory argument
   // stands for the files in it.
   EXPECT_EQ(Run("add flat.zip 'docs/*.txt'"), 0);
   EXPECT_EQ(Names("flat.zip"), std::vector<std::string>{"docs/a.txt"});
   EXPECT_EQ(Run("add -r ../dir.zip sub", nullptr, nullptr, tmp_ / "docs"), 0);
-  EXPECT_EQ(Names("dir.zip"), std::vector<std::string>{"sub/c.txt"});
+  EXPECT_EQ(Names("dir.zip"), (std::vector<std::string>{"sub/", "sub/c.txt"}));
 }
 
 TEST_F(CliTest, AddLevelsExclusionAndNoCompression) {
-  EXPECT_EQ(Run("add -r -9 -x '*.bak' -n '*/sub/*' out.zip docs"), 0);
+  EXPECT_EQ(Run("add -r -D -9 -x '*.bak' -n '*/sub/*' out.zip docs"), 0);
   EXPECT_EQ(Run("add -0 stored.zip docs/a.txt"), 0);
   // name, method, level flags; b.bak excluded, a -n pattern with / matches the path.
   std::vector<std::tuple<std::string, int, int>> got;
@@ -146,6 +156,159 @@ TEST_F(CliTest, AddUpdateFreshenReplaceAndExitStatuses) {
   for (const char* args : {"-q out.zip docs/a.txt", "out.zip", "bad.zip docs/a.txt", "no/such/dir/x.zip docs/a.txt"})
     EXPECT_EQ(Run(std::string("add ") + args), 2) << args;
   EXPECT_EQ(test::ReadFile(tmp_ / "bad.zip"), "not an archive");
+}
+
+// Directories both ways: add -r stores every directory it meets as an entry
+// (so that an empty one comes back), -D leaves them out; an archive of
+// directory entries alone extracts them, with their stored dates and
+// permissions (Info-ZIP's archive as the oracle).
+TEST_F(CliTest, DirectoryEntriesAreStoredAndRestored) {
+  std::filesystem::create_directories(tmp_ / "tree/empty/deeper");
+  std::filesystem::create_directories(tmp_ / "tree/full");
+  test::WriteFile(tmp_ / "tree/full/f.txt", "f");
+  ASSERT_EQ(::chmod((tmp_ / "tree/empty").c_str(), 0750), 0);
+  test::SetMTime(tmp_ / "tree/empty/deeper", 1000000000);  // 2001-09-09
+  test::SetMTime(tmp_ / "tree/empty", 1100000000);         // 2004-11-09
+  const struct {
+    const char* args;
+    std::vector<std::string> names;
+  } rows[] = {
+      {"add -r ours.zip tree", {"tree/", "tree/empty/", "tree/empty/deeper/", "tree/full/", "tree/full/f.txt"}},
+      {"add -r -D nodirs.zip tree", {"tree/full/f.txt"}},
+      {"add -r top.zip 'tree/*.*'", {"tree/empty/", "tree/empty/deeper/", "tree/full/", "tree/full/f.txt"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    std::string out;
+    ASSERT_EQ(Run(row.args, &out), 0) << out;
+    EXPECT_EQ(Names(ZipIn(row.args)), row.names);
+  }
+  ASSERT_EQ(test::RunCommand("cd " + Quote(tmp_.path()) + " && zip -qr iz.zip tree/empty"), 0);
+  for (const char* zip : {"ours.zip", "iz.zip"}) {
+    SCOPED_TRACE(zip);
+    const std::string dest = tmp_ / (std::string(zip) + ".out");
+    std::string out;
+    EXPECT_EQ(Run(std::string("extract -d ") + Quote(dest) + " " + zip, &out), 0) << out;
+    struct stat st;
+    ASSERT_EQ(::stat((dest + "/tree/empty/deeper").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mtime, 1000000000);
+    ASSERT_EQ(::stat((dest + "/tree/empty").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1100000000);
+    EXPECT_EQ(st.st_mode & 0777, 0750u);
+  }
+  // Nothing but directory entries: they come out, and test has nothing to fail.
+  ASSERT_EQ(test::RunCommand("cd " + Quote(tmp_.path()) + " && zip -q dirs.zip tree/empty tree/empty/deeper"), 0);
+  std::string out;
+  EXPECT_EQ(Run("extract -d only dirs.zip", &out), 0) << out;
+  EXPECT_TRUE(std::filesystem::is_directory(tmp_ / "only/tree/empty/deeper"));
+  EXPECT_EQ(Run("test dirs.zip", &out), 0) << out;
+}
+
+// What add leaves out is named with its reason and makes the exit status 1;
+// an add that would write an archive without entries writes nothing, says
+// "nothing to add" and exits with 2.
+TEST_F(CliTest, AddNamesEverythingItLeavesOut) {
+  std::filesystem::create_directories(tmp_ / "links/inner");
+  test::WriteFile(tmp_ / "links/kept.txt", "kept");
+  std::filesystem::create_symlink("gone.txt", tmp_ / "links/dangling.txt");
+  std::filesystem::create_symlink("loop2", tmp_ / "links/loop1");
+  std::filesystem::create_symlink("loop1", tmp_ / "links/loop2");
+  std::filesystem::create_symlink("..", tmp_ / "links/inner/up");
+  std::filesystem::create_directories(tmp_ / "nofiles/sub");
+  const struct {
+    const char* args;
+    int status;
+    std::vector<std::string> says;  // on stdout or stderr
+    bool written;
+  } rows[] = {
+      {"add -r l.zip links", 1,
+       {"links/dangling.txt: left out, symbolic link to a file or directory that does not exist",
+        "links/loop1: left out, symbolic link loop", "links/loop2: left out, symbolic link loop",
+        "links/inner/up/: left out, symbolic link to a directory it is in (a loop)", "3 entries added"},
+       true},
+      {"add d.zip links/dangling.txt links/kept.txt", 1,
+       {"links/dangling.txt: left out, symbolic link to a file or directory that does not exist"}, true},
+      {"add m.zip links/kept.txt missing.txt", 1, {"missing.txt: no such file", "1 entry added"}, true},
+      {"add n.zip missing.txt", 2, {"missing.txt: no such file", "n.zip: nothing to add"}, false},
+      {"add e.zip nofiles", 2, {"e.zip: nothing to add"}, false},
+      {"add o.zip links/dangling.txt", 2, {"o.zip: nothing to add"}, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args);
+    std::string out, err;
+    EXPECT_EQ(Run(row.args, &out, &err), row.status) << out << err;
+    for (const std::string& text : row.says) EXPECT_NE((out + err).find(text), std::string::npos) << out << err;
+    const std::string name = ZipIn(row.args);
+    EXPECT_EQ(Exists(tmp_ / name), row.written) << name;
+    if (row.written) EXPECT_EQ(test::RunCommand("unzip -tqq " + Quote(tmp_ / name)), 0);
+  }
+}
+
+// Messages: a damaged entry whose password passed its check is a damaged
+// entry, not a wrong password; volumes are counted in 64 bits; an entry on a
+// volume the set does not have is one failed entry; a decoder that cannot get
+// its memory is named; option texts reach the terminal escaped.
+TEST_F(CliTest, MessagesNameWhatReallyHappened) {
+  TEntrySpec tampered{"t.txt", std::string(3000, 't')};
+  tampered.password = "right";
+  std::string zip = BuildZip({tampered});
+  zip[30 + 5 + 12 + 100] ^= 0x55;  // a byte of the data, after the encryption header
+  test::WriteFile(tmp_ / "tampered.zip", zip);
+  std::string out, err;
+  EXPECT_EQ(Run("test -P right tampered.zip", &out, &err), 1);
+  EXPECT_EQ(err.find("wrong password"), std::string::npos) << err;
+  EXPECT_NE(err.find("t.txt"), std::string::npos) << err;
+
+  // The end record of the last volume of a set of 2^31 (2^32) volumes, its
+  // one entry on volume 1; and of ten volumes with an entry on volume 78.
+  for (const auto& [thisDisk, says] : {std::pair<uint32_t, const char*>{0x7FFFFFFF, "of 2147483648"},
+                                       {0xFFFFFFFF, "of 4294967296"}}) {
+    std::string body = BuildZip({{"v.txt", "on volume one"}});
+    const size_t end = body.rfind("PK\x05\x06");
+    const uint32_t cdOffset = static_cast<uint32_t>(body.find("PK\x01\x02"));
+    const uint32_t cdSize = static_cast<uint32_t>(end - cdOffset);
+    body.resize(end);
+    std::string z64;
+    PutLe(z64, {{0x06064B50, 4}, {44, 4}, {0, 4}, {45, 2}, {45, 2}, {thisDisk, 4}, {thisDisk, 4}, {1, 4}, {0, 4},
+                {1, 4}, {0, 4}, {cdSize, 4}, {0, 4}, {cdOffset, 4}, {0, 4}});
+    const uint32_t z64At = static_cast<uint32_t>(body.size());
+    PutLe(z64, {{0x07064B50, 4}, {thisDisk, 4}, {z64At, 4}, {0, 4}, {thisDisk + 1u, 4}});
+    PutLe(z64, {{0x06054B50, 4}, {0xFFFF, 2}, {0xFFFF, 2}, {1, 2}, {1, 2}, {cdSize, 4}, {cdOffset, 4}, {0, 2}});
+    test::WriteFile(tmp_ / "far.zip", body + z64);
+    EXPECT_EQ(Run("test far.zip", &out, &err), 2) << out << err;
+    EXPECT_NE(err.find(std::string("needs volume 1 ") + says), std::string::npos) << err;
+    EXPECT_NE(out.find("0 entries OK, 1 failed"), std::string::npos) << out;
+  }
+  {
+    std::string set = BuildZip({{"here.txt", "here"}, {"there.txt", "there"}});
+    const size_t end = set.rfind("PK\x05\x06");
+    set[end + 4] = set[end + 6] = 9;  // this disk and the directory's: the tenth
+    const size_t second = set.find("PK\x01\x02", set.find("PK\x01\x02") + 4);
+    set[set.find("PK\x01\x02") + 34] = 9;
+    set[second + 34] = 77;
+    test::WriteFile(tmp_ / "ten.zip", set);
+    EXPECT_EQ(Run("extract -d ten ten.zip", &out, &err), 1) << out << err;
+    EXPECT_NE(err.find("there.txt: its local header is on volume 78, but the set has 10 volumes"),
+              std::string::npos) << err;
+    EXPECT_NE(out.find("1 entries extracted, 1 failed"), std::string::npos) << out;
+    EXPECT_EQ(test::ReadFile(tmp_ / "ten/here.txt"), "here");
+  }
+  // An LZMA entry whose dictionary does not fit the memory the process may use.
+  TEntrySpec lzma{"big.bin", std::string("\x09\x14\x05\x00\x5d\x00\x00\x00\x60", 9) + std::string(64, '\0')};
+  lzma.method = 14;
+  lzma.usize = 0xF0000000;
+  test::WriteFile(tmp_ / "lzma.zip", BuildZip({lzma}));
+  EXPECT_EQ(test::RunCommand("cd " + Quote(tmp_.path()) + " && ulimit -v 400000 && " + Quote(tool_) +
+                             " test lzma.zip >out.txt 2>&1"),
+            1);
+  const std::string said = test::ReadFile(tmp_ / "out.txt");
+  EXPECT_NE(said.find("*** LZMA out of memory ***"), std::string::npos) << said;
+  EXPECT_EQ(said.find("inflate"), std::string::npos) << said;
+  // Option texts are escaped.
+  EXPECT_EQ(Run("list " + Quote("-\x1b[2J") + " x.zip", &out, &err), 2);
+  EXPECT_NE(err.find("'-\\033[2J'"), std::string::npos) << err;
+  EXPECT_EQ(err.find('\x1b'), std::string::npos);
 }
 
 }  // namespace

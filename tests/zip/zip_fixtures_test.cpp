@@ -27,7 +27,9 @@ struct ManifestRow {
 
 // Each archive is extracted with its password: every manifest entry comes
 // out with its size and CRC. Encrypted archives are extracted again with a
-// wrong password: every encrypted entry is skipped and leaves no file.
+// wrong password: every encrypted entry is skipped and leaves no file (one
+// whose check byte the wrong password passes by chance, one in 256, fails
+// as a damaged entry instead).
 TEST(LegacyArchives, EveryEntryExtractsWithItsPasswordOnly) {
   VANTREL_NEED_FIXTURES("legacy");
   const std::string legacy = test::FixturesDir() + "/legacy";
@@ -73,7 +75,6 @@ TEST(LegacyArchives, EveryEntryExtractsWithItsPasswordOnly) {
       };
       int count = 0;
       ASSERT_NO_THROW(count = r.UnZip());
-      EXPECT_EQ(failed, 0);
       if (!right) {
         int encrypted = 0;
         for (int i = 0; i < r.Count(); ++i) {
@@ -81,11 +82,12 @@ TEST(LegacyArchives, EveryEntryExtractsWithItsPasswordOnly) {
           EXPECT_FALSE(r.Entry(i).IsEncrypted() && std::filesystem::exists(out / r.Entry(i).Path())) << r.Entry(i).Path();
         }
         EXPECT_GT(encrypted, 0);
-        EXPECT_EQ(skipped, encrypted);
+        EXPECT_EQ(skipped + failed, encrypted);
         EXPECT_EQ(count, r.Count() - encrypted);
         ++wrongPasswordRuns;
         continue;
       }
+      EXPECT_EQ(failed, 0);
       EXPECT_EQ(skipped, 0);
       for (const ManifestRow& row : entries) {
         SCOPED_TRACE(row.entry);
@@ -176,10 +178,11 @@ TEST(MalformedArchives, EveryFileGivesACleanResultAndSomeTheirExpectedOne) {
       {"dup_names.zip", kMulti, 2, "", 0, {{"same.txt", "second\n"}}},
       {"zero_bytes.zip", kMulti, 0, "", 0, {}},
       {"empty_archive.zip", kMulti, 0, "", 0, {}},
-      {"truncated_eocd.zip", kMulti, 0, "Incomplete Zip File", 0, {}},
-      {"truncated_half.zip", kMulti, 0, "Incomplete Zip File", 0, {}},
-      // Rebuilt from the local headers: the complete first entry comes out,
-      // and the second, cut short, is reported.
+      // Without an end record the local headers are read (whatever the
+      // mode but izAssumeNotAZip): the complete entries come out, and one
+      // cut short is reported.
+      {"truncated_eocd.zip", kMulti, 5, "", 0, {}},
+      {"truncated_half.zip", kMulti, 1, "", 1, {{"fields.c", "size 11150"}}},
       {"truncated_half.zip", TIncompleteZipMode::izAssumeBad, 1, "", 1,
        {{"fields.c", "size 11150"}}},
       {"cc_invalid-zip.zip", TIncompleteZipMode::izAssumeNotAZip, 0, "Not a valid zip file!", 0, {}},

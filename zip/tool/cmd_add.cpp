@@ -1,14 +1,16 @@
 // cmd_add.cpp - add: create or update an archive from files and patterns;
 // repair: write a new archive from what a damaged one still holds.
 //
-//   vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
+//   vantrel-zip add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
 //                   [-e [--zipcrypto] [-P PASSWORD]] [--split SIZE [--first-split SIZE]]
 //                   ARCHIVE FILE-OR-PATTERN...
-//   vantrel-zip repair DAMAGED NEW
+//   vantrel-zip repair [-P PASSWORD] DAMAGED NEW
 //
 // Names are stored relative to the current directory (RootDir, with
 // RelativePaths), so "add -r out.zip docs/*.*" stores docs/... . A directory
-// named on the command line stands for everything in it ("DIR/*.*"). -u
+// named on the command line stands for everything in it ("DIR/*.*"); with
+// -r every directory met is stored as a directory entry too ("DIR/",
+// "DIR/sub/", so that an empty one comes back), unless -D leaves them out. -u
 // updates (the default), -f freshens, -R replaces; -x leaves out, -n stores
 // without compression; -y stores symbolic links as links (else the file a
 // link points to is stored). -e encrypts the files added with AES-256 (asking
@@ -19,11 +21,19 @@
 // under ARCHIVE itself; --first-split gives the first volume another size.
 // An archive whose
 // directory is damaged is never updated (repair writes a new one instead).
+// Every file left out is named with its reason. An add that would write an
+// archive without entries writes nothing ("nothing to add").
 // Exit status: 0 done, 1 done with files left out,
-// 2 failed (the archive is then as it was before).
+// 2 failed or nothing to add (the archive is then as it was before).
+//
+// repair writes NEW from the entries of DAMAGED that decode to their size and
+// CRC (encrypted ones with -P), each under new records; every entry left out
+// is named. Exit status: 0 every entry written, 1 some left out, 2 none could
+// be saved (NEW is not written) or the run failed.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -43,9 +53,9 @@ namespace vantrel::zip::tool {
 namespace {
 
 int Usage(const std::string& text) {
-  std::fprintf(stderr, "vantrel-zip add: %s\n", text.c_str());
+  std::fprintf(stderr, "vantrel-zip add: %s\n", platform::TerminalName(text).c_str());
   std::fprintf(stderr,
-               "usage: vantrel-zip add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... "
+               "usage: vantrel-zip add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... "
                "[-n PATTERN]... [-e [--zipcrypto] [-P PASSWORD]] "
                "[--split SIZE [--first-split SIZE]] ARCHIVE FILE-OR-PATTERN...\n");
   return 2;
@@ -85,6 +95,7 @@ std::optional<int64_t> ParseVolumeSize(const std::string& text) {
 int RunAdd(const std::vector<std::string>& args) {
   int level = 6;
   bool recurse = false;
+  bool dirEntries = true;
   bool storeLinks = false;
   TZipAction action = zaUpdate;
   std::vector<std::string> exclude, noCompress;
@@ -103,6 +114,8 @@ int RunAdd(const std::vector<std::string>& args) {
       level = a[1] - '0';
     } else if (a == "-r") {
       recurse = true;
+    } else if (a == "-D") {
+      dirEntries = false;
     } else if (a == "-y") {
       storeLinks = true;
     } else if (a == "-u") {
@@ -158,6 +171,8 @@ int RunAdd(const std::vector<std::string>& args) {
     w.SetRootDir(cwd);
     w.SetRelativePaths(true);  // also sets StorePaths and Recurse
     w.Recurse = recurse;
+    w.AddDirEntriesOnRecurse = recurse && dirEntries;
+    w.WriteEmptyArchive = false;
     w.StoreLinks = storeLinks;
     w.PackLevel = level;
     w.ZipAction = action;
@@ -176,6 +191,8 @@ int RunAdd(const std::vector<std::string>& args) {
       std::string name = args[i];
       if (IsDirectory(name)) {
         while (name.size() > 1 && name.back() == '/') name.pop_back();
+        // The directory itself first, as a recursive walk stores those in it.
+        if (w.AddDirEntriesOnRecurse) w.AddFile(name == "/" ? name : name + "/");
         name += name == "/" ? "*.*" : "/*.*";
       }
       w.AddFile(name);
@@ -187,6 +204,9 @@ int RunAdd(const std::vector<std::string>& args) {
     };
     w.OnFileChanged = [&](TZipWriter*, const std::string& f, const std::string& what) {
       warn("warning: " + f + ": " + what);
+    };
+    w.OnLeftOut = [&](TZipWriter*, const std::string& f, const std::string& why) {
+      warn(f + ": left out, " + why);
     };
     w.OnTotalPercentDone = [&](TZipReader*, int p) { bar.Show(p); };
     int added = w.Zip();
@@ -209,29 +229,65 @@ int RunAdd(const std::vector<std::string>& args) {
 }
 
 int RunRepair(const std::vector<std::string>& args) {
-  if (args.size() != 2) {
-    std::fprintf(stderr, "usage: vantrel-zip repair DAMAGED NEW\n");
+  std::vector<std::string> rest = args;
+  std::string password;
+  if (rest.size() >= 2 && rest[0] == "-P") {
+    password = rest[1];
+    rest.erase(rest.begin(), rest.begin() + 2);
+  }
+  if (rest.size() != 2) {
+    std::fprintf(stderr, "usage: vantrel-zip repair [-P PASSWORD] DAMAGED NEW\n");
     return 2;
   }
+  const std::string& damaged = rest[0];
+  const std::string& repaired = rest[1];
   TZipWriter w;
   w.DoProcessMessages = false;
+  w.Password = password;
+  int leftOut = 0;
+  auto say = [&](TZipReader* z, int index, const std::string& why) {
+    ++leftOut;
+    std::fprintf(stderr, "left out: %s: %s\n", platform::TerminalName(z->Entry(index).Path()).c_str(),
+                 why.c_str());
+  };
+  w.OnEntryError = say;
+  w.OnBadCRC = [&](TZipReader* z, int32_t, int32_t, int index) { say(z, index, "bad CRC"); };
+  w.OnSkippingFile = [&](TZipReader* z, TSkipReason reason, const std::string&, int index, bool&) {
+    say(z, index, reason == skipBadPassword
+                      ? (password.empty() ? "encrypted; its password (-P) is needed to check it"
+                                          : "wrong password")
+                      : "cannot be checked");
+  };
   try {
-    w.SetZipName(args[0]);
-    int kept = w.Repair(args[1]);
+    w.SetZipName(damaged);
+    int kept = 0;
+    std::string failure;
+    try {
+      kept = w.Repair(repaired);
+    } catch (const EBadZipFile& e) {
+      failure = e.what();
+    }
     const TDirectoryReport& report = w.DirectoryReport();
     const std::string damage = report.Damage();
     if (!damage.empty())
-      std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(args[0]).c_str(),
+      std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(damaged).c_str(),
                    damage.c_str());
-    std::printf("%d of %lld entries written to %s\n", kept,
-                static_cast<long long>(report.announced >= 0 ? report.announced : report.read),
-                platform::TerminalName(args[1]).c_str());
+    const long long total = std::max<long long>(report.announced, report.read);
+    std::printf("%d of %lld entries written to %s\n", kept, total,
+                platform::TerminalName(repaired).c_str());
+    if (!failure.empty()) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(damaged).c_str(),
+                   platform::TerminalName(failure).c_str());
+      return 2;
+    }
+    if (std::fflush(stdout) != 0) return 2;
+    return kept < total || leftOut > 0 ? 1 : 0;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(args[0]).c_str(),
+    std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(damaged).c_str(),
                  platform::TerminalName(e.what()).c_str());
     return 2;
   }
-  return std::fflush(stdout) == 0 ? 0 : 2;
 }
 
 }  // namespace vantrel::zip::tool

@@ -10,10 +10,10 @@ const std::vector<TCommand>& Commands() {
       {"extract", "extract [-d DIR] [-o | -n] [-j] [-P PASSWORD] ARCHIVE [MASK...]",
        RunExtract},
       {"add",
-       "add [-0..-9] [-r] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... [-e [--zipcrypto] "
+       "add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... [-e [--zipcrypto] "
        "[-P PASSWORD]] [--split SIZE [--first-split SIZE]] ARCHIVE FILE-OR-PATTERN...",
        RunAdd},
-      {"repair", "repair DAMAGED NEW", RunRepair},
+      {"repair", "repair [-P PASSWORD] DAMAGED NEW", RunRepair},
   };
   return commands;
 }

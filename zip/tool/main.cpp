@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/install_paths.h"
+#include "platform/text.h"
 #include "zip/tool/commands.h"
 
 namespace {
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   for (const TCommand& c : vantrel::zip::tool::Commands())
     if (std::strcmp(c.name, argv[1]) == 0) return c.run(args);
-  std::fprintf(stderr, "vantrel-zip: unknown command '%s'\n", argv[1]);
+  std::fprintf(stderr, "vantrel-zip: unknown command '%s'\n",
+               vantrel::platform::TerminalName(argv[1]).c_str());
   PrintUsage(stderr);
   return 2;
 }

@@ -105,7 +105,7 @@ bool ParseOptions(const std::vector<std::string>& args, bool extract, TOptions& 
     } else if (extract && a == "-j") {
       o.junkPaths = true;
     } else {
-      std::fprintf(stderr, "vantrel-zip: unknown or incomplete option '%s'\n", a.c_str());
+      std::fprintf(stderr, "vantrel-zip: unknown or incomplete option '%s'\n", Shown(a).c_str());
       return false;
     }
   }
@@ -116,7 +116,7 @@ bool ParseOptions(const std::vector<std::string>& args, bool extract, TOptions& 
   o.archive = args[i++];
   o.masks.assign(args.begin() + static_cast<long>(i), args.end());
   if (!extract && !o.masks.empty()) {
-    std::fprintf(stderr, "vantrel-zip: unexpected argument '%s'\n", o.masks[0].c_str());
+    std::fprintf(stderr, "vantrel-zip: unexpected argument '%s'\n", Shown(o.masks[0]).c_str());
     return false;
   }
   return true;
@@ -167,13 +167,21 @@ int RunUnZip(const TOptions& o, bool testOnly) {
     damaged = ReportDamage(o.archive, zip);
     int count = zip.UnZip();
     ui.ClearProgress();
-    if (testOnly)
-      std::printf("%d entries OK, %d failed%s\n", count, failures,
-                  damaged ? ", archive directory damaged" : "");
+    // The summary says what is missing as well as what failed.
+    std::string missing;
+    for (const std::string& v : zip.MissingVolumes()) missing += (missing.empty() ? "" : ", ") + Shown(v);
+    const bool incomplete = !missing.empty();
+    if (testOnly || failures > 0 || incomplete)
+      std::printf("%d entries %s, %d failed%s%s%s\n", count, testOnly ? "OK" : "extracted", failures,
+                  damaged ? ", archive directory damaged" : "",
+                  incomplete ? (zip.MissingVolumes().size() == 1 ? ", missing volume " : ", missing volumes ") : "",
+                  missing.c_str());
+    if (incomplete) damaged = true;
   } catch (const std::exception& e) {
     ui.ClearProgress();
     return Fail(o.archive + ": " + e.what());
   }
+  if (std::fflush(stdout) != 0) return 2;
   if (damaged) return 2;
   return failures ? 1 : 0;
 }
