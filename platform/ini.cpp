@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <unordered_map>
 
 #include "platform/fs.h"
@@ -64,6 +63,50 @@ std::string OneLine(std::string_view s) {
   return out;
 }
 
+bool IsBlank(std::string_view line) { return Trim(line).empty(); }
+
+
+// Calls take(line, length) for every line of the file open as fd, without
+// its line break (and "\r"), the byte order mark of the first skipped; a line
+// longer than kIniLineLimit comes cut to that length with its whole length.
+// Stops when take returns false. False on a read error.
+template <typename Take>
+bool ForEachLine(int fd, Take take) {
+  std::string line;
+  size_t length = 0;  // of the current line, whole
+  bool first = true;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;  // Retry
+    if (n < 0) return false;
+    std::string_view chunk(buffer, static_cast<size_t>(n));
+    if (first && !chunk.empty()) {
+      if (chunk.substr(0, 3) == "\xEF\xBB\xBF") chunk.remove_prefix(3);
+      first = false;
+    }
+    if (n == 0) {
+      if (length > 0) take(line, length);  // the last line has no line break
+      return true;
+    }
+    while (!chunk.empty()) {
+      const size_t eol = chunk.find('\n');
+      const std::string_view part = chunk.substr(0, eol);
+      if (line.size() < kIniLineLimit) line.append(part.substr(0, kIniLineLimit - line.size()));
+      length += part.size();
+      if (eol == std::string_view::npos) break;
+      if (!line.empty() && line.back() == '\r' && length <= kIniLineLimit) {
+        line.pop_back();
+        --length;
+      }
+      if (!take(line, length)) return true;
+      line.clear();
+      length = 0;
+      chunk.remove_prefix(eol + 1);
+    }
+  }
+}
+
 }  // namespace
 
 std::string ProfilePath(std::string_view name) {
@@ -75,47 +118,87 @@ std::string ProfilePath(std::string_view name) {
   return JoinPath(JoinPath(base, ".config"), name);
 }
 
-bool IniFile::Lines(std::vector<std::string>& lines) const {
-  if (updating_) {
-    lines = pending_;
-    return !unreadable_;
+std::string FollowLinks(const std::string& path) {
+  std::string p = path;
+  // As many steps as the system allows before it says ELOOP.
+  for (int step = 0; step < 40; ++step) {
+    char target[4096];
+    const ssize_t n = readlink(p.c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof target) return p;
+    std::string next(target, static_cast<size_t>(n));
+    if (next[0] != '/') {
+      const size_t slash = p.rfind('/');
+      if (slash != std::string::npos) next = p.substr(0, slash + 1) + next;
+    }
+    p = std::move(next);
   }
-  lines.clear();
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
+  return p;
+}
+
+void IniFile::AddLine(std::string line) const {
+  std::string_view name;
+  if (SectionName(line, name)) {
+    // Later sections of a name are kept as text but never read or written.
+    index_.emplace(FoldAscii(name), sections_.size());
+    sections_.push_back({std::move(line), {}, {}});
+    return;
+  }
+  TSection& section = sections_.back();
+  std::string_view k, v;
+  if (KeyValue(line, k, v)) section.keys.emplace(FoldAscii(k), section.lines.size());
+  section.lines.push_back(std::move(line));
+}
+
+void IniFile::Load() const {
+  if (loaded_) return;
+  loaded_ = true;
+  sections_.assign(1, TSection{});  // the lines before the first section
+  const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     // A file that is not there reads as empty; one that is there but cannot
     // be opened is unreadable.
     struct stat st;
-    return stat(path_.c_str(), &st) != 0;
+    unreadable_ = stat(path_.c_str(), &st) == 0;
+    return;
   }
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
+  size_t number = 0;
+  const bool ok = ForEachLine(fd, [&](std::string_view line, size_t length) {
+    ++number;
+    if (length > kIniLineLimit)
+      warnings_.push_back("line " + std::to_string(number) + ": " + std::to_string(length) +
+                          " bytes, skipped");
+    else
+      AddLine(std::string(line));
+    return true;
+  });
+  close(fd);
+  if (!ok) {
+    // A directory, a read error: nothing of it is known, so nothing may
+    // replace it.
+    unreadable_ = true;
+    sections_.assign(1, TSection{});
+    index_.clear();
   }
-  return !in.bad();
+}
+
+const std::vector<std::string>& IniFile::Warnings() const {
+  Load();
+  return warnings_;
+}
+
+IniFile::TSection* IniFile::Find(std::string_view section) const {
+  Load();
+  const auto it = index_.find(FoldAscii(section));
+  return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {
-  bool inSection = false;
-  bool sectionSeen = false;
-  std::vector<std::string> lines;
-  Lines(lines);  // an unreadable file reads as empty: every key has its default
-  for (const std::string& line : lines) {
-    std::string_view name;
-    if (SectionName(line, name)) {
-      // The first section of a name counts; later duplicates are ignored.
-      if (inSection) break;
-      inSection = !sectionSeen && EqualNoCase(name, section);
-      sectionSeen = sectionSeen || inSection;
-      continue;
-    }
-    if (!inSection) continue;
+  if (const TSection* s = Find(section)) {
+    const auto it = s->keys.find(FoldAscii(key));
     std::string_view k, v;
-    if (KeyValue(line, k, v) && EqualNoCase(k, key)) {
+    if (it != s->keys.end() && KeyValue(s->lines[it->second], k, v))
       return std::string(v.substr(0, kIniValueLimit));
-    }
   }
   return std::string(def.substr(0, kIniValueLimit));
 }
@@ -165,63 +248,63 @@ int64_t IniFile::ReadInteger(std::string_view section, std::string_view key, int
   return ParseInteger(text, v) ? v : def;
 }
 
-void IniFile::SetValue(std::vector<std::string>& lines, std::string_view section,
-                       std::string_view key, std::string_view value) {
-  const std::string newLine = OneLine(key) + "=" + OneLine(value);
-  bool inSection = false;
-  size_t insertAt = std::string::npos;  // after the last line of the first matching section
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string_view name;
-    if (SectionName(lines[i], name)) {
-      if (inSection) break;
-      if (insertAt == std::string::npos && EqualNoCase(name, section)) {
-        inSection = true;
-        insertAt = i + 1;
-      }
-      continue;
-    }
-    if (!inSection) continue;
-    std::string_view k, v;
-    if (KeyValue(lines[i], k, v) && EqualNoCase(k, key)) {
-      lines[i] = newLine;
-      return;
-    }
-    if (!Trim(lines[i]).empty()) insertAt = i + 1;
-  }
-  if (insertAt == std::string::npos) {
-    if (!lines.empty() && !Trim(lines.back()).empty()) lines.emplace_back();
+void IniFile::SetValue(std::string_view section, std::string_view key, std::string_view value) {
+  std::string newLine = OneLine(key) + "=" + OneLine(value);
+  TSection* s = Find(section);
+  if (s == nullptr) {
+    // A new section at the end, after a blank line.
+    const TSection& last = sections_.back();
+    const std::string& lastLine = last.lines.empty() ? last.header : last.lines.back();
+    if (!IsBlank(lastLine)) sections_.back().lines.emplace_back();
     std::string header(1, '[');
     header += OneLine(section);
     header += ']';
-    lines.push_back(std::move(header));
-    lines.push_back(newLine);
-  } else {
-    lines.insert(lines.begin() + static_cast<long>(insertAt), newLine);
+    AddLine(std::move(header));
+    AddLine(std::move(newLine));
+    return;
   }
+  const std::string folded = FoldAscii(Trim(OneLine(key)));
+  const auto it = s->keys.find(folded);
+  if (it != s->keys.end()) {
+    s->lines[it->second] = std::move(newLine);
+    return;
+  }
+  // After the section's last line that is not blank; only blank lines (no
+  // keys) move.
+  size_t at = s->lines.size();
+  while (at > 0 && IsBlank(s->lines[at - 1])) --at;
+  s->lines.insert(s->lines.begin() + static_cast<long>(at), std::move(newLine));
+  s->keys.emplace(folded, at);
 }
 
-bool IniFile::Store(const std::vector<std::string>& lines) {
+bool IniFile::Store() {
+  // A link stays a link: the file it leads to is replaced.
+  const std::string target = FollowLinks(path_);
   // A file the user made read-only stays unwritten, as it would in place. The
   // mode bits count too, since root passes every access check.
   struct stat st;
-  if (stat(path_.c_str(), &st) == 0 &&
-      ((st.st_mode & 0222) == 0 || access(path_.c_str(), W_OK) != 0)) {
+  if (stat(target.c_str(), &st) == 0 &&
+      ((st.st_mode & 0222) == 0 || access(target.c_str(), W_OK) != 0)) {
     errno = EACCES;
     return false;
   }
 
   std::string dir = ".";
-  size_t slash = path_.rfind('/');
-  if (slash != std::string::npos) dir = slash == 0 ? "/" : path_.substr(0, slash);
+  size_t slash = target.rfind('/');
+  if (slash != std::string::npos) dir = slash == 0 ? "/" : target.substr(0, slash);
   mkdir(dir.c_str(), 0700);  // the configuration directory may not exist yet
 
-  std::string tmp = path_ + ".XXXXXX";
+  std::string tmp = target + ".XXXXXX";
   int fd = mkstemp(tmp.data());
   if (fd < 0) return false;
   std::string text;
-  for (const std::string& l : lines) {
+  auto line = [&text](const std::string& l) {
     text += l;
     text += '\n';
+  };
+  for (const TSection& section : sections_) {
+    if (!section.header.empty()) line(section.header);
+    for (const std::string& l : section.lines) line(l);
   }
   const char* p = text.data();
   size_t left = text.size();
@@ -237,14 +320,14 @@ bool IniFile::Store(const std::vector<std::string>& lines) {
     left -= static_cast<size_t>(n);
   }
   mode_t mode = 0644;
-  if (stat(path_.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
   if (ok) ok = fchmod(fd, mode) == 0 && fsync(fd) == 0;
   int savedErrno = errno;
   if (close(fd) != 0 && ok) {
     ok = false;
     savedErrno = errno;
   }
-  if (ok && rename(tmp.c_str(), path_.c_str()) != 0) {
+  if (ok && rename(tmp.c_str(), target.c_str()) != 0) {
     ok = false;
     savedErrno = errno;
   }
@@ -256,17 +339,13 @@ bool IniFile::Store(const std::vector<std::string>& lines) {
 }
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
-  std::vector<std::string> lines;
-  if (!Lines(lines)) {
+  Load();
+  if (unreadable_) {
     errno = EACCES;
     return false;
   }
-  SetValue(lines, section, key, value);
-  if (updating_) {
-    pending_ = std::move(lines);
-    return true;
-  }
-  return Store(lines);
+  SetValue(section, key, value);
+  return updating_ > 0 || Store();
 }
 
 bool IniFile::WriteInteger(std::string_view section, std::string_view key, int64_t value) {
@@ -274,21 +353,17 @@ bool IniFile::WriteInteger(std::string_view section, std::string_view key, int64
 }
 
 void IniFile::BeginUpdate() {
-  updating_ = false;
-  unreadable_ = !Lines(pending_);
-  updating_ = true;
+  Load();
+  ++updating_;
 }
 
 bool IniFile::EndUpdate() {
-  updating_ = false;
-  std::vector<std::string> lines = std::move(pending_);
-  pending_.clear();
+  if (updating_ > 0 && --updating_ > 0) return true;
   if (unreadable_) {
-    unreadable_ = false;
     errno = EACCES;
     return false;
   }
-  return Store(lines);
+  return Store();
 }
 
 std::vector<std::optional<std::string>> ReadIniKeys(const std::string& path,
@@ -323,38 +398,7 @@ std::vector<std::optional<std::string>> ReadIniKeys(const std::string& path,
     return ++found < wanted.size();
   };
 
-  std::string line;
-  bool overlong = false;  // the current line passed kIniLineLimit
-  bool first = true;
-  bool more = true;
-  char buffer[65536];
-  while (more) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;  // Retry
-    std::string_view chunk(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-    if (first && !chunk.empty()) {
-      if (chunk.substr(0, 3) == "\xEF\xBB\xBF") chunk.remove_prefix(3);
-      first = false;
-    }
-    while (more && !chunk.empty()) {
-      const size_t eol = chunk.find('\n');
-      const std::string_view part = chunk.substr(0, eol);
-      if (!overlong) {
-        line.append(part.substr(0, kIniLineLimit - std::min(line.size(), kIniLineLimit)));
-        overlong = line.size() >= kIniLineLimit;
-      }
-      if (eol == std::string_view::npos) break;
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      more = take(line);
-      line.clear();
-      overlong = false;
-      chunk.remove_prefix(eol + 1);
-    }
-    if (n <= 0) {
-      if (more && !line.empty()) take(line);  // the last line has no line break
-      break;
-    }
-  }
+  ForEachLine(fd, [&](std::string_view line, size_t) { return take(line); });
   close(fd);
   return values;
 }

@@ -2,29 +2,43 @@
 //
 // Sections and keys match without regard to ASCII case; a value is read with a
 // default; at most 2047 characters of a value are significant; integers read as
-// signed decimal, or as hexadecimal after "0x", "0X" or "$". Every write reads
-// the file afresh, changes one key and replaces the whole file atomically (a
-// temporary file beside it, flushed, then renamed), so a crash or a full disk
-// never leaves a truncated file. The file is never held open.
+// signed decimal, or as hexadecimal after "0x", "0X" or "$".
+//
+// An IniFile reads its file once, at its first use, into memory (sections and
+// keys indexed, so that a file of thousands of keys costs no more per key than
+// one of ten); every later read is served from there. A UTF-8 byte order mark
+// is skipped; a line longer than kIniLineLimit is skipped and named in
+// Warnings() (nothing that long is a setting, and holding it would cost its
+// size again in memory). A write changes the copy in memory and replaces the
+// whole file atomically (a temporary file beside it, flushed, then renamed),
+// so a crash or a full disk never leaves a truncated file; between
+// BeginUpdate and EndUpdate the file is written once, at the end. When the
+// path is a symbolic link, the file it leads to is replaced and the link
+// stays a link. The file is never held open.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace vantrel::platform {
 
 inline constexpr size_t kIniValueLimit = 2047;
 
-// A line of a file read by ReadIniKeys counts up to this many bytes: enough
-// for any key with a whole value; the rest of a longer line is skipped.
+// A line counts up to this many bytes: enough for any key with a whole value;
+// a longer line is skipped.
 inline constexpr size_t kIniLineLimit = 16384;
 
 // Where a bare profile file name lives: $XDG_CONFIG_HOME/NAME, else
 // ~/.config/NAME. A name with a "/" is taken as it is.
 std::string ProfilePath(std::string_view name);
+
+// The file a path names after every symbolic link is followed (also a link
+// whose target does not exist yet); the path itself when it is no link.
+std::string FollowLinks(const std::string& path);
 
 class IniFile {
  public:
@@ -43,27 +57,43 @@ class IniFile {
   bool WriteString(std::string_view section, std::string_view key, std::string_view value);
   bool WriteInteger(std::string_view section, std::string_view key, int64_t value);
 
-  // Between BeginUpdate and EndUpdate, writes change a copy in memory and
-  // EndUpdate replaces the file once; it returns false (errno set, the file on
-  // disk as it was) when the file cannot be written. Reads inside an update see
-  // the pending values.
+  // Between BeginUpdate and EndUpdate, writes change the copy in memory only
+  // and EndUpdate replaces the file once; it returns false (errno set, the
+  // file on disk as it was) when the file cannot be written. Updates nest: an
+  // inner EndUpdate writes nothing and returns true.
   void BeginUpdate();
   bool EndUpdate();
+
+  // What reading the file passed over ("line 3: 209715200 bytes, skipped").
+  const std::vector<std::string>& Warnings() const;
 
   // Parses an integer the way ReadInteger does; false when the text is no valid integer.
   static bool ParseInteger(std::string_view text, int64_t& out);
 
  private:
-  // The file's lines; false when it exists but cannot be read.
-  bool Lines(std::vector<std::string>& lines) const;
-  bool Store(const std::vector<std::string>& lines);
-  static void SetValue(std::vector<std::string>& lines, std::string_view section,
-                       std::string_view key, std::string_view value);
+  struct TSection {
+    std::string header;  // the "[name]" line as read; empty before the first section
+    std::vector<std::string> lines;
+    // Each key (ASCII folded) at the line of its first occurrence.
+    std::unordered_map<std::string, size_t> keys;
+  };
+
+  // Reads the file on first use.
+  void Load() const;
+  // Adds one line of the file (or of a new section) to the sections.
+  void AddLine(std::string line) const;
+  TSection* Find(std::string_view section) const;
+  void SetValue(std::string_view section, std::string_view key, std::string_view value);
+  bool Store();
 
   std::string path_;
-  bool updating_ = false;
-  bool unreadable_ = false;  // the update started from a file that could not be read
-  std::vector<std::string> pending_;
+  int updating_ = 0;
+  mutable bool loaded_ = false;
+  mutable bool unreadable_ = false;  // the file is there but could not be read
+  mutable std::vector<TSection> sections_;
+  // Each section name (ASCII folded) at its first section.
+  mutable std::unordered_map<std::string, size_t> index_;
+  mutable std::vector<std::string> warnings_;
 };
 
 // Reads the values of `keys` in `section` of the file at `path` in one pass

@@ -65,7 +65,7 @@ void ChangeDrive(const TPanelSide& side) {
 void InstallNavigation(TMainForm& form) {
   new TNavigation(form);
   new TPathLine(form);
-  const platform::IniFile ini(form.SettingsPath());
+  const platform::IniFile& ini = form.Settings();
   (new TPanelTabs(form, form.Left(), "LEFT TABS"))->Load(ini);
   (new TPanelTabs(form, form.Right(), "RIGHT TABS"))->Load(ini);
 

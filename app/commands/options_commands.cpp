@@ -158,8 +158,7 @@ void mnuOptFontClick(TMainForm& form) {
   form.LeftFMPanel()->setFont(font);
   form.RightFMPanel()->setFont(font);
   form.RefreshBothPanels();
-  platform::IniFile ini(form.SettingsPath());
-  SaveFont(form, ini);
+  SaveFont(form, form.Settings());
 }
 
 // The dialogs of the colour schemes start in the user's own folder, where
@@ -182,8 +181,7 @@ void mnuOptLoadSchemeClick(TMainForm& form) {
   if (chosen.isEmpty()) return;
   // A file without the keys (a language file, say) gives the default colours.
   LoadColors(form, platform::IniFile(Bytes(chosen)));
-  platform::IniFile ini(form.SettingsPath());
-  SaveColors(form, ini);
+  SaveColors(form, form.Settings());
 }
 
 void mnuOptSaveSchemeClick(TMainForm& form) {

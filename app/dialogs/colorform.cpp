@@ -99,7 +99,7 @@ void TColorForm::OkButtonClick() {
     (form_.LeftFMPanel()->*def.set)(Swatch(role));
     (form_.RightFMPanel()->*def.set)(Swatch(role));
   }
-  platform::IniFile ini(form_.SettingsPath());
+  platform::IniFile& ini = form_.Settings();
   // A file that cannot be written keeps the dialog open; the colours apply.
   if (SaveColors(form_, ini)) accept();
 }

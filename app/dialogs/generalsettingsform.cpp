@@ -109,7 +109,7 @@ void TGeneralSettingsForm::OkButtonClick() {
     form_.EditorCommand = editor == FromUtf8(EditorProgram(kDefaultEditor)) ? kDefaultEditor : TypedName(editor);
   if (viewer != FromUtf8(ViewerProgram(form_.ViewerCommand, form_.ProgramDir())))
     form_.ViewerCommand = TypedName(viewer);
-  platform::IniFile ini(form_.SettingsPath());
+  platform::IniFile& ini = form_.Settings();
   // A file that cannot be written keeps the dialog open; the commands apply.
   if (!SaveEditorAndViewer(form_, ini)) return;
   if (trashCheck_->isChecked() != DeleteMovesToTrash(form_)) SetDeleteMovesToTrash(form_, trashCheck_->isChecked());

@@ -46,7 +46,8 @@ TPanelTabs::TPanelTabs(TMainForm& form, const TPanelSide& side, const char* sect
   connect(side.FMPanel, &TFMPanel::directoryRead, this, [this] {
     if (!syncing_) SyncBar();
   });
-  form.installEventFilter(this);
+  // The tabs are written with the rest of the settings when the window closes.
+  form.AddSettingsSaver([this](platform::IniFile& ini) { Save(ini); });
 }
 
 TTabState TPanelTabs::Capture() const {
@@ -162,14 +163,6 @@ bool TPanelTabs::Save(platform::IniFile& ini) const {
     ini.WriteString(section_, "Cursor" + n, tab.CursorName);
   }
   return ini.EndUpdate();
-}
-
-bool TPanelTabs::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == &form_ && event->type() == QEvent::Close) {
-    platform::IniFile ini(form_.SettingsPath());
-    Save(ini);
-  }
-  return false;
 }
 
 }  // namespace vantrel::app

@@ -57,9 +57,6 @@ class TPanelTabs final : public QObject {
   void Load(const platform::IniFile& ini);
   bool Save(platform::IniFile& ini) const;
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
   TTabState Capture() const;
   void Show(const TTabState& tab);

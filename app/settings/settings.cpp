@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <QFont>
 #include <QString>
@@ -138,12 +139,6 @@ void WriteColors(TSettingsWriter& out, const TFMPanel& left) {
   out.Color("CurSel", left.CurSelColor());
 }
 
-void ReportUnwritable(const IniFile& ini) {
-  ShowGeneralError(QStringLiteral("Unable to write to %1")
-                       .arg(QString::fromUtf8(ini.Path().data(),
-                                              static_cast<qsizetype>(ini.Path().size()))));
-}
-
 // Writes what `fill` gives in one replacement of the file.
 template <typename Fill>
 bool WriteAtOnce(IniFile& ini, Fill fill) {
@@ -165,7 +160,39 @@ void SavePanel(TSettingsWriter& out, const char* section, const TFMPanel& panel)
   out.Integer(section, "SortDescending", panel.Model().SortDescending() ? 1 : 0);
 }
 
+void WriteEverything(TSettingsWriter& out, const TMainForm& form) {
+  const TFMPanel& left = *form.LeftFMPanel();
+  const TFMPanel& right = *form.RightFMPanel();
+  WriteGeneralCommands(out, form);
+  out.String(kGeneral, "LeftPath", left.Directory());
+  out.String(kGeneral, "RightPath", right.Directory());
+  // Top, Left and Width are the normal window's also while it is maximised
+  // (Height 0); its height is kept in NormalHeight then.
+  const QRect normal = form.NormalBounds();
+  out.Integer(kGeneral, "Top", normal.y());
+  out.Integer(kGeneral, "Left", normal.x());
+  out.Integer(kGeneral, "Width", normal.width());
+  out.Integer(kGeneral, "Height", form.isMaximized() ? 0 : normal.height());
+  if (form.isMaximized()) out.Integer(kGeneral, "NormalHeight", normal.height());
+  out.Integer(kGeneral, "LeftWidth", form.LeftWidth());
+  out.Integer(kGeneral, "LeftShare", std::lround(form.LeftShare() * 1000));
+  out.String(kGeneral, "LanguageFile", form.LanguageFile);
+  out.Integer(kGeneral, "KeyBar", form.KeyBarShown() ? 1 : 0);
+  out.Integer(kGeneral, "ClickMarks", form.ClickMarks() ? 1 : 0);
+
+  WriteFont(out, left);
+  WriteColors(out, left);
+  SavePanel(out, kLeftPanel, left);
+  SavePanel(out, kRightPanel, right);
+}
+
 }  // namespace
+
+void ReportUnwritable(const IniFile& ini) {
+  ShowGeneralError(QStringLiteral("Unable to write to %1")
+                       .arg(QString::fromUtf8(ini.Path().data(),
+                                              static_cast<qsizetype>(ini.Path().size()))));
+}
 
 std::string EditorProgram(const std::string& configured) {
   if (platform::CompareNoCaseAscii(configured, kDefaultEditor) == 0 ||
@@ -185,6 +212,11 @@ std::string ViewerProgram(const std::string& configured, const std::string& prog
 void LoadSettings(TMainForm& form, const IniFile& ini) {
   TFMPanel& left = *form.LeftFMPanel();
   TFMPanel& right = *form.RightFMPanel();
+
+  // Lines no setting can be (a runaway value of megabytes) were passed over.
+  for (const std::string& warning : ini.Warnings())
+    std::fprintf(stderr, "vantrel: %s: %s\n", platform::TerminalName(ini.Path()).c_str(),
+                 warning.c_str());
 
   form.EditorCommand = ini.ReadString(kGeneral, "Editor", kDefaultEditor);
   form.ViewerCommand = ini.ReadString(kGeneral, "Viewer", form.ProgramDir() + kDefaultViewerName);
@@ -231,34 +263,7 @@ void LoadColors(TMainForm& form, const IniFile& ini) {
 }
 
 bool SaveSettings(const TMainForm& form, IniFile& ini) {
-  const TFMPanel& left = *form.LeftFMPanel();
-  const TFMPanel& right = *form.RightFMPanel();
-  TSettingsWriter out(ini);
-
-  WriteGeneralCommands(out, form);
-  out.String(kGeneral, "LeftPath", left.Directory());
-  out.String(kGeneral, "RightPath", right.Directory());
-  // Top, Left and Width are the normal window's also while it is maximised
-  // (Height 0); its height is kept in NormalHeight then.
-  const QRect normal = form.NormalBounds();
-  out.Integer(kGeneral, "Top", normal.y());
-  out.Integer(kGeneral, "Left", normal.x());
-  out.Integer(kGeneral, "Width", normal.width());
-  out.Integer(kGeneral, "Height", form.isMaximized() ? 0 : normal.height());
-  if (form.isMaximized()) out.Integer(kGeneral, "NormalHeight", normal.height());
-  out.Integer(kGeneral, "LeftWidth", form.LeftWidth());
-  out.Integer(kGeneral, "LeftShare", std::lround(form.LeftShare() * 1000));
-  out.String(kGeneral, "LanguageFile", form.LanguageFile);
-  out.Integer(kGeneral, "KeyBar", form.KeyBarShown() ? 1 : 0);
-  out.Integer(kGeneral, "ClickMarks", form.ClickMarks() ? 1 : 0);
-
-  WriteFont(out, left);
-  WriteColors(out, left);
-  SavePanel(out, kLeftPanel, left);
-  SavePanel(out, kRightPanel, right);
-
-  if (!out.Ok()) ReportUnwritable(ini);
-  return out.Ok();
+  return WriteAtOnce(ini, [&form](TSettingsWriter& out) { WriteEverything(out, form); });
 }
 
 bool SaveEditorAndViewer(const TMainForm& form, IniFile& ini) {

@@ -1,9 +1,10 @@
 // settings.h - loading and saving "vantrel.ini".
 //
 // The file is read once while the main window is created and written in full
-// when it closes, key by key in a fixed order. Whatever cannot be read takes
-// its default; a key that cannot be written stops the save with "Unable to
-// write to <file>" in the general error box.
+// when it closes, in one replacement of the file, keys in a fixed order.
+// Whatever cannot be read takes its default; a file that cannot be written
+// is reported with "Unable to write to <file>" in the general error box and
+// stays as it was.
 #pragma once
 
 #include <string>
@@ -38,9 +39,13 @@ std::string ViewerProgram(const std::string& configured, const std::string& prog
 // FONT, COLOR, LEFT PANEL, RIGHT PANEL.
 void LoadSettings(TMainForm& form, const platform::IniFile& ini);
 
-// Writes every setting from the live state. Returns false after reporting the
-// first key that could not be written; the keys before it stay written.
+// Writes every setting from the live state in one replacement of the file
+// (inside an update of the caller's, into that update). Returns false after
+// reporting that the file could not be written; it then stays as it was.
 bool SaveSettings(const TMainForm& form, platform::IniFile& ini);
+
+// "Unable to write to <file>" in the general error box.
+void ReportUnwritable(const platform::IniFile& ini);
 
 // The six colours of both panels from section COLOR of `ini` (a settings or
 // colour scheme file), each missing key with its default, in the order Back,

@@ -204,7 +204,8 @@ QLabel* MakeLine(QWidget* parent, const QString& name, int height) {
 
 TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
     : QMainWindow(parent),
-      settingsPath_(settingsPath.empty() ? platform::ProfilePath("vantrel.ini") : settingsPath) {
+      settingsPath_(settingsPath.empty() ? platform::ProfilePath("vantrel.ini") : settingsPath),
+      settings_(std::make_unique<platform::IniFile>(settingsPath_)) {
   setObjectName(QStringLiteral("MainForm"));
   BuildMenus();
   BuildToolBar();
@@ -277,7 +278,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   ConnectSide(left_);
   ConnectSide(right_);
 
-  const platform::IniFile ini(settingsPath_);
+  const platform::IniFile& ini = *settings_;
   LoadSettings(*this, ini);
   lists_.Load(ini);
   for (const TPanelSide* side : {&left_, &right_}) {
@@ -718,9 +719,14 @@ void TMainForm::mnuFileExitClick() { close(); }
 void TMainForm::mnuHlpAboutClick() { aboutForm_->exec(); }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  // A failed save is reported by SaveSettings; the window closes regardless.
-  platform::IniFile ini(settingsPath_);
-  if (SaveSettings(*this, ini)) lists_.Save(ini);
+  // Everything in one replacement of the file; a failed save is reported,
+  // and the window closes regardless.
+  platform::IniFile& ini = *settings_;
+  ini.BeginUpdate();
+  SaveSettings(*this, ini);
+  lists_.Save(ini);
+  for (const auto& saver : settingsSavers_) saver(ini);
+  if (!ini.EndUpdate()) ReportUnwritable(ini);
   event->accept();
 }
 

@@ -4,12 +4,16 @@
 // settings file when it is created and saves it when it closes.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 
 #include "app/settings/user_lists.h"
 #include "panels/qt/fmpanel.h"
+#include "platform/ini.h"
 
 class QAction;
 class QComboBox;
@@ -57,6 +61,15 @@ class TMainForm : public QMainWindow {
   // The directory of the executable, with a trailing "/".
   const std::string& ProgramDir() const { return programDir_; }
   const std::string& SettingsPath() const { return settingsPath_; }
+  // The settings file, read once when the window is made; every part of the
+  // program reads and writes its keys here, and closing the window writes
+  // the whole file once.
+  platform::IniFile& Settings() { return *settings_; }
+  // Adds what a part of the program writes into the settings when the window
+  // closes (inside the one write of the file).
+  void AddSettingsSaver(std::function<void(platform::IniFile&)> saver) {
+    settingsSavers_.push_back(std::move(saver));
+  }
 
   // --- The two sides ---
   const TPanelSide& Left() const { return left_; }
@@ -160,6 +173,8 @@ class TMainForm : public QMainWindow {
 
   std::string programDir_;
   std::string settingsPath_;
+  std::unique_ptr<platform::IniFile> settings_;
+  std::vector<std::function<void(platform::IniFile&)>> settingsSavers_;
   TPanelSide left_;
   TPanelSide right_;
   QSplitter* splitter_ = nullptr;

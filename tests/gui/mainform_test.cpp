@@ -4,6 +4,9 @@
 // directory line and the current directory, volumes, the About box; "cd" in
 // the command line, Back and Forward, history, hotlist and tabs across a
 // restart, and the masks list.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -195,6 +198,38 @@ class MainFormTest : public QObject {
     QVERIFY(f_->form->close() && !f_->form->isVisible());
     QCOMPARE(Script().Texts(), QStringList({"Unable to write to " + Q(f_->ini)}));
     QCOMPARE(ShownMessages()[0].kind, app::MessageKind::Error);
+  }
+
+  // The settings file as users leave it: a link to it stays a link (its
+  // target gets the settings), a byte order mark before the first section
+  // costs nothing, a runaway line is left out, and histories of 500 items
+  // per list come back as far as each list keeps them; one file replacement
+  // at the close.
+  void settingsFileThroughALinkWithAMarkALongLineAndLongLists() {
+    const std::string target = f_->Path("real.ini");
+    std::string text = "\xEF\xBB\xBF[GENERAL]\nEditor=vi\nJunk=" + std::string(1 << 20, 'j') + "\n";
+    for (const char* section : {"MASK HISTORY", "COMMAND HISTORY", "HOTLIST", "LEFT HISTORY"}) {
+      text += std::string("[") + section + "]\nCount=500\n";
+      for (int i = 1; i <= 500; ++i) text += "Item" + std::to_string(i) + "=" + f_->left + "/" + std::to_string(i) + "\n";
+    }
+    WriteText(target, text);
+    QVERIFY(::symlink(target.c_str(), f_->ini.c_str()) == 0);
+    f_->form = std::make_unique<TMainForm>(f_->ini);
+    TMainForm& form = *f_->form;
+    QCOMPARE(form.EditorCommand, std::string("vi"));
+    QCOMPARE(form.Lists().Masks.size(), size_t{20});
+    QCOMPARE(form.Lists().Commands.size(), size_t{100});
+    QCOMPARE(form.Lists().Hotlist.back(), f_->left + "/100");
+    QVERIFY(form.close());
+    struct stat st;
+    QVERIFY(::lstat(f_->ini.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    const QString written = ReadText(target);
+    QVERIFY(written.startsWith(QStringLiteral("[GENERAL]\n")));  // one section, first, without the mark
+    QCOMPARE(written.count(QStringLiteral("[GENERAL]")), 1);
+    QVERIFY(written.contains(QStringLiteral("Editor=vi\n")));
+    QVERIFY(!written.contains(QStringLiteral("Junk=")));
+    QVERIFY(f_->Section("HOTLIST").contains(QStringLiteral("Count=100")));
+    QVERIFY(ShownMessages().empty());
   }
 
   // ------------------------------------------------------------ the window

@@ -102,6 +102,74 @@ TEST(IniWrite, UnwritableAndUnreadableFilesStayWhole) {
   EXPECT_TRUE(std::filesystem::is_directory(tmp / "d.ini"));
 }
 
+// The settings file as users leave it. A symbolic link (also one to a file
+// that does not exist yet, and a chain of them) is written through: its
+// target gets the keys and the link stays a link. A byte order mark is
+// skipped, so the first section is read and written as the first section. A
+// line no setting can be is skipped and named, the rest read, and it is not
+// written back. The file is read once: a change on disk after the first read
+// is not seen, and every key of thousands is found.
+TEST(IniFile, LinksByteOrderMarksLongLinesAndManyKeys) {
+  TempDir tmp;
+  namespace fs = std::filesystem;
+  fs::create_directories(tmp / "real");
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // link, target
+    std::string target;  // the file written
+  } links[] = {
+      {"link", {{"a.ini", "real/a.ini"}}, "real/a.ini"},
+      {"link to a file not there yet", {{"b.ini", "real/b.ini"}}, "real/b.ini"},
+      {"chain of links", {{"c.ini", "c2.ini"}, {"c2.ini", "real/c.ini"}}, "real/c.ini"},
+  };
+  for (const auto& row : links) {
+    SCOPED_TRACE(row.what);
+    if (row.target != "real/b.ini") WriteFile(tmp / row.target, "[GENERAL]\nEditor=vi\n");
+    for (const auto& [link, target] : row.links) fs::create_symlink(target, tmp / link);
+    IniFile ini(tmp / row.links.front().first);
+    ASSERT_TRUE(ini.WriteString("GENERAL", "Viewer", "less"));
+    for (const auto& [link, target] : row.links) EXPECT_TRUE(fs::is_symlink(tmp / link)) << link;
+    EXPECT_EQ(ReadFile(tmp / row.target), row.target == "real/b.ini" ? "[GENERAL]\nViewer=less\n"
+                                                                      : "[GENERAL]\nEditor=vi\nViewer=less\n");
+  }
+
+  WriteFile(tmp / "bom.ini", "\xEF\xBB\xBF[GENERAL]\nEditor=vi\n[FONT]\nSize=12\n");
+  IniFile bom(tmp / "bom.ini");
+  EXPECT_EQ(bom.ReadString("GENERAL", "Editor", "notepad.exe"), "vi");
+  ASSERT_TRUE(bom.WriteString("GENERAL", "Viewer", "less"));
+  EXPECT_EQ(ReadFile(tmp / "bom.ini"), "[GENERAL]\nEditor=vi\nViewer=less\n[FONT]\nSize=12\n");
+
+  const std::string longLine = "Junk=" + std::string(3 * kIniLineLimit, 'j');
+  WriteFile(tmp / "long.ini", "[A]\nx=1\n" + longLine + "\ny=2\n[B]\nz=3\n");
+  IniFile junk(tmp / "long.ini");
+  EXPECT_EQ(junk.Warnings(),
+            std::vector<std::string>{"line 3: " + std::to_string(longLine.size()) + " bytes, skipped"});
+  EXPECT_EQ(junk.ReadString("A", "Junk", "none") + junk.ReadString("A", "y", "") + junk.ReadString("B", "z", ""),
+            "none23");
+  ASSERT_TRUE(junk.WriteInteger("B", "z", 4));
+  EXPECT_EQ(ReadFile(tmp / "long.ini"), "[A]\nx=1\ny=2\n[B]\nz=4\n");
+
+  std::string many;
+  for (const char* section : {"MASK HISTORY", "COMMAND HISTORY", "HOTLIST", "LEFT HISTORY", "RIGHT HISTORY"}) {
+    many += std::string("[") + section + "]\nCount=500\n";
+    for (int i = 1; i <= 500; ++i) many += "Item" + std::to_string(i) + "=" + section + std::to_string(i) + "\n";
+  }
+  WriteFile(tmp / "many.ini", many);
+  IniFile lists(tmp / "many.ini");
+  EXPECT_EQ(lists.ReadString("hotlist", "ITEM250", ""), "HOTLIST250");
+  WriteFile(tmp / "many.ini", "[HOTLIST]\nItem250=changed on disk\n");  // read once: not seen
+  int found = 0;
+  for (const char* section : {"MASK HISTORY", "COMMAND HISTORY", "HOTLIST", "LEFT HISTORY", "RIGHT HISTORY"})
+    for (int i = 1; i <= 500; ++i)
+      found += lists.ReadString(section, "Item" + std::to_string(i), "") == section + std::to_string(i);
+  EXPECT_EQ(found, 2500);
+  lists.BeginUpdate();
+  for (int i = 1; i <= 500; ++i) lists.WriteString("HOTLIST", "Item" + std::to_string(i), "new" + std::to_string(i));
+  ASSERT_TRUE(lists.EndUpdate());
+  EXPECT_EQ(IniFile(tmp / "many.ini").ReadString("HOTLIST", "Item500", ""), "new500");
+  EXPECT_EQ(IniFile(tmp / "many.ini").ReadString("LEFT HISTORY", "Item7", ""), "LEFT HISTORY7");
+}
+
 // ReadIniKeys: one pass over files the user chose, whatever they hold; only
 // the first section of a name counts; overlong lines and binary data are
 // skipped, and the last line needs no line break.
