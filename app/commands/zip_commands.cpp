@@ -188,16 +188,18 @@ class TCancelFilter : public QObject {
 // cancels, so the events the engine lets run cannot start another command on
 // the same component. The window does not take the activation (see
 // TInputBlock): the window in front keeps the keyboard.
-bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()>& operation) {
+bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()>& operation,
+                   zip::TZipReader* engine = nullptr) {
+  zip::TZipReader& running = engine != nullptr ? *engine : c.writer_;
   TInfoForm* info = c.form_.InfoForm();
   info->InfoLabel()->setText(QLatin1String(text));
   info->GaugeLocal()->setValue(0);
   info->GaugeTotal()->setValue(0);
-  TCancelFilter filter(c.writer_);
+  TCancelFilter filter(running);
   info->installEventFilter(&filter);
   bool ok = false;
   {
-    const platform::TInputBlock block(info, [&c] { c.writer_.CancelOperation = true; });
+    const platform::TInputBlock block(info, [&running] { running.CancelOperation = true; });
     info->setAttribute(Qt::WA_ShowWithoutActivating);
     info->show();
     info->raise();
@@ -215,7 +217,7 @@ bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()
     }
     c.running_ = false;
   }
-  c.writer_.CancelOperation = false;
+  running.CancelOperation = false;
   info->removeEventFilter(&filter);
   info->hide();
   return ok;
@@ -248,11 +250,19 @@ void PackButtonClick(TZipCommands& c) {
   }
   zip::TZipWriter& w = c.writer_;
   const std::string archive = Absolute(c.packForm_->Path());
+  // A directory is stored as a directory entry, followed by everything in
+  // it (its own subdirectories as entries too), so that the archive gives
+  // the tree back, empty directories included.
   std::vector<std::string> files;
-  files.reserve(entries.size());
+  files.reserve(entries.size() * 2);
   std::vector<std::string> packed;  // the names: the records may be replaced while packing runs
   for (const panels::TFileEntry* e : entries) {
-    files.push_back(e->IsDirectory() ? e->FileName + "/*.*" : e->FileName);
+    if (e->IsDirectory()) {
+      files.push_back(e->FileName + "/");
+      files.push_back(e->FileName + "/*.*");
+    } else {
+      files.push_back(e->FileName);
+    }
     packed.push_back(e->FileName);
   }
   const int level = c.packForm_->Level();
@@ -270,6 +280,8 @@ void PackButtonClick(TZipCommands& c) {
     w.SetFilesList(files);
     w.SetRootDir(source->Directory());
     w.Recurse = true;
+    w.AddDirEntriesOnRecurse = true;
+    w.WriteEmptyArchive = false;
     w.SetRelativePaths(true);
     w.PackLevel = level;
     w.ZipAction = action;
@@ -281,11 +293,29 @@ void PackButtonClick(TZipCommands& c) {
                                   int, bool&) {
       if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
     };
-    if (RunBehindInfo(c, kZippingText, [&] { w.Zip(); })) {
+    w.OnLeftOut = [&leftOut](zip::TZipWriter*, const std::string& name, const std::string& why) {
+      leftOut.AddText(name, why);
+    };
+    bool nothing = false;
+    const bool ran = RunBehindInfo(c, kZippingText, [&] {
+      try {
+        w.Zip();
+      } catch (const zip::ENothingToAdd&) {
+        nothing = true;
+      }
+    });
+    if (nothing)
+      ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
+                  QStringLiteral("Nothing to pack: the selection holds no files or directories. "
+                                 "No archive was written."));
+    if (ran && !nothing) {
       leftOut.Report("These files were not added to the archive:");
       packedAll = leftOut.Empty();
     }
     w.OnSkippingFile = nullptr;
+    w.OnLeftOut = nullptr;
+    w.AddDirEntriesOnRecurse = false;
+    w.WriteEmptyArchive = true;
     // A failed run must not leave its list for the next one.
     w.SetFilesList({});
     w.Encryption = zip::TZipEncryption::None;
@@ -524,14 +554,84 @@ bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
   const std::string archive = Absolute(archivePath);
   if (!Attempt([&] { c.zipPanel_->Load(c.writer_, archive, Text(LastComponent(archivePath))); }))
     return false;
-  if (!c.zipPanel_->Damage().isEmpty())
-    ShowMessage(&form, MessageKind::Warning, QLatin1String(kDialogCaption),
-                c.zipPanel_->Damage() +
-                    QStringLiteral(".\nThe list may be incomplete; the entries shown can be extracted."));
+  // A damaged archive is shown only when the user wants what could be read.
+  if (!c.zipPanel_->Damage().isEmpty() && !ConfirmDamagedArchive(&form, c.writer_)) {
+    c.zipPanel_->done(QDialog::Rejected);
+    return true;
+  }
   c.zipWindowArchive_ = archive;
   c.zipWindowPanel_ = panel;
   // Accepted means an extract command ran (the window closes itself after it).
   if (zipui::RunModal(*c.zipPanel_) == QDialog::Accepted) EndCommand(form, panel);
+  return true;
+}
+
+bool ConfirmDamagedArchive(QWidget* parent, const zip::TZipReader& reader) {
+  return ShowMessage(parent, MessageKind::Question, QLatin1String(kDialogCaption),
+                     QStringLiteral("This archive is damaged: %1 entries could be read. Show them?")
+                         .arg(reader.Count())) == MessageAnswer::Yes;
+}
+
+bool RepairArchive(TMainForm& form, const std::string& archivePath) {
+  TZipCommands& c = Commands(form);
+  if (c.running_) return false;
+  const std::string archive = Absolute(archivePath);
+  // "name-repaired.zip" beside it, unless the user says otherwise.
+  std::string proposed = archive;
+  const size_t slash = proposed.rfind('/');
+  const size_t dot = proposed.rfind('.');
+  proposed.insert(dot != std::string::npos && dot > slash + 1 ? dot : proposed.size(), "-repaired");
+  QWidget* parent = QApplication::activeModalWidget();
+  if (parent == nullptr) parent = &form;
+  QString typed = zipui::PathToText(proposed);
+  if (!zipui::InputQuery(parent, QLatin1String(kDialogCaption),
+                         QStringLiteral("Write the entries that can be read to the new archive:"),
+                         typed))
+    return false;
+  const std::string dest = Absolute(zipui::TextToPath(typed, proposed));
+
+  zip::TZipWriter repairer(&c.ui_);
+  repairer.OnFilePercentDone = c.writer_.OnFilePercentDone;
+  repairer.OnTotalPercentDone = c.writer_.OnTotalPercentDone;
+  TLeftOut leftOut;
+  repairer.OnEntryError = [&leftOut](zip::TZipReader* z, int index, const std::string& message) {
+    leftOut.AddText(z->Entry(index).Path(), message);
+  };
+  repairer.OnBadCRC = [&leftOut](zip::TZipReader* z, int32_t, int32_t, int index) {
+    leftOut.Add(z->Entry(index).Path(), "CRC error");
+  };
+  bool askedPassword = false;
+  repairer.OnSkippingFile = [&](zip::TZipReader* z, zip::TSkipReason reason, const std::string&,
+                                int index, bool&) {
+    leftOut.Add(z->Entry(index).Path(), reason == zip::skipBadPassword
+                                            ? (askedPassword ? "wrong password" : "encrypted, no password given")
+                                            : SkipText(reason));
+  };
+  // Encrypted entries are checked with their password, asked for once.
+  bool encrypted = false;
+  for (int i = 0; i < c.writer_.Count() && !encrypted; ++i) encrypted = c.writer_.Entry(i).IsEncrypted();
+  if (encrypted) {
+    QString password;
+    if (zipui::InputQuery(parent, QLatin1String(kDialogCaption),
+                          QStringLiteral("Password for the encrypted entries (empty: leave them out):"),
+                          password, /*secret=*/true) &&
+        !password.isEmpty()) {
+      const QByteArray bytes = password.toUtf8();
+      repairer.Password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+      askedPassword = true;
+    }
+  }
+  int written = 0;
+  const bool ok = RunBehindInfo(c, "Repairing the archive.... Please wait.", [&] {
+    repairer.SetZipName(archive);
+    written = repairer.Repair(dest);
+  }, &repairer);
+  repairer.Password.clear();
+  if (!ok) return false;
+  ShowMessage(parent, MessageKind::Information, QLatin1String(kDialogCaption),
+              QStringLiteral("%1 entries were written to %2.").arg(written).arg(Text(dest)));
+  leftOut.Report("These entries were left out:");
+  form.RefreshBothPanels();
   return true;
 }
 
@@ -564,6 +664,7 @@ void InstallZipCommands(TMainForm& form) {
   });
   c.zipPanel_->SetViewHandler([cp](const std::string& path) { ViewZipEntry(*cp, path); });
   c.packForm_->SetPackHandler([cp] { PackButtonClick(*cp); });
+  c.zipPanel_->SetRepairHandler([cp] { RepairArchive(cp->form_, cp->zipWindowArchive_); });
 
   QAction* pack = form.Action(QStringLiteral("mnuFilePack"));
   QAction* unpack = form.Action(QStringLiteral("mnuFileUnpack"));

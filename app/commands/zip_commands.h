@@ -13,7 +13,10 @@
 #include <string>
 #include <vector>
 
+class QWidget;
+
 namespace vantrel::zip {
+class TZipReader;
 class TZipWriter;
 }
 namespace vantrel::zipui {
@@ -49,6 +52,19 @@ struct TUnpackRequest {
 // false when it did nothing at all (no prompt shown).
 bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
                    const TUnpackRequest& request);
+
+// Asks "This archive is damaged: N entries could be read. Show them?" for
+// the damaged archive `reader` has read; true for Yes. Every view of an
+// archive asks it before showing a damaged one.
+bool ConfirmDamagedArchive(QWidget* parent, const zip::TZipReader& reader);
+
+// "Repair archive": asks where the new archive goes (preset to
+// "<name>-repaired.zip" beside it) and, when the archive holds encrypted
+// entries, for their password; then writes the entries of `archivePath` that
+// can be read and decode right into it behind the Info window (never
+// touching the old one) and says how many were written and which were left
+// out. False when cancelled or when nothing could be written (said).
+bool RepairArchive(TMainForm& form, const std::string& archivePath);
 
 // The main window's archive component and the ZIP windows (tests).
 zip::TZipWriter& ArchiveComponent(TMainForm& form);

@@ -199,20 +199,28 @@ TZIPpanel::TZIPpanel(QWidget* parent) : QDialog(parent) {
   viewFile_ = new QAction(QStringLiteral("View"), this);
   viewFile_->setObjectName(QStringLiteral("ViewFile"));
   viewFile_->setShortcut(QKeySequence(Qt::Key_F3));
+  repairAction_ = new QAction(QStringLiteral("Repair archive..."), this);
+  repairAction_->setObjectName(QStringLiteral("RepairArchive"));
+  repairAction_->setToolTip(QStringLiteral("Write a new archive from the entries that can be read"));
+  repairAction_->setVisible(false);
   close_ = new QAction(QStringLiteral("Close"), this);
   close_->setObjectName(QStringLiteral("CloseZIP"));
   close_->setShortcut(QKeySequence(Qt::Key_Escape));
-  for (QAction* a : {extractSelected_, extractAll_, viewFile_, close_}) addAction(a);
+  for (QAction* a : {extractSelected_, extractAll_, viewFile_, repairAction_, close_}) addAction(a);
   fileMenu->addAction(extractSelected_);
   fileMenu->addAction(extractAll_);
   fileMenu->addAction(withoutPaths_);
   fileMenu->addAction(viewFile_);
+  fileMenu->addAction(repairAction_);
   fileMenu->addSeparator()->setObjectName(QStringLiteral("N1"));
   fileMenu->addAction(close_);
   connect(extractSelected_, &QAction::triggered, this, &TZIPpanel::ExtractSelectedFilesClick);
   connect(extractAll_, &QAction::triggered, this, &TZIPpanel::ExtractFilesClick);
   connect(viewFile_, &QAction::triggered, this, &TZIPpanel::ViewFileClick);
   connect(close_, &QAction::triggered, this, &TZIPpanel::CloseZIPClick);
+  connect(repairAction_, &QAction::triggered, this, [this] {
+    if (repair_) repair_();
+  });
 
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("ToolBar"));
@@ -275,6 +283,9 @@ void TZIPpanel::Load(zip::TZipReader& reader, const std::string& archivePath,
   // A damaged directory is said before any entry is shown: the list may be
   // incomplete.
   damage_ = QString::fromStdString(reader.DirectoryReport().Damage());
+  // A damaged archive is never updated; what it holds can be written anew.
+  repairAction_->setVisible(!damage_.isEmpty());
+  repairAction_->setEnabled(!damage_.isEmpty());
   if (!damage_.isEmpty()) {
     setWindowTitle(QStringLiteral("ZIP - ") + shownName + QStringLiteral(" [damaged]"));
     statusBar_->showMessage(damage_);

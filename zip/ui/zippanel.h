@@ -108,6 +108,9 @@ class TZIPpanel : public QDialog {
 
   void SetExtractHandler(TExtractHandler handler) { extract_ = std::move(handler); }
   void SetViewHandler(TViewHandler handler) { viewHandler_ = std::move(handler); }
+  // Runs "Repair archive": writes a new archive from what the damaged one
+  // still holds (the command is there only for a damaged archive).
+  void SetRepairHandler(std::function<void()> handler) { repair_ = std::move(handler); }
   // What is wrong with the directory of the archive loaded last ("" when it
   // was read whole). The caption then ends in "[damaged]".
   const QString& Damage() const { return damage_; }
@@ -121,6 +124,7 @@ class TZIPpanel : public QDialog {
   // kept while the program runs).
   QAction* WithoutPaths() const { return withoutPaths_; }
   QAction* ViewFile() const { return viewFile_; }
+  QAction* RepairArchive() const { return repairAction_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -147,6 +151,8 @@ class TZIPpanel : public QDialog {
   QAction* viewFile_;
   TExtractHandler extract_;
   TViewHandler viewHandler_;
+  QAction* repairAction_;
+  std::function<void()> repair_;
   QString damage_;
 };
 
