@@ -556,7 +556,7 @@ bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
     return false;
   // A damaged archive is shown only when the user wants what could be read.
   if (!c.zipPanel_->Damage().isEmpty() && !ConfirmDamagedArchive(&form, c.writer_)) {
-    c.zipPanel_->done(QDialog::Rejected);
+    c.zipPanel_->reject();
     return true;
   }
   c.zipWindowArchive_ = archive;

@@ -2,7 +2,8 @@
 its ticked extraction to the other panel, F3 on an entry, an AES-encrypted
 archive's password, Info-ZIP's split
 archive unpacked (Alt+F9) from its last volume, and a damaged archive that is
-said so and left alone by Pack (Alt+F5)."""
+shown only when the user wants what could be read, repaired into a new
+archive, and left alone by Pack (Alt+F5)."""
 
 import os
 import subprocess
@@ -73,13 +74,28 @@ def scenario_zip_window_ticked_encrypted_and_split(s):
 
 
 @prepare(damaged)
-def scenario_damaged_archive_is_said_and_not_written(s):
+def scenario_damaged_archive_is_asked_about_repaired_and_not_written(s):
     before = s.read("right/archive.zip", binary=True)
     s.key("Tab")
-    box = open_zip_window(s, "archive.zip", DIALOG_CAPTION)  # a warning before the list
+    # No: the list is not shown.
+    box = open_zip_window(s, "archive.zip", DIALOG_CAPTION)
     text = s.copied_text(box, lambda t: "damaged" in t)
-    expect(text.startswith("archive directory damaged") and "may be incomplete" in text, f"the warning: {text!r}")
+    expect(text == "This archive is damaged: 3 entries could be read. Show them?", f"the question: {text!r}")
+    s.answer(DIALOG_CAPTION, "Escape")
+    s.expect_panel_keys(s.right, "after No to the damaged archive")
+    # Yes: the list, and Repair archive writes a new archive beside it.
+    open_zip_window(s, "archive.zip", DIALOG_CAPTION)
+    s.answer(DIALOG_CAPTION, "Return")
+    s.wait_window("ZIP - archive.zip [damaged]")
+    s.menu(0, "Down", "Down", "Return")  # File, Repair archive...
+    s.answer(DIALOG_CAPTION, "Return")  # to archive-repaired.zip beside it
+    box = s.wait_window(DIALOG_CAPTION)
+    text = s.copied_text(box, lambda t: "written" in t)
+    expect(text.startswith("3 entries were written to") and text.endswith("archive-repaired.zip."),
+           f"the repair says what it wrote: {text!r}")
     s.key("Return")
+    expect(subprocess.run(["unzip", "-tqq", s.path("right/archive-repaired.zip")]).returncode == 0,
+           "the repaired archive passes unzip -t")
     s.answer("ZIP - archive.zip [damaged]", "Escape")
     s.expect_panel_keys(s.right, "Tab to the right panel, and after the damaged archive's window")
     s.key("Tab")

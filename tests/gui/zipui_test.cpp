@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProgressBar>
@@ -344,6 +345,40 @@ class ZipUiTest : public QObject {
     QVERIFY(OpenWindow([](TZIPpanel&) { return int(QDialog::Rejected); }));
   }
 
+  // A damaged archive (its directory cut off) asks before its list is shown:
+  // No shows nothing; Yes shows what could be read, with Repair archive,
+  // which writes those entries into a new archive (unzip -t passes it) and
+  // leaves the damaged one as it was.
+  void damagedArchiveAsksFirstAndCanBeRepaired() {
+    const QByteArray whole = Bytes(Archive());
+    WriteText(f_->left + "/CUT.ZIP", whole.left(whole.indexOf("PK\x01\x02")).toStdString());
+    const QString question = QStringLiteral("This archive is damaged: 3 entries could be read. Show them?");
+    Script().answers = {MessageAnswer::No};
+    QVERIFY(OpenWindow([](TZIPpanel&) { return int(QDialog::Rejected); }, "CUT.ZIP"));
+    QCOMPARE(Script().Texts(), QStringList({question}));
+    QCOMPARE(g_dialogs, 0);
+
+    Script().shown.clear();
+    Script().answers = {MessageAnswer::Yes};
+    Script().inputs = {Q(f_->left + "/FIXED.ZIP")};
+    QStringList rows;
+    QVERIFY(OpenWindow([&](TZIPpanel& w) {
+      for (int r = 0; r < w.Model()->rowCount(); ++r) rows << QString::fromStdString(std::string(w.Model()->Name(r)));
+      if (!w.RepairArchive()->isEnabled()) return int(QDialog::Rejected);
+      w.RepairArchive()->trigger();
+      return int(QDialog::Rejected);
+    }, "CUT.ZIP"));
+    QCOMPARE(rows, QStringList({"a.txt", "b.txt"}));
+    QCOMPARE(Script().prompts.back(), QStringLiteral("Write the entries that can be read to the new archive:"));
+    QCOMPARE(Script().prefilled.back(), Q(f_->left + "/CUT-repaired.ZIP"));
+    QCOMPARE(Script().Texts(), QStringList({question, "3 entries were written to " + Q(f_->left + "/FIXED.ZIP") + "."}));
+    QVERIFY(ArchiveTestsOk(f_->left + "/FIXED.ZIP"));
+    QCOMPARE(Entries(f_->left + "/FIXED.ZIP").size(), 3);
+    QCOMPARE(Bytes(f_->left + "/CUT.ZIP"), whole.left(whole.indexOf("PK\x01\x02")));
+    // A whole archive has no Repair command.
+    QVERIFY(OpenWindow([](TZIPpanel& w) { return int(w.RepairArchive()->isVisible() ? QDialog::Accepted : QDialog::Rejected); }));
+  }
+
   void errorDuringExtractionIsReportedAndEverythingCloses() {
     WriteText(out_, "a file");  // nothing can be created below it
     out_ += "/deeper";
@@ -409,6 +444,38 @@ class ZipUiTest : public QObject {
     QCOMPARE(Bytes(out_ + "/docs/sub/c"), Bytes(f_->left + "/src/docs/sub/c"));
   }
 
+  // A marked directory comes back as a tree, empty directories included;
+  // an empty directory alone is one entry; a selection with nothing in it
+  // writes no archive and says so.
+  void packStoresDirectoriesAndSaysWhenThereIsNothing() {
+    QVERIFY(MakeDir(f_->left + "/src/docs/empty/deeper") && MakeDir(f_->left + "/src/bare"));
+    MarkInSrc({"docs"});
+    const std::string archive = f_->Path("tree.zip");
+    PackWith(archive, 0, 6);
+    QVERIFY(ShownMessages().empty() && ArchiveTestsOk(archive));
+    QStringList names;
+    for (const QString& line : Entries(archive)) names << line.section(QLatin1Char(' '), 0, 0);
+    names.sort();
+    QCOMPARE(names, QStringList({"docs/", "docs/a.txt", "docs/empty/", "docs/empty/deeper/", "docs/sub/",
+                                 "docs/sub/c"}));
+    QVERIFY(ExtractAll(archive));
+    QVERIFY(QFileInfo(Q(out_ + "/docs/empty/deeper")).isDir());
+
+    MarkInSrc({"bare"});
+    PackWith(f_->Path("bare.zip"), 0, 6);
+    const QStringList bare = Entries(f_->Path("bare.zip"));
+    QCOMPARE(bare.size(), 1);
+    QVERIFY2(bare.value(0).startsWith(QStringLiteral("bare/ ")), qPrintable(bare.value(0)));
+
+    // Entries that vanished before Pack: nothing to pack, no archive.
+    MarkInSrc({"b.txt"});
+    QVERIFY(QFile::remove(Q(f_->left + "/src/b.txt")));
+    PackWith(f_->Path("none.zip"), 0, 6);
+    QCOMPARE(Script().Texts().value(0),
+             QStringLiteral("Nothing to pack: the selection holds no files or directories. No archive was written."));
+    QVERIFY(!Exists(f_->Path("none.zip")));
+  }
+
   void packWithOnlyOlderTwiceKeepsEntries() {
     const std::string archive = f_->right + "/archive.zip";
     const auto pack = [&] {
@@ -417,7 +484,14 @@ class ZipUiTest : public QObject {
       QVERIFY(ArchiveTestsOk(archive));
     };
     pack();
-    const QStringList first = Entries(archive);
+    // The files (the directories docs/ and docs/sub/ are entries too).
+    const auto files = [&] {
+      QStringList lines = Entries(archive);
+      lines.removeIf([](const QString& l) { return l.section(QLatin1Char(' '), 0, 0).endsWith(QLatin1Char('/')); });
+      return lines;
+    };
+    QCOMPARE(Entries(archive).size(), 5);
+    const QStringList first = files();
     QCOMPARE(first.size(), 3);
     for (const QString& line : first) {  // deflated, with level 9's flag bits
       const QStringList f = line.split(' ');
@@ -426,7 +500,7 @@ class ZipUiTest : public QObject {
     // Only a newer file replaces its entry; the others stay.
     QVERIFY(MakeFile(f_->left + "/src/b.txt", 4000, 2024, 5, 6, 7, 8));
     pack();
-    const QStringList third = Entries(archive);
+    const QStringList third = files();
     QCOMPARE(third.size(), 3);
     for (const QString& line : third) QCOMPARE(first.contains(line), !line.startsWith(QStringLiteral("b.txt (2024")));
     QVERIFY(ShownMessages().empty());
@@ -449,9 +523,12 @@ class ZipUiTest : public QObject {
     QCOMPARE(Pack().result(), int(QDialog::Accepted));
     // The password is not kept; the box keeps its state like the other choices.
     QVERIFY(Pack().PasswordEdit()->text().isEmpty() && Pack().EncryptCheck()->isChecked());
+    // The files AES-encrypted; the directories docs/ and docs/sub/ have no data to encrypt.
     const QStringList entries = Entries(archive);
-    QCOMPARE(entries.size(), 3);
-    for (const QString& line : entries) QVERIFY2(line.endsWith(QStringLiteral(" 99")), qPrintable(line));  // AES
+    QCOMPARE(entries.size(), 5);
+    for (const QString& line : entries)
+      QVERIFY2(line.endsWith(QStringLiteral(" 99")) || line.section(QLatin1Char(' '), 0, 0).endsWith(QLatin1Char('/')),
+               qPrintable(line));
   }
 
   void packWithNothingChosenOrNoPlaceFails() {
