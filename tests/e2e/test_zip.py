@@ -87,7 +87,7 @@ def scenario_damaged_archive_is_asked_about_repaired_and_not_written(s):
     open_zip_window(s, "archive.zip", DIALOG_CAPTION)
     s.answer(DIALOG_CAPTION, "Return")
     s.wait_window("ZIP - archive.zip [damaged]")
-    s.menu(0, "Down", "Down", "Return")  # File, Repair archive...
+    s.menu(0, "Down", "Down", "Down", "Down", "Return")  # File, Repair archive...
     s.answer(DIALOG_CAPTION, "Return")  # to archive-repaired.zip beside it
     box = s.wait_window(DIALOG_CAPTION)
     text = s.copied_text(box, lambda t: "written" in t)

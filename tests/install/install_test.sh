@@ -109,7 +109,7 @@ completes "vantrel-zip ex" extract
 completes "vantrel-zip list -" -v
 completes "vantrel-zip extract -" -d -o -n -j -P
 completes "vantrel-zip test t" t.zip
-completes "vantrel-zip extract -o t.zip " "docs/first file.txt" docs/second.txt
+completes "vantrel-zip extract -o t.zip " docs/ "docs/first file.txt" docs/second.txt  # add -r stores docs/ too
 completes "vantrel-zip extract t.zip docs/s" docs/second.txt
 
 # The installed program names its data folder below the prefix, not the build.
