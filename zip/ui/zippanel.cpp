@@ -221,6 +221,20 @@ TZIPpanel::TZIPpanel(QWidget* parent) : QDialog(parent) {
   connect(repairAction_, &QAction::triggered, this, [this] {
     if (repair_) repair_();
   });
+  // F9 and F10 open the menu on its first item, as in the main window.
+  auto* menuKey = new QAction(QStringLiteral("Menu"), this);
+  menuKey->setObjectName(QStringLiteral("actMenuBar"));
+  menuKey->setShortcuts({QKeySequence(Qt::Key_F9), QKeySequence(Qt::Key_F10)});
+  addAction(menuKey);
+  connect(menuKey, &QAction::triggered, this, [menuBar, fileMenu] {
+    menuBar->setActiveAction(fileMenu->menuAction());
+    for (QAction* item : fileMenu->actions()) {
+      if (!item->isSeparator() && item->isEnabled() && item->isVisible()) {
+        fileMenu->setActiveAction(item);
+        break;
+      }
+    }
+  });
 
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("ToolBar"));
