@@ -244,6 +244,22 @@ std::string SingleEntryName(const std::string& fileName) {
   return name;
 }
 
+bool HasArchiveName(std::string_view name) {
+  static const char* const kSuffixes[] = {
+      ".tar",     ".tar.gz", ".tgz",   ".taz",  ".tar.bz2", ".tbz",  ".tbz2",  ".tb2",   ".tar.xz",
+      ".txz",     ".tar.zst", ".tzst", ".tar.lz4", ".tar.lz", ".tar.lzma", ".tlz", ".tar.z", ".7z",
+      ".rar",     ".iso",    ".cpio",  ".deb",  ".udeb",    ".rpm",  ".cab",
+  };
+  std::string lower(name.substr(name.size() > 12 ? name.size() - 12 : 0));
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (const char* suffix : kSuffixes) {
+    const size_t n = std::strlen(suffix);
+    if (lower.size() > n && lower.compare(lower.size() - n, n, suffix) == 0) return true;
+  }
+  return false;
+}
+
 TArchiveKind ProbeArchive(int fd) {
   struct stat st;
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return {};

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct archive;
@@ -72,5 +73,11 @@ std::string KindName(int format, const std::vector<int>& filters, bool rpm);
 // without the compression's suffix ("notes.txt.gz" gives "notes.txt",
 // "drawing.svgz" gives "drawing.svg").
 std::string SingleEntryName(const std::string& fileName);
+
+// Whether a file's name says it is an archive of these formats ("src.tar.gz",
+// "backup.tzst", "disk.iso", "pkg.deb"), so that Enter goes into it. A name
+// of a single compressed file ("notes.txt.gz") is not one: Enter opens such
+// a file, Ctrl+PgDn still shows it as one entry. Case is ignored.
+bool HasArchiveName(std::string_view name);
 
 }  // namespace vantrel::formats

@@ -227,6 +227,18 @@ TEST(ArchiveKind, LeavesOtherFilesAlone) {
   }
 }
 
+TEST(ArchiveKind, KnowsArchiveNamesForEnter) {
+  const std::pair<const char*, bool> cases[] = {
+      {"src-1.2.tar.gz", true}, {"SRC.TGZ", true},      {"b.tar.zst", true},   {"b.tzst", true},
+      {"x.tar.bz2", true},      {"x.tar.xz", true},     {"disk.iso", true},    {"pkg_1.0_amd64.deb", true},
+      {"p.rpm", true},          {"a.7z", true},         {"a.rar", true},       {"d.cab", true},
+      {"i.cpio", true},         {"plain.tar", true},    {"notes.txt.gz", false}, {"a.gz", false},
+      {"tar", false},           {".tar", false},        {"a.zip", false},      {"readme.txt", false},
+      {"x.tarx", false},        {"disk.iso.part", false},
+  };
+  for (const auto& [name, archive] : cases) EXPECT_EQ(formats::HasArchiveName(name), archive) << name;
+}
+
 TEST(ArchiveKind, SaysWhyItIsReadOnly) {
   formats::TArchiveKind kind;
   kind.layout = formats::TLayout::Archive;
