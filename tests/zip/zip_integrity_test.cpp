@@ -210,6 +210,7 @@ TEST_F(IntegrityTest, DamagedArchivesAreReadAsFarAsTheyGoAndRepaired) {
   std::string out;
   EXPECT_EQ(Run("repair noise.zip nothing.zip", &out), 2) << out;
   EXPECT_FALSE(std::filesystem::exists(tmp_ / "nothing.zip"));
+  EXPECT_EQ(out.find("written to"), std::string::npos) << out;
 }
 
 // The records of an archive: its local part and one central record per

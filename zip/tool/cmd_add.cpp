@@ -273,14 +273,14 @@ int RunRepair(const std::vector<std::string>& args) {
       std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(damaged).c_str(),
                    damage.c_str());
     const long long total = std::max<long long>(report.announced, report.read);
-    std::printf("%d of %lld entries written to %s\n", kept, total,
-                platform::TerminalName(repaired).c_str());
+    // Nothing was written when the repair failed: no count of written entries.
     if (!failure.empty()) {
-      std::fflush(stdout);
       std::fprintf(stderr, "vantrel-zip: %s: %s\n", platform::TerminalName(damaged).c_str(),
                    platform::TerminalName(failure).c_str());
       return 2;
     }
+    std::printf("%d of %lld entries written to %s\n", kept, total,
+                platform::TerminalName(repaired).c_str());
     if (std::fflush(stdout) != 0) return 2;
     return kept < total || leftOut > 0 ? 1 : 0;
   } catch (const std::exception& e) {
