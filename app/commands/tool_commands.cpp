@@ -7,6 +7,7 @@
 #include "app/dialogs/comparedirsform.h"
 #include "app/dialogs/messages.h"
 #include "app/dialogs/multirenameform.h"
+#include "app/panels/quick_view.h"
 #include "app/settings/message_table.h"
 #include "app/window/features.h"
 #include "app/window/mainform.h"
@@ -111,6 +112,8 @@ void InstallToolCommands(TMainForm& form) {
   TMainForm* f = &form;
   wire("mnuFileMultiRename", [f] { RunMultiRenameCommand(*f); });
   wire("mnuCmndCompareDirs", [f] { RunCompareCommand(*f); });
+  auto* quickViewer = new TQuickViewer(form);
+  wire("mnuCmndQuickView", [quickViewer] { quickViewer->Toggle(); });
 }
 
 }  // namespace vantrel::app

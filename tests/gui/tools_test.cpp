@@ -1,8 +1,10 @@
 // tools_test.cpp - the file tools in the real main window, offscreen:
 // multi-rename from the keyboard; Find file by content with Feed to panel
 // and the file commands on the listing it makes; Compare directories
-// marking both panels.
+// marking both panels; quick view following the cursor.
 #include <QApplication>
+#include <QHeaderView>
+#include <QImage>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include "app/dialogs/comparedirsform.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/multirenameform.h"
+#include "app/panels/quick_view.h"
 #include "gui_support.h"
 
 using namespace vantrel;
@@ -226,6 +229,94 @@ class ToolsTest : public QObject {
                                              [&](app::TCompareDirsForm& w) { w.accept(); }));
     QCOMPARE(marked(L()), QString());
     QCOMPARE(Script().Texts().last(), QStringLiteral("The directories are the same."));
+  }
+
+  // Ctrl+Q: the right side shows what the left cursor stands on, kind by
+  // kind, as the cursor moves; Tab goes into the view and back; F4 there is
+  // hex, not Edit; Ctrl+Q brings the right panel back.
+  void QuickViewFollowsTheCursor() {
+    const std::string& l = f_->left;
+    QVERIFY(MakeDir(l + "/sub/inner"));
+    WriteText(l + "/sub/a.txt", "12345");
+    WriteText(l + "/sub/inner/b.txt", std::string(1000, 'b'));
+    WriteText(l + "/notes.txt", "first line\nsecond line\n");
+    WriteText(l + "/data.bin", std::string("\x00\x01\x02\xffMZ\x00\x00", 8));
+    QImage picture(7, 5, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QVERIFY(picture.save(QString::fromStdString(l + "/picture.png")));
+    QVERIFY(f_->Show());
+    auto* viewer = f_->form->findChild<app::TQuickViewer*>(QStringLiteral("QuickViewer"));
+    QVERIFY(viewer != nullptr);
+    app::TQuickView* view = viewer->View();
+    using K = app::TQuickView::TKind;
+
+    QVERIFY(f_->Put(L(), "notes.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_Q, Qt::ControlModifier));
+    QVERIFY(viewer->IsOpen());
+    QVERIFY(!f_->R()->isVisible());
+    QVERIFY(view->isVisible() && f_->form->Right().Panel->isAncestorOf(view));
+    QVERIFY(L()->hasFocus());
+
+    struct TStep {
+      const char* entry;
+      K kind;
+      const char* shows;  // in the rows, the summary or the status line
+    };
+    const TStep steps[] = {
+        {"notes.txt", K::Text, "second line"},
+        {"data.bin", K::Hex, "00 01 02 FF 4D 5A"},
+        {"picture.png", K::Image, "7 x 5"},
+        {"sub", K::Directory, "Files: 2\nDirectories: 1\nSize: 1,005 bytes"},
+        {"..", K::Directory, "Directory"},
+    };
+    for (const TStep& step : steps) {
+      // The cursor moves by key, as a person moves it.
+      const int target = L()->IndexOfName(step.entry);
+      while (L()->Cursor() != target) QTest::keyClick(L(), L()->Cursor() < target ? Qt::Key_Down : Qt::Key_Up);
+      QCOMPARE(view->Kind(), step.kind);
+      QTRY_VERIFY(!view->Counting());
+      const QString shown = view->VisibleRows().join('\n') + view->SummaryText() + view->StatusText();
+      QVERIFY2(shown.contains(QLatin1String(step.shows)), qPrintable(QLatin1String(step.entry) + ": " + shown));
+    }
+    QCOMPARE(view->TitleText(), QFileInfo(QString::fromStdString(l)).dir().dirName());
+
+    // Tab into the view, F4 switches to hex there (no editor), Tab back.
+    QVERIFY(f_->Put(L(), "notes.txt"));
+    QCOMPARE(view->Kind(), K::Text);
+    const auto shownBefore = ShownMessages().size();
+    QTest::keyClick(L(), Qt::Key_Tab);
+    QTRY_VERIFY(view->Page()->hasFocus());
+    QTest::keyClick(view->Page(), Qt::Key_F4);
+    QCOMPARE(view->Kind(), K::Hex);
+    QVERIFY(view->Page()->hasFocus());
+    QCOMPARE(ShownMessages().size(), shownBefore);
+    QTest::keyClick(view->Page(), Qt::Key_Tab);
+    QTRY_VERIFY(L()->hasFocus());
+
+    // A file changed under the cursor is shown anew on the live re-read.
+    WriteText(l + "/notes.txt", "rewritten\n");
+    L()->Reread();
+    QCOMPARE(view->Kind(), K::Text);
+    QTRY_VERIFY(view->VisibleRows().join('\n').contains(QLatin1String("rewritten")));
+
+    // Ctrl+Q from inside the view ends it; the right panel is back as it was.
+    QTest::keyClick(L(), Qt::Key_Tab);
+    QTRY_VERIFY(view->Page()->hasFocus());
+    QTest::keyClick(view->Page(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(!viewer->IsOpen());
+    QVERIFY(f_->R()->isVisible() && f_->form->Right().Header->isVisible());
+    QVERIFY(!view->isVisible());
+    QTRY_VERIFY(L()->hasFocus());
+    QCOMPARE(f_->R()->Directory(), f_->right);
+
+    // From the right panel the left side becomes the view.
+    f_->R()->setFocus();
+    QTRY_VERIFY(f_->R()->hasFocus());
+    QTest::keyClick(f_->R(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(viewer->IsOpen() && viewer->Source() == f_->R());
+    QVERIFY(!L()->isVisible() && f_->form->Left().Panel->isAncestorOf(view));
+    QTest::keyClick(f_->R(), Qt::Key_Q, Qt::ControlModifier);
+    QVERIFY(L()->isVisible() && !viewer->IsOpen());
   }
 };
 

@@ -1,0 +1,359 @@
+// quick_view.cpp - the quick view page and the side it stands in for.
+#include "app/panels/quick_view.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QFont>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "app/window/mainform.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/fs.h"
+#include "platform/qt/volumes.h"
+#include "platform/text.h"
+#include "viewer/document.h"
+#include "viewer/hex_view.h"
+#include "viewer/image_view.h"
+#include "viewer/text_view.h"
+
+namespace vantrel::app {
+
+using panels::TFMPanel;
+
+namespace {
+
+// Pictures are decoded whole; larger files are shown as text or hex.
+constexpr uint64_t kMaxImageBytes = 64u << 20;
+
+QString Thousands(uint64_t n) { return platform::ToDisplay(platform::FormatThousands(n)); }
+
+QString BaseName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return platform::ToDisplay(slash == std::string::npos || path.size() == 1 ? path : path.substr(slash + 1));
+}
+
+QLabel* MakeLine(QWidget* parent, const char* name) {
+  auto* line = new QLabel(parent);
+  line->setObjectName(QLatin1String(name));
+  line->setTextFormat(Qt::PlainText);
+  line->setFixedHeight(19);
+  line->setFrameShape(QFrame::Panel);
+  line->setFrameShadow(QFrame::Sunken);
+  line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  return line;
+}
+
+QString SummaryLines(const QString& name, const tools::TDirSummary& s, bool final) {
+  QString text = QStringLiteral("Directory %1\n\n").arg(name);
+  text += QStringLiteral("Files: %1\nDirectories: %2\n").arg(Thousands(s.files), Thousands(s.directories));
+  if (s.links != 0) text += QStringLiteral("Symbolic links: %1\n").arg(Thousands(s.links));
+  text += QStringLiteral("Size: %1 bytes\n").arg(Thousands(s.bytes));
+  if (s.unreadable != 0)
+    text += QStringLiteral("\nNot readable: %1 directories (%2)\n")
+                .arg(Thousands(s.unreadable), platform::ToDisplay(s.firstError));
+  if (!final) text += QStringLiteral("\nCounting...");
+  return text;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TQuickView
+
+TQuickView::TQuickView(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("QuickView"));
+  title_ = MakeLine(this, "QuickViewTitle");
+  QFont bold = title_->font();
+  bold.setBold(true);
+  title_->setFont(bold);
+  stack_ = new QStackedWidget(this);
+  message_ = new QLabel(stack_);
+  message_->setObjectName(QStringLiteral("QuickViewMessage"));
+  message_->setTextFormat(Qt::PlainText);
+  message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  message_->setMargin(8);
+  message_->setWordWrap(true);
+  message_->setFocusPolicy(Qt::StrongFocus);
+  message_->setAutoFillBackground(true);
+  message_->setBackgroundRole(QPalette::Base);
+  message_->setForegroundRole(QPalette::Text);
+  stack_->addWidget(message_);
+  status_ = MakeLine(this, "QuickViewStatus");
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(title_);
+  layout->addWidget(stack_, 1);
+  layout->addWidget(status_);
+}
+
+TQuickView::~TQuickView() { StopCount(); }
+
+QWidget* TQuickView::Page() const { return stack_->currentWidget(); }
+QString TQuickView::TitleText() const { return title_->text(); }
+QString TQuickView::StatusText() const { return status_->text(); }
+QString TQuickView::SummaryText() const { return kind_ == TKind::Directory ? message_->text() : QString(); }
+
+QStringList TQuickView::VisibleRows() const {
+  if (kind_ == TKind::Text && text_ != nullptr) return text_->VisibleRows();
+  if (kind_ == TKind::Hex && hex_ != nullptr) return hex_->VisibleRows();
+  return {};
+}
+
+void TQuickView::SetStatus(const QString& text) { status_->setText(text); }
+
+void TQuickView::Clear() {
+  StopCount();
+  const bool hadFocus = stack_->isAncestorOf(QApplication::focusWidget());
+  for (QWidget* page : {static_cast<QWidget*>(text_), static_cast<QWidget*>(hex_), static_cast<QWidget*>(image_)})
+    delete page;
+  text_ = nullptr, hex_ = nullptr, image_ = nullptr;
+  doc_.reset();
+  path_.clear();
+  kind_ = TKind::None;
+  title_->clear();
+  message_->clear();
+  SetStatus({});
+  stack_->setCurrentWidget(message_);
+  if (hadFocus) message_->setFocus();
+}
+
+void TQuickView::ShowPath(const std::string& path, bool directory) {
+  const bool hadFocus = stack_->isAncestorOf(QApplication::focusWidget());
+  Clear();
+  path_ = path;
+  title_->setText(BaseName(path));
+  title_->setToolTip(platform::ToDisplay(path));
+  if (directory)
+    ShowDirectory();
+  else
+    ShowFile();
+  if (hadFocus) Page()->setFocus();
+}
+
+void TQuickView::ShowFile() {
+  doc_ = std::make_unique<viewer::TViewDocument>();
+  std::string why;
+  if (!doc_->Open(path_, &why)) {
+    doc_.reset();
+    kind_ = TKind::Error;
+    message_->setText(QStringLiteral("Cannot view \"%1\": %2.").arg(BaseName(path_), platform::ToDisplay(why)));
+    return;
+  }
+  const uint64_t size = doc_->Size();
+  if (size > 0 && size <= kMaxImageBytes) {
+    const std::string_view head = doc_->Bytes(0, 64);
+    if (viewer::LooksLikeImage(QByteArray(head.data(), static_cast<qsizetype>(head.size())))) {
+      QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+      bytes.resize(static_cast<qsizetype>(doc_->File().ReadAt(0, bytes.data(), static_cast<size_t>(size))));
+      const QImage picture = viewer::DecodeImage(bytes);
+      if (!picture.isNull()) {
+        image_ = new viewer::TImageView(stack_);
+        image_->setObjectName(QStringLiteral("QuickViewImage"));
+        image_->SetImage(picture);
+        stack_->addWidget(image_);
+        stack_->setCurrentWidget(image_);
+        kind_ = TKind::Image;
+        SetStatus(QStringLiteral("%1 x %2, %3 bytes")
+                      .arg(picture.width())
+                      .arg(picture.height())
+                      .arg(Thousands(size)));
+        return;
+      }
+    }
+  }
+  text_ = new viewer::TTextView(*doc_, stack_);
+  text_->setObjectName(QStringLiteral("QuickViewText"));
+  hex_ = new viewer::THexView(*doc_, stack_);
+  hex_->setObjectName(QStringLiteral("QuickViewHex"));
+  stack_->addWidget(text_);
+  stack_->addWidget(hex_);
+  text_->DocumentChanged();
+  kind_ = doc_->Detected().binary ? TKind::Hex : TKind::Text;
+  stack_->setCurrentWidget(kind_ == TKind::Hex ? static_cast<QWidget*>(hex_) : text_);
+  SetStatus(QStringLiteral("%1 bytes, %2").arg(Thousands(size), kind_ == TKind::Hex ? QStringLiteral("hex")
+                                                                                  : viewer::EncodingName(doc_->Encoding())));
+}
+
+void TQuickView::ToggleHex() {
+  if (text_ == nullptr || hex_ == nullptr) return;
+  const bool hadFocus = stack_->isAncestorOf(QApplication::focusWidget());
+  kind_ = kind_ == TKind::Hex ? TKind::Text : TKind::Hex;
+  if (kind_ == TKind::Hex) hex_->ShowOffset(text_->TopOffset());
+  else text_->ShowOffset(hex_->TopOffset(), true);
+  stack_->setCurrentWidget(kind_ == TKind::Hex ? static_cast<QWidget*>(hex_) : text_);
+  SetStatus(QStringLiteral("%1 bytes, %2").arg(Thousands(doc_->Size()), kind_ == TKind::Hex ? QStringLiteral("hex")
+                                                                                         : viewer::EncodingName(doc_->Encoding())));
+  if (hadFocus) Page()->setFocus();
+}
+
+void TQuickView::ShowDirectory() {
+  kind_ = TKind::Directory;
+  const QString name = BaseName(path_);
+  message_->setText(SummaryLines(name, {}, false));
+  SetStatus(QStringLiteral("Counting..."));
+  counting_ = true;
+  stopCount_ = false;
+  const uint64_t generation = ++generation_;
+  QPointer<TQuickView> self(this);
+  counter_ = std::thread([this, generation, path = path_] {
+    auto lastReport = std::chrono::steady_clock::now();
+    const tools::TDirSummary sum = tools::SummariseDirectory(
+        path, [this] { return stopCount_.load(); },
+        [&](const tools::TDirSummary& running) {
+          // The running count shows a few times a second on large trees.
+          const auto now = std::chrono::steady_clock::now();
+          if (now - lastReport < std::chrono::milliseconds(250)) return;
+          lastReport = now;
+          QMetaObject::invokeMethod(this, [this, generation, running] { CountDone(generation, running, false); },
+                                    Qt::QueuedConnection);
+        });
+    if (!sum.stopped)
+      QMetaObject::invokeMethod(this, [this, generation, sum] { CountDone(generation, sum, true); },
+                                Qt::QueuedConnection);
+  });
+}
+
+void TQuickView::CountDone(uint64_t generation, const tools::TDirSummary& summary, bool final) {
+  if (generation != generation_ || kind_ != TKind::Directory) return;  // the cursor moved on
+  message_->setText(SummaryLines(BaseName(path_), summary, final));
+  if (!final) return;
+  counting_ = false;
+  if (counter_.joinable()) counter_.join();
+  SetStatus(QStringLiteral("%1 files, %2 bytes").arg(Thousands(summary.files), Thousands(summary.bytes)));
+}
+
+void TQuickView::StopCount() {
+  ++generation_;
+  stopCount_ = true;
+  if (counter_.joinable()) counter_.join();
+  counting_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// TQuickViewer
+
+TQuickViewer::TQuickViewer(TMainForm& form) : QObject(&form), form_(form) {
+  setObjectName(QStringLiteral("QuickViewer"));
+  view_ = new TQuickView(&form);
+  view_->hide();
+  // Before the panels' own key handling: Tab from the followed panel.
+  qApp->installEventFilter(this);
+}
+
+const TPanelSide& TQuickViewer::OtherSide(const TFMPanel& panel) const {
+  return &panel == form_.LeftFMPanel() ? form_.Right() : form_.Left();
+}
+
+void TQuickViewer::Toggle() {
+  if (IsOpen()) {
+    Close();
+    return;
+  }
+  TFMPanel* source = form_.ActivePanel() != nullptr ? form_.ActivePanel() : form_.LastActivePanel();
+  if (source != nullptr) Open(*source);
+}
+
+void TQuickViewer::SetSideShown(const TPanelSide& side, bool shown) {
+  for (QWidget* w : {static_cast<QWidget*>(side.DirectoryPanel), static_cast<QWidget*>(side.Header),
+                     static_cast<QWidget*>(side.FMPanel), static_cast<QWidget*>(side.FilePanel),
+                     static_cast<QWidget*>(side.InfoPanel)})
+    w->setVisible(shown);
+}
+
+void TQuickViewer::Open(TFMPanel& source) {
+  if (IsOpen()) Close();
+  source_ = &source;
+  target_ = &OtherSide(source);
+  auto* layout = qobject_cast<QVBoxLayout*>(target_->Panel->layout());
+  view_->setParent(target_->Panel);
+  if (layout != nullptr) layout->insertWidget(layout->indexOf(target_->FMPanel), view_, 1);
+  SetSideShown(*target_, false);
+  view_->show();
+  follow_ << connect(&source, &TFMPanel::selectionChanged, this, [this] { Follow(false); })
+          << connect(&source, &TFMPanel::directoryRead, this, [this] { Follow(false); })
+          << connect(&source, &TFMPanel::listingRefreshed, this, [this] { Follow(true); });
+  Follow(true);
+  source.setFocus();
+}
+
+void TQuickViewer::Close() {
+  if (!IsOpen() && target_ == nullptr) return;
+  for (const QMetaObject::Connection& c : follow_) disconnect(c);
+  follow_.clear();
+  const bool hadFocus = view_->isAncestorOf(QApplication::focusWidget());
+  view_->Clear();
+  view_->hide();
+  if (auto* layout = target_->Panel->layout()) layout->removeWidget(view_);
+  view_->setParent(&form_);
+  view_->hide();
+  SetSideShown(*target_, true);
+  TFMPanel* source = source_;
+  source_ = nullptr;
+  target_ = nullptr;
+  if (source != nullptr && hadFocus) source->setFocus();
+}
+
+// What the cursor stands on: a file or directory of the panel (or of a
+// listing of search results, named by its path below the directory); ".."
+// is the parent directory.
+void TQuickViewer::Follow(bool again) {
+  if (source_ == nullptr) return;
+  const panels::TFileEntry* entry = source_->CurrentEntry();
+  if (entry == nullptr) {
+    view_->Clear();
+    return;
+  }
+  std::string path;
+  if (entry->IsDotDot()) {
+    const std::string& dir = source_->Directory();
+    const size_t slash = dir.find_last_of('/');
+    path = slash == 0 || slash == std::string::npos ? std::string("/") : dir.substr(0, slash);
+  } else {
+    path = platform::JoinPath(source_->Directory(), entry->FileName);
+  }
+  if (!again && path == view_->Path()) return;
+  view_->ShowPath(path, entry->IsDirectory());
+}
+
+bool TQuickViewer::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (!IsOpen() || (type != QEvent::KeyPress && type != QEvent::ShortcutOverride)) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+  if (type == QEvent::ShortcutOverride) {
+    // F4 and Escape belong to the view while it has the keyboard, not to
+    // the main window's Edit.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    const bool own = (key->key() == Qt::Key_F4 || key->key() == Qt::Key_Escape) && mods == Qt::NoModifier;
+    if (own && widget != nullptr && view_->isAncestorOf(widget)) {
+      event->accept();
+      return true;
+    }
+    return false;
+  }
+  const bool tab = (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+                   (mods == Qt::NoModifier || mods == Qt::ShiftModifier);
+  if (watched == source_.data()) {
+    // Tab: into the view, to scroll it; the hidden panel takes no keys.
+    if (!tab) return false;
+    view_->Page()->setFocus(Qt::TabFocusReason);
+    return true;
+  }
+  auto* widget = qobject_cast<QWidget*>(watched);
+  if (widget == nullptr || !view_->isAncestorOf(widget)) return false;
+  if (tab || (key->key() == Qt::Key_Escape && mods == Qt::NoModifier)) {
+    source_->setFocus(Qt::TabFocusReason);
+    return true;
+  }
+  if (key->key() == Qt::Key_F4 && mods == Qt::NoModifier) {
+    view_->ToggleHex();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace vantrel::app
