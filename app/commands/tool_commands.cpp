@@ -14,6 +14,7 @@
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
 #include "platform/qt/volumes.h"
+#include "platform/terminal.h"
 #include "tools/dir_compare.h"
 
 namespace vantrel::app {
@@ -102,6 +103,18 @@ void RunMultiRenameCommand(TMainForm& form) {
   panel->setFocus();
 }
 
+void RunTerminalCommand(TMainForm& form) {
+  TFMPanel* panel = form.ActivePanel() != nullptr ? form.ActivePanel() : form.LastActivePanel();
+  if (panel == nullptr) return;
+  // A listing of search results opens the terminal in the directory searched.
+  const std::string directory = panel->Directory();
+  const std::string setting = form.Settings().ReadString("GENERAL", "Terminal", "");
+  std::string error;
+  if (!platform::OpenTerminal(directory, setting, &error))
+    ShowMessage(&form, MessageKind::Error, QStringLiteral("Open terminal here"),
+                QStringLiteral("The terminal could not be started: %1.").arg(platform::ToDisplay(error)));
+}
+
 void InstallToolCommands(TMainForm& form) {
   auto wire = [&form](const char* name, auto handler) {
     QAction* action = form.Action(QLatin1String(name));
@@ -112,6 +125,7 @@ void InstallToolCommands(TMainForm& form) {
   TMainForm* f = &form;
   wire("mnuFileMultiRename", [f] { RunMultiRenameCommand(*f); });
   wire("mnuCmndCompareDirs", [f] { RunCompareCommand(*f); });
+  wire("mnuCmndTerminal", [f] { RunTerminalCommand(*f); });
   auto* quickViewer = new TQuickViewer(form);
   wire("mnuCmndQuickView", [quickViewer] { quickViewer->Toggle(); });
 }

@@ -17,6 +17,11 @@ void RunMultiRenameCommand(TMainForm& form);
 // and nothing else is.
 void RunCompareCommand(TMainForm& form);
 
+// Open terminal here (Shift+F9): the desktop's terminal (the settings
+// file's GENERAL "Terminal" command, $TERMINAL, x-terminal-emulator or a
+// known one) in the active panel's directory.
+void RunTerminalCommand(TMainForm& form);
+
 // Where the log of the last multi-rename is kept: beside the settings file.
 std::string RenameLogPath(const TMainForm& form);
 

@@ -27,7 +27,7 @@ constexpr TKeyDef kPlain[10] = {{"Help", "mnuHlpContents"}, {"", nullptr},
                                 {"Menu", "actMenuBar"},     {"Menu", "actMenuBar"}};
 constexpr TKeyDef kShift[10] = {{"", nullptr},        {"", nullptr}, {"", nullptr},
                                 {"New", "mnuFileNew"}, {"", nullptr}, {"Rename", "mnuFileRename"},
-                                {"", nullptr},        {"", nullptr}, {"", nullptr},
+                                {"", nullptr},        {"", nullptr}, {"Term", "mnuCmndTerminal"},
                                 {"", nullptr}};
 constexpr TKeyDef kAlt[10] = {{"Left", "mnuLftChDrive"}, {"Right", "mnuRghtChDrive"},
                               {"", nullptr},            {"", nullptr},

@@ -1,7 +1,10 @@
 """The tools a person reaches for every week, from the keyboard: quick view
-following the cursor (Ctrl+Q, Tab into it and back)."""
+following the cursor (Ctrl+Q, Tab into it and back); a terminal in the
+active panel's directory (Shift+F9 and the Commands menu)."""
 
-from e2e import expect, prepare
+import os
+
+from e2e import COMMANDS, expect, prepare
 
 
 def right_side(s):
@@ -45,3 +48,26 @@ def scenario_quick_view_follows_the_cursor(s):
     wait_right_side(s, ("ctrl+q",), "Ctrl+Q brings the right panel back", same_as=panel)
     s.expect_panel_keys(s.left, "after the quick view")
     expect(s.launched() == [], f"nothing was started: {s.launched()}")
+
+
+def terminal_stub(s):
+    """x-terminal-emulator only writes down where it was started."""
+    stub = f"#!/bin/sh\npwd >> '{s.path('terminal-starts.txt')}'\n"
+    os.chmod(s.write(os.path.join(s.workdir, "bin", "x-terminal-emulator"), stub), 0o755)
+
+
+def terminal_starts(s):
+    return s.read("terminal-starts.txt").splitlines() if s.exists("terminal-starts.txt") else []
+
+
+@prepare(terminal_stub)
+def scenario_terminal_here(s):
+    # Shift+F9 in the left panel, then from the Commands menu in the right one.
+    s.key("shift+F9")
+    s.wait_until(lambda: terminal_starts(s) == [s.left], f"a terminal starts in the left directory: {terminal_starts(s)}")
+    s.key("Tab")
+    s.wait_cwd("right")
+    s.menu(COMMANDS, "o")  # the item's underlined letter runs it
+    s.wait_until(lambda: terminal_starts(s) == [s.left, s.right],
+                 f"the menu item starts one in the right directory: {terminal_starts(s)}")
+    s.expect_panel_keys(s.right, "after the terminal started")

@@ -318,6 +318,21 @@ class ToolsTest : public QObject {
     QTest::keyClick(f_->R(), Qt::Key_Q, Qt::ControlModifier);
     QVERIFY(L()->isVisible() && !viewer->IsOpen());
   }
+
+  // No terminal anywhere: an error that says where to name one, not silence.
+  void TerminalHereSaysWhenThereIsNone() {
+    QVERIFY(f_->Show());
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(f_->Path("no-programs-here")));
+    qputenv("TERMINAL", "no-such-terminal");
+    QVERIFY(f_->Press(L(), Qt::Key_F9, Qt::ShiftModifier));
+    qputenv("PATH", path);
+    qunsetenv("TERMINAL");
+    QVERIFY(!ShownMessages().empty());
+    QCOMPARE(ShownMessages().back().kind, app::MessageKind::Error);
+    QVERIFY2(ShownMessages().back().text.contains(QLatin1String("no terminal was found")),
+             qPrintable(ShownMessages().back().text));
+  }
 };
 
 QTEST_MAIN(ToolsTest)
