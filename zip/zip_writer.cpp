@@ -35,6 +35,7 @@
 
 #include "zip/codec/crc32.h"
 #include "zip/codec/deflate_compress.h"
+#include "zip/zip_pack_pool.h"
 #include "platform/fs.h"
 
 namespace vantrel::zip {
@@ -484,6 +485,10 @@ struct TZipRun {
   uint64_t tempDev = 0, tempIno = 0;
   int count = 0;
   bool volumes = false;  // MultiZipInfo asks for several volumes
+  std::string tempDir;   // where the temporary archive was made
+  // Declared last, so that its workers stop before anything they could see
+  // goes away.
+  std::unique_ptr<TPackPool> pool;
 
   void AddEntry(TWriterEntry* e, bool nameIndex) {
     if (newInOrder->Count() == std::numeric_limits<int>::max()) {
@@ -767,7 +772,8 @@ int TZipWriter::RunZip() {
   if (volumes) {
     // The archive is written whole before volumes are made of it: in the
     // temporary directory, not on the medium it is split onto.
-    CreateTemp(run.temp, TempDirectory(), true, kTempDirPrefix);
+    run.tempDir = TempDirectory();
+    CreateTemp(run.temp, run.tempDir, true, kTempDirPrefix);
   } else if (run.archiveExisted) {
     // On another volume than the archive the new archive would have to be
     // copied back whole: it is made beside the archive instead, so that
@@ -775,13 +781,17 @@ int TZipWriter::RunZip() {
     const std::string temp = TempDirectory(), beside = DirName(target);
     struct stat tst, ast;
     if (::stat(temp.c_str(), &tst) == 0 && ::stat(beside.c_str(), &ast) == 0 &&
-        tst.st_dev != ast.st_dev)
+        tst.st_dev != ast.st_dev) {
+      run.tempDir = beside;
       CreateTemp(run.temp, beside, true);
-    else
+    } else {
+      run.tempDir = temp;
       CreateTemp(run.temp, temp, true, kTempDirPrefix);
+    }
   } else {
     try {
-      CreateTemp(run.temp, DirName(target), true);
+      run.tempDir = DirName(target);
+      CreateTemp(run.temp, run.tempDir, true);
     } catch (const EFOpenError&) {
       throw EFOpenError("Cannot create file \"" + zipName_ + "\". " + ErrnoText(errno));
     }
@@ -803,8 +813,10 @@ int TZipWriter::RunZip() {
     OnStartZipInfo(this, remaining, totalBytes_, run.newEnd, stop);
     if (stop) throw EUserCanceled(kTextCanceledZip);
   }
+  StartPool(run);
   for (size_t i = 0; i < filesList_.size(); ++i)
     if (!run.lineDone[i]) ZipOneFile(run, i);
+  run.pool.reset();
 
   // Every file left out after all: the old archive, or none, stays.
   if (!WriteEmptyArchive && run.newInOrder->Count() == 0) throw ENothingToAdd(kTextNothingToAdd);
@@ -1258,6 +1270,7 @@ struct TZipWriter::TSource {
   TSource(const TSource&) = delete;
   TSource& operator=(const TSource&) = delete;
   ~TSource() { Close(); }
+  bool pooled = false;  // read and compressed by a worker of the pool: no fd here
   void Close() {
     if (fd >= 0) ::close(fd);
     fd = -1;
@@ -1299,8 +1312,20 @@ TZipWriter::TOpenResult TZipWriter::OpenSource(TZipRun& run, const std::string& 
   return TOpenResult::Opened;
 }
 
+namespace {
+// Lets the pool go on to the next file however ZipOneFile leaves.
+struct TPopHead {
+  TPackPool* pool;
+  ~TPopHead() {
+    if (pool) pool->PopHead();
+  }
+};
+}  // namespace
+
 bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   run.lineDone[line] = true;
+  const bool pooled = run.pool && run.pool->IsHead(line);
+  TPopHead popHead{pooled ? run.pool.get() : nullptr};
   const std::string F = filesList_[line];
   const int64_t lineSize = lineSizes_[line];
   fileBytesDone_ = 0;
@@ -1323,7 +1348,13 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
     entry->CRC32 = 0;
     entry->CompressionMethod = 0;
   } else {
-    if (OpenSource(run, F, src) != TOpenResult::Opened) return leaveOut();
+    // A file of the pool was opened by its worker; whatever the worker could
+    // not open is opened here, as without the pool, with the same events.
+    TPackOpen how = TPackOpen::Elsewhere;
+    if (pooled) how = run.pool->WaitOpened(src.st, [this] { ProcessMessagesAndCheckCancel(); });
+    if (how == TPackOpen::Refused) return leaveOut();
+    src.pooled = how == TPackOpen::Opened;
+    if (!src.pooled && OpenSource(run, F, src) != TOpenResult::Opened) return leaveOut();
     entry->ExternalAttributes = ExternalAttributesOf(src.st.st_mode);
     entry->LastModDateTime = TimeToDosDateTime(src.st.st_mtime);
     entry->UncompressedSize =
@@ -1392,8 +1423,11 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   if (src.isDir) {
     if (OnEndZip) OnEndZip(this, F, 0, 0, 0);
   } else {
-    WriteEntryData(run, F, src, *entry, encrypt ? &encryptor : nullptr,
-                   zip64Sizes ? UINT64_MAX : kLocalZip64Threshold);
+    if (src.pooled)
+      WritePooledData(run, F, src, *entry, encrypt ? &encryptor : nullptr);
+    else
+      WriteEntryData(run, F, src, *entry, encrypt ? &encryptor : nullptr,
+                     zip64Sizes ? UINT64_MAX : kLocalZip64Threshold);
     if (encrypt) {
       const std::vector<uint8_t> trailer = encryptor.Trailer();
       run.out->Write(trailer.data(), trailer.size());
@@ -1471,7 +1505,8 @@ void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src
     }
     read = source.total;
     crc = source.crc;
-    ReportChange(F, src, read);
+    struct stat now;
+    if (::fstat(src.fd, &now) == 0) ReportChange(F, src.st, now, read);
   }
   entry.CompressedSize = static_cast<uint64_t>(compressed);
   // The size actually read: a file that changed while it was read is
@@ -1480,17 +1515,61 @@ void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src
   entry.CRC32 = ~crc;
 }
 
-void TZipWriter::ReportChange(const std::string& F, const TSource& src, int64_t read) {
+void TZipWriter::StartPool(TZipRun& run) {
+  const int threads = Threads <= 0 ? AvailableProcessors() : Threads;
+  if (threads <= 1) return;
+  std::vector<TPackRequest> requests;
+  for (size_t i = 0; i < filesList_.size(); ++i) {
+    const std::string& F = filesList_[i];
+    if (run.lineDone[i] || F.empty() || F.back() == '/') continue;
+    requests.push_back({i, F, PackLevel <= 0 || MatchesPatternList(NoCompressList, F)});
+  }
+  if (requests.empty()) return;
+  TPackOptions options;
+  options.threads = threads;
+  options.level = std::clamp(PackLevel, 1, 9);
+  // Enough files ahead to keep every worker busy while the writer copies.
+  options.window = static_cast<size_t>(threads) + 2;
+  options.scratchDirectory = run.tempDir;
+  options.storeLinks = StoreLinks;
+  options.zip64Threshold = kLocalZip64Threshold;
+  options.refused.emplace_back(run.tempDev, run.tempIno);
+  if (archiveKnown_) options.refused.emplace_back(archiveDev_, archiveIno_);
+  run.pool = std::make_unique<TPackPool>(std::move(requests), std::move(options));
+}
+
+void TZipWriter::WritePooledData(TZipRun& run, const std::string& F, TSource& src,
+                                 TZipHeaderInfo& entry, TEntryEncryptor* encryptor) {
+  TOutputSink sink(*run.out, encryptor, [] {});
+  const int64_t base = bytesDone_ - fileBytesDone_;
+  const TPackResult r = run.pool->Drain(
+      [&](const uint8_t* data, size_t n) { sink.Write(data, n); },
+      [&](int64_t read) {
+        fileBytesDone_ = read;
+        bytesDone_ = base + read;
+        if (OnFilePercentDone) OnFilePercentDone(this, Percent(fileBytesDone_, fileSize_));
+        if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+      },
+      [this] { ProcessMessagesAndCheckCancel(); });
+  entry.CompressionMethod = r.deflate.CompressionMethod;
+  entry.InternalAttributes = r.deflate.InternalAttributes;
+  entry.GeneralPurposeFlags |= r.deflate.FlagBits;
+  entry.CompressedSize = r.deflate.CompressedSize;
+  entry.UncompressedSize = static_cast<uint64_t>(r.read);
+  entry.CRC32 = r.crc;
+  if (r.afterValid) ReportChange(F, src.st, r.after, r.read);
+}
+
+void TZipWriter::ReportChange(const std::string& F, const struct stat& opened,
+                              const struct stat& now, int64_t read) {
   if (!OnFileChanged) return;
-  struct stat now;
-  if (::fstat(src.fd, &now) != 0) return;
   std::string what;
-  if (read != src.st.st_size || now.st_size != src.st.st_size) {
-    what = "size changed while it was read: " + std::to_string(src.st.st_size) +
+  if (read != opened.st_size || now.st_size != opened.st_size) {
+    what = "size changed while it was read: " + std::to_string(opened.st_size) +
            " bytes when opened, " + std::to_string(read) + " read";
     if (now.st_size != read) what += ", " + std::to_string(now.st_size) + " now";
-  } else if (now.st_mtim.tv_sec != src.st.st_mtim.tv_sec ||
-             now.st_mtim.tv_nsec != src.st.st_mtim.tv_nsec) {
+  } else if (now.st_mtim.tv_sec != opened.st_mtim.tv_sec ||
+             now.st_mtim.tv_nsec != opened.st_mtim.tv_nsec) {
     what = "modification time changed while it was read";
   }
   if (!what.empty()) OnFileChanged(this, F, what);

@@ -24,7 +24,10 @@
 // With MultiZipInfo.MultiMode set, the finished temporary archive is copied
 // onto block files or removable media instead (zip_volumes.h).
 //
-// Single-threaded; events run on the caller's thread inside Zip.
+// Events run on the caller's thread inside Zip. With Threads above 1 the
+// files are read and compressed on worker threads ahead of the writing
+// (zip_pack_pool.h); everything else, every event included, stays on the
+// caller's thread and in the order of the file list.
 #pragma once
 
 #include <sys/stat.h>
@@ -140,6 +143,11 @@ class TZipWriter : public TZipReader {
   // existed stays as it was. True (the component's rule): an empty archive,
   // an end record only, is written.
   bool WriteEmptyArchive = true;
+  // Files compressed at once. 1: one after the other on the caller's thread;
+  // more: on that many worker threads, ahead of the writing (the archive is
+  // the same, byte for byte, and the events come in the same order); 0: one
+  // thread per processor.
+  int Threads = 1;
 
   // ------------------------------------------------------------ events
   TStartZipInfoEvent OnStartZipInfo;
@@ -223,8 +231,16 @@ class TZipWriter : public TZipReader {
   // reading at most `limit` bytes, and sets the entry's method, sizes and CRC.
   void WriteEntryData(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry,
                       TEntryEncryptor* encryptor, uint64_t limit);
-  // Raises OnFileChanged when the source's size or date moved while read.
-  void ReportChange(const std::string& F, const TSource& src, int64_t read);
+  // The same for a file a worker of the pool compressed: its output copied
+  // into the archive as it comes.
+  void WritePooledData(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry,
+                       TEntryEncryptor* encryptor);
+  // Starts the workers for the lines still to add, when Threads asks for them.
+  void StartPool(TZipRun& run);
+  // Raises OnFileChanged when the file's size or date moved while it was
+  // read: `opened` is the file when opened, `now` when reading ended.
+  void ReportChange(const std::string& F, const struct stat& opened, const struct stat& now,
+                    int64_t read);
   void WriteCentralDirectory(TZipRun& run);
   void ReportRead(size_t n, uint32_t& crc, const uint8_t* data);
 

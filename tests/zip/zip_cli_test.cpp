@@ -137,6 +137,27 @@ TEST_F(CliTest, AddLevelsExclusionAndNoCompression) {
                      {"docs/README", 0, 2}, {"docs/a.txt", 8, 2}, {"docs/sub/c.txt", 0, 0}, {"docs/a.txt", 0, 0}}));
 }
 
+TEST_F(CliTest, AddThreadsWritesTheSameArchiveAndRefusesBadCounts) {
+  for (int i = 0; i < 20; ++i)
+    test::WriteFile(tmp_ / ("docs/sub/n" + std::to_string(i) + ".txt"), std::string(3000 + i * 500, 'a' + i % 26));
+  ASSERT_EQ(Run("add -r -D one.zip docs"), 0);
+  const std::string one = test::ReadFile(tmp_ / "one.zip");
+  ASSERT_EQ(testing::ParseArchive(tmp_ / "one.zip").entries.size(), 24u);
+  for (const char* n : {"1", "2", "3", "8", "0"}) {
+    SCOPED_TRACE(n);
+    std::filesystem::remove(tmp_ / "n.zip");
+    EXPECT_EQ(Run(std::string("add -r -D --threads ") + n + " n.zip docs"), 0);
+    EXPECT_TRUE(test::ReadFile(tmp_ / "n.zip") == one);
+  }
+  for (const char* bad : {"-1", "x", "1025", "", "2k"}) {
+    SCOPED_TRACE(bad);
+    std::string err;
+    EXPECT_EQ(Run(std::string("add --threads '") + bad + "' bad.zip docs", nullptr, &err), 2);
+    EXPECT_NE(err.find("bad thread count"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(tmp_ / "bad.zip"));
+  }
+}
+
 TEST_F(CliTest, AddUpdateFreshenReplaceAndExitStatuses) {
   std::string out;
   ASSERT_EQ(Run("add out.zip docs/a.txt"), 0);

@@ -3,7 +3,7 @@
 //
 //   vantrel-zip add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
 //                   [-e [--zipcrypto] [-P PASSWORD]] [--split SIZE [--first-split SIZE]]
-//                   ARCHIVE FILE-OR-PATTERN...
+//                   [--threads N] ARCHIVE FILE-OR-PATTERN...
 //   vantrel-zip repair [-P PASSWORD] DAMAGED NEW
 //
 // Names are stored relative to the current directory (RootDir, with
@@ -19,6 +19,8 @@
 // archive as block volumes of SIZE bytes (k, m and g multiply by 1024,
 // 1024^2 and 1024^3): ARCHIVE's name with .001, .002, ... and the last one
 // under ARCHIVE itself; --first-split gives the first volume another size.
+// --threads compresses N files at once (0: one per processor; 1, the default:
+// one after the other); the archive is the same bytes at every count.
 // An archive whose
 // directory is damaged is never updated (repair writes a new one instead).
 // Every file left out is named with its reason. An add that would write an
@@ -57,7 +59,7 @@ int Usage(const std::string& text) {
   std::fprintf(stderr,
                "usage: vantrel-zip add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... "
                "[-n PATTERN]... [-e [--zipcrypto] [-P PASSWORD]] "
-               "[--split SIZE [--first-split SIZE]] ARCHIVE FILE-OR-PATTERN...\n");
+               "[--split SIZE [--first-split SIZE]] [--threads N] ARCHIVE FILE-OR-PATTERN...\n");
   return 2;
 }
 
@@ -67,6 +69,17 @@ bool IsDirectory(const std::string& path) {
 }
 
 }  // namespace
+
+std::optional<int> ParseThreadCount(const std::string& text) {
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  int n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (n > 1024) return std::nullopt;
+  return n;
+}
 
 std::optional<int64_t> ParseVolumeSize(const std::string& text) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return std::nullopt;
@@ -102,6 +115,7 @@ int RunAdd(const std::vector<std::string>& args) {
   bool encrypt = false, zipCrypto = false;
   std::optional<std::string> password;
   std::optional<int64_t> split, firstSplit;
+  int threads = 1;
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -134,6 +148,10 @@ int RunAdd(const std::vector<std::string>& args) {
       const std::optional<int64_t> size = ParseVolumeSize(args[++i]);
       if (!size) return Usage("bad volume size '" + args[i] + "' (1 byte to 4 GiB - 1, k/m/g allowed)");
       (a == "--split" ? split : firstSplit) = size;
+    } else if (a == "--threads" && i + 1 < args.size()) {
+      const std::optional<int> n = ParseThreadCount(args[++i]);
+      if (!n) return Usage("bad thread count '" + args[i] + "' (0 for one per processor, up to 1024)");
+      threads = *n;
     } else if ((a == "-x" || a == "-n") && i + 1 < args.size()) {
       (a == "-x" ? exclude : noCompress).push_back(args[++i]);
     } else {
@@ -175,6 +193,7 @@ int RunAdd(const std::vector<std::string>& args) {
     w.WriteEmptyArchive = false;
     w.StoreLinks = storeLinks;
     w.PackLevel = level;
+    w.Threads = threads;
     w.ZipAction = action;
     w.ExcludeList = exclude;
     w.NoCompressList = noCompress;

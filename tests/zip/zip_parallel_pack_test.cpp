@@ -1,0 +1,507 @@
+// Packing on several threads: the archive and the events are those of a
+// single thread at every thread count; cancellation and failures while the
+// workers run leave the old archive as it was and nothing behind.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <random>
+
+#include "tests/support/test_support.h"
+#include "tests/zip/zip_writer_support.h"
+#include "zip/codec/deflate_compress.h"
+#include "zip/zip_pack_pool.h"
+#include "zip/zip_writer.h"
+
+namespace vantrel::zip {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+using namespace vantrel::test;
+
+std::string Words(size_t n, uint32_t seed) {
+  const char* words[] = {"archive ", "entry ", "deflate ", "window ", "header ", "\n", "pool "};
+  std::mt19937 gen(seed);
+  std::string text;
+  while (text.size() < n) text += words[gen() % 7];
+  text.resize(n);
+  return text;
+}
+
+void Put(const std::string& path, const std::string& data) {
+  fs::create_directories(fs::path(path).parent_path());
+  WriteFile(path, data);
+  SetMTime(path, 1700000000);
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What a run did, as its events tell it, in their order.
+struct TRunLog {
+  std::vector<std::string> events;
+  int lastPercent = -1;
+  bool percentsInRange = true;
+  size_t mostThreads = 0;  // threads of the process seen at the end of an entry
+};
+
+size_t ThreadsOfThisProcess() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+void Record(TZipWriter& w, TRunLog& log) {
+  w.OnStartZip = [&](TZipWriter*, const std::string& f, TZipHeaderInfo&, bool&) {
+    log.events.push_back("start " + f);
+  };
+  w.OnEndZip = [&](TZipWriter*, const std::string& f, int64_t u, int64_t c, int64_t pos) {
+    log.events.push_back("end " + f + " " + std::to_string(u) + " " + std::to_string(c) + " " +
+                         std::to_string(pos));
+    log.mostThreads = std::max(log.mostThreads, ThreadsOfThisProcess());
+  };
+  w.OnFileChanged = [&](TZipWriter*, const std::string& f, const std::string& what) {
+    log.events.push_back("changed " + f + ": " + what);
+  };
+  w.OnSkippingFile = [&](TZipReader*, TSkipReason r, const std::string& f, int, bool&) {
+    log.events.push_back("skip " + std::to_string(r) + " " + f);
+  };
+  w.OnTotalPercentDone = [&](TZipReader*, int p) {
+    if (p < 0 || p > 100) log.percentsInRange = false;
+    log.lastPercent = p;
+  };
+}
+
+// A tree to pack and what to do to it once the list is made.
+struct TTreeCase {
+  const char* name;
+  std::function<void(const std::string& src)> make;
+  std::function<void(const std::string& src)> afterListing;  // may be empty
+  int level = 6;
+  size_t entries;  // entries the archive must hold
+};
+
+const TTreeCase kTrees[] = {
+    {"mixed files and directories",
+     [](const std::string& s) {
+       Put(s + "/text.txt", Words(300000, 1));
+       Put(s + "/random.bin", RandomBytes(150000, 2));  // stored: does not shrink
+       Put(s + "/zeros.dat", std::string(200000, '\0'));
+       Put(s + "/empty.dat", "");
+       for (int i = 0; i < 40; ++i)
+         Put(s + "/many/f" + std::to_string(i) + ".txt", Words(static_cast<size_t>(i) * 97, 10 + i));
+       fs::create_directories(s + "/emptydir");
+     },
+     nullptr, 6, 4 + 40 + 2},
+    {"empty files only",
+     [](const std::string& s) {
+       for (int i = 0; i < 12; ++i) Put(s + "/e" + std::to_string(i), "");
+     },
+     nullptr, 6, 12},
+    {"a file vanishes after the list is made",
+     [](const std::string& s) {
+       for (int i = 0; i < 6; ++i) Put(s + "/v" + std::to_string(i) + ".txt", Words(50000, 20 + i));
+     },
+     [](const std::string& s) { fs::remove(s + "/v2.txt"); }, 6, 5},
+    {"a file larger than a job's memory, between small ones",
+     [](const std::string& s) {
+       Put(s + "/a.txt", Words(1000, 3));
+       Put(s + "/b-large.txt", Words(9 << 20, 4));
+       Put(s + "/c-random.bin", RandomBytes(5 << 20, 5));  // read twice: stored after all
+       Put(s + "/d.txt", Words(1000, 6));
+     },
+     nullptr, 1, 4},
+    {"stored, level 0",
+     [](const std::string& s) {
+       Put(s + "/a.txt", Words(100000, 7));
+       Put(s + "/b.bin", RandomBytes(70000, 8));
+       Put(s + "/c.dat", "");
+     },
+     nullptr, 0, 3},
+    {"level 9",
+     [](const std::string& s) {
+       Put(s + "/a.txt", Words(400000, 9));
+       Put(s + "/b.txt", Words(3000, 11));
+     },
+     nullptr, 9, 2},
+    {"a large sparse file",
+     [](const std::string& s) {
+       const std::string f = s + "/sparse.img";
+       Put(f, "");
+       fs::resize_file(f, 96ull << 20);
+       std::FILE* out = std::fopen(f.c_str(), "r+b");
+       for (long at : {0L, 40L << 20, (96L << 20) - 10}) {
+         std::fseek(out, at, SEEK_SET);
+         std::fputs("data in a hole", out);
+       }
+       std::fclose(out);
+       SetMTime(f, 1700000000);
+       Put(s + "/small.txt", Words(5000, 12));
+     },
+     nullptr, 1, 2},
+};
+
+// Everything under src, sorted (directories end in "/"), so that the list
+// does not depend on the order the directory gives.
+std::vector<std::string> SortedTree(const std::string& src) {
+  std::vector<std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(src))
+    files.push_back(e.path().string() + (e.is_directory() && !e.is_symlink() ? "/" : ""));
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Packs src into zip with `threads`; returns the archive's bytes.
+std::string Pack(const std::string& zip, const std::string& src, int threads, const TTreeCase& c,
+                 TRunLog& log) {
+  fs::remove(zip);
+  TZipWriter w;
+  w.SetZipName(zip);
+  w.SetRootDir(src);
+  w.SetRelativePaths(true);
+  w.PackLevel = c.level;
+  w.Threads = threads;
+  for (const std::string& f : SortedTree(src)) w.AddFile(f);
+  Record(w, log);
+  if (c.afterListing)
+    w.OnStartZipInfo = [&](TZipWriter*, int, int64_t, TEndCentral&, bool&) { c.afterListing(src); };
+  w.Zip();
+  return ReadFile(zip);
+}
+
+TEST(ParallelPack, SameBytesAndEventsAtEveryThreadCount) {
+  for (const TTreeCase& c : kTrees) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string src = dir / "src";
+    fs::create_directories(src);
+    c.make(src);
+    // A tree the run changes is made again for every run.
+    TRunLog one;
+    const std::string single = Pack(dir / "1.zip", src, 1, c, one);
+    ASSERT_EQ(ParseArchive(dir / "1.zip").entries.size(), c.entries);
+    // Files of no bytes report no progress.
+    uintmax_t bytes = 0;
+    for (const auto& e : fs::recursive_directory_iterator(src))
+      if (e.is_regular_file()) bytes += e.file_size();
+    EXPECT_EQ(one.lastPercent, bytes ? 100 : -1);
+    for (int threads : {2, 3, 8}) {
+      SCOPED_TRACE(threads);
+      if (c.afterListing) c.make(src);
+      TRunLog log;
+      const std::string bytes = Pack(dir / "n.zip", src, threads, c, log);
+      EXPECT_TRUE(bytes == single) << "archives differ: " << bytes.size() << " vs " << single.size();
+      EXPECT_EQ(log.events, one.events);
+      EXPECT_GT(log.mostThreads, one.mostThreads) << "the workers ran";
+      EXPECT_EQ(log.lastPercent, one.lastPercent);
+      EXPECT_TRUE(log.percentsInRange);
+    }
+    EXPECT_EQ(FilesIn(dir.path()), (std::vector<std::string>{"1.zip", "n.zip", "src"}))
+        << "no scratch or temporary file is left";
+  }
+}
+
+// A file that says it is empty but reads as bytes (as a file that grows
+// while it is read does): the entry holds what was read, the change is
+// reported at its place, at every thread count.
+TEST(ParallelPack, FileGrowingWhileReadIsStoredAsReadAtItsPlace) {
+  const char* grows = "/proc/sys/kernel/ostype";
+  struct stat st;
+  if (::stat(grows, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0)
+    GTEST_SKIP() << grows << " is not an empty-looking file here";
+  TempDir dir;
+  const std::string src = dir / "src";
+  Put(src + "/a.txt", Words(80000, 1));
+  ASSERT_EQ(::symlink(grows, (src + "/b-grows").c_str()), 0);
+  Put(src + "/c.txt", Words(80000, 2));
+  const TTreeCase c{"grows", nullptr, nullptr, 6, 3};
+  TRunLog one;
+  const std::string single = Pack(dir / "1.zip", src, 1, c, one);
+  const auto entries = ParseArchive(dir / "1.zip").entries;
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[1].name, "b-grows");
+  EXPECT_GT(entries[1].usize, 0u);
+  ASSERT_EQ(std::count_if(one.events.begin(), one.events.end(),
+                          [](const std::string& e) { return e.rfind("changed ", 0) == 0; }),
+            1);
+  for (int threads : {2, 3, 8}) {
+    SCOPED_TRACE(threads);
+    TRunLog log;
+    EXPECT_TRUE(Pack(dir / "n.zip", src, threads, c, log) == single);
+    EXPECT_EQ(log.events, one.events);
+  }
+}
+
+// Large files that keep the workers busy.
+struct TBusyTree {
+  TempDir dir;
+  std::string src = dir / "src";
+  std::string zip = dir / "out.zip";
+  std::string temp = dir / "temp";
+  std::string before;
+  TBusyTree() {
+    fs::create_directories(temp);
+    Put(src + "/old.txt", "the old archive");
+    TZipWriter w;
+    w.SetZipName(zip);
+    w.SetRootDir(src);
+    w.SetRelativePaths(true);
+    w.AddFile(src + "/old.txt");
+    w.Zip();
+    before = ReadFile(zip);
+    for (int i = 0; i < 6; ++i) {
+      files.push_back(src + "/big" + std::to_string(i) + ".txt");
+      Put(files.back(), Words(3 << 20, 30 + i));
+    }
+  }
+  std::vector<std::string> files;  // in the order they are listed
+  void Configure(TZipWriter& w, int threads) {
+    w.SetZipName(zip);
+    w.SetRootDir(src);
+    w.SetRelativePaths(true);
+    w.PackLevel = 9;
+    w.Threads = threads;
+    w.TempPath = temp;
+    for (const std::string& f : files) w.AddFile(f);
+  }
+};
+
+TEST(ParallelPack, CancelWhileWorkersRunStopsPromptlyAndKeepsTheOldArchive) {
+  for (int threads : {2, 3, 8}) {
+    SCOPED_TRACE(threads);
+    TBusyTree t;
+    TZipWriter w;
+    t.Configure(w, threads);
+    std::chrono::steady_clock::time_point asked;
+    w.OnTotalPercentDone = [&](TZipReader*, int p) {
+      if (p >= 5 && !w.CancelOperation && asked == std::chrono::steady_clock::time_point{}) {
+        asked = std::chrono::steady_clock::now();
+        w.CancelOperation = true;
+      }
+    };
+    EXPECT_THROW(w.Zip(), EUserCanceled);
+    const auto took = std::chrono::steady_clock::now() - asked;
+    ASSERT_NE(asked, std::chrono::steady_clock::time_point{});
+    // 100 ms on an idle machine; the margin is for a loaded one.
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+    EXPECT_EQ(ReadFile(t.zip), t.before);
+    EXPECT_TRUE(FilesIn(t.temp).empty());
+    EXPECT_EQ(FilesIn(t.dir.path()), (std::vector<std::string>{"out.zip", "src", "temp"}));
+  }
+}
+
+// Runs `body` in a child whose files may not grow beyond `limit` bytes;
+// returns 0 when it ran through, 1 on ENotEnoughRoom, 2 on anything else.
+int WithFileSizeLimit(rlim_t limit, const std::function<void()>& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl {limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &rl);
+    try {
+      body();
+    } catch (const ENotEnoughRoom&) {
+      ::_exit(1);
+    } catch (...) {
+      ::_exit(2);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+TEST(ParallelPack, FailuresWhileWorkersRunLeaveTheOldArchiveByteForByte) {
+  struct TFailure {
+    const char* name;
+    std::function<void(TBusyTree&)> prepare;
+    std::function<void(TBusyTree&, int threads)> run;  // must throw, or fail in a child
+  };
+  const TFailure failures[] = {
+      {"a file that cannot be read, among large ones",
+       [](TBusyTree& t) {
+         // Reading /proc/self/mem at offset 0 fails with an I/O error.
+         ASSERT_EQ(::symlink("/proc/self/mem", (t.src + "/big2b-unreadable").c_str()), 0);
+         t.files.insert(t.files.begin() + 3, t.src + "/big2b-unreadable");
+       },
+       [](TBusyTree& t, int threads) {
+         TZipWriter w;
+         t.Configure(w, threads);
+         w.PackLevel = 1;
+         std::vector<std::string> ended;
+         w.OnEndZip = [&](TZipWriter*, const std::string& f, int64_t, int64_t, int64_t) {
+           ended.push_back(fs::path(f).filename().string());
+         };
+         try {
+           w.Zip();
+           ADD_FAILURE() << "no error";
+         } catch (const EZipError& e) {
+           EXPECT_NE(std::string(e.what()).find("Cannot read \"" + t.src + "/big2b-unreadable\""),
+                     std::string::npos)
+               << e.what();
+         }
+         // The error comes at the file's place: the files before it were written.
+         EXPECT_EQ(ended, (std::vector<std::string>{"big0.txt", "big1.txt", "big2.txt"}));
+       }},
+      {"the disk fills up",
+       [](TBusyTree&) {},
+       [](TBusyTree& t, int threads) {
+         const int status = WithFileSizeLimit(1 << 20, [&] {
+           TZipWriter w;
+           t.Configure(w, threads);
+           w.PackLevel = 1;
+           w.Zip();
+         });
+         EXPECT_EQ(status, 1) << "ENotEnoughRoom";
+       }},
+  };
+  for (const TFailure& f : failures) {
+    SCOPED_TRACE(f.name);
+    for (int threads : {1, 2, 8}) {
+      SCOPED_TRACE(threads);
+      TBusyTree t;
+      f.prepare(t);
+      f.run(t, threads);
+      EXPECT_EQ(ReadFile(t.zip), t.before);
+      EXPECT_TRUE(FilesIn(t.temp).empty());
+      EXPECT_EQ(FilesIn(t.dir.path()), (std::vector<std::string>{"out.zip", "src", "temp"}));
+    }
+  }
+}
+
+// ------------------------------------------------------------ the pool itself
+
+// A memory sink for the reference compressor.
+class TStringSink final : public TDeflateSink {
+ public:
+  void Write(const uint8_t* data, size_t n) override { out.append(reinterpret_cast<const char*>(data), n); }
+  std::string out;
+};
+
+// What one compressor makes of a file alone.
+std::string Reference(const std::string& data, int level, TDeflateResult& r) {
+  TDeflateCompressor c;
+  TMemoryDeflateSource in(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  TStringSink sink;
+  r = c.Deflate(level, in, sink);
+  return sink.out;
+}
+
+TEST(PackPool, OutputThatSpillsComesBackInOrderAndLeavesNoScratchFile) {
+  TempDir dir;
+  const std::string scratch = dir / "scratch";
+  fs::create_directories(scratch);
+  const std::vector<std::string> contents = {Words(700000, 1), RandomBytes(300000, 2), "",
+                                             Words(50, 3), std::string(2000000, 'z')};
+  std::vector<TPackRequest> requests;
+  for (size_t i = 0; i < contents.size(); ++i) {
+    const std::string f = dir / ("f" + std::to_string(i));
+    WriteFile(f, contents[i]);
+    requests.push_back({i * 2, f, i == 3});
+  }
+  for (size_t memory : {size_t{1}, size_t{4096}, size_t{1} << 30}) {
+    SCOPED_TRACE(memory);
+    TPackOptions options;
+    options.threads = 3;
+    options.level = 6;
+    options.window = 4;
+    options.memoryPerJob = memory;
+    options.scratchDirectory = scratch;
+    TPackPool pool(requests, options);
+    for (size_t i = 0; i < contents.size(); ++i) {
+      SCOPED_TRACE(i);
+      ASSERT_TRUE(pool.IsHead(i * 2));
+      EXPECT_FALSE(pool.IsHead(i * 2 + 2));
+      struct stat st;
+      ASSERT_EQ(pool.WaitOpened(st, [] {}), TPackOpen::Opened);
+      EXPECT_EQ(st.st_size, static_cast<off_t>(contents[i].size()));
+      std::string out;
+      int64_t lastProgress = -1;
+      const TPackResult r = pool.Drain(
+          [&](const uint8_t* d, size_t n) { out.append(reinterpret_cast<const char*>(d), n); },
+          [&](int64_t read) { lastProgress = read; }, [] {});
+      EXPECT_EQ(r.read, static_cast<int64_t>(contents[i].size()));
+      EXPECT_EQ(lastProgress, r.read ? r.read : -1) << "progress only for bytes read";
+      if (requests[i].store) {
+        EXPECT_EQ(r.deflate.CompressionMethod, 0);
+        EXPECT_TRUE(out == contents[i]);
+      } else {
+        TDeflateResult ref;
+        EXPECT_TRUE(out == Reference(contents[i], 6, ref));
+        EXPECT_EQ(r.deflate.CompressionMethod, ref.CompressionMethod);
+        EXPECT_EQ(r.deflate.CompressedSize, out.size());
+      }
+      pool.PopHead();
+      EXPECT_TRUE(FilesIn(scratch).empty()) << "scratch files are unnamed";
+    }
+  }
+}
+
+TEST(PackPool, WhatAWorkerCannotOpenIsLeftToTheWriter) {
+  TempDir dir;
+  WriteFile(dir / "self", "the output");
+  WriteFile(dir / "plain", "plain");
+  fs::create_directories(dir / "adir");
+  ASSERT_EQ(::symlink("plain", (dir / "link").c_str()), 0);
+  struct stat self;
+  ASSERT_EQ(::stat((dir / "self").c_str(), &self), 0);
+  const struct {
+    const char* file;
+    bool storeLinks;
+    TPackOpen expected;
+  } cases[] = {
+      {"missing", false, TPackOpen::Elsewhere}, {"adir", false, TPackOpen::Elsewhere},
+      {"link", true, TPackOpen::Elsewhere},     {"link", false, TPackOpen::Opened},
+      {"self", false, TPackOpen::Refused},      {"plain", false, TPackOpen::Opened},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + (c.storeLinks ? " storing links" : ""));
+    TPackOptions options;
+    options.threads = 2;
+    options.storeLinks = c.storeLinks;
+    options.scratchDirectory = dir.path();
+    options.refused.emplace_back(self.st_dev, self.st_ino);
+    TPackPool pool({{0, dir / c.file, false}, {1, dir / "plain", false}}, options);
+    struct stat st;
+    EXPECT_EQ(pool.WaitOpened(st, [] {}), c.expected);
+    pool.PopHead();
+    ASSERT_TRUE(pool.IsHead(1));
+    EXPECT_EQ(pool.WaitOpened(st, [] {}), TPackOpen::Opened);
+  }
+}
+
+TEST(PackPool, DestroyedWhileWorkersRunStopsThem) {
+  TempDir dir;
+  std::vector<TPackRequest> requests;
+  for (size_t i = 0; i < 4; ++i) {
+    WriteFile(dir / ("f" + std::to_string(i)), Words(8 << 20, static_cast<uint32_t>(i)));
+    requests.push_back({i, dir / ("f" + std::to_string(i)), false});
+  }
+  TPackOptions options;
+  options.threads = 4;
+  options.level = 9;
+  options.scratchDirectory = dir.path();
+  auto pool = std::make_unique<TPackPool>(requests, options);
+  struct stat st;
+  ASSERT_EQ(pool->WaitOpened(st, [] {}), TPackOpen::Opened);
+  const auto start = std::chrono::steady_clock::now();
+  pool.reset();
+  const auto took = std::chrono::steady_clock::now() - start;
+  // Each worker stops at its next read of at most 64 KB.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+}
+
+}  // namespace
+}  // namespace vantrel::zip

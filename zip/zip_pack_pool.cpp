@@ -1,0 +1,393 @@
+// zip_pack_pool.cpp - the workers that compress files ahead of the writer.
+#include "zip/zip_pack_pool.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+
+#include "zip/codec/crc32.h"
+#include "zip/zip_errors.h"
+#include "zip/zip_stream.h"
+
+namespace vantrel::zip {
+
+namespace {
+
+constexpr size_t kMemoryBlock = 256 * 1024;
+constexpr size_t kStoreChunk = 32768;
+constexpr size_t kScratchPiece = 1 << 20;
+constexpr auto kIdleInterval = std::chrono::milliseconds(50);
+
+// Thrown inside a worker when the pool stops or the writer dropped the job.
+struct TJobStopped {};
+
+[[noreturn]] void ThrowScratchError(int err) {
+  if (err == ENOSPC || err == EFBIG || err == EDQUOT || err == 0)
+    throw ENotEnoughRoom(kTextNotEnoughRoom);
+  throw ENotEnoughRoom(std::string(kTextNotEnoughRoom) + " (" + std::strerror(err) + ")");
+}
+
+// An unnamed file for output that does not fit in memory; a named one is
+// unlinked at once where the file system has no unnamed files.
+int CreateScratch(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  std::string tmpl = (dir.empty() || dir.back() == '/' ? dir : dir + "/") + ".RQXscratchXXXXXX";
+  fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+  if (fd < 0)
+    throw EFOpenError("Cannot create a temporary file in \"" + dir + "\". " + std::strerror(errno));
+  ::unlink(tmpl.c_str());
+  return fd;
+}
+
+}  // namespace
+
+// One file in the pool. The fields under `mutex` pass between the worker that
+// runs the job and the writer thread.
+class TPackJob {
+ public:
+  explicit TPackJob(TPackRequest r) : request(std::move(r)) {}
+  ~TPackJob() {
+    if (scratch >= 0) ::close(scratch);
+  }
+
+  const TPackRequest request;
+  std::atomic<int64_t> bytesRead{0};
+  std::atomic<bool> abandoned{false};
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  TPackOpen open = TPackOpen::Pending;
+  struct stat st {};
+  std::deque<std::vector<uint8_t>> memory;
+  size_t memoryBytes = 0;
+  int scratch = -1;
+  int64_t spillRead = 0, spillWritten = 0;
+  bool finished = false;
+  std::exception_ptr failure;
+  TPackResult result;
+
+  // Worker side: appends compressed output. Output goes to the scratch file
+  // while any of it waits there unread (so that it stays in order) or when
+  // memory is full.
+  void Append(const uint8_t* data, size_t n, size_t memoryLimit, const std::string& dir) {
+    std::unique_lock lock(mutex);
+    if (spillWritten > spillRead || memoryBytes + n > memoryLimit) {
+      if (scratch < 0) scratch = CreateScratch(dir);
+      int64_t at = spillWritten;
+      const uint8_t* p = data;
+      size_t left = n;
+      while (left > 0) {
+        ssize_t w = ::pwrite(scratch, p, left, at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) ThrowScratchError(w < 0 ? errno : 0);
+        p += w;
+        left -= static_cast<size_t>(w);
+        at += w;
+      }
+      spillWritten = at;
+    } else {
+      size_t left = n;
+      while (left > 0) {
+        if (memory.empty() || memory.back().size() == kMemoryBlock) {
+          memory.emplace_back();
+          memory.back().reserve(kMemoryBlock);
+        }
+        std::vector<uint8_t>& block = memory.back();
+        size_t take = std::min(left, kMemoryBlock - block.size());
+        block.insert(block.end(), data, data + take);
+        data += take;
+        left -= take;
+      }
+      memoryBytes += n;
+    }
+    lock.unlock();
+    changed.notify_all();
+  }
+};
+
+namespace {
+
+// The file as the compressor reads it: the CRC and the count of bytes read go
+// along, and a stopped pool or a dropped job ends the reading.
+class TPoolSource final : public TDeflateSource {
+ public:
+  TPoolSource(TPackJob& job, const std::atomic<bool>& stop, int fd, uint64_t limit)
+      : job_(job), stop_(stop), fd_(fd), limit_(limit) {}
+
+  size_t Read(uint8_t* buf, size_t n) override {
+    if (stop_.load(std::memory_order_relaxed) || job_.abandoned.load(std::memory_order_relaxed))
+      throw TJobStopped{};
+    n = static_cast<size_t>(std::min<uint64_t>(n, limit_ - static_cast<uint64_t>(total)));
+    if (n == 0) return 0;
+    for (;;) {
+      ssize_t r = ::read(fd_, buf, n);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0)
+        throw EZipError("Cannot read \"" + job_.request.path + "\": " + std::strerror(errno));
+      total += r;
+      crc = Crc32Update(crc, buf, static_cast<size_t>(r));
+      job_.bytesRead.store(total, std::memory_order_relaxed);
+      return static_cast<size_t>(r);
+    }
+  }
+
+  bool Rewind() override {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) return false;
+    crc = 0xFFFFFFFF;
+    total = 0;
+    job_.bytesRead.store(0, std::memory_order_relaxed);
+    return true;
+  }
+
+  uint32_t crc = 0xFFFFFFFF;
+  int64_t total = 0;
+
+ private:
+  TPackJob& job_;
+  const std::atomic<bool>& stop_;
+  int fd_;
+  uint64_t limit_;
+};
+
+class TJobSink final : public TDeflateSink {
+ public:
+  TJobSink(TPackJob& job, const TPackOptions& options) : job_(job), options_(options) {}
+  void Write(const uint8_t* data, size_t n) override {
+    job_.Append(data, n, options_.memoryPerJob, options_.scratchDirectory);
+    written += n;
+  }
+  uint64_t written = 0;
+
+ private:
+  TPackJob& job_;
+  const TPackOptions& options_;
+};
+
+struct TFd {
+  int fd = -1;
+  ~TFd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+int AvailableProcessors() {
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+TPackPool::TPackPool(std::vector<TPackRequest> requests, TPackOptions options)
+    : options_(std::move(options)) {
+  options_.window = std::max<size_t>(options_.window, 1);
+  jobs_.reserve(requests.size());
+  for (TPackRequest& r : requests) jobs_.push_back(std::make_shared<TPackJob>(std::move(r)));
+  const int n = std::max(1, std::min<int>(options_.threads, static_cast<int>(jobs_.size())));
+  for (int i = 0; i < n && !jobs_.empty(); ++i) workers_.emplace_back([this] { Work(); });
+}
+
+TPackPool::~TPackPool() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  workAvailable_.notify_all();
+  for (std::thread& t : workers_) t.join();
+}
+
+bool TPackPool::IsHead(size_t line) const {
+  std::lock_guard lock(mutex_);
+  return head_ < jobs_.size() && jobs_[head_]->request.line == line;
+}
+
+void TPackPool::Work() {
+  TDeflateCompressor compressor;
+  for (;;) {
+    std::shared_ptr<TPackJob> job;
+    {
+      std::unique_lock lock(mutex_);
+      workAvailable_.wait(lock, [&] {
+        return stop_ || (next_ < jobs_.size() && next_ < head_ + options_.window + 1);
+      });
+      if (stop_) return;
+      job = jobs_[next_++];
+    }
+    try {
+      RunJob(*job, compressor);
+    } catch (const TJobStopped&) {
+    } catch (...) {
+      std::lock_guard lock(job->mutex);
+      job->failure = std::current_exception();
+    }
+    {
+      std::lock_guard lock(job->mutex);
+      job->finished = true;
+      if (job->open == TPackOpen::Pending) job->open = TPackOpen::Elsewhere;
+    }
+    job->changed.notify_all();
+  }
+}
+
+void TPackPool::RunJob(TPackJob& job, TDeflateCompressor& compressor) {
+  const std::string& path = job.request.path;
+  TFd file;
+  struct stat st {};
+  auto opened = [&](TPackOpen how) {
+    {
+      std::lock_guard lock(job.mutex);
+      job.open = how;
+      job.st = st;
+    }
+    job.changed.notify_all();
+  };
+  // A link stored as a link, a file that cannot be opened or is no regular
+  // file: the writer deals with it at its turn, with its events.
+  if (options_.storeLinks && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    return opened(TPackOpen::Elsewhere);
+  file.fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return opened(TPackOpen::Elsewhere);
+  for (const auto& [dev, ino] : options_.refused)
+    if (static_cast<uint64_t>(st.st_dev) == dev && static_cast<uint64_t>(st.st_ino) == ino)
+      return opened(TPackOpen::Refused);
+  ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
+  opened(TPackOpen::Opened);
+
+  const uint64_t limit = static_cast<uint64_t>(st.st_size) >= options_.zip64Threshold
+                             ? UINT64_MAX
+                             : options_.zip64Threshold;
+  TPoolSource source(job, stop_, file.fd, limit);
+  TJobSink sink(job, options_);
+  TPackResult result;
+  if (job.request.store) {
+    std::unique_ptr<uint8_t[]> buf(new uint8_t[kStoreChunk]);
+    for (;;) {
+      size_t n = source.Read(buf.get(), kStoreChunk);
+      if (n == 0) break;
+      sink.Write(buf.get(), n);
+    }
+    result.deflate.CompressionMethod = 0;
+    result.deflate.InternalAttributes = 0;
+    result.deflate.CompressedSize = sink.written;
+  } else {
+    result.deflate = compressor.Deflate(options_.level, source, sink);
+  }
+  result.read = source.total;
+  result.crc = ~source.crc;
+  result.afterValid = ::fstat(file.fd, &result.after) == 0;
+  std::lock_guard lock(job.mutex);
+  job.result = result;
+}
+
+TPackOpen TPackPool::WaitOpened(struct stat& st, const std::function<void()>& idle) {
+  std::shared_ptr<TPackJob> job;
+  {
+    std::lock_guard lock(mutex_);
+    job = jobs_.at(head_);
+  }
+  for (;;) {
+    {
+      std::unique_lock lock(job->mutex);
+      job->changed.wait_for(lock, kIdleInterval, [&] { return job->open != TPackOpen::Pending; });
+      if (job->open != TPackOpen::Pending) {
+        st = job->st;
+        return job->open;
+      }
+    }
+    idle();
+  }
+}
+
+TPackResult TPackPool::Drain(const std::function<void(const uint8_t*, size_t)>& write,
+                             const std::function<void(int64_t)>& progress,
+                             const std::function<void()>& idle) {
+  std::shared_ptr<TPackJob> job;
+  {
+    std::lock_guard lock(mutex_);
+    job = jobs_.at(head_);
+  }
+  std::unique_ptr<uint8_t[]> piece;
+  int64_t reported = 0;  // nothing is reported before the first byte, as without the pool
+  auto lastIdle = std::chrono::steady_clock::now();
+  for (;;) {
+    std::deque<std::vector<uint8_t>> blocks;
+    int64_t spillFrom = 0, spillTo = 0;
+    int scratch = -1;
+    bool finished = false;
+    {
+      std::unique_lock lock(job->mutex);
+      job->changed.wait_for(lock, kIdleInterval, [&] {
+        return job->finished || job->memoryBytes > 0 || job->spillWritten > job->spillRead;
+      });
+      blocks.swap(job->memory);
+      job->memoryBytes = 0;
+      spillFrom = job->spillRead;
+      spillTo = job->spillWritten;
+      scratch = job->scratch;
+      finished = job->finished;
+    }
+    // Memory first: it was written before anything now in the scratch file.
+    for (const std::vector<uint8_t>& b : blocks) write(b.data(), b.size());
+    if (spillTo > spillFrom) {
+      if (!piece) piece.reset(new uint8_t[kScratchPiece]);
+      for (int64_t at = spillFrom; at < spillTo;) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(spillTo - at, kScratchPiece));
+        ssize_t r = ::pread(scratch, piece.get(), want, at);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) ThrowScratchError(r < 0 ? errno : 0);
+        write(piece.get(), static_cast<size_t>(r));
+        at += r;
+      }
+      std::lock_guard lock(job->mutex);
+      job->spillRead = spillTo;
+      // Everything read back: the scratch file is used again from its start.
+      if (job->spillRead == job->spillWritten) job->spillRead = job->spillWritten = 0;
+    }
+    const int64_t read = job->bytesRead.load(std::memory_order_relaxed);
+    if (read != reported) {
+      progress(read);
+      reported = read;
+    }
+    if (finished) {
+      // Output taken before `finished` was seen may not have been all of it;
+      // once finished is seen, one more pass finds the rest.
+      std::unique_lock lock(job->mutex);
+      if (job->memoryBytes == 0 && job->spillWritten == job->spillRead) {
+        if (job->failure) std::rethrow_exception(job->failure);
+        const TPackResult result = job->result;
+        lock.unlock();
+        if (result.read != reported) progress(result.read);
+        idle();
+        return result;
+      }
+      continue;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastIdle >= kIdleInterval) {
+      idle();
+      lastIdle = now;
+    }
+  }
+}
+
+void TPackPool::PopHead() {
+  std::shared_ptr<TPackJob> job;
+  {
+    std::lock_guard lock(mutex_);
+    if (head_ >= jobs_.size()) return;
+    job = std::move(jobs_[head_]);
+    ++head_;
+  }
+  job->abandoned = true;  // a worker still on it stops at its next read
+  workAvailable_.notify_all();
+}
+
+}  // namespace vantrel::zip

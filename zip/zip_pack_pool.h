@@ -1,0 +1,123 @@
+// zip_pack_pool.h - TPackPool: the files of a run compressed ahead of the
+// writer on a pool of threads.
+//
+// The writer still writes every entry itself, in the order of its file list;
+// the pool only moves the expensive part (reading, CRC, deflate) onto worker
+// threads. Each file is compressed by one worker with its own compressor, so
+// its bytes are exactly those the writer's own compressor would make, and the
+// archive is the same at every thread count.
+//
+// A job is a line of the file list. Workers take jobs in list order, at most
+// `window` of them past the one the writer is at. A job's output waits in
+// memory up to `memoryPerJob` bytes; beyond that it goes to an unnamed scratch
+// file in the archive's temporary directory, from which the writer copies it
+// when the job's turn comes. Memory therefore stays bounded whatever the file
+// sizes: a 4 GB file in flight costs its scratch file, not 4 GB of memory.
+//
+// The writer thread sees a job through Wait... calls that return only for the
+// job at the head; while it waits it calls the `idle` callback at least every
+// 50 ms (events, cancellation). Destroying the pool stops every worker within
+// one read of at most 64 KB.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zip/codec/deflate_compress.h"
+
+namespace vantrel::zip {
+
+// One file for the pool.
+struct TPackRequest {
+  size_t line = 0;    // the line of the file list
+  std::string path;   // the file as the list names it
+  bool store = false; // written as plain bytes (level 0, no-compress patterns)
+};
+
+// How a worker met the file.
+enum class TPackOpen {
+  Pending,    // not opened yet
+  Opened,     // a regular file, being read (st is valid)
+  Elsewhere,  // anything else (gone, unreadable, a link to store): the writer opens it itself
+  Refused,    // the archive being updated or the output itself: left out
+};
+
+class TPackJob;
+
+struct TPackOptions {
+  int threads = 2;
+  int level = 6;                      // 1-9, for files not stored
+  size_t window = 4;                  // jobs in flight past the head (at least 1)
+  size_t memoryPerJob = 4u << 20;     // output held in memory per job before it spills
+  std::string scratchDirectory;       // where the scratch files are made
+  bool storeLinks = false;            // links are left to the writer (Elsewhere)
+  // Files that are never read: (device, inode) pairs.
+  std::vector<std::pair<uint64_t, uint64_t>> refused;
+  // The most bytes read of a file whose size at opening is below
+  // zip64Threshold (the rest of a file that grew is left out).
+  uint64_t zip64Threshold = UINT64_MAX;
+};
+
+// What a finished job tells the writer.
+struct TPackResult {
+  int64_t read = 0;        // bytes read of the file
+  uint32_t crc = 0;        // their CRC-32
+  TDeflateResult deflate;  // method, compressed size, attributes, flags (stored files: method 0)
+  struct stat after {};    // the file as it was when reading ended
+  bool afterValid = false;
+};
+
+class TPackPool {
+ public:
+  TPackPool(std::vector<TPackRequest> requests, TPackOptions options);
+  ~TPackPool();
+  TPackPool(const TPackPool&) = delete;
+  TPackPool& operator=(const TPackPool&) = delete;
+
+  // Whether `line` is the head job (the next one the writer takes).
+  bool IsHead(size_t line) const;
+
+  // Waits until the head job has opened its file; st receives the file's
+  // state at opening when the result is Opened.
+  TPackOpen WaitOpened(struct stat& st, const std::function<void()>& idle);
+
+  // Hands the head job's output to `write` as it comes, calling
+  // progress(bytes read so far) when that moves and idle at least every
+  // 50 ms; returns the job's result, or rethrows what stopped the worker
+  // (a read error, a full disk for the scratch file).
+  TPackResult Drain(const std::function<void(const uint8_t*, size_t)>& write,
+                    const std::function<void(int64_t)>& progress,
+                    const std::function<void()>& idle);
+
+  // Drops the head job (finished or not) and lets the workers take the next.
+  void PopHead();
+
+ private:
+  void Work();
+  void RunJob(TPackJob& job, TDeflateCompressor& compressor);
+
+  TPackOptions options_;
+  std::vector<std::shared_ptr<TPackJob>> jobs_;
+  mutable std::mutex mutex_;
+  std::condition_variable workAvailable_;
+  size_t head_ = 0;  // the job the writer is at
+  size_t next_ = 0;  // the next job a worker takes
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> workers_;
+};
+
+// The number of threads "all" stands for: the processors this process may
+// run on (at least 1).
+int AvailableProcessors();
+
+}  // namespace vantrel::zip
