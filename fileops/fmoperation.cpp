@@ -136,6 +136,12 @@ bool TFMOperation::ListingTick(Pass pass) {
 
 TFMOperation::Outcome TFMOperation::AbortCheck() {
   if (stopNow_) return Outcome::Stop;  // "Abort" in a message: no second question
+  if (gate_ != nullptr && !gate_->Pass()) {
+    // The job was cancelled: no question, and no further one either.
+    stopNow_ = true;
+    OperationAborted = true;
+    return Outcome::Stop;
+  }
   if (!OperationAborted) return Outcome::Go;
   const bool yes = prompt_ == nullptr || prompt_->AskAbort(kAbortQuestion);
   if (yes) {
@@ -147,6 +153,7 @@ TFMOperation::Outcome TFMOperation::AbortCheck() {
 }
 
 void TFMOperation::RaiseProgress(double bytesDone) {
+  shownDone_ = bytesDone;
   if (!OnGlobalDone) return;
   const double share = bytesDone * 100.0 / TotalBytes;
   const int percent = share >= 100.0 ? 100 : share <= 0.0 ? 0 : static_cast<int>(share);
@@ -194,6 +201,8 @@ void TFMOperation::Begin() {
   currentItem_.clear();
   copied_.clear();
   removed_.clear();
+  itemsDone_ = 0;
+  shownDone_ = 0;
 }
 
 void TFMOperation::MarkKept(size_t index) {
@@ -258,6 +267,7 @@ struct TFMOperation::TCopyRun {
 
 void TFMOperation::LeaveItem(size_t index, uint64_t size) {
   MarkKept(index);
+  itemsDone_ = index + 1;
   BytesDone += static_cast<double>(size);
   RaiseProgress(BytesDone);
 }
@@ -471,6 +481,7 @@ TFMOperation::Outcome TFMOperation::CopyItem(TCopyRun& run, size_t index) {
       MarkKept(index);
       break;
   }
+  itemsDone_ = index + 1;
   if (!skipQuietly_) RaiseProgress(BytesDone);
   return Outcome::Go;
 }
@@ -490,6 +501,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   keptDirs_.clear();
   Outcome outcome = Outcome::Go;
   for (size_t i = 0; i < FileList.size() && outcome == Outcome::Go; ++i) {
+    itemsDone_ = i;
     outcome = AbortCheck();
     // "Retry" in a message about the item: it starts again from the state
     // before it.
@@ -530,6 +542,7 @@ void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
     const std::string& item = entry.path;
     currentItem_ = item;
     BytesDone += static_cast<double>(entry.size);
+    itemsDone_ = FileList.size() - n;
     if (onlyCopied && (!copied_[n] || keptDirs_.count(item) != 0)) {
       // The only copy of something: it stays where it is, without a message.
       RaiseProgress(BytesDone);

@@ -14,6 +14,10 @@
 // sets OperationAborted, which the engine notices before the next item and
 // between two blocks of a file, and answers with "Abort operation?".
 //
+// A job runs the engine on a worker thread and holds it through a TFMGate:
+// the gate is passed wherever the abort check runs, so a pause or a cancel
+// takes effect between two blocks of a large file as well.
+//
 // Names and paths are byte strings; relative item paths use "/".
 #pragma once
 
@@ -95,6 +99,16 @@ class TFMPrompt {
   virtual TMessageAnswer ShowMessage(const TFMMessage& message) = 0;
 };
 
+// A job's hold on a running engine. Pass is called from the engine's thread
+// at every abort check (before each item, between two blocks of a file, while
+// listing); it blocks while the job is paused and returns false once the job
+// was cancelled. The engine then ends at once, without "Abort operation?".
+class TFMGate {
+ public:
+  virtual ~TFMGate() = default;
+  virtual bool Pass() = 0;
+};
+
 // The fixed texts.
 std::string OverwriteQuestion(const std::string& item);  // "Overwrite file <item>?"
 inline constexpr const char* kAbortQuestion = "Abort operation?";
@@ -127,6 +141,8 @@ class TFMOperation final {
   // Without one, overwrite questions are answered No, "Abort operation?" Yes,
   // and messages are dropped: nothing is ever overwritten silently.
   void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
+  // The gate of the job that runs this engine, or null; the caller keeps it alive.
+  void SetGate(TFMGate* gate) { gate_ = gate; }
 
   // Copies each named file or tree from `sourceDir` to `destDir`. Names are
   // bare entry names in `sourceDir`; the list stays the caller's. With
@@ -166,6 +182,12 @@ class TFMOperation final {
   const std::string& CurrentItem() const { return currentItem_; }
   double Done() const { return BytesDone; }
   double Total() const { return TotalBytes; }
+  // The bytes of the last progress event: inside a large file, what of it
+  // is copied so far (Done already counts the whole file).
+  double ShownDone() const { return shownDone_; }
+  // The items of the pass handled so far and the pass's item count.
+  size_t ItemsDone() const { return itemsDone_; }
+  size_t ItemCount() const { return FileList.size(); }
 
  private:
   enum class Pass { Copy, Delete, Size };
@@ -224,6 +246,9 @@ class TFMOperation final {
   void CollectCompleted(const std::vector<bool>& ok);
 
   TFMPrompt* prompt_ = nullptr;
+  TFMGate* gate_ = nullptr;
+  size_t itemsDone_ = 0;
+  double shownDone_ = 0;
   std::vector<TFMMessage> failures_;
   std::set<TFMMessageKind> skipKinds_;  // answered "Skip all"
   int skipped_ = 0;

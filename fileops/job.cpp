@@ -1,0 +1,424 @@
+// job.cpp - jobs on worker threads: the gate, progress and questions of one
+// job, and the queue's device rule.
+#include "fileops/job.h"
+
+#include <algorithm>
+
+#include "platform/copyfile.h"
+
+namespace vantrel::fileops {
+
+using Clock = std::chrono::steady_clock;
+
+// ---------------------------------------------------------------------------
+// Speed and time left
+
+void TSpeedMeter::Update(double bytesDone, Clock::time_point now) {
+  if (!started_ || bytesDone < done_) {
+    started_ = true;
+    passStart_ = now;
+    pausedFor_ = {};
+    if (paused_) pausedAt_ = now;
+  }
+  done_ = bytesDone;
+}
+
+void TSpeedMeter::Pause(Clock::time_point now) {
+  if (paused_) return;
+  paused_ = true;
+  pausedAt_ = now;
+}
+
+void TSpeedMeter::Resume(Clock::time_point now) {
+  if (!paused_) return;
+  paused_ = false;
+  if (started_) pausedFor_ += now - pausedAt_;
+}
+
+double TSpeedMeter::Running(Clock::time_point now) const {
+  if (!started_) return 0;
+  const Clock::time_point end = paused_ ? pausedAt_ : now;
+  return std::chrono::duration<double>(end - passStart_ - pausedFor_).count();
+}
+
+double TSpeedMeter::Speed(Clock::time_point now) const {
+  const double seconds = Running(now);
+  if (seconds < 0.5 || done_ <= 0) return 0;
+  return done_ / seconds;
+}
+
+double TSpeedMeter::SecondsLeft(double bytesTotal, Clock::time_point now) const {
+  const double speed = Speed(now);
+  if (speed <= 0) return -1;
+  return std::max(0.0, bytesTotal - done_) / speed;
+}
+
+// ---------------------------------------------------------------------------
+// One job
+
+TJob::TJob(int id, std::string title, std::vector<uint64_t> devices, TWork work)
+    : id_(id), title_(std::move(title)), devices_(std::move(devices)), work_(std::move(work)) {}
+
+TJobState TJob::State() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+bool TJob::CancelRequested() const {
+  std::lock_guard lock(mutex_);
+  return cancelRequested_;
+}
+
+TJobProgress TJob::Progress() const {
+  std::lock_guard lock(mutex_);
+  TJobProgress p = progress_;
+  const auto now = Clock::now();
+  p.speed = meter_.Speed(now);
+  p.secondsLeft = meter_.SecondsLeft(p.bytesTotal, now);
+  p.asking = asking_;
+  return p;
+}
+
+Clock::duration TJob::RunTime() const {
+  std::lock_guard lock(mutex_);
+  return runTime_;
+}
+
+bool TJob::Pass() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return !pauseRequested_ || cancelRequested_; });
+  return !cancelRequested_;
+}
+
+void TJob::SetProgress(double bytesDone, double bytesTotal, uint64_t itemsDone, uint64_t itemsTotal,
+                       const std::string& item) {
+  std::lock_guard lock(mutex_);
+  // The engine's empty total is a hair above nothing, so that its share
+  // never divides by zero; a job shows it as nothing.
+  progress_.bytesDone = bytesDone;
+  progress_.bytesTotal = bytesTotal < 1 ? 0 : bytesTotal;
+  progress_.itemsDone = itemsDone;
+  progress_.itemsTotal = itemsTotal;
+  progress_.item = item;
+  meter_.Update(bytesDone, Clock::now());
+}
+
+void TJob::Attach(TFMOperation& engine) {
+  engine.SetGate(this);
+  engine.OnGlobalDone = [this](TFMOperation& e, int) {
+    SetProgress(e.ShownDone(), e.Total(), e.ItemsDone(), e.ItemCount(), e.CurrentItem());
+  };
+}
+
+void TJob::TQuestion::Answer(int value) {
+  std::lock_guard lock(job_->mutex_);
+  if (slot_->has_value()) return;
+  *slot_ = value;
+  job_->changed_.notify_all();
+}
+
+bool TJob::TQuestion::Open() const {
+  std::lock_guard lock(job_->mutex_);
+  return !slot_->has_value() && !job_->cancelRequested_;
+}
+
+std::optional<int> TJob::Ask(const std::function<void(TQuestion)>& post) {
+  TQuestion question;
+  question.job_ = shared_from_this();
+  question.slot_ = std::make_shared<std::optional<int>>();
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelRequested_) return std::nullopt;
+    asking_ = true;
+  }
+  post(question);
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return question.slot_->has_value() || cancelRequested_; });
+  asking_ = false;
+  // An answer that came before the cancel still counts.
+  return *question.slot_;
+}
+
+// ---------------------------------------------------------------------------
+// The queue
+
+namespace {
+
+bool Shares(const std::vector<uint64_t>& a, const std::vector<uint64_t>& b) {
+  return std::any_of(a.begin(), a.end(),
+                     [&](uint64_t d) { return std::find(b.begin(), b.end(), d) != b.end(); });
+}
+
+}  // namespace
+
+TJobQueue::~TJobQueue() {
+  std::vector<std::thread> workers;
+  {
+    std::unique_lock lock(mutex_);
+    closing_ = true;
+    for (const auto& job : jobs_) {
+      std::lock_guard jobLock(job->mutex_);
+      job->cancelRequested_ = true;
+      job->changed_.notify_all();
+      if (!job->HoldsDevices()) job->state_ = TJobState::Cancelled;
+    }
+    // Jobs that never started end here; the running ones end at their gate.
+    std::erase_if(jobs_, [](const auto& job) {
+      std::lock_guard jobLock(job->mutex_);
+      return !job->HoldsDevices();
+    });
+    idle_.wait(lock, [this] { return jobs_.empty(); });
+    workers.swap(ended_);
+  }
+  for (auto& worker : workers) worker.join();
+}
+
+void TJobQueue::SetSameDeviceWaits(bool wait) {
+  {
+    std::lock_guard lock(mutex_);
+    sameDeviceWaits_ = wait;
+    Schedule();
+  }
+  Notify(nullptr);
+}
+
+std::shared_ptr<TJob> TJobQueue::Add(std::string title, std::vector<uint64_t> devices, TJob::TWork work,
+                                     TJobStart start) {
+  JoinEnded();
+  std::shared_ptr<TJob> job;
+  {
+    std::lock_guard lock(mutex_);
+    job = std::make_shared<TJob>(nextId_++, std::move(title), std::move(devices), std::move(work));
+    job->state_ = start == TJobStart::Paused ? TJobState::Held : TJobState::Waiting;
+    jobs_.push_back(job);
+    Schedule();
+  }
+  Notify(nullptr);
+  return job;
+}
+
+std::vector<std::shared_ptr<TJob>> TJobQueue::Jobs() const {
+  std::lock_guard lock(mutex_);
+  return jobs_;
+}
+
+std::shared_ptr<TJob> TJobQueue::Find(int id) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& job : jobs_)
+    if (job->id_ == id) return job;
+  return nullptr;
+}
+
+// A waiting job starts when no running job holds one of its devices and no
+// job before it in the queue waits for one: jobs on one device keep their
+// order.
+void TJobQueue::Schedule() {
+  if (closing_) return;
+  std::vector<uint64_t> taken;
+  for (const auto& job : jobs_) {
+    std::lock_guard jobLock(job->mutex_);
+    if (job->HoldsDevices()) taken.insert(taken.end(), job->devices_.begin(), job->devices_.end());
+  }
+  for (const auto& job : jobs_) {
+    std::unique_lock jobLock(job->mutex_);
+    if (job->state_ != TJobState::Waiting) continue;
+    if (!sameDeviceWaits_ || !Shares(job->devices_, taken)) {
+      job->state_ = TJobState::Running;
+      job->started_ = Clock::now();
+      jobLock.unlock();
+      Start(*job);
+    }
+    taken.insert(taken.end(), job->devices_.begin(), job->devices_.end());
+  }
+}
+
+void TJobQueue::Start(TJob& job) {
+  job.thread_ = std::thread([this, self = job.shared_from_this()] { Run(self); });
+}
+
+void TJobQueue::Run(const std::shared_ptr<TJob>& job) {
+  job->work_(*job);
+  job->work_ = nullptr;  // what it holds goes with it
+  bool notify = false;
+  {
+    std::lock_guard lock(mutex_);
+    {
+      std::lock_guard jobLock(job->mutex_);
+      job->state_ = job->cancelRequested_ ? TJobState::Cancelled : TJobState::Finished;
+      job->runTime_ = Clock::now() - job->started_;
+      job->pauseRequested_ = false;
+    }
+    std::erase(jobs_, job);
+    ended_.push_back(std::move(job->thread_));
+    Schedule();
+    notify = !closing_;
+    idle_.notify_all();
+  }
+  // While the queue is being destroyed its owner is going away: nobody to tell.
+  if (notify) Notify(job.get());
+}
+
+void TJobQueue::Notify(TJob* ended) {
+  if (ended != nullptr && OnEnded) OnEnded(*ended);
+  if (OnChanged) OnChanged();
+}
+
+void TJobQueue::Pause(int id) {
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& job : jobs_) {
+      if (job->id_ != id) continue;
+      std::lock_guard jobLock(job->mutex_);
+      if (job->state_ == TJobState::Waiting) {
+        job->state_ = TJobState::Held;
+      } else if (job->state_ == TJobState::Running) {
+        job->state_ = TJobState::Paused;
+        job->pauseRequested_ = true;
+        job->meter_.Pause(Clock::now());
+      }
+    }
+    Schedule();  // a held job no longer keeps later ones on its devices waiting
+  }
+  Notify(nullptr);
+}
+
+void TJobQueue::Resume(int id) {
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& job : jobs_) {
+      if (job->id_ != id) continue;
+      std::lock_guard jobLock(job->mutex_);
+      if (job->state_ == TJobState::Held) {
+        job->state_ = TJobState::Waiting;
+      } else if (job->state_ == TJobState::Paused) {
+        job->state_ = TJobState::Running;
+        job->pauseRequested_ = false;
+        job->meter_.Resume(Clock::now());
+        job->changed_.notify_all();
+      }
+    }
+    Schedule();
+  }
+  Notify(nullptr);
+}
+
+void TJobQueue::Cancel(int id) {
+  std::shared_ptr<TJob> dropped;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& job : jobs_) {
+      if (job->id_ != id) continue;
+      std::lock_guard jobLock(job->mutex_);
+      job->cancelRequested_ = true;
+      job->changed_.notify_all();  // out of a pause or a question
+      if (!job->HoldsDevices()) {
+        job->state_ = TJobState::Cancelled;
+        dropped = job;
+      }
+    }
+    if (dropped) {
+      std::erase(jobs_, dropped);
+      Schedule();
+      idle_.notify_all();
+    }
+  }
+  Notify(dropped.get());
+}
+
+void TJobQueue::Move(int id, int step) {
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = std::find_if(jobs_.begin(), jobs_.end(), [id](const auto& j) { return j->id_ == id; });
+    if (it == jobs_.end()) return;
+    const auto index = static_cast<size_t>(it - jobs_.begin());
+    const auto other = static_cast<size_t>(static_cast<long>(index) + step);
+    if (other >= jobs_.size()) return;
+    std::swap(jobs_[index], jobs_[other]);
+    Schedule();
+  }
+  Notify(nullptr);
+}
+
+void TJobQueue::MoveUp(int id) { Move(id, -1); }
+void TJobQueue::MoveDown(int id) { Move(id, +1); }
+
+void TJobQueue::JoinEnded() {
+  std::vector<std::thread> workers;
+  {
+    std::lock_guard lock(mutex_);
+    workers.swap(ended_);
+    // Called from a worker's own callback: that one is joined later.
+    const auto self = std::find_if(workers.begin(), workers.end(),
+                                   [](const std::thread& t) { return t.get_id() == std::this_thread::get_id(); });
+    if (self != workers.end()) {
+      ended_.push_back(std::move(*self));
+      workers.erase(self);
+    }
+  }
+  for (auto& worker : workers) worker.join();
+}
+
+bool TJobQueue::WaitIdle(std::chrono::milliseconds timeout) {
+  bool idle = false;
+  {
+    std::unique_lock lock(mutex_);
+    idle = idle_.wait_for(lock, timeout, [this] { return jobs_.empty(); });
+  }
+  // Joined, the workers have also made their last calls.
+  if (idle) JoinEnded();
+  return idle;
+}
+
+// ---------------------------------------------------------------------------
+// Questions through another thread
+
+TJobPrompt::TJobPrompt(TJob& job, TFMPrompt& answerer, TPost post)
+    : job_(job), answerer_(answerer), post_(std::move(post)) {}
+
+template <typename Answer>
+int TJobPrompt::Through(Answer answer, int whenCancelled) {
+  const std::optional<int> value = job_.Ask([&](TJob::TQuestion question) {
+    post_([question, answer]() mutable {
+      if (question.Open()) question.Answer(answer());
+    });
+  });
+  return value.value_or(whenCancelled);
+}
+
+TOverwriteAnswer TJobPrompt::AskOverwrite(const std::string& item, const std::string& text) {
+  return static_cast<TOverwriteAnswer>(
+      Through([a = &answerer_, item, text] { return static_cast<int>(a->AskOverwrite(item, text)); },
+              static_cast<int>(TOverwriteAnswer::Cancel)));
+}
+
+TOverwriteAnswer TJobPrompt::AskOverwriteFacts(const std::string& item, const std::string& text,
+                                               const TFileFacts& source, const TFileFacts& dest) {
+  return static_cast<TOverwriteAnswer>(Through(
+      [a = &answerer_, item, text, source, dest] {
+        return static_cast<int>(a->AskOverwriteFacts(item, text, source, dest));
+      },
+      static_cast<int>(TOverwriteAnswer::Cancel)));
+}
+
+bool TJobPrompt::AskAbort(const std::string& text) {
+  return Through([a = &answerer_, text] { return a->AskAbort(text) ? 1 : 0; }, 1) != 0;
+}
+
+TMessageAnswer TJobPrompt::ShowMessage(const TFMMessage& message) {
+  return static_cast<TMessageAnswer>(
+      Through([a = &answerer_, message] { return static_cast<int>(a->ShowMessage(message)); },
+              static_cast<int>(TMessageAnswer::Abort)));
+}
+
+std::vector<uint64_t> DevicesOf(const std::vector<std::string>& paths) {
+  std::vector<uint64_t> devices;
+  for (const std::string& path : paths) {
+    const std::vector<platform::EntryId> chain = platform::DirectoryChain(path);
+    if (chain.empty()) continue;
+    if (std::find(devices.begin(), devices.end(), chain.front().device) == devices.end())
+      devices.push_back(chain.front().device);
+  }
+  return devices;
+}
+
+}  // namespace vantrel::fileops

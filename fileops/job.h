@@ -1,0 +1,246 @@
+// job.h - copy, move and delete as jobs on worker threads, and the queue
+// that runs them.
+//
+// A TJob is one piece of work (a copy of some names, a delete...) that runs
+// on a thread of its own. The work holds the job through its gate (TFMGate):
+// Pause makes the next check block, Cancel makes it fail, and the copy engine
+// checks between items and between two blocks of a file, so both take effect
+// within a block's time, also inside a large file. What a cancelled copy had
+// finished stays; the file it was writing is dropped (the engine writes
+// through an unnamed file that gets its name only when complete).
+//
+// A job publishes its progress (bytes and items of the pass, the item being
+// handled); Progress() adds the speed and the time left, measured over the
+// time the job actually ran. Questions the work must ask go out through Ask,
+// which hands them to whoever answers (the window's thread) and waits for
+// the answer or the job's cancel.
+//
+// TJobQueue starts the jobs. By default a job waits while an earlier job
+// touches one of its devices (the st_dev of its source or destination), so
+// two copies to one disk run one after the other; jobs on other devices run
+// at once. Jobs can be added waiting (queued) or held (paused), and the
+// waiting ones can be moved up and down.
+//
+// Nothing here knows a window: the queue reports through callbacks, which run
+// on whatever thread the change happened (a worker's, mostly).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fileops/fmoperation.h"
+
+namespace vantrel::fileops {
+
+enum class TJobState {
+  Waiting,    // queued: starts when its devices are free
+  Held,       // added paused (or paused while waiting): starts only after Resume
+  Running,    // on its worker thread
+  Paused,     // running, but stopped at its gate
+  Finished,   // the work returned
+  Cancelled,  // cancelled, before or while it ran
+};
+
+enum class TJobStart {
+  Queued,  // waits for earlier jobs on its devices
+  Paused,  // held until resumed, then queued
+};
+
+// The bytes and items of a job's current pass (a move has two), the speed
+// and the time left. `speed` is 0 and `secondsLeft` negative until they can be
+// told (half a second into a pass with bytes done).
+struct TJobProgress {
+  double bytesDone = 0;
+  double bytesTotal = 0;
+  uint64_t itemsDone = 0;
+  uint64_t itemsTotal = 0;
+  std::string item;          // being handled
+  double speed = 0;          // bytes per second
+  double secondsLeft = -1;
+  bool asking = false;       // stands still on a question
+};
+
+// Measures speed over the time a pass ran: paused time does not count, and a
+// pass that starts again from nothing (a move's removal pass) starts anew.
+class TSpeedMeter {
+ public:
+  using Clock = std::chrono::steady_clock;
+  void Update(double bytesDone, Clock::time_point now);
+  void Pause(Clock::time_point now);
+  void Resume(Clock::time_point now);
+  // Bytes per second, 0 until half a second of running time with bytes done.
+  double Speed(Clock::time_point now) const;
+  // Seconds left for `bytesTotal`, negative while the speed is unknown.
+  double SecondsLeft(double bytesTotal, Clock::time_point now) const;
+
+ private:
+  double Running(Clock::time_point now) const;
+  bool started_ = false;
+  bool paused_ = false;
+  Clock::time_point passStart_{};
+  Clock::time_point pausedAt_{};
+  Clock::duration pausedFor_{};
+  double done_ = 0;
+};
+
+class TJobQueue;
+
+class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
+ public:
+  // The work, run on the job's thread.
+  using TWork = std::function<void(TJob& job)>;
+
+  TJob(int id, std::string title, std::vector<uint64_t> devices, TWork work);
+
+  int Id() const { return id_; }
+  const std::string& Title() const { return title_; }
+  const std::vector<uint64_t>& Devices() const { return devices_; }
+  TJobState State() const;
+  TJobProgress Progress() const;
+  bool CancelRequested() const;
+
+  // The work's side. Pass blocks while the job is paused; false once it was
+  // cancelled.
+  bool Pass() override;
+  void SetProgress(double bytesDone, double bytesTotal, uint64_t itemsDone, uint64_t itemsTotal,
+                   const std::string& item);
+  // Makes `engine` report its progress here and stop at this job's gate.
+  void Attach(TFMOperation& engine);
+
+  // A question that went out to be answered on another thread. Answer may be
+  // called from any thread, once; Open tells the answering side whether the
+  // job still waits (it was not cancelled meanwhile), so that it need not
+  // show a question nobody waits for.
+  class TQuestion {
+   public:
+    void Answer(int value);
+    bool Open() const;
+
+   private:
+    friend class TJob;
+    std::shared_ptr<TJob> job_;
+    std::shared_ptr<std::optional<int>> slot_;
+  };
+  // Hands a question to `post` (which passes it to the answering thread) and
+  // waits for its answer. Empty when the job was cancelled first.
+  std::optional<int> Ask(const std::function<void(TQuestion)>& post);
+
+  // The work returned after this long on its thread (0 while it runs).
+  std::chrono::steady_clock::duration RunTime() const;
+
+ private:
+  friend class TJobQueue;
+  // With mutex_ held: running, or paused while running.
+  bool HoldsDevices() const { return state_ == TJobState::Running || state_ == TJobState::Paused; }
+
+  const int id_;
+  const std::string title_;
+  const std::vector<uint64_t> devices_;
+  TWork work_;
+  std::thread thread_;  // guarded by the queue's mutex
+
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  TJobState state_ = TJobState::Waiting;
+  bool pauseRequested_ = false;
+  bool cancelRequested_ = false;
+  bool asking_ = false;
+  TJobProgress progress_;
+  TSpeedMeter meter_;
+  std::chrono::steady_clock::time_point started_{};
+  std::chrono::steady_clock::duration runTime_{};
+};
+
+class TJobQueue final {
+ public:
+  TJobQueue() = default;
+  // Cancels every job and waits for the workers to end.
+  ~TJobQueue();
+  TJobQueue(const TJobQueue&) = delete;
+  TJobQueue& operator=(const TJobQueue&) = delete;
+
+  // Jobs on one device wait for each other; false lets every job start at once.
+  void SetSameDeviceWaits(bool wait);
+
+  // Called after a job's state changed or the list changed, on the thread
+  // where it happened. Set them before the first job is added.
+  std::function<void()> OnChanged;
+  // Called once for every job that ended (finished or cancelled), after its
+  // work returned, on its worker thread (or the canceller's for a job that
+  // never started).
+  std::function<void(TJob& job)> OnEnded;
+
+  std::shared_ptr<TJob> Add(std::string title, std::vector<uint64_t> devices, TJob::TWork work,
+                            TJobStart start = TJobStart::Queued);
+
+  // The jobs that have not ended, in queue order.
+  std::vector<std::shared_ptr<TJob>> Jobs() const;
+  std::shared_ptr<TJob> Find(int id) const;
+
+  void Pause(int id);
+  void Resume(int id);
+  void Cancel(int id);
+  // Moves a job one place towards the front (or the back) of the queue,
+  // which decides which waiting job starts first.
+  void MoveUp(int id);
+  void MoveDown(int id);
+
+  // Waits until no job is left; false when `timeout` passed first.
+  bool WaitIdle(std::chrono::milliseconds timeout);
+
+ private:
+  friend class TJob;
+  void Schedule();           // with mutex_ held
+  void Start(TJob& job);     // with mutex_ held
+  void Run(const std::shared_ptr<TJob>& job);
+  void Notify(TJob* ended);  // the callbacks, without mutex_ held
+  void Move(int id, int step);
+  void JoinEnded();
+
+  mutable std::mutex mutex_;
+  std::condition_variable idle_;
+  std::vector<std::shared_ptr<TJob>> jobs_;   // not ended, in order
+  std::vector<std::thread> ended_;           // workers to join
+  bool sameDeviceWaits_ = true;
+  bool closing_ = false;
+  int nextId_ = 1;
+};
+
+// The engine's questions and reports from a job's thread, answered by
+// `answerer` on the thread `post` hands its calls to (the window's), while
+// the job waits. A job cancelled meanwhile stops waiting: the question counts
+// as answered Cancel (an overwrite), Yes ("Abort operation?") or Abort (a
+// failing item), and a question still unshown is not shown any more.
+class TJobPrompt final : public TFMPrompt {
+ public:
+  // Runs the call it is given on the answering thread, soon, without waiting.
+  using TPost = std::function<void(std::function<void()> call)>;
+  TJobPrompt(TJob& job, TFMPrompt& answerer, TPost post);
+
+  TOverwriteAnswer AskOverwrite(const std::string& item, const std::string& text) override;
+  TOverwriteAnswer AskOverwriteFacts(const std::string& item, const std::string& text,
+                                     const TFileFacts& source, const TFileFacts& dest) override;
+  bool AskAbort(const std::string& text) override;
+  TMessageAnswer ShowMessage(const TFMMessage& message) override;
+
+ private:
+  template <typename Answer>
+  int Through(Answer answer, int whenCancelled);
+  TJob& job_;
+  TFMPrompt& answerer_;
+  TPost post_;
+};
+
+// The devices a job on these paths touches: the st_dev of each path that
+// exists (a directory as the kernel resolves it), each once.
+std::vector<uint64_t> DevicesOf(const std::vector<std::string>& paths);
+
+}  // namespace vantrel::fileops
