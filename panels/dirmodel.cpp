@@ -9,6 +9,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "panels/panel_source.h"
 #include "platform/text.h"
 #include "platform/wildcard.h"
 
@@ -90,6 +91,9 @@ std::string FillIn(std::string_view text, std::string_view first, std::string_vi
 std::string InfoLine(const TFileEntry& e) {
   const TPanelTexts texts = PanelTexts();
   if (e.IsDirectory()) return FillIn(texts.directoryLine, e.FileName);
+  if (e.HasPackedSize)
+    return FillIn(texts.packedFileLine, e.FileName, SizeText(e)) +
+           FillIn(texts.packedPart, platform::FormatThousands(e.PackedSize));
   return FillIn(texts.fileLine, e.FileName, SizeText(e));
 }
 
@@ -161,19 +165,58 @@ bool QuickSearchMatches(std::string_view name, std::string_view pattern) {
 
 void TPanelModel::RewordDiskLine() {
   platform::VolumeSpace space;
-  diskLine_ = !directory_.empty() && platform::GetVolumeSpace(directory_, space)
+  if (source_ != nullptr)
+    diskLine_ = source_->SummaryLine();
+  else
+    diskLine_ = !directory_.empty() && platform::GetVolumeSpace(directory_, space)
                   ? DiskSpaceLine(space.free, space.total)
                   : std::string();
   if (OnInfoLine) OnInfoLine(diskLine_);
 }
 
+// `entries` with ".." in front (every place of a source has one: at the
+// root it leaves the source), in the order of `sortType`.
+TPanelModel::Entries TPanelModel::SortedPlace(Entries entries, uint8_t sortType, bool descending) {
+  auto up = std::make_unique<TFileEntry>();
+  up->FileName = "..";
+  up->FileAttributes = platform::kAttrDirectory;
+  entries.insert(entries.begin(), std::move(up));
+  TPanelModel sorter;
+  sorter.sortType_ = sortType;
+  sorter.descending_ = descending;
+  sorter.entries_ = std::move(entries);
+  sorter.SortEntries(sortType);
+  return std::move(sorter.entries_);
+}
+
 bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
+  // A place of the source shown, or of one it was opened from: its records
+  // are at hand, nothing is read again.
+  for (std::shared_ptr<TPanelSource> s = source_; s != nullptr; s = s->Outer()) {
+    std::string place;
+    if (PlaceBelow(s->Root(), path, place)) return ReadPlace(s, place, error);
+  }
   const std::string remembered = platform::GetCurrentDir();
   if (!platform::SetCurrentDir(path)) {
-    if (error) *error = platform::ErrorText(errno);
+    const int enterError = errno;
+    if (const TSourceOpener& open = SourceOpener()) {
+      const std::string absolute =
+          !path.empty() && path[0] == '/' ? path : platform::JoinPath(remembered, path);
+      std::string place;
+      std::string openError;
+      if (std::shared_ptr<TPanelSource> source = open(absolute, place, &openError))
+        return ReadPlace(std::move(source), place, error);
+      if (!openError.empty()) {
+        if (error) *error = openError;
+        return false;
+      }
+    }
+    if (error) *error = platform::ErrorText(enterError);
     return false;
   }
   listingTitle_.clear();
+  source_.reset();
+  place_.clear();
   directory_ = platform::GetCurrentDir();
   if (directory_.empty()) directory_ = path;  // the system cannot say; keep what we entered
   if (OnDirectoryLine) OnDirectoryLine(directory_);
@@ -190,6 +233,33 @@ bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
 
   if (!remembered.empty()) platform::SetCurrentDir(remembered);
   if (OnListingChanged) OnListingChanged();
+  return true;
+}
+
+bool TPanelModel::ReadPlace(std::shared_ptr<TPanelSource> source, const std::string& place, std::string* error) {
+  if (source == nullptr) return false;
+  Entries listed;
+  if (!source->List(place, listed, error)) return false;
+  listingTitle_.clear();
+  source_ = std::move(source);
+  place_ = place;
+  directory_ = PlacePath(source_->Root(), place_);
+  if (OnDirectoryLine) OnDirectoryLine(directory_);
+  diskLine_ = source_->SummaryLine();
+  if (OnInfoLine) OnInfoLine(diskLine_);
+  FreeEntries();
+  entries_ = SortedPlace(std::move(listed), sortType_, descending_);
+  marks_.assign(entries_.size(), 0);
+  if (OnListingChanged) OnListingChanged();
+  return true;
+}
+
+bool TPanelModel::ListAgain(Entries& entries, std::string& diskLine) const {
+  if (source_ == nullptr) return ListDirectory(directory_, sortType_, descending_, entries, diskLine);
+  Entries listed;
+  if (!source_->List(place_, listed, nullptr)) return false;
+  entries = SortedPlace(std::move(listed), sortType_, descending_);
+  diskLine = source_->SummaryLine();
   return true;
 }
 
@@ -250,8 +320,7 @@ void TPanelModel::SetSortOrder(uint8_t type, bool descending, bool reread) {
   // The cursor and the marks stay on their entries in the new order.
   Entries entries;
   std::string diskLine;
-  if (!ListDirectory(directory_, sortType_, descending_, entries, diskLine) ||
-      !Refresh(directory_, std::move(entries), std::move(diskLine)))
+  if (!ListAgain(entries, diskLine) || !Refresh(directory_, std::move(entries), std::move(diskLine)))
     ReadDirectory(directory_);
 }
 
@@ -351,6 +420,8 @@ void TPanelModel::SetEntries(Entries entries) {
 
 void TPanelModel::ShowListing(const std::string& directory, const std::string& title, Entries entries) {
   FreeEntries();
+  source_.reset();
+  place_.clear();
   directory_ = directory;
   listingTitle_ = title.empty() ? directory : title;
   auto up = std::make_unique<TFileEntry>();
@@ -405,6 +476,37 @@ void TPanelModel::SetMarked(int index, bool marked) {
     markedBytes_ += size;
   else
     markedBytes_ -= size;
+}
+
+// ---------------------------------------------------------------------------
+// Sources
+
+static TSourceOpener& OpenerSlot() {
+  static TSourceOpener opener;
+  return opener;
+}
+
+void SetSourceOpener(TSourceOpener opener) { OpenerSlot() = std::move(opener); }
+
+const TSourceOpener& SourceOpener() { return OpenerSlot(); }
+
+bool PlaceBelow(const std::string& root, const std::string& path, std::string& place) {
+  if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
+  if (path.size() == root.size()) {
+    place.clear();
+    return true;
+  }
+  if (path[root.size()] != '/') return false;  // "/a/x.zip2" is not inside "/a/x.zip"
+  size_t from = root.size();
+  while (from < path.size() && path[from] == '/') ++from;
+  size_t to = path.size();
+  while (to > from && path[to - 1] == '/') --to;
+  place = path.substr(from, to - from);
+  return true;
+}
+
+std::string PlacePath(const std::string& root, const std::string& place) {
+  return place.empty() ? root : root + "/" + place;
 }
 
 }  // namespace vantrel::panels

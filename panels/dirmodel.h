@@ -28,6 +28,9 @@ struct TFileEntry {
   uint64_t FileSize = 0;
   std::string FileName;
   std::string AlternateFileName;
+  // Inside an archive: the entry's stored (compressed) size, when known.
+  bool HasPackedSize = false;
+  uint64_t PackedSize = 0;
 
   bool IsDirectory() const { return (FileAttributes & platform::kAttrDirectory) != 0; }
   bool IsDotDot() const { return FileName == ".."; }
@@ -52,6 +55,8 @@ struct TPanelTexts {
   std::string megabytes = "%1 Mb";
   std::string bytes = "%1 bytes";
   std::string markedLine = "Marked %1: %2 bytes";   // how many, their bytes
+  std::string packedFileLine = "%1- size:%2 bytes, packed:";  // an archive entry: name, size
+  std::string packedPart = "%1 bytes.";                         // its packed size
 };
 // The wording in use (a copy: lines are also made on the listing's threads).
 TPanelTexts PanelTexts();
@@ -76,6 +81,8 @@ std::string MarkedLine(int count, uint64_t bytes);
 // script), where "*" stands for any run of characters and "?" for one.
 bool QuickSearchMatches(std::string_view name, std::string_view pattern);
 
+class TPanelSource;
+
 class TPanelModel {
  public:
   using Entries = std::vector<std::unique_ptr<TFileEntry>>;
@@ -89,8 +96,19 @@ class TPanelModel {
 
   // Makes `path` the panel's directory and lists it. Returns false, changing
   // nothing, when the directory cannot be entered; `error` then receives the
-  // system's text.
+  // system's text. A path inside the source shown (or, through the source
+  // opener, inside a file that can be shown as a folder) lists that place.
   bool ReadDirectory(const std::string& path, std::string* error = nullptr);
+  // Lists `place` of `source` (see TPanelSource); false, changing nothing,
+  // when the source has no such place.
+  bool ReadPlace(std::shared_ptr<TPanelSource> source, const std::string& place, std::string* error = nullptr);
+  // The source shown and the place in it; null when a local directory is.
+  const std::shared_ptr<TPanelSource>& Source() const { return source_; }
+  const std::string& Place() const { return place_; }
+  bool InSource() const { return source_ != nullptr; }
+  // The current place listed again and sorted as the panel is (for a
+  // Refresh); false when it is gone or cannot be listed.
+  bool ListAgain(Entries& entries, std::string& diskLine) const;
   void SetSortType(uint8_t value);
   // The order within each group ("..", directories, files) reversed; the
   // groups stay in their order. Re-reads like SetSortType.
@@ -166,6 +184,8 @@ class TPanelModel {
   void RewordDiskLine();
 
  private:
+  static Entries SortedPlace(Entries entries, uint8_t sortType, bool descending);
+
   std::string directory_;
   Entries entries_;
   std::vector<uint8_t> marks_;
@@ -176,6 +196,8 @@ class TPanelModel {
   bool descending_ = false;
   std::string diskLine_;
   std::string listingTitle_;
+  std::shared_ptr<TPanelSource> source_;
+  std::string place_;
 };
 
 }  // namespace vantrel::panels

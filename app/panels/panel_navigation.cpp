@@ -29,6 +29,7 @@
 #include "app/commands/command_line.h"
 #include "app/panels/panel_keys.h"
 #include "panels/dirmodel.h"
+#include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/file_uri.h"
 #include "platform/fs.h"
@@ -262,12 +263,34 @@ void TNavigation::EnterDirectory(TFMPanel& panel, const std::string& name) {
     ShowGeneralError(platform::ToDisplay(error));
     return;
   }
-  platform::SetCurrentDir(panel.Directory());
+  if (!panel.Model().InSource()) platform::SetCurrentDir(panel.Directory());
   panel.setFocus();
   panel.SetCursor(0);
 }
 
+// Inside a source the parent is the path without its last part: at the
+// source's root that is the directory (or outer place) its file is in, with
+// the cursor on the file.
+void TNavigation::GoUpInSource(TFMPanel& panel) {
+  const std::string oldDir = panel.Directory();
+  const size_t slash = oldDir.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string parent = slash == 0 ? std::string("/") : oldDir.substr(0, slash);
+  std::string error;
+  if (!panel.ReadDirectory(parent, &error)) {
+    ShowGeneralError(platform::ToDisplay(error));
+    return;
+  }
+  if (!panel.Model().InSource()) platform::SetCurrentDir(panel.Directory());
+  panel.setFocus();
+  panel.SetCursor(panel.IndexOfName(oldDir.substr(slash + 1)));
+}
+
 void TNavigation::GoUp(TFMPanel& panel) {
+  if (panel.Model().InSource()) {
+    GoUpInSource(panel);
+    return;
+  }
   const std::string oldDir = panel.Directory();
   if (!platform::SetCurrentDir(oldDir) || !platform::SetCurrentDir("..")) {
     ShowGeneralError(platform::ToDisplay(platform::ErrorText(errno)));

@@ -70,6 +70,7 @@ class TNavigation : public QObject {
   bool ViewportEvent(const TPanelSide& side, QEvent* event);
   void EnterDirectory(panels::TFMPanel& panel, const std::string& name);
   void GoUp(panels::TFMPanel& panel);
+  void GoUpInSource(panels::TFMPanel& panel);
   void EnterCurrent(panels::TFMPanel& panel);
   void SwapPanels();
   void SetCommandLine(const panels::TFMPanel& panel);

@@ -12,6 +12,7 @@
 #include <QPaintEvent>
 #include <QScrollBar>
 
+#include "panels/panel_source.h"
 #include "panels/qt/livelisting.h"
 #include "platform/fs.h"
 #include "platform/qt/icons.h"
@@ -73,11 +74,11 @@ bool TFMPanel::Reread() {
   }
   TPanelModel::Entries entries;
   std::string diskLine;
-  if (!TPanelModel::ListDirectory(dir, SortType(), model_.SortDescending(), entries, diskLine)) {
+  if (!model_.ListAgain(entries, diskLine)) {
     DirectoryGone();
     return false;
   }
-  live_->Follow(dir);  // a live re-read under way would only repeat this one
+  if (!model_.InSource()) live_->Follow(dir);  // a live re-read under way would only repeat this one
   return model_.Refresh(dir, std::move(entries), std::move(diskLine));
 }
 
@@ -100,6 +101,15 @@ void TFMPanel::ListingRefreshed() {
 
 void TFMPanel::DirectoryGone() {
   const std::string dir = Directory();
+  if (model_.InSource()) {
+    // A place inside the source that is no more: its root, else the
+    // directory the source's file is in.
+    const std::string root = model_.Source()->Root();
+    if (dir != root && ReadDirectory(root)) return;
+    ReadDirectory(platform::NearestExistingDirectory(root));
+    emit directoryGone();
+    return;
+  }
   if (platform::IsDirectory(dir)) {
     // Moved away and something else took its name: show what is there now.
     ReadDirectory(dir);
@@ -119,7 +129,7 @@ void TFMPanel::DirectoryGone() {
 
 // Every read rebuilds the listing: no marks, cursor on the first entry.
 void TFMPanel::ListingChanged() {
-  live_->Follow(Directory());
+  live_->Follow(model_.InSource() ? std::string() : Directory());
   UpdateScrollBars();
   verticalScrollBar()->setValue(0);
   viewport()->update();

@@ -32,7 +32,12 @@ void TLiveListing::Follow(const std::string& directory) {
   ++generation_;  // a listing under way is of the old state
   timer_.stop();
   pending_ = false;
-  if (!enabled_ || directory.empty()) return;
+  if (!enabled_) return;
+  if (directory.empty()) {  // nothing of the file system shown
+    watch_.Stop();
+    watched_.clear();
+    return;
+  }
   if (directory != watched_) {
     watched_ = directory;
     watch_.Watch(directory);  // a directory that cannot be watched is shown as it is

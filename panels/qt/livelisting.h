@@ -35,7 +35,7 @@ class TLiveListing final : public QObject {
   ~TLiveListing() override;
 
   // Watches `directory` after a read of it; any listing still under way for
-  // an earlier read is dropped when it arrives.
+  // an earlier read is dropped when it arrives. An empty one stops watching.
   void Follow(const std::string& directory);
   void SetEnabled(bool enabled);
   bool Enabled() const { return enabled_; }
