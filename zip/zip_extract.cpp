@@ -258,8 +258,9 @@ class TEntryOutput final : public TDecodeOutput {
  public:
   // file: the output file (none when testing); memory: collects the data
   // instead (a link's target).
-  TEntryOutput(TZipReader& r, TLFNFileStream* file, std::string* memory)
-      : r_(r), file_(file), memory_(memory) {}
+  TEntryOutput(TZipReader& r, TLFNFileStream* file, std::string* memory,
+               const TZipReader::TEntrySink* sink = nullptr)
+      : r_(r), file_(file), memory_(memory), sink_(sink) {}
 
   void Write(const uint8_t* data, size_t n) override {
     if (n == 0) return;
@@ -273,6 +274,7 @@ class TEntryOutput final : public TDecodeOutput {
     }
     if (file_ && file_->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
     if (memory_) memory_->append(reinterpret_cast<const char*>(data), n);
+    if (sink_ && !(*sink_)(data, n)) throw EUserCanceled(kTextUserAborted);
     crc_ = Crc32Update(crc_, data, n);
     r_.ReportProgress(n);
   }
@@ -283,6 +285,7 @@ class TEntryOutput final : public TDecodeOutput {
   TZipReader& r_;
   TLFNFileStream* file_;
   std::string* memory_;
+  const TZipReader::TEntrySink* sink_;
   uint32_t crc_ = 0xFFFFFFFF;
   static constexpr size_t kOutputPerCheck = 8 * kBlockSize;
   size_t sinceCheck_ = 0;  // output bytes since the last check
@@ -890,6 +893,86 @@ void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, 
                            " declared");
   else if (OnBadCRC)
     OnBadCRC(this, static_cast<int32_t>(calc), static_cast<int32_t>(work_.CRC32), index);
+}
+
+// ------------------------------------------------------------ one entry to a sink
+
+std::string TZipReader::ReadEntry(int index, const TEntrySink& sink) {
+  CancelOperation = false;
+  std::string problem;
+  try {
+    OpenIfNeeded();
+    CheckIndex(index);
+    if (!buffers_) buffers_ = std::make_unique<TDecodeBuffers>();
+    problem = DecodeToSink(index, sink);
+  } catch (const EBiggerThanUncompressed&) {
+    problem = "size mismatch: more than " + std::to_string(work_.UncompressedSize) + " bytes, " +
+              std::to_string(work_.UncompressedSize) + " declared";
+  } catch (const EVolumeMissing& e) {
+    problem = e.Needs();
+  } catch (const std::exception& e) {
+    problem = e.what();
+  }
+  CancelOperation = false;
+  CloseIfAllowed();
+  return problem;
+}
+
+std::string TZipReader::DecodeToSink(int index, const TEntrySink& sink) {
+  work_.Assign(*view_->Entry(index));
+  if (work_.Filename().empty()) return {};
+  if (work_.DataOverlaps) return "its data overlaps another entry or the archive directory; refused";
+  const std::string unsupported = UnsupportedText(work_);
+  if (!unsupported.empty()) return unsupported;
+  if (work_.IsAes() && work_.CompressedSize < AesOverhead(work_.AesStrength))
+    return "damaged AES entry: shorter than its salt, verifier and authentication code";
+  const int64_t dataStart = SeekEntryData();
+
+  TZipCrypt crypt;
+  TAesCipher aes;
+  uint64_t remaining = work_.CompressedSize;
+  const bool aesEntry = work_.IsAes();
+  const bool zipCrypto = work_.IsEncrypted() && !aesEntry;
+  if (aesEntry) {
+    if (!CheckAesPassword(index, dataStart, aes)) return "wrong password";
+    remaining -= AesOverhead(work_.AesStrength);
+  } else if (zipCrypto) {
+    if (!CheckPassword(index, dataStart, crypt)) return "wrong password";
+    remaining -= kEncryptionHeaderSize;
+  }
+  if (!zipCrypto && !aesEntry) archive_->Seek(dataStart, soBeginning);
+  entryDone_ = 0;
+  TEntryInput input(*this, remaining, zipCrypto ? &crypt : nullptr, aesEntry ? &aes : nullptr);
+  TEntryOutput output(*this, nullptr, nullptr, &sink);
+  const TDecodeResult result = DecodeEntry(input, output, remaining);
+  bool authentic = true;
+  if (aesEntry) {
+    while (input.Refill()) {
+    }
+    uint8_t code[kAesMacSize];
+    ReadArchive(code, sizeof code);
+    authentic = aes.Verify(code);
+  }
+  const uint32_t calc = output.Crc();
+  const bool strict = aesEntry || DataMethod(work_) > 8;
+  const bool crcOk = (aesEntry && work_.AesVersion == 2) || calc == work_.CRC32;
+  const bool good = crcOk && authentic &&
+                    static_cast<uint64_t>(entryDone_) == work_.UncompressedSize &&
+                    (strict ? result == TDecodeResult::Ok : result != TDecodeResult::OutOfMemory);
+  if (good) return {};
+  const std::string declared = std::to_string(work_.UncompressedSize);
+  if (!authentic) return "authentication failed: the encrypted data were damaged or changed";
+  if (result == TDecodeResult::DataError)
+    return "damaged compressed data: " + std::to_string(entryDone_) + " of " + declared +
+           " bytes decoded";
+  if (result == TDecodeResult::OutOfMemory)
+    return decodeProblem_.empty() ? OutOfMemoryText(DataMethod(work_)) : decodeProblem_;
+  if (result == TDecodeResult::Unsupported)
+    return UnsupportedMethodText(DataMethod(work_)) + ": " + decodeProblem_;
+  if (static_cast<uint64_t>(entryDone_) != work_.UncompressedSize)
+    return "size mismatch: " + std::to_string(entryDone_) + " bytes, " + declared + " declared";
+  if (!crcOk) return "CRC error: the data are damaged";
+  return "damaged compressed data";
 }
 
 }  // namespace vantrel::zip

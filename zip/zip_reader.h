@@ -207,6 +207,18 @@ class TZipReader {
   TEntryErrorEvent OnEntryError;
   TGetNextBufferEvent OnGetNextBuffer;  // never raised by extraction
 
+  // ------------------------------------------------------------ one entry
+
+  // Receives an entry's decoded data block by block; false stops the reading.
+  using TEntrySink = std::function<bool(const uint8_t* data, size_t n)>;
+  // Decodes entry `index` of the view into `sink`, checked as an extraction
+  // checks it (declared size, CRC, authentication code); an encrypted entry
+  // takes Password and asks OnBadPassword while it is wrong. Returns an
+  // empty text when the data were whole and right, else what went wrong
+  // (the sink then had data that must be thrown away). A directory entry
+  // gives no data. Nothing is written anywhere but into the sink.
+  std::string ReadEntry(int index, const TEntrySink& sink);
+
   TZipUserInterface& UI() const { return *ui_; }
 
  protected:
@@ -279,6 +291,7 @@ class TZipReader {
   // ------------------------------------------------------------ extraction
   friend class TEntryInput;
   friend class TEntryOutput;
+  std::string DecodeToSink(int index, const TEntrySink& sink);
   struct TEntryTarget;
   int RunUnZip();
   // Marks the entries chosen by DoAll and FilesList; returns NumFiles and

@@ -845,6 +845,11 @@ int TZipWriter::RunZip() {
     multiMode_ = TMultiMode::mmNone;
     return run.count;
   }
+  AdoptNewDirectory(run, date);
+  return run.count;
+}
+
+void TZipWriter::AdoptNewDirectory(TZipRun& run, const struct timespec& date) {
   // The new archive's entries are the component's directory now.
   dirList_ = std::move(run.newInOrder);
   view_ = dirList_.get();
@@ -856,7 +861,6 @@ int TZipWriter::RunZip() {
   report_ = {};
   report_.announced = report_.read = dirList_->Count();
   multiMode_ = TMultiMode::mmNone;
-  return run.count;
 }
 
 void TZipWriter::OpenExistingForUpdate() {
@@ -1098,6 +1102,23 @@ void TZipWriter::WriteOldData(TZipRun& run, int64_t from, uint64_t size) {
   }
 }
 
+constexpr uint16_t kUnicodePathExtraId = 0x7075;
+
+// An extra field without its blocks of type `id`.
+static std::string WithoutExtraBlock(std::string_view extra, uint16_t id) {
+  std::string out;
+  size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const auto* p = reinterpret_cast<const uint8_t*>(extra.data() + at);
+    const size_t len = GetU16(p + 2);
+    if (at + 4 + len > extra.size()) break;
+    if (GetU16(p) != id) out.append(extra.substr(at, 4 + len));
+    at += 4 + len;
+  }
+  out.append(extra.substr(at));
+  return out;
+}
+
 // The name keeps its stored bytes when they say what the directory says.
 static void KeepNameBytes(TWriterEntry& entry, const std::string& raw, uint16_t localFlags,
                           uint16_t versionMadeBy) {
@@ -1236,6 +1257,10 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   const bool zip64Sizes =
       entry.CompressedSize >= kZip64Marker32 || entry.UncompressedSize >= kZip64Marker32;
   std::string extra = WithoutZip64Extra(old.extra);
+  // An entry stored under a new name (an edit renamed it) loses the Unicode
+  // path field, which names the old one.
+  if (DecodeStoredName(old.rawName, old.flags, entry.VersionMadeBy) != entry.Path())
+    extra = WithoutExtraBlock(extra, kUnicodePathExtraId);
   if (zip64Sizes) extra += LocalZip64Extra(entry);
   if (extra.size() > 0xFFFF) throw EBadZipFile(kTextNotAZip);
   entry.LocalExtraLength = static_cast<uint16_t>(extra.size());
@@ -1387,34 +1412,43 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   if (entry->RawName.size() > 0xFFFF)
     throw EZipTooLarge("The name \"" + F + "\" is too long for this archive format");
 
+  WriteNewEntry(run, F, src, *entry);
+  run.AddEntry(entry.release(), true);
+  ++run.count;
+  return true;
+}
+
+void TZipWriter::WriteNewEntry(TZipRun& run, const std::string& F, TSource& src,
+                               TZipHeaderInfo& newEntry) {
+  TWriterEntry& entry = static_cast<TWriterEntry&>(newEntry);
   TEntryEncryptor encryptor;
   const bool encrypt = !src.isDir && Encryption != TZipEncryption::None;
-  if (encrypt) BeginEncryption(*entry, Encryption, Password, encryptor);
+  if (encrypt) BeginEncryption(entry, Encryption, Password, encryptor);
 
   const int64_t at = run.out->Position();
-  entry->LocalHeaderOffset = static_cast<uint64_t>(at);
+  entry.LocalHeaderOffset = static_cast<uint64_t>(at);
   // Whether the local header carries the sizes in a ZIP64 extra field is
   // decided now, from the size the file has when it is opened.
   const bool zip64Sizes = !src.isDir && fileSize_ >= static_cast<int64_t>(kLocalZip64Threshold);
   // The local extra field: the ZIP64 block (its sizes written again once
   // known), then the AES field that BeginEncryption counted (its method
   // written again once known).
-  std::string zip64Block = zip64Sizes ? LocalZip64Extra(*entry) : std::string();
-  const bool aesField = encrypt && entry->LocalExtraLength != 0;
-  entry->LocalExtraLength = static_cast<uint16_t>(zip64Block.size() + (aesField ? kAesExtraFieldSize : 0));
-  if (zip64Sizes || entry->NeedsZip64()) MarkZip64(*entry);
+  std::string zip64Block = zip64Sizes ? LocalZip64Extra(entry) : std::string();
+  const bool aesField = encrypt && entry.LocalExtraLength != 0;
+  entry.LocalExtraLength = static_cast<uint16_t>(zip64Block.size() + (aesField ? kAesExtraFieldSize : 0));
+  if (zip64Sizes || entry.NeedsZip64()) MarkZip64(entry);
   uint8_t h[kLocalHeaderSize];
   uint8_t aes[kAesExtraFieldSize];
-  const int64_t zip64At = at + static_cast<int64_t>(kLocalHeaderSize + entry->RawName.size());
+  const int64_t zip64At = at + static_cast<int64_t>(kLocalHeaderSize + entry.RawName.size());
   const int64_t aesAt = zip64At + static_cast<int64_t>(zip64Block.size());
-  EncodeLocalHeader(h, *entry, entry->GeneralPurposeFlags, entry->RawName.size(),
-                    entry->LocalExtraLength, zip64Sizes);
+  EncodeLocalHeader(h, entry, entry.GeneralPurposeFlags, entry.RawName.size(),
+                    entry.LocalExtraLength, zip64Sizes);
   run.out->Write(h, sizeof h);
-  run.out->Write(entry->RawName.data(), entry->RawName.size());
+  run.out->Write(entry.RawName.data(), entry.RawName.size());
   run.out->Write(zip64Block.data(), zip64Block.size());
   if (encrypt) {
     if (aesField) {
-      PutAesExtraField(aes, entry->AesVersion, entry->AesStrength, 0);
+      PutAesExtraField(aes, entry.AesVersion, entry.AesStrength, 0);
       run.out->Write(aes, kAesExtraFieldSize);
     }
     run.out->Write(encryptor.Header().data(), encryptor.Header().size());
@@ -1424,48 +1458,45 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
     if (OnEndZip) OnEndZip(this, F, 0, 0, 0);
   } else {
     if (src.pooled)
-      WritePooledData(run, F, src, *entry, encrypt ? &encryptor : nullptr);
+      WritePooledData(run, F, src, entry, encrypt ? &encryptor : nullptr);
     else
-      WriteEntryData(run, F, src, *entry, encrypt ? &encryptor : nullptr,
+      WriteEntryData(run, F, src, entry, encrypt ? &encryptor : nullptr,
                      zip64Sizes ? UINT64_MAX : kLocalZip64Threshold);
     if (encrypt) {
       const std::vector<uint8_t> trailer = encryptor.Trailer();
       run.out->Write(trailer.data(), trailer.size());
-      entry->CompressedSize += encryptor.Overhead();
-      if (entry->AesStrength) {
+      entry.CompressedSize += encryptor.Overhead();
+      if (entry.AesStrength) {
         // AE-2: the authentication code protects the data; no CRC is stored.
-        entry->AesMethod = entry->CompressionMethod;
-        entry->CompressionMethod = kMethodAes;
-        entry->CRC32 = 0;
-        PutAesExtraField(aes, entry->AesVersion, entry->AesStrength, entry->AesMethod);
+        entry.AesMethod = entry.CompressionMethod;
+        entry.CompressionMethod = kMethodAes;
+        entry.CRC32 = 0;
+        PutAesExtraField(aes, entry.AesVersion, entry.AesStrength, entry.AesMethod);
         run.out->Patch(aesAt, aes, sizeof aes);
       }
-      if (entry->HasDataDescriptor()) {
-        const std::string d = DataDescriptor(*entry, zip64Sizes);
+      if (entry.HasDataDescriptor()) {
+        const std::string d = DataDescriptor(entry, zip64Sizes);
         run.out->Write(d.data(), d.size());
       }
     }
     // Unreachable while the read limit holds: the header has no room for
     // larger sizes.
-    if (!zip64Sizes && (entry->CompressedSize >= kZip64Marker32 ||
-                        entry->UncompressedSize >= kZip64Marker32))
+    if (!zip64Sizes && (entry.CompressedSize >= kZip64Marker32 ||
+                        entry.UncompressedSize >= kZip64Marker32))
       throw EZipTooLarge("\"" + F + "\" grew beyond what its header can describe");
-    EncodeLocalHeader(h, *entry, entry->GeneralPurposeFlags, entry->RawName.size(),
-                      entry->LocalExtraLength, zip64Sizes);
+    EncodeLocalHeader(h, entry, entry.GeneralPurposeFlags, entry.RawName.size(),
+                      entry.LocalExtraLength, zip64Sizes);
     run.out->Patch(at, h, sizeof h);
     if (zip64Sizes) {
-      zip64Block = LocalZip64Extra(*entry);
+      zip64Block = LocalZip64Extra(entry);
       run.out->Patch(zip64At, zip64Block.data(), zip64Block.size());
     }
     src.Close();
     if (OnEndZip)
-      OnEndZip(this, F, static_cast<int64_t>(entry->UncompressedSize),
-               static_cast<int64_t>(entry->CompressedSize), run.out->Position());
+      OnEndZip(this, F, static_cast<int64_t>(entry.UncompressedSize),
+               static_cast<int64_t>(entry.CompressedSize), run.out->Position());
     if (Dispose) run.disposeList.push_back(F);
   }
-  run.AddEntry(entry.release(), true);
-  ++run.count;
-  return true;
 }
 
 void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src,
@@ -1618,6 +1649,149 @@ void TZipWriter::WriteCentralDirectory(TZipRun& run) {
   run.newEnd.ZipCommentPos = at + static_cast<int64_t>(end.size()) -
                              (run.newEnd.ZipComment() ? run.newEnd.ZipCommentLength : 0);
   run.out->Write(end.data(), end.size());
+}
+
+// ------------------------------------------------------------ editing
+
+int TZipWriter::Edit(const TEdit& edit) {
+  if (busy_) throw EZipError("The archive component is busy");
+  busy_ = true;
+  CancelOperation = false;
+  const TZipSortMode savedSort = SortMode;
+  const bool savedKeep = KeepZipOpen;
+  KeepZipOpen = true;
+  SortMode = TZipSortMode::ByNone;
+  auto cleanup = [&]() {
+    SortMode = savedSort;
+    KeepZipOpen = savedKeep;
+    if (!KeepZipOpen) CloseArchive();
+    if (dirList_) BuildView();
+    busy_ = false;
+    archiveKnown_ = false;
+    CancelOperation = false;
+  };
+  int count;
+  try {
+    count = RunEdit(edit);
+  } catch (...) {
+    // A run cut short leaves the directory of the old archive, which is
+    // still the archive on disk.
+    cleanup();
+    throw;
+  }
+  cleanup();
+  if (OnZipComplete) OnZipComplete(this, count);
+  return count;
+}
+
+int TZipWriter::RunEdit(const TEdit& edit) {
+  currentDisk_ = 0;
+  std::string target = zipName_;
+  {
+    struct stat lst;
+    char resolved[PATH_MAX];
+    if (::lstat(target.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode) &&
+        ::realpath(target.c_str(), resolved))
+      target = resolved;
+  }
+  TZipRun run;
+  run.archiveExisted = ::stat(target.c_str(), &run.archiveStat) == 0;
+  if (!run.archiveExisted || !S_ISREG(run.archiveStat.st_mode))
+    throw EFOpenError("Cannot open file \"" + zipName_ + "\". It is not a file.");
+  CheckWritable(zipName_, target, run.archiveStat);
+  OpenExistingForUpdate();
+  // The archive itself is never added to itself.
+  archiveKnown_ = true;
+  archiveDev_ = run.archiveStat.st_dev;
+  archiveIno_ = run.archiveStat.st_ino;
+
+  // What is kept, decided before anything is written.
+  std::vector<std::pair<int, std::string>> kept;
+  totalBytes_ = bytesDone_ = 0;
+  for (int k = 0; k < dirList_->Count(); ++k) {
+    std::string newPath;
+    if (!edit.keep || edit.keep(*dirList_->Entry(k), newPath)) {
+      kept.emplace_back(k, std::move(newPath));
+      totalBytes_ += static_cast<int64_t>(dirList_->Entry(k)->CompressedSize);
+    }
+  }
+  for (const TNewEntry& added : edit.added) {
+    struct stat st;
+    if (!added.localFile.empty() && ::stat(added.localFile.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      totalBytes_ += st.st_size;
+  }
+
+  const std::string temp = TempDirectory(), beside = DirName(target);
+  struct stat tst, ast;
+  if (::stat(temp.c_str(), &tst) == 0 && ::stat(beside.c_str(), &ast) == 0 && tst.st_dev != ast.st_dev)
+    CreateTemp(run.temp, beside, true);
+  else
+    CreateTemp(run.temp, temp, true, kTempDirPrefix);
+  StartOutput(run, true);
+  run.newNames.Reserve(kept.size() + edit.added.size());
+  run.oldArchive.SetFile(archive_->Handle());
+
+  for (auto& [k, newPath] : kept) {
+    TZipHeaderInfo* src = dirList_->Entry(k);
+    if (src->HasComment() && !src->FileComment()) LoadEntryComment(*src, *archive_);
+    auto entry = std::make_unique<TWriterEntry>();
+    entry->Assign(*src);
+    if (!newPath.empty() && newPath != src->Path()) entry->SetPath(newPath);
+    CopyEntry(run, *entry);
+    bytesDone_ += static_cast<int64_t>(src->CompressedSize);
+    if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+    ProcessMessagesAndCheckCancel();
+    run.AddEntry(entry.release(), true);
+  }
+  for (const TNewEntry& added : edit.added)
+    if (AddEditEntry(run, added)) ++run.count;
+
+  const struct timespec date = FinishOutput(run, target, &run.archiveStat);
+  FreeDirectory();
+  CloseArchive();
+  AdoptNewDirectory(run, date);
+  return run.count;
+}
+
+bool TZipWriter::AddEditEntry(TZipRun& run, const TNewEntry& added) {
+  fileBytesDone_ = 0;
+  fileSize_ = 0;
+  auto entry = std::make_unique<TWriterEntry>();
+  entry->VersionMadeBy = kVersionMadeByUnix;
+  TSource src;
+  src.isDir = !added.path.empty() && added.path.back() == '/';
+  if (src.isDir) {
+    struct stat st;
+    const bool found = !added.localFile.empty() && ::stat(added.localFile.c_str(), &st) == 0 &&
+                       S_ISDIR(st.st_mode);
+    entry->LastModDateTime = TimeToDosDateTime(found ? st.st_mtime : std::time(nullptr));
+    entry->ExternalAttributes = ExternalAttributesOf(found ? st.st_mode : (S_IFDIR | 0755));
+    entry->CRC32 = 0;
+    entry->CompressionMethod = 0;
+  } else {
+    // All or nothing: a file that cannot be read fails the whole edit.
+    if (OpenSource(run, added.localFile, src) != TOpenResult::Opened)
+      throw EFOpenError("Cannot open file \"" + added.localFile + "\" to add it");
+    entry->ExternalAttributes = ExternalAttributesOf(src.st.st_mode);
+    entry->LastModDateTime = TimeToDosDateTime(src.st.st_mtime);
+    entry->UncompressedSize =
+        static_cast<uint64_t>(src.isLink ? src.linkTarget.size() : src.st.st_size);
+    fileSize_ = static_cast<int64_t>(entry->UncompressedSize);
+  }
+  {
+    TStoredNameBytes enc = EncodeStoredName(added.path);
+    entry->SetPath(DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix));
+    SetNameBytes(*entry, enc);
+  }
+  if (entry->RawName.size() > 0xFFFF)
+    throw EZipTooLarge("The name \"" + added.path + "\" is too long for this archive format");
+  if (run.newNames.Contains(entry->Path()))
+    throw EZipError("\"" + added.path + "\" is in the archive already");
+  entry->InternalAttributes = src.isDir ? 0 : 2;
+  entry->DiskNumberStart = 0;
+  WriteNewEntry(run, added.localFile.empty() ? added.path : added.localFile, src, *entry);
+  run.AddEntry(entry.release(), true);
+  return true;
 }
 
 }  // namespace vantrel::zip

@@ -104,6 +104,30 @@ class TZipWriter : public TZipReader {
   // file. ZipName is not changed.
   int Repair(const std::string& destination);
 
+  // ------------------------------------------------------------ editing
+
+  // One entry an edit adds: a directory (path ending in "/") or the file
+  // (or, with StoreLinks, the link) `localFile` stored under `path`.
+  struct TNewEntry {
+    std::string path;
+    std::string localFile;
+  };
+  struct TEdit {
+    // Asked for every entry of the archive, in physical order: false drops
+    // it; true keeps it, under `newPath` when the handler sets one. Kept
+    // entries are copied as their stored bytes, never decoded.
+    std::function<bool(const TZipHeaderInfo& entry, std::string& newPath)> keep;
+    // Written after the kept entries, in this order.
+    std::vector<TNewEntry> added;
+  };
+  // Rewrites the existing archive ZipName once with `edit` applied, through
+  // the same temporary file and single rename as Zip: a failure or a cancel
+  // (CancelOperation, checked between entries and blocks) leaves the old
+  // archive byte for byte, and so does a file to add that cannot be read.
+  // Refuses damaged and multi-volume archives and new entries whose path
+  // another entry of the result has. Returns the number of entries added.
+  int Edit(const TEdit& edit);
+
   // Before taking a new name, writes changed comments into the current
   // archive (a Zip run with an empty list).
   void SetZipName(const std::string& name) override;
@@ -227,6 +251,15 @@ class TZipWriter : public TZipReader {
   TOpenResult OpenSource(TZipRun& run, const std::string& F, TSource& src);
   // Adds line `line` of FilesList; true when an entry was written.
   bool ZipOneFile(TZipRun& run, size_t line);
+  // Writes the local header and the data of the new entry `entry` (a
+  // TWriterEntry whose name is set) from src; F names the file in events.
+  void WriteNewEntry(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry);
+  int RunEdit(const TEdit& edit);
+  // Adds one entry of an edit; raises EFOpenError when its file cannot be
+  // read.
+  bool AddEditEntry(TZipRun& run, const TNewEntry& added);
+  // The component's directory after a run: the new archive's entries.
+  void AdoptNewDirectory(TZipRun& run, const struct timespec& date);
   // Writes the file's data (through encryptor when the entry is encrypted),
   // reading at most `limit` bytes, and sets the entry's method, sizes and CRC.
   void WriteEntryData(TZipRun& run, const std::string& F, TSource& src, TZipHeaderInfo& entry,
