@@ -1,0 +1,115 @@
+// A place inside an archive that is not ZIP: listings and data equal to what
+// the tools packed, read-only with the format's reason, passwords once.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tests/vfs/vfs_helpers.h"
+#include "vfs/archive_source.h"
+
+namespace vantrel::vfs {
+namespace {
+
+using test::Q;
+using test::Sh;
+using test::TempDir;
+
+class ArchiveSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::MakeDir(t / "tree/docs/deep");
+    test::MakeDir(t / "tree/empty");
+    test::WriteFile(t / "tree/hello.txt", "hello, world\n");
+    test::WriteFile(t / "tree/docs/readme.md", "# Read me\n");
+    test::WriteFile(t / "tree/docs/deep/data.bin", test::Noise(300000, 7));
+    ::symlink("hello.txt", (t / "tree/link").c_str());
+  }
+  std::unique_ptr<TArchiveSource> Load(const std::string& file, TPasswordProvider* passwords = nullptr) {
+    TError err;
+    auto source = TArchiveSource::Load(t / file, t / file, passwords, &err);
+    EXPECT_TRUE(source) << err.text;
+    return source;
+  }
+  TempDir t;
+};
+
+TEST_F(ArchiveSourceTest, TarsAndOthersListAndReadAsPacked) {
+  struct TCase {
+    const char* file;
+    const char* tool;
+    const char* command;  // run in tree/
+    const char* kind;
+    bool hasLink;
+  } cases[] = {
+      {"a.tar", "tar", "tar cf ../a.tar .", "tar", true},
+      {"a.tar.gz", "tar", "tar czf ../a.tar.gz .", "tar.gz", true},
+      {"a.tar.xz", "xz", "tar cJf ../a.tar.xz .", "tar.xz", true},
+      {"a.7z", "7zz", "7zz a -bd -snl ../a.7z . >/dev/null", "7z", true},
+      {"a.cpio", "cpio", "find . | cpio -o -H newc --quiet > ../a.cpio", "cpio", true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    if (platform::FindProgram(c.tool).empty()) continue;
+    Sh("cd " + Q(t / "tree") + " && " + c.command);
+    auto a = Load(c.file);
+    ASSERT_TRUE(a);
+    EXPECT_EQ(test::ListNames(*a, ""), (std::vector<std::string>{"docs/", "empty/", "hello.txt",
+                                                                 c.hasLink ? "link@" : "link"}));
+    EXPECT_EQ(test::ListNames(*a, "docs/deep"), (std::vector<std::string>{"data.bin"}));
+    EXPECT_EQ(test::ReadAll(*a, "docs/deep/data.bin"), test::Noise(300000, 7));
+    EXPECT_EQ(test::ReadAll(*a, "hello.txt"), "hello, world\n");
+    TEntry e;
+    TError err;
+    ASSERT_TRUE(a->Stat("link", e, &err));
+    EXPECT_EQ(e.linkTarget, "hello.txt");
+    const TCapabilities caps = a->Capabilities();
+    EXPECT_FALSE(caps.writable);
+    EXPECT_EQ(caps.readOnlyReason, std::string(c.kind) + " archives are read-only here; pack a new one with Alt+F5");
+    EXPECT_FALSE(a->MakeDir("x", &err));
+    EXPECT_EQ(err.code, EROFS);
+    EXPECT_EQ(err.text, caps.readOnlyReason);
+  }
+}
+
+TEST_F(ArchiveSourceTest, ListingIsKeptAndCanBeStopped) {
+  Sh("cd " + Q(t / "tree") + " && tar czf ../a.tar.gz .");
+  auto a = Load("a.tar.gz");
+  ASSERT_TRUE(a);
+  std::vector<std::string> seen;
+  TError err;
+  // Stopped at the first progress report: what was found is shown, marked
+  // partial.
+  ASSERT_TRUE(a->ReadListing([](uint64_t, uint64_t) { return false; },
+                             [&](const std::string& p) { seen.push_back(p); }, &err));
+  EXPECT_TRUE(a->Partial());
+  EXPECT_LT(seen.size(), 7u);
+  ASSERT_TRUE(a->ReadListing({}, [&](const std::string& p) { seen.push_back(p); }, &err));
+  EXPECT_FALSE(a->Partial());
+  EXPECT_EQ(test::ListNames(*a, "docs"), (std::vector<std::string>{"deep/", "readme.md"}));
+  // Changed on disk: stale, and read again.
+  Sh("cd " + Q(t / "tree") + " && echo more > more.txt && tar czf ../a.tar.gz .");
+  EXPECT_TRUE(a->Stale());
+  ASSERT_TRUE(a->Refresh(&err)) << err.text;
+  EXPECT_EQ(test::ListNames(*a, "").size(), 5u);
+}
+
+TEST_F(ArchiveSourceTest, EncryptedSevenZipAsksOnce) {
+  VANTREL_NEED_TOOL("7zz");
+  Sh("cd " + Q(t / "tree") + " && 7zz a -bd -pright ../e.7z hello.txt docs >/dev/null");
+  test::TScriptedPasswords passwords({"wrong", "right"});
+  auto a = Load("e.7z", &passwords);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(test::ReadAll(*a, "hello.txt"), "hello, world\n");
+  EXPECT_EQ(test::ReadAll(*a, "docs/readme.md"), "# Read me\n");
+  const std::string name = t / "e.7z";
+  EXPECT_EQ(passwords.asked, (std::vector<std::string>{name, name + " again"}));
+}
+
+TEST_F(ArchiveSourceTest, NoArchiveIsRefused) {
+  test::WriteFile(t / "plain.txt", "nothing packed here");
+  TError err;
+  EXPECT_FALSE(TArchiveSource::Load(t / "plain.txt", t / "plain.txt", nullptr, &err));
+  EXPECT_NE(err.text.find("plain.txt"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vantrel::vfs

@@ -1,0 +1,274 @@
+// A place inside a ZIP archive: listings of archives the peers and our own
+// test writer make, data read back and checked, passwords, damage, change
+// on disk, content recognition.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/vfs/vfs_helpers.h"
+#include "vfs/zip_source.h"
+
+namespace vantrel::vfs {
+namespace {
+
+using test::MakeZip;
+using test::Q;
+using test::Sh;
+using test::TempDir;
+
+std::unique_ptr<TZipSource> LoadOk(const std::string& path, TPasswordProvider* passwords = nullptr) {
+  TError err;
+  auto source = TZipSource::Load(path, path, passwords, &err);
+  EXPECT_TRUE(source) << err.text;
+  return source;
+}
+
+TEST(ZipSource, ListsWhatInfoZipPacked) {
+  VANTREL_NEED_TOOL("zip");
+  TempDir t;
+  test::MakeDir(t / "tree");
+  test::MakeDir(t / "tree/docs/deep");
+  test::MakeDir(t / "tree/empty dir");
+  test::WriteFile(t / "tree/hello.txt", "hello, world\n");
+  test::WriteFile(t / "tree/docs/readme.md", "# Read me\n");
+  test::WriteFile(t / "tree/docs/deep/data.bin", test::Noise(200000, 3));
+  ::symlink("hello.txt", (t / "tree/link").c_str());
+  Sh("cd " + Q(t / "tree") + " && zip -qry ../a.zip .");
+  auto z = LoadOk(t / "a.zip");
+  ASSERT_TRUE(z);
+  struct {
+    const char* dir;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"", {"docs/", "empty dir/", "hello.txt", "link@"}},
+      {"docs", {"deep/", "readme.md"}},
+      {"docs/deep", {"data.bin"}},
+      {"empty dir", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dir);
+    EXPECT_EQ(test::ListNames(*z, c.dir), c.names);
+  }
+  EXPECT_EQ(test::ReadAll(*z, "docs/deep/data.bin"), test::Noise(200000, 3));
+  EXPECT_EQ(test::ReadAll(*z, "hello.txt"), "hello, world\n");
+  TEntry e;
+  TError err;
+  ASSERT_TRUE(z->Stat("docs/deep/data.bin", e, &err));
+  EXPECT_EQ(e.size, 200000u);
+  EXPECT_GT(e.packedSize, 0u);
+  EXPECT_EQ(e.mode & 0777, 0644u);
+  ASSERT_TRUE(z->Stat("link", e, &err));
+  EXPECT_EQ(e.kind, TEntryKind::Link);
+  EXPECT_EQ(e.linkTarget, "hello.txt");
+  // Walking every directory read the archive once.
+  EXPECT_EQ(z->Reads(), 1);
+  EXPECT_TRUE(z->Capabilities().writable) << z->Capabilities().readOnlyReason;
+}
+
+TEST(ZipSource, ImpliedDirectoriesDuplicatesAndHostileNames) {
+  TempDir t;
+  MakeZip(t / "h.zip", {{"a/b/c.txt", "c"},
+                        {"x.txt", "first"},
+                        {"x.txt", "second", true},
+                        {"d", "file d"},
+                        {"d/inner", "in d"},
+                        {"../../evil", "evil"},
+                        {"/etc/passwd", "root"},
+                        {std::string("t\x01\x1b[2J", 6), "ctl"},
+                        {"ok/", ""}});
+  auto z = LoadOk(t / "h.zip");
+  ASSERT_TRUE(z);
+  EXPECT_EQ(test::ListNames(*z, ""),
+            (std::vector<std::string>{"../", "a/", "d/", "etc/", "ok/", std::string("t\x01\x1b[2J", 6),
+                                      "x.txt", "x.txt"}));
+  EXPECT_EQ(test::ListNames(*z, ".."), (std::vector<std::string>{"../"}));
+  EXPECT_EQ(test::ListNames(*z, "../.."), (std::vector<std::string>{"evil"}));
+  EXPECT_EQ(test::ReadAll(*z, "../../evil"), "evil");
+  EXPECT_EQ(test::ListNames(*z, "d"), (std::vector<std::string>{"inner"}));
+  EXPECT_EQ(test::ReadAll(*z, "x.txt"), "first");
+  std::vector<TEntry> root;
+  TError err;
+  ASSERT_TRUE(z->List("", root, &err));
+  for (const TEntry& e : root) {
+    if (e.name == "a" || e.name == "..") {
+      EXPECT_TRUE(e.implied) << e.name;
+    }
+    if (e.name == "ok") {
+      EXPECT_FALSE(e.implied);
+    }
+  }
+  // A directory cannot be read as a file, nor a file listed.
+  EXPECT_EQ(test::ReadAll(*z, "a", &err), "<failed>");
+  EXPECT_EQ(err.code, EISDIR);
+  std::vector<TEntry> none;
+  EXPECT_FALSE(z->List("x.txt", none, &err));
+  EXPECT_FALSE(z->List("nothing", none, &err));
+}
+
+TEST(ZipSource, DamagedDataIsReportedNotReturnedAsGood) {
+  TempDir t;
+  MakeZip(t / "d.zip", {{"good.txt", "all good"}, {"bad.txt", std::string(5000, 'z'), true}});
+  // Flip a byte of bad.txt's compressed data (it follows its local header).
+  std::string bytes = test::ReadFile(t / "d.zip");
+  const size_t at = bytes.find("bad.txt") + 7 + 3;
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
+  test::WriteFile(t / "d.zip", bytes);
+  auto z = LoadOk(t / "d.zip");
+  ASSERT_TRUE(z);
+  TError err;
+  EXPECT_EQ(test::ReadAll(*z, "good.txt"), "all good");
+  EXPECT_EQ(test::ReadAll(*z, "bad.txt", &err), "<failed>");
+  EXPECT_EQ(err.code, EIO);
+  EXPECT_NE(err.text.find("bad.txt"), std::string::npos) << err.text;
+}
+
+TEST(ZipSource, PasswordAskedOncePerArchiveAndAgainAfterAWrongOne) {
+  VANTREL_NEED_TOOL("zip");
+  TempDir t;
+  test::WriteFile(t / "one.txt", "first secret");
+  test::WriteFile(t / "two.txt", "second secret");
+  Sh("cd " + Q(t.path()) + " && zip -q -P right enc.zip one.txt two.txt");
+  test::TScriptedPasswords passwords({"wrong", "right"});
+  auto z = LoadOk(t / "enc.zip", &passwords);
+  ASSERT_TRUE(z);
+  TEntry e;
+  TError err;
+  ASSERT_TRUE(z->Stat("one.txt", e, &err));
+  EXPECT_TRUE(e.encrypted);
+  EXPECT_EQ(test::ReadAll(*z, "one.txt"), "first secret");
+  EXPECT_EQ(test::ReadAll(*z, "two.txt"), "second secret");
+  EXPECT_EQ(test::ReadAll(*z, "one.txt"), "first secret");
+  const std::string name = t / "enc.zip";
+  EXPECT_EQ(passwords.asked, (std::vector<std::string>{name, name + " again"}));
+
+  // Another archive (another source) has a password of its own.
+  test::TScriptedPasswords none({});
+  auto other = LoadOk(t / "enc.zip", &none);
+  EXPECT_EQ(test::ReadAll(*other, "one.txt", &err), "<failed>");
+  EXPECT_EQ(none.asked.size(), 1u);
+}
+
+TEST(ZipSource, ReadOnlyReasons) {
+  VANTREL_NEED_TOOL("zip");
+  TempDir t;
+  test::WriteFile(t / "f.txt", test::Noise(100000, 1));
+  Sh("cd " + Q(t.path()) + " && zip -q good.zip f.txt && cp good.zip ro.zip && chmod a-w ro.zip");
+  // Cut in the middle of the central directory: readable in part, damaged.
+  std::string bytes = test::ReadFile(t / "good.zip");
+  test::WriteFile(t / "cut.zip", bytes.substr(0, bytes.size() - 30));
+  struct {
+    const char* file;
+    bool writable;
+    const char* reasonHas;
+  } cases[] = {{"good.zip", true, ""}, {"cut.zip", false, "damaged"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    auto z = LoadOk(t / c.file);
+    ASSERT_TRUE(z);
+    const TCapabilities caps = z->Capabilities();
+    EXPECT_EQ(caps.writable, c.writable);
+    EXPECT_NE(caps.readOnlyReason.find(c.reasonHas), std::string::npos) << caps.readOnlyReason;
+  }
+  if (::geteuid() != 0) {
+    auto ro = LoadOk(t / "ro.zip");
+    EXPECT_FALSE(ro->Capabilities().writable);
+  }
+  auto nested = LoadOk(t / "good.zip");
+  nested->SetReadOnly("Archives inside archives are read-only");
+  EXPECT_FALSE(nested->Capabilities().writable);
+  EXPECT_EQ(nested->Capabilities().readOnlyReason, "Archives inside archives are read-only");
+  TError err;
+  EXPECT_FALSE(nested->MakeDir("new", &err));
+  EXPECT_EQ(err.code, EROFS);
+  EXPECT_EQ(err.text, "Archives inside archives are read-only");
+}
+
+TEST(ZipSource, NotAZipArchiveIsRefused) {
+  TempDir t;
+  test::WriteFile(t / "text.zip", "just some text, long enough to be looked at properly");
+  TError err;
+  EXPECT_FALSE(TZipSource::Load(t / "text.zip", t / "text.zip", nullptr, &err));
+  EXPECT_NE(err.text.find("text.zip"), std::string::npos);
+  EXPECT_FALSE(TZipSource::Load(t / "missing.zip", t / "missing.zip", nullptr, &err));
+}
+
+TEST(ZipSource, StaleAfterAChangeOnDiskAndRefreshReadsAgain) {
+  TempDir t;
+  MakeZip(t / "s.zip", {{"one", "1"}});
+  auto z = LoadOk(t / "s.zip");
+  ASSERT_TRUE(z);
+  EXPECT_FALSE(z->Stale());
+  MakeZip(t / "s2.zip", {{"one", "1"}, {"two", "2"}});
+  ASSERT_EQ(::rename((t / "s2.zip").c_str(), (t / "s.zip").c_str()), 0);
+  EXPECT_TRUE(z->Stale());
+  TError err;
+  ASSERT_TRUE(z->Refresh(&err)) << err.text;
+  EXPECT_FALSE(z->Stale());
+  EXPECT_EQ(test::ListNames(*z, ""), (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(z->Reads(), 2);
+  ::unlink((t / "s.zip").c_str());
+  EXPECT_TRUE(z->Stale());
+}
+
+TEST(ZipSource, StreamsFromMemoryAndFromAPrivateFile) {
+  TempDir t;
+  const std::string big = test::Noise(300000, 9);
+  MakeZip(t / "m.zip", {{"small", "tiny"}, {"big", big, true}});
+  auto z = LoadOk(t / "m.zip");
+  ASSERT_TRUE(z);
+  z->MemoryLimit = 1000;  // big goes through a temporary file
+  for (const auto& [name, expected] : std::vector<std::pair<std::string, std::string>>{
+           {"small", "tiny"}, {"big", big}}) {
+    SCOPED_TRACE(name);
+    TError err;
+    auto s = z->Open(name, &err);
+    ASSERT_TRUE(s) << err.text;
+    EXPECT_EQ(s->Size(), expected.size());
+    std::string got;
+    char buf[7000];
+    for (int64_t n; (n = s->Read(buf, sizeof buf, &err)) > 0;) got.append(buf, static_cast<size_t>(n));
+    EXPECT_EQ(got, expected);
+  }
+  TError err;
+  EXPECT_FALSE(z->Open("", &err));
+}
+
+TEST(ZipSource, ProgressCanStopAReading) {
+  TempDir t;
+  MakeZip(t / "p.zip", {{"big", test::Noise(2000000, 4), true}});
+  auto z = LoadOk(t / "p.zip");
+  ASSERT_TRUE(z);
+  struct TCount : TDataSink {
+    bool Write(const void*, size_t n) override {
+      bytes += n;
+      return true;
+    }
+    size_t bytes = 0;
+  } sink;
+  TError err;
+  EXPECT_FALSE(z->ReadInto("big", sink, [](uint64_t done, uint64_t) { return done < 100000; }, &err));
+  EXPECT_EQ(err.code, ECANCELED);
+  EXPECT_LT(sink.bytes, 2000000u);
+}
+
+TEST(ZipSource, RecognisedByContent) {
+  VANTREL_NEED_TOOL("zip");
+  TempDir t;
+  test::WriteFile(t / "f", "data data data");
+  Sh("cd " + Q(t.path()) + " && zip -q z.zip f && cp z.zip doc.docx && cp z.zip app.jar && "
+     "(printf '#!/bin/sh\\nexit 0\\n'; cat z.zip) > sfx.bin && tar cf t.tar f && : > empty");
+  test::WriteFile(t / "text.zip", "PK is not enough to be an archive, says this text");
+  struct {
+    const char* file;
+    bool zip;
+  } cases[] = {{"z.zip", true},   {"doc.docx", true}, {"app.jar", true}, {"sfx.bin", true},
+               {"t.tar", false},  {"empty", false},   {"text.zip", false}, {"missing", false},
+               {"", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    EXPECT_EQ(IsZipArchive(t / c.file), c.zip);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::vfs

@@ -1,0 +1,36 @@
+// local_source.h - a local directory tree as a source.
+//
+// Inner paths are below the root directory; a component ".." or one that
+// would lead elsewhere is refused, so that a name taken from an archive
+// cannot point outside. Changes are made at once, one by one: a directory
+// is deleted with everything below it (links are removed, never followed),
+// a file is written under a hidden name beside its place and renamed over
+// it only when complete.
+#pragma once
+
+#include "vfs/source.h"
+
+namespace vantrel::vfs {
+
+class TLocalSource final : public TSource {
+ public:
+  explicit TLocalSource(std::string root);
+
+  std::string Root() const override { return root_; }
+  TCapabilities Capabilities() const override;
+  bool List(const std::string& inner, std::vector<TEntry>& out, TError* err) override;
+  bool Stat(const std::string& inner, TEntry& out, TError* err) override;
+  bool ReadInto(const std::string& inner, TDataSink& sink, const TProgress& progress,
+                TError* err) override;
+  bool Apply(const TChangeSet& changes, const TProgress& progress, TError* err) override;
+
+  // The local path of an inner path; false when it would leave the root.
+  bool LocalPath(const std::string& inner, std::string& path) const;
+
+ private:
+  bool ApplyOne(const TChange& change, const TProgress& progress, TError* err);
+  bool PutOne(const TChange& change, const std::string& path, const TProgress& progress, TError* err);
+  std::string root_;
+};
+
+}  // namespace vantrel::vfs

@@ -1,0 +1,234 @@
+// source.cpp - what every source shares: the change helpers, the pull stream
+// made from a push reading, and inner path arithmetic.
+#include "vfs/source.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vantrel::vfs {
+
+namespace {
+
+class TMemorySink final : public TDataSink {
+ public:
+  bool Write(const void* data, size_t n) override {
+    bytes.append(static_cast<const char*>(data), n);
+    return true;
+  }
+  std::string bytes;
+};
+
+class TMemoryStream final : public TReadStream {
+ public:
+  explicit TMemoryStream(std::string bytes) : bytes_(std::move(bytes)) {}
+  int64_t Read(void* buffer, size_t n, TError*) override {
+    n = std::min(n, bytes_.size() - pos_);
+    std::memcpy(buffer, bytes_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<int64_t>(n);
+  }
+  uint64_t Size() const override { return bytes_.size(); }
+
+ private:
+  std::string bytes_;
+  size_t pos_ = 0;
+};
+
+// A file without a name: it goes when the last descriptor closes.
+class TFileSink final : public TDataSink {
+ public:
+  explicit TFileSink(int fd) : fd_(fd) {}
+  bool Write(const void* data, size_t n) override {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+      const ssize_t w = ::write(fd_, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        error = w < 0 ? errno : ENOSPC;
+        return false;
+      }
+      p += w;
+      n -= static_cast<size_t>(w);
+      written += static_cast<uint64_t>(w);
+    }
+    return true;
+  }
+  int error = 0;
+  uint64_t written = 0;
+
+ private:
+  int fd_;
+};
+
+class TFileStream final : public TReadStream {
+ public:
+  TFileStream(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  ~TFileStream() override { ::close(fd_); }
+  int64_t Read(void* buffer, size_t n, TError* err) override {
+    for (;;) {
+      const ssize_t r = ::read(fd_, buffer, n);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0 && err) err->Set(errno, std::strerror(errno));
+      return r;
+    }
+  }
+  uint64_t Size() const override { return size_; }
+
+ private:
+  int fd_;
+  uint64_t size_;
+};
+
+int PrivateTempFile() {
+  const char* env = std::getenv("TMPDIR");
+  const std::string dir = env && *env ? env : "/tmp";
+  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  std::string name = dir + "/.vantrel-entry-XXXXXX";
+  fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) ::unlink(name.c_str());
+  return fd;
+}
+
+bool Refuse(const TSource& source, TError* err) {
+  if (err) {
+    const TCapabilities caps = source.Capabilities();
+    err->Set(EROFS, caps.readOnlyReason.empty() ? "This place cannot be changed" : caps.readOnlyReason);
+  }
+  return false;
+}
+
+}  // namespace
+
+TChangeSet& TChangeSet::MakeDir(std::string path) {
+  TChange c;
+  c.kind = TChange::TKind::MakeDir;
+  c.path = std::move(path);
+  c.mode = 0755;
+  changes.push_back(std::move(c));
+  return *this;
+}
+
+TChangeSet& TChangeSet::Delete(std::string path) {
+  TChange c;
+  c.kind = TChange::TKind::Delete;
+  c.path = std::move(path);
+  changes.push_back(std::move(c));
+  return *this;
+}
+
+TChangeSet& TChangeSet::Rename(std::string from, std::string to) {
+  TChange c;
+  c.kind = TChange::TKind::Rename;
+  c.path = std::move(from);
+  c.to = std::move(to);
+  changes.push_back(std::move(c));
+  return *this;
+}
+
+TChangeSet& TChangeSet::PutFile(std::string path, std::string localFile, int64_t mtime,
+                                uint32_t mode) {
+  TChange c;
+  c.kind = TChange::TKind::Put;
+  c.path = std::move(path);
+  c.localFile = std::move(localFile);
+  c.mtime = mtime;
+  c.mode = mode;
+  changes.push_back(std::move(c));
+  return *this;
+}
+
+TChangeSet& TChangeSet::PutData(std::string path, std::function<bool(TDataSink&, TError*)> produce,
+                                uint64_t size, int64_t mtime, uint32_t mode) {
+  TChange c;
+  c.kind = TChange::TKind::Put;
+  c.path = std::move(path);
+  c.produce = std::move(produce);
+  c.size = size;
+  c.mtime = mtime;
+  c.mode = mode;
+  changes.push_back(std::move(c));
+  return *this;
+}
+
+std::unique_ptr<TReadStream> TSource::Open(const std::string& inner, TError* err) {
+  TEntry e;
+  if (!Stat(inner, e, err)) return nullptr;
+  if (e.kind == TEntryKind::Directory) {
+    if (err) err->Set(EISDIR, "\"" + inner + "\" is a directory");
+    return nullptr;
+  }
+  if (e.size <= MemoryLimit) {
+    TMemorySink sink;
+    if (!ReadInto(inner, sink, {}, err)) return nullptr;
+    return std::make_unique<TMemoryStream>(std::move(sink.bytes));
+  }
+  const int fd = PrivateTempFile();
+  if (fd < 0) {
+    if (err) err->Set(errno, std::string("Cannot make a temporary file: ") + std::strerror(errno));
+    return nullptr;
+  }
+  TFileSink sink(fd);
+  if (!ReadInto(inner, sink, {}, err)) {
+    if (sink.error && err) err->Set(sink.error, std::strerror(sink.error));
+    ::close(fd);
+    return nullptr;
+  }
+  ::lseek(fd, 0, SEEK_SET);
+  return std::make_unique<TFileStream>(fd, sink.written);
+}
+
+bool TSource::Apply(const TChangeSet&, const TProgress&, TError* err) { return Refuse(*this, err); }
+
+bool TSource::MakeDir(const std::string& inner, TError* err) {
+  return Apply(TChangeSet().MakeDir(inner), {}, err);
+}
+
+bool TSource::Delete(const std::string& inner, TError* err) {
+  return Apply(TChangeSet().Delete(inner), {}, err);
+}
+
+bool TSource::Rename(const std::string& from, const std::string& to, TError* err) {
+  return Apply(TChangeSet().Rename(from, to), {}, err);
+}
+
+std::vector<std::string> SplitInner(const std::string& inner) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= inner.size()) {
+    size_t slash = inner.find('/', start);
+    if (slash == std::string::npos) slash = inner.size();
+    if (slash > start) parts.emplace_back(inner, start, slash - start);
+    start = slash + 1;
+  }
+  return parts;
+}
+
+std::string JoinInner(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  if (name.empty()) return dir;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string ParentInner(const std::string& inner) {
+  std::string s = inner;
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  const size_t slash = s.rfind('/');
+  if (slash == std::string::npos) return {};
+  s.resize(slash);
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  return s;
+}
+
+std::string LeafInner(const std::string& inner) {
+  std::string s = inner;
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  const size_t slash = s.rfind('/');
+  return slash == std::string::npos ? s : s.substr(slash + 1);
+}
+
+}  // namespace vantrel::vfs

@@ -1,0 +1,247 @@
+// zip_changes.cpp - a batch of changes to a ZIP archive, as one rewrite.
+//
+// The batch is first played on a model of the archive's entries (their
+// paths as the index sees them), so that every change sees the ones before
+// it and a batch that cannot be done is refused before anything is
+// written. What remains is one edit for the engine: which entries stay
+// (under which path) and which are added.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_map>
+
+#include "vfs/zip_source.h"
+#include "zip/zip_writer.h"
+
+namespace vantrel::vfs {
+
+struct TZipSource::TPlan {
+  struct TItem {
+    std::string path;  // normalised, without a trailing "/"
+    bool directory = false;
+    int old = -1;      // the archive's entry; -1 for an added one
+    bool renamed = false;
+    bool dropped = false;
+    std::string localFile;
+  };
+  std::vector<TItem> items;
+  std::unordered_multimap<std::string, size_t> byPath;
+  // Files written from `produce`, removed when the plan goes.
+  std::vector<std::string> spooled;
+  ~TPlan() {
+    for (const std::string& f : spooled) ::unlink(f.c_str());
+  }
+
+  void Add(TItem item) {
+    byPath.emplace(item.path, items.size());
+    items.push_back(std::move(item));
+  }
+  void Drop(size_t i) {
+    auto range = byPath.equal_range(items[i].path);
+    for (auto it = range.first; it != range.second; ++it)
+      if (it->second == i) {
+        byPath.erase(it);
+        break;
+      }
+    items[i].dropped = true;
+  }
+  void Move(size_t i, std::string path) {
+    Drop(i);
+    items[i].dropped = false;
+    items[i].path = std::move(path);
+    items[i].renamed = true;
+    byPath.emplace(items[i].path, i);
+  }
+  // The live items at `path` or below it.
+  std::vector<size_t> AtOrBelow(const std::string& path) const {
+    std::vector<size_t> out;
+    for (size_t i = 0; i < items.size(); ++i) {
+      const TItem& it = items[i];
+      if (it.dropped) continue;
+      if (path.empty() || it.path == path ||
+          (it.path.size() > path.size() && it.path.compare(0, path.size(), path) == 0 &&
+           it.path[path.size()] == '/'))
+        out.push_back(i);
+    }
+    return out;
+  }
+  bool Exists(const std::string& path) const {
+    if (byPath.count(path)) return true;
+    // An implied directory: something lies below it.
+    return !AtOrBelow(path).empty();
+  }
+  bool IsFile(const std::string& path) const {
+    auto range = byPath.equal_range(path);
+    for (auto it = range.first; it != range.second; ++it)
+      if (!items[it->second].directory) return true;
+    return false;
+  }
+};
+
+namespace {
+
+bool Fail(TError* err, int code, std::string text) {
+  if (err) err->Set(code, std::move(text));
+  return false;
+}
+
+class TSpoolSink final : public TDataSink {
+ public:
+  explicit TSpoolSink(int fd) : fd_(fd) {}
+  bool Write(const void* data, size_t n) override {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+      const ssize_t w = ::write(fd_, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        error = w < 0 ? errno : ENOSPC;
+        return false;
+      }
+      p += w;
+      n -= static_cast<size_t>(w);
+    }
+    return true;
+  }
+  int error = 0;
+
+ private:
+  int fd_;
+};
+
+// Data handed over by a producer go to a private file first: the engine
+// compresses from files.
+bool Spool(const TChange& c, std::vector<std::string>& spooled, std::string& file, TError* err) {
+  const char* env = std::getenv("TMPDIR");
+  std::string name = std::string(env && *env ? env : "/tmp") + "/.vantrel-add-XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return Fail(err, errno, std::string("Cannot make a temporary file: ") + std::strerror(errno));
+  spooled.push_back(name);
+  ::fchmod(fd, c.mode & 07777 ? c.mode & 07777 : 0644);
+  TSpoolSink sink(fd);
+  const bool ok = c.produce && c.produce(sink, err);
+  if (ok && c.mtime) {
+    struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
+    ::futimens(fd, times);
+  }
+  ::close(fd);
+  if (!ok) {
+    if (sink.error) return Fail(err, sink.error, std::strerror(sink.error));
+    if (err && err->code == 0) err->Set(EIO, "The data of \"" + c.path + "\" could not be read");
+    return false;
+  }
+  file = name;
+  return true;
+}
+
+}  // namespace
+
+bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TError* err) {
+  const TCapabilities caps = Capabilities();
+  if (!caps.writable) return Fail(err, EROFS, caps.readOnlyReason);
+  if (Stale()) return Fail(err, ESTALE, "The archive changed on disk; read it again before changing it");
+
+  TPlan plan;
+  const int count = zip_->Count();
+  for (int i = 0; i < count; ++i) {
+    bool isDir = false;
+    TPlan::TItem item;
+    item.path = TPathIndex::Normalise(zip_->Entry(i).PathView(), &isDir);
+    item.directory = isDir;
+    item.old = i;
+    plan.Add(std::move(item));
+  }
+  for (const TChange& c : changes.changes) {
+    const std::string path = TPathIndex::Normalise(c.path);
+    if (path.empty()) return Fail(err, EINVAL, "The archive's root cannot be changed");
+    switch (c.kind) {
+      case TChange::TKind::MakeDir: {
+        if (plan.Exists(path)) return Fail(err, EEXIST, "\"" + c.path + "\" exists already");
+        TPlan::TItem item;
+        item.path = path;
+        item.directory = true;
+        plan.Add(std::move(item));
+        break;
+      }
+      case TChange::TKind::Delete: {
+        const std::vector<size_t> below = plan.AtOrBelow(path);
+        if (below.empty()) return Fail(err, ENOENT, "\"" + c.path + "\" is not in the archive");
+        for (size_t i : below) plan.Drop(i);
+        break;
+      }
+      case TChange::TKind::Rename: {
+        const std::string to = TPathIndex::Normalise(c.to);
+        if (to.empty()) return Fail(err, EINVAL, "A new name is needed");
+        if (to == path) break;
+        if (to.size() > path.size() && to.compare(0, path.size(), path) == 0 && to[path.size()] == '/')
+          return Fail(err, EINVAL, "\"" + c.path + "\" cannot move into itself");
+        if (plan.Exists(to)) return Fail(err, EEXIST, "\"" + c.to + "\" exists already");
+        const std::vector<size_t> below = plan.AtOrBelow(path);
+        if (below.empty()) return Fail(err, ENOENT, "\"" + c.path + "\" is not in the archive");
+        for (size_t i : below) plan.Move(i, to + plan.items[i].path.substr(path.size()));
+        break;
+      }
+      case TChange::TKind::Put: {
+        std::vector<size_t> same;
+        auto range = plan.byPath.equal_range(path);
+        for (auto it = range.first; it != range.second; ++it) same.push_back(it->second);
+        for (size_t i : same)
+          if (plan.items[i].directory) return Fail(err, EISDIR, "\"" + c.path + "\" is a directory");
+        if (plan.AtOrBelow(path).size() > same.size())
+          return Fail(err, EISDIR, "\"" + c.path + "\" is a directory");
+        // Replacing: the new data take the old entry's name.
+        for (size_t i : same) plan.Drop(i);
+        // The file's directory cannot be a file.
+        for (std::string up = ParentInner(path); !up.empty(); up = ParentInner(up))
+          if (plan.IsFile(up)) return Fail(err, ENOTDIR, "\"" + up + "\" is a file");
+        TPlan::TItem item;
+        item.path = path;
+        item.localFile = c.localFile;
+        if (item.localFile.empty() && !Spool(c, plan.spooled, item.localFile, err)) return false;
+        plan.Add(std::move(item));
+        break;
+      }
+    }
+  }
+
+  zip::TZipWriter::TEdit edit;
+  std::vector<const TPlan::TItem*> byOld(static_cast<size_t>(count), nullptr);
+  for (const TPlan::TItem& item : plan.items) {
+    if (item.dropped) continue;
+    if (item.old >= 0)
+      byOld[static_cast<size_t>(item.old)] = &item;
+    else
+      edit.added.push_back({item.path + (item.directory ? "/" : ""), item.localFile});
+  }
+  int next = 0;
+  edit.keep = [&](const zip::TZipHeaderInfo&, std::string& newPath) {
+    const TPlan::TItem* item = byOld[static_cast<size_t>(next++)];
+    if (!item) return false;
+    if (item->renamed) newPath = item->path + (item->directory ? "/" : "");
+    return true;
+  };
+  SetRunProgress(progress);
+  const bool savedLinks = zip_->StoreLinks;
+  zip_->StoreLinks = true;
+  bool ok = true;
+  try {
+    zip_->Edit(edit);
+  } catch (const zip::EUserCanceled&) {
+    ok = Fail(err, ECANCELED, "Stopped; the archive was left as it was");
+  } catch (const std::exception& e) {
+    ok = Fail(err, EIO, std::string(e.what()) + "; the archive was left as it was");
+  }
+  zip_->StoreLinks = savedLinks;
+  SetRunProgress(nullptr);
+  // The engine's directory is the archive's in either case: the new one
+  // after the rename, the old one when nothing was replaced.
+  index_.Build(static_cast<size_t>(zip_->Count()),
+               [this](size_t i) { return zip_->Entry(static_cast<int>(i)).PathView(); });
+  RememberIdentity();
+  return ok;
+}
+
+}  // namespace vantrel::vfs

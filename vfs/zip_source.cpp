@@ -1,0 +1,272 @@
+// zip_source.cpp - a place inside a ZIP archive, through our ZIP engine.
+#include "vfs/zip_source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "zip/zip_writer.h"
+
+namespace vantrel::vfs {
+
+namespace {
+
+constexpr uint16_t kHostUnix = 3;
+
+bool MadeOnUnix(const zip::TZipHeaderInfo& e) { return (e.VersionMadeBy >> 8) == kHostUnix; }
+
+uint32_t UnixMode(const zip::TZipHeaderInfo& e) { return MadeOnUnix(e) ? e.ExternalAttributes >> 16 : 0; }
+
+bool IsLinkEntry(const zip::TZipHeaderInfo& e) { return S_ISLNK(UnixMode(e)); }
+
+int64_t NanoTime(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+class TCollect final : public TDataSink {
+ public:
+  bool Write(const void* data, size_t n) override {
+    bytes.append(static_cast<const char*>(data), n);
+    return bytes.size() <= 65536;  // a link's target, never more
+  }
+  std::string bytes;
+};
+
+}  // namespace
+
+// Lets a long run tell its progress and hear a cancel: the engine calls
+// ProcessMessages between blocks and entries.
+class TZipSource::TProgressUi final : public zip::TZipUserInterface {
+ public:
+  void ProcessMessages() override {
+    if (progress && zip && !progress(static_cast<uint64_t>(zip->BytesDone()),
+                                     static_cast<uint64_t>(zip->TotalBytes())))
+      zip->CancelOperation = true;
+  }
+  TProgress progress;
+  zip::TZipWriter* zip = nullptr;
+};
+
+TZipSource::TZipSource(std::string archivePath, std::string displayRoot, TPasswordProvider* passwords)
+    : archivePath_(std::move(archivePath)), displayRoot_(std::move(displayRoot)), passwords_(passwords) {}
+
+TZipSource::~TZipSource() = default;
+
+std::unique_ptr<TZipSource> TZipSource::Load(const std::string& archivePath, const std::string& displayRoot,
+                                             TPasswordProvider* passwords, TError* err) {
+  std::unique_ptr<TZipSource> source(new TZipSource(archivePath, displayRoot, passwords));
+  if (!source->ReadDirectory(err)) return nullptr;
+  return source;
+}
+
+bool TZipSource::ReadDirectory(TError* err) {
+  if (!ui_) ui_ = std::make_unique<TProgressUi>();
+  zip_ = std::make_unique<zip::TZipWriter>(ui_.get());
+  ui_->zip = zip_.get();
+  zip_->IncompleteZipMode = zip::TIncompleteZipMode::izAssumeBad;
+  zip_->KeepZipOpen = true;
+  zip_->OnBadPassword = [this](zip::TZipReader*, int, std::string& password) {
+    if (!passwords_) return;
+    std::string answer;
+    const bool again = passwordAsked_;
+    passwordAsked_ = true;
+    if (passwords_->AskPassword(displayRoot_, again, answer)) password = answer;
+  };
+  try {
+    zip_->SetZipName(archivePath_);
+    zip_->ReadZip();
+  } catch (const std::exception& e) {
+    if (err) err->Set(EINVAL, "Cannot read \"" + displayRoot_ + "\": " + e.what());
+    zip_.reset();
+    return false;
+  }
+  ++reads_;
+  damage_ = zip_->DirectoryReport().Damage();
+  multiVolume_ = zip_->NumberOfDisks() > 1 || zip_->EndRecord().ThisDisk > 0;
+  const int count = zip_->Count();
+  index_.Build(static_cast<size_t>(count),
+               [this](size_t i) { return zip_->Entry(static_cast<int>(i)).PathView(); });
+  RememberIdentity();
+  return true;
+}
+
+void TZipSource::SetRunProgress(TProgress progress) { ui_->progress = std::move(progress); }
+
+void TZipSource::RememberIdentity() {
+  struct stat st;
+  if (::stat(archivePath_.c_str(), &st) != 0) {
+    identity_ = {};
+    return;
+  }
+  identity_.dev = st.st_dev;
+  identity_.ino = st.st_ino;
+  identity_.size = st.st_size;
+  identity_.mtimeNs = NanoTime(st);
+}
+
+bool TZipSource::Stale() const {
+  struct stat st;
+  if (::stat(archivePath_.c_str(), &st) != 0) return true;
+  return st.st_dev != identity_.dev || st.st_ino != identity_.ino || st.st_size != identity_.size ||
+         NanoTime(st) != identity_.mtimeNs;
+}
+
+bool TZipSource::Refresh(TError* err) {
+  if (!Stale()) return true;
+  // The password stays: it belongs to the archive, not to one reading.
+  const std::string password = zip_ ? zip_->Password : std::string();
+  if (!ReadDirectory(err)) return false;
+  zip_->Password = password;
+  return true;
+}
+
+TCapabilities TZipSource::Capabilities() const {
+  TCapabilities caps;
+  if (!forcedReadOnly_.empty())
+    caps.readOnlyReason = forcedReadOnly_;
+  else if (!damage_.empty())
+    caps.readOnlyReason = "The archive is damaged (" + damage_ + "); it is shown read-only";
+  else if (multiVolume_)
+    caps.readOnlyReason = "An archive over several volumes is read-only here";
+  else if (::access(archivePath_.c_str(), W_OK) != 0)
+    caps.readOnlyReason = "The archive is read-only: " + std::string(std::strerror(errno));
+  caps.writable = caps.readOnlyReason.empty();
+  return caps;
+}
+
+TEntry TZipSource::EntryOf(uint32_t id) const {
+  const TPathIndex::TNode& node = index_.Node(id);
+  TEntry e;
+  e.name = node.name;
+  if (node.directory) {
+    e.kind = TEntryKind::Directory;
+    e.implied = node.entry < 0;
+    e.mode = 0755;
+  }
+  if (node.entry < 0) return e;
+  const zip::TZipHeaderInfo& z = zip_->Entry(node.entry);
+  e.mtime = static_cast<int64_t>(zip_->DateTime(node.entry));
+  if (const uint32_t mode = UnixMode(z) & 07777) e.mode = mode;
+  if (node.directory) return e;
+  e.size = z.UncompressedSize;
+  e.packedSize = z.CompressedSize;
+  e.encrypted = z.IsEncrypted();
+  if (e.mode == 0) e.mode = (z.ExternalAttributes & 0x01) ? 0444 : 0644;
+  if (IsLinkEntry(z)) e.kind = TEntryKind::Link;
+  return e;
+}
+
+bool TZipSource::List(const std::string& inner, std::vector<TEntry>& out, TError* err) {
+  out.clear();
+  const uint32_t id = index_.Find(inner);
+  if (id == TPathIndex::kNone || !index_.Node(id).directory) {
+    if (err) err->Set(ENOTDIR, "\"" + inner + "\" is no directory of " + displayRoot_);
+    return false;
+  }
+  const auto& children = index_.Node(id).children;
+  out.reserve(children.size());
+  for (uint32_t child : children) out.push_back(EntryOf(child));
+  return true;
+}
+
+bool TZipSource::Stat(const std::string& inner, TEntry& out, TError* err) {
+  const uint32_t id = index_.Find(inner);
+  if (id == TPathIndex::kNone) {
+    if (err) err->Set(ENOENT, "\"" + inner + "\" is not in " + displayRoot_);
+    return false;
+  }
+  out = EntryOf(id);
+  if (out.kind == TEntryKind::Link) {
+    TCollect target;
+    TError ignored;
+    if (ReadInto(inner, target, {}, &ignored)) out.linkTarget = target.bytes;
+  }
+  return true;
+}
+
+bool TZipSource::ReadInto(const std::string& inner, TDataSink& sink, const TProgress& progress,
+                          TError* err) {
+  const uint32_t id = index_.Find(inner);
+  if (id == TPathIndex::kNone || index_.Node(id).directory) {
+    if (err)
+      err->Set(id == TPathIndex::kNone ? ENOENT : EISDIR, "\"" + inner + "\" is no file of " + displayRoot_);
+    return false;
+  }
+  const int entry = index_.Node(id).entry;
+  const uint64_t total = zip_->Entry(entry).UncompressedSize;
+  if (zip_->Entry(entry).IsEncrypted() && !passwordConfirmed_ && !ConfirmPassword(entry, err)) return false;
+  uint64_t done = 0;
+  bool stopped = false, sinkFailed = false;
+  const std::string problem = zip_->ReadEntry(entry, [&](const uint8_t* data, size_t n) {
+    if (!sink.Write(data, n)) return !(sinkFailed = true);
+    done += n;
+    if (progress && !progress(done, total)) return !(stopped = true);
+    return true;
+  });
+  if (problem.empty()) return true;
+  if (err) {
+    if (stopped)
+      err->Set(ECANCELED, "Stopped");
+    else if (sinkFailed)
+      err->Set(EIO, "Cannot write the data of \"" + inner + "\"");
+    else
+      err->Set(EIO, "\"" + inner + "\": " + problem);
+  }
+  return false;
+}
+
+bool TZipSource::ConfirmPassword(int entry, TError* err) {
+  // A wrong password passes the traditional encryption's one-byte check once
+  // in 256 times and then shows as damaged data: until one entry decodes
+  // right, such an answer counts as wrong and the user is asked again.
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    const std::string problem = zip_->ReadEntry(entry, [](const uint8_t*, size_t) { return true; });
+    if (problem.empty()) {
+      passwordConfirmed_ = true;
+      return true;
+    }
+    const bool dataProblem = problem.find("CRC") != std::string::npos ||
+                             problem.find("damaged compressed data") != std::string::npos ||
+                             problem.find("size mismatch") != std::string::npos;
+    std::string answer;
+    if (!dataProblem || zip_->Password.empty() || !passwords_ ||
+        !passwords_->AskPassword(displayRoot_, true, answer)) {
+      if (err) err->Set(EACCES, "\"" + zip_->Entry(entry).Path() + "\": " + problem);
+      return false;
+    }
+    passwordAsked_ = true;
+    zip_->Password = answer;
+  }
+  if (err) err->Set(EACCES, "Wrong password for " + displayRoot_);
+  return false;
+}
+
+bool IsZipArchive(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool zip = false;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 22) {
+    uint8_t head[4];
+    if (::pread(fd, head, 4, 0) == 4 && head[0] == 'P' && head[1] == 'K' &&
+        ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6) ||
+         (head[2] == 7 && head[3] == 8)))
+      zip = true;
+    if (!zip) {
+      // A self-extracting archive, or data before the archive: the end
+      // record is within the last 64 KiB and 22 bytes.
+      const off_t tail = std::min<off_t>(st.st_size, 65536 + 22);
+      std::string buf(static_cast<size_t>(tail), '\0');
+      if (::pread(fd, buf.data(), buf.size(), st.st_size - tail) == tail)
+        for (size_t i = buf.size() - 22 + 1; i-- > 0 && !zip;)
+          zip = buf.compare(i, 4, "PK\x05\x06", 4) == 0;
+    }
+  }
+  ::close(fd);
+  return zip;
+}
+
+}  // namespace vantrel::vfs

@@ -1,0 +1,99 @@
+// zip_source.h - a place inside a ZIP archive, through our ZIP engine.
+//
+// The archive's directory is read once when the source is made and kept as
+// a tree (path_index.h): listing, entering directories and finding entries
+// never read the archive again. Data are decoded entry by entry and checked
+// (size, CRC, authentication). Encrypted entries ask the password provider
+// once per archive; the answer lives in this source only.
+//
+// Changes (Apply) rewrite the archive once per batch through the engine's
+// edit: untouched entries are copied as their stored bytes (never decoded or
+// compressed again), the new archive replaces the old by one rename, and a
+// failure or cancel leaves the old archive byte for byte. Damaged,
+// multi-volume and nested archives (and files the user may not write) are
+// read-only, with the reason.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <string>
+
+#include "vfs/password.h"
+#include "vfs/source.h"
+#include "vfs/path_index.h"
+
+namespace vantrel::zip {
+class TZipWriter;
+}
+
+namespace vantrel::vfs {
+
+class TZipSource final : public TSource {
+ public:
+  // Reads the directory of the ZIP archive at `archivePath`. `displayRoot`
+  // is the path the panel shows for its root (the archive's own path, or a
+  // nested one). Null with `err` when it cannot be read or is no ZIP
+  // archive.
+  static std::unique_ptr<TZipSource> Load(const std::string& archivePath, const std::string& displayRoot,
+                                          TPasswordProvider* passwords, TError* err);
+  ~TZipSource() override;
+
+  // A nested archive (or any other the caller wants kept as it is): every
+  // change is refused with `reason`.
+  void SetReadOnly(std::string reason) { forcedReadOnly_ = std::move(reason); }
+
+  std::string Root() const override { return displayRoot_; }
+  TCapabilities Capabilities() const override;
+  bool List(const std::string& inner, std::vector<TEntry>& out, TError* err) override;
+  bool Stat(const std::string& inner, TEntry& out, TError* err) override;
+  bool ReadInto(const std::string& inner, TDataSink& sink, const TProgress& progress,
+                TError* err) override;
+  bool Stale() const override;
+  bool Refresh(TError* err) override;
+  bool Apply(const TChangeSet& changes, const TProgress& progress, TError* err) override;
+
+  const std::string& ArchivePath() const { return archivePath_; }
+  const TPathIndex& Index() const { return index_; }
+  // How often the archive's directory was read (once per open, and once
+  // after each change or refresh).
+  int Reads() const { return reads_; }
+
+ private:
+  TZipSource(std::string archivePath, std::string displayRoot, TPasswordProvider* passwords);
+  class TProgressUi;
+  struct TPlan;
+  bool ReadDirectory(TError* err);
+  TEntry EntryOf(uint32_t node) const;
+  void RememberIdentity();
+  // Where a run of the engine reports its progress (and hears a cancel).
+  void SetRunProgress(TProgress progress);
+  // Decodes an encrypted entry once to learn that the password is right.
+  bool ConfirmPassword(int entry, TError* err);
+
+  std::string archivePath_;
+  std::string displayRoot_;
+  TPasswordProvider* passwords_;
+  std::unique_ptr<TProgressUi> ui_;
+  std::unique_ptr<zip::TZipWriter> zip_;
+  TPathIndex index_;
+  std::string forcedReadOnly_;
+  std::string damage_;
+  bool multiVolume_ = false;
+  bool passwordAsked_ = false;
+  bool passwordConfirmed_ = false;
+  int reads_ = 0;
+  struct {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtimeNs = 0;
+  } identity_;
+};
+
+// Whether the file holds a ZIP archive, by its content (a local header at
+// the start, or an end record near the end): .jar, .docx, .odt, .apk, .epub
+// and .xpi files are ZIP archives too.
+bool IsZipArchive(const std::string& path);
+
+}  // namespace vantrel::vfs
