@@ -190,13 +190,16 @@ bool TFMOperation::Report(TFMMessageKind kind, const std::string& item, int erro
 
 void TFMOperation::Begin() {
   busy_ = true;
-  OperationAborted = false;
-  BytesDone = 0;
-  failures_.clear();
-  skipKinds_.clear();
-  skipped_ = 0;
-  stopNow_ = false;
-  abortChosen_ = false;
+  if (!Continuing()) {
+    OperationAborted = false;
+    BytesDone = 0;
+    failures_.clear();
+    skipKinds_.clear();
+    skipped_ = 0;
+    stopNow_ = false;
+    abortChosen_ = false;
+  }
+  if (batch_) ++batchCalls_;
   completed_.clear();
   currentItem_.clear();
   copied_.clear();
@@ -495,6 +498,8 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
     run.renamedFrom = FileList.front().path;
     run.renamedTo = destName;
   }
+  run.overwriteAll = batch_ && batchOverwriteAll_;
+  run.skipExisting = batch_ && batchSkipExisting_;
   run.destChain = platform::DirectoryChain(run.dest);
   run.creationMask = platform::FileCreationMask();
   copied_.assign(FileList.size(), false);
@@ -525,6 +530,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   for (auto it = run.created.rbegin(); it != run.created.rend(); ++it)
     platform::ApplyDirectoryAttributes(it->path, it->source.mode, it->source.accessTime,
                                        it->source.writeTime);
+  if (batch_) batchOverwriteAll_ = run.overwriteAll, batchSkipExisting_ = run.skipExisting;
   return outcome;
 }
 
@@ -534,7 +540,7 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
 void TFMOperation::RemovePass(const std::string& dir, bool onlyCopied) {
   const std::string base = BaseDir(dir);
   platform::TreeRemover remover;
-  BytesDone = 0;
+  if (!batch_) BytesDone = 0;  // a move's removal runs from 0 again; a batch runs once
   removed_.assign(FileList.size(), false);
   for (size_t n = FileList.size(); n-- > 0;) {
     if (AbortCheck() == Outcome::Stop) return;
@@ -586,10 +592,11 @@ bool TFMOperation::AcceptDestName(const std::vector<std::string>& names, const s
 
 void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::string& sourceDir,
                              const std::string& destDir, const std::string& destName) {
-  if (busy_) return;
+  if (busy_ || BatchStopped()) return;
   Begin();
   if (AcceptDestName(names, destName)) {
     BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
+    if (batch_) TotalBytes = batchTotal_;
     if (!listingStopped_) CopyPass(sourceDir, destDir, destName);
   }
   CollectCompleted(copied_);
@@ -599,11 +606,12 @@ void TFMOperation::CopyFiles(const std::vector<std::string>& names, const std::s
 
 void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::string& sourceDir,
                              const std::string& destDir, const std::string& destName) {
-  if (busy_) return;
+  if (busy_ || BatchStopped()) return;
   Begin();
   removed_.clear();
   if (AcceptDestName(names, destName)) {
     BuildFileList(names, sourceDir, Pass::Copy, FileList, TotalBytes);
+    if (batch_) TotalBytes = batchTotal_;
     if (!listingStopped_ && CopyPass(sourceDir, destDir, destName) == Outcome::Go)
       RemovePass(sourceDir, true);
   }
@@ -613,14 +621,27 @@ void TFMOperation::MoveFiles(const std::vector<std::string>& names, const std::s
 }
 
 void TFMOperation::DeleteFiles(const std::vector<std::string>& names, const std::string& dir) {
-  if (busy_) return;
+  if (busy_ || BatchStopped()) return;
   Begin();
   BuildFileList(names, dir, Pass::Delete, FileList, TotalBytes);
+  if (batch_) TotalBytes = batchTotal_;
   removed_.clear();
   if (!listingStopped_) RemovePass(dir, false);
   CollectCompleted(removed_);
   FileList.clear();
   busy_ = false;
+}
+
+void TFMOperation::BeginBatch(double totalBytes) {
+  batch_ = true;
+  batchCalls_ = 0;
+  batchTotal_ = totalBytes > 0 ? totalBytes : 0.00001;
+  batchOverwriteAll_ = batchSkipExisting_ = false;
+}
+
+void TFMOperation::EndBatch() {
+  batch_ = false;
+  batchCalls_ = 0;
 }
 
 double TFMOperation::GetTotalSize(const std::vector<std::string>& names, const std::string& dir) {

@@ -164,6 +164,18 @@ class TFMOperation final {
   // call while an operation runs.
   double GetTotalSize(const std::vector<std::string>& names, const std::string& dir = {});
 
+  // One operation made of several copies and deletes (a synchronisation of
+  // two directories does one per entry it was asked to handle). Between
+  // BeginBatch and EndBatch the calls share what one call keeps to itself:
+  // the failures and the "Skip all" answers, "All" and "None" to overwrite
+  // questions, and the progress, which runs once from 0 to 100 over
+  // `totalBytes` (what the calls copy and delete). Once the user chose to
+  // abort, every later call of the batch returns at once. Completed() still
+  // tells about the last call alone.
+  void BeginBatch(double totalBytes);
+  void EndBatch();
+  bool BatchStopped() const { return batch_ && (stopNow_ || abortChosen_); }
+
   // Every item that failed in the last operation, in order, shown or not.
   const std::vector<TFMMessage>& Failures() const { return failures_; }
   // How many of them "Skip all" kept from being shown.
@@ -244,6 +256,15 @@ class TFMOperation final {
   void MarkKept(size_t index);
   // The names of FileList whose items are all `ok`, into completed_.
   void CollectCompleted(const std::vector<bool>& ok);
+
+  // Whether a call goes on with a batch (true) or starts on its own.
+  bool Continuing() const { return batch_ && batchCalls_ > 0; }
+
+  bool batch_ = false;
+  int batchCalls_ = 0;
+  double batchTotal_ = 0;
+  bool batchOverwriteAll_ = false;
+  bool batchSkipExisting_ = false;
 
   TFMPrompt* prompt_ = nullptr;
   TFMGate* gate_ = nullptr;

@@ -1,0 +1,115 @@
+// dir_sync.h - synchronising two directories: the differences as a plan with
+// an action per row, and the plan carried out as one copy-engine operation.
+//
+// The plan pairs the two trees by name (bytes, with case). A file present on
+// both sides differs by the criteria chosen: the newer modification time
+// (times within kTimeTolerance are equal), another size, other data (read
+// side by side, only for files of the same size). Symbolic links are links:
+// never followed, compared by their targets (and times), copied as links. A
+// file on one side and a directory or link on the other is a clash the plan
+// never resolves by itself. The masks choose files and links by name;
+// directories are always entered.
+//
+// A directory only one side has is one row for its whole tree when every
+// file counts (no masks); with masks, its matching files are rows of their
+// own. A directory that holds no file at all is a row only when empty
+// directories are synchronised.
+//
+// Each row gets the action a seasoned user expects by default (newer and
+// missing entries copied towards the other side; one way, the right made
+// like the left) and any allowed action may be chosen instead.
+//
+// Carrying out the plan, nothing is done against a change the plan did not
+// see: a destination that appeared or changed since the comparison is
+// replaced only after the copy engine's overwrite question; an entry to be
+// deleted that changed since is left alone and reported.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/copyfile.h"
+#include "tools/file_search.h"
+
+namespace vantrel::fileops {
+class TFMOperation;
+}
+
+namespace vantrel::tools {
+
+struct TSyncOptions {
+  bool byDate = true;
+  bool bySize = true;
+  bool byContent = false;
+  bool recursive = true;
+  bool bothWays = true;          // false: left to right only, the right made like the left
+  bool deleteExtra = false;      // one way: what only the right has is proposed for deletion
+  bool emptyDirectories = true;  // directories that hold no file are synchronised too
+  std::string masks = "*";       // for files and links, ";" between masks
+};
+
+enum class TSyncKind : uint8_t {
+  OnlyLeft,
+  OnlyRight,
+  LeftNewer,
+  RightNewer,
+  Differ,     // same time, other size or data (or link target)
+  KindClash,  // a file on one side, a directory or link on the other
+};
+
+enum class TSyncAction : uint8_t {
+  Leave,
+  ToRight,  // copy left to right
+  ToLeft,   // copy right to left
+  Delete,   // remove it from the side that has it (one-sided rows only)
+};
+
+// One side of a row as the comparison saw it.
+struct TSyncSide {
+  platform::EntryKind kind = platform::EntryKind::Missing;
+  uint64_t size = 0;       // a file's bytes; a directory row: the bytes of its tree
+  int64_t timeNs = 0;      // modification time, nanoseconds since 1970
+  bool Present() const { return kind != platform::EntryKind::Missing; }
+};
+
+struct TSyncRow {
+  std::string path;  // below both directories, "/" between the parts
+  TSyncKind kind = TSyncKind::Differ;
+  TSyncAction action = TSyncAction::Leave;
+  TSyncSide left, right;
+  uint64_t files = 0;  // a directory row: the files (and links) of its tree
+};
+
+struct TSyncPlan {
+  std::string left, right;
+  TSyncOptions options;
+  std::vector<TSyncRow> rows;  // in path order, a directory before what is below it
+  std::vector<TUnreadable> unreadable;
+  bool stopped = false;
+};
+
+// The action a row gets by default, and whether `action` may be chosen.
+TSyncAction DefaultAction(TSyncKind kind, const TSyncOptions& options);
+bool ActionAllowed(const TSyncRow& row, TSyncAction action);
+
+struct TDirSync {
+  // Asked between entries and blocks; true stops the comparison.
+  std::function<bool()> ShouldStop;
+
+  TSyncPlan Plan(const std::string& left, const std::string& right, const TSyncOptions& options);
+};
+
+struct TSyncOutcome {
+  size_t done = 0;                   // rows carried out whole
+  std::vector<std::string> changed;  // rows left alone: the side changed since the comparison
+  bool aborted = false;
+};
+
+// Carries out the rows' actions with `op` as one operation (its prompt asks
+// the questions, its progress runs once over all of it). The engine's
+// Failures() tell what failed.
+TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op);
+
+}  // namespace vantrel::tools
