@@ -279,6 +279,17 @@ bool Busy(TMainForm& form) { return Host(form).window->Running(); }
 
 TOperationForm* OperationForm(TMainForm& form) { return Host(form).window; }
 
+bool RunEngineWork(TMainForm& form, const QString& text, const std::function<void(fileops::TFMOperation&)>& work) {
+  if (Busy(form)) return false;
+  TOperationForm& window = *Host(form).window;
+  window.Begin(text);
+  work(window.FMOperation);
+  window.End();
+  ShowEndMessage(form, window.FMOperation);
+  form.RefreshBothPanels();
+  return true;
+}
+
 void RunDeleteCommand(TMainForm& form, bool permanent) {
   if (Busy(form)) return;
   TFMPanel* source = SourcePanel(form);

@@ -3,12 +3,16 @@
 // command line and help.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <QString>
+
 namespace vantrel::fileops {
+class TFMOperation;
 class TOperationForm;
-}
+}  // namespace vantrel::fileops
 
 namespace vantrel::app {
 
@@ -50,5 +54,11 @@ void RunCommandLine(TMainForm& form);
 
 // The main window's operation window (created by InstallFileCommands).
 fileops::TOperationForm* OperationForm(TMainForm& form);
+
+// Runs `work` with the copy engine inside the operation window, which shows
+// `text`, the progress and Cancel, and asks the engine's questions (with Skip
+// all); then the end message a copy gives, and both panels read again.
+// False, doing nothing, while another operation runs.
+bool RunEngineWork(TMainForm& form, const QString& text, const std::function<void(fileops::TFMOperation&)>& work);
 
 }  // namespace vantrel::app

@@ -7,6 +7,8 @@
 #include "app/dialogs/comparedirsform.h"
 #include "app/dialogs/messages.h"
 #include "app/dialogs/multirenameform.h"
+#include "app/dialogs/syncdirsform.h"
+#include "app/commands/file_commands.h"
 #include "app/panels/quick_view.h"
 #include "app/settings/message_table.h"
 #include "app/window/features.h"
@@ -16,6 +18,7 @@
 #include "platform/qt/volumes.h"
 #include "platform/terminal.h"
 #include "tools/dir_compare.h"
+#include "tools/dir_sync.h"
 
 namespace vantrel::app {
 
@@ -103,6 +106,21 @@ void RunMultiRenameCommand(TMainForm& form) {
   panel->setFocus();
 }
 
+void RunSyncCommand(TMainForm& form) {
+  TFMPanel* left = form.LeftFMPanel();
+  TFMPanel* right = form.RightFMPanel();
+  if (left == nullptr || right == nullptr) return;
+  static tools::TSyncOptions options;  // the choices stay for the next opening
+  TSyncDirsForm dialog(&form, left->Directory(), right->Directory(), options, [&form](const tools::TSyncPlan& plan) {
+    RunEngineWork(form, QStringLiteral("Synchronize directories...Wait"),
+                  [&plan](fileops::TFMOperation& op) { tools::RunSync(plan, op); });
+  });
+  dialog.exec();
+  options = dialog.Options();
+  form.RefreshBothPanels();
+  if (TFMPanel* active = form.LastActivePanel()) active->setFocus();
+}
+
 void RunTerminalCommand(TMainForm& form) {
   TFMPanel* panel = form.ActivePanel() != nullptr ? form.ActivePanel() : form.LastActivePanel();
   if (panel == nullptr) return;
@@ -125,6 +143,7 @@ void InstallToolCommands(TMainForm& form) {
   TMainForm* f = &form;
   wire("mnuFileMultiRename", [f] { RunMultiRenameCommand(*f); });
   wire("mnuCmndCompareDirs", [f] { RunCompareCommand(*f); });
+  wire("mnuCmndSyncDirs", [f] { RunSyncCommand(*f); });
   wire("mnuCmndTerminal", [f] { RunTerminalCommand(*f); });
   auto* quickViewer = new TQuickViewer(form);
   wire("mnuCmndQuickView", [quickViewer] { quickViewer->Toggle(); });

@@ -17,6 +17,10 @@ void RunMultiRenameCommand(TMainForm& form);
 // and nothing else is.
 void RunCompareCommand(TMainForm& form);
 
+// Synchronize directories (Commands menu): the two panels' directories in
+// the synchronisation window; both panels are read again when it closes.
+void RunSyncCommand(TMainForm& form);
+
 // Open terminal here (Shift+F9): the desktop's terminal (the settings
 // file's GENERAL "Terminal" command, $TERMINAL, x-terminal-emulator or a
 // known one) in the active panel's directory.

@@ -1,6 +1,7 @@
 """The tools a person reaches for every week, from the keyboard: quick view
 following the cursor (Ctrl+Q, Tab into it and back); a terminal in the
-active panel's directory (Shift+F9 and the Commands menu)."""
+active panel's directory (Shift+F9 and the Commands menu); synchronising
+the two panels' directories with a row's action changed by key."""
 
 import os
 
@@ -71,3 +72,22 @@ def scenario_terminal_here(s):
     s.wait_until(lambda: terminal_starts(s) == [s.left, s.right],
                  f"the menu item starts one in the right directory: {terminal_starts(s)}")
     s.expect_panel_keys(s.right, "after the terminal started")
+
+
+def scenario_synchronize_directories(s):
+    # Commands | Synchronize directories, Enter compares; r.txt (only on the
+    # right) is deleted instead of copied (Del on its row), Alt+S runs it all.
+    s.menu(COMMANDS, "s")
+    window = s.wait_window("Synchronize directories")
+    s.wait_repainted(window, ("Return",), "Enter lists the differences")
+    s.key("Down", "Down", "Down", "Down", "Delete")  # a.txt b.txt c.txt docs r.txt sub
+    s.key("alt+s")
+    for rel in ("right/a.txt", "right/c.txt", "right/docs/notes.txt", "right/sub/inner.txt"):
+        s.wait_exists(rel, what=f"Synchronize copies {rel}")
+    s.wait_exists("right/r.txt", exists=False, what="r.txt is deleted from the right")
+    expect(not s.exists("left/r.txt"), "r.txt is not copied to the left")
+    expect(s.read("right/docs/notes.txt") == "notes\n", "the copy has the data")
+    s.wait_until(lambda: s.active()[0] == window, "the window is in front again after the run")
+    s.key("Escape")
+    s.wait_no_window("Synchronize directories")
+    s.expect_panel_keys(s.left, "after Synchronize directories")

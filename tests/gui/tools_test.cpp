@@ -17,6 +17,7 @@
 #include "app/dialogs/comparedirsform.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/multirenameform.h"
+#include "app/dialogs/syncdirsform.h"
 #include "app/panels/quick_view.h"
 #include "gui_support.h"
 
@@ -317,6 +318,63 @@ class ToolsTest : public QObject {
     QVERIFY(!L()->isVisible() && f_->form->Left().Panel->isAncestorOf(view));
     QTest::keyClick(f_->R(), Qt::Key_Q, Qt::ControlModifier);
     QVERIFY(L()->isVisible() && !viewer->IsOpen());
+  }
+
+  // Synchronize directories: Enter compares the two panels' directories,
+  // a filter hides a kind, keys change the selected rows' actions, and
+  // Synchronize carries out what is listed, then compares again.
+  void SyncDialogRunsTheChosenActions() {
+    const std::string& l = f_->left;
+    const std::string& r = f_->right;
+    QVERIFY(MakeFile(l + "/new.txt", 1, 2025, 1, 1));
+    QVERIFY(MakeFile(l + "/both.txt", 5, 2025, 1, 1) && MakeFile(r + "/both.txt", 3, 2024, 1, 1));
+    QVERIFY(MakeFile(r + "/extra.txt", 2, 2024, 1, 1));
+    QVERIFY(MakeFile(r + "/kept.txt", 2, 2024, 1, 1));
+    QVERIFY(MakeDir(l + "/tree/sub") && MakeFile(l + "/tree/sub/deep.txt", 7, 2024, 1, 1));
+    QVERIFY(f_->Show());
+    using tools::TSyncAction;
+    auto rowOf = [](app::TSyncDirsForm& w, const char* path) {
+      for (int i = 0; i < w.Model().rowCount(); ++i)
+        if (w.Model().RowAt(i).path == path) return i;
+      return -1;
+    };
+    QStringList rowsBefore, rowsAfter;
+    QString hiddenSummary;
+    QVERIFY(WithModal<app::TSyncDirsForm>([&] { f_->Action("mnuCmndSyncDirs")->trigger(); },
+                                          [&](app::TSyncDirsForm& w) {
+      QCOMPARE(w.LeftEdit()->text(), Q(l));
+      QCOMPARE(w.RightEdit()->text(), Q(r));
+      QTest::keyClick(&w, Qt::Key_Return);  // Compare is the default button
+      for (int i = 0; i < w.Model().rowCount(); ++i)
+        rowsBefore << Q(w.Model().RowAt(i).path) + ' ' + app::ActionText(w.Model().RowAt(i).action);
+      // Only-right rows hidden: they are left alone, and the line says so.
+      w.Check("ShowOnlyRight")->setChecked(false);
+      QCOMPARE(rowOf(w, "extra.txt"), -1);
+      hiddenSummary = w.SummaryLabel()->text();
+      w.Check("ShowOnlyRight")->setChecked(true);
+      // extra.txt goes from the right (Del), kept.txt stays (Space), new.txt
+      // cannot be copied to the left (Left changes nothing).
+      QTRY_VERIFY(w.Table()->hasFocus());  // Compare hands the keyboard to the list
+      for (const auto& [path, key] : {std::pair{"extra.txt", Qt::Key_Delete}, std::pair{"kept.txt", Qt::Key_Space},
+                                      std::pair{"new.txt", Qt::Key_Left}}) {
+        w.Table()->selectRow(rowOf(w, path));
+        QTest::keyClick(w.Table(), key);
+      }
+      w.SyncButton()->click();
+      for (int i = 0; i < w.Model().rowCount(); ++i)
+        rowsAfter << Q(w.Model().RowAt(i).path) + ' ' + app::ActionText(w.Model().RowAt(i).action);
+    }));
+    QCOMPARE(rowsBefore.join(", "), QStringLiteral("both.txt \u2192, extra.txt \u2190, kept.txt \u2190, "
+                                                   "new.txt \u2192, tree \u2192"));
+    QVERIFY2(hiddenSummary.contains(QLatin1String("2 rows hidden")), qPrintable(hiddenSummary));
+    // What is left to do after the run: kept.txt, left alone.
+    QCOMPARE(rowsAfter.join(", "), QStringLiteral("kept.txt \u2190"));
+    QVERIFY(Exists(r + "/new.txt") && Exists(r + "/tree/sub/deep.txt"));
+    QCOMPARE(QFileInfo(Q(r + "/both.txt")).size(), 5);
+    QVERIFY(!Exists(r + "/extra.txt") && !Exists(l + "/extra.txt"));
+    QVERIFY(!Exists(l + "/kept.txt") && Exists(r + "/kept.txt"));
+    QTRY_VERIFY(L()->hasFocus());
+    QVERIFY(f_->Listed(f_->R(), "new.txt"));  // the panels were read again
   }
 
   // No terminal anywhere: an error that says where to name one, not silence.
