@@ -19,7 +19,7 @@ every mutant with ours and the peers and counts:
     fails a test.
 
 usage: bench/zip_mutants.py [--count 3000] [--seed 1] [--tool build/vantrel-zip]
-                            [--repair] [--keep DIR]
+                            [--repair] [--keep DIR] [--every N]
 Build the tool with the sanitizers for the crash count:
   cmake -S . -B build-asan -G Ninja -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_TESTS=OFF \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -31,6 +31,7 @@ import os
 import random
 import re
 import shutil
+import sys
 import subprocess
 import tempfile
 import zipfile
@@ -130,6 +131,28 @@ def peer_counts(path):
     return counts
 
 
+def report(c, kinds, args, done, sources):
+    """The figures so far (after `done` mutants)."""
+    print("mutants:                                        %d (seed %d, %d source archives)"
+          % (done, args.seed, len(sources)))
+    print("vantrel-zip test says OK:                       %d" % c["ours_ok"])
+    print("unzip -t says OK:                               %d" % c["unzip_ok"])
+    print("crashes (signal or sanitizer report):           %d" % c["crashes"])
+    print("hangs (over 20 s):                              %d" % c["hangs"])
+    print("OK from ours with fewer entries than held:      %d %s" % (c["short"], kinds or ""))
+    print("OK from ours with fewer entries than a peer:    %d" % c["short_peer"])
+    print("OK from ours only / from unzip only:            %d / %d" % (c["ours_only"], c["unzip_only"]))
+    if args.repair:
+        print("repair: new archive written:                    %d of %d" % (c["repair_written"], c["repaired"]))
+        print("repair: result passes unzip -t / 7zz t / ours:  %d / %d / %d"
+              % (c["repair_passes_unzip"], c["repair_passes_7zz"], c["repair_passes_ours"]))
+        print("repair: exit 0 with entries left out:           %d" % c["repair_zero_short"])
+        print("repair: exit 2 yet a file written:              %d" % c["repair_empty_file"])
+        print("repair: crashes / hangs:                        %d / %d"
+              % (c["repair_crashes"], c["repair_hangs"]))
+    sys.stdout.flush()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--count", type=int, default=3000)
@@ -138,6 +161,8 @@ def main():
     ap.add_argument("--tool", default=os.path.join(here, "..", "build", "vantrel-zip"))
     ap.add_argument("--repair", action="store_true", help="also repair every mutant and test the result")
     ap.add_argument("--keep", help="copy the mutants that show a fault into this directory")
+    ap.add_argument("--every", type=int, default=0,
+                    help="also print the figures so far after every N mutants (a long run under the sanitizers)")
     args = ap.parse_args()
 
     work = tempfile.mkdtemp(prefix="zip-mutants-")
@@ -161,6 +186,9 @@ def main():
                 shutil.copy(mutant, os.path.join(args.keep, "%s%04d.zip" % (why, n)))
 
         for n in range(args.count):
+            if args.every and n and n % args.every == 0:
+                print("--- after %d mutants" % n)
+                report(c, kinds, args, n, sources)
             data, entries = originals[n % len(originals)]
             kind, bytes_ = mutate(data, rnd)
             with open(mutant, "wb") as f:
@@ -210,24 +238,12 @@ def main():
                     c["repair_written"] += 1
                     c["repair_passes_unzip"] += run(["unzip", "-tqq", fixed])[0] == 0
                     c["repair_passes_7zz"] += run(["7zz", "t", fixed])[0] == 0
-                    c["repair_passes_ours"] += run([args.tool, "test", fixed])[0] == 0
-        print("mutants:                                        %d (seed %d, %d source archives)"
-              % (args.count, args.seed, len(sources)))
-        print("vantrel-zip test says OK:                       %d" % c["ours_ok"])
-        print("unzip -t says OK:                               %d" % c["unzip_ok"])
-        print("crashes (signal or sanitizer report):           %d" % c["crashes"])
-        print("hangs (over 20 s):                              %d" % c["hangs"])
-        print("OK from ours with fewer entries than held:      %d %s" % (c["short"], kinds or ""))
-        print("OK from ours with fewer entries than a peer:    %d" % c["short_peer"])
-        print("OK from ours only / from unzip only:            %d / %d" % (c["ours_only"], c["unzip_only"]))
-        if args.repair:
-            print("repair: new archive written:                    %d of %d" % (c["repair_written"], c["repaired"]))
-            print("repair: result passes unzip -t / 7zz t / ours:  %d / %d / %d"
-                  % (c["repair_passes_unzip"], c["repair_passes_7zz"], c["repair_passes_ours"]))
-            print("repair: exit 0 with entries left out:           %d" % c["repair_zero_short"])
-            print("repair: exit 2 yet a file written:              %d" % c["repair_empty_file"])
-            print("repair: crashes / hangs:                        %d / %d"
-                  % (c["repair_crashes"], c["repair_hangs"]))
+                    orc, _, oerr = run([args.tool, "test", fixed])
+                    c["repair_passes_ours"] += orc == 0
+                    if crashed(orc, oerr):
+                        c["repair_crashes"] += 1
+                        keep(n, "repairtestcrash")
+        report(c, kinds, args, args.count, sources)
         if faults:
             print("faults (mutant, kind):", faults[:40])
     finally:

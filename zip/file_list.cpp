@@ -123,7 +123,8 @@ void TZipWriter::ExpandFileList() {
     totalBytes_ += size;
   }
 
-  for (std::string pattern : patterns) {
+  for (const std::string& original : patterns) {
+    std::string pattern = original;
     bool recurse = Recurse;
     if (pattern[0] == '|' || pattern[0] == '>') {
       recurse = pattern[0] == '>';
@@ -132,17 +133,23 @@ void TZipWriter::ExpandFileList() {
     size_t slash = pattern.rfind('/');
     std::string dir = slash == std::string::npos ? rootDir_ : pattern.substr(0, slash + 1);
     std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    auto noMatch = [&]() {
+      if (OnNoMatch) OnNoMatch(this, pattern);
+    };
     if (dir.empty() || mask.empty()) continue;
     // A directory part with wildcards names no existing directory.
-    if (HasWildcard(dir)) continue;
     struct stat dst;
-    if (::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) continue;
+    if (HasWildcard(dir) || ::stat(dir.c_str(), &dst) != 0 || !S_ISDIR(dst.st_mode)) {
+      noMatch();
+      continue;
+    }
 
     TDirSearch search(dir, recurse, mask, StoreLinks);
     search.OnLeftOut = [this](const std::string& path, const std::string& why) {
       if (!MatchesPatternList(ExcludeList, path) && OnLeftOut) OnLeftOut(this, path, why);
     };
     TDirItem item;
+    bool matched = false;
     while (search.Next(item)) {
       if (item.isDirectory) {
         if (recurse && AddDirEntriesOnRecurse) {
@@ -151,6 +158,7 @@ void TZipWriter::ExpandFileList() {
         }
         continue;
       }
+      matched = true;
       if (MatchesPatternList(ExcludeList, item.name)) continue;
       if (archiveKnown_ && item.dev == archiveDev_ && item.ino == archiveIno_) continue;
       if (freshen && !knownToArchive(item.name)) continue;
@@ -158,6 +166,7 @@ void TZipWriter::ExpandFileList() {
       sizes.push_back(item.size);
       totalBytes_ += item.size;
     }
+    if (!matched) noMatch();
   }
 
   filesList_ = std::move(kept);

@@ -179,6 +179,10 @@ class TZipWriter : public TZipReader {
   TEndZipEvent OnEndZip;
   TUpdateEvent OnUpdate;
   TNoSuchFileEvent OnNoSuchFile;
+  // A pattern of FilesList that matches no file (the files the exclusion
+  // list or freshen leave out count as matched: they were left out on
+  // purpose). Its directory missing is no match either.
+  TNoSuchFileEvent OnNoMatch;
   TDisposeFileEvent OnDisposeFile;
   TDisposeFileEvent OnDeleteEntry;  // never raised by Zip
   TZipCompleteEvent OnZipComplete;

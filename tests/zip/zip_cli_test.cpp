@@ -237,11 +237,13 @@ TEST_F(CliTest, AddNamesEverythingItLeavesOut) {
   std::filesystem::create_symlink("loop1", tmp_ / "links/loop2");
   std::filesystem::create_symlink("..", tmp_ / "links/inner/up");
   std::filesystem::create_directories(tmp_ / "nofiles/sub");
+  std::filesystem::create_directories(tmp_ / "empty");
   const struct {
     const char* args;
     int status;
     std::vector<std::string> says;  // on stdout or stderr
     bool written;
+    const char* never = "no file matches";  // said of nothing here
   } rows[] = {
       {"add -r l.zip links", 1,
        {"links/dangling.txt: left out, symbolic link to a file or directory that does not exist",
@@ -254,15 +256,29 @@ TEST_F(CliTest, AddNamesEverythingItLeavesOut) {
       {"add n.zip missing.txt", 2, {"missing.txt: no such file", "n.zip: nothing to add"}, false},
       {"add e.zip nofiles", 2, {"e.zip: nothing to add"}, false},
       {"add o.zip links/dangling.txt", 2, {"o.zip: nothing to add"}, false},
+      {"add p.zip 'nomatch*.txt' links/kept.txt", 1, {"nomatch*.txt: no file matches", "1 entry added"}, true,
+       "left out"},
+      {"add q.zip 'nomatch*.txt'", 2, {"nomatch*.txt: no file matches", "q.zip: nothing to add"}, false,
+       "left out"},
+      {"add r.zip 'nowhere/*.txt' links/kept.txt", 1, {"nowhere/*.txt: no file matches"}, true, "left out"},
+      // Matches the exclusion list takes are no missing matches.
+      {"add -x kept.txt s.zip 'links/k*.txt' links/loop1", 2, {"s.zip: nothing to add"}, false},
+      {"add t.zip nofiles links/kept.txt", 1, {"nofiles: 1 subdirectory left out (add -r adds them)"}, true},
+      {"add u.zip empty links/kept.txt", 1, {"empty: left out, an empty directory (add -r stores it)"}, true},
+      {"add -r v.zip nofiles empty", 0, {"3 entries added"}, true, "left out"},
+      {"add w.zip links", 1, {"links: 1 subdirectory left out", "1 entry added"}, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args);
     std::string out, err;
     EXPECT_EQ(Run(row.args, &out, &err), row.status) << out << err;
     for (const std::string& text : row.says) EXPECT_NE((out + err).find(text), std::string::npos) << out << err;
+    EXPECT_EQ((out + err).find(row.never), std::string::npos) << out << err;
     const std::string name = ZipIn(row.args);
     EXPECT_EQ(Exists(tmp_ / name), row.written) << name;
-    if (row.written) EXPECT_EQ(test::RunCommand("unzip -tqq " + Quote(tmp_ / name)), 0);
+    if (row.written) {
+      EXPECT_EQ(test::RunCommand("unzip -tqq " + Quote(tmp_ / name)), 0);
+    }
   }
 }
 

@@ -23,8 +23,10 @@
 // one after the other); the archive is the same bytes at every count.
 // An archive whose
 // directory is damaged is never updated (repair writes a new one instead).
-// Every file left out is named with its reason. An add that would write an
-// archive without entries writes nothing ("nothing to add").
+// Every file left out is named with its reason, and so are a pattern that
+// matches no file and the subdirectories of a directory named without -r (an
+// empty one is left out itself). An add that would write an archive without
+// entries writes nothing ("nothing to add").
 // Exit status: 0 done, 1 done with files left out,
 // 2 failed or nothing to add (the archive is then as it was before).
 //
@@ -40,7 +42,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,6 +70,28 @@ int Usage(const std::string& text) {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// What a directory named without -r leaves out: its subdirectories, or the
+// directory itself when it holds nothing to add. Empty when nothing is left
+// out.
+std::string LeftOutOfDirectory(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  size_t files = 0, subdirs = 0;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code kind;
+    if (it->is_directory(kind))
+      ++subdirs;
+    else
+      ++files;
+  }
+  if (ec) return {};  // the walk names a directory it cannot read
+  if (subdirs > 0)
+    return std::to_string(subdirs) + (subdirs == 1 ? " subdirectory" : " subdirectories") +
+           " left out (add -r adds them)";
+  if (files == 0) return "left out, an empty directory (add -r stores it)";
+  return {};
 }
 
 }  // namespace
@@ -206,17 +232,28 @@ int RunAdd(const std::vector<std::string>& args) {
       w.Encryption = zipCrypto ? TZipEncryption::ZipCrypto : TZipEncryption::Aes256;
       w.Password = *password;
     }
+    // The patterns made here for directories: what they leave out is said
+    // of the directory itself.
+    std::set<std::string> directoryPatterns;
     for (; i < args.size(); ++i) {
       std::string name = args[i];
       if (IsDirectory(name)) {
         while (name.size() > 1 && name.back() == '/') name.pop_back();
+        if (!recurse) {
+          const std::string leftOut = LeftOutOfDirectory(name);
+          if (!leftOut.empty()) warn(name + ": " + leftOut);
+        }
         // The directory itself first, as a recursive walk stores those in it.
         if (w.AddDirEntriesOnRecurse) w.AddFile(name == "/" ? name : name + "/");
         name += name == "/" ? "*.*" : "/*.*";
+        directoryPatterns.insert(name);
       }
       w.AddFile(name);
     }
     w.OnNoSuchFile = [&](TZipWriter*, const std::string& f) { warn(f + ": no such file"); };
+    w.OnNoMatch = [&](TZipWriter*, const std::string& pattern) {
+      if (!directoryPatterns.count(pattern)) warn(pattern + ": no file matches");
+    };
     w.OnSkippingFile = [&](TZipReader*, TSkipReason reason, const std::string& f, int, bool&) {
       warn(f + (reason == skipNoOverwrite ? ": left out, the archive already holds this name"
                                           : ": left out, cannot be opened as a file"));
