@@ -9,6 +9,7 @@
 #include <QMimeDatabase>
 #include <QPointer>
 
+#include "app/commands/command_hooks.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
 #include "app/panels/panel_navigation.h"
@@ -168,8 +169,13 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   menu->addSeparator();
   command("ItemPack", marked ? Caption("Pack", marked, " to .ZIP\tAlt+F5") : QStringLiteral("Pack to .ZIP\tAlt+F5"),
           "mnuFilePack");
-  if (!entry.IsDirectory() && IsZip(entry.FileName))
+  if (!entry.IsDirectory() && IsZip(entry.FileName) && !panel.Model().InSource()) {
+    // The archive in the window of its own, as Enter opened it before
+    // archives were shown as folders (still so with that setting).
+    add("ItemZipWindow", QStringLiteral("Open in ZIP window"),
+        [f, path](TFMPanel&) { NavHooks().OpenZipWindow(*f, path); });
     command("ItemUnpack", QStringLiteral("Unpack from .ZIP\tAlt+F9"), "mnuFileUnpack");
+  }
   menu->addSeparator();
   if (entry.IsDirectory()) command("ItemSize", QStringLiteral("Calculate size\tCtrl+G"), "mnuCmndDirSize");
   add("ItemCopyPath", marked == 0   ? QStringLiteral("Copy path")

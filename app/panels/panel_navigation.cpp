@@ -28,6 +28,7 @@
 #include "app/commands/command_hooks.h"
 #include "app/commands/command_line.h"
 #include "app/panels/panel_keys.h"
+#include "formats/archive_kind.h"
 #include "panels/dirmodel.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
@@ -195,11 +196,39 @@ bool TNavigation::PanelKey(TFMPanel& panel, QKeyEvent& key) {
   return false;
 }
 
-// Ctrl+PgDn: into the directory or archive under the cursor; other files
-// are not started.
+// Ctrl+PgDn: into the directory under the cursor, or into any file that
+// holds an archive by its content (".jar", ".docx", ".epub" as well as
+// ".zip"); other files are not started.
 void TNavigation::EnterCurrent(TFMPanel& panel) {
   const TFileEntry* entry = panel.CurrentEntry();
-  if (entry != nullptr && (entry->IsDirectory() || IsZipName(entry->FileName))) OpenCurrentEntry(panel);
+  if (entry == nullptr) return;
+  if (entry->IsDirectory()) {
+    OpenCurrentEntry(panel);
+    return;
+  }
+  EnterArchive(panel, platform::JoinPath(panel.Directory(), entry->FileName), false);
+  SetCommandLine(panel);
+}
+
+bool TNavigation::EnterArchive(TFMPanel& panel, const std::string& path, bool quiet, bool* recognised) {
+  if (recognised != nullptr) *recognised = false;
+  const panels::TSourceOpener& open = panels::SourceOpener();
+  if (!open) return false;
+  std::string place;
+  std::string error;
+  std::shared_ptr<panels::TPanelSource> source = open(path, place, &error);
+  if (recognised != nullptr) *recognised = source != nullptr || !error.empty();
+  if (source == nullptr) {
+    if (!error.empty() && !quiet) ShowGeneralError(platform::ToDisplay(error));
+    return false;
+  }
+  if (!panel.Model().ReadPlace(std::move(source), place, &error)) {
+    if (!quiet) ShowGeneralError(platform::ToDisplay(error));
+    return false;
+  }
+  panel.setFocus();
+  panel.SetCursor(0);
+  return true;
 }
 
 // Ctrl+U: the two panels exchange their directories, sort orders and cursor
@@ -245,16 +274,35 @@ void TNavigation::OpenCurrentEntry(TFMPanel& panel) {
     } else if (entry.IsDirectory()) {
       EnterDirectory(panel, entry.FileName);
     } else {
-      platform::SetCurrentDir(panel.Directory());
-      const std::string path = platform::JoinPath(panel.Directory(), entry.FileName);
-      // The full path, so that a name beginning with "-" is never read as an option.
-      if (IsZipName(entry.FileName))
-        NavHooks().OpenZipWindow(form_, path);
-      else
-        NavHooks().OpenDocument(path);
+      OpenFile(panel, entry);
     }
   }
   SetCommandLine(panel);
+}
+
+// Enter on a file: an archive by its name is shown as a folder (a ZIP
+// archive in the ZIP window when the settings say so, or when it cannot be
+// read as a folder: the window reports and repairs damage), anything else
+// goes to the desktop's program for it.
+void TNavigation::OpenFile(TFMPanel& panel, const TFileEntry& entry) {
+  const std::string path = platform::JoinPath(panel.Directory(), entry.FileName);
+  const bool zip = IsZipName(entry.FileName);
+  if (panel.Model().InSource()) {
+    // Only an archive inside the archive opens from here for now.
+    if (zip || formats::HasArchiveName(entry.FileName)) EnterArchive(panel, path, false);
+    return;
+  }
+  platform::SetCurrentDir(panel.Directory());
+  // The full path, so that a name beginning with "-" is never read as an option.
+  if (zip) {
+    if (form_.ZipWindowOnEnter() || !EnterArchive(panel, path, true)) NavHooks().OpenZipWindow(form_, path);
+    return;
+  }
+  // An archive that cannot be read says so; a file only named like one
+  // (text in "notes.tar.gz") is a document.
+  bool recognised = false;
+  if (formats::HasArchiveName(entry.FileName)) EnterArchive(panel, path, false, &recognised);
+  if (!recognised) NavHooks().OpenDocument(path);
 }
 
 void TNavigation::EnterDirectory(TFMPanel& panel, const std::string& name) {

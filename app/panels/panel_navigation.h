@@ -22,6 +22,7 @@ class QMimeData;
 
 namespace vantrel::panels {
 class TFMPanel;
+struct TFileEntry;
 }
 
 namespace vantrel::app {
@@ -36,10 +37,15 @@ class TNavigation : public QObject {
   explicit TNavigation(TMainForm& form);
 
   // Opens the entry under the cursor of `panel`: a directory is entered (".."
-  // goes up with the cursor on the directory just left), a ".zip" file opens
-  // the ZIP window, any other file goes to the desktop's default application.
-  // Then the command line shows the panel's directory.
+  // goes up with the cursor on the directory just left), an archive is shown
+  // as a folder (a ".zip" file in the ZIP window when the settings say so),
+  // any other file goes to the desktop's default application. Then the
+  // command line shows the panel's directory.
   void OpenCurrentEntry(panels::TFMPanel& panel);
+  // Shows the archive at `path` as a folder in `panel`; false when it is none
+  // (or cannot be read: then a message tells why unless `quiet`).
+  // `recognised` tells whether it is an archive at all (readable or not).
+  bool EnterArchive(panels::TFMPanel& panel, const std::string& path, bool quiet, bool* recognised = nullptr);
   // Insert: toggles the mark at the cursor and moves one entry down.
   void MarkAndMoveDown(panels::TFMPanel& panel);
 
@@ -69,6 +75,7 @@ class TNavigation : public QObject {
   bool PanelKey(panels::TFMPanel& panel, QKeyEvent& key);
   bool ViewportEvent(const TPanelSide& side, QEvent* event);
   void EnterDirectory(panels::TFMPanel& panel, const std::string& name);
+  void OpenFile(panels::TFMPanel& panel, const panels::TFileEntry& entry);
   void GoUp(panels::TFMPanel& panel);
   void GoUpInSource(panels::TFMPanel& panel);
   void EnterCurrent(panels::TFMPanel& panel);

@@ -179,6 +179,7 @@ void WriteEverything(TSettingsWriter& out, const TMainForm& form) {
   out.String(kGeneral, "LanguageFile", form.LanguageFile);
   out.Integer(kGeneral, "KeyBar", form.KeyBarShown() ? 1 : 0);
   out.Integer(kGeneral, "ClickMarks", form.ClickMarks() ? 1 : 0);
+  out.Integer(kGeneral, "ZipWindowOnEnter", form.ZipWindowOnEnter() ? 1 : 0);
 
   WriteFont(out, left);
   WriteColors(out, left);
@@ -223,6 +224,7 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
   form.LanguageFile = ini.ReadString(kGeneral, "LanguageFile", "");
   form.SetKeyBarShown(ini.ReadInteger(kGeneral, "KeyBar", 1) != 0);
   form.SetClickMarks(ini.ReadInteger(kGeneral, "ClickMarks", 0) != 0);
+  form.SetZipWindowOnEnter(ini.ReadInteger(kGeneral, "ZipWindowOnEnter", 0) != 0);
 
   // The right side's default is taken only after the left side was entered,
   // so a missing RightPath shows the left panel's directory.

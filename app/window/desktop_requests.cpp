@@ -2,6 +2,7 @@
 // in the panels.
 #include "app/window/desktop_requests.h"
 
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include "app/dialogs/propertiesform.h"
 #include "app/panels/panel_tabs.h"
 #include "app/window/mainform.h"
+#include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/file_uri.h"
 #include "platform/fs.h"
@@ -37,8 +39,9 @@ TPlace ParentAndName(const std::string& path) {
   return {slash == 0 ? std::string("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
-// A directory is entered; anything else (an archive too) is shown in its
-// directory. With `selectItself` a directory is shown in its parent as well.
+// A directory is entered; anything else is shown in its directory (an
+// archive is entered before, by ShowAsFolder). With `selectItself` a
+// directory is shown in its parent as well.
 TPlace PlaceOf(const std::string& path, bool selectItself) {
   if (!selectItself && platform::IsDirectory(path)) return {path, ""};
   return ParentAndName(path);
@@ -48,19 +51,37 @@ const TPanelSide& SideOf(TMainForm& form, const TFMPanel& panel) {
   return &panel == form.LeftFMPanel() ? form.Left() : form.Right();
 }
 
+void OpenTabFor(TMainForm& form, TFMPanel& panel) {
+  if (auto* tabs = form.findChild<TPanelTabs*>(SideOf(form, panel).Panel->objectName() + QStringLiteral("Tabs")))
+    tabs->NewTab();
+}
+
+// An archive, or a place inside one, shown as a folder; false when `path`
+// names no archive.
+bool ShowAsFolder(TMainForm& form, TFMPanel& panel, const std::string& path, bool newTab) {
+  const panels::TSourceOpener& open = panels::SourceOpener();
+  if (!open || platform::IsDirectory(path)) return false;
+  std::string place;
+  std::string error;
+  std::shared_ptr<panels::TPanelSource> source = open(path, place, &error);
+  if (source == nullptr) return false;
+  if (newTab) OpenTabFor(form, panel);
+  if (!panel.Model().ReadPlace(std::move(source), place, &error)) return false;
+  panel.SetCursor(0);
+  return true;
+}
+
 // Shows `path` in `panel`, in a new tab when asked; false after a message
 // when it cannot be shown.
 bool ShowPath(TMainForm& form, TFMPanel& panel, const std::string& path, bool newTab, bool selectItself) {
+  if (!selectItself && ShowAsFolder(form, panel, path, newTab)) return true;
   struct stat st;
   std::string error;
   if (lstat(path.c_str(), &st) != 0) {
     error = platform::ErrorText(errno);
   } else {
     const TPlace place = PlaceOf(path, selectItself);
-    if (newTab) {
-      if (auto* tabs = form.findChild<TPanelTabs*>(SideOf(form, panel).Panel->objectName() + QStringLiteral("Tabs")))
-        tabs->NewTab();
-    }
+    if (newTab) OpenTabFor(form, panel);
     if (panel.ReadDirectory(place.Directory, &error)) {
       panel.SetCursor(place.Name.empty() ? 0 : panel.IndexOfName(place.Name));
       return true;
@@ -83,7 +104,7 @@ void BringToFront(TMainForm& form, TFMPanel& panel) {
   form.raise();
   form.activateWindow();
   panel.setFocus(Qt::OtherFocusReason);
-  platform::SetCurrentDir(panel.Directory());
+  if (!panel.Model().InSource()) platform::SetCurrentDir(panel.Directory());
 }
 
 }  // namespace

@@ -382,7 +382,12 @@ void TMainForm::SetClickMarks(bool on) {
 
 bool TMainForm::ClickMarks() const { return left_.FMPanel->ClickMarks(); }
 
-// Two switches at the end of the Options menu.
+void TMainForm::SetZipWindowOnEnter(bool on) {
+  zipWindowOnEnter_ = on;
+  if (QAction* toggle = Action(QStringLiteral("actZipWindowOnEnter"))) toggle->setChecked(on);
+}
+
+// Switches at the end of the Options menu.
 void TMainForm::InstallViewToggles() {
   QMenu* options = findChild<QMenu*>(QStringLiteral("mnuOptions"));
   if (options == nullptr) return;
@@ -393,7 +398,9 @@ void TMainForm::InstallViewToggles() {
     bool on;
     void (TMainForm::*set)(bool);
   } toggles[] = {{"actKeyBar", "Function key bar", KeyBarShown(), &TMainForm::SetKeyBarShown},
-                 {"actClickMarks", "Clicks mark entries", ClickMarks(), &TMainForm::SetClickMarks}};
+                 {"actClickMarks", "Clicks mark entries", ClickMarks(), &TMainForm::SetClickMarks},
+                 {"actZipWindowOnEnter", "ZIP archives open in the ZIP window", ZipWindowOnEnter(),
+                  &TMainForm::SetZipWindowOnEnter}};
   for (const auto& t : toggles) {
     auto* action = new QAction(QLatin1String(t.caption), this);
     action->setObjectName(QLatin1String(t.name));

@@ -143,6 +143,10 @@ class TMainForm : public QMainWindow {
   // Clicks mark entries as they did before Ctrl+click did ("ClickMarks").
   void SetClickMarks(bool on);
   bool ClickMarks() const;
+  // Enter on a ZIP archive opens the ZIP window instead of showing the
+  // archive as a folder in the panel ("ZipWindowOnEnter").
+  void SetZipWindowOnEnter(bool on);
+  bool ZipWindowOnEnter() const { return zipWindowOnEnter_; }
 
   TInfoForm* InfoForm() const { return infoForm_; }
   TAboutForm* AboutForm() const { return aboutForm_; }
@@ -188,6 +192,7 @@ class TMainForm : public QMainWindow {
   TInfoForm* infoForm_ = nullptr;
   TKeyBar* keyBar_ = nullptr;
   bool keyBarShown_ = true;
+  bool zipWindowOnEnter_ = false;
   TAboutForm* aboutForm_ = nullptr;
   TFocusKeeper* focusKeeper_ = nullptr;
 };

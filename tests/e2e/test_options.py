@@ -52,7 +52,7 @@ def scenario_select_colors(s):
 
 def scenario_german_menus_messages_and_next_start(s):
     english = menu_bar_pixels(s)
-    s.menu(OPTIONS, "Up", "Up", "Up", "Return")  # Select language, above the two switches
+    s.menu(OPTIONS, "Up", "Up", "Up", "Up", "Return")  # Select language, above the three switches
     s.fill("Select language", "German")  # picked by name from the list
     s.wait_main_active()
     s.wait_until(lambda: menu_bar_pixels(s) != english, "the menu bar changes its texts")

@@ -5,7 +5,11 @@
 #include <QHeaderView>
 #include <QLabel>
 
+#include <map>
+#include <set>
+
 #include "app/commands/command_hooks.h"
+#include "app/window/desktop_requests.h"
 #include "gui_support.h"
 #include "tests/support/scripted_source.h"
 
@@ -20,6 +24,11 @@ class ArchivePanelTest : public QObject {
   std::shared_ptr<test::TScriptedSource> source_;
   std::string archive_;
   int opens_ = 0;
+  // Files the opener takes for archives besides the one of source_ (each
+  // with a directory "2024"), and those it finds damaged, with the reason.
+  std::set<std::string> recognised_;
+  std::map<std::string, std::string> failing_;
+  std::vector<std::string> zips_, documents_;
 
   TFMPanel* L() const { return f_->L(); }
   QString DirLine() const { return f_->form->Left().DirectoryPanel->text(); }
@@ -35,15 +44,36 @@ class ArchivePanelTest : public QObject {
         archive_, std::map<std::string, std::vector<std::string>>{
                       {"", {"2024/", "b.jpg", "a.jpg"}}, {"2024", {"summer/", "x.png"}}, {"2024/summer", {"c.png"}}});
     opens_ = 0;
-    panels::SetSourceOpener([this](const std::string& path, std::string& place, std::string*) {
+    recognised_.clear();
+    failing_.clear();
+    zips_.clear(), documents_.clear();
+    app::TNavHooks& hooks = app::NavHooks();
+    hooks = app::DefaultNavHooks();
+    hooks.OpenZipWindow = [this](app::TMainForm&, const std::string& p) { return zips_.push_back(p), true; };
+    hooks.OpenDocument = [this](const std::string& p) { return documents_.push_back(p), true; };
+    panels::SetSourceOpener([this](const std::string& path, std::string& place, std::string* error) {
       ++opens_;
-      return panels::PlaceBelow(source_->Root(), path, place) ? source_ : nullptr;
+      for (const auto& [file, reason] : failing_) {
+        if (panels::PlaceBelow(file, path, place)) {
+          *error = reason;
+          return std::shared_ptr<panels::TPanelSource>();
+        }
+      }
+      if (panels::PlaceBelow(source_->Root(), path, place)) return std::shared_ptr<panels::TPanelSource>(source_);
+      for (const std::string& file : recognised_) {
+        if (panels::PlaceBelow(file, path, place))
+          return std::shared_ptr<panels::TPanelSource>(std::make_shared<test::TScriptedSource>(
+              file, std::map<std::string, std::vector<std::string>>{{"", {"2024/"}}, {"2024", {"summer/"}},
+                                                                    {"2024/summer", {}}}));
+      }
+      return std::shared_ptr<panels::TPanelSource>();
     });
     QVERIFY(f_->Show());
   }
   void cleanup() {
     f_.reset();
     panels::SetSourceOpener(nullptr);
+    app::NavHooks() = app::DefaultNavHooks();
   }
 
   void keysWalkDownUpAndOut() {
@@ -97,6 +127,73 @@ class ArchivePanelTest : public QObject {
     QCOMPARE(L()->Model().MarkedCount(), 2);
     QVERIFY(!L()->IsMarked(L()->IndexOfName("b.jpg")));
     QCOMPARE(opens_, 1);
+  }
+
+  // Enter and Ctrl+PgDn on files: archives by name with Enter, any archive
+  // by content with Ctrl+PgDn; the ZIP window when the settings ask for it or
+  // when a ZIP archive cannot be shown as a folder; other files as before.
+  void enteringFilesByNameAndByContent() {
+    QVERIFY(MakeFile(f_->left + "/report.docx", 3));
+    QVERIFY(MakeFile(f_->left + "/bad.zip", 3));
+    QVERIFY(MakeFile(f_->left + "/src.tar.gz", 3));
+    recognised_ = {f_->left + "/report.docx"};
+    failing_ = {{f_->left + "/bad.zip", "damaged archive"}, {f_->left + "/src.tar.gz", "truncated stream"}};
+    struct Case {
+      const char* name;
+      Qt::KeyboardModifiers mods;  // Return, or Ctrl+PgDn with Ctrl
+      bool zipWindowSetting;
+      std::string dir;             // where the panel is afterwards
+      int zips, documents, messages;
+    } cases[] = {
+        {"photos.zip", Qt::NoModifier, false, archive_, 0, 0, 0},
+        {"photos.zip", Qt::NoModifier, true, f_->left, 1, 0, 0},
+        {"photos.zip", Qt::ControlModifier, true, archive_, 0, 0, 0},  // Ctrl+PgDn: always as a folder
+        {"report.docx", Qt::NoModifier, false, f_->left, 0, 1, 0},     // Enter opens a document
+        {"report.docx", Qt::ControlModifier, false, f_->left + "/report.docx", 0, 0, 0},
+        {"a.txt", Qt::ControlModifier, false, f_->left, 0, 0, 0},      // no archive: nothing happens
+        {"a.txt", Qt::NoModifier, false, f_->left, 0, 1, 0},
+        {"bad.zip", Qt::NoModifier, false, f_->left, 1, 0, 0},         // the ZIP window reports and repairs
+        {"bad.zip", Qt::ControlModifier, false, f_->left, 0, 0, 1},
+        {"src.tar.gz", Qt::NoModifier, false, f_->left, 0, 0, 1},
+    };
+    for (const Case& c : cases) {
+      const QByteArray what = QByteArray(c.name) + (c.mods ? " Ctrl+PgDn" : " Enter") +
+                              (c.zipWindowSetting ? " (ZIP window setting)" : "");
+      QVERIFY(L()->ReadDirectory(f_->left));
+      f_->form->SetZipWindowOnEnter(c.zipWindowSetting);
+      zips_.clear(), documents_.clear(), ShownMessages().clear();
+      QVERIFY2(f_->Put(L(), c.name), what);
+      QVERIFY2(f_->Press(L(), c.mods ? Qt::Key_PageDown : Qt::Key_Return, c.mods), what);
+      QVERIFY2(L()->Directory() == c.dir, what);
+      QVERIFY2(std::make_tuple(int(zips_.size()), int(documents_.size()), int(ShownMessages().size())) ==
+                   std::make_tuple(c.zips, c.documents, c.messages),
+               what);
+      QVERIFY2(L()->hasFocus(), what);
+    }
+    QVERIFY(f_->Action("actZipWindowOnEnter")->isChecked() == false);
+    f_->Action("actZipWindowOnEnter")->trigger();
+    QVERIFY(f_->form->ZipWindowOnEnter());
+    QVERIFY(f_->Restart());
+    QVERIFY(f_->form->ZipWindowOnEnter());
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("ZipWindowOnEnter=1")));
+  }
+
+  // A start with an archive (or a place inside one) shows it as a folder; a
+  // plain file is shown in its directory with the cursor on it.
+  void startPathsEnterArchives() {
+    struct Case {
+      std::string path, dir, cursor;
+    } cases[] = {
+        {archive_, archive_, ".."},
+        {archive_ + "/2024/summer", archive_ + "/2024/summer", ".."},
+        {f_->left + "/a.txt", f_->left, "a.txt"},
+    };
+    for (const Case& c : cases) {
+      QVERIFY(L()->ReadDirectory(f_->right));
+      app::OpenStartPaths(*f_->form, {c.path});
+      QVERIFY2(L()->Directory() == c.dir, c.path.c_str());
+      QVERIFY2(TFormFixture::AtCursor(L()) == c.cursor, c.path.c_str());
+    }
   }
 };
 

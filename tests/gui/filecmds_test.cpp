@@ -427,7 +427,7 @@ class FileCmdsTest : public QObject {
         {"dir", {"Open", "Open with", "Copy", "Move", "Rename", "Delete", "Pack to .ZIP", "Calculate size",
                  "Copy path", "Properties"}},
         {"a.zip", {"Open", "Open with", "View", "Edit", "Copy", "Move", "Rename", "Delete", "Pack to .ZIP",
-                   "Unpack from .ZIP", "Copy path", "Properties"}}};
+                   "Open in ZIP window", "Unpack from .ZIP", "Copy path", "Properties"}}};
     for (const auto& [name, texts] : cases) {
       QVERIFY(f_->Put(L(), name));
       QCOMPARE(Texts(*app::BuildItemMenu(*f_->form, *L())), texts);
