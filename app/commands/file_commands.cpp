@@ -12,6 +12,7 @@
 #include <QLineEdit>
 
 #include "app/commands/command_line.h"
+#include "app/commands/archive_entries.h"
 #include "app/commands/trash_commands.h"
 #include "app/window/features.h"
 #include "app/window/mainform.h"
@@ -291,7 +292,7 @@ bool RunEngineWork(TMainForm& form, const QString& text, const std::function<voi
 }
 
 void RunDeleteCommand(TMainForm& form, bool permanent) {
-  if (Busy(form)) return;
+  if (Busy(form) || RunInArchive(form, TArchiveCommand::Delete)) return;
   TFMPanel* source = SourcePanel(form);
   if (source == nullptr) return;
   const std::vector<std::string> names = MarkedNames(*source);
@@ -321,7 +322,7 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
 }
 
 void RunCopyCommand(TMainForm& form, bool move) {
-  if (Busy(form)) return;
+  if (Busy(form) || RunInArchive(form, move ? TArchiveCommand::Move : TArchiveCommand::Copy)) return;
   TFMPanel* source = SourcePanel(form);
   if (source == nullptr) return;
   const std::vector<std::string> names = MarkedNames(*source);
@@ -392,6 +393,7 @@ std::vector<std::string> ViewerOrEditorWords(const TMainForm& form, bool edit) {
 }
 
 bool StartViewerOrEditor(TMainForm& form, bool edit) {
+  if (RunInArchive(form, edit ? TArchiveCommand::Edit : TArchiveCommand::View)) return true;
   TFMPanel* source = SourcePanel(form);
   if (source == nullptr) return false;
   const panels::TFileEntry* entry = source->CurrentEntry();

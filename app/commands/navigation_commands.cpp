@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "app/panels/drivecombo.h"
+#include "app/commands/archive_entries.h"
 #include "app/window/features.h"
 #include "app/dialogs/findfileform.h"
 #include "app/window/mainform.h"
@@ -32,6 +33,7 @@ void NoSelectedFiles(TMainForm& form) {
 
 // Rename (Shift+F6): the entry under the cursor of the active panel.
 void mnuFileRenameClick(TMainForm& form, TRenameFileForm& dialog) {
+  if (RunInArchive(form, TArchiveCommand::Rename)) return;
   panels::TFMPanel* panel = form.ActivePanel();
   if (panel == nullptr) {
     NoSelectedFiles(form);
@@ -82,7 +84,9 @@ void InstallNavigation(TMainForm& form) {
   wire("mnuLftChDrive", [&form] { ChangeDrive(form.Left()); });
   wire("mnuRghtChDrive", [&form] { ChangeDrive(form.Right()); });
   wire("mnuFileNew", [newFile] { newFile->exec(); });
-  wire("mnuCmndMkDir", [newDirectory] { newDirectory->exec(); });
+  wire("mnuCmndMkDir", [&form, newDirectory] {
+    if (!RunInArchive(form, TArchiveCommand::MakeDir)) newDirectory->exec();
+  });
   wire("mnuFileRename", [&form, renameFile] { mnuFileRenameClick(form, *renameFile); });
   wire("mnuCmndFindFile", [&form, findFile] { mnuCmndFindFileClick(form, *findFile); });
 

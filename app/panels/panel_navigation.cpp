@@ -23,6 +23,7 @@
 #include <QUrl>
 
 #include "app/panels/drivecombo.h"
+#include "app/commands/archive_entries.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
 #include "app/commands/command_hooks.h"
@@ -288,8 +289,11 @@ void TNavigation::OpenFile(TFMPanel& panel, const TFileEntry& entry) {
   const std::string path = platform::JoinPath(panel.Directory(), entry.FileName);
   const bool zip = IsZipName(entry.FileName);
   if (panel.Model().InSource()) {
-    // Only an archive inside the archive opens from here for now.
-    if (zip || formats::HasArchiveName(entry.FileName)) EnterArchive(panel, path, false);
+    // An archive inside the archive opens as the next level; any other
+    // entry through a temporary copy.
+    bool recognised = false;
+    if (zip || formats::HasArchiveName(entry.FileName)) EnterArchive(panel, path, false, &recognised);
+    if (!recognised) OpenArchiveEntry(form_, panel);
     return;
   }
   platform::SetCurrentDir(panel.Directory());

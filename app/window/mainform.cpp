@@ -27,6 +27,8 @@
 #include <QVBoxLayout>
 
 #include "app/dialogs/aboutform.h"
+#include "app/panels/archive_places.h"
+#include "panels/panel_source.h"
 #include "app/panels/drivecombo.h"
 #include "app/window/features.h"
 #include "app/window/focus_keeper.h"
@@ -281,6 +283,8 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
   ConnectSide(left_);
   ConnectSide(right_);
 
+  // Archives are folders in the panels (unless a test has its own places).
+  if (!panels::SourceOpener()) InstallArchivePlaces();
   const platform::IniFile& ini = *settings_;
   LoadSettings(*this, ini);
   lists_.Load(ini);

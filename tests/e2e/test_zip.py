@@ -15,7 +15,9 @@ MEMBERS = {"one.txt": "one\n", "two.txt": "two\n", "three.txt": "three\n"}
 
 def archives(s):
     """left/pack.zip by Python; left/aes.zip by 7-Zip with AES-256; left/split.z01,
-    .z02 and split.zip by Info-ZIP zip -s (64 KiB volumes)."""
+    .z02 and split.zip by Info-ZIP zip -s (64 KiB volumes). Enter opens the ZIP
+    window, as the Options switch says."""
+    s.settings["GENERAL"]["ZipWindowOnEnter"] = "1"
     s.make_zip("left/pack.zip", MEMBERS)
     s.write("secret.txt", "the secret bytes\n" * 100)
     s.write("noise.bin", os.urandom(150000))
@@ -26,7 +28,8 @@ def archives(s):
 
 def damaged(s):
     """right/archive.zip with one central record's signature changed: its
-    directory must be rebuilt from the local headers."""
+    directory must be rebuilt from the local headers. Enter opens the ZIP window."""
+    s.settings["GENERAL"]["ZipWindowOnEnter"] = "1"
     data = bytearray(open(s.make_zip("right/archive.zip", MEMBERS), "rb").read())
     second = data.index(b"PK\1\2", data.index(b"PK\1\2") + 4)
     data[second + 3] = 9

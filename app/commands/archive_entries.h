@@ -1,0 +1,39 @@
+// archive_entries.h - the file commands on archives shown as folders.
+//
+// When the active panel shows a place inside an archive (or, for copy and
+// move, when either panel does), the commands work on archive entries: F3
+// views an entry through a private temporary copy, Enter opens one with the
+// desktop's program, F5 and F6 copy and move between the archive and a
+// directory, F8 deletes entries, F7 makes a directory and Shift+F6 renames.
+// Every change of an archive is one rewrite that replaces it whole or leaves
+// it as it was; an archive that cannot be changed says why.
+#pragma once
+
+#include <string>
+
+namespace vantrel::panels {
+class TFMPanel;
+}
+
+namespace vantrel::app {
+
+class TMainForm;
+
+enum class TArchiveCommand { View, Edit, Copy, Move, Delete, MakeDir, Rename };
+
+// Runs `command` on archive entries when a panel it concerns shows an
+// archive; false, doing nothing, when both are directories.
+bool RunInArchive(TMainForm& form, TArchiveCommand command);
+
+// Enter on a file inside an archive: a temporary copy handed to the desktop's
+// program for it. The desktop's launcher returns at once, so the copies are
+// removed when Vantrel ends rather than when that program does.
+bool OpenArchiveEntry(TMainForm& form, panels::TFMPanel& panel);
+
+// Writes the entry `name` of the place shown in `panel` into the new file
+// `target`; false with `error` when it cannot be read (a cancelled password
+// question leaves `error` empty).
+bool ExtractArchiveEntry(panels::TFMPanel& panel, const std::string& name, const std::string& target,
+                         std::string* error);
+
+}  // namespace vantrel::app

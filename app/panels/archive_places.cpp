@@ -1,0 +1,336 @@
+// archive_places.cpp - the panel source over an archive reader, and the
+// opener that finds the archive in a path.
+#include "app/panels/archive_places.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+
+#include <QApplication>
+
+#include "app/dialogs/messages.h"
+#include "panels/panel_source.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/fs.h"
+#include "platform/process.h"
+#include "platform/qt/volumes.h"
+#include "platform/text.h"
+#include "formats/archive_kind.h"
+#include "vfs/archive_source.h"
+#include "vfs/source.h"
+#include "vfs/zip_source.h"
+#include "zip/ui/zip_dialogs.h"
+
+namespace vantrel::app {
+
+namespace {
+
+// Writes an entry's data into a file descriptor.
+class TFileSink final : public vfs::TDataSink {
+ public:
+  explicit TFileSink(int fd) : fd_(fd) {}
+  bool Write(const void* data, size_t n) override {
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+      const ssize_t done = ::write(fd_, p, n);
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) return false;
+      p += done;
+      n -= static_cast<size_t>(done);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+// The record a panel shows for an archive entry. Names that would move the
+// panel ("", ".", "..", anything with a slash) never come from a reader; if
+// one did, it is shown with visible stand-ins and leads nowhere.
+std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
+  auto r = std::make_unique<panels::TFileEntry>();
+  switch (e.kind) {
+    case vfs::TEntryKind::Directory:
+      r->FileAttributes = platform::kAttrDirectory;
+      break;
+    case vfs::TEntryKind::Link:
+      r->FileAttributes = platform::kAttrReparsePoint | (e.linkToDirectory ? platform::kAttrDirectory : 0);
+      break;
+    default:
+      r->FileAttributes = platform::kAttrArchive;
+      break;
+  }
+  r->FileSize = e.size;
+  r->HasPackedSize = !r->IsDirectory();
+  r->PackedSize = e.packedSize;
+  const platform::FileTime t = platform::FileTimeFromUnix(e.mtime, 0);
+  r->CreationTime = r->LastAccessTime = r->LastWriteTime = t;
+  r->FileName = std::move(e.name);
+  if (r->FileName.empty() || r->FileName == "." || r->FileName == "..") {
+    r->FileName.insert(0, "\xE2\x90\xA3");  // OPEN BOX: not the real name, leads nowhere
+  }
+  for (char& c : r->FileName)
+    if (c == '/') c = '\\';
+  return r;
+}
+
+// A private temporary directory, removed with everything in it when the
+// source read from it goes.
+struct TTempDir {
+  std::string path;
+  explicit TTempDir(std::string p) : path(std::move(p)) {}
+  ~TTempDir() {
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove_all(path, ec);
+  }
+};
+
+class TArchivePlaces final : public panels::TPanelSource {
+ public:
+  TArchivePlaces(std::shared_ptr<vfs::TSource> source, std::shared_ptr<panels::TPanelSource> outer,
+                 std::string tempDir = {})
+      : temp_(std::move(tempDir)), source_(std::move(source)), outer_(std::move(outer)), root_(source_->Root()) {}
+
+  const std::string& Root() const override { return root_; }
+
+  bool List(const std::string& place, panels::TPanelModel::Entries& entries, std::string* error) override {
+    std::vector<vfs::TEntry> listed;
+    vfs::TError err;
+    if (!source_->List(place, listed, &err)) {
+      if (error) *error = err.text;
+      return false;
+    }
+    files_ = 0, bytes_ = 0, packed_ = 0;
+    for (vfs::TEntry& e : listed) {
+      if (e.kind != vfs::TEntryKind::Directory) {
+        ++files_;
+        bytes_ += e.size;
+        packed_ += e.packedSize;
+      }
+      entries.push_back(RecordOf(e));
+    }
+    return true;
+  }
+
+  // "3 files: 1,234 bytes, packed 567 bytes", and why nothing can be changed.
+  std::string SummaryLine() const override {
+    std::string line = platform::FormatThousands(files_) + (files_ == 1 ? " file: " : " files: ") +
+                       platform::FormatThousands(bytes_) + " bytes, packed " + platform::FormatThousands(packed_) +
+                       " bytes";
+    const vfs::TCapabilities caps = source_->Capabilities();
+    if (!caps.writable && !caps.readOnlyReason.empty()) line += " | " + caps.readOnlyReason;
+    return line;
+  }
+
+  std::shared_ptr<panels::TPanelSource> Outer() const override { return outer_; }
+  const std::shared_ptr<vfs::TSource>& Source() const { return source_; }
+
+ private:
+  TTempDir temp_;  // an archive inside an archive is read from a copy here; goes last
+  std::shared_ptr<vfs::TSource> source_;
+  std::shared_ptr<panels::TPanelSource> outer_;
+  std::string root_;
+  uint64_t files_ = 0, bytes_ = 0, packed_ = 0;
+};
+
+// The longest leading part of `path` that is a regular file, and the rest
+// (without its slashes at either end); false when no part is one.
+bool SplitAtFile(const std::string& path, std::string& file, std::string& rest) {
+  for (size_t end = path.size(); end > 1; end = path.rfind('/', end - 1)) {
+    if (end == std::string::npos || end == 0) break;
+    const std::string head = path.substr(0, end);
+    if (platform::IsDirectory(head)) return false;  // the file would have been found before its directory
+    struct stat st;
+    if (::stat(head.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      file = head;
+      size_t from = end;
+      while (from < path.size() && path[from] == '/') ++from;
+      size_t to = path.size();
+      while (to > from && path[to - 1] == '/') --to;
+      rest = path.substr(from, to - from);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Opens archive files as sources: ZIP archives with the program's engine,
+// the other formats through libarchive. A source read once is shared by both
+// panels and every tab while one of them shows it, and read again only when
+// the file changed. An archive inside an archive is read from a private
+// temporary copy and cannot be changed.
+class TArchiveOpener {
+ public:
+  explicit TArchiveOpener(vfs::TPasswordProvider* passwords) : passwords_(passwords) {}
+
+  std::shared_ptr<panels::TPanelSource> Open(const std::string& path, std::string& place, std::string* error) {
+    std::string file;
+    std::string rest;
+    if (!SplitAtFile(path, file, rest)) return nullptr;
+    std::shared_ptr<vfs::TSource> source = Cached(file);
+    if (source == nullptr) {
+      bool recognised = false;
+      source = Load(file, file, &recognised, error);
+      if (source == nullptr) return nullptr;  // no archive, or `error` says why
+      cache_[file] = source;
+    }
+    auto places = std::make_shared<TArchivePlaces>(std::move(source), nullptr);
+    return Descend(std::move(places), rest, place, error);
+  }
+
+ private:
+  // Walks `rest` down from `places`: a part that is a file entry holding an
+  // archive opens that archive as the next level. `place` receives what is
+  // left inside the innermost level.
+  std::shared_ptr<panels::TPanelSource> Descend(std::shared_ptr<TArchivePlaces> places, const std::string& rest,
+                                                std::string& place, std::string* error) {
+    std::string inner;
+    size_t from = 0;
+    while (from < rest.size()) {
+      size_t to = rest.find('/', from);
+      if (to == std::string::npos) to = rest.size();
+      const std::string candidate = inner.empty() ? rest.substr(from, to - from)
+                                                  : inner + "/" + rest.substr(from, to - from);
+      vfs::TEntry entry;
+      vfs::TError err;
+      if (!places->Source()->Stat(candidate, entry, &err) || entry.kind != vfs::TEntryKind::File) {
+        inner = candidate;  // a directory, or nothing: listing it says so
+        from = to + 1;
+        continue;
+      }
+      std::shared_ptr<TArchivePlaces> nested = OpenNested(places, candidate, error);
+      if (nested == nullptr) {
+        if (error != nullptr && !error->empty()) return nullptr;
+        inner = candidate;  // a file of another kind: listing it says it is none
+        from = to + 1;
+        continue;
+      }
+      places = std::move(nested);
+      inner.clear();
+      from = to + 1;
+    }
+    place = inner;
+    return places;
+  }
+
+  // The archive in the entry `inner` of `outer`, read from a private copy;
+  // null when the entry holds no archive (then `error` stays empty).
+  std::shared_ptr<TArchivePlaces> OpenNested(const std::shared_ptr<TArchivePlaces>& outer, const std::string& inner,
+                                             std::string* error) {
+    std::string temp = platform::MakePrivateTempDir("vantrel-nested-");
+    if (temp.empty()) {
+      if (error) *error = platform::ErrorText(errno);
+      return nullptr;
+    }
+    TTempDir cleanup(temp);
+    const std::string copy = platform::JoinPath(temp, "archive");
+    if (!WriteEntryToFile(*outer->Source(), inner, copy, error)) return nullptr;
+    bool recognised = false;
+    std::shared_ptr<vfs::TSource> source = Load(copy, outer->Root() + "/" + inner, &recognised, error);
+    if (source == nullptr) return nullptr;
+    if (auto* zip = dynamic_cast<vfs::TZipSource*>(source.get())) zip->SetReadOnly("Archives inside archives are read-only");
+    cleanup.path.clear();  // the source's own now
+    return std::make_shared<TArchivePlaces>(std::move(source), outer, std::move(temp));
+  }
+
+  std::shared_ptr<vfs::TSource> Load(const std::string& file, const std::string& display, bool* recognised,
+                                     std::string* error) {
+    vfs::TError err;
+    std::unique_ptr<vfs::TSource> loaded;
+    *recognised = true;
+    if (vfs::IsZipArchive(file)) {
+      loaded = vfs::TZipSource::Load(file, display, passwords_, &err);
+    } else if (formats::ProbeArchive(file).Recognised()) {
+      loaded = vfs::TArchiveSource::Load(file, display, passwords_, &err);
+    } else {
+      *recognised = false;  // a file of another kind: no error, the system's own
+      return nullptr;
+    }
+    if (loaded == nullptr && error != nullptr) *error = err.text.empty() ? platform::ErrorText(err.code) : err.text;
+    return std::shared_ptr<vfs::TSource>(std::move(loaded));
+  }
+
+  // The source still shown somewhere for `file`, brought up to date when the
+  // file changed since it was read.
+  std::shared_ptr<vfs::TSource> Cached(const std::string& file) {
+    auto it = cache_.find(file);
+    if (it == cache_.end()) return nullptr;
+    std::shared_ptr<vfs::TSource> source = it->second.lock();
+    if (source == nullptr) {
+      cache_.erase(it);
+      return nullptr;
+    }
+    vfs::TError err;
+    if (source->Stale() && !source->Refresh(&err)) {
+      cache_.erase(it);
+      return nullptr;
+    }
+    return source;
+  }
+
+  vfs::TPasswordProvider* passwords_;
+  std::map<std::string, std::weak_ptr<vfs::TSource>> cache_;
+};
+
+// The password of an encrypted archive, asked in a box that shows bullets.
+class TPasswordQuestion final : public vfs::TPasswordProvider {
+ public:
+  bool AskPassword(const std::string& archive, bool again, std::string& password) override {
+    const QString name = platform::ToDisplay(archive);
+    const QString prompt = again ? QStringLiteral("Wrong password for %1. Password:").arg(name)
+                                 : QStringLiteral("Password for %1:").arg(name);
+    QString text;
+    if (!zipui::InputQuery(QApplication::activeWindow(), QString::fromLatin1(kDialogCaption), prompt, text, true))
+      return false;
+    const QByteArray bytes = text.toUtf8();
+    password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return true;
+  }
+};
+
+}  // namespace
+
+bool WriteEntryToFile(vfs::TSource& source, const std::string& inner, const std::string& target, std::string* error) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (error) *error = platform::ErrorText(errno);
+    return false;
+  }
+  TFileSink sink(fd);
+  vfs::TError err;
+  bool ok = source.ReadInto(inner, sink, {}, &err);
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err.text = platform::ErrorText(errno);
+  }
+  if (!ok) {
+    ::unlink(target.c_str());
+    // A cancelled password question needs no second message.
+    if (error) *error = err.code == ECANCELED ? std::string() : (err.text.empty() ? platform::ErrorText(err.code) : err.text);
+  }
+  return ok;
+}
+
+void InstallArchivePlaces() {
+  static TPasswordQuestion question;
+  InstallArchivePlaces(&question);
+}
+
+void InstallArchivePlaces(vfs::TPasswordProvider* passwords) {
+  auto opener = std::make_shared<TArchiveOpener>(passwords);
+  panels::SetSourceOpener([opener](const std::string& path, std::string& place, std::string* error) {
+    return opener->Open(path, place, error);
+  });
+}
+
+std::shared_ptr<vfs::TSource> ArchiveSourceOf(const panels::TFMPanel& panel) {
+  const auto* places = dynamic_cast<const TArchivePlaces*>(panel.Model().Source().get());
+  return places != nullptr ? places->Source() : nullptr;
+}
+
+}  // namespace vantrel::app

@@ -1,0 +1,39 @@
+// archive_places.h - archives shown as folders in the panels.
+//
+// The panels list places of a source (panels/panel_source.h); here the
+// program's archive readers become such sources: ZIP archives through the
+// program's own engine, the other formats through the formats library, and
+// archives inside archives level by level. One opener serves both panels and
+// every tab, so an archive shown twice is read once.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vantrel::panels {
+class TFMPanel;
+}
+namespace vantrel::vfs {
+class TSource;
+class TPasswordProvider;
+}  // namespace vantrel::vfs
+
+namespace vantrel::app {
+
+// Makes the panels show archives as folders; `passwords` is asked when an
+// encrypted entry is first read (kept alive by the caller). Without one, a
+// box asks: "Password for <archive>:", after a wrong one "Wrong password
+// for <archive>. Password:".
+void InstallArchivePlaces(vfs::TPasswordProvider* passwords);
+void InstallArchivePlaces();
+
+// The archive source a panel shows and the place in it ("" for its root);
+// null when the panel shows a directory.
+std::shared_ptr<vfs::TSource> ArchiveSourceOf(const panels::TFMPanel& panel);
+
+// Writes the entry `inner` of `source` into the new file `target` (made
+// for the user only); false with `error` when it cannot be read (a cancelled
+// password question leaves `error` empty) and no file is left.
+bool WriteEntryToFile(vfs::TSource& source, const std::string& inner, const std::string& target, std::string* error);
+
+}  // namespace vantrel::app

@@ -1,0 +1,259 @@
+// archive_folders_test.cpp - the real main window, offscreen, with real ZIP
+// archives as folders: listings with implied directories, F3 through a
+// private copy, F5 out and in, F8, F7 and Shift+F6 read back by Python's
+// zipfile and unzip -t with the untouched entries' compressed bytes kept,
+// F6 out deleting only what was written, an archive inside an archive (read
+// only, ".." back out), and the password asked once.
+#include <QLabel>
+#include <QProcess>
+
+#include "app/commands/command_hooks.h"
+#include "gui_support.h"
+#include "zip/ui/zip_dialogs.h"
+
+using namespace vantrel;
+using namespace vantrel::testing;
+using panels::TFMPanel;
+
+namespace {
+
+// Runs Python with `script` (sys.argv[1] is `arg`); its standard output, or
+// "FAILED: ..." when it did not run cleanly.
+QString Python(const QString& script, const std::string& arg) {
+  QProcess p;
+  p.start(QStringLiteral("python3"), {QStringLiteral("-c"), script, Q(arg)});
+  if (!p.waitForFinished(30000) || p.exitCode() != 0)
+    return QStringLiteral("FAILED: ") + QString::fromUtf8(p.readAllStandardError());
+  return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// Every entry of the archive: "name size crc32 compressed-size", sorted.
+QString Entries(const std::string& zip) {
+  return Python(QStringLiteral("import sys, zipfile\n"
+                               "z = zipfile.ZipFile(sys.argv[1])\n"
+                               "print('|'.join(sorted(f'{i.filename} {i.file_size} {i.CRC} {i.compress_size}'"
+                               " for i in z.infolist())))"),
+                zip);
+}
+
+bool UnzipTest(const std::string& zip) {
+  return QProcess::execute(QStringLiteral("unzip"), {QStringLiteral("-tqq"), Q(zip)}) == 0;
+}
+
+// A deflated archive with a file below directories that have no entries of
+// their own, one at the root, and an archive inside.
+const char* kMake =
+    "import sys, zipfile, io\n"
+    "inner = io.BytesIO()\n"
+    "with zipfile.ZipFile(inner, 'w') as z: z.writestr('deep/inner.txt', 'inside\\n')\n"
+    "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+    "  z.writestr('2024/summer/beach.txt', 'sand ' * 100)\n"
+    "  z.writestr('2024/winter.txt', 'snow\\n')\n"
+    "  z.writestr('top.txt', 'top\\n')\n"
+    "  z.writestr('nested.zip', inner.getvalue())\n";
+
+QStringList g_prompts;
+
+}  // namespace
+
+class ArchiveFoldersTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TFormFixture> f_;
+  std::string zip_;
+  std::vector<std::string> documents_;
+
+  TFMPanel* L() const { return f_->L(); }
+  TFMPanel* R() const { return f_->R(); }
+  QStringList Names(const TFMPanel* panel) const {
+    QStringList names;
+    for (const auto& e : panel->Entries()) names << Q(e->FileName);
+    return names;
+  }
+  bool Into(const std::string& name) { return f_->Put(L(), name) && f_->Press(L(), Qt::Key_Return); }
+
+ private slots:
+  void initTestCase() {
+    zipui::SetInputQuery([](const QString& caption, const QString& prompt, QString& text, bool) {
+      g_prompts << prompt;
+      return ScriptedInput(nullptr, caption, prompt, text);
+    });
+  }
+  void init() {
+    f_ = std::make_unique<TFormFixture>();
+    zip_ = f_->left + "/photos.zip";
+    QCOMPARE(Python(QString::fromLatin1(kMake), zip_), QString());
+    documents_.clear();
+    g_prompts.clear();
+    app::NavHooks() = app::DefaultNavHooks();
+    app::NavHooks().OpenDocument = [this](const std::string& p) {
+      documents_.push_back(p + "=" + Std(ReadText(p)));
+      return true;
+    };
+    QVERIFY(f_->Show());
+  }
+  void cleanup() {
+    f_.reset();
+    app::NavHooks() = app::DefaultNavHooks();
+  }
+
+  void listingsWithImpliedDirectoriesAndTheLines() {
+    QVERIFY(Into("photos.zip"));
+    QCOMPARE(L()->Directory(), zip_);
+    QCOMPARE(Names(L()), (QStringList{"..", "2024", "nested.zip", "top.txt"}));
+    QVERIFY(f_->form->Left().InfoPanel->text().contains(QStringLiteral("packed")));
+    QVERIFY(Into("2024"));
+    QCOMPARE(Names(L()), (QStringList{"..", "summer", "winter.txt"}));
+    QVERIFY(Into("summer"));
+    QVERIFY(f_->Put(L(), "beach.txt"));
+    const QString line = f_->form->Left().FilePanel->text();
+    QVERIFY2(line.startsWith(QStringLiteral("beach.txt- size:500 bytes, packed:")), qPrintable(line));
+    // Enter on a file: the desktop's program gets a copy with its bytes.
+    QVERIFY(f_->Press(L(), Qt::Key_Return));
+    QCOMPARE(documents_.size(), size_t(1));
+    std::string sand;
+    for (int i = 0; i < 100; ++i) sand += "sand ";
+    QVERIFY(documents_[0].ends_with("/beach.txt=" + sand));
+    QVERIFY(documents_[0].find(f_->left) == std::string::npos);  // a copy, not inside the tree
+  }
+
+  void viewShowsAPrivateCopy() {
+    const std::string out = f_->Path("viewed.txt"), prog = f_->Path("viewer.sh");
+    WriteText(prog, "#!/bin/sh\ncp \"$1\" '" + out + ".tmp' && echo \"$1\" >> '" + out + ".tmp' && mv '" + out +
+                        ".tmp' '" + out + "'\n");
+    ::chmod(prog.c_str(), 0700);
+    f_->form->ViewerCommand = prog;
+    QVERIFY(Into("photos.zip") && Into("2024"));
+    QVERIFY(f_->Put(L(), "winter.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_F3));
+    QTRY_VERIFY_WITH_TIMEOUT(Exists(out), 10000);
+    const QStringList lines = ReadText(out).split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("snow"));
+    const std::string copy = Std(lines.value(1));
+    QVERIFY(copy.ends_with("/winter.txt") && copy.find(f_->left) == std::string::npos);
+    // The copy's directory goes when the viewer has ended.
+    QTRY_VERIFY_WITH_TIMEOUT(!Exists(copy.substr(0, copy.rfind('/'))), 10000);
+    QVERIFY(ShownMessages().empty());
+  }
+
+  void copyOutAndInReadBackByOtherTools() {
+    const QString before = Entries(zip_);
+    QVERIFY(MakeFile(f_->right + "/top.txt", 3));
+    QVERIFY(Into("photos.zip"));
+    QVERIFY(f_->Mark(L(), "2024") && f_->Mark(L(), "top.txt"));
+    Script().answers = {app::MessageAnswer::Yes};  // overwrite right/top.txt
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QCOMPARE(ReadText(f_->right + "/top.txt"), QStringLiteral("top\n"));
+    QCOMPARE(ReadText(f_->right + "/2024/winter.txt"), QStringLiteral("snow\n"));
+    QCOMPARE(ReadText(f_->right + "/2024/summer/beach.txt").size(), 500);
+    QCOMPARE(Entries(zip_), before);  // copying out changes nothing
+    QCOMPARE(L()->Model().MarkedCount(), 0);
+
+    // In: a file and a directory from the right panel into the archive's 2024.
+    QVERIFY(Into("2024"));
+    QVERIFY(MakeDir(f_->right + "/add/sub"));
+    WriteText(f_->right + "/add/sub/new.txt", "new\n");
+    WriteText(f_->right + "/one.txt", "one\n");
+    R()->setFocus();
+    QVERIFY(R()->ReadDirectory(f_->right));
+    QVERIFY(f_->Mark(R(), "add") && f_->Mark(R(), "one.txt"));
+    QVERIFY(f_->Press(R(), Qt::Key_F5));
+    const QString after = Entries(zip_);
+    QVERIFY2(after.contains(QStringLiteral("2024/one.txt 4 ")) && after.contains(QStringLiteral("2024/add/sub/new.txt 4 ")),
+             qPrintable(after));
+    for (const QString& kept : before.split(QLatin1Char('|')))  // same sizes, CRCs and compressed sizes
+      QVERIFY2(after.contains(kept), qPrintable(kept));
+    QVERIFY(UnzipTest(zip_));
+    QVERIFY(Names(L()).contains(QStringLiteral("one.txt")));  // the panel shows what was added
+  }
+
+  void deleteMakeDirectoryAndRename() {
+    const QString before = Entries(zip_);
+    QVERIFY(Into("photos.zip"));
+    struct Step {
+      const char* what;
+      std::string put;
+      Qt::Key key;
+      Qt::KeyboardModifiers mods;
+      app::MessageAnswer answer;
+      QString input;
+      QString gone, added;  // an entry that must have left, one that must be there
+    } steps[] = {
+        {"F8 declined", "top.txt", Qt::Key_F8, Qt::NoModifier, app::MessageAnswer::No, {}, {}, "top.txt 4 "},
+        {"F8", "top.txt", Qt::Key_F8, Qt::NoModifier, app::MessageAnswer::Yes, {}, "top.txt 4 ", {}},
+        {"F7", "", Qt::Key_F7, Qt::NoModifier, app::MessageAnswer::Yes, "made", {}, "made/ 0 "},
+        {"Shift+F6 on a directory", "2024", Qt::Key_F6, Qt::ShiftModifier, app::MessageAnswer::Yes, "2025",
+         "2024/winter.txt", "2025/summer/beach.txt 500 "},
+    };
+    for (const Step& s : steps) {
+      if (!s.put.empty()) QVERIFY2(f_->Put(L(), s.put), s.what);
+      Script().answers = {s.answer};
+      Script().inputs.clear();
+      if (!s.input.isEmpty()) Script().inputs = {s.input};
+      QVERIFY2(f_->Press(L(), s.key, s.mods), s.what);
+      const QString now = Entries(zip_);
+      if (!s.gone.isEmpty()) QVERIFY2(!now.contains(s.gone), s.what);
+      if (!s.added.isEmpty()) QVERIFY2(now.contains(s.added), qPrintable(QLatin1String(s.what) + ": " + now));
+      QVERIFY2(UnzipTest(zip_), s.what);
+      QVERIFY2(L()->hasFocus(), s.what);
+    }
+    // The entries no step touched keep their compressed bytes' sizes and CRCs.
+    const QString after = Entries(zip_);
+    for (const QString& kept : before.split(QLatin1Char('|')))
+      if (kept.startsWith(QStringLiteral("nested.zip"))) QVERIFY2(after.contains(kept), qPrintable(kept));
+    QVERIFY(Names(L()).contains(QStringLiteral("2025")) && Names(L()).contains(QStringLiteral("made")));
+  }
+
+  void moveOutDeletesOnlyWhatWasWritten() {
+    QVERIFY(MakeDir(f_->right + "/top.txt"));  // a directory where the file would go: it cannot be written
+    QVERIFY(Into("photos.zip"));
+    QVERIFY(f_->Mark(L(), "top.txt") && f_->Mark(L(), "nested.zip"));
+    QVERIFY(f_->Press(L(), Qt::Key_F6));
+    QVERIFY(Exists(f_->right + "/nested.zip"));
+    const QString now = Entries(zip_);
+    QVERIFY2(!now.contains(QStringLiteral("nested.zip")) && now.contains(QStringLiteral("top.txt")), qPrintable(now));
+    QVERIFY(!ShownMessages().empty());  // the one that failed is reported
+  }
+
+  void nestedArchiveIsReadOnlyAndLeadsBackOut() {
+    const QString before = Entries(zip_);
+    QVERIFY(Into("photos.zip") && Into("nested.zip"));
+    QCOMPARE(L()->Directory(), zip_ + "/nested.zip");
+    QCOMPARE(Names(L()), (QStringList{"..", "deep"}));
+    QVERIFY(Into("deep"));
+    QCOMPARE(L()->Directory(), zip_ + "/nested.zip/deep");
+    QVERIFY(f_->Put(L(), "inner.txt"));
+    Script().answers = {app::MessageAnswer::Yes};
+    QVERIFY(f_->Press(L(), Qt::Key_F8));
+    QCOMPARE(ShownMessages().size(), size_t(1));
+    QVERIFY(ShownMessages()[0].text.contains(QStringLiteral("read-only")));
+    QVERIFY(f_->Press(L(), Qt::Key_Backspace) && f_->Put(L(), "..") && f_->Press(L(), Qt::Key_Return));
+    QCOMPARE(L()->Directory(), zip_);
+    QCOMPARE(TFormFixture::AtCursor(L()), std::string("nested.zip"));
+    QCOMPARE(Entries(zip_), before);
+  }
+
+  void passwordAskedOnceAndAgainAfterAWrongOne() {
+    const std::string locked = f_->left + "/locked.zip";
+    WriteText(f_->left + "/a.txt", "alpha\n");
+    WriteText(f_->left + "/b.txt", "bravo\n");
+    QProcess sevenZip;
+    sevenZip.start(QStringLiteral("7zz"), {"a", "-tzip", "-mem=AES256", "-pletmein", Q(locked), Q(f_->left + "/a.txt"),
+                                          Q(f_->left + "/b.txt")});
+    if (!sevenZip.waitForFinished(30000) || sevenZip.exitCode() != 0) QSKIP("7zz cannot make an AES archive here");
+    QVERIFY(L()->ReadDirectory(f_->left));
+    QVERIFY(Into("locked.zip"));
+    Script().inputs = {QStringLiteral("wrong"), QStringLiteral("letmein")};
+    QVERIFY(f_->Mark(L(), "a.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QVERIFY(f_->Mark(L(), "b.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QCOMPARE(ReadText(f_->right + "/a.txt"), QStringLiteral("alpha\n"));
+    QCOMPARE(ReadText(f_->right + "/b.txt"), QStringLiteral("bravo\n"));
+    QCOMPARE(g_prompts.size(), 2);
+    QVERIFY(g_prompts[1].startsWith(QStringLiteral("Wrong password")));
+  }
+};
+
+QTEST_MAIN(ArchiveFoldersTest)
+#include "archive_folders_test.moc"
