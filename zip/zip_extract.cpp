@@ -18,8 +18,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "platform/copyfile.h"
 #include "platform/fs.h"
@@ -30,6 +37,7 @@
 #include "zip/crypto/zipcrypt.h"
 #include "zip/zip_mask.h"
 #include "zip/zip_outpath.h"
+#include "zip/zip_pack_pool.h"
 #include "zip/zip_reader.h"
 
 namespace vantrel::zip {
@@ -126,6 +134,9 @@ class TTempOutput {
   }
 
   int Fd() const { return fd_; }
+  // The directory, through another descriptor of it (the one given to
+  // Create may be closed before the file is put in place).
+  void UseDirectory(int dir) { dir_ = dir; }
 
   // Puts the complete file at leaf, replacing what is there (a link at leaf
   // is replaced, never written through). The file must still be open.
@@ -222,6 +233,60 @@ std::string UnsupportedText(const TZipHeaderInfo& e) {
   return {};
 }
 
+
+// The one place that maps a method code to its decoder; IsKnownMethod lists
+// the same codes. problem receives what a decoder says when it refuses the
+// stream or runs out of memory.
+TDecodeResult DecodeEntryData(const TZipHeaderInfo& e, TDecodeBuffers& buf, TDecodeInput& input,
+                              TDecodeOutput& output, uint64_t compressedSize, std::string& problem) {
+  const uint16_t flags = e.GeneralPurposeFlags;
+  problem.clear();
+  switch (DataMethod(e)) {
+    case 0: return CopyStored(input, output);
+    case 1: return Unshrink(input, output, buf, e.UncompressedSize);
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+      return Unreduce(input, output, buf, e.CompressionMethod - 1, e.UncompressedSize);
+    case 6:
+      return Explode(input, output, buf, flags & kFlagExplode8k, flags & kFlagExplodeLiteralTree,
+                     compressedSize, e.UncompressedSize);
+    case 8: return Inflate(input, output, buf);
+    case 9: return Inflate64(input, output);
+    case 12: return Bunzip2(input, output, buf);
+    case 14:
+      return UnLzma(input, output, buf, e.UncompressedSize, flags & kFlagLzmaEndMarker);
+    case 20:
+    case 93: return UnZstd(input, output, buf, e.UncompressedSize);
+    case 95: return UnXz(input, output, buf, e.UncompressedSize);
+    case 98: return UnPpmd(input, output, buf, e.UncompressedSize, problem);
+  }
+  throw EFatalUnzipError(kTextUnknownMethod);
+}
+
+// Writes out what the stream still holds and gives the file the entry's date
+// and, with `retain`, its permissions.
+void FinishFile(TLFNFileStream& file, const TZipHeaderInfo& e, bool flush, bool retain,
+                uint32_t umask) {
+  if (!file.FlushBuffer()) throw ECantWriteUCF(kTextCantWrite);
+  const int fd = file.Handle();
+  if (flush && ::fdatasync(fd) != 0 && errno != EINVAL) throw ECantWriteUCF(kTextCantWrite);
+  std::time_t t = DosDateTimeToTime(e.LastModDateTime);
+  struct timespec times[2] = {{t, 0}, {t, 0}};
+  ::futimens(fd, times);
+  if (retain) {
+    const int mode = StoredUnixMode(e);
+    struct stat st;
+    if (mode >= 0) {
+      // Made with these bits (see ExtractEntry): only what the umask took
+      // needs putting back.
+      if (static_cast<uint32_t>(mode) & umask) ::fchmod(fd, static_cast<mode_t>(mode));
+    } else if ((e.ExternalAttributes & 0x01) && ::fstat(fd, &st) == 0)
+      ::fchmod(fd, st.st_mode & 0777 & ~0222);
+  }
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ decoder input
@@ -291,6 +356,188 @@ class TEntryOutput final : public TDecodeOutput {
   size_t sinceCheck_ = 0;  // output bytes since the last check
 };
 
+
+// ------------------------------------------------------------ the pool
+
+// One entry handed to a worker: everything about where it goes was settled
+// on the caller's thread (its directory is open, its unnamed file made, any
+// question asked); the worker only decodes into the file.
+struct TExtractJob {
+  int index = 0;
+  TZipHeaderInfo entry;
+  int64_t dataStart = 0;
+  std::string fname;  // the output name, for the events
+  std::string leaf;   // its last component, in dir
+  TFd dir;            // the directory the file goes in (a copy of the descriptor)
+  std::unique_ptr<TLFNFileStream> file;
+  std::unique_ptr<TTempOutput> temp;
+
+  std::atomic<int64_t> done{0};  // bytes decoded so far
+  // Set by the worker before `finished`.
+  TDecodeResult result = TDecodeResult::Ok;
+  uint32_t crc = 0;
+  std::string problem;
+  std::exception_ptr failure;
+  bool finished = false;  // under the pool's mutex
+};
+
+namespace {
+
+// Thrown inside a worker when the pool stops.
+struct TExtractStopped {};
+
+// The entry's compressed bytes, read at their offset (the archive's read
+// position belongs to the caller's thread).
+class TPreadInput final : public TDecodeInput {
+ public:
+  TPreadInput(int fd, int64_t at, uint64_t remaining, uint8_t* buf, const std::atomic<bool>& stop)
+      : fd_(fd), at_(at), remaining_(remaining), buf_(buf), stop_(stop) {}
+  bool Refill() override {
+    if (stop_.load(std::memory_order_relaxed)) throw TExtractStopped{};
+    if (remaining_ == 0) return false;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(kBlockSize, remaining_));
+    size_t got = 0;
+    while (got < n) {
+      ssize_t r = ::pread(fd_, buf_ + got, n - got, at_ + static_cast<int64_t>(got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) throw EFatalUnzipError(kTextPrematureEnd);
+      got += static_cast<size_t>(r);
+    }
+    at_ += static_cast<int64_t>(n);
+    remaining_ -= n;
+    next = buf_;
+    end = buf_ + n;
+    return true;
+  }
+
+ private:
+  int fd_;
+  int64_t at_;
+  uint64_t remaining_;
+  uint8_t* buf_;
+  const std::atomic<bool>& stop_;
+};
+
+// A worker's output: the declared size holds, the CRC and the count go along.
+class TPooledOutput final : public TDecodeOutput {
+ public:
+  explicit TPooledOutput(TExtractJob& job) : job_(job) {}
+  void Write(const uint8_t* data, size_t n) override {
+    if (n == 0) return;
+    if (static_cast<uint64_t>(done_) + n > job_.entry.UncompressedSize)
+      throw EBiggerThanUncompressed(kTextBiggerThanUncompressed);
+    if (job_.file->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
+    crc_ = Crc32Update(crc_, data, n);
+    done_ += static_cast<int64_t>(n);
+    job_.done.store(done_, std::memory_order_relaxed);
+  }
+  uint32_t Crc() const { return ~crc_; }
+
+ private:
+  TExtractJob& job_;
+  uint32_t crc_ = 0xFFFFFFFF;
+  int64_t done_ = 0;
+};
+
+}  // namespace
+
+// Worker threads that decode entries in the order they are handed in.
+class TExtractPool {
+ public:
+  struct TSettings {
+    int archiveFd = -1;
+    bool flush = false;
+    bool retain = true;
+    uint32_t umask = 0;
+  };
+  TExtractPool(int threads, TSettings settings) : settings_(settings) {
+    window_ = static_cast<size_t>(threads) + 2;
+    for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+  }
+  ~TExtractPool() {
+    stopFlag_ = true;
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    workAvailable_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+
+  // The jobs handed in and not yet taken back, oldest first (caller's thread).
+  std::deque<std::shared_ptr<TExtractJob>> pending;
+  size_t Window() const { return window_; }
+
+  void Submit(std::shared_ptr<TExtractJob> job) {
+    pending.push_back(job);
+    {
+      std::lock_guard lock(mutex_);
+      queue_.push_back(std::move(job));
+    }
+    workAvailable_.notify_one();
+  }
+
+  // Waits up to 50 ms for the job; true when it is finished.
+  bool WaitFor(TExtractJob& job) {
+    std::unique_lock lock(mutex_);
+    return jobDone_.wait_for(lock, std::chrono::milliseconds(50), [&] { return job.finished; });
+  }
+
+ private:
+  void Work() {
+    auto buffers = std::make_unique<TDecodeBuffers>();
+    for (;;) {
+      std::shared_ptr<TExtractJob> job;
+      {
+        std::unique_lock lock(mutex_);
+        workAvailable_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+        if (stop_) return;
+        job = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      Run(*job, *buffers);
+      {
+        std::lock_guard lock(mutex_);
+        job->finished = true;
+      }
+      jobDone_.notify_all();
+    }
+  }
+
+  void Run(TExtractJob& job, TDecodeBuffers& buffers) {
+    try {
+      TPreadInput input(settings_.archiveFd, job.dataStart, job.entry.CompressedSize,
+                        buffers.input, stopFlag_);
+      TPooledOutput output(job);
+      job.result = DecodeEntryData(job.entry, buffers, input, output, job.entry.CompressedSize,
+                                   job.problem);
+      FinishFile(*job.file, job.entry, settings_.flush, settings_.retain, settings_.umask);
+      job.crc = output.Crc();
+    } catch (const TExtractStopped&) {
+    } catch (...) {
+      job.failure = std::current_exception();
+    }
+  }
+
+  TSettings settings_;
+  size_t window_ = 4;
+  std::mutex mutex_;
+  std::condition_variable workAvailable_, jobDone_;
+  std::deque<std::shared_ptr<TExtractJob>> queue_;
+  bool stop_ = false;
+  std::atomic<bool> stopFlag_{false};
+  std::vector<std::thread> workers_;
+
+ public:
+  // Stops the workers at their next block (cancellation, a failed run).
+  void Stop() { stopFlag_ = true; }
+};
+
+void TExtractPoolDeleter::operator()(TExtractPool* pool) const {
+  if (pool) pool->Stop();
+  delete pool;
+}
+
 // ------------------------------------------------------------ run
 
 int TZipReader::UnZip() {
@@ -359,6 +606,7 @@ int TZipReader::RunUnZip() {
   missingVolumes_.clear();
   dirStamps_.clear();
   auto finish = [&]() {
+    extractPool_.reset();
     buffers_.reset();
     StampDirectories();
     outDirs_ = nullptr;
@@ -374,6 +622,11 @@ int TZipReader::RunUnZip() {
     outDirs.Reset(destDir_);
     outDirs_ = &outDirs;
     runUmask_ = platform::FileCreationMask();
+    const int threads = Threads <= 0 ? AvailableProcessors() : Threads;
+    if (threads > 1 && !TestOnly && numberOfDisks_ <= 1 && endRecord_.ThisDisk == 0 &&
+        multiMode_ == TMultiMode::mmNone)
+      extractPool_.reset(new TExtractPool(
+          threads, {archive_->Handle(), FlushFilesOnClose, RetainAttributes, runUmask_}));
 
     // Disks are visited in order: a multi-disk archive runs in physical order.
     if (endRecord_.ThisDisk > 0 && SortMode != TZipSortMode::ByNone && dirList_) {
@@ -399,6 +652,7 @@ int TZipReader::RunUnZip() {
           ExtractEntryReportingDamage(i);
         } while (retry_);
       }
+      FinishPooledEntries(true);
     }
   } catch (...) {
     finish();
@@ -409,8 +663,12 @@ int TZipReader::RunUnZip() {
 }
 
 void TZipReader::ExtractEntryReportingDamage(int index) {
+  ReportingDamage(index, [&] { ExtractEntry(index); });
+}
+
+void TZipReader::ReportingDamage(int index, const std::function<void()>& body) {
   try {
-    ExtractEntry(index);
+    body();
   } catch (const EBiggerThanUncompressed&) {
     retry_ = false;
     EntryFailed(index, "size mismatch: more than " + std::to_string(work_.UncompressedSize) +
@@ -426,6 +684,76 @@ void TZipReader::ExtractEntryReportingDamage(int index) {
       missingVolumes_.push_back(name);
     EntryFailed(index, e.Needs());
   }
+}
+
+bool TZipReader::PoolCandidate(const TZipHeaderInfo& e) const {
+  return extractPool_ && !e.Filename().empty() && !e.IsEncrypted() && !IsStoredSymlink(e) &&
+         !e.DataOverlaps && UnsupportedText(e).empty();
+}
+
+void TZipReader::FinishPooledEntries(bool all) {
+  while (extractPool_ && !extractPool_->pending.empty()) {
+    FinishPooledEntry();
+    if (!all) break;
+  }
+}
+
+void TZipReader::FinishPooledEntry() {
+  TExtractPool& pool = *extractPool_;
+  const std::shared_ptr<TExtractJob> job = pool.pending.front();
+  // The entry being prepared (if any) is put back afterwards.
+  TZipHeaderInfo saved;
+  saved.Assign(work_);
+  const int64_t savedDone = entryDone_;
+  const bool savedRetry = retry_;
+  auto restore = [&] {
+    work_.Assign(saved);
+    entryDone_ = savedDone;
+    retry_ = savedRetry;
+  };
+  try {
+    work_.Assign(job->entry);
+    entryDone_ = 0;
+    for (;;) {
+      const bool finished = pool.WaitFor(*job);
+      const int64_t done = job->done.load(std::memory_order_relaxed);
+      if (done > entryDone_) ReportProgress(static_cast<size_t>(done - entryDone_));
+      ProcessMessagesAndCheckCancel();
+      if (finished) break;
+    }
+    pool.pending.pop_front();
+    ReportingDamage(job->index, [&] { PlacePooledEntry(*job); });
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+}
+
+void TZipReader::PlacePooledEntry(TExtractJob& job) {
+  if (job.failure) std::rethrow_exception(job.failure);
+  if (job.result == TDecodeResult::OutOfMemory)
+    ui_->ShowMessage(job.problem.empty() ? OutOfMemoryText(DataMethod(work_)) : job.problem, "Error");
+  // The same rules as for an entry decoded on the caller's thread.
+  const bool strict = DataMethod(work_) > 8;
+  const bool good = job.crc == work_.CRC32 &&
+                    static_cast<uint64_t>(entryDone_) == work_.UncompressedSize &&
+                    (strict ? job.result == TDecodeResult::Ok : job.result != TDecodeResult::OutOfMemory);
+  if (good) {
+    const bool placed = job.temp->Commit(job.leaf);
+    job.file->Close();
+    if (!placed) {
+      bool retry = false;
+      if (OnSkippingFile) OnSkippingFile(this, skipCannotCreate, job.fname, job.index, retry);
+      return;
+    }
+    if (OnEndUnZip) OnEndUnZip(this, job.index, job.fname);
+    ++runCount_;
+    return;
+  }
+  job.file.reset();
+  decodeProblem_ = job.problem;
+  ReportBadEntry(job.index, job.result, job.crc, true);
 }
 
 void TZipReader::EntryFailed(int index, const std::string& message) {
@@ -472,8 +800,15 @@ struct TZipReader::TEntryTarget {
 
 void TZipReader::ExtractEntry(int index) {
   retry_ = false;
+  {
+    // What the workers have is finished before an entry the caller's thread
+    // decodes or reports (a directory entry only makes a directory).
+    const TZipHeaderInfo& e = *view_->Entry(index);
+    if (extractPool_ && !PoolCandidate(e) && !e.Filename().empty()) FinishPooledEntries(true);
+  }
   work_.Assign(*view_->Entry(index));
   auto skipping = [&](TSkipReason reason, const std::string& name, bool bookkeeping) {
+    FinishPooledEntries(true);  // reports come in the archive's order
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
     if (bookkeeping) SkipBookkeeping(work_);
@@ -512,6 +847,14 @@ void TZipReader::ExtractEntry(int index) {
   bool skip = false;
   if (OnStartUnZip) OnStartUnZip(this, index, target.fname, skip);
   if (skip) return;
+  // An earlier entry of the same name is put in place first, so that this
+  // one meets it (and its overwrite question) as it would one at a time.
+  if (extractPool_)
+    for (const auto& job : extractPool_->pending)
+      if (job->fname == target.fname) {
+        FinishPooledEntries(true);
+        break;
+      }
 
   // An unknown method or encryption is refused before anything is created,
   // so an existing file is not destroyed for nothing and the entry is not
@@ -556,7 +899,7 @@ void TZipReader::ExtractEntry(int index) {
   // to replace, and leaves no partial file behind.
   const bool isLink = IsStoredSymlink(work_);
   std::unique_ptr<TLFNFileStream> file;
-  TTempOutput temp;
+  auto temp = std::make_unique<TTempOutput>();
   std::string linkTarget;
   if (isLink && work_.UncompressedSize > kMaxLinkTarget) {
     EntryFailed(index, "symbolic link target too long");
@@ -567,7 +910,7 @@ void TZipReader::ExtractEntry(int index) {
     // that they need no change afterwards when the umask leaves them whole.
     const int stored = RetainAttributes ? StoredUnixMode(work_) : -1;
     const mode_t mode = stored >= 0 ? static_cast<mode_t>(stored) : 0666;
-    bool created = temp.Create(target.dirFd, mode);
+    bool created = temp->Create(target.dirFd, mode);
     if (!created && target.fname == target.computed && IsRemovedDirectory(target.dirFd)) {
       // The directory kept open since an earlier entry was removed meanwhile:
       // its path is walked (and made) again, and what is there now decides.
@@ -577,13 +920,31 @@ void TZipReader::ExtractEntry(int index) {
         return;
       }
       if (!MayOverwrite(index, target)) return;
-      created = temp.Create(target.dirFd, mode);
+      created = temp->Create(target.dirFd, mode);
     }
     if (!created) {
       skipping(skipCannotCreate, target.fname, true);
       return;
     }
-    file = std::make_unique<TLFNFileStream>(temp.Fd(), StreamBufferSize, FlushFilesOnClose, true);
+    file = std::make_unique<TLFNFileStream>(temp->Fd(), StreamBufferSize, FlushFilesOnClose, true);
+  }
+  if (file && PoolCandidate(work_) && !zipCrypto && !aesEntry) {
+    // A worker decodes it; it is put in place when its turn comes.
+    auto job = std::make_shared<TExtractJob>();
+    job->dir = TFd(::fcntl(target.dirFd, F_DUPFD_CLOEXEC, 0));
+    if (job->dir.Valid()) {
+      job->index = index;
+      job->entry.Assign(work_);
+      job->dataStart = dataStart;
+      job->fname = target.fname;
+      job->leaf = target.fileLeaf;
+      temp->UseDirectory(job->dir.Get());
+      job->file = std::move(file);
+      job->temp = std::move(temp);
+      extractPool_->Submit(std::move(job));
+      while (extractPool_->pending.size() > extractPool_->Window()) FinishPooledEntries(false);
+      return;
+    }
   }
 
   if (!zipCrypto && !aesEntry) archive_->Seek(dataStart, soBeginning);
@@ -619,7 +980,7 @@ void TZipReader::ExtractEntry(int index) {
     if (!TestOnly) {
       const bool placed = isLink ? linkTarget.find('\0') == std::string::npos &&
                                        PlaceSymlink(target.dirFd, target.fileLeaf, linkTarget)
-                                 : temp.Commit(target.fileLeaf);
+                                 : temp->Commit(target.fileLeaf);
       if (file) file->Close();
       if (!placed) {
         skipping(skipCannotCreate, target.fname, false);
@@ -821,55 +1182,13 @@ bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
   return blocked ? refuse(skipCannotCreate) : true;
 }
 
-// The one place that maps a method code to its decoder; IsKnownMethod lists
-// the same codes.
 TDecodeResult TZipReader::DecodeEntry(TDecodeInput& input, TDecodeOutput& output,
                                       uint64_t compressedSize) {
-  TDecodeBuffers& buf = *buffers_;
-  const uint16_t flags = work_.GeneralPurposeFlags;
-  decodeProblem_.clear();
-  switch (DataMethod(work_)) {
-    case 0: return CopyStored(input, output);
-    case 1: return Unshrink(input, output, buf, work_.UncompressedSize);
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-      return Unreduce(input, output, buf, work_.CompressionMethod - 1, work_.UncompressedSize);
-    case 6:
-      return Explode(input, output, buf, flags & kFlagExplode8k, flags & kFlagExplodeLiteralTree,
-                     compressedSize, work_.UncompressedSize);
-    case 8: return Inflate(input, output, buf);
-    case 9: return Inflate64(input, output);
-    case 12: return Bunzip2(input, output, buf);
-    case 14:
-      return UnLzma(input, output, buf, work_.UncompressedSize, flags & kFlagLzmaEndMarker);
-    case 20:
-    case 93: return UnZstd(input, output, buf, work_.UncompressedSize);
-    case 95: return UnXz(input, output, buf, work_.UncompressedSize);
-    case 98: return UnPpmd(input, output, buf, work_.UncompressedSize, decodeProblem_);
-  }
-  throw EFatalUnzipError(kTextUnknownMethod);
+  return DecodeEntryData(work_, *buffers_, input, output, compressedSize, decodeProblem_);
 }
 
 void TZipReader::FinishOutputFile(TLFNFileStream& file) {
-  if (!file.FlushBuffer()) throw ECantWriteUCF(kTextCantWrite);
-  const int fd = file.Handle();
-  if (FlushFilesOnClose && ::fdatasync(fd) != 0 && errno != EINVAL)
-    throw ECantWriteUCF(kTextCantWrite);
-  std::time_t t = DosDateTimeToTime(work_.LastModDateTime);
-  struct timespec times[2] = {{t, 0}, {t, 0}};
-  ::futimens(fd, times);
-  if (RetainAttributes) {
-    const int mode = StoredUnixMode(work_);
-    struct stat st;
-    if (mode >= 0) {
-      // Made with these bits (see ExtractEntry): only what the umask took
-      // needs putting back.
-      if (static_cast<uint32_t>(mode) & runUmask_) ::fchmod(fd, static_cast<mode_t>(mode));
-    } else if ((work_.ExternalAttributes & 0x01) && ::fstat(fd, &st) == 0)
-      ::fchmod(fd, st.st_mode & 0777 & ~0222);
-  }
+  FinishFile(file, work_, FlushFilesOnClose, RetainAttributes, runUmask_);
 }
 
 void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, bool authentic) {

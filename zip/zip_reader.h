@@ -35,6 +35,11 @@ class TZipCrypt;
 class TAesCipher;
 class TZipReader;
 class TDirectoryChain;
+class TExtractPool;
+struct TExtractJob;
+struct TExtractPoolDeleter {
+  void operator()(TExtractPool* pool) const;
+};
 
 // Whether extraction knows the compression method code.
 bool IsKnownMethod(uint16_t method);
@@ -148,6 +153,13 @@ class TZipReader {
   bool FlushFilesOnClose = false;
   bool CancelOperation = false;
   size_t StreamBufferSize = 131072;
+  // Files worked on at once. 1: one after the other on the caller's thread.
+  // More: Zip compresses that many files on worker threads ahead of the
+  // writing (the archive is the same, byte for byte, and the events come in
+  // the same order); UnZip decodes that many entries into their files on
+  // worker threads (directories and links are made, and files put in place,
+  // on the caller's thread, in the archive's order). 0: one per processor.
+  int Threads = 1;
   static constexpr int ThisVersion = 221;
 
   int64_t NumberOfDisks() const { return numberOfDisks_; }
@@ -302,6 +314,10 @@ class TZipReader {
   void CheckFreeSpace();
   // Extracts one entry; a damaged entry is reported and left out.
   void ExtractEntryReportingDamage(int index);
+  // Runs body, reporting the damage it meets in entry `index` and going on.
+  void ReportingDamage(int index, const std::function<void()>& body);
+  // Puts an entry a worker decoded in place, or reports what is wrong with it.
+  void PlacePooledEntry(TExtractJob& job);
   void ExtractEntry(int index);
   void ExtractDirectoryEntry(int index, const TEntryTarget& target);
   // Gives the directories made from directory entries their stored dates
@@ -328,6 +344,13 @@ class TZipReader {
   void SkipBookkeeping(const TZipHeaderInfo& entry);
   void ReadArchive(uint8_t* dst, size_t n);
   void ReportProgress(size_t blockSize);
+  // Whether the entry can be decoded by the run's pool of workers: a file
+  // entry, neither a link nor encrypted, of a known method.
+  bool PoolCandidate(const TZipHeaderInfo& e) const;
+  // Puts the entries the workers finished in place (or reports them), in
+  // the archive's order, waiting for each: all of them, or the first only.
+  void FinishPooledEntries(bool all);
+  void FinishPooledEntry();
 
   std::string destDir_;
   std::string rootDir_;
@@ -357,6 +380,9 @@ class TZipReader {
     int mode;  // -1: keep what it has
   };
   std::vector<TDirStamp> dirStamps_;
+  // The workers of a run with Threads above 1 (none for a test, a set of
+  // volumes or a single thread).
+  std::unique_ptr<TExtractPool, TExtractPoolDeleter> extractPool_;
 };
 
 }  // namespace vantrel::zip

@@ -24,7 +24,8 @@
 // With MultiZipInfo.MultiMode set, the finished temporary archive is copied
 // onto block files or removable media instead (zip_volumes.h).
 //
-// Events run on the caller's thread inside Zip. With Threads above 1 the
+// Events run on the caller's thread inside Zip. With Threads (zip_reader.h)
+// above 1 the
 // files are read and compressed on worker threads ahead of the writing
 // (zip_pack_pool.h); everything else, every event included, stays on the
 // caller's thread and in the order of the file list.
@@ -167,11 +168,6 @@ class TZipWriter : public TZipReader {
   // existed stays as it was. True (the component's rule): an empty archive,
   // an end record only, is written.
   bool WriteEmptyArchive = true;
-  // Files compressed at once. 1: one after the other on the caller's thread;
-  // more: on that many worker threads, ahead of the writing (the archive is
-  // the same, byte for byte, and the events come in the same order); 0: one
-  // thread per processor.
-  int Threads = 1;
 
   // ------------------------------------------------------------ events
   TStartZipInfoEvent OnStartZipInfo;

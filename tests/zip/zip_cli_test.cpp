@@ -158,6 +158,23 @@ TEST_F(CliTest, AddThreadsWritesTheSameArchiveAndRefusesBadCounts) {
   }
 }
 
+TEST_F(CliTest, ExtractThreadsGivesTheSameTreeAndRefusesBadCounts) {
+  for (int i = 0; i < 20; ++i)
+    test::WriteFile(tmp_ / ("docs/sub/n" + std::to_string(i) + ".txt"), std::string(3000 + i * 500, 'a' + i % 26));
+  ASSERT_EQ(Run("add -r t.zip docs"), 0);
+  for (const char* n : {"1", "2", "8", "0"}) {
+    SCOPED_TRACE(n);
+    const std::string dest = std::string("x") + n;
+    EXPECT_EQ(Run("extract --threads " + std::string(n) + " -d " + dest + " t.zip"), 0);
+    for (const char* f : {"docs/a.txt", "docs/README", "docs/sub/c.txt", "docs/sub/n19.txt"})
+      EXPECT_EQ(test::ReadFile(tmp_ / (dest + "/" + f)), test::ReadFile(tmp_ / f)) << f;
+  }
+  std::string err;
+  EXPECT_EQ(Run("extract --threads many -d bad t.zip", nullptr, &err), 2);
+  EXPECT_NE(err.find("bad thread count"), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(tmp_ / "bad"));
+}
+
 TEST_F(CliTest, AddUpdateFreshenReplaceAndExitStatuses) {
   std::string out;
   ASSERT_EQ(Run("add out.zip docs/a.txt"), 0);

@@ -7,7 +7,7 @@ const std::vector<TCommand>& Commands() {
   static const std::vector<TCommand> commands = {
       {"list", "list [-v] ARCHIVE", RunList},
       {"test", "test [-P PASSWORD] ARCHIVE", RunTest},
-      {"extract", "extract [-d DIR] [-o | -n] [-j] [-P PASSWORD] ARCHIVE [MASK...]",
+      {"extract", "extract [-d DIR] [-o | -n] [-j] [-P PASSWORD] [--threads N] ARCHIVE [MASK...]",
        RunExtract},
       {"add",
        "add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]... [-e [--zipcrypto] "

@@ -78,6 +78,7 @@ struct TOptions {
   bool haveDestDir = false;
   TUZOverwriteMode overwrite = TUZOverwriteMode::Prompt;
   bool junkPaths = false;
+  int threads = 1;
   std::string password;
   std::string archive;
   std::vector<std::string> masks;
@@ -104,6 +105,14 @@ bool ParseOptions(const std::vector<std::string>& args, bool extract, TOptions& 
       o.overwrite = TUZOverwriteMode::Never;
     } else if (extract && a == "-j") {
       o.junkPaths = true;
+    } else if (extract && a == "--threads" && i + 1 < args.size()) {
+      const std::optional<int> n = ParseThreadCount(args[++i]);
+      if (!n) {
+        std::fprintf(stderr, "vantrel-zip: bad thread count '%s' (0 for one per processor, up to 1024)\n",
+                     Shown(args[i]).c_str());
+        return false;
+      }
+      o.threads = *n;
     } else {
       std::fprintf(stderr, "vantrel-zip: unknown or incomplete option '%s'\n", Shown(a).c_str());
       return false;
@@ -131,6 +140,7 @@ int RunUnZip(const TOptions& o, bool testOnly) {
   zip.TestOnly = testOnly;
   zip.RecreateDirs = !o.junkPaths;
   zip.OverwriteMode = o.overwrite;
+  zip.Threads = o.threads;
   int failures = 0;
   zip.OnBadCRC = [&](TZipReader* z, int32_t calc, int32_t stored, int index) {
     ui.ClearProgress();

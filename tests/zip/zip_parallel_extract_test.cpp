@@ -1,0 +1,267 @@
+// Extracting on several threads: the files, their dates, the reports and
+// the guards are those of a single thread at every thread count.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+
+#include "tests/support/test_support.h"
+#include "tests/zip/zip_test_util.h"
+#include "tests/zip/zip_writer_support.h"
+#include "zip/zip_reader.h"
+
+namespace vantrel::zip {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace testing;
+using namespace vantrel::test;
+
+std::string Text(size_t n, uint32_t seed) {
+  const char* words[] = {"entry ", "decode ", "worker ", "inflate ", "\n"};
+  std::mt19937 gen(seed);
+  std::string s;
+  while (s.size() < n) s += words[gen() % 5];
+  s.resize(n);
+  return s;
+}
+
+TEntrySpec Deflated(const std::string& name, const std::string& data) {
+  TEntrySpec e(name, data);
+  e.method = 8;
+  return e;
+}
+
+TEntrySpec UnixEntry(TEntrySpec e, uint32_t mode) {
+  e.versionMadeBy = (3 << 8) | 20;
+  e.external = mode << 16;
+  return e;
+}
+
+// Everything under dir: kind, contents (or link target), date and mode.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string rel = fs::relative(e.path(), dir).string();
+    struct stat st;
+    ::lstat(e.path().c_str(), &st);
+    std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_mtime) + " ";
+    if (S_ISLNK(st.st_mode))
+      what += "-> " + fs::read_symlink(e.path()).string();
+    else if (S_ISREG(st.st_mode))
+      what += ReadFile(e.path());
+    out[rel] = what;
+  }
+  return out;
+}
+
+size_t ThreadsOfThisProcess() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+struct TExtractLog {
+  std::vector<std::string> starts;   // OnStartUnZip, in order
+  std::vector<std::string> reports;  // everything else, in order
+  int count = -1;
+  size_t mostThreads = 0;
+};
+
+TExtractLog Extract(const std::string& zip, const std::string& dest, int threads,
+                    TUZOverwriteMode mode = TUZOverwriteMode::Always) {
+  TExtractLog log;
+  // Names as they are below the destination, which differs between runs.
+  auto below = [&](const std::string& name) {
+    return name.rfind(dest, 0) == 0 ? name.substr(dest.size()) : name;
+  };
+  TZipReader r;
+  r.SetZipName(zip);
+  r.SetDestDir(dest);
+  r.DoAll = true;
+  r.RecreateDirs = true;
+  r.OverwriteMode = mode;
+  r.Threads = threads;
+  r.OnStartUnZip = [&](TZipReader*, int i, std::string&, bool&) { log.starts.push_back(std::to_string(i)); };
+  r.OnEndUnZip = [&](TZipReader*, int i, const std::string& name) {
+    log.reports.push_back("end " + std::to_string(i) + " " + below(name));
+    log.mostThreads = std::max(log.mostThreads, ThreadsOfThisProcess());
+  };
+  r.OnBadCRC = [&](TZipReader*, int32_t calc, int32_t stored, int i) {
+    log.reports.push_back("crc " + std::to_string(i) + " " + std::to_string(calc) + " " + std::to_string(stored));
+  };
+  r.OnEntryError = [&](TZipReader*, int i, const std::string& m) {
+    log.reports.push_back("error " + std::to_string(i) + " " + m);
+  };
+  r.OnSkippingFile = [&](TZipReader*, TSkipReason why, const std::string& name, int i, bool&) {
+    log.reports.push_back("skip " + std::to_string(why) + " " + std::to_string(i) + " " + below(name));
+  };
+  log.count = r.UnZip();
+  return log;
+}
+
+struct TArchiveCase {
+  const char* name;
+  std::vector<TEntrySpec> entries;
+  TUZOverwriteMode mode = TUZOverwriteMode::Always;
+};
+
+std::vector<TArchiveCase> ArchiveCases() {
+  std::vector<TArchiveCase> cases;
+  {
+    TArchiveCase c{"files, directories, a link and empty files", {}};
+    c.entries.push_back(TEntrySpec("top/"));
+    for (int i = 0; i < 30; ++i)
+      c.entries.push_back(UnixEntry(Deflated("top/f" + std::to_string(i) + ".txt", Text(500 + i * 3000, i)), 0100640));
+    c.entries.push_back(TEntrySpec("top/empty.dat", ""));
+    c.entries.push_back(Deflated("top/sub/large.txt", Text(3 << 20, 99)));
+    c.entries.push_back(UnixEntry(TEntrySpec("top/sub/link", "../f1.txt"), 0120777));
+    c.entries.push_back(TEntrySpec("top/stored.bin", RandomBytes(70000, 5)));
+    c.entries.push_back(TEntrySpec("top/sub/"));
+    cases.push_back(c);
+  }
+  {
+    TArchiveCase c{"damaged entries between good ones", {}};
+    for (int i = 0; i < 8; ++i) {
+      TEntrySpec e = Deflated("d" + std::to_string(i) + ".txt", Text(40000 + i, 10 + i));
+      if (i == 2) e.crc = 0x12345678;           // bad CRC
+      if (i == 5) e.usize = 1000;               // more data than declared
+      if (i == 6) e.method = 77, e.rawBody = true;  // unknown method
+      c.entries.push_back(e);
+    }
+    TEntrySpec secret("secret.txt", "locked");
+    secret.password = "pw";  // no password given: reported at its place
+    c.entries.insert(c.entries.begin() + 4, secret);
+    cases.push_back(c);
+  }
+  {
+    TArchiveCase c{"one name twice, the later one wins", {}};
+    c.entries = {Deflated("same.txt", Text(90000, 1)), Deflated("other.txt", Text(5000, 2)),
+                 Deflated("same.txt", Text(80000, 3))};
+    cases.push_back(c);
+    c.name = "one name twice, the first one stays";
+    c.mode = TUZOverwriteMode::Never;
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+TEST(ParallelExtract, SameFilesAndReportsAtEveryThreadCount) {
+  for (const TArchiveCase& c : ArchiveCases()) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string zip = dir / "a.zip";
+    WriteFile(zip, BuildZip(c.entries));
+    const TExtractLog one = Extract(zip, dir / "one", 1, c.mode);
+    const auto expected = Snapshot(dir / "one");
+    ASSERT_GT(one.count, 0);
+    ASSERT_FALSE(expected.empty());
+    for (int threads : {2, 3, 8}) {
+      SCOPED_TRACE(threads);
+      const std::string dest = dir / ("n" + std::to_string(threads));
+      const TExtractLog log = Extract(zip, dest, threads, c.mode);
+      EXPECT_EQ(log.count, one.count);
+      EXPECT_EQ(log.starts, one.starts);
+      EXPECT_EQ(log.reports, one.reports);
+      EXPECT_EQ(Snapshot(dest), expected);
+      EXPECT_GT(log.mostThreads, one.mostThreads) << "the workers ran";
+    }
+  }
+}
+
+TEST(ParallelExtract, DamagedEntriesAreReportedAndLeaveNoFile) {
+  const auto cases = ArchiveCases();
+  TempDir dir;
+  const std::string zip = dir / "a.zip";
+  WriteFile(zip, BuildZip(cases[1].entries));
+  const TExtractLog log = Extract(zip, dir / "out", 3);
+  const std::vector<std::string> names = [&] {
+    std::vector<std::string> v;
+    for (const auto& [name, what] : Snapshot(dir / "out")) v.push_back(name);
+    return v;
+  }();
+  EXPECT_EQ(names, (std::vector<std::string>{"d0.txt", "d1.txt", "d3.txt", "d4.txt", "d7.txt"}));
+  EXPECT_EQ(log.count, 5);
+  ASSERT_EQ(log.reports.size(), 9u);
+  EXPECT_EQ(log.reports[2].rfind("crc 2 ", 0), 0u) << log.reports[2];
+  EXPECT_EQ(log.reports[4].rfind("skip 0 4 ", 0), 0u) << log.reports[4];
+  EXPECT_EQ(log.reports[6].rfind("error 6 size mismatch", 0), 0u) << log.reports[6];
+  EXPECT_EQ(log.reports[7].rfind("error 7 ", 0), 0u) << log.reports[7];
+}
+
+// A destination whose directory or file is a link to elsewhere: nothing is
+// written through it, at any thread count.
+TEST(ParallelExtract, LinksInTheDestinationAreNotFollowed) {
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 6; ++i) entries.push_back(Deflated("a" + std::to_string(i) + ".txt", Text(60000, i)));
+  entries.push_back(Deflated("sub/inside.txt", Text(20000, 40)));
+  entries.push_back(Deflated("victim.txt", "from the archive"));
+  for (int threads : {1, 2, 8}) {
+    SCOPED_TRACE(threads);
+    TempDir dir;
+    const std::string zip = dir / "a.zip";
+    WriteFile(zip, BuildZip(entries));
+    const std::string dest = dir / "dest", outside = dir / "outside";
+    fs::create_directories(dest);
+    fs::create_directories(outside);
+    WriteFile(outside + "/victim.txt", "untouched");
+    fs::create_directory_symlink(outside, dest + "/sub");
+    fs::create_symlink(outside + "/victim.txt", dest + "/victim.txt");
+    const TExtractLog log = Extract(zip, dest, threads);
+    EXPECT_EQ(ReadFile(outside + "/victim.txt"), "untouched");
+    EXPECT_FALSE(fs::exists(outside + "/inside.txt"));
+    EXPECT_TRUE(fs::is_symlink(dest + "/sub"));
+    // The link at the file's own name is replaced by the file, not written through.
+    EXPECT_FALSE(fs::is_symlink(dest + "/victim.txt"));
+    EXPECT_EQ(ReadFile(dest + "/victim.txt"), "from the archive");
+    EXPECT_EQ(ReadFile(dest + "/a5.txt"), Text(60000, 5));
+    EXPECT_EQ(std::count_if(log.reports.begin(), log.reports.end(),
+                            [](const std::string& r) { return r.rfind("skip 3 6 ", 0) == 0; }),
+              1)
+        << "the entry under the linked directory is refused";
+  }
+}
+
+TEST(ParallelExtract, CancelStopsTheWorkersAndLeavesOnlyCompleteFiles) {
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 8; ++i) entries.push_back(Deflated("big" + std::to_string(i) + ".txt", Text(4 << 20, i)));
+  TempDir dir;
+  const std::string zip = dir / "a.zip";
+  WriteFile(zip, BuildZip(entries));
+  for (int threads : {2, 8}) {
+    SCOPED_TRACE(threads);
+    const std::string dest = dir / ("out" + std::to_string(threads));
+    TZipReader r;
+    r.SetZipName(zip);
+    r.SetDestDir(dest);
+    r.DoAll = true;
+    r.Threads = threads;
+    std::chrono::steady_clock::time_point asked{};
+    r.OnTotalPercentDone = [&](TZipReader*, int p) {
+      if (p >= 30 && asked == std::chrono::steady_clock::time_point{}) {
+        asked = std::chrono::steady_clock::now();
+        r.CancelOperation = true;
+      }
+    };
+    EXPECT_THROW(r.UnZip(), EUserCanceled);
+    ASSERT_NE(asked, std::chrono::steady_clock::time_point{});
+    const auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000);
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(dest)) {
+      const std::string name = e.path().filename().string();
+      ASSERT_EQ(name.rfind("big", 0), 0u) << "no temporary file is left: " << name;
+      const int i = name[3] - '0';
+      EXPECT_TRUE(ReadFile(e.path()) == Text(4 << 20, static_cast<uint32_t>(i))) << name;
+      ++files;
+    }
+    EXPECT_LT(files, entries.size());
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::zip
