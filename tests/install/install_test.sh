@@ -107,7 +107,7 @@ completes() {  # the words typed (the last one being completed), then the replie
 }
 completes "vantrel-zip ex" extract
 completes "vantrel-zip list -" -v
-completes "vantrel-zip extract -" -d -o -n -j -P
+completes "vantrel-zip extract -" -d -o -n -j -P --threads
 completes "vantrel-zip test t" t.zip
 completes "vantrel-zip extract -o t.zip " docs/ "docs/first file.txt" docs/second.txt  # add -r stores docs/ too
 completes "vantrel-zip extract t.zip docs/s" docs/second.txt
