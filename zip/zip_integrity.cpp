@@ -10,6 +10,9 @@ std::string TDirectoryReport::Damage() const {
   std::string text;
   auto add = [&text](const std::string& part) { text += (text.empty() ? "" : "; ") + part; };
   const std::string read_ = std::to_string(read);
+  if (!missingLastVolume.empty())
+    add("a volume of a split archive whose last volume, \"" + missingLastVolume +
+        "\", is missing: only the entries on this volume can be read");
   if (rebuilt) {
     if (announced < 0)
       add("archive directory missing: rebuilt from the local headers, " + read_ +

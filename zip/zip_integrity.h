@@ -30,6 +30,7 @@ struct TDirectoryReport {
   bool moreRecords = false; // the central directory holds records past the announced ones
   int64_t overlapping = 0;  // entries refused because their data overlaps other data
   std::string problem;      // anything else the end record and the directory disagree on
+  std::string missingLastVolume;  // read as a volume of a split set whose last volume is gone
 
   // Empty when the reading is whole and no entry overlaps another; else what
   // is wrong, e.g. "archive directory damaged: 18 of 40 entries read".

@@ -232,6 +232,9 @@ void TZipReader::ReadDirectory() {
       ClearZip();
       throw EBadZipFile(kTextNotAZip);
     }
+    // A volume read on its own because the set's last one is gone: the
+    // entries it holds whole are all there is, and the report says why.
+    report_.missingLastVolume = MissingLastVolume();
     FinishReading(false);
     return;
   } else {
@@ -521,19 +524,33 @@ void TZipReader::BuiltInGetNextDisk(int64_t nextDisk, std::string& fname) {
     fname = InfoZipStyleSet(fname) ? infoZip : ours;
 }
 
-std::string TZipReader::LastVolumeOfSet() const {
-  // "x.001" ... or "x.z01" ... beside an "x.zip": the set's last volume.
-  const size_t dot = ExtensionStart(zipName_);
-  const std::string ext = zipName_.substr(dot);
+namespace {
+
+// "x.001" or "x.z01": the name of a volume of a split set other than its last.
+bool IsNumberedVolume(const std::string& name) {
+  const std::string ext = name.substr(ExtensionStart(name));
   const bool numbered = ext.size() == 4 && std::isdigit(static_cast<unsigned char>(ext[1])) &&
                         std::isdigit(static_cast<unsigned char>(ext[2])) &&
                         std::isdigit(static_cast<unsigned char>(ext[3]));
   const bool infoZip = ext.size() >= 4 && (ext[1] == 'z' || ext[1] == 'Z') &&
                        std::all_of(ext.begin() + 2, ext.end(),
                                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-  if (!numbered && !infoZip) return {};
+  return numbered || infoZip;
+}
+
+}  // namespace
+
+std::string TZipReader::LastVolumeOfSet() const {
+  // "x.001" ... or "x.z01" ... beside an "x.zip": the set's last volume.
+  if (!IsNumberedVolume(zipName_)) return {};
   const std::string last = ChangeFileExt(zipName_, ".zip");
   return FileExists(last) ? last : std::string();
+}
+
+std::string TZipReader::MissingLastVolume() const {
+  if (!IsNumberedVolume(zipName_)) return {};
+  const std::string last = ChangeFileExt(zipName_, ".zip");
+  return FileExists(last) ? std::string() : last;
 }
 
 // ------------------------------------------------------------ the entry view

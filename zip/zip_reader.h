@@ -248,6 +248,9 @@ class TZipReader {
   // For an archive without an end record that is a volume of a split set
   // other than the last: the last volume (the one to open); else empty.
   std::string LastVolumeOfSet() const;
+  // The last volume's name when this file is named as a volume of a split
+  // set (.001, .z01) and no file of that name exists; empty otherwise.
+  std::string MissingLastVolume() const;
   // Moves the stream past the local extra field, the data and the
   // descriptor of e (found by its compressed size when the header had no
   // sizes); false when the data runs to the end of the stream.

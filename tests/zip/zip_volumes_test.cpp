@@ -330,12 +330,29 @@ TEST(ZipVolumes, AMissingVolumeCostsOnlyTheEntriesThatNeedIt) {
       if (expected) EXPECT_EQ(ReadFile(dir / ("out/" + name)), ReadFile(dir / name));
     }
   }
-  // The last volume is the archive: without it there is nothing to read.
+  // The last volume is the archive: without it there is nothing to read
+  // under its name, and another volume read on its own says what is gone and
+  // gives the entries it holds whole.
   std::string out;
   EXPECT_EQ(run(vz + " add -0 --split 64k z.zip a b c d", &out), 0) << out;
   fs::remove(dir / "z.zip");
   EXPECT_EQ(run(vz + " test z.zip", &out), 2);
   EXPECT_NE(out.find("z.zip"), std::string::npos) << out;
+  const struct {
+    const char* volume;
+    const char* says;
+  } alone[] = {
+      {"z.001", "1 entries OK, 1 failed"},  // a whole, b running off its end
+      {"z.002", "0 entries OK, 1 failed"},  // c running off its end
+  };
+  for (const auto& row : alone) {
+    SCOPED_TRACE(row.volume);
+    EXPECT_EQ(run(vz + " test " + row.volume, &out), 2);
+    EXPECT_NE(out.find("a volume of a split archive whose last volume, \"z.zip\", is missing"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(row.says), std::string::npos) << out;
+  }
 }
 
 // The files of a directory that anyone sees (names not starting with "."),
