@@ -2,6 +2,12 @@
 // pages; the lower halves are ASCII.
 #include "platform/codepages.h"
 
+#include <iconv.h>
+
+#include <array>
+#include <cstdlib>
+#include <mutex>
+
 namespace vantrel::platform {
 
 namespace {
@@ -82,6 +88,123 @@ char16_t CodePageChar(CodePage page, unsigned char byte) {
   if (byte < 0x80) return byte;
   const char16_t* upper = UpperHalf(page);
   return upper != nullptr ? upper[byte - 0x80] : static_cast<char16_t>(byte);
+}
+
+}  // namespace vantrel::platform
+
+// ------------------------------------------------------------ named code pages
+
+namespace vantrel::platform {
+
+namespace {
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return out;
+}
+
+// One open converter, used under a lock (a converter keeps shift state).
+struct TConverter {
+  std::mutex lock;
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+};
+
+// The converters opened so far by page name; they live as long as the
+// process (a handful at most).
+TConverter* ConverterFor(const std::string& page) {
+  static std::mutex lock;
+  static std::vector<std::pair<std::string, TConverter*>> open;
+  std::lock_guard<std::mutex> hold(lock);
+  for (auto& [name, conv] : open)
+    if (name == page) return conv;
+  iconv_t cd = iconv_open("UTF-8", page.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return nullptr;
+  auto* conv = new TConverter;
+  conv->cd = cd;
+  open.emplace_back(page, conv);
+  return conv;
+}
+
+}  // namespace
+
+const std::vector<std::string>& NameCodePages() {
+  static const std::vector<std::string> pages = {"CP437", "CP850",  "CP866", "CP1251",
+                                                 "CP1252", "KOI8-R", "CP932", "CP936",
+                                                 "CP949", "CP950"};
+  return pages;
+}
+
+bool IsKnownCodePage(std::string_view page) {
+  const std::string name = Upper(page);
+  return name == "UTF-8" || name == "CP437" || ConverterFor(name) != nullptr;
+}
+
+std::optional<std::string> CodePageToUtf8(std::string_view bytes, std::string_view page) {
+  const std::string name = Upper(page);
+  if (name == "UTF-8") return std::string(bytes);
+  if (name == "CP437") {
+    // Our own table: every byte has a character.
+    std::string out;
+    for (unsigned char c : bytes) {
+      const char32_t cp = CodePageChar(CodePage::Cp437, c);
+      if (cp < 0x80) {
+        out += static_cast<char>(cp);
+      } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+      } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+      }
+    }
+    return out;
+  }
+  TConverter* conv = ConverterFor(name);
+  if (!conv) return std::nullopt;
+  std::string out(bytes.size() * 4 + 16, '\0');
+  std::lock_guard<std::mutex> hold(conv->lock);
+  iconv(conv->cd, nullptr, nullptr, nullptr, nullptr);
+  char* in = const_cast<char*>(bytes.data());
+  size_t inLeft = bytes.size();
+  char* dst = out.data();
+  size_t outLeft = out.size();
+  if (iconv(conv->cd, &in, &inLeft, &dst, &outLeft) == static_cast<size_t>(-1) ||
+      iconv(conv->cd, nullptr, nullptr, &dst, &outLeft) == static_cast<size_t>(-1))
+    return std::nullopt;
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+std::string NameCodePageOfLocale(std::string_view locale) {
+  // The language (and for Chinese the region) decides; "C" and "POSIX" say
+  // nothing.
+  const std::string_view lang = locale.substr(0, locale.find_first_of("_.@"));
+  const std::string_view region =
+      locale.size() > lang.size() + 1 && locale[lang.size()] == '_'
+          ? locale.substr(lang.size() + 1, 2)
+          : std::string_view();
+  static const std::array<std::pair<std::string_view, std::string_view>, 14> byLanguage = {{
+      {"ru", "CP866"}, {"uk", "CP866"}, {"be", "CP866"}, {"bg", "CP866"},
+      {"ja", "CP932"}, {"ko", "CP949"}, {"de", "CP850"}, {"fr", "CP850"},
+      {"es", "CP850"}, {"it", "CP850"}, {"pt", "CP850"}, {"nl", "CP850"},
+      {"sv", "CP850"}, {"en", "CP437"},
+  }};
+  if (lang == "zh")
+    return region == "TW" || region == "HK" || region == "MO" ? "CP950" : "CP936";
+  for (const auto& [code, page] : byLanguage)
+    if (lang == code) return std::string(page);
+  return {};
+}
+
+std::string LocaleNameCodePage() {
+  for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(var);
+    if (value && *value) return NameCodePageOfLocale(value);
+  }
+  return {};
 }
 
 }  // namespace vantrel::platform

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/codepages.h"
+#include "zip/zip_names.h"
 #include "zip/zip_stream.h"
 
 namespace vantrel::zip {
@@ -121,6 +122,81 @@ int64_t DosDateTimeOrdinal(uint32_t v) {
   DosParts p = Split(ValidateDate(v));
   int64_t days = DaysFromCivil(p.year + 1980, p.month, p.day) - DaysFromCivil(1899, 12, 30);
   return days * 86400 + p.hour * 3600 + p.min * 60 + p.sec2 * 2;
+}
+
+// ------------------------------------------------------------ exact times
+
+namespace {
+
+// 100 ns units from 1601-01-01 to 1970-01-01.
+constexpr int64_t kFiletimeEpoch = 116444736000000000LL;
+
+}  // namespace
+
+TExtraTimes ReadExtraTimes(const uint8_t* data, size_t size) {
+  TExtraTimes ntfs, unix;
+  for (size_t at = 0; at + 4 <= size;) {
+    const uint16_t id = GetU16(data + at);
+    const size_t len = GetU16(data + at + 2);
+    const uint8_t* p = data + at + 4;
+    if (at + 4 + len > size) break;
+    at += 4 + len;
+    if (id == kNtfsExtraId) {
+      // 4 reserved bytes, then tagged attributes; tag 1 holds the times.
+      for (size_t t = 4; t + 4 <= len;) {
+        const uint16_t tag = GetU16(p + t);
+        const size_t tagLen = GetU16(p + t + 2);
+        if (t + 4 + tagLen > len) break;
+        if (tag == 1 && tagLen >= 24) {
+          auto toNs = [](uint64_t ft) {
+            // Out of the range nanoseconds can hold: no exact time.
+            const int64_t units = static_cast<int64_t>(ft) - kFiletimeEpoch;
+            if (ft > static_cast<uint64_t>(INT64_MAX) || units > INT64_MAX / 100 ||
+                units < INT64_MIN / 100 + 1 || ft == 0)
+              return kNoExactTime;
+            return units * 100;
+          };
+          ntfs.modified = toNs(GetU64(p + t + 4));
+          ntfs.accessed = toNs(GetU64(p + t + 12));
+        }
+        t += 4 + tagLen;
+      }
+    } else if (id == kExtTimeExtraId && len >= 1) {
+      const uint8_t flags = p[0];
+      size_t off = 1;
+      if ((flags & 1) && off + 4 <= len) {
+        unix.modified = static_cast<int64_t>(GetU32(p + off)) * 1000000000;
+        off += 4;
+      }
+      if ((flags & 2) && off + 4 <= len) unix.accessed = static_cast<int64_t>(GetU32(p + off)) * 1000000000;
+    }
+  }
+  TExtraTimes out = unix;
+  if (ntfs.modified != kNoExactTime) out = ntfs;
+  return out;
+}
+
+std::string ExtTimeExtra(int64_t modifiedNs) {
+  if (modifiedNs == kNoExactTime || modifiedNs < 0) return {};
+  const int64_t seconds = modifiedNs / 1000000000;
+  if (seconds > static_cast<int64_t>(UINT32_MAX)) return {};
+  uint8_t b[kExtTimeExtraSize];
+  PutU16(b, kExtTimeExtraId);
+  PutU16(b + 2, 5);
+  b[4] = 1;
+  PutU32(b + 5, static_cast<uint32_t>(seconds));
+  return std::string(reinterpret_cast<const char*>(b), sizeof b);
+}
+
+struct timespec NsToTimespec(int64_t ns) {
+  int64_t sec = ns / 1000000000, rest = ns % 1000000000;
+  if (rest < 0) rest += 1000000000, --sec;
+  return {static_cast<std::time_t>(sec), static_cast<long>(rest)};
+}
+
+struct timespec TZipHeaderInfo::ModTime() const {
+  if (ExactModTime != kNoExactTime) return NsToTimespec(ExactModTime);
+  return {DosDateTimeToTime(LastModDateTime), 0};
 }
 
 int Rate(int64_t uncompressed, int64_t compressed) {
@@ -386,6 +462,7 @@ void TZipHeaderInfo::Assign(const TZipHeaderInfo& o) {
   ExternalAttributes = o.ExternalAttributes;
   LocalHeaderOffset = o.LocalHeaderOffset;
   CentralEntryOffset = o.CentralEntryOffset;
+  ExactModTime = o.ExactModTime;
   Selected = o.Selected;
   Marked = o.Marked;
   StoredNameLength = o.StoredNameLength;
@@ -410,6 +487,7 @@ bool TZipHeaderInfo::IsAes() const {
 }
 
 void TZipHeaderInfo::ParseExtraField(const uint8_t* data, size_t size, bool local) {
+  ExactModTime = ReadExtraTimes(data, size).modified;
   // Blocks of a 2-byte id, a 2-byte length and that many bytes; a block that
   // runs past the end ends the walk.
   for (size_t at = 0; at + 4 <= size;) {
@@ -454,7 +532,7 @@ void TZipHeaderInfo::ApplyZip64Block(const uint8_t* p, size_t len, bool local) {
 }
 
 bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk,
-                                 TNameArena* names) {
+                                 TNameArena* names, TNameDecoder* decoder) {
   int64_t start = stream->Position();
   uint8_t h[kCentralHeaderSize];
   size_t n = stream->Read(h, sizeof h);
@@ -489,9 +567,13 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   CRC32 = GetU32(h + 16);
   CompressedSize = GetU32(h + 20);
   UncompressedSize = GetU32(h + 24);
-  SetPath(DecodeStoredName(std::string_view(raw).substr(0, nameLen), GeneralPurposeFlags,
-                           VersionMadeBy),
-          names);
+  const auto* extra = reinterpret_cast<const uint8_t*>(raw.data()) + nameLen;
+  if (decoder)
+    decoder->Decode(*this, std::string_view(raw).substr(0, nameLen), extra, extraLen, names);
+  else
+    SetPath(DecodeStoredName(std::string_view(raw).substr(0, nameLen), GeneralPurposeFlags,
+                             VersionMadeBy),
+            names);
   CentralExtraLength = extraLen;
   LocalExtraLength = 0;
   ForgetComment();
@@ -501,6 +583,7 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   ExternalAttributes = GetU32(h + 38);
   LocalHeaderOffset = GetU32(h + 42);
   AesVersion = AesStrength = AesMethod = 0;
+  ExactModTime = kNoExactTime;
   if (extraLen)
     ParseExtraField(reinterpret_cast<const uint8_t*>(raw.data()) + nameLen, extraLen, false);
   Selected = Marked = 0;
@@ -534,6 +617,7 @@ bool TZipHeaderInfo::ReadLocal(TStream& stream, TNameArena* names) {
   SetPath(DecodeStoredName(raw, GeneralPurposeFlags, 0), names);
   LocalExtraLength = GetU16(h + 28);
   AesVersion = AesStrength = AesMethod = 0;
+  ExactModTime = kNoExactTime;
   if (LocalExtraLength) {
     // Sizes in a ZIP64 block, the AES field; the stream is left after the
     // name as before.

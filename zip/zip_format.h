@@ -24,6 +24,7 @@
 namespace vantrel::zip {
 
 class TStream;
+class TNameDecoder;
 
 // ------------------------------------------------------------ signatures, sizes
 
@@ -97,6 +98,33 @@ uint32_t TimeToDosDateTime(std::time_t t);
 // A number that orders DOS date/times; 0 for an invalid calendar date.
 int64_t DosDateTimeOrdinal(uint32_t dosDateTime);
 
+// ------------------------------------------------------------ exact times
+//
+// The NTFS field (0x000A: modification, access and creation time in 100 ns
+// units since 1601, UTC) and the extended timestamp (0x5455: a flags byte,
+// then the times it names as 32-bit unsigned seconds since 1970, UTC; a
+// central record holds only the modification time) say the instant itself;
+// the DOS time is local time wherever the archive was written.
+
+inline constexpr uint16_t kNtfsExtraId = 0x000A;
+inline constexpr uint16_t kExtTimeExtraId = 0x5455;
+inline constexpr size_t kExtTimeExtraSize = 9;  // id, length, flags, mtime
+// No exact time (nanoseconds since 1970 otherwise).
+inline constexpr int64_t kNoExactTime = INT64_MIN;
+
+struct TExtraTimes {
+  int64_t modified = kNoExactTime;  // nanoseconds since 1970, UTC
+  int64_t accessed = kNoExactTime;
+};
+// The times of the NTFS and extended timestamp fields of an extra field;
+// where both are present the NTFS field's win.
+TExtraTimes ReadExtraTimes(const uint8_t* data, size_t size);
+// The extended timestamp field with the modification time (flags 1); empty
+// for a time the field cannot hold (before 1970 or after 2106).
+std::string ExtTimeExtra(int64_t modifiedNs);
+// Seconds and nanoseconds of a time in nanoseconds since 1970.
+struct timespec NsToTimespec(int64_t ns);
+
 // Compressed size as a per cent of the uncompressed size, rounded, at most 100;
 // 0 for an uncompressed size of 0 or less.
 int Rate(int64_t uncompressed, int64_t compressed);
@@ -167,6 +195,9 @@ class TZipHeaderInfo : public TObject {
   uint64_t UncompressedSize = 0;
   uint64_t LocalHeaderOffset = 0;
   uint64_t CentralEntryOffset = 0;
+  // From an NTFS or extended timestamp field (nanoseconds since 1970, UTC);
+  // kNoExactTime when the entry has only its DOS time.
+  int64_t ExactModTime = kNoExactTime;
   uint32_t LastModDateTime = 0;
   uint32_t CRC32 = 0xFFFFFFFF;
   uint32_t DiskNumberStart = 0;
@@ -224,9 +255,10 @@ class TZipHeaderInfo : public TObject {
   // Reads one central record at the stream's position. On failure the stream
   // is back where it was. nextDisk (may be empty) is called when the stream
   // ends inside the fixed part of the record; it replaces *stream. The name
-  // goes to `names` when given (see SetPath).
+  // goes to `names` when given (see SetPath); `decoder` (when given) reads
+  // it with the archive's code page and Unicode Path field.
   bool ReadCentral(TStream*& stream, const TNextDiskCallback& nextDisk = {},
-                   TNameArena* names = nullptr);
+                   TNameArena* names = nullptr, TNameDecoder* decoder = nullptr);
   // Reads one local header; the stream then stands right after the name.
   bool ReadLocal(TStream& stream, TNameArena* names = nullptr);
 
@@ -249,11 +281,14 @@ class TZipHeaderInfo : public TObject {
   bool IsAes() const;
   // Takes what the engine uses from an extra field of a central record or
   // (local) a local header, to be called once the classic fields are set:
-  // the AES field (0x9901), and from a ZIP64 block (0x0001) the values whose
+  // the AES field (0x9901), the exact modification time (ExactModTime), and from a ZIP64 block (0x0001) the values whose
   // classic field holds the marker (see ApplyZip64Block).
   void ParseExtraField(const uint8_t* data, size_t size, bool local = false);
   bool HasDataDescriptor() const { return GeneralPurposeFlags & kFlagDataDescriptor; }
   bool HasComment() const { return FileCommentLength > 0; }
+  // The modification time: the exact one when the entry has it, else the
+  // DOS time read as local time.
+  struct timespec ModTime() const;
   uint64_t LocalSize() const { return 30u + FilenameLength + LocalExtraLength; }
   uint64_t CentralSize() const {
     return 46u + FilenameLength + CentralExtraLength + FileCommentLength;
@@ -283,7 +318,7 @@ class TZipHeaderInfo : public TObject {
 };
 
 // An entry costs this much in a directory of many entries, beyond its name.
-static_assert(sizeof(TZipHeaderInfo) <= 88);
+static_assert(sizeof(TZipHeaderInfo) <= 96);
 
 
 // ------------------------------------------------------------ record encoding

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/codepages.h"
 #include "platform/fs.h"
 #include "zip/codec/decode_io.h"
 #include "zip/zip_integrity.h"
@@ -95,6 +96,7 @@ void TZipReader::SetZipName(const std::string& value) {
   CloseArchive();
   rebuilt_ = false;
   report_ = {};
+  stubSize_ = 0;
 }
 
 void TZipReader::ReadZip() {
@@ -118,6 +120,7 @@ void TZipReader::ClearZip() {
   archiveDate_ = {};
   rebuilt_ = false;
   report_ = {};
+  stubSize_ = 0;
   numberOfDisks_ = 1;
   multiMode_ = TMultiMode::mmNone;
   zipName_.clear();
@@ -177,6 +180,8 @@ void TZipReader::ReadDirectory() {
   FreeDirectory();
   configFile_.reset();
   report_ = {};
+  stubSize_ = 0;
+  codePageUsed_.clear();
 
   TStream* s = archive_.get();
   bool useConfig = false;
@@ -273,7 +278,12 @@ void TZipReader::ReadDirectory() {
     NewDirectory(static_cast<size_t>(std::min<uint64_t>(expected, kMaxReservedEntries)),
                  dupAccept);
   }
-  if (!ReadCentralRecords(s, useConfig)) {
+  if (!useConfig && endRecord_.ThisDisk == 0 && endRecord_.TotalEntries > 0) {
+    FindStub();
+    s->Seek(static_cast<int64_t>(endRecord_.CentralDirOffset), soBeginning);
+  }
+  TNameDecoder names(codePage_, platform::LocaleNameCodePage());
+  if (!ReadCentralRecords(s, useConfig, names)) {
     // A record that cannot be read: what the local headers and the records
     // that can still be read say.
     if (!SalvageDirectory(true)) {
@@ -304,7 +314,56 @@ void TZipReader::ReadDirectory() {
     archive_ = std::make_unique<TLFNFileStream>(zipName_, StreamBufferSize, false, fmOpenRead);
   }
   currentDisk_ = useConfig ? 0 : static_cast<int64_t>(endRecord_.ThisDisk);
+  names.Finish(&store_->Names());
+  codePageUsed_ = names.UsedPage() ? names.PageUsed() : std::string();
   FinishReading(useConfig);
+}
+
+void TZipReader::FindStub() {
+  const int64_t dirEnd = endRecord_.Zip64 ? endRecord_.Zip64RecordPos
+                                          : endRecord_.ZipCommentPos -
+                                                static_cast<int64_t>(kEndCentralSize);
+  const int64_t claimed = static_cast<int64_t>(endRecord_.CentralDirOffset);
+  const int64_t real = dirEnd - static_cast<int64_t>(endRecord_.CentralDirSize);
+  if (real <= claimed || claimed < 0) return;
+  auto centralAt = [this](int64_t at) {
+    uint8_t sig[4];
+    return archive_->Seek(at, soBeginning) == at && archive_->ReadExact(sig, 4) &&
+           GetU32(sig) == CentralFileHeaderSig;
+  };
+  // A directory where the end record says it is needs no shift; one that
+  // is neither there nor right before the end record is damage, not a stub.
+  if (centralAt(claimed) || !centralAt(real)) return;
+  // Nor is it a stub when the first entry's header stands where its record
+  // says (bytes went in further on): every offset must move alike.
+  uint8_t record[kCentralHeaderSize];
+  const int64_t shift = real - claimed;
+  if (archive_->Seek(real, soBeginning) != real || !archive_->ReadExact(record, sizeof record))
+    return;
+  const uint32_t first = GetU32(record + 42);
+  auto localAt = [this](int64_t at) {
+    uint8_t sig[4];
+    return archive_->Seek(at, soBeginning) == at && archive_->ReadExact(sig, 4) &&
+           GetU32(sig) == LocalFileHeaderSig;
+  };
+  if (first != kZip64Marker32 &&
+      (localAt(first) || !localAt(static_cast<int64_t>(first) + shift)))
+    return;
+  stubSize_ = shift;
+  endRecord_.CentralDirOffset = static_cast<uint64_t>(real);
+}
+
+std::string TZipReader::StubNote() const {
+  if (stubSize_ <= 0) return {};
+  return std::to_string(stubSize_) + " bytes before the archive (self-extracting stub)";
+}
+
+void TZipReader::SetCodePage(const std::string& page) {
+  if (page == codePage_) return;
+  codePage_ = page;
+  // The names are read afresh at the next use.
+  FreeDirectory();
+  archiveDate_ = {};
 }
 
 void TZipReader::FinishReading(bool useConfig) {
@@ -326,7 +385,7 @@ void TZipReader::CheckEntryCount() {
                        " and does not read part of it");
 }
 
-bool TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
+bool TZipReader::ReadCentralRecords(TStream*& s, bool useConfig, TNameDecoder& names) {
   TNextDiskCallback nextDisk = [this]() -> TStream* {
     LoadDisk(currentDisk_ + 2);
     return archive_.get();
@@ -334,13 +393,15 @@ bool TZipReader::ReadCentralRecords(TStream*& s, bool useConfig) {
   for (uint64_t i = 0; i < endRecord_.TotalEntries; ++i) {
     TZipHeaderInfo* entry = store_->New();
     bool useNext = multiMode_ != TMultiMode::mmNone && !useConfig;
-    if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback(), &store_->Names())) {
+    if (!entry->ReadCentral(s, useNext ? nextDisk : TNextDiskCallback(), &store_->Names(),
+                            &names)) {
       store_->DropLast();
       // The local headers of a set lie on many volumes: no salvage there.
       if (multiMode_ == TMultiMode::mmNone && !useConfig) return false;
       ClearZip();
       throw EBadZipFile(kTextNotAZip);
     }
+    entry->LocalHeaderOffset += static_cast<uint64_t>(stubSize_);
     // The count was checked against the list's limit: adding cannot fail.
     dirList_->Add(entry);
     if ((endRecord_.ThisDisk > 0 || useConfig) && entry->HasComment()) {
@@ -581,7 +642,9 @@ std::string TZipReader::Pathname(int index) const {
 }
 
 std::time_t TZipReader::DateTime(int index) const {
-  uint32_t v = Entry(index).LastModDateTime;
+  const TZipHeaderInfo& e = Entry(index);
+  if (e.ExactModTime != kNoExactTime) return e.ModTime().tv_sec;
+  uint32_t v = e.LastModDateTime;
   return IsValidCalendarDate(v) ? DosDateTimeToTime(v) : std::time(nullptr);
 }
 
@@ -622,6 +685,32 @@ std::string TZipReader::FileComment(int index) {
   }
   const auto& c = view_->Entry(index)->FileComment();
   return c ? *c : std::string();
+}
+
+std::string TZipReader::FileCommentText(int index) {
+  const std::string stored = FileComment(index);
+  if (stored.empty()) return stored;
+  const TZipHeaderInfo& entry = *view_->Entry(index);
+  std::string extra;
+  if (entry.CentralExtraLength && !rebuilt_ && multiMode_ == TMultiMode::mmNone) {
+    OpenIfNeeded();
+    uint8_t h[kCentralHeaderSize];
+    const int64_t at = static_cast<int64_t>(entry.CentralEntryOffset);
+    if (archive_->Seek(at, soBeginning) == at && archive_->ReadExact(h, sizeof h) &&
+        GetU32(h) == CentralFileHeaderSig) {
+      extra.resize(GetU16(h + 30));
+      archive_->Seek(GetU16(h + 28), soCurrent);
+      if (!archive_->ReadExact(extra.data(), extra.size())) extra.clear();
+    }
+    CloseIfAllowed();
+  }
+  if (auto text = UnicodeExtraText(reinterpret_cast<const uint8_t*>(extra.data()), extra.size(),
+                                   kUnicodeCommentExtraId, stored))
+    return *text;
+  if ((entry.GeneralPurposeFlags & kFlagUtf8) || IsValidUtf8(stored)) return stored;
+  const std::optional<std::string> text =
+      platform::CodePageToUtf8(stored, codePageUsed_.empty() ? "CP437" : codePageUsed_);
+  return text && IsValidUtf8(*text) ? *text : Cp437ToUtf8(stored);
 }
 
 void TZipReader::SetFileComment(int index, const std::string& comment) {

@@ -22,6 +22,7 @@
 #include "zip/zip_format.h"
 #include "zip/zip_integrity.h"
 #include "zip/zip_lists.h"
+#include "zip/zip_names.h"
 #include "zip/zip_stream.h"
 #include "zip/zip_ui.h"
 
@@ -134,7 +135,9 @@ class TZipReader {
   // "Index %d is out of range".
   std::string Filename(int index) const;
   std::string Pathname(int index) const;
-  // The entry's date as local time; an impossible calendar date gives now.
+  // The entry's modification time: its exact time (NTFS or extended
+  // timestamp field), else its DOS date as local time; an impossible
+  // calendar date gives now.
   std::time_t DateTime(int index) const;
   uint64_t UncompressedSize(int index) const;
   uint32_t ExternalFileAttributes(int index) const;
@@ -145,6 +148,24 @@ class TZipReader {
   std::string ZipComment();
   void SetZipComment(const std::string& comment);
   const TEndCentral& EndRecord() const { return endRecord_; }
+
+  // The code page of names stored neither as UTF-8 nor with a Unicode Path
+  // field (zip_names.h): kCodePageAuto or a page name ("CP866"). A change
+  // reads the directory again at its next use.
+  const std::string& CodePage() const { return codePage_; }
+  void SetCodePage(const std::string& page);
+  // The page such names were read in ("CP866", "UTF-8"); empty when the
+  // directory has none of them.
+  const std::string& CodePageUsed() const { return codePageUsed_; }
+  // Bytes before the archive that its offsets do not count (the program of
+  // a self-extracting archive); they are skipped when reading. 0 for none.
+  int64_t StubSize() const { return stubSize_; }
+  // "N bytes before the archive (self-extracting stub)", or empty.
+  std::string StubNote() const;
+  // The entry's comment as text: its Unicode Comment field when that
+  // belongs to the stored comment, else the stored bytes read as UTF-8 or in
+  // the archive's code page.
+  std::string FileCommentText(int index);
 
   TZipSortMode SortMode = TZipSortMode::ByNone;
   TIncompleteZipMode IncompleteZipMode = TIncompleteZipMode::izAssumeMulti;
@@ -260,7 +281,11 @@ class TZipReader {
   void CheckEntryCount();
   // Reads the announced records into the directory; false when one cannot
   // be read in a single-file archive (which is then salvaged).
-  bool ReadCentralRecords(TStream*& s, bool useConfig);
+  bool ReadCentralRecords(TStream*& s, bool useConfig, TNameDecoder& names);
+  // When the end record's offsets leave out bytes before the archive (a
+  // self-extracting stub), sets stubSize_ and moves the directory's offset
+  // to where the directory really is.
+  void FindStub();
   // Overlaps, the view and the report once the entries are in the list.
   void FinishReading(bool useConfig);
   // An empty directory (store and list) with room for `expected` entries.
@@ -302,6 +327,9 @@ class TZipReader {
   int64_t currentDisk_ = 0;
   bool rebuilt_ = false;
   TDirectoryReport report_;
+  std::string codePage_;
+  std::string codePageUsed_;
+  int64_t stubSize_ = 0;
 
   // ------------------------------------------------------------ extraction
   friend class TEntryInput;
@@ -364,6 +392,9 @@ class TZipReader {
   TDirectoryChain* outDirs_ = nullptr;  // the run's open output directories
   uint32_t runUmask_ = 0777;            // the process's umask when the run began
   TZipHeaderInfo work_;         // the working copy of the current entry
+  // The access time of the current entry's local header (kNoExactTime when
+  // it has none).
+  int64_t workAccessed_ = kNoExactTime;
   int64_t totalBytes_ = 0;
   int64_t bytesDone_ = 0;
   int64_t entryDone_ = 0;
@@ -379,7 +410,7 @@ class TZipReader {
   struct TDirStamp {
     std::string root;
     std::vector<std::string> dirs;
-    uint32_t dosDateTime;
+    struct timespec modified;
     int mode;  // -1: keep what it has
   };
   std::vector<TDirStamp> dirStamps_;

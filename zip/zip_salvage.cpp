@@ -25,6 +25,7 @@
 #include <cstring>
 #include <unordered_map>
 
+#include "platform/codepages.h"
 #include "zip/zip_reader.h"
 
 namespace vantrel::zip {
@@ -78,6 +79,25 @@ size_t PRead(int fd, uint8_t* buf, size_t n, int64_t at) {
 
 }  // namespace
 
+namespace {
+
+// The stored name and extra field of the record at `at` (a central record
+// or a local header); empty when they cannot be read.
+std::pair<std::string, std::string> RawNameAndExtra(TS_BufferStream& s, uint64_t at, bool central) {
+  const size_t fixed = central ? kCentralHeaderSize : kLocalHeaderSize;
+  uint8_t h[kCentralHeaderSize];
+  if (s.Seek(static_cast<int64_t>(at), soBeginning) != static_cast<int64_t>(at) ||
+      !s.ReadExact(h, fixed))
+    return {};
+  const size_t nameLen = GetU16(h + (central ? 28 : 26)), extraLen = GetU16(h + (central ? 30 : 28));
+  std::string name(nameLen, '\0'), extra(extraLen, '\0');
+  if (!s.ReadExact(name.data(), nameLen)) return {};
+  if (!s.ReadExact(extra.data(), extraLen)) extra.clear();
+  return {std::move(name), std::move(extra)};
+}
+
+}  // namespace
+
 bool TZipReader::SalvageDirectory(bool haveEndRecord) {
   if (rebuilt_) return false;
   rebuilt_ = true;
@@ -124,6 +144,7 @@ bool TZipReader::SalvageDirectory(bool haveEndRecord) {
 
   // The central records that parse, by the offset of their local header.
   std::vector<TZipHeaderInfo> central;
+  std::vector<uint64_t> centralAt;  // where each of them is
   central.reserve(sig.centrals.size());
   std::unordered_multimap<uint64_t, size_t> byOffset;
   uint64_t firstCentral = static_cast<uint64_t>(size);
@@ -135,11 +156,20 @@ bool TZipReader::SalvageDirectory(bool haveEndRecord) {
       continue;
     byOffset.emplace(e.LocalHeaderOffset, central.size());
     central.push_back(std::move(e));
+    centralAt.push_back(at);
   }
   std::vector<bool> used(central.size(), false);
   uint64_t dataEnds = 0;  // the furthest end of an entry's data
 
   NewDirectory(0, dupError);
+  // Names are read again once every entry is found, in the archive's code
+  // page: the central record's bytes where there is one.
+  struct TNameSource {
+    TZipHeaderInfo* entry;
+    uint64_t at;
+    bool central;
+  };
+  std::vector<TNameSource> nameSources;
   uint64_t resume = static_cast<uint64_t>(from);
   for (uint64_t at : sig.locals) {
     if (at < resume) continue;  // inside the data of an entry already taken
@@ -190,6 +220,8 @@ bool TZipReader::SalvageDirectory(bool haveEndRecord) {
     if (cut) {
       // Cut short by the end of the file: listed, so that extracting it says
       // what was lost; nothing can follow it.
+      nameSources.push_back({e, record ? centralAt[static_cast<size_t>(record - central.data())] : at,
+                             record != nullptr});
       dirList_->Add(e);
       break;
     }
@@ -201,10 +233,21 @@ bool TZipReader::SalvageDirectory(bool haveEndRecord) {
               s.ReadExact(next, 4) && IsRecordStart(next);
     }
     resume = lands || record ? dataEnd : at + 4;
+    nameSources.push_back({e, record ? centralAt[static_cast<size_t>(record - central.data())] : at,
+                           record != nullptr});
     dirList_->Add(e);
   }
   for (size_t i = 0; i < central.size(); ++i)
     if (used[i]) firstCentral = std::min<uint64_t>(firstCentral, sig.centrals[i]);
+  TNameDecoder names(codePage_, platform::LocaleNameCodePage());
+  for (const TNameSource& n : nameSources) {
+    const auto [raw, extra] = RawNameAndExtra(s, n.at, n.central);
+    if (raw.empty()) continue;
+    names.Decode(*n.entry, raw, reinterpret_cast<const uint8_t*>(extra.data()), extra.size(),
+                 &store_->Names());
+  }
+  names.Finish(&store_->Names());
+  codePageUsed_ = names.UsedPage() ? names.PageUsed() : std::string();
 
   endRecord_.ThisDisk = endRecord_.CentralDirDisk = 0;
   endRecord_.TotalEntries = endRecord_.EntriesThisDisk = static_cast<uint64_t>(dirList_->Count());

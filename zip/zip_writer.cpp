@@ -36,6 +36,7 @@
 #include "zip/codec/crc32.h"
 #include "zip/codec/deflate_compress.h"
 #include "zip/zip_pack_pool.h"
+#include "zip/zip_names.h"
 #include "platform/fs.h"
 
 namespace vantrel::zip {
@@ -390,6 +391,13 @@ bool IsAscii(const std::string& s) {
   return true;
 }
 
+// The Unicode Path field of a UTF-8 name that is not plain ASCII, when
+// asked for.
+std::string UnicodePathFieldOf(const TWriterEntry& e, bool wanted) {
+  if (!wanted || IsAscii(e.RawName) || !(e.GeneralPurposeFlags & kFlagUtf8)) return {};
+  return UnicodePathExtra(e.RawName, e.RawName);
+}
+
 void SetNameBytes(TWriterEntry& e, const TStoredNameBytes& enc) {
   e.RawName = enc.raw;
   e.GeneralPurposeFlags = static_cast<uint16_t>((e.GeneralPurposeFlags & ~kFlagUtf8) | enc.flags);
@@ -662,7 +670,7 @@ std::string TZipWriter::PlainStoredName(const std::string& F) const {
 
 std::string TZipWriter::StoredName(const std::string& F) const {
   TStoredNameBytes enc = EncodeStoredName(PlainStoredName(F));
-  return DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix);
+  return NameOfBytes(enc.raw, enc.flags, kVersionMadeByUnix);
 }
 
 void TZipWriter::ReportRead(size_t n, uint32_t& crc, const uint8_t* data) {
@@ -870,6 +878,12 @@ void TZipWriter::OpenExistingForUpdate() {
   // A rewrite from a partial reading would drop every entry not read.
   const std::string damage = report_.Damage();
   if (!damage.empty()) throw EBadZipFile(damage + "; the archive was left as it is");
+  // Offsets written from the archive's start would no longer fit the
+  // program in front of it.
+  if (stubSize_ > 0)
+    throw EZipError("The archive is self-extracting (" + std::to_string(stubSize_) +
+                    " bytes of a program before it) and is not updated; extract it and make "
+                    "a new archive");
 }
 
 void TZipWriter::StartOutput(TZipRun& run, bool keepEndRecord) {
@@ -1102,8 +1116,6 @@ void TZipWriter::WriteOldData(TZipRun& run, int64_t from, uint64_t size) {
   }
 }
 
-constexpr uint16_t kUnicodePathExtraId = 0x7075;
-
 // An extra field without its blocks of type `id`.
 static std::string WithoutExtraBlock(std::string_view extra, uint16_t id) {
   std::string out;
@@ -1119,10 +1131,19 @@ static std::string WithoutExtraBlock(std::string_view extra, uint16_t id) {
   return out;
 }
 
-// The name keeps its stored bytes when they say what the directory says.
-static void KeepNameBytes(TWriterEntry& entry, const std::string& raw, uint16_t localFlags,
-                          uint16_t versionMadeBy) {
-  if (DecodeStoredName(raw, localFlags, versionMadeBy) == entry.Path())
+std::string TZipWriter::NameOfBytes(const std::string& raw, uint16_t flags,
+                                    uint16_t versionMadeBy) const {
+  // As the reader reads them: bytes in a code page through the page the
+  // archive's names were read in.
+  if ((flags & kFlagUtf8) || IsAscii(raw) || CodePageUsed().empty())
+    return DecodeStoredName(raw, flags, versionMadeBy);
+  return NameFromPage(raw, CodePageUsed());
+}
+
+template <class E>
+void TZipWriter::KeepNameBytes(E& entry, const std::string& raw, uint16_t localFlags,
+                               uint16_t versionMadeBy) const {
+  if (NameOfBytes(raw, localFlags, versionMadeBy) == entry.Path())
     SetNameBytes(entry, TStoredNameBytes{raw, static_cast<uint16_t>(localFlags & kFlagUtf8)});
   else
     SetNameBytes(entry, EncodeStoredName(entry.Path()));
@@ -1137,6 +1158,7 @@ void TZipWriter::RepairEntry(TZipRun& run, TZipHeaderInfo& src) {
   const bool isDir = src.Filename().empty();
   e.SetPath(src.Path());
   e.LastModDateTime = src.LastModDateTime;
+  e.ExactModTime = src.ExactModTime;
   e.ExternalAttributes = src.ExternalAttributes;
   e.InternalAttributes = src.InternalAttributes & 1;  // the text bit
   e.VersionMadeBy = static_cast<uint16_t>((src.VersionMadeBy & 0xFF00) | 20);
@@ -1173,6 +1195,7 @@ void TZipWriter::RepairEntry(TZipRun& run, TZipHeaderInfo& src) {
     PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
     extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
   }
+  if (ExtraTimes) extra += ExtTimeExtra(e.ExactModTime);
   e.LocalExtraLength = static_cast<uint16_t>(extra.size());
   e.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
   e.DiskNumberStart = 0;
@@ -1259,7 +1282,7 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   std::string extra = WithoutZip64Extra(old.extra);
   // An entry stored under a new name (an edit renamed it) loses the Unicode
   // path field, which names the old one.
-  if (DecodeStoredName(old.rawName, old.flags, entry.VersionMadeBy) != entry.Path())
+  if (NameOfBytes(old.rawName, old.flags, entry.VersionMadeBy) != entry.Path())
     extra = WithoutExtraBlock(extra, kUnicodePathExtraId);
   if (zip64Sizes) extra += LocalZip64Extra(entry);
   if (extra.size() > 0xFFFF) throw EBadZipFile(kTextNotAZip);
@@ -1369,6 +1392,8 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
     struct stat st;
     bool found = ::stat(d.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     entry->LastModDateTime = TimeToDosDateTime(found ? st.st_mtime : std::time(nullptr));
+    if (ExtraTimes && found)
+      entry->ExactModTime = st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
     entry->ExternalAttributes = ExternalAttributesOf(found ? st.st_mode : (S_IFDIR | 0755));
     entry->CRC32 = 0;
     entry->CompressionMethod = 0;
@@ -1382,6 +1407,8 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
     if (!src.pooled && OpenSource(run, F, src) != TOpenResult::Opened) return leaveOut();
     entry->ExternalAttributes = ExternalAttributesOf(src.st.st_mode);
     entry->LastModDateTime = TimeToDosDateTime(src.st.st_mtime);
+    if (ExtraTimes)
+      entry->ExactModTime = src.st.st_mtim.tv_sec * 1000000000LL + src.st.st_mtim.tv_nsec;
     entry->UncompressedSize =
         static_cast<uint64_t>(src.isLink ? src.linkTarget.size() : src.st.st_size);
     fileSize_ = static_cast<int64_t>(entry->UncompressedSize);
@@ -1390,7 +1417,7 @@ bool TZipWriter::ZipOneFile(TZipRun& run, size_t line) {
   // The stored name, and what a reader will make of it.
   {
     TStoredNameBytes enc = EncodeStoredName(PlainStoredName(F));
-    entry->SetPath(DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix));
+    entry->SetPath(NameOfBytes(enc.raw, enc.flags, kVersionMadeByUnix));
     SetNameBytes(*entry, enc);
   }
   entry->InternalAttributes = src.isDir ? 0 : 2;
@@ -1435,7 +1462,10 @@ void TZipWriter::WriteNewEntry(TZipRun& run, const std::string& F, TSource& src,
   // written again once known).
   std::string zip64Block = zip64Sizes ? LocalZip64Extra(entry) : std::string();
   const bool aesField = encrypt && entry.LocalExtraLength != 0;
-  entry.LocalExtraLength = static_cast<uint16_t>(zip64Block.size() + (aesField ? kAesExtraFieldSize : 0));
+  const std::string timeField = (ExtraTimes ? ExtTimeExtra(entry.ExactModTime) : std::string()) +
+                                UnicodePathFieldOf(entry, UnicodePathField);
+  entry.LocalExtraLength = static_cast<uint16_t>(
+      zip64Block.size() + (aesField ? kAesExtraFieldSize : 0) + timeField.size());
   if (zip64Sizes || entry.NeedsZip64()) MarkZip64(entry);
   uint8_t h[kLocalHeaderSize];
   uint8_t aes[kAesExtraFieldSize];
@@ -1446,13 +1476,12 @@ void TZipWriter::WriteNewEntry(TZipRun& run, const std::string& F, TSource& src,
   run.out->Write(h, sizeof h);
   run.out->Write(entry.RawName.data(), entry.RawName.size());
   run.out->Write(zip64Block.data(), zip64Block.size());
-  if (encrypt) {
-    if (aesField) {
-      PutAesExtraField(aes, entry.AesVersion, entry.AesStrength, 0);
-      run.out->Write(aes, kAesExtraFieldSize);
-    }
-    run.out->Write(encryptor.Header().data(), encryptor.Header().size());
+  if (aesField) {
+    PutAesExtraField(aes, entry.AesVersion, entry.AesStrength, 0);
+    run.out->Write(aes, kAesExtraFieldSize);
   }
+  run.out->Write(timeField.data(), timeField.size());
+  if (encrypt) run.out->Write(encryptor.Header().data(), encryptor.Header().size());
 
   if (src.isDir) {
     if (OnEndZip) OnEndZip(this, F, 0, 0, 0);
@@ -1625,6 +1654,9 @@ void TZipWriter::WriteCentralDirectory(TZipRun& run) {
       PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
       extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
     }
+    // The exact time, read from the old records or taken from the file.
+    if (ExtraTimes) extra += ExtTimeExtra(e.ExactModTime);
+    extra += UnicodePathFieldOf(e, UnicodePathField);
     EncodeCentralHeader(h, e, e.GeneralPurposeFlags, e.RawName.size(),
                         static_cast<uint16_t>(extra.size()), commentLen);
     run.out->Write(h, sizeof h);

@@ -135,6 +135,14 @@ class TZipWriter : public TZipReader {
 
   // ------------------------------------------------------------ properties
   int PackLevel = 6;  // 0 stores every file; 1-9 deflate
+  // New entries carry an extended timestamp field (modification time, UTC)
+  // in both records, so that a reader in another time zone restores the
+  // same instant; entries copied from the archive keep theirs. False writes
+  // no extra field but those the data needs (ZIP64, AES).
+  bool ExtraTimes = true;
+  // Names that are not plain ASCII also get a Unicode Path field (the same
+  // UTF-8 text), for readers that know the field but not the UTF-8 flag.
+  bool UnicodePathField = false;
   bool Recurse = false;
   bool Dispose = false;
   // StorePaths false also clears StoreVolumes and RelativePaths; RelativePaths
@@ -277,6 +285,12 @@ class TZipWriter : public TZipReader {
   void WriteCentralDirectory(TZipRun& run);
   void ReportRead(size_t n, uint32_t& crc, const uint8_t* data);
 
+  // A stored name's text as the reader gives it for this archive.
+  std::string NameOfBytes(const std::string& raw, uint16_t flags, uint16_t versionMadeBy) const;
+  // The entry keeps its stored bytes when they say what the directory says.
+  template <class E>
+  void KeepNameBytes(E& entry, const std::string& raw, uint16_t localFlags,
+                     uint16_t versionMadeBy) const;
   bool storePaths_ = false;
   bool relativePaths_ = false;
   bool storeVolumes_ = false;

@@ -106,8 +106,9 @@ completes() {  # the words typed (the last one being completed), then the replie
   [[ $got == "$(printf '%s\n' "$@" | sort | paste -sd '|')" ]] || fail "completing '$typed' gives: $got"
 }
 completes "vantrel-zip ex" extract
-completes "vantrel-zip list -" -v
-completes "vantrel-zip extract -" -d -o -n -j -P --threads
+completes "vantrel-zip list -" -v -O
+completes "vantrel-zip extract -" -d -o -n -j -O -P --threads
+completes "vantrel-zip list -O KOI" KOI8-R
 completes "vantrel-zip test t" t.zip
 completes "vantrel-zip extract -o t.zip " docs/ "docs/first file.txt" docs/second.txt  # add -r stores docs/ too
 completes "vantrel-zip extract t.zip docs/s" docs/second.txt

@@ -365,5 +365,64 @@ TEST_F(CliTest, MessagesNameWhatReallyHappened) {
   EXPECT_EQ(err.find('\x1b'), std::string::npos);
 }
 
+TEST_F(CliTest, CodePagesCommentsAndSelfExtractingStubs) {
+  // "Привет.txt" in CP866, read as found, as asked and as a wrong page.
+  std::vector<TEntrySpec> entries = {{"\x8F\xE0\xA8\xA2\xA5\xE2.txt", "ru"}, {"b.txt", "b"}};
+  entries[1].comment = "second entry";
+  Archive(entries, "ru.zip");
+  const std::string hello = "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt";
+  const struct {
+    const char* args;
+    int status;
+    std::string says;  // on stdout, or stderr for a failure
+  } cases[] = {
+      {"list ru.zip", 0, hello},
+      {"list -O CP866 ru.zip", 0, hello},
+      {"list -O auto ru.zip", 0, hello},
+      {"list -O CP1251 ru.zip", 0, "\xD0\x8F\xD0\xB0\xD0\x81"},  // Џа...: what the user asked
+      {"list -O NOPE ru.zip", 2, "unknown code page 'NOPE'"},
+      {"list -v ru.zip", 0, "    Comment: second entry\n"},
+      {"test -O CP866 ru.zip", 0, "2 entries OK, 0 failed"},
+  };
+  for (const auto& c : cases) {
+    std::string out, err;
+    EXPECT_EQ(Run(c.args, &out, &err), c.status) << c.args;
+    EXPECT_NE((c.status ? err : out).find(c.says), std::string::npos) << c.args << "\n" << out << err;
+  }
+  std::string out, err;
+  ASSERT_EQ(Run("extract -d out ru.zip", &out, &err), 0) << err;
+  EXPECT_EQ(test::ReadFile(tmp_ / ("out/" + hello)), "ru");
+
+  // A stub in front: said on stderr, never called damage.
+  test::WriteFile(tmp_ / "sfx.zip", std::string(777, 'S') + BuildZip({{"x.txt", "x"}}));
+  for (const char* command : {"list sfx.zip", "test sfx.zip"}) {
+    EXPECT_EQ(Run(command, &out, &err), 0) << command;
+    EXPECT_NE(err.find("777 bytes before the archive (self-extracting stub)"), std::string::npos) << err;
+    EXPECT_EQ(err.find("damaged"), std::string::npos) << err;
+  }
+  test::WriteFile(tmp_ / "y.txt", "y");
+  EXPECT_EQ(Run("add sfx.zip y.txt", &out, &err), 2);
+  EXPECT_NE(err.find("self-extracting"), std::string::npos) << err;
+}
+
+TEST_F(CliTest, AddWritesUtcTimesUnlessToldNotTo) {
+  test::SetMTime(tmp_ / "docs/README", 1614834367);
+  const struct {
+    const char* args;
+    bool field;
+  } cases[] = {{"add t.zip docs/README", true}, {"add -X x.zip docs/README", false}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(Run(c.args), 0) << c.args;
+    const std::string zip = tmp_ / (c.field ? "t.zip" : "x.zip");
+    std::string info;
+    test::RunCommand("zipinfo -v " + Quote(zip), &info);
+    EXPECT_EQ(info.find("UT extra field") != std::string::npos, c.field) << c.args;
+    // Listed in local time (the tests run in Berlin): 06:06:07 in March.
+    std::string out;
+    ASSERT_EQ(Run(std::string("list ") + (c.field ? "t.zip" : "x.zip"), &out), 0);
+    EXPECT_NE(out.find("2021-03-04 06:06:0"), std::string::npos) << out;
+  }
+}
+
 }  // namespace
 }  // namespace vantrel::zip

@@ -1,7 +1,7 @@
 // cmd_add.cpp - add: create or update an archive from files and patterns;
 // repair: write a new archive from what a damaged one still holds.
 //
-//   vantrel-zip add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
+//   vantrel-zip add [-0..-9] [-r] [-D] [-X] [--unicode-extra] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
 //                   [-e [--zipcrypto] [-P PASSWORD]] [--split SIZE [--first-split SIZE]]
 //                   [--threads N] ARCHIVE FILE-OR-PATTERN...
 //   vantrel-zip repair [-P PASSWORD] DAMAGED NEW
@@ -12,7 +12,10 @@
 // -r every directory met is stored as a directory entry too ("DIR/",
 // "DIR/sub/", so that an empty one comes back), unless -D leaves them out. -u
 // updates (the default), -f freshens, -R replaces; -x leaves out, -n stores
-// without compression; -y stores symbolic links as links (else the file a
+// without compression; -X writes no extra field but those the data needs
+// (without it every new entry carries its modification time in UTC beside
+// the DOS time); --unicode-extra adds a Unicode Path field to names that are
+// not plain ASCII, for old readers; -y stores symbolic links as links (else the file a
 // link points to is stored). -e encrypts the files added with AES-256 (asking
 // for the password twice on the terminal unless -P gives it); --zipcrypto uses
 // the traditional encryption instead, for old readers. --split writes the
@@ -61,7 +64,7 @@ namespace {
 int Usage(const std::string& text) {
   std::fprintf(stderr, "vantrel-zip add: %s\n", platform::TerminalName(text).c_str());
   std::fprintf(stderr,
-               "usage: vantrel-zip add [-0..-9] [-r] [-D] [-y] [-u | -f | -R] [-x PATTERN]... "
+               "usage: vantrel-zip add [-0..-9] [-r] [-D] [-X] [--unicode-extra] [-y] [-u | -f | -R] [-x PATTERN]... "
                "[-n PATTERN]... [-e [--zipcrypto] [-P PASSWORD]] "
                "[--split SIZE [--first-split SIZE]] [--threads N] ARCHIVE FILE-OR-PATTERN...\n");
   return 2;
@@ -136,6 +139,7 @@ int RunAdd(const std::vector<std::string>& args) {
   bool recurse = false;
   bool dirEntries = true;
   bool storeLinks = false;
+  bool extraTimes = true, unicodeExtra = false;
   TZipAction action = zaUpdate;
   std::vector<std::string> exclude, noCompress;
   bool encrypt = false, zipCrypto = false;
@@ -156,6 +160,10 @@ int RunAdd(const std::vector<std::string>& args) {
       recurse = true;
     } else if (a == "-D") {
       dirEntries = false;
+    } else if (a == "-X") {
+      extraTimes = false;
+    } else if (a == "--unicode-extra") {
+      unicodeExtra = true;
     } else if (a == "-y") {
       storeLinks = true;
     } else if (a == "-u") {
@@ -220,6 +228,8 @@ int RunAdd(const std::vector<std::string>& args) {
     w.StoreLinks = storeLinks;
     w.PackLevel = level;
     w.Threads = threads;
+    w.ExtraTimes = extraTimes;
+    w.UnicodePathField = unicodeExtra;
     w.ZipAction = action;
     w.ExcludeList = exclude;
     w.NoCompressList = noCompress;

@@ -4,10 +4,12 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "platform/codepages.h"
 #include "platform/text.h"
 #include "zip/tool/commands.h"
 #include "zip/tool/progress_bar.h"
@@ -56,6 +58,27 @@ std::string EncryptionName(const TZipHeaderInfo& e) {
   return e.IsEncrypted() ? "ZipCrypto" : "-";
 }
 
+// The entry's date and time as "YYYY-MM-DD HH:MM:SS": its exact time in
+// local time when it has one, else the DOS fields as stored.
+std::string DateText(const TZipHeaderInfo& e) {
+  unsigned year, month, day, hour, minute, second;
+  std::tm tm{};
+  const std::time_t t = e.ModTime().tv_sec;
+  if (e.ExactModTime != kNoExactTime && localtime_r(&t, &tm)) {
+    year = static_cast<unsigned>(tm.tm_year + 1900), month = static_cast<unsigned>(tm.tm_mon + 1);
+    day = static_cast<unsigned>(tm.tm_mday), hour = static_cast<unsigned>(tm.tm_hour);
+    minute = static_cast<unsigned>(tm.tm_min), second = static_cast<unsigned>(tm.tm_sec);
+  } else {
+    const uint32_t d = e.LastModDateTime;
+    year = 1980 + (d >> 25), month = (d >> 21) & 15, day = (d >> 16) & 31;
+    hour = (d >> 11) & 31, minute = (d >> 5) & 63, second = (d & 31) * 2;
+  }
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u", year, month, day, hour, minute,
+                second);
+  return buf;
+}
+
 int Fail(const std::string& text) {
   std::fprintf(stderr, "vantrel-zip: %s\n", platform::TerminalName(text).c_str());
   return 2;
@@ -73,6 +96,12 @@ bool ReportDamage(const std::string& archive, const TZipReader& zip) {
   return true;
 }
 
+// Says on stderr that the archive follows a program of its own.
+void ReportStub(const std::string& archive, const TZipReader& zip) {
+  const std::string note = zip.StubNote();
+  if (!note.empty()) std::fprintf(stderr, "vantrel-zip: %s: %s\n", Shown(archive).c_str(), note.c_str());
+}
+
 struct TOptions {
   std::string destDir;
   bool haveDestDir = false;
@@ -80,6 +109,7 @@ struct TOptions {
   bool junkPaths = false;
   int threads = 1;
   std::string password;
+  std::string codePage;  // empty: automatic
   std::string archive;
   std::vector<std::string> masks;
 };
@@ -96,6 +126,16 @@ bool ParseOptions(const std::vector<std::string>& args, bool extract, TOptions& 
     if (a.size() < 2 || a[0] != '-') break;
     if (a == "-P" && i + 1 < args.size()) {
       o.password = args[++i];
+    } else if (a == "-O" && i + 1 < args.size()) {
+      const std::string& page = args[++i];
+      if (page == "auto" || page == "AUTO") {
+        o.codePage.clear();
+      } else if (platform::IsKnownCodePage(page)) {
+        o.codePage = page;
+      } else {
+        std::fprintf(stderr, "vantrel-zip: unknown code page '%s'\n", Shown(page).c_str());
+        return false;
+      }
     } else if (extract && a == "-d" && i + 1 < args.size()) {
       o.destDir = args[++i];
       o.haveDestDir = true;
@@ -137,6 +177,7 @@ int RunUnZip(const TOptions& o, bool testOnly) {
   TZipReader zip(&ui);
   zip.DoProcessMessages = false;
   zip.Password = o.password;
+  zip.SetCodePage(o.codePage);
   zip.TestOnly = testOnly;
   zip.RecreateDirs = !o.junkPaths;
   zip.OverwriteMode = o.overwrite;
@@ -175,6 +216,7 @@ int RunUnZip(const TOptions& o, bool testOnly) {
     // still tested or extracted.
     zip.ReadZip();
     damaged = ReportDamage(o.archive, zip);
+    ReportStub(o.archive, zip);
     int count = zip.UnZip();
     ui.ClearProgress();
     // The summary says what is missing as well as what failed.
@@ -206,9 +248,11 @@ int RunList(const std::vector<std::string>& args) {
   if (!ParseOptions(rest, false, o)) return 2;
   TZipReader zip;
   zip.DoProcessMessages = false;
+  zip.SetCodePage(o.codePage);
   try {
     zip.SetZipName(o.archive);
     zip.ReadZip();
+    ReportStub(o.archive, zip);
   } catch (const std::exception& e) {
     return Fail(o.archive + ": " + e.what());
   }
@@ -228,18 +272,28 @@ int RunList(const std::vector<std::string>& args) {
     char line[160], mbuf[16];
     for (int i = 0; i < zip.Count(); ++i) {
       const TZipHeaderInfo& e = zip.Entry(i);
-      const uint32_t d = e.LastModDateTime;
       std::snprintf(line, sizeof line,
-                    "%-10s %-12s  %08" PRIx32 " %10" PRIu64 " %10" PRIu64
-                    "  %04u-%02u-%02u %02u:%02u:%02u  ",
+                    "%-10s %-12s  %08" PRIx32 " %10" PRIu64 " %10" PRIu64 "  %s  ",
                     MethodName(e.IsAes() ? e.AesMethod : e.CompressionMethod, mbuf, sizeof mbuf),
                     EncryptionName(e).c_str(), e.CRC32, e.CompressedSize, e.UncompressedSize,
-                    1980 + (d >> 25), (d >> 21) & 15, (d >> 16) & 31, (d >> 11) & 31,
-                    (d >> 5) & 63, (d & 31) * 2);
+                    DateText(e).c_str());
       out += line;
       out += Shown(e.Path());
       out += '\n';
+      // The entry's comment on the line below, indented.
+      if (e.HasComment()) {
+        try {
+          out += "    Comment: " + Shown(zip.FileCommentText(i)) + '\n';
+        } catch (const std::exception&) {
+          out += "    Comment: (cannot be read)\n";
+        }
+      }
       emit(false);
+    }
+    try {
+      const std::string comment = zip.ZipComment();
+      if (!comment.empty()) out += "Archive comment: " + Shown(comment) + '\n';
+    } catch (const std::exception&) {
     }
     emit(true);
     return std::fflush(stdout) == 0 ? 0 : 2;
@@ -250,13 +304,10 @@ int RunList(const std::vector<std::string>& args) {
   char line[128], mbuf[16];
   for (int i = 0; i < zip.Count(); ++i) {
     const TZipHeaderInfo& e = zip.Entry(i);
-    uint32_t d = e.LastModDateTime;
     std::snprintf(line, sizeof line,
-                  "%10" PRIu64 " %10" PRIu64 "  %-7s  %04u-%02u-%02u %02u:%02u:%02u  %08" PRIx32
-                  "%c ",
+                  "%10" PRIu64 " %10" PRIu64 "  %-7s  %s  %08" PRIx32 "%c ",
                   e.UncompressedSize, e.CompressedSize,
-                  MethodName(e.CompressionMethod, mbuf, sizeof mbuf), 1980 + (d >> 25),
-                  (d >> 21) & 15, (d >> 16) & 31, (d >> 11) & 31, (d >> 5) & 63, (d & 31) * 2,
+                  MethodName(e.CompressionMethod, mbuf, sizeof mbuf), DateText(e).c_str(),
                   e.CRC32, e.IsEncrypted() ? '*' : ' ');
     out += line;
     out += Shown(e.Path());
