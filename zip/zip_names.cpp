@@ -167,13 +167,20 @@ std::string DetectCodePage(const std::vector<std::string>& rawNames,
   if (std::all_of(rawNames.begin(), rawNames.end(),
                   [](const std::string& n) { return IsValidUtf8(n); }))
     return std::string(kCodePageUtf8);
+  // A directory of very many such names is judged by an even sample of
+  // them: the page shows in a few thousand names as well as in all.
+  constexpr size_t kSample = 4096;
+  std::vector<const std::string*> sample;
+  const size_t step = (rawNames.size() + kSample - 1) / kSample;
+  for (size_t i = 0; i < rawNames.size(); i += step) sample.push_back(&rawNames[i]);
   std::string best = "CP437";
   long bestScore = 0;
   bool any = false;
   for (const std::string& page : platform::NameCodePages()) {
     long total = 0;
     bool converts = true;
-    for (const std::string& raw : rawNames) {
+    for (const std::string* name : sample) {
+      const std::string& raw = *name;
       const std::optional<std::string> text = platform::CodePageToUtf8(raw, page);
       if (!text) {
         converts = false;

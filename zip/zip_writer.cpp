@@ -33,6 +33,7 @@
 #include <random>
 #include <unordered_map>
 
+#include "platform/codepages.h"
 #include "zip/codec/crc32.h"
 #include "zip/codec/deflate_compress.h"
 #include "zip/zip_pack_pool.h"
@@ -861,6 +862,7 @@ void TZipWriter::AdoptNewDirectory(TZipRun& run, const struct timespec& date) {
   // The new archive's entries are the component's directory now.
   dirList_ = std::move(run.newInOrder);
   view_ = dirList_.get();
+  ReadPageNamesAfresh();
   endRecord_.Assign(run.newEnd);
   archiveDate_ = date;
   numberOfDisks_ = 1;
@@ -1129,6 +1131,19 @@ static std::string WithoutExtraBlock(std::string_view extra, uint16_t id) {
   }
   out.append(extra.substr(at));
   return out;
+}
+
+void TZipWriter::ReadPageNamesAfresh() {
+  // The names stored in a code page, as a new reading of the archive gives
+  // them: the page is chosen from all of them, old and new.
+  TNameDecoder names(codePage_, platform::LocaleNameCodePage());
+  for (int i = 0; i < dirList_->Count(); ++i) {
+    auto& e = static_cast<TWriterEntry&>(*dirList_->Entry(i));
+    if ((e.GeneralPurposeFlags & kFlagUtf8) || IsAscii(e.RawName)) continue;
+    names.Decode(e, e.RawName, nullptr, 0, nullptr);
+  }
+  names.Finish(nullptr);
+  codePageUsed_ = names.UsedPage() ? names.PageUsed() : std::string();
 }
 
 std::string TZipWriter::NameOfBytes(const std::string& raw, uint16_t flags,

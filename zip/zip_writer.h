@@ -285,6 +285,9 @@ class TZipWriter : public TZipReader {
   void WriteCentralDirectory(TZipRun& run);
   void ReportRead(size_t n, uint32_t& crc, const uint8_t* data);
 
+  // Gives the entries of the archive just written whose names are in a code
+  // page the names a new reading of it would give.
+  void ReadPageNamesAfresh();
   // A stored name's text as the reader gives it for this archive.
   std::string NameOfBytes(const std::string& raw, uint16_t flags, uint16_t versionMadeBy) const;
   // The entry keeps its stored bytes when they say what the directory says.
