@@ -127,6 +127,10 @@ size_t PReadFull(int fd, void* data, size_t n, int64_t at) {
   return got;
 }
 
+// Entries whose stored data are at least this large are copied by the
+// kernel, file to file.
+constexpr uint64_t kKernelCopyFrom = 64 * 1024;
+
 // Reads the old archive through a large window: entries are copied in
 // physical order, so one read serves many small entries.
 class TReadWindow {
@@ -136,6 +140,7 @@ class TReadWindow {
     fd_ = fd;
     len_ = 0;
   }
+  int File() const { return fd_; }
   // Reads n bytes at `at`; returns how many there were.
   size_t Read(void* data, size_t n, int64_t at) {
     if (at >= start_ && at + static_cast<int64_t>(n) <= start_ + static_cast<int64_t>(len_)) {
@@ -175,6 +180,39 @@ class TOutputFile {
     }
     std::memcpy(buf_.get() + used_, data, n);
     used_ += n;
+  }
+
+  // Copies n bytes of the file `from` at `at` to the end of the output, in
+  // the kernel where the file systems allow (no pass through user memory).
+  // False when the file had fewer bytes.
+  bool CopyFrom(int from, int64_t at, uint64_t n) {
+    Flush();
+    loff_t in = at, out = base_;
+    while (n > 0) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(n, 1u << 30));
+      const ssize_t got = ::copy_file_range(from, &in, fd_, &out, want, 0);
+      if (got > 0) {
+        n -= static_cast<uint64_t>(got);
+        continue;
+      }
+      if (got == 0) return false;
+      if (errno == EINTR) continue;
+      if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
+      ThrowWriteError(errno);
+    }
+    base_ = out;
+    // The plain way, from wherever the kernel copy stopped.
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[kCopyChunk]);
+    while (n > 0) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(n, kCopyChunk));
+      const size_t got = PReadFull(from, chunk.get(), want, in);
+      if (got != want) return false;
+      PWriteAll(fd_, chunk.get(), got, base_);
+      base_ += static_cast<int64_t>(got);
+      in += static_cast<loff_t>(got);
+      n -= got;
+    }
+    return true;
   }
 
   // Overwrites bytes already written (a local header after its data).
@@ -1107,6 +1145,18 @@ TZipWriter::TOldLocal TZipWriter::ReadOldLocal(TZipRun& run, const TZipHeaderInf
 }
 
 void TZipWriter::WriteOldData(TZipRun& run, int64_t from, uint64_t size) {
+  // Large data go file to file in the kernel; small ones through the read
+  // window, which serves many small entries with one read.
+  if (size >= kKernelCopyFrom) {
+    while (size > 0) {
+      const uint64_t piece = std::min<uint64_t>(size, 8u << 20);
+      if (!run.out->CopyFrom(run.oldArchive.File(), from, piece)) throw EBadZipFile(kTextNotAZip);
+      from += static_cast<int64_t>(piece);
+      size -= piece;
+      ProcessMessagesAndCheckCancel();
+    }
+    return;
+  }
   uint8_t chunk[16384];
   while (size > 0) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(size, sizeof chunk));
@@ -1817,7 +1867,11 @@ bool TZipWriter::AddEditEntry(TZipRun& run, const TNewEntry& added) {
     entry->CompressionMethod = 0;
   } else {
     // All or nothing: a file that cannot be read fails the whole edit.
-    if (OpenSource(run, added.localFile, src) != TOpenResult::Opened)
+    const bool savedLinks = StoreLinks;
+    StoreLinks = added.storeLink;
+    const TOpenResult opened = OpenSource(run, added.localFile, src);
+    StoreLinks = savedLinks;
+    if (opened != TOpenResult::Opened)
       throw EFOpenError("Cannot open file \"" + added.localFile + "\" to add it");
     entry->ExternalAttributes = ExternalAttributesOf(src.st.st_mode);
     entry->LastModDateTime = TimeToDosDateTime(src.st.st_mtime);

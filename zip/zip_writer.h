@@ -108,10 +108,12 @@ class TZipWriter : public TZipReader {
   // ------------------------------------------------------------ editing
 
   // One entry an edit adds: a directory (path ending in "/") or the file
-  // (or, with StoreLinks, the link) `localFile` stored under `path`.
+  // `localFile` stored under `path`; with `storeLink`, a link at localFile
+  // is stored as a link, else what it points to is stored.
   struct TNewEntry {
     std::string path;
     std::string localFile;
+    bool storeLink = false;
   };
   struct TEdit {
     // Asked for every entry of the archive, in physical order: false drops
