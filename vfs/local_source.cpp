@@ -10,6 +10,7 @@
 
 #include "platform/copyfile.h"
 #include "platform/fs.h"
+#include "platform/private_file.h"
 
 namespace vantrel::vfs {
 
@@ -181,8 +182,34 @@ bool TLocalSource::ApplyOne(const TChange& c, const TProgress& progress, TError*
     }
     case TChange::TKind::Put:
       return PutOne(c, path, progress, err);
+    case TChange::TKind::Link:
+      return LinkOne(c, path, err);
   }
   return false;
+}
+
+bool TLocalSource::LinkOne(const TChange& c, const std::string& path, TError* err) {
+  // Made under a hidden name and renamed into place, replacing what is there
+  // (a file the user agreed to replace), never a directory.
+  const std::string dir = path.substr(0, path.rfind('/'));
+  const std::string temp = platform::JoinPath(dir.empty() ? "/" : dir, ".vantrel-link-" + std::to_string(::getpid()));
+  ::unlink(temp.c_str());
+  if (::symlink(c.to.c_str(), temp.c_str()) != 0) return Fail(err, errno, path);
+  if (c.mtime) {
+    struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
+    ::utimensat(AT_FDCWD, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
+  platform::EntryInfo there;
+  if (platform::LStat(path, there) && there.kind == platform::EntryKind::Directory) {
+    ::unlink(temp.c_str());
+    return Fail(err, EISDIR, path);
+  }
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    const int e = errno;
+    ::unlink(temp.c_str());
+    return Fail(err, e, path);
+  }
+  return true;
 }
 
 bool TLocalSource::PutOne(const TChange& c, const std::string& path, const TProgress& progress,
@@ -197,7 +224,7 @@ bool TLocalSource::PutOne(const TChange& c, const std::string& path, const TProg
     return r.status == platform::CopyStatus::Done ? true : Fail(err, r.error, path);
   }
   const std::string dir = ParentInner(path).empty() ? "/" : path.substr(0, path.rfind('/'));
-  const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, c.mode & 07777);
+  const int fd = platform::UnnamedFileIn(dir, c.mode);
   if (fd < 0) return Fail(err, errno, path);
   TFdSink sink(fd);
   if (!c.produce || !c.produce(sink, err)) {

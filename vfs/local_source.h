@@ -29,6 +29,7 @@ class TLocalSource final : public TSource {
 
  private:
   bool ApplyOne(const TChange& change, const TProgress& progress, TError* err);
+  bool LinkOne(const TChange& change, const std::string& path, TError* err);
   bool PutOne(const TChange& change, const std::string& path, const TProgress& progress, TError* err);
   std::string root_;
 };

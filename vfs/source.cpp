@@ -2,11 +2,12 @@
 // made from a push reading, and inner path arithmetic.
 #include "vfs/source.h"
 
+#include "platform/private_file.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace vantrel::vfs {
@@ -83,17 +84,6 @@ class TFileStream final : public TReadStream {
   uint64_t size_;
 };
 
-int PrivateTempFile() {
-  const char* env = std::getenv("TMPDIR");
-  const std::string dir = env && *env ? env : "/tmp";
-  int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd >= 0) return fd;
-  std::string name = dir + "/.vantrel-entry-XXXXXX";
-  fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd >= 0) ::unlink(name.c_str());
-  return fd;
-}
-
 bool Refuse(const TSource& source, TError* err) {
   if (err) {
     const TCapabilities caps = source.Capabilities();
@@ -155,6 +145,16 @@ TChangeSet& TChangeSet::PutData(std::string path, std::function<bool(TDataSink&,
   return *this;
 }
 
+TChangeSet& TChangeSet::PutLink(std::string path, std::string target, int64_t mtime) {
+  TChange c;
+  c.kind = TChange::TKind::Link;
+  c.path = std::move(path);
+  c.to = std::move(target);
+  c.mtime = mtime;
+  changes.push_back(std::move(c));
+  return *this;
+}
+
 std::unique_ptr<TReadStream> TSource::Open(const std::string& inner, TError* err) {
   TEntry e;
   if (!Stat(inner, e, err)) return nullptr;
@@ -167,7 +167,7 @@ std::unique_ptr<TReadStream> TSource::Open(const std::string& inner, TError* err
     if (!ReadInto(inner, sink, {}, err)) return nullptr;
     return std::make_unique<TMemoryStream>(std::move(sink.bytes));
   }
-  const int fd = PrivateTempFile();
+  const int fd = platform::PrivateTempFile();
   if (fd < 0) {
     if (err) err->Set(errno, std::string("Cannot make a temporary file: ") + std::strerror(errno));
     return nullptr;

@@ -78,11 +78,12 @@ class TReadStream {
 
 // One change of a batch.
 struct TChange {
-  enum class TKind : uint8_t { MakeDir, Delete, Rename, Put };
+  enum class TKind : uint8_t { MakeDir, Delete, Rename, Put, Link };
   TKind kind = TKind::Put;
   std::string path;  // inner path of the entry
   std::string to;    // Rename: the new inner path (a directory moves everything below it)
-  // Put: the data, from a local file or from `produce`.
+  // Put: the data, from a local file or from `produce`. Link: `to` is the
+  // link's target.
   std::string localFile;
   std::function<bool(TDataSink& sink, TError* err)> produce;
   uint64_t size = 0;
@@ -100,6 +101,8 @@ struct TChangeSet {
                       uint32_t mode = 0644);
   TChangeSet& PutData(std::string path, std::function<bool(TDataSink&, TError*)> produce,
                       uint64_t size, int64_t mtime = 0, uint32_t mode = 0644);
+  // A symbolic link `path` to `target`.
+  TChangeSet& PutLink(std::string path, std::string target, int64_t mtime = 0);
   bool empty() const { return changes.empty(); }
 };
 
@@ -136,6 +139,9 @@ class TSource {
   // Applies the changes in order, all or nothing: a source that cannot
   // change anything refuses with its read-only reason (EROFS).
   virtual bool Apply(const TChangeSet& changes, const TProgress& progress, TError* err);
+  // Whether many changes cost about what one costs (an archive is rewritten
+  // once per Apply): a copy then hands over all of its changes at once.
+  virtual bool BatchesChanges() const { return false; }
 
   bool MakeDir(const std::string& inner, TError* err);
   // A directory goes with everything below it.

@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "vfs/zip_source.h"
+#include "platform/private_file.h"
 #include "zip/zip_writer.h"
 
 namespace vantrel::vfs {
@@ -27,13 +28,21 @@ struct TZipSource::TPlan {
     bool renamed = false;
     bool dropped = false;
     std::string localFile;
+    bool storeLink = false;  // a link at localFile is stored as a link
   };
   std::vector<TItem> items;
   std::unordered_multimap<std::string, size_t> byPath;
-  // Files written from `produce`, removed when the plan goes.
-  std::vector<std::string> spooled;
+  // Nameless files holding what `produce` gave, closed (and so gone) with
+  // the plan.
+  std::vector<int> spooled;
+  // A private directory for links to store (the engine stores a link it
+  // finds on disk), removed with the plan.
+  std::string linkDir;
+  std::vector<std::string> links;
   ~TPlan() {
-    for (const std::string& f : spooled) ::unlink(f.c_str());
+    for (int fd : spooled) ::close(fd);
+    for (const std::string& l : links) ::unlink(l.c_str());
+    if (!linkDir.empty()) ::rmdir(linkDir.c_str());
   }
 
   void Add(TItem item) {
@@ -114,12 +123,12 @@ class TSpoolSink final : public TDataSink {
 
 // Data handed over by a producer go to a private file first: the engine
 // compresses from files.
-bool Spool(const TChange& c, std::vector<std::string>& spooled, std::string& file, TError* err) {
-  const char* env = std::getenv("TMPDIR");
-  std::string name = std::string(env && *env ? env : "/tmp") + "/.vantrel-add-XXXXXX";
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+bool Spool(const TChange& c, std::vector<int>& spooled, std::string& file, TError* err) {
+  // A nameless file, reached by its descriptor's path while it is open.
+  const int fd = platform::PrivateTempFile();
   if (fd < 0) return Fail(err, errno, std::string("Cannot make a temporary file: ") + std::strerror(errno));
-  spooled.push_back(name);
+  const std::string name = platform::OpenDescriptorPath(fd);
+  spooled.push_back(fd);
   ::fchmod(fd, c.mode & 07777 ? c.mode & 07777 : 0644);
   TSpoolSink sink(fd);
   const bool ok = c.produce && c.produce(sink, err);
@@ -127,7 +136,6 @@ bool Spool(const TChange& c, std::vector<std::string>& spooled, std::string& fil
     struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
     ::futimens(fd, times);
   }
-  ::close(fd);
   if (!ok) {
     if (sink.error) return Fail(err, sink.error, std::strerror(sink.error));
     if (err && err->code == 0) err->Set(EIO, "The data of \"" + c.path + "\" could not be read");
@@ -145,6 +153,23 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
   if (Stale()) return Fail(err, ESTALE, "The archive changed on disk; read it again before changing it");
 
   TPlan plan;
+  // A link to store is made on disk first, in a private directory.
+  auto spoolLink = [&plan](const TChange& c, std::string& file, TError* e) {
+    if (plan.linkDir.empty()) {
+      const char* env = std::getenv("TMPDIR");
+      std::string dir = std::string(env && *env ? env : "/tmp") + "/.vantrel-links-XXXXXX";
+      if (!::mkdtemp(dir.data())) return Fail(e, errno, std::string("Cannot make a temporary directory: ") + std::strerror(errno));
+      plan.linkDir = dir;
+    }
+    file = plan.linkDir + "/" + std::to_string(plan.links.size());
+    if (::symlink(c.to.c_str(), file.c_str()) != 0) return Fail(e, errno, std::strerror(errno));
+    plan.links.push_back(file);
+    if (c.mtime) {
+      struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
+      ::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    return true;
+  };
   const int count = zip_->Count();
   for (int i = 0; i < count; ++i) {
     bool isDir = false;
@@ -184,7 +209,8 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
         for (size_t i : below) plan.Move(i, to + plan.items[i].path.substr(path.size()));
         break;
       }
-      case TChange::TKind::Put: {
+      case TChange::TKind::Put:
+      case TChange::TKind::Link: {
         std::vector<size_t> same;
         auto range = plan.byPath.equal_range(path);
         for (auto it = range.first; it != range.second; ++it) same.push_back(it->second);
@@ -200,7 +226,14 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
         TPlan::TItem item;
         item.path = path;
         item.localFile = c.localFile;
-        if (item.localFile.empty() && !Spool(c, plan.spooled, item.localFile, err)) return false;
+        // A user's file that is a link is stored as a link (a copy copies
+        // links as links); data handed over are never a link.
+        item.storeLink = !c.localFile.empty() || c.kind == TChange::TKind::Link;
+        if (c.kind == TChange::TKind::Link) {
+          if (!spoolLink(c, item.localFile, err)) return false;
+        } else if (item.localFile.empty() && !Spool(c, plan.spooled, item.localFile, err)) {
+          return false;
+        }
         plan.Add(std::move(item));
         break;
       }
@@ -214,7 +247,7 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
     if (item.old >= 0)
       byOld[static_cast<size_t>(item.old)] = &item;
     else
-      edit.added.push_back({item.path + (item.directory ? "/" : ""), item.localFile});
+      edit.added.push_back({item.path + (item.directory ? "/" : ""), item.localFile, item.storeLink});
   }
   int next = 0;
   edit.keep = [&](const zip::TZipHeaderInfo&, std::string& newPath) {
@@ -224,8 +257,6 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
     return true;
   };
   SetRunProgress(progress);
-  const bool savedLinks = zip_->StoreLinks;
-  zip_->StoreLinks = true;
   bool ok = true;
   try {
     zip_->Edit(edit);
@@ -234,14 +265,21 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
   } catch (const std::exception& e) {
     ok = Fail(err, EIO, std::string(e.what()) + "; the archive was left as it was");
   }
-  zip_->StoreLinks = savedLinks;
   SetRunProgress(nullptr);
-  // The engine's directory is the archive's in either case: the new one
-  // after the rename, the old one when nothing was replaced.
+  if (!ok) {
+    // The archive on disk is the old one, byte for byte: it is read again,
+    // so that what is shown is what is there whatever the failed run left
+    // of the engine's directory.
+    const std::string password = zip_->Password;
+    TError ignored;
+    if (ReadDirectory(&ignored)) zip_->Password = password;
+    return false;
+  }
+  // The engine's directory is the new archive's.
   index_.Build(static_cast<size_t>(zip_->Count()),
                [this](size_t i) { return zip_->Entry(static_cast<int>(i)).PathView(); });
   RememberIdentity();
-  return ok;
+  return true;
 }
 
 }  // namespace vantrel::vfs

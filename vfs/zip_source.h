@@ -52,6 +52,7 @@ class TZipSource final : public TSource {
   bool Stale() const override;
   bool Refresh(TError* err) override;
   bool Apply(const TChangeSet& changes, const TProgress& progress, TError* err) override;
+  bool BatchesChanges() const override { return true; }
 
   const std::string& ArchivePath() const { return archivePath_; }
   const TPathIndex& Index() const { return index_; }

@@ -1,0 +1,348 @@
+// source_copy.cpp - copying and moving between any two panel sources.
+#include "fileops/source_copy.h"
+
+#include <cerrno>
+
+#include "platform/fs.h"
+#include "vfs/local_source.h"
+
+namespace vantrel::fileops {
+
+namespace {
+
+bool IsBareName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+bool IsAtOrBelow(const std::string& path, const std::string& dir) {
+  return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
+}
+
+}  // namespace
+
+struct TSourceCopy::TRun {
+  vfs::TSource& from;
+  std::string fromDir;
+  vfs::TSource& to;
+  std::string toDir;
+  // The destination takes all of the copy as one change (an archive).
+  bool batch = false;
+  vfs::TChangeSet changes;
+  std::vector<size_t> pending;  // the items whose change is in `changes`
+  // The source's files are on the disk: they go by name, not through a copy.
+  vfs::TLocalSource* localFrom = nullptr;
+  bool overwriteAll = false;
+  bool skipExisting = false;
+  std::vector<std::string> skipBelow;  // directories refused: nothing below them is copied
+
+  std::string Src(const std::string& item) const { return vfs::JoinInner(fromDir, item); }
+  std::string Dst(const std::string& item) const { return vfs::JoinInner(toDir, item); }
+};
+
+void TSourceCopy::Begin() {
+  OperationAborted = false;
+  items_.clear();
+  failures_.clear();
+  skipKinds_.clear();
+  completed_.clear();
+  skipped_ = 0;
+  stopNow_ = abortChosen_ = retry_ = false;
+  currentItem_.clear();
+  done_ = 0;
+  total_ = 0.00001;
+  lastEvent_ = std::chrono::steady_clock::now();
+}
+
+bool TSourceCopy::Report(TFMMessageKind kind, const std::string& item, int error, const std::string& reason) {
+  failures_.push_back(TFMMessage{kind, item, MessageText(kind, item), error,
+                                 !reason.empty() ? reason : error != 0 ? platform::ErrorText(error) : ""});
+  if (!prompt_) return false;
+  for (TFMMessageKind k : skipKinds_)
+    if (k == kind) {
+      ++skipped_;
+      return false;
+    }
+  switch (prompt_->ShowMessage(failures_.back())) {
+    case TMessageAnswer::SkipAll: skipKinds_.push_back(kind); break;
+    case TMessageAnswer::Abort:
+      stopNow_ = abortChosen_ = true;
+      OperationAborted = true;
+      break;
+    case TMessageAnswer::Retry: failures_.pop_back(); return true;
+    case TMessageAnswer::Ok: break;
+  }
+  return false;
+}
+
+TSourceCopy::TOutcome TSourceCopy::AbortCheck() {
+  if (stopNow_) return TOutcome::Stop;
+  if (!OperationAborted) return TOutcome::Go;
+  if (!prompt_ || prompt_->AskAbort(kAbortQuestion)) {
+    abortChosen_ = prompt_ != nullptr;
+    stopNow_ = true;
+    return TOutcome::Stop;
+  }
+  OperationAborted = false;
+  return TOutcome::Go;
+}
+
+void TSourceCopy::Progress(double done) {
+  done_ = done;
+  if (!OnGlobalDone) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastEvent_ < ProgressInterval && done < total_) return;
+  lastEvent_ = now;
+  const double share = done * 100.0 / total_;
+  OnGlobalDone(*this, share >= 100.0 ? 100 : share <= 0.0 ? 0 : static_cast<int>(share));
+}
+
+// ---------------------------------------------------------------------------
+// The work list
+
+void TSourceCopy::AddTree(vfs::TSource& from, const std::string& fromDir, const std::string& path) {
+  std::vector<vfs::TEntry> children;
+  vfs::TError err;
+  if (!from.List(vfs::JoinInner(fromDir, path), children, &err)) {
+    Report(TFMMessageKind::CouldNotCopy, path, err.code, err.text);
+    items_.push_back(TItem{path + "/", {}, false});  // stands for what could not be listed
+    return;
+  }
+  const size_t first = items_.size();
+  for (vfs::TEntry& e : children) {
+    const std::string child = path + "/" + e.name;
+    if (!IsBareName(e.name)) {
+      // Never written: an entry named ".." would land above the place.
+      Report(TFMMessageKind::InvalidName, child, EINVAL);
+      items_.push_back(TItem{child, {}, false});
+      continue;
+    }
+    total_ += e.kind == vfs::TEntryKind::File ? static_cast<double>(e.size) : 0;
+    items_.push_back(TItem{child, std::move(e), false});
+  }
+  // Directories after the files of their parent, each followed by its tree.
+  const size_t end = items_.size();
+  for (size_t i = first; i < end; ++i)
+    if (items_[i].entry.kind == vfs::TEntryKind::Directory && !items_[i].entry.name.empty())
+      AddTree(from, fromDir, items_[i].path);
+}
+
+bool TSourceCopy::ListItems(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir) {
+  for (const std::string& name : names) {
+    if (!IsBareName(name)) {
+      Report(TFMMessageKind::InvalidName, name, EINVAL);
+      continue;
+    }
+    vfs::TEntry e;
+    vfs::TError err;
+    if (!from.Stat(vfs::JoinInner(fromDir, name), e, &err)) {
+      Report(TFMMessageKind::NotFound, name, err.code, err.text);
+      continue;
+    }
+    e.name = name;
+    total_ += e.kind == vfs::TEntryKind::File ? static_cast<double>(e.size) : 0;
+    const bool dir = e.kind == vfs::TEntryKind::Directory;
+    items_.push_back(TItem{name, std::move(e), false});
+    if (dir) AddTree(from, fromDir, name);
+    if (stopNow_) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The copy
+
+TSourceCopy::TOutcome TSourceCopy::MayReplace(TRun& run, size_t index, const vfs::TEntry& existing, bool& skip) {
+  const TItem& item = items_[index];
+  skip = true;
+  if (existing.kind == vfs::TEntryKind::Directory) {
+    Report(TFMMessageKind::CouldNotCopy, item.path, EISDIR);
+    return TOutcome::Go;
+  }
+  if (&run.from == &run.to && run.Src(item.path) == run.Dst(item.path)) {
+    Report(TFMMessageKind::OntoItself, item.path, EINVAL);
+    return TOutcome::Go;
+  }
+  if (ConfirmOverwrite && !run.overwriteAll) {
+    TOverwriteAnswer answer = TOverwriteAnswer::No;
+    if (!run.skipExisting && prompt_) {
+      const TFileFacts source{item.entry.size, item.entry.mtime};
+      const TFileFacts dest{existing.size, existing.mtime};
+      answer = prompt_->AskOverwriteFacts(item.path, OverwriteQuestion(item.path), source, dest);
+    }
+    if (answer == TOverwriteAnswer::Cancel) return TOutcome::Stop;
+    if (answer == TOverwriteAnswer::None) run.skipExisting = true;
+    if (answer == TOverwriteAnswer::No || answer == TOverwriteAnswer::None) return TOutcome::Go;
+    if (answer == TOverwriteAnswer::All) run.overwriteAll = true;
+  }
+  skip = false;
+  return TOutcome::Go;
+}
+
+bool TSourceCopy::Flush(TRun& run, const std::vector<size_t>& which) {
+  if (run.changes.empty()) return true;
+  const double start = done_;
+  for (;;) {
+    vfs::TError err;
+    const bool ok = run.to.Apply(run.changes, [&](uint64_t done, uint64_t total) {
+      if (run.batch && total > 0) Progress(start + (total_ - start) * static_cast<double>(done) / static_cast<double>(total));
+      return AbortCheck() == TOutcome::Go;
+    }, &err);
+    if (ok) {
+      for (size_t i : which) items_[i].ok = true;
+      break;
+    }
+    if (err.code == ECANCELED || stopNow_) break;  // the user stopped it: nothing was changed
+    const std::string item = run.batch ? run.to.Root() : items_[which.front()].path;
+    const TFMMessageKind kind = items_[which.front()].entry.kind == vfs::TEntryKind::Directory && !run.batch
+                                    ? TFMMessageKind::CouldNotCreateDir
+                                    : TFMMessageKind::CouldNotCopy;
+    if (!Report(kind, item, err.code, err.text)) break;
+  }
+  run.changes = vfs::TChangeSet();
+  return true;
+}
+
+TSourceCopy::TOutcome TSourceCopy::CopyDirectory(TRun& run, size_t index) {
+  TItem& item = items_[index];
+  const std::string dst = run.Dst(item.path);
+  if (&run.from == &run.to && IsAtOrBelow(run.toDir, run.Src(item.path))) {
+    Report(TFMMessageKind::IntoItself, item.path, EINVAL);
+    run.skipBelow.push_back(item.path);
+    return TOutcome::Go;
+  }
+  vfs::TEntry existing;
+  vfs::TError err;
+  if (run.to.Stat(dst, existing, &err)) {
+    if (existing.kind == vfs::TEntryKind::Directory) {
+      item.ok = true;  // merged into the directory that is there
+      return TOutcome::Go;
+    }
+    Report(TFMMessageKind::CouldNotCreateDir, item.path, EEXIST);
+    run.skipBelow.push_back(item.path);
+    return TOutcome::Go;
+  }
+  run.changes.MakeDir(dst);
+  if (run.batch) {
+    run.pending.push_back(index);
+    return TOutcome::Go;
+  }
+  Flush(run, {index});
+  if (!item.ok) run.skipBelow.push_back(item.path);
+  return stopNow_ ? TOutcome::Stop : TOutcome::Go;
+}
+
+TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
+  TItem& item = items_[index];
+  const vfs::TEntry& e = item.entry;
+  const double fileStart = done_;
+  const std::string dst = run.Dst(item.path);
+  vfs::TEntry existing;
+  vfs::TError err;
+  if (run.to.Stat(dst, existing, &err)) {
+    bool skip = false;
+    if (MayReplace(run, index, existing, skip) == TOutcome::Stop) return TOutcome::Stop;
+    if (skip) {
+      Progress(fileStart + static_cast<double>(e.size));
+      return TOutcome::Go;
+    }
+  }
+  std::string localPath;
+  if (e.kind == vfs::TEntryKind::Link) {
+    // A link is copied as a link, never what it points to.
+    run.changes.PutLink(dst, e.linkTarget, e.mtime);
+  } else if (run.localFrom && run.localFrom->LocalPath(run.Src(item.path), localPath)) {
+    run.changes.PutFile(dst, localPath, e.mtime, e.mode);
+  } else {
+    const std::string src = run.Src(item.path);
+    vfs::TSource& from = run.from;
+    run.changes.PutData(dst, [this, &from, src, fileStart](vfs::TDataSink& sink, vfs::TError* perr) {
+      return from.ReadInto(src, sink, [this, fileStart](uint64_t done, uint64_t) {
+        Progress(fileStart + static_cast<double>(done));
+        return AbortCheck() == TOutcome::Go;
+      }, perr);
+    }, e.size, e.mtime, e.mode ? e.mode : 0644);
+  }
+  if (run.batch) {
+    run.pending.push_back(index);
+    done_ = fileStart + static_cast<double>(e.size);
+    return TOutcome::Go;
+  }
+  Flush(run, {index});
+  Progress(fileStart + static_cast<double>(e.size));
+  return stopNow_ ? TOutcome::Stop : TOutcome::Go;
+}
+
+TSourceCopy::TOutcome TSourceCopy::CopyItem(TRun& run, size_t index) {
+  TItem& item = items_[index];
+  currentItem_ = item.path;
+  if (AbortCheck() == TOutcome::Stop) return TOutcome::Stop;
+  if (item.entry.name.empty()) return TOutcome::Go;  // refused while listing
+  for (const std::string& dir : run.skipBelow)
+    if (IsAtOrBelow(item.path, dir)) {
+      done_ += static_cast<double>(item.entry.size);
+      return TOutcome::Go;
+    }
+  switch (item.entry.kind) {
+    case vfs::TEntryKind::Directory: return CopyDirectory(run, index);
+    case vfs::TEntryKind::File:
+    case vfs::TEntryKind::Link: return CopyFile(run, index);
+    case vfs::TEntryKind::Special: Report(TFMMessageKind::CouldNotCopy, item.path, EINVAL); return TOutcome::Go;
+  }
+  return TOutcome::Go;
+}
+
+void TSourceCopy::CollectCompleted() {
+  completed_.clear();
+  for (size_t i = 0; i < items_.size();) {
+    const std::string top = items_[i].path.substr(0, items_[i].path.find('/'));
+    bool all = true;
+    size_t j = i;
+    for (; j < items_.size() && IsAtOrBelow(items_[j].path.substr(0, items_[j].path.find('/')), top); ++j)
+      all = all && items_[j].ok;
+    if (all) completed_.push_back(top);
+    i = j;
+  }
+}
+
+void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
+                       vfs::TSource& to, const std::string& toDir) {
+  Begin();
+  const vfs::TCapabilities caps = to.Capabilities();
+  if (!caps.writable) {
+    Report(TFMMessageKind::CouldNotCopy, to.Root(), EROFS, caps.readOnlyReason);
+    return;
+  }
+  if (!ListItems(names, from, fromDir)) return;
+  TRun run{from, fromDir, to, toDir};
+  run.batch = to.BatchesChanges();
+  run.localFrom = dynamic_cast<vfs::TLocalSource*>(&from);
+  bool stopped = false;
+  for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
+  // Into an archive: everything at once, and nothing after a Cancel.
+  if (!stopped && run.batch) Flush(run, run.pending);
+  CollectCompleted();
+  if (OnGlobalDone && !stopped) OnGlobalDone(*this, 100);
+}
+
+void TSourceCopy::Move(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
+                       vfs::TSource& to, const std::string& toDir) {
+  Copy(names, from, fromDir, to, toDir);
+  if (stopNow_ || completed_.empty()) {
+    completed_.clear();
+    return;
+  }
+  vfs::TChangeSet deletes;
+  for (const std::string& name : completed_) deletes.Delete(vfs::JoinInner(fromDir, name));
+  for (;;) {
+    vfs::TError err;
+    if (from.Apply(deletes, {}, &err)) return;
+    if (!Report(TFMMessageKind::CouldNotDelete, completed_.size() == 1 ? completed_.front() : from.Root(),
+                err.code, err.text)) {
+      completed_.clear();
+      return;
+    }
+  }
+}
+
+}  // namespace vantrel::fileops

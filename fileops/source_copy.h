@@ -1,0 +1,100 @@
+// source_copy.h - copying and moving between any two panel sources.
+//
+// The local copy (fmoperation.h) works on directories of the disk; this one
+// copies from any source (a local directory, a place inside an archive) to
+// any other, with the same user's side: the same TFMPrompt questions
+// ("Overwrite file …?" with Yes, No, All, None and Cancel, "Abort
+// operation?"), the same messages with Skip, Skip all, Abort and Retry, and
+// the same progress in per cent.
+//
+// Files are never written in place: into a directory each file goes to a
+// nameless file that takes its name only when complete; into an archive the
+// whole copy is one change of the archive (one rewrite, however many
+// files), made only after every question was answered, so that Cancel, a
+// failure or a full disk leaves the archive byte for byte. Names that are
+// not names (".", "..", empty, with "/" or NUL) are refused, never written.
+//
+// A move deletes from the source only the names copied whole, and only
+// after all of the copy is safely written.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fileops/fmoperation.h"
+#include "vfs/source.h"
+
+namespace vantrel::fileops {
+
+class TSourceCopy final {
+ public:
+  using TGlobalDone = std::function<void(TSourceCopy& sender, int percent)>;
+
+  bool ConfirmOverwrite = true;
+  // Set by the window's Cancel (from any thread); answered with "Abort
+  // operation?" before the next item and between blocks.
+  std::atomic<bool> OperationAborted{false};
+  TGlobalDone OnGlobalDone;
+  std::chrono::milliseconds ProgressInterval{50};
+  void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
+
+  // Copies the entries `names` of the place `fromDir` of `from` into the
+  // place `toDir` of `to`, directories with everything below them.
+  void Copy(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
+            vfs::TSource& to, const std::string& toDir);
+  // Copies, then deletes from `from` the names copied whole.
+  void Move(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
+            vfs::TSource& to, const std::string& toDir);
+
+  const std::vector<TFMMessage>& Failures() const { return failures_; }
+  int SkippedCount() const { return skipped_; }
+  const std::vector<std::string>& Completed() const { return completed_; }
+  bool AbortChosen() const { return abortChosen_; }
+  const std::string& CurrentItem() const { return currentItem_; }
+  double Done() const { return done_; }
+  double Total() const { return total_; }
+
+ private:
+  struct TItem {
+    std::string path;  // relative to fromDir
+    vfs::TEntry entry;
+    bool ok = false;
+  };
+  enum class TOutcome { Go, Stop };
+  struct TRun;
+
+  void Begin();
+  bool ListItems(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir);
+  void AddTree(vfs::TSource& from, const std::string& fromDir, const std::string& path);
+  TOutcome CopyItem(TRun& run, size_t index);
+  TOutcome CopyDirectory(TRun& run, size_t index);
+  TOutcome CopyFile(TRun& run, size_t index);
+  // The overwrite question for an existing destination; skip when it stays.
+  TOutcome MayReplace(TRun& run, size_t index, const vfs::TEntry& existing, bool& skip);
+  // Applies what was collected for the destination (all of it for an
+  // archive, one item for a directory).
+  bool Flush(TRun& run, const std::vector<size_t>& items);
+  TOutcome AbortCheck();
+  void Progress(double done);
+  bool Report(TFMMessageKind kind, const std::string& item, int error, const std::string& reason = {});
+  void CollectCompleted();
+
+  TFMPrompt* prompt_ = nullptr;
+  std::vector<TItem> items_;
+  std::vector<TFMMessage> failures_;
+  std::vector<TFMMessageKind> skipKinds_;
+  std::vector<std::string> completed_;
+  int skipped_ = 0;
+  bool stopNow_ = false;
+  bool abortChosen_ = false;
+  bool retry_ = false;
+  std::string currentItem_;
+  double done_ = 0;
+  double total_ = 0.00001;
+  std::chrono::steady_clock::time_point lastEvent_;
+};
+
+}  // namespace vantrel::fileops

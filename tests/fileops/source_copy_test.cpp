@@ -1,0 +1,194 @@
+// Copying and moving between sources: out of an archive, into one, with the
+// same questions, messages, Skip all and Abort as the local copy; an archive
+// written once per copy and left byte for byte by a cancel; names that are
+// not names never written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "fileops/source_copy.h"
+#include "tests/fileops/fileops_helpers.h"
+#include "tests/vfs/vfs_helpers.h"
+#include "vfs/archive_source.h"
+#include "vfs/local_source.h"
+#include "vfs/zip_source.h"
+
+namespace vantrel::fileops {
+namespace {
+
+using testing::ScriptedPrompt;
+using testing::Snapshot;
+using vantrel::test::MakeZip;
+using vantrel::test::Q;
+using vantrel::test::Sh;
+using vantrel::test::TempDir;
+
+class SourceCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vantrel::test::MakeDir(t / "out");
+    MakeZip(t / "a.zip", {{"docs/", ""},
+                          {"docs/readme.md", "read me", true},
+                          {"docs/deep/data.bin", std::string(100000, 'd'), true},
+                          {"hello.txt", "hello"},
+                          {"empty/", ""}});
+    Load();
+    copy.SetPrompt(&prompt);
+  }
+  void Load() {
+    vfs::TError err;
+    zip = vfs::TZipSource::Load(t / "a.zip", t / "a.zip", nullptr, &err);
+    ASSERT_TRUE(zip) << err.text;
+  }
+  TempDir t;
+  std::unique_ptr<vfs::TZipSource> zip;
+  vfs::TLocalSource out{t / "out"};
+  ScriptedPrompt prompt;
+  TSourceCopy copy;
+};
+
+TEST_F(SourceCopyTest, OutOfAnArchiveIntoADirectory) {
+  copy.Copy({"docs", "hello.txt", "empty"}, *zip, "", out, "");
+  EXPECT_TRUE(prompt.log.empty()) << prompt.log.front();
+  const auto snap = Snapshot(t / "out", false);
+  EXPECT_EQ(snap.at("docs/readme.md"), "f read me");
+  EXPECT_EQ(snap.at("docs/deep/data.bin"), "f " + std::string(100000, 'd'));
+  EXPECT_EQ(snap.at("hello.txt"), "f hello");
+  EXPECT_EQ(snap.at("empty"), "d");
+  EXPECT_EQ(copy.Completed(), (std::vector<std::string>{"docs", "hello.txt", "empty"}));
+  EXPECT_TRUE(testing::TemporaryFiles(t / "out").empty());
+}
+
+TEST_F(SourceCopyTest, IntoAnArchiveAsOneChange) {
+  testing::MakeTree(t / "src", {"one.txt=1", "sub/two.txt=22", "sub/deeper/three.txt=333"});
+  vfs::TLocalSource src(t / "src");
+  int events = 0;
+  copy.OnGlobalDone = [&](TSourceCopy&, int) { ++events; };
+  copy.Copy({"one.txt", "sub"}, src, "", *zip, "docs");
+  EXPECT_TRUE(copy.Failures().empty());
+  EXPECT_GT(events, 0);
+  EXPECT_EQ(vantrel::test::ListNames(*zip, "docs"),
+            (std::vector<std::string>{"deep/", "one.txt", "readme.md", "sub/"}));
+  EXPECT_EQ(vantrel::test::ReadAll(*zip, "docs/sub/deeper/three.txt"), "333");
+  Sh("unzip -tqq " + Q(t / "a.zip"));
+  // From one archive into another, through the data of each entry.
+  MakeZip(t / "b.zip", {{"x", "x"}});
+  vfs::TError err;
+  auto b = vfs::TZipSource::Load(t / "b.zip", t / "b.zip", nullptr, &err);
+  copy.Copy({"docs"}, *zip, "", *b, "");
+  EXPECT_TRUE(copy.Failures().empty());
+  EXPECT_EQ(vantrel::test::ReadAll(*b, "docs/deep/data.bin"), std::string(100000, 'd'));
+  EXPECT_EQ(vantrel::test::ReadAll(*b, "docs/sub/two.txt"), "22");
+}
+
+TEST_F(SourceCopyTest, OverwriteAnswers) {
+  struct TCase {
+    const char* what;
+    std::vector<TOverwriteAnswer> answers;
+    std::string hello, readme;  // afterwards
+    int questions;
+  } cases[] = {
+      {"No keeps, Yes replaces", {TOverwriteAnswer::No, TOverwriteAnswer::Yes}, "old hello", "read me", 2},
+      {"All replaces without asking again", {TOverwriteAnswer::All}, "hello", "read me", 1},
+      {"None keeps without asking again", {TOverwriteAnswer::None}, "old hello", "old readme", 1},
+      {"Cancel stops", {TOverwriteAnswer::Cancel}, "old hello", "old readme", 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    vantrel::test::WriteFile(t / "out/hello.txt", "old hello");
+    vantrel::test::MakeDir(t / "out/docs");
+    vantrel::test::WriteFile(t / "out/docs/readme.md", "old readme");
+    prompt = ScriptedPrompt();
+    prompt.overwriteAnswers.assign(c.answers.begin(), c.answers.end());
+    copy.Copy({"hello.txt", "docs"}, *zip, "", out, "");
+    EXPECT_EQ(prompt.log.size(), static_cast<size_t>(c.questions));
+    EXPECT_EQ(vantrel::test::ReadFile(t / "out/hello.txt"), c.hello);
+    EXPECT_EQ(vantrel::test::ReadFile(t / "out/docs/readme.md"), c.readme);
+  }
+}
+
+TEST_F(SourceCopyTest, CancelIntoAnArchiveLeavesItByteForByte) {
+  testing::MakeTree(t / "src", {"hello.txt=new hello", "big.bin=" + testing::PatternBytes(3 << 20)});
+  vfs::TLocalSource src(t / "src");
+  const std::string pristine = vantrel::test::ReadFile(t / "a.zip");
+  // Cancel at the question: nothing of the copy goes in.
+  prompt.overwriteAnswers = {TOverwriteAnswer::Cancel};
+  copy.Copy({"big.bin", "hello.txt"}, src, "", *zip, "");
+  EXPECT_EQ(vantrel::test::ReadFile(t / "a.zip"), pristine);
+  // Cancel in the middle of the writing, "Abort operation?" answered Yes.
+  prompt = ScriptedPrompt();
+  prompt.overwriteAnswers = {TOverwriteAnswer::Yes};
+  prompt.abortAnswers = {true};
+  copy.ProgressInterval = std::chrono::milliseconds(0);
+  copy.OnGlobalDone = [&](TSourceCopy& c, int percent) {
+    if (percent > 0 && percent < 100) c.OperationAborted = true;
+  };
+  copy.Copy({"big.bin", "hello.txt"}, src, "", *zip, "");
+  EXPECT_TRUE(copy.AbortChosen());
+  EXPECT_EQ(vantrel::test::ReadFile(t / "a.zip"), pristine);
+  EXPECT_TRUE(copy.Completed().empty());
+  EXPECT_EQ(vantrel::test::ReadAll(*zip, "hello.txt"), "hello");
+}
+
+TEST_F(SourceCopyTest, NamesThatAreNotNamesAreNeverWritten) {
+  MakeZip(t / "h.zip", {{"../evil", "evil"}, {"ok/../../up", "up"}, {"ok/fine", "fine"}});
+  vfs::TError err;
+  auto h = vfs::TZipSource::Load(t / "h.zip", t / "h.zip", nullptr, &err);
+  copy.Copy({"..", "ok"}, *h, "", out, "");
+  EXPECT_EQ(prompt.MessageTexts(), (std::vector<std::string>{"Invalid file name ..", "Invalid file name ok/.."}));
+  EXPECT_EQ(Snapshot(t.path(), false).count("evil"), 0u);
+  EXPECT_EQ(Snapshot(t / "out", false), (std::map<std::string, std::string>{{"ok", "d"}, {"ok/fine", "f fine"}}));
+  EXPECT_TRUE(copy.Completed().empty());
+}
+
+TEST_F(SourceCopyTest, SkipAllAndReadOnlyDestinations) {
+  vantrel::test::WriteFile(t / "out/docs", "a file where a directory goes");
+  vantrel::test::WriteFile(t / "out/empty", "another one");
+  prompt.messageAnswers = {TMessageAnswer::SkipAll};
+  copy.Copy({"docs", "empty", "hello.txt"}, *zip, "", out, "");
+  EXPECT_EQ(prompt.MessageTexts(), (std::vector<std::string>{"Could not create directory docs"}));
+  EXPECT_EQ(copy.SkippedCount(), 1);
+  EXPECT_EQ(copy.Failures().size(), 2u);
+  EXPECT_EQ(vantrel::test::ReadFile(t / "out/hello.txt"), "hello");
+  EXPECT_EQ(copy.Completed(), (std::vector<std::string>{"hello.txt"}));
+
+  vfs::TError err;
+  Sh("cd " + Q(t / "out") + " && tar czf ../r.tar.gz hello.txt");
+  auto tar = vfs::TArchiveSource::Load(t / "r.tar.gz", t / "r.tar.gz", nullptr, &err);
+  ASSERT_TRUE(tar);
+  prompt = ScriptedPrompt();
+  copy.Copy({"hello.txt"}, *zip, "", *tar, "");
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].reason, "tar.gz archives are read-only here; pack a new one with Alt+F5");
+}
+
+TEST_F(SourceCopyTest, MoveOutDeletesOnlyWhatWasWrittenAfterAllOfIt) {
+  vantrel::test::MakeDir(t / "out/docs");
+  vantrel::test::WriteFile(t / "out/docs/readme.md", "keep this");
+  prompt.overwriteAnswers = {TOverwriteAnswer::No};
+  copy.Move({"docs", "hello.txt"}, *zip, "", out, "");
+  EXPECT_EQ(copy.Completed(), (std::vector<std::string>{"hello.txt"}));
+  EXPECT_EQ(vantrel::test::ListNames(*zip, ""), (std::vector<std::string>{"docs/", "empty/"}));
+  EXPECT_EQ(vantrel::test::ReadFile(t / "out/hello.txt"), "hello");
+  EXPECT_EQ(vantrel::test::ReadFile(t / "out/docs/deep/data.bin"), std::string(100000, 'd'));
+  Sh("unzip -tqq " + Q(t / "a.zip"));
+}
+
+TEST_F(SourceCopyTest, DamagedEntryLeavesNoPartialFile) {
+  MakeZip(t / "d.zip", {{"bad.bin", std::string(200000, 'b'), true}, {"good", "g"}});
+  std::string bytes = vantrel::test::ReadFile(t / "d.zip");
+  bytes[bytes.find("bad.bin") + 7 + 40] ^= 0x5a;
+  vantrel::test::WriteFile(t / "d.zip", bytes);
+  vfs::TError err;
+  auto d = vfs::TZipSource::Load(t / "d.zip", t / "d.zip", nullptr, &err);
+  vantrel::test::WriteFile(t / "out/bad.bin", "the old one");
+  prompt.overwriteAnswers = {TOverwriteAnswer::Yes};
+  copy.Copy({"bad.bin", "good"}, *d, "", out, "");
+  ASSERT_EQ(prompt.messages.size(), 1u);
+  EXPECT_EQ(prompt.messages[0].text, "Could not copy file bad.bin");
+  EXPECT_EQ(vantrel::test::ReadFile(t / "out/bad.bin"), "the old one");
+  EXPECT_EQ(vantrel::test::ReadFile(t / "out/good"), "g");
+  EXPECT_TRUE(testing::TemporaryFiles(t / "out").empty());
+}
+
+}  // namespace
+}  // namespace vantrel::fileops
