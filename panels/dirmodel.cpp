@@ -36,6 +36,7 @@ std::string SizeText(const TFileEntry& e) {
 }
 
 std::string DateText(FileTime t) {
+  if (t == 0) return {};  // not known (a directory an archive only implies)
   const platform::LocalTime lt = platform::ToLocalTime(t);
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02d.%02d.%02d", lt.day, lt.month, lt.year);
@@ -43,6 +44,7 @@ std::string DateText(FileTime t) {
 }
 
 std::string TimeText(FileTime t) {
+  if (t == 0) return {};
   const platform::LocalTime lt = platform::ToLocalTime(t);
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d:%02d", lt.hour, lt.minute);

@@ -68,8 +68,8 @@ std::string FillIn(std::string_view text, std::string_view first, std::string_vi
 std::string ExtensionOf(std::string_view name);   // from the last "." on, dot included; none when
                                                   // only leading dots (".profile")
 std::string SizeText(const TFileEntry& e);        // "DIR" or 1,234,567
-std::string DateText(platform::FileTime t);       // 05.12.2026 (local time)
-std::string TimeText(platform::FileTime t);       // 09:05 (local time)
+std::string DateText(platform::FileTime t);       // 05.12.2026 (local time); empty for 0 (not known)
+std::string TimeText(platform::FileTime t);       // 09:05 (local time); empty for 0
 std::string NameText(const TFileEntry& e);        // the name without the extension; whole for a directory
 std::string ExtText(const TFileEntry& e);         // the extension; empty for a directory
 std::string InfoLine(const TFileEntry& e);        // [dir]:  DIRECTORY / name- size:1,234 bytes.

@@ -11,6 +11,7 @@
 #include <map>
 
 #include <QApplication>
+#include <QTimer>
 
 #include "app/dialogs/messages.h"
 #include "panels/panel_source.h"
@@ -68,7 +69,8 @@ std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
   r->FileSize = e.size;
   r->HasPackedSize = !r->IsDirectory();
   r->PackedSize = e.packedSize;
-  const platform::FileTime t = platform::FileTimeFromUnix(e.mtime, 0);
+  // No time (an implied directory): none shown.
+  const platform::FileTime t = e.mtime != 0 ? platform::FileTimeFromUnix(e.mtime, 0) : 0;
   r->CreationTime = r->LastAccessTime = r->LastWriteTime = t;
   r->FileName = std::move(e.name);
   if (r->FileName.empty() || r->FileName == "." || r->FileName == "..") {
@@ -294,6 +296,34 @@ class TPasswordQuestion final : public vfs::TPasswordProvider {
 };
 
 }  // namespace
+
+void FollowArchiveChanges(panels::TFMPanel& panel) {
+  auto* timer = new QTimer(&panel);
+  timer->setInterval(kArchiveCheckMs);
+  QObject::connect(timer, &QTimer::timeout, &panel, [p = &panel] {
+    const auto* places = dynamic_cast<const TArchivePlaces*>(p->Model().Source().get());
+    if (places == nullptr) return;
+    // The file on disk is the outermost level's.
+    while (places->Outer() != nullptr) places = static_cast<const TArchivePlaces*>(places->Outer().get());
+    const std::shared_ptr<vfs::TSource>& source = places->Source();
+    if (!source->Stale()) return;
+    vfs::TError err;
+    if (source->Refresh(&err)) {
+      p->Reread();  // the cursor and the marks stay on their names
+      return;
+    }
+    const std::string file = places->Root();
+    if (platform::IsDirectory(file) || ::access(file.c_str(), F_OK) == 0) return;  // still there: keep showing it
+    const std::string dir = platform::NearestExistingDirectory(file);
+    if (!p->ReadDirectory(dir)) return;
+    const size_t from = dir == "/" ? 1 : dir.size() + 1;
+    if (file.size() > from) {
+      const std::string child = file.substr(from, file.find('/', from) - from);
+      if (p->Entries().size() > 0) p->SetCursor(p->IndexOfName(child));
+    }
+  });
+  timer->start();
+}
 
 bool WriteEntryToFile(vfs::TSource& source, const std::string& inner, const std::string& target, std::string* error) {
   const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

@@ -31,6 +31,13 @@ void InstallArchivePlaces();
 // null when the panel shows a directory.
 std::shared_ptr<vfs::TSource> ArchiveSourceOf(const panels::TFMPanel& panel);
 
+// Keeps `panel` current while it shows an archive: when the file changes on
+// disk (another program, a command of the other panel) it is read again and
+// the cursor and the marks stay on their names; when it goes away the panel
+// shows the directory it was in. Checked every kArchiveCheckMs.
+inline constexpr int kArchiveCheckMs = 500;
+void FollowArchiveChanges(panels::TFMPanel& panel);
+
 // Writes the entry `inner` of `source` into the new file `target` (made
 // for the user only); false with `error` when it cannot be read (a cancelled
 // password question leaves `error` empty) and no file is left.

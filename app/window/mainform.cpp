@@ -285,6 +285,8 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
 
   // Archives are folders in the panels (unless a test has its own places).
   if (!panels::SourceOpener()) InstallArchivePlaces();
+  FollowArchiveChanges(*left_.FMPanel);
+  FollowArchiveChanges(*right_.FMPanel);
   const platform::IniFile& ini = *settings_;
   LoadSettings(*this, ini);
   lists_.Load(ini);

@@ -233,6 +233,27 @@ class ArchiveFoldersTest : public QObject {
     QCOMPARE(Entries(zip_), before);
   }
 
+  // Another program adds an entry: the panel reads the archive again with
+  // the cursor and the marks on their names; the archive deleted: the panel
+  // goes to its directory with the cursor on where it was.
+  void outsideChangesAreFollowed() {
+    QVERIFY(Into("photos.zip"));
+    QVERIFY(f_->Mark(L(), "top.txt") && f_->Put(L(), "nested.zip"));
+    QCOMPARE(Python(QStringLiteral("import sys, zipfile, time\n"
+                                   "time.sleep(1.1)\n"  // another modification time for certain
+                                   "with zipfile.ZipFile(sys.argv[1], 'a') as z: z.writestr('added.txt', 'new')"),
+                    zip_),
+             QString());
+    QTRY_VERIFY_WITH_TIMEOUT(Names(L()).contains(QStringLiteral("added.txt")), 5000);
+    QCOMPARE(L()->Directory(), zip_);
+    QCOMPARE(TFormFixture::AtCursor(L()), std::string("nested.zip"));
+    QVERIFY(L()->IsMarked(L()->IndexOfName("top.txt")) && L()->Model().MarkedCount() == 1);
+    QVERIFY(Into("2024"));
+    QVERIFY(QFile::remove(Q(zip_)));
+    QTRY_COMPARE_WITH_TIMEOUT(L()->Directory(), f_->left, 5000);
+    QVERIFY(!L()->Model().InSource());
+  }
+
   void passwordAskedOnceAndAgainAfterAWrongOne() {
     const std::string locked = f_->left + "/locked.zip";
     WriteText(f_->left + "/a.txt", "alpha\n");

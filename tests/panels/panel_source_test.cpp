@@ -189,6 +189,10 @@ TEST(SourcePlaces, EntryLinesShowPackedSizes) {
   EXPECT_EQ(InfoLine(packed), "photo.jpg- size:1,234,567 bytes, packed:1,000 bytes.");
   packed.HasPackedSize = false;
   EXPECT_EQ(InfoLine(packed), "photo.jpg- size:1,234,567 bytes.");
+  // A time nobody knows (".." of a place, a directory only implied by paths)
+  // shows no date rather than one in 1601.
+  EXPECT_EQ(DateText(0) + TimeText(0), "");
+  EXPECT_EQ(DateText(platform::FileTimeFromUnix(0, 0)).size(), 10u);
 }
 
 }  // namespace
