@@ -2,11 +2,15 @@
 archive shows its root, Enter and Backspace walk its directories, quick
 search finds an entry, F3 shows an entry through a private copy that goes
 when the viewer closes, ".." at the root leaves with the cursor on the
-archive, and an encrypted archive asks its password once (again after a
-wrong one). After each step the panel takes the next key."""
+archive, F5 out and in, F8 and Shift+F6 change the archive (read back by
+Python's zipfile and unzip -t), an archive inside the archive opens and
+leads back out, and an encrypted archive asks its password once (again after
+a wrong one). After each step the panel takes the next key."""
 
+import io
 import os
 import subprocess
+import zipfile
 
 from e2e import DIALOG_CAPTION, MAIN_CAPTION, expect, prepare
 
@@ -80,3 +84,47 @@ def scenario_password_asked_once(s):
     view(s, "secret.txt", "the second entry needs no second question")
     s.key("Home", "Return")
     s.expect_panel_keys(s.left, "after the encrypted archive")
+
+
+def with_nested(s):
+    """left/photos.zip holding a directory, a file and an archive of its own."""
+    inner = io.BytesIO()
+    with zipfile.ZipFile(inner, "w") as z:
+        z.writestr("deep.txt", "deep inside\n")
+    with zipfile.ZipFile(s.path("left/photos.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("2024/winter.txt", "cold\n")
+        z.writestr("inner.zip", inner.getvalue())
+        z.writestr("top.txt", "top\n")
+    private_tmp(s)
+
+
+def names_in(s, rel):
+    with zipfile.ZipFile(s.path(rel)) as z:
+        return sorted(z.namelist())
+
+
+@prepare(with_nested)
+def scenario_copy_delete_rename_and_nested(s):
+    # The root: "..", "2024", "inner.zip", "top.txt".
+    s.cursor_to("photos.zip", "Return")
+    s.key("End", "F5")  # out: top.txt to the right panel
+    s.wait_exists("right/top.txt", what="F5 copies top.txt out of the archive")
+    expect(s.read("right/top.txt") == "top\n", "the copy holds the entry's bytes")
+    s.key("Tab")  # in: r.txt from the right panel into the archive's root
+    s.wait_cwd("right")
+    s.cursor_to("r.txt", "F5")
+    s.wait_until(lambda: "r.txt" in names_in(s, "left/photos.zip"), "F5 adds r.txt to the archive")
+    s.key("Tab")  # back: "..", "2024", "inner.zip", "r.txt", "top.txt"
+    s.wait_main_active()
+    s.key("End", "F8")
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_until(lambda: "top.txt" not in names_in(s, "left/photos.zip"), "F8 deletes top.txt from the archive")
+    s.key("Home", "Down", "shift+F6")  # rename the directory 2024 with what is below it
+    s.fill("Rename", "2025")
+    s.wait_until(lambda: "2025/winter.txt" in names_in(s, "left/photos.zip"), "Shift+F6 renames 2024 to 2025")
+    expect(subprocess.run(["unzip", "-tqq", s.path("left/photos.zip")]).returncode == 0, "unzip -t passes")
+    # The archive inside: "..", "2025", "inner.zip", "r.txt"; inside it "..", "deep.txt".
+    s.key("Home", "Down", "Down", "Return", "Down")
+    view(s, "deep.txt", "inside the archive inside the archive")
+    s.key("Home", "Return", "Home", "Return")  # out of both levels
+    s.expect_panel_keys(s.left, "after leaving the archive inside the archive")
