@@ -233,6 +233,44 @@ class ArchiveFoldersTest : public QObject {
     QCOMPARE(Entries(zip_), before);
   }
 
+  // F4: the editor changes its copy; the archive takes it after "Update
+  // <entry> in <archive>?" (Yes), keeps its bytes after No, and is not asked
+  // when the editor changed nothing.
+  void editAsksBeforeUpdatingTheArchive() {
+    const std::string prog = f_->Path("editor.sh");
+    QVERIFY(Into("photos.zip"));
+    const struct {
+      const char* script;  // what the editor does to the file ($1)
+      app::MessageAnswer answer;
+      QString content;     // top.txt in the archive afterwards
+      int questions;
+    } cases[] = {
+        {"printf 'edited\\n' > \"$1\"", app::MessageAnswer::No, "top\n", 1},
+        {"true", app::MessageAnswer::Yes, "top\n", 0},
+        {"printf 'edited\\n' > \"$1\"", app::MessageAnswer::Yes, "edited\n", 1},
+    };
+    for (const auto& c : cases) {
+      WriteText(prog, std::string("#!/bin/sh\nsleep 0.1\n") + c.script + "\n");
+      ::chmod(prog.c_str(), 0700);
+      f_->form->EditorCommand = prog;
+      ShownMessages().clear();
+      Script().answers = {c.answer};
+      QVERIFY(f_->Put(L(), "top.txt"));
+      QVERIFY(f_->Press(L(), Qt::Key_F4));
+      if (c.questions > 0) {
+        QTRY_COMPARE_WITH_TIMEOUT(int(ShownMessages().size()), c.questions, 10000);
+        QCOMPARE(ShownMessages()[0].text, QStringLiteral("Update top.txt in photos.zip?"));
+      } else {
+        QTest::qWait(1500);
+        QCOMPARE(int(ShownMessages().size()), 0);
+      }
+      QCOMPARE(Python(QStringLiteral("import sys, zipfile\nprint(zipfile.ZipFile(sys.argv[1]).read('top.txt').decode(), end='')"),
+                      zip_) + "\n",
+               c.content);
+    }
+    QVERIFY(UnzipTest(zip_));
+  }
+
   // Another program adds an entry: the panel reads the archive again with
   // the cursor and the marks on their names; the archive deleted: the panel
   // goes to its directory with the cursor on where it was.
