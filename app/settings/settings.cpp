@@ -228,8 +228,14 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
 
   // The right side's default is taken only after the left side was entered,
   // so a missing RightPath shows the left panel's directory.
-  left.ReadDirectory(EnterStartDirectory(ini, "LeftPath"));
-  right.ReadDirectory(EnterStartDirectory(ini, "RightPath"));
+  // A panel closed inside an archive shows that place again.
+  const auto enter = [&ini](TFMPanel& panel, const char* key) {
+    const std::string saved = ini.ReadString(kGeneral, key, "");
+    if (!saved.empty() && !platform::IsDirectory(saved) && panel.ReadDirectory(saved)) return;
+    panel.ReadDirectory(EnterStartDirectory(ini, key));
+  };
+  enter(left, "LeftPath");
+  enter(right, "RightPath");
 
   // Both panels share one font: the left panel's, copied to the right.
   QFont font = left.font();

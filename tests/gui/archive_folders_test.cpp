@@ -104,6 +104,9 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(f_->form->Left().InfoPanel->text().contains(QStringLiteral("packed")));
     QVERIFY(Into("2024"));
     QCOMPARE(Names(L()), (QStringList{"..", "summer", "winter.txt"}));
+    // Closed here, the next start shows the same place.
+    QVERIFY(f_->Restart());
+    QCOMPARE(L()->Directory(), zip_ + "/2024");
     QVERIFY(Into("summer"));
     QVERIFY(f_->Put(L(), "beach.txt"));
     const QString line = f_->form->Left().FilePanel->text();
