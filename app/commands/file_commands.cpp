@@ -10,6 +10,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
 
 #include "app/commands/command_line.h"
 #include "app/commands/archive_entries.h"
@@ -20,7 +24,10 @@
 #include "app/dialogs/messages.h"
 #include "app/dialogs/overwrite_question.h"
 #include "app/settings/settings.h"
+#include "app/dialogs/operationsform.h"
 #include "fileops/copy_target.h"
+#include "fileops/job.h"
+#include "fileops/qt/job_center.h"
 #include "fileops/qt/operationform.h"
 #include "fileops/trash_operation.h"
 #include "panels/dirmodel.h"
@@ -28,6 +35,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/qt/help.h"
+#include "platform/qt/notification.h"
 #include "platform/qt/volumes.h"
 #include "platform/rename.h"
 #include "platform/text.h"
@@ -38,6 +46,8 @@ namespace {
 
 using fileops::TFMMessage;
 using fileops::TFMPrompt;
+using fileops::TJob;
+using fileops::TJobCenter;
 using fileops::TOperationForm;
 using fileops::TOverwriteAnswer;
 using panels::TFMPanel;
@@ -110,16 +120,24 @@ class TQtPrompt final : public TFMPrompt {
   QWidget* owner_;
 };
 
-// The operation window and its prompt, owned by the main window.
+// The operation window, its prompt and the jobs, owned by the main window.
 class TOperationHost final : public QObject {
  public:
   explicit TOperationHost(TMainForm& form)
-      : QObject(&form), window(new TOperationForm(&form, MainCaption())), prompt(window) {
+      : QObject(&form), window(new TOperationForm(&form, MainCaption())), prompt(window),
+        center(new TJobCenter(this)) {
     setObjectName(QStringLiteral("FileCommandsHost"));
     window->FMOperation.SetPrompt(&prompt);
+    window->ConfirmAbort = [this] { return prompt.AskAbort(fileops::kAbortQuestion); };
+  }
+  ~TOperationHost() override {
+    // The jobs end (cancelled) before the prompt they may be asking through goes.
+    delete center;
   }
   TOperationForm* window;
   TQtPrompt prompt;
+  TJobCenter* center;
+  app::TOperationsForm* operations = nullptr;  // made when first shown
 };
 
 TOperationHost& Host(TMainForm& form) {
@@ -185,15 +203,23 @@ TGroups MarkedGroups(const TFMPanel& panel, const std::vector<std::string>& name
   return GroupByDirectory(paths);
 }
 
+// Where a command's source panel stood, as a job on another thread needs it.
+struct TPanelPlace {
+  std::string root;      // the panel's directory
+  bool listing = false;  // a listing of search results: its names are paths below root
+};
+
+TPanelPlace PlaceOf(const TFMPanel& panel) { return {panel.Directory(), panel.Model().IsListing()}; }
+
 // What the engine handled whole in directory `dir` of one group, as the
 // panel names it: bare names in a directory, paths in a listing.
-void AddHandled(const TFMPanel& panel, const std::string& dir, const std::vector<std::string>& completed,
+void AddHandled(const TPanelPlace& panel, const std::string& dir, const std::vector<std::string>& completed,
                 std::vector<std::string>& handled) {
-  const std::string& root = panel.Directory();
+  const std::string& root = panel.root;
   const std::string prefix = root == "/" ? root : root + "/";
   for (const std::string& name : completed) {
     const std::string path = platform::JoinPath(dir, name);
-    handled.push_back(panel.Model().IsListing() && path.compare(0, prefix.size(), prefix) == 0
+    handled.push_back(panel.listing && path.compare(0, prefix.size(), prefix) == 0
                           ? path.substr(prefix.size())
                           : name);
   }
@@ -230,15 +256,33 @@ bool PrepareTarget(TMainForm& form, const fileops::TCopyTarget& target) {
   return false;
 }
 
+// What a job's engine runs leave for the window: written on the job's
+// thread, read on the window's once the job ended.
+struct TJobOutcome {
+  std::vector<std::string> handled;  // the names handled whole, as the panel shows them
+  std::vector<TFMMessage> failures;
+  int skipped = 0;         // failures "Skip all" kept from being shown
+  bool aborted = false;    // ended early
+  bool abortChosen = false;  // by the user's answer to a question
+  // After one engine run: its failures and how it ended.
+  void Take(const fileops::TFMOperation& op) {
+    failures.insert(failures.end(), op.Failures().begin(), op.Failures().end());
+    skipped += op.SkippedCount();
+    aborted = aborted || op.OperationAborted;
+    abortChosen = abortChosen || op.AbortChosen();
+  }
+};
+
 // One message at the end of an operation, if any: the list of every failing
 // item with the system's reason after "Skip all" hid some, and "Operation
 // aborted" when the operation was cancelled without the user having chosen
-// to abort in a question (whoever chose it needs no word about it).
-void ShowEndMessage(TMainForm& form, const fileops::TFMOperation& engine) {
-  const bool aborted = engine.OperationAborted && !engine.AbortChosen();
-  if (engine.SkippedCount() > 0) {
-    std::string text = std::to_string(engine.Failures().size()) + " items were skipped:";
-    for (const TFMMessage& m : engine.Failures())
+// to abort (whoever chose it, in a question or with Cancel, needs no word
+// about it).
+void ShowEndMessage(TMainForm& form, const TJobOutcome& outcome, bool cancelled) {
+  const bool aborted = outcome.aborted && !outcome.abortChosen && !cancelled;
+  if (outcome.skipped > 0) {
+    std::string text = std::to_string(outcome.failures.size()) + " items were skipped:";
+    for (const TFMMessage& m : outcome.failures)
       text += "\n" + m.text + (m.reason.empty() ? std::string() : ": " + m.reason);
     QString shown = platform::ToDisplay(text);
     if (aborted) shown += QStringLiteral("\n\n") + Msg(TMsg::OperationAborted);
@@ -248,32 +292,96 @@ void ShowEndMessage(TMainForm& form, const fileops::TFMOperation& engine) {
   }
 }
 
-// Shows the window, runs `work` with the engine, hides the window, gives
-// the one message of the end and refreshes both panels: the cursors stay on
-// their entries, and the source panel's marks go from the names the
-// operation handled whole; what failed or was skipped stays marked.
-// `handled`, when given, stands for the engine's Completed() (the names of
-// a listing of search results, gathered over several runs of the engine).
-template <typename Work>
-void RunOperation(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, Work work,
-                  const std::vector<std::string>* handled = nullptr) {
-  TOperationHost& host = Host(form);
-  TOperationForm& window = *host.window;
-  if (deleting) window.setWindowTitle(MainCaption());
-  window.Begin(Msg(text));
-  work(window.FMOperation);
-  window.End();
-  if (source != nullptr) {
-    form.activateWindow();
-    source->setFocus();
+// The engine's part of a command, run on the job's thread.
+using TEngineWork = std::function<void(fileops::TFMOperation& op, TJobOutcome& outcome)>;
+
+// One command's job as the window follows it.
+struct TJobRun {
+  QPointer<TMainForm> form;
+  QPointer<TFMPanel> source;
+  std::string sourceDir;  // where the source panel stood
+  QString title;
+  std::shared_ptr<TJobOutcome> outcome;
+  bool background = false;
+  bool ended = false;
+  bool cancelled = false;
+};
+
+// The end of a job: the cursor back in the source panel (when the job ran in
+// front), the one message of the end, both panels re-read, and the source
+// panel's marks gone from the names handled whole (when it still shows the
+// same directory); what failed or was skipped stays marked. A notification
+// says so when the window is not the active one.
+void FinishJob(const TJobRun& run) {
+  TMainForm* form = run.form;
+  if (form == nullptr) return;
+  const bool elsewhere = !form->isActiveWindow();  // before anything here activates it
+  if (!run.background && run.source != nullptr) {
+    form->activateWindow();
+    run.source->setFocus();
   }
-  ShowEndMessage(form, window.FMOperation);
-  form.RefreshBothPanels();
-  if (source != nullptr) UnmarkNames(*source, handled != nullptr ? *handled : window.FMOperation.Completed());
+  ShowEndMessage(*form, *run.outcome, run.cancelled);
+  form->RefreshBothPanels();
+  if (run.source != nullptr && run.source->Directory() == run.sourceDir)
+    UnmarkNames(*run.source, run.outcome->handled);
+  if (elsewhere) {
+    const QString how = run.cancelled ? QStringLiteral("Cancelled")
+                        : run.outcome->failures.empty() ? QStringLiteral("Done")
+                                                        : QStringLiteral("Done, %1 items failed").arg(run.outcome->failures.size());
+    platform::SendDesktopNotification(run.title, how);
+  }
 }
 
-// A second command while an operation runs (from an event served by the
-// operation window) would disturb the running one: it does nothing.
+// Starts `work` as a job on the devices of `places` and, unless `queued`,
+// follows it in the operation window until it ends or goes to the
+// background; then (or when the background job ends) FinishJob.
+void StartJob(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, const std::string& title,
+              const std::vector<std::string>& places, TEngineWork work, bool queued = false) {
+  TOperationHost& host = Host(form);
+  auto run = std::make_shared<TJobRun>();
+  run->form = &form;
+  run->source = source;
+  run->sourceDir = source != nullptr ? source->Directory() : std::string();
+  run->title = platform::ToDisplay(title);
+  run->outcome = std::make_shared<TJobOutcome>();
+  auto job = host.center->Add(
+      title, fileops::DevicesOf(places),
+      [work = std::move(work), outcome = run->outcome, poster = host.center->Poster(),
+       prompt = &host.prompt](TJob& self) {
+        fileops::TFMOperation engine;
+        self.Attach(engine);
+        fileops::TJobPrompt bridge(self, *prompt, poster);
+        engine.SetPrompt(&bridge);
+        work(engine, *outcome);
+      },
+      fileops::TJobStart::Queued,
+      [run](TJob& job) {
+        run->ended = true;
+        run->cancelled = job.State() == fileops::TJobState::Cancelled;
+        if (run->background) FinishJob(*run);
+      });
+  if (queued) {
+    run->background = true;
+    return;
+  }
+  TOperationForm& window = *host.window;
+  if (deleting) window.setWindowTitle(MainCaption());
+  window.Follow(*host.center, job, Msg(text));
+  if (run->ended)
+    FinishJob(*run);
+  else
+    run->background = true;
+}
+
+// "Copy a.txt to /home/user" or "Move 3 items to /tmp": a job's line in the
+// Operations window and its notification.
+std::string JobTitle(const char* verb, const std::vector<std::string>& names, const std::string& dest) {
+  std::string what = names.size() == 1 ? names.front() : std::to_string(names.size()) + " items";
+  return std::string(verb) + " " + what + (dest.empty() ? std::string() : " to " + dest);
+}
+
+// A second command while an operation runs in front (from an event served
+// by the operation window) would disturb the running one: it does nothing.
 bool Busy(TMainForm& form) { return Host(form).window->Running(); }
 
 }  // namespace
@@ -286,10 +394,62 @@ bool RunEngineWork(TMainForm& form, const QString& text, const std::function<voi
   window.Begin(text);
   work(window.FMOperation);
   window.End();
-  ShowEndMessage(form, window.FMOperation);
+  TJobOutcome outcome;
+  outcome.Take(window.FMOperation);
+  ShowEndMessage(form, outcome, false);
   form.RefreshBothPanels();
   return true;
 }
+
+fileops::TJobCenter* JobCenter(TMainForm& form) { return Host(form).center; }
+
+TOperationsForm* ShowOperations(TMainForm& form) {
+  TOperationHost& host = Host(form);
+  if (host.operations == nullptr) host.operations = new TOperationsForm(*host.center, &form);
+  host.operations->show();
+  host.operations->raise();
+  host.operations->activateWindow();
+  return host.operations;
+}
+
+namespace {
+
+// The status bar's indicator: the running jobs and their total progress, a
+// click opens the Operations window. Hidden while no job is left.
+void InstallJobIndicator(TMainForm& form) {
+  TJobCenter* center = Host(form).center;
+  auto* indicator = new QPushButton(form.statusBar());
+  indicator->setObjectName(QStringLiteral("JobIndicator"));
+  indicator->setFlat(true);
+  indicator->setFocusPolicy(Qt::NoFocus);
+  indicator->setToolTip(QStringLiteral("Operations (Ctrl+J)"));
+  indicator->hide();
+  form.statusBar()->addPermanentWidget(indicator);
+  TMainForm* f = &form;
+  QObject::connect(indicator, &QPushButton::clicked, &form, [f] { ShowOperations(*f); });
+  auto* timer = new QTimer(indicator);
+  timer->setInterval(500);
+  const auto update = [center, indicator, timer] {
+    const int jobs = static_cast<int>(center->Queue().Jobs().size());
+    if (jobs == 0) {
+      indicator->hide();
+      timer->stop();
+      return;
+    }
+    const int running = center->RunningCount();
+    const int percent = center->TotalPercent();
+    QString text = running == 1 ? QStringLiteral("1 job") : QStringLiteral("%1 jobs").arg(running);
+    if (jobs > running) text += QStringLiteral(" (+%1 queued)").arg(jobs - running);
+    if (percent >= 0) text += QStringLiteral(", %1%").arg(percent);
+    indicator->setText(text);
+    indicator->show();
+    if (!timer->isActive()) timer->start();
+  };
+  QObject::connect(center, &TJobCenter::changed, indicator, update);
+  QObject::connect(timer, &QTimer::timeout, indicator, update);
+}
+
+}  // namespace
 
 void RunDeleteCommand(TMainForm& form, bool permanent) {
   if (Busy(form) || RunInArchive(form, TArchiveCommand::Delete)) return;
@@ -308,17 +468,18 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
   }
   if (ShowMessage(&form, MessageKind::Question, MainCaption(), question) != MessageAnswer::Yes)
     return;
-  std::vector<std::string> handled;
-  RunOperation(
-      form, source, TMsg::DeleteWait, true,
-      [&](fileops::TFMOperation& op) {
-        for (const auto& [dir, group] : groups) {
-          op.DeleteFiles(group, dir);
-          AddHandled(*source, dir, op.Completed(), handled);
-          if (op.OperationAborted) break;
-        }
-      },
-      &handled);
+  const TPanelPlace place = PlaceOf(*source);
+  std::vector<std::string> dirs;
+  for (const auto& group : groups) dirs.push_back(group.first);
+  StartJob(form, source, TMsg::DeleteWait, true, JobTitle("Delete", names, {}), dirs,
+           [groups, place](fileops::TFMOperation& op, TJobOutcome& out) {
+             for (const auto& [dir, group] : groups) {
+               op.DeleteFiles(group, dir);
+               AddHandled(place, dir, op.Completed(), out.handled);
+               out.Take(op);
+               if (op.OperationAborted) break;
+             }
+           });
 }
 
 void RunCopyCommand(TMainForm& form, bool move) {
@@ -335,7 +496,9 @@ void RunCopyCommand(TMainForm& form, bool move) {
   const std::string otherDir = other->Directory();
   const QString prefilled = platform::ToDisplay(otherDir);
   QString answer = prefilled;
-  if (!AskText(&form, MainCaption(), Msg(move ? TMsg::MovePrompt : TMsg::CopyPrompt), answer))
+  // F2 instead of Enter queues the job without following it.
+  bool queued = false;
+  if (!AskTextOrQueue(&form, MainCaption(), Msg(move ? TMsg::MovePrompt : TMsg::CopyPrompt), answer, queued))
     return;
   // The prefilled text stands for the directory's own bytes, which need not
   // be valid UTF-8; an edited text is taken as typed, relative to the source.
@@ -351,20 +514,23 @@ void RunCopyCommand(TMainForm& form, bool move) {
   const fileops::TCopyTarget target = fileops::ResolveCopyTarget(names.size(), typed, dir, move);
   if (!PrepareTarget(form, target)) return;
   const TGroups groups = MarkedGroups(*source, names);
-  std::vector<std::string> handled;
-  RunOperation(
-      form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
-      [&](fileops::TFMOperation& op) {
-        for (const auto& [from, group] : groups) {
-          if (move)
-            op.MoveFiles(group, from, target.dir, target.name);
-          else
-            op.CopyFiles(group, from, target.dir, target.name);
-          AddHandled(*source, from, op.Completed(), handled);
-          if (op.OperationAborted) break;
-        }
-      },
-      &handled);
+  const TPanelPlace place = PlaceOf(*source);
+  std::vector<std::string> dirs{target.dir};
+  for (const auto& group : groups) dirs.push_back(group.first);
+  StartJob(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
+           JobTitle(move ? "Move" : "Copy", names, target.dir), dirs,
+           [groups, place, target, move](fileops::TFMOperation& op, TJobOutcome& out) {
+             for (const auto& [from, group] : groups) {
+               if (move)
+                 op.MoveFiles(group, from, target.dir, target.name);
+               else
+                 op.CopyFiles(group, from, target.dir, target.name);
+               AddHandled(place, from, op.Completed(), out.handled);
+               out.Take(op);
+               if (op.OperationAborted) break;
+             }
+           },
+           queued);
 }
 
 void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
@@ -373,12 +539,19 @@ void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
   const TGroups groups = GroupByDirectory(sourcePaths);
   if (groups.empty()) return;
   TFMPanel* focused = form.ActivePanel();
-  RunOperation(form, focused, TMsg::CopyWait, false, [&](fileops::TFMOperation& op) {
-    for (const auto& [dir, names] : groups) {
-      op.CopyFiles(names, dir, destDir);
-      if (op.OperationAborted) break;
-    }
-  });
+  std::vector<std::string> dirs{destDir}, names;
+  for (const auto& [dir, group] : groups) {
+    dirs.push_back(dir);
+    names.insert(names.end(), group.begin(), group.end());
+  }
+  StartJob(form, focused, TMsg::CopyWait, false, JobTitle("Copy", names, destDir), dirs,
+           [groups, destDir](fileops::TFMOperation& op, TJobOutcome& out) {
+             for (const auto& [dir, group] : groups) {
+               op.CopyFiles(group, dir, destDir);
+               out.Take(op);
+               if (op.OperationAborted) break;
+             }
+           });
 }
 
 std::vector<std::string> ViewerOrEditorWords(const TMainForm& form, bool edit) {
@@ -446,6 +619,8 @@ void InstallFileCommands(TMainForm& form) {
   enable("mnuFileCopy", [f] { RunCopyCommand(*f, false); });
   enable("mnuFileMove", [f] { RunCopyCommand(*f, true); });
   enable("mnuCmndDirSize", [f] { RunDirSizeCommand(*f); });
+  enable("mnuCmndOperations", [f] { ShowOperations(*f); });
+  InstallJobIndicator(form);
   enable("mnuHlpContents", [] { platform::ShowHelp(0); });
   new TCommandLine(form);
   QObject::connect(form.CommandEdit(), &QLineEdit::returnPressed, &form,

@@ -11,12 +11,14 @@
 
 namespace vantrel::fileops {
 class TFMOperation;
+class TJobCenter;
 class TOperationForm;
 }  // namespace vantrel::fileops
 
 namespace vantrel::app {
 
 class TMainForm;
+class TOperationsForm;
 
 // Copy (F5) or Move (F6): the active panel's marked entries (or the entry
 // under the cursor), to the directory confirmed in the destination prompt,
@@ -60,5 +62,14 @@ fileops::TOperationForm* OperationForm(TMainForm& form);
 // all); then the end message a copy gives, and both panels read again.
 // False, doing nothing, while another operation runs.
 bool RunEngineWork(TMainForm& form, const QString& text, const std::function<void(fileops::TFMOperation&)>& work);
+
+// The jobs of copy, move and delete: they run on worker threads, in front
+// behind the operation window or in the background ("Background", F2 there;
+// F2 instead of Enter in the Copy and Move prompts queues a job at once).
+fileops::TJobCenter* JobCenter(TMainForm& form);
+
+// The Operations window (Ctrl+J, Commands menu, the status bar's job
+// indicator), shown and activated.
+TOperationsForm* ShowOperations(TMainForm& form);
 
 }  // namespace vantrel::app

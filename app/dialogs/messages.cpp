@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QShortcut>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -145,6 +146,28 @@ InputHandler SetInputHandler(InputHandler handler) {
 
 bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QString& text) {
   return g_inputHandler(parent, caption, prompt, text);
+}
+
+bool AskTextOrQueue(QWidget* parent, const QString& caption, const QString& prompt, QString& text,
+                    bool& queued) {
+  queued = false;
+  if (g_inputHandler != &QtInputBox) return g_inputHandler(parent, caption, prompt, text);
+  QInputDialog dialog(parent);
+  dialog.setObjectName(QStringLiteral("QueueableInput"));
+  dialog.setWindowTitle(caption);
+  dialog.setLabelText(prompt);
+  dialog.setTextValue(text);
+  auto* f2 = new QShortcut(QKeySequence(Qt::Key_F2), &dialog);
+  QObject::connect(f2, &QShortcut::activated, &dialog, [&] {
+    queued = true;
+    dialog.accept();
+  });
+  if (dialog.exec() != QDialog::Accepted) {
+    queued = false;
+    return false;
+  }
+  text = dialog.textValue();
+  return true;
 }
 
 bool AskTextFrom(QWidget* parent, const QString& caption, const QString& prompt,

@@ -59,6 +59,12 @@ InputHandler SetInputHandler(InputHandler handler);
 
 bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QString& text);
 
+// The same where F2 confirms too and asks for the work to be queued rather
+// than followed in front (`queued`). A replaced input handler answers it as it
+// answers AskText, never queued.
+bool AskTextOrQueue(QWidget* parent, const QString& caption, const QString& prompt, QString& text,
+                    bool& queued);
+
 // The same with a drop-down of earlier answers (`recent`, newest first). A
 // replaced input handler answers it as it answers AskText.
 bool AskTextFrom(QWidget* parent, const QString& caption, const QString& prompt,

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,6 +14,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
+
+#include "fileops/qt/job_center.h"
 
 #include "platform/text.h"
 
@@ -68,6 +72,14 @@ TOperationForm::TOperationForm(QWidget* parent, const QString& mainCaption)
   cancelButton_->setGeometry(160, 136, 75, 25);
   cancelButton_->setAutoDefault(false);
   connect(cancelButton_, &QPushButton::clicked, this, &TOperationForm::CancelButtonClick);
+  // A job's window also sends it to the background.
+  backgroundButton_ = new QPushButton(QStringLiteral("Background"), this);
+  backgroundButton_->setObjectName(QStringLiteral("BackgroundButton"));
+  backgroundButton_->setGeometry(115, 136, 80, 25);
+  backgroundButton_->setAutoDefault(false);
+  backgroundButton_->setToolTip(QStringLiteral("Background (F2)"));
+  backgroundButton_->hide();
+  connect(backgroundButton_, &QPushButton::clicked, this, &TOperationForm::BackgroundButtonClick);
 
   FMOperation.ConfirmOverwrite = true;
   FMOperation.OnGlobalDone = [this](TFMOperation&, int percent) { GlobalDone(percent); };
@@ -92,7 +104,9 @@ void TOperationForm::Begin(const QString& text) {
   // Shown without taking the activation (see TInputBlock): the main window
   // keeps the keyboard but takes no input until End.
   // Escape, wherever it is pressed, is Cancel.
-  inputBlock_ = std::make_unique<platform::TInputBlock>(this, [this] { CancelButtonClick(); });
+  std::function<void()> onF2;
+  if (job_) onF2 = [this] { BackgroundButtonClick(); };
+  inputBlock_ = std::make_unique<platform::TInputBlock>(this, [this] { CancelButtonClick(); }, onF2);
   setAttribute(Qt::WA_ShowWithoutActivating);
   show();
   raise();
@@ -107,13 +121,18 @@ void TOperationForm::End() {
 }
 
 QString TOperationForm::BytesText(double done, double total, double seconds) {
+  if (seconds < 0.5 || done <= 0) return RateText(done, total, 0, -1);
+  const double speed = done / seconds;
+  return RateText(done, total, speed, std::max(0.0, total - done) / speed);
+}
+
+QString TOperationForm::RateText(double done, double total, double speed, double secondsLeft) {
   const auto number = [](double value) {
     return QString::fromStdString(platform::FormatThousands(static_cast<uint64_t>(std::max(0.0, value))));
   };
   QString text = QStringLiteral("%1 of %2 bytes").arg(number(done), number(total < 1 ? 0 : total));
-  if (seconds < 0.5 || done <= 0) return text;
-  const double speed = done / seconds;
-  const auto left = static_cast<qint64>(std::ceil(std::max(0.0, total - done) / speed));
+  if (speed <= 0 || secondsLeft < 0) return text;
+  const auto left = static_cast<qint64>(std::ceil(secondsLeft));
   const QString rate = speed >= 1024 * 1024 ? QString::number(speed / (1024 * 1024), 'f', 1) + QStringLiteral(" MB/s")
                                             : QString::number(speed / 1024, 'f', 0) + QStringLiteral(" KB/s");
   return text + QStringLiteral(", %1, %2:%3 left").arg(rate).arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
@@ -147,12 +166,93 @@ void TOperationForm::GlobalDone(int percent) {
 }
 
 void TOperationForm::CancelButtonClick() {
+  if (job_) {
+    // The job stands still while the user answers; clicked again meanwhile
+    // (a second click queued behind the first), nothing more is asked.
+    if (confirming_ || center_ == nullptr) return;
+    confirming_ = true;
+    const std::shared_ptr<TJob> job = job_;
+    TJobQueue& queue = center_->Queue();
+    queue.Pause(job->Id());
+    const bool yes = !ConfirmAbort || ConfirmAbort();
+    if (yes)
+      queue.Cancel(job->Id());
+    else
+      queue.Resume(job->Id());
+    // Clicks that came while the question was up are one request with it.
+    QTimer::singleShot(0, this, [this] { confirming_ = false; });
+    return;
+  }
   // The engine asks "Abort operation?" before its next item, or at once
   // inside a large file.
   FMOperation.OperationAborted = true;
 }
 
+void TOperationForm::BackgroundButtonClick() {
+  if (!job_ || loop_ == nullptr || confirming_) return;
+  backgrounded_ = true;
+  loop_->quit();
+}
+
+bool TOperationForm::Follow(TJobCenter& center, const std::shared_ptr<TJob>& job, const QString& text) {
+  job_ = job;
+  center_ = &center;
+  backgrounded_ = false;
+  bool ended = false;
+  QEventLoop loop;
+  // Connected before anything is served: the end may be among the first events.
+  const auto endConnection = connect(&center, &TJobCenter::jobEnded, &loop, [&](int id) {
+    if (id != job->Id()) return;
+    ended = true;
+    loop.quit();
+  });
+  cancelButton_->setGeometry(203, 136, 75, 25);
+  backgroundButton_->show();
+  Begin(text);
+  QTimer refresh;
+  refresh.setInterval(EventInterval);
+  connect(&refresh, &QTimer::timeout, this, [this, &job] { ShowProgress(job->Progress(), job->State()); });
+  refresh.start();
+  ShowProgress(job->Progress(), job->State());
+  loop_ = &loop;
+  if (!ended) loop.exec();
+  loop_ = nullptr;
+  refresh.stop();
+  disconnect(endConnection);
+  End();
+  backgroundButton_->hide();
+  cancelButton_->setGeometry(160, 136, 75, 25);
+  job_.reset();
+  center_ = nullptr;
+  return ended;
+}
+
+void TOperationForm::ShowProgress(const TJobProgress& p, TJobState state) {
+  const double share = p.bytesTotal > 0 ? p.bytesDone * 100.0 / p.bytesTotal : 0;
+  const int percent = std::clamp(static_cast<int>(share), 0, 100);
+  if (percent != lastPercent_) {
+    lastPercent_ = percent;
+    gauge_->setValue(percent);
+    const QString caption = isMinimized() ? QString::number(percent) + QLatin1Char('%')
+                                          : (mainCaption_.isEmpty() ? windowTitle() : mainCaption_);
+    if (caption != windowTitle()) setWindowTitle(caption);
+  }
+  QString item = QString::fromStdString(platform::DisplayName(p.item));
+  if (state == TJobState::Waiting || state == TJobState::Held)
+    item = QStringLiteral("Waiting for the jobs before it on the same disk");
+  else if (state == TJobState::Paused)
+    item = QStringLiteral("Paused");
+  item_->setText(item_->fontMetrics().elidedText(item, Qt::ElideMiddle, item_->width()));
+  bytes_->setText(RateText(p.bytesDone, p.bytesTotal, p.speed, p.secondsLeft));
+  emit progressShown(percent);
+}
+
 void TOperationForm::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_F2 && job_) {
+    event->accept();
+    BackgroundButtonClick();
+    return;
+  }
   // Escape is Cancel; the window goes away only when the operation ends.
   if (event->key() == Qt::Key_Escape) {
     event->accept();

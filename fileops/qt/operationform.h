@@ -7,19 +7,24 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include <QDialog>
 #include <QString>
 
 #include "fileops/fmoperation.h"
+#include "fileops/job.h"
 #include "platform/qt/inputblock.h"
 
+class QEventLoop;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
 namespace vantrel::fileops {
+
+class TJobCenter;
 
 class TOperationForm : public QDialog {
   Q_OBJECT
@@ -37,6 +42,17 @@ class TOperationForm : public QDialog {
   QLabel* BytesLabel() const { return bytes_; }
   QProgressBar* Gauge() const { return gauge_; }
   QPushButton* CancelButton() const { return cancelButton_; }
+  QPushButton* BackgroundButton() const { return backgroundButton_; }
+
+  // Shows `text` and the progress of `job` until the job ends (true) or the
+  // user sends it to the background with "Background" or F2 (false; the
+  // window closes and the job goes on). Cancel and Escape stop the job at
+  // its gate and ask ConfirmAbort: Yes cancels it, No lets it go on.
+  bool Follow(TJobCenter& center, const std::shared_ptr<TJob>& job, const QString& text);
+  // "Abort operation?" for a followed job; none cancels at once.
+  std::function<bool()> ConfirmAbort;
+  // A job's progress into the window: gauge, item, bytes, speed, time left.
+  void ShowProgress(const TJobProgress& progress, TJobState state);
 
   // Shows `text` and the window, without blocking, in front of its parent.
   // Until End, the program's other windows take no keys or clicks.
@@ -54,11 +70,17 @@ class TOperationForm : public QDialog {
   // "1,234 of 5,678 bytes", with the speed and the time left once
   // `seconds` (since the pass began) is long enough to tell them.
   static QString BytesText(double done, double total, double seconds);
+  // The same with a known speed (bytes per second, 0 unknown) and time left.
+  static QString RateText(double done, double total, double speed, double secondsLeft);
 
   // Pending events are served from the progress event once this time has
   // passed since they were last served; inside a large file the engine
   // raises the event every 100 ms.
   std::chrono::milliseconds EventInterval{40};
+
+ signals:
+  // The gauge shows `percent` of a followed job (each time it is refreshed).
+  void progressShown(int percent);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -67,6 +89,7 @@ class TOperationForm : public QDialog {
 
  private:
   void CancelButtonClick();
+  void BackgroundButtonClick();
 
   QString mainCaption_;
   QLabel* panel_ = nullptr;
@@ -76,6 +99,13 @@ class TOperationForm : public QDialog {
   double lastDone_ = 0;
   QProgressBar* gauge_ = nullptr;
   QPushButton* cancelButton_ = nullptr;
+  QPushButton* backgroundButton_ = nullptr;
+  // While a job is followed: the job, its queue and the loop Follow runs.
+  std::shared_ptr<TJob> job_;
+  TJobCenter* center_ = nullptr;
+  QEventLoop* loop_ = nullptr;
+  bool backgrounded_ = false;
+  bool confirming_ = false;
   bool running_ = false;
   int lastPercent_ = -1;
   std::chrono::steady_clock::time_point lastEvents_{};

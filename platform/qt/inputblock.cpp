@@ -30,10 +30,12 @@ bool IsUserInput(QEvent::Type type) {
 
 }  // namespace
 
-TInputBlock::TInputBlock(QWidget* progress, std::function<void()> onEscape)
+TInputBlock::TInputBlock(QWidget* progress, std::function<void()> onEscape,
+                         std::function<void()> onF2)
     : progress_(progress),
       modalAtStart_(QApplication::activeModalWidget()),
-      onEscape_(std::move(onEscape)) {
+      onEscape_(std::move(onEscape)),
+      onF2_(std::move(onF2)) {
   qApp->installEventFilter(this);
 }
 
@@ -45,6 +47,13 @@ bool TInputBlock::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress && onEscape_ &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     onEscape_();
+    return true;
+  }
+  if (event->type() == QEvent::KeyPress && onF2_ && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F2 &&
+      static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+    // The handler may end the block: nothing of it is used after the call.
+    auto handler = onF2_;
+    handler();
     return true;
   }
   const QWidget* window = static_cast<QWidget*>(watched)->window();

@@ -27,8 +27,10 @@ namespace vantrel::platform {
 class TInputBlock : public QObject {
  public:
   // `progress` keeps its input (its Cancel button); Escape, wherever it is
-  // pressed, runs `onEscape` when one is given.
-  explicit TInputBlock(QWidget* progress, std::function<void()> onEscape = {});
+  // pressed, runs `onEscape` when one is given, and F2 `onF2` (a job's
+  // progress window sends the job to the background with it).
+  explicit TInputBlock(QWidget* progress, std::function<void()> onEscape = {},
+                       std::function<void()> onF2 = {});
   ~TInputBlock() override;
 
  protected:
@@ -40,6 +42,7 @@ class TInputBlock : public QObject {
   // the ZIP window), or none: a different one is a question of the operation.
   QPointer<QWidget> modalAtStart_;
   std::function<void()> onEscape_;
+  std::function<void()> onF2_;
 };
 
 }  // namespace vantrel::platform

@@ -3,6 +3,9 @@
 // overwrite question, Cancel in the operation window, the panels re-read
 // afterwards), View and Edit, directory size, and the entry menu with Copy
 // path and Properties.
+#include <atomic>
+#include <thread>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -17,6 +20,8 @@
 #include "app/commands/item_menu.h"
 #include "app/dialogs/propertiesform.h"
 #include "app/settings/settings.h"
+#include "fileops/job.h"
+#include "fileops/qt/job_center.h"
 #include "fileops/qt/operationform.h"
 #include "gui_support.h"
 #include "platform/process.h"
@@ -62,18 +67,6 @@ class FileCmdsTest : public QObject {
     for (auto [name, size] : files) QVERIFY(MakeFile(f_->left + "/" + name, size));
     QVERIFY(f_->Show());
   }
-  // Calls `act` whenever the operation reports progress, until the end of the scope.
-  struct TOnProgress {
-    fileops::TFMOperation& op;
-    decltype(fileops::TFMOperation::OnGlobalDone) original = op.OnGlobalDone;
-    TOnProgress(fileops::TFMOperation& o, std::function<void(int)> act) : op(o) {
-      op.OnGlobalDone = [this, act](fileops::TFMOperation& sender, int percent) {
-        act(percent);
-        original(sender, percent);
-      };
-    }
-    ~TOnProgress() { op.OnGlobalDone = original; }
-  };
   QAction* MenuItem(const char* name) {
     menu_ = app::BuildItemMenu(*f_->form, *L());
     return menu_->findChild<QAction*>(QLatin1String(name));
@@ -125,11 +118,13 @@ class FileCmdsTest : public QObject {
     QString panelText;
     bool shownDuring = false;
     {
-      TOnProgress during(Window()->FMOperation, [&](int) {
+      // The window follows the job: at least its first look is shown.
+      const auto during = QObject::connect(Window(), &fileops::TOperationForm::progressShown, [&](int) {
         shownDuring = Window()->isVisible();
         panelText = Window()->Panel()->text();
       });
       Run(Qt::Key_F5, {"a.txt", "tree"}, f_->right);
+      QObject::disconnect(during);
     }
     QCOMPARE(Script().prompts, std::vector<QString>({"Copy selected files to:"}));
     QCOMPARE(Script().prefilled, std::vector<QString>({Q(f_->right)}));
@@ -284,35 +279,44 @@ class FileCmdsTest : public QObject {
     qunsetenv("XDG_DATA_HOME");
   }
 
-  void cancelDuringManySmallFiles() {
+  // Cancel in the window of a job that waits for another on the same disk
+  // (clicked twice, queued as real clicks: one question), the question
+  // answered `answer`: No lets it go on, and everything is copied once the
+  // other job ends; Yes ends it with nothing copied, and since the user chose
+  // it no "Operation aborted" follows.
+  void cancelAsksAndEndsTheJob() {
     const std::string many = f_->right + "/many";
     QVERIFY(MakeDir(f_->left + "/many"));
     for (int i = 0; i < 400; ++i) QVERIFY(MakeFile(f_->left + "/many/f" + std::to_string(i), 1000));
     QVERIFY(f_->Show());
+    fileops::TJobQueue& queue = app::JobCenter(*f_->form)->Queue();
     const auto copied = [&] { return QDir(Q(many)).entryList(QDir::Files).size(); };
-    // Cancel clicked at 30 percent (twice, queued as a real click: one
-    // question), the question answered `answer`.
-    const auto copyCancelled = [&](std::initializer_list<MessageAnswer> answer) {
+    for (const MessageAnswer answer : {MessageAnswer::No, MessageAnswer::Yes}) {
       QDir(Q(many)).removeRecursively();
-      Script() = TScript(), Script().answers = answer;
+      Script() = TScript(), Script().answers = {answer};
+      std::atomic<bool> release{false};
+      queue.Add("other", fileops::DevicesOf({f_->right}), [&](fileops::TJob& job) {
+        while (job.Pass() && !release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      });
       bool clicked = false;
-      TOnProgress cancel(Window()->FMOperation, [&](int percent) {
-        if (percent < 30 || clicked) return;
+      const auto cancel = QObject::connect(Window(), &fileops::TOperationForm::progressShown, [&](int) {
+        if (clicked) {
+          release = true;  // the question was answered: let the copy run
+          return;
+        }
         clicked = true;
         QTimer::singleShot(0, Window()->CancelButton(), &QPushButton::click);
         QTimer::singleShot(0, Window()->CancelButton(), &QPushButton::click);
       });
       QVERIFY(f_->Put(L(), "many"));
       Run(Qt::Key_F5, {}, f_->right);
-    };
-    copyCancelled({MessageAnswer::No});  // "Abort operation?" No: everything is copied
-    QCOMPARE(Script().Texts(), QStringList({"Abort operation?"}));
-    QCOMPARE(copied(), 400);
-    // Yes: it stops part-way, both panels re-read; the user chose it, so no
-    // "Operation aborted" follows.
-    copyCancelled({MessageAnswer::Yes});
-    QCOMPARE(Script().Texts(), QStringList({"Abort operation?"}));
-    QVERIFY2(copied() > 0 && copied() < 400 && f_->Listed(f_->R(), "many"), qPrintable(QString::number(copied())));
+      QObject::disconnect(cancel);
+      release = true;
+      QVERIFY(queue.WaitIdle(std::chrono::seconds(10)));
+      QCOMPARE(Script().Texts(), QStringList({"Abort operation?"}));
+      QCOMPARE(copied(), answer == MessageAnswer::No ? 400 : 0);
+      QVERIFY(!Window()->isVisible());
+    }
   }
 
   void operationWindowStaysWhileRunning() {
