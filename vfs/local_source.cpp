@@ -65,29 +65,6 @@ int RemoveTree(const std::string& path) {
   return platform::RemoveDirectory(path);
 }
 
-class TFdSink final : public TDataSink {
- public:
-  explicit TFdSink(int fd) : fd_(fd) {}
-  bool Write(const void* data, size_t n) override {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-      const ssize_t w = ::write(fd_, p, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error = w < 0 ? errno : ENOSPC;
-        return false;
-      }
-      p += w;
-      n -= static_cast<size_t>(w);
-    }
-    return true;
-  }
-  int error = 0;
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 TLocalSource::TLocalSource(std::string root) : root_(std::move(root)) {
@@ -226,7 +203,7 @@ bool TLocalSource::PutOne(const TChange& c, const std::string& path, const TProg
   const std::string dir = ParentInner(path).empty() ? "/" : path.substr(0, path.rfind('/'));
   const int fd = platform::UnnamedFileIn(dir, c.mode);
   if (fd < 0) return Fail(err, errno, path);
-  TFdSink sink(fd);
+  TDescriptorSink sink(fd);
   if (!c.produce || !c.produce(sink, err)) {
     ::close(fd);
     if (sink.error) return Fail(err, sink.error, path);

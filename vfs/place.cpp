@@ -33,29 +33,6 @@ std::string Trimmed(std::string path) {
   return path;
 }
 
-class TFdSink final : public TDataSink {
- public:
-  explicit TFdSink(int fd) : fd_(fd) {}
-  bool Write(const void* data, size_t n) override {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-      const ssize_t w = ::write(fd_, p, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error = w < 0 ? errno : ENOSPC;
-        return false;
-      }
-      p += w;
-      n -= static_cast<size_t>(w);
-    }
-    return true;
-  }
-  int error = 0;
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 std::string TPlacePath::Display() const {
@@ -232,7 +209,7 @@ std::shared_ptr<TSource> TPlaceOpener::OpenNested(TSource& outer, const std::str
     Fail(err, errno, "Cannot open \"" + display + "\": " + platform::ErrorText(errno));
     return nullptr;
   }
-  TFdSink sink(fd);
+  TDescriptorSink sink(fd);
   if (!outer.ReadInto(entry, sink, {}, err)) {
     if (sink.error) Fail(err, sink.error, "Cannot open \"" + display + "\": " + platform::ErrorText(sink.error));
     ::close(fd);

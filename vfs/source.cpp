@@ -12,6 +12,22 @@
 
 namespace vantrel::vfs {
 
+bool TDescriptorSink::Write(const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t w = ::write(fd_, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      error = w < 0 ? errno : ENOSPC;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+    written += static_cast<uint64_t>(w);
+  }
+  return true;
+}
+
 namespace {
 
 class TMemorySink final : public TDataSink {
@@ -37,32 +53,6 @@ class TMemoryStream final : public TReadStream {
  private:
   std::string bytes_;
   size_t pos_ = 0;
-};
-
-// A file without a name: it goes when the last descriptor closes.
-class TFileSink final : public TDataSink {
- public:
-  explicit TFileSink(int fd) : fd_(fd) {}
-  bool Write(const void* data, size_t n) override {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-      const ssize_t w = ::write(fd_, p, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error = w < 0 ? errno : ENOSPC;
-        return false;
-      }
-      p += w;
-      n -= static_cast<size_t>(w);
-      written += static_cast<uint64_t>(w);
-    }
-    return true;
-  }
-  int error = 0;
-  uint64_t written = 0;
-
- private:
-  int fd_;
 };
 
 class TFileStream final : public TReadStream {
@@ -172,7 +162,7 @@ std::unique_ptr<TReadStream> TSource::Open(const std::string& inner, TError* err
     if (err) err->Set(errno, std::string("Cannot make a temporary file: ") + std::strerror(errno));
     return nullptr;
   }
-  TFileSink sink(fd);
+  TDescriptorSink sink(fd);
   if (!ReadInto(inner, sink, {}, err)) {
     if (sink.error && err) err->Set(sink.error, std::strerror(sink.error));
     ::close(fd);

@@ -67,6 +67,19 @@ class TDataSink {
   virtual bool Write(const void* data, size_t n) = 0;
 };
 
+// Writes to an open descriptor, whole or not at all: `error` tells why it
+// stopped (ENOSPC when the file system took nothing more).
+class TDescriptorSink final : public TDataSink {
+ public:
+  explicit TDescriptorSink(int fd) : fd_(fd) {}
+  bool Write(const void* data, size_t n) override;
+  int error = 0;
+  uint64_t written = 0;
+
+ private:
+  int fd_;
+};
+
 // One entry's data, read from its start.
 class TReadStream {
  public:

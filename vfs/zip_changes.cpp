@@ -98,29 +98,6 @@ bool Fail(TError* err, int code, std::string text) {
   return false;
 }
 
-class TSpoolSink final : public TDataSink {
- public:
-  explicit TSpoolSink(int fd) : fd_(fd) {}
-  bool Write(const void* data, size_t n) override {
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-      const ssize_t w = ::write(fd_, p, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        error = w < 0 ? errno : ENOSPC;
-        return false;
-      }
-      p += w;
-      n -= static_cast<size_t>(w);
-    }
-    return true;
-  }
-  int error = 0;
-
- private:
-  int fd_;
-};
-
 // Data handed over by a producer go to a private file first: the engine
 // compresses from files.
 bool Spool(const TChange& c, std::vector<int>& spooled, std::string& file, TError* err) {
@@ -130,7 +107,7 @@ bool Spool(const TChange& c, std::vector<int>& spooled, std::string& file, TErro
   const std::string name = platform::OpenDescriptorPath(fd);
   spooled.push_back(fd);
   ::fchmod(fd, c.mode & 07777 ? c.mode & 07777 : 0644);
-  TSpoolSink sink(fd);
+  TDescriptorSink sink(fd);
   const bool ok = c.produce && c.produce(sink, err);
   if (ok && c.mtime) {
     struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
