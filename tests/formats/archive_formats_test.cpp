@@ -35,14 +35,14 @@ constexpr const char* kMakeDeb =
 constexpr const char* kOracleDeb =
     "dpkg-deb --fsys-tarfile \"$A\" | tar -t; dpkg-deb --ctrl-tarfile \"$A\" | tar -t | sed 's|^|DEBIAN/|'";
 
-// An RPM package of the tree (under usr/share/t); the spec file is made by
-// WriteRpmSpec.
+// An RPM package of the tree (under usr/share/t); its build recipe is written by
+// WriteRpmRecipe.
 constexpr const char* kMakeRpm =
     "mkdir -p top && rpmbuild --quiet --define \"_topdir $PWD/top\" --define '_build_id_links none' "
-    "-bb t.spec >/dev/null && cp top/RPMS/noarch/*.rpm \"$A\"";
+    "-bb t.rpmrecipe >/dev/null && cp top/RPMS/noarch/*.rpm \"$A\"";
 
-void WriteRpmSpec(const std::string& dir) {
-  WriteFile(dir + "/t.spec",
+void WriteRpmRecipe(const std::string& dir) {
+  WriteFile(dir + "/t.rpmrecipe",
             "Name: t\nVersion: 1\nRelease: 1\nSummary: t\nLicense: MIT\nBuildArch: noarch\n"
             "%description\nt\n%install\nmkdir -p %{buildroot}/usr/share/t\n"
             "cp -a " + dir + "/src/. %{buildroot}/usr/share/t/\n%files\n/usr/share/t\n");
@@ -102,7 +102,7 @@ TEST_P(ArchiveFormat, ListsWhatTheToolListsAndReadsWhatWentIn) {
   MakeTree(dir / "src", true);
   const std::string archive = dir / "archive.bin";
   const std::string env = "cd " + Q(dir.path()) + " && A=" + Q(archive) + " && ";
-  if (c.make == kMakeRpm) WriteRpmSpec(dir.path());
+  if (c.make == kMakeRpm) WriteRpmRecipe(dir.path());
   Sh(env + c.make);
   const std::set<std::string> expected = Lines(Sh(env + c.oracle));
   ASSERT_FALSE(expected.empty());

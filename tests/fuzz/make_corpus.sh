@@ -125,8 +125,8 @@ done
 python3 -c 'import random; r = random.Random(11); w = b"the a model order of context symbol escape frequency range coder \n".split(b" ")
 open("words.txt", "wb").write(b" ".join(r.choice(w) + (b"%d" % r.randrange(100) if r.random() < 0.2 else b"") for _ in range(40000))[:200000])'
 head -c 3000 text.txt > small.txt
-for spec in "small.txt 2 5 0" "small.txt 6 9 3" "binary.bin 16 9 9" "runs.dat 4 5 12" "words.txt 16 9 5" "words.txt 8 5 6"; do
-  set -- $spec
+for case_args in "small.txt 2 5 0" "small.txt 6 9 3" "binary.bin 16 9 9" "runs.dat 4 5 12" "words.txt 16 9 5" "words.txt 8 5 6"; do
+  set -- $case_args
   rm -f "$work/p.zip"
   7zz a -bso0 -tzip -mm=PPMd -mo="$2" -mmem=1m -mx="$3" "$work/p.zip" "$1"
   python3 - "$work/p.zip" "$corpus/ppmd/7z-$1-o$2-x$3" "$4" <<'PY'

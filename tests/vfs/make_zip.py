@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a ZIP archive whose entry names are any bytes, for the tests.
 
-Usage: make_zip.py OUT SPEC.json, where SPEC is a list of objects
+Usage: make_zip.py OUT ENTRIES.json, where ENTRIES is a list of objects
 {"name": hex bytes of the name, "data": hex bytes, "deflate": bool}. Names ending
 in "/" are directory entries. Python's zipfile takes names as text only, so
 the records are written here directly, as the format describes them.
@@ -16,12 +16,12 @@ DOS_DATE = ((2024 - 1980) << 9) | (5 << 5) | 6  # 2024-05-06
 
 
 def main():
-    out, spec_file = sys.argv[1], sys.argv[2]
-    with open(spec_file) as f:
-        spec = json.load(f)
+    out, entries_file = sys.argv[1], sys.argv[2]
+    with open(entries_file) as f:
+        entries = json.load(f)
     body = bytearray()
     central = bytearray()
-    for e in spec:
+    for e in entries:
         name = bytes.fromhex(e["name"])
         data = bytes.fromhex(e.get("data", ""))
         crc = zlib.crc32(data)
@@ -38,7 +38,7 @@ def main():
         central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (3 << 8) | 20, 20, 0, method,
                                DOS_TIME, DOS_DATE, crc, len(packed), len(data), len(name),
                                0, 0, 0, 0, attr, offset) + name
-    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(spec), len(spec), len(central),
+    end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
                       len(body), 0)
     with open(out, "wb") as f:
         f.write(bytes(body + central + end))
