@@ -160,7 +160,8 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     ap.add_argument("--tool", default=os.path.join(here, "..", "build", "vantrel-zip"))
     ap.add_argument("--repair", action="store_true", help="also repair every mutant and test the result")
-    ap.add_argument("--keep", help="copy the mutants that show a fault into this directory")
+    ap.add_argument("--keep", help="copy the mutants that show a fault into this directory (with the"
+                    " repaired archive, NNNN.fixed.zip, where unzip -t refuses it)")
     ap.add_argument("--every", type=int, default=0,
                     help="also print the figures so far after every N mutants (a long run under the sanitizers)")
     args = ap.parse_args()
@@ -236,7 +237,12 @@ def main():
                     c["repair_empty_file"] += 1
                 if os.path.exists(fixed):
                     c["repair_written"] += 1
-                    c["repair_passes_unzip"] += run(["unzip", "-tqq", fixed])[0] == 0
+                    passes_unzip = run(["unzip", "-tqq", fixed])[0] == 0
+                    c["repair_passes_unzip"] += passes_unzip
+                    if not passes_unzip:
+                        keep(n, "repairunzip")
+                        if args.keep:
+                            shutil.copy(fixed, os.path.join(args.keep, "repairunzip%04d.fixed.zip" % n))
                     c["repair_passes_7zz"] += run(["7zz", "t", fixed])[0] == 0
                     orc, _, oerr = run([args.tool, "test", fixed])
                     c["repair_passes_ours"] += orc == 0

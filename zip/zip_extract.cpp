@@ -234,6 +234,27 @@ std::string UnsupportedText(const TZipHeaderInfo& e) {
 }
 
 
+// Whether the decoder's verdict lets an entry whose size and CRC came out
+// right pass. The decoders of the oldest methods (shrink, reduce, implode)
+// stop after the declared size, and one that stumbles on the padding behind
+// its last code has lost nothing. A deflate stream, and one decoded by a
+// library (or inside AES), must end as its format says: a deflate stream
+// that has no final block, or runs on past the declared size, is damaged
+// even where the bytes before the damage are all there.
+bool DecoderVerdictAccepts(const TZipHeaderInfo& e, TDecodeResult result) {
+  if (e.IsAes() || DataMethod(e) >= 8) return result == TDecodeResult::Ok;
+  return result != TDecodeResult::OutOfMemory;
+}
+
+// What is said about an entry whose decoder found its data damaged.
+std::string DamagedDataText(int64_t decoded, uint64_t declared) {
+  if (decoded >= 0 && static_cast<uint64_t>(decoded) == declared)
+    return "damaged compressed data: all " + std::to_string(declared) +
+           " bytes decoded, but the stream does not end there";
+  return "damaged compressed data: " + std::to_string(decoded) + " of " + std::to_string(declared) +
+         " bytes decoded";
+}
+
 // The one place that maps a method code to its decoder; IsKnownMethod lists
 // the same codes. problem receives what a decoder says when it refuses the
 // stream or runs out of memory.
@@ -738,10 +759,9 @@ void TZipReader::PlacePooledEntry(TExtractJob& job) {
   if (job.result == TDecodeResult::OutOfMemory)
     ui_->ShowMessage(job.problem.empty() ? OutOfMemoryText(DataMethod(work_)) : job.problem, "Error");
   // The same rules as for an entry decoded on the caller's thread.
-  const bool strict = DataMethod(work_) > 8;
   const bool good = job.crc == work_.CRC32 &&
                     static_cast<uint64_t>(entryDone_) == work_.UncompressedSize &&
-                    (strict ? job.result == TDecodeResult::Ok : job.result != TDecodeResult::OutOfMemory);
+                    DecoderVerdictAccepts(work_, job.result);
   if (good) {
     const bool placed = job.temp->Commit(job.leaf);
     job.file->Close();
@@ -973,15 +993,13 @@ void TZipReader::ExtractEntry(int index) {
   if (file) FinishOutputFile(*file);
 
   const uint32_t calc = output.Crc();
-  // The size and the CRC decide: a decoder that stumbled at the very end of
-  // a stream whose output is complete and right has lost nothing. A stream
-  // decoded by a library (or inside AES) must also end as its format says.
-  // AE-2 entries store no CRC: their authentication code stands for it.
-  const bool strict = aesEntry || DataMethod(work_) > 8;
+  // The size, the CRC and the decoder's verdict decide (see
+  // DecoderVerdictAccepts). AE-2 entries store no CRC: their authentication
+  // code stands for it.
   const bool crcOk = (aesEntry && work_.AesVersion == 2) || calc == work_.CRC32;
   const bool good = crcOk && authentic &&
                     static_cast<uint64_t>(entryDone_) == work_.UncompressedSize &&
-                    (strict ? result == TDecodeResult::Ok : result != TDecodeResult::OutOfMemory);
+                    DecoderVerdictAccepts(work_, result);
   if (good) {
     if (!TestOnly) {
       const bool placed = isLink ? linkTarget.find('\0') == std::string::npos &&
@@ -1224,8 +1242,7 @@ void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, 
   // entry.
   const std::string declared = std::to_string(work_.UncompressedSize);
   if (result == TDecodeResult::DataError)
-    EntryFailed(index, "damaged compressed data: " + std::to_string(entryDone_) + " of " +
-                           declared + " bytes decoded");
+    EntryFailed(index, DamagedDataText(entryDone_, work_.UncompressedSize));
   else if (result == TDecodeResult::OutOfMemory)
     EntryFailed(index, decodeProblem_.empty() ? OutOfMemoryText(DataMethod(work_)) : decodeProblem_);
   else if (result == TDecodeResult::Unsupported)
@@ -1296,17 +1313,14 @@ std::string TZipReader::DecodeToSink(int index, const TEntrySink& sink) {
     authentic = aes.Verify(code);
   }
   const uint32_t calc = output.Crc();
-  const bool strict = aesEntry || DataMethod(work_) > 8;
   const bool crcOk = (aesEntry && work_.AesVersion == 2) || calc == work_.CRC32;
   const bool good = crcOk && authentic &&
                     static_cast<uint64_t>(entryDone_) == work_.UncompressedSize &&
-                    (strict ? result == TDecodeResult::Ok : result != TDecodeResult::OutOfMemory);
+                    DecoderVerdictAccepts(work_, result);
   if (good) return {};
   const std::string declared = std::to_string(work_.UncompressedSize);
   if (!authentic) return "authentication failed: the encrypted data were damaged or changed";
-  if (result == TDecodeResult::DataError)
-    return "damaged compressed data: " + std::to_string(entryDone_) + " of " + declared +
-           " bytes decoded";
+  if (result == TDecodeResult::DataError) return DamagedDataText(entryDone_, work_.UncompressedSize);
   if (result == TDecodeResult::OutOfMemory)
     return decodeProblem_.empty() ? OutOfMemoryText(DataMethod(work_)) : decodeProblem_;
   if (result == TDecodeResult::Unsupported)

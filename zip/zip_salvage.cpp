@@ -7,7 +7,8 @@
 //   * every central record that parses is remembered by the offset of the
 //     local header it names;
 //   * the local headers are walked in file order. A header that a central
-//     record names takes that record (its attributes, its sizes); any other
+//     record names takes that record (its attributes, its sizes; of several
+//     records, the one that gives the header's name); any other
 //     takes what the header itself says, its sizes from the data descriptor
 //     when it was written as a stream. The walk goes on after the entry's
 //     data when they end where the next record begins (or the file ends),
@@ -179,14 +180,20 @@ bool TZipReader::SalvageDirectory(bool haveEndRecord) {
       store_->DropLast();
       continue;
     }
-    // The central record that names this header, unless another took it.
+    // The central record that names this header, unless another took it;
+    // of several, one that gives the header's own name (a record overwritten
+    // with zeros names offset 0 too).
     const TZipHeaderInfo* record = nullptr;
-    for (auto [it, end] = byOffset.equal_range(at); it != end; ++it)
-      if (!used[it->second]) {
-        used[it->second] = true;
-        record = &central[it->second];
-        break;
-      }
+    size_t chosen = central.size();
+    for (auto [it, end] = byOffset.equal_range(at); it != end; ++it) {
+      if (used[it->second]) continue;
+      if (chosen == central.size() || central[it->second].PathView() == e->PathView()) chosen = it->second;
+      if (central[chosen].PathView() == e->PathView()) break;
+    }
+    if (chosen < central.size()) {
+      used[chosen] = true;
+      record = &central[chosen];
+    }
     uint64_t dataEnd = 0;
     bool cut = false;
     if (record) {

@@ -1095,8 +1095,16 @@ std::vector<bool> TZipWriter::VerifiedEntries() {
     throw;
   }
   restore();
-  for (int i = 0; i < count; ++i)
-    if (dirList_->Entry(i)->DataOverlaps) keep[static_cast<size_t>(i)] = false;
+  for (int i = 0; i < count; ++i) {
+    const TZipHeaderInfo& e = *dirList_->Entry(i);
+    if (e.DataOverlaps) keep[static_cast<size_t>(i)] = false;
+    // A test checks the data of an entry without a name, but such an
+    // entry cannot be written again: no tool could give it a file.
+    if (e.Path().empty() && keep[static_cast<size_t>(i)]) {
+      keep[static_cast<size_t>(i)] = false;
+      if (OnEntryError) OnEntryError(this, i, "entry without a name");
+    }
+  }
   return keep;
 }
 
