@@ -69,11 +69,8 @@ bool TZipSource::ReadDirectory(TError* err) {
   zip_->IncompleteZipMode = zip::TIncompleteZipMode::izAssumeBad;
   zip_->KeepZipOpen = true;
   zip_->OnBadPassword = [this](zip::TZipReader*, int, std::string& password) {
-    if (!passwords_) return;
     std::string answer;
-    const bool again = passwordAsked_;
-    passwordAsked_ = true;
-    if (passwords_->AskPassword(displayRoot_, again, answer)) password = answer;
+    if (Ask(answer)) password = answer;
   };
   try {
     zip_->SetZipName(archivePath_);
@@ -197,9 +194,11 @@ bool TZipSource::ReadInto(const std::string& inner, TDataSink& sink, const TProg
   }
   const int entry = index_.Node(id).entry;
   const uint64_t total = zip_->Entry(entry).UncompressedSize;
-  if (zip_->Entry(entry).IsEncrypted() && !passwordConfirmed_ && !ConfirmPassword(entry, err)) return false;
+  if (zip_->Entry(entry).IsEncrypted() && !passwordConfirmed_ && !ConfirmPassword(entry, progress, err))
+    return false;
   uint64_t done = 0;
   bool stopped = false, sinkFailed = false;
+  declined_ = false;
   const std::string problem = zip_->ReadEntry(entry, [&](const uint8_t* data, size_t n) {
     if (!sink.Write(data, n)) return !(sinkFailed = true);
     done += n;
@@ -210,6 +209,8 @@ bool TZipSource::ReadInto(const std::string& inner, TDataSink& sink, const TProg
   if (err) {
     if (stopped)
       err->Set(ECANCELED, "Stopped");
+    else if (declined_)
+      err->Set(ECANCELED, "No password given for " + displayRoot_);
     else if (sinkFailed)
       err->Set(EIO, "Cannot write the data of \"" + inner + "\"");
     else
@@ -218,29 +219,73 @@ bool TZipSource::ReadInto(const std::string& inner, TDataSink& sink, const TProg
   return false;
 }
 
-bool TZipSource::ConfirmPassword(int entry, TError* err) {
-  // A wrong password passes the traditional encryption's one-byte check once
-  // in 256 times and then shows as damaged data: until one entry decodes
-  // right, such an answer counts as wrong and the user is asked again.
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    const std::string problem = zip_->ReadEntry(entry, [](const uint8_t*, size_t) { return true; });
+bool TZipSource::Ask(std::string& answer) {
+  const bool again = passwordAsked_;
+  passwordAsked_ = true;
+  if (!passwords_) return false;  // nobody to ask: the engine says "wrong password"
+  if (!passwords_->AskPassword(displayRoot_, again, answer)) {
+    declined_ = true;
+    return false;
+  }
+  ++answers_;
+  return true;
+}
+
+namespace {
+
+// Whether the engine's reason for a failed read is in the data: what a wrong
+// password that passed the check byte gives, and what damage gives.
+bool DataProblem(const std::string& problem) {
+  return problem.find("CRC") != std::string::npos || problem.find("damaged compressed data") != std::string::npos ||
+         problem.find("size mismatch") != std::string::npos;
+}
+
+}  // namespace
+
+bool TZipSource::ConfirmPassword(int entry, const TProgress& progress, TError* err) {
+  // The traditional encryption checks a password by one byte: a wrong one
+  // passes once in 256 times and then shows as damaged data. So until one
+  // entry decodes right, a password given for this read that ends in damaged
+  // data is forgotten and asked for again, as after a wrong check byte. A
+  // password that was given before, or that the user gives again, stands:
+  // the data are damaged.
+  const std::string path = zip_->Entry(entry).Path();
+  const uint64_t total = zip_->Entry(entry).UncompressedSize;
+  const int answersBefore = answers_;
+  for (int round = 0; round < 8; ++round) {
+    declined_ = false;
+    // Nothing reaches the caller yet: its progress stays at the start, but
+    // a cancel is heard.
+    bool stopped = false;
+    const std::string problem = zip_->ReadEntry(entry, [&](const uint8_t*, size_t) {
+      stopped = progress && !progress(0, total);
+      return !stopped;
+    });
     if (problem.empty()) {
       passwordConfirmed_ = true;
       return true;
     }
-    const bool dataProblem = problem.find("CRC") != std::string::npos ||
-                             problem.find("damaged compressed data") != std::string::npos ||
-                             problem.find("size mismatch") != std::string::npos;
+    if (stopped) return Fail(err, ECANCELED, "Stopped");
+    if (declined_) return Fail(err, ECANCELED, "No password given for " + displayRoot_);
+    if (!DataProblem(problem)) return Fail(err, EACCES, "\"" + path + "\": " + problem);
+    const std::string failed = zip_->Password;
+    // Nobody was asked when the empty password passed the check byte.
+    const bool given = answers_ > answersBefore || failed.empty();
+    if (!given) return Fail(err, EIO, "\"" + path + "\": " + problem);
+    zip_->Password.clear();
     std::string answer;
-    if (!dataProblem || zip_->Password.empty() || !passwords_ ||
-        !passwords_->AskPassword(displayRoot_, true, answer)) {
-      if (err) err->Set(EACCES, "\"" + zip_->Entry(entry).Path() + "\": " + problem);
-      return false;
-    }
-    passwordAsked_ = true;
+    if (!Ask(answer))
+      return declined_ ? Fail(err, ECANCELED, "No password given for " + displayRoot_)
+                       : Fail(err, EACCES, "\"" + path + "\": wrong password");
     zip_->Password = answer;
+    if (!failed.empty() && answer == failed) return Fail(err, EIO, "\"" + path + "\": " + problem);
   }
-  if (err) err->Set(EACCES, "Wrong password for " + displayRoot_);
+  zip_->Password.clear();
+  return Fail(err, EACCES, "Wrong password for " + displayRoot_);
+}
+
+bool TZipSource::Fail(TError* err, int code, const std::string& text) {
+  if (err) err->Set(code, text);
   return false;
 }
 

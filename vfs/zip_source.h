@@ -69,8 +69,12 @@ class TZipSource final : public TSource {
   void RememberIdentity();
   // Where a run of the engine reports its progress (and hears a cancel).
   void SetRunProgress(TProgress progress);
-  // Decodes an encrypted entry once to learn that the password is right.
-  bool ConfirmPassword(int entry, TError* err);
+  // Decodes an encrypted entry once to learn that the password is right;
+  // asks again when one given for this read proves wrong on the data.
+  bool ConfirmPassword(int entry, const TProgress& progress, TError* err);
+  // Asks the provider; false (and declined_) when no answer came.
+  bool Ask(std::string& answer);
+  static bool Fail(TError* err, int code, const std::string& text);
 
   std::string archivePath_;
   std::string displayRoot_;
@@ -82,7 +86,9 @@ class TZipSource final : public TSource {
   std::string damage_;
   bool multiVolume_ = false;
   bool passwordAsked_ = false;
-  bool passwordConfirmed_ = false;
+  bool passwordConfirmed_ = false;  // an entry decoded right with it
+  bool declined_ = false;           // the last question got no answer
+  int answers_ = 0;                 // answers taken so far
   int reads_ = 0;
   struct {
     dev_t dev = 0;

@@ -5,7 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <random>
+
+#include "platform/process.h"
 #include "tests/vfs/vfs_helpers.h"
+#include "tests/zip/zip_test_util.h"
 #include "vfs/zip_source.h"
 
 namespace vantrel::vfs {
@@ -150,6 +154,92 @@ TEST(ZipSource, PasswordAskedOncePerArchiveAndAgainAfterAWrongOne) {
   auto other = LoadOk(t / "enc.zip", &none);
   EXPECT_EQ(test::ReadAll(*other, "one.txt", &err), "<failed>");
   EXPECT_EQ(none.asked.size(), 1u);
+}
+
+// The first 11 bytes of an encryption header under which `other` passes
+// the check byte of an entry encrypted with "right" whose CRC is `crc`.
+std::string HeaderPassing(uint32_t crc, const std::string& other) {
+  for (uint32_t seed = 1;; ++seed) {
+    std::mt19937 rng(seed);
+    std::string plain(12, '\0');
+    for (int i = 0; i < 11; ++i) plain[static_cast<size_t>(i)] = static_cast<char>(rng());
+    plain[11] = static_cast<char>(crc >> 24);
+    std::string h = plain;
+    zip::TZipCrypt("right").Encrypt(reinterpret_cast<uint8_t*>(h.data()), h.size());
+    zip::TZipCrypt(other).Decrypt(reinterpret_cast<uint8_t*>(h.data()), h.size());
+    if (h[11] == plain[11]) return plain.substr(0, 11);
+  }
+}
+
+// A traditionally encrypted entry whose data fail under a password that
+// passed its check byte: the password is forgotten and asked for again when
+// it was given for this read (or nobody was asked: the empty one passed),
+// stands when the user gives it again or an entry decoded right with it
+// (then the data are damaged), and a question without an answer stops the
+// read. unzip, where installed, lets each chosen wrong password pass the
+// check byte too.
+TEST(ZipSource, AWrongPasswordThatPassesTheCheckByteIsAskedForAgain) {
+  const std::string one = "first secret", two = std::string(3000, 's') + "second secret";
+  struct TRead {
+    const char* name;
+    const char* data;  // nullptr: the read fails with `code`
+    int code = 0;
+  };
+  struct {
+    const char* what;
+    const char* passer;  // a password other than "right" that passes one.txt's check byte
+    uint16_t method;     // of one.txt
+    bool damageOne, damageTwo;
+    std::vector<std::string> answers;
+    std::vector<TRead> reads;
+    std::vector<std::string> asked;  // "" first question, " again" after a wrong answer
+  } cases[] = {
+      {"a wrong password passing the check byte", "wrong", 0, false, false, {"wrong", "right"},
+       {{"one.txt", "first secret"}, {"two.txt", two.c_str()}, {"one.txt", "first secret"}}, {"", " again"}},
+      {"the same, on deflated data", "wrong", 8, false, false, {"wrong", "right"},
+       {{"one.txt", "first secret"}, {"two.txt", two.c_str()}}, {"", " again"}},
+      {"the empty password passing the check byte", "", 0, false, false, {"right"},
+       {{"one.txt", "first secret"}}, {""}},
+      {"the same password given again: damage", nullptr, 0, true, false, {"right", "right"},
+       {{"one.txt", nullptr, EIO}, {"two.txt", two.c_str()}}, {"", " again"}},
+      {"a confirmed password stays: damage", nullptr, 0, false, true, {"right"},
+       {{"one.txt", "first secret"}, {"two.txt", nullptr, EIO}, {"one.txt", "first secret"}}, {""}},
+      {"no answer to the first question", nullptr, 0, false, false, {}, {{"one.txt", nullptr, ECANCELED}}, {""}},
+      {"no answer after a wrong password", "wrong", 0, false, false, {"wrong"},
+       {{"one.txt", nullptr, ECANCELED}, {"one.txt", nullptr, ECANCELED}}, {"", " again", " again"}},
+  };
+  const bool haveUnzip = !platform::FindProgram("unzip").empty();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir t;
+    zip::testing::TEntrySpec a("one.txt", one), b("two.txt", two);
+    a.password = b.password = "right";
+    a.method = c.method;
+    b.method = 8;
+    if (c.passer) a.encryptionHeader = HeaderPassing(zip::testing::ZCrc(one), c.passer);
+    if (c.damageOne) a.crc = zip::testing::ZCrc(one) ^ 1;  // the check byte (the top byte) holds
+    if (c.damageTwo) b.crc = zip::testing::ZCrc(two) ^ 1;
+    const std::string path = t / "enc.zip";
+    test::WriteFile(path, zip::testing::BuildZip({a, b}));
+    if (haveUnzip && c.passer && *c.passer) {
+      std::string out;
+      // A wrong check byte: "skipping: one.txt   incorrect password".
+      test::RunCommand("unzip -t -P " + Q(c.passer) + " " + Q(path) + " one.txt 2>&1", &out);
+      EXPECT_EQ(out.find("incorrect password\n"), std::string::npos) << out;
+      EXPECT_NE(out.find("one.txt"), std::string::npos) << out;
+    }
+    test::TScriptedPasswords passwords(c.answers);
+    auto z = LoadOk(path, &passwords);
+    ASSERT_TRUE(z);
+    for (const TRead& r : c.reads) {
+      TError err;
+      EXPECT_EQ(test::ReadAll(*z, r.name, &err), r.data ? r.data : "<failed>") << r.name << ": " << err.text;
+      if (!r.data) EXPECT_EQ(err.code, r.code) << r.name << ": " << err.text;
+    }
+    std::vector<std::string> asked;
+    for (const std::string& suffix : c.asked) asked.push_back(path + suffix);
+    EXPECT_EQ(passwords.asked, asked);
+  }
 }
 
 TEST(ZipSource, ReadOnlyReasons) {

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -28,6 +29,7 @@ struct TEntrySpec {
   std::string localExtra;
   std::string comment;
   std::string password;  // set: traditional encryption (flag bit 0)
+  std::string encryptionHeader;  // its first 11 bytes (else 0x5A each)
   std::optional<uint32_t> crc;    // overrides the true CRC
   std::optional<uint32_t> usize;  // overrides the true size
   bool writeDescriptor = false;   // flag bit 3: zero sizes locally, descriptor after the data
@@ -73,6 +75,7 @@ inline std::string BuildZip(const std::vector<TEntrySpec>& entries,
     const uint16_t flags = e.flags | (e.writeDescriptor ? 0x0008 : 0) | (e.password.empty() ? 0 : 0x0001);
     if (!e.password.empty()) {
       std::string header(12, '\x5A');
+      header.replace(0, std::min<size_t>(11, e.encryptionHeader.size()), e.encryptionHeader, 0, 11);
       header[11] = static_cast<char>(e.writeDescriptor ? (e.dosDateTime >> 8) & 0xFF : crc >> 24);
       body = header + body;
       TZipCrypt(e.password).Encrypt(reinterpret_cast<uint8_t*>(body.data()), body.size());
