@@ -49,6 +49,7 @@ void TSourceCopy::Begin() {
   skipped_ = 0;
   stopNow_ = abortChosen_ = retry_ = false;
   currentItem_.clear();
+  itemsDone_ = 0;
   done_ = 0;
   total_ = 0.00001;
   lastEvent_ = std::chrono::steady_clock::now();
@@ -77,6 +78,12 @@ bool TSourceCopy::Report(TFMMessageKind kind, const std::string& item, int error
 
 TSourceCopy::TOutcome TSourceCopy::AbortCheck() {
   if (stopNow_) return TOutcome::Stop;
+  if (gate_ != nullptr && !gate_->Pass()) {
+    // The job was cancelled: no question, and no further one either.
+    stopNow_ = true;
+    OperationAborted = true;
+    return TOutcome::Stop;
+  }
   if (!OperationAborted) return TOutcome::Go;
   if (!prompt_ || prompt_->AskAbort(kAbortQuestion)) {
     abortChosen_ = prompt_ != nullptr;
@@ -276,6 +283,7 @@ TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
 TSourceCopy::TOutcome TSourceCopy::CopyItem(TRun& run, size_t index) {
   TItem& item = items_[index];
   currentItem_ = item.path;
+  itemsDone_ = index;
   if (AbortCheck() == TOutcome::Stop) return TOutcome::Stop;
   if (item.entry.name.empty()) return TOutcome::Go;  // refused while listing
   for (const std::string& dir : run.skipBelow)
@@ -321,6 +329,7 @@ void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
   // Into an archive: everything at once, and nothing after a Cancel.
   if (!stopped && run.batch) Flush(run, run.pending);
+  if (!stopNow_) itemsDone_ = items_.size();
   CollectCompleted();
   if (OnGlobalDone && !stopped) OnGlobalDone(*this, 100);
 }

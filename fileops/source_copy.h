@@ -40,6 +40,11 @@ class TSourceCopy final {
   TGlobalDone OnGlobalDone;
   std::chrono::milliseconds ProgressInterval{50};
   void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
+  // A job's hold on the copy, checked wherever a cancel is heard (before
+  // each item, between two blocks, inside an archive's rewrite): a paused
+  // job waits there, a cancelled one ends at once without "Abort
+  // operation?", and an archive being rewritten stays as it was.
+  void SetGate(TFMGate* gate) { gate_ = gate; }
 
   // Copies the entries `names` of the place `fromDir` of `from` into the
   // place `toDir` of `to`, directories with everything below them.
@@ -54,6 +59,10 @@ class TSourceCopy final {
   const std::vector<std::string>& Completed() const { return completed_; }
   bool AbortChosen() const { return abortChosen_; }
   const std::string& CurrentItem() const { return currentItem_; }
+  // The items of the copy (files and directories, everything below the
+  // names) and how many of them were handled so far.
+  uint64_t ItemCount() const { return items_.size(); }
+  uint64_t ItemsDone() const { return itemsDone_; }
   double Done() const { return done_; }
   double Total() const { return total_; }
 
@@ -83,6 +92,8 @@ class TSourceCopy final {
   void CollectCompleted();
 
   TFMPrompt* prompt_ = nullptr;
+  TFMGate* gate_ = nullptr;
+  uint64_t itemsDone_ = 0;
   std::vector<TItem> items_;
   std::vector<TFMMessage> failures_;
   std::vector<TFMMessageKind> skipKinds_;

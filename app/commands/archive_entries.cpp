@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QApplication>
@@ -19,13 +20,20 @@
 #include "app/dialogs/messages.h"
 #include "app/panels/archive_places.h"
 #include "app/settings/message_table.h"
+#include "fileops/copy_target.h"
+#include "fileops/job.h"
+#include "fileops/qt/job_center.h"
+#include "fileops/source_copy.h"
 #include "app/window/mainform.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/qt/volumes.h"
+#include "platform/rename.h"
 #include "platform/text.h"
+#include "vfs/local_source.h"
+#include "vfs/password.h"
 #include "vfs/source.h"
 
 namespace vantrel::app {
@@ -265,188 +273,173 @@ bool RenameEntry(TMainForm& form, TFMPanel& panel) {
   return true;
 }
 
-// What the overwrite question's answers leave for the rest of one command.
-struct TOverwrite {
-  bool all = false;   // overwrite every further one
-  bool none = false;  // skip every further one
-  bool cancelled = false;
+// A job's reader asks for a password here: the one this run has for the
+// archive, else the window's question, asked on the window's thread while
+// the job waits (a cancelled job's question counts as no answer).
+class TJobPasswords final : public vfs::TPasswordProvider {
+ public:
+  TJobPasswords(fileops::TJob& job, fileops::TJobPrompt::TPost post) : job_(job), post_(std::move(post)) {}
+  bool AskPassword(const std::string& archive, bool again, std::string& password) override {
+    if (!again && KnownPassword(archive, password)) return true;
+    auto answer = std::make_shared<std::string>();
+    const std::optional<int> given = job_.Ask([&](fileops::TJob::TQuestion question) {
+      post_([question, archive, again, answer]() mutable {
+        if (!question.Open()) return;
+        std::string typed;
+        const bool ok = ArchivePasswords().AskPassword(archive, again, typed);
+        *answer = std::move(typed);
+        question.Answer(ok ? 1 : 0);
+      });
+    });
+    if (!given || *given == 0) return false;
+    password = *answer;
+    return true;
+  }
+
+ private:
+  fileops::TJob& job_;
+  fileops::TJobPrompt::TPost post_;
 };
 
-// Whether an existing `what` is to be replaced (asks unless answered for all).
-bool Replace(TMainForm& form, TOverwrite& answers, const std::string& what) {
-  if (answers.all) return true;
-  if (answers.none || answers.cancelled) return false;
-  switch (ShowMessage(&form, MessageKind::QuestionAll, MainCaption(),
-                      QStringLiteral("Overwrite file %1?").arg(Shown(what)))) {
-    case MessageAnswer::Yes: return true;
-    case MessageAnswer::All: answers.all = true; return true;
-    case MessageAnswer::None: answers.none = true; return false;
-    case MessageAnswer::Cancel: answers.cancelled = true; return false;
-    default: return false;
-  }
+// One side of an archive copy as the job's thread opens it: a place of the
+// archive (through a reader of its own) or a local directory.
+struct TCopySide {
+  TArchiveOrigin archive;  // not Valid: a local directory
+  std::string dir;         // the place in the archive, or the directory
+  std::string Path() const { return archive.Valid() ? archive.file : dir; }
+};
+
+std::shared_ptr<vfs::TSource> OpenSide(const TCopySide& side, vfs::TPasswordProvider& passwords, std::string* error) {
+  if (side.archive.Valid()) return OpenArchiveAgain(side.archive, &passwords, error);
+  return std::make_shared<vfs::TLocalSource>(side.dir);
 }
 
-// Writes the entry `inner` (a directory with everything below it) to the
-// local path `target`. Files are written beside their target first and
-// renamed over it, so an existing file is replaced whole or not at all. Links
-// and special entries are left out. True when everything was written.
-bool ExtractTree(TMainForm& form, vfs::TSource& source, const std::string& inner, const std::string& target,
-                 TOverwrite& answers, std::vector<QString>& failures) {
-  if (answers.cancelled) return false;
-  vfs::TEntry entry;
-  vfs::TError err;
-  if (!source.Stat(inner, entry, &err)) {
-    failures.push_back(Shown(inner) + QStringLiteral(": ") + Shown(ErrorOf(err)));
-    return false;
-  }
-  if (entry.kind == vfs::TEntryKind::Directory) {
-    if (::mkdir(target.c_str(), 0755) != 0 && !(errno == EEXIST && platform::IsDirectory(target))) {
-      failures.push_back(Shown(target) + QStringLiteral(": ") + Shown(platform::ErrorText(errno)));
-      return false;
-    }
-    std::vector<vfs::TEntry> children;
-    if (!source.List(inner, children, &err)) {
-      failures.push_back(Shown(inner) + QStringLiteral(": ") + Shown(ErrorOf(err)));
-      return false;
-    }
-    bool all = true;
-    for (const vfs::TEntry& child : children) {
-      if (!SafeName(child.name)) {
-        failures.push_back(Shown(inner + "/" + child.name) + QStringLiteral(": not a name a file can have"));
-        all = false;
-        continue;
-      }
-      all = ExtractTree(form, source, inner + "/" + child.name, platform::JoinPath(target, child.name), answers,
-                        failures) && all;
-    }
-    return all;
-  }
-  if (entry.kind != vfs::TEntryKind::File) {
-    failures.push_back(Shown(inner) + QStringLiteral(": links and special entries are not extracted"));
-    return false;
-  }
-  struct stat st;
-  if (::lstat(target.c_str(), &st) == 0 && !Replace(form, answers, target)) return false;
-  const std::string partial = target + ".vantrel-part";
-  ::unlink(partial.c_str());
+// The job's work: the copy engine between the two sides, its questions and
+// messages through `prompt`, its progress and cancel through the job.
+void RunSourceCopy(fileops::TJob& job, fileops::TFMPrompt& prompt, const fileops::TJobPrompt::TPost& post,
+                   const TCopySide& from, const TCopySide& to, const std::vector<std::string>& names, bool move,
+                   TJobOutcome& outcome) {
+  TJobPasswords passwords(job, post);
   std::string error;
-  if (!WriteEntry(source, inner, partial, &error)) {
-    if (error.empty()) answers.cancelled = true;  // the password was not given
-    else failures.push_back(Shown(inner) + QStringLiteral(": ") + Shown(error));
+  std::shared_ptr<vfs::TSource> source = OpenSide(from, passwords, &error);
+  std::shared_ptr<vfs::TSource> target = source != nullptr ? OpenSide(to, passwords, &error) : nullptr;
+  if (source == nullptr || target == nullptr) {
+    const std::string item = (source == nullptr ? from : to).archive.display;
+    fileops::TFMMessage message{fileops::TFMMessageKind::CouldNotCopy, item,
+                                fileops::MessageText(fileops::TFMMessageKind::CouldNotCopy, item), 0, error};
+    prompt.ShowMessage(message);
+    outcome.failures.push_back(std::move(message));
+    outcome.aborted = outcome.abortChosen = true;  // said already
+    return;
+  }
+  fileops::TSourceCopy copy;
+  copy.SetPrompt(&prompt);
+  copy.SetGate(&job);
+  copy.OnGlobalDone = [&job](fileops::TSourceCopy& c, int) {
+    job.SetProgress(c.Done(), c.Total(), c.ItemsDone(), c.ItemCount(), c.CurrentItem());
+  };
+  const std::string fromDir = from.archive.Valid() ? from.dir : std::string();
+  const std::string toDir = to.archive.Valid() ? to.dir : std::string();
+  if (move)
+    copy.Move(names, *source, fromDir, *target, toDir);
+  else
+    copy.Copy(names, *source, fromDir, *target, toDir);
+  outcome.handled = copy.Completed();
+  outcome.failures = copy.Failures();
+  outcome.skipped = copy.SkippedCount();
+  outcome.aborted = copy.OperationAborted;
+  outcome.abortChosen = copy.AbortChosen();
+}
+
+// Where the copy goes, from the destination prompt's answer: the other
+// panel's place as prefilled; out of an archive any local directory (one
+// typed with a trailing "/" is made); into one a directory of that archive.
+// False after a message saying why not.
+bool TargetOf(TMainForm& form, const TFMPanel& from, const TFMPanel& to, const QString& answer,
+              const QString& prefilled, size_t count, bool move, TCopySide& side) {
+  const bool into = to.Model().InSource();
+  if (answer == prefilled) {
+    side.archive = into ? ArchiveOriginOf(to) : TArchiveOrigin{};
+    side.dir = into ? to.Model().Place() : to.Directory();
+    return true;
+  }
+  const QByteArray bytes = answer.toUtf8();
+  const std::string typed(bytes.constData(), static_cast<size_t>(bytes.size()));
+  if (into) {
+    std::string place;
+    vfs::TEntry entry;
+    vfs::TError err;
+    const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(to);
+    if (!panels::PlaceBelow(to.Model().Source()->Root(), typed, place) ||
+        (!place.empty() && (!source->Stat(place, entry, &err) || entry.kind != vfs::TEntryKind::Directory))) {
+      Fail(form, QStringLiteral("%1 is no directory of %2.").arg(answer, Shown(ArchiveName(to))));
+      return false;
+    }
+    side.archive = ArchiveOriginOf(to);
+    side.dir = place;
+    return true;
+  }
+  const std::string base = platform::NearestExistingDirectory(from.Model().Source()->Root());
+  const fileops::TCopyTarget target = fileops::ResolveCopyTarget(count, typed, base, move);
+  if (target.kind == fileops::TCopyTarget::TKind::Refused) {
+    ShowMessage(&form, MessageKind::Warning, MainCaption(), Shown(target.message));
     return false;
   }
-  ::chmod(partial.c_str(), entry.mode != 0 ? (entry.mode & 0777) : 0644);
-  if (entry.mtime != 0) {
-    const timespec times[2] = {{entry.mtime, 0}, {entry.mtime, 0}};
-    ::utimensat(AT_FDCWD, partial.c_str(), times, 0);
-  }
-  if (::rename(partial.c_str(), target.c_str()) != 0) {
-    failures.push_back(Shown(target) + QStringLiteral(": ") + Shown(platform::ErrorText(errno)));
-    ::unlink(partial.c_str());
+  if (target.kind == fileops::TCopyTarget::TKind::AsName) {
+    Fail(form, QStringLiteral("Entries keep their names when they leave an archive; give a directory."));
     return false;
   }
+  if (target.createDir) {
+    if (const int error = platform::MakeDirectoryPath(target.dir); error != 0) {
+      Fail(form, Shown("Could not create directory " + target.dir + "\n" + platform::ErrorText(error)));
+      return false;
+    }
+  }
+  side.archive = {};
+  side.dir = target.dir;
   return true;
 }
 
-// Adds the local `path` (a directory with everything below it) as `inner`.
-void AddTree(TMainForm& form, vfs::TSource& target, const std::string& path, const std::string& inner,
-             vfs::TChangeSet& changes, TOverwrite& answers, std::vector<QString>& failures) {
-  if (answers.cancelled) return;
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) {
-    failures.push_back(Shown(path) + QStringLiteral(": ") + Shown(platform::ErrorText(errno)));
-    return;
-  }
-  vfs::TEntry existing;
-  vfs::TError err;
-  const bool exists = target.Stat(inner, existing, &err);
-  if (S_ISDIR(st.st_mode)) {
-    if (!exists) changes.MakeDir(inner);
-    std::error_code ec;
-    for (const auto& item : std::filesystem::directory_iterator(path, ec))
-      AddTree(form, target, item.path().native(), inner + "/" + item.path().filename().native(), changes, answers,
-              failures);
-    if (ec) failures.push_back(Shown(path) + QStringLiteral(": ") + QString::fromStdString(ec.message()));
-    return;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    failures.push_back(Shown(path) + QStringLiteral(": only files and directories are added"));
-    return;
-  }
-  if (exists && !Replace(form, answers, inner)) return;
-  if (exists) changes.Delete(inner);
-  changes.PutFile(inner, path, st.st_mtim.tv_sec, st.st_mode & 07777);
-}
-
-void ReportFailures(TMainForm& form, const std::vector<QString>& failures) {
-  if (failures.empty()) return;
-  QStringList lines;
-  for (const QString& line : failures) lines << line;
-  ShowMessage(&form, MessageKind::Summary, MainCaption(), lines.join(QLatin1Char('\n')));
-}
-
-// F5 and F6 from an archive panel into a directory panel. A move deletes
-// from the archive only the entries written out whole, in one rewrite after
-// all of them.
-bool CopyOut(TMainForm& form, TFMPanel& from, const TFMPanel& to, bool move) {
+// F5 and F6 between an archive panel and a directory panel, in either
+// direction: the destination prompt (F2 there queues the job), then the copy
+// engine as a job with the operation window, its overwrite question, its
+// messages with Skip all, Retry and Abort, Cancel and Background. Into an
+// archive everything is one rewrite after all the questions, so a cancel
+// leaves it byte for byte; out of one every file is placed only when whole.
+// A move deletes what was copied whole only after all of it is written.
+void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
   const std::vector<std::string> names = MarkedNamesOf(from);
-  std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(from);
-  if (names.empty() || source == nullptr) return false;
-  if (move && WritableSource(form, from) == nullptr) return false;
-  const std::string dest = to.Directory();
-  TOverwrite answers;
-  std::vector<QString> failures;
-  std::vector<std::string> written;
-  for (const std::string& name : names) {
-    if (!SafeName(name)) {
-      failures.push_back(Shown(name) + QStringLiteral(": not a name a file can have"));
-      continue;
-    }
-    if (ExtractTree(form, *source, InnerOf(from, name), platform::JoinPath(dest, name), answers, failures))
-      written.push_back(name);
-    if (answers.cancelled) break;
+  if (names.empty()) {
+    ShowMessage(&form, MessageKind::Warning, MainCaption(), Msg(TMsg::NoSelectedFiles));
+    return;
   }
-  if (move && !written.empty()) {
-    vfs::TChangeSet changes;
-    for (const std::string& name : written) changes.Delete(InnerOf(from, name));
-    vfs::TError err;
-    if (!source->Apply(changes, {}, &err))
-      failures.push_back(QStringLiteral("%1 keeps the moved entries: %2").arg(Shown(ArchiveName(from)),
-                                                                                Shown(ErrorOf(err))));
+  const bool out = from.Model().InSource();
+  if ((out && move && WritableSource(form, from) == nullptr) || (!out && WritableSource(form, to) == nullptr)) return;
+  const QString prefilled = Shown(to.Directory());
+  QString answer = prefilled;
+  bool queued = false;
+  if (!AskTextOrQueue(&form, MainCaption(), Msg(move ? TMsg::MovePrompt : TMsg::CopyPrompt), answer, queued) ||
+      answer.isEmpty())
+    return;
+  TCopySide source, target;
+  if (out) {
+    source.archive = ArchiveOriginOf(from);
+    source.dir = from.Model().Place();
+  } else {
+    source.dir = from.Directory();
   }
-  for (const std::string& name : written) {
-    const int index = from.IndexOfName(name);
-    if (from.Entries()[static_cast<size_t>(index)]->FileName == name) from.SetMarked(index, false);
-  }
-  form.RefreshBothPanels();
-  ReportFailures(form, failures);
-  return failures.empty() && !answers.cancelled;
-}
-
-// F5 and F6 from a directory panel into an archive panel: one rewrite adds
-// everything; a move deletes the local files only after it succeeded.
-bool CopyIn(TMainForm& form, TFMPanel& from, const TFMPanel& to, bool move) {
-  const std::vector<std::string> names = MarkedNamesOf(from);
-  if (names.empty()) return false;
-  std::shared_ptr<vfs::TSource> target = WritableSource(form, to);
-  if (target == nullptr) return false;
-  TOverwrite answers;
-  std::vector<QString> failures;
-  vfs::TChangeSet changes;
-  for (const std::string& name : names)
-    AddTree(form, *target, platform::JoinPath(from.Directory(), name), InnerOf(to, name), changes, answers, failures);
-  bool ok = !answers.cancelled && !changes.changes.empty();
-  if (ok) {
-    vfs::TError err;
-    ok = target->Apply(changes, {}, &err);
-    if (!ok && err.code != ECANCELED)
-      failures.push_back(QStringLiteral("%1 is unchanged: %2").arg(Shown(ArchiveName(to)), Shown(ErrorOf(err))));
-  }
-  if (ok && move && failures.empty())
-    for (const std::string& name : names) RemoveTree(platform::JoinPath(from.Directory(), name));
-  form.RefreshBothPanels();
-  ReportFailures(form, failures);
-  return ok && failures.empty();
+  if (!TargetOf(form, from, to, answer, prefilled, names.size(), move, target)) return;
+  const std::string dest =
+      target.archive.Valid() ? panels::PlacePath(target.archive.display, target.dir) : target.dir;
+  const fileops::TJobPrompt::TPost post = JobCenter(form)->Poster();
+  StartEngineJob(form, &from, Msg(move ? TMsg::MoveWait : TMsg::CopyWait),
+                 JobTitle(move ? "Move" : "Copy", names, dest),
+                 {source.Path(), target.Path()},
+                 [source, target, names, move, post](fileops::TJob& job, fileops::TFMPrompt& prompt,
+                                                      TJobOutcome& outcome) {
+                   RunSourceCopy(job, prompt, post, source, target, names, move, outcome);
+                 },
+                 queued);
 }
 
 }  // namespace
@@ -490,8 +483,7 @@ bool RunInArchive(TMainForm& form, TArchiveCommand command) {
         Fail(form, QStringLiteral("Copy between two archives: extract to a directory first."));
         return true;
       }
-      if (here) CopyOut(form, *active, *other, move);
-      else CopyIn(form, *active, *other, move);
+      CopyWithArchive(form, *active, *other, move);
       return true;
     }
   }

@@ -256,23 +256,6 @@ bool PrepareTarget(TMainForm& form, const fileops::TCopyTarget& target) {
   return false;
 }
 
-// What a job's engine runs leave for the window: written on the job's
-// thread, read on the window's once the job ended.
-struct TJobOutcome {
-  std::vector<std::string> handled;  // the names handled whole, as the panel shows them
-  std::vector<TFMMessage> failures;
-  int skipped = 0;         // failures "Skip all" kept from being shown
-  bool aborted = false;    // ended early
-  bool abortChosen = false;  // by the user's answer to a question
-  // After one engine run: its failures and how it ended.
-  void Take(const fileops::TFMOperation& op) {
-    failures.insert(failures.end(), op.Failures().begin(), op.Failures().end());
-    skipped += op.SkippedCount();
-    aborted = aborted || op.OperationAborted;
-    abortChosen = abortChosen || op.AbortChosen();
-  }
-};
-
 // One message at the end of an operation, if any: the list of every failing
 // item with the system's reason after "Skip all" hid some, and "Operation
 // aborted" when the operation was cancelled without the user having chosen
@@ -302,6 +285,7 @@ struct TJobRun {
   std::string sourceDir;  // where the source panel stood
   QString title;
   std::shared_ptr<TJobOutcome> outcome;
+  std::function<void()> afterEnd;
   bool background = false;
   bool ended = false;
   bool cancelled = false;
@@ -313,6 +297,7 @@ struct TJobRun {
 // same directory); what failed or was skipped stays marked. A notification
 // says so when the window is not the active one.
 void FinishJob(const TJobRun& run) {
+  if (run.afterEnd) run.afterEnd();
   TMainForm* form = run.form;
   if (form == nullptr) return;
   const bool elsewhere = !form->isActiveWindow();  // before anything here activates it
@@ -335,8 +320,9 @@ void FinishJob(const TJobRun& run) {
 // Starts `work` as a job on the devices of `places` and, unless `queued`,
 // follows it in the operation window until it ends or goes to the
 // background; then (or when the background job ends) FinishJob.
-void StartJob(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, const std::string& title,
-              const std::vector<std::string>& places, TEngineWork work, bool queued = false) {
+void StartWork(TMainForm& form, TFMPanel* source, const QString& text, bool deleting, const std::string& title,
+               const std::vector<std::string>& places, TJobWorkFn work, bool queued,
+               std::function<void()> afterEnd) {
   TOperationHost& host = Host(form);
   auto run = std::make_shared<TJobRun>();
   run->form = &form;
@@ -344,15 +330,13 @@ void StartJob(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, const
   run->sourceDir = source != nullptr ? source->Directory() : std::string();
   run->title = platform::ToDisplay(title);
   run->outcome = std::make_shared<TJobOutcome>();
+  run->afterEnd = std::move(afterEnd);
   auto job = host.center->Add(
       title, fileops::DevicesOf(places),
       [work = std::move(work), outcome = run->outcome, poster = host.center->Poster(),
        prompt = &host.prompt](TJob& self) {
-        fileops::TFMOperation engine;
-        self.Attach(engine);
         fileops::TJobPrompt bridge(self, *prompt, poster);
-        engine.SetPrompt(&bridge);
-        work(engine, *outcome);
+        work(self, bridge, *outcome);
       },
       fileops::TJobStart::Queued,
       [run](TJob& job) {
@@ -366,11 +350,33 @@ void StartJob(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, const
   }
   TOperationForm& window = *host.window;
   if (deleting) window.setWindowTitle(MainCaption());
-  window.Follow(*host.center, job, Msg(text));
+  window.Follow(*host.center, job, text);
   if (run->ended)
     FinishJob(*run);
   else
     run->background = true;
+}
+
+// The same for the copy engine of the directories.
+void StartJob(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, const std::string& title,
+              const std::vector<std::string>& places, TEngineWork work, bool queued = false) {
+  StartWork(form, source, Msg(text), deleting, title, places,
+            [work = std::move(work)](TJob& self, TFMPrompt& prompt, TJobOutcome& outcome) {
+              fileops::TFMOperation engine;
+              self.Attach(engine);
+              engine.SetPrompt(&prompt);
+              work(engine, outcome);
+            },
+            queued, {});
+}
+
+}  // namespace
+
+void TJobOutcome::Take(const fileops::TFMOperation& op) {
+  failures.insert(failures.end(), op.Failures().begin(), op.Failures().end());
+  skipped += op.SkippedCount();
+  aborted = aborted || op.OperationAborted;
+  abortChosen = abortChosen || op.AbortChosen();
 }
 
 // "Copy a.txt to /home/user" or "Move 3 items to /tmp": a job's line in the
@@ -379,6 +385,14 @@ std::string JobTitle(const char* verb, const std::vector<std::string>& names, co
   std::string what = names.size() == 1 ? names.front() : std::to_string(names.size()) + " items";
   return std::string(verb) + " " + what + (dest.empty() ? std::string() : " to " + dest);
 }
+
+void StartEngineJob(TMainForm& form, TFMPanel* source, const QString& waitText, const std::string& title,
+                    const std::vector<std::string>& places, TJobWorkFn work, bool queued,
+                    std::function<void()> afterEnd) {
+  StartWork(form, source, waitText, false, title, places, std::move(work), queued, std::move(afterEnd));
+}
+
+namespace {
 
 // A second command while an operation runs in front (from an event served
 // by the operation window) would disturb the running one: it does nothing.

@@ -9,11 +9,16 @@
 
 #include <QString>
 
+#include "fileops/fmoperation.h"
+
 namespace vantrel::fileops {
-class TFMOperation;
+class TJob;
 class TJobCenter;
 class TOperationForm;
 }  // namespace vantrel::fileops
+namespace vantrel::panels {
+class TFMPanel;
+}
 
 namespace vantrel::app {
 
@@ -67,6 +72,30 @@ bool RunEngineWork(TMainForm& form, const QString& text, const std::function<voi
 // behind the operation window or in the background ("Background", F2 there;
 // F2 instead of Enter in the Copy and Move prompts queues a job at once).
 fileops::TJobCenter* JobCenter(TMainForm& form);
+
+// What a job's engine runs leave for the window: written on the job's
+// thread, read on the window's once the job ended.
+struct TJobOutcome {
+  std::vector<std::string> handled;  // the names handled whole, as the panel shows them
+  std::vector<fileops::TFMMessage> failures;
+  int skipped = 0;           // failures "Skip all" kept from being shown
+  bool aborted = false;      // ended early
+  bool abortChosen = false;  // by the user's answer to a question
+  // After one engine run: its failures and how it ended.
+  void Take(const fileops::TFMOperation& op);
+};
+// Runs `work` as a job with the operation window (the text `waitText`, Cancel,
+// Background and F2) and the end every copy has: one message for what
+// failed, both panels read again, the handled names unmarked in `source`.
+// `work` gets the job (its gate and progress) and the prompt that carries
+// the engine's questions to the window; `queued` starts it in the
+// background. `afterEnd` runs on the window's thread when the job ended.
+using TJobWorkFn = std::function<void(fileops::TJob& job, fileops::TFMPrompt& prompt, TJobOutcome& outcome)>;
+void StartEngineJob(TMainForm& form, panels::TFMPanel* source, const QString& waitText, const std::string& title,
+                    const std::vector<std::string>& places, TJobWorkFn work, bool queued,
+                    std::function<void()> afterEnd = {});
+// "Copy a.txt to /home/user", "Move 3 items to /tmp": a job's title.
+std::string JobTitle(const char* verb, const std::vector<std::string>& names, const std::string& dest);
 
 // The Operations window (Ctrl+J, Commands menu, the status bar's job
 // indicator), shown and activated.

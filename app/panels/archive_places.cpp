@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <mutex>
 
 #include <QApplication>
 #include <QTimer>
@@ -95,14 +96,17 @@ struct TTempDir {
 class TArchivePlaces final : public panels::TPanelSource {
  public:
   TArchivePlaces(std::shared_ptr<vfs::TSource> source, std::shared_ptr<panels::TPanelSource> outer,
-                 std::string tempDir = {})
-      : temp_(std::move(tempDir)), source_(std::move(source)), outer_(std::move(outer)), root_(source_->Root()) {}
+                 std::string file, std::string tempDir = {}, std::string readOnly = {})
+      : temp_(std::make_shared<TTempDir>(std::move(tempDir))), source_(std::move(source)), outer_(std::move(outer)),
+        root_(source_->Root()), file_(std::move(file)), readOnly_(std::move(readOnly)) {}
 
   const std::string& Root() const override { return root_; }
 
   bool List(const std::string& place, panels::TPanelModel::Entries& entries, std::string* error) override {
     std::vector<vfs::TEntry> listed;
     vfs::TError err;
+    // Changed on disk (by a job's own reader, say): read again first.
+    if (outer_ == nullptr && source_->Stale()) source_->Refresh(&err);
     if (!source_->List(place, listed, &err)) {
       if (error) *error = err.text;
       return false;
@@ -131,14 +135,38 @@ class TArchivePlaces final : public panels::TPanelSource {
 
   std::shared_ptr<panels::TPanelSource> Outer() const override { return outer_; }
   const std::shared_ptr<vfs::TSource>& Source() const { return source_; }
+  TArchiveOrigin Origin() const { return {file_, root_, readOnly_, temp_}; }
 
  private:
-  TTempDir temp_;  // an archive inside an archive is read from a copy here; goes last
+  // An archive inside an archive is read from a copy here; goes last, also
+  // after a job's reader of it.
+  std::shared_ptr<TTempDir> temp_;
   std::shared_ptr<vfs::TSource> source_;
   std::shared_ptr<panels::TPanelSource> outer_;
   std::string root_;
+  std::string file_;
+  std::string readOnly_;
   uint64_t files_ = 0, bytes_ = 0, packed_ = 0;
 };
+
+constexpr const char* kNestedReadOnly = "Archives inside archives are read-only";
+
+std::shared_ptr<vfs::TSource> LoadArchive(const std::string& file, const std::string& display,
+                                          vfs::TPasswordProvider* passwords, bool* recognised, std::string* error) {
+  vfs::TError err;
+  std::unique_ptr<vfs::TSource> loaded;
+  *recognised = true;
+  if (vfs::IsZipArchive(file)) {
+    loaded = vfs::TZipSource::Load(file, display, passwords, &err);
+  } else if (formats::ProbeArchive(file).Recognised()) {
+    loaded = vfs::TArchiveSource::Load(file, display, passwords, &err);
+  } else {
+    *recognised = false;  // a file of another kind: no error, the system's own
+    return nullptr;
+  }
+  if (loaded == nullptr && error != nullptr) *error = err.text.empty() ? platform::ErrorText(err.code) : err.text;
+  return std::shared_ptr<vfs::TSource>(std::move(loaded));
+}
 
 // The longest leading part of `path` that is a regular file, and the rest
 // (without its slashes at either end); false when no part is one.
@@ -181,7 +209,7 @@ class TArchiveOpener {
       if (source == nullptr) return nullptr;  // no archive, or `error` says why
       cache_[file] = source;
     }
-    auto places = std::make_shared<TArchivePlaces>(std::move(source), nullptr);
+    auto places = std::make_shared<TArchivePlaces>(std::move(source), nullptr, file);
     return Descend(std::move(places), rest, place, error);
   }
 
@@ -235,26 +263,14 @@ class TArchiveOpener {
     bool recognised = false;
     std::shared_ptr<vfs::TSource> source = Load(copy, outer->Root() + "/" + inner, &recognised, error);
     if (source == nullptr) return nullptr;
-    if (auto* zip = dynamic_cast<vfs::TZipSource*>(source.get())) zip->SetReadOnly("Archives inside archives are read-only");
+    if (auto* zip = dynamic_cast<vfs::TZipSource*>(source.get())) zip->SetReadOnly(kNestedReadOnly);
     cleanup.path.clear();  // the source's own now
-    return std::make_shared<TArchivePlaces>(std::move(source), outer, std::move(temp));
+    return std::make_shared<TArchivePlaces>(std::move(source), outer, copy, std::move(temp), kNestedReadOnly);
   }
 
   std::shared_ptr<vfs::TSource> Load(const std::string& file, const std::string& display, bool* recognised,
                                      std::string* error) {
-    vfs::TError err;
-    std::unique_ptr<vfs::TSource> loaded;
-    *recognised = true;
-    if (vfs::IsZipArchive(file)) {
-      loaded = vfs::TZipSource::Load(file, display, passwords_, &err);
-    } else if (formats::ProbeArchive(file).Recognised()) {
-      loaded = vfs::TArchiveSource::Load(file, display, passwords_, &err);
-    } else {
-      *recognised = false;  // a file of another kind: no error, the system's own
-      return nullptr;
-    }
-    if (loaded == nullptr && error != nullptr) *error = err.text.empty() ? platform::ErrorText(err.code) : err.text;
-    return std::shared_ptr<vfs::TSource>(std::move(loaded));
+    return LoadArchive(file, display, passwords_, recognised, error);
   }
 
   // The source still shown somewhere for `file`, brought up to date when the
@@ -278,6 +294,34 @@ class TArchiveOpener {
   vfs::TPasswordProvider* passwords_;
   std::map<std::string, std::weak_ptr<vfs::TSource>> cache_;
 };
+
+std::mutex& PasswordsMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::map<std::string, std::string>& Passwords() {
+  static std::map<std::string, std::string> passwords;
+  return passwords;
+}
+
+// Asks `inner` unless this run has the archive's password already (the
+// first question for it); keeps every answer.
+class TRememberingPasswords final : public vfs::TPasswordProvider {
+ public:
+  vfs::TPasswordProvider* inner = nullptr;
+  bool AskPassword(const std::string& archive, bool again, std::string& password) override {
+    if (!again && KnownPassword(archive, password)) return true;
+    if (inner == nullptr || !inner->AskPassword(archive, again, password)) return false;
+    std::lock_guard lock(PasswordsMutex());
+    Passwords()[archive] = password;
+    return true;
+  }
+};
+
+TRememberingPasswords& Remembering() {
+  static TRememberingPasswords remembering;
+  return remembering;
+}
 
 // The password of an encrypted archive, asked in a box that shows bullets.
 class TPasswordQuestion final : public vfs::TPasswordProvider {
@@ -352,7 +396,12 @@ void InstallArchivePlaces() {
 }
 
 void InstallArchivePlaces(vfs::TPasswordProvider* passwords) {
-  auto opener = std::make_shared<TArchiveOpener>(passwords);
+  Remembering().inner = passwords;
+  {
+    std::lock_guard lock(PasswordsMutex());
+    Passwords().clear();
+  }
+  auto opener = std::make_shared<TArchiveOpener>(&Remembering());
   panels::SetSourceOpener([opener](const std::string& path, std::string& place, std::string* error) {
     return opener->Open(path, place, error);
   });
@@ -362,5 +411,31 @@ std::shared_ptr<vfs::TSource> ArchiveSourceOf(const panels::TFMPanel& panel) {
   const auto* places = dynamic_cast<const TArchivePlaces*>(panel.Model().Source().get());
   return places != nullptr ? places->Source() : nullptr;
 }
+
+TArchiveOrigin ArchiveOriginOf(const panels::TFMPanel& panel) {
+  const auto* places = dynamic_cast<const TArchivePlaces*>(panel.Model().Source().get());
+  return places != nullptr ? places->Origin() : TArchiveOrigin{};
+}
+
+std::shared_ptr<vfs::TSource> OpenArchiveAgain(const TArchiveOrigin& origin, vfs::TPasswordProvider* passwords,
+                                               std::string* error) {
+  bool recognised = false;
+  std::shared_ptr<vfs::TSource> source = LoadArchive(origin.file, origin.display, passwords, &recognised, error);
+  if (source == nullptr && !recognised && error != nullptr)
+    *error = origin.display + " is no archive any more";
+  if (auto* zip = dynamic_cast<vfs::TZipSource*>(source.get()); zip != nullptr && !origin.readOnly.empty())
+    zip->SetReadOnly(origin.readOnly);
+  return source;
+}
+
+bool KnownPassword(const std::string& archive, std::string& password) {
+  std::lock_guard lock(PasswordsMutex());
+  const auto it = Passwords().find(archive);
+  if (it == Passwords().end()) return false;
+  password = it->second;
+  return true;
+}
+
+vfs::TPasswordProvider& ArchivePasswords() { return Remembering(); }
 
 }  // namespace vantrel::app

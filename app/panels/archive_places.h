@@ -31,6 +31,28 @@ void InstallArchivePlaces();
 // null when the panel shows a directory.
 std::shared_ptr<vfs::TSource> ArchiveSourceOf(const panels::TFMPanel& panel);
 
+// How to read the archive a panel shows once more, by another reader of its
+// own (a job's, on another thread: a reader is used by one thread only).
+struct TArchiveOrigin {
+  std::string file;     // the file read: the archive, or the private copy of a nested one
+  std::string display;  // its root as the panel shows it
+  std::string readOnly; // why it cannot be changed, when it is forced so
+  std::shared_ptr<const void> keep;  // keeps a nested one's private copy while held
+  bool Valid() const { return !file.empty(); }
+};
+TArchiveOrigin ArchiveOriginOf(const panels::TFMPanel& panel);
+// A new reader of `origin`, asking `passwords`; null with `error`.
+std::shared_ptr<vfs::TSource> OpenArchiveAgain(const TArchiveOrigin& origin, vfs::TPasswordProvider* passwords,
+                                               std::string* error);
+
+// The passwords given this run, by archive display path, in memory only: a
+// second reader of an archive (a job's) takes the one given for the first.
+// Safe from any thread.
+bool KnownPassword(const std::string& archive, std::string& password);
+// The provider the panels' readers ask (the window's thread only): it
+// remembers each answer for KnownPassword.
+vfs::TPasswordProvider& ArchivePasswords();
+
 // Keeps `panel` current while it shows an archive: when the file changes on
 // disk (another program, a command of the other panel) it is read again and
 // the cursor and the marks stay on their names; when it goes away the panel

@@ -62,6 +62,11 @@ TOperationForm::TOperationForm(QWidget* parent, const QString& mainCaption)
   gaugePalette.setColor(QPalette::Highlight, QColor(0, 0, 128));
   gaugePalette.setColor(QPalette::Base, Qt::white);
   gaugePalette.setColor(QPalette::Window, Qt::white);
+  // Its own text colours too: a dark desktop's light text would vanish on
+  // the white bar.
+  gaugePalette.setColor(QPalette::Text, Qt::black);
+  gaugePalette.setColor(QPalette::WindowText, Qt::black);
+  gaugePalette.setColor(QPalette::HighlightedText, Qt::white);
   gauge_->setPalette(gaugePalette);
   QFont gaugeFont = gauge_->font();
   gaugeFont.setBold(true);

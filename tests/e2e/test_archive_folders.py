@@ -2,7 +2,7 @@
 archive shows its root, Enter and Backspace walk its directories, quick
 search finds an entry, F3 shows an entry through a private copy that goes
 when the viewer closes, ".." at the root leaves with the cursor on the
-archive, F5 out and in, F8 and Shift+F6 change the archive (read back by
+archive, F5 out (answering the overwrite question) and in, F8 and Shift+F6 change the archive (read back by
 Python's zipfile and unzip -t), an archive inside the archive opens and
 leads back out, and an encrypted archive asks its password once (again after
 a wrong one). After each step the panel takes the next key."""
@@ -95,6 +95,7 @@ def with_nested(s):
         z.writestr("2024/winter.txt", "cold\n")
         z.writestr("inner.zip", inner.getvalue())
         z.writestr("top.txt", "top\n")
+    s.write("right/top.txt", b"an older top\n")
     private_tmp(s)
 
 
@@ -105,14 +106,18 @@ def names_in(s, rel):
 
 @prepare(with_nested)
 def scenario_copy_delete_rename_and_nested(s):
-    # The root: "..", "2024", "inner.zip", "top.txt".
+    # The root: "..", "2024", "inner.zip", "top.txt"; right/top.txt is there already.
     s.cursor_to("photos.zip", "Return")
     s.key("End", "F5")  # out: top.txt to the right panel
-    s.wait_exists("right/top.txt", what="F5 copies top.txt out of the archive")
-    expect(s.read("right/top.txt") == "top\n", "the copy holds the entry's bytes")
-    s.key("Tab")  # in: r.txt from the right panel into the archive's root
+    s.answer(MAIN_CAPTION, "Return")  # the destination, prefilled with the right panel's directory
+    s.answer("Confirm", "alt+y")  # "Overwrite file top.txt?"
+    s.wait_until(lambda: s.read("right/top.txt") == "top\n", "F5 replaces right/top.txt with the entry's bytes")
+    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), "the progress window closes")
+    s.wait_main_active("after the overwrite question")
+    s.key("Tab")  # the next key after the question: in, r.txt from the right panel into the archive's root
     s.wait_cwd("right")
     s.cursor_to("r.txt", "F5")
+    s.answer(MAIN_CAPTION, "Return")
     s.wait_until(lambda: "r.txt" in names_in(s, "left/photos.zip"), "F5 adds r.txt to the archive")
     s.key("Tab")  # back: "..", "2024", "inner.zip", "r.txt", "top.txt"
     s.wait_main_active()

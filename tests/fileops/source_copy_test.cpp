@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "fileops/source_copy.h"
 #include "tests/fileops/fileops_helpers.h"
 #include "tests/vfs/vfs_helpers.h"
@@ -127,6 +129,66 @@ TEST_F(SourceCopyTest, CancelIntoAnArchiveLeavesItByteForByte) {
   EXPECT_EQ(vantrel::test::ReadFile(t / "a.zip"), pristine);
   EXPECT_TRUE(copy.Completed().empty());
   EXPECT_EQ(vantrel::test::ReadAll(*zip, "hello.txt"), "hello");
+}
+
+// A job's gate that lets `passes` checks through and then says the job was
+// cancelled.
+struct TCountedGate final : TFMGate {
+  int passes = 0;
+  int seen = 0;
+  bool Pass() override { return seen++ < passes; }
+};
+
+// A cancelled job ends the copy at its next check without "Abort
+// operation?": into an archive nothing goes in (byte for byte, also when
+// the cancel comes inside the rewrite), out of one only whole files stay.
+TEST_F(SourceCopyTest, CancelledJobStopsAtItsGateWithoutAQuestion) {
+  testing::MakeTree(t / "src", {"a.txt=alpha", "big.bin=" + testing::PatternBytes(3 << 20)});
+  vfs::TLocalSource src(t / "src");
+  const std::string pristine = vantrel::test::ReadFile(t / "a.zip");
+  struct TCase {
+    const char* what;
+    bool into;   // into the archive, else out of it into out/
+    int passes;  // checks let through before the cancel
+  } cases[] = {
+      {"into, before the first item", true, 0},
+      {"into, inside the rewrite", true, 6},
+      {"out, before the first item", false, 0},
+      {"out, inside the large entry", false, 4},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(t / "out");
+    vantrel::test::MakeDir(t / "out");
+    prompt = ScriptedPrompt();
+    TCountedGate gate;
+    gate.passes = c.passes;
+    copy.SetGate(&gate);
+    if (c.into) {
+      copy.Copy({"a.txt", "big.bin"}, src, "", *zip, "");
+    } else {
+      copy.Copy({"hello.txt", "docs"}, *zip, "", out, "");
+    }
+    copy.SetGate(nullptr);
+    EXPECT_TRUE(prompt.log.empty()) << prompt.log.front();
+    EXPECT_FALSE(copy.AbortChosen());
+    EXPECT_TRUE(copy.OperationAborted);
+    EXPECT_GT(gate.seen, c.passes);
+    EXPECT_LT(copy.ItemsDone(), copy.ItemCount());
+    EXPECT_EQ(vantrel::test::ReadFile(t / "a.zip"), pristine);
+    EXPECT_TRUE(testing::TemporaryFiles(t / "out").empty());
+    for (const auto& [path, what] : Snapshot(t / "out", false))
+      if (what[0] == 'f') EXPECT_EQ(what, "f " + vantrel::test::ReadAll(*zip, path)) << path;
+  }
+  // Let through, the same copy reaches every item.
+  std::filesystem::remove_all(t / "out");
+  vantrel::test::MakeDir(t / "out");
+  TCountedGate open;
+  open.passes = 1 << 30;
+  copy.SetGate(&open);
+  copy.Copy({"hello.txt", "docs"}, *zip, "", out, "");
+  EXPECT_EQ(copy.ItemsDone(), copy.ItemCount());
+  EXPECT_EQ(copy.Completed(), (std::vector<std::string>{"hello.txt", "docs"}));
 }
 
 TEST_F(SourceCopyTest, NamesThatAreNotNamesAreNeverWritten) {

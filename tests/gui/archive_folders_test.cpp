@@ -6,8 +6,13 @@
 // only, ".." back out), and the password asked once.
 #include <QLabel>
 #include <QProcess>
+#include <QPushButton>
+
+#include <deque>
 
 #include "app/commands/command_hooks.h"
+#include "app/commands/file_commands.h"
+#include "fileops/qt/operationform.h"
 #include "gui_support.h"
 #include "zip/ui/zip_dialogs.h"
 
@@ -145,6 +150,7 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(Into("photos.zip"));
     QVERIFY(f_->Mark(L(), "2024") && f_->Mark(L(), "top.txt"));
     Script().answers = {app::MessageAnswer::Yes};  // overwrite right/top.txt
+    Script().inputs = {Q(f_->right)};
     QVERIFY(f_->Press(L(), Qt::Key_F5));
     QCOMPARE(ReadText(f_->right + "/top.txt"), QStringLiteral("top\n"));
     QCOMPARE(ReadText(f_->right + "/2024/winter.txt"), QStringLiteral("snow\n"));
@@ -160,6 +166,7 @@ class ArchiveFoldersTest : public QObject {
     R()->setFocus();
     QVERIFY(R()->ReadDirectory(f_->right));
     QVERIFY(f_->Mark(R(), "add") && f_->Mark(R(), "one.txt"));
+    Script().inputs = {Q(zip_ + "/2024")};
     QVERIFY(f_->Press(R(), Qt::Key_F5));
     const QString after = Entries(zip_);
     QVERIFY2(after.contains(QStringLiteral("2024/one.txt 4 ")) && after.contains(QStringLiteral("2024/add/sub/new.txt 4 ")),
@@ -207,10 +214,106 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(Names(L()).contains(QStringLiteral("2025")) && Names(L()).contains(QStringLiteral("made")));
   }
 
+  // F5 out through the copy engine's window, with files in the way: the
+  // overwrite question's answers hold for the rest of the copy as in
+  // directories; Cancel there leaves everything after it undone and the
+  // names marked.
+  void copyOutAnswersTheOverwriteQuestion() {
+    using app::MessageAnswer;
+    QVERIFY(Into("photos.zip"));
+    int shown = 0;
+    QObject::connect(app::OperationForm(*f_->form), &fileops::TOperationForm::progressShown, [&](int) { ++shown; });
+    const struct {
+      const char* what;
+      std::deque<MessageAnswer> answers;  // to the questions for 2024/winter.txt, then top.txt
+      QString winter, top;                // afterwards
+      int questions;
+      bool marked;                        // top.txt still marked
+    } cases[] = {
+        {"No, then Yes", {MessageAnswer::No, MessageAnswer::Yes}, "old\n", "top\n", 2, false},
+        {"All", {MessageAnswer::All}, "snow\n", "top\n", 1, false},
+        {"None skips every other one", {MessageAnswer::None}, "old\n", "old\n", 1, true},
+        {"Cancel", {MessageAnswer::Cancel}, "old\n", "old\n", 1, true},
+    };
+    for (const auto& c : cases) {
+      QDir(Q(f_->right)).removeRecursively();
+      QVERIFY(MakeDir(f_->right + "/2024"));
+      WriteText(f_->right + "/2024/winter.txt", "old\n");
+      WriteText(f_->right + "/top.txt", "old\n");
+      QVERIFY(f_->Mark(L(), "2024") && f_->Mark(L(), "top.txt"));
+      ShownMessages().clear();
+      shown = 0;
+      Script().answers = c.answers;
+      Script().inputs = {Q(f_->right)};
+      QVERIFY2(f_->Press(L(), Qt::Key_F5), c.what);
+      QCOMPARE(int(ShownMessages().size()), c.questions);
+      QCOMPARE(ShownMessages()[0].text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Overwrite file 2024/winter.txt?"));
+      if (c.questions > 1)
+        QCOMPARE(ShownMessages()[1].text.section(QLatin1Char('\n'), 0, 0), QStringLiteral("Overwrite file top.txt?"));
+      QVERIFY2(shown > 0, c.what);  // the operation window followed the job
+      QCOMPARE(ReadText(f_->right + "/2024/winter.txt"), c.winter);
+      QCOMPARE(ReadText(f_->right + "/top.txt"), c.top);
+      QCOMPARE(Exists(f_->right + "/2024/summer/beach.txt"), c.answers.front() != MessageAnswer::Cancel);
+      QCOMPARE(L()->IsMarked(L()->IndexOfName("top.txt")), c.marked);
+      // Nothing else: no partial or temporary file.
+      const QStringList there = QDir(Q(f_->right)).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+      QCOMPARE(there, (QStringList{"2024", "top.txt"}));
+      for (int i = 0; i < L()->Count(); ++i) L()->SetMarked(i, false);
+    }
+  }
+
+  // Cancel in the operation window while a large file goes into the
+  // archive: "Abort operation?" answered Yes stops the job inside the
+  // rewrite, and the archive is as it was, byte for byte, with nothing left
+  // beside it. Answered No, the copy goes on and the file is in.
+  void cancelWhileAddingLeavesTheArchiveByteForByte() {
+    QFile big(Q(f_->right + "/big.bin"));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QFile random(QStringLiteral("/dev/urandom"));
+    QVERIFY(random.open(QIODevice::ReadOnly));
+    for (int i = 0; i < 48; ++i) big.write(random.read(1 << 20));
+    big.close();
+    const QByteArray pristine = [&] {
+      QFile z(Q(zip_));
+      return z.open(QIODevice::ReadOnly) ? z.readAll() : QByteArray();
+    }();
+    QVERIFY(Into("photos.zip"));
+    R()->setFocus();
+    QVERIFY(R()->ReadDirectory(f_->right));
+    fileops::TOperationForm* window = app::OperationForm(*f_->form);
+    for (const app::MessageAnswer answer : {app::MessageAnswer::Yes, app::MessageAnswer::No}) {
+      bool clicked = false;
+      const auto cancel = QObject::connect(window, &fileops::TOperationForm::progressShown, [&](int percent) {
+        if (clicked || percent <= 0 || percent >= 100) return;
+        clicked = true;
+        QTimer::singleShot(0, window->CancelButton(), &QPushButton::click);
+      });
+      ShownMessages().clear();
+      Script().answers = {answer};
+      Script().inputs = {Q(zip_)};
+      QVERIFY(f_->Put(R(), "big.bin"));
+      QVERIFY(f_->Press(R(), Qt::Key_F5));
+      QObject::disconnect(cancel);
+      QVERIFY(clicked);
+      QCOMPARE(Script().Texts(), QStringList{QStringLiteral("Abort operation?")});
+      QFile z(Q(zip_));
+      QVERIFY(z.open(QIODevice::ReadOnly));
+      if (answer == app::MessageAnswer::Yes) {
+        QVERIFY(z.readAll() == pristine);
+      } else {
+        QVERIFY(Entries(zip_).contains(QStringLiteral("big.bin 50331648 ")));
+        QVERIFY(UnzipTest(zip_));
+      }
+      const QStringList beside = QDir(Q(f_->left)).entryList(QDir::Files | QDir::Hidden);
+      QCOMPARE(beside, QStringList{QStringLiteral("photos.zip")});
+    }
+  }
+
   void moveOutDeletesOnlyWhatWasWritten() {
     QVERIFY(MakeDir(f_->right + "/top.txt"));  // a directory where the file would go: it cannot be written
     QVERIFY(Into("photos.zip"));
     QVERIFY(f_->Mark(L(), "top.txt") && f_->Mark(L(), "nested.zip"));
+    Script().inputs = {Q(f_->right)};
     QVERIFY(f_->Press(L(), Qt::Key_F6));
     QVERIFY(Exists(f_->right + "/nested.zip"));
     const QString now = Entries(zip_);
@@ -305,11 +408,18 @@ class ArchiveFoldersTest : public QObject {
     if (!sevenZip.waitForFinished(30000) || sevenZip.exitCode() != 0) QSKIP("7zz cannot make an AES archive here");
     QVERIFY(L()->ReadDirectory(f_->left));
     QVERIFY(Into("locked.zip"));
-    Script().inputs = {QStringLiteral("wrong"), QStringLiteral("letmein")};
+    Script().inputs = {Q(f_->right)};
+    zipui::SetInputQuery([](const QString&, const QString& prompt, QString& text, bool) {
+      g_prompts << prompt;
+      text = g_prompts.size() == 1 ? QStringLiteral("wrong") : QStringLiteral("letmein");
+      return true;
+    });
     QVERIFY(f_->Mark(L(), "a.txt"));
     QVERIFY(f_->Press(L(), Qt::Key_F5));
     QVERIFY(f_->Mark(L(), "b.txt"));
+    Script().inputs = {Q(f_->right)};
     QVERIFY(f_->Press(L(), Qt::Key_F5));
+    initTestCase();
     QCOMPARE(ReadText(f_->right + "/a.txt"), QStringLiteral("alpha\n"));
     QCOMPARE(ReadText(f_->right + "/b.txt"), QStringLiteral("bravo\n"));
     QCOMPARE(g_prompts.size(), 2);
