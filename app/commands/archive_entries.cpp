@@ -13,10 +13,13 @@
 #include <vector>
 
 #include <QApplication>
+#include <QDateTime>
+#include <QLabel>
 #include <QProcess>
 
 #include "app/commands/command_hooks.h"
 #include "app/commands/file_commands.h"
+#include "app/commands/zip_commands.h"
 #include "app/dialogs/messages.h"
 #include "app/panels/archive_places.h"
 #include "app/settings/message_table.h"
@@ -35,6 +38,7 @@
 #include "vfs/local_source.h"
 #include "vfs/password.h"
 #include "vfs/source.h"
+#include "zip/ui/zip_dialogs.h"
 
 namespace vantrel::app {
 
@@ -400,6 +404,37 @@ bool TargetOf(TMainForm& form, const TFMPanel& from, const TFMPanel& to, const Q
   return true;
 }
 
+// Copies (moves) `names` from `source` to `target` as a job followed in the
+// operation window (or queued), `from` being the panel they are marked in.
+void StartArchiveCopy(TMainForm& form, TFMPanel& from, const std::vector<std::string>& names,
+                      const TCopySide& source, const TCopySide& target, bool move, bool queued) {
+  const std::string dest =
+      target.archive.Valid() ? panels::PlacePath(target.archive.display, target.dir) : target.dir;
+  const fileops::TJobPrompt::TPost post = JobCenter(form)->Poster();
+  StartEngineJob(form, &from, Msg(move ? TMsg::MoveWait : TMsg::CopyWait),
+                 JobTitle(move ? "Move" : "Copy", names, dest), {source.Path(), target.Path()},
+                 [source, target, names, move, post](fileops::TJob& job, fileops::TFMPrompt& prompt,
+                                                      TJobOutcome& outcome) {
+                   RunSourceCopy(job, prompt, post, source, target, names, move, outcome);
+                 },
+                 queued);
+}
+
+// The size of `inner` with everything below it.
+uint64_t SizeBelow(vfs::TSource& source, const std::string& inner) {
+  vfs::TEntry entry;
+  vfs::TError err;
+  if (!source.Stat(inner, entry, &err)) return 0;
+  if (entry.kind != vfs::TEntryKind::Directory) return entry.size;
+  std::vector<vfs::TEntry> children;
+  if (!source.List(inner, children, &err)) return 0;
+  uint64_t total = 0;
+  for (const vfs::TEntry& child : children)
+    total += child.kind == vfs::TEntryKind::Directory ? SizeBelow(source, vfs::JoinInner(inner, child.name))
+                                                      : child.size;
+  return total;
+}
+
 // F5 and F6 between an archive panel and a directory panel, in either
 // direction: the destination prompt (F2 there queues the job), then the copy
 // engine as a job with the operation window, its overwrite question, its
@@ -429,20 +464,114 @@ void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
     source.dir = from.Directory();
   }
   if (!TargetOf(form, from, to, answer, prefilled, names.size(), move, target)) return;
-  const std::string dest =
-      target.archive.Valid() ? panels::PlacePath(target.archive.display, target.dir) : target.dir;
-  const fileops::TJobPrompt::TPost post = JobCenter(form)->Poster();
-  StartEngineJob(form, &from, Msg(move ? TMsg::MoveWait : TMsg::CopyWait),
-                 JobTitle(move ? "Move" : "Copy", names, dest),
-                 {source.Path(), target.Path()},
-                 [source, target, names, move, post](fileops::TJob& job, fileops::TFMPrompt& prompt,
-                                                      TJobOutcome& outcome) {
-                   RunSourceCopy(job, prompt, post, source, target, names, move, outcome);
-                 },
-                 queued);
+  StartArchiveCopy(form, from, names, source, target, move, queued);
 }
 
 }  // namespace
+
+bool RefusedInArchive(TMainForm& form, const TFMPanel* panel, const QString& what, const QString& hint) {
+  if (panel == nullptr || !panel->Model().InSource()) return false;
+  QString text = QStringLiteral("%1 is not available inside an archive.").arg(what);
+  if (!hint.isEmpty()) text += QLatin1Char(' ') + hint;
+  ShowMessage(&form, MessageKind::Warning, MainCaption(), text);
+  return true;
+}
+
+std::string DiskDirectoryOf(const TFMPanel& panel) {
+  return panel.Model().InSource() ? platform::NearestExistingDirectory(panel.Directory()) : panel.Directory();
+}
+
+bool ArchiveEntrySize(TFMPanel& panel) {
+  const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(panel);
+  if (source == nullptr) return false;
+  const panels::TFileEntry* entry = panel.CurrentEntry();
+  if (entry == nullptr || entry->IsDotDot()) return true;
+  const std::string name = entry->FileName;
+  const uint64_t size = SizeBelow(*source, InnerOf(panel, name));
+  if (QLabel* line = panel.FilePanel())
+    line->setText(Shown(panels::FillIn(panels::PanelTexts().sizeLine, name, platform::FormatThousands(size))));
+  return true;
+}
+
+bool UnpackShownArchive(TMainForm& form) {
+  TFMPanel* panel = form.ActivePanel();
+  if (panel == nullptr || !panel->Model().InSource()) return false;
+  const std::shared_ptr<panels::TPanelSource>& places = panel->Model().Source();
+  const std::string file = places->Root();
+  const std::string dir = platform::NearestExistingDirectory(file);
+  if (places->Outer() == nullptr && file.size() > 4 &&
+      QString::fromStdString(file.substr(file.size() - 4)).compare(QStringLiteral(".zip"), Qt::CaseInsensitive) == 0) {
+    // As Alt+F9 on the archive in its directory.
+    TUnpackRequest request;
+    request.proposedDir = dir;
+    if (UnpackArchive(form, file, false, request)) form.RefreshBothPanels();
+    return true;
+  }
+  const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(*panel);
+  std::vector<vfs::TEntry> root;
+  vfs::TError err;
+  if (source == nullptr || !source->List("", root, &err)) {
+    Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(file), Shown(ErrorOf(err))));
+    return true;
+  }
+  std::vector<std::string> names;
+  for (const vfs::TEntry& entry : root) names.push_back(entry.name);
+  if (names.empty()) {
+    ShowMessage(&form, MessageKind::Information, MainCaption(), QStringLiteral("%1 is empty.").arg(Shown(file)));
+    return true;
+  }
+  QString answer = Shown(dir);
+  // The question the unpack command asks.
+  if (!zipui::InputQuery(&form, QLatin1String(kDialogCaption), QStringLiteral("Unpack files to directory:"), answer) ||
+      answer.isEmpty())
+    return true;
+  const QByteArray bytes = answer.toUtf8();
+  std::string target(bytes.constData(), static_cast<size_t>(bytes.size()));
+  if (answer == Shown(dir)) target = dir;
+  if (target.front() != '/') target = platform::JoinPath(dir, target);
+  if (!platform::IsDirectory(target)) {
+    if (const int error = platform::MakeDirectoryPath(target); error != 0) {
+      Fail(form, Shown("Could not create directory " + target + "\n" + platform::ErrorText(error)));
+      return true;
+    }
+  }
+  TCopySide from, to;
+  from.archive = ArchiveOriginOf(*panel);
+  to.dir = target;
+  StartArchiveCopy(form, *panel, names, from, to, false, false);
+  return true;
+}
+
+void ShowArchiveEntryInfo(TMainForm& form, TFMPanel& panel) {
+  const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(panel);
+  const panels::TFileEntry* current = panel.CurrentEntry();
+  if (source == nullptr || current == nullptr || current->IsDotDot()) return;
+  const std::string name = current->FileName;
+  const std::string inner = InnerOf(panel, name);
+  vfs::TEntry entry;
+  vfs::TError err;
+  if (!source->Stat(inner, entry, &err)) {
+    Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(name), Shown(ErrorOf(err))));
+    return;
+  }
+  const auto number = [](uint64_t n) { return QString::fromStdString(platform::FormatThousands(n)); };
+  QStringList lines{QStringLiteral("Name: %1").arg(Shown(name)),
+                    QStringLiteral("In: %1").arg(Shown(panel.Directory()))};
+  if (entry.kind == vfs::TEntryKind::Directory) {
+    lines << QStringLiteral("Directory, %1 bytes with everything in it").arg(number(SizeBelow(*source, inner)));
+  } else {
+    lines << QStringLiteral("Size: %1 bytes").arg(number(entry.size))
+          << QStringLiteral("Packed: %1 bytes").arg(number(entry.packedSize));
+    if (entry.kind == vfs::TEntryKind::Link) lines << QStringLiteral("Link to: %1").arg(Shown(entry.linkTarget));
+  }
+  if (entry.mtime != 0)
+    lines << QStringLiteral("Modified: %1")
+                 .arg(QDateTime::fromSecsSinceEpoch(entry.mtime).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
+  if (entry.encrypted) lines << QStringLiteral("Encrypted");
+  const vfs::TCapabilities caps = source->Capabilities();
+  if (!caps.writable && !caps.readOnlyReason.empty()) lines << Shown(caps.readOnlyReason);
+  ShowMessage(&form, MessageKind::Information, QStringLiteral("Properties"), lines.join(QLatin1Char('\n')));
+}
 
 bool ExtractArchiveEntry(TFMPanel& panel, const std::string& name, const std::string& target, std::string* error) {
   const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(panel);

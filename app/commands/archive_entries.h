@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include <QString>
+
 namespace vantrel::panels {
 class TFMPanel;
 }
@@ -24,6 +26,32 @@ enum class TArchiveCommand { View, Edit, Copy, Move, Delete, MakeDir, Rename };
 // Runs `command` on archive entries when a panel it concerns shows an
 // archive; false, doing nothing, when both are directories.
 bool RunInArchive(TMainForm& form, TArchiveCommand command);
+
+// The commands that need files on disk say so inside an archive: "<what>
+// is not available inside an archive." (with `hint` after it) when `panel`
+// shows an archive; true then, and nothing else happens.
+bool RefusedInArchive(TMainForm& form, const panels::TFMPanel* panel, const QString& what, const QString& hint = {});
+
+// The directory on disk that stands for what `panel` shows: its directory,
+// or inside an archive the directory that holds the archive (where a
+// terminal or a command line runs).
+std::string DiskDirectoryOf(const panels::TFMPanel& panel);
+
+// Ctrl+G inside an archive: the size of the entry under the cursor (a
+// directory with everything below it) on the panel's file line. False when
+// the panel shows a directory.
+bool ArchiveEntrySize(panels::TFMPanel& panel);
+
+// Alt+F9 inside an archive: the whole archive shown, unpacked. A ZIP archive
+// of the disk goes to the unpack command as from its directory; any other
+// (another format, one inside an archive) is copied out whole, every entry
+// of its root, to the directory confirmed in "Unpack files to directory:".
+// False when the active panel shows a directory.
+bool UnpackShownArchive(TMainForm& form);
+
+// "Properties" of an archive entry: its name, sizes, time and whether it
+// is encrypted, in a message.
+void ShowArchiveEntryInfo(TMainForm& form, panels::TFMPanel& panel);
 
 // Enter on a file inside an archive: a temporary copy handed to the desktop's
 // program for it. The desktop's launcher returns at once, so the copies are

@@ -1,6 +1,8 @@
 // command_line.cpp - cd, captured shell commands and the command history.
 #include "app/commands/command_line.h"
 
+#include "app/commands/archive_entries.h"
+
 #include <cstdlib>
 
 #include <QAction>
@@ -97,7 +99,7 @@ void TCommandLine::Run() {
     if (ChangeDirectory(*panel, Trimmed(text.substr(2)))) form_.ShowCommandPrompt(*panel);
     return;
   }
-  const std::string dir = panel != nullptr ? panel->Directory() : platform::GetCurrentDir();
+  const std::string dir = panel != nullptr ? DiskDirectoryOf(*panel) : platform::GetCurrentDir();
   QFile::remove(QString::fromStdString(statusPath_));
   std::string error;
   if (!platform::StartShellCommandCaptured(text, dir, outputPath_, statusPath_, &error)) {

@@ -602,6 +602,7 @@ void RunDirSizeCommand(TMainForm& form) {
   if (source == nullptr) return;
   const panels::TFileEntry* entry = source->CurrentEntry();
   if (entry == nullptr || entry->IsDotDot()) return;
+  if (ArchiveEntrySize(*source)) return;
   const std::string name = entry->FileName;
   const double size = Host(form).window->FMOperation.GetTotalSize({name}, source->Directory());
   const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));

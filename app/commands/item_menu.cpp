@@ -9,6 +9,7 @@
 #include <QMimeDatabase>
 #include <QPointer>
 
+#include "app/commands/archive_entries.h"
 #include "app/commands/command_hooks.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
@@ -99,7 +100,9 @@ void CopyPathsToClipboard(const TFMPanel& panel) {
   }
   auto* data = new QMimeData;
   data->setText(texts.join(QLatin1Char('\n')));
-  data->setData(QStringLiteral("text/uri-list"), uris);
+  // Inside an archive the paths are the panel's, no files another program
+  // could open: text only.
+  if (!panel.Model().InSource()) data->setData(QStringLiteral("text/uri-list"), uris);
   QApplication::clipboard()->setMimeData(data);
 }
 
@@ -136,8 +139,10 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   };
 
   const std::string dir = panel.Directory();
+  const bool inArchive = panel.Model().InSource();
   if (current->IsDotDot()) {
-    add("ItemProperties", QStringLiteral("Properties"), [properties, dir](TFMPanel&) { properties(dir); });
+    // Inside an archive the place is no directory of the disk.
+    if (!inArchive) add("ItemProperties", QStringLiteral("Properties"), [properties, dir](TFMPanel&) { properties(dir); });
     return menu;
   }
   const TFileEntry entry = *current;
@@ -149,8 +154,10 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   });
   QMenu* openWith = menu->addMenu(QStringLiteral("Open with"));
   openWith->setObjectName(QStringLiteral("ItemOpenWith"));
-  const auto apps = platform::ApplicationsFor(MimeTypesOf(path, entry.IsDirectory()),
-                                              platform::XdgDirsFromEnvironment());
+  // Inside an archive there is no file to hand over (Enter opens a copy).
+  const auto apps = inArchive ? std::vector<platform::DesktopApp>{}
+                              : platform::ApplicationsFor(MimeTypesOf(path, entry.IsDirectory()),
+                                                          platform::XdgDirsFromEnvironment());
   for (const platform::DesktopApp& app : apps) {
     QAction* action = openWith->addAction(AppIcon(app.icon), Shown(app.name));
     action->setData(QString::fromStdString(app.id));
@@ -183,7 +190,10 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
                                     : QStringLiteral("Copy paths of %1 marked entries").arg(marked),
       [](TFMPanel& panel) { CopyPathsToClipboard(panel); });
   menu->addSeparator();
-  add("ItemProperties", QStringLiteral("Properties"), [properties, path](TFMPanel&) { properties(path); });
+  if (inArchive)
+    add("ItemProperties", QStringLiteral("Properties"), [f](TFMPanel& panel) { ShowArchiveEntryInfo(*f, panel); });
+  else
+    add("ItemProperties", QStringLiteral("Properties"), [properties, path](TFMPanel&) { properties(path); });
   return menu;
 }
 

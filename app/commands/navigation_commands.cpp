@@ -52,7 +52,9 @@ void mnuFileRenameClick(TMainForm& form, TRenameFileForm& dialog) {
 // Find file (Alt+F7, the toolbar, a directory line's menu): the left panel is
 // the target when it has the focus, else the right one.
 void mnuCmndFindFileClick(TMainForm& form, TFindFileForm& dialog) {
-  dialog.SetTarget(form.LeftFMPanel()->hasFocus() ? &form.Left() : &form.Right());
+  const TPanelSide& target = form.LeftFMPanel()->hasFocus() ? form.Left() : form.Right();
+  if (RefusedInArchive(form, target.FMPanel, QStringLiteral("Find file"))) return;
+  dialog.SetTarget(&target);
   dialog.exec();
 }
 
@@ -83,7 +85,11 @@ void InstallNavigation(TMainForm& form) {
   };
   wire("mnuLftChDrive", [&form] { ChangeDrive(form.Left()); });
   wire("mnuRghtChDrive", [&form] { ChangeDrive(form.Right()); });
-  wire("mnuFileNew", [newFile] { newFile->exec(); });
+  wire("mnuFileNew", [&form, newFile] {
+    if (!RefusedInArchive(form, form.LastActivePanel(), QStringLiteral("New file"),
+                          QStringLiteral("F4 edits an entry; F5 copies a file in.")))
+      newFile->exec();
+  });
   wire("mnuCmndMkDir", [&form, newDirectory] {
     if (!RunInArchive(form, TArchiveCommand::MakeDir)) newDirectory->exec();
   });

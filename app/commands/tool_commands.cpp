@@ -1,6 +1,8 @@
 // tool_commands.cpp - the file tools as commands of the main window.
 #include "app/commands/tool_commands.h"
 
+#include "app/commands/archive_entries.h"
+
 #include <QAction>
 #include <QApplication>
 
@@ -51,6 +53,7 @@ void RunCompareCommand(TMainForm& form) {
   TFMPanel* right = form.RightFMPanel();
   if (left == nullptr || right == nullptr) return;
   const QString caption = QStringLiteral("Compare directories");
+  if (RefusedInArchive(form, left, caption) || RefusedInArchive(form, right, caption)) return;
   if (left->Model().IsListing() || right->Model().IsListing()) {
     ShowMessage(&form, MessageKind::Warning, caption,
                 QStringLiteral("A listing of search results cannot be compared: open a directory in both panels."));
@@ -87,6 +90,8 @@ void RunMultiRenameCommand(TMainForm& form) {
     NoSelectedFiles(form);
     return;
   }
+  if (RefusedInArchive(form, panel, QStringLiteral("Multi-rename"), QStringLiteral("Shift+F6 renames one entry.")))
+    return;
   std::vector<tools::TRenameSource> sources;
   for (const panels::TFileEntry* entry : panel->GetMarkedEntries())
     sources.push_back({entry->FileName, entry->LastWriteTime});
@@ -125,7 +130,7 @@ void RunTerminalCommand(TMainForm& form) {
   TFMPanel* panel = form.ActivePanel() != nullptr ? form.ActivePanel() : form.LastActivePanel();
   if (panel == nullptr) return;
   // A listing of search results opens the terminal in the directory searched.
-  const std::string directory = panel->Directory();
+  const std::string directory = DiskDirectoryOf(*panel);  // an archive's: the directory holding it
   const std::string setting = form.Settings().ReadString("GENERAL", "Terminal", "");
   std::string error;
   if (!platform::OpenTerminal(directory, setting, &error))

@@ -2,6 +2,8 @@
 // archive component.
 #include "app/commands/zip_commands.h"
 
+#include "app/commands/archive_entries.h"
+
 #include <cerrno>
 #include <exception>
 #include <filesystem>
@@ -343,6 +345,9 @@ void mnuFilePackClick(TZipCommands& c) {
                 QStringLiteral("There are no selected files"));
     return;
   }
+  if (RefusedInArchive(form, source, QStringLiteral("Pack to .ZIP"),
+                       QStringLiteral("Copy the entries to a directory with F5 and pack them there.")))
+    return;
   c.packSource_ = source;
   c.packDest_ = source == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();
   c.packForm_->SetPath(zipui::TPackForm::ProposedArchivePath(c.packDest_->Directory()));
@@ -352,6 +357,7 @@ void mnuFilePackClick(TZipCommands& c) {
 void mnuFileUnpackClick(TZipCommands& c) {
   if (c.running_) return;
   TMainForm& form = c.form_;
+  if (UnpackShownArchive(form)) return;
   TFMPanel* panel = form.ActivePanel();
   if (panel == nullptr) {
     ShowMessage(&form, MessageKind::Warning, QLatin1String(kMainCaption),

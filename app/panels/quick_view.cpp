@@ -134,6 +134,14 @@ void TQuickView::ShowPath(const std::string& path, bool directory) {
   if (hadFocus) Page()->setFocus();
 }
 
+void TQuickView::ShowNote(const std::string& path, const QString& text) {
+  Clear();
+  path_ = path;
+  title_->setText(BaseName(path));
+  title_->setToolTip(platform::ToDisplay(path));
+  message_->setText(text);
+}
+
 void TQuickView::ShowFile() {
   doc_ = std::make_unique<viewer::TViewDocument>();
   std::string why;
@@ -316,6 +324,11 @@ void TQuickViewer::Follow(bool again) {
     path = platform::JoinPath(source_->Directory(), entry->FileName);
   }
   if (!again && path == view_->Path()) return;
+  if (source_->Model().InSource()) {
+    // An entry of an archive is no file to read here.
+    view_->ShowNote(path, QStringLiteral("Inside an archive: F3 views an entry."));
+    return;
+  }
   view_->ShowPath(path, entry->IsDirectory());
 }
 

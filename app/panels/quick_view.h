@@ -55,6 +55,8 @@ class TQuickView : public QWidget {
   // Shows the file or directory at `path` (bytes); the same path again
   // reads it again (it may have changed).
   void ShowPath(const std::string& path, bool directory);
+  // Shows `text` under the title `path` in place of a file (no file to read).
+  void ShowNote(const std::string& path, const QString& text);
   void Clear();
 
   const std::string& Path() const { return path_; }

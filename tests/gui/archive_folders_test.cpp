@@ -4,7 +4,10 @@
 // zipfile and unzip -t with the untouched entries' compressed bytes kept,
 // F6 out deleting only what was written, an archive inside an archive (read
 // only, ".." back out), and the password asked once.
+#include <QClipboard>
 #include <QLabel>
+#include <QMenu>
+#include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
 
@@ -12,6 +15,7 @@
 
 #include "app/commands/command_hooks.h"
 #include "app/commands/file_commands.h"
+#include "app/commands/item_menu.h"
 #include "fileops/qt/operationform.h"
 #include "gui_support.h"
 #include "zip/ui/zip_dialogs.h"
@@ -307,6 +311,80 @@ class ArchiveFoldersTest : public QObject {
       const QStringList beside = QDir(Q(f_->left)).entryList(QDir::Files | QDir::Hidden);
       QCOMPARE(beside, QStringList{QStringLiteral("photos.zip")});
     }
+  }
+
+  // Every command on the cursor's or the marked entries, inside an archive
+  // (the outer one, and one inside it): it works on the entries or says that
+  // it is not available there, and never touches a file of the disk by a
+  // path that only continues the archive's.
+  void commandsInsideAnArchive() {
+    const QString before = Entries(zip_);
+    QVERIFY(Into("photos.zip"));
+    const struct {
+      const char* action;
+      const char* cursor;
+      QString message;   // the one message's text; empty: none
+      QString fileLine;  // the panel's file line afterwards, when not empty
+    } cases[] = {
+        {"mnuFileNew", "top.txt", "New file is not available inside an archive. F4 edits an entry; F5 copies a file in.", {}},
+        {"mnuFileMultiRename", "top.txt", "Multi-rename is not available inside an archive. Shift+F6 renames one entry.", {}},
+        {"mnuFilePack", "2024",
+         "Pack to .ZIP is not available inside an archive. Copy the entries to a directory with F5 and pack them there.", {}},
+        {"mnuCmndFindFile", "top.txt", "Find file is not available inside an archive.", {}},
+        {"mnuCmndCompareDirs", "top.txt", "Compare directories is not available inside an archive.", {}},
+        {"mnuCmndDirSize", "2024", {}, "2024- size:505 bytes"},
+        {"mnuCmndDirSize", "top.txt", {}, "top.txt- size:4 bytes"},
+    };
+    for (const auto& c : cases) {
+      QVERIFY2(f_->Put(L(), c.cursor), c.action);
+      L()->setFocus();
+      ShownMessages().clear();
+      f_->Action(c.action)->trigger();
+      QCOMPARE(int(ShownMessages().size()), c.message.isEmpty() ? 0 : 1);
+      if (!c.message.isEmpty()) QCOMPARE(ShownMessages()[0].text, c.message);
+      if (!c.fileLine.isEmpty()) QCOMPARE(f_->form->Left().FilePanel->text(), c.fileLine);
+      QCOMPARE(L()->Directory(), zip_);
+    }
+    // The entry's menu: no program to open a file that is not on the disk,
+    // the properties of the entry, its path as text only.
+    QVERIFY(f_->Put(L(), "top.txt"));
+    std::unique_ptr<QMenu> menu = app::BuildItemMenu(*f_->form, *L());
+    QVERIFY(!menu->findChild<QMenu*>(QStringLiteral("ItemOpenWith"))->menuAction()->isEnabled());
+    ShownMessages().clear();
+    menu->findChild<QAction*>(QStringLiteral("ItemProperties"))->trigger();
+    QCOMPARE(ShownMessages().size(), size_t(1));
+    QCOMPARE(ShownMessages()[0].caption, QStringLiteral("Properties"));
+    QVERIFY2(ShownMessages()[0].text.startsWith(QStringLiteral("Name: top.txt\nIn: ") + Q(zip_) +
+                                                QStringLiteral("\nSize: 4 bytes\nPacked: ")),
+             qPrintable(ShownMessages()[0].text));
+    menu->findChild<QAction*>(QStringLiteral("ItemCopyPath"))->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), Q(zip_ + "/top.txt"));
+    QVERIFY(!QApplication::clipboard()->mimeData()->hasFormat(QStringLiteral("text/uri-list")));
+    menu.reset();
+    // Quick view beside it has no file to show.
+    f_->Action("mnuCmndQuickView")->trigger();
+    QTRY_COMPARE(f_->Find<QLabel>("QuickViewMessage")->text(), QStringLiteral("Inside an archive: F3 views an entry."));
+    f_->Action("mnuCmndQuickView")->trigger();
+    L()->setFocus();
+
+    // Alt+F9: the archive shown, whole, into the directory asked for; from
+    // the archive inside it, its own entries.
+    ShownMessages().clear();
+    Script().inputs = {Q(f_->right + "/whole")};
+    QVERIFY(MakeDir(f_->right + "/whole"));
+    f_->Action("mnuFileUnpack")->trigger();
+    QTRY_COMPARE(ReadText(f_->right + "/whole/2024/winter.txt"), QStringLiteral("snow\n"));
+    QVERIFY(Exists(f_->right + "/whole/nested.zip") && Exists(f_->right + "/whole/top.txt"));
+    QVERIFY(f_->Put(L(), "nested.zip") && f_->Press(L(), Qt::Key_Return));
+    QCOMPARE(L()->Directory(), zip_ + "/nested.zip");
+    Script().inputs = {Q(f_->right + "/inner")};
+    f_->Action("mnuFileUnpack")->trigger();
+    QTRY_COMPARE(ReadText(f_->right + "/inner/deep/inner.txt"), QStringLiteral("inside\n"));
+    QCOMPARE(Script().prompts.back(), QStringLiteral("Unpack files to directory:"));
+    // Nothing but the archive beside it, and the archive as it was.
+    QCOMPARE(QDir(Q(f_->left)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{QStringLiteral("photos.zip")});
+    QCOMPARE(Entries(zip_), before);
   }
 
   void moveOutDeletesOnlyWhatWasWritten() {
