@@ -199,6 +199,15 @@ bool PlaceSymlink(int dir, const std::string& leaf, const std::string& target) {
   return false;
 }
 
+// A link takes the entry's times as a file does: the link's own, never
+// those of what it points to.
+void StampLink(int dir, const std::string& leaf, const TZipHeaderInfo& e, int64_t accessed) {
+  const struct timespec modified = e.ModTime();
+  const struct timespec times[2] = {accessed != kNoExactTime ? NsToTimespec(accessed) : modified,
+                                    modified};
+  ::utimensat(dir, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
 }  // namespace
 
 // Methods 12 bzip2, 14 LZMA, 93 Zstandard (and 20, its code before 93 was
@@ -1010,6 +1019,7 @@ void TZipReader::ExtractEntry(int index) {
         skipping(skipCannotCreate, target.fname, false);
         return;
       }
+      if (isLink) StampLink(target.dirFd, target.fileLeaf, work_, workAccessed_);
     }
     if (OnEndUnZip) OnEndUnZip(this, index, target.fname);
     ++runCount_;
