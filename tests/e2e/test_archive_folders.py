@@ -119,6 +119,8 @@ def scenario_copy_delete_rename_and_nested(s):
     s.cursor_to("r.txt", "F5")
     s.answer(MAIN_CAPTION, "Return")
     s.wait_until(lambda: "r.txt" in names_in(s, "left/photos.zip"), "F5 adds r.txt to the archive")
+    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), "the progress window closes")
+    s.wait_main_active("after the copy into the archive")
     s.key("Tab")  # back: "..", "2024", "inner.zip", "r.txt", "top.txt"
     s.wait_main_active()
     s.key("End", "F8")
