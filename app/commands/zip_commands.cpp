@@ -25,6 +25,7 @@
 #include "app/dialogs/overwrite_question.h"
 #include "app/commands/file_commands.h"
 #include "app/settings/message_table.h"
+#include "app/settings/settings.h"
 #include "panels/dirmodel.h"
 #include "platform/fs.h"
 #include "platform/qt/inputblock.h"
@@ -286,6 +287,7 @@ void PackButtonClick(TZipCommands& c) {
     w.WriteEmptyArchive = false;
     w.SetRelativePaths(true);
     w.PackLevel = level;
+    w.Threads = ArchiveThreads(c.form_.Settings());
     w.ZipAction = action;
     w.Encryption = encrypt ? zip::TZipEncryption::Aes256 : zip::TZipEncryption::None;
     w.Password = encrypt ? c.packForm_->Password() : std::string();
@@ -481,6 +483,7 @@ bool RunExtraction(TZipCommands& c, const TExtraction& x) {
         w.SetDestDir(x.dest);
       })) {
     w.RetainAttributes = true;
+    w.Threads = ArchiveThreads(c.form_.Settings());
     ran = RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); });
     if (ran) leftOut.Report("These files were not extracted:");
   }

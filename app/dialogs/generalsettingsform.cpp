@@ -5,9 +5,11 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/commands/trash_commands.h"
@@ -75,9 +77,22 @@ TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
   trashCheck_ = new QCheckBox(QStringLiteral("Del and F8 move to the Trash (Shift deletes permanently)"), this);
   trashCheck_->setObjectName(QStringLiteral("TrashCheck"));
   grid->addWidget(trashCheck_, 4, 0, 1, 3);
+  // 0 shows as "auto": one thread per processor.
+  auto* threadsLabel = new QLabel(QStringLiteral("&Threads for packing and unpacking:"), this);
+  threadsLabel->setObjectName(QStringLiteral("ThreadsLabel"));
+  threadsSpin_ = new QSpinBox(this);
+  threadsSpin_->setObjectName(QStringLiteral("ThreadsSpin"));
+  threadsSpin_->setRange(0, kMaxArchiveThreads);
+  threadsSpin_->setSpecialValueText(QStringLiteral("auto"));
+  threadsLabel->setBuddy(threadsSpin_);
+  auto* threadsRow = new QHBoxLayout;
+  threadsRow->addWidget(threadsLabel);
+  threadsRow->addWidget(threadsSpin_);
+  threadsRow->addStretch(1);
+  grid->addLayout(threadsRow, 5, 0, 1, 3);
   Body()->addLayout(grid);
   FinishLayout();
-  SetTabChain({editorPath_, browseEditor, defEdit, viewerPath_, browseViewer, defView, trashCheck_,
+  SetTabChain({editorPath_, browseEditor, defEdit, viewerPath_, browseViewer, defView, trashCheck_, threadsSpin_,
                OkButton(), CancelButton(), HelpButton()});
 }
 
@@ -85,6 +100,7 @@ void TGeneralSettingsForm::showEvent(QShowEvent* event) {
   // Each opening starts in the editor's field, as a person reads the window.
   editorPath_->setFocus(Qt::OtherFocusReason);
   trashCheck_->setChecked(DeleteMovesToTrash(form_));
+  threadsSpin_->setValue(ArchiveThreads(form_.Settings()));
   TNameDialog::showEvent(event);
 }
 
@@ -112,6 +128,10 @@ void TGeneralSettingsForm::OkButtonClick() {
   platform::IniFile& ini = form_.Settings();
   // A file that cannot be written keeps the dialog open; the commands apply.
   if (!SaveEditorAndViewer(form_, ini)) return;
+  if (threadsSpin_->value() != ArchiveThreads(ini) && !SaveArchiveThreads(ini, threadsSpin_->value())) {
+    ReportUnwritable(ini);
+    return;
+  }
   if (trashCheck_->isChecked() != DeleteMovesToTrash(form_)) SetDeleteMovesToTrash(form_, trashCheck_->isChecked());
   accept();
 }

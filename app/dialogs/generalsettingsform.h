@@ -1,11 +1,13 @@
 // generalsettingsform.h - TGeneralSettingsForm, "General settings": the
-// programs View (F3) and Edit (F4) start.
+// programs View (F3) and Edit (F4) start, whether deleting moves to the Trash,
+// and how many threads pack and unpack archives.
 #pragma once
 
 #include "app/dialogs/name_dialog.h"
 
 class QCheckBox;
 class QLineEdit;
+class QSpinBox;
 
 namespace vantrel::app {
 
@@ -23,6 +25,9 @@ class TGeneralSettingsForm : public TNameDialog {
   QLineEdit* ViewerPath() const { return viewerPath_; }
   // "Del and F8 move to the Trash": read from the settings at each opening.
   QCheckBox* TrashCheck() const { return trashCheck_; }
+  // Threads for packing and unpacking, 0 "auto": read from the settings at
+  // each opening.
+  QSpinBox* ThreadsSpin() const { return threadsSpin_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -35,6 +40,7 @@ class TGeneralSettingsForm : public TNameDialog {
   QLineEdit* editorPath_;
   QLineEdit* viewerPath_;
   QCheckBox* trashCheck_;
+  QSpinBox* threadsSpin_;
 };
 
 }  // namespace vantrel::app

@@ -210,6 +210,12 @@ std::string ViewerProgram(const std::string& configured, const std::string& prog
   return configured;
 }
 
+int ArchiveThreads(const IniFile& ini) { return ReadInt(ini, kGeneral, "ArchiveThreads", 0, 0, kMaxArchiveThreads); }
+
+bool SaveArchiveThreads(IniFile& ini, int threads) {
+  return ini.WriteInteger(kGeneral, "ArchiveThreads", std::clamp(threads, 0, kMaxArchiveThreads));
+}
+
 void LoadSettings(TMainForm& form, const IniFile& ini) {
   TFMPanel& left = *form.LeftFMPanel();
   TFMPanel& right = *form.RightFMPanel();

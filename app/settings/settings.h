@@ -44,6 +44,16 @@ void LoadSettings(TMainForm& form, const platform::IniFile& ini);
 // reporting that the file could not be written; it then stays as it was.
 bool SaveSettings(const TMainForm& form, platform::IniFile& ini);
 
+// How many files Pack compresses, and how many entries Unpack and the ZIP
+// window decode, at once (GENERAL ArchiveThreads): 0, the default, one per
+// processor; 1 one after the other; at most kMaxArchiveThreads. A value out
+// of range reads as the default.
+inline constexpr int kMaxArchiveThreads = 64;
+int ArchiveThreads(const platform::IniFile& ini);
+// Writes the setting (false when the file cannot be written; it then stays
+// as it was).
+bool SaveArchiveThreads(platform::IniFile& ini, int threads);
+
 // "Unable to write to <file>" in the general error box.
 void ReportUnwritable(const platform::IniFile& ini);
 

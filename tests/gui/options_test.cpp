@@ -260,6 +260,43 @@ class OptionsTest : public QObject {
     QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("Editor=notepad.exe")));
   }
 
+  // The threads for packing and unpacking: "auto" (0) by default, written
+  // on Ok only when changed, shown again at the next opening; a hand-edited
+  // value out of range reads as "auto".
+  void threadsSettingShowsAutoAndIsWrittenOnOk() {
+    auto* dialog = f_->Find<app::TGeneralSettingsForm>("GeneralSettingsForm");
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      QCOMPARE(dialog->ThreadsSpin()->value(), 0);
+      QCOMPARE(dialog->ThreadsSpin()->text(), QStringLiteral("auto"));
+      Click(dialog, "OkButton");
+    }));
+    QVERIFY(!KeysOf(f_->Section("GENERAL")).contains(QStringLiteral("ArchiveThreads")));
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      dialog->ThreadsSpin()->setValue(3);
+      Click(dialog, "CancelButton");
+    }));
+    QVERIFY(!KeysOf(f_->Section("GENERAL")).contains(QStringLiteral("ArchiveThreads")));
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      QCOMPARE(dialog->ThreadsSpin()->value(), 0);  // Cancel kept nothing
+      dialog->ThreadsSpin()->setValue(3);
+      Click(dialog, "OkButton");
+    }));
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("ArchiveThreads=3")));
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      QCOMPARE(dialog->ThreadsSpin()->value(), 3);
+      Click(dialog, "CancelButton");
+    }));
+    const struct {
+      const char* line;
+      int threads;
+    } cases[] = {{"", 0}, {"ArchiveThreads=2\n", 2}, {"ArchiveThreads=64\n", 64}, {"ArchiveThreads=0x10\n", 16},
+                 {"ArchiveThreads=65\n", 0}, {"ArchiveThreads=-1\n", 0}, {"ArchiveThreads=two\n", 0}};
+    for (const auto& c : cases) {
+      const std::string path = File("threads.ini", std::string("[GENERAL]\n") + c.line);
+      QCOMPARE(app::ArchiveThreads(platform::IniFile(path)), c.threads);
+    }
+  }
+
   // ------------------------------------------------------------ languages
 
   // Paths resolve by object name without regard to case and blanks: a window

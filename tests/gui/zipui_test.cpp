@@ -20,6 +20,8 @@
 
 #include "app/dialogs/infoform.h"
 #include "app/commands/zip_commands.h"
+#include "app/settings/settings.h"
+#include "platform/ini.h"
 #include "gui_support.h"
 #include "zip/ui/packform.h"
 #include "zip/ui/zip_dialogs.h"
@@ -444,6 +446,30 @@ class ZipUiTest : public QObject {
     QVERIFY(ExtractAll(archive));
     QCOMPARE(FilesUnder(out_), QStringList({"b.txt", "docs/a.txt", "docs/sub/c"}));
     QCOMPARE(Bytes(out_ + "/docs/sub/c"), Bytes(f_->left + "/src/docs/sub/c"));
+  }
+
+  // The threads setting reaches Pack and the ZIP window's extraction: the
+  // archive is the same, byte for byte, at every count, and gives the tree
+  // back.
+  void threadsSettingReachesPackAndUnpack() {
+    QByteArray first;
+    for (int threads : {1, 2, 0}) {
+      const QString trace = QStringLiteral("threads %1").arg(threads);
+      QVERIFY2(app::SaveArchiveThreads(f_->form->Settings(), threads), qPrintable(trace));
+      MarkInSrc({"docs", "b.txt"});
+      const std::string archive = f_->Path(("t" + std::to_string(threads) + ".zip").c_str());
+      PackWith(archive, 0, 6);
+      QCOMPARE(app::ArchiveComponent(*f_->form).Threads, threads);
+      QVERIFY2(ShownMessages().empty() && ArchiveTestsOk(archive), qPrintable(trace));
+      if (first.isEmpty()) first = Bytes(archive);
+      QVERIFY2(Bytes(archive) == first, qPrintable(trace));
+      app::ArchiveComponent(*f_->form).Threads = 7;  // none of the counts above
+      std::filesystem::remove_all(out_);
+      QVERIFY(ExtractAll(archive));
+      QCOMPARE(app::ArchiveComponent(*f_->form).Threads, threads);
+      QCOMPARE(FilesUnder(out_), QStringList({"b.txt", "docs/a.txt", "docs/sub/c"}));
+      QCOMPARE(Bytes(out_ + "/docs/sub/c"), Bytes(f_->left + "/src/docs/sub/c"));
+    }
   }
 
   // A marked directory comes back as a tree, empty directories included;
