@@ -66,8 +66,12 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, ErrorsGiveTheEngineMessageAndAStatus) {
   test::WriteFile(tmp_ / "not.zip", "just some text, no archive here");
+  test::WriteFile(tmp_ / "empty.zip", "");
   std::string err;
   for (const auto& [args, says] : {std::pair{"list not.zip", "not.zip: Incomplete Zip File"},
+                                   {"list empty.zip", "empty.zip: an empty file, no ZIP archive in it"},
+                                   {"test empty.zip", "empty.zip: an empty file, no ZIP archive in it"},
+                                   {"extract -d e empty.zip", "empty.zip: an empty file, no ZIP archive in it"},
                                    {"list missing.zip", "missing.zip: Cannot open"},
                                    {"frobnicate x", "unknown command"}, {"extract -q x.zip", "option '-q'"}}) {
     EXPECT_EQ(Run(args, nullptr, &err), 2) << args;
