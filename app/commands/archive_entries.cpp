@@ -93,6 +93,13 @@ std::shared_ptr<vfs::TSource> WritableSource(TMainForm& form, const TFMPanel& pa
     Fail(form, QStringLiteral("%1 cannot be changed here.").arg(Shown(ArchiveName(panel))));
     return nullptr;
   }
+  // Changed on disk since the panel read it (a job's own reader wrote it,
+  // say): a change starts from what is there now.
+  vfs::TError err;
+  if (source->Stale() && !source->Refresh(&err)) {
+    Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(ArchiveName(panel)), Shown(ErrorOf(err))));
+    return nullptr;
+  }
   const vfs::TCapabilities caps = source->Capabilities();
   if (!caps.writable) {
     Fail(form, Shown(caps.readOnlyReason.empty() ? ArchiveName(panel) + " is read-only here" : caps.readOnlyReason));

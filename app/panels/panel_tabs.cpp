@@ -67,8 +67,11 @@ TTabState TPanelTabs::Tab(int index) const {
 void TPanelTabs::Show(const TTabState& tab) {
   TFMPanel& panel = *side_.FMPanel;
   panel.Model().SetSortOrder(tab.SortType, tab.SortDescending, false);
-  // A directory that has gone since: the nearest one that is left.
-  if (!panel.ReadDirectory(platform::NearestExistingDirectory(tab.Directory))) panel.ReadDirectory(panel.Directory());
+  // The tab's directory or place inside an archive; one that has gone
+  // since: the nearest directory that is left.
+  if (!panel.ReadDirectory(tab.Directory) &&
+      !panel.ReadDirectory(platform::NearestExistingDirectory(tab.Directory)))
+    panel.ReadDirectory(panel.Directory());
   const int index = panel.IndexOfName(tab.CursorName);
   panel.SetCursor(index);
   if (panel.hasFocus()) platform::SetCurrentDir(panel.Directory());

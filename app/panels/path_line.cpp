@@ -88,17 +88,28 @@ bool TPathLine::GoTo(TFMPanel& panel, const std::string& typed) {
       return true;
     }
   } else {
+    // A place inside an archive as the directory line shows it (the
+    // archive's own path is its root): the history and the hotlist hold them.
+    std::string placeError;
+    if (panel.ReadDirectory(path, &placeError)) {
+      panel.SetCursor(0);
+      return true;
+    }
     platform::EntryInfo info;
     const size_t slash = path.find_last_of('/');
     const std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
     const std::string name = path.substr(slash + 1);
-    if (!name.empty() && platform::LStat(path, info) && panel.ReadDirectory(dir, &error)) {
+    // A file, or an entry of an archive: the cursor on it in its place.
+    const bool onDisk = platform::LStat(path, info);
+    if (!name.empty() && (onDisk || !platform::IsDirectory(dir)) && panel.ReadDirectory(dir, &error)) {
       const int index = panel.IndexOfName(name);
-      panel.SetCursor(index);
-      platform::SetCurrentDir(panel.Directory());
-      return true;
+      if (onDisk || (index < panel.Count() && panel.Entries()[static_cast<size_t>(index)]->FileName == name)) {
+        panel.SetCursor(index);
+        if (!panel.Model().InSource()) platform::SetCurrentDir(panel.Directory());
+        return true;
+      }
     }
-    if (error.empty()) error = platform::ErrorText(ENOENT);
+    if (error.empty()) error = !placeError.empty() ? placeError : platform::ErrorText(ENOENT);
   }
   ShowMessage(&form_, MessageKind::Warning, QString::fromLatin1(kMainCaption),
               QStringLiteral("Cannot go to %1: %2").arg(platform::ToDisplay(path), platform::ToDisplay(error)));

@@ -104,6 +104,13 @@ def names_in(s, rel):
         return sorted(z.namelist())
 
 
+def copy_ended(s, what):
+    """The copy's progress window has gone and the main window has the keys
+    (keys sent while the window is up are dropped)."""
+    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), f"{what}: the progress window closes")
+    s.wait_main_active(what)
+
+
 @prepare(with_nested)
 def scenario_copy_delete_rename_and_nested(s):
     # The root: "..", "2024", "inner.zip", "top.txt"; right/top.txt is there already.
@@ -112,15 +119,13 @@ def scenario_copy_delete_rename_and_nested(s):
     s.answer(MAIN_CAPTION, "Return")  # the destination, prefilled with the right panel's directory
     s.answer("Confirm", "alt+y")  # "Overwrite file top.txt?"
     s.wait_until(lambda: s.read("right/top.txt") == "top\n", "F5 replaces right/top.txt with the entry's bytes")
-    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), "the progress window closes")
-    s.wait_main_active("after the overwrite question")
+    copy_ended(s, "after the overwrite question")
     s.key("Tab")  # the next key after the question: in, r.txt from the right panel into the archive's root
     s.wait_cwd("right")
     s.cursor_to("r.txt", "F5")
     s.answer(MAIN_CAPTION, "Return")
     s.wait_until(lambda: "r.txt" in names_in(s, "left/photos.zip"), "F5 adds r.txt to the archive")
-    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), "the progress window closes")
-    s.wait_main_active("after the copy into the archive")
+    copy_ended(s, "after adding r.txt")
     s.key("Tab")  # back: "..", "2024", "inner.zip", "r.txt", "top.txt"
     s.wait_main_active()
     s.key("End", "F8")

@@ -12,10 +12,13 @@
 #include <QPushButton>
 
 #include <deque>
+#include <functional>
 
 #include "app/commands/command_hooks.h"
 #include "app/commands/file_commands.h"
 #include "app/commands/item_menu.h"
+#include "app/panels/panel_tabs.h"
+#include "app/panels/path_line.h"
 #include "fileops/qt/operationform.h"
 #include "gui_support.h"
 #include "zip/ui/zip_dialogs.h"
@@ -385,6 +388,66 @@ class ArchiveFoldersTest : public QObject {
     QCOMPARE(QDir(Q(f_->left)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{QStringLiteral("photos.zip")});
     QCOMPARE(Entries(zip_), before);
+  }
+
+  // Places inside archives are places like directories: the history goes
+  // back to them (Alt+Left, the Alt+Down menu), the hotlist jumps to them,
+  // a typed path leads into them (also through an archive inside the
+  // archive), and a tab on one comes back after a restart with its cursor.
+  void historyHotlistTabsAndTypedPaths() {
+    auto* path = f_->form->findChild<app::TPathLine*>();
+    QVERIFY(path != nullptr);
+    QVERIFY(Into("photos.zip") && Into("2024"));
+    path->HotlistMenu(*L())->findChild<QAction*>(QStringLiteral("HotlistAdd"))->trigger();
+    QCOMPARE(f_->form->Lists().Hotlist, app::TStringList{zip_ + "/2024"});
+    QVERIFY(path->GoTo(*L(), f_->right));
+    QTest::keyClick(L(), Qt::Key_Left, Qt::AltModifier);
+    QCOMPARE(L()->Directory(), zip_ + "/2024");
+    QVERIFY(L()->Model().InSource());
+    QCOMPARE(Names(L()), (QStringList{"..", "summer", "winter.txt"}));
+    const struct {
+      const char* what;
+      std::function<void()> go;
+      std::string shown;
+      QStringList names;
+    } steps[] = {
+        {"the history menu",
+         [&] {
+           for (QAction* a : path->HistoryMenu(*L())->actions())
+             if (a->text() == Q(zip_)) return a->trigger();
+         },
+         zip_, {"..", "2024", "nested.zip", "top.txt"}},
+        {"the hotlist", [&] { path->HotlistMenu(*L())->actions().front()->trigger(); }, zip_ + "/2024",
+         {"..", "summer", "winter.txt"}},
+        {"a typed path", [&] { QVERIFY(path->GoTo(*L(), zip_ + "/2024/summer")); }, zip_ + "/2024/summer",
+         {"..", "beach.txt"}},
+        {"a typed path into the archive inside", [&] { QVERIFY(path->GoTo(*L(), zip_ + "/nested.zip/deep")); },
+         zip_ + "/nested.zip/deep", {"..", "inner.txt"}},
+    };
+    for (const auto& step : steps) {
+      QVERIFY(path->GoTo(*L(), f_->right));
+      step.go();
+      QVERIFY2(L()->Directory() == step.shown, step.what);
+      QCOMPARE(Names(L()), step.names);
+    }
+    // A second tab inside the archive, the cursor on winter.txt.
+    QVERIFY(path->GoTo(*L(), f_->left));
+    QTest::keyClick(L(), Qt::Key_T, Qt::ControlModifier);
+    QVERIFY(path->GoTo(*L(), zip_ + "/2024"));
+    QVERIFY(f_->Put(L(), "winter.txt"));
+    QTest::keyClick(L(), Qt::Key_Tab, Qt::ControlModifier);  // to the first tab: the directory
+    QCOMPARE(L()->Directory(), f_->left);
+    QTest::keyClick(L(), Qt::Key_Tab, Qt::ControlModifier);  // back
+    QCOMPARE(L()->Directory(), zip_ + "/2024");
+    QCOMPARE(TFormFixture::AtCursor(L()), std::string("winter.txt"));
+    QVERIFY(f_->Restart());
+    QCOMPARE(f_->Find<app::TPanelTabs>("LeftPanelTabs")->Current(), 1);
+    QCOMPARE(L()->Directory(), zip_ + "/2024");
+    QVERIFY(L()->Model().InSource());
+    QCOMPARE(TFormFixture::AtCursor(L()), std::string("winter.txt"));
+    QCOMPARE(f_->form->Lists().Hotlist, app::TStringList{zip_ + "/2024"});
+    QTest::keyClick(L(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(L()->Directory(), f_->left);
   }
 
   void moveOutDeletesOnlyWhatWasWritten() {
