@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -413,12 +414,12 @@ bool TargetOf(TMainForm& form, const TFMPanel& from, const TFMPanel& to, const Q
 
 // Copies (moves) `names` from `source` to `target` as a job followed in the
 // operation window (or queued), `from` being the panel they are marked in.
-void StartArchiveCopy(TMainForm& form, TFMPanel& from, const std::vector<std::string>& names,
+void StartArchiveCopy(TMainForm& form, TFMPanel* from, const std::vector<std::string>& names,
                       const TCopySide& source, const TCopySide& target, bool move, bool queued) {
   const std::string dest =
       target.archive.Valid() ? panels::PlacePath(target.archive.display, target.dir) : target.dir;
   const fileops::TJobPrompt::TPost post = JobCenter(form)->Poster();
-  StartEngineJob(form, &from, Msg(move ? TMsg::MoveWait : TMsg::CopyWait),
+  StartEngineJob(form, from, Msg(move ? TMsg::MoveWait : TMsg::CopyWait),
                  JobTitle(move ? "Move" : "Copy", names, dest), {source.Path(), target.Path()},
                  [source, target, names, move, post](fileops::TJob& job, fileops::TFMPrompt& prompt,
                                                       TJobOutcome& outcome) {
@@ -471,7 +472,7 @@ void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
     source.dir = from.Directory();
   }
   if (!TargetOf(form, from, to, answer, prefilled, names.size(), move, target)) return;
-  StartArchiveCopy(form, from, names, source, target, move, queued);
+  StartArchiveCopy(form, &from, names, source, target, move, queued);
 }
 
 }  // namespace
@@ -545,7 +546,7 @@ bool UnpackShownArchive(TMainForm& form) {
   TCopySide from, to;
   from.archive = ArchiveOriginOf(*panel);
   to.dir = target;
-  StartArchiveCopy(form, *panel, names, from, to, false, false);
+  StartArchiveCopy(form, panel, names, from, to, false, false);
   return true;
 }
 
@@ -578,6 +579,29 @@ void ShowArchiveEntryInfo(TMainForm& form, TFMPanel& panel) {
   const vfs::TCapabilities caps = source->Capabilities();
   if (!caps.writable && !caps.readOnlyReason.empty()) lines << Shown(caps.readOnlyReason);
   ShowMessage(&form, MessageKind::Information, QStringLiteral("Properties"), lines.join(QLatin1Char('\n')));
+}
+
+void CopyPathsIntoArchive(TMainForm& form, const std::vector<std::string>& paths, TFMPanel& target) {
+  if (WritableSource(form, target) == nullptr) return;
+  // By the directory each comes from, in the order they first appear.
+  std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+  for (std::string path : paths) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) continue;
+    const std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
+    auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == dir; });
+    if (it == groups.end()) it = groups.insert(groups.end(), {dir, {}});
+    it->second.push_back(path.substr(slash + 1));
+  }
+  TCopySide to;
+  to.archive = ArchiveOriginOf(target);
+  to.dir = target.Model().Place();
+  for (const auto& [dir, names] : groups) {
+    TCopySide from;
+    from.dir = dir;
+    StartArchiveCopy(form, &target, names, from, to, false, false);
+  }
 }
 
 bool ExtractArchiveEntry(TFMPanel& panel, const std::string& name, const std::string& target, std::string* error) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <QString>
 
@@ -52,6 +53,11 @@ bool UnpackShownArchive(TMainForm& form);
 // "Properties" of an archive entry: its name, sizes, time and whether it
 // is encrypted, in a message.
 void ShowArchiveEntryInfo(TMainForm& form, panels::TFMPanel& panel);
+
+// Files dropped from another program on `target`, a panel inside an
+// archive: added at its place through the copy job, one job per directory
+// they come from.
+void CopyPathsIntoArchive(TMainForm& form, const std::vector<std::string>& paths, panels::TFMPanel& target);
 
 // Enter on a file inside an archive: a temporary copy handed to the desktop's
 // program for it. The desktop's launcher returns at once, so the copies are

@@ -550,6 +550,8 @@ void RunCopyCommand(TMainForm& form, bool move) {
 void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
                    const std::string& destDir) {
   if (Busy(form) || destDir.empty()) return;
+  for (TFMPanel* panel : {form.LeftFMPanel(), form.RightFMPanel()})
+    if (panel->Model().InSource() && panel->Directory() == destDir) return CopyPathsIntoArchive(form, sourcePaths, *panel);
   const TGroups groups = GroupByDirectory(sourcePaths);
   if (groups.empty()) return;
   TFMPanel* focused = form.ActivePanel();

@@ -411,11 +411,15 @@ void TNavigation::DragEnd(TFMPanel& source, bool takenElsewhere) {
 }
 
 QMimeData* TNavigation::MimeDataFor(const TFMPanel& panel) const {
+  auto* data = new QMimeData;
+  // Entries of an archive are no files another program could take: such a
+  // drag carries nothing for them, and a drop on the other panel copies
+  // through the archive (the drag's end runs Copy).
+  if (panel.Model().InSource()) return data;
   QByteArray list;
   for (const TFileEntry* entry : panel.GetMarkedEntries())
     list += QByteArray::fromStdString(platform::FileUriOf(platform::JoinPath(panel.Directory(), entry->FileName))) +
             "\r\n";
-  auto* data = new QMimeData;
   data->setData(QString::fromLatin1(kUriList), list);
   return data;
 }

@@ -10,6 +10,7 @@ a wrong one). After each step the panel takes the next key."""
 import io
 import os
 import subprocess
+import time
 import zipfile
 
 from e2e import DIALOG_CAPTION, MAIN_CAPTION, expect, prepare
@@ -107,7 +108,8 @@ def names_in(s, rel):
 def copy_ended(s, what):
     """The copy's progress window has gone and the main window has the keys
     (keys sent while the window is up are dropped)."""
-    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), f"{what}: the progress window closes")
+    alone = lambda: all(w == s.main for w, _ in s.windows())
+    s.wait_until(lambda: alone() and not time.sleep(0.15) and alone(), f"{what}: the progress window closes")
     s.wait_main_active(what)
 
 

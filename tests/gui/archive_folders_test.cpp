@@ -5,6 +5,7 @@
 // F6 out deleting only what was written, an archive inside an archive (read
 // only, ".." back out), and the password asked once.
 #include <QClipboard>
+#include <QDropEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -17,6 +18,7 @@
 #include "app/commands/command_hooks.h"
 #include "app/commands/file_commands.h"
 #include "app/commands/item_menu.h"
+#include "app/panels/panel_navigation.h"
 #include "app/panels/panel_tabs.h"
 #include "app/panels/path_line.h"
 #include "fileops/qt/operationform.h"
@@ -448,6 +450,39 @@ class ArchiveFoldersTest : public QObject {
     QCOMPARE(f_->form->Lists().Hotlist, app::TStringList{zip_ + "/2024"});
     QTest::keyClick(L(), Qt::Key_Tab, Qt::ControlModifier);
     QCOMPARE(L()->Directory(), f_->left);
+  }
+
+  // Drag and drop: files dropped from another program on an archive panel
+  // go into the archive at its place through the copy job (a file in the
+  // way asks first); a drag out of an archive panel offers other programs
+  // no paths, since its entries are no files of the disk.
+  void dragAndDropWithArchives() {
+    WriteText(f_->right + "/dropped.txt", "dropped\n");
+    WriteText(f_->right + "/winter.txt", "thaw\n");
+    QVERIFY(Into("photos.zip") && Into("2024"));
+    QMimeData data;
+    data.setData(QStringLiteral("text/uri-list"),
+                 QByteArray::fromStdString("file://" + f_->right + "/dropped.txt\r\nfile://" + f_->right +
+                                           "/winter.txt\r\n"));
+    const QPoint at = L()->viewport()->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(L()->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    Script().answers = {app::MessageAnswer::No};  // keep the archive's winter.txt
+    QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(L()->viewport(), &drop);
+    QTRY_VERIFY(Entries(zip_).contains(QStringLiteral("2024/dropped.txt 8 ")));
+    QCOMPARE(Script().Texts(), QStringList{QStringLiteral("Overwrite file winter.txt?")});
+    QVERIFY(Entries(zip_).contains(QStringLiteral("2024/winter.txt 5 ")));
+    QVERIFY(UnzipTest(zip_));
+    QTRY_VERIFY(Names(L()).contains(QStringLiteral("dropped.txt")));
+    QCOMPARE(L()->Directory(), zip_ + "/2024");
+    QVERIFY(Exists(f_->right + "/dropped.txt"));  // copied, not moved
+
+    auto* nav = f_->form->findChild<app::TNavigation*>(QStringLiteral("Navigation"));
+    QVERIFY(f_->Put(L(), "winter.txt"));
+    std::unique_ptr<QMimeData> out(nav->MimeDataFor(*L()));
+    QVERIFY(!out->hasFormat(QStringLiteral("text/uri-list")) && app::TNavigation::LocalPathsOf(*out).empty());
   }
 
   void moveOutDeletesOnlyWhatWasWritten() {
