@@ -263,16 +263,17 @@ TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
   } else {
     const std::string src = run.Src(item.path);
     vfs::TSource& from = run.from;
-    run.changes.PutData(dst, [this, &from, src, fileStart](vfs::TDataSink& sink, vfs::TError* perr) {
-      return from.ReadInto(src, sink, [this, fileStart](uint64_t done, uint64_t) {
-        Progress(fileStart + static_cast<double>(done));
+    const bool batch = run.batch;  // the rewrite reports the progress of a batch itself
+    run.changes.PutData(dst, [this, &from, src, fileStart, batch](vfs::TDataSink& sink, vfs::TError* perr) {
+      return from.ReadInto(src, sink, [this, fileStart, batch](uint64_t done, uint64_t) {
+        if (!batch) Progress(fileStart + static_cast<double>(done));
         return AbortCheck() == TOutcome::Go;
       }, perr);
     }, e.size, e.mtime, e.mode ? e.mode : 0644);
   }
   if (run.batch) {
+    // Nothing is written yet: the rewrite moves the progress from here.
     run.pending.push_back(index);
-    done_ = fileStart + static_cast<double>(e.size);
     return TOutcome::Go;
   }
   Flush(run, {index});

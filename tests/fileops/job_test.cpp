@@ -8,7 +8,11 @@
 #include <set>
 #include <thread>
 
+#include "fileops/source_copy.h"
 #include "tests/fileops/fileops_helpers.h"
+#include "tests/vfs/vfs_helpers.h"
+#include "vfs/local_source.h"
+#include "vfs/zip_source.h"
 
 namespace vantrel::fileops::testing {
 namespace {
@@ -422,6 +426,69 @@ TEST(CopyJob, CancelWhileAQuestionWaits) {
   EXPECT_TRUE(answers.log.empty());
   EXPECT_EQ(ReadFile(dst + "/x"), "old");
   EXPECT_FALSE(Exists(dst + "/y"));
+}
+
+// The copy between sources as a job: its overwrite question crosses to the
+// answering thread, its progress reaches the job, and a cancel heard inside
+// the archive's rewrite leaves the archive byte for byte.
+TEST(CopyJob, SourceCopyIntoAnArchiveAsAJob) {
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel);
+    test::TempDir tmp;
+    const std::string src = tmp / "src", zipPath = tmp / "a.zip";
+    test::MakeDir(src);
+    WriteFile(src + "/x", "new x");
+    WriteFile(src + "/big", PatternBytes(6 * 1024 * 1024, 5));
+    test::MakeZip(zipPath, {{"x", "old x"}, {"keep", "kept", true}});
+    const std::string pristine = ReadFile(zipPath);
+    ScriptedPrompt answers;
+    answers.overwriteAnswers = {TOverwriteAnswer::Yes};
+    AnswerThread gui;
+    std::atomic<int> jobId{0};
+    std::atomic<bool> cancelled{false};
+    std::thread canceller;
+    {
+      TJobQueue queue;
+      auto job = queue.Add("copy in", DevicesOf({src, zipPath}), [&](TJob& self) {
+        vfs::TError err;
+        auto zip = vfs::TZipSource::Load(zipPath, zipPath, nullptr, &err);
+        ASSERT_TRUE(zip) << err.text;
+        vfs::TLocalSource local(src);
+        TSourceCopy copy;
+        copy.SetGate(&self);
+        TJobPrompt bridge(self, answers, gui.Poster());
+        copy.SetPrompt(&bridge);
+        copy.ProgressInterval = 0ms;
+        copy.OnGlobalDone = [&](TSourceCopy& c, int percent) {
+          self.SetProgress(c.Done(), c.Total(), c.ItemsDone(), c.ItemCount(), c.CurrentItem());
+          // Inside the rewrite: the job is cancelled from another thread.
+          if (cancel && percent > 10 && percent < 90 && !cancelled.exchange(true))
+            canceller = std::thread([&queue, &jobId] { queue.Cancel(jobId.load()); });
+        };
+        copy.Copy({"big", "x"}, local, "", *zip, "");
+      }, TJobStart::Paused);
+      jobId = job->Id();
+      queue.Resume(job->Id());
+      const bool idle = queue.WaitIdle(20s);
+      if (canceller.joinable()) canceller.join();
+      ASSERT_TRUE(idle);
+      EXPECT_EQ(job->State(), cancel ? TJobState::Cancelled : TJobState::Finished);
+      if (!cancel) EXPECT_EQ(job->Progress().itemsDone, job->Progress().itemsTotal);
+    }
+    EXPECT_EQ(answers.log, std::vector<std::string>{"?Overwrite file x?"});
+    vfs::TError err;
+    auto after = vfs::TZipSource::Load(zipPath, zipPath, nullptr, &err);
+    ASSERT_TRUE(after) << err.text;
+    if (cancel) {
+      EXPECT_TRUE(cancelled.load());
+      EXPECT_TRUE(ReadFile(zipPath) == pristine);
+    } else {
+      EXPECT_EQ(test::ReadAll(*after, "x"), "new x");
+      EXPECT_EQ(test::ReadAll(*after, "keep"), "kept");
+      EXPECT_EQ(test::ReadAll(*after, "big").size(), 6u * 1024 * 1024);
+    }
+    EXPECT_EQ(Snapshot(tmp.path(), false).size(), 4u);  // src, its two files, a.zip: nothing left beside
+  }
 }
 
 // Speed over the running time of a pass: paused time does not count; a pass
