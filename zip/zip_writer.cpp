@@ -130,6 +130,8 @@ size_t PReadFull(int fd, void* data, size_t n, int64_t at) {
 // Entries whose stored data are at least this large are copied by the
 // kernel, file to file.
 constexpr uint64_t kKernelCopyFrom = 64 * 1024;
+// What is read of the old archive for the local header of such an entry.
+constexpr size_t kLocalAhead = 4096;
 
 // Reads the old archive through a large window: entries are copied in
 // physical order, so one read serves many small entries.
@@ -141,15 +143,17 @@ class TReadWindow {
     len_ = 0;
   }
   int File() const { return fd_; }
-  // Reads n bytes at `at`; returns how many there were.
-  size_t Read(void* data, size_t n, int64_t at) {
+  // Reads n bytes at `at`; returns how many there were. A new window reads
+  // `ahead` bytes (at least n): little before data the kernel copies, so
+  // that reading a header does not read the data behind it too.
+  size_t Read(void* data, size_t n, int64_t at, size_t ahead = kCopyChunk) {
     if (at >= start_ && at + static_cast<int64_t>(n) <= start_ + static_cast<int64_t>(len_)) {
       std::memcpy(data, buf_.get() + (at - start_), n);
       return n;
     }
     if (n >= kCopyChunk / 2) return PReadFull(fd_, data, n, at);
     start_ = at;
-    len_ = PReadFull(fd_, buf_.get(), kCopyChunk, at);
+    len_ = PReadFull(fd_, buf_.get(), std::clamp(ahead, n, kCopyChunk), at);
     size_t got = std::min(n, len_);
     std::memcpy(data, buf_.get(), got);
     return got;
@@ -1136,17 +1140,19 @@ uint16_t VersionNeededFor(const TZipHeaderInfo& e) {
 TZipWriter::TOldLocal TZipWriter::ReadOldLocal(TZipRun& run, const TZipHeaderInfo& entry) {
   TReadWindow& old = run.oldArchive;
   const int64_t at = static_cast<int64_t>(entry.LocalHeaderOffset);
-  uint8_t h[kLocalHeaderSize];
-  if (old.Read(h, sizeof h, at) != sizeof h || GetU32(h) != LocalFileHeaderSig)
-    throw EBadZipFile(kTextNotAZip);
+  // Data the kernel copies are not read here: a page for the header.
+  const size_t ahead = entry.CompressedSize >= kKernelCopyFrom ? kLocalAhead : kCopyChunk;
   TOldLocal l;
+  uint8_t* h = l.head;
+  if (old.Read(h, kLocalHeaderSize, at, ahead) != kLocalHeaderSize || GetU32(h) != LocalFileHeaderSig)
+    throw EBadZipFile(kTextNotAZip);
   l.flags = GetU16(h + 6);
   const uint16_t nameLen = GetU16(h + 26);
   const uint16_t extraLen = GetU16(h + 28);
   l.rawName.assign(nameLen, '\0');
   l.extra.assign(extraLen, '\0');
-  if (old.Read(l.rawName.data(), nameLen, at + 30) != nameLen ||
-      old.Read(l.extra.data(), extraLen, at + 30 + nameLen) != extraLen)
+  if (old.Read(l.rawName.data(), nameLen, at + 30, ahead) != nameLen ||
+      old.Read(l.extra.data(), extraLen, at + 30 + nameLen, ahead) != extraLen)
     throw EBadZipFile(kTextNotAZip);
   l.dataStart = at + 30 + nameLen + extraLen;
   return l;
@@ -1338,8 +1344,14 @@ void TZipWriter::ProcessExisting(TZipRun& run) {
 }
 
 void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
+  TOldRange none;
+  CopyEntry(run, e, none, false);
+}
+
+bool TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e, TOldRange& verbatim, bool join) {
   TWriterEntry& entry = static_cast<TWriterEntry&>(e);
   const TOldLocal old = ReadOldLocal(run, entry);
+  const int64_t oldAt = static_cast<int64_t>(entry.LocalHeaderOffset);
   KeepNameBytes(entry, old.rawName, old.flags, entry.VersionMadeBy);
 
   // The sizes are in the new local header and no descriptor follows, so
@@ -1361,12 +1373,27 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
   if (extra.size() > 0xFFFF) throw EBadZipFile(kTextNotAZip);
   entry.LocalExtraLength = static_cast<uint16_t>(extra.size());
 
-  entry.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
+  // Where the entry lands: after what is written and what waits to be.
+  entry.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position() + (verbatim.to - verbatim.from));
   entry.DiskNumberStart = 0;
   if (entry.NeedsZip64()) MarkZip64(entry);
   uint8_t nh[kLocalHeaderSize];
   EncodeLocalHeader(nh, entry, entry.GeneralPurposeFlags, entry.RawName.size(),
                     entry.LocalExtraLength, zip64Sizes);
+
+  // A header that comes out as it was, with no descriptor behind the data:
+  // the entry's bytes in the old archive are the new ones, and they join the
+  // range copied in one piece when they follow it.
+  if (join && !descriptor && std::memcmp(nh, old.head, sizeof nh) == 0 && entry.RawName == old.rawName &&
+      extra == old.extra) {
+    if (verbatim.to != oldAt) {
+      FlushOldRange(run, verbatim);
+      verbatim.from = verbatim.to = oldAt;
+    }
+    verbatim.to = old.dataStart + static_cast<int64_t>(entry.CompressedSize);
+    return true;
+  }
+  FlushOldRange(run, verbatim);
   run.out->Write(nh, sizeof nh);
   run.out->Write(entry.RawName.data(), entry.RawName.size());
   run.out->Write(extra.data(), extra.size());
@@ -1377,6 +1404,21 @@ void TZipWriter::CopyEntry(TZipRun& run, TZipHeaderInfo& e) {
     const std::string d = DataDescriptor(entry, zip64Sizes);
     run.out->Write(d.data(), d.size());
   }
+  return false;
+}
+
+void TZipWriter::FlushOldRange(TZipRun& run, TOldRange& range) {
+  // In pieces, so that progress moves and a cancel is heard within one.
+  constexpr int64_t kPiece = 8 << 20;
+  while (range.from < range.to) {
+    const int64_t piece = std::min(kPiece, range.to - range.from);
+    WriteOldData(run, range.from, static_cast<uint64_t>(piece));
+    range.from += piece;
+    bytesDone_ = std::min(totalBytes_, bytesDone_ + piece);
+    if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+    ProcessMessagesAndCheckCancel();
+  }
+  range = {};
 }
 
 // The source of one new entry: an open file, a directory, or a symbolic link
@@ -1836,18 +1878,23 @@ int TZipWriter::RunEdit(const TEdit& edit) {
   run.newNames.Reserve(kept.size() + edit.added.size());
   run.oldArchive.SetFile(archive_->Handle());
 
+  // Entries that stay as they were and lie one after the other are copied
+  // as one range of the old archive (by the kernel, file to file).
+  TOldRange verbatim;
   for (auto& [k, newPath] : kept) {
     TZipHeaderInfo* src = dirList_->Entry(k);
     if (src->HasComment() && !src->FileComment()) LoadEntryComment(*src, *archive_);
     auto entry = std::make_unique<TWriterEntry>();
     entry->Assign(*src);
     if (!newPath.empty() && newPath != src->Path()) entry->SetPath(newPath);
-    CopyEntry(run, *entry);
-    bytesDone_ += static_cast<int64_t>(src->CompressedSize);
-    if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+    if (!CopyEntry(run, *entry, verbatim, true)) {
+      bytesDone_ = std::min(totalBytes_, bytesDone_ + static_cast<int64_t>(src->CompressedSize));
+      if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+    }
     ProcessMessagesAndCheckCancel();
     run.AddEntry(entry.release(), true);
   }
+  FlushOldRange(run, verbatim);
   for (const TNewEntry& added : edit.added)
     if (AddEditEntry(run, added)) ++run.count;
 

@@ -242,6 +242,7 @@ class TZipWriter : public TZipReader {
   std::vector<bool> VerifiedEntries();
   // What the old local header of an entry holds, and where its data start.
   struct TOldLocal {
+    uint8_t head[kLocalHeaderSize];  // the fixed part, as stored
     std::string rawName;
     std::string extra;
     uint16_t flags = 0;
@@ -254,6 +255,17 @@ class TZipWriter : public TZipReader {
   void RepairEntry(TZipRun& run, TZipHeaderInfo& src);
   void ProcessExisting(TZipRun& run);
   void CopyEntry(TZipRun& run, TZipHeaderInfo& entry);
+  // Bytes [from, to) of the old archive that go to the output as they are.
+  struct TOldRange {
+    int64_t from = 0;
+    int64_t to = 0;
+  };
+  // The same, with `join`: an entry whose bytes stay as they were is not
+  // written but added to `verbatim` (true); anything else is written after
+  // the range (false).
+  bool CopyEntry(TZipRun& run, TZipHeaderInfo& entry, TOldRange& verbatim, bool join);
+  // Writes the waiting range and empties it.
+  void FlushOldRange(TZipRun& run, TOldRange& range);
   struct TSource;
   enum class TOpenResult { Opened, Gone };
   // Opens the file (or reads the link) F for a new entry; Gone when it is

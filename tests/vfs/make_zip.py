@@ -3,7 +3,10 @@
 
 Usage: make_zip.py OUT ENTRIES.json, where ENTRIES is a list of objects
 {"name": hex bytes of the name, "data": hex bytes, "deflate": bool}. Names ending
-in "/" are directory entries. Python's zipfile takes names as text only, so
+in "/" are directory entries. Optional: "gap" (hex bytes written before the
+entry's local header), "descriptor" (sizes and CRC in a data descriptor after
+the data, not in the local header) and "rank" (central records are written
+by rank, then in order). Python's zipfile takes names as text only, so
 the records are written here directly, as the format describes them.
 """
 import json
@@ -20,8 +23,8 @@ def main():
     with open(entries_file) as f:
         entries = json.load(f)
     body = bytearray()
-    central = bytearray()
-    for e in entries:
+    records = []
+    for index, e in enumerate(entries):
         name = bytes.fromhex(e["name"])
         data = bytes.fromhex(e.get("data", ""))
         crc = zlib.crc32(data)
@@ -32,12 +35,23 @@ def main():
             packed = c.compress(data) + c.flush()
         is_dir = name.endswith(b"/")
         attr = ((0o40755 << 16) | 0x10) if is_dir else (0o100644 << 16)
+        body += bytes.fromhex(e.get("gap", ""))
         offset = len(body)
-        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, DOS_TIME, DOS_DATE,
-                            crc, len(packed), len(data), len(name), 0) + name + packed
-        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (3 << 8) | 20, 20, 0, method,
-                               DOS_TIME, DOS_DATE, crc, len(packed), len(data), len(name),
-                               0, 0, 0, 0, attr, offset) + name
+        flags = 8 if e.get("descriptor") else 0
+        if flags:
+            body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags, method, DOS_TIME, DOS_DATE,
+                                0, 0, 0, len(name), 0) + name + packed
+            body += struct.pack("<IIII", 0x08074B50, crc, len(packed), len(data))
+        else:
+            body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, DOS_TIME, DOS_DATE,
+                                crc, len(packed), len(data), len(name), 0) + name + packed
+        record = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, (3 << 8) | 20, 20, flags, method,
+                             DOS_TIME, DOS_DATE, crc, len(packed), len(data), len(name),
+                             0, 0, 0, 0, attr, offset) + name
+        records.append((e.get("rank", index), index, record))
+    central = bytearray()
+    for _, _, record in sorted(records):
+        central += record
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(central),
                       len(body), 0)
     with open(out, "wb") as f:

@@ -18,6 +18,9 @@ struct TSpecEntry {
   std::string name;  // bytes; a trailing "/" makes a directory entry
   std::string data;
   bool deflate = false;
+  std::string gap;          // bytes before the entry's local header
+  bool descriptor = false;  // sizes and CRC after the data
+  int rank = -1;            // central records go by rank (default: in order)
 };
 
 inline std::string Hex(const std::string& s) {
@@ -37,7 +40,10 @@ inline void MakeZip(const std::string& out, const std::vector<TSpecEntry>& entri
   for (const TSpecEntry& e : entries) {
     if (json.size() > 1) json += ",";
     json += "{\"name\":\"" + Hex(e.name) + "\",\"data\":\"" + Hex(e.data) +
-            "\",\"deflate\":" + (e.deflate ? "true" : "false") + "}";
+            "\",\"deflate\":" + (e.deflate ? "true" : "false") + ",\"gap\":\"" + Hex(e.gap) +
+            "\",\"descriptor\":" + (e.descriptor ? "true" : "false");
+    if (e.rank >= 0) json += ",\"rank\":" + std::to_string(e.rank);
+    json += "}";
   }
   json += "]";
   WriteFile(out + ".json", json);

@@ -20,10 +20,11 @@ using test::TempDir;
 
 // Stored bytes of each entry, by name: "method:digest" (several for a name
 // that appears more than once).
-std::multimap<std::string, std::string> RawEntries(const std::string& archive) {
+// With `local`, the digest covers the local header too.
+std::multimap<std::string, std::string> RawEntries(const std::string& archive, bool local = false) {
   std::string out;
   const std::string script = std::string(std::getenv("VANTREL_SOURCE_DIR")) + "/tests/vfs/zip_raw.py";
-  EXPECT_EQ(test::RunCommand("python3 " + Q(script) + " " + Q(archive), &out), 0) << out;
+  EXPECT_EQ(test::RunCommand("python3 " + Q(script) + (local ? " --local " : " ") + Q(archive), &out), 0) << out;
   std::multimap<std::string, std::string> entries;
   size_t at = 0;
   while (at < out.size()) {
@@ -210,6 +211,101 @@ TEST_F(ZipChangesTest, HostileNamesKeepTheirBytesThroughAChange) {
   EXPECT_EQ(test::ReadAll(*source, "../../evil"), "evil");
   ASSERT_TRUE(source->Delete("..", &err)) << err.text;
   EXPECT_EQ(test::ListNames(*source, "").size(), 1u);
+}
+
+TEST_F(ZipChangesTest, UnchangedEntriesKeepTheirLocalBytesWhateverLiesAround) {
+  // Entries the kernel copies (64 KiB and more) and small ones; bytes that
+  // belong to no entry; an entry with a data descriptor; a central
+  // directory out of the entries' order.
+  test::MakeZip(archive, {{"a.bin", test::Noise(100000, 1)},
+                          {"b.txt", std::string(3000, 'b'), true},
+                          {"c.bin", test::Noise(80000, 2), false, "JUNK-BETWEEN-ENTRIES"},
+                          {"d.txt", "sizes after the data", false, "", true},
+                          {"e.bin", test::Noise(200000, 3)},
+                          {"f.txt", "f", false, "", false, 0},
+                          {"g.bin", test::Noise(70000, 4)},
+                          {"h.txt", "h"}});
+  const std::string pristine = test::ReadFile(archive);
+  before = RawEntries(archive);
+  const auto localBefore = RawEntries(archive, true);
+  struct TCase {
+    const char* what;
+    std::function<void(TChangeSet&)> change;
+    std::vector<std::string> touched;  // entries whose local bytes may differ
+    std::map<std::string, std::string> renamed;
+  };
+  const std::vector<TCase> cases = {
+      {"the first entry out", [](TChangeSet& c) { c.Delete("a.bin"); }, {"a.bin"}, {}},
+      {"one in the middle out", [](TChangeSet& c) { c.Delete("b.txt"); }, {"b.txt"}, {}},
+      {"the last one out", [](TChangeSet& c) { c.Delete("h.txt"); }, {"h.txt"}, {}},
+      {"the one after the gap out", [](TChangeSet& c) { c.Delete("c.bin"); }, {"c.bin"}, {}},
+      {"one in the middle renamed", [](TChangeSet& c) { c.Rename("e.bin", "e2.bin"); }, {"e.bin"},
+       {{"e.bin", "e2.bin"}}},
+      {"nothing taken, a file added", [this](TChangeSet& c) { c.PutFile("z/new.txt", t / "new.txt"); }, {}, {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::WriteFile(archive, pristine);
+    TError err;
+    ASSERT_TRUE(source->Refresh(&err)) << err.text;
+    TChangeSet changes;
+    c.change(changes);
+    ASSERT_TRUE(source->Apply(changes, {}, &err)) << err.text;
+    ExpectPeersAccept(archive);
+    ExpectUntouchedKept(c.touched, c.renamed);
+    // The descriptor goes (the sizes move into the header); every other
+    // entry is its old bytes, header and all.
+    const auto localAfter = RawEntries(archive, true);
+    for (const auto& [name, raw] : localBefore) {
+      if (name == "d.txt" || std::find(c.touched.begin(), c.touched.end(), name) != c.touched.end()) continue;
+      auto it = localAfter.find(name);
+      ASSERT_NE(it, localAfter.end()) << name;
+      EXPECT_EQ(it->second, raw) << name << ": local bytes changed";
+    }
+    // What belonged to no entry is not carried along.
+    EXPECT_EQ(test::ReadFile(archive).find("JUNK-BETWEEN-ENTRIES"), std::string::npos);
+    auto fresh = TZipSource::Load(archive, archive, nullptr, &err);
+    ASSERT_TRUE(fresh) << err.text;
+    EXPECT_EQ(test::ReadAll(*fresh, "g.bin"), test::Noise(70000, 4));
+    EXPECT_EQ(test::ReadAll(*fresh, "d.txt"), "sizes after the data");
+  }
+}
+
+TEST_F(ZipChangesTest, ALongRunOfUnchangedEntriesReportsProgressAndHearsACancel) {
+  test::MakeZip(archive, {{"one.bin", test::Noise(4 << 20, 1)},
+                          {"two.bin", test::Noise(4 << 20, 2)},
+                          {"three.bin", test::Noise(4 << 20, 3)},
+                          {"last.txt", "last"}});
+  const std::string pristine = test::ReadFile(archive);
+  TError err;
+  ASSERT_TRUE(source->Refresh(&err)) << err.text;
+  struct stat st0;
+  ASSERT_EQ(::stat(archive.c_str(), &st0), 0);
+  std::vector<uint64_t> seen;
+  auto stopPast = [&seen](uint64_t limit) {
+    return [&seen, limit](uint64_t done, uint64_t) {
+      seen.push_back(done);
+      return done <= limit;
+    };
+  };
+  // Stopped within the run: the archive is the old one, byte for byte.
+  EXPECT_FALSE(source->Apply(TChangeSet().Delete("last.txt"), stopPast(5 << 20), &err));
+  EXPECT_EQ(err.code, ECANCELED) << err.text;
+  EXPECT_EQ(test::ReadFile(archive), pristine);
+  struct stat st;
+  ASSERT_EQ(::stat(archive.c_str(), &st), 0);
+  EXPECT_EQ(st.st_ino, st0.st_ino);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_LT(seen.back(), uint64_t{12} << 20);
+  // Through to the end: progress only grows, and reaches the whole.
+  seen.clear();
+  ASSERT_TRUE(source->Apply(TChangeSet().Delete("last.txt"), stopPast(UINT64_MAX), &err)) << err.text;
+  ASSERT_GE(seen.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), uint64_t{12} << 20);
+  ExpectPeersAccept(archive);
+  EXPECT_EQ(test::ListNames(*source, ""), (std::vector<std::string>{"one.bin", "three.bin", "two.bin"}));
+  EXPECT_EQ(test::ReadAll(*source, "three.bin"), test::Noise(4 << 20, 3));
 }
 
 }  // namespace
