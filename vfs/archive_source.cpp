@@ -141,7 +141,7 @@ TCapabilities TArchiveSource::Capabilities() const {
 TEntry TArchiveSource::EntryOf(uint32_t id) const {
   const TPathIndex::TNode& node = index_.Node(id);
   TEntry e;
-  e.name = node.name;
+  e.name = std::string(index_.Name(id));
   if (node.directory) {
     e.kind = TEntryKind::Directory;
     e.implied = node.entry < 0;
@@ -171,7 +171,7 @@ bool TArchiveSource::List(const std::string& inner, std::vector<TEntry>& out, TE
   const uint32_t id = index_.Find(inner);
   if (id == TPathIndex::kNone || !index_.Node(id).directory)
     return Fail(err, ENOTDIR, "\"" + inner + "\" is no directory of " + displayRoot_);
-  const auto& children = index_.Node(id).children;
+  const auto children = index_.Children(id);
   out.reserve(children.size());
   for (uint32_t child : children) out.push_back(EntryOf(child));
   return true;

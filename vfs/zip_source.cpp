@@ -137,7 +137,7 @@ TCapabilities TZipSource::Capabilities() const {
 TEntry TZipSource::EntryOf(uint32_t id) const {
   const TPathIndex::TNode& node = index_.Node(id);
   TEntry e;
-  e.name = node.name;
+  e.name = std::string(index_.Name(id));
   if (node.directory) {
     e.kind = TEntryKind::Directory;
     e.implied = node.entry < 0;
@@ -163,7 +163,7 @@ bool TZipSource::List(const std::string& inner, std::vector<TEntry>& out, TError
     if (err) err->Set(ENOTDIR, "\"" + inner + "\" is no directory of " + displayRoot_);
     return false;
   }
-  const auto& children = index_.Node(id).children;
+  const auto children = index_.Children(id);
   out.reserve(children.size());
   for (uint32_t child : children) out.push_back(EntryOf(child));
   return true;

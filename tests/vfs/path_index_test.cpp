@@ -15,9 +15,9 @@ std::vector<std::string> Children(const TPathIndex& index, const std::string& di
   std::vector<std::string> out;
   const uint32_t id = index.Find(dir);
   if (id == TPathIndex::kNone) return {"<none>"};
-  for (uint32_t c : index.Node(id).children) {
+  for (uint32_t c : index.Children(id)) {
     const auto& n = index.Node(c);
-    out.push_back(n.name + (n.directory ? (n.entry < 0 ? "/(implied)" : "/") : ""));
+    out.push_back(std::string(index.Name(c)) + (n.directory ? (n.entry < 0 ? "/(implied)" : "/") : ""));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -55,6 +55,11 @@ TEST(PathIndex, Listings) {
        {"t\x01\x1b[2J", "\xff\xfe.txt"}},
       {"a name that normalises to nothing is listed nowhere", {".", "/", "ok"}, "", {"ok"}},
       {"many files in one directory", {"p/1", "p/2", "p/3", "q"}, "p", {"1", "2", "3"}},
+      {"two files of one name, then a directory of it", {"x", "x", "x/y"}, "", {"x/(implied)"}},
+      {"the directory first, then two files of its name", {"x/y", "x", "x"}, "", {"x/(implied)"}},
+      {"the merged files are not listed inside either", {"x", "x", "x/y"}, "x", {"y"}},
+      {"a directory entry after the file of its name", {"x", "x/"}, "", {"x/"}},
+      {"one name in two directories is two nodes", {"a/n", "b/n", "a/n"}, "b", {"n"}},
   };
   for (const TListingCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -75,7 +80,8 @@ TEST(PathIndex, FindAndPaths) {
       {"a/b/c.txt", true, false, "a/b/c.txt"},
       {"x", true, false, "x"},       {"..", true, true, ".."},
       {"../up", true, false, "../up"}, {"a/b/..", false, false, ""},
-      {"missing", false, false, ""},
+      {"missing", false, false, ""}, {"x/below-a-file", false, false, ""},
+      {"./a/./b", true, true, "a/b"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inner);
@@ -99,6 +105,66 @@ TEST(PathIndex, EntriesBelowTakeHiddenOnes) {
   below.clear();
   index.EntriesBelow(TPathIndex::kRoot, below);
   EXPECT_EQ(below.size(), 5u);
+}
+
+TEST(PathIndex, DuplicatesMergedIntoADirectoryStayWithIt) {
+  // Entries 0 and 1 are files "x", 2 lies below x, 3 is x's own entry.
+  const TPathIndex index = Build({"x", "x", "x/y", "x/", "z"});
+  const uint32_t x = index.Find("x");
+  ASSERT_NE(x, TPathIndex::kNone);
+  EXPECT_TRUE(index.Node(x).directory);
+  EXPECT_EQ(index.Node(x).entry, 3);
+  std::vector<int32_t> hidden(index.Hidden(x).begin(), index.Hidden(x).end());
+  std::sort(hidden.begin(), hidden.end());
+  EXPECT_EQ(hidden, (std::vector<int32_t>{0, 1}));
+  std::vector<int32_t> below;
+  index.EntriesBelow(x, below);
+  std::sort(below.begin(), below.end());
+  EXPECT_EQ(below, (std::vector<int32_t>{0, 1, 2, 3}));
+  EXPECT_TRUE(index.Hidden(index.Find("z")).empty());
+}
+
+TEST(PathIndex, DeepAndWideTrees) {
+  // A path thousands of levels deep (the table grows many times while it is
+  // built) and a directory of many names: every node found by its path.
+  std::string deep;
+  for (int i = 0; i < 5000; ++i) deep += "d" + std::to_string(i % 7) + "/";
+  std::vector<std::string> paths{deep + "leaf"};
+  for (int i = 0; i < 3000; ++i) paths.push_back("wide/f" + std::to_string(i));
+  const TPathIndex index = Build(paths);
+  const uint32_t leaf = index.Find(deep + "leaf");
+  ASSERT_NE(leaf, TPathIndex::kNone);
+  EXPECT_EQ(index.Node(leaf).entry, 0);
+  EXPECT_EQ(index.PathOf(leaf), deep + "leaf");
+  std::vector<int32_t> below;
+  index.EntriesBelow(TPathIndex::kRoot, below);
+  EXPECT_EQ(below.size(), paths.size());
+  EXPECT_EQ(index.Children(index.Find("wide")).size(), 3000u);
+  for (int i = 0; i < 3000; i += 299) {
+    const uint32_t id = index.Find("wide/f" + std::to_string(i));
+    ASSERT_NE(id, TPathIndex::kNone);
+    EXPECT_EQ(index.Node(id).entry, i + 1);
+  }
+}
+
+TEST(PathIndex, RebuiltIndexForgetsTheOldTree) {
+  TPathIndex index;
+  const std::vector<std::string> first{"old/a", "old/b"}, second{"new/c"};
+  index.Build(first.size(), [&](size_t i) { return std::string_view(first[i]); });
+  index.Build(second.size(), [&](size_t i) { return std::string_view(second[i]); });
+  EXPECT_EQ(Children(index, ""), (std::vector<std::string>{"new/(implied)"}));
+  EXPECT_EQ(index.Find("old/a"), TPathIndex::kNone);
+  EXPECT_EQ(index.Node(index.Find("new/c")).entry, 0);
+}
+
+TEST(PathIndex, PathsMayBeTemporary) {
+  // The caller's view lives only until the next call: names are kept.
+  std::string scratch;
+  const std::vector<std::string> paths{"a/one", "a/two", "b"};
+  TPathIndex index;
+  index.Build(paths.size(), [&](size_t i) { return std::string_view(scratch = paths[i]); });
+  scratch.assign(32, '#');
+  EXPECT_EQ(Children(index, "a"), (std::vector<std::string>{"one", "two"}));
 }
 
 }  // namespace
