@@ -551,9 +551,18 @@ bool TZipHeaderInfo::ReadCentral(TStream*& stream, const TNextDiskCallback& next
   uint16_t nameLen = GetU16(h + 28);
   uint16_t extraLen = GetU16(h + 30);
   uint16_t commentLen = GetU16(h + 32);
-  // The name and the extra field in one read.
-  std::string raw(static_cast<size_t>(nameLen) + extraLen, '\0');
-  if (!raw.empty() && !stream->ReadExact(raw.data(), raw.size())) {
+  // The name and the extra field in one read, on the stack when they are
+  // short (as they nearly always are).
+  char shortRaw[512];
+  std::string longRaw;
+  const size_t rawSize = static_cast<size_t>(nameLen) + extraLen;
+  char* rawBytes = shortRaw;
+  if (rawSize > sizeof shortRaw) {
+    longRaw.resize(rawSize);
+    rawBytes = longRaw.data();
+  }
+  const std::string_view raw(rawBytes, rawSize);
+  if (rawSize && !stream->ReadExact(rawBytes, rawSize)) {
     stream->Seek(start, soBeginning);
     return false;
   }

@@ -232,7 +232,12 @@ void TNameDecoder::Decode(TZipHeaderInfo& entry, std::string_view raw, const uin
       return entry.SetPath(*text, arena);
     }
   }
-  if (IsAsciiText(raw)) return entry.SetPath(NameFromPage(raw, kCodePageUtf8), arena);
+  // Plain ASCII reads as UTF-8 whatever the page: as its own bytes, "\\"
+  // as "/" (and without a copy when there is none).
+  if (IsAsciiText(raw)) {
+    if (raw.find('\\') == std::string_view::npos) return entry.SetPath(raw, arena);
+    return entry.SetPath(DecodeStoredName(raw, entry.GeneralPurposeFlags, entry.VersionMadeBy), arena);
+  }
   if (!page_.empty()) {
     sawPageName_ = true;
     return entry.SetPath(NameFromPage(raw, page_), arena);
