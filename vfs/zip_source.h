@@ -56,8 +56,10 @@ class TZipSource final : public TSource {
 
   const std::string& ArchivePath() const { return archivePath_; }
   const TPathIndex& Index() const { return index_; }
-  // How often the archive's directory was read (once per open, and once
-  // after each change or refresh).
+  // How often the archive's directory was read: once per open and once per
+  // refresh of an archive changed on disk. A change does not read it again
+  // (the engine keeps the directory it wrote), nor does entering, listing or
+  // finding.
   int Reads() const { return reads_; }
 
  private:
