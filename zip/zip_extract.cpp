@@ -399,6 +399,9 @@ struct TExtractJob {
   int index = 0;
   TZipHeaderInfo entry;
   int64_t dataStart = 0;
+  // The local header's access time (kNoExactTime: none), as for an entry
+  // decoded on the caller's thread.
+  int64_t accessed = kNoExactTime;
   std::string fname;  // the output name, for the events
   std::string leaf;   // its last component, in dir
   TFd dir;            // the directory the file goes in (a copy of the descriptor)
@@ -544,7 +547,8 @@ class TExtractPool {
       TPooledOutput output(job);
       job.result = DecodeEntryData(job.entry, buffers, input, output, job.entry.CompressedSize,
                                    job.problem);
-      FinishFile(*job.file, job.entry, settings_.flush, settings_.retain, settings_.umask);
+      FinishFile(*job.file, job.entry, settings_.flush, settings_.retain, settings_.umask,
+                 job.accessed);
       job.crc = output.Crc();
     } catch (const TExtractStopped&) {
     } catch (...) {
@@ -971,6 +975,7 @@ void TZipReader::ExtractEntry(int index) {
       job->index = index;
       job->entry.Assign(work_);
       job->dataStart = dataStart;
+      job->accessed = workAccessed_;
       job->fname = target.fname;
       job->leaf = target.fileLeaf;
       temp->UseDirectory(job->dir.Get());

@@ -137,6 +137,55 @@ TEST_F(ZipTimesTest, ExtractionRestoresTheInstantOfTheFields) {
   EXPECT_EQ(r.DateTime(1), kInstant);
 }
 
+TEST_F(ZipTimesTest, WorkerThreadsRestoreTheSameTimesAsOneThread) {
+  // Enough entries of each kind that the workers get some of every kind;
+  // deflated, so each one is really decoded on a worker.
+  const int64_t s = 1000000000;
+  std::vector<TEntrySpec> entries;
+  for (int i = 0; i < 6; ++i) {
+    const std::string n = std::to_string(i);
+    TEntrySpec ut{"ut" + n + ".txt", std::string(3000 + i, 'u')};
+    ut.method = 8;
+    ut.centralExtra = ExtTime(3, {static_cast<uint32_t>(kInstant + i)});
+    ut.localExtra = ExtTime(3, {static_cast<uint32_t>(kInstant + i), static_cast<uint32_t>(kInstant - 3600 - i)});
+    TEntrySpec ntfs{"ntfs" + n + ".txt", std::string(3000 + i, 'n')};
+    ntfs.method = 8;
+    ntfs.centralExtra = ntfs.localExtra = Ntfs((kInstant + i) * s + 250000000, (kInstant - 7200) * s);
+    TEntrySpec dos{"dos" + n + ".txt", std::string(3000 + i, 'd')};
+    dos.method = 8;
+    entries.push_back(ut);
+    entries.push_back(ntfs);
+    entries.push_back(dos);
+  }
+  const std::string zip = Write("many.zip", BuildZip(entries));
+  const int64_t dos = DosDateTimeToTime(0x1AEF6000);
+  for (const int threads : {1, 2, 4, 0}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    const std::string out = tmp_ / ("out" + std::to_string(threads));
+    TZipReader r;
+    r.SetZipName(zip);
+    r.SetDestDir(out);
+    r.DoAll = r.RecreateDirs = true;
+    r.Threads = threads;
+    ASSERT_EQ(r.UnZip(), static_cast<int>(entries.size()));
+    for (int i = 0; i < 6; ++i) {
+      const std::string n = std::to_string(i);
+      const struct {
+        std::string name;
+        int64_t mtime, mtimeNs, atime;
+      } want[] = {{"ut" + n + ".txt", kInstant + i, 0, kInstant - 3600 - i},
+                  {"ntfs" + n + ".txt", kInstant + i, 250000000, kInstant - 7200},
+                  {"dos" + n + ".txt", dos, 0, dos}};
+      for (const auto& w : want) {
+        const struct stat st = Stat(out + "/" + w.name);
+        EXPECT_EQ(st.st_mtim.tv_sec, w.mtime) << w.name;
+        EXPECT_EQ(st.st_mtim.tv_nsec, w.mtimeNs) << w.name;
+        EXPECT_EQ(st.st_atim.tv_sec, w.atime) << w.name;
+      }
+    }
+  }
+}
+
 TEST_F(ZipTimesTest, SevenZipsNtfsTimesAreRestoredAsSevenZipRestoresThem) {
   const std::string src = tmp_ / "src";
   test::MakeDir(src);
