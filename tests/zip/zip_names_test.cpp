@@ -298,5 +298,85 @@ TEST_F(ZipNamesTest, ArchivesOfInfoZip7ZipAndPython) {
   }
 }
 
+// The files 7-Zip extracts from archives of DOS and Windows archivers, name
+// for name. 7zz decodes names through the C library's locale, so each page
+// gets a locale of its own, built here (localedef); what 7zz writes in that
+// locale is read back in the same page. Ours reads the page on its own.
+TEST_F(ZipNamesTest, ExtractedNamesEqualSevenZipsWithItsCodePage) {
+  if (test::RunCommand("command -v 7zz >/dev/null && command -v localedef >/dev/null") != 0)
+    GTEST_SKIP() << "7zz or localedef not installed";
+  const std::string locales = tmp_ / "locales";
+  test::MakeDir(locales);
+  const struct {
+    const char* what;
+    const char* python;   // the names' codec; "" for a Unicode Path field beside GBK bytes
+    const char* locale;   // localedef -i, -f, the name made (empty: C.UTF-8)
+    const char* charmap;
+    const char* mcp;      // 7zz -mcp=
+    std::vector<std::string> names;
+  } cases[] = {
+      {"CP866", "cp866", "ru_RU", "IBM866", "866",
+       {"Привет.txt", "Документы/Отчёт за год.doc", "Мир.txt", "Ёлка №1.txt"}},
+      {"KOI8-R", "koi8-r", "ru_RU", "KOI8-R", "20866", {"Привет.txt", "Документы/Отчёт за год.doc", "Мир.txt"}},
+      {"CP932", "cp932", "ja_JP", "SHIFT_JIS", "932", {"テスト.txt", "日本語のファイル.txt", "資料/説明書.pdf"}},
+      {"Unicode Path field", "", "", "", "", {"七个房间.txt", "你好.txt"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string dir = tmp_ / c.what;
+    test::MakeDir(dir);
+    // The archive as such archivers write it: host FAT, no UTF-8 flag.
+    std::string names;
+    for (const std::string& n : c.names) names += " '" + n + "'";
+    ASSERT_EQ(test::RunCommand(
+                  "cd '" + dir + "' && python3 -c \"import sys, zipfile, struct, zlib\n"
+                  "class I(zipfile.ZipInfo):\n"
+                  "  def _encodeFilenameFlags(self): return self.raw, self.flag_bits\n"
+                  "codec = sys.argv[1]\n"
+                  "with zipfile.ZipFile('x.zip', 'w') as z:\n"
+                  "  for n in sys.argv[2:]:\n"
+                  "    i = I(n); i.create_system = 0; i.raw = n.encode(codec or 'gbk')\n"
+                  "    if not codec:\n"
+                  "      u = n.encode(); i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, zlib.crc32(i.raw)) + u\n"
+                  "    z.writestr(i, n.encode())\n\" '" +
+                  c.python + "'" + names),
+              0);
+    std::string env = "LC_ALL=C.UTF-8";
+    if (*c.locale) {
+      const std::string locale = std::string(c.locale) + "." + c.charmap;
+      if (test::RunCommand("localedef -c -i " + std::string(c.locale) + " -f " + c.charmap + " '" + locales + "/" +
+                           locale + "' >/dev/null 2>&1; test -d '" + locales + "/" + locale + "'") != 0)
+        GTEST_SKIP() << "localedef cannot make " << locale;
+      env = "LOCPATH='" + locales + "' LC_ALL=" + locale;
+    }
+    ASSERT_EQ(test::RunCommand("cd '" + dir + "' && " + env + " 7zz x -y -opeer " +
+                               (*c.mcp ? std::string("-mcp=") + c.mcp + " " : std::string()) + "x.zip >/dev/null"),
+              0);
+    TZipReader r;
+    r.SetZipName(dir + "/x.zip");
+    r.SetDestDir(dir + "/ours");
+    r.DoAll = r.RecreateDirs = true;
+    ASSERT_EQ(r.UnZip(), static_cast<int>(c.names.size()));
+    // Every file's path, each tree's names read in its own encoding.
+    const auto files = [&](const std::string& tree, const char* codec) {
+      std::string out;
+      EXPECT_EQ(test::RunCommand("cd '" + dir + "' && python3 -c \"import os, sys\n"
+                                 "found = []\n"
+                                 "for d, _, fs in os.walk(sys.argv[1].encode()):\n"
+                                 "  found += [os.path.relpath(os.path.join(d, f), sys.argv[1].encode()).decode(sys.argv[2])"
+                                 " for f in fs]\n"
+                                 "print('|'.join(sorted(found)))\" " +
+                                     tree + " " + codec,
+                                 &out),
+                0);
+      return out;
+    };
+    const std::string ours = files("ours", "utf-8");
+    EXPECT_EQ(files("peer", *c.python ? c.python : "utf-8"), ours);
+    // And both are the names meant, not two equal misreadings.
+    for (const std::string& n : c.names) EXPECT_NE(ours.find(n), std::string::npos) << n;
+  }
+}
+
 }  // namespace
 }  // namespace vantrel::zip
