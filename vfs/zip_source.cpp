@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "zip/zip_writer.h"
 
@@ -24,6 +26,15 @@ bool IsLinkEntry(const zip::TZipHeaderInfo& e) { return S_ISLNK(UnixMode(e)); }
 
 int64_t NanoTime(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+std::mutex& ChoicesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::map<std::string, std::string>& Choices() {
+  static std::map<std::string, std::string> choices;
+  return choices;
 }
 
 class TCollect final : public TDataSink {
@@ -58,6 +69,7 @@ TZipSource::~TZipSource() = default;
 std::unique_ptr<TZipSource> TZipSource::Load(const std::string& archivePath, const std::string& displayRoot,
                                              TPasswordProvider* passwords, TError* err) {
   std::unique_ptr<TZipSource> source(new TZipSource(archivePath, displayRoot, passwords));
+  source->codePage_ = ChosenCodePage(displayRoot);
   if (!source->ReadDirectory(err)) return nullptr;
   return source;
 }
@@ -74,6 +86,7 @@ bool TZipSource::ReadDirectory(TError* err) {
   };
   try {
     zip_->SetZipName(archivePath_);
+    zip_->SetCodePage(codePage_);
     zip_->ReadZip();
   } catch (const std::exception& e) {
     if (err) err->Set(EINVAL, "Cannot read \"" + displayRoot_ + "\": " + e.what());
@@ -119,6 +132,21 @@ bool TZipSource::Refresh(TError* err) {
   zip_->Password = password;
   return true;
 }
+
+bool TZipSource::SetCodePage(const std::string& page, TError* err) {
+  if (page == codePage_) return true;
+  const std::string old = codePage_;
+  const std::string password = zip_ ? zip_->Password : std::string();
+  codePage_ = page;
+  if (!ReadDirectory(err)) {
+    codePage_ = old;
+    ReadDirectory(nullptr);
+  }
+  if (zip_) zip_->Password = password;
+  return codePage_ == page;
+}
+
+std::string TZipSource::CodePageUsed() const { return zip_ ? zip_->CodePageUsed() : std::string(); }
 
 TCapabilities TZipSource::Capabilities() const {
   TCapabilities caps;
@@ -287,6 +315,20 @@ bool TZipSource::ConfirmPassword(int entry, const TProgress& progress, TError* e
 bool TZipSource::Fail(TError* err, int code, const std::string& text) {
   if (err) err->Set(code, text);
   return false;
+}
+
+std::string ChosenCodePage(const std::string& displayRoot) {
+  const std::lock_guard lock(ChoicesMutex());
+  const auto it = Choices().find(displayRoot);
+  return it == Choices().end() ? std::string() : it->second;
+}
+
+void ChooseCodePage(const std::string& displayRoot, const std::string& page) {
+  const std::lock_guard lock(ChoicesMutex());
+  if (page.empty())
+    Choices().erase(displayRoot);
+  else
+    Choices()[displayRoot] = page;
 }
 
 bool IsZipArchive(const std::string& path) {

@@ -62,6 +62,17 @@ class TZipSource final : public TSource {
   // finding.
   int Reads() const { return reads_; }
 
+  // The code page of names stored without Unicode text (zip_names.h): the
+  // page chosen for the archive (ChosenCodePage), else zip::kCodePageAuto.
+  // A change (not remembered as the choice) reads the directory again at
+  // once, the password kept; false with `err` when it cannot be read (the
+  // source then keeps its old page and reading).
+  bool SetCodePage(const std::string& page, TError* err);
+  const std::string& CodePage() const { return codePage_; }
+  // The page automatic found ("CP866"), or the page set; empty when no name
+  // needed one.
+  std::string CodePageUsed() const;
+
  private:
   TZipSource(std::string archivePath, std::string displayRoot, TPasswordProvider* passwords);
   class TProgressUi;
@@ -86,6 +97,7 @@ class TZipSource final : public TSource {
   TPathIndex index_;
   std::string forcedReadOnly_;
   std::string damage_;
+  std::string codePage_;
   bool multiVolume_ = false;
   bool passwordAsked_ = false;
   bool passwordConfirmed_ = false;  // an entry decoded right with it
@@ -99,6 +111,13 @@ class TZipSource final : public TSource {
     int64_t mtimeNs = 0;
   } identity_;
 };
+
+// The code page chosen by hand for the names of the ZIP archive shown as
+// `displayRoot`, for as long as the program runs (empty: automatic). Every
+// source loaded for that archive afterwards reads its names so, whichever
+// thread loads it.
+std::string ChosenCodePage(const std::string& displayRoot);
+void ChooseCodePage(const std::string& displayRoot, const std::string& page);
 
 // Whether the file holds a ZIP archive, by its content (a local header at
 // the start, or an end record near the end): .jar, .docx, .odt, .apk, .epub

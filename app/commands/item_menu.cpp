@@ -2,6 +2,7 @@
 #include "app/commands/item_menu.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
@@ -13,9 +14,11 @@
 #include "app/commands/command_hooks.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
+#include "app/panels/archive_places.h"
 #include "app/panels/panel_navigation.h"
 #include "app/dialogs/propertiesform.h"
 #include "panels/qt/fmpanel.h"
+#include "platform/codepages.h"
 #include "platform/desktop_apps.h"
 #include "platform/file_details.h"
 #include "platform/file_uri.h"
@@ -106,6 +109,42 @@ void CopyPathsToClipboard(const TFMPanel& panel) {
   QApplication::clipboard()->setMimeData(data);
 }
 
+namespace {
+
+// Inside a ZIP archive: the code page its names are read in, as the ZIP
+// window offers it; a choice lists the archive again at once.
+void AddCodePageMenu(QMenu& menu, TFMPanel& panel) {
+  std::string chosen, used;
+  if (!PanelCodePage(panel, chosen, used)) return;
+  QMenu* pages = menu.addMenu(QStringLiteral("Code page"));
+  pages->setObjectName(QStringLiteral("ItemCodePage"));
+  auto* group = new QActionGroup(pages);
+  std::vector<std::string> all{"", "UTF-8"};
+  for (const std::string& page : platform::NameCodePages()) all.push_back(page);
+  QPointer<TFMPanel> p(&panel);
+  for (const std::string& page : all) {
+    QString text = QString::fromStdString(page);
+    if (page.empty())
+      text = chosen.empty() && !used.empty() ? QStringLiteral("Automatic (%1)").arg(QString::fromStdString(used))
+                                             : QStringLiteral("Automatic");
+    QAction* action = pages->addAction(text);
+    action->setObjectName(QStringLiteral("ItemCodePage") +
+                          (page.empty() ? QStringLiteral("Auto") : QString::fromStdString(page)));
+    action->setCheckable(true);
+    action->setChecked(page == chosen);
+    group->addAction(action);
+    if (page.empty()) pages->addSeparator();
+    QObject::connect(action, &QAction::triggered, &panel, [p, page] {
+      if (p == nullptr) return;
+      std::string error;
+      if (!SetPanelCodePage(*p, page, &error))
+        ShowMessage(p, MessageKind::Error, QLatin1String(kDialogCaption), Shown(error));
+    });
+  }
+}
+
+}  // namespace
+
 std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   const TFileEntry* current = panel.CurrentEntry();
   if (current == nullptr) return nullptr;
@@ -137,6 +176,8 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->show();
   };
+  // The archive's code page is the place's, so ".." inside one offers it too.
+  if (current->IsDotDot()) AddCodePageMenu(*menu, panel);
 
   const std::string dir = panel.Directory();
   const bool inArchive = panel.Model().InSource();
@@ -183,6 +224,7 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
         [f, path](TFMPanel&) { NavHooks().OpenZipWindow(*f, path); });
     command("ItemUnpack", QStringLiteral("Unpack from .ZIP\tAlt+F9"), "mnuFileUnpack");
   }
+  AddCodePageMenu(*menu, panel);
   menu->addSeparator();
   if (entry.IsDirectory()) command("ItemSize", QStringLiteral("Calculate size\tCtrl+G"), "mnuCmndDirSize");
   add("ItemCopyPath", marked == 0   ? QStringLiteral("Copy path")

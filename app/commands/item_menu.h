@@ -7,7 +7,9 @@
 // .ZIP (on .zip files), Calculate size (directories), Copy path and
 // Properties. With marked entries, the commands that work on marked entries
 // say how many and work on them, as the main commands do. On ".." the menu
-// holds only Properties of the panel's directory.
+// holds only Properties of the panel's directory. Inside a ZIP archive, every
+// entry's menu (".." too) has "Code page", the page the archive's names are
+// read in.
 #pragma once
 
 #include <memory>

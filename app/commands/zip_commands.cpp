@@ -36,6 +36,7 @@
 #include "zip/ui/zip_dialogs.h"
 #include "zip/ui/zip_qt_ui.h"
 #include "zip/ui/zippanel.h"
+#include "vfs/zip_source.h"
 #include "zip/zip_writer.h"
 
 namespace vantrel::app {
@@ -279,6 +280,7 @@ void PackButtonClick(TZipCommands& c) {
   }
 
   bool packedAll = false;
+  w.SetCodePage(vfs::ChosenCodePage(archive));
   if (Attempt([&] { w.SetZipName(archive); })) {
     w.SetFilesList(files);
     w.SetRootDir(source->Directory());
@@ -291,6 +293,8 @@ void PackButtonClick(TZipCommands& c) {
     w.ZipAction = action;
     w.Encryption = encrypt ? zip::TZipEncryption::Aes256 : zip::TZipEncryption::None;
     w.Password = encrypt ? c.packForm_->Password() : std::string();
+    // Without exact times the entries are as the DOS time alone gives them.
+    w.ExtraTimes = c.packForm_->ExactTimes();
     TLeftOut leftOut;
     // Reason 1 (a name already added in this run) is no failure.
     w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
@@ -320,6 +324,7 @@ void PackButtonClick(TZipCommands& c) {
     w.OnLeftOut = nullptr;
     w.AddDirEntriesOnRecurse = false;
     w.WriteEmptyArchive = true;
+    w.ExtraTimes = true;
     // A failed run must not leave its list for the next one.
     w.SetFilesList({});
     w.Encryption = zip::TZipEncryption::None;
@@ -478,6 +483,8 @@ bool RunExtraction(TZipCommands& c, const TExtraction& x) {
     passwords.Ask(sender, index, password);
   };
   bool ran = false;
+  // The names as the ZIP window and the panel show them.
+  w.SetCodePage(vfs::ChosenCodePage(x.archive));
   if (Attempt([&] {
         w.SetZipName(x.archive);
         w.SetDestDir(x.dest);
@@ -561,6 +568,7 @@ bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
   if (c.running_) return false;
   TFMPanel* panel = form.ActivePanel();
   const std::string archive = Absolute(archivePath);
+  c.writer_.SetCodePage(vfs::ChosenCodePage(archive));
   if (!Attempt([&] { c.zipPanel_->Load(c.writer_, archive, Text(LastComponent(archivePath))); }))
     return false;
   // A damaged archive is shown only when the user wants what could be read.
@@ -600,6 +608,7 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
   const std::string dest = Absolute(zipui::TextToPath(typed, proposed));
 
   zip::TZipWriter repairer(&c.ui_);
+  repairer.SetCodePage(vfs::ChosenCodePage(archive));
   repairer.OnFilePercentDone = c.writer_.OnFilePercentDone;
   repairer.OnTotalPercentDone = c.writer_.OnTotalPercentDone;
   TLeftOut leftOut;
@@ -672,6 +681,8 @@ void InstallZipCommands(TMainForm& form) {
     UnpackArchive(cp->form_, cp->zipWindowArchive_, false, request);
   });
   c.zipPanel_->SetViewHandler([cp](const std::string& path) { ViewZipEntry(*cp, path); });
+  c.zipPanel_->SetCodePageHandler(
+      [cp](const std::string& page) { vfs::ChooseCodePage(cp->zipWindowArchive_, page); });
   c.packForm_->SetPackHandler([cp] { PackButtonClick(*cp); });
   c.zipPanel_->SetRepairHandler([cp] { RepairArchive(cp->form_, cp->zipWindowArchive_); });
 

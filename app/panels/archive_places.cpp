@@ -407,6 +407,34 @@ void InstallArchivePlaces(vfs::TPasswordProvider* passwords) {
   });
 }
 
+bool SetPanelCodePage(panels::TFMPanel& panel, const std::string& page, std::string* error) {
+  const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(panel);
+  auto* zip = dynamic_cast<vfs::TZipSource*>(source.get());
+  if (zip == nullptr) {
+    if (error) *error = "The panel shows no ZIP archive";
+    return false;
+  }
+  vfs::TError err;
+  if (!zip->SetCodePage(page, &err)) {
+    if (error) *error = err.text;
+    return false;
+  }
+  vfs::ChooseCodePage(zip->Root(), page);
+  // A place whose name belonged to the old reading is gone: the panel then
+  // shows the archive's root.
+  panel.Reread();
+  return true;
+}
+
+bool PanelCodePage(const panels::TFMPanel& panel, std::string& chosen, std::string& used) {
+  const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(panel);
+  const auto* zip = dynamic_cast<const vfs::TZipSource*>(source.get());
+  if (zip == nullptr) return false;
+  chosen = zip->CodePage();
+  used = zip->CodePageUsed();
+  return true;
+}
+
 std::shared_ptr<vfs::TSource> ArchiveSourceOf(const panels::TFMPanel& panel) {
   const auto* places = dynamic_cast<const TArchivePlaces*>(panel.Model().Source().get());
   return places != nullptr ? places->Source() : nullptr;

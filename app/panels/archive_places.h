@@ -60,6 +60,18 @@ vfs::TPasswordProvider& ArchivePasswords();
 inline constexpr int kArchiveCheckMs = 500;
 void FollowArchiveChanges(panels::TFMPanel& panel);
 
+// Reads the names of the ZIP archive `panel` shows again in `page` (empty:
+// automatic), remembers the choice (vfs::ChooseCodePage: the ZIP window and
+// every later reading of the archive use it too) and lists the panel again (at the
+// archive's root when its place no longer exists under the new names).
+// False, saying why, when the panel shows no ZIP archive of its own or the
+// archive cannot be read.
+bool SetPanelCodePage(panels::TFMPanel& panel, const std::string& page, std::string* error);
+// The page the panel's ZIP archive is read in: the choice ("" automatic) and
+// the page automatic found ("CP866"; empty when no name needed one); false
+// when the panel shows no ZIP archive.
+bool PanelCodePage(const panels::TFMPanel& panel, std::string& chosen, std::string& used);
+
 // Writes the entry `inner` of `source` into the new file `target` (made
 // for the user only); false with `error` when it cannot be read (a cancelled
 // password question leaves `error` empty) and no file is left.

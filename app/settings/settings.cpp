@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QString>
 
+#include "app/commands/zip_commands.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
 #include "panels/qt/fmpanel.h"
@@ -15,6 +16,7 @@
 #include "platform/ini.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "zip/ui/packform.h"
 
 namespace vantrel::app {
 
@@ -180,6 +182,8 @@ void WriteEverything(TSettingsWriter& out, const TMainForm& form) {
   out.Integer(kGeneral, "KeyBar", form.KeyBarShown() ? 1 : 0);
   out.Integer(kGeneral, "ClickMarks", form.ClickMarks() ? 1 : 0);
   out.Integer(kGeneral, "ZipWindowOnEnter", form.ZipWindowOnEnter() ? 1 : 0);
+  const auto* pack = form.findChild<zipui::TPackForm*>(QStringLiteral("PackForm"));
+  out.Integer(kGeneral, "StoreExactTimes", pack == nullptr || pack->ExactTimes() ? 1 : 0);
 
   WriteFont(out, left);
   WriteColors(out, left);
@@ -231,6 +235,7 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
   form.SetKeyBarShown(ini.ReadInteger(kGeneral, "KeyBar", 1) != 0);
   form.SetClickMarks(ini.ReadInteger(kGeneral, "ClickMarks", 0) != 0);
   form.SetZipWindowOnEnter(ini.ReadInteger(kGeneral, "ZipWindowOnEnter", 0) != 0);
+  PackForm(form).SetExactTimes(ini.ReadInteger(kGeneral, "StoreExactTimes", 1) != 0);
 
   // The right side's default is taken only after the left side was entered,
   // so a missing RightPath shows the left panel's directory.

@@ -3,7 +3,8 @@ its ticked extraction to the other panel, F3 on an entry, an AES-encrypted
 archive's password, Info-ZIP's split
 archive unpacked (Alt+F9) from its last volume, and a damaged archive that is
 shown only when the user wants what could be read, repaired into a new
-archive, and left alone by Pack (Alt+F5)."""
+archive, and left alone by Pack (Alt+F5); a Russian DOS archive whose names
+the Code page menu reads in CP866, extracted under those names."""
 
 import os
 import subprocess
@@ -110,3 +111,35 @@ def scenario_damaged_archive_is_asked_about_repaired_and_not_written(s):
     s.answer(DIALOG_CAPTION, "Return")  # and the Pack window closes too
     expect(s.read("right/archive.zip", binary=True) == before, "the damaged archive keeps every byte")
     s.expect_panel_keys(s.left, "Tab back to the left panel, and after Pack")
+
+
+def russian(s):
+    """left/ru.zip: "Привет.txt" and "Мир/Дом.txt" in CP866 without the UTF-8
+    flag, as a DOS archiver writes them (Python writes ASCII stand-ins of the
+    same length, then the bytes take their places). Enter opens the ZIP window."""
+    s.settings["GENERAL"]["ZipWindowOnEnter"] = "1"
+    names = ["Привет.txt".encode("cp866"), "Мир/Дом.txt".encode("cp866")]
+    stand = [b"Z" * (len(n) - 3) + b"Q%dQ" % i for i, n in enumerate(names)]
+    data = open(s.make_zip("left/ru.zip", {n.decode(): "data %d\n" % i for i, n in enumerate(stand)}), "rb").read()
+    for old, new in zip(stand, names):
+        data = data.replace(old, new)
+    s.write("left/ru.zip", data)
+
+
+@prepare(russian)
+def scenario_code_page_menu_then_the_next_key(s):
+    # F9, Right: the Code page menu on Automatic; then UTF-8, CP437, CP850,
+    # CP866. After the choice the list has the keys again (the cursor stays
+    # on its entry): Ctrl+Home goes to the first row, Space ticks it, Alt+F9
+    # extracts it to the other panel under its name there.
+    for downs, first, data in ((2, "Åα¿óÑΓ.txt", "data 0\n"),  # CP437: what a DOS reading would show
+                               (4, "Мир/Дом.txt", "data 1\n")):  # CP866: the names meant
+        open_zip_window(s, "ru.zip")
+        s.menu(1, *(["Down"] * downs), "Return")
+        s.key("ctrl+Home", "space", "alt+F9")
+        s.answer(DIALOG_CAPTION, "Return")
+        s.wait_exists("right/" + first, what=f"the ticked entry as {first}")
+        s.wait_no_window("ZIP - ru.zip", "the ZIP window closes after extracting")
+        expect(s.read("right/" + first) == data, f"{first} holds its entry's bytes")
+        s.expect_panel_keys(s.left, f"after the code page and extracting {first}")
+    expect(not s.exists("right/Привет.txt"), "only the ticked entries")

@@ -78,7 +78,7 @@ class MainFormTest : public QObject {
     QVERIFY(!form.isVisible());
     QCOMPARE(KeysOf(f_->Section("GENERAL")), QStringList({"Editor", "Viewer", "LeftPath", "RightPath", "Top", "Left",
                                                          "Width", "Height", "LeftWidth", "LeftShare", "LanguageFile",
-                                                         "KeyBar", "ClickMarks", "ZipWindowOnEnter"}));
+                                                         "KeyBar", "ClickMarks", "ZipWindowOnEnter", "StoreExactTimes"}));
     for (const QString& line : {QStringLiteral("Editor=notepad.exe"), "LeftPath=" + Q(f_->startDir),
                                 QStringLiteral("Top=20"), QStringLiteral("Width=%1").arg(form.width()),
                                 QStringLiteral("LeftWidth=%1").arg(form.width() / 2)})

@@ -386,11 +386,11 @@ class OptionsTest : public QObject {
       const char* free;
       const char* buttons;
     } cases[] = {
-        {"German.lng", "Name;Erw.;Größe;Datum;Zeit", "Dateiname;Größe;Pfad", "Verschlüsseln (AES-256)",
+        {"German.lng", "Name;Erw.;Größe;Datum;Zeit", "Dateiname;Größe;Pfad;Geändert", "Verschlüsseln (AES-256)",
          "[..]:  VERZEICHNIS", " frei", "&Ja|Abbrechen"},
-        {"Russian.lng", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь", "Зашифровать (AES-256)",
+        {"Russian.lng", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь;Изменён", "Зашифровать (AES-256)",
          "[..]:  КАТАЛОГ", "свободно ", "&Да|Отмена"},
-        {"", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь", "Зашифровать (AES-256)",
+        {"", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь;Изменён", "Зашифровать (AES-256)",
          "[..]:  DIRECTORY", " free", "&Yes|Cancel"},
     };
     for (const auto& c : cases) {
@@ -419,7 +419,7 @@ class OptionsTest : public QObject {
   // has choices.
   void shippedFilesAreComplete() {
     const QStringList& paths = app::TranslatedProperties();
-    QCOMPARE(paths.size(), 134);
+    QCOMPARE(paths.size(), 136);
     std::vector<std::string> keys, english;
     for (const QString& path : paths) keys.push_back(path.toStdString());
     for (int i = 0; i < app::kMessageCount; ++i) english.emplace_back(app::EnglishMessage(static_cast<TMsg>(i)));

@@ -13,8 +13,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QMenu>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTableView>
+
+#include <cstdlib>
+#include <ctime>
 
 #include <filesystem>
 
@@ -55,6 +60,45 @@ bool PyZip(const std::string& path, const char* body) {
                                              QLatin1String(body) + QStringLiteral("\nz.close()\n"),
                                          Q(path)}) == 0;
 }
+
+// An archive whose entries have the names given as "encoding:text" (the
+// bytes of text in that Python codec), stored without the UTF-8 flag, as DOS
+// and Windows archivers write them: Python writes ASCII stand-ins of the same
+// length, which are then replaced by the bytes.
+bool RawNamesZip(const std::string& path, const QStringList& names) {
+  QStringList args{QStringLiteral("-c"), QStringLiteral(
+      "import sys, zipfile\n"
+      "path = sys.argv[1]\n"
+      "names = [a.partition(':')[2].encode(a.partition(':')[0]) for a in sys.argv[2:]]\n"
+      "stand = [('Q%dQ' % i).rjust(len(n), 'Z').encode() for i, n in enumerate(names)]\n"
+      "with zipfile.ZipFile(path, 'w') as z:\n"
+      "  for i, s in enumerate(stand): z.writestr(s.decode(), 'data %d' % i)\n"
+      "data = open(path, 'rb').read()\n"
+      "for s, n in zip(stand, names):\n"
+      "  assert data.count(s) == 2\n"
+      "  data = data.replace(s, n)\n"
+      "open(path, 'wb').write(data)\n"), Q(path)};
+  args << names;
+  return Run(QStringLiteral("python3"), args) == 0;
+}
+
+// The process's time zone for one test.
+class TZone {
+ public:
+  explicit TZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old, had_ = true;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~TZone() {
+    if (had_) ::setenv("TZ", saved_.c_str(), 1); else ::unsetenv("TZ");
+    ::tzset();
+  }
+
+ private:
+  std::string saved_;
+  bool had_ = false;
+};
 
 bool ArchiveTestsOk(const std::string& path) {
   QString out;
@@ -433,6 +477,140 @@ class ZipUiTest : public QObject {
     QCOMPARE(g_dialogs, 0);
   }
 
+
+  // ------------------------------------------------------------ names, times, stubs
+
+  // Names in a DOS code page: the menu reads them in the page chosen at
+  // once (ticks stay on their entries), extraction writes what is shown, and
+  // the choice holds for the archive the next time the window opens.
+  void codePageMenuReShowsTheNamesAndExtractsThem() {
+    QVERIFY(RawNamesZip(Archive(), {QStringLiteral("cp866:Привет.txt"), QStringLiteral("cp866:Мир/Дом.txt")}));
+    const auto names = [](TZIPpanel& w) {
+      QStringList rows;
+      for (int r = 0; r < w.Model()->rowCount(); ++r)
+        rows << w.Model()->index(r, 2).data().toString() + w.Model()->index(r, 0).data().toString() +
+                    (w.Model()->Checked(r) ? QStringLiteral("+") : QString());
+      return rows;
+    };
+    const struct {
+      const char* page;
+      QStringList rows;  // path + name, "+" when ticked
+    } steps[] = {
+        {"CP866", {"Мир/Дом.txt", "Привет.txt+"}},
+        {"CP437", {"Åα¿óÑΓ.txt+", "î¿α/ä«¼.txt"}},
+        {"KOI8-R", {"▄╗Ю/└╝╛.txt", "▐Ю╗╒╔Б.txt+"}},
+        {"CP866", {"Мир/Дом.txt", "Привет.txt+"}},
+    };
+    Script().inputs.push_back(Q(out_));
+    QVERIFY(OpenWindow([&](TZIPpanel& w) {
+      QMenu* menu = w.CodePageMenu();
+      if (menu == nullptr || menu->title() != QStringLiteral("Code page")) return -1;
+      // Automatic first, checked, naming what it found; then every page.
+      QAction* automatic = w.CodePageAction("");
+      if (!automatic->isChecked() || !automatic->text().startsWith(QStringLiteral("Automatic ("))) return -2;
+      for (const char* page : {"UTF-8", "CP437", "CP850", "CP866", "CP1251", "CP1252", "KOI8-R", "CP932", "CP936",
+                               "CP949", "CP950"})
+        if (w.CodePageAction(page) == nullptr || !menu->actions().contains(w.CodePageAction(page))) return -3;
+      // The Cyrillic entry ticked whatever it is called.
+      for (int r = 0; r < w.Model()->rowCount(); ++r)
+        if (w.Model()->Path(r).empty()) w.Model()->SetChecked(r, true);
+      for (const auto& step : steps) {
+        w.CodePageAction(step.page)->trigger();
+        if (names(w) != step.rows) {
+          qWarning("%s: %s", step.page, qPrintable(names(w).join(QLatin1Char('|'))));
+          return -4;
+        }
+        if (!w.CodePageAction(step.page)->isChecked() || w.CodePageAction("")->text() != QStringLiteral("Automatic"))
+          return -5;
+      }
+      w.ExtractSelectedFiles()->trigger();
+      return w.result();
+    }));
+    QCOMPARE(FilesUnder(out_), QStringList({"Привет.txt"}));
+    QCOMPARE(ReadText(out_ + "/Привет.txt"), QStringLiteral("data 0"));
+    // Opened again: the page chosen is still the archive's; Automatic forgets it.
+    QStringList again;
+    QVERIFY(OpenWindow([&](TZIPpanel& w) {
+      again << (w.CodePageAction("CP866")->isChecked() ? QStringLiteral("CP866") : QStringLiteral("?"));
+      again << names(w);
+      w.CodePageAction("")->trigger();
+      again << (w.CodePageAction("")->isChecked() ? QStringLiteral("auto") : QStringLiteral("?"));
+      return int(QDialog::Rejected);
+    }));
+    QCOMPARE(again, QStringList({"CP866", "Мир/Дом.txt", "Привет.txt", "auto"}));
+    QVERIFY(ShownMessages().empty());
+  }
+
+  // An archive that went away while its window is open: a new page cannot
+  // read it; the list empties and the status bar says why.
+  void codePageOfAnArchiveThatWentAway() {
+    QString status;
+    int rows = -1;
+    QVERIFY(OpenWindow([&](TZIPpanel& w) {
+      if (w.Model()->rowCount() != 2) return -1;
+      QFile::remove(Q(Archive()));
+      w.CodePageAction("CP866")->trigger();
+      status = w.findChild<QStatusBar*>(QStringLiteral("StatusBar"))->currentMessage();
+      rows = w.Model()->rowCount();
+      return int(QDialog::Rejected);
+    }));
+    QCOMPARE(rows, 0);
+    QVERIFY2(!status.isEmpty(), "the reason is shown");
+    QVERIFY(ShownMessages().empty());
+  }
+
+  // The Modified column: the exact time of the NTFS or extended timestamp
+  // field in local time (here UTC+8), else the DOS time as stored.
+  void modifiedColumnShowsTheExactTimeInLocalTime() {
+    const TZone zone("Asia/Shanghai");
+    QVERIFY(PyZip(Archive(),
+                  "import struct\n"
+                  "t = 1614834367\n"  // 2021-03-04 05:06:07 UTC
+                  "ft = t * 10**7 + 116444736000000000\n"
+                  "for name, extra in (('ut.txt', struct.pack('<HHBI', 0x5455, 5, 1, t)),\n"
+                  "                    ('ntfs.txt', struct.pack('<HHIHHQQQ', 10, 32, 0, 1, 24, ft, ft, ft)),\n"
+                  "                    ('dos.txt', b'')):\n"
+                  "  i = zipfile.ZipInfo(name, (1993, 7, 15, 12, 0, 2))\n"
+                  "  i.extra = extra\n"
+                  "  z.writestr(i, name)"));
+    QStringList rows;
+    QVERIFY(OpenWindow([&](TZIPpanel& w) {
+      const QAbstractItemModel* m = w.ListView()->model();
+      rows << m->headerData(3, Qt::Horizontal).toString();
+      for (int r = 0; r < m->rowCount(); ++r)
+        rows << m->index(r, 0).data().toString() + " " + m->index(r, 3).data().toString();
+      return int(QDialog::Rejected);
+    }));
+    QCOMPARE(rows, QStringList({"Modified", "dos.txt 15.07.1993 12:00:02", "ntfs.txt 04.03.2021 13:06:07",
+                                "ut.txt 04.03.2021 13:06:07"}));
+  }
+
+  // A self-extracting archive: read whole, its stub said in the status bar,
+  // never called damaged, extracted as any other.
+  void selfExtractingArchiveSaysItsStubAndIsNotDamaged() {
+    const QByteArray body = Bytes(Archive());
+    QFile f(Q(Archive()));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("MZ") + QByteArray(4998, '\x90') + body);
+    f.close();
+    QString status, title;
+    int rows = -1;
+    Script().inputs.push_back(Q(out_));
+    QVERIFY(OpenWindow([&](TZIPpanel& w) {
+      status = w.findChild<QStatusBar*>(QStringLiteral("StatusBar"))->currentMessage();
+      title = w.windowTitle();
+      rows = w.Model()->rowCount();
+      if (!w.Damage().isEmpty() || w.RepairArchive()->isVisible()) return -1;
+      w.ExtractFiles()->trigger();
+      return w.result();
+    }));
+    QCOMPARE(status, QStringLiteral("5000 bytes before the archive (self-extracting stub)"));
+    QCOMPARE(title, QStringLiteral("ZIP - ARCHIVE.ZIP"));
+    QCOMPARE(rows, 2);
+    QVERIFY(ShownMessages().empty());  // no "This archive is damaged" question
+    QCOMPARE(FilesUnder(out_), QStringList({"b.txt", "docs/a.txt"}));
+  }
+
   // ------------------------------------------------------------ pack
 
   // What Pack writes relative to the source, Extract all gives back.
@@ -502,6 +680,54 @@ class ZipUiTest : public QObject {
     QCOMPARE(Script().Texts().value(0),
              QStringLiteral("Nothing to pack: the selection holds no files or directories. No archive was written."));
     QVERIFY(!Exists(f_->Path("none.zip")));
+  }
+
+  // "Store exact times": on by default, new entries carry the extended
+  // timestamp (UTC) in both records; off, the records have no extra field,
+  // as the engine writes them without times. Kept in the settings file.
+  void storeExactTimesSettingDecidesTheExtraField() {
+    QVERIFY(Pack().ExactTimesCheck()->isChecked());
+    const QString extras = QStringLiteral(
+        "import sys, zipfile, struct\n"
+        "z = zipfile.ZipFile(sys.argv[1])\n"
+        "for i in z.infolist():\n"
+        "  z.fp.seek(i.header_offset + 28)\n"
+        "  (n,) = struct.unpack('<H', z.fp.read(2))\n"
+        "  print(i.filename, i.extra.hex(), n)\n");
+    const struct {
+      bool exact;
+      const char* archive;
+      int extraLength;  // of the UT field, in both records
+    } cases[] = {{true, "exact.zip", 9}, {false, "dos.zip", 0}};
+    for (const auto& c : cases) {
+      Pack().SetExactTimes(c.exact);
+      MarkInSrc({"b.txt"});
+      const std::string archive = f_->Path(c.archive);
+      PackWith(archive, 0, 6);
+      QVERIFY(ArchiveTestsOk(archive));
+      QString out;
+      QCOMPARE(Run(QStringLiteral("python3"), {QStringLiteral("-c"), extras, Q(archive)}, &out), 0);
+      const QStringList f = out.trimmed().split(QLatin1Char(' '));
+      QCOMPARE(f.size(), 3);
+      QCOMPARE(f[0], QStringLiteral("b.txt"));
+      QCOMPARE(f[1].size() / 2, c.extraLength);  // central
+      QCOMPARE(f[2].toInt(), c.extraLength);      // local
+      if (c.exact) {
+        // The field holds the file's time, UTC seconds.
+        QVERIFY2(f[1].startsWith(QStringLiteral("5554050001")), qPrintable(f[1]));
+        const QByteArray le = QByteArray::fromHex(f[1].mid(10).toLatin1());
+        const qint64 stored = quint8(le[0]) | quint8(le[1]) << 8 | quint8(le[2]) << 16 | qint64(quint8(le[3])) << 24;
+        QCOMPARE(stored, QFileInfo(Q(f_->left + "/src/b.txt")).lastModified().toSecsSinceEpoch());
+      }
+    }
+    // Kept for the next start, off as left.
+    QVERIFY(f_->Restart());
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("StoreExactTimes=0")));
+    QVERIFY(!Pack().ExactTimesCheck()->isChecked());
+    Pack().SetExactTimes(true);
+    QVERIFY(f_->Restart());
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("StoreExactTimes=1")));
+    QVERIFY(Pack().ExactTimesCheck()->isChecked());
   }
 
   void packWithOnlyOlderTwiceKeepsEntries() {

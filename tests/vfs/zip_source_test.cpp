@@ -27,6 +27,74 @@ std::unique_ptr<TZipSource> LoadOk(const std::string& path, TPasswordProvider* p
   return source;
 }
 
+TEST(ZipSource, ACodePageChosenReadsTheNamesAgainAtOnce) {
+  // CP866 bytes, no UTF-8 flag: "Привет.txt" and "Мир/Дом.txt".
+  const std::string hello = "\x8f\xe0\xa8\xa2\xa5\xe2.txt", home = "\x8c\xa8\xe0/\x84\xae\xac.txt";
+  TempDir t;
+  MakeZip(t / "ru.zip", {{hello, "hello"}, {home, "home", true}});
+  auto z = LoadOk(t / "ru.zip");
+  ASSERT_TRUE(z);
+  EXPECT_EQ(z->CodePage(), "");
+  EXPECT_FALSE(z->CodePageUsed().empty());
+  const std::vector<std::string> automatic = test::ListNames(*z, "");
+  ASSERT_EQ(automatic.size(), 2u);
+  std::string automaticHome;  // the path of the entry inside the directory
+  for (const std::string& n : automatic)
+    if (n.back() == '/') automaticHome = n + test::ListNames(*z, n.substr(0, n.size() - 1)).at(0);
+  const struct {
+    const char* page;
+    std::vector<std::string> root;
+    std::string homePath;  // the second entry under this page's names
+  } cases[] = {
+      {"CP437", {"\xc3\x85\xce\xb1\xc2\xbf\xc3\xb3\xc3\x91\xce\x93.txt", "\xc3\xae\xc2\xbf\xce\xb1/"},
+       "\xc3\xae\xc2\xbf\xce\xb1/\xc3\xa4\xc2\xab\xc2\xbc.txt"},
+      {"CP866", {"\xd0\x9c\xd0\xb8\xd1\x80/", "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82.txt"},
+       "\xd0\x9c\xd0\xb8\xd1\x80/\xd0\x94\xd0\xbe\xd0\xbc.txt"},
+      // Automatic again: the names of the first reading.
+      {"", automatic, automaticHome},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.page);
+    const int reads = z->Reads();
+    TError err;
+    ASSERT_TRUE(z->SetCodePage(c.page, &err)) << err.text;
+    EXPECT_EQ(z->Reads(), reads + 1);
+    EXPECT_EQ(z->CodePage(), c.page);
+    EXPECT_EQ(test::ListNames(*z, ""), c.root);
+    EXPECT_EQ(test::ReadAll(*z, c.homePath), "home");
+    // The same page again reads nothing.
+    ASSERT_TRUE(z->SetCodePage(c.page, &err));
+    EXPECT_EQ(z->Reads(), reads + 1);
+  }
+  // A file that went away: the old reading stays, and says why.
+  ASSERT_TRUE(z->SetCodePage("CP866", nullptr));
+  ASSERT_EQ(::unlink((t / "ru.zip").c_str()), 0);
+  TError err;
+  EXPECT_FALSE(z->SetCodePage("CP437", &err));
+  EXPECT_FALSE(err.text.empty());
+  EXPECT_EQ(z->CodePage(), "CP866");
+
+  // A page chosen for an archive: every source loaded for it afterwards reads
+  // its names so at once (a job's reader too), until Automatic is chosen.
+  MakeZip(t / "again.zip", {{hello, "hello"}, {home, "home", true}});
+  const struct {
+    const char* chosen;
+    std::string hello;
+  } loads[] = {{"CP437", "\xc3\x85\xce\xb1\xc2\xbf\xc3\xb3\xc3\x91\xce\x93.txt"},
+               {"CP866", "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82.txt"},
+               {"", automatic[0].back() == '/' ? automatic[1] : automatic[0]}};
+  for (const auto& l : loads) {
+    SCOPED_TRACE(l.chosen);
+    ChooseCodePage(t / "again.zip", l.chosen);
+    EXPECT_EQ(ChosenCodePage(t / "again.zip"), l.chosen);
+    auto again = LoadOk(t / "again.zip");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->Reads(), 1);
+    EXPECT_EQ(again->CodePage(), l.chosen);
+    EXPECT_EQ(test::ReadAll(*again, l.hello), "hello");
+  }
+}
+
 TEST(ZipSource, ListsWhatInfoZipPacked) {
   VANTREL_NEED_TOOL("zip");
   TempDir t;

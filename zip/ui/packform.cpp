@@ -74,6 +74,12 @@ TPackForm::TPackForm(QWidget* parent)
     if (on) passwordEdit_->setFocus();
   });
 
+  exactTimesCheck_ = new QCheckBox(QStringLiteral("Store exact times"), this);
+  exactTimesCheck_->setObjectName(QStringLiteral("ExactTimesCheck"));
+  exactTimesCheck_->setToolTip(
+      QStringLiteral("Each new entry also carries its modification time in UTC, to the second"));
+  exactTimesCheck_->setChecked(true);
+
   packButton_ = new QPushButton(QStringLiteral("Pack"), this);
   packButton_->setObjectName(QStringLiteral("PackButton"));
   packButton_->setDefault(true);
@@ -94,6 +100,7 @@ TPackForm::TPackForm(QWidget* parent)
   auto* left = new QVBoxLayout;
   left->addWidget(options);
   left->addLayout(levelRow);
+  left->addWidget(exactTimesCheck_);
   left->addWidget(encryptCheck_);
   left->addLayout(passwordRow);
   auto* buttons = new QVBoxLayout;
@@ -149,6 +156,10 @@ std::string TPackForm::Password() const {
 }
 
 void TPackForm::ForgetPassword() { passwordEdit_->clear(); }
+
+bool TPackForm::ExactTimes() const { return exactTimesCheck_->isChecked(); }
+
+void TPackForm::SetExactTimes(bool on) { exactTimesCheck_->setChecked(on); }
 
 void TPackForm::showEvent(QShowEvent* event) {
   // The form's size, or more where the texts need it (a translation's

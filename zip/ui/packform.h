@@ -1,7 +1,9 @@
 // packform.h - TPackForm, the dialog that asks where and how to pack the
 // chosen entries: the archive's path, whether to overwrite all entries or
 // only older ones, the compression level (1 fastest to 9 best), and whether
-// to encrypt the new entries with AES-256 under a password.
+// to encrypt the new entries with AES-256 under a password, and whether new
+// entries carry their exact modification time (in UTC, beside the DOS time
+// every entry has) so that another time zone restores the same instant.
 //
 // The dialog keeps its choices between uses; only the path is proposed anew
 // each time it is shown, and the password is forgotten after every pack. Pack hands over to the program's pack handler, which
@@ -46,12 +48,16 @@ class TPackForm : public QDialog {
   std::string Password() const;
   // Empties the password field.
   void ForgetPassword();
+  // "Store exact times" (on by default; kept in the settings file).
+  bool ExactTimes() const;
+  void SetExactTimes(bool on);
 
   void SetPackHandler(std::function<void()> handler) { pack_ = std::move(handler); }
 
   QLineEdit* PathEdit() const { return pathEdit_; }
   QSpinBox* LevelSpin() const { return levelSpin_; }
   QCheckBox* EncryptCheck() const { return encryptCheck_; }
+  QCheckBox* ExactTimesCheck() const { return exactTimesCheck_; }
   QLineEdit* PasswordEdit() const { return passwordEdit_; }
   QRadioButton* OptionButton(int index) const { return index == 0 ? overwriteAll_ : overwriteOlder_; }
   QPushButton* PackButton() const { return packButton_; }
@@ -69,6 +75,7 @@ class TPackForm : public QDialog {
   QRadioButton* overwriteOlder_;
   QSpinBox* levelSpin_;
   QCheckBox* encryptCheck_;
+  QCheckBox* exactTimesCheck_;
   QLineEdit* passwordEdit_;
   QPushButton* packButton_;
   QPushButton* cancelButton_;

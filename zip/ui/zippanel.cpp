@@ -2,8 +2,10 @@
 #include "zip/ui/zippanel.h"
 
 #include <algorithm>
+#include <exception>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,6 +20,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "platform/codepages.h"
+#include "platform/fs.h"
 #include "platform/qt/help.h"
 #include "platform/qt/icons.h"
 #include "platform/qt/volumes.h"
@@ -48,6 +52,17 @@ int CompareFolded(std::string_view a, std::string_view b) {
 QString Visible(std::string_view bytes) {
   const std::string shown = platform::VisibleName(bytes);
   return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+}
+
+QString LocalTimeText(int64_t unixSeconds) {
+  const platform::LocalTime t = platform::ToLocalTime(platform::FileTimeFromUnix(unixSeconds, 0));
+  return QStringLiteral("%1.%2.%3 %4:%5:%6")
+      .arg(t.day, 2, 10, QLatin1Char('0'))
+      .arg(t.month, 2, 10, QLatin1Char('0'))
+      .arg(t.year)
+      .arg(t.hour, 2, 10, QLatin1Char('0'))
+      .arg(t.minute, 2, 10, QLatin1Char('0'))
+      .arg(t.second, 2, 10, QLatin1Char('0'));
 }
 
 // ---------------------------------------------------------------------------
@@ -91,6 +106,14 @@ uint64_t TZipEntryModel::Size(int row) const {
   return EntryAt(row) ? reader_->UncompressedSize(static_cast<int>(rows_[static_cast<size_t>(row)])) : 0;
 }
 
+int64_t TZipEntryModel::Modified(int row) const {
+  return EntryAt(row) ? static_cast<int64_t>(reader_->DateTime(EntryIndex(row))) : 0;
+}
+
+int TZipEntryModel::EntryIndex(int row) const {
+  return EntryAt(row) ? static_cast<int>(rows_[static_cast<size_t>(row)]) : -1;
+}
+
 bool TZipEntryModel::Checked(int row) const {
   return row >= 0 && row < static_cast<int>(checked_.size()) && checked_[static_cast<size_t>(row)];
 }
@@ -113,7 +136,7 @@ int TZipEntryModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
 
-int TZipEntryModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+int TZipEntryModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 4; }
 
 QVariant TZipEntryModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || EntryAt(index.row()) == nullptr) return {};
@@ -124,6 +147,7 @@ QVariant TZipEntryModel::data(const QModelIndex& index, int role) const {
         case 0: return Visible(Name(row));
         case 1: return QString::number(static_cast<qulonglong>(Size(row)));
         case 2: return Visible(Path(row));
+        case 3: return LocalTimeText(Modified(row));
       }
       break;
     case Qt::CheckStateRole:
@@ -221,6 +245,28 @@ TZIPpanel::TZIPpanel(QWidget* parent) : QDialog(parent) {
   connect(repairAction_, &QAction::triggered, this, [this] {
     if (repair_) repair_();
   });
+
+  // Automatic, then UTF-8 and the pages names are found in, as offered.
+  codePageMenu_ = menuBar->addMenu(QStringLiteral("Code page"));
+  codePageMenu_->setObjectName(QStringLiteral("CodePageMenu"));
+  codePages_ = new QActionGroup(this);
+  codePages_->setExclusive(true);
+  std::vector<std::string> pages{std::string(zip::kCodePageAuto), std::string(zip::kCodePageUtf8)};
+  for (const std::string& page : platform::NameCodePages()) pages.push_back(page);
+  for (const std::string& page : pages) {
+    QAction* a = codePageMenu_->addAction(page.empty() ? QStringLiteral("Automatic") : QString::fromStdString(page));
+    a->setObjectName(QStringLiteral("CodePage") + (page.empty() ? QStringLiteral("Auto") : QString::fromStdString(page)));
+    a->setData(QString::fromStdString(page));
+    a->setCheckable(true);
+    a->setChecked(page.empty());
+    codePages_->addAction(a);
+    if (page.empty()) codePageMenu_->addSeparator();
+  }
+  connect(codePages_, &QActionGroup::triggered, this, [this](QAction* a) {
+    const std::string page = a->data().toString().toStdString();
+    SetCodePage(page);
+    if (codePageChanged_) codePageChanged_(page);
+  });
   // F9 and F10 open the menu on its first item, as in the main window.
   auto* menuKey = new QAction(QStringLiteral("Menu"), this);
   menuKey->setObjectName(QStringLiteral("actMenuBar"));
@@ -268,6 +314,10 @@ TZIPpanel::TZIPpanel(QWidget* parent) : QDialog(parent) {
   header->resizeSection(0, 150);
   header->resizeSection(1, 100);
   header->resizeSection(2, 150);
+  // The time in full, whatever the font.
+  header->resizeSection(3, listView_->fontMetrics().horizontalAdvance(LocalTimeText(0)) + 16);
+  // Wide enough for every column, the Modified column included.
+  resize(std::max(414, 150 + 100 + 150 + header->sectionSize(3) + 24), 240);
   listView_->installEventFilter(this);
 
   statusBar_ = new QStatusBar(this);
@@ -292,29 +342,81 @@ void TZIPpanel::Load(zip::TZipReader& reader, const std::string& archivePath,
   setWindowTitle(QStringLiteral("ZIP - ") + shownName);
   model_->Reset(nullptr, {});
   statusBar_->clearMessage();
+  damage_.clear();
+  stub_.clear();
+  reader_ = &reader;
   reader.SetZipName(archivePath);
-  reader.ReadZip();
-  // A damaged directory is said before any entry is shown: the list may be
-  // incomplete.
-  damage_ = QString::fromStdString(reader.DirectoryReport().Damage());
+  ReadEntries();
   // A damaged archive is never updated; what it holds can be written anew.
   repairAction_->setVisible(!damage_.isEmpty());
   repairAction_->setEnabled(!damage_.isEmpty());
-  if (!damage_.isEmpty()) {
-    setWindowTitle(QStringLiteral("ZIP - ") + shownName + QStringLiteral(" [damaged]"));
-    statusBar_->showMessage(damage_);
-  }
+  if (!damage_.isEmpty()) setWindowTitle(QStringLiteral("ZIP - ") + shownName + QStringLiteral(" [damaged]"));
+  if (model_->rowCount() > 0) listView_->setCurrentIndex(model_->index(0, 0));
+}
+
+void TZIPpanel::ReadEntries() {
+  model_->Reset(nullptr, {});
+  reader_->ReadZip();
+  // A damaged directory is said before any entry is shown: the list may be
+  // incomplete. A stub before the archive is no damage, only worth knowing.
+  damage_ = QString::fromStdString(reader_->DirectoryReport().Damage());
+  stub_ = QString::fromStdString(reader_->StubNote());
+  statusBar_->showMessage(StatusText());
   std::vector<uint32_t> rows;
-  const int count = reader.Count();
+  const int count = reader_->Count();
   rows.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     // Directory entries have no row: the directory bit, or no name after the
     // last "/" (an entry such as "docs/" written without the bit).
-    if ((reader.ExternalFileAttributes(i) & 0x10) != 0 || reader.Entry(i).Filename().empty()) continue;
+    if ((reader_->ExternalFileAttributes(i) & 0x10) != 0 || reader_->Entry(i).Filename().empty()) continue;
     rows.push_back(static_cast<uint32_t>(i));
   }
-  model_->Reset(&reader, std::move(rows));
-  if (model_->rowCount() > 0) listView_->setCurrentIndex(model_->index(0, 0));
+  model_->Reset(reader_, std::move(rows));
+  ShowCodePage();
+}
+
+QString TZIPpanel::StatusText() const {
+  if (damage_.isEmpty()) return stub_;
+  return stub_.isEmpty() ? damage_ : damage_ + QStringLiteral("; ") + stub_;
+}
+
+QAction* TZIPpanel::CodePageAction(const std::string& page) const {
+  for (QAction* a : codePages_->actions())
+    if (a->data().toString() == QString::fromStdString(page)) return a;
+  return nullptr;
+}
+
+void TZIPpanel::ShowCodePage() {
+  if (reader_ == nullptr) return;
+  if (QAction* chosen = CodePageAction(reader_->CodePage())) chosen->setChecked(true);
+  QAction* automatic = CodePageAction(std::string(zip::kCodePageAuto));
+  const std::string& used = reader_->CodePageUsed();
+  automatic->setText(reader_->CodePage().empty() && !used.empty()
+                         ? QStringLiteral("Automatic (%1)").arg(QString::fromStdString(used))
+                         : QStringLiteral("Automatic"));
+}
+
+void TZIPpanel::SetCodePage(const std::string& page) {
+  if (reader_ == nullptr) return;
+  // The entries keep their places in the directory: ticks and the cursor
+  // follow them, not the rows, whose order the new names change.
+  std::vector<int> ticked;
+  for (int row = 0; row < model_->rowCount(); ++row)
+    if (model_->Checked(row)) ticked.push_back(model_->EntryIndex(row));
+  const int current = model_->EntryIndex(listView_->currentIndex().row());
+  reader_->SetCodePage(page);
+  try {
+    ReadEntries();
+  } catch (const std::exception& e) {
+    model_->Reset(nullptr, {});
+    statusBar_->showMessage(platform::ToDisplay(e.what()));
+    return;
+  }
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const int entry = model_->EntryIndex(row);
+    if (std::find(ticked.begin(), ticked.end(), entry) != ticked.end()) model_->SetChecked(row, true);
+    if (entry == current) listView_->setCurrentIndex(model_->index(row, 0));
+  }
 }
 
 void TZIPpanel::done(int result) {

@@ -3,8 +3,10 @@
 //
 // The window reads the archive through the reader it is given (the main
 // window's archive component) and lists one row per file entry, sorted by
-// name: "File name", "Size" (the uncompressed size, right-aligned) and "Path"
-// (the entry's stored directory). Directory entries get no row. Extracting is
+// name: "File name", "Size" (the uncompressed size, right-aligned), "Path"
+// (the entry's stored directory) and "Modified" (the entry's time in local
+// time: its exact time where the archive keeps one, else its DOS time).
+// Directory entries get no row. Extracting is
 // the program's business: the window hands the chosen names to its extract
 // handler and closes.
 //
@@ -16,6 +18,11 @@
 //
 // F3 (and Enter) on a row views that entry: the window hands its path to the
 // view handler and stays open.
+//
+// The "Code page" menu says in which code page names stored without Unicode
+// text are read: "Automatic" (the reader's choice, shown beside it) or one
+// page by hand. A choice reads the directory again at once and re-shows the
+// names, ticks kept; extracting from the window then uses the same names.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +36,8 @@
 #include <QDialog>
 
 class QAction;
+class QActionGroup;
+class QMenu;
 class QStatusBar;
 class QTableView;
 class QToolBar;
@@ -44,6 +53,9 @@ namespace vantrel::zipui {
 // Bytes of a name as a window shows them: control characters as visible
 // symbols, invalid UTF-8 as U+FFFD.
 QString Visible(std::string_view bytes);
+
+// A time as the window shows it: "05.12.2026 09:05:07", local time.
+QString LocalTimeText(int64_t unixSeconds);
 
 // The rows of the ZIP window.
 class TZipEntryModel : public QAbstractTableModel {
@@ -62,6 +74,10 @@ class TZipEntryModel : public QAbstractTableModel {
   std::string_view Name(int row) const;
   std::string_view Path(int row) const;
   uint64_t Size(int row) const;
+  // The entry's modification time (seconds since 1970, UTC); 0 for no row.
+  int64_t Modified(int row) const;
+  // The directory index of the row's entry, or -1.
+  int EntryIndex(int row) const;
   bool Checked(int row) const;
   void SetChecked(int row, bool checked);
   // Directory + Filename of every ticked row, in the list's order.
@@ -85,7 +101,8 @@ class TZipEntryModel : public QAbstractTableModel {
   const zip::TZipReader* reader_ = nullptr;
   std::vector<uint32_t> rows_;  // directory indices in display order
   std::vector<bool> checked_;
-  QStringList titles_{QStringLiteral("File name"), QStringLiteral("Size"), QStringLiteral("Path")};
+  QStringList titles_{QStringLiteral("File name"), QStringLiteral("Size"), QStringLiteral("Path"),
+                      QStringLiteral("Modified")};
 };
 
 class TZIPpanel : public QDialog {
@@ -114,6 +131,21 @@ class TZIPpanel : public QDialog {
   // What is wrong with the directory of the archive loaded last ("" when it
   // was read whole). The caption then ends in "[damaged]".
   const QString& Damage() const { return damage_; }
+  // What the status bar says about the archive: its damage, the bytes of a
+  // self-extracting stub before it, or nothing.
+  QString StatusText() const;
+
+  // Reads the names again in `page` (kCodePageAuto: the reader's choice),
+  // keeping the ticks and the cursor on their entries. A reading error is
+  // said in the status bar and leaves the list empty.
+  void SetCodePage(const std::string& page);
+  // Told the page chosen in the menu (to remember it for this archive).
+  void SetCodePageHandler(std::function<void(const std::string& page)> handler) {
+    codePageChanged_ = std::move(handler);
+  }
+  QMenu* CodePageMenu() const { return codePageMenu_; }
+  // The menu's item for `page` ("" for Automatic), or null.
+  QAction* CodePageAction(const std::string& page) const;
 
   TZipEntryModel* Model() const { return model_; }
   QTableView* ListView() const { return listView_; }
@@ -139,6 +171,12 @@ class TZIPpanel : public QDialog {
   void CloseZIPClick();
   void ViewFileClick();
   void RunExtract(const std::vector<std::string>& names);
+  // Reads the directory (again) and fills the rows; the reader's errors
+  // propagate.
+  void ReadEntries();
+  // Ticks the menu item of the reader's page; "Automatic" names the page
+  // the reader chose.
+  void ShowCodePage();
 
   TZipEntryModel* model_;
   QTableView* listView_;
@@ -154,6 +192,11 @@ class TZIPpanel : public QDialog {
   QAction* repairAction_;
   std::function<void()> repair_;
   QString damage_;
+  QString stub_;
+  zip::TZipReader* reader_ = nullptr;
+  QMenu* codePageMenu_;
+  QActionGroup* codePages_;
+  std::function<void(const std::string&)> codePageChanged_;
 };
 
 }  // namespace vantrel::zipui
