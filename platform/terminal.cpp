@@ -29,7 +29,7 @@ bool OpenTerminal(const std::string& directory, std::string_view setting, std::s
   const std::vector<std::string> command =
       ChooseTerminal(setting, env != nullptr ? env : "", [](std::string_view p) { return !FindProgram(p).empty(); });
   if (command.empty()) {
-    if (error) *error = "no terminal was found (set one as Terminal= in the settings file or in $TERMINAL)";
+    if (error) *error = "no terminal was found (name one in Options | General settings, or in $TERMINAL)";
     return false;
   }
   return StartDetached(command, directory, error);

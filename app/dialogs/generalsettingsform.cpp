@@ -52,6 +52,17 @@ TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
   viewerPath_->setObjectName(QStringLiteral("ViewerPath"));
   viewerLabel->setBuddy(viewerPath_);
 
+  auto* terminalLabel = new QLabel(QStringLiteral("Terminal for Shift+F9:"), this);
+  terminalLabel->setObjectName(QStringLiteral("Label3"));
+  terminal_ = new QLineEdit(this);
+  terminal_->setObjectName(QStringLiteral("TerminalCommand"));
+  terminal_->setPlaceholderText(QStringLiteral("The desktop's terminal"));
+  terminalLabel->setBuddy(terminal_);
+  QPushButton* browseTerminal = MakeButton(this, "BrowseTerminal", "Browse");
+  QPushButton* defTerminal = MakeButton(this, "DefTerminalButton", "Default");
+  connect(browseTerminal, &QPushButton::clicked, this, [this] { Browse(terminal_); });
+  connect(defTerminal, &QPushButton::clicked, this, [this] { terminal_->clear(); });
+
   QPushButton* browseEditor = MakeButton(this, "BrowseEditor", "Browse");
   QPushButton* defEdit = MakeButton(this, "DefEditButton", "Default");
   QPushButton* browseViewer = MakeButton(this, "BrowseViewer", "Browse");
@@ -74,6 +85,11 @@ TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
   grid->addWidget(viewerPath_, 3, 0);
   grid->addWidget(browseViewer, 3, 1);
   grid->addWidget(defView, 3, 2);
+  // Below the rows that follow (the Trash, the threads).
+  grid->addWidget(terminalLabel, 7, 0, 1, 3);
+  grid->addWidget(terminal_, 8, 0);
+  grid->addWidget(browseTerminal, 8, 1);
+  grid->addWidget(defTerminal, 8, 2);
   trashCheck_ = new QCheckBox(QStringLiteral("Del and F8 move to the Trash (Shift deletes permanently)"), this);
   trashCheck_->setObjectName(QStringLiteral("TrashCheck"));
   grid->addWidget(trashCheck_, 4, 0, 1, 3);
@@ -94,11 +110,16 @@ TGeneralSettingsForm::TGeneralSettingsForm(TMainForm& form)
   FinishLayout();
   SetTabChain({editorPath_, browseEditor, defEdit, viewerPath_, browseViewer, defView, trashCheck_, threadsSpin_,
                OkButton(), CancelButton(), HelpButton()});
+  // The terminal's row after the viewer's in the chain: Ok and the rest follow.
+  QWidget::setTabOrder(defView, terminal_);
+  QWidget::setTabOrder(terminal_, browseTerminal);
+  QWidget::setTabOrder(browseTerminal, defTerminal);
 }
 
 void TGeneralSettingsForm::showEvent(QShowEvent* event) {
   // Each opening starts in the editor's field, as a person reads the window.
   editorPath_->setFocus(Qt::OtherFocusReason);
+  terminal_->setText(FromUtf8(form_.Settings().ReadString("GENERAL", "Terminal", "")));
   trashCheck_->setChecked(DeleteMovesToTrash(form_));
   threadsSpin_->setValue(ArchiveThreads(form_.Settings()));
   TNameDialog::showEvent(event);
@@ -133,6 +154,10 @@ void TGeneralSettingsForm::OkButtonClick() {
     return;
   }
   if (trashCheck_->isChecked() != DeleteMovesToTrash(form_)) SetDeleteMovesToTrash(form_, trashCheck_->isChecked());
+  // Written only when changed, so a file without the key keeps following
+  // the desktop's choice.
+  const std::string terminal = terminal_->text().trimmed().toStdString();
+  if (terminal != ini.ReadString("GENERAL", "Terminal", "") && !ini.WriteString("GENERAL", "Terminal", terminal)) return;
   accept();
 }
 

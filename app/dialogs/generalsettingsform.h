@@ -23,6 +23,9 @@ class TGeneralSettingsForm : public TNameDialog {
 
   QLineEdit* EditorPath() const { return editorPath_; }
   QLineEdit* ViewerPath() const { return viewerPath_; }
+  // The settings file's "Terminal" for Shift+F9: empty stands for the
+  // desktop's terminal ($TERMINAL, else the system's); read at each opening.
+  QLineEdit* TerminalCommand() const { return terminal_; }
   // "Del and F8 move to the Trash": read from the settings at each opening.
   QCheckBox* TrashCheck() const { return trashCheck_; }
   // Threads for packing and unpacking, 0 "auto": read from the settings at
@@ -39,6 +42,7 @@ class TGeneralSettingsForm : public TNameDialog {
 
   QLineEdit* editorPath_;
   QLineEdit* viewerPath_;
+  QLineEdit* terminal_;
   QCheckBox* trashCheck_;
   QSpinBox* threadsSpin_;
 };

@@ -91,7 +91,7 @@ constexpr TCommandDef kCommands[] = {
     {"mnuCmndFindFile", "Find file", "Alt+F7", "FindFileButton", "Find files (Alt+F7)",
      "edit-find", QStyle::SP_FileDialogInfoView},
     {"mnuCmndCompareDirs", "Compare directories...", "Shift+F2", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
-    {"mnuCmndSyncDirs", "Synchronize directories...", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
+    {"mnuCmndSyncDirs", "Synchronize directories...", "Ctrl+Shift+F2", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
     {"mnuCmndQuickView", "Quick view", "Ctrl+Q", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
     {"mnuCmndTerminal", "Open terminal here", "Shift+F9", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},
     {"mnuCmndFrmtDiskette", "Format diskette", "", nullptr, nullptr, nullptr, QStyle::SP_CustomBase},

@@ -3,6 +3,8 @@
 // to which panel, and what reaches the settings file; and the translation
 // files: property paths by object name, list values, switching languages, bad
 // values, and the shipped files.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QMenu>
 #include <QLabel>
@@ -225,6 +227,33 @@ class OptionsTest : public QObject {
       QTest::keyClick(spin, Qt::Key_Return);  // Ok is the default button
     }));
     QCOMPARE(L()->ExtWidth(), 321);
+  }
+
+  // The terminal field shows the settings file's Terminal (empty: the
+  // desktop's), Ok writes what was typed and Shift+F9 starts it in the
+  // active panel's directory; Default brings back the desktop's terminal.
+  void generalSettingsNameTheTerminal() {
+    QVERIFY(f_->Show());
+    auto* dialog = f_->Find<app::TGeneralSettingsForm>("GeneralSettingsForm");
+    const std::string script = f_->Path("term.sh"), out = f_->Path("term.out");
+    WriteText(script, "#!/bin/sh\npwd > '" + out + "'\n");
+    QVERIFY(::chmod(script.c_str(), 0755) == 0);
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      QVERIFY(dialog->TerminalCommand()->text().isEmpty());
+      dialog->TerminalCommand()->setText(Q(script));
+      Click(dialog, "OkButton");
+    }));
+    QVERIFY(f_->Section("GENERAL").contains(Q("Terminal=" + script)));
+    QVERIFY(f_->Press(L(), Qt::Key_F9, Qt::ShiftModifier));
+    QTRY_COMPARE(ReadText(out).trimmed(), Q(f_->left));
+    QVERIFY(f_->RunModal("mnuOptGenSettings", dialog, [&] {
+      QCOMPARE(dialog->TerminalCommand()->text(), Q(script));
+      Click(dialog, "DefTerminalButton");
+      QVERIFY(dialog->TerminalCommand()->text().isEmpty());
+      Click(dialog, "OkButton");
+    }));
+    QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("Terminal=")));
+    QCOMPARE(f_->form->Settings().ReadString("GENERAL", "Terminal", "x"), std::string());
   }
 
   // Cancel keeps the commands but the edited text is shown next time; Ok
