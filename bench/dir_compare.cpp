@@ -13,6 +13,7 @@
 // the disk by everyone alike).
 //
 //   bench_dir_compare [MB] [FILES] [SMALL] [RUNS] [DIR]
+// (MB or FILES 0 leaves out the comparison by content.)
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -143,6 +144,7 @@ int main(int argc, char** argv) {
   const std::string base = argc > 5 ? argv[5] : "/tmp/vantrel-bench-compare";
 
   const std::string content = base + "/content";
+  if (megabytes > 0 && files > 0) {
   MakeContentTrees(content, megabytes, files);
   const std::string diff = "LC_ALL=C diff -rq '" + content + "/left' '" + content + "/right'";
   CountLines(diff);  // warms the page cache for everyone
@@ -172,6 +174,8 @@ int main(int argc, char** argv) {
   Line("diff -rq", peer, &ours, "lines");
   std::printf("bytes read by vantrel: %ld = %.3f x both trees\n\n", bytesRead,
               static_cast<double>(bytesRead) / static_cast<double>(2 * ((megabytes << 20) / files) * files));
+
+  }
 
   const std::string smallRoot = base + "/small";
   MakeSmallTrees(smallRoot, small);

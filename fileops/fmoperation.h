@@ -141,6 +141,8 @@ class TFMOperation final {
   // Without one, overwrite questions are answered No, "Abort operation?" Yes,
   // and messages are dropped: nothing is ever overwritten silently.
   void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
+  // Where the questions go, for another engine of the same operation.
+  TFMPrompt* Prompt() const { return prompt_; }
   // The gate of the job that runs this engine, or null; the caller keeps it alive.
   void SetGate(TFMGate* gate) { gate_ = gate; }
 

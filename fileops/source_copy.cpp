@@ -1,6 +1,7 @@
 // source_copy.cpp - copying and moving between any two panel sources.
 #include "fileops/source_copy.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/fs.h"
@@ -13,6 +14,17 @@ namespace {
 bool IsBareName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
          name.find('\0') == std::string::npos;
+}
+
+// Names joined by single slashes, each a bare name.
+bool IsNamePath(const std::string& path) {
+  size_t start = 0;
+  for (;;) {
+    const size_t slash = path.find('/', start);
+    if (!IsBareName(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start))) return false;
+    if (slash == std::string::npos) return true;
+    start = slash + 1;
+  }
 }
 
 bool IsAtOrBelow(const std::string& path, const std::string& dir) {
@@ -168,6 +180,10 @@ TSourceCopy::TOutcome TSourceCopy::MayReplace(TRun& run, size_t index, const vfs
   }
   if (&run.from == &run.to && run.Src(item.path) == run.Dst(item.path)) {
     Report(TFMMessageKind::OntoItself, item.path, EINVAL);
+    return TOutcome::Go;
+  }
+  if (ReplaceUnasked && ReplaceUnasked(item.path, existing)) {
+    skip = false;
     return TOutcome::Go;
   }
   if (ConfirmOverwrite && !run.overwriteAll) {
@@ -353,6 +369,78 @@ void TSourceCopy::Move(const std::vector<std::string>& names, vfs::TSource& from
       return;
     }
   }
+}
+
+// ---------------------------------------------------------------------------
+// Paths below the place
+
+void TSourceCopy::ListParents(const std::string& path, vfs::TSource& from, const std::string& fromDir,
+                              vfs::TSource& to, const std::string& toDir, std::vector<std::string>& listed) {
+  std::string parent;
+  const std::vector<std::string> parts = vfs::SplitInner(path);
+  for (size_t i = 0; i + 1 < parts.size(); ++i) {
+    parent = vfs::JoinInner(parent, parts[i]);
+    if (std::find(listed.begin(), listed.end(), parent) != listed.end()) continue;
+    listed.push_back(parent);
+    vfs::TEntry there;
+    vfs::TError err;
+    if (to.Stat(vfs::JoinInner(toDir, parent), there, &err)) continue;
+    vfs::TEntry e;
+    if (!from.Stat(vfs::JoinInner(fromDir, parent), e, &err)) e.kind = vfs::TEntryKind::Directory;
+    e.name = parts[i];
+    items_.push_back(TItem{parent, std::move(e), false});
+  }
+}
+
+void TSourceCopy::CopyPaths(const std::vector<std::string>& paths, vfs::TSource& from, const std::string& fromDir,
+                            vfs::TSource& to, const std::string& toDir) {
+  Begin();
+  const vfs::TCapabilities caps = to.Capabilities();
+  if (!caps.writable) {
+    Report(TFMMessageKind::CouldNotCopy, to.Root(), EROFS, caps.readOnlyReason);
+    return;
+  }
+  // Each path's items: its first and past its last.
+  std::vector<std::pair<size_t, size_t>> ranges;
+  std::vector<std::string> given, parents;
+  for (const std::string& path : paths) {
+    if (!IsNamePath(path)) {
+      Report(TFMMessageKind::InvalidName, path, EINVAL);
+      if (stopNow_) return;
+      continue;
+    }
+    ListParents(path, from, fromDir, to, toDir, parents);
+    vfs::TEntry e;
+    vfs::TError err;
+    if (!from.Stat(vfs::JoinInner(fromDir, path), e, &err)) {
+      Report(TFMMessageKind::NotFound, path, err.code, err.text);
+      if (stopNow_) return;
+      continue;
+    }
+    const size_t first = items_.size();
+    e.name = vfs::LeafInner(path);
+    total_ += e.kind == vfs::TEntryKind::File ? static_cast<double>(e.size) : 0;
+    const bool dir = e.kind == vfs::TEntryKind::Directory;
+    items_.push_back(TItem{path, std::move(e), false});
+    if (dir) AddTree(from, fromDir, path);
+    if (stopNow_) return;
+    given.push_back(path);
+    ranges.emplace_back(first, items_.size());
+  }
+  TRun run{from, fromDir, to, toDir};
+  run.batch = to.BatchesChanges();
+  run.localFrom = dynamic_cast<vfs::TLocalSource*>(&from);
+  bool stopped = false;
+  for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
+  // Into an archive: everything at once, and nothing after a Cancel.
+  if (!stopped && run.batch) Flush(run, run.pending);
+  completed_.clear();
+  for (size_t g = 0; g < given.size(); ++g) {
+    bool all = ranges[g].first < ranges[g].second;
+    for (size_t i = ranges[g].first; i < ranges[g].second; ++i) all = all && items_[i].ok;
+    if (all) completed_.push_back(given[g]);
+  }
+  if (OnGlobalDone && !stopped) OnGlobalDone(*this, 100);
 }
 
 }  // namespace vantrel::fileops

@@ -34,6 +34,11 @@ class TSourceCopy final {
   using TGlobalDone = std::function<void(TSourceCopy& sender, int percent)>;
 
   bool ConfirmOverwrite = true;
+  // Asked for an existing destination (by the item's path below the source
+  // place) before the overwrite question: true replaces it unasked, as a
+  // synchronisation does with a destination it saw and planned to replace.
+  std::function<bool(const std::string& path, const vfs::TEntry& existing)> ReplaceUnasked;
+
   // Set by the window's Cancel (from any thread); answered with "Abort
   // operation?" before the next item and between blocks.
   std::atomic<bool> OperationAborted{false};
@@ -50,6 +55,12 @@ class TSourceCopy final {
   // place `toDir` of `to`, directories with everything below them.
   void Copy(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
             vfs::TSource& to, const std::string& toDir);
+  // Copies the entries at `paths` below `fromDir` ("a/b/c.txt", "/" between
+  // names) to the same paths below `toDir`, all of them one change of an
+  // archive. The directories above a path that the destination lacks are
+  // made first. Completed() lists the paths copied whole.
+  void CopyPaths(const std::vector<std::string>& paths, vfs::TSource& from, const std::string& fromDir,
+                 vfs::TSource& to, const std::string& toDir);
   // Copies, then deletes from `from` the names copied whole.
   void Move(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
             vfs::TSource& to, const std::string& toDir);
@@ -76,6 +87,10 @@ class TSourceCopy final {
   struct TRun;
 
   void Begin();
+  // The directories above `path` the destination lacks (and `listed` does
+  // not hold yet), as items.
+  void ListParents(const std::string& path, vfs::TSource& from, const std::string& fromDir, vfs::TSource& to,
+                   const std::string& toDir, std::vector<std::string>& listed);
   bool ListItems(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir);
   void AddTree(vfs::TSource& from, const std::string& fromDir, const std::string& path);
   TOutcome CopyItem(TRun& run, size_t index);

@@ -2,6 +2,8 @@
 // explicit stack (deep trees cost no call depth).
 #include "tools/dir_summary.h"
 
+#include "vfs/source.h"
+
 #include <vector>
 
 #include "platform/fs.h"
@@ -40,6 +42,40 @@ TDirSummary SummariseDirectory(const std::string& path, const std::function<bool
       if (sum.firstError.empty()) sum.firstError = dir + ": " + error;
     }
     if (progress) progress(sum);
+  }
+  return sum;
+}
+
+TDirSummary SummarisePlace(vfs::TSource& source, const std::string& inner, const std::function<bool()>& shouldStop) {
+  TDirSummary sum;
+  std::vector<std::string> pending{inner};
+  std::vector<vfs::TEntry> entries;
+  while (!pending.empty()) {
+    if (shouldStop && shouldStop()) {
+      sum.stopped = true;
+      break;
+    }
+    const std::string place = std::move(pending.back());
+    pending.pop_back();
+    vfs::TError err;
+    if (!source.List(place, entries, &err)) {
+      ++sum.unreadable;
+      if (sum.firstError.empty()) sum.firstError = source.Root() + "/" + place + ": " + err.text;
+      continue;
+    }
+    for (const vfs::TEntry& e : entries) {
+      switch (e.kind) {
+        case vfs::TEntryKind::Link: ++sum.links; break;
+        case vfs::TEntryKind::Directory:
+          ++sum.directories;
+          pending.push_back(vfs::JoinInner(place, e.name));
+          break;
+        default:
+          ++sum.files;
+          sum.bytes += e.size;
+          break;
+      }
+    }
   }
   return sum;
 }

@@ -13,6 +13,10 @@
 #include <functional>
 #include <string>
 
+namespace vantrel::vfs {
+class TSource;
+}
+
 namespace vantrel::tools {
 
 struct TDirSummary {
@@ -29,5 +33,10 @@ struct TDirSummary {
 // after every directory.
 TDirSummary SummariseDirectory(const std::string& path, const std::function<bool()>& shouldStop = {},
                                const std::function<void(const TDirSummary&)>& progress = {});
+
+// The same for the place `inner` of a panel source (a directory inside an
+// archive), through its listings.
+TDirSummary SummarisePlace(vfs::TSource& source, const std::string& inner,
+                           const std::function<bool()>& shouldStop = {});
 
 }  // namespace vantrel::tools

@@ -3,16 +3,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
 #include <memory>
 
 #include "fileops/fmoperation.h"
+#include "fileops/source_copy.h"
 #include "platform/fs.h"
 #include "platform/readonly_file.h"
 #include "platform/rename.h"
 #include "platform/wildcard.h"
+#include "tools/beside_worker.h"
+#include "vfs/local_source.h"
+#include "vfs/source.h"
 
 namespace vantrel::tools {
 
@@ -21,24 +25,203 @@ using platform::EntryKind;
 
 namespace {
 
-// Times this close count as equal (some file systems keep two seconds).
+// Times this close count as equal (some file systems keep two seconds, ZIP
+// archives too).
 constexpr int64_t kToleranceNs = 2'000'000'000;
-constexpr size_t kBlock = 256 * 1024;
+constexpr size_t kBlock = 64 * 1024;  // as the comparison reads: the buffers stay in the cache
 
 int64_t TimeNs(const EntryInfo& info) {
   return static_cast<int64_t>(info.writeTime.tv_sec) * 1'000'000'000 + info.writeTime.tv_nsec;
 }
 
-TSyncSide SideOf(const EntryInfo& info) { return {info.kind, info.size, TimeNs(info)}; }
-
 std::string Join(const std::string& rel, const std::string& name) { return rel.empty() ? name : rel + "/" + name; }
 
-std::string LinkTarget(const std::string& path) {
-  std::string target(4096, '\0');
-  const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-  target.resize(n < 0 ? 0 : static_cast<size_t>(n));
-  return target;
+// One entry of a side as the planner sees it.
+struct TSideEntry {
+  std::string name;
+  EntryKind kind = EntryKind::Missing;
+  uint64_t size = 0;
+  int64_t timeNs = 0;
+};
+
+bool ByName(const TSideEntry& a, const TSideEntry& b) { return a.name < b.name; }
+
+TSyncSide SideOf(const TSideEntry& e) { return {e.kind, e.size, e.timeNs}; }
+
+// A file's data, read from its start.
+class TSideData {
+ public:
+  virtual ~TSideData() = default;
+  // Up to n bytes, 0 at the end, -1 on failure (with `why`).
+  virtual int64_t Read(void* buffer, size_t n, std::string& why) = 0;
+};
+
+// One side of the comparison, by paths below its top ("" is the top).
+class TSide {
+ public:
+  virtual ~TSide() = default;
+  // The entries of `rel`, sorted by name; false with `why` when unlisted.
+  virtual bool List(const std::string& rel, std::vector<TSideEntry>& out, std::string& why) = 0;
+  virtual std::string LinkTarget(const std::string& rel) = 0;
+  virtual std::unique_ptr<TSideData> Open(const std::string& rel, std::string& why) = 0;
+  // The entry as it is now (Missing when gone).
+  virtual TSideEntry Now(const std::string& rel) = 0;
+  // How a path is named in reports.
+  virtual std::string Shown(const std::string& rel) const = 0;
+};
+
+// ------------------------------------------------------------ a local directory
+
+class TLocalData final : public TSideData {
+ public:
+  platform::ReadOnlyFile file;
+  uint64_t at = 0;
+  int64_t Read(void* buffer, size_t n, std::string&) override {
+    const size_t got = file.ReadAt(at, buffer, n);
+    at += got;
+    return static_cast<int64_t>(got);
+  }
+};
+
+class TLocalSide final : public TSide {
+ public:
+  explicit TLocalSide(std::string root) : root_(std::move(root)) {}
+
+  bool List(const std::string& rel, std::vector<TSideEntry>& out, std::string& why) override {
+    out.clear();
+    const int error = platform::ListDirectory(Path(rel), [&](const char* name, const EntryInfo& info) {
+      out.push_back({name, info.kind, info.size, TimeNs(info)});
+    });
+    if (error != 0) {
+      why = platform::ErrorText(error);
+      return false;
+    }
+    std::sort(out.begin(), out.end(), ByName);
+    return true;
+  }
+
+  std::string LinkTarget(const std::string& rel) override {
+    std::string target(4096, '\0');
+    const ssize_t n = ::readlink(Path(rel).c_str(), target.data(), target.size());
+    target.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    return target;
+  }
+
+  std::unique_ptr<TSideData> Open(const std::string& rel, std::string& why) override {
+    auto data = std::make_unique<TLocalData>();
+    if (!data->file.Open(Path(rel), &why)) return nullptr;
+    return data;
+  }
+
+  TSideEntry Now(const std::string& rel) override {
+    EntryInfo info;
+    platform::LStat(Path(rel), info);
+    return {{}, info.kind, info.size, TimeNs(info)};
+  }
+
+  std::string Shown(const std::string& rel) const override { return Path(rel); }
+
+ private:
+  std::string Path(const std::string& rel) const { return rel.empty() ? root_ : root_ + "/" + rel; }
+  std::string root_;
+};
+
+// ------------------------------------------------------------ a panel source
+
+EntryKind KindOf(vfs::TEntryKind kind) {
+  switch (kind) {
+    case vfs::TEntryKind::File: return EntryKind::File;
+    case vfs::TEntryKind::Directory: return EntryKind::Directory;
+    case vfs::TEntryKind::Link: return EntryKind::Symlink;
+    case vfs::TEntryKind::Special: return EntryKind::Special;
+  }
+  return EntryKind::Special;
 }
+
+TSideEntry EntryOf(vfs::TEntry& e) {
+  const bool file = e.kind == vfs::TEntryKind::File;
+  return {std::move(e.name), KindOf(e.kind), file ? e.size : 0, e.mtime * 1'000'000'000};
+}
+
+class TSourceData final : public TSideData {
+ public:
+  std::unique_ptr<vfs::TReadStream> stream;
+  int64_t Read(void* buffer, size_t n, std::string& why) override {
+    vfs::TError err;
+    const int64_t got = stream->Read(buffer, n, &err);
+    if (got < 0) why = err.text.empty() ? platform::ErrorText(err.code) : err.text;
+    return got;
+  }
+};
+
+class TSourceSide final : public TSide {
+ public:
+  explicit TSourceSide(const TSyncPlace& place) : source_(*place.source), inner_(place.inner), shown_(place.path) {}
+
+  bool List(const std::string& rel, std::vector<TSideEntry>& out, std::string& why) override {
+    out.clear();
+    std::vector<vfs::TEntry> listed;
+    vfs::TError err;
+    if (!source_.List(Inner(rel), listed, &err)) {
+      why = Reason(err);
+      return false;
+    }
+    out.reserve(listed.size());
+    for (vfs::TEntry& e : listed) out.push_back(EntryOf(e));
+    std::sort(out.begin(), out.end(), ByName);
+    return true;
+  }
+
+  std::string LinkTarget(const std::string& rel) override {
+    vfs::TEntry e;
+    vfs::TError err;
+    return source_.Stat(Inner(rel), e, &err) ? e.linkTarget : std::string();
+  }
+
+  std::unique_ptr<TSideData> Open(const std::string& rel, std::string& why) override {
+    vfs::TError err;
+    auto data = std::make_unique<TSourceData>();
+    data->stream = source_.Open(Inner(rel), &err);
+    if (data->stream == nullptr) {
+      why = Reason(err);
+      return nullptr;
+    }
+    return data;
+  }
+
+  TSideEntry Now(const std::string& rel) override {
+    vfs::TEntry e;
+    vfs::TError err;
+    if (!source_.Stat(Inner(rel), e, &err)) return {};
+    return EntryOf(e);
+  }
+
+  std::string Shown(const std::string& rel) const override { return rel.empty() ? shown_ : shown_ + "/" + rel; }
+
+ private:
+  static std::string Reason(const vfs::TError& err) {
+    return err.text.empty() ? platform::ErrorText(err.code) : err.text;
+  }
+  std::string Inner(const std::string& rel) const { return vfs::JoinInner(inner_, rel); }
+  vfs::TSource& source_;
+  std::string inner_;
+  std::string shown_;
+};
+
+std::unique_ptr<TSide> SideFor(const TSyncPlace& place) {
+  if (place.Local()) return std::make_unique<TLocalSide>(place.path);
+  return std::make_unique<TSourceSide>(place);
+}
+
+// Why a side cannot be changed; empty when it can.
+std::string ReadOnlyReason(const TSyncPlace& place) {
+  if (place.Local()) return {};
+  const vfs::TCapabilities caps = place.source->Capabilities();
+  if (caps.writable) return {};
+  return caps.readOnlyReason.empty() ? place.path + " is read-only here" : caps.readOnlyReason;
+}
+
+// ------------------------------------------------------------ the masks
 
 // The masks, split at ";" and trimmed; none or "*" (or "*.*") means every name.
 struct TMasks {
@@ -66,28 +249,36 @@ struct TMasks {
   }
 };
 
+bool FileOrLink(EntryKind kind) { return kind == EntryKind::File || kind == EntryKind::Symlink; }
+
+// ------------------------------------------------------------ the planner
+
 struct TPlanner {
   const TSyncOptions& options;
   TDirSync& owner;
   TSyncPlan& plan;
+  TSide& leftSide;
+  TSide& rightSide;
   TMasks masks{options.masks};
   std::unique_ptr<uint8_t[]> leftBuffer{new uint8_t[kBlock]};
   std::unique_ptr<uint8_t[]> rightBuffer{new uint8_t[kBlock]};
+  TBesideWorker* beside = nullptr;  // two local directories: listed at once
 
   bool Stop() {
     if (!plan.stopped && owner.ShouldStop && owner.ShouldStop()) plan.stopped = true;
     return plan.stopped;
   }
 
-  bool List(const std::string& dir, std::map<std::string, EntryInfo>& out) {
-    const int error = platform::ListDirectory(dir, [&](const char* name, const EntryInfo& info) {
-      out.emplace(name, info);
-    });
-    if (error != 0) plan.unreadable.push_back({dir + "/", platform::ErrorText(error)});
-    return error == 0;
+  TSide& SideAt(bool left) { return left ? leftSide : rightSide; }
+
+  bool List(TSide& side, const std::string& rel, std::vector<TSideEntry>& out) {
+    std::string why;
+    if (side.List(rel, out, why)) return true;
+    plan.unreadable.push_back({side.Shown(rel) + "/", why});
+    return false;
   }
 
-  void Add(const std::string& rel, TSyncKind kind, const EntryInfo* l, const EntryInfo* r, uint64_t files = 0) {
+  void Add(const std::string& rel, TSyncKind kind, const TSideEntry* l, const TSideEntry* r, uint64_t files = 0) {
     TSyncRow row;
     row.path = rel;
     row.kind = kind;
@@ -95,32 +286,51 @@ struct TPlanner {
     if (r != nullptr) row.right = SideOf(*r);
     row.files = files;
     row.action = DefaultAction(kind, options);
+    if (!ActionAllowed(plan, row, row.action)) row.action = TSyncAction::Leave;  // towards a read-only side
     plan.rows.push_back(std::move(row));
+  }
+
+  // Fills `buffer` as far as the data go; -1 after a failure (reported).
+  int64_t ReadFull(TSideData& data, uint8_t* buffer, TSide& side, const std::string& rel) {
+    size_t got = 0;
+    while (got < kBlock) {
+      std::string why;
+      const int64_t n = data.Read(buffer + got, kBlock - got, why);
+      if (n < 0) {
+        plan.unreadable.push_back({side.Shown(rel), why});
+        return -1;
+      }
+      if (n == 0) break;
+      got += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(got);
   }
 
   // Whether the data of two files of the same size differ; an unreadable
   // side is reported and counts as no difference.
-  bool DataDiffer(const std::string& left, const std::string& right) {
-    platform::ReadOnlyFile lf, rf;
+  bool DataDiffer(const std::string& rel) {
     std::string why;
-    if (!lf.Open(left, &why)) return plan.unreadable.push_back({left, why}), false;
-    if (!rf.Open(right, &why)) return plan.unreadable.push_back({right, why}), false;
-    for (uint64_t at = 0; !Stop(); at += kBlock) {
-      const size_t ln = lf.ReadAt(at, leftBuffer.get(), kBlock);
-      const size_t rn = rf.ReadAt(at, rightBuffer.get(), kBlock);
-      if (ln != rn || std::memcmp(leftBuffer.get(), rightBuffer.get(), ln) != 0) return true;
-      if (ln < kBlock) return false;
+    const std::unique_ptr<TSideData> l = leftSide.Open(rel, why);
+    if (l == nullptr) return plan.unreadable.push_back({leftSide.Shown(rel), why}), false;
+    const std::unique_ptr<TSideData> r = rightSide.Open(rel, why);
+    if (r == nullptr) return plan.unreadable.push_back({rightSide.Shown(rel), why}), false;
+    while (!Stop()) {
+      const int64_t ln = ReadFull(*l, leftBuffer.get(), leftSide, rel);
+      if (ln < 0) return false;
+      const int64_t rn = ReadFull(*r, rightBuffer.get(), rightSide, rel);
+      if (rn < 0) return false;
+      if (ln != rn || std::memcmp(leftBuffer.get(), rightBuffer.get(), static_cast<size_t>(ln)) != 0) return true;
+      if (static_cast<size_t>(ln) < kBlock) return false;
     }
     return false;
   }
 
   // Two entries of the same name and kind (files or links): how they differ, if at all.
-  bool Differs(const std::string& lp, const std::string& rp, const EntryInfo& l, const EntryInfo& r,
-               TSyncKind& kind) {
+  bool Differs(const std::string& rel, const TSideEntry& l, const TSideEntry& r, TSyncKind& kind) {
     const bool links = l.kind == EntryKind::Symlink;
-    if (links && LinkTarget(lp) == LinkTarget(rp)) return false;
+    if (links && leftSide.LinkTarget(rel) == rightSide.LinkTarget(rel)) return false;
     if (options.byDate) {
-      const int64_t gap = TimeNs(l) - TimeNs(r);
+      const int64_t gap = l.timeNs - r.timeNs;
       if (gap > kToleranceNs || gap < -kToleranceNs) {
         kind = gap > 0 ? TSyncKind::LeftNewer : TSyncKind::RightNewer;
         return true;
@@ -129,87 +339,93 @@ struct TPlanner {
     kind = TSyncKind::Differ;
     if (links) return true;  // other targets, same time
     if ((options.bySize || options.byContent) && l.size != r.size) return true;
-    return options.byContent && DataDiffer(lp, rp);
+    return options.byContent && DataDiffer(rel);
   }
 
-  // What a tree only one side has holds: its files (and links), bytes, and
-  // whether it holds nothing at all.
+  // What a tree only one side has holds: its files (and links) and bytes.
   struct TTree {
     uint64_t files = 0, bytes = 0;
   };
-  TTree Measure(const std::string& dir) {
+  TTree Measure(TSide& side, const std::string& top) {
     TTree tree;
-    std::vector<std::string> pending{dir};
+    std::vector<std::string> pending{top};
+    std::vector<TSideEntry> entries;
     while (!pending.empty() && !Stop()) {
-      const std::string d = std::move(pending.back());
+      const std::string rel = std::move(pending.back());
       pending.pop_back();
-      std::map<std::string, EntryInfo> entries;
-      List(d, entries);
-      for (const auto& [name, info] : entries) {
-        if (info.kind == EntryKind::Directory) pending.push_back(d + "/" + name);
-        else if (info.kind == EntryKind::File || info.kind == EntryKind::Symlink) ++tree.files, tree.bytes += info.size;
+      List(side, rel, entries);
+      for (const TSideEntry& e : entries) {
+        if (e.kind == EntryKind::Directory) pending.push_back(Join(rel, e.name));
+        else if (FileOrLink(e.kind)) ++tree.files, tree.bytes += e.size;
       }
     }
     return tree;
   }
 
-  // A directory only one side has (`leftSide`: the left).
-  void OneSidedDirectory(const std::string& full, const std::string& rel, const EntryInfo& info, bool leftSide) {
-    const TSyncKind kind = leftSide ? TSyncKind::OnlyLeft : TSyncKind::OnlyRight;
+  void AddOneSided(const std::string& rel, const TSideEntry& e, bool left, uint64_t files = 0) {
+    Add(rel, left ? TSyncKind::OnlyLeft : TSyncKind::OnlyRight, left ? &e : nullptr, left ? nullptr : &e, files);
+  }
+
+  // A directory only one side has (`left`: the left).
+  void OneSidedDirectory(const std::string& rel, const TSideEntry& info, bool left) {
+    TSide& side = SideAt(left);
     if (masks.all) {
-      const TTree tree = Measure(full);
+      const TTree tree = Measure(side, rel);
       if (tree.files == 0 && !options.emptyDirectories) return;
-      Add(rel, kind, leftSide ? &info : nullptr, leftSide ? nullptr : &info, tree.files);
-      (leftSide ? plan.rows.back().left : plan.rows.back().right).size = tree.bytes;
+      AddOneSided(rel, info, left, tree.files);
+      (left ? plan.rows.back().left : plan.rows.back().right).size = tree.bytes;
       return;
     }
     if (!options.recursive) return;
-    std::map<std::string, EntryInfo> entries;
-    if (!List(full, entries)) return;
-    if (entries.empty() && options.emptyDirectories) Add(rel, kind, leftSide ? &info : nullptr, leftSide ? nullptr : &info);
-    for (const auto& [name, e] : entries) {
+    std::vector<TSideEntry> entries;
+    if (!List(side, rel, entries)) return;
+    if (entries.empty() && options.emptyDirectories) AddOneSided(rel, info, left);
+    for (const TSideEntry& e : entries) {
       if (Stop()) return;
-      if (e.kind == EntryKind::Directory) {
-        OneSidedDirectory(full + "/" + name, Join(rel, name), e, leftSide);
-      } else if ((e.kind == EntryKind::File || e.kind == EntryKind::Symlink) && masks.Match(name)) {
-        Add(Join(rel, name), kind, leftSide ? &e : nullptr, leftSide ? nullptr : &e);
-      }
+      if (e.kind == EntryKind::Directory) OneSidedDirectory(Join(rel, e.name), e, left);
+      else if (FileOrLink(e.kind) && masks.Match(e.name)) AddOneSided(Join(rel, e.name), e, left);
     }
   }
 
-  void Directories(const std::string& left, const std::string& right, const std::string& rel) {
-    std::map<std::string, EntryInfo> lefts, rights;
-    const bool leftListed = List(left, lefts);
-    const bool rightListed = List(right, rights);
-    if (!leftListed || !rightListed) return;  // nothing is proposed against a side not seen
+  // Both sides of `rel`; two directories are listed at once, the left on
+  // the worker beside.
+  bool ListBoth(const std::string& rel, std::vector<TSideEntry>& lefts, std::vector<TSideEntry>& rights) {
+    if (beside == nullptr) {
+      const bool leftListed = List(leftSide, rel, lefts);
+      return List(rightSide, rel, rights) && leftListed;
+    }
+    bool leftListed = false;
+    std::string why;
+    beside->Run([&] { leftListed = leftSide.List(rel, lefts, why); });
+    const bool rightListed = List(rightSide, rel, rights);
+    beside->Wait();
+    if (!leftListed) plan.unreadable.push_back({leftSide.Shown(rel) + "/", why});
+    return leftListed && rightListed;
+  }
+
+  void Directories(const std::string& rel) {
+    std::vector<TSideEntry> lefts, rights;
+    if (!ListBoth(rel, lefts, rights)) return;  // nothing is proposed against a side not seen
     auto l = lefts.begin();
     auto r = rights.begin();
     while ((l != lefts.end() || r != rights.end()) && !Stop()) {
-      const int order = l == lefts.end() ? 1 : r == rights.end() ? -1 : l->first.compare(r->first);
+      const int order = l == lefts.end() ? 1 : r == rights.end() ? -1 : l->name.compare(r->name);
       if (order != 0) {
-        const bool leftSide = order < 0;
-        const auto& [name, info] = *(leftSide ? l : r);
-        const std::string full = (leftSide ? left : right) + "/" + name;
-        if (info.kind == EntryKind::Directory) {
-          OneSidedDirectory(full, Join(rel, name), info, leftSide);
-        } else if ((info.kind == EntryKind::File || info.kind == EntryKind::Symlink) && masks.Match(name)) {
-          Add(Join(rel, name), leftSide ? TSyncKind::OnlyLeft : TSyncKind::OnlyRight, leftSide ? &info : nullptr,
-              leftSide ? nullptr : &info);
-        }
-        ++(leftSide ? l : r);
+        const bool left = order < 0;
+        const TSideEntry& e = *(left ? l : r);
+        if (e.kind == EntryKind::Directory) OneSidedDirectory(Join(rel, e.name), e, left);
+        else if (FileOrLink(e.kind) && masks.Match(e.name)) AddOneSided(Join(rel, e.name), e, left);
+        ++(left ? l : r);
         continue;
       }
-      const std::string& name = l->first;
-      const EntryInfo& li = l->second;
-      const EntryInfo& ri = r->second;
-      const std::string lp = left + "/" + name, rp = right + "/" + name;
-      if (li.kind != ri.kind) {
-        if (li.kind != EntryKind::Special && ri.kind != EntryKind::Special) Add(Join(rel, name), TSyncKind::KindClash, &li, &ri);
-      } else if (li.kind == EntryKind::Directory) {
-        if (options.recursive) Directories(lp, rp, Join(rel, name));
-      } else if ((li.kind == EntryKind::File || li.kind == EntryKind::Symlink) && masks.Match(name)) {
+      const std::string path = Join(rel, l->name);
+      if (l->kind != r->kind) {
+        if (l->kind != EntryKind::Special && r->kind != EntryKind::Special) Add(path, TSyncKind::KindClash, &*l, &*r);
+      } else if (l->kind == EntryKind::Directory) {
+        if (options.recursive) Directories(path);
+      } else if (FileOrLink(l->kind) && masks.Match(l->name)) {
         TSyncKind kind;
-        if (Differs(lp, rp, li, ri, kind)) Add(Join(rel, name), kind, &li, &ri);
+        if (Differs(path, *l, *r, kind)) Add(path, kind, &*l, &*r);
       }
       ++l;
       ++r;
@@ -264,6 +480,17 @@ TSyncAction DefaultAction(TSyncKind kind, const TSyncOptions& options) {
   return TSyncAction::Leave;
 }
 
+bool ActionAllowed(const TSyncPlan& plan, const TSyncRow& row, TSyncAction action) {
+  if (!ActionAllowed(row, action)) return false;
+  switch (action) {
+    case TSyncAction::Leave: return true;
+    case TSyncAction::ToRight: return plan.rightReadOnly.empty();
+    case TSyncAction::ToLeft: return plan.leftReadOnly.empty();
+    case TSyncAction::Delete: return (row.left.Present() ? plan.leftReadOnly : plan.rightReadOnly).empty();
+  }
+  return false;
+}
+
 bool ActionAllowed(const TSyncRow& row, TSyncAction action) {
   switch (action) {
     case TSyncAction::Leave:
@@ -279,12 +506,26 @@ bool ActionAllowed(const TSyncRow& row, TSyncAction action) {
 }
 
 TSyncPlan TDirSync::Plan(const std::string& left, const std::string& right, const TSyncOptions& options) {
+  TSyncPlace l, r;
+  l.path = left;
+  r.path = right;
+  return Plan(l, r, options);
+}
+
+TSyncPlan TDirSync::Plan(const TSyncPlace& left, const TSyncPlace& right, const TSyncOptions& options) {
   TSyncPlan plan;
-  plan.left = WithoutTrailingSlash(left);
-  plan.right = WithoutTrailingSlash(right);
+  plan.leftPlace = left;
+  plan.rightPlace = right;
+  plan.leftPlace.path = plan.left = WithoutTrailingSlash(left.path);
+  plan.rightPlace.path = plan.right = WithoutTrailingSlash(right.path);
+  plan.leftReadOnly = ReadOnlyReason(left);
+  plan.rightReadOnly = ReadOnlyReason(right);
   plan.options = options;
-  TPlanner planner{options, *this, plan};
-  planner.Directories(plan.left, plan.right, "");
+  const std::unique_ptr<TSide> l = SideFor(plan.leftPlace), r = SideFor(plan.rightPlace);
+  TPlanner planner{options, *this, plan, *l, *r};
+  std::unique_ptr<TBesideWorker> beside;
+  if (left.Local() && right.Local()) planner.beside = (beside = std::make_unique<TBesideWorker>()).get();
+  planner.Directories("");
   return plan;
 }
 
@@ -299,7 +540,7 @@ TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op) {
   const bool confirm = op.ConfirmOverwrite;
   op.BeginBatch(total);
   for (const TSyncRow& row : plan.rows) {
-    if (row.action == TSyncAction::Leave || !ActionAllowed(row, row.action)) continue;
+    if (row.action == TSyncAction::Leave || !ActionAllowed(plan, row, row.action)) continue;
     const std::string parent = ParentOf(row.path), name = BaseOf(row.path);
     const auto side = [&](bool leftSide) {
       const std::string& root = leftSide ? plan.left : plan.right;
@@ -329,6 +570,126 @@ TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op) {
   }
   op.EndBatch();
   op.ConfirmOverwrite = confirm;
+  return outcome;
+}
+
+namespace {
+
+// A side of a run through panel sources: its source (a local directory
+// becomes one) and the place in it.
+struct TRunSide {
+  std::shared_ptr<vfs::TSource> source;
+  std::string inner;
+  std::unique_ptr<TSide> side;
+  explicit TRunSide(const TSyncPlace& place)
+      : source(place.Local() ? std::make_shared<vfs::TLocalSource>(place.path) : place.source),
+        inner(place.Local() ? std::string() : place.inner),
+        side(SideFor(place)) {}
+};
+
+// Whether an entry is as the comparison saw it. Times within a second
+// count (an archive keeps whole seconds at best).
+bool AsSeen(const TSideEntry& now, const TSyncSide& seen) {
+  if (now.kind != seen.kind) return false;
+  if (now.kind == EntryKind::Missing) return true;
+  const int64_t gap = now.timeNs / 1'000'000'000 - seen.timeNs / 1'000'000'000;
+  if (gap != 0) return false;
+  return now.kind == EntryKind::Directory || now.size == seen.size;
+}
+
+fileops::TFMMessage DeleteFailure(const std::string& item, const vfs::TError& err) {
+  return {fileops::TFMMessageKind::CouldNotDelete, item, fileops::MessageText(fileops::TFMMessageKind::CouldNotDelete, item),
+          err.code, err.text.empty() ? platform::ErrorText(err.code) : err.text};
+}
+
+}  // namespace
+
+TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TSourceCopy& copy, const TSyncProgress& progress) {
+  TSyncOutcome outcome;
+  TRunSide left(plan.leftPlace), right(plan.rightPlace);
+  // An archive another program changed since the comparison is read again,
+  // so that what changed in it is seen (and asked about) below.
+  for (TRunSide* side : {&left, &right}) {
+    vfs::TError err;
+    if (side->source->Stale() && !side->source->Refresh(&err)) {
+      outcome.failures.push_back({fileops::TFMMessageKind::CouldNotCopy, side->source->Root(),
+                                  fileops::MessageText(fileops::TFMMessageKind::CouldNotCopy, side->source->Root()),
+                                  err.code, err.text});
+      return outcome;
+    }
+  }
+  double total = 0;
+  for (const TSyncRow& row : plan.rows) {
+    if (row.action == TSyncAction::ToRight) total += static_cast<double>(row.left.size);
+    if (row.action == TSyncAction::ToLeft) total += static_cast<double>(row.right.size);
+  }
+  double before = 0;  // bytes of the passes done
+  const auto saved = copy.OnGlobalDone;
+  copy.OnGlobalDone = [&](fileops::TSourceCopy& c, int) {
+    if (progress && !progress(std::min(before + c.Done(), total), total, c.CurrentItem())) c.OperationAborted = true;
+  };
+  // One pass a direction: everything copied into a side is one copy (one
+  // rewrite of an archive).
+  for (const TSyncAction way : {TSyncAction::ToRight, TSyncAction::ToLeft}) {
+    const bool toRight = way == TSyncAction::ToRight;
+    TRunSide& from = toRight ? left : right;
+    TRunSide& to = toRight ? right : left;
+    std::vector<std::string> paths;
+    std::vector<const TSyncRow*> rows;
+    for (const TSyncRow& row : plan.rows)
+      if (row.action == way && ActionAllowed(plan, row, way)) paths.push_back(row.path), rows.push_back(&row);
+    if (paths.empty()) continue;
+    // A destination the comparison saw is replaced as planned; one that
+    // appeared or changed since is asked about first.
+    copy.ReplaceUnasked = [&](const std::string& path, const vfs::TEntry& existing) {
+      for (const TSyncRow* row : rows)
+        if (row->path == path) {
+          vfs::TEntry e = existing;
+          return AsSeen(EntryOf(e), toRight ? row->right : row->left);
+        }
+      return false;
+    };
+    copy.CopyPaths(paths, *from.source, from.inner, *to.source, to.inner);
+    copy.ReplaceUnasked = nullptr;
+    outcome.done += copy.Completed().size();
+    outcome.failures.insert(outcome.failures.end(), copy.Failures().begin(), copy.Failures().end());
+    outcome.skipped += copy.SkippedCount();
+    before = std::min(before + copy.Done(), total);
+    if (copy.AbortChosen() || copy.OperationAborted) {
+      outcome.aborted = true;
+      copy.OnGlobalDone = saved;
+      return outcome;
+    }
+  }
+  copy.OnGlobalDone = saved;
+  // The deletions, one change a side, of what is still as it was seen.
+  for (TRunSide* side : {&left, &right}) {
+    const bool leftSide = side == &left;
+    vfs::TChangeSet deletes;
+    std::vector<std::string> paths;
+    for (const TSyncRow& row : plan.rows) {
+      if (row.action != TSyncAction::Delete || !ActionAllowed(plan, row, row.action)) continue;
+      if (row.left.Present() != leftSide) continue;
+      if (!AsSeen(side->side->Now(row.path), leftSide ? row.left : row.right)) {
+        outcome.changed.push_back(row.path);
+        continue;
+      }
+      deletes.Delete(vfs::JoinInner(side->inner, row.path));
+      paths.push_back(row.path);
+    }
+    if (deletes.empty()) continue;
+    if (progress && !progress(before, total, paths.front())) {
+      outcome.aborted = true;
+      break;
+    }
+    vfs::TError err;
+    if (side->source->Apply(deletes, {}, &err)) {
+      outcome.done += paths.size();
+    } else {
+      outcome.failures.push_back(DeleteFailure(paths.size() == 1 ? paths.front() : side->source->Root(), err));
+    }
+  }
+  if (progress) progress(total, total, {});
   return outcome;
 }
 

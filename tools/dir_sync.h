@@ -19,25 +19,44 @@
 // missing entries copied towards the other side; one way, the right made
 // like the left) and any allowed action may be chosen instead.
 //
+// Either side may be a place inside an archive (a panel source) instead of
+// a local directory. A side that cannot be changed (a read-only archive, one
+// inside another archive) takes part only as a source: nothing is proposed
+// or allowed that would copy into it or delete from it.
+//
 // Carrying out the plan, nothing is done against a change the plan did not
 // see: a destination that appeared or changed since the comparison is
 // replaced only after the copy engine's overwrite question; an entry to be
-// deleted that changed since is left alone and reported.
+// deleted that changed since is left alone and reported. Into an archive,
+// everything copied one way is one change of the archive (one rewrite).
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "fileops/fmoperation.h"
 #include "platform/copyfile.h"
 #include "tools/file_search.h"
 
 namespace vantrel::fileops {
-class TFMOperation;
+class TSourceCopy;
+}
+namespace vantrel::vfs {
+class TSource;
 }
 
 namespace vantrel::tools {
+
+// Where one side is: a local directory, or a place of a panel source.
+struct TSyncPlace {
+  std::string path;                      // as shown; the directory itself when local
+  std::shared_ptr<vfs::TSource> source;  // null: the local directory `path`
+  std::string inner;                     // the place inside `source` ("" its root)
+  bool Local() const { return source == nullptr; }
+};
 
 struct TSyncOptions {
   bool byDate = true;
@@ -83,33 +102,50 @@ struct TSyncRow {
 };
 
 struct TSyncPlan {
-  std::string left, right;
+  std::string left, right;           // as shown
+  TSyncPlace leftPlace, rightPlace;
+  // Why a side cannot be changed (empty: it can); such a side is only read.
+  std::string leftReadOnly, rightReadOnly;
   TSyncOptions options;
   std::vector<TSyncRow> rows;  // in path order, a directory before what is below it
   std::vector<TUnreadable> unreadable;
   bool stopped = false;
 };
 
-// The action a row gets by default, and whether `action` may be chosen.
+// The action a row gets by default, and whether `action` may be chosen
+// for the row (and, with the plan, towards the sides that can be changed).
 TSyncAction DefaultAction(TSyncKind kind, const TSyncOptions& options);
 bool ActionAllowed(const TSyncRow& row, TSyncAction action);
+bool ActionAllowed(const TSyncPlan& plan, const TSyncRow& row, TSyncAction action);
 
 struct TDirSync {
   // Asked between entries and blocks; true stops the comparison.
   std::function<bool()> ShouldStop;
 
   TSyncPlan Plan(const std::string& left, const std::string& right, const TSyncOptions& options);
+  TSyncPlan Plan(const TSyncPlace& left, const TSyncPlace& right, const TSyncOptions& options);
 };
 
 struct TSyncOutcome {
   size_t done = 0;                   // rows carried out whole
   std::vector<std::string> changed;  // rows left alone: the side changed since the comparison
   bool aborted = false;
+  // The run through panel sources: what failed, and how many failures
+  // "Skip all" kept from being shown.
+  std::vector<fileops::TFMMessage> failures;
+  int skipped = 0;
 };
 
 // Carries out the rows' actions with `op` as one operation (its prompt asks
 // the questions, its progress runs once over all of it). The engine's
 // Failures() tell what failed.
 TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op);
+
+// The same through panel sources, for a plan with an archive side (local
+// sides work too): `copy` asks the questions through its prompt. `progress`
+// hears the bytes done of the whole run and the item at hand, and stops the
+// run (after the copy engine's "Abort operation?") by returning false.
+using TSyncProgress = std::function<bool(double done, double total, const std::string& item)>;
+TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TSourceCopy& copy, const TSyncProgress& progress = {});
 
 }  // namespace vantrel::tools

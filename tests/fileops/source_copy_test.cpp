@@ -202,6 +202,42 @@ TEST_F(SourceCopyTest, NamesThatAreNotNamesAreNeverWritten) {
   EXPECT_TRUE(copy.Completed().empty());
 }
 
+// Paths below the source place: the missing directories above them are
+// made, paths that are not names joined by slashes are refused, and the
+// paths copied whole are the completed ones; into an archive, one change.
+TEST_F(SourceCopyTest, PathsWithTheirParentsMade) {
+  copy.CopyPaths({"docs/deep/data.bin", "hello.txt", "docs//readme.md", "docs/../hello.txt", "/hello.txt"}, *zip, "",
+                 out, "");
+  EXPECT_EQ(prompt.MessageTexts(), (std::vector<std::string>{"Invalid file name docs//readme.md",
+                                                             "Invalid file name docs/../hello.txt",
+                                                             "Invalid file name /hello.txt"}));
+  EXPECT_EQ(Snapshot(t / "out", false),
+            (std::map<std::string, std::string>{{"docs", "d"},
+                                                {"docs/deep", "d"},
+                                                {"docs/deep/data.bin", "f " + std::string(100000, 'd')},
+                                                {"hello.txt", "f hello"}}));
+  EXPECT_EQ(copy.Completed(), (std::vector<std::string>{"docs/deep/data.bin", "hello.txt"}));
+  // Back into a new level of the archive: the levels come with the files.
+  testing::MakeTree(t / "src", {"n/e/w.txt=w", "n/x.txt=x"});
+  vfs::TLocalSource src(t / "src");
+  prompt = ScriptedPrompt();
+  int replaced = 0;
+  copy.ReplaceUnasked = [&](const std::string& path, const vfs::TEntry&) { return ++replaced, path == "n/x.txt"; };
+  copy.CopyPaths({"n/e/w.txt", "n/x.txt"}, src, "", *zip, "docs");
+  EXPECT_TRUE(prompt.log.empty());
+  EXPECT_EQ(replaced, 0);  // nothing was there to replace
+  EXPECT_EQ(vantrel::test::ReadAll(*zip, "docs/n/e/w.txt"), "w");
+  EXPECT_EQ(vantrel::test::ReadAll(*zip, "docs/n/x.txt"), "x");
+  // Again: x.txt is replaced unasked, w.txt only after the question.
+  testing::MakeTree(t / "src", {"n/e/w.txt=w2", "n/x.txt=x2"});
+  prompt.overwriteAnswers = {TOverwriteAnswer::No};
+  copy.CopyPaths({"n/e/w.txt", "n/x.txt"}, src, "", *zip, "docs");
+  EXPECT_EQ(prompt.log, (std::vector<std::string>{"?Overwrite file n/e/w.txt?"}));
+  EXPECT_EQ(vantrel::test::ReadAll(*zip, "docs/n/e/w.txt"), "w");
+  EXPECT_EQ(vantrel::test::ReadAll(*zip, "docs/n/x.txt"), "x2");
+  Sh("unzip -tqq " + Q(t / "a.zip"));
+}
+
 TEST_F(SourceCopyTest, SkipAllAndReadOnlyDestinations) {
   vantrel::test::WriteFile(t / "out/docs", "a file where a directory goes");
   vantrel::test::WriteFile(t / "out/empty", "another one");

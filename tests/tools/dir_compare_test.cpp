@@ -140,6 +140,28 @@ TEST(DirCompare, ContentReadsEachFileOnce) {
   EXPECT_LT(r.bytesRead, 2u * 600001u + 100u);
 }
 
+// Trees on two devices are read side by side on two threads: the verdicts
+// are those of one device, and data are still read once.
+TEST(DirCompare, TreesOnTwoDevicesGiveTheSameVerdicts) {
+  TTrees trees;
+  char shm[] = "/dev/shm/vantrel-compare-XXXXXX";
+  struct stat here, there;
+  if (::mkdtemp(shm) == nullptr) GTEST_SKIP() << "no /dev/shm";
+  const std::string other = std::string(shm) + "/right";
+  const bool apart = ::stat(trees.left.c_str(), &here) == 0 && ::stat(shm, &there) == 0 && here.st_dev != there.st_dev;
+  ASSERT_EQ(test::RunCommand("cp -a '" + trees.right + "' '" + other + "'"), 0);
+  for (const TCompareOptions& options : {TCompareOptions{true, true, true, true}, TCompareOptions{false, false, true, true}}) {
+    TDirCompare one, two;
+    const TCompareResult oneDevice = one.Compare(trees.left, trees.right, options);
+    const TCompareResult twoDevices = two.Compare(trees.left, other, options);
+    EXPECT_EQ(Describe(twoDevices), Describe(oneDevice));
+    EXPECT_EQ(twoDevices.bytesRead, oneDevice.bytesRead);
+    EXPECT_TRUE(twoDevices.unreadable.empty());
+  }
+  test::RunCommand("rm -rf '" + std::string(shm) + "'");
+  if (!apart) GTEST_SKIP() << "/dev/shm is on the same device here";
+}
+
 // Links are compared by their targets and never followed; a file that
 // cannot be read is reported and not called different.
 TEST(DirCompare, LinksAndUnreadableFiles) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "tests/support/test_support.h"
+#include "vfs/zip_source.h"
 
 namespace vantrel::tools {
 namespace {
@@ -106,6 +107,44 @@ TEST(DirSummary, StopsWhenAskedAndSaysSo) {
   EXPECT_TRUE(s.stopped);
   EXPECT_EQ(progressCalls, 3);
   EXPECT_LT(s.files, 20u);
+}
+
+// A place inside an archive is counted through the archive's listing, the
+// same as the tree it was packed from; directories only implied by the
+// paths below them (-D: no entries of their own) count too.
+TEST(DirSummary, APlaceInsideAnArchiveCountsAsItsTree) {
+  TempDir tmp;
+  const std::string tree = tmp / "tree", zip = tmp / "t.zip";
+  MakeDir(tree + "/a/b/c");
+  WriteFile(tree + "/top.txt", "123");
+  WriteFile(tree + "/a/one.txt", "1234567");
+  WriteFile(tree + "/a/b/c/deep.txt", std::string(1000, 'd'));
+  ASSERT_EQ(::symlink("top.txt", (tree + "/a/link").c_str()), 0);
+  ASSERT_EQ(test::RunCommand("cd '" + tree + "' && zip -qry '" + zip + "' . && zip -qryD '" + tmp / "implied.zip" +
+                             "' ."), 0);
+  for (const std::string& archive : {zip, tmp / "implied.zip"}) {
+    vfs::TError err;
+    auto source = vfs::TZipSource::Load(archive, archive, nullptr, &err);
+    ASSERT_TRUE(source) << err.text;
+    struct {
+      const char* inner;
+      const char* dir;
+    } places[] = {{"", ""}, {"a", "/a"}, {"a/b", "/a/b"}};
+    for (const auto& p : places) {
+      const TDirSummary onDisk = SummariseDirectory(tree + p.dir);
+      const TDirSummary inArchive = SummarisePlace(*source, p.inner);
+      EXPECT_EQ(inArchive.files, onDisk.files) << archive << " " << p.inner;
+      EXPECT_EQ(inArchive.links, onDisk.links) << archive << " " << p.inner;
+      EXPECT_EQ(inArchive.directories, onDisk.directories) << archive << " " << p.inner;
+      EXPECT_EQ(inArchive.bytes, onDisk.bytes) << archive << " " << p.inner;
+      EXPECT_EQ(inArchive.unreadable, 0u);
+    }
+  }
+  vfs::TError err;
+  auto source = vfs::TZipSource::Load(zip, zip, nullptr, &err);
+  const TDirSummary missing = SummarisePlace(*source, "no/such/place");
+  EXPECT_EQ(missing.unreadable, 1u);
+  EXPECT_NE(missing.firstError.find("no/such/place"), std::string::npos) << missing.firstError;
 }
 
 }  // namespace
