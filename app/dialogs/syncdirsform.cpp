@@ -12,9 +12,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "app/dialogs/messages.h"
 #include "panels/dirmodel.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
@@ -106,7 +108,7 @@ int TSyncModel::SetAction(const std::vector<int>& rows, TSyncAction action) {
   for (int row : rows) {
     if (row < 0 || row >= rowCount()) continue;
     TSyncRow& r = RowAt(row);
-    if (!tools::ActionAllowed(r, action)) continue;
+    if (!tools::ActionAllowed(plan_, r, action)) continue;
     r.action = action;
     ++taken;
     emit dataChanged(index(row, kAction), index(row, kAction));
@@ -164,8 +166,8 @@ QVariant TSyncModel::headerData(int section, Qt::Orientation orientation, int ro
 // TSyncDirsForm
 
 TSyncDirsForm::TSyncDirsForm(QWidget* parent, const std::string& left, const std::string& right,
-                             const tools::TSyncOptions& options, std::function<void(const tools::TSyncPlan&)> run)
-    : QDialog(parent), run_(std::move(run)) {
+                             const tools::TSyncOptions& options, TRun run, TResolve resolve)
+    : QDialog(parent), run_(std::move(run)), resolve_(std::move(resolve)), initial_{left, right} {
   setObjectName(QStringLiteral("SyncDirsForm"));
   setWindowTitle(QStringLiteral("Synchronize directories"));
   auto edit = [this](const char* name, const QString& text) {
@@ -270,14 +272,23 @@ TSyncDirsForm::TSyncDirsForm(QWidget* parent, const std::string& left, const std
   compareButton_->setDefault(true);
   syncButton_ = button("SyncButton", "&Synchronize");
   syncButton_->setEnabled(false);
+  backgroundButton_ = button("BackgroundButton", "Background (F2)");
+  backgroundButton_->setEnabled(false);
+  backgroundButton_->setToolTip(QStringLiteral("Synchronize as a job behind the window; the window closes"));
+  auto* f2 = new QShortcut(QKeySequence(Qt::Key_F2), this);
+  connect(f2, &QShortcut::activated, this, [this] {
+    if (backgroundButton_->isEnabled()) Synchronize(true);
+  });
   QPushButton* close = button("CloseButton", "Close");
   connect(compareButton_, &QPushButton::clicked, this, &TSyncDirsForm::Compare);
-  connect(syncButton_, &QPushButton::clicked, this, &TSyncDirsForm::Synchronize);
+  connect(syncButton_, &QPushButton::clicked, this, [this] { Synchronize(false); });
+  connect(backgroundButton_, &QPushButton::clicked, this, [this] { Synchronize(true); });
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(summary_, 1);
   bottom->addWidget(compareButton_);
   bottom->addWidget(syncButton_);
+  bottom->addWidget(backgroundButton_);
   bottom->addWidget(close);
 
   auto* layout = new QVBoxLayout(this);
@@ -308,12 +319,30 @@ tools::TSyncOptions TSyncDirsForm::Options() const {
 }
 
 void TSyncDirsForm::Compare() {
+  tools::TSyncPlace places[2];
+  QLineEdit* edits[2] = {leftEdit_, rightEdit_};
+  for (int i = 0; i < 2; ++i) {
+    // The panels' paths as they are, also names that are not UTF-8.
+    const std::string path =
+        edits[i]->text() == platform::ToDisplay(initial_[i]) ? initial_[i] : edits[i]->text().toStdString();
+    std::string error;
+    places[i].path = path;
+    if (resolve_ && !resolve_(path, places[i], &error)) {
+      ShowMessage(this, MessageKind::Warning, windowTitle(), platform::ToDisplay(error));
+      edits[i]->setFocus();
+      return;
+    }
+  }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   tools::TDirSync sync;
-  tools::TSyncPlan plan = sync.Plan(leftEdit_->text().toStdString(), rightEdit_->text().toStdString(), Options());
+  tools::TSyncPlan plan = sync.Plan(places[0], places[1], Options());
   QApplication::restoreOverrideCursor();
   model_.SetPlan(std::move(plan));
   syncButton_->setEnabled(model_.rowCount() > 0);
+  // An archive side is read where its panel reads it, on the window's
+  // thread: such a run stays in front.
+  backgroundButton_->setEnabled(model_.rowCount() > 0 && model_.Plan().leftPlace.Local() &&
+                                model_.Plan().rightPlace.Local());
   UpdateSummary();
   if (model_.rowCount() > 0) {
     table_->setFocus();
@@ -321,12 +350,15 @@ void TSyncDirsForm::Compare() {
   }
 }
 
-void TSyncDirsForm::Synchronize() {
+void TSyncDirsForm::Synchronize(bool background) {
   const tools::TSyncPlan shown = model_.Shown();
   bool any = false;
   for (const TSyncRow& row : shown.rows) any = any || row.action != TSyncAction::Leave;
   if (!any || !run_) return;
-  run_(shown);
+  if (!run_(shown, background)) {
+    accept();  // the job goes on behind; the panels are read again at its end
+    return;
+  }
   Compare();  // what is left to do, if anything
   activateWindow();
 }
@@ -341,6 +373,9 @@ void TSyncDirsForm::SetSelectedAction(TSyncAction action) {
 void TSyncDirsForm::UpdateSummary() {
   const tools::TSyncPlan& plan = model_.Plan();
   int counts[4] = {};
+  QString readOnly;
+  if (!plan.leftReadOnly.empty()) readOnly += QStringLiteral("; the left is only read: ") + platform::ToDisplay(plan.leftReadOnly);
+  if (!plan.rightReadOnly.empty()) readOnly += QStringLiteral("; the right is only read: ") + platform::ToDisplay(plan.rightReadOnly);
   uint64_t bytes = 0;
   for (int i = 0; i < model_.rowCount(); ++i) {
     const TSyncRow& row = model_.RowAt(i);
@@ -357,6 +392,7 @@ void TSyncDirsForm::UpdateSummary() {
   const int hidden = static_cast<int>(plan.rows.size()) - model_.rowCount();
   if (hidden > 0) text += QStringLiteral(" (%1 rows hidden, left alone)").arg(hidden);
   if (!plan.unreadable.empty()) text += QStringLiteral("; %1 not readable").arg(plan.unreadable.size());
+  text += readOnly;
   summary_->setText(text);
   if (!plan.unreadable.empty()) {
     QString list;
@@ -377,6 +413,9 @@ bool TSyncDirsForm::eventFilter(QObject* watched, QEvent* event) {
     case Qt::Key_Left: SetSelectedAction(TSyncAction::ToLeft); return true;
     case Qt::Key_Delete: SetSelectedAction(TSyncAction::Delete); return true;
     case Qt::Key_Space: SetSelectedAction(TSyncAction::Leave); return true;
+    case Qt::Key_F2:  // also when the window is not the active one
+      if (backgroundButton_->isEnabled()) Synchronize(true);
+      return true;
     default: return false;
   }
 }

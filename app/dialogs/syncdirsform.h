@@ -2,7 +2,9 @@
 // masks and criteria; Compare lists the differences with an action per row,
 // which the user may change (buttons, or Right, Left, Delete and Space on
 // the selected rows); filters hide kinds of rows; Synchronize carries out
-// the actions of the listed rows as one operation, then compares again.
+// the actions of the listed rows as one operation, then compares again;
+// Background (F2) hands the run to a job that goes on behind the window,
+// which then closes. A side may be a place inside an archive.
 #pragma once
 
 #include <functional>
@@ -62,10 +64,15 @@ class TSyncDirsForm : public QDialog {
   Q_OBJECT
 
  public:
-  // `run` carries out a plan (the operation window, its questions); the
-  // dialog compares again afterwards.
+  // `run` carries out a plan (the operation window, its questions), in the
+  // background when asked; true when it ended in front, and the dialog then
+  // compares again; otherwise the dialog closes.
+  using TRun = std::function<bool(const tools::TSyncPlan& plan, bool background)>;
+  // What a typed path is: a local directory, or a place inside an archive;
+  // false with `error` when it is neither. Without one, every path is local.
+  using TResolve = std::function<bool(const std::string& path, tools::TSyncPlace& place, std::string* error)>;
   TSyncDirsForm(QWidget* parent, const std::string& left, const std::string& right,
-                const tools::TSyncOptions& options, std::function<void(const tools::TSyncPlan&)> run);
+                const tools::TSyncOptions& options, TRun run, TResolve resolve = {});
 
   tools::TSyncOptions Options() const;
   TSyncModel& Model() { return model_; }
@@ -77,10 +84,11 @@ class TSyncDirsForm : public QDialog {
   QCheckBox* Check(const char* name) const;
   QPushButton* CompareButton() const { return compareButton_; }
   QPushButton* SyncButton() const { return syncButton_; }
+  QPushButton* BackgroundButton() const { return backgroundButton_; }
   QLabel* SummaryLabel() const { return summary_; }
 
   void Compare();
-  void Synchronize();
+  void Synchronize(bool background = false);
   // The selected rows get `action` where it is allowed.
   void SetSelectedAction(tools::TSyncAction action);
 
@@ -91,7 +99,9 @@ class TSyncDirsForm : public QDialog {
   void UpdateSummary();
 
   TSyncModel model_;
-  std::function<void(const tools::TSyncPlan&)> run_;
+  TRun run_;
+  TResolve resolve_;
+  std::string initial_[2];
   QLineEdit* leftEdit_ = nullptr;
   QLineEdit* rightEdit_ = nullptr;
   QLineEdit* masksEdit_ = nullptr;
@@ -100,6 +110,7 @@ class TSyncDirsForm : public QDialog {
   QLabel* summary_ = nullptr;
   QPushButton* compareButton_ = nullptr;
   QPushButton* syncButton_ = nullptr;
+  QPushButton* backgroundButton_ = nullptr;
 };
 
 }  // namespace vantrel::app

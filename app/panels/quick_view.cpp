@@ -1,6 +1,11 @@
 // quick_view.cpp - the quick view page and the side it stands in for.
 #include "app/panels/quick_view.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QFont>
@@ -9,15 +14,19 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include "app/panels/archive_places.h"
 #include "app/window/mainform.h"
+#include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
+#include "platform/private_file.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
 #include "viewer/document.h"
 #include "viewer/hex_view.h"
 #include "viewer/image_view.h"
 #include "viewer/text_view.h"
+#include "vfs/source.h"
 
 namespace vantrel::app {
 
@@ -145,7 +154,7 @@ void TQuickView::ShowNote(const std::string& path, const QString& text) {
 void TQuickView::ShowFile() {
   doc_ = std::make_unique<viewer::TViewDocument>();
   std::string why;
-  if (!doc_->Open(path_, &why)) {
+  if (!doc_->Open(openPath_.empty() ? path_ : openPath_, &why)) {
     doc_.reset();
     kind_ = TKind::Error;
     message_->setText(QStringLiteral("Cannot view \"%1\": %2.").arg(BaseName(path_), platform::ToDisplay(why)));
@@ -182,8 +191,9 @@ void TQuickView::ShowFile() {
   text_->DocumentChanged();
   kind_ = doc_->Detected().binary ? TKind::Hex : TKind::Text;
   stack_->setCurrentWidget(kind_ == TKind::Hex ? static_cast<QWidget*>(hex_) : text_);
-  SetStatus(QStringLiteral("%1 bytes, %2").arg(Thousands(size), kind_ == TKind::Hex ? QStringLiteral("hex")
-                                                                                  : viewer::EncodingName(doc_->Encoding())));
+  SetStatus(QStringLiteral("%1, %2").arg(sizeNote_.isEmpty() ? QStringLiteral("%1 bytes").arg(Thousands(size)) : sizeNote_,
+                                        kind_ == TKind::Hex ? QStringLiteral("hex")
+                                                            : viewer::EncodingName(doc_->Encoding())));
 }
 
 void TQuickView::ToggleHex() {
@@ -223,6 +233,90 @@ void TQuickView::ShowDirectory() {
       QMetaObject::invokeMethod(this, [this, generation, sum] { CountDone(generation, sum, true); },
                                 Qt::QueuedConnection);
   });
+}
+
+// The first `limit` bytes of an entry (all of it when smaller) in a private
+// file in memory: its descriptor, `whole` false when the entry went on past
+// the limit; -1 with `error` when it cannot be read.
+static int EntryPreview(vfs::TSource& source, const std::string& inner, uint64_t limit, bool* whole, std::string* error) {
+  const int fd = platform::PrivateMemoryFile("vantrel-quick-view");
+  if (fd < 0) {
+    *error = platform::ErrorText(errno);
+    return -1;
+  }
+  // Takes bytes up to the limit, then stops the reading.
+  struct TLimitedSink final : vfs::TDataSink {
+    TLimitedSink(int fd, uint64_t limit) : file(fd), left(limit) {}
+    bool Write(const void* data, size_t n) override {
+      const size_t take = static_cast<size_t>(std::min<uint64_t>(n, left));
+      if (take > 0 && !file.Write(data, take)) return false;
+      left -= take;
+      full = take < n;
+      return !full;
+    }
+    vfs::TDescriptorSink file;
+    uint64_t left;
+    bool full = false;
+  } sink(fd, limit);
+  vfs::TError err;
+  const bool read = source.ReadInto(inner, sink, {}, &err);
+  if (!read && !sink.full) {
+    ::close(fd);
+    *error = err.text.empty() ? platform::ErrorText(err.code) : err.text;
+    return -1;
+  }
+  *whole = read;
+  return fd;
+}
+
+void TQuickView::ShowEntry(vfs::TSource& source, const std::string& inner, const std::string& display,
+                           bool directory) {
+  const bool hadFocus = stack_->isAncestorOf(QApplication::focusWidget());
+  Clear();
+  path_ = display;
+  title_->setText(BaseName(display));
+  title_->setToolTip(platform::ToDisplay(display));
+  const QString name = BaseName(display);
+  if (directory) {
+    // An archive's listing is in memory: counted at once.
+    const tools::TDirSummary sum = tools::SummarisePlace(source, inner);
+    kind_ = TKind::Directory;
+    message_->setText(SummaryLines(name, sum, true));
+    SetStatus(QStringLiteral("%1 files, %2 bytes").arg(Thousands(sum.files), Thousands(sum.bytes)));
+  } else {
+    ShowEntryFile(source, inner, name);
+  }
+  if (hadFocus) Page()->setFocus();
+}
+
+void TQuickView::ShowEntryFile(vfs::TSource& source, const std::string& inner, const QString& name) {
+  vfs::TEntry entry;
+  vfs::TError err;
+  std::string why;
+  bool whole = true;
+  int fd = -1;
+  if (!source.Stat(inner, entry, &err)) {
+    why = err.text;
+  } else if (entry.encrypted) {
+    kind_ = TKind::Error;
+    message_->setText(QStringLiteral("\"%1\" is encrypted: F3 views it after the password.").arg(name));
+    SetStatus(QStringLiteral("%1 bytes, encrypted").arg(Thousands(entry.size)));
+    return;
+  } else {
+    fd = EntryPreview(source, inner, kPreviewBytes, &whole, &why);
+  }
+  if (fd < 0) {
+    kind_ = TKind::Error;
+    message_->setText(QStringLiteral("Cannot view \"%1\": %2.").arg(name, platform::ToDisplay(why)));
+    return;
+  }
+  openPath_ = platform::OpenDescriptorPath(fd);
+  sizeNote_ = whole ? QString()
+                    : QStringLiteral("the first %1 of %2 bytes").arg(Thousands(kPreviewBytes), Thousands(entry.size));
+  ShowFile();
+  openPath_.clear();
+  sizeNote_.clear();
+  ::close(fd);  // the view keeps the file open
 }
 
 void TQuickView::CountDone(uint64_t generation, const tools::TDirSummary& summary, bool final) {
@@ -314,6 +408,19 @@ void TQuickViewer::Follow(bool again) {
   if (entry == nullptr) {
     view_->Clear();
     return;
+  }
+  if (std::shared_ptr<vfs::TSource> archive = ArchiveSourceOf(*source_)) {
+    // Inside an archive: its entries through the archive; ".." at its root
+    // is the directory the archive is in.
+    const std::string& place = source_->Model().Place();
+    if (!entry->IsDotDot() || !place.empty()) {
+      const std::string inner = entry->IsDotDot() ? vfs::ParentInner(place) : vfs::JoinInner(place, entry->FileName);
+      const std::string display = entry->IsDotDot() ? panels::PlacePath(archive->Root(), inner)
+                                                    : platform::JoinPath(source_->Directory(), entry->FileName);
+      if (!again && display == view_->Path()) return;
+      view_->ShowEntry(*archive, inner, display, entry->IsDirectory());
+      return;
+    }
   }
   std::string path;
   if (entry->IsDotDot()) {

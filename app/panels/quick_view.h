@@ -1,6 +1,11 @@
 // quick_view.h - Quick view (Ctrl+Q): the other panel's place shows the entry
 // under the active panel's cursor, and follows the cursor as it moves.
 //
+// Inside an archive the entry is read through the archive: a file's first
+// kPreviewBytes into a private file in memory (an encrypted one is not
+// opened, which would ask for its password at every cursor step), a
+// directory counted through the archive's listing.
+//
 // A file is shown as the viewer shows it: a picture as an image, text as
 // text and anything else in hex (F4 switches between text and hex while the
 // view has the keyboard). A directory gets a summary: how many files,
@@ -35,6 +40,9 @@ class TImageView;
 
 namespace vantrel::panels {
 class TFMPanel;
+}
+namespace vantrel::vfs {
+class TSource;
 }
 
 namespace vantrel::app {
@@ -75,12 +83,22 @@ class TQuickView : public QWidget {
   // F4: text and hex change places.
   void ToggleHex();
 
+  // The entry `inner` of an archive, shown as `display`.
+  void ShowEntry(vfs::TSource& source, const std::string& inner, const std::string& display, bool directory);
+  static constexpr uint64_t kPreviewBytes = 16ull << 20;
+
  private:
   void ShowFile();
   void ShowDirectory();
   void StopCount();
   void CountDone(uint64_t generation, const tools::TDirSummary& summary, bool final);
   void SetStatus(const QString& text);
+  void ShowEntryFile(vfs::TSource& source, const std::string& inner, const QString& name);
+
+  // An archive's entry: the private copy ShowFile opens, and what the
+  // status line says of its size when it is not all of the entry.
+  std::string openPath_;
+  QString sizeNote_;
 
   std::string path_;
   TKind kind_ = TKind::None;

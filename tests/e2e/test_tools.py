@@ -4,6 +4,7 @@ active panel's directory (Shift+F9 and the Commands menu); synchronising
 the two panels' directories with a row's action changed by key."""
 
 import os
+import time
 
 from e2e import COMMANDS, expect, prepare
 
@@ -87,6 +88,11 @@ def scenario_synchronize_directories(s):
     s.wait_exists("right/r.txt", exists=False, what="r.txt is deleted from the right")
     expect(not s.exists("left/r.txt"), "r.txt is not copied to the left")
     expect(s.read("right/docs/notes.txt") == "notes\n", "the copy has the data")
+    # The run is a job followed by the operation window: over when it closes.
+    # (It may show only after the files are there: two looks 300 ms apart.)
+    alone = lambda: all(w in (s.main, window) for w, _ in s.windows())
+    s.wait_until(lambda: alone() and not time.sleep(0.3) and alone(),
+                 "the operation window closes when the run is over")
     s.wait_until(lambda: s.active()[0] == window, "the window is in front again after the run")
     s.key("Escape")
     s.wait_no_window("Synchronize directories")

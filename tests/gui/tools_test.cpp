@@ -2,6 +2,8 @@
 // multi-rename from the keyboard; Find file by content with Feed to panel
 // and the file commands on the listing it makes; Compare directories
 // marking both panels; quick view following the cursor.
+#include <map>
+
 #include <QApplication>
 #include <QHeaderView>
 #include <QImage>
@@ -9,6 +11,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 
@@ -19,6 +22,8 @@
 #include "app/dialogs/multirenameform.h"
 #include "app/dialogs/syncdirsform.h"
 #include "app/panels/quick_view.h"
+#include "fileops/job.h"
+#include "fileops/qt/job_center.h"
 #include "gui_support.h"
 
 using namespace vantrel;
@@ -320,6 +325,55 @@ class ToolsTest : public QObject {
     QVERIFY(L()->isVisible() && !viewer->IsOpen());
   }
 
+  // Inside an archive the view follows the cursor through the archive:
+  // text and hex from the entry's bytes, a directory counted through the
+  // listing, an encrypted entry not opened (no password question), ".." at
+  // the root the directory the archive is in.
+  void QuickViewInsideAnArchive() {
+    const std::string zip = f_->left + "/box.zip";
+    const char* make =
+        "import sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+        "  z.writestr('notes.txt', 'first line\\nsecond line\\n' * 50)\n"
+        "  z.writestr('data.bin', bytes([0, 1, 2, 255, 77, 90, 0, 0]))\n"
+        "  z.writestr('sub/a.txt', '12345')\n"
+        "  z.writestr('sub/inner/b.txt', 'b' * 1000)\n";
+    QCOMPARE(QProcess::execute(QStringLiteral("python3"), {QStringLiteral("-c"), QLatin1String(make), Q(zip)}), 0);
+    const std::string locked = f_->Path("locked");
+    QVERIFY(MakeDir(locked) && MakeFile(locked + "/secret.txt", 10, 2024, 1, 1));
+    QCOMPARE(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + locked + "' && zip -qP pw '" + zip + "' secret.txt")}), 0);
+    QVERIFY(f_->Show());
+    QVERIFY(f_->Put(L(), "box.zip") && f_->Press(L(), Qt::Key_Return));
+    auto* viewer = f_->form->findChild<app::TQuickViewer*>(QStringLiteral("QuickViewer"));
+    app::TQuickView* view = viewer->View();
+    using K = app::TQuickView::TKind;
+    QVERIFY(f_->Put(L(), "notes.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_Q, Qt::ControlModifier));
+    QVERIFY(viewer->IsOpen());
+    const struct {
+      const char* entry;
+      K kind;
+      const char* shows;
+    } steps[] = {
+        {"notes.txt", K::Text, "second line"},
+        {"data.bin", K::Hex, "00 01 02 FF 4D 5A"},
+        {"sub", K::Directory, "Files: 2\nDirectories: 1\nSize: 1,005 bytes"},
+        {"secret.txt", K::Error, "encrypted"},
+        {"..", K::Directory, "Directory left"},
+    };
+    for (const auto& step : steps) {
+      const int target = L()->IndexOfName(step.entry);
+      QVERIFY2(target >= 0, step.entry);
+      while (L()->Cursor() != target) QTest::keyClick(L(), L()->Cursor() < target ? Qt::Key_Down : Qt::Key_Up);
+      QCOMPARE(view->Kind(), step.kind);
+      QTRY_VERIFY(!view->Counting());
+      const QString shown = view->VisibleRows().join('\n') + view->SummaryText() + view->StatusText();
+      QVERIFY2(shown.contains(QLatin1String(step.shows)), qPrintable(QLatin1String(step.entry) + ": " + shown));
+    }
+    QVERIFY(ShownMessages().empty());  // no password was asked for
+    QVERIFY(L()->hasFocus());
+  }
+
   // Synchronize directories: Enter compares the two panels' directories,
   // a filter hides a kind, keys change the selected rows' actions, and
   // Synchronize carries out what is listed, then compares again.
@@ -375,6 +429,88 @@ class ToolsTest : public QObject {
     QVERIFY(!Exists(l + "/kept.txt") && Exists(r + "/kept.txt"));
     QTRY_VERIFY(L()->hasFocus());
     QVERIFY(f_->Listed(f_->R(), "new.txt"));  // the panels were read again
+  }
+
+  // The left panel inside a ZIP archive: the dialog compares the archive's
+  // place with the right directory, Synchronize copies into the archive
+  // (which unzip still accepts) and out of it; such a run stays in front.
+  void SyncWithAnArchivePanel() {
+    const std::string& r = f_->right;
+    const std::string zip = f_->left + "/box.zip", packed = f_->Path("packed");
+    QVERIFY(MakeDir(packed + "/docs") && MakeFile(packed + "/docs/in-zip.txt", 4, 2024, 1, 1));
+    QVERIFY(MakeFile(packed + "/same.txt", 2, 2024, 1, 1) && MakeFile(r + "/same.txt", 2, 2024, 1, 1));
+    QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + packed + "' && zip -qr '" + zip + "' .")}) == 0);
+    QVERIFY(MakeFile(r + "/new.txt", 3, 2025, 1, 1));
+    QVERIFY(f_->Show());
+    QVERIFY(f_->Put(L(), "box.zip") && f_->Press(L(), Qt::Key_Return));
+    QCOMPARE(L()->Directory(), zip);
+    QStringList rowsBefore;
+    int rowsAfter = -1;
+    bool background = true;
+    QVERIFY(WithModal<app::TSyncDirsForm>([&] { f_->Action("mnuCmndSyncDirs")->trigger(); },
+                                          [&](app::TSyncDirsForm& w) {
+      QCOMPARE(w.LeftEdit()->text(), Q(zip));
+      QTest::keyClick(&w, Qt::Key_Return);
+      for (int i = 0; i < w.Model().rowCount(); ++i)
+        rowsBefore << Q(w.Model().RowAt(i).path) + ' ' + app::ActionText(w.Model().RowAt(i).action);
+      background = w.BackgroundButton()->isEnabled();
+      w.SyncButton()->click();
+      rowsAfter = w.Model().rowCount();
+    }));
+    QCOMPARE(rowsBefore.join(", "), QStringLiteral("docs \u2192, new.txt \u2190"));
+    QVERIFY(!background);
+    QCOMPARE(rowsAfter, 0);
+    QVERIFY(QProcess::execute(QStringLiteral("unzip"), {QStringLiteral("-tqq"), Q(zip)}) == 0);
+    QProcess list;
+    list.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), Q(zip)});
+    QVERIFY(list.waitForFinished());
+    QVERIFY2(QString::fromUtf8(list.readAllStandardOutput()).split('\n').contains(QStringLiteral("new.txt")),
+             "new.txt went into the archive");
+    QVERIFY(Exists(r + "/docs/in-zip.txt"));
+    QVERIFY(f_->Listed(L(), "new.txt"));  // the archive panel was read again
+  }
+
+  // Background (F2) hands the run to a job and the window closes; the job
+  // carries out the plan behind it and the panels are read again.
+  void SyncInTheBackground() {
+    const std::string& l = f_->left;
+    QVERIFY(MakeDir(l + "/tree") && MakeFile(l + "/tree/a.txt", 1000, 2025, 1, 1));
+    QVERIFY(MakeFile(l + "/b.txt", 10, 2025, 1, 1));
+    QVERIFY(f_->Show());
+    bool closed = false;
+    QVERIFY(WithModal<app::TSyncDirsForm>([&] { f_->Action("mnuCmndSyncDirs")->trigger(); },
+                                          [&](app::TSyncDirsForm& w) {
+      QTest::keyClick(&w, Qt::Key_Return);
+      QCOMPARE(w.Model().rowCount(), 2);
+      QVERIFY(w.BackgroundButton()->isEnabled());
+      QTest::keyClick(w.Table(), Qt::Key_F2);
+      closed = !w.isVisible();
+    }));
+    QVERIFY(closed);
+    QTRY_VERIFY(app::JobCenter(*f_->form)->Queue().Jobs().empty());
+    QVERIFY(Exists(f_->right + "/tree/a.txt") && Exists(f_->right + "/b.txt"));
+    QTRY_VERIFY(f_->Listed(f_->R(), "b.txt"));
+  }
+
+  // Every key of the main window's commands runs one command only, and
+  // Ctrl+Shift+F2 is the one that opens Synchronize directories.
+  void CommandKeysAreTakenOnce() {
+    QVERIFY(f_->Show());
+    std::map<QString, QString> owners;
+    for (QAction* action : f_->form->findChildren<QAction*>()) {
+      // Windows of their own (the ZIP window) have keys of their own.
+      auto* owner = qobject_cast<QWidget*>(action->parent());
+      if (owner == nullptr || owner->window() != f_->form.get()) continue;
+      for (const QKeySequence& key : action->shortcuts()) {
+        const QString text = key.toString();
+        const auto [at, fresh] = owners.emplace(text, action->objectName());
+        QVERIFY2(fresh, qPrintable(text + " is taken by " + at->second + " and " + action->objectName()));
+      }
+    }
+    QCOMPARE(owners[QStringLiteral("Ctrl+Shift+F2")], QStringLiteral("mnuCmndSyncDirs"));
+    QCOMPARE(owners[QStringLiteral("Shift+F2")], QStringLiteral("mnuCmndCompareDirs"));
+    QVERIFY(WithModal<app::TSyncDirsForm>([&] { QVERIFY(f_->Press(L(), Qt::Key_F2, Qt::ControlModifier | Qt::ShiftModifier)); },
+                                          [&](app::TSyncDirsForm& w) { QCOMPARE(w.LeftEdit()->text(), Q(f_->left)); }));
   }
 
   // No terminal anywhere: an error that says where to name one, not silence.
