@@ -431,8 +431,9 @@ void TQuickViewer::Follow(bool again) {
     path = platform::JoinPath(source_->Directory(), entry->FileName);
   }
   if (!again && path == view_->Path()) return;
-  if (source_->Model().InSource()) {
-    // An entry of an archive is no file to read here.
+  if (source_->Model().InSource() && !(entry->IsDotDot() && platform::IsDirectory(path))) {
+    // An entry of an archive is no file to read here (".." at an archive's
+    // root is the directory it is in, when that is a directory).
     view_->ShowNote(path, QStringLiteral("Inside an archive: F3 views an entry."));
     return;
   }

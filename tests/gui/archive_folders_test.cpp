@@ -16,6 +16,7 @@
 #include <functional>
 
 #include "app/commands/command_hooks.h"
+#include "app/panels/quick_view.h"
 #include "app/commands/file_commands.h"
 #include "app/commands/item_menu.h"
 #include "app/panels/panel_navigation.h"
@@ -366,9 +367,13 @@ class ArchiveFoldersTest : public QObject {
     QCOMPARE(QApplication::clipboard()->text(), Q(zip_ + "/top.txt"));
     QVERIFY(!QApplication::clipboard()->mimeData()->hasFormat(QStringLiteral("text/uri-list")));
     menu.reset();
-    // Quick view beside it has no file to show.
+    // Quick view beside it shows the entry, read through the archive.
     f_->Action("mnuCmndQuickView")->trigger();
-    QTRY_COMPARE(f_->Find<QLabel>("QuickViewMessage")->text(), QStringLiteral("Inside an archive: F3 views an entry."));
+    auto* quick = f_->form->findChild<app::TQuickViewer*>(QStringLiteral("QuickViewer"));
+    QVERIFY(quick != nullptr);
+    QTRY_COMPARE(quick->View()->Kind(), app::TQuickView::TKind::Text);
+    QVERIFY2(quick->View()->VisibleRows().join('\n').startsWith(QStringLiteral("top")),
+             qPrintable(quick->View()->VisibleRows().join('\n')));
     f_->Action("mnuCmndQuickView")->trigger();
     L()->setFocus();
 
