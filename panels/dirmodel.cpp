@@ -219,6 +219,7 @@ bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
   listingTitle_.clear();
   source_.reset();
   place_.clear();
+  reading_ = false;
   directory_ = platform::GetCurrentDir();
   if (directory_.empty()) directory_ = path;  // the system cannot say; keep what we entered
   if (OnDirectoryLine) OnDirectoryLine(directory_);
@@ -243,6 +244,7 @@ bool TPanelModel::ReadPlace(std::shared_ptr<TPanelSource> source, const std::str
   Entries listed;
   if (!source->List(place, listed, error)) return false;
   listingTitle_.clear();
+  reading_ = false;
   source_ = std::move(source);
   place_ = place;
   directory_ = PlacePath(source_->Root(), place_);
@@ -254,6 +256,45 @@ bool TPanelModel::ReadPlace(std::shared_ptr<TPanelSource> source, const std::str
   marks_.assign(entries_.size(), 0);
   if (OnListingChanged) OnListingChanged();
   return true;
+}
+
+void TPanelModel::BeginReading(const std::string& directory) {
+  listingTitle_.clear();
+  source_.reset();
+  place_.clear();
+  directory_ = directory;
+  reading_ = true;
+  FreeEntries();
+  diskLine_.clear();
+  if (OnDirectoryLine) OnDirectoryLine(directory_);
+  if (OnInfoLine) OnInfoLine(diskLine_);
+  if (OnListingChanged) OnListingChanged();
+}
+
+void TPanelModel::AddRows(Entries added, const std::vector<uint32_t>& order) {
+  const bool wasEmpty = entries_.empty();
+  entries_.reserve(entries_.size() + added.size());
+  for (auto& e : added) entries_.push_back(std::move(e));
+  marks_.resize(entries_.size(), 0);
+  if (order.size() != entries_.size()) return;  // the order is unchanged (or not ours)
+  Entries sorted(entries_.size());
+  std::vector<uint8_t> marks(entries_.size());
+  int cursor = 0;
+  for (size_t i = 0; i < order.size(); ++i) {
+    sorted[i] = std::move(entries_[order[i]]);
+    marks[i] = marks_[order[i]];
+    if (static_cast<int>(order[i]) == cursor_) cursor = static_cast<int>(i);
+  }
+  entries_ = std::move(sorted);
+  marks_ = std::move(marks);
+  // The first rows of a listing: the cursor starts at the top.
+  cursor_ = wasEmpty ? 0 : cursor;
+}
+
+void TPanelModel::EndReading(std::string diskLine) {
+  reading_ = false;
+  diskLine_ = std::move(diskLine);
+  if (OnInfoLine) OnInfoLine(diskLine_);
 }
 
 bool TPanelModel::ListAgain(Entries& entries, std::string& diskLine) const {
@@ -282,7 +323,7 @@ bool TPanelModel::ListDirectory(const std::string& directory, uint8_t sortType, 
 
 bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::string diskLine,
                           Entries* previous) {
-  if (directory != directory_ || IsListing()) return false;
+  if (directory != directory_ || IsListing() || reading_) return false;
   const TFileEntry* current = CurrentEntry();
   const std::string cursorName = current != nullptr ? current->FileName : std::string();
   const int oldCursor = cursor_;
@@ -318,7 +359,8 @@ void TPanelModel::SetSortDescending(bool descending) { SetSortOrder(sortType_, d
 void TPanelModel::SetSortOrder(uint8_t type, bool descending, bool reread) {
   sortType_ = type;
   descending_ = descending;
-  if (!reread || directory_.empty()) return;
+  // A directory being read is read again in the new order by its reader.
+  if (!reread || directory_.empty() || reading_) return;
   // The cursor and the marks stay on their entries in the new order.
   Entries entries;
   std::string diskLine;
@@ -326,58 +368,51 @@ void TPanelModel::SetSortOrder(uint8_t type, bool descending, bool reread) {
     ReadDirectory(directory_);
 }
 
-namespace {
+TSortKey SortKeyOf(const TFileEntry& e, uint8_t order) {
+  if (order > kSortByTime) order = kSortByName;
+  TSortKey key;
+  key.group = e.IsDotDot() ? 0 : e.IsDirectory() ? 1 : 2;
+  key.nameKey = platform::CollationKey(e.FileName);
+  if (order == kSortByExt) key.extKey = platform::CollationKey(ExtensionOf(e.FileName));
+  key.number = order == kSortBySize ? e.FileSize : e.CreationTime;
+  key.name = e.FileName;
+  return key;
+}
 
-// Sort record: the group ("..", directory, file) and the precomputed keys, so
-// that the comparison never touches the locale.
-struct SortItem {
-  int group;           // 0 "..", 1 directory, 2 file
-  std::string nameKey;
-  std::string extKey;  // extension order only
-  uint64_t number;     // size or creation time
-  TFileEntry* entry;
-};
-
-}  // namespace
+bool SortsBefore(const TSortKey& x, const TSortKey& y, uint8_t order, bool descending) {
+  if (x.group != y.group) return x.group < y.group;
+  const TSortKey& a = descending ? y : x;
+  const TSortKey& b = descending ? x : y;
+  switch (order) {
+    case kSortByExt:
+      if (a.extKey != b.extKey) return a.extKey < b.extKey;
+      break;
+    case kSortBySize:
+    case kSortByDate:
+    case kSortByTime:
+      if (a.number != b.number) return a.number > b.number;  // larger / newer first
+      break;
+    default:
+      break;
+  }
+  if (a.nameKey != b.nameKey) return a.nameKey < b.nameKey;
+  // Names equal but for case: keep a fixed order, by the real bytes.
+  return a.name < b.name;
+}
 
 void TPanelModel::SortEntries(uint8_t order) {
   if (order > kSortByTime) order = kSortByName;
-  std::vector<SortItem> items;
+  std::vector<std::pair<TSortKey, TFileEntry*>> items;
   items.reserve(entries_.size());
   for (auto& e : entries_) {
-    SortItem it;
-    it.group = e->IsDotDot() ? 0 : e->IsDirectory() ? 1 : 2;
-    it.nameKey = platform::CollationKey(e->FileName);
-    if (order == kSortByExt) it.extKey = platform::CollationKey(ExtensionOf(e->FileName));
-    it.number = order == kSortBySize ? e->FileSize : e->CreationTime;
-    it.entry = e.release();
-    items.push_back(std::move(it));
+    TSortKey key = SortKeyOf(*e, order);
+    items.emplace_back(std::move(key), e.release());
   }
-  auto byName = [](const SortItem& a, const SortItem& b) {
-    if (a.nameKey != b.nameKey) return a.nameKey < b.nameKey;
-    // Names equal but for case: keep a fixed order, by the real bytes.
-    return a.entry->FileName < b.entry->FileName;
-  };
   const bool descending = descending_;
-  std::sort(items.begin(), items.end(), [&](const SortItem& x, const SortItem& y) {
-    if (x.group != y.group) return x.group < y.group;
-    const SortItem& a = descending ? y : x;
-    const SortItem& b = descending ? x : y;
-    switch (order) {
-      case kSortByExt:
-        if (a.extKey != b.extKey) return a.extKey < b.extKey;
-        break;
-      case kSortBySize:
-      case kSortByDate:
-      case kSortByTime:
-        if (a.number != b.number) return a.number > b.number;  // larger / newer first
-        break;
-      default:
-        break;
-    }
-    return byName(a, b);
+  std::sort(items.begin(), items.end(), [&](const auto& x, const auto& y) {
+    return SortsBefore(x.first, y.first, order, descending);
   });
-  for (size_t i = 0; i < items.size(); ++i) entries_[i].reset(items[i].entry);
+  for (size_t i = 0; i < items.size(); ++i) entries_[i].reset(items[i].second);
 }
 
 const TFileEntry* TPanelModel::CurrentEntry() const {
@@ -422,6 +457,7 @@ void TPanelModel::SetEntries(Entries entries) {
 
 void TPanelModel::ShowListing(const std::string& directory, const std::string& title, Entries entries) {
   FreeEntries();
+  reading_ = false;
   source_.reset();
   place_.clear();
   directory_ = directory;

@@ -57,6 +57,7 @@ struct TPanelTexts {
   std::string markedLine = "Marked %1: %2 bytes";   // how many, their bytes
   std::string packedFileLine = "%1- size:%2 bytes, packed:";  // an archive entry: name, size
   std::string packedPart = "%1 bytes.";                         // its packed size
+  std::string reading = "Reading\u2026";  // an empty panel whose directory is still being read
 };
 // The wording in use (a copy: lines are also made on the listing's threads).
 TPanelTexts PanelTexts();
@@ -80,6 +81,21 @@ std::string MarkedLine(int count, uint64_t bytes);
 // Quick search: `name` starts with `pattern`, without regard to case (any
 // script), where "*" stands for any run of characters and "?" for one.
 bool QuickSearchMatches(std::string_view name, std::string_view pattern);
+
+// What an entry is sorted by, worked out once per entry so that comparing
+// two entries never consults the locale: the group (".." 0, directories 1,
+// files 2), the collation keys and the size or time.
+struct TSortKey {
+  uint8_t group = 2;
+  std::string nameKey;
+  std::string extKey;  // the extension order only
+  uint64_t number = 0;  // the size, or the creation time
+  std::string name;     // the real bytes: the last word between names equal but for case
+};
+TSortKey SortKeyOf(const TFileEntry& e, uint8_t order);
+// Whether `a` comes before `b` in `order`; the groups keep their order when
+// `descending` reverses the rest.
+bool SortsBefore(const TSortKey& a, const TSortKey& b, uint8_t order, bool descending);
 
 class TPanelSource;
 
@@ -159,6 +175,17 @@ class TPanelModel {
                Entries* previous = nullptr);
   std::function<void()> OnListingRefreshed;
 
+  // A directory read in slices on another thread (see TDirectoryReading):
+  // BeginReading makes `directory` the panel's, empty and marked as being
+  // read (told through OnDirectoryLine and OnListingChanged); AddRows puts
+  // each slice's records in, keeping the cursor and the marks on their
+  // entries while the order changes around them; EndReading ends it with
+  // the disk-space line. While reading, Refresh changes nothing.
+  void BeginReading(const std::string& directory);
+  void AddRows(Entries added, const std::vector<uint32_t>& order);
+  void EndReading(std::string diskLine);
+  bool Reading() const { return reading_; }
+
   // Lists `directory` (an absolute path) sorted by `sortType` without
   // touching the process's current directory, so that it can run on another
   // thread; `diskLine` receives its disk-space line. False when the
@@ -194,6 +221,7 @@ class TPanelModel {
   int cursor_ = 0;
   uint8_t sortType_ = kSortByName;
   bool descending_ = false;
+  bool reading_ = false;
   std::string diskLine_;
   std::string listingTitle_;
   std::shared_ptr<TPanelSource> source_;

@@ -116,6 +116,66 @@ bool EnumerateDirectory(const std::string& path,
   return true;
 }
 
+TDirReader::~TDirReader() {
+  if (dir_ != nullptr) closedir(static_cast<DIR*>(dir_));
+}
+
+bool TDirReader::Open(const std::string& path, std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = ErrorText(errno);
+    return false;
+  }
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    if (error) *error = ErrorText(errno);
+    close(fd);
+    return false;
+  }
+  if (dir_ != nullptr) closedir(static_cast<DIR*>(dir_));
+  dir_ = dir;
+  path_ = path;
+  return true;
+}
+
+std::string TDirReader::ResolvedPath() const {
+  if (dir_ == nullptr) return {};
+  // The link the system keeps for the open descriptor names the directory
+  // itself, even when `path_` went through links on the way.
+  const std::string link = "/proc/self/fd/" + std::to_string(dirfd(static_cast<DIR*>(dir_)));
+  std::string buf(4096, '\0');
+  const ssize_t n = readlink(link.c_str(), buf.data(), buf.size());
+  if (n > 0 && static_cast<size_t>(n) < buf.size() && buf[0] == '/') {
+    buf.resize(static_cast<size_t>(n));
+    return buf;
+  }
+  char* real = realpath(path_.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string out = real;
+  free(real);
+  return out;
+}
+
+bool TDirReader::Next(FindData& out, std::string* error) {
+  if (dir_ == nullptr) return false;
+  DIR* dir = static_cast<DIR*>(dir_);
+  for (;;) {
+    errno = 0;
+    struct dirent* de = readdir(dir);
+    if (de == nullptr) {
+      if (errno != 0 && error) *error = ErrorText(errno);
+      return false;
+    }
+    out = FindData();
+    out.name = de->d_name;
+    if (!StatEntry(dirfd(dir), de->d_name, out)) {
+      if (errno == ENOENT) continue;  // vanished since readdir
+      out.attributes = (de->d_type == DT_DIR) ? kAttrDirectory : kAttrArchive;
+    }
+    return true;
+  }
+}
+
 std::string GetCurrentDir() {
   std::string buf(256, '\0');
   for (;;) {

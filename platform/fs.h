@@ -55,6 +55,33 @@ bool EnumerateDirectory(const std::string& path,
                         const std::function<void(FindData&&)>& onEntry,
                         std::string* error = nullptr);
 
+// A directory open for reading entry by entry, so that a caller can stop,
+// report or sort between entries. Open may wait as long as the file system
+// does (a network mount that no longer answers): callers that must not wait
+// run it on a thread of their own.
+class TDirReader {
+ public:
+  TDirReader() = default;
+  ~TDirReader();
+  TDirReader(const TDirReader&) = delete;
+  TDirReader& operator=(const TDirReader&) = delete;
+
+  // Opens `path`; false with the system's text in `error` when it is no
+  // directory or cannot be read.
+  bool Open(const std::string& path, std::string* error = nullptr);
+  // The directory's own path with every link resolved, as the current
+  // directory would report it after entering it; empty when unknown.
+  std::string ResolvedPath() const;
+  // The next entry ("." and ".." included when the system reports them),
+  // examined as EnumerateDirectory does. False at the end, or on an error,
+  // whose text then goes to `error`.
+  bool Next(FindData& out, std::string* error = nullptr);
+
+ private:
+  void* dir_ = nullptr;  // the system's directory stream
+  std::string path_;
+};
+
 // The process's current directory as the system reports it (no trailing "/"
 // except at "/"), or an empty string when it cannot be read.
 std::string GetCurrentDir();

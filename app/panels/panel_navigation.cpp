@@ -251,7 +251,7 @@ void TNavigation::SwapPanels() {
     const TShown& to = shown[1 - i];
     panels[i]->Model().SetSortOrder(to.sort, to.descending, false);
     if (!panels[i]->ReadDirectory(to.dir)) panels[i]->ReadDirectory(panels[i]->Directory());
-    panels[i]->SetCursor(panels[i]->IndexOfName(to.cursor));
+    panels[i]->PlaceCursorOn(to.cursor);
   }
   if (TFMPanel* active = form_.ActivePanel()) {
     platform::SetCurrentDir(active->Directory());
@@ -335,7 +335,7 @@ void TNavigation::GoUpInSource(TFMPanel& panel) {
   }
   if (!panel.Model().InSource()) platform::SetCurrentDir(panel.Directory());
   panel.setFocus();
-  panel.SetCursor(panel.IndexOfName(oldDir.substr(slash + 1)));
+  panel.PlaceCursorOn(oldDir.substr(slash + 1));
 }
 
 void TNavigation::GoUp(TFMPanel& panel) {
@@ -360,7 +360,10 @@ void TNavigation::GoUp(TFMPanel& panel) {
   // The directory just left, by its exact bytes (a sibling whose name differs
   // only in case is another directory).
   const std::string child = ChildName(oldDir, panel.Directory());
-  panel.SetCursor(child.empty() ? 0 : panel.IndexOfName(child));
+  if (child.empty())
+    panel.SetCursor(0);
+  else
+    panel.PlaceCursorOn(child);
 }
 
 // ---------------------------------------------------------------------------

@@ -551,6 +551,12 @@ void TMainForm::ConnectSide(TPanelSide& side) {
   connect(side.FMPanel, &TFMPanel::directoryGone, this, [this, s] {
     if (s->FMPanel->hasFocus()) PanelEnter(*s);
   });
+  // A directory that failed only after it was shown as being read: the
+  // panel went back; the reason is told as for any directory not entered.
+  connect(side.FMPanel, &TFMPanel::readingFailed, this, [this, s](const QString&, const QString& error) {
+    if (s->FMPanel->hasFocus()) PanelEnter(*s);
+    ShowGeneralError(error);
+  });
   connect(side.DriveCombo, qOverload<int>(&QComboBox::activated), this,
           [this, s](int index) { DriveComboChange(*s, index); });
   connect(side.RootButton, &QToolButton::clicked, this, [this, s] { RootButtonClick(*s); });

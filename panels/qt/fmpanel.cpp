@@ -2,7 +2,12 @@
 #include "panels/qt/fmpanel.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -10,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QPointer>
 #include <QScrollBar>
 
 #include "panels/panel_source.h"
@@ -43,15 +49,193 @@ TFMPanel::TFMPanel(QWidget* parent)
 }
 
 TFMPanel::~TFMPanel() {
+  StopReading();
   delete live_;  // before the model it refreshes
   live_ = nullptr;
 }
+
+// The bridge between the reading thread and the window's: the thread queues
+// slices and, once per batch, asks the window's thread to take them.
+struct TFMPanel::TSliceQueue {
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::deque<TListingSlice> slices;
+  bool wakePosted = false;
+  bool done = false;
+};
 
 bool TFMPanel::ReadDirectory(const std::string& path, std::string* error) {
   // The refresh after a command reads the directory again: a listing of its
   // own stays, with its entries examined again. Any other directory leaves it.
   if (model_.IsListing() && path == Directory()) return Reread();
-  return model_.ReadDirectory(path, error);
+  // Places inside the source shown are at hand: nothing to wait for.
+  for (std::shared_ptr<TPanelSource> s = model_.Source(); s != nullptr; s = s->Outer()) {
+    std::string place;
+    if (PlaceBelow(s->Root(), path, place)) {
+      StopReading();
+      return model_.ReadDirectory(path, error);
+    }
+  }
+  return StartReading(path, error);
+}
+
+bool TFMPanel::StartReading(const std::string& path, std::string* error) {
+  const std::string absolute =
+      !path.empty() && path[0] == '/' ? path : platform::JoinPath(platform::GetCurrentDir(), path);
+  if (!model_.Reading()) {
+    // Escape goes back here; a reading that replaces another goes back to
+    // where the first one started.
+    const TFileEntry* current = CurrentEntry();
+    previousDir_ = Directory();
+    previousCursor_ = current != nullptr ? current->FileName : std::string();
+  }
+  StopReading();
+  readPath_ = absolute;
+  wantedCursor_.clear();
+  cursorMoved_ = false;
+  auto queue = std::make_shared<TSliceQueue>();
+  slices_ = queue;
+  QPointer<TFMPanel> self(this);
+  auto sink = [queue, self](TListingSlice&& slice) {
+    std::lock_guard lock(queue->mutex);
+    queue->done = queue->done || slice.done;
+    queue->slices.push_back(std::move(slice));
+    queue->arrived.notify_all();
+    if (queue->wakePosted) return;
+    queue->wakePosted = true;
+    // Runs on the window's thread, and not at all once the panel is gone.
+    QMetaObject::invokeMethod(self.data(), [self] { if (self) self->TakeSlices(); }, Qt::QueuedConnection);
+  };
+  reading_ = std::make_unique<TDirectoryReading>(absolute, model_.SortType(), model_.SortDescending(),
+                                                 std::move(sink), opener_);
+  // A directory that answers at once is listed whole before returning, as
+  // the callers expect; only a slow one is shown while it is read.
+  {
+    std::unique_lock lock(queue->mutex);
+    queue->arrived.wait_for(lock, std::chrono::milliseconds(kReadWaitMs), [&] { return queue->done; });
+  }
+  std::deque<TListingSlice> ready;
+  {
+    std::lock_guard lock(queue->mutex);
+    ready.swap(queue->slices);
+  }
+  for (TListingSlice& slice : ready) {
+    if (slice.done && !slice.error.empty() && !model_.Reading()) {
+      // Not entered: perhaps a file shown as a folder, else the error.
+      reading_.reset();
+      slices_.reset();
+      const std::string reason = slice.error;
+      if (model_.ReadDirectory(absolute, error)) return true;
+      if (error != nullptr && error->empty()) *error = reason;
+      return false;
+    }
+    ApplySlice(std::move(slice));
+  }
+  // Nothing yet: the directory's own answer is awaited.
+  if (reading_ != nullptr && !model_.Reading()) model_.BeginReading(absolute);
+  if (!ready.empty()) RowsArrived();
+  return true;
+}
+
+void TFMPanel::TakeSlices() {
+  const std::shared_ptr<TSliceQueue> queue = slices_;
+  if (queue == nullptr) return;
+  std::deque<TListingSlice> ready;
+  {
+    std::lock_guard lock(queue->mutex);
+    ready.swap(queue->slices);
+    queue->wakePosted = false;
+  }
+  if (ready.empty()) return;
+  for (TListingSlice& slice : ready) {
+    if (!ApplySlice(std::move(slice))) {
+      // The directory could not be entered after all: back to where the
+      // panel was, and the window says why.
+      const QString dir = ToDisplay(readPath_);
+      const QString reason = ToDisplay(slice.error);
+      CancelReading();
+      emit readingFailed(dir, reason);
+      return;
+    }
+    if (slices_ != nullptr && slices_ != queue) return;  // a new reading began meanwhile
+  }
+  RowsArrived();
+}
+
+bool TFMPanel::ApplySlice(TListingSlice&& slice) {
+  if (slice.opened) {
+    model_.BeginReading(slice.directory);
+    return true;
+  }
+  if (slice.done && !slice.error.empty() && model_.Count() == 0) return false;
+  if (!model_.Reading()) {
+    // The listing was replaced by other means (a search's results, a
+    // source): this reading is of no use any more.
+    StopReading();
+    return true;
+  }
+  model_.AddRows(std::move(slice.added), slice.order);
+  if (!slice.done) return true;
+  reading_.reset();
+  slices_.reset();
+  model_.EndReading(std::move(slice.diskLine));
+  live_->Follow(Directory());
+  emit readingDone();
+  return true;
+}
+
+// New rows are in: the cursor stays on its entry and on its screen row as far
+// as the list allows; a name asked for by PlaceCursorOn is looked for.
+void TFMPanel::RowsArrived() {
+  const int offset = Cursor() - TopIndex();
+  UpdateScrollBars();
+  if (!wantedCursor_.empty() && !cursorMoved_) {
+    const int index = model_.IndexOfName(wantedCursor_);
+    if (index > 0 || (Count() > 0 && Entries()[0]->FileName == wantedCursor_)) {
+      wantedCursor_.clear();
+      model_.SetCursor(index);
+      verticalScrollBar()->setValue(std::max(0, index - PageRows() / 2));
+    }
+  } else {
+    verticalScrollBar()->setValue(Cursor() - offset);
+  }
+  if (!model_.Reading()) wantedCursor_.clear();
+  viewport()->update();
+  UpdateFileLine();
+  UpdateInfoLine();
+}
+
+void TFMPanel::StopReading() {
+  if (reading_ != nullptr) reading_->Stop();
+  reading_.reset();
+  slices_.reset();
+}
+
+void TFMPanel::CancelReading() {
+  if (!model_.Reading() && reading_ == nullptr) return;
+  StopReading();
+  const std::string back = previousDir_.empty() ? platform::NearestExistingDirectory("/") : previousDir_;
+  const std::string name = previousCursor_;
+  if (!ReadDirectory(back)) ReadDirectory(platform::NearestExistingDirectory(back));
+  if (!name.empty()) PlaceCursorOn(name);
+}
+
+void TFMPanel::PlaceCursorOn(const std::string& name) {
+  const int index = IndexOfName(name);
+  if (index > 0 || (Count() > 0 && Entries()[0]->FileName == name)) {
+    SetCursor(index);
+    return;
+  }
+  SetCursor(0);
+  if (model_.Reading()) {
+    wantedCursor_ = name;
+    cursorMoved_ = false;
+  }
+}
+
+void TFMPanel::SetSortType(uint8_t value) {
+  model_.SetSortType(value);
+  if (model_.Reading()) StartReading(readPath_, nullptr);
 }
 
 void TFMPanel::SortEntries(uint8_t order) {
@@ -68,6 +252,7 @@ void TFMPanel::ShowListing(const std::string& directory, const std::string& titl
 bool TFMPanel::Reread() {
   const std::string dir = Directory();
   if (dir.empty()) return false;
+  if (model_.Reading()) return true;  // what the reading finds is current already
   if (model_.IsListing()) {
     model_.RestatListing();
     return true;
@@ -129,7 +314,8 @@ void TFMPanel::DirectoryGone() {
 
 // Every read rebuilds the listing: no marks, cursor on the first entry.
 void TFMPanel::ListingChanged() {
-  live_->Follow(model_.InSource() ? std::string() : Directory());
+  // A directory being read is watched once all of it is in.
+  live_->Follow(model_.InSource() || model_.Reading() ? std::string() : Directory());
   UpdateScrollBars();
   verticalScrollBar()->setValue(0);
   viewport()->update();
@@ -295,6 +481,7 @@ void TFMPanel::SetCursor(int index) {
   else if (index >= top + page)
     verticalScrollBar()->setValue(index - page + 1);
   if (old != index) {
+    cursorMoved_ = true;
     UpdateRow(old);
     UpdateRow(index);
     UpdateFileLine();
@@ -356,6 +543,11 @@ void TFMPanel::paintEvent(QPaintEvent* event) {
                      platform::ColorToQColor(color_, palette()));
 
   for (int i = first; i <= last; ++i) DrawRow(painter, i, RowRect(i), i == Cursor(), active);
+  if (Count() == 0 && model_.Reading()) {
+    painter.setPen(platform::ColorToQColor(fileColor_, palette()));
+    painter.drawText(RowRect(0).adjusted(platform::kSmallIconSize + 2, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                     ToDisplay(PanelTexts().reading));
+  }
 }
 
 namespace {
@@ -497,6 +689,11 @@ void TFMPanel::keyPressEvent(QKeyEvent* event) {
   }
   if (mods == Qt::AltModifier && !event->text().isEmpty() && event->text().at(0).isLetterOrNumber()) {
     OpenQuickSearch(event->text());
+    return;
+  }
+  if (event->key() == Qt::Key_Escape && mods == Qt::NoModifier && model_.Reading()) {
+    CancelReading();
+    event->accept();
     return;
   }
   if (Count() == 0) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@
 #include <QHash>
 #include <QStaticText>
 
+#include "panels/dir_reading.h"
 #include "panels/dirmodel.h"
 #include "platform/qt/colors.h"
 
@@ -50,7 +52,27 @@ class TFMPanel : public QAbstractScrollArea {
   // The information and disk-space lines again, in the wording in use
   // (after a translation).
   void RewordLines();
+  // Reads a local directory on a thread of its own (see TDirectoryReading):
+  // a small one is listed whole before this returns, as before; a large one
+  // shows its first rows at once and the rest as they are read; one that
+  // does not answer shows "Reading…" until it does, or until Escape goes
+  // back to the directory shown before. False, with `error`, when the
+  // directory cannot be entered within the short wait; a failure found
+  // later goes back as Escape does and is told through readingFailed.
   bool ReadDirectory(const std::string& path, std::string* error = nullptr);
+  // A directory is being read.
+  bool Reading() const { return model_.Reading(); }
+  // Stops the reading and shows the directory shown before it.
+  void CancelReading();
+  // The cursor on the entry named `name`; while the directory is still being
+  // read and it has not come yet, it goes there when it comes (unless the
+  // cursor was moved meanwhile).
+  void PlaceCursorOn(const std::string& name);
+  // How directories are opened for reading (tests give a slow one).
+  void SetDirectoryOpener(TDirectoryOpener opener) { opener_ = std::move(opener); }
+  // How long ReadDirectory waits for a whole listing before it shows the
+  // rows as they come.
+  static constexpr int kReadWaitMs = 200;
   // Reads the directory again with the cursor on the same name and the marks
   // on the same names (Ctrl+R). A directory that is gone takes the panel to
   // its nearest existing parent.
@@ -64,7 +86,8 @@ class TFMPanel : public QAbstractScrollArea {
   void SetLive(bool live);
   bool Live() const;
   TLiveListing* LiveListing() const { return live_; }
-  void SetSortType(uint8_t value) { model_.SetSortType(value); }
+  // A new order; a directory being read is read again in it.
+  void SetSortType(uint8_t value);
   void SortEntries(uint8_t order);
   const std::string& Directory() const { return model_.Directory(); }
   const TPanelModel::Entries& Entries() const { return model_.GetEntries(); }
@@ -192,6 +215,10 @@ class TFMPanel : public QAbstractScrollArea {
   void listingRefreshed();
   // The directory was deleted; the panel now shows its nearest existing parent.
   void directoryGone();
+  // A reading that went on past ReadDirectory failed (the panel went back).
+  void readingFailed(const QString& directory, const QString& error);
+  // A reading finished: every row is in.
+  void readingDone();
   // The cursor moved or a mark changed.
   void selectionChanged();
   // The columns' widths or the panel's width changed.
@@ -210,6 +237,14 @@ class TFMPanel : public QAbstractScrollArea {
   void scrollContentsBy(int dx, int dy) override;
 
  private:
+  // What the reading thread hands over, waiting for the window's thread.
+  struct TSliceQueue;
+  bool StartReading(const std::string& path, std::string* error);
+  void TakeSlices();
+  // Applies one slice; false when the reading failed before it began.
+  bool ApplySlice(TListingSlice&& slice);
+  void RowsArrived();
+  void StopReading();
   void ListingChanged();
   void ListingRefreshed();
   void UpdateInfoLine();
@@ -240,6 +275,14 @@ class TFMPanel : public QAbstractScrollArea {
 
   TPanelModel model_;
   TLiveListing* live_ = nullptr;
+  std::unique_ptr<TDirectoryReading> reading_;
+  std::shared_ptr<TSliceQueue> slices_;
+  TDirectoryOpener opener_ = OpenLocalDirectory;
+  std::string readPath_;          // the directory asked for
+  std::string previousDir_;       // where Escape goes back to
+  std::string previousCursor_;    // and the entry it puts the cursor on
+  std::string wantedCursor_;      // PlaceCursorOn's name, until its row comes
+  bool cursorMoved_ = false;      // moved by hand since the reading began
   QLineEdit* quickSearch_ = nullptr;
   int pageFrom_ = 0;  // the cursor before the last page move
   QLabel* dirPanel_ = nullptr;
