@@ -3,10 +3,15 @@
 #include "fileops/fmoperation.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
+#include <memory>
+#include <thread>
 
+#include "fileops/copy_pool.h"
 #include "platform/copyfile.h"
 #include "platform/fs.h"
 
@@ -266,7 +271,15 @@ struct TFMOperation::TCopyRun {
   };
   std::vector<Created> created;
   std::unordered_set<std::string> newDirs;  // items of the directories made
+  // Small new files being written on the pool's threads, in list order.
+  std::unique_ptr<TCopyPool> pool;
+  std::deque<std::shared_ptr<TCopyPool::TTask>> pending;
+  size_t window = 0;  // how many may be under way at once
 };
+
+unsigned TFMOperation::DefaultCopyThreads() {
+  return std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+}
 
 void TFMOperation::LeaveItem(size_t index, uint64_t size) {
   MarkKept(index);
@@ -454,6 +467,117 @@ TFMOperation::Outcome TFMOperation::CopyFileItem(TCopyRun& run, size_t index, co
 }
 
 TFMOperation::Outcome TFMOperation::CopyItem(TCopyRun& run, size_t index) {
+  if (run.pool != nullptr) {
+    switch (HandToPool(run, index)) {
+      case Handed::Yes: return Outcome::Go;
+      case Handed::Stop: return Outcome::Stop;
+      case Handed::No: break;
+    }
+    // Whatever this item asks or reports comes after the earlier items'.
+    if (RetireAll(run) == Outcome::Stop) return Outcome::Stop;
+  }
+  return CopyItemNow(run, index);
+}
+
+// A regular file of at most kPooledFileLimit bytes going to a directory this
+// copy made (so to a free name, with no question possible) is written on the
+// pool; anything else, or a source that cannot be opened as such a file,
+// takes the usual way, which examines and reports it.
+TFMOperation::Handed TFMOperation::HandToPool(TCopyRun& run, size_t index) {
+  const Item& entry = FileList[index];
+  const std::string& item = entry.path;
+  if (!entry.file || entry.size > kPooledFileLimit || run.newDirs.count(ParentItem(item)) == 0) return Handed::No;
+  const auto below = [&](const std::string& prefix) {
+    return !prefix.empty() && item.compare(0, prefix.size(), prefix) == 0;
+  };
+  if (below(run.skipBelow) || below(run.failBelow)) return Handed::No;
+  auto source = std::make_unique<platform::SourceFile>();
+  if (source->Open(platform::JoinPath(run.source, item)) != 0 || source->info().kind != EntryKind::File ||
+      source->info().size > kPooledFileLimit)
+    return Handed::No;
+  auto task = std::make_shared<TCopyPool::TTask>();
+  task->index = index;
+  task->size = source->info().size;
+  task->source = std::move(source);
+  task->dest = run.DestPath(item);
+  task->dir = task->dest.substr(0, task->dest.rfind('/'));
+  BytesDone += static_cast<double>(task->size);
+  task->bytesAfter = BytesDone;
+  run.pool->Submit(task);
+  run.pending.push_back(std::move(task));
+  if (run.pending.size() > run.window && RetireOne(run) == Outcome::Stop) return Handed::Stop;
+  return Handed::Yes;
+}
+
+// Takes back the oldest pooled copy: gives it its name, reports it if it
+// failed (a Retry copies it again the usual way), and raises its progress
+// event, as if it had been copied just now.
+TFMOperation::Outcome TFMOperation::RetireOne(TCopyRun& run) {
+  const std::shared_ptr<TCopyPool::TTask> task = std::move(run.pending.front());
+  run.pending.pop_front();
+  run.pool->Wait(*task);
+  const size_t index = task->index;
+  currentItem_ = FileList[index].path;
+  CopyResult result = task->result;
+  if (result.status == CopyStatus::Done) {
+    result = platform::NameUnnamedCopy(task->fd, task->dir, task->dest);
+    task->fd = -1;
+  }
+  if (result.status == CopyStatus::Stopped) return Outcome::Stop;
+  // The directories this item keeps are its own, not the item's that made
+  // room for it in the window (which may be tried again).
+  std::vector<std::string> outerKept = std::move(keptNow_);
+  keptNow_.clear();
+  Outcome outcome = Outcome::Go;
+  bool again = false;
+  if (result.status == CopyStatus::Done) {
+    copied_[index] = true;
+  } else {
+    again = Report(TFMMessageKind::CouldNotCopy, currentItem_, result.error);
+    MarkKept(index);
+  }
+  itemsDone_ = index + 1;
+  RaiseProgress(task->bytesAfter);
+  if (again) {
+    // "Retry": the item again from the state before it, the usual way.
+    const double later = BytesDone;
+    do {
+      for (const std::string& dir : keptNow_) keptDirs_.erase(dir);
+      BytesDone = task->bytesAfter - static_cast<double>(task->size);
+      outcome = AbortCheck();
+      retry_ = false;
+      keptNow_.clear();
+      if (outcome == Outcome::Go) outcome = CopyItemNow(run, index);
+    } while (retry_ && outcome == Outcome::Go);
+    retry_ = false;
+    BytesDone = later;
+  }
+  keptNow_ = std::move(outerKept);
+  if (outcome == Outcome::Stop || stopNow_) return Outcome::Stop;
+  // Cancel pressed during this item's event: asked now, as it would be
+  // before the next item, while the later copies still have no names.
+  if (OperationAborted) return AbortCheck();
+  return outcome;
+}
+
+TFMOperation::Outcome TFMOperation::RetireAll(TCopyRun& run) {
+  while (!run.pending.empty())
+    if (RetireOne(run) == Outcome::Stop) return Outcome::Stop;
+  return Outcome::Go;
+}
+
+void TFMOperation::DropPending(TCopyRun& run) {
+  if (run.pool == nullptr) return;
+  run.pool->Stop();
+  for (const auto& task : run.pending) {
+    run.pool->Wait(*task);
+    if (task->fd >= 0) ::close(task->fd);  // unnamed: it goes away
+    task->fd = -1;
+  }
+  run.pending.clear();
+}
+
+TFMOperation::Outcome TFMOperation::CopyItemNow(TCopyRun& run, size_t index) {
   currentItem_ = FileList[index].path;
   if (SkipInherited(run, index)) return Outcome::Go;
   EntryInfo s;
@@ -504,10 +628,16 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   run.creationMask = platform::FileCreationMask();
   copied_.assign(FileList.size(), false);
   keptDirs_.clear();
+  if (CopyThreads > 1 && platform::HasUnnamedFiles(run.dest)) {
+    run.pool = std::make_unique<TCopyPool>(CopyThreads, run.creationMask);
+    run.window = 8 * CopyThreads;
+  }
   Outcome outcome = Outcome::Go;
   for (size_t i = 0; i < FileList.size() && outcome == Outcome::Go; ++i) {
-    itemsDone_ = i;
-    outcome = AbortCheck();
+    if (run.pending.empty()) itemsDone_ = i;
+    // "Abort operation?" comes after the events of the items before it.
+    if (OperationAborted && !stopNow_ && RetireAll(run) == Outcome::Stop) outcome = Outcome::Stop;
+    if (outcome == Outcome::Go) outcome = AbortCheck();
     // "Retry" in a message about the item: it starts again from the state
     // before it.
     const double bytesBefore = BytesDone;
@@ -525,6 +655,9 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
       }
     } while (retry_ && outcome == Outcome::Go);
   }
+  if (outcome == Outcome::Go) outcome = RetireAll(run);
+  DropPending(run);  // an early end: what was not taken back never gets a name
+  run.pool.reset();
   // Directories made by this copy get the source's permission bits and times
   // last, once nothing more is written into them.
   for (auto it = run.created.rbegin(); it != run.created.rend(); ++it)

@@ -136,6 +136,15 @@ class TFMOperation final {
   // so with 50 ms the window hears from the engine well within 100 ms, stays
   // responsive, and Cancel is heard inside a large file.
   std::chrono::milliseconds ProgressInterval{50};
+  // Threads that write the data of small files going into directories the
+  // copy has made (see copy_pool.h); 1 copies everything on the caller's
+  // thread. Questions, messages and progress events stay on the caller's
+  // thread and in the list's order either way.
+  unsigned CopyThreads = DefaultCopyThreads();
+  static unsigned DefaultCopyThreads();
+  // Files up to this size are handed to those threads; larger ones are
+  // copied in place, where the kernel's in-kernel copy does the work.
+  static constexpr uint64_t kPooledFileLimit = 1024 * 1024;
 
   // The prompt the engine asks and reports through; the caller keeps it alive.
   // Without one, overwrite questions are answered No, "Abort operation?" Yes,
@@ -230,6 +239,14 @@ class TFMOperation final {
   // Its steps, for item `index` of FileList.
   struct TCopyRun;
   Outcome CopyItem(TCopyRun& run, size_t index);
+  Outcome CopyItemNow(TCopyRun& run, size_t index);
+  // The pooled copies: handing one over, taking them back in order, and
+  // dropping those not taken back when the operation ends early.
+  enum class Handed { No, Yes, Stop };
+  Handed HandToPool(TCopyRun& run, size_t index);
+  Outcome RetireOne(TCopyRun& run);
+  Outcome RetireAll(TCopyRun& run);
+  void DropPending(TCopyRun& run);
   bool SkipInherited(TCopyRun& run, size_t index);
   bool ExamineSource(TCopyRun& run, size_t index, platform::EntryInfo& s, platform::SourceFile& file,
                      bool& opened);

@@ -373,6 +373,48 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
   return {status, error};
 }
 
+CopyResult CopyToUnnamed(const SourceFile& source, const std::string& dir, const CopyHook& hook,
+                         uint32_t creationMask, int& fd) {
+  fd = -1;
+  if (source.fd() < 0) return {CopyStatus::Failed, EBADF};
+  const EntryInfo& st = source.info();
+  const uint32_t wanted = st.mode & 0777;
+  Fd out(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, wanted));
+  if (out.get() < 0) {
+    const int error = errno == EISDIR || errno == EINVAL ? EOPNOTSUPP : errno;
+    return {CopyStatus::Failed, error};
+  }
+  int error = 0;
+  CopyStatus status = CopyData(source.fd(), out.get(), hook, error);
+  if (status == CopyStatus::Done) {
+    const struct timespec times[2] = {st.accessTime, st.writeTime};
+    const bool modeRight = creationMask != kUnknownMask && (wanted & ~creationMask) == wanted;
+    if ((!modeRight && ::fchmod(out.get(), wanted) != 0) || ::futimens(out.get(), times) != 0) {
+      status = CopyStatus::Failed;
+      error = errno;
+    }
+  }
+  if (status == CopyStatus::Done) fd = out.release();
+  return {status, error};
+}
+
+CopyResult NameUnnamedCopy(int fd, const std::string& dir, const std::string& dest) {
+  Fd out(fd);
+  const int error = PlaceUnnamed(out.get(), dir, dest, false);
+  if (error != 0) return {CopyStatus::Failed, error};
+  if (::close(out.release()) != 0) {
+    const int late = errno;
+    ::unlink(dest.c_str());
+    return {CopyStatus::Failed, late};
+  }
+  return {};
+}
+
+bool HasUnnamedFiles(const std::string& dir) {
+  Fd probe(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  return probe.get() >= 0;
+}
+
 CopyResult CopySymlink(const std::string& source, const std::string& dest, bool replace) {
   std::string target(256, '\0');
   for (;;) {

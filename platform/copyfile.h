@@ -126,6 +126,20 @@ int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool r
 CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool replace,
                         const CopyHook& hook, uint32_t creationMask = kUnknownMask);
 
+// CopyOpenFile in two halves, so that the data of many small new files can
+// be written on other threads while their names are given in order on one:
+// CopyToUnnamed writes `source` with its permission bits and times into an
+// unnamed file in `dir` and hands back its descriptor in `fd` (EOPNOTSUPP
+// when the file system has none; nothing is left behind on any failure);
+// NameUnnamedCopy gives it the name `dest` in `dir`, never over an entry
+// that is there (EEXIST), and closes it, taking the name back when the close
+// reports a late write error. An unnamed file closed unnamed goes away.
+CopyResult CopyToUnnamed(const SourceFile& source, const std::string& dir, const CopyHook& hook,
+                         uint32_t creationMask, int& fd);
+CopyResult NameUnnamedCopy(int fd, const std::string& dir, const std::string& dest);
+// Whether the file system of the directory `dir` keeps unnamed files.
+bool HasUnnamedFiles(const std::string& dir);
+
 // Opens `source` and copies it as CopyOpenFile does.
 CopyResult CopyRegularFile(const std::string& source, const std::string& dest, bool replace,
                            const CopyHook& hook);
