@@ -103,6 +103,11 @@ void TJob::SetProgress(double bytesDone, double bytesTotal, uint64_t itemsDone, 
   meter_.Update(bytesDone, Clock::now());
 }
 
+void TJob::SetDeferred(size_t count) {
+  std::lock_guard lock(mutex_);
+  progress_.deferred = count;
+}
+
 void TJob::Attach(TFMOperation& engine) {
   engine.SetGate(this);
   engine.OnGlobalDone = [this](TFMOperation& e, int) {
@@ -408,6 +413,14 @@ TMessageAnswer TJobPrompt::ShowMessage(const TFMMessage& message) {
   return static_cast<TMessageAnswer>(
       Through([a = &answerer_, message] { return static_cast<int>(a->ShowMessage(message)); },
               static_cast<int>(TMessageAnswer::Abort)));
+}
+
+std::optional<int> AskThrough(TJob& job, const TJobPrompt::TPost& post, std::function<int()> ask) {
+  return job.Ask([&post, ask = std::move(ask)](TJob::TQuestion question) {
+    post([question, ask]() mutable {
+      if (question.Open()) question.Answer(ask());
+    });
+  });
 }
 
 std::vector<uint64_t> DevicesOf(const std::vector<std::string>& paths) {

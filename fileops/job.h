@@ -66,6 +66,7 @@ struct TJobProgress {
   double speed = 0;          // bytes per second
   double secondsLeft = -1;
   bool asking = false;       // stands still on a question
+  size_t deferred = 0;       // questions kept for the job's end (conflicts and failed items)
 };
 
 // Measures speed over the time a pass ran: paused time does not count, and a
@@ -112,6 +113,8 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   bool Pass() override;
   void SetProgress(double bytesDone, double bytesTotal, uint64_t itemsDone, uint64_t itemsTotal,
                    const std::string& item);
+  // How many questions the work keeps for its end (shown with its progress).
+  void SetDeferred(size_t count);
   // Makes `engine` report its progress here and stop at this job's gate.
   void Attach(TFMOperation& engine);
 
@@ -238,6 +241,11 @@ class TJobPrompt final : public TFMPrompt {
   TFMPrompt& answerer_;
   TPost post_;
 };
+
+// Runs `ask` on the answering thread through `post` while the job waits; empty
+// when the job was cancelled before the answer came. `ask` must hold what it
+// needs by value (or shared): the job may stop waiting before it runs.
+std::optional<int> AskThrough(TJob& job, const TJobPrompt::TPost& post, std::function<int()> ask);
 
 // The devices a job on these paths touches: the st_dev of each path that
 // exists (a directory as the kernel resolves it), each once.

@@ -4,6 +4,7 @@
 #include <QDrag>
 
 #include "app/commands/file_commands.h"
+#include "app/commands/trash_commands.h"
 #include "app/commands/zip_commands.h"
 #include "platform/process.h"
 
@@ -26,6 +27,7 @@ TNavHooks DefaultNavHooks() {
     return platform::StartCommand(platform::DefaultEditor(), {path});
   };
   hooks.ExecDrag = [](QDrag& drag) { return static_cast<int>(drag.exec(Qt::CopyAction)); };
+  hooks.ShowTrash = [](TMainForm& form) { ShowTrashWindow(form); };
   return hooks;
 }
 

@@ -25,6 +25,8 @@
 #include "app/dialogs/overwrite_question.h"
 #include "app/settings/settings.h"
 #include "app/dialogs/operationsform.h"
+#include "app/dialogs/conflict_list.h"
+#include "fileops/deferred.h"
 #include "fileops/copy_target.h"
 #include "fileops/job.h"
 #include "fileops/qt/job_center.h"
@@ -138,6 +140,7 @@ class TOperationHost final : public QObject {
   TQtPrompt prompt;
   TJobCenter* center;
   app::TOperationsForm* operations = nullptr;  // made when first shown
+  bool closeWhenIdle = false;  // "Wait" when closing: the window closes once the jobs ended
 };
 
 TOperationHost& Host(TMainForm& form) {
@@ -275,27 +278,22 @@ void ShowEndMessage(TMainForm& form, const TJobOutcome& outcome, bool cancelled)
   }
 }
 
-// The engine's part of a command, run on the job's thread.
-using TEngineWork = std::function<void(fileops::TFMOperation& op, TJobOutcome& outcome)>;
-
 // One command's job as the window follows it.
 struct TJobRun {
   QPointer<TMainForm> form;
   QPointer<TFMPanel> source;
-  std::string sourceDir;  // where the source panel stood
   QString title;
-  std::shared_ptr<TJobOutcome> outcome;
   std::function<void()> afterEnd;
+  std::function<int(bool cancelled)> finish;
   bool background = false;
   bool ended = false;
   bool cancelled = false;
 };
 
 // The end of a job: the cursor back in the source panel (when the job ran in
-// front), the one message of the end, both panels re-read, and the source
-// panel's marks gone from the names handled whole (when it still shows the
-// same directory); what failed or was skipped stays marked. A notification
-// says so when the window is not the active one.
+// front), both panels re-read, then the command's own end (its message, the
+// marks of what it handled). A notification says so when the window is not
+// the active one.
 void FinishJob(const TJobRun& run) {
   if (run.afterEnd) run.afterEnd();
   TMainForm* form = run.form;
@@ -305,75 +303,141 @@ void FinishJob(const TJobRun& run) {
     form->activateWindow();
     run.source->setFocus();
   }
-  ShowEndMessage(*form, *run.outcome, run.cancelled);
   form->RefreshBothPanels();
-  if (run.source != nullptr && run.source->Directory() == run.sourceDir)
-    UnmarkNames(*run.source, run.outcome->handled);
+  const int failed = run.finish ? run.finish(run.cancelled) : 0;
   if (elsewhere) {
     const QString how = run.cancelled ? QStringLiteral("Cancelled")
-                        : run.outcome->failures.empty() ? QStringLiteral("Done")
-                                                        : QStringLiteral("Done, %1 items failed").arg(run.outcome->failures.size());
+                        : failed == 0 ? QStringLiteral("Done")
+                                      : QStringLiteral("Done, %1 items failed").arg(failed);
     platform::SendDesktopNotification(run.title, how);
   }
 }
 
-// Starts `work` as a job on the devices of `places` and, unless `queued`,
-// follows it in the operation window until it ends or goes to the
-// background; then (or when the background job ends) FinishJob.
+// Starts `work` (with the copy engine's end: one message for what failed,
+// the handled names unmarked) as a job; see StartCommandJob.
 void StartWork(TMainForm& form, TFMPanel* source, const QString& text, bool deleting, const std::string& title,
                const std::vector<std::string>& places, TJobWorkFn work, bool queued,
                std::function<void()> afterEnd) {
   TOperationHost& host = Host(form);
-  auto run = std::make_shared<TJobRun>();
-  run->form = &form;
-  run->source = source;
-  run->sourceDir = source != nullptr ? source->Directory() : std::string();
-  run->title = platform::ToDisplay(title);
-  run->outcome = std::make_shared<TJobOutcome>();
-  run->afterEnd = std::move(afterEnd);
-  auto job = host.center->Add(
-      title, fileops::DevicesOf(places),
-      [work = std::move(work), outcome = run->outcome, poster = host.center->Poster(),
-       prompt = &host.prompt](TJob& self) {
-        fileops::TJobPrompt bridge(self, *prompt, poster);
-        work(self, bridge, *outcome);
-      },
-      fileops::TJobStart::Queued,
-      [run](TJob& job) {
-        run->ended = true;
-        run->cancelled = job.State() == fileops::TJobState::Cancelled;
-        if (run->background) FinishJob(*run);
-      });
-  if (queued) {
-    run->background = true;
-    return;
-  }
-  TOperationForm& window = *host.window;
-  if (deleting) window.setWindowTitle(MainCaption());
-  window.Follow(*host.center, job, text);
-  if (run->ended)
-    FinishJob(*run);
-  else
-    run->background = true;
+  auto outcome = std::make_shared<TJobOutcome>();
+  TCommandJob job;
+  job.title = title;
+  job.text = text;
+  job.places = places;
+  job.mainCaption = deleting;
+  job.queued = queued;
+  job.afterEnd = std::move(afterEnd);
+  job.work = [work = std::move(work), outcome, poster = host.center->Poster(), prompt = &host.prompt](TJob& self) {
+    fileops::TJobPrompt bridge(self, *prompt, poster);
+    work(self, bridge, *outcome);
+  };
+  job.finish = [form = QPointer<TMainForm>(&form), source = QPointer<TFMPanel>(source),
+                sourceDir = source != nullptr ? source->Directory() : std::string(), outcome](bool cancelled) {
+    if (form != nullptr) ShowEndMessage(*form, *outcome, cancelled);
+    if (source != nullptr && source->Directory() == sourceDir) UnmarkNames(*source, outcome->handled);
+    return static_cast<int>(outcome->failures.size());
+  };
+  StartCommandJob(form, source, std::move(job));
 }
 
-// The same for the copy engine of the directories.
+// The engine's part of a command, run on the job's thread. `kept` is the
+// engine's prompt: a copy or move tells it where each run copies, so that a
+// conflict kept for the end knows its place.
+using TEngineWork =
+    std::function<void(fileops::TFMOperation& op, fileops::TDeferringPrompt& kept, TJobOutcome& outcome)>;
+// Runs a command again on the items that failed in `outcome`.
+using TRetry = std::function<void(const TJobOutcome& outcome)>;
+
+// The conflicts a background job kept: one list on the window's thread, and
+// the answer applied to all of them (each asked, for "Decide each").
+void SettleKeptConflicts(TJob& job, fileops::TFMOperation& engine, fileops::TDeferringPrompt& kept,
+                         const fileops::TJobPrompt::TPost& post, const std::string& title, bool move) {
+  const std::vector<fileops::TDeferredConflict> conflicts = kept.TakeConflicts();
+  if (conflicts.empty() || job.CancelRequested() || engine.OperationAborted) return;
+  QStringList items;
+  for (const auto& c : conflicts) items << platform::ToDisplay(c.item);
+  const QString shown = platform::ToDisplay(title);
+  const std::optional<int> choice = fileops::AskThrough(job, post, [shown, items] {
+    return static_cast<int>(AskConflictList(QApplication::activeWindow(), shown, items));
+  });
+  if (!choice) return;
+  // What is asked from here on is asked at once: the job waits for it anyway.
+  kept.SetDeferring(false);
+  fileops::SettleConflicts(engine, conflicts, static_cast<fileops::TConflictChoice>(*choice), move);
+}
+
+// Starts a copy-engine command as a job; at its end the one message of the
+// end, and the source panel's marks gone from the names handled whole (when
+// it still shows the same directory); what failed or was skipped stays marked.
+// In the background the job keeps its questions for its end (the conflicts
+// as one list, the failing items in the report, with Retry when `retry`).
 void StartJob(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, const std::string& title,
-              const std::vector<std::string>& places, TEngineWork work, bool queued = false) {
-  StartWork(form, source, Msg(text), deleting, title, places,
-            [work = std::move(work)](TJob& self, TFMPrompt& prompt, TJobOutcome& outcome) {
-              fileops::TFMOperation engine;
-              self.Attach(engine);
-              engine.SetPrompt(&prompt);
-              work(engine, outcome);
-            },
-            queued, {});
+              const std::vector<std::string>& places, TEngineWork work, bool queued = false, bool move = false,
+              TRetry retry = {}) {
+  TOperationHost& host = Host(form);
+  auto outcome = std::make_shared<TJobOutcome>();
+  TCommandJob job;
+  job.title = title;
+  job.text = Msg(text);
+  job.places = places;
+  job.mainCaption = deleting;
+  job.queued = queued;
+  job.work = [work = std::move(work), outcome, poster = host.center->Poster(), prompt = &host.prompt,
+              background = job.background, title, move](TJob& self) {
+    fileops::TFMOperation engine;
+    self.Attach(engine);
+    fileops::TJobPrompt bridge(self, *prompt, poster);
+    fileops::TDeferringPrompt kept(bridge, background);
+    kept.OnKept = [&self](size_t conflicts, size_t failures) { self.SetDeferred(conflicts + failures); };
+    engine.SetPrompt(&kept);
+    work(engine, kept, *outcome);
+    SettleKeptConflicts(self, engine, kept, poster, title, move);
+    // Failing items nobody was shown: the end's report lists them.
+    outcome->skipped += static_cast<int>(kept.TakeFailures().size());
+  };
+  job.finish = [form = QPointer<TMainForm>(&form), source = QPointer<TFMPanel>(source),
+                sourceDir = source != nullptr ? source->Directory() : std::string(), outcome,
+                background = job.background, retry](bool cancelled) {
+    if (form != nullptr) ShowEndMessage(*form, *outcome, cancelled);
+    if (source != nullptr && source->Directory() == sourceDir) UnmarkNames(*source, outcome->handled);
+    if (form != nullptr && retry && *background && !cancelled && !outcome->failures.empty() &&
+        ShowMessage(form, MessageKind::Question, MainCaption(),
+                    QStringLiteral("Retry the %1 failed items?").arg(outcome->failures.size())) == MessageAnswer::Yes)
+      retry(*outcome);
+    return static_cast<int>(outcome->failures.size());
+  };
+  StartCommandJob(form, source, std::move(job));
+}
+
+// A failed item of a job: the run's directory, the item's directory below
+// it ("" for the run's own) and its bare name.
+struct TFailedItem {
+  std::string root, rel, name;
+};
+std::vector<TFailedItem> FailedItems(const TJobOutcome& outcome) {
+  std::vector<TFailedItem> items;
+  for (size_t i = 0; i < outcome.failures.size(); ++i) {
+    const std::string& item = outcome.failures[i].item;
+    const std::string& root = i < outcome.failedDirs.size() ? outcome.failedDirs[i] : std::string();
+    if (item.empty() || root.empty()) continue;
+    const size_t slash = item.rfind('/');
+    if (slash == std::string::npos)
+      items.push_back({root, {}, item});
+    else
+      items.push_back({root, item.substr(0, slash), item.substr(slash + 1)});
+  }
+  return items;
+}
+
+std::string Under(const std::string& dir, const std::string& rel) {
+  return rel.empty() ? dir : platform::JoinPath(dir, rel);
 }
 
 }  // namespace
 
-void TJobOutcome::Take(const fileops::TFMOperation& op) {
+void TJobOutcome::Take(const fileops::TFMOperation& op, const std::string& dir) {
   failures.insert(failures.end(), op.Failures().begin(), op.Failures().end());
+  failedDirs.resize(failures.size(), dir);
   skipped += op.SkippedCount();
   aborted = aborted || op.OperationAborted;
   abortChosen = abortChosen || op.AbortChosen();
@@ -416,6 +480,37 @@ bool RunEngineWork(TMainForm& form, const QString& text, const std::function<voi
 }
 
 fileops::TJobCenter* JobCenter(TMainForm& form) { return Host(form).center; }
+
+void StartCommandJob(TMainForm& form, TFMPanel* source, TCommandJob spec) {
+  TOperationHost& host = Host(form);
+  auto run = std::make_shared<TJobRun>();
+  run->form = &form;
+  run->source = source;
+  run->title = platform::ToDisplay(spec.title);
+  run->afterEnd = std::move(spec.afterEnd);
+  run->finish = std::move(spec.finish);
+  auto job = host.center->Add(spec.title, fileops::DevicesOf(spec.places), std::move(spec.work),
+                              fileops::TJobStart::Queued, [run](TJob& ended) {
+                                run->ended = true;
+                                run->cancelled = ended.State() == fileops::TJobState::Cancelled;
+                                if (run->background) FinishJob(*run);
+                              });
+  if (spec.queued) {
+    run->background = true;
+    *spec.background = true;
+    return;
+  }
+  TOperationForm& window = *host.window;
+  if (spec.mainCaption) window.setWindowTitle(MainCaption());
+  window.Follow(*host.center, job, spec.text);
+  if (run->ended) {
+    FinishJob(*run);
+  } else {
+    run->background = true;
+    *spec.background = true;
+  }
+}
+
 
 TOperationsForm* ShowOperations(TMainForm& form) {
   TOperationHost& host = Host(form);
@@ -463,6 +558,42 @@ void InstallJobIndicator(TMainForm& form) {
   QObject::connect(timer, &QTimer::timeout, indicator, update);
 }
 
+// Closing the window while jobs run or wait asks first: "Continue" keeps
+// the window and the jobs; "Cancel jobs" cancels them (each ends at its gate
+// keeping what it finished whole, a move keeping every source it had not
+// copied whole) and closes; "Wait" shows the Operations window and closes
+// once the last job ended.
+void InstallCloseGuard(TMainForm& form) {
+  TOperationHost& host = Host(form);
+  TMainForm* f = &form;
+  form.AddCloseGuard([f, &host] {
+    fileops::TJobQueue& queue = host.center->Queue();
+    const auto jobs = queue.Jobs();
+    if (jobs.empty()) return true;
+    const QString count = jobs.size() == 1 ? QStringLiteral("1 job has") : QStringLiteral("%1 jobs have").arg(jobs.size());
+    const QString text = count + QStringLiteral(" not ended yet.\n\nContinue working, cancel the jobs and "
+                                                "close, or close when they have ended?");
+    switch (ShowMessage(f, MessageKind::JobsRunning, MainCaption(), text)) {
+      case MessageAnswer::Abort:
+        host.closeWhenIdle = false;
+        for (const auto& job : queue.Jobs()) queue.Cancel(job->Id());
+        return true;
+      case MessageAnswer::Yes:
+        host.closeWhenIdle = true;
+        ShowOperations(*f);
+        return false;
+      default:
+        host.closeWhenIdle = false;
+        return false;
+    }
+  });
+  QObject::connect(host.center, &TJobCenter::changed, f, [f, &host] {
+    if (!host.closeWhenIdle || !host.center->Queue().Jobs().empty()) return;
+    host.closeWhenIdle = false;
+    QTimer::singleShot(0, f, [f] { f->close(); });
+  });
+}
+
 }  // namespace
 
 void RunDeleteCommand(TMainForm& form, bool permanent) {
@@ -485,15 +616,31 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
   const TPanelPlace place = PlaceOf(*source);
   std::vector<std::string> dirs;
   for (const auto& group : groups) dirs.push_back(group.first);
+  TMainForm* f = &form;
+  const TRetry retry = [f](const TJobOutcome& failed) {
+    const std::vector<TFailedItem> items = FailedItems(failed);
+    std::vector<std::string> places, names;
+    for (const TFailedItem& i : items) places.push_back(Under(i.root, i.rel)), names.push_back(i.name);
+    StartJob(*f, nullptr, TMsg::DeleteWait, true, JobTitle("Delete", names, {}), places,
+             [items](fileops::TFMOperation& op, fileops::TDeferringPrompt&, TJobOutcome& out) {
+               for (const TFailedItem& i : items) {
+                 op.DeleteFiles({i.name}, Under(i.root, i.rel));
+                 out.Take(op, Under(i.root, i.rel));
+                 if (op.OperationAborted) break;
+               }
+             },
+             true);
+  };
   StartJob(form, source, TMsg::DeleteWait, true, JobTitle("Delete", names, {}), dirs,
-           [groups, place](fileops::TFMOperation& op, TJobOutcome& out) {
+           [groups, place](fileops::TFMOperation& op, fileops::TDeferringPrompt&, TJobOutcome& out) {
              for (const auto& [dir, group] : groups) {
                op.DeleteFiles(group, dir);
                AddHandled(place, dir, op.Completed(), out.handled);
-               out.Take(op);
+               out.Take(op, dir);
                if (op.OperationAborted) break;
              }
-           });
+           },
+           false, false, retry);
 }
 
 void RunCopyCommand(TMainForm& form, bool move) {
@@ -531,20 +678,42 @@ void RunCopyCommand(TMainForm& form, bool move) {
   const TPanelPlace place = PlaceOf(*source);
   std::vector<std::string> dirs{target.dir};
   for (const auto& group : groups) dirs.push_back(group.first);
+  // Failed items again, each to its place below the destination.
+  TMainForm* f = &form;
+  const TRetry retry = [f, target, move](const TJobOutcome& failed) {
+    const std::vector<TFailedItem> items = FailedItems(failed);
+    std::vector<std::string> places{target.dir}, names;
+    for (const TFailedItem& i : items) places.push_back(Under(i.root, i.rel)), names.push_back(i.name);
+    StartJob(*f, nullptr, move ? TMsg::MoveWait : TMsg::CopyWait, false,
+             JobTitle(move ? "Move" : "Copy", names, target.dir), places,
+             [items, target, move](fileops::TFMOperation& op, fileops::TDeferringPrompt& kept, TJobOutcome& out) {
+               for (const TFailedItem& i : items) {
+                 const std::string from = Under(i.root, i.rel), to = Under(target.dir, i.rel);
+                 const std::string name = i.rel.empty() ? target.name : std::string();
+                 kept.SetRun(from, to, {i.name}, name);
+                 move ? op.MoveFiles({i.name}, from, to, name) : op.CopyFiles({i.name}, from, to, name);
+                 out.Take(op, from);
+                 if (op.OperationAborted) break;
+               }
+             },
+             true, move);
+  };
   StartJob(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
            JobTitle(move ? "Move" : "Copy", names, target.dir), dirs,
-           [groups, place, target, move](fileops::TFMOperation& op, TJobOutcome& out) {
+           [groups, place, target, move](fileops::TFMOperation& op, fileops::TDeferringPrompt& kept,
+                                         TJobOutcome& out) {
              for (const auto& [from, group] : groups) {
+               kept.SetRun(from, target.dir, group, target.name);
                if (move)
                  op.MoveFiles(group, from, target.dir, target.name);
                else
                  op.CopyFiles(group, from, target.dir, target.name);
                AddHandled(place, from, op.Completed(), out.handled);
-               out.Take(op);
+               out.Take(op, from);
                if (op.OperationAborted) break;
              }
            },
-           queued);
+           queued, move, retry);
 }
 
 void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
@@ -561,10 +730,11 @@ void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
     names.insert(names.end(), group.begin(), group.end());
   }
   StartJob(form, focused, TMsg::CopyWait, false, JobTitle("Copy", names, destDir), dirs,
-           [groups, destDir](fileops::TFMOperation& op, TJobOutcome& out) {
+           [groups, destDir](fileops::TFMOperation& op, fileops::TDeferringPrompt& kept, TJobOutcome& out) {
              for (const auto& [dir, group] : groups) {
+               kept.SetRun(dir, destDir, group);
                op.CopyFiles(group, dir, destDir);
-               out.Take(op);
+               out.Take(op, dir);
                if (op.OperationAborted) break;
              }
            });
@@ -638,6 +808,7 @@ void InstallFileCommands(TMainForm& form) {
   enable("mnuCmndDirSize", [f] { RunDirSizeCommand(*f); });
   enable("mnuCmndOperations", [f] { ShowOperations(*f); });
   InstallJobIndicator(form);
+  InstallCloseGuard(form);
   enable("mnuHlpContents", [] { platform::ShowHelp(0); });
   new TCommandLine(form);
   QObject::connect(form.CommandEdit(), &QLineEdit::returnPressed, &form,

@@ -3,7 +3,9 @@
 // command line and help.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,11 +80,12 @@ fileops::TJobCenter* JobCenter(TMainForm& form);
 struct TJobOutcome {
   std::vector<std::string> handled;  // the names handled whole, as the panel shows them
   std::vector<fileops::TFMMessage> failures;
+  std::vector<std::string> failedDirs;  // the directory each failure's item is relative to
   int skipped = 0;           // failures "Skip all" kept from being shown
   bool aborted = false;      // ended early
   bool abortChosen = false;  // by the user's answer to a question
-  // After one engine run: its failures and how it ended.
-  void Take(const fileops::TFMOperation& op);
+  // After one engine run in `dir`: its failures and how it ended.
+  void Take(const fileops::TFMOperation& op, const std::string& dir = {});
 };
 // Runs `work` as a job with the operation window (the text `waitText`, Cancel,
 // Background and F2) and the end every copy has: one message for what
@@ -96,6 +99,32 @@ void StartEngineJob(TMainForm& form, panels::TFMPanel* source, const QString& wa
                     std::function<void()> afterEnd = {});
 // "Copy a.txt to /home/user", "Move 3 items to /tmp": a job's title.
 std::string JobTitle(const char* verb, const std::vector<std::string>& names, const std::string& dest);
+
+// A command's work as a job of its own (packing, unpacking).
+struct TCommandJob {
+  std::string title;                // its line in the Operations window and its notification
+  QString text;                     // the operation window's message while it is followed
+  std::vector<std::string> places;  // paths whose devices it touches (the queue's rule)
+  // On the job's thread. Questions reach the window's thread through
+  // JobCenter(form)->Poster(); pause and cancel through the job's gate.
+  std::function<void(fileops::TJob& job)> work;
+  // On the window's thread once the job ended (cancelled or not), after both
+  // panels were read again: the command's own end (its report, the marks).
+  // Returns how many items failed, for the notification.
+  std::function<int(bool cancelled)> finish;
+  // On the window's thread first thing once the job ended, before the panels
+  // are read again.
+  std::function<void()> afterEnd;
+  bool queued = false;       // started in the background at once
+  bool mainCaption = false;  // the operation window shows the main caption
+  // Set once the job runs in the background (queued, or sent there with F2).
+  std::shared_ptr<std::atomic<bool>> background = std::make_shared<std::atomic<bool>>(false);
+};
+
+// Starts `job` and, unless queued, follows it in the operation window until
+// it ends or goes to the background (F2); `source` gets the focus back when
+// it ended in front.
+void StartCommandJob(TMainForm& form, panels::TFMPanel* source, TCommandJob job);
 
 // The Operations window (Ctrl+J, Commands menu, the status bar's job
 // indicator), shown and activated.

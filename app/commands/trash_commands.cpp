@@ -5,6 +5,7 @@
 #include <QCursor>
 
 #include "app/dialogs/messages.h"
+#include "app/dialogs/trashform.h"
 #include "app/settings/message_table.h"
 #include "app/window/mainform.h"
 #include "fileops/trash_operation.h"
@@ -65,6 +66,24 @@ TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
   ReportFailures(form, result);
   form.RefreshBothPanels();
   return TTrashOutcome::Done;
+}
+
+TTrashForm* ShowTrashWindow(TMainForm& form) {
+  auto* window = form.findChild<TTrashForm*>(QStringLiteral("TrashForm"), Qt::FindDirectChildrenOnly);
+  if (window == nullptr) {
+    std::vector<std::string> topdirs;
+    for (const platform::Volume& volume : platform::ListVolumes()) topdirs.push_back(volume.mountPoint);
+    window = new TTrashForm(platform::TrashEnv::FromProcess(), topdirs, &form);
+    window->setWindowFlag(Qt::Window);
+    TMainForm* f = &form;
+    QObject::connect(window, &TTrashForm::restored, f, [f] { f->RefreshBothPanels(); });
+  } else {
+    window->Reload();
+  }
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return window;
 }
 
 }  // namespace vantrel::app

@@ -35,4 +35,10 @@ using TNameGroups = std::vector<std::pair<std::string, std::vector<std::string>>
 TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
                                const std::vector<std::string>& names, const TNameGroups& groups);
 
+class TTrashForm;
+
+// The Trash window over the home trash and those of the mounted volumes,
+// shown and activated; the panels are read again when items come back.
+TTrashForm* ShowTrashWindow(TMainForm& form);
+
 }  // namespace vantrel::app

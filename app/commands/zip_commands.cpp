@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 
 #include "app/window/features.h"
@@ -24,6 +25,9 @@
 #include "app/dialogs/messages.h"
 #include "app/dialogs/overwrite_question.h"
 #include "app/commands/file_commands.h"
+#include "fileops/job.h"
+#include "fileops/qt/job_center.h"
+#include "fileops/zip_job.h"
 #include "app/settings/message_table.h"
 #include "app/settings/settings.h"
 #include "panels/dirmodel.h"
@@ -37,6 +41,7 @@
 #include "zip/ui/zip_qt_ui.h"
 #include "zip/ui/zippanel.h"
 #include "vfs/zip_source.h"
+#include "zip/zip_errors.h"
 #include "zip/zip_writer.h"
 
 namespace vantrel::app {
@@ -140,6 +145,7 @@ class TLeftOut {
       lines_.push_back(Text(name) + QStringLiteral(": ") + QString::fromStdString(why));
   }
   bool Empty() const { return count_ == 0; }
+  size_t Count() const { return count_; }
   // One warning listing them, after the run.
   void Report(const char* heading) const {
     if (count_ == 0) return;
@@ -241,6 +247,70 @@ void EndCommand(TMainForm& form, TFMPanel* panel) {
   form.RefreshBothPanels();
 }
 
+// Where a path's directory is ("/" for a name at the root).
+std::string ParentOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return platform::GetCurrentDir();
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// The archive component's settings, for the writer of a job.
+std::function<void(zip::TZipWriter&)> SettingsOf(const zip::TZipWriter& from) {
+  return [threads = from.Threads, page = from.CodePage(), extraTimes = from.ExtraTimes,
+          unicode = from.UnicodePathField, temp = from.TempPath, exclude = from.ExcludeList,
+          noCompress = from.NoCompressList, links = from.StoreLinks](zip::TZipWriter& w) {
+    w.Threads = threads;
+    w.SetCodePage(page);
+    w.ExtraTimes = extraTimes;
+    w.UnicodePathField = unicode;
+    w.TempPath = temp;
+    w.ExcludeList = exclude;
+    w.NoCompressList = noCompress;
+    w.StoreLinks = links;
+  };
+}
+
+// What a pack or unpack job leaves for the window: written on the job's
+// thread, read on the window's once the job ended.
+struct TZipOutcome {
+  TLeftOut leftOut;
+  std::string error;     // the engine's error; empty when there was none
+  bool nothing = false;  // packing found nothing to add
+};
+
+// The engine's part of a job: its error into the outcome. The job's own
+// cancel ends the engine with an error that is none.
+void RunZipEngine(const fileops::TJob& job, TZipOutcome& outcome, const std::function<void()>& run) {
+  try {
+    run();
+  } catch (const zip::ENothingToAdd&) {
+    outcome.nothing = true;
+  } catch (const std::exception& e) {
+    if (!job.CancelRequested()) outcome.error = e.what();
+  } catch (...) {
+    if (!job.CancelRequested()) outcome.error = "Unknown error";
+  }
+}
+
+// The end of a pack or unpack job, on the window's thread: the engine's
+// error, the empty selection, or what was left out. True when the run went
+// through whole.
+bool ShowZipOutcome(TMainForm& form, const TZipOutcome& outcome, bool cancelled, const char* heading) {
+  if (cancelled) return false;
+  if (!outcome.error.empty()) {
+    ShowGeneralError(platform::ToDisplay(outcome.error));
+    return false;
+  }
+  if (outcome.nothing) {
+    ShowMessage(&form, MessageKind::Warning, QLatin1String(kDialogCaption),
+                QStringLiteral("Nothing to pack: the selection holds no files or directories. "
+                               "No archive was written."));
+    return false;
+  }
+  outcome.leftOut.Report(heading);
+  return outcome.leftOut.Empty();
+}
+
 void PackButtonClick(TZipCommands& c) {
   TFMPanel* source = c.packSource_;
   if (source == nullptr || c.running_) return;
@@ -252,7 +322,6 @@ void PackButtonClick(TZipCommands& c) {
                 QStringLiteral("There are no selected files!"));
     return;
   }
-  zip::TZipWriter& w = c.writer_;
   const std::string archive = Absolute(c.packForm_->Path());
   // A directory is stored as a directory entry, followed by everything in
   // it (its own subdirectories as entries too), so that the archive gives
@@ -279,11 +348,36 @@ void PackButtonClick(TZipCommands& c) {
     return;
   }
 
-  bool packedAll = false;
-  w.SetCodePage(vfs::ChosenCodePage(archive));
-  if (Attempt([&] { w.SetZipName(archive); })) {
+  // The job's writer gets the archive component's settings and this run's.
+  const std::function<void(zip::TZipWriter&)> settings = SettingsOf(c.writer_);
+  const std::string root = source->Directory();
+  std::string password = encrypt ? c.packForm_->Password() : std::string();
+  c.packForm_->ForgetPassword();
+  c.packForm_->done(QDialog::Accepted);
+
+  // This run's own: the names' code page chosen for the archive, the threads
+  // and whether exact times are stored.
+  const auto codePage = vfs::ChosenCodePage(archive);
+  const int threads = ArchiveThreads(c.form_.Settings());
+  const bool exactTimes = c.packForm_->ExactTimes();
+  auto outcome = std::make_shared<TZipOutcome>();
+  TCommandJob job;
+  job.title = "Pack " + (packed.size() == 1 ? packed.front() : std::to_string(packed.size()) + " items") +
+              " to " + archive;
+  job.text = QLatin1String(kZippingText);
+  job.places = {root, ParentOf(archive)};
+  job.work = [settings, files, root, archive, level, action, password, outcome, answerer = &c.ui_,
+              poster = JobCenter(c.form_)->Poster(), codePage, threads,
+              exactTimes](fileops::TJob& self) {
+    fileops::TZipJobInterface ui(self, *answerer, poster);
+    zip::TZipWriter w(&ui);
+    settings(w);
+    w.SetCodePage(codePage);
+    w.Threads = threads;
+    // Without exact times the entries are as the DOS time alone gives them.
+    w.ExtraTimes = exactTimes;
     w.SetFilesList(files);
-    w.SetRootDir(source->Directory());
+    w.SetRootDir(root);
     w.Recurse = true;
     w.AddDirEntriesOnRecurse = true;
     w.WriteEmptyArchive = false;
@@ -291,11 +385,9 @@ void PackButtonClick(TZipCommands& c) {
     w.PackLevel = level;
     w.Threads = ArchiveThreads(c.form_.Settings());
     w.ZipAction = action;
-    w.Encryption = encrypt ? zip::TZipEncryption::Aes256 : zip::TZipEncryption::None;
-    w.Password = encrypt ? c.packForm_->Password() : std::string();
-    // Without exact times the entries are as the DOS time alone gives them.
-    w.ExtraTimes = c.packForm_->ExactTimes();
-    TLeftOut leftOut;
+    w.Encryption = password.empty() ? zip::TZipEncryption::None : zip::TZipEncryption::Aes256;
+    w.Password = password;
+    TLeftOut& leftOut = outcome->leftOut;
     // Reason 1 (a name already added in this run) is no failure.
     w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
                                   int, bool&) {
@@ -304,43 +396,26 @@ void PackButtonClick(TZipCommands& c) {
     w.OnLeftOut = [&leftOut](zip::TZipWriter*, const std::string& name, const std::string& why) {
       leftOut.AddText(name, why);
     };
-    bool nothing = false;
-    const bool ran = RunBehindInfo(c, kZippingText, [&] {
-      try {
-        w.Zip();
-      } catch (const zip::ENothingToAdd&) {
-        nothing = true;
-      }
+    ui.Attach(w);
+    RunZipEngine(self, *outcome, [&] {
+      w.SetZipName(archive);
+      w.Zip();
     });
-    if (nothing)
-      ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
-                  QStringLiteral("Nothing to pack: the selection holds no files or directories. "
-                                 "No archive was written."));
-    if (ran && !nothing) {
-      leftOut.Report("These files were not added to the archive:");
-      packedAll = leftOut.Empty();
+  };
+  job.finish = [form = &c.form_, outcome, packed, panel = QPointer<TFMPanel>(source), root](bool cancelled) {
+    if (ShowZipOutcome(*form, *outcome, cancelled, "These files were not added to the archive:")) {
+      // The marked entries were packed whole: their marks go. Anything left
+      // out keeps every mark, so the user sees what to try again.
+      if (panel != nullptr && panel->Directory() == root)
+        for (const std::string& name : packed) {
+          const int index = panel->IndexOfName(name);
+          if (index < panel->Count() && panel->Entries()[static_cast<size_t>(index)]->FileName == name)
+            panel->SetMarked(index, false);
+        }
     }
-    w.OnSkippingFile = nullptr;
-    w.OnLeftOut = nullptr;
-    w.AddDirEntriesOnRecurse = false;
-    w.WriteEmptyArchive = true;
-    w.ExtraTimes = true;
-    // A failed run must not leave its list for the next one.
-    w.SetFilesList({});
-    w.Encryption = zip::TZipEncryption::None;
-    w.Password.clear();
-  }
-  c.packForm_->ForgetPassword();
-  c.packForm_->done(QDialog::Accepted);
-  // The marked entries were packed whole: their marks go. Anything left out
-  // keeps every mark, so the user sees what to try again.
-  EndCommand(c.form_, source);
-  if (packedAll)
-    for (const std::string& name : packed) {
-      const int index = source->IndexOfName(name);
-      if (index < source->Count() && source->Entries()[static_cast<size_t>(index)]->FileName == name)
-        source->SetMarked(index, false);
-    }
+    return static_cast<int>(outcome->leftOut.Count());
+  };
+  StartCommandJob(c.form_, source, std::move(job));
 }
 
 void mnuFilePackClick(TZipCommands& c) {
@@ -420,11 +495,15 @@ struct TExtraction {
   bool keepPaths = true;           // recreate the stored directories
 };
 
+// Asks for a password with `prompt`; false when the user cancelled.
+using TPasswordQuery = std::function<bool(const QString& prompt, QString& typed)>;
+
 // The password of an encrypted entry: asked for when the one in use does not
 // fit; a password typed for this entry that did not fit is said to be wrong
 // before it is asked again. Cancel stops asking for the rest of the run.
 class TPasswordAsker {
  public:
+  explicit TPasswordAsker(TPasswordQuery query) : query_(std::move(query)) {}
   void Ask(zip::TZipReader* sender, int index, std::string& password) {
     if (!asking_) return;
     const QString entry = Text(sender->Entry(index).Path());
@@ -432,8 +511,7 @@ class TPasswordAsker {
     if (index == typedFor_)
       prompt = QStringLiteral("Wrong password for ") + entry + QLatin1Char('\n') + prompt;
     QString typed;
-    if (!zipui::InputQuery(QApplication::activeWindow(), QLatin1String(kDialogCaption), prompt, typed,
-                           /*secret=*/true)) {
+    if (!query_(prompt, typed)) {
       asking_ = false;
       return;
     }
@@ -443,8 +521,68 @@ class TPasswordAsker {
   }
 
  private:
+  TPasswordQuery query_;
   bool asking_ = true;
   int typedFor_ = -1;  // the entry the last password was typed for
+};
+
+// The secret input box, on the window's thread.
+bool AskPassword(const QString& prompt, QString& typed) {
+  return zipui::InputQuery(QApplication::activeWindow(), QLatin1String(kDialogCaption), prompt, typed,
+                           /*secret=*/true);
+}
+
+// One extraction's handlers on a writer, and what they keep while it runs.
+class TExtractionRun {
+ public:
+  TExtractionRun(zip::TZipWriter& w, const TExtraction& x, TLeftOut& leftOut, TPasswordQuery query)
+      : w_(w), passwords_(std::move(query)) {
+    w.SetFilesList({});
+    // Each chosen name selects exactly its own entry: wildcard characters in
+    // a name are taken literally, and an entry whose name differs only in
+    // case is left alone.
+    w.DoAll = x.names.empty();
+    w.RecreateDirs = x.keepPaths;
+    for (const std::string& name : x.names) {
+      w.AddFile(LiteralMask(name));
+      chosen_.insert(name);
+    }
+    if (!x.names.empty())
+      w.OnStartUnZip = [this](zip::TZipReader* sender, int index, std::string&, bool& skip) {
+        if (chosen_.count(sender->Entry(index).Path()) == 0) skip = true;
+      };
+    w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name, int,
+                                  bool&) {
+      if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
+    };
+    w.OnBadCRC = [&leftOut](zip::TZipReader* sender, int32_t, int32_t, int index) {
+      leftOut.Add(sender->Entry(index).Path(), "CRC error");
+    };
+    w.OnEntryError = [&leftOut](zip::TZipReader* sender, int index, const std::string& message) {
+      leftOut.AddText(sender->Entry(index).Path(), message);
+    };
+    w.OnBadPassword = [this](zip::TZipReader* sender, int index, std::string& password) {
+      passwords_.Ask(sender, index, password);
+    };
+    w.RetainAttributes = true;
+  }
+  // The handlers go with the run.
+  ~TExtractionRun() {
+    w_.OnStartUnZip = nullptr;
+    w_.OnSkippingFile = nullptr;
+    w_.OnBadCRC = nullptr;
+    w_.OnEntryError = nullptr;
+    w_.OnBadPassword = nullptr;
+    w_.Password.clear();
+    w_.SetFilesList({});
+  }
+  TExtractionRun(const TExtractionRun&) = delete;
+  TExtractionRun& operator=(const TExtractionRun&) = delete;
+
+ private:
+  zip::TZipWriter& w_;
+  std::unordered_set<std::string> chosen_;
+  TPasswordAsker passwords_;
 };
 
 // Configures the archive component for `x`, runs it behind the Info window
@@ -452,56 +590,62 @@ class TPasswordAsker {
 // entries left out to one warning afterwards. True when nothing went wrong.
 bool RunExtraction(TZipCommands& c, const TExtraction& x) {
   zip::TZipWriter& w = c.writer_;
-  w.SetFilesList({});
-  // Each chosen name selects exactly its own entry: wildcard characters in a
-  // name are taken literally, and an entry whose name differs only in case is
-  // left alone.
-  std::unordered_set<std::string> chosen;
-  w.DoAll = x.names.empty();
-  w.RecreateDirs = x.keepPaths;
-  for (const std::string& name : x.names) {
-    w.AddFile(LiteralMask(name));
-    chosen.insert(name);
-  }
-  if (!x.names.empty())
-    w.OnStartUnZip = [&chosen](zip::TZipReader* sender, int index, std::string&, bool& skip) {
-      if (chosen.count(sender->Entry(index).Path()) == 0) skip = true;
-    };
   TLeftOut leftOut;
-  w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
-                                int, bool&) {
-    if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
-  };
-  w.OnBadCRC = [&leftOut](zip::TZipReader* sender, int32_t, int32_t, int index) {
-    leftOut.Add(sender->Entry(index).Path(), "CRC error");
-  };
-  w.OnEntryError = [&leftOut](zip::TZipReader* sender, int index, const std::string& message) {
-    leftOut.AddText(sender->Entry(index).Path(), message);
-  };
-  TPasswordAsker passwords;
-  w.OnBadPassword = [&passwords](zip::TZipReader* sender, int index, std::string& password) {
-    passwords.Ask(sender, index, password);
-  };
   bool ran = false;
   // The names as the ZIP window and the panel show them.
   w.SetCodePage(vfs::ChosenCodePage(x.archive));
-  if (Attempt([&] {
-        w.SetZipName(x.archive);
-        w.SetDestDir(x.dest);
-      })) {
-    w.RetainAttributes = true;
-    w.Threads = ArchiveThreads(c.form_.Settings());
-    ran = RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); });
-    if (ran) leftOut.Report("These files were not extracted:");
+  w.Threads = ArchiveThreads(c.form_.Settings());
+  {
+    const TExtractionRun run(w, x, leftOut, &AskPassword);
+    if (Attempt([&] {
+          w.SetZipName(x.archive);
+          w.SetDestDir(x.dest);
+        })) {
+      ran = RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); });
+      if (ran) leftOut.Report("These files were not extracted:");
+    }
   }
-  w.OnStartUnZip = nullptr;
-  w.OnSkippingFile = nullptr;
-  w.OnBadCRC = nullptr;
-  w.OnEntryError = nullptr;
-  w.OnBadPassword = nullptr;
-  w.Password.clear();
-  w.SetFilesList({});
   return ran && leftOut.Empty();
+}
+
+// The same as a job: the panels stay usable, the window follows it until it
+// ends or goes to the background.
+void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel) {
+  auto outcome = std::make_shared<TZipOutcome>();
+  TCommandJob job;
+  job.title = "Unpack " + (x.names.size() == 1 ? x.names.front() : LastComponent(x.archive)) + " to " + x.dest;
+  job.text = QLatin1String(kUnzippingText);
+  job.places = {x.archive, x.dest};
+  job.work = [settings = SettingsOf(c.writer_), x, outcome, answerer = &c.ui_,
+              poster = JobCenter(c.form_)->Poster(), codePage = vfs::ChosenCodePage(x.archive),
+              threads = ArchiveThreads(c.form_.Settings())](fileops::TJob& self) {
+    fileops::TZipJobInterface ui(self, *answerer, poster);
+    zip::TZipWriter w(&ui);
+    settings(w);
+    // The names as the ZIP window and the panel show them.
+    w.SetCodePage(codePage);
+    w.Threads = threads;
+    // The password box runs on the window's thread; what is typed comes
+    // back through a shared slot (the job may stop waiting first).
+    const TPasswordQuery query = [&ui](const QString& prompt, QString& typed) {
+      auto slot = std::make_shared<QString>();
+      if (ui.Ask([prompt, slot] { return AskPassword(prompt, *slot) ? 1 : 0; }).value_or(0) == 0) return false;
+      typed = *slot;
+      return true;
+    };
+    const TExtractionRun run(w, x, outcome->leftOut, query);
+    ui.Attach(w);
+    RunZipEngine(self, *outcome, [&] {
+      w.SetZipName(x.archive);
+      w.SetDestDir(x.dest);
+      w.UnZip();
+    });
+  };
+  job.finish = [form = &c.form_, outcome](bool cancelled) {
+    ShowZipOutcome(*form, *outcome, cancelled, "These files were not extracted:");
+    return static_cast<int>(outcome->leftOut.Count());
+  };
+  StartCommandJob(c.form_, panel, std::move(job));
 }
 
 // F3 in the ZIP window: the entry alone, extracted into a private temporary
@@ -559,7 +703,7 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
   x.dest = zipui::TextToPath(typed, preset);
   x.names = request.names;
   x.keepPaths = request.keepPaths;
-  RunExtraction(c, x);
+  StartExtractionJob(c, x, form.ActivePanel());
   return true;
 }
 

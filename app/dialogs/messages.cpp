@@ -77,6 +77,21 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
       if (box.clickedButton() == retry) return MessageAnswer::Retry;
       return MessageAnswer::Ok;
     }
+    case MessageKind::JobsRunning: {
+      TMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+      QPushButton* keep = box.addButton(QStringLiteral("Continue"), QMessageBox::RejectRole);
+      keep->setObjectName(QStringLiteral("ContinueButton"));
+      QPushButton* cancel = box.addButton(QStringLiteral("Cancel jobs"), QMessageBox::DestructiveRole);
+      cancel->setObjectName(QStringLiteral("CancelJobsButton"));
+      QPushButton* wait = box.addButton(QStringLiteral("Wait"), QMessageBox::AcceptRole);
+      wait->setObjectName(QStringLiteral("WaitButton"));
+      box.setDefaultButton(keep);
+      box.setEscapeButton(keep);
+      box.exec();
+      if (box.clickedButton() == cancel) return MessageAnswer::Abort;
+      if (box.clickedButton() == wait) return MessageAnswer::Yes;
+      return MessageAnswer::Ok;
+    }
     case MessageKind::Summary: {
       TMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
       QPushButton* copy = box.addButton(QStringLiteral("Copy list"), QMessageBox::ActionRole);

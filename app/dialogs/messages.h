@@ -32,6 +32,10 @@ enum class MessageKind {
   // The list of what an operation skipped, with OK and "Copy list" (which
   // puts the text on the clipboard and leaves the box open).
   Summary,
+  // Closing while jobs run: "Continue" (Ok: the window stays and the jobs go
+  // on; also Escape), "Cancel jobs" (Abort) and "Wait" (Yes: the window
+  // closes once the jobs ended).
+  JobsRunning,
 };
 
 // The answers a message can give.

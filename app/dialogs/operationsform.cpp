@@ -149,7 +149,10 @@ void TOperationsForm::Refresh() {
     const bool running = state == TJobState::Running;
     row->setData(0, kIdRole, job->Id());
     row->setText(0, platform::ToDisplay(job->Title()));
-    row->setText(1, StateText(state, p.asking));
+    // Questions a background job keeps for its end are counted with its state.
+    QString stateText = StateText(state, p.asking);
+    if (p.deferred > 0) stateText += QStringLiteral(", %1 for the end").arg(p.deferred);
+    row->setText(1, stateText);
     row->setText(2, ProgressText(p));
     row->setText(3, running ? SpeedText(p.speed) : QString());
     row->setText(4, running ? TimeLeftText(p.secondsLeft) : QString());

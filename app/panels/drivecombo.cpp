@@ -43,6 +43,8 @@ void TDriveCombo::Reload(const std::string& directory) {
       setItemData(count() - 1, platform::ToDisplay(place.path), Qt::ToolTipRole);
       paths_.push_back(place.path);
     }
+    addItem(QIcon::fromTheme(QStringLiteral("user-trash")), QStringLiteral("Trash"));
+    paths_.emplace_back(kTrashPlace);
   }
   ShowVolumeOf(directory);
 }

@@ -20,6 +20,8 @@ class TDriveCombo : public QComboBox {
  public:
   // The item data role that holds true on a removable volume's item.
   static constexpr int kRemovableRole = Qt::UserRole + 1;
+  // What MountPointAt gives for the "Trash" item, the last of the list.
+  static constexpr const char* kTrashPlace = "trash:///";
 
   explicit TDriveCombo(QWidget* parent = nullptr);
 

@@ -29,6 +29,7 @@
 #include "app/dialogs/aboutform.h"
 #include "app/panels/archive_places.h"
 #include "panels/panel_source.h"
+#include "app/commands/command_hooks.h"
 #include "app/panels/drivecombo.h"
 #include "app/window/features.h"
 #include "app/window/focus_keeper.h"
@@ -714,6 +715,12 @@ void TMainForm::SelectDriveOf(const TPanelSide& side) {
 
 void TMainForm::DriveComboChange(const TPanelSide& side, int index) {
   const std::string mount = side.DriveCombo->MountPointAt(index);
+  if (mount == TDriveCombo::kTrashPlace) {
+    // The Trash is a window of its own; the panel stays where it was.
+    SelectDriveOf(side);
+    NavHooks().ShowTrash(*this);
+    return;
+  }
   if (mount.empty() || !side.FMPanel->ReadDirectory(mount)) {
     SelectDriveOf(side);  // the box shows the panel's volume again
     ShowMessage(this, MessageKind::Warning, QString::fromLatin1(kMainCaption),
@@ -743,6 +750,11 @@ void TMainForm::mnuFileExitClick() { close(); }
 void TMainForm::mnuHlpAboutClick() { aboutForm_->exec(); }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
+  for (const auto& guard : closeGuards_)
+    if (!guard()) {
+      event->ignore();
+      return;
+    }
   // Everything in one replacement of the file; a failed save is reported,
   // and the window closes regardless.
   platform::IniFile& ini = *settings_;

@@ -67,6 +67,9 @@ class TMainForm : public QMainWindow {
   platform::IniFile& Settings() { return *settings_; }
   // Adds what a part of the program writes into the settings when the window
   // closes (inside the one write of the file).
+  // Asked in turn before the window closes; one that returns false keeps it
+  // open (and the settings unsaved) for now.
+  void AddCloseGuard(std::function<bool()> guard) { closeGuards_.push_back(std::move(guard)); }
   void AddSettingsSaver(std::function<void(platform::IniFile&)> saver) {
     settingsSavers_.push_back(std::move(saver));
   }
@@ -179,6 +182,7 @@ class TMainForm : public QMainWindow {
   std::string settingsPath_;
   std::unique_ptr<platform::IniFile> settings_;
   std::vector<std::function<void(platform::IniFile&)>> settingsSavers_;
+  std::vector<std::function<bool()>> closeGuards_;
   TPanelSide left_;
   TPanelSide right_;
   QSplitter* splitter_ = nullptr;

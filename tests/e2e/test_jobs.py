@@ -5,6 +5,8 @@ small copy queued with F2 in the Copy prompt arrives without a progress
 window."""
 
 import os
+import subprocess
+import time
 
 from e2e import MAIN_CAPTION, expect, prepare
 
@@ -56,3 +58,39 @@ def scenario_f2_in_the_copy_prompt_queues(s):
     s.wait_exists("right/a.txt")
     expect(s.read("right/a.txt") == "alpha\n", "the queued copy is whole")
     s.expect_panel_keys(s.left, "after a queued copy")
+
+
+def make_noise(s):
+    # Bytes deflate cannot shrink: packing them takes long enough to be caught.
+    with open(s.path("left/noise.bin"), "wb") as f:
+        f.write(os.urandom(96 << 20))
+
+
+@prepare(make_noise)
+def scenario_pack_in_the_background_paused_and_resumed(s):
+    s.cursor_to("noise.bin", "alt+F5")
+    s.answer("Pack files to ZIP", "Return")
+    s.wait_until(lambda: any(t == MAIN_CAPTION and w != s.main for w, t in s.windows()),
+                 "the progress window of the pack job appears")
+    s.key("F2")
+    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), "F2 sends the pack job to the background")
+    s.expect_panel_keys(s.left, "the panel takes keys while the archive is packed")
+    s.key("ctrl+j")
+    s.wait_window("Operations")
+    s.key("alt+p")
+    # Paused: no archive appears while the job stands still.
+    time.sleep(1.5)
+    expect(not s.exists("right/archive.zip"), "the paused pack job wrote no archive yet")
+    s.key("alt+r")
+    s.key("Escape")
+    s.wait_no_window("Operations")
+    s.expect_panel_keys(s.left, "after pausing and resuming in the Operations window")
+    # Packing takes its time on a loaded machine: a longer wait than the usual.
+    deadline = time.monotonic() + 120
+    while not s.exists("right/archive.zip") and time.monotonic() < deadline:
+        time.sleep(0.2)
+    s.wait_exists("right/archive.zip", what="the resumed pack job writes the archive")
+    s.wait_until(lambda: subprocess.run(["unzip", "-tqq", s.path("right/archive.zip")],
+                                        stderr=subprocess.DEVNULL).returncode == 0,
+                 "the archive passes unzip -t")
+    s.expect_panel_keys(s.left, "after the pack job ended")

@@ -4,6 +4,8 @@
 #include "fileops/job.h"
 
 #include <atomic>
+#include <csignal>
+#include <map>
 #include <deque>
 #include <set>
 #include <thread>
@@ -13,6 +15,7 @@
 #include "tests/vfs/vfs_helpers.h"
 #include "vfs/local_source.h"
 #include "vfs/zip_source.h"
+#include "tests/fileops/job_helpers.h"
 
 namespace vantrel::fileops::testing {
 namespace {
@@ -20,16 +23,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::ReadFile;
 using test::WriteFile;
-
-// Polls `done` until it holds or five seconds passed.
-template <typename Pred>
-bool Eventually(Pred done) {
-  for (auto end = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < end;) {
-    if (done()) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return done();
-}
 
 // Jobs that run until the test lets them go (or they are cancelled), and the
 // order in which they started.
@@ -281,49 +274,6 @@ TEST(CopyJob, PauseAndCancelInsideALargeFile) {
   }
 }
 
-// The window's thread in miniature: runs the calls posted to it, in order.
-class AnswerThread {
- public:
-  AnswerThread() : thread_([this] { Loop(); }) {}
-  ~AnswerThread() {
-    {
-      std::lock_guard lock(mutex_);
-      stop_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-  TJobPrompt::TPost Poster() {
-    return [this](std::function<void()> call) {
-      {
-        std::lock_guard lock(mutex_);
-        calls_.push_back(std::move(call));
-      }
-      cv_.notify_all();
-    };
-  }
-  std::thread::id Id() const { return thread_.get_id(); }
-
- private:
-  void Loop() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      cv_.wait(lock, [this] { return stop_ || !calls_.empty(); });
-      if (calls_.empty()) return;
-      auto call = std::move(calls_.front());
-      calls_.pop_front();
-      lock.unlock();
-      call();
-      lock.lock();
-    }
-  }
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::deque<std::function<void()>> calls_;
-  bool stop_ = false;
-  std::thread thread_;
-};
-
 // The engine's questions from the job's thread, answered on another thread:
 // the answer reaches the engine and does what it says.
 TEST(CopyJob, QuestionsAreAnsweredOnTheAnsweringThread) {
@@ -488,6 +438,60 @@ TEST(CopyJob, SourceCopyIntoAnArchiveAsAJob) {
       EXPECT_EQ(test::ReadAll(*after, "big").size(), 2u * 1024 * 1024);
     }
     EXPECT_EQ(Snapshot(tmp.path(), false).size(), 4u);  // src, its two files, a.zip: nothing left beside
+// A move job killed at any moment loses nothing: every file is whole at its
+// source or whole at its destination (a source goes only after its copy is
+// complete), and no destination name holds part of a file.
+TEST(CopyJob, AMoveKilledAtAnyMomentLosesNothing) {
+  const int killAfter[] = {1, 4, 12, 30, 60, 100, 1000000};  // progress events before the kill
+  for (const int events : killAfter) {
+    SCOPED_TRACE(events);
+    test::TempDir tmp;
+    const std::string src = tmp / "src", dst = tmp / "dst";
+    test::MakeDir(src + "/tree/deeper");
+    test::MakeDir(dst);
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 6; ++i) {
+      const std::string rel = (i < 2 ? "" : i < 4 ? "tree/" : "tree/deeper/") + ("f" + std::to_string(i));
+      files[rel] = PatternBytes((i + 1) * 1024 * 1024 + 17, i + 1);
+      WriteFile(src + "/" + rel, files[rel]);
+    }
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(ready[0]);
+      TJobQueue queue;
+      queue.Add("move", {}, [&](TJob& self) {
+        TFMOperation engine;
+        self.Attach(engine);
+        engine.ProgressInterval = 0ms;
+        auto publish = engine.OnGlobalDone;
+        engine.OnGlobalDone = [&](TFMOperation& e, int percent) {
+          publish(e, percent);
+          (void)!::write(ready[1], "x", 1);
+        };
+        engine.MoveFiles({"f0", "f1", "tree"}, src, dst);
+      });
+      queue.WaitIdle(60s);
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    char c;
+    int seen = 0;
+    while (seen < events && ::read(ready[0], &c, 1) == 1) ++seen;
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(ready[0]);
+    for (const auto& [rel, bytes] : files) {
+      SCOPED_TRACE(rel);
+      const bool atSource = Exists(src + "/" + rel), atDest = Exists(dst + "/" + rel);
+      EXPECT_TRUE(atSource || atDest);
+      if (atSource) EXPECT_TRUE(ReadFile(src + "/" + rel) == bytes);
+      if (atDest) EXPECT_TRUE(ReadFile(dst + "/" + rel) == bytes);
+    }
+    EXPECT_TRUE(TemporaryFiles(dst).empty());
   }
 }
 

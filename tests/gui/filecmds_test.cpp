@@ -14,8 +14,11 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTreeWidget>
 
 #include "app/commands/file_commands.h"
+#include "app/dialogs/trashform.h"
+#include "app/panels/drivecombo.h"
 #include "app/commands/trash_commands.h"
 #include "app/commands/item_menu.h"
 #include "app/dialogs/propertiesform.h"
@@ -276,6 +279,66 @@ class FileCmdsTest : public QObject {
     QVERIFY(f_->Put(L(), "e.txt") && f_->Press(L(), Qt::Key_F8));
     QCOMPARE(Script().Texts(), QStringList({"Delete selected files?"}));
     app::SetDeleteMovesToTrash(*f_->form, true);
+    qunsetenv("XDG_DATA_HOME");
+  }
+
+  // The drive box's "Trash" opens the Trash window: each item with its
+  // original location and date; Restore (F5) puts it back, asking for a free
+  // name where the old one is taken; Delete and Empty Trash ask first.
+  void trashWindowRestoresAndEmpties() {
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    Files({{"a.txt", 5}, {"b.txt", 6}, {"c.txt", 7}});
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) QVERIFY(f_->Mark(L(), name));
+    Script() = TScript(), Script().answers = {MessageAnswer::Yes};
+    QVERIFY(f_->Press(L(), Qt::Key_F8));
+    QVERIFY(!Exists(f_->left + "/a.txt"));
+    // "b.txt" is made again meanwhile: its restore needs another name.
+    Files({{"b.txt", 1}});
+    app::TDriveCombo* box = f_->form->Left().DriveCombo;
+    box->Reload(f_->left);
+    QCOMPARE(box->itemText(box->count() - 1), QStringLiteral("Trash"));
+    QCOMPARE(box->MountPointAt(box->count() - 1), std::string(app::TDriveCombo::kTrashPlace));
+    emit box->activated(box->count() - 1);
+    auto* window = f_->form->findChild<app::TTrashForm*>(QStringLiteral("TrashForm"));
+    QVERIFY(window != nullptr && window->isVisible());
+    QCOMPARE(f_->L()->Directory(), f_->left);  // the panel stays
+    QTreeWidget* list = window->List();
+    QCOMPARE(list->topLevelItemCount(), 3);
+    QStringList names;
+    for (int i = 0; i < 3; ++i) {
+      names << list->topLevelItem(i)->text(0);
+      QCOMPARE(list->topLevelItem(i)->text(1), Q(f_->left));
+      QVERIFY(QDateTime::fromString(list->topLevelItem(i)->text(2), QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                  .secsTo(QDateTime::currentDateTime()) < 120);
+    }
+    names.sort();
+    QCOMPARE(names, QStringList({"a.txt", "b.txt", "c.txt"}));
+    // Restore a.txt and b.txt: b.txt as "b (2).txt" after Yes.
+    const auto select = [&](const QStringList& which) {
+      list->clearSelection();
+      for (int i = 0; i < list->topLevelItemCount(); ++i)
+        list->topLevelItem(i)->setSelected(which.contains(list->topLevelItem(i)->text(0)));
+    };
+    select({"a.txt", "b.txt"});
+    Script() = TScript(), Script().answers = {MessageAnswer::Yes};
+    QTest::keyClick(window, Qt::Key_F5);
+    QCOMPARE(Script().Texts(), QStringList({Q(f_->left + "/b.txt") + " exists already."}));
+    QCOMPARE(QFileInfo(Q(f_->left + "/a.txt")).size(), 5);
+    QCOMPARE(QFileInfo(Q(f_->left + "/b (2).txt")).size(), 6);
+    QCOMPARE(QFileInfo(Q(f_->left + "/b.txt")).size(), 1);
+    QTRY_VERIFY(f_->Listed(L(), "b (2).txt"));
+    QCOMPARE(list->topLevelItemCount(), 1);
+    // Empty Trash: No keeps it, Yes empties it.
+    Script() = TScript(), Script().answers = {MessageAnswer::No, MessageAnswer::Yes};
+    QCOMPARE(window->EmptyTrash(), 0);
+    QCOMPARE(window->EmptyTrash(), 1);
+    QCOMPARE(Script().Texts(), QStringList({"Empty the Trash? 1 items will be deleted permanently.",
+                                            "Empty the Trash? 1 items will be deleted permanently."}));
+    QCOMPARE(list->topLevelItemCount(), 0);
+    QVERIFY(QDir(data.path() + QStringLiteral("/Trash/files")).isEmpty());
+    QVERIFY(QDir(data.path() + QStringLiteral("/Trash/info")).isEmpty());
+    window->close();
     qunsetenv("XDG_DATA_HOME");
   }
 

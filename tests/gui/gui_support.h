@@ -98,6 +98,7 @@ struct TScript {
   std::deque<app::MessageAnswer> answers;  // to questions, in order; none left: No
   std::deque<QString> inputs;  // texts confirmed in input boxes; empty: Cancel
   std::vector<QString> captions, prompts, prefilled;
+  std::function<void(const TShownMessage&)> onShown;  // runs as each message is "shown"
 
   static TScript& Get() {
     static TScript script;
@@ -117,7 +118,10 @@ inline app::MessageAnswer ScriptedMessage(QWidget*, app::MessageKind kind, const
                                           const QString& text) {
   TScript& s = Script();
   s.shown.push_back({kind, caption, text});
-  if (kind != app::MessageKind::Question && kind != app::MessageKind::QuestionAll) return app::MessageAnswer::Ok;
+  if (s.onShown) s.onShown(s.shown.back());
+  if (kind != app::MessageKind::Question && kind != app::MessageKind::QuestionAll &&
+      kind != app::MessageKind::JobsRunning)
+    return app::MessageAnswer::Ok;
   if (s.answers.empty()) return app::MessageAnswer::No;
   const app::MessageAnswer answer = s.answers.front();
   s.answers.pop_front();

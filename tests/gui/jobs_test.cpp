@@ -2,6 +2,9 @@
 // in the operation window leaves the panels usable and re-reads them when the
 // job ends, F2 in the Copy prompt queues the job, the Operations window
 // (Ctrl+J, the status bar's indicator) pauses, resumes, reorders and cancels.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <thread>
 
@@ -15,6 +18,7 @@
 
 #include "app/commands/file_commands.h"
 #include "app/dialogs/operationsform.h"
+#include "app/dialogs/conflict_list.h"
 #include "fileops/job.h"
 #include "fileops/qt/job_center.h"
 #include "fileops/qt/operationform.h"
@@ -219,6 +223,146 @@ class JobsTest : public QObject {
     QTRY_VERIFY(Queue().Jobs().empty());
     QTRY_VERIFY(f_->Listed(f_->R(), "q.txt"));
     QCOMPARE(QFileInfo(Q(f_->right + "/q.txt")).size(), 30);
+  }
+
+  // Closing with a job asks: Continue keeps the window and the job, Cancel
+  // jobs cancels it and closes, Wait closes once the job ended (showing the
+  // Operations window meanwhile). Without jobs nothing is asked.
+  void closingWithJobsAsks() {
+    struct Case {
+      app::MessageAnswer answer;
+      bool closedAtOnce;
+      fileops::TJobState end;  // of the job
+    };
+    const Case cases[] = {
+        {app::MessageAnswer::Ok, false, fileops::TJobState::Finished},
+        {app::MessageAnswer::Abort, true, fileops::TJobState::Cancelled},
+        {app::MessageAnswer::Yes, false, fileops::TJobState::Finished},
+    };
+    for (const Case& c : cases) {
+      f_ = std::make_unique<TFormFixture>();
+      QVERIFY(f_->Show());
+      TBlocker blocker(Queue(), f_->right);
+      QTRY_COMPARE(blocker.job->State(), fileops::TJobState::Running);
+      Script() = TScript(), Script().answers = {c.answer};
+      f_->form->close();
+      QCOMPARE(Script().Texts(), QStringList({"1 job has not ended yet."}));
+      QCOMPARE(!f_->form->isVisible(), c.closedAtOnce);
+      if (c.closedAtOnce) {
+        QVERIFY(Queue().WaitIdle(std::chrono::seconds(5)));
+      } else {
+        QCOMPARE(blocker.job->State(), fileops::TJobState::Running);
+        QCOMPARE(f_->Find<app::TOperationsForm>("OperationsForm") != nullptr &&
+                     f_->Find<app::TOperationsForm>("OperationsForm")->isVisible(),
+                 c.answer == app::MessageAnswer::Yes);
+        blocker.Release();
+        QVERIFY(Queue().WaitIdle(std::chrono::seconds(5)));
+        // Waiting: the window goes once the job ended, without a second question.
+        QTRY_COMPARE(!f_->form->isVisible(), c.answer == app::MessageAnswer::Yes);
+        QCOMPARE(Script().shown.size(), size_t{1});
+      }
+      QCOMPARE(blocker.job->State(), c.end);
+    }
+    // No job: the window closes unasked.
+    f_ = std::make_unique<TFormFixture>();
+    QVERIFY(f_->Show());
+    Script() = TScript();
+    f_->form->close();
+    QVERIFY(!f_->form->isVisible());
+    QVERIFY(Script().shown.empty());
+  }
+
+  // A job in the background keeps its conflicts for its end: the file
+  // without one is copied first, then one list asks about the rest (the
+  // Operations window counts them meanwhile) and the choice applies to all.
+  void backgroundConflictsAreAskedAsOneListAtTheEnd() {
+    struct Case {
+      fileops::TConflictChoice choice;
+      QByteArray b;        // what b.txt holds afterwards
+      bool renamedCopy;    // "b (2).txt" holds the new one
+    };
+    const Case cases[] = {
+        {fileops::TConflictChoice::OverwriteAll, "new b", false},
+        {fileops::TConflictChoice::SkipAll, "old b", false},
+        {fileops::TConflictChoice::RenameAll, "old b", true},
+    };
+    for (const Case& c : cases) {
+      f_ = std::make_unique<TFormFixture>();
+      WriteText(f_->left + "/a.txt", "a"), WriteText(f_->left + "/b.txt", "new b");
+      WriteText(f_->right + "/b.txt", "old b");
+      QVERIFY(f_->Show());
+      static fileops::TConflictChoice choice;
+      static QStringList asked;
+      static QString row;
+      static QPointer<app::TMainForm> form;
+      choice = c.choice, asked.clear(), row.clear(), form = f_->form.get();
+      app::SetConflictListHandler([](QWidget*, const QString&, const QStringList& items) {
+        asked = items;
+        if (app::TOperationsForm* ops = app::ShowOperations(*form))
+          if (auto* list = ops->findChild<QTreeWidget*>(QStringLiteral("JobList"))) {
+            ops->Refresh();
+            if (list->topLevelItemCount() > 0) row = list->topLevelItem(0)->text(1);
+          }
+        return choice;
+      });
+      TBlocker blocker(Queue(), f_->right);
+      bool sent = false;
+      const auto background = QObject::connect(Window(), &fileops::TOperationForm::progressShown, [&](int) {
+        if (!sent) QTimer::singleShot(0, f_->L(), [&] { QTest::keyClick(f_->L(), Qt::Key_F2); });
+        sent = true;
+      });
+      QVERIFY(f_->Mark(f_->L(), "a.txt") && f_->Mark(f_->L(), "b.txt"));
+      Script().inputs.push_back(Q(f_->right));
+      QVERIFY(f_->Press(f_->L(), Qt::Key_F5));
+      QObject::disconnect(background);
+      QVERIFY(sent);
+      blocker.Release();
+      QTRY_VERIFY(Queue().Jobs().empty());
+      app::SetConflictListHandler(nullptr);
+      QCOMPARE(asked, QStringList({"b.txt"}));
+      QCOMPARE(row, QStringLiteral("Asking, 1 for the end"));
+      QCOMPARE(ReadText(f_->right + "/a.txt"), QStringLiteral("a"));
+      QCOMPARE(ReadText(f_->right + "/b.txt"), QString::fromLatin1(c.b));
+      QCOMPARE(QFileInfo::exists(Q(f_->right + "/b (2).txt")), c.renamedCopy);
+      if (c.renamedCopy) QCOMPARE(ReadText(f_->right + "/b (2).txt"), QStringLiteral("new b"));
+      // No overwrite question stood in the way.
+      QVERIFY(ShownMessages().empty());
+    }
+  }
+
+  // A background job reports the items that failed at its end, unasked
+  // while it ran; Retry runs them again (here once the cause is gone).
+  void backgroundFailuresAreReportedWithRetry() {
+    WriteText(f_->left + "/a.txt", "a");
+    QVERIFY(::mkfifo((f_->left + "/pipe").c_str(), 0644) == 0);
+    QVERIFY(f_->Show());
+    TBlocker blocker(Queue(), f_->right);
+    bool sent = false;
+    const auto background = QObject::connect(Window(), &fileops::TOperationForm::progressShown, [&](int) {
+      if (!sent) QTimer::singleShot(0, f_->L(), [&] { QTest::keyClick(f_->L(), Qt::Key_F2); });
+      sent = true;
+    });
+    QVERIFY(f_->Mark(f_->L(), "a.txt") && f_->Mark(f_->L(), "pipe"));
+    Script().inputs.push_back(Q(f_->right));
+    Script().answers = {app::MessageAnswer::Yes};
+    // Before Retry is answered, the pipe becomes a plain file.
+    const std::string pipe = f_->left + "/pipe";
+    Script().onShown = [pipe](const TShownMessage& m) {
+      if (m.text.startsWith(QStringLiteral("Retry the"))) {
+        ::unlink(pipe.c_str());
+        WriteText(pipe, "now a file");
+      }
+    };
+    QVERIFY(f_->Press(f_->L(), Qt::Key_F5));
+    QObject::disconnect(background);
+    QVERIFY(sent);
+    blocker.Release();
+    QTRY_VERIFY(Script().shown.size() >= 2 && Queue().Jobs().empty());
+    Script().onShown = nullptr;
+    QCOMPARE(Script().Texts(), QStringList({"1 items were skipped:", "Retry the 1 failed items?"}));
+    QVERIFY(Script().shown[0].text.contains(QStringLiteral("pipe")));
+    QCOMPARE(ReadText(f_->right + "/a.txt"), QStringLiteral("a"));
+    QTRY_COMPARE(ReadText(f_->right + "/pipe"), QStringLiteral("now a file"));
   }
 
   // The Operations window: Ctrl+J opens it; each job with what it does and

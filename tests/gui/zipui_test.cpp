@@ -24,9 +24,12 @@
 #include <filesystem>
 
 #include "app/dialogs/infoform.h"
+#include "app/commands/file_commands.h"
 #include "app/commands/zip_commands.h"
 #include "app/settings/settings.h"
 #include "platform/ini.h"
+#include "fileops/qt/job_center.h"
+#include "fileops/qt/operationform.h"
 #include "gui_support.h"
 #include "zip/ui/packform.h"
 #include "zip/ui/zip_dialogs.h"
@@ -810,16 +813,67 @@ class ZipUiTest : public QObject {
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
     WriteText(f_->left + "/src/big.bin", noise);
     MarkInSrc({"big.bin", "docs"});
-    bool pressed = false;  // Escape in the Info window once its total gauge moved
-    connect(Info()->GaugeTotal(), &QProgressBar::valueChanged, this, [this, &pressed](int v) {
-      if (v > 0 && v < 50 && !pressed) QTest::keyClick(Info(), Qt::Key_Escape), pressed = true;
+    // Escape in the operation window once its gauge moved; Yes to "Abort operation?".
+    fileops::TOperationForm* window = app::OperationForm(*f_->form);
+    bool pressed = false;
+    const auto escape = connect(window, &fileops::TOperationForm::progressShown, this, [&](int v) {
+      if (v > 0 && v < 50 && !pressed) {
+        pressed = true;
+        QTimer::singleShot(0, window, [window] { QTest::keyClick(window, Qt::Key_Escape); });
+      }
     });
+    Script().answers = {MessageAnswer::Yes};
     PackWith(archive, 0, 6);
+    disconnect(escape);
     QVERIFY(pressed);
-    QCOMPARE(Script().Texts(), QStringList({"User Aborted Operation"}));
+    // The user chose to abort: no further word about it.
+    QCOMPARE(Script().Texts(), QStringList({"Abort operation?"}));
     QCOMPARE(Bytes(archive), before);  // and no temporary file beside it
     QCOMPARE(QDir(Q(f_->right)).entryList(QDir::Files), QStringList({"archive.zip"}));
-    QVERIFY(!Info()->isVisible() && !Pack().isVisible());
+    QVERIFY(!window->isVisible() && !Pack().isVisible());
+  }
+
+  // Pack and Unpack run as jobs: F2 in the operation window sends each to the
+  // background, where it has its line in the Operations window while the
+  // panels take keys; at its end the archive is whole (the marks of what it
+  // packed are gone) and the extracted tree equal to the source.
+  void packAndUnpackGoToTheBackground() {
+    std::string noise(24u << 20, '\0');
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(noise.data()), noise.size() / 4);
+    WriteText(f_->left + "/src/big.bin", noise);
+    fileops::TOperationForm* window = app::OperationForm(*f_->form);
+    fileops::TJobQueue& queue = app::JobCenter(*f_->form)->Queue();
+    QStringList titles;
+    const auto background = connect(window, &fileops::TOperationForm::progressShown, this, [&](int) {
+      if (titles.isEmpty())
+        for (const auto& job : queue.Jobs()) titles << QString::fromStdString(job->Title());
+      QTimer::singleShot(0, window, [window] { QTest::keyClick(window, Qt::Key_F2); });
+    });
+    const std::string archive = f_->right + "/bg.zip";
+    MarkInSrc({"big.bin", "b.txt"});
+    PackWith(archive, 0, 9);
+    QVERIFY(!window->isVisible());
+    QCOMPARE(titles, QStringList({QStringLiteral("Pack 2 items to ") + Q(archive)}));
+    // The panels take keys meanwhile.
+    QVERIFY(f_->L()->hasFocus() || f_->form->ActivePanel() != nullptr);
+    QTRY_VERIFY_WITH_TIMEOUT(queue.Jobs().empty(), 20000);
+    QVERIFY(ArchiveTestsOk(archive));
+    QTRY_VERIFY(f_->L()->GetMarkedEntries().empty() ||
+                f_->L()->GetMarkedEntries().front()->FileName == "..");
+    // Unpack of the new archive, into out_, in the background as well.
+    titles.clear();
+    f_->R()->ReadDirectory(f_->right);
+    QVERIFY(f_->Put(f_->R(), "bg.zip"));
+    f_->R()->setFocus();
+    QTRY_VERIFY(f_->form->ActivePanel() == f_->R());
+    Script().inputs.push_back(Q(out_));
+    f_->Action("mnuFileUnpack")->trigger();
+    disconnect(background);
+    QCOMPARE(titles, QStringList({QStringLiteral("Unpack bg.zip to ") + Q(out_)}));
+    QTRY_VERIFY_WITH_TIMEOUT(queue.Jobs().empty(), 20000);
+    QCOMPARE(Bytes(out_ + "/big.bin"), QByteArray::fromStdString(noise));
+    QVERIFY(Exists(out_ + "/b.txt"));
+    QVERIFY(ShownMessages().empty());
   }
 
   void namesThatAreNotUtf8SurviveEveryStep() {

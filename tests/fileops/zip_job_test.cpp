@@ -1,0 +1,310 @@
+// The ZIP engine as a job: pause and cancel heard inside a large file while
+// packing and extracting (nothing partial left: no new archive, the old one as
+// it was, no half-extracted file), and its questions answered on another
+// thread, also when the job is cancelled while one waits. Runs under
+// ThreadSanitizer too.
+#include "fileops/zip_job.h"
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+
+#include "tests/fileops/fileops_helpers.h"
+#include "tests/fileops/job_helpers.h"
+#include "zip/zip_writer.h"
+
+namespace vantrel::fileops::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ReadFile;
+using test::WriteFile;
+
+#if defined(__SANITIZE_THREAD__)
+constexpr auto kCancelLimit = 1000ms;  // the sanitizer slows every step
+#else
+constexpr auto kCancelLimit = 100ms;
+#endif
+
+// Bytes that deflate cannot shrink, so that packing them takes a while.
+std::string NoiseBytes(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  uint64_t x = 0x9E3779B97F4A7C15ull ^ seed;
+  for (char& c : out) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    c = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
+std::set<std::string> Names(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
+
+// Packs `names` of `root` into `archive` on this thread.
+void Pack(const std::string& archive, const std::string& root, const std::vector<std::string>& names,
+          int level) {
+  zip::TZipWriter w;
+  w.SetZipName(archive);
+  w.SetRootDir(root);
+  w.SetRelativePaths(true);
+  w.PackLevel = level;
+  w.SetFilesList(names);
+  w.Zip();
+}
+
+// Answers the engine's questions from a script and records on which thread
+// each came.
+class ScriptedZipUi final : public zip::TZipUserInterface {
+ public:
+  std::deque<zip::TOverwriteAnswer> overwrite;
+  std::vector<std::string> asked;
+  std::set<std::thread::id> threads;
+  zip::TOverwriteAnswer AskOverwrite(const std::string& text, const std::string&, const zip::TOverwriteFacts&,
+                                     const zip::TOverwriteFacts&) override {
+    asked.push_back(text);
+    threads.insert(std::this_thread::get_id());
+    if (overwrite.empty()) {
+      ADD_FAILURE() << "unexpected question: " << text;
+      return zip::TOverwriteAnswer::Cancel;
+    }
+    const auto answer = overwrite.front();
+    overwrite.pop_front();
+    return answer;
+  }
+  bool AskYesNo(const std::string& text, const std::string&) override {
+    asked.push_back(text);
+    return false;
+  }
+};
+
+// A job running one engine run through TZipJobInterface. `prepare` sets the
+// writer up (before the interface attaches to it), `run` runs it; an
+// exception of the run ends up in `error`.
+struct ZipJobRun {
+  std::string error;
+  std::shared_ptr<TJob> Start(TJobQueue& queue, zip::TZipUserInterface& answerer, TJobPrompt::TPost post,
+                              std::function<void(zip::TZipWriter&)> prepare,
+                              std::function<void(zip::TZipWriter&)> run) {
+    return queue.Add("zip", {}, [this, &answerer, post, prepare, run](TJob& self) {
+      TZipJobInterface ui(self, answerer, post);
+      zip::TZipWriter w(&ui);
+      if (prepare) prepare(w);
+      ui.Attach(w);
+      try {
+        run(w);
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+    });
+  }
+};
+
+// Packing paused inside a large file stands still; cancelled there (paused
+// or running) it ends within a tenth of a second and leaves no new archive,
+// or the old archive byte for byte as it was, and no temporary file.
+TEST(ZipJob, PackCancelledInsideALargeFileLeavesNothingPartial) {
+  struct Case {
+    bool existing;     // an archive is updated, not made
+    bool pauseFirst;   // cancelled while paused, not while running
+  };
+  const Case cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "existing " << c.existing << " paused " << c.pauseFirst);
+    test::TempDir tmp;
+    const std::string src = tmp / "src", out = tmp / "out", archive = out + "/a.zip";
+    test::MakeDir(src);
+    test::MakeDir(out);
+    WriteFile(src + "/small", "small");
+    WriteFile(src + "/big", NoiseBytes(48 << 20, 7));
+    std::string before;
+    if (c.existing) {
+      WriteFile(src + "/old", "old entry");
+      Pack(archive, src, {"old"}, 6);
+      before = ReadFile(archive);
+    }
+    const std::set<std::string> namesBefore = Names(out);
+    ScriptedZipUi answers;
+    AnswerThread gui;
+    TJobQueue queue;
+    ZipJobRun run;
+    auto job = run.Start(queue, answers, gui.Poster(), nullptr, [&](zip::TZipWriter& w) {
+      w.SetZipName(archive);
+      w.SetRootDir(src);
+      w.SetRelativePaths(true);
+      w.PackLevel = 9;
+      w.SetFilesList({"small", "big"});
+      w.Zip();
+    });
+    ASSERT_TRUE(Eventually([&] {
+      const TJobProgress p = job->Progress();
+      return p.item == "big" && p.bytesDone > 5;
+    }));
+    if (c.pauseFirst) {
+      queue.Pause(job->Id());
+      std::this_thread::sleep_for(50ms);  // to its gate
+      const double at = job->Progress().bytesDone;
+      std::this_thread::sleep_for(100ms);
+      EXPECT_EQ(job->Progress().bytesDone, at);
+      EXPECT_LT(at, job->Progress().bytesTotal);
+    }
+    const auto asked = std::chrono::steady_clock::now();
+    queue.Cancel(job->Id());
+    ASSERT_TRUE(queue.WaitIdle(10s));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, kCancelLimit);
+    EXPECT_EQ(job->State(), TJobState::Cancelled);
+    EXPECT_FALSE(run.error.empty());  // the engine's own cancel
+    EXPECT_EQ(Names(out), namesBefore);
+    if (c.existing) EXPECT_TRUE(ReadFile(archive) == before);
+    EXPECT_TRUE(answers.asked.empty());
+  }
+}
+
+// Extraction paused inside a large entry writes nothing more; cancelled, it
+// keeps the entry it had finished and leaves nothing of the large one.
+TEST(ZipJob, ExtractionCancelledInsideALargeEntryLeavesNoPartialFile) {
+  test::TempDir tmp;
+  const std::string src = tmp / "src", dest = tmp / "dest", archive = tmp / "a.zip";
+  test::MakeDir(src);
+  test::MakeDir(dest);
+  WriteFile(src + "/a", "first");
+  WriteFile(src + "/big", NoiseBytes(64 << 20, 3));
+  Pack(archive, src, {"a", "big"}, 0);
+  ScriptedZipUi answers;
+  AnswerThread gui;
+  TJobQueue queue;
+  std::atomic<int> id{0};
+  std::atomic<bool> paused{false};
+  ZipJobRun run;
+  auto job = run.Start(
+      queue, answers, gui.Poster(),
+      [&](zip::TZipWriter& w) {
+        // Pauses itself from inside the large entry, so that it cannot end first.
+        w.OnFilePercentDone = [&](zip::TZipReader*, int percent) {
+          if (percent > 0 && percent < 100 && !paused.exchange(true)) {
+            while (id.load() == 0) std::this_thread::yield();  // the test has not taken it yet
+            queue.Pause(id.load());
+          }
+        };
+      },
+      [&](zip::TZipWriter& w) {
+        w.SetZipName(archive);
+        w.SetDestDir(dest);
+        w.DoAll = true;
+        w.UnZip();
+      });
+  id = job->Id();
+  ASSERT_TRUE(Eventually([&] { return job->State() == TJobState::Paused; }));
+  std::this_thread::sleep_for(50ms);
+  const TJobProgress at = job->Progress();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(job->Progress().bytesDone, at.bytesDone);
+  EXPECT_EQ(at.item, "big");
+  EXPECT_EQ(ReadFile(dest + "/a"), "first");
+  EXPECT_EQ(Names(dest), (std::set<std::string>{"a"}));
+  const auto asked = std::chrono::steady_clock::now();
+  queue.Cancel(job->Id());
+  ASSERT_TRUE(queue.WaitIdle(10s));
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, kCancelLimit);
+  EXPECT_EQ(job->State(), TJobState::Cancelled);
+  EXPECT_EQ(Names(dest), (std::set<std::string>{"a"}));
+}
+
+// The overwrite question of an extraction comes on the answering thread and
+// its answer does what it says there.
+TEST(ZipJob, OverwriteQuestionsAreAnsweredOnTheAnsweringThread) {
+  struct Case {
+    zip::TOverwriteAnswer answer;
+    std::string x;  // what "x" holds afterwards
+    bool yMade;     // the entry after it
+  };
+  const Case cases[] = {
+      {zip::TOverwriteAnswer::Yes, "new x", true},
+      {zip::TOverwriteAnswer::No, "old x", true},
+      {zip::TOverwriteAnswer::Cancel, "old x", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.answer));
+    test::TempDir tmp;
+    const std::string src = tmp / "src", dest = tmp / "dest", archive = tmp / "a.zip";
+    test::MakeDir(src);
+    test::MakeDir(dest);
+    WriteFile(src + "/x", "new x");
+    WriteFile(src + "/y", "y");
+    Pack(archive, src, {"x", "y"}, 6);
+    WriteFile(dest + "/x", "old x");
+    ScriptedZipUi answers;
+    answers.overwrite = {c.answer};
+    std::thread::id workedOn;
+    std::thread::id guiId;
+    {
+      AnswerThread gui;
+      guiId = gui.Id();
+      TJobQueue queue;
+      ZipJobRun run;
+      auto job = run.Start(queue, answers, gui.Poster(), nullptr, [&](zip::TZipWriter& w) {
+        workedOn = std::this_thread::get_id();
+        w.SetZipName(archive);
+        w.SetDestDir(dest);
+        w.DoAll = true;
+        w.UnZip();
+      });
+      ASSERT_TRUE(queue.WaitIdle(10s));
+      EXPECT_EQ(job->State(), TJobState::Finished);
+    }
+    EXPECT_EQ(answers.asked, std::vector<std::string>{"Replace existing file x?"});
+    EXPECT_EQ(answers.threads, std::set<std::thread::id>{guiId});
+    EXPECT_NE(workedOn, guiId);
+    EXPECT_EQ(ReadFile(dest + "/x"), c.x);
+    EXPECT_EQ(Exists(dest + "/y"), c.yMade);
+  }
+}
+
+// Cancelled while the overwrite question waits: the job stops waiting at
+// once, keeps the file, and the question the window gets to late is not shown.
+TEST(ZipJob, CancelWhileAQuestionWaits) {
+  test::TempDir tmp;
+  const std::string src = tmp / "src", dest = tmp / "dest", archive = tmp / "a.zip";
+  test::MakeDir(src);
+  test::MakeDir(dest);
+  WriteFile(src + "/x", "new");
+  WriteFile(src + "/y", "y");
+  Pack(archive, src, {"x", "y"}, 6);
+  WriteFile(dest + "/x", "old");
+  ScriptedZipUi answers;
+  std::mutex m;
+  std::vector<std::function<void()>> unshown;
+  TJobPrompt::TPost keep = [&](std::function<void()> call) {
+    std::lock_guard lock(m);
+    unshown.push_back(std::move(call));
+  };
+  TJobQueue queue;
+  ZipJobRun run;
+  auto job = run.Start(queue, answers, keep, nullptr, [&](zip::TZipWriter& w) {
+    w.SetZipName(archive);
+    w.SetDestDir(dest);
+    w.DoAll = true;
+    w.UnZip();
+  });
+  ASSERT_TRUE(Eventually([&] { return job->Progress().asking; }));
+  queue.Cancel(job->Id());
+  ASSERT_TRUE(queue.WaitIdle(5s));
+  EXPECT_EQ(job->State(), TJobState::Cancelled);
+  std::vector<std::function<void()>> calls;
+  {
+    std::lock_guard lock(m);
+    calls.swap(unshown);
+  }
+  ASSERT_EQ(calls.size(), 1u);
+  calls.front()();  // the window gets to it late
+  EXPECT_TRUE(answers.asked.empty());
+  EXPECT_EQ(ReadFile(dest + "/x"), "old");
+  EXPECT_FALSE(Exists(dest + "/y"));
+}
+
+}  // namespace
+}  // namespace vantrel::fileops::testing
