@@ -26,6 +26,28 @@ std::string IndexPath(const formats::TMember& m) {
   return m.path;
 }
 
+// A member's details as a panel shows them (its name is filed later).
+TEntry EntryOfMember(const formats::TMember& m) {
+  TEntry e;
+  e.mtime = platform::UnixSecondsFromFileTime(m.writeTime);
+  e.mode = m.mode & 07777;
+  switch (m.kind) {
+    case formats::TMemberKind::Directory:
+      e.kind = TEntryKind::Directory;
+      if (e.mode == 0) e.mode = 0755;
+      return e;
+    case formats::TMemberKind::Symlink:
+      e.kind = TEntryKind::Link;
+      e.linkTarget = m.linkTarget;
+      break;
+    case formats::TMemberKind::Special: e.kind = TEntryKind::Special; break;
+    default: e.kind = TEntryKind::File; break;
+  }
+  e.size = e.packedSize = m.size;
+  e.encrypted = m.encrypted;
+  return e;
+}
+
 class TSinkAdapter final : public formats::TDataSink {
  public:
   explicit TSinkAdapter(vfs::TDataSink& sink) : sink_(sink) {}
@@ -78,13 +100,14 @@ bool TArchiveSource::Stale() const {
 
 bool TArchiveSource::Refresh(TError* err) {
   if (!Stale()) return true;
+  if (Busy(err)) return false;
   const std::string password = archive_->Password();
   formats::TArchiveError aerr;
   auto archive = formats::TStreamArchive::Open(archivePath_, &aerr);
   if (!archive) return Fail(err, aerr.code ? aerr.code : EINVAL, "Cannot read \"" + displayRoot_ + "\": " + aerr.text);
   archive_ = std::move(archive);
   if (!password.empty()) archive_->SetPassword(password);
-  listed_ = false;
+  listed_.store(false, std::memory_order_release);
   RememberIdentity();
   return EnsureListed(err);
 }
@@ -96,31 +119,85 @@ formats::TPasswordQuery TArchiveSource::PasswordQuery() {
   };
 }
 
+bool TArchiveSource::ListingAsksPassword() const {
+  return archive_->Kind().encryptedHeaders || passwordWanted_.load(std::memory_order_acquire);
+}
+
 bool TArchiveSource::ReadListing(const TProgress& progress,
                                  const std::function<void(const std::string&)>& onMember, TError* err) {
+  if (listing_.exchange(true, std::memory_order_acq_rel))
+    return Fail(err, EBUSY, "\"" + displayRoot_ + "\" is being read already");
+  // Read again after a stop: what was found stays shown meanwhile (the
+  // stream gives the same members first).
+  size_t known = 0;
+  {
+    std::lock_guard<std::mutex> lock(foundMutex_);
+    foundSoFar_.Clear();
+    if (Listed()) {
+      for (const formats::TMember& m : archive_->Members()) foundSoFar_.Add(IndexPath(m), EntryOfMember(m));
+      known = archive_->Members().size();
+    }
+  }
+  found_.store(known, std::memory_order_relaxed);
+  readBytes_.store(0, std::memory_order_relaxed);
   formats::TStreamArchive::TListEvents events;
-  if (onMember) events.onMember = [&](uint32_t, const formats::TMember& m) { onMember(m.path); };
-  events.progress = progress;
-  events.password = PasswordQuery();
+  events.onMember = [&](uint32_t index, const formats::TMember& m) {
+    if (index >= known) {
+      std::string path = IndexPath(m);
+      {
+        std::lock_guard<std::mutex> lock(foundMutex_);
+        foundSoFar_.Add(path, EntryOfMember(m));
+      }
+      found_.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (onMember) onMember(m.path);
+  };
+  events.progress = [&](uint64_t done, uint64_t total) {
+    readBytes_.store(done, std::memory_order_relaxed);
+    return !progress || progress(done, total);
+  };
+  const bool mayAsk = std::this_thread::get_id() == askingThread_;
+  if (mayAsk) events.password = PasswordQuery();
   const formats::TListState state = archive_->List(events);
   const auto& members = archive_->Members();
-  // (Build asks for each path once, in order.)
-  std::string scratch;
-  index_.Build(members.size(), [&](size_t i) { return std::string_view(scratch = IndexPath(members[i])); });
-  listed_ = true;
+  // A listing that wanted a password it could not ask is done again where
+  // it can be asked.
+  passwordWanted_.store(!mayAsk && state == formats::TListState::Damaged && members.empty() &&
+                            archive_->Problem().find("password") != std::string::npos,
+                        std::memory_order_release);
+  {
+    std::lock_guard<std::mutex> lock(foundMutex_);
+    // (Build asks for each path once, in order.)
+    std::string scratch;
+    index_.Build(members.size(), [&](size_t i) { return std::string_view(scratch = IndexPath(members[i])); });
+    foundSoFar_.Clear();
+    listed_.store(true, std::memory_order_release);
+    listing_.store(false, std::memory_order_release);
+  }
   if (state == formats::TListState::Damaged && members.empty())
     return Fail(err, EIO, "Cannot read \"" + displayRoot_ + "\": " + archive_->Problem());
   return true;
 }
 
 bool TArchiveSource::Partial() const {
+  if (Listing()) return true;
   const formats::TListState s = archive_->State();
   return s == formats::TListState::Stopped || s == formats::TListState::Damaged;
 }
 
-bool TArchiveSource::EnsureListed(TError* err) { return listed_ || ReadListing({}, {}, err); }
+bool TArchiveSource::Busy(TError* err) const {
+  if (!Listing()) return false;
+  Fail(err, EBUSY, "\"" + displayRoot_ + "\" is still being read: wait for the listing or stop it with Escape");
+  return true;
+}
+
+bool TArchiveSource::EnsureListed(TError* err) {
+  if (Busy(err)) return false;
+  return Listed() || ReadListing({}, {}, err);
+}
 
 void TArchiveSource::Expect(const std::vector<std::string>& inners) {
+  if (Listing()) return;
   std::vector<uint32_t> members;
   for (const std::string& inner : inners) {
     const uint32_t id = index_.Find(inner);
@@ -133,6 +210,7 @@ void TArchiveSource::Expect(const std::vector<std::string>& inners) {
 TCapabilities TArchiveSource::Capabilities() const {
   TCapabilities caps;
   caps.readOnlyReason = archive_->Kind().ReadOnlyText();
+  if (Listing()) return caps;
   if (archive_->State() == formats::TListState::Damaged)
     caps.readOnlyReason = "The archive is damaged (" + archive_->Problem() + "); " + caps.readOnlyReason;
   return caps;
@@ -140,33 +218,40 @@ TCapabilities TArchiveSource::Capabilities() const {
 
 TEntry TArchiveSource::EntryOf(uint32_t id) const {
   const TPathIndex::TNode& node = index_.Node(id);
+  if (node.entry >= 0) {
+    TEntry e = EntryOfMember(archive_->Members()[static_cast<size_t>(node.entry)]);
+    e.name = node.name;
+    if (node.directory) {
+      // A file stored under a directory's path is shown as the directory.
+      e.kind = TEntryKind::Directory;
+      e.size = e.packedSize = 0;
+      e.linkTarget.clear();
+      e.encrypted = false;
+      if (e.mode == 0) e.mode = 0755;
+    }
+    return e;
+  }
   TEntry e;
   e.name = std::string(index_.Name(id));
   if (node.directory) {
     e.kind = TEntryKind::Directory;
-    e.implied = node.entry < 0;
+    e.implied = true;
     e.mode = 0755;
   }
-  if (node.entry < 0) return e;
-  const formats::TMember& m = archive_->Members()[static_cast<size_t>(node.entry)];
-  e.mtime = platform::UnixSecondsFromFileTime(m.writeTime);
-  if (m.mode) e.mode = m.mode & 07777;
-  if (node.directory) return e;
-  switch (m.kind) {
-    case formats::TMemberKind::Symlink:
-      e.kind = TEntryKind::Link;
-      e.linkTarget = m.linkTarget;
-      break;
-    case formats::TMemberKind::Special: e.kind = TEntryKind::Special; break;
-    default: e.kind = TEntryKind::File; break;
-  }
-  e.size = e.packedSize = m.size;
-  e.encrypted = m.encrypted;
   return e;
 }
 
 bool TArchiveSource::List(const std::string& inner, std::vector<TEntry>& out, TError* err) {
   out.clear();
+  if (Listing()) {
+    std::lock_guard<std::mutex> lock(foundMutex_);
+    // The listing may have ended meanwhile: the index is whole then.
+    if (Listing()) {
+      if (!foundSoFar_.List(inner, out))
+        return Fail(err, ENOENT, "\"" + inner + "\" has not been found in " + displayRoot_ + " so far");
+      return true;
+    }
+  }
   if (!EnsureListed(err)) return false;
   const uint32_t id = index_.Find(inner);
   if (id == TPathIndex::kNone || !index_.Node(id).directory)

@@ -8,14 +8,24 @@
 // listing is kept, so that browsing never decompresses again. Members read
 // one call at a time still make one pass over a stream when the caller says
 // which it will ask for (Expect).
+//
+// Threads: ReadListing may run on a worker thread while another thread (the
+// window's) calls List, which then gives what was found so far, and
+// Listing(), Found(), ReadBytes(), Partial() and Capabilities(). Every other
+// call fails with EBUSY until the listing ends; a password is asked only on
+// the thread that loaded the source.
 #pragma once
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "formats/stream_archive.h"
+#include "vfs/found_listing.h"
 #include "vfs/password.h"
 #include "vfs/path_index.h"
 #include "vfs/source.h"
@@ -38,6 +48,18 @@ class TArchiveSource final : public TSource {
   // The listing was stopped or the archive is damaged part-way: what is
   // shown is not all.
   bool Partial() const;
+  // A listing is under way (on some thread).
+  bool Listing() const { return listing_.load(std::memory_order_acquire); }
+  // The archive has been listed (whole, or as far as it was read).
+  bool Listed() const { return listed_.load(std::memory_order_acquire); }
+  // Members found by the listing under way or the last one, and the
+  // compressed bytes it has read of the file's size.
+  size_t Found() const { return found_.load(std::memory_order_relaxed); }
+  uint64_t ReadBytes() const { return readBytes_.load(std::memory_order_relaxed); }
+  uint64_t FileBytes() const { return archive_->Kind().fileSize; }
+  // The listing itself is encrypted: it asks for the password, so it runs on
+  // the thread that may ask.
+  bool ListingAsksPassword() const;
   // The members the caller will read one by one (inner paths of files):
   // one pass over a compressed stream serves them all.
   void Expect(const std::vector<std::string>& inners);
@@ -56,6 +78,7 @@ class TArchiveSource final : public TSource {
  private:
   TArchiveSource(std::string archivePath, std::string displayRoot, TPasswordProvider* passwords);
   bool EnsureListed(TError* err);
+  bool Busy(TError* err) const;
   TEntry EntryOf(uint32_t node) const;
   formats::TPasswordQuery PasswordQuery();
   void RememberIdentity();
@@ -65,7 +88,16 @@ class TArchiveSource final : public TSource {
   TPasswordProvider* passwords_;
   std::unique_ptr<formats::TStreamArchive> archive_;
   TPathIndex index_;
-  bool listed_ = false;
+  std::atomic<bool> listed_{false};
+  // While a listing runs: what it found, for List on another thread.
+  mutable std::mutex foundMutex_;
+  TFoundListing foundSoFar_;
+  std::atomic<bool> listing_{false};
+  std::atomic<size_t> found_{0};
+  std::atomic<uint64_t> readBytes_{0};
+  // The last listing stopped for want of a password it could not ask.
+  std::atomic<bool> passwordWanted_{false};
+  const std::thread::id askingThread_ = std::this_thread::get_id();
   struct {
     dev_t dev = 0;
     ino_t ino = 0;

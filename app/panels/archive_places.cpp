@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include "app/dialogs/messages.h"
+#include "app/panels/archive_listing.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
@@ -98,11 +99,18 @@ class TArchivePlaces final : public panels::TPanelSource {
   TArchivePlaces(std::shared_ptr<vfs::TSource> source, std::shared_ptr<panels::TPanelSource> outer,
                  std::string file, std::string tempDir = {}, std::string readOnly = {})
       : temp_(std::make_shared<TTempDir>(std::move(tempDir))), source_(std::move(source)), outer_(std::move(outer)),
-        root_(source_->Root()), file_(std::move(file)), readOnly_(std::move(readOnly)) {}
+        root_(source_->Root()), file_(std::move(file)), readOnly_(std::move(readOnly)) {
+    archive_ = std::dynamic_pointer_cast<vfs::TArchiveSource>(source_);
+    if (archive_ != nullptr) listing_ = TArchiveListing::Of(archive_);  // shared by the panels showing it
+  }
 
   const std::string& Root() const override { return root_; }
 
   bool List(const std::string& place, panels::TPanelModel::Entries& entries, std::string* error) override {
+    // Not listed yet: read on a worker, the rows found so far shown. A
+    // listing that asks for a password is read here, where it can ask.
+    if (archive_ != nullptr && !archive_->Listed() && !archive_->Listing() && !archive_->ListingAsksPassword())
+      listing_->Start();
     std::vector<vfs::TEntry> listed;
     vfs::TError err;
     // Changed on disk (by a job's own reader, say): read again first.
@@ -124,8 +132,20 @@ class TArchivePlaces final : public panels::TPanelSource {
   }
 
   // "3 files: 1,234 bytes, packed 567 bytes", and why nothing can be changed.
+  // While the archive is read: how far; stopped early: that the listing is
+  // not all and how to read the rest.
   std::string SummaryLine() const override {
-    std::string line = platform::FormatThousands(files_) + (files_ == 1 ? " file: " : " files: ") +
+    if (archive_ != nullptr && archive_->Listing()) {
+      const uint64_t total = archive_->FileBytes();
+      const uint64_t percent = total > 0 ? std::min<uint64_t>(100, archive_->ReadBytes() * 100 / total) : 0;
+      return "Reading the archive: " + platform::FormatThousands(archive_->Found()) + " entries found (" +
+             std::to_string(percent) + "%); Esc stops";
+    }
+    std::string line;
+    if (archive_ != nullptr && archive_->Archive().State() == formats::TListState::Stopped)
+      line = "Partial listing: " + platform::FormatThousands(archive_->Found()) +
+             " entries found, Ctrl+R reads the rest | ";
+    line += platform::FormatThousands(files_) + (files_ == 1 ? " file: " : " files: ") +
                        platform::FormatThousands(bytes_) + " bytes, packed " + platform::FormatThousands(packed_) +
                        " bytes";
     const vfs::TCapabilities caps = source_->Capabilities();
@@ -136,12 +156,22 @@ class TArchivePlaces final : public panels::TPanelSource {
   std::shared_ptr<panels::TPanelSource> Outer() const override { return outer_; }
   const std::shared_ptr<vfs::TSource>& Source() const { return source_; }
   TArchiveOrigin Origin() const { return {file_, root_, readOnly_, temp_}; }
+  // The listing read on a worker (kept once made, so a stopped one can go on).
+  const std::shared_ptr<TArchiveListing>& Listing() const { return listing_; }
+  bool ContinueListing() {
+    if (archive_ == nullptr || archive_->Listing() || archive_->Archive().State() != formats::TListState::Stopped)
+      return false;
+    listing_->Start();
+    return true;
+  }
 
  private:
   // An archive inside an archive is read from a copy here; goes last, also
   // after a job's reader of it.
   std::shared_ptr<TTempDir> temp_;
   std::shared_ptr<vfs::TSource> source_;
+  std::shared_ptr<vfs::TArchiveSource> archive_;  // the same, when read through libarchive
+  std::shared_ptr<TArchiveListing> listing_;
   std::shared_ptr<panels::TPanelSource> outer_;
   std::string root_;
   std::string file_;
@@ -209,6 +239,7 @@ class TArchiveOpener {
       if (source == nullptr) return nullptr;  // no archive, or `error` says why
       cache_[file] = source;
     }
+    KeepRecent(source);
     auto places = std::make_shared<TArchivePlaces>(std::move(source), nullptr, file);
     return Descend(std::move(places), rest, place, error);
   }
@@ -291,8 +322,20 @@ class TArchiveOpener {
     return source;
   }
 
+  // A tar.gz costs its whole decompression to list: the last few read that
+  // way stay listed after the panel leaves them, so that going back in by
+  // mistake or on purpose costs nothing (still followed for changes on disk).
+  void KeepRecent(const std::shared_ptr<vfs::TSource>& source) {
+    if (dynamic_cast<vfs::TArchiveSource*>(source.get()) == nullptr) return;
+    std::erase(recent_, source);
+    recent_.insert(recent_.begin(), source);
+    if (recent_.size() > kKeptListings) recent_.pop_back();
+  }
+  static constexpr size_t kKeptListings = 2;
+
   vfs::TPasswordProvider* passwords_;
   std::map<std::string, std::weak_ptr<vfs::TSource>> cache_;
+  std::vector<std::shared_ptr<vfs::TSource>> recent_;
 };
 
 std::mutex& PasswordsMutex() {
@@ -342,6 +385,7 @@ class TPasswordQuestion final : public vfs::TPasswordProvider {
 }  // namespace
 
 void FollowArchiveChanges(panels::TFMPanel& panel) {
+  FollowArchiveListing(panel);
   auto* timer = new QTimer(&panel);
   timer->setInterval(kArchiveCheckMs);
   QObject::connect(timer, &QTimer::timeout, &panel, [p = &panel] {
@@ -422,6 +466,18 @@ bool SetPanelCodePage(panels::TFMPanel& panel, const std::string& page, std::str
   vfs::ChooseCodePage(zip->Root(), page);
   // A place whose name belonged to the old reading is gone: the panel then
   // shows the archive's root.
+  panel.Reread();
+  return true;
+}
+
+std::shared_ptr<TArchiveListing> ArchiveListingOf(const panels::TFMPanel& panel) {
+  const auto* places = dynamic_cast<const TArchivePlaces*>(panel.Model().Source().get());
+  return places != nullptr ? places->Listing() : nullptr;
+}
+
+bool ContinueArchiveListing(panels::TFMPanel& panel) {
+  auto* places = dynamic_cast<TArchivePlaces*>(panel.Model().Source().get());
+  if (places == nullptr || !places->ContinueListing()) return false;
   panel.Reread();
   return true;
 }

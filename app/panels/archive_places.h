@@ -20,6 +20,8 @@ class TPasswordProvider;
 
 namespace vantrel::app {
 
+class TArchiveListing;
+
 // Makes the panels show archives as folders; `passwords` is asked when an
 // encrypted entry is first read (kept alive by the caller). Without one, a
 // box asks: "Password for <archive>:", after a wrong one "Wrong password
@@ -53,10 +55,18 @@ bool KnownPassword(const std::string& archive, std::string& password);
 // remembers each answer for KnownPassword.
 vfs::TPasswordProvider& ArchivePasswords();
 
+// The listing of the archive `panel` shows when it is read on a worker
+// thread (tar and the other formats read through libarchive); null else.
+std::shared_ptr<TArchiveListing> ArchiveListingOf(const panels::TFMPanel& panel);
+// Ctrl+R in an archive whose listing was stopped: reads it again to its end.
+// False when the panel shows no such archive.
+bool ContinueArchiveListing(panels::TFMPanel& panel);
+
 // Keeps `panel` current while it shows an archive: when the file changes on
 // disk (another program, a command of the other panel) it is read again and
 // the cursor and the marks stay on their names; when it goes away the panel
-// shows the directory it was in. Checked every kArchiveCheckMs.
+// shows the directory it was in. Checked every kArchiveCheckMs. Also shows
+// the rows of a listing under way as they are found (FollowArchiveListing).
 inline constexpr int kArchiveCheckMs = 500;
 void FollowArchiveChanges(panels::TFMPanel& panel);
 

@@ -5,6 +5,7 @@
 
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
+#include "app/panels/archive_places.h"
 #include "app/panels/panel_tabs.h"
 #include "app/panels/path_line.h"
 #include "app/settings/user_lists.h"
@@ -35,7 +36,8 @@ bool PanelExtraKey(TMainForm& form, TFMPanel& panel, QKeyEvent& key) {
   const Qt::KeyboardModifiers mods = key.modifiers() & ~Qt::KeypadModifier;
   const bool gray = (key.modifiers() & Qt::KeypadModifier) != 0;
   if (mods == Qt::ControlModifier && key.key() == Qt::Key_R) {
-    panel.Reread();
+    // An archive whose listing was stopped is read to its end.
+    if (!ContinueArchiveListing(panel)) panel.Reread();
     return true;
   }
   auto* pathLine = form.findChild<TPathLine*>(QStringLiteral("PathLine"));

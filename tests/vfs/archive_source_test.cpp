@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "tests/vfs/vfs_helpers.h"
 #include "vfs/archive_source.h"
 
@@ -90,6 +94,62 @@ TEST_F(ArchiveSourceTest, ListingIsKeptAndCanBeStopped) {
   EXPECT_TRUE(a->Stale());
   ASSERT_TRUE(a->Refresh(&err)) << err.text;
   EXPECT_EQ(test::ListNames(*a, "").size(), 5u);
+}
+
+// A listing on a worker thread: the other thread sees the members found so
+// far, nothing else of the archive until it ends, then all of it.
+TEST_F(ArchiveSourceTest, ListingOnAnotherThreadShowsWhatWasFound) {
+  for (int i = 0; i < 6; ++i) test::WriteFile(t / ("tree/docs/big" + std::to_string(i)), test::Noise(400000, i));
+  Sh("cd " + Q(t / "tree") + " && tar czf ../a.tar.gz hello.txt docs");
+  auto a = Load("a.tar.gz");
+  ASSERT_TRUE(a);
+  std::mutex m;
+  std::condition_variable cv;
+  bool paused = false, go = false;
+  std::thread worker([&] {
+    TError err;
+    a->ReadListing(
+        [&](uint64_t, uint64_t) {
+          std::unique_lock<std::mutex> lock(m);
+          if (a->Found() >= 3 && !go) {
+            paused = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return go; });
+          }
+          return true;
+        },
+        {}, &err);
+  });
+  {
+    std::unique_lock<std::mutex> lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return paused; }));
+  }
+  EXPECT_TRUE(a->Listing());
+  EXPECT_TRUE(a->Partial());
+  EXPECT_GE(a->Found(), 3u);
+  EXPECT_LT(a->Found(), 9u);
+  EXPECT_GT(a->ReadBytes(), 0u);
+  EXPECT_EQ(test::ListNames(*a, ""), (std::vector<std::string>{"docs/", "hello.txt"}));
+  const std::vector<std::string> early = test::ListNames(*a, "docs");
+  EXPECT_LT(early.size(), 8u);
+  TEntry e;
+  TError err;
+  EXPECT_FALSE(a->Stat("hello.txt", e, &err));
+  EXPECT_EQ(err.code, EBUSY);
+  EXPECT_EQ(test::ReadAll(*a, "hello.txt", &err), "<failed>");
+  EXPECT_EQ(err.code, EBUSY);
+  EXPECT_FALSE(a->ReadListing({}, {}, &err));
+  EXPECT_EQ(err.code, EBUSY);
+  {
+    std::lock_guard<std::mutex> lock(m);
+    go = true;
+  }
+  cv.notify_all();
+  worker.join();
+  EXPECT_FALSE(a->Listing());
+  EXPECT_FALSE(a->Partial());
+  EXPECT_EQ(test::ListNames(*a, "docs").size(), 8u);  // deep/, readme.md, big0..big5
+  EXPECT_EQ(test::ReadAll(*a, "hello.txt"), "hello, world\n");
 }
 
 TEST_F(ArchiveSourceTest, EncryptedSevenZipAsksOnce) {

@@ -1,0 +1,134 @@
+// archive_listing_test.cpp - the real main window, offscreen, entering a
+// tar.gz that takes seconds to list: rows as they are found with a bar of
+// the bytes read, Escape keeps what was found (the information line says it
+// is partial), browsing reads nothing again, Ctrl+R reads on to the end
+// with the rows found kept, and a small archive is shown whole at once.
+#include <QLabel>
+#include <QProcess>
+#include <QProgressBar>
+
+#include "app/panels/archive_listing.h"
+#include "app/panels/archive_places.h"
+#include "gui_support.h"
+#include "vfs/archive_source.h"
+
+using namespace vantrel;
+using namespace vantrel::testing;
+using panels::TFMPanel;
+
+class ArchiveListingTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TFormFixture> f_;
+
+  TFMPanel* L() const { return f_->L(); }
+  TFMPanel* R() const { return f_->R(); }
+  QStringList Names(const TFMPanel* panel) const {
+    QStringList names;
+    for (const auto& e : panel->Entries()) names << Q(e->FileName);
+    names.sort();
+    return names;
+  }
+  QString Info() const { return f_->form->Left().InfoPanel->text(); }
+  QProgressBar* Bar(TFMPanel* panel) const { return panel->findChild<QProgressBar*>(QStringLiteral("ListingProgress")); }
+  bool Into(TFMPanel* panel, const std::string& name) {
+    return f_->Put(panel, name) && f_->Press(panel, Qt::Key_Return);
+  }
+  // A tar.gz holding first.txt, big.bin of `mib` MiB of zeros and
+  // later/last.txt: inflating it takes seconds.
+  bool MakeLong(const std::string& path, int mib) {
+    const QString script = QString::fromLocal8Bit(qgetenv("VANTREL_SOURCE_DIR")) + "/tests/support/long_tar_gz.py";
+    return QProcess::execute(QStringLiteral("python3"), {script, Q(path), QString::number(mib)}) == 0;
+  }
+  std::shared_ptr<vfs::TArchiveSource> Source(TFMPanel* panel) const {
+    return std::dynamic_pointer_cast<vfs::TArchiveSource>(app::ArchiveSourceOf(*panel));
+  }
+
+ private slots:
+  void init() {
+    f_ = std::make_unique<TFormFixture>();
+    QVERIFY(MakeLong(f_->left + "/long.tar.gz", 512));
+    QVERIFY(f_->Show());
+  }
+  void cleanup() { f_.reset(); }
+
+  void rowsAsFoundThenEscapeKeepsThemAndCtrlRReadsOn() {
+    QVERIFY(Into(L(), "long.tar.gz"));
+    std::shared_ptr<app::TArchiveListing> listing = app::ArchiveListingOf(*L());
+    QVERIFY(listing != nullptr);
+    QVERIFY2(listing->Running(), "the window waited for the whole listing");
+    QCOMPARE(L()->Directory(), f_->left + "/long.tar.gz");
+    // The first members show while the zeros are being inflated.
+    QTRY_VERIFY_WITH_TIMEOUT(Names(L()).contains(QStringLiteral("big.bin")), 20000);
+    QVERIFY(listing->Running());
+    QVERIFY(Bar(L()) != nullptr && Bar(L())->isVisible());
+    QVERIFY2(Info().startsWith(QStringLiteral("Reading the archive: ")), qPrintable(Info()));
+    // The other panel entering the same archive shares the one reading.
+    QVERIFY(R()->ReadDirectory(f_->left + "/long.tar.gz"));
+    QCOMPARE(app::ArchiveListingOf(*R()), listing);
+
+    QVERIFY(f_->Press(L(), Qt::Key_Escape));
+    QVERIFY(!listing->Running());
+    QVERIFY(listing->StoppedEarly());
+    QVERIFY(!Bar(L())->isVisible());
+    QCOMPARE(Names(L()), (QStringList{"..", "big.bin", "first.txt"}));
+    QVERIFY2(Info().startsWith(QStringLiteral("Partial listing: 2 entries found, Ctrl+R reads the rest | ")),
+             qPrintable(Info()));
+    QVERIFY(Info().contains(QStringLiteral("tar.gz archives are read-only here")));
+    QCOMPARE(Names(R()), Names(L()));
+    // The next key: the cursor moves, quick search finds an entry.
+    QVERIFY(f_->Put(L(), ".."));
+    QVERIFY(f_->Press(L(), Qt::Key_Down));
+    QCOMPARE(L()->Cursor(), 1);
+    // Browsing reads nothing again.
+    const uint64_t read = Source(L())->ReadBytes();
+    QVERIFY(L()->Reread());
+    QVERIFY(f_->Put(L(), ".."));
+    QVERIFY(f_->Press(L(), Qt::Key_Return));
+    QCOMPARE(L()->Directory(), f_->left);
+    QVERIFY(Into(L(), "long.tar.gz"));
+    QVERIFY(!app::ArchiveListingOf(*L())->Running());
+    QCOMPARE(Source(L())->ReadBytes(), read);
+    QCOMPARE(Names(L()), (QStringList{"..", "big.bin", "first.txt"}));
+
+    // Ctrl+R reads to the end; the rows found stay shown meanwhile.
+    QVERIFY(f_->Press(L(), Qt::Key_R, Qt::ControlModifier));
+    QVERIFY(app::ArchiveListingOf(*L())->Running());
+    QCOMPARE(Names(L()), (QStringList{"..", "big.bin", "first.txt"}));
+    QTRY_VERIFY_WITH_TIMEOUT(!app::ArchiveListingOf(*L())->Running(), 120000);
+    QCOMPARE(Names(L()), (QStringList{"..", "big.bin", "first.txt", "later"}));
+    QVERIFY2(!Info().contains(QStringLiteral("Partial")), qPrintable(Info()));
+    QVERIFY(!Bar(L())->isVisible());
+    QVERIFY(Into(L(), "later"));
+    QCOMPARE(Names(L()), (QStringList{"..", "last.txt"}));
+  }
+
+  // Leaving the archive while it is read stops the reading: nothing keeps
+  // inflating for nobody.
+  void leavingStopsTheReading() {
+    QVERIFY(Into(L(), "long.tar.gz"));
+    std::weak_ptr<app::TArchiveListing> listing = app::ArchiveListingOf(*L());
+    QVERIFY(listing.lock() != nullptr && listing.lock()->Running());
+    QVERIFY(L()->ReadDirectory(f_->right));
+    QVERIFY(listing.expired());
+    QVERIFY(f_->Press(L(), Qt::Key_Down));
+  }
+
+  void smallArchiveIsShownWholeAtOnce() {
+    MakeDir(f_->left + "/tree/docs");
+    WriteText(f_->left + "/tree/docs/a.txt", "a\n");
+    WriteText(f_->left + "/tree/b.txt", "b\n");
+    QCOMPARE(QProcess::execute(QStringLiteral("tar"), {"czf", Q(f_->left + "/small.tar.gz"), "-C",
+                                                      Q(f_->left + "/tree"), "."}),
+             0);
+    QVERIFY(L()->Reread());
+    QVERIFY(Into(L(), "small.tar.gz"));
+    QVERIFY(!app::ArchiveListingOf(*L())->Running());
+    QCOMPARE(Names(L()), (QStringList{"..", "b.txt", "docs"}));
+    QVERIFY(!Bar(L())->isVisible());
+    QVERIFY2(!Info().contains(QStringLiteral("Partial")), qPrintable(Info()));
+  }
+};
+
+QTEST_MAIN(ArchiveListingTest)
+#include "archive_listing_test.moc"
