@@ -18,6 +18,7 @@
 #include <unordered_set>
 
 #include "formats/sevenzip_program.h"
+#include "formats/utf8_names.h"
 #include "zip/codec/crc32.h"
 
 namespace vantrel::formats {
@@ -417,6 +418,7 @@ void TStreamArchive::AddMember(TMember&& member, const TListEvents& events) {
 }
 
 TListState TStreamArchive::List(const TListEvents& events) {
+  const TUtf8Names utf8;
   members_.clear();
   problem_.clear();
   damagedHeaders_ = 0;
@@ -623,6 +625,7 @@ bool TStreamArchive::ReadMember(uint32_t index, TDataSink& sink, const TReadOpti
 
 bool TStreamArchive::ReadMembers(const std::vector<uint32_t>& indices, const TEachMember& each,
                                  const TReadOptions& options, TArchiveError* error) {
+  const TUtf8Names utf8;
   TPass pass(options);
   // The members whose data are read, and who wants each one's data.
   std::unordered_map<uint32_t, std::vector<uint32_t>> readers;
@@ -1103,6 +1106,7 @@ bool TStreamArchive::KeptData(uint32_t dataMember, TDataSink& sink, TPass& pass,
 }
 
 bool TStreamArchive::ReadNext(uint32_t index, TDataSink& sink, const TReadOptions& options, TArchiveError* error) {
+  const TUtf8Names utf8;
   if (index >= members_.size() || !ReadsStreamed(members_[index])) return ReadMember(index, sink, options, error);
   if (!cursor_) cursor_ = std::make_unique<TCursor>();
   TCursor& c = *cursor_;

@@ -2,6 +2,7 @@
 // archive component.
 #include "app/commands/zip_commands.h"
 
+#include <unistd.h>
 #include "app/commands/archive_entries.h"
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <unordered_set>
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
@@ -30,6 +32,7 @@
 #include "fileops/zip_job.h"
 #include "app/settings/message_table.h"
 #include "app/settings/settings.h"
+#include "formats/archive_writer.h"
 #include "panels/dirmodel.h"
 #include "platform/fs.h"
 #include "platform/qt/inputblock.h"
@@ -311,6 +314,55 @@ bool ShowZipOutcome(TMainForm& form, const TZipOutcome& outcome, bool cancelled,
   return outcome.leftOut.Empty();
 }
 
+// Pack to tar.gz, tar.xz, tar.zst or 7z: a new archive written whole beside
+// its place and renamed into it, so a cancel or a failure leaves no partial
+// archive and an existing one as it was. Escape in the Info window cancels.
+void PackOtherFormat(TZipCommands& c, TFMPanel* source, const std::vector<const panels::TFileEntry*>& entries,
+                     const std::string& archive) {
+  static constexpr formats::TPackFormat kByIndex[] = {formats::TPackFormat::TarGz, formats::TPackFormat::TarGz,
+                                                      formats::TPackFormat::TarXz, formats::TPackFormat::TarZst,
+                                                      formats::TPackFormat::SevenZip};
+  formats::TPackRequest request;
+  request.archive = archive;
+  request.rootDir = source->Directory();
+  request.format = kByIndex[c.packForm_->FormatIndex()];
+  request.level = c.packForm_->Level();
+  for (const panels::TFileEntry* e : entries) request.names.push_back(e->FileName);
+  if (::access(archive.c_str(), F_OK) == 0 &&
+      ShowMessage(c.packForm_, MessageKind::Question, QLatin1String(kDialogCaption),
+                  QStringLiteral("%1 exists. Replace it with the new archive?").arg(platform::ToDisplay(archive))) !=
+          MessageAnswer::Yes)
+    return;  // the dialog stays open for another name
+  formats::TPackResult result;
+  formats::TArchiveError error;
+  bool packed = false;
+  TInfoForm* info = c.form_.InfoForm();
+  QElapsedTimer sinceEvents;
+  sinceEvents.start();
+  formats::TPackEvents events;
+  events.progress = [&](uint64_t done, uint64_t total) {
+    if (sinceEvents.elapsed() >= 50) {
+      info->GaugeTotal()->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 0);
+      QCoreApplication::processEvents();  // Escape reaches the Info window
+      sinceEvents.restart();
+    }
+    return !c.writer_.CancelOperation;
+  };
+  const bool ran = RunBehindInfo(c, kZippingText, [&] { packed = formats::PackArchive(request, events, &result, &error); });
+  if (ran && !packed && error.code != ECANCELED) ShowGeneralError(platform::ToDisplay(error.text));
+  TLeftOut leftOut;
+  for (const auto& [name, why] : result.leftOut) leftOut.AddText(name, why);
+  if (packed) leftOut.Report("These files were not added to the archive:");
+  c.packForm_->done(QDialog::Accepted);
+  EndCommand(c.form_, source);
+  if (packed && leftOut.Empty())
+    for (const std::string& name : request.names) {
+      const int index = source->IndexOfName(name);
+      if (index < source->Count() && source->Entries()[static_cast<size_t>(index)]->FileName == name)
+        source->SetMarked(index, false);
+    }
+}
+
 void PackButtonClick(TZipCommands& c) {
   TFMPanel* source = c.packSource_;
   if (source == nullptr || c.running_) return;
@@ -337,6 +389,10 @@ void PackButtonClick(TZipCommands& c) {
       files.push_back(e->FileName);
     }
     packed.push_back(e->FileName);
+  }
+  if (c.packForm_->FormatIndex() != 0) {
+    PackOtherFormat(c, source, entries, archive);
+    return;
   }
   const int level = c.packForm_->Level();
   const zip::TZipAction action = c.packForm_->OptionIndex() == 0 ? zip::zaReplace : zip::zaUpdate;
@@ -432,7 +488,7 @@ void mnuFilePackClick(TZipCommands& c) {
     return;
   c.packSource_ = source;
   c.packDest_ = source == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();
-  c.packForm_->SetPath(zipui::TPackForm::ProposedArchivePath(c.packDest_->Directory()));
+  c.packForm_->SetPath(c.packForm_->ProposedPath(c.packDest_->Directory()));
   zipui::RunModal(*c.packForm_);
 }
 

@@ -6,6 +6,7 @@
 // Info-ZIP's unzip -t or Python's zipfile.
 #include <QApplication>
 #include <QCheckBox>
+#include <QRadioButton>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -651,6 +652,76 @@ class ZipUiTest : public QObject {
       QCOMPARE(FilesUnder(out_), QStringList({"b.txt", "docs/a.txt", "docs/sub/c"}));
       QCOMPARE(Bytes(out_ + "/docs/sub/c"), Bytes(f_->left + "/src/docs/sub/c"));
     }
+  }
+
+  // The other formats: the path's ending follows the Format box, the
+  // overwrite options and encryption do not apply; the archive is read back
+  // by its own tools; an existing one is replaced only after Yes.
+  void packToOtherFormatsReadBackByTheirTools() {
+    struct TCase {
+      int format;
+      const char* ending;
+      const char* tool;
+      QStringList check;  // the archive appended
+    } cases[] = {
+        {1, ".tar.gz", "tar", {"tzf"}},
+        {2, ".tar.xz", "tar", {"tJf"}},
+        {3, ".tar.zst", "tar", {"--zstd", "-tf"}},
+        {4, ".7z", "7zz", {"l", "-ba", "-slt"}},
+    };
+    for (const TCase& c : cases) {
+      MarkInSrc({"docs", "b.txt"});
+      std::string archive;
+      PackWith({}, 0, 6, [&](zipui::TPackForm& p) {
+        p.SetFormatIndex(c.format);
+        QVERIFY(!p.OptionButton(0)->isEnabled() && !p.EncryptCheck()->isEnabled());
+        archive = p.Path();
+      });
+      QCOMPARE(archive, f_->right + "/archive" + c.ending);
+      QCOMPARE(Pack().result(), int(QDialog::Accepted));
+      QVERIFY2(ShownMessages().empty(), qPrintable(Script().Texts().join('|')));
+      QCOMPARE(f_->L()->Model().MarkedCount(), 0);
+      QString listing;
+      QCOMPARE(Run(QString::fromLatin1(c.tool), QStringList(c.check) << Q(archive), &listing), 0);
+      for (const char* name : {"b.txt", "docs/a.txt", "docs/sub/c"}) QVERIFY2(listing.contains(name), qPrintable(listing));
+      // Again: the existing archive is kept when the question gets No (the
+      // dialog stays for another name), replaced after Yes.
+      const QByteArray before = Bytes(archive);
+      MarkInSrc({"b.txt"});
+      PackWith({}, 0, 6, [&](zipui::TPackForm& p) { p.SetFormatIndex(c.format); });
+      QCOMPARE(Script().Texts().size(), 1);
+      QVERIFY(Script().Texts()[0].endsWith(QStringLiteral("exists. Replace it with the new archive?")));
+      QCOMPARE(Bytes(archive), before);
+      ShownMessages().clear();
+      Script().answers = {app::MessageAnswer::Yes};
+      PackWith({}, 0, 6, [&](zipui::TPackForm& p) { p.SetFormatIndex(c.format); });
+      QVERIFY(Bytes(archive) != before);
+      QCOMPARE(Run(QString::fromLatin1(c.tool), QStringList(c.check) << Q(archive), &listing), 0);
+      QVERIFY2(!listing.contains("docs/a.txt"), qPrintable(listing));
+      ShownMessages().clear();
+    }
+    // Back to ZIP: the ending and the options follow.
+    PackWith({}, 0, 6, [&](zipui::TPackForm& p) {
+      p.SetFormatIndex(0);
+      QVERIFY(p.OptionButton(0)->isEnabled() && p.EncryptCheck()->isEnabled());
+      QCOMPARE(p.Path(), f_->right + "/archive.zip");
+    });
+  }
+
+  void formatEndingsAreSwappedOnlyWhenKnown() {
+    struct {
+      const char* path;
+      int format;
+      const char* want;
+    } cases[] = {
+        {"/a/archive.zip", 1, "/a/archive.tar.gz"},
+        {"/a/archive.tar.gz", 4, "/a/archive.7z"},
+        {"/a/x.tar.zst", 0, "/a/x.zip"},
+        {"/a/notes.txt", 2, "/a/notes.txt"},
+        {"/a/.zip", 1, "/a/.zip"},  // a name that is only an ending stays
+        {"/a/b.tar.xz", 3, "/a/b.tar.zst"},
+    };
+    for (const auto& c : cases) QCOMPARE(zipui::TPackForm::WithFormatEnding(c.path, c.format), std::string(c.want));
   }
 
   // A marked directory comes back as a tree, empty directories included;

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -25,6 +26,8 @@ namespace {
 constexpr int kHelpContext = 408;
 }
 
+const char* const TPackForm::kFormats[] = {"ZIP", "tar.gz", "tar.xz", "tar.zst", "7z"};
+
 TPackForm::TPackForm(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
@@ -37,7 +40,15 @@ TPackForm::TPackForm(QWidget* parent)
   pathEdit_ = new QLineEdit(this);
   pathEdit_->setObjectName(QStringLiteral("PathEdit"));
 
+  auto* formatLabel = new QLabel(QStringLiteral("Format:"), this);
+  formatLabel->setObjectName(QStringLiteral("FormatLabel"));
+  formatCombo_ = new QComboBox(this);
+  formatCombo_->setObjectName(QStringLiteral("FormatCombo"));
+  for (const char* format : kFormats) formatCombo_->addItem(QString::fromLatin1(format));
+  formatLabel->setBuddy(formatCombo_);
+
   auto* options = new QGroupBox(QStringLiteral("Options"), this);
+  optionsGroup_ = options;
   options->setObjectName(QStringLiteral("OptionsGroup"));
   overwriteAll_ = new QRadioButton(QStringLiteral("Overwrite all existing files"), options);
   overwriteAll_->setObjectName(QStringLiteral("OptionsGroupItem0"));
@@ -94,6 +105,8 @@ TPackForm::TPackForm(QWidget* parent)
   levelRow->addWidget(label2);
   levelRow->addWidget(levelSpin_);
   levelRow->addStretch(1);
+  levelRow->addWidget(formatLabel);
+  levelRow->addWidget(formatCombo_);
   auto* passwordRow = new QHBoxLayout;
   passwordRow->addWidget(label3);
   passwordRow->addWidget(passwordEdit_, 1);
@@ -118,6 +131,7 @@ TPackForm::TPackForm(QWidget* parent)
   layout->addWidget(pathEdit_);
   layout->addLayout(lower, 1);
 
+  connect(formatCombo_, &QComboBox::currentIndexChanged, this, &TPackForm::FormatChanged);
   connect(packButton_, &QPushButton::clicked, this, &TPackForm::PackButtonClick);
   connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
   connect(helpButton_, &QPushButton::clicked, this, [] { platform::ShowHelp(kHelpContext); });
@@ -127,6 +141,41 @@ std::string TPackForm::ProposedArchivePath(const std::string& dir) {
   std::string path = dir;
   if (path.empty() || path.back() != '/') path += '/';
   return path + "archive.zip";
+}
+
+int TPackForm::FormatIndex() const { return formatCombo_->currentIndex(); }
+
+void TPackForm::SetFormatIndex(int index) { formatCombo_->setCurrentIndex(index); }
+
+std::string TPackForm::WithFormatEnding(const std::string& path, int index) {
+  if (index < 0 || index >= kFormatCount) return path;
+  static const char* const endings[] = {".zip", ".tar.gz", ".tar.xz", ".tar.zst", ".7z"};
+  // The longest known ending ("x.tar.gz" is not "x.tar" + ".gz").
+  size_t cut = path.size();
+  for (const char* e : endings) {
+    const std::string ending(e);
+    if (path.size() > ending.size() && path.compare(path.size() - ending.size(), ending.size(), ending) == 0 &&
+        path[path.size() - ending.size() - 1] != '/')
+      cut = std::min(cut, path.size() - ending.size());
+  }
+  if (cut == path.size()) return path;
+  return path.substr(0, cut) + endings[index];
+}
+
+std::string TPackForm::ProposedPath(const std::string& dir) const {
+  return WithFormatEnding(ProposedArchivePath(dir), FormatIndex());
+}
+
+void TPackForm::FormatChanged(int index) {
+  const bool zip = index == 0;
+  optionsGroup_->setEnabled(zip);
+  encryptCheck_->setEnabled(zip);
+  if (!zip) encryptCheck_->setChecked(false);
+  passwordEdit_->setEnabled(zip && encryptCheck_->isChecked());
+  exactTimesCheck_->setEnabled(zip);  // the other formats keep their own times
+  const std::string path = Path();
+  const std::string changed = WithFormatEnding(path, index);
+  if (changed != path) SetPath(changed);
 }
 
 void TPackForm::SetPath(const std::string& path) {

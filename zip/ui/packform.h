@@ -3,7 +3,10 @@
 // only older ones, the compression level (1 fastest to 9 best), and whether
 // to encrypt the new entries with AES-256 under a password, and whether new
 // entries carry their exact modification time (in UTC, beside the DOS time
-// every entry has) so that another time zone restores the same instant.
+// every entry has) so that another time zone restores the same instant. The
+// format is ZIP (the program's own engine) or one of the others written whole:
+// tar.gz, tar.xz, tar.zst and 7z; for those the overwrite options, encryption
+// and exact times do not apply and are disabled.
 //
 // The dialog keeps its choices between uses; only the path is proposed anew
 // each time it is shown, and the password is forgotten after every pack. Pack hands over to the program's pack handler, which
@@ -17,6 +20,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -38,6 +42,20 @@ class TPackForm : public QDialog {
   // The archive path as typed; the shown bytes when the text was left alone.
   std::string Path() const;
 
+  // The formats of the Format box, ZIP first (the default).
+  static const char* const kFormats[];
+  static constexpr int kFormatCount = 5;
+  // The index in kFormats of the format chosen; changing it changes the
+  // path's ending to the format's.
+  int FormatIndex() const;
+  void SetFormatIndex(int index);
+  // `dir`'s proposed archive for the chosen format ("archive.zip",
+  // "archive.tar.gz" ...).
+  std::string ProposedPath(const std::string& dir) const;
+  // `path` ending as the format `index` wants: a known ending replaced,
+  // anything else left alone.
+  static std::string WithFormatEnding(const std::string& path, int index);
+
   // 0 "Overwrite all existing files", 1 "Overwrite only older files".
   int OptionIndex() const;
   void SetOptionIndex(int index);
@@ -55,6 +73,7 @@ class TPackForm : public QDialog {
   void SetPackHandler(std::function<void()> handler) { pack_ = std::move(handler); }
 
   QLineEdit* PathEdit() const { return pathEdit_; }
+  QComboBox* FormatCombo() const { return formatCombo_; }
   QSpinBox* LevelSpin() const { return levelSpin_; }
   QCheckBox* EncryptCheck() const { return encryptCheck_; }
   QCheckBox* ExactTimesCheck() const { return exactTimesCheck_; }
@@ -69,8 +88,11 @@ class TPackForm : public QDialog {
 
  private:
   void PackButtonClick();
+  void FormatChanged(int index);
 
   QLineEdit* pathEdit_;
+  QComboBox* formatCombo_;
+  QWidget* optionsGroup_;
   QRadioButton* overwriteAll_;
   QRadioButton* overwriteOlder_;
   QSpinBox* levelSpin_;
