@@ -143,7 +143,7 @@ void TSourceCopy::AddTree(vfs::TSource& from, const std::string& fromDir, const 
   const size_t end = items_.size();
   for (size_t i = first; i < end; ++i)
     if (items_[i].entry.kind == vfs::TEntryKind::Directory && !items_[i].entry.name.empty())
-      AddTree(from, fromDir, items_[i].path);
+      AddTree(from, fromDir, std::string(items_[i].path));  // a copy: the list grows under it
 }
 
 bool TSourceCopy::ListItems(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir) {
@@ -339,6 +339,13 @@ void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from
     return;
   }
   if (!ListItems(names, from, fromDir)) return;
+  // Directory by directory is seldom the order of a compressed tar: say
+  // which files come, so that one pass over the stream serves them all.
+  std::vector<std::string> files;
+  for (const TItem& item : items_)
+    if (item.entry.kind == vfs::TEntryKind::File && !item.entry.name.empty())
+      files.push_back(vfs::JoinInner(fromDir, item.path));
+  from.Expect(files);
   TRun run{from, fromDir, to, toDir};
   run.batch = to.BatchesChanges();
   run.localFrom = dynamic_cast<vfs::TLocalSource*>(&from);

@@ -62,7 +62,7 @@ class TArchiveSource final : public TSource {
   bool ListingAsksPassword() const;
   // The members the caller will read one by one (inner paths of files):
   // one pass over a compressed stream serves them all.
-  void Expect(const std::vector<std::string>& inners);
+  void Expect(const std::vector<std::string>& inners) override;
 
   std::string Root() const override { return displayRoot_; }
   TCapabilities Capabilities() const override;

@@ -139,6 +139,10 @@ class TSource {
   // to MemoryLimit, else into a private temporary file no one else sees.
   virtual std::unique_ptr<TReadStream> Open(const std::string& inner, TError* err);
   uint64_t MemoryLimit = 16u << 20;
+  // The files the caller is about to read one by one, in whatever order: a
+  // source whose data are one compressed stream then makes one pass for
+  // all of them instead of one per file read out of the stream's order.
+  virtual void Expect(const std::vector<std::string>& inners) { (void)inners; }
 
   // What is listed no longer matches the disk (the archive changed since
   // it was read): the panel lists again.

@@ -259,6 +259,28 @@ TEST_F(SourceCopyTest, SkipAllAndReadOnlyDestinations) {
   EXPECT_EQ(prompt.messages[0].reason, "tar.gz archives are read-only here; pack a new one with Alt+F5");
 }
 
+// Out of a tar.gz the copy goes directory by directory, which is not the
+// stream's order: still one pass over the stream for every file.
+TEST_F(SourceCopyTest, OutOfACompressedTarInOnePass) {
+  vantrel::test::MakeDir(t / "src/a/b/c");
+  for (const char* name : {"src/a/x", "src/a/b/y", "src/a/b/c/w", "src/a/z", "src/top.txt"})
+    vantrel::test::WriteFile(t / name, std::string(name) + vantrel::test::Noise(200000, name[5]));
+  // Stored a/, a/b/, a/b/c/, a/b/c/w, a/b/y, a/x, a/z, top.txt; copied
+  // a/x, a/z, a/b/y, a/b/c/w, top.txt.
+  Sh("cd " + Q(t / "src") + " && tar --sort=name -czf ../s.tar.gz a top.txt");
+  vfs::TError err;
+  auto tar = vfs::TArchiveSource::Load(t / "s.tar.gz", t / "s.tar.gz", nullptr, &err);
+  ASSERT_TRUE(tar) << err.text;
+  copy.Copy({"a", "top.txt"}, *tar, "", out, "");
+  for (const TFMMessage& m : copy.Failures()) ADD_FAILURE() << m.item << ": " << m.text << " / " << m.reason;
+  for (const char* name : {"a/x", "a/b/y", "a/b/c/w", "a/z", "top.txt"})
+    EXPECT_EQ(vantrel::test::ReadFile(t / ("out/" + std::string(name))),
+              vantrel::test::ReadFile(t / ("src/" + std::string(name))))
+        << name;
+  EXPECT_EQ(tar->Archive().StreamStarts(), 1u);
+  EXPECT_EQ(copy.Completed(), (std::vector<std::string>{"a", "top.txt"}));
+}
+
 TEST_F(SourceCopyTest, MoveOutDeletesOnlyWhatWasWrittenAfterAllOfIt) {
   vantrel::test::MakeDir(t / "out/docs");
   vantrel::test::WriteFile(t / "out/docs/readme.md", "keep this");
