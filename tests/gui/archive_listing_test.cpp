@@ -3,6 +3,7 @@
 // the bytes read, Escape keeps what was found (the information line says it
 // is partial), browsing reads nothing again, Ctrl+R reads on to the end
 // with the rows found kept, and a small archive is shown whole at once.
+#include <QFile>
 #include <QLabel>
 #include <QProcess>
 #include <QProgressBar>
@@ -11,10 +12,15 @@
 #include "app/panels/archive_places.h"
 #include "gui_support.h"
 #include "vfs/archive_source.h"
+#include "zip/ui/zip_dialogs.h"
 
 using namespace vantrel;
 using namespace vantrel::testing;
 using panels::TFMPanel;
+
+namespace {
+QStringList g_prompts;
+}
 
 class ArchiveListingTest : public QObject {
   Q_OBJECT
@@ -45,7 +51,14 @@ class ArchiveListingTest : public QObject {
   }
 
  private slots:
+  void initTestCase() {
+    zipui::SetInputQuery([](const QString& caption, const QString& prompt, QString& text, bool) {
+      g_prompts << prompt;
+      return ScriptedInput(nullptr, caption, prompt, text);
+    });
+  }
   void init() {
+    g_prompts.clear();
     f_ = std::make_unique<TFormFixture>();
     QVERIFY(MakeLong(f_->left + "/long.tar.gz", 512));
     QVERIFY(f_->Show());
@@ -112,6 +125,38 @@ class ArchiveListingTest : public QObject {
     QVERIFY(L()->ReadDirectory(f_->right));
     QVERIFY(listing.expired());
     QVERIFY(f_->Press(L(), Qt::Key_Down));
+  }
+
+  // An encrypted 7z asks for its password once (again after a wrong one),
+  // whether only the data are encrypted or the listing too (then it is
+  // asked on entering, on the window's thread).
+  void encryptedSevenZipAsksOnce() {
+    WriteText(f_->left + "/a.txt", "alpha\n");
+    WriteText(f_->left + "/b.txt", "bravo\n");
+    for (const char* headers : {"-mhe=off", "-mhe=on"}) {
+      g_prompts.clear();
+      const std::string locked = f_->left + "/locked" + headers + ".7z";
+      if (QProcess::execute(QStringLiteral("7zz"), {"a", "-bd", "-bso0", "-bsp0", "-pSECRET", headers, Q(locked), Q(f_->left + "/a.txt"),
+                                                   Q(f_->left + "/b.txt")}) != 0)
+        QSKIP("7zz cannot make an encrypted 7z here");
+      QFile::remove(Q(f_->right + "/a.txt"));
+      QFile::remove(Q(f_->right + "/b.txt"));
+      QVERIFY(L()->ReadDirectory(f_->left));
+      Script().inputs = {QStringLiteral("wrong"), QStringLiteral("SECRET")};
+      QVERIFY(Into(L(), "locked" + std::string(headers) + ".7z"));
+      QCOMPARE(Names(L()), (QStringList{"..", "a.txt", "b.txt"}));
+      QVERIFY(f_->Mark(L(), "a.txt"));
+      QVERIFY(f_->Press(L(), Qt::Key_F5));
+      QVERIFY(f_->Mark(L(), "b.txt"));
+      QVERIFY(f_->Press(L(), Qt::Key_F5));
+      QCOMPARE(ReadText(f_->right + "/a.txt"), QStringLiteral("alpha\n"));
+      QCOMPARE(ReadText(f_->right + "/b.txt"), QStringLiteral("bravo\n"));
+      QCOMPARE(g_prompts.size(), 2);
+      QVERIFY(g_prompts[0].startsWith(QStringLiteral("Password for ")));
+      QVERIFY(g_prompts[1].startsWith(QStringLiteral("Wrong password for ")));
+      QVERIFY(f_->Put(L(), ".."));
+      QVERIFY(f_->Press(L(), Qt::Key_Return));
+    }
   }
 
   void smallArchiveIsShownWholeAtOnce() {
