@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QProgressBar>
 #include <QTimer>
 
