@@ -3,7 +3,6 @@
 #include "app/commands/zip_commands.h"
 
 #include <unistd.h>
-#include "app/commands/archive_entries.h"
 
 #include <cerrno>
 #include <exception>
@@ -21,6 +20,7 @@
 #include <QPointer>
 #include <QProgressBar>
 
+#include "app/commands/archive_entries.h"
 #include "app/window/features.h"
 #include "app/dialogs/infoform.h"
 #include "app/window/mainform.h"
