@@ -220,7 +220,7 @@ TEntry TArchiveSource::EntryOf(uint32_t id) const {
   const TPathIndex::TNode& node = index_.Node(id);
   if (node.entry >= 0) {
     TEntry e = EntryOfMember(archive_->Members()[static_cast<size_t>(node.entry)]);
-    e.name = node.name;
+    e.name = std::string(index_.Name(id));
     if (node.directory) {
       // A file stored under a directory's path is shown as the directory.
       e.kind = TEntryKind::Directory;

@@ -438,6 +438,9 @@ TEST(CopyJob, SourceCopyIntoAnArchiveAsAJob) {
       EXPECT_EQ(test::ReadAll(*after, "big").size(), 2u * 1024 * 1024);
     }
     EXPECT_EQ(Snapshot(tmp.path(), false).size(), 4u);  // src, its two files, a.zip: nothing left beside
+  }
+}
+
 // A move job killed at any moment loses nothing: every file is whole at its
 // source or whole at its destination (a source goes only after its copy is
 // complete), and no destination name holds part of a file.
