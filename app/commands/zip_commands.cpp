@@ -439,7 +439,6 @@ void PackButtonClick(TZipCommands& c) {
     w.WriteEmptyArchive = false;
     w.SetRelativePaths(true);
     w.PackLevel = level;
-    w.Threads = ArchiveThreads(c.form_.Settings());
     w.ZipAction = action;
     w.Encryption = password.empty() ? zip::TZipEncryption::None : zip::TZipEncryption::Aes256;
     w.Password = password;
