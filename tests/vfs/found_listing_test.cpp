@@ -68,10 +68,8 @@ TEST(FoundListingTest, AgreesWithTheIndex) {
   for (const std::string inner : {"", "src", "doc", "deep", "deep/1", "deep/1/2", "src/x"}) {
     SCOPED_TRACE(inner);
     std::vector<std::string> fromIndex;
-    for (uint32_t child : index.Node(index.Find(inner)).children) {
-      const auto& node = index.Node(child);
-      fromIndex.push_back(node.name + (node.directory ? "/" : ""));
-    }
+    for (uint32_t child : index.Children(index.Find(inner)))
+      fromIndex.push_back(std::string(index.Name(child)) + (index.Node(child).directory ? "/" : ""));
     std::sort(fromIndex.begin(), fromIndex.end());
     EXPECT_EQ(Shown(found, inner), fromIndex);
   }
