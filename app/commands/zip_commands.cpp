@@ -405,6 +405,9 @@ void PackButtonClick(TZipCommands& c) {
   }
 
   // The job's writer gets the archive component's settings and this run's.
+  // The threads setting goes to the archive component, whose settings the
+  // job's writer takes.
+  c.writer_.Threads = ArchiveThreads(c.form_.Settings());
   const std::function<void(zip::TZipWriter&)> settings = SettingsOf(c.writer_);
   const std::string root = source->Directory();
   std::string password = encrypt ? c.packForm_->Password() : std::string();
@@ -414,7 +417,6 @@ void PackButtonClick(TZipCommands& c) {
   // This run's own: the names' code page chosen for the archive, the threads
   // and whether exact times are stored.
   const auto codePage = vfs::ChosenCodePage(archive);
-  const int threads = ArchiveThreads(c.form_.Settings());
   const bool exactTimes = c.packForm_->ExactTimes();
   auto outcome = std::make_shared<TZipOutcome>();
   TCommandJob job;
@@ -423,13 +425,11 @@ void PackButtonClick(TZipCommands& c) {
   job.text = QLatin1String(kZippingText);
   job.places = {root, ParentOf(archive)};
   job.work = [settings, files, root, archive, level, action, password, outcome, answerer = &c.ui_,
-              poster = JobCenter(c.form_)->Poster(), codePage, threads,
-              exactTimes](fileops::TJob& self) {
+              poster = JobCenter(c.form_)->Poster(), codePage, exactTimes](fileops::TJob& self) {
     fileops::TZipJobInterface ui(self, *answerer, poster);
     zip::TZipWriter w(&ui);
     settings(w);
     w.SetCodePage(codePage);
-    w.Threads = threads;
     // Without exact times the entries are as the DOS time alone gives them.
     w.ExtraTimes = exactTimes;
     w.SetFilesList(files);
@@ -649,7 +649,7 @@ bool RunExtraction(TZipCommands& c, const TExtraction& x) {
   bool ran = false;
   // The names as the ZIP window and the panel show them.
   w.SetCodePage(vfs::ChosenCodePage(x.archive));
-  w.Threads = ArchiveThreads(c.form_.Settings());
+  w.Threads = ArchiveThreads(c.form_.Settings());  // w is the archive component
   {
     const TExtractionRun run(w, x, leftOut, &AskPassword);
     if (Attempt([&] {
@@ -671,15 +671,14 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel) 
   job.title = "Unpack " + (x.names.size() == 1 ? x.names.front() : LastComponent(x.archive)) + " to " + x.dest;
   job.text = QLatin1String(kUnzippingText);
   job.places = {x.archive, x.dest};
+  c.writer_.Threads = ArchiveThreads(c.form_.Settings());  // taken by the job's writer below
   job.work = [settings = SettingsOf(c.writer_), x, outcome, answerer = &c.ui_,
-              poster = JobCenter(c.form_)->Poster(), codePage = vfs::ChosenCodePage(x.archive),
-              threads = ArchiveThreads(c.form_.Settings())](fileops::TJob& self) {
+              poster = JobCenter(c.form_)->Poster(), codePage = vfs::ChosenCodePage(x.archive)](fileops::TJob& self) {
     fileops::TZipJobInterface ui(self, *answerer, poster);
     zip::TZipWriter w(&ui);
     settings(w);
     // The names as the ZIP window and the panel show them.
     w.SetCodePage(codePage);
-    w.Threads = threads;
     // The password box runs on the window's thread; what is typed comes
     // back through a shared slot (the job may stop waiting first).
     const TPasswordQuery query = [&ui](const QString& prompt, QString& typed) {
