@@ -481,33 +481,33 @@ bool RunEngineWork(TMainForm& form, const QString& text, const std::function<voi
 
 fileops::TJobCenter* JobCenter(TMainForm& form) { return Host(form).center; }
 
-void StartCommandJob(TMainForm& form, TFMPanel* source, TCommandJob spec) {
+void StartCommandJob(TMainForm& form, TFMPanel* source, TCommandJob request) {
   TOperationHost& host = Host(form);
   auto run = std::make_shared<TJobRun>();
   run->form = &form;
   run->source = source;
-  run->title = platform::ToDisplay(spec.title);
-  run->afterEnd = std::move(spec.afterEnd);
-  run->finish = std::move(spec.finish);
-  auto job = host.center->Add(spec.title, fileops::DevicesOf(spec.places), std::move(spec.work),
+  run->title = platform::ToDisplay(request.title);
+  run->afterEnd = std::move(request.afterEnd);
+  run->finish = std::move(request.finish);
+  auto job = host.center->Add(request.title, fileops::DevicesOf(request.places), std::move(request.work),
                               fileops::TJobStart::Queued, [run](TJob& ended) {
                                 run->ended = true;
                                 run->cancelled = ended.State() == fileops::TJobState::Cancelled;
                                 if (run->background) FinishJob(*run);
                               });
-  if (spec.queued) {
+  if (request.queued) {
     run->background = true;
-    *spec.background = true;
+    *request.background = true;
     return;
   }
   TOperationForm& window = *host.window;
-  if (spec.mainCaption) window.setWindowTitle(MainCaption());
-  window.Follow(*host.center, job, spec.text);
+  if (request.mainCaption) window.setWindowTitle(MainCaption());
+  window.Follow(*host.center, job, request.text);
   if (run->ended) {
     FinishJob(*run);
   } else {
     run->background = true;
-    *spec.background = true;
+    *request.background = true;
   }
 }
 
