@@ -255,6 +255,20 @@ TSourceCopy::TOutcome TSourceCopy::CopyDirectory(TRun& run, size_t index) {
   return stopNow_ ? TOutcome::Stop : TOutcome::Go;
 }
 
+bool TSourceCopy::LinkTarget(TRun& run, const TItem& item, std::string& target) {
+  target = item.entry.linkTarget;
+  // A listing need not carry the targets (a ZIP archive keeps a link's
+  // target as its data): the entry's own facts do.
+  vfs::TEntry facts;
+  vfs::TError err;
+  if (target.empty() && run.from.Stat(run.Src(item.path), facts, &err)) target = facts.linkTarget;
+  if (!target.empty()) return true;
+  // Never a link to nothing: that is no copy of this one.
+  Report(TFMMessageKind::CouldNotCopy, item.path, err.code != 0 ? err.code : EIO,
+         err.text.empty() ? "The target of the link could not be read" : err.text);
+  return false;
+}
+
 TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
   TItem& item = items_[index];
   const vfs::TEntry& e = item.entry;
@@ -273,7 +287,12 @@ TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
   std::string localPath;
   if (e.kind == vfs::TEntryKind::Link) {
     // A link is copied as a link, never what it points to.
-    run.changes.PutLink(dst, e.linkTarget, e.mtime);
+    std::string target;
+    if (!LinkTarget(run, item, target)) {
+      Progress(fileStart + static_cast<double>(e.size));
+      return stopNow_ ? TOutcome::Stop : TOutcome::Go;
+    }
+    run.changes.PutLink(dst, target, e.mtime);
   } else if (run.localFrom && run.localFrom->LocalPath(run.Src(item.path), localPath)) {
     run.changes.PutFile(dst, localPath, e.mtime, e.mode);
   } else {

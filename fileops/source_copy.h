@@ -96,6 +96,8 @@ class TSourceCopy final {
   TOutcome CopyItem(TRun& run, size_t index);
   TOutcome CopyDirectory(TRun& run, size_t index);
   TOutcome CopyFile(TRun& run, size_t index);
+  // The target of the link `item`; false after a message when it has none.
+  bool LinkTarget(TRun& run, const TItem& item, std::string& target);
   // The overwrite question for an existing destination; skip when it stays.
   TOutcome MayReplace(TRun& run, size_t index, const vfs::TEntry& existing, bool& skip);
   // Applies what was collected for the destination (all of it for an

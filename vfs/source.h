@@ -34,7 +34,7 @@ struct TEntry {
   uint64_t packedSize = 0;  // the stored (compressed) size in archives; size elsewhere
   int64_t mtime = 0;        // seconds since 1970-01-01 UTC
   uint32_t mode = 0;        // permission bits (07777); 0 when unknown
-  std::string linkTarget;   // Link only
+  std::string linkTarget;   // Link only; a ZIP listing leaves it empty (Stat fills it)
   bool linkToDirectory = false;  // a Link whose target is a directory
   bool implied = false;     // a directory known only from the paths below it
   bool encrypted = false;

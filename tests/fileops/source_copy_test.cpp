@@ -310,5 +310,60 @@ TEST_F(SourceCopyTest, DamagedEntryLeavesNoPartialFile) {
   EXPECT_TRUE(testing::TemporaryFiles(t / "out").empty());
 }
 
+// A link keeps its target wherever it is copied: read out of a ZIP archive
+// (whose listing does not carry targets), a tar or a directory, written into
+// a directory or into a ZIP archive. What `unzip` makes of a ZIP source is
+// what the copy must make too.
+TEST_F(SourceCopyTest, LinksKeepTheirTargets) {
+  testing::MakeTree(t / "src", {"dir/target.txt=aimed at", "dir/sub/deep.txt=deep"});
+  Sh("cd " + Q(t / "src/dir") + " && ln -s target.txt link && ln -s ../nowhere/else dangling && ln -s sub/deep.txt sub-link");
+  Sh("cd " + Q(t / "src") + " && zip -qyr ../links.zip dir && tar cf ../links.tar dir && tar czf ../links.tar.gz dir");
+  Sh("mkdir " + Q(t / "unzipped") + " && unzip -qq " + Q(t / "links.zip") + " -d " + Q(t / "unzipped"));
+  const std::map<std::string, std::string> want = Snapshot(t / "src/dir", false);
+  ASSERT_EQ(want.at("link"), "l -> target.txt");
+  ASSERT_EQ(Snapshot(t / "unzipped/dir", false), want);
+
+  enum class TFrom { Zip, Tar, TarGz, Local };
+  struct TCase {
+    const char* what;
+    TFrom from;
+    bool intoZip;  // else into a directory
+  } cases[] = {
+      {"zip -> directory", TFrom::Zip, false}, {"tar -> directory", TFrom::Tar, false},
+      {"tar.gz -> directory", TFrom::TarGz, false}, {"zip -> zip", TFrom::Zip, true},
+      {"tar -> zip", TFrom::Tar, true},          {"directory -> zip", TFrom::Local, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(t / "out");
+    std::filesystem::remove_all(t / "check");
+    vantrel::test::MakeDir(t / "out");
+    prompt = ScriptedPrompt();
+    vfs::TError err;
+    std::unique_ptr<vfs::TSource> from;
+    if (c.from == TFrom::Zip) from = vfs::TZipSource::Load(t / "links.zip", t / "links.zip", nullptr, &err);
+    if (c.from == TFrom::Tar) from = vfs::TArchiveSource::Load(t / "links.tar", t / "links.tar", nullptr, &err);
+    if (c.from == TFrom::TarGz)
+      from = vfs::TArchiveSource::Load(t / "links.tar.gz", t / "links.tar.gz", nullptr, &err);
+    if (c.from == TFrom::Local) from = std::make_unique<vfs::TLocalSource>(t / "src");
+    ASSERT_TRUE(from) << err.text;
+    if (c.intoZip) {
+      MakeZip(t / "d.zip", {{"keep.txt", "kept"}});
+      auto d = vfs::TZipSource::Load(t / "d.zip", t / "d.zip", nullptr, &err);
+      ASSERT_TRUE(d) << err.text;
+      copy.Copy({"dir"}, *from, "", *d, "");
+      Sh("unzip -tqq " + Q(t / "d.zip"));
+      Sh("mkdir " + Q(t / "check") + " && unzip -qq " + Q(t / "d.zip") + " -d " + Q(t / "check"));
+    } else {
+      copy.Copy({"dir"}, *from, "", out, "");
+      std::filesystem::rename(t / "out", t / "check");
+    }
+    EXPECT_TRUE(prompt.log.empty()) << prompt.log.front();
+    for (const TFMMessage& m : copy.Failures()) ADD_FAILURE() << m.item << ": " << m.text << " / " << m.reason;
+    EXPECT_EQ(Snapshot(t / "check/dir", false), want);
+    EXPECT_EQ(copy.Completed(), (std::vector<std::string>{"dir"}));
+  }
+}
+
 }  // namespace
 }  // namespace vantrel::fileops
