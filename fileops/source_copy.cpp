@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 
 #include "platform/fs.h"
+#include "platform/private_file.h"
 #include "vfs/local_source.h"
 
 namespace vantrel::fileops {
@@ -33,6 +35,87 @@ bool IsAtOrBelow(const std::string& path, const std::string& dir) {
 
 }  // namespace
 
+struct TSourceCopy::TAheadPiece {
+  std::string memory;
+  bool spooled = false;
+  uint64_t offset = 0;  // in the spool
+  uint64_t size = 0;
+};
+
+// The data of entries read out of one archive before they go into another
+// in one rewrite: what the rewrite then takes cannot fail on the source,
+// so that a damaged entry is one message with Skip, not a failed rewrite,
+// and the source may be the archive being rewritten. Small pieces stay in
+// memory up to a budget, the rest goes to one private file.
+class TSourceCopy::TReadAhead final {
+ public:
+  explicit TReadAhead(uint64_t memoryBudget) : budget_(memoryBudget) {}
+
+  using TPiece = TAheadPiece;
+
+  // Takes the data of one entry as a sink; Drop() forgets a failed one.
+  class TSink final : public vfs::TDataSink {
+   public:
+    TSink(TReadAhead& owner, TPiece& piece) : owner_(owner), piece_(piece) {}
+    bool Write(const void* data, size_t n) override {
+      if (!piece_.spooled && owner_.memoryUsed_ + n <= owner_.budget_) {
+        piece_.memory.append(static_cast<const char*>(data), n);
+        owner_.memoryUsed_ += n;
+        piece_.size += n;
+        return true;
+      }
+      if (!piece_.spooled) {
+        // Over the budget: this piece goes to the disk, with what it had.
+        piece_.offset = owner_.spool_.Size();
+        if ((error = owner_.spool_.Append(piece_.memory.data(), piece_.memory.size())) != 0) return false;
+        owner_.memoryUsed_ -= piece_.memory.size();
+        std::string().swap(piece_.memory);
+        piece_.spooled = true;
+      }
+      if ((error = owner_.spool_.Append(data, n)) != 0) return false;
+      piece_.size += n;
+      return true;
+    }
+    int error = 0;
+
+   private:
+    TReadAhead& owner_;
+    TPiece& piece_;
+  };
+
+  std::shared_ptr<TPiece> NewPiece() { return std::make_shared<TPiece>(); }
+  void Drop(TPiece& piece) {
+    memoryUsed_ -= piece.memory.size();
+    piece = TPiece();
+  }
+
+  // Sends a piece to the rewrite (as often as it asks).
+  bool Give(const TPiece& piece, vfs::TDataSink& sink, vfs::TError* err) const {
+    constexpr uint64_t kBlock = 1 << 20;
+    if (!piece.spooled) {
+      for (uint64_t at = 0; at < piece.size; at += kBlock)
+        if (!sink.Write(piece.memory.data() + at, static_cast<size_t>(std::min(kBlock, piece.size - at))))
+          return false;
+      return true;
+    }
+    std::string buffer(static_cast<size_t>(std::min(kBlock, piece.size)), '\0');
+    for (uint64_t at = 0; at < piece.size; at += kBlock) {
+      const size_t n = static_cast<size_t>(std::min(kBlock, piece.size - at));
+      if (const int error = spool_.ReadAt(piece.offset + at, buffer.data(), n); error != 0) {
+        if (err) err->Set(error, "Cannot read the data kept aside: " + platform::ErrorText(error));
+        return false;
+      }
+      if (!sink.Write(buffer.data(), n)) return false;
+    }
+    return true;
+  }
+
+ private:
+  uint64_t budget_;
+  uint64_t memoryUsed_ = 0;
+  platform::PrivateSpool spool_;
+};
+
 struct TSourceCopy::TRun {
   vfs::TSource& from;
   std::string fromDir;
@@ -44,6 +127,9 @@ struct TSourceCopy::TRun {
   std::vector<size_t> pending;  // the items whose change is in `changes`
   // The source's files are on the disk: they go by name, not through a copy.
   vfs::TLocalSource* localFrom = nullptr;
+  // From one archive into another (or into itself): each file's data are
+  // read while the questions are asked, and the rewrite takes them from here.
+  std::shared_ptr<TReadAhead> ahead;
   bool overwriteAll = false;
   bool skipExisting = false;
   std::vector<std::string> skipBelow;  // directories refused: nothing below them is copied
@@ -269,6 +355,28 @@ bool TSourceCopy::LinkTarget(TRun& run, const TItem& item, std::string& target) 
   return false;
 }
 
+TSourceCopy::TOutcome TSourceCopy::ReadAhead(TRun& run, size_t index, double fileStart,
+                                             std::shared_ptr<TAheadPiece>& piece) {
+  const TItem& item = items_[index];
+  for (;;) {
+    piece = run.ahead->NewPiece();
+    TReadAhead::TSink sink(*run.ahead, *piece);
+    vfs::TError err;
+    const bool ok = run.from.ReadInto(run.Src(item.path), sink, [this, fileStart](uint64_t done, uint64_t) {
+      Progress(fileStart + static_cast<double>(done));
+      return AbortCheck() == TOutcome::Go;
+    }, &err);
+    if (ok) return TOutcome::Go;
+    run.ahead->Drop(*piece);
+    piece.reset();
+    if (stopNow_ || (err.code == ECANCELED && sink.error == 0)) return TOutcome::Stop;
+    const bool retry = sink.error != 0 ? Report(TFMMessageKind::CouldNotCopy, item.path, sink.error)
+                                       : Report(TFMMessageKind::CouldNotCopy, item.path, err.code, err.text);
+    if (!retry) return stopNow_ ? TOutcome::Stop : TOutcome::Go;
+    Progress(fileStart);
+  }
+}
+
 TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
   TItem& item = items_[index];
   const vfs::TEntry& e = item.entry;
@@ -295,6 +403,15 @@ TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
     run.changes.PutLink(dst, target, e.mtime);
   } else if (run.localFrom && run.localFrom->LocalPath(run.Src(item.path), localPath)) {
     run.changes.PutFile(dst, localPath, e.mtime, e.mode);
+  } else if (run.ahead) {
+    std::shared_ptr<TAheadPiece> piece;
+    if (ReadAhead(run, index, fileStart, piece) == TOutcome::Stop) return TOutcome::Stop;
+    Progress(fileStart + static_cast<double>(e.size));
+    if (!piece) return stopNow_ ? TOutcome::Stop : TOutcome::Go;  // skipped after a message
+    std::shared_ptr<const TReadAhead> ahead = run.ahead;
+    run.changes.PutData(dst, [ahead, piece](vfs::TDataSink& sink, vfs::TError* perr) {
+      return ahead->Give(*piece, sink, perr);
+    }, piece->size, e.mtime, e.mode ? e.mode : 0644);
   } else {
     const std::string src = run.Src(item.path);
     vfs::TSource& from = run.from;
@@ -336,6 +453,16 @@ TSourceCopy::TOutcome TSourceCopy::CopyItem(TRun& run, size_t index) {
   return TOutcome::Go;
 }
 
+void TSourceCopy::Prepare(TRun& run) {
+  run.batch = run.to.BatchesChanges();
+  run.localFrom = dynamic_cast<vfs::TLocalSource*>(&run.from);
+  if (run.batch && run.localFrom == nullptr) {
+    run.ahead = std::make_shared<TReadAhead>(ReadAheadMemory);
+    // Every byte goes twice: read out, then written in by the rewrite.
+    total_ *= 2;
+  }
+}
+
 void TSourceCopy::CollectCompleted() {
   completed_.clear();
   for (size_t i = 0; i < items_.size();) {
@@ -366,8 +493,7 @@ void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from
       files.push_back(vfs::JoinInner(fromDir, item.path));
   from.Expect(files);
   TRun run{from, fromDir, to, toDir};
-  run.batch = to.BatchesChanges();
-  run.localFrom = dynamic_cast<vfs::TLocalSource*>(&from);
+  Prepare(run);
   bool stopped = false;
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
   // Into an archive: everything at once, and nothing after a Cancel.
@@ -454,8 +580,7 @@ void TSourceCopy::CopyPaths(const std::vector<std::string>& paths, vfs::TSource&
     ranges.emplace_back(first, items_.size());
   }
   TRun run{from, fromDir, to, toDir};
-  run.batch = to.BatchesChanges();
-  run.localFrom = dynamic_cast<vfs::TLocalSource*>(&from);
+  Prepare(run);
   bool stopped = false;
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
   // Into an archive: everything at once, and nothing after a Cancel.

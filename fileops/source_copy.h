@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ class TSourceCopy final {
   std::atomic<bool> OperationAborted{false};
   TGlobalDone OnGlobalDone;
   std::chrono::milliseconds ProgressInterval{50};
+  // From one archive into another the data are read before the rewrite:
+  // this much of them in memory, the rest in a private temporary file.
+  uint64_t ReadAheadMemory = 64u << 20;
   void SetPrompt(TFMPrompt* prompt) { prompt_ = prompt; }
   // A job's hold on the copy, checked wherever a cancel is heard (before
   // each item, between two blocks, inside an archive's rewrite): a paused
@@ -85,8 +89,12 @@ class TSourceCopy final {
   };
   enum class TOutcome { Go, Stop };
   struct TRun;
+  class TReadAhead;
+  struct TAheadPiece;
 
   void Begin();
+  // How the run writes: one batch or item by item, by name or through data.
+  void Prepare(TRun& run);
   // The directories above `path` the destination lacks (and `listed` does
   // not hold yet), as items.
   void ListParents(const std::string& path, vfs::TSource& from, const std::string& fromDir, vfs::TSource& to,
@@ -96,6 +104,9 @@ class TSourceCopy final {
   TOutcome CopyItem(TRun& run, size_t index);
   TOutcome CopyDirectory(TRun& run, size_t index);
   TOutcome CopyFile(TRun& run, size_t index);
+  // Reads the data of the file `index` out of the source ahead of the
+  // rewrite; `piece` stays null when it was skipped after a message.
+  TOutcome ReadAhead(TRun& run, size_t index, double fileStart, std::shared_ptr<TAheadPiece>& piece);
   // The target of the link `item`; false after a message when it has none.
   bool LinkTarget(TRun& run, const TItem& item, std::string& target);
   // The overwrite question for an existing destination; skip when it stays.

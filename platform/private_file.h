@@ -7,6 +7,8 @@
 // is open, so that code that reads files by name reads them too.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace vantrel::platform {
@@ -21,5 +23,26 @@ int PrivateTempFile();
 int UnnamedFileIn(const std::string& dir, unsigned mode);
 // A path that opens the file the descriptor `fd` has open, while it is open.
 std::string OpenDescriptorPath(int fd);
+
+// Data kept aside on disk where no one else sees them: appended piece by
+// piece, read back at any offset, gone with the object. The file is made
+// at the first append.
+class PrivateSpool final {
+ public:
+  PrivateSpool() = default;
+  PrivateSpool(const PrivateSpool&) = delete;
+  PrivateSpool& operator=(const PrivateSpool&) = delete;
+  ~PrivateSpool();
+  // Appends all of `data`: 0, or the error (ENOSPC when the disk is full);
+  // a failed append leaves Size() as it was.
+  int Append(const void* data, size_t n);
+  uint64_t Size() const { return size_; }
+  // Reads exactly `n` bytes at `offset` (below Size()): 0 or the error.
+  int ReadAt(uint64_t offset, void* buffer, size_t n) const;
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
 
 }  // namespace vantrel::platform

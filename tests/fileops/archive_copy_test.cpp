@@ -1,0 +1,241 @@
+// Copying and moving from one archive into another, and from one folder of
+// an archive into another folder of it: one rewrite of the destination,
+// read back by unzip, 7zz and Python's zipfile; the destination byte for
+// byte after a cancel or a failure; a move deletes only after the rewrite.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "fileops/source_copy.h"
+#include "platform/process.h"
+#include "tests/fileops/fileops_helpers.h"
+#include "tests/vfs/vfs_helpers.h"
+#include "vfs/archive_source.h"
+#include "vfs/place.h"
+#include "vfs/zip_source.h"
+
+namespace vantrel::fileops {
+namespace {
+
+using testing::ScriptedPrompt;
+using vantrel::test::Q;
+using vantrel::test::Sh;
+using vantrel::test::TempDir;
+
+const std::string kBig = vantrel::test::Noise(3 << 20, 7);
+
+// The archive passes every peer's test; the files Python's zipfile reads
+// out of it, by name.
+std::map<std::string, std::string> ReadByPeers(const std::string& archive) {
+  Sh("unzip -tqq " + Q(archive));
+  if (!platform::FindProgram("7zz").empty()) Sh("7zz t -bd " + Q(archive) + " >/dev/null");
+  const std::string listing = Sh(
+      "python3 -c 'import sys, zipfile, hashlib\n"
+      "z = zipfile.ZipFile(sys.argv[1])\n"
+      "assert z.testzip() is None\n"
+      "for i in z.infolist():\n"
+      "    if not i.is_dir(): print(i.filename, len(z.read(i)), hashlib.sha1(z.read(i)).hexdigest())' " +
+      Q(archive));
+  std::map<std::string, std::string> files;
+  for (size_t at = 0; at < listing.size();) {
+    const size_t end = listing.find('\n', at);
+    const std::string line = listing.substr(at, end - at);
+    at = end == std::string::npos ? listing.size() : end + 1;
+    const size_t space = line.find(' ');
+    if (space != std::string::npos) files[line.substr(0, space)] = line.substr(space + 1);
+  }
+  return files;
+}
+
+class ArchiveCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (platform::FindProgram("zip").empty() || platform::FindProgram("unzip").empty())
+      GTEST_SKIP() << "zip and unzip are needed";
+    testing::MakeTree(t / "tree", {"hello.txt=hello", "docs/readme.md=read me", "docs/deep/big.bin=" + kBig});
+    Sh("cd " + Q(t / "tree") + " && zip -qr ../a.zip hello.txt docs && tar czf ../a.tar.gz hello.txt docs");
+    if (!platform::FindProgram("7zz").empty()) Sh("cd " + Q(t / "tree") + " && 7zz a -bd ../a.7z hello.txt docs >/dev/null");
+    testing::MakeTree(t / "other", {"kept.txt=kept"});
+    Sh("cd " + Q(t / "other") + " && zip -qr ../b.zip kept.txt");
+    copy.SetPrompt(&prompt);
+  }
+  std::unique_ptr<vfs::TZipSource> Zip(const std::string& name) {
+    vfs::TError err;
+    auto zip = vfs::TZipSource::Load(t / name, t / name, nullptr, &err);
+    EXPECT_TRUE(zip) << err.text;
+    return zip;
+  }
+  // Size and SHA-1 of `data`, as ReadByPeers gives them.
+  std::string Digest(const std::string& data) {
+    vantrel::test::WriteFile(t / "digest", data);
+    const std::string sum = Sh("sha1sum " + Q(t / "digest"));
+    return std::to_string(data.size()) + " " + sum.substr(0, sum.find(' '));
+  }
+  void Fail(const std::string& name) {
+    for (const TFMMessage& m : copy.Failures()) ADD_FAILURE() << name << ": " << m.item << ": " << m.text << " / " << m.reason;
+  }
+  TempDir t;
+  ScriptedPrompt prompt;
+  TSourceCopy copy;
+};
+
+TEST_F(ArchiveCopyTest, BetweenArchivesAndInsideOne) {
+  enum class TFrom { Zip, TarGz, SevenZip, Same };
+  struct TCase {
+    const char* what;
+    TFrom from;
+    std::string toDir;
+    bool move;
+    uint64_t memory;  // kept in memory before the private file takes the rest
+    std::vector<std::string> left;  // the source's root afterwards (a.zip)
+    std::string dest;               // the destination's root
+  } cases[] = {
+      {"zip -> zip", TFrom::Zip, "", false, 64u << 20, {"docs/", "hello.txt"}, "docs/ hello.txt kept.txt"},
+      {"zip -> zip, all through the private file", TFrom::Zip, "", false, 0, {"docs/", "hello.txt"},
+       "docs/ hello.txt kept.txt"},
+      {"zip -> zip, some in memory", TFrom::Zip, "", false, 1 << 20, {"docs/", "hello.txt"}, "docs/ hello.txt kept.txt"},
+      {"tar.gz -> zip", TFrom::TarGz, "", false, 64u << 20, {"docs/", "hello.txt"}, "docs/ hello.txt kept.txt"},
+      {"7z -> zip", TFrom::SevenZip, "", false, 64u << 20, {"docs/", "hello.txt"}, "docs/ hello.txt kept.txt"},
+      {"zip -> zip, moved", TFrom::Zip, "", true, 64u << 20, {}, "docs/ hello.txt kept.txt"},
+      {"zip -> its own folder", TFrom::Same, "docs/deep", false, 64u << 20, {"docs/", "hello.txt"}, "docs/ hello.txt"},
+      {"zip -> its own folder, moved", TFrom::Same, "docs/deep", true, 64u << 20, {"docs/"}, "docs/"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.from == TFrom::SevenZip && platform::FindProgram("7zz").empty()) continue;
+    Sh("cd " + Q(t.path()) + " && cp a.zip a-work.zip && cp b.zip b-work.zip");
+    prompt = ScriptedPrompt();
+    copy.ReadAheadMemory = c.memory;
+    vfs::TError err;
+    std::unique_ptr<vfs::TZipSource> zipFrom = Zip("a-work.zip");
+    std::unique_ptr<vfs::TArchiveSource> other;
+    if (c.from == TFrom::TarGz) other = vfs::TArchiveSource::Load(t / "a.tar.gz", t / "a.tar.gz", nullptr, &err);
+    if (c.from == TFrom::SevenZip) other = vfs::TArchiveSource::Load(t / "a.7z", t / "a.7z", nullptr, &err);
+    vfs::TSource& from = other ? static_cast<vfs::TSource&>(*other) : *zipFrom;
+    std::unique_ptr<vfs::TZipSource> zipTo = c.from == TFrom::Same ? nullptr : Zip("b-work.zip");
+    vfs::TSource& to = zipTo ? *zipTo : *zipFrom;
+    const std::string destName = zipTo ? "b-work.zip" : "a-work.zip";
+    // In its own folder only the names that are not the folder's parent.
+    const std::vector<std::string> names =
+        c.from == TFrom::Same ? std::vector<std::string>{"hello.txt"} : std::vector<std::string>{"hello.txt", "docs"};
+    if (c.move)
+      copy.Move(names, from, "", to, c.toDir);
+    else
+      copy.Copy(names, from, "", to, c.toDir);
+    Fail(c.what);
+    EXPECT_TRUE(prompt.log.empty()) << prompt.log.front();
+    EXPECT_EQ(copy.Completed(), names);
+
+    // What the peers read out of the destination.
+    const std::map<std::string, std::string> got = ReadByPeers(t / destName);
+    const std::string at = c.toDir.empty() ? "" : c.toDir + "/";
+    EXPECT_EQ(got.at(at + "hello.txt"), Digest("hello"));
+    if (names.size() > 1) {
+      EXPECT_EQ(got.at(at + "docs/readme.md"), Digest("read me"));
+      EXPECT_EQ(got.at(at + "docs/deep/big.bin"), Digest(kBig));
+      EXPECT_EQ(got.at("kept.txt"), Digest("kept"));
+    }
+    // The same through a new reading of both archives.
+    auto dest = Zip(destName);
+    std::string root;
+    for (const std::string& n : vantrel::test::ListNames(*dest, "")) root += (root.empty() ? "" : " ") + n;
+    EXPECT_EQ(root, c.dest);
+    if (zipTo) {
+      auto source = Zip("a-work.zip");
+      EXPECT_EQ(vantrel::test::ListNames(*source, ""), c.left);
+      if (!c.left.empty()) ReadByPeers(t / "a-work.zip");
+    } else {
+      EXPECT_EQ(vantrel::test::ListNames(*dest, ""), c.left);
+      EXPECT_EQ(vantrel::test::ReadAll(*dest, "docs/deep/big.bin"), kBig);
+    }
+  }
+}
+
+// Questions, Cancel, damaged entries, a destination that changed or cannot
+// be changed: the destination is rewritten whole or stays byte for byte,
+// and a move deletes nothing of what did not go in.
+TEST_F(ArchiveCopyTest, AnswersAndFailures) {
+  Sh("cd " + Q(t / "other") + " && printf 'old hello' > hello.txt && zip -qr ../b.zip hello.txt");
+  // A copy of a.zip whose big entry is damaged in its data.
+  std::string bytes = vantrel::test::ReadFile(t / "a.zip");
+  const size_t big = bytes.find("docs/deep/big.bin");
+  bytes[big + 17 + 28 + 5000] ^= 0x5a;
+  vantrel::test::WriteFile(t / "damaged.zip", bytes);
+  const std::string pristine = vantrel::test::ReadFile(t / "b.zip");
+
+  enum class TTrouble { None, Damaged, Stale, ReadOnly, CancelReading };
+  struct TCase {
+    const char* what;
+    TTrouble trouble;
+    bool move;
+    std::vector<TOverwriteAnswer> overwrite;
+    std::vector<TMessageAnswer> messages;
+    std::vector<bool> abort;
+    bool changed;                       // the destination was rewritten
+    std::string hello;                  // hello.txt in the destination afterwards
+    std::vector<std::string> left;      // the source's root afterwards
+    std::vector<std::string> texts;     // the messages shown
+  } cases[] = {
+      {"Cancel at the question", TTrouble::None, true, {TOverwriteAnswer::Cancel}, {}, {}, false, "old hello",
+       {"docs/", "hello.txt"}, {}},
+      {"No keeps the old one, the rest goes in", TTrouble::None, true, {TOverwriteAnswer::No}, {}, {}, true,
+       "old hello", {"hello.txt"}, {}},
+      {"Yes replaces", TTrouble::None, false, {TOverwriteAnswer::Yes}, {}, {}, true, "hello",
+       {"docs/", "hello.txt"}, {}},
+      {"a damaged entry skipped", TTrouble::Damaged, true, {TOverwriteAnswer::Yes}, {TMessageAnswer::Ok}, {}, true,
+       "hello", {"docs/"}, {"Could not copy file docs/deep/big.bin"}},
+      {"a damaged entry, Abort", TTrouble::Damaged, true, {TOverwriteAnswer::Yes}, {TMessageAnswer::Abort}, {},
+       false, "old hello", {"docs/", "hello.txt"}, {"Could not copy file docs/deep/big.bin"}},
+      {"cancelled while reading", TTrouble::CancelReading, true, {TOverwriteAnswer::Yes}, {}, {true}, false,
+       "old hello", {"docs/", "hello.txt"}, {}},
+      {"the destination changed on disk", TTrouble::Stale, true, {TOverwriteAnswer::Yes}, {TMessageAnswer::Ok}, {},
+       false, "old hello", {"docs/", "hello.txt"}, {"Could not copy file " + (t / "b-work.zip")}},
+      {"a destination inside an archive", TTrouble::ReadOnly, true, {}, {TMessageAnswer::Ok}, {}, false, "old hello",
+       {"docs/", "hello.txt"}, {"Could not copy file " + (t / "b-work.zip")}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sh("cd " + Q(t.path()) + " && cp " + (c.trouble == TTrouble::Damaged ? "damaged.zip" : "a.zip") +
+       " a-work.zip && cp b.zip b-work.zip");
+    prompt = ScriptedPrompt();
+    prompt.overwriteAnswers.assign(c.overwrite.begin(), c.overwrite.end());
+    prompt.messageAnswers.assign(c.messages.begin(), c.messages.end());
+    prompt.abortAnswers.assign(c.abort.begin(), c.abort.end());
+    copy.ReadAheadMemory = 1 << 20;
+    copy.ProgressInterval = std::chrono::milliseconds(0);
+    copy.OnGlobalDone = {};
+    auto from = Zip("a-work.zip");
+    auto to = Zip("b-work.zip");
+    if (c.trouble == TTrouble::ReadOnly) to->SetReadOnly(vfs::TPlaceOpener::kNestedReadOnly);
+    if (c.trouble == TTrouble::Stale) Sh("sleep 0.01; touch " + Q(t / "b-work.zip"));
+    const std::string before = vantrel::test::ReadFile(t / "b-work.zip");
+    if (c.trouble == TTrouble::CancelReading)
+      copy.OnGlobalDone = [](TSourceCopy& cp, int percent) {
+        if (percent > 10) cp.OperationAborted = true;
+      };
+    if (c.move)
+      copy.Move({"hello.txt", "docs"}, *from, "", *to, "");
+    else
+      copy.Copy({"hello.txt", "docs"}, *from, "", *to, "");
+    EXPECT_EQ(prompt.MessageTexts(), c.texts);
+    if (c.trouble == TTrouble::ReadOnly) {
+      ASSERT_EQ(prompt.messages.size(), 1u);
+      EXPECT_EQ(prompt.messages[0].reason, vfs::TPlaceOpener::kNestedReadOnly);
+    }
+    const std::string after = vantrel::test::ReadFile(t / "b-work.zip");
+    EXPECT_EQ(after != before, c.changed);
+    if (c.changed) ReadByPeers(t / "b-work.zip");
+    auto dest = Zip("b-work.zip");
+    EXPECT_EQ(vantrel::test::ReadAll(*dest, "hello.txt"), c.hello);
+    EXPECT_EQ(vantrel::test::ListNames(*Zip("a-work.zip"), ""), c.left);
+    if (c.trouble == TTrouble::Damaged && c.changed) {
+      EXPECT_EQ(vantrel::test::ReadAll(*dest, "docs/readme.md"), "read me");
+      EXPECT_EQ(vantrel::test::ListNames(*dest, "docs/deep"), std::vector<std::string>{});
+      // What did not go in stays in the source.
+      EXPECT_EQ(vantrel::test::ListNames(*Zip("a-work.zip"), "docs/deep"), std::vector<std::string>{"big.bin"});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::fileops
