@@ -334,7 +334,11 @@ void RunSourceCopy(fileops::TJob& job, fileops::TFMPrompt& prompt, const fileops
   TJobPasswords passwords(job, post);
   std::string error;
   std::shared_ptr<vfs::TSource> source = OpenSide(from, passwords, &error);
-  std::shared_ptr<vfs::TSource> target = source != nullptr ? OpenSide(to, passwords, &error) : nullptr;
+  // Two places of one archive are one reader: what the copy writes there is
+  // what its move then deletes from.
+  const bool sameArchive = from.archive.Valid() && to.archive.Valid() && from.archive.file == to.archive.file;
+  std::shared_ptr<vfs::TSource> target =
+      source == nullptr ? nullptr : sameArchive ? source : OpenSide(to, passwords, &error);
   if (source == nullptr || target == nullptr) {
     const std::string item = (source == nullptr ? from : to).archive.display;
     fileops::TFMMessage message{fileops::TFMMessageKind::CouldNotCopy, item,
@@ -444,11 +448,13 @@ uint64_t SizeBelow(vfs::TSource& source, const std::string& inner) {
 }
 
 // F5 and F6 between an archive panel and a directory panel, in either
-// direction: the destination prompt (F2 there queues the job), then the copy
+// direction, or between two archive places (two archives, or two folders of
+// one): the destination prompt (F2 there queues the job), then the copy
 // engine as a job with the operation window, its overwrite question, its
 // messages with Skip all, Retry and Abort, Cancel and Background. Into an
-// archive everything is one rewrite after all the questions, so a cancel
-// leaves it byte for byte; out of one every file is placed only when whole.
+// archive everything is one rewrite after all the questions (from another
+// archive the entries are read first), so a cancel leaves it byte for byte;
+// out of one every file is placed only when whole.
 // A move deletes what was copied whole only after all of it is written.
 void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
   const std::vector<std::string> names = MarkedNamesOf(from);
@@ -457,7 +463,8 @@ void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
     return;
   }
   const bool out = from.Model().InSource();
-  if ((out && move && WritableSource(form, from) == nullptr) || (!out && WritableSource(form, to) == nullptr)) return;
+  const bool into = to.Model().InSource();
+  if ((out && move && WritableSource(form, from) == nullptr) || (into && WritableSource(form, to) == nullptr)) return;
   const QString prefilled = Shown(to.Directory());
   QString answer = prefilled;
   bool queued = false;
@@ -639,10 +646,6 @@ bool RunInArchive(TMainForm& form, TArchiveCommand command) {
       const bool move = command == TArchiveCommand::Move;
       const bool there = other->Model().InSource();
       if (!here && !there) return false;
-      if (here && there) {
-        Fail(form, QStringLiteral("Copy between two archives: extract to a directory first."));
-        return true;
-      }
       CopyWithArchive(form, *active, *other, move);
       return true;
     }

@@ -4,7 +4,8 @@
 // move, when either panel does), the commands work on archive entries: F3
 // views an entry through a private temporary copy, Enter opens one with the
 // desktop's program, F5 and F6 copy and move between the archive and a
-// directory, F8 deletes entries, F7 makes a directory and Shift+F6 renames.
+// directory or another archive place (another archive, another folder of the
+// same one), F8 deletes entries, F7 makes a directory and Shift+F6 renames.
 // Every change of an archive is one rewrite that replaces it whole or leaves
 // it as it was; an archive that cannot be changed says why.
 #pragma once

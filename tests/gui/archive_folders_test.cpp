@@ -579,6 +579,77 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(!L()->Model().InSource());
   }
 
+  // F5 and F6 between two archive places: into another archive, into
+  // another folder of the same one, and refused into an archive inside an
+  // archive; each change read back by unzip and Python's zipfile, and the
+  // next key goes to the panel the copy started from.
+  void copyAndMoveBetweenArchivePlaces() {
+    const std::string other = f_->right + "/other.zip";
+    QCOMPARE(Python(QStringLiteral("import sys, zipfile\n"
+                                   "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('kept.txt', 'kept')"),
+                    other),
+             QString());
+    const QString before = Entries(zip_);
+    R()->setFocus();
+    QVERIFY(R()->ReadDirectory(f_->right));
+    QVERIFY(f_->Put(R(), "other.zip") && f_->Press(R(), Qt::Key_Return));
+    QCOMPARE(R()->Directory(), other);
+    L()->setFocus();
+    QVERIFY(Into("photos.zip"));
+    // F5 into the other archive, as the prompt offers it.
+    QVERIFY(f_->Mark(L(), "2024") && f_->Mark(L(), "top.txt"));
+    Script().inputs = {Q(other)};
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    const QString copied = Entries(other);
+    for (const QString& entry : {QStringLiteral("kept.txt 4 "), QStringLiteral("2024/winter.txt 5 "),
+                                 QStringLiteral("2024/summer/beach.txt 500 "), QStringLiteral("top.txt 4 ")})
+      QVERIFY2(copied.contains(entry), qPrintable(entry + QStringLiteral(" in ") + copied));
+    QVERIFY(UnzipTest(other));
+    QCOMPARE(Entries(zip_), before);  // a copy leaves the source as it was
+    QVERIFY(ShownMessages().empty());
+    QTRY_VERIFY_WITH_TIMEOUT(Names(R()).contains(QStringLiteral("top.txt")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(L()->hasFocus(), 5000);
+    // F6 into another folder of the same archive: moved in it.
+    R()->setFocus();
+    QVERIFY(f_->Put(R(), "..") && f_->Press(R(), Qt::Key_Return));
+    QCOMPARE(R()->Directory(), f_->right);
+    QVERIFY(R()->ReadDirectory(f_->left));
+    QVERIFY(f_->Put(R(), "photos.zip") && f_->Press(R(), Qt::Key_Return));
+    QVERIFY(f_->Put(R(), "2024") && f_->Press(R(), Qt::Key_Return));
+    QCOMPARE(R()->Directory(), zip_ + "/2024");
+    L()->setFocus();
+    QVERIFY(f_->Put(L(), "top.txt"));
+    Script().inputs = {Q(zip_ + "/2024")};
+    QVERIFY(f_->Press(L(), Qt::Key_F6));
+    const QString moved = Entries(zip_);
+    QVERIFY2(moved.contains(QStringLiteral("2024/top.txt 4 ")) && !moved.contains(QStringLiteral("|top.txt ")) &&
+                 !moved.startsWith(QStringLiteral("top.txt ")),
+             qPrintable(moved));
+    QVERIFY(UnzipTest(zip_));
+    QTRY_VERIFY_WITH_TIMEOUT(!Names(L()).contains(QStringLiteral("top.txt")), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(L()->hasFocus(), 5000);
+    // The next key after the job: Down moves the cursor in the same panel.
+    QVERIFY(f_->Put(L(), "2024"));
+    QVERIFY(f_->Press(L(), Qt::Key_Down));
+    QCOMPARE(TFormFixture::AtCursor(L()), std::string("nested.zip"));
+    // Into an archive inside an archive: refused, saying why.
+    R()->setFocus();
+    QVERIFY(f_->Put(R(), "..") && f_->Press(R(), Qt::Key_Return));
+    QVERIFY(f_->Put(R(), "nested.zip") && f_->Press(R(), Qt::Key_Return));
+    QVERIFY(R()->Directory().ends_with("/nested.zip"));
+    const QString nested = Entries(zip_);
+    L()->setFocus();
+    QVERIFY(f_->Put(L(), "2024"));
+    ShownMessages().clear();
+    Script().inputs = {Q(zip_ + "/nested.zip")};
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QCOMPARE(ShownMessages().size(), size_t(1));
+    QCOMPARE(ShownMessages()[0].text, QStringLiteral("Archives inside archives are read-only"));
+    QCOMPARE(Entries(zip_), nested);
+    QTRY_VERIFY_WITH_TIMEOUT(L()->hasFocus(), 5000);
+    Script().inputs.clear();
+  }
+
   void passwordAskedOnceAndAgainAfterAWrongOne() {
     const std::string locked = f_->left + "/locked.zip";
     WriteText(f_->left + "/a.txt", "alpha\n");
