@@ -2,7 +2,8 @@
 archive shows its root, Enter and Backspace walk its directories, quick
 search finds an entry, F3 shows an entry through a private copy that goes
 when the viewer closes, ".." at the root leaves with the cursor on the
-archive, F5 out (answering the overwrite question) and in, F8 and Shift+F6 change the archive (read back by
+archive, F5 out (answering the overwrite question) and in, F5 from one
+archive panel into another, F8 and Shift+F6 change the archive (read back by
 Python's zipfile and unzip -t), an archive inside the archive opens and
 leads back out, and an encrypted archive asks its password once (again after
 a wrong one). After each step the panel takes the next key."""
@@ -142,3 +143,39 @@ def scenario_copy_delete_rename_and_nested(s):
     view(s, "deep.txt", "inside the archive inside the archive")
     s.key("Home", "Return", "Home", "Return")  # out of both levels
     s.expect_panel_keys(s.left, "after leaving the archive inside the archive")
+
+
+def two_archives(s):
+    s.make_zip("left/photos.zip", {"2024/winter.txt": "cold\n", "2024/summer/deep.txt": "deep\n", "top.txt": "top\n"})
+    s.make_zip("right/other.zip", {"kept.txt": "kept\n"})
+    private_tmp(s)
+
+
+@prepare(two_archives)
+def scenario_copy_from_one_archive_panel_into_another(s):
+    # Right: other.zip ("..", "kept.txt"); left: photos.zip ("..", "2024", "top.txt").
+    s.key("Tab")
+    s.wait_cwd("right")
+    s.cursor_to("other.zip", "Return")
+    s.key("Tab")
+    s.wait_cwd("left")
+    s.cursor_to("photos.zip", "Return")
+    s.key("End", "F5")
+    s.answer(MAIN_CAPTION, "Return")  # the destination, prefilled with the other archive's place
+    s.wait_until(lambda: "top.txt" in names_in(s, "right/other.zip"), "F5 copies top.txt into other.zip")
+    copy_ended(s, "after the first copy between archives")
+    s.key("Home", "Down", "F5")  # the next key: the directory 2024 with what is below it
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_until(lambda: "2024/summer/deep.txt" in names_in(s, "right/other.zip"),
+                 "F5 copies 2024 into other.zip")
+    copy_ended(s, "after copying a directory between archives")
+    with zipfile.ZipFile(s.path("right/other.zip")) as z:
+        expect(z.testzip() is None, "Python's zipfile reads other.zip")
+        got = {n: z.read(n).decode() for n in z.namelist() if not n.endswith("/")}
+    expect(got == {"kept.txt": "kept\n", "top.txt": "top\n", "2024/winter.txt": "cold\n",
+                   "2024/summer/deep.txt": "deep\n"}, f"other.zip holds the copies: {got}")
+    expect(subprocess.run(["unzip", "-tqq", s.path("right/other.zip")]).returncode == 0, "unzip -t passes")
+    expect(sorted(names_in(s, "left/photos.zip")) == ["2024/summer/deep.txt", "2024/winter.txt", "top.txt"],
+           "the source archive is as it was")
+    s.key("Home", "Return")  # ".." out of photos.zip
+    s.expect_panel_keys(s.left, "after copying between two archives")
