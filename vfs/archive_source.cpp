@@ -1,19 +1,14 @@
 // archive_source.cpp - a place inside an archive that is not ZIP.
 #include "vfs/archive_source.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
+#include "platform/file_io.h"
 #include "platform/fs.h"
 
 namespace vantrel::vfs {
 
 namespace {
-
-int64_t NanoTime(const struct stat& st) {
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
 
 bool Fail(TError* err, int code, std::string text) {
   if (err) err->Set(code, std::move(text));
@@ -80,22 +75,19 @@ std::unique_ptr<TArchiveSource> TArchiveSource::Load(const std::string& archiveP
 }
 
 void TArchiveSource::RememberIdentity() {
-  struct stat st;
-  if (::stat(archivePath_.c_str(), &st) != 0) {
-    identity_ = {};
-    return;
-  }
-  identity_.dev = st.st_dev;
-  identity_.ino = st.st_ino;
-  identity_.size = st.st_size;
-  identity_.mtimeNs = NanoTime(st);
+  platform::FileIdentity now;
+  platform::GetFileIdentity(archivePath_, now);
+  identity_.dev = static_cast<dev_t>(now.device);
+  identity_.ino = static_cast<ino_t>(now.inode);
+  identity_.size = static_cast<off_t>(now.size);
+  identity_.mtimeNs = now.mtimeNs;
 }
 
 bool TArchiveSource::Stale() const {
-  struct stat st;
-  if (::stat(archivePath_.c_str(), &st) != 0) return true;
-  return st.st_dev != identity_.dev || st.st_ino != identity_.ino || st.st_size != identity_.size ||
-         NanoTime(st) != identity_.mtimeNs;
+  platform::FileIdentity now;
+  if (!platform::GetFileIdentity(archivePath_, now)) return true;
+  return now.device != static_cast<uint64_t>(identity_.dev) || now.inode != static_cast<uint64_t>(identity_.ino) ||
+         now.size != static_cast<uint64_t>(identity_.size) || now.mtimeNs != identity_.mtimeNs;
 }
 
 bool TArchiveSource::Refresh(TError* err) {

@@ -1,16 +1,13 @@
 // local_source.cpp - a local directory tree as a source, over platform/.
 #include "vfs/local_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 
 #include "platform/copyfile.h"
+#include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/private_file.h"
+#include "platform/rename.h"
 
 namespace vantrel::vfs {
 
@@ -33,9 +30,7 @@ TEntry EntryFrom(const std::string& name, const std::string& path, const platfor
   e.mtime = info.writeTime.tv_sec;
   e.mode = info.mode;
   if (e.kind == TEntryKind::Link) {
-    char target[4096];
-    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-    if (n > 0) e.linkTarget.assign(target, static_cast<size_t>(n));
+    platform::ReadLinkTarget(path, e.linkTarget);
     e.linkToDirectory = platform::IsDirectory(path);
   }
   return e;
@@ -82,8 +77,9 @@ bool TLocalSource::LocalPath(const std::string& inner, std::string& path) const 
 
 TCapabilities TLocalSource::Capabilities() const {
   TCapabilities caps;
-  caps.writable = ::access(root_.c_str(), W_OK) == 0;
-  if (!caps.writable) caps.readOnlyReason = "The directory is read-only: " + platform::ErrorText(errno);
+  const int denied = platform::WriteAccess(root_);
+  caps.writable = denied == 0;
+  if (!caps.writable) caps.readOnlyReason = "The directory is read-only: " + platform::ErrorText(denied);
   return caps;
 }
 
@@ -116,8 +112,7 @@ bool TLocalSource::ReadInto(const std::string& inner, TDataSink& sink, const TPr
   uint64_t done = 0;
   std::string buf(1 << 20, '\0');
   for (;;) {
-    const ssize_t n = ::read(file.fd(), buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
+    const int64_t n = platform::ReadSome(file.fd(), buf.data(), buf.size());
     if (n < 0) return Fail(err, errno, path);
     if (n == 0) return true;
     if (!sink.Write(buf.data(), static_cast<size_t>(n))) {
@@ -144,7 +139,7 @@ bool TLocalSource::ApplyOne(const TChange& c, const TProgress& progress, TError*
     return Fail(err, EINVAL, "\"" + c.path + "\"");
   switch (c.kind) {
     case TChange::TKind::MakeDir:
-      if (::mkdir(path.c_str(), c.mode ? c.mode : 0755) != 0) return Fail(err, errno, path);
+      if (const int r = platform::MakeDirectoryWithMode(path, c.mode ? c.mode : 0755)) return Fail(err, r, path);
       return true;
     case TChange::TKind::Delete:
       if (const int r = RemoveTree(path)) return Fail(err, r, path);
@@ -153,8 +148,7 @@ bool TLocalSource::ApplyOne(const TChange& c, const TProgress& progress, TError*
       std::string to;
       if (!LocalPath(c.to, to) || SplitInner(c.to).empty()) return Fail(err, EINVAL, "\"" + c.to + "\"");
       // Never over an entry that is there already.
-      if (::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
-        return Fail(err, errno, to);
+      if (const int r = platform::RenameNoReplace(path, to)) return Fail(err, r, to);
       return true;
     }
     case TChange::TKind::Put:
@@ -169,22 +163,18 @@ bool TLocalSource::LinkOne(const TChange& c, const std::string& path, TError* er
   // Made under a hidden name and renamed into place, replacing what is there
   // (a file the user agreed to replace), never a directory.
   const std::string dir = path.substr(0, path.rfind('/'));
-  const std::string temp = platform::JoinPath(dir.empty() ? "/" : dir, ".vantrel-link-" + std::to_string(::getpid()));
-  ::unlink(temp.c_str());
-  if (::symlink(c.to.c_str(), temp.c_str()) != 0) return Fail(err, errno, path);
-  if (c.mtime) {
-    struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
-    ::utimensat(AT_FDCWD, temp.c_str(), times, AT_SYMLINK_NOFOLLOW);
-  }
+  const std::string temp =
+      platform::JoinPath(dir.empty() ? "/" : dir, ".vantrel-link-" + std::to_string(platform::ProcessNumber()));
+  platform::RemoveEntry(temp);
+  if (const int r = platform::MakeSymlink(c.to, temp, c.mtime)) return Fail(err, r, path);
   platform::EntryInfo there;
   if (platform::LStat(path, there) && there.kind == platform::EntryKind::Directory) {
-    ::unlink(temp.c_str());
+    platform::RemoveEntry(temp);
     return Fail(err, EISDIR, path);
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    const int e = errno;
-    ::unlink(temp.c_str());
-    return Fail(err, e, path);
+  if (const int r = platform::RenameReplacing(temp, path)) {
+    platform::RemoveEntry(temp);
+    return Fail(err, r, path);
   }
   return true;
 }
@@ -205,17 +195,14 @@ bool TLocalSource::PutOne(const TChange& c, const std::string& path, const TProg
   if (fd < 0) return Fail(err, errno, path);
   TDescriptorSink sink(fd);
   if (!c.produce || !c.produce(sink, err)) {
-    ::close(fd);
+    platform::CloseDescriptor(fd);
     if (sink.error) return Fail(err, sink.error, path);
     return false;
   }
-  if (c.mtime) {
-    struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
-    ::futimens(fd, times);
-  }
-  ::fchmod(fd, c.mode & 07777);
+  if (c.mtime) platform::SetOpenFileTime(fd, c.mtime);
+  platform::SetOpenFileMode(fd, c.mode);
   const int r = platform::PlaceUnnamed(fd, dir, path, true);
-  ::close(fd);
+  platform::CloseDescriptor(fd);
   return r == 0 ? true : Fail(err, r, path);
 }
 

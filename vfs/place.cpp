@@ -1,12 +1,10 @@
 // place.cpp - place paths, and the sources that show them.
 #include "vfs/place.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "formats/archive_kind.h"
+#include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/private_file.h"
 #include "vfs/archive_source.h"
@@ -106,12 +104,12 @@ bool TPlaceOpener::Parse(const std::string& display, TPlacePath& out, TError* er
   if (full.empty() || full[0] != '/') return Fail(err, EINVAL, "\"" + display + "\" is no absolute path");
   // The longest part that is on disk.
   std::string local = full;
-  struct stat st;
-  while (::stat(local.c_str(), &st) != 0) {
+  platform::FileIdentity there;
+  while (!platform::GetFileIdentity(local, there)) {
     if (local == "/") return Fail(err, ENOENT, "\"" + display + "\" does not exist");
     local = LocalParent(local);
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (platform::IsDirectory(local)) {
     if (local != full) return Fail(err, ENOENT, "\"" + display + "\" does not exist");
     out.file = full;
     return true;
@@ -141,8 +139,7 @@ bool TPlaceOpener::Parse(const std::string& display, TPlacePath& out, TError* er
 
 std::shared_ptr<TSource> TPlaceOpener::Source(const TPlacePath& place, TError* err) {
   if (!place.archive) {
-    struct stat st;
-    if (::stat(place.file.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!platform::IsDirectory(place.file)) {
       Fail(err, ENOENT, "\"" + place.file + "\" is no directory");
       return nullptr;
     }
@@ -212,19 +209,19 @@ std::shared_ptr<TSource> TPlaceOpener::OpenNested(TSource& outer, const std::str
   TDescriptorSink sink(fd);
   if (!outer.ReadInto(entry, sink, {}, err)) {
     if (sink.error) Fail(err, sink.error, "Cannot open \"" + display + "\": " + platform::ErrorText(sink.error));
-    ::close(fd);
+    platform::CloseDescriptor(fd);
     return nullptr;
   }
   std::shared_ptr<TSource> inner = OpenArchive(platform::OpenDescriptorPath(fd), display, true, err);
   if (!inner) {
-    ::close(fd);
+    platform::CloseDescriptor(fd);
     return nullptr;
   }
   // The file lives as long as the source that reads it.
   TSource* raw = inner.get();
   return std::shared_ptr<TSource>(raw, [keep = std::move(inner), fd](TSource*) mutable {
     keep.reset();
-    ::close(fd);
+    platform::CloseDescriptor(fd);
   });
 }
 

@@ -2,30 +2,18 @@
 // made from a push reading, and inner path arithmetic.
 #include "vfs/source.h"
 
-#include "platform/private_file.h"
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file_io.h"
+#include "platform/fs.h"
+#include "platform/private_file.h"
 
 namespace vantrel::vfs {
 
 bool TDescriptorSink::Write(const void* data, size_t n) {
-  const char* p = static_cast<const char*>(data);
-  while (n > 0) {
-    const ssize_t w = ::write(fd_, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      error = w < 0 ? errno : ENOSPC;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-    written += static_cast<uint64_t>(w);
-  }
-  return true;
+  error = platform::WriteAll(fd_, data, n, &written);
+  return error == 0;
 }
 
 namespace {
@@ -58,14 +46,11 @@ class TMemoryStream final : public TReadStream {
 class TFileStream final : public TReadStream {
  public:
   TFileStream(int fd, uint64_t size) : fd_(fd), size_(size) {}
-  ~TFileStream() override { ::close(fd_); }
+  ~TFileStream() override { platform::CloseDescriptor(fd_); }
   int64_t Read(void* buffer, size_t n, TError* err) override {
-    for (;;) {
-      const ssize_t r = ::read(fd_, buffer, n);
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0 && err) err->Set(errno, std::strerror(errno));
-      return r;
-    }
+    const int64_t r = platform::ReadSome(fd_, buffer, n);
+    if (r < 0 && err) err->Set(errno, platform::ErrorText(errno));
+    return r;
   }
   uint64_t Size() const override { return size_; }
 
@@ -159,16 +144,20 @@ std::unique_ptr<TReadStream> TSource::Open(const std::string& inner, TError* err
   }
   const int fd = platform::PrivateTempFile();
   if (fd < 0) {
-    if (err) err->Set(errno, std::string("Cannot make a temporary file: ") + std::strerror(errno));
+    if (err) err->Set(errno, "Cannot make a temporary file: " + platform::ErrorText(errno));
     return nullptr;
   }
   TDescriptorSink sink(fd);
   if (!ReadInto(inner, sink, {}, err)) {
-    if (sink.error && err) err->Set(sink.error, std::strerror(sink.error));
-    ::close(fd);
+    if (sink.error && err) err->Set(sink.error, platform::ErrorText(sink.error));
+    platform::CloseDescriptor(fd);
     return nullptr;
   }
-  ::lseek(fd, 0, SEEK_SET);
+  if (const int error = platform::Rewind(fd); error != 0) {
+    if (err) err->Set(error, "Cannot read a temporary file: " + platform::ErrorText(error));
+    platform::CloseDescriptor(fd);
+    return nullptr;
+  }
   return std::make_unique<TFileStream>(fd, sink.written);
 }
 

@@ -5,17 +5,15 @@
 // it and a batch that cannot be done is refused before anything is
 // written. What remains is one edit for the engine: which entries stay
 // (under which path) and which are added.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <unordered_map>
 
 #include "vfs/zip_source.h"
+#include "platform/copyfile.h"
+#include "platform/file_io.h"
+#include "platform/fs.h"
 #include "platform/private_file.h"
+#include "platform/process.h"
 #include "zip/zip_writer.h"
 
 namespace vantrel::vfs {
@@ -40,9 +38,9 @@ struct TZipSource::TPlan {
   std::string linkDir;
   std::vector<std::string> links;
   ~TPlan() {
-    for (int fd : spooled) ::close(fd);
-    for (const std::string& l : links) ::unlink(l.c_str());
-    if (!linkDir.empty()) ::rmdir(linkDir.c_str());
+    for (int fd : spooled) platform::CloseDescriptor(fd);
+    for (const std::string& l : links) platform::RemoveEntry(l);
+    if (!linkDir.empty()) platform::RemoveDirectory(linkDir);
   }
 
   void Add(TItem item) {
@@ -103,18 +101,15 @@ bool Fail(TError* err, int code, std::string text) {
 bool Spool(const TChange& c, std::vector<int>& spooled, std::string& file, TError* err) {
   // A nameless file, reached by its descriptor's path while it is open.
   const int fd = platform::PrivateTempFile();
-  if (fd < 0) return Fail(err, errno, std::string("Cannot make a temporary file: ") + std::strerror(errno));
+  if (fd < 0) return Fail(err, errno, "Cannot make a temporary file: " + platform::ErrorText(errno));
   const std::string name = platform::OpenDescriptorPath(fd);
   spooled.push_back(fd);
-  ::fchmod(fd, c.mode & 07777 ? c.mode & 07777 : 0644);
+  platform::SetOpenFileMode(fd, c.mode & 07777 ? c.mode & 07777 : 0644);
   TDescriptorSink sink(fd);
   const bool ok = c.produce && c.produce(sink, err);
-  if (ok && c.mtime) {
-    struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
-    ::futimens(fd, times);
-  }
+  if (ok && c.mtime) platform::SetOpenFileTime(fd, c.mtime);
   if (!ok) {
-    if (sink.error) return Fail(err, sink.error, std::strerror(sink.error));
+    if (sink.error) return Fail(err, sink.error, platform::ErrorText(sink.error));
     if (err && err->code == 0) err->Set(EIO, "The data of \"" + c.path + "\" could not be read");
     return false;
   }
@@ -133,18 +128,13 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
   // A link to store is made on disk first, in a private directory.
   auto spoolLink = [&plan](const TChange& c, std::string& file, TError* e) {
     if (plan.linkDir.empty()) {
-      const char* env = std::getenv("TMPDIR");
-      std::string dir = std::string(env && *env ? env : "/tmp") + "/.vantrel-links-XXXXXX";
-      if (!::mkdtemp(dir.data())) return Fail(e, errno, std::string("Cannot make a temporary directory: ") + std::strerror(errno));
-      plan.linkDir = dir;
+      plan.linkDir = platform::MakePrivateTempDir(".vantrel-links-");
+      if (plan.linkDir.empty())
+        return Fail(e, errno, "Cannot make a temporary directory: " + platform::ErrorText(errno));
     }
     file = plan.linkDir + "/" + std::to_string(plan.links.size());
-    if (::symlink(c.to.c_str(), file.c_str()) != 0) return Fail(e, errno, std::strerror(errno));
+    if (const int r = platform::MakeSymlink(c.to, file, c.mtime)) return Fail(e, r, platform::ErrorText(r));
     plan.links.push_back(file);
-    if (c.mtime) {
-      struct timespec times[2] = {{c.mtime, 0}, {c.mtime, 0}};
-      ::utimensat(AT_FDCWD, file.c_str(), times, AT_SYMLINK_NOFOLLOW);
-    }
     return true;
   };
   const int count = zip_->Count();

@@ -1,15 +1,13 @@
 // zip_source.cpp - a place inside a ZIP archive, through our ZIP engine.
 #include "vfs/zip_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <map>
 #include <mutex>
 
+#include "platform/file_io.h"
+#include "platform/fs.h"
+#include "platform/readonly_file.h"
 #include "zip/zip_writer.h"
 
 namespace vantrel::vfs {
@@ -22,11 +20,10 @@ bool MadeOnUnix(const zip::TZipHeaderInfo& e) { return (e.VersionMadeBy >> 8) ==
 
 uint32_t UnixMode(const zip::TZipHeaderInfo& e) { return MadeOnUnix(e) ? e.ExternalAttributes >> 16 : 0; }
 
-bool IsLinkEntry(const zip::TZipHeaderInfo& e) { return S_ISLNK(UnixMode(e)); }
+// The file type bits of a Unix mode as archives store them: a link.
+constexpr uint32_t kTypeBits = 0170000, kLinkType = 0120000;
 
-int64_t NanoTime(const struct stat& st) {
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
+bool IsLinkEntry(const zip::TZipHeaderInfo& e) { return (UnixMode(e) & kTypeBits) == kLinkType; }
 
 std::mutex& ChoicesMutex() {
   static std::mutex mutex;
@@ -106,22 +103,19 @@ bool TZipSource::ReadDirectory(TError* err) {
 void TZipSource::SetRunProgress(TProgress progress) { ui_->progress = std::move(progress); }
 
 void TZipSource::RememberIdentity() {
-  struct stat st;
-  if (::stat(archivePath_.c_str(), &st) != 0) {
-    identity_ = {};
-    return;
-  }
-  identity_.dev = st.st_dev;
-  identity_.ino = st.st_ino;
-  identity_.size = st.st_size;
-  identity_.mtimeNs = NanoTime(st);
+  platform::FileIdentity now;
+  platform::GetFileIdentity(archivePath_, now);
+  identity_.dev = static_cast<dev_t>(now.device);
+  identity_.ino = static_cast<ino_t>(now.inode);
+  identity_.size = static_cast<off_t>(now.size);
+  identity_.mtimeNs = now.mtimeNs;
 }
 
 bool TZipSource::Stale() const {
-  struct stat st;
-  if (::stat(archivePath_.c_str(), &st) != 0) return true;
-  return st.st_dev != identity_.dev || st.st_ino != identity_.ino || st.st_size != identity_.size ||
-         NanoTime(st) != identity_.mtimeNs;
+  platform::FileIdentity now;
+  if (!platform::GetFileIdentity(archivePath_, now)) return true;
+  return now.device != static_cast<uint64_t>(identity_.dev) || now.inode != static_cast<uint64_t>(identity_.ino) ||
+         now.size != static_cast<uint64_t>(identity_.size) || now.mtimeNs != identity_.mtimeNs;
 }
 
 bool TZipSource::Refresh(TError* err) {
@@ -156,8 +150,8 @@ TCapabilities TZipSource::Capabilities() const {
     caps.readOnlyReason = "The archive is damaged (" + damage_ + "); it is shown read-only";
   else if (multiVolume_)
     caps.readOnlyReason = "An archive over several volumes is read-only here";
-  else if (::access(archivePath_.c_str(), W_OK) != 0)
-    caps.readOnlyReason = "The archive is read-only: " + std::string(std::strerror(errno));
+  else if (const int denied = platform::WriteAccess(archivePath_); denied != 0)
+    caps.readOnlyReason = "The archive is read-only: " + platform::ErrorText(denied);
   caps.writable = caps.readOnlyReason.empty();
   return caps;
 }
@@ -332,28 +326,21 @@ void ChooseCodePage(const std::string& displayRoot, const std::string& page) {
 }
 
 bool IsZipArchive(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  bool zip = false;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 22) {
-    uint8_t head[4];
-    if (::pread(fd, head, 4, 0) == 4 && head[0] == 'P' && head[1] == 'K' &&
-        ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6) ||
-         (head[2] == 7 && head[3] == 8)))
-      zip = true;
-    if (!zip) {
-      // A self-extracting archive, or data before the archive: the end
-      // record is within the last 64 KiB and 22 bytes.
-      const off_t tail = std::min<off_t>(st.st_size, 65536 + 22);
-      std::string buf(static_cast<size_t>(tail), '\0');
-      if (::pread(fd, buf.data(), buf.size(), st.st_size - tail) == tail)
-        for (size_t i = buf.size() - 22 + 1; i-- > 0 && !zip;)
-          zip = buf.compare(i, 4, "PK\x05\x06", 4) == 0;
-    }
-  }
-  ::close(fd);
-  return zip;
+  // Regular files only, and a FIFO never waits for a writer.
+  platform::ReadOnlyFile file;
+  if (!file.Open(path) || file.Size() < 22) return false;
+  uint8_t head[4];
+  if (file.ReadAt(0, head, 4) == 4 && head[0] == 'P' && head[1] == 'K' &&
+      ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6) || (head[2] == 7 && head[3] == 8)))
+    return true;
+  // A self-extracting archive, or data before the archive: the end record
+  // is within the last 64 KiB and 22 bytes.
+  const uint64_t tail = std::min<uint64_t>(file.Size(), 65536 + 22);
+  std::string buf(static_cast<size_t>(tail), '\0');
+  if (file.ReadAt(file.Size() - tail, buf.data(), buf.size()) != tail) return false;
+  for (size_t i = buf.size() - 22 + 1; i-- > 0;)
+    if (buf.compare(i, 4, "PK\x05\x06", 4) == 0) return true;
+  return false;
 }
 
 }  // namespace vantrel::vfs
