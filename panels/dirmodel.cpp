@@ -198,6 +198,15 @@ bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
     std::string place;
     if (PlaceBelow(s->Root(), path, place)) return ReadPlace(s, place, error);
   }
+  if (IsSchemePath(path)) {
+    // A place of no file: only a source shows it.
+    std::string place;
+    std::string openError = "Unknown place";
+    std::shared_ptr<TPanelSource> source = SourceOpener() ? SourceOpener()(path, place, &openError) : nullptr;
+    if (source != nullptr) return ReadPlace(std::move(source), place, error);
+    if (error) *error = openError;
+    return false;
+  }
   const std::string remembered = platform::GetCurrentDir();
   if (!platform::SetCurrentDir(path)) {
     const int enterError = errno;
@@ -528,13 +537,20 @@ void SetSourceOpener(TSourceOpener opener) { OpenerSlot() = std::move(opener); }
 
 const TSourceOpener& SourceOpener() { return OpenerSlot(); }
 
+bool IsSchemePath(const std::string& path) {
+  size_t i = 0;
+  while (i < path.size() && ((path[i] >= 'a' && path[i] <= 'z') || (i > 0 && path[i] >= '0' && path[i] <= '9'))) ++i;
+  return i > 0 && path.compare(i, 3, "://") == 0;
+}
+
 bool PlaceBelow(const std::string& root, const std::string& path, std::string& place) {
   if (root.empty() || path.compare(0, root.size(), root) != 0) return false;
   if (path.size() == root.size()) {
     place.clear();
     return true;
   }
-  if (path[root.size()] != '/') return false;  // "/a/x.zip2" is not inside "/a/x.zip"
+  // "/a/x.zip2" is not inside "/a/x.zip"; "trash:///a" is inside "trash:///".
+  if (path[root.size()] != '/' && root.back() != '/') return false;
   size_t from = root.size();
   while (from < path.size() && path[from] == '/') ++from;
   size_t to = path.size();
@@ -544,7 +560,8 @@ bool PlaceBelow(const std::string& root, const std::string& path, std::string& p
 }
 
 std::string PlacePath(const std::string& root, const std::string& place) {
-  return place.empty() ? root : root + "/" + place;
+  if (place.empty()) return root;
+  return root.back() == '/' ? root + place : root + "/" + place;
 }
 
 }  // namespace vantrel::panels

@@ -37,7 +37,18 @@ class TPanelSource {
   // The source a nested one was opened from (its root is a parent path of
   // this root), so that leaving needs no second read; null for the outermost.
   virtual std::shared_ptr<TPanelSource> Outer() const { return nullptr; }
+  // The file line for `entry` of the place shown, when the source has more
+  // to say than its name and size (the Trash: where an item came from);
+  // empty for the usual line.
+  virtual std::string EntryLine(const TFileEntry& entry) const {
+    (void)entry;
+    return {};
+  }
 };
+
+// Whether `path` names a place of no file ("trash:///"): such a path goes to
+// the source opener as it is, never joined to the current directory.
+bool IsSchemePath(const std::string& path);
 
 // Finds the source for a path that is no local directory: when a leading part
 // of `path` is a file that can be shown as a folder, returns its source and
@@ -50,7 +61,8 @@ void SetSourceOpener(TSourceOpener opener);
 const TSourceOpener& SourceOpener();
 
 // The place of `path` inside `root`: "" for the root itself, "a/b" for
-// "root/a/b"; false when `path` is not at or below `root`.
+// "root/a/b" (for a root ending in "/", "root" + "a/b"); false when `path`
+// is not at or below `root`.
 bool PlaceBelow(const std::string& root, const std::string& path, std::string& place);
 // `root` and `place` joined as the panel shows them.
 std::string PlacePath(const std::string& root, const std::string& place);

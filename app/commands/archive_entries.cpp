@@ -20,9 +20,11 @@
 
 #include "app/commands/command_hooks.h"
 #include "app/commands/file_commands.h"
+#include "app/commands/trash_commands.h"
 #include "app/commands/zip_commands.h"
 #include "app/dialogs/messages.h"
 #include "app/panels/archive_places.h"
+#include "app/panels/trash_place.h"
 #include "app/settings/message_table.h"
 #include "fileops/copy_target.h"
 #include "fileops/job.h"
@@ -486,13 +488,16 @@ void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
 
 bool RefusedInArchive(TMainForm& form, const TFMPanel* panel, const QString& what, const QString& hint) {
   if (panel == nullptr || !panel->Model().InSource()) return false;
-  QString text = QStringLiteral("%1 is not available inside an archive.").arg(what);
-  if (!hint.isEmpty()) text += QLatin1Char(' ') + hint;
+  const bool trash = TrashSourceOf(*panel) != nullptr;
+  QString text = trash ? QStringLiteral("%1 is not available in the Trash.").arg(what)
+                       : QStringLiteral("%1 is not available inside an archive.").arg(what);
+  if (!hint.isEmpty() && !trash) text += QLatin1Char(' ') + hint;
   ShowMessage(&form, MessageKind::Warning, MainCaption(), text);
   return true;
 }
 
 std::string DiskDirectoryOf(const TFMPanel& panel) {
+  if (TrashSourceOf(panel) != nullptr) return TrashParentDirectory();
   return panel.Model().InSource() ? platform::NearestExistingDirectory(panel.Directory()) : panel.Directory();
 }
 
@@ -631,6 +636,7 @@ bool OpenArchiveEntry(TMainForm& form, TFMPanel& panel) {
 }
 
 bool RunInArchive(TMainForm& form, TArchiveCommand command) {
+  if (RunInTrash(form, command)) return true;
   TFMPanel* active = form.ActivePanel();
   if (active == nullptr) return false;
   TFMPanel* other = active == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();

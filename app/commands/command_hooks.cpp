@@ -27,7 +27,6 @@ TNavHooks DefaultNavHooks() {
     return platform::StartCommand(platform::DefaultEditor(), {path});
   };
   hooks.ExecDrag = [](QDrag& drag) { return static_cast<int>(drag.exec(Qt::CopyAction)); };
-  hooks.ShowTrash = [](TMainForm& form) { ShowTrashWindow(form); };
   return hooks;
 }
 

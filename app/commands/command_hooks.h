@@ -33,8 +33,6 @@ struct TNavHooks {
   // Runs a drag started from a panel until it ends; returns the action the
   // drop target took (Qt::IgnoreAction when nothing took it).
   std::function<int(QDrag&)> ExecDrag;
-  // The Trash window (the drive box's "Trash").
-  std::function<void(TMainForm&)> ShowTrash;
 };
 
 // The hooks in use (process-wide; the defaults until a test replaces them).

@@ -12,9 +12,11 @@
 
 #include "app/commands/archive_entries.h"
 #include "app/commands/command_hooks.h"
+#include "app/commands/trash_commands.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
 #include "app/panels/archive_places.h"
+#include "app/panels/trash_place.h"
 #include "app/panels/panel_navigation.h"
 #include "app/dialogs/propertiesform.h"
 #include "panels/qt/fmpanel.h"
@@ -182,6 +184,8 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   const std::string dir = panel.Directory();
   const bool inArchive = panel.Model().InSource();
   if (current->IsDotDot()) {
+    if (TrashSourceOf(panel) != nullptr)
+      add("ItemEmptyTrash", QStringLiteral("Empty Trash"), [f](TFMPanel& panel) { EmptyTrashAsked(*f, panel); });
     // Inside an archive the place is no directory of the disk.
     if (!inArchive) add("ItemProperties", QStringLiteral("Properties"), [properties, dir](TFMPanel&) { properties(dir); });
     return menu;
@@ -189,6 +193,18 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   const TFileEntry entry = *current;
   const std::string path = platform::JoinPath(dir, entry.FileName);
   const int marked = MarkedCount(panel);
+  if (TrashSourceOf(panel) != nullptr && panel.Model().Place().empty()) {
+    // An item of the Trash: back, or away for good.
+    add("ItemRestore", Caption("Restore", marked, "\tF5"), [f](TFMPanel& panel) { RestoreFromTrashPanel(*f, panel); });
+    if (!entry.IsDirectory()) command("ItemView", QStringLiteral("View\tF3"), "mnuFileView");
+    menu->addSeparator();
+    add("ItemDelete", Caption("Delete", marked, " permanently\tF8"),
+        [f](TFMPanel& panel) { EraseFromTrashPanel(*f, panel); });
+    add("ItemEmptyTrash", QStringLiteral("Empty Trash"), [f](TFMPanel& panel) { EmptyTrashAsked(*f, panel); });
+    menu->addSeparator();
+    add("ItemCopyPath", QStringLiteral("Copy path"), [](TFMPanel& panel) { CopyPathsToClipboard(panel); });
+    return menu;
+  }
 
   add("ItemOpen", QStringLiteral("Open\tEnter"), [f](TFMPanel& panel) {
     if (auto* nav = f->findChild<TNavigation*>(QStringLiteral("Navigation"))) nav->OpenCurrentEntry(panel);

@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QCursor>
 
+#include "app/commands/archive_entries.h"
+#include "app/commands/file_commands.h"
 #include "app/dialogs/messages.h"
-#include "app/dialogs/trashform.h"
+#include "app/panels/trash_place.h"
 #include "app/settings/message_table.h"
 #include "app/window/mainform.h"
 #include "fileops/trash_operation.h"
@@ -13,7 +15,9 @@
 #include "platform/ini.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
+#include "platform/process.h"
 #include "platform/trash.h"
+#include "vfs/trash_source.h"
 
 namespace vantrel::app {
 
@@ -68,22 +72,147 @@ TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
   return TTrashOutcome::Done;
 }
 
-TTrashForm* ShowTrashWindow(TMainForm& form) {
-  auto* window = form.findChild<TTrashForm*>(QStringLiteral("TrashForm"), Qt::FindDirectChildrenOnly);
-  if (window == nullptr) {
-    std::vector<std::string> topdirs;
-    for (const platform::Volume& volume : platform::ListVolumes()) topdirs.push_back(volume.mountPoint);
-    window = new TTrashForm(platform::TrashEnv::FromProcess(), topdirs, &form);
-    window->setWindowFlag(Qt::Window);
-    TMainForm* f = &form;
-    QObject::connect(window, &TTrashForm::restored, f, [f] { f->RefreshBothPanels(); });
-  } else {
-    window->Reload();
+namespace {
+
+// The user's choice where an item's original name is taken.
+class TRestoreQuestion final : public fileops::TRestorePrompt {
+ public:
+  explicit TRestoreQuestion(TMainForm& form) : form_(form) {}
+  TAnswer NameTaken(const platform::TrashedItem& item, std::string& newName) override {
+    QString text = platform::ToDisplay(newName);
+    const QString prompt = QStringLiteral("%1 exists already. Restore it as:").arg(platform::ToDisplay(item.originalPath));
+    if (!AskText(&form_, QString::fromLatin1(kDialogCaption), prompt, text)) return TAnswer::Skip;
+    const QByteArray bytes = text.toUtf8();
+    newName.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return TAnswer::Rename;
   }
-  window->show();
-  window->raise();
-  window->activateWindow();
-  return window;
+
+ private:
+  TMainForm& form_;
+};
+
+// The rows marked in the Trash's top (the cursor's when none is); empty
+// after a message when there are none or the panel is inside an item.
+std::vector<std::string> ChosenRows(TMainForm& form, panels::TFMPanel& panel, const QString& what) {
+  std::vector<std::string> names;
+  if (!panel.Model().Place().empty()) {
+    const std::string top = panel.Model().Place().substr(0, panel.Model().Place().find('/'));
+    ShowMessage(&form, MessageKind::Warning, MainCaption(),
+                QStringLiteral("%1 works on whole items of the Trash: go up to \"%2\".")
+                    .arg(what, platform::ToDisplay(top)));
+    return names;
+  }
+  for (const panels::TFileEntry* entry : panel.Model().GetMarkedEntries()) names.push_back(entry->FileName);
+  if (names.empty()) ShowMessage(&form, MessageKind::Warning, MainCaption(), QStringLiteral("No items chosen."));
+  return names;
+}
+
+void ReportLines(TMainForm& form, const std::vector<fileops::TTrashFailure>& failures,
+                 std::string (*text)(const fileops::TTrashFailure&)) {
+  if (failures.empty()) return;
+  std::string lines;
+  for (const fileops::TTrashFailure& failure : failures) lines += (lines.empty() ? "" : "\n") + text(failure);
+  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(lines));
+}
+
+// Erases `names` after `question`; the Trash is listed again.
+void EraseAsked(TMainForm& form, panels::TFMPanel& panel, const std::vector<std::string>& names, const std::string& question) {
+  const std::shared_ptr<vfs::TTrashSource> trash = TrashSourceOf(panel);
+  if (trash == nullptr || names.empty()) return;
+  if (ShowMessage(&form, MessageKind::Question, MainCaption(), platform::ToDisplay(question)) != MessageAnswer::Yes)
+    return;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const fileops::TTrashResult result = fileops::EraseRows(*trash, names);
+  QApplication::restoreOverrideCursor();
+  ReportLines(form, result.failures, fileops::EraseFailureText);
+  form.RefreshBothPanels();
+  panel.setFocus();
+}
+
+bool ViewTrashedFile(TMainForm& form, panels::TFMPanel& panel) {
+  const std::shared_ptr<vfs::TTrashSource> trash = TrashSourceOf(panel);
+  const panels::TFileEntry* entry = panel.CurrentEntry();
+  std::string path;
+  if (entry == nullptr || entry->IsDirectory() ||
+      !trash->LocalPath(vfs::JoinInner(panel.Model().Place(), entry->FileName), path)) {
+    ShowMessage(&form, MessageKind::Warning, MainCaption(), QStringLiteral("No file chosen."));
+    return false;
+  }
+  std::vector<std::string> argv = ViewerOrEditorWords(form, false);
+  argv.push_back(path);
+  if (argv.size() < 2 || !platform::StartDetached(argv)) {
+    ShowMessage(&form, MessageKind::Error, MainCaption(), QStringLiteral("The viewer could not be started."));
+    return false;
+  }
+  return true;
+}
+
+void NotInTrash(TMainForm& form, const QString& what) {
+  ShowMessage(&form, MessageKind::Warning, MainCaption(), QStringLiteral("%1 is not available in the Trash.").arg(what));
+}
+
+}  // namespace
+
+void RestoreFromTrashPanel(TMainForm& form, panels::TFMPanel& panel) {
+  const std::shared_ptr<vfs::TTrashSource> trash = TrashSourceOf(panel);
+  if (trash == nullptr) return;
+  const std::vector<std::string> names = ChosenRows(form, panel, QStringLiteral("Restore"));
+  if (names.empty()) return;
+  TRestoreQuestion question(form);
+  const fileops::TRestoreResult result = fileops::RestoreRows(*trash, names, question);
+  ReportLines(form, result.failures, fileops::RestoreFailureText);
+  form.RefreshBothPanels();
+  form.activateWindow();
+  panel.setFocus();
+}
+
+void EraseFromTrashPanel(TMainForm& form, panels::TFMPanel& panel) {
+  const std::vector<std::string> names = ChosenRows(form, panel, QStringLiteral("Delete"));
+  EraseAsked(form, panel, names, fileops::EraseQuestion(names.size()));
+}
+
+void EmptyTrashAsked(TMainForm& form, panels::TFMPanel& panel) {
+  const std::shared_ptr<vfs::TTrashSource> trash = TrashSourceOf(panel);
+  if (trash == nullptr) return;
+  trash->Reload();
+  std::vector<std::string> names;
+  for (const vfs::TTrashRow& row : trash->Rows()) names.push_back(row.name);
+  if (names.empty()) {
+    ShowMessage(&form, MessageKind::Information, MainCaption(), QStringLiteral("The Trash is empty."));
+    return;
+  }
+  EraseAsked(form, panel, names, fileops::EmptyQuestion(names.size()));
+}
+
+bool RunInTrash(TMainForm& form, TArchiveCommand command) {
+  panels::TFMPanel* active = form.ActivePanel();
+  if (active == nullptr) return false;
+  panels::TFMPanel* other = active == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();
+  const bool here = TrashSourceOf(*active) != nullptr;
+  switch (command) {
+    case TArchiveCommand::Copy:
+    case TArchiveCommand::Move:
+      if (here) {
+        RestoreFromTrashPanel(form, *active);
+        return true;
+      }
+      if (other == nullptr || TrashSourceOf(*other) == nullptr) return false;
+      ShowMessage(&form, MessageKind::Warning, MainCaption(),
+                  QStringLiteral("Nothing is copied into the Trash: F8 moves items there."));
+      return true;
+    case TArchiveCommand::Delete:
+      if (here) EraseFromTrashPanel(form, *active);
+      return here;
+    case TArchiveCommand::View:
+      return here && (ViewTrashedFile(form, *active), true);
+    case TArchiveCommand::Edit:
+      return here && (NotInTrash(form, QStringLiteral("Edit")), true);
+    case TArchiveCommand::MakeDir:
+      return here && (NotInTrash(form, QStringLiteral("Make directory")), true);
+    case TArchiveCommand::Rename:
+      return here && (NotInTrash(form, QStringLiteral("Rename")), true);
+  }
+  return false;
 }
 
 }  // namespace vantrel::app

@@ -35,10 +35,27 @@ using TNameGroups = std::vector<std::pair<std::string, std::vector<std::string>>
 TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
                                const std::vector<std::string>& names, const TNameGroups& groups);
 
-class TTrashForm;
+enum class TArchiveCommand;
 
-// The Trash window over the home trash and those of the mounted volumes,
-// shown and activated; the panels are read again when items come back.
-TTrashForm* ShowTrashWindow(TMainForm& form);
+// The file commands where a panel concerned shows the Trash: F5 and F6 from
+// it put the marked items back where they came from (RestoreFromTrashPanel),
+// F8 and Shift+F8 delete them for good after the question, F3 views a
+// trashed file; copying into the Trash, editing, renaming and new
+// directories there say they are not available (F8 moves items in). False
+// when no panel concerned shows the Trash.
+bool RunInTrash(TMainForm& form, TArchiveCommand command);
+
+// Restore: the marked items of the Trash `panel` shows (the entry at the
+// cursor when none is marked) go back to their original places; where a
+// name is taken the user is asked for another one ("<path> exists already.
+// Restore it as:", a free name offered; Cancel leaves that item in the
+// Trash). Inside a trashed directory it says that only whole items go back.
+void RestoreFromTrashPanel(TMainForm& form, panels::TFMPanel& panel);
+// The marked items of the Trash deleted for good, after "Delete N items
+// permanently? They cannot be restored.".
+void EraseFromTrashPanel(TMainForm& form, panels::TFMPanel& panel);
+// Every item of every trash deleted for good, after "Empty the Trash? N
+// items will be deleted permanently.".
+void EmptyTrashAsked(TMainForm& form, panels::TFMPanel& panel);
 
 }  // namespace vantrel::app

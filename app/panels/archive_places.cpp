@@ -16,6 +16,7 @@
 
 #include "app/dialogs/messages.h"
 #include "app/panels/archive_listing.h"
+#include "app/panels/trash_place.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
@@ -447,6 +448,7 @@ void InstallArchivePlaces(vfs::TPasswordProvider* passwords) {
   }
   auto opener = std::make_shared<TArchiveOpener>(&Remembering());
   panels::SetSourceOpener([opener](const std::string& path, std::string& place, std::string* error) {
+    if (std::shared_ptr<panels::TPanelSource> trash = OpenTrashPlace(path, place)) return trash;
     return opener->Open(path, place, error);
   });
 }

@@ -59,6 +59,7 @@ void TDriveCombo::ShowVolumeOf(const std::string& directory) {
   int found = -1;
   for (size_t i = 0; i < volumes_.size(); ++i)
     if (volumes_[i].mountPoint == mount) found = static_cast<int>(i);
+  if (directory.rfind(kTrashPlace, 0) == 0) found = count() - 1;  // the Trash, the last item
   const QSignalBlocker quiet(this);
   setCurrentIndex(found);
 }

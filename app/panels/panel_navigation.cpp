@@ -29,6 +29,7 @@
 #include "app/commands/command_hooks.h"
 #include "app/commands/command_line.h"
 #include "app/panels/panel_keys.h"
+#include "app/panels/trash_place.h"
 #include "formats/archive_kind.h"
 #include "panels/dirmodel.h"
 #include "panels/panel_source.h"
@@ -325,6 +326,14 @@ void TNavigation::EnterDirectory(TFMPanel& panel, const std::string& name) {
 // the cursor on the file.
 void TNavigation::GoUpInSource(TFMPanel& panel) {
   const std::string oldDir = panel.Directory();
+  if (panels::IsSchemePath(oldDir) && oldDir == panel.Model().Source()->Root()) {
+    // The top of a place of no file (the Trash): home.
+    std::string error;
+    if (!panel.ReadDirectory(TrashParentDirectory(), &error)) ShowGeneralError(platform::ToDisplay(error));
+    platform::SetCurrentDir(panel.Directory());
+    panel.setFocus();
+    return;
+  }
   const size_t slash = oldDir.rfind('/');
   if (slash == std::string::npos) return;
   const std::string parent = slash == 0 ? std::string("/") : oldDir.substr(0, slash);

@@ -715,12 +715,6 @@ void TMainForm::SelectDriveOf(const TPanelSide& side) {
 
 void TMainForm::DriveComboChange(const TPanelSide& side, int index) {
   const std::string mount = side.DriveCombo->MountPointAt(index);
-  if (mount == TDriveCombo::kTrashPlace) {
-    // The Trash is a window of its own; the panel stays where it was.
-    SelectDriveOf(side);
-    NavHooks().ShowTrash(*this);
-    return;
-  }
   if (mount.empty() || !side.FMPanel->ReadDirectory(mount)) {
     SelectDriveOf(side);  // the box shows the panel's volume again
     ShowMessage(this, MessageKind::Warning, QString::fromLatin1(kMainCaption),

@@ -68,6 +68,10 @@ bool TFMPanel::ReadDirectory(const std::string& path, std::string* error) {
   // The refresh after a command reads the directory again: a listing of its
   // own stays, with its entries examined again. Any other directory leaves it.
   if (model_.IsListing() && path == Directory()) return Reread();
+  if (IsSchemePath(path)) {  // a place of no file, listed by its source
+    StopReading();
+    return model_.ReadDirectory(path, error);
+  }
   // Places inside the source shown are at hand: nothing to wait for.
   for (std::shared_ptr<TPanelSource> s = model_.Source(); s != nullptr; s = s->Outer()) {
     std::string place;
@@ -522,7 +526,9 @@ void TFMPanel::RewordLines() {
 void TFMPanel::UpdateFileLine() {
   if (filePanel_ == nullptr || !ShowsCursor()) return;
   const TFileEntry* entry = CurrentEntry();
-  if (entry != nullptr) filePanel_->setText(ToDisplay(InfoLine(*entry)));
+  if (entry == nullptr) return;
+  std::string line = model_.InSource() && !entry->IsDotDot() ? model_.Source()->EntryLine(*entry) : std::string();
+  filePanel_->setText(ToDisplay(line.empty() ? InfoLine(*entry) : line));
 }
 
 // ---------------------------------------------------------------------------

@@ -197,3 +197,30 @@ def scenario_viewer_and_entry_menu(s):
     s.cursor_to("b.txt", "shift+F10", "Up", "Return")  # Properties, the last item
     s.answer("Properties of b.txt", "Escape")
     s.expect_panel_keys(s.left)
+
+
+def scenario_trash_place_restores(s):
+    """F8 moves a.txt and b.txt to the Trash; the drive box's last item shows
+    the Trash in the panel; F5 puts b.txt back where it came from, and a.txt,
+    whose name was taken meanwhile, under the name offered; ".." then leaves
+    the Trash for the home directory."""
+    trash = os.path.join(s.home, ".local/share/Trash")
+    s.key("Home")
+    for name in ("a.txt", "b.txt"):
+        s.cursor_to(name, "F8")
+        s.answer(MAIN_CAPTION, "Return")  # "Move 1 item to the Trash?"
+        s.wait_exists("left/" + name, False)
+        s.expect_panel_keys(s.left, f"after F8 on {name}")
+    expect(sorted(os.listdir(os.path.join(trash, "files"))) == ["a.txt", "b.txt"], "both items are in the Trash")
+    s.write("left/a.txt", "new\n")
+    s.key("alt+F1", "End", "Return")  # the Trash, the drive box's last item
+    s.key("Home", "Down", "Insert", "Insert", "F5")  # the panel lists .., a.txt, b.txt
+    s.answer(DIALOG_CAPTION, "Return")  # "... a.txt exists already. Restore it as:" a (2).txt
+    s.wait_exists("left/b.txt")
+    s.wait_exists("left/a (2).txt")
+    expect(s.read("left/a.txt") == "new\n" and s.read("left/a (2).txt") == "alpha\n" and s.read("left/b.txt") == "bravo\n",
+           "the taken name was kept and the item came back beside it")
+    expect(os.listdir(os.path.join(trash, "files")) == [], "the Trash is empty")
+    s.wait_main_active()
+    s.key("Home", "Return")  # ".." at the Trash's top
+    s.wait_cwd(s.home, "the panel left the Trash for the home directory")

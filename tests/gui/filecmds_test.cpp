@@ -17,7 +17,7 @@
 #include <QTreeWidget>
 
 #include "app/commands/file_commands.h"
-#include "app/dialogs/trashform.h"
+#include "app/panels/trash_place.h"
 #include "app/panels/drivecombo.h"
 #include "app/commands/trash_commands.h"
 #include "app/commands/item_menu.h"
@@ -282,10 +282,12 @@ class FileCmdsTest : public QObject {
     qunsetenv("XDG_DATA_HOME");
   }
 
-  // The drive box's "Trash" opens the Trash window: each item with its
-  // original location and date; Restore (F5) puts it back, asking for a free
-  // name where the old one is taken; Delete and Empty Trash ask first.
-  void trashWindowRestoresAndEmpties() {
+  // The drive box's "Trash" shows the Trash in the panel: each item with its
+  // deletion date and size in the columns and where it came from on the
+  // file line; F5 puts the marked items back (asking for another name where
+  // one is taken), F8 deletes permanently after its question, Empty Trash
+  // asks too, and what would change the Trash says it is not available.
+  void trashPlaceRestoresAndEmpties() {
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toUtf8());
     Files({{"a.txt", 5}, {"b.txt", 6}, {"c.txt", 7}});
@@ -293,52 +295,80 @@ class FileCmdsTest : public QObject {
     Script() = TScript(), Script().answers = {MessageAnswer::Yes};
     QVERIFY(f_->Press(L(), Qt::Key_F8));
     QVERIFY(!Exists(f_->left + "/a.txt"));
-    // "b.txt" is made again meanwhile: its restore needs another name.
-    Files({{"b.txt", 1}});
+    Files({{"b.txt", 1}});  // made again meanwhile: its restore needs another name
     app::TDriveCombo* box = f_->form->Left().DriveCombo;
     box->Reload(f_->left);
     QCOMPARE(box->itemText(box->count() - 1), QStringLiteral("Trash"));
-    QCOMPARE(box->MountPointAt(box->count() - 1), std::string(app::TDriveCombo::kTrashPlace));
     emit box->activated(box->count() - 1);
-    auto* window = f_->form->findChild<app::TTrashForm*>(QStringLiteral("TrashForm"));
-    QVERIFY(window != nullptr && window->isVisible());
-    QCOMPARE(f_->L()->Directory(), f_->left);  // the panel stays
-    QTreeWidget* list = window->List();
-    QCOMPARE(list->topLevelItemCount(), 3);
-    QStringList names;
-    for (int i = 0; i < 3; ++i) {
-      names << list->topLevelItem(i)->text(0);
-      QCOMPARE(list->topLevelItem(i)->text(1), Q(f_->left));
-      QVERIFY(QDateTime::fromString(list->topLevelItem(i)->text(2), QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                  .secsTo(QDateTime::currentDateTime()) < 120);
-    }
-    names.sort();
-    QCOMPARE(names, QStringList({"a.txt", "b.txt", "c.txt"}));
-    // Restore a.txt and b.txt: b.txt as "b (2).txt" after Yes.
-    const auto select = [&](const QStringList& which) {
-      list->clearSelection();
-      for (int i = 0; i < list->topLevelItemCount(); ++i)
-        list->topLevelItem(i)->setSelected(which.contains(list->topLevelItem(i)->text(0)));
+    QCOMPARE(L()->Directory(), std::string("trash:///"));
+    QCOMPARE(box->currentIndex(), box->count() - 1);
+    QVERIFY(L()->hasFocus());
+    for (const char* name : {"a.txt", "b.txt", "c.txt"}) QVERIFY(f_->Listed(L(), name));
+    QCOMPARE(L()->Entries().size(), size_t{4});
+    QCOMPARE(f_->form->Left().InfoPanel->text(), QStringLiteral("Trash: 3 items, 18 bytes | F5 restores, F8 deletes permanently"));
+    QVERIFY(f_->Put(L(), "a.txt"));
+    QCOMPARE(f_->form->Left().FilePanel->text(), QStringLiteral("a.txt- size:5 bytes, from ") + Q(f_->left));
+    const panels::TFileEntry* a = L()->CurrentEntry();
+    QCOMPARE(panels::DateText(a->LastWriteTime), panels::DateText(platform::FileTimeFromUnix(time(nullptr), 0)));
+
+    // Nothing in the Trash is changed but by restoring and deleting.
+    const struct {
+      Qt::Key key;
+      Qt::KeyboardModifiers mods;
+      const char* message;
+    } refused[] = {
+        {Qt::Key_F7, Qt::NoModifier, "Make directory is not available in the Trash."},
+        {Qt::Key_F6, Qt::ShiftModifier, "Rename is not available in the Trash."},
+        {Qt::Key_F4, Qt::NoModifier, "Edit is not available in the Trash."},
     };
-    select({"a.txt", "b.txt"});
-    Script() = TScript(), Script().answers = {MessageAnswer::Yes};
-    QTest::keyClick(window, Qt::Key_F5);
-    QCOMPARE(Script().Texts(), QStringList({Q(f_->left + "/b.txt") + " exists already."}));
+    for (const auto& row : refused) {
+      Script() = TScript();
+      QVERIFY(f_->Press(L(), row.key, row.mods));
+      QCOMPARE(Script().Texts(), QStringList({QLatin1String(row.message)}));
+    }
+    // Into the Trash from the other panel: F8 is the way.
+    f_->R()->setFocus();
+    Script() = TScript();
+    QVERIFY(f_->Press(f_->R(), Qt::Key_F5));
+    QCOMPARE(Script().Texts(), QStringList({"Nothing is copied into the Trash: F8 moves items there."}));
+    L()->setFocus();
+
+    // Restore a.txt and b.txt: b.txt under the name typed into the question.
+    QVERIFY(f_->Mark(L(), "a.txt") && f_->Mark(L(), "b.txt"));
+    Script() = TScript(), Script().inputs = {QStringLiteral("b (2).txt")};
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QCOMPARE(Script().prompts, std::vector<QString>{Q(f_->left + "/b.txt") + " exists already. Restore it as:"});
+    QCOMPARE(Script().prefilled, std::vector<QString>{QStringLiteral("b (2).txt")});
     QCOMPARE(QFileInfo(Q(f_->left + "/a.txt")).size(), 5);
     QCOMPARE(QFileInfo(Q(f_->left + "/b (2).txt")).size(), 6);
     QCOMPARE(QFileInfo(Q(f_->left + "/b.txt")).size(), 1);
-    QTRY_VERIFY(f_->Listed(L(), "b (2).txt"));
-    QCOMPARE(list->topLevelItemCount(), 1);
-    // Empty Trash: No keeps it, Yes empties it.
-    Script() = TScript(), Script().answers = {MessageAnswer::No, MessageAnswer::Yes};
-    QCOMPARE(window->EmptyTrash(), 0);
-    QCOMPARE(window->EmptyTrash(), 1);
-    QCOMPARE(Script().Texts(), QStringList({"Empty the Trash? 1 items will be deleted permanently.",
-                                            "Empty the Trash? 1 items will be deleted permanently."}));
-    QCOMPARE(list->topLevelItemCount(), 0);
+    QVERIFY(!f_->Listed(L(), "a.txt") && !f_->Listed(L(), "b.txt") && f_->Listed(L(), "c.txt"));
+    // The next key goes to the panel.
+    QVERIFY(f_->Put(L(), "..") && f_->Press(L(), Qt::Key_Down));
+    QCOMPARE(f_->AtCursor(L()), std::string("c.txt"));
+
+    // F8: No keeps it; Empty Trash (entry menu): Yes empties it.
+    Script() = TScript(), Script().answers = {MessageAnswer::No};
+    QVERIFY(f_->Press(L(), Qt::Key_F8));
+    QCOMPARE(Script().Texts(), QStringList({"Delete 1 item permanently? They cannot be restored."}));
+    QVERIFY(f_->Listed(L(), "c.txt"));
+    std::unique_ptr<QMenu> menu = app::BuildItemMenu(*f_->form, *L());
+    QVERIFY(menu != nullptr);
+    QCOMPARE(Texts(*menu).first(), QStringLiteral("Restore"));
+    auto* empty = menu->findChild<QAction*>(QStringLiteral("ItemEmptyTrash"));
+    QVERIFY(empty != nullptr);
+    Script() = TScript(), Script().answers = {MessageAnswer::Yes};
+    empty->trigger();
+    QCOMPARE(Script().Texts(), QStringList({"Empty the Trash? 1 item will be deleted permanently."}));
+    QCOMPARE(L()->Entries().size(), size_t{1});
+    QCOMPARE(f_->form->Left().InfoPanel->text(), QStringLiteral("The Trash is empty"));
     QVERIFY(QDir(data.path() + QStringLiteral("/Trash/files")).isEmpty());
     QVERIFY(QDir(data.path() + QStringLiteral("/Trash/info")).isEmpty());
-    window->close();
+
+    // ".." leaves the Trash for the home directory.
+    QVERIFY(f_->Put(L(), "..") && f_->Press(L(), Qt::Key_Return));
+    QCOMPARE(L()->Directory(), app::TrashParentDirectory());
+    QVERIFY(box->currentIndex() != box->count() - 1);
     qunsetenv("XDG_DATA_HOME");
   }
 

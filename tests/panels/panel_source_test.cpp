@@ -55,6 +55,11 @@ TEST(PlacePaths, BelowAndJoined) {
       {"/a/x.zip", "/a/x.zi", false, ""},
       {"/a/x.zip", "/a", false, ""},
       {"", "/a", false, ""},
+      // A root that ends in "/" (a place of no file) needs no second one.
+      {"trash:///", "trash:///", true, ""},
+      {"trash:///", "trash:///b/c", true, "b/c"},
+      {"trash:///", "trash://", false, ""},
+      {"trash:///", "trash:///b/", true, "b"},
   };
   for (const Case& c : cases) {
     std::string place = "unchanged";
@@ -65,6 +70,39 @@ TEST(PlacePaths, BelowAndJoined) {
   }
   EXPECT_EQ(PlacePath("/a/x.zip", ""), "/a/x.zip");
   EXPECT_EQ(PlacePath("/a/x.zip", "2024/summer"), "/a/x.zip/2024/summer");
+  EXPECT_EQ(PlacePath("trash:///", "photos/2024"), "trash:///photos/2024");
+}
+
+// A place of no file goes to the opener as it is: never joined to the
+// current directory, and never a directory that happens to carry its name.
+TEST(PlacePaths, SchemePathsGoToTheOpenerAsTheyAre) {
+  const struct {
+    std::string path;
+    bool scheme;
+  } rows[] = {
+      {"trash:///", true}, {"trash:///a/b", true}, {"sftp2://host", true}, {"trash:", false},
+      {"/trash:///", false}, {"Trash:///", false}, {"://x", false}, {"a/b://c", false},
+  };
+  for (const auto& row : rows) EXPECT_EQ(IsSchemePath(row.path), row.scheme) << row.path;
+
+  test::TempDir dir;
+  test::MakeDir(dir / "trash:");  // "trash:///" read relative to `dir` would be this
+  const std::string cwd = platform::GetCurrentDir();
+  ASSERT_TRUE(platform::SetCurrentDir(dir.path()));
+  std::vector<std::string> asked;
+  SetSourceOpener([&asked](const std::string& path, std::string& place, std::string* error) {
+    asked.push_back(path);
+    place.clear();
+    if (error) *error = "no such place";
+    return std::shared_ptr<TPanelSource>();
+  });
+  TPanelModel model;
+  std::string error;
+  EXPECT_FALSE(model.ReadDirectory("trash:///", &error));
+  EXPECT_EQ(error, "no such place");
+  EXPECT_EQ(asked, std::vector<std::string>{"trash:///"});
+  SetSourceOpener(nullptr);
+  platform::SetCurrentDir(cwd);
 }
 
 TEST(SourcePlaces, EnteredOnceWalkedWithoutRereadingAndLeft) {

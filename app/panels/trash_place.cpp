@@ -1,0 +1,112 @@
+// trash_place.cpp - the Trash shown in a panel.
+#include "app/panels/trash_place.h"
+
+#include <cstdlib>
+
+#include "panels/panel_source.h"
+#include "panels/qt/fmpanel.h"
+#include "platform/fs.h"
+#include "platform/text.h"
+#include "platform/qt/volumes.h"
+#include "vfs/trash_source.h"
+
+namespace vantrel::app {
+
+namespace {
+
+std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
+  auto r = std::make_unique<panels::TFileEntry>();
+  switch (e.kind) {
+    case vfs::TEntryKind::Directory: r->FileAttributes = platform::kAttrDirectory; break;
+    case vfs::TEntryKind::Link:
+      r->FileAttributes = platform::kAttrReparsePoint | (e.linkToDirectory ? platform::kAttrDirectory : 0);
+      break;
+    default: r->FileAttributes = platform::kAttrArchive; break;
+  }
+  r->FileSize = e.size;
+  const platform::FileTime t = e.mtime != 0 ? platform::FileTimeFromUnix(e.mtime, 0) : 0;
+  r->CreationTime = r->LastAccessTime = r->LastWriteTime = t;
+  r->FileName = std::move(e.name);
+  return r;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
+}
+
+class TTrashPlaces final : public panels::TPanelSource {
+ public:
+  explicit TTrashPlaces(std::shared_ptr<vfs::TTrashSource> source) : source_(std::move(source)), root_(source_->Root()) {}
+
+  const std::string& Root() const override { return root_; }
+
+  bool List(const std::string& place, panels::TPanelModel::Entries& entries, std::string* error) override {
+    std::vector<vfs::TEntry> listed;
+    vfs::TError err;
+    if (!source_->List(place, listed, &err)) {
+      if (error) *error = err.text;
+      return false;
+    }
+    top_ = place.empty();
+    count_ = listed.size();
+    bytes_ = 0;
+    for (vfs::TEntry& e : listed) {
+      if (top_ || e.kind != vfs::TEntryKind::Directory) bytes_ += e.size;
+      entries.push_back(RecordOf(e));
+    }
+    return true;
+  }
+
+  // "Trash: 3 items, 12,345 bytes | F5 restores, F8 deletes permanently".
+  std::string SummaryLine() const override {
+    const std::string items = count_ == 1 ? "1 item" : platform::FormatThousands(count_) + " items";
+    if (!top_) return items + ": " + platform::FormatThousands(bytes_) + " bytes | in the Trash";
+    if (count_ == 0) return "The Trash is empty";
+    return "Trash: " + items + ", " + platform::FormatThousands(bytes_) + " bytes | F5 restores, F8 deletes permanently";
+  }
+
+  // At the top: where the item came from ("photos.zip- size:1,234 bytes,
+  // from /home/u/Pictures"; the whole original path when the name differs).
+  std::string EntryLine(const panels::TFileEntry& entry) const override {
+    if (!top_) return {};
+    const vfs::TTrashRow* row = source_->Row(entry.FileName);
+    if (row == nullptr) return {};
+    const std::string& original = row->item.originalPath;
+    const std::string leaf = original.substr(original.rfind('/') + 1);
+    const std::string from = leaf == entry.FileName ? DirectoryOf(original) : original;
+    std::string line = panels::InfoLine(entry);
+    if (!line.empty() && line.back() == '.') line.pop_back();
+    return line + ", from " + from;
+  }
+
+  const std::shared_ptr<vfs::TTrashSource>& Source() const { return source_; }
+
+ private:
+  std::shared_ptr<vfs::TTrashSource> source_;
+  std::string root_;
+  bool top_ = true;
+  uint64_t count_ = 0, bytes_ = 0;
+};
+
+}  // namespace
+
+std::shared_ptr<panels::TPanelSource> OpenTrashPlace(const std::string& path, std::string& place) {
+  if (!panels::IsSchemePath(path) || !vfs::TTrashSource::IsTrashPath(path, &place)) return nullptr;
+  std::vector<std::string> topdirs;
+  for (const platform::Volume& volume : platform::ListVolumes()) topdirs.push_back(volume.mountPoint);
+  auto source = std::make_shared<vfs::TTrashSource>(platform::TrashEnv::FromProcess(), std::move(topdirs));
+  return std::make_shared<TTrashPlaces>(std::move(source));
+}
+
+std::shared_ptr<vfs::TTrashSource> TrashSourceOf(const panels::TFMPanel& panel) {
+  const auto* places = dynamic_cast<const TTrashPlaces*>(panel.Model().Source().get());
+  return places != nullptr ? places->Source() : nullptr;
+}
+
+std::string TrashParentDirectory() {
+  const char* home = std::getenv("HOME");
+  return home != nullptr && home[0] == '/' && platform::IsDirectory(home) ? std::string(home) : std::string("/");
+}
+
+}  // namespace vantrel::app

@@ -1,0 +1,33 @@
+// trash_place.h - the Trash shown in a panel.
+//
+// "trash:///" lists every item of the user's trashes (vfs/trash_source.h):
+// the Date and Time columns show when an item was deleted, the Size column
+// its size, and the file line where it came from. A trashed directory is
+// entered as any directory; ".." at the Trash's top goes to the home
+// directory.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vantrel::panels {
+class TFMPanel;
+class TPanelSource;
+}  // namespace vantrel::panels
+namespace vantrel::vfs {
+class TTrashSource;
+}
+
+namespace vantrel::app {
+
+// The panel source of a "trash:///..." path, `place` set to the place in
+// it; null for any other path.
+std::shared_ptr<panels::TPanelSource> OpenTrashPlace(const std::string& path, std::string& place);
+
+// The Trash `panel` shows; null when it shows anything else.
+std::shared_ptr<vfs::TTrashSource> TrashSourceOf(const panels::TFMPanel& panel);
+
+// Where a panel goes from the Trash's top: the home directory.
+std::string TrashParentDirectory();
+
+}  // namespace vantrel::app
