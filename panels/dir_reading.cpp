@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "panels/listing_order.h"
 
 namespace vantrel::panels {
 
@@ -23,6 +24,11 @@ class TLocalStream final : public TEntryStream {
     return resolved.empty() ? path_ : resolved;
   }
   bool Next(platform::FindData& out, std::string* error) override { return reader_.Next(out, error); }
+  bool NextBatch(std::vector<platform::FindData>& out, size_t most, std::string* error) override {
+    // Examining the entries is most of the work: shared by a few threads.
+    const int threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    return reader_.NextBatch(out, most, threads, error);
+  }
   std::string DiskLine() const override {
     platform::VolumeSpace space;
     return platform::GetVolumeSpace(path_, space) ? DiskSpaceLine(space.free, space.total) : std::string();
@@ -52,6 +58,13 @@ std::unique_ptr<TFileEntry> EntryOf(platform::FindData&& fd) {
 
 }  // namespace
 
+bool TEntryStream::NextBatch(std::vector<platform::FindData>& out, size_t most, std::string* error) {
+  out.clear();
+  platform::FindData fd;
+  while (out.size() < most && Next(fd, error)) out.push_back(std::move(fd));
+  return !out.empty() && (error == nullptr || error->empty());
+}
+
 std::unique_ptr<TEntryStream> OpenLocalDirectory(const std::string& path, std::string* error) {
   auto stream = std::make_unique<TLocalStream>();
   if (!stream->Open(path, error)) return nullptr;
@@ -72,64 +85,16 @@ struct TDirectoryReading::TShared {
   }
 };
 
-namespace {
-
-// The reading thread's own bookkeeping: every record's sort key by the
-// order it was read in, the order of the rows already handed over, and
-// where each of them stands in the owner's list.
-class TSorter {
- public:
-  TSorter(uint8_t sortType, bool descending) : sortType_(sortType), descending_(descending) {}
-
-  void Add(const TFileEntry& e) { keys_.push_back(SortKeyOf(e, sortType_)); }
-  size_t Count() const { return keys_.size(); }
-
-  // The rows read since the last call join the sorted ones; returns the new
-  // order as positions in the owner's list (the rows handed over before,
-  // then the new ones in the order they were read), empty when unchanged.
-  std::vector<uint32_t> Merge() {
-    const size_t before = sorted_.size();
-    const size_t total = keys_.size();
-    for (size_t r = before; r < total; ++r) sorted_.push_back(static_cast<uint32_t>(r));
-    const auto less = [this](uint32_t a, uint32_t b) {
-      return SortsBefore(keys_[a], keys_[b], sortType_, descending_);
-    };
-    std::sort(sorted_.begin() + static_cast<ptrdiff_t>(before), sorted_.end(), less);
-    std::inplace_merge(sorted_.begin(), sorted_.begin() + static_cast<ptrdiff_t>(before), sorted_.end(), less);
-    // A read index below `before` stands where the last order put it; the
-    // new ones follow in reading order.
-    position_.resize(total);
-    for (size_t r = before; r < total; ++r) position_[r] = static_cast<uint32_t>(r);
-    std::vector<uint32_t> order(total);
-    bool same = true;
-    for (size_t i = 0; i < total; ++i) {
-      order[i] = position_[sorted_[i]];
-      same = same && order[i] == i;
-    }
-    for (size_t i = 0; i < total; ++i) position_[sorted_[i]] = static_cast<uint32_t>(i);
-    if (same) order.clear();
-    return order;
-  }
-
- private:
-  uint8_t sortType_;
-  bool descending_;
-  std::vector<TSortKey> keys_;    // by reading order
-  std::vector<uint32_t> sorted_;  // reading indexes in the panel's order
-  std::vector<uint32_t> position_;  // reading index -> place in the owner's list
-};
-
-}  // namespace
 
 TDirectoryReading::TDirectoryReading(std::string path, uint8_t sortType, bool descending, TSink sink,
-                                     TDirectoryOpener opener)
+                                     TDirectoryOpener opener, TPace pace)
     : shared_(std::make_shared<TShared>()) {
   shared_->sink = std::move(sink);
   // Detached: a thread held up by a mount that does not answer must not
   // hold up the panel that gave up on it.
-  std::thread([shared = shared_, path = std::move(path), sortType, descending, opener = std::move(opener)] {
+  std::thread([shared = shared_, path = std::move(path), sortType, descending, opener = std::move(opener), pace] {
     // Not lowered in priority: the panel waits for what it reads.
-    Run(*shared, path, sortType, descending, opener);
+    Run(*shared, path, sortType, descending, opener, pace);
   }).detach();
 }
 
@@ -147,7 +112,7 @@ void TDirectoryReading::Stop() {
 }
 
 void TDirectoryReading::Run(TShared& shared, const std::string& path, uint8_t sortType, bool descending,
-                            const TDirectoryOpener& opener) {
+                            const TDirectoryOpener& opener, TPace pace) {
   const Clock::time_point start = Clock::now();
   std::string error;
   std::unique_ptr<TEntryStream> stream = opener(path, &error);
@@ -162,9 +127,9 @@ void TDirectoryReading::Run(TShared& shared, const std::string& path, uint8_t so
   opened.opened = true;
   opened.directory = stream->ResolvedPath();
   const bool atRoot = opened.directory == "/";
-  if (!shared.Send(std::move(opened))) return;
+  if (pace == TPace::Slices && !shared.Send(std::move(opened))) return;
 
-  TSorter sorter(sortType, descending);
+  TListingOrder order(sortType, descending);
   TPanelModel::Entries pending;
   // Every directory but the root has "..", first of all, even on a file
   // system that does not report it; when it does before the first slice,
@@ -179,12 +144,14 @@ void TDirectoryReading::Run(TShared& shared, const std::string& path, uint8_t so
   bool sawDotDot = false;
   bool firstSent = false;
   Clock::time_point lastSent = start;
+  std::vector<uint32_t> batch;
 
   const auto sendPending = [&](bool done) {
     TListingSlice slice;
-    for (auto& e : pending) sorter.Add(*e);
-    slice.order = sorter.Merge();
-    slice.added = std::move(pending);
+    for (const auto& e : pending) order.Add(*e);
+    order.Merge(batch, slice.positions);
+    slice.added.resize(pending.size());
+    for (size_t k = 0; k < batch.size(); ++k) slice.added[k] = std::move(pending[batch[k]]);
     pending.clear();
     slice.done = done;
     if (done) {
@@ -197,20 +164,30 @@ void TDirectoryReading::Run(TShared& shared, const std::string& path, uint8_t so
     return shared.Send(std::move(slice));
   };
 
-  platform::FindData fd;
-  while (!shared.stopped && stream->Next(fd, &error)) {
-    if (fd.name == ".") continue;
-    if (fd.name == "..") {
-      if (atRoot || sawDotDot) continue;
-      sawDotDot = true;
-      if (dotDot != nullptr) {
-        std::string name = std::move(fd.name);
-        *dotDot = *EntryOf(std::move(fd));
-        dotDot->FileName = std::move(name);
+  std::vector<platform::FindData> found;
+  size_t most = 64;
+  for (bool more = true; more && !shared.stopped;) {
+    const Clock::time_point asked = Clock::now();
+    more = stream->NextBatch(found, most, &error);
+    // Larger batches while they come quickly; small ones from a slow disk,
+    // so that its first rows are not held back.
+    most = MillisecondsSince(asked) < 20 ? std::min(most * 2, TDirectoryReading::kMostPerBatch)
+                                         : std::max<size_t>(most / 2, 16);
+    for (platform::FindData& fd : found) {
+      if (fd.name == ".") continue;
+      if (fd.name == "..") {
+        if (atRoot || sawDotDot) continue;
+        sawDotDot = true;
+        if (dotDot != nullptr) {
+          std::string name = std::move(fd.name);
+          *dotDot = *EntryOf(std::move(fd));
+          dotDot->FileName = std::move(name);
+        }
+        continue;
       }
-      continue;
+      pending.push_back(EntryOf(std::move(fd)));
     }
-    pending.push_back(EntryOf(std::move(fd)));
+    if (pace == TPace::Whole || !more) continue;
     const int elapsed = MillisecondsSince(start);
     const bool due = !firstSent ? pending.size() >= TDirectoryReading::kFirstSliceEntries ||
                                       elapsed >= TDirectoryReading::kFirstSliceMs

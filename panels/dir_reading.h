@@ -3,8 +3,8 @@
 // A directory of a million entries takes seconds to read, and one on a
 // network mount that stopped answering may never finish. A TDirectoryReading
 // reads on its own thread and hands the panel what it has found in slices:
-// the first few hundred rows within milliseconds, then ever larger ones, each
-// with the order of everything read so far. The panel shows the rows as they
+// the first few hundred rows within milliseconds, then ever larger ones,
+// sorted here and each row with its place among the rows handed over before. The panel shows the rows as they
 // come (see TPanelModel::AddRows), so the cursor, the marks and quick search
 // work at once, and nothing on the window's thread ever waits for the disk.
 //
@@ -31,12 +31,12 @@ struct TListingSlice {
   // the panel shows it (links resolved).
   bool opened = false;
   std::string directory;
-  // New records, to go after the rows already shown...
+  // New records in their order among themselves...
   TPanelModel::Entries added;
-  // ...and then the order of all of them: order[i] is the position, among
-  // the rows shown followed by `added`, of the row that goes to place i.
-  // Empty when the order stays as it is.
-  std::vector<uint32_t> order;
+  // ...and where each goes: positions[k] is the place of added[k] in the
+  // list of the rows shown with these (ascending), so the panel puts them in
+  // without comparing anything. Empty: they follow the rows shown.
+  std::vector<uint32_t> positions;
   // The last slice. `error` is set when the directory could not be entered
   // (nothing was added), or an error ended the reading early.
   bool done = false;
@@ -53,6 +53,10 @@ class TEntryStream {
   virtual std::string ResolvedPath() const = 0;
   // False at the end (with `error` set when the reading failed).
   virtual bool Next(platform::FindData& out, std::string* error) = 0;
+  // Up to `most` entries into `out` (emptied first); false at the end with
+  // `out` empty, or after an error (with `error` set). One Next at a time
+  // unless the stream knows better.
+  virtual bool NextBatch(std::vector<platform::FindData>& out, size_t most, std::string* error);
   // The disk-space line of the directory's volume; empty when unknown.
   virtual std::string DiskLine() const = 0;
 };
@@ -71,13 +75,21 @@ class TDirectoryReading {
   // whichever comes first; later ones after at least kSliceMs and at least a
   // quarter of the time spent so far, so a long reading sorts in few merges.
   static constexpr size_t kFirstSliceEntries = 512;
+  // Entries are asked for in batches that grow while they come quickly
+  // and shrink when they do not, up to this many.
+  static constexpr size_t kMostPerBatch = 4096;
   static constexpr int kFirstSliceMs = 15;
   static constexpr int kSliceMs = 100;
+
+  // How the rows are handed over: in slices while they are read, or all
+  // of them in the last slice alone (a directory read again while its
+  // listing is shown; no slice says it was opened).
+  enum class TPace : uint8_t { Slices, Whole };
 
   // Starts reading `path` (absolute) sorted by `sortType`; `sink` receives
   // every slice on the reading thread, the last one with done set.
   TDirectoryReading(std::string path, uint8_t sortType, bool descending, TSink sink,
-                    TDirectoryOpener opener = OpenLocalDirectory);
+                    TDirectoryOpener opener = OpenLocalDirectory, TPace pace = TPace::Slices);
   // Stops (see Stop).
   ~TDirectoryReading();
   TDirectoryReading(const TDirectoryReading&) = delete;
@@ -90,7 +102,7 @@ class TDirectoryReading {
  private:
   struct TShared;
   static void Run(TShared& shared, const std::string& path, uint8_t sortType, bool descending,
-                  const TDirectoryOpener& opener);
+                  const TDirectoryOpener& opener, TPace pace);
 
   std::shared_ptr<TShared> shared_;
 };

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 #include <unordered_set>
 
 #include "panels/panel_source.h"
@@ -16,6 +17,9 @@
 namespace vantrel::panels {
 
 using platform::FileTime;
+
+// Listings larger than this are freed on a thread of their own.
+static constexpr size_t kFreeHereAtMost = 20000;
 
 // Where the extension of `name` starts (its last "."), or npos. Leading dots
 // belong to the name: ".profile" and "..conf" have none, ".bashrc.bak" has
@@ -159,10 +163,25 @@ std::u32string Folded(std::string_view text) {
 }  // namespace
 
 bool QuickSearchMatches(std::string_view name, std::string_view pattern) {
-  const std::u32string n = Folded(name);
-  std::u32string p = Folded(pattern);
-  p.push_back(U'*');  // a prefix: anything may follow
-  return platform::MatchWildcardChars(p, n);
+  return TQuickSearch(pattern).Matches(name);
+}
+
+TQuickSearch::TQuickSearch(std::string_view pattern) : pattern_(Folded(pattern)) {
+  plain_ = pattern_.find_first_of(U"*?") == std::u32string::npos;
+  if (!plain_) pattern_.push_back(U'*');  // a prefix: anything may follow
+}
+
+bool TQuickSearch::Matches(std::string_view name) const {
+  if (plain_) {
+    size_t at = 0;
+    for (const char32_t want : pattern_) {
+      if (at >= name.size() || platform::FoldedCodePoint(name, at) != want) return false;
+    }
+    return true;
+  }
+  name_.clear();
+  for (size_t i = 0; i < name.size();) name_.push_back(platform::FoldedCodePoint(name, i));
+  return platform::MatchWildcardChars(pattern_, name_);
 }
 
 void TPanelModel::RewordDiskLine() {
@@ -280,22 +299,41 @@ void TPanelModel::BeginReading(const std::string& directory) {
   if (OnListingChanged) OnListingChanged();
 }
 
-void TPanelModel::AddRows(Entries added, const std::vector<uint32_t>& order) {
+void TPanelModel::AddRows(Entries added, const std::vector<uint32_t>& positions) {
   const bool wasEmpty = entries_.empty();
-  entries_.reserve(entries_.size() + added.size());
-  for (auto& e : added) entries_.push_back(std::move(e));
-  marks_.resize(entries_.size(), 0);
-  if (order.size() != entries_.size()) return;  // the order is unchanged (or not ours)
-  Entries sorted(entries_.size());
-  std::vector<uint8_t> marks(entries_.size());
-  int cursor = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    sorted[i] = std::move(entries_[order[i]]);
-    marks[i] = marks_[order[i]];
-    if (static_cast<int>(order[i]) == cursor_) cursor = static_cast<int>(i);
+  const size_t before = entries_.size();
+  const size_t total = before + added.size();
+  const bool placed = positions.size() == added.size() && !added.empty() &&
+                      std::is_sorted(positions.begin(), positions.end()) && positions.back() < total &&
+                      std::adjacent_find(positions.begin(), positions.end()) == positions.end();
+  entries_.resize(total);
+  marks_.resize(total, 0);
+  if (!placed) {
+    // No places (or places that do not fit): the rows follow the others.
+    std::move(added.begin(), added.end(), entries_.begin() + static_cast<ptrdiff_t>(before));
+    return;
   }
-  entries_ = std::move(sorted);
-  marks_ = std::move(marks);
+  // From the back: each old row moves up by the number of new rows placed
+  // before it, so nothing is overwritten before it has moved, and the old
+  // rows between two new ones move as one run.
+  size_t old = before;  // old rows [0, old) not moved yet
+  size_t end = total;   // places [end, total) filled
+  int cursor = cursor_;
+  for (size_t k = added.size(); k-- > 0;) {
+    const size_t at = positions[k];
+    const size_t run = end - at - 1;  // old rows between this new one and the next
+    const size_t from = old - run;
+    std::move_backward(entries_.begin() + static_cast<ptrdiff_t>(from),
+                       entries_.begin() + static_cast<ptrdiff_t>(old), entries_.begin() + static_cast<ptrdiff_t>(end));
+    std::move_backward(marks_.begin() + static_cast<ptrdiff_t>(from),
+                       marks_.begin() + static_cast<ptrdiff_t>(old), marks_.begin() + static_cast<ptrdiff_t>(end));
+    if (static_cast<size_t>(cursor_) >= from && static_cast<size_t>(cursor_) < old)
+      cursor = static_cast<int>(static_cast<size_t>(cursor_) + (end - old));
+    entries_[at] = std::move(added[k]);
+    marks_[at] = 0;
+    old = from;
+    end = at;
+  }
   // The first rows of a listing: the cursor starts at the top.
   cursor_ = wasEmpty ? 0 : cursor;
 }
@@ -449,6 +487,10 @@ std::vector<const TFileEntry*> TPanelModel::GetMarkedEntries() const {
 }
 
 void TPanelModel::FreeEntries() {
+  if (entries_.size() > kFreeHereAtMost) {
+    std::thread([old = std::move(entries_)]() mutable { old.clear(); }).detach();
+    entries_ = Entries();
+  }
   entries_.clear();
   marks_.clear();
   markedCount_ = 0;

@@ -81,6 +81,19 @@ std::string MarkedLine(int count, uint64_t bytes);
 // Quick search: `name` starts with `pattern`, without regard to case (any
 // script), where "*" stands for any run of characters and "?" for one.
 bool QuickSearchMatches(std::string_view name, std::string_view pattern);
+// The same test for one pattern over many names (a panel of a million rows
+// searched at every key): the pattern folded once, and a plain prefix
+// compared only as far as the first letter that differs.
+class TQuickSearch {
+ public:
+  explicit TQuickSearch(std::string_view pattern);
+  bool Matches(std::string_view name) const;
+
+ private:
+  std::u32string pattern_;  // folded; with "*" at the end when it has wildcards
+  bool plain_ = true;       // no "*" or "?": a prefix
+  mutable std::u32string name_;
+};
 
 // What an entry is sorted by, worked out once per entry so that comparing
 // two entries never consults the locale: the group (".." 0, directories 1,
@@ -146,6 +159,8 @@ class TPanelModel {
   // The marked entries without ".."; the cursor entry when none is marked;
   // empty when the panel is empty or the cursor stands on "..".
   std::vector<const TFileEntry*> GetMarkedEntries() const;
+  // Empties the listing. A large one is freed on a thread of its own: a
+  // million records take longer to free than the window may wait.
   void FreeEntries();
   // Replaces the listing with records built elsewhere, sorted in the current
   // order; marks clear, cursor on the first entry.
@@ -181,8 +196,10 @@ class TPanelModel {
   // each slice's records in, keeping the cursor and the marks on their
   // entries while the order changes around them; EndReading ends it with
   // the disk-space line. While reading, Refresh changes nothing.
+  // `positions[k]` is the place of added[k] in the list with them
+  // (ascending, see TListingSlice); without places the rows go last.
   void BeginReading(const std::string& directory);
-  void AddRows(Entries added, const std::vector<uint32_t>& order);
+  void AddRows(Entries added, const std::vector<uint32_t>& positions);
   void EndReading(std::string diskLine);
   bool Reading() const { return reading_; }
 

@@ -178,7 +178,7 @@ bool TFMPanel::ApplySlice(TListingSlice&& slice) {
     StopReading();
     return true;
   }
-  model_.AddRows(std::move(slice.added), slice.order);
+  model_.AddRows(std::move(slice.added), slice.positions);
   if (!slice.done) return true;
   reading_.reset();
   slices_.reset();

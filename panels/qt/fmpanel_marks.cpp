@@ -79,9 +79,9 @@ void TFMPanel::MoveMarking(int index, bool inclusive) {
 int TFMPanel::FindQuickSearch(const QString& text, int from, int step) const {
   if (text.isEmpty() || Count() == 0) return -1;
   const QByteArray pattern = text.toUtf8();
-  const std::string_view p(pattern.constData(), static_cast<size_t>(pattern.size()));
+  const TQuickSearch search(std::string_view(pattern.constData(), static_cast<size_t>(pattern.size())));
   for (int i = std::clamp(from, 0, Count() - 1); i >= 0 && i < Count(); i += step)
-    if (QuickSearchMatches(Entries()[static_cast<size_t>(i)]->FileName, p)) return i;
+    if (search.Matches(Entries()[static_cast<size_t>(i)]->FileName)) return i;
   return -1;
 }
 

@@ -53,7 +53,7 @@ struct TCollector {
     std::lock_guard lock(mutex);
     for (TListingSlice& s : slices) {
       if (s.opened) model.BeginReading(s.directory);
-      else model.AddRows(std::move(s.added), s.order);
+      else model.AddRows(std::move(s.added), s.positions);
       if (s.done) model.EndReading(s.diskLine);
     }
     slices.clear();

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "platform/file_details.h"
@@ -57,6 +59,70 @@ TEST(FileTimes, UnixEpochRoundTripAndLocalTime) {
 }
 
 // A path belongs to the volume with the longest mount-point prefix.
+// Every entry as one Next after another reports it.
+std::map<std::string, std::tuple<uint32_t, uint64_t, FileTime>> OneByOne(const std::string& dir) {
+  std::map<std::string, std::tuple<uint32_t, uint64_t, FileTime>> out;
+  TDirReader reader;
+  EXPECT_TRUE(reader.Open(dir));
+  FindData fd;
+  while (reader.Next(fd)) out[fd.name] = {fd.attributes, fd.size, fd.lastWriteTime};
+  return out;
+}
+
+// Batches examined on several threads report what one entry at a time
+// does: links to directories, dangling links, read-only files, sizes, times.
+TEST(DirReaderBatches, ExaminedOnThreadsAsOneByOne) {
+  TempDir tmp;
+  for (int i = 0; i < 700; ++i) WriteFile(tmp / ("f" + std::to_string(i)), std::string(static_cast<size_t>(i % 37), 'x'));
+  test::MakeDir(tmp / "sub");
+  ASSERT_EQ(symlink("sub", (tmp / "to-sub").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (tmp / "dangling").c_str()), 0);
+  ASSERT_EQ(chmod((tmp / "f5").c_str(), 0444), 0);
+  test::SetMTime(tmp / "f6", 1000000000);
+  const auto expected = OneByOne(tmp.path());
+  ASSERT_EQ(expected.size(), 705u);  // with "." and ".."
+  const std::pair<size_t, int> cases[] = {{1, 1}, {64, 2}, {100, 4}, {5000, 3}, {4096, 16}};
+  for (const auto& [most, threads] : cases) {
+    SCOPED_TRACE(std::to_string(most) + " at a time on " + std::to_string(threads) + " threads");
+    TDirReader reader;
+    ASSERT_TRUE(reader.Open(tmp.path()));
+    std::map<std::string, std::tuple<uint32_t, uint64_t, FileTime>> got;
+    std::vector<FindData> batch;
+    int batches = 0;
+    while (reader.NextBatch(batch, most, threads)) {
+      EXPECT_LE(batch.size(), most);
+      ++batches;
+      for (const FindData& fd : batch) got[fd.name] = {fd.attributes, fd.size, fd.lastWriteTime};
+    }
+    EXPECT_TRUE(batch.empty());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(static_cast<size_t>(batches), (expected.size() + most - 1) / most);
+  }
+}
+
+// Entries deleted after the first batch are not reported with made-up
+// details when the system still lists them.
+TEST(DirReaderBatches, EntriesThatVanishAreLeftOut) {
+  TempDir tmp;
+  for (int i = 0; i < 300; ++i) WriteFile(tmp / ("g" + std::to_string(i)), "y");
+  TDirReader reader;
+  ASSERT_TRUE(reader.Open(tmp.path()));
+  std::vector<FindData> batch;
+  ASSERT_TRUE(reader.NextBatch(batch, 10, 2));
+  std::set<std::string> first;
+  for (const FindData& fd : batch) first.insert(fd.name);
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "g" + std::to_string(i);
+    if (first.count(name) == 0) ASSERT_EQ(unlink((tmp / name).c_str()), 0);
+  }
+  while (reader.NextBatch(batch, 64, 2)) {
+    for (const FindData& fd : batch) {
+      if (fd.name == "." || fd.name == "..") continue;
+      EXPECT_EQ(first.count(fd.name), 1u) << fd.name << " was deleted";
+    }
+  }
+}
+
 TEST(Paths, VolumesAndJoin) {
   const std::vector<Volume> fake = {{"/", "", "", ""}, {"/media/usb", "", "", ""}, {"/media/usb2", "", "", ""}};
   EXPECT_EQ(Words({MountPointOf("/media/usb/docs", fake), MountPointOf("/media/usb2", fake),
