@@ -145,7 +145,7 @@ void TSourceCopy::Begin() {
   skipKinds_.clear();
   completed_.clear();
   skipped_ = 0;
-  stopNow_ = abortChosen_ = retry_ = false;
+  stopNow_ = abortChosen_ = retry_ = alsoApplied_ = stopped_ = false;
   currentItem_.clear();
   itemsDone_ = 0;
   done_ = 0;
@@ -299,11 +299,12 @@ bool TSourceCopy::Flush(TRun& run, const std::vector<size_t>& which) {
     }, &err);
     if (ok) {
       for (size_t i : which) items_[i].ok = true;
+      alsoApplied_ = run.batch;
       break;
     }
     if (err.code == ECANCELED || stopNow_) break;  // the user stopped it: nothing was changed
-    const std::string item = run.batch ? run.to.Root() : items_[which.front()].path;
-    const TFMMessageKind kind = items_[which.front()].entry.kind == vfs::TEntryKind::Directory && !run.batch
+    const std::string item = run.batch || which.empty() ? run.to.Root() : items_[which.front()].path;
+    const TFMMessageKind kind = !which.empty() && items_[which.front()].entry.kind == vfs::TEntryKind::Directory && !run.batch
                                     ? TFMMessageKind::CouldNotCreateDir
                                     : TFMMessageKind::CouldNotCopy;
     if (!Report(kind, item, err.code, err.text)) break;
@@ -498,6 +499,7 @@ void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
   // Into an archive: everything at once, and nothing after a Cancel.
   if (!stopped && run.batch) Flush(run, run.pending);
+  stopped_ = stopped || stopNow_;
   if (!stopNow_) itemsDone_ = items_.size();
   CollectCompleted();
   if (OnGlobalDone && !stopped) OnGlobalDone(*this, 100);
@@ -583,8 +585,14 @@ void TSourceCopy::CopyPaths(const std::vector<std::string>& paths, vfs::TSource&
   Prepare(run);
   bool stopped = false;
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
-  // Into an archive: everything at once, and nothing after a Cancel.
-  if (!stopped && run.batch) Flush(run, run.pending);
+  // Into an archive: everything at once, with the changes that go along,
+  // and nothing after a Cancel.
+  if (!stopped && run.batch) {
+    for (vfs::TChange& change : AlsoApply.changes) run.changes.changes.push_back(std::move(change));
+    Flush(run, run.pending);
+  }
+  AlsoApply = vfs::TChangeSet();
+  stopped_ = stopped || stopNow_;
   completed_.clear();
   for (size_t g = 0; g < given.size(); ++g) {
     bool all = ranges[g].first < ranges[g].second;

@@ -39,6 +39,11 @@ class TSourceCopy final {
   // place) before the overwrite question: true replaces it unasked, as a
   // synchronisation does with a destination it saw and planned to replace.
   std::function<bool(const std::string& path, const vfs::TEntry& existing)> ReplaceUnasked;
+  // More changes of an archive destination that go with CopyPaths into it,
+  // in its one rewrite (a synchronisation's deletions there): all of it is
+  // made, or nothing. AlsoApplied() tells which. Not used for a directory.
+  vfs::TChangeSet AlsoApply;
+  bool AlsoApplied() const { return alsoApplied_; }
 
   // Set by the window's Cancel (from any thread); answered with "Abort
   // operation?" before the next item and between blocks.
@@ -73,6 +78,8 @@ class TSourceCopy final {
   int SkippedCount() const { return skipped_; }
   const std::vector<std::string>& Completed() const { return completed_; }
   bool AbortChosen() const { return abortChosen_; }
+  // The last copy ended early: Cancel in a question, Abort, a cancelled job.
+  bool Stopped() const { return stopped_; }
   const std::string& CurrentItem() const { return currentItem_; }
   // The items of the copy (files and directories, everything below the
   // names) and how many of them were handled so far.
@@ -130,6 +137,8 @@ class TSourceCopy final {
   bool stopNow_ = false;
   bool abortChosen_ = false;
   bool retry_ = false;
+  bool alsoApplied_ = false;
+  bool stopped_ = false;
   std::string currentItem_;
   double done_ = 0;
   double total_ = 0.00001;

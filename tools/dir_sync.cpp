@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "fileops/fmoperation.h"
@@ -529,7 +530,7 @@ TSyncPlan TDirSync::Plan(const TSyncPlace& left, const TSyncPlace& right, const 
   return plan;
 }
 
-TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op) {
+TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op, fileops::TDeferringPrompt* kept) {
   TSyncOutcome outcome;
   double total = 0;
   for (const TSyncRow& row : plan.rows) {
@@ -560,6 +561,7 @@ TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op) {
       // appeared or changed since is asked about first.
       op.ConfirmOverwrite = !Unchanged(destDir + "/" + name, toRight ? row.right : row.left);
       platform::MakeDirectoryPath(destDir);  // a failure shows as the copy's own
+      if (kept != nullptr) kept->SetRun(side(toRight), destDir, {name});
       op.CopyFiles({name}, side(toRight), destDir);
     }
     outcome.done += op.Completed().size();
@@ -602,22 +604,97 @@ fileops::TFMMessage DeleteFailure(const std::string& item, const vfs::TError& er
           err.code, err.text.empty() ? platform::ErrorText(err.code) : err.text};
 }
 
-}  // namespace
-
-TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TSourceCopy& copy, const TSyncProgress& progress) {
-  TSyncOutcome outcome;
-  TRunSide left(plan.leftPlace), right(plan.rightPlace);
-  // An archive another program changed since the comparison is read again,
-  // so that what changed in it is seen (and asked about) below.
-  for (TRunSide* side : {&left, &right}) {
+// An archive another program (or the other side's reader) changed since it
+// was read is read again, so that what changed in it is seen (and asked
+// about); false with the failure in `outcome`.
+bool ReadAgainWhereChanged(std::initializer_list<TRunSide*> sides, TSyncOutcome& outcome) {
+  for (TRunSide* side : sides) {
     vfs::TError err;
     if (side->source->Stale() && !side->source->Refresh(&err)) {
       outcome.failures.push_back({fileops::TFMMessageKind::CouldNotCopy, side->source->Root(),
                                   fileops::MessageText(fileops::TFMMessageKind::CouldNotCopy, side->source->Root()),
                                   err.code, err.text});
-      return outcome;
+      return false;
     }
   }
+  return true;
+}
+
+// The deletions planned on one side, of what is still as it was seen
+// (the rest goes to `outcome.changed`).
+void CollectDeletes(const TSyncPlan& plan, TRunSide& side, bool leftSide, vfs::TChangeSet& deletes,
+                    std::vector<std::string>& paths, TSyncOutcome& outcome) {
+  for (const TSyncRow& row : plan.rows) {
+    if (row.action != TSyncAction::Delete || !ActionAllowed(plan, row, row.action)) continue;
+    if (row.left.Present() != leftSide) continue;
+    if (!AsSeen(side.side->Now(row.path), leftSide ? row.left : row.right)) {
+      outcome.changed.push_back(row.path);
+      continue;
+    }
+    deletes.Delete(vfs::JoinInner(side.inner, row.path));
+    paths.push_back(row.path);
+  }
+}
+
+void Tally(const fileops::TSourceCopy& copy, TSyncOutcome& outcome) {
+  outcome.done += copy.Completed().size();
+  outcome.failures.insert(outcome.failures.end(), copy.Failures().begin(), copy.Failures().end());
+  outcome.skipped += copy.SkippedCount();
+}
+
+// "name (2).ext", "name (3).ext"...: the first such name `dir` of `source` lacks.
+std::string FreeNameIn(vfs::TSource& source, const std::string& dir, const std::string& name) {
+  const size_t dot = name.rfind('.');
+  const bool ext = dot != std::string::npos && dot > 0;
+  const std::string stem = ext ? name.substr(0, dot) : name;
+  const std::string tail = ext ? name.substr(dot) : std::string();
+  for (int n = 2;; ++n) {
+    std::string candidate = stem + " (" + std::to_string(n) + ")" + tail;
+    vfs::TEntry e;
+    vfs::TError err;
+    if (!source.Stat(vfs::JoinInner(dir, candidate), e, &err)) return candidate;
+  }
+}
+
+// Copies the files and links at `paths` beside what is in their way at the
+// destination, each under a free name, as one change of the destination.
+void CopyBeside(const std::vector<std::string>& paths, TRunSide& from, TRunSide& to, TSyncOutcome& outcome) {
+  vfs::TChangeSet changes;
+  for (const std::string& path : paths) {
+    vfs::TEntry e;
+    vfs::TError err;
+    const std::string src = vfs::JoinInner(from.inner, path);
+    if (!from.source->Stat(src, e, &err) || e.kind == vfs::TEntryKind::Directory) continue;
+    const std::string dir = vfs::JoinInner(to.inner, ParentOf(path));
+    const std::string dst = vfs::JoinInner(dir, FreeNameIn(*to.source, dir, BaseOf(path)));
+    if (e.kind == vfs::TEntryKind::Link) {
+      changes.PutLink(dst, e.linkTarget, e.mtime);
+      continue;
+    }
+    vfs::TSource& source = *from.source;
+    changes.PutData(dst, [&source, src](vfs::TDataSink& sink, vfs::TError* perr) {
+      return source.ReadInto(src, sink, {}, perr);
+    }, e.size, e.mtime, e.mode != 0 ? e.mode : 0644);
+  }
+  if (changes.empty()) return;
+  vfs::TError err;
+  if (to.source->Apply(changes, {}, &err)) {
+    outcome.done += changes.changes.size();
+    return;
+  }
+  const std::string item = to.source->Root();
+  outcome.failures.push_back({fileops::TFMMessageKind::CouldNotCopy, item,
+                              fileops::MessageText(fileops::TFMMessageKind::CouldNotCopy, item), err.code,
+                              err.text.empty() ? platform::ErrorText(err.code) : err.text});
+}
+
+}  // namespace
+
+TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TSourceCopy& copy, const TSyncProgress& progress,
+                     fileops::TDeferringPrompt* kept) {
+  TSyncOutcome outcome;
+  TRunSide left(plan.leftPlace), right(plan.rightPlace);
+  if (!ReadAgainWhereChanged({&left, &right}, outcome)) return outcome;
   double total = 0;
   for (const TSyncRow& row : plan.rows) {
     if (row.action == TSyncAction::ToRight) total += static_cast<double>(row.left.size);
@@ -628,68 +705,111 @@ TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TSourceCopy& copy, const TS
   copy.OnGlobalDone = [&](fileops::TSourceCopy& c, int) {
     if (progress && !progress(std::min(before + c.Done(), total), total, c.CurrentItem())) c.OperationAborted = true;
   };
-  // One pass a direction: everything copied into a side is one copy (one
-  // rewrite of an archive).
+  // One pass a side written: everything copied into it and deleted from it
+  // is one change (one rewrite of an archive).
   for (const TSyncAction way : {TSyncAction::ToRight, TSyncAction::ToLeft}) {
     const bool toRight = way == TSyncAction::ToRight;
     TRunSide& from = toRight ? left : right;
     TRunSide& to = toRight ? right : left;
+    if (!ReadAgainWhereChanged({&from, &to}, outcome)) break;
     std::vector<std::string> paths;
     std::vector<const TSyncRow*> rows;
     for (const TSyncRow& row : plan.rows)
       if (row.action == way && ActionAllowed(plan, row, way)) paths.push_back(row.path), rows.push_back(&row);
-    if (paths.empty()) continue;
-    // A destination the comparison saw is replaced as planned; one that
-    // appeared or changed since is asked about first.
-    copy.ReplaceUnasked = [&](const std::string& path, const vfs::TEntry& existing) {
-      for (const TSyncRow* row : rows)
-        if (row->path == path) {
-          vfs::TEntry e = existing;
-          return AsSeen(EntryOf(e), toRight ? row->right : row->left);
-        }
-      return false;
-    };
-    copy.CopyPaths(paths, *from.source, from.inner, *to.source, to.inner);
-    copy.ReplaceUnasked = nullptr;
-    outcome.done += copy.Completed().size();
-    outcome.failures.insert(outcome.failures.end(), copy.Failures().begin(), copy.Failures().end());
-    outcome.skipped += copy.SkippedCount();
-    before = std::min(before + copy.Done(), total);
-    if (copy.AbortChosen() || copy.OperationAborted) {
-      outcome.aborted = true;
-      copy.OnGlobalDone = saved;
-      return outcome;
-    }
-  }
-  copy.OnGlobalDone = saved;
-  // The deletions, one change a side, of what is still as it was seen.
-  for (TRunSide* side : {&left, &right}) {
-    const bool leftSide = side == &left;
     vfs::TChangeSet deletes;
-    std::vector<std::string> paths;
-    for (const TSyncRow& row : plan.rows) {
-      if (row.action != TSyncAction::Delete || !ActionAllowed(plan, row, row.action)) continue;
-      if (row.left.Present() != leftSide) continue;
-      if (!AsSeen(side->side->Now(row.path), leftSide ? row.left : row.right)) {
-        outcome.changed.push_back(row.path);
-        continue;
+    std::vector<std::string> deleted;
+    CollectDeletes(plan, to, !toRight, deletes, deleted, outcome);
+    if (!paths.empty()) {
+      // A destination the comparison saw is replaced as planned; one that
+      // appeared or changed since is asked about first.
+      copy.ReplaceUnasked = [&](const std::string& path, const vfs::TEntry& existing) {
+        for (const TSyncRow* row : rows)
+          if (row->path == path) {
+            vfs::TEntry e = existing;
+            return AsSeen(EntryOf(e), toRight ? row->right : row->left);
+          }
+        return false;
+      };
+      if (kept != nullptr) kept->SetRun(toRight ? plan.left : plan.right, toRight ? plan.right : plan.left, paths);
+      const bool together = to.source->BatchesChanges();
+      if (together) copy.AlsoApply = std::move(deletes);
+      copy.CopyPaths(paths, *from.source, from.inner, *to.source, to.inner);
+      copy.ReplaceUnasked = nullptr;
+      copy.AlsoApply = vfs::TChangeSet();
+      Tally(copy, outcome);
+      if (together) {
+        if (copy.AlsoApplied()) outcome.done += deleted.size();
+        deletes = vfs::TChangeSet();  // made with the copy, or reported as its failure
       }
-      deletes.Delete(vfs::JoinInner(side->inner, row.path));
-      paths.push_back(row.path);
+      before = std::min(before + copy.Done(), total);
+      if (copy.Stopped() || copy.AbortChosen() || copy.OperationAborted) {
+        outcome.aborted = true;
+        break;
+      }
     }
     if (deletes.empty()) continue;
-    if (progress && !progress(before, total, paths.front())) {
+    if (progress && !progress(before, total, deleted.front())) {
       outcome.aborted = true;
       break;
     }
     vfs::TError err;
-    if (side->source->Apply(deletes, {}, &err)) {
-      outcome.done += paths.size();
-    } else {
-      outcome.failures.push_back(DeleteFailure(paths.size() == 1 ? paths.front() : side->source->Root(), err));
+    if (to.source->Apply(deletes, {}, &err))
+      outcome.done += deleted.size();
+    else
+      outcome.failures.push_back(DeleteFailure(deleted.size() == 1 ? deleted.front() : to.source->Root(), err));
+  }
+  copy.OnGlobalDone = saved;
+  if (progress && !outcome.aborted) progress(total, total, {});
+  return outcome;
+}
+
+bool ReopenSides(TSyncPlan& plan, vfs::TPasswordProvider* passwords, std::string* error) {
+  // Two sides in one archive share one reader: what one pass writes, the
+  // other sees.
+  const bool shared = plan.leftPlace.source != nullptr && plan.leftPlace.source == plan.rightPlace.source;
+  for (TSyncPlace* place : {&plan.leftPlace, &plan.rightPlace}) {
+    if (place->Local() || !place->reopen) continue;
+    if (shared && place == &plan.rightPlace) {
+      plan.rightPlace.source = plan.leftPlace.source;
+      break;
+    }
+    std::shared_ptr<vfs::TSource> own = place->reopen(passwords, error);
+    if (own == nullptr) return false;
+    place->source = std::move(own);
+  }
+  return true;
+}
+
+TSyncOutcome SettleSyncConflicts(const TSyncPlan& plan, fileops::TSourceCopy& copy,
+                                 const std::vector<fileops::TDeferredConflict>& conflicts,
+                                 fileops::TConflictChoice choice) {
+  TSyncOutcome outcome;
+  if (choice == fileops::TConflictChoice::SkipAll || conflicts.empty()) return outcome;
+  TRunSide left(plan.leftPlace), right(plan.rightPlace);
+  if (!ReadAgainWhereChanged({&left, &right}, outcome)) return outcome;
+  for (const bool toRight : {true, false}) {
+    // A kept conflict names the run's source as its root, the row as its item.
+    std::vector<std::string> paths;
+    for (const fileops::TDeferredConflict& c : conflicts)
+      if (c.sourceRoot == (toRight ? plan.left : plan.right)) paths.push_back(c.item);
+    if (paths.empty()) continue;
+    TRunSide& from = toRight ? left : right;
+    TRunSide& to = toRight ? right : left;
+    if (!ReadAgainWhereChanged({&from, &to}, outcome)) break;
+    if (choice == fileops::TConflictChoice::RenameAll) {
+      CopyBeside(paths, from, to, outcome);
+      continue;
+    }
+    if (choice == fileops::TConflictChoice::OverwriteAll)
+      copy.ReplaceUnasked = [](const std::string&, const vfs::TEntry&) { return true; };
+    copy.CopyPaths(paths, *from.source, from.inner, *to.source, to.inner);
+    copy.ReplaceUnasked = nullptr;
+    Tally(copy, outcome);
+    if (copy.Stopped() || copy.AbortChosen() || copy.OperationAborted) {
+      outcome.aborted = true;
+      break;
     }
   }
-  if (progress) progress(total, total, {});
   return outcome;
 }
 

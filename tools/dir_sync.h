@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "fileops/deferred.h"
 #include "fileops/fmoperation.h"
 #include "platform/copyfile.h"
 #include "tools/file_search.h"
@@ -45,8 +46,9 @@ namespace vantrel::fileops {
 class TSourceCopy;
 }
 namespace vantrel::vfs {
+class TPasswordProvider;
 class TSource;
-}
+}  // namespace vantrel::vfs
 
 namespace vantrel::tools {
 
@@ -55,6 +57,10 @@ struct TSyncPlace {
   std::string path;                      // as shown; the directory itself when local
   std::shared_ptr<vfs::TSource> source;  // null: the local directory `path`
   std::string inner;                     // the place inside `source` ("" its root)
+  // A reader of its own of the same archive, for a run on another thread
+  // (a reader serves one thread); null with `error` when it cannot be read.
+  using TReopen = std::function<std::shared_ptr<vfs::TSource>(vfs::TPasswordProvider* passwords, std::string* error)>;
+  TReopen reopen;
   bool Local() const { return source == nullptr; }
 };
 
@@ -138,14 +144,31 @@ struct TSyncOutcome {
 
 // Carries out the rows' actions with `op` as one operation (its prompt asks
 // the questions, its progress runs once over all of it). The engine's
-// Failures() tell what failed.
-TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op);
+// Failures() tell what failed. `kept`, the prompt of a run that may go to
+// the background, is told where each copy goes, so that a question kept for
+// the end knows its item.
+TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TFMOperation& op, fileops::TDeferringPrompt* kept = nullptr);
 
 // The same through panel sources, for a plan with an archive side (local
 // sides work too): `copy` asks the questions through its prompt. `progress`
 // hears the bytes done of the whole run and the item at hand, and stops the
 // run (after the copy engine's "Abort operation?") by returning false.
+// An archive side takes everything of the run as one change (one rewrite):
+// what is copied into it and what is deleted from it, all or nothing.
 using TSyncProgress = std::function<bool(double done, double total, const std::string& item)>;
-TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TSourceCopy& copy, const TSyncProgress& progress = {});
+TSyncOutcome RunSync(const TSyncPlan& plan, fileops::TSourceCopy& copy, const TSyncProgress& progress = {},
+                     fileops::TDeferringPrompt* kept = nullptr);
+
+// Gives each archive side of `plan` a reader of its own (TSyncPlace::reopen)
+// for a run on this thread; false with `error` when one cannot be read.
+bool ReopenSides(TSyncPlan& plan, vfs::TPasswordProvider* passwords, std::string* error);
+
+// The destinations a run through sources kept for its end (they changed
+// since the comparison), settled with one choice: replaced, left, asked
+// about one by one through `copy`'s prompt, or copied beside them under a
+// free name ("name (2).ext"). Each side changes once more at most.
+TSyncOutcome SettleSyncConflicts(const TSyncPlan& plan, fileops::TSourceCopy& copy,
+                                 const std::vector<fileops::TDeferredConflict>& conflicts,
+                                 fileops::TConflictChoice choice);
 
 }  // namespace vantrel::tools

@@ -659,4 +659,8 @@ bool RunInArchive(TMainForm& form, TArchiveCommand command) {
   return false;
 }
 
+std::unique_ptr<vfs::TPasswordProvider> JobPasswords(fileops::TJob& job, fileops::TJobPrompt::TPost post) {
+  return std::make_unique<TJobPasswords>(job, std::move(post));
+}
+
 }  // namespace vantrel::app

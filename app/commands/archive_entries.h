@@ -10,13 +10,19 @@
 // it as it was; an archive that cannot be changed says why.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <QString>
 
+#include "fileops/job.h"
+
 namespace vantrel::panels {
 class TFMPanel;
+}
+namespace vantrel::vfs {
+class TPasswordProvider;
 }
 
 namespace vantrel::app {
@@ -70,5 +76,10 @@ bool OpenArchiveEntry(TMainForm& form, panels::TFMPanel& panel);
 // question leaves `error` empty).
 bool ExtractArchiveEntry(panels::TFMPanel& panel, const std::string& name, const std::string& target,
                          std::string* error);
+
+// The password question of a reader a job opened: the password this run
+// has for the archive, else the window's question, asked on the window's
+// thread (through `post`) while the job waits.
+std::unique_ptr<vfs::TPasswordProvider> JobPasswords(fileops::TJob& job, fileops::TJobPrompt::TPost post);
 
 }  // namespace vantrel::app

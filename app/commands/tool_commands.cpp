@@ -1,13 +1,18 @@
 // tool_commands.cpp - the file tools as commands of the main window.
 #include "app/commands/tool_commands.h"
 
-#include "app/commands/archive_entries.h"
+#include <atomic>
+#include <memory>
+#include <optional>
 
 #include <QAction>
 #include <QApplication>
 #include <QPointer>
+#include <QStringList>
 
+#include "app/commands/archive_entries.h"
 #include "app/dialogs/comparedirsform.h"
+#include "app/dialogs/conflict_list.h"
 #include "app/dialogs/messages.h"
 #include "app/dialogs/multirenameform.h"
 #include "app/dialogs/syncdirsform.h"
@@ -17,16 +22,19 @@
 #include "app/settings/message_table.h"
 #include "app/window/features.h"
 #include "app/window/mainform.h"
+#include "fileops/deferred.h"
 #include "fileops/job.h"
 #include "fileops/qt/job_center.h"
 #include "fileops/qt/operationform.h"
 #include "fileops/source_copy.h"
 #include "panels/qt/fmpanel.h"
+#include "platform/copyfile.h"
 #include "platform/fs.h"
 #include "platform/qt/volumes.h"
 #include "platform/terminal.h"
 #include "tools/dir_compare.h"
 #include "tools/dir_sync.h"
+#include "vfs/password.h"
 #include "vfs/source.h"
 
 namespace vantrel::app {
@@ -120,91 +128,188 @@ void RunMultiRenameCommand(TMainForm& form) {
 
 namespace {
 
-// A side of Synchronize directories: a local directory, or the place inside
-// an archive one of the panels shows (the panel's own reader of it).
-bool ResolveSyncPlace(TMainForm& form, const std::string& path, tools::TSyncPlace& place, std::string* error) {
-  place = tools::TSyncPlace{path, nullptr, {}};
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// How a job reads the archive of `origin` again, with a reader of its own.
+tools::TSyncPlace::TReopen ReopenOf(TArchiveOrigin origin) {
+  return [origin](vfs::TPasswordProvider* passwords, std::string* error) {
+    return OpenArchiveAgain(origin, passwords, error);
+  };
+}
+
+// A side of Synchronize directories: a local directory, or a place inside an
+// archive (the reader of the panel showing it, else the one the panels
+// share), typed as the panels show it: "/home/u/a.zip/docs".
+bool ResolveSyncPlace(TMainForm& form, const std::string& typed, tools::TSyncPlace& place, std::string* error) {
+  const std::string path = WithoutTrailingSlash(typed);
+  place = tools::TSyncPlace{path, nullptr, {}, {}};
   for (TFMPanel* panel : {form.LeftFMPanel(), form.RightFMPanel()}) {
     if (panel == nullptr || panel->Directory() != path) continue;
     if (std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(*panel)) {
+      vfs::TError err;
+      if (source->Stale()) source->Refresh(&err);  // a run of ours (or another program) changed it
       place.source = std::move(source);
       place.inner = panel->Model().Place();
+      place.reopen = ReopenOf(ArchiveOriginOf(*panel));
       return true;
     }
   }
   if (platform::IsDirectory(path)) return true;
-  *error = "\"" + path + "\" is not a directory. A place inside an archive is a side when a panel shows it.";
+  TArchivePlace found;
+  std::string why;
+  if (OpenArchivePlace(path, found, &why)) {
+    vfs::TEntry entry;
+    vfs::TError err;
+    if (!found.inner.empty() &&
+        (!found.source->Stat(found.inner, entry, &err) || entry.kind != vfs::TEntryKind::Directory)) {
+      *error = "\"" + path + "\" does not exist: " + found.source->Root() + " holds no directory \"" + found.inner +
+               "\".";
+      return false;
+    }
+    place.source = std::move(found.source);
+    place.inner = found.inner;
+    place.reopen = ReopenOf(std::move(found.origin));
+    return true;
+  }
+  if (!why.empty()) {
+    *error = "\"" + path + "\" cannot be read: " + why;
+    return false;
+  }
+  platform::EntryInfo info;
+  *error = platform::LStat(path, info) ? "\"" + path + "\" is a file, not a directory or an archive."
+                                       : "\"" + path + "\" does not exist.";
   return false;
 }
 
 // What a synchronisation job leaves for the window: written on the job's
 // thread, read on the window's once the job ended.
 struct TSyncJobEnd {
-  std::vector<fileops::TFMMessage> failures;
-  int skipped = 0;
+  tools::TSyncOutcome outcome;
+  size_t unseen = 0;  // failures nobody was shown (kept in the background, "Skip all", deletions)
 };
 
-// A plan of two directories runs as a job: followed in the operation window
-// (where Background, F2, sends it behind) or at once in the background. At
-// its end the panels are read again and what "Skip all" hid is listed. True
-// when it ended in front.
+// The conflicts a run in the background kept for its end: one list on the
+// window's thread, one answer for all of them. Empty: none, or no answer.
+std::optional<fileops::TConflictChoice> AskAboutKept(fileops::TJob& job, const fileops::TJobPrompt::TPost& post,
+                                                      const std::string& title,
+                                                      const std::vector<fileops::TDeferredConflict>& conflicts) {
+  if (conflicts.empty() || job.CancelRequested()) return std::nullopt;
+  QStringList items;
+  for (const fileops::TDeferredConflict& c : conflicts) items << platform::ToDisplay(platform::JoinPath(c.destDir, c.destName));
+  const QString shown = platform::ToDisplay(title);
+  const std::optional<int> choice = fileops::AskThrough(job, post, [shown, items] {
+    return static_cast<int>(AskConflictList(QApplication::activeWindow(), shown, items));
+  });
+  if (!choice) return std::nullopt;
+  return static_cast<fileops::TConflictChoice>(*choice);
+}
+
+// The job's work for a plan of two directories: the copy engine, each copy
+// told to the prompt that keeps the questions of a run in the background.
+void SyncDirectories(fileops::TJob& job, const tools::TSyncPlan& plan, fileops::TDeferringPrompt& kept,
+                     const fileops::TJobPrompt::TPost& post, const std::string& title, TSyncJobEnd& end) {
+  fileops::TFMOperation engine;
+  job.Attach(engine);
+  engine.SetPrompt(&kept);
+  end.outcome = tools::RunSync(plan, engine, &kept);
+  end.outcome.failures = engine.Failures();
+  end.outcome.skipped = engine.SkippedCount();
+  const std::vector<fileops::TDeferredConflict> conflicts = kept.TakeConflicts();
+  if (end.outcome.aborted) return;
+  if (const auto choice = AskAboutKept(job, post, title, conflicts)) {
+    kept.SetDeferring(false);  // what is asked from here on is asked at once
+    fileops::SettleConflicts(engine, conflicts, *choice, false);
+    end.outcome.failures.insert(end.outcome.failures.end(), engine.Failures().begin(), engine.Failures().end());
+    end.outcome.skipped += engine.SkippedCount();
+  }
+}
+
+// The job's work for a plan with an archive side: the sources' copy, with
+// readers of the job's own, every side written as one change.
+void SyncThroughSources(fileops::TJob& job, const tools::TSyncPlan& plan, fileops::TDeferringPrompt& kept,
+                        const fileops::TJobPrompt::TPost& post, const std::string& title, TSyncJobEnd& end) {
+  const std::unique_ptr<vfs::TPasswordProvider> passwords = JobPasswords(job, post);
+  tools::TSyncPlan own = plan;  // after `passwords`, which its readers ask
+  std::string error;
+  if (!tools::ReopenSides(own, passwords.get(), &error)) {
+    const std::string item = own.left + " / " + own.right;
+    end.outcome.failures.push_back({fileops::TFMMessageKind::CouldNotCopy, item,
+                                    fileops::MessageText(fileops::TFMMessageKind::CouldNotCopy, item), 0, error});
+    ++end.unseen;
+    return;
+  }
+  fileops::TSourceCopy copy;
+  copy.SetPrompt(&kept);
+  copy.SetGate(&job);
+  end.outcome = tools::RunSync(own, copy, [&job](double done, double total, const std::string& item) {
+    job.SetProgress(done, total, 0, 0, item);
+    return true;  // the job's gate stops the copy
+  }, &kept);
+  // What the run did itself (deletions, reading an archive again) was shown to nobody.
+  for (const fileops::TFMMessage& m : end.outcome.failures) end.unseen += m.kind != fileops::TFMMessageKind::CouldNotCopy;
+  const std::vector<fileops::TDeferredConflict> conflicts = kept.TakeConflicts();
+  if (end.outcome.aborted) return;
+  if (const auto choice = AskAboutKept(job, post, title, conflicts)) {
+    kept.SetDeferring(false);
+    const tools::TSyncOutcome settled = tools::SettleSyncConflicts(own, copy, conflicts, *choice);
+    end.outcome.done += settled.done;
+    end.outcome.failures.insert(end.outcome.failures.end(), settled.failures.begin(), settled.failures.end());
+    end.outcome.skipped += settled.skipped;
+  }
+}
+
+// The end of a synchronisation: one list of what failed unseen and of what
+// was left alone because it changed since the comparison.
+int ShowSyncEnd(TMainForm& form, const TSyncJobEnd& end) {
+  const tools::TSyncOutcome& outcome = end.outcome;
+  if (end.unseen == 0 && outcome.skipped == 0 && outcome.changed.empty()) return static_cast<int>(outcome.failures.size());
+  std::string text;
+  for (const fileops::TFMMessage& m : outcome.failures)
+    text += m.text + (m.reason.empty() ? std::string() : ": " + m.reason) + "\n";
+  for (const std::string& path : outcome.changed) text += path + ": changed since the comparison, left alone\n";
+  ShowMessage(&form, MessageKind::Summary, QStringLiteral("Synchronize directories"), platform::ToDisplay(text));
+  return static_cast<int>(outcome.failures.size() + outcome.changed.size());
+}
+
+// Runs a plan as a job: followed in the operation window (where Background,
+// F2, sends it behind; the Operations window lists it) or at once in the
+// background. In the background it never stands still on a question: a
+// destination that changed since the comparison is kept for the end (one
+// list, one answer), a failing item for the end's report. An archive side
+// is read by the job's own reader and written as one change. At its end
+// the panels are read again. True when it ended in front.
 bool RunSyncJob(TMainForm& form, const tools::TSyncPlan& plan, bool background) {
   fileops::TJobCenter* center = JobCenter(form);
   fileops::TOperationForm* window = OperationForm(form);
   fileops::TFMPrompt* answerer = window->FMOperation.Prompt();
   if (center == nullptr || answerer == nullptr || window->Running()) return true;
   auto end = std::make_shared<TSyncJobEnd>();
-  QPointer<TMainForm> owner(&form);
-  const std::string title = "Synchronize " + plan.left + " and " + plan.right;
-  auto job = center->Add(
-      title, fileops::DevicesOf({plan.left, plan.right}),
-      [plan, end, answerer, poster = center->Poster()](fileops::TJob& self) {
-        fileops::TFMOperation engine;
-        self.Attach(engine);
-        fileops::TJobPrompt bridge(self, *answerer, poster);
-        engine.SetPrompt(&bridge);
-        tools::RunSync(plan, engine);
-        end->failures = engine.Failures();
-        end->skipped = engine.SkippedCount();
-      },
-      fileops::TJobStart::Queued,
-      [owner, end, title](fileops::TJob&) {
-        if (owner == nullptr) return;
-        owner->RefreshBothPanels();
-        if (end->skipped == 0) return;
-        std::string text = std::to_string(end->failures.size()) + " items were skipped:";
-        for (const fileops::TFMMessage& m : end->failures)
-          text += "\n" + m.text + (m.reason.empty() ? std::string() : ": " + m.reason);
-        ShowMessage(owner, MessageKind::Summary, QStringLiteral("Synchronize directories"), platform::ToDisplay(text));
-      });
-  if (background) return false;
-  return window->Follow(*center, job, QStringLiteral("Synchronize directories...Wait"));
-}
-
-// A plan with an archive side runs on the window's thread, where the panels
-// use the same archive: in the operation window, with its questions and
-// Cancel; what failed unseen ("Skip all", deletions) is listed at the end.
-void RunSyncThroughSources(TMainForm& form, const tools::TSyncPlan& plan) {
-  tools::TSyncOutcome outcome;
-  RunEngineWork(form, QStringLiteral("Synchronize directories...Wait"), [&](fileops::TFMOperation& op) {
-    fileops::TSourceCopy copy;
-    copy.SetPrompt(op.Prompt());
-    fileops::TOperationForm* window = OperationForm(form);
-    outcome = tools::RunSync(plan, copy, [window](double done, double total, const std::string&) {
-      window->GlobalDone(total > 0 ? static_cast<int>(done * 100 / total) : 100);
-      if (!window->FMOperation.OperationAborted) return true;
-      window->FMOperation.OperationAborted = false;  // the copy asks "Abort operation?" itself
-      return false;
-    });
-  });
-  bool unseen = outcome.skipped > 0 || !outcome.changed.empty();
-  for (const fileops::TFMMessage& m : outcome.failures) unseen = unseen || m.kind != fileops::TFMMessageKind::CouldNotCopy;
-  if (!unseen) return;
-  std::string text;
-  for (const fileops::TFMMessage& m : outcome.failures)
-    text += m.text + (m.reason.empty() ? std::string() : ": " + m.reason) + "\n";
-  for (const std::string& path : outcome.changed) text += path + ": changed since the comparison, left alone\n";
-  ShowMessage(&form, MessageKind::Summary, QStringLiteral("Synchronize directories"), platform::ToDisplay(text));
+  const bool sources = !plan.leftPlace.Local() || !plan.rightPlace.Local();
+  TCommandJob job;
+  job.title = "Synchronize " + plan.left + " and " + plan.right;
+  job.text = QStringLiteral("Synchronize directories...Wait");
+  job.places = {platform::NearestExistingDirectory(plan.left), platform::NearestExistingDirectory(plan.right)};
+  job.queued = background;
+  job.work = [plan, end, answerer, sources, title = job.title, post = center->Poster(),
+              deferring = job.background](fileops::TJob& self) {
+    fileops::TJobPrompt bridge(self, *answerer, post);
+    fileops::TDeferringPrompt kept(bridge, deferring);
+    kept.OnKept = [&self](size_t conflicts, size_t failures) { self.SetDeferred(conflicts + failures); };
+    if (sources)
+      SyncThroughSources(self, plan, kept, post, title, *end);
+    else
+      SyncDirectories(self, plan, kept, post, title, *end);
+    end->unseen += kept.TakeFailures().size();
+  };
+  job.finish = [owner = QPointer<TMainForm>(&form), end](bool) {
+    return owner == nullptr ? 0 : ShowSyncEnd(*owner, *end);
+  };
+  const std::shared_ptr<std::atomic<bool>> behind = job.background;
+  StartCommandJob(form, nullptr, std::move(job));
+  return !*behind;
 }
 
 }  // namespace
@@ -215,10 +320,6 @@ void RunSyncCommand(TMainForm& form) {
   if (left == nullptr || right == nullptr) return;
   static tools::TSyncOptions options;  // the choices stay for the next opening
   const auto run = [&form](const tools::TSyncPlan& plan, bool background) {
-    if (!plan.leftPlace.Local() || !plan.rightPlace.Local()) {
-      RunSyncThroughSources(form, plan);
-      return true;
-    }
     return RunSyncJob(form, plan, background);
   };
   const auto resolve = [&form](const std::string& path, tools::TSyncPlace& place, std::string* error) {

@@ -339,10 +339,7 @@ void TSyncDirsForm::Compare() {
   QApplication::restoreOverrideCursor();
   model_.SetPlan(std::move(plan));
   syncButton_->setEnabled(model_.rowCount() > 0);
-  // An archive side is read where its panel reads it, on the window's
-  // thread: such a run stays in front.
-  backgroundButton_->setEnabled(model_.rowCount() > 0 && model_.Plan().leftPlace.Local() &&
-                                model_.Plan().rightPlace.Local());
+  backgroundButton_->setEnabled(model_.rowCount() > 0);
   UpdateSummary();
   if (model_.rowCount() > 0) {
     table_->setFocus();

@@ -514,6 +514,19 @@ std::shared_ptr<vfs::TSource> OpenArchiveAgain(const TArchiveOrigin& origin, vfs
   return source;
 }
 
+bool OpenArchivePlace(const std::string& path, TArchivePlace& out, std::string* error) {
+  error->clear();
+  if (!panels::SourceOpener()) return false;
+  std::string place;
+  const std::shared_ptr<panels::TPanelSource> opened = panels::SourceOpener()(path, place, error);
+  const auto* places = dynamic_cast<const TArchivePlaces*>(opened.get());
+  if (places == nullptr) return false;
+  out.source = places->Source();
+  out.inner = place;
+  out.origin = places->Origin();
+  return true;
+}
+
 bool KnownPassword(const std::string& archive, std::string& password) {
   std::lock_guard lock(PasswordsMutex());
   const auto it = Passwords().find(archive);

@@ -47,6 +47,17 @@ TArchiveOrigin ArchiveOriginOf(const panels::TFMPanel& panel);
 std::shared_ptr<vfs::TSource> OpenArchiveAgain(const TArchiveOrigin& origin, vfs::TPasswordProvider* passwords,
                                                std::string* error);
 
+// The place inside an archive a typed path names ("/home/u/a.zip/docs"):
+// the reader the panels share, the place in it (not checked) and how to
+// read it again. False when no leading part of `path` is an archive
+// (`error` empty) or when the archive cannot be read (`error` says why).
+struct TArchivePlace {
+  std::shared_ptr<vfs::TSource> source;
+  std::string inner;
+  TArchiveOrigin origin;
+};
+bool OpenArchivePlace(const std::string& path, TArchivePlace& out, std::string* error);
+
 // The passwords given this run, by archive display path, in memory only: a
 // second reader of an archive (a job's) takes the one given for the first.
 // Safe from any thread.

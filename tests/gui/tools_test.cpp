@@ -18,6 +18,7 @@
 #include "app/commands/file_commands.h"
 #include "app/commands/tool_commands.h"
 #include "app/dialogs/comparedirsform.h"
+#include "app/dialogs/conflict_list.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/multirenameform.h"
 #include "app/dialogs/syncdirsform.h"
@@ -433,7 +434,8 @@ class ToolsTest : public QObject {
 
   // The left panel inside a ZIP archive: the dialog compares the archive's
   // place with the right directory, Synchronize copies into the archive
-  // (which unzip still accepts) and out of it; such a run stays in front.
+  // (which unzip still accepts) and out of it as a job followed in front,
+  // which Background (F2) could send behind.
   void SyncWithAnArchivePanel() {
     const std::string& r = f_->right;
     const std::string zip = f_->left + "/box.zip", packed = f_->Path("packed");
@@ -458,7 +460,7 @@ class ToolsTest : public QObject {
       rowsAfter = w.Model().rowCount();
     }));
     QCOMPARE(rowsBefore.join(", "), QStringLiteral("docs \u2192, new.txt \u2190"));
-    QVERIFY(!background);
+    QVERIFY(background);
     QCOMPARE(rowsAfter, 0);
     QVERIFY(QProcess::execute(QStringLiteral("unzip"), {QStringLiteral("-tqq"), Q(zip)}) == 0);
     QProcess list;
@@ -468,6 +470,95 @@ class ToolsTest : public QObject {
              "new.txt went into the archive");
     QVERIFY(Exists(r + "/docs/in-zip.txt"));
     QVERIFY(f_->Listed(L(), "new.txt"));  // the archive panel was read again
+  }
+
+  // A ZIP archive typed as the right side ("box.zip/docs") and sent to the
+  // background with F2: the job asks nothing while it runs; what changed in
+  // the archive since the comparison waits for the end's one list, whose
+  // answer replaces it; the rest went in with the archive's one rewrite.
+  void SyncIntoATypedArchivePlaceInTheBackground() {
+    const std::string& l = f_->left;
+    const std::string zip = f_->right + "/box.zip", packed = f_->Path("packed");
+    QVERIFY(MakeDir(packed + "/docs") && MakeFile(packed + "/docs/changing.txt", 2, 2024, 1, 1));
+    QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + packed + "' && zip -qr '" + zip + "' .")}) == 0);
+    QVERIFY(MakeFile(l + "/changing.txt", 9, 2025, 1, 1) && MakeFile(l + "/new.txt", 3, 2025, 1, 1));
+    QVERIFY(f_->Show());
+    static QStringList asked;
+    asked.clear();
+    app::SetConflictListHandler([](QWidget*, const QString&, const QStringList& items) {
+      asked = items;
+      return fileops::TConflictChoice::OverwriteAll;
+    });
+    QStringList rows;
+    bool closed = false;
+    QVERIFY(WithModal<app::TSyncDirsForm>([&] { f_->Action("mnuCmndSyncDirs")->trigger(); },
+                                          [&](app::TSyncDirsForm& w) {
+      w.RightEdit()->setText(Q(zip + "/docs/"));
+      QTest::keyClick(&w, Qt::Key_Return);
+      for (int i = 0; i < w.Model().rowCount(); ++i)
+        rows << Q(w.Model().RowAt(i).path) + ' ' + app::ActionText(w.Model().RowAt(i).action);
+      // Another program changes the archive after the comparison.
+      QVERIFY(MakeFile(packed + "/docs/changing.txt", 5, 2026, 1, 1));
+      QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + packed + "' && zip -q '" + zip + "' docs/changing.txt")}) == 0);
+      QTest::keyClick(w.Table(), Qt::Key_F2);
+      closed = !w.isVisible();
+    }));
+    QCOMPARE(rows.join(", "), QStringLiteral("changing.txt \u2192, new.txt \u2192"));
+    QVERIFY(closed);
+    QTRY_VERIFY(app::JobCenter(*f_->form)->Queue().Jobs().empty());
+    app::SetConflictListHandler(nullptr);
+    QCOMPARE(asked, QStringList{Q(zip + "/docs/changing.txt")});
+    QVERIFY(QProcess::execute(QStringLiteral("unzip"), {QStringLiteral("-tqq"), Q(zip)}) == 0);
+    for (const auto& [entry, size] : {std::pair{"docs/changing.txt", 9}, std::pair{"docs/new.txt", 3}}) {
+      QProcess show;
+      show.start(QStringLiteral("unzip"), {QStringLiteral("-p"), Q(zip), QLatin1String(entry)});
+      QVERIFY(show.waitForFinished());
+      QCOMPARE(show.readAllStandardOutput().size(), size);
+    }
+    QVERIFY(ShownMessages().empty());
+  }
+
+  // A typed side that is no place says what it is, and the field gets the
+  // keyboard back; a place inside an archive is one.
+  void SyncDialogTypedPaths() {
+    const std::string zip = f_->right + "/box.zip", packed = f_->Path("packed");
+    QVERIFY(MakeDir(packed + "/docs") && MakeFile(packed + "/docs/a.txt", 2, 2024, 1, 1));
+    QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + packed + "' && zip -qr '" + zip + "' .")}) == 0);
+    QVERIFY(MakeFile(f_->right + "/plain.txt", 2, 2024, 1, 1));
+    QVERIFY(f_->Show());
+    const struct {
+      std::string typed;
+      const char* says;  // "": compared (one row, a.txt only on the right)
+    } cases[] = {
+        {zip + "/docs", ""},
+        {zip + "/docs/", ""},
+        {zip + "/nowhere", "does not exist: "},
+        {zip + "/docs/a.txt", "holds no directory \"docs/a.txt\""},
+        {f_->right + "/nothing/here", "does not exist."},
+        {f_->right + "/plain.txt", "is a file, not a directory or an archive."},
+    };
+    for (const auto& c : cases) {
+      ShownMessages().clear();
+      int rows = -1;
+      bool refocused = false;
+      QVERIFY(WithModal<app::TSyncDirsForm>([&] { f_->Action("mnuCmndSyncDirs")->trigger(); },
+                                            [&](app::TSyncDirsForm& w) {
+        w.RightEdit()->setText(Q(c.typed));
+        w.CompareButton()->click();
+        rows = w.Model().rowCount();
+        refocused = w.focusWidget() == w.RightEdit();
+      }));
+      if (*c.says == '\0') {
+        QVERIFY2(ShownMessages().empty(), qPrintable(Q(c.typed)));
+        QCOMPARE(rows, 1);  // a.txt, only on the right
+        continue;
+      }
+      QVERIFY2(ShownMessages().size() == 1, qPrintable(Q(c.typed)));
+      QVERIFY2(ShownMessages().front().text.contains(QLatin1String(c.says)), qPrintable(ShownMessages().front().text));
+      QVERIFY2(ShownMessages().front().text.contains(Q(c.typed).chopped(c.typed.back() == '/')), qPrintable(ShownMessages().front().text));
+      QCOMPARE(rows, 0);
+      QVERIFY(refocused);
+    }
   }
 
   // Background (F2) hands the run to a job and the window closes; the job
