@@ -107,4 +107,21 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   return RemoveEntry(from);
 }
 
+int WriteWholeFile(const std::string& path, std::string_view data) {
+  const std::string temporary = path + ".new";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return errno;
+  int error = 0;
+  for (size_t done = 0; error == 0 && done < data.size();) {
+    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) error = n < 0 ? errno : EIO;
+    else done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+  if (error != 0) ::unlink(temporary.c_str());
+  return error;
+}
+
 }  // namespace vantrel::platform

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vantrel::platform {
 
@@ -31,5 +32,10 @@ bool SameEntryName(const std::string& a, const std::string& b);
 // permission bits and times) and the original removed only once the copy is
 // complete; a directory cannot cross volumes (EXDEV). Returns 0 or an errno value.
 int RenameNoReplace(const std::string& from, const std::string& to);
+
+// Writes `data` as the file `path` (mode 0600 when new), whole: into
+// "<path>.new" first, then renamed over `path`, so that no reader ever finds
+// half of it. Returns 0 or an errno value (the ".new" file is gone then).
+int WriteWholeFile(const std::string& path, std::string_view data);
 
 }  // namespace vantrel::platform

@@ -1,17 +1,14 @@
 // dir_compare.cpp - pairing two listings by name and comparing the pairs.
 #include "tools/dir_compare.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "platform/copyfile.h"
+#include "platform/tree_read.h"
 #include "tools/beside_worker.h"
 
 namespace vantrel::tools {
@@ -27,8 +24,13 @@ constexpr unsigned kBlocksPerCheck = 16;
 
 enum class TKind : uint8_t { File, Directory, Link, Other };
 
-TKind KindOf(mode_t mode) {
-  return S_ISREG(mode) ? TKind::File : S_ISDIR(mode) ? TKind::Directory : S_ISLNK(mode) ? TKind::Link : TKind::Other;
+TKind KindOf(platform::EntryKind kind) {
+  switch (kind) {
+    case platform::EntryKind::File: return TKind::File;
+    case platform::EntryKind::Directory: return TKind::Directory;
+    case platform::EntryKind::Symlink: return TKind::Link;
+    default: return TKind::Other;
+  }
 }
 
 struct TInfo {
@@ -50,48 +52,11 @@ struct TListing {
 // examined through it.
 void ListInto(const std::string& dir, TListing& out) {
   out.entries.clear();
-  out.error = 0;
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) {
-    out.error = errno;
-    return;
-  }
-  errno = 0;
-  while (struct dirent* de = readdir(d)) {
-    const char* name = de->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    struct stat st;
-    if (fstatat(dirfd(d), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      errno = 0;
-      continue;  // gone meanwhile
-    }
-    out.entries.push_back({name, KindOf(st.st_mode), static_cast<uint64_t>(st.st_size),
-                           platform::FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec)});
-    errno = 0;
-  }
-  out.error = errno;
-  closedir(d);
+  out.error = platform::ListDirectory(dir, [&](const char* name, const platform::EntryInfo& info) {
+    out.entries.push_back({name, KindOf(info.kind), info.size,
+                           platform::FileTimeFromUnix(info.writeTime.tv_sec, info.writeTime.tv_nsec)});
+  });
   std::sort(out.entries.begin(), out.entries.end(), ByName);
-}
-
-
-int OpenForReading(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_NOATIME | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 && errno == EPERM) fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);  // not ours
-  return fd;
-}
-
-// Reads up to `n` bytes, retrying short reads; -1 on an error.
-ssize_t ReadFull(int fd, uint8_t* buffer, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    const ssize_t r = read(fd, buffer + got, n - got);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return static_cast<ssize_t>(got);
 }
 
 struct TComparer {
@@ -126,43 +91,41 @@ struct TComparer {
   // 1 when the data differ, 0 when they are the same, -1 when a side
   // cannot be read (reported) or the comparison was stopped.
   int DataDiffer(const std::string& left, const std::string& right, uint64_t size) {
-    const int lf = OpenForReading(left);
-    if (lf < 0) {
-      Unreadable(left, errno);
+    platform::SequentialFile lf, rf;
+    if (const int error = lf.Open(left); error != 0) {
+      Unreadable(left, error);
       return -1;
     }
-    const int rf = OpenForReading(right);
-    if (rf < 0) {
-      Unreadable(right, errno);
-      close(lf);
+    if (const int error = rf.Open(right); error != 0) {
+      Unreadable(right, error);
       return -1;
     }
     if (size > 4 * kBlock) {  // small files are read ahead well enough as they are
-      posix_fadvise(lf, 0, 0, POSIX_FADV_SEQUENTIAL);
-      posix_fadvise(rf, 0, 0, POSIX_FADV_SEQUENTIAL);
+      lf.ReadingThrough();
+      rf.ReadingThrough();
     }
     // The listed size is read and no further: two files of that size whose
     // bytes agree are equal; one whose size changed meanwhile differs.
     int verdict = 0;
     for (uint64_t at = 0, blocks = 1; at < size; at += kBlock, ++blocks) {
       const size_t want = static_cast<size_t>(std::min<uint64_t>(kBlock, size - at));
-      ssize_t ln = 0, rn = 0;
+      int64_t ln = 0, rn = 0;
+      int leftErrno = 0, rightErrno = 0;
       if (parallelReads) {  // two devices: each side's read waits for its own disk only
-        int leftErrno = 0;
         beside.Run([&] {
-          ln = ReadFull(lf, leftBuffer.get(), want);
+          ln = lf.ReadFull(leftBuffer.get(), want);
           leftErrno = errno;
         });
-        rn = ReadFull(rf, rightBuffer.get(), want);
-        const int rightErrno = errno;
+        rn = rf.ReadFull(rightBuffer.get(), want);
+        rightErrno = errno;
         beside.Wait();
-        errno = ln < 0 ? leftErrno : rightErrno;
       } else {
-        ln = ReadFull(lf, leftBuffer.get(), want);
-        rn = ln < 0 ? 0 : ReadFull(rf, rightBuffer.get(), want);
+        ln = lf.ReadFull(leftBuffer.get(), want);
+        leftErrno = errno;
+        if (ln >= 0) rn = rf.ReadFull(rightBuffer.get(), want), rightErrno = errno;
       }
       if (ln < 0 || rn < 0) {
-        Unreadable(ln < 0 ? left : right, errno);
+        Unreadable(ln < 0 ? left : right, ln < 0 ? leftErrno : rightErrno);
         verdict = -1;
         break;
       }
@@ -177,21 +140,8 @@ struct TComparer {
         break;
       }
     }
-    struct stat ls, rs;
-    if (verdict == 0 && fstat(lf, &ls) == 0 && fstat(rf, &rs) == 0 &&
-        (static_cast<uint64_t>(ls.st_size) != size || static_cast<uint64_t>(rs.st_size) != size))
-      verdict = 1;
-    close(lf);
-    close(rf);
+    if (verdict == 0 && (lf.SizeNow() != size || rf.SizeNow() != size)) verdict = 1;
     return verdict;
-  }
-
-  static bool LinkTarget(const std::string& path, std::string& target) {
-    char buffer[4096];
-    const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
-    if (n < 0) return false;
-    target.assign(buffer, static_cast<size_t>(n));
-    return true;
   }
 
   void Add(const std::string& rel, TDifference difference) { result.items.push_back({rel, difference}); }
@@ -212,7 +162,7 @@ struct TComparer {
     if (l.kind == TKind::Directory) return options.recursive && Directories(left(), right(), rel + "/");
     if (l.kind == TKind::Link) {
       std::string lt, rt;
-      if (!LinkTarget(left(), lt) || !LinkTarget(right(), rt) || lt == rt) return false;
+      if (!platform::ReadLinkTarget(left(), lt) || !platform::ReadLinkTarget(right(), rt) || lt == rt) return false;
       Add(rel, TDifference::Content);
       return true;
     }
@@ -298,8 +248,8 @@ TCompareResult TDirCompare::Compare(const std::string& left, const std::string& 
                                     const TCompareOptions& options) {
   TCompareResult result;
   TComparer comparer{options, *this, result};
-  struct stat l, r;
-  comparer.parallelReads = stat(left.c_str(), &l) == 0 && stat(right.c_str(), &r) == 0 && l.st_dev != r.st_dev;
+  uint64_t l = 0, r = 0;
+  comparer.parallelReads = platform::DeviceOf(left, l) && platform::DeviceOf(right, r) && l != r;
   comparer.Directories(WithoutTrailingSlash(left), WithoutTrailingSlash(right), "");
   return result;
 }

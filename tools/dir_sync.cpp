@@ -1,8 +1,6 @@
 // dir_sync.cpp - the plan of a synchronisation and its run.
 #include "tools/dir_sync.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include "platform/fs.h"
 #include "platform/readonly_file.h"
 #include "platform/rename.h"
+#include "platform/tree_read.h"
 #include "platform/wildcard.h"
 #include "tools/beside_worker.h"
 #include "vfs/local_source.h"
@@ -102,9 +101,8 @@ class TLocalSide final : public TSide {
   }
 
   std::string LinkTarget(const std::string& rel) override {
-    std::string target(4096, '\0');
-    const ssize_t n = ::readlink(Path(rel).c_str(), target.data(), target.size());
-    target.resize(n < 0 ? 0 : static_cast<size_t>(n));
+    std::string target;
+    platform::ReadLinkTarget(Path(rel), target);
     return target;
   }
 

@@ -1,18 +1,14 @@
 // file_search.cpp - depth-first search by mask, limits and content.
 #include "tools/file_search.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <memory>
 #include <set>
 #include <utility>
 #include <vector>
 
+#include "platform/fs.h"
+#include "platform/tree_read.h"
 #include "platform/wildcard.h"
 #include "tools/archive_search.h"
 #include "tools/content_match.h"
@@ -38,7 +34,7 @@ struct Walker {
   TFileSearch& search;
   TSearchCounts& counts;
   std::unique_ptr<TContentScanner> scanner;
-  std::set<std::pair<dev_t, ino_t>> visited;
+  std::set<std::pair<uint64_t, uint64_t>> visited;
   unsigned sinceCheck = 0;
   bool stopped = false;
   std::string composedMask = ComposedForm(criteria.mask);
@@ -76,28 +72,21 @@ struct Walker {
     if (search.OnFound) search.OnFound(std::move(found));
   }
 
-  // Reads the file `name` of the directory open as `dirfd` through the
-  // scanner. True when its data hold a match; false when they do not, or
-  // when it cannot be read (reported).
-  bool ScanFile(int dirfd, const char* name, const std::string& path) {
-    int fd = openat(dirfd, name, O_RDONLY | O_NOATIME | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == EPERM) fd = openat(dirfd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // not ours
-    if (fd < 0) {
-      Unreadable(path, errno);
+  // Reads the file `name` of the directory `dir` through the scanner. True
+  // when its data hold a match; false when they do not, or when it cannot
+  // be read (reported).
+  bool ScanFile(const platform::TreeDir& dir, const char* name, const std::string& path) {
+    platform::SequentialFile file;
+    if (const int error = file.OpenAt(dir, name); error != 0) {
+      Unreadable(path, error);
       return false;
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      // A link to a device or a FIFO: there are no data to search.
-      close(fd);
-      return false;
-    }
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!file.IsRegular()) return false;  // a link to a device or a FIFO: there are no data to search
+    file.ReadingThrough();
     scanner->Reset();
     bool matched = false;
     for (unsigned blocks = 1;; ++blocks) {
-      const ssize_t n = read(fd, scanner->WriteArea(), kScanBlock);
-      if (n < 0 && errno == EINTR) continue;
+      const int64_t n = file.ReadSome(scanner->WriteArea(), kScanBlock);
       if (n < 0) {
         Unreadable(path, errno);
         break;
@@ -113,7 +102,6 @@ struct Walker {
       }
       if (blocks % kBlocksPerCheck == 0 && Stop()) break;
     }
-    close(fd);
     return matched && !stopped;
   }
 
@@ -174,8 +162,8 @@ struct Walker {
     return true;
   }
 
-  // One file entry of a directory (open as `dirfd`, known as `path`).
-  void VisitFile(int dirfd, const char* name, const std::string& path) {
+  // One file entry of the directory `dir`, known as `path`.
+  void VisitFile(const platform::TreeDir& dir, const char* name, const std::string& path) {
     ++counts.files;
     const std::string full = path + name;
     const TArchiveFormat* format = FormatOf(name);
@@ -185,10 +173,10 @@ struct Walker {
     const bool limits = criteria.minSize > 0 || criteria.maxSize != UINT64_MAX || criteria.modifiedFrom > 0 ||
                         criteria.modifiedTo != UINT64_MAX;
     platform::FindData fdata;
-    const bool examined = platform::StatEntry(dirfd, name, fdata);
+    const bool examined = platform::StatEntry(dir.Descriptor(), name, fdata);
     if (limits && (!examined || !WithinLimits(fdata.size, fdata.lastWriteTime))) return;
     // An archive that was searched inside is not searched again as bytes.
-    if (criteria.content != nullptr && (archiveSearched || !ScanFile(dirfd, name, full))) return;
+    if (criteria.content != nullptr && (archiveSearched || !ScanFile(dir, name, full))) return;
     TFoundFile found;
     found.Directory = path;
     found.Name = name;
@@ -199,56 +187,33 @@ struct Walker {
     Report(std::move(found));
   }
 
-  // Lists one directory (open as `fd`, known as `path` ending in "/"), reports
-  // its matches, then descends into its subdirectories in listing order.
-  void Walk(int fd, const std::string& path) {
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !visited.insert({st.st_dev, st.st_ino}).second) {
-      close(fd);
-      return;
-    }
-    DIR* dir = fdopendir(fd);
-    if (dir == nullptr) {
-      Unreadable(path, errno);
-      close(fd);
-      return;
-    }
+  // Lists one directory (open as `dir`, known as `path` ending in "/"),
+  // reports its matches, then descends into its subdirectories in listing
+  // order.
+  void Walk(platform::TreeDir& dir, const std::string& path) {
+    const platform::EntryId id = dir.Identity();
+    if ((id.device == 0 && id.inode == 0) || !visited.insert({id.device, id.inode}).second) return;
     ++counts.directories;
     std::vector<std::string> subdirs;
-    errno = 0;
-    while (struct dirent* de = readdir(dir)) {
-      const char* name = de->d_name;
-      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-      unsigned char type = de->d_type;
-      if (type == DT_UNKNOWN) {
-        struct stat es;
-        if (fstatat(dirfd(dir), name, &es, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        type = S_ISDIR(es.st_mode) ? DT_DIR : S_ISLNK(es.st_mode) ? DT_LNK : DT_REG;
-      }
-      bool isDir = type == DT_DIR;
-      if (type == DT_LNK) {
+    const int error = dir.ForEach([&](const char* name, platform::EntryKind kind) {
+      if (kind == platform::EntryKind::Directory) {
+        subdirs.emplace_back(name);
+      } else if (kind != platform::EntryKind::Symlink || !dir.LeadsToDirectory(name)) {
         // A link to a directory is a directory entry: never listed, never entered.
-        struct stat ts;
-        isDir = fstatat(dirfd(dir), name, &ts, 0) == 0 && S_ISDIR(ts.st_mode);
+        VisitFile(dir, name, path);
       }
-      if (isDir) {
-        if (type == DT_DIR) subdirs.emplace_back(name);
-      } else {
-        VisitFile(dirfd(dir), name, path);
-      }
-      if (stopped || (++sinceCheck >= 4096 && (sinceCheck = 0, Stop()))) break;
-      errno = 0;
-    }
-    if (errno != 0 && !stopped) Unreadable(path, errno);  // the listing broke off
+      return !(stopped || (++sinceCheck >= 4096 && (sinceCheck = 0, Stop())));
+    });
+    if (error != 0 && !stopped) Unreadable(path, error);  // the listing broke off
     // Close this directory before descending, so that the depth of the tree
     // never costs more than one open descriptor.
-    closedir(dir);
+    dir.Close();
     for (const std::string& sub : subdirs) {
       if (stopped || Stop()) break;
       const std::string childPath = path + sub;
-      int child = open(childPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (child < 0) {
-        Unreadable(childPath + "/", errno);
+      platform::TreeDir child;
+      if (const int childError = child.Open(childPath, true); childError != 0) {
+        Unreadable(childPath + "/", childError);
         continue;
       }
       Walk(child, childPath + "/");
@@ -270,24 +235,20 @@ bool TFileSearch::Search(const TSearchCriteria& criteria, const std::string& sta
   std::string dir = start.empty() ? base
                     : start[0] == '/' ? start
                                       : platform::JoinPath(base, start);
-  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+  platform::TreeDir top;
+  if (top.Open(dir) != 0) {
     dir = base;
-    fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return true;
+    if (top.Open(dir) != 0) return true;
   }
   // The path shown is the directory as the system names it, so that "." and
   // ".." in what was typed do not appear in the results. (No change of the
   // current directory: the search may run on a thread of its own.)
-  std::string resolved = dir;
-  if (char* real = realpath(dir.c_str(), nullptr)) {
-    resolved = real;
-    free(real);
-  }
-  if (resolved.empty() || resolved.back() != '/') resolved += '/';
+  std::string resolved = platform::ResolvedPathOf(dir);
+  if (resolved.empty()) resolved = dir;
+  if (resolved.back() != '/') resolved += '/';
   Walker walker{criteria, *this, counts_, nullptr, {}};
   if (criteria.content != nullptr) walker.scanner = std::make_unique<TContentScanner>(*criteria.content);
-  walker.Walk(fd, resolved);
+  walker.Walk(top, resolved);
   return !walker.stopped;
 }
 

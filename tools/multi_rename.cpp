@@ -5,9 +5,6 @@
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +15,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/copyfile.h"
 #include "platform/rename.h"
 
 namespace vantrel::tools {
@@ -366,17 +364,13 @@ bool ValidName(const std::string& name) {
          name.find('\0') == std::string::npos && name.size() <= NAME_MAX;
 }
 
-struct TIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  bool operator<(const TIdentity& o) const { return dev != o.dev ? dev < o.dev : ino < o.ino; }
-  bool operator==(const TIdentity& o) const { return dev == o.dev && ino == o.ino; }
-};
+// An entry's device and inode.
+using TIdentity = std::pair<uint64_t, uint64_t>;
 
 bool Identify(const std::string& path, TIdentity& id) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return false;
-  id = TIdentity{st.st_dev, st.st_ino};
+  platform::EntryInfo info;
+  if (!platform::LStat(path, info)) return false;
+  id = TIdentity{info.device, info.inode};
   return true;
 }
 
@@ -573,27 +567,9 @@ bool WriteRenameLog(const std::string& logPath, const std::string& dir, const TR
   std::string text = std::string(kLogHeader) + "\n" + Escape(dir) + "\n";
   for (const auto& [from, to] : pairs) text += Escape(from) + "\t" + Escape(to) + "\n";
   // Written beside its place and renamed over it: never half a log.
-  const std::string temporary = logPath + ".new";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  bool ok = fd >= 0;
-  if (ok) {
-    size_t done = 0;
-    while (ok && done < text.size()) {
-      const ssize_t n = write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      if (ok) done += static_cast<size_t>(n);
-    }
-    const int saved = errno;
-    ok = close(fd) == 0 && ok;
-    if (!ok) errno = saved;
-  }
-  if (ok) ok = rename(temporary.c_str(), logPath.c_str()) == 0;
-  if (!ok) {
-    if (error != nullptr) *error = platform::ErrorText(errno);
-    unlink(temporary.c_str());
-  }
-  return ok;
+  const int failed = platform::WriteWholeFile(logPath, text);
+  if (failed != 0 && error != nullptr) *error = platform::ErrorText(failed);
+  return failed == 0;
 }
 
 bool ReadRenameLog(const std::string& logPath, std::string& dir, TRenamePairs& pairs, std::string* error) {
