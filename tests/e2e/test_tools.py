@@ -1,9 +1,11 @@
 """The tools a person reaches for every week, from the keyboard: quick view
 following the cursor (Ctrl+Q, Tab into it and back); a terminal in the
 active panel's directory (Shift+F9 and the Commands menu); synchronising
-the two panels' directories with a row's action changed by key."""
+the two panels' directories with a row's action changed by key, and with a
+ZIP archive typed as a side, in the background (light and dark)."""
 
 import os
+import subprocess
 import time
 
 from e2e import COMMANDS, expect, prepare
@@ -97,3 +99,60 @@ def scenario_synchronize_directories(s):
     s.key("Escape")
     s.wait_no_window("Synchronize directories")
     s.expect_panel_keys(s.left, "after Synchronize directories")
+
+
+def zip_on_the_right(s):
+    """right/box.zip holds docs/old.txt (packed by Info-ZIP)."""
+    s.write("packed/docs/old.txt", "old\n")
+    subprocess.run(["zip", "-qr", s.path("right/box.zip"), "."], cwd=s.path("packed"), check=True)
+
+
+def zip_names(s):
+    listed = subprocess.run(["unzip", "-Z1", s.path("right/box.zip")], capture_output=True, text=True)
+    return set(listed.stdout.split())
+
+
+def synchronize_with_a_typed_archive(s, theme):
+    # Ctrl+Shift+F2; Alt+G to the right field: a place the archive lacks is
+    # named in a message, after which the field has the keys again; the
+    # archive's root compares, and F2 runs it all as a job behind the panels.
+    s.key("ctrl+shift+F2")
+    window = s.wait_window("Synchronize directories")
+    s.key("alt+g", "ctrl+a")
+    s.type(s.path("right/box.zip/nowhere"))
+    s.key("Return")
+    message = s.wait_until(lambda: s.active()[0] not in (s.main, window) and s.active()[0],
+                           "a message says the typed place does not exist")
+    text = s.copied_text(message, lambda t: "does not exist" in t)
+    expect("box.zip/nowhere" in text and "does not exist" in text, f"the message names the place: {text!r}")
+    s.key("Return")
+    s.wait_until(lambda: s.active()[0] == window, "the message closes onto the window")
+    s.key("ctrl+a")  # the right field has the keys again
+    s.type(s.path("right/box.zip"))
+    s.wait_repainted(window, ("Return",), "Enter compares the left directory with the archive")
+    s.display.screenshot(f"{s.artifacts}-sync-archive-{theme}.png")
+    s.key("F2")
+    s.wait_no_window("Synchronize directories", "Background (F2) closes the window")
+    wanted = {"a.txt", "b.txt", "c.txt", "docs/notes.txt", "sub/inner.txt", "docs/old.txt"}
+    s.wait_until(lambda: wanted <= zip_names(s), f"the job copies into the archive: {sorted(zip_names(s))}")
+    s.wait_exists("left/docs/old.txt", what="and out of it")
+    expect(s.read("left/docs/old.txt") == "old\n", "the copy out has the data")
+    expect(subprocess.run(["unzip", "-tqq", s.path("right/box.zip")]).returncode == 0, "unzip -t accepts the archive")
+    expect(not s.exists("right/box.zip.new") and sorted(os.listdir(s.right)) == ["box.zip", "r.txt"],
+           f"nothing else is left beside the archive: {sorted(os.listdir(s.right))}")
+    s.expect_panel_keys(s.left, "after the job")
+
+
+@prepare(zip_on_the_right)
+def scenario_synchronize_with_a_typed_archive(s):
+    synchronize_with_a_typed_archive(s, "light")
+
+
+def dark(s):
+    s.theme = "Adwaita:dark"
+
+
+@prepare(zip_on_the_right)
+@prepare(dark)
+def scenario_synchronize_with_a_typed_archive_dark(s):
+    synchronize_with_a_typed_archive(s, "dark")
