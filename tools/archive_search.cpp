@@ -2,9 +2,13 @@
 #include "tools/archive_search.h"
 
 #include <cerrno>
+#include <memory>
 #include <string_view>
 
 #include "formats/stream_archive.h"
+#include "platform/fs.h"
+#include "vfs/source.h"
+#include "vfs/zip_source.h"
 
 namespace vantrel::tools {
 
@@ -116,7 +120,86 @@ class TStreamFormat final : public TArchiveFormat {
   }
 };
 
+// Blocks of a ZIP entry to the search's sink.
+class TZipSink final : public vfs::TDataSink {
+ public:
+  explicit TZipSink(const TArchiveSink& sink) : sink_(sink) {}
+  bool Write(const void* data, size_t n) override {
+    if (sink_(static_cast<const uint8_t*>(data), n)) return true;
+    stopped_ = true;
+    return false;
+  }
+  bool Stopped() const { return stopped_; }
+
+ private:
+  const TArchiveSink& sink_;
+  bool stopped_ = false;
+};
+
+class TZipReader final : public TArchiveReader {
+ public:
+  explicit TZipReader(std::unique_ptr<vfs::TSource> source) : source_(std::move(source)) { Add(""); }
+
+  const std::vector<TArchiveItem>& Items() const override { return items_; }
+
+  bool Read(size_t index, const TArchiveSink& sink, std::string* error) override {
+    TZipSink adapter(sink);
+    vfs::TError err;
+    if (source_->ReadInto(items_[index].path, adapter, {}, &err) || adapter.Stopped()) return true;
+    if (error != nullptr) *error = err.text.empty() ? platform::ErrorText(err.code) : err.text;
+    return false;
+  }
+
+ private:
+  // The entries below `inner`, each directory followed by what it holds.
+  void Add(const std::string& inner) {
+    std::vector<vfs::TEntry> entries;
+    vfs::TError err;
+    if (!source_->List(inner, entries, &err)) return;
+    for (vfs::TEntry& e : entries) {
+      if (e.kind == vfs::TEntryKind::Link || e.kind == vfs::TEntryKind::Special) continue;
+      TArchiveItem item;
+      item.path = vfs::JoinInner(inner, e.name);
+      item.size = e.size;
+      item.writeTime = e.mtime != 0 ? platform::FileTimeFromUnix(e.mtime, 0) : 0;
+      item.directory = e.kind == vfs::TEntryKind::Directory;
+      item.encrypted = e.encrypted;
+      items_.push_back(item);
+      if (item.directory) Add(item.path);
+    }
+  }
+
+  std::unique_ptr<vfs::TSource> source_;
+  std::vector<TArchiveItem> items_;
+};
+
+class TZipFormat final : public TArchiveFormat {
+ public:
+  bool Claims(std::string_view name) const override {
+    static const char* const kSuffixes[] = {".zip", ".jar", ".war", ".ear",  ".apk", ".docx", ".xlsx", ".pptx",
+                                            ".odt", ".ods", ".odp", ".epub", ".xpi", ".whl",  ".zipx", ".cbz"};
+    for (const char* suffix : kSuffixes)
+      if (EndsWithNoCase(name, suffix)) return true;
+    return false;
+  }
+
+  std::unique_ptr<TArchiveReader> Open(const std::string& path, std::string* error) const override {
+    vfs::TError err;
+    std::unique_ptr<vfs::TZipSource> source = vfs::TZipSource::Load(path, path, nullptr, &err);
+    if (source == nullptr) {
+      if (error != nullptr) *error = err.text.empty() ? "not a ZIP archive" : err.text;
+      return nullptr;
+    }
+    return std::make_unique<TZipReader>(std::move(source));
+  }
+};
+
 }  // namespace
+
+const TArchiveFormat& ZipArchiveFormat() {
+  static const TZipFormat format;
+  return format;
+}
 
 const TArchiveFormat& OtherArchiveFormat() {
   static const TStreamFormat format;

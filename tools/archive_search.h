@@ -2,7 +2,6 @@
 //
 // The search knows archives only through this interface: a format claims
 // files by name and opens them into a list of items whose data it streams.
-// Further formats (ZIP through the program's own engine) plug in here.
 #pragma once
 
 #include <cstdint>
@@ -52,5 +51,10 @@ class TArchiveFormat {
 // through libarchive. A damaged archive is reported with the reason; an
 // archive damaged part-way is not searched in part.
 const TArchiveFormat& OtherArchiveFormat();
+
+// ZIP archives and the formats built on them (.jar, .docx, .odt, .apk,
+// .epub...) through the program's own engine. An encrypted entry is reported
+// as unreadable (the search asks for no password).
+const TArchiveFormat& ZipArchiveFormat();
 
 }  // namespace vantrel::tools

@@ -206,9 +206,9 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   connect(fromDate_, &QDateEdit::dateChanged, fromCheck_, [this] { fromCheck_->setChecked(true); });
   connect(toDate_, &QDateEdit::dateChanged, toCheck_, [this] { toCheck_->setChecked(true); });
   archivesCheck_ = check("ArchivesCheck", "Search in &archives");
-  archiveFormats_ = {&tools::OtherArchiveFormat()};
+  archiveFormats_ = {&tools::ZipArchiveFormat(), &tools::OtherArchiveFormat()};
   archivesCheck_->setToolTip(
-      QStringLiteral("Look into archives (tar, compressed tar, 7z, RAR, ISO, cpio, packages) as into folders"));
+      QStringLiteral("Look into archives (ZIP, tar, compressed tar, 7z, RAR, ISO, cpio, packages) as into folders"));
 
   startButton_ = new QPushButton(QStringLiteral("Start!"), this);
   startButton_->setObjectName(QStringLiteral("StartButton"));
@@ -566,14 +566,21 @@ void TFindFileForm::GoToButtonClick() {
     accept();
     return;
   }
-  // An entry of an archive: the archive itself in its directory.
-  std::string dir = found.InArchive() ? found.Archive.substr(0, found.Archive.find_last_of('/') + 1)
-                                      : found.Directory;
-  const std::string name = found.InArchive() ? found.Archive.substr(dir.size()) : found.Name;
+  // An entry of an archive: the place inside the archive that holds it
+  // (the panel shows archives as folders), else the archive in its directory.
+  std::string dir = found.Directory;
+  std::string name = found.Name;
   if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   panels::TFMPanel* panel = target_->FMPanel;
   std::string error;
-  if (!panel->ReadDirectory(dir, &error)) {
+  if (!panel->ReadDirectory(dir, &error) && found.InArchive()) {
+    dir = found.Archive.substr(0, found.Archive.find_last_of('/') + 1);
+    name = found.Archive.substr(dir.size());
+    if (dir.size() > 1) dir.pop_back();
+    error.clear();
+    panel->ReadDirectory(dir, &error);
+  }
+  if (!error.empty()) {
     // The directory went away since the search: say so, stay open.
     ShowGeneralError(platform::ToDisplay(error));
     return;

@@ -5,12 +5,14 @@
 // directory, Rename and Find file dialogs: what they refuse, their messages,
 // and the search with Go to file.
 #include <QApplication>
+#include <QCheckBox>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableView>
 
@@ -424,6 +426,31 @@ class NavigationTest : public QObject {
     QCOMPARE(Script().Texts(), QStringList({"There are no selected files!"}));
     QCOMPARE(L()->Directory() + "/" + f_->AtCursor(L()), root + "/sub/b.txt");
     QCOMPARE(R()->Directory(), f_->right);
+  }
+
+  // Go to file on an entry found inside a ZIP archive opens the archive's
+  // place that holds it, the cursor on the entry.
+  void findGoesIntoTheArchive() {
+    const std::string root = f_->left + "/tree", packed = f_->Path("packed");
+    QVERIFY(MakeDir(root) && MakeDir(packed + "/docs/deep") && MakeFile(packed + "/docs/deep/wanted.txt", 3));
+    QVERIFY(MakeFile(packed + "/docs/other.txt", 3));
+    QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + packed + "' && zip -qr '" + root + "/box.zip' .")}) == 0);
+    auto* dialog = f_->Find<app::TFindFileForm>("FindFileForm");
+    L()->ReadDirectory(root);
+    platform::SetCurrentDir(root);
+    int rows = -1;
+    QVERIFY(f_->RunModal("mnuCmndFindFile", dialog, [&] {
+      dialog->MaskEdit()->setText(QStringLiteral("wanted.txt"));
+      dialog->findChild<QCheckBox*>(QStringLiteral("ArchivesCheck"))->setChecked(true);
+      QTest::mouseClick(dialog->StartButton(), Qt::LeftButton);
+      rows = dialog->ResultsView()->model()->rowCount();
+      dialog->ResultsView()->selectRow(0);
+      QTest::mouseClick(dialog->GoToButton(), Qt::LeftButton);
+    }));
+    QCOMPARE(rows, 1);
+    QCOMPARE(L()->Directory(), root + "/box.zip/docs/deep");
+    QCOMPARE(f_->AtCursor(L()), std::string("wanted.txt"));
+    QVERIFY(ShownMessages().empty());
   }
 
   // A click on the right directory line activates its panel; from the line's

@@ -330,5 +330,46 @@ TEST(FileSearch, InsideArchivesOfOtherFormats) {
   EXPECT_NE(std::find(r.found.begin(), r.found.end(), "plain.txt"), r.found.end());
 }
 
+
+// ZIP archives through the program's own engine, also under the names of
+// the formats built on ZIP; an encrypted entry and a damaged archive are
+// counted as unreadable with their reasons, never silently passed over.
+TEST(FileSearch, InsideZipArchives) {
+  TempDir tmp;
+  MakeDir(tmp / "src/docs");
+  WriteFile(tmp / "src/docs/a.txt", "alpha\nthe needle is here\n");
+  WriteFile(tmp / "src/b.txt", "nothing to see");
+  WriteFile(tmp / "src/big.log", std::string(300000, 'z') + "needle");
+  WriteFile(tmp / "src/secret.txt", "a needle under a password");
+  MakeDir(tmp / "tree");
+  auto run = [](const std::string& cmd) { return std::system(cmd.c_str()) == 0; };
+  ASSERT_TRUE(run("cd '" + tmp / "src" + "' && zip -qr '" + tmp / "tree/pack.zip" + "' docs b.txt big.log"));
+  ASSERT_TRUE(run("cd '" + tmp / "src" + "' && zip -q '" + tmp / "tree/Book.EPUB" + "' docs/a.txt"));
+  ASSERT_TRUE(run("cd '" + tmp / "src" + "' && zip -qP pw '" + tmp / "tree/locked.zip" + "' secret.txt"));
+  WriteFile(tmp / "tree/broken.zip", "PK\x03\x04 and then nothing a reader can use");
+
+  TContentQuery query;
+  query.text = "NEEDLE";
+  auto matcher = TContentMatcher::Compile(query, nullptr);
+  TSearchCriteria criteria;
+  criteria.content = matcher.get();
+  criteria.inArchives = true;
+  const std::string root = tmp / "tree";
+  const std::vector<const TArchiveFormat*> formats = {&ZipArchiveFormat(), &OtherArchiveFormat()};
+  TOutcome r = SearchTree(root, criteria, formats);
+  EXPECT_EQ(r.found, (std::vector<std::string>{"Book.EPUB/docs/a.txt", "pack.zip/big.log", "pack.zip/docs/a.txt"}));
+  EXPECT_EQ(r.lines["pack.zip/docs/a.txt"], "the needle is here");
+  ASSERT_EQ(r.unreadable.size(), 2u) << ::testing::PrintToString(r.unreadable);
+  std::sort(r.unreadable.begin(), r.unreadable.end());
+  EXPECT_EQ(r.unreadable[0].rfind("broken.zip: ", 0), 0u) << r.unreadable[0];
+  EXPECT_EQ(r.unreadable[1].rfind("locked.zip/secret.txt: ", 0), 0u) << r.unreadable[1];
+
+  // By name: the entries are found by their own names, directories too.
+  criteria.content = nullptr;
+  criteria.mask = "a.txt";
+  r = SearchTree(root, criteria, formats);
+  EXPECT_EQ(r.found, (std::vector<std::string>{"Book.EPUB/docs/a.txt", "pack.zip/docs/a.txt"}));
+}
+
 }  // namespace
 }  // namespace vantrel::tools
