@@ -154,7 +154,18 @@ def scenario_find_by_content_and_feed_to_panel(s):
     s.key("alt+p")
     s.wait_no_window("Find file:")
     s.wait_main_active("Feed to panel gives the keyboard back to the panel")
-    s.key("Home", "Down", "Insert", "Insert")  # ".." first, then n2.txt and sub/deep/n1.txt
+    # ".." first, then n2.txt and sub/deep/n1.txt: F3 views the one, F4
+    # hands the other (in its own directory) to the editor.
+    s.key("Home", "Down", "F3")
+    s.wait_window("n2.txt - vnview", what="F3 on the listing views n2.txt", anyone=True)
+    s.key("Escape")
+    s.wait_main_active("the viewer closes onto the listing")
+    s.key("Down", "F4")
+    n1 = s.path("left/sub/deep/n1.txt")
+    # The editor starts in the listing's directory: a path below it is the file.
+    s.wait_until(lambda: any(os.path.join(s.left, line.split(" ", 1)[-1]) == n1 for line in s.launched()),
+                 f"F4 on the listing edits sub/deep/n1.txt: {s.launched()}")
+    s.key("Home", "Down", "Insert", "Insert")
     s.expect_copied({"n1.txt", "n2.txt"}, "F5 on the listing of search results")
 
 
