@@ -27,6 +27,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -127,8 +128,8 @@ void AddCodePageMenu(QMenu& menu, TFMPanel& panel) {
   for (const std::string& page : all) {
     QString text = QString::fromStdString(page);
     if (page.empty())
-      text = chosen.empty() && !used.empty() ? QStringLiteral("Automatic (%1)").arg(QString::fromStdString(used))
-                                             : QStringLiteral("Automatic");
+      text = chosen.empty() && !used.empty() ? platform::Worded("Automatic (%1)").arg(QString::fromStdString(used))
+                                             : platform::Worded("Automatic");
     QAction* action = pages->addAction(text);
     action->setObjectName(QStringLiteral("ItemCodePage") +
                           (page.empty() ? QStringLiteral("Auto") : QString::fromStdString(page)));

@@ -5,6 +5,7 @@
 #include <map>
 
 #include <QAction>
+#include <QApplication>
 #include <QEvent>
 #include <QMenu>
 
@@ -41,39 +42,54 @@ const TWindowTexts kTranslatedTexts[] = {
     {"MainForm",
      {"mnuLftPanel", "mnuLftChDrive", "mnuLftSettings", "mnuFiles", "mnuFileNew", "mnuFileDelete",
       "mnuFileDeletePermanently",
-      "mnuFileView", "mnuFileEdit", "mnuFileCopy", "mnuFileMove", "mnuFileRename", "mnuFilePack",
+      "mnuFileView", "mnuFileEdit", "mnuFileCopy", "mnuFileMove", "mnuFileRename", "mnuFileMultiRename",
+      "mnuFilePack",
       "mnuFileUnpack", "mnuFileExit", "mnuCommands", "mnuCmndMkDir", "mnuCmndFindFile",
-      "mnuCmndFrmtDiskette", "mnuCmndDirSize", "mnuOptions", "mnuOptGenSettings", "mnuOptFont",
+      "mnuCmndCompareDirs", "mnuCmndSyncDirs", "mnuCmndQuickView", "mnuCmndTerminal",
+      "mnuCmndFrmtDiskette", "mnuCmndDirSize", "mnuCmndOperations", "mnuOptions", "mnuOptGenSettings", "mnuOptFont",
       "mnuOptColors", "mnuOptSelColors", "mnuOptLoadScheme", "mnuOptSaveScheme", "SelectLanguage",
       "mnuRghtPanel",
       "mnuRghtChDrive", "mnuRghtSettings", "mnuHelp", "mnuHlpContents", "mnuHlpAbout",
       "NewFileButton.Hint", "DeleteFileButton.Hint", "ViewFileButton.Hint", "EditFileButton.Hint",
       "CopyFileButton.Hint", "MoveFileButton.Hint", "RenameFileButton.Hint", "PackFileButton.Hint",
       "UnpackFileButton.Hint", "MakeDirButton.Hint", "FindFileButton.Hint", "LeftHeader.Items",
-      "RightHeader.Items"}},
+      "RightHeader.Items", "actMenuBar", "actCommandOutput", "actKeyBar", "actClickMarks", "actZipWindowOnEnter",
+      "LeftRootButton.Hint", "RightRootButton.Hint", "LeftDirectoryPanel.MenuFind.Caption", "RightDirectoryPanel.MenuFind.Caption",
+      "JobIndicator.Hint"}},
     {"NewFileForm", {"", "Label1", "OkButton", "CancelButton", "HelpButton"}},
     {"RenameFileForm", {"", "Label1", "Label2", "OkButton", "CancelButton", "HelpButton"}},
     {"PackForm",
      {"", "Label1", "Label2", "Label2", "OptionsGroup", "OptionsGroup.Items", "PackButton",
-      "CancelButton", "HelpButton", "EncryptCheck", "Label3", "ExactTimesCheck"}},
+      "CancelButton", "HelpButton", "EncryptCheck", "Label3", "ExactTimesCheck", "ExactTimesCheck.Hint",
+      "FormatLabel"}},
     {"ZipPanel",
      {"", "FileMenu", "ExtractSelectedFiles", "ExtractFiles", "CloseZIP", "ExtrSelButton.Hint",
-      "ExtrAllButton.Hint", "WithoutPaths", "ViewFile", "ListView.Items", "CodePageMenu"}},
+      "ExtrAllButton.Hint", "WithoutPaths", "ViewFile", "ListView.Items", "CodePageMenu", "RepairArchive",
+      "RepairArchive.Hint", "actMenuBar"}},
     {"PanelSettingsForm",
      {"", "WidthGroupBox", "Label1", "Label2", "Label3", "Label4", "Label5", "SortGroup",
       "SortGroup.Items", "OkButton", "CancelButton", "HelpButton"}},
     {"NewDirectoryForm", {"", "Label1", "OkButton", "CancelButton", "HelpButton"}},
     {"FindFileForm",
-     {"", "Label1", "Label2", "Label3", "StartButton", "CloseButton", "HelpButton", "GoToButton"}},
+     {"", "Label1", "Label2", "Label3", "StartButton", "CloseButton", "HelpButton", "GoToButton", "ContentLabel",
+      "ContentEdit.placeholderText", "CaseCheck", "WordsCheck", "RegexCheck", "HexCheck", "EncodingLabel",
+      "PageCheck.Hint", "PageCombo.Items", "MinSizeLabel", "MinSizeEdit.placeholderText", "MaxSizeLabel",
+      "MaxSizeEdit.placeholderText", "FromCheck", "ToCheck", "ArchivesCheck", "ArchivesCheck.Hint", "FeedButton",
+      "FeedButton.Hint", "UnreadableButton"}},
     {"GeneralSettingsForm",
      {"", "Label1", "Label2", "BrowseEditor", "BrowseViewer", "DefEditButton", "DefViewButton",
-      "OkButton", "CancelButton", "HelpButton"}},
+      "OkButton", "CancelButton", "HelpButton", "Label3", "TerminalCommand.placeholderText", "BrowseTerminal",
+      "DefTerminalButton", "TrashCheck", "ThreadsLabel"}},
     {"ColorForm",
      {"", "Label1", "Label2", "Label3", "Label4", "Label5", "Label6", "ChangeBack", "ChangeCursor",
       "ChangeFile", "ChangeSel", "ChangeCurr", "ChangeCurSel", "OkButton", "CancelButton",
       "HelpButton"}},
     {"AboutForm", {"", "Label1", "OkButton"}},
-    {"OperationForm", {"CancelButton"}},
+    {"OperationForm", {"CancelButton", "BackgroundButton", "BackgroundButton.Hint"}},
+    {"OperationsForm",
+     {"", "JobList.Items", "CancelJobButton", "MoveUpButton", "MoveDownButton", "CloseButton"}},
+    {"SyncDirsForm", {"LeaveButton"}},  // (a text with "=", which cannot be a key of its own)
+    {"TrashForm", {"", "TrashList.Items", "RestoreButton", "DeleteButton", "EmptyButton", "CloseButton"}},
 };
 
 // Colour schemes and language files share the open dialog's filters.
@@ -96,6 +112,13 @@ std::string Bytes(const QString& text) {
   return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
+// Which language run a window has had its texts from.
+constexpr const char* kLanguageRun = "vantrelLanguageRun";
+int g_languageRun = 0;
+
+bool TranslatedWindow(const QWidget* window) { return window->property(kLanguageRun).toInt() == g_languageRun; }
+void MarkTranslated(QWidget* window) { window->setProperty(kLanguageRun, g_languageRun); }
+
 // The dialogs and the translation component, owned by the main window.
 class TOptionsHost final : public QObject {
  public:
@@ -111,8 +134,9 @@ class TOptionsHost final : public QObject {
     language->SetSeparator(QStringLiteral(";"));
     language->Properties = TranslatedProperties();
     language->LanguageFile = LanguagePath(form.LanguageFile);
-    form.installEventFilter(this);
+    qApp->installEventFilter(this);
   }
+  ~TOptionsHost() override { qApp->removeEventFilter(this); }
 
   TGeneralSettingsForm* general;
   TPanelSettingsForm* panelSettings;
@@ -123,11 +147,19 @@ class TOptionsHost final : public QObject {
 
  protected:
   // The translation runs when the main window is first shown, once every
-  // window exists.
+  // window exists; a window made later (a tool's dialog, the Operations
+  // window) takes its texts when it is first shown.
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == &form_ && event->type() == QEvent::Show && !shown_) {
+    if (event->type() != QEvent::Show) return false;
+    if (watched == &form_ && !shown_) {
       shown_ = true;
       ApplyLanguage(form_);
+    } else if (auto* window = qobject_cast<QWidget*>(watched);
+               shown_ && window != nullptr && window->isWindow() &&
+               (window->windowType() == Qt::Window || window->windowType() == Qt::Dialog) &&
+               !TranslatedWindow(window)) {
+      language->TranslateWindow(window);
+      MarkTranslated(window);
     }
     return false;
   }
@@ -254,6 +286,10 @@ void ApplyLanguage(TMainForm& form) {
   TLanguage& language = Language(form);
   // A run stopped by a bad value still gets the file's messages.
   language.Translate();
+  // Windows that exist now have had their texts; later ones take them when
+  // first shown.
+  ++g_languageRun;
+  for (QWidget* window : QApplication::topLevelWidgets()) MarkTranslated(window);
   form.AddAccelerators();
   std::vector<std::string> english;
   for (int i = 0; i < kMessageCount; ++i) english.emplace_back(EnglishMessage(static_cast<TMsg>(i)));
@@ -267,20 +303,26 @@ void ApplyLanguage(TMainForm& form) {
   language.TranslateButtons();
 }
 
-void ApplyPanelTexts(TMainForm& form, const TLanguage& language) {
-  static constexpr std::pair<const char*, std::string panels::TPanelTexts::*> kTexts[] = {
+const std::vector<TPanelTextKey>& PanelTextKeys() {
+  static const std::vector<TPanelTextKey> keys = {
       {"DirectoryLine", &panels::TPanelTexts::directoryLine}, {"FileLine", &panels::TPanelTexts::fileLine},
       {"SizeLine", &panels::TPanelTexts::sizeLine},           {"SpaceLine", &panels::TPanelTexts::spaceLine},
       {"Megabytes", &panels::TPanelTexts::megabytes},         {"Bytes", &panels::TPanelTexts::bytes},
-      {"MarkedLine", &panels::TPanelTexts::markedLine}};
+      {"MarkedLine", &panels::TPanelTexts::markedLine},       {"PackedFileLine", &panels::TPanelTexts::packedFileLine},
+      {"PackedPart", &panels::TPanelTexts::packedPart},       {"Reading", &panels::TPanelTexts::reading}};
+  return keys;
+}
+
+void ApplyPanelTexts(TMainForm& form, const TLanguage& language) {
+  const std::vector<TPanelTextKey>& wording = PanelTextKeys();
   std::vector<std::string> keys;
-  for (const auto& text : kTexts) keys.emplace_back(text.first);
+  for (const auto& text : wording) keys.emplace_back(text.first);
   const auto values = language.LanguageFile.empty()
                           ? std::vector<std::optional<std::string>>(keys.size())
                           : platform::ReadIniKeys(language.LanguageFile, "Panel texts", keys);
   panels::TPanelTexts texts;  // English
   for (size_t i = 0; i < keys.size(); ++i) {
-    std::string& text = texts.*kTexts[i].second;
+    std::string& text = texts.*wording[i].second;
     if (!values[i] || values[i]->empty()) continue;
     // A translation must keep every placeholder, or a name or a number
     // would be lost from the line: such a text stays in English.

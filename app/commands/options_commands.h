@@ -3,8 +3,12 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <QStringList>
+
+#include "panels/dirmodel.h"
 
 namespace vantrel::app {
 
@@ -30,8 +34,13 @@ void ApplyLanguage(TMainForm& form);
 
 // The wording of the panels' information lines from the language file's
 // section "Panel texts" (keys DirectoryLine "[%1]:  DIRECTORY", FileLine,
-// SizeLine, SpaceLine "%1 of %2 free", Megabytes, Bytes, MarkedLine); English
-// for a missing key, and for a text that drops or adds a placeholder.
+// SizeLine, SpaceLine "%1 of %2 free", Megabytes, Bytes, MarkedLine,
+// PackedFileLine, PackedPart, Reading); English for a missing key, and for a
+// text that drops or adds a placeholder.
 void ApplyPanelTexts(TMainForm& form, const TLanguage& language);
+
+// Each key of that section and the text it words.
+using TPanelTextKey = std::pair<const char*, std::string panels::TPanelTexts::*>;
+const std::vector<TPanelTextKey>& PanelTextKeys();
 
 }  // namespace vantrel::app

@@ -1,5 +1,6 @@
 // comparedirsform.cpp - the criteria of Compare directories.
 #include "app/dialogs/comparedirsform.h"
+#include "platform/qt/wording.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -11,14 +12,14 @@ namespace vantrel::app {
 
 TCompareDirsForm::TCompareDirsForm(QWidget* parent, const tools::TCompareOptions& options) : QDialog(parent) {
   setObjectName(QStringLiteral("CompareDirsForm"));
-  setWindowTitle(QStringLiteral("Compare directories"));
+  setWindowTitle(platform::Worded("Compare directories"));
   auto check = [this](const char* name, const char* text, bool on) {
-    auto* box = new QCheckBox(QLatin1String(text), this);
+    auto* box = new QCheckBox(platform::Worded(text), this);
     box->setObjectName(QLatin1String(name));
     box->setChecked(on);
     return box;
   };
-  auto* intro = new QLabel(QStringLiteral("Mark the entries that are missing on the other side, and those that differ:"), this);
+  auto* intro = new QLabel(platform::Worded("Mark the entries that are missing on the other side, and those that differ:"), this);
   intro->setWordWrap(true);
   dateCheck_ = check("DateCheck", "By &date (the newer one is marked)", options.byDate);
   sizeCheck_ = check("SizeCheck", "By &size", options.bySize);

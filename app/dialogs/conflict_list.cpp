@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "app/dialogs/messages.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -20,8 +21,9 @@ fileops::TConflictChoice ShowList(QWidget* parent, const QString& job, const QSt
   QDialog box(parent);
   box.setObjectName(QStringLiteral("ConflictList"));
   box.setWindowTitle(QString::fromLatin1(kDialogCaption));
-  auto* text = new QLabel(
-      QStringLiteral("%1:\n%2 files exist already at the destination.").arg(job).arg(items.size()), &box);
+  auto* text = new QLabel(job + QStringLiteral(":\n") +
+                              platform::Worded("%1 files exist already at the destination.").arg(items.size()),
+                          &box);
   text->setTextFormat(Qt::PlainText);
   auto* list = new QListWidget(&box);
   list->addItems(items);
@@ -41,10 +43,10 @@ fileops::TConflictChoice ShowList(QWidget* parent, const QString& job, const QSt
     });
     return b;
   };
-  add("OverwriteAllButton", QStringLiteral("&Overwrite all"), fileops::TConflictChoice::OverwriteAll);
-  add("SkipAllButton", QStringLiteral("&Skip all"), fileops::TConflictChoice::SkipAll);
-  add("RenameAllButton", QStringLiteral("&Rename all"), fileops::TConflictChoice::RenameAll);
-  QPushButton* each = add("DecideEachButton", QStringLiteral("&Decide each"), fileops::TConflictChoice::DecideEach);
+  add("OverwriteAllButton", platform::Worded("&Overwrite all"), fileops::TConflictChoice::OverwriteAll);
+  add("SkipAllButton", platform::Worded("&Skip all"), fileops::TConflictChoice::SkipAll);
+  add("RenameAllButton", platform::Worded("&Rename all"), fileops::TConflictChoice::RenameAll);
+  QPushButton* each = add("DecideEachButton", platform::Worded("&Decide each"), fileops::TConflictChoice::DecideEach);
   each->setDefault(true);
   each->setFocus();
   box.resize(480, 320);

@@ -39,6 +39,7 @@
 #include "tools/archive_search.h"
 #include "tools/content_match.h"
 #include "tools/search_run.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -131,10 +132,10 @@ QVariant TFoundFilesModel::data(const QModelIndex& index, int role) const {
 QVariant TFoundFilesModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   switch (section) {
-    case 0: return QStringLiteral("Path");
-    case 1: return QStringLiteral("Size");
-    case 2: return QStringLiteral("Date");
-    case 3: return showLines_ ? QStringLiteral("Line") : QString();
+    case 0: return platform::Worded("Path");
+    case 1: return platform::Worded("Size");
+    case 2: return platform::Worded("Date");
+    case 3: return showLines_ ? platform::Worded("Line") : QString();
     default: return {};
   }
 }
@@ -315,14 +316,17 @@ TFindFileForm::TFindFileForm(QWidget* parent)
   textOptions->addStretch(1);
   auto* encodings = new QHBoxLayout;
   auto* encodingLabel = new QLabel(QStringLiteral("Encodings:"), this);
+  encodingLabel->setObjectName(QStringLiteral("EncodingLabel"));
   encodings->addWidget(encodingLabel);
   for (QCheckBox* box : {utf8Check_, utf16LECheck_, utf16BECheck_, pageCheck_}) encodings->addWidget(box);
   encodings->addWidget(pageCombo_);
   encodings->addStretch(1);
   auto* limits = new QHBoxLayout;
   auto* sizeLabel = new QLabel(QStringLiteral("Size at &least:"), this);
+  sizeLabel->setObjectName(QStringLiteral("MinSizeLabel"));
   sizeLabel->setBuddy(minSizeEdit_);
   auto* maxLabel = new QLabel(QStringLiteral("at &most:"), this);
+  maxLabel->setObjectName(QStringLiteral("MaxSizeLabel"));
   maxLabel->setBuddy(maxSizeEdit_);
   for (QWidget* w : std::initializer_list<QWidget*>{sizeLabel, minSizeEdit_, maxLabel, maxSizeEdit_, fromCheck_,
                                                     fromDate_, toCheck_, toDate_})

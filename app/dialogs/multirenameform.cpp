@@ -20,6 +20,7 @@
 #include "app/dialogs/messages.h"
 #include "app/dialogs/name_dialog.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -37,9 +38,9 @@ void TRenamePreviewModel::SetPlan(tools::TRenamePlan plan) {
 QString TRenamePreviewModel::ProblemText(const tools::TRenamePlan& plan, int row) {
   const tools::TRenameRow& r = plan.rows[static_cast<size_t>(row)];
   switch (r.state) {
-    case TRenameState::Invalid: return QStringLiteral("Invalid name");
-    case TRenameState::Collides: return QStringLiteral("Same name as row %1").arg(r.other + 1);
-    case TRenameState::Exists: return QStringLiteral("Exists already");
+    case TRenameState::Invalid: return platform::Worded("Invalid name");
+    case TRenameState::Collides: return platform::Worded("Same name as row %1").arg(r.other + 1);
+    case TRenameState::Exists: return platform::Worded("Exists already");
     case TRenameState::Unchanged:
     case TRenameState::Ok: break;
   }
@@ -74,9 +75,9 @@ QVariant TRenamePreviewModel::data(const QModelIndex& index, int role) const {
 QVariant TRenamePreviewModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   switch (section) {
-    case 0: return QStringLiteral("Old name");
-    case 1: return QStringLiteral("New name");
-    case 2: return QStringLiteral("Problem");
+    case 0: return platform::Worded("Old name");
+    case 1: return platform::Worded("New name");
+    case 2: return platform::Worded("Problem");
     default: return {};
   }
 }
@@ -100,7 +101,7 @@ TMultiRenameForm::TMultiRenameForm(QWidget* parent, std::string dir,
                                    std::vector<tools::TRenameSource> sources, std::string logPath)
     : QDialog(parent), dir_(std::move(dir)), sources_(std::move(sources)), logPath_(std::move(logPath)) {
   setObjectName(QStringLiteral("MultiRenameForm"));
-  setWindowTitle(QStringLiteral("Multi-rename"));
+  setWindowTitle(platform::Worded("Multi-rename"));
   setModal(true);
 
   nameMask_ = new QLineEdit(QStringLiteral("[N]"), this);
@@ -114,12 +115,12 @@ TMultiRenameForm::TMultiRenameForm(QWidget* parent, std::string dir,
   search_->setObjectName(QStringLiteral("SearchEdit"));
   replace_ = new QLineEdit(this);
   replace_->setObjectName(QStringLiteral("ReplaceEdit"));
-  regex_ = new QCheckBox(QStringLiteral("Regular expression"), this);
+  regex_ = new QCheckBox(platform::Worded("Regular expression"), this);
   regex_->setObjectName(QStringLiteral("RegexCheck"));
   case_ = new QComboBox(this);
   case_->setObjectName(QStringLiteral("CaseCombo"));
-  case_->addItems({QStringLiteral("Unchanged"), QStringLiteral("lower case"), QStringLiteral("UPPER CASE"),
-                   QStringLiteral("First letter upper"), QStringLiteral("Each Word Upper")});
+  case_->addItems({platform::Worded("Unchanged"), platform::Worded("lower case"), platform::Worded("UPPER CASE"),
+                   platform::Worded("First letter upper"), platform::Worded("Each Word Upper")});
 
   // Buttons that put a placeholder into the name mask, where its cursor is;
   // they never take the keyboard from it.
@@ -136,7 +137,7 @@ TMultiRenameForm::TMultiRenameForm(QWidget* parent, std::string dir,
   for (const auto& p : kPlaceholders) {
     auto* button = new QToolButton(this);
     button->setText(QLatin1String(p.text));
-    button->setToolTip(QLatin1String(p.tip));
+    button->setToolTip(platform::Worded(p.tip));
     button->setFocusPolicy(Qt::NoFocus);
     const QString insert = QLatin1String(p.insert);
     connect(button, &QToolButton::clicked, this, [this, insert] { InsertPlaceholder(insert); });
@@ -147,12 +148,12 @@ TMultiRenameForm::TMultiRenameForm(QWidget* parent, std::string dir,
   auto* grid = new QGridLayout;
   int row = 0;
   auto addRow = [&](const char* label, QWidget* field, QWidget* second = nullptr, const char* secondLabel = nullptr) {
-    auto* l = new QLabel(QLatin1String(label), this);
+    auto* l = new QLabel(platform::Worded(label), this);
     l->setBuddy(field);
     grid->addWidget(l, row, 0);
     grid->addWidget(field, row, 1);
     if (second != nullptr) {
-      auto* l2 = new QLabel(QLatin1String(secondLabel), this);
+      auto* l2 = new QLabel(platform::Worded(secondLabel), this);
       l2->setBuddy(second);
       grid->addWidget(l2, row, 2);
       grid->addWidget(second, row, 3);
@@ -163,13 +164,13 @@ TMultiRenameForm::TMultiRenameForm(QWidget* parent, std::string dir,
   grid->addLayout(placeholders, row++, 1, 1, 3);
   auto* counter = new QHBoxLayout;
   for (auto [label, spin] : {std::pair{"Start:", start_}, std::pair{"Step:", step_}, std::pair{"Width:", width_}}) {
-    auto* l = new QLabel(QLatin1String(label), this);
+    auto* l = new QLabel(platform::Worded(label), this);
     l->setBuddy(spin);
     counter->addWidget(l);
     counter->addWidget(spin);
   }
   counter->addStretch(1);
-  auto* counterLabel = new QLabel(QStringLiteral("Counter:"), this);
+  auto* counterLabel = new QLabel(platform::Worded("Counter:"), this);
   grid->addWidget(counterLabel, row, 0);
   grid->addLayout(counter, row++, 1, 1, 3);
   addRow("&Search for:", search_, replace_, "Replace &with:");
@@ -200,15 +201,15 @@ TMultiRenameForm::TMultiRenameForm(QWidget* parent, std::string dir,
   status_->setTextFormat(Qt::PlainText);
   status_->setWordWrap(true);
 
-  renameButton_ = new QPushButton(QStringLiteral("&Rename"), this);
+  renameButton_ = new QPushButton(platform::Worded("&Rename"), this);
   renameButton_->setObjectName(QStringLiteral("RenameButton"));
   renameButton_->setDefault(true);
-  undoButton_ = new QPushButton(QStringLiteral("&Undo last"), this);
+  undoButton_ = new QPushButton(platform::Worded("&Undo last"), this);
   undoButton_->setObjectName(QStringLiteral("UndoButton"));
   undoButton_->setAutoDefault(false);
-  undoButton_->setToolTip(QStringLiteral("Gives the entries of the last multi-rename their old names back"));
+  undoButton_->setToolTip(platform::Worded("Gives the entries of the last multi-rename their old names back"));
   undoButton_->setEnabled(access(logPath_.c_str(), F_OK) == 0);
-  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  auto* cancel = new QPushButton(platform::Worded("Cancel"), this);
   cancel->setObjectName(QStringLiteral("CancelButton"));
   cancel->setAutoDefault(false);
   auto* buttons = new QHBoxLayout;
@@ -274,15 +275,15 @@ void TMultiRenameForm::UpdatePreview() {
   }
   model_->SetPlan(tools::PlanRenames(dir_, sources_, renamer));
   const tools::TRenamePlan& plan = model_->Plan();
-  QString text = QStringLiteral("%1 of %2 entries get a new name.").arg(plan.changes).arg(plan.rows.size());
+  QString text = platform::Worded("%1 of %2 entries get a new name.").arg(plan.changes).arg(plan.rows.size());
   if (plan.problems > 0)
-    text += QStringLiteral(" %1 conflicts: nothing can be renamed until they are resolved.").arg(plan.problems);
+    text += QLatin1Char(' ') + platform::Worded("%1 conflicts: nothing can be renamed until they are resolved.").arg(plan.problems);
   status_->setText(text);
 }
 
 void TMultiRenameForm::RenameButtonClick() {
   UpdatePreview();  // the directory may have changed since the last keystroke
-  const QString caption = QStringLiteral("Multi-rename");
+  const QString caption = platform::Worded("Multi-rename");
   if (!maskOk_) {
     ShowMessage(this, MessageKind::Warning, caption, status_->text());
     return;
@@ -296,7 +297,7 @@ void TMultiRenameForm::RenameButtonClick() {
       }
     }
     ShowMessage(this, MessageKind::Warning, caption,
-                QStringLiteral("Nothing was renamed: %1 of the new names conflict (the rows in red say why).")
+                platform::Worded("Nothing was renamed: %1 of the new names conflict (the rows in red say why).")
                     .arg(plan.problems));
     return;
   }
@@ -326,7 +327,7 @@ void TMultiRenameForm::RenameButtonClick() {
 void TMultiRenameForm::UndoButtonClick() {
   const tools::TRenameResult result = tools::UndoRenames(logPath_);
   if (!result.ok) {
-    ShowMessage(this, MessageKind::Warning, QStringLiteral("Multi-rename"),
+    ShowMessage(this, MessageKind::Warning, platform::Worded("Multi-rename"),
                 QStringLiteral("The last multi-rename was not undone.\n") + platform::ToDisplay(result.error));
     undoButton_->setEnabled(access(logPath_.c_str(), F_OK) == 0);
     return;

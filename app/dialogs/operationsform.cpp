@@ -15,6 +15,7 @@
 #include "fileops/qt/job_center.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -53,7 +54,7 @@ TOperationsForm::TOperationsForm(fileops::TJobCenter& center, QWidget* parent)
     b->setAutoDefault(false);
     return b;
   };
-  pause_ = button("PauseButton", QStringLiteral("&Pause"));
+  pause_ = button("PauseButton", platform::Worded("&Pause"));
   cancel_ = button("CancelJobButton", QStringLiteral("&Cancel"));
   up_ = button("MoveUpButton", QStringLiteral("Move &up"));
   down_ = button("MoveDownButton", QStringLiteral("Move &down"));
@@ -91,14 +92,14 @@ TOperationsForm::TOperationsForm(fileops::TJobCenter& center, QWidget* parent)
 }
 
 QString TOperationsForm::StateText(TJobState state, bool asking) {
-  if (asking) return QStringLiteral("Asking");
+  if (asking) return platform::Worded("Asking");
   switch (state) {
-    case TJobState::Waiting: return QStringLiteral("Queued");
-    case TJobState::Held: return QStringLiteral("Paused");
-    case TJobState::Running: return QStringLiteral("Running");
-    case TJobState::Paused: return QStringLiteral("Paused");
-    case TJobState::Finished: return QStringLiteral("Done");
-    case TJobState::Cancelled: return QStringLiteral("Cancelled");
+    case TJobState::Waiting: return platform::Worded("Queued");
+    case TJobState::Held: return platform::Worded("Paused");
+    case TJobState::Running: return platform::Worded("Running");
+    case TJobState::Paused: return platform::Worded("Paused");
+    case TJobState::Finished: return platform::Worded("Done");
+    case TJobState::Cancelled: return platform::Worded("Cancelled");
   }
   return {};
 }
@@ -106,7 +107,7 @@ QString TOperationsForm::StateText(TJobState state, bool asking) {
 QString TOperationsForm::ProgressText(const TJobProgress& p) {
   const int percent =
       p.bytesTotal > 0 ? std::clamp(static_cast<int>(p.bytesDone * 100.0 / p.bytesTotal), 0, 100) : 0;
-  return QStringLiteral("%1%, %2 of %3 bytes, %4 of %5 items")
+  return platform::Worded("%1%, %2 of %3 bytes, %4 of %5 items")
       .arg(percent)
       .arg(Thousands(p.bytesDone), Thousands(p.bytesTotal), Thousands(static_cast<double>(p.itemsDone)),
            Thousands(static_cast<double>(p.itemsTotal)));
@@ -151,7 +152,7 @@ void TOperationsForm::Refresh() {
     row->setText(0, platform::ToDisplay(job->Title()));
     // Questions a background job keeps for its end are counted with its state.
     QString stateText = StateText(state, p.asking);
-    if (p.deferred > 0) stateText += QStringLiteral(", %1 for the end").arg(p.deferred);
+    if (p.deferred > 0) stateText += platform::Worded(", %1 for the end").arg(p.deferred);
     row->setText(1, stateText);
     row->setText(2, ProgressText(p));
     row->setText(3, running ? SpeedText(p.speed) : QString());
@@ -168,7 +169,7 @@ void TOperationsForm::UpdateButtons() {
   const auto job = id != 0 ? center_.Queue().Find(id) : nullptr;
   const TJobState state = job ? job->State() : TJobState::Finished;
   const bool paused = state == TJobState::Paused || state == TJobState::Held;
-  pause_->setText(paused ? QStringLiteral("&Resume") : QStringLiteral("&Pause"));
+  pause_->setText(paused ? platform::Worded("&Resume") : platform::Worded("&Pause"));
   for (QPushButton* b : {pause_, cancel_}) b->setEnabled(job != nullptr);
   const int row = list_->currentItem() != nullptr ? list_->indexOfTopLevelItem(list_->currentItem()) : -1;
   up_->setEnabled(job != nullptr && row > 0);

@@ -17,6 +17,7 @@
 
 #include "app/dialogs/messages.h"
 #include "platform/text.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -29,7 +30,7 @@ QString TimeText(const platform::TimeStamp& t) {
 }
 
 QString Bytes(uint64_t n) {
-  return Shown(platform::FormatThousands(n)) + (n == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+  return (n == 1 ? platform::Worded("%1 byte") : platform::Worded("%1 bytes")).arg(Shown(platform::FormatThousands(n)));
 }
 
 QString TypeText(const std::string& path, const platform::FileDetails& d) {
@@ -50,7 +51,7 @@ QString TypeText(const std::string& path, const platform::FileDetails& d) {
     const std::string name = path.substr(path.rfind('/') + 1);
     type = db.mimeTypeForFileNameAndData(Shown(name), QByteArray(head.data(), static_cast<qsizetype>(head.size())));
   }
-  if (!type.isValid()) return QStringLiteral("unknown");
+  if (!type.isValid()) return platform::Worded("unknown");
   return type.comment() + QStringLiteral(" (") + type.name() + QLatin1Char(')');
 }
 
@@ -60,7 +61,7 @@ TPropertiesForm::TPropertiesForm(const std::string& path, QWidget* parent)
     : QDialog(parent), path_(path) {
   setObjectName(QStringLiteral("PropertiesForm"));
   const std::string name = path.size() > 1 ? path.substr(path.rfind('/') + 1) : path;
-  setWindowTitle(QStringLiteral("Properties of ") + Shown(name));
+  setWindowTitle(platform::Worded("Properties of %1").arg(Shown(name)));
   auto* form = new QFormLayout;
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
@@ -68,34 +69,34 @@ TPropertiesForm::TPropertiesForm(const std::string& path, QWidget* parent)
 
   std::string error;
   if (!platform::GetFileDetails(path, details_, &error)) {
-    AddRow(QStringLiteral("Name:"), QStringLiteral("PropName"), Shown(name));
-    AddRow(QStringLiteral("Error:"), QStringLiteral("PropError"), Shown(error));
+    AddRow(platform::Worded("Name:"), QStringLiteral("PropName"), Shown(name));
+    AddRow(platform::Worded("Error:"), QStringLiteral("PropError"), Shown(error));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     return;
   }
-  AddRow(QStringLiteral("Name:"), QStringLiteral("PropName"), Shown(name));
-  AddRow(QStringLiteral("Full path:"), QStringLiteral("PropPath"), Shown(path));
-  AddRow(QStringLiteral("Type:"), QStringLiteral("PropType"), TypeText(path, details_));
+  AddRow(platform::Worded("Name:"), QStringLiteral("PropName"), Shown(name));
+  AddRow(platform::Worded("Full path:"), QStringLiteral("PropPath"), Shown(path));
+  AddRow(platform::Worded("Type:"), QStringLiteral("PropType"), TypeText(path, details_));
   if (details_.isLink)
-    AddRow(QStringLiteral("Link target:"), QStringLiteral("PropTarget"), Shown(details_.linkTarget));
-  sizeLabel_ = AddRow(QStringLiteral("Size:"), QStringLiteral("PropSize"), Bytes(details_.size));
+    AddRow(platform::Worded("Link target:"), QStringLiteral("PropTarget"), Shown(details_.linkTarget));
+  sizeLabel_ = AddRow(platform::Worded("Size:"), QStringLiteral("PropSize"), Bytes(details_.size));
   if (details_.isDirectory) {
-    stopButton_ = new QPushButton(QStringLiteral("Stop"), this);
+    stopButton_ = new QPushButton(platform::Worded("Stop"), this);
     stopButton_->setObjectName(QStringLiteral("PropStop"));
     connect(stopButton_, &QPushButton::clicked, this, &TPropertiesForm::StopMeasuring);
     form->addRow(QString(), stopButton_);
   }
-  AddRow(QStringLiteral("Modified:"), QStringLiteral("PropModified"), TimeText(details_.modified));
-  AddRow(QStringLiteral("Accessed:"), QStringLiteral("PropAccessed"), TimeText(details_.accessed));
-  AddRow(QStringLiteral("Changed:"), QStringLiteral("PropChanged"), TimeText(details_.changed));
-  AddRow(QStringLiteral("Created:"), QStringLiteral("PropCreated"),
+  AddRow(platform::Worded("Modified:"), QStringLiteral("PropModified"), TimeText(details_.modified));
+  AddRow(platform::Worded("Accessed:"), QStringLiteral("PropAccessed"), TimeText(details_.accessed));
+  AddRow(platform::Worded("Changed:"), QStringLiteral("PropChanged"), TimeText(details_.changed));
+  AddRow(platform::Worded("Created:"), QStringLiteral("PropCreated"),
          details_.hasBirthTime ? TimeText(details_.born)
-                               : QStringLiteral("not recorded by the file system"));
-  AddRow(QStringLiteral("Owner:"), QStringLiteral("PropOwner"),
+                               : platform::Worded("not recorded by the file system"));
+  AddRow(platform::Worded("Owner:"), QStringLiteral("PropOwner"),
          Shown(details_.owner) + QStringLiteral(" (%1)").arg(details_.uid));
-  AddRow(QStringLiteral("Group:"), QStringLiteral("PropGroup"),
+  AddRow(platform::Worded("Group:"), QStringLiteral("PropGroup"),
          Shown(details_.group) + QStringLiteral(" (%1)").arg(details_.gid));
 
   // Permissions: owner, group, others across; read, write, execute down.
@@ -103,9 +104,9 @@ TPropertiesForm::TPropertiesForm(const std::string& path, QWidget* parent)
   auto* grid = new QGridLayout;
   const char* who[] = {"Owner", "Group", "Others"};
   const char* what[] = {"Read", "Write", "Execute"};
-  for (int c = 0; c < 3; ++c) grid->addWidget(new QLabel(QLatin1String(what[c]), this), 0, c + 1);
+  for (int c = 0; c < 3; ++c) grid->addWidget(new QLabel(platform::Worded(what[c]), this), 0, c + 1);
   for (int r = 0; r < 3; ++r) {
-    grid->addWidget(new QLabel(QLatin1String(who[r]), this), r + 1, 0);
+    grid->addWidget(new QLabel(platform::Worded(who[r]), this), r + 1, 0);
     for (int c = 0; c < 3; ++c) {
       auto* box = new QCheckBox(this);
       const int i = r * 3 + c;
@@ -128,9 +129,9 @@ TPropertiesForm::TPropertiesForm(const std::string& path, QWidget* parent)
     const uint32_t mode = text.toUInt(&ok, 8);
     if (ok) ShowMode(mode);
   });
-  grid->addWidget(new QLabel(QStringLiteral("Octal:"), this), 4, 0);
+  grid->addWidget(new QLabel(platform::Worded("Octal:"), this), 4, 0);
   grid->addWidget(octal_, 4, 1, 1, 3);
-  form->addRow(QStringLiteral("Permissions:"), grid);
+  form->addRow(platform::Worded("Permissions:"), grid);
   ShowMode(details_.mode & 07777);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -185,7 +186,7 @@ bool TPropertiesForm::Apply() {
 void TPropertiesForm::StartMeasuring() {
   measuring_ = true;
   stop_ = false;
-  sizeLabel_->setText(QStringLiteral("counting..."));
+  sizeLabel_->setText(platform::Worded("counting..."));
   measurer_ = std::thread([this] {
     const platform::TreeTotals totals = platform::MeasureTree(path_, stop_, [this](const platform::TreeTotals& t) {
       QMetaObject::invokeMethod(this, [this, t] { ShowTotals(t, false); }, Qt::QueuedConnection);
@@ -201,14 +202,14 @@ void TPropertiesForm::StopMeasuring() {
 
 void TPropertiesForm::ShowTotals(const platform::TreeTotals& t, bool done) {
   if (!measuring_) return;
-  QString text = Bytes(t.bytes) + QStringLiteral(" in %1 files, %2 directories")
+  QString text = Bytes(t.bytes) + QLatin1Char(' ') + platform::Worded("in %1 files, %2 directories")
                                       .arg(Shown(platform::FormatThousands(t.files)),
                                            Shown(platform::FormatThousands(t.directories)));
-  if (t.unreadable) text += QStringLiteral(" (%1 directories could not be read)").arg(t.unreadable);
+  if (t.unreadable) text += QLatin1Char(' ') + platform::Worded("(%1 directories could not be read)").arg(t.unreadable);
   if (done) {
     if (measurer_.joinable()) measurer_.join();
     measuring_ = false;
-    if (stop_) text += QStringLiteral(" so far (stopped)");
+    if (stop_) text += QLatin1Char(' ') + platform::Worded("so far (stopped)");
     if (stopButton_) stopButton_->setEnabled(false);
   } else {
     text += QStringLiteral("...");

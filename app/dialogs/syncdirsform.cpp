@@ -20,6 +20,7 @@
 #include "panels/dirmodel.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -47,8 +48,8 @@ QString SideText(const TSyncSide& side, const TSyncRow& row) {
   switch (side.kind) {
     case EntryKind::Directory:
       what = row.files == 0   ? QStringLiteral("DIR")
-             : row.files == 1 ? QStringLiteral("DIR 1 file")
-                              : QStringLiteral("DIR %1 files").arg(row.files);
+             : row.files == 1 ? platform::Worded("DIR 1 file")
+                              : platform::Worded("DIR %1 files").arg(row.files);
       break;
     case EntryKind::Symlink: what = QStringLiteral("LINK"); break;
     default: what = platform::ToDisplay(platform::FormatThousands(side.size)); break;
@@ -58,12 +59,12 @@ QString SideText(const TSyncSide& side, const TSyncRow& row) {
 
 QString KindText(TSyncKind kind) {
   switch (kind) {
-    case TSyncKind::OnlyLeft: return QStringLiteral("only on the left");
-    case TSyncKind::OnlyRight: return QStringLiteral("only on the right");
-    case TSyncKind::LeftNewer: return QStringLiteral("newer on the left");
-    case TSyncKind::RightNewer: return QStringLiteral("newer on the right");
-    case TSyncKind::Differ: return QStringLiteral("same time, other size or data");
-    case TSyncKind::KindClash: return QStringLiteral("a file on one side, a directory or link on the other");
+    case TSyncKind::OnlyLeft: return platform::Worded("only on the left");
+    case TSyncKind::OnlyRight: return platform::Worded("only on the right");
+    case TSyncKind::LeftNewer: return platform::Worded("newer on the left");
+    case TSyncKind::RightNewer: return platform::Worded("newer on the right");
+    case TSyncKind::Differ: return platform::Worded("same time, other size or data");
+    case TSyncKind::KindClash: return platform::Worded("a file on one side, a directory or link on the other");
   }
   return {};
 }
@@ -75,7 +76,7 @@ QString ActionText(TSyncAction action) {
     case TSyncAction::Leave: return QStringLiteral("=");
     case TSyncAction::ToRight: return QStringLiteral("\u2192");
     case TSyncAction::ToLeft: return QStringLiteral("\u2190");
-    case TSyncAction::Delete: return QStringLiteral("Delete");
+    case TSyncAction::Delete: return platform::Worded("Delete");
   }
   return {};
 }
@@ -154,10 +155,10 @@ QVariant TSyncModel::data(const QModelIndex& index, int role) const {
 QVariant TSyncModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   switch (section) {
-    case kName: return QStringLiteral("Name");
-    case kLeft: return QStringLiteral("Left");
-    case kAction: return QStringLiteral("Action");
-    case kRight: return QStringLiteral("Right");
+    case kName: return platform::Worded("Name");
+    case kLeft: return platform::Worded("Left");
+    case kAction: return platform::Worded("Action");
+    case kRight: return platform::Worded("Right");
     default: return {};
   }
 }
@@ -169,14 +170,14 @@ TSyncDirsForm::TSyncDirsForm(QWidget* parent, const std::string& left, const std
                              const tools::TSyncOptions& options, TRun run, TResolve resolve)
     : QDialog(parent), run_(std::move(run)), resolve_(std::move(resolve)), initial_{left, right} {
   setObjectName(QStringLiteral("SyncDirsForm"));
-  setWindowTitle(QStringLiteral("Synchronize directories"));
+  setWindowTitle(platform::Worded("Synchronize directories"));
   auto edit = [this](const char* name, const QString& text) {
     auto* e = new QLineEdit(text, this);
     e->setObjectName(QLatin1String(name));
     return e;
   };
   auto check = [this](const char* name, const char* text, bool on) {
-    auto* box = new QCheckBox(QLatin1String(text), this);
+    auto* box = new QCheckBox(platform::Worded(text), this);
     box->setObjectName(QLatin1String(name));
     box->setChecked(on);
     return box;
@@ -186,12 +187,12 @@ TSyncDirsForm::TSyncDirsForm(QWidget* parent, const std::string& left, const std
   masksEdit_ = edit("MasksEdit", QString::fromStdString(options.masks));
   direction_ = new QComboBox(this);
   direction_->setObjectName(QStringLiteral("DirectionBox"));
-  direction_->addItems({QStringLiteral("Both ways"), QStringLiteral("Left to right")});
+  direction_->addItems({platform::Worded("Both ways"), platform::Worded("Left to right")});
   direction_->setCurrentIndex(options.bothWays ? 0 : 1);
 
   auto* grid = new QGridLayout;
   auto label = [this](const char* text, QWidget* buddy) {
-    auto* l = new QLabel(QLatin1String(text), this);
+    auto* l = new QLabel(platform::Worded(text), this);
     l->setBuddy(buddy);
     return l;
   };
@@ -217,7 +218,7 @@ TSyncDirsForm::TSyncDirsForm(QWidget* parent, const std::string& left, const std
   criteria->addStretch(1);
 
   auto* filters = new QHBoxLayout;
-  filters->addWidget(new QLabel(QStringLiteral("Show:"), this));
+  filters->addWidget(new QLabel(platform::Worded("Show:"), this));
   for (size_t i = 0; i < std::size(kKinds); ++i) {
     QCheckBox* box = check(kFilterNames[i], kFilterTexts[i], true);
     const TSyncKind kind = kKinds[i];
@@ -245,13 +246,13 @@ TSyncDirsForm::TSyncDirsForm(QWidget* parent, const std::string& left, const std
   table_->installEventFilter(this);
 
   auto button = [this](const char* name, const char* text) {
-    auto* b = new QPushButton(QString::fromUtf8(text), this);
+    auto* b = new QPushButton(platform::Worded(text), this);
     b->setObjectName(QLatin1String(name));
     b->setAutoDefault(false);
     return b;
   };
   auto* actions = new QHBoxLayout;
-  actions->addWidget(new QLabel(QStringLiteral("Selected rows:"), this));
+  actions->addWidget(new QLabel(platform::Worded("Selected rows:"), this));
   const std::pair<const char*, const char*> actionButtons[] = {
       {"ToRightButton", "Copy \u2192 (Right)"}, {"ToLeftButton", "Copy \u2190 (Left)"},
       {"DeleteButton", "Delete (Del)"}, {"LeaveButton", "Leave = (Space)"}};
@@ -274,7 +275,7 @@ TSyncDirsForm::TSyncDirsForm(QWidget* parent, const std::string& left, const std
   syncButton_->setEnabled(false);
   backgroundButton_ = button("BackgroundButton", "Background (F2)");
   backgroundButton_->setEnabled(false);
-  backgroundButton_->setToolTip(QStringLiteral("Synchronize as a job behind the window; the window closes"));
+  backgroundButton_->setToolTip(platform::Worded("Synchronize as a job behind the window; the window closes"));
   auto* f2 = new QShortcut(QKeySequence(Qt::Key_F2), this);
   connect(f2, &QShortcut::activated, this, [this] {
     if (backgroundButton_->isEnabled()) Synchronize(true);
@@ -380,14 +381,14 @@ void TSyncDirsForm::UpdateSummary() {
     if (row.action == TSyncAction::ToRight) bytes += row.left.size;
     if (row.action == TSyncAction::ToLeft) bytes += row.right.size;
   }
-  QString text = QStringLiteral("%1 to the right, %2 to the left, %3 to delete, %4 left alone; %5 bytes to copy")
+  QString text = platform::Worded("%1 to the right, %2 to the left, %3 to delete, %4 left alone; %5 bytes to copy")
                      .arg(counts[1])
                      .arg(counts[2])
                      .arg(counts[3])
                      .arg(counts[0])
                      .arg(platform::ToDisplay(platform::FormatThousands(bytes)));
   const int hidden = static_cast<int>(plan.rows.size()) - model_.rowCount();
-  if (hidden > 0) text += QStringLiteral(" (%1 rows hidden, left alone)").arg(hidden);
+  if (hidden > 0) text += QLatin1Char(' ') + platform::Worded("(%1 rows hidden, left alone)").arg(hidden);
   if (!plan.unreadable.empty()) text += QStringLiteral("; %1 not readable").arg(plan.unreadable.size());
   text += readOnly;
   summary_->setText(text);

@@ -1,10 +1,12 @@
 // drivecombo.cpp - volumes and places in a combo box.
 #include "app/panels/drivecombo.h"
 
+#include <QEvent>
 #include <QIcon>
 
 #include "platform/places.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -43,10 +45,16 @@ void TDriveCombo::Reload(const std::string& directory) {
       setItemData(count() - 1, platform::ToDisplay(place.path), Qt::ToolTipRole);
       paths_.push_back(place.path);
     }
-    addItem(QIcon::fromTheme(QStringLiteral("user-trash")), QStringLiteral("Trash"));
+    addItem(QIcon::fromTheme(QStringLiteral("user-trash")), platform::Worded("Trash"));
     paths_.emplace_back(kTrashPlace);
   }
   ShowVolumeOf(directory);
+}
+
+void TDriveCombo::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange && !paths_.empty() && paths_.back() == kTrashPlace)
+    setItemText(count() - 1, platform::Worded("Trash"));
+  QComboBox::changeEvent(event);
 }
 
 void TDriveCombo::ShowVolumeOf(const std::string& directory) {

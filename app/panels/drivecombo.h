@@ -38,6 +38,10 @@ class TDriveCombo : public QComboBox {
   void showPopup() override;
   void hidePopup() override;
 
+ protected:
+  // The "Trash" item follows the language.
+  void changeEvent(QEvent* event) override;
+
  signals:
   // The list closed, whether a drive was chosen or not (Escape).
   void popupHidden();

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <deque>
+#include <map>
+#include <mutex>
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QAbstractItemView>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -21,6 +24,7 @@
 
 #include "app/dialogs/messages.h"
 #include "platform/ini.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -133,11 +137,15 @@ TProperty HintOf(QObject* object) {
   return {};
 }
 
-// The radio buttons of a group box, or the column titles of a list or its
-// header.
+// The radio buttons of a group box, the choices of a drop-down list, or the
+// column titles of a list or its header.
 TProperty ItemsOf(QObject* object) {
   TProperty p;
-  if (auto* group = qobject_cast<QGroupBox*>(object)) {
+  if (auto* combo = qobject_cast<QComboBox*>(object)) {
+    p.count = combo->count();
+    p.item = [combo](int i) { return combo->itemText(i); };
+    p.setItem = [combo](int i, const QString& v) { combo->setItemText(i, v); };
+  } else if (auto* group = qobject_cast<QGroupBox*>(object)) {
     const QList<QRadioButton*> buttons = group->findChildren<QRadioButton*>();
     p.count = static_cast<int>(buttons.size());
     p.item = [buttons](int i) { return buttons[i]->text(); };
@@ -225,22 +233,41 @@ QString ListText(const TProperty& p, const QString& separator) {
 
 }  // namespace
 
-// Answers the toolkit's requests for its standard button texts; every other
-// text stays as it is.
-class TLanguage::TButtonTranslator final : public QTranslator {
+// Answers the toolkit's requests for its standard button texts and the
+// program's own words asked for by their English text (platform/qt/wording.h);
+// every other text stays as it is.
+class TLanguage::TTranslator final : public QTranslator {
  public:
   using QTranslator::QTranslator;
-  QHash<QString, QString> texts;  // English word without "&" -> translation
+  QHash<QString, QString> buttons;  // English word without "&" -> translation
+  std::string file;                 // where the words are looked up; "" none
 
   QString translate(const char* context, const char* sourceText, const char* disambiguation,
                     int n) const override {
     (void)disambiguation;
     (void)n;
     // The generic theme's and the GNOME theme's words ("&Yes", "&OK").
-    if (qstrcmp(context, "QPlatformTheme") != 0 && qstrcmp(context, "QGnomeTheme") != 0) return {};
-    return texts.value(QString::fromUtf8(sourceText).remove(QLatin1Char('&')));
+    if (qstrcmp(context, "QPlatformTheme") == 0 || qstrcmp(context, "QGnomeTheme") == 0)
+      return buttons.value(QString::fromUtf8(sourceText).remove(QLatin1Char('&')));
+    if (qstrcmp(context, platform::kWordingContext) != 0 || file.empty()) return {};
+    const std::lock_guard<std::mutex> lock(mutex_);
+    auto found = words_.find(sourceText);
+    if (found == words_.end()) {
+      // Looked up once each: the file is read when a word is first shown.
+      const auto value = platform::ReadIniKeys(file, kMessages, {sourceText}).front();
+      found = words_.emplace(sourceText, value ? FromUtf8(*value) : QString()).first;
+    }
+    return found->second;
   }
-  bool isEmpty() const override { return texts.isEmpty(); }
+  bool isEmpty() const override { return buttons.isEmpty() && file.empty(); }
+  void Forget() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    words_.clear();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::map<std::string, QString, std::less<>> words_;
 };
 
 TLanguage::TLanguage(QObject* parent) : QObject(parent) {}
@@ -248,16 +275,25 @@ TLanguage::TLanguage(QObject* parent) : QObject(parent) {}
 void TLanguage::TranslateButtons() {
   static const char* const kWords[] = {"OK",   "Cancel", "Yes",   "No",    "Close", "Help",
                                        "Open", "Save",   "Abort", "Retry", "Ignore"};
-  if (buttons_ == nullptr) {
-    buttons_ = new TButtonTranslator(this);
-    QCoreApplication::installTranslator(buttons_);
+  if (translator_ == nullptr) translator_ = new TTranslator(this);
+  // Installed anew, so that every window hears of the change and words
+  // shown already are shown again.
+  QCoreApplication::removeTranslator(translator_);
+  translator_->buttons.clear();
+  translator_->file = LanguageFile;
+  translator_->Forget();
+  if (!LanguageFile.empty()) {
+    const std::vector<std::string> keys(std::begin(kWords), std::end(kWords));
+    const auto values = platform::ReadIniKeys(LanguageFile, "Buttons", keys);
+    for (size_t i = 0; i < keys.size(); ++i)
+      if (values[i] && !values[i]->empty())
+        translator_->buttons.insert(QLatin1String(kWords[i]), FromUtf8(*values[i]));
   }
-  buttons_->texts.clear();
-  if (LanguageFile.empty()) return;
-  const std::vector<std::string> keys(std::begin(kWords), std::end(kWords));
-  const auto values = platform::ReadIniKeys(LanguageFile, "Buttons", keys);
-  for (size_t i = 0; i < keys.size(); ++i)
-    if (values[i] && !values[i]->empty()) buttons_->texts.insert(QLatin1String(kWords[i]), FromUtf8(*values[i]));
+  QCoreApplication::installTranslator(translator_);
+  // Every window hears of it now, not after the next turn of the event loop.
+  // (The application passes it on to each window, which tells its controls.)
+  QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::LanguageChange);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::LanguageChange);
 }
 
 void TLanguage::SetSeparator(const QString& value) {
@@ -276,7 +312,7 @@ QStringList TLanguage::SplitList(const QString& value, const QString& separator)
   return items;
 }
 
-QObject* TLanguage::Resolve(const QString& path, QString* propertyName) {
+QObject* TLanguage::Resolve(const QString& path, QString* propertyName, QWidget* window) {
   QString rest = path.trimmed();
   QObject* owner = nullptr;
   bool first = true;
@@ -284,7 +320,7 @@ QObject* TLanguage::Resolve(const QString& path, QString* propertyName) {
        dot = rest.indexOf(QLatin1Char('.'))) {
     const QString name = rest.left(dot).trimmed();
     rest = rest.mid(dot + 1).trimmed();
-    if (first) owner = FindWindow(name);
+    if (first) owner = window == nullptr ? FindWindow(name) : NameIs(window, name) ? window : nullptr;
     else if (owner != nullptr) owner = FindInside(owner, name);
     first = false;
   }
@@ -305,9 +341,9 @@ std::optional<QString> TLanguage::ReadProperty(QObject* object, const QString& p
   }
 }
 
-bool TLanguage::Apply(const QString& path, const QString& value, QString* error) {
+bool TLanguage::Apply(const QString& path, const QString& value, QString* error, QWidget* window) {
   QString propertyName;
-  QObject* object = Resolve(path, &propertyName);
+  QObject* object = Resolve(path, &propertyName, window);
   if (object == nullptr || value.isEmpty()) return true;
   TProperty p = FindProperty(object, propertyName);
   if (p.kind == TProperty::Kind::None) return true;
@@ -349,22 +385,28 @@ bool TLanguage::Apply(const QString& path, const QString& value, QString* error)
 
 bool TLanguage::Translate() {
   if (OnBeforeTranslation) OnBeforeTranslation(*this);
-  if (!LanguageFile.empty()) {
-    std::vector<std::string> keys;
-    keys.reserve(static_cast<size_t>(Properties.size()));
-    for (const QString& path : Properties) keys.push_back(path.toStdString());
-    const auto values = platform::ReadIniKeys(LanguageFile, kTranslations, keys);
-    for (qsizetype i = 0; i < Properties.size(); ++i) {
-      if (Properties[i].trimmed().isEmpty()) continue;
-      const std::optional<std::string>& value = values[static_cast<size_t>(i)];
-      QString error;
-      if (!Apply(Properties[i], value ? FromUtf8(*value) : QString(), &error)) {
-        ShowGeneralError(error);
-        return false;
-      }
+  if (!ApplyFile(nullptr)) return false;
+  if (OnAfterTranslation) OnAfterTranslation(*this);
+  return true;
+}
+
+bool TLanguage::TranslateWindow(QWidget* window) { return ApplyFile(window); }
+
+bool TLanguage::ApplyFile(QWidget* window) {
+  if (LanguageFile.empty()) return true;
+  std::vector<std::string> keys;
+  keys.reserve(static_cast<size_t>(Properties.size()));
+  for (const QString& path : Properties) keys.push_back(path.toStdString());
+  const auto values = platform::ReadIniKeys(LanguageFile, kTranslations, keys);
+  for (qsizetype i = 0; i < Properties.size(); ++i) {
+    if (Properties[i].trimmed().isEmpty()) continue;
+    const std::optional<std::string>& value = values[static_cast<size_t>(i)];
+    QString error;
+    if (!Apply(Properties[i], value ? FromUtf8(*value) : QString(), &error, window)) {
+      ShowGeneralError(error);
+      return false;
     }
   }
-  if (OnAfterTranslation) OnAfterTranslation(*this);
   return true;
 }
 

@@ -16,9 +16,9 @@
 //   Caption - a window's title, a label's, button's or action's text, a
 //             group box's or menu's title;
 //   Hint    - a tool tip (a tool button's goes to its action);
-//   Items   - the texts of a group box's radio buttons, or the column titles
-//             of a list or a header, in order; the value holds them joined
-//             by the separator;
+//   Items   - the texts of a group box's radio buttons, the choices of a
+//             drop-down list, or the column titles of a list or a header, in
+//             order; the value holds them joined by the separator;
 //   Left, Top, Width, Height and any integer or text property Qt knows by
 //             that name (an integer value must be a whole number).
 // An empty or missing translation never clears a text; a path that leads
@@ -32,6 +32,8 @@
 
 #include <QObject>
 #include <QStringList>
+
+class QWidget;
 
 namespace vantrel::app {
 
@@ -65,23 +67,33 @@ class TLanguage : public QObject {
   // properties before it stay set); returns false then.
   bool Translate();
 
+  // The same for the paths of one window only, resolved inside `window`
+  // (a window made after the run, or one of two of the same name); the
+  // notifications before and after are not called.
+  bool TranslateWindow(QWidget* window);
+
   // The translations of `english` texts from section "Messages", each the
   // English text itself when the file has no (or an empty) translation.
   std::vector<std::string> Messages(const std::vector<std::string>& english) const;
 
   // The toolkit's own button texts (OK, Cancel, Yes, No, ... of every message
   // box and input dialog) from section "Buttons", whose keys are those words
-  // in English without "&"; a missing key leaves the English word. Applies
-  // to the whole application from the next dialog on.
+  // in English without "&"; a missing key leaves the English word. And the
+  // program's words made while it runs (Worded, platform/qt/wording.h) from
+  // section "Messages", keyed by their English text. Applies to the whole
+  // application: every window is told that the language changed.
   void TranslateButtons();
 
   // Sets one property path to `value`; false only for the integer error above
   // (then `error` holds the message). An empty value changes nothing.
-  bool Apply(const QString& path, const QString& value, QString* error = nullptr);
+  // With `window`, the path is resolved inside that window (its first name
+  // must be the window's).
+  bool Apply(const QString& path, const QString& value, QString* error = nullptr, QWidget* window = nullptr);
 
   // The object a path names (all names but the last) and the property name,
-  // or nullptr when a name leads nowhere.
-  static QObject* Resolve(const QString& path, QString* propertyName = nullptr);
+  // or nullptr when a name leads nowhere; the first name is looked up among
+  // the application's windows, or must be `window`'s.
+  static QObject* Resolve(const QString& path, QString* propertyName = nullptr, QWidget* window = nullptr);
 
   // The current text of a property (a list joined by `separator`), or nothing
   // when the object has no such property.
@@ -93,9 +105,11 @@ class TLanguage : public QObject {
   static QStringList SplitList(const QString& value, const QString& separator);
 
  private:
+  bool ApplyFile(QWidget* window);  // nullptr: every window
+
   QString separator_ = QStringLiteral(",");
-  class TButtonTranslator;
-  TButtonTranslator* buttons_ = nullptr;  // installed on the first run
+  class TTranslator;
+  TTranslator* translator_ = nullptr;  // installed on the first run
 };
 
 }  // namespace vantrel::app

@@ -9,6 +9,7 @@
 #include <QToolButton>
 
 #include "app/window/mainform.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -94,7 +95,8 @@ void TKeyBar::ShowLayer(Qt::KeyboardModifiers modifiers) {
                          : layer_ == Qt::AltModifier     ? QStringLiteral("Alt+")
                                                          : QString();
   for (int i = 0; i < 10; ++i) {
-    const QString label = QLatin1String(layer[i].label);
+    const char* word = layer[i].label;  // (none at all in the Ctrl layer)
+    const QString label = word != nullptr && *word != '\0' ? platform::Worded(word) : QString();
     buttons_[i]->setText(QStringLiteral("F%1 ").arg(i + 1) + label);
     buttons_[i]->setToolTip(label.isEmpty() ? QString() : prefix + QStringLiteral("F%1").arg(i + 1));
     buttons_[i]->setEnabled(layer[i].command != nullptr);
@@ -114,6 +116,9 @@ bool TKeyBar::eventFilter(QObject* watched, QEvent* event) {
         ShowLayer(key->modifiers());
       break;
     }
+    case QEvent::LanguageChange:
+      if (watched == this) ShowLayer(layer_);
+      break;
     case QEvent::ApplicationStateChange:
     case QEvent::WindowActivate:
       if (layer_ != LayerModifiers(QGuiApplication::queryKeyboardModifiers()))

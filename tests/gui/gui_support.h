@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -141,6 +142,25 @@ inline void InstallScript() {
   Script() = TScript();
   app::SetMessageHandler(&ScriptedMessage);
   app::SetInputHandler(&ScriptedInput);
+}
+
+// Runs `act` on the modal window of type T as soon as it shows (or fails
+// the test when none does), while `trigger` opens it.
+template <class T>
+inline bool WithModal(const std::function<void()>& trigger, const std::function<void(T&)>& act) {
+  bool seen = false;
+  QTimer poll;
+  poll.setInterval(10);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* window = qobject_cast<T*>(QApplication::activeModalWidget());
+    if (window == nullptr || seen) return;
+    seen = true;
+    act(*window);
+    if (window->isVisible()) window->reject();
+  });
+  poll.start();
+  trigger();
+  return seen;
 }
 
 inline const QString kMainCaption = QStringLiteral("Vantrel v. 1.6 (beta)");

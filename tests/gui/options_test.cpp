@@ -6,16 +6,29 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QTableView>
+#include <QToolButton>
+#include <QTreeView>
 #include <QMenu>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <optional>
 
 #include "app/dialogs/colorform.h"
+#include "app/dialogs/conflict_list.h"
+#include "app/dialogs/operationsform.h"
+#include "app/dialogs/propertiesform.h"
+#include "app/commands/file_commands.h"
+#include "app/commands/trash_commands.h"
 #include "app/dialogs/common_dialogs.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/generalsettingsform.h"
@@ -30,6 +43,9 @@
 #include "platform/install_paths.h"
 #include "platform/process.h"
 #include "platform/qt/colors.h"
+#include "platform/qt/volumes.h"
+#include "platform/places.h"
+#include "platform/text.h"
 
 using namespace vantrel;
 using namespace vantrel::testing;
@@ -69,6 +85,112 @@ const std::vector<TColor> kDefaultColors = {platform::clWindow, platform::clWind
 
 std::string Shipped(const char* name) {
   return std::string(std::getenv("VANTREL_SOURCE_DIR")) + "/app/language/" + name;
+}
+
+// ------------------------------------------------------------ shown texts
+
+// What marks every text of the probe language.
+const QString kProbe = QStringLiteral("\u00bb");
+
+// The shipped English file with every text marked: list values item by item.
+std::string ProbeLanguage() {
+  std::string out;
+  for (const QString& line : ReadText(Shipped("English.lng")).split('\n')) {
+    const qsizetype eq = line.indexOf('=');
+    if (line.startsWith(';') || line.startsWith('[') || eq < 0) {
+      out += line.toUtf8().toStdString() + "\n";
+      continue;
+    }
+    QStringList items = line.mid(eq + 1).split(';');
+    for (QString& item : items) item.prepend(kProbe);
+    out += (line.left(eq + 1) + items.join(QLatin1Char(';'))).toUtf8().toStdString() + "\n";
+  }
+  return out;
+}
+
+// Words, not names of pages, keys or encodings ("CP437", "UTF-16 LE", "F2").
+bool HasWords(const QString& text) {
+  for (qsizetype i = 1; i < text.size(); ++i)
+    if (text[i - 1].isLower() && text[i].isLower()) return true;
+  return false;
+}
+
+bool OwnWindow(const QObject* object) {
+  const auto* widget = qobject_cast<const QWidget*>(object);
+  return widget != nullptr && widget->isWindow() &&
+         (widget->windowType() == Qt::Window || widget->windowType() == Qt::Dialog);
+}
+
+// Every text a person sees in `object` and inside it, not entering other
+// windows: titles, captions, labels, tool tips, choices, column titles, each
+// as "object name: text".
+void CollectShownTexts(QObject* object, bool top, QStringList& out) {
+  if (!top && OwnWindow(object)) return;
+  const auto add = [&](const QString& text) {
+    if (HasWords(text)) out << object->objectName() + ": " + text;
+  };
+  const auto titles = [&](QAbstractItemModel* model) {
+    for (int i = 0; i < model->columnCount(); ++i) add(model->headerData(i, Qt::Horizontal).toString());
+  };
+  if (auto* action = qobject_cast<QAction*>(object)) {
+    if (!action->isSeparator()) add(action->text()), add(action->toolTip());
+  } else if (auto* menu = qobject_cast<QMenu*>(object)) {
+    add(menu->title());
+  } else if (auto* group = qobject_cast<QGroupBox*>(object)) {
+    add(group->title());
+  } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
+    add(button->text());
+  } else if (auto* label = qobject_cast<QLabel*>(object)) {
+    add(label->text());
+  } else if (auto* combo = qobject_cast<QComboBox*>(object)) {
+    for (int i = 0; i < combo->count(); ++i) add(combo->itemText(i));
+  } else if (auto* view = qobject_cast<QTreeView*>(object)) {
+    if (!view->isHeaderHidden()) titles(view->model());
+  } else if (auto* table = qobject_cast<QTableView*>(object)) {
+    if (!table->horizontalHeader()->isHidden()) titles(table->model());
+  } else if (auto* edit = qobject_cast<QLineEdit*>(object)) {
+    add(edit->placeholderText());
+  }
+  if (auto* widget = qobject_cast<QWidget*>(object)) {
+    if (top) add(widget->windowTitle());
+    add(widget->toolTip());
+  }
+  for (QObject* child : object->children()) CollectShownTexts(child, false, out);
+}
+
+// Texts that are the user's data or the program's name, not its wording:
+// object names, or "*" for any object.
+const struct {
+  const char* object;
+  const char* text;  // "" any
+} kNotWording[] = {
+    {"LeftDirectoryPanel", ""}, {"RightDirectoryPanel", ""},  // the directory
+    {"LeftInfoPanel", ""},      {"RightInfoPanel", ""},       // worded by the panel texts
+    {"LeftFilePanel", ""},      {"RightFilePanel", ""},
+    {"CommandPrompt", ""},                                    // the directory
+    {"*", "Vantrel"},           {"*", "Vantrel v. 1.6 (beta)"}, {"InfoLabel", ""},
+    {"PropName", ""},           {"PropPath", ""},  {"PropType", ""},  {"PropOwner", ""},  {"PropGroup", ""},
+    {"FormatCombo", ""},                                      // names of archive formats
+};
+
+// The shown texts of `window` without the probe's mark.
+QStringList UnmarkedTexts(QWidget* window) {
+  QStringList shown, unmarked;
+  CollectShownTexts(window, true, shown);
+  // The volumes and places of the drive boxes are named by the system.
+  QStringList volumes;
+  for (const platform::Volume& volume : platform::ListVolumes()) volumes << platform::VolumeDisplayText(volume);
+  for (const platform::Place& place : platform::UserPlaces()) volumes << platform::ToDisplay(place.label);
+  for (const QString& line : shown) {
+    const qsizetype colon = line.indexOf(QLatin1String(": "));
+    const QString object = line.left(colon), text = line.mid(colon + 2);
+    if (object.endsWith(QLatin1String("DriveCombo")) && volumes.contains(text)) continue;
+    const bool data = std::any_of(std::begin(kNotWording), std::end(kNotWording), [&](const auto& n) {
+      return (object == QLatin1String(n.object) || *n.object == '*') && (*n.text == '\0' || text == QLatin1String(n.text));
+    });
+    if (!data && !text.contains(kProbe)) unmarked << window->objectName() + "/" + line;
+  }
+  return unmarked;
 }
 
 }  // namespace
@@ -414,14 +536,18 @@ class OptionsTest : public QObject {
       const char* dirLine;
       const char* free;
       const char* buttons;
+      const char* keyF3;       // the key bar, worded while the program runs
+      const char* trash;       // the drive box's last place
+      const char* operations;  // a window made after the language was chosen
     } cases[] = {
         {"German.lng", "Name;Erw.;Größe;Datum;Zeit", "Dateiname;Größe;Pfad;Geändert", "Verschlüsseln (AES-256)",
-         "[..]:  VERZEICHNIS", " frei", "&Ja|Abbrechen"},
+         "[..]:  VERZEICHNIS", " frei", "&Ja|Abbrechen", "F3 Ansicht", "Papierkorb", "Vorgänge"},
         {"Russian.lng", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь;Изменён", "Зашифровать (AES-256)",
-         "[..]:  КАТАЛОГ", "свободно ", "&Да|Отмена"},
+         "[..]:  КАТАЛОГ", "свободно ", "&Да|Отмена", "F3 Просмотр", "Корзина", "Операции"},
         {"", "Имя;Расш.;Размер;Дата;Время", "Имя файла;Размер;Путь;Изменён", "Зашифровать (AES-256)",
-         "[..]:  DIRECTORY", " free", "&Yes|Cancel"},
+         "[..]:  DIRECTORY", " free", "&Yes|Cancel", "F3 View", "Trash", "Операции"},
     };
+    auto* drives = f_->Find<QComboBox>("LeftDriveCombo");
     for (const auto& c : cases) {
       Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
       app::ApplyLanguage(*f_->form);
@@ -433,6 +559,9 @@ class OptionsTest : public QObject {
       QVERIFY2(f_->form->Left().InfoPanel->text().contains(QString::fromUtf8(c.free)),
                qPrintable(f_->form->Left().InfoPanel->text()));
       QCOMPARE(buttons(), QString::fromUtf8(c.buttons));
+      QCOMPARE(f_->Find<QToolButton>("KeyF3")->text(), QString::fromUtf8(c.keyF3));
+      QCOMPARE(drives->itemText(drives->count() - 1), QString::fromUtf8(c.trash));
+      QCOMPARE(app::ShowOperations(*f_->form)->windowTitle(), QString::fromUtf8(c.operations));
       if (std::string(c.file) == "Russian.lng") {
         auto* pack = f_->Find<QDialog>("PackForm");
         pack->show();
@@ -448,7 +577,7 @@ class OptionsTest : public QObject {
   // has choices.
   void shippedFilesAreComplete() {
     const QStringList& paths = app::TranslatedProperties();
-    QCOMPARE(paths.size(), 136);
+    QCOMPARE(paths.size(), 198);
     std::vector<std::string> keys, english;
     for (const QString& path : paths) keys.push_back(path.toStdString());
     for (int i = 0; i < app::kMessageCount; ++i) english.emplace_back(app::EnglishMessage(static_cast<TMsg>(i)));
@@ -461,32 +590,43 @@ class OptionsTest : public QObject {
         if (name == std::string("English.lng")) QCOMPARE(*messages[i], english[i]);
       }
     }
-    for (qsizetype i = 0; i < paths.size(); ++i) {
-      const QByteArray path = paths[i].toUtf8();
-      QString property;
-      QObject* object = TLanguage::Resolve(paths[i], &property);
-      const auto builtIn = object ? TLanguage::ReadProperty(object, property, QStringLiteral(";")) : std::nullopt;
-      QVERIFY2(builtIn, path);  // every path reaches a property
-      for (auto& [name, values] : files) {
-        const auto& value = values[static_cast<size_t>(i)];
-        QVERIFY2(value && !value->empty(), qPrintable(Q(name) + " " + paths[i]));
-        if (property == QLatin1String("Items"))
-          QVERIFY2(Q(*value).count(';') == builtIn->count(';'), path);
+    // Every path reaches a property of its window (the windows made later
+    // are opened for it), and every file has its value.
+    std::set<QString> checked;
+    const auto checkPaths = [&] {
+      for (qsizetype i = 0; i < paths.size(); ++i) {
+        QString property;
+        QObject* object = TLanguage::Resolve(paths[i], &property);
+        const auto builtIn = object ? TLanguage::ReadProperty(object, property, QStringLiteral(";")) : std::nullopt;
+        if (!builtIn) continue;
+        checked.insert(paths[i]);
+        const QByteArray path = paths[i].toUtf8();
+        for (auto& [name, values] : files) {
+          const auto& value = values[static_cast<size_t>(i)];
+          QVERIFY2(value && !value->empty(), qPrintable(Q(name) + " " + paths[i]));
+          if (property == QLatin1String("Items"))
+            QVERIFY2(Q(*value).count(';') == builtIn->count(';'), path);
+        }
+        // Values are trimmed in a file: built-in texts may end in a blank.
+        QVERIFY2(Q(*files["English.lng"][static_cast<size_t>(i)]) == builtIn->trimmed(), path);
       }
-      // Values are trimmed in a file: built-in texts may end in a blank.
-      QVERIFY2(Q(*files["English.lng"][static_cast<size_t>(i)]) == builtIn->trimmed(), path);
-    }
+    };
+    app::ShowOperations(*f_->form);
+    app::ShowTrashWindow(*f_->form);
+    checkPaths();
+    QVERIFY(WithModal<QDialog>([&] { f_->Action("mnuCmndSyncDirs")->trigger(); }, [&](QDialog&) { checkPaths(); }));
+    for (const QString& path : paths) QVERIFY2(checked.count(path) != 0, qPrintable(path));
     // The panels' lines keep their placeholders; every button word is there.
-    const std::vector<std::string> lines = {"DirectoryLine", "FileLine", "SizeLine", "SpaceLine",
-                                            "Megabytes",     "Bytes",    "MarkedLine"};
+    // Every text of the panels has its key (a text added without one fails).
+    QCOMPARE(sizeof(panels::TPanelTexts), app::PanelTextKeys().size() * sizeof(std::string));
+    std::vector<std::string> lines;
+    for (const auto& key : app::PanelTextKeys()) lines.emplace_back(key.first);
     const std::vector<std::string> words = {"OK", "Cancel", "Yes", "No", "Close", "Help",
                                             "Open", "Save", "Abort", "Retry", "Ignore"};
     const auto englishLines = platform::ReadIniKeys(Shipped("English.lng"), "Panel texts", lines);
     const panels::TPanelTexts builtIn;
-    const std::vector<std::string> builtInLines = {builtIn.directoryLine, builtIn.fileLine, builtIn.sizeLine,
-                                                   builtIn.spaceLine,     builtIn.megabytes, builtIn.bytes,
-                                                   builtIn.markedLine};
-    for (size_t i = 0; i < lines.size(); ++i) QCOMPARE(englishLines[i].value_or(""), builtInLines[i]);
+    for (size_t i = 0; i < lines.size(); ++i)
+      QCOMPARE(englishLines[i].value_or(""), builtIn.*app::PanelTextKeys()[i].second);
     for (const char* name : {"English.lng", "German.lng", "Russian.lng"}) {
       const auto texts = platform::ReadIniKeys(Shipped(name), "Panel texts", lines);
       for (size_t i = 0; i < lines.size(); ++i) {
@@ -498,8 +638,53 @@ class OptionsTest : public QObject {
       for (const auto& word : platform::ReadIniKeys(Shipped(name), "Buttons", words))
         QVERIFY2(word && !word->empty(), name);
     }
+    // The words of the English file's messages: each its own key, and in
+    // every other file with the same placeholders.
+    std::vector<std::string> messageKeys;
+    bool inMessages = false;
+    for (const QString& line : ReadText(Shipped("English.lng")).split('\n')) {
+      if (line.startsWith('[')) inMessages = line == QLatin1String("[Messages]");
+      else if (inMessages && !line.startsWith(';') && line.contains('=')) messageKeys.push_back(Std(line.section('=', 0, 0)));
+    }
+    QVERIFY(messageKeys.size() > english.size());
+    for (const char* name : {"English.lng", "German.lng", "Russian.lng"}) {
+      const auto texts = platform::ReadIniKeys(Shipped(name), "Messages", messageKeys);
+      for (size_t i = 0; i < messageKeys.size(); ++i) {
+        const QString what = QLatin1String(name) + " " + Q(messageKeys[i]);
+        QVERIFY2(texts[i] && !texts[i]->empty(), qPrintable(what));
+        if (name == std::string("English.lng")) QVERIFY2(*texts[i] == messageKeys[i], qPrintable(what));
+        for (const char* p : {"%1", "%2", "%3", "%4", "%5"})
+          QVERIFY2((texts[i]->find(p) == std::string::npos) == (messageKeys[i].find(p) == std::string::npos),
+                   qPrintable(what));
+      }
+    }
     // A bare name in the settings is looked up in the data folder's Language/.
     QCOMPARE(app::LanguagePath("German.lng"), platform::LanguageDirectory() + "German.lng");
+  }
+  // With a language whose every text is marked, no window shows a text of
+  // its own unmarked: a text added without its key in the English file (and
+  // so in every other, see shippedFilesAreComplete) fails here. Windows made
+  // after the language was chosen take it too.
+  void everyShownTextIsTranslated() {
+    Language().LanguageFile = File("probe.lng", ProbeLanguage());
+    app::ApplyLanguage(*f_->form);
+    QStringList unmarked;
+    const auto check = [&](QWidget* window) { unmarked << UnmarkedTexts(window); };
+    const auto checkDialog = [&](QDialog& dialog) { check(&dialog); };
+    WriteText(f_->left + "/a.txt", "a");
+    QVERIFY(L()->Reread());
+    QVERIFY(TFormFixture::Mark(L(), "a.txt"));
+    for (const char* command : {"mnuFileMultiRename", "mnuCmndCompareDirs", "mnuCmndSyncDirs"})
+      QVERIFY2(WithModal<QDialog>([&] { f_->Action(command)->trigger(); }, checkDialog), command);
+    app::ShowOperations(*f_->form);
+    app::ShowTrashWindow(*f_->form);
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (OwnWindow(window)) check(window);
+    QVERIFY(WithModal<QDialog>([&] { app::AskConflictList(f_->form.get(), QStringLiteral("Copy"), {"a"}); }, checkDialog));
+    app::TPropertiesForm properties(f_->left + "/a.txt", f_->form.get());
+    properties.show();
+    check(&properties);
+    QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
   }
 };
 

@@ -30,29 +30,6 @@
 using namespace vantrel;
 using namespace vantrel::testing;
 
-namespace {
-
-// Runs `act` on the modal window of type T as soon as it shows (or fails
-// the test when none does), while `trigger` opens it.
-template <class T>
-bool WithModal(const std::function<void()>& trigger, const std::function<void(T&)>& act) {
-  bool seen = false;
-  QTimer poll;
-  poll.setInterval(10);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* window = qobject_cast<T*>(QApplication::activeModalWidget());
-    if (window == nullptr || seen) return;
-    seen = true;
-    act(*window);
-    if (window->isVisible()) window->reject();
-  });
-  poll.start();
-  trigger();
-  return seen;
-}
-
-}  // namespace
-
 class ToolsTest : public QObject {
   Q_OBJECT
 

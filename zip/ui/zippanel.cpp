@@ -27,6 +27,7 @@
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
 #include "zip/zip_reader.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::zipui {
 
@@ -254,7 +255,7 @@ TZIPpanel::TZIPpanel(QWidget* parent) : QDialog(parent) {
   std::vector<std::string> pages{std::string(zip::kCodePageAuto), std::string(zip::kCodePageUtf8)};
   for (const std::string& page : platform::NameCodePages()) pages.push_back(page);
   for (const std::string& page : pages) {
-    QAction* a = codePageMenu_->addAction(page.empty() ? QStringLiteral("Automatic") : QString::fromStdString(page));
+    QAction* a = codePageMenu_->addAction(page.empty() ? platform::Worded("Automatic") : QString::fromStdString(page));
     a->setObjectName(QStringLiteral("CodePage") + (page.empty() ? QStringLiteral("Auto") : QString::fromStdString(page)));
     a->setData(QString::fromStdString(page));
     a->setCheckable(true);
@@ -389,11 +390,20 @@ QAction* TZIPpanel::CodePageAction(const std::string& page) const {
 void TZIPpanel::ShowCodePage() {
   if (reader_ == nullptr) return;
   if (QAction* chosen = CodePageAction(reader_->CodePage())) chosen->setChecked(true);
+  WordAutomaticCodePage();
+}
+
+void TZIPpanel::WordAutomaticCodePage() {
   QAction* automatic = CodePageAction(std::string(zip::kCodePageAuto));
-  const std::string& used = reader_->CodePageUsed();
-  automatic->setText(reader_->CodePage().empty() && !used.empty()
-                         ? QStringLiteral("Automatic (%1)").arg(QString::fromStdString(used))
-                         : QStringLiteral("Automatic"));
+  const std::string used = reader_ != nullptr ? reader_->CodePageUsed() : std::string();
+  automatic->setText(reader_ != nullptr && reader_->CodePage().empty() && !used.empty()
+                         ? platform::Worded("Automatic (%1)").arg(QString::fromStdString(used))
+                         : platform::Worded("Automatic"));
+}
+
+void TZIPpanel::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) WordAutomaticCodePage();
+  QDialog::changeEvent(event);
 }
 
 void TZIPpanel::SetCodePage(const std::string& page) {

@@ -164,6 +164,7 @@ class TZIPpanel : public QDialog {
   // which other commands use next.
   void done(int result) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void ExtractSelectedFilesClick();
@@ -177,6 +178,8 @@ class TZIPpanel : public QDialog {
   // Ticks the menu item of the reader's page; "Automatic" names the page
   // the reader chose.
   void ShowCodePage();
+  // "Automatic", with the page it found, in the language chosen.
+  void WordAutomaticCodePage();
 
   TZipEntryModel* model_;
   QTableView* listView_;
