@@ -155,14 +155,6 @@ bool TreeDir::LeadsToDirectory(const char* name) const {
   return fd_ >= 0 && ::fstatat(fd_, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool ReadLinkTarget(const std::string& path, std::string& target) {
-  char buffer[4096];
-  const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
-  if (n < 0) return false;
-  target.assign(buffer, static_cast<size_t>(n));
-  return true;
-}
-
 std::string ResolvedPathOf(const std::string& path) {
   char* real = ::realpath(path.c_str(), nullptr);
   if (real == nullptr) return {};

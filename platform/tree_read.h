@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/copyfile.h"
+#include "platform/file_io.h"  // ReadLinkTarget
 
 namespace vantrel::platform {
 
@@ -81,10 +82,6 @@ class TreeDir {
   int fd_ = -1;
   void* dir_ = nullptr;  // DIR*, made on the first listing
 };
-
-// The target of the symbolic link `path`; false when it is none or cannot
-// be read.
-bool ReadLinkTarget(const std::string& path, std::string& target);
 
 // `path` with every link, "." and ".." resolved; empty when it cannot be.
 std::string ResolvedPathOf(const std::string& path);
