@@ -408,6 +408,20 @@ std::unique_ptr<TStreamArchive> TStreamArchive::Open(const std::string& path, co
   return std::unique_ptr<TStreamArchive>(new TStreamArchive(path, fd, kind));
 }
 
+std::unique_ptr<TStreamArchive> TStreamArchive::Twin(TArchiveError* error) const {
+  std::unique_ptr<TStreamArchive> twin = Open(path_, kind_, error);
+  if (!twin) return nullptr;
+  twin->members_ = members_;
+  twin->state_ = state_ == TListState::Listing ? TListState::NotListed : state_;
+  twin->problem_ = problem_;
+  twin->damagedHeaders_ = damagedHeaders_;
+  twin->listedBytes_ = listedBytes_;
+  twin->sevenZipListing_ = sevenZipListing_;
+  twin->password_ = password_;
+  twin->passwordChecked_ = passwordChecked_;
+  return twin;
+}
+
 // ---------------------------------------------------------------------------
 // Listing
 

@@ -122,6 +122,10 @@ class TStreamArchive final {
   static std::unique_ptr<TStreamArchive> Open(const std::string& path, const TArchiveKind& kind,
                                               TArchiveError* error);
   ~TStreamArchive();
+  // Another reader of the same file that starts with this one's listing and
+  // password (nothing is listed again): for a reader on another thread. Null
+  // with `error` when the file cannot be opened.
+  std::unique_ptr<TStreamArchive> Twin(TArchiveError* error) const;
   TStreamArchive(const TStreamArchive&) = delete;
   TStreamArchive& operator=(const TStreamArchive&) = delete;
 

@@ -151,6 +151,7 @@ bool TArchiveSource::ReadListing(const TProgress& progress,
   const bool mayAsk = std::this_thread::get_id() == askingThread_;
   if (mayAsk) events.password = PasswordQuery();
   const formats::TListState state = archive_->List(events);
+  ++listings_;
   const auto& members = archive_->Members();
   // A listing that wanted a password it could not ask is done again where
   // it can be asked.
@@ -159,9 +160,7 @@ bool TArchiveSource::ReadListing(const TProgress& progress,
                         std::memory_order_release);
   {
     std::lock_guard<std::mutex> lock(foundMutex_);
-    // (Build asks for each path once, in order.)
-    std::string scratch;
-    index_.Build(members.size(), [&](size_t i) { return std::string_view(scratch = IndexPath(members[i])); });
+    IndexMembers();
     foundSoFar_.Clear();
     listed_.store(true, std::memory_order_release);
     listing_.store(false, std::memory_order_release);
@@ -169,6 +168,30 @@ bool TArchiveSource::ReadListing(const TProgress& progress,
   if (state == formats::TListState::Damaged && members.empty())
     return Fail(err, EIO, "Cannot read \"" + displayRoot_ + "\": " + archive_->Problem());
   return true;
+}
+
+void TArchiveSource::IndexMembers() {
+  const auto& members = archive_->Members();
+  // (Build asks for each path once, in order.)
+  std::string scratch;
+  index_.Build(members.size(), [&](size_t i) { return std::string_view(scratch = IndexPath(members[i])); });
+}
+
+std::unique_ptr<TArchiveSource> TArchiveSource::Twin(TPasswordProvider* passwords) const {
+  if (Listing() || !Listed() || archive_->State() != formats::TListState::Complete || Stale()) return nullptr;
+  formats::TArchiveError aerr;
+  std::unique_ptr<formats::TStreamArchive> archive = archive_->Twin(&aerr);
+  if (!archive) return nullptr;
+  std::unique_ptr<TArchiveSource> twin(new TArchiveSource(archivePath_, displayRoot_, passwords));
+  twin->archive_ = std::move(archive);
+  twin->RememberIdentity();
+  // Replaced between the look above and the opening: the listing is not its.
+  if (twin->identity_.ino != identity_.ino || twin->identity_.dev != identity_.dev ||
+      twin->identity_.size != identity_.size || twin->identity_.mtimeNs != identity_.mtimeNs)
+    return nullptr;
+  twin->IndexMembers();
+  twin->listed_.store(true, std::memory_order_release);
+  return twin;
 }
 
 bool TArchiveSource::Partial() const {

@@ -40,6 +40,17 @@ class TArchiveSource final : public TSource {
                                               TPasswordProvider* passwords, TError* err);
   ~TArchiveSource() override;
 
+  // Another reader of the archive for another thread (a copy job's), with
+  // this one's listing: it reads no listing again, so a compressed tar is
+  // decompressed once more only for the data taken. Null when there is no
+  // whole listing to share (under way, stopped, damaged) or the file changed
+  // since; the caller then loads the archive anew. It asks `passwords`.
+  std::unique_ptr<TArchiveSource> Twin(TPasswordProvider* passwords) const;
+  // How often the archive was listed by this reader.
+  int Listings() const { return listings_; }
+  // Who is asked for a password from now on (a twin's thread's own).
+  void SetPasswords(TPasswordProvider* passwords) { passwords_ = passwords; }
+
   // Lists the archive, telling each member found (its name as stored) and
   // the compressed bytes read; `progress` returning false stops it with the
   // members found so far. List and Stat call it when nothing is listed yet.
@@ -78,6 +89,7 @@ class TArchiveSource final : public TSource {
  private:
   TArchiveSource(std::string archivePath, std::string displayRoot, TPasswordProvider* passwords);
   bool EnsureListed(TError* err);
+  void IndexMembers();
   bool Busy(TError* err) const;
   TEntry EntryOf(uint32_t node) const;
   formats::TPasswordQuery PasswordQuery();
@@ -89,6 +101,7 @@ class TArchiveSource final : public TSource {
   std::unique_ptr<formats::TStreamArchive> archive_;
   TPathIndex index_;
   std::atomic<bool> listed_{false};
+  int listings_ = 0;
   // While a listing runs: what it found, for List on another thread.
   mutable std::mutex foundMutex_;
   TFoundListing foundSoFar_;

@@ -475,7 +475,7 @@ void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
     return;
   TCopySide source, target;
   if (out) {
-    source.archive = ArchiveOriginOf(from);
+    source.archive = ArchiveToRead(from);
     source.dir = from.Model().Place();
   } else {
     source.dir = from.Directory();
@@ -556,7 +556,7 @@ bool UnpackShownArchive(TMainForm& form) {
     }
   }
   TCopySide from, to;
-  from.archive = ArchiveOriginOf(*panel);
+  from.archive = ArchiveToRead(*panel);
   to.dir = target;
   StartArchiveCopy(form, panel, names, from, to, false, false);
   return true;

@@ -503,8 +503,21 @@ TArchiveOrigin ArchiveOriginOf(const panels::TFMPanel& panel) {
   return places != nullptr ? places->Origin() : TArchiveOrigin{};
 }
 
+TArchiveOrigin ArchiveToRead(const panels::TFMPanel& panel) {
+  TArchiveOrigin origin = ArchiveOriginOf(panel);
+  const auto* places = dynamic_cast<const TArchivePlaces*>(panel.Model().Source().get());
+  if (places == nullptr) return origin;
+  if (const auto* archive = dynamic_cast<const vfs::TArchiveSource*>(places->Source().get()))
+    origin.listed = archive->Twin(nullptr);
+  return origin;
+}
+
 std::shared_ptr<vfs::TSource> OpenArchiveAgain(const TArchiveOrigin& origin, vfs::TPasswordProvider* passwords,
                                                std::string* error) {
+  if (origin.listed != nullptr) {
+    if (auto* archive = dynamic_cast<vfs::TArchiveSource*>(origin.listed.get())) archive->SetPasswords(passwords);
+    return origin.listed;
+  }
   bool recognised = false;
   std::shared_ptr<vfs::TSource> source = LoadArchive(origin.file, origin.display, passwords, &recognised, error);
   if (source == nullptr && !recognised && error != nullptr)

@@ -40,10 +40,17 @@ struct TArchiveOrigin {
   std::string display;  // its root as the panel shows it
   std::string readOnly; // why it cannot be changed, when it is forced so
   std::shared_ptr<const void> keep;  // keeps a nested one's private copy while held
+  // A reader made on the window's thread that takes the panel's listing, for
+  // the one job that reads `origin` (ArchiveToRead); null: read anew.
+  std::shared_ptr<vfs::TSource> listed;
   bool Valid() const { return !file.empty(); }
 };
 TArchiveOrigin ArchiveOriginOf(const panels::TFMPanel& panel);
-// A new reader of `origin`, asking `passwords`; null with `error`.
+// The same for a job that reads from the archive: a tar.gz (any archive read
+// through libarchive) listed whole is not decompressed again to list it.
+TArchiveOrigin ArchiveToRead(const panels::TFMPanel& panel);
+// A new reader of `origin`, asking `passwords`; null with `error`. The
+// `listed` reader when there is one (each job is given its own).
 std::shared_ptr<vfs::TSource> OpenArchiveAgain(const TArchiveOrigin& origin, vfs::TPasswordProvider* passwords,
                                                std::string* error);
 

@@ -92,6 +92,9 @@ class ArchiveListingTest : public QObject {
              qPrintable(Info()));
     QVERIFY(Info().contains(QStringLiteral("tar.gz archives are read-only here")));
     QCOMPARE(Names(R()), Names(L()));
+    // A job out of a partial listing reads the archive itself (a directory
+    // copied out must take all that is below it).
+    QVERIFY(app::ArchiveToRead(*L()).listed == nullptr);
     // The next key: the cursor moves, quick search finds an entry.
     QVERIFY(f_->Put(L(), ".."));
     QVERIFY(f_->Press(L(), Qt::Key_Down));
@@ -178,6 +181,20 @@ class ArchiveListingTest : public QObject {
     QCOMPARE(Names(L()), (QStringList{"..", "b.txt", "docs"}));
     QVERIFY(!Bar(L())->isVisible());
     QVERIFY2(!Info().contains(QStringLiteral("Partial")), qPrintable(Info()));
+    // F5 out: the job's reader takes the panel's listing (the tar is not
+    // decompressed once more to list it) and writes the same bytes.
+    const app::TArchiveOrigin origin = app::ArchiveToRead(*L());
+    const auto* twin = dynamic_cast<const vfs::TArchiveSource*>(origin.listed.get());
+    QVERIFY(twin != nullptr && twin->Listed() && twin->Listings() == 0);
+    QVERIFY(origin.listed != app::ArchiveSourceOf(*L()));  // a reader of the job's own
+    QVERIFY(f_->Put(L(), "docs"));
+    QVERIFY(f_->Press(L(), Qt::Key_Insert));
+    QVERIFY(f_->Put(L(), "b.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_Insert));
+    Script().inputs = {Q(f_->right)};
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QTRY_COMPARE(ReadText(f_->right + "/docs/a.txt"), QStringLiteral("a\n"));
+    QTRY_COMPARE(ReadText(f_->right + "/b.txt"), QStringLiteral("b\n"));
   }
 };
 

@@ -152,6 +152,36 @@ TEST_F(ArchiveSourceTest, ListingOnAnotherThreadShowsWhatWasFound) {
   EXPECT_EQ(test::ReadAll(*a, "hello.txt"), "hello, world\n");
 }
 
+// A copy job's reader shares the panel's listing: it lists nothing again and
+// reads its members in one pass; without a whole, current listing there is
+// no twin (the job then reads the archive itself).
+TEST_F(ArchiveSourceTest, TwinTakesTheListingInsteadOfReadingItAgain) {
+  Sh("cd " + Q(t / "tree") + " && tar czf ../a.tar.gz .");
+  auto a = Load("a.tar.gz");
+  ASSERT_TRUE(a);
+  EXPECT_FALSE(a->Twin(nullptr)) << "nothing listed yet";
+  TError err;
+  ASSERT_TRUE(a->ReadListing([](uint64_t, uint64_t) { return false; }, {}, &err));
+  EXPECT_FALSE(a->Twin(nullptr)) << "a stopped listing is not all of the archive";
+  ASSERT_TRUE(a->ReadListing({}, {}, &err));
+  EXPECT_EQ(a->Listings(), 2);
+
+  std::unique_ptr<TArchiveSource> twin = a->Twin(nullptr);
+  ASSERT_TRUE(twin);
+  EXPECT_EQ(test::ListNames(*twin, "docs"), test::ListNames(*a, "docs"));
+  twin->Expect({"docs/deep/data.bin", "hello.txt"});
+  EXPECT_EQ(test::ReadAll(*twin, "docs/deep/data.bin"), test::Noise(300000, 7));
+  EXPECT_EQ(test::ReadAll(*twin, "hello.txt"), "hello, world\n");
+  EXPECT_EQ(twin->Listings(), 0);
+  EXPECT_EQ(twin->Archive().StreamStarts(), 1u);
+  EXPECT_EQ(a->Listings(), 2);
+  EXPECT_EQ(test::ReadAll(*a, "hello.txt"), "hello, world\n");  // the first reader goes on by itself
+
+  // Changed on disk since it was listed: its listing is no one's to share.
+  Sh("cd " + Q(t / "tree") + " && echo more > more.txt && tar czf ../a.tar.gz .");
+  EXPECT_FALSE(a->Twin(nullptr));
+}
+
 TEST_F(ArchiveSourceTest, EncryptedSevenZipAsksOnce) {
   VANTREL_NEED_TOOL("7zz");
   Sh("cd " + Q(t / "tree") + " && 7zz a -bd -pright ../e.7z hello.txt docs >/dev/null");
