@@ -216,17 +216,30 @@ bool TZipSource::ReadInto(const std::string& inner, TDataSink& sink, const TProg
   }
   const int entry = index_.Node(id).entry;
   const uint64_t total = zip_->Entry(entry).UncompressedSize;
-  if (zip_->Entry(entry).IsEncrypted() && !passwordConfirmed_ && !ConfirmPassword(entry, progress, err))
-    return false;
   uint64_t done = 0;
   bool stopped = false, sinkFailed = false;
-  declined_ = false;
-  const std::string problem = zip_->ReadEntry(entry, [&](const uint8_t* data, size_t n) {
+  const auto take = [&](const uint8_t* data, size_t n) {
     if (!sink.Write(data, n)) return !(sinkFailed = true);
     done += n;
     if (progress && !progress(done, total)) return !(stopped = true);
     return true;
-  });
+  };
+  if (zip_->Entry(entry).IsEncrypted() && !passwordConfirmed_) {
+    std::string held;
+    bool served = false;
+    if (!ConfirmFor(entry, progress, err, held, served)) return false;
+    if (served) {
+      // The data the password was proved on, in pieces as the engine gives them.
+      constexpr size_t kPiece = 65536;
+      for (size_t at = 0; at < held.size(); at += kPiece)
+        if (!take(reinterpret_cast<const uint8_t*>(held.data()) + at, std::min(kPiece, held.size() - at)))
+          return Fail(err, stopped ? ECANCELED : EIO,
+                      stopped ? "Stopped" : "Cannot write the data of \"" + inner + "\"");
+      return true;
+    }
+  }
+  declined_ = false;
+  const std::string problem = Decode(entry, take);
   if (problem.empty()) return true;
   if (err) {
     if (stopped)
@@ -264,7 +277,39 @@ bool DataProblem(const std::string& problem) {
 
 }  // namespace
 
-bool TZipSource::ConfirmPassword(int entry, const TProgress& progress, TError* err) {
+std::string TZipSource::Decode(int entry, const std::function<bool(const uint8_t*, size_t)>& each) {
+  return zip_->ReadEntry(entry, [&](const uint8_t* data, size_t n) {
+    bytesDecoded_ += n;
+    return each(data, n);
+  });
+}
+
+bool TZipSource::ConfirmFor(int entry, const TProgress& progress, TError* err, std::string& held, bool& served) {
+  served = false;
+  if (zip_->Entry(entry).UncompressedSize <= kHeldWhileConfirming) {
+    if (!ConfirmPassword(entry, progress, err, &held)) return false;
+    // Held whole unless it proved larger than it said.
+    served = held.size() == zip_->Entry(entry).UncompressedSize;
+    if (!served) held = std::string();
+    return true;
+  }
+  // A large entry: proved by the smallest encrypted one, so that the large
+  // one is decoded once; when that one cannot prove it (damaged, say), by
+  // the large entry itself as before.
+  int smallest = -1;
+  for (int i = 0; i < zip_->Count(); ++i) {
+    const zip::TZipHeaderInfo& e = zip_->Entry(i);
+    if (i != entry && e.IsEncrypted() && e.UncompressedSize > 0 && e.UncompressedSize <= kHeldWhileConfirming &&
+        (smallest < 0 || e.UncompressedSize < zip_->Entry(smallest).UncompressedSize))
+      smallest = i;
+  }
+  TError probe;
+  if (smallest >= 0 && ConfirmPassword(smallest, progress, &probe)) return true;
+  if (probe.code == ECANCELED) return Fail(err, probe.code, probe.text);
+  return ConfirmPassword(entry, progress, err);
+}
+
+bool TZipSource::ConfirmPassword(int entry, const TProgress& progress, TError* err, std::string* held) {
   // The traditional encryption checks a password by one byte: a wrong one
   // passes once in 256 times and then shows as damaged data. So until one
   // entry decodes right, a password given for this read that ends in damaged
@@ -279,7 +324,14 @@ bool TZipSource::ConfirmPassword(int entry, const TProgress& progress, TError* e
     // Nothing reaches the caller yet: its progress stays at the start, but
     // a cancel is heard.
     bool stopped = false;
-    const std::string problem = zip_->ReadEntry(entry, [&](const uint8_t*, size_t) {
+    if (held) held->clear();
+    bool holding = held != nullptr;
+    const std::string problem = Decode(entry, [&](const uint8_t* data, size_t n) {
+      if (holding && held->size() + n > kHeldWhileConfirming) {
+        holding = false;
+        *held = std::string();
+      }
+      if (holding) held->append(reinterpret_cast<const char*>(data), n);
       stopped = progress && !progress(0, total);
       return !stopped;
     });

@@ -16,6 +16,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -61,6 +62,12 @@ class TZipSource final : public TSource {
   // (the engine keeps the directory it wrote), nor does entering, listing or
   // finding.
   int Reads() const { return reads_; }
+  // Bytes of entry data decoded so far. The first encrypted entry read is
+  // decoded once: the decoding that proves the password right is what the
+  // caller gets (up to kHeldWhileConfirming; a larger one is proved by the
+  // smallest encrypted entry instead).
+  uint64_t BytesDecoded() const { return bytesDecoded_; }
+  static constexpr uint64_t kHeldWhileConfirming = 4u << 20;
 
   // The code page of names stored without Unicode text (zip_names.h): the
   // page chosen for the archive (ChosenCodePage), else zip::kCodePageAuto.
@@ -84,7 +91,14 @@ class TZipSource final : public TSource {
   void SetRunProgress(TProgress progress);
   // Decodes an encrypted entry once to learn that the password is right;
   // asks again when one given for this read proves wrong on the data.
-  bool ConfirmPassword(int entry, const TProgress& progress, TError* err);
+  // `held`, when given, receives the decoded data (emptied when they grow
+  // beyond kHeldWhileConfirming).
+  bool ConfirmPassword(int entry, const TProgress& progress, TError* err, std::string* held = nullptr);
+  // Proves the password for a read of `entry`; true with `held` filled when
+  // the decoding that proved it gave the entry's data.
+  bool ConfirmFor(int entry, const TProgress& progress, TError* err, std::string& held, bool& served);
+  // Decodes `entry` through the engine, counting the bytes.
+  std::string Decode(int entry, const std::function<bool(const uint8_t*, size_t)>& each);
   // Asks the provider; false (and declined_) when no answer came.
   bool Ask(std::string& answer);
   static bool Fail(TError* err, int code, const std::string& text);
@@ -104,6 +118,7 @@ class TZipSource final : public TSource {
   bool declined_ = false;           // the last question got no answer
   int answers_ = 0;                 // answers taken so far
   int reads_ = 0;
+  uint64_t bytesDecoded_ = 0;
   struct {
     dev_t dev = 0;
     ino_t ino = 0;

@@ -310,6 +310,62 @@ TEST(ZipSource, AWrongPasswordThatPassesTheCheckByteIsAskedForAgain) {
   }
 }
 
+// The decoding that proves a password right is the one the caller gets: a
+// first encrypted entry is decoded once, also when a wrong password is asked
+// again. A large one is proved by the smallest encrypted entry instead
+// (twice only when it is the only one, or that one cannot prove it).
+TEST(ZipSource, TheFirstEncryptedEntryReadIsDecodedOnce) {
+  const uint64_t large = TZipSource::kHeldWhileConfirming + 1;
+  const std::string small = "first secret";
+  struct {
+    const char* what;
+    bool withSmall, withLarge, damageSmall;
+    const char* passer;  // a wrong password passing the small entry's check byte
+    std::vector<std::string> answers;
+    const char* read;    // the entry read first
+    uint64_t decoded;    // bytes decoded by that read
+  } cases[] = {
+      {"a small entry", true, false, false, nullptr, {"right"}, "small.txt", small.size()},
+      {"after a wrong password that passed the check byte", true, false, false, "wrong", {"wrong", "right"},
+       "small.txt", 2 * small.size()},
+      {"a large entry proved by a small one", true, true, false, nullptr, {"right"}, "large.bin",
+       large + small.size()},
+      {"a large entry alone", false, true, false, nullptr, {"right"}, "large.bin", 2 * large},
+      {"a large entry whose small one is damaged", true, true, true, nullptr, {"right", "right"}, "large.bin",
+       small.size() + 2 * large},  // the same password given again stands: not decoded again
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir t;
+    std::vector<zip::testing::TEntrySpec> specs;
+    if (c.withSmall) {
+      zip::testing::TEntrySpec s("small.txt", small);
+      s.password = "right";
+      if (c.passer) s.encryptionHeader = HeaderPassing(zip::testing::ZCrc(small), c.passer);
+      if (c.damageSmall) s.crc = zip::testing::ZCrc(small) ^ 1;
+      specs.push_back(s);
+    }
+    if (c.withLarge) {
+      zip::testing::TEntrySpec l("large.bin", std::string(large, 'L'));
+      l.password = "right";
+      specs.push_back(l);
+    }
+    test::WriteFile(t / "enc.zip", zip::testing::BuildZip(specs));
+    test::TScriptedPasswords passwords(c.answers);
+    auto z = LoadOk(t / "enc.zip", &passwords);
+    ASSERT_TRUE(z);
+    const std::string data = test::ReadAll(*z, c.read);
+    EXPECT_EQ(data.size(), std::string(c.read) == "small.txt" ? small.size() : large);
+    EXPECT_EQ(data, std::string(c.read) == "small.txt" ? small : std::string(large, 'L'));
+    EXPECT_EQ(z->BytesDecoded(), c.decoded);
+    // Proved: the next read decodes its entry once, asking nobody.
+    const size_t asked = passwords.asked.size();
+    EXPECT_EQ(test::ReadAll(*z, c.read), data);
+    EXPECT_EQ(z->BytesDecoded(), c.decoded + data.size());
+    EXPECT_EQ(passwords.asked.size(), asked);
+  }
+}
+
 TEST(ZipSource, ReadOnlyReasons) {
   VANTREL_NEED_TOOL("zip");
   TempDir t;
