@@ -191,6 +191,22 @@ bool TZipSource::List(const std::string& inner, std::vector<TEntry>& out, TError
   return true;
 }
 
+void TZipSource::Nameless(std::vector<TEntry>& out) const {
+  for (const int32_t entry : index_.Hidden(TPathIndex::kRoot)) {
+    const zip::TZipHeaderInfo& z = zip_->Entry(entry);
+    const std::string_view path = z.PathView();
+    if (!path.empty() && path.back() == '/') continue;  // the root's own entry
+    TEntry e;
+    e.mtime = static_cast<int64_t>(zip_->DateTime(entry));
+    e.size = z.UncompressedSize;
+    e.packedSize = z.CompressedSize;
+    e.encrypted = z.IsEncrypted();
+    e.mode = UnixMode(z) & 07777;
+    if (e.mode == 0) e.mode = 0644;
+    out.push_back(std::move(e));
+  }
+}
+
 bool TZipSource::Stat(const std::string& inner, TEntry& out, TError* err) {
   const uint32_t id = index_.Find(inner);
   if (id == TPathIndex::kNone) {

@@ -55,6 +55,12 @@ class TZipSource final : public TSource {
   bool Apply(const TChangeSet& changes, const TProgress& progress, TError* err) override;
   bool BatchesChanges() const override { return true; }
 
+  // Files stored without a name ("", "."), which no path reaches and List
+  // leaves out (the index keeps them with the root), added to `out`: the
+  // panel shows them at the root so that what it counts is what the archive
+  // holds.
+  void Nameless(std::vector<TEntry>& out) const;
+
   const std::string& ArchivePath() const { return archivePath_; }
   const TPathIndex& Index() const { return index_; }
   // How often the archive's directory was read: once per open and once per

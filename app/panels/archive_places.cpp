@@ -120,6 +120,8 @@ class TArchivePlaces final : public panels::TPanelSource {
       if (error) *error = err.text;
       return false;
     }
+    if (place.empty())
+      if (const auto* zip = dynamic_cast<const vfs::TZipSource*>(source_.get())) zip->Nameless(listed);
     files_ = 0, bytes_ = 0, packed_ = 0;
     for (vfs::TEntry& e : listed) {
       if (e.kind != vfs::TEntryKind::Directory) {

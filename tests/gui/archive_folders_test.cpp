@@ -650,6 +650,33 @@ class ArchiveFoldersTest : public QObject {
     Script().inputs.clear();
   }
 
+  // A file stored without a name is a row of the root with a visible
+  // stand-in, counted on the information line; it leads nowhere (F3 says it
+  // cannot be read) and the next key works.
+  void namelessEntryIsShownAndCounted() {
+    const std::string odd = f_->left + "/odd.zip";
+    QCOMPARE(Python(QStringLiteral("import sys, zipfile\n"
+                                   "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                   "  z.writestr(zipfile.ZipInfo(''), 'n' * 140)\n"
+                                   "  z.writestr('a.txt', 'aaaa')\n"
+                                   "  z.writestr('dir/b.txt', 'bb')\n"),
+                    odd),
+             QString());
+    QVERIFY(L()->ReadDirectory(f_->left));
+    QVERIFY(Into("odd.zip"));
+    QCOMPARE(Names(L()), (QStringList{"..", "dir", "a.txt", "\u2423"}));
+    const QString info = f_->form->Left().InfoPanel->text();
+    QVERIFY2(info.startsWith(QStringLiteral("2 files: 144 bytes, packed 144 bytes")), qPrintable(info));
+    ShownMessages().clear();
+    QVERIFY(f_->Put(L(), "\xE2\x90\xA3"));
+    QVERIFY(f_->Press(L(), Qt::Key_F3));
+    QCOMPARE(ShownMessages().size(), size_t(1));
+    QVERIFY(f_->Press(L(), Qt::Key_Home));
+    QVERIFY(f_->Press(L(), Qt::Key_Return));
+    QCOMPARE(L()->Directory(), f_->left);
+    QCOMPARE(TFormFixture::AtCursor(L()), std::string("odd.zip"));
+  }
+
   void passwordAskedOnceAndAgainAfterAWrongOne() {
     const std::string locked = f_->left + "/locked.zip";
     WriteText(f_->left + "/a.txt", "alpha\n");

@@ -79,6 +79,27 @@ TEST_F(CliTest, ErrorsGiveTheEngineMessageAndAStatus) {
   }
 }
 
+// The total line of list counts every entry that is not a directory, also
+// one without a name, and sums the sizes of the same entries.
+TEST_F(CliTest, ListCountsEveryFile) {
+  const struct {
+    const char* what;
+    std::vector<TEntrySpec> entries;
+    const char* total;
+  } rows[] = {
+      {"files and a directory", {{"a.txt", "aaaa"}, {"d/", ""}, {"d/b.txt", "bb"}}, "         6          6  2 files\n"},
+      {"a nameless entry", {{"", "nameless"}, {"a.txt", "aaaa"}}, "        12         12  2 files\n"},
+      {"nothing but a directory", {{"d/", ""}}, "         0          0  0 files\n"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::string out;
+    EXPECT_EQ(Run("list " + Archive(row.entries), &out), 0);
+    ASSERT_GE(out.size(), std::string(row.total).size()) << out;
+    EXPECT_EQ(out.substr(out.size() - std::string(row.total).size()), row.total) << out;
+  }
+}
+
 TEST_F(CliTest, TestReportsBadEntriesAndPasswords) {
   TEntrySpec bad{"bad.txt", "contents"}, secret{"s.txt", "secret data"};
   bad.crc = 1;

@@ -330,7 +330,9 @@ int RunList(const std::vector<std::string>& args) {
     emit(false);
     total += e.UncompressedSize;
     packed += e.CompressedSize;
-    if (!e.Filename().empty()) ++files;
+    // Every entry but a directory is a file, one without a name too.
+    const std::string_view path = e.PathView();
+    if (path.empty() || path.back() != '/') ++files;
   }
   std::snprintf(line, sizeof line, "%10" PRIu64 " %10" PRIu64 "  %d files\n", total, packed,
                 files);
