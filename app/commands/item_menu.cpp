@@ -28,6 +28,7 @@
 #include "platform/process.h"
 #include "platform/text.h"
 #include "platform/qt/wording.h"
+#include "vfs/zip_source.h"
 
 namespace vantrel::app {
 
@@ -234,12 +235,13 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   menu->addSeparator();
   command("ItemPack", marked ? Caption("Pack", marked, " to .ZIP\tAlt+F5") : QStringLiteral("Pack to .ZIP\tAlt+F5"),
           "mnuFilePack");
-  if (!entry.IsDirectory() && IsZip(entry.FileName) && !panel.Model().InSource()) {
+  if (!entry.IsDirectory() && !inArchive && (IsZip(entry.FileName) || vfs::IsZipArchive(path))) {
     // The archive in the window of its own, as Enter opened it before
-    // archives were shown as folders (still so with that setting).
+    // archives were shown as folders (still so with that setting); also a
+    // .jar or .docx, which are ZIP archives by their content.
     add("ItemZipWindow", QStringLiteral("Open in ZIP window"),
         [f, path](TFMPanel&) { NavHooks().OpenZipWindow(*f, path); });
-    command("ItemUnpack", QStringLiteral("Unpack from .ZIP\tAlt+F9"), "mnuFileUnpack");
+    if (IsZip(entry.FileName)) command("ItemUnpack", QStringLiteral("Unpack from .ZIP\tAlt+F9"), "mnuFileUnpack");
   }
   AddCodePageMenu(*menu, panel);
   menu->addSeparator();

@@ -2,13 +2,16 @@
 // a source as folders: the directory line, Enter on directories, Backspace,
 // Ctrl+PgUp and ".." (at the root out to the file's directory with the
 // cursor on the file), sort clicks, marks and Ctrl+R inside.
+#include <QProcess>
 #include <QHeaderView>
+#include <QMenu>
 #include <QLabel>
 
 #include <map>
 #include <set>
 
 #include "app/commands/command_hooks.h"
+#include "app/commands/item_menu.h"
 #include "app/window/desktop_requests.h"
 #include "gui_support.h"
 #include "tests/support/scripted_source.h"
@@ -16,6 +19,18 @@
 using namespace vantrel;
 using namespace vantrel::testing;
 using panels::TFMPanel;
+
+namespace {
+
+// A small ZIP archive made by Python's zipfile.
+bool WriteZipTo(const std::string& path) {
+  return QProcess::execute(QStringLiteral("python3"),
+                           {QStringLiteral("-c"),
+                            QStringLiteral("import sys, zipfile; zipfile.ZipFile(sys.argv[1], 'w').writestr('x', 'y')"),
+                            Q(path)}) == 0;
+}
+
+}  // namespace
 
 class ArchivePanelTest : public QObject {
   Q_OBJECT
@@ -176,6 +191,33 @@ class ArchivePanelTest : public QObject {
     QVERIFY(f_->Restart());
     QVERIFY(f_->form->ZipWindowOnEnter());
     QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("ZipWindowOnEnter=1")));
+  }
+
+  // The entry menu offers the ZIP window for every ZIP archive, by name or
+  // by content (a .jar), and opens it there; not for other files, nor inside
+  // an archive.
+  void entryMenuOpensTheZipWindow() {
+    QVERIFY(WriteZipTo(f_->left + "/tool.jar"));
+    QVERIFY(MakeFile(f_->left + "/notes.docx", 30));  // named so, but no archive
+    QVERIFY(L()->Reread());
+    const struct {
+      std::string name;
+      bool offered;
+    } rows[] = {{"photos.zip", true}, {"tool.jar", true}, {"notes.docx", false}, {"a.txt", false}};
+    for (const auto& row : rows) {
+      QVERIFY2(f_->Put(L(), row.name), row.name.c_str());
+      std::unique_ptr<QMenu> menu = app::BuildItemMenu(*f_->form, *L());
+      QAction* item = menu->findChild<QAction*>(QStringLiteral("ItemZipWindow"));
+      QVERIFY2((item != nullptr) == row.offered, row.name.c_str());
+      if (item == nullptr) continue;
+      zips_.clear();
+      item->trigger();
+      QCOMPARE(zips_, std::vector<std::string>{f_->left + "/" + row.name});
+      QVERIFY2(L()->Directory() == f_->left, row.name.c_str());
+    }
+    QVERIFY(L()->ReadDirectory(archive_));
+    QVERIFY(f_->Put(L(), "b.jpg"));
+    QVERIFY(app::BuildItemMenu(*f_->form, *L())->findChild<QAction*>(QStringLiteral("ItemZipWindow")) == nullptr);
   }
 
   // A start with an archive (or a place inside one) shows it as a folder; a
