@@ -6,7 +6,12 @@ archive, F5 out (answering the overwrite question) and in, F5 from one
 archive panel into another, F8 and Shift+F6 change the archive (read back by
 Python's zipfile and unzip -t), an archive inside the archive opens and
 leads back out, and an encrypted archive asks its password once (again after
-a wrong one). After each step the panel takes the next key."""
+a wrong one). Archives known by their content (.jar, .docx, ...) open with
+Ctrl+PgDn; F4 asks before the archive takes the edited copy, Enter hands a
+private copy to the desktop, F7, F8 on a directory and F6 out change the
+archive; nested, multi-volume and damaged archives refuse changes with
+their reason; the ZIP window setting still opens the window on Enter.
+After each step the panel takes the next key."""
 
 import io
 import os
@@ -179,3 +184,122 @@ def scenario_copy_from_one_archive_panel_into_another(s):
            "the source archive is as it was")
     s.key("Home", "Return")  # ".." out of photos.zip
     s.expect_panel_keys(s.left, "after copying between two archives")
+
+
+BY_CONTENT = ("apk", "docx", "epub", "jar", "odt", "xpi")
+
+
+def by_content(s):
+    for ext in BY_CONTENT:
+        with zipfile.ZipFile(s.path(f"left/x.{ext}"), "w") as z:
+            z.writestr(f"inside-{ext}.txt", ext)
+    private_tmp(s)
+
+
+@prepare(by_content)
+def scenario_archives_by_content_open_with_ctrl_pgdn(s):
+    # Each holds "..", "inside-<ext>.txt": F3 on the second row proves the
+    # panel shows the archive's root; Ctrl+PgUp leaves with the cursor on it.
+    for ext in BY_CONTENT:
+        s.wait_cwd("left")
+        s.cursor_to(f"x.{ext}", "ctrl+Next", "Home", "Down")
+        view(s, f"inside-{ext}.txt", f"Ctrl+PgDn on x.{ext}")
+        s.key("ctrl+Prior", "F5")
+        s.answer(MAIN_CAPTION, "Return")
+        s.wait_exists(f"right/x.{ext}", what=f"the cursor is on x.{ext} after Ctrl+PgUp: F5 copies it")
+        copy_ended(s, f"after copying x.{ext}")
+    s.expect_panel_keys(s.left, "after the archives by content")
+
+
+def with_editor(s):
+    with_nested(s)
+    editor = s.write("bin/edit.sh", "#!/bin/sh\nprintf 'edited\\n' >> \"$1\"\n")
+    os.chmod(editor, 0o755)
+    s.settings["GENERAL"]["Editor"] = editor
+
+
+@prepare(with_editor)
+def scenario_edit_open_make_delete_and_move_out(s):
+    # The root: "..", "2024", "inner.zip", "top.txt".
+    s.cursor_to("photos.zip", "Return")
+    s.key("End", "F4")  # the editor appends a line: the archive takes it after the question
+    s.answer(MAIN_CAPTION, "alt+y")  # "Update top.txt in photos.zip?"
+    s.wait_until(lambda: zipfile.ZipFile(s.path("left/photos.zip")).read("top.txt") == b"top\nedited\n",
+                 "F4 and Yes update top.txt in the archive")
+    s.wait_main_active("after the update question")
+    s.key("End", "Return")  # Enter: the desktop's program gets a private copy
+    s.wait_until(lambda: any(l.startswith("xdg-open ") for l in s.launched()), "Enter hands the entry to xdg-open")
+    opened = [l for l in s.launched() if l.startswith("xdg-open ")][0].split(" ", 1)[1]
+    expect(opened.startswith(s.path("tmp") + "/") and opened.endswith("/top.txt"),
+           f"a temporary copy is opened, not a place in the tree: {opened}")
+    expect(open(opened).read() == "top\nedited\n", "the copy holds the entry's bytes")
+    s.key("F7")
+    s.fill("New directory", "made")
+    s.wait_until(lambda: "made/" in names_in(s, "left/photos.zip"), "F7 makes a directory entry")
+    s.key("Home", "Down", "F8")  # 2024 with everything below it
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_until(lambda: not any(n.startswith("2024/") for n in names_in(s, "left/photos.zip")),
+                 "F8 on a directory deletes every entry below it")
+    # F6 out: the entry is deleted from the archive once the file is written.
+    s.key("End", "F6")  # "..", "inner.zip", "made", "top.txt"
+    s.answer(MAIN_CAPTION, "Return")
+    s.answer("Confirm", "alt+y")  # "Overwrite file top.txt?" (right/top.txt is older)
+    s.wait_until(lambda: "top.txt" not in names_in(s, "left/photos.zip"), "F6 out deletes the entry")
+    expect(s.read("right/top.txt") == "top\nedited\n", "F6 wrote the file before deleting the entry")
+    copy_ended(s, "after F6 out")
+    expect(subprocess.run(["unzip", "-tqq", s.path("left/photos.zip")]).returncode == 0, "unzip -t passes")
+    s.key("Home", "Return")
+    s.expect_panel_keys(s.left, "after leaving the changed archive")
+
+
+def read_only_kinds(s):
+    with_nested(s)
+    data = os.urandom(150000)
+    s.write("big.bin", data)
+    subprocess.run(["zip", "-q", "-s", "64k", s.path("left/split.zip"), "big.bin"], cwd=s.root, check=True)
+    with open(s.path("left/photos.zip"), "rb") as f:
+        whole = f.read()
+    s.write("left/cut.zip", whole[:-30])
+
+
+@prepare(read_only_kinds)
+def scenario_read_only_archives_say_why(s):
+    """Nested, multi-volume and damaged archives refuse F7 with their reason
+    (the same reason the information line shows); the next key works."""
+    rows = (("photos.zip", ["Down", "Down", "Return"], "Archives inside archives are read-only", "nested"),
+            ("split.zip", [], "An archive over several volumes is read-only here", "split"),
+            ("cut.zip", [], "The archive is damaged", "damaged"))
+    for archive, down, reason, what in rows:
+        s.wait_cwd("left")
+        s.cursor_to(archive, "Return", "Home", *down)
+        time.sleep(0.5)
+        s.display.screenshot(f"{s.artifacts}-{what}.png")
+        s.key("F7")
+        box = s.wait_window(MAIN_CAPTION, f"{what}: F7 is refused with a message")
+        text = s.copied_text(box, lambda t: reason in t)
+        expect(reason in text, f"{what}: the message says why: {text!r}")
+        s.key("Return")
+        s.wait_main_active(f"{what}: the message closes")
+        s.key("Home", "Return")  # out, level by level
+        if what == "nested":
+            s.key("Home", "Return")
+    s.expect_panel_keys(s.left, "after the read-only archives")
+    expect(names_in(s, "left/photos.zip") == ["2024/winter.txt", "inner.zip", "top.txt"], "nothing changed")
+
+
+def zip_window_setting(s):
+    photos(s)
+    s.settings["GENERAL"]["ZipWindowOnEnter"] = "1"
+
+
+@prepare(zip_window_setting)
+def scenario_zip_window_setting(s):
+    # Enter opens the ZIP window as before; Ctrl+PgDn still shows the folder.
+    s.cursor_to("photos.zip", "Return")
+    s.wait_window("ZIP - photos.zip", "Enter opens the ZIP window with the setting")
+    s.key("Escape")
+    s.wait_main_active("the ZIP window closes")
+    s.cursor_to("photos.zip", "ctrl+Next", "End")
+    view(s, "top.txt", "Ctrl+PgDn with the setting")
+    s.key("ctrl+Prior")
+    s.expect_panel_keys(s.left, "after the ZIP window")
