@@ -89,7 +89,6 @@ const TWindowTexts kTranslatedTexts[] = {
     {"OperationsForm",
      {"", "JobList.Items", "CancelJobButton", "MoveUpButton", "MoveDownButton", "CloseButton"}},
     {"SyncDirsForm", {"LeaveButton"}},  // (a text with "=", which cannot be a key of its own)
-    {"TrashForm", {"", "TrashList.Items", "RestoreButton", "DeleteButton", "EmptyButton", "CloseButton"}},
 };
 
 // Colour schemes and language files share the open dialog's filters.
