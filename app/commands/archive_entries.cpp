@@ -61,7 +61,7 @@ std::string ErrorOf(const vfs::TError& err) {
 // The path inside the archive of `name` in the place `panel` shows.
 std::string InnerOf(const TFMPanel& panel, const std::string& name) {
   const std::string& place = panel.Model().Place();
-  return place.empty() ? name : place + "/" + name;
+  return EntryPathOf(place.empty() ? name : place + "/" + name);
 }
 
 // The last part of the archive's path, as messages name it.
@@ -79,7 +79,8 @@ bool SafeName(const std::string& name) {
 std::vector<std::string> MarkedNamesOf(const TFMPanel& panel) {
   std::vector<std::string> names;
   for (const panels::TFileEntry* entry : panel.GetMarkedEntries())
-    if (entry != nullptr && !entry->IsDotDot()) names.push_back(entry->FileName);
+    if (entry != nullptr && !entry->IsDotDot())
+      names.push_back(panel.Model().InSource() ? EntryPathOf(entry->FileName) : entry->FileName);
   return names;
 }
 
@@ -378,7 +379,7 @@ bool TargetOf(TMainForm& form, const TFMPanel& from, const TFMPanel& to, const Q
   const bool into = to.Model().InSource();
   if (answer == prefilled) {
     side.archive = into ? ArchiveOriginOf(to) : TArchiveOrigin{};
-    side.dir = into ? to.Model().Place() : to.Directory();
+    side.dir = into ? EntryPathOf(to.Model().Place()) : to.Directory();
     return true;
   }
   const QByteArray bytes = answer.toUtf8();
@@ -476,7 +477,7 @@ void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
   TCopySide source, target;
   if (out) {
     source.archive = ArchiveToRead(from);
-    source.dir = from.Model().Place();
+    source.dir = EntryPathOf(from.Model().Place());
   } else {
     source.dir = from.Directory();
   }
@@ -608,7 +609,7 @@ void CopyPathsIntoArchive(TMainForm& form, const std::vector<std::string>& paths
   }
   TCopySide to;
   to.archive = ArchiveOriginOf(target);
-  to.dir = target.Model().Place();
+  to.dir = EntryPathOf(target.Model().Place());
   for (const auto& [dir, names] : groups) {
     TCopySide from;
     from.dir = dir;

@@ -53,9 +53,17 @@ class TFileSink final : public vfs::TDataSink {
   int fd_;
 };
 
-// The record a panel shows for an archive entry. Names that would move the
-// panel ("", ".", "..", anything with a slash) never come from a reader; if
-// one did, it is shown with visible stand-ins and leads nowhere.
+constexpr std::string_view kOpenBox = "\xE2\x90\xA3";  // OPEN BOX
+
+// A name as the panel shows it: "", "." and ".." (and a name that begins
+// with the box itself) behind an open box, so that no row moves the panel
+// and EntryPathOf finds the stored name again.
+bool NeedsBox(std::string_view name) {
+  return name.empty() || name == "." || name == ".." || name.starts_with(kOpenBox);
+}
+
+// The record a panel shows for an archive entry. A name with a slash never
+// comes from a reader; if one did, the slash is shown as a backslash.
 std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
   auto r = std::make_unique<panels::TFileEntry>();
   switch (e.kind) {
@@ -76,9 +84,7 @@ std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
   const platform::FileTime t = e.mtime != 0 ? platform::FileTimeFromUnix(e.mtime, 0) : 0;
   r->CreationTime = r->LastAccessTime = r->LastWriteTime = t;
   r->FileName = std::move(e.name);
-  if (r->FileName.empty() || r->FileName == "." || r->FileName == "..") {
-    r->FileName.insert(0, "\xE2\x90\xA3");  // OPEN BOX: not the real name, leads nowhere
-  }
+  if (NeedsBox(r->FileName)) r->FileName.insert(0, kOpenBox);
   for (char& c : r->FileName)
     if (c == '/') c = '\\';
   return r;
@@ -116,7 +122,7 @@ class TArchivePlaces final : public panels::TPanelSource {
     vfs::TError err;
     // Changed on disk (by a job's own reader, say): read again first.
     if (outer_ == nullptr && source_->Stale()) source_->Refresh(&err);
-    if (!source_->List(place, listed, &err)) {
+    if (!source_->List(EntryPathOf(place), listed, &err)) {
       if (error) *error = err.text;
       return false;
     }
@@ -414,6 +420,22 @@ void FollowArchiveChanges(panels::TFMPanel& panel) {
     }
   });
   timer->start();
+}
+
+std::string EntryPathOf(const std::string& shown) {
+  if (shown.find(kOpenBox) == std::string::npos) return shown;
+  std::string stored;
+  size_t from = 0;
+  while (from <= shown.size()) {
+    size_t to = shown.find('/', from);
+    if (to == std::string::npos) to = shown.size();
+    std::string_view part(shown.data() + from, to - from);
+    if (part.starts_with(kOpenBox) && NeedsBox(part.substr(kOpenBox.size()))) part.remove_prefix(kOpenBox.size());
+    if (from > 0) stored += '/';
+    stored += part;
+    from = to + 1;
+  }
+  return stored;
 }
 
 bool WriteEntryToFile(vfs::TSource& source, const std::string& inner, const std::string& target, std::string* error) {

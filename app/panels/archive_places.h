@@ -100,6 +100,12 @@ bool SetPanelCodePage(panels::TFMPanel& panel, const std::string& page, std::str
 // when the panel shows no ZIP archive.
 bool PanelCodePage(const panels::TFMPanel& panel, std::string& chosen, std::string& used);
 
+// The path inside the archive of what the panel shows as `shown` (a place,
+// or a place and a name): names that would move the panel ("", ".", "..")
+// are shown behind an open box, "\u2423..", and so is a name that begins
+// with one; this gives the names as stored back.
+std::string EntryPathOf(const std::string& shown);
+
 // Writes the entry `inner` of `source` into the new file `target` (made
 // for the user only); false with `error` when it cannot be read (a cancelled
 // password question leaves `error` empty) and no file is left.

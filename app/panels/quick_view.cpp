@@ -414,7 +414,8 @@ void TQuickViewer::Follow(bool again) {
     // is the directory the archive is in.
     const std::string& place = source_->Model().Place();
     if (!entry->IsDotDot() || !place.empty()) {
-      const std::string inner = entry->IsDotDot() ? vfs::ParentInner(place) : vfs::JoinInner(place, entry->FileName);
+      const std::string inner =
+          EntryPathOf(entry->IsDotDot() ? vfs::ParentInner(place) : vfs::JoinInner(place, entry->FileName));
       const std::string display = entry->IsDotDot() ? panels::PlacePath(archive->Root(), inner)
                                                     : platform::JoinPath(source_->Directory(), entry->FileName);
       if (!again && display == view_->Path()) return;

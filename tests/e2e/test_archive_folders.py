@@ -303,3 +303,119 @@ def scenario_zip_window_setting(s):
     view(s, "top.txt", "Ctrl+PgDn with the setting")
     s.key("ctrl+Prior")
     s.expect_panel_keys(s.left, "after the ZIP window")
+
+
+# Inside an archive, keys from the cursor on a.txt, a mask typed into the
+# mask dialog the keys opened (or None), and what F5 then copies out.
+ARCHIVE_MARKS = ((("Insert", "Insert"), None, {"a.txt", "b.txt"}),
+                 (("shift+Down",) * 3, None, {"a.txt", "b.txt", "c.txt"}),
+                 (("End", "shift+Up", "shift+Up"), None, {"x.log", "y.log"}),
+                 (("KP_Add",), "*.log", {"x.log", "y.log"}),
+                 (("Up", "Insert"), None, {"2024"}))  # a directory: with everything below it
+
+
+def for_marks(s):
+    # Alphabetical a, b, c; by size b, a, c one way and c, a, b the other.
+    s.make_zip("left/photos.zip", {"2024/winter.txt": "cold\n", "a.txt": "a" * 50, "b.txt": "b",
+                                   "c.txt": "c" * 300, "x.log": "x\n", "y.log": "y\n"})
+    private_tmp(s)
+
+
+@prepare(for_marks)
+def scenario_marks_ranges_and_sorting_inside(s):
+    # The root: "..", "2024", "a.txt", "b.txt", "c.txt", "x.log", "y.log".
+    s.cursor_to("photos.zip", "Return")
+    for keys, mask, expected in ARCHIVE_MARKS:
+        what = f"{keys} {mask or ''}"
+        s.key("Home", "Down", "Down", *keys)
+        if mask is not None:
+            s.fill(DIALOG_CAPTION, mask)
+        s.key("F5")
+        s.answer(MAIN_CAPTION, "Return")
+        for name in expected:
+            s.wait_exists("right/" + name, what=f"{what}: {name} is copied out")
+        copy_ended(s, what)
+        copied = set(os.listdir(s.right)) - {"r.txt"}
+        expect(copied == expected, f"{what}: {sorted(copied)} copied")
+        if "2024" in expected:
+            expect(s.read("right/2024/winter.txt") == "cold\n", "the directory came out with what is below it")
+        for name in copied:
+            subprocess.run(["rm", "-rf", os.path.join(s.right, name)], check=True)
+    # A click on the Size header sorts the archive's rows by size, a second
+    # one the other way; the first file is then b.txt or c.txt, never a.txt.
+    header = 104  # the column headers' row in the window's client area
+    firsts = []
+    for _ in range(2):
+        s.wait_repainted(s.main, lambda: s.click(s.main, 270, header), "a click on Size sorts the rows")
+        s.key("Home", "Down", "Down")
+        s.key("F3")
+        firsts.append(s.wait_until(lambda: next((t.split(" - ")[0] for _, t in s.windows(anyone=True)
+                                                  if t.endswith(" - vnview")), None), "F3 shows the first file"))
+        s.key("Escape")
+        s.wait_main_active("the viewer closes")
+    expect(sorted(firsts) == ["b.txt", "c.txt"], f"by size one way, then the other: {firsts}")
+    s.key("Home", "Return")
+    s.expect_panel_keys(s.left, "after marks and sorting in the archive")
+
+
+@prepare(photos)
+def scenario_changes_from_outside(s):
+    # The root: "..", "2024", "top.txt"; another program adds added.txt,
+    # which comes before top.txt: the cursor stays on top.txt by its name.
+    s.cursor_to("photos.zip", "Return", "End")
+    time.sleep(1.1)  # another modification time for certain
+    with zipfile.ZipFile(s.path("left/photos.zip"), "a") as z:
+        z.writestr("added.txt", "added\n")
+    s.wait_repainted(s.main, lambda: None, "the panel shows the archive read again")
+    view(s, "top.txt", "the cursor kept its entry")
+    s.key("Home", "Down", "Down")
+    view(s, "added.txt", "the entry added from outside")
+    # The archive goes away: the panel shows its directory.
+    os.remove(s.path("left/photos.zip"))
+    s.wait_repainted(s.main, lambda: None, "the panel leaves the vanished archive")
+    s.key("Home", "Return")
+    s.wait_cwd("", "Home, Enter on '..' goes up from the archive's directory")
+    s.key("Return")
+    s.expect_panel_keys(s.left, "after the archive vanished")
+
+
+def hostile(s):
+    with zipfile.ZipFile(s.path("left/h.zip"), "w") as z:
+        z.writestr("../../evil", "evil\n")
+        z.writestr("/etc/passwd", "root\n")
+        z.writestr("t\x01\x1b[2J.txt", "ctl\n")
+    private_tmp(s)
+
+
+@prepare(hostile)
+def scenario_hostile_names_stay_inside(s):
+    # The root: "..", "etc", "\u2423.." (the stored "..", behind a box),
+    # "t\u2401\u241b[2J.txt". Enter twice on the boxed rows reaches evil,
+    # which F5 copies into the destination and nowhere above it.
+    s.cursor_to("h.zip", "Return")
+    time.sleep(0.5)
+    s.display.screenshot(f"{s.artifacts}-root.png")
+    s.key("Home", "Down", "Down", "Return", "Down", "Return", "Down")
+    view(s, "evil", "two boxed '..' rows down")
+    s.key("F5")
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_exists("right/evil", what="F5 copies evil into the right panel's directory")
+    copy_ended(s, "after copying evil out")
+    expect(not os.path.exists(s.path("evil")) and not os.path.exists(s.path("../evil")), "nothing lands above")
+    s.key("BackSpace", "BackSpace", "Home", "Down")  # the root again: "etc"
+    s.key("Return", "Down")
+    view(s, "passwd", "an absolute path stays inside")
+    s.key("ctrl+Prior", "ctrl+Prior")
+    s.expect_panel_keys(s.left, "after the hostile names")
+
+
+@prepare(photos)
+def scenario_alt_f9_inside_unpacks_the_whole_archive(s):
+    s.cursor_to("photos.zip", "Return", "Down", "Return")  # in 2024: still the whole archive
+    s.key("alt+F9")
+    s.answer(DIALOG_CAPTION, "Return")  # "Unpack files to directory:" the archive's own
+    for name, data in MEMBERS.items():
+        s.wait_until(lambda: s.exists("left/" + name) and s.read("left/" + name) == data,
+                     f"Alt+F9 extracts {name}")
+    s.key("ctrl+Prior", "ctrl+Prior")
+    s.expect_panel_keys(s.left, "after Alt+F9 inside the archive")
