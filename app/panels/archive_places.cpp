@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -20,6 +19,7 @@
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
+#include "platform/private_file.h"
 #include "platform/process.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
@@ -90,22 +90,21 @@ std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
   return r;
 }
 
-// A private temporary directory, removed with everything in it when the
-// source read from it goes.
-struct TTempDir {
-  std::string path;
-  explicit TTempDir(std::string p) : path(std::move(p)) {}
-  ~TTempDir() {
-    std::error_code ec;
-    if (!path.empty()) std::filesystem::remove_all(path, ec);
+// The private file an archive inside an archive is read from (in memory,
+// or nameless on disk), closed when the last reader of it goes.
+struct TPrivateCopy {
+  int fd = -1;
+  explicit TPrivateCopy(int f) : fd(f) {}
+  ~TPrivateCopy() {
+    if (fd >= 0) ::close(fd);
   }
 };
 
 class TArchivePlaces final : public panels::TPanelSource {
  public:
   TArchivePlaces(std::shared_ptr<vfs::TSource> source, std::shared_ptr<panels::TPanelSource> outer,
-                 std::string file, std::string tempDir = {}, std::string readOnly = {})
-      : temp_(std::make_shared<TTempDir>(std::move(tempDir))), source_(std::move(source)), outer_(std::move(outer)),
+                 std::string file, std::shared_ptr<const void> copy = {}, std::string readOnly = {})
+      : copy_(std::move(copy)), source_(std::move(source)), outer_(std::move(outer)),
         root_(source_->Root()), file_(std::move(file)), readOnly_(std::move(readOnly)) {
     archive_ = std::dynamic_pointer_cast<vfs::TArchiveSource>(source_);
     if (archive_ != nullptr) listing_ = TArchiveListing::Of(archive_);  // shared by the panels showing it
@@ -164,7 +163,7 @@ class TArchivePlaces final : public panels::TPanelSource {
 
   std::shared_ptr<panels::TPanelSource> Outer() const override { return outer_; }
   const std::shared_ptr<vfs::TSource>& Source() const { return source_; }
-  TArchiveOrigin Origin() const { return {file_, root_, readOnly_, temp_}; }
+  TArchiveOrigin Origin() const { return {file_, root_, readOnly_, copy_}; }
   // The listing read on a worker (kept once made, so a stopped one can go on).
   const std::shared_ptr<TArchiveListing>& Listing() const { return listing_; }
   bool ContinueListing() {
@@ -175,9 +174,9 @@ class TArchivePlaces final : public panels::TPanelSource {
   }
 
  private:
-  // An archive inside an archive is read from a copy here; goes last, also
-  // after a job's reader of it.
-  std::shared_ptr<TTempDir> temp_;
+  // An archive inside an archive is read from this private copy; goes
+  // last, also after a job's reader of it.
+  std::shared_ptr<const void> copy_;
   std::shared_ptr<vfs::TSource> source_;
   std::shared_ptr<vfs::TArchiveSource> archive_;  // the same, when read through libarchive
   std::shared_ptr<TArchiveListing> listing_;
@@ -288,24 +287,34 @@ class TArchiveOpener {
     return places;
   }
 
-  // The archive in the entry `inner` of `outer`, read from a private copy;
+  // The archive in the entry `inner` of `outer`, read from a private copy
+  // (in memory up to NestedMemoryLimit, else a nameless temporary file);
   // null when the entry holds no archive (then `error` stays empty).
   std::shared_ptr<TArchivePlaces> OpenNested(const std::shared_ptr<TArchivePlaces>& outer, const std::string& inner,
                                              std::string* error) {
-    std::string temp = platform::MakePrivateTempDir("vantrel-nested-");
-    if (temp.empty()) {
+    vfs::TEntry entry;
+    vfs::TError err;
+    const bool small = outer->Source()->Stat(inner, entry, &err) && entry.size <= NestedMemoryLimit();
+    const int fd = small ? platform::PrivateMemoryFile(inner.substr(inner.rfind('/') + 1)) : platform::PrivateTempFile();
+    if (fd < 0) {
       if (error) *error = platform::ErrorText(errno);
       return nullptr;
     }
-    TTempDir cleanup(temp);
-    const std::string copy = platform::JoinPath(temp, "archive");
-    if (!WriteEntryToFile(*outer->Source(), inner, copy, error)) return nullptr;
+    auto copy = std::make_shared<TPrivateCopy>(fd);
+    vfs::TDescriptorSink sink(fd);
+    if (!outer->Source()->ReadInto(inner, sink, {}, &err)) {
+      // A cancelled password question needs no second message.
+      if (error && err.code != ECANCELED)
+        *error = sink.error != 0 ? platform::ErrorText(sink.error)
+                                 : (err.text.empty() ? platform::ErrorText(err.code) : err.text);
+      return nullptr;
+    }
+    const std::string file = platform::OpenDescriptorPath(fd);
     bool recognised = false;
-    std::shared_ptr<vfs::TSource> source = Load(copy, outer->Root() + "/" + inner, &recognised, error);
+    std::shared_ptr<vfs::TSource> source = Load(file, outer->Root() + "/" + inner, &recognised, error);
     if (source == nullptr) return nullptr;
     if (auto* zip = dynamic_cast<vfs::TZipSource*>(source.get())) zip->SetReadOnly(kNestedReadOnly);
-    cleanup.path.clear();  // the source's own now
-    return std::make_shared<TArchivePlaces>(std::move(source), outer, copy, std::move(temp), kNestedReadOnly);
+    return std::make_shared<TArchivePlaces>(std::move(source), outer, file, std::move(copy), kNestedReadOnly);
   }
 
   std::shared_ptr<vfs::TSource> Load(const std::string& file, const std::string& display, bool* recognised,
@@ -573,5 +582,10 @@ bool KnownPassword(const std::string& archive, std::string& password) {
 }
 
 vfs::TPasswordProvider& ArchivePasswords() { return Remembering(); }
+
+uint64_t& NestedMemoryLimit() {
+  static uint64_t limit = 64u << 20;
+  return limit;
+}
 
 }  // namespace vantrel::app

@@ -7,6 +7,7 @@
 // every tab, so an archive shown twice is read once.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -79,6 +80,11 @@ std::shared_ptr<TArchiveListing> ArchiveListingOf(const panels::TFMPanel& panel)
 // Ctrl+R in an archive whose listing was stopped: reads it again to its end.
 // False when the panel shows no such archive.
 bool ContinueArchiveListing(panels::TFMPanel& panel);
+
+// Archives inside archives up to this size are read from memory, larger
+// ones from a nameless temporary file; neither is seen by other programs,
+// and both go when the panels and jobs reading them are done.
+uint64_t& NestedMemoryLimit();
 
 // Keeps `panel` current while it shows an archive: when the file changes on
 // disk (another program, a command of the other panel) it is read again and

@@ -545,7 +545,11 @@ TPanelSide TMainForm::BuildSide(const QString& prefix) {
 void TMainForm::ConnectSide(TPanelSide& side) {
   const TPanelSide* s = &side;
   connect(side.FMPanel, &TFMPanel::entered, this, [this, s] { PanelEnter(*s); });
-  connect(side.FMPanel, &TFMPanel::directoryRead, this, [this, s] { SelectDriveOf(*s); });
+  connect(side.FMPanel, &TFMPanel::directoryRead, this, [this, s] {
+    SelectDriveOf(*s);
+    // Also when the panel moved by itself (an archive shown went away).
+    if (s->FMPanel == lastActive_) ShowCommandPrompt(*s->FMPanel);
+  });
   connect(side.FMPanel, &TFMPanel::columnsChanged, this, [this, s] { SyncHeader(*s); });
   // A directory deleted under the panel: the parent it moved to is the one
   // the command line and the process follow.

@@ -364,15 +364,16 @@ def scenario_changes_from_outside(s):
     # which comes before top.txt: the cursor stays on top.txt by its name.
     s.cursor_to("photos.zip", "Return", "End")
     time.sleep(1.1)  # another modification time for certain
-    with zipfile.ZipFile(s.path("left/photos.zip"), "a") as z:
-        z.writestr("added.txt", "added\n")
-    s.wait_repainted(s.main, lambda: None, "the panel shows the archive read again")
+
+    def add():
+        with zipfile.ZipFile(s.path("left/photos.zip"), "a") as z:
+            z.writestr("added.txt", "added\n")
+    s.wait_repainted(s.main, add, "the panel shows the archive read again")
     view(s, "top.txt", "the cursor kept its entry")
     s.key("Home", "Down", "Down")
     view(s, "added.txt", "the entry added from outside")
     # The archive goes away: the panel shows its directory.
-    os.remove(s.path("left/photos.zip"))
-    s.wait_repainted(s.main, lambda: None, "the panel leaves the vanished archive")
+    s.wait_repainted(s.main, lambda: os.remove(s.path("left/photos.zip")), "the panel leaves the vanished archive")
     s.key("Home", "Return")
     s.wait_cwd("", "Home, Enter on '..' goes up from the archive's directory")
     s.key("Return")
@@ -417,5 +418,7 @@ def scenario_alt_f9_inside_unpacks_the_whole_archive(s):
     for name, data in MEMBERS.items():
         s.wait_until(lambda: s.exists("left/" + name) and s.read("left/" + name) == data,
                      f"Alt+F9 extracts {name}")
-    s.key("ctrl+Prior", "ctrl+Prior")
+    copy_ended(s, "after Alt+F9")
+    s.key("ctrl+Prior")
+    s.wait_repainted(s.main, ("ctrl+Prior",), "the second Ctrl+PgUp leaves the archive")
     s.expect_panel_keys(s.left, "after Alt+F9 inside the archive")

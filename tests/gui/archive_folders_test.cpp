@@ -5,12 +5,15 @@
 // F6 out deleting only what was written, an archive inside an archive (read
 // only, ".." back out), and the password asked once.
 #include <QClipboard>
+#include <QDir>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+
+#include <unistd.h>
 
 #include <deque>
 #include <functional>
@@ -521,6 +524,43 @@ class ArchiveFoldersTest : public QObject {
     QCOMPARE(Entries(zip_), before);
   }
 
+  // An archive inside an archive is read from memory up to the limit, else
+  // from a nameless temporary file: nothing with a name is left in $TMPDIR,
+  // and both read and copy out alike.
+  void nestedArchiveIsReadFromMemoryBelowTheLimit() {
+    const std::string tmp = f_->Path("tmp");
+    QVERIFY(MakeDir(tmp));
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QByteArray::fromStdString(tmp));
+    const uint64_t oldLimit = app::NestedMemoryLimit();
+    const struct {
+      uint64_t limit;
+      bool inMemory;
+    } rows[] = {{64u << 20, true}, {0, false}};
+    for (const auto& row : rows) {
+      app::NestedMemoryLimit() = row.limit;
+      QVERIFY(L()->ReadDirectory(f_->left));
+      QVERIFY(Into("photos.zip") && Into("nested.zip"));
+      const std::string file = app::ArchiveOriginOf(*L()).file;
+      char target[4096] = {};
+      QVERIFY(::readlink(file.c_str(), target, sizeof target - 1) > 0);
+      const std::string held = target;
+      QVERIFY2((held.find("memfd:") != std::string::npos) == row.inMemory, held.c_str());
+      QVERIFY2(row.inMemory || held.find("(deleted)") != std::string::npos, held.c_str());
+      QVERIFY(QDir(Q(tmp)).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+      QVERIFY(Into("deep") && f_->Mark(L(), "inner.txt"));
+      Script().inputs = {Q(f_->right)};
+      QVERIFY(f_->Press(L(), Qt::Key_F5));
+      QTRY_COMPARE(ReadText(f_->right + "/inner.txt"), QStringLiteral("inside\n"));
+      QVERIFY(QFile::remove(Q(f_->right + "/inner.txt")));
+      QVERIFY(f_->Press(L(), Qt::Key_Backspace) && f_->Press(L(), Qt::Key_Backspace));
+      QCOMPARE(L()->Directory(), zip_);
+      QCOMPARE(TFormFixture::AtCursor(L()), std::string("nested.zip"));
+    }
+    app::NestedMemoryLimit() = oldLimit;
+    qputenv("TMPDIR", oldTmp);
+  }
+
   // F4: the editor changes its copy; the archive takes it after "Update
   // <entry> in <archive>?" (Yes), keeps its bytes after No, and is not asked
   // when the editor changed nothing.
@@ -578,6 +618,7 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(QFile::remove(Q(zip_)));
     QTRY_COMPARE_WITH_TIMEOUT(L()->Directory(), f_->left, 5000);
     QVERIFY(!L()->Model().InSource());
+    QCOMPARE(f_->form->CommandPrompt()->toolTip(), Q(f_->left));  // the command line follows
   }
 
   // F5 and F6 between two archive places: into another archive, into
