@@ -90,6 +90,11 @@ def scenario_password_asked_once(s):
     s.key("Down")
     view(s, "secret.txt", "the second entry needs no second question")
     s.key("Home", "Return")
+    # Out and in again: the password given this run still holds.
+    s.wait_cwd("left")
+    s.cursor_to("locked.zip", "Return", "Down")
+    view(s, "other.txt", "entered again, no question")
+    s.key("Home", "Return")
     s.expect_panel_keys(s.left, "after the encrypted archive")
 
 
