@@ -509,6 +509,8 @@ void TFMPanel::UpdateInfoLine() {
   infoPanel_->setText(ToDisplay(marked == 0 ? model_.DiskLine()
                                             : MarkedLine(marked, model_.MarkedBytes()) + " | " +
                                                   model_.DiskLine()));
+  // A narrow panel cuts the line (an archive's read-only reason comes last).
+  infoPanel_->setToolTip(infoPanel_->text());
 }
 
 void TFMPanel::MarksChanged() {
