@@ -163,7 +163,7 @@ class TArchivePlaces final : public panels::TPanelSource {
 
   std::shared_ptr<panels::TPanelSource> Outer() const override { return outer_; }
   const std::shared_ptr<vfs::TSource>& Source() const { return source_; }
-  TArchiveOrigin Origin() const { return {file_, root_, readOnly_, copy_}; }
+  TArchiveOrigin Origin() const { return {file_, root_, readOnly_, copy_, nullptr}; }
   // The listing read on a worker (kept once made, so a stopped one can go on).
   const std::shared_ptr<TArchiveListing>& Listing() const { return listing_; }
   bool ContinueListing() {
