@@ -118,6 +118,42 @@ TEST(InflateTest, ModelStreamsReachTheWholeWindow) {
   }
 }
 
+// Matches that cross the point where the output room is full and the history
+// moves to the front of the area, and the same point one room later: stored
+// data up to a little before or after it, then matches reaching the window's
+// far end, short overlapping ones and literals.
+TEST(InflateTest, MatchesAcrossTheFlushPoints) {
+  constexpr size_t kHistory = 32768;
+  constexpr size_t kFlushAt = kHistory + kInflateRoom;
+  for (size_t lead : {kFlushAt - 259, kFlushAt - 258, kFlushAt - 3, kFlushAt - 1, kFlushAt, kFlushAt + 1,
+                      kFlushAt + kInflateRoom - 300, kFlushAt + kInflateRoom - 1}) {
+    SCOPED_TRACE(lead);
+    TBytes expect = RandomBytes(lead, static_cast<unsigned>(lead));
+    TBitWriter w;
+    for (size_t p = 0; p < lead; p += 65535)
+      StoredBlock(w, TBytes(expect.begin() + static_cast<long>(p), expect.begin() + static_cast<long>(std::min(lead, p + 65535))),
+                  false);
+    w.Bits(1 | 1 << 1, 3);  // the last block, fixed codes
+    auto match = [&](unsigned len, unsigned dist) {
+      FixedMatch(w, len, dist);
+      for (unsigned k = 0; k < len; ++k) expect.push_back(expect[expect.size() - dist]);
+    };
+    for (unsigned k = 0; k < 400; ++k) {
+      match(258, kHistory);
+      match(3 + k % 64, 1 + k % 40);
+      FixedLitLen(w, k & 0xFF);
+      expect.push_back(static_cast<uint8_t>(k));
+    }
+    FixedLitLen(w, 256);
+    for (size_t block : {size_t{5}, kBlockSize}) {
+      const TRun r = RunInflate(w.bytes, block);
+      ASSERT_EQ(r.result, TDecodeResult::Ok) << block;
+      ASSERT_TRUE(r.out == Str(expect)) << block;
+      EXPECT_EQ(r.writes, static_cast<int>((expect.size() + kBlockSize - 1) / kBlockSize));
+    }
+  }
+}
+
 TEST(InflateTest, CornerCasesAndCorruptBlocks) {
   constexpr auto kOk = TDecodeResult::Ok, kBad = TDecodeResult::DataError;
   // Literal/length code lengths: every byte but 255 in 8 bits, end and length 3 in 9.

@@ -20,12 +20,14 @@
 // decoder reads bytes it has not written for the current entry); they never
 // touch the input buffer. Explode and unreduce keep their window in
 // TDecodeBuffers::window and collect output in TDecodeBuffers::output; unshrink
-// collects output there directly; inflate uses window and output together as
-// one contiguous area (they are adjacent: TDecodeBuffers::InflateArea), 32 KB
-// of history followed by 32 KB of new output, so the block passed to Write()
-// points into either of them. Deflate64 needs 64 KB of history and allocates
-// its own area for the entry. Write() must consume the block before it
-// returns and must not modify it.
+// collects output there directly; inflate uses window, output and
+// inflateRoom together as one contiguous area (TDecodeBuffers::InflateArea),
+// 32 KB of history followed by kInflateRoom bytes of new output, so the block
+// passed to Write() points into any of them. (The larger room means the
+// history moves to the front of the area once per four blocks, not after
+// every one.) Deflate64 needs 64 KB of history and allocates its own area for
+// the entry. Write() must consume the block before it returns and must not
+// modify it.
 #pragma once
 
 #include <cstddef>
@@ -64,18 +66,26 @@ inline constexpr size_t kBlockSize = 32768;
 inline constexpr size_t kWindowBufferSize = kBlockSize + 512;
 inline constexpr size_t kOutputBufferSize = kBlockSize + 512;
 inline constexpr size_t kInputBufferSize = kBlockSize + 1;
+// New output inflate collects before it hands it out, and what its area holds
+// beyond the history and that room (the overrun of its word-wide copies).
+inline constexpr size_t kInflateRoom = 4 * kBlockSize;
+inline constexpr size_t kInflateSlack = 1024;
 
 struct TDecodeBuffers {
+  // window, output and inflateRoom as one area of kInflateAreaSize bytes: a
+  // 32 KB history, kInflateRoom and kInflateSlack.
+  static constexpr size_t kInflateAreaSize = kBlockSize + kInflateRoom + kInflateSlack;
+
   uint8_t window[kWindowBufferSize];
   uint8_t output[kOutputBufferSize];
+  uint8_t inflateRoom[kInflateAreaSize - kWindowBufferSize - kOutputBufferSize];
   uint8_t input[kInputBufferSize];
 
-  // window and output as one area of kInflateAreaSize bytes.
-  static constexpr size_t kInflateAreaSize = kWindowBufferSize + kOutputBufferSize;
   uint8_t* InflateArea() { return reinterpret_cast<uint8_t*>(this) + offsetof(TDecodeBuffers, window); }
 };
-static_assert(offsetof(TDecodeBuffers, output) == offsetof(TDecodeBuffers, window) + kWindowBufferSize,
-              "window and output must be adjacent");
+static_assert(offsetof(TDecodeBuffers, output) == offsetof(TDecodeBuffers, window) + kWindowBufferSize &&
+                  offsetof(TDecodeBuffers, inflateRoom) == offsetof(TDecodeBuffers, output) + kOutputBufferSize,
+              "window, output and inflateRoom must be adjacent");
 
 enum class TDecodeResult {
   Ok,           // the stream ended as its format says

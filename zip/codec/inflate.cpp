@@ -4,12 +4,12 @@
 //
 // Output and history: the decoder writes into one contiguous area that holds
 // the history (32 KB; 64 KB for Deflate64) followed by room for new output
-// (32 KB; 64 KB) and some slack. A back-reference is always a plain copy from
+// (128 KB; 64 KB) and some slack. A back-reference is always a plain copy from
 // earlier in the same area, never split. When the new output fills its room,
 // it is handed to the sink in blocks of 32 KB, and the last history-sized
 // stretch (with whatever a final match wrote beyond the room) moves to the
-// front of the area. For deflate the area is the run's window and output
-// buffers, which lie next to each other; Deflate64 allocates its own.
+// front of the area. For deflate the area is the run's decode buffers
+// (TDecodeBuffers::InflateArea); Deflate64 allocates its own.
 //
 // Input: a 64-bit bit buffer filled eight bytes at a time while the input block
 // has enough bytes left; near the end of a block it is refilled byte by byte,
@@ -18,8 +18,9 @@
 // needed any of them ends decoding with DataError.
 //
 // Huffman decoding is table driven: an 11-bit first-level table for literals
-// and lengths, whose entries hold two literals when both codes fit in the 11
-// bits, an 8-bit one for distances, and second-level tables for longer codes.
+// and lengths, an 8-bit one for distances, and second-level tables for longer
+// codes. (Entries holding two literals were tried: building them costs more
+// than they save, most of all on short entries.)
 // A fast loop decodes with few checks while the input block and the output
 // room have margins for a whole symbol; a careful loop handles the rest one
 // symbol at a time.
@@ -61,10 +62,7 @@ constexpr size_t kCodeLenTableSize = 128;  // 7 bits, single level
 //               and 7 are zero, so the fast loop shifts and subtracts by the
 //               whole entry without masking
 // A literal (bit 31 set; only in literal/length tables):
-//   bits 8-15   the literal; bit 30 set: a second literal in bits 16-23 (the
-//               two codes together fit in the first-level width), so that
-//               bits 8-23 are the bytes to store and entry >> 30, less one,
-//               is how many
+//   bits 8-15   the literal
 // Anything else (the flags below are tested only on entries without bit 31,
 // whose bits 8-15 may hold a literal):
 //   bits 8-12   the code's bits (a subtable pointer: the subtable's width)
@@ -72,7 +70,6 @@ constexpr size_t kCodeLenTableSize = 128;  // 7 bits, single level
 //   bits 16-31  length or distance base, subtable offset, or code-length symbol
 constexpr uint32_t kCountMask = 0x3F;
 constexpr uint32_t kFlagLiteral = 1u << 31;
-constexpr uint32_t kFlagPair = 1u << 30;
 constexpr uint32_t kFlagSub = 1u << 13;
 constexpr uint32_t kFlagEnd = 1u << 14;
 constexpr uint32_t kFlagInvalid = 1u << 15;
@@ -85,7 +82,6 @@ constexpr uint32_t EntryCount(uint32_t e) { return e & kCountMask; }
 constexpr uint32_t EntryCodeBits(uint32_t e) { return (e >> 8) & 0x1F; }
 constexpr uint32_t EntryValue(uint32_t e) { return e >> 16; }
 constexpr uint8_t EntryLiteral(uint32_t e) { return static_cast<uint8_t>(e >> 8); }
-constexpr uint8_t EntrySecondLiteral(uint32_t e) { return static_cast<uint8_t>(e >> 16); }
 constexpr uint64_t Mask(uint32_t n) { return (uint64_t{1} << n) - 1; }
 
 // The value of a length or distance entry: its base plus the extra bits that
@@ -155,31 +151,6 @@ inline unsigned Reverse(unsigned code, int len) {
   return r >> (16 - len);
 }
 
-// Turns first-level literal entries into literal pairs where the bits after
-// the first code hold a whole second literal code. `lits` are the literals
-// whose codes are shorter than the first-level width, by length; minBits is
-// the shortest. For each literal, the entries that begin with its code are
-// visited; the bits behind the code pick the second entry, taken from a copy
-// of the unpaired table. Branch free: which entries pair up follows no
-// pattern a processor could predict.
-template <class TLit>
-void PairLiterals(uint32_t* table, unsigned minBits, const TLit* lits, unsigned count) {
-  uint32_t single[size_t{1} << (kLitRootBits - 1)];
-  const unsigned maxFirst = kLitRootBits - minBits;  // longest first code that can pair
-  std::memcpy(single, table, sizeof(uint32_t) << maxFirst);
-  for (unsigned n = 0; n < count && lits[n].bits <= maxFirst; ++n) {
-    const uint32_t first = lits[n].entry;
-    const unsigned len1 = lits[n].bits;
-    for (size_t k = 0; k < (size_t{1} << (kLitRootBits - len1)); ++k) {
-      const uint32_t second = single[k];
-      const uint32_t both = len1 + EntryCount(second);
-      const bool pair = (second & kFlagLiteral) && both <= kLitRootBits;
-      const uint32_t paired = (first & ~kCountMask) | kFlagPair | uint32_t{EntryLiteral(second)} << 16 | both;
-      table[lits[n].index | k << len1] = pair ? paired : first;
-    }
-  }
-}
-
 // Builds a decoding table for the code lengths lens[0..n). Returns false for an
 // over-subscribed set, and for an incomplete one unless it is the single
 // one-bit code that RFC 1951 allows for distances (and that encoders also emit
@@ -227,15 +198,7 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
   // and before the next length that part is copied behind itself, which
   // repeats every shorter code over all the entries that begin with it
   // (whatever the entries held before is overwritten on the way, by a code
-  // or by a subtable pointer). Literals short enough to be the first of a
-  // pair are noted.
-  struct TShortLiteral {
-    uint16_t index, bits;
-    uint32_t entry;
-  };
-  TShortLiteral shortLits[256];
-  unsigned shortCount = 0;
-  const bool pairs = kind == TCodeKind::LitLen && rootBits == kLitRootBits;
+  // or by a subtable pointer).
   unsigned code = 0;  // canonical code of the current symbol
   int prevLen = 0;
   int settled = 0;  // table[0, 2^settled) holds every code up to `settled` bits
@@ -253,8 +216,6 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
     } else {
       for (size_t j = idx; j < rootSize; j += size_t{1} << len) table[j] = e;
     }
-    if (pairs && sym < 256 && len < rootBits)
-      shortLits[shortCount++] = {static_cast<uint16_t>(idx), static_cast<uint16_t>(len), e};
   }
   if (complete)
     for (; settled < rootBits; ++settled) std::memcpy(table + (size_t{1} << settled), table, sizeof(uint32_t) << settled);
@@ -297,8 +258,6 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
     for (size_t j = Reverse(code & ((1u << rest) - 1), rest); j < (size_t{1} << subBits); j += size_t{1} << rest)
       table[subBase + j] = e;
   }
-  // Pairs last: the second code may lie anywhere in the first-level table.
-  if (shortCount) PairLiterals(table, shortLits[0].bits, shortLits, shortCount);
   return true;
 }
 
@@ -348,9 +307,9 @@ inline void CopyMatch(uint8_t* dst, size_t dist, size_t len) {
   const uint8_t* src = dst - dist;
   uint8_t* const stop = dst + len;
   if (dist >= 16) {
-    for (int k = 0; k < 64; k += 16) std::memcpy(dst + k, src + k, 16);
-    dst += 64;
-    src += 64;
+    for (int k = 0; k < 32; k += 16) std::memcpy(dst + k, src + k, 16);
+    dst += 32;
+    src += 32;
     while (dst < stop) {
       std::memcpy(dst, src, 16);
       dst += 16;
@@ -398,9 +357,9 @@ class TInflater {
 
   TDecodeResult Run();
 
-  // What the fast loop may write past the output room: two literal pairs, a
+  // What the fast loop may write past the output room: two literals, a
   // longest deflate match and the overrun of the word copies.
-  static constexpr size_t kAreaSlack = 2 * 2 + 258 + 64;
+  static constexpr size_t kAreaSlack = 2 + 258 + 64;
 
  private:
   enum class TStatus { Ok, EndOfBlock, Error };
@@ -700,11 +659,7 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
     bb >>= (e & 63);
     cnt -= e;
   };
-  auto putLiterals = [&](uint32_t e) {
-    const uint16_t bytes = static_cast<uint16_t>(e >> 8);
-    std::memcpy(out, &bytes, 2);
-    out += (e >> 30) - 1;
-  };
+  auto putLiteral = [&](uint32_t e) { *out++ = EntryLiteral(e); };
   auto more = [&] { return out < outLimit && in <= inLimit; };
 
   // A refill loads 64 bits of which it counts 56 or more, and the bits it
@@ -725,15 +680,15 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
       // Up to two more first-level literal entries fit in the bits held
       // (3 x 11 < 56).
       drop(e);
-      putLiterals(e);
+      putLiteral(e);
       e = t.lit[bb & kLitMask];
       if (e & kFlagLiteral) {
         drop(e);
-        putLiterals(e);
+        putLiteral(e);
         e = t.lit[bb & kLitMask];
         if (e & kFlagLiteral) {
           drop(e);
-          putLiterals(e);
+          putLiteral(e);
           if (!more()) break;
           e = t.lit[bb & kLitMask];  // before the refill: see above
           refill();
@@ -743,22 +698,25 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
       // A length may follow with too few bits left for its distance.
       refill();
     }
-    if (e & kFlagSub) {
-      drop(e);
-      e = t.lit[EntryValue(e) + (bb & Mask(EntryCodeBits(e)))];
-      if (e & kFlagLiteral) {
+    // One test for the rare entries: a subtable, end of block, invalid.
+    if (e & (kFlagSub | kFlagEnd | kFlagInvalid)) {
+      if (e & kFlagSub) {
         drop(e);
-        *out++ = EntryLiteral(e);
-        if (!more()) break;
-        refill();
-        e = t.lit[bb & kLitMask];
-        continue;
+        e = t.lit[EntryValue(e) + (bb & Mask(EntryCodeBits(e)))];
+        if (e & kFlagLiteral) {
+          drop(e);
+          *out++ = EntryLiteral(e);
+          if (!more()) break;
+          refill();
+          e = t.lit[bb & kLitMask];
+          continue;
+        }
       }
-    }
-    if (e & (kFlagEnd | kFlagInvalid)) {
-      drop(EntryCodeBits(e));
-      st = (e & kFlagEnd) ? TStatus::EndOfBlock : TStatus::Error;
-      break;
+      if (e & (kFlagEnd | kFlagInvalid)) {
+        drop(EntryCodeBits(e));
+        st = (e & kFlagEnd) ? TStatus::EndOfBlock : TStatus::Error;
+        break;
+      }
     }
     const size_t len = EntryNumber(e, bb);
     drop(e);
@@ -766,13 +724,15 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
     if (longLengths && static_cast<uint8_t>(cnt) < 32) refill();
 
     e = t.dist[bb & kDistMask];
-    if (e & kFlagSub) {
-      drop(e);
-      e = t.dist[EntryValue(e) + (bb & Mask(EntryCodeBits(e)))];
-    }
-    if (e & kFlagInvalid) {
-      st = TStatus::Error;
-      break;
+    if (e & (kFlagSub | kFlagInvalid)) {
+      if (e & kFlagSub) {
+        drop(e);
+        e = t.dist[EntryValue(e) + (bb & Mask(EntryCodeBits(e)))];
+      }
+      if (e & kFlagInvalid) {
+        st = TStatus::Error;
+        break;
+      }
     }
     const size_t d = EntryNumber(e, bb);
     drop(e);
@@ -828,7 +788,6 @@ TInflater::TStatus TInflater::HuffmanBlock(const TTables& t) {
     if (Overrun()) return TStatus::Error;
     if (e & kFlagLiteral) {
       PutByte(EntryLiteral(e));
-      if (e & kFlagPair) PutByte(EntrySecondLiteral(e));
       continue;
     }
     if (e & kFlagInvalid) return TStatus::Error;
@@ -851,8 +810,8 @@ TDecodeResult RunInflater(const TFormat& format, TDecodeInput& in, TDecodeOutput
 }  // namespace
 
 TDecodeResult Inflate(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf) {
-  static_assert(kDeflate.history + kBlockSize + TInflater::kAreaSlack <= TDecodeBuffers::kInflateAreaSize);
-  return RunInflater(kDeflate, in, out, buf.InflateArea(), kBlockSize);
+  static_assert(kDeflate.history + kInflateRoom + TInflater::kAreaSlack <= TDecodeBuffers::kInflateAreaSize);
+  return RunInflater(kDeflate, in, out, buf.InflateArea(), kInflateRoom);
 }
 
 TDecodeResult Inflate64(TDecodeInput& in, TDecodeOutput& out) {
