@@ -3,7 +3,9 @@
 // whole-buffer decompressor on the same deflate streams in the same rounds.
 // The streams are made by zlib at level 6 from each file of the Canterbury
 // and Calgary corpora (read in place; skipped when absent) and from a mixed
-// file of headers and shared libraries built at run time.
+// file of headers and shared libraries built at run time, and short entries
+// (256 bytes to 8 KB, 4 KB on average, each its own stream) cut from both, as
+// an archive of small files holds them.
 // Ours and zlib get their input in 32768-byte blocks and hand out 32 KB output
 // blocks that are then dropped, as an extraction that tests an archive would;
 // libdeflate decodes the whole stream into one buffer, its only mode.
@@ -165,6 +167,24 @@ TStream MakeStream(const TBytes& data) {
   return s;
 }
 
+// Entries of 256 to 7936 bytes (4 KB on average) cut one after another from
+// the inputs, up to about `total` bytes, each deflated on its own.
+std::vector<TStream> ShortEntries(const std::vector<const TBytes*>& inputs, size_t total) {
+  std::vector<TStream> out;
+  uint32_t seed = 27;
+  size_t made = 0;
+  for (const TBytes* in : inputs) {
+    for (size_t p = 0; p < in->size() && made < total;) {
+      seed = seed * 1103515245u + 12345u;
+      const size_t n = std::min<size_t>(256 + (seed >> 8) % 7681, in->size() - p);
+      out.push_back(MakeStream(TBytes(in->begin() + static_cast<long>(p), in->begin() + static_cast<long>(p + n))));
+      made += n;
+      p += n;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,20 +200,25 @@ int main(int argc, char** argv) {
               "ratio = our speed / zlib's and / libdeflate's\n",
               CpuModel().c_str(), zlibVersion(), LIBDEFLATE_VERSION_STRING, rounds);
   const auto corpus = CorpusFiles();
+  std::vector<const TBytes*> shortSources;
   if (corpus.empty()) {
     std::printf("corpus: skipped (no %s/corpus)\n", FixturesDir().c_str());
   } else {
     std::vector<TStream> all;
     for (const auto& [name, data] : corpus) {
       all.push_back(MakeStream(data));
+      shortSources.push_back(&data);
       if (argc > 3) Measure(name.c_str(), {all.back()}, peers, rounds);  // per file on request
     }
     Measure("Canterbury+Calgary", all, peers, rounds);
   }
+  TBytes mixed;
   if (mixedMb > 0) {
-    const TBytes mixed = MixedInput(mixedMb);
+    mixed = MixedInput(mixedMb);
     Measure(("mixed " + std::to_string(mixed.size() / 1000000) + " MB").c_str(), {MakeStream(mixed)}, peers, rounds);
+    shortSources.push_back(&mixed);
   }
+  if (!shortSources.empty()) Measure("short entries (mean 4 KB)", ShortEntries(shortSources, 8000000), peers, rounds);
   libdeflate_free_decompressor(peers.ld);
   inflateEnd(&zs);
   return 0;
