@@ -379,7 +379,11 @@ bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::st
     for (int i = 0; i < Count(); ++i)
       if (marks_[i]) marked.insert(entries_[i]->FileName);
   }
-  if (previous != nullptr) *previous = std::move(entries_);
+  if (previous != nullptr) {
+    *previous = std::move(entries_);
+  } else if (entries_.size() > kFreeHereAtMost) {
+    std::thread([old = std::move(entries_)]() mutable { old.clear(); }).detach();
+  }
   entries_ = std::move(entries);
   marks_.assign(entries_.size(), 0);
   markedCount_ = 0;

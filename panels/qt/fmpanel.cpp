@@ -62,7 +62,40 @@ struct TFMPanel::TSliceQueue {
   std::deque<TListingSlice> slices;
   bool wakePosted = false;
   bool done = false;
+  std::string directory;  // a reread's: the listing it replaces
+
+  // The sink a reading hands its slices to; `take` runs on the window's
+  // thread once per batch, and not at all once the panel is gone.
+  static TDirectoryReading::TSink Sink(const std::shared_ptr<TSliceQueue>& queue, QPointer<TFMPanel> self,
+                                       void (TFMPanel::*take)()) {
+    return [queue, self, take](TListingSlice&& slice) {
+      std::lock_guard lock(queue->mutex);
+      queue->done = queue->done || slice.done;
+      queue->slices.push_back(std::move(slice));
+      queue->arrived.notify_all();
+      if (queue->wakePosted) return;
+      queue->wakePosted = true;
+      QMetaObject::invokeMethod(self.data(), [self, take] { if (self) (self.data()->*take)(); }, Qt::QueuedConnection);
+    };
+  }
+  // Waits up to `limit` for the last slice.
+  void WaitDone(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex);
+    arrived.wait_for(lock, limit, [&] { return done; });
+  }
+  std::deque<TListingSlice> Take() {
+    std::deque<TListingSlice> ready;
+    std::lock_guard lock(mutex);
+    ready.swap(slices);
+    wakePosted = false;
+    return ready;
+  }
 };
+
+void TFMPanel::SetDirectoryOpener(TDirectoryOpener opener) {
+  opener_ = opener;
+  live_->SetDirectoryOpener(std::move(opener));
+}
 
 bool TFMPanel::ReadDirectory(const std::string& path, std::string* error) {
   // The refresh after a command reads the directory again: a listing of its
@@ -99,30 +132,12 @@ bool TFMPanel::StartReading(const std::string& path, std::string* error) {
   cursorMoved_ = false;
   auto queue = std::make_shared<TSliceQueue>();
   slices_ = queue;
-  QPointer<TFMPanel> self(this);
-  auto sink = [queue, self](TListingSlice&& slice) {
-    std::lock_guard lock(queue->mutex);
-    queue->done = queue->done || slice.done;
-    queue->slices.push_back(std::move(slice));
-    queue->arrived.notify_all();
-    if (queue->wakePosted) return;
-    queue->wakePosted = true;
-    // Runs on the window's thread, and not at all once the panel is gone.
-    QMetaObject::invokeMethod(self.data(), [self] { if (self) self->TakeSlices(); }, Qt::QueuedConnection);
-  };
   reading_ = std::make_unique<TDirectoryReading>(absolute, model_.SortType(), model_.SortDescending(),
-                                                 std::move(sink), opener_);
+                                                 TSliceQueue::Sink(queue, this, &TFMPanel::TakeSlices), opener_);
   // A directory that answers at once is listed whole before returning, as
   // the callers expect; only a slow one is shown while it is read.
-  {
-    std::unique_lock lock(queue->mutex);
-    queue->arrived.wait_for(lock, std::chrono::milliseconds(kReadWaitMs), [&] { return queue->done; });
-  }
-  std::deque<TListingSlice> ready;
-  {
-    std::lock_guard lock(queue->mutex);
-    ready.swap(queue->slices);
-  }
+  queue->WaitDone(std::chrono::milliseconds(kReadWaitMs));
+  std::deque<TListingSlice> ready = queue->Take();
   for (TListingSlice& slice : ready) {
     if (slice.done && !slice.error.empty() && !model_.Reading()) {
       // Not entered: perhaps a file shown as a folder, else the error.
@@ -144,12 +159,7 @@ bool TFMPanel::StartReading(const std::string& path, std::string* error) {
 void TFMPanel::TakeSlices() {
   const std::shared_ptr<TSliceQueue> queue = slices_;
   if (queue == nullptr) return;
-  std::deque<TListingSlice> ready;
-  {
-    std::lock_guard lock(queue->mutex);
-    ready.swap(queue->slices);
-    queue->wakePosted = false;
-  }
+  std::deque<TListingSlice> ready = queue->Take();
   if (ready.empty()) return;
   for (TListingSlice& slice : ready) {
     if (!ApplySlice(std::move(slice))) {
@@ -213,6 +223,52 @@ void TFMPanel::StopReading() {
   if (reading_ != nullptr) reading_->Stop();
   reading_.reset();
   slices_.reset();
+  StopReread();  // of the listing being replaced
+}
+
+void TFMPanel::StopReread() {
+  if (reread_ != nullptr) reread_->Stop();
+  reread_.reset();
+  rereadSlices_.reset();
+}
+
+bool TFMPanel::StartReread(const std::string& directory) {
+  StopReread();
+  auto queue = std::make_shared<TSliceQueue>();
+  queue->directory = directory;
+  rereadSlices_ = queue;
+  reread_ = std::make_unique<TDirectoryReading>(directory, model_.SortType(), model_.SortDescending(),
+                                                TSliceQueue::Sink(queue, this, &TFMPanel::TakeSlicesOfReread), opener_,
+                                                TDirectoryReading::TPace::Whole);
+  // A directory that answers at once is current when this returns, as the
+  // commands that change it expect.
+  queue->WaitDone(std::chrono::milliseconds(kReadWaitMs));
+  return TakeReread();
+}
+
+void TFMPanel::TakeSlicesOfReread() { TakeReread(); }
+
+bool TFMPanel::TakeReread() {
+  const std::shared_ptr<TSliceQueue> queue = rereadSlices_;
+  if (queue == nullptr) return true;
+  for (TListingSlice& slice : queue->Take()) {
+    if (!slice.done) continue;
+    reread_.reset();
+    rereadSlices_.reset();
+    if (!slice.error.empty()) {
+      // Gone, or it failed part of the way: a listing with holes would
+      // show files as deleted that are not.
+      if (!model_.Reading() && Directory() == queue->directory && !platform::IsDirectory(queue->directory)) {
+        DirectoryGone();
+        return false;
+      }
+      return true;
+    }
+    // Nothing happens when the panel went elsewhere meanwhile.
+    model_.Refresh(queue->directory, std::move(slice.added), std::move(slice.diskLine));
+    return true;
+  }
+  return true;
 }
 
 void TFMPanel::CancelReading() {
@@ -261,13 +317,16 @@ bool TFMPanel::Reread() {
     model_.RestatListing();
     return true;
   }
+  if (!model_.InSource()) {
+    live_->Follow(dir);  // a live re-read under way would only repeat this one
+    return StartReread(dir);
+  }
   TPanelModel::Entries entries;
   std::string diskLine;
   if (!model_.ListAgain(entries, diskLine)) {
     DirectoryGone();
     return false;
   }
-  if (!model_.InSource()) live_->Follow(dir);  // a live re-read under way would only repeat this one
   return model_.Refresh(dir, std::move(entries), std::move(diskLine));
 }
 

@@ -68,15 +68,21 @@ class TFMPanel : public QAbstractScrollArea {
   // read and it has not come yet, it goes there when it comes (unless the
   // cursor was moved meanwhile).
   void PlaceCursorOn(const std::string& name);
-  // How directories are opened for reading (tests give a slow one).
-  void SetDirectoryOpener(TDirectoryOpener opener) { opener_ = std::move(opener); }
+  // How directories are opened for reading, rereads and live rereads
+  // included (tests give a slow one).
+  void SetDirectoryOpener(TDirectoryOpener opener);
   // How long ReadDirectory waits for a whole listing before it shows the
   // rows as they come.
   static constexpr int kReadWaitMs = 200;
   // Reads the directory again with the cursor on the same name and the marks
   // on the same names (Ctrl+R). A directory that is gone takes the panel to
-  // its nearest existing parent.
+  // its nearest existing parent. A local directory is read on the reading
+  // thread: what comes within the short wait is shown before this returns,
+  // a slow one replaces the listing when it comes (the panel keeps working
+  // meanwhile, and Escape or another directory drops it).
   bool Reread();
+  // A reread is under way.
+  bool Rereading() const { return reread_ != nullptr; }
   // A listing of its own (see TPanelModel::ShowListing); Reread, and
   // ReadDirectory of the listing's own directory, examine its entries again
   // instead of reading the directory.
@@ -245,6 +251,11 @@ class TFMPanel : public QAbstractScrollArea {
   bool ApplySlice(TListingSlice&& slice);
   void RowsArrived();
   void StopReading();
+  bool StartReread(const std::string& directory);
+  void TakeSlicesOfReread();
+  // Applies a finished reread; false when the directory is gone.
+  bool TakeReread();
+  void StopReread();
   void ListingChanged();
   void ListingRefreshed();
   void UpdateInfoLine();
@@ -277,6 +288,8 @@ class TFMPanel : public QAbstractScrollArea {
   TLiveListing* live_ = nullptr;
   std::unique_ptr<TDirectoryReading> reading_;
   std::shared_ptr<TSliceQueue> slices_;
+  std::unique_ptr<TDirectoryReading> reread_;  // the directory shown, read again
+  std::shared_ptr<TSliceQueue> rereadSlices_;
   TDirectoryOpener opener_ = OpenLocalDirectory;
   std::string readPath_;          // the directory asked for
   std::string previousDir_;       // where Escape goes back to

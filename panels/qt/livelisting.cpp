@@ -1,16 +1,15 @@
-// livelisting.cpp - the directory watch, the coalescing timer and the worker
-// that lists a changed directory.
+// livelisting.cpp - the directory watch, the coalescing timer and the
+// reading that lists a changed directory again.
 #include "panels/qt/livelisting.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 
-#include "platform/process.h"
+#include <thread>
 
 namespace vantrel::panels {
 
-TLiveListing::TLiveListing(TPanelModel& model, QObject* parent)
-    : QObject(parent), model_(model), shared_(std::make_shared<TShared>()) {
-  shared_->receiver = this;
+TLiveListing::TLiveListing(TPanelModel& model, QObject* parent) : QObject(parent), model_(model) {
   timer_.setSingleShot(true);
   timer_.setInterval(kIntervalMs);
   connect(&timer_, &QTimer::timeout, this, &TLiveListing::StartListing);
@@ -20,18 +19,15 @@ TLiveListing::TLiveListing(TPanelModel& model, QObject* parent)
   }
 }
 
-TLiveListing::~TLiveListing() {
-  {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->receiver = nullptr;
-  }
-  if (worker_.joinable()) worker_.join();
-}
+TLiveListing::~TLiveListing() = default;  // the reading stops and tells nothing more
 
 void TLiveListing::Follow(const std::string& directory) {
   ++generation_;  // a listing under way is of the old state
   timer_.stop();
   pending_ = false;
+  // Dropped rather than awaited: it may be held up by a slow mount.
+  reading_.reset();
+  running_ = false;
   if (!enabled_) return;
   if (directory.empty()) {  // nothing of the file system shown
     watch_.Stop();
@@ -54,6 +50,8 @@ void TLiveListing::SetEnabled(bool enabled) {
     watched_.clear();
     timer_.stop();
     ++generation_;
+    reading_.reset();
+    running_ = false;
   }
 }
 
@@ -75,35 +73,32 @@ void TLiveListing::Readable() {
 void TLiveListing::StartListing() {
   if (model_.Directory().empty()) return;
   running_ = true;
-  if (worker_.joinable()) worker_.join();  // the previous one has finished
   const uint64_t generation = generation_;
   const std::string directory = model_.Directory();
-  const uint8_t sortType = model_.SortType();
-  const bool descending = model_.SortDescending();
-  worker_ = std::thread([shared = shared_, generation, directory, sortType, descending] {
-    platform::RunThreadInBackground();  // the window's thread goes first
-    auto entries = std::make_shared<TPanelModel::Entries>();
-    std::string diskLine;
-    const bool ok = TPanelModel::ListDirectory(directory, sortType, descending, *entries, diskLine);
-    std::lock_guard<std::mutex> lock(shared->mutex);
-    if (shared->receiver == nullptr) return;
-    TLiveListing* receiver = shared->receiver;
-    QMetaObject::invokeMethod(
-        receiver,
-        [receiver, generation, directory, entries, diskLine, ok] {
-          receiver->ListingDone(generation, directory, entries, diskLine, ok);
-        },
-        Qt::QueuedConnection);
-  });
+  QPointer<TLiveListing> self(this);
+  // One slice with every row; it comes to this thread, and not at all once
+  // the listing object is gone (the reading is stopped with it).
+  reading_ = std::make_unique<TDirectoryReading>(
+      directory, model_.SortType(), model_.SortDescending(),
+      [self, generation, directory](TListingSlice&& slice) {
+        auto shared = std::make_shared<TListingSlice>(std::move(slice));
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, generation, directory, shared] {
+              if (self) self->ListingDone(generation, directory, *shared);
+            },
+            Qt::QueuedConnection);
+      },
+      opener_, TDirectoryReading::TPace::Whole);
 }
 
-void TLiveListing::ListingDone(uint64_t generation, const std::string& directory,
-                               const std::shared_ptr<TPanelModel::Entries>& entries,
-                               const std::string& diskLine, bool ok) {
+void TLiveListing::ListingDone(uint64_t generation, const std::string& directory, TListingSlice& slice) {
   running_ = false;
+  reading_.reset();
+  const bool ok = slice.error.empty();
   const bool current = generation == generation_ && enabled_;
   TPanelModel::Entries previous;
-  if (current && ok && model_.Refresh(directory, std::move(*entries), diskLine, &previous)) emit refreshed();
+  if (current && ok && model_.Refresh(directory, std::move(slice.added), slice.diskLine, &previous)) emit refreshed();
   // A hundred thousand records take milliseconds to free: not on this thread.
   if (!previous.empty()) std::thread([old = std::move(previous)]() mutable { old.clear(); }).detach();
   if (current && !ok && !platform::IsDirectory(model_.Directory())) {

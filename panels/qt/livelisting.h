@@ -2,7 +2,8 @@
 // its directory.
 //
 // One directory watch per panel. A change starts a 200 ms timer; when it runs
-// out, the directory is listed and sorted on a worker thread, and the result
+// out, the directory is listed and sorted on the reading thread (see
+// TDirectoryReading, one slice with every row), and the result
 // replaces the panel's listing on the window's thread with the cursor and the
 // marks kept by name. Changes during the timer or the listing are folded into
 // the next round, so a directory written to a thousand times a second is
@@ -10,13 +11,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include <QObject>
 #include <QTimer>
 
+#include "panels/dir_reading.h"
 #include "panels/dirmodel.h"
 #include "platform/dirwatch.h"
 
@@ -41,6 +41,8 @@ class TLiveListing final : public QObject {
   bool Enabled() const { return enabled_; }
   // A re-read is due or running.
   bool Busy() const { return timer_.isActive() || running_; }
+  // How the directory is opened (the panel's, see TFMPanel::SetDirectoryOpener).
+  void SetDirectoryOpener(TDirectoryOpener opener) { opener_ = std::move(opener); }
 
  signals:
   // A live re-read replaced the listing.
@@ -51,16 +53,7 @@ class TLiveListing final : public QObject {
  private:
   void Readable();
   void StartListing();
-  void ListingDone(uint64_t generation, const std::string& directory,
-                   const std::shared_ptr<TPanelModel::Entries>& entries, const std::string& diskLine,
-                   bool ok);
-
-  // What the worker thread shares with the window's thread: a null receiver
-  // once the listing object is gone.
-  struct TShared {
-    std::mutex mutex;
-    TLiveListing* receiver = nullptr;
-  };
+  void ListingDone(uint64_t generation, const std::string& directory, TListingSlice& slice);
 
   TPanelModel& model_;
   platform::TDirWatch watch_;
@@ -71,8 +64,8 @@ class TLiveListing final : public QObject {
   bool running_ = false;
   bool pending_ = false;
   uint64_t generation_ = 0;
-  std::shared_ptr<TShared> shared_;
-  std::thread worker_;
+  TDirectoryOpener opener_ = OpenLocalDirectory;
+  std::unique_ptr<TDirectoryReading> reading_;
 };
 
 }  // namespace vantrel::panels

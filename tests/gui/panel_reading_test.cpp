@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -198,6 +199,77 @@ class PanelReadingTest : public QObject {
     QTest::qWait(200);
     QCOMPARE(panel_->Directory(), home_);
     QCOMPARE(panel_->Count(), 6);
+  }
+
+  // Ctrl+R on a directory that does not answer: the call returns at once,
+  // the listing stays in use (keys, marks), and when the answer comes it
+  // replaces the listing with the cursor and the marks on their names. A
+  // reread that answers after the panel went elsewhere changes nothing.
+  void slowRereadKeepsTheWindowWorking() {
+    auto gate = std::make_shared<TGate>();
+    panel_->SetDirectoryOpener([gate](const std::string& path, std::string* error) {
+      gate->Wait();  // until released, then at once
+      return panels::OpenLocalDirectory(path, error);
+    });
+    panel_->SetLive(false);  // the file made below is for the reread to find
+    const std::string made = home_ + "/bb.txt";
+    QVERIFY(MakeFile(made, 5));
+    const auto before = std::chrono::steady_clock::now();
+    QVERIFY(panel_->Reread());
+    QVERIFY(std::chrono::steady_clock::now() - before < 1s);
+    QVERIFY(panel_->Rereading());
+    QCOMPARE(panel_->Count(), 6);
+    QTest::keyClick(panel_, Qt::Key_Down);
+    QCOMPARE(AtCursor(), std::string("c.txt"));
+    panel_->SetCursor(panel_->IndexOfName("a.txt"));
+    QTest::keyClick(panel_, Qt::Key_Space);  // marks a.txt
+    QTest::keyClick(panel_, Qt::Key_Down);
+    QCOMPARE(AtCursor(), std::string("b.txt"));
+    gate->Release();
+    QTRY_VERIFY(!panel_->Rereading());
+    QCOMPARE(panel_->Count(), 7);
+    QCOMPARE(AtCursor(), std::string("b.txt"));
+    QCOMPARE(panel_->Model().MarkedCount(), 1);
+    QCOMPARE(panel_->GetMarkedEntries().front()->FileName, std::string("a.txt"));
+    QCOMPARE(panel_->Entries()[static_cast<size_t>(panel_->IndexOfName("bb.txt"))]->FileSize, 5u);
+
+    // Elsewhere before the answer: the answer is dropped.
+    auto late = std::make_shared<TGate>();
+    panel_->SetDirectoryOpener([late, home = home_](const std::string& path, std::string* error) {
+      if (path == home) late->Wait();
+      return panels::OpenLocalDirectory(path, error);
+    });
+    QVERIFY(panel_->Reread());
+    QVERIFY(panel_->Rereading());
+    QVERIFY(panel_->ReadDirectory(home_ + "/big"));
+    QVERIFY(!panel_->Rereading());
+    late->Release();
+    QTest::qWait(300);
+    QCOMPARE(panel_->Directory(), home_ + "/big");
+    QCOMPARE(panel_->Count(), 1);  // ".." alone
+    QVERIFY(std::remove(made.c_str()) == 0);
+  }
+
+  // A change seen by the directory watch is read on the reading thread too:
+  // a slow one leaves the panel working until it comes.
+  void liveRereadThroughTheReadingThread() {
+    auto gate = std::make_shared<TGate>();
+    panel_->SetDirectoryOpener([gate](const std::string& path, std::string* error) {
+      gate->Wait();
+      return panels::OpenLocalDirectory(path, error);
+    });
+    QSignalSpy refreshed(panel_, &TFMPanel::listingRefreshed);
+    const std::string made = home_ + "/live.txt";
+    QVERIFY(MakeFile(made, 2));
+    QTest::qWait(600);  // the watch's interval and more: the reading waits at the gate
+    QCOMPARE(panel_->Count(), 6);
+    QTest::keyClick(panel_, Qt::Key_Up);
+    QCOMPARE(AtCursor(), std::string("a.txt"));
+    gate->Release();
+    QTRY_COMPARE(panel_->Count(), 7);
+    QVERIFY(refreshed.count() >= 1);
+    QCOMPARE(AtCursor(), std::string("a.txt"));
+    QVERIFY(std::remove(made.c_str()) == 0);
   }
 
   // Entering fails at once: false with the reason, the panel unchanged;
