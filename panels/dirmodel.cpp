@@ -1,8 +1,6 @@
 // dirmodel.cpp - reading, sorting and describing a panel's directory.
 #include "panels/dirmodel.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -537,7 +535,7 @@ void TPanelModel::RestatListing() {
   for (auto& e : entries_) {
     if (!e->IsDotDot()) {
       platform::FindData data;
-      if (!platform::StatEntry(AT_FDCWD, platform::JoinPath(directory_, e->FileName).c_str(), data)) continue;
+      if (!platform::StatPath(platform::JoinPath(directory_, e->FileName), data)) continue;
       e->FileAttributes = data.attributes;
       e->FileSize = data.size;
       e->LastWriteTime = data.lastWriteTime;

@@ -86,6 +86,8 @@ bool StatEntry(int dirfd, const char* name, FindData& out) {
   return true;
 }
 
+bool StatPath(const std::string& path, FindData& out) { return StatEntry(AT_FDCWD, path.c_str(), out); }
+
 bool EnumerateDirectory(const std::string& path,
                         const std::function<void(FindData&&)>& onEntry,
                         std::string* error) {

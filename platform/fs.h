@@ -47,6 +47,8 @@ struct FindData {
 // path when dirfd is AT_FDCWD). Returns false with errno set when the entry
 // cannot be examined (it vanished, for instance).
 bool StatEntry(int dirfd, const char* name, FindData& out);
+// The same for a path (absolute, or relative to the current directory).
+bool StatPath(const std::string& path, FindData& out);
 
 // Enumerates every entry of `path` ("." and ".." included, when the system
 // reports them) in the order the system returns them. Returns false with an

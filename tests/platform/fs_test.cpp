@@ -52,7 +52,7 @@ TEST(FileTimes, UnixEpochRoundTripAndLocalTime) {
   WriteFile(tmp / ".f", "abc");
   test::SetMTime(tmp / ".f", 1000000000);
   FindData fd;
-  ASSERT_TRUE(StatEntry(AT_FDCWD, (tmp / ".f").c_str(), fd));
+  ASSERT_TRUE(StatPath(tmp / ".f", fd));
   EXPECT_EQ(fd.size, 3u);
   EXPECT_EQ(fd.lastWriteTime, FileTimeFromUnix(1000000000, 0));
   EXPECT_EQ(fd.attributes & (kAttrArchive | kAttrHidden | kAttrSystem | kAttrDirectory), kAttrArchive);
