@@ -2,9 +2,78 @@
 // the same part on this desktop.
 #include "platform/qt/colors.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOption>
 
 namespace vantrel::platform {
+
+namespace {
+
+// The style draws the frames of fields, lists and groups, the boxes of check
+// boxes and radio buttons and the grid of tables in a shade a little darker
+// than the window. On a dark palette that shade is as dark as the fields
+// themselves and those lines vanish; there they take a light shade instead.
+class TDarkPaletteStyle final : public QProxyStyle {
+ public:
+  TDarkPaletteStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+    if (option == nullptr || !Outlined(element) || !IsDark(option->palette)) {
+      QProxyStyle::drawPrimitive(element, option, painter, widget);
+      return;
+    }
+    // The outline is made from the window colour: the copy of the option
+    // has one that makes it light enough.
+    if (!DrawLighter<QStyleOptionViewItem>(element, option, painter, widget) &&
+        !DrawLighter<QStyleOptionButton>(element, option, painter, widget) &&
+        !DrawLighter<QStyleOptionFrame>(element, option, painter, widget))
+      DrawLighter<QStyleOption>(element, option, painter, widget);
+  }
+
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* returnData) const override {
+    if (hint == SH_Table_GridLineColor && option != nullptr && IsDark(option->palette))
+      return static_cast<int>(LineColor(option->palette).rgba());
+    return QProxyStyle::styleHint(hint, option, widget, returnData);
+  }
+
+ private:
+  static bool Outlined(PrimitiveElement element) {
+    switch (element) {
+      case PE_IndicatorCheckBox:
+      case PE_IndicatorRadioButton:
+      case PE_IndicatorItemViewItemCheck:
+      case PE_FrameLineEdit:
+      case PE_FrameGroupBox:
+      case PE_Frame:
+        return true;
+      default:
+        return false;
+    }
+  }
+  static bool IsDark(const QPalette& palette) { return palette.color(QPalette::Window).lightness() < 128; }
+  // Halfway between the window and its text.
+  static QColor LineColor(const QPalette& palette) {
+    const QColor w = palette.color(QPalette::Window), t = palette.color(QPalette::WindowText);
+    return QColor((w.red() + t.red()) / 2, (w.green() + t.green()) / 2, (w.blue() + t.blue()) / 2);
+  }
+  template <class TOption>
+  bool DrawLighter(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const {
+    const auto* typed = qstyleoption_cast<const TOption*>(option);
+    if (typed == nullptr) return false;
+    TOption copy(*typed);
+    // The style darkens the window colour by 140 % for its outline.
+    copy.palette.setColor(QPalette::Window, LineColor(option->palette).lighter(140));
+    QProxyStyle::drawPrimitive(element, &copy, painter, widget);
+    return true;
+  }
+};
+
+}  // namespace
 
 QColor SystemColor(int index, const QPalette& p) {
   switch (index) {
@@ -72,6 +141,7 @@ bool ApplyDesktopColorScheme() {
   dark.setColor(QPalette::Link, highlight.lighter(140));
   for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
     dark.setColor(QPalette::Disabled, role, disabled);
+  QApplication::setStyle(new TDarkPaletteStyle);
   QGuiApplication::setPalette(dark);
   return true;
 }

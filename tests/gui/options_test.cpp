@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QRadioButton>
+#include <QStyleOption>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QTableView>
@@ -683,6 +686,50 @@ class OptionsTest : public QObject {
     properties.show();
     check(&properties);
     QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
+  }
+  // A desktop asking for dark colours: the boxes of check boxes and radio
+  // buttons, the frames of fields and the grid of tables stay visible (the
+  // style's own outline is as dark as the fields on a dark palette). Last:
+  // it changes the application's look.
+  void darkPaletteKeepsBoxesAndFramesVisible() {
+    qputenv("GTK_THEME", "Adwaita:dark");
+    QVERIFY(platform::ApplyDesktopColorScheme());
+    qunsetenv("GTK_THEME");
+    const int base = QApplication::palette().color(QPalette::Base).lightness();
+    QWidget window;
+    auto* check = new QCheckBox(QStringLiteral("Unchecked"), &window);
+    auto* radio = new QRadioButton(QStringLiteral("Off"), &window);
+    auto* edit = new QLineEdit(&window);
+    check->move(0, 0), radio->move(0, 30), edit->setGeometry(0, 60, 120, 24);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // The lightest pixel of `widget`'s part `area`: its outline, as the inside is the field.
+    const auto lightest = [](QWidget* widget, QRect area) {
+      const QImage image = widget->grab().toImage();
+      int most = 0;
+      for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) most = std::max(most, QColor(image.pixel(x, y)).lightness());
+      return most;
+    };
+    QStyleOptionButton option;
+    option.initFrom(check);
+    const QRect checkBox = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check);
+    option.initFrom(radio);
+    const QRect radioBox = radio->style()->subElementRect(QStyle::SE_RadioButtonIndicator, &option, radio);
+    const struct {
+      const char* what;
+      int lightness;
+    } cases[] = {
+        {"check box", lightest(check, checkBox)},
+        {"radio button", lightest(radio, radioBox)},
+        {"field frame", lightest(edit, QRect(0, 2, 2, edit->height() - 4))},
+        {"table grid", QColor::fromRgba(static_cast<QRgb>(window.style()->styleHint(QStyle::SH_Table_GridLineColor, &option)))
+                           .lightness()},
+    };
+    for (const auto& c : cases)
+      QVERIFY2(c.lightness - base >= 40, qPrintable(QStringLiteral("%1: %2 on %3").arg(c.what).arg(c.lightness).arg(base)));
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(QApplication::style()->standardPalette());
   }
 };
 
