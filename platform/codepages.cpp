@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/text.h"
+
 namespace vantrel::platform {
 
 namespace {
@@ -84,6 +86,13 @@ const char16_t* UpperHalf(CodePage page) {
   return nullptr;
 }
 
+std::string CodePageBytesToUtf8(std::string_view bytes, CodePage page) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) AppendUtf8(out, CodePageChar(page, c));
+  return out;
+}
+
 char16_t CodePageChar(CodePage page, unsigned char byte) {
   if (byte < 0x80) return byte;
   const char16_t* upper = UpperHalf(page);
@@ -144,24 +153,7 @@ bool IsKnownCodePage(std::string_view page) {
 std::optional<std::string> CodePageToUtf8(std::string_view bytes, std::string_view page) {
   const std::string name = Upper(page);
   if (name == "UTF-8") return std::string(bytes);
-  if (name == "CP437") {
-    // Our own table: every byte has a character.
-    std::string out;
-    for (unsigned char c : bytes) {
-      const char32_t cp = CodePageChar(CodePage::Cp437, c);
-      if (cp < 0x80) {
-        out += static_cast<char>(cp);
-      } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-      } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-      }
-    }
-    return out;
-  }
+  if (name == "CP437") return CodePageBytesToUtf8(bytes, CodePage::Cp437);  // our own table
   TConverter* conv = ConverterFor(name);
   if (!conv) return std::nullopt;
   std::string out(bytes.size() * 4 + 16, '\0');

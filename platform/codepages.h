@@ -19,6 +19,9 @@ char16_t CodePageChar(CodePage page, unsigned char byte);
 // the characters).
 const char16_t* UpperHalf(CodePage page);
 
+// `bytes` in `page` as UTF-8: every byte is one character.
+std::string CodePageBytesToUtf8(std::string_view bytes, CodePage page);
+
 }  // namespace vantrel::platform
 
 // ------------------------------------------------------------ named code pages

@@ -31,6 +31,9 @@ int CompareNoCaseAscii(std::string_view a, std::string_view b);
 std::string FormatThousands(uint64_t value);
 std::string FormatFixed(double value, int decimals);
 
+// Appends the UTF-8 bytes of the character `cp` to `out`.
+void AppendUtf8(std::string& out, char32_t cp);
+
 // Text for display: valid UTF-8 stays as it is; invalid bytes become U+FFFD.
 std::string DisplayName(std::string_view bytes);
 

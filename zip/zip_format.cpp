@@ -212,19 +212,6 @@ int Rate(int64_t uncompressed, int64_t compressed) {
 
 namespace {
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 bool IsAscii(std::string_view s) {
   for (unsigned char c : s)
     if (c >= 0x80) return false;
@@ -233,12 +220,7 @@ bool IsAscii(std::string_view s) {
 
 }  // namespace
 
-std::string Cp437ToUtf8(std::string_view raw) {
-  std::string out;
-  out.reserve(raw.size() * 2);
-  for (unsigned char c : raw) AppendUtf8(out, platform::CodePageChar(platform::CodePage::Cp437, c));
-  return out;
-}
+std::string Cp437ToUtf8(std::string_view raw) { return platform::CodePageBytesToUtf8(raw, platform::CodePage::Cp437); }
 
 bool IsValidUtf8(std::string_view s) {
   size_t i = 0, n = s.size();
