@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/child_run.h"
 #include "tools/content_match.h"
 #include "tools/file_search.h"
 
@@ -35,11 +36,7 @@ using namespace vantrel;
 
 namespace {
 
-struct TRun {
-  double wall = 1e9, cpu = 1e9;
-  long rssKb = 0;
-  long count = -1;
-};
+using TRun = bench::TChildRun;
 
 std::vector<std::string> SourceFiles(const std::string& dir) {
   std::vector<std::string> out;
@@ -111,34 +108,6 @@ void MakeTree(const std::string& root, uint64_t megabytes, const std::string& so
   WriteAll(marker, "");
 }
 
-// Runs `work` in a child process: its count comes back through a pipe, its
-// wall time, CPU time and peak memory from the system.
-TRun Child(const std::function<long()>& work) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    const long count = work();
-    (void)!write(fds[1], &count, sizeof count);
-    _exit(0);
-  }
-  close(fds[1]);
-  long count = -1;
-  (void)!read(fds[0], &count, sizeof count);
-  close(fds[0]);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  TRun run;
-  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  run.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-  run.rssKb = usage.ru_maxrss;
-  run.count = count;
-  return run;
-}
-
 long CountLines(const std::string& command) {
   FILE* p = popen(command.c_str(), "r");
   if (p == nullptr) return -1;
@@ -164,16 +133,9 @@ long Ours(const std::string& root, const std::string& text, bool caseSensitive, 
   return found;
 }
 
-void Best(TRun& best, const TRun& run) {
-  if (run.wall < best.wall) best.wall = run.wall;
-  if (run.cpu < best.cpu) best.cpu = run.cpu;
-  if (run.rssKb > best.rssKb) best.rssKb = run.rssKb;
-  best.count = run.count;
-}
-
 void Line(const char* what, const TRun& r, const TRun* ours) {
   std::printf("%-34s wall %7.3f s  cpu %7.3f s  peak %6ld MB  files %ld", what, r.wall, r.cpu, r.rssKb / 1024,
-              r.count);
+              r.value);
   if (ours != nullptr) std::printf("   ratio wall %.2f cpu %.2f (vantrel/peer)", ours->wall / r.wall, ours->cpu / r.cpu);
   std::printf("\n");
 }
@@ -193,17 +155,17 @@ int main(int argc, char** argv) {
   const std::string grepNoCase = "LC_ALL=C grep -ril " + needle + " '" + root + "'";
   // rg skips hidden and ignored files by default; -uuu searches every file as grep does.
   const std::string rg = "rg -l -uuu -j1 " + needle + " '" + root + "'";
-  Child([&] { return CountLines(grep); });  // warms the page cache for everyone
+  bench::RunInChild([&] { return CountLines(grep); });  // warms the page cache for everyone
   TRun ours, oursNoCase, oursUtf16, grepRun, grepNoCaseRun, rgRun;
   for (int i = 0; i < runs; ++i) {
-    Best(ours, Child([&] { return Ours(root, needle, true, tools::kEncUtf8); }));
-    Best(grepRun, Child([&] { return CountLines(grep); }));
-    if (haveRg) Best(rgRun, Child([&] { return CountLines(rg); }));
-    Best(oursUtf16, Child([&] {
+    bench::KeepBest(ours, bench::RunInChild([&] { return Ours(root, needle, true, tools::kEncUtf8); }));
+    bench::KeepBest(grepRun, bench::RunInChild([&] { return CountLines(grep); }));
+    if (haveRg) bench::KeepBest(rgRun, bench::RunInChild([&] { return CountLines(rg); }));
+    bench::KeepBest(oursUtf16, bench::RunInChild([&] {
            return Ours(root, needle, true, tools::kEncUtf8 | tools::kEncUtf16LE | tools::kEncUtf16BE);
          }));
-    Best(oursNoCase, Child([&] { return Ours(root, needle, false, tools::kEncUtf8); }));
-    Best(grepNoCaseRun, Child([&] { return CountLines(grepNoCase); }));
+    bench::KeepBest(oursNoCase, bench::RunInChild([&] { return Ours(root, needle, false, tools::kEncUtf8); }));
+    bench::KeepBest(grepNoCaseRun, bench::RunInChild([&] { return CountLines(grepNoCase); }));
   }
   std::printf("content search of %s (%llu MB: sources and random binary files), best of %d, warm cache\n",
               root.c_str(), static_cast<unsigned long long>(megabytes), runs);
@@ -215,8 +177,8 @@ int main(int argc, char** argv) {
               oursUtf16.cpu / ours.cpu);
   Line("vantrel (plain, without case)", oursNoCase, nullptr);
   Line("grep -ril", grepNoCaseRun, &oursNoCase);
-  const bool same = ours.count == grepRun.count && oursNoCase.count == grepNoCaseRun.count &&
-                    (!haveRg || rgRun.count == ours.count);
+  const bool same = ours.value == grepRun.value && oursNoCase.value == grepNoCaseRun.value &&
+                    (!haveRg || rgRun.value == ours.value);
   if (!same) std::printf("MISMATCH: the programs found different numbers of files\n");
   return same ? 0 : 1;
 }

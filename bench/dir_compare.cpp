@@ -28,6 +28,7 @@
 #include <random>
 #include <string>
 
+#include "bench/child_run.h"
 #include "tools/dir_compare.h"
 #include "tools/dir_sync.h"
 
@@ -35,41 +36,7 @@ using namespace vantrel;
 
 namespace {
 
-struct TRun {
-  double wall = 1e9, cpu = 1e9;
-  long value = -1;
-};
-
-TRun Child(const std::function<long()>& work) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const auto t0 = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    const long value = work();
-    (void)!write(fds[1], &value, sizeof value);
-    _exit(0);
-  }
-  close(fds[1]);
-  long value = -1;
-  (void)!read(fds[0], &value, sizeof value);
-  close(fds[0]);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  TRun run;
-  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  run.cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-  run.value = value;
-  return run;
-}
-
-void Best(TRun& best, const TRun& run) {
-  if (run.wall < best.wall) best.wall = run.wall;
-  if (run.cpu < best.cpu) best.cpu = run.cpu;
-  best.value = run.value;
-}
+using TRun = bench::TChildRun;
 
 long CountLines(const std::string& command) {
   FILE* p = popen(command.c_str(), "r");
@@ -151,7 +118,7 @@ int main(int argc, char** argv) {
   TRun ours, peer;
   long bytesRead = 0;
   for (int i = 0; i < runs; ++i) {
-    Best(ours, Child([&] {
+    bench::KeepBest(ours, bench::RunInChild([&] {
       tools::TCompareOptions options;
       options.byContent = true;
       options.recursive = true;
@@ -159,7 +126,7 @@ int main(int argc, char** argv) {
       const tools::TCompareResult result = compare.Compare(content + "/left", content + "/right", options);
       return static_cast<long>(result.items.size());
     }));
-    Best(peer, Child([&] { return CountLines(diff); }));
+    bench::KeepBest(peer, bench::RunInChild([&] { return CountLines(diff); }));
   }
   {
     tools::TCompareOptions options;
@@ -183,17 +150,17 @@ int main(int argc, char** argv) {
   const std::string diffSmall = "LC_ALL=C diff -rq '" + smallRoot + "/left' '" + smallRoot + "/right'";
   CountLines(diffSmall);
   for (int i = 0; i < runs; ++i) {
-    Best(compareRun, Child([&] {
+    bench::KeepBest(compareRun, bench::RunInChild([&] {
       tools::TDirCompare compare;
       tools::TCompareOptions options;
       options.recursive = true;
       return static_cast<long>(compare.Compare(smallRoot + "/left", smallRoot + "/right", options).pairs);
     }));
-    Best(planRun, Child([&] {
+    bench::KeepBest(planRun, bench::RunInChild([&] {
       tools::TDirSync sync;
       return static_cast<long>(sync.Plan(smallRoot + "/left", smallRoot + "/right", tools::TSyncOptions{}).rows.size());
     }));
-    Best(peerRun, Child([&] { return CountLines(diffSmall); }));
+    bench::KeepBest(peerRun, bench::RunInChild([&] { return CountLines(diffSmall); }));
   }
   std::printf("By date and size: two trees of %llu files each (target: under 2 s)\n", static_cast<unsigned long long>(small));
   Line("vantrel compare by date and size", compareRun, nullptr, "pairs");
