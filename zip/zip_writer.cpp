@@ -660,6 +660,14 @@ void TZipWriter::SetStoreVolumes(bool value) {
   if (value) storePaths_ = true;
 }
 
+void TZipWriter::AddRelativeTo(const std::string& root, bool recurse, bool dirEntries) {
+  SetRootDir(root);
+  SetRelativePaths(true);  // (which also turns Recurse on)
+  Recurse = recurse;
+  AddDirEntriesOnRecurse = recurse && dirEntries;
+  WriteEmptyArchive = false;
+}
+
 void TZipWriter::SetZipName(const std::string& name) {
   if (name == zipName_) return;
   if (endRecord_.Modified && dirList_ && !busy_) {

@@ -156,6 +156,11 @@ class TZipWriter : public TZipReader {
   // On Linux the "volume" is the leading "/": kept only with StoreVolumes.
   bool StoreVolumes() const { return storeVolumes_; }
   void SetStoreVolumes(bool value);
+  // How Pack and the add command take what they are given: names relative to
+  // `root`, directories with everything below them when `recurse` (and with
+  // entries of their own when `dirEntries`), no archive made when nothing
+  // is added.
+  void AddRelativeTo(const std::string& root, bool recurse, bool dirEntries);
   TZipAction ZipAction = zaUpdate;
   TMultiZipInfo MultiZipInfo;
   bool Store83Names = false;  // Linux names have no short alias: no effect

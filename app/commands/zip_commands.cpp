@@ -433,11 +433,7 @@ void PackButtonClick(TZipCommands& c) {
     // Without exact times the entries are as the DOS time alone gives them.
     w.ExtraTimes = exactTimes;
     w.SetFilesList(files);
-    w.SetRootDir(root);
-    w.Recurse = true;
-    w.AddDirEntriesOnRecurse = true;
-    w.WriteEmptyArchive = false;
-    w.SetRelativePaths(true);
+    w.AddRelativeTo(root, true, true);
     w.PackLevel = level;
     w.ZipAction = action;
     w.Encryption = password.empty() ? zip::TZipEncryption::None : zip::TZipEncryption::Aes256;

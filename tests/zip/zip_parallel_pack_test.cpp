@@ -309,28 +309,6 @@ TEST(ParallelPack, CancelWhileWorkersRunStopsPromptlyAndKeepsTheOldArchive) {
   }
 }
 
-// Runs `body` in a child whose files may not grow beyond `limit` bytes;
-// returns 0 when it ran through, 1 on ENotEnoughRoom, 2 on anything else.
-int WithFileSizeLimit(rlim_t limit, const std::function<void()>& body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl {limit, limit};
-    ::setrlimit(RLIMIT_FSIZE, &rl);
-    try {
-      body();
-    } catch (const ENotEnoughRoom&) {
-      ::_exit(1);
-    } catch (...) {
-      ::_exit(2);
-    }
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
-
 TEST(ParallelPack, FailuresWhileWorkersRunLeaveTheOldArchiveByteForByte) {
   struct TFailure {
     const char* name;
@@ -366,7 +344,7 @@ TEST(ParallelPack, FailuresWhileWorkersRunLeaveTheOldArchiveByteForByte) {
       {"the disk fills up",
        [](TBusyTree&) {},
        [](TBusyTree& t, int threads) {
-         const int status = WithFileSizeLimit(1 << 20, [&] {
+         const int status = RunWithFileSizeLimit(1 << 20, [&] {
            TZipWriter w;
            t.Configure(w, threads);
            w.PackLevel = 1;

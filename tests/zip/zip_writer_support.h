@@ -3,16 +3,23 @@
 // external oracles (unzip, 7-Zip, Python's zipfile).
 #pragma once
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <random>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "zip/zip_errors.h"
 
 namespace vantrel::zip::testing {
 
@@ -105,6 +112,28 @@ inline std::string PythonListing(const std::string& archive) {
   std::string python = std::ifstream("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
   int rc = vantrel::test::RunCommand(python + " -c " + Quote(script) + " " + Quote(archive), &out);
   return rc == 0 ? out : std::string();
+}
+
+// Runs `body` in a child process whose files may not grow beyond `limit`
+// bytes; returns the child's exit status (0 ok, 1 ENotEnoughRoom, 2 other).
+inline int RunWithFileSizeLimit(rlim_t limit, const std::function<void()>& body) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit rl {limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &rl);
+    try {
+      body();
+    } catch (const ENotEnoughRoom&) {
+      ::_exit(1);
+    } catch (...) {
+      ::_exit(2);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
 }
 
 }  // namespace vantrel::zip::testing

@@ -416,28 +416,6 @@ TEST(ZipWriterFaults, ArchiveNeverTakesItselfInUnderAnotherSpelling) {
   EXPECT_EQ(std::count(names.begin(), names.end(), "self.zip"), 0);
 }
 
-// Runs `body` in a child process whose files may not grow beyond `limit`
-// bytes; returns the child's exit status (0 ok, 1 ENotEnoughRoom, 2 other).
-int RunWithFileSizeLimit(rlim_t limit, const std::function<void()>& body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit rl {limit, limit};
-    ::setrlimit(RLIMIT_FSIZE, &rl);
-    try {
-      body();
-    } catch (const ENotEnoughRoom&) {
-      ::_exit(1);
-    } catch (...) {
-      ::_exit(2);
-    }
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
-}
-
 // A full disk while creating leaves no archive; while updating (temporary
 // file beside it or on another volume) the old archive byte for byte.
 TEST(ZipWriterFaults, FullDiskLeavesTheOldArchiveOrNoneAndNoTemporaryFile) {

@@ -220,11 +220,7 @@ int RunAdd(const std::vector<std::string>& args) {
     w.SetZipName(archive);
     char cwd[4096];
     if (!::getcwd(cwd, sizeof cwd)) return Usage("the current directory cannot be read");
-    w.SetRootDir(cwd);
-    w.SetRelativePaths(true);  // also sets StorePaths and Recurse
-    w.Recurse = recurse;
-    w.AddDirEntriesOnRecurse = recurse && dirEntries;
-    w.WriteEmptyArchive = false;
+    w.AddRelativeTo(cwd, recurse, dirEntries);
     w.StoreLinks = storeLinks;
     w.PackLevel = level;
     w.Threads = threads;
