@@ -31,7 +31,6 @@
 #include "app/dialogs/operationsform.h"
 #include "app/dialogs/propertiesform.h"
 #include "app/commands/file_commands.h"
-#include "app/commands/trash_commands.h"
 #include "app/dialogs/common_dialogs.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/generalsettingsform.h"
