@@ -244,8 +244,9 @@ void SyncThroughSources(fileops::TJob& job, const tools::TSyncPlan& plan, fileop
   fileops::TSourceCopy copy;
   copy.SetPrompt(&kept);
   copy.SetGate(&job);
-  end.outcome = tools::RunSync(own, copy, [&job](double done, double total, const std::string& item) {
-    job.SetProgress(done, total, 0, 0, item);
+  // The items are those of the pass under way (one a side written), as a move's are.
+  end.outcome = tools::RunSync(own, copy, [&job, &copy](double done, double total, const std::string& item) {
+    job.SetProgress(done, total, copy.ItemsDone(), copy.ItemCount(), item);
     return true;  // the job's gate stops the copy
   }, &kept);
   // What the run did itself (deletions, reading an archive again) was shown to nobody.
