@@ -529,13 +529,33 @@ void TPanelModel::ShowListing(const std::string& directory, const std::string& t
   if (OnListingChanged) OnListingChanged();
 }
 
+namespace {
+
+// Whether a leading part of `name` (a path below `dir`) is a file: an
+// archive that holds the rest.
+bool ThroughArchiveFile(const std::string& dir, const std::string& name) {
+  for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
+    platform::FindData data;
+    if (!platform::StatEntry(AT_FDCWD, platform::JoinPath(dir, name.substr(0, slash)).c_str(), data)) return false;
+    if ((data.attributes & platform::kAttrDirectory) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void TPanelModel::RestatListing() {
   if (!IsListing()) return;
   Entries kept;
   for (auto& e : entries_) {
     if (!e->IsDotDot()) {
       platform::FindData data;
-      if (!platform::StatPath(platform::JoinPath(directory_, e->FileName), data)) continue;
+      if (!platform::StatPath(platform::JoinPath(directory_, e->FileName), data)) {
+        // Found inside an archive: kept as found while the archive is there.
+        if (!ThroughArchiveFile(directory_, e->FileName)) continue;
+        kept.push_back(std::make_unique<TFileEntry>(*e));
+        continue;
+      }
       e->FileAttributes = data.attributes;
       e->FileSize = data.size;
       e->LastWriteTime = data.lastWriteTime;

@@ -596,15 +596,16 @@ void TFindFileForm::GoToButtonClick() {
 
 void TFindFileForm::FeedButtonClick() {
   if (target_ == nullptr || searching_) return;
-  // The files found on disk, named by their paths below the search's start;
-  // entries inside archives stay in the list here.
+  // The files found, named by their paths below the search's start; an
+  // entry inside an archive by its path through the archive
+  // ("box.zip/docs/a.txt"), which Enter opens as the archive's place.
   std::string root = searchRoot_;
   if (root.size() > 1 && root.back() == '/') root.pop_back();
   const std::string prefix = root == "/" ? root : root + "/";
   panels::TPanelModel::Entries entries;
   for (const tools::TFoundFile& f : model_->Rows()) {
     const std::string path = f.Path();
-    if (f.InArchive() || path.compare(0, prefix.size(), prefix) != 0) continue;
+    if (path.compare(0, prefix.size(), prefix) != 0) continue;
     auto entry = std::make_unique<panels::TFileEntry>();
     entry->FileName = path.substr(prefix.size());
     entry->FileAttributes = platform::kAttrArchive;

@@ -34,6 +34,7 @@
 #include "panels/dirmodel.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
+#include "platform/copyfile.h"
 #include "platform/file_uri.h"
 #include "platform/fs.h"
 #include "platform/qt/volumes.h"
@@ -288,6 +289,17 @@ void TNavigation::OpenCurrentEntry(TFMPanel& panel) {
 // goes to the desktop's program for it.
 void TNavigation::OpenFile(TFMPanel& panel, const TFileEntry& entry) {
   const std::string path = platform::JoinPath(panel.Directory(), entry.FileName);
+  platform::EntryInfo info;
+  if (panel.Model().IsListing() && entry.FileName.find('/') != std::string::npos && !platform::LStat(path, info)) {
+    // Found inside an archive by a search: the archive's place that holds it.
+    const size_t slash = path.rfind('/');
+    std::string error;
+    if (panel.ReadDirectory(path.substr(0, slash), &error))
+      panel.SetCursor(panel.IndexOfName(path.substr(slash + 1)));
+    else
+      ShowGeneralError(platform::ToDisplay(error));
+    return;
+  }
   const bool zip = IsZipName(entry.FileName);
   if (panel.Model().InSource()) {
     // An archive inside the archive opens as the next level; any other

@@ -453,6 +453,34 @@ class NavigationTest : public QObject {
     QVERIFY(ShownMessages().empty());
   }
 
+  // Feed to panel lists a hit inside a ZIP archive by its path through the
+  // archive beside the files on disk; Ctrl+R keeps it while the archive is
+  // there, and Enter on it opens the archive's place with the cursor on it.
+  void feedListsArchiveHitsThatEnterOpens() {
+    const std::string root = f_->left + "/tree", packed = f_->Path("packed");
+    QVERIFY(MakeDir(root) && MakeDir(packed + "/docs") && MakeFile(packed + "/docs/wanted.txt", 3));
+    QVERIFY(MakeFile(root + "/wanted.txt", 4));
+    QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + packed + "' && zip -qr '" + root + "/box.zip' .")}) == 0);
+    auto* dialog = f_->Find<app::TFindFileForm>("FindFileForm");
+    L()->ReadDirectory(root);
+    platform::SetCurrentDir(root);
+    QVERIFY(f_->RunModal("mnuCmndFindFile", dialog, [&] {
+      dialog->MaskEdit()->setText(QStringLiteral("wanted.txt"));
+      dialog->findChild<QCheckBox*>(QStringLiteral("ArchivesCheck"))->setChecked(true);
+      QTest::mouseClick(dialog->StartButton(), Qt::LeftButton);
+      QTest::mouseClick(dialog->FeedButton(), Qt::LeftButton);
+    }));
+    QTRY_VERIFY(L()->Model().IsListing());
+    QVERIFY(f_->Listed(L(), "wanted.txt") && f_->Listed(L(), "box.zip/docs/wanted.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_R, Qt::ControlModifier));
+    QVERIFY(L()->Model().IsListing() && f_->Listed(L(), "box.zip/docs/wanted.txt"));
+    QVERIFY(f_->Put(L(), "box.zip/docs/wanted.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_Return));
+    QTRY_COMPARE(L()->Directory(), root + "/box.zip/docs");
+    QCOMPARE(f_->AtCursor(L()), std::string("wanted.txt"));
+    QVERIFY(ShownMessages().empty());
+  }
+
   // A click on the right directory line activates its panel; from the line's
   // menu, a search of the whole tree stopped by Close; paths in the root have
   // single separators.
