@@ -134,11 +134,11 @@ class TSourceCopy final {
   std::vector<TFMMessageKind> skipKinds_;
   std::vector<std::string> completed_;
   int skipped_ = 0;
+  bool alsoApplied_ = false;  // AlsoApply went in with the last rewrite
+  bool stopped_ = false;      // the last copy ended early
   bool stopNow_ = false;
   bool abortChosen_ = false;
   bool retry_ = false;
-  bool alsoApplied_ = false;
-  bool stopped_ = false;
   std::string currentItem_;
   double done_ = 0;
   double total_ = 0.00001;
