@@ -33,6 +33,7 @@
 #include "app/window/mainform.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
+#include "platform/copyfile.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/qt/volumes.h"
@@ -662,6 +663,42 @@ bool RunInArchive(TMainForm& form, TArchiveCommand command) {
 
 std::unique_ptr<vfs::TPasswordProvider> JobPasswords(fileops::TJob& job, fileops::TJobPrompt::TPost post) {
   return std::make_unique<TJobPasswords>(job, std::move(post));
+}
+
+bool ViewFoundArchiveEntry(TMainForm& form, TFMPanel& panel, bool edit) {
+  const panels::TFileEntry* entry = panel.CurrentEntry();
+  if (entry == nullptr || !panel.Model().IsListing() || entry->FileName.find('/') == std::string::npos) return false;
+  const std::string path = platform::JoinPath(panel.Directory(), entry->FileName);
+  platform::EntryInfo info;
+  if (platform::LStat(path, info)) return false;  // on disk: the viewer's as any file
+  const size_t slash = path.rfind('/');
+  const std::string leaf = path.substr(slash + 1);
+  TArchivePlace place;
+  std::string error;
+  if (!OpenArchivePlace(path.substr(0, slash), place, &error)) return false;  // gone: the viewer says so
+  if (edit) {
+    Fail(form, QStringLiteral("%1 is inside an archive: Enter opens its place there, where F4 edits it.")
+                   .arg(Shown(entry->FileName)));
+    return true;
+  }
+  const std::string temp = platform::MakePrivateTempDir("vantrel-view-");
+  if (temp.empty()) {
+    Fail(form, QStringLiteral("Could not make a temporary directory: ") + Shown(platform::ErrorText(errno)));
+    return true;
+  }
+  const std::string file = platform::JoinPath(temp, SafeName(leaf) ? leaf : std::string("entry"));
+  if (!WriteEntry(*place.source, vfs::JoinInner(place.inner, leaf), file, &error)) {
+    RemoveTree(temp);
+    if (!error.empty()) Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(entry->FileName), Shown(error)));
+    return true;
+  }
+  std::vector<std::string> argv = ViewerOrEditorWords(form, false);
+  argv.push_back(file);
+  if (argv.size() < 2 || !platform::StartDetachedThenRemove(argv, temp, temp)) {
+    RemoveTree(temp);
+    Fail(form, Msg(TMsg::ViewerNotFound));
+  }
+  return true;
 }
 
 }  // namespace vantrel::app

@@ -77,6 +77,11 @@ bool OpenArchiveEntry(TMainForm& form, panels::TFMPanel& panel);
 bool ExtractArchiveEntry(panels::TFMPanel& panel, const std::string& name, const std::string& target,
                          std::string* error);
 
+// F3 on a file a search found inside an archive, listed in a panel by its
+// path through the archive: viewed through a private copy. F4 (`edit`) says
+// where it can be edited. False when the cursor is on no such entry.
+bool ViewFoundArchiveEntry(TMainForm& form, panels::TFMPanel& panel, bool edit);
+
 // The password question of a reader a job opened: the password this run
 // has for the archive, else the window's question, asked on the window's
 // thread (through `post`) while the job waits.

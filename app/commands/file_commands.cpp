@@ -760,6 +760,7 @@ bool StartViewerOrEditor(TMainForm& form, bool edit) {
     Warn(form, TMsg::NoSelectedFiles);
     return false;
   }
+  if (ViewFoundArchiveEntry(form, *source, edit)) return true;
   std::vector<std::string> argv = ViewerOrEditorWords(form, edit);
   argv.push_back(entry->FileName);
   const bool started = argv.size() > 1 && platform::StartDetached(argv, source->Directory());

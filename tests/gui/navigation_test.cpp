@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -458,7 +459,8 @@ class NavigationTest : public QObject {
   // there, and Enter on it opens the archive's place with the cursor on it.
   void feedListsArchiveHitsThatEnterOpens() {
     const std::string root = f_->left + "/tree", packed = f_->Path("packed");
-    QVERIFY(MakeDir(root) && MakeDir(packed + "/docs") && MakeFile(packed + "/docs/wanted.txt", 3));
+    QVERIFY(MakeDir(root) && MakeDir(packed + "/docs"));
+    WriteText(packed + "/docs/wanted.txt", "in the archive\n");
     QVERIFY(MakeFile(root + "/wanted.txt", 4));
     QVERIFY(QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), Q("cd '" + packed + "' && zip -qr '" + root + "/box.zip' .")}) == 0);
     auto* dialog = f_->Find<app::TFindFileForm>("FindFileForm");
@@ -474,6 +476,23 @@ class NavigationTest : public QObject {
     QVERIFY(f_->Listed(L(), "wanted.txt") && f_->Listed(L(), "box.zip/docs/wanted.txt"));
     QVERIFY(f_->Press(L(), Qt::Key_R, Qt::ControlModifier));
     QVERIFY(L()->Model().IsListing() && f_->Listed(L(), "box.zip/docs/wanted.txt"));
+    // F3 views a private copy of the entry; F4 says where it can be edited.
+    const std::string out = f_->Path("viewed.txt"), prog = f_->Path("viewer.sh");
+    WriteText(prog, "#!/bin/sh\ncp \"$1\" '" + out + ".tmp' && echo \"$1\" >> '" + out + ".tmp' && mv '" + out +
+                        ".tmp' '" + out + "'\n");
+    ::chmod(prog.c_str(), 0700);
+    f_->form->ViewerCommand = prog;
+    QVERIFY(f_->Put(L(), "box.zip/docs/wanted.txt"));
+    QVERIFY(f_->Press(L(), Qt::Key_F3));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(Q(out)), 10000);
+    const QStringList lines = ReadText(out).split(QLatin1Char('\n'));
+    QCOMPARE(lines.value(0), QStringLiteral("in the archive"));
+    QVERIFY(Std(lines.value(1)).ends_with("/wanted.txt") && Std(lines.value(1)).find(root) == std::string::npos);
+    QVERIFY(ShownMessages().empty());
+    QVERIFY(f_->Press(L(), Qt::Key_F4));
+    QCOMPARE(Script().Texts(), QStringList{"box.zip/docs/wanted.txt is inside an archive: Enter opens its place there, "
+                                           "where F4 edits it."});
+    ShownMessages().clear();
     QVERIFY(f_->Put(L(), "box.zip/docs/wanted.txt"));
     QVERIFY(f_->Press(L(), Qt::Key_Return));
     QTRY_COMPARE(L()->Directory(), root + "/box.zip/docs");
