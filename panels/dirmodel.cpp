@@ -536,7 +536,7 @@ namespace {
 bool ThroughArchiveFile(const std::string& dir, const std::string& name) {
   for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
     platform::FindData data;
-    if (!platform::StatEntry(AT_FDCWD, platform::JoinPath(dir, name.substr(0, slash)).c_str(), data)) return false;
+    if (!platform::StatPath(platform::JoinPath(dir, name.substr(0, slash)), data)) return false;
     if ((data.attributes & platform::kAttrDirectory) == 0) return true;
   }
   return false;
