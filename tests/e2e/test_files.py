@@ -5,6 +5,7 @@ Ctrl+G and the help windows, the viewer (F3 starts vnview with the default
 settings) and the entry menu."""
 
 import os
+import subprocess
 
 from e2e import DIALOG_CAPTION, MAIN_CAPTION, SCREEN, expect, prepare
 
@@ -167,6 +168,33 @@ def scenario_find_by_content_and_feed_to_panel(s):
                  f"F4 on the listing edits sub/deep/n1.txt: {s.launched()}")
     s.key("Home", "Down", "Insert", "Insert")
     s.expect_copied({"n1.txt", "n2.txt"}, "F5 on the listing of search results")
+
+
+def zip_with_hay(s):
+    s.write("packed/docs/hay.txt", "a needle in the archive\n")
+    subprocess.run(["zip", "-qr", s.path("left/box.zip"), "."], cwd=s.path("packed"), check=True)
+
+
+@prepare(zip_with_hay)
+def scenario_find_inside_an_archive_and_enter_its_place(s):
+    # "needle" with "Search in archives" (Alt+A) finds hay.txt inside
+    # box.zip; fed to the panel it is listed through the archive, and Enter
+    # opens the archive's place with the cursor on it, where F5 copies it out.
+    s.key("alt+F7")
+    window = s.wait_window("Find file:")
+    s.type("*")
+    s.key("Tab", "Tab")
+    s.type("needle")
+    s.wait_repainted(window, ("alt+a",), "Alt+A ticks Search in archives")
+    s.wait_repainted(window, ("Return",), "the search ends with the entry inside the archive")
+    s.key("alt+p")
+    s.wait_no_window("Find file:")
+    s.wait_main_active("Feed to panel gives the keyboard back to the panel")
+    s.wait_repainted(s.main, ("Home", "Down", "Return"), "Enter on box.zip/docs/hay.txt opens its place")
+    s.key("F5")
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_exists("right/hay.txt", what="F5 copies the entry Enter went to out of the archive")
+    expect(s.read("right/hay.txt") == "a needle in the archive\n", "the copy has the entry's data")
 
 
 def same_files_both_sides(s):
