@@ -133,6 +133,12 @@ struct TSourceCopy::TRun {
   bool overwriteAll = false;
   bool skipExisting = false;
   std::vector<std::string> skipBelow;  // directories refused: nothing below them is copied
+  // A move inside one archive: entries change their names in the one
+  // rewrite, their stored bytes untouched, and nothing is read or written
+  // twice.
+  bool within = false;
+  std::vector<std::string> movedWhole;  // directories renamed with everything below them
+  std::vector<std::string> mergedKept;  // directory entries of their own left behind by a merge
 
   std::string Src(const std::string& item) const { return vfs::JoinInner(fromDir, item); }
   std::string Dst(const std::string& item) const { return vfs::JoinInner(toDir, item); }
@@ -326,10 +332,17 @@ TSourceCopy::TOutcome TSourceCopy::CopyDirectory(TRun& run, size_t index) {
   if (run.to.Stat(dst, existing, &err)) {
     if (existing.kind == vfs::TEntryKind::Directory) {
       item.ok = true;  // merged into the directory that is there
+      if (run.within && !item.entry.implied) run.mergedKept.push_back(item.path);
       return TOutcome::Go;
     }
     Report(TFMMessageKind::CouldNotCreateDir, item.path, EEXIST);
     run.skipBelow.push_back(item.path);
+    return TOutcome::Go;
+  }
+  if (run.within) {
+    run.changes.Rename(run.Src(item.path), dst);
+    run.movedWhole.push_back(item.path);
+    run.pending.push_back(index);
     return TOutcome::Go;
   }
   run.changes.MakeDir(dst);
@@ -385,7 +398,8 @@ TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
   const std::string dst = run.Dst(item.path);
   vfs::TEntry existing;
   vfs::TError err;
-  if (run.to.Stat(dst, existing, &err)) {
+  const bool replacing = run.to.Stat(dst, existing, &err);
+  if (replacing) {
     bool skip = false;
     if (MayReplace(run, index, existing, skip) == TOutcome::Stop) return TOutcome::Stop;
     if (skip) {
@@ -394,6 +408,13 @@ TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
     }
   }
   std::string localPath;
+  if (run.within) {
+    if (replacing) run.changes.Delete(dst);
+    run.changes.Rename(run.Src(item.path), dst);
+    run.pending.push_back(index);
+    Progress(fileStart + static_cast<double>(e.size));
+    return TOutcome::Go;
+  }
   if (e.kind == vfs::TEntryKind::Link) {
     // A link is copied as a link, never what it points to.
     std::string target;
@@ -445,6 +466,12 @@ TSourceCopy::TOutcome TSourceCopy::CopyItem(TRun& run, size_t index) {
       done_ += static_cast<double>(item.entry.size);
       return TOutcome::Go;
     }
+  for (const std::string& dir : run.movedWhole)
+    if (IsAtOrBelow(item.path, dir)) {
+      run.pending.push_back(index);  // goes with its directory
+      Progress(done_ + static_cast<double>(item.entry.size));
+      return TOutcome::Go;
+    }
   switch (item.entry.kind) {
     case vfs::TEntryKind::Directory: return CopyDirectory(run, index);
     case vfs::TEntryKind::File:
@@ -457,10 +484,29 @@ TSourceCopy::TOutcome TSourceCopy::CopyItem(TRun& run, size_t index) {
 void TSourceCopy::Prepare(TRun& run) {
   run.batch = run.to.BatchesChanges();
   run.localFrom = dynamic_cast<vfs::TLocalSource*>(&run.from);
-  if (run.batch && run.localFrom == nullptr) {
+  run.within = moving_ && run.batch && &run.from == &run.to;
+  if (run.batch && run.localFrom == nullptr && !run.within) {
     run.ahead = std::make_shared<TReadAhead>(ReadAheadMemory);
     // Every byte goes twice: read out, then written in by the rewrite.
     total_ *= 2;
+  }
+}
+
+void TSourceCopy::DeleteLeftovers(TRun& run) {
+  // A name whose every item goes (or is a directory merged) leaves behind
+  // only the directory entries of its merged directories: they go in the
+  // same rewrite. A name with something kept stays whole.
+  std::vector<bool> pending(items_.size(), false);
+  for (size_t i : run.pending) pending[i] = true;
+  for (size_t i = 0; i < items_.size();) {
+    const std::string top = items_[i].path.substr(0, items_[i].path.find('/'));
+    bool all = true, kept = false;
+    size_t j = i;
+    for (; j < items_.size() && IsAtOrBelow(items_[j].path.substr(0, items_[j].path.find('/')), top); ++j)
+      all = all && (pending[j] || items_[j].ok);
+    for (const std::string& dir : run.mergedKept) kept = kept || IsAtOrBelow(dir, top);
+    if (all && kept) run.changes.Delete(run.Src(top));
+    i = j;
   }
 }
 
@@ -497,6 +543,7 @@ void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from
   Prepare(run);
   bool stopped = false;
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
+  if (!stopped && run.within) DeleteLeftovers(run);
   // Into an archive: everything at once, and nothing after a Cancel.
   if (!stopped && run.batch) Flush(run, run.pending);
   stopped_ = stopped || stopNow_;
@@ -507,7 +554,11 @@ void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from
 
 void TSourceCopy::Move(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
                        vfs::TSource& to, const std::string& toDir) {
+  moving_ = true;
   Copy(names, from, fromDir, to, toDir);
+  moving_ = false;
+  // Inside one archive the names moved in the copy's own rewrite.
+  if (&from == &to && to.BatchesChanges()) return;
   if (stopNow_ || completed_.empty()) {
     completed_.clear();
     return;

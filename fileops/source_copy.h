@@ -70,7 +70,9 @@ class TSourceCopy final {
   // made first. Completed() lists the paths copied whole.
   void CopyPaths(const std::vector<std::string>& paths, vfs::TSource& from, const std::string& fromDir,
                  vfs::TSource& to, const std::string& toDir);
-  // Copies, then deletes from `from` the names copied whole.
+  // Copies, then deletes from `from` the names copied whole. Inside one
+  // archive the entries are renamed instead, in one rewrite that keeps
+  // their stored bytes.
   void Move(const std::vector<std::string>& names, vfs::TSource& from, const std::string& fromDir,
             vfs::TSource& to, const std::string& toDir);
 
@@ -125,9 +127,12 @@ class TSourceCopy final {
   void Progress(double done);
   bool Report(TFMMessageKind kind, const std::string& item, int error, const std::string& reason = {});
   void CollectCompleted();
+  // A move inside one archive: the directories its merges leave behind.
+  void DeleteLeftovers(TRun& run);
 
   TFMPrompt* prompt_ = nullptr;
   TFMGate* gate_ = nullptr;
+  bool moving_ = false;  // the copy is a move's (inside one archive: renames)
   uint64_t itemsDone_ = 0;
   std::vector<TItem> items_;
   std::vector<TFMMessage> failures_;

@@ -151,6 +151,85 @@ TEST_F(ArchiveCopyTest, BetweenArchivesAndInsideOne) {
   }
 }
 
+// The stored bytes of every file entry (its local header but the name, its
+// extra fields and data), by name: what a move inside an archive must keep
+// (it renames, never decodes or compresses again).
+std::map<std::string, std::string> StoredBytes(const std::string& archive) {
+  const std::string listing = Sh(
+      "python3 -c 'import sys, zipfile, struct, hashlib\n"
+      "f = open(sys.argv[1], \"rb\")\n"
+      "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "    if i.is_dir(): continue\n"
+      "    f.seek(i.header_offset)\n"
+      "    h = f.read(30)\n"
+      "    n, e = struct.unpack(\"<HH\", h[26:30])\n"
+      "    f.seek(i.header_offset + 30 + n)\n"
+      "    print(i.filename, hashlib.sha1(h[4:26] + f.read(e + i.compress_size)).hexdigest())' " +
+      Q(archive));
+  std::map<std::string, std::string> out;
+  for (size_t at = 0; at < listing.size();) {
+    const size_t end = listing.find('\n', at);
+    const std::string line = listing.substr(at, end - at);
+    at = end == std::string::npos ? listing.size() : end + 1;
+    const size_t space = line.find(' ');
+    if (space != std::string::npos) out[line.substr(0, space)] = line.substr(space + 1);
+  }
+  return out;
+}
+
+// F6 inside one archive: the entries take their new names in one rewrite
+// with their stored bytes; a directory that is there already takes the
+// moved one's files (after the question for a file of the same name), and
+// what is left of the moved directory goes only when all of it went.
+TEST_F(ArchiveCopyTest, MovesInsideAnArchiveRename) {
+  testing::MakeTree(t / "tree", {"into/docs/readme.md=an older readme", "into/docs/own.txt=own"});
+  Sh("cd " + Q(t / "tree") + " && zip -qr ../a.zip into");  // with into/, into/docs/ of their own
+  const std::map<std::string, std::string> before = StoredBytes(t / "a.zip");
+  struct TCase {
+    const char* what;
+    std::vector<std::string> names;
+    std::string toDir;
+    std::vector<TOverwriteAnswer> answers;
+    std::map<std::string, std::string> renamed;  // new name -> old name, stored bytes the same
+    std::vector<std::string> root;               // the root afterwards
+    std::vector<std::string> questions;
+  } cases[] = {
+      {"a directory to where none is", {"docs"}, "into/deep", {},
+       {{"into/deep/docs/readme.md", "docs/readme.md"}, {"into/deep/docs/deep/big.bin", "docs/deep/big.bin"}},
+       {"hello.txt", "into/"}, {}},
+      {"merged, the file there replaced", {"docs", "hello.txt"}, "into", {TOverwriteAnswer::Yes},
+       {{"into/docs/readme.md", "docs/readme.md"}, {"into/docs/deep/big.bin", "docs/deep/big.bin"},
+        {"into/docs/own.txt", "into/docs/own.txt"}, {"into/hello.txt", "hello.txt"}},
+       {"into/"}, {"?Overwrite file docs/readme.md?"}},
+      {"merged, the file there kept", {"docs"}, "into", {TOverwriteAnswer::No},
+       {{"into/docs/readme.md", "into/docs/readme.md"}, {"into/docs/deep/big.bin", "docs/deep/big.bin"},
+        {"docs/readme.md", "docs/readme.md"}},
+       {"docs/", "hello.txt", "into/"}, {"?Overwrite file docs/readme.md?"}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Sh("cd " + Q(t.path()) + " && cp a.zip a-work.zip");
+    prompt = ScriptedPrompt();
+    prompt.overwriteAnswers.assign(c.answers.begin(), c.answers.end());
+    auto zip = Zip("a-work.zip");
+    copy.Move(c.names, *zip, "", *zip, c.toDir);
+    Fail(c.what);
+    EXPECT_EQ(prompt.log, c.questions);
+    EXPECT_EQ(vantrel::test::ListNames(*Zip("a-work.zip"), ""), c.root);
+    ReadByPeers(t / "a-work.zip");
+    const std::map<std::string, std::string> after = StoredBytes(t / "a-work.zip");
+    for (const auto& [now, was] : c.renamed) {
+      ASSERT_TRUE(after.count(now)) << now;
+      EXPECT_EQ(after.at(now), before.at(was)) << now;
+    }
+    // Nothing else came or went: every stored file is one it was.
+    size_t files = before.size();
+    for (const auto& [now, was] : c.renamed)
+      if (now != was && before.count(now)) --files;  // replaced
+    EXPECT_EQ(after.size(), files);
+  }
+}
+
 // Questions, Cancel, damaged entries, a destination that changed or cannot
 // be changed: the destination is rewritten whole or stays byte for byte,
 // and a move deletes nothing of what did not go in.
