@@ -52,7 +52,8 @@ class ArchiveCopyTest : public ::testing::Test {
   void SetUp() override {
     if (platform::FindProgram("zip").empty() || platform::FindProgram("unzip").empty())
       GTEST_SKIP() << "zip and unzip are needed";
-    testing::MakeTree(t / "tree", {"hello.txt=hello", "docs/readme.md=read me", "docs/deep/big.bin=" + kBig});
+    testing::MakeTree(t / "tree", {"hello.txt=hello", "docs/readme.md=read me", "docs/deep/big.bin=" + kBig,
+                                   "docs/empty.txt="});
     Sh("cd " + Q(t / "tree") + " && zip -qr ../a.zip hello.txt docs && tar czf ../a.tar.gz hello.txt docs");
     if (!platform::FindProgram("7zz").empty()) Sh("cd " + Q(t / "tree") + " && 7zz a -bd ../a.7z hello.txt docs >/dev/null");
     testing::MakeTree(t / "other", {"kept.txt=kept"});
@@ -133,6 +134,7 @@ TEST_F(ArchiveCopyTest, BetweenArchivesAndInsideOne) {
     if (names.size() > 1) {
       EXPECT_EQ(got.at(at + "docs/readme.md"), Digest("read me"));
       EXPECT_EQ(got.at(at + "docs/deep/big.bin"), Digest(kBig));
+      EXPECT_EQ(got.at(at + "docs/empty.txt"), Digest(""));
       EXPECT_EQ(got.at("kept.txt"), Digest("kept"));
     }
     // The same through a new reading of both archives.
