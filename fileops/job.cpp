@@ -86,8 +86,15 @@ Clock::duration TJob::RunTime() const {
 
 bool TJob::Pass() {
   std::unique_lock lock(mutex_);
+  ++atGate_;
   changed_.wait(lock, [this] { return !pauseRequested_ || cancelRequested_; });
+  --atGate_;
   return !cancelRequested_;
+}
+
+bool TJob::AtGate() const {
+  std::lock_guard lock(mutex_);
+  return atGate_ > 0 && pauseRequested_ && !cancelRequested_;
 }
 
 void TJob::SetProgress(double bytesDone, double bytesTotal, uint64_t itemsDone, uint64_t itemsTotal,

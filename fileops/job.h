@@ -111,6 +111,9 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   // The work's side. Pass blocks while the job is paused; false once it was
   // cancelled.
   bool Pass() override;
+  // Whether the work stands in Pass, held by a pause (a pause asked for is
+  // only heard at the work's next check).
+  bool AtGate() const;
   void SetProgress(double bytesDone, double bytesTotal, uint64_t itemsDone, uint64_t itemsTotal,
                    const std::string& item);
   // How many questions the work keeps for its end (shown with its progress).
@@ -156,6 +159,7 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   bool pauseRequested_ = false;
   bool cancelRequested_ = false;
   bool asking_ = false;
+  int atGate_ = 0;  // threads of the work standing in Pass
   TJobProgress progress_;
   TSpeedMeter meter_;
   std::chrono::steady_clock::time_point started_{};

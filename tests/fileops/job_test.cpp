@@ -208,6 +208,30 @@ TEST(JobQueue, DestroyingTheQueueEndsItsJobs) {
   EXPECT_EQ(w.Started(), std::vector<std::string>{"paused"});
 }
 
+// A pause is only heard at the work's next check: AtGate tells when the work
+// stands there, which a test waits for instead of a guessed time.
+TEST(JobQueue, AtGateOnlyWhilePausedWorkStandsInPass) {
+  Workers w;
+  TJobQueue queue;
+  auto job = queue.Add("job", {1}, w.Work("job"));
+  ASSERT_TRUE(Eventually([&] { return w.HasStarted("job"); }));
+  EXPECT_FALSE(job->AtGate());
+  for (int round = 0; round < 3; ++round) {
+    queue.Pause(job->Id());
+    ASSERT_TRUE(Eventually([&] { return job->AtGate(); }));
+    EXPECT_EQ(job->State(), TJobState::Paused);
+    queue.Resume(job->Id());
+    ASSERT_TRUE(Eventually([&] { return !job->AtGate(); }));
+    EXPECT_EQ(job->State(), TJobState::Running);
+  }
+  queue.Pause(job->Id());
+  ASSERT_TRUE(Eventually([&] { return job->AtGate(); }));
+  queue.Cancel(job->Id());
+  EXPECT_FALSE(job->AtGate());  // cancelled: the gate lets it through
+  EXPECT_TRUE(queue.WaitIdle(5s));
+  EXPECT_EQ(job->State(), TJobState::Cancelled);
+}
+
 // A copy job paused inside a large file stops between two blocks and copies
 // nothing more while paused; resumed it finishes the file, cancelled it
 // ends there, leaving the file it had finished and nothing of the large one.
@@ -240,7 +264,8 @@ TEST(CopyJob, PauseAndCancelInsideALargeFile) {
     }, TJobStart::Paused);
     jobId = job->Id();
     queue.Resume(job->Id());
-    ASSERT_TRUE(Eventually([&] { return job->State() == TJobState::Paused; }));
+    ASSERT_TRUE(Eventually([&] { return job->AtGate(); }));
+    EXPECT_EQ(job->State(), TJobState::Paused);
     const double at = job->Progress().bytesDone;
     std::this_thread::sleep_for(100ms);
     const TJobProgress still = job->Progress();
