@@ -85,10 +85,51 @@ bool TZipJobInterface::AskYesNo(const std::string& text, const std::string& capt
 zip::TOverwriteAnswer TZipJobInterface::AskOverwrite(const std::string& text, const std::string& caption,
                                                      const zip::TOverwriteFacts& entry,
                                                      const zip::TOverwriteFacts& existing) {
+  if (deferring_ != nullptr && deferring_->load()) {
+    size_t kept = 0;
+    {
+      std::lock_guard lock(mutex_);
+      conflicts_.push_back({item_, text});
+      kept = conflicts_.size();
+    }
+    job_.SetDeferred(kept);
+    return zip::TOverwriteAnswer::No;
+  }
   const std::optional<int> answer = Ask([a = &answerer_, text, caption, entry, existing] {
     return static_cast<int>(a->AskOverwrite(text, caption, entry, existing));
   });
   return answer ? static_cast<zip::TOverwriteAnswer>(*answer) : zip::TOverwriteAnswer::Cancel;
+}
+
+std::vector<TZipConflict> TZipJobInterface::TakeConflicts() {
+  std::lock_guard lock(mutex_);
+  std::vector<TZipConflict> out;
+  out.swap(conflicts_);
+  return out;
+}
+
+bool SettleZipConflicts(zip::TZipWriter& engine, TConflictChoice choice) {
+  switch (choice) {
+    case TConflictChoice::SkipAll:
+      return false;
+    case TConflictChoice::OverwriteAll:
+      engine.OverwriteMode = zip::TUZOverwriteMode::Always;
+      return true;
+    case TConflictChoice::DecideEach:
+      engine.OverwriteMode = zip::TUZOverwriteMode::Prompt;
+      return true;
+    case TConflictChoice::RenameAll:
+      engine.OverwriteMode = zip::TUZOverwriteMode::Prompt;
+      engine.OnPromptForOverwrite = [](zip::TZipReader*, bool& overwrite, int, std::string& name) {
+        const size_t slash = name.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : name.substr(0, slash));
+        const std::string leaf = slash == std::string::npos ? name : name.substr(slash + 1);
+        name = (dir == "/" ? "/" : dir + "/") + FreeName(dir, leaf);
+        overwrite = true;  // the new name is free: nothing there is replaced
+      };
+      return true;
+  }
+  return false;
 }
 
 }  // namespace vantrel::fileops

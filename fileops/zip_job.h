@@ -11,12 +11,24 @@
 //
 // A question nobody may answer any more (the job was cancelled meanwhile)
 // counts as the safe answer: keep the existing file, cancel the run, No.
+//
+// In the background an extraction never stands still on an existing file:
+// while deferring, the overwrite question is answered No for now and the
+// entry kept, and the run goes on with the entries that need no answer. At
+// the end one choice settles the kept ones (SettleZipConflicts): a second
+// run over exactly those entries that replaces the files, puts each beside
+// its file under a free name, or asks for each.
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "fileops/deferred.h"
 #include "fileops/job.h"
 #include "zip/zip_ui.h"
 
@@ -26,9 +38,22 @@ class TZipWriter;
 
 namespace vantrel::fileops {
 
+// An entry whose file was in the way, kept for the end.
+struct TZipConflict {
+  std::string entry;  // its path in the archive
+  std::string text;   // the question it would have asked
+};
+
 class TZipJobInterface final : public zip::TZipUserInterface {
  public:
   TZipJobInterface(TJob& job, zip::TZipUserInterface& answerer, TJobPrompt::TPost post);
+
+  // Keeps overwrite questions for the end while `*deferring` holds (the job
+  // went to the background; whoever holds the flag may set it from any
+  // thread); null asks at once.
+  void SetDeferring(std::shared_ptr<std::atomic<bool>> deferring) { deferring_ = std::move(deferring); }
+  // The entries kept, taken away.
+  std::vector<TZipConflict> TakeConflicts();
 
   // Makes `engine` ask through this interface, stop at the job's gate and
   // publish its progress (bytes of the run, the entry at hand) to the job.
@@ -61,6 +86,15 @@ class TZipJobInterface final : public zip::TZipUserInterface {
   TJobPrompt::TPost post_;
   zip::TZipWriter* engine_ = nullptr;
   std::string item_;  // the entry being handled
+  std::shared_ptr<std::atomic<bool>> deferring_;
+  std::mutex mutex_;  // conflicts_
+  std::vector<TZipConflict> conflicts_;
 };
+
+// Prepares `engine` (set up to extract exactly the kept entries) for the
+// run that settles them with `choice`: OverwriteAll replaces the files,
+// RenameAll writes each entry beside its file under the first free name
+// "name (2).ext", DecideEach asks for each. False for SkipAll: no run.
+bool SettleZipConflicts(zip::TZipWriter& engine, TConflictChoice choice);
 
 }  // namespace vantrel::fileops

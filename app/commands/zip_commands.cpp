@@ -22,6 +22,7 @@
 
 #include "app/commands/archive_entries.h"
 #include "app/window/features.h"
+#include "app/dialogs/conflict_list.h"
 #include "app/dialogs/infoform.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
@@ -277,6 +278,7 @@ std::function<void(zip::TZipWriter&)> SettingsOf(const zip::TZipWriter& from) {
 // thread, read on the window's once the job ended.
 struct TZipOutcome {
   TLeftOut leftOut;
+  std::vector<std::string> failedEntries;  // an extraction's entries that failed, by their paths
   std::string error;     // the engine's error; empty when there was none
   bool nothing = false;  // packing found nothing to add
 };
@@ -602,21 +604,27 @@ class TExtractionRun {
       w.OnStartUnZip = [this](zip::TZipReader* sender, int index, std::string&, bool& skip) {
         if (chosen_.count(sender->Entry(index).Path()) == 0) skip = true;
       };
-    w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name, int,
-                                  bool&) {
-      if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
+    w.OnSkippingFile = [this, &leftOut](zip::TZipReader* sender, zip::TSkipReason reason, const std::string& name,
+                                        int index, bool&) {
+      if (reason == zip::skipNoOverwrite) return;
+      leftOut.Add(name, SkipText(reason));
+      Failed(sender, index);
     };
-    w.OnBadCRC = [&leftOut](zip::TZipReader* sender, int32_t, int32_t, int index) {
+    w.OnBadCRC = [this, &leftOut](zip::TZipReader* sender, int32_t, int32_t, int index) {
       leftOut.Add(sender->Entry(index).Path(), "CRC error");
+      Failed(sender, index);
     };
-    w.OnEntryError = [&leftOut](zip::TZipReader* sender, int index, const std::string& message) {
+    w.OnEntryError = [this, &leftOut](zip::TZipReader* sender, int index, const std::string& message) {
       leftOut.AddText(sender->Entry(index).Path(), message);
+      Failed(sender, index);
     };
     w.OnBadPassword = [this](zip::TZipReader* sender, int index, std::string& password) {
       passwords_.Ask(sender, index, password);
     };
     w.RetainAttributes = true;
   }
+  // The entries that failed, by their paths, for a retry.
+  std::vector<std::string>* failed = nullptr;
   // The handlers go with the run.
   ~TExtractionRun() {
     w_.OnStartUnZip = nullptr;
@@ -631,6 +639,9 @@ class TExtractionRun {
   TExtractionRun& operator=(const TExtractionRun&) = delete;
 
  private:
+  void Failed(zip::TZipReader* sender, int index) {
+    if (failed != nullptr && index >= 0 && index < sender->Count()) failed->push_back(sender->Entry(index).Path());
+  }
   zip::TZipWriter& w_;
   std::unordered_set<std::string> chosen_;
   TPasswordAsker passwords_;
@@ -668,13 +679,12 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel) 
   job.text = QLatin1String(kUnzippingText);
   job.places = {x.archive, x.dest};
   c.writer_.Threads = ArchiveThreads(c.form_.Settings());  // taken by the job's writer below
-  job.work = [settings = SettingsOf(c.writer_), x, outcome, answerer = &c.ui_,
-              poster = JobCenter(c.form_)->Poster(), codePage = vfs::ChosenCodePage(x.archive)](fileops::TJob& self) {
+  job.work = [settings = SettingsOf(c.writer_), x, outcome, answerer = &c.ui_, title = job.title,
+              background = job.background, poster = JobCenter(c.form_)->Poster(),
+              codePage = vfs::ChosenCodePage(x.archive)](fileops::TJob& self) {
     fileops::TZipJobInterface ui(self, *answerer, poster);
-    zip::TZipWriter w(&ui);
-    settings(w);
-    // The names as the ZIP window and the panel show them.
-    w.SetCodePage(codePage);
+    // In the background the files in the way are kept for one question at the end.
+    ui.SetDeferring(background);
     // The password box runs on the window's thread; what is typed comes
     // back through a shared slot (the job may stop waiting first).
     const TPasswordQuery query = [&ui](const QString& prompt, QString& typed) {
@@ -683,16 +693,52 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel) 
       typed = *slot;
       return true;
     };
-    const TExtractionRun run(w, x, outcome->leftOut, query);
-    ui.Attach(w);
-    RunZipEngine(self, *outcome, [&] {
-      w.SetZipName(x.archive);
-      w.SetDestDir(x.dest);
-      w.UnZip();
+    // One run over `which` (x's own entries, or the kept ones with the
+    // choice that settles them).
+    const auto extract = [&](const TExtraction& which, std::optional<fileops::TConflictChoice> settle) {
+      zip::TZipWriter w(&ui);
+      settings(w);
+      // The names as the ZIP window and the panel show them.
+      w.SetCodePage(codePage);
+      TExtractionRun run(w, which, outcome->leftOut, query);
+      run.failed = &outcome->failedEntries;
+      ui.Attach(w);
+      if (settle && !fileops::SettleZipConflicts(w, *settle)) return;
+      RunZipEngine(self, *outcome, [&] {
+        w.SetZipName(which.archive);
+        w.SetDestDir(which.dest);
+        w.UnZip();
+      });
+    };
+    extract(x, std::nullopt);
+    const std::vector<fileops::TZipConflict> conflicts = ui.TakeConflicts();
+    if (conflicts.empty() || self.CancelRequested() || !outcome->error.empty()) return;
+    QStringList items;
+    TExtraction kept = x;
+    kept.names.clear();
+    for (const fileops::TZipConflict& conflict : conflicts) {
+      items << Text(conflict.entry);
+      kept.names.push_back(conflict.entry);
+    }
+    const std::optional<int> choice = ui.Ask([shown = Text(title), items] {
+      return static_cast<int>(AskConflictList(QApplication::activeWindow(), shown, items));
     });
+    if (!choice) return;
+    ui.SetDeferring(nullptr);  // "Decide each" asks at once: the job waits for it anyway
+    extract(kept, static_cast<fileops::TConflictChoice>(*choice));
   };
-  job.finish = [form = &c.form_, outcome](bool cancelled) {
-    ShowZipOutcome(*form, *outcome, cancelled, "These files were not extracted:");
+  TZipCommands* commands = &c;
+  job.finish = [commands, x, outcome, background = job.background, panel = QPointer<TFMPanel>(panel)](bool cancelled) {
+    ShowZipOutcome(commands->form_, *outcome, cancelled, "These files were not extracted:");
+    // In the background, what failed may be tried again at once.
+    if (*background && !cancelled && outcome->error.empty() && !outcome->failedEntries.empty() &&
+        ShowMessage(&commands->form_, MessageKind::Question, QLatin1String(kMainCaption),
+                    QStringLiteral("Retry the %1 failed items?").arg(outcome->failedEntries.size())) ==
+            MessageAnswer::Yes) {
+      TExtraction again = x;
+      again.names = outcome->failedEntries;
+      StartExtractionJob(*commands, again, panel.data());
+    }
     return static_cast<int>(outcome->leftOut.Count());
   };
   StartCommandJob(c.form_, panel, std::move(job));

@@ -148,7 +148,7 @@ TEST(ZipJob, PackCancelledInsideALargeFileLeavesNothingPartial) {
     }));
     if (c.pauseFirst) {
       queue.Pause(job->Id());
-      std::this_thread::sleep_for(50ms);  // to its gate
+      ASSERT_TRUE(Eventually([&] { return job->AtGate(); }));
       const double at = job->Progress().bytesDone;
       std::this_thread::sleep_for(100ms);
       EXPECT_EQ(job->Progress().bytesDone, at);
@@ -200,8 +200,8 @@ TEST(ZipJob, ExtractionCancelledInsideALargeEntryLeavesNoPartialFile) {
         w.UnZip();
       });
   id = job->Id();
-  ASSERT_TRUE(Eventually([&] { return job->State() == TJobState::Paused; }));
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(Eventually([&] { return job->AtGate(); }));
+  EXPECT_EQ(job->State(), TJobState::Paused);
   const TJobProgress at = job->Progress();
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(job->Progress().bytesDone, at.bytesDone);
@@ -306,6 +306,104 @@ TEST(ZipJob, CancelWhileAQuestionWaits) {
   EXPECT_TRUE(answers.asked.empty());
   EXPECT_EQ(ReadFile(dest + "/x"), "old");
   EXPECT_FALSE(Exists(dest + "/y"));
+}
+
+}  // namespace
+}  // namespace vantrel::fileops::testing
+
+namespace vantrel::fileops::testing {
+namespace {
+
+// In the background an extraction keeps the entries whose files are in the
+// way and extracts the others first; one choice at the end settles the kept
+// ones: replaced, put beside under a free name, left, or each asked.
+TEST(ZipJob, BackgroundExtractionKeepsConflictsForOneChoiceAtTheEnd) {
+  using A = zip::TOverwriteAnswer;
+  const struct {
+    TConflictChoice choice;
+    std::deque<A> asked;  // answers when each is decided
+    std::string a, b;     // what dest/a and dest/sub/b then hold
+    std::set<std::string> extra;  // names beside them
+  } rows[] = {
+      {TConflictChoice::OverwriteAll, {}, "new a", "new b", {}},
+      {TConflictChoice::SkipAll, {}, "old a", "old b", {}},
+      {TConflictChoice::RenameAll, {}, "old a", "old b", {"a (2)", "sub/b (2)"}},
+      {TConflictChoice::DecideEach, {A::Yes, A::No}, "new a", "old b", {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.choice));
+    test::TempDir tmp;
+    const std::string src = tmp / "src", dest = tmp / "dest", archive = tmp / "a.zip";
+    test::MakeDir(src);
+    test::MakeDir(src + "/sub");
+    WriteFile(src + "/a", "new a");
+    WriteFile(src + "/sub/b", "new b");
+    WriteFile(src + "/c", "c");
+    WriteFile(src + "/d", "d");
+    // Info-ZIP's zip stores the path below src as it is given.
+    ASSERT_EQ(test::RunCommand("cd '" + src + "' && zip -q '" + archive + "' a sub/b c d"), 0);
+    test::MakeDir(dest);
+    test::MakeDir(dest + "/sub");
+    WriteFile(dest + "/a", "old a");
+    WriteFile(dest + "/sub/b", "old b");
+
+    ScriptedZipUi answers;
+    answers.overwrite = row.asked;
+    AnswerThread gui;
+    TJobQueue queue;
+    auto background = std::make_shared<std::atomic<bool>>(true);
+    std::vector<std::string> kept;
+    std::set<std::string> firstRun;  // what the first run left in dest
+    std::string error;
+    auto job = queue.Add("unpack", {}, [&](TJob& self) {
+      TZipJobInterface ui(self, answers, gui.Poster());
+      ui.SetDeferring(background);
+      try {
+        {
+          zip::TZipWriter w(&ui);
+          ui.Attach(w);
+          w.SetZipName(archive);
+          w.SetDestDir(dest);
+          w.DoAll = true;
+          w.RecreateDirs = true;
+          w.UnZip();
+        }
+        firstRun = {ReadFile(dest + "/a"), ReadFile(dest + "/sub/b"), ReadFile(dest + "/c"), ReadFile(dest + "/d")};
+        std::vector<TZipConflict> conflicts = ui.TakeConflicts();
+        for (const TZipConflict& c : conflicts) kept.push_back(c.entry);
+        background->store(false);  // what is asked from here on is asked at once
+        zip::TZipWriter w(&ui);
+        ui.Attach(w);
+        w.SetZipName(archive);
+        w.SetDestDir(dest);
+        w.RecreateDirs = true;
+        for (const TZipConflict& c : conflicts) w.AddFile(c.entry);
+        if (SettleZipConflicts(w, row.choice)) w.UnZip();
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+    });
+    ASSERT_TRUE(queue.WaitIdle(10s));
+    ASSERT_EQ(error, "");
+    EXPECT_EQ(job->State(), TJobState::Finished);
+    // The first run asked nothing, left the files in the way alone and
+    // extracted the rest.
+    EXPECT_EQ(kept, (std::vector<std::string>{"a", "sub/b"}));
+    EXPECT_EQ(firstRun, (std::set<std::string>{"old a", "old b", "c", "d"}));
+    EXPECT_EQ(job->Progress().deferred, 2u);
+    EXPECT_EQ(answers.asked.size(), row.asked.size());
+    EXPECT_TRUE(answers.overwrite.empty());
+    EXPECT_EQ(ReadFile(dest + "/a"), row.a);
+    EXPECT_EQ(ReadFile(dest + "/sub/b"), row.b);
+    std::set<std::string> all;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dest))
+      if (e.is_regular_file()) all.insert(std::filesystem::relative(e.path(), dest).string());
+    std::set<std::string> expected = {"a", "sub/b", "c", "d"};
+    expected.insert(row.extra.begin(), row.extra.end());
+    EXPECT_EQ(all, expected);
+    for (const std::string& beside : row.extra)
+      EXPECT_EQ(ReadFile(dest + "/" + beside), beside[0] == 'a' ? "new a" : "new b");
+  }
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 
 #include "app/dialogs/infoform.h"
 #include "app/commands/file_commands.h"
+#include "app/dialogs/conflict_list.h"
 #include "app/commands/zip_commands.h"
 #include "app/settings/settings.h"
 #include "platform/ini.h"
@@ -937,13 +938,32 @@ class ZipUiTest : public QObject {
     QVERIFY(f_->Put(f_->R(), "bg.zip"));
     f_->R()->setFocus();
     QTRY_VERIFY(f_->form->ActivePanel() == f_->R());
+    // A file in the way is kept for one list at the end (big.bin goes
+    // first, unasked); Rename all puts the entry beside it.
+    QVERIFY(MakeDir(out_));
+    WriteText(out_ + "/b.txt", "in the way");
+    static QStringList asked;
+    asked.clear();
+    app::SetConflictListHandler([](QWidget*, const QString&, const QStringList& items) {
+      asked = items;
+      return fileops::TConflictChoice::RenameAll;
+    });
+    // A job on out_'s disk holds the unpack back until it is in the background.
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    queue.Add("blocker", fileops::DevicesOf({out_}), [released](fileops::TJob& self) {
+      while (self.Pass() && !*released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
     Script().inputs.push_back(Q(out_));
     f_->Action("mnuFileUnpack")->trigger();
     disconnect(background);
-    QCOMPARE(titles, QStringList({QStringLiteral("Unpack bg.zip to ") + Q(out_)}));
+    QCOMPARE(titles, QStringList({QStringLiteral("blocker"), QStringLiteral("Unpack bg.zip to ") + Q(out_)}));
+    *released = true;
     QTRY_VERIFY_WITH_TIMEOUT(queue.Jobs().empty(), 20000);
+    app::SetConflictListHandler(nullptr);
+    QCOMPARE(asked, QStringList({"b.txt"}));
     QCOMPARE(Bytes(out_ + "/big.bin"), QByteArray::fromStdString(noise));
-    QVERIFY(Exists(out_ + "/b.txt"));
+    QCOMPARE(Bytes(out_ + "/b.txt"), QByteArray("in the way"));
+    QCOMPARE(Bytes(out_ + "/b (2).txt"), Bytes(f_->left + "/src/b.txt"));
     QVERIFY(ShownMessages().empty());
   }
 
