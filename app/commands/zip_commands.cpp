@@ -847,49 +847,71 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
     return false;
   const std::string dest = Absolute(zipui::TextToPath(typed, proposed));
 
-  zip::TZipWriter repairer(&c.ui_);
-  repairer.SetCodePage(vfs::ChosenCodePage(archive));
-  repairer.OnFilePercentDone = c.writer_.OnFilePercentDone;
-  repairer.OnTotalPercentDone = c.writer_.OnTotalPercentDone;
-  TLeftOut leftOut;
-  repairer.OnEntryError = [&leftOut](zip::TZipReader* z, int index, const std::string& message) {
-    leftOut.AddText(z->Entry(index).Path(), message);
-  };
-  repairer.OnBadCRC = [&leftOut](zip::TZipReader* z, int32_t, int32_t, int index) {
-    leftOut.Add(z->Entry(index).Path(), "CRC error");
-  };
-  bool askedPassword = false;
-  repairer.OnSkippingFile = [&](zip::TZipReader* z, zip::TSkipReason reason, const std::string&,
-                                int index, bool&) {
-    leftOut.Add(z->Entry(index).Path(), reason == zip::skipBadPassword
-                                            ? (askedPassword ? "wrong password" : "encrypted, no password given")
-                                            : SkipText(reason));
-  };
   // Encrypted entries are checked with their password, asked for once.
   bool encrypted = false;
   for (int i = 0; i < c.writer_.Count() && !encrypted; ++i) encrypted = c.writer_.Entry(i).IsEncrypted();
+  std::string password;
   if (encrypted) {
-    QString password;
+    QString typedPassword;
     if (zipui::InputQuery(parent, QLatin1String(kDialogCaption),
                           QStringLiteral("Password for the encrypted entries (empty: leave them out):"),
-                          password, /*secret=*/true) &&
-        !password.isEmpty()) {
-      const QByteArray bytes = password.toUtf8();
-      repairer.Password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
-      askedPassword = true;
+                          typedPassword, /*secret=*/true) &&
+        !typedPassword.isEmpty()) {
+      const QByteArray bytes = typedPassword.toUtf8();
+      password.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
     }
   }
-  int written = 0;
-  const bool ok = RunBehindInfo(c, "Repairing the archive.... Please wait.", [&] {
-    repairer.SetZipName(archive);
-    written = repairer.Repair(dest);
-  }, &repairer);
-  repairer.Password.clear();
-  if (!ok) return false;
-  ShowMessage(parent, MessageKind::Information, QLatin1String(kDialogCaption),
-              QStringLiteral("%1 entries were written to %2.").arg(written).arg(Text(dest)));
-  leftOut.Report("These entries were left out:");
-  form.RefreshBothPanels();
+
+  // The rewrite runs as a job: the panels stay usable, Escape or Cancel
+  // stops it (nothing is left at `dest`), F2 sends it to the background.
+  struct TRepairOutcome {
+    TZipOutcome zip;
+    int written = 0;
+  };
+  auto outcome = std::make_shared<TRepairOutcome>();
+  TCommandJob job;
+  job.title = "Repair " + LastComponent(archive) + " to " + dest;
+  job.text = QStringLiteral("Repairing the archive.... Please wait.");
+  job.places = {archive, dest};
+  job.work = [archive, dest, password, outcome, answerer = &c.ui_, poster = JobCenter(form)->Poster(),
+              codePage = vfs::ChosenCodePage(archive)](fileops::TJob& self) {
+    fileops::TZipJobInterface ui(self, *answerer, poster);
+    zip::TZipWriter repairer(&ui);
+    repairer.SetCodePage(codePage);
+    repairer.Password = password;
+    TLeftOut& leftOut = outcome->zip.leftOut;
+    repairer.OnEntryError = [&leftOut](zip::TZipReader* z, int index, const std::string& message) {
+      leftOut.AddText(z->Entry(index).Path(), message);
+    };
+    repairer.OnBadCRC = [&leftOut](zip::TZipReader* z, int32_t, int32_t, int index) {
+      leftOut.Add(z->Entry(index).Path(), "CRC error");
+    };
+    const bool askedPassword = !password.empty();
+    repairer.OnSkippingFile = [&leftOut, askedPassword](zip::TZipReader* z, zip::TSkipReason reason,
+                                                        const std::string&, int index, bool&) {
+      leftOut.Add(z->Entry(index).Path(), reason == zip::skipBadPassword
+                                              ? (askedPassword ? "wrong password" : "encrypted, no password given")
+                                              : SkipText(reason));
+    };
+    ui.Attach(repairer);
+    RunZipEngine(self, outcome->zip, [&] {
+      repairer.SetZipName(archive);
+      outcome->written = repairer.Repair(dest);
+    });
+    repairer.Password.clear();
+  };
+  job.finish = [outcome, dest](bool cancelled) {
+    if (cancelled) return 0;
+    if (!outcome->zip.error.empty()) {
+      ShowGeneralError(platform::ToDisplay(outcome->zip.error));
+      return 1;
+    }
+    ShowMessage(QApplication::activeWindow(), MessageKind::Information, QLatin1String(kDialogCaption),
+                QStringLiteral("%1 entries were written to %2.").arg(outcome->written).arg(Text(dest)));
+    outcome->zip.leftOut.Report("These entries were left out:");
+    return static_cast<int>(outcome->zip.leftOut.Count());
+  };
+  StartCommandJob(form, form.ActivePanel(), std::move(job));
   return true;
 }
 

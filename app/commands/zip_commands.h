@@ -61,9 +61,10 @@ bool ConfirmDamagedArchive(QWidget* parent, const zip::TZipReader& reader);
 // "Repair archive": asks where the new archive goes (preset to
 // "<name>-repaired.zip" beside it) and, when the archive holds encrypted
 // entries, for their password; then writes the entries of `archivePath` that
-// can be read and decode right into it behind the Info window (never
-// touching the old one) and says how many were written and which were left
-// out. False when cancelled or when nothing could be written (said).
+// can be read and decode right into it as a job (the operation window with
+// Cancel and Background; the old archive is never touched, a cancelled run
+// leaves nothing at the new place) and at its end says how many were written
+// and which were left out. False when the questions were cancelled.
 bool RepairArchive(TMainForm& form, const std::string& archivePath);
 
 // The main window's archive component and the ZIP windows (tests).
