@@ -647,35 +647,18 @@ class TExtractionRun {
   TPasswordAsker passwords_;
 };
 
-// Configures the archive component for `x`, runs it behind the Info window
-// and clears every handler again. Engine errors go to the general error box,
-// entries left out to one warning afterwards. True when nothing went wrong.
-bool RunExtraction(TZipCommands& c, const TExtraction& x) {
-  zip::TZipWriter& w = c.writer_;
-  TLeftOut leftOut;
-  bool ran = false;
-  // The names as the ZIP window and the panel show them.
-  w.SetCodePage(vfs::ChosenCodePage(x.archive));
-  w.Threads = ArchiveThreads(c.form_.Settings());  // w is the archive component
-  {
-    const TExtractionRun run(w, x, leftOut, &AskPassword);
-    if (Attempt([&] {
-          w.SetZipName(x.archive);
-          w.SetDestDir(x.dest);
-        })) {
-      ran = RunBehindInfo(c, kUnzippingText, [&] { w.UnZip(); });
-      if (ran) leftOut.Report("These files were not extracted:");
-    }
-  }
-  return ran && leftOut.Empty();
-}
-
 // The same as a job: the panels stay usable, the window follows it until it
 // ends or goes to the background.
-void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel) {
+// `title` names the job when it is not the Unpack its destination tells;
+// `then` runs on the window's thread at its end (true when the run went
+// through without an error or a cancel), in place of the offer to retry.
+void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel, std::string title = {},
+                        std::function<void(bool ok)> then = {}) {
   auto outcome = std::make_shared<TZipOutcome>();
   TCommandJob job;
-  job.title = "Unpack " + (x.names.size() == 1 ? x.names.front() : LastComponent(x.archive)) + " to " + x.dest;
+  job.title = !title.empty() ? std::move(title)
+                             : "Unpack " + (x.names.size() == 1 ? x.names.front() : LastComponent(x.archive)) +
+                                   " to " + x.dest;
   job.text = QLatin1String(kUnzippingText);
   job.places = {x.archive, x.dest};
   c.writer_.Threads = ArchiveThreads(c.form_.Settings());  // taken by the job's writer below
@@ -728,8 +711,13 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel) 
     extract(kept, static_cast<fileops::TConflictChoice>(*choice));
   };
   TZipCommands* commands = &c;
-  job.finish = [commands, x, outcome, background = job.background, panel = QPointer<TFMPanel>(panel)](bool cancelled) {
+  job.finish = [commands, x, outcome, background = job.background, panel = QPointer<TFMPanel>(panel),
+                then = std::move(then)](bool cancelled) {
     ShowZipOutcome(commands->form_, *outcome, cancelled, "These files were not extracted:");
+    if (then) {
+      then(!cancelled && outcome->error.empty());
+      return static_cast<int>(outcome->leftOut.Count());
+    }
     // In the background, what failed may be tried again at once.
     if (*background && !cancelled && outcome->error.empty() && !outcome->failedEntries.empty() &&
         ShowMessage(&commands->form_, MessageKind::Question, QLatin1String(kMainCaption),
@@ -762,22 +750,23 @@ void ViewZipEntry(TZipCommands& c, const std::string& path) {
   x.dest = temp;
   x.names = {path};
   x.keepPaths = false;
-  std::string file;
-  if (RunExtraction(c, x)) {
+  // Read out as a job (a large entry keeps nothing waiting), then shown.
+  StartExtractionJob(c, x, c.zipWindowPanel_, "View " + path, [&form, temp](bool ok) {
+    std::string file;
+    std::error_code ec;
     // The one file there (its name as the engine made it safe).
-    std::error_code ec;
-    for (const auto& item : std::filesystem::directory_iterator(temp, ec))
-      if (item.is_regular_file(ec)) file = item.path().native();
-  }
-  std::vector<std::string> argv = ViewerOrEditorWords(form, false);
-  argv.push_back(file);
-  if (file.empty() || !platform::StartDetachedThenRemove(argv, temp, temp)) {
-    std::error_code ec;
-    std::filesystem::remove_all(temp, ec);
-    if (!file.empty())
-      ShowMessage(QApplication::activeWindow(), MessageKind::Error, QLatin1String(kMainCaption),
-                  Msg(TMsg::ViewerNotFound));
-  }
+    if (ok)
+      for (const auto& item : std::filesystem::directory_iterator(temp, ec))
+        if (item.is_regular_file(ec)) file = item.path().native();
+    std::vector<std::string> argv = ViewerOrEditorWords(form, false);
+    argv.push_back(file);
+    if (file.empty() || !platform::StartDetachedThenRemove(argv, temp, temp)) {
+      std::filesystem::remove_all(temp, ec);
+      if (!file.empty())
+        ShowMessage(QApplication::activeWindow(), MessageKind::Error, QLatin1String(kMainCaption),
+                    Msg(TMsg::ViewerNotFound));
+    }
+  });
 }
 
 }  // namespace
