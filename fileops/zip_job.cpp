@@ -72,6 +72,16 @@ bool TZipJobInterface::AskForDisk(const std::string& text) {
 }
 
 void TZipJobInterface::ShowMessage(const std::string& text, const std::string& caption) {
+  if (deferring_ != nullptr && deferring_->load()) {
+    size_t kept = 0;
+    {
+      std::lock_guard lock(mutex_);
+      messages_.push_back(text);
+      kept = conflicts_.size() + messages_.size();
+    }
+    job_.SetDeferred(kept);
+    return;
+  }
   Ask([a = &answerer_, text, caption] {
     a->ShowMessage(text, caption);
     return 0;
@@ -90,7 +100,7 @@ zip::TOverwriteAnswer TZipJobInterface::AskOverwrite(const std::string& text, co
     {
       std::lock_guard lock(mutex_);
       conflicts_.push_back({item_, text});
-      kept = conflicts_.size();
+      kept = conflicts_.size() + messages_.size();
     }
     job_.SetDeferred(kept);
     return zip::TOverwriteAnswer::No;
@@ -105,6 +115,13 @@ std::vector<TZipConflict> TZipJobInterface::TakeConflicts() {
   std::lock_guard lock(mutex_);
   std::vector<TZipConflict> out;
   out.swap(conflicts_);
+  return out;
+}
+
+std::vector<std::string> TZipJobInterface::TakeMessages() {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> out;
+  out.swap(messages_);
   return out;
 }
 

@@ -54,6 +54,9 @@ class TZipJobInterface final : public zip::TZipUserInterface {
   void SetDeferring(std::shared_ptr<std::atomic<bool>> deferring) { deferring_ = std::move(deferring); }
   // The entries kept, taken away.
   std::vector<TZipConflict> TakeConflicts();
+  // The engine's messages (errors) kept while deferring, for the job's
+  // report: in the background nothing stands still on a message either.
+  std::vector<std::string> TakeMessages();
 
   // Makes `engine` ask through this interface, stop at the job's gate and
   // publish its progress (bytes of the run, the entry at hand) to the job.
@@ -87,8 +90,9 @@ class TZipJobInterface final : public zip::TZipUserInterface {
   zip::TZipWriter* engine_ = nullptr;
   std::string item_;  // the entry being handled
   std::shared_ptr<std::atomic<bool>> deferring_;
-  std::mutex mutex_;  // conflicts_
+  std::mutex mutex_;  // conflicts_, messages_
   std::vector<TZipConflict> conflicts_;
+  std::vector<std::string> messages_;
 };
 
 // Prepares `engine` (set up to extract exactly the kept entries) for the

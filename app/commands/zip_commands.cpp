@@ -148,6 +148,11 @@ class TLeftOut {
     if (static_cast<size_t>(lines_.size()) < kMaxLines)
       lines_.push_back(Text(name) + QStringLiteral(": ") + QString::fromStdString(why));
   }
+  // A line of its own (an engine's message kept for the end).
+  void AddLine(const std::string& text) {
+    ++count_;
+    if (static_cast<size_t>(lines_.size()) < kMaxLines) lines_.push_back(Text(text));
+  }
   bool Empty() const { return count_ == 0; }
   size_t Count() const { return count_; }
   // One warning listing them, after the run.
@@ -427,8 +432,11 @@ void PackButtonClick(TZipCommands& c) {
   job.text = QLatin1String(kZippingText);
   job.places = {root, ParentOf(archive)};
   job.work = [settings, files, root, archive, level, action, password, outcome, answerer = &c.ui_,
-              poster = JobCenter(c.form_)->Poster(), codePage, exactTimes](fileops::TJob& self) {
+              poster = JobCenter(c.form_)->Poster(), codePage, exactTimes,
+              background = job.background](fileops::TJob& self) {
     fileops::TZipJobInterface ui(self, *answerer, poster);
+    // In the background the engine's messages go into the report at the end.
+    ui.SetDeferring(background);
     zip::TZipWriter w(&ui);
     settings(w);
     w.SetCodePage(codePage);
@@ -454,6 +462,7 @@ void PackButtonClick(TZipCommands& c) {
       w.SetZipName(archive);
       w.Zip();
     });
+    for (const std::string& message : ui.TakeMessages()) outcome->leftOut.AddLine(message);
   };
   job.finish = [form = &c.form_, outcome, packed, panel = QPointer<TFMPanel>(source), root](bool cancelled) {
     if (ShowZipOutcome(*form, *outcome, cancelled, "These files were not added to the archive:")) {
@@ -692,6 +701,7 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel, 
         w.SetDestDir(which.dest);
         w.UnZip();
       });
+      for (const std::string& message : ui.TakeMessages()) outcome->leftOut.AddLine(message);
     };
     extract(x, std::nullopt);
     const std::vector<fileops::TZipConflict> conflicts = ui.TakeConflicts();

@@ -408,3 +408,40 @@ TEST(ZipJob, BackgroundExtractionKeepsConflictsForOneChoiceAtTheEnd) {
 
 }  // namespace
 }  // namespace vantrel::fileops::testing
+
+namespace vantrel::fileops::testing {
+namespace {
+
+// The engine's messages (errors) reach the answering thread while the job
+// runs in front; in the background they are kept for the job's report and
+// the job never stands still on them.
+TEST(ZipJob, MessagesWaitForTheEndOnlyInTheBackground) {
+  class TMessages final : public zip::TZipUserInterface {
+   public:
+    std::vector<std::string> shown;
+    void ShowMessage(const std::string& text, const std::string&) override { shown.push_back(text); }
+  };
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background);
+    TMessages answers;
+    AnswerThread gui;
+    TJobQueue queue;
+    std::vector<std::string> kept;
+    auto job = queue.Add("zip", {}, [&](TJob& self) {
+      TZipJobInterface ui(self, answers, gui.Poster());
+      ui.SetDeferring(std::make_shared<std::atomic<bool>>(background));
+      ui.ShowMessage("Disk full", "Error");
+      ui.ShowMessage("Volume 2 missing", "Error");
+      kept = ui.TakeMessages();
+    });
+    ASSERT_TRUE(queue.WaitIdle(10s));
+    EXPECT_EQ(job->State(), TJobState::Finished);
+    const std::vector<std::string> both = {"Disk full", "Volume 2 missing"};
+    EXPECT_EQ(answers.shown, background ? std::vector<std::string>{} : both);
+    EXPECT_EQ(kept, background ? both : std::vector<std::string>{});
+    EXPECT_EQ(job->Progress().deferred, background ? 2u : 0u);
+  }
+}
+
+}  // namespace
+}  // namespace vantrel::fileops::testing
