@@ -10,6 +10,7 @@
 // stay in the page cache, so the disk's writing is what the two compete for.
 //
 //   bench_job_queue [--mb N] [--rounds N] [--dir PATH]
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,13 +51,22 @@ void MakeTree(const fs::path& root, int mb, unsigned seed) {
 struct Timing {
   double ended = 0;  // both jobs ended
   double synced = 0;  // and the data written back
+  double cpu = 0;     // processor time of the copying (user + system)
 };
+
+double ProcessorSeconds() {
+  rusage use{};
+  ::getrusage(RUSAGE_SELF, &use);
+  return static_cast<double>(use.ru_utime.tv_sec + use.ru_stime.tv_sec) +
+         static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
+}
 
 Timing CopyBoth(const fs::path& base, bool queued) {
   TJobQueue queue;
   queue.SetSameDeviceWaits(queued);
   ::sync();
   const auto start = Clock::now();
+  const double cpuStart = ProcessorSeconds();
   for (const char* name : {"a", "b"}) {
     const std::string src = (base / (std::string("src-") + name)).native();
     const std::string dst = (base / (std::string("dst-") + name)).native();
@@ -72,11 +82,17 @@ Timing CopyBoth(const fs::path& base, bool queued) {
   queue.WaitIdle(std::chrono::hours(1));
   Timing t;
   t.ended = std::chrono::duration<double>(Clock::now() - start).count();
+  t.cpu = ProcessorSeconds() - cpuStart;
   ::sync();
   t.synced = std::chrono::duration<double>(Clock::now() - start).count();
   for (const char* name : {"a", "b"}) fs::remove_all(base / (std::string("dst-") + name));
   ::sync();
   return t;
+}
+
+double Load() {
+  double avg[1] = {0};
+  return ::getloadavg(avg, 1) == 1 ? avg[0] : -1;
 }
 
 }  // namespace
@@ -100,8 +116,8 @@ int main(int argc, char** argv) {
       const bool queued = (k == 0) == queuedFirst;
       const Timing t = CopyBoth(base, queued);
       (queued ? queuedRuns : onceRuns).push_back(t);
-      std::printf("round %d %-8s ended %7.2f s  on disk %7.2f s\n", r + 1, queued ? "queued" : "at once", t.ended,
-                  t.synced);
+      std::printf("round %d %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f\n", r + 1,
+                  queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load());
       std::fflush(stdout);
     }
   }
