@@ -79,8 +79,11 @@ TEST(DirReaderBatches, ExaminedOnThreadsAsOneByOne) {
   ASSERT_EQ(symlink("nowhere", (tmp / "dangling").c_str()), 0);
   ASSERT_EQ(chmod((tmp / "f5").c_str(), 0444), 0);
   test::SetMTime(tmp / "f6", 1000000000);
-  const auto expected = OneByOne(tmp.path());
+  auto expected = OneByOne(tmp.path());
   ASSERT_EQ(expected.size(), 705u);  // with "." and ".."
+  // ".." is the shared temporary directory, whose time moves while other
+  // tests run beside this one.
+  expected.erase("..");
   const std::pair<size_t, int> cases[] = {{1, 1}, {64, 2}, {100, 4}, {5000, 3}, {4096, 16}};
   for (const auto& [most, threads] : cases) {
     SCOPED_TRACE(std::to_string(most) + " at a time on " + std::to_string(threads) + " threads");
@@ -95,8 +98,9 @@ TEST(DirReaderBatches, ExaminedOnThreadsAsOneByOne) {
       for (const FindData& fd : batch) got[fd.name] = {fd.attributes, fd.size, fd.lastWriteTime};
     }
     EXPECT_TRUE(batch.empty());
+    EXPECT_EQ(got.erase(".."), 1u);
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(static_cast<size_t>(batches), (expected.size() + most - 1) / most);
+    EXPECT_EQ(static_cast<size_t>(batches), (expected.size() + 1 + most - 1) / most);
   }
 }
 
