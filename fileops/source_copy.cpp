@@ -117,6 +117,9 @@ class TSourceCopy::TReadAhead final {
 };
 
 struct TSourceCopy::TRun {
+  TRun(vfs::TSource& source, std::string sourceDir, vfs::TSource& destination, std::string destinationDir)
+      : from(source), fromDir(std::move(sourceDir)), to(destination), toDir(std::move(destinationDir)) {}
+
   vfs::TSource& from;
   std::string fromDir;
   vfs::TSource& to;
