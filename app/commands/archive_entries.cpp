@@ -637,8 +637,43 @@ bool OpenArchiveEntry(TMainForm& form, TFMPanel& panel) {
   return NavHooks().OpenDocument(file);
 }
 
+// A file a search found inside an archive, listed by its path through the
+// archive in the listing Feed to panel made: not on the disk, a file (the
+// archive) on the way to it.
+bool FoundInArchive(const TFMPanel& panel, const panels::TFileEntry& entry) {
+  if (entry.IsDotDot() || entry.FileName.find('/') == std::string::npos) return false;
+  const std::string path = platform::JoinPath(panel.Directory(), entry.FileName);
+  platform::EntryInfo info;
+  if (platform::LStat(path, info)) return false;
+  for (size_t slash = path.find('/', panel.Directory().size() + 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (!platform::LStat(path.substr(0, slash), info)) return false;
+    if (info.kind == platform::EntryKind::File) return true;
+  }
+  return false;
+}
+
+// F5, F6 and F8 on such files say where they can be done: in the archive's
+// place, which Enter opens (rather than failing on a file that is not there).
+bool RefuseFoundInArchive(TMainForm& form, TArchiveCommand command) {
+  const char* key = command == TArchiveCommand::Copy   ? "F5 copies"
+                    : command == TArchiveCommand::Move ? "F6 moves"
+                    : command == TArchiveCommand::Delete ? "F8 deletes"
+                                                         : nullptr;
+  TFMPanel* active = form.ActivePanel();
+  if (key == nullptr || active == nullptr || !active->Model().IsListing()) return false;
+  for (const panels::TFileEntry* entry : active->GetMarkedEntries())
+    if (entry != nullptr && FoundInArchive(*active, *entry)) {
+      Fail(form, QStringLiteral("%1 is inside an archive: Enter opens its place there, where %2 it.")
+                     .arg(Shown(entry->FileName), QLatin1String(key)));
+      return true;
+    }
+  return false;
+}
+
 bool RunInArchive(TMainForm& form, TArchiveCommand command) {
   if (RunInTrash(form, command)) return true;
+  if (RefuseFoundInArchive(form, command)) return true;
   TFMPanel* active = form.ActivePanel();
   if (active == nullptr) return false;
   TFMPanel* other = active == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();

@@ -492,6 +492,16 @@ class NavigationTest : public QObject {
     QVERIFY(f_->Press(L(), Qt::Key_F4));
     QCOMPARE(Script().Texts(), QStringList{"box.zip/docs/wanted.txt is inside an archive: Enter opens its place there, "
                                            "where F4 edits it."});
+    // F5, F6 and F8 say where they work on it; the archive keeps it.
+    for (const auto& [key, words] : {std::pair{Qt::Key_F5, "F5 copies"}, std::pair{Qt::Key_F6, "F6 moves"},
+                                     std::pair{Qt::Key_F8, "F8 deletes"}}) {
+      ShownMessages().clear();
+      QVERIFY(f_->Put(L(), "box.zip/docs/wanted.txt"));
+      QVERIFY(f_->Press(L(), key));
+      QCOMPARE(Script().Texts(), QStringList{QStringLiteral("box.zip/docs/wanted.txt is inside an archive: Enter opens "
+                                                            "its place there, where %1 it.").arg(QLatin1String(words))});
+    }
+    QVERIFY(QFileInfo::exists(Q(root + "/box.zip")));
     ShownMessages().clear();
     QVERIFY(f_->Put(L(), "box.zip/docs/wanted.txt"));
     QVERIFY(f_->Press(L(), Qt::Key_Return));
