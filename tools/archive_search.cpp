@@ -25,8 +25,10 @@ bool EndsWithNoCase(std::string_view name, std::string_view suffix) {
 }
 
 // Passes blocks to the search's sink and remembers whether the sink itself
-// stopped, which is no failure of the archive.
-class TSinkAdapter final : public formats::TDataSink {
+// stopped, which is no failure of the archive; for the data sinks of the
+// libarchive formats and of the ZIP source alike.
+template <class TBase>
+class TSinkAdapter final : public TBase {
  public:
   explicit TSinkAdapter(const TArchiveSink& sink) : sink_(sink) {}
   bool Write(const void* data, size_t n) override {
@@ -71,7 +73,7 @@ class TStreamReader final : public TArchiveReader {
   const std::vector<TArchiveItem>& Items() const override { return items_; }
 
   bool Read(size_t index, const TArchiveSink& sink, std::string* error) override {
-    TSinkAdapter adapter(sink);
+    TSinkAdapter<formats::TDataSink> adapter(sink);
     formats::TArchiveError failure;
     // Without a way to ask, an encrypted member is reported as unreadable.
     formats::TStreamArchive::TReadOptions options;
@@ -120,22 +122,6 @@ class TStreamFormat final : public TArchiveFormat {
   }
 };
 
-// Blocks of a ZIP entry to the search's sink.
-class TZipSink final : public vfs::TDataSink {
- public:
-  explicit TZipSink(const TArchiveSink& sink) : sink_(sink) {}
-  bool Write(const void* data, size_t n) override {
-    if (sink_(static_cast<const uint8_t*>(data), n)) return true;
-    stopped_ = true;
-    return false;
-  }
-  bool Stopped() const { return stopped_; }
-
- private:
-  const TArchiveSink& sink_;
-  bool stopped_ = false;
-};
-
 class TZipReader final : public TArchiveReader {
  public:
   explicit TZipReader(std::unique_ptr<vfs::TSource> source) : source_(std::move(source)) { Add(""); }
@@ -143,7 +129,7 @@ class TZipReader final : public TArchiveReader {
   const std::vector<TArchiveItem>& Items() const override { return items_; }
 
   bool Read(size_t index, const TArchiveSink& sink, std::string* error) override {
-    TZipSink adapter(sink);
+    TSinkAdapter<vfs::TDataSink> adapter(sink);
     vfs::TError err;
     if (source_->ReadInto(items_[index].path, adapter, {}, &err) || adapter.Stopped()) return true;
     if (error != nullptr) *error = err.text.empty() ? platform::ErrorText(err.code) : err.text;
