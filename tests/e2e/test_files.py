@@ -190,6 +190,14 @@ def scenario_find_inside_an_archive_and_enter_its_place(s):
     s.key("alt+p")
     s.wait_no_window("Find file:")
     s.wait_main_active("Feed to panel gives the keyboard back to the panel")
+    # F8 on the hit says that its place in the archive is where it can be
+    # deleted; the archive keeps it and the panel takes the next key.
+    with open(s.path("left/box.zip"), "rb") as f:
+        before = f.read()
+    s.key("Home", "Down", "F8")
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_main_active("after the message on F8")
+    expect(open(s.path("left/box.zip"), "rb").read() == before, "F8 on a hit inside the archive leaves box.zip as it was")
     s.wait_repainted(s.main, ("Home", "Down", "Return"), "Enter on box.zip/docs/hay.txt opens its place")
     s.key("F5")
     s.answer(MAIN_CAPTION, "Return")
