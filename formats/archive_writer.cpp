@@ -20,7 +20,9 @@ namespace vantrel::formats {
 
 namespace {
 
-constexpr size_t kBlock = 256 * 1024;
+// Small enough that the slowest filter (xz at level 9) takes well under a
+// tenth of a second for one block, so a cancel is heard in time.
+constexpr size_t kBlock = 64 * 1024;
 
 bool Fail(TArchiveError* error, int code, const std::string& text) {
   if (error != nullptr) error->Set(code, text);
@@ -30,6 +32,12 @@ bool Fail(TArchiveError* error, int code, const std::string& text) {
 std::string Joined(const std::string& dir, const std::string& name) {
   if (dir.empty()) return name;
   return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+// What was left out goes into the result and out through the event at once.
+void LeaveOut(TPackResult& result, const TPackEvents& events, const std::string& name, const std::string& why) {
+  result.leftOut.emplace_back(name, why);
+  if (events.leftOut) events.leftOut(name, why);
 }
 
 // One thing to pack: its stored name and what lstat said.
@@ -43,8 +51,8 @@ struct TItem {
 // replaces are not packed into themselves.
 class TWalk {
  public:
-  TWalk(std::string root, dev_t skipDev, ino_t skipIno, const struct stat* old)
-      : root_(std::move(root)), skipDev_(skipDev), skipIno_(skipIno) {
+  TWalk(std::string root, dev_t skipDev, ino_t skipIno, const struct stat* old, const TPackEvents& events)
+      : root_(std::move(root)), skipDev_(skipDev), skipIno_(skipIno), events_(events) {
     if (old != nullptr) {
       oldDev_ = old->st_dev;
       oldIno_ = old->st_ino;
@@ -56,7 +64,7 @@ class TWalk {
     TItem item;
     item.name = name;
     if (::lstat(Joined(root_, name).c_str(), &item.st) != 0) {
-      result.leftOut.emplace_back(name, platform::ErrorText(errno));
+      LeaveOut(result, events_, name, platform::ErrorText(errno));
       return;
     }
     if (Skipped(item.st)) return;
@@ -76,7 +84,7 @@ class TWalk {
   void AddBelow(const std::string& dir, TPackResult& result) {
     DIR* d = ::opendir(Joined(root_, dir).c_str());
     if (d == nullptr) {
-      result.leftOut.emplace_back(dir + "/", platform::ErrorText(errno));
+      LeaveOut(result, events_, dir + "/", platform::ErrorText(errno));
       return;
     }
     std::vector<std::string> names;
@@ -92,6 +100,7 @@ class TWalk {
   std::string root_;
   dev_t skipDev_;
   ino_t skipIno_;
+  const TPackEvents& events_;
   dev_t oldDev_ = 0;
   ino_t oldIno_ = 0;
   bool hasOld_ = false;
@@ -220,17 +229,71 @@ const char* PackFormatName(TPackFormat format) {
 
 namespace {
 
+// The run's count of bytes and its cancel: every block read or written asks
+// the caller whether to go on.
+class TTicker {
+ public:
+  explicit TTicker(const TPackEvents& events) : events_(events) {}
+  uint64_t done = 0, total = 0;
+  // False once the caller said stop (and from then on).
+  bool Tick() {
+    if (!cancelled_ && events_.progress && !events_.progress(done, total)) cancelled_ = true;
+    return !cancelled_;
+  }
+  bool Item(const std::string& name, uint64_t itemsDone, uint64_t itemsTotal) {
+    if (!cancelled_ && events_.item && !events_.item(name, itemsDone, itemsTotal)) cancelled_ = true;
+    return !cancelled_;
+  }
+  bool Cancelled() const { return cancelled_; }
+
+ private:
+  const TPackEvents& events_;
+  bool cancelled_ = false;
+};
+
+// Where libarchive's output goes: the temporary file, each write asking
+// first, so that finishing a 7z (which copies its packed data out at the
+// end) is cancelled as fast as packing.
+struct TOutput {
+  int fd;
+  TTicker& ticker;
+};
+
+la_ssize_t WriteOut(struct archive* a, void* context, const void* buffer, size_t length) {
+  auto* out = static_cast<TOutput*>(context);
+  if (!out->ticker.Tick()) {
+    archive_set_error(a, ECANCELED, "cancelled");
+    return -1;
+  }
+  const char* p = static_cast<const char*>(buffer);
+  size_t left = length;
+  while (left > 0) {
+    const ssize_t n = ::write(out->fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      archive_set_error(a, errno, "%s", platform::ErrorText(errno).c_str());
+      return -1;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return static_cast<la_ssize_t>(length);
+}
+
 // Writes one item's header and data; false when the archive itself failed
-// (the pack is over), `leftOut` set when only this item was left out.
+// or the run was cancelled (the pack is over), the item put in the list of
+// those left out when only it could not go in.
 class TPacker {
  public:
   TPacker(struct archive* a, const TPackRequest& r, const TPackEvents& events, TPackResult& result,
-          uint64_t total)
-      : a_(a), r_(r), events_(events), result_(result), total_(total), buffer_(new char[kBlock]) {
+          TTicker& ticker)
+      : a_(a), r_(r), events_(events), result_(result), ticker_(ticker), buffer_(new char[kBlock]) {
     resolver_ = archive_entry_linkresolver_new();
     archive_entry_linkresolver_set_strategy(resolver_, archive_format(a));
   }
   ~TPacker() { archive_entry_linkresolver_free(resolver_); }
+  TPacker(const TPacker&) = delete;
+  TPacker& operator=(const TPacker&) = delete;
 
   bool Pack(const TItem& item) {
     const std::string path = Joined(r_.rootDir, item.name);
@@ -238,27 +301,35 @@ class TPacker {
     int fd = -1;
     std::string target;
     if (type == S_IFREG) {
-      fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+      // Non-blocking: a FIFO put in the file's place cannot stop the run.
+      fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      struct stat now;
+      if (fd >= 0 && (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode))) {
+        ::close(fd);
+        fd = -1;
+        LeaveOut(result_, events_, item.name, "it is no longer a regular file");
+        return true;
+      }
       if (fd < 0) {
-        result_.leftOut.emplace_back(item.name, platform::ErrorText(errno));
+        LeaveOut(result_, events_, item.name, platform::ErrorText(errno));
         return true;
       }
     } else if (type == S_IFLNK) {
       std::string buf(4096, '\0');
       const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
       if (n < 0) {
-        result_.leftOut.emplace_back(item.name, platform::ErrorText(errno));
+        LeaveOut(result_, events_, item.name, platform::ErrorText(errno));
         return true;
       }
       target.assign(buf.data(), static_cast<size_t>(n));
     }
     if (r_.format == TPackFormat::SevenZip && !IsUtf8(item.name)) {
       if (fd >= 0) ::close(fd);
-      result_.leftOut.emplace_back(item.name, "the name is not UTF-8, which 7z archives need (a tar keeps it)");
+      LeaveOut(result_, events_, item.name, "the name is not UTF-8, which 7z archives need (a tar keeps it)");
       return true;
     }
     if (type != S_IFREG && type != S_IFLNK && type != S_IFDIR && r_.format == TPackFormat::SevenZip) {
-      result_.leftOut.emplace_back(item.name, "a device, pipe or socket: 7z archives cannot hold it");
+      LeaveOut(result_, events_, item.name, "a device, pipe or socket: 7z archives cannot hold it");
       return true;
     }
     struct archive_entry* entry = archive_entry_new();
@@ -281,13 +352,79 @@ class TPacker {
     return ok;
   }
 
-  bool Cancelled() const { return cancelled_; }
+  // The entries of the archive read from `fd` that no name in `replaced`
+  // covers, copied as they are; false when the run is over (`why` tells,
+  // unless it was cancelled).
+  bool CopyEntries(int fd, const std::vector<std::string>& replaced, std::string* why) {
+    struct archive* in = archive_read_new();
+    archive_read_support_filter_all(in);
+    archive_read_support_format_all(in);
+    bool ok = archive_read_open_fd(in, fd, kBlock) == ARCHIVE_OK;
+    const uint64_t base = ticker_.done;
+    struct archive_entry* entry = nullptr;
+    while (ok) {
+      const int rc = archive_read_next_header(in, &entry);
+      if (rc == ARCHIVE_EOF) break;
+      if (rc < ARCHIVE_WARN) {
+        ok = false;
+        break;
+      }
+      const char* name = archive_entry_pathname(entry);
+      if (name != nullptr && Replaced(name, replaced)) continue;
+      const int wrc = archive_write_header(a_, entry);
+      if (wrc < ARCHIVE_WARN) {
+        *why = Problem();
+        archive_read_free(in);
+        return false;
+      }
+      for (;;) {
+        const la_ssize_t n = archive_read_data(in, buffer_.get(), kBlock);
+        if (n == 0) break;
+        if (n < 0) {
+          ok = false;
+          break;
+        }
+        if (archive_write_data(a_, buffer_.get(), static_cast<size_t>(n)) < 0) {
+          *why = Problem();
+          archive_read_free(in);
+          return false;
+        }
+        ticker_.done = base + static_cast<uint64_t>(archive_filter_bytes(in, -1));
+        if (!ticker_.Tick()) {
+          archive_read_free(in);
+          return false;
+        }
+      }
+      if (ok && archive_write_finish_entry(a_) == ARCHIVE_FATAL) {
+        *why = Problem();
+        archive_read_free(in);
+        return false;
+      }
+    }
+    if (!ok) {
+      const char* text = archive_error_string(in);
+      *why = std::string("the archive cannot be read: ") + (text != nullptr ? text : "unknown format");
+    }
+    archive_read_free(in);
+    return ok;
+  }
+
   std::string Problem() const {
     const char* text = archive_error_string(a_);
     return text != nullptr ? text : "the archive cannot be written";
   }
 
  private:
+  // Whether an entry of the old archive is one of the names packed anew or
+  // lies below one.
+  static bool Replaced(std::string name, const std::vector<std::string>& replaced) {
+    while (!name.empty() && name.back() == '/') name.pop_back();
+    for (const std::string& r : replaced)
+      if (name == r || (name.size() > r.size() && name.compare(0, r.size(), r) == 0 && name[r.size()] == '/'))
+        return true;
+    return false;
+  }
+
   bool Write(struct archive_entry* entry, const TItem& item, int fd) {
     // A hard link to a name packed before carries no data.
     const bool data = fd >= 0 && archive_entry_size(entry) > 0 && archive_entry_hardlink(entry) == nullptr;
@@ -295,7 +432,7 @@ class TPacker {
     archive_entry_free(entry);
     if (rc == ARCHIVE_FATAL) return false;
     if (rc != ARCHIVE_OK && rc != ARCHIVE_WARN) {
-      result_.leftOut.emplace_back(item.name, Problem());
+      LeaveOut(result_, events_, item.name, Problem());
       return true;
     }
     if (!data) return archive_write_finish_entry(a_) != ARCHIVE_FATAL;
@@ -306,18 +443,15 @@ class TPacker {
       const ssize_t n = ::read(fd, buffer_.get(), static_cast<size_t>(std::min<uint64_t>(left, kBlock)));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        result_.leftOut.emplace_back(item.name, n < 0 ? platform::ErrorText(errno)
-                                                      : std::string("the file became shorter while it was packed"));
+        LeaveOut(result_, events_, item.name,
+                 n < 0 ? platform::ErrorText(errno) : std::string("the file became shorter while it was packed"));
         break;
       }
       if (archive_write_data(a_, buffer_.get(), static_cast<size_t>(n)) < 0) return false;
       left -= static_cast<uint64_t>(n);
-      done_ += static_cast<uint64_t>(n);
+      ticker_.done += static_cast<uint64_t>(n);
       result_.bytes += static_cast<uint64_t>(n);
-      if (events_.progress && !events_.progress(done_, total_)) {
-        cancelled_ = true;
-        return false;
-      }
+      if (!ticker_.Tick()) return false;
     }
     return archive_write_finish_entry(a_) != ARCHIVE_FATAL;
   }
@@ -326,12 +460,36 @@ class TPacker {
   const TPackRequest& r_;
   const TPackEvents& events_;
   TPackResult& result_;
-  uint64_t total_;
-  uint64_t done_ = 0;
-  bool cancelled_ = false;
+  TTicker& ticker_;
   std::unique_ptr<char[]> buffer_;
   struct archive_entry_linkresolver* resolver_;
 };
+
+// The old archive's entries (when added to), then the items; false with
+// `why` when the archive could not be made.
+bool PackAll(struct archive* a, const TPackRequest& request, const TPackEvents& events, TPackResult& out,
+             TTicker& ticker, const std::vector<TItem>& items, int oldFd, std::string* why) {
+  TPacker packer(a, request, events, out, ticker);
+  if (oldFd >= 0 && !packer.CopyEntries(oldFd, request.names, why)) return false;
+  uint64_t itemsDone = 0;
+  for (const TItem& item : items) {
+    if (!ticker.Item(item.name, itemsDone, items.size())) return false;
+    if (!packer.Pack(item)) {
+      *why = packer.Problem();
+      return false;
+    }
+    ++itemsDone;
+  }
+  if (!ticker.Item(std::string(), itemsDone, items.size())) return false;
+  return true;
+}
+
+// The archive being added to, open for reading; -1 when there is none to
+// keep.
+int OpenOld(const TPackRequest& request, bool hadOld) {
+  if (!request.addToArchive || !hadOld) return -1;
+  return ::open(request.archive.c_str(), O_RDONLY | O_CLOEXEC);
+}
 
 }  // namespace
 
@@ -346,12 +504,22 @@ bool PackArchive(const TPackRequest& request, const TPackEvents& events, TPackRe
   ::fstat(temp.Fd(), &tempSt);
   const bool hadOld = ::stat(request.archive.c_str(), &oldSt) == 0;
   if (hadOld && S_ISDIR(oldSt.st_mode)) return Fail(error, EISDIR, request.archive + " is a directory");
+  const int oldFd = OpenOld(request, hadOld);
+  if (request.addToArchive && hadOld && oldFd < 0)
+    return Fail(error, errno, request.archive + ": " + platform::ErrorText(errno));
+  struct TCloser {
+    int fd;
+    ~TCloser() {
+      if (fd >= 0) ::close(fd);
+    }
+  } closeOld{oldFd};
 
-  TWalk walk(request.rootDir, tempSt.st_dev, tempSt.st_ino, hadOld ? &oldSt : nullptr);
+  TWalk walk(request.rootDir, tempSt.st_dev, tempSt.st_ino, hadOld ? &oldSt : nullptr, events);
   for (const std::string& name : request.names) walk.Add(name, out);
-  uint64_t total = 0;
+  TTicker ticker(events);
+  if (oldFd >= 0) ticker.total = static_cast<uint64_t>(oldSt.st_size);
   for (const TItem& item : walk.items)
-    if (S_ISREG(item.st.st_mode)) total += static_cast<uint64_t>(item.st.st_size);
+    if (S_ISREG(item.st.st_mode)) ticker.total += static_cast<uint64_t>(item.st.st_size);
 
   const TUtf8Names utf8;  // 7z names are Unicode whatever the user's locale
   struct archive* a = archive_write_new();
@@ -360,30 +528,21 @@ bool PackArchive(const TPackRequest& request, const TPackEvents& events, TPackRe
     archive_write_free(a);
     return Fail(error, EINVAL, why);
   }
-  if (archive_write_open_fd(a, temp.Fd()) != ARCHIVE_OK) {
+  TOutput output{temp.Fd(), ticker};
+  if (archive_write_open2(a, &output, nullptr, &WriteOut, nullptr, nullptr) != ARCHIVE_OK) {
     why = archive_error_string(a) != nullptr ? archive_error_string(a) : "cannot write";
     archive_write_free(a);
     return Fail(error, EIO, request.archive + ": " + why);
   }
-  bool ok = true;
-  bool cancelled = false;
-  {
-    TPacker packer(a, request, events, out, total);
-    for (const TItem& item : walk.items) {
-      if (!packer.Pack(item)) {
-        ok = false;
-        cancelled = packer.Cancelled();
-        why = packer.Problem();
-        break;
-      }
-    }
-  }
+  bool ok = PackAll(a, request, events, out, ticker, walk.items, oldFd, &why);
   if (ok && archive_write_close(a) != ARCHIVE_OK) {
     ok = false;
     why = archive_error_string(a) != nullptr ? archive_error_string(a) : "cannot finish the archive";
   }
+  // After a failure nothing more is written: freeing it does not finish it.
+  if (!ok) archive_write_fail(a);
   archive_write_free(a);
-  if (cancelled) return Fail(error, ECANCELED, "stopped: no archive was written");
+  if (ticker.Cancelled()) return Fail(error, ECANCELED, "stopped: no archive was written");
   if (!ok) return Fail(error, EIO, request.archive + ": " + why);
   const mode_t mode = hadOld ? (oldSt.st_mode & 07777) : 0666 & ~CurrentUmask();
   if (!temp.Keep(request.archive, mode)) return Fail(error, errno, request.archive + ": " + platform::ErrorText(errno));

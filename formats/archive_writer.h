@@ -9,6 +9,10 @@
 // tar as links to the first name packed. Directories are stored with
 // everything below them. A file that cannot be read is left out and told;
 // the rest goes on.
+//
+// Files can also be added to an archive that exists: the new one is then
+// written from the old one's entries (less those the new names replace) and
+// the new files, through the same temporary file and rename.
 #pragma once
 
 #include <cstdint>
@@ -32,11 +36,24 @@ struct TPackRequest {
   std::vector<std::string> names;  // entries of rootDir: files, links, directories (with all below)
   TPackFormat format = TPackFormat::TarGz;
   int level = 6;                   // 1 fastest to 9 best
+  // The entries of the archive that exists stay in the new one (before the
+  // names packed, which replace an entry of the same name or below it);
+  // without an archive there it is packed as new.
+  bool addToArchive = false;
 };
 
+// Every event that returns bool cancels the run with false (no archive is
+// written). They run on the packing thread; `progress` also while the archive
+// is finished and written out, so a cancel is heard within a block's time.
 struct TPackEvents {
-  // Bytes of file data packed of all; false cancels (the archive is not written).
+  // Bytes of file data packed of all (when an archive is added to, its
+  // bytes read count too).
   std::function<bool(uint64_t done, uint64_t total)> progress;
+  // The next item to pack: its stored name, how many were packed before it
+  // and how many there are; once more with an empty name when all were.
+  std::function<bool(const std::string& name, uint64_t itemsDone, uint64_t itemsTotal)> item;
+  // An item left out (as it is added to the result's list), at once.
+  std::function<void(const std::string& name, const std::string& why)> leftOut;
 };
 
 struct TPackResult {

@@ -195,5 +195,109 @@ TEST_F(ArchiveWriterTest, TheArchiveIsNotPackedIntoItself) {
   for (const formats::TMember& m : archive->Members()) EXPECT_EQ(m.path.find("self.tar.gz"), std::string::npos) << m.path;
 }
 
+// Adding to an archive that exists: its entries stay (as bytes, links as
+// links), the new files come after them, a name packed again replaces its
+// entry; bsdtar and 7zz find the result whole.
+TEST_F(ArchiveWriterTest, AddingKeepsTheEntriesOfTheArchiveThatExists) {
+  VANTREL_NEED_TOOL("bsdtar");
+  for (const TFormatCase& c : kFormats) {
+    SCOPED_TRACE(c.extension);
+    if (platform::FindProgram(c.tool).empty()) continue;
+    TPackRequest first = Request(c);
+    first.names = {"docs", "link"};
+    ASSERT_TRUE(PackArchive(first, {}, nullptr, nullptr));
+    test::WriteFile(t / "src/docs/readme.md", "read me, changed\n");
+    TPackRequest more = first;
+    more.addToArchive = true;
+    more.names = {"hello.txt", "docs/readme.md"};
+    TPackResult result;
+    TArchiveError error;
+    ASSERT_TRUE(PackArchive(more, {}, &result, &error)) << error.text;
+    EXPECT_EQ(result.files, 2u);
+    Sh(Command(c.check, more.archive));
+    const std::string listing = Sh("bsdtar -tf " + Q(more.archive));
+    // Once each: the replaced entry is not there twice.
+    for (const char* name : {"docs/readme.md\n", "hello.txt\n", "link\n", "docs/deep/er/data.bin\n"}) {
+      const size_t at = listing.find(name);
+      ASSERT_NE(at, std::string::npos) << name << listing;
+      EXPECT_EQ(listing.find(name, at + 1), std::string::npos) << name << listing;
+    }
+    auto archive = test::OpenListed(more.archive);
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(test::ReadMember(*archive, "docs/readme.md"), "read me, changed\n");
+    EXPECT_EQ(test::ReadMember(*archive, "hello.txt"), "hello, world\n");
+    EXPECT_TRUE(test::SameBytes(test::ReadMember(*archive, "docs/deep/er/data.bin"), test::Noise(300000, 7)));
+    const auto members = test::ByName(*archive);
+    ASSERT_EQ(members.count("link"), 1u);
+    EXPECT_EQ(members.at("link").linkTarget, "hello.txt");
+    if (c.format != TPackFormat::SevenZip)
+      EXPECT_EQ(test::ReadMember(*archive, "docs/caf\xE9.txt"), "latin-1 name\n");
+  }
+  EXPECT_EQ(Sh("ls -A " + Q(t.path()) + " | grep -c '^\\.' || true"), "0\n");
+}
+
+// Adding to something that is no archive, or cancelling while the old
+// entries are copied: the file stays byte for byte, nothing else is left.
+TEST_F(ArchiveWriterTest, AddingToWhatCannotBeReadOrCancelledLeavesItAsItWas) {
+  for (const TFormatCase& c : kFormats) {
+    SCOPED_TRACE(c.extension);
+    TPackRequest r = Request(c);
+    r.addToArchive = true;
+    r.names = {"hello.txt"};
+    test::WriteFile(r.archive, "not an archive at all");
+    TArchiveError error;
+    EXPECT_FALSE(PackArchive(r, {}, nullptr, &error));
+    EXPECT_NE(error.text.find("cannot be read"), std::string::npos) << error.text;
+    EXPECT_EQ(test::ReadFile(r.archive), "not an archive at all");
+    ::unlink(r.archive.c_str());
+    r.names = {"docs"};
+    ASSERT_TRUE(PackArchive(r, {}, nullptr, &error)) << error.text;  // none there: packed as new
+    const std::string before = test::ReadFile(r.archive);
+    r.names = {"hello.txt"};
+    TPackEvents events;
+    bool sawOldBytes = false;
+    events.progress = [&](uint64_t done, uint64_t) {
+      sawOldBytes = sawOldBytes || done > 0;
+      return done == 0;  // stops at the first block of the old archive
+    };
+    EXPECT_FALSE(PackArchive(r, events, nullptr, &error));
+    EXPECT_EQ(error.code, ECANCELED);
+    EXPECT_TRUE(sawOldBytes);
+    EXPECT_TRUE(test::ReadFile(r.archive) == before);
+    ::unlink(r.archive.c_str());
+  }
+  EXPECT_EQ(Sh("ls -A " + Q(t.path())), "src\n");
+}
+
+// The items are told in the order they go in, what is left out at its
+// place among them, and the count ends at all of them.
+TEST_F(ArchiveWriterTest, ItemsAndWhatIsLeftOutAreToldInOrder) {
+  TPackRequest r = Request(kFormats[0]);
+  r.names = {"hello.txt", "gone.txt", "docs/readme.md", "empty"};
+  std::vector<std::string> told;
+  TPackEvents events;
+  events.item = [&](const std::string& name, uint64_t done, uint64_t all) {
+    told.push_back(name + " " + std::to_string(done) + "/" + std::to_string(all));
+    // The next file goes away between the listing and its reading.
+    if (name == "hello.txt") ::unlink((t / "src/docs/readme.md").c_str());
+    return true;
+  };
+  events.leftOut = [&](const std::string& name, const std::string& why) { told.push_back("left out " + name + ": " + why); };
+  TPackResult result;
+  ASSERT_TRUE(PackArchive(r, events, &result, nullptr));
+  const std::vector<std::string> want = {"left out gone.txt: No such file or directory",
+                                         "hello.txt 0/3",
+                                         "docs/readme.md 1/3",
+                                         "left out docs/readme.md: No such file or directory",
+                                         "empty 2/3",
+                                         " 3/3"};
+  EXPECT_EQ(told, want);
+  ASSERT_EQ(result.leftOut.size(), 2u);
+  EXPECT_EQ(result.files, 2u);
+  const std::string listing = Sh("bsdtar -tvf " + Q(r.archive));
+  EXPECT_NE(listing.find("hello.txt"), std::string::npos) << listing;
+  EXPECT_EQ(listing.find("readme.md"), std::string::npos) << listing;
+}
+
 }  // namespace
 }  // namespace vantrel::formats
