@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "formats/utf8_names.h"
 #include "platform/fs.h"
@@ -20,9 +21,12 @@ namespace vantrel::formats {
 
 namespace {
 
-// Small enough that the slowest filter (xz at level 9) takes well under a
-// tenth of a second for one block, so a cancel is heard in time.
+// Files are read by blocks and handed to libarchive by slices: 7z's and xz's
+// compressors take a few milliseconds for a slice (and a busy machine may
+// make that ten times as long), and between two slices the caller is asked
+// whether to go on, so a cancel is heard within a tenth of a second.
 constexpr size_t kBlock = 64 * 1024;
+constexpr size_t kSlice = 4 * 1024;
 
 bool Fail(TArchiveError* error, int code, const std::string& text) {
   if (error != nullptr) error->Set(code, text);
@@ -384,16 +388,12 @@ class TPacker {
           ok = false;
           break;
         }
-        if (archive_write_data(a_, buffer_.get(), static_cast<size_t>(n)) < 0) {
-          *why = Problem();
+        if (!Feed(static_cast<size_t>(n), nullptr)) {
+          if (!ticker_.Cancelled()) *why = Problem();
           archive_read_free(in);
           return false;
         }
         ticker_.done = base + static_cast<uint64_t>(archive_filter_bytes(in, -1));
-        if (!ticker_.Tick()) {
-          archive_read_free(in);
-          return false;
-        }
       }
       if (ok && archive_write_finish_entry(a_) == ARCHIVE_FATAL) {
         *why = Problem();
@@ -425,6 +425,24 @@ class TPacker {
     return false;
   }
 
+  // Hands the first `length` bytes of the buffer to libarchive slice by
+  // slice, asking between them; counted as done (and into `*counted`) when
+  // `counted` is given. False when the archive failed or the run was
+  // cancelled.
+  bool Feed(size_t length, uint64_t* counted) {
+    for (size_t at = 0; at < length;) {
+      const size_t n = std::min(kSlice, length - at);
+      if (archive_write_data(a_, buffer_.get() + at, n) < 0) return false;
+      at += n;
+      if (counted != nullptr) {
+        ticker_.done += n;
+        *counted += n;
+      }
+      if (!ticker_.Tick()) return false;
+    }
+    return true;
+  }
+
   bool Write(struct archive_entry* entry, const TItem& item, int fd) {
     // A hard link to a name packed before carries no data.
     const bool data = fd >= 0 && archive_entry_size(entry) > 0 && archive_entry_hardlink(entry) == nullptr;
@@ -447,11 +465,8 @@ class TPacker {
                  n < 0 ? platform::ErrorText(errno) : std::string("the file became shorter while it was packed"));
         break;
       }
-      if (archive_write_data(a_, buffer_.get(), static_cast<size_t>(n)) < 0) return false;
+      if (!Feed(static_cast<size_t>(n), &result_.bytes)) return false;
       left -= static_cast<uint64_t>(n);
-      ticker_.done += static_cast<uint64_t>(n);
-      result_.bytes += static_cast<uint64_t>(n);
-      if (!ticker_.Tick()) return false;
     }
     return archive_write_finish_entry(a_) != ARCHIVE_FATAL;
   }
@@ -539,9 +554,16 @@ bool PackArchive(const TPackRequest& request, const TPackEvents& events, TPackRe
     ok = false;
     why = archive_error_string(a) != nullptr ? archive_error_string(a) : "cannot finish the archive";
   }
-  // After a failure nothing more is written: freeing it does not finish it.
-  if (!ok) archive_write_fail(a);
-  archive_write_free(a);
+  if (ok) {
+    archive_write_free(a);
+  } else {
+    // Nothing more is written, and freeing it does not finish it. What
+    // libarchive holds (a compressor's tables, a 7z's unnamed file of packed
+    // data) takes a while to give back: that happens on a thread of its own,
+    // so a cancel ends the run at once.
+    archive_write_fail(a);
+    std::thread([a] { archive_write_free(a); }).detach();
+  }
   if (ticker.Cancelled()) return Fail(error, ECANCELED, "stopped: no archive was written");
   if (!ok) return Fail(error, EIO, request.archive + ": " + why);
   const mode_t mode = hadOld ? (oldSt.st_mode & 07777) : 0666 & ~CurrentUmask();
