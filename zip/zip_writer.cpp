@@ -1468,7 +1468,9 @@ TZipWriter::TOpenResult TZipWriter::OpenSource(TZipRun& run, const std::string& 
       src.Close();
       err = EISDIR;
     } else if (err == ENOENT || err == ENOTDIR) {
-      return TOpenResult::Gone;  // the file has gone since the list was made
+      // The file has gone since the list was made: told, not added.
+      if (OnLeftOut) OnLeftOut(this, F, ErrnoText(err));
+      return TOpenResult::Gone;
     }
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, skipCannotOpen, F, -1, retry);

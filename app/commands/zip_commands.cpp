@@ -29,6 +29,7 @@
 #include "app/dialogs/overwrite_question.h"
 #include "app/commands/file_commands.h"
 #include "fileops/job.h"
+#include "fileops/pack_job.h"
 #include "fileops/qt/job_center.h"
 #include "fileops/zip_job.h"
 #include "app/settings/message_table.h"
@@ -283,7 +284,9 @@ std::function<void(zip::TZipWriter&)> SettingsOf(const zip::TZipWriter& from) {
 // thread, read on the window's once the job ended.
 struct TZipOutcome {
   TLeftOut leftOut;
-  std::vector<std::string> failedEntries;  // an extraction's entries that failed, by their paths
+  // What failed, for a retry: an extraction's entries by their paths, a
+  // pack's files by their names below the directory packed.
+  std::vector<std::string> failedEntries;
   std::string error;     // the engine's error; empty when there was none
   bool nothing = false;  // packing found nothing to add
 };
@@ -321,9 +324,71 @@ bool ShowZipOutcome(TMainForm& form, const TZipOutcome& outcome, bool cancelled,
   return outcome.leftOut.Empty();
 }
 
-// Pack to tar.gz, tar.xz, tar.zst or 7z: a new archive written whole beside
-// its place and renamed into it, so a cancel or a failure leaves no partial
-// archive and an existing one as it was. Escape in the Info window cancels.
+// A name packed from `root` as the pack job tells it back (relative to the
+// directory packed, or a path below it).
+std::string BelowRoot(const std::string& root, const std::string& name) {
+  const std::string prefix = root.empty() || root.back() == '/' ? root : root + "/";
+  return name.compare(0, prefix.size(), prefix) == 0 ? name.substr(prefix.size()) : name;
+}
+
+// Clears the marks of `names` in `panel` when it still shows `root`.
+void Unmark(TFMPanel* panel, const std::string& root, const std::vector<std::string>& names) {
+  if (panel == nullptr || panel->Directory() != root) return;
+  for (const std::string& name : names) {
+    const int index = panel->IndexOfName(name);
+    if (index < panel->Count() && panel->Entries()[static_cast<size_t>(index)]->FileName == name)
+      panel->SetMarked(index, false);
+  }
+}
+
+// After a pack job's report: the files that could not be read may be
+// added to the archive at once, as a job of their own.
+bool RetryAsked(TMainForm& form, size_t failed) {
+  return ShowMessage(&form, MessageKind::Question, QLatin1String(kMainCaption),
+                     QStringLiteral("Retry the %1 failed items?").arg(failed)) == MessageAnswer::Yes;
+}
+
+// "Pack 2 items to /x/a.tar.gz", "Add b.txt to /x/a.tar.gz".
+std::string PackTitle(const char* verb, const std::vector<std::string>& names, const std::string& archive) {
+  return std::string(verb) + " " + (names.size() == 1 ? names.front() : std::to_string(names.size()) + " items") +
+         " to " + archive;
+}
+
+// Packs into tar.gz, tar.xz, tar.zst or 7z as a job (written whole beside
+// the archive's place and renamed into it: a cancel or a failure leaves no
+// partial archive and an existing one as it was). Files that could not be
+// read are reported at the end, with Retry, which adds them to the archive
+// written.
+void StartOtherFormatJob(TZipCommands& c, TFMPanel* source, const formats::TPackRequest& request) {
+  auto outcome = std::make_shared<fileops::TPackJobOutcome>();
+  TCommandJob job;
+  job.title = PackTitle(request.addToArchive ? "Add" : "Pack", request.names, request.archive);
+  job.text = QLatin1String(kZippingText);
+  job.places = {request.rootDir, ParentOf(request.archive)};
+  job.work = [request, outcome](fileops::TJob& self) { fileops::RunPackJob(self, request, *outcome); };
+  TZipCommands* commands = &c;
+  job.finish = [commands, request, outcome, panel = QPointer<TFMPanel>(source)](bool cancelled) {
+    if (cancelled) return 0;
+    if (!outcome->packed) {
+      ShowGeneralError(platform::ToDisplay(outcome->error.text));
+      return 1;
+    }
+    TLeftOut leftOut;
+    for (const auto& [name, why] : outcome->result.leftOut) leftOut.AddText(name, why);
+    leftOut.Report("These files were not added to the archive:");
+    if (leftOut.Empty()) Unmark(panel.data(), request.rootDir, request.names);
+    const std::vector<std::string> failed = outcome->FailedNames();
+    if (!failed.empty() && RetryAsked(commands->form_, failed.size())) {
+      formats::TPackRequest again = request;
+      again.names = failed;
+      again.addToArchive = true;
+      StartOtherFormatJob(*commands, panel.data(), again);
+    }
+    return static_cast<int>(leftOut.Count());
+  };
+  StartCommandJob(c.form_, source, std::move(job));
+}
+
 void PackOtherFormat(TZipCommands& c, TFMPanel* source, const std::vector<const panels::TFileEntry*>& entries,
                      const std::string& archive) {
   static constexpr formats::TPackFormat kByIndex[] = {formats::TPackFormat::TarGz, formats::TPackFormat::TarGz,
@@ -340,34 +405,108 @@ void PackOtherFormat(TZipCommands& c, TFMPanel* source, const std::vector<const 
                   QStringLiteral("%1 exists. Replace it with the new archive?").arg(platform::ToDisplay(archive))) !=
           MessageAnswer::Yes)
     return;  // the dialog stays open for another name
-  formats::TPackResult result;
-  formats::TArchiveError error;
-  bool packed = false;
-  TInfoForm* info = c.form_.InfoForm();
-  QElapsedTimer sinceEvents;
-  sinceEvents.start();
-  formats::TPackEvents events;
-  events.progress = [&](uint64_t done, uint64_t total) {
-    if (sinceEvents.elapsed() >= 50) {
-      info->GaugeTotal()->setValue(total > 0 ? static_cast<int>(done * 100 / total) : 0);
-      QCoreApplication::processEvents();  // Escape reaches the Info window
-      sinceEvents.restart();
-    }
-    return !c.writer_.CancelOperation;
-  };
-  const bool ran = RunBehindInfo(c, kZippingText, [&] { packed = formats::PackArchive(request, events, &result, &error); });
-  if (ran && !packed && error.code != ECANCELED) ShowGeneralError(platform::ToDisplay(error.text));
-  TLeftOut leftOut;
-  for (const auto& [name, why] : result.leftOut) leftOut.AddText(name, why);
-  if (packed) leftOut.Report("These files were not added to the archive:");
   c.packForm_->done(QDialog::Accepted);
-  EndCommand(c.form_, source);
-  if (packed && leftOut.Empty())
-    for (const std::string& name : request.names) {
-      const int index = source->IndexOfName(name);
-      if (index < source->Count() && source->Entries()[static_cast<size_t>(index)]->FileName == name)
-        source->SetMarked(index, false);
+  StartOtherFormatJob(c, source, request);
+}
+
+// One ZIP pack: what goes in from where, and how.
+struct TZipPack {
+  std::vector<std::string> files;   // the engine's list, relative to root
+  std::vector<std::string> packed;  // the panel's names it came from (their marks go when all went in)
+  std::string root, archive;        // archive: absolute
+  std::string password;             // empty: not encrypted (kept for a retry, which encrypts alike)
+  int level = 6;
+  zip::TZipAction action = zip::zaUpdate;
+  std::function<void(zip::TZipWriter&)> settings;
+  std::string codePage;
+  bool exactTimes = true;
+  const char* verb = "Pack";
+};
+
+// The engine's list for names below root: a directory as its entry and
+// everything in it (so that the archive gives the tree back, empty
+// directories included), a file as itself.
+std::vector<std::string> ZipFilesList(const std::string& root, const std::vector<std::string>& names) {
+  std::vector<std::string> files;
+  files.reserve(names.size() * 2);
+  for (const std::string& name : names) {
+    if (platform::IsDirectory(platform::JoinPath(root, name))) {
+      files.push_back(name + "/");
+      files.push_back(name + "/*.*");
+    } else {
+      files.push_back(name);
     }
+  }
+  return files;
+}
+
+// Packs into a ZIP archive as a job. Files that could not be read are
+// reported at the end, with Retry, which adds them to the archive by the
+// engine's update.
+void StartZipPackJob(TZipCommands& c, TFMPanel* source, std::shared_ptr<const TZipPack> pack) {
+  auto outcome = std::make_shared<TZipOutcome>();
+  TCommandJob job;
+  job.title = PackTitle(pack->verb, pack->packed, pack->archive);
+  job.text = QLatin1String(kZippingText);
+  job.places = {pack->root, ParentOf(pack->archive)};
+  job.work = [pack, outcome, answerer = &c.ui_, poster = JobCenter(c.form_)->Poster(),
+              background = job.background](fileops::TJob& self) {
+    fileops::TZipJobInterface ui(self, *answerer, poster);
+    // In the background the engine's messages go into the report at the end.
+    ui.SetDeferring(background);
+    zip::TZipWriter w(&ui);
+    pack->settings(w);
+    w.SetCodePage(pack->codePage);
+    // Without exact times the entries are as the DOS time alone gives them.
+    w.ExtraTimes = pack->exactTimes;
+    w.SetFilesList(pack->files);
+    w.AddRelativeTo(pack->root, true, true);
+    w.PackLevel = pack->level;
+    w.ZipAction = pack->action;
+    w.Encryption = pack->password.empty() ? zip::TZipEncryption::None : zip::TZipEncryption::Aes256;
+    w.Password = pack->password;
+    TLeftOut& leftOut = outcome->leftOut;
+    std::vector<std::string>& failed = outcome->failedEntries;
+    const std::string& root = pack->root;
+    // Reason 1 (a name already added in this run) is no failure.
+    w.OnSkippingFile = [&leftOut, &failed, &root](zip::TZipReader*, zip::TSkipReason reason,
+                                                  const std::string& name, int, bool&) {
+      if (reason == zip::skipNoOverwrite) return;
+      leftOut.Add(name, SkipText(reason));
+      failed.push_back(BelowRoot(root, name));
+    };
+    w.OnLeftOut = [&leftOut, &failed, &root](zip::TZipWriter*, const std::string& name, const std::string& why) {
+      leftOut.AddText(name, why);
+      failed.push_back(BelowRoot(root, name));
+    };
+    ui.Attach(w);
+    RunZipEngine(self, *outcome, [&] {
+      w.SetZipName(pack->archive);
+      w.Zip();
+    });
+    w.Password.clear();
+    for (const std::string& message : ui.TakeMessages()) outcome->leftOut.AddLine(message);
+  };
+  TZipCommands* commands = &c;
+  job.finish = [commands, outcome, pack, panel = QPointer<TFMPanel>(source)](bool cancelled) {
+    // The marked entries were packed whole: their marks go. Anything left
+    // out keeps every mark, so the user sees what to try again.
+    if (ShowZipOutcome(commands->form_, *outcome, cancelled, "These files were not added to the archive:"))
+      Unmark(panel.data(), pack->root, pack->packed);
+    // What could not be read may be added at once: the engine's update of
+    // the archive written, with just those files.
+    if (!cancelled && outcome->error.empty() && !outcome->failedEntries.empty() &&
+        RetryAsked(commands->form_, outcome->failedEntries.size())) {
+      auto again = std::make_shared<TZipPack>(*pack);
+      again->packed = outcome->failedEntries;
+      again->files = ZipFilesList(pack->root, again->packed);
+      again->action = zip::zaUpdate;
+      again->verb = "Add";
+      StartZipPackJob(*commands, panel.data(), again);
+    }
+    return static_cast<int>(outcome->leftOut.Count());
+  };
+  StartCommandJob(c.form_, source, std::move(job));
 }
 
 void PackButtonClick(TZipCommands& c) {
@@ -415,69 +554,22 @@ void PackButtonClick(TZipCommands& c) {
   // The threads setting goes to the archive component, whose settings the
   // job's writer takes.
   c.writer_.Threads = ArchiveThreads(c.form_.Settings());
-  const std::function<void(zip::TZipWriter&)> settings = SettingsOf(c.writer_);
-  const std::string root = source->Directory();
-  std::string password = encrypt ? c.packForm_->Password() : std::string();
+  auto pack = std::make_shared<TZipPack>();
+  pack->settings = SettingsOf(c.writer_);
+  pack->files = std::move(files);
+  pack->packed = std::move(packed);
+  pack->root = source->Directory();
+  pack->archive = archive;
+  pack->level = level;
+  pack->action = action;
+  pack->password = encrypt ? c.packForm_->Password() : std::string();
   c.packForm_->ForgetPassword();
   c.packForm_->done(QDialog::Accepted);
-
-  // This run's own: the names' code page chosen for the archive, the threads
-  // and whether exact times are stored.
-  const auto codePage = vfs::ChosenCodePage(archive);
-  const bool exactTimes = c.packForm_->ExactTimes();
-  auto outcome = std::make_shared<TZipOutcome>();
-  TCommandJob job;
-  job.title = "Pack " + (packed.size() == 1 ? packed.front() : std::to_string(packed.size()) + " items") +
-              " to " + archive;
-  job.text = QLatin1String(kZippingText);
-  job.places = {root, ParentOf(archive)};
-  job.work = [settings, files, root, archive, level, action, password, outcome, answerer = &c.ui_,
-              poster = JobCenter(c.form_)->Poster(), codePage, exactTimes,
-              background = job.background](fileops::TJob& self) {
-    fileops::TZipJobInterface ui(self, *answerer, poster);
-    // In the background the engine's messages go into the report at the end.
-    ui.SetDeferring(background);
-    zip::TZipWriter w(&ui);
-    settings(w);
-    w.SetCodePage(codePage);
-    // Without exact times the entries are as the DOS time alone gives them.
-    w.ExtraTimes = exactTimes;
-    w.SetFilesList(files);
-    w.AddRelativeTo(root, true, true);
-    w.PackLevel = level;
-    w.ZipAction = action;
-    w.Encryption = password.empty() ? zip::TZipEncryption::None : zip::TZipEncryption::Aes256;
-    w.Password = password;
-    TLeftOut& leftOut = outcome->leftOut;
-    // Reason 1 (a name already added in this run) is no failure.
-    w.OnSkippingFile = [&leftOut](zip::TZipReader*, zip::TSkipReason reason, const std::string& name,
-                                  int, bool&) {
-      if (reason != zip::skipNoOverwrite) leftOut.Add(name, SkipText(reason));
-    };
-    w.OnLeftOut = [&leftOut](zip::TZipWriter*, const std::string& name, const std::string& why) {
-      leftOut.AddText(name, why);
-    };
-    ui.Attach(w);
-    RunZipEngine(self, *outcome, [&] {
-      w.SetZipName(archive);
-      w.Zip();
-    });
-    for (const std::string& message : ui.TakeMessages()) outcome->leftOut.AddLine(message);
-  };
-  job.finish = [form = &c.form_, outcome, packed, panel = QPointer<TFMPanel>(source), root](bool cancelled) {
-    if (ShowZipOutcome(*form, *outcome, cancelled, "These files were not added to the archive:")) {
-      // The marked entries were packed whole: their marks go. Anything left
-      // out keeps every mark, so the user sees what to try again.
-      if (panel != nullptr && panel->Directory() == root)
-        for (const std::string& name : packed) {
-          const int index = panel->IndexOfName(name);
-          if (index < panel->Count() && panel->Entries()[static_cast<size_t>(index)]->FileName == name)
-            panel->SetMarked(index, false);
-        }
-    }
-    return static_cast<int>(outcome->leftOut.Count());
-  };
-  StartCommandJob(c.form_, source, std::move(job));
+  // This run's own: the names' code page chosen for the archive and whether
+  // exact times are stored.
+  pack->codePage = vfs::ChosenCodePage(archive);
+  pack->exactTimes = c.packForm_->ExactTimes();
+  StartZipPackJob(c, source, pack);
 }
 
 void mnuFilePackClick(TZipCommands& c) {

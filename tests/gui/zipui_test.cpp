@@ -973,6 +973,56 @@ class ZipUiTest : public QObject {
     QVERIFY(ShownMessages().empty());
   }
 
+  // A pack job, ZIP or 7z, reports the file it could not read (a FIFO:
+  // neither a ZIP entry nor a 7z member), packs the rest, and offers Retry,
+  // which adds just that file, now a file, to the archive as a job of its
+  // own: unzip -t and 7zz t find the result whole. No means no second job.
+  void packRetriesTheFilesThatFailed() {
+    struct TCase {
+      int format;
+      const char* ending;
+      MessageAnswer retry;
+      QStringList test;  // the checking program and its arguments, the archive appended
+    } cases[] = {
+        {0, ".zip", MessageAnswer::Yes, {"unzip", "-t"}},
+        {4, ".7z", MessageAnswer::Yes, {"7zz", "t"}},
+        {4, ".7z", MessageAnswer::No, {"7zz", "t"}},
+    };
+    fileops::TJobQueue& queue = app::JobCenter(*f_->form)->Queue();
+    const std::string pipe = f_->left + "/src/pipe";
+    for (const TCase& c : cases) {
+      QVERIFY(::mkfifo(pipe.c_str(), 0644) == 0);
+      const std::string archive = f_->right + "/retry" + c.ending;
+      QFile::remove(Q(archive));
+      // When the report shows, the FIFO becomes a file; the question after it gets the answer.
+      Script().onShown = [&](const TShownMessage& m) {
+        if (m.kind != MessageKind::Warning) return;
+        ::unlink(pipe.c_str());
+        WriteText(pipe, "mended");
+      };
+      Script().answers = {c.retry};
+      MarkInSrc({"b.txt", "pipe", "docs"});
+      PackWith(archive, 0, 6, [&](zipui::TPackForm& p) { p.SetFormatIndex(c.format); });
+      QTRY_VERIFY_WITH_TIMEOUT(Script().Texts().size() == 2 && queue.Jobs().empty(), 20000);
+      Script().onShown = nullptr;
+      QCOMPARE(Script().Texts(), QStringList({QStringLiteral("These files were not added to the archive:"),
+                                              QStringLiteral("Retry the 1 failed items?")}));
+      QVERIFY2(ShownMessages()[0].text.contains(QStringLiteral("pipe")), qPrintable(ShownMessages()[0].text));
+      QString out;
+      QCOMPARE(Run(c.test.front(), c.test.mid(1) << Q(archive), &out), 0);
+      QCOMPARE(Run(QStringLiteral("bsdtar"), {"-tf", Q(archive)}, &out), 0);
+      for (const char* name : {"b.txt", "docs/a.txt", "docs/sub/c"}) QVERIFY2(out.contains(name), qPrintable(out));
+      const bool added = c.retry == MessageAnswer::Yes;
+      QCOMPARE(out.contains(QStringLiteral("pipe")), added);
+      if (added) {
+        QCOMPARE(Run(QStringLiteral("bsdtar"), {"-xOf", Q(archive), "pipe"}, &out), 0);
+        QCOMPARE(out, QStringLiteral("mended"));
+      }
+      QVERIFY(::unlink(pipe.c_str()) == 0);
+      ShownMessages().clear();
+    }
+  }
+
   void namesThatAreNotUtf8SurviveEveryStep() {
     // A source file and a destination directory whose names are Latin-1 bytes.
     const std::string odd = "caf\xe9.txt", oddDir = f_->Path("d") + "\xff";
