@@ -22,11 +22,17 @@ namespace vantrel::formats {
 namespace {
 
 // Files are read by blocks and handed to libarchive by slices: 7z's and xz's
-// compressors take a few milliseconds for a slice (and a busy machine may
-// make that ten times as long), and between two slices the caller is asked
-// whether to go on, so a cancel is heard within a tenth of a second.
+// compressors take a few milliseconds for a small slice (and a busy machine
+// may make that ten times as long), and between two slices the caller is
+// asked whether to go on, so a cancel is heard within a tenth of a second.
+// gzip and zstd are fast enough to take a whole block at once (small slices
+// would cost them a tenth of their speed).
 constexpr size_t kBlock = 64 * 1024;
-constexpr size_t kSlice = 4 * 1024;
+constexpr size_t kSlowSlice = 4 * 1024;
+
+size_t SliceFor(TPackFormat format) {
+  return format == TPackFormat::SevenZip || format == TPackFormat::TarXz ? kSlowSlice : kBlock;
+}
 
 bool Fail(TArchiveError* error, int code, const std::string& text) {
   if (error != nullptr) error->Set(code, text);
@@ -291,7 +297,8 @@ class TPacker {
  public:
   TPacker(struct archive* a, const TPackRequest& r, const TPackEvents& events, TPackResult& result,
           TTicker& ticker)
-      : a_(a), r_(r), events_(events), result_(result), ticker_(ticker), buffer_(new char[kBlock]) {
+      : a_(a), r_(r), events_(events), result_(result), ticker_(ticker), slice_(SliceFor(r.format)),
+        buffer_(new char[kBlock]) {
     resolver_ = archive_entry_linkresolver_new();
     archive_entry_linkresolver_set_strategy(resolver_, archive_format(a));
   }
@@ -431,7 +438,7 @@ class TPacker {
   // cancelled.
   bool Feed(size_t length, uint64_t* counted) {
     for (size_t at = 0; at < length;) {
-      const size_t n = std::min(kSlice, length - at);
+      const size_t n = std::min(slice_, length - at);
       if (archive_write_data(a_, buffer_.get() + at, n) < 0) return false;
       at += n;
       if (counted != nullptr) {
@@ -476,6 +483,7 @@ class TPacker {
   const TPackEvents& events_;
   TPackResult& result_;
   TTicker& ticker_;
+  const size_t slice_;
   std::unique_ptr<char[]> buffer_;
   struct archive_entry_linkresolver* resolver_;
 };

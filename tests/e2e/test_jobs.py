@@ -94,3 +94,61 @@ def scenario_pack_in_the_background_paused_and_resumed(s):
                                         stderr=subprocess.DEVNULL).returncode == 0,
                  "the archive passes unzip -t")
     s.expect_panel_keys(s.left, "after the pack job ended")
+
+
+def make_noise_dir(s):
+    # A directory of bytes gzip cannot shrink: long enough to be caught running.
+    os.makedirs(s.path("left/noise"))
+    for i in range(3):
+        with open(s.path(f"left/noise/part{i}.bin"), "wb") as f:
+            f.write(os.urandom(32 << 20))
+
+
+def pack_to_tar_gz_in_the_background(s):
+    """Alt+F5, the Format box (Tab from the path, Down) on tar.gz, Enter: the
+    pack job's progress window goes to the background with F2, the panels go
+    on taking keys (into a directory and back), the Operations window lists
+    the job, and the archive appears whole, with no temporary file beside it."""
+    s.cursor_to("noise", "alt+F5")
+    s.wait_window("Pack files to ZIP")
+    s.key("Tab", "Down", "Return")
+    s.wait_until(lambda: any(t == MAIN_CAPTION and w != s.main for w, t in s.windows()),
+                 "the progress window of the tar.gz job appears")
+    s.key("F2")
+    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), "F2 sends the tar.gz job to the background")
+    # Keep navigating: into docs/ and back up while the job runs.
+    s.cursor_to("docs", "Return")
+    s.wait_cwd(s.path("left/docs"), "Enter opens docs/ while the archive is packed")
+    s.key("Home", "Return")
+    s.wait_cwd(s.left, "back up while the archive is packed")
+    s.key("ctrl+j")
+    s.wait_window("Operations")
+    s.display.screenshot(f"{s.artifacts}.png")
+    s.key("Escape")
+    s.wait_no_window("Operations")
+    s.expect_panel_keys(s.left, "the panel takes keys while the tar.gz job runs")
+    deadline = time.monotonic() + 120
+    while not s.exists("right/archive.tar.gz") and time.monotonic() < deadline:
+        time.sleep(0.2)
+    s.wait_exists("right/archive.tar.gz", what="the tar.gz job writes the archive")
+    listing = subprocess.run(["bsdtar", "-tvf", s.path("right/archive.tar.gz")], capture_output=True, text=True)
+    expect(listing.returncode == 0, f"bsdtar reads the archive: {listing.stderr}")
+    for i in range(3):
+        expect(f"noise/part{i}.bin" in listing.stdout, f"part{i}.bin is in the archive: {listing.stdout}")
+    expect(not hidden_right(s), f"no temporary file is left: {hidden_right(s)}")
+    s.expect_panel_keys(s.left, "after the tar.gz job ended")
+
+
+@prepare(make_noise_dir)
+def scenario_pack_to_tar_gz_in_the_background(s):
+    pack_to_tar_gz_in_the_background(s)
+
+
+def dark(s):
+    s.theme = "Adwaita:dark"
+
+
+@prepare(make_noise_dir)
+@prepare(dark)
+def scenario_pack_to_tar_gz_in_the_background_dark(s):
+    pack_to_tar_gz_in_the_background(s)
