@@ -12,9 +12,7 @@
 #include <unordered_set>
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -37,7 +35,6 @@
 #include "formats/archive_writer.h"
 #include "panels/dirmodel.h"
 #include "platform/fs.h"
-#include "platform/qt/inputblock.h"
 #include "platform/process.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
@@ -81,8 +78,6 @@ class TZipCommands : public QObject {
   // The panels of the Pack command: where the entries come from, and the other.
   TFMPanel* packSource_ = nullptr;
   TFMPanel* packDest_ = nullptr;
-  // An operation runs (the window stays responsive, so commands can arrive).
-  bool running_ = false;
 };
 
 TZipCommands& Commands(TMainForm& form) {
@@ -181,66 +176,6 @@ const char* SkipText(zip::TSkipReason reason) {
     case zip::skipNoOverwrite: break;
   }
   return "left out";
-}
-
-// Closing the Info window cancels the running operation (so does Escape,
-// through the input block).
-class TCancelFilter : public QObject {
- public:
-  explicit TCancelFilter(zip::TZipReader& engine) : engine_(engine) {}
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Close) {
-      engine_.CancelOperation = true;
-      event->ignore();
-      return true;
-    }
-    return QObject::eventFilter(watched, event);
-  }
-
- private:
-  zip::TZipReader& engine_;
-};
-
-// Shows the Info window with `text`, runs `operation` and closes the window.
-// While it runs, the program takes no keys or clicks but Escape, which
-// cancels, so the events the engine lets run cannot start another command on
-// the same component. The window does not take the activation (see
-// TInputBlock): the window in front keeps the keyboard.
-bool RunBehindInfo(TZipCommands& c, const char* text, const std::function<void()>& operation,
-                   zip::TZipReader* engine = nullptr) {
-  zip::TZipReader& running = engine != nullptr ? *engine : c.writer_;
-  TInfoForm* info = c.form_.InfoForm();
-  info->InfoLabel()->setText(QLatin1String(text));
-  info->GaugeLocal()->setValue(0);
-  info->GaugeTotal()->setValue(0);
-  TCancelFilter filter(running);
-  info->installEventFilter(&filter);
-  bool ok = false;
-  {
-    const platform::TInputBlock block(info, [&running] { running.CancelOperation = true; });
-    info->setAttribute(Qt::WA_ShowWithoutActivating);
-    info->show();
-    info->raise();
-    QCoreApplication::processEvents();
-    c.running_ = true;
-    try {
-      operation();
-      ok = true;
-    } catch (const std::exception& e) {
-      info->hide();
-      ShowGeneralError(platform::ToDisplay(e.what()));
-    } catch (...) {
-      info->hide();
-      ShowGeneralError(QStringLiteral("Unknown error"));
-    }
-    c.running_ = false;
-  }
-  running.CancelOperation = false;
-  info->removeEventFilter(&filter);
-  info->hide();
-  return ok;
 }
 
 // Where the ZIP window opened from `panel` unpacks to: the other panel's
@@ -511,7 +446,7 @@ void StartZipPackJob(TZipCommands& c, TFMPanel* source, std::shared_ptr<const TZ
 
 void PackButtonClick(TZipCommands& c) {
   TFMPanel* source = c.packSource_;
-  if (source == nullptr || c.running_) return;
+  if (source == nullptr) return;
   platform::SetCurrentDir(source->Directory());
   const std::vector<const panels::TFileEntry*> entries = source->GetMarkedEntries();
   if (entries.empty()) {
@@ -573,7 +508,6 @@ void PackButtonClick(TZipCommands& c) {
 }
 
 void mnuFilePackClick(TZipCommands& c) {
-  if (c.running_) return;
   TMainForm& form = c.form_;
   TFMPanel* source = form.ActivePanel();
   if (source == nullptr) {
@@ -591,7 +525,6 @@ void mnuFilePackClick(TZipCommands& c) {
 }
 
 void mnuFileUnpackClick(TZipCommands& c) {
-  if (c.running_) return;
   TMainForm& form = c.form_;
   if (UnpackShownArchive(form)) return;
   TFMPanel* panel = form.ActivePanel();
@@ -838,7 +771,6 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel, 
 // directory and shown by the configured viewer; the directory goes when the
 // viewer ends (or at once, when nothing can be shown).
 void ViewZipEntry(TZipCommands& c, const std::string& path) {
-  if (c.running_) return;
   TMainForm& form = c.form_;
   const std::string temp = platform::MakePrivateTempDir("vantrel-view-");
   if (temp.empty()) {
@@ -876,7 +808,7 @@ void ViewZipEntry(TZipCommands& c, const std::string& path) {
 bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirectory,
                    const TUnpackRequest& request) {
   TZipCommands& c = Commands(form);
-  if (c.running_ || isDirectory || !HasZipExtension(archivePath)) return false;
+  if (isDirectory || !HasZipExtension(archivePath)) return false;
   const std::string preset = request.proposedDir.empty() ? platform::GetCurrentDir() : request.proposedDir;
   QString typed = zipui::PathToText(preset);
   QWidget* parent = QApplication::activeModalWidget();
@@ -896,7 +828,6 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
 
 bool OpenZipWindow(TMainForm& form, const std::string& archivePath) {
   TZipCommands& c = Commands(form);
-  if (c.running_) return false;
   TFMPanel* panel = form.ActivePanel();
   const std::string archive = Absolute(archivePath);
   c.writer_.SetCodePage(vfs::ChosenCodePage(archive));
@@ -922,7 +853,6 @@ bool ConfirmDamagedArchive(QWidget* parent, const zip::TZipReader& reader) {
 
 bool RepairArchive(TMainForm& form, const std::string& archivePath) {
   TZipCommands& c = Commands(form);
-  if (c.running_) return false;
   const std::string archive = Absolute(archivePath);
   // "name-repaired.zip" beside it, unless the user says otherwise.
   std::string proposed = archive;
