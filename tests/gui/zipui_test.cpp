@@ -983,10 +983,12 @@ class ZipUiTest : public QObject {
       const char* ending;
       MessageAnswer retry;
       QStringList test;  // the checking program and its arguments, the archive appended
+      bool encrypt;      // the retry encrypts the file it adds as the first run did
     } cases[] = {
-        {0, ".zip", MessageAnswer::Yes, {"unzip", "-t"}},
-        {4, ".7z", MessageAnswer::Yes, {"7zz", "t"}},
-        {4, ".7z", MessageAnswer::No, {"7zz", "t"}},
+        {0, ".zip", MessageAnswer::Yes, {"unzip", "-t"}, false},
+        {0, ".zip", MessageAnswer::Yes, {"7zz", "t", "-psecret"}, true},
+        {4, ".7z", MessageAnswer::Yes, {"7zz", "t"}, false},
+        {4, ".7z", MessageAnswer::No, {"7zz", "t"}, false},
     };
     fileops::TJobQueue& queue = app::JobCenter(*f_->form)->Queue();
     const std::string pipe = f_->left + "/src/pipe";
@@ -1002,7 +1004,11 @@ class ZipUiTest : public QObject {
       };
       Script().answers = {c.retry};
       MarkInSrc({"b.txt", "pipe", "docs"});
-      PackWith(archive, 0, 6, [&](zipui::TPackForm& p) { p.SetFormatIndex(c.format); });
+      PackWith(archive, 0, 6, [&](zipui::TPackForm& p) {
+        p.SetFormatIndex(c.format);
+        if (c.format == 0) p.EncryptCheck()->setChecked(c.encrypt);
+        if (c.encrypt) p.PasswordEdit()->setText(QStringLiteral("secret"));
+      });
       QTRY_VERIFY_WITH_TIMEOUT(Script().Texts().size() == 2 && queue.Jobs().empty(), 20000);
       Script().onShown = nullptr;
       QCOMPARE(Script().Texts(), QStringList({QStringLiteral("These files were not added to the archive:"),
@@ -1014,7 +1020,14 @@ class ZipUiTest : public QObject {
       for (const char* name : {"b.txt", "docs/a.txt", "docs/sub/c"}) QVERIFY2(out.contains(name), qPrintable(out));
       const bool added = c.retry == MessageAnswer::Yes;
       QCOMPARE(out.contains(QStringLiteral("pipe")), added);
-      if (added) {
+      if (c.encrypt) {
+        // Every file AES-encrypted, the one the retry added too.
+        const QStringList entries = Entries(archive);
+        QVERIFY2(entries.filter(QRegularExpression(QStringLiteral("^pipe "))).size() == 1, qPrintable(entries.join('\n')));
+        for (const QString& line : entries)
+          QVERIFY2(line.endsWith(QStringLiteral(" 99")) || line.section(QLatin1Char(' '), 0, 0).endsWith(QLatin1Char('/')),
+                   qPrintable(line));
+      } else if (added) {
         QCOMPARE(Run(QStringLiteral("bsdtar"), {"-xOf", Q(archive), "pipe"}, &out), 0);
         QCOMPARE(out, QStringLiteral("mended"));
       }
