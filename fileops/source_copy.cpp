@@ -37,6 +37,8 @@ bool IsAtOrBelow(const std::string& path, const std::string& dir) {
 
 struct TSourceCopy::TAheadPiece {
   std::string memory;
+  // Set: the data are the entry as its archive stores them (ReadStored).
+  std::shared_ptr<const vfs::TStoredRecord> record;
   bool spooled = false;
   uint64_t offset = 0;  // in the spool
   uint64_t size = 0;
@@ -133,6 +135,9 @@ struct TSourceCopy::TRun {
   // From one archive into another (or into itself): each file's data are
   // read while the questions are asked, and the rewrite takes them from here.
   std::shared_ptr<TReadAhead> ahead;
+  // The destination takes the source's entries as they are stored: an
+  // encrypted one goes so, staying encrypted under its password.
+  bool keepsStored = false;
   bool overwriteAll = false;
   bool skipExisting = false;
   std::vector<std::string> skipBelow;  // directories refused: nothing below them is copied
@@ -379,10 +384,15 @@ TSourceCopy::TOutcome TSourceCopy::ReadAhead(TRun& run, size_t index, double fil
     piece = run.ahead->NewPiece();
     TReadAhead::TSink sink(*run.ahead, *piece);
     vfs::TError err;
-    const bool ok = run.from.ReadInto(run.Src(item.path), sink, [this, fileStart](uint64_t done, uint64_t) {
+    const vfs::TProgress progress = [this, fileStart](uint64_t done, uint64_t) {
       Progress(fileStart + static_cast<double>(done));
       return AbortCheck() == TOutcome::Go;
-    }, &err);
+    };
+    // An encrypted entry going into an archive that takes it as stored is
+    // never decoded: no password is asked, and the copy stays encrypted.
+    const bool ok = run.keepsStored && item.entry.encrypted
+                        ? run.from.ReadStored(run.Src(item.path), sink, piece->record, progress, &err)
+                        : run.from.ReadInto(run.Src(item.path), sink, progress, &err);
     if (ok) return TOutcome::Go;
     run.ahead->Drop(*piece);
     piece.reset();
@@ -434,9 +444,11 @@ TSourceCopy::TOutcome TSourceCopy::CopyFile(TRun& run, size_t index) {
     Progress(fileStart + static_cast<double>(e.size));
     if (!piece) return stopNow_ ? TOutcome::Stop : TOutcome::Go;  // skipped after a message
     std::shared_ptr<const TReadAhead> ahead = run.ahead;
-    run.changes.PutData(dst, [ahead, piece](vfs::TDataSink& sink, vfs::TError* perr) {
-      return ahead->Give(*piece, sink, perr);
-    }, piece->size, e.mtime, e.mode ? e.mode : 0644);
+    auto give = [ahead, piece](vfs::TDataSink& sink, vfs::TError* perr) { return ahead->Give(*piece, sink, perr); };
+    if (piece->record)
+      run.changes.PutStored(dst, piece->record, std::move(give), piece->size);
+    else
+      run.changes.PutData(dst, std::move(give), piece->size, e.mtime, e.mode ? e.mode : 0644);
   } else {
     const std::string src = run.Src(item.path);
     vfs::TSource& from = run.from;
@@ -490,6 +502,7 @@ void TSourceCopy::Prepare(TRun& run) {
   run.within = moving_ && run.batch && &run.from == &run.to;
   if (run.batch && run.localFrom == nullptr && !run.within) {
     run.ahead = std::make_shared<TReadAhead>(ReadAheadMemory);
+    run.keepsStored = run.to.TakesStored(run.from);
     // Every byte goes twice: read out, then written in by the rewrite.
     total_ *= 2;
   }

@@ -181,6 +181,9 @@ bool TLocalSource::LinkOne(const TChange& c, const std::string& path, TError* er
 
 bool TLocalSource::PutOne(const TChange& c, const std::string& path, const TProgress& progress,
                           TError* err) {
+  // Stored data are no file's content: written here they would be a file
+  // of compressed (perhaps encrypted) bytes under the entry's name.
+  if (c.stored) return Fail(err, EINVAL, path);
   if (!c.localFile.empty()) {
     const platform::CopyResult r = platform::CopyRegularFile(
         c.localFile, path, true, [&](uint64_t done) { return !progress || progress(done, 0); });

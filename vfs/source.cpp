@@ -120,6 +120,13 @@ TChangeSet& TChangeSet::PutData(std::string path, std::function<bool(TDataSink&,
   return *this;
 }
 
+TChangeSet& TChangeSet::PutStored(std::string path, std::shared_ptr<const TStoredRecord> record,
+                                  std::function<bool(TDataSink&, TError*)> produce, uint64_t size) {
+  PutData(std::move(path), std::move(produce), size);
+  changes.back().stored = std::move(record);
+  return *this;
+}
+
 TChangeSet& TChangeSet::PutLink(std::string path, std::string target, int64_t mtime) {
   TChange c;
   c.kind = TChange::TKind::Link;
@@ -162,6 +169,12 @@ std::unique_ptr<TReadStream> TSource::Open(const std::string& inner, TError* err
 }
 
 bool TSource::Apply(const TChangeSet&, const TProgress&, TError* err) { return Refuse(*this, err); }
+
+bool TSource::ReadStored(const std::string& inner, TDataSink&, std::shared_ptr<const TStoredRecord>&,
+                         const TProgress&, TError* err) {
+  if (err) err->Set(ENOTSUP, "\"" + inner + "\" has no stored form of its own in " + Root());
+  return false;
+}
 
 bool TSource::MakeDir(const std::string& inner, TError* err) {
   return Apply(TChangeSet().MakeDir(inner), {}, err);

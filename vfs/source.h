@@ -89,6 +89,13 @@ class TReadStream {
   virtual uint64_t Size() const = 0;
 };
 
+// An entry's record as its source stores it (ReadStored): what a source of
+// the same kind needs to store the entry's data as they are.
+class TStoredRecord {
+ public:
+  virtual ~TStoredRecord() = default;
+};
+
 // One change of a batch.
 struct TChange {
   enum class TKind : uint8_t { MakeDir, Delete, Rename, Put, Link };
@@ -99,6 +106,9 @@ struct TChange {
   // link's target.
   std::string localFile;
   std::function<bool(TDataSink& sink, TError* err)> produce;
+  // Put: `produce` gives an entry of another source as that source stores
+  // it (compressed, perhaps encrypted), and this is its record.
+  std::shared_ptr<const TStoredRecord> stored;
   uint64_t size = 0;
   int64_t mtime = 0;
   uint32_t mode = 0644;
@@ -114,6 +124,10 @@ struct TChangeSet {
                       uint32_t mode = 0644);
   TChangeSet& PutData(std::string path, std::function<bool(TDataSink&, TError*)> produce,
                       uint64_t size, int64_t mtime = 0, uint32_t mode = 0644);
+  // Data as another source stores them, with their record (ReadStored),
+  // for a destination that TakesStored them.
+  TChangeSet& PutStored(std::string path, std::shared_ptr<const TStoredRecord> record,
+                        std::function<bool(TDataSink&, TError*)> produce, uint64_t size);
   // A symbolic link `path` to `target`.
   TChangeSet& PutLink(std::string path, std::string target, int64_t mtime = 0);
   bool empty() const { return changes.empty(); }
@@ -143,6 +157,18 @@ class TSource {
   // source whose data are one compressed stream then makes one pass for
   // all of them instead of one per file read out of the stream's order.
   virtual void Expect(const std::vector<std::string>& inners) { (void)inners; }
+  // Sends the data of the file `inner` as the source stores them, neither
+  // decoded nor checked, and their record to `record`: a destination that
+  // TakesStored them keeps them as they are, so that an encrypted entry
+  // stays encrypted under its password and none is asked. False with
+  // ENOTSUP where the source has no stored form of its own.
+  virtual bool ReadStored(const std::string& inner, TDataSink& sink, std::shared_ptr<const TStoredRecord>& record,
+                          const TProgress& progress, TError* err);
+  // Whether Apply takes the stored form (ReadStored) of the entries of `from`.
+  virtual bool TakesStored(const TSource& from) const {
+    (void)from;
+    return false;
+  }
 
   // What is listed no longer matches the disk (the archive changed since
   // it was read): the panel lists again.

@@ -27,6 +27,7 @@ struct TZipSource::TPlan {
     bool dropped = false;
     std::string localFile;
     bool storeLink = false;  // a link at localFile is stored as a link
+    std::shared_ptr<const zip::TZipHeaderInfo> stored;  // localFile holds these stored data
   };
   std::vector<TItem> items;
   std::unordered_multimap<std::string, size_t> byPath;
@@ -196,6 +197,13 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
         // A user's file that is a link is stored as a link (a copy copies
         // links as links); data handed over are never a link.
         item.storeLink = !c.localFile.empty() || c.kind == TChange::TKind::Link;
+        if (c.stored) {
+          const auto* record = dynamic_cast<const TZipStoredRecord*>(c.stored.get());
+          if (record == nullptr || !record->entry)
+            return Fail(err, EINVAL, "\"" + c.path + "\" comes in a stored form this archive cannot take");
+          item.stored = record->entry;
+          item.storeLink = false;
+        }
         if (c.kind == TChange::TKind::Link) {
           if (!spoolLink(c, item.localFile, err)) return false;
         } else if (item.localFile.empty() && !Spool(c, plan.spooled, item.localFile, err)) {
@@ -214,7 +222,7 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
     if (item.old >= 0)
       byOld[static_cast<size_t>(item.old)] = &item;
     else
-      edit.added.push_back({item.path + (item.directory ? "/" : ""), item.localFile, item.storeLink});
+      edit.added.push_back({item.path + (item.directory ? "/" : ""), item.localFile, item.storeLink, item.stored});
   }
   int next = 0;
   edit.keep = [&](const zip::TZipHeaderInfo&, std::string& newPath) {

@@ -270,6 +270,31 @@ bool TZipSource::ReadInto(const std::string& inner, TDataSink& sink, const TProg
   return false;
 }
 
+bool TZipSource::ReadStored(const std::string& inner, TDataSink& sink, std::shared_ptr<const TStoredRecord>& record,
+                            const TProgress& progress, TError* err) {
+  const uint32_t id = index_.Find(inner);
+  if (id == TPathIndex::kNone || index_.Node(id).directory)
+    return Fail(err, id == TPathIndex::kNone ? ENOENT : EISDIR, "\"" + inner + "\" is no file of " + displayRoot_);
+  if (multiVolume_) return Fail(err, ENOTSUP, "The entries of an archive of several volumes are decoded to be copied");
+  auto entry = std::make_shared<zip::TZipHeaderInfo>();
+  const int at = index_.Node(id).entry;
+  const uint64_t total = zip_->Entry(at).CompressedSize;
+  uint64_t done = 0;
+  bool sinkFailed = false, stopped = false;
+  const std::string problem = zip_->ReadStoredEntry(at, [&](const uint8_t* data, size_t n) {
+    if (!sink.Write(data, n)) return !(sinkFailed = true);
+    done += n;
+    return !progress || progress(done, total) || !(stopped = true);
+  }, *entry);
+  if (stopped) return Fail(err, ECANCELED, "Stopped");
+  if (!problem.empty())
+    return Fail(err, EIO, sinkFailed ? "Cannot write the data of \"" + inner + "\"" : "\"" + inner + "\": " + problem);
+  auto stored = std::make_shared<TZipStoredRecord>();
+  stored->entry = std::move(entry);
+  record = std::move(stored);
+  return true;
+}
+
 bool TZipSource::Ask(std::string& answer) {
   const bool again = passwordAsked_;
   passwordAsked_ = true;

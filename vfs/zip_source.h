@@ -26,9 +26,16 @@
 
 namespace vantrel::zip {
 class TZipWriter;
+class TZipHeaderInfo;
 }
 
 namespace vantrel::vfs {
+
+// A ZIP entry's record, for its data as stored (ReadStored).
+class TZipStoredRecord final : public TStoredRecord {
+ public:
+  std::shared_ptr<const zip::TZipHeaderInfo> entry;
+};
 
 class TZipSource final : public TSource {
  public:
@@ -50,6 +57,10 @@ class TZipSource final : public TSource {
   bool Stat(const std::string& inner, TEntry& out, TError* err) override;
   bool ReadInto(const std::string& inner, TDataSink& sink, const TProgress& progress,
                 TError* err) override;
+  bool ReadStored(const std::string& inner, TDataSink& sink, std::shared_ptr<const TStoredRecord>& record,
+                  const TProgress& progress, TError* err) override;
+  // Another ZIP archive's entries go in as they are stored.
+  bool TakesStored(const TSource& from) const override { return dynamic_cast<const TZipSource*>(&from) != nullptr; }
   bool Stale() const override;
   bool Refresh(TError* err) override;
   bool Apply(const TChangeSet& changes, const TProgress& progress, TError* err) override;

@@ -1292,6 +1292,37 @@ std::string TZipReader::ReadEntry(int index, const TEntrySink& sink) {
   return problem;
 }
 
+std::string TZipReader::ReadStoredEntry(int index, const TEntrySink& sink, TZipHeaderInfo& record) {
+  CancelOperation = false;
+  std::string problem;
+  try {
+    OpenIfNeeded();
+    CheckIndex(index);
+    work_.Assign(*view_->Entry(index));
+    if (work_.DataOverlaps) {
+      problem = "its data overlaps another entry or the archive directory; refused";
+    } else {
+      if (work_.HasComment() && !work_.FileComment()) LoadEntryComment(work_, *archive_);
+      SeekEntryData();
+      std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(work_.CompressedSize, 1u << 20)));
+      for (uint64_t left = work_.CompressedSize; left > 0 && problem.empty();) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+        ReadArchive(block.data(), n);
+        if (!sink(block.data(), n)) problem = kTextUserAborted;
+        left -= n;
+      }
+      record.Assign(work_);
+    }
+  } catch (const EVolumeMissing& e) {
+    problem = e.Needs();
+  } catch (const std::exception& e) {
+    problem = e.what();
+  }
+  CancelOperation = false;
+  CloseIfAllowed();
+  return problem;
+}
+
 std::string TZipReader::DecodeToSink(int index, const TEntrySink& sink) {
   work_.Assign(*view_->Entry(index));
   if (work_.Filename().empty()) return {};

@@ -251,6 +251,13 @@ class TZipReader {
   // (the sink then had data that must be thrown away). A directory entry
   // gives no data. Nothing is written anywhere but into the sink.
   std::string ReadEntry(int index, const TEntrySink& sink);
+  // Sends entry `index`'s data as the archive stores them, CompressedSize
+  // bytes (an encrypted entry's encryption header, salt or authentication
+  // code included), neither decoded nor checked, so that another archive can
+  // store them as they are: no password is needed. `record` receives the
+  // entry's record (with the local header's exact time where the directory
+  // has none). Returns an empty text when all of it went, else why not.
+  std::string ReadStoredEntry(int index, const TEntrySink& sink, TZipHeaderInfo& record);
 
   TZipUserInterface& UI() const { return *ui_; }
 

@@ -1918,6 +1918,10 @@ int TZipWriter::RunEdit(const TEdit& edit) {
 bool TZipWriter::AddEditEntry(TZipRun& run, const TNewEntry& added) {
   fileBytesDone_ = 0;
   fileSize_ = 0;
+  if (added.stored) {
+    AddStoredEntry(run, added);
+    return true;
+  }
   auto entry = std::make_unique<TWriterEntry>();
   entry->VersionMadeBy = kVersionMadeByUnix;
   TSource src;
@@ -1958,6 +1962,87 @@ bool TZipWriter::AddEditEntry(TZipRun& run, const TNewEntry& added) {
   WriteNewEntry(run, added.localFile.empty() ? added.path : added.localFile, src, *entry);
   run.AddEntry(entry.release(), true);
   return true;
+}
+
+void TZipWriter::AddStoredEntry(TZipRun& run, const TNewEntry& added) {
+  const TZipHeaderInfo& src = *added.stored;
+  const int fd = ::open(added.localFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EFOpenError("Cannot open file \"" + added.localFile + "\" to add it");
+  struct TCloser {
+    int fd;
+    ~TCloser() { ::close(fd); }
+  } closer{fd};
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != src.CompressedSize)
+    throw EFOpenError("The stored data of \"" + added.path + "\" are not whole");
+
+  // Only what the data need and what describes the file goes along: the
+  // method and its bits, the encryption (and, for the traditional one, the
+  // descriptor its check byte depends on), the CRC and the sizes; the
+  // records are written anew as for an entry of this archive.
+  auto entry = std::make_unique<TWriterEntry>();
+  TWriterEntry& e = *entry;
+  e.LastModDateTime = src.LastModDateTime;
+  e.ExactModTime = src.ExactModTime;
+  e.ExternalAttributes = src.ExternalAttributes;
+  e.InternalAttributes = src.InternalAttributes & 1;  // the text bit
+  e.VersionMadeBy = static_cast<uint16_t>((src.VersionMadeBy & 0xFF00) | 20);
+  e.CompressionMethod = src.CompressionMethod;
+  e.CRC32 = src.CRC32;
+  e.CompressedSize = src.CompressedSize;
+  e.UncompressedSize = src.UncompressedSize;
+  uint16_t flags = src.GeneralPurposeFlags & (kFlagEncrypted | 0x0006);
+  if (src.IsEncrypted() && !src.IsAes()) flags |= src.GeneralPurposeFlags & kFlagDataDescriptor;
+  if (src.IsAes()) {
+    e.AesVersion = src.AesVersion;
+    e.AesStrength = src.AesStrength;
+    e.AesMethod = src.AesMethod;
+  }
+  if (src.FileComment()) e.SetFileComment(src.FileComment());
+  {
+    TStoredNameBytes enc = EncodeStoredName(added.path);
+    e.SetPath(DecodeStoredName(enc.raw, enc.flags, kVersionMadeByUnix));
+    SetNameBytes(e, enc);
+  }
+  e.GeneralPurposeFlags = static_cast<uint16_t>((e.GeneralPurposeFlags & kFlagUtf8) | flags);
+  if (e.RawName.size() > 0xFFFF)
+    throw EZipTooLarge("The name \"" + added.path + "\" is too long for this archive format");
+  if (run.newNames.Contains(e.Path())) throw EZipError("\"" + added.path + "\" is in the archive already");
+
+  const bool zip64Sizes = e.CompressedSize >= kZip64Marker32 || e.UncompressedSize >= kZip64Marker32;
+  std::string extra = zip64Sizes ? LocalZip64Extra(e) : std::string();
+  if (e.IsAes()) {
+    uint8_t aes[kAesExtraFieldSize];
+    PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
+    extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
+  }
+  if (ExtraTimes) extra += ExtTimeExtra(e.ExactModTime);
+  e.LocalExtraLength = static_cast<uint16_t>(extra.size());
+  e.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
+  e.DiskNumberStart = 0;
+  e.VersionNeeded = VersionNeededFor(e);
+  if (e.NeedsZip64()) MarkZip64(e);
+  uint8_t h[kLocalHeaderSize];
+  EncodeLocalHeader(h, e, e.GeneralPurposeFlags, e.RawName.size(), e.LocalExtraLength, zip64Sizes);
+  run.out->Write(h, sizeof h);
+  run.out->Write(e.RawName.data(), e.RawName.size());
+  run.out->Write(extra.data(), extra.size());
+  // In pieces, so that progress moves and a cancel is heard within one.
+  constexpr uint64_t kPiece = 8u << 20;
+  for (uint64_t at = 0; at < e.CompressedSize;) {
+    const uint64_t piece = std::min(kPiece, e.CompressedSize - at);
+    if (!run.out->CopyFrom(fd, static_cast<int64_t>(at), piece))
+      throw EFOpenError("The stored data of \"" + added.path + "\" are not whole");
+    at += piece;
+    bytesDone_ = std::min(totalBytes_, bytesDone_ + static_cast<int64_t>(piece));
+    if (OnTotalPercentDone) OnTotalPercentDone(this, Percent(bytesDone_, totalBytes_));
+    ProcessMessagesAndCheckCancel();
+  }
+  if (e.HasDataDescriptor()) {
+    const std::string d = DataDescriptor(e, zip64Sizes);
+    run.out->Write(d.data(), d.size());
+  }
+  run.AddEntry(entry.release(), true);
 }
 
 }  // namespace vantrel::zip

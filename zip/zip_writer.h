@@ -114,6 +114,13 @@ class TZipWriter : public TZipReader {
     std::string path;
     std::string localFile;
     bool storeLink = false;
+    // Set: localFile holds an entry of another archive as that archive
+    // stores it (ReadStoredEntry) and this is its record. The entry is
+    // written with those bytes and the record's method, encryption (an AES
+    // entry's field included), CRC, sizes, time and attributes: an
+    // encrypted one stays encrypted under its password, and nothing is
+    // decoded or compressed again.
+    std::shared_ptr<const TZipHeaderInfo> stored;
   };
   struct TEdit {
     // Asked for every entry of the archive, in physical order: false drops
@@ -285,6 +292,8 @@ class TZipWriter : public TZipReader {
   // Adds one entry of an edit; raises EFOpenError when its file cannot be
   // read.
   bool AddEditEntry(TZipRun& run, const TNewEntry& added);
+  // The same for an entry given as its stored bytes.
+  void AddStoredEntry(TZipRun& run, const TNewEntry& added);
   // The component's directory after a run: the new archive's entries.
   void AdoptNewDirectory(TZipRun& run, const struct timespec& date);
   // Writes the file's data (through encryptor when the entry is encrypted),

@@ -11,6 +11,7 @@
 #include "tests/fileops/fileops_helpers.h"
 #include "tests/vfs/vfs_helpers.h"
 #include "vfs/archive_source.h"
+#include "vfs/local_source.h"
 #include "vfs/place.h"
 #include "vfs/zip_source.h"
 
@@ -315,6 +316,154 @@ TEST_F(ArchiveCopyTest, AnswersAndFailures) {
       // What did not go in stays in the source.
       EXPECT_EQ(vantrel::test::ListNames(*Zip("a-work.zip"), "docs/deep"), std::vector<std::string>{"big.bin"});
     }
+  }
+}
+
+// Each file entry of an archive as stored: the SHA-1 of its data (from the
+// end of its local header, CompressedSize bytes), whether it is encrypted
+// and its method, "<sha1> <encrypted> <method>", by name.
+std::map<std::string, std::string> StoredData(const std::string& archive) {
+  const std::string listing = Sh(
+      "python3 -c 'import sys, zipfile, struct, hashlib\n"
+      "f = open(sys.argv[1], \"rb\")\n"
+      "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "    if i.is_dir(): continue\n"
+      "    f.seek(i.header_offset)\n"
+      "    n, e = struct.unpack(\"<HH\", f.read(30)[26:30])\n"
+      "    f.seek(i.header_offset + 30 + n + e)\n"
+      "    print(i.filename, hashlib.sha1(f.read(i.compress_size)).hexdigest(), i.flag_bits & 1, i.compress_type)' " +
+      Q(archive));
+  std::map<std::string, std::string> out;
+  for (size_t at = 0; at < listing.size();) {
+    const size_t end = listing.find('\n', at);
+    const std::string line = listing.substr(at, end - at);
+    at = end == std::string::npos ? listing.size() : end + 1;
+    const size_t space = line.find(' ');
+    if (space != std::string::npos) out[line.substr(0, space)] = line.substr(space + 1);
+  }
+  return out;
+}
+
+// Encrypted entries copied or moved from one archive into another, or to
+// another folder of the same one, keep their stored bytes: they stay
+// encrypted under the same password, no password is asked, and every peer
+// decodes them with it (and refuses a wrong one). Plain entries of the same
+// copy go through their data as before. Out to a directory they are
+// decoded, the password asked once.
+TEST_F(ArchiveCopyTest, EncryptedEntriesStayEncrypted) {
+  const bool have7z = !platform::FindProgram("7zz").empty();
+  const std::string secret = "the secret text", bigSecret = vantrel::test::Noise(3 << 19, 11);
+  testing::MakeTree(t / "enc", {"secret.txt=" + secret, "deep/big.bin=" + bigSecret, "plain.txt=plain",
+                                "into/own.txt=own"});
+  // Traditional encryption by zip, AES-256 by 7zz; plain.txt and into/ go in
+  // without a password.
+  Sh("cd " + Q(t / "enc") + " && zip -q -P right ../trad.zip secret.txt deep/big.bin && zip -qr ../trad.zip plain.txt into");
+  if (have7z)
+    Sh("cd " + Q(t / "enc") + " && 7zz a -bd -tzip -mem=AES256 -pright ../aes.zip secret.txt deep >/dev/null && "
+       "7zz a -bd -tzip ../aes.zip plain.txt into >/dev/null");
+  enum class TOp { Copy, Move, CopyInside, MoveInside, Rename };
+  struct TCase {
+    const char* what;
+    TOp op;
+    uint64_t memory;
+    std::map<std::string, std::string> moved;  // the destination's entry -> the source's entry
+  };
+  const std::vector<TCase> ops = {
+      {"copied into another archive", TOp::Copy, 64u << 20,
+       {{"secret.txt", "secret.txt"}, {"deep/big.bin", "deep/big.bin"}}},
+      {"copied into another archive through the private file", TOp::Copy, 0,
+       {{"secret.txt", "secret.txt"}, {"deep/big.bin", "deep/big.bin"}}},
+      {"moved into another archive", TOp::Move, 1 << 20,
+       {{"secret.txt", "secret.txt"}, {"deep/big.bin", "deep/big.bin"}}},
+      {"copied to a folder of the same archive", TOp::CopyInside, 64u << 20,
+       {{"into/secret.txt", "secret.txt"}, {"into/deep/big.bin", "deep/big.bin"}}},
+      {"moved to a folder of the same archive", TOp::MoveInside, 64u << 20,
+       {{"into/secret.txt", "secret.txt"}, {"into/deep/big.bin", "deep/big.bin"}}},
+      {"renamed", TOp::Rename, 64u << 20, {{"renamed.txt", "secret.txt"}}},
+  };
+  for (const char* kind : {"trad", "aes"}) {
+    const bool aes = std::string(kind) == "aes";
+    if (aes && !have7z) continue;
+    const std::string original = t / (std::string(kind) + ".zip");
+    const std::map<std::string, std::string> stored = StoredData(original);
+    ASSERT_EQ(stored.at("secret.txt").substr(41, 1), "1");
+    ASSERT_EQ(stored.at("deep/big.bin").substr(43) == "99", aes);
+    for (const TCase& c : ops) {
+      SCOPED_TRACE(std::string(kind) + ": " + c.what);
+      Sh("cd " + Q(t.path()) + " && cp " + Q(original) + " a-work.zip && cp b.zip b-work.zip");
+      prompt = ScriptedPrompt();
+      copy.ReadAheadMemory = c.memory;
+      vantrel::test::TScriptedPasswords none({});
+      vfs::TError err;
+      auto from = vfs::TZipSource::Load(t / "a-work.zip", t / "a-work.zip", &none, &err);
+      auto other = vfs::TZipSource::Load(t / "b-work.zip", t / "b-work.zip", &none, &err);
+      ASSERT_TRUE(from && other) << err.text;
+      const bool inside = c.op == TOp::CopyInside || c.op == TOp::MoveInside || c.op == TOp::Rename;
+      const std::vector<std::string> names{"secret.txt", "deep", "plain.txt"};
+      switch (c.op) {
+        case TOp::Copy: copy.Copy(names, *from, "", *other, ""); break;
+        case TOp::Move: copy.Move(names, *from, "", *other, ""); break;
+        case TOp::CopyInside: copy.Copy(names, *from, "", *from, "into"); break;
+        case TOp::MoveInside: copy.Move(names, *from, "", *from, "into"); break;
+        case TOp::Rename: EXPECT_TRUE(from->Rename("secret.txt", "renamed.txt", &err)) << err.text; break;
+      }
+      Fail(c.what);
+      EXPECT_TRUE(none.asked.empty()) << none.asked.front();
+      const std::string dest = t / (inside ? "a-work.zip" : "b-work.zip");
+      // The same stored bytes, still encrypted, under the new names.
+      const std::map<std::string, std::string> after = StoredData(dest);
+      for (const auto& [now, was] : c.moved) {
+        ASSERT_TRUE(after.count(now)) << now;
+        EXPECT_EQ(after.at(now), stored.at(was)) << now;
+      }
+      if (c.op != TOp::Rename) {
+        const std::string at = inside ? "into/" : "";
+        ASSERT_TRUE(after.count(at + "plain.txt"));
+        EXPECT_EQ(after.at(at + "plain.txt").substr(41, 1), "0");
+      }
+      // Every peer decodes them with the password, and 7zz refuses a wrong one.
+      if (!aes) {
+        Sh("unzip -tqq -P right " + Q(dest));
+        const std::string read = Sh(
+            "python3 -c 'import sys, zipfile, hashlib\n"
+            "z = zipfile.ZipFile(sys.argv[1])\n"
+            "z.setpassword(b\"right\")\n"
+            "for n in sys.argv[2:]: print(hashlib.sha1(z.read(n)).hexdigest())' " +
+            Q(dest) + " " + Q(c.moved.begin()->first) + " " + Q(std::prev(c.moved.end())->first));
+        const std::string first = c.moved.begin()->second == "secret.txt" ? secret : bigSecret;
+        const std::string last = std::prev(c.moved.end())->second == "secret.txt" ? secret : bigSecret;
+        EXPECT_EQ(read, Digest(first).substr(Digest(first).find(' ') + 1) + "\n" +
+                            Digest(last).substr(Digest(last).find(' ') + 1) + "\n");
+      }
+      if (have7z) {
+        Sh("7zz t -bd -pright " + Q(dest) + " >/dev/null");
+        EXPECT_NE(vantrel::test::RunCommand("7zz t -bd -pwrong " + Q(dest) + " >/dev/null 2>&1"), 0);
+      }
+      // And so does this program, asking once.
+      vantrel::test::TScriptedPasswords right({"right"});
+      auto reread = vfs::TZipSource::Load(dest, dest, &right, &err);
+      ASSERT_TRUE(reread) << err.text;
+      for (const auto& [now, was] : c.moved)
+        EXPECT_EQ(vantrel::test::ReadAll(*reread, now), was == "secret.txt" ? secret : bigSecret) << now;
+      EXPECT_EQ(right.asked.size(), 1u);
+      // A move took them out of the source only after the rewrite.
+      if (c.op == TOp::Move)
+        EXPECT_EQ(vantrel::test::ListNames(*Zip("a-work.zip"), ""), (std::vector<std::string>{"into/"}));
+    }
+    // Out to a directory they are decoded, the password asked once.
+    SCOPED_TRACE(std::string(kind) + ": out to a directory");
+    const std::string outDir = t / (std::string("out-") + kind);
+    vantrel::test::MakeDir(outDir);
+    vantrel::test::TScriptedPasswords right({"right"});
+    vfs::TError err;
+    auto from = vfs::TZipSource::Load(original, original, &right, &err);
+    vfs::TLocalSource out(outDir);
+    prompt = ScriptedPrompt();
+    copy.Copy({"secret.txt", "deep"}, *from, "", out, "");
+    Fail("out");
+    EXPECT_EQ(vantrel::test::ReadFile(outDir + "/secret.txt"), secret);
+    EXPECT_EQ(vantrel::test::ReadFile(outDir + "/deep/big.bin"), bigSecret);
+    EXPECT_EQ(right.asked.size(), 1u);
   }
 }
 
