@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/file_io.h"
 #include "platform/fs.h"
 #include "platform/private_file.h"
+#include "platform/text.h"
 #include "vfs/local_source.h"
 
 namespace vantrel::fileops {
@@ -397,7 +399,10 @@ TSourceCopy::TOutcome TSourceCopy::ReadAhead(TRun& run, size_t index, double fil
     run.ahead->Drop(*piece);
     piece.reset();
     if (stopNow_ || (err.code == ECANCELED && sink.error == 0)) return TOutcome::Stop;
-    const bool retry = sink.error != 0 ? Report(TFMMessageKind::CouldNotCopy, item.path, sink.error)
+    const std::string full = "The disk is full: no room left in " + platform::PrivateTempDirectory() +
+                             " for the data kept aside; the destination was left as it was";
+    const bool retry = sink.error != 0 ? Report(TFMMessageKind::CouldNotCopy, item.path, sink.error,
+                                                sink.error == ENOSPC ? full : std::string())
                                        : Report(TFMMessageKind::CouldNotCopy, item.path, err.code, err.text);
     if (!retry) return stopNow_ ? TOutcome::Stop : TOutcome::Go;
     Progress(fileStart);
@@ -508,6 +513,43 @@ void TSourceCopy::Prepare(TRun& run) {
   }
 }
 
+bool TSourceCopy::RoomFor(TRun& run) {
+  if (!run.ahead) return true;
+  uint64_t bytes = 0, files = 0;
+  for (const TItem& item : items_)
+    if (item.entry.kind == vfs::TEntryKind::File && !item.entry.name.empty()) {
+      bytes += run.keepsStored && item.entry.encrypted ? item.entry.packedSize : item.entry.size;
+      ++files;
+    }
+  std::vector<vfs::TSpaceNeed> needs = run.to.SpaceToAdd(bytes, files);
+  if (bytes > ReadAheadMemory) needs.push_back({platform::PrivateTempDirectory(), bytes - ReadAheadMemory});
+  // What each file system must hold at once.
+  struct TDisk {
+    uint64_t device;
+    vfs::TSpaceNeed need;
+  };
+  std::vector<TDisk> disks;
+  for (const vfs::TSpaceNeed& need : needs) {
+    platform::FileIdentity id;
+    if (need.bytes == 0 || !platform::GetFileIdentity(need.path, id)) continue;
+    auto same = std::find_if(disks.begin(), disks.end(), [&](const TDisk& d) { return d.device == id.device; });
+    if (same != disks.end())
+      same->need.bytes += need.bytes;
+    else
+      disks.push_back({id.device, need});
+  }
+  for (const TDisk& disk : disks)
+    for (;;) {
+      platform::VolumeSpace space;
+      if (!platform::GetVolumeSpace(disk.need.path, space) || space.free >= disk.need.bytes) break;
+      const std::string reason = "Not enough free space in " + disk.need.path + ": the copy needs " +
+                                 platform::FormatThousands(disk.need.bytes) + " bytes there, " +
+                                 platform::FormatThousands(space.free) + " bytes are free; nothing was changed";
+      if (!Report(TFMMessageKind::CouldNotCopy, run.to.Root(), ENOSPC, reason)) return false;
+    }
+  return true;
+}
+
 void TSourceCopy::DeleteLeftovers(TRun& run) {
   // A name whose every item goes (or is a directory merged) leaves behind
   // only the directory entries of its merged directories: they go in the
@@ -557,7 +599,7 @@ void TSourceCopy::Copy(const std::vector<std::string>& names, vfs::TSource& from
   from.Expect(files);
   TRun run{from, fromDir, to, toDir};
   Prepare(run);
-  bool stopped = false;
+  bool stopped = !RoomFor(run);
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
   if (!stopped && run.within) DeleteLeftovers(run);
   // Into an archive: everything at once, and nothing after a Cancel.
@@ -650,7 +692,7 @@ void TSourceCopy::CopyPaths(const std::vector<std::string>& paths, vfs::TSource&
   }
   TRun run{from, fromDir, to, toDir};
   Prepare(run);
-  bool stopped = false;
+  bool stopped = !RoomFor(run);
   for (size_t i = 0; i < items_.size() && !stopped; ++i) stopped = CopyItem(run, i) == TOutcome::Stop;
   // Into an archive: everything at once, with the changes that go along,
   // and nothing after a Cancel.

@@ -104,6 +104,10 @@ class TSourceCopy final {
   void Begin();
   // How the run writes: one batch or item by item, by name or through data.
   void Prepare(TRun& run);
+  // Whether the file systems a copy from one archive into another writes on
+  // (the data kept aside, the rewritten archive) have the room it needs;
+  // false after a message naming what is needed and what is free.
+  bool RoomFor(TRun& run);
   // The directories above `path` the destination lacks (and `listed` does
   // not hold yet), as items.
   void ListParents(const std::string& path, vfs::TSource& from, const std::string& fromDir, vfs::TSource& to,

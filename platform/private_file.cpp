@@ -16,9 +16,13 @@ int PrivateMemoryFile(const std::string& label) {
   return fd >= 0 ? fd : PrivateTempFile();
 }
 
-int PrivateTempFile() {
+std::string PrivateTempDirectory() {
   const char* env = std::getenv("TMPDIR");
-  const std::string dir = env && *env ? env : "/tmp";
+  return env && *env ? env : "/tmp";
+}
+
+int PrivateTempFile() {
+  const std::string dir = PrivateTempDirectory();
   int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
   if (fd >= 0) return fd;
   std::string name = dir + "/.vantrel-private-XXXXXX";

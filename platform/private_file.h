@@ -16,8 +16,10 @@ namespace vantrel::platform {
 // A file in memory (`label` shows in the process's descriptor list); falls
 // back to a nameless temporary file. -1 with errno set on failure.
 int PrivateMemoryFile(const std::string& label);
-// A nameless file in $TMPDIR (or /tmp). -1 with errno set on failure.
+// A nameless file in PrivateTempDirectory(). -1 with errno set on failure.
 int PrivateTempFile();
+// Where the private files on disk go: $TMPDIR, or /tmp.
+std::string PrivateTempDirectory();
 // A nameless file in the directory `dir` (mode bits `mode`), to be given
 // its name by PlaceUnnamed (copyfile.h) once complete. -1 with errno set.
 int UnnamedFileIn(const std::string& dir, unsigned mode);

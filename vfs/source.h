@@ -57,6 +57,12 @@ struct TCapabilities {
   std::string readOnlyReason;
 };
 
+// Room a change needs on one file system, the one `path` is on.
+struct TSpaceNeed {
+  std::string path;
+  uint64_t bytes = 0;
+};
+
 // Progress of long work: bytes done of the total; false asks to stop.
 using TProgress = std::function<bool(uint64_t done, uint64_t total)>;
 
@@ -185,6 +191,14 @@ class TSource {
   // Whether many changes cost about what one costs (an archive is rewritten
   // once per Apply): a copy then hands over all of its changes at once.
   virtual bool BatchesChanges() const { return false; }
+  // The room a batch adding `files` files of `bytes` in all, handed over as
+  // data (PutData, PutStored), takes on the file systems it writes on
+  // before it is done; empty when it takes no more than the data themselves.
+  virtual std::vector<TSpaceNeed> SpaceToAdd(uint64_t bytes, uint64_t files) const {
+    (void)bytes;
+    (void)files;
+    return {};
+  }
 
   bool MakeDir(const std::string& inner, TError* err);
   // A directory goes with everything below it.

@@ -110,6 +110,9 @@ bool Spool(const TChange& c, std::vector<int>& spooled, std::string& file, TErro
   const bool ok = c.produce && c.produce(sink, err);
   if (ok && c.mtime) platform::SetOpenFileTime(fd, c.mtime);
   if (!ok) {
+    if (sink.error == ENOSPC)
+      return Fail(err, ENOSPC, "The disk is full: no room for the data of \"" + c.path + "\" in " +
+                                   platform::PrivateTempDirectory() + "; the archive was left as it was");
     if (sink.error) return Fail(err, sink.error, platform::ErrorText(sink.error));
     if (err && err->code == 0) err->Set(EIO, "The data of \"" + c.path + "\" could not be read");
     return false;
@@ -237,6 +240,8 @@ bool TZipSource::Apply(const TChangeSet& changes, const TProgress& progress, TEr
     zip_->Edit(edit);
   } catch (const zip::EUserCanceled&) {
     ok = Fail(err, ECANCELED, "Stopped; the archive was left as it was");
+  } catch (const zip::ENotEnoughRoom& e) {
+    ok = Fail(err, ENOSPC, "The disk is full (" + std::string(e.what()) + "); the archive was left as it was");
   } catch (const std::exception& e) {
     ok = Fail(err, EIO, std::string(e.what()) + "; the archive was left as it was");
   }

@@ -7,6 +7,7 @@
 
 #include "platform/file_io.h"
 #include "platform/fs.h"
+#include "platform/private_file.h"
 #include "platform/readonly_file.h"
 #include "zip/zip_writer.h"
 
@@ -293,6 +294,14 @@ bool TZipSource::ReadStored(const std::string& inner, TDataSink& sink, std::shar
   stored->entry = std::move(entry);
   record = std::move(stored);
   return true;
+}
+
+std::vector<TSpaceNeed> TZipSource::SpaceToAdd(uint64_t bytes, uint64_t files) const {
+  platform::FileIdentity archive;
+  const uint64_t old = platform::GetFileIdentity(archivePath_, archive) ? archive.size : 0;
+  const size_t slash = archivePath_.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : archivePath_.substr(0, slash);
+  return {{dir, old + bytes + files * kRecordRoom}, {platform::PrivateTempDirectory(), bytes}};
 }
 
 bool TZipSource::Ask(std::string& answer) {

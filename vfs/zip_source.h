@@ -65,6 +65,12 @@ class TZipSource final : public TSource {
   bool Refresh(TError* err) override;
   bool Apply(const TChangeSet& changes, const TProgress& progress, TError* err) override;
   bool BatchesChanges() const override { return true; }
+  // A new archive beside the old one on its file system (the old entries,
+  // the new data and a record each), and the data handed over, kept in
+  // private files until the rewrite takes them.
+  std::vector<TSpaceNeed> SpaceToAdd(uint64_t bytes, uint64_t files) const override;
+  // Room for an entry's records (two headers, a descriptor) and its name.
+  static constexpr uint64_t kRecordRoom = 512;
 
   // Files stored without a name ("", "."), which no path reaches and List
   // leaves out (the index keeps them with the root), added to `out`: the

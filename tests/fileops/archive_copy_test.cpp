@@ -4,6 +4,11 @@
 // byte after a cancel or a failure; a move deletes only after the rewrite.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 
 #include "fileops/source_copy.h"
@@ -464,6 +469,123 @@ TEST_F(ArchiveCopyTest, EncryptedEntriesStayEncrypted) {
     EXPECT_EQ(vantrel::test::ReadFile(outDir + "/secret.txt"), secret);
     EXPECT_EQ(vantrel::test::ReadFile(outDir + "/deep/big.bin"), bigSecret);
     EXPECT_EQ(right.asked.size(), 1u);
+  }
+}
+
+// A small file system of its own (tmpfs) at `dir`, for a disk that is too
+// small or fills up; Mounted() is false where none can be mounted.
+class TSmallDisk {
+ public:
+  TSmallDisk(const std::string& dir, const std::string& size) : dir_(dir) {
+    vantrel::test::MakeDir(dir);
+    mounted_ = ::geteuid() == 0 &&
+               vantrel::test::RunCommand("mount -t tmpfs -o size=" + size + " tmpfs " + Q(dir) + " 2>/dev/null") == 0;
+  }
+  ~TSmallDisk() {
+    if (mounted_) vantrel::test::RunCommand("umount " + Q(dir_));
+  }
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+// A source that fills the disk `fill` names when its first file is read:
+// after the room was checked, before anything is written.
+class TFillingSource final : public vfs::TSource {
+ public:
+  TFillingSource(vfs::TSource& inner, std::string fill) : inner_(inner), fill_(std::move(fill)) {}
+  std::string Root() const override { return inner_.Root(); }
+  vfs::TCapabilities Capabilities() const override { return inner_.Capabilities(); }
+  bool List(const std::string& inner, std::vector<vfs::TEntry>& out, vfs::TError* err) override {
+    return inner_.List(inner, out, err);
+  }
+  bool Stat(const std::string& inner, vfs::TEntry& out, vfs::TError* err) override { return inner_.Stat(inner, out, err); }
+  bool ReadInto(const std::string& inner, vfs::TDataSink& sink, const vfs::TProgress& progress,
+                vfs::TError* err) override {
+    if (!fill_.empty()) vantrel::test::RunCommand("dd if=/dev/zero of=" + Q(fill_ + "/filler") + " bs=64k 2>/dev/null");
+    fill_.clear();
+    return inner_.ReadInto(inner, sink, progress, err);
+  }
+  bool Apply(const vfs::TChangeSet& changes, const vfs::TProgress& progress, vfs::TError* err) override {
+    return inner_.Apply(changes, progress, err);
+  }
+
+ private:
+  vfs::TSource& inner_;
+  std::string fill_;
+};
+
+// Before a copy from one archive into another the file systems it writes on
+// are asked for the room it needs (the data kept aside, the rewritten
+// archive): too little is refused with what is needed and what is free.
+// A disk that fills up anyway on the way leaves the destination byte for
+// byte, says that the disk is full, and a move deletes nothing.
+TEST_F(ArchiveCopyTest, RoomIsCheckedAndAFullDiskChangesNothing) {
+  const std::string mnt = t / "small";
+  const std::string data = vantrel::test::Noise(2 << 20, 5);  // does not compress
+  testing::MakeTree(t / "room", {"big.bin=" + data, "small.txt=small"});
+  Sh("cd " + Q(t / "room") + " && zip -q ../room.zip big.bin small.txt");
+  enum class TWhere { Destination, Spool };
+  struct TCase {
+    const char* what;
+    TWhere where;      // what lies on the small disk
+    const char* size;  // of the small disk
+    uint64_t memory;
+    bool fills;        // the disk fills up after the check
+    size_t messages;   // each file kept aside is one (Skip), the room or the rewrite one
+    std::vector<std::string> said;  // in each message's reason
+  } cases[] = {
+      {"the destination's disk is too small", TWhere::Destination, "1m", 64u << 20, false, 1,
+       {"Not enough free space in " + mnt + ": the copy needs ", " bytes are free; nothing was changed"}},
+      {"the disk of the data kept aside is too small", TWhere::Spool, "1m", 0, false, 1,
+       {"Not enough free space in " + mnt + ": the copy needs "}},
+      {"the destination's disk fills up on the way", TWhere::Destination, "8m", 64u << 20, true, 1,
+       {"The disk is full", "the archive was left as it was"}},
+      {"the disk of the data kept aside fills up on the way", TWhere::Spool, "8m", 0, true, 2,
+       {"The disk is full: no room left in " + mnt}},
+  };
+  const char* tmp = std::getenv("TMPDIR");
+  const std::string oldTmp = tmp ? tmp : "";
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TSmallDisk disk(mnt, c.size);
+    if (!disk.Mounted()) GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root)";
+    const std::string dest = c.where == TWhere::Destination ? mnt + "/b.zip" : t / "b-work.zip";
+    Sh("cd " + Q(t.path()) + " && cp room.zip a-work.zip && cp b.zip " + Q(dest));
+    if (c.where == TWhere::Spool) ::setenv("TMPDIR", mnt.c_str(), 1);
+    const std::string before = vantrel::test::ReadFile(dest);
+    const std::string source = vantrel::test::ReadFile(t / "a-work.zip");
+    prompt = ScriptedPrompt();
+    copy.ReadAheadMemory = c.memory;
+    auto from = Zip("a-work.zip");
+    vfs::TError err;
+    auto to = vfs::TZipSource::Load(dest, dest, nullptr, &err);
+    ASSERT_TRUE(to) << err.text;
+    TFillingSource filling(*from, c.fills ? mnt : std::string());
+    copy.Move({"big.bin", "small.txt"}, filling, "", *to, "");
+    if (oldTmp.empty())
+      ::unsetenv("TMPDIR");
+    else
+      ::setenv("TMPDIR", oldTmp.c_str(), 1);
+    EXPECT_EQ(prompt.messages.size(), c.messages);
+    for (const TFMMessage& m : prompt.messages) {
+      EXPECT_EQ(m.error, ENOSPC);
+      for (const std::string& part : c.said) EXPECT_NE(m.reason.find(part), std::string::npos) << m.reason;
+    }
+    EXPECT_TRUE(copy.Completed().empty());
+    EXPECT_EQ(vantrel::test::ReadFile(dest), before);
+    EXPECT_EQ(vantrel::test::ReadFile(t / "a-work.zip"), source);
+    // Nothing is left behind on the small disk.
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(mnt)) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> expected;
+    if (c.where == TWhere::Destination) expected.push_back("b.zip");
+    if (c.fills) expected.push_back("filler");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
   }
 }
 
