@@ -76,6 +76,8 @@ class TArchiveSource final : public TSource {
   void Expect(const std::vector<std::string>& inners) override;
 
   std::string Root() const override { return displayRoot_; }
+  // The file read (the archive, or a private copy of a nested one).
+  const std::string& ArchivePath() const { return archivePath_; }
   TCapabilities Capabilities() const override;
   bool List(const std::string& inner, std::vector<TEntry>& out, TError* err) override;
   bool Stat(const std::string& inner, TEntry& out, TError* err) override;

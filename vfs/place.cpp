@@ -188,7 +188,7 @@ std::shared_ptr<TSource> TPlaceOpener::OpenArchive(const std::string& localPath,
     case TArchiveType::None:
       break;
   }
-  Fail(err, EINVAL, "\"" + display + "\" is no archive that can be opened here");
+  Fail(err, kNoArchive, "\"" + display + "\" is no archive that can be opened here");
   return nullptr;
 }
 

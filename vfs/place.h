@@ -7,6 +7,7 @@
 // archive within it (a nested level): "/data/outer.zip/inner.tar.gz/src".
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -67,6 +68,9 @@ class TPlaceOpener {
   uint64_t NestedMemoryLimit = 64ull << 20;
   static constexpr const char* kNestedReadOnly =
       "Archives inside archives are read-only here; extract it to change it";
+  // The code Source fails with when a file (or an entry) holds no archive
+  // that can be opened here: a caller may then show it as the file it is.
+  static constexpr int kNoArchive = EMEDIUMTYPE;
 
  private:
   std::shared_ptr<TSource> OpenArchive(const std::string& localPath, const std::string& display, bool nested,

@@ -25,6 +25,7 @@
 #include "platform/text.h"
 #include "formats/archive_kind.h"
 #include "vfs/archive_source.h"
+#include "vfs/place.h"
 #include "vfs/source.h"
 #include "vfs/zip_source.h"
 #include "zip/ui/zip_dialogs.h"
@@ -89,16 +90,6 @@ std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
     if (c == '/') c = '\\';
   return r;
 }
-
-// The private file an archive inside an archive is read from (in memory,
-// or nameless on disk), closed when the last reader of it goes.
-struct TPrivateCopy {
-  int fd = -1;
-  explicit TPrivateCopy(int f) : fd(f) {}
-  ~TPrivateCopy() {
-    if (fd >= 0) ::close(fd);
-  }
-};
 
 class TArchivePlaces final : public panels::TPanelSource {
  public:
@@ -187,8 +178,6 @@ class TArchivePlaces final : public panels::TPanelSource {
   uint64_t files_ = 0, bytes_ = 0, packed_ = 0;
 };
 
-constexpr const char* kNestedReadOnly = "Archives inside archives are read-only";
-
 std::shared_ptr<vfs::TSource> LoadArchive(const std::string& file, const std::string& display,
                                           vfs::TPasswordProvider* passwords, bool* recognised, std::string* error) {
   vfs::TError err;
@@ -227,37 +216,56 @@ bool SplitAtFile(const std::string& path, std::string& file, std::string& rest) 
   return false;
 }
 
-// Opens archive files as sources: ZIP archives with the program's engine,
-// the other formats through libarchive. A source read once is shared by both
-// panels and every tab while one of them shows it, and read again only when
-// the file changed. An archive inside an archive is read from a private
-// temporary copy and cannot be changed.
+// The file an archive source reads: the archive, or the private copy an
+// archive inside an archive is read from.
+std::string FileRead(const vfs::TSource& source) {
+  if (const auto* zip = dynamic_cast<const vfs::TZipSource*>(&source)) return zip->ArchivePath();
+  if (const auto* other = dynamic_cast<const vfs::TArchiveSource*>(&source)) return other->ArchivePath();
+  return {};
+}
+
+// Finds the archives in a path for the panels, level by level, through the
+// engine-side opener (vfs/place.h), which reads each archive once while
+// anyone shows it: both panels and every tab share one source, an archive
+// changed on disk is read again, and an archive inside an archive is read
+// from a private copy (in memory up to NestedMemoryLimit, else a nameless
+// temporary file) and cannot be changed.
 class TArchiveOpener {
  public:
-  explicit TArchiveOpener(vfs::TPasswordProvider* passwords) : passwords_(passwords) {}
+  explicit TArchiveOpener(vfs::TPasswordProvider* passwords) : places_(passwords) {}
 
   std::shared_ptr<panels::TPanelSource> Open(const std::string& path, std::string& place, std::string* error) {
     std::string file;
     std::string rest;
     if (!SplitAtFile(path, file, rest)) return nullptr;
-    std::shared_ptr<vfs::TSource> source = Cached(file);
+    vfs::TPlacePath level;
+    level.file = file;
+    level.archive = true;
+    vfs::TError err;
+    std::shared_ptr<vfs::TSource> source = Source(level, &err);
     if (source == nullptr) {
-      bool recognised = false;
-      source = Load(file, file, &recognised, error);
-      if (source == nullptr) return nullptr;  // no archive, or `error` says why
-      cache_[file] = source;
+      // A file of another kind: no error, the system's own.
+      if (error != nullptr && err.code != vfs::TPlaceOpener::kNoArchive) *error = TextOf(err);
+      return nullptr;
     }
     KeepRecent(source);
     auto places = std::make_shared<TArchivePlaces>(std::move(source), nullptr, file);
-    return Descend(std::move(places), rest, place, error);
+    return Descend(std::move(places), std::move(level), rest, place, error);
   }
 
  private:
+  static std::string TextOf(const vfs::TError& err) { return err.text.empty() ? platform::ErrorText(err.code) : err.text; }
+
+  std::shared_ptr<vfs::TSource> Source(const vfs::TPlacePath& level, vfs::TError* err) {
+    places_.NestedMemoryLimit = NestedMemoryLimit();
+    return places_.Source(level, err);
+  }
+
   // Walks `rest` down from `places`: a part that is a file entry holding an
   // archive opens that archive as the next level. `place` receives what is
   // left inside the innermost level.
-  std::shared_ptr<panels::TPanelSource> Descend(std::shared_ptr<TArchivePlaces> places, const std::string& rest,
-                                                std::string& place, std::string* error) {
+  std::shared_ptr<panels::TPanelSource> Descend(std::shared_ptr<TArchivePlaces> places, vfs::TPlacePath level,
+                                                const std::string& rest, std::string& place, std::string* error) {
     std::string inner;
     size_t from = 0;
     while (from < rest.size()) {
@@ -265,79 +273,34 @@ class TArchiveOpener {
       if (to == std::string::npos) to = rest.size();
       const std::string candidate = inner.empty() ? rest.substr(from, to - from)
                                                   : inner + "/" + rest.substr(from, to - from);
+      from = to + 1;
       vfs::TEntry entry;
       vfs::TError err;
       if (!places->Source()->Stat(candidate, entry, &err) || entry.kind != vfs::TEntryKind::File) {
         inner = candidate;  // a directory, or nothing: listing it says so
-        from = to + 1;
         continue;
       }
-      std::shared_ptr<TArchivePlaces> nested = OpenNested(places, candidate, error);
+      vfs::TPlacePath deeper = level;
+      deeper.nested.push_back(candidate);
+      std::shared_ptr<vfs::TSource> nested = Source(deeper, &err);
       if (nested == nullptr) {
-        if (error != nullptr && !error->empty()) return nullptr;
-        inner = candidate;  // a file of another kind: listing it says it is none
-        from = to + 1;
+        // A cancelled password question needs no second message; a file of
+        // another kind is listed as what it is (no directory).
+        if (err.code != vfs::TPlaceOpener::kNoArchive && err.code != ECANCELED) {
+          if (error != nullptr) *error = TextOf(err);
+          return nullptr;
+        }
+        inner = candidate;
         continue;
       }
-      places = std::move(nested);
+      // The private copy the level is read from lives as long as its source.
+      const std::string copy = FileRead(*nested);
+      places = std::make_shared<TArchivePlaces>(nested, places, copy, nested, vfs::TPlaceOpener::kNestedReadOnly);
+      level = std::move(deeper);
       inner.clear();
-      from = to + 1;
     }
     place = inner;
     return places;
-  }
-
-  // The archive in the entry `inner` of `outer`, read from a private copy
-  // (in memory up to NestedMemoryLimit, else a nameless temporary file);
-  // null when the entry holds no archive (then `error` stays empty).
-  std::shared_ptr<TArchivePlaces> OpenNested(const std::shared_ptr<TArchivePlaces>& outer, const std::string& inner,
-                                             std::string* error) {
-    vfs::TEntry entry;
-    vfs::TError err;
-    const bool small = outer->Source()->Stat(inner, entry, &err) && entry.size <= NestedMemoryLimit();
-    const int fd = small ? platform::PrivateMemoryFile(inner.substr(inner.rfind('/') + 1)) : platform::PrivateTempFile();
-    if (fd < 0) {
-      if (error) *error = platform::ErrorText(errno);
-      return nullptr;
-    }
-    auto copy = std::make_shared<TPrivateCopy>(fd);
-    vfs::TDescriptorSink sink(fd);
-    if (!outer->Source()->ReadInto(inner, sink, {}, &err)) {
-      // A cancelled password question needs no second message.
-      if (error && err.code != ECANCELED)
-        *error = sink.error != 0 ? platform::ErrorText(sink.error)
-                                 : (err.text.empty() ? platform::ErrorText(err.code) : err.text);
-      return nullptr;
-    }
-    const std::string file = platform::OpenDescriptorPath(fd);
-    bool recognised = false;
-    std::shared_ptr<vfs::TSource> source = Load(file, outer->Root() + "/" + inner, &recognised, error);
-    if (source == nullptr) return nullptr;
-    if (auto* zip = dynamic_cast<vfs::TZipSource*>(source.get())) zip->SetReadOnly(kNestedReadOnly);
-    return std::make_shared<TArchivePlaces>(std::move(source), outer, file, std::move(copy), kNestedReadOnly);
-  }
-
-  std::shared_ptr<vfs::TSource> Load(const std::string& file, const std::string& display, bool* recognised,
-                                     std::string* error) {
-    return LoadArchive(file, display, passwords_, recognised, error);
-  }
-
-  // The source still shown somewhere for `file`, brought up to date when the
-  // file changed since it was read.
-  std::shared_ptr<vfs::TSource> Cached(const std::string& file) {
-    auto it = cache_.find(file);
-    if (it == cache_.end()) return nullptr;
-    std::shared_ptr<vfs::TSource> source = it->second.lock();
-    if (source == nullptr) {
-      cache_.erase(it);
-      return nullptr;
-    }
-    vfs::TError err;
-    if (source->Stale() && !source->Refresh(&err)) {
-      cache_.erase(it);
-      return nullptr;
-    }
-    return source;
   }
 
   // A tar.gz costs its whole decompression to list: the last few read that
@@ -351,8 +314,7 @@ class TArchiveOpener {
   }
   static constexpr size_t kKeptListings = 2;
 
-  vfs::TPasswordProvider* passwords_;
-  std::map<std::string, std::weak_ptr<vfs::TSource>> cache_;
+  vfs::TPlaceOpener places_;
   std::vector<std::shared_ptr<vfs::TSource>> recent_;
 };
 

@@ -26,6 +26,7 @@
 #include "app/panels/panel_navigation.h"
 #include "app/panels/panel_tabs.h"
 #include "app/panels/path_line.h"
+#include "vfs/place.h"
 #include "fileops/qt/operationform.h"
 #include "gui_support.h"
 #include "zip/ui/zip_dialogs.h"
@@ -520,7 +521,8 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(ShownMessages()[0].text.contains(QStringLiteral("read-only")));
     // The reason ends the information line; cut by a narrow panel, its tip has it whole.
     const QLabel* info = f_->form->Left().InfoPanel;
-    QVERIFY2(info->text().endsWith(QStringLiteral("| Archives inside archives are read-only")), qPrintable(info->text()));
+    QVERIFY2(info->text().endsWith(QStringLiteral("| ") + QString::fromLatin1(vfs::TPlaceOpener::kNestedReadOnly)),
+             qPrintable(info->text()));
     QCOMPARE(info->toolTip(), info->text());
     QVERIFY(f_->Press(L(), Qt::Key_Backspace) && f_->Put(L(), "..") && f_->Press(L(), Qt::Key_Return));
     QCOMPARE(L()->Directory(), zip_);
@@ -690,7 +692,7 @@ class ArchiveFoldersTest : public QObject {
     Script().inputs = {Q(zip_ + "/nested.zip")};
     QVERIFY(f_->Press(L(), Qt::Key_F5));
     QCOMPARE(ShownMessages().size(), size_t(1));
-    QCOMPARE(ShownMessages()[0].text, QStringLiteral("Archives inside archives are read-only"));
+    QCOMPARE(ShownMessages()[0].text, QString::fromLatin1(vfs::TPlaceOpener::kNestedReadOnly));
     QCOMPARE(Entries(zip_), nested);
     QTRY_VERIFY_WITH_TIMEOUT(L()->hasFocus(), 5000);
     Script().inputs.clear();
