@@ -792,6 +792,58 @@ class ArchiveFoldersTest : public QObject {
     QCOMPARE(g_prompts.size(), 2);
     QVERIFY(g_prompts[1].startsWith(QStringLiteral("Wrong password")));
   }
+  // F5 from an encrypted archive into another archive panel: the entry goes
+  // as it is stored, still encrypted under its password, and nobody is
+  // asked; F5 out to a directory asks once and decodes it.
+  void encryptedEntriesStayEncryptedBetweenArchives() {
+    const std::string locked = f_->left + "/locked.zip";
+    const std::string other = f_->right + "/other.zip";
+    WriteText(f_->left + "/a.txt", "alpha\n");
+    QProcess sevenZip;
+    sevenZip.start(QStringLiteral("7zz"), {"a", "-tzip", "-mem=AES256", "-pletmein", Q(locked), Q(f_->left + "/a.txt")});
+    if (!sevenZip.waitForFinished(30000) || sevenZip.exitCode() != 0) QSKIP("7zz cannot make an AES archive here");
+    QCOMPARE(Python(QStringLiteral("import sys, zipfile\n"
+                                   "with zipfile.ZipFile(sys.argv[1], 'w') as z: z.writestr('kept.txt', 'kept')"),
+                    other),
+             QString());
+    R()->setFocus();
+    QVERIFY(R()->ReadDirectory(f_->right));
+    QVERIFY(f_->Put(R(), "other.zip") && f_->Press(R(), Qt::Key_Return));
+    L()->setFocus();
+    QVERIFY(L()->ReadDirectory(f_->left));
+    QVERIFY(Into("locked.zip"));
+    QVERIFY(f_->Put(L(), "a.txt"));
+    Script().inputs = {Q(other)};
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    QTRY_VERIFY_WITH_TIMEOUT(Names(R()).contains(QStringLiteral("a.txt")), 5000);
+    QVERIFY2(g_prompts.isEmpty(), qPrintable(g_prompts.join('|')));
+    QVERIFY(ShownMessages().empty());
+    // Encrypted (AES, method 99) in the other archive, and 7zz reads it with the password.
+    QCOMPARE(Python(QStringLiteral("import sys, zipfile\n"
+                                   "i = zipfile.ZipFile(sys.argv[1]).getinfo('a.txt')\n"
+                                   "print(i.flag_bits & 1, i.compress_type)"),
+                    other),
+             QStringLiteral("1 99"));
+    QCOMPARE(QProcess::execute(QStringLiteral("7zz"), {"t", "-pletmein", Q(other)}), 0);
+    QVERIFY(QProcess::execute(QStringLiteral("7zz"), {"t", "-pwrong", Q(other)}) != 0);
+    QTRY_VERIFY_WITH_TIMEOUT(L()->hasFocus(), 5000);
+    // Out to a directory: asked once, decoded.
+    zipui::SetInputQuery([](const QString&, const QString& prompt, QString& text, bool) {
+      g_prompts << prompt;
+      text = QStringLiteral("letmein");
+      return true;
+    });
+    R()->setFocus();
+    QVERIFY(f_->Put(R(), "..") && f_->Press(R(), Qt::Key_Return));
+    QCOMPARE(R()->Directory(), f_->right);
+    L()->setFocus();
+    QVERIFY(f_->Put(L(), "a.txt"));
+    Script().inputs = {Q(f_->right)};
+    QVERIFY(f_->Press(L(), Qt::Key_F5));
+    initTestCase();
+    QTRY_COMPARE(ReadText(f_->right + "/a.txt"), QStringLiteral("alpha\n"));
+    QCOMPARE(g_prompts.size(), 1);
+  }
 };
 
 QTEST_MAIN(ArchiveFoldersTest)
