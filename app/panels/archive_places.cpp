@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include <QApplication>
 #include <QTimer>
@@ -119,15 +120,26 @@ class TArchivePlaces final : public panels::TPanelSource {
     if (place.empty())
       if (const auto* zip = dynamic_cast<const vfs::TZipSource*>(source_.get())) zip->Nameless(listed);
     files_ = 0, bytes_ = 0, packed_ = 0;
+    encrypted_.clear();
     for (vfs::TEntry& e : listed) {
       if (e.kind != vfs::TEntryKind::Directory) {
         ++files_;
         bytes_ += e.size;
         packed_ += e.packedSize;
       }
+      const bool encrypted = e.encrypted;
       entries.push_back(RecordOf(e));
+      if (encrypted) encrypted_.insert(entries.back()->FileName);
     }
     return true;
+  }
+
+  // An encrypted entry says so on the file line: its data need the password.
+  std::string EntryLine(const panels::TFileEntry& entry) const override {
+    if (!encrypted_.contains(entry.FileName)) return {};
+    std::string line = panels::InfoLine(entry);
+    if (!line.empty() && line.back() == '.') line.pop_back();
+    return line + ", encrypted.";
   }
 
   // "3 files: 1,234 bytes, packed 567 bytes", and why nothing can be changed.
@@ -176,6 +188,7 @@ class TArchivePlaces final : public panels::TPanelSource {
   std::string file_;
   std::string readOnly_;
   uint64_t files_ = 0, bytes_ = 0, packed_ = 0;
+  std::set<std::string> encrypted_;  // the names shown of the place listed last that are encrypted
 };
 
 std::shared_ptr<vfs::TSource> LoadArchive(const std::string& file, const std::string& display,

@@ -130,7 +130,9 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(Into("summer"));
     QVERIFY(f_->Put(L(), "beach.txt"));
     const QString line = f_->form->Left().FilePanel->text();
-    QVERIFY2(line.startsWith(QStringLiteral("beach.txt- size:500 bytes, packed:")), qPrintable(line));
+    QVERIFY2(line.startsWith(QStringLiteral("beach.txt- size:500 bytes, packed:")) &&
+                 line.endsWith(QStringLiteral(" bytes.")),
+             qPrintable(line));
     // Enter on a file: the desktop's program gets a copy with its bytes.
     QVERIFY(f_->Press(L(), Qt::Key_Return));
     QCOMPARE(documents_.size(), size_t(1));
@@ -813,6 +815,11 @@ class ArchiveFoldersTest : public QObject {
     QVERIFY(L()->ReadDirectory(f_->left));
     QVERIFY(Into("locked.zip"));
     QVERIFY(f_->Put(L(), "a.txt"));
+    // The file line says that it is encrypted.
+    const QString line = f_->form->Left().FilePanel->text();
+    QVERIFY2(line.startsWith(QStringLiteral("a.txt- size:6 bytes, packed:")) &&
+                 line.endsWith(QStringLiteral(" bytes, encrypted.")),
+             qPrintable(line));
     Script().inputs = {Q(other)};
     QVERIFY(f_->Press(L(), Qt::Key_F5));
     QTRY_VERIFY_WITH_TIMEOUT(Names(R()).contains(QStringLiteral("a.txt")), 5000);
