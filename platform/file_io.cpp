@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
+#include <thread>
 
 namespace vantrel::platform {
 
@@ -95,6 +97,15 @@ int SetOpenFileTime(int fd, int64_t seconds) {
 
 void CloseDescriptor(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+void CloseDescriptorLater(int fd) {
+  if (fd < 0) return;
+  try {
+    std::thread([fd] { ::close(fd); }).detach();
+  } catch (const std::system_error&) {
+    ::close(fd);
+  }
 }
 
 }  // namespace vantrel::platform

@@ -53,5 +53,9 @@ int SetOpenFileMode(int fd, uint32_t mode);
 // Access and modification time (seconds) of an open file: 0 or the error.
 int SetOpenFileTime(int fd, int64_t seconds);
 void CloseDescriptor(int fd);
+// Closes the descriptor on a thread of its own: the last close of a large
+// file whose name is gone frees its pages and blocks, which takes time no
+// caller needs to wait for. Closed at once when no thread can be had.
+void CloseDescriptorLater(int fd);
 
 }  // namespace vantrel::platform

@@ -38,6 +38,7 @@
 #include "zip/codec/deflate_compress.h"
 #include "zip/zip_pack_pool.h"
 #include "zip/zip_names.h"
+#include "platform/file_io.h"
 #include "platform/fs.h"
 
 namespace vantrel::zip {
@@ -130,8 +131,11 @@ size_t PReadFull(int fd, void* data, size_t n, int64_t at) {
 // Entries whose stored data are at least this large are copied by the
 // kernel, file to file.
 constexpr uint64_t kKernelCopyFrom = 64 * 1024;
-// What is read of the old archive for the local header of such an entry.
-constexpr size_t kLocalAhead = 4096;
+// What is read of the old archive for the local header of such an entry:
+// the header with the name and extra field the central record announces,
+// and a margin for a local extra field larger than the central one (a
+// larger one still is read on its own).
+constexpr size_t kLocalMargin = 128;
 
 // Reads the old archive through a large window: entries are copied in
 // physical order, so one read serves many small entries.
@@ -959,11 +963,45 @@ void TZipWriter::StartOutput(TZipRun& run, bool keepEndRecord) {
   run.newEnd.Modified = 0;
 }
 
+namespace {
+
+// The old archive, still open while the new one takes its name: the file is
+// freed at the last close, not by the rename.
+class TOldArchiveHold {
+ public:
+  TOldArchiveHold(int fd, const struct stat* old, uint64_t from) {
+    if (fd < 0 || !old || static_cast<uint64_t>(old->st_size) < from) return;
+    fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    struct stat st;
+    // Only the file the rename replaces is worth holding.
+    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || st.st_dev != old->st_dev || st.st_ino != old->st_ino)) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  TOldArchiveHold(const TOldArchiveHold&) = delete;
+  TOldArchiveHold& operator=(const TOldArchiveHold&) = delete;
+  // Not replaced after all: the file keeps its name, the close costs nothing.
+  ~TOldArchiveHold() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  void Release() {
+    platform::CloseDescriptorLater(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace
+
 struct timespec TZipWriter::FinishOutput(TZipRun& run, const std::string& target,
                                          const struct stat* old) {
   WriteCentralDirectory(run);
   run.out->Flush();
   run.compressor.reset();
+  TOldArchiveHold hold(run.volumes || !archive_ ? -1 : archive_->Handle(), old, ReleaseOldInBackgroundFrom);
   CloseArchive();
   if (run.volumes) {
     PutInVolumes(run, target);
@@ -972,6 +1010,7 @@ struct timespec TZipWriter::FinishOutput(TZipRun& run, const std::string& target
   }
   struct timespec date = CommitArchive(run.temp, target, old, FlushFilesOnClose);
   run.temp.Discard();
+  hold.Release();
   return date;
 }
 
@@ -1148,8 +1187,10 @@ uint16_t VersionNeededFor(const TZipHeaderInfo& e) {
 TZipWriter::TOldLocal TZipWriter::ReadOldLocal(TZipRun& run, const TZipHeaderInfo& entry) {
   TReadWindow& old = run.oldArchive;
   const int64_t at = static_cast<int64_t>(entry.LocalHeaderOffset);
-  // Data the kernel copies are not read here: a page for the header.
-  const size_t ahead = entry.CompressedSize >= kKernelCopyFrom ? kLocalAhead : kCopyChunk;
+  // Data the kernel copies are not read here: just the header.
+  const size_t ahead = entry.CompressedSize >= kKernelCopyFrom
+                           ? kLocalHeaderSize + entry.FilenameLength + entry.CentralExtraLength + kLocalMargin
+                           : kCopyChunk;
   TOldLocal l;
   uint8_t* h = l.head;
   if (old.Read(h, kLocalHeaderSize, at, ahead) != kLocalHeaderSize || GetU32(h) != LocalFileHeaderSig)

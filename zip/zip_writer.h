@@ -172,6 +172,10 @@ class TZipWriter : public TZipReader {
   TMultiZipInfo MultiZipInfo;
   bool Store83Names = false;  // Linux names have no short alias: no effect
   std::string TempPath;
+  // A replaced archive at least this large is let go after the run: a
+  // descriptor of it, held across the rename, is closed on a thread of its
+  // own, so that freeing its space (its pages, its blocks) is not waited for.
+  uint64_t ReleaseOldInBackgroundFrom = uint64_t{64} << 20;
   // The archive attribute is set on every file on Linux, so these two change
   // nothing there; they are kept for callers that set them.
   bool SkipIfArchiveBitNotSet = false;

@@ -95,5 +95,30 @@ TEST(FileIo, DescriptorsAndTheSpool) {
   EXPECT_EQ(spool.ReadAt(spool.Size() - 2, piece, 3), EINVAL);  // past what was kept
 }
 
+// The descriptors this process has open on the file `file` describes.
+int DescriptorsOn(const struct stat& file) {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino) ++n;
+  }
+  return n;
+}
+
+TEST(FileIo, ADescriptorClosedLaterGoesWithItsFile) {
+  TempDir t;
+  WriteFile(t / "big", std::string(1 << 20, 'b'));
+  const int fd = ::open((t / "big").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct stat st;
+  ASSERT_EQ(::fstat(fd, &st), 0);
+  ASSERT_EQ(::unlink((t / "big").c_str()), 0);
+  ASSERT_EQ(DescriptorsOn(st), 1);
+  CloseDescriptorLater(fd);
+  bool gone = false;
+  for (int i = 0; i < 500 && !(gone = DescriptorsOn(st) == 0); ++i) ::usleep(10000);
+  EXPECT_TRUE(gone) << "the file's last descriptor was never closed";
+}
+
 }  // namespace
 }  // namespace vantrel::platform

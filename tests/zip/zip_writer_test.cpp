@@ -331,6 +331,83 @@ TEST(ZipWriterUpdate, TemporaryDirectoryOnAnotherVolumeIsNotUsed) {
   EXPECT_EQ(st.st_mode & 0777, 0640u) << "the archive keeps its permissions";
 }
 
+// The descriptors this process has open on the file `file` describes.
+int DescriptorsOn(const struct stat& file) {
+  int n = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino) ++n;
+  }
+  return n;
+}
+
+TEST(ZipWriterUpdate, TheReplacedArchiveIsLetGoAndAFailedRunKeepsIt) {
+  // A large old archive stays open across the rename and is closed on a
+  // thread of its own after the run (here every archive counts as large,
+  // or none does). Whatever happens no descriptor of it stays, and a run
+  // that does not replace it leaves it byte for byte under its name.
+  enum class TEnd { Replaced, Stopped, NameTaken };
+  struct TCase {
+    const char* what;
+    uint64_t from;
+    TEnd end;
+  };
+  const TCase cases[] = {
+      {"held, replaced", 0, TEnd::Replaced},
+      {"not held, replaced", UINT64_MAX, TEnd::Replaced},
+      {"held, stopped", 0, TEnd::Stopped},
+      {"held, the rename refused", 0, TEnd::NameTaken},
+      {"not held, the rename refused", UINT64_MAX, TEnd::NameTaken},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Updated u;
+    WriteFile(u.t.src + "/d.txt", "delta");
+    const std::string before = ReadFile(u.zip);
+    struct stat old;
+    ASSERT_EQ(::stat(u.zip.c_str(), &old), 0);
+    const std::string moved = u.t.archive("moved.zip");
+    TZipWriter w;
+    w.SetZipName(u.zip);
+    w.ReleaseOldInBackgroundFrom = c.from;
+    TZipWriter::TEdit edit;
+    edit.keep = [](const TZipHeaderInfo& e, std::string&) { return e.Path() != "b.txt"; };
+    edit.added.push_back({"d.txt", u.t.src + "/d.txt"});
+    w.OnTotalPercentDone = [&](TZipReader*, int) {
+      if (c.end == TEnd::Stopped) w.CancelOperation = true;
+      // The archive's name taken by a directory while the run writes: the
+      // old archive, moved aside, is what the failed rename leaves.
+      if (c.end == TEnd::NameTaken && !fs::exists(moved)) {
+        fs::rename(u.zip, moved);
+        fs::create_directories(u.zip + "/in-the-way");
+      }
+    };
+    switch (c.end) {
+      case TEnd::Replaced: {
+        EXPECT_EQ(w.Edit(edit), 1);
+        EXPECT_EQ(Names(u.zip), (std::vector<std::string>{"a.txt", "c.txt", "d.txt"}));
+        EXPECT_EQ(RunCommand("unzip -tqq " + Quote(u.zip)), 0);
+        bool gone = false;
+        for (int i = 0; i < 500 && !(gone = DescriptorsOn(old) == 0); ++i) ::usleep(10000);
+        EXPECT_TRUE(gone) << "the old archive was never let go";
+        break;
+      }
+      case TEnd::Stopped:
+        EXPECT_THROW(w.Edit(edit), EUserCanceled);
+        EXPECT_EQ(ReadFile(u.zip), before);
+        EXPECT_EQ(DescriptorsOn(old), 0);
+        break;
+      case TEnd::NameTaken:
+        EXPECT_THROW(w.Edit(edit), EZipError);
+        EXPECT_EQ(ReadFile(moved), before);
+        EXPECT_EQ(DescriptorsOn(old), 0);
+        break;
+    }
+    EXPECT_EQ(FilesIn(u.t.dir.path()), c.end == TEnd::NameTaken ? (std::vector<std::string>{"moved.zip", "out.zip", "src"})
+                                                              : (std::vector<std::string>{"out.zip", "src"}));
+  }
+}
+
 TEST(ZipWriterUpdate, AnEmptyListMakesAnEmptyArchive) {
   TempDir d;
   TZipWriter e;
