@@ -2,6 +2,7 @@
 #include "vfs/local_source.h"
 
 #include <cerrno>
+#include <memory>
 
 #include "platform/copyfile.h"
 #include "platform/file_io.h"
@@ -196,14 +197,26 @@ bool TLocalSource::PutOne(const TChange& c, const std::string& path, const TProg
   const std::string dir = ParentInner(path).empty() ? "/" : path.substr(0, path.rfind('/'));
   const int fd = platform::UnnamedFileIn(dir, c.mode);
   if (fd < 0) return Fail(err, errno, path);
-  TDescriptorSink sink(fd);
-  if (!c.produce || !c.produce(sink, err)) {
+  // One buffer per thread that writes files, kept for the next file.
+  constexpr size_t kPutBuffer = 1 << 20;
+  thread_local std::unique_ptr<char[]> buffer;
+  if (!buffer) buffer = std::make_unique<char[]>(kPutBuffer);
+  TBufferedDescriptorSink sink(fd, buffer.get(), kPutBuffer);
+  if (!c.produce || !c.produce(sink, err) || !sink.Finish()) {
     platform::CloseDescriptor(fd);
     if (sink.error) return Fail(err, sink.error, path);
     return false;
   }
   if (c.mtime) platform::SetOpenFileTime(fd, c.mtime);
-  platform::SetOpenFileMode(fd, c.mode);
+  if (!maskKnown_) {
+    creationMask_ = platform::FileCreationMask();
+    maskKnown_ = true;
+  }
+  // The file was made with the mode less the mask: changed only when the
+  // mask took bits away (or the mask is not known).
+  const uint32_t mode = c.mode & 07777;
+  if (creationMask_ == platform::kUnknownMask || (mode & ~0777u) != 0 || (mode & creationMask_) != 0)
+    platform::SetOpenFileMode(fd, c.mode);
   const int r = platform::PlaceUnnamed(fd, dir, path, true);
   platform::CloseDescriptor(fd);
   return r == 0 ? true : Fail(err, r, path);

@@ -32,6 +32,10 @@ class TLocalSource final : public TSource {
   bool LinkOne(const TChange& change, const std::string& path, TError* err);
   bool PutOne(const TChange& change, const std::string& path, const TProgress& progress, TError* err);
   std::string root_;
+  // The process's file-creation mask, read at the first file written: a new
+  // file whose mode it leaves whole needs no change of its permissions.
+  uint32_t creationMask_ = 0;
+  bool maskKnown_ = false;
 };
 
 }  // namespace vantrel::vfs

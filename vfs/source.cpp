@@ -16,6 +16,28 @@ bool TDescriptorSink::Write(const void* data, size_t n) {
   return error == 0;
 }
 
+bool TBufferedDescriptorSink::Write(const void* data, size_t n) {
+  if (used_ + n > cap_ && !Finish()) return false;
+  if (n >= cap_) {
+    // A piece as large as the buffer goes as it is.
+    if (out_.Write(data, n)) return true;
+    error = out_.error;
+    return false;
+  }
+  std::memcpy(buf_ + used_, data, n);
+  used_ += n;
+  return true;
+}
+
+bool TBufferedDescriptorSink::Finish() {
+  if (used_ == 0) return true;
+  const size_t n = used_;
+  used_ = 0;
+  if (out_.Write(buf_, n)) return true;
+  error = out_.error;
+  return false;
+}
+
 namespace {
 
 class TMemorySink final : public TDataSink {

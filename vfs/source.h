@@ -86,6 +86,24 @@ class TDescriptorSink final : public TDataSink {
   int fd_;
 };
 
+// TDescriptorSink through a buffer of the caller's: the small pieces a
+// source hands over (a ZIP entry comes in its decoder's blocks) go to the
+// file in few large writes. Finish() writes what is left; `error` tells why
+// a Write or Finish failed.
+class TBufferedDescriptorSink final : public TDataSink {
+ public:
+  TBufferedDescriptorSink(int fd, char* buffer, size_t capacity) : out_(fd), buf_(buffer), cap_(capacity) {}
+  bool Write(const void* data, size_t n) override;
+  bool Finish();
+  int error = 0;
+
+ private:
+  TDescriptorSink out_;
+  char* buf_;
+  size_t cap_;
+  size_t used_ = 0;
+};
+
 // One entry's data, read from its start.
 class TReadStream {
  public:

@@ -1,5 +1,6 @@
 // A local directory as a source: listing, data, and changes that stay below
 // the root.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,6 +102,88 @@ TEST_F(LocalSourceTest, RenameNeverReplacesAndAFailedProducerLeavesNothing) {
   EXPECT_EQ(err.text, "the source broke");
   EXPECT_EQ(test::ReadFile(t / "root/a.txt"), "alpha");
   EXPECT_EQ(test::ListNames(source, ""), (std::vector<std::string>{"a.txt", "sub/", "to-sub@"}));
+}
+
+TEST_F(LocalSourceTest, DataInPiecesArriveWholeWithTheirMode) {
+  // Pieces smaller and larger than the write buffer, a file as large as it
+  // and an empty one; modes the creation mask would cut and modes it leaves.
+  struct TCase {
+    const char* what;
+    std::vector<size_t> pieces;
+    uint32_t mode;
+    mode_t mask;
+  };
+  const std::vector<TCase> cases = {
+      {"empty", {}, 0644, 022},
+      {"one small piece", {100}, 0600, 022},
+      {"decoder blocks", {32768, 32768, 32768, 4096}, 0644, 077},
+      {"exactly the buffer", {1 << 20}, 0640, 027},
+      {"a piece past the buffer", {1000, (1 << 20) + 1, 7}, 0664, 022},
+      {"cut by the mask", {5000}, 0666, 022},
+      {"everyone writes", {5000}, 0777, 0},
+      {"set-group-id", {5000}, 02755, 022},
+  };
+  const mode_t saved = ::umask(022);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::umask(c.mask);
+    TLocalSource fresh{t / "root"};  // the mask is read once per source
+    std::string expected;
+    for (size_t i = 0; i < c.pieces.size(); ++i) expected += test::Noise(c.pieces[i], static_cast<uint32_t>(i) + 1);
+    TChangeSet changes;
+    changes.PutData("made.bin", [&c](TDataSink& sink, TError*) {
+      for (size_t i = 0; i < c.pieces.size(); ++i) {
+        const std::string piece = test::Noise(c.pieces[i], static_cast<uint32_t>(i) + 1);
+        if (!sink.Write(piece.data(), piece.size())) return false;
+      }
+      return true;
+    }, expected.size(), 1700000000, c.mode);
+    TError err;
+    ASSERT_TRUE(fresh.Apply(changes, {}, &err)) << err.text;
+    EXPECT_TRUE(test::ReadFile(t / "root/made.bin") == expected);
+    struct stat st;
+    ASSERT_EQ(::stat((t / "root/made.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    ASSERT_TRUE(fresh.Delete("made.bin", &err)) << err.text;
+  }
+  ::umask(saved);
+}
+
+TEST(BufferedDescriptorSink, EveryPieceOnceInOrderAndAFullDiskSaysSo) {
+  struct TCase {
+    std::vector<std::string> pieces;
+  };
+  const std::vector<TCase> cases = {
+      {{}}, {{"abc"}}, {{"abcdefgh"}}, {{"abc", "defgh"}}, {{"abc", "defghi"}},
+      {{"abcdefghi"}}, {{"a", "", "bcdefghijklmnopq", "rs", "tuvwxyz"}},
+  };
+  for (const TCase& c : cases) {
+    std::string expected;
+    for (const std::string& p : c.pieces) expected += p;
+    SCOPED_TRACE(expected);
+    TempDir d;
+    const int fd = ::open((d / "out").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    char buffer[8];
+    TBufferedDescriptorSink sink(fd, buffer, sizeof buffer);
+    for (const std::string& p : c.pieces) ASSERT_TRUE(sink.Write(p.data(), p.size()));
+    ASSERT_TRUE(sink.Finish());
+    ::close(fd);
+    EXPECT_EQ(test::ReadFile(d / "out"), expected);
+  }
+  // The full device: a piece the buffer holds fails when it is written out,
+  // a larger one at once.
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  if (full < 0) GTEST_SKIP() << "no /dev/full";
+  char buffer[8];
+  TBufferedDescriptorSink small(full, buffer, sizeof buffer);
+  EXPECT_TRUE(small.Write("abc", 3));
+  EXPECT_FALSE(small.Finish());
+  EXPECT_EQ(small.error, ENOSPC);
+  TBufferedDescriptorSink large(full, buffer, sizeof buffer);
+  EXPECT_FALSE(large.Write("abcdefghijk", 11));
+  EXPECT_EQ(large.error, ENOSPC);
+  ::close(full);
 }
 
 }  // namespace
