@@ -6,11 +6,22 @@
 // hundred small ones) are made under --dir (default /var/tmp). Each round
 // copies both trees as two jobs, once queued and once at once (which goes
 // first alternates), and times until both jobs ended and until the data is
-// on the disk (sync); the copies are removed after each timing. The sources
-// stay in the page cache, so the disk's writing is what the two compete for.
+// on the disk (sync); the copies are removed after each timing.
 //
-//   bench_job_queue [--mb N] [--rounds N] [--dir PATH]
+// Every round times both ways twice: warm, with the sources read into the
+// page cache beforehand (the two jobs then compete for the processor and the
+// disk's writing), and cold, with the page cache dropped before the timing
+// (the jobs also compete for the disk's reading, which is where two copies to
+// one spinning disk thrash). Dropping the whole cache needs root; otherwise
+// each source file's cached pages are dropped (POSIX_FADV_DONTNEED), which
+// leaves the directories cached, and the output says so. The device's
+// rotational flag is printed with the figures.
+//
+//   bench_job_queue [--mb N] [--rounds N] [--dir PATH] [--only warm|cold]
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,14 +49,14 @@ void MakeTree(const fs::path& root, int mb, unsigned seed) {
   for (char& c : block) seed = seed * 1103515245u + 12345u, c = static_cast<char>(seed >> 16);
   const int big = mb / 64;
   for (int i = 0; i < big; ++i) {
-    std::ofstream out(root / ("big" + std::to_string(i)), std::ios::binary);
+    std::ofstream out(root / (std::string("big").append(std::to_string(i))), std::ios::binary);
     for (int m = 0; m < 64; ++m) {
       block[static_cast<size_t>(m)] = static_cast<char>(i);  // no two blocks alike
       out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
   }
   for (int i = 0; i < 100; ++i)
-    std::ofstream(root / "small" / ("f" + std::to_string(i)), std::ios::binary).write(block.data(), 8192);
+    std::ofstream(root / "small" / (std::string("f").append(std::to_string(i))), std::ios::binary).write(block.data(), 8192);
 }
 
 struct Timing {
@@ -61,10 +72,73 @@ double ProcessorSeconds() {
          static_cast<double>(use.ru_utime.tv_usec + use.ru_stime.tv_usec) / 1e6;
 }
 
-Timing CopyBoth(const fs::path& base, bool queued) {
+enum class Cache { Warm, Cold };
+
+// Reads every source file, so that a warm timing finds them all cached.
+void ReadAll(const fs::path& base) {
+  std::vector<char> buffer(1 << 20);
+  for (const auto& e : fs::recursive_directory_iterator(base)) {
+    if (!e.is_regular_file()) continue;
+    const int fd = ::open(e.path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    while (::read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    ::close(fd);
+  }
+}
+
+// Empties the page cache: the whole of it when permitted, otherwise the
+// pages of each file under `base`. Says which, once.
+void DropCache(const fs::path& base) {
+  static int whole = -1;
+  ::sync();
+  if (whole != 0) {
+    const int fd = ::open("/proc/sys/vm/drop_caches", O_WRONLY | O_CLOEXEC);
+    whole = fd >= 0 && ::write(fd, "3", 1) == 1;
+    if (fd >= 0) ::close(fd);
+    if (whole) return;
+    std::printf("note: /proc/sys/vm/drop_caches is not writable (needs root); cold rounds drop the "
+                "source files' pages only (posix_fadvise), directories stay cached\n");
+  }
+  for (const auto& e : fs::recursive_directory_iterator(base)) {
+    if (!e.is_regular_file()) continue;
+    const int fd = ::open(e.path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+  }
+}
+
+// The block device under `dir` and its rotational flag ("?" when unknown).
+std::string DeviceOf(const fs::path& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return "?";
+  const std::string sys =
+      "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  std::error_code ec;
+  std::string shown = fs::canonical(sys, ec).filename().native();
+  if (shown.empty()) shown = sys;
+  std::string flag = "?";
+  // A partition keeps its disk's queue one level up.
+  for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+    std::ifstream in(sys + queue);
+    if (in >> flag) break;
+    flag = "?";
+  }
+  shown.append(", rotational=").append(flag);
+  return shown;
+}
+
+Timing CopyBoth(const fs::path& base, bool queued, Cache cache) {
   TJobQueue queue;
   queue.SetSameDeviceWaits(queued);
-  ::sync();
+  if (cache == Cache::Warm) {
+    ReadAll(base / "src-a");
+    ReadAll(base / "src-b");
+    ::sync();
+  } else {
+    DropCache(base);
+  }
   const auto start = Clock::now();
   const double cpuStart = ProcessorSeconds();
   for (const char* name : {"a", "b"}) {
@@ -99,26 +173,37 @@ double Load() {
 
 int main(int argc, char** argv) {
   int mb = 2048, rounds = 2;
-  std::string dir = "/var/tmp";
+  std::string dir = "/var/tmp", only;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--mb")) mb = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
   }
   const fs::path base = fs::path(dir) / ("vantrel-bench-queue-" + std::to_string(::getpid()));
   MakeTree(base / "src-a", mb, 1);
   MakeTree(base / "src-b", mb, 2);
-  std::printf("two copies of %d MiB each to one disk (%s), %d rounds\n", mb, dir.c_str(), rounds);
-  std::vector<Timing> queuedRuns, onceRuns;
+  std::printf("two copies of %d MiB each to one disk (%s: %s), %d rounds\n", mb, dir.c_str(),
+              DeviceOf(dir).c_str(), rounds);
+  struct Runs {
+    const char* name;
+    Cache cache;
+    std::vector<Timing> queued, once;
+  };
+  std::vector<Runs> kinds;
+  if (only != "cold") kinds.push_back({"warm", Cache::Warm, {}, {}});
+  if (only != "warm") kinds.push_back({"cold", Cache::Cold, {}, {}});
   for (int r = 0; r < rounds; ++r) {
     const bool queuedFirst = r % 2 == 0;
-    for (int k = 0; k < 2; ++k) {
-      const bool queued = (k == 0) == queuedFirst;
-      const Timing t = CopyBoth(base, queued);
-      (queued ? queuedRuns : onceRuns).push_back(t);
-      std::printf("round %d %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f\n", r + 1,
-                  queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load());
-      std::fflush(stdout);
+    for (Runs& kind : kinds) {
+      for (int k = 0; k < 2; ++k) {
+        const bool queued = (k == 0) == queuedFirst;
+        const Timing t = CopyBoth(base, queued, kind.cache);
+        (queued ? kind.queued : kind.once).push_back(t);
+        std::printf("round %d %s %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f\n", r + 1,
+                    kind.name, queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load());
+        std::fflush(stdout);
+      }
     }
   }
   const auto best = [](const std::vector<Timing>& v, double Timing::*field) {
@@ -126,10 +211,12 @@ int main(int argc, char** argv) {
     for (const Timing& t : v) b = std::min(b, t.*field);
     return b;
   };
-  const double q = best(queuedRuns, &Timing::synced), o = best(onceRuns, &Timing::synced);
-  std::printf("best on disk: queued %.2f s, at once %.2f s, queued/at once %.2f\n", q, o, q / o);
-  std::printf("best ended:   queued %.2f s, at once %.2f s\n", best(queuedRuns, &Timing::ended),
-              best(onceRuns, &Timing::ended));
+  for (const Runs& kind : kinds) {
+    const double q = best(kind.queued, &Timing::synced), o = best(kind.once, &Timing::synced);
+    std::printf("%s best on disk: queued %.2f s, at once %.2f s, queued/at once %.2f\n", kind.name, q, o, q / o);
+    std::printf("%s best ended:   queued %.2f s, at once %.2f s\n", kind.name, best(kind.queued, &Timing::ended),
+                best(kind.once, &Timing::ended));
+  }
   fs::remove_all(base);
   return 0;
 }
