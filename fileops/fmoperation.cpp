@@ -419,6 +419,22 @@ TFMOperation::Outcome TFMOperation::MayReplace(TCopyRun& run, size_t index, cons
   return Outcome::Go;
 }
 
+// Once the reading of a large file is asked for up to its end, the next
+// large file of the list is asked for, so that the disk does not wait between
+// the two. Small files are left to the pool; a look a few items ahead is
+// enough (further on, the read would only be evicted before it is used).
+void TFMOperation::ReadAheadNext(const TCopyRun& run, size_t index) const {
+  constexpr size_t kLook = 16;
+  constexpr uint64_t kLarge = 1024 * 1024;
+  for (size_t i = index + 1; i < FileList.size() && i <= index + kLook; ++i) {
+    const Item& next = FileList[i];
+    if (!next.file || next.size <= kLarge) continue;
+    platform::ReadAheadFile(platform::JoinPath(run.source, next.path),
+                            std::min(next.size, platform::kReadAheadWindow));
+    return;
+  }
+}
+
 TFMOperation::Outcome TFMOperation::CopyFileItem(TCopyRun& run, size_t index, const EntryInfo& s,
                                                  const EntryInfo& d, platform::SourceFile& file,
                                                  bool opened) {
@@ -444,7 +460,12 @@ TFMOperation::Outcome TFMOperation::CopyFileItem(TCopyRun& run, size_t index, co
     }
     const double fileStart = BytesDone - static_cast<double>(s.size);
     auto lastEvent = std::chrono::steady_clock::now();
+    bool nextAsked = false;
     result = platform::CopyOpenFile(file, dst, replace, [&](uint64_t bytesCopied) {
+      if (!nextAsked && s.size - std::min(bytesCopied, s.size) <= platform::kReadAheadWindow) {
+        nextAsked = true;
+        ReadAheadNext(run, index);
+      }
       // The last block needs no event of its own: the item's event follows.
       const auto now = std::chrono::steady_clock::now();
       if (bytesCopied < s.size && now - lastEvent >= ProgressInterval) {

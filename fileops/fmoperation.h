@@ -252,6 +252,7 @@ class TFMOperation final {
                      bool& opened);
   void CopyDirectoryItem(TCopyRun& run, size_t index, const platform::EntryInfo& s,
                          const platform::EntryInfo& d);
+  void ReadAheadNext(const TCopyRun& run, size_t index) const;
   Outcome CopyFileItem(TCopyRun& run, size_t index, const platform::EntryInfo& s,
                        const platform::EntryInfo& d, platform::SourceFile& file, bool opened);
   Outcome MayReplace(TCopyRun& run, size_t index, const platform::EntryInfo& s,

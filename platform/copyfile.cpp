@@ -97,10 +97,38 @@ int MoveIntoPlace(const std::string& temp, const std::string& dest, bool replace
   return ::rename(temp.c_str(), dest.c_str()) == 0 ? 0 : errno;
 }
 
+// Keeps the reading of a large source ahead of the copy: the kernel's own
+// read-ahead asks the disk for one window at a time and waits for it, which
+// leaves a disk that serves several requests at once mostly idle (a second
+// copy running beside the first then doubles the speed, where the queue
+// would rather run them one after the other). Asking for the next tens of
+// megabytes early keeps enough reads in flight for one copy to take the
+// whole disk; on a spinning disk the reads stay in order.
+class ReadAhead {
+ public:
+  static constexpr uint64_t kWindow = kReadAheadWindow;
+
+  ReadAhead(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  // The copy has reached `position`: asks for what is missing of the window
+  // beyond it, in halves of a window.
+  void At(uint64_t position) {
+    while (asked_ < size_ && asked_ < position + kWindow) {
+      const uint64_t step = std::min(kWindow / 2, size_ - asked_);
+      ::posix_fadvise(fd_, static_cast<off_t>(asked_), static_cast<off_t>(step), POSIX_FADV_WILLNEED);
+      asked_ += step;
+    }
+  }
+
+ private:
+  int fd_;
+  uint64_t size_;
+  uint64_t asked_ = 0;
+};
+
 // Copies everything from `in` to `out`. The block size adapts so that each
 // block takes a few tens of milliseconds at most, which keeps the hook's calls
 // frequent on slow disks and the system calls few on fast ones.
-CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error) {
+CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead* ahead = nullptr) {
   constexpr size_t kMinBlock = 256 * 1024;
   constexpr size_t kMaxBlock = 16 * 1024 * 1024;
   constexpr size_t kBufferSize = 1024 * 1024;
@@ -110,6 +138,7 @@ CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error) {
   uint64_t copied = 0;
   for (;;) {
     const auto start = std::chrono::steady_clock::now();
+    if (ahead != nullptr) ahead->At(copied);
     ssize_t n;
     if (inKernel) {
       n = ::copy_file_range(in, nullptr, out, nullptr, block, 0);
@@ -312,13 +341,23 @@ int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool r
   return EEXIST;
 }
 
+void ReadAheadFile(const std::string& path, uint64_t bytes) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (fd.get() < 0) return;
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  ::posix_fadvise(fd.get(), 0, static_cast<off_t>(bytes), POSIX_FADV_WILLNEED);
+}
+
 CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool replace,
                         const CopyHook& hook, uint32_t creationMask) {
   if (source.fd() < 0) return {CopyStatus::Failed, EBADF};
   const EntryInfo& st = source.info();
   const uint32_t wanted = st.mode & 0777;
   // Read-ahead pays only where there is something ahead.
-  if (st.size > 1024 * 1024) ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  const bool large = st.size > 1024 * 1024;
+  if (large) ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  ReadAhead ahead(source.fd(), st.size);
 
   const std::string dir = ParentOf(dest);
   Fd out;
@@ -336,7 +375,7 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
   }
 
   int error = 0;
-  CopyStatus status = CopyData(source.fd(), out.get(), hook, error);
+  CopyStatus status = CopyData(source.fd(), out.get(), hook, error, large ? &ahead : nullptr);
   if (status == CopyStatus::Done) {
     const struct timespec times[2] = {st.accessTime, st.writeTime};
     const bool modeRight = unnamed && creationMask != kUnknownMask && (wanted & ~creationMask) == wanted;

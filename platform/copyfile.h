@@ -116,6 +116,9 @@ int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool r
 // an entry that appeared at `dest` meanwhile (the result is then Failed with
 // EEXIST); with `replace` true it replaces a file or link at `dest`.
 //
+// A large file is read ahead of the copy by a window of tens of megabytes,
+// so that one copy keeps a disk that serves many requests at once busy.
+//
 // Where the file system allows, the copy is written as an unnamed file that
 // gets its name only when complete (a replaced destination through a hidden
 // name that is renamed over it at once), so that even a killed process
@@ -139,6 +142,14 @@ CopyResult CopyToUnnamed(const SourceFile& source, const std::string& dir, const
 CopyResult NameUnnamedCopy(int fd, const std::string& dir, const std::string& dest);
 // Whether the file system of the directory `dir` keeps unnamed files.
 bool HasUnnamedFiles(const std::string& dir);
+
+// Asks the system to start reading the first `bytes` of the file at `path`
+// into the page cache, without waiting for it: the copy of a list calls it
+// for the next large file while the current one ends, so that the disk has
+// no pause between two files. Nothing happens when the file cannot be opened.
+void ReadAheadFile(const std::string& path, uint64_t bytes);
+// How far CopyOpenFile reads ahead of its copy of a large file.
+inline constexpr uint64_t kReadAheadWindow = 64ull << 20;
 
 // Opens `source` and copies it as CopyOpenFile does.
 CopyResult CopyRegularFile(const std::string& source, const std::string& dest, bool replace,

@@ -3,15 +3,18 @@
 // starting programs without a shell.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
 
+#include "platform/copyfile.h"
 #include "platform/file_details.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -125,6 +128,70 @@ TEST(DirReaderBatches, EntriesThatVanishAreLeftOut) {
       EXPECT_EQ(first.count(fd.name), 1u) << fd.name << " was deleted";
     }
   }
+}
+
+// How many of the file's pages are in the page cache.
+size_t CachedPages(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0 || st.st_size == 0) return fd >= 0 ? (close(fd), 0) : 0;
+  void* map = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) return 0;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident((static_cast<size_t>(st.st_size) + page - 1) / page);
+  size_t cached = 0;
+  if (mincore(map, static_cast<size_t>(st.st_size), resident.data()) == 0)
+    for (unsigned char r : resident) cached += r & 1;
+  munmap(map, static_cast<size_t>(st.st_size));
+  return cached;
+}
+
+// Reading ahead is a request that never waits: a FIFO nobody writes, a
+// directory or a missing name return at once; a file put out of the page
+// cache comes back into it.
+TEST(ReadAhead, AsksForTheFileWithoutWaiting) {
+  TempDir dir;
+  const std::string file = dir.path() + "/data", fifo = dir.path() + "/fifo";
+  WriteFile(file, std::string(4 << 20, 'r'));
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, dir.path(), dir.path() + "/missing"}) {
+    const auto start = std::chrono::steady_clock::now();
+    ReadAheadFile(path, 1 << 20);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << path;
+  }
+  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fdatasync(fd), 0);  // only clean pages can be dropped
+  posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  close(fd);
+  if (CachedPages(file) > 0) GTEST_SKIP() << "the file system keeps the pages cached";
+  ReadAheadFile(file, 2 << 20);
+  const size_t wanted = (2 << 20) / static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  for (int i = 0; i < 300 && CachedPages(file) < wanted; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_GE(CachedPages(file), wanted);
+}
+
+// A file longer than the copy's read-ahead window copies whole and in order
+// (the window moves along with the copy, up to the end and not beyond it).
+TEST(ReadAhead, CopyBeyondTheWindowIsExact) {
+  TempDir dir;
+  // Every 4 KiB block numbered: a block out of place shows.
+  std::string data(kReadAheadWindow + kReadAheadWindow / 2 + 12345, 'x');
+  for (size_t at = 0; at + 8 <= data.size(); at += 4096) std::memcpy(&data[at], &at, sizeof at);
+  WriteFile(dir.path() + "/big", data);
+  uint64_t last = 0;
+  bool ordered = true;
+  const CopyResult result = CopyRegularFile(dir.path() + "/big", dir.path() + "/copy", false, [&](uint64_t done) {
+    ordered = ordered && done > last;
+    last = done;
+    return true;
+  });
+  ASSERT_EQ(result.status, CopyStatus::Done);
+  EXPECT_TRUE(ordered);
+  EXPECT_EQ(last, data.size());
+  EXPECT_TRUE(ReadFile(dir.path() + "/copy") == data);
 }
 
 TEST(Paths, VolumesAndJoin) {
