@@ -89,14 +89,31 @@ class TTrashPlaces final : public panels::TPanelSource {
   uint64_t count_ = 0, bytes_ = 0;
 };
 
+std::vector<std::string> VolumeTops() {
+  std::vector<std::string> topdirs;
+  for (const platform::Volume& volume : platform::ListVolumes()) topdirs.push_back(volume.mountPoint);
+  return topdirs;
+}
+
 }  // namespace
 
 std::shared_ptr<panels::TPanelSource> OpenTrashPlace(const std::string& path, std::string& place) {
   if (!panels::IsSchemePath(path) || !vfs::TTrashSource::IsTrashPath(path, &place)) return nullptr;
-  std::vector<std::string> topdirs;
-  for (const platform::Volume& volume : platform::ListVolumes()) topdirs.push_back(volume.mountPoint);
-  auto source = std::make_shared<vfs::TTrashSource>(platform::TrashEnv::FromProcess(), std::move(topdirs));
+  auto source = std::make_shared<vfs::TTrashSource>(platform::TrashEnv::FromProcess(), VolumeTops());
   return std::make_shared<TTrashPlaces>(std::move(source));
+}
+
+std::string TrashStartPlace(const std::string& saved) {
+  std::string place;
+  if (!panels::IsSchemePath(saved) || !vfs::TTrashSource::IsTrashPath(saved, &place)) return {};
+  const platform::TrashEnv env = platform::TrashEnv::FromProcess();
+  std::vector<std::string> topdirs = VolumeTops();
+  if (platform::ExistingTrashDirs(env, topdirs).empty()) return TrashParentDirectory();
+  if (place.empty()) return vfs::TTrashSource::kRoot;
+  vfs::TTrashSource source(env, std::move(topdirs));
+  vfs::TEntry entry;
+  if (source.Stat(place, entry, nullptr) && entry.kind == vfs::TEntryKind::Directory) return saved;
+  return vfs::TTrashSource::kRoot;
 }
 
 std::shared_ptr<vfs::TTrashSource> TrashSourceOf(const panels::TFMPanel& panel) {

@@ -30,4 +30,10 @@ std::shared_ptr<vfs::TTrashSource> TrashSourceOf(const panels::TFMPanel& panel);
 // Where a panel goes from the Trash's top: the home directory.
 std::string TrashParentDirectory();
 
+// Where a panel that was left at the Trash place `saved` starts: that place
+// while it is there, the Trash's top when the trashed directory it showed
+// was restored or erased meanwhile, and the home directory when the user has
+// no usable trash directory any more. Empty when `saved` is no Trash place.
+std::string TrashStartPlace(const std::string& saved);
+
 }  // namespace vantrel::app

@@ -11,6 +11,7 @@
 #include "app/commands/zip_commands.h"
 #include "app/window/mainform.h"
 #include "app/dialogs/messages.h"
+#include "app/panels/trash_place.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
 #include "platform/ini.h"
@@ -240,9 +241,15 @@ void LoadSettings(TMainForm& form, const IniFile& ini) {
   // The right side's default is taken only after the left side was entered,
   // so a missing RightPath shows the left panel's directory.
   // A panel closed inside an archive shows that place again.
+  // A panel closed in the Trash shows its nearest place that is still there.
   const auto enter = [&ini](TFMPanel& panel, const char* key) {
     const std::string saved = ini.ReadString(kGeneral, key, "");
-    if (!saved.empty() && !platform::IsDirectory(saved) && panel.ReadDirectory(saved)) return;
+    const std::string trash = TrashStartPlace(saved);
+    if (!trash.empty()) {
+      if (panel.ReadDirectory(trash)) return;
+    } else if (!saved.empty() && !platform::IsDirectory(saved) && panel.ReadDirectory(saved)) {
+      return;
+    }
     panel.ReadDirectory(EnterStartDirectory(ini, key));
   };
   enter(left, "LeftPath");

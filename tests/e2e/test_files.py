@@ -5,6 +5,7 @@ Ctrl+G and the help windows, the viewer (F3 starts vnview with the default
 settings) and the entry menu."""
 
 import os
+import shutil
 import subprocess
 
 from e2e import DIALOG_CAPTION, MAIN_CAPTION, SCREEN, expect, prepare
@@ -271,3 +272,25 @@ def scenario_trash_place_restores(s):
     s.wait_main_active()
     s.key("Home", "Return")  # ".." at the Trash's top
     s.wait_cwd(s.home, "the panel left the Trash for the home directory")
+
+
+def scenario_trash_is_a_start_place(s):
+    """A panel closed in the Trash shows the Trash at the next start (F5 there
+    restores); once the user has no trash directory any more, the panel
+    starts in the home directory instead."""
+    trash = os.path.join(s.home, ".local/share/Trash")
+    s.cursor_to("a.txt", "F8")
+    s.answer(MAIN_CAPTION, "Return")  # "Move 1 item to the Trash?"
+    s.wait_exists("left/a.txt", False)
+    s.expect_panel_keys(s.left, "after F8")
+    s.wait_repainted(s.main, ("alt+F1",), "the drive box opens")
+    s.wait_repainted(s.main, ("End", "Return"), "the panel shows the Trash, the drive box's last item")
+    s.restart()
+    expect(s.written()["GENERAL"]["LeftPath"] == "trash:///", "the settings file keeps the Trash as the left path")
+    s.key("Home", "Down", "F5")  # the panel lists .., a.txt
+    s.wait_exists("left/a.txt")
+    expect(s.read("left/a.txt") == "alpha\n", "F5 in the Trash after the start restored a.txt")
+    shutil.rmtree(trash)
+    s.restart()
+    s.wait_cwd(s.home, "without a trash directory the panel starts in the home directory")
+    s.expect_panel_keys(s.home)

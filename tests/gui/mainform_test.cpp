@@ -172,6 +172,42 @@ class MainFormTest : public QObject {
     }
   }
 
+  // A panel closed in the Trash starts there again; a trashed directory that
+  // is gone gives the Trash's top, no usable trash the home directory (not
+  // the directory the program started in, as for a vanished directory).
+  void trashIsAStartPlace() {
+    const std::string data = f_->Path("data"), home = f_->Path("home"), bare = f_->Path("bare");
+    QVERIFY(MakeDir(data + "/Trash/files/box") && MakeDir(data + "/Trash/info") && MakeDir(home) && MakeDir(bare));
+    QVERIFY(MakeFile(data + "/Trash/files/box/inner.txt", 4));
+    WriteText(data + "/Trash/info/box.trashinfo", "[Trash Info]\nPath=/x/box\nDeletionDate=2026-01-02T03:04:05\n");
+    QVERIFY(MakeDir(f_->Path("plain")) && MakeFile(f_->Path("plain") + "/Trash", 3));  // a file where the trash would be
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home));
+    const struct {
+      std::string dataHome, saved, shown, listed;
+    } cases[] = {
+        {data, "trash:///", "trash:///", "box"},
+        {data, "trash:///box", "trash:///box", "inner.txt"},
+        {data, "trash:///gone", "trash:///", "box"},      // restored or erased meanwhile
+        {data, "trash:///box/inner.txt", "trash:///", "box"},  // a file is no place
+        {bare, "trash:///", home, ""},                    // never made, or removed
+        {f_->Path("plain"), "trash:///box", home, ""},
+    };
+    for (const auto& row : cases) {
+      qputenv("XDG_DATA_HOME", QByteArray::fromStdString(row.dataHome));
+      platform::SetCurrentDir(f_->startDir);
+      TMainForm& form = Open("[GENERAL]\nLeftPath=" + row.saved + "\nRightPath=" + f_->right + "\n");
+      QCOMPARE(form.LeftFMPanel()->Directory(), row.shown);
+      QCOMPARE(form.RightFMPanel()->Directory(), f_->right);
+      if (!row.listed.empty()) QVERIFY2(f_->Listed(form.LeftFMPanel(), row.listed), row.saved.c_str());
+      QVERIFY(form.close());
+      QVERIFY(f_->Section("GENERAL").contains(QStringLiteral("LeftPath=") + Q(row.shown)));
+      QVERIFY(ShownMessages().empty());
+    }
+    qputenv("HOME", oldHome);
+    qunsetenv("XDG_DATA_HOME");
+  }
+
   // Maximised: Height 0 with the normal window's bounds and the sides'
   // share kept, so that the next start is maximised with the same sides and
   // leaving the maximised state gives the normal window back.
