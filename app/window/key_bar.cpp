@@ -36,8 +36,21 @@ constexpr TKeyDef kAlt[10] = {{"Left", "mnuLftChDrive"}, {"Right", "mnuRghtChDri
                               {"Find", "mnuCmndFindFile"}, {"", nullptr},
                               {"Unpack", "mnuFileUnpack"}, {"", nullptr}};
 constexpr TKeyDef kCtrl[10] = {};
+// In the Trash F5 and F6 put the items back, F8 deletes them for good, and
+// what would change the Trash otherwise is refused: those keys show nothing.
+constexpr TKeyDef kTrashPlain[10] = {{"Help", "mnuHlpContents"},  {"", nullptr},
+                                     {"View", "mnuFileView"},     {"", nullptr},
+                                     {"Put back", "mnuFileCopy"}, {"Put back", "mnuFileMove"},
+                                     {"", nullptr},               {"Erase", "mnuFileDelete"},
+                                     {"Menu", "actMenuBar"},      {"Menu", "actMenuBar"}};
+constexpr TKeyDef kTrashShift[10] = {{"", nullptr}, {"", nullptr}, {"", nullptr},
+                                     {"", nullptr}, {"", nullptr}, {"", nullptr},
+                                     {"", nullptr}, {"", nullptr}, {"Term", "mnuCmndTerminal"},
+                                     {"", nullptr}};
 
-const TKeyDef* LayerOf(Qt::KeyboardModifiers mods) {
+const TKeyDef* LayerOf(Qt::KeyboardModifiers mods, bool trash) {
+  if (trash && mods == Qt::ShiftModifier) return kTrashShift;
+  if (trash && mods == Qt::NoModifier) return kTrashPlain;
   if (mods == Qt::ShiftModifier) return kShift;
   if (mods == Qt::AltModifier) return kAlt;
   if (mods == Qt::ControlModifier) return kCtrl;
@@ -83,13 +96,13 @@ QToolButton* TKeyBar::Button(int number) const {
 
 QAction* TKeyBar::Command(int number) const {
   if (number < 1 || number > 10) return nullptr;
-  const char* name = LayerOf(layer_)[number - 1].command;
+  const char* name = LayerOf(layer_, trash_)[number - 1].command;
   return name != nullptr ? form_.Action(QLatin1String(name)) : nullptr;
 }
 
 void TKeyBar::ShowLayer(Qt::KeyboardModifiers modifiers) {
   layer_ = LayerModifiers(modifiers);
-  const TKeyDef* layer = LayerOf(layer_);
+  const TKeyDef* layer = LayerOf(layer_, trash_);
   const QString prefix = layer_ == Qt::ShiftModifier     ? QStringLiteral("Shift+")
                          : layer_ == Qt::ControlModifier ? QStringLiteral("Ctrl+")
                          : layer_ == Qt::AltModifier     ? QStringLiteral("Alt+")
@@ -101,6 +114,12 @@ void TKeyBar::ShowLayer(Qt::KeyboardModifiers modifiers) {
     buttons_[i]->setToolTip(label.isEmpty() ? QString() : prefix + QStringLiteral("F%1").arg(i + 1));
     buttons_[i]->setEnabled(layer[i].command != nullptr);
   }
+}
+
+void TKeyBar::SetTrashPlace(bool trash) {
+  if (trash == trash_) return;
+  trash_ = trash;
+  ShowLayer(layer_);
 }
 
 bool TKeyBar::eventFilter(QObject* watched, QEvent* event) {

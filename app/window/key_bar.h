@@ -3,7 +3,8 @@
 // One button per function key with what the key does (F1 Help, F3 View, F4
 // Edit, F5 Copy, F6 Move, F7 MkDir, F8 Delete, F9 Menu). While Shift, Ctrl
 // or Alt is held the buttons show what the key does with it (Shift+F4 New,
-// Alt+F5 Pack, ...). A click runs that command on the active panel, as the
+// Alt+F5 Pack, ...). While the active panel shows the Trash the keys say
+// what they do there (F5 and F6 Put back, F8 Erase). A click runs that command on the active panel, as the
 // key would; the buttons never take the keyboard. It can be hidden.
 #pragma once
 
@@ -25,6 +26,9 @@ class TKeyBar final : public QWidget {
   // The layer shown: Qt::NoModifier, Shift, Control or Alt.
   Qt::KeyboardModifiers Layer() const { return layer_; }
   void ShowLayer(Qt::KeyboardModifiers modifiers);
+  // Whether the keys are those of the Trash place.
+  bool TrashPlace() const { return trash_; }
+  void SetTrashPlace(bool trash);
   // The button of function key `number` (1 to 10).
   QToolButton* Button(int number) const;
   // The command the button of key `number` runs in the current layer, or
@@ -38,6 +42,7 @@ class TKeyBar final : public QWidget {
   TMainForm& form_;
   QToolButton* buttons_[10] = {};
   Qt::KeyboardModifiers layer_ = Qt::NoModifier;
+  bool trash_ = false;
 };
 
 }  // namespace vantrel::app

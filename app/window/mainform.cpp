@@ -33,6 +33,7 @@
 #include "app/panels/drivecombo.h"
 #include "app/window/features.h"
 #include "app/window/focus_keeper.h"
+#include "app/panels/trash_place.h"
 #include "app/window/key_bar.h"
 #include "app/dialogs/infoform.h"
 #include "app/dialogs/messages.h"
@@ -302,6 +303,7 @@ TMainForm::TMainForm(const std::string& settingsPath, QWidget* parent)
 
   focusKeeper_ = new TFocusKeeper(*this);
   focusKeeper_->SetActivePanel(left_.FMPanel);
+  keyBar_->SetTrashPlace(TrashSourceOf(*left_.FMPanel) != nullptr);
   infoForm_ = new TInfoForm(this);
   aboutForm_ = new TAboutForm(this);
 
@@ -691,6 +693,8 @@ void TMainForm::ShowCommandPrompt(const TFMPanel& panel) {
   commandPrompt_->setText(commandPrompt_->fontMetrics().elidedText(dir, Qt::ElideLeft, room) +
                           QStringLiteral(">"));
   commandPrompt_->setToolTip(dir);
+  // The key bar says what the keys do where the active panel is.
+  if (keyBar_ != nullptr) keyBar_->SetTrashPlace(TrashSourceOf(panel) != nullptr);
 }
 
 void TMainForm::RefreshBothPanels(const std::string& cursorName) {

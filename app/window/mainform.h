@@ -80,7 +80,8 @@ class TMainForm : public QMainWindow {
   panels::TFMPanel* LeftFMPanel() const { return left_.FMPanel; }
   panels::TFMPanel* RightFMPanel() const { return right_.FMPanel; }
   // The command line: the prompt shows the active panel's directory, the
-  // field beside it holds what the user types.
+  // field beside it holds what the user types. Showing the prompt also
+  // gives the key bar the keys of the panel's place.
   QLineEdit* CommandEdit() const { return commandEdit_; }
   QLabel* CommandPrompt() const { return commandPrompt_; }
   void ShowCommandPrompt(const panels::TFMPanel& panel);

@@ -274,6 +274,42 @@ def scenario_trash_place_restores(s):
     s.wait_cwd(s.home, "the panel left the Trash for the home directory")
 
 
+def key_bar_in_the_trash(s, shade):
+    """In the Trash the key bar's F5 puts the item under the cursor back (no
+    copy dialog); out of it F5 is Copy again. The screenshots show the bar's
+    words in both places."""
+    width = s.display.geometry(s.main)[2]
+    click_f5 = lambda: s.click(s.main, width * 9 // 20, -32)  # the fifth of ten buttons
+    s.cursor_to("a.txt", "F8")
+    s.answer(MAIN_CAPTION, "Return")  # "Move 1 item to the Trash?"
+    s.wait_exists("left/a.txt", False)
+    s.expect_panel_keys(s.left, "after F8")
+    s.wait_repainted(s.main, ("alt+F1",), "the drive box opens")
+    s.wait_repainted(s.main, ("End", "Return"), "the panel shows the Trash, the drive box's last item")
+    s.key("Home", "Down")  # a.txt
+    s.display.screenshot(f"{s.artifacts}-trash-{shade}.png")
+    click_f5()
+    s.wait_exists("left/a.txt")
+    expect(s.read("left/a.txt") == "alpha\n", "the key bar's F5 in the Trash put a.txt back")
+    s.wait_main_active()
+    s.key("Home", "Return")  # ".." at the Trash's top: the home directory
+    s.wait_cwd(s.home, "the panel left the Trash for the home directory")
+    s.display.screenshot(f"{s.artifacts}-home-{shade}.png")
+    s.key("Down")  # .config
+    click_f5()
+    s.answer(MAIN_CAPTION, "Escape")  # "Copy selected files to:", outside the Trash again
+    s.expect_panel_keys(s.home, "after the copy dialog")
+
+
+def scenario_key_bar_in_the_trash(s):
+    key_bar_in_the_trash(s, "light")
+
+
+@prepare(lambda s: setattr(s, "theme", "Adwaita:dark"))
+def scenario_key_bar_in_the_trash_dark(s):
+    key_bar_in_the_trash(s, "dark")
+
+
 def scenario_trash_is_a_start_place(s):
     """A panel closed in the Trash shows the Trash at the next start (F5 there
     restores); once the user has no trash directory any more, the panel

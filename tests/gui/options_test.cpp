@@ -39,6 +39,9 @@
 #include "app/commands/options_commands.h"
 #include "app/dialogs/panelsettingsform.h"
 #include "app/settings/settings.h"
+#include "app/window/key_bar.h"
+#include "app/panels/trash_place.h"
+#include "app/panels/drivecombo.h"
 #include "gui_support.h"
 #include "panels/dirmodel.h"
 #include "platform/ini.h"
@@ -572,6 +575,59 @@ class OptionsTest : public QObject {
         pack->hide();
       }
     }
+  }
+
+  // While the active panel shows the Trash the key bar names what the keys
+  // do there, in the language chosen (a word left in English fails): F5 and
+  // F6 put back, F8 erases, F4 and F7 are refused and show nothing. The other
+  // panel's keys are the usual ones, and so are the keys after leaving.
+  void keyBarFollowsTheTrashPlace() {
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    const struct {
+      const char* file;  // "" for none
+      const char* copy;
+      const char* putBack;
+      const char* erase;
+      const char* del;
+    } cases[] = {
+        {"", "Copy", "Put back", "Erase", "Delete"},
+        {"German.lng", "Kopier.", "Zurück", "Vernichten", "Löschen"},
+        {"Russian.lng", "Копия", "Вернуть", "Стереть", "Удалить"},
+    };
+    app::TKeyBar* bar = f_->form->KeyBar();
+    const auto text = [bar](int key) { return bar->Button(key)->text(); };
+    const auto word = [](int key, const char* w) { return QStringLiteral("F%1 ").arg(key) + QString::fromUtf8(w); };
+    app::TDriveCombo* box = f_->form->Left().DriveCombo;
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      emit box->activated(box->count() - 1);  // the Trash, the drive box's last place
+      QCOMPARE(L()->Directory(), std::string("trash:///"));
+      QVERIFY(bar->TrashPlace());
+      QCOMPARE(QStringList({text(5), text(6), text(8)}),
+               QStringList({word(5, c.putBack), word(6, c.putBack), word(8, c.erase)}));
+      for (int key : {4, 7}) QVERIFY(text(key) == word(key, "") && !bar->Button(key)->isEnabled());
+      QCOMPARE(bar->Command(5), f_->Action("mnuFileCopy"));  // restores, as the key does
+      QCOMPARE(bar->Command(8), f_->Action("mnuFileDelete"));
+      bar->ShowLayer(Qt::ShiftModifier);
+      QVERIFY(!bar->Button(6)->isEnabled() && bar->Command(6) == nullptr);  // no renaming in the Trash
+      bar->ShowLayer(Qt::NoModifier);
+      // The other panel active: its keys.
+      R()->setFocus();
+      QTRY_COMPARE(text(5), word(5, c.copy));
+      L()->setFocus();
+      QTRY_COMPARE(text(5), word(5, c.putBack));
+      // ".." leaves the Trash.
+      QVERIFY(f_->Put(L(), "..") && f_->Press(L(), Qt::Key_Return));
+      QCOMPARE(L()->Directory(), app::TrashParentDirectory());
+      QVERIFY(!bar->TrashPlace());
+      QCOMPARE(QStringList({text(5), text(8)}), QStringList({word(5, c.copy), word(8, c.del)}));
+      QVERIFY(bar->Button(4)->isEnabled() && bar->Button(7)->isEnabled());
+    }
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+    qunsetenv("XDG_DATA_HOME");
   }
 
   // The shipped files: every path and message in every file, the English one
