@@ -165,15 +165,36 @@ inline bool WithModal(const std::function<void()>& trigger, const std::function<
 
 inline const QString kMainCaption = QStringLiteral("Vantrel v. 1.6 (beta)");
 
+// $XDG_DATA_HOME pointed at `dir` while the object lives: the home Trash (and
+// whatever else is kept under the data home) is a private one, never the
+// user's, also when a test binary runs outside ctest.
+class TPrivateDataHome {
+ public:
+  explicit TPrivateDataHome(const std::string& dir)
+      : had_(qEnvironmentVariableIsSet("XDG_DATA_HOME")), old_(qgetenv("XDG_DATA_HOME")) {
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir));
+  }
+  ~TPrivateDataHome() { had_ ? qputenv("XDG_DATA_HOME", old_) : qunsetenv("XDG_DATA_HOME"); }
+  TPrivateDataHome(const TPrivateDataHome&) = delete;
+  TPrivateDataHome& operator=(const TPrivateDataHome&) = delete;
+
+ private:
+  bool had_;
+  QByteArray old_;
+};
+
 // A main window over two scratch directories "left" and "right", active and
-// with the focus in the left panel.
+// with the focus in the left panel. The data home is "data" beside them, so
+// F8 trashes into "data/Trash" (the same volume as the two directories).
 class TFormFixture {
  public:
   QTemporaryDir tmp;
   std::string left = Std(tmp.filePath(QStringLiteral("left")));
   std::string right = Std(tmp.filePath(QStringLiteral("right")));
   std::string ini = Std(tmp.filePath(QStringLiteral("vantrel.ini")));
+  std::string trash = Std(tmp.filePath(QStringLiteral("data/Trash")));
   std::string startDir = platform::GetCurrentDir();
+  TPrivateDataHome dataHome{Std(tmp.filePath(QStringLiteral("data")))};
   std::unique_ptr<app::TMainForm> form;
 
   TFormFixture() { InstallScript(), MakeDir(left), MakeDir(right); }
