@@ -54,13 +54,21 @@ bool IsZip(const std::string& name) {
   return ext == ".zip";
 }
 
-// "Copy" or "Copy 12 marked entries".
-QString Caption(const char* verb, int marked, const char* tail = "") {
-  if (marked == 0) return QLatin1String(verb) + QLatin1String(tail);
-  return QStringLiteral("%1 %2 marked %3%4")
-      .arg(QLatin1String(verb))
-      .arg(marked)
-      .arg(marked == 1 ? QStringLiteral("entry") : QStringLiteral("entries"), QLatin1String(tail));
+// An item's words in the language chosen, then its key ("Copy\tF5").
+QString Item(const char* english, const char* key = nullptr) {
+  QString text = platform::Worded(english);
+  if (key != nullptr) text += QLatin1Char('\t') + QLatin1String(key);
+  return text;
+}
+
+// "Copy", "Copy 1 marked entry" or "Copy 12 marked entries" (each phrase
+// whole, for languages that order the words otherwise), then the key.
+QString Counted(int marked, const char* none, const char* one, const char* many, const char* key = nullptr) {
+  if (marked == 0) return Item(none, key);
+  if (marked == 1) return Item(one, key);
+  QString text = platform::Worded(many).arg(marked);
+  if (key != nullptr) text += QLatin1Char('\t') + QLatin1String(key);
+  return text;
 }
 
 // The MIME type of an entry and the types it is a kind of.
@@ -91,7 +99,7 @@ void StartApp(const platform::DesktopApp& app, const std::string& path, const st
   std::string error;
   if (!platform::StartDetached(args, dir, &error))
     ShowMessage(nullptr, MessageKind::Error, QString::fromLatin1(kDialogCaption),
-                QStringLiteral("Cannot start %1: %2.").arg(Shown(app.name), Shown(error)));
+                platform::Worded("Cannot start %1: %2.").arg(Shown(app.name), Shown(error)));
 }
 
 }  // namespace
@@ -120,7 +128,7 @@ namespace {
 void AddCodePageMenu(QMenu& menu, TFMPanel& panel) {
   std::string chosen, used;
   if (!PanelCodePage(panel, chosen, used)) return;
-  QMenu* pages = menu.addMenu(QStringLiteral("Code page"));
+  QMenu* pages = menu.addMenu(Item("Code page"));
   pages->setObjectName(QStringLiteral("ItemCodePage"));
   auto* group = new QActionGroup(pages);
   std::vector<std::string> all{"", "UTF-8"};
@@ -187,9 +195,9 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   const bool inArchive = panel.Model().InSource();
   if (current->IsDotDot()) {
     if (TrashSourceOf(panel) != nullptr)
-      add("ItemEmptyTrash", QStringLiteral("Empty Trash"), [f](TFMPanel& panel) { EmptyTrashAsked(*f, panel); });
+      add("ItemEmptyTrash", Item("Empty Trash"), [f](TFMPanel& panel) { EmptyTrashAsked(*f, panel); });
     // Inside an archive the place is no directory of the disk.
-    if (!inArchive) add("ItemProperties", QStringLiteral("Properties"), [properties, dir](TFMPanel&) { properties(dir); });
+    if (!inArchive) add("ItemProperties", Item("Properties"), [properties, dir](TFMPanel&) { properties(dir); });
     return menu;
   }
   const TFileEntry entry = *current;
@@ -197,21 +205,23 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
   const int marked = MarkedCount(panel);
   if (TrashSourceOf(panel) != nullptr && panel.Model().Place().empty()) {
     // An item of the Trash: back, or away for good.
-    add("ItemRestore", Caption("Restore", marked, "\tF5"), [f](TFMPanel& panel) { RestoreFromTrashPanel(*f, panel); });
-    if (!entry.IsDirectory()) command("ItemView", QStringLiteral("View\tF3"), "mnuFileView");
+    add("ItemRestore", Counted(marked, "Restore", "Restore 1 marked entry", "Restore %1 marked entries", "F5"), [f](TFMPanel& panel) { RestoreFromTrashPanel(*f, panel); });
+    if (!entry.IsDirectory()) command("ItemView", Item("View", "F3"), "mnuFileView");
     menu->addSeparator();
-    add("ItemDelete", Caption("Delete", marked, " permanently\tF8"),
+    add("ItemDelete",
+        Counted(marked, "Delete permanently", "Delete 1 marked entry permanently",
+                "Delete %1 marked entries permanently", "F8"),
         [f](TFMPanel& panel) { EraseFromTrashPanel(*f, panel); });
-    add("ItemEmptyTrash", QStringLiteral("Empty Trash"), [f](TFMPanel& panel) { EmptyTrashAsked(*f, panel); });
+    add("ItemEmptyTrash", Item("Empty Trash"), [f](TFMPanel& panel) { EmptyTrashAsked(*f, panel); });
     menu->addSeparator();
-    add("ItemCopyPath", QStringLiteral("Copy path"), [](TFMPanel& panel) { CopyPathsToClipboard(panel); });
+    add("ItemCopyPath", Item("Copy path"), [](TFMPanel& panel) { CopyPathsToClipboard(panel); });
     return menu;
   }
 
-  add("ItemOpen", QStringLiteral("Open\tEnter"), [f](TFMPanel& panel) {
+  add("ItemOpen", Item("Open", "Enter"), [f](TFMPanel& panel) {
     if (auto* nav = f->findChild<TNavigation*>(QStringLiteral("Navigation"))) nav->OpenCurrentEntry(panel);
   });
-  QMenu* openWith = menu->addMenu(QStringLiteral("Open with"));
+  QMenu* openWith = menu->addMenu(Item("Open with"));
   openWith->setObjectName(QStringLiteral("ItemOpenWith"));
   // Inside an archive there is no file to hand over (Enter opens a copy).
   const auto apps = inArchive ? std::vector<platform::DesktopApp>{}
@@ -219,42 +229,43 @@ std::unique_ptr<QMenu> BuildItemMenu(TMainForm& form, TFMPanel& panel) {
                                                           platform::XdgDirsFromEnvironment());
   for (const platform::DesktopApp& app : apps) {
     QAction* action = openWith->addAction(AppIcon(app.icon), Shown(app.name));
+    action->setObjectName(QStringLiteral("ItemOpenWithApp"));  // a name the desktop file gives
     action->setData(QString::fromStdString(app.id));
     QObject::connect(action, &QAction::triggered, &form, [app, path, dir] { StartApp(app, path, dir); });
   }
   openWith->menuAction()->setEnabled(!apps.empty());
   if (!entry.IsDirectory()) {
-    command("ItemView", QStringLiteral("View\tF3"), "mnuFileView");
-    command("ItemEdit", QStringLiteral("Edit\tF4"), "mnuFileEdit");
+    command("ItemView", Item("View", "F3"), "mnuFileView");
+    command("ItemEdit", Item("Edit", "F4"), "mnuFileEdit");
   }
   menu->addSeparator();
-  command("ItemCopy", Caption("Copy", marked, "\tF5"), "mnuFileCopy");
-  command("ItemMove", Caption("Move", marked, "\tF6"), "mnuFileMove");
-  command("ItemRename", QStringLiteral("Rename\tShift+F6"), "mnuFileRename");
-  command("ItemDelete", Caption("Delete", marked, "\tF8"), "mnuFileDelete");
+  command("ItemCopy", Counted(marked, "Copy", "Copy 1 marked entry", "Copy %1 marked entries", "F5"), "mnuFileCopy");
+  command("ItemMove", Counted(marked, "Move", "Move 1 marked entry", "Move %1 marked entries", "F6"), "mnuFileMove");
+  command("ItemRename", Item("Rename", "Shift+F6"), "mnuFileRename");
+  command("ItemDelete", Counted(marked, "Delete", "Delete 1 marked entry", "Delete %1 marked entries", "F8"),
+          "mnuFileDelete");
   menu->addSeparator();
-  command("ItemPack", marked ? Caption("Pack", marked, " to .ZIP\tAlt+F5") : QStringLiteral("Pack to .ZIP\tAlt+F5"),
+  command("ItemPack",
+          Counted(marked, "Pack to .ZIP", "Pack 1 marked entry to .ZIP", "Pack %1 marked entries to .ZIP", "Alt+F5"),
           "mnuFilePack");
   if (!entry.IsDirectory() && !inArchive && (IsZip(entry.FileName) || vfs::IsZipArchive(path))) {
     // The archive in the window of its own, as Enter opened it before
     // archives were shown as folders (still so with that setting); also a
     // .jar or .docx, which are ZIP archives by their content.
-    add("ItemZipWindow", QStringLiteral("Open in ZIP window"),
+    add("ItemZipWindow", Item("Open in ZIP window"),
         [f, path](TFMPanel&) { NavHooks().OpenZipWindow(*f, path); });
-    if (IsZip(entry.FileName)) command("ItemUnpack", QStringLiteral("Unpack from .ZIP\tAlt+F9"), "mnuFileUnpack");
+    if (IsZip(entry.FileName)) command("ItemUnpack", Item("Unpack from .ZIP", "Alt+F9"), "mnuFileUnpack");
   }
   AddCodePageMenu(*menu, panel);
   menu->addSeparator();
-  if (entry.IsDirectory()) command("ItemSize", QStringLiteral("Calculate size\tCtrl+G"), "mnuCmndDirSize");
-  add("ItemCopyPath", marked == 0   ? QStringLiteral("Copy path")
-                      : marked == 1 ? QStringLiteral("Copy path of 1 marked entry")
-                                    : QStringLiteral("Copy paths of %1 marked entries").arg(marked),
+  if (entry.IsDirectory()) command("ItemSize", Item("Calculate size", "Ctrl+G"), "mnuCmndDirSize");
+  add("ItemCopyPath", Counted(marked, "Copy path", "Copy path of 1 marked entry", "Copy paths of %1 marked entries"),
       [](TFMPanel& panel) { CopyPathsToClipboard(panel); });
   menu->addSeparator();
   if (inArchive)
-    add("ItemProperties", QStringLiteral("Properties"), [f](TFMPanel& panel) { ShowArchiveEntryInfo(*f, panel); });
+    add("ItemProperties", Item("Properties"), [f](TFMPanel& panel) { ShowArchiveEntryInfo(*f, panel); });
   else
-    add("ItemProperties", QStringLiteral("Properties"), [properties, path](TFMPanel&) { properties(path); });
+    add("ItemProperties", Item("Properties"), [properties, path](TFMPanel&) { properties(path); });
   return menu;
 }
 

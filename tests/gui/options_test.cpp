@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -31,6 +32,7 @@
 #include "app/dialogs/operationsform.h"
 #include "app/dialogs/propertiesform.h"
 #include "app/commands/file_commands.h"
+#include "app/commands/item_menu.h"
 #include "app/dialogs/common_dialogs.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/generalsettingsform.h"
@@ -176,6 +178,7 @@ const struct {
     {"*", "Vantrel"},           {"*", "Vantrel v. 1.6 (beta)"}, {"InfoLabel", ""},
     {"PropName", ""},           {"PropPath", ""},  {"PropType", ""},  {"PropOwner", ""},  {"PropGroup", ""},
     {"FormatCombo", ""},                                      // names of archive formats
+    {"ItemOpenWithApp", ""},                                  // named by their desktop files
 };
 
 // The shown texts of `window` without the probe's mark.
@@ -740,6 +743,77 @@ class OptionsTest : public QObject {
     app::TPropertiesForm properties(f_->left + "/a.txt", f_->form.get());
     properties.show();
     check(&properties);
+    QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
+  }
+  // The entry menu in every place it is built for (a directory's "..", a
+  // directory, a ZIP file, one and two marked entries, inside an archive
+  // with its code pages, an item of the Trash and the Trash's ".."): with
+  // the marked language every item is worded from the file.
+  void entryMenusAreTranslated() {
+    Language().LanguageFile = File("probe.lng", ProbeLanguage());
+    app::ApplyLanguage(*f_->form);
+    QVERIFY(MakeDir(f_->left + "/dir"));
+    WriteText(f_->left + "/b.txt", "b");
+    QCOMPARE(QProcess::execute(QStringLiteral("python3"),
+                               {QStringLiteral("-c"),
+                                QStringLiteral("import sys, zipfile\n"
+                                               "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                               "  z.writestr('inner/x.txt', 'x')\n"),
+                                Q(f_->left + "/a.zip")}),
+             0);
+    QVERIFY(L()->Reread());
+    QStringList unmarked;
+    int menus = 0;
+    const auto check = [&](const char* where, const char* needed) {
+      std::unique_ptr<QMenu> menu = app::BuildItemMenu(*f_->form, *L());
+      if (menu == nullptr) {
+        unmarked << QLatin1String(where) + ": no menu";
+        return;
+      }
+      ++menus;
+      if (menu->findChild<QObject*>(QLatin1String(needed)) == nullptr)
+        unmarked << QLatin1String(where) + ": no " + QLatin1String(needed);
+      for (const QString& text : UnmarkedTexts(menu.get())) unmarked << QLatin1String(where) + ": " + text;
+    };
+    const struct {
+      const char* cursor;
+      std::vector<const char*> marks;
+      const char* needed;  // an item that must be in this menu
+    } places[] = {
+        {"..", {}, "ItemProperties"},
+        {"dir", {}, "ItemSize"},
+        {"a.zip", {}, "ItemZipWindow"},
+        {"b.txt", {"b.txt"}, "ItemCopyPath"},
+        {"b.txt", {"a.zip", "b.txt"}, "ItemPack"},
+    };
+    for (const auto& p : places) {
+      for (const auto& entry : L()->Entries()) L()->SetMarked(L()->IndexOfName(entry->FileName), false);
+      for (const char* name : p.marks) QVERIFY(TFormFixture::Mark(L(), name));
+      QVERIFY(f_->Put(L(), p.cursor));
+      check(p.cursor, p.needed);
+    }
+    // Inside the archive: its ".." and an entry offer the code pages.
+    for (const auto& entry : L()->Entries()) L()->SetMarked(L()->IndexOfName(entry->FileName), false);
+    QVERIFY(f_->Put(L(), "a.zip") && f_->Press(L(), Qt::Key_Return));
+    QTRY_VERIFY(L()->Model().InSource() && TFormFixture::Listed(L(), "inner"));
+    QVERIFY(f_->Put(L(), ".."));
+    check("a.zip/..", "ItemCodePage");
+    QVERIFY(f_->Put(L(), "inner"));
+    check("a.zip/inner", "ItemCodePage");
+    // The Trash: an item and its "..".
+    WriteText(f_->left + "/t.txt", "t");
+    std::string error;
+    QVERIFY2(L()->ReadDirectory(f_->left, &error), error.c_str());
+    QVERIFY(f_->Put(L(), "t.txt"));
+    Script().answers = {app::MessageAnswer::Yes};
+    app::RunDeleteCommand(*f_->form, false);
+    QVERIFY(Exists(f_->trash + "/files/t.txt"));
+    QVERIFY2(L()->ReadDirectory("trash:///", &error), error.c_str());
+    QVERIFY(f_->Put(L(), "t.txt"));
+    check("Trash/t.txt", "ItemRestore");
+    QVERIFY(f_->Put(L(), ".."));
+    check("Trash/..", "ItemEmptyTrash");
+    QCOMPARE(menus, 9);
     QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
   }
   // A desktop asking for dark colours: the boxes of check boxes and radio
