@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "app/panels/entry_record.h"
 #include "panels/dirmodel.h"
 #include "panels/panel_source.h"
 #include "platform/fs.h"
@@ -34,7 +35,7 @@ using namespace vantrel;
 
 namespace {
 
-// The panel's view of a ZIP source (as the program's own adapter makes it).
+// The panel's view of a ZIP source, its rows made as the program makes them.
 class TZipPlaces final : public panels::TPanelSource {
  public:
   explicit TZipPlaces(std::unique_ptr<vfs::TZipSource> s) : source_(std::move(s)), root_(source_->Root()) {}
@@ -47,16 +48,7 @@ class TZipPlaces final : public panels::TPanelSource {
       return false;
     }
     entries.reserve(listed.size());
-    for (vfs::TEntry& e : listed) {
-      auto r = std::make_unique<panels::TFileEntry>();
-      r->FileAttributes = e.kind == vfs::TEntryKind::Directory ? platform::kAttrDirectory : platform::kAttrArchive;
-      r->FileSize = e.size;
-      r->HasPackedSize = true;
-      r->PackedSize = e.packedSize;
-      r->CreationTime = r->LastWriteTime = platform::FileTimeFromUnix(e.mtime, 0);
-      r->FileName = std::move(e.name);
-      entries.push_back(std::move(r));
-    }
+    for (vfs::TEntry& e : listed) entries.push_back(app::EntryRecord(e, true));
     return true;
   }
   std::string SummaryLine() const override { return {}; }

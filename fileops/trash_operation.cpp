@@ -79,19 +79,26 @@ int RestoreOne(const platform::TrashedItem& item, TRestorePrompt& prompt, std::s
   return rc;
 }
 
-}  // namespace
-
-TRestoreResult RestoreRows(vfs::TTrashSource& trash, const std::vector<std::string>& names, TRestorePrompt& prompt) {
-  TRestoreResult result;
-  // The rows are taken first: the listing is not read again meanwhile.
+// The items of the rows `names`, taken before any of them is touched (the
+// listing is not read again meanwhile); a name with no row fails as ENOENT.
+std::vector<std::pair<std::string, platform::TrashedItem>> TakeRows(vfs::TTrashSource& trash,
+                                                                    const std::vector<std::string>& names,
+                                                                    std::vector<TTrashFailure>& failures) {
   std::vector<std::pair<std::string, platform::TrashedItem>> chosen;
   for (const std::string& name : names) {
     if (const vfs::TTrashRow* row = trash.Row(name))
       chosen.emplace_back(name, row->item);
     else
-      result.failures.push_back({name, ENOENT});
+      failures.push_back({name, ENOENT});
   }
-  for (const auto& [name, item] : chosen) {
+  return chosen;
+}
+
+}  // namespace
+
+TRestoreResult RestoreRows(vfs::TTrashSource& trash, const std::vector<std::string>& names, TRestorePrompt& prompt) {
+  TRestoreResult result;
+  for (const auto& [name, item] : TakeRows(trash, names, result.failures)) {
     std::string target;
     const int rc = RestoreOne(item, prompt, target);
     if (rc == ECANCELED) {
@@ -113,14 +120,7 @@ TRestoreResult RestoreRows(vfs::TTrashSource& trash, const std::vector<std::stri
 
 TTrashResult EraseRows(vfs::TTrashSource& trash, const std::vector<std::string>& names) {
   TTrashResult result;
-  std::vector<std::pair<std::string, platform::TrashedItem>> chosen;
-  for (const std::string& name : names) {
-    if (const vfs::TTrashRow* row = trash.Row(name))
-      chosen.emplace_back(name, row->item);
-    else
-      result.failures.push_back({name, ENOENT});
-  }
-  for (const auto& [name, item] : chosen) {
+  for (const auto& [name, item] : TakeRows(trash, names, result.failures)) {
     if (const int rc = platform::EraseFromTrash(item); rc != 0)
       result.failures.push_back({name, rc});
     else

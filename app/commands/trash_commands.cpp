@@ -28,13 +28,17 @@ constexpr const char* kDeleteToTrash = "DeleteToTrash";
 
 QString MainCaption() { return QString::fromLatin1(kMainCaption); }
 
-// What could not go, with the system's reason, in one list.
-void ReportFailures(TMainForm& form, const fileops::TTrashResult& result) {
-  if (result.failures.empty()) return;
-  std::string text;
-  for (const fileops::TTrashFailure& failure : result.failures)
-    text += (text.empty() ? "" : "\n") + fileops::TrashFailureText(failure);
-  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(text));
+// What could not go, with the system's reason, in one list: a line each,
+// worded by `text`.
+void ReportLines(TMainForm& form, const std::vector<fileops::TTrashFailure>& failures,
+                 std::string (*text)(const fileops::TTrashFailure&)) {
+  if (failures.empty()) return;
+  std::string lines;
+  for (const fileops::TTrashFailure& failure : failures) {
+    if (!lines.empty()) lines += '\n';
+    lines += text(failure);
+  }
+  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(lines));
 }
 
 }  // namespace
@@ -67,7 +71,7 @@ TTrashOutcome MoveToTrashAsked(TMainForm& form, panels::TFMPanel& source,
   QApplication::restoreOverrideCursor();
   form.activateWindow();
   source.setFocus();
-  ReportFailures(form, result);
+  ReportLines(form, result.failures, fileops::TrashFailureText);
   form.RefreshBothPanels();
   return TTrashOutcome::Done;
 }
@@ -105,14 +109,6 @@ std::vector<std::string> ChosenRows(TMainForm& form, panels::TFMPanel& panel, co
   for (const panels::TFileEntry* entry : panel.Model().GetMarkedEntries()) names.push_back(entry->FileName);
   if (names.empty()) ShowMessage(&form, MessageKind::Warning, MainCaption(), QStringLiteral("No items chosen."));
   return names;
-}
-
-void ReportLines(TMainForm& form, const std::vector<fileops::TTrashFailure>& failures,
-                 std::string (*text)(const fileops::TTrashFailure&)) {
-  if (failures.empty()) return;
-  std::string lines;
-  for (const fileops::TTrashFailure& failure : failures) lines += (lines.empty() ? "" : "\n") + text(failure);
-  ShowMessage(&form, MessageKind::Summary, QString::fromLatin1(kDialogCaption), platform::ToDisplay(lines));
 }
 
 // Erases `names` after `question`; the Trash is listed again.

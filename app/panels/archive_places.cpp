@@ -16,6 +16,7 @@
 
 #include "app/dialogs/messages.h"
 #include "app/panels/archive_listing.h"
+#include "app/panels/entry_record.h"
 #include "app/panels/trash_place.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
@@ -67,25 +68,7 @@ bool NeedsBox(std::string_view name) {
 // The record a panel shows for an archive entry. A name with a slash never
 // comes from a reader; if one did, the slash is shown as a backslash.
 std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
-  auto r = std::make_unique<panels::TFileEntry>();
-  switch (e.kind) {
-    case vfs::TEntryKind::Directory:
-      r->FileAttributes = platform::kAttrDirectory;
-      break;
-    case vfs::TEntryKind::Link:
-      r->FileAttributes = platform::kAttrReparsePoint | (e.linkToDirectory ? platform::kAttrDirectory : 0);
-      break;
-    default:
-      r->FileAttributes = platform::kAttrArchive;
-      break;
-  }
-  r->FileSize = e.size;
-  r->HasPackedSize = !r->IsDirectory();
-  r->PackedSize = e.packedSize;
-  // No time (an implied directory): none shown.
-  const platform::FileTime t = e.mtime != 0 ? platform::FileTimeFromUnix(e.mtime, 0) : 0;
-  r->CreationTime = r->LastAccessTime = r->LastWriteTime = t;
-  r->FileName = std::move(e.name);
+  auto r = EntryRecord(e, true);
   if (NeedsBox(r->FileName)) r->FileName.insert(0, kOpenBox);
   for (char& c : r->FileName)
     if (c == '/') c = '\\';

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "app/panels/entry_record.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
@@ -13,22 +14,6 @@
 namespace vantrel::app {
 
 namespace {
-
-std::unique_ptr<panels::TFileEntry> RecordOf(vfs::TEntry& e) {
-  auto r = std::make_unique<panels::TFileEntry>();
-  switch (e.kind) {
-    case vfs::TEntryKind::Directory: r->FileAttributes = platform::kAttrDirectory; break;
-    case vfs::TEntryKind::Link:
-      r->FileAttributes = platform::kAttrReparsePoint | (e.linkToDirectory ? platform::kAttrDirectory : 0);
-      break;
-    default: r->FileAttributes = platform::kAttrArchive; break;
-  }
-  r->FileSize = e.size;
-  const platform::FileTime t = e.mtime != 0 ? platform::FileTimeFromUnix(e.mtime, 0) : 0;
-  r->CreationTime = r->LastAccessTime = r->LastWriteTime = t;
-  r->FileName = std::move(e.name);
-  return r;
-}
 
 std::string DirectoryOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -53,7 +38,7 @@ class TTrashPlaces final : public panels::TPanelSource {
     bytes_ = 0;
     for (vfs::TEntry& e : listed) {
       if (top_ || e.kind != vfs::TEntryKind::Directory) bytes_ += e.size;
-      entries.push_back(RecordOf(e));
+      entries.push_back(EntryRecord(e, false));
     }
     return true;
   }
