@@ -9,6 +9,12 @@
 #include <QShortcut>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+
+#include <utility>
+#include <vector>
+
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -34,6 +40,55 @@ class TMessageBox final : public QMessageBox {
     }
   }
 };
+
+// The lines of messages made with numbers or names in them, as the
+// program words them in English: %1 and %2 stand for the pieces.
+constexpr const char* kLinePatterns[] = {
+    "Move %1 items to the Trash?",
+    "Delete %1 items permanently? They cannot be restored.",
+    "Empty the Trash? %1 items will be deleted permanently.",
+    "Could not move to the Trash %1: %2",
+    "Could not restore %1: %2",
+    "Could not delete %1: %2",
+    "Can not create directory %1!",
+    "Can not create file %1!",
+    "Could not create directory %1",
+    "... and %1 more",
+};
+
+// A pattern as an expression: the pieces as groups, the rest literal.
+const std::vector<std::pair<QRegularExpression, const char*>>& LinePatterns() {
+  static const auto patterns = [] {
+    std::vector<std::pair<QRegularExpression, const char*>> out;
+    for (const char* english : kLinePatterns) {
+      QString expression = QRegularExpression::escape(QString::fromUtf8(english));
+      expression.replace(QRegularExpression(QStringLiteral("\\\\%[1-9]")), QStringLiteral("(.+)"));
+      out.emplace_back(QRegularExpression(QLatin1Char('^') + expression + QLatin1Char('$')), english);
+    }
+    return out;
+  }();
+  return patterns;
+}
+
+QString WordedLine(const QString& line) {
+  if (line.trimmed().isEmpty()) return line;
+  const QByteArray key = line.toUtf8();
+  // Compared with the key as the toolkit reads it back, so that a line the
+  // round trip through UTF-8 would change is never replaced by its copy.
+  const QString whole = platform::Worded(key.constData());
+  if (whole != QString::fromUtf8(key)) return whole;
+  for (const auto& [expression, english] : LinePatterns()) {
+    const QRegularExpressionMatch match = expression.match(line);
+    if (!match.hasMatch()) continue;
+    // Each piece replaces its own marker once (a piece holding "%2" stays).
+    const QString worded = platform::Worded(english);
+    const QStringList pieces = match.capturedTexts().mid(1);
+    if (pieces.size() == 1) return worded.arg(pieces[0]);
+    if (pieces.size() == 2) return worded.arg(pieces[0], pieces[1]);
+    return worded.arg(pieces[0], pieces[1], pieces[2]);
+  }
+  return line;
+}
 
 MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& caption,
                            const QString& text) {
@@ -150,7 +205,13 @@ MessageHandler SetMessageHandler(MessageHandler handler) {
 
 MessageAnswer ShowMessage(QWidget* parent, MessageKind kind, const QString& caption,
                           const QString& text) {
-  return g_handler(parent, kind, caption, text);
+  return g_handler(parent, kind, caption, WordedMessage(text));
+}
+
+QString WordedMessage(const QString& text) {
+  QStringList lines = text.split(QLatin1Char('\n'));
+  for (QString& line : lines) line = WordedLine(line);
+  return lines.join(QLatin1Char('\n'));
 }
 
 InputHandler SetInputHandler(InputHandler handler) {

@@ -49,9 +49,17 @@ using MessageHandler = MessageAnswer (*)(QWidget* parent, MessageKind kind, cons
 MessageHandler SetMessageHandler(MessageHandler handler);
 
 // A modal message with the icon of `kind`; a Question offers Yes and No, the
-// others OK.
+// others OK. The text is shown as WordedMessage words it.
 MessageAnswer ShowMessage(QWidget* parent, MessageKind kind, const QString& caption,
                           const QString& text);
+
+// `text` in the language chosen, line by line (a translation file's keys
+// hold no line breaks): a line that is a message of its own is looked up
+// whole; a line made with a number or a name in it ("Move 3 items to the
+// Trash?") is matched against the program's wording with its %1, %2 and
+// the pieces filled into the translation. Other lines (names, the system's
+// reasons) stay as they are.
+QString WordedMessage(const QString& text);
 
 // A one-line input box: `text` comes prefilled and holds what was confirmed.
 // False when the user cancelled.

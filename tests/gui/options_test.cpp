@@ -816,6 +816,52 @@ class OptionsTest : public QObject {
     QCOMPARE(menus, 9);
     QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
   }
+  // Messages are worded line by line: a line that is a message of its own,
+  // a line made with numbers and names (the pieces kept as they are, even
+  // one that looks like a marker), and lines of data left alone. With the
+  // marked language a worded line starts with the mark.
+  void messageLinesAreTranslated() {
+    Language().LanguageFile = File("probe.lng", ProbeLanguage());
+    app::ApplyLanguage(*f_->form);
+    const QString p = kProbe;
+    const struct {
+      const char* english;
+      QString worded;
+    } cases[] = {
+        {"Move 1 item to the Trash?\n\nc.txt", p + "Move 1 item to the Trash?\n\nc.txt"},
+        {"Move 12 items to the Trash?", p + "Move 12 items to the Trash?"},
+        {"Delete selected files?\n\nThese items cannot be moved to the Trash: they will be deleted permanently.",
+         p + "Delete selected files?\n\n" + p +
+             "These items cannot be moved to the Trash: they will be deleted permanently."},
+        {"Can not create file new file.txt!\nProbably, the file already exists.",
+         p + "Can not create file new file.txt!\n" + p + "Probably, the file already exists."},
+        {"Can not create directory a/b!\nPermission denied", p + "Can not create directory a/b!\nPermission denied"},
+        // A name holding ": " and a marker of its own stays whole.
+        {"Could not move to the Trash x: %2.txt: Permission denied",
+         p + "Could not move to the Trash x: %2.txt: Permission denied"},
+        {"Could not restore a.txt: File exists\nCould not restore b.txt: No such file or directory",
+         p + "Could not restore a.txt: File exists\n" + p + "Could not restore b.txt: No such file or directory"},
+        {"These files were not added to the archive:\n/tmp/a: Permission denied\n... and 3 more",
+         p + "These files were not added to the archive:\n/tmp/a: Permission denied\n" + p + "... and 3 more"},
+        // Not the program's wording: as it is.
+        {"Copy 3 items to the Trash?", "Copy 3 items to the Trash?"},
+        {"c.txt\n\n", "c.txt\n\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) QCOMPARE(app::WordedMessage(QString::fromUtf8(c.english)), c.worded);
+    // Through F8: the message box gets the worded question.
+    WriteText(f_->left + "/c.txt", "c");
+    QVERIFY(L()->Reread() && f_->Put(L(), "c.txt"));
+    Script() = TScript(), Script().answers = {app::MessageAnswer::No};
+    app::RunDeleteCommand(*f_->form, false);
+    QCOMPARE(ShownMessages().size(), size_t{1});
+    QCOMPARE(ShownMessages()[0].text, p + "Move 1 item to the Trash?\n\nc.txt");
+    // No language: English as the program words it.
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+    QCOMPARE(app::WordedMessage(QStringLiteral("Move 12 items to the Trash?\n\n... and 3 more")),
+             QStringLiteral("Move 12 items to the Trash?\n\n... and 3 more"));
+  }
   // A desktop asking for dark colours: the boxes of check boxes and radio
   // buttons, the frames of fields and the grid of tables stay visible (the
   // style's own outline is as dark as the fields on a dark palette). Last:
