@@ -117,7 +117,7 @@ constexpr TFormat kDeflate64{65536, 32, true};
 enum class TCodeKind { LitLen, Dist, CodeLen };
 
 // The decoded meaning of a symbol whose code has codeBits bits.
-uint32_t SymbolEntry(const TFormat& f, TCodeKind kind, unsigned sym, uint32_t codeBits) {
+constexpr uint32_t SymbolEntry(const TFormat& f, TCodeKind kind, unsigned sym, uint32_t codeBits) {
   switch (kind) {
     case TCodeKind::LitLen:
       if (sym < 256) return LiteralEntry(sym, codeBits);
@@ -132,6 +132,39 @@ uint32_t SymbolEntry(const TFormat& f, TCodeKind kind, unsigned sym, uint32_t co
       return Entry(sym, 0, codeBits, 0);
   }
   return Entry(0, kFlagInvalid, codeBits, 0);
+}
+
+// Every symbol's entry for a code of no bits: adding codeBits times
+// EntryStep() gives the entry for a code of codeBits bits (a literal counts
+// them once, anything else in its code bits too). Bit 31 marks a literal
+// only in literal/length tables: a Deflate64 distance base sets it too.
+constexpr uint32_t EntryStep(uint32_t base, bool literals) { return literals ? 0x101 - (base >> 31 << 8) : 0x101; }
+template <size_t N>
+struct TSymbolEntries {
+  uint32_t base[N];
+};
+template <size_t N>
+constexpr TSymbolEntries<N> MakeSymbolEntries(const TFormat& f, TCodeKind kind) {
+  TSymbolEntries<N> t{};
+  for (unsigned s = 0; s < N; ++s) t.base[s] = SymbolEntry(f, kind, s, 0);
+  return t;
+}
+constexpr auto kLitLenEntries = MakeSymbolEntries<288>(kDeflate, TCodeKind::LitLen);
+constexpr auto kLitLenEntries64 = MakeSymbolEntries<288>(kDeflate64, TCodeKind::LitLen);
+constexpr auto kDistEntries = MakeSymbolEntries<32>(kDeflate, TCodeKind::Dist);
+constexpr auto kDistEntries64 = MakeSymbolEntries<32>(kDeflate64, TCodeKind::Dist);
+constexpr auto kCodeLenEntries = MakeSymbolEntries<19>(kDeflate, TCodeKind::CodeLen);
+
+const uint32_t* SymbolEntries(const TFormat& f, TCodeKind kind) {
+  switch (kind) {
+    case TCodeKind::LitLen:
+      return f.longLengths ? kLitLenEntries64.base : kLitLenEntries.base;
+    case TCodeKind::Dist:
+      return f.longLengths ? kDistEntries64.base : kDistEntries.base;
+    case TCodeKind::CodeLen:
+      break;
+  }
+  return kCodeLenEntries.base;
 }
 
 constexpr std::array<uint8_t, 256> MakeReverseBytes() {
@@ -149,6 +182,15 @@ constexpr std::array<uint8_t, 256> kReverseBytes = MakeReverseBytes();
 inline unsigned Reverse(unsigned code, int len) {
   const unsigned r = static_cast<unsigned>(kReverseBytes[code & 0xFF]) << 8 | kReverseBytes[(code >> 8) & 0xFF];
   return r >> (16 - len);
+}
+
+// Copies table[0, n) behind itself (n a power of two).
+inline void DoubleEntries(uint32_t* table, size_t n) {
+  if (n < 8) {
+    for (size_t k = 0; k < n; ++k) table[n + k] = table[k];
+    return;
+  }
+  for (size_t k = 0; k < n; k += 8) std::memcpy(table + n + k, table + k, 32);
 }
 
 // Builds a decoding table for the code lengths lens[0..n). Returns false for an
@@ -180,10 +222,23 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
     if (count[len]) maxLen = len;
   }
   const size_t rootSize = size_t{1} << rootBits;
-  const bool complete = left == 0;
-  if (!complete) std::fill(table, table + rootSize, Entry(0, kFlagInvalid, 0, 0));
-  if (maxLen == 0) return kind == TCodeKind::Dist;  // no codes at all
-  if (!complete && (kind == TCodeKind::CodeLen || maxLen != 1)) return false;  // incomplete
+  const uint32_t* const entries = SymbolEntries(f, kind);
+  const bool literals = kind == TCodeKind::LitLen;
+  auto entry = [&](unsigned sym, unsigned bits) {
+    const uint32_t base = entries[sym];
+    return base + bits * EntryStep(base, literals);
+  };
+  if (left != 0) {
+    // Incomplete: only a lone one-bit code (code 0) is allowed.
+    std::fill(table, table + rootSize, Entry(0, kFlagInvalid, 0, 0));
+    if (maxLen == 0) return kind == TCodeKind::Dist;  // no codes at all
+    if (kind == TCodeKind::CodeLen || maxLen != 1) return false;
+    for (s = 0; lens[s] == 0; ++s) {
+    }
+    const uint32_t e = entry(s, 1);
+    for (size_t j = 0; j < rootSize; j += 2) table[j] = e;
+    return true;
+  }
 
   // Symbols sorted by code length, then by value: the canonical order.
   unsigned offs[kMaxCodeBits + 2] = {};
@@ -191,45 +246,33 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
   uint16_t sorted[320];
   for (s = 0; s < n; ++s)
     if (lens[s]) sorted[offs[lens[s]]++] = static_cast<uint16_t>(s);
-  const unsigned total = offs[kMaxCodeBits + 1];
 
-  // Codes of at most rootBits bits. A complete code fills the first-level
-  // table by doubling: each length's codes go into its first 2^len entries,
-  // and before the next length that part is copied behind itself, which
-  // repeats every shorter code over all the entries that begin with it
-  // (whatever the entries held before is overwritten on the way, by a code
-  // or by a subtable pointer).
-  unsigned code = 0;  // canonical code of the current symbol
-  int prevLen = 0;
-  int settled = 0;  // table[0, 2^settled) holds every code up to `settled` bits
+  // Codes of at most rootBits bits fill the first-level table by doubling:
+  // each length's codes go into its first 2^len entries, after that part
+  // was copied behind itself, which repeats every shorter code over all the
+  // entries that begin with it (whatever the entries held before is
+  // overwritten on the way, by a code or by a subtable pointer).
+  unsigned next = 0;  // canonical code of the next symbol of length len
   unsigned i = 0;
-  for (; i < total && lens[sorted[i]] <= rootBits; ++i) {
-    const unsigned sym = sorted[i];
-    const int len = lens[sym];
-    if (prevLen) code = (code + 1) << (len - prevLen);
-    prevLen = len;
-    const uint32_t e = SymbolEntry(f, kind, sym, static_cast<uint32_t>(len));
-    const unsigned idx = Reverse(code, len);
-    if (complete) {
-      for (; settled < len; ++settled) std::memcpy(table + (size_t{1} << settled), table, sizeof(uint32_t) << settled);
-      table[idx] = e;
-    } else {
-      for (size_t j = idx; j < rootSize; j += size_t{1} << len) table[j] = e;
-    }
+  const int rootMax = std::min(maxLen, rootBits);
+  for (int len = 1; len <= rootMax; ++len) {
+    if (len > 1) DoubleEntries(table, size_t{1} << (len - 1));
+    for (const unsigned end = i + count[len]; i < end; ++i, ++next)
+      table[Reverse(next, len)] = entry(sorted[i], static_cast<unsigned>(len));
+    next <<= 1;
   }
-  if (complete)
-    for (; settled < rootBits; ++settled) std::memcpy(table + (size_t{1} << settled), table, sizeof(uint32_t) << settled);
+  for (int len = rootMax; len < rootBits; ++len) DoubleEntries(table, size_t{1} << len);
 
   // Longer codes: subtables.
   size_t used = rootSize;
   unsigned subPrefix = ~0u;  // first-level index of the open subtable
   size_t subBase = 0;
   int subBits = 0;
-  for (; i < total; ++i) {
+  int len = rootBits + 1;
+  for (const unsigned total = offs[kMaxCodeBits + 1]; i < total; ++i, ++next) {
     const unsigned sym = sorted[i];
-    const int len = lens[sym];
-    if (prevLen) code = (code + 1) << (len - prevLen);
-    prevLen = len;
+    for (; len < lens[sym]; ++len) next <<= 1;
+    const unsigned code = next;
     const unsigned prefix = code >> (len - rootBits);
     if (prefix != subPrefix) {
       // Open a subtable wide enough for the longest code under this prefix:
@@ -254,7 +297,7 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
                                          static_cast<uint32_t>(subBits) << 8 | static_cast<uint32_t>(rootBits);
     }
     const int rest = len - rootBits;
-    const uint32_t e = SymbolEntry(f, kind, sym, static_cast<uint32_t>(rest));
+    const uint32_t e = entry(sym, static_cast<unsigned>(rest));
     for (size_t j = Reverse(code & ((1u << rest) - 1), rest); j < (size_t{1} << subBits); j += size_t{1} << rest)
       table[subBase + j] = e;
   }
@@ -263,7 +306,7 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
 
 // The two tables of a block, side by side: the fast loop reaches both
 // through one pointer.
-struct TTables {
+struct alignas(64) TTables {
   uint32_t lit[kLitTableSize];
   uint32_t dist[kDistTableSize];
 };
@@ -667,8 +710,8 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
   // shifts zeros in from the top. So after consuming k bits since the last
   // refill, the low 64 - k bits of bb are the stream's next bits whatever cnt
   // says. An iteration consumes at most 48 bits (a literal/length code with
-  // its extra bits and a distance code with its extra bits; three literal
-  // entries take at most 33), which leaves 16, enough for the next
+  // its extra bits and a distance code with its extra bits; two literal
+  // entries take at most 22), which leaves 16, enough for the next
   // first-level lookup: it is done before the refill, so that the table load
   // does not wait for the refill. (Not so for Deflate64, whose length codes
   // carry up to 16 extra bits.)
@@ -677,23 +720,18 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
   uint32_t e = t.lit[bb & kLitMask];
   for (;;) {
     if (e & kFlagLiteral) {
-      // Up to two more first-level literal entries fit in the bits held
-      // (3 x 11 < 56).
+      // One more first-level literal entry fits in the bits held before the
+      // refill (two per refill measured faster than three or four).
       drop(e);
       putLiteral(e);
       e = t.lit[bb & kLitMask];
       if (e & kFlagLiteral) {
         drop(e);
         putLiteral(e);
-        e = t.lit[bb & kLitMask];
-        if (e & kFlagLiteral) {
-          drop(e);
-          putLiteral(e);
-          if (!more()) break;
-          e = t.lit[bb & kLitMask];  // before the refill: see above
-          refill();
-          continue;
-        }
+        if (!more()) break;
+        e = t.lit[bb & kLitMask];  // before the refill: see above
+        refill();
+        continue;
       }
       // A length may follow with too few bits left for its distance.
       refill();
