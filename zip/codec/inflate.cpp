@@ -344,20 +344,19 @@ inline uint64_t Load64(const uint8_t* p) {
 // Copies len bytes from dist bytes back, in words that may write up to 63
 // bytes past dst + len. The source may overlap the destination: each word
 // reads only bytes written before it (or repeats the pattern of period dist).
-// Most matches are short: the first 64 bytes (32 for short distances) go
-// without a loop test, which also spares the mispredicted loop exits.
+// Most matches are short: the first 32 bytes go without a loop test, and a
+// distance of 16 or more copies 32 bytes per test, so that longer matches
+// also take few (mispredicted) loop exits.
 inline void CopyMatch(uint8_t* dst, size_t dist, size_t len) {
   const uint8_t* src = dst - dist;
   uint8_t* const stop = dst + len;
   if (dist >= 16) {
-    for (int k = 0; k < 32; k += 16) std::memcpy(dst + k, src + k, 16);
-    dst += 32;
-    src += 32;
-    while (dst < stop) {
+    do {
       std::memcpy(dst, src, 16);
-      dst += 16;
-      src += 16;
-    }
+      std::memcpy(dst + 16, src + 16, 16);
+      dst += 32;
+      src += 32;
+    } while (dst < stop);
   } else if (dist >= 8) {
     for (int k = 0; k < 32; k += 8) std::memcpy(dst + k, src + k, 8);
     dst += 32;
@@ -507,6 +506,11 @@ class TInflater {
   // (shifts and masks by a register in one instruction), and for Deflate64;
   // the constructor picks the pair (while filling the history, once full).
   using TFastLoopFn = TStatus (*)(TInflater&, const TTables&);
+  // Input bytes the fast loop leaves: between two of its limit tests it
+  // refills twice, each time loading eight bytes and moving on by up to
+  // seven (Deflate64: three times, the long extra bits of a length may need
+  // one more).
+  static constexpr ptrdiff_t InMargin(bool longLengths) { return longLengths ? 24 : 16; }
   template <bool kLongLengths, bool kFullHistory>
   static TStatus FastLoopPlain(TInflater& s, const TTables& t) {
     return s.FastLoop<kLongLengths, kFullHistory>(t);
@@ -671,14 +675,14 @@ TInflater::TStatus TInflater::DynamicTables() {
   return TStatus::Ok;
 }
 
-// Decodes while the output room is not full and the input block has bytes
-// for three eight-byte refills. Works on local copies of the state; returns
+// Decodes while the output room is not full and the input block has more
+// than InMargin() bytes left. Works on local copies of the state; returns
 // Ok when a limit is reached (or after a long Deflate64 match). The next
 // literal/length entry is looked up before the current match is copied, so
 // that the table load overlaps the copy.
 template <bool kLongLengths, bool kFullHistory>
 TInflater::TStatus TInflater::FastLoop(const TTables& t) {
-  constexpr ptrdiff_t kInMargin = 24;
+  constexpr ptrdiff_t kInMargin = InMargin(kLongLengths);
   // The low byte of cnt is the number of bits held; the bytes above it
   // collect garbage from subtracting whole entries.
   uint64_t bb = buf_;
@@ -703,7 +707,8 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
     cnt -= e;
   };
   auto putLiteral = [&](uint32_t e) { *out++ = EntryLiteral(e); };
-  auto more = [&] { return out < outLimit && in <= inLimit; };
+  // out < outLimit and in <= inLimit, as one test of a sign bit.
+  auto more = [&] { return ((out - outLimit) & ~(inLimit - in)) < 0; };
 
   // A refill loads 64 bits of which it counts 56 or more, and the bits it
   // does not count are the true next bits of the stream too; dropping bits
@@ -814,11 +819,11 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
 TInflater::TStatus TInflater::HuffmanBlock(const TTables& t) {
   for (;;) {
     if (pos_ >= flushAt_) Flush();
-    if (next_ && end_ - next_ >= 24) {
+    if (next_ && end_ - next_ >= InMargin(f_.longLengths)) {
       const TStatus st = (pos_ >= f_.history ? fastLoops_.full : fastLoops_.filling)(*this, t);
       if (st == TStatus::EndOfBlock) return TStatus::Ok;
       if (st == TStatus::Error) return st;
-      if (pos_ >= flushAt_ || (next_ && end_ - next_ >= 24)) continue;
+      if (pos_ >= flushAt_ || (next_ && end_ - next_ >= InMargin(f_.longLengths))) continue;
     }
     // One symbol with every check: near the end of the input block.
     if (cnt_ < 48) SlowRefill();
