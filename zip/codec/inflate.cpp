@@ -642,31 +642,35 @@ TInflater::TStatus TInflater::DynamicTables() {
   uint8_t lens[286 + 32] = {};
   const unsigned n = hlit + hdist;
   unsigned i = 0;
+  // Repeat codes 16, 17 and 18: extra bits and the least count.
+  static constexpr uint8_t kRepeatExtra[3] = {2, 3, 7};
+  static constexpr uint8_t kRepeatBase[3] = {3, 3, 11};
   while (i < n) {
-    if (cnt_ < 16) SlowRefill();
-    const uint32_t e = Decode(clTable, kCodeLenRootBits, false);
+    // A code of at most seven bits and at most seven extra bits. Zero bytes
+    // fed after the end of the input only run the loop to its end: the
+    // overrun is judged once, after it.
+    if (cnt_ < 14) SlowRefill();
+    const uint32_t e = clTable[buf_ & Mask(kCodeLenRootBits)];
     if (e & kFlagInvalid) return TStatus::Error;
+    Drop(EntryCount(e));
     const unsigned sym = EntryValue(e);
     if (sym < 16) {
       lens[i++] = static_cast<uint8_t>(sym);
-    } else {
-      uint8_t value = 0;
-      unsigned repeat;
-      if (sym == 16) {
-        if (i == 0) return TStatus::Error;  // nothing to repeat
-        value = lens[i - 1];
-        repeat = 3 + GetBits(2);
-      } else if (sym == 17) {
-        repeat = 3 + GetBits(3);
-      } else {
-        repeat = 11 + GetBits(7);
-      }
-      if (repeat > n - i) return TStatus::Error;
-      std::fill(lens + i, lens + i + repeat, value);
-      i += repeat;
+      continue;
     }
-    if (Overrun()) return TStatus::Error;
+    const unsigned extra = kRepeatExtra[sym - 16];
+    const unsigned repeat = kRepeatBase[sym - 16] + static_cast<unsigned>(buf_ & Mask(extra));
+    Drop(extra);
+    uint8_t value = 0;
+    if (sym == 16) {
+      if (i == 0) return TStatus::Error;  // nothing to repeat
+      value = lens[i - 1];
+    }
+    if (repeat > n - i) return TStatus::Error;
+    std::fill(lens + i, lens + i + repeat, value);
+    i += repeat;
   }
+  if (Overrun()) return TStatus::Error;
   if (lens[256] == 0) return TStatus::Error;  // no end-of-block code
   if (!BuildTable(f_, lens, hlit, TCodeKind::LitLen, kLitRootBits, dyn_.lit, kLitTableSize))
     return TStatus::Error;
