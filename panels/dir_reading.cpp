@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 
@@ -24,11 +26,11 @@ class TLocalStream final : public TEntryStream {
     return resolved.empty() ? path_ : resolved;
   }
   bool Next(platform::FindData& out, std::string* error) override { return reader_.Next(out, error); }
+  // Names only: examining them is most of the work, shared by a few threads.
   bool NextBatch(std::vector<platform::FindData>& out, size_t most, std::string* error) override {
-    // Examining the entries is most of the work: shared by a few threads.
-    const int threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
-    return reader_.NextBatch(out, most, threads, error);
+    return reader_.NextNames(out, most, error);
   }
+  bool Examine(platform::FindData& entry) const override { return reader_.Examine(entry); }
   std::string DiskLine() const override {
     platform::VolumeSpace space;
     return platform::GetVolumeSpace(path_, space) ? DiskSpaceLine(space.free, space.total) : std::string();
@@ -56,7 +58,139 @@ std::unique_ptr<TFileEntry> EntryOf(platform::FindData&& fd) {
   return e;
 }
 
+// The entries read but not yet handed over, made ready on a few threads:
+// whichever thread takes a batch of names examines them, makes their
+// records and sorts them; runs of about one size are combined as soon as
+// both are done, so that a slice finds few of them to merge. The reading
+// thread lends a hand whenever it would otherwise wait.
+class TPreparers {
+ public:
+  using TRun = TListingOrder::TSortedRows;
+
+  TPreparers(const TEntryStream& stream, const TListingOrder& order) : stream_(stream), order_(order) {}
+  // Waits for the helpers' batches in hand (nothing waits for the rest).
+  ~TPreparers() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+  TPreparers(const TPreparers&) = delete;
+  TPreparers& operator=(const TPreparers&) = delete;
+
+  void Add(std::vector<platform::FindData> batch) {
+    if (batch.empty()) return;
+    names_ += batch.size();
+    size_t queued;
+    {
+      std::lock_guard lock(mutex_);
+      batches_.push_back(std::move(batch));
+      queued = batches_.size();
+      ++added_;
+    }
+    // A directory of one batch is made ready by the reading thread alone.
+    if (added_ == 2) Start();
+    wake_.notify_one();
+    // Names come faster than they are examined: beyond a few batches in
+    // waiting the reading thread examines too, which keeps them few.
+    if (queued > 2 * threads_.size() + 2) {
+      std::unique_lock lock(mutex_);
+      WorkOnce(lock);
+    }
+  }
+
+  // Names added so far.
+  size_t Count() const { return names_; }
+
+  // The runs done so far combined into one; with `all`, every batch added
+  // is in it.
+  TRun Take(bool all) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      if (WorkOnce(lock)) continue;
+      if (!all || busy_ == 0) break;
+      idle_.wait(lock);
+    }
+    std::vector<TRun> runs = std::move(runs_);
+    runs_.clear();
+    lock.unlock();
+    // Smallest first: each row moves as few times as it can.
+    std::sort(runs.begin(), runs.end(), [](const TRun& a, const TRun& b) { return a.Size() < b.Size(); });
+    TRun whole;
+    for (TRun& r : runs) whole = order_.Combine(std::move(whole), std::move(r));
+    return whole;
+  }
+
+ private:
+  void Start() {
+    const int helpers = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    for (int i = 0; i < helpers; ++i) threads_.emplace_back([this] { Serve(); });
+  }
+
+  void Serve() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return quit_ || !batches_.empty(); });
+      if (quit_) return;
+      WorkOnce(lock);
+    }
+  }
+
+  // Makes one batch ready, with `lock` held on entry and on return; false
+  // when none is waiting.
+  bool WorkOnce(std::unique_lock<std::mutex>& lock) {
+    if (batches_.empty()) return false;
+    std::vector<platform::FindData> batch = std::move(batches_.front());
+    batches_.pop_front();
+    ++busy_;
+    lock.unlock();
+    TRun run = Prepare(std::move(batch));
+    lock.lock();
+    for (;;) {
+      // A done run of about this size: the two become one.
+      const auto like = std::find_if(runs_.begin(), runs_.end(), [&](const TRun& r) {
+        return r.Size() <= 2 * run.Size() && run.Size() <= 2 * r.Size();
+      });
+      if (like == runs_.end() || quit_) break;
+      TRun other = std::move(*like);
+      runs_.erase(like);
+      lock.unlock();
+      run = order_.Combine(std::move(run), std::move(other));
+      lock.lock();
+    }
+    runs_.push_back(std::move(run));
+    --busy_;
+    idle_.notify_all();
+    return true;
+  }
+
+  TRun Prepare(std::vector<platform::FindData> batch) const {
+    TPanelModel::Entries rows;
+    rows.reserve(batch.size());
+    for (platform::FindData& fd : batch)
+      if (stream_.Examine(fd)) rows.push_back(EntryOf(std::move(fd)));
+    return order_.Sort(std::move(rows));
+  }
+
+  const TEntryStream& stream_;
+  const TListingOrder& order_;
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a batch is waiting, or quit
+  std::condition_variable idle_;  // a batch was made ready
+  std::deque<std::vector<platform::FindData>> batches_;
+  std::vector<TRun> runs_;
+  size_t added_ = 0;  // batches and names: the reading thread's own
+  size_t names_ = 0;
+  int busy_ = 0;
+  bool quit_ = false;
+  std::vector<std::thread> threads_;
+};
+
 }  // namespace
+
+bool TEntryStream::Examine(platform::FindData&) const { return true; }
 
 bool TEntryStream::NextBatch(std::vector<platform::FindData>& out, size_t most, std::string* error) {
   out.clear();
@@ -130,36 +264,38 @@ void TDirectoryReading::Run(TShared& shared, const std::string& path, uint8_t so
   if (pace == TPace::Slices && !shared.Send(std::move(opened))) return;
 
   TListingOrder order(sortType, descending);
-  TPanelModel::Entries pending;
   // Every directory but the root has "..", first of all, even on a file
   // system that does not report it; when it does before the first slice,
   // its own times are shown.
-  TFileEntry* dotDot = nullptr;
+  std::unique_ptr<TFileEntry> dotDot;
   if (!atRoot) {
-    pending.push_back(std::make_unique<TFileEntry>());
-    dotDot = pending.back().get();
+    dotDot = std::make_unique<TFileEntry>();
     dotDot->FileName = "..";
     dotDot->FileAttributes = platform::kAttrDirectory;
   }
   bool sawDotDot = false;
   bool firstSent = false;
   Clock::time_point lastSent = start;
-  std::vector<uint32_t> batch;
+  TPreparers preparers(*stream, order);
 
-  const auto sendPending = [&](bool done) {
+  // Hands over what is ready (everything read, with `all`); nothing when
+  // no row is ready and this is not the last slice.
+  const auto send = [&](bool all, bool done) {
+    TListingOrder::TSortedRows ready = preparers.Take(all);
+    if (dotDot != nullptr) {
+      TPanelModel::Entries up;
+      up.push_back(std::move(dotDot));
+      ready = order.Combine(order.Sort(std::move(up)), std::move(ready));
+    }
+    if (ready.Empty() && !done) return true;
     TListingSlice slice;
-    for (const auto& e : pending) order.Add(*e);
-    order.Merge(batch, slice.positions);
-    slice.added.resize(pending.size());
-    for (size_t k = 0; k < batch.size(); ++k) slice.added[k] = std::move(pending[batch[k]]);
-    pending.clear();
+    order.Merge(std::move(ready), slice.added, slice.positions);
     slice.done = done;
     if (done) {
       slice.error = error;
       slice.diskLine = stream->DiskLine();
     }
     firstSent = true;
-    dotDot = nullptr;  // handed over: no longer ours to change
     lastSent = Clock::now();
     return shared.Send(std::move(slice));
   };
@@ -173,29 +309,29 @@ void TDirectoryReading::Run(TShared& shared, const std::string& path, uint8_t so
     // so that its first rows are not held back.
     most = MillisecondsSince(asked) < 20 ? std::min(most * 2, TDirectoryReading::kMostPerBatch)
                                          : std::max<size_t>(most / 2, 16);
-    for (platform::FindData& fd : found) {
-      if (fd.name == ".") continue;
-      if (fd.name == "..") {
-        if (atRoot || sawDotDot) continue;
-        sawDotDot = true;
-        if (dotDot != nullptr) {
-          std::string name = std::move(fd.name);
-          *dotDot = *EntryOf(std::move(fd));
-          dotDot->FileName = std::move(name);
-        }
-        continue;
+    const auto dots = std::remove_if(found.begin(), found.end(), [&](platform::FindData& fd) {
+      if (fd.name == ".") return true;
+      if (fd.name != "..") return false;
+      if (!atRoot && !sawDotDot && dotDot != nullptr && stream->Examine(fd)) {
+        *dotDot = *EntryOf(std::move(fd));
+        dotDot->FileName = "..";
       }
-      pending.push_back(EntryOf(std::move(fd)));
-    }
+      sawDotDot = true;
+      return true;
+    });
+    found.erase(dots, found.end());
+    preparers.Add(std::move(found));
+    found = {};
     if (pace == TPace::Whole || !more) continue;
     const int elapsed = MillisecondsSince(start);
-    const bool due = !firstSent ? pending.size() >= TDirectoryReading::kFirstSliceEntries ||
+    // The first slice waits for what it asked for; later ones take what is ready.
+    const bool due = !firstSent ? preparers.Count() >= TDirectoryReading::kFirstSliceEntries ||
                                       elapsed >= TDirectoryReading::kFirstSliceMs
                                 : MillisecondsSince(lastSent) >= std::max(TDirectoryReading::kSliceMs, elapsed / 4);
-    if (due && !sendPending(false)) return;
+    if (due && !send(!firstSent, false)) return;
   }
   if (shared.stopped) return;
-  sendPending(true);
+  send(true, true);
 }
 
 }  // namespace vantrel::panels

@@ -57,6 +57,11 @@ class TEntryStream {
   // `out` empty, or after an error (with `error` set). One Next at a time
   // unless the stream knows better.
   virtual bool NextBatch(std::vector<platform::FindData>& out, size_t most, std::string* error);
+  // A stream may hand over entries by name only and leave examining them
+  // to Examine, which the reading calls on several threads at once: it
+  // fills `entry` in, or says false when the entry vanished meanwhile.
+  // Entries that come whole need nothing more.
+  virtual bool Examine(platform::FindData& entry) const;
   // The disk-space line of the directory's volume; empty when unknown.
   virtual std::string DiskLine() const = 0;
 };

@@ -1,11 +1,12 @@
 // listing_order.h - the order of a listing that grows while it is read.
 //
-// The reading thread keeps one small record per entry: the first bytes of
-// its sort keys as numbers, so that nearly every comparison is two or three
-// integer compares, and the whole keys in one block of text for the rest.
-// Rows come in batches; each batch is sorted on its own and merged into the
-// rows sorted before, which tells where every new row goes among the rows
-// the panel already shows. The order is exactly SortsBefore's.
+// Every row read gets one small record: the first bytes of its sort keys as
+// numbers, so that nearly every comparison is two or three integer
+// compares, and a pointer to the whole keys (kept in blocks of text, one
+// per run of rows) for the rest. Runs of rows are sorted on whichever
+// thread read them and combined there; the reading thread merges each run
+// into the rows sorted before, which tells where every new row goes among
+// the rows the panel already shows. The order is exactly SortsBefore's.
 #pragma once
 
 #include <cstddef>
@@ -18,49 +19,62 @@
 namespace vantrel::panels {
 
 class TListingOrder {
+  // What most comparisons need, in 40 bytes.
+  struct TItem {
+    uint64_t number;   // the size or time; the extension's first bytes by extension
+    uint64_t head0;    // the name key's first 16 bytes, big-endian, zero-padded
+    uint64_t head1;
+    const char* text;  // the whole keys: see TListingOrder::KeyText
+    uint32_t row;      // while a run is sorted: the row's place in what was read
+    uint8_t group;     // ".." 0, directories 1, files 2
+  };
+
  public:
   TListingOrder(uint8_t sortType, bool descending);
 
-  // Notes the keys of the next row read (rows are numbered from 0 in the
-  // order they are added).
-  void Add(const TFileEntry& e);
-  size_t Count() const { return texts_.size(); }
-  // Rows added but not yet merged.
-  size_t Fresh() const { return texts_.size() - sorted_.size(); }
+  // Rows with their keys, sorted among themselves. Made and combined on
+  // any thread: the order's methods that do so only read its settings.
+  class TSortedRows {
+   public:
+    size_t Size() const { return rows_.size(); }
+    bool Empty() const { return rows_.empty(); }
 
-  // Sorts the rows added since the last merge among themselves and merges
-  // them into the sorted rows. `batch` receives those rows (as offsets from
-  // the first of them) in their sorted order; `positions[k]` is the place
-  // the row batch[k] takes in the merged list, ascending.
-  void Merge(std::vector<uint32_t>& batch, std::vector<uint32_t>& positions);
+   private:
+    friend class TListingOrder;
+    TPanelModel::Entries rows_;
+    std::vector<TItem> keys_;               // keys_[k] belongs to rows_[k]
+    std::vector<std::vector<char>> texts_;  // where the keys point
+  };
+
+  // `rows` with their keys worked out, sorted.
+  TSortedRows Sort(TPanelModel::Entries rows) const;
+  // Two sorted runs as one.
+  TSortedRows Combine(TSortedRows a, TSortedRows b) const;
+  // The order of `rows`: order[k] is the index in `rows` of the k-th row.
+  std::vector<uint32_t> OrderOf(const std::vector<const TFileEntry*>& rows) const;
+
+  // Takes the rows of `run` into the order. `added` receives them in their
+  // order; `positions[k]` is the place added[k] takes among all the rows
+  // merged so far, ascending.
+  void Merge(TSortedRows run, TPanelModel::Entries& added, std::vector<uint32_t>& positions);
+  // Rows merged so far.
+  size_t Count() const { return sorted_.size(); }
 
  private:
-  // What most comparisons need, in 40 bytes; `row` leads to the whole keys.
-  struct TItem {
-    uint64_t number;  // the size or time; the extension's first bytes by extension
-    uint64_t head0;   // the name key's first 16 bytes, big-endian, zero-padded
-    uint64_t head1;
-    uint32_t row;
-    uint8_t group;  // ".." 0, directories 1, files 2
-  };
-  struct TText {
-    size_t at;  // in text_: the name key, then the extension key, then the name
-    uint32_t keyLength;
-    uint32_t extLength;
-    uint32_t nameLength;
-  };
-
   bool Less(const TItem& a, const TItem& b) const;
   // The rest of the comparison once the leading numbers tie.
   bool LessByText(const TItem& a, const TItem& b) const;
+  // The keys of `rows`, sorted; each item's row is its index in `rows`
+  // and its text in `text`, which must not grow afterwards.
+  std::vector<TItem> SortedKeys(const std::vector<const TFileEntry*>& rows, std::vector<char>& text) const;
+  // Appends the keys of `e` to `text` and fills `item` but for its text.
+  void KeysOf(const TFileEntry& e, std::vector<char>& text, TItem& item) const;
 
   uint8_t sortType_;
   bool descending_;
-  std::string text_;
-  std::vector<TText> texts_;   // by row
   std::vector<TItem> sorted_;  // merged so far, in order
-  std::vector<TItem> fresh_;   // added since the last merge
   std::vector<TItem> scratch_;
+  std::vector<std::vector<char>> texts_;  // of the merged rows
 };
 
 }  // namespace vantrel::panels

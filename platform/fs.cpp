@@ -123,137 +123,38 @@ bool EnumerateDirectory(const std::string& path,
   return true;
 }
 
-// Threads that examine a batch of entries beside the reader's own: each
-// takes the next run of entries until none is left.
-struct TDirReader::TExaminers {
-  static constexpr size_t kRun = 64;
-
-  std::mutex mutex;
-  std::condition_variable wake;
-  std::condition_variable finished;
-  std::vector<std::thread> threads;
-  bool quit = false;
-  uint64_t round = 0;  // a new batch
-  int working = 0;     // helpers still on this round
-  // The batch of the round.
-  int dirfd = -1;
-  std::vector<FindData>* batch = nullptr;
-  const std::vector<unsigned char>* types = nullptr;
-  std::vector<unsigned char>* vanished = nullptr;
-  std::atomic<size_t> next{0};
-
-  void Start(int helpers) {
-    for (int i = 0; i < helpers; ++i) threads.emplace_back([this] { Serve(); });
-  }
-  ~TExaminers() {
-    {
-      std::lock_guard lock(mutex);
-      quit = true;
-    }
-    wake.notify_all();
-    for (std::thread& t : threads) t.join();
-  }
-  void Serve() {
-    uint64_t seen = 0;
-    for (;;) {
-      {
-        std::unique_lock lock(mutex);
-        wake.wait(lock, [&] { return quit || round != seen; });
-        if (quit) return;
-        seen = round;
-      }
-      Work();
-      std::lock_guard lock(mutex);
-      if (--working == 0) finished.notify_all();
-    }
-  }
-  // Examines runs of the batch until all are taken.
-  void Work() {
-    for (;;) {
-      const size_t from = next.fetch_add(kRun);
-      if (from >= batch->size()) return;
-      const size_t to = std::min(batch->size(), from + kRun);
-      for (size_t i = from; i < to; ++i) {
-        FindData& fd = (*batch)[i];
-        if (StatEntry(dirfd, fd.name.c_str(), fd)) continue;
-        if (errno == ENOENT) (*vanished)[i] = 1;  // gone since it was listed
-        else fd.attributes = (*types)[i] == DT_DIR ? kAttrDirectory : kAttrArchive;
-      }
-    }
-  }
-};
-
 TDirReader::TDirReader() = default;
 
 TDirReader::~TDirReader() {
-  examiners_.reset();
   if (dir_ != nullptr) closedir(static_cast<DIR*>(dir_));
 }
 
-void TDirReader::Examine(std::vector<FindData>& batch, const std::vector<unsigned char>& types, int threads) {
-  std::vector<unsigned char> vanished(batch.size(), 0);
-  const int helpers = std::min(threads, 16) - 1;
-  if (helpers > 0 && batch.size() > TExaminers::kRun && examiners_ == nullptr) {
-    examiners_ = std::make_unique<TExaminers>();
-    examiners_->Start(helpers);
-  }
-  TExaminers* pool = batch.size() > TExaminers::kRun ? examiners_.get() : nullptr;
-  if (pool == nullptr) {
-    TExaminers alone;
-    alone.dirfd = dirfd(static_cast<DIR*>(dir_));
-    alone.batch = &batch;
-    alone.types = &types;
-    alone.vanished = &vanished;
-    alone.Work();
-  } else {
-    {
-      std::lock_guard lock(pool->mutex);
-      pool->dirfd = dirfd(static_cast<DIR*>(dir_));
-      pool->batch = &batch;
-      pool->types = &types;
-      pool->vanished = &vanished;
-      pool->next = 0;
-      pool->working = static_cast<int>(pool->threads.size());
-      ++pool->round;
-    }
-    pool->wake.notify_all();
-    pool->Work();
-    std::unique_lock lock(pool->mutex);
-    pool->finished.wait(lock, [&] { return pool->working == 0; });
-  }
-  size_t kept = 0;
-  for (size_t i = 0; i < batch.size(); ++i) {
-    if (vanished[i]) continue;
-    if (kept != i) batch[kept] = std::move(batch[i]);
-    ++kept;
-  }
-  batch.resize(kept);
-}
-
-bool TDirReader::NextBatch(std::vector<FindData>& out, size_t most, int threads, std::string* error) {
+bool TDirReader::NextNames(std::vector<FindData>& out, size_t most, std::string* error) {
   out.clear();
   if (dir_ == nullptr) return false;
   DIR* dir = static_cast<DIR*>(dir_);
-  std::vector<unsigned char> types;
-  types.reserve(most);
-  bool failed = false;
   while (out.size() < most) {
     errno = 0;
     struct dirent* de = readdir(dir);
     if (de == nullptr) {
-      if (errno != 0) {
-        failed = true;
-        if (error) *error = ErrorText(errno);
-      }
-      break;
+      if (errno == 0) break;
+      if (error) *error = ErrorText(errno);
+      return false;
     }
-    out.emplace_back().name = de->d_name;
-    types.push_back(de->d_type);
+    FindData& fd = out.emplace_back();
+    fd.name = de->d_name;
+    fd.attributes = de->d_type == DT_DIR ? kAttrDirectory : kAttrArchive;
   }
-  if (!out.empty()) Examine(out, types, threads);
-  if (failed) return false;
-  // Every entry of the batch may have vanished: the next ones follow.
-  return !out.empty() || (types.size() == most && NextBatch(out, most, threads, error));
+  return !out.empty();
+}
+
+bool TDirReader::Examine(FindData& entry) const {
+  if (dir_ == nullptr) return true;
+  const uint32_t listed = entry.attributes;
+  if (StatEntry(dirfd(static_cast<DIR*>(dir_)), entry.name.c_str(), entry)) return true;
+  if (errno == ENOENT) return false;  // gone since it was listed
+  entry.attributes = listed;
+  return true;
 }
 
 bool TDirReader::Open(const std::string& path, std::string* error) {

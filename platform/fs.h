@@ -79,20 +79,22 @@ class TDirReader {
   // examined as EnumerateDirectory does. False at the end, or on an error,
   // whose text then goes to `error`.
   bool Next(FindData& out, std::string* error = nullptr);
-  // Up to `most` next entries at once into `out` (emptied first), examined
-  // as Next does but on up to `threads` threads (this one among them): in a
-  // directory of a million entries examining them is most of the work.
-  // False at the end with `out` empty, or on an error (its text to `error`)
-  // with what was read before it.
-  bool NextBatch(std::vector<FindData>& out, size_t most, int threads, std::string* error = nullptr);
+  // Up to `most` next names at once into `out` (emptied first), not yet
+  // examined: each has only its name, and as attributes what the listing
+  // says of it (a directory or not). Examining them is most of the work in
+  // a large directory, and Examine may do it on other threads. False at the
+  // end with `out` empty, or on an error (its text to `error`) with what
+  // was read before it.
+  bool NextNames(std::vector<FindData>& out, size_t most, std::string* error = nullptr);
+  // Fills in `entry` (one NextNames gave) as Next would; safe on any number
+  // of threads while the reader stays open. False when the entry vanished
+  // since it was listed; one that cannot be examined keeps what NextNames
+  // said of it.
+  bool Examine(FindData& entry) const;
 
  private:
-  struct TExaminers;
-  void Examine(std::vector<FindData>& batch, const std::vector<unsigned char>& types, int threads);
-
   void* dir_ = nullptr;  // the system's directory stream
   std::string path_;
-  std::unique_ptr<TExaminers> examiners_;  // started with the first batch that shares
 };
 
 // The process's current directory as the system reports it (no trailing "/"

@@ -1,6 +1,6 @@
-// The order a growing listing keeps on the reading thread: batches merged
-// one after another and put into a panel model by their places end in
-// exactly the order a whole sort gives; the model keeps its cursor and marks
+// The order a growing listing keeps on the reading threads: batches sorted,
+// combined and merged one after another and put into a panel model by
+// their places end in exactly the order a whole sort gives; the model keeps its cursor and marks
 // on their entries while rows are put in around them.
 #include "panels/listing_order.h"
 
@@ -67,42 +67,80 @@ struct OrderCase {
   uint8_t sortType;
   bool descending;
   std::vector<size_t> batches;  // sizes, repeated until the rows run out
+  size_t combined;              // runs combined before each merge
 };
 
-// Batches merged in turn, then put into a model by their places, give
-// the whole sort's order.
-TEST(ListingOrder, MergedBatchesEndInTheWholeSortsOrder) {
+// Batches sorted on their own, combined some at a time, merged in turn and
+// put into a model by their places give the whole sort's order.
+TEST(ListingOrder, CombinedAndMergedRunsEndInTheWholeSortsOrder) {
   const OrderCase cases[] = {
-      {kSortByName, false, {1}},          {kSortByName, false, {3000}},  {kSortByName, true, {7, 300}},
-      {kSortByExt, false, {64, 1, 900}},  {kSortByExt, true, {500}},     {kSortBySize, false, {100}},
-      {kSortBySize, true, {1, 2, 1000}},  {kSortByDate, false, {250}},   {kSortByTime, true, {33}},
+      {kSortByName, false, {1}, 1},          {kSortByName, false, {3000}, 1}, {kSortByName, true, {7, 300}, 3},
+      {kSortByExt, false, {64, 1, 900}, 2},  {kSortByExt, true, {500}, 1},    {kSortBySize, false, {100}, 8},
+      {kSortBySize, true, {1, 2, 1000}, 5},  {kSortByDate, false, {250}, 2},  {kSortByTime, true, {33}, 40},
   };
   for (const OrderCase& c : cases) {
     SCOPED_TRACE("order " + std::to_string(c.sortType) + (c.descending ? " descending" : "") + ", first batch " +
-                 std::to_string(c.batches[0]));
+                 std::to_string(c.batches[0]) + ", " + std::to_string(c.combined) + " combined");
     const TPanelModel::Entries rows = Awkward(2500, c.sortType * 31u + c.descending);
     TListingOrder order(c.sortType, c.descending);
     TPanelModel model;
     model.SetSortOrder(c.sortType, c.descending, false);
-    std::vector<uint32_t> batch, positions;
     size_t next = 0;
-    for (size_t b = 0; next < rows.size(); ++b) {
-      const size_t size = std::min(c.batches[b % c.batches.size()], rows.size() - next);
-      for (size_t i = next; i < next + size; ++i) order.Add(*rows[i]);
-      EXPECT_EQ(order.Fresh(), size);
-      order.Merge(batch, positions);
-      ASSERT_EQ(batch.size(), size);
-      ASSERT_EQ(positions.size(), size);
+    for (size_t b = 0; next < rows.size();) {
+      TListingOrder::TSortedRows run;
+      size_t inRun = 0;
+      for (size_t k = 0; k < c.combined && next < rows.size(); ++k, ++b) {
+        const size_t size = std::min(c.batches[b % c.batches.size()], rows.size() - next);
+        TPanelModel::Entries batch;
+        for (size_t i = next; i < next + size; ++i) batch.push_back(std::make_unique<TFileEntry>(*rows[i]));
+        // Alternately before and after: the two sides may come either way.
+        run = k % 2 ? order.Combine(order.Sort(std::move(batch)), std::move(run))
+                    : order.Combine(std::move(run), order.Sort(std::move(batch)));
+        next += size;
+        inRun += size;
+      }
+      ASSERT_EQ(run.Size(), inRun);
       TPanelModel::Entries added;
-      for (uint32_t k : batch) added.push_back(std::make_unique<TFileEntry>(*rows[next + k]));
+      std::vector<uint32_t> positions;
+      order.Merge(std::move(run), added, positions);
+      ASSERT_EQ(added.size(), inRun);
+      ASSERT_EQ(positions.size(), inRun);
       model.AddRows(std::move(added), positions);
-      next += size;
     }
     EXPECT_EQ(order.Count(), rows.size());
     TPanelModel whole;
     whole.SetSortOrder(c.sortType, c.descending, false);
     whole.SetEntries(Copy(rows));
     EXPECT_EQ(NamesOf(model), NamesOf(whole));
+  }
+}
+
+// A run merged into many rows and many rows into a few: the places are
+// found by galloping from the last one, in either proportion, and the rows
+// that go before all and after all find theirs.
+TEST(ListingOrder, SmallAndLargeRunsFindTheirPlaces) {
+  struct SizesCase {
+    const char* what;
+    std::vector<std::string> first, second;
+    std::vector<uint32_t> places;
+  };
+  const SizesCase cases[] = {
+      {"one among many", {"b", "c", "d", "e", "f", "g", "h", "i", "j"}, {"ea"}, {4}},
+      {"before all", {"m", "n", "o"}, {"a", "b"}, {0, 1}},
+      {"after all", {"a", "b", "c", "d"}, {"x", "y", "z"}, {4, 5, 6}},
+      {"many among few", {"c", "k"}, {"a", "b", "d", "e", "f", "l", "m"}, {0, 1, 3, 4, 5, 7, 8}},
+      {"into nothing", {}, {"q", "p"}, {0, 1}},
+  };
+  for (const SizesCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TListingOrder order(kSortByName, false);
+    TPanelModel::Entries first, second, added;
+    for (const std::string& n : c.first) first.push_back(Entry(n));
+    for (const std::string& n : c.second) second.push_back(Entry(n));
+    std::vector<uint32_t> positions;
+    order.Merge(order.Sort(std::move(first)), added, positions);
+    order.Merge(order.Sort(std::move(second)), added, positions);
+    EXPECT_EQ(positions, c.places);
   }
 }
 

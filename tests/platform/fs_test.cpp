@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -72,8 +73,9 @@ std::map<std::string, std::tuple<uint32_t, uint64_t, FileTime>> OneByOne(const s
   return out;
 }
 
-// Batches examined on several threads report what one entry at a time
-// does: links to directories, dangling links, read-only files, sizes, times.
+// Names read in batches and examined on several threads report what one
+// entry at a time does: links to directories, dangling links, read-only
+// files, sizes, times.
 TEST(DirReaderBatches, ExaminedOnThreadsAsOneByOne) {
   TempDir tmp;
   for (int i = 0; i < 700; ++i) WriteFile(tmp / ("f" + std::to_string(i)), std::string(static_cast<size_t>(i % 37), 'x'));
@@ -92,42 +94,60 @@ TEST(DirReaderBatches, ExaminedOnThreadsAsOneByOne) {
     SCOPED_TRACE(std::to_string(most) + " at a time on " + std::to_string(threads) + " threads");
     TDirReader reader;
     ASSERT_TRUE(reader.Open(tmp.path()));
-    std::map<std::string, std::tuple<uint32_t, uint64_t, FileTime>> got;
-    std::vector<FindData> batch;
+    std::vector<FindData> all, batch;
     int batches = 0;
-    while (reader.NextBatch(batch, most, threads)) {
+    while (reader.NextNames(batch, most)) {
       EXPECT_LE(batch.size(), most);
       ++batches;
-      for (const FindData& fd : batch) got[fd.name] = {fd.attributes, fd.size, fd.lastWriteTime};
+      for (FindData& fd : batch) {
+        EXPECT_EQ(fd.size, 0u) << "not examined yet";
+        all.push_back(std::move(fd));
+      }
     }
     EXPECT_TRUE(batch.empty());
+    EXPECT_EQ(static_cast<size_t>(batches), (all.size() + most - 1) / most);
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> examiners;
+    for (int t = 0; t < threads; ++t)
+      examiners.emplace_back([&] {
+        for (size_t i = next++; i < all.size(); i = next++) EXPECT_TRUE(reader.Examine(all[i])) << all[i].name;
+      });
+    for (std::thread& t : examiners) t.join();
+    std::map<std::string, std::tuple<uint32_t, uint64_t, FileTime>> got;
+    for (const FindData& fd : all) got[fd.name] = {fd.attributes, fd.size, fd.lastWriteTime};
     EXPECT_EQ(got.erase(".."), 1u);
     EXPECT_EQ(got, expected);
-    EXPECT_EQ(static_cast<size_t>(batches), (expected.size() + 1 + most - 1) / most);
   }
 }
 
-// Entries deleted after the first batch are not reported with made-up
-// details when the system still lists them.
+// Names listed and deleted before they are examined are left out instead
+// of being reported with made-up details; the listing's own word on
+// directories and files stays for what cannot be examined.
 TEST(DirReaderBatches, EntriesThatVanishAreLeftOut) {
   TempDir tmp;
   for (int i = 0; i < 300; ++i) WriteFile(tmp / ("g" + std::to_string(i)), "y");
+  test::MakeDir(tmp / "d");
   TDirReader reader;
   ASSERT_TRUE(reader.Open(tmp.path()));
-  std::vector<FindData> batch;
-  ASSERT_TRUE(reader.NextBatch(batch, 10, 2));
-  std::set<std::string> first;
-  for (const FindData& fd : batch) first.insert(fd.name);
-  for (int i = 0; i < 300; ++i) {
-    const std::string name = "g" + std::to_string(i);
-    if (first.count(name) == 0) ASSERT_EQ(unlink((tmp / name).c_str()), 0);
-  }
-  while (reader.NextBatch(batch, 64, 2)) {
-    for (const FindData& fd : batch) {
-      if (fd.name == "." || fd.name == "..") continue;
-      EXPECT_EQ(first.count(fd.name), 1u) << fd.name << " was deleted";
+  std::vector<FindData> all, batch;
+  while (reader.NextNames(batch, 64))
+    for (FindData& fd : batch) all.push_back(std::move(fd));
+  ASSERT_EQ(all.size(), 303u);
+  int kept = 0;
+  for (FindData& fd : all) {
+    if (fd.name == "d") {
+      EXPECT_EQ(fd.attributes, platform::kAttrDirectory) << "as listed";
+    }
+    const bool gone = fd.name[0] == 'g' && std::stoi(fd.name.substr(1)) % 3 == 0;
+    if (gone) {
+      ASSERT_EQ(unlink((tmp / fd.name).c_str()), 0);
+    }
+    if (reader.Examine(fd)) {
+      ++kept;
+      EXPECT_FALSE(gone) << fd.name << " was deleted";
     }
   }
+  EXPECT_EQ(kept, 303 - 100);
 }
 
 // How many of the file's pages are in the page cache.
