@@ -8,6 +8,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "panels/listing_order.h"
 #include "panels/panel_source.h"
 #include "platform/text.h"
 #include "platform/wildcard.h"
@@ -298,6 +299,7 @@ void TPanelModel::BeginReading(const std::string& directory) {
 }
 
 void TPanelModel::AddRows(Entries added, const std::vector<uint32_t>& positions) {
+  ++generation_;
   const bool wasEmpty = entries_.empty();
   const size_t before = entries_.size();
   const size_t total = before + added.size();
@@ -377,12 +379,12 @@ bool TPanelModel::Refresh(const std::string& directory, Entries entries, std::st
     for (int i = 0; i < Count(); ++i)
       if (marks_[i]) marked.insert(entries_[i]->FileName);
   }
-  if (previous != nullptr) {
+  if (previous != nullptr && reorder_ == nullptr)
     *previous = std::move(entries_);
-  } else if (entries_.size() > kFreeHereAtMost) {
-    std::thread([old = std::move(entries_)]() mutable { old.clear(); }).detach();
-  }
+  else
+    LetGo(std::move(entries_));
   entries_ = std::move(entries);
+  ++generation_;
   marks_.assign(entries_.size(), 0);
   markedCount_ = 0;
   markedBytes_ = 0;
@@ -405,16 +407,107 @@ void TPanelModel::SetSortType(uint8_t value) { SetSortOrder(value, descending_);
 
 void TPanelModel::SetSortDescending(bool descending) { SetSortOrder(sortType_, descending); }
 
-void TPanelModel::SetSortOrder(uint8_t type, bool descending, bool reread) {
+void TPanelModel::SetSortOrder(uint8_t type, bool descending, bool reorder) {
   sortType_ = type;
   descending_ = descending;
   // A directory being read is read again in the new order by its reader.
-  if (!reread || directory_.empty() || reading_) return;
-  // The cursor and the marks stay on their entries in the new order.
-  Entries entries;
-  std::string diskLine;
-  if (!ListAgain(entries, diskLine) || !Refresh(directory_, std::move(entries), std::move(diskLine)))
-    ReadDirectory(directory_);
+  if (!reorder || reading_ || entries_.size() < 2) return;
+  Reorder();
+}
+
+// A reordering on a thread of its own. The thread reads the rows through
+// pointers: rows the listing lets go meanwhile wait in `kept` until it is
+// done.
+struct TPanelModel::TReorder {
+  std::mutex mutex;
+  TPanelModel* model;  // null once the model is gone
+  bool running = true;
+  Entries kept;
+  uint64_t generation;
+  uint8_t sortType;
+  bool descending;
+  std::vector<uint32_t> order;
+};
+
+TPanelModel::~TPanelModel() {
+  if (reorder_ == nullptr) return;
+  std::lock_guard lock(reorder_->mutex);
+  reorder_->model = nullptr;
+  if (reorder_->running) {
+    for (auto& e : entries_) reorder_->kept.push_back(std::move(e));
+  }
+}
+
+void TPanelModel::Reorder() {
+  if (reorder_ != nullptr) {
+    reorderAgain_ = true;  // the one under way is followed by another
+    return;
+  }
+  std::vector<const TFileEntry*> rows(entries_.size());
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = entries_[i].get();
+  if (!PostToWindow || rows.size() <= kFreeHereAtMost) {
+    ApplyOrder(TListingOrder(sortType_, descending_).OrderOf(rows));
+    return;
+  }
+  auto job = std::make_shared<TReorder>();
+  job->model = this;
+  job->generation = generation_;
+  job->sortType = sortType_;
+  job->descending = descending_;
+  reorder_ = job;
+  std::thread([job, rows = std::move(rows), post = PostToWindow]() mutable {
+    std::vector<uint32_t> order = TListingOrder(job->sortType, job->descending).OrderOf(rows);
+    Entries kept;
+    std::lock_guard lock(job->mutex);
+    job->running = false;  // the rows are not read any more
+    kept = std::move(job->kept);
+    job->order = std::move(order);
+    // Under the lock: the model (and the panel that posts) are still there.
+    if (job->model != nullptr) post([job] { if (job->model != nullptr) job->model->ReorderDone(*job); });
+  }).detach();
+}
+
+void TPanelModel::ReorderDone(TReorder& job) {
+  reorder_.reset();
+  const bool again = reorderAgain_;
+  reorderAgain_ = false;
+  if (!again && job.generation == generation_ && job.sortType == sortType_ && job.descending == descending_) {
+    ApplyOrder(job.order);
+    return;
+  }
+  // The rows or the order changed meanwhile: what was worked out is of no
+  // use; a reader under way sorts what it reads itself.
+  if (!reading_ && entries_.size() > 1) Reorder();
+}
+
+void TPanelModel::ApplyOrder(const std::vector<uint32_t>& order) {
+  if (order.size() != entries_.size()) return;
+  Entries sorted(entries_.size());
+  std::vector<uint8_t> marks(entries_.size());
+  int cursor = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    sorted[k] = std::move(entries_[order[k]]);
+    marks[k] = marks_[order[k]];
+    if (static_cast<int>(order[k]) == cursor_) cursor = static_cast<int>(k);
+  }
+  entries_ = std::move(sorted);
+  marks_ = std::move(marks);
+  cursor_ = cursor;
+  ++generation_;
+  if (OnListingRefreshed) OnListingRefreshed();
+}
+
+void TPanelModel::LetGo(Entries old) {
+  if (old.empty()) return;
+  if (reorder_ != nullptr) {
+    std::lock_guard lock(reorder_->mutex);
+    if (reorder_->running) {
+      for (auto& e : old) reorder_->kept.push_back(std::move(e));
+      return;
+    }
+  }
+  if (old.size() > kFreeHereAtMost)
+    std::thread([old = std::move(old)]() mutable { old.clear(); }).detach();
 }
 
 TSortKey SortKeyOf(const TFileEntry& e, uint8_t order) {
@@ -462,6 +555,7 @@ void TPanelModel::SortEntries(uint8_t order) {
     return SortsBefore(x.first, y.first, order, descending);
   });
   for (size_t i = 0; i < items.size(); ++i) entries_[i].reset(items[i].second);
+  ++generation_;
 }
 
 const TFileEntry* TPanelModel::CurrentEntry() const {
@@ -489,11 +583,9 @@ std::vector<const TFileEntry*> TPanelModel::GetMarkedEntries() const {
 }
 
 void TPanelModel::FreeEntries() {
-  if (entries_.size() > kFreeHereAtMost) {
-    std::thread([old = std::move(entries_)]() mutable { old.clear(); }).detach();
-    entries_ = Entries();
-  }
-  entries_.clear();
+  LetGo(std::move(entries_));
+  entries_ = Entries();
+  ++generation_;
   marks_.clear();
   markedCount_ = 0;
   markedBytes_ = 0;
@@ -556,11 +648,15 @@ void TPanelModel::RestatListing() {
         kept.push_back(std::make_unique<TFileEntry>(*e));
         continue;
       }
-      e->FileAttributes = data.attributes;
-      e->FileSize = data.size;
-      e->LastWriteTime = data.lastWriteTime;
-      e->CreationTime = data.creationTime;
-      e->LastAccessTime = data.lastAccessTime;
+      // A new record: a reordering may still be reading the old one.
+      auto now = std::make_unique<TFileEntry>(*e);
+      now->FileAttributes = data.attributes;
+      now->FileSize = data.size;
+      now->LastWriteTime = data.lastWriteTime;
+      now->CreationTime = data.creationTime;
+      now->LastAccessTime = data.lastAccessTime;
+      kept.push_back(std::move(now));
+      continue;
     }
     kept.push_back(std::make_unique<TFileEntry>(*e));
   }

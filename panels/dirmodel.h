@@ -116,6 +116,11 @@ class TPanelModel {
  public:
   using Entries = std::vector<std::unique_ptr<TFileEntry>>;
 
+  TPanelModel() = default;
+  ~TPanelModel();
+  TPanelModel(const TPanelModel&) = delete;
+  TPanelModel& operator=(const TPanelModel&) = delete;
+
   // Receivers of the two lines a read produces (the directory line and the
   // disk-space line); either may be empty.
   std::function<void(const std::string&)> OnDirectoryLine;
@@ -138,12 +143,23 @@ class TPanelModel {
   // The current place listed again and sorted as the panel is (for a
   // Refresh); false when it is gone or cannot be listed.
   bool ListAgain(Entries& entries, std::string& diskLine) const;
+  // The order of the listing: the rows shown are put in the new one,
+  // without reading the directory again; the cursor and the marks stay on
+  // their entries.
   void SetSortType(uint8_t value);
   // The order within each group ("..", directories, files) reversed; the
-  // groups stay in their order. Re-reads like SetSortType.
+  // groups stay in their order. Like SetSortType.
   void SetSortDescending(bool descending);
-  // Both at once, with one read (none when `reread` is false).
-  void SetSortOrder(uint8_t type, bool descending, bool reread = true);
+  // Both at once (the rows stay as they are when `reorder` is false).
+  void SetSortOrder(uint8_t type, bool descending, bool reorder = true);
+  // Set by a panel in a window: runs what it is given on the window's
+  // thread, later (it may be called on any thread). A large listing then
+  // gets its new order worked out on a thread of its own and is shown in
+  // the old one meanwhile (told through OnListingRefreshed when it
+  // changes); without it, or for a small listing, the order changes at once.
+  std::function<void(std::function<void()>)> PostToWindow;
+  // A new order is being worked out away from the window's thread.
+  bool Reordering() const { return reorder_ != nullptr; }
   bool SortDescending() const { return descending_; }
   void SortEntries(uint8_t order);
 
@@ -229,6 +245,17 @@ class TPanelModel {
 
  private:
   static Entries SortedPlace(Entries entries, uint8_t sortType, bool descending);
+  struct TReorder;
+  // Puts the rows in the current order, here or (see PostToWindow) on a
+  // thread of its own.
+  void Reorder();
+  void ReorderDone(TReorder& job);
+  // order[k] is the index of the row that goes to place k; the cursor and
+  // the marks go with their rows.
+  void ApplyOrder(const std::vector<uint32_t>& order);
+  // Records the listing no longer shows: kept while a reordering may still
+  // read them, freed on a thread of their own when many, else here.
+  void LetGo(Entries old);
 
   std::string directory_;
   Entries entries_;
@@ -243,6 +270,9 @@ class TPanelModel {
   std::string listingTitle_;
   std::shared_ptr<TPanelSource> source_;
   std::string place_;
+  uint64_t generation_ = 0;  // counts the changes of entries_
+  std::shared_ptr<TReorder> reorder_;
+  bool reorderAgain_ = false;  // the order changed again while one was worked out
 };
 
 }  // namespace vantrel::panels

@@ -43,6 +43,12 @@ TFMPanel::TFMPanel(QWidget* parent)
   model_.OnInfoLine = [this](const std::string&) { UpdateInfoLine(); };
   model_.OnListingChanged = [this] { ListingChanged(); };
   model_.OnListingRefreshed = [this] { ListingRefreshed(); };
+  // A new order for a large listing comes from a thread of its own. The
+  // model calls this only while it (and so this panel) is there; a call
+  // queued for a panel that is gone is dropped.
+  model_.PostToWindow = [this](std::function<void()> work) {
+    QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+  };
   live_ = new TLiveListing(model_, this);
   connect(live_, &TLiveListing::directoryGone, this, &TFMPanel::DirectoryGone);
   FontChanged();

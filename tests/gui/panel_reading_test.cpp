@@ -250,6 +250,33 @@ class PanelReadingTest : public QObject {
     QVERIFY(std::remove(made.c_str()) == 0);
   }
 
+  // A new order for a large listing is worked out away from the window's
+  // thread: the call returns at once with the rows as they were, the new
+  // order comes with the cursor on its entry.
+  void largeListingReorderedAwayFromTheWindow() {
+    UseScripted(30000, 0ms, 1000000);
+    QVERIFY(panel_->ReadDirectory(home_ + "/big"));
+    QTRY_VERIFY(!panel_->Reading());
+    QCOMPARE(panel_->Count(), 30002);  // "..", the names and "zz_last"
+    panel_->SetCursor(panel_->IndexOfName("n00100"));
+    QTest::keyClick(panel_, Qt::Key_Space);  // marks n00100
+    QTest::keyClick(panel_, Qt::Key_Down);
+    QCOMPARE(AtCursor(), std::string("n00101"));
+    panel_->Model().SetSortDescending(true);
+    QVERIFY(panel_->Model().Reordering());
+    QCOMPARE(panel_->Entries()[1]->FileName, std::string("n00000"));
+    QTest::keyClick(panel_, Qt::Key_Down);  // keys work meanwhile
+    QCOMPARE(AtCursor(), std::string("n00102"));
+    QTRY_VERIFY(!panel_->Model().Reordering());
+    QCOMPARE(panel_->Entries()[1]->FileName, std::string("zz_last"));
+    QCOMPARE(panel_->Entries()[2]->FileName, std::string("n29999"));
+    QCOMPARE(AtCursor(), std::string("n00102"));
+    QCOMPARE(panel_->Model().MarkedCount(), 1);
+    QCOMPARE(panel_->GetMarkedEntries().front()->FileName, std::string("n00100"));
+    panel_->Model().SetSortDescending(false);
+    QTRY_VERIFY(!panel_->Model().Reordering());
+  }
+
   // A change seen by the directory watch is read on the reading thread too:
   // a slow one leaves the panel working until it comes.
   void liveRereadThroughTheReadingThread() {
