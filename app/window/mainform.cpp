@@ -708,10 +708,8 @@ void TMainForm::RefreshBothPanels(const std::string& cursorName) {
   // the one that was active.
   TFMPanel* panel = qobject_cast<TFMPanel*>(focused);
   if (panel == nullptr) panel = LastActivePanel();
-  if (cursorName.empty()) return;
-  const int index = panel->IndexOfName(cursorName);
-  if (index < panel->Count() && panel->Entries()[static_cast<size_t>(index)]->FileName == cursorName)
-    panel->SetCursor(index);
+  // A reread that takes longer than the wait places it when it comes.
+  if (!cursorName.empty()) panel->PlaceCursorWhenListed(cursorName);
 }
 
 // ---------------------------------------------------------------------------

@@ -236,6 +236,7 @@ void TFMPanel::StopReread() {
   if (reread_ != nullptr) reread_->Stop();
   reread_.reset();
   rereadSlices_.reset();
+  rereadCursor_.clear();
 }
 
 bool TFMPanel::StartReread(const std::string& directory) {
@@ -271,7 +272,11 @@ bool TFMPanel::TakeReread() {
       return true;
     }
     // Nothing happens when the panel went elsewhere meanwhile.
-    model_.Refresh(queue->directory, std::move(slice.added), std::move(slice.diskLine));
+    const std::string wanted = std::move(rereadCursor_);
+    rereadCursor_.clear();
+    if (model_.Refresh(queue->directory, std::move(slice.added), std::move(slice.diskLine)) && !wanted.empty() &&
+        !cursorMoved_)
+      PlaceCursorWhenListed(wanted);
     return true;
   }
   return true;
@@ -294,6 +299,21 @@ void TFMPanel::PlaceCursorOn(const std::string& name) {
   }
   SetCursor(0);
   if (model_.Reading()) {
+    wantedCursor_ = name;
+    cursorMoved_ = false;
+  }
+}
+
+void TFMPanel::PlaceCursorWhenListed(const std::string& name) {
+  const int index = IndexOfName(name);
+  if (index > 0 || (Count() > 0 && Entries()[0]->FileName == name)) {
+    SetCursor(index);
+    return;
+  }
+  if (reread_ != nullptr) {
+    rereadCursor_ = name;
+    cursorMoved_ = false;
+  } else if (model_.Reading()) {
     wantedCursor_ = name;
     cursorMoved_ = false;
   }

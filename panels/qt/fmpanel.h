@@ -68,6 +68,10 @@ class TFMPanel : public QAbstractScrollArea {
   // read and it has not come yet, it goes there when it comes (unless the
   // cursor was moved meanwhile).
   void PlaceCursorOn(const std::string& name);
+  // After a command made `name`: the cursor goes to it now when it is
+  // listed, else when the reread or the reading under way brings it,
+  // unless the cursor was moved meanwhile. Nowhere when it never comes.
+  void PlaceCursorWhenListed(const std::string& name);
   // How directories are opened for reading, rereads and live rereads
   // included (tests give a slow one).
   void SetDirectoryOpener(TDirectoryOpener opener);
@@ -295,7 +299,8 @@ class TFMPanel : public QAbstractScrollArea {
   std::string previousDir_;       // where Escape goes back to
   std::string previousCursor_;    // and the entry it puts the cursor on
   std::string wantedCursor_;      // PlaceCursorOn's name, until its row comes
-  bool cursorMoved_ = false;      // moved by hand since the reading began
+  std::string rereadCursor_;      // PlaceCursorWhenListed's, until the reread comes
+  bool cursorMoved_ = false;      // moved by hand since the reading (or the name) began
   QLineEdit* quickSearch_ = nullptr;
   int pageFrom_ = 0;  // the cursor before the last page move
   QLabel* dirPanel_ = nullptr;

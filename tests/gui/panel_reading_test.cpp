@@ -250,6 +250,38 @@ class PanelReadingTest : public QObject {
     QVERIFY(std::remove(made.c_str()) == 0);
   }
 
+  // A command made a file and the reread is slow: the cursor goes to the
+  // file when the reread brings it, unless it was moved meanwhile.
+  void cursorGoesToTheNameASlowRereadBrings() {
+    const struct {
+      const char* name;
+      bool moved;
+      const char* expected;
+    } cases[] = {{"ba.txt", false, "ba.txt"}, {"bc.txt", true, "c.txt"}};
+    panel_->SetLive(false);  // the file made below is for the reread to find
+    for (const auto& c : cases) {
+      auto gate = std::make_shared<TGate>();
+      panel_->SetDirectoryOpener([gate](const std::string& path, std::string* error) {
+        gate->Wait();
+        return panels::OpenLocalDirectory(path, error);
+      });
+      const std::string made = home_ + "/" + c.name;
+      QVERIFY(MakeFile(made, 1));
+      QVERIFY(panel_->Reread());
+      QVERIFY(panel_->Rereading());
+      panel_->PlaceCursorWhenListed(c.name);
+      QCOMPARE(AtCursor(), std::string("b.txt"));  // not listed yet
+      if (c.moved) QTest::keyClick(panel_, Qt::Key_Down);
+      gate->Release();
+      QTRY_VERIFY(!panel_->Rereading());
+      QCOMPARE(AtCursor(), std::string(c.expected));
+      QVERIFY(std::remove(made.c_str()) == 0);
+      panel_->SetDirectoryOpener(panels::OpenLocalDirectory);
+      QVERIFY(panel_->Reread());
+      panel_->SetCursor(panel_->IndexOfName("b.txt"));
+    }
+  }
+
   // A new order for a large listing is worked out away from the window's
   // thread: the call returns at once with the rows as they were, the new
   // order comes with the cursor on its entry.
