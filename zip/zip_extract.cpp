@@ -81,7 +81,10 @@ TDecodeResult CopyStored(TDecodeInput& in, TDecodeOutput& out) {
 // no unnamed files, and for links, which cannot be unnamed).
 std::string HiddenName() {
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  static unsigned state = static_cast<unsigned>(::getpid()) * 2654435761u;
+  // Per thread: the workers of a parallel run make names too.
+  static std::atomic<unsigned> threads{0};
+  thread_local unsigned state =
+      (static_cast<unsigned>(::getpid()) + 7919u * threads.fetch_add(1)) * 2654435761u;
   std::string name = ".vantrel-";
   for (int i = 0; i < 10; ++i) {
     state = state * 1103515245u + 12345u;
@@ -393,8 +396,10 @@ class TEntryOutput final : public TDecodeOutput {
 // ------------------------------------------------------------ the pool
 
 // One entry handed to a worker: everything about where it goes was settled
-// on the caller's thread (its directory is open, its unnamed file made, any
-// question asked); the worker only decodes into the file.
+// on the caller's thread (its directory is open, any question asked); the
+// worker makes the unnamed file in that directory, decodes into it, gives it
+// its date and, when size, CRC and decoder agree, its name. The caller's
+// thread only reports, in the archive's order.
 struct TExtractJob {
   int index = 0;
   TZipHeaderInfo entry;
@@ -402,14 +407,20 @@ struct TExtractJob {
   // The local header's access time (kNoExactTime: none), as for an entry
   // decoded on the caller's thread.
   int64_t accessed = kNoExactTime;
-  std::string fname;  // the output name, for the events
-  std::string leaf;   // its last component, in dir
-  TFd dir;            // the directory the file goes in (a copy of the descriptor)
+  std::string fname;     // the output name, for the events
+  std::string computed;  // the name before any handler changed it
+  std::string leaf;      // its last component, in dir
+  std::vector<std::string> dirs;  // the directory below the destination
+  mode_t mode = 0666;    // the permissions the file is made with
+  TFd dir;               // the directory the file goes in (a copy of the descriptor)
   std::unique_ptr<TLFNFileStream> file;
   std::unique_ptr<TTempOutput> temp;
 
   std::atomic<int64_t> done{0};  // bytes decoded so far
   // Set by the worker before `finished`.
+  bool created = false;  // false: the file could not be made in dir
+  bool good = false;     // size, CRC and the decoder's verdict agree
+  bool placed = false;   // good, and under its name
   TDecodeResult result = TDecodeResult::Ok;
   uint32_t crc = 0;
   std::string problem;
@@ -485,9 +496,14 @@ class TExtractPool {
     bool flush = false;
     bool retain = true;
     uint32_t umask = 0;
+    size_t bufferSize = 0;  // of each output file's stream
   };
   TExtractPool(int threads, TSettings settings) : settings_(settings) {
-    window_ = static_cast<size_t>(threads) + 2;
+    // Far enough ahead that the caller's thread, which prepares entries
+    // faster than the workers make files, meets the workers in batches (see
+    // SubmitPooledEntry) and not at every entry. A job holds no data, only a
+    // directory descriptor.
+    window_ = 16 * static_cast<size_t>(std::max(threads, 2));
     for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }
   ~TExtractPool() {
@@ -506,17 +522,24 @@ class TExtractPool {
 
   void Submit(std::shared_ptr<TExtractJob> job) {
     pending.push_back(job);
+    bool wake = false;
     {
       std::lock_guard lock(mutex_);
       queue_.push_back(std::move(job));
+      wake = idle_ > 0;
     }
-    workAvailable_.notify_one();
+    // A busy worker takes the job when it comes back for the next.
+    if (wake) workAvailable_.notify_one();
   }
 
   // Waits up to 50 ms for the job; true when it is finished.
   bool WaitFor(TExtractJob& job) {
     std::unique_lock lock(mutex_);
-    return jobDone_.wait_for(lock, std::chrono::milliseconds(50), [&] { return job.finished; });
+    callerWaiting_ = true;
+    const bool finished =
+        jobDone_.wait_for(lock, std::chrono::milliseconds(50), [&] { return job.finished; });
+    callerWaiting_ = false;
+    return finished;
   }
 
  private:
@@ -526,22 +549,40 @@ class TExtractPool {
       std::shared_ptr<TExtractJob> job;
       {
         std::unique_lock lock(mutex_);
+        ++idle_;
         workAvailable_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+        --idle_;
         if (stop_) return;
         job = std::move(queue_.front());
         queue_.pop_front();
       }
       Run(*job, *buffers);
+      bool wake = false;
       {
         std::lock_guard lock(mutex_);
         job->finished = true;
+        wake = callerWaiting_;
       }
-      jobDone_.notify_all();
+      if (wake) jobDone_.notify_all();
     }
   }
 
+ public:
+  // Makes the job's file (unless the caller made it), decodes into it and
+  // puts it in place when it is good; on a worker, or on the caller's thread
+  // for an entry whose file the worker could not make.
   void Run(TExtractJob& job, TDecodeBuffers& buffers) {
     try {
+      if (!job.temp) {
+        job.temp = std::make_unique<TTempOutput>();
+        if (!job.temp->Create(job.dir.Get(), job.mode)) {
+          job.temp.reset();
+          return;  // the caller's thread decides (a directory removed meanwhile)
+        }
+      }
+      job.created = true;
+      job.file = std::make_unique<TLFNFileStream>(job.temp->Fd(), settings_.bufferSize,
+                                                  settings_.flush, true);
       TPreadInput input(settings_.archiveFd, job.dataStart, job.entry.CompressedSize,
                         buffers.input, stopFlag_);
       TPooledOutput output(job);
@@ -550,17 +591,33 @@ class TExtractPool {
       FinishFile(*job.file, job.entry, settings_.flush, settings_.retain, settings_.umask,
                  job.accessed);
       job.crc = output.Crc();
+      // The same rules as for an entry decoded on the caller's thread.
+      job.good = job.crc == job.entry.CRC32 &&
+                 static_cast<uint64_t>(job.done.load(std::memory_order_relaxed)) ==
+                     job.entry.UncompressedSize &&
+                 DecoderVerdictAccepts(job.entry, job.result);
+      if (job.good) {
+        job.placed = job.temp->Commit(job.leaf);
+        job.file->Close();
+      }
     } catch (const TExtractStopped&) {
     } catch (...) {
       job.failure = std::current_exception();
     }
+    // Closing here, not on the caller's thread: an unnamed file that was not
+    // placed goes away with its descriptor.
+    job.file.reset();
+    job.temp.reset();
   }
 
+ private:
   TSettings settings_;
   size_t window_ = 4;
   std::mutex mutex_;
   std::condition_variable workAvailable_, jobDone_;
   std::deque<std::shared_ptr<TExtractJob>> queue_;
+  int idle_ = 0;                // workers waiting for a job
+  bool callerWaiting_ = false;  // the caller's thread waits in WaitFor
   bool stop_ = false;
   std::atomic<bool> stopFlag_{false};
   std::vector<std::thread> workers_;
@@ -663,7 +720,8 @@ int TZipReader::RunUnZip() {
     if (threads > 1 && !TestOnly && numberOfDisks_ <= 1 && endRecord_.ThisDisk == 0 &&
         multiMode_ == TMultiMode::mmNone)
       extractPool_.reset(new TExtractPool(
-          threads, {archive_->Handle(), FlushFilesOnClose, RetainAttributes, runUmask_}));
+          threads, {archive_->Handle(), FlushFilesOnClose, RetainAttributes, runUmask_,
+                    StreamBufferSize}));
 
     // Disks are visited in order: a multi-disk archive runs in physical order.
     if (endRecord_.ThisDisk > 0 && SortMode != TZipSortMode::ByNone && dirList_) {
@@ -723,6 +781,19 @@ void TZipReader::ReportingDamage(int index, const std::function<void()>& body) {
   }
 }
 
+// Where one entry goes: the directory below DestDir, the file's name in it,
+// and the open directory the file is created in.
+struct TZipReader::TEntryTarget {
+  std::string root;               // DestDir
+  std::vector<std::string> dirs;  // the stored directory made safe, less RootDir
+  std::string leaf;               // the stored name made safe
+  std::string fname;              // the full output name (a handler may change it)
+  std::string computed;           // the name before any handler changed it
+  int dirFd = -1;                 // the directory the file goes in
+  TFd ownDir;                     // dirFd when a handler chose another directory
+  std::string fileLeaf;           // fname's last component
+};
+
 bool TZipReader::PoolCandidate(const TZipHeaderInfo& e) const {
   return extractPool_ && !e.Filename().empty() && !e.IsEncrypted() && !IsStoredSymlink(e) &&
          !e.DataOverlaps && UnsupportedText(e).empty();
@@ -767,18 +838,34 @@ void TZipReader::FinishPooledEntry() {
   restore();
 }
 
+bool TZipReader::SubmitPooledEntry(int index, const TEntryTarget& target, int64_t dataStart,
+                                   uint32_t mode) {
+  auto job = std::make_shared<TExtractJob>();
+  job->dir = TFd(::fcntl(target.dirFd, F_DUPFD_CLOEXEC, 0));
+  if (!job->dir.Valid()) return false;
+  job->index = index;
+  job->entry.Assign(work_);
+  job->dataStart = dataStart;
+  job->accessed = workAccessed_;
+  job->fname = target.fname;
+  job->computed = target.computed;
+  job->leaf = target.fileLeaf;
+  job->dirs = target.dirs;
+  job->mode = static_cast<mode_t>(mode);
+  extractPool_->Submit(std::move(job));
+  // Once the window is full, half of it is reported in one go.
+  if (extractPool_->pending.size() > extractPool_->Window())
+    while (extractPool_->pending.size() > extractPool_->Window() / 2) FinishPooledEntries(false);
+  return true;
+}
+
 void TZipReader::PlacePooledEntry(TExtractJob& job) {
+  if (!job.created && !MakePooledFileHere(job)) return;
   if (job.failure) std::rethrow_exception(job.failure);
   if (job.result == TDecodeResult::OutOfMemory)
     ui_->ShowMessage(job.problem.empty() ? OutOfMemoryText(DataMethod(work_)) : job.problem, "Error");
-  // The same rules as for an entry decoded on the caller's thread.
-  const bool good = job.crc == work_.CRC32 &&
-                    static_cast<uint64_t>(entryDone_) == work_.UncompressedSize &&
-                    DecoderVerdictAccepts(work_, job.result);
-  if (good) {
-    const bool placed = job.temp->Commit(job.leaf);
-    job.file->Close();
-    if (!placed) {
+  if (job.good) {
+    if (!job.placed) {
       bool retry = false;
       if (OnSkippingFile) OnSkippingFile(this, skipCannotCreate, job.fname, job.index, retry);
       return;
@@ -787,9 +874,41 @@ void TZipReader::PlacePooledEntry(TExtractJob& job) {
     ++runCount_;
     return;
   }
-  job.file.reset();
   decodeProblem_ = job.problem;
   ReportBadEntry(job.index, job.result, job.crc, true);
+}
+
+bool TZipReader::MakePooledFileHere(TExtractJob& job) {
+  // The directory kept open since an earlier entry may have been removed
+  // meanwhile: its path is walked (and made) again, and what is there now
+  // decides, as for an entry decoded on this thread, which then decodes it.
+  TEntryTarget target;
+  target.root = destDir_;
+  target.dirs = job.dirs;
+  target.leaf = job.leaf;
+  target.fname = job.fname;
+  target.computed = job.computed;
+  auto temp = std::make_unique<TTempOutput>();
+  bool created = false;
+  if (job.fname == job.computed && IsRemovedDirectory(job.dir.Get())) {
+    outDirs_->Reset(destDir_);
+    if (OpenTarget(target)) {
+      if (!MayOverwrite(job.index, target)) return false;
+      job.dir = TFd(::fcntl(target.dirFd, F_DUPFD_CLOEXEC, 0));
+      created = job.dir.Valid() && temp->Create(job.dir.Get(), job.mode);
+    }
+  }
+  if (!created) {
+    bool retry = false;
+    if (OnSkippingFile) OnSkippingFile(this, skipCannotCreate, job.fname, job.index, retry);
+    SkipBookkeeping(work_);
+    return false;
+  }
+  job.temp = std::move(temp);
+  extractPool_->Run(job, *buffers_);
+  const int64_t done = job.done.load(std::memory_order_relaxed);
+  if (done > entryDone_) ReportProgress(static_cast<size_t>(done - entryDone_));
+  return true;
 }
 
 void TZipReader::EntryFailed(int index, const std::string& message) {
@@ -820,19 +939,6 @@ void TZipReader::ReadArchive(uint8_t* dst, size_t n) {
 }
 
 // ------------------------------------------------------------ one entry
-
-// Where one entry goes: the directory below DestDir, the file's name in it,
-// and the open directory the file is created in.
-struct TZipReader::TEntryTarget {
-  std::string root;               // DestDir
-  std::vector<std::string> dirs;  // the stored directory made safe, less RootDir
-  std::string leaf;               // the stored name made safe
-  std::string fname;              // the full output name (a handler may change it)
-  std::string computed;           // the name before any handler changed it
-  int dirFd = -1;                 // the directory the file goes in
-  TFd ownDir;                     // dirFd when a handler chose another directory
-  std::string fileLeaf;           // fname's last component
-};
 
 void TZipReader::ExtractEntry(int index) {
   retry_ = false;
@@ -949,6 +1055,9 @@ void TZipReader::ExtractEntry(int index) {
     // that they need no change afterwards when the umask leaves them whole.
     const int stored = RetainAttributes ? StoredUnixMode(work_) : -1;
     const mode_t mode = stored >= 0 ? static_cast<mode_t>(stored) : 0666;
+    if (PoolCandidate(work_) && !zipCrypto && !aesEntry &&
+        SubmitPooledEntry(index, target, dataStart, mode))
+      return;
     bool created = temp->Create(target.dirFd, mode);
     if (!created && target.fname == target.computed && IsRemovedDirectory(target.dirFd)) {
       // The directory kept open since an earlier entry was removed meanwhile:
@@ -967,26 +1076,6 @@ void TZipReader::ExtractEntry(int index) {
     }
     file = std::make_unique<TLFNFileStream>(temp->Fd(), StreamBufferSize, FlushFilesOnClose, true);
   }
-  if (file && PoolCandidate(work_) && !zipCrypto && !aesEntry) {
-    // A worker decodes it; it is put in place when its turn comes.
-    auto job = std::make_shared<TExtractJob>();
-    job->dir = TFd(::fcntl(target.dirFd, F_DUPFD_CLOEXEC, 0));
-    if (job->dir.Valid()) {
-      job->index = index;
-      job->entry.Assign(work_);
-      job->dataStart = dataStart;
-      job->accessed = workAccessed_;
-      job->fname = target.fname;
-      job->leaf = target.fileLeaf;
-      temp->UseDirectory(job->dir.Get());
-      job->file = std::move(file);
-      job->temp = std::move(temp);
-      extractPool_->Submit(std::move(job));
-      while (extractPool_->pending.size() > extractPool_->Window()) FinishPooledEntries(false);
-      return;
-    }
-  }
-
   if (!zipCrypto && !aesEntry) archive_->Seek(dataStart, soBeginning);
   entryDone_ = 0;
   TEntryInput input(*this, remaining, zipCrypto ? &crypt : nullptr, aesEntry ? &aes : nullptr);
@@ -1061,15 +1150,21 @@ void TZipReader::ExtractDirectoryEntry(int index, const TEntryTarget& target) {
 }
 
 void TZipReader::StampDirectories() {
-  // Deepest first, so that a parent's date is set after its children's.
-  std::stable_sort(dirStamps_.begin(), dirStamps_.end(),
-                   [](const TDirStamp& a, const TDirStamp& b) { return a.dirs.size() > b.dirs.size(); });
+  // Paths in falling order put every directory after all below it, so that
+  // a parent's date is set after its children's (and its permissions, which
+  // may shut it, after the walk below it), and keep neighbours together, so
+  // that the walk reopens only what differs from the directory before.
+  std::stable_sort(dirStamps_.begin(), dirStamps_.end(), [](const TDirStamp& a, const TDirStamp& b) {
+    return a.root != b.root ? a.root < b.root : b.dirs < a.dirs;
+  });
+  TDirectoryChain walk;
   for (const TDirStamp& d : dirStamps_) {
-    const TFd dir = OpenDirectoryBeneath(d.root, d.dirs, false);
-    if (!dir.Valid()) continue;
+    walk.UseRoot(d.root);
+    const int dir = walk.Open(d.dirs, false);
+    if (dir < 0) continue;
     const struct timespec times[2] = {d.modified, d.modified};
-    ::futimens(dir.Get(), times);
-    if (d.mode >= 0) ::fchmod(dir.Get(), static_cast<mode_t>(d.mode));
+    ::futimens(dir, times);
+    if (d.mode >= 0) ::fchmod(dir, static_cast<mode_t>(d.mode));
   }
   dirStamps_.clear();
 }

@@ -354,8 +354,14 @@ class TZipReader {
   void ExtractEntryReportingDamage(int index);
   // Runs body, reporting the damage it meets in entry `index` and going on.
   void ReportingDamage(int index, const std::function<void()>& body);
-  // Puts an entry a worker decoded in place, or reports what is wrong with it.
+  // Hands the entry to a worker, which makes its file in target's directory
+  // with mode; false when it cannot go to one (the caller goes on).
+  bool SubmitPooledEntry(int index, const TEntryTarget& target, int64_t dataStart, uint32_t mode);
+  // Reports an entry a worker decoded (and put in place when it was good).
   void PlacePooledEntry(TExtractJob& job);
+  // For an entry whose file the worker could not make; false when it was
+  // reported and left out.
+  bool MakePooledFileHere(TExtractJob& job);
   void ExtractEntry(int index);
   void ExtractDirectoryEntry(int index, const TEntryTarget& target);
   // Gives the directories made from directory entries their stored dates
