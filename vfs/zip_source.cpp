@@ -276,7 +276,11 @@ bool TZipSource::ReadStored(const std::string& inner, TDataSink& sink, std::shar
   const uint32_t id = index_.Find(inner);
   if (id == TPathIndex::kNone || index_.Node(id).directory)
     return Fail(err, id == TPathIndex::kNone ? ENOENT : EISDIR, "\"" + inner + "\" is no file of " + displayRoot_);
-  if (multiVolume_) return Fail(err, ENOTSUP, "The entries of an archive of several volumes are decoded to be copied");
+  // Never decoded instead: an encrypted entry would lose its encryption.
+  if (multiVolume_)
+    return Fail(err, ENOTSUP,
+                "An archive over several volumes gives its entries only decoded: extract it to a directory, or "
+                "join the volumes, to copy it");
   auto entry = std::make_shared<zip::TZipHeaderInfo>();
   const int at = index_.Node(id).entry;
   const uint64_t total = zip_->Entry(at).CompressedSize;

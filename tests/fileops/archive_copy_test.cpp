@@ -455,6 +455,26 @@ TEST_F(ArchiveCopyTest, EncryptedEntriesStayEncrypted) {
       if (c.op == TOp::Move)
         EXPECT_EQ(vantrel::test::ListNames(*Zip("a-work.zip"), ""), (std::vector<std::string>{"into/"}));
     }
+    // From a set of volumes an encrypted entry cannot go as stored: it is
+    // refused with the reason, never copied decoded; the plain one goes.
+    if (!aes) {
+      SCOPED_TRACE("from a set of volumes");
+      Sh("cd " + Q(t.path()) + " && rm -f split.z* && zip -q -s 512k " + Q(original) + " --out split.zip && cp b.zip b-work.zip");
+      vantrel::test::TScriptedPasswords none({});
+      vfs::TError err;
+      auto from = vfs::TZipSource::Load(t / "split.zip", t / "split.zip", &none, &err);
+      auto other = vfs::TZipSource::Load(t / "b-work.zip", t / "b-work.zip", &none, &err);
+      ASSERT_TRUE(from && other) << err.text;
+      prompt = ScriptedPrompt();
+      copy.Copy({"secret.txt", "plain.txt"}, *from, "", *other, "");
+      ASSERT_EQ(prompt.messages.size(), 1u);
+      EXPECT_EQ(prompt.messages[0].item, "secret.txt");
+      EXPECT_EQ(prompt.messages[0].error, ENOTSUP);
+      EXPECT_TRUE(none.asked.empty());
+      const std::map<std::string, std::string> after = StoredData(t / "b-work.zip");
+      EXPECT_EQ(after.count("secret.txt"), 0u);
+      ASSERT_EQ(after.count("plain.txt"), 1u);
+    }
     // Out to a directory they are decoded, the password asked once.
     SCOPED_TRACE(std::string(kind) + ": out to a directory");
     const std::string outDir = t / (std::string("out-") + kind);
