@@ -569,6 +569,8 @@ def main():
                       + describe_failure(s, display, os.path.join(artifacts, f"e2e-{group}-{name}.png")), flush=True)
             finally:
                 _stop(s.proc)
+                for stop in getattr(s, "cleanups", []):  # what a prepare step started
+                    stop()
                 shutil.rmtree(s.workdir, ignore_errors=True)
     finally:
         if display is not None:

@@ -2,13 +2,16 @@
 the Operations window (Ctrl+J) pauses the job, the panel goes on taking keys
 meanwhile, and Cancel there ends the job with nothing of the file left; a
 small copy queued with F2 in the Copy prompt arrives without a progress
-window."""
+window; the whole way of a long copy, from F5 to its notification, the Trash
+and back."""
 
+import importlib.util
 import os
+import shutil
 import subprocess
 import time
 
-from e2e import MAIN_CAPTION, expect, prepare
+from e2e import MAIN_CAPTION, expect, prepare, wait_until
 
 BIG = 4 << 30  # long enough to be caught running; a sparse source costs no disk
 
@@ -58,6 +61,98 @@ def scenario_f2_in_the_copy_prompt_queues(s):
     s.wait_exists("right/a.txt")
     expect(s.read("right/a.txt") == "alpha\n", "the queued copy is whole")
     s.expect_panel_keys(s.left, "after a queued copy")
+
+
+# A stand-in for the desktop's notification service on a private session bus:
+# it owns org.freedesktop.Notifications and writes each Notify's summary and
+# body to a file, one line each.
+NOTIFIER = r"""
+import sys
+from gi.repository import Gio, GLib
+XML = ('<node><interface name="org.freedesktop.Notifications"><method name="Notify">'
+       + ''.join(f'<arg type="{t}" direction="in"/>' for t in ("s", "u", "s", "s", "s", "as", "a{sv}", "i"))
+       + '<arg type="u" direction="out"/></method></interface></node>')
+node = Gio.DBusNodeInfo.new_for_xml(XML)
+def call(conn, sender, path, iface, method, params, invocation):
+    args = params.unpack()
+    with open(sys.argv[1], "a") as f:
+        f.write(args[3] + "\t" + args[4] + "\n")
+    invocation.return_value(GLib.Variant("(u)", (1,)))
+def on_bus(conn, name):
+    conn.register_object("/org/freedesktop/Notifications", node.interfaces[0], call, None, None)
+def on_name(conn, name):
+    open(sys.argv[1], "a").close()
+Gio.bus_own_name(Gio.BusType.SESSION, "org.freedesktop.Notifications", 0, on_bus, on_name, None)
+GLib.MainLoop().run()
+"""
+
+COPY = 2 << 30  # a sparse source: the copy takes a while without costing disk to make
+
+
+def start_notifier(s):
+    with open(s.path("left/big.bin"), "wb") as f:
+        f.truncate(COPY)
+    s.notes = None
+    if shutil.which("dbus-daemon") is None or importlib.util.find_spec("gi") is None:
+        print("note: no dbus-daemon or python3-gi: the notification is not checked", flush=True)
+        return
+    bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    address = bus.stdout.readline().strip()
+    s.extra_env = {**s.extra_env, "DBUS_SESSION_BUS_ADDRESS": address}
+    s.notes = s.path("notifications.txt")
+    notifier = subprocess.Popen(["/usr/bin/python3", "-c", NOTIFIER, s.notes],
+                                env={**os.environ, "DBUS_SESSION_BUS_ADDRESS": address},
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    s.cleanups = [lambda p=p: (p.terminate(), p.wait()) for p in (notifier, bus)]
+    wait_until(lambda: os.path.exists(s.notes), "the notification service is on the bus", alive=lambda: True)
+
+
+@prepare(start_notifier)
+def scenario_whole_job_flow(s):
+    """What a person does with a long copy: F5, F2 to the background, goes
+    on in the panel, pauses and resumes it in the Operations window, hears
+    of its end from a notification while that window has the keyboard, then
+    moves the copy to the Trash with F8 and restores it from there."""
+    s.cursor_to("big.bin", "F5")
+    s.answer(MAIN_CAPTION, "Return")
+    s.wait_until(lambda: any(t == MAIN_CAPTION and w != s.main for w, t in s.windows()),
+                 "the progress window appears")
+    s.key("F2")
+    s.wait_until(lambda: all(w == s.main for w, _ in s.windows()), "F2 closes the progress window")
+    s.cursor_to("sub", "Return")  # goes on in the panel while the copy runs
+    s.expect_panel_keys("left/sub", "the panel takes keys while the job runs")
+    s.key("ctrl+j")
+    operations = s.wait_window("Operations")
+    s.wait_repainted(operations, ("alt+p",), "Pause shows the job paused")
+    s.wait_repainted(operations, ("alt+r",), "Resume shows the job running")
+    # The copy ends while the Operations window has the keyboard: the
+    # notification says so.
+    deadline = time.monotonic() + 180
+    while not s.exists("right/big.bin") and time.monotonic() < deadline:
+        time.sleep(0.2)
+    s.wait_exists("right/big.bin", what="the resumed copy arrives")
+    if s.notes is not None:
+        s.wait_until(lambda: "\tDone" in open(s.notes).read(), "a notification tells the copy is done")
+    expect(os.path.getsize(s.path("right/big.bin")) == COPY, "the copy is whole")
+    s.key("Escape")
+    s.wait_no_window("Operations")
+    s.expect_panel_keys("left/sub", "after the Operations window")
+    # F8 in the right panel: to the Trash; F5 in the Trash brings it back.
+    s.key("Tab")
+    s.wait_cwd(s.right)
+    s.cursor_to("big.bin", "F8")
+    s.answer(MAIN_CAPTION, "Return")  # "Move 1 item to the Trash?"
+    s.wait_exists("right/big.bin", False)
+    s.expect_panel_keys(s.right, "after F8")
+    s.wait_repainted(s.main, ("alt+F2",), "the right drive box opens")
+    s.wait_repainted(s.main, ("End", "Return"), "the right panel shows the Trash")
+    s.key("Home", "Down", "F5")
+    s.wait_exists("right/big.bin")
+    expect(os.path.getsize(s.path("right/big.bin")) == COPY, "the restored copy is whole")
+    s.wait_main_active()
+    s.key("Home", "Return")
+    s.wait_cwd(s.home, "the right panel left the Trash")
 
 
 def make_noise(s):
