@@ -157,6 +157,27 @@ TEST(InflateTest, MatchesAcrossTheFlushPoints) {
   }
 }
 
+// zlib's dynamic blocks cut anywhere in their first 200 bytes (the header
+// with its code lengths, and the first symbols): every cut is a DataError
+// whose output is a true beginning of the data, in any input blocks.
+TEST(InflateTest, DynamicBlocksCutInTheirHeaderFail) {
+  for (unsigned seed : {1u, 2u}) {
+    const TBytes data = MixedData(20000, seed);
+    const TBytes z = ZlibDeflate(data, 6);
+    ASSERT_GT(z.size(), 200u);
+    ASSERT_EQ(z[0] & 7, 5) << "one last dynamic block expected";  // BFINAL 1, BTYPE 2
+    const TRun whole = RunInflate(z);
+    ASSERT_TRUE(whole.result == TDecodeResult::Ok && whole.out == Str(data));
+    for (size_t cut = 0; cut < 200; ++cut) {
+      for (size_t block : {size_t{1}, kBlockSize}) {
+        const TRun r = RunInflate(TBytes(z.begin(), z.begin() + static_cast<long>(cut)), block);
+        ASSERT_EQ(r.result, TDecodeResult::DataError) << seed << " cut " << cut << " block " << block;
+        ASSERT_TRUE(Str(data).compare(0, r.out.size(), r.out) == 0) << seed << " cut " << cut;
+      }
+    }
+  }
+}
+
 TEST(InflateTest, CornerCasesAndCorruptBlocks) {
   constexpr auto kOk = TDecodeResult::Ok, kBad = TDecodeResult::DataError;
   // Literal/length code lengths: every byte but 255 in 8 bits, end and length 3 in 9.
