@@ -291,6 +291,8 @@ void TDirectoryReading::Run(TShared& shared, const std::string& path, uint8_t so
     TListingSlice slice;
     order.Merge(std::move(ready), slice.added, slice.positions);
     slice.done = done;
+    slice.sortType = sortType;
+    slice.descending = descending;
     if (done) {
       slice.error = error;
       slice.diskLine = stream->DiskLine();

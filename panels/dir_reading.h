@@ -42,6 +42,9 @@ struct TListingSlice {
   bool done = false;
   std::string error;
   std::string diskLine;  // with the last slice
+  // The order the rows are in (the one asked for when the reading began).
+  uint8_t sortType = kSortByName;
+  bool descending = false;
 };
 
 // The entries of one directory, one at a time (the file system's, or a

@@ -274,9 +274,11 @@ bool TFMPanel::TakeReread() {
     // Nothing happens when the panel went elsewhere meanwhile.
     const std::string wanted = std::move(rereadCursor_);
     rereadCursor_.clear();
-    if (model_.Refresh(queue->directory, std::move(slice.added), std::move(slice.diskLine)) && !wanted.empty() &&
-        !cursorMoved_)
-      PlaceCursorWhenListed(wanted);
+    if (!model_.Refresh(queue->directory, std::move(slice.added), std::move(slice.diskLine))) return true;
+    // Read in an order changed since: put in the one shown.
+    if (slice.sortType != model_.SortType() || slice.descending != model_.SortDescending())
+      model_.SetSortOrder(model_.SortType(), model_.SortDescending());
+    if (!wanted.empty() && !cursorMoved_) PlaceCursorWhenListed(wanted);
     return true;
   }
   return true;

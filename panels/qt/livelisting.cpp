@@ -98,7 +98,12 @@ void TLiveListing::ListingDone(uint64_t generation, const std::string& directory
   const bool ok = slice.error.empty();
   const bool current = generation == generation_ && enabled_;
   TPanelModel::Entries previous;
-  if (current && ok && model_.Refresh(directory, std::move(slice.added), slice.diskLine, &previous)) emit refreshed();
+  if (current && ok && model_.Refresh(directory, std::move(slice.added), slice.diskLine, &previous)) {
+    // Read in an order changed since: put in the one shown.
+    if (slice.sortType != model_.SortType() || slice.descending != model_.SortDescending())
+      model_.SetSortOrder(model_.SortType(), model_.SortDescending());
+    emit refreshed();
+  }
   // A hundred thousand records take milliseconds to free: not on this thread.
   if (!previous.empty()) std::thread([old = std::move(previous)]() mutable { old.clear(); }).detach();
   if (current && !ok && !platform::IsDirectory(model_.Directory())) {

@@ -282,6 +282,30 @@ class PanelReadingTest : public QObject {
     }
   }
 
+  // The order changes while a slow reread runs: the reread's rows, read in
+  // the old order, are shown in the new one.
+  void sortChangedWhileASlowRereadRuns() {
+    auto gate = std::make_shared<TGate>();
+    panel_->SetDirectoryOpener([gate](const std::string& path, std::string* error) {
+      gate->Wait();
+      return panels::OpenLocalDirectory(path, error);
+    });
+    panel_->SetLive(false);
+    const std::string made = home_ + "/bigger.txt";
+    QVERIFY(MakeFile(made, 50));
+    QVERIFY(panel_->Reread());
+    QVERIFY(panel_->Rereading());
+    panel_->SetSortType(panels::kSortBySize);
+    gate->Release();
+    QTRY_VERIFY(!panel_->Rereading());
+    std::vector<std::string> names;
+    for (const auto& e : panel_->Entries()) names.push_back(e->FileName);
+    QCOMPARE(names, (std::vector<std::string>{"..", "big", "slow", "bigger.txt", "a.txt", "b.txt", "c.txt"}));
+    QCOMPARE(AtCursor(), std::string("b.txt"));
+    panel_->SetSortType(panels::kSortByName);
+    QVERIFY(std::remove(made.c_str()) == 0);
+  }
+
   // A new order for a large listing is worked out away from the window's
   // thread: the call returns at once with the rows as they were, the new
   // order comes with the cursor on its entry.

@@ -69,6 +69,14 @@ TPanelModel::Entries Rows(int n, uint32_t seed) {
   return out;
 }
 
+std::unique_ptr<TFileEntry> Entry(const std::string& name, uint64_t size) {
+  auto e = std::make_unique<TFileEntry>();
+  e->FileName = name;
+  e->FileAttributes = platform::kAttrArchive;
+  e->FileSize = size;
+  return e;
+}
+
 TPanelModel::Entries Copy(const TPanelModel::Entries& from) {
   TPanelModel::Entries out;
   for (const auto& e : from) out.push_back(std::make_unique<TFileEntry>(*e));
@@ -152,6 +160,22 @@ TEST(Reorder, DoesNotReadTheDirectoryAgain) {
   test::WriteFile(tmp / "c", "333");
   m.SetSortType(kSortBySize);
   EXPECT_EQ(NamesOf(m), (Names{"..", "b", "a"}));
+}
+
+// A listing of its own (a search's results) keeps its rows in a new order
+// instead of giving way to its directory.
+TEST(Reorder, AListingOfItsOwnStays) {
+  test::TempDir tmp;
+  test::WriteFile(tmp / "on-disk", "1");
+  TPanelModel m;
+  TPanelModel::Entries found;
+  found.push_back(Entry("sub/small", 1));
+  found.push_back(Entry("sub/large", 300));
+  found.push_back(Entry("mid", 20));
+  m.ShowListing(tmp.path(), "found", std::move(found));
+  m.SetSortType(kSortBySize);
+  EXPECT_TRUE(m.IsListing());
+  EXPECT_EQ(NamesOf(m), (Names{"..", "sub/large", "mid", "sub/small"}));
 }
 
 // Rows that change while their new order is worked out: what was worked
