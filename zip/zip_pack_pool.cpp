@@ -52,14 +52,16 @@ int CreateScratch(const std::string& dir) {
 // runs the job and the writer thread.
 class TPackJob {
  public:
-  explicit TPackJob(TPackRequest r) : request(std::move(r)) {}
+  TPackJob(TPackRequest r, std::atomic<size_t>& held) : request(std::move(r)), held_(held) {}
   ~TPackJob() {
     if (scratch >= 0) ::close(scratch);
+    held_.fetch_sub(memoryBytes, std::memory_order_relaxed);
   }
 
   const TPackRequest request;
   std::atomic<int64_t> bytesRead{0};
   std::atomic<bool> abandoned{false};
+  std::atomic<bool> head{false};  // the writer is at this job
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -73,12 +75,22 @@ class TPackJob {
   std::exception_ptr failure;
   TPackResult result;
 
+  // Whether the writer waiting for this job has something to do: the job
+  // is finished, or a block of output is ready.
+  bool Ready() const {
+    return finished || memoryBytes >= kMemoryBlock || spillWritten > spillRead;
+  }
+
   // Worker side: appends compressed output. Output goes to the scratch file
   // while any of it waits there unread (so that it stays in order) or when
-  // memory is full.
-  void Append(const uint8_t* data, size_t n, size_t memoryLimit, const std::string& dir) {
+  // memory is full. The writer is woken only when the job becomes Ready.
+  void Append(const uint8_t* data, size_t n, const TPackOptions& options) {
     std::unique_lock lock(mutex);
-    if (spillWritten > spillRead || memoryBytes + n > memoryLimit) {
+    const bool wasReady = Ready();
+    if (spillWritten > spillRead || memoryBytes + n > options.memoryPerJob ||
+        (!head.load(std::memory_order_relaxed) &&
+         held_.load(std::memory_order_relaxed) + n > options.memoryTotal)) {
+      const std::string& dir = options.scratchDirectory;
       if (scratch < 0) scratch = CreateScratch(dir);
       int64_t at = spillWritten;
       const uint8_t* p = data;
@@ -106,10 +118,24 @@ class TPackJob {
         left -= take;
       }
       memoryBytes += n;
+      held_.fetch_add(n, std::memory_order_relaxed);
     }
+    const bool wake = !wasReady && Ready();
     lock.unlock();
-    changed.notify_all();
+    if (wake) changed.notify_all();
   }
+
+  // Writer side: takes the output held in memory.
+  std::deque<std::vector<uint8_t>> TakeMemory() {
+    std::deque<std::vector<uint8_t>> blocks;
+    blocks.swap(memory);
+    held_.fetch_sub(memoryBytes, std::memory_order_relaxed);
+    memoryBytes = 0;
+    return blocks;
+  }
+
+ private:
+  std::atomic<size_t>& held_;
 };
 
 namespace {
@@ -160,7 +186,7 @@ class TJobSink final : public TDeflateSink {
  public:
   TJobSink(TPackJob& job, const TPackOptions& options) : job_(job), options_(options) {}
   void Write(const uint8_t* data, size_t n) override {
-    job_.Append(data, n, options_.memoryPerJob, options_.scratchDirectory);
+    job_.Append(data, n, options_);
     written += n;
   }
   uint64_t written = 0;
@@ -189,7 +215,9 @@ TPackPool::TPackPool(std::vector<TPackRequest> requests, TPackOptions options)
     : options_(std::move(options)) {
   options_.window = std::max<size_t>(options_.window, 1);
   jobs_.reserve(requests.size());
-  for (TPackRequest& r : requests) jobs_.push_back(std::make_shared<TPackJob>(std::move(r)));
+  for (TPackRequest& r : requests)
+    jobs_.push_back(std::make_shared<TPackJob>(std::move(r), memoryHeld_));
+  if (!jobs_.empty()) jobs_.front()->head = true;
   const int n = std::max(1, std::min<int>(options_.threads, static_cast<int>(jobs_.size())));
   for (int i = 0; i < n && !jobs_.empty(); ++i) workers_.emplace_back([this] { Work(); });
 }
@@ -240,13 +268,15 @@ void TPackPool::RunJob(TPackJob& job, TDeflateCompressor& compressor) {
   const std::string& path = job.request.path;
   TFd file;
   struct stat st {};
+  // The writer waits for an opened file's output (see WaitOpened): only
+  // a file it opens itself or leaves out needs waking it now.
   auto opened = [&](TPackOpen how) {
     {
       std::lock_guard lock(job.mutex);
       job.open = how;
       job.st = st;
     }
-    job.changed.notify_all();
+    if (how != TPackOpen::Opened) job.changed.notify_all();
   };
   // A link stored as a link, a file that cannot be opened or is no regular
   // file: the writer deals with it at its turn, with its events.
@@ -296,8 +326,11 @@ TPackOpen TPackPool::WaitOpened(struct stat& st, const std::function<void()>& id
   for (;;) {
     {
       std::unique_lock lock(job->mutex);
-      job->changed.wait_for(lock, kIdleInterval, [&] { return job->open != TPackOpen::Pending; });
-      if (job->open != TPackOpen::Pending) {
+      auto ready = [&] {
+        return job->open != TPackOpen::Pending && (job->open != TPackOpen::Opened || job->Ready());
+      };
+      job->changed.wait_for(lock, kIdleInterval, ready);
+      if (ready()) {
         st = job->st;
         return job->open;
       }
@@ -324,11 +357,8 @@ TPackResult TPackPool::Drain(const std::function<void(const uint8_t*, size_t)>& 
     bool finished = false;
     {
       std::unique_lock lock(job->mutex);
-      job->changed.wait_for(lock, kIdleInterval, [&] {
-        return job->finished || job->memoryBytes > 0 || job->spillWritten > job->spillRead;
-      });
-      blocks.swap(job->memory);
-      job->memoryBytes = 0;
+      job->changed.wait_for(lock, kIdleInterval, [&] { return job->Ready(); });
+      blocks = job->TakeMemory();
       spillFrom = job->spillRead;
       spillTo = job->spillWritten;
       scratch = job->scratch;
@@ -385,6 +415,7 @@ void TPackPool::PopHead() {
     if (head_ >= jobs_.size()) return;
     job = std::move(jobs_[head_]);
     ++head_;
+    if (head_ < jobs_.size()) jobs_[head_]->head = true;
   }
   job->abandoned = true;  // a worker still on it stops at its next read
   workAvailable_.notify_all();

@@ -9,15 +9,18 @@
 //
 // A job is a line of the file list. Workers take jobs in list order, at most
 // `window` of them past the one the writer is at. A job's output waits in
-// memory up to `memoryPerJob` bytes; beyond that it goes to an unnamed scratch
-// file in the archive's temporary directory, from which the writer copies it
-// when the job's turn comes. Memory therefore stays bounded whatever the file
-// sizes: a 4 GB file in flight costs its scratch file, not 4 GB of memory.
+// memory up to `memoryPerJob` bytes, and that of all jobs together up to
+// `memoryTotal` (the head job, which the writer is draining, is not held to
+// that); beyond that it goes to an unnamed scratch file in the
+// archive's temporary directory, from which the writer copies it when the
+// job's turn comes. Memory therefore stays bounded whatever the file sizes and
+// the window: a 4 GB file in flight costs its scratch file, not 4 GB of memory.
 //
 // The writer thread sees a job through Wait... calls that return only for the
-// job at the head; while it waits it calls the `idle` callback at least every
-// 50 ms (events, cancellation). Destroying the pool stops every worker within
-// one read of at most 64 KB.
+// job at the head, once it is finished or has a block of output ready (so the
+// writer wakes once for a small file, not for every piece); while it waits it
+// calls the `idle` callback at least every 50 ms (events, cancellation).
+// Destroying the pool stops every worker within one read of at most 64 KB.
 #pragma once
 
 #include <sys/stat.h>
@@ -59,6 +62,7 @@ struct TPackOptions {
   int level = 6;                      // 1-9, for files not stored
   size_t window = 4;                  // jobs in flight past the head (at least 1)
   size_t memoryPerJob = 4u << 20;     // output held in memory per job before it spills
+  size_t memoryTotal = 16u << 20;     // the same for all jobs together (not binding the head)
   std::string scratchDirectory;       // where the scratch files are made
   bool storeLinks = false;            // links are left to the writer (Elsewhere)
   // Files that are never read: (device, inode) pairs.
@@ -87,8 +91,9 @@ class TPackPool {
   // Whether `line` is the head job (the next one the writer takes).
   bool IsHead(size_t line) const;
 
-  // Waits until the head job has opened its file; st receives the file's
-  // state at opening when the result is Opened.
+  // Waits until the head job has opened its file and, when it has, until its
+  // first block of output is ready or the job is finished; st receives the
+  // file's state at opening when the result is Opened.
   TPackOpen WaitOpened(struct stat& st, const std::function<void()>& idle);
 
   // Hands the head job's output to `write` as it comes, calling
@@ -102,11 +107,16 @@ class TPackPool {
   // Drops the head job (finished or not) and lets the workers take the next.
   void PopHead();
 
+  // The compressed output held in memory by all jobs, in bytes.
+  size_t MemoryHeld() const { return memoryHeld_.load(std::memory_order_relaxed); }
+
  private:
   void Work();
   void RunJob(TPackJob& job, TDeflateCompressor& compressor);
 
   TPackOptions options_;
+  // Output in memory of all jobs; before jobs_, which count it down as they go.
+  std::atomic<size_t> memoryHeld_{0};
   std::vector<std::shared_ptr<TPackJob>> jobs_;
   mutable std::mutex mutex_;
   std::condition_variable workAvailable_;

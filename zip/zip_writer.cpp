@@ -1754,8 +1754,10 @@ void TZipWriter::StartPool(TZipRun& run) {
   TPackOptions options;
   options.threads = threads;
   options.level = std::clamp(PackLevel, 1, 9);
-  // Enough files ahead to keep every worker busy while the writer copies.
-  options.window = static_cast<size_t>(threads) + 2;
+  // Enough files ahead that a large file at the head does not hold up the
+  // other workers, and that the writer, faster than the workers, finds
+  // finished files waiting (memoryTotal bounds what they hold).
+  options.window = 16 * static_cast<size_t>(threads);
   options.scratchDirectory = run.tempDir;
   options.storeLinks = StoreLinks;
   options.zip64Threshold = kLocalZip64Threshold;

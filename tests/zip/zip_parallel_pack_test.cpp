@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <thread>
 
 #include "tests/support/test_support.h"
 #include "tests/zip/zip_writer_support.h"
@@ -397,13 +398,18 @@ TEST(PackPool, OutputThatSpillsComesBackInOrderAndLeavesNoScratchFile) {
     WriteFile(f, contents[i]);
     requests.push_back({i * 2, f, i == 3});
   }
-  for (size_t memory : {size_t{1}, size_t{4096}, size_t{1} << 30}) {
-    SCOPED_TRACE(memory);
+  // Memory for one job, and for all together: every file spills, some do,
+  // only those past the head do, none does.
+  const std::pair<size_t, size_t> limits[] = {
+      {1, size_t{1} << 30}, {4096, size_t{1} << 30}, {size_t{1} << 30, 1}, {size_t{1} << 30, size_t{1} << 30}};
+  for (const auto& [perJob, total] : limits) {
+    SCOPED_TRACE(std::to_string(perJob) + " per job, " + std::to_string(total) + " in all");
     TPackOptions options;
     options.threads = 3;
     options.level = 6;
     options.window = 4;
-    options.memoryPerJob = memory;
+    options.memoryPerJob = perJob;
+    options.memoryTotal = total;
     options.scratchDirectory = scratch;
     TPackPool pool(requests, options);
     for (size_t i = 0; i < contents.size(); ++i) {
@@ -433,6 +439,44 @@ TEST(PackPool, OutputThatSpillsComesBackInOrderAndLeavesNoScratchFile) {
       EXPECT_TRUE(FilesIn(scratch).empty()) << "scratch files are unnamed";
     }
   }
+}
+
+// Files waiting behind the head keep at most memoryTotal in memory however
+// many the window holds; the rest waits in scratch files.
+TEST(PackPool, OutputWaitingBehindTheHeadStaysWithinTheMemoryLimit) {
+  TempDir dir;
+  std::vector<TPackRequest> requests;
+  std::vector<std::string> contents;
+  for (size_t i = 0; i < 8; ++i) {
+    contents.push_back(RandomBytes(200000, static_cast<uint32_t>(i)));  // output as large as input
+    WriteFile(dir / ("f" + std::to_string(i)), contents.back());
+    requests.push_back({i, dir / ("f" + std::to_string(i)), true});
+  }
+  TPackOptions options;
+  options.threads = 4;
+  options.window = 8;
+  options.memoryPerJob = 1 << 20;
+  options.memoryTotal = 300000;
+  options.scratchDirectory = dir.path();
+  TPackPool pool(requests, options);
+  // Until every worker is done: all but the head are finished and waiting.
+  size_t held = 0;
+  for (int i = 0; i < 200 * kSlowdown; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    held = std::max(held, pool.MemoryHeld());
+  }
+  EXPECT_GE(held, 200000u) << "output is held in memory up to the limit";
+  EXPECT_LE(held, options.memoryTotal + 200000) << "only the head goes beyond the limit";
+  for (size_t i = 0; i < contents.size(); ++i) {
+    struct stat st;
+    ASSERT_EQ(pool.WaitOpened(st, [] {}), TPackOpen::Opened);
+    std::string out;
+    pool.Drain([&](const uint8_t* d, size_t n) { out.append(reinterpret_cast<const char*>(d), n); },
+               [](int64_t) {}, [] {});
+    EXPECT_TRUE(out == contents[i]) << i;
+    pool.PopHead();
+  }
+  EXPECT_EQ(pool.MemoryHeld(), 0u);
 }
 
 TEST(PackPool, WhatAWorkerCannotOpenIsLeftToTheWriter) {
