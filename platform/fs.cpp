@@ -1,5 +1,6 @@
 // fs.cpp - directory enumeration, entry records, current directory, volumes.
 #include "platform/fs.h"
+#include "platform/escaped_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -250,19 +251,6 @@ bool GetVolumeSpace(const std::string& path, VolumeSpace& out) {
 
 // Mount points in /proc/self/mountinfo escape space, tab, newline and backslash
 // as octal sequences.
-static std::string UnescapeMountField(const std::string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7') {
-      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-      i += 3;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
 // File systems that hold no user files of their own.
 static bool IsPseudoFileSystem(const std::string& type) {
   static const std::set<std::string> pseudo = {
@@ -286,15 +274,7 @@ static std::string LabelForDevice(const std::string& device) {
     std::string link = std::string("/dev/disk/by-label/") + de->d_name;
     char target[PATH_MAX];
     if (realpath(link.c_str(), target) != nullptr && std::strcmp(target, resolvedDev) == 0) {
-      const std::string raw = de->d_name;
-      for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\\' && i + 3 < raw.size() && raw[i + 1] == 'x') {
-          label += static_cast<char>(std::stoi(raw.substr(i + 2, 2), nullptr, 16));
-          i += 3;
-        } else {
-          label += raw[i];
-        }
-      }
+      label = UnescapeHex(de->d_name);
       break;
     }
   }
@@ -317,7 +297,7 @@ std::vector<Volume> ListVolumes() {
     }
     std::string fsType, source;
     ls >> fsType >> source;
-    mountPoint = UnescapeMountField(mountPoint);
+    mountPoint = UnescapeOctal(mountPoint);
     if (mountPoint != "/" && IsPseudoFileSystem(fsType)) continue;
     if (mountPoint != "/" && (mountPoint.rfind("/proc", 0) == 0 || mountPoint.rfind("/sys", 0) == 0 ||
                               mountPoint.rfind("/dev", 0) == 0 || mountPoint.rfind("/run", 0) == 0 ||
@@ -328,7 +308,7 @@ std::vector<Volume> ListVolumes() {
     if (!seen.insert(mountPoint).second) continue;
     Volume v;
     v.mountPoint = mountPoint;
-    v.device = UnescapeMountField(source);
+    v.device = UnescapeOctal(source);
     v.fsType = fsType;
     if (v.device.rfind("/dev/", 0) == 0) v.label = LabelForDevice(v.device);
     out.push_back(std::move(v));
