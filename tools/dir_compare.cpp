@@ -60,6 +60,8 @@ void ListInto(const std::string& dir, TListing& out) {
 }
 
 struct TComparer {
+  TComparer(const TCompareOptions& o, TDirCompare& d, TCompareResult& r) : options(o), owner(d), result(r) {}
+
   const TCompareOptions& options;
   TDirCompare& owner;
   TCompareResult& result;
@@ -247,7 +249,7 @@ std::string WithoutTrailingSlash(std::string path) {
 TCompareResult TDirCompare::Compare(const std::string& left, const std::string& right,
                                     const TCompareOptions& options) {
   TCompareResult result;
-  TComparer comparer{options, *this, result};
+  TComparer comparer(options, *this, result);
   uint64_t l = 0, r = 0;
   comparer.parallelReads = platform::DeviceOf(left, l) && platform::DeviceOf(right, r) && l != r;
   comparer.Directories(WithoutTrailingSlash(left), WithoutTrailingSlash(right), "");

@@ -51,7 +51,11 @@ std::string LeafOf(const std::string& path) {
 }
 
 // Hidden names of a set's temporaries: ".x.zip.vtmp-..." beside x.zip.
-std::string TempPrefix(const std::string& zipName) { return "." + LeafOf(zipName) + ".vtmp-"; }
+std::string TempPrefix(const std::string& zipName) {
+  std::string prefix(1, '.');
+  prefix += LeafOf(zipName);
+  return prefix += ".vtmp-";
+}
 
 // The journal of a commit in a run directory: a record per volume to move
 // ("P", the file in the run directory, its final name beside the run

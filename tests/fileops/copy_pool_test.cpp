@@ -107,7 +107,7 @@ TEST_P(PooledCopy, BehavesAsOneThreadDoes) {
     EXPECT_EQ(many.aborted, one.aborted);
   }
   // A copy's events never go back (a move's run from 0 to 100 twice).
-  if (!c.move) EXPECT_TRUE(std::is_sorted(one.events.begin(), one.events.end()));
+  if (!c.move) { EXPECT_TRUE(std::is_sorted(one.events.begin(), one.events.end())); }
   if (c.block) {
     ASSERT_FALSE(one.log.empty()) << "the rival file should have been met";
     EXPECT_EQ(one.log.front(), "!Could not copy file tree/d1/f30");
@@ -166,7 +166,7 @@ TEST(CopyPool, StopFinishesEveryTaskAndNamesNothing) {
       }
     }
     EXPECT_EQ(done + stopped, 100);
-    if (threads == 0) EXPECT_EQ(stopped, 100) << "with no worker, nothing ran";
+    if (threads == 0) { EXPECT_EQ(stopped, 100) << "with no worker, nothing ran"; }
     EXPECT_EQ(Snapshot(tmp.path(), false).size(), 1u) << "only the source is there";
   }
 }

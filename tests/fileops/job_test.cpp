@@ -448,7 +448,7 @@ TEST(CopyJob, SourceCopyIntoAnArchiveAsAJob) {
       if (canceller.joinable()) canceller.join();
       ASSERT_TRUE(idle);
       EXPECT_EQ(job->State(), cancel ? TJobState::Cancelled : TJobState::Finished);
-      if (!cancel) EXPECT_EQ(job->Progress().itemsDone, job->Progress().itemsTotal);
+      if (!cancel) { EXPECT_EQ(job->Progress().itemsDone, job->Progress().itemsTotal); }
     }
     EXPECT_EQ(answers.log, std::vector<std::string>{"?Overwrite file x?"});
     vfs::TError err;
@@ -483,7 +483,8 @@ TEST(CopyJob, AMoveKilledAtAnyMomentLosesNothing) {
     test::MakeDir(dst);
     std::map<std::string, std::string> files;
     for (int i = 0; i < 6; ++i) {
-      const std::string rel = (i < 2 ? "" : i < 4 ? "tree/" : "tree/deeper/") + ("f" + std::to_string(i));
+      std::string rel = i < 2 ? "" : i < 4 ? "tree/" : "tree/deeper/";
+      rel += 'f' + std::to_string(i);
       files[rel] = PatternBytes((i + 1) * 1024 * 1024 + 17, i + 1);
       WriteFile(src + "/" + rel, files[rel]);
     }
@@ -520,8 +521,8 @@ TEST(CopyJob, AMoveKilledAtAnyMomentLosesNothing) {
       SCOPED_TRACE(rel);
       const bool atSource = Exists(src + "/" + rel), atDest = Exists(dst + "/" + rel);
       EXPECT_TRUE(atSource || atDest);
-      if (atSource) EXPECT_TRUE(ReadFile(src + "/" + rel) == bytes);
-      if (atDest) EXPECT_TRUE(ReadFile(dst + "/" + rel) == bytes);
+      if (atSource) { EXPECT_TRUE(ReadFile(src + "/" + rel) == bytes); }
+      if (atDest) { EXPECT_TRUE(ReadFile(dst + "/" + rel) == bytes); }
     }
     EXPECT_TRUE(TemporaryFiles(dst).empty());
   }

@@ -178,7 +178,7 @@ TEST_F(SourceCopyTest, CancelledJobStopsAtItsGateWithoutAQuestion) {
     EXPECT_EQ(vantrel::test::ReadFile(t / "a.zip"), pristine);
     EXPECT_TRUE(testing::TemporaryFiles(t / "out").empty());
     for (const auto& [path, what] : Snapshot(t / "out", false))
-      if (what[0] == 'f') EXPECT_EQ(what, "f " + vantrel::test::ReadAll(*zip, path)) << path;
+      if (what[0] == 'f') { EXPECT_EQ(what, "f " + vantrel::test::ReadAll(*zip, path)) << path; }
   }
   // Let through, the same copy reaches every item.
   std::filesystem::remove_all(t / "out");

@@ -132,7 +132,7 @@ TEST(TrashPlace, RootListsEveryTrashAsOtherProgramsLayItOut) {
     const auto it = byName.find(row.name);
     ASSERT_NE(it, byName.end());
     EXPECT_EQ(it->second.kind, row.kind);
-    if (row.size != 0) EXPECT_EQ(it->second.size, row.size);
+    if (row.size != 0) { EXPECT_EQ(it->second.size, row.size); }
     EXPECT_EQ(it->second.mtime, platform::TrashParseDate(row.date));
     const vfs::TTrashRow* found = trash.Row(row.name);
     ASSERT_NE(found, nullptr);
@@ -205,7 +205,7 @@ TEST(TrashPlace, TrashPathsAreRecognised) {
   for (const auto& row : rows) {
     std::string inner = "unchanged";
     EXPECT_EQ(vfs::TTrashSource::IsTrashPath(row.path, &inner), row.trash) << row.path;
-    if (row.trash) EXPECT_EQ(inner, row.inner) << row.path;
+    if (row.trash) { EXPECT_EQ(inner, row.inner) << row.path; }
   }
 }
 
@@ -276,7 +276,7 @@ TEST(TrashPlace, RestoreAsksOnlyWhereTheNameIsTaken) {
       EXPECT_FALSE(Exists(t.home + "/info/a.txt.trashinfo"));
     }
     // Nothing that was there is ever replaced.
-    if (row.taken) EXPECT_EQ(test::ReadFile(src + "/a.txt"), "new");
+    if (row.taken) { EXPECT_EQ(test::ReadFile(src + "/a.txt"), "new"); }
     EXPECT_EQ(test::ReadFile(src + "/b.txt"), "other b");
   }
 }

@@ -161,7 +161,7 @@ TEST(ZipJob, PackCancelledInsideALargeFileLeavesNothingPartial) {
     EXPECT_EQ(job->State(), TJobState::Cancelled);
     EXPECT_FALSE(run.error.empty());  // the engine's own cancel
     EXPECT_EQ(Names(out), namesBefore);
-    if (c.existing) EXPECT_TRUE(ReadFile(archive) == before);
+    if (c.existing) { EXPECT_TRUE(ReadFile(archive) == before); }
     EXPECT_TRUE(answers.asked.empty());
   }
 }

@@ -138,8 +138,8 @@ TEST_P(ArchiveFormat, ListsWhatTheToolListsAndReadsWhatWentIn) {
     EXPECT_EQ(ReadMember(*listed, prefix + "link"), "hello.txt");
   }
   const formats::TMember& hello = members.at(prefix + "hello.txt");
-  if (c.modes) EXPECT_EQ(hello.mode, 0640u);
-  if (c.times) EXPECT_EQ(hello.writeTime, platform::FileTimeFromUnix(kTreeTime, 0));
+  if (c.modes) { EXPECT_EQ(hello.mode, 0640u); }
+  if (c.times) { EXPECT_EQ(hello.writeTime, platform::FileTimeFromUnix(kTreeTime, 0)); }
   if (std::string(c.prefix) == "usr/share/t/" && std::string(c.name) == "deb") {
     EXPECT_TRUE(members.count("DEBIAN/control"));
     EXPECT_NE(ReadMember(*listed, "DEBIAN/control").find("Package: t"), std::string::npos);

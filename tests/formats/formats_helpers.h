@@ -74,7 +74,7 @@ inline void MakeTree(const std::string& root, bool withLink = true) {
     WriteFile(root + "/" + path, data);
   }
   ::chmod((root + "/hello.txt").c_str(), 0640);
-  if (withLink) EXPECT_EQ(::symlink("hello.txt", (root + "/link").c_str()), 0);
+  if (withLink) { EXPECT_EQ(::symlink("hello.txt", (root + "/link").c_str()), 0); }
   Sh("find " + Q(root) + " -exec touch -h -d @" + std::to_string(kTreeTime) + " {} +");
 }
 

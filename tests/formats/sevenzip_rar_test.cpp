@@ -303,7 +303,7 @@ TEST(RarArchive, Version4And5AreListedAndRead) {
     for (const TRarFile& f : kRarFiles) {
       ASSERT_TRUE(members.count(f.name)) << f.name;
       EXPECT_EQ(members.at(f.name).kind, f.directory ? TMemberKind::Directory : TMemberKind::File) << f.name;
-      if (!f.directory) EXPECT_EQ(ReadMember(*a, f.name), f.data) << f.name;
+      if (!f.directory) { EXPECT_EQ(ReadMember(*a, f.name), f.data) << f.name; }
     }
   }
 }

@@ -347,7 +347,7 @@ TEST(MakeDirectoryPath, MakesEveryMissingLevel) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(MakeDirectoryPath(c.name), c.error) << c.name;
-    if (*c.made) EXPECT_EQ(ModeOf(tmp / c.made) & 0700, 0700u) << c.name;
+    if (*c.made) { EXPECT_EQ(ModeOf(tmp / c.made) & 0700, 0700u) << c.name; }
   }
   if (geteuid() != 0) {  // root may write anywhere
     test::MakeDir(tmp / "ro");

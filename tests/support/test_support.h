@@ -24,6 +24,15 @@ class TempDir {
   std::string path_;
 };
 
+// "f12", "d3/": a name with a number, built by appending (GCC 12 misreads
+// "f" + std::to_string(i) as an overlapping copy when it inlines it).
+inline std::string Numbered(std::string_view prefix, long long n, std::string_view suffix = {}) {
+  std::string name(prefix);
+  name += std::to_string(n);
+  name += suffix;
+  return name;
+}
+
 void WriteFile(const std::string& path, std::string_view contents);
 std::string ReadFile(const std::string& path);
 void MakeDir(const std::string& path);

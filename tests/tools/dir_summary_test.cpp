@@ -97,8 +97,8 @@ TEST(DirSummary, UnreadableDirectoriesAreCountedWithTheirReason) {
 TEST(DirSummary, StopsWhenAskedAndSaysSo) {
   TempDir tmp;
   for (int i = 0; i < 20; ++i) {
-    MakeDir(tmp / ("d" + std::to_string(i)));
-    WriteFile(tmp / ("d" + std::to_string(i) + "/f"), "x");
+    MakeDir(tmp / test::Numbered("d", i));
+    WriteFile(tmp / test::Numbered("d", i, "/f"), "x");
   }
   int progressCalls = 0;
   int asked = 0;

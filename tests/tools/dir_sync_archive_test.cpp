@@ -303,7 +303,7 @@ TEST(DirSyncArchive, ChangedDestinationsKeptForTheEndAndSettledByOneChoice) {
     vfs::TEntry beside;
     vfs::TError err;
     EXPECT_EQ(t.zip->Stat("newer (2).txt", beside, &err), *c.beside != '\0');
-    if (*c.beside != '\0') EXPECT_EQ(ReadAll(*t.zip, "newer (2).txt"), c.beside);
+    if (*c.beside != '\0') { EXPECT_EQ(ReadAll(*t.zip, "newer (2).txt"), c.beside); }
     EXPECT_EQ(t.zip->applies, c.applies);
     Sh("unzip -tqq " + Q(t.archive));
   }

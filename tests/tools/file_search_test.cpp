@@ -290,7 +290,9 @@ TEST(FileSearch, InsideArchivesOfOtherFormats) {
   auto run = [](const std::string& cmd) { return std::system(cmd.c_str()) == 0; };
   ASSERT_TRUE(run("cd '" + tmp / "src" + "' && bsdtar -czf '" + tmp / "tree/pack.tar.gz" + "' docs b.txt big.log"));
   const bool sevenZip = run("command -v 7zz >/dev/null");
-  if (sevenZip) ASSERT_TRUE(run("cd '" + tmp / "src" + "' && 7zz a -bso0 -bsp0 '" + tmp / "tree/pack.7z" + "' docs b.txt >/dev/null"));
+  if (sevenZip) {
+    ASSERT_TRUE(run("cd '" + tmp / "src" + "' && 7zz a -bso0 -bsp0 '" + tmp / "tree/pack.7z" + "' docs b.txt >/dev/null"));
+  }
   WriteFile(tmp / "tree/broken.tar.xz", "\xFD" "7zXZ\0 then nothing that decodes");
   WriteFile(tmp / "tree/plain.txt", "a needle outside");
 

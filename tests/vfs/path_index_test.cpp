@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
 #include "vfs/path_index.h"
 
 namespace vantrel::vfs {
@@ -128,7 +129,7 @@ TEST(PathIndex, DeepAndWideTrees) {
   // A path thousands of levels deep (the table grows many times while it is
   // built) and a directory of many names: every node found by its path.
   std::string deep;
-  for (int i = 0; i < 5000; ++i) deep += "d" + std::to_string(i % 7) + "/";
+  for (int i = 0; i < 5000; ++i) deep += test::Numbered("d", i % 7, "/");
   std::vector<std::string> paths{deep + "leaf"};
   for (int i = 0; i < 3000; ++i) paths.push_back("wide/f" + std::to_string(i));
   const TPathIndex index = Build(paths);

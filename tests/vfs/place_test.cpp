@@ -95,7 +95,7 @@ TEST_F(PlaceOpenerTest, ParsesPathsThroughArchivesAndNestedOnes) {
     ASSERT_TRUE(opener.Parse(c.display, got, &err)) << err.text;
     EXPECT_EQ(got, c.place);
   }
-  for (const std::string bad : {t / "missing/x", t / "outer.zip/nothing", std::string("relative")}) {
+  for (const std::string& bad : {t / "missing/x", t / "outer.zip/nothing", std::string("relative")}) {
     SCOPED_TRACE(bad);
     TPlacePath got;
     TError err;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/formats/formats_helpers.h"
@@ -14,13 +15,18 @@
 
 namespace vantrel::test {
 
+// One entry, written as {name, data, deflate, gap, descriptor, rank} with
+// the fields after the name optional.
 struct TSpecEntry {
+  TSpecEntry(std::string n, std::string d = {}, bool z = false, std::string g = {}, bool desc = false, int r = -1)
+      : name(std::move(n)), data(std::move(d)), deflate(z), gap(std::move(g)), descriptor(desc), rank(r) {}
+
   std::string name;  // bytes; a trailing "/" makes a directory entry
   std::string data;
-  bool deflate = false;
-  std::string gap;          // bytes before the entry's local header
-  bool descriptor = false;  // sizes and CRC after the data
-  int rank = -1;            // central records go by rank (default: in order)
+  bool deflate;
+  std::string gap;   // bytes before the entry's local header
+  bool descriptor;   // sizes and CRC after the data
+  int rank;          // central records go by rank (default: in order)
 };
 
 inline std::string Hex(const std::string& s) {

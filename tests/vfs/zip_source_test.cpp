@@ -302,7 +302,7 @@ TEST(ZipSource, AWrongPasswordThatPassesTheCheckByteIsAskedForAgain) {
     for (const TRead& r : c.reads) {
       TError err;
       EXPECT_EQ(test::ReadAll(*z, r.name, &err), r.data ? r.data : "<failed>") << r.name << ": " << err.text;
-      if (!r.data) EXPECT_EQ(err.code, r.code) << r.name << ": " << err.text;
+      if (!r.data) { EXPECT_EQ(err.code, r.code) << r.name << ": " << err.text; }
     }
     std::vector<std::string> asked;
     for (const std::string& suffix : c.asked) asked.push_back(path + suffix);

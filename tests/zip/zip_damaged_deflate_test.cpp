@@ -155,26 +155,28 @@ TEST(DamagedDeflate, StreamsZlibRefusesAreDamagedInTestExtractAndRepair) {
     TEntrySpec good("good.txt", "made by zlib, " + kText);
     good.method = 8;
     vantrel::test::WriteFile(tmp / "a.zip", BuildZip({good, crafted}));
-    if (haveUnzip)
+    if (haveUnzip) {
       EXPECT_EQ(vantrel::test::RunCommand("unzip -tqq " + ShellQuote(tmp / "a.zip") + " >/dev/null 2>&1") == 0,
                 c.valid || c.unzipTakesIt);
+    }
 
     std::string out;
     EXPECT_EQ(run("test a.zip", &out), c.valid ? 0 : 1) << out;
     EXPECT_NE(out.find(c.valid ? "2 entries OK, 0 failed" : "1 entries OK, 1 failed"), std::string::npos) << out;
-    if (!c.valid) EXPECT_NE(out.find("crafted.txt: damaged compressed data"), std::string::npos) << out;
+    if (!c.valid) { EXPECT_NE(out.find("crafted.txt: damaged compressed data"), std::string::npos) << out; }
 
     std::filesystem::remove_all(tmp / "x");
     run("extract -d x a.zip", &out);
     EXPECT_EQ(std::filesystem::exists(tmp / "x/crafted.txt"), c.valid) << out;
-    if (c.valid) EXPECT_EQ(vantrel::test::ReadFile(tmp / "x/crafted.txt"), kText);
+    if (c.valid) { EXPECT_EQ(vantrel::test::ReadFile(tmp / "x/crafted.txt"), kText); }
     EXPECT_EQ(vantrel::test::ReadFile(tmp / "x/good.txt"), "made by zlib, " + kText);
 
     std::filesystem::remove(tmp / "fixed.zip");
     EXPECT_EQ(run("repair a.zip fixed.zip", &out), c.valid ? 0 : 1) << out;
     EXPECT_NE(out.find(c.valid ? "2 of 2 entries written" : "1 of 2 entries written"), std::string::npos) << out;
-    if (haveUnzip)
+    if (haveUnzip) {
       EXPECT_EQ(vantrel::test::RunCommand("unzip -tqq " + ShellQuote(tmp / "fixed.zip") + " >/dev/null 2>&1"), 0);
+    }
   }
 }
 

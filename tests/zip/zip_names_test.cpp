@@ -146,7 +146,7 @@ TEST(UnicodeFields, UsedOnlyWhenTheyBelongToTheStoredBytes) {
     const auto text = UnicodeExtraText(reinterpret_cast<const uint8_t*>(c.extra.data()), c.extra.size(),
                                        kUnicodePathExtraId, stored);
     EXPECT_EQ(text.has_value(), c.used) << c.what;
-    if (c.used && text) EXPECT_EQ(*text, kZhHello) << c.what;
+    if (c.used && text) { EXPECT_EQ(*text, kZhHello) << c.what; }
   }
 }
 

@@ -189,11 +189,12 @@ TEST(ParallelExtract, SameFilesAndReportsAtEveryThreadCount) {
     const auto expected = Snapshot(dir / "one");
     ASSERT_GT(one.count, 0);
     ASSERT_FALSE(expected.empty());
-    if (expected.count("top/sub/link"))  // a link carries its entry's time, as the files do
+    if (expected.count("top/sub/link")) {  // a link carries its entry's time, as the files do
       EXPECT_EQ(TimeOf(expected.at("top/sub/link")), TimeOf(expected.at("top/f0.txt")));
+    }
     for (int threads : {2, 3, 8}) {
       SCOPED_TRACE(threads);
-      const std::string dest = dir / ("n" + std::to_string(threads));
+      const std::string dest = dir / test::Numbered("n", threads);
       const TExtractLog log = Extract(zip, dest, threads, c.mode);
       EXPECT_EQ(log.count, one.count);
       EXPECT_EQ(log.starts, one.starts);

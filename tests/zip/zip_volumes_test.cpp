@@ -328,7 +328,7 @@ TEST(ZipVolumes, AMissingVolumeCostsOnlyTheEntriesThatNeedIt) {
     for (const auto& [name, size] : sizes) {
       const bool expected = std::find(row.out.begin(), row.out.end(), name) != row.out.end();
       EXPECT_EQ(fs::exists(dir / ("out/" + name)), expected) << name;
-      if (expected) EXPECT_EQ(ReadFile(dir / ("out/" + name)), ReadFile(dir / name));
+      if (expected) { EXPECT_EQ(ReadFile(dir / ("out/" + name)), ReadFile(dir / name)); }
     }
   }
   // The last volume is the archive: without it there is nothing to read
@@ -408,7 +408,7 @@ TEST(ZipVolumes, AKilledSplitRunLeavesTheOldOrTheNewSet) {
     const bool withOld = moment % 2 == 1;
     SCOPED_TRACE("moment " + std::to_string(moment) + (withOld ? " over an old archive" : ""));
     for (const std::string& n : VisibleFiles(work)) fs::remove(work + "/" + n);
-    if (withOld) ASSERT_EQ(run("add k.zip ../old.txt"), 0);
+    if (withOld) { ASSERT_EQ(run("add k.zip ../old.txt"), 0); }
     const std::string old = withOld ? ReadFile(work + "/k.zip") : std::string();
     const pid_t pid = start();
     ASSERT_GT(pid, 0);
