@@ -1277,6 +1277,32 @@ void TZipWriter::KeepNameBytes(E& entry, const std::string& raw, uint16_t localF
     SetNameBytes(entry, EncodeStoredName(entry.Path()));
 }
 
+// The local header of an entry whose data are copied as stored: its name,
+// the ZIP64 sizes when they need them, the AES field and the time field,
+// written where the output stands. Says whether the sizes went into the
+// ZIP64 field (the data descriptor repeats them in that width).
+static bool WriteStoredLocalHeader(TOutputFile& out, TWriterEntry& e, bool extraTimes) {
+  const bool zip64Sizes = e.CompressedSize >= kZip64Marker32 || e.UncompressedSize >= kZip64Marker32;
+  std::string extra = zip64Sizes ? LocalZip64Extra(e) : std::string();
+  if (e.IsAes()) {
+    uint8_t aes[kAesExtraFieldSize];
+    PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
+    extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
+  }
+  if (extraTimes) extra += ExtTimeExtra(e.ExactModTime);
+  e.LocalExtraLength = static_cast<uint16_t>(extra.size());
+  e.LocalHeaderOffset = static_cast<uint64_t>(out.Position());
+  e.DiskNumberStart = 0;
+  e.VersionNeeded = VersionNeededFor(e);
+  if (e.NeedsZip64()) MarkZip64(e);
+  uint8_t h[kLocalHeaderSize];
+  EncodeLocalHeader(h, e, e.GeneralPurposeFlags, e.RawName.size(), e.LocalExtraLength, zip64Sizes);
+  out.Write(h, sizeof h);
+  out.Write(e.RawName.data(), e.RawName.size());
+  out.Write(extra.data(), extra.size());
+  return zip64Sizes;
+}
+
 void TZipWriter::RepairEntry(TZipRun& run, TZipHeaderInfo& src) {
   // Nothing of the old records is copied but what decoding confirmed (the
   // method, sizes and CRC, the encryption) and what describes the file (its
@@ -1316,24 +1342,7 @@ void TZipWriter::RepairEntry(TZipRun& run, TZipHeaderInfo& src) {
 
   const TOldLocal old = ReadOldLocal(run, src);
   KeepNameBytes(e, old.rawName, old.flags, src.VersionMadeBy);
-  const bool zip64Sizes = e.CompressedSize >= kZip64Marker32 || e.UncompressedSize >= kZip64Marker32;
-  std::string extra = zip64Sizes ? LocalZip64Extra(e) : std::string();
-  if (e.IsAes()) {
-    uint8_t aes[kAesExtraFieldSize];
-    PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
-    extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
-  }
-  if (ExtraTimes) extra += ExtTimeExtra(e.ExactModTime);
-  e.LocalExtraLength = static_cast<uint16_t>(extra.size());
-  e.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
-  e.DiskNumberStart = 0;
-  e.VersionNeeded = VersionNeededFor(e);
-  if (e.NeedsZip64()) MarkZip64(e);
-  uint8_t h[kLocalHeaderSize];
-  EncodeLocalHeader(h, e, e.GeneralPurposeFlags, e.RawName.size(), e.LocalExtraLength, zip64Sizes);
-  run.out->Write(h, sizeof h);
-  run.out->Write(e.RawName.data(), e.RawName.size());
-  run.out->Write(extra.data(), extra.size());
+  const bool zip64Sizes = WriteStoredLocalHeader(*run.out, e, ExtraTimes);
   if (!isDir) WriteOldData(run, old.dataStart, e.CompressedSize);
   if (e.HasDataDescriptor()) {
     const std::string d = DataDescriptor(e, zip64Sizes);
@@ -2052,24 +2061,7 @@ void TZipWriter::AddStoredEntry(TZipRun& run, const TNewEntry& added) {
     throw EZipTooLarge("The name \"" + added.path + "\" is too long for this archive format");
   if (run.newNames.Contains(e.Path())) throw EZipError("\"" + added.path + "\" is in the archive already");
 
-  const bool zip64Sizes = e.CompressedSize >= kZip64Marker32 || e.UncompressedSize >= kZip64Marker32;
-  std::string extra = zip64Sizes ? LocalZip64Extra(e) : std::string();
-  if (e.IsAes()) {
-    uint8_t aes[kAesExtraFieldSize];
-    PutAesExtraField(aes, e.AesVersion, e.AesStrength, e.AesMethod);
-    extra.append(reinterpret_cast<const char*>(aes), sizeof aes);
-  }
-  if (ExtraTimes) extra += ExtTimeExtra(e.ExactModTime);
-  e.LocalExtraLength = static_cast<uint16_t>(extra.size());
-  e.LocalHeaderOffset = static_cast<uint64_t>(run.out->Position());
-  e.DiskNumberStart = 0;
-  e.VersionNeeded = VersionNeededFor(e);
-  if (e.NeedsZip64()) MarkZip64(e);
-  uint8_t h[kLocalHeaderSize];
-  EncodeLocalHeader(h, e, e.GeneralPurposeFlags, e.RawName.size(), e.LocalExtraLength, zip64Sizes);
-  run.out->Write(h, sizeof h);
-  run.out->Write(e.RawName.data(), e.RawName.size());
-  run.out->Write(extra.data(), extra.size());
+  const bool zip64Sizes = WriteStoredLocalHeader(*run.out, e, ExtraTimes);
   // In pieces, so that progress moves and a cancel is heard within one.
   constexpr uint64_t kPiece = 8u << 20;
   for (uint64_t at = 0; at < e.CompressedSize;) {
