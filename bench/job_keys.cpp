@@ -74,8 +74,11 @@ void MakeTree(const fs::path& root, int mb) {
       out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
   }
-  for (int i = 0; i < 1000; ++i)
-    std::ofstream(root / "small" / ("f" + std::to_string(i)), std::ios::binary).write(block.data(), 4096);
+  for (int i = 0; i < 1000; ++i) {
+    std::string name = "f";  // appended: GCC 12 misreads "f" + to_string as an overlapping copy
+    name += std::to_string(i);
+    std::ofstream(root / "small" / name, std::ios::binary).write(block.data(), 4096);
+  }
 }
 
 struct Result {

@@ -428,7 +428,7 @@ bool TFindFileForm::ReadCriteria(tools::TSearchCriteria& criteria, std::unique_p
     return false;
   };
   criteria.mask = TypedName(maskEdit_->text());
-  if (criteria.mask.empty()) criteria.mask = "*";
+  if (criteria.mask.empty()) criteria.mask.push_back('*');
   const QString minText = minSizeEdit_->text().trimmed(), maxText = maxSizeEdit_->text().trimmed();
   if (!minText.isEmpty() && !ParseSize(minText, criteria.minSize))
     return refuse(QStringLiteral("Not a size: ") + minText, minSizeEdit_);

@@ -452,8 +452,9 @@ TEST_F(ArchiveCopyTest, EncryptedEntriesStayEncrypted) {
         EXPECT_EQ(vantrel::test::ReadAll(*reread, now), was == "secret.txt" ? secret : bigSecret) << now;
       EXPECT_EQ(right.asked.size(), 1u);
       // A move took them out of the source only after the rewrite.
-      if (c.op == TOp::Move)
+      if (c.op == TOp::Move) {
         EXPECT_EQ(vantrel::test::ListNames(*Zip("a-work.zip"), ""), (std::vector<std::string>{"into/"}));
+      }
     }
     // From a set of volumes an encrypted entry cannot go as stored: it is
     // refused with the reason, never copied decoded; the plain one goes.

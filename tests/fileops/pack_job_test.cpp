@@ -179,7 +179,9 @@ TEST(PackJob, CancelInsideALargeFileLeavesNothingPartial) {
     EXPECT_FALSE(outcome.packed);
     EXPECT_EQ(outcome.error.code, ECANCELED);
     EXPECT_EQ(Names(out), namesBefore);
-    if (c.existing) EXPECT_TRUE(ReadFile(request.archive) == before);
+    if (c.existing) {
+      EXPECT_TRUE(ReadFile(request.archive) == before);
+    }
   }
 }
 

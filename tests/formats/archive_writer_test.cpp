@@ -230,8 +230,9 @@ TEST_F(ArchiveWriterTest, AddingKeepsTheEntriesOfTheArchiveThatExists) {
     const auto members = test::ByName(*archive);
     ASSERT_EQ(members.count("link"), 1u);
     EXPECT_EQ(members.at("link").linkTarget, "hello.txt");
-    if (c.format != TPackFormat::SevenZip)
+    if (c.format != TPackFormat::SevenZip) {
       EXPECT_EQ(test::ReadMember(*archive, "docs/caf\xE9.txt"), "latin-1 name\n");
+    }
   }
   EXPECT_EQ(Sh("ls -A " + Q(t.path()) + " | grep -c '^\\.' || true"), "0\n");
 }

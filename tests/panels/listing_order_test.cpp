@@ -42,7 +42,8 @@ TPanelModel::Entries Awkward(int n, uint32_t seed) {
   for (int i = 0; i < n; ++i) {
     std::string name = stems[rng() % 8] + std::to_string(rng() % 5000) + exts[rng() % 7];
     if (rng() % 4 == 0) name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
-    name += "#" + std::to_string(i);
+    name += '#';
+    name += std::to_string(i);
     const bool dir = rng() % 9 == 0;
     const uint64_t size = rng() % 4 * 1000;
     const platform::FileTime time = platform::FileTimeFromUnix(1700000000 + rng() % 3, 0);

@@ -78,7 +78,7 @@ std::map<std::string, std::tuple<uint32_t, uint64_t, FileTime>> OneByOne(const s
 // files, sizes, times.
 TEST(DirReaderBatches, ExaminedOnThreadsAsOneByOne) {
   TempDir tmp;
-  for (int i = 0; i < 700; ++i) WriteFile(tmp / ("f" + std::to_string(i)), std::string(static_cast<size_t>(i % 37), 'x'));
+  for (int i = 0; i < 700; ++i) WriteFile(tmp / test::Numbered("f", i), std::string(static_cast<size_t>(i % 37), 'x'));
   test::MakeDir(tmp / "sub");
   ASSERT_EQ(symlink("sub", (tmp / "to-sub").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", (tmp / "dangling").c_str()), 0);
@@ -125,7 +125,7 @@ TEST(DirReaderBatches, ExaminedOnThreadsAsOneByOne) {
 // directories and files stays for what cannot be examined.
 TEST(DirReaderBatches, EntriesThatVanishAreLeftOut) {
   TempDir tmp;
-  for (int i = 0; i < 300; ++i) WriteFile(tmp / ("g" + std::to_string(i)), "y");
+  for (int i = 0; i < 300; ++i) WriteFile(tmp / test::Numbered("g", i), "y");
   test::MakeDir(tmp / "d");
   TDirReader reader;
   ASSERT_TRUE(reader.Open(tmp.path()));

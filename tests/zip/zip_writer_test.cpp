@@ -372,7 +372,10 @@ TEST(ZipWriterUpdate, TheReplacedArchiveIsLetGoAndAFailedRunKeepsIt) {
     w.ReleaseOldInBackgroundFrom = c.from;
     TZipWriter::TEdit edit;
     edit.keep = [](const TZipHeaderInfo& e, std::string&) { return e.Path() != "b.txt"; };
-    edit.added.push_back({"d.txt", u.t.src + "/d.txt"});
+    TZipWriter::TNewEntry added;
+    added.path = "d.txt";
+    added.localFile = u.t.src + "/d.txt";
+    edit.added.push_back(added);
     w.OnTotalPercentDone = [&](TZipReader*, int) {
       if (c.end == TEnd::Stopped) w.CancelOperation = true;
       // The archive's name taken by a directory while the run writes: the
