@@ -1366,14 +1366,13 @@ void TZipReader::ReportBadEntry(int index, TDecodeResult result, uint32_t calc, 
 
 // ------------------------------------------------------------ one entry to a sink
 
-std::string TZipReader::ReadEntry(int index, const TEntrySink& sink) {
+std::string TZipReader::ReadOneEntry(int index, const std::function<std::string()>& read) {
   CancelOperation = false;
   std::string problem;
   try {
     OpenIfNeeded();
     CheckIndex(index);
-    if (!buffers_) buffers_ = std::make_unique<TDecodeBuffers>();
-    problem = DecodeToSink(index, sink);
+    problem = read();
   } catch (const EBiggerThanUncompressed&) {
     problem = "size mismatch: more than " + std::to_string(work_.UncompressedSize) + " bytes, " +
               std::to_string(work_.UncompressedSize) + " declared";
@@ -1387,34 +1386,31 @@ std::string TZipReader::ReadEntry(int index, const TEntrySink& sink) {
   return problem;
 }
 
+std::string TZipReader::ReadEntry(int index, const TEntrySink& sink) {
+  return ReadOneEntry(index, [&] {
+    if (!buffers_) buffers_ = std::make_unique<TDecodeBuffers>();
+    return DecodeToSink(index, sink);
+  });
+}
+
 std::string TZipReader::ReadStoredEntry(int index, const TEntrySink& sink, TZipHeaderInfo& record) {
-  CancelOperation = false;
+  return ReadOneEntry(index, [&] { return CopyStoredData(index, sink, record); });
+}
+
+std::string TZipReader::CopyStoredData(int index, const TEntrySink& sink, TZipHeaderInfo& record) {
+  work_.Assign(*view_->Entry(index));
+  if (work_.DataOverlaps) return "its data overlaps another entry or the archive directory; refused";
+  if (work_.HasComment() && !work_.FileComment()) LoadEntryComment(work_, *archive_);
+  SeekEntryData();
   std::string problem;
-  try {
-    OpenIfNeeded();
-    CheckIndex(index);
-    work_.Assign(*view_->Entry(index));
-    if (work_.DataOverlaps) {
-      problem = "its data overlaps another entry or the archive directory; refused";
-    } else {
-      if (work_.HasComment() && !work_.FileComment()) LoadEntryComment(work_, *archive_);
-      SeekEntryData();
-      std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(work_.CompressedSize, 1u << 20)));
-      for (uint64_t left = work_.CompressedSize; left > 0 && problem.empty();) {
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
-        ReadArchive(block.data(), n);
-        if (!sink(block.data(), n)) problem = kTextUserAborted;
-        left -= n;
-      }
-      record.Assign(work_);
-    }
-  } catch (const EVolumeMissing& e) {
-    problem = e.Needs();
-  } catch (const std::exception& e) {
-    problem = e.what();
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(work_.CompressedSize, 1u << 20)));
+  for (uint64_t left = work_.CompressedSize; left > 0 && problem.empty();) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+    ReadArchive(block.data(), n);
+    if (!sink(block.data(), n)) problem = kTextUserAborted;
+    left -= n;
   }
-  CancelOperation = false;
-  CloseIfAllowed();
+  record.Assign(work_);
   return problem;
 }
 

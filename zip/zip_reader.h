@@ -341,7 +341,11 @@ class TZipReader {
   // ------------------------------------------------------------ extraction
   friend class TEntryInput;
   friend class TEntryOutput;
+  // Opens the archive for one entry's reading (ReadEntry, ReadStoredEntry),
+  // runs `read` and turns what stops it into the text it returns.
+  std::string ReadOneEntry(int index, const std::function<std::string()>& read);
   std::string DecodeToSink(int index, const TEntrySink& sink);
+  std::string CopyStoredData(int index, const TEntrySink& sink, TZipHeaderInfo& record);
   struct TEntryTarget;
   int RunUnZip();
   // Marks the entries chosen by DoAll and FilesList; returns NumFiles and
