@@ -1,6 +1,7 @@
 // file_uri.cpp - file: URIs to local paths and back.
 #include "platform/file_uri.h"
 
+#include "platform/escaped_names.h"
 #include "platform/fs.h"
 
 namespace vantrel::platform {
@@ -10,13 +11,6 @@ namespace {
 bool Unreserved(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
          c == '_' || c == '~';
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -29,19 +23,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 std::string FileUriOf(std::string_view path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file://";
-  for (const char ch : path) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (Unreserved(c) || c == '/') {
-      uri += ch;
-    } else {
-      uri += '%';
-      uri += kHex[c >> 4];
-      uri += kHex[c & 15];
-    }
-  }
-  return uri;
+  return "file://" + PercentEncode(path, [](unsigned char c) { return Unreserved(c) || c == '/'; });
 }
 
 std::optional<std::string> LocalPathOfUri(std::string_view uri) {
@@ -57,15 +39,7 @@ std::optional<std::string> LocalPathOfUri(std::string_view uri) {
     rest.remove_prefix(slash);
   }
   if (rest.empty() || rest.front() != '/') return std::nullopt;
-  std::string path;
-  for (size_t i = 0; i < rest.size(); ++i) {
-    if (rest[i] == '%' && i + 2 < rest.size() && HexValue(rest[i + 1]) >= 0 && HexValue(rest[i + 2]) >= 0) {
-      path += static_cast<char>(HexValue(rest[i + 1]) * 16 + HexValue(rest[i + 2]));
-      i += 2;
-    } else {
-      path += rest[i];
-    }
-  }
+  std::string path = PercentDecode(rest);
   if (path.find('\0') != std::string::npos) return std::nullopt;
   return path;
 }

@@ -1,5 +1,6 @@
 // trash.cpp - the desktop Trash over POSIX calls (see trash.h).
 #include "platform/trash.h"
+#include "platform/escaped_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -106,13 +107,6 @@ int MakeTrashSubdirs(const std::string& trash) {
 bool IsUnreserved(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
          std::strchr("-_.!~*'()", c) != nullptr;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool ReadSmallFile(const std::string& path, std::string& out, size_t limit = 64 * 1024) {
@@ -260,38 +254,10 @@ TrashEnv TrashEnv::FromProcess() {
 }
 
 std::string TrashEncodePath(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(path.size());
-  for (const unsigned char c : path) {
-    if (IsUnreserved(c) || c == '/') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
+  return PercentEncode(path, [](unsigned char c) { return IsUnreserved(c) || c == '/'; });
 }
 
-std::string TrashDecodePath(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      const int hi = HexValue(text[i + 1]);
-      const int lo = HexValue(text[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
-        continue;
-      }
-    }
-    out += text[i];
-  }
-  return out;
-}
+std::string TrashDecodePath(const std::string& text) { return PercentDecode(text); }
 
 std::string TrashFormatDate(time_t t) {
   struct tm local {};

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "platform/copyfile.h"
+#include "platform/escaped_names.h"
 #include "platform/rename.h"
 
 namespace vantrel::tools {
@@ -525,18 +526,7 @@ namespace {
 constexpr const char* kLogHeader = "vantrel rename log 1";
 
 std::string Escape(const std::string& s) {
-  std::string out;
-  static const char* hex = "0123456789ABCDEF";
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == '%' || c == 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  return platform::PercentEncode(s, [](unsigned char c) { return c >= 0x20 && c != '%' && c != 0x7F; });
 }
 
 bool Unescape(const std::string& s, std::string& out) {
