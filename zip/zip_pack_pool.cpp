@@ -87,39 +87,12 @@ class TPackJob {
   void Append(const uint8_t* data, size_t n, const TPackOptions& options) {
     std::unique_lock lock(mutex);
     const bool wasReady = Ready();
-    if (spillWritten > spillRead || memoryBytes + n > options.memoryPerJob ||
-        (!head.load(std::memory_order_relaxed) &&
-         held_.load(std::memory_order_relaxed) + n > options.memoryTotal)) {
-      const std::string& dir = options.scratchDirectory;
-      if (scratch < 0) scratch = CreateScratch(dir);
-      int64_t at = spillWritten;
-      const uint8_t* p = data;
-      size_t left = n;
-      while (left > 0) {
-        ssize_t w = ::pwrite(scratch, p, left, at);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) ThrowScratchError(w < 0 ? errno : 0);
-        p += w;
-        left -= static_cast<size_t>(w);
-        at += w;
-      }
-      spillWritten = at;
-    } else {
-      size_t left = n;
-      while (left > 0) {
-        if (memory.empty() || memory.back().size() == kMemoryBlock) {
-          memory.emplace_back();
-          memory.back().reserve(kMemoryBlock);
-        }
-        std::vector<uint8_t>& block = memory.back();
-        size_t take = std::min(left, kMemoryBlock - block.size());
-        block.insert(block.end(), data, data + take);
-        data += take;
-        left -= take;
-      }
-      memoryBytes += n;
-      held_.fetch_add(n, std::memory_order_relaxed);
-    }
+    const bool inMemory = spillWritten <= spillRead && memoryBytes + n <= options.memoryPerJob &&
+                          TakeMemoryShare(n, options.memoryTotal);
+    if (inMemory)
+      Hold(data, n);
+    else
+      Spill(data, n, options.scratchDirectory);
     const bool wake = !wasReady && Ready();
     lock.unlock();
     if (wake) changed.notify_all();
@@ -135,6 +108,53 @@ class TPackJob {
   }
 
  private:
+  // Counts n more bytes held in memory, unless that would take the jobs
+  // behind the head past `total` (the head is not bound by it). The check
+  // and the count are one step, so workers appending at once cannot pass
+  // the limit together.
+  bool TakeMemoryShare(size_t n, size_t total) {
+    if (head.load(std::memory_order_relaxed)) {
+      held_.fetch_add(n, std::memory_order_relaxed);
+      return true;
+    }
+    size_t now = held_.load(std::memory_order_relaxed);
+    do {
+      if (now + n > total) return false;
+    } while (!held_.compare_exchange_weak(now, now + n, std::memory_order_relaxed));
+    return true;
+  }
+
+  // Keeps output in memory blocks (its share is already counted).
+  void Hold(const uint8_t* data, size_t n) {
+    for (size_t left = n; left > 0;) {
+      if (memory.empty() || memory.back().size() == kMemoryBlock) {
+        memory.emplace_back();
+        memory.back().reserve(kMemoryBlock);
+      }
+      std::vector<uint8_t>& block = memory.back();
+      const size_t take = std::min(left, kMemoryBlock - block.size());
+      block.insert(block.end(), data, data + take);
+      data += take;
+      left -= take;
+    }
+    memoryBytes += n;
+  }
+
+  // Appends output to the scratch file, made on first use.
+  void Spill(const uint8_t* data, size_t n, const std::string& dir) {
+    if (scratch < 0) scratch = CreateScratch(dir);
+    int64_t at = spillWritten;
+    for (size_t left = n; left > 0;) {
+      const ssize_t w = ::pwrite(scratch, data, left, at);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ThrowScratchError(w < 0 ? errno : 0);
+      data += w;
+      left -= static_cast<size_t>(w);
+      at += w;
+    }
+    spillWritten = at;
+  }
+
   std::atomic<size_t>& held_;
 };
 
