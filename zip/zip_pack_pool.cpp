@@ -281,6 +281,7 @@ void TPackPool::Work() {
       if (job->open == TPackOpen::Pending) job->open = TPackOpen::Elsewhere;
     }
     job->changed.notify_all();
+    if (options_.jobEnded) options_.jobEnded(job->request.line);
   }
 }
 

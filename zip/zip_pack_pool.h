@@ -70,6 +70,9 @@ struct TPackOptions {
   // The most bytes read of a file whose size at opening is below
   // zip64Threshold (the rest of a file that grew is left out).
   uint64_t zip64Threshold = UINT64_MAX;
+  // Called on the worker's thread when it is done with a job (finished,
+  // failed or dropped), with the job's line; nothing when empty.
+  std::function<void(size_t line)> jobEnded;
 };
 
 // What a finished job tells the writer.
