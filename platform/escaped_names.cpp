@@ -5,10 +5,23 @@ namespace {
 
 int OctalDigit(char c) { return c >= '0' && c <= '7' ? c - '0' : -1; }
 
-// The byte of two hexadecimal digits, or -1 when either is none.
-int HexByte(char hi, char lo) {
-  const int h = HexDigitValue(hi), l = HexDigitValue(lo);
-  return h >= 0 && l >= 0 ? h * 16 + l : -1;
+// Every `prefix` followed by two hexadecimal digits decoded to its byte.
+std::string DecodeHexEscapes(std::string_view s, std::string_view prefix) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const size_t digits = i + prefix.size();
+    if (digits + 1 < s.size() && s.compare(i, prefix.size(), prefix) == 0) {
+      const int hi = HexDigitValue(s[digits]), lo = HexDigitValue(s[digits + 1]);
+      if (hi >= 0 && lo >= 0) {
+        out += static_cast<char>(hi * 16 + lo);
+        i = digits + 1;
+        continue;
+      }
+    }
+    out += s[i];
+  }
+  return out;
 }
 
 }  // namespace
@@ -38,22 +51,7 @@ std::string UnescapeOctal(std::string_view s) {
   return out;
 }
 
-std::string UnescapeHex(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
-      const int byte = HexByte(s[i + 2], s[i + 3]);
-      if (byte >= 0) {
-        out += static_cast<char>(byte);
-        i += 3;
-        continue;
-      }
-    }
-    out += s[i];
-  }
-  return out;
-}
+std::string UnescapeHex(std::string_view s) { return DecodeHexEscapes(s, "\\x"); }
 
 std::string PercentEncode(std::string_view s, bool (*keep)(unsigned char)) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -72,21 +70,6 @@ std::string PercentEncode(std::string_view s, bool (*keep)(unsigned char)) {
   return out;
 }
 
-std::string PercentDecode(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size()) {
-      const int byte = HexByte(s[i + 1], s[i + 2]);
-      if (byte >= 0) {
-        out += static_cast<char>(byte);
-        i += 2;
-        continue;
-      }
-    }
-    out += s[i];
-  }
-  return out;
-}
+std::string PercentDecode(std::string_view s) { return DecodeHexEscapes(s, "%"); }
 
 }  // namespace vantrel::platform
