@@ -17,7 +17,12 @@
 // leaves the directories cached, and the output says so. The device's
 // rotational flag is printed with the figures.
 //
-//   bench_job_queue [--mb N] [--rounds N] [--dir PATH] [--only warm|cold]
+// Queued, the second job starts beside the first when its sources are in
+// memory (the queue samples them); each round says how many of its two jobs
+// did ("from memory"). --plain-queue switches the sampling off, so that
+// queued means the device rule alone.
+//
+//   bench_job_queue [--mb N] [--rounds N] [--dir PATH] [--only warm|cold] [--plain-queue]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -63,6 +68,7 @@ struct Timing {
   double ended = 0;  // both jobs ended
   double synced = 0;  // and the data written back
   double cpu = 0;     // processor time of the copying (user + system)
+  int fromMemory = 0;  // jobs that started beside the other one from memory
 };
 
 double ProcessorSeconds() {
@@ -129,9 +135,10 @@ std::string DeviceOf(const fs::path& dir) {
   return shown;
 }
 
-Timing CopyBoth(const fs::path& base, bool queued, Cache cache) {
+Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue) {
   TJobQueue queue;
   queue.SetSameDeviceWaits(queued);
+  if (plainQueue) queue.SetFacts(nullptr);
   if (cache == Cache::Warm) {
     ReadAll(base / "src-a");
     ReadAll(base / "src-b");
@@ -141,20 +148,22 @@ Timing CopyBoth(const fs::path& base, bool queued, Cache cache) {
   }
   const auto start = Clock::now();
   const double cpuStart = ProcessorSeconds();
+  std::vector<std::shared_ptr<TJob>> jobs;
   for (const char* name : {"a", "b"}) {
     const std::string src = (base / (std::string("src-") + name)).native();
     const std::string dst = (base / (std::string("dst-") + name)).native();
     fs::create_directories(dst);
-    queue.Add(name, DevicesOf({src, dst}), [src, dst](TJob& job) {
+    jobs.push_back(queue.Add(name, TJobPlaces{DevicesOf({src, dst}), {src}}, [src, dst](TJob& job) {
       TFMOperation engine;
       job.Attach(engine);
       std::vector<std::string> names;
       for (const auto& e : fs::directory_iterator(src)) names.push_back(e.path().filename().native());
       engine.CopyFiles(names, src, dst);
-    });
+    }));
   }
   queue.WaitIdle(std::chrono::hours(1));
   Timing t;
+  for (const auto& job : jobs) t.fromMemory += job->StartedFromMemory() ? 1 : 0;
   t.ended = std::chrono::duration<double>(Clock::now() - start).count();
   t.cpu = ProcessorSeconds() - cpuStart;
   ::sync();
@@ -174,17 +183,24 @@ double Load() {
 int main(int argc, char** argv) {
   int mb = 2048, rounds = 2;
   std::string dir = "/var/tmp", only;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool plainQueue = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--plain-queue")) {
+      plainQueue = true;
+      continue;
+    }
+    if (i + 1 >= argc) break;
     if (!std::strcmp(argv[i], "--mb")) mb = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
     else if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
+    ++i;
   }
   const fs::path base = fs::path(dir) / ("vantrel-bench-queue-" + std::to_string(::getpid()));
   MakeTree(base / "src-a", mb, 1);
   MakeTree(base / "src-b", mb, 2);
-  std::printf("two copies of %d MiB each to one disk (%s: %s), %d rounds\n", mb, dir.c_str(),
-              DeviceOf(dir).c_str(), rounds);
+  std::printf("two copies of %d MiB each to one disk (%s: %s), %d rounds%s\n", mb, dir.c_str(),
+              DeviceOf(dir).c_str(), rounds, plainQueue ? ", queued by the device rule alone" : "");
   struct Runs {
     const char* name;
     Cache cache;
@@ -198,10 +214,10 @@ int main(int argc, char** argv) {
     for (Runs& kind : kinds) {
       for (int k = 0; k < 2; ++k) {
         const bool queued = (k == 0) == queuedFirst;
-        const Timing t = CopyBoth(base, queued, kind.cache);
+        const Timing t = CopyBoth(base, queued, kind.cache, plainQueue);
         (queued ? kind.queued : kind.once).push_back(t);
-        std::printf("round %d %s %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f\n", r + 1,
-                    kind.name, queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load());
+        std::printf("round %d %s %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f  from memory %d\n",
+                    r + 1, kind.name, queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load(), t.fromMemory);
         std::fflush(stdout);
       }
     }
@@ -216,6 +232,10 @@ int main(int argc, char** argv) {
     std::printf("%s best on disk: queued %.2f s, at once %.2f s, queued/at once %.2f\n", kind.name, q, o, q / o);
     std::printf("%s best ended:   queued %.2f s, at once %.2f s\n", kind.name, best(kind.queued, &Timing::ended),
                 best(kind.once, &Timing::ended));
+    int fromMemory = 0;
+    for (const Timing& t : kind.queued) fromMemory += t.fromMemory;
+    std::printf("%s queued jobs started beside the other from memory: %d of %zu\n", kind.name, fromMemory,
+                2 * kind.queued.size());
   }
   fs::remove_all(base);
   return 0;

@@ -56,12 +56,21 @@ double TSpeedMeter::SecondsLeft(double bytesTotal, Clock::time_point now) const 
 // ---------------------------------------------------------------------------
 // One job
 
-TJob::TJob(int id, std::string title, std::vector<uint64_t> devices, TWork work)
-    : id_(id), title_(std::move(title)), devices_(std::move(devices)), work_(std::move(work)) {}
+TJob::TJob(int id, std::string title, TJobPlaces places, TWork work)
+    : id_(id),
+      title_(std::move(title)),
+      devices_(std::move(places.devices)),
+      sources_(std::move(places.sources)),
+      work_(std::move(work)) {}
 
 TJobState TJob::State() const {
   std::lock_guard lock(mutex_);
   return state_;
+}
+
+bool TJob::StartedFromMemory() const {
+  std::lock_guard lock(mutex_);
+  return fromMemory_;
 }
 
 bool TJob::CancelRequested() const {
@@ -152,6 +161,35 @@ std::optional<int> TJob::Ask(const std::function<void(TQuestion)>& post) {
 }
 
 // ---------------------------------------------------------------------------
+// Sources in memory
+
+namespace {
+
+class TSystemJobFacts final : public TJobFacts {
+ public:
+  platform::Residency Sample(const std::vector<std::string>& sources) override {
+    return platform::SampleResidency(sources);
+  }
+  platform::SeekCost SeekCostOf(const std::string& path) override { return platform::SeekCostOf(path); }
+};
+
+}  // namespace
+
+std::shared_ptr<TJobFacts> SystemJobFacts() {
+  static const auto facts = std::make_shared<TSystemJobFacts>();
+  return facts;
+}
+
+bool ReadsFromMemory(const platform::Residency& residency, bool sourcesSeek) {
+  if (!residency.complete) return false;
+  const uint64_t missing = residency.bytes - std::min(residency.resident, residency.bytes);
+  // A seeking disk pays for every missing page with a seek against the job
+  // beside; one that does not only shares its bandwidth for a while.
+  const unsigned shift = sourcesSeek ? 8 : 4;
+  return missing <= (residency.bytes >> shift);
+}
+
+// ---------------------------------------------------------------------------
 // The queue
 
 namespace {
@@ -159,6 +197,10 @@ namespace {
 bool Shares(const std::vector<uint64_t>& a, const std::vector<uint64_t>& b) {
   return std::any_of(a.begin(), a.end(),
                      [&](uint64_t d) { return std::find(b.begin(), b.end(), d) != b.end(); });
+}
+
+void Append(std::vector<uint64_t>& to, const std::vector<uint64_t>& devices) {
+  to.insert(to.end(), devices.begin(), devices.end());
 }
 
 }  // namespace
@@ -179,7 +221,8 @@ TJobQueue::~TJobQueue() {
       std::lock_guard jobLock(job->mutex_);
       return !job->HoldsDevices();
     });
-    idle_.wait(lock, [this] { return jobs_.empty(); });
+    // Samples under way end on their own (their budget is short).
+    idle_.wait(lock, [this] { return jobs_.empty() && probes_.empty(); });
     workers.swap(ended_);
   }
   for (auto& worker : workers) worker.join();
@@ -194,13 +237,17 @@ void TJobQueue::SetSameDeviceWaits(bool wait) {
   Notify(nullptr);
 }
 
-std::shared_ptr<TJob> TJobQueue::Add(std::string title, std::vector<uint64_t> devices, TJob::TWork work,
-                                     TJobStart start) {
+void TJobQueue::SetFacts(std::shared_ptr<TJobFacts> facts) {
+  std::lock_guard lock(mutex_);
+  facts_ = std::move(facts);
+}
+
+std::shared_ptr<TJob> TJobQueue::Add(std::string title, TJobPlaces places, TJob::TWork work, TJobStart start) {
   JoinEnded();
   std::shared_ptr<TJob> job;
   {
     std::lock_guard lock(mutex_);
-    job = std::make_shared<TJob>(nextId_++, std::move(title), std::move(devices), std::move(work));
+    job = std::make_shared<TJob>(nextId_++, std::move(title), std::move(places), std::move(work));
     job->state_ = start == TJobStart::Paused ? TJobState::Held : TJobState::Waiting;
     jobs_.push_back(job);
     Schedule();
@@ -223,25 +270,76 @@ std::shared_ptr<TJob> TJobQueue::Find(int id) const {
 
 // A waiting job starts when no running job holds one of its devices and no
 // job before it in the queue waits for one: jobs on one device keep their
-// order.
+// order. One that only running jobs keep waiting starts beside them when its
+// sources are in memory.
 void TJobQueue::Schedule() {
   if (closing_) return;
-  std::vector<uint64_t> taken;
+  std::vector<uint64_t> running, waiting;
   for (const auto& job : jobs_) {
     std::lock_guard jobLock(job->mutex_);
-    if (job->HoldsDevices()) taken.insert(taken.end(), job->devices_.begin(), job->devices_.end());
+    if (job->HoldsDevices()) Append(running, job->devices_);
   }
   for (const auto& job : jobs_) {
     std::unique_lock jobLock(job->mutex_);
     if (job->state_ != TJobState::Waiting) continue;
-    if (!sameDeviceWaits_ || !Shares(job->devices_, taken)) {
-      job->state_ = TJobState::Running;
-      job->started_ = Clock::now();
-      jobLock.unlock();
-      Start(*job);
+    bool start = !sameDeviceWaits_;
+    if (!start && !Shares(job->devices_, waiting))
+      start = !Shares(job->devices_, running) || MayStartBeside(*job);
+    // An answer from memory holds for the moment it was taken only.
+    if (job->probe_ == TJob::TProbe::InMemory) job->probe_ = TJob::TProbe::None;
+    if (!start) {
+      Append(waiting, job->devices_);
+      continue;
     }
-    taken.insert(taken.end(), job->devices_.begin(), job->devices_.end());
+    job->state_ = TJobState::Running;
+    job->started_ = Clock::now();
+    jobLock.unlock();
+    Start(*job);
+    Append(running, job->devices_);
   }
+}
+
+bool TJobQueue::MayStartBeside(TJob& job) {
+  switch (job.probe_) {
+    case TJob::TProbe::InMemory:
+      job.fromMemory_ = true;
+      return true;
+    case TJob::TProbe::None:
+      if (job.sources_.empty() || facts_ == nullptr) return false;
+      job.probe_ = TJob::TProbe::Running;
+      probes_.emplace_back([this, self = job.shared_from_this(), facts = facts_] { Probe(self, facts); });
+      return false;
+    case TJob::TProbe::Running:
+    case TJob::TProbe::OnDisk:
+      return false;
+  }
+  return false;
+}
+
+// On a sampling thread of its own: the answer, and the queue scheduled again
+// with it.
+void TJobQueue::Probe(const std::shared_ptr<TJob>& job, const std::shared_ptr<TJobFacts>& facts) {
+  bool seeks = false;
+  for (const std::string& source : job->sources_)
+    seeks = seeks || facts->SeekCostOf(source) != platform::SeekCost::None;
+  const bool inMemory = ReadsFromMemory(facts->Sample(job->sources_), seeks);
+
+  bool notify = false;
+  {
+    std::lock_guard lock(mutex_);
+    {
+      std::lock_guard jobLock(job->mutex_);
+      if (job->probe_ == TJob::TProbe::Running) job->probe_ = inMemory ? TJob::TProbe::InMemory : TJob::TProbe::OnDisk;
+    }
+    const auto self = std::find_if(probes_.begin(), probes_.end(),
+                                   [](const std::thread& t) { return t.get_id() == std::this_thread::get_id(); });
+    ended_.push_back(std::move(*self));
+    probes_.erase(self);
+    Schedule();
+    notify = !closing_;
+    idle_.notify_all();
+  }
+  if (notify) Notify(nullptr);
 }
 
 void TJobQueue::Start(TJob& job) {
@@ -302,6 +400,8 @@ void TJobQueue::Resume(int id) {
       std::lock_guard jobLock(job->mutex_);
       if (job->state_ == TJobState::Held) {
         job->state_ = TJobState::Waiting;
+        // Its sources may have come into memory, or gone, while it was held.
+        if (job->probe_ != TJob::TProbe::Running) job->probe_ = TJob::TProbe::None;
       } else if (job->state_ == TJobState::Paused) {
         job->state_ = TJobState::Running;
         job->pauseRequested_ = false;
@@ -374,7 +474,7 @@ bool TJobQueue::WaitIdle(std::chrono::milliseconds timeout) {
   bool idle = false;
   {
     std::unique_lock lock(mutex_);
-    idle = idle_.wait_for(lock, timeout, [this] { return jobs_.empty(); });
+    idle = idle_.wait_for(lock, timeout, [this] { return jobs_.empty() && probes_.empty(); });
   }
   // Joined, the workers have also made their last calls.
   if (idle) JoinEnded();

@@ -21,6 +21,18 @@
 // at once. Jobs can be added waiting (queued) or held (paused), and the
 // waiting ones can be moved up and down.
 //
+// The wait is there for two jobs reading one disk at once, which makes its
+// head seek between them. A job whose sources the page cache already holds
+// reads nothing from a disk: when only running jobs keep it waiting (no
+// waiting job before it shares a device, so the order stays), the queue
+// samples its sources on a thread of its own and, when they are in memory,
+// starts it at once. Its writes need no turn: they go to the page cache and
+// reach the disk through the kernel's writeback, which writes each file in
+// large chunks whichever job dirtied it. How much may be missing depends on
+// the source's device: on one that seeks (or may) every missing page is a
+// seek against the other job, so next to nothing; on one that does not, a
+// little (see ReadsFromMemory).
+//
 // Nothing here knows a window: the queue reports through callbacks, which run
 // on whatever thread the change happened (a worker's, mostly).
 #pragma once
@@ -29,6 +41,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,6 +50,7 @@
 #include <vector>
 
 #include "fileops/fmoperation.h"
+#include "platform/residency.h"
 
 namespace vantrel::fileops {
 
@@ -94,17 +108,55 @@ class TSpeedMeter {
 
 class TJobQueue;
 
+// Where a job reads and what it touches: the devices of its sources and
+// destinations (the queue's rule), and the paths it reads (files or trees),
+// which the queue may sample to let it run beside a job on one of its
+// devices. A job without sources always waits for its devices.
+struct TJobPlaces {
+  TJobPlaces() = default;
+  TJobPlaces(std::vector<uint64_t> devices, std::vector<std::string> sources = {})
+      : devices(std::move(devices)), sources(std::move(sources)) {}
+  TJobPlaces(std::initializer_list<uint64_t> devices) : devices(devices) {}
+
+  std::vector<uint64_t> devices;
+  std::vector<std::string> sources;
+};
+
+// What the queue asks of the system about a waiting job's sources; the
+// tests tell it instead of the page cache and sysfs.
+class TJobFacts {
+ public:
+  virtual ~TJobFacts() = default;
+  // How much of `sources` the page cache holds, sampled within a budget.
+  virtual platform::Residency Sample(const std::vector<std::string>& sources) = 0;
+  // The seek cost of the device under `path`.
+  virtual platform::SeekCost SeekCostOf(const std::string& path) = 0;
+
+};
+
+// The system's answers (platform/residency.h).
+std::shared_ptr<TJobFacts> SystemJobFacts();
+
+// Whether a job would read (nearly) nothing from a disk: every file of its
+// sources was looked at within the budget, and what the page cache misses is
+// at most 1/256 of the bytes where a source's device seeks or may seek, at
+// most 1/16 where none does. Nothing to read at all counts as in memory.
+bool ReadsFromMemory(const platform::Residency& residency, bool sourcesSeek);
+
 class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
  public:
   // The work, run on the job's thread.
   using TWork = std::function<void(TJob& job)>;
 
-  TJob(int id, std::string title, std::vector<uint64_t> devices, TWork work);
+  TJob(int id, std::string title, TJobPlaces places, TWork work);
 
   int Id() const { return id_; }
   const std::string& Title() const { return title_; }
   const std::vector<uint64_t>& Devices() const { return devices_; }
   TJobState State() const;
+  // It started beside a job on one of its devices, its sources being in
+  // memory.
+  bool StartedFromMemory() const;
   TJobProgress Progress() const;
   bool CancelRequested() const;
 
@@ -147,9 +199,18 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   // With mutex_ held: running, or paused while running.
   bool HoldsDevices() const { return state_ == TJobState::Running || state_ == TJobState::Paused; }
 
+  // Where the queue is in sampling a waiting job's sources.
+  enum class TProbe {
+    None,      // not sampled (or the answer was used up)
+    Running,   // on the sampling thread
+    InMemory,  // reads from memory: may start beside running jobs
+    OnDisk,    // keeps waiting for its devices
+  };
+
   const int id_;
   const std::string title_;
   const std::vector<uint64_t> devices_;
+  const std::vector<std::string> sources_;
   TWork work_;
   std::thread thread_;  // guarded by the queue's mutex
 
@@ -160,6 +221,8 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   bool cancelRequested_ = false;
   bool asking_ = false;
   int atGate_ = 0;  // threads of the work standing in Pass
+  TProbe probe_ = TProbe::None;
+  bool fromMemory_ = false;
   TJobProgress progress_;
   TSpeedMeter meter_;
   std::chrono::steady_clock::time_point started_{};
@@ -176,6 +239,9 @@ class TJobQueue final {
 
   // Jobs on one device wait for each other; false lets every job start at once.
   void SetSameDeviceWaits(bool wait);
+  // Where the queue learns whether a waiting job's sources are in memory;
+  // nullptr makes every job wait for its devices. The system's by default.
+  void SetFacts(std::shared_ptr<TJobFacts> facts);
 
   // Called after a job's state changed or the list changed, on the thread
   // where it happened. Set them before the first job is added.
@@ -185,7 +251,7 @@ class TJobQueue final {
   // never started).
   std::function<void(TJob& job)> OnEnded;
 
-  std::shared_ptr<TJob> Add(std::string title, std::vector<uint64_t> devices, TJob::TWork work,
+  std::shared_ptr<TJob> Add(std::string title, TJobPlaces places, TJob::TWork work,
                             TJobStart start = TJobStart::Queued);
 
   // The jobs that have not ended, in queue order.
@@ -200,14 +266,20 @@ class TJobQueue final {
   void MoveUp(int id);
   void MoveDown(int id);
 
-  // Waits until no job is left; false when `timeout` passed first.
+  // Waits until no job is left (and no job's sources are being sampled);
+  // false when `timeout` passed first.
   bool WaitIdle(std::chrono::milliseconds timeout);
 
  private:
   friend class TJob;
   void Schedule();           // with mutex_ held
+  // With mutex_ and the job's mutex held, for a waiting job that only running
+  // jobs keep waiting: whether it may start now. Starts sampling its sources
+  // when that is still to be learnt.
+  bool MayStartBeside(TJob& job);
   void Start(TJob& job);     // with mutex_ held
   void Run(const std::shared_ptr<TJob>& job);
+  void Probe(const std::shared_ptr<TJob>& job, const std::shared_ptr<TJobFacts>& facts);
   void Notify(TJob* ended);  // the callbacks, without mutex_ held
   void Move(int id, int step);
   void JoinEnded();
@@ -215,7 +287,9 @@ class TJobQueue final {
   mutable std::mutex mutex_;
   std::condition_variable idle_;
   std::vector<std::shared_ptr<TJob>> jobs_;   // not ended, in order
-  std::vector<std::thread> ended_;           // workers to join
+  std::vector<std::thread> ended_;           // workers (and samplers) to join
+  std::vector<std::thread> probes_;          // sampling threads at work
+  std::shared_ptr<TJobFacts> facts_ = SystemJobFacts();
   bool sameDeviceWaits_ = true;
   bool closing_ = false;
   int nextId_ = 1;

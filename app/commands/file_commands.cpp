@@ -373,13 +373,14 @@ void SettleKeptConflicts(TJob& job, fileops::TFMOperation& engine, fileops::TDef
 // as one list, the failing items in the report, with Retry when `retry`).
 void StartJob(TMainForm& form, TFMPanel* source, TMsg text, bool deleting, const std::string& title,
               const std::vector<std::string>& places, TEngineWork work, bool queued = false, bool move = false,
-              TRetry retry = {}) {
+              TRetry retry = {}, std::vector<std::string> sources = {}) {
   TOperationHost& host = Host(form);
   auto outcome = std::make_shared<TJobOutcome>();
   TCommandJob job;
   job.title = title;
   job.text = Msg(text);
   job.places = places;
+  job.sources = std::move(sources);
   job.mainCaption = deleting;
   job.queued = queued;
   job.work = [work = std::move(work), outcome, poster = host.center->Poster(), prompt = &host.prompt,
@@ -431,6 +432,14 @@ std::vector<TFailedItem> FailedItems(const TJobOutcome& outcome) {
 
 std::string Under(const std::string& dir, const std::string& rel) {
   return rel.empty() ? dir : platform::JoinPath(dir, rel);
+}
+
+// The paths a copy or move of these groups reads.
+std::vector<std::string> SourcePaths(const TGroups& groups) {
+  std::vector<std::string> paths;
+  for (const auto& [dir, names] : groups)
+    for (const std::string& name : names) paths.push_back(platform::JoinPath(dir, name));
+  return paths;
 }
 
 }  // namespace
@@ -489,7 +498,8 @@ void StartCommandJob(TMainForm& form, TFMPanel* source, TCommandJob request) {
   run->title = platform::ToDisplay(request.title);
   run->afterEnd = std::move(request.afterEnd);
   run->finish = std::move(request.finish);
-  auto job = host.center->Add(request.title, fileops::DevicesOf(request.places), std::move(request.work),
+  auto job = host.center->Add(request.title, {fileops::DevicesOf(request.places), std::move(request.sources)},
+                              std::move(request.work),
                               fileops::TJobStart::Queued, [run](TJob& ended) {
                                 run->ended = true;
                                 run->cancelled = ended.State() == fileops::TJobState::Cancelled;
@@ -682,8 +692,12 @@ void RunCopyCommand(TMainForm& form, bool move) {
   TMainForm* f = &form;
   const TRetry retry = [f, target, move](const TJobOutcome& failed) {
     const std::vector<TFailedItem> items = FailedItems(failed);
-    std::vector<std::string> places{target.dir}, names;
-    for (const TFailedItem& i : items) places.push_back(Under(i.root, i.rel)), names.push_back(i.name);
+    std::vector<std::string> places{target.dir}, names, sources;
+    for (const TFailedItem& i : items) {
+      places.push_back(Under(i.root, i.rel));
+      names.push_back(i.name);
+      sources.push_back(platform::JoinPath(Under(i.root, i.rel), i.name));
+    }
     StartJob(*f, nullptr, move ? TMsg::MoveWait : TMsg::CopyWait, false,
              JobTitle(move ? "Move" : "Copy", names, target.dir), places,
              [items, target, move](fileops::TFMOperation& op, fileops::TDeferringPrompt& kept, TJobOutcome& out) {
@@ -696,7 +710,7 @@ void RunCopyCommand(TMainForm& form, bool move) {
                  if (op.OperationAborted) break;
                }
              },
-             true, move);
+             true, move, {}, sources);
   };
   StartJob(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
            JobTitle(move ? "Move" : "Copy", names, target.dir), dirs,
@@ -713,7 +727,7 @@ void RunCopyCommand(TMainForm& form, bool move) {
                if (op.OperationAborted) break;
              }
            },
-           queued, move, retry);
+           queued, move, retry, SourcePaths(groups));
 }
 
 void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
@@ -737,7 +751,8 @@ void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
                out.Take(op, dir);
                if (op.OperationAborted) break;
              }
-           });
+           },
+           false, false, {}, SourcePaths(groups));
 }
 
 std::vector<std::string> ViewerOrEditorWords(const TMainForm& form, bool edit) {

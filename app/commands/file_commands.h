@@ -105,6 +105,9 @@ struct TCommandJob {
   std::string title;                // its line in the Operations window and its notification
   QString text;                     // the operation window's message while it is followed
   std::vector<std::string> places;  // paths whose devices it touches (the queue's rule)
+  // Paths it reads (files or trees): with them in memory it may run beside
+  // a job on one of its devices.
+  std::vector<std::string> sources;
   // On the job's thread. Questions reach the window's thread through
   // JobCenter(form)->Poster(); pause and cancel through the job's gate.
   std::function<void(fileops::TJob& job)> work;

@@ -42,10 +42,10 @@ TJobCenter::~TJobCenter() {
   queue_.reset();
 }
 
-std::shared_ptr<TJob> TJobCenter::Add(const std::string& title, std::vector<uint64_t> devices,
-                                      TJob::TWork work, TJobStart start, TOnEnd onEnd) {
+std::shared_ptr<TJob> TJobCenter::Add(const std::string& title, TJobPlaces places, TJob::TWork work,
+                                      TJobStart start, TOnEnd onEnd) {
   // Held until its end handler is in place: a job can end before Add returns.
-  auto job = queue_->Add(title, std::move(devices), std::move(work), TJobStart::Paused);
+  auto job = queue_->Add(title, std::move(places), std::move(work), TJobStart::Paused);
   onEnd_[job->Id()] = std::move(onEnd);
   if (start == TJobStart::Queued) queue_->Resume(job->Id());
   return job;

@@ -29,8 +29,8 @@ class TJobCenter : public QObject {
 
   TJobQueue& Queue() { return *queue_; }
 
-  std::shared_ptr<TJob> Add(const std::string& title, std::vector<uint64_t> devices, TJob::TWork work,
-                            TJobStart start, TOnEnd onEnd);
+  std::shared_ptr<TJob> Add(const std::string& title, TJobPlaces places, TJob::TWork work, TJobStart start,
+                            TOnEnd onEnd);
 
   // The bridge: hands a call to the window's thread, where it runs from the
   // event loop (a question's dialog, say) while the job waits for it.

@@ -1,12 +1,16 @@
-// job_helpers.h - waiting for a condition and an answering thread, for the
-// tests of jobs.
+// job_helpers.h - waiting for a condition, jobs that run until let go and
+// an answering thread, for the tests of jobs.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "fileops/job.h"
@@ -22,6 +26,42 @@ inline bool Eventually(Pred done) {
   }
   return done();
 }
+
+// Jobs that run until the test lets them go (or they are cancelled), and the
+// order in which they started.
+class Workers {
+ public:
+  TJob::TWork Work(const std::string& name) {
+    return [this, name](TJob& job) {
+      {
+        std::lock_guard lock(mutex_);
+        started_.push_back(name);
+      }
+      while (job.Pass() && !Released(name)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+  }
+  void Release(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    released_.insert(name);
+  }
+  bool Released(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    return released_.count(name) != 0;
+  }
+  std::vector<std::string> Started() {
+    std::lock_guard lock(mutex_);
+    return started_;
+  }
+  bool HasStarted(const std::string& name) {
+    const auto s = Started();
+    return std::find(s.begin(), s.end(), name) != s.end();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> started_;
+  std::set<std::string> released_;
+};
 
 // The window's thread in miniature: runs the calls posted to it, in order.
 class AnswerThread {

@@ -24,42 +24,6 @@ using namespace std::chrono_literals;
 using test::ReadFile;
 using test::WriteFile;
 
-// Jobs that run until the test lets them go (or they are cancelled), and the
-// order in which they started.
-class Workers {
- public:
-  TJob::TWork Work(const std::string& name) {
-    return [this, name](TJob& job) {
-      {
-        std::lock_guard lock(mutex_);
-        started_.push_back(name);
-      }
-      while (job.Pass() && !Released(name)) std::this_thread::sleep_for(1ms);
-    };
-  }
-  void Release(const std::string& name) {
-    std::lock_guard lock(mutex_);
-    released_.insert(name);
-  }
-  bool Released(const std::string& name) {
-    std::lock_guard lock(mutex_);
-    return released_.count(name) != 0;
-  }
-  std::vector<std::string> Started() {
-    std::lock_guard lock(mutex_);
-    return started_;
-  }
-  bool HasStarted(const std::string& name) {
-    const auto s = Started();
-    return std::find(s.begin(), s.end(), name) != s.end();
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> started_;
-  std::set<std::string> released_;
-};
-
 std::vector<std::string> Titles(const TJobQueue& queue) {
   std::vector<std::string> titles;
   for (const auto& job : queue.Jobs()) titles.push_back(job->Title());

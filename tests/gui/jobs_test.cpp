@@ -31,16 +31,21 @@ using namespace vantrel::testing;
 namespace {
 
 // A job on the right panel's disk that runs until released, so that a copy
-// there waits for it.
+// there waits for it: the test's files, just written, are in memory, so the
+// queue is told not to look (unless `sampled`).
 struct TBlocker {
   // Shared with the job, which may outlive a failed test's scope.
   std::shared_ptr<std::atomic<bool>> released = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<fileops::TJob> job;
-  TBlocker(fileops::TJobQueue& queue, const std::string& dir, const char* title = "blocker") {
+  fileops::TJobQueue& queue;
+  TBlocker(fileops::TJobQueue& q, const std::string& dir, const char* title = "blocker", bool sampled = false)
+      : queue(q) {
+    if (!sampled) queue.SetFacts(nullptr);
     job = queue.Add(title, fileops::DevicesOf({dir}), [released = released](fileops::TJob& self) {
       while (self.Pass() && !*released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
   }
+  ~TBlocker() { queue.SetFacts(fileops::SystemJobFacts()); }
   void Release() { *released = true; }
 };
 
@@ -193,7 +198,31 @@ class JobsTest : public QObject {
     QVERIFY(ShownMessages().empty());
   }
 
+  // A copy whose files were just written (so are in memory) does not wait
+  // for the job running on its disk: it ends while the other one still runs
+  // (should it wait, F2 sends it to the background and the test fails
+  // instead of hanging).
+  void aCopyOfFilesInMemoryRunsBesideAJobOnItsDisk() {
+    QVERIFY(MakeFile(f_->left + "/m.txt", 4000) && MakeFile(f_->left + "/n.txt", 5000));
+    QVERIFY(f_->Show());
+    TBlocker blocker(Queue(), f_->right, "blocker", true);
+    const auto background = QObject::connect(Window(), &fileops::TOperationForm::progressShown, [&](int) {
+      QTimer::singleShot(0, f_->L(), [&] { QTest::keyClick(f_->L(), Qt::Key_F2); });
+    });
+    QVERIFY(f_->Mark(f_->L(), "m.txt") && f_->Mark(f_->L(), "n.txt"));
+    Script().inputs.push_back(Q(f_->right));
+    QVERIFY(f_->Press(f_->L(), Qt::Key_F5));
+    QObject::disconnect(background);
+
+    QTRY_VERIFY(Exists(f_->right + "/m.txt") && Exists(f_->right + "/n.txt"));
+    QTRY_COMPARE(Queue().Jobs().size(), size_t{1});
+    QCOMPARE(Queue().Jobs().front()->Title(), std::string("blocker"));
+    blocker.Release();
+    QTRY_VERIFY(Queue().Jobs().empty());
+  }
+
   // F2 instead of Enter in the Copy prompt: the job is queued without the
+
   // operation window, and its copy appears in the right panel.
   void f2InTheCopyPromptQueuesTheJob() {
     QVERIFY(MakeFile(f_->left + "/q.txt", 30));
