@@ -39,6 +39,7 @@
 #include "platform/qt/help.h"
 #include "platform/qt/notification.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 #include "platform/rename.h"
 #include "platform/text.h"
 
@@ -305,12 +306,7 @@ void FinishJob(const TJobRun& run) {
   }
   form->RefreshBothPanels();
   const int failed = run.finish ? run.finish(run.cancelled) : 0;
-  if (elsewhere) {
-    const QString how = run.cancelled ? QStringLiteral("Cancelled")
-                        : failed == 0 ? QStringLiteral("Done")
-                                      : QStringLiteral("Done, %1 items failed").arg(failed);
-    platform::SendDesktopNotification(run.title, how);
-  }
+  if (elsewhere) platform::SendDesktopNotification(run.title, JobEndText(run.cancelled, failed));
 }
 
 // Starts `work` (with the copy engine's end: one message for what failed,
@@ -443,6 +439,12 @@ std::vector<std::string> SourcePaths(const TGroups& groups) {
 }
 
 }  // namespace
+
+QString JobEndText(bool cancelled, int failed) {
+  if (cancelled) return platform::Worded("Cancelled");
+  if (failed == 0) return platform::Worded("Done");
+  return platform::WordedCount("Done, %1 item failed", "Done, %1 items failed", failed);
+}
 
 void TJobOutcome::Take(const fileops::TFMOperation& op, const std::string& dir) {
   failures.insert(failures.end(), op.Failures().begin(), op.Failures().end());

@@ -99,6 +99,9 @@ void StartEngineJob(TMainForm& form, panels::TFMPanel* source, const QString& wa
                     std::function<void()> afterEnd = {});
 // "Copy a.txt to /home/user", "Move 3 items to /tmp": a job's title.
 std::string JobTitle(const char* verb, const std::vector<std::string>& names, const std::string& dest);
+// How a job ended, in the language chosen, for its notification: "Cancelled",
+// "Done" or "Done, N items failed".
+QString JobEndText(bool cancelled, int failed);
 
 // A command's work as a job of its own (packing, unpacking).
 struct TCommandJob {

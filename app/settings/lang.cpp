@@ -32,6 +32,8 @@ namespace {
 
 constexpr const char* kTranslations = "Translations";
 constexpr const char* kMessages = "Messages";
+constexpr const char* kLanguageSection = "Language";
+constexpr const char* kPluralRule = "Plural rule";
 
 // Geometry a translation may give: enough room for longer texts, never a
 // window too big to draw.
@@ -241,11 +243,12 @@ class TLanguage::TTranslator final : public QTranslator {
   using QTranslator::QTranslator;
   QHash<QString, QString> buttons;  // English word without "&" -> translation
   std::string file;                 // where the words are looked up; "" none
+  std::string pluralRule;           // the file's
 
+  // `n` is a count (0 or more) for a counted message: its form for `n`.
   QString translate(const char* context, const char* sourceText, const char* disambiguation,
                     int n) const override {
     (void)disambiguation;
-    (void)n;
     // The generic theme's and the GNOME theme's words ("&Yes", "&OK").
     if (qstrcmp(context, "QPlatformTheme") == 0 || qstrcmp(context, "QGnomeTheme") == 0)
       return buttons.value(QString::fromUtf8(sourceText).remove(QLatin1Char('&')));
@@ -257,7 +260,9 @@ class TLanguage::TTranslator final : public QTranslator {
       const auto value = platform::ReadIniKeys(file, kMessages, {sourceText}).front();
       found = words_.emplace(sourceText, value ? FromUtf8(*value) : QString()).first;
     }
-    return found->second;
+    if (n < 0 || found->second.isEmpty()) return found->second;
+    const QStringList forms = found->second.split(QLatin1Char('|'));
+    return forms[std::min<qsizetype>(PluralForm(pluralRule, n), forms.size() - 1)].trimmed();
   }
   bool isEmpty() const override { return buttons.isEmpty() && file.empty(); }
   void Forget() {
@@ -270,6 +275,19 @@ class TLanguage::TTranslator final : public QTranslator {
   mutable std::map<std::string, QString, std::less<>> words_;
 };
 
+int PluralForm(std::string_view rule, long long n) {
+  if (n < 0) n = -n;
+  if (rule == "east-slavic") {
+    const long long ones = n % 10, tens = n % 100;
+    if (ones == 1 && tens != 11) return 0;
+    if (ones >= 2 && ones <= 4 && (tens < 12 || tens > 14)) return 1;
+    return 2;
+  }
+  return n == 1 ? 0 : 1;
+}
+
+int PluralFormCount(std::string_view rule) { return rule == "east-slavic" ? 3 : 2; }
+
 TLanguage::TLanguage(QObject* parent) : QObject(parent) {}
 
 void TLanguage::TranslateButtons() {
@@ -281,8 +299,10 @@ void TLanguage::TranslateButtons() {
   QCoreApplication::removeTranslator(translator_);
   translator_->buttons.clear();
   translator_->file = LanguageFile;
+  translator_->pluralRule.clear();
   translator_->Forget();
   if (!LanguageFile.empty()) {
+    translator_->pluralRule = platform::ReadIniKeys(LanguageFile, kLanguageSection, {kPluralRule}).front().value_or("");
     const std::vector<std::string> keys(std::begin(kWords), std::end(kWords));
     const auto values = platform::ReadIniKeys(LanguageFile, "Buttons", keys);
     for (size_t i = 0; i < keys.size(); ++i)

@@ -7,6 +7,14 @@
 // value is the new text; "Messages" has one key per English message text
 // whose value is its translation.
 //
+// A message with a count in it ("Done, %1 items failed") has one form for
+// each plural form of the language, separated by "|", in the order of the
+// file's rule: key "Plural rule" of section "Language", one of
+//   one-other   - 1; every other count (English, German);
+//   east-slavic - 1, 21, 31, ... but 11; 2-4, 22-24, ... but 12-14; every
+//                 other count (Russian, Ukrainian, Belarusian).
+// A file without a rule (or with one not known) counts as one-other.
+//
 // A path names a window by its object name, then controls inside it, and
 // ends with a property. Names compare without regard to ASCII case and
 // surrounding blanks. The first name is looked up among the application's
@@ -28,6 +36,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QObject>
@@ -36,6 +45,11 @@
 class QWidget;
 
 namespace vantrel::app {
+
+// Which form of a counted message `rule` (see above) takes for `n`, from 0;
+// and how many forms the rule has.
+int PluralForm(std::string_view rule, long long n);
+int PluralFormCount(std::string_view rule);
 
 class TLanguage : public QObject {
   Q_OBJECT

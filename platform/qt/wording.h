@@ -2,7 +2,8 @@
 // item built when it opens, a key's label), in the language chosen: the
 // translation file's "Messages" section keyed by the English text, else the
 // English text itself. Windows showing such words hear QEvent::LanguageChange
-// when the language changes.
+// when the language changes. A counted message (WordedCount) takes the form
+// of its count by the translation file's plural rule.
 #pragma once
 
 #include <QCoreApplication>
@@ -13,5 +14,15 @@ namespace vantrel::platform {
 inline constexpr const char* kWordingContext = "Vantrel";
 
 inline QString Worded(const char* english) { return QCoreApplication::translate(kWordingContext, english); }
+
+// A message with a count in it, %1 standing for the count. `other` ("Done,
+// %1 items failed") is its key; a language gives as many forms as its plural
+// rule has. Without a translation it is English: `one` for 1, `other` for
+// every other count.
+inline QString WordedCount(const char* one, const char* other, int n) {
+  const QString worded = QCoreApplication::translate(kWordingContext, other, nullptr, n < 0 ? -n : n);
+  if (worded == QString::fromUtf8(other)) return QString::fromUtf8(n == 1 ? one : other).arg(n);
+  return worded.arg(n);
+}
 
 }  // namespace vantrel::platform

@@ -108,8 +108,13 @@ std::string ProbeLanguage() {
       out += line.toUtf8().toStdString() + "\n";
       continue;
     }
+    // Each item of a list, and each form of a counted message.
     QStringList items = line.mid(eq + 1).split(';');
-    for (QString& item : items) item.prepend(kProbe);
+    for (QString& item : items) {
+      QStringList forms = item.split('|');
+      for (QString& form : forms) form.prepend(kProbe);
+      item = forms.join(QLatin1Char('|'));
+    }
     out += (line.left(eq + 1) + items.join(QLatin1Char(';'))).toUtf8().toStdString() + "\n";
   }
   return out;
@@ -706,13 +711,23 @@ class OptionsTest : public QObject {
       if (line.startsWith('[')) inMessages = line == QLatin1String("[Messages]");
       else if (inMessages && !line.startsWith(';') && line.contains('=')) messageKeys.push_back(Std(line.section('=', 0, 0)));
     }
+    // A counted message (English forms separated by "|", the last one its
+    // key) has in every file as many forms as the file's plural rule.
     QVERIFY(messageKeys.size() > english.size());
+    const auto englishTexts = platform::ReadIniKeys(Shipped("English.lng"), "Messages", messageKeys);
     for (const char* name : {"English.lng", "German.lng", "Russian.lng"}) {
       const auto texts = platform::ReadIniKeys(Shipped(name), "Messages", messageKeys);
+      const auto rule = platform::ReadIniKeys(Shipped(name), "Language", {"Plural rule"}).front();
+      QVERIFY2(rule && (*rule == "one-other" || *rule == "east-slavic"), name);
       for (size_t i = 0; i < messageKeys.size(); ++i) {
         const QString what = QLatin1String(name) + " " + Q(messageKeys[i]);
         QVERIFY2(texts[i] && !texts[i]->empty(), qPrintable(what));
-        if (name == std::string("English.lng")) QVERIFY2(*texts[i] == messageKeys[i], qPrintable(what));
+        const bool counted = englishTexts[i] && englishTexts[i]->find('|') != std::string::npos;
+        if (name == std::string("English.lng"))
+          QVERIFY2(*texts[i] == messageKeys[i] || (counted && texts[i]->ends_with("|" + messageKeys[i])),
+                   qPrintable(what));
+        if (counted)
+          QVERIFY2(Q(*texts[i]).count('|') + 1 == app::PluralFormCount(*rule), qPrintable(what));
         for (const char* p : {"%1", "%2", "%3", "%4", "%5"})
           QVERIFY2((texts[i]->find(p) == std::string::npos) == (messageKeys[i].find(p) == std::string::npos),
                    qPrintable(what));
@@ -743,8 +758,48 @@ class OptionsTest : public QObject {
     app::TPropertiesForm properties(f_->left + "/a.txt", f_->form.get());
     properties.show();
     check(&properties);
+    // What a job's notification says at its end (no window shows it).
+    for (const auto& [cancelled, failed] : {std::pair{true, 0}, {false, 0}, {false, 1}, {false, 2}, {false, 5}}) {
+      const QString text = app::JobEndText(cancelled, failed);
+      if (!text.startsWith(kProbe)) unmarked << QStringLiteral("job end: ") + text;
+    }
     QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
   }
+  // A job's end in every shipped language, with the plural form of the count
+  // the language has.
+  void jobEndTextsTakeTheCountsPluralForm() {
+    const struct {
+      const char* file;  // "" for none
+      bool cancelled;
+      int failed;
+      const char* text;
+    } cases[] = {
+        {"", true, 0, "Cancelled"},
+        {"", false, 0, "Done"},
+        {"", false, 1, "Done, 1 item failed"},
+        {"", false, 2, "Done, 2 items failed"},
+        {"English.lng", false, 1, "Done, 1 item failed"},
+        {"English.lng", false, 11, "Done, 11 items failed"},
+        {"German.lng", true, 0, "Abgebrochen"},
+        {"German.lng", false, 1, "Fertig, 1 Element fehlgeschlagen"},
+        {"German.lng", false, 3, "Fertig, 3 Elemente fehlgeschlagen"},
+        {"Russian.lng", false, 0, "Готово"},
+        {"Russian.lng", false, 1, "Готово, 1 элемент с ошибкой"},
+        {"Russian.lng", false, 3, "Готово, 3 элемента с ошибкой"},
+        {"Russian.lng", false, 5, "Готово, 5 элементов с ошибкой"},
+        {"Russian.lng", false, 11, "Готово, 11 элементов с ошибкой"},
+        {"Russian.lng", false, 21, "Готово, 21 элемент с ошибкой"},
+        {"Russian.lng", false, 104, "Готово, 104 элемента с ошибкой"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      QCOMPARE(app::JobEndText(c.cancelled, c.failed), QString::fromUtf8(c.text));
+    }
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
   // The entry menu in every place it is built for (a directory's "..", a
   // directory, a ZIP file, one and two marked entries, inside an archive
   // with its code pages, an item of the Trash and the Trash's ".."): with
