@@ -24,7 +24,7 @@
 // inflateRoom together as one contiguous area (TDecodeBuffers::InflateArea),
 // 32 KB of history followed by kInflateRoom bytes of new output, so the block
 // passed to Write() points into any of them. (The larger room means the
-// history moves to the front of the area once per four blocks, not after
+// history moves to the front of the area once per eight blocks, not after
 // every one.) Deflate64 needs 64 KB of history and allocates its own area for
 // the entry. Write() must consume the block before it returns and must not
 // modify it.
@@ -68,7 +68,7 @@ inline constexpr size_t kOutputBufferSize = kBlockSize + 512;
 inline constexpr size_t kInputBufferSize = kBlockSize + 1;
 // New output inflate collects before it hands it out, and what its area holds
 // beyond the history and that room (the overrun of its word-wide copies).
-inline constexpr size_t kInflateRoom = 4 * kBlockSize;
+inline constexpr size_t kInflateRoom = 8 * kBlockSize;
 inline constexpr size_t kInflateSlack = 1024;
 
 struct TDecodeBuffers {

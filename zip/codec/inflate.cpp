@@ -4,7 +4,7 @@
 //
 // Output and history: the decoder writes into one contiguous area that holds
 // the history (32 KB; 64 KB for Deflate64) followed by room for new output
-// (128 KB; 64 KB) and some slack. A back-reference is always a plain copy from
+// (256 KB; 64 KB) and some slack. A back-reference is always a plain copy from
 // earlier in the same area, never split. When the new output fills its room,
 // it is handed to the sink in blocks of 32 KB, and the last history-sized
 // stretch (with whatever a final match wrote beyond the room) moves to the
