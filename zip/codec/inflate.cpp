@@ -92,6 +92,24 @@ inline unsigned EntryNumber(uint32_t e, uint64_t bits) {
   return EntryValue(e) + static_cast<unsigned>((bits & Mask(EntryCount(e))) >> ((e >> 8) & 63));
 }
 
+// EntryNumber for the BMI2 build of the fast loop: one bzhi keeps the low
+// bits, indexed by the entry itself (its low byte is the bit count). It frees
+// the register that held the all-ones mask, and with it the loop keeps its
+// input limit out of memory. An instruction rather than the intrinsic, which
+// cannot be inlined into the fast loop: that is one template compiled for
+// both targets, and only its BMI2 instance takes this path.
+template <bool kBmi2>
+inline unsigned FastEntryNumber(uint32_t e, uint64_t bits) {
+#ifdef VANTREL_INFLATE_BMI2
+  if constexpr (kBmi2) {
+    uint64_t low;
+    asm("bzhi %2, %1, %0" : "=r"(low) : "r"(bits), "r"(uint64_t{e}) : "cc");
+    return EntryValue(e) + static_cast<unsigned>(low >> ((e >> 8) & 63));
+  }
+#endif
+  return EntryNumber(e, bits);
+}
+
 constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                       31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
@@ -499,8 +517,9 @@ class TInflater {
   TStatus DynamicTables();
   TStatus HuffmanBlock(const TTables& t);
   // kFullHistory: the area already holds a whole history, so no distance
-  // can reach before its start and the check is left out.
-  template <bool kLongLengths, bool kFullHistory>
+  // can reach before its start and the check is left out. kBmi2: compiled
+  // for processors with BMI2 (FastLoopBmi2).
+  template <bool kLongLengths, bool kFullHistory, bool kBmi2 = false>
   [[gnu::always_inline]] inline TStatus FastLoop(const TTables& t);
   // The fast loop compiled for any processor, for x86-64 processors with BMI2
   // (shifts and masks by a register in one instruction), and for Deflate64;
@@ -518,7 +537,7 @@ class TInflater {
 #ifdef VANTREL_INFLATE_BMI2
   template <bool kFullHistory>
   [[gnu::target("bmi,bmi2")]] static TStatus FastLoopBmi2(TInflater& s, const TTables& t) {
-    return s.FastLoop<false, kFullHistory>(t);
+    return s.FastLoop<false, kFullHistory, true>(t);
   }
 #endif
   struct TFastLoops {
@@ -684,7 +703,7 @@ TInflater::TStatus TInflater::DynamicTables() {
 // Ok when a limit is reached (or after a long Deflate64 match). The next
 // literal/length entry is looked up before the current match is copied, so
 // that the table load overlaps the copy.
-template <bool kLongLengths, bool kFullHistory>
+template <bool kLongLengths, bool kFullHistory, bool kBmi2>
 TInflater::TStatus TInflater::FastLoop(const TTables& t) {
   constexpr ptrdiff_t kInMargin = InMargin(kLongLengths);
   // The low byte of cnt is the number of bits held; the bytes above it
@@ -765,7 +784,7 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
         break;
       }
     }
-    const size_t len = EntryNumber(e, bb);
+    const size_t len = FastEntryNumber<kBmi2>(e, bb);
     drop(e);
     // Deflate64's 16 extra length bits can leave too few for the distance.
     if (longLengths && static_cast<uint8_t>(cnt) < 32) refill();
@@ -781,7 +800,7 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
         break;
       }
     }
-    const size_t d = EntryNumber(e, bb);
+    const size_t d = FastEntryNumber<kBmi2>(e, bb);
     drop(e);
     if (!kFullHistory && d > static_cast<size_t>(out - area)) {
       st = TStatus::Error;
