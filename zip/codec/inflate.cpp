@@ -711,9 +711,13 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
   uint64_t bb = buf_;
   uint32_t cnt = cnt_;
   const uint8_t* in = next_;
-  uint8_t* const area = area_;
-  uint8_t* out = area + pos_;
-  uint8_t* const outLimit = area + flushAt_;
+  // Deflate's room is fixed (Inflate() passes kInflateRoom), so the bytes in
+  // the area follow from the output limit: the start of the area takes no
+  // register (with it, one of the limits was kept on the stack).
+  const size_t flushAt = kLongLengths ? flushAt_ : kDeflate.history + kInflateRoom;
+  uint8_t* out = area_ + pos_;
+  uint8_t* const outLimit = area_ + flushAt;
+  auto written = [&] { return flushAt - static_cast<size_t>(outLimit - out); };  // out - area_
   if (out >= outLimit || end_ - in < kInMargin) return TStatus::Ok;
   const uint8_t* const inLimit = end_ - kInMargin;
   constexpr bool longLengths = kLongLengths;
@@ -802,14 +806,14 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
     }
     const size_t d = FastEntryNumber<kBmi2>(e, bb);
     drop(e);
-    if (!kFullHistory && d > static_cast<size_t>(out - area)) {
+    if (!kFullHistory && d > written()) {
       st = TStatus::Error;
       break;
     }
     if (longLengths && len > 258) {
-      pos_ = static_cast<size_t>(out - area);
+      pos_ = static_cast<size_t>(out - area_);
       CopyLong(d, len);
-      out = area + pos_;
+      out = area_ + pos_;
       if (!more()) break;
       refill();
       e = t.lit[bb & kLitMask];
@@ -835,7 +839,7 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
   buf_ = bb;
   cnt_ = static_cast<uint8_t>(cnt);
   next_ = in;
-  pos_ = static_cast<size_t>(out - area);
+  pos_ = static_cast<size_t>(out - area_);
   return st;
 }
 
@@ -876,6 +880,7 @@ TDecodeResult RunInflater(const TFormat& format, TDecodeInput& in, TDecodeOutput
 }  // namespace
 
 TDecodeResult Inflate(TDecodeInput& in, TDecodeOutput& out, TDecodeBuffers& buf) {
+  // The fast loop relies on this room for deflate (see its output limit).
   static_assert(kDeflate.history + kInflateRoom + TInflater::kAreaSlack <= TDecodeBuffers::kInflateAreaSize);
   return RunInflater(kDeflate, in, out, buf.InflateArea(), kInflateRoom);
 }
