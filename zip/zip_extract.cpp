@@ -426,6 +426,7 @@ struct TExtractJob {
   std::string problem;
   std::exception_ptr failure;
   bool finished = false;  // under the pool's mutex
+  uint64_t sequence = 0;  // the order it was handed in
 };
 
 namespace {
@@ -521,6 +522,7 @@ class TExtractPool {
   size_t Window() const { return window_; }
 
   void Submit(std::shared_ptr<TExtractJob> job) {
+    job->sequence = submitted_++;
     pending.push_back(job);
     bool wake = false;
     {
@@ -532,14 +534,22 @@ class TExtractPool {
     if (wake) workAvailable_.notify_one();
   }
 
-  // Waits up to 50 ms for the job; true when it is finished.
-  bool WaitFor(TExtractJob& job) {
+  // Waits up to 50 ms for the first `count` pending jobs to be finished, so
+  // that the caller can wake once for a batch of entries, not for each one
+  // (every wake takes a processor from a worker); true when the first one is
+  // finished.
+  bool WaitFor(size_t count) {
+    count = std::clamp<size_t>(count, 1, pending.size());
     std::unique_lock lock(mutex_);
-    callerWaiting_ = true;
-    const bool finished =
-        jobDone_.wait_for(lock, std::chrono::milliseconds(50), [&] { return job.finished; });
-    callerWaiting_ = false;
-    return finished;
+    size_t unfinished = 0;
+    for (size_t i = 0; i < count; ++i) unfinished += pending[i]->finished ? 0 : 1;
+    if (unfinished > 0) {
+      waitUntil_ = pending[count - 1]->sequence;
+      awaited_ = unfinished;
+      jobDone_.wait_for(lock, std::chrono::milliseconds(50), [&] { return awaited_ == 0; });
+      awaited_ = 0;
+    }
+    return pending.front()->finished;
   }
 
  private:
@@ -561,7 +571,7 @@ class TExtractPool {
       {
         std::lock_guard lock(mutex_);
         job->finished = true;
-        wake = callerWaiting_;
+        wake = awaited_ > 0 && job->sequence <= waitUntil_ && --awaited_ == 0;
       }
       if (wake) jobDone_.notify_all();
     }
@@ -616,8 +626,12 @@ class TExtractPool {
   std::mutex mutex_;
   std::condition_variable workAvailable_, jobDone_;
   std::deque<std::shared_ptr<TExtractJob>> queue_;
-  int idle_ = 0;                // workers waiting for a job
-  bool callerWaiting_ = false;  // the caller's thread waits in WaitFor
+  int idle_ = 0;  // workers waiting for a job
+  // The caller's thread waits in WaitFor for `awaited_` more jobs, those up
+  // to the one numbered waitUntil_ (0: it does not wait).
+  size_t awaited_ = 0;
+  uint64_t waitUntil_ = 0;
+  uint64_t submitted_ = 0;  // jobs handed in (caller's thread)
   bool stop_ = false;
   std::atomic<bool> stopFlag_{false};
   std::vector<std::thread> workers_;
@@ -747,7 +761,7 @@ int TZipReader::RunUnZip() {
           ExtractEntryReportingDamage(i);
         } while (retry_);
       }
-      FinishPooledEntries(true);
+      FinishPooledEntries(0);
     }
   } catch (...) {
     finish();
@@ -799,14 +813,12 @@ bool TZipReader::PoolCandidate(const TZipHeaderInfo& e) const {
          !e.DataOverlaps && UnsupportedText(e).empty();
 }
 
-void TZipReader::FinishPooledEntries(bool all) {
-  while (extractPool_ && !extractPool_->pending.empty()) {
-    FinishPooledEntry();
-    if (!all) break;
-  }
+void TZipReader::FinishPooledEntries(size_t keep, bool batched) {
+  while (extractPool_ && extractPool_->pending.size() > keep)
+    FinishPooledEntry(batched ? extractPool_->pending.size() - keep : 1);
 }
 
-void TZipReader::FinishPooledEntry() {
+void TZipReader::FinishPooledEntry(size_t batch) {
   TExtractPool& pool = *extractPool_;
   const std::shared_ptr<TExtractJob> job = pool.pending.front();
   // The entry being prepared (if any) is put back afterwards.
@@ -823,7 +835,7 @@ void TZipReader::FinishPooledEntry() {
     work_.Assign(job->entry);
     entryDone_ = 0;
     for (;;) {
-      const bool finished = pool.WaitFor(*job);
+      const bool finished = pool.WaitFor(batch);
       const int64_t done = job->done.load(std::memory_order_relaxed);
       if (done > entryDone_) ReportProgress(static_cast<size_t>(done - entryDone_));
       ProcessMessagesAndCheckCancel();
@@ -853,9 +865,11 @@ bool TZipReader::SubmitPooledEntry(int index, const TEntryTarget& target, int64_
   job->dirs = target.dirs;
   job->mode = static_cast<mode_t>(mode);
   extractPool_->Submit(std::move(job));
-  // Once the window is full, half of it is reported in one go.
+  // Once the window is full, half of it is reported in one go, and waited
+  // for in batches. Elsewhere (the end of the run, an entry that must come
+  // after those before it) each entry is reported once it is done.
   if (extractPool_->pending.size() > extractPool_->Window())
-    while (extractPool_->pending.size() > extractPool_->Window() / 2) FinishPooledEntries(false);
+    FinishPooledEntries(extractPool_->Window() / 2, true);
   return true;
 }
 
@@ -946,11 +960,11 @@ void TZipReader::ExtractEntry(int index) {
     // What the workers have is finished before an entry the caller's thread
     // decodes or reports (a directory entry only makes a directory).
     const TZipHeaderInfo& e = *view_->Entry(index);
-    if (extractPool_ && !PoolCandidate(e) && !e.Filename().empty()) FinishPooledEntries(true);
+    if (extractPool_ && !PoolCandidate(e) && !e.Filename().empty()) FinishPooledEntries(0);
   }
   work_.Assign(*view_->Entry(index));
   auto skipping = [&](TSkipReason reason, const std::string& name, bool bookkeeping) {
-    FinishPooledEntries(true);  // reports come in the archive's order
+    FinishPooledEntries(0);  // reports come in the archive's order
     bool retry = false;
     if (OnSkippingFile) OnSkippingFile(this, reason, name, index, retry);
     if (bookkeeping) SkipBookkeeping(work_);
@@ -997,7 +1011,7 @@ void TZipReader::ExtractEntry(int index) {
   if (extractPool_)
     for (const auto& job : extractPool_->pending)
       if (job->fname == target.fname) {
-        FinishPooledEntries(true);
+        FinishPooledEntries(0);
         break;
       }
 

@@ -396,9 +396,12 @@ class TZipReader {
   // entry, neither a link nor encrypted, of a known method.
   bool PoolCandidate(const TZipHeaderInfo& e) const;
   // Puts the entries the workers finished in place (or reports them), in
-  // the archive's order, waiting for each: all of them, or the first only.
-  void FinishPooledEntries(bool all);
-  void FinishPooledEntry();
+  // the archive's order, until `keep` are left; batched: waiting for all of
+  // them at once rather than for each.
+  void FinishPooledEntries(size_t keep, bool batched = false);
+  // The same for the first entry, waiting for it and, in one wait, for the
+  // `batch` first ones.
+  void FinishPooledEntry(size_t batch);
 
   std::string destDir_;
   std::string rootDir_;

@@ -176,6 +176,22 @@ std::vector<TArchiveCase> ArchiveCases() {
     c.mode = TUZOverwriteMode::Never;
     cases.push_back(c);
   }
+  {
+    // More entries than any thread count here lets the workers run ahead of
+    // the reports (32 at 2 threads, 128 at 8), so that the reports are waited
+    // for in batches; damaged and repeated entries fall inside and across
+    // those batches.
+    TArchiveCase c{"more entries than the workers run ahead, in several directories", {}};
+    for (int i = 0; i < 300; ++i) {
+      TEntrySpec e = Deflated("dir" + std::to_string(i % 7) + "/e" + std::to_string(i) + ".txt",
+                              Text(200 + (i * 37) % 3000, static_cast<uint32_t>(1000 + i)));
+      if (i % 41 == 17) e.crc = 0x12345678;  // bad CRC
+      if (i == 150 || i == 290) e = Deflated("dir0/again.txt", Text(100 + i, static_cast<uint32_t>(i)));
+      c.entries.push_back(e);
+    }
+    for (int d = 0; d < 7; ++d) c.entries.push_back(TEntrySpec("dir" + std::to_string(d) + "/"));
+    cases.push_back(c);
+  }
   return cases;
 }
 
