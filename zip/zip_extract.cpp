@@ -499,13 +499,17 @@ class TExtractPool {
     uint32_t umask = 0;
     size_t bufferSize = 0;  // of each output file's stream
   };
+  // threads: the threads that decode, the caller's among them (it decodes
+  // entries too while it waits for the workers, see TakeForCaller), so that
+  // N threads keep N processors busy and the caller never waits for a
+  // processor a worker holds.
   TExtractPool(int threads, TSettings settings) : settings_(settings) {
     // Far enough ahead that the caller's thread, which prepares entries
     // faster than the workers make files, meets the workers in batches (see
     // SubmitPooledEntry) and not at every entry. A job holds no data, only a
     // directory descriptor.
     window_ = 16 * static_cast<size_t>(std::max(threads, 2));
-    for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    for (int i = 1; i < std::max(threads, 2); ++i) workers_.emplace_back([this] { Work(); });
   }
   ~TExtractPool() {
     stopFlag_ = true;
@@ -532,6 +536,26 @@ class TExtractPool {
     }
     // A busy worker takes the job when it comes back for the next.
     if (wake) workAvailable_.notify_one();
+  }
+
+  // The next job no worker has taken, for the caller's thread to run itself
+  // (RunForCaller), when it is small enough to take the caller away from its
+  // reports and a cancel only briefly; null otherwise.
+  std::shared_ptr<TExtractJob> TakeForCaller() {
+    std::lock_guard lock(mutex_);
+    if (queue_.empty() || queue_.front()->entry.UncompressedSize > kMostForCaller) return nullptr;
+    std::shared_ptr<TExtractJob> job = std::move(queue_.front());
+    queue_.pop_front();
+    return job;
+  }
+  void RunForCaller(TExtractJob& job, TDecodeBuffers& buffers) {
+    Run(job, buffers);
+    std::lock_guard lock(mutex_);
+    job.finished = true;
+  }
+  bool Finished(const TExtractJob& job) {
+    std::lock_guard lock(mutex_);
+    return job.finished;
   }
 
   // Waits up to 50 ms for the first `count` pending jobs to be finished, so
@@ -621,6 +645,9 @@ class TExtractPool {
   }
 
  private:
+  // The largest entry the caller's thread decodes itself: some milliseconds
+  // with the slowest method.
+  static constexpr uint64_t kMostForCaller = 1 << 20;
   TSettings settings_;
   size_t window_ = 4;
   std::mutex mutex_;
@@ -814,8 +841,18 @@ bool TZipReader::PoolCandidate(const TZipHeaderInfo& e) const {
 }
 
 void TZipReader::FinishPooledEntries(size_t keep, bool batched) {
-  while (extractPool_ && extractPool_->pending.size() > keep)
-    FinishPooledEntry(batched ? extractPool_->pending.size() - keep : 1);
+  while (extractPool_ && extractPool_->pending.size() > keep) {
+    TExtractPool& pool = *extractPool_;
+    // Rather than wait for the first entry, this thread decodes the next
+    // one no worker has taken yet.
+    const bool ready = pool.Finished(*pool.pending.front());
+    if (!ready)
+      if (const std::shared_ptr<TExtractJob> job = pool.TakeForCaller()) {
+        pool.RunForCaller(*job, *buffers_);
+        continue;
+      }
+    FinishPooledEntry(batched && !ready ? pool.pending.size() - keep : 1);
+  }
 }
 
 void TZipReader::FinishPooledEntry(size_t batch) {

@@ -177,9 +177,10 @@ class TZipReader {
   // Files worked on at once. 1: one after the other on the caller's thread.
   // More: Zip compresses that many files on worker threads ahead of the
   // writing (the archive is the same, byte for byte, and the events come in
-  // the same order); UnZip decodes that many entries into their files on
-  // worker threads (directories and links are made, and files put in place,
-  // on the caller's thread, in the archive's order). 0: one per processor.
+  // the same order); UnZip decodes that many entries into their files at
+  // once, on worker threads and on the caller's thread between its other work
+  // (directories and links are made, and files reported, on the caller's
+  // thread, in the archive's order). 0: one per processor.
   int Threads = 1;
   static constexpr int ThisVersion = 221;
 
@@ -396,8 +397,9 @@ class TZipReader {
   // entry, neither a link nor encrypted, of a known method.
   bool PoolCandidate(const TZipHeaderInfo& e) const;
   // Puts the entries the workers finished in place (or reports them), in
-  // the archive's order, until `keep` are left; batched: waiting for all of
-  // them at once rather than for each.
+  // the archive's order, until `keep` are left, decoding small entries no
+  // worker has taken yet rather than waiting; batched: when it must wait,
+  // waiting for all of them at once rather than for each.
   void FinishPooledEntries(size_t keep, bool batched = false);
   // The same for the first entry, waiting for it and, in one wait, for the
   // `batch` first ones.
