@@ -833,6 +833,7 @@ struct TZipReader::TEntryTarget {
   int dirFd = -1;                 // the directory the file goes in
   TFd ownDir;                     // dirFd when a handler chose another directory
   std::string fileLeaf;           // fname's last component
+  bool nothingThere = false;      // the run made dirFd and nothing named fileLeaf yet
 };
 
 bool TZipReader::PoolCandidate(const TZipHeaderInfo& e) const {
@@ -1259,6 +1260,7 @@ bool TZipReader::OpenTarget(TEntryTarget& t) {
     outDirs_->UseRoot(t.root);
     t.dirFd = outDirs_->Open(t.dirs, true);
     t.fileLeaf = t.leaf;
+    t.nothingThere = t.dirFd >= 0 && outDirs_->ClaimNew(t.fileLeaf);
   } else {
     // A handler chose another name: its directory is the caller's choice.
     size_t slash = t.fname.rfind('/');
@@ -1268,6 +1270,7 @@ bool TZipReader::OpenTarget(TEntryTarget& t) {
     MakeDirectories(parent);
     t.ownDir = OpenDirectoryBeneath(parent, {}, false);
     t.dirFd = t.ownDir.Get();
+    t.nothingThere = false;
   }
   return t.dirFd >= 0 && !SafeComponent(t.fileLeaf).empty();
 }
@@ -1341,6 +1344,7 @@ bool TZipReader::MayOverwrite(int index, TEntryTarget& t) {
     SkipBookkeeping(work_);
     return false;
   };
+  if (t.nothingThere) return true;
   struct stat st;
   if (::fstatat(t.dirFd, t.fileLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
   if (OverwriteMode != TUZOverwriteMode::Always) {

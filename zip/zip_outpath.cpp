@@ -54,9 +54,12 @@ TFd OpenRoot(const std::string& root) {
   return TFd(::open(root.empty() ? "." : root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
-// The directory c in parent, created first when create is set; never a link.
-TFd OpenBelow(int parent, const std::string& c, bool create) {
-  if (create && ::mkdirat(parent, c.c_str(), 0777) != 0 && errno != EEXIST) return TFd();
+// The directory c in parent, created first when create is set (made: whether
+// it was); never a link.
+TFd OpenBelow(int parent, const std::string& c, bool create, bool* made = nullptr) {
+  const bool created = create && ::mkdirat(parent, c.c_str(), 0777) == 0;
+  if (made) *made = created;
+  if (create && !created && errno != EEXIST) return TFd();
   return TFd(::openat(parent, c.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
@@ -75,10 +78,22 @@ void TDirectoryChain::Reset(const std::string& root) {
   names_.clear();
   held_.clear();
   deepNames_.clear();
-  deep_ = TFd();
+  deep_ = TLevel();
+  last_ = nullptr;
+}
+
+TDirectoryChain::TLevel TDirectoryChain::OpenLevel(int parent, const std::string& name,
+                                                   bool create) {
+  // The name is taken in the level above, which a file of that name could
+  // no longer be made in.
+  if (!held_.empty() && parent == held_.back().fd.Get()) held_.back().claimed.insert(name);
+  TLevel level;
+  level.fd = OpenBelow(parent, name, create, &level.made);
+  return level;
 }
 
 int TDirectoryChain::Open(const std::vector<std::string>& dirs, bool create) {
+  last_ = nullptr;
   if (!rootFd_.Valid()) rootFd_ = OpenRoot(root_);
   if (!rootFd_.Valid()) return -1;
   // Keep the common beginning of the path held open, open the rest.
@@ -88,21 +103,31 @@ int TDirectoryChain::Open(const std::vector<std::string>& dirs, bool create) {
   held_.resize(same);
   const size_t hold = std::min(dirs.size(), kMaxHeld);
   while (held_.size() < hold) {
-    TFd next = OpenBelow(held_.empty() ? rootFd_.Get() : held_.back().Get(), dirs[held_.size()],
-                         create);
-    if (!next.Valid()) return -1;
+    TLevel next = OpenLevel(held_.empty() ? rootFd_.Get() : held_.back().fd.Get(),
+                            dirs[held_.size()], create);
+    if (!next.fd.Valid()) return -1;
     names_.push_back(dirs[held_.size()]);
     held_.push_back(std::move(next));
   }
-  if (dirs.size() == hold) return held_.empty() ? rootFd_.Get() : held_.back().Get();
-  if (deep_.Valid() && deepNames_ == dirs) return deep_.Get();
-  deepNames_.clear();
-  deep_ = OpenBelow(held_.back().Get(), dirs[hold], create);
-  for (size_t i = hold + 1; i < dirs.size() && deep_.Valid(); ++i)
-    deep_ = OpenBelow(deep_.Get(), dirs[i], create);
-  if (!deep_.Valid()) return -1;
-  deepNames_ = dirs;
-  return deep_.Get();
+  if (dirs.size() == hold) {
+    if (held_.empty()) return rootFd_.Get();
+    last_ = &held_.back();
+    return last_->fd.Get();
+  }
+  if (!deep_.fd.Valid() || deepNames_ != dirs) {
+    deepNames_.clear();
+    deep_ = OpenLevel(held_.back().fd.Get(), dirs[hold], create);
+    for (size_t i = hold + 1; i < dirs.size() && deep_.fd.Valid(); ++i)
+      deep_ = OpenLevel(deep_.fd.Get(), dirs[i], create);
+    if (!deep_.fd.Valid()) return -1;
+    deepNames_ = dirs;
+  }
+  last_ = &deep_;
+  return deep_.fd.Get();
+}
+
+bool TDirectoryChain::ClaimNew(const std::string& leaf) {
+  return last_ && last_->made && last_->claimed.insert(leaf).second;
 }
 
 bool MakeDirectories(const std::string& path) {

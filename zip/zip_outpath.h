@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace vantrel::zip {
@@ -63,16 +64,34 @@ class TDirectoryChain {
   // -1 on failure. The descriptor stays valid until the next Open or Reset.
   int Open(const std::vector<std::string>& dirs, bool create);
 
+  // Whether nothing named leaf can be in the directory the last Open
+  // returned: this chain created that directory and has held it open since,
+  // and no earlier call named leaf in it. A directory the run made holds
+  // only what the run puts there, so a file about to be made in it needs no
+  // look-up first (which, beside the threads making files in the same
+  // directory, waits for its lock). Another program writing into a
+  // directory while the run makes it is not foreseen.
+  bool ClaimNew(const std::string& leaf);
+
  private:
+  // A directory held open, and the names claimed in it when the chain made it.
+  struct TLevel {
+    TFd fd;
+    bool made = false;
+    std::unordered_set<std::string> claimed;
+  };
+  TLevel OpenLevel(int parent, const std::string& name, bool create);
+
   // Paths deeper than this are walked again for each file instead of keeping
   // one descriptor per level open.
   static constexpr size_t kMaxHeld = 64;
   std::string root_;
   TFd rootFd_;
   std::vector<std::string> names_;  // the components held open
-  std::vector<TFd> held_;           // held_[i] is root/names_[0..i]
+  std::vector<TLevel> held_;        // held_[i] is root/names_[0..i]
   std::vector<std::string> deepNames_;  // the last path deeper than kMaxHeld
-  TFd deep_;
+  TLevel deep_;
+  TLevel* last_ = nullptr;  // what the last Open returned (null: the root, or a failure)
 };
 
 // Creates a directory and its missing parents (following links: the caller's

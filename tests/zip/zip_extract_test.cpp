@@ -184,6 +184,59 @@ TEST_F(ZipExtractTest, FilesLandInTheirDirectoriesWhateverTheOrder) {
   for (const TEntrySpec& e : entries) EXPECT_EQ(test::ReadFile(Dest(e.name)), e.data) << e.name;
 }
 
+// In a directory the run makes, a name is not looked up before its first
+// file is made; an earlier entry of the run under that name is still met as
+// an existing file or directory, on one thread and on several.
+TEST_F(ZipExtractTest, EntriesMeetWhatEarlierEntriesMadeInNewDirectories) {
+  struct TCase {
+    const char* name;
+    std::vector<TEntrySpec> entries;
+    TUZOverwriteMode mode;
+    std::vector<std::pair<std::string, std::string>> files;  // expected contents
+    std::vector<std::string> logged;                         // among the events
+  };
+  const std::vector<TCase> cases = {
+      {"a name twice, never overwritten",
+       {{"n/same", "first"}, {"n/other", "o"}, {"n/same", "second"}},
+       TUZOverwriteMode::Never,
+       {{"n/same", "first"}, {"n/other", "o"}},
+       {"skip 1 2 DEST/n/same"}},
+      {"a name twice, always overwritten",
+       {{"n/same", "first"}, {"n/same", "second"}},
+       TUZOverwriteMode::Always,
+       {{"n/same", "second"}},
+       {"end 1 DEST/n/same"}},
+      {"a file where a directory entry made a directory",
+       {{"n/d/", ""}, {"n/d", "file"}, {"n/f", "f"}},
+       TUZOverwriteMode::Always,
+       {{"n/f", "f"}},
+       {"skip 3 1 DEST/n/d"}},
+      {"a file where a later entry's directory was made",
+       {{"n/d/inner", "in"}, {"n/d", "file"}},
+       TUZOverwriteMode::Always,
+       {{"n/d/inner", "in"}},
+       {"skip 3 1 DEST/n/d"}},
+  };
+  for (int threads : {1, 2}) {
+    for (const TCase& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+      std::filesystem::remove_all(dest_);
+      lines_.clear();
+      TZipReader& r = Reader(c.entries);
+      r.RecreateDirs = true;
+      r.OverwriteMode = c.mode;
+      r.Threads = threads;
+      r.UnZip();
+      for (const auto& [name, contents] : c.files) EXPECT_EQ(test::ReadFile(Dest(name)), contents) << name;
+      for (std::string line : c.logged) {
+        line.replace(line.find("DEST"), 4, dest_);
+        EXPECT_TRUE(Logged(line)) << line;
+      }
+      EXPECT_EQ(TempFilesLeft(), 0);
+    }
+  }
+}
+
 TEST_F(ZipExtractTest, ADirectoryRemovedDuringTheRunIsWalkedAgain) {
   // After the first file the user removes its directory (or puts a link to
   // another place there): the next files of that directory go to a new one,
