@@ -842,17 +842,25 @@ bool TZipReader::PoolCandidate(const TZipHeaderInfo& e) const {
 }
 
 void TZipReader::FinishPooledEntries(size_t keep, bool batched) {
+  auto lastCheck = std::chrono::steady_clock::now();
   while (extractPool_ && extractPool_->pending.size() > keep) {
     TExtractPool& pool = *extractPool_;
     // Rather than wait for the first entry, this thread decodes the next
-    // one no worker has taken yet.
+    // one no worker has taken yet, still seeing events and a cancel at
+    // least every 50 ms.
     const bool ready = pool.Finished(*pool.pending.front());
     if (!ready)
       if (const std::shared_ptr<TExtractJob> job = pool.TakeForCaller()) {
         pool.RunForCaller(*job, *buffers_);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastCheck >= std::chrono::milliseconds(50)) {
+          ProcessMessagesAndCheckCancel();
+          lastCheck = now;
+        }
         continue;
       }
     FinishPooledEntry(batched && !ready ? pool.pending.size() - keep : 1);
+    lastCheck = std::chrono::steady_clock::now();
   }
 }
 

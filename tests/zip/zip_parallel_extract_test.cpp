@@ -323,13 +323,14 @@ TEST(ParallelExtract, ADirectoryRemovedDuringTheRunIsWalkedAgain) {
 }
 
 TEST(ParallelExtract, CancelStopsTheWorkersAndLeavesOnlyCompleteFiles) {
-  // More entries than the workers may run ahead of the reports (32 entries
-  // and one per thread), so that a cancel at 30 % always leaves some out,
-  // however the threads are scheduled.
-  constexpr int kEntries = 80;
+  // More entries than the workers may run ahead of the reports (16 entries
+  // a thread, 128 at 8 threads) past the 30 % where the cancel comes, so
+  // that some are always left out, however the threads are scheduled.
+  constexpr int kEntries = 200;
+  constexpr size_t kSize = 64 << 10;
   std::vector<TEntrySpec> entries;
   for (int i = 0; i < kEntries; ++i)
-    entries.push_back(Deflated("big" + std::to_string(i) + ".txt", Text(256 << 10, static_cast<uint32_t>(i))));
+    entries.push_back(Deflated("big" + std::to_string(i) + ".txt", Text(kSize, static_cast<uint32_t>(i))));
   TempDir dir;
   const std::string zip = dir / "a.zip";
   WriteFile(zip, BuildZip(entries));
@@ -357,7 +358,7 @@ TEST(ParallelExtract, CancelStopsTheWorkersAndLeavesOnlyCompleteFiles) {
       const std::string name = e.path().filename().string();
       ASSERT_EQ(name.rfind("big", 0), 0u) << "no temporary file is left: " << name;
       const int i = std::stoi(name.substr(3));
-      EXPECT_TRUE(ReadFile(e.path()) == Text(256 << 10, static_cast<uint32_t>(i))) << name;
+      EXPECT_TRUE(ReadFile(e.path()) == Text(kSize, static_cast<uint32_t>(i))) << name;
       ++files;
     }
     EXPECT_LT(files, entries.size());
