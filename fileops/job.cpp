@@ -3,6 +3,7 @@
 #include "fileops/job.h"
 
 #include <algorithm>
+#include <set>
 
 #include "platform/copyfile.h"
 
@@ -194,6 +195,21 @@ bool ReadsFromMemory(const platform::Residency& residency, bool sourcesSeek) {
 
 namespace {
 
+// Whether a source lies on a device that seeks (or may): asked once for each
+// directory the sources are in (a copy's names mostly share one), and taken
+// as yes beyond a few directories.
+bool SourcesSeek(TJobFacts& facts, const std::vector<std::string>& sources) {
+  constexpr size_t kMostDirectories = 16;
+  std::set<std::string> asked;
+  for (const std::string& source : sources) {
+    const size_t slash = source.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : source.substr(0, slash);
+    if (!asked.insert(dir).second) continue;
+    if (asked.size() > kMostDirectories || facts.SeekCostOf(dir) != platform::SeekCost::None) return true;
+  }
+  return false;
+}
+
 bool Shares(const std::vector<uint64_t>& a, const std::vector<uint64_t>& b) {
   return std::any_of(a.begin(), a.end(),
                      [&](uint64_t d) { return std::find(b.begin(), b.end(), d) != b.end(); });
@@ -319,11 +335,7 @@ bool TJobQueue::MayStartBeside(TJob& job) {
 // On a sampling thread of its own: the answer, and the queue scheduled again
 // with it.
 void TJobQueue::Probe(const std::shared_ptr<TJob>& job, const std::shared_ptr<TJobFacts>& facts) {
-  bool seeks = false;
-  for (const std::string& source : job->sources_)
-    seeks = seeks || facts->SeekCostOf(source) != platform::SeekCost::None;
-  const bool inMemory = ReadsFromMemory(facts->Sample(job->sources_), seeks);
-
+  const bool inMemory = ReadsFromMemory(facts->Sample(job->sources_), SourcesSeek(*facts, job->sources_));
   bool notify = false;
   {
     std::lock_guard lock(mutex_);

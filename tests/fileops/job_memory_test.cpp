@@ -56,7 +56,7 @@ TEST(JobsFromMemory, HowMuchMayBeMissing) {
 class ToldFacts final : public TJobFacts {
  public:
   std::map<std::string, Residency> residency;
-  std::map<std::string, SeekCost> seek;  // SeekCost::Seeks where not told
+  std::map<std::string, SeekCost> seek;  // SeekCost::Seeks where not told, above or at a path
 
   Residency Sample(const std::vector<std::string>& sources) override {
     std::unique_lock lock(mutex_);
@@ -65,10 +65,16 @@ class ToldFacts final : public TJobFacts {
     const auto it = residency.find(sources.front());
     return it == residency.end() ? platform::Residency{} : it->second;
   }
+  // What the path or the nearest directory above it was told.
   SeekCost SeekCostOf(const std::string& path) override {
-
-    const auto it = seek.find(path);
-    return it == seek.end() ? SeekCost::Seeks : it->second;
+    std::string at = path;
+    for (;;) {
+      const auto it = seek.find(at);
+      if (it != seek.end()) return it->second;
+      const size_t slash = at.find_last_of('/');
+      if (slash == std::string::npos || slash == 0) return SeekCost::Seeks;
+      at.resize(slash);
+    }
   }
   int Samples() {
     std::lock_guard lock(mutex_);
@@ -115,9 +121,17 @@ std::shared_ptr<ToldFacts> CommonFacts() {
                       {"cold", Held(1000, 0)},
                       {"partly", Held(1600, 1550)},
                       {"unfinished", Held(1000, 1000, false)}};
-  facts->seek = {{"partly-flash", SeekCost::None}};
-  facts->residency["partly-flash"] = facts->residency["partly"];
+  // Under /flash nothing seeks.
+  facts->seek = {{"/flash", SeekCost::None}};
+  facts->residency["/flash/partly"] = facts->residency["partly"];
   return facts;
+}
+
+// `first` and files in `count` - 1 other directories where nothing seeks.
+std::vector<std::string> ManyDirectories(const std::string& first, int count) {
+  std::vector<std::string> paths{first};
+  for (int i = 1; i < count; ++i) paths.push_back("/flash/" + test::Numbered("d", i) + "/f");
+  return paths;
 }
 
 // A second job beside a running one: whether it starts, whether its sources
@@ -137,7 +151,9 @@ TEST(JobsFromMemory, ASecondJobStartsBesideTheFirstWhenItReadsFromMemory) {
       {"cold", {1}, {"cold"}, true, false, 1, false},
       {"no sources", {1}, {}, true, false, 0, false},
       {"partly on a seeking disk", {1}, {"partly"}, true, false, 1, false},
-      {"partly where nothing seeks", {1}, {"partly-flash"}, true, true, 1, true},
+      {"partly where nothing seeks", {1}, {"/flash/partly", "/flash/b", "/flash/c"}, true, true, 1, true},
+      {"partly, one source elsewhere", {1}, {"/flash/partly", "/disk/b"}, true, false, 1, false},
+      {"partly, too many places to ask", {1}, ManyDirectories("/flash/partly", 17), true, false, 1, false},
       {"sample unfinished", {1}, {"unfinished"}, true, false, 1, false},
       {"other device", {2}, {"cold"}, true, true, 0, false},
       {"no facts", {1}, {"warm"}, false, false, 0, false},
