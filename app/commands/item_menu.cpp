@@ -62,11 +62,13 @@ QString Item(const char* english, const char* key = nullptr) {
 }
 
 // "Copy", "Copy 1 marked entry" or "Copy 12 marked entries" (each phrase
-// whole, for languages that order the words otherwise), then the key.
+// whole, for languages that order the words otherwise; `many` in the plural
+// form its count takes, "21 marked entries" may read as "21 marked entry"),
+// then the key.
 QString Counted(int marked, const char* none, const char* one, const char* many, const char* key = nullptr) {
   if (marked == 0) return Item(none, key);
   if (marked == 1) return Item(one, key);
-  QString text = platform::Worded(many).arg(marked);
+  QString text = platform::WordedCount(many, many, marked);
   if (key != nullptr) text += QLatin1Char('\t') + QLatin1String(key);
   return text;
 }

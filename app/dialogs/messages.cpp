@@ -42,28 +42,33 @@ class TMessageBox final : public QMessageBox {
 };
 
 // The lines of messages made with numbers or names in them, as the
-// program words them in English: %1 and %2 stand for the pieces.
-constexpr const char* kLinePatterns[] = {
-    "Move %1 items to the Trash?",
-    "Delete %1 items permanently? They cannot be restored.",
-    "Empty the Trash? %1 items will be deleted permanently.",
-    "Could not move to the Trash %1: %2",
-    "Could not restore %1: %2",
-    "Could not delete %1: %2",
-    "Can not create directory %1!",
-    "Can not create file %1!",
-    "Could not create directory %1",
-    "... and %1 more",
+// program words them in English: %1 and %2 stand for the pieces. A counted
+// line's piece is a count, and its words take the count's plural form.
+struct TLinePattern {
+  const char* english;
+  bool counted;
+};
+constexpr TLinePattern kLinePatterns[] = {
+    {"Move %1 items to the Trash?", true},
+    {"Delete %1 items permanently? They cannot be restored.", true},
+    {"Empty the Trash? %1 items will be deleted permanently.", true},
+    {"Could not move to the Trash %1: %2", false},
+    {"Could not restore %1: %2", false},
+    {"Could not delete %1: %2", false},
+    {"Can not create directory %1!", false},
+    {"Can not create file %1!", false},
+    {"Could not create directory %1", false},
+    {"... and %1 more", false},
 };
 
 // A pattern as an expression: the pieces as groups, the rest literal.
-const std::vector<std::pair<QRegularExpression, const char*>>& LinePatterns() {
+const std::vector<std::pair<QRegularExpression, TLinePattern>>& LinePatterns() {
   static const auto patterns = [] {
-    std::vector<std::pair<QRegularExpression, const char*>> out;
-    for (const char* english : kLinePatterns) {
-      QString expression = QRegularExpression::escape(QString::fromUtf8(english));
+    std::vector<std::pair<QRegularExpression, TLinePattern>> out;
+    for (const TLinePattern& pattern : kLinePatterns) {
+      QString expression = QRegularExpression::escape(QString::fromUtf8(pattern.english));
       expression.replace(QRegularExpression(QStringLiteral("\\\\%[1-9]")), QStringLiteral("(.+)"));
-      out.emplace_back(QRegularExpression(QLatin1Char('^') + expression + QLatin1Char('$')), english);
+      out.emplace_back(QRegularExpression(QLatin1Char('^') + expression + QLatin1Char('$')), pattern);
     }
     return out;
   }();
@@ -77,12 +82,18 @@ QString WordedLine(const QString& line) {
   // round trip through UTF-8 would change is never replaced by its copy.
   const QString whole = platform::Worded(key.constData());
   if (whole != QString::fromUtf8(key)) return whole;
-  for (const auto& [expression, english] : LinePatterns()) {
+  for (const auto& [expression, pattern] : LinePatterns()) {
     const QRegularExpressionMatch match = expression.match(line);
     if (!match.hasMatch()) continue;
-    // Each piece replaces its own marker once (a piece holding "%2" stays).
-    const QString worded = platform::Worded(english);
     const QStringList pieces = match.capturedTexts().mid(1);
+    if (pattern.counted) {
+      bool isCount = false;
+      const qlonglong n = pieces[0].toLongLong(&isCount);
+      if (!isCount) continue;
+      return platform::WordedCount(pattern.english, pattern.english, n, pieces[0]);
+    }
+    // Each piece replaces its own marker once (a piece holding "%2" stays).
+    const QString worded = platform::Worded(pattern.english);
     if (pieces.size() == 1) return worded.arg(pieces[0]);
     if (pieces.size() == 2) return worded.arg(pieces[0], pieces[1]);
     return worded.arg(pieces[0], pieces[1], pieces[2]);

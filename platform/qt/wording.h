@@ -18,11 +18,19 @@ inline QString Worded(const char* english) { return QCoreApplication::translate(
 // A message with a count in it, %1 standing for the count. `other` ("Done,
 // %1 items failed") is its key; a language gives as many forms as its plural
 // rule has. Without a translation it is English: `one` for 1, `other` for
-// every other count.
-inline QString WordedCount(const char* one, const char* other, int n) {
-  const QString worded = QCoreApplication::translate(kWordingContext, other, nullptr, n < 0 ? -n : n);
-  if (worded == QString::fromUtf8(other)) return QString::fromUtf8(n == 1 ? one : other).arg(n);
-  return worded.arg(n);
+// every other count. `shown` is what fills in %1 ("1,234"), by default the
+// count itself.
+inline QString WordedCount(const char* one, const char* other, long long n, const QString& shown) {
+  if (n < 0) n = -n;
+  // The toolkit takes the count as an int; the rules look only at whether it
+  // is 1 and at its last two digits, which this keeps for larger counts.
+  const int asked = n <= 1000000 ? static_cast<int>(n) : static_cast<int>(1000000 + n % 1000000);
+  const QString worded = QCoreApplication::translate(kWordingContext, other, nullptr, asked);
+  if (worded == QString::fromUtf8(other)) return QString::fromUtf8(n == 1 ? one : other).arg(shown);
+  return worded.arg(shown);
+}
+inline QString WordedCount(const char* one, const char* other, long long n) {
+  return WordedCount(one, other, n, QString::number(n));
 }
 
 }  // namespace vantrel::platform

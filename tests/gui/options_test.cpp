@@ -44,6 +44,7 @@
 #include "app/window/key_bar.h"
 #include "app/panels/trash_place.h"
 #include "app/panels/drivecombo.h"
+#include "fileops/trash_operation.h"
 #include "gui_support.h"
 #include "panels/dirmodel.h"
 #include "platform/ini.h"
@@ -765,37 +766,102 @@ class OptionsTest : public QObject {
     }
     QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
   }
-  // A job's end in every shipped language, with the plural form of the count
-  // the language has.
-  void jobEndTextsTakeTheCountsPluralForm() {
+  // Counted texts in every shipped language, each with the plural form its
+  // count takes: a job's end, the questions of the Trash (worded from the
+  // English line the program makes) and the entry menu's items for marked
+  // entries.
+  void countedTextsTakeThePluralForm() {
+    enum Text { JobEnd, TrashAsk, EraseAsk, EmptyAsk, MenuCopy, MenuCopyPaths };
     const struct {
       const char* file;  // "" for none
-      bool cancelled;
-      int failed;
-      const char* text;
+      Text text;
+      int n;
+      const char* worded;
     } cases[] = {
-        {"", true, 0, "Cancelled"},
-        {"", false, 0, "Done"},
-        {"", false, 1, "Done, 1 item failed"},
-        {"", false, 2, "Done, 2 items failed"},
-        {"English.lng", false, 1, "Done, 1 item failed"},
-        {"English.lng", false, 11, "Done, 11 items failed"},
-        {"German.lng", true, 0, "Abgebrochen"},
-        {"German.lng", false, 1, "Fertig, 1 Element fehlgeschlagen"},
-        {"German.lng", false, 3, "Fertig, 3 Elemente fehlgeschlagen"},
-        {"Russian.lng", false, 0, "Готово"},
-        {"Russian.lng", false, 1, "Готово, 1 элемент с ошибкой"},
-        {"Russian.lng", false, 3, "Готово, 3 элемента с ошибкой"},
-        {"Russian.lng", false, 5, "Готово, 5 элементов с ошибкой"},
-        {"Russian.lng", false, 11, "Готово, 11 элементов с ошибкой"},
-        {"Russian.lng", false, 21, "Готово, 21 элемент с ошибкой"},
-        {"Russian.lng", false, 104, "Готово, 104 элемента с ошибкой"},
+        {"", JobEnd, 1, "Done, 1 item failed"},
+        {"", JobEnd, 2, "Done, 2 items failed"},
+        {"", TrashAsk, 1, "Move 1 item to the Trash?"},
+        {"", TrashAsk, 21, "Move 21 items to the Trash?"},
+        {"", MenuCopy, 2, "Copy 2 marked entries\tF5"},
+        {"English.lng", JobEnd, 1, "Done, 1 item failed"},
+        {"English.lng", JobEnd, 11, "Done, 11 items failed"},
+        {"English.lng", TrashAsk, 1, "Move 1 item to the Trash?"},
+        {"English.lng", TrashAsk, 0, "Move 0 items to the Trash?"},
+        {"English.lng", EraseAsk, 1, "Delete 1 item permanently? They cannot be restored."},
+        {"English.lng", EraseAsk, 104, "Delete 104 items permanently? They cannot be restored."},
+        {"English.lng", MenuCopy, 1, "Copy 1 marked entry\tF5"},
+        {"English.lng", MenuCopy, 21, "Copy 21 marked entries\tF5"},
+        {"English.lng", MenuCopyPaths, 5, "Copy paths of 5 marked entries"},
+        {"German.lng", JobEnd, 1, "Fertig, 1 Element fehlgeschlagen"},
+        {"German.lng", JobEnd, 3, "Fertig, 3 Elemente fehlgeschlagen"},
+        {"German.lng", TrashAsk, 1, "1 Element in den Papierkorb verschieben?"},
+        {"German.lng", TrashAsk, 0, "0 Elemente in den Papierkorb verschieben?"},
+        {"German.lng", TrashAsk, 21, "21 Elemente in den Papierkorb verschieben?"},
+        {"German.lng", EmptyAsk, 1, "Papierkorb leeren? 1 Element wird endgültig gelöscht."},
+        {"German.lng", EmptyAsk, 11, "Papierkorb leeren? 11 Elemente werden endgültig gelöscht."},
+        {"German.lng", MenuCopy, 1, "1 markierten Eintrag kopieren\tF5"},
+        {"German.lng", MenuCopy, 104, "104 markierte Einträge kopieren\tF5"},
+        {"German.lng", MenuCopyPaths, 2, "Pfade von 2 markierten Einträgen kopieren"},
+        {"Russian.lng", JobEnd, 0, "Готово"},
+        {"Russian.lng", JobEnd, 1, "Готово, 1 элемент с ошибкой"},
+        {"Russian.lng", JobEnd, 2, "Готово, 2 элемента с ошибкой"},
+        {"Russian.lng", JobEnd, 5, "Готово, 5 элементов с ошибкой"},
+        {"Russian.lng", JobEnd, 11, "Готово, 11 элементов с ошибкой"},
+        {"Russian.lng", JobEnd, 21, "Готово, 21 элемент с ошибкой"},
+        {"Russian.lng", JobEnd, 104, "Готово, 104 элемента с ошибкой"},
+        {"Russian.lng", TrashAsk, 0, "Переместить 0 элементов в корзину?"},
+        {"Russian.lng", TrashAsk, 1, "Переместить 1 элемент в корзину?"},
+        {"Russian.lng", TrashAsk, 2, "Переместить 2 элемента в корзину?"},
+        {"Russian.lng", TrashAsk, 5, "Переместить 5 элементов в корзину?"},
+        {"Russian.lng", TrashAsk, 11, "Переместить 11 элементов в корзину?"},
+        {"Russian.lng", TrashAsk, 21, "Переместить 21 элемент в корзину?"},
+        {"Russian.lng", TrashAsk, 104, "Переместить 104 элемента в корзину?"},
+        {"Russian.lng", EraseAsk, 21, "Удалить навсегда 21 элемент? Их нельзя будет восстановить."},
+        {"Russian.lng", EraseAsk, 12, "Удалить навсегда 12 элементов? Их нельзя будет восстановить."},
+        {"Russian.lng", EmptyAsk, 1, "Очистить корзину? 1 элемент будет удалён навсегда."},
+        {"Russian.lng", EmptyAsk, 104, "Очистить корзину? 104 элемента будут удалены навсегда."},
+        {"Russian.lng", EmptyAsk, 111, "Очистить корзину? 111 элементов будут удалены навсегда."},
+        {"Russian.lng", MenuCopy, 1, "Копировать 1 отмеченный элемент\tF5"},
+        {"Russian.lng", MenuCopy, 2, "Копировать 2 отмеченных элемента\tF5"},
+        {"Russian.lng", MenuCopy, 5, "Копировать 5 отмеченных элементов\tF5"},
+        {"Russian.lng", MenuCopy, 11, "Копировать 11 отмеченных элементов\tF5"},
+        {"Russian.lng", MenuCopy, 21, "Копировать 21 отмеченный элемент\tF5"},
+        {"Russian.lng", MenuCopy, 104, "Копировать 104 отмеченных элемента\tF5"},
+        {"Russian.lng", MenuCopyPaths, 21, "Копировать пути 21 отмеченного элемента"},
+        {"Russian.lng", MenuCopyPaths, 22, "Копировать пути 22 отмеченных элементов"},
+    };
+    // Files to mark: as many as the largest count above ("m0" to "m110").
+    const auto marker = [](int i) {
+      std::string name = "m";  // appended: GCC 12 misreads "m" + std::to_string(i)
+      name += std::to_string(i);
+      return name;
+    };
+    for (int i = 0; i < 111; ++i) WriteText(f_->left + "/" + marker(i), "m");
+    QVERIFY(L()->Reread());
+    const auto menuItem = [&](int marked, const char* name) {
+      for (const auto& entry : L()->Entries()) L()->SetMarked(L()->IndexOfName(entry->FileName), false);
+      for (int i = 0; i < marked; ++i) TFormFixture::Mark(L(), marker(i));
+      f_->Put(L(), "m0");
+      std::unique_ptr<QMenu> menu = app::BuildItemMenu(*f_->form, *L());
+      const auto* action = menu ? menu->findChild<QAction*>(QLatin1String(name)) : nullptr;
+      return action ? action->text() : QStringLiteral("(no %1)").arg(QLatin1String(name));
     };
     for (const auto& c : cases) {
       Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
       app::ApplyLanguage(*f_->form);
-      QCOMPARE(app::JobEndText(c.cancelled, c.failed), QString::fromUtf8(c.text));
+      QString worded;
+      switch (c.text) {
+        case JobEnd: worded = app::JobEndText(false, c.n); break;
+        case TrashAsk: worded = app::WordedMessage(Q(fileops::TrashQuestion(c.n))); break;
+        case EraseAsk: worded = app::WordedMessage(Q(fileops::EraseQuestion(c.n))); break;
+        case EmptyAsk: worded = app::WordedMessage(Q(fileops::EmptyQuestion(c.n))); break;
+        case MenuCopy: worded = menuItem(c.n, "ItemCopy"); break;
+        case MenuCopyPaths: worded = menuItem(c.n, "ItemCopyPath"); break;
+      }
+      QVERIFY2(worded == QString::fromUtf8(c.worded),
+               qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(c.file)).arg(c.n).arg(worded)));
     }
+    QCOMPARE(app::JobEndText(true, 0), QStringLiteral("Отменено"));
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
