@@ -22,7 +22,8 @@ fileops::TConflictChoice ShowList(QWidget* parent, const QString& job, const QSt
   box.setObjectName(QStringLiteral("ConflictList"));
   box.setWindowTitle(QString::fromLatin1(kDialogCaption));
   auto* text = new QLabel(job + QStringLiteral(":\n") +
-                              platform::Worded("%1 files exist already at the destination.").arg(items.size()),
+                              platform::WordedCount("%1 file exists already at the destination.",
+                                                    "%1 files exist already at the destination.", items.size()),
                           &box);
   text->setTextFormat(Qt::PlainText);
   auto* list = new QListWidget(&box);

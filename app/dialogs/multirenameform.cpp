@@ -277,7 +277,9 @@ void TMultiRenameForm::UpdatePreview() {
   const tools::TRenamePlan& plan = model_->Plan();
   QString text = platform::Worded("%1 of %2 entries get a new name.").arg(plan.changes).arg(plan.rows.size());
   if (plan.problems > 0)
-    text += QLatin1Char(' ') + platform::Worded("%1 conflicts: nothing can be renamed until they are resolved.").arg(plan.problems);
+    text += QLatin1Char(' ') + platform::WordedCount("%1 conflict: nothing can be renamed until it is resolved.",
+                                                         "%1 conflicts: nothing can be renamed until they are resolved.",
+                                                         plan.problems);
   status_->setText(text);
 }
 
@@ -297,8 +299,9 @@ void TMultiRenameForm::RenameButtonClick() {
       }
     }
     ShowMessage(this, MessageKind::Warning, caption,
-                platform::Worded("Nothing was renamed: %1 of the new names conflict (the rows in red say why).")
-                    .arg(plan.problems));
+                platform::WordedCount("Nothing was renamed: %1 of the new names conflicts (the row in red says why).",
+                                      "Nothing was renamed: %1 of the new names conflict (the rows in red say why).",
+                                      plan.problems));
     return;
   }
   tools::TRenamePairs pairs;

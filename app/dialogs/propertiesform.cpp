@@ -30,7 +30,9 @@ QString TimeText(const platform::TimeStamp& t) {
 }
 
 QString Bytes(uint64_t n) {
-  return (n == 1 ? platform::Worded("%1 byte") : platform::Worded("%1 bytes")).arg(Shown(platform::FormatThousands(n)));
+  const QString shown = Shown(platform::FormatThousands(n));
+  return n == 1 ? platform::Worded("%1 byte").arg(shown)
+                : platform::WordedCount("%1 byte", "%1 bytes", static_cast<long long>(n), shown);
 }
 
 QString TypeText(const std::string& path, const platform::FileDetails& d) {
@@ -205,7 +207,9 @@ void TPropertiesForm::ShowTotals(const platform::TreeTotals& t, bool done) {
   QString text = Bytes(t.bytes) + QLatin1Char(' ') + platform::Worded("in %1 files, %2 directories")
                                       .arg(Shown(platform::FormatThousands(t.files)),
                                            Shown(platform::FormatThousands(t.directories)));
-  if (t.unreadable) text += QLatin1Char(' ') + platform::Worded("(%1 directories could not be read)").arg(t.unreadable);
+  if (t.unreadable) text += QLatin1Char(' ') + platform::WordedCount("(%1 directory could not be read)",
+                                                                       "(%1 directories could not be read)",
+                                                                       static_cast<long long>(t.unreadable));
   if (done) {
     if (measurer_.joinable()) measurer_.join();
     measuring_ = false;

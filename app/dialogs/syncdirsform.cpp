@@ -49,7 +49,7 @@ QString SideText(const TSyncSide& side, const TSyncRow& row) {
     case EntryKind::Directory:
       what = row.files == 0   ? QStringLiteral("DIR")
              : row.files == 1 ? platform::Worded("DIR 1 file")
-                              : platform::Worded("DIR %1 files").arg(row.files);
+                              : platform::WordedCount("DIR %1 files", "DIR %1 files", row.files);
       break;
     case EntryKind::Symlink: what = QStringLiteral("LINK"); break;
     default: what = platform::ToDisplay(platform::FormatThousands(side.size)); break;
@@ -388,7 +388,7 @@ void TSyncDirsForm::UpdateSummary() {
                      .arg(counts[0])
                      .arg(platform::ToDisplay(platform::FormatThousands(bytes)));
   const int hidden = static_cast<int>(plan.rows.size()) - model_.rowCount();
-  if (hidden > 0) text += QLatin1Char(' ') + platform::Worded("(%1 rows hidden, left alone)").arg(hidden);
+  if (hidden > 0) text += QLatin1Char(' ') + platform::WordedCount("(%1 row hidden, left alone)", "(%1 rows hidden, left alone)", hidden);
   if (!plan.unreadable.empty()) text += QStringLiteral("; %1 not readable").arg(plan.unreadable.size());
   text += readOnly;
   summary_->setText(text);

@@ -45,6 +45,8 @@
 #include "app/panels/trash_place.h"
 #include "app/panels/drivecombo.h"
 #include "fileops/trash_operation.h"
+#include "platform/qt/wording.h"
+#include "platform/text.h"
 #include "gui_support.h"
 #include "panels/dirmodel.h"
 #include "platform/ini.h"
@@ -862,6 +864,104 @@ class OptionsTest : public QObject {
                qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(c.file)).arg(c.n).arg(worded)));
     }
     QCOMPARE(app::JobEndText(true, 0), QStringLiteral("Отменено"));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // The counted texts of the dialogs (a properties window's bytes and
+  // unreadable directories, the conflict list, multi-rename's conflicts, the
+  // synchronizer's directory sizes and hidden rows) in every shipped
+  // language: the form each count takes, the count shown as given.
+  void dialogCountsTakeThePluralForm() {
+    struct Text {
+      const char* one;
+      const char* other;
+    };
+    const Text bytes{"%1 byte", "%1 bytes"};
+    const Text exist{"%1 file exists already at the destination.", "%1 files exist already at the destination."};
+    const Text conflicts{"%1 conflict: nothing can be renamed until it is resolved.",
+                         "%1 conflicts: nothing can be renamed until they are resolved."};
+    const Text renamed{"Nothing was renamed: %1 of the new names conflicts (the row in red says why).",
+                       "Nothing was renamed: %1 of the new names conflict (the rows in red say why)."};
+    const Text unreadable{"(%1 directory could not be read)", "(%1 directories could not be read)"};
+    const Text dirFiles{"DIR %1 files", "DIR %1 files"};
+    const Text hidden{"(%1 row hidden, left alone)", "(%1 rows hidden, left alone)"};
+    const struct {
+      const char* file;  // "" for none
+      const Text& text;
+      long long n;
+      const char* worded;
+    } cases[] = {
+        {"", exist, 1, "1 file exists already at the destination."},
+        {"", exist, 2, "2 files exist already at the destination."},
+        {"", bytes, 0, "0 bytes"},
+        {"English.lng", bytes, 1, "1 byte"},
+        {"English.lng", bytes, 21, "21 bytes"},
+        {"English.lng", exist, 1, "1 file exists already at the destination."},
+        {"English.lng", exist, 11, "11 files exist already at the destination."},
+        {"English.lng", conflicts, 1, "1 conflict: nothing can be renamed until it is resolved."},
+        {"English.lng", conflicts, 2, "2 conflicts: nothing can be renamed until they are resolved."},
+        {"English.lng", renamed, 1, "Nothing was renamed: 1 of the new names conflicts (the row in red says why)."},
+        {"English.lng", unreadable, 1, "(1 directory could not be read)"},
+        {"English.lng", unreadable, 104, "(104 directories could not be read)"},
+        {"English.lng", dirFiles, 5, "DIR 5 files"},
+        {"English.lng", hidden, 1, "(1 row hidden, left alone)"},
+        {"English.lng", hidden, 0, "(0 rows hidden, left alone)"},
+        {"German.lng", bytes, 1, "1 Byte"},
+        {"German.lng", bytes, 2, "2 Bytes"},
+        {"German.lng", exist, 1, "1 Datei gibt es am Ziel schon."},
+        {"German.lng", exist, 21, "21 Dateien gibt es am Ziel schon."},
+        {"German.lng", conflicts, 1, "1 Konflikt: nichts kann umbenannt werden, bis er gelöst ist."},
+        {"German.lng", unreadable, 5, "(5 Verzeichnisse waren nicht lesbar)"},
+        {"German.lng", dirFiles, 1, "VERZ 1 Datei"},
+        {"German.lng", hidden, 11, "(11 Zeilen verborgen, werden gelassen)"},
+        {"Russian.lng", bytes, 0, "0 байт"},
+        {"Russian.lng", bytes, 1, "1 байт"},
+        {"Russian.lng", bytes, 2, "2 байта"},
+        {"Russian.lng", bytes, 5, "5 байт"},
+        {"Russian.lng", bytes, 11, "11 байт"},
+        {"Russian.lng", bytes, 21, "21 байт"},
+        {"Russian.lng", bytes, 104, "104 байта"},
+        {"Russian.lng", dirFiles, 0, "КАТ 0 файлов"},
+        {"Russian.lng", dirFiles, 2, "КАТ 2 файла"},
+        {"Russian.lng", dirFiles, 5, "КАТ 5 файлов"},
+        {"Russian.lng", dirFiles, 11, "КАТ 11 файлов"},
+        {"Russian.lng", dirFiles, 21, "КАТ 21 файл"},
+        {"Russian.lng", dirFiles, 104, "КАТ 104 файла"},
+        {"Russian.lng", exist, 1, "1 файл уже есть в месте назначения."},
+        {"Russian.lng", exist, 22, "22 файла уже есть в месте назначения."},
+        {"Russian.lng", exist, 25, "25 файлов уже есть в месте назначения."},
+        {"Russian.lng", conflicts, 21, "21 конфликт: ничего нельзя переименовать, пока конфликты не устранены."},
+        {"Russian.lng", conflicts, 3, "3 конфликта: ничего нельзя переименовать, пока конфликты не устранены."},
+        {"Russian.lng", conflicts, 111, "111 конфликтов: ничего нельзя переименовать, пока конфликты не устранены."},
+        {"Russian.lng", renamed, 1, "Ничего не переименовано: 1 новое имя конфликтует (красные строки объясняют почему)."},
+        {"Russian.lng", renamed, 2, "Ничего не переименовано: 2 новых имени конфликтуют (красные строки объясняют почему)."},
+        {"Russian.lng", renamed, 5, "Ничего не переименовано: 5 новых имён конфликтуют (красные строки объясняют почему)."},
+        {"Russian.lng", unreadable, 1, "(1 каталог не удалось прочитать)"},
+        {"Russian.lng", unreadable, 12, "(12 каталогов не удалось прочитать)"},
+        {"Russian.lng", unreadable, 104, "(104 каталога не удалось прочитать)"},
+        {"Russian.lng", hidden, 21, "(21 строка скрыта, остаётся как есть)"},
+        {"Russian.lng", hidden, 4, "(4 строки скрыты, остаются как есть)"},
+        {"Russian.lng", hidden, 11, "(11 строк скрыто, остаются как есть)"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      const QString worded = platform::WordedCount(c.text.one, c.text.other, c.n);
+      QVERIFY2(worded == QString::fromUtf8(c.worded),
+               qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(c.file)).arg(c.n).arg(worded)));
+    }
+    // Counts beyond an int keep their form; the count is shown as given.
+    Language().LanguageFile = Shipped("Russian.lng");
+    app::ApplyLanguage(*f_->form);
+    const struct {
+      long long n;
+      const char* worded;
+    } large[] = {{5000000021, "5,000,000,021 байт"}, {5000000022, "5,000,000,022 байта"},
+                 {5000000011, "5,000,000,011 байт"}, {3000000000, "3,000,000,000 байт"}};
+    for (const auto& c : large)
+      QCOMPARE(platform::WordedCount(bytes.one, bytes.other, c.n, Q(platform::FormatThousands(c.n))),
+               QString::fromUtf8(c.worded));
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
