@@ -62,6 +62,7 @@ class TPackJob {
   std::atomic<int64_t> bytesRead{0};
   std::atomic<bool> abandoned{false};
   std::atomic<bool> head{false};  // the writer is at this job
+  bool taken = false;             // by a worker or the writer (under the pool's mutex)
 
   std::mutex mutex;
   std::condition_variable changed;
@@ -164,12 +165,22 @@ namespace {
 // along, and a stopped pool or a dropped job ends the reading.
 class TPoolSource final : public TDeflateSource {
  public:
-  TPoolSource(TPackJob& job, const std::atomic<bool>& stop, int fd, uint64_t limit)
-      : job_(job), stop_(stop), fd_(fd), limit_(limit) {}
+  // poll: called between reads at least every 50 ms (the writer's events
+  // while it compresses a file itself); may be null.
+  TPoolSource(TPackJob& job, const std::atomic<bool>& stop, int fd, uint64_t limit,
+              const std::function<void()>* poll)
+      : job_(job), stop_(stop), fd_(fd), limit_(limit), poll_(poll) {}
 
   size_t Read(uint8_t* buf, size_t n) override {
     if (stop_.load(std::memory_order_relaxed) || job_.abandoned.load(std::memory_order_relaxed))
       throw TJobStopped{};
+    if (poll_) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastPoll_ >= kIdleInterval) {
+        (*poll_)();
+        lastPoll_ = now;
+      }
+    }
     n = static_cast<size_t>(std::min<uint64_t>(n, limit_ - static_cast<uint64_t>(total)));
     if (n == 0) return 0;
     for (;;) {
@@ -200,6 +211,8 @@ class TPoolSource final : public TDeflateSource {
   const std::atomic<bool>& stop_;
   int fd_;
   uint64_t limit_;
+  const std::function<void()>* poll_;
+  std::chrono::steady_clock::time_point lastPoll_ = std::chrono::steady_clock::now();
 };
 
 class TJobSink final : public TDeflateSink {
@@ -238,7 +251,10 @@ TPackPool::TPackPool(std::vector<TPackRequest> requests, TPackOptions options)
   for (TPackRequest& r : requests)
     jobs_.push_back(std::make_shared<TPackJob>(std::move(r), memoryHeld_));
   if (!jobs_.empty()) jobs_.front()->head = true;
-  const int n = std::max(1, std::min<int>(options_.threads, static_cast<int>(jobs_.size())));
+  // A writer that works is one of the threads; there is always one worker,
+  // for the files too large for the writer.
+  const int workers = options_.writerWorks ? options_.threads - 1 : options_.threads;
+  const int n = std::max(1, std::min<int>(workers, static_cast<int>(jobs_.size())));
   for (int i = 0; i < n && !jobs_.empty(); ++i) workers_.emplace_back([this] { Work(); });
 }
 
@@ -263,29 +279,87 @@ void TPackPool::Work() {
     {
       std::unique_lock lock(mutex_);
       workAvailable_.wait(lock, [&] {
+        SkipTaken();
         return stop_ || (next_ < jobs_.size() && next_ < head_ + options_.window + 1);
       });
       if (stop_) return;
       job = jobs_[next_++];
+      job->taken = true;
     }
-    try {
-      RunJob(*job, compressor);
-    } catch (const TJobStopped&) {
-    } catch (...) {
-      std::lock_guard lock(job->mutex);
-      job->failure = std::current_exception();
-    }
-    {
-      std::lock_guard lock(job->mutex);
-      job->finished = true;
-      if (job->open == TPackOpen::Pending) job->open = TPackOpen::Elsewhere;
-    }
-    job->changed.notify_all();
-    if (options_.jobEnded) options_.jobEnded(job->request.line);
+    Run(*job, compressor);
   }
 }
 
-void TPackPool::RunJob(TPackJob& job, TDeflateCompressor& compressor) {
+std::shared_ptr<TPackJob> TPackPool::Take(bool forWriter) {
+  std::lock_guard lock(mutex_);
+  if (stop_) return nullptr;
+  SkipTaken();
+  // The writer looks past a large file, up to a wider window while the
+  // output waiting in memory leaves room (what it compresses is small and
+  // never goes to a scratch file, which would cost a descriptor a job).
+  const size_t reach = std::min(jobs_.size(), head_ + options_.window + 1);
+  const size_t farReach = std::min(jobs_.size(), head_ + kWriterReach * options_.window + 1);
+  for (size_t i = next_; i < (forWriter ? farReach : reach); ++i) {
+    TPackJob& job = *jobs_[i];
+    if (job.taken) continue;
+    if (forWriter && (job.request.size > kMostForWriter ||
+                      (i >= reach && MemoryHeld() > options_.memoryTotal / 2)))
+      continue;
+    job.taken = true;
+    return jobs_[i];
+  }
+  return nullptr;
+}
+
+void TPackPool::SkipTaken() {
+  // The jobs before the head are gone; from the head on, those the writer
+  // took are passed over.
+  next_ = std::max(next_, head_);
+  while (next_ < jobs_.size() && jobs_[next_]->taken) ++next_;
+}
+
+void TPackPool::Run(TPackJob& job, TDeflateCompressor& compressor,
+                    const std::function<void()>* poll) {
+  try {
+    RunJob(job, compressor, poll);
+  } catch (const TJobStopped&) {
+  } catch (...) {
+    std::lock_guard lock(job.mutex);
+    job.failure = std::current_exception();
+  }
+  {
+    std::lock_guard lock(job.mutex);
+    job.finished = true;
+    if (job.open == TPackOpen::Pending) job.open = TPackOpen::Elsewhere;
+  }
+  job.changed.notify_all();
+  if (options_.jobEnded) options_.jobEnded(job.request.line);
+}
+
+bool TPackPool::RunOneHere(const std::function<void()>& idle) {
+  if (!options_.writerWorks) return false;
+  const std::shared_ptr<TPackJob> job = Take(true);
+  if (!job) return false;
+  if (!writerCompressor_) writerCompressor_ = std::make_unique<TDeflateCompressor>();
+  // What the writer's events throw (a cancel) stops the job and goes on
+  // from here.
+  std::exception_ptr thrown;
+  const std::function<void()> poll = [&] {
+    try {
+      idle();
+    } catch (...) {
+      thrown = std::current_exception();
+      throw TJobStopped{};
+    }
+  };
+  Run(*job, *writerCompressor_, &poll);
+  ++runByWriter_;
+  if (thrown) std::rethrow_exception(thrown);
+  return true;
+}
+
+void TPackPool::RunJob(TPackJob& job, TDeflateCompressor& compressor,
+                       const std::function<void()>* poll) {
   const std::string& path = job.request.path;
   TFd file;
   struct stat st {};
@@ -315,7 +389,7 @@ void TPackPool::RunJob(TPackJob& job, TDeflateCompressor& compressor) {
   const uint64_t limit = static_cast<uint64_t>(st.st_size) >= options_.zip64Threshold
                              ? UINT64_MAX
                              : options_.zip64Threshold;
-  TPoolSource source(job, stop_, file.fd, limit);
+  TPoolSource source(job, stop_, file.fd, limit, poll);
   TJobSink sink(job, options_);
   TPackResult result;
   if (job.request.store) {
@@ -343,20 +417,36 @@ TPackOpen TPackPool::WaitOpened(struct stat& st, const std::function<void()>& id
   {
     std::lock_guard lock(mutex_);
     job = jobs_.at(head_);
+    // No worker has come to it: the writer reads it itself, as without the
+    // pool, straight into the archive.
+    if (options_.writerWorks && !job->taken) {
+      job->taken = true;
+      return TPackOpen::Elsewhere;
+    }
   }
+  // Under job->mutex.
+  auto ready = [&] {
+    return job->open != TPackOpen::Pending && (job->open != TPackOpen::Opened || job->Ready());
+  };
+  auto lastIdle = std::chrono::steady_clock::now();
   for (;;) {
     {
       std::unique_lock lock(job->mutex);
-      auto ready = [&] {
-        return job->open != TPackOpen::Pending && (job->open != TPackOpen::Opened || job->Ready());
-      };
-      job->changed.wait_for(lock, kIdleInterval, ready);
       if (ready()) {
         st = job->st;
         return job->open;
       }
     }
-    idle();
+    // Rather than wait for the head, a small file behind it.
+    if (!RunOneHere(idle)) {
+      std::unique_lock lock(job->mutex);
+      job->changed.wait_for(lock, kIdleInterval, ready);
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastIdle >= kIdleInterval) {
+      idle();
+      lastIdle = now;
+    }
   }
 }
 
@@ -378,7 +468,16 @@ TPackResult TPackPool::Drain(const std::function<void(const uint8_t*, size_t)>& 
     bool finished = false;
     {
       std::unique_lock lock(job->mutex);
-      job->changed.wait_for(lock, kIdleInterval, [&] { return job->Ready(); });
+      if (!job->Ready()) {
+        lock.unlock();
+        // Rather than wait for the head's output, a small file behind it.
+        if (!RunOneHere(idle)) {
+          lock.lock();
+          job->changed.wait_for(lock, kIdleInterval, [&] { return job->Ready(); });
+        } else {
+          lock.lock();
+        }
+      }
       blocks = job->TakeMemory();
       spillFrom = job->spillRead;
       spillTo = job->spillWritten;

@@ -20,6 +20,10 @@
 // job at the head, once it is finished or has a block of output ready (so the
 // writer wakes once for a small file, not for every piece); while it waits it
 // calls the `idle` callback at least every 50 ms (events, cancellation).
+// Rather than wait, it compresses the next small file no worker has taken
+// yet itself: `threads` counts the writer, which runs threads - 1 workers
+// beside it, so that N threads keep N processors busy and the writer never
+// waits for a processor a worker holds.
 // Destroying the pool stops every worker within one read of at most 64 KB.
 #pragma once
 
@@ -45,13 +49,17 @@ struct TPackRequest {
   size_t line = 0;    // the line of the file list
   std::string path;   // the file as the list names it
   bool store = false; // written as plain bytes (level 0, no-compress patterns)
+  // Its size when the list was made: the writer compresses a small file
+  // itself rather than wait (UINT64_MAX: not known, left to the workers).
+  uint64_t size = UINT64_MAX;
 };
 
 // How a worker met the file.
 enum class TPackOpen {
   Pending,    // not opened yet
   Opened,     // a regular file, being read (st is valid)
-  Elsewhere,  // anything else (gone, unreadable, a link to store): the writer opens it itself
+  Elsewhere,  // anything else (gone, unreadable, a link to store), or not taken by a
+              // worker yet: the writer opens it itself
   Refused,    // the archive being updated or the output itself: left out
 };
 
@@ -59,6 +67,10 @@ class TPackJob;
 
 struct TPackOptions {
   int threads = 2;
+  // The writer compresses files too while it would wait, and a head no
+  // worker has taken is its own; threads counts it (threads - 1 workers, at
+  // least one). false: `threads` workers, the writer only writes.
+  bool writerWorks = true;
   int level = 6;                      // 1-9, for files not stored
   size_t window = 4;                  // jobs in flight past the head (at least 1)
   size_t memoryPerJob = 4u << 20;     // output held in memory per job before it spills
@@ -70,8 +82,9 @@ struct TPackOptions {
   // The most bytes read of a file whose size at opening is below
   // zip64Threshold (the rest of a file that grew is left out).
   uint64_t zip64Threshold = UINT64_MAX;
-  // Called on the worker's thread when it is done with a job (finished,
-  // failed or dropped), with the job's line; nothing when empty.
+  // Called on the thread that ran a job (a worker's or the writer's) when it
+  // is done with it (finished, failed or dropped), with the job's line;
+  // nothing when empty.
   std::function<void(size_t line)> jobEnded;
 };
 
@@ -96,7 +109,8 @@ class TPackPool {
 
   // Waits until the head job has opened its file and, when it has, until its
   // first block of output is ready or the job is finished; st receives the
-  // file's state at opening when the result is Opened.
+  // file's state at opening when the result is Opened. A head no worker has
+  // taken is left to the writer (Elsewhere).
   TPackOpen WaitOpened(struct stat& st, const std::function<void()>& idle);
 
   // Hands the head job's output to `write` as it comes, calling
@@ -112,10 +126,31 @@ class TPackPool {
 
   // The compressed output held in memory by all jobs, in bytes.
   size_t MemoryHeld() const { return memoryHeld_.load(std::memory_order_relaxed); }
+  // The files the writer compressed itself so far.
+  size_t RunByWriter() const { return runByWriter_; }
+
+  // Files up to this size (when the list was made) are compressed by the
+  // writer while it would wait (a second or so at the slowest level, events
+  // going on meanwhile), so that a row of large files keeps every thread
+  // busy; larger ones hold up the head's output too long.
+  static constexpr uint64_t kMostForWriter = 16u << 20;
+  // How many windows ahead of the head the writer may take small files.
+  static constexpr size_t kWriterReach = 8;
 
  private:
   void Work();
-  void RunJob(TPackJob& job, TDeflateCompressor& compressor);
+  // Takes the next job within the window (for the writer: only a small
+  // one); null when there is none to take.
+  std::shared_ptr<TPackJob> Take(bool forWriter);
+  // Moves next_ to the first job neither popped nor taken (under mutex_).
+  void SkipTaken();
+  // Runs a job taken and marks it finished; poll (may be null) is called
+  // between reads at least every 50 ms.
+  void Run(TPackJob& job, TDeflateCompressor& compressor, const std::function<void()>* poll = nullptr);
+  void RunJob(TPackJob& job, TDeflateCompressor& compressor, const std::function<void()>* poll);
+  // Writer side: compresses the next file it may take instead of waiting,
+  // calling idle as it goes; true when there was one.
+  bool RunOneHere(const std::function<void()>& idle);
 
   TPackOptions options_;
   // Output in memory of all jobs; before jobs_, which count it down as they go.
@@ -126,6 +161,8 @@ class TPackPool {
   size_t head_ = 0;  // the job the writer is at
   size_t next_ = 0;  // the next job a worker takes
   std::atomic<bool> stop_{false};
+  std::unique_ptr<TDeflateCompressor> writerCompressor_;  // made when first needed
+  size_t runByWriter_ = 0;                                // writer's thread only
   std::vector<std::thread> workers_;
 };
 

@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -569,6 +570,13 @@ class TFileSource final : public TDeflateSource {
   size_t Read(uint8_t* buf, size_t n) override {
     n = static_cast<size_t>(std::min<uint64_t>(n, limit_ - static_cast<uint64_t>(total)));
     if (n == 0) return 0;
+    // Events and a cancel between reads too: at the highest levels the
+    // output, after which they are seen, may come seconds apart.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCheck_ >= std::chrono::milliseconds(50)) {
+      w_.ProcessMessagesAndCheckCancel();
+      lastCheck_ = now;
+    }
     for (;;) {
       ssize_t r = ::read(fd_, buf, n);
       if (r < 0 && errno == EINTR) continue;
@@ -596,6 +604,7 @@ class TFileSource final : public TDeflateSource {
   int fd_;
   std::string name_;
   uint64_t limit_;
+  std::chrono::steady_clock::time_point lastCheck_ = std::chrono::steady_clock::now();
 };
 
 namespace {
@@ -1757,7 +1766,8 @@ void TZipWriter::StartPool(TZipRun& run) {
   for (size_t i = 0; i < filesList_.size(); ++i) {
     const std::string& F = filesList_[i];
     if (run.lineDone[i] || F.empty() || F.back() == '/') continue;
-    requests.push_back({i, F, PackLevel <= 0 || MatchesPatternList(NoCompressList, F)});
+    requests.push_back({i, F, PackLevel <= 0 || MatchesPatternList(NoCompressList, F),
+                        i < lineSizes_.size() ? static_cast<uint64_t>(lineSizes_[i]) : UINT64_MAX});
   }
   if (requests.empty()) return;
   TPackOptions options;

@@ -25,8 +25,8 @@
 // onto block files or removable media instead (zip_volumes.h).
 //
 // Events run on the caller's thread inside Zip. With Threads (zip_reader.h)
-// above 1 the
-// files are read and compressed on worker threads ahead of the writing
+// above 1 the files are read and compressed on worker threads ahead of the
+// writing, and small ones on the caller's thread while it would wait for them
 // (zip_pack_pool.h); everything else, every event included, stays on the
 // caller's thread and in the order of the file list.
 #pragma once

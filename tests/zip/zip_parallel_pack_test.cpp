@@ -413,6 +413,7 @@ TEST(PackPool, OutputThatSpillsComesBackInOrderAndLeavesNoScratchFile) {
     SCOPED_TRACE(std::to_string(perJob) + " per job, " + std::to_string(total) + " in all");
     TPackOptions options;
     options.threads = 3;
+    options.writerWorks = false;  // the workers' output, through memory and scratch files
     options.level = 6;
     options.window = 4;
     options.memoryPerJob = perJob;
@@ -465,6 +466,7 @@ TEST(PackPool, OutputWaitingBehindTheHeadStaysWithinTheMemoryLimit) {
   std::vector<size_t> endedLines;
   TPackOptions options;
   options.threads = 4;
+  options.writerWorks = false;  // the writer sleeps below; the workers fill the window
   options.window = 8;
   options.memoryPerJob = 1 << 20;
   options.memoryTotal = 300000;
@@ -521,6 +523,7 @@ TEST(PackPool, WhatAWorkerCannotOpenIsLeftToTheWriter) {
     SCOPED_TRACE(std::string(c.file) + (c.storeLinks ? " storing links" : ""));
     TPackOptions options;
     options.threads = 2;
+    options.writerWorks = false;  // what a worker makes of the file
     options.storeLinks = c.storeLinks;
     options.scratchDirectory = dir.path();
     options.refused.emplace_back(self.st_dev, self.st_ino);
@@ -542,6 +545,7 @@ TEST(PackPool, DestroyedWhileWorkersRunStopsThem) {
   }
   TPackOptions options;
   options.threads = 4;
+  options.writerWorks = false;  // the head is a worker's
   options.level = 9;
   options.scratchDirectory = dir.path();
   auto pool = std::make_unique<TPackPool>(requests, options);
@@ -552,6 +556,91 @@ TEST(PackPool, DestroyedWhileWorkersRunStopsThem) {
   const auto took = std::chrono::steady_clock::now() - start;
   // Each worker stops at its next read of at most 64 KB.
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 1000 * kSlowdown);
+}
+
+// Waits (at most a few seconds) until a worker has output for the head.
+void WaitForOutput(const TPackPool& pool) {
+  for (int i = 0; i < 500 * kSlowdown && pool.MemoryHeld() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// Two threads: one worker on a large head; the writer, draining it, packs the
+// small files behind it meanwhile, and every output still comes in order.
+TEST(PackPool, TheWriterPacksSmallFilesBehindALargeHead) {
+  TempDir dir;
+  // The head: a sparse file of zeros, whose first block of output comes
+  // only at its end.
+  std::vector<std::string> contents = {std::string((64u << 20) / kSlowdown, '\0')};
+  for (uint32_t i = 0; i < 12; ++i) contents.push_back(Words(3000 + 700 * i, 41 + i));
+  contents.push_back(RandomBytes(40000, 60));  // stored after all
+  std::vector<TPackRequest> requests;
+  for (size_t i = 0; i < contents.size(); ++i) {
+    const std::string f = dir / ("f" + std::to_string(i));
+    if (i == 0) {
+      WriteFile(f, "");
+      fs::resize_file(f, contents[0].size());
+    } else {
+      WriteFile(f, contents[i]);
+    }
+    requests.push_back({i, f, false, contents[i].size()});
+  }
+  TPackOptions options;
+  options.threads = 2;
+  options.level = 6;
+  options.scratchDirectory = dir.path();
+  TPackPool pool(requests, options);
+  WaitForOutput(pool);  // the worker is at the head
+  for (size_t i = 0; i < contents.size(); ++i) {
+    SCOPED_TRACE(i);
+    struct stat st;
+    ASSERT_EQ(pool.WaitOpened(st, [] {}), TPackOpen::Opened);
+    std::string out;
+    const TPackResult r = pool.Drain(
+        [&](const uint8_t* d, size_t n) { out.append(reinterpret_cast<const char*>(d), n); },
+        [](int64_t) {}, [] {});
+    TDeflateResult ref;
+    EXPECT_TRUE(out == Reference(contents[i], 6, ref));
+    EXPECT_EQ(r.deflate.CompressionMethod, ref.CompressionMethod);
+    EXPECT_EQ(r.read, static_cast<int64_t>(contents[i].size()));
+    pool.PopHead();
+    if (i == 0) EXPECT_GE(pool.RunByWriter(), 1u) << "the writer packed files while the head was packed";
+  }
+}
+
+// What the writer's events throw while it packs a file itself (a cancel)
+// comes out of the wait within about one poll, not at the end of the file.
+TEST(PackPool, ACancelWhileTheWriterPacksAFileStopsIt) {
+  TempDir dir;
+  // The head: zeros, whose first block of output comes only after 256 MB;
+  // then random bytes, slow to pack at level 9.
+  const std::string head = dir / "f0", second = dir / "f1";
+  WriteFile(head, "");
+  fs::resize_file(head, 1ull << 30);
+  WriteFile(second, RandomBytes(15 << 20, 71));
+  const std::vector<TPackRequest> requests = {{0, head, false, 1ull << 30},
+                                              {1, second, false, 15u << 20}};
+  TPackOptions options;
+  options.threads = 2;
+  options.level = 9;
+  options.scratchDirectory = dir.path();
+  auto pool = std::make_unique<TPackPool>(requests, options);
+  WaitForOutput(*pool);  // the worker is at the head
+  struct TCancel {};
+  int polls = 0;
+  const auto start = std::chrono::steady_clock::now();
+  // While the head has no block ready the writer packs the second file,
+  // until the second call of its events, which cancels.
+  struct stat st;
+  EXPECT_THROW(pool->WaitOpened(st,
+                                [&] {
+                                  if (++polls == 2) throw TCancel{};
+                                }),
+               TCancel);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(pool->RunByWriter(), 1u);
+  // Packing the second file at level 9 takes seconds.
+  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 500 * kSlowdown);
+  pool.reset();
 }
 
 }  // namespace
