@@ -460,6 +460,15 @@ TPackResult TPackPool::Drain(const std::function<void(const uint8_t*, size_t)>& 
   }
   std::unique_ptr<uint8_t[]> piece;
   int64_t reported = 0;  // nothing is reported before the first byte, as without the pool
+  // While the writer packs another file, the head's progress goes on too.
+  const std::function<void()> pollHead = [&] {
+    const int64_t read = job->bytesRead.load(std::memory_order_relaxed);
+    if (read != reported) {
+      progress(read);
+      reported = read;
+    }
+    idle();
+  };
   auto lastIdle = std::chrono::steady_clock::now();
   for (;;) {
     std::deque<std::vector<uint8_t>> blocks;
@@ -470,8 +479,8 @@ TPackResult TPackPool::Drain(const std::function<void(const uint8_t*, size_t)>& 
       std::unique_lock lock(job->mutex);
       if (!job->Ready()) {
         lock.unlock();
-        // Rather than wait for the head's output, a small file behind it.
-        if (!RunOneHere(idle)) {
+        // Rather than wait for the head's output, a file behind it.
+        if (!RunOneHere(pollHead)) {
           lock.lock();
           job->changed.wait_for(lock, kIdleInterval, [&] { return job->Ready(); });
         } else {
