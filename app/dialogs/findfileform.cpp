@@ -428,7 +428,7 @@ bool TFindFileForm::ReadCriteria(tools::TSearchCriteria& criteria, std::unique_p
     return false;
   };
   criteria.mask = TypedName(maskEdit_->text());
-  if (criteria.mask.empty()) criteria.mask.push_back('*');
+  if (criteria.mask.empty()) criteria.mask.push_back('*');  // not = "*": GCC 12 misreads it as an overlapping copy
   const QString minText = minSizeEdit_->text().trimmed(), maxText = maxSizeEdit_->text().trimmed();
   if (!minText.isEmpty() && !ParseSize(minText, criteria.minSize))
     return refuse(QStringLiteral("Not a size: ") + minText, minSizeEdit_);
@@ -477,12 +477,16 @@ void TFindFileForm::UpdateStatus(bool finished) {
   const tools::TSearchCounts counts = run_->Counts();
   const QString found = QString::fromStdString(platform::FormatThousands(static_cast<uint64_t>(model_->rowCount())));
   const QString files = QString::fromStdString(platform::FormatThousands(counts.files));
-  QString text = finished ? QStringLiteral("%1 found in %2 files").arg(found, files)
-                          : QStringLiteral("%1 found, %2 files looked at...").arg(found, files);
+  // The words follow the count of files (%2).
+  const auto filesCount = static_cast<long long>(counts.files);
+  QString text = finished ? platform::WordedForm("%1 found in %2 file", "%1 found in %2 files", filesCount)
+                          : platform::WordedForm("%1 found, %2 file looked at...", "%1 found, %2 files looked at...",
+                                                 filesCount);
+  text = text.arg(found, files);
   if (!unreadable_.empty())
-    text += QStringLiteral("; %1 could not be read")
+    text += QStringLiteral("; ") + platform::Worded("%1 could not be read")
                 .arg(QString::fromStdString(platform::FormatThousands(unreadable_.size())));
-  if (finished && run_->Stopped()) text += QStringLiteral(" (stopped)");
+  if (finished && run_->Stopped()) text += QStringLiteral(" (") + platform::Worded("stopped") + QLatin1Char(')');
   statusLabel_->setText(text);
 }
 

@@ -20,14 +20,21 @@ inline QString Worded(const char* english) { return QCoreApplication::translate(
 // rule has. Without a translation it is English: `one` for 1, `other` for
 // every other count. `shown` is what fills in %1 ("1,234"), by default the
 // count itself.
-inline QString WordedCount(const char* one, const char* other, long long n, const QString& shown) {
+//
+// WordedForm is the form alone, its markers left to fill in: for a message
+// with more pieces than the count ("%1 found in %2 files", whose form is the
+// one of %2).
+inline QString WordedForm(const char* one, const char* other, long long n) {
   if (n < 0) n = -n;
   // The toolkit takes the count as an int; the rules look only at whether it
   // is 1 and at its last two digits, which this keeps for larger counts.
   const int asked = n <= 1000000 ? static_cast<int>(n) : static_cast<int>(1000000 + n % 1000000);
   const QString worded = QCoreApplication::translate(kWordingContext, other, nullptr, asked);
-  if (worded == QString::fromUtf8(other)) return QString::fromUtf8(n == 1 ? one : other).arg(shown);
-  return worded.arg(shown);
+  if (worded == QString::fromUtf8(other)) return QString::fromUtf8(n == 1 ? one : other);
+  return worded;
+}
+inline QString WordedCount(const char* one, const char* other, long long n, const QString& shown) {
+  return WordedForm(one, other, n).arg(shown);
 }
 inline QString WordedCount(const char* one, const char* other, long long n) {
   return WordedCount(one, other, n, QString::number(n));

@@ -966,6 +966,46 @@ class OptionsTest : public QObject {
     app::ApplyLanguage(*f_->form);
   }
 
+  // The find window's status line in every shipped language: its words
+  // follow the count of files looked at.
+  void findStatusTakesTheFilesPluralForm() {
+    const struct {
+      const char* file;  // "" for none
+      int files;
+      const char* status;
+    } cases[] = {
+        {"", 1, "1 found in 1 file"},
+        {"English.lng", 1, "1 found in 1 file"},
+        {"English.lng", 2, "2 found in 2 files"},
+        {"German.lng", 1, "1 gefunden in 1 Datei"},
+        {"German.lng", 5, "5 gefunden in 5 Dateien"},
+        {"Russian.lng", 1, "Найдено: 1 в 1 файле"},
+        {"Russian.lng", 2, "Найдено: 2 в 2 файлах"},
+        {"Russian.lng", 11, "Найдено: 11 в 11 файлах"},
+        {"Russian.lng", 21, "Найдено: 21 в 21 файле"},
+    };
+    auto* find = f_->Find<app::TFindFileForm>("FindFileForm");
+    int run = 0;
+    for (const auto& c : cases) {
+      std::string dir = f_->left + "/find";
+      dir += std::to_string(run++);
+      QVERIFY(MakeDir(dir));
+      for (int i = 0; i < c.files; ++i) {
+        std::string name = dir + "/f";
+        name += std::to_string(i);
+        WriteText(name, "f");
+      }
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      find->PathEdit()->setText(Q(dir));
+      find->MaskEdit()->setText(QStringLiteral("*"));
+      QTest::mouseClick(find->StartButton(), Qt::LeftButton);
+      QTRY_COMPARE(find->StatusLabel()->text(), QString::fromUtf8(c.status));
+    }
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
   // The entry menu in every place it is built for (a directory's "..", a
   // directory, a ZIP file, one and two marked entries, inside an archive
   // with its code pages, an item of the Trash and the Trash's ".."): with
