@@ -16,7 +16,7 @@ from e2e import MAIN_CAPTION, expect, prepare
 def long_archive(s):
     """left/long.tar.gz: first.txt, big.bin (gigabytes of zeros), later/last.txt."""
     script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "long_tar_gz.py")
-    subprocess.run([sys.executable, script, s.path("left/long.tar.gz"), "4096"], check=True)
+    subprocess.run([sys.executable, script, s.path("left/long.tar.gz"), "32768"], check=True)
     os.makedirs(s.path("tmp"), exist_ok=True)
     s.extra_env["TMPDIR"] = s.path("tmp")
 

@@ -63,7 +63,7 @@ class ArchiveListingTest : public QObject {
   void init() {
     g_prompts.clear();
     f_ = std::make_unique<TFormFixture>();
-    QVERIFY(MakeLong(f_->left + "/long.tar.gz", 4096));
+    QVERIFY(MakeLong(f_->left + "/long.tar.gz", 16384));
     QVERIFY(f_->Show());
   }
   void cleanup() { f_.reset(); }
