@@ -93,13 +93,25 @@ std::string FillIn(std::string_view text, std::string_view first, std::string_vi
   return out;
 }
 
+std::string_view CountedForm(const TPanelTexts& texts, std::string_view text, uint64_t n) {
+  size_t form = texts.formOf ? texts.formOf(n) : (n == 1 ? 0 : 1);
+  size_t start = 0;  // of the form
+  for (; form > 0; --form) {
+    const size_t bar = text.find('|', start);
+    if (bar == std::string_view::npos) break;
+    start = bar + 1;
+  }
+  const size_t end = text.find('|', start);
+  return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
 std::string InfoLine(const TFileEntry& e) {
   const TPanelTexts texts = PanelTexts();
   if (e.IsDirectory()) return FillIn(texts.directoryLine, e.FileName);
   if (e.HasPackedSize)
-    return FillIn(texts.packedFileLine, e.FileName, SizeText(e)) +
-           FillIn(texts.packedPart, platform::FormatThousands(e.PackedSize));
-  return FillIn(texts.fileLine, e.FileName, SizeText(e));
+    return FillIn(CountedForm(texts, texts.packedFileLine, e.FileSize), e.FileName, SizeText(e)) +
+           FillIn(CountedForm(texts, texts.packedPart, e.PackedSize), platform::FormatThousands(e.PackedSize));
+  return FillIn(CountedForm(texts, texts.fileLine, e.FileSize), e.FileName, SizeText(e));
 }
 
 // One number of the disk-space line: megabytes above 1,048,576 bytes, else bytes.
@@ -145,7 +157,8 @@ static TPanelModel::Entries ReadEntries(const std::string& path, bool atRoot) {
 }
 
 std::string MarkedLine(int count, uint64_t bytes) {
-  return FillIn(PanelTexts().markedLine, platform::FormatThousands(static_cast<uint64_t>(count)),
+  const TPanelTexts texts = PanelTexts();
+  return FillIn(CountedForm(texts, texts.markedLine, bytes), platform::FormatThousands(static_cast<uint64_t>(count)),
                 platform::FormatThousands(bytes));
 }
 

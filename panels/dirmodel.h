@@ -58,12 +58,20 @@ struct TPanelTexts {
   std::string packedFileLine = "%1- size:%2 bytes, packed:";  // an archive entry: name, size
   std::string packedPart = "%1 bytes.";                         // its packed size
   std::string reading = "Reading\u2026";  // an empty panel whose directory is still being read
+  // A line with a count of bytes (FileLine, SizeLine, MarkedLine,
+  // PackedFileLine, PackedPart) may give one form for each plural form of
+  // the language, separated by "|": `formOf` says which form a count takes
+  // (empty: the first for 1, the second for every other count).
+  std::function<size_t(uint64_t)> formOf;
 };
 // The wording in use (a copy: lines are also made on the listing's threads).
 TPanelTexts PanelTexts();
 void SetPanelTexts(const TPanelTexts& texts);
 // `text` with each "%1" replaced by `first` and each "%2" by `second`.
 std::string FillIn(std::string_view text, std::string_view first, std::string_view second = {});
+// The form of a counted text that `n` takes (the last form for a count
+// beyond the forms given; the whole text when it has one).
+std::string_view CountedForm(const TPanelTexts& texts, std::string_view text, uint64_t n);
 
 // Texts shown for an entry and a volume.
 std::string ExtensionOf(std::string_view name);   // from the last "." on, dot included; none when

@@ -510,8 +510,11 @@ bool ArchiveEntrySize(TFMPanel& panel) {
   if (entry == nullptr || entry->IsDotDot()) return true;
   const std::string name = entry->FileName;
   const uint64_t size = SizeBelow(*source, InnerOf(panel, name));
-  if (QLabel* line = panel.FilePanel())
-    line->setText(Shown(panels::FillIn(panels::PanelTexts().sizeLine, name, platform::FormatThousands(size))));
+  if (QLabel* line = panel.FilePanel()) {
+    const panels::TPanelTexts texts = panels::PanelTexts();
+    line->setText(Shown(
+        panels::FillIn(panels::CountedForm(texts, texts.sizeLine, size), name, platform::FormatThousands(size))));
+  }
   return true;
 }
 

@@ -796,9 +796,11 @@ void RunDirSizeCommand(TMainForm& form) {
   const std::string name = entry->FileName;
   const double size = Host(form).window->FMOperation.GetTotalSize({name}, source->Directory());
   const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));
-  if (QLabel* line = source->FilePanel())
+  if (QLabel* line = source->FilePanel()) {
+    const panels::TPanelTexts texts = panels::PanelTexts();
     line->setText(platform::ToDisplay(
-        panels::FillIn(panels::PanelTexts().sizeLine, name, platform::FormatThousands(bytes))));
+        panels::FillIn(panels::CountedForm(texts, texts.sizeLine, bytes), name, platform::FormatThousands(bytes))));
+  }
 }
 
 void RunCommandLine(TMainForm& form) {

@@ -331,6 +331,16 @@ void ApplyPanelTexts(TMainForm& form, const TLanguage& language) {
                          (values[i]->find(placeholder) == std::string::npos);
     if (fits) text = *values[i];
   }
+  // Lines with a count of bytes take the form of the file's plural rule.
+  const std::string rule = language.LanguageFile.empty()
+                               ? std::string()
+                               : platform::ReadIniKeys(language.LanguageFile, "Language", {"Plural rule"}).front().value_or("");
+  // (A count too large for PluralForm keeps what its form depends on: not 1,
+  // the last two digits.)
+  texts.formOf = [rule](uint64_t n) {
+    constexpr uint64_t kLarge = 1000000000;
+    return static_cast<size_t>(PluralForm(rule, static_cast<long long>(n > kLarge ? kLarge + n % kLarge : n)));
+  };
   panels::SetPanelTexts(texts);
   for (panels::TFMPanel* panel : {form.LeftFMPanel(), form.RightFMPanel()}) panel->RewordLines();
 }

@@ -685,8 +685,10 @@ class OptionsTest : public QObject {
     QVERIFY(WithModal<QDialog>([&] { f_->Action("mnuCmndSyncDirs")->trigger(); }, [&](QDialog&) { checkPaths(); }));
     for (const QString& path : paths) QVERIFY2(checked.count(path) != 0, qPrintable(path));
     // The panels' lines keep their placeholders; every button word is there.
-    // Every text of the panels has its key (a text added without one fails).
-    QCOMPARE(sizeof(panels::TPanelTexts), app::PanelTextKeys().size() * sizeof(std::string));
+    // Every text of the panels has its key (a text added without one fails);
+    // besides the texts there is the plural rule.
+    QCOMPARE(sizeof(panels::TPanelTexts),
+             app::PanelTextKeys().size() * sizeof(std::string) + sizeof(panels::TPanelTexts::formOf));
     std::vector<std::string> lines;
     for (const auto& key : app::PanelTextKeys()) lines.emplace_back(key.first);
     const std::vector<std::string> words = {"OK", "Cancel", "Yes", "No", "Close", "Help",
@@ -962,6 +964,44 @@ class OptionsTest : public QObject {
     for (const auto& c : large)
       QCOMPARE(platform::WordedCount(bytes.one, bytes.other, c.n, Q(platform::FormatThousands(c.n))),
                QString::fromUtf8(c.worded));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // The panels' lines with a count of bytes (the marks' line, a file's
+  // line) in every shipped language: the form of the count of bytes.
+  void panelLinesTakeTheBytesPluralForm() {
+    const struct {
+      const char* file;  // "" for none
+      uint64_t bytes;
+      const char* marked;
+      const char* fileLine;
+    } cases[] = {
+        {"", 1, "Marked 3: 1 bytes", "f- size:1 bytes."},
+        {"English.lng", 2, "Marked 3: 2 bytes", "f- size:2 bytes."},
+        {"German.lng", 1, "Markiert 3: 1 Byte", "f - Größe: 1 Byte"},
+        {"German.lng", 21, "Markiert 3: 21 Bytes", "f - Größe: 21 Bytes"},
+        {"Russian.lng", 0, "Отмечено 3: 0 байт", "f — размер: 0 байт"},
+        {"Russian.lng", 1, "Отмечено 3: 1 байт", "f — размер: 1 байт"},
+        {"Russian.lng", 2, "Отмечено 3: 2 байта", "f — размер: 2 байта"},
+        {"Russian.lng", 5, "Отмечено 3: 5 байт", "f — размер: 5 байт"},
+        {"Russian.lng", 11, "Отмечено 3: 11 байт", "f — размер: 11 байт"},
+        {"Russian.lng", 21, "Отмечено 3: 21 байт", "f — размер: 21 байт"},
+        {"Russian.lng", 104, "Отмечено 3: 104 байта", "f — размер: 104 байта"},
+        {"Russian.lng", 1022, "Отмечено 3: 1,022 байта", "f — размер: 1,022 байта"},
+        {"Russian.lng", 5000000012, "Отмечено 3: 5,000,000,012 байт", "f — размер: 5,000,000,012 байт"},
+        {"Russian.lng", 5000000023, "Отмечено 3: 5,000,000,023 байта", "f — размер: 5,000,000,023 байта"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      panels::TFileEntry entry;
+      entry.FileName = "f";
+      entry.FileSize = c.bytes;
+      const QString what = QLatin1String(c.file) + QLatin1Char(' ') + QString::number(c.bytes);
+      QVERIFY2(panels::MarkedLine(3, c.bytes) == c.marked, qPrintable(what));
+      QVERIFY2(panels::InfoLine(entry) == c.fileLine, qPrintable(what));
+    }
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }

@@ -106,6 +106,46 @@ TEST(EntryTexts, TranslatedLines) {
   EXPECT_EQ(FillIn("%2 before %1, %%1 and %3", "one", "two"), "two before one, %one and %3");
 }
 
+// A line with a count of bytes in a language with three plural forms: each
+// count takes its form, a text with fewer forms keeps its last, one without
+// forms is whole; without a rule the first form is for 1 only.
+TEST(EntryTexts, CountedLinesTakeTheFormOfTheirCount) {
+  TPanelTexts texts;
+  const struct {
+    const char* text;
+    bool rule;  // the three-form rule below, or none
+    uint64_t n;
+    const char* form;
+  } cases[] = {
+      {"one %1|few %1|many %1", true, 1, "one %1"},  {"one %1|few %1|many %1", true, 3, "few %1"},
+      {"one %1|few %1|many %1", true, 7, "many %1"}, {"one %1|other %1", true, 7, "other %1"},
+      {"%1 bytes", true, 7, "%1 bytes"},             {"%1 bytes", true, 1, "%1 bytes"},
+      {"one %1|other %1", false, 1, "one %1"},       {"one %1|other %1", false, 0, "other %1"},
+      {"one %1|other %1", false, 21, "other %1"},    {"|other", false, 1, ""},
+  };
+  for (const auto& c : cases) {
+    texts.formOf = nullptr;
+    if (c.rule) texts.formOf = [](uint64_t n) -> size_t { return n == 1 ? 0 : n < 5 ? 1 : 2; };
+    EXPECT_EQ(CountedForm(texts, c.text, c.n), c.form) << c.text << " " << c.n;
+  }
+
+  // The lines as a panel shows them.
+  texts.fileLine = "%1: %2 byte|%1: %2 bytes";
+  texts.markedLine = "%1 marked, %2 byte|%1 marked, %2 bytes";
+  texts.packedFileLine = "%1: %2 byte, |%1: %2 bytes, ";
+  texts.packedPart = "%1 packed byte|%1 packed bytes";
+  texts.formOf = nullptr;
+  SetPanelTexts(texts);
+  auto packed = Entry("p.bin", false, 1);
+  packed->HasPackedSize = true;
+  packed->PackedSize = 3;
+  EXPECT_EQ(Names({InfoLine(*Entry("a", false, 1)), InfoLine(*Entry("b", false, 1000)), MarkedLine(2, 1),
+                   MarkedLine(1, 2), InfoLine(*packed)}),
+            Names({"a: 1 byte", "b: 1,000 bytes", "2 marked, 1 byte", "1 marked, 2 bytes",
+                   "p.bin: 1 byte, 3 packed bytes"}));
+  SetPanelTexts(TPanelTexts());
+}
+
 // A leading dot makes a hidden name, not an extension: only a dot after
 // some other character starts one, and the last such dot wins.
 TEST(EntryTexts, LeadingDotsBelongToTheName) {
