@@ -30,6 +30,7 @@
 
 #include "platform/copyfile.h"
 #include "platform/fs.h"
+#include "zip/block_writer.h"
 #include "zip/codec/crc32.h"
 #include "zip/codec/decode_io.h"
 #include "zip/codec/library_decoders.h"
@@ -325,6 +326,18 @@ void FinishFile(TLFNFileStream& file, const TZipHeaderInfo& e, bool flush, bool 
 
 }  // namespace
 
+namespace {
+
+// A thread that computes the CRC of a large entry and writes its file while
+// the decoder goes on (when the run may use more than one thread).
+std::unique_ptr<TBlockWriter> BesideWriter(TLFNFileStream& file) {
+  return std::make_unique<TBlockWriter>([&file](const uint8_t* data, size_t n) {
+    if (file.Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
+  });
+}
+
+}  // namespace
+
 // ------------------------------------------------------------ decoder input
 
 class TEntryInput final : public TDecodeInput {
@@ -363,6 +376,9 @@ class TEntryOutput final : public TDecodeOutput {
                const TZipReader::TEntrySink* sink = nullptr)
       : r_(r), file_(file), memory_(memory), sink_(sink) {}
 
+  // Hands the CRC and the writing of the file to a thread of their own.
+  void WriteBeside() { beside_ = BesideWriter(*file_); }
+
   void Write(const uint8_t* data, size_t n) override {
     if (n == 0) return;
     if (static_cast<uint64_t>(r_.entryDone_) + n > r_.work_.UncompressedSize)
@@ -373,13 +389,22 @@ class TEntryOutput final : public TDecodeOutput {
       sinceCheck_ = 0;
       r_.ProcessMessagesAndCheckCancel();
     }
-    if (file_ && file_->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
-    if (memory_) memory_->append(reinterpret_cast<const char*>(data), n);
-    if (sink_ && !(*sink_)(data, n)) throw EUserCanceled(kTextUserAborted);
-    crc_ = Crc32Update(crc_, data, n);
+    if (beside_) {
+      beside_->Put(data, n);
+    } else {
+      if (file_ && file_->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
+      if (memory_) memory_->append(reinterpret_cast<const char*>(data), n);
+      if (sink_ && !(*sink_)(data, n)) throw EUserCanceled(kTextUserAborted);
+      crc_ = Crc32Update(crc_, data, n);
+    }
     r_.ReportProgress(n);
   }
 
+  // Waits for the writer thread, if there is one; throws its failure.
+  void Finish() {
+    if (beside_) crc_ = ~beside_->Finish();
+    beside_.reset();
+  }
   uint32_t Crc() const { return ~crc_; }
 
  private:
@@ -387,6 +412,7 @@ class TEntryOutput final : public TDecodeOutput {
   TLFNFileStream* file_;
   std::string* memory_;
   const TZipReader::TEntrySink* sink_;
+  std::unique_ptr<TBlockWriter> beside_;
   uint32_t crc_ = 0xFFFFFFFF;
   static constexpr size_t kOutputPerCheck = 8 * kBlockSize;
   size_t sinceCheck_ = 0;  // output bytes since the last check
@@ -469,20 +495,32 @@ class TPreadInput final : public TDecodeInput {
 // A worker's output: the declared size holds, the CRC and the count go along.
 class TPooledOutput final : public TDecodeOutput {
  public:
-  explicit TPooledOutput(TExtractJob& job) : job_(job) {}
+  explicit TPooledOutput(TExtractJob& job) : job_(job) {
+    if (job.entry.UncompressedSize >= TBlockWriter::kThreshold) beside_ = BesideWriter(*job.file);
+  }
   void Write(const uint8_t* data, size_t n) override {
     if (n == 0) return;
     if (static_cast<uint64_t>(done_) + n > job_.entry.UncompressedSize)
       throw EBiggerThanUncompressed(kTextBiggerThanUncompressed);
-    if (job_.file->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
-    crc_ = Crc32Update(crc_, data, n);
+    if (beside_) {
+      beside_->Put(data, n);
+    } else {
+      if (job_.file->Write(data, n) != n) throw ECantWriteUCF(kTextCantWrite);
+      crc_ = Crc32Update(crc_, data, n);
+    }
     done_ += static_cast<int64_t>(n);
     job_.done.store(done_, std::memory_order_relaxed);
+  }
+  // Waits for the writer thread, if there is one; throws its failure.
+  void Finish() {
+    if (beside_) crc_ = ~beside_->Finish();
+    beside_.reset();
   }
   uint32_t Crc() const { return ~crc_; }
 
  private:
   TExtractJob& job_;
+  std::unique_ptr<TBlockWriter> beside_;
   uint32_t crc_ = 0xFFFFFFFF;
   int64_t done_ = 0;
 };
@@ -622,6 +660,7 @@ class TExtractPool {
       TPooledOutput output(job);
       job.result = DecodeEntryData(job.entry, buffers, input, output, job.entry.CompressedSize,
                                    job.problem);
+      output.Finish();
       FinishFile(*job.file, job.entry, settings_.flush, settings_.retain, settings_.umask,
                  job.accessed);
       job.crc = output.Crc();
@@ -1140,7 +1179,10 @@ void TZipReader::ExtractEntry(int index) {
   entryDone_ = 0;
   TEntryInput input(*this, remaining, zipCrypto ? &crypt : nullptr, aesEntry ? &aes : nullptr);
   TEntryOutput output(*this, file.get(), isLink ? &linkTarget : nullptr);
+  if (file && extractPool_ && work_.UncompressedSize >= TBlockWriter::kThreshold)
+    output.WriteBeside();
   const TDecodeResult result = DecodeEntry(input, output, remaining);
+  output.Finish();
   if (result == TDecodeResult::OutOfMemory)
     ui_->ShowMessage(decodeProblem_.empty() ? OutOfMemoryText(DataMethod(work_)) : decodeProblem_, "Error");
   // The authentication code covers every encrypted byte, also those a

@@ -1,10 +1,12 @@
 // Extracting on several threads: the files, their dates, the reports and
 // the guards are those of a single thread at every thread count.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -362,6 +364,125 @@ TEST(ParallelExtract, CancelStopsTheWorkersAndLeavesOnlyCompleteFiles) {
       ++files;
     }
     EXPECT_LT(files, entries.size());
+  }
+}
+
+// One large entry: with more than one thread its CRC and its writing run on
+// a thread beside the decoder; the files and the reports are those of one
+// thread, around the size that turns it on and around the writer's slots.
+constexpr size_t kMiB = size_t{1} << 20;
+
+TEST(ParallelExtract, OneLargeEntryGivesTheSameFileAndReportsAtOneAndTwoThreads) {
+  struct TCase {
+    const char* name;
+    size_t size;
+    uint16_t method;
+    bool badCrc;
+  };
+  const TCase cases[] = {
+      {"just under the threshold", 8 * kMiB - 1, 8, false},
+      {"at the threshold", 8 * kMiB, 8, false},
+      {"a byte past a slot", 9 * kMiB + 1, 8, false},
+      {"a partial last slot", 10 * kMiB + 32768 + 7, 8, false},
+      {"stored", 9 * kMiB - 5, 0, false},
+      {"a corrupted CRC", 12 * kMiB + 3, 8, true},
+      {"a corrupted CRC, stored", 8 * kMiB, 0, true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string zip = dir / "a.zip";
+    TEntrySpec e("big.txt", Text(c.size, static_cast<uint32_t>(c.size)));
+    e.method = c.method;
+    if (c.badCrc) e.crc = 0x12345678;
+    // A small entry after it: the run goes on past the large one.
+    WriteFile(zip, BuildZip({e, Deflated("after.txt", Text(3000, 7))}));
+    const TExtractLog one = Extract(zip, dir / "one", 1);
+    const TExtractLog two = Extract(zip, dir / "two", 2);
+    EXPECT_EQ(two.count, one.count);
+    EXPECT_EQ(two.reports, one.reports);
+    ExpectSameTree(Snapshot(dir / "two"), Snapshot(dir / "one"));
+    EXPECT_EQ(fs::exists(fs::path(dir / "two") / "big.txt"), !c.badCrc);
+    EXPECT_EQ(one.count, c.badCrc ? 1 : 2);
+    if (c.badCrc) {
+      ASSERT_FALSE(two.reports.empty());
+      EXPECT_EQ(two.reports[0].rfind("crc 0 ", 0), 0u) << two.reports[0];
+    }
+  }
+}
+
+TEST(ParallelExtract, AWriteFailureInALargeEntryEndsTheRunAndLeavesNoFile) {
+  // The file size limit makes every write past 3 MB fail (EFBIG), as a full
+  // disk would; a failed write ends the run, at every thread count.
+  TempDir dir;
+  const std::string zip = dir / "a.zip";
+  WriteFile(zip, BuildZip({Deflated("first.txt", Text(2000, 4)), Deflated("big.txt", Text(16 * kMiB, 3))}));
+  struct TLimit {
+    struct rlimit old {};
+    void (*oldHandler)(int) = SIG_DFL;
+    TLimit() {
+      ::getrlimit(RLIMIT_FSIZE, &old);
+      oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit = old;
+      limit.rlim_cur = 3 * kMiB;
+      EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~TLimit() {
+      ::setrlimit(RLIMIT_FSIZE, &old);
+      std::signal(SIGXFSZ, oldHandler);
+    }
+  };
+  std::map<int, std::string> failures;
+  std::map<int, std::map<std::string, std::string>> trees;
+  for (int threads : {1, 2}) {
+    const std::string dest = dir / test::Numbered("out", threads);
+    {
+      TLimit limit;
+      try {
+        Extract(zip, dest, threads);
+      } catch (const ECantWriteUCF& e) {
+        failures[threads] = e.what();
+      }
+    }
+    trees[threads] = Snapshot(dest);
+  }
+  EXPECT_EQ(failures[1], kTextCantWrite);
+  EXPECT_EQ(failures[2], failures[1]);
+  ExpectSameTree(trees[2], trees[1]);
+  EXPECT_EQ(trees[2].count("big.txt"), 0u) << "no partial file";
+  EXPECT_EQ(trees[2].size(), 1u) << "only the entry before it, no temporary file";
+}
+
+TEST(ParallelExtract, CancelInsideOneLargeEntryIsPromptAndLeavesNoFile) {
+  TempDir dir;
+  const std::string zip = dir / "a.zip";
+  WriteFile(zip, BuildZip({Deflated("big.txt", Text(48 * kMiB, 5))}));
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::string dest = dir / test::Numbered("out", threads);
+    TZipReader r;
+    r.SetZipName(zip);
+    r.SetDestDir(dest);
+    r.DoAll = true;
+    r.Threads = threads;
+    std::chrono::steady_clock::time_point asked{};
+    r.OnTotalPercentDone = [&](TZipReader*, int p) {
+      if (p >= 30 && asked == std::chrono::steady_clock::time_point{}) {
+        asked = std::chrono::steady_clock::now();
+        r.CancelOperation = true;
+      }
+    };
+    EXPECT_THROW(r.UnZip(), EUserCanceled);
+    ASSERT_NE(asked, std::chrono::steady_clock::time_point{});
+    const auto took = std::chrono::steady_clock::now() - asked;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 100 * kSlowdown);
+    // A worker may finish the entry before the cancel reaches it; what it
+    // leaves is then the whole file, never a part or a temporary file.
+    for (const auto& e : fs::directory_iterator(dest)) {
+      EXPECT_EQ(e.path().filename(), "big.txt");
+      EXPECT_EQ(threads, 2) << "one thread checks the cancel as it decodes";
+      EXPECT_TRUE(ReadFile(e.path()) == Text(48 * kMiB, 5)) << "a partial file";
+    }
   }
 }
 
