@@ -43,6 +43,7 @@
 
 #include "fileops/fmoperation.h"
 #include "fileops/job.h"
+#include "platform/residency.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ void DropCache(const fs::path& base) {
   }
 }
 
-// The block device under `dir` and its rotational flag ("?" when unknown).
+// The block device under `dir` and what the queue's rule learns of it.
 std::string DeviceOf(const fs::path& dir) {
   struct stat st {};
   if (::stat(dir.c_str(), &st) != 0) return "?";
@@ -127,15 +128,12 @@ std::string DeviceOf(const fs::path& dir) {
   std::error_code ec;
   std::string shown = fs::canonical(sys, ec).filename().native();
   if (shown.empty()) shown = sys;
-  std::string flag = "?";
-  // A partition keeps its disk's queue one level up.
-  for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
-    std::ifstream in(sys + queue);
-    if (in >> flag) break;
-    flag = "?";
+  switch (vantrel::platform::SeekCostOf(dir.native())) {
+    case vantrel::platform::SeekCost::None: return shown + ", rotational=0";
+    case vantrel::platform::SeekCost::Seeks: return shown + ", rotational=1";
+    case vantrel::platform::SeekCost::Unknown: break;
   }
-  shown.append(", rotational=").append(flag);
-  return shown;
+  return shown + ", rotational=?";
 }
 
 Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue) {
