@@ -4,6 +4,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,7 +110,8 @@ class ReadAhead {
  public:
   static constexpr uint64_t kWindow = kReadAheadWindow;
 
-  ReadAhead(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  // Reading starts at `from`; what lies before it is not asked for.
+  ReadAhead(int fd, uint64_t size, uint64_t from = 0) : fd_(fd), size_(size), asked_(from) {}
   // The copy has reached `position`: asks for what is missing of the window
   // beyond it, in halves of a window.
   void At(uint64_t position) {
@@ -122,20 +125,54 @@ class ReadAhead {
  private:
   int fd_;
   uint64_t size_;
-  uint64_t asked_ = 0;
+  uint64_t asked_;
 };
 
-// Copies everything from `in` to `out`. The block size adapts so that each
-// block takes a few tens of milliseconds at most, which keeps the hook's calls
-// frequent on slow disks and the system calls few on fast ones.
-CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead* ahead = nullptr) {
+// Makes `out` share the blocks of `in` (a reflink), where the file system
+// keeps shared blocks (btrfs, XFS): nothing is read or written but the
+// file system's own records. It goes in steps of a gigabyte, so that the
+// hook still runs and can stop a clone of a huge file; the last step takes
+// everything up to the source's end, also what was appended meanwhile.
+// Returns Done when all is shared, Stopped when the hook asked to stop, and
+// Failed when (the rest of) the file cannot be shared: `cloned` then tells
+// how much is, and the caller copies the rest.
+CopyStatus CloneData(int in, int out, uint64_t size, const CopyHook& hook, uint64_t& cloned) {
+  // Steps must start on a block boundary; a gigabyte is one on any file system.
+  constexpr uint64_t kStep = 1ull << 30;
+  cloned = 0;
+  for (;;) {
+    const bool last = size - std::min(size, cloned) <= kStep;
+    struct file_clone_range range {};
+    range.src_fd = in;
+    range.src_offset = cloned;
+    range.src_length = last ? 0 : kStep;  // 0: up to the end
+    range.dest_offset = cloned;
+    if (::ioctl(out, FICLONERANGE, &range) != 0) return CopyStatus::Failed;
+    if (last) {
+      struct stat st;
+      if (::fstat(out, &st) != 0) return CopyStatus::Failed;
+      cloned = static_cast<uint64_t>(st.st_size);
+    } else {
+      cloned += kStep;
+    }
+    if (hook && !hook(cloned)) return CopyStatus::Stopped;
+    if (last) return CopyStatus::Done;
+  }
+}
+
+// Copies everything from the current positions of `in` and `out` on; the
+// hook counts from `from`, the bytes there before. The block size adapts so
+// that each block takes a few tens of milliseconds at most, which keeps the
+// hook's calls frequent on slow disks and the system calls few on fast ones.
+CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead* ahead = nullptr,
+                    uint64_t from = 0) {
   constexpr size_t kMinBlock = 256 * 1024;
   constexpr size_t kMaxBlock = 16 * 1024 * 1024;
   constexpr size_t kBufferSize = 1024 * 1024;
   size_t block = 1024 * 1024;
   bool inKernel = true;
   std::unique_ptr<char[]> buffer;
-  uint64_t copied = 0;
+  uint64_t copied = from;
   for (;;) {
     const auto start = std::chrono::steady_clock::now();
     if (ahead != nullptr) ahead->At(copied);
@@ -146,7 +183,7 @@ CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead
         if (errno == EINTR) continue;
         // Not possible between these files (another file system, a file
         // system without support): fall back to reading and writing.
-        if (copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+        if (copied == from && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                             errno == EOPNOTSUPP || errno == EBADF || errno == EPERM)) {
           inKernel = false;
           continue;
@@ -154,7 +191,7 @@ CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead
         error = errno;
         return CopyStatus::Failed;
       }
-      if (n == 0 && copied == 0) {
+      if (n == 0 && copied == from) {
         // Some file systems report no data for files whose size they do not
         // know in advance; reading tells for sure.
         inKernel = false;
@@ -324,6 +361,27 @@ int LinkUnnamed(int fd, const std::string& dest) {
   return ::linkat(AT_FDCWD, procPath, AT_FDCWD, dest.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
+// The data of a large file: shared with the source where the file system
+// can (reading it ahead would then only load the disk with reads nobody
+// needs), else copied with the source read ahead of the copy. A clone that
+// stops part of the way is completed by copying from where it stopped.
+CopyStatus CopyLargeData(const SourceFile& source, int out, const CopyHook& hook, int& error) {
+  const int in = source.fd();
+  uint64_t cloned = 0;
+  const CopyStatus status = CloneData(in, out, source.info().size, hook, cloned);
+  if (status != CopyStatus::Failed) return status;
+  if (cloned > 0) {
+    const off_t at = static_cast<off_t>(cloned);
+    if (::lseek(in, at, SEEK_SET) != at || ::lseek(out, at, SEEK_SET) != at) {
+      error = errno;
+      return CopyStatus::Failed;
+    }
+  }
+  ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
+  ReadAhead ahead(in, source.info().size, cloned);
+  return CopyData(in, out, hook, error, &ahead, cloned);
+}
+
 }  // namespace
 
 int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool replace) {
@@ -354,10 +412,7 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
   if (source.fd() < 0) return {CopyStatus::Failed, EBADF};
   const EntryInfo& st = source.info();
   const uint32_t wanted = st.mode & 0777;
-  // Read-ahead pays only where there is something ahead.
   const bool large = st.size > 1024 * 1024;
-  if (large) ::posix_fadvise(source.fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  ReadAhead ahead(source.fd(), st.size);
 
   const std::string dir = ParentOf(dest);
   Fd out;
@@ -375,7 +430,8 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
   }
 
   int error = 0;
-  CopyStatus status = CopyData(source.fd(), out.get(), hook, error, large ? &ahead : nullptr);
+  CopyStatus status = large ? CopyLargeData(source, out.get(), hook, error)
+                            : CopyData(source.fd(), out.get(), hook, error);
   if (status == CopyStatus::Done) {
     const struct timespec times[2] = {st.accessTime, st.writeTime};
     const bool modeRight = unnamed && creationMask != kUnknownMask && (wanted & ~creationMask) == wanted;
