@@ -258,6 +258,9 @@ struct TDeflateCompressor::TState {
 
   uint16_t internalAttributes = 2;
   uint16_t method = 8;
+  // A piece of a split stream: never the plain bytes, and not always final.
+  bool wholeFileAllowed = true;
+  bool finalBlock = true;
 
   // ---------------------------------------------------------------- output
 
@@ -801,7 +804,7 @@ struct TDeflateCompressor::TState {
     if (staticLenB <= optLenB) optLenB = staticLenB;
 
     bool done = false;
-    if (storedLen <= optLenB && last && compressedBits == 0) {
+    if (storedLen <= optLenB && last && compressedBits == 0 && wholeFileAllowed) {
       // The file is one block that would not shrink: its plain bytes.
       if (buf) {
         Notify(TDeflateBlockKind::WholeFile, storedLen, last);
@@ -887,7 +890,7 @@ struct TDeflateCompressor::TState {
       }
       if (lookahead < kMinLookahead && !eof) FillWindow();
     }
-    FlushBlock(true);
+    FlushBlock(finalBlock);
   }
 
   // Levels 4-9: a match is taken only if the next position has no longer one.
@@ -937,10 +940,32 @@ struct TDeflateCompressor::TState {
       if (lookahead < kMinLookahead && !eof) FillWindow();
     }
     if (matchAvailable) TallyLit(window[strstart - 1]);
-    FlushBlock(true);
+    FlushBlock(finalBlock);
   }
 
-  TDeflateResult Run(int lvl, TDeflateSource& source, TDeflateSink& sink) {
+  // A piece that is not the last ends after its last block with an empty
+  // stored block, which leaves the output at a byte boundary.
+  void EndPiece() {
+    SendBits(0, 3);
+    WindUp();
+    for (uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) PutByte(b);
+    FlushOut();
+  }
+
+  // Puts the dictionary at the window's start, hashed as if compressed
+  // just before; the input follows it in the window.
+  template <bool kFarLinks>
+  void HashDictionary(unsigned size) {
+    insH = window[0];
+    insH = ((insH << kHashShift) ^ window[1]) & kHashMask;
+    // A position is hashed with the two bytes after it, which for the last
+    // two are the input's first.
+    const unsigned end = std::min(size, size + lookahead >= 2 ? size + lookahead - 2 : 0u);
+    for (unsigned pos = 0; pos < end; ++pos) InsertString<kFarLinks>(pos);
+  }
+
+  TDeflateResult Run(int lvl, TDeflateSource& source, TDeflateSink& sink, const uint8_t* dictionary = nullptr,
+                     size_t dictionarySize = 0) {
     in = &source;
     out = &sink;
     level = lvl;
@@ -956,18 +981,29 @@ struct TDeflateCompressor::TState {
     InitBlock();
     std::fill(std::begin(head), std::end(head), uint16_t{0});
 
-    strstart = 0;
-    blockStart = 0;
+    const unsigned start = static_cast<unsigned>(std::min<size_t>(dictionarySize, kWSize));
+    if (start > 0) std::memcpy(window, dictionary + dictionarySize - start, start);
+    strstart = start;
+    blockStart = start;
     matchStart = 0;
     eof = false;
     insH = 0;
-    lookahead = static_cast<unsigned>(ReadFull(window, kWSize));
+    lookahead = static_cast<unsigned>(ReadFull(window + start, kWSize));
     if (lookahead == 0) {
       eof = true;
-    } else {
-      if (lookahead < kMinLookahead) FillWindow();
-      insH = window[0];
-      insH = ((insH << kHashShift) ^ window[1]) & kHashMask;
+    } else if (lookahead < kMinLookahead) {
+      FillWindow();
+    }
+    if (start > 0) {
+      if (params.lazyMatch) {
+        HashDictionary<true>(start);
+      } else {
+        HashDictionary<false>(start);
+      }
+    }
+    if (lookahead > 0) {
+      insH = window[start];
+      insH = ((insH << kHashShift) ^ window[start + 1]) & kHashMask;
     }
 
     if (params.lazyMatch) {
@@ -975,6 +1011,7 @@ struct TDeflateCompressor::TState {
     } else {
       DeflateGreedy();
     }
+    if (!finalBlock) EndPiece();
 
     TDeflateResult result;
     result.CompressedSize = bytesOut;
@@ -1002,7 +1039,74 @@ void TDeflateCompressor::SetObserver(TDeflateObserver* observer) { state_->obser
 
 TDeflateResult TDeflateCompressor::Deflate(int level, TDeflateSource& in, TDeflateSink& out) {
   if (level < 1 || level > 9) throw std::invalid_argument("deflate level must be 1 to 9");
+  state_->wholeFileAllowed = true;
+  state_->finalBlock = true;
   return state_->Run(level, in, out);
+}
+
+TDeflateResult TDeflateCompressor::DeflatePiece(int level, const uint8_t* dictionary, size_t dictionarySize,
+                                                bool last, TDeflateSource& in, TDeflateSink& out) {
+  if (level < 1 || level > 9) throw std::invalid_argument("deflate level must be 1 to 9");
+  state_->wholeFileAllowed = false;
+  state_->finalBlock = last;
+  return state_->Run(level, in, out, dictionary, dictionarySize);
+}
+
+std::shared_ptr<TSplitPiece> TSplitPieces::Read(const TSplitPiece* before) {
+  auto piece = std::make_shared<TSplitPiece>();
+  if (before != nullptr) {
+    const size_t own = before->bytes.size() - before->dictionary;
+    piece->dictionary = std::min(own, kSplitDictionary);
+    piece->bytes.reserve(piece->dictionary + kSplitPiece);
+    piece->bytes.assign(before->bytes.end() - static_cast<ptrdiff_t>(piece->dictionary), before->bytes.end());
+  } else {
+    piece->bytes.reserve(kSplitPiece);
+  }
+  const size_t from = piece->bytes.size();
+  piece->bytes.resize(from + kSplitPiece);
+  size_t got = 0;
+  while (got < kSplitPiece) {
+    const size_t n = in_.Read(piece->bytes.data() + from + got, std::min<size_t>(kSplitPiece - got, kMaxRead));
+    if (n == 0) break;
+    got += n;
+  }
+  piece->bytes.resize(from + got);
+  piece->index = index_++;
+  return piece;
+}
+
+std::shared_ptr<TSplitPiece> TSplitPieces::Next() {
+  if (!started_) {
+    started_ = true;
+    ahead_ = Read(nullptr);  // the first piece, empty or not
+  }
+  if (!ahead_) return nullptr;
+  std::shared_ptr<TSplitPiece> piece = std::move(ahead_);
+  // The piece is the last when nothing follows it (a full piece may be).
+  if (piece->bytes.size() > piece->dictionary) {
+    std::shared_ptr<TSplitPiece> next = Read(piece.get());
+    if (next->bytes.size() > next->dictionary) ahead_ = std::move(next);
+  }
+  piece->last = !ahead_;
+  return piece;
+}
+
+TDeflateResult DeflateSplitPiece(TDeflateCompressor& compressor, int level, const TSplitPiece& piece,
+                                 TDeflateSink& out) {
+  TMemoryDeflateSource input(piece.bytes.data() + piece.dictionary, piece.bytes.size() - piece.dictionary);
+  return compressor.DeflatePiece(level, piece.bytes.data(), piece.dictionary, piece.last, input, out);
+}
+
+TDeflateResult DeflateSplit(TDeflateCompressor& compressor, int level, TDeflateSource& in, TDeflateSink& out) {
+  TSplitPieces pieces(in);
+  TDeflateResult whole;
+  whole.FlagBits = DeflateLevelFlags(level);
+  while (const std::shared_ptr<TSplitPiece> piece = pieces.Next()) {
+    const TDeflateResult r = DeflateSplitPiece(compressor, level, *piece, out);
+    if (piece->index == 0) whole.InternalAttributes = r.InternalAttributes;
+    whole.CompressedSize += r.CompressedSize;
+  }
+  return whole;
 }
 
 }  // namespace vantrel::zip

@@ -24,6 +24,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace vantrel::zip {
 
@@ -112,6 +113,16 @@ class TDeflateCompressor {
   // REQUIRES: 1 <= level <= 9 (std::invalid_argument otherwise).
   TDeflateResult Deflate(int level, TDeflateSource& in, TDeflateSink& out);
 
+  // Compresses one piece of a stream cut into pieces (see DeflateSplit):
+  // matches may reach back into `dictionary`, the up to 32768 bytes just
+  // before the piece, which the reader has already decoded. A piece that is
+  // not `last` ends with a non-final block and an empty stored block, byte
+  // aligned, so that the next piece's output simply follows it; the last one
+  // ends with the final block. A piece is always deflate data (never the
+  // plain bytes of method 0).
+  TDeflateResult DeflatePiece(int level, const uint8_t* dictionary, size_t dictionarySize, bool last,
+                              TDeflateSource& in, TDeflateSink& out);
+
   // Installs (or, with nullptr, removes) the block observer.
   void SetObserver(TDeflateObserver* observer);
 
@@ -120,6 +131,51 @@ class TDeflateCompressor {
  private:
   std::unique_ptr<TState> state_;
 };
+
+// Split deflate: one file's input cut into pieces of kSplitPiece bytes,
+// each compressed on its own with the 32768 bytes before it as its
+// dictionary, their outputs joined into one plain deflate stream that any
+// reader inflates. The pieces can be compressed on different threads; the
+// bytes depend only on the input and the level, never on who compressed
+// which piece. A little larger than one stream (each piece starts its
+// blocks afresh and ends with five bytes of empty block).
+inline constexpr size_t kSplitPiece = 1u << 20;
+inline constexpr size_t kSplitDictionary = 32768;
+
+// One piece as TSplitPieces reads it: `bytes` holds the dictionary (the
+// previous piece's last kSplitDictionary bytes, none for the first piece)
+// followed by the piece's own input.
+struct TSplitPiece {
+  std::vector<uint8_t> bytes;
+  size_t dictionary = 0;
+  bool last = false;
+  size_t index = 0;
+};
+
+// Reads a source piece by piece. It reads one piece ahead, so that it knows
+// which piece is the last; an empty input is one empty last piece.
+class TSplitPieces {
+ public:
+  explicit TSplitPieces(TDeflateSource& in) : in_(in) {}
+  // The next piece, or null after the last.
+  std::shared_ptr<TSplitPiece> Next();
+
+ private:
+  std::shared_ptr<TSplitPiece> Read(const TSplitPiece* before);
+  TDeflateSource& in_;
+  std::shared_ptr<TSplitPiece> ahead_;
+  bool started_ = false;
+  size_t index_ = 0;
+};
+
+// Compresses one piece with `compressor` into `out`.
+TDeflateResult DeflateSplitPiece(TDeflateCompressor& compressor, int level, const TSplitPiece& piece,
+                                 TDeflateSink& out);
+
+// Split deflate on the calling thread: the same bytes the pieces give when
+// compressed on many threads. The result's InternalAttributes are those of
+// the first piece.
+TDeflateResult DeflateSplit(TDeflateCompressor& compressor, int level, TDeflateSource& in, TDeflateSink& out);
 
 // A source over a memory buffer (rewindable), for callers that hold the data.
 class TMemoryDeflateSource final : public TDeflateSource {
