@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/copyfile.h"
+#include "platform/fs.h"
 
 namespace vantrel::fileops {
 
@@ -545,12 +546,24 @@ std::optional<int> AskThrough(TJob& job, const TJobPrompt::TPost& post, std::fun
 std::vector<uint64_t> DevicesOf(const std::vector<std::string>& paths) {
   std::vector<uint64_t> devices;
   for (const std::string& path : paths) {
-    const std::vector<platform::EntryId> chain = platform::DirectoryChain(path);
-    if (chain.empty()) continue;
-    if (std::find(devices.begin(), devices.end(), chain.front().device) == devices.end())
-      devices.push_back(chain.front().device);
+    const std::optional<uint64_t> device = platform::DeviceOf(path);
+    if (device && std::find(devices.begin(), devices.end(), *device) == devices.end()) devices.push_back(*device);
   }
   return devices;
+}
+
+TJobPaths PackPaths(const std::string& root, const std::vector<std::string>& names, const std::string& archive) {
+  TJobPaths paths;
+  // Each name by itself: a marked directory may be a mount point of another disk.
+  for (const std::string& name : names) paths.sources.push_back(platform::JoinPath(root, name));
+  paths.sources.push_back(archive);
+  paths.places = paths.sources;
+  paths.places.push_back(root);
+  return paths;
+}
+
+TJobPaths UnpackPaths(const std::string& archive, const std::string& dest) {
+  return {{archive, dest}, {archive}};
 }
 
 }  // namespace vantrel::fileops

@@ -325,8 +325,24 @@ class TJobPrompt final : public TFMPrompt {
 // needs by value (or shared): the job may stop waiting before it runs.
 std::optional<int> AskThrough(TJob& job, const TJobPrompt::TPost& post, std::function<int()> ask);
 
-// The devices a job on these paths touches: the st_dev of each path that
-// exists (a directory as the kernel resolves it), each once.
+// The devices a job on these paths touches, each once: the st_dev of each
+// path (a file or a directory, as the kernel resolves it), or for one still
+// to be made (a destination, an archive to write) of the directory it would
+// be made in.
 std::vector<uint64_t> DevicesOf(const std::vector<std::string>& paths);
+
+// The paths of a job, as a command gives them: those whose devices it
+// touches (the queue's rule, DevicesOf) and those it reads (sampled for the
+// page cache, TJobPlaces::sources).
+struct TJobPaths {
+  std::vector<std::string> places;
+  std::vector<std::string> sources;
+};
+// A pack of `names` below `root` into `archive` (new, or updated: then it is
+// read too).
+TJobPaths PackPaths(const std::string& root, const std::vector<std::string>& names, const std::string& archive);
+// An unpack (or another rewrite) of `archive` into `dest`, which may be a
+// directory or a file still to be made.
+TJobPaths UnpackPaths(const std::string& archive, const std::string& dest);
 
 }  // namespace vantrel::fileops

@@ -252,6 +252,21 @@ std::vector<EntryId> DirectoryChain(const std::string& dir) {
   return chain;
 }
 
+std::optional<uint64_t> DeviceOf(const std::string& path) {
+  std::string at = path;
+  while (!at.empty()) {
+    struct stat st;
+    if (::stat(at.c_str(), &st) == 0) return static_cast<uint64_t>(st.st_dev);
+    // Only a missing part makes the directory above the answer: a path that
+    // cannot be examined for another reason is not guessed at.
+    if (errno != ENOENT && errno != ENOTDIR) return std::nullopt;
+    if (at == "/" || at == ".") return std::nullopt;
+    const size_t slash = at.find_last_of('/');
+    at = slash == std::string::npos ? "." : slash == 0 ? "/" : at.substr(0, slash);
+  }
+  return std::nullopt;
+}
+
 int ListDirectory(const std::string& path,
                   const std::function<void(const char* name, const EntryInfo& info)>& onEntry) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

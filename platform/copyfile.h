@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,12 @@ struct EntryId {
   bool operator==(const EntryId&) const = default;
 };
 std::vector<EntryId> DirectoryChain(const std::string& dir);
+
+// The device (st_dev) of what `path` names, a link followed; for a path that
+// does not exist yet, of the deepest directory above it that does (where it
+// would be made). Empty for an empty path, or when nothing on the way up can
+// be examined.
+std::optional<uint64_t> DeviceOf(const std::string& path);
 
 // Lists the entries of the directory `path` ("." and ".." left out) in the
 // order the system returns them, each examined without following a link.

@@ -192,13 +192,6 @@ void EndCommand(TMainForm& form, TFMPanel* panel) {
   form.RefreshBothPanels();
 }
 
-// Where a path's directory is ("/" for a name at the root).
-std::string ParentOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return platform::GetCurrentDir();
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 // The archive component's settings, for the writer of a job.
 std::function<void(zip::TZipWriter&)> SettingsOf(const zip::TZipWriter& from) {
   return [threads = from.Threads, page = from.CodePage(), extraTimes = from.ExtraTimes,
@@ -299,7 +292,9 @@ void StartOtherFormatJob(TZipCommands& c, TFMPanel* source, const formats::TPack
   TCommandJob job;
   job.title = PackTitle(request.addToArchive ? "Add" : "Pack", request.names, request.archive);
   job.text = QLatin1String(kZippingText);
-  job.places = {request.rootDir, ParentOf(request.archive)};
+  fileops::TJobPaths paths = fileops::PackPaths(request.rootDir, request.names, request.archive);
+  job.places = std::move(paths.places);
+  job.sources = std::move(paths.sources);
   job.work = [request, outcome](fileops::TJob& self) { fileops::RunPackJob(self, request, *outcome); };
   TZipCommands* commands = &c;
   job.finish = [commands, request, outcome, panel = QPointer<TFMPanel>(source)](bool cancelled) {
@@ -383,7 +378,9 @@ void StartZipPackJob(TZipCommands& c, TFMPanel* source, std::shared_ptr<const TZ
   TCommandJob job;
   job.title = PackTitle(pack->verb, pack->packed, pack->archive);
   job.text = QLatin1String(kZippingText);
-  job.places = {pack->root, ParentOf(pack->archive)};
+  fileops::TJobPaths paths = fileops::PackPaths(pack->root, pack->packed, pack->archive);
+  job.places = std::move(paths.places);
+  job.sources = std::move(paths.sources);
   job.work = [pack, outcome, answerer = &c.ui_, poster = JobCenter(c.form_)->Poster(),
               background = job.background](fileops::TJob& self) {
     fileops::TZipJobInterface ui(self, *answerer, poster);
@@ -694,7 +691,9 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel, 
                              : "Unpack " + (x.names.size() == 1 ? x.names.front() : LastComponent(x.archive)) +
                                    " to " + x.dest;
   job.text = QLatin1String(kUnzippingText);
-  job.places = {x.archive, x.dest};
+  fileops::TJobPaths paths = fileops::UnpackPaths(x.archive, x.dest);
+  job.places = std::move(paths.places);
+  job.sources = std::move(paths.sources);
   c.writer_.Threads = ArchiveThreads(c.form_.Settings());  // taken by the job's writer below
   job.work = [settings = SettingsOf(c.writer_), x, outcome, answerer = &c.ui_, title = job.title,
               background = job.background, poster = JobCenter(c.form_)->Poster(),
@@ -893,7 +892,9 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
   TCommandJob job;
   job.title = "Repair " + LastComponent(archive) + " to " + dest;
   job.text = QStringLiteral("Repairing the archive.... Please wait.");
-  job.places = {archive, dest};
+  fileops::TJobPaths paths = fileops::UnpackPaths(archive, dest);
+  job.places = std::move(paths.places);
+  job.sources = std::move(paths.sources);
   job.work = [archive, dest, password, outcome, answerer = &c.ui_, poster = JobCenter(form)->Poster(),
               codePage = vfs::ChosenCodePage(archive)](fileops::TJob& self) {
     fileops::TZipJobInterface ui(self, *answerer, poster);

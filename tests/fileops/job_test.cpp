@@ -532,19 +532,122 @@ TEST(SpeedMeter, SpeedAndTimeLeft) {
   }
 }
 
-// The device of a path as the kernel resolves it, each once; missing paths
-// add none.
+// The device of a path as the kernel resolves it, each once: a file's own,
+// and for a path still to be made the one of the directory it would be made
+// in; an empty path adds none.
 TEST(JobDevices, DevicesOfPaths) {
   test::TempDir tmp;
   test::MakeDir(tmp / "d");
+  WriteFile(tmp / "f", "f");
   const auto one = DevicesOf({tmp.path()});
   ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(DevicesOf({tmp.path(), tmp / "d", tmp / "missing"}), one);
-  EXPECT_TRUE(DevicesOf({tmp / "missing"}).empty());
   struct stat st {};
   ASSERT_EQ(::stat("/proc/self", &st), 0);
+  const std::vector<uint64_t> proc{static_cast<uint64_t>(st.st_dev)};
+  const struct {
+    std::vector<std::string> paths;
+    std::vector<uint64_t> devices;
+  } cases[] = {
+      {{tmp / "d"}, one},
+      {{tmp / "f"}, one},                    // a file
+      {{tmp / "missing"}, one},              // to be made in tmp
+      {{tmp / "missing/deeper/still"}, one},
+      {{tmp / "f/below"}, one},              // below a file: the file's
+      {{tmp.path(), tmp / "d", tmp / "f", tmp / "missing"}, one},
+      {{"/proc/self/status"}, proc},
+      {{"/proc/self/not-there"}, proc},
+      {{""}, {}},
+      {{}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.paths.empty() ? std::string("(none)") : c.paths.front());
+    EXPECT_EQ(DevicesOf(c.paths), c.devices);
+  }
   const auto two = DevicesOf({tmp.path(), "/proc/self"});
-  EXPECT_EQ(two.size(), one.front() == st.st_dev ? 1u : 2u);
+  EXPECT_EQ(two.size(), one.front() == proc.front() ? 1u : 2u);
+}
+
+// Sources in memory by the facts' word, and what was asked.
+class AllInMemory final : public TJobFacts {
+ public:
+  platform::Residency Sample(const std::vector<std::string>& sources) override {
+    std::lock_guard lock(mutex_);
+    sampled_ = sources;
+    platform::Residency r;
+    r.bytes = r.resident = 4096;
+    r.files = 1;
+    return r;
+  }
+  platform::SeekCost SeekCostOf(const std::string&) override { return platform::SeekCost::Seeks; }
+  std::vector<std::string> Sampled() {
+    std::lock_guard lock(mutex_);
+    return sampled_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> sampled_;
+};
+
+// Pack and unpack jobs wait for a running job on any device they read or
+// write: the archive file's, the destination's (made or still to be made),
+// each marked entry's (a mount point below the directory packed), and run
+// beside a job on none of them. With their sources in memory they run
+// beside it anyway, the sources being the archive (unpack) or the marked
+// entries and the archive (pack).
+TEST(JobQueue, PackAndUnpackJobsWaitForTheDevicesOfTheirFiles) {
+  test::TempDir tmp;
+  test::MakeDir(tmp / "src");
+  WriteFile(tmp / "src/a.txt", "a");
+  WriteFile(tmp / "a.zip", "PK");
+  test::MakeDir(tmp / "out");
+  const std::string disk = tmp.path(), proc = "/proc/self";
+  if (DevicesOf({disk}) == DevicesOf({proc})) GTEST_SKIP() << "no second device to tell apart";
+  const struct {
+    const char* what;
+    TJobPaths paths;
+    std::string blocker;  // a path on the running job's device
+    bool waits;
+    std::vector<std::string> sources;
+  } cases[] = {
+      {"unpack into a directory", UnpackPaths(tmp / "a.zip", tmp / "out"), disk, true, {tmp / "a.zip"}},
+      {"unpack into a new directory", UnpackPaths("/proc/self/status", tmp / "new/deeper"), disk, true,
+       {"/proc/self/status"}},
+      {"unpack from an archive on the disk", UnpackPaths(tmp / "a.zip", "/proc/self/new"), disk, true,
+       {tmp / "a.zip"}},
+      {"unpack on other devices", UnpackPaths(tmp / "a.zip", tmp / "out"), proc, false, {tmp / "a.zip"}},
+      {"pack into a new archive", PackPaths("/proc/self", {"status"}, tmp / "new.zip"), disk, true,
+       {"/proc/self/status", tmp / "new.zip"}},
+      {"pack from the disk", PackPaths(tmp / "src", {"a.txt"}, "/proc/self/new.zip"), disk, true,
+       {tmp / "src/a.txt", "/proc/self/new.zip"}},
+      {"pack a mount point", PackPaths("/", {"proc"}, tmp / "new.zip"), proc, true, {"/proc", tmp / "new.zip"}},
+      {"pack on other devices", PackPaths(tmp / "src", {"a.txt"}, tmp / "a.zip"), proc, false,
+       {tmp / "src/a.txt", tmp / "a.zip"}},
+  };
+  for (const auto& c : cases) {
+    for (const bool inMemory : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << c.what << (inMemory ? ", sources in memory" : ""));
+      Workers w;
+      TJobQueue queue;
+      auto facts = std::make_shared<AllInMemory>();
+      queue.SetFacts(inMemory ? facts : nullptr);
+      queue.Add("running", DevicesOf({c.blocker}), w.Work("running"));
+      ASSERT_TRUE(Eventually([&] { return w.HasStarted("running"); }));
+      auto job = queue.Add("job", TJobPlaces{DevicesOf(c.paths.places), c.paths.sources}, w.Work("job"));
+      if (!c.waits || inMemory) {
+        EXPECT_TRUE(Eventually([&] { return w.HasStarted("job"); }));
+        if (c.waits) {
+          EXPECT_EQ(facts->Sampled(), c.sources);
+        }
+      } else {
+        std::this_thread::sleep_for(50ms);
+        EXPECT_EQ(job->State(), TJobState::Waiting);
+      }
+      w.Release("running");
+      w.Release("job");
+      EXPECT_TRUE(queue.WaitIdle(5s));
+    }
+  }
 }
 
 }  // namespace
