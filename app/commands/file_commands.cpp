@@ -237,10 +237,7 @@ QString DeleteQuestion(TMainForm& form, const TFMPanel& source, const std::vecto
   double size = 0;
   for (const auto& [dir, group] : MarkedGroups(source, names))
     size += std::max(0.0, Host(form).window->FMOperation.GetTotalSize(group, dir));
-  const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));
-  return text + QStringLiteral("%1 items, %2 bytes")
-                    .arg(names.size())
-                    .arg(QString::fromStdString(platform::FormatThousands(bytes)));
+  return text + DeleteNoteText(names.size(), static_cast<uint64_t>(std::llround(std::max(0.0, size))));
 }
 
 // A refused destination is said before anything happens; a new directory
@@ -439,6 +436,13 @@ std::vector<std::string> SourcePaths(const TGroups& groups) {
 }
 
 }  // namespace
+
+QString DeleteNoteText(uint64_t items, uint64_t bytes) {
+  const QString size = platform::WordedCount("%1 byte", "%1 bytes", static_cast<long long>(bytes),
+                                             QString::fromStdString(platform::FormatThousands(bytes)));
+  return platform::WordedForm("%1 item, %2", "%1 items, %2", static_cast<long long>(items))
+      .arg(QString::number(items), size);
+}
 
 QString JobEndText(bool cancelled, int failed) {
   if (cancelled) return platform::Worded("Cancelled");

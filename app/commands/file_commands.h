@@ -102,6 +102,9 @@ std::string JobTitle(const char* verb, const std::vector<std::string>& names, co
 // How a job ended, in the language chosen, for its notification: "Cancelled",
 // "Done" or "Done, N items failed".
 QString JobEndText(bool cancelled, int failed);
+// The Delete question's note on several items: "3 items, 12,345 bytes",
+// each count with the form it takes in the language chosen.
+QString DeleteNoteText(uint64_t items, uint64_t bytes);
 
 // A command's work as a job of its own (packing, unpacking).
 struct TCommandJob {

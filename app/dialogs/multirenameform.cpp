@@ -265,6 +265,12 @@ void TMultiRenameForm::InsertPlaceholder(const QString& text) {
   nameMask_->setFocus();
 }
 
+QString RenameCountText(size_t changes, size_t rows) {
+  const QString ofRows = platform::WordedCount("of %1 entry", "of %1 entries", static_cast<long long>(rows));
+  return platform::WordedForm("%1 %2 gets a new name.", "%1 %2 get a new name.", static_cast<long long>(changes))
+      .arg(QString::number(changes), ofRows);
+}
+
 void TMultiRenameForm::UpdatePreview() {
   tools::TRenamer renamer;
   std::string error;
@@ -275,7 +281,7 @@ void TMultiRenameForm::UpdatePreview() {
   }
   model_->SetPlan(tools::PlanRenames(dir_, sources_, renamer));
   const tools::TRenamePlan& plan = model_->Plan();
-  QString text = platform::Worded("%1 of %2 entries get a new name.").arg(plan.changes).arg(plan.rows.size());
+  QString text = RenameCountText(plan.changes, plan.rows.size());
   if (plan.problems > 0)
     text += QLatin1Char(' ') + platform::WordedCount("%1 conflict: nothing can be renamed until it is resolved.",
                                                          "%1 conflicts: nothing can be renamed until they are resolved.",

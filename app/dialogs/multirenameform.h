@@ -109,4 +109,8 @@ class TMultiRenameForm final : public QDialog {
   TRenamePreviewModel* model_;
 };
 
+// "3 of 10 entries get a new name.": the sentence takes the form of the
+// count of changes, its "of 10 entries" the form of the count of rows.
+QString RenameCountText(size_t changes, size_t rows);
+
 }  // namespace vantrel::app

@@ -107,10 +107,14 @@ QString TOperationsForm::StateText(TJobState state, bool asking) {
 QString TOperationsForm::ProgressText(const TJobProgress& p) {
   const int percent =
       p.bytesTotal > 0 ? std::clamp(static_cast<int>(p.bytesDone * 100.0 / p.bytesTotal), 0, 100) : 0;
-  return platform::Worded("%1%, %2 of %3 bytes, %4 of %5 items")
-      .arg(percent)
-      .arg(Thousands(p.bytesDone), Thousands(p.bytesTotal), Thousands(static_cast<double>(p.itemsDone)),
-           Thousands(static_cast<double>(p.itemsTotal)));
+  // The items' part takes the form of their total, the line around it the
+  // form of the bytes' total.
+  const QString items =
+      platform::WordedForm("%1 of %2 item", "%1 of %2 items", static_cast<long long>(p.itemsTotal))
+          .arg(Thousands(static_cast<double>(p.itemsDone)), Thousands(static_cast<double>(p.itemsTotal)));
+  return platform::WordedForm("%1%, %2 of %3 byte, %4", "%1%, %2 of %3 bytes, %4",
+                              static_cast<long long>(std::clamp(p.bytesTotal, 0.0, 9e18)))
+      .arg(QString::number(percent), Thousands(p.bytesDone), Thousands(p.bytesTotal), items);
 }
 
 QString TOperationsForm::SpeedText(double speed) {

@@ -202,11 +202,18 @@ void TPropertiesForm::StopMeasuring() {
   if (measurer_.joinable()) measurer_.join();
 }
 
+// The files' words ("in %1 files") go into the directories' sentence, which
+// takes the form of the directories' count.
+QString FilesAndDirectoriesText(uint64_t files, uint64_t directories) {
+  const QString inFiles = platform::WordedCount("in %1 file", "in %1 files", static_cast<long long>(files),
+                                                Shown(platform::FormatThousands(files)));
+  return platform::WordedForm("%1, %2 directory", "%1, %2 directories", static_cast<long long>(directories))
+      .arg(inFiles, Shown(platform::FormatThousands(directories)));
+}
+
 void TPropertiesForm::ShowTotals(const platform::TreeTotals& t, bool done) {
   if (!measuring_) return;
-  QString text = Bytes(t.bytes) + QLatin1Char(' ') + platform::Worded("in %1 files, %2 directories")
-                                      .arg(Shown(platform::FormatThousands(t.files)),
-                                           Shown(platform::FormatThousands(t.directories)));
+  QString text = Bytes(t.bytes) + QLatin1Char(' ') + FilesAndDirectoriesText(t.files, t.directories);
   if (t.unreadable) text += QLatin1Char(' ') + platform::WordedCount("(%1 directory could not be read)",
                                                                        "(%1 directories could not be read)",
                                                                        static_cast<long long>(t.unreadable));

@@ -62,4 +62,8 @@ class TPropertiesForm : public QDialog {
   bool measuring_ = false;
 };
 
+// "in 3 files, 2 directories" after a directory's size: each count with the
+// form it takes in the language chosen.
+QString FilesAndDirectoriesText(uint64_t files, uint64_t directories);
+
 }  // namespace vantrel::app

@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "platform/text.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 #include "vfs/trash_source.h"
 
 namespace vantrel::app {
@@ -43,13 +44,7 @@ class TTrashPlaces final : public panels::TPanelSource {
     return true;
   }
 
-  // "Trash: 3 items, 12,345 bytes | F5 restores, F8 deletes permanently".
-  std::string SummaryLine() const override {
-    const std::string items = count_ == 1 ? "1 item" : platform::FormatThousands(count_) + " items";
-    if (!top_) return items + ": " + platform::FormatThousands(bytes_) + " bytes | in the Trash";
-    if (count_ == 0) return "The Trash is empty";
-    return "Trash: " + items + ", " + platform::FormatThousands(bytes_) + " bytes | F5 restores, F8 deletes permanently";
-  }
+  std::string SummaryLine() const override { return TrashSummaryLine(top_, count_, bytes_); }
 
   // At the top: where the item came from ("photos.zip- size:1,234 bytes,
   // from /home/u/Pictures"; the whole original path when the name differs).
@@ -81,6 +76,20 @@ std::vector<std::string> VolumeTops() {
 }
 
 }  // namespace
+
+std::string TrashSummaryLine(bool top, uint64_t count, uint64_t bytes) {
+  if (top && count == 0) return platform::Worded("The Trash is empty").toStdString();
+  const auto shown = [](uint64_t n) { return QString::fromStdString(platform::FormatThousands(n)); };
+  const QString size = platform::WordedCount("%1 byte", "%1 bytes", static_cast<long long>(bytes), shown(bytes));
+  const auto n = static_cast<long long>(count);
+  // The hint after the bar is a message of its own: "|" separates forms.
+  const QString line =
+      top ? platform::WordedForm("Trash: %1 item, %2", "Trash: %1 items, %2", n).arg(shown(count), size) +
+                QStringLiteral(" | ") + platform::Worded("F5 restores, F8 deletes permanently")
+          : platform::WordedForm("%1 item: %2", "%1 items: %2", n).arg(shown(count), size) + QStringLiteral(" | ") +
+                platform::Worded("in the Trash");
+  return line.toStdString();
+}
 
 std::shared_ptr<panels::TPanelSource> OpenTrashPlace(const std::string& path, std::string& place) {
   if (!panels::IsSchemePath(path) || !vfs::TTrashSource::IsTrashPath(path, &place)) return nullptr;

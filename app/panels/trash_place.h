@@ -7,6 +7,7 @@
 // directory.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,12 @@ std::shared_ptr<panels::TPanelSource> OpenTrashPlace(const std::string& path, st
 
 // The Trash `panel` shows; null when it shows anything else.
 std::shared_ptr<vfs::TTrashSource> TrashSourceOf(const panels::TFMPanel& panel);
+
+// The Trash's line below a panel, in the language chosen: at the top "Trash:
+// 3 items, 12,345 bytes | F5 restores, F8 deletes permanently" (or "The Trash
+// is empty"), in a trashed directory "3 items: 12,345 bytes | in the Trash";
+// each count with the form it takes.
+std::string TrashSummaryLine(bool top, uint64_t count, uint64_t bytes);
 
 // Where a panel goes from the Trash's top: the home directory.
 std::string TrashParentDirectory();

@@ -36,6 +36,7 @@
 #include "app/dialogs/common_dialogs.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/generalsettingsform.h"
+#include "app/dialogs/multirenameform.h"
 #include "app/settings/lang.h"
 #include "app/settings/message_table.h"
 #include "app/commands/options_commands.h"
@@ -44,6 +45,7 @@
 #include "app/window/key_bar.h"
 #include "app/panels/trash_place.h"
 #include "app/panels/drivecombo.h"
+#include "fileops/job.h"
 #include "fileops/trash_operation.h"
 #include "platform/qt/wording.h"
 #include "platform/text.h"
@@ -964,6 +966,101 @@ class OptionsTest : public QObject {
     for (const auto& c : large)
       QCOMPARE(platform::WordedCount(bytes.one, bytes.other, c.n, Q(platform::FormatThousands(c.n))),
                QString::fromUtf8(c.worded));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // Texts with two counts in every shipped language, each count with the
+  // form it takes (1, 2, 5, 21 and 11 against each other in the language
+  // with three forms): a directory's files and directories, multi-rename's
+  // changes of rows, the Delete question's items and bytes, a job's progress
+  // and the Trash's panel line.
+  void twoCountTextsTakeAFormForEachCount() {
+    enum Text { Totals, Renames, DeleteNote, Progress, TrashTop, TrashInside };
+    const struct {
+      const char* file;  // "" for none
+      Text text;
+      uint64_t a, b;  // the two counts (the progress: of items and bytes, half of each done)
+      const char* worded;
+    } cases[] = {
+        {"", Totals, 1, 2, "in 1 file, 2 directories"},
+        {"", Renames, 1, 5, "1 of 5 entries gets a new name."},
+        {"", DeleteNote, 2, 1, "2 items, 1 byte"},
+        {"", TrashTop, 3, 18, "Trash: 3 items, 18 bytes | F5 restores, F8 deletes permanently"},
+        {"English.lng", Totals, 1, 1, "in 1 file, 1 directory"},
+        {"English.lng", Totals, 2, 1, "in 2 files, 1 directory"},
+        {"English.lng", Totals, 1234, 0, "in 1,234 files, 0 directories"},
+        {"English.lng", Renames, 2, 5, "2 of 5 entries get a new name."},
+        {"English.lng", Renames, 1, 1, "1 of 1 entry gets a new name."},
+        {"English.lng", DeleteNote, 2, 1234, "2 items, 1,234 bytes"},
+        {"English.lng", Progress, 1, 1, "0%, 0 of 1 byte, 0 of 1 item"},
+        {"English.lng", Progress, 2, 2000, "50%, 1,000 of 2,000 bytes, 1 of 2 items"},
+        {"English.lng", TrashTop, 1, 1, "Trash: 1 item, 1 byte | F5 restores, F8 deletes permanently"},
+        {"English.lng", TrashInside, 2, 1, "2 items: 1 byte | in the Trash"},
+        {"German.lng", Totals, 1, 5, "in 1 Datei, 5 Verzeichnissen"},
+        {"German.lng", Totals, 2, 1, "in 2 Dateien, 1 Verzeichnis"},
+        {"German.lng", Renames, 1, 1, "1 von 1 Eintrag erhält einen neuen Namen."},
+        {"German.lng", Renames, 3, 4, "3 von 4 Einträgen erhalten einen neuen Namen."},
+        {"German.lng", DeleteNote, 3, 1, "3 Elemente, 1 Byte"},
+        {"German.lng", Progress, 2, 2, "50%, 1 von 2 Bytes, 1 von 2 Einträgen"},
+        {"German.lng", TrashTop, 1, 2, "Papierkorb: 1 Element, 2 Bytes | F5 stellt wieder her, F8 löscht endgültig"},
+        {"German.lng", TrashInside, 2, 1, "2 Elemente: 1 Byte | im Papierkorb"},
+        {"Russian.lng", Totals, 1, 2, "в 1 файле, 2 каталогах"},
+        {"Russian.lng", Totals, 2, 1, "в 2 файлах, 1 каталоге"},
+        {"Russian.lng", Totals, 5, 21, "в 5 файлах, 21 каталоге"},
+        {"Russian.lng", Totals, 21, 5, "в 21 файле, 5 каталогах"},
+        {"Russian.lng", Totals, 11, 11, "в 11 файлах, 11 каталогах"},
+        {"Russian.lng", Renames, 1, 5, "1 из 5 элементов получит новое имя."},
+        {"Russian.lng", Renames, 2, 21, "2 из 21 элемента получат новое имя."},
+        {"Russian.lng", Renames, 21, 22, "21 из 22 элементов получит новое имя."},
+        {"Russian.lng", Renames, 5, 111, "5 из 111 элементов получат новое имя."},
+        {"Russian.lng", Renames, 11, 101, "11 из 101 элемента получат новое имя."},
+        {"Russian.lng", DeleteNote, 2, 1, "2 элемента, 1 байт"},
+        {"Russian.lng", DeleteNote, 5, 2, "5 элементов, 2 байта"},
+        {"Russian.lng", DeleteNote, 21, 5, "21 элемент, 5 байт"},
+        {"Russian.lng", DeleteNote, 22, 21, "22 элемента, 21 байт"},
+        {"Russian.lng", Progress, 2, 2, "50%, 1 из 2 байт, 1 из 2 элементов"},
+        {"Russian.lng", Progress, 21, 42, "50%, 21 из 42 байт, 10 из 21 элемента"},
+        {"Russian.lng", Progress, 5, 21, "47%, 10 из 21 байта, 2 из 5 элементов"},
+        {"Russian.lng", Progress, 1, 1, "0%, 0 из 1 байта, 0 из 1 элемента"},
+        {"Russian.lng", TrashTop, 21, 2, "Корзина: 21 элемент, 2 байта | F5 восстанавливает, F8 удаляет навсегда"},
+        {"Russian.lng", TrashTop, 2, 5, "Корзина: 2 элемента, 5 байт | F5 восстанавливает, F8 удаляет навсегда"},
+        {"Russian.lng", TrashInside, 5, 21, "5 элементов: 21 байт | в корзине"},
+        {"Russian.lng", TrashInside, 1, 11, "1 элемент: 11 байт | в корзине"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      QString worded;
+      switch (c.text) {
+        case Totals: worded = app::FilesAndDirectoriesText(c.a, c.b); break;
+        case Renames: worded = app::RenameCountText(c.a, c.b); break;
+        case DeleteNote: worded = app::DeleteNoteText(c.a, c.b); break;
+        case Progress: {
+          fileops::TJobProgress p;
+          p.itemsTotal = c.a;
+          p.itemsDone = c.a / 2;
+          p.bytesTotal = static_cast<double>(c.b);
+          p.bytesDone = static_cast<double>(c.b / 2);
+          worded = app::TOperationsForm::ProgressText(p);
+          break;
+        }
+        case TrashTop: worded = Q(app::TrashSummaryLine(true, c.a, c.b)); break;
+        case TrashInside: worded = Q(app::TrashSummaryLine(false, c.a, c.b)); break;
+      }
+      QVERIFY2(worded == QString::fromUtf8(c.worded),
+               qPrintable(QStringLiteral("%1 %2/%3: %4").arg(QLatin1String(c.file)).arg(c.a).arg(c.b).arg(worded)));
+    }
+    // An empty Trash says so in every language.
+    const struct {
+      const char* file;
+      const char* worded;
+    } empty[] = {{"", "The Trash is empty"}, {"German.lng", "Der Papierkorb ist leer"}, {"Russian.lng", "Корзина пуста"}};
+    for (const auto& c : empty) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      QCOMPARE(Q(app::TrashSummaryLine(true, 0, 0)), QString::fromUtf8(c.worded));
+    }
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
