@@ -298,8 +298,10 @@ void ApplyLanguage(TMainForm& form) {
       if (english[i] == key) return texts[i];
     return key;
   });
-  ApplyPanelTexts(form, language);
+  // The words first: a panel's lines made by its source (the Trash's) are
+  // worded when the panel texts reword them.
   language.TranslateButtons();
+  ApplyPanelTexts(form, language);
 }
 
 const std::vector<TPanelTextKey>& PanelTextKeys() {

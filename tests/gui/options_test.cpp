@@ -1213,6 +1213,15 @@ class OptionsTest : public QObject {
     check("Trash/..", "ItemEmptyTrash");
     QCOMPARE(menus, 9);
     QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QLatin1Char('\n'))));
+    // The Trash's line below the panel is worded too, and worded again when
+    // the language changes while the panel shows it.
+    QVERIFY2(f_->form->Left().InfoPanel->text().startsWith(kProbe), qPrintable(f_->form->Left().InfoPanel->text()));
+    Language().LanguageFile = Shipped("Russian.lng");
+    app::ApplyLanguage(*f_->form);
+    QCOMPARE(f_->form->Left().InfoPanel->text(),
+             QString::fromUtf8("Корзина: 1 элемент, 1 байт | F5 восстанавливает, F8 удаляет навсегда"));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
   }
   // Messages are worded line by line: a line that is a message of its own,
   // a line made with numbers and names (the pieces kept as they are, even
