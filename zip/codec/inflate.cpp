@@ -713,11 +713,14 @@ TInflater::TStatus TInflater::FastLoop(const TTables& t) {
   const uint8_t* in = next_;
   // Deflate's room is fixed (Inflate() passes kInflateRoom), so the bytes in
   // the area follow from the output limit: the start of the area takes no
-  // register (with it, one of the limits was kept on the stack).
-  const size_t flushAt = kLongLengths ? flushAt_ : kDeflate.history + kInflateRoom;
+  // register (with it, one of the limits was kept on the stack). While the
+  // history fills, the loop stops once it is full: the rest of the room is
+  // decoded by the loop without the distance check.
+  const size_t history = kLongLengths ? kDeflate64.history : kDeflate.history;
+  const size_t limitAt = !kFullHistory ? history : kLongLengths ? flushAt_ : kDeflate.history + kInflateRoom;
   uint8_t* out = area_ + pos_;
-  uint8_t* const outLimit = area_ + flushAt;
-  auto written = [&] { return flushAt - static_cast<size_t>(outLimit - out); };  // out - area_
+  uint8_t* const outLimit = area_ + limitAt;
+  auto written = [&] { return limitAt - static_cast<size_t>(outLimit - out); };  // out - area_
   if (out >= outLimit || end_ - in < kInMargin) return TStatus::Ok;
   const uint8_t* const inLimit = end_ - kInMargin;
   constexpr bool longLengths = kLongLengths;
