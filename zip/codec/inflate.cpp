@@ -208,6 +208,10 @@ inline void DoubleEntries(uint32_t* table, size_t n) {
     for (size_t k = 0; k < n; ++k) table[n + k] = table[k];
     return;
   }
+  if (n >= 64) {
+    std::memcpy(table + n, table, n * sizeof(uint32_t));
+    return;
+  }
   for (size_t k = 0; k < n; k += 8) std::memcpy(table + n + k, table + k, 32);
 }
 
@@ -228,8 +232,7 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
     ++count2[lens[s + 1]];
   }
   if (s < n) ++count[lens[s]];
-  for (int len = 1; len <= kMaxCodeBits; ++len) count[len] += count2[len];
-  count[0] = 0;
+  for (int len = 0; len <= kMaxCodeBits; ++len) count[len] += count2[len];
 
   int left = 1;
   int maxLen = 0;
@@ -258,12 +261,14 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
     return true;
   }
 
-  // Symbols sorted by code length, then by value: the canonical order.
+  // Symbols sorted by code length, then by value: the canonical order. The
+  // symbols without a code go first, so that sorting takes no branch (which
+  // the pattern of unused symbols made hard to predict); the codes begin
+  // after them.
   unsigned offs[kMaxCodeBits + 2] = {};
-  for (int len = 1; len <= kMaxCodeBits; ++len) offs[len + 1] = offs[len] + count[len];
+  for (int len = 0; len <= kMaxCodeBits; ++len) offs[len + 1] = offs[len] + count[len];
   uint16_t sorted[320];
-  for (s = 0; s < n; ++s)
-    if (lens[s]) sorted[offs[lens[s]]++] = static_cast<uint16_t>(s);
+  for (s = 0; s < n; ++s) sorted[offs[lens[s]]++] = static_cast<uint16_t>(s);
 
   // Codes of at most rootBits bits fill the first-level table by doubling:
   // each length's codes go into its first 2^len entries, after that part
@@ -271,7 +276,7 @@ bool BuildTable(const TFormat& f, const uint8_t* lens, unsigned n, TCodeKind kin
   // entries that begin with it (whatever the entries held before is
   // overwritten on the way, by a code or by a subtable pointer).
   unsigned next = 0;  // canonical code of the next symbol of length len
-  unsigned i = 0;
+  unsigned i = count[0];
   const int rootMax = std::min(maxLen, rootBits);
   for (int len = 1; len <= rootMax; ++len) {
     if (len > 1) DoubleEntries(table, size_t{1} << (len - 1));
