@@ -2,15 +2,23 @@
 //
 // Copying a tree of many small files is mostly system calls per file, which
 // one thread makes one after another while the other cores wait. The copy
-// pass hands each small file that goes to a free name in a directory it has
-// just made to this pool: a worker writes the data, permission bits and times
-// into an unnamed file in the destination directory. Everything the user sees
-// stays on the engine's thread and in the list's order: the engine gives each
-// finished file its name, raises its progress event and asks its questions as
-// it takes the tasks back one by one, first in first out. A task never taken
-// back leaves nothing behind (its unnamed file goes away when closed).
+// pass hands the small files that go to free names in directories it has
+// just made to this pool, in batches of consecutive files: whoever writes a
+// batch opens each source relative to its directory, and writes its data,
+// permission bits and times into an unnamed file in the destination
+// directory. Everything the user sees stays on the engine's thread and in
+// the list's order: the engine gives each finished file its name, raises its
+// progress event and asks its questions as it takes the files back one by
+// one, first in first out. A file never taken back leaves nothing behind
+// (its unnamed file goes away when closed).
+//
+// Batches keep the hand-over cheap: a helper wakes, and the engine waits,
+// once for a batch rather than once for each file. The engine's thread writes
+// a batch itself when it needs one back that no helper has begun, so with no
+// helpers at all the pool is the engine's own way of copying small files.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -27,43 +35,68 @@ namespace vantrel::fileops {
 
 class TCopyPool {
  public:
+  // The source directory of a run of files and the destination directory
+  // this copy made for them, held open.
+  struct TDirs {
+    platform::DirectoryHandle source;
+    platform::DirectoryHandle dest;
+  };
+
   // One file's copy.
   struct TTask {
     size_t index = 0;  // the item in the engine's list
-    uint64_t size = 0;
-    std::unique_ptr<platform::SourceFile> source;  // open; closed by the worker
-    std::string dir;   // the destination directory
-    std::string dest;  // the destination path
-    double bytesAfter = 0;  // the pass's bytes once this file counts
-    // Written by the worker before `finished`.
+    std::shared_ptr<const TDirs> dirs;
+    std::string name;  // its entry name, the same in both directories
+    uint64_t listedSize = 0;
+    double bytesAfter = 0;  // the pass's bytes once this file counts, as listed
+    // Written before the batch is finished.
+    // Not opened as a regular file within the size limit (gone, replaced by
+    // something else, unreadable, grown): left to the engine's usual way,
+    // which examines and reports it as it would without the pool.
+    bool declined = false;
+    uint64_t size = 0;  // as examined through the open source
     platform::CopyResult result;
     int fd = -1;  // the unnamed copy, when result is Done
-    bool finished = false;
   };
 
-  // `threads` workers; `creationMask` as for CopyOpenFile.
-  TCopyPool(unsigned threads, uint32_t creationMask);
-  // Stops the workers; tasks still queued are dropped unwritten.
+  struct TBatch {
+    std::vector<TTask> tasks;
+
+   private:
+    friend class TCopyPool;
+    enum class State { Queued, Running, Finished } state = State::Queued;
+  };
+
+  // `helpers` threads besides the caller's; files larger than `sizeLimit`
+  // are declined; `creationMask` as for CopyOpenFile.
+  TCopyPool(unsigned helpers, uint64_t sizeLimit, uint32_t creationMask);
+  // Stops the helpers; batches still queued are dropped unwritten.
   ~TCopyPool();
   TCopyPool(const TCopyPool&) = delete;
   TCopyPool& operator=(const TCopyPool&) = delete;
 
-  void Submit(const std::shared_ptr<TTask>& task);
-  // Waits until `task` is finished (written, failed, or dropped by Stop).
-  void Wait(TTask& task);
-  // Drops the queued tasks and asks running ones to stop between blocks;
-  // each ends finished with the result Stopped.
+  void Submit(const std::shared_ptr<TBatch>& batch);
+  // Returns once `batch` is finished: written by a helper, written here on
+  // the caller's thread when no helper has begun it, or dropped by Stop.
+  // While a helper writes it, the caller writes later batches nobody has
+  // begun rather than wait.
+  void Finish(TBatch& batch);
+  // Drops the queued batches and asks running ones to stop between files and
+  // between blocks; every file not written ends with the result Stopped.
   void Stop();
 
  private:
   void Work();
+  void Write(TBatch& batch);
 
-  uint32_t creationMask_;
+  const uint64_t sizeLimit_;
+  const uint32_t creationMask_;
+  const platform::CopyHook keepGoing_;
   std::mutex mutex_;
   std::condition_variable queued_;
   std::condition_variable finished_;
-  std::deque<std::shared_ptr<TTask>> queue_;
-  bool stopping_ = false;
+  std::deque<std::shared_ptr<TBatch>> queue_;
+  std::atomic<bool> stopping_{false};
   bool closing_ = false;
   std::vector<std::thread> threads_;
 };

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <deque>
 #include <memory>
+#include <string_view>
 #include <thread>
 
 #include "fileops/copy_pool.h"
@@ -55,6 +56,10 @@ std::string ParentItem(const std::string& item) {
 }
 
 bool IsDenied(int error) { return error == EACCES || error == EPERM; }
+
+// Small files go to the pool in runs of this many: one hand-over, and one
+// wait, for each run.
+constexpr size_t kPoolBatch = 32;
 
 }  // namespace
 
@@ -271,10 +276,20 @@ struct TFMOperation::TCopyRun {
   };
   std::vector<Created> created;
   std::unordered_set<std::string> newDirs;  // items of the directories made
-  // Small new files being written on the pool's threads, in list order.
+  // Small new files written on the pool, in list order: the batches handed
+  // over, the next file to take back in the first of them, and the batch
+  // being gathered.
   std::unique_ptr<TCopyPool> pool;
-  std::deque<std::shared_ptr<TCopyPool::TTask>> pending;
-  size_t window = 0;  // how many may be under way at once
+  std::deque<std::shared_ptr<TCopyPool::TBatch>> pending;
+  size_t retireAt = 0;
+  std::shared_ptr<TCopyPool::TBatch> gathering;
+  size_t window = 0;  // how many batches may be under way at once
+  // The directories of the files being gathered, and their item.
+  std::shared_ptr<const TCopyPool::TDirs> dirs;
+  std::string dirsItem;
+  // What the files taken back weighed beyond their listed sizes.
+  double drift = 0;
+  bool Pooling() const { return !pending.empty() || gathering != nullptr; }
 };
 
 unsigned TFMOperation::DefaultCopyThreads() {
@@ -500,78 +515,113 @@ TFMOperation::Outcome TFMOperation::CopyItem(TCopyRun& run, size_t index) {
   return CopyItemNow(run, index);
 }
 
-// A regular file of at most kPooledFileLimit bytes going to a directory this
-// copy made (so to a free name, with no question possible) is written on the
-// pool; anything else, or a source that cannot be opened as such a file,
-// takes the usual way, which examines and reports it.
+// A regular file of at most kPooledFileLimit bytes (as listed) going to a
+// directory this copy made (so to a free name, with no question possible) is
+// written on the pool; anything else takes the usual way, which examines and
+// reports it. So does a file the pool declines when it opens it.
 TFMOperation::Handed TFMOperation::HandToPool(TCopyRun& run, size_t index) {
   const Item& entry = FileList[index];
   const std::string& item = entry.path;
-  if (!entry.file || entry.size > kPooledFileLimit || run.newDirs.count(ParentItem(item)) == 0) return Handed::No;
-  const auto below = [&](const std::string& prefix) {
-    return !prefix.empty() && item.compare(0, prefix.size(), prefix) == 0;
-  };
-  if (below(run.skipBelow) || below(run.failBelow)) return Handed::No;
-  auto source = std::make_unique<platform::SourceFile>();
-  if (source->Open(platform::JoinPath(run.source, item)) != 0 || source->info().kind != EntryKind::File ||
-      source->info().size > kPooledFileLimit)
-    return Handed::No;
-  auto task = std::make_shared<TCopyPool::TTask>();
-  task->index = index;
-  task->size = source->info().size;
-  task->source = std::move(source);
-  task->dest = run.DestPath(item);
-  task->dir = task->dest.substr(0, task->dest.rfind('/'));
-  BytesDone += static_cast<double>(task->size);
-  task->bytesAfter = BytesDone;
-  run.pool->Submit(task);
-  run.pending.push_back(std::move(task));
-  if (run.pending.size() > run.window && RetireOne(run) == Outcome::Stop) return Handed::Stop;
+  if (!entry.file || entry.size > kPooledFileLimit) return Handed::No;
+  const size_t slash = item.find_last_of('/');
+  if (slash == std::string::npos) return Handed::No;  // a top item: its directory was not made here
+  const std::string_view parent(item.data(), slash);
+  if (run.dirs == nullptr || parent != run.dirsItem) {
+    const std::string dir(parent);
+    if (run.newDirs.count(dir) == 0) return Handed::No;
+    const auto below = [&](const std::string& prefix) {
+      return !prefix.empty() && item.compare(0, prefix.size(), prefix) == 0;
+    };
+    if (below(run.skipBelow) || below(run.failBelow)) return Handed::No;
+    if (!OpenPoolDirs(run, dir)) return Handed::No;
+  }
+  if (run.gathering == nullptr) {
+    run.gathering = std::make_shared<TCopyPool::TBatch>();
+    run.gathering->tasks.reserve(kPoolBatch);
+  }
+  TCopyPool::TTask& task = run.gathering->tasks.emplace_back();
+  task.index = index;
+  task.dirs = run.dirs;
+  task.name = item.substr(slash + 1);
+  task.listedSize = entry.size;
+  BytesDone += static_cast<double>(entry.size);
+  task.bytesAfter = BytesDone - run.drift;
+  if (run.gathering->tasks.size() >= kPoolBatch) SubmitGathered(run);
+  while (run.pending.size() > run.window) {
+    // The oldest batch is taken back whole: one wait for all its files.
+    const size_t left = run.pending.size();
+    while (run.pending.size() == left)
+      if (RetireOne(run) == Outcome::Stop) return Handed::Stop;
+  }
   return Handed::Yes;
+}
+
+// The source directory of the files of `parent` and their new destination
+// directory, held open for the pool. The destination is opened without
+// following a link: it is the very directory this copy made.
+bool TFMOperation::OpenPoolDirs(TCopyRun& run, const std::string& parent) {
+  auto dirs = std::make_shared<TCopyPool::TDirs>();
+  if (dirs->source.Open(platform::JoinPath(run.source, parent), false) != 0 ||
+      dirs->dest.Open(run.DestPath(parent), true) != 0)
+    return false;
+  run.dirs = std::move(dirs);
+  run.dirsItem = parent;
+  return true;
+}
+
+void TFMOperation::SubmitGathered(TCopyRun& run) {
+  if (run.gathering == nullptr) return;
+  run.pool->Submit(run.gathering);
+  run.pending.push_back(std::move(run.gathering));
+  run.gathering = nullptr;
 }
 
 // Takes back the oldest pooled copy: gives it its name, reports it if it
 // failed (a Retry copies it again the usual way), and raises its progress
-// event, as if it had been copied just now.
+// event, as if it had been copied just now. A file the pool declined is
+// copied the usual way now, which raises its own event.
 TFMOperation::Outcome TFMOperation::RetireOne(TCopyRun& run) {
-  const std::shared_ptr<TCopyPool::TTask> task = std::move(run.pending.front());
-  run.pending.pop_front();
-  run.pool->Wait(*task);
-  const size_t index = task->index;
-  currentItem_ = FileList[index].path;
-  CopyResult result = task->result;
-  if (result.status == CopyStatus::Done) {
-    result = platform::NameUnnamedCopy(task->fd, task->dir, task->dest);
-    task->fd = -1;
+  if (run.pending.empty()) SubmitGathered(run);
+  const std::shared_ptr<TCopyPool::TBatch> batch = run.pending.front();
+  if (run.retireAt == 0) run.pool->Finish(*batch);
+  TCopyPool::TTask& task = batch->tasks[run.retireAt];
+  if (++run.retireAt == batch->tasks.size()) {
+    run.pending.pop_front();
+    run.retireAt = 0;
   }
-  if (result.status == CopyStatus::Stopped) return Outcome::Stop;
+  const size_t index = task.index;
+  currentItem_ = FileList[index].path;
+  const double listed = static_cast<double>(task.listedSize);
+  const double before = task.bytesAfter + run.drift - listed;
   // The directories this item keeps are its own, not the item's that made
   // room for it in the window (which may be tried again).
   std::vector<std::string> outerKept = std::move(keptNow_);
   keptNow_.clear();
   Outcome outcome = Outcome::Go;
-  bool again = false;
-  if (result.status == CopyStatus::Done) {
-    copied_[index] = true;
+  if (task.declined) {
+    outcome = CopyInOrder(run, index, before, listed, false);
   } else {
-    again = Report(TFMMessageKind::CouldNotCopy, currentItem_, result.error);
-    MarkKept(index);
-  }
-  itemsDone_ = index + 1;
-  RaiseProgress(task->bytesAfter);
-  if (again) {
+    CopyResult result = task.result;
+    if (result.status == CopyStatus::Done) {
+      result = platform::NameUnnamedCopyAt(task.fd, task.dirs->dest.fd(), task.name.c_str());
+      task.fd = -1;
+    }
+    if (result.status == CopyStatus::Stopped) return Outcome::Stop;
+    // Its size when it was opened counts, as it would without the pool.
+    const double drift = static_cast<double>(task.size) - listed;
+    run.drift += drift;
+    BytesDone += drift;
+    bool again = false;
+    if (result.status == CopyStatus::Done) {
+      copied_[index] = true;
+    } else {
+      again = Report(TFMMessageKind::CouldNotCopy, currentItem_, result.error);
+      MarkKept(index);
+    }
+    itemsDone_ = index + 1;
+    RaiseProgress(before + static_cast<double>(task.size));
     // "Retry": the item again from the state before it, the usual way.
-    const double later = BytesDone;
-    do {
-      for (const std::string& dir : keptNow_) keptDirs_.erase(dir);
-      BytesDone = task->bytesAfter - static_cast<double>(task->size);
-      outcome = AbortCheck();
-      retry_ = false;
-      keptNow_.clear();
-      if (outcome == Outcome::Go) outcome = CopyItemNow(run, index);
-    } while (retry_ && outcome == Outcome::Go);
-    retry_ = false;
-    BytesDone = later;
+    if (again) outcome = CopyInOrder(run, index, before, static_cast<double>(task.size), true);
   }
   keptNow_ = std::move(outerKept);
   if (outcome == Outcome::Stop || stopNow_) return Outcome::Stop;
@@ -581,8 +631,28 @@ TFMOperation::Outcome TFMOperation::RetireOne(TCopyRun& run) {
   return outcome;
 }
 
+TFMOperation::Outcome TFMOperation::CopyInOrder(TCopyRun& run, size_t index, double before,
+                                                double counted, bool check) {
+  const double later = BytesDone;
+  Outcome outcome = Outcome::Go;
+  do {
+    for (const std::string& dir : keptNow_) keptDirs_.erase(dir);
+    keptNow_.clear();
+    BytesDone = before;
+    outcome = check ? AbortCheck() : Outcome::Go;
+    check = true;
+    retry_ = false;
+    if (outcome == Outcome::Go) outcome = CopyItemNow(run, index);
+  } while (retry_ && outcome == Outcome::Go);
+  retry_ = false;
+  const double drift = BytesDone - before - counted;
+  run.drift += drift;
+  BytesDone = later + drift;
+  return outcome;
+}
+
 TFMOperation::Outcome TFMOperation::RetireAll(TCopyRun& run) {
-  while (!run.pending.empty())
+  while (run.Pooling())
     if (RetireOne(run) == Outcome::Stop) return Outcome::Stop;
   return Outcome::Go;
 }
@@ -590,12 +660,16 @@ TFMOperation::Outcome TFMOperation::RetireAll(TCopyRun& run) {
 void TFMOperation::DropPending(TCopyRun& run) {
   if (run.pool == nullptr) return;
   run.pool->Stop();
-  for (const auto& task : run.pending) {
-    run.pool->Wait(*task);
-    if (task->fd >= 0) ::close(task->fd);  // unnamed: it goes away
-    task->fd = -1;
+  for (const auto& batch : run.pending) {
+    run.pool->Finish(*batch);
+    for (TCopyPool::TTask& task : batch->tasks) {
+      if (task.fd >= 0) ::close(task.fd);  // unnamed: it goes away
+      task.fd = -1;
+    }
   }
   run.pending.clear();
+  run.retireAt = 0;
+  run.gathering = nullptr;
 }
 
 TFMOperation::Outcome TFMOperation::CopyItemNow(TCopyRun& run, size_t index) {
@@ -650,12 +724,12 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   copied_.assign(FileList.size(), false);
   keptDirs_.clear();
   if (CopyThreads > 1 && platform::HasUnnamedFiles(run.dest)) {
-    run.pool = std::make_unique<TCopyPool>(CopyThreads, run.creationMask);
-    run.window = 8 * CopyThreads;
+    run.pool = std::make_unique<TCopyPool>(CopyThreads - 1, kPooledFileLimit, run.creationMask);
+    run.window = 2 * CopyThreads;
   }
   Outcome outcome = Outcome::Go;
   for (size_t i = 0; i < FileList.size() && outcome == Outcome::Go; ++i) {
-    if (run.pending.empty()) itemsDone_ = i;
+    if (!run.Pooling()) itemsDone_ = i;
     // "Abort operation?" comes after the events of the items before it.
     if (OperationAborted && !stopNow_ && RetireAll(run) == Outcome::Stop) outcome = Outcome::Stop;
     if (outcome == Outcome::Go) outcome = AbortCheck();

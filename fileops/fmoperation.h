@@ -137,9 +137,10 @@ class TFMOperation final {
   // responsive, and Cancel is heard inside a large file.
   std::chrono::milliseconds ProgressInterval{50};
   // Threads that write the data of small files going into directories the
-  // copy has made (see copy_pool.h); 1 copies everything on the caller's
-  // thread. Questions, messages and progress events stay on the caller's
-  // thread and in the list's order either way.
+  // copy has made (see copy_pool.h): the caller's thread and CopyThreads - 1
+  // helpers; 1 copies everything on the caller's thread. Questions, messages
+  // and progress events stay on the caller's thread and in the list's order
+  // either way.
   unsigned CopyThreads = DefaultCopyThreads();
   static unsigned DefaultCopyThreads();
   // Files up to this size are handed to those threads; larger ones are
@@ -244,8 +245,14 @@ class TFMOperation final {
   // dropping those not taken back when the operation ends early.
   enum class Handed { No, Yes, Stop };
   Handed HandToPool(TCopyRun& run, size_t index);
+  bool OpenPoolDirs(TCopyRun& run, const std::string& parent);
+  void SubmitGathered(TCopyRun& run);
   Outcome RetireOne(TCopyRun& run);
   Outcome RetireAll(TCopyRun& run);
+  // The item again the usual way from the state before it, until its
+  // messages are no longer answered "Retry"; keeps the bytes of the items
+  // after it as they were, moved by what this one turned out to weigh.
+  Outcome CopyInOrder(TCopyRun& run, size_t index, double before, double listed, bool check);
   void DropPending(TCopyRun& run);
   bool SkipInherited(TCopyRun& run, size_t index);
   bool ExamineSource(TCopyRun& run, size_t index, platform::EntryInfo& s, platform::SourceFile& file,

@@ -171,8 +171,14 @@ CopyStatus CloneData(int in, int out, uint64_t size, const CopyHook& hook, uint6
 // hook counts from `from`, the bytes there before. The block size adapts so
 // that each block takes a few tens of milliseconds at most, which keeps the
 // hook's calls frequent on slow disks and the system calls few on fast ones.
-CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead* ahead = nullptr,
-                    uint64_t from = 0) {
+//
+// `size` is the source's size when it was examined. A block shorter than
+// asked for that ends exactly there has met the end of the file, so the
+// call that would only say so (by copying nothing) is spared: most small
+// files take one call instead of two. A file that has grown since gives more
+// than `size` and is copied on until a call copies nothing.
+CopyStatus CopyData(int in, int out, uint64_t size, const CopyHook& hook, int& error,
+                    ReadAhead* ahead = nullptr, uint64_t from = 0) {
   constexpr size_t kMinBlock = 256 * 1024;
   constexpr size_t kMaxBlock = 16 * 1024 * 1024;
   constexpr size_t kBufferSize = 1024 * 1024;
@@ -184,6 +190,7 @@ CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead
     const auto start = std::chrono::steady_clock::now();
     if (ahead != nullptr) ahead->At(copied);
     ssize_t n;
+    size_t asked = block;
     if (inKernel) {
       n = ::copy_file_range(in, nullptr, out, nullptr, block, 0);
       if (n < 0) {
@@ -206,7 +213,8 @@ CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead
       }
     } else {
       if (!buffer) buffer.reset(new char[kBufferSize]);
-      n = ::read(in, buffer.get(), std::min(block, kBufferSize));
+      asked = std::min(block, kBufferSize);
+      n = ::read(in, buffer.get(), asked);
       if (n < 0) {
         if (errno == EINTR) continue;
         error = errno;
@@ -232,6 +240,7 @@ CopyStatus CopyData(int in, int out, const CopyHook& hook, int& error, ReadAhead
       block *= 2;
     }
     if (hook && !hook(copied)) return CopyStatus::Stopped;
+    if (copied == size && static_cast<size_t>(n) < asked) return CopyStatus::Done;
   }
 }
 
@@ -325,6 +334,18 @@ int SourceFile::Open(const std::string& path) {
   // refused just below, as is anything else that is not a regular file; for
   // a regular file the flag changes nothing.
   fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  return Examine();
+}
+
+int SourceFile::OpenAt(int dirFd, const char* name) {
+  if (fd_ >= 0) ::close(fd_);
+  info_ = EntryInfo{};
+  fd_ = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  return Examine();
+}
+
+// After the open: refuses anything but a regular file.
+int SourceFile::Examine() {
   if (fd_ < 0) {
     const int error = errno;
     if (error == ELOOP) {
@@ -342,6 +363,16 @@ int SourceFile::Open(const std::string& path) {
     return EINVAL;
   }
   return 0;
+}
+
+DirectoryHandle::~DirectoryHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int DirectoryHandle::Open(const std::string& path, bool noFollow) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+  return fd_ >= 0 ? 0 : errno;
 }
 
 CopyResult CopyRegularFile(const std::string& source, const std::string& dest, bool replace,
@@ -373,14 +404,14 @@ namespace {
 
 // Gives the unnamed file open as `fd` the name `dest`; fails with EEXIST
 // when something is there.
-int LinkUnnamed(int fd, const std::string& dest) {
-  if (::linkat(fd, "", AT_FDCWD, dest.c_str(), AT_EMPTY_PATH) == 0) return 0;
+int LinkUnnamed(int fd, int dirFd, const char* dest) {
+  if (::linkat(fd, "", dirFd, dest, AT_EMPTY_PATH) == 0) return 0;
   if (errno != ENOENT) return errno;
   // Older kernels allow that only to privileged processes (and say ENOENT);
   // the descriptor's entry under /proc serves everyone.
   char procPath[64];
   std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, procPath, AT_FDCWD, dest.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+  return ::linkat(AT_FDCWD, procPath, dirFd, dest, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
 // The data of a large file: shared with the source where the file system
@@ -401,8 +432,10 @@ CopyStatus CopyLargeData(const SourceFile& source, int out, const CopyHook& hook
   }
   ::posix_fadvise(in, 0, 0, POSIX_FADV_SEQUENTIAL);
   ReadAhead ahead(in, source.info().size, cloned);
-  return CopyData(in, out, hook, error, &ahead, cloned);
+  return CopyData(in, out, source.info().size, hook, error, &ahead, cloned);
 }
+
+int LinkUnnamed(int fd, const std::string& dest) { return LinkUnnamed(fd, AT_FDCWD, dest.c_str()); }
 
 }  // namespace
 
@@ -453,7 +486,7 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
 
   int error = 0;
   CopyStatus status = large ? CopyLargeData(source, out.get(), hook, error)
-                            : CopyData(source.fd(), out.get(), hook, error);
+                            : CopyData(source.fd(), out.get(), st.size, hook, error);
   if (status == CopyStatus::Done) {
     const struct timespec times[2] = {st.accessTime, st.writeTime};
     const bool modeRight = unnamed && creationMask != kUnknownMask && (wanted & ~creationMask) == wanted;
@@ -490,19 +523,22 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
   return {status, error};
 }
 
-CopyResult CopyToUnnamed(const SourceFile& source, const std::string& dir, const CopyHook& hook,
-                         uint32_t creationMask, int& fd) {
+namespace {
+
+// CopyToUnnamed for the directory `dir`, relative to the directory open as `dirFd`.
+CopyResult WriteUnnamed(const SourceFile& source, int dirFd, const char* dir, const CopyHook& hook,
+                        uint32_t creationMask, int& fd) {
   fd = -1;
   if (source.fd() < 0) return {CopyStatus::Failed, EBADF};
   const EntryInfo& st = source.info();
   const uint32_t wanted = st.mode & 0777;
-  Fd out(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, wanted));
+  Fd out(::openat(dirFd, dir, O_TMPFILE | O_WRONLY | O_CLOEXEC, wanted));
   if (out.get() < 0) {
     const int error = errno == EISDIR || errno == EINVAL ? EOPNOTSUPP : errno;
     return {CopyStatus::Failed, error};
   }
   int error = 0;
-  CopyStatus status = CopyData(source.fd(), out.get(), hook, error);
+  CopyStatus status = CopyData(source.fd(), out.get(), st.size, hook, error);
   if (status == CopyStatus::Done) {
     const struct timespec times[2] = {st.accessTime, st.writeTime};
     const bool modeRight = creationMask != kUnknownMask && (wanted & ~creationMask) == wanted;
@@ -515,6 +551,18 @@ CopyResult CopyToUnnamed(const SourceFile& source, const std::string& dir, const
   return {status, error};
 }
 
+}  // namespace
+
+CopyResult CopyToUnnamed(const SourceFile& source, const std::string& dir, const CopyHook& hook,
+                         uint32_t creationMask, int& fd) {
+  return WriteUnnamed(source, AT_FDCWD, dir.c_str(), hook, creationMask, fd);
+}
+
+CopyResult CopyToUnnamedAt(const SourceFile& source, int dirFd, const CopyHook& hook,
+                           uint32_t creationMask, int& fd) {
+  return WriteUnnamed(source, dirFd, ".", hook, creationMask, fd);
+}
+
 CopyResult NameUnnamedCopy(int fd, const std::string& dir, const std::string& dest) {
   Fd out(fd);
   const int error = PlaceUnnamed(out.get(), dir, dest, false);
@@ -522,6 +570,18 @@ CopyResult NameUnnamedCopy(int fd, const std::string& dir, const std::string& de
   if (::close(out.release()) != 0) {
     const int late = errno;
     ::unlink(dest.c_str());
+    return {CopyStatus::Failed, late};
+  }
+  return {};
+}
+
+CopyResult NameUnnamedCopyAt(int fd, int dirFd, const char* name) {
+  Fd out(fd);
+  const int error = LinkUnnamed(out.get(), dirFd, name);
+  if (error != 0) return {CopyStatus::Failed, error};
+  if (::close(out.release()) != 0) {
+    const int late = errno;
+    ::unlinkat(dirFd, name, 0);
     return {CopyStatus::Failed, late};
   }
   return {};

@@ -96,12 +96,36 @@ class SourceFile {
 
   // Returns 0 or an errno value.
   int Open(const std::string& path);
+  // The same for the entry `name` of the directory open as `dirFd` (see
+  // DirectoryHandle), which spares looking up the path's directories again.
+  int OpenAt(int dirFd, const char* name);
   const EntryInfo& info() const { return info_; }
   int fd() const { return fd_; }
 
  private:
+  int Examine();
+
   int fd_ = -1;
   EntryInfo info_;
+};
+
+// A directory held open, so that the entries of one directory are reached
+// without looking up its path once for each of them. With `noFollow` a final
+// link is refused (ELOOP): the handle then stands for the very directory
+// found there, even if a link is swapped in for it later.
+class DirectoryHandle {
+ public:
+  DirectoryHandle() = default;
+  ~DirectoryHandle();
+  DirectoryHandle(const DirectoryHandle&) = delete;
+  DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+
+  // Returns 0 or an errno value.
+  int Open(const std::string& path, bool noFollow);
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
 };
 
 // The process's file-creation mask, read without changing it, or
@@ -147,6 +171,11 @@ CopyResult CopyOpenFile(const SourceFile& source, const std::string& dest, bool 
 CopyResult CopyToUnnamed(const SourceFile& source, const std::string& dir, const CopyHook& hook,
                          uint32_t creationMask, int& fd);
 CopyResult NameUnnamedCopy(int fd, const std::string& dir, const std::string& dest);
+// The same two halves for a file of the directory open as `dirFd` (a
+// DirectoryHandle), named `name` there.
+CopyResult CopyToUnnamedAt(const SourceFile& source, int dirFd, const CopyHook& hook,
+                           uint32_t creationMask, int& fd);
+CopyResult NameUnnamedCopyAt(int fd, int dirFd, const char* name);
 // Whether the file system of the directory `dir` keeps unnamed files.
 bool HasUnnamedFiles(const std::string& dir);
 

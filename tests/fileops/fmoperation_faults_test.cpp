@@ -322,6 +322,49 @@ TEST(CopyRegularFile, CopiesEveryByteOrLeavesTheDestinationAsItWas) {
   EXPECT_NE(ReadFile(tmp / "status").find("Name:"), std::string::npos);
 }
 
+// A file that changed after it was examined (through the open descriptor)
+// and before its data was copied is copied as it is by then, whole: a block
+// that ends where the file ended when examined is taken for its end only
+// when it is shorter than asked for. Both ways of writing a copy.
+TEST(CopyRegularFile, CopiesAFileChangedAfterItWasExaminedWhole) {
+  struct Change {
+    const char* name;
+    size_t before, after;
+  };
+  for (const Change& c : {Change{"unchanged", 4096, 4096}, Change{"grown_by_a_byte", 4096, 4097},
+                          Change{"grown_past_a_block", 4096, 3 * 1024 * 1024 + 5},
+                          Change{"empty_grown", 0, 10}, Change{"shrunk", 4096, 1000}}) {
+    for (const bool pooled : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (pooled ? ", unnamed in a directory" : ", in place"));
+      test::TempDir tmp;
+      WriteFile(tmp / "a", PatternBytes(c.before, 5));
+      platform::SourceFile source;
+      ASSERT_EQ(source.Open(tmp / "a"), 0);
+      ASSERT_EQ(source.info().size, c.before);
+      const std::string now = PatternBytes(c.after, 6);
+      {
+        // Rewritten in place, so that the open descriptor sees it.
+        std::FILE* f = std::fopen((tmp / "a").c_str(), "r+b");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(now.data(), 1, now.size(), f), now.size());
+        std::fclose(f);
+        ASSERT_EQ(::truncate((tmp / "a").c_str(), static_cast<off_t>(c.after)), 0);
+      }
+      if (pooled) {
+        platform::DirectoryHandle dir;
+        ASSERT_EQ(dir.Open(tmp.path(), true), 0);
+        int fd = -1;
+        ASSERT_EQ(platform::CopyToUnnamedAt(source, dir.fd(), nullptr, platform::kUnknownMask, fd).status,
+                  platform::CopyStatus::Done);
+        ASSERT_EQ(platform::NameUnnamedCopyAt(fd, dir.fd(), "b").status, platform::CopyStatus::Done);
+      } else {
+        ASSERT_EQ(platform::CopyOpenFile(source, tmp / "b", false, nullptr).status, platform::CopyStatus::Done);
+      }
+      EXPECT_EQ(ReadFile(tmp / "b"), now);
+    }
+  }
+}
+
 // A link's target bytes are copied as they are; without replace an existing
 // entry stays, with it the link takes its place. Owner access is added to a
 // directory, never through a link.
