@@ -229,6 +229,52 @@ class TJobSink final : public TDeflateSink {
   const TPackOptions& options_;
 };
 
+// A piece of a split file as its compressor reads it: from memory, ending
+// when the pool stops or the file's job has ended.
+class TPieceSource final : public TDeflateSource {
+ public:
+  TPieceSource(const TSplitPiece& piece, const std::atomic<bool>& stop, const std::atomic<bool>& dropped,
+               const std::function<void()>* poll)
+      : data_(piece.bytes.data() + piece.dictionary),
+        size_(piece.bytes.size() - piece.dictionary),
+        stop_(stop),
+        dropped_(dropped),
+        poll_(poll) {}
+
+  size_t Read(uint8_t* buf, size_t n) override {
+    if (stop_.load(std::memory_order_relaxed) || dropped_.load(std::memory_order_relaxed)) throw TJobStopped{};
+    if (poll_) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastPoll_ >= kIdleInterval) {
+        (*poll_)();
+        lastPoll_ = now;
+      }
+    }
+    n = std::min(n, size_ - at_);
+    std::memcpy(buf, data_ + at_, n);
+    at_ += n;
+    return n;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+  const std::atomic<bool>& stop_;
+  const std::atomic<bool>& dropped_;
+  const std::function<void()>* poll_;
+  std::chrono::steady_clock::time_point lastPoll_ = std::chrono::steady_clock::now();
+};
+
+class TBytesSink final : public TDeflateSink {
+ public:
+  explicit TBytesSink(std::vector<uint8_t>& out) : out_(out) {}
+  void Write(const uint8_t* data, size_t n) override { out_.insert(out_.end(), data, data + n); }
+
+ private:
+  std::vector<uint8_t>& out_;
+};
+
 struct TFd {
   int fd = -1;
   ~TFd() {
@@ -237,6 +283,27 @@ struct TFd {
 };
 
 }  // namespace
+
+// The pieces of one file being split. A piece done is announced here.
+struct TPackPool::TSplitRun {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::atomic<bool> dropped{false};  // the file's job has ended: its pieces are not wanted
+};
+
+// One piece of a split file, queued for any thread. One thread at a time
+// has it (taken from the queue under the pool's mutex); the job reads
+// `output` once `done` is set under the run's mutex.
+struct TPackPool::TSplitTask {
+  TSplitTask(std::shared_ptr<TSplitRun> r, std::shared_ptr<TSplitPiece> p)
+      : run(std::move(r)), piece(std::move(p)) {}
+  const std::shared_ptr<TSplitRun> run;
+  const std::shared_ptr<TSplitPiece> piece;
+  std::vector<uint8_t> output;
+  uint16_t attributes = 2;
+  std::exception_ptr failure;
+  bool done = false;
+};
 
 int AvailableProcessors() {
   cpu_set_t set;
@@ -276,18 +343,70 @@ void TPackPool::Work() {
   TDeflateCompressor compressor;
   for (;;) {
     std::shared_ptr<TPackJob> job;
+    std::shared_ptr<TSplitTask> piece;
     {
       std::unique_lock lock(mutex_);
       workAvailable_.wait(lock, [&] {
         SkipTaken();
-        return stop_ || (next_ < jobs_.size() && next_ < head_ + options_.window + 1);
+        return stop_ || !pieces_.empty() || (next_ < jobs_.size() && next_ < head_ + options_.window + 1);
       });
       if (stop_) return;
-      job = jobs_[next_++];
-      job->taken = true;
+      // A piece of a file being split before a new file: the pieces hold
+      // memory, and their file is usually the one the writer waits for.
+      if (!pieces_.empty()) {
+        piece = std::move(pieces_.front());
+        pieces_.pop_front();
+      } else {
+        job = jobs_[next_++];
+        job->taken = true;
+      }
     }
-    Run(*job, compressor);
+    if (piece) {
+      CompressPiece(piece, compressor, nullptr);
+    } else {
+      Run(*job, compressor);
+    }
   }
+}
+
+std::shared_ptr<TPackPool::TSplitTask> TPackPool::TakePiece() {
+  std::lock_guard lock(mutex_);
+  if (pieces_.empty()) return nullptr;
+  std::shared_ptr<TSplitTask> task = std::move(pieces_.front());
+  pieces_.pop_front();
+  return task;
+}
+
+void TPackPool::CompressPiece(const std::shared_ptr<TSplitTask>& taken, TDeflateCompressor& compressor,
+                              const std::function<void()>* poll) {
+  TSplitTask& task = *taken;
+  TSplitRun& run = *task.run;
+  task.output.clear();
+  try {
+    const TSplitPiece& piece = *task.piece;
+    TPieceSource source(piece, stop_, run.dropped, poll);
+    TBytesSink sink(task.output);
+    task.attributes =
+        compressor.DeflatePiece(options_.level, piece.bytes.data(), piece.dictionary, piece.last, source, sink)
+            .InternalAttributes;
+  } catch (const TJobStopped&) {
+    if (poll != nullptr && !stop_ && !run.dropped) {
+      // Stopped by the writer's events, not for the file's sake: another
+      // thread does the piece.
+      {
+        std::lock_guard lock(mutex_);
+        pieces_.push_front(taken);
+      }
+      throw;
+    }
+  } catch (...) {
+    task.failure = std::current_exception();
+  }
+  {
+    std::lock_guard lock(run.mutex);
+    task.done = true;
+  }
+  run.changed.notify_all();
 }
 
 std::shared_ptr<TPackJob> TPackPool::Take(bool forWriter) {
@@ -338,8 +457,10 @@ void TPackPool::Run(TPackJob& job, TDeflateCompressor& compressor,
 
 bool TPackPool::RunOneHere(const std::function<void()>& idle) {
   if (!options_.writerWorks) return false;
-  const std::shared_ptr<TPackJob> job = Take(true);
-  if (!job) return false;
+  // A piece of a file being split first, as on the workers.
+  const std::shared_ptr<TSplitTask> piece = TakePiece();
+  const std::shared_ptr<TPackJob> job = piece ? nullptr : Take(true);
+  if (!piece && !job) return false;
   if (!writerCompressor_) writerCompressor_ = std::make_unique<TDeflateCompressor>();
   // What the writer's events throw (a cancel) stops the job and goes on
   // from here.
@@ -352,10 +473,99 @@ bool TPackPool::RunOneHere(const std::function<void()>& idle) {
       throw TJobStopped{};
     }
   };
-  Run(*job, *writerCompressor_, &poll);
-  ++runByWriter_;
+  if (piece) {
+    try {
+      CompressPiece(piece, *writerCompressor_, &poll);
+    } catch (const TJobStopped&) {
+    }
+  } else {
+    Run(*job, *writerCompressor_, &poll);
+    ++runByWriter_;
+  }
   if (thrown) std::rethrow_exception(thrown);
   return true;
+}
+
+TDeflateResult TPackPool::RunSplit(TPackJob& job, TDeflateCompressor& compressor, TDeflateSource& source,
+                                   TDeflateSink& sink, const std::function<void()>* poll) {
+  const auto run = std::make_shared<TSplitRun>();
+  std::deque<std::shared_ptr<TSplitTask>> inFlight;
+  // However this ends (done, a read error, a stop), the pieces still queued
+  // are withdrawn and their share given back; a thread at work on one stops
+  // at its next read.
+  struct TWithdraw {
+    TPackPool& pool;
+    TSplitRun& run;
+    std::deque<std::shared_ptr<TSplitTask>>& inFlight;
+    ~TWithdraw() {
+      run.dropped = true;
+      std::lock_guard lock(pool.mutex_);
+      std::erase_if(pool.pieces_, [&](const std::shared_ptr<TSplitTask>& t) { return t->run.get() == &run; });
+      pool.piecesInFlight_ -= inFlight.size();
+    }
+  } withdraw{*this, *run, inFlight};
+
+  const size_t share = kPiecesPerThread * static_cast<size_t>(std::max(1, options_.threads));
+  TSplitPieces pieces(source);
+  TDeflateResult whole;
+  whole.FlagBits = DeflateLevelFlags(options_.level);
+  bool more = true;
+  auto lastPoll = std::chrono::steady_clock::now();
+  for (;;) {
+    // Reads pieces ahead while the pool's share allows, one at least.
+    while (more) {
+      {
+        std::lock_guard lock(mutex_);
+        if (!inFlight.empty() && piecesInFlight_ >= share) break;
+      }
+      std::shared_ptr<TSplitPiece> piece = pieces.Next();
+      if (!piece) break;
+      more = !piece->last;
+      inFlight.push_back(std::make_shared<TSplitTask>(run, std::move(piece)));
+      {
+        std::lock_guard lock(mutex_);
+        pieces_.push_back(inFlight.back());
+        ++piecesInFlight_;
+      }
+      workAvailable_.notify_one();
+    }
+    if (inFlight.empty()) break;
+    // Rather than wait for the oldest piece, compresses queued ones here.
+    TSplitTask& oldest = *inFlight.front();
+    for (;;) {
+      {
+        std::unique_lock lock(run->mutex);
+        if (oldest.done) break;
+      }
+      if (std::shared_ptr<TSplitTask> task = TakePiece()) {
+        CompressPiece(task, compressor, poll);
+        continue;
+      }
+      {
+        std::unique_lock lock(run->mutex);
+        run->changed.wait_for(lock, kIdleInterval, [&] { return oldest.done; });
+      }
+      if (stop_ || job.abandoned) throw TJobStopped{};
+      const auto now = std::chrono::steady_clock::now();
+      if (poll != nullptr && now - lastPoll >= kIdleInterval) {
+        (*poll)();
+        lastPoll = now;
+      }
+    }
+    if (oldest.failure) std::rethrow_exception(oldest.failure);
+    if (stop_ || job.abandoned) throw TJobStopped{};
+    for (size_t at = 0; at < oldest.output.size();) {
+      const size_t n = std::min<size_t>(oldest.output.size() - at, 65535);
+      sink.Write(oldest.output.data() + at, n);
+      at += n;
+    }
+    if (oldest.piece->index == 0) whole.InternalAttributes = oldest.attributes;
+    whole.CompressedSize += oldest.output.size();
+    inFlight.pop_front();
+    std::lock_guard lock(mutex_);
+    --piecesInFlight_;
+  }
+  return whole;
 }
 
 void TPackPool::RunJob(TPackJob& job, TDeflateCompressor& compressor,
@@ -402,6 +612,8 @@ void TPackPool::RunJob(TPackJob& job, TDeflateCompressor& compressor,
     result.deflate.CompressionMethod = 0;
     result.deflate.InternalAttributes = 0;
     result.deflate.CompressedSize = sink.written;
+  } else if (options_.splitDeflate && static_cast<uint64_t>(st.st_size) >= kSplitFileLeast) {
+    result.deflate = RunSplit(job, compressor, source, sink, poll);
   } else {
     result.deflate = compressor.Deflate(options_.level, source, sink);
   }
@@ -418,8 +630,11 @@ TPackOpen TPackPool::WaitOpened(struct stat& st, const std::function<void()>& id
     std::lock_guard lock(mutex_);
     job = jobs_.at(head_);
     // No worker has come to it: the writer reads it itself, as without the
-    // pool, straight into the archive.
-    if (options_.writerWorks && !job->taken) {
+    // pool, straight into the archive; a file to split is left to a worker,
+    // whose pieces the writer helps with while it waits.
+    const bool split = options_.splitDeflate && job->request.size != UINT64_MAX &&
+                       job->request.size >= kSplitFileLeast;
+    if (options_.writerWorks && !job->taken && !split) {
       job->taken = true;
       return TPackOpen::Elsewhere;
     }

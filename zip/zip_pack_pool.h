@@ -24,6 +24,15 @@
 // yet itself: `threads` counts the writer, which runs threads - 1 workers
 // beside it, so that N threads keep N processors busy and the writer never
 // waits for a processor a worker holds.
+//
+// With splitDeflate, a file of kSplitFileLeast bytes or more is compressed
+// as pieces (DeflateSplit in deflate_compress.h): the thread that runs its
+// job reads it piece by piece and queues the pieces; idle workers take a
+// queued piece before a new file, and the writer takes one rather than wait;
+// the job's own thread compresses pieces too while the oldest of its pieces
+// is not done, and passes the outputs on in order. At most
+// kPiecesPerThread * threads pieces are read and not yet passed on, over all
+// files, besides one for each file being split.
 // Destroying the pool stops every worker within one read of at most 64 KB.
 #pragma once
 
@@ -32,6 +41,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -65,6 +75,11 @@ enum class TPackOpen {
 
 class TPackJob;
 
+// Files from this size (at opening) on are split when split deflate is on,
+// by the pool and by the writer's own compressing alike, so that the archive
+// is the same at every thread count.
+inline constexpr uint64_t kSplitFileLeast = 4 * kSplitPiece;
+
 struct TPackOptions {
   int threads = 2;
   // The writer compresses files too while it would wait, and a head no
@@ -82,6 +97,9 @@ struct TPackOptions {
   // The most bytes read of a file whose size at opening is below
   // zip64Threshold (the rest of a file that grew is left out).
   uint64_t zip64Threshold = UINT64_MAX;
+  // Files of kSplitFileLeast bytes or more compressed as pieces on every
+  // thread (the bytes of DeflateSplit).
+  bool splitDeflate = false;
   // Called on the thread that ran a job (a worker's or the writer's) when it
   // is done with it (finished, failed or dropped), with the job's line;
   // nothing when empty.
@@ -136,6 +154,8 @@ class TPackPool {
   static constexpr uint64_t kMostForWriter = 16u << 20;
   // How many windows ahead of the head the writer may take small files.
   static constexpr size_t kWriterReach = 8;
+  // Pieces of split files in flight for each thread.
+  static constexpr size_t kPiecesPerThread = 2;
 
  private:
   void Work();
@@ -152,6 +172,18 @@ class TPackPool {
   // calling idle as it goes; true when there was one.
   bool RunOneHere(const std::function<void()>& idle);
 
+  struct TSplitRun;
+  struct TSplitTask;
+  // Compresses the job's file as pieces on every thread that is free.
+  TDeflateResult RunSplit(TPackJob& job, TDeflateCompressor& compressor, TDeflateSource& source,
+                          TDeflateSink& sink, const std::function<void()>* poll);
+  // The oldest queued piece, or null.
+  std::shared_ptr<TSplitTask> TakePiece();
+  // Compresses a piece taken and marks it done; one stopped by `poll` (the
+  // writer's events) is queued again and the stop passed on.
+  void CompressPiece(const std::shared_ptr<TSplitTask>& task, TDeflateCompressor& compressor,
+                     const std::function<void()>* poll);
+
   TPackOptions options_;
   // Output in memory of all jobs; before jobs_, which count it down as they go.
   std::atomic<size_t> memoryHeld_{0};
@@ -160,6 +192,8 @@ class TPackPool {
   std::condition_variable workAvailable_;
   size_t head_ = 0;  // the job the writer is at
   size_t next_ = 0;  // the next job a worker takes
+  std::deque<std::shared_ptr<TSplitTask>> pieces_;  // queued, oldest first
+  size_t piecesInFlight_ = 0;                        // read and not passed on
   std::atomic<bool> stop_{false};
   std::unique_ptr<TDeflateCompressor> writerCompressor_;  // made when first needed
   size_t runByWriter_ = 0;                                // writer's thread only

@@ -1741,7 +1741,10 @@ void TZipWriter::WriteEntryData(TZipRun& run, const std::string& F, TSource& src
       entry.CompressionMethod = 0;
       entry.InternalAttributes = 0;
     } else {
-      TDeflateResult r = run.compressor->Deflate(std::min(PackLevel, 9), source, sink);
+      const int level = std::min(PackLevel, 9);
+      const bool split = SplitDeflate && static_cast<uint64_t>(src.st.st_size) >= kSplitFileLeast;
+      const TDeflateResult r = split ? DeflateSplit(*run.compressor, level, source, sink)
+                                     : run.compressor->Deflate(level, source, sink);
       compressed = static_cast<int64_t>(r.CompressedSize);
       entry.CompressionMethod = r.CompressionMethod;
       entry.InternalAttributes = r.InternalAttributes;
@@ -1773,6 +1776,7 @@ void TZipWriter::StartPool(TZipRun& run) {
   TPackOptions options;
   options.threads = threads;
   options.level = std::clamp(PackLevel, 1, 9);
+  options.splitDeflate = SplitDeflate;
   // Enough files ahead that a large file at the head does not hold up the
   // other workers, and that the writer, faster than the workers, finds
   // finished files waiting (memoryTotal bounds what they hold).

@@ -144,6 +144,12 @@ class TZipWriter : public TZipReader {
 
   // ------------------------------------------------------------ properties
   int PackLevel = 6;  // 0 stores every file; 1-9 deflate
+  // A file of 4 MiB or more is deflated as pieces of 1 MiB, each with the
+  // 32 KB before it as its dictionary (deflate_compress.h), which the pool's
+  // threads compress at once: one large file on every core. The archive is
+  // the same at every thread count, but not the one written without it (a
+  // little larger); with one thread it only costs. Off by default.
+  bool SplitDeflate = false;
   // New entries carry an extended timestamp field (modification time, UTC)
   // in both records, so that a reader in another time zone restores the
   // same instant; entries copied from the archive keep theirs. False writes

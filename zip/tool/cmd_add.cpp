@@ -3,7 +3,7 @@
 //
 //   vantrel-zip add [-0..-9] [-r] [-D] [-X] [--unicode-extra] [-y] [-u | -f | -R] [-x PATTERN]... [-n PATTERN]...
 //                   [-e [--zipcrypto] [-P PASSWORD]] [--split SIZE [--first-split SIZE]]
-//                   [--threads N] ARCHIVE FILE-OR-PATTERN...
+//                   [--threads N [--split-deflate]] ARCHIVE FILE-OR-PATTERN...
 //   vantrel-zip repair [-P PASSWORD] DAMAGED NEW
 //
 // Names are stored relative to the current directory (RootDir, with
@@ -24,6 +24,10 @@
 // under ARCHIVE itself; --first-split gives the first volume another size.
 // --threads compresses N files at once (0: one per processor; 1, the default:
 // one after the other); the archive is the same bytes at every count.
+// --split-deflate deflates each file of 4 MiB or more as 1 MiB pieces that
+// the threads compress at once, so that one large file uses every core: any
+// reader inflates it, but the bytes are not those written without it (the
+// same at every thread count, a little larger).
 // An archive whose
 // directory is damaged is never updated (repair writes a new one instead).
 // Every file left out is named with its reason, and so are a pattern that
@@ -66,7 +70,7 @@ int Usage(const std::string& text) {
   std::fprintf(stderr,
                "usage: vantrel-zip add [-0..-9] [-r] [-D] [-X] [--unicode-extra] [-y] [-u | -f | -R] [-x PATTERN]... "
                "[-n PATTERN]... [-e [--zipcrypto] [-P PASSWORD]] "
-               "[--split SIZE [--first-split SIZE]] [--threads N] ARCHIVE FILE-OR-PATTERN...\n");
+               "[--split SIZE [--first-split SIZE]] [--threads N [--split-deflate]] ARCHIVE FILE-OR-PATTERN...\n");
   return 2;
 }
 
@@ -146,6 +150,7 @@ int RunAdd(const std::vector<std::string>& args) {
   std::optional<std::string> password;
   std::optional<int64_t> split, firstSplit;
   int threads = 1;
+  bool splitDeflate = false;
   size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -186,6 +191,8 @@ int RunAdd(const std::vector<std::string>& args) {
       const std::optional<int> n = ParseThreadCount(args[++i]);
       if (!n) return Usage("bad thread count '" + args[i] + "' (0 for one per processor, up to 1024)");
       threads = *n;
+    } else if (a == "--split-deflate") {
+      splitDeflate = true;
     } else if ((a == "-x" || a == "-n") && i + 1 < args.size()) {
       (a == "-x" ? exclude : noCompress).push_back(args[++i]);
     } else {
@@ -224,6 +231,7 @@ int RunAdd(const std::vector<std::string>& args) {
     w.StoreLinks = storeLinks;
     w.PackLevel = level;
     w.Threads = threads;
+    w.SplitDeflate = splitDeflate;
     w.ExtraTimes = extraTimes;
     w.UnicodePathField = unicodeExtra;
     w.ZipAction = action;
