@@ -1,8 +1,6 @@
 // copy_pool.cpp - the helpers behind TCopyPool.
 #include "fileops/copy_pool.h"
 
-#include <algorithm>
-
 namespace vantrel::fileops {
 
 TCopyPool::TCopyPool(unsigned helpers, uint64_t sizeLimit, uint32_t creationMask)
@@ -23,52 +21,40 @@ TCopyPool::~TCopyPool() {
 }
 
 void TCopyPool::Submit(const std::shared_ptr<TBatch>& batch) {
+  batch->done.reset(new std::atomic<bool>[batch->tasks.size()]);
+  for (size_t i = 0; i < batch->tasks.size(); ++i) batch->done[i].store(false, std::memory_order_relaxed);
+  if (threads_.empty()) return;  // the caller writes everything in Await
   {
     std::lock_guard lock(mutex_);
     queue_.push_back(batch);
   }
-  // Without helpers nobody listens, and a busy helper finds it anyway.
-  if (!threads_.empty()) queued_.notify_one();
+  queued_.notify_one();
+}
+
+void TCopyPool::Await(TBatch& batch, size_t i, const std::deque<std::shared_ptr<TBatch>>& later) {
+  if (batch.done[i].load(std::memory_order_acquire)) return;
+  while (WriteNext(batch))
+    if (batch.done[i].load(std::memory_order_acquire)) return;
+  for (const auto& other : later) {
+    if (other.get() == &batch) continue;
+    while (WriteNext(*other))
+      if (batch.done[i].load(std::memory_order_acquire)) return;
+  }
+  // Everything is begun: task i is being written by a helper.
+  std::unique_lock lock(mutex_);
+  waiting_.fetch_add(1);
+  finished_.wait(lock, [&] { return batch.done[i].load(); });
+  waiting_.fetch_sub(1);
 }
 
 void TCopyPool::Finish(TBatch& batch) {
-  std::unique_lock lock(mutex_);
-  // Waiting would only leave this thread idle: while the batch is not done,
-  // it writes one nobody has begun, this one first.
-  while (batch.state != TBatch::State::Finished) {
-    std::shared_ptr<TBatch> next;
-    if (batch.state == TBatch::State::Queued) {
-      const auto it = std::find_if(queue_.begin(), queue_.end(),
-                                   [&](const std::shared_ptr<TBatch>& b) { return b.get() == &batch; });
-      next = *it;
-      queue_.erase(it);
-    } else if (!queue_.empty()) {
-      next = std::move(queue_.front());
-      queue_.pop_front();
-    } else {
-      finished_.wait(lock, [&] { return batch.state == TBatch::State::Finished; });
-      return;
-    }
-    next->state = TBatch::State::Running;
-    lock.unlock();
-    Write(*next);
-    lock.lock();
-    next->state = TBatch::State::Finished;
-  }
+  for (size_t i = 0; i < batch.tasks.size(); ++i) Await(batch, i, {});
 }
 
 void TCopyPool::Stop() {
-  std::deque<std::shared_ptr<TBatch>> dropped;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    dropped.swap(queue_);
-    for (const auto& batch : dropped) {
-      for (TTask& task : batch->tasks) task.result = {platform::CopyStatus::Stopped, 0};
-      batch->state = TBatch::State::Finished;
-    }
-  }
-  finished_.notify_all();
+  stopping_ = true;
+  std::lock_guard lock(mutex_);
+  queue_.clear();  // their files are claimed, unwritten, by whoever awaits them
 }
 
 void TCopyPool::Work() {
@@ -80,31 +66,38 @@ void TCopyPool::Work() {
       if (queue_.empty()) return;
       batch = std::move(queue_.front());
       queue_.pop_front();
-      batch->state = TBatch::State::Running;
     }
-    Write(*batch);
-    {
-      std::lock_guard lock(mutex_);
-      batch->state = TBatch::State::Finished;
+    while (WriteNext(*batch)) {
     }
-    finished_.notify_all();
   }
 }
 
-void TCopyPool::Write(TBatch& batch) {
-  for (TTask& task : batch.tasks) {
-    if (stopping_.load(std::memory_order_relaxed)) {
-      task.result = {platform::CopyStatus::Stopped, 0};
-      continue;
-    }
-    platform::SourceFile source;
-    if (source.OpenAt(task.dirs->source.fd(), task.name.c_str()) != 0 || source.info().size > sizeLimit_) {
-      task.declined = true;
-      continue;
-    }
-    task.size = source.info().size;
-    task.result = platform::CopyToUnnamedAt(source, task.dirs->dest.fd(), keepGoing_, creationMask_, task.fd);
+bool TCopyPool::WriteNext(TBatch& batch) {
+  const size_t k = batch.next.fetch_add(1);
+  if (k >= batch.tasks.size()) return false;
+  Write(batch.tasks[k]);
+  // Published before anyone waiting is looked for, who looks at it after
+  // saying it waits: one of the two sees the other.
+  batch.done[k].store(true);
+  if (waiting_.load() > 0) {
+    std::lock_guard lock(mutex_);
+    finished_.notify_all();
   }
+  return true;
+}
+
+void TCopyPool::Write(TTask& task) {
+  if (stopping_.load(std::memory_order_relaxed)) {
+    task.result = {platform::CopyStatus::Stopped, 0};
+    return;
+  }
+  platform::SourceFile source;
+  if (source.OpenAt(task.dirs->source.fd(), task.name.c_str()) != 0 || source.info().size > sizeLimit_) {
+    task.declined = true;
+    return;
+  }
+  task.size = source.info().size;
+  task.result = platform::CopyToUnnamedAt(source, task.dirs->dest.fd(), keepGoing_, creationMask_, task.fd);
 }
 
 }  // namespace vantrel::fileops

@@ -12,10 +12,11 @@
 // one, first in first out. A file never taken back leaves nothing behind
 // (its unnamed file goes away when closed).
 //
-// Batches keep the hand-over cheap: a helper wakes, and the engine waits,
-// once for a batch rather than once for each file. The engine's thread writes
-// a batch itself when it needs one back that no helper has begun, so with no
-// helpers at all the pool is the engine's own way of copying small files.
+// Batches keep the hand-over cheap: a helper wakes once for a batch rather
+// than once for each file. Within a batch each file is claimed by whoever
+// writes it, so the engine's thread, rather than wait for a file, writes the
+// ones nobody has begun; with no helpers at all the pool is the engine's own
+// way of copying small files.
 #pragma once
 
 #include <atomic>
@@ -64,30 +65,39 @@ class TCopyPool {
 
    private:
     friend class TCopyPool;
-    enum class State { Queued, Running, Finished } state = State::Queued;
+    // Whoever writes a file of the batch claims it here first, in order.
+    std::atomic<size_t> next{0};
+    std::unique_ptr<std::atomic<bool>[]> done;  // per task, once Submit ran
   };
 
   // `helpers` threads besides the caller's; files larger than `sizeLimit`
   // are declined; `creationMask` as for CopyOpenFile.
   TCopyPool(unsigned helpers, uint64_t sizeLimit, uint32_t creationMask);
-  // Stops the helpers; batches still queued are dropped unwritten.
+  // Stops the helpers; files not yet begun are not written.
   ~TCopyPool();
   TCopyPool(const TCopyPool&) = delete;
   TCopyPool& operator=(const TCopyPool&) = delete;
 
+  // Hands `batch` over; its tasks stay as they are until the batch is done.
   void Submit(const std::shared_ptr<TBatch>& batch);
-  // Returns once `batch` is finished: written by a helper, written here on
-  // the caller's thread when no helper has begun it, or dropped by Stop.
-  // While a helper writes it, the caller writes later batches nobody has
-  // begun rather than wait.
+  // Returns once task `i` of `batch` is done. Waiting would only leave the
+  // caller's thread idle, so meanwhile it writes the files nobody has begun,
+  // those of `batch` first (task `i` among them, unless a helper has it),
+  // then those of the batches in `later`. A helper that is not given a
+  // processor for a while thus holds up at most the one file it is writing.
+  void Await(TBatch& batch, size_t i, const std::deque<std::shared_ptr<TBatch>>& later);
+  // Await for every task of `batch`.
   void Finish(TBatch& batch);
-  // Drops the queued batches and asks running ones to stop between files and
-  // between blocks; every file not written ends with the result Stopped.
+  // From now on a file not yet begun ends with the result Stopped, unwritten,
+  // and running ones are asked to stop between blocks.
   void Stop();
 
  private:
   void Work();
-  void Write(TBatch& batch);
+  // Claims and writes the next file of `batch` nobody has begun; false when
+  // every file of it has been claimed.
+  bool WriteNext(TBatch& batch);
+  void Write(TTask& task);
 
   const uint64_t sizeLimit_;
   const uint32_t creationMask_;
@@ -97,6 +107,7 @@ class TCopyPool {
   std::condition_variable finished_;
   std::deque<std::shared_ptr<TBatch>> queue_;
   std::atomic<bool> stopping_{false};
+  std::atomic<int> waiting_{0};  // threads in Await's wait
   bool closing_ = false;
   std::vector<std::thread> threads_;
 };

@@ -548,7 +548,7 @@ TFMOperation::Handed TFMOperation::HandToPool(TCopyRun& run, size_t index) {
   task.bytesAfter = BytesDone - run.drift;
   if (run.gathering->tasks.size() >= kPoolBatch) SubmitGathered(run);
   while (run.pending.size() > run.window) {
-    // The oldest batch is taken back whole: one wait for all its files.
+    // The oldest batch is taken back whole.
     const size_t left = run.pending.size();
     while (run.pending.size() == left)
       if (RetireOne(run) == Outcome::Stop) return Handed::Stop;
@@ -583,7 +583,7 @@ void TFMOperation::SubmitGathered(TCopyRun& run) {
 TFMOperation::Outcome TFMOperation::RetireOne(TCopyRun& run) {
   if (run.pending.empty()) SubmitGathered(run);
   const std::shared_ptr<TCopyPool::TBatch> batch = run.pending.front();
-  if (run.retireAt == 0) run.pool->Finish(*batch);
+  run.pool->Await(*batch, run.retireAt, run.pending);
   TCopyPool::TTask& task = batch->tasks[run.retireAt];
   if (++run.retireAt == batch->tasks.size()) {
     run.pending.pop_front();
