@@ -435,16 +435,14 @@ CopyStatus CopyLargeData(const SourceFile& source, int out, const CopyHook& hook
   return CopyData(in, out, source.info().size, hook, error, &ahead, cloned);
 }
 
-int LinkUnnamed(int fd, const std::string& dest) { return LinkUnnamed(fd, AT_FDCWD, dest.c_str()); }
-
 }  // namespace
 
 int PlaceUnnamed(int fd, const std::string& dir, const std::string& dest, bool replace) {
-  const int error = LinkUnnamed(fd, dest);
+  const int error = LinkUnnamed(fd, AT_FDCWD, dest.c_str());
   if (error != EEXIST || !replace) return error;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string temp = TemporaryName(dir);
-    const int linked = LinkUnnamed(fd, temp);
+    const int linked = LinkUnnamed(fd, AT_FDCWD, temp.c_str());
     if (linked == EEXIST) continue;
     if (linked != 0) return linked;
     const int moved = MoveIntoPlace(temp, dest, true);
