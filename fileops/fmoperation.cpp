@@ -723,7 +723,9 @@ TFMOperation::Outcome TFMOperation::CopyPass(const std::string& sourceDir, const
   run.creationMask = platform::FileCreationMask();
   copied_.assign(FileList.size(), false);
   keptDirs_.clear();
-  if (CopyThreads > 1 && platform::HasUnnamedFiles(run.dest)) {
+  // Even on one thread the pool's way is the cheaper one: each file is
+  // reached relative to its directory held open, not by its whole path.
+  if (CopyThreads >= 1 && platform::HasUnnamedFiles(run.dest)) {
     run.pool = std::make_unique<TCopyPool>(CopyThreads - 1, kPooledFileLimit, run.creationMask);
     run.window = 2 * CopyThreads;
   }

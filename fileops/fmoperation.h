@@ -138,9 +138,10 @@ class TFMOperation final {
   std::chrono::milliseconds ProgressInterval{50};
   // Threads that write the data of small files going into directories the
   // copy has made (see copy_pool.h): the caller's thread and CopyThreads - 1
-  // helpers; 1 copies everything on the caller's thread. Questions, messages
-  // and progress events stay on the caller's thread and in the list's order
-  // either way.
+  // helpers; 1 copies everything on the caller's thread, and 0 copies every
+  // file the usual way, one after another, without the pool. Questions,
+  // messages and progress events stay on the caller's thread and in the
+  // list's order either way.
   unsigned CopyThreads = DefaultCopyThreads();
   static unsigned DefaultCopyThreads();
   // Files up to this size are handed to those threads; larger ones are
