@@ -703,7 +703,8 @@ TInflater::TStatus TInflater::DynamicTables() {
   return TStatus::Ok;
 }
 
-// Decodes while the output room is not full and the input block has more
+// Decodes while the output room is not full (the instance that checks
+// distances: while the history is not full) and the input block has more
 // than InMargin() bytes left. Works on local copies of the state; returns
 // Ok when a limit is reached (or after a long Deflate64 match). The next
 // literal/length entry is looked up before the current match is copied, so
