@@ -158,7 +158,9 @@ static TPanelModel::Entries ReadEntries(const std::string& path, bool atRoot) {
 
 std::string MarkedLine(int count, uint64_t bytes) {
   const TPanelTexts texts = PanelTexts();
-  return FillIn(CountedForm(texts, texts.markedLine, bytes), platform::FormatThousands(static_cast<uint64_t>(count)),
+  const auto marked = static_cast<uint64_t>(std::max(count, 0));
+  return FillIn(CountedForm(texts, texts.markedLine, bytes),
+                FillIn(CountedForm(texts, texts.markedCount, marked), platform::FormatThousands(marked)),
                 platform::FormatThousands(bytes));
 }
 

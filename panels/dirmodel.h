@@ -54,14 +54,17 @@ struct TPanelTexts {
   std::string spaceLine = "%1 of %2 free";          // free space, total space
   std::string megabytes = "%1 Mb";
   std::string bytes = "%1 bytes";
-  std::string markedLine = "Marked %1: %2 bytes";   // how many, their bytes
+  std::string markedLine = "Marked %1: %2 bytes";   // how many (MarkedCount), their bytes
+  std::string markedCount = "%1";                   // how many are marked: MarkedLine's %1
   std::string packedFileLine = "%1- size:%2 bytes, packed:";  // an archive entry: name, size
   std::string packedPart = "%1 bytes.";                         // its packed size
   std::string reading = "Reading\u2026";  // an empty panel whose directory is still being read
   // A line with a count of bytes (FileLine, SizeLine, MarkedLine,
   // PackedFileLine, PackedPart) may give one form for each plural form of
   // the language, separated by "|": `formOf` says which form a count takes
-  // (empty: the first for 1, the second for every other count).
+  // (empty: the first for 1, the second for every other count). MarkedLine
+  // takes the form of the bytes, MarkedCount the form of the count of
+  // marked entries.
   std::function<size_t(uint64_t)> formOf;
 };
 // The wording in use (a copy: lines are also made on the listing's threads).
@@ -83,7 +86,8 @@ std::string NameText(const TFileEntry& e);        // the name without the extens
 std::string ExtText(const TFileEntry& e);         // the extension; empty for a directory
 std::string InfoLine(const TFileEntry& e);        // [dir]:  DIRECTORY / name- size:1,234 bytes.
 std::string DiskSpaceLine(uint64_t freeBytes, uint64_t totalBytes);
-// What the info line says about the marks: "Marked 3: 12,345 bytes".
+// What the info line says about the marks: "Marked 3: 12,345 bytes", the
+// count and the bytes each with the form it takes.
 std::string MarkedLine(int count, uint64_t bytes);
 
 // Quick search: `name` starts with `pattern`, without regard to case (any

@@ -310,7 +310,8 @@ const std::vector<TPanelTextKey>& PanelTextKeys() {
       {"SizeLine", &panels::TPanelTexts::sizeLine},           {"SpaceLine", &panels::TPanelTexts::spaceLine},
       {"Megabytes", &panels::TPanelTexts::megabytes},         {"Bytes", &panels::TPanelTexts::bytes},
       {"MarkedLine", &panels::TPanelTexts::markedLine},       {"PackedFileLine", &panels::TPanelTexts::packedFileLine},
-      {"PackedPart", &panels::TPanelTexts::packedPart},       {"Reading", &panels::TPanelTexts::reading}};
+      {"PackedPart", &panels::TPanelTexts::packedPart},       {"Reading", &panels::TPanelTexts::reading},
+      {"MarkedCount", &panels::TPanelTexts::markedCount}};
   return keys;
 }
 

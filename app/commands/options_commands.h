@@ -35,7 +35,7 @@ void ApplyLanguage(TMainForm& form);
 // The wording of the panels' information lines from the language file's
 // section "Panel texts" (keys DirectoryLine "[%1]:  DIRECTORY", FileLine,
 // SizeLine, SpaceLine "%1 of %2 free", Megabytes, Bytes, MarkedLine,
-// PackedFileLine, PackedPart, Reading); English for a missing key, and for a
+// MarkedCount, PackedFileLine, PackedPart, Reading); English for a missing key, and for a
 // text that drops or adds a placeholder.
 void ApplyPanelTexts(TMainForm& form, const TLanguage& language);
 

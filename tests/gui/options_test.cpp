@@ -1066,28 +1066,31 @@ class OptionsTest : public QObject {
   }
 
   // The panels' lines with a count of bytes (the marks' line, a file's
-  // line) in every shipped language: the form of the count of bytes.
+  // line) in every shipped language: the form of the count of bytes; the
+  // marks' count takes the form of its own count.
   void panelLinesTakeTheBytesPluralForm() {
     const struct {
       const char* file;  // "" for none
+      int marked;
       uint64_t bytes;
-      const char* marked;
+      const char* markedLine;
       const char* fileLine;
     } cases[] = {
-        {"", 1, "Marked 3: 1 bytes", "f- size:1 bytes."},
-        {"English.lng", 2, "Marked 3: 2 bytes", "f- size:2 bytes."},
-        {"German.lng", 1, "Markiert 3: 1 Byte", "f - Größe: 1 Byte"},
-        {"German.lng", 21, "Markiert 3: 21 Bytes", "f - Größe: 21 Bytes"},
-        {"Russian.lng", 0, "Отмечено 3: 0 байт", "f — размер: 0 байт"},
-        {"Russian.lng", 1, "Отмечено 3: 1 байт", "f — размер: 1 байт"},
-        {"Russian.lng", 2, "Отмечено 3: 2 байта", "f — размер: 2 байта"},
-        {"Russian.lng", 5, "Отмечено 3: 5 байт", "f — размер: 5 байт"},
-        {"Russian.lng", 11, "Отмечено 3: 11 байт", "f — размер: 11 байт"},
-        {"Russian.lng", 21, "Отмечено 3: 21 байт", "f — размер: 21 байт"},
-        {"Russian.lng", 104, "Отмечено 3: 104 байта", "f — размер: 104 байта"},
-        {"Russian.lng", 1022, "Отмечено 3: 1,022 байта", "f — размер: 1,022 байта"},
-        {"Russian.lng", 5000000012, "Отмечено 3: 5,000,000,012 байт", "f — размер: 5,000,000,012 байт"},
-        {"Russian.lng", 5000000023, "Отмечено 3: 5,000,000,023 байта", "f — размер: 5,000,000,023 байта"},
+        {"", 3, 1, "Marked 3: 1 bytes", "f- size:1 bytes."},
+        {"English.lng", 3, 2, "Marked 3: 2 bytes", "f- size:2 bytes."},
+        {"English.lng", 1, 1234, "Marked 1: 1,234 bytes", "f- size:1,234 bytes."},
+        {"German.lng", 3, 1, "Markiert: 3 Elemente, 1 Byte", "f - Größe: 1 Byte"},
+        {"German.lng", 1, 21, "Markiert: 1 Element, 21 Bytes", "f - Größe: 21 Bytes"},
+        {"Russian.lng", 3, 0, "Отмечено: 3 элемента, 0 байт", "f — размер: 0 байт"},
+        {"Russian.lng", 5, 1, "Отмечено: 5 элементов, 1 байт", "f — размер: 1 байт"},
+        {"Russian.lng", 1, 2, "Отмечено: 1 элемент, 2 байта", "f — размер: 2 байта"},
+        {"Russian.lng", 21, 5, "Отмечено: 21 элемент, 5 байт", "f — размер: 5 байт"},
+        {"Russian.lng", 11, 11, "Отмечено: 11 элементов, 11 байт", "f — размер: 11 байт"},
+        {"Russian.lng", 2, 21, "Отмечено: 2 элемента, 21 байт", "f — размер: 21 байт"},
+        {"Russian.lng", 111, 104, "Отмечено: 111 элементов, 104 байта", "f — размер: 104 байта"},
+        {"Russian.lng", 1022, 1022, "Отмечено: 1,022 элемента, 1,022 байта", "f — размер: 1,022 байта"},
+        {"Russian.lng", 12, 5000000012, "Отмечено: 12 элементов, 5,000,000,012 байт", "f — размер: 5,000,000,012 байт"},
+        {"Russian.lng", 101, 5000000023, "Отмечено: 101 элемент, 5,000,000,023 байта", "f — размер: 5,000,000,023 байта"},
     };
     for (const auto& c : cases) {
       Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
@@ -1095,8 +1098,9 @@ class OptionsTest : public QObject {
       panels::TFileEntry entry;
       entry.FileName = "f";
       entry.FileSize = c.bytes;
-      const QString what = QLatin1String(c.file) + QLatin1Char(' ') + QString::number(c.bytes);
-      QVERIFY2(panels::MarkedLine(3, c.bytes) == c.marked, qPrintable(what));
+      const QString what = QLatin1String(c.file) + QLatin1Char(' ') + QString::number(c.marked) + QLatin1Char('/') +
+                           QString::number(c.bytes) + QLatin1String(": ") + Q(panels::MarkedLine(c.marked, c.bytes));
+      QVERIFY2(panels::MarkedLine(c.marked, c.bytes) == c.markedLine, qPrintable(what));
       QVERIFY2(panels::InfoLine(entry) == c.fileLine, qPrintable(what));
     }
     Language().LanguageFile.clear();

@@ -132,6 +132,7 @@ TEST(EntryTexts, CountedLinesTakeTheFormOfTheirCount) {
   // The lines as a panel shows them.
   texts.fileLine = "%1: %2 byte|%1: %2 bytes";
   texts.markedLine = "%1 marked, %2 byte|%1 marked, %2 bytes";
+  texts.markedCount = "%1 entry|%1 entries";
   texts.packedFileLine = "%1: %2 byte, |%1: %2 bytes, ";
   texts.packedPart = "%1 packed byte|%1 packed bytes";
   texts.formOf = nullptr;
@@ -141,7 +142,7 @@ TEST(EntryTexts, CountedLinesTakeTheFormOfTheirCount) {
   packed->PackedSize = 3;
   EXPECT_EQ(Names({InfoLine(*Entry("a", false, 1)), InfoLine(*Entry("b", false, 1000)), MarkedLine(2, 1),
                    MarkedLine(1, 2), InfoLine(*packed)}),
-            Names({"a: 1 byte", "b: 1,000 bytes", "2 marked, 1 byte", "1 marked, 2 bytes",
+            Names({"a: 1 byte", "b: 1,000 bytes", "2 entries marked, 1 byte", "1 entry marked, 2 bytes",
                    "p.bin: 1 byte, 3 packed bytes"}));
   SetPanelTexts(TPanelTexts());
 }
