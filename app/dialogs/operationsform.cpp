@@ -13,6 +13,7 @@
 
 #include "fileops/job.h"
 #include "fileops/qt/job_center.h"
+#include "fileops/qt/operationform.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
 #include "platform/qt/wording.h"
@@ -119,8 +120,7 @@ QString TOperationsForm::ProgressText(const TJobProgress& p) {
 
 QString TOperationsForm::SpeedText(double speed) {
   if (speed <= 0) return {};
-  if (speed >= 1024 * 1024) return QString::number(speed / (1024 * 1024), 'f', 1) + QStringLiteral(" MB/s");
-  return QString::number(speed / 1024, 'f', 0) + QStringLiteral(" KB/s");
+  return fileops::TOperationForm::SpeedText(speed);
 }
 
 QString TOperationsForm::TimeLeftText(double seconds) {

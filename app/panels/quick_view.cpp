@@ -21,6 +21,7 @@
 #include "platform/fs.h"
 #include "platform/private_file.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 #include "platform/text.h"
 #include "viewer/document.h"
 #include "viewer/hex_view.h"
@@ -55,19 +56,51 @@ QLabel* MakeLine(QWidget* parent, const char* name) {
   return line;
 }
 
-QString SummaryLines(const QString& name, const tools::TDirSummary& s, bool final) {
-  QString text = QStringLiteral("Directory %1\n\n").arg(name);
-  text += QStringLiteral("Files: %1\nDirectories: %2\n").arg(Thousands(s.files), Thousands(s.directories));
-  if (s.links != 0) text += QStringLiteral("Symbolic links: %1\n").arg(Thousands(s.links));
-  text += QStringLiteral("Size: %1 bytes\n").arg(Thousands(s.bytes));
-  if (s.unreadable != 0)
-    text += QStringLiteral("\nNot readable: %1 directories (%2)\n")
-                .arg(Thousands(s.unreadable), platform::ToDisplay(s.firstError));
-  if (!final) text += QStringLiteral("\nCounting...");
+// "Counting...": the word the properties window shows ("counting...", keys
+// being matched without regard to case) begun with a capital.
+QString CountingText() {
+  QString text = platform::Worded("counting...");
+  if (!text.isEmpty()) text[0] = text[0].toUpper();
   return text;
 }
 
+// "1,234 bytes", in the form its count takes.
+QString BytesPart(uint64_t bytes) {
+  return platform::WordedCount("%1 byte", "%1 bytes", static_cast<long long>(bytes), Thousands(bytes));
+}
+
 }  // namespace
+
+QString QuickViewSummaryText(const QString& name, const tools::TDirSummary& s, bool final) {
+  QString text = platform::Worded("Directory %1").arg(name) + QStringLiteral("\n\n");
+  text += platform::Worded("Files: %1").arg(Thousands(s.files)) + QLatin1Char('\n');
+  text += platform::Worded("Directories: %1").arg(Thousands(s.directories)) + QLatin1Char('\n');
+  if (s.links != 0) text += platform::Worded("Symbolic links: %1").arg(Thousands(s.links)) + QLatin1Char('\n');
+  text += platform::Worded("Size: %1").arg(BytesPart(s.bytes)) + QLatin1Char('\n');
+  if (s.unreadable != 0)
+    text += QLatin1Char('\n') +
+            platform::WordedForm("Not readable: %1 directory (%2)", "Not readable: %1 directories (%2)",
+                                 static_cast<long long>(std::min<uint64_t>(s.unreadable, INT64_MAX)))
+                .arg(Thousands(s.unreadable), platform::ToDisplay(s.firstError)) +
+            QLatin1Char('\n');
+  if (!final) text += QLatin1Char('\n') + CountingText();
+  return text;
+}
+
+QString QuickViewCountLine(uint64_t files, uint64_t bytes) {
+  return platform::WordedForm("%1 file, %2", "%1 files, %2", static_cast<long long>(std::min<uint64_t>(files, INT64_MAX)))
+      .arg(Thousands(files), BytesPart(bytes));
+}
+
+QString QuickViewFileLine(uint64_t size, const QString& sizeNote, const QString& kind) {
+  return (sizeNote.isEmpty() ? BytesPart(size) : sizeNote) + QStringLiteral(", ") + kind;
+}
+
+QString QuickViewPartNote(uint64_t shown, uint64_t size) {
+  return platform::WordedForm("the first %1 of %2 byte", "the first %1 of %2 bytes",
+                              static_cast<long long>(std::min<uint64_t>(size, INT64_MAX)))
+      .arg(Thousands(shown), Thousands(size));
+}
 
 // ---------------------------------------------------------------------------
 // TQuickView
@@ -157,7 +190,7 @@ void TQuickView::ShowFile() {
   if (!doc_->Open(openPath_.empty() ? path_ : openPath_, &why)) {
     doc_.reset();
     kind_ = TKind::Error;
-    message_->setText(QStringLiteral("Cannot view \"%1\": %2.").arg(BaseName(path_), platform::ToDisplay(why)));
+    message_->setText(platform::Worded("Cannot view \"%1\": %2.").arg(BaseName(path_), platform::ToDisplay(why)));
     return;
   }
   const uint64_t size = doc_->Size();
@@ -174,10 +207,7 @@ void TQuickView::ShowFile() {
         stack_->addWidget(image_);
         stack_->setCurrentWidget(image_);
         kind_ = TKind::Image;
-        SetStatus(QStringLiteral("%1 x %2, %3 bytes")
-                      .arg(picture.width())
-                      .arg(picture.height())
-                      .arg(Thousands(size)));
+        SetStatus(QStringLiteral("%1 x %2, ").arg(picture.width()).arg(picture.height()) + BytesPart(size));
         return;
       }
     }
@@ -191,9 +221,8 @@ void TQuickView::ShowFile() {
   text_->DocumentChanged();
   kind_ = doc_->Detected().binary ? TKind::Hex : TKind::Text;
   stack_->setCurrentWidget(kind_ == TKind::Hex ? static_cast<QWidget*>(hex_) : text_);
-  SetStatus(QStringLiteral("%1, %2").arg(sizeNote_.isEmpty() ? QStringLiteral("%1 bytes").arg(Thousands(size)) : sizeNote_,
-                                        kind_ == TKind::Hex ? QStringLiteral("hex")
-                                                            : viewer::EncodingName(doc_->Encoding())));
+  SetStatus(QuickViewFileLine(size, sizeNote_,
+                              kind_ == TKind::Hex ? QStringLiteral("hex") : viewer::EncodingName(doc_->Encoding())));
 }
 
 void TQuickView::ToggleHex() {
@@ -203,16 +232,16 @@ void TQuickView::ToggleHex() {
   if (kind_ == TKind::Hex) hex_->ShowOffset(text_->TopOffset());
   else text_->ShowOffset(hex_->TopOffset(), true);
   stack_->setCurrentWidget(kind_ == TKind::Hex ? static_cast<QWidget*>(hex_) : text_);
-  SetStatus(QStringLiteral("%1 bytes, %2").arg(Thousands(doc_->Size()), kind_ == TKind::Hex ? QStringLiteral("hex")
-                                                                                         : viewer::EncodingName(doc_->Encoding())));
+  SetStatus(QuickViewFileLine(doc_->Size(), {},
+                              kind_ == TKind::Hex ? QStringLiteral("hex") : viewer::EncodingName(doc_->Encoding())));
   if (hadFocus) Page()->setFocus();
 }
 
 void TQuickView::ShowDirectory() {
   kind_ = TKind::Directory;
   const QString name = BaseName(path_);
-  message_->setText(SummaryLines(name, {}, false));
-  SetStatus(QStringLiteral("Counting..."));
+  message_->setText(QuickViewSummaryText(name, {}, false));
+  SetStatus(CountingText());
   counting_ = true;
   stopCount_ = false;
   const uint64_t generation = ++generation_;
@@ -281,8 +310,8 @@ void TQuickView::ShowEntry(vfs::TSource& source, const std::string& inner, const
     // An archive's listing is in memory: counted at once.
     const tools::TDirSummary sum = tools::SummarisePlace(source, inner);
     kind_ = TKind::Directory;
-    message_->setText(SummaryLines(name, sum, true));
-    SetStatus(QStringLiteral("%1 files, %2 bytes").arg(Thousands(sum.files), Thousands(sum.bytes)));
+    message_->setText(QuickViewSummaryText(name, sum, true));
+    SetStatus(QuickViewCountLine(sum.files, sum.bytes));
   } else {
     ShowEntryFile(source, inner, name);
   }
@@ -299,20 +328,20 @@ void TQuickView::ShowEntryFile(vfs::TSource& source, const std::string& inner, c
     why = err.text;
   } else if (entry.encrypted) {
     kind_ = TKind::Error;
-    message_->setText(QStringLiteral("\"%1\" is encrypted: F3 views it after the password.").arg(name));
-    SetStatus(QStringLiteral("%1 bytes, encrypted").arg(Thousands(entry.size)));
+    message_->setText(platform::Worded("\"%1\" is encrypted: F3 views it after the password.").arg(name));
+    SetStatus(platform::Worded("%1, encrypted").arg(BytesPart(entry.size)));
     return;
   } else {
     fd = EntryPreview(source, inner, kPreviewBytes, &whole, &why);
   }
   if (fd < 0) {
     kind_ = TKind::Error;
-    message_->setText(QStringLiteral("Cannot view \"%1\": %2.").arg(name, platform::ToDisplay(why)));
+    message_->setText(platform::Worded("Cannot view \"%1\": %2.").arg(name, platform::ToDisplay(why)));
     return;
   }
   openPath_ = platform::OpenDescriptorPath(fd);
   sizeNote_ = whole ? QString()
-                    : QStringLiteral("the first %1 of %2 bytes").arg(Thousands(kPreviewBytes), Thousands(entry.size));
+                    : QuickViewPartNote(kPreviewBytes, entry.size);
   ShowFile();
   openPath_.clear();
   sizeNote_.clear();
@@ -321,11 +350,11 @@ void TQuickView::ShowEntryFile(vfs::TSource& source, const std::string& inner, c
 
 void TQuickView::CountDone(uint64_t generation, const tools::TDirSummary& summary, bool final) {
   if (generation != generation_ || kind_ != TKind::Directory) return;  // the cursor moved on
-  message_->setText(SummaryLines(BaseName(path_), summary, final));
+  message_->setText(QuickViewSummaryText(BaseName(path_), summary, final));
   if (!final) return;
   counting_ = false;
   if (counter_.joinable()) counter_.join();
-  SetStatus(QStringLiteral("%1 files, %2 bytes").arg(Thousands(summary.files), Thousands(summary.bytes)));
+  SetStatus(QuickViewCountLine(summary.files, summary.bytes));
 }
 
 void TQuickView::StopCount() {
@@ -435,7 +464,7 @@ void TQuickViewer::Follow(bool again) {
   if (source_->Model().InSource() && !(entry->IsDotDot() && platform::IsDirectory(path))) {
     // An entry of an archive is no file to read here (".." at an archive's
     // root is the directory it is in, when that is a directory).
-    view_->ShowNote(path, QStringLiteral("Inside an archive: F3 views an entry."));
+    view_->ShowNote(path, platform::Worded("Inside an archive: F3 views an entry."));
     return;
   }
   view_->ShowPath(path, entry->IsDirectory());

@@ -50,6 +50,18 @@ namespace vantrel::app {
 class TMainForm;
 struct TPanelSide;
 
+// The quick view's words in the language chosen, each count with the form
+// it takes. A directory's summary ("Directory docs", "Files: 3", ...,
+// "Size: 1,234 bytes", "Counting..." while not `final`).
+QString QuickViewSummaryText(const QString& name, const tools::TDirSummary& summary, bool final);
+// A directory's status line: "3 files, 1,234 bytes".
+QString QuickViewCountLine(uint64_t files, uint64_t bytes);
+// A file's status line: its size (or `sizeNote` when only a part is shown)
+// and `kind` (the encoding or "hex"): "1,234 bytes, UTF-8".
+QString QuickViewFileLine(uint64_t size, const QString& sizeNote, const QString& kind);
+// The note for an entry shown in part: "the first 16,777,216 of 20,000,000 bytes".
+QString QuickViewPartNote(uint64_t shown, uint64_t size);
+
 // The view itself: a title line, the page and a status line.
 class TQuickView : public QWidget {
   Q_OBJECT

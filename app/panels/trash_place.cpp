@@ -52,12 +52,7 @@ class TTrashPlaces final : public panels::TPanelSource {
     if (!top_) return {};
     const vfs::TTrashRow* row = source_->Row(entry.FileName);
     if (row == nullptr) return {};
-    const std::string& original = row->item.originalPath;
-    const std::string leaf = original.substr(original.rfind('/') + 1);
-    const std::string from = leaf == entry.FileName ? DirectoryOf(original) : original;
-    std::string line = panels::InfoLine(entry);
-    if (!line.empty() && line.back() == '.') line.pop_back();
-    return line + ", from " + from;
+    return TrashEntryLine(entry, row->item.originalPath);
   }
 
   const std::shared_ptr<vfs::TTrashSource>& Source() const { return source_; }
@@ -76,6 +71,15 @@ std::vector<std::string> VolumeTops() {
 }
 
 }  // namespace
+
+std::string TrashEntryLine(const panels::TFileEntry& entry, const std::string& original) {
+  const std::string leaf = original.substr(original.rfind('/') + 1);
+  const std::string from = leaf == entry.FileName ? DirectoryOf(original) : original;
+  std::string line = panels::InfoLine(entry);
+  if (!line.empty() && line.back() == '.') line.pop_back();
+  // The path goes in as bytes: a name that is not UTF-8 is shown as it is.
+  return line + panels::FillIn(platform::Worded(", from %1").toStdString(), from);
+}
 
 std::string TrashSummaryLine(bool top, uint64_t count, uint64_t bytes) {
   if (top && count == 0) return platform::Worded("The Trash is empty").toStdString();

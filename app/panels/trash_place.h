@@ -13,6 +13,7 @@
 
 namespace vantrel::panels {
 class TFMPanel;
+struct TFileEntry;
 class TPanelSource;
 }  // namespace vantrel::panels
 namespace vantrel::vfs {
@@ -33,6 +34,11 @@ std::shared_ptr<vfs::TTrashSource> TrashSourceOf(const panels::TFMPanel& panel);
 // is empty"), in a trashed directory "3 items: 12,345 bytes | in the Trash";
 // each count with the form it takes.
 std::string TrashSummaryLine(bool top, uint64_t count, uint64_t bytes);
+// The file line of an item at the Trash's top, in the language chosen: the
+// entry's line and where it came from (its directory, or the whole
+// `original` path when the item's name differs from it): "photos.zip-
+// size:1,234 bytes, from /home/u/Pictures".
+std::string TrashEntryLine(const panels::TFileEntry& entry, const std::string& original);
 
 // Where a panel goes from the Trash's top: the home directory.
 std::string TrashParentDirectory();

@@ -18,6 +18,7 @@
 
 #include "fileops/qt/job_center.h"
 
+#include "platform/qt/wording.h"
 #include "platform/text.h"
 
 namespace vantrel::fileops {
@@ -131,16 +132,22 @@ QString TOperationForm::BytesText(double done, double total, double seconds) {
   return RateText(done, total, speed, std::max(0.0, total - done) / speed);
 }
 
+QString TOperationForm::SpeedText(double speed) {
+  if (speed >= 1024 * 1024) return platform::Worded("%1 MB/s").arg(QString::number(speed / (1024 * 1024), 'f', 1));
+  return platform::Worded("%1 KB/s").arg(QString::number(speed / 1024, 'f', 0));
+}
+
 QString TOperationForm::RateText(double done, double total, double speed, double secondsLeft) {
-  const auto number = [](double value) {
-    return QString::fromStdString(platform::FormatThousands(static_cast<uint64_t>(std::max(0.0, value))));
-  };
-  QString text = QStringLiteral("%1 of %2 bytes").arg(number(done), number(total < 1 ? 0 : total));
+  const auto whole = [](double value) { return static_cast<uint64_t>(std::clamp(value, 0.0, 9e18)); };
+  const auto number = [](uint64_t value) { return QString::fromStdString(platform::FormatThousands(value)); };
+  // The form of the total: "0 of 1 byte".
+  const uint64_t all = total < 1 ? 0 : whole(total);
+  const QString text = platform::WordedForm("%1 of %2 byte", "%1 of %2 bytes", static_cast<long long>(all))
+                           .arg(number(whole(done)), number(all));
   if (speed <= 0 || secondsLeft < 0) return text;
   const auto left = static_cast<qint64>(std::ceil(secondsLeft));
-  const QString rate = speed >= 1024 * 1024 ? QString::number(speed / (1024 * 1024), 'f', 1) + QStringLiteral(" MB/s")
-                                            : QString::number(speed / 1024, 'f', 0) + QStringLiteral(" KB/s");
-  return text + QStringLiteral(", %1, %2:%3 left").arg(rate).arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+  const QString time = QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+  return platform::Worded("%1, %2, %3 left").arg(text, SpeedText(speed), time);
 }
 
 void TOperationForm::GlobalDone(int percent) {

@@ -72,6 +72,8 @@ class TOperationForm : public QDialog {
   static QString BytesText(double done, double total, double seconds);
   // The same with a known speed (bytes per second, 0 unknown) and time left.
   static QString RateText(double done, double total, double speed, double secondsLeft);
+  // A speed in bytes per second as shown: "1.5 MB/s", "2 KB/s".
+  static QString SpeedText(double speed);
 
   // Pending events are served from the progress event once this time has
   // passed since they were last served; inside a large file the engine

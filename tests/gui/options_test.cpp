@@ -5,6 +5,8 @@
 // values, and the shipped files.
 #include <sys/stat.h>
 
+#include <functional>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -44,8 +46,10 @@
 #include "app/settings/settings.h"
 #include "app/window/key_bar.h"
 #include "app/panels/trash_place.h"
+#include "app/panels/quick_view.h"
 #include "app/panels/drivecombo.h"
 #include "fileops/job.h"
+#include "fileops/qt/operationform.h"
 #include "fileops/trash_operation.h"
 #include "platform/qt/wording.h"
 #include "platform/text.h"
@@ -1061,6 +1065,98 @@ class OptionsTest : public QObject {
       app::ApplyLanguage(*f_->form);
       QCOMPARE(Q(app::TrashSummaryLine(true, 0, 0)), QString::fromUtf8(c.worded));
     }
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // The quick view's lines, the operation window's bytes line and a
+  // Trash item's file line in every shipped language: each count with its
+  // own form (1, 2, 5, 11, 21 against each other in the language with three
+  // forms), and a name that is not UTF-8 kept as its bytes.
+  void quickViewProgressAndTrashLinesAreWorded() {
+    const auto summary = [](uint64_t files, uint64_t dirs, uint64_t links, uint64_t bytes, uint64_t unreadable,
+                            bool final) {
+      tools::TDirSummary s;
+      s.files = files, s.directories = dirs, s.links = links, s.bytes = bytes, s.unreadable = unreadable;
+      s.firstError = unreadable ? "Permission denied" : "";
+      return app::QuickViewSummaryText(QStringLiteral("d"), s, final);
+    };
+    const auto trash = [](const std::string& name, uint64_t size, const std::string& original) {
+      panels::TFileEntry entry;
+      entry.FileName = name;
+      entry.FileSize = size;
+      return app::TrashEntryLine(entry, original);
+    };
+    using R = fileops::TOperationForm;
+    constexpr double kMiB = 1024 * 1024;
+    const struct {
+      const char* file;  // "" for none
+      std::function<QString()> worded;
+      const char* text;
+    } cases[] = {
+        {"", [] { return app::QuickViewCountLine(1, 1); }, "1 file, 1 byte"},
+        {"", [] { return R::RateText(0, 1, 0, -1); }, "0 of 1 byte"},
+        {"English.lng", [] { return app::QuickViewCountLine(2, 1234); }, "2 files, 1,234 bytes"},
+        {"English.lng", [] { return app::QuickViewCountLine(1, 0); }, "1 file, 0 bytes"},
+        {"English.lng", [=] { return summary(1, 0, 3, 1, 1, true); },
+         "Directory d\n\nFiles: 1\nDirectories: 0\nSymbolic links: 3\nSize: 1 byte\n\n"
+         "Not readable: 1 directory (Permission denied)\n"},
+        {"English.lng", [=] { return summary(2, 5, 0, 1005, 0, false); },
+         "Directory d\n\nFiles: 2\nDirectories: 5\nSize: 1,005 bytes\n\nCounting..."},
+        {"English.lng", [] { return app::QuickViewFileLine(1, {}, QStringLiteral("hex")); }, "1 byte, hex"},
+        {"English.lng", [] { return app::QuickViewPartNote(16777216, 20000000); },
+         "the first 16,777,216 of 20,000,000 bytes"},
+        {"English.lng", [] { return R::RateText(0, 1, 0, -1); }, "0 of 1 byte"},
+        {"English.lng", [] { return R::RateText(3 * kMiB, 9 * kMiB, 1.5 * kMiB, 4); },
+         "3,145,728 of 9,437,184 bytes, 1.5 MB/s, 0:04 left"},
+        {"English.lng", [=] { return Q(trash("f", 1, "/home/u/Pictures/f")); }, "f- size:1 bytes, from /home/u/Pictures"},
+        {"English.lng", [=] { return Q(trash("f (2)", 7, "/home/u/f")); }, "f (2)- size:7 bytes, from /home/u/f"},
+        {"German.lng", [] { return app::QuickViewCountLine(1, 2); }, "1 Datei, 2 Bytes"},
+        {"German.lng", [] { return app::QuickViewCountLine(2, 1); }, "2 Dateien, 1 Byte"},
+        {"German.lng", [=] { return summary(1, 1, 0, 1, 2, false); },
+         "Verzeichnis d\n\nDateien: 1\nVerzeichnisse: 1\nGröße: 1 Byte\n\n"
+         "Nicht lesbar: 2 Verzeichnisse (Permission denied)\n\nWird gezählt..."},
+        {"German.lng", [] { return app::QuickViewPartNote(16, 1); }, "die ersten 16 von 1 Byte"},
+        {"German.lng", [] { return R::RateText(0, 1, 0, -1); }, "0 von 1 Byte"},
+        {"German.lng", [] { return R::RateText(1, 2, 2048, 0.2); }, "1 von 2 Bytes, 2 KB/s, noch 0:01"},
+        {"German.lng", [=] { return Q(trash("f", 1, "/home/u/Bilder/f")); }, "f - Größe: 1 Byte, aus /home/u/Bilder"},
+        {"Russian.lng", [] { return app::QuickViewCountLine(1, 2); }, "1 файл, 2 байта"},
+        {"Russian.lng", [] { return app::QuickViewCountLine(2, 5); }, "2 файла, 5 байт"},
+        {"Russian.lng", [] { return app::QuickViewCountLine(5, 21); }, "5 файлов, 21 байт"},
+        {"Russian.lng", [] { return app::QuickViewCountLine(11, 1); }, "11 файлов, 1 байт"},
+        {"Russian.lng", [] { return app::QuickViewCountLine(21, 11); }, "21 файл, 11 байт"},
+        {"Russian.lng", [] { return app::QuickViewCountLine(22, 104); }, "22 файла, 104 байта"},
+        {"Russian.lng", [=] { return summary(21, 2, 0, 1, 0, true); },
+         "Каталог d\n\nФайлов: 21\nКаталогов: 2\nРазмер: 1 байт\n"},
+        {"Russian.lng", [=] { return summary(5, 11, 1, 5, 2, false); },
+         "Каталог d\n\nФайлов: 5\nКаталогов: 11\nСимволических ссылок: 1\nРазмер: 5 байт\n\n"
+         "Не удалось прочитать: 2 каталога (Permission denied)\n\nПодсчёт..."},
+        {"Russian.lng", [=] { return summary(1, 1, 0, 22, 11, true); },
+         "Каталог d\n\nФайлов: 1\nКаталогов: 1\nРазмер: 22 байта\n\n"
+         "Не удалось прочитать: 11 каталогов (Permission denied)\n"},
+        {"Russian.lng", [] { return app::QuickViewFileLine(21, {}, QStringLiteral("UTF-8")); }, "21 байт, UTF-8"},
+        {"Russian.lng", [] { return app::QuickViewPartNote(16777216, 20000021); },
+         "первые 16,777,216 из 20,000,021 байта"},
+        {"Russian.lng", [] { return app::QuickViewPartNote(16777216, 20000011); },
+         "первые 16,777,216 из 20,000,011 байт"},
+        {"Russian.lng", [] { return R::RateText(1, 1, 0, -1); }, "1 из 1 байта"},
+        {"Russian.lng", [] { return R::RateText(1, 21, 0, -1); }, "1 из 21 байта"},
+        {"Russian.lng", [] { return R::RateText(0, 11, 0, -1); }, "0 из 11 байт"},
+        {"Russian.lng", [] { return R::RateText(2, 5, 0, -1); }, "2 из 5 байт"},
+        {"Russian.lng", [] { return R::RateText(2, 2, 1.5 * kMiB, 61); }, "2 из 2 байт, 1.5 МБ/с, осталось 1:01"},
+        {"Russian.lng", [] { return R::RateText(1, 22, 3000, 7); }, "1 из 22 байт, 3 КБ/с, осталось 0:07"},
+        {"Russian.lng", [=] { return Q(trash("f", 2, "/home/u/Фото/f")); }, "f — размер: 2 байта, из /home/u/Фото"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      const QString worded = c.worded();
+      QVERIFY2(worded == QString::fromUtf8(c.text), qPrintable(QLatin1String(c.file) + QLatin1String(": ") + worded));
+    }
+    // A trashed name that is not UTF-8 keeps its bytes in the line.
+    Language().LanguageFile = Shipped("Russian.lng");
+    app::ApplyLanguage(*f_->form);
+    QCOMPARE(trash("\xff.txt", 5, "/tmp/\xfe/\xff.txt"), std::string("\xff.txt — размер: 5 байт, из /tmp/\xfe"));
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
