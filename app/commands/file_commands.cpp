@@ -444,6 +444,21 @@ QString DeleteNoteText(uint64_t items, uint64_t bytes) {
       .arg(QString::number(items), size);
 }
 
+QString JobsIndicatorText(int running, int queued, int percent) {
+  QString text = platform::WordedCount("%1 job", "%1 jobs", running);
+  if (queued > 0) text += QLatin1Char(' ') + platform::Worded("(+%1 queued)").arg(queued);
+  if (percent >= 0) text += QStringLiteral(", %1%").arg(percent);
+  return text;
+}
+
+QString JobsNotEndedText(size_t jobs) {
+  // Worded here, as its first line holds the count.
+  return platform::WordedCount("%1 job has not ended yet.", "%1 jobs have not ended yet.",
+                               static_cast<long long>(jobs)) +
+         QStringLiteral("\n\n") +
+         platform::Worded("Continue working, cancel the jobs and close, or close when they have ended?");
+}
+
 QString JobEndText(bool cancelled, int failed) {
   if (cancelled) return platform::Worded("Cancelled");
   if (failed == 0) return platform::Worded("Done");
@@ -563,10 +578,7 @@ void InstallJobIndicator(TMainForm& form) {
     }
     const int running = center->RunningCount();
     const int percent = center->TotalPercent();
-    QString text = running == 1 ? QStringLiteral("1 job") : QStringLiteral("%1 jobs").arg(running);
-    if (jobs > running) text += QStringLiteral(" (+%1 queued)").arg(jobs - running);
-    if (percent >= 0) text += QStringLiteral(", %1%").arg(percent);
-    indicator->setText(text);
+    indicator->setText(JobsIndicatorText(running, jobs - running, percent));
     indicator->show();
     if (!timer->isActive()) timer->start();
   };
@@ -586,9 +598,7 @@ void InstallCloseGuard(TMainForm& form) {
     fileops::TJobQueue& queue = host.center->Queue();
     const auto jobs = queue.Jobs();
     if (jobs.empty()) return true;
-    const QString count = jobs.size() == 1 ? QStringLiteral("1 job has") : QStringLiteral("%1 jobs have").arg(jobs.size());
-    const QString text = count + QStringLiteral(" not ended yet.\n\nContinue working, cancel the jobs and "
-                                                "close, or close when they have ended?");
+    const QString text = JobsNotEndedText(jobs.size());
     switch (ShowMessage(f, MessageKind::JobsRunning, MainCaption(), text)) {
       case MessageAnswer::Abort:
         host.closeWhenIdle = false;

@@ -102,6 +102,12 @@ std::string JobTitle(const char* verb, const std::vector<std::string>& names, co
 // How a job ended, in the language chosen, for its notification: "Cancelled",
 // "Done" or "Done, N items failed".
 QString JobEndText(bool cancelled, int failed);
+// The status area's indicator of jobs: "2 jobs (+1 queued), 40%" (no
+// percent when `percent` is negative).
+QString JobsIndicatorText(int running, int queued, int percent);
+// The question on closing while jobs run or wait: "3 jobs have not ended
+// yet." and the choices.
+QString JobsNotEndedText(size_t jobs);
 // The Delete question's note on several items: "3 items, 12,345 bytes",
 // each count with the form it takes in the language chosen.
 QString DeleteNoteText(uint64_t items, uint64_t bytes);

@@ -59,6 +59,8 @@ constexpr TLinePattern kLinePatterns[] = {
     {"Can not create file %1!", false},
     {"Could not create directory %1", false},
     {"... and %1 more", false},
+    {"Retry the %1 failed items?", true},
+    {"This archive is damaged: %1 entries could be read. Show them?", true},
 };
 
 // A pattern as an expression: the pieces as groups, the rest literal.

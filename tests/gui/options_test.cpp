@@ -781,7 +781,7 @@ class OptionsTest : public QObject {
   // English line the program makes) and the entry menu's items for marked
   // entries.
   void countedTextsTakeThePluralForm() {
-    enum Text { JobEnd, TrashAsk, EraseAsk, EmptyAsk, MenuCopy, MenuCopyPaths };
+    enum Text { JobEnd, TrashAsk, EraseAsk, EmptyAsk, MenuCopy, MenuCopyPaths, RetryAsk, DamagedAsk, Jobs, JobsOpen };
     const struct {
       const char* file;  // "" for none
       Text text;
@@ -839,6 +839,36 @@ class OptionsTest : public QObject {
         {"Russian.lng", MenuCopy, 104, "Копировать 104 отмеченных элемента\tF5"},
         {"Russian.lng", MenuCopyPaths, 21, "Копировать пути 21 отмеченного элемента"},
         {"Russian.lng", MenuCopyPaths, 22, "Копировать пути 22 отмеченных элементов"},
+        // Retry and damaged archives are worded from the English line; the
+        // jobs' indicator has 2 queued behind n running at 40%.
+        {"", RetryAsk, 1, "Retry the 1 failed items?"},
+        {"", Jobs, 1, "1 job (+2 queued), 40%"},
+        {"", JobsOpen, 1, "1 job has not ended yet."},
+        {"English.lng", RetryAsk, 1, "Retry the 1 failed item?"},
+        {"English.lng", RetryAsk, 3, "Retry the 3 failed items?"},
+        {"English.lng", DamagedAsk, 1, "This archive is damaged: 1 entry could be read. Show it?"},
+        {"English.lng", DamagedAsk, 0, "This archive is damaged: 0 entries could be read. Show them?"},
+        {"English.lng", Jobs, 2, "2 jobs (+2 queued), 40%"},
+        {"English.lng", JobsOpen, 2, "2 jobs have not ended yet."},
+        {"German.lng", RetryAsk, 1, "1 fehlgeschlagenes Element wiederholen?"},
+        {"German.lng", DamagedAsk, 5, "Dieses Archiv ist beschädigt: 5 Einträge konnten gelesen werden. Anzeigen?"},
+        {"German.lng", Jobs, 1, "1 Auftrag (+2 wartend), 40%"},
+        {"German.lng", JobsOpen, 3, "3 Aufträge sind noch nicht beendet."},
+        {"Russian.lng", RetryAsk, 1, "Повторить 1 элемент с ошибкой?"},
+        {"Russian.lng", RetryAsk, 2, "Повторить 2 элемента с ошибкой?"},
+        {"Russian.lng", RetryAsk, 5, "Повторить 5 элементов с ошибкой?"},
+        {"Russian.lng", RetryAsk, 11, "Повторить 11 элементов с ошибкой?"},
+        {"Russian.lng", RetryAsk, 21, "Повторить 21 элемент с ошибкой?"},
+        {"Russian.lng", DamagedAsk, 21, "Архив повреждён: удалось прочитать 21 элемент. Показать его?"},
+        {"Russian.lng", DamagedAsk, 3, "Архив повреждён: удалось прочитать 3 элемента. Показать их?"},
+        {"Russian.lng", DamagedAsk, 11, "Архив повреждён: удалось прочитать 11 элементов. Показать их?"},
+        {"Russian.lng", Jobs, 1, "1 задание (+2 в очереди), 40%"},
+        {"Russian.lng", Jobs, 2, "2 задания (+2 в очереди), 40%"},
+        {"Russian.lng", Jobs, 5, "5 заданий (+2 в очереди), 40%"},
+        {"Russian.lng", Jobs, 21, "21 задание (+2 в очереди), 40%"},
+        {"Russian.lng", JobsOpen, 11, "11 заданий ещё не завершены."},
+        {"Russian.lng", JobsOpen, 21, "21 задание ещё не завершено."},
+        {"Russian.lng", JobsOpen, 22, "22 задания ещё не завершены."},
     };
     // Files to mark: as many as the largest count above ("m0" to "m110").
     const auto marker = [](int i) {
@@ -867,6 +897,16 @@ class OptionsTest : public QObject {
         case EmptyAsk: worded = app::WordedMessage(Q(fileops::EmptyQuestion(c.n))); break;
         case MenuCopy: worded = menuItem(c.n, "ItemCopy"); break;
         case MenuCopyPaths: worded = menuItem(c.n, "ItemCopyPath"); break;
+        case RetryAsk: worded = app::WordedMessage(QStringLiteral("Retry the %1 failed items?").arg(c.n)); break;
+        case DamagedAsk:
+          worded = app::WordedMessage(
+              QStringLiteral("This archive is damaged: %1 entries could be read. Show them?").arg(c.n));
+          break;
+        case Jobs: worded = app::JobsIndicatorText(c.n, 2, 40); break;
+        // The question as the message box words it, its first line.
+        case JobsOpen:
+          worded = app::WordedMessage(app::JobsNotEndedText(static_cast<size_t>(c.n))).section(QLatin1Char('\n'), 0, 0);
+          break;
       }
       QVERIFY2(worded == QString::fromUtf8(c.worded),
                qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(c.file)).arg(c.n).arg(worded)));
