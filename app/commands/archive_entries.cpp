@@ -33,6 +33,7 @@
 #include "app/window/mainform.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
+#include "platform/qt/wording.h"
 #include "platform/copyfile.h"
 #include "platform/fs.h"
 #include "platform/process.h"
@@ -217,6 +218,17 @@ bool EditEntry(TMainForm& form, TFMPanel& panel) {
   return true;
 }
 
+}  // namespace
+
+QString ArchiveDeleteQuestion(const std::vector<std::string>& names, const QString& archive) {
+  if (names.size() == 1) return platform::Worded("Delete \"%1\" from %2?").arg(Shown(names[0]), archive);
+  return platform::WordedForm("Delete %1 entry from %2?", "Delete %1 entries from %2?",
+                              static_cast<long long>(names.size()))
+      .arg(QString::number(names.size()), archive);
+}
+
+namespace {
+
 bool DeleteEntries(TMainForm& form, TFMPanel& panel) {
   const std::vector<std::string> names = MarkedNamesOf(panel);
   if (names.empty()) {
@@ -225,10 +237,8 @@ bool DeleteEntries(TMainForm& form, TFMPanel& panel) {
   }
   std::shared_ptr<vfs::TSource> source = WritableSource(form, panel);
   if (source == nullptr) return false;
-  const QString what = names.size() == 1 ? QStringLiteral("\"%1\"").arg(Shown(names[0]))
-                                         : QStringLiteral("%1 entries").arg(names.size());
   if (ShowMessage(&form, MessageKind::Question, MainCaption(),
-                  QStringLiteral("Delete %1 from %2?").arg(what, Shown(ArchiveName(panel)))) != MessageAnswer::Yes)
+                  ArchiveDeleteQuestion(names, Shown(ArchiveName(panel)))) != MessageAnswer::Yes)
     return false;
   vfs::TChangeSet changes;
   for (const std::string& name : names) changes.Delete(InnerOf(panel, name));

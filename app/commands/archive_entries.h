@@ -87,4 +87,8 @@ bool ViewFoundArchiveEntry(TMainForm& form, panels::TFMPanel& panel, bool edit);
 // thread (through `post`) while the job waits.
 std::unique_ptr<vfs::TPasswordProvider> JobPasswords(fileops::TJob& job, fileops::TJobPrompt::TPost post);
 
+// Delete in an archive panel asks: "Delete \"a.txt\" from x.zip?", or for
+// several entries "Delete 3 entries from x.zip?" with the form of the count.
+QString ArchiveDeleteQuestion(const std::vector<std::string>& names, const QString& archive);
+
 }  // namespace vantrel::app

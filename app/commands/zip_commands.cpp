@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -34,6 +36,7 @@
 #include "app/settings/settings.h"
 #include "formats/archive_writer.h"
 #include "panels/dirmodel.h"
+#include "platform/qt/wording.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/qt/volumes.h"
@@ -47,6 +50,12 @@
 #include "zip/zip_writer.h"
 
 namespace vantrel::app {
+
+QString WrittenEntriesText(uint64_t written, const QString& archive) {
+  return platform::WordedForm("%1 entry was written to %2.", "%1 entries were written to %2.",
+                              static_cast<long long>(std::min<uint64_t>(written, INT64_MAX)))
+      .arg(QString::number(written), archive);
+}
 
 namespace {
 
@@ -929,7 +938,7 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
       return 1;
     }
     ShowMessage(QApplication::activeWindow(), MessageKind::Information, QLatin1String(kDialogCaption),
-                QStringLiteral("%1 entries were written to %2.").arg(outcome->written).arg(Text(dest)));
+                WrittenEntriesText(outcome->written, Text(dest)));
     outcome->zip.leftOut.Report("These entries were left out:");
     return static_cast<int>(outcome->zip.leftOut.Count());
   };

@@ -10,8 +10,11 @@
 // error box; every command ends with both panels refreshed.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include <QString>
 
 class QWidget;
 
@@ -72,5 +75,9 @@ zip::TZipWriter& ArchiveComponent(TMainForm& form);
 zipui::TQtZipUserInterface& ZipUserInterface(TMainForm& form);
 zipui::TZIPpanel& ZipWindow(TMainForm& form);
 zipui::TPackForm& PackForm(TMainForm& form);
+
+// The note after a repair: "12 entries were written to x.zip.", in the
+// form of the count.
+QString WrittenEntriesText(uint64_t written, const QString& archive);
 
 }  // namespace vantrel::app

@@ -60,6 +60,7 @@ constexpr TLinePattern kLinePatterns[] = {
     {"Could not create directory %1", false},
     {"... and %1 more", false},
     {"Retry the %1 failed items?", true},
+    {"%1 items were skipped:", true},
     {"This archive is damaged: %1 entries could be read. Show them?", true},
 };
 

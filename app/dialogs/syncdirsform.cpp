@@ -1,6 +1,9 @@
 // syncdirsform.cpp - the window of Synchronize directories and its table.
 #include "app/dialogs/syncdirsform.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -368,6 +371,18 @@ void TSyncDirsForm::SetSelectedAction(TSyncAction action) {
   UpdateSummary();
 }
 
+QString SyncTotalsText(const int counts[4], uint64_t bytes, int hidden, size_t unreadable) {
+  // The bytes' part takes the form of their count.
+  const QString toCopy = platform::WordedCount("%1 byte to copy", "%1 bytes to copy", static_cast<long long>(std::min<uint64_t>(bytes, INT64_MAX)),
+                                               platform::ToDisplay(platform::FormatThousands(bytes)));
+  QString text = platform::Worded("%1 to the right, %2 to the left, %3 to delete, %4 left alone; %5")
+                     .arg(QString::number(counts[1]), QString::number(counts[2]), QString::number(counts[3]),
+                          QString::number(counts[0]), toCopy);
+  if (hidden > 0) text += QLatin1Char(' ') + platform::WordedCount("(%1 row hidden, left alone)", "(%1 rows hidden, left alone)", hidden);
+  if (unreadable > 0) text += QStringLiteral("; ") + platform::Worded("%1 not readable").arg(unreadable);
+  return text;
+}
+
 void TSyncDirsForm::UpdateSummary() {
   const tools::TSyncPlan& plan = model_.Plan();
   int counts[4] = {};
@@ -381,16 +396,8 @@ void TSyncDirsForm::UpdateSummary() {
     if (row.action == TSyncAction::ToRight) bytes += row.left.size;
     if (row.action == TSyncAction::ToLeft) bytes += row.right.size;
   }
-  QString text = platform::Worded("%1 to the right, %2 to the left, %3 to delete, %4 left alone; %5 bytes to copy")
-                     .arg(counts[1])
-                     .arg(counts[2])
-                     .arg(counts[3])
-                     .arg(counts[0])
-                     .arg(platform::ToDisplay(platform::FormatThousands(bytes)));
   const int hidden = static_cast<int>(plan.rows.size()) - model_.rowCount();
-  if (hidden > 0) text += QLatin1Char(' ') + platform::WordedCount("(%1 row hidden, left alone)", "(%1 rows hidden, left alone)", hidden);
-  if (!plan.unreadable.empty()) text += QStringLiteral("; %1 not readable").arg(plan.unreadable.size());
-  text += readOnly;
+  QString text = SyncTotalsText(counts, bytes, hidden, plan.unreadable.size()) + readOnly;
   summary_->setText(text);
   if (!plan.unreadable.empty()) {
     QString list;

@@ -113,4 +113,9 @@ class TSyncDirsForm : public QDialog {
   QPushButton* backgroundButton_ = nullptr;
 };
 
+// The summary below the rows: the rows of each action (counts: left alone,
+// to the right, to the left, to delete), the bytes to copy, the rows hidden
+// and the directories not read, each count with the form it takes.
+QString SyncTotalsText(const int counts[4], uint64_t bytes, int hidden, size_t unreadable);
+
 }  // namespace vantrel::app

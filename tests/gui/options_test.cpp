@@ -34,11 +34,14 @@
 #include "app/dialogs/operationsform.h"
 #include "app/dialogs/propertiesform.h"
 #include "app/commands/file_commands.h"
+#include "app/commands/archive_entries.h"
+#include "app/commands/zip_commands.h"
 #include "app/commands/item_menu.h"
 #include "app/dialogs/common_dialogs.h"
 #include "app/dialogs/findfileform.h"
 #include "app/dialogs/generalsettingsform.h"
 #include "app/dialogs/multirenameform.h"
+#include "app/dialogs/syncdirsform.h"
 #include "app/settings/lang.h"
 #include "app/settings/message_table.h"
 #include "app/commands/options_commands.h"
@@ -781,7 +784,7 @@ class OptionsTest : public QObject {
   // English line the program makes) and the entry menu's items for marked
   // entries.
   void countedTextsTakeThePluralForm() {
-    enum Text { JobEnd, TrashAsk, EraseAsk, EmptyAsk, MenuCopy, MenuCopyPaths, RetryAsk, DamagedAsk, Jobs, JobsOpen };
+    enum Text { JobEnd, TrashAsk, EraseAsk, EmptyAsk, MenuCopy, MenuCopyPaths, RetryAsk, DamagedAsk, Jobs, JobsOpen, ArchiveDelete, Written, Skipped };
     const struct {
       const char* file;  // "" for none
       Text text;
@@ -869,6 +872,28 @@ class OptionsTest : public QObject {
         {"Russian.lng", JobsOpen, 11, "11 заданий ещё не завершены."},
         {"Russian.lng", JobsOpen, 21, "21 задание ещё не завершено."},
         {"Russian.lng", JobsOpen, 22, "22 задания ещё не завершены."},
+        // Delete in an archive of n entries named "e"; n entries written by a repair.
+        {"", ArchiveDelete, 1, "Delete \"e\" from x.zip?"},
+        {"", Written, 1, "1 entry was written to x.zip."},
+        {"English.lng", ArchiveDelete, 2, "Delete 2 entries from x.zip?"},
+        {"English.lng", Written, 0, "0 entries were written to x.zip."},
+        {"German.lng", ArchiveDelete, 1, "\"e\" aus x.zip löschen?"},
+        {"German.lng", ArchiveDelete, 3, "3 Einträge aus x.zip löschen?"},
+        {"German.lng", Written, 1, "1 Eintrag wurde in x.zip geschrieben."},
+        {"Russian.lng", ArchiveDelete, 1, "Удалить «e» из x.zip?"},
+        {"Russian.lng", ArchiveDelete, 2, "Удалить 2 элемента из x.zip?"},
+        {"Russian.lng", ArchiveDelete, 5, "Удалить 5 элементов из x.zip?"},
+        {"Russian.lng", ArchiveDelete, 21, "Удалить 21 элемент из x.zip?"},
+        {"Russian.lng", Written, 11, "В x.zip записано 11 элементов."},
+        {"Russian.lng", Written, 21, "В x.zip записан 21 элемент."},
+        {"Russian.lng", Written, 104, "В x.zip записано 104 элемента."},
+        {"", Skipped, 1, "1 items were skipped:"},
+        {"English.lng", Skipped, 1, "1 item was skipped:"},
+        {"German.lng", Skipped, 2, "2 Elemente wurden übersprungen:"},
+        {"Russian.lng", Skipped, 1, "1 элемент пропущен:"},
+        {"Russian.lng", Skipped, 3, "3 элемента пропущены:"},
+        {"Russian.lng", Skipped, 11, "11 элементов пропущено:"},
+        {"Russian.lng", Skipped, 21, "21 элемент пропущен:"},
     };
     // Files to mark: as many as the largest count above ("m0" to "m110").
     const auto marker = [](int i) {
@@ -903,6 +928,12 @@ class OptionsTest : public QObject {
               QStringLiteral("This archive is damaged: %1 entries could be read. Show them?").arg(c.n));
           break;
         case Jobs: worded = app::JobsIndicatorText(c.n, 2, 40); break;
+        case ArchiveDelete:
+          worded = app::WordedMessage(
+              app::ArchiveDeleteQuestion(std::vector<std::string>(static_cast<size_t>(c.n), "e"), QStringLiteral("x.zip")));
+          break;
+        case Skipped: worded = app::WordedMessage(QStringLiteral("%1 items were skipped:\na: Permission denied").arg(c.n)).section(QLatin1Char('\n'), 0, 0); break;
+        case Written: worded = app::WordedMessage(app::WrittenEntriesText(static_cast<uint64_t>(c.n), QStringLiteral("x.zip"))); break;
         // The question as the message box words it, its first line.
         case JobsOpen:
           worded = app::WordedMessage(app::JobsNotEndedText(static_cast<size_t>(c.n))).section(QLatin1Char('\n'), 0, 0);
@@ -1197,6 +1228,41 @@ class OptionsTest : public QObject {
     Language().LanguageFile = Shipped("Russian.lng");
     app::ApplyLanguage(*f_->form);
     QCOMPARE(trash("\xff.txt", 5, "/tmp/\xfe/\xff.txt"), std::string("\xff.txt — размер: 5 байт, из /tmp/\xfe"));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // The synchronisation summary in every shipped language: the bytes to
+  // copy, the hidden rows and the unread directories each with their form.
+  void syncSummaryTakesTheFormOfEachCount() {
+    const struct {
+      const char* file;  // "" for none
+      int counts[4];     // left alone, to the right, to the left, to delete
+      uint64_t bytes;
+      int hidden;
+      size_t unreadable;
+      const char* text;
+    } cases[] = {
+        {"", {0, 1, 0, 0}, 1, 0, 0, "1 to the right, 0 to the left, 0 to delete, 0 left alone; 1 byte to copy"},
+        {"English.lng", {4, 3, 2, 1}, 1234, 1, 2,
+         "3 to the right, 2 to the left, 1 to delete, 4 left alone; 1,234 bytes to copy (1 row hidden, left alone); "
+         "2 not readable"},
+        {"German.lng", {0, 1, 0, 0}, 1, 0, 0, "1 nach rechts, 0 nach links, 0 zu löschen, 0 gelassen; 1 Byte zu kopieren"},
+        {"German.lng", {1, 2, 0, 0}, 2, 0, 1,
+         "2 nach rechts, 0 nach links, 0 zu löschen, 1 gelassen; 2 Bytes zu kopieren; 1 nicht lesbar"},
+        {"Russian.lng", {0, 1, 0, 0}, 1, 0, 0, "1 направо, 0 налево, 0 удалить, 0 оставить; копировать 1 байт"},
+        {"Russian.lng", {0, 2, 0, 0}, 2, 0, 0, "2 направо, 0 налево, 0 удалить, 0 оставить; копировать 2 байта"},
+        {"Russian.lng", {0, 5, 0, 0}, 5, 0, 0, "5 направо, 0 налево, 0 удалить, 0 оставить; копировать 5 байт"},
+        {"Russian.lng", {11, 0, 0, 0}, 11, 0, 0, "0 направо, 0 налево, 0 удалить, 11 оставить; копировать 11 байт"},
+        {"Russian.lng", {0, 0, 21, 0}, 21, 0, 3, "0 направо, 21 налево, 0 удалить, 0 оставить; копировать 21 байт; не читается: 3"},
+        {"Russian.lng", {0, 0, 0, 1}, 1022, 0, 0, "0 направо, 0 налево, 1 удалить, 0 оставить; копировать 1,022 байта"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      const QString worded = app::SyncTotalsText(c.counts, c.bytes, c.hidden, c.unreadable);
+      QVERIFY2(worded == QString::fromUtf8(c.text), qPrintable(QLatin1String(c.file) + QLatin1String(": ") + worded));
+    }
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
