@@ -51,19 +51,6 @@ std::string Words(size_t n, uint32_t seed) {
   return text;
 }
 
-void Put(const std::string& path, const std::string& data) {
-  fs::create_directories(fs::path(path).parent_path());
-  WriteFile(path, data);
-  SetMTime(path, 1700000000);
-}
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // What a run did, as its events tell it, in their order.
 struct TRunLog {
   std::vector<std::string> events;

@@ -64,19 +64,6 @@ std::string Mixed(size_t n, uint32_t seed) {
   return data;
 }
 
-void Put(const std::string& path, const std::string& data) {
-  fs::create_directories(fs::path(path).parent_path());
-  WriteFile(path, data);
-  SetMTime(path, 1700000000);
-}
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class TStringSink final : public TDeflateSink {
  public:
   void Write(const uint8_t* data, size_t n) override { bytes.append(reinterpret_cast<const char*>(data), n); }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <random>
 #include <fstream>
 #include <functional>
@@ -134,6 +135,22 @@ inline int RunWithFileSizeLimit(rlim_t limit, const std::function<void()>& body)
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+// Writes `data` to `path` (making its directories) with a fixed modification
+// time, so that archives of the same tree are the same bytes.
+inline void Put(const std::string& path, const std::string& data) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  vantrel::test::WriteFile(path, data);
+  vantrel::test::SetMTime(path, 1700000000);
+}
+
+// The names in `dir`, sorted.
+inline std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace vantrel::zip::testing

@@ -63,13 +63,6 @@ std::vector<std::string> Names(const std::string& zip) {
   return names;
 }
 
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST(ZipWriterFormat, EveryLevelIsReadBackByThePeersAndOurReader) {
   Tree t;
   for (int level : {0, 1, 6, 9}) {
