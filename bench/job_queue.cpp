@@ -24,12 +24,17 @@
 // begins when the first ended). --plain-queue switches the sampling off, so
 // that queued means the device rule alone.
 //
+// --rest S sleeps S seconds before each timing, after the cache is dropped.
+// A virtual disk whose host evens out its guests' use serves a burst after a
+// pause faster than one right after another burst; without a rest, whichever
+// way came second in a round paid for the first one's reading.
+//
 // The summary gives the best and the median of the rounds. Each round also
 // says how long the jobs' threads ran and how long they were ready to run but
 // waited for a processor: on a busy machine two jobs at once get two threads'
 // share of the processors where one queued job gets one.
 //
-//   bench_job_queue [--mb N] [--rounds N] [--dir PATH] [--only warm|cold] [--plain-queue]
+//   bench_job_queue [--mb N] [--rounds N] [--dir PATH] [--only warm|cold] [--rest S] [--plain-queue]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -44,6 +49,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -154,7 +160,7 @@ std::string DeviceOf(const fs::path& dir) {
   return shown + ", rotational=?";
 }
 
-Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue) {
+Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue, int rest) {
   TJobQueue queue;
   queue.SetSameDeviceWaits(queued);
   if (plainQueue) queue.SetFacts(nullptr);
@@ -165,6 +171,7 @@ Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue)
   } else {
     DropCache(base);
   }
+  if (rest > 0) std::this_thread::sleep_for(std::chrono::seconds(rest));
   const auto start = Clock::now();
   const double cpuStart = ProcessorSeconds();
   std::vector<std::shared_ptr<TJob>> jobs;
@@ -211,7 +218,7 @@ double Load() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int mb = 2048, rounds = 2;
+  int mb = 2048, rounds = 2, rest = 0;
   std::string dir = "/var/tmp", only;
   bool plainQueue = false;
   for (int i = 1; i < argc; ++i) {
@@ -224,13 +231,14 @@ int main(int argc, char** argv) {
     else if (!std::strcmp(argv[i], "--rounds")) rounds = std::atoi(argv[i + 1]);
     else if (!std::strcmp(argv[i], "--dir")) dir = argv[i + 1];
     else if (!std::strcmp(argv[i], "--only")) only = argv[i + 1];
+    else if (!std::strcmp(argv[i], "--rest")) rest = std::atoi(argv[i + 1]);
     ++i;
   }
   const fs::path base = fs::path(dir) / ("vantrel-bench-queue-" + std::to_string(::getpid()));
   MakeTree(base / "src-a", mb, 1);
   MakeTree(base / "src-b", mb, 2);
-  std::printf("two copies of %d MiB each to one disk (%s: %s), %d rounds%s\n", mb, dir.c_str(),
-              DeviceOf(dir).c_str(), rounds, plainQueue ? ", queued by the device rule alone" : "");
+  std::printf("two copies of %d MiB each to one disk (%s: %s), %d rounds%s, rest %d s before each timing\n", mb,
+              dir.c_str(), DeviceOf(dir).c_str(), rounds, plainQueue ? ", queued by the device rule alone" : "", rest);
   struct Runs {
     const char* name;
     Cache cache;
@@ -244,7 +252,7 @@ int main(int argc, char** argv) {
     for (Runs& kind : kinds) {
       for (int k = 0; k < 2; ++k) {
         const bool queued = (k == 0) == queuedFirst;
-        const Timing t = CopyBoth(base, queued, kind.cache, plainQueue);
+        const Timing t = CopyBoth(base, queued, kind.cache, plainQueue, rest);
         (queued ? kind.queued : kind.once).push_back(t);
         std::printf("round %d %s %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f  from memory %d"
                     "  second began %.3f s  jobs ran %.2f s, waited for a processor %.2f s\n",
