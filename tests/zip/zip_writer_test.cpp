@@ -503,7 +503,9 @@ TEST(ZipWriterFaults, FullDiskLeavesTheOldArchiveOrNoneAndNoTemporaryFile) {
   Updated u;
   TempDir tmp;
   const std::string before = ReadFile(u.zip), fresh = u.t.archive("new.zip");
-  for (const auto& [zip, temp] : {std::pair{fresh, std::string()}, {u.zip, tmp.path()}, {u.zip, std::string("/dev/shm")}}) {
+  for (const auto& [target, temporary] : {std::pair{fresh, std::string()}, {u.zip, tmp.path()}, {u.zip, std::string("/dev/shm")}}) {
+    // Named copies: clang before 16 cannot capture a structured binding in a lambda.
+    const std::string zip = target, temp = temporary;
     SCOPED_TRACE(zip + " " + temp);
     const int status = RunWithFileSizeLimit(50000, [&]() {
       TZipWriter w;
