@@ -596,7 +596,7 @@ class TExtractPool {
     return job.finished;
   }
 
-  // Waits up to 50 ms for the first `count` pending jobs to be finished, so
+  // Waits up to kEventInterval for the first `count` pending jobs to be finished, so
   // that the caller can wake once for a batch of entries, not for each one
   // (every wake takes a processor from a worker); true when the first one is
   // finished.
@@ -608,7 +608,7 @@ class TExtractPool {
     if (unfinished > 0) {
       waitUntil_ = pending[count - 1]->sequence;
       awaited_ = unfinished;
-      jobDone_.wait_for(lock, std::chrono::milliseconds(50), [&] { return awaited_ == 0; });
+      jobDone_.wait_for(lock, kEventInterval, [&] { return awaited_ == 0; });
       awaited_ = 0;
     }
     return pending.front()->finished;
@@ -886,13 +886,13 @@ void TZipReader::FinishPooledEntries(size_t keep, bool batched) {
     TExtractPool& pool = *extractPool_;
     // Rather than wait for the first entry, this thread decodes the next
     // one no worker has taken yet, still seeing events and a cancel at
-    // least every 50 ms.
+    // least every kEventInterval.
     const bool ready = pool.Finished(*pool.pending.front());
     if (!ready)
       if (const std::shared_ptr<TExtractJob> job = pool.TakeForCaller()) {
         pool.RunForCaller(*job, *buffers_);
         const auto now = std::chrono::steady_clock::now();
-        if (now - lastCheck >= std::chrono::milliseconds(50)) {
+        if (now - lastCheck >= kEventInterval) {
           ProcessMessagesAndCheckCancel();
           lastCheck = now;
         }

@@ -14,6 +14,7 @@
 #include "zip/codec/crc32.h"
 #include "zip/zip_errors.h"
 #include "zip/zip_stream.h"
+#include "zip/zip_ui.h"
 
 namespace vantrel::zip {
 
@@ -22,7 +23,7 @@ namespace {
 constexpr size_t kMemoryBlock = 256 * 1024;
 constexpr size_t kStoreChunk = 32768;
 constexpr size_t kScratchPiece = 1 << 20;
-constexpr auto kIdleInterval = std::chrono::milliseconds(50);
+constexpr auto kIdleInterval = kEventInterval;
 
 // Thrown inside a worker when the pool stops or the writer dropped the job.
 struct TJobStopped {};
@@ -165,7 +166,7 @@ namespace {
 // along, and a stopped pool or a dropped job ends the reading.
 class TPoolSource final : public TDeflateSource {
  public:
-  // poll: called between reads at least every 50 ms (the writer's events
+  // poll: called between reads at least every kIdleInterval (the writer's events
   // while it compresses a file itself); may be null.
   TPoolSource(TPackJob& job, const std::atomic<bool>& stop, int fd, uint64_t limit,
               const std::function<void()>* poll)
@@ -708,8 +709,19 @@ TPackResult TPackPool::Drain(const std::function<void(const uint8_t*, size_t)>& 
       scratch = job->scratch;
       finished = job->finished;
     }
+    // What was taken may be a whole file's output, spilled while the writer
+    // was at the files before it: the events (a cancel) run between its
+    // blocks too, not only once it is all written.
+    const auto writeStep = [&](const uint8_t* data, size_t n) {
+      write(data, n);
+      const auto now = std::chrono::steady_clock::now();
+      if (now - lastIdle >= kIdleInterval) {
+        idle();
+        lastIdle = now;
+      }
+    };
     // Memory first: it was written before anything now in the scratch file.
-    for (const std::vector<uint8_t>& b : blocks) write(b.data(), b.size());
+    for (const std::vector<uint8_t>& b : blocks) writeStep(b.data(), b.size());
     if (spillTo > spillFrom) {
       if (!piece) piece.reset(new uint8_t[kScratchPiece]);
       for (int64_t at = spillFrom; at < spillTo;) {
@@ -717,7 +729,7 @@ TPackResult TPackPool::Drain(const std::function<void(const uint8_t*, size_t)>& 
         ssize_t r = ::pread(scratch, piece.get(), want, at);
         if (r < 0 && errno == EINTR) continue;
         if (r <= 0) ThrowScratchError(r < 0 ? errno : 0);
-        write(piece.get(), static_cast<size_t>(r));
+        writeStep(piece.get(), static_cast<size_t>(r));
         at += r;
       }
       std::lock_guard lock(job->mutex);

@@ -19,7 +19,8 @@
 // The writer thread sees a job through Wait... calls that return only for the
 // job at the head, once it is finished or has a block of output ready (so the
 // writer wakes once for a small file, not for every piece); while it waits it
-// calls the `idle` callback at least every 50 ms (events, cancellation).
+// calls the `idle` callback at least every kEventInterval (zip_ui.h: events,
+// cancellation), also between the blocks of a job's output it writes.
 // Rather than wait, it compresses the next small file no worker has taken
 // yet itself: `threads` counts the writer, which runs threads - 1 workers
 // beside it, so that N threads keep N processors busy and the writer never
@@ -133,7 +134,7 @@ class TPackPool {
 
   // Hands the head job's output to `write` as it comes, calling
   // progress(bytes read so far) when that moves and idle at least every
-  // 50 ms; returns the job's result, or rethrows what stopped the worker
+  // kEventInterval; returns the job's result, or rethrows what stopped the worker
   // (a read error, a full disk for the scratch file).
   TPackResult Drain(const std::function<void(const uint8_t*, size_t)>& write,
                     const std::function<void(int64_t)>& progress,
@@ -165,7 +166,7 @@ class TPackPool {
   // Moves next_ to the first job neither popped nor taken (under mutex_).
   void SkipTaken();
   // Runs a job taken and marks it finished; poll (may be null) is called
-  // between reads at least every 50 ms.
+  // between reads at least every kEventInterval.
   void Run(TPackJob& job, TDeflateCompressor& compressor, const std::function<void()>* poll = nullptr);
   void RunJob(TPackJob& job, TDeflateCompressor& compressor, const std::function<void()>* poll);
   // Writer side: compresses the next file it may take instead of waiting,

@@ -8,6 +8,7 @@
 // command-line tool and the GUI supply their own.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,11 @@ struct TOverwriteFacts {
   uint64_t size = 0;
   int64_t writeTime = 0;  // seconds since 1970-01-01 UTC
 };
+
+// The longest a run goes without ProcessMessages while it reads, compresses
+// or waits for its threads: a cancel is heard within it (plus one block's
+// work), well inside the tenth of a second a cancel may take in all.
+inline constexpr std::chrono::milliseconds kEventInterval{20};
 
 class TZipUserInterface {
  public:
@@ -48,6 +54,8 @@ class TZipUserInterface {
                                         const TOverwriteFacts& entry, const TOverwriteFacts& existing);
   virtual void SetBusyCursor(bool busy);
   // Lets pending window messages run (the place where Cancel gets pressed).
+  // A run calls it at least every kEventInterval, and more often where
+  // blocks come faster.
   virtual void ProcessMessages();
 };
 

@@ -573,7 +573,7 @@ class TFileSource final : public TDeflateSource {
     // Events and a cancel between reads too: at the highest levels the
     // output, after which they are seen, may come seconds apart.
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastCheck_ >= std::chrono::milliseconds(50)) {
+    if (now - lastCheck_ >= kEventInterval) {
       w_.ProcessMessagesAndCheckCancel();
       lastCheck_ = now;
     }

@@ -489,6 +489,53 @@ TEST(PackPool, OutputWaitingBehindTheHeadStaysWithinTheMemoryLimit) {
   EXPECT_EQ(pool.MemoryHeld(), 0u);
 }
 
+// A file packed whole while the writer was at the one before comes back
+// from its scratch file a megabyte at a time; the writer's events (a cancel)
+// run between those pieces, not only once all of it is written.
+TEST(PackPool, EventsRunWhileASpilledOutputIsWritten) {
+  TempDir dir;
+  const size_t size = 16u << 20;
+  WriteFile(dir / "f0", "first");
+  WriteFile(dir / "f1", RandomBytes(size, 5));
+  std::mutex mutex;
+  std::condition_variable ended;
+  size_t endedJobs = 0;
+  TPackOptions options;
+  options.threads = 2;
+  options.writerWorks = false;
+  options.memoryPerJob = 65536;  // the second file's output goes to its scratch file
+  options.memoryTotal = 65536;
+  options.scratchDirectory = dir.path();
+  options.jobEnded = [&](size_t) {
+    std::lock_guard lock(mutex);
+    ++endedJobs;
+    ended.notify_all();
+  };
+  TPackPool pool({{0, dir / "f0", true}, {1, dir / "f1", true}}, options);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(ended.wait_for(lock, std::chrono::minutes(2), [&] { return endedJobs == 2; }));
+  }
+  struct stat st;
+  ASSERT_EQ(pool.WaitOpened(st, [] {}), TPackOpen::Opened);
+  pool.Drain([](const uint8_t*, size_t) {}, [](int64_t) {}, [] {});
+  pool.PopHead();
+  ASSERT_EQ(pool.WaitOpened(st, [] {}), TPackOpen::Opened);
+  struct TCancel {};
+  size_t written = 0;
+  // A slow disk: each piece written takes 10 ms, so the events are due
+  // after two or three of the sixteen.
+  EXPECT_THROW(pool.Drain(
+                   [&](const uint8_t*, size_t n) {
+                     written += n;
+                     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                   },
+                   [](int64_t) {}, [] { throw TCancel{}; }),
+               TCancel);
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, size / 2);
+}
+
 TEST(PackPool, WhatAWorkerCannotOpenIsLeftToTheWriter) {
   TempDir dir;
   WriteFile(dir / "self", "the output");
