@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <QApplication>
 #include <QHeaderView>
@@ -147,6 +148,31 @@ QStringList TQuickView::VisibleRows() const {
 
 void TQuickView::SetStatus(const QString& text) { status_->setText(text); }
 
+void TQuickView::SetWords(std::function<void()> words) {
+  words_ = std::move(words);
+  if (words_) words_();
+}
+
+void TQuickView::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange && words_) words_();
+  QWidget::changeEvent(event);
+}
+
+// A file's line: its size (or the part shown of it) and what it is shown as.
+void TQuickView::WordFileStatus() {
+  if (doc_ == nullptr) return;
+  const uint64_t size = doc_->Size();
+  SetStatus(QuickViewFileLine(size, partOf_ != 0 ? QuickViewPartNote(size, partOf_) : QString(),
+                              kind_ == TKind::Hex ? QStringLiteral("hex") : viewer::EncodingName(doc_->Encoding())));
+}
+
+// A directory's summary as far as the count went; the status line says the
+// count goes on, or what it found.
+void TQuickView::WordDirectory() {
+  message_->setText(QuickViewSummaryText(BaseName(path_), summary_, summaryFinal_));
+  SetStatus(summaryFinal_ ? QuickViewCountLine(summary_.files, summary_.bytes) : CountingText());
+}
+
 void TQuickView::Clear() {
   StopCount();
   const bool hadFocus = stack_->isAncestorOf(QApplication::focusWidget());
@@ -155,6 +181,10 @@ void TQuickView::Clear() {
   text_ = nullptr, hex_ = nullptr, image_ = nullptr;
   doc_.reset();
   path_.clear();
+  partOf_ = 0;
+  words_ = nullptr;
+  summary_ = {};
+  summaryFinal_ = false;
   kind_ = TKind::None;
   title_->clear();
   message_->clear();
@@ -176,12 +206,12 @@ void TQuickView::ShowPath(const std::string& path, bool directory) {
   if (hadFocus) Page()->setFocus();
 }
 
-void TQuickView::ShowNote(const std::string& path, const QString& text) {
+void TQuickView::ShowNote(const std::string& path, const char* english) {
   Clear();
   path_ = path;
   title_->setText(BaseName(path));
   title_->setToolTip(platform::ToDisplay(path));
-  message_->setText(text);
+  SetWords([this, english] { message_->setText(platform::Worded(english)); });
 }
 
 void TQuickView::ShowFile() {
@@ -190,7 +220,9 @@ void TQuickView::ShowFile() {
   if (!doc_->Open(openPath_.empty() ? path_ : openPath_, &why)) {
     doc_.reset();
     kind_ = TKind::Error;
-    message_->setText(platform::Worded("Cannot view \"%1\": %2.").arg(BaseName(path_), platform::ToDisplay(why)));
+    SetWords([this, name = BaseName(path_), why = platform::ToDisplay(why)] {
+      message_->setText(platform::Worded("Cannot view \"%1\": %2.").arg(name, why));
+    });
     return;
   }
   const uint64_t size = doc_->Size();
@@ -207,7 +239,9 @@ void TQuickView::ShowFile() {
         stack_->addWidget(image_);
         stack_->setCurrentWidget(image_);
         kind_ = TKind::Image;
-        SetStatus(QStringLiteral("%1 x %2, ").arg(picture.width()).arg(picture.height()) + BytesPart(size));
+        SetWords([this, width = picture.width(), height = picture.height(), size] {
+          SetStatus(QStringLiteral("%1 x %2, ").arg(width).arg(height) + BytesPart(size));
+        });
         return;
       }
     }
@@ -221,8 +255,7 @@ void TQuickView::ShowFile() {
   text_->DocumentChanged();
   kind_ = doc_->Detected().binary ? TKind::Hex : TKind::Text;
   stack_->setCurrentWidget(kind_ == TKind::Hex ? static_cast<QWidget*>(hex_) : text_);
-  SetStatus(QuickViewFileLine(size, sizeNote_,
-                              kind_ == TKind::Hex ? QStringLiteral("hex") : viewer::EncodingName(doc_->Encoding())));
+  SetWords([this] { WordFileStatus(); });
 }
 
 void TQuickView::ToggleHex() {
@@ -232,16 +265,13 @@ void TQuickView::ToggleHex() {
   if (kind_ == TKind::Hex) hex_->ShowOffset(text_->TopOffset());
   else text_->ShowOffset(hex_->TopOffset(), true);
   stack_->setCurrentWidget(kind_ == TKind::Hex ? static_cast<QWidget*>(hex_) : text_);
-  SetStatus(QuickViewFileLine(doc_->Size(), {},
-                              kind_ == TKind::Hex ? QStringLiteral("hex") : viewer::EncodingName(doc_->Encoding())));
+  WordFileStatus();
   if (hadFocus) Page()->setFocus();
 }
 
 void TQuickView::ShowDirectory() {
   kind_ = TKind::Directory;
-  const QString name = BaseName(path_);
-  message_->setText(QuickViewSummaryText(name, {}, false));
-  SetStatus(CountingText());
+  SetWords([this] { WordDirectory(); });
   counting_ = true;
   stopCount_ = false;
   const uint64_t generation = ++generation_;
@@ -308,10 +338,10 @@ void TQuickView::ShowEntry(vfs::TSource& source, const std::string& inner, const
   const QString name = BaseName(display);
   if (directory) {
     // An archive's listing is in memory: counted at once.
-    const tools::TDirSummary sum = tools::SummarisePlace(source, inner);
+    summary_ = tools::SummarisePlace(source, inner);
+    summaryFinal_ = true;
     kind_ = TKind::Directory;
-    message_->setText(QuickViewSummaryText(name, sum, true));
-    SetStatus(QuickViewCountLine(sum.files, sum.bytes));
+    SetWords([this] { WordDirectory(); });
   } else {
     ShowEntryFile(source, inner, name);
   }
@@ -328,33 +358,36 @@ void TQuickView::ShowEntryFile(vfs::TSource& source, const std::string& inner, c
     why = err.text;
   } else if (entry.encrypted) {
     kind_ = TKind::Error;
-    message_->setText(platform::Worded("\"%1\" is encrypted: F3 views it after the password.").arg(name));
-    SetStatus(platform::Worded("%1, encrypted").arg(BytesPart(entry.size)));
+    SetWords([this, name, size = entry.size] {
+      message_->setText(platform::Worded("\"%1\" is encrypted: F3 views it after the password.").arg(name));
+      SetStatus(platform::Worded("%1, encrypted").arg(BytesPart(size)));
+    });
     return;
   } else {
     fd = EntryPreview(source, inner, kPreviewBytes, &whole, &why);
   }
   if (fd < 0) {
     kind_ = TKind::Error;
-    message_->setText(platform::Worded("Cannot view \"%1\": %2.").arg(name, platform::ToDisplay(why)));
+    SetWords([this, name, why = platform::ToDisplay(why)] {
+      message_->setText(platform::Worded("Cannot view \"%1\": %2.").arg(name, why));
+    });
     return;
   }
   openPath_ = platform::OpenDescriptorPath(fd);
-  sizeNote_ = whole ? QString()
-                    : QuickViewPartNote(kPreviewBytes, entry.size);
+  partOf_ = whole ? 0 : entry.size;
   ShowFile();
   openPath_.clear();
-  sizeNote_.clear();
   ::close(fd);  // the view keeps the file open
 }
 
 void TQuickView::CountDone(uint64_t generation, const tools::TDirSummary& summary, bool final) {
   if (generation != generation_ || kind_ != TKind::Directory) return;  // the cursor moved on
-  message_->setText(QuickViewSummaryText(BaseName(path_), summary, final));
+  summary_ = summary;
+  summaryFinal_ = final;
+  WordDirectory();
   if (!final) return;
   counting_ = false;
   if (counter_.joinable()) counter_.join();
-  SetStatus(QuickViewCountLine(summary.files, summary.bytes));
 }
 
 void TQuickView::StopCount() {
@@ -464,7 +497,7 @@ void TQuickViewer::Follow(bool again) {
   if (source_->Model().InSource() && !(entry->IsDotDot() && platform::IsDirectory(path))) {
     // An entry of an archive is no file to read here (".." at an archive's
     // root is the directory it is in, when that is a directory).
-    view_->ShowNote(path, platform::Worded("Inside an archive: F3 views an entry."));
+    view_->ShowNote(path, "Inside an archive: F3 views an entry.");
     return;
   }
   view_->ShowPath(path, entry->IsDirectory());

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -75,8 +76,9 @@ class TQuickView : public QWidget {
   // Shows the file or directory at `path` (bytes); the same path again
   // reads it again (it may have changed).
   void ShowPath(const std::string& path, bool directory);
-  // Shows `text` under the title `path` in place of a file (no file to read).
-  void ShowNote(const std::string& path, const QString& text);
+  // Shows the message `english` (in the language chosen) under the title
+  // `path` in place of a file (no file to read).
+  void ShowNote(const std::string& path, const char* english);
   void Clear();
 
   const std::string& Path() const { return path_; }
@@ -99,6 +101,10 @@ class TQuickView : public QWidget {
   void ShowEntry(vfs::TSource& source, const std::string& inner, const std::string& display, bool directory);
   static constexpr uint64_t kPreviewBytes = 16ull << 20;
 
+ protected:
+  // A change of language rewords what is shown at once.
+  void changeEvent(QEvent* event) override;
+
  private:
   void ShowFile();
   void ShowDirectory();
@@ -106,11 +112,20 @@ class TQuickView : public QWidget {
   void CountDone(uint64_t generation, const tools::TDirSummary& summary, bool final);
   void SetStatus(const QString& text);
   void ShowEntryFile(vfs::TSource& source, const std::string& inner, const QString& name);
+  // Puts the words of what is shown, and keeps how to put them again when
+  // the language changes (the numbers and names stay, the words change).
+  void SetWords(std::function<void()> words);
+  void WordFileStatus();
+  void WordDirectory();
 
-  // An archive's entry: the private copy ShowFile opens, and what the
-  // status line says of its size when it is not all of the entry.
+  // An archive's entry: the private copy ShowFile opens, and the entry's
+  // size when only its first part is shown (0: all of it).
   std::string openPath_;
-  QString sizeNote_;
+  uint64_t partOf_ = 0;
+  std::function<void()> words_;
+  // A directory's count as far as it went, and whether it ended.
+  tools::TDirSummary summary_;
+  bool summaryFinal_ = false;
 
   std::string path_;
   TKind kind_ = TKind::None;

@@ -1232,6 +1232,51 @@ class OptionsTest : public QObject {
     app::ApplyLanguage(*f_->form);
   }
 
+  // A change of language rewords the quick view at once, the cursor where it
+  // was: a directory's summary and line, a file's line, a file that cannot
+  // be read (a link to nothing). Each step changes the language with the view open.
+  void quickViewRewordsAtOnce() {
+    QVERIFY(MakeDir(f_->left + "/sub/inner"));
+    WriteText(f_->left + "/sub/a.txt", "12345");
+    WriteText(f_->left + "/sub/b.txt", "x");
+    WriteText(f_->left + "/notes.txt", std::string(21, 'n'));
+    QVERIFY(symlink("nowhere", (f_->left + "/gone.txt").c_str()) == 0);
+    QVERIFY(L()->Reread());
+    auto* viewer = f_->form->findChild<app::TQuickViewer*>(QStringLiteral("QuickViewer"));
+    QVERIFY(viewer != nullptr);
+    app::TQuickView* view = viewer->View();
+    const struct {
+      const char* entry;
+      const char* file;  // the language it is switched to
+      const char* shown;  // the summary or the message, then the status line
+    } cases[] = {
+        {"sub", "German.lng", "Verzeichnis sub\n\nDateien: 2\nVerzeichnisse: 1\nGröße: 6 Bytes\n|2 Dateien, 6 Bytes"},
+        {"sub", "Russian.lng", "Каталог sub\n\nФайлов: 2\nКаталогов: 1\nРазмер: 6 байт\n|2 файла, 6 байт"},
+        {"sub", "English.lng", "Directory sub\n\nFiles: 2\nDirectories: 1\nSize: 6 bytes\n|2 files, 6 bytes"},
+        {"notes.txt", "Russian.lng", "|21 байт, UTF-8"},
+        {"notes.txt", "German.lng", "|21 Bytes, UTF-8"},
+        {"gone.txt", "Russian.lng", "Не удалось просмотреть «gone.txt»: No such file or directory.|"},
+        {"gone.txt", "English.lng", "Cannot view \"gone.txt\": No such file or directory.|"},
+    };
+    f_->Action("mnuCmndQuickView")->trigger();
+    QVERIFY(viewer->IsOpen());
+    for (const auto& c : cases) {
+      QVERIFY(f_->Put(L(), c.entry));
+      QTRY_VERIFY(!view->Counting());
+      const std::string path = view->Path();
+      Language().LanguageFile = Shipped(c.file);
+      app::ApplyLanguage(*f_->form);
+      QCOMPARE(view->Path(), path);  // not shown anew
+      const QString message = view->Kind() == app::TQuickView::TKind::Error
+                                  ? view->findChild<QLabel*>(QStringLiteral("QuickViewMessage"))->text()
+                                  : view->SummaryText();
+      QCOMPARE(message + QLatin1Char('|') + view->StatusText(), QString::fromUtf8(c.shown));
+    }
+    f_->Action("mnuCmndQuickView")->trigger();
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
   // The synchronisation summary in every shipped language: the bytes to
   // copy, the hidden rows and the unread directories each with their form.
   void syncSummaryTakesTheFormOfEachCount() {
