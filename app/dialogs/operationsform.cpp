@@ -204,4 +204,9 @@ void TOperationsForm::hideEvent(QHideEvent* event) {
   QDialog::hideEvent(event);
 }
 
+void TOperationsForm::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LanguageChange) Refresh();
+  QDialog::changeEvent(event);
+}
+
 }  // namespace vantrel::app

@@ -42,6 +42,8 @@ class TOperationsForm final : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
+  // A change of language rewords the rows and Pause/Resume at once.
+  void changeEvent(QEvent* event) override;
 
  private:
   int SelectedId() const;

@@ -251,9 +251,9 @@ void TOperationForm::ShowProgress(const TJobProgress& p, TJobState state) {
   }
   QString item = QString::fromStdString(platform::DisplayName(p.item));
   if (state == TJobState::Waiting || state == TJobState::Held)
-    item = QStringLiteral("Waiting for the jobs before it on the same disk");
+    item = platform::Worded("Waiting for the jobs before it on the same disk");
   else if (state == TJobState::Paused)
-    item = QStringLiteral("Paused");
+    item = platform::Worded("Paused");
   item_->setText(item_->fontMetrics().elidedText(item, Qt::ElideMiddle, item_->width()));
   bytes_->setText(RateText(p.bytesDone, p.bytesTotal, p.speed, p.secondsLeft));
   emit progressShown(percent);

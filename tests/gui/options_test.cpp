@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QToolButton>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QMenu>
 #include <QLabel>
 #include <QMessageBox>
@@ -1228,6 +1229,49 @@ class OptionsTest : public QObject {
     Language().LanguageFile = Shipped("Russian.lng");
     app::ApplyLanguage(*f_->form);
     QCOMPARE(trash("\xff.txt", 5, "/tmp/\xfe/\xff.txt"), std::string("\xff.txt — размер: 5 байт, из /tmp/\xfe"));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // The Operations window open while the language changes: its title, its
+  // column titles and every button are in the new language at once; so is
+  // the progress window's line for a job that waits or is paused.
+  void operationsWindowFollowsTheLanguageWhileOpen() {
+    const struct {
+      const char* file;
+      const char* texts;  // title; columns; Pause, Cancel, up, down, Close
+      const char* paused;
+      const char* waiting;
+    } cases[] = {
+        {"German.lng", "Vorgänge|Vorgang;Zustand;Fortschritt;Tempo;Restzeit|&Anhalten;&Abbrechen;Nach &oben;Nach &unten;Schließen",
+         "Angehalten", "Wartet auf die Vorgänge vor ihm auf demselben Datenträger"},
+        {"Russian.lng", "Операции|Задание;Состояние;Ход;Скорость;Осталось|&Пауза;О&тменить;&Выше;&Ниже;Закрыть",
+         "Приостановлено", "Ждёт завершения предыдущих заданий на том же диске"},
+        {"English.lng", "Operations|Job;State;Progress;Speed;Time left|&Pause;&Cancel;Move &up;Move &down;Close",
+         "Paused", "Waiting for the jobs before it on the same disk"},
+    };
+    app::TOperationsForm* window = app::ShowOperations(*f_->form);
+    QVERIFY(window->isVisible());
+    fileops::TOperationForm progress(f_->form.get());
+    progress.show();
+    QLabel* item = progress.ItemLabel();
+    for (const auto& c : cases) {
+      Language().LanguageFile = Shipped(c.file);
+      app::ApplyLanguage(*f_->form);
+      QStringList columns, buttons;
+      for (int i = 0; i < window->List()->columnCount(); ++i) columns << window->List()->headerItem()->text(i);
+      for (const char* name : {"PauseButton", "CancelJobButton", "MoveUpButton", "MoveDownButton", "CloseButton"})
+        buttons << window->findChild<QPushButton*>(QLatin1String(name))->text();
+      QCOMPARE(window->windowTitle() + '|' + columns.join(';') + '|' + buttons.join(';'), QString::fromUtf8(c.texts));
+      const auto shown = [item](const char* text) {
+        return item->fontMetrics().elidedText(QString::fromUtf8(text), Qt::ElideMiddle, item->width());
+      };
+      progress.ShowProgress({}, fileops::TJobState::Paused);
+      QCOMPARE(item->text(), shown(c.paused));
+      progress.ShowProgress({}, fileops::TJobState::Waiting);
+      QCOMPARE(item->text(), shown(c.waiting));
+    }
+    window->close();
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
