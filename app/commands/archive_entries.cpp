@@ -96,19 +96,20 @@ void RemoveTree(const std::string& dir) {
 std::shared_ptr<vfs::TSource> WritableSource(TMainForm& form, const TFMPanel& panel) {
   std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(panel);
   if (source == nullptr) {
-    Fail(form, QStringLiteral("%1 cannot be changed here.").arg(Shown(ArchiveName(panel))));
+    Fail(form, platform::Worded("%1 cannot be changed here.").arg(Shown(ArchiveName(panel))));
     return nullptr;
   }
   // Changed on disk since the panel read it (a job's own reader wrote it,
   // say): a change starts from what is there now.
   vfs::TError err;
   if (source->Stale() && !source->Refresh(&err)) {
-    Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(ArchiveName(panel)), Shown(ErrorOf(err))));
+    Fail(form, platform::Worded("Cannot read %1: %2").arg(Shown(ArchiveName(panel)), Shown(ErrorOf(err))));
     return nullptr;
   }
   const vfs::TCapabilities caps = source->Capabilities();
   if (!caps.writable) {
-    Fail(form, Shown(caps.readOnlyReason.empty() ? ArchiveName(panel) + " is read-only here" : caps.readOnlyReason));
+    Fail(form, caps.readOnlyReason.empty() ? platform::Worded("%1 is read-only here").arg(Shown(ArchiveName(panel)))
+                                           : Shown(caps.readOnlyReason));
     return nullptr;
   }
   return source;
@@ -136,14 +137,14 @@ std::string TemporaryCopy(TMainForm& form, TFMPanel& panel, std::string& temp) {
   const std::string name = entry->FileName;
   temp = platform::MakePrivateTempDir("vantrel-view-");
   if (temp.empty()) {
-    Fail(form, QStringLiteral("Could not make a temporary directory: ") + Shown(platform::ErrorText(errno)));
+    Fail(form, platform::Worded("Could not make a temporary directory: %1").arg(Shown(platform::ErrorText(errno))));
     return {};
   }
   const std::string file = platform::JoinPath(temp, SafeName(name) ? name : std::string("entry"));
   std::string error;
   if (!ExtractArchiveEntry(panel, name, file, &error)) {
     RemoveTree(temp);
-    if (!error.empty()) Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(name), Shown(error)));
+    if (!error.empty()) Fail(form, platform::Worded("Cannot read %1: %2").arg(Shown(name), Shown(error)));
     return {};
   }
   return file;
@@ -198,12 +199,12 @@ bool EditEntry(TMainForm& form, TFMPanel& panel) {
     std::shared_ptr<vfs::TSource> source = weak.lock();
     if (changed && source != nullptr &&
         ShowMessage(f, MessageKind::Question, MainCaption(),
-                    QStringLiteral("Update %1 in %2?").arg(Shown(name), Shown(archive))) == MessageAnswer::Yes) {
+                    platform::Worded("Update %1 in %2?").arg(Shown(name), Shown(archive))) == MessageAnswer::Yes) {
       vfs::TChangeSet changes;
       changes.PutFile(inner, file, after.st_mtim.tv_sec, after.st_mode & 07777);
       vfs::TError err;
       if (!source->Apply(changes, {}, &err))
-        Fail(*f, QStringLiteral("%1 was not updated: %2").arg(Shown(archive), Shown(ErrorOf(err))));
+        Fail(*f, platform::Worded("%1 was not updated: %2").arg(Shown(archive), Shown(ErrorOf(err))));
       f->RefreshBothPanels(name);
     }
     RemoveTree(temp);
@@ -245,7 +246,7 @@ bool DeleteEntries(TMainForm& form, TFMPanel& panel) {
   vfs::TError err;
   const bool ok = source->Apply(changes, {}, &err);
   if (!ok && err.code != ECANCELED)
-    Fail(form, QStringLiteral("Nothing was deleted from %1: %2").arg(Shown(ArchiveName(panel)), Shown(ErrorOf(err))));
+    Fail(form, platform::Worded("Nothing was deleted from %1: %2").arg(Shown(ArchiveName(panel)), Shown(ErrorOf(err))));
   form.RefreshBothPanels();
   return ok;
 }
@@ -258,7 +259,7 @@ bool AskName(TMainForm& form, const QString& caption, const QString& prompt, std
   std::string typed(bytes.constData(), static_cast<size_t>(bytes.size()));
   if (text == Shown(name)) typed = name;  // left as shown: the original bytes
   if (!SafeName(typed)) {
-    Fail(form, QStringLiteral("\"%1\" cannot be the name of an entry.").arg(text));
+    Fail(form, platform::Worded("\"%1\" cannot be the name of an entry.").arg(text));
     return false;
   }
   name = typed;
@@ -269,10 +270,10 @@ bool MakeDirectory(TMainForm& form, TFMPanel& panel) {
   std::shared_ptr<vfs::TSource> source = WritableSource(form, panel);
   if (source == nullptr) return false;
   std::string name;
-  if (!AskName(form, QStringLiteral("New directory"), QStringLiteral("Directory name:"), name)) return false;
+  if (!AskName(form, platform::Worded("New directory"), platform::Worded("Directory name:"), name)) return false;
   vfs::TError err;
   if (!source->MakeDir(InnerOf(panel, name), &err)) {
-    Fail(form, QStringLiteral("Cannot make %1: %2").arg(Shown(name), Shown(ErrorOf(err))));
+    Fail(form, platform::Worded("Cannot make %1: %2").arg(Shown(name), Shown(ErrorOf(err))));
     return false;
   }
   form.RefreshBothPanels(name);
@@ -289,10 +290,10 @@ bool RenameEntry(TMainForm& form, TFMPanel& panel) {
   if (source == nullptr) return false;
   const std::string old = entry->FileName;
   std::string name = old;
-  if (!AskName(form, QStringLiteral("Rename"), QStringLiteral("New name:"), name) || name == old) return false;
+  if (!AskName(form, platform::Worded("Rename"), platform::Worded("New name:"), name) || name == old) return false;
   vfs::TError err;
   if (!source->Rename(InnerOf(panel, old), InnerOf(panel, name), &err)) {
-    Fail(form, QStringLiteral("Cannot rename %1: %2").arg(Shown(old), Shown(ErrorOf(err))));
+    Fail(form, platform::Worded("Cannot rename %1: %2").arg(Shown(old), Shown(ErrorOf(err))));
     return false;
   }
   form.RefreshBothPanels(name);
@@ -402,7 +403,7 @@ bool TargetOf(TMainForm& form, const TFMPanel& from, const TFMPanel& to, const Q
     const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(to);
     if (!panels::PlaceBelow(to.Model().Source()->Root(), typed, place) ||
         (!place.empty() && (!source->Stat(place, entry, &err) || entry.kind != vfs::TEntryKind::Directory))) {
-      Fail(form, QStringLiteral("%1 is no directory of %2.").arg(answer, Shown(ArchiveName(to))));
+      Fail(form, platform::Worded("%1 is no directory of %2.").arg(answer, Shown(ArchiveName(to))));
       return false;
     }
     side.archive = ArchiveOriginOf(to);
@@ -416,7 +417,7 @@ bool TargetOf(TMainForm& form, const TFMPanel& from, const TFMPanel& to, const Q
     return false;
   }
   if (target.kind == fileops::TCopyTarget::TKind::AsName) {
-    Fail(form, QStringLiteral("Entries keep their names when they leave an archive; give a directory."));
+    Fail(form, platform::Worded("Entries keep their names when they leave an archive; give a directory."));
     return false;
   }
   if (target.createDir) {
@@ -501,8 +502,8 @@ void CopyWithArchive(TMainForm& form, TFMPanel& from, TFMPanel& to, bool move) {
 bool RefusedInArchive(TMainForm& form, const TFMPanel* panel, const QString& what, const QString& hint) {
   if (panel == nullptr || !panel->Model().InSource()) return false;
   const bool trash = TrashSourceOf(*panel) != nullptr;
-  QString text = trash ? QStringLiteral("%1 is not available in the Trash.").arg(what)
-                       : QStringLiteral("%1 is not available inside an archive.").arg(what);
+  QString text = trash ? platform::Worded("%1 is not available in the Trash.").arg(what)
+                       : platform::Worded("%1 is not available inside an archive.").arg(what);
   if (!hint.isEmpty() && !trash) text += QLatin1Char(' ') + hint;
   ShowMessage(&form, MessageKind::Warning, MainCaption(), text);
   return true;
@@ -546,18 +547,18 @@ bool UnpackShownArchive(TMainForm& form) {
   std::vector<vfs::TEntry> root;
   vfs::TError err;
   if (source == nullptr || !source->List("", root, &err)) {
-    Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(file), Shown(ErrorOf(err))));
+    Fail(form, platform::Worded("Cannot read %1: %2").arg(Shown(file), Shown(ErrorOf(err))));
     return true;
   }
   std::vector<std::string> names;
   for (const vfs::TEntry& entry : root) names.push_back(entry.name);
   if (names.empty()) {
-    ShowMessage(&form, MessageKind::Information, MainCaption(), QStringLiteral("%1 is empty.").arg(Shown(file)));
+    ShowMessage(&form, MessageKind::Information, MainCaption(), platform::Worded("%1 is empty.").arg(Shown(file)));
     return true;
   }
   QString answer = Shown(dir);
   // The question the unpack command asks.
-  if (!zipui::InputQuery(&form, QLatin1String(kDialogCaption), QStringLiteral("Unpack files to directory:"), answer) ||
+  if (!zipui::InputQuery(&form, QLatin1String(kDialogCaption), platform::Worded("Unpack files to directory:"), answer) ||
       answer.isEmpty())
     return true;
   const QByteArray bytes = answer.toUtf8();
@@ -577,6 +578,27 @@ bool UnpackShownArchive(TMainForm& form) {
   return true;
 }
 
+QString ArchiveEntryInfoText(const std::string& name, const std::string& dir, const vfs::TEntry& entry,
+                             uint64_t sizeBelow, const std::string& readOnlyReason) {
+  const auto bytes = [](uint64_t n) {
+    return platform::WordedCount("%1 byte", "%1 bytes", static_cast<long long>(std::min<uint64_t>(n, INT64_MAX)),
+                                 QString::fromStdString(platform::FormatThousands(n)));
+  };
+  QStringList lines{platform::Worded("Name: %1").arg(Shown(name)), platform::Worded("In: %1").arg(Shown(dir))};
+  if (entry.kind == vfs::TEntryKind::Directory) {
+    lines << platform::Worded("Directory, %1 with everything in it").arg(bytes(sizeBelow));
+  } else {
+    lines << platform::Worded("Size: %1").arg(bytes(entry.size)) << platform::Worded("Packed: %1").arg(bytes(entry.packedSize));
+    if (entry.kind == vfs::TEntryKind::Link) lines << platform::Worded("Link to: %1").arg(Shown(entry.linkTarget));
+  }
+  if (entry.mtime != 0)
+    lines << platform::Worded("Modified: %1")
+                 .arg(QDateTime::fromSecsSinceEpoch(entry.mtime).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
+  if (entry.encrypted) lines << platform::Worded("Encrypted");
+  if (!readOnlyReason.empty()) lines << Shown(readOnlyReason);
+  return lines.join(QLatin1Char('\n'));
+}
+
 void ShowArchiveEntryInfo(TMainForm& form, TFMPanel& panel) {
   const std::shared_ptr<vfs::TSource> source = ArchiveSourceOf(panel);
   const panels::TFileEntry* current = panel.CurrentEntry();
@@ -586,26 +608,14 @@ void ShowArchiveEntryInfo(TMainForm& form, TFMPanel& panel) {
   vfs::TEntry entry;
   vfs::TError err;
   if (!source->Stat(inner, entry, &err)) {
-    Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(name), Shown(ErrorOf(err))));
+    Fail(form, platform::Worded("Cannot read %1: %2").arg(Shown(name), Shown(ErrorOf(err))));
     return;
   }
-  const auto number = [](uint64_t n) { return QString::fromStdString(platform::FormatThousands(n)); };
-  QStringList lines{QStringLiteral("Name: %1").arg(Shown(name)),
-                    QStringLiteral("In: %1").arg(Shown(panel.Directory()))};
-  if (entry.kind == vfs::TEntryKind::Directory) {
-    lines << QStringLiteral("Directory, %1 bytes with everything in it").arg(number(SizeBelow(*source, inner)));
-  } else {
-    lines << QStringLiteral("Size: %1 bytes").arg(number(entry.size))
-          << QStringLiteral("Packed: %1 bytes").arg(number(entry.packedSize));
-    if (entry.kind == vfs::TEntryKind::Link) lines << QStringLiteral("Link to: %1").arg(Shown(entry.linkTarget));
-  }
-  if (entry.mtime != 0)
-    lines << QStringLiteral("Modified: %1")
-                 .arg(QDateTime::fromSecsSinceEpoch(entry.mtime).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")));
-  if (entry.encrypted) lines << QStringLiteral("Encrypted");
   const vfs::TCapabilities caps = source->Capabilities();
-  if (!caps.writable && !caps.readOnlyReason.empty()) lines << Shown(caps.readOnlyReason);
-  ShowMessage(&form, MessageKind::Information, QStringLiteral("Properties"), lines.join(QLatin1Char('\n')));
+  const uint64_t below = entry.kind == vfs::TEntryKind::Directory ? SizeBelow(*source, inner) : 0;
+  const std::string readOnly = caps.writable ? std::string() : caps.readOnlyReason;
+  ShowMessage(&form, MessageKind::Information, platform::Worded("Properties"),
+              ArchiveEntryInfoText(name, panel.Directory(), entry, below, readOnly));
 }
 
 void CopyPathsIntoArchive(TMainForm& form, const std::vector<std::string>& paths, TFMPanel& target) {
@@ -669,16 +679,16 @@ bool FoundInArchive(const TFMPanel& panel, const panels::TFileEntry& entry) {
 // F5, F6 and F8 on such files say where they can be done: in the archive's
 // place, which Enter opens (rather than failing on a file that is not there).
 bool RefuseFoundInArchive(TMainForm& form, TArchiveCommand command) {
-  const char* key = command == TArchiveCommand::Copy   ? "F5 copies"
-                    : command == TArchiveCommand::Move ? "F6 moves"
-                    : command == TArchiveCommand::Delete ? "F8 deletes"
-                                                         : nullptr;
+  const char* key =
+      command == TArchiveCommand::Copy     ? "%1 is inside an archive: Enter opens its place there, where F5 copies it."
+      : command == TArchiveCommand::Move   ? "%1 is inside an archive: Enter opens its place there, where F6 moves it."
+      : command == TArchiveCommand::Delete ? "%1 is inside an archive: Enter opens its place there, where F8 deletes it."
+                                           : nullptr;
   TFMPanel* active = form.ActivePanel();
   if (key == nullptr || active == nullptr || !active->Model().IsListing()) return false;
   for (const panels::TFileEntry* entry : active->GetMarkedEntries())
     if (entry != nullptr && FoundInArchive(*active, *entry)) {
-      Fail(form, QStringLiteral("%1 is inside an archive: Enter opens its place there, where %2 it.")
-                     .arg(Shown(entry->FileName), QLatin1String(key)));
+      Fail(form, platform::Worded(key).arg(Shown(entry->FileName)));
       return true;
     }
   return false;
@@ -725,19 +735,19 @@ bool ViewFoundArchiveEntry(TMainForm& form, TFMPanel& panel, bool edit) {
   std::string error;
   if (!OpenArchivePlace(path.substr(0, slash), place, &error)) return false;  // gone: the viewer says so
   if (edit) {
-    Fail(form, QStringLiteral("%1 is inside an archive: Enter opens its place there, where F4 edits it.")
+    Fail(form, platform::Worded("%1 is inside an archive: Enter opens its place there, where F4 edits it.")
                    .arg(Shown(entry->FileName)));
     return true;
   }
   const std::string temp = platform::MakePrivateTempDir("vantrel-view-");
   if (temp.empty()) {
-    Fail(form, QStringLiteral("Could not make a temporary directory: ") + Shown(platform::ErrorText(errno)));
+    Fail(form, platform::Worded("Could not make a temporary directory: %1").arg(Shown(platform::ErrorText(errno))));
     return true;
   }
   const std::string file = platform::JoinPath(temp, SafeName(leaf) ? leaf : std::string("entry"));
   if (!WriteEntry(*place.source, vfs::JoinInner(place.inner, leaf), file, &error)) {
     RemoveTree(temp);
-    if (!error.empty()) Fail(form, QStringLiteral("Cannot read %1: %2").arg(Shown(entry->FileName), Shown(error)));
+    if (!error.empty()) Fail(form, platform::Worded("Cannot read %1: %2").arg(Shown(entry->FileName), Shown(error)));
     return true;
   }
   std::vector<std::string> argv = ViewerOrEditorWords(form, false);

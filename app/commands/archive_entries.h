@@ -10,6 +10,7 @@
 // it as it was; an archive that cannot be changed says why.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ class TFMPanel;
 }
 namespace vantrel::vfs {
 class TPasswordProvider;
+struct TEntry;
 }
 
 namespace vantrel::app {
@@ -90,5 +92,13 @@ std::unique_ptr<vfs::TPasswordProvider> JobPasswords(fileops::TJob& job, fileops
 // Delete in an archive panel asks: "Delete \"a.txt\" from x.zip?", or for
 // several entries "Delete 3 entries from x.zip?" with the form of the count.
 QString ArchiveDeleteQuestion(const std::vector<std::string>& names, const QString& archive);
+
+// The Properties message of an archive entry `name` in the panel directory
+// `dir`: name, place, size and packed size (a directory: the bytes of
+// everything in it, `sizeBelow`), link target, time, whether it is
+// encrypted, and why the archive cannot be changed (empty: it can). Each
+// count of bytes in its form.
+QString ArchiveEntryInfoText(const std::string& name, const std::string& dir, const vfs::TEntry& entry,
+                             uint64_t sizeBelow, const std::string& readOnlyReason);
 
 }  // namespace vantrel::app

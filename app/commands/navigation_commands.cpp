@@ -21,6 +21,7 @@
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
 #include "platform/ini.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -53,7 +54,7 @@ void mnuFileRenameClick(TMainForm& form, TRenameFileForm& dialog) {
 // the target when it has the focus, else the right one.
 void mnuCmndFindFileClick(TMainForm& form, TFindFileForm& dialog) {
   const TPanelSide& target = form.LeftFMPanel()->hasFocus() ? form.Left() : form.Right();
-  if (RefusedInArchive(form, target.FMPanel, QStringLiteral("Find file"))) return;
+  if (RefusedInArchive(form, target.FMPanel, platform::Worded("Find file"))) return;
   dialog.SetTarget(&target);
   dialog.exec();
 }
@@ -86,8 +87,8 @@ void InstallNavigation(TMainForm& form) {
   wire("mnuLftChDrive", [&form] { ChangeDrive(form.Left()); });
   wire("mnuRghtChDrive", [&form] { ChangeDrive(form.Right()); });
   wire("mnuFileNew", [&form, newFile] {
-    if (!RefusedInArchive(form, form.LastActivePanel(), QStringLiteral("New file"),
-                          QStringLiteral("F4 edits an entry; F5 copies a file in.")))
+    if (!RefusedInArchive(form, form.LastActivePanel(), platform::Worded("New file"),
+                          platform::Worded("F4 edits an entry; F5 copies a file in.")))
       newFile->exec();
   });
   wire("mnuCmndMkDir", [&form, newDirectory] {

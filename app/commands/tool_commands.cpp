@@ -36,6 +36,7 @@
 #include "tools/dir_sync.h"
 #include "vfs/password.h"
 #include "vfs/source.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -67,11 +68,11 @@ void RunCompareCommand(TMainForm& form) {
   TFMPanel* left = form.LeftFMPanel();
   TFMPanel* right = form.RightFMPanel();
   if (left == nullptr || right == nullptr) return;
-  const QString caption = QStringLiteral("Compare directories");
+  const QString caption = platform::Worded("Compare directories");
   if (RefusedInArchive(form, left, caption) || RefusedInArchive(form, right, caption)) return;
   if (left->Model().IsListing() || right->Model().IsListing()) {
     ShowMessage(&form, MessageKind::Warning, caption,
-                QStringLiteral("A listing of search results cannot be compared: open a directory in both panels."));
+                platform::Worded("A listing of search results cannot be compared: open a directory in both panels."));
     return;
   }
   TCompareDirsForm dialog(&form, CompareOptions());
@@ -88,7 +89,7 @@ void RunCompareCommand(TMainForm& form) {
     for (const tools::TUnreadable& u : result.unreadable) text += "\n" + u.Path + ": " + u.Reason;
     ShowMessage(&form, MessageKind::Summary, caption, platform::ToDisplay(text));
   } else if (result.items.empty()) {
-    ShowMessage(&form, MessageKind::Information, caption, QStringLiteral("The directories are the same."));
+    ShowMessage(&form, MessageKind::Information, caption, platform::Worded("The directories are the same."));
   }
   if (TFMPanel* active = form.ActivePanel()) active->setFocus();
 }
@@ -105,7 +106,7 @@ void RunMultiRenameCommand(TMainForm& form) {
     NoSelectedFiles(form);
     return;
   }
-  if (RefusedInArchive(form, panel, QStringLiteral("Multi-rename"), QStringLiteral("Shift+F6 renames one entry.")))
+  if (RefusedInArchive(form, panel, platform::Worded("Multi-rename"), platform::Worded("Shift+F6 renames one entry.")))
     return;
   std::vector<tools::TRenameSource> sources;
   for (const panels::TFileEntry* entry : panel->GetMarkedEntries())
@@ -271,7 +272,7 @@ int ShowSyncEnd(TMainForm& form, const TSyncJobEnd& end) {
   for (const fileops::TFMMessage& m : outcome.failures)
     text += m.text + (m.reason.empty() ? std::string() : ": " + m.reason) + "\n";
   for (const std::string& path : outcome.changed) text += path + ": changed since the comparison, left alone\n";
-  ShowMessage(&form, MessageKind::Summary, QStringLiteral("Synchronize directories"), platform::ToDisplay(text));
+  ShowMessage(&form, MessageKind::Summary, platform::Worded("Synchronize directories"), platform::ToDisplay(text));
   return static_cast<int>(outcome.failures.size() + outcome.changed.size());
 }
 
@@ -291,7 +292,7 @@ bool RunSyncJob(TMainForm& form, const tools::TSyncPlan& plan, bool background) 
   const bool sources = !plan.leftPlace.Local() || !plan.rightPlace.Local();
   TCommandJob job;
   job.title = "Synchronize " + plan.left + " and " + plan.right;
-  job.text = QStringLiteral("Synchronize directories...Wait");
+  job.text = platform::Worded("Synchronize directories...Wait");
   job.places = {platform::NearestExistingDirectory(plan.left), platform::NearestExistingDirectory(plan.right)};
   job.queued = background;
   job.work = [plan, end, answerer, sources, title = job.title, post = center->Poster(),
@@ -341,8 +342,8 @@ void RunTerminalCommand(TMainForm& form) {
   const std::string setting = form.Settings().ReadString("GENERAL", "Terminal", "");
   std::string error;
   if (!platform::OpenTerminal(directory, setting, &error))
-    ShowMessage(&form, MessageKind::Error, QStringLiteral("Open terminal here"),
-                QStringLiteral("The terminal could not be started: %1.").arg(platform::ToDisplay(error)));
+    ShowMessage(&form, MessageKind::Error, platform::Worded("Open terminal here"),
+                platform::Worded("The terminal could not be started: %1.").arg(platform::ToDisplay(error)));
 }
 
 void InstallToolCommands(TMainForm& form) {

@@ -18,6 +18,7 @@
 #include "platform/process.h"
 #include "platform/trash.h"
 #include "vfs/trash_source.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -84,7 +85,7 @@ class TRestoreQuestion final : public fileops::TRestorePrompt {
   explicit TRestoreQuestion(TMainForm& form) : form_(form) {}
   TAnswer NameTaken(const platform::TrashedItem& item, std::string& newName) override {
     QString text = platform::ToDisplay(newName);
-    const QString prompt = QStringLiteral("%1 exists already. Restore it as:").arg(platform::ToDisplay(item.originalPath));
+    const QString prompt = platform::Worded("%1 exists already. Restore it as:").arg(platform::ToDisplay(item.originalPath));
     if (!AskText(&form_, QString::fromLatin1(kDialogCaption), prompt, text)) return TAnswer::Skip;
     const QByteArray bytes = text.toUtf8();
     newName.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
@@ -102,12 +103,12 @@ std::vector<std::string> ChosenRows(TMainForm& form, panels::TFMPanel& panel, co
   if (!panel.Model().Place().empty()) {
     const std::string top = panel.Model().Place().substr(0, panel.Model().Place().find('/'));
     ShowMessage(&form, MessageKind::Warning, MainCaption(),
-                QStringLiteral("%1 works on whole items of the Trash: go up to \"%2\".")
+                platform::Worded("%1 works on whole items of the Trash: go up to \"%2\".")
                     .arg(what, platform::ToDisplay(top)));
     return names;
   }
   for (const panels::TFileEntry* entry : panel.Model().GetMarkedEntries()) names.push_back(entry->FileName);
-  if (names.empty()) ShowMessage(&form, MessageKind::Warning, MainCaption(), QStringLiteral("No items chosen."));
+  if (names.empty()) ShowMessage(&form, MessageKind::Warning, MainCaption(), platform::Worded("No items chosen."));
   return names;
 }
 
@@ -131,20 +132,21 @@ bool ViewTrashedFile(TMainForm& form, panels::TFMPanel& panel) {
   std::string path;
   if (entry == nullptr || entry->IsDirectory() ||
       !trash->LocalPath(vfs::JoinInner(panel.Model().Place(), entry->FileName), path)) {
-    ShowMessage(&form, MessageKind::Warning, MainCaption(), QStringLiteral("No file chosen."));
+    ShowMessage(&form, MessageKind::Warning, MainCaption(), platform::Worded("No file chosen."));
     return false;
   }
   std::vector<std::string> argv = ViewerOrEditorWords(form, false);
   argv.push_back(path);
   if (argv.size() < 2 || !platform::StartDetached(argv)) {
-    ShowMessage(&form, MessageKind::Error, MainCaption(), QStringLiteral("The viewer could not be started."));
+    ShowMessage(&form, MessageKind::Error, MainCaption(), platform::Worded("The viewer could not be started."));
     return false;
   }
   return true;
 }
 
-void NotInTrash(TMainForm& form, const QString& what) {
-  ShowMessage(&form, MessageKind::Warning, MainCaption(), QStringLiteral("%1 is not available in the Trash.").arg(what));
+// `text`: "Edit is not available in the Trash.", worded whole.
+void NotInTrash(TMainForm& form, const char* text) {
+  ShowMessage(&form, MessageKind::Warning, MainCaption(), platform::Worded(text));
 }
 
 }  // namespace
@@ -152,7 +154,7 @@ void NotInTrash(TMainForm& form, const QString& what) {
 void RestoreFromTrashPanel(TMainForm& form, panels::TFMPanel& panel) {
   const std::shared_ptr<vfs::TTrashSource> trash = TrashSourceOf(panel);
   if (trash == nullptr) return;
-  const std::vector<std::string> names = ChosenRows(form, panel, QStringLiteral("Restore"));
+  const std::vector<std::string> names = ChosenRows(form, panel, platform::Worded("Restore"));
   if (names.empty()) return;
   TRestoreQuestion question(form);
   const fileops::TRestoreResult result = fileops::RestoreRows(*trash, names, question);
@@ -163,7 +165,7 @@ void RestoreFromTrashPanel(TMainForm& form, panels::TFMPanel& panel) {
 }
 
 void EraseFromTrashPanel(TMainForm& form, panels::TFMPanel& panel) {
-  const std::vector<std::string> names = ChosenRows(form, panel, QStringLiteral("Delete"));
+  const std::vector<std::string> names = ChosenRows(form, panel, platform::Worded("Delete"));
   EraseAsked(form, panel, names, fileops::EraseQuestion(names.size()));
 }
 
@@ -174,7 +176,7 @@ void EmptyTrashAsked(TMainForm& form, panels::TFMPanel& panel) {
   std::vector<std::string> names;
   for (const vfs::TTrashRow& row : trash->Rows()) names.push_back(row.name);
   if (names.empty()) {
-    ShowMessage(&form, MessageKind::Information, MainCaption(), QStringLiteral("The Trash is empty."));
+    ShowMessage(&form, MessageKind::Information, MainCaption(), platform::Worded("The Trash is empty."));
     return;
   }
   EraseAsked(form, panel, names, fileops::EmptyQuestion(names.size()));
@@ -194,7 +196,7 @@ bool RunInTrash(TMainForm& form, TArchiveCommand command) {
       }
       if (other == nullptr || TrashSourceOf(*other) == nullptr) return false;
       ShowMessage(&form, MessageKind::Warning, MainCaption(),
-                  QStringLiteral("Nothing is copied into the Trash: F8 moves items there."));
+                  platform::Worded("Nothing is copied into the Trash: F8 moves items there."));
       return true;
     case TArchiveCommand::Delete:
       if (here) EraseFromTrashPanel(form, *active);
@@ -202,11 +204,11 @@ bool RunInTrash(TMainForm& form, TArchiveCommand command) {
     case TArchiveCommand::View:
       return here && (ViewTrashedFile(form, *active), true);
     case TArchiveCommand::Edit:
-      return here && (NotInTrash(form, QStringLiteral("Edit")), true);
+      return here && (NotInTrash(form, "Edit is not available in the Trash."), true);
     case TArchiveCommand::MakeDir:
-      return here && (NotInTrash(form, QStringLiteral("Make directory")), true);
+      return here && (NotInTrash(form, "Make directory is not available in the Trash."), true);
     case TArchiveCommand::Rename:
-      return here && (NotInTrash(form, QStringLiteral("Rename")), true);
+      return here && (NotInTrash(form, "Rename is not available in the Trash."), true);
   }
   return false;
 }

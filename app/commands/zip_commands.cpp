@@ -521,8 +521,8 @@ void mnuFilePackClick(TZipCommands& c) {
                 QStringLiteral("There are no selected files"));
     return;
   }
-  if (RefusedInArchive(form, source, QStringLiteral("Pack to .ZIP"),
-                       QStringLiteral("Copy the entries to a directory with F5 and pack them there.")))
+  if (RefusedInArchive(form, source, platform::Worded("Pack to .ZIP"),
+                       platform::Worded("Copy the entries to a directory with F5 and pack them there.")))
     return;
   c.packSource_ = source;
   c.packDest_ = source == form.LeftFMPanel() ? form.RightFMPanel() : form.LeftFMPanel();

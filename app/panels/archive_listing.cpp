@@ -15,6 +15,7 @@
 #include "panels/qt/fmpanel.h"
 #include "platform/process.h"
 #include "vfs/archive_source.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -134,7 +135,6 @@ class TListingView final : public QObject {
     bar_->setObjectName(QStringLiteral("ListingProgress"));
     bar_->setRange(0, 1000);
     bar_->setTextVisible(true);
-    bar_->setFormat(QStringLiteral("Reading the archive: %p% (Esc stops)"));
     bar_->setFocusPolicy(Qt::NoFocus);
     bar_->hide();
     timer_.setSingleShot(true);
@@ -180,6 +180,7 @@ class TListingView final : public QObject {
     finished_ = connect(listing_.get(), &TArchiveListing::finished, this, &TListingView::Ended);
     bar_->setValue(listing_->PerMille());
     Place();
+    bar_->setFormat(platform::Worded("Reading the archive: %p% (Esc stops)"));
     bar_->show();
     bar_->raise();
     interval_ = kMinIntervalMs;

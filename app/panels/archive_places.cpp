@@ -31,6 +31,7 @@
 #include "vfs/source.h"
 #include "vfs/zip_source.h"
 #include "zip/ui/zip_dialogs.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -347,8 +348,8 @@ class TPasswordQuestion final : public vfs::TPasswordProvider {
  public:
   bool AskPassword(const std::string& archive, bool again, std::string& password) override {
     const QString name = platform::ToDisplay(archive);
-    const QString prompt = again ? QStringLiteral("Wrong password for %1. Password:").arg(name)
-                                 : QStringLiteral("Password for %1:").arg(name);
+    const QString prompt = again ? platform::Worded("Wrong password for %1. Password:").arg(name)
+                                 : platform::Worded("Password for %1:").arg(name);
     QString text;
     if (!zipui::InputQuery(QApplication::activeWindow(), QString::fromLatin1(kDialogCaption), prompt, text, true))
       return false;

@@ -18,6 +18,7 @@
 #include "platform/copyfile.h"
 #include "platform/fs.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -112,7 +113,7 @@ bool TPathLine::GoTo(TFMPanel& panel, const std::string& typed) {
     if (error.empty()) error = !placeError.empty() ? placeError : platform::ErrorText(ENOENT);
   }
   ShowMessage(&form_, MessageKind::Warning, QString::fromLatin1(kMainCaption),
-              QStringLiteral("Cannot go to %1: %2").arg(platform::ToDisplay(path), platform::ToDisplay(error)));
+              platform::Worded("Cannot go to %1: %2").arg(platform::ToDisplay(path), platform::ToDisplay(error)));
   return false;
 }
 

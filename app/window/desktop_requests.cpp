@@ -18,6 +18,7 @@
 #include "platform/fs.h"
 #include "platform/qt/volumes.h"
 #include "platform/text.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -88,7 +89,7 @@ bool ShowPath(TMainForm& form, TFMPanel& panel, const std::string& path, bool ne
     }
   }
   ShowMessage(&form, MessageKind::Warning, QString::fromLatin1(kMainCaption),
-              QStringLiteral("Cannot go to %1: %2").arg(platform::ToDisplay(path), platform::ToDisplay(error)));
+              platform::Worded("Cannot go to %1: %2").arg(platform::ToDisplay(path), platform::ToDisplay(error)));
   return false;
 }
 

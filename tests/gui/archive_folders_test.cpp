@@ -22,6 +22,8 @@
 #include "app/panels/quick_view.h"
 #include "app/commands/file_commands.h"
 #include "app/commands/item_menu.h"
+#include "app/commands/options_commands.h"
+#include "app/settings/lang.h"
 #include "app/panels/archive_places.h"
 #include "app/panels/panel_navigation.h"
 #include "app/panels/panel_tabs.h"
@@ -324,6 +326,59 @@ class ArchiveFoldersTest : public QObject {
       const QStringList beside = QDir(Q(f_->left)).entryList(QDir::Files | QDir::Hidden);
       QCOMPARE(beside, QStringList{QStringLiteral("photos.zip")});
     }
+  }
+
+  // Inside an archive, in German and Russian: the refusals of commands that
+  // need the disk, a name no entry can have (the prompt too) and an entry's
+  // Properties, each count of bytes with its form. No word stays English.
+  void archiveMessagesSpeakTheLanguageChosen() {
+    QVERIFY(Into("photos.zip"));
+    const std::string source = std::getenv("VANTREL_SOURCE_DIR");
+    const struct {
+      const char* file;
+      const char* action;
+      const char* cursor;
+      const char* input;  // typed into the one input box; "" none
+      const char* prompt;  // its caption and prompt
+      const char* text;   // the message, or the start of it
+    } cases[] = {
+        {"German.lng", "mnuFileNew", "top.txt", "", "",
+         "„Neue Datei“ ist in einem Archiv nicht verfügbar. F4 bearbeitet einen Eintrag; F5 kopiert eine Datei hinein."},
+        {"German.lng", "mnuCmndCompareDirs", "top.txt", "", "", "„Verzeichnisse vergleichen“ ist in einem Archiv nicht verfügbar."},
+        {"German.lng", "mnuFileRename", "top.txt", "a/b", "Umben.|Neuer Name:", "„a/b“ kann nicht der Name eines Eintrags sein."},
+        {"German.lng", "ItemProperties", "top.txt", "", "", "Name: top.txt\nOrt: %1\nGröße: 4 Bytes\nGepackt: "},
+        {"German.lng", "ItemProperties", "2024", "", "", "Name: 2024\nOrt: %1\nVerzeichnis, 505 Bytes mit allem darin"},
+        {"Russian.lng", "mnuCmndFindFile", "top.txt", "", "", "«Поиск файлов» недоступно внутри архива."},
+        {"Russian.lng", "mnuFileMultiRename", "top.txt", "", "",
+         "«Групповое переименование» недоступно внутри архива. Shift+F6 переименовывает один элемент."},
+        {"Russian.lng", "mnuCmndMkDir", "top.txt", "x/", "Новый каталог|Имя каталога:", "«x/» не может быть именем элемента."},
+        {"Russian.lng", "ItemProperties", "top.txt", "", "", "Имя: top.txt\nРасположение: %1\nРазмер: 4 байта\nСжато: "},
+        {"Russian.lng", "ItemProperties", "2024", "", "", "Имя: 2024\nРасположение: %1\nКаталог, 505 байт со всем содержимым"},
+    };
+    for (const auto& c : cases) {
+      app::Language(*f_->form).LanguageFile = source + "/app/language/" + c.file;
+      app::ApplyLanguage(*f_->form);
+      QVERIFY2(f_->Put(L(), c.cursor), c.action);
+      L()->setFocus();
+      ShownMessages().clear();
+      Script().prompts.clear(), Script().captions.clear();
+      if (*c.input) Script().inputs = {QString::fromUtf8(c.input)};
+      if (c.action == std::string("ItemProperties")) {
+        std::unique_ptr<QMenu> menu = app::BuildItemMenu(*f_->form, *L());
+        menu->findChild<QAction*>(QStringLiteral("ItemProperties"))->trigger();
+      } else {
+        f_->Action(c.action)->trigger();
+      }
+      QCOMPARE(int(ShownMessages().size()), 1);
+      const QString expected = QString::fromUtf8(c.text).replace(QLatin1String("%1"), Q(zip_));
+      QVERIFY2(ShownMessages()[0].text.startsWith(expected), qPrintable(c.action + (": " + ShownMessages()[0].text)));
+      if (*c.input) {
+        QCOMPARE(int(Script().prompts.size()), 1);
+        QCOMPARE(Script().captions[0] + '|' + Script().prompts[0], QString::fromUtf8(c.prompt));
+      }
+    }
+    app::Language(*f_->form).LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
   }
 
   // Every command on the cursor's or the marked entries, inside an archive

@@ -65,6 +65,7 @@
 #include "platform/qt/colors.h"
 #include "platform/qt/volumes.h"
 #include "platform/places.h"
+#include "vfs/source.h"
 #include "platform/text.h"
 
 using namespace vantrel;
@@ -1229,6 +1230,55 @@ class OptionsTest : public QObject {
     Language().LanguageFile = Shipped("Russian.lng");
     app::ApplyLanguage(*f_->form);
     QCOMPARE(trash("\xff.txt", 5, "/tmp/\xfe/\xff.txt"), std::string("\xff.txt — размер: 5 байт, из /tmp/\xfe"));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // An archive entry's Properties in every shipped language: each count of
+  // bytes (size, packed size, a directory's whole size) with its own form,
+  // the time, encryption and why the archive cannot be changed.
+  void archiveEntryPropertiesTakeTheFormOfEachCount() {
+    const auto entry = [](vfs::TEntryKind kind, uint64_t size, uint64_t packed, bool encrypted) {
+      vfs::TEntry e;
+      e.kind = kind, e.size = size, e.packedSize = packed, e.encrypted = encrypted;
+      return e;
+    };
+    using K = vfs::TEntryKind;
+    const struct {
+      const char* file;  // "" for none
+      vfs::TEntry entry;
+      uint64_t below;
+      const char* readOnly;
+      const char* text;
+    } cases[] = {
+        {"", entry(K::File, 1, 2, false), 0, "", "Name: a\nIn: /z.zip\nSize: 1 byte\nPacked: 2 bytes"},
+        {"English.lng", entry(K::Directory, 0, 0, false), 1, "", "Name: a\nIn: /z.zip\nDirectory, 1 byte with everything in it"},
+        {"English.lng", entry(K::File, 1234, 0, true), 0, "The archive is read-only: x",
+         "Name: a\nIn: /z.zip\nSize: 1,234 bytes\nPacked: 0 bytes\nEncrypted\nThe archive is read-only: x"},
+        {"German.lng", entry(K::File, 1, 21, true), 0, "", "Name: a\nOrt: /z.zip\nGröße: 1 Byte\nGepackt: 21 Bytes\nVerschlüsselt"},
+        {"German.lng", entry(K::Directory, 0, 0, false), 2, "", "Name: a\nOrt: /z.zip\nVerzeichnis, 2 Bytes mit allem darin"},
+        {"Russian.lng", entry(K::File, 1, 2, false), 0, "", "Имя: a\nРасположение: /z.zip\nРазмер: 1 байт\nСжато: 2 байта"},
+        {"Russian.lng", entry(K::File, 5, 11, false), 0, "", "Имя: a\nРасположение: /z.zip\nРазмер: 5 байт\nСжато: 11 байт"},
+        {"Russian.lng", entry(K::File, 21, 22, true), 0, "", "Имя: a\nРасположение: /z.zip\nРазмер: 21 байт\nСжато: 22 байта\nЗашифрован"},
+        {"Russian.lng", entry(K::File, 111, 1001, false), 0, "", "Имя: a\nРасположение: /z.zip\nРазмер: 111 байт\nСжато: 1,001 байт"},
+        {"Russian.lng", entry(K::Directory, 0, 0, false), 21, "", "Имя: a\nРасположение: /z.zip\nКаталог, 21 байт со всем содержимым"},
+        {"Russian.lng", entry(K::Directory, 0, 0, false), 1024, "", "Имя: a\nРасположение: /z.zip\nКаталог, 1,024 байта со всем содержимым"},
+        {"Russian.lng", entry(K::Directory, 0, 0, false), 11, "", "Имя: a\nРасположение: /z.zip\nКаталог, 11 байт со всем содержимым"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      const QString worded = app::WordedMessage(app::ArchiveEntryInfoText("a", "/z.zip", c.entry, c.below, c.readOnly));
+      QVERIFY2(worded == QString::fromUtf8(c.text), qPrintable(QLatin1String(c.file) + QLatin1String(": ") + worded));
+    }
+    // A link says where it points, a time is shown as the panels show it.
+    vfs::TEntry link = entry(K::Link, 3, 3, false);
+    link.linkTarget = "t\xff", link.mtime = 86400;
+    Language().LanguageFile = Shipped("German.lng");
+    app::ApplyLanguage(*f_->form);
+    const QString linked = app::ArchiveEntryInfoText("a", "/z.zip", link, 0, "");
+    QVERIFY2(linked.contains(QStringLiteral("\nVerweist auf: t")) && linked.contains(QStringLiteral("\nGeändert: 0")),
+             qPrintable(linked));
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
