@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <map>
-#include <mutex>
 
 #include <QAbstractButton>
 #include <QAction>
@@ -19,11 +17,11 @@
 #include <QMetaProperty>
 #include <QRadioButton>
 #include <QToolButton>
-#include <QTranslator>
 #include <QWidget>
 
 #include "app/dialogs/messages.h"
 #include "platform/ini.h"
+#include "platform/qt/language_words.h"
 #include "platform/qt/wording.h"
 
 namespace vantrel::app {
@@ -32,8 +30,6 @@ namespace {
 
 constexpr const char* kTranslations = "Translations";
 constexpr const char* kMessages = "Messages";
-constexpr const char* kLanguageSection = "Language";
-constexpr const char* kPluralRule = "Plural rule";
 
 // Geometry a translation may give: enough room for longer texts, never a
 // window too big to draw.
@@ -235,80 +231,18 @@ QString ListText(const TProperty& p, const QString& separator) {
 
 }  // namespace
 
-// Answers the toolkit's requests for its standard button texts and the
-// program's own words asked for by their English text (platform/qt/wording.h);
-// every other text stays as it is.
-class TLanguage::TTranslator final : public QTranslator {
- public:
-  using QTranslator::QTranslator;
-  QHash<QString, QString> buttons;  // English word without "&" -> translation
-  std::string file;                 // where the words are looked up; "" none
-  std::string pluralRule;           // the file's
+int PluralForm(std::string_view rule, long long n) { return platform::PluralForm(rule, n); }
 
-  // `n` is a count (0 or more) for a counted message: its form for `n`.
-  QString translate(const char* context, const char* sourceText, const char* disambiguation,
-                    int n) const override {
-    (void)disambiguation;
-    // The generic theme's and the GNOME theme's words ("&Yes", "&OK").
-    if (qstrcmp(context, "QPlatformTheme") == 0 || qstrcmp(context, "QGnomeTheme") == 0)
-      return buttons.value(QString::fromUtf8(sourceText).remove(QLatin1Char('&')));
-    if (qstrcmp(context, platform::kWordingContext) != 0 || file.empty()) return {};
-    const std::lock_guard<std::mutex> lock(mutex_);
-    auto found = words_.find(sourceText);
-    if (found == words_.end()) {
-      // Looked up once each: the file is read when a word is first shown.
-      const auto value = platform::ReadIniKeys(file, kMessages, {sourceText}).front();
-      found = words_.emplace(sourceText, value ? FromUtf8(*value) : QString()).first;
-    }
-    if (n < 0 || found->second.isEmpty()) return found->second;
-    const QStringList forms = found->second.split(QLatin1Char('|'));
-    return forms[std::min<qsizetype>(PluralForm(pluralRule, n), forms.size() - 1)].trimmed();
-  }
-  bool isEmpty() const override { return buttons.isEmpty() && file.empty(); }
-  void Forget() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    words_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  mutable std::map<std::string, QString, std::less<>> words_;
-};
-
-int PluralForm(std::string_view rule, long long n) {
-  if (n < 0) n = -n;
-  if (rule == "east-slavic") {
-    const long long ones = n % 10, tens = n % 100;
-    if (ones == 1 && tens != 11) return 0;
-    if (ones >= 2 && ones <= 4 && (tens < 12 || tens > 14)) return 1;
-    return 2;
-  }
-  return n == 1 ? 0 : 1;
-}
-
-int PluralFormCount(std::string_view rule) { return rule == "east-slavic" ? 3 : 2; }
+int PluralFormCount(std::string_view rule) { return platform::PluralFormCount(rule); }
 
 TLanguage::TLanguage(QObject* parent) : QObject(parent) {}
 
 void TLanguage::TranslateButtons() {
-  static const char* const kWords[] = {"OK",   "Cancel", "Yes",   "No",    "Close", "Help",
-                                       "Open", "Save",   "Abort", "Retry", "Ignore"};
-  if (translator_ == nullptr) translator_ = new TTranslator(this);
+  if (translator_ == nullptr) translator_ = new platform::TLanguageWords(this);
   // Installed anew, so that every window hears of the change and words
   // shown already are shown again.
   QCoreApplication::removeTranslator(translator_);
-  translator_->buttons.clear();
-  translator_->file = LanguageFile;
-  translator_->pluralRule.clear();
-  translator_->Forget();
-  if (!LanguageFile.empty()) {
-    translator_->pluralRule = platform::ReadIniKeys(LanguageFile, kLanguageSection, {kPluralRule}).front().value_or("");
-    const std::vector<std::string> keys(std::begin(kWords), std::end(kWords));
-    const auto values = platform::ReadIniKeys(LanguageFile, "Buttons", keys);
-    for (size_t i = 0; i < keys.size(); ++i)
-      if (values[i] && !values[i]->empty())
-        translator_->buttons.insert(QLatin1String(kWords[i]), FromUtf8(*values[i]));
-  }
+  translator_->Load(LanguageFile);
   QCoreApplication::installTranslator(translator_);
   // Every window hears of it now, not after the next turn of the event loop.
   // (The application passes it on to each window, which tells its controls.)

@@ -44,6 +44,10 @@
 
 class QWidget;
 
+namespace vantrel::platform {
+class TLanguageWords;
+}
+
 namespace vantrel::app {
 
 // Which form of a counted message `rule` (see above) takes for `n`, from 0;
@@ -122,8 +126,7 @@ class TLanguage : public QObject {
   bool ApplyFile(QWidget* window);  // nullptr: every window
 
   QString separator_ = QStringLiteral(",");
-  class TTranslator;
-  TTranslator* translator_ = nullptr;  // installed on the first run
+  platform::TLanguageWords* translator_ = nullptr;  // installed on the first run
 };
 
 }  // namespace vantrel::app
