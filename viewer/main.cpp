@@ -9,6 +9,7 @@
 
 #include "platform/install_paths.h"
 #include "platform/qt/icons.h"
+#include "platform/qt/language_words.h"
 #include "viewer/viewer_window.h"
 
 namespace {
@@ -43,8 +44,10 @@ bool AnswerOnTerminal(int argc, char** argv, int* status) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::string language = vantrel::viewer::TakeLanguageOption(argc, argv);
   if (int status = 0; AnswerOnTerminal(argc, argv, &status)) return status;
   QApplication app(argc, argv);
+  vantrel::platform::InstallLanguageWords(language);
   QApplication::setApplicationName(QStringLiteral("vnview"));
   QGuiApplication::setDesktopFileName(QStringLiteral("org.vantrel.Vantrel.Viewer"));
   QApplication::setWindowIcon(vantrel::platform::ProgramIcon());

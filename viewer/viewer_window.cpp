@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "platform/qt/wording.h"
 #include "platform/text.h"
 #include "viewer/hex_view.h"
 #include "viewer/image_view.h"
@@ -56,6 +57,15 @@ QString KeysHelpText() {
       "1              image: original size or fitted to the window\n"
       "Up, Down, PgUp, PgDn, Home, End, Left, Right   scroll\n"
       "F1             this help\n");
+}
+
+std::string TakeLanguageOption(int& argc, char** argv) {
+  static constexpr std::string_view kOption = "--language=";
+  if (argc < 3 || std::string_view(argv[1]).substr(0, kOption.size()) != kOption) return {};
+  std::string file(argv[1] + kOption.size());
+  for (int i = 1; i + 1 < argc; ++i) argv[i] = argv[i + 1];
+  argv[--argc] = nullptr;
+  return file;
 }
 
 TViewerWindow::TViewerWindow(const std::string& path, QWidget* parent) : QMainWindow(parent) {
@@ -95,7 +105,7 @@ TViewerWindow::TViewerWindow(const std::string& path, QWidget* parent) : QMainWi
 
   std::string why;
   if (!doc_.Open(path, &why)) {
-    ShowError(QStringLiteral("Cannot view \"%1\": %2.").arg(FromBytes(path), FromBytes(why)));
+    ShowError(platform::Worded("Cannot view \"%1\": %2.").arg(FromBytes(path), FromBytes(why)));
     return;
   }
   for (QAction* a : encodings_->actions())
@@ -149,23 +159,23 @@ void TViewerWindow::BuildActions() {
     addAction(action);
     return action;
   };
-  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-  add(file, "actClose", QStringLiteral("Close"), {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::Key_F10)},
+  QMenu* file = menuBar()->addMenu(platform::Worded("&File"));
+  add(file, "actClose", platform::Worded("Close"), {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::Key_F10)},
       &TViewerWindow::EscapePressed);
 
-  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-  add(view, "actHex", QStringLiteral("Text / Hex"), {QKeySequence(Qt::Key_F4)}, [this] {
+  QMenu* view = menuBar()->addMenu(platform::Worded("&View"));
+  add(view, "actHex", platform::Worded("Text / Hex"), {QKeySequence(Qt::Key_F4)}, [this] {
     SetMode(mode_ == TMode::Hex ? (imageView_->Image().isNull() ? TMode::Text : TMode::Image) : TMode::Hex);
   });
-  add(view, "actImage", QStringLiteral("Image"), {}, [this] {
+  add(view, "actImage", platform::Worded("Image"), {}, [this] {
     if (LoadImage()) SetMode(TMode::Image);
   });
-  QAction* wrap = add(view, "actWrap", QStringLiteral("Wrap lines"), {QKeySequence(Qt::Key_F2)},
+  QAction* wrap = add(view, "actWrap", platform::Worded("Wrap lines"), {QKeySequence(Qt::Key_F2)},
                       [this] { SetWrap(!textView_->Wrap()); });
   wrap->setCheckable(true);
-  add(view, "actOriginalSize", QStringLiteral("Image at original size"), {QKeySequence(Qt::Key_1)},
+  add(view, "actOriginalSize", platform::Worded("Image at original size"), {QKeySequence(Qt::Key_1)},
       [this] { imageView_->SetOriginalSize(!imageView_->OriginalSize()); });
-  QMenu* encodingMenu = view->addMenu(QStringLiteral("Encoding"));
+  QMenu* encodingMenu = view->addMenu(platform::Worded("Encoding"));
   encodings_ = new QActionGroup(this);
   for (TEncoding e : kAllEncodings) {
     QAction* a = encodingMenu->addAction(EncodingName(e));
@@ -174,21 +184,21 @@ void TViewerWindow::BuildActions() {
     encodings_->addAction(a);
     connect(a, &QAction::triggered, this, [this, e] { SetEncoding(e); });
   }
-  add(view, "actNextEncoding", QStringLiteral("Next encoding"), {QKeySequence(Qt::Key_F8)},
+  add(view, "actNextEncoding", platform::Worded("Next encoding"), {QKeySequence(Qt::Key_F8)},
       &TViewerWindow::NextEncoding);
 
-  QMenu* search = menuBar()->addMenu(QStringLiteral("&Search"));
-  add(search, "actFind", QStringLiteral("Find..."), {QKeySequence(Qt::CTRL | Qt::Key_F)},
+  QMenu* search = menuBar()->addMenu(platform::Worded("&Search"));
+  add(search, "actFind", platform::Worded("Find..."), {QKeySequence(Qt::CTRL | Qt::Key_F)},
       &TViewerWindow::FindDialog);
-  add(search, "actFindNext", QStringLiteral("Find next (closes without a search)"),
+  add(search, "actFindNext", platform::Worded("Find next (closes without a search)"),
       {QKeySequence(Qt::Key_F3)}, &TViewerWindow::F3Pressed);
-  add(search, "actFindPrevious", QStringLiteral("Find previous"),
+  add(search, "actFindPrevious", platform::Worded("Find previous"),
       {QKeySequence(Qt::SHIFT | Qt::Key_F3)}, [this] { FindAgain(true); });
-  add(search, "actGoTo", QStringLiteral("Go to line..."), {QKeySequence(Qt::CTRL | Qt::Key_G)},
+  add(search, "actGoTo", platform::Worded("Go to line..."), {QKeySequence(Qt::CTRL | Qt::Key_G)},
       &TViewerWindow::GoToDialog);
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-  add(help, "actKeys", QStringLiteral("Keys"), {QKeySequence(Qt::Key_F1)}, [this] {
+  QMenu* help = menuBar()->addMenu(platform::Worded("&Help"));
+  add(help, "actKeys", platform::Worded("Keys"), {QKeySequence(Qt::Key_F1)}, [this] {
     QMessageBox::information(this, QStringLiteral("vnview"), KeysHelpText());
   });
 }
@@ -267,20 +277,20 @@ void TViewerWindow::FindDialog() {
   if (!error_.isEmpty()) return;
   QDialog dialog(this);
   dialog.setObjectName(QStringLiteral("FindDialog"));
-  dialog.setWindowTitle(QStringLiteral("Find"));
+  dialog.setWindowTitle(platform::Worded("Find"));
   auto* edit = new QLineEdit(search_.pattern, &dialog);
   edit->setObjectName(QStringLiteral("FindText"));
   edit->selectAll();
-  auto* backwards = new QCheckBox(QStringLiteral("&Backwards"), &dialog);
+  auto* backwards = new QCheckBox(platform::Worded("&Backwards"), &dialog);
   backwards->setObjectName(QStringLiteral("FindBackwards"));
-  auto* caseSensitive = new QCheckBox(QStringLiteral("&Case sensitive"), &dialog);
+  auto* caseSensitive = new QCheckBox(platform::Worded("&Case sensitive"), &dialog);
   caseSensitive->setObjectName(QStringLiteral("FindCaseSensitive"));
   caseSensitive->setChecked(search_.caseSensitive);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new QLabel(QStringLiteral("Text to find:"), &dialog));
+  layout->addWidget(new QLabel(platform::Worded("Text to find:"), &dialog));
   layout->addWidget(edit);
   layout->addWidget(backwards);
   layout->addWidget(caseSensitive);
@@ -348,9 +358,9 @@ void TViewerWindow::SearchDone(uint64_t id, std::optional<TTextHit> hit, bool st
   if (searchThread_.joinable()) searchThread_.join();
   searching_ = false;
   if (stopped) {
-    searchNote_ = QStringLiteral("Search stopped");
+    searchNote_ = platform::Worded("Search stopped");
   } else if (!hit) {
-    searchNote_ = QStringLiteral("Not found: \"%1\"").arg(search_.pattern);
+    searchNote_ = platform::Worded("Not found: \"%1\"").arg(search_.pattern);
   } else {
     hit_ = hit;
     if (mode_ == TMode::Image) SetMode(TMode::Text);
@@ -367,14 +377,14 @@ void TViewerWindow::GoToDialog() {
   if (!error_.isEmpty() || mode_ == TMode::Image) return;
   bool ok = false;
   const bool hex = mode_ == TMode::Hex;
-  const QString text = QInputDialog::getText(this, QStringLiteral("Go to"),
-                                             hex ? QStringLiteral("Go to offset:") : QStringLiteral("Go to line:"),
+  const QString text = QInputDialog::getText(this, platform::Worded("Go to"),
+                                             hex ? platform::Worded("Go to offset:") : platform::Worded("Go to line:"),
                                              QLineEdit::Normal, QString(), &ok).trimmed();
   if (!ok || text.isEmpty()) return;
   const bool isHex = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
   const uint64_t value = isHex ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10);
   if (!ok) {
-    searchNote_ = QStringLiteral("Not a number: \"%1\"").arg(text);
+    searchNote_ = platform::Worded("Not a number: \"%1\"").arg(text);
     UpdateStatus();
     return;
   }
@@ -413,8 +423,9 @@ void TViewerWindow::UpdateStatus() {
   if (mode_ == TMode::Image) {
     const QImage& image = imageView_->Image();
     parts << QStringLiteral("%1 x %2").arg(image.width()).arg(image.height())
-          << (imageView_->OriginalSize() ? QStringLiteral("Original size") : QStringLiteral("Fit"))
-          << QStringLiteral("%1 bytes").arg(Thousands(size));
+          << (imageView_->OriginalSize() ? platform::Worded("Original size") : platform::Worded("Fit"))
+          << platform::WordedCount("%1 byte", "%1 bytes", static_cast<long long>(std::min<uint64_t>(size, INT64_MAX)),
+                                   Thousands(size));
   } else {
     const bool hex = mode_ == TMode::Hex;
     // The hit speaks for the position while it is on screen.
@@ -426,23 +437,23 @@ void TViewerWindow::UpdateStatus() {
     if (!hex) {
       const uint64_t line = doc_.LineNumberAt(pos);
       const uint64_t total = doc_.LineCount();
-      QString lineText = QStringLiteral("Line ") + (line ? Thousands(line) : QStringLiteral("?"));
-      lineText += total ? QStringLiteral(" of ") + Thousands(total) : QStringLiteral(" (counting lines)");
-      parts << lineText;
+      const QString lineText = line ? Thousands(line) : QStringLiteral("?");
+      parts << (total ? platform::Worded("Line %1 of %2").arg(lineText, Thousands(total))
+                      : platform::Worded("Line %1 (counting lines)").arg(lineText));
       if (hitShown) {
         const uint64_t start = doc_.LineStartAt(pos);
-        parts << QStringLiteral("Col %1").arg(Decode(doc_.Encoding(), const_cast<TViewDocument&>(doc_).Bytes(start, pos)).size() + 1);
+        parts << platform::Worded("Col %1").arg(Decode(doc_.Encoding(), const_cast<TViewDocument&>(doc_).Bytes(start, pos)).size() + 1);
       }
     }
     const int percent = size ? static_cast<int>(bottom * 100 / size) : 100;
-    parts << QStringLiteral("Offset %1 of %2 (%3%)").arg(Thousands(pos), Thousands(size)).arg(percent);
+    parts << platform::Worded("Offset %1 of %2 (%3%)").arg(Thousands(pos), Thousands(size)).arg(percent);
     parts << EncodingName(doc_.Encoding());
-    if (hex) parts << QStringLiteral("Hex");
-    else if (textView_->Wrap()) parts << QStringLiteral("Wrap");
+    if (hex) parts << platform::Worded("Hex");
+    else if (textView_->Wrap()) parts << platform::Worded("Wrap");
   }
   if (searching_) {
     const uint64_t done = searched_;
-    parts << QStringLiteral("Searching for \"%1\"... %2% (Esc stops)")
+    parts << platform::Worded("Searching for \"%1\"... %2% (Esc stops)")
                  .arg(search_.pattern)
                  .arg(size ? static_cast<int>(done * 100 / size) : 0);
   } else if (!searchNote_.isEmpty()) {

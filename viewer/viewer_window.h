@@ -33,6 +33,12 @@ class TTextView;
 // The key help, for F1 and for "vnview --help".
 QString KeysHelpText();
 
+// "--language=FILE" as the first argument (the file manager passes the
+// translation file it uses, so that the viewer speaks its language) is
+// taken out of the arguments and its FILE returned; "" when there is none.
+// A lone argument is always the file to show, whatever its name.
+std::string TakeLanguageOption(int& argc, char** argv);
+
 class TViewerWindow : public QMainWindow {
   Q_OBJECT
 

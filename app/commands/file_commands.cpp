@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "app/commands/command_line.h"
+#include "app/commands/options_commands.h"
 #include "app/commands/archive_entries.h"
 #include "app/commands/trash_commands.h"
 #include "app/window/features.h"
@@ -776,10 +777,18 @@ std::vector<std::string> ViewerOrEditorWords(const TMainForm& form, bool edit) {
                                    : ViewerProgram(form.ViewerCommand, form.ProgramDir());
   // A command that is itself the path of a program (the default viewer in a
   // program directory whose name holds blanks) is not split into words.
+  std::vector<std::string> words;
   if (!command.empty() && command.find('"') == std::string::npos &&
       command.find_first_of(" \t") != std::string::npos && !platform::FindProgram(command).empty())
-    return {command};
-  return platform::SplitCommandLine(command);
+    words = {command};
+  else
+    words = platform::SplitCommandLine(command);
+  // Our own viewer speaks the language chosen here.
+  const std::string language = LanguagePath(form.LanguageFile);
+  if (!edit && !words.empty() && !language.empty() &&
+      std::string_view(words[0]).substr(words[0].rfind('/') + 1) == kDefaultViewerName)
+    words.insert(words.begin() + 1, "--language=" + language);
+  return words;
 }
 
 bool StartViewerOrEditor(TMainForm& form, bool edit) {

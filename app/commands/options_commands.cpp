@@ -23,6 +23,7 @@
 #include "platform/fs.h"
 #include "platform/install_paths.h"
 #include "platform/ini.h"
+#include "platform/qt/wording.h"
 #include "platform/qt/volumes.h"
 #include "platform/rename.h"
 #include "platform/text.h"
@@ -248,7 +249,7 @@ void SelectLanguageClick(TMainForm& form) {
   }
   const int chosen =
       ChooseItem(&form, form.Action(QStringLiteral("SelectLanguage"))->text().remove(QLatin1Char('&')),
-                 QStringLiteral("Language:"), names, current);
+                 platform::Worded("Language:"), names, current);
   if (chosen < 0) return;
   // Kept for the next start when the window closes.
   form.LanguageFile = files.at(names[chosen]);

@@ -27,6 +27,7 @@
 #include "fileops/qt/job_center.h"
 #include "fileops/qt/operationform.h"
 #include "gui_support.h"
+#include "platform/install_paths.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -476,6 +477,29 @@ class FileCmdsTest : public QObject {
     const std::string name = "my notes; $(touch pwned) 'q\" `id`.txt";
     WriteText(f_->left + "/" + name, "text");
     QVERIFY(f_->Show());
+    // Our viewer is told the language chosen, no other program is.
+    const struct {
+      const char* viewer;
+      const char* language;
+      bool edit;
+      std::vector<std::string> words;
+    } commands[] = {
+        {"/prog/vnview", "German.lng", false, {"/prog/vnview", "--language=" + platform::LanguageDirectory() + "German.lng"}},
+        {"vnview -x", "/l/Russian.lng", false, {"vnview", "--language=/l/Russian.lng", "-x"}},
+        {"/prog/vnview", "", false, {"/prog/vnview"}},
+        {"less -R", "German.lng", false, {"less", "-R"}},
+        {"/prog/my-vnview", "German.lng", false, {"/prog/my-vnview"}},
+        {"vi", "German.lng", true, {"vi"}},
+    };
+    const std::string viewer = f_->form->ViewerCommand, editor = f_->form->EditorCommand;
+    for (const auto& c : commands) {
+      app::TMainForm& form = *f_->form;
+      form.ViewerCommand = form.EditorCommand = c.viewer;
+      form.LanguageFile = c.language;
+      QCOMPARE(app::ViewerOrEditorWords(form, c.edit), c.words);
+    }
+    f_->form->LanguageFile.clear();
+    f_->form->ViewerCommand = viewer, f_->form->EditorCommand = editor;
     QVERIFY(f_->Put(L(), name));
     QVERIFY(f_->Press(L(), Qt::Key_F3));  // the tests' program directory has no viewer
     f_->form->EditorCommand = f_->Path("no-such-editor") + " --flag";

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QBuffer>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QPalette>
@@ -13,11 +15,13 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "viewer/document.h"
 #include "viewer/hex_view.h"
 #include "viewer/text_view.h"
 #include "viewer/viewer_window.h"
+#include "platform/qt/language_words.h"
 
 using namespace vantrel::viewer;
 using TMode = TViewerWindow::TMode;
@@ -353,6 +357,72 @@ class ViewerTest : public QObject {
   }
 
   // 50 MB without a line feed: pieces keep every step short.
+  // "--language=FILE" first is taken out of the arguments; anything else is
+  // left as it was.
+  void languageOptionIsTakenOut() {
+    const struct {
+      std::vector<const char*> args;
+      const char* language;
+      std::vector<const char*> left;
+    } cases[] = {
+        {{"vnview", "--language=/x/Russian.lng", "a.txt"}, "/x/Russian.lng", {"vnview", "a.txt"}},
+        {{"vnview", "--language=/x/R.lng", "my", "notes.txt"}, "/x/R.lng", {"vnview", "my", "notes.txt"}},
+        {{"vnview", "--language=/x/R.lng"}, "", {"vnview", "--language=/x/R.lng"}},  // a file of that name
+        {{"vnview", "a.txt", "--language=/x/R.lng"}, "", {"vnview", "a.txt", "--language=/x/R.lng"}},
+        {{"vnview", "--lang=/x", "a.txt"}, "", {"vnview", "--lang=/x", "a.txt"}},
+    };
+    for (const auto& c : cases) {
+      std::vector<char*> argv;
+      for (const char* a : c.args) argv.push_back(const_cast<char*>(a));
+      argv.push_back(nullptr);
+      int argc = static_cast<int>(c.args.size());
+      QCOMPARE(TakeLanguageOption(argc, argv.data()), std::string(c.language));
+      QCOMPARE(argc, static_cast<int>(c.left.size()));
+      for (int i = 0; i < argc; ++i) QCOMPARE(std::string(argv[i]), std::string(c.left[i]));
+      QCOMPARE(argv[argc], nullptr);
+    }
+  }
+
+  // The status line in the language the file manager passed: a picture's
+  // bytes in the form of their count, the line, offset and mode words.
+  void statusLineSpeaksTheLanguageChosen() {
+    QImage picture(1, 1, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    QVERIFY(buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "PNG"));
+    QVERIFY(png.size() < 100);
+    const std::string source = std::getenv("VANTREL_SOURCE_DIR");
+    const struct {
+      const char* file;
+      int size;          // of the picture file; 0: a text file of 21 bytes
+      const char* shown;  // the status line
+    } cases[] = {
+        {"Russian.lng", 101, "1 x 1   По размеру окна   101 байт"},
+        {"Russian.lng", 102, "1 x 1   По размеру окна   102 байта"},
+        {"Russian.lng", 105, "1 x 1   По размеру окна   105 байт"},
+        {"Russian.lng", 111, "1 x 1   По размеру окна   111 байт"},
+        {"Russian.lng", 121, "1 x 1   По размеру окна   121 байт"},
+        {"Russian.lng", 0, "Строка 1 из 1   Смещение 0 из 21 (100%)   UTF-8"},
+        {"German.lng", 101, "1 x 1   Eingepasst   101 Bytes"},
+        {"German.lng", 0, "Zeile 1 von 1   Position 0 von 21 (100%)   UTF-8"},
+        {"English.lng", 121, "1 x 1   Fit   121 bytes"},
+        {"", 101, "1 x 1   Fit   101 bytes"},
+    };
+    for (const auto& c : cases) {
+      vantrel::platform::TLanguageWords words;
+      words.Load(*c.file ? source + "/app/language/" + c.file : std::string());
+      QCoreApplication::installTranslator(&words);
+      const std::string path = c.size ? Write("p.png", S(png + QByteArray(c.size - png.size(), '\0')))
+                                      : Write("t.txt", std::string(20, 't') + "\n");
+      const auto window = Show(path);
+      QVERIFY(window);
+      QCOMPARE(int(window->Mode()), int(c.size ? TMode::Image : TMode::Text));
+      QTRY_COMPARE(window->StatusText(), QString::fromUtf8(c.shown));
+      QCoreApplication::removeTranslator(&words);
+    }
+  }
+
   void fileWithoutNewlines() {
     const auto window = Show(Write("oneline.txt", std::string(50u << 20, 'z') + "END"));
     QVERIFY(window);
