@@ -130,13 +130,13 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
     case MessageKind::Failure: {
       // The buttons say what they do, in this order.
       TMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::NoButton, parent);
-      QPushButton* skip = box.addButton(QStringLiteral("Skip"), QMessageBox::AcceptRole);
+      QPushButton* skip = box.addButton(platform::Worded("Skip"), QMessageBox::AcceptRole);
       skip->setObjectName(QStringLiteral("SkipButton"));
-      QPushButton* skipAll = box.addButton(QStringLiteral("Skip all"), QMessageBox::AcceptRole);
+      QPushButton* skipAll = box.addButton(platform::Worded("Skip all"), QMessageBox::AcceptRole);
       skipAll->setObjectName(QStringLiteral("SkipAllButton"));
-      QPushButton* abort = box.addButton(QStringLiteral("Abort"), QMessageBox::AcceptRole);
+      QPushButton* abort = box.addButton(platform::Worded("Abort"), QMessageBox::AcceptRole);
       abort->setObjectName(QStringLiteral("AbortButton"));
-      QPushButton* retry = box.addButton(QStringLiteral("Retry"), QMessageBox::AcceptRole);
+      QPushButton* retry = box.addButton(platform::Worded("Retry"), QMessageBox::AcceptRole);
       retry->setObjectName(QStringLiteral("RetryButton"));
       box.setDefaultButton(skip);
       box.setEscapeButton(skip);  // Escape goes on with the next item
@@ -148,11 +148,11 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
     }
     case MessageKind::JobsRunning: {
       TMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
-      QPushButton* keep = box.addButton(QStringLiteral("Continue"), QMessageBox::RejectRole);
+      QPushButton* keep = box.addButton(platform::Worded("Continue"), QMessageBox::RejectRole);
       keep->setObjectName(QStringLiteral("ContinueButton"));
-      QPushButton* cancel = box.addButton(QStringLiteral("Cancel jobs"), QMessageBox::DestructiveRole);
+      QPushButton* cancel = box.addButton(platform::Worded("Cancel jobs"), QMessageBox::DestructiveRole);
       cancel->setObjectName(QStringLiteral("CancelJobsButton"));
-      QPushButton* wait = box.addButton(QStringLiteral("Wait"), QMessageBox::AcceptRole);
+      QPushButton* wait = box.addButton(platform::Worded("Wait"), QMessageBox::AcceptRole);
       wait->setObjectName(QStringLiteral("WaitButton"));
       box.setDefaultButton(keep);
       box.setEscapeButton(keep);
@@ -163,7 +163,7 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
     }
     case MessageKind::Summary: {
       TMessageBox box(QMessageBox::Information, caption, text, QMessageBox::Ok, parent);
-      QPushButton* copy = box.addButton(QStringLiteral("Copy list"), QMessageBox::ActionRole);
+      QPushButton* copy = box.addButton(platform::Worded("Copy list"), QMessageBox::ActionRole);
       copy->setObjectName(QStringLiteral("CopyListButton"));
       // An action button would close the box: it copies and stays instead.
       copy->disconnect();
@@ -178,8 +178,8 @@ MessageAnswer QtMessageBox(QWidget* parent, MessageKind kind, const QString& cap
                       QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel |
                           QMessageBox::YesToAll | QMessageBox::NoToAll,
                       parent);
-      box.button(QMessageBox::YesToAll)->setText(QStringLiteral("&All"));
-      box.button(QMessageBox::NoToAll)->setText(QStringLiteral("N&one"));
+      box.button(QMessageBox::YesToAll)->setText(platform::Worded("&All"));
+      box.button(QMessageBox::NoToAll)->setText(platform::Worded("N&one"));
       switch (box.exec()) {
         case QMessageBox::Yes:
           return MessageAnswer::Yes;

@@ -1234,6 +1234,51 @@ class OptionsTest : public QObject {
     app::ApplyLanguage(*f_->form);
   }
 
+  // The buttons the program adds to its message boxes are in the language
+  // chosen, in their order (a failing item, closing while jobs run, a list
+  // of what was skipped, the overwrite question).
+  void messageBoxButtonsAreWorded() {
+    using K = app::MessageKind;
+    const struct {
+      const char* file;
+      K kind;
+      const char* buttons;  // as the box lays them out, "|" between
+    } cases[] = {
+        {"German.lng", K::Failure, "Überspringen|Alle überspringen|Abbrechen|Wiederholen"},
+        {"German.lng", K::JobsRunning, "Weiterarbeiten|Vorgänge abbrechen|Warten"},
+        {"German.lng", K::Summary, "Liste kopieren|OK"},
+        {"German.lng", K::QuestionAll, "&Alle|&Keine"},
+        {"Russian.lng", K::Failure, "Пропустить|Пропустить все|Прервать|Повторить"},
+        {"Russian.lng", K::JobsRunning, "Продолжить|Отменить задания|Ждать"},
+        {"Russian.lng", K::QuestionAll, "&Все|&Ни одного"},
+        {"English.lng", K::Failure, "Skip|Skip all|Abort|Retry"},
+        {"English.lng", K::QuestionAll, "&All|N&one"},
+    };
+    const app::MessageHandler scripted = app::SetMessageHandler(nullptr);
+    for (const auto& c : cases) {
+      Language().LanguageFile = Shipped(c.file);
+      app::ApplyLanguage(*f_->form);
+      QStringList shown;
+      QVERIFY(WithModal<QMessageBox>([&] { app::ShowMessage(f_->form.get(), c.kind, QStringLiteral("c"), QStringLiteral("t")); },
+                                     [&](QMessageBox& box) {
+                                       for (QAbstractButton* b : box.buttons()) {
+                                         const QMessageBox::StandardButton standard = box.standardButton(b);
+                                         // Of the standard buttons only those the program renames.
+                                         if (standard == QMessageBox::NoButton || standard == QMessageBox::YesToAll ||
+                                             standard == QMessageBox::NoToAll || c.kind == K::Summary)
+                                           shown << b->text();
+                                       }
+                                     }));
+      std::sort(shown.begin(), shown.end());
+      QStringList expected = QString::fromUtf8(c.buttons).split('|');
+      std::sort(expected.begin(), expected.end());
+      QVERIFY2(shown == expected, qPrintable(QLatin1String(c.file) + ": " + shown.join('|')));
+    }
+    app::SetMessageHandler(scripted);
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
   // An archive entry's Properties in every shipped language: each count of
   // bytes (size, packed size, a directory's whole size) with its own form,
   // the time, encryption and why the archive cannot be changed.
