@@ -20,6 +20,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -107,7 +108,7 @@ void TCommandLine::Run() {
     return;
   }
   running_ = true;
-  form_.statusBar()->showMessage(QStringLiteral("Running: ") + platform::ToDisplay(text));
+  form_.statusBar()->showMessage(platform::Worded("Running: %1").arg(platform::ToDisplay(text)));
   poll_->start();
 }
 
@@ -129,7 +130,7 @@ bool TCommandLine::ChangeDirectory(TFMPanel& panel, const std::string& argument)
   std::string error;
   if (!panel.ReadDirectory(target, &error)) {
     ShowMessage(&form_, MessageKind::Warning, QString::fromLatin1(kMainCaption),
-                QStringLiteral("Cannot change to %1: %2")
+                platform::Worded("Cannot change to %1: %2")
                     .arg(platform::ToDisplay(argument), platform::ToDisplay(error)));
     return false;
   }
@@ -150,7 +151,7 @@ void TCommandLine::Poll() {
     if (out.size() > kOutputLimit) out.seek(out.size() - kOutputLimit);
     printed = out.readAll();
   }
-  const QString exitLine = QStringLiteral("Exit status %1").arg(ok ? code : -1);
+  const QString exitLine = platform::Worded("Exit status %1").arg(ok ? code : -1);
   output_->setPlainText(QString::fromUtf8(printed) + (printed.isEmpty() || printed.endsWith('\n') ? "" : "\n") +
                         QStringLiteral("[") + exitLine + QStringLiteral("]"));
   output_->moveCursor(QTextCursor::End);

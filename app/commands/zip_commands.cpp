@@ -137,7 +137,7 @@ bool Attempt(const std::function<void()>& step) {
   } catch (const std::exception& e) {
     ShowGeneralError(platform::ToDisplay(e.what()));
   } catch (...) {
-    ShowGeneralError(QStringLiteral("Unknown error"));
+    ShowGeneralError(platform::Worded("Unknown error"));
   }
   return false;
 }
@@ -253,8 +253,8 @@ bool ShowZipOutcome(TMainForm& form, const TZipOutcome& outcome, bool cancelled,
   }
   if (outcome.nothing) {
     ShowMessage(&form, MessageKind::Warning, QLatin1String(kDialogCaption),
-                QStringLiteral("Nothing to pack: the selection holds no files or directories. "
-                               "No archive was written."));
+                platform::Worded("Nothing to pack: the selection holds no files or directories. "
+                                 "No archive was written."));
     return false;
   }
   outcome.leftOut.Report(heading);
@@ -341,7 +341,7 @@ void PackOtherFormat(TZipCommands& c, TFMPanel* source, const std::vector<const 
   for (const panels::TFileEntry* e : entries) request.names.push_back(e->FileName);
   if (::access(archive.c_str(), F_OK) == 0 &&
       ShowMessage(c.packForm_, MessageKind::Question, QLatin1String(kDialogCaption),
-                  QStringLiteral("%1 exists. Replace it with the new archive?").arg(platform::ToDisplay(archive))) !=
+                  platform::Worded("%1 exists. Replace it with the new archive?").arg(platform::ToDisplay(archive))) !=
           MessageAnswer::Yes)
     return;  // the dialog stays open for another name
   c.packForm_->done(QDialog::Accepted);
@@ -458,7 +458,7 @@ void PackButtonClick(TZipCommands& c) {
   if (entries.empty()) {
     // The dialog stays open.
     ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
-                QStringLiteral("There are no selected files!"));
+                platform::Worded("There are no selected files!"));
     return;
   }
   const std::string archive = Absolute(c.packForm_->Path());
@@ -486,7 +486,7 @@ void PackButtonClick(TZipCommands& c) {
   const bool encrypt = c.packForm_->Encrypt();
   if (encrypt && c.packForm_->Password().empty()) {
     ShowMessage(c.packForm_, MessageKind::Warning, QLatin1String(kDialogCaption),
-                QStringLiteral("Enter the password to encrypt with."));
+                platform::Worded("Enter the password to encrypt with."));
     c.packForm_->PasswordEdit()->setFocus();
     return;
   }
@@ -600,9 +600,8 @@ class TPasswordAsker {
   void Ask(zip::TZipReader* sender, int index, std::string& password) {
     if (!asking_) return;
     const QString entry = Text(sender->Entry(index).Path());
-    QString prompt = QStringLiteral("Password for ") + entry + QLatin1Char(':');
-    if (index == typedFor_)
-      prompt = QStringLiteral("Wrong password for ") + entry + QLatin1Char('\n') + prompt;
+    QString prompt = platform::Worded("Password for %1:").arg(entry);
+    if (index == typedFor_) prompt = platform::Worded("Wrong password for %1").arg(entry) + QLatin1Char('\n') + prompt;
     QString typed;
     if (!query_(prompt, typed)) {
       asking_ = false;
@@ -783,8 +782,8 @@ void ViewZipEntry(TZipCommands& c, const std::string& path) {
   const std::string temp = platform::MakePrivateTempDir("vantrel-view-");
   if (temp.empty()) {
     ShowMessage(QApplication::activeWindow(), MessageKind::Error, QLatin1String(kDialogCaption),
-                QStringLiteral("Could not make a temporary directory: ") +
-                    QString::fromStdString(platform::ErrorText(errno)));
+                platform::Worded("Could not make a temporary directory: %1")
+                    .arg(QString::fromStdString(platform::ErrorText(errno))));
     return;
   }
   TExtraction x;
@@ -822,7 +821,7 @@ bool UnpackArchive(TMainForm& form, const std::string& archivePath, bool isDirec
   QWidget* parent = QApplication::activeModalWidget();
   if (parent == nullptr) parent = &form;
   if (!zipui::InputQuery(parent, QLatin1String(kDialogCaption),
-                         QStringLiteral("Unpack files to directory:"), typed))
+                         platform::Worded("Unpack files to directory:"), typed))
     return true;
   // A relative answer is taken in the current directory, as typed.
   TExtraction x;
@@ -871,7 +870,7 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
   if (parent == nullptr) parent = &form;
   QString typed = zipui::PathToText(proposed);
   if (!zipui::InputQuery(parent, QLatin1String(kDialogCaption),
-                         QStringLiteral("Write the entries that can be read to the new archive:"),
+                         platform::Worded("Write the entries that can be read to the new archive:"),
                          typed))
     return false;
   const std::string dest = Absolute(zipui::TextToPath(typed, proposed));
@@ -883,7 +882,7 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
   if (encrypted) {
     QString typedPassword;
     if (zipui::InputQuery(parent, QLatin1String(kDialogCaption),
-                          QStringLiteral("Password for the encrypted entries (empty: leave them out):"),
+                          platform::Worded("Password for the encrypted entries (empty: leave them out):"),
                           typedPassword, /*secret=*/true) &&
         !typedPassword.isEmpty()) {
       const QByteArray bytes = typedPassword.toUtf8();
@@ -900,7 +899,7 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
   auto outcome = std::make_shared<TRepairOutcome>();
   TCommandJob job;
   job.title = "Repair " + LastComponent(archive) + " to " + dest;
-  job.text = QStringLiteral("Repairing the archive.... Please wait.");
+  job.text = platform::Worded("Repairing the archive.... Please wait.");
   fileops::TJobPaths paths = fileops::UnpackPaths(archive, dest);
   job.places = std::move(paths.places);
   job.sources = std::move(paths.sources);

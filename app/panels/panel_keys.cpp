@@ -11,6 +11,7 @@
 #include "app/settings/user_lists.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::app {
 
@@ -22,7 +23,7 @@ bool MarkByMaskDialog(TMainForm& form, TFMPanel& panel, bool mark) {
   for (const std::string& m : masks) recent << platform::ToDisplay(m);
   QString text = recent.isEmpty() ? QStringLiteral("*.*") : recent.front();
   if (!AskTextFrom(&form, QString::fromLatin1(kDialogCaption),
-                   mark ? QStringLiteral("Mark files matching:") : QStringLiteral("Unmark files matching:"),
+                   mark ? platform::Worded("Mark files matching:") : platform::Worded("Unmark files matching:"),
                    recent, text))
     return false;
   const std::string mask = text.trimmed().toStdString();

@@ -150,11 +150,11 @@ QMenu* TPathLine::HotlistMenu(TFMPanel& panel) {
   if (!hotlist.empty()) menu_->addSeparator();
   const std::string current = panel.Directory();
   const bool listed = std::find(hotlist.begin(), hotlist.end(), current) != hotlist.end();
-  QAction* add = menu_->addAction(QStringLiteral("Add current directory"));
+  QAction* add = menu_->addAction(platform::Worded("Add current directory"));
   add->setObjectName(QStringLiteral("HotlistAdd"));
   add->setEnabled(!listed && hotlist.size() < TUserLists::kHotlistLimit);
   connect(add, &QAction::triggered, this, [&hotlist, current] { hotlist.push_back(current); });
-  QAction* remove = menu_->addAction(QStringLiteral("Remove current directory"));
+  QAction* remove = menu_->addAction(platform::Worded("Remove current directory"));
   remove->setObjectName(QStringLiteral("HotlistRemove"));
   remove->setEnabled(listed);
   connect(remove, &QAction::triggered, this, [&hotlist, current] {

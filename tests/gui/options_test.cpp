@@ -1235,14 +1235,14 @@ class OptionsTest : public QObject {
   }
 
   // The buttons the program adds to its message boxes are in the language
-  // chosen, in their order (a failing item, closing while jobs run, a list
+  // chosen (a failing item, closing while jobs run, a list
   // of what was skipped, the overwrite question).
   void messageBoxButtonsAreWorded() {
     using K = app::MessageKind;
     const struct {
       const char* file;
       K kind;
-      const char* buttons;  // as the box lays them out, "|" between
+      const char* buttons;  // "|" between, in any order
     } cases[] = {
         {"German.lng", K::Failure, "Überspringen|Alle überspringen|Abbrechen|Wiederholen"},
         {"German.lng", K::JobsRunning, "Weiterarbeiten|Vorgänge abbrechen|Warten"},
