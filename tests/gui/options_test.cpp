@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDirIterator>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QStyleOption>
 #include <QGroupBox>
@@ -752,6 +754,47 @@ class OptionsTest : public QObject {
     // A bare name in the settings is looked up in the data folder's Language/.
     QCOMPARE(app::LanguagePath("German.lng"), platform::LanguageDirectory() + "German.lng");
   }
+  // Every text the program words while it runs (Worded, WordedCount and
+  // WordedForm with the English written out in the sources) has its key in
+  // the English file, and so in every shipped file (shippedFilesAreComplete):
+  // a text added without its key fails here, whichever window shows it.
+  void everyWordedTextHasItsKey() {
+    const QString root = QString::fromUtf8(std::getenv("VANTREL_SOURCE_DIR"));
+    // A call and its first string literal, or the two of a counted one (the
+    // second is the key); adjacent literals are one text.
+    const QString literals = QStringLiteral("((?:\"(?:[^\"\\\\]|\\\\.)*\"\\s*)+)");
+    const QRegularExpression call(QStringLiteral("\\bWorded(Form|Count)?\\(\\s*") + literals +
+                                  QStringLiteral("(?:,\\s*") + literals + QStringLiteral(")?"));
+    const QRegularExpression literal(QStringLiteral("\"((?:[^\"\\\\]|\\\\.)*)\""));
+    const auto text = [&](const QString& written) {
+      QString joined;
+      for (auto it = literal.globalMatch(written); it.hasNext();) joined += it.next().captured(1);
+      return joined.replace(QStringLiteral("\\\""), QStringLiteral("\"")).replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+    };
+    std::vector<std::string> keys;
+    QStringList where;
+    for (const char* dir : {"app", "fileops", "viewer", "zip", "panels", "platform"}) {
+      QDirIterator files(root + '/' + QLatin1String(dir), {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
+                         QDirIterator::Subdirectories);
+      while (files.hasNext()) {
+        const QString path = files.next();
+        for (auto it = call.globalMatch(ReadText(Std(path))); it.hasNext();) {
+          const QRegularExpressionMatch m = it.next();
+          const bool counted = !m.captured(1).isEmpty();
+          if (counted && m.captured(3).isEmpty()) continue;  // not a call with literals
+          keys.push_back(Std(text(m.captured(counted ? 3 : 2))));
+          where << path.mid(root.size() + 1);
+        }
+      }
+    }
+    QVERIFY2(keys.size() > 250, qPrintable(QString::number(keys.size())));
+    const auto found = platform::ReadIniKeys(Shipped("English.lng"), "Messages", keys);
+    QStringList missing;
+    for (size_t i = 0; i < keys.size(); ++i)
+      if (!found[i]) missing << where[static_cast<qsizetype>(i)] + ": " + Q(keys[i]);
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join('\n')));
+  }
+
   // With a language whose every text is marked, no window shows a text of
   // its own unmarked: a text added without its key in the English file (and
   // so in every other, see shippedFilesAreComplete) fails here. Windows made
