@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include "app/panels/archive_listing.h"
 #include "app/panels/entry_record.h"
 #include "app/panels/trash_place.h"
+#include "panels/dirmodel.h"
 #include "panels/panel_source.h"
 #include "panels/qt/fmpanel.h"
 #include "platform/fs.h"
@@ -123,7 +125,8 @@ class TArchivePlaces final : public panels::TPanelSource {
     if (!encrypted_.contains(entry.FileName)) return {};
     std::string line = panels::InfoLine(entry);
     if (!line.empty() && line.back() == '.') line.pop_back();
-    return line + ", encrypted.";
+    // The line goes in as bytes: a name that is not UTF-8 stays whole.
+    return panels::FillIn(platform::Worded("%1, encrypted").toStdString(), line) + ".";
   }
 
   // "3 files: 1,234 bytes, packed 567 bytes", and why nothing can be changed.
@@ -133,19 +136,12 @@ class TArchivePlaces final : public panels::TPanelSource {
     if (archive_ != nullptr && archive_->Listing()) {
       const uint64_t total = archive_->FileBytes();
       const uint64_t percent = total > 0 ? std::min<uint64_t>(100, archive_->ReadBytes() * 100 / total) : 0;
-      return "Reading the archive: " + platform::FormatThousands(archive_->Found()) + " entries found (" +
-             std::to_string(percent) + "%); Esc stops";
+      return ArchiveReadingLine(archive_->Found(), static_cast<int>(percent));
     }
-    std::string line;
-    if (archive_ != nullptr && archive_->Archive().State() == formats::TListState::Stopped)
-      line = "Partial listing: " + platform::FormatThousands(archive_->Found()) +
-             " entries found, Ctrl+R reads the rest | ";
-    line += platform::FormatThousands(files_) + (files_ == 1 ? " file: " : " files: ") +
-                       platform::FormatThousands(bytes_) + " bytes, packed " + platform::FormatThousands(packed_) +
-                       " bytes";
+    const bool partial = archive_ != nullptr && archive_->Archive().State() == formats::TListState::Stopped;
     const vfs::TCapabilities caps = source_->Capabilities();
-    if (!caps.writable && !caps.readOnlyReason.empty()) line += " | " + caps.readOnlyReason;
-    return line;
+    return ArchiveSummaryLine(files_, bytes_, packed_, partial ? std::optional<uint64_t>(archive_->Found()) : std::nullopt,
+                              caps.writable ? std::string() : caps.readOnlyReason);
   }
 
   std::shared_ptr<panels::TPanelSource> Outer() const override { return outer_; }
@@ -360,6 +356,37 @@ class TPasswordQuestion final : public vfs::TPasswordProvider {
 };
 
 }  // namespace
+
+namespace {
+
+QString Thousands(uint64_t n) { return QString::fromStdString(platform::FormatThousands(n)); }
+long long Count(uint64_t n) { return static_cast<long long>(std::min<uint64_t>(n, INT64_MAX)); }
+QString BytesPart(uint64_t n) { return platform::WordedCount("%1 byte", "%1 bytes", Count(n), Thousands(n)); }
+
+}  // namespace
+
+std::string ArchiveSummaryLine(uint64_t files, uint64_t bytes, uint64_t packed, std::optional<uint64_t> partial,
+                               const std::string& readOnlyReason) {
+  QString line;
+  if (partial)
+    line = platform::WordedForm("Partial listing: %1 entry found, Ctrl+R reads the rest",
+                                "Partial listing: %1 entries found, Ctrl+R reads the rest", Count(*partial))
+               .arg(Thousands(*partial)) +
+           QStringLiteral(" | ");
+  line += platform::WordedForm("%1 file: %2, packed %3", "%1 files: %2, packed %3", Count(files))
+              .arg(Thousands(files), BytesPart(bytes), BytesPart(packed));
+  const QByteArray text = line.toUtf8();
+  std::string out(text.constData(), static_cast<size_t>(text.size()));
+  if (!readOnlyReason.empty()) out += " | " + readOnlyReason;  // as bytes: it may hold a name
+  return out;
+}
+
+std::string ArchiveReadingLine(uint64_t found, int percent) {
+  return platform::WordedForm("Reading the archive: %1 entry found (%2%); Esc stops",
+                              "Reading the archive: %1 entries found (%2%); Esc stops", Count(found))
+      .arg(Thousands(found), QString::number(percent))
+      .toStdString();
+}
 
 void FollowArchiveChanges(panels::TFMPanel& panel) {
   FollowArchiveListing(panel);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vantrel::panels {
@@ -116,5 +117,15 @@ std::string EntryPathOf(const std::string& shown);
 // for the user only); false with `error` when it cannot be read (a cancelled
 // password question leaves `error` empty) and no file is left.
 bool WriteEntryToFile(vfs::TSource& source, const std::string& inner, const std::string& target, std::string* error);
+
+// The line below an archive panel in the language chosen, each count with
+// its form: "3 files: 1,234 bytes, packed 567 bytes", after "Partial
+// listing: N entries found, Ctrl+R reads the rest | " when the listing was
+// stopped early (`partial`), and " | " and why the archive cannot be changed
+// (`readOnlyReason`, kept as its bytes). While the archive is read: "Reading
+// the archive: N entries found (P%); Esc stops".
+std::string ArchiveSummaryLine(uint64_t files, uint64_t bytes, uint64_t packed, std::optional<uint64_t> partial,
+                               const std::string& readOnlyReason);
+std::string ArchiveReadingLine(uint64_t found, int percent);
 
 }  // namespace vantrel::app

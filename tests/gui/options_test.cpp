@@ -51,6 +51,7 @@
 #include "app/dialogs/panelsettingsform.h"
 #include "app/settings/settings.h"
 #include "app/window/key_bar.h"
+#include "app/panels/archive_places.h"
 #include "app/panels/trash_place.h"
 #include "app/panels/quick_view.h"
 #include "app/panels/drivecombo.h"
@@ -1367,6 +1368,57 @@ class OptionsTest : public QObject {
     const QString linked = app::ArchiveEntryInfoText("a", "/z.zip", link, 0, "");
     QVERIFY2(linked.contains(QStringLiteral("\nVerweist auf: t")) && linked.contains(QStringLiteral("\nGeändert: 0")),
              qPrintable(linked));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // The line below an archive panel in every shipped language: the files'
+  // count, the bytes and the packed bytes each with its own form, the
+  // listing's progress and a stopped listing with the form of their count,
+  // a read-only reason kept as its bytes.
+  void archivePanelLineTakesTheFormOfEachCount() {
+    const struct {
+      const char* file;  // "" for none
+      uint64_t files, bytes, packed;
+      int partial;  // -1: the listing is whole
+      const char* readOnly;
+      const char* line;
+    } cases[] = {
+        {"", 1, 1, 1, -1, "", "1 file: 1 byte, packed 1 byte"},
+        {"English.lng", 2, 144, 144, -1, "", "2 files: 144 bytes, packed 144 bytes"},
+        {"English.lng", 1, 2, 0, 1, "", "Partial listing: 1 entry found, Ctrl+R reads the rest | 1 file: 2 bytes, packed 0 bytes"},
+        {"German.lng", 1, 2, 1, -1, "x \xff", "1 Datei: 2 Bytes, gepackt 1 Byte | x \xff"},
+        {"German.lng", 21, 1, 2, 3, "", "Teilweise gelesen: 3 Einträge gefunden, Strg+R liest den Rest | 21 Dateien: 1 Byte, gepackt 2 Bytes"},
+        {"Russian.lng", 1, 2, 5, -1, "", "1 файл: 2 байта, сжато 5 байт"},
+        {"Russian.lng", 2, 5, 11, -1, "", "2 файла: 5 байт, сжато 11 байт"},
+        {"Russian.lng", 5, 11, 21, -1, "", "5 файлов: 11 байт, сжато 21 байт"},
+        {"Russian.lng", 11, 21, 22, -1, "", "11 файлов: 21 байт, сжато 22 байта"},
+        {"Russian.lng", 21, 1, 1, 21, "", "Список неполон: найден 21 элемент, Ctrl+R дочитывает остальное | 21 файл: 1 байт, сжато 1 байт"},
+        {"Russian.lng", 104, 111, 1002, 12, "", "Список неполон: найдено 12 элементов, Ctrl+R дочитывает остальное | 104 файла: 111 байт, сжато 1,002 байта"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      const std::string line = app::ArchiveSummaryLine(c.files, c.bytes, c.packed,
+                                                       c.partial < 0 ? std::nullopt : std::optional<uint64_t>(c.partial), c.readOnly);
+      QVERIFY2(line == c.line, (std::string(c.file) + ": " + line).c_str());
+    }
+    const struct {
+      const char* file;
+      uint64_t found;
+      const char* line;
+    } reading[] = {
+        {"English.lng", 1, "Reading the archive: 1 entry found (40%); Esc stops"},
+        {"German.lng", 2, "Archiv wird gelesen: 2 Einträge gefunden (40%); Esc hält an"},
+        {"Russian.lng", 1, "Чтение архива: найден 1 элемент (40%); Esc — остановить"},
+        {"Russian.lng", 22, "Чтение архива: найдено 22 элемента (40%); Esc — остановить"},
+        {"Russian.lng", 11, "Чтение архива: найдено 11 элементов (40%); Esc — остановить"},
+    };
+    for (const auto& c : reading) {
+      Language().LanguageFile = Shipped(c.file);
+      app::ApplyLanguage(*f_->form);
+      QCOMPARE(Q(app::ArchiveReadingLine(c.found, 40)), QString::fromUtf8(c.line));
+    }
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
