@@ -431,9 +431,9 @@ bool TFindFileForm::ReadCriteria(tools::TSearchCriteria& criteria, std::unique_p
   if (criteria.mask.empty()) criteria.mask.push_back('*');  // not = "*": GCC 12 misreads it as an overlapping copy
   const QString minText = minSizeEdit_->text().trimmed(), maxText = maxSizeEdit_->text().trimmed();
   if (!minText.isEmpty() && !ParseSize(minText, criteria.minSize))
-    return refuse(QStringLiteral("Not a size: ") + minText, minSizeEdit_);
+    return refuse(platform::Worded("Not a size: %1").arg(minText), minSizeEdit_);
   if (!maxText.isEmpty() && !ParseSize(maxText, criteria.maxSize))
-    return refuse(QStringLiteral("Not a size: ") + maxText, maxSizeEdit_);
+    return refuse(platform::Worded("Not a size: %1").arg(maxText), maxSizeEdit_);
   // A day given is a whole local day: from its start, up to the end of the "to" day.
   auto localStart = [](const QDate& day) {
     return platform::FileTimeFromUnix(QDateTime(day, QTime(0, 0)).toSecsSinceEpoch(), 0);
@@ -456,7 +456,7 @@ bool TFindFileForm::ReadCriteria(tools::TSearchCriteria& criteria, std::unique_p
   if (utf16BECheck_->isChecked()) query.encodings |= tools::kEncUtf16BE;
   if (pageCheck_->isChecked()) query.encodings |= tools::kEncCodePage;
   if (query.encodings == 0 && !query.hex)
-    return refuse(QStringLiteral("Choose at least one encoding to search the text in."), utf8Check_);
+    return refuse(platform::Worded("Choose at least one encoding to search the text in."), utf8Check_);
   query.codePage = static_cast<platform::CodePage>(pageCombo_->currentIndex());
   std::string error;
   matcher = tools::TContentMatcher::Compile(query, &error);

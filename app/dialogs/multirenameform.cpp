@@ -328,8 +328,8 @@ void TMultiRenameForm::RenameButtonClick() {
   std::string error;
   if (!tools::WriteRenameLog(logPath_, dir_, pairs, &error))
     ShowMessage(this, MessageKind::Warning, caption,
-                QStringLiteral("The entries were renamed, but the log to undo it could not be written: ") +
-                    platform::ToDisplay(error));
+                platform::Worded("The entries were renamed, but the log to undo it could not be written: %1")
+                    .arg(platform::ToDisplay(error)));
   accept();
 }
 

@@ -387,8 +387,8 @@ void TSyncDirsForm::UpdateSummary() {
   const tools::TSyncPlan& plan = model_.Plan();
   int counts[4] = {};
   QString readOnly;
-  if (!plan.leftReadOnly.empty()) readOnly += QStringLiteral("; the left is only read: ") + platform::ToDisplay(plan.leftReadOnly);
-  if (!plan.rightReadOnly.empty()) readOnly += QStringLiteral("; the right is only read: ") + platform::ToDisplay(plan.rightReadOnly);
+  if (!plan.leftReadOnly.empty()) readOnly += QStringLiteral("; ") + platform::Worded("the left is only read: %1").arg(platform::ToDisplay(plan.leftReadOnly));
+  if (!plan.rightReadOnly.empty()) readOnly += QStringLiteral("; ") + platform::Worded("the right is only read: %1").arg(platform::ToDisplay(plan.rightReadOnly));
   uint64_t bytes = 0;
   for (int i = 0; i < model_.rowCount(); ++i) {
     const TSyncRow& row = model_.RowAt(i);
