@@ -695,7 +695,7 @@ void RunCopyCommand(TMainForm& form, bool move) {
   if (answer == prefilled && !platform::IsDirectory(otherDir)) {
     // The other panel's directory went away: that is no new name to copy to.
     ShowMessage(&form, MessageKind::Warning, MainCaption(),
-                platform::ToDisplay("The directory \"" + otherDir + "\" does not exist any more."));
+                platform::Worded("The directory \"%1\" does not exist any more.").arg(platform::ToDisplay(otherDir)));
     return;
   }
   const std::string dir = source->Directory();

@@ -36,6 +36,7 @@
 #include "tools/dir_sync.h"
 #include "vfs/password.h"
 #include "vfs/source.h"
+#include "panels/dirmodel.h"
 #include "platform/qt/wording.h"
 
 namespace vantrel::app {
@@ -166,8 +167,10 @@ bool ResolveSyncPlace(TMainForm& form, const std::string& typed, tools::TSyncPla
     vfs::TError err;
     if (!found.inner.empty() &&
         (!found.source->Stat(found.inner, entry, &err) || entry.kind != vfs::TEntryKind::Directory)) {
-      *error = "\"" + path + "\" does not exist: " + found.source->Root() + " holds no directory \"" + found.inner +
-               "\".";
+      // The names go in as bytes.
+      *error = panels::FillIn(platform::Worded("\"%1\" does not exist: %2").toStdString(), path,
+                              panels::FillIn(platform::Worded("%1 holds no directory \"%2\".").toStdString(),
+                                             found.source->Root(), found.inner));
       return false;
     }
     place.source = std::move(found.source);
@@ -176,12 +179,14 @@ bool ResolveSyncPlace(TMainForm& form, const std::string& typed, tools::TSyncPla
     return true;
   }
   if (!why.empty()) {
-    *error = "\"" + path + "\" cannot be read: " + why;
+    *error = panels::FillIn(platform::Worded("\"%1\" cannot be read: %2").toStdString(), path, why);
     return false;
   }
   platform::EntryInfo info;
-  *error = platform::LStat(path, info) ? "\"" + path + "\" is a file, not a directory or an archive."
-                                       : "\"" + path + "\" does not exist.";
+  *error = panels::FillIn(platform::Worded(platform::LStat(path, info) ? "\"%1\" is a file, not a directory or an archive."
+                                                                      : "\"%1\" does not exist.")
+                              .toStdString(),
+                          path);
   return false;
 }
 

@@ -147,12 +147,10 @@ bool Attempt(const std::function<void()>& step) {
 // only raises events for them; without a word the run would look complete.
 class TLeftOut {
  public:
-  void Add(const std::string& name, const char* why) { AddText(name, why); }
-  void AddText(const std::string& name, const std::string& why) {
-    ++count_;
-    if (static_cast<size_t>(lines_.size()) < kMaxLines)
-      lines_.push_back(Text(name) + QStringLiteral(": ") + QString::fromStdString(why));
-  }
+  // `why` is the program's own reason ("CRC error"), worded.
+  void Add(const std::string& name, const char* why) { AddLine(name, platform::Worded(why)); }
+  // `why` is an engine's or the system's reason, as it is.
+  void AddText(const std::string& name, const std::string& why) { AddLine(name, QString::fromStdString(why)); }
   // A line of its own (an engine's message kept for the end).
   void AddLine(const std::string& text) {
     ++count_;
@@ -160,6 +158,10 @@ class TLeftOut {
   }
   bool Empty() const { return count_ == 0; }
   size_t Count() const { return count_; }
+  void AddLine(const std::string& name, const QString& why) {
+    ++count_;
+    if (static_cast<size_t>(lines_.size()) < kMaxLines) lines_.push_back(Text(name) + QStringLiteral(": ") + why);
+  }
   // One warning listing them, after the run.
   void Report(const char* heading) const {
     if (count_ == 0) return;
@@ -300,7 +302,7 @@ void StartOtherFormatJob(TZipCommands& c, TFMPanel* source, const formats::TPack
   auto outcome = std::make_shared<fileops::TPackJobOutcome>();
   TCommandJob job;
   job.title = PackTitle(request.addToArchive ? "Add" : "Pack", request.names, request.archive);
-  job.text = QLatin1String(kZippingText);
+  job.text = platform::Worded(kZippingText);
   fileops::TJobPaths paths = fileops::PackPaths(request.rootDir, request.names, request.archive);
   job.places = std::move(paths.places);
   job.sources = std::move(paths.sources);
@@ -386,7 +388,7 @@ void StartZipPackJob(TZipCommands& c, TFMPanel* source, std::shared_ptr<const TZ
   auto outcome = std::make_shared<TZipOutcome>();
   TCommandJob job;
   job.title = PackTitle(pack->verb, pack->packed, pack->archive);
-  job.text = QLatin1String(kZippingText);
+  job.text = platform::Worded(kZippingText);
   fileops::TJobPaths paths = fileops::PackPaths(pack->root, pack->packed, pack->archive);
   job.places = std::move(paths.places);
   job.sources = std::move(paths.sources);
@@ -698,7 +700,7 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel, 
   job.title = !title.empty() ? std::move(title)
                              : "Unpack " + (x.names.size() == 1 ? x.names.front() : LastComponent(x.archive)) +
                                    " to " + x.dest;
-  job.text = QLatin1String(kUnzippingText);
+  job.text = platform::Worded(kUnzippingText);
   fileops::TJobPaths paths = fileops::UnpackPaths(x.archive, x.dest);
   job.places = std::move(paths.places);
   job.sources = std::move(paths.sources);

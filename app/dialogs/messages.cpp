@@ -61,6 +61,8 @@ constexpr TLinePattern kLinePatterns[] = {
     {"... and %1 more", false},
     {"Retry the %1 failed items?", true},
     {"%1 items were skipped:", true},
+    {"%1 items could not be compared:", true},
+    {"%1: changed since the comparison, left alone", false},
     {"This archive is damaged: %1 entries could be read. Show them?", true},
 };
 

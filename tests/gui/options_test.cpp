@@ -830,7 +830,7 @@ class OptionsTest : public QObject {
   // English line the program makes) and the entry menu's items for marked
   // entries.
   void countedTextsTakeThePluralForm() {
-    enum Text { JobEnd, TrashAsk, EraseAsk, EmptyAsk, MenuCopy, MenuCopyPaths, RetryAsk, DamagedAsk, Jobs, JobsOpen, ArchiveDelete, Written, Skipped };
+    enum Text { JobEnd, TrashAsk, EraseAsk, EmptyAsk, MenuCopy, MenuCopyPaths, RetryAsk, DamagedAsk, Jobs, JobsOpen, ArchiveDelete, Written, Skipped, Uncompared };
     const struct {
       const char* file;  // "" for none
       Text text;
@@ -940,6 +940,14 @@ class OptionsTest : public QObject {
         {"Russian.lng", Skipped, 3, "3 элемента пропущены:"},
         {"Russian.lng", Skipped, 11, "11 элементов пропущено:"},
         {"Russian.lng", Skipped, 21, "21 элемент пропущен:"},
+        {"", Uncompared, 1, "1 items could not be compared:"},
+        {"English.lng", Uncompared, 1, "1 item could not be compared:"},
+        {"German.lng", Uncompared, 1, "1 Element konnte nicht verglichen werden:"},
+        {"German.lng", Uncompared, 5, "5 Elemente konnten nicht verglichen werden:"},
+        {"Russian.lng", Uncompared, 2, "2 элемента не удалось сравнить:"},
+        {"Russian.lng", Uncompared, 5, "5 элементов не удалось сравнить:"},
+        {"Russian.lng", Uncompared, 11, "11 элементов не удалось сравнить:"},
+        {"Russian.lng", Uncompared, 21, "21 элемент не удалось сравнить:"},
     };
     // Files to mark: as many as the largest count above ("m0" to "m110").
     const auto marker = [](int i) {
@@ -978,6 +986,7 @@ class OptionsTest : public QObject {
           worded = app::WordedMessage(
               app::ArchiveDeleteQuestion(std::vector<std::string>(static_cast<size_t>(c.n), "e"), QStringLiteral("x.zip")));
           break;
+        case Uncompared: worded = app::WordedMessage(QStringLiteral("%1 items could not be compared:\na: Permission denied").arg(c.n)).section(QLatin1Char('\n'), 0, 0); break;
         case Skipped: worded = app::WordedMessage(QStringLiteral("%1 items were skipped:\na: Permission denied").arg(c.n)).section(QLatin1Char('\n'), 0, 0); break;
         case Written: worded = app::WordedMessage(app::WrittenEntriesText(static_cast<uint64_t>(c.n), QStringLiteral("x.zip"))); break;
         // The question as the message box words it, its first line.
@@ -1735,6 +1744,7 @@ class OptionsTest : public QObject {
          p + "Could not restore a.txt: File exists\n" + p + "Could not restore b.txt: No such file or directory"},
         {"These files were not added to the archive:\n/tmp/a: Permission denied\n... and 3 more",
          p + "These files were not added to the archive:\n/tmp/a: Permission denied\n" + p + "... and 3 more"},
+        {"a: b.txt: changed since the comparison, left alone", p + "a: b.txt: changed since the comparison, left alone"},
         // Not the program's wording: as it is.
         {"Copy 3 items to the Trash?", "Copy 3 items to the Trash?"},
         {"c.txt\n\n", "c.txt\n\n"},

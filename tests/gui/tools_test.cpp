@@ -25,6 +25,8 @@
 #include "app/panels/quick_view.h"
 #include "fileops/job.h"
 #include "fileops/qt/job_center.h"
+#include "app/commands/options_commands.h"
+#include "app/settings/lang.h"
 #include "gui_support.h"
 
 using namespace vantrel;
@@ -498,8 +500,8 @@ class ToolsTest : public QObject {
     QVERIFY(ShownMessages().empty());
   }
 
-  // A typed side that is no place says what it is, and the field gets the
-  // keyboard back; a place inside an archive is one.
+  // A typed side that is no place says what it is (in the language chosen),
+  // and the field gets the keyboard back; a place inside an archive is one.
   void SyncDialogTypedPaths() {
     const std::string zip = f_->right + "/box.zip", packed = f_->Path("packed");
     QVERIFY(MakeDir(packed + "/docs") && MakeFile(packed + "/docs/a.txt", 2, 2024, 1, 1));
@@ -509,6 +511,7 @@ class ToolsTest : public QObject {
     const struct {
       std::string typed;
       const char* says;  // "": compared (one row, a.txt only on the right)
+      const char* file = "";  // the language
     } cases[] = {
         {zip + "/docs", ""},
         {zip + "/docs/", ""},
@@ -516,8 +519,14 @@ class ToolsTest : public QObject {
         {zip + "/docs/a.txt", "holds no directory \"docs/a.txt\""},
         {f_->right + "/nothing/here", "does not exist."},
         {f_->right + "/plain.txt", "is a file, not a directory or an archive."},
+        {zip + "/docs/a.txt", "enthält kein Verzeichnis „docs/a.txt“.", "German.lng"},
+        {f_->right + "/nothing/here", "» не существует.", "Russian.lng"},
+        {f_->right + "/plain.txt", "» — файл, а не каталог или архив.", "Russian.lng"},
     };
+    const std::string source = std::getenv("VANTREL_SOURCE_DIR");
     for (const auto& c : cases) {
+      app::Language(*f_->form).LanguageFile = *c.file ? source + "/app/language/" + c.file : std::string();
+      app::ApplyLanguage(*f_->form);
       ShownMessages().clear();
       int rows = -1;
       bool refocused = false;
@@ -534,11 +543,13 @@ class ToolsTest : public QObject {
         continue;
       }
       QVERIFY2(ShownMessages().size() == 1, qPrintable(Q(c.typed)));
-      QVERIFY2(ShownMessages().front().text.contains(QLatin1String(c.says)), qPrintable(ShownMessages().front().text));
+      QVERIFY2(ShownMessages().front().text.contains(QString::fromUtf8(c.says)), qPrintable(ShownMessages().front().text));
       QVERIFY2(ShownMessages().front().text.contains(Q(c.typed).chopped(c.typed.back() == '/')), qPrintable(ShownMessages().front().text));
       QCOMPARE(rows, 0);
       QVERIFY(refocused);
     }
+    app::Language(*f_->form).LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
   }
 
   // Background (F2) hands the run to a job and the window closes; the job
