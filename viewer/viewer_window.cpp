@@ -42,21 +42,32 @@ QString Thousands(uint64_t n) { return FromBytes(platform::FormatThousands(n)); 
 }  // namespace
 
 QString KeysHelpText() {
-  return QStringLiteral(
-      "vnview FILE - shows a file as text, in hex or as an image.\n"
-      "\n"
-      "Esc, F10       close the viewer (Esc first stops a running search)\n"
-      "F3             find the next hit while a search is active (after Ctrl+F);\n"
-      "               without a search, F3 closes the viewer\n"
-      "Shift+F3       find the previous hit\n"
-      "Ctrl+F         find text (not case-sensitive unless asked; forwards or backwards)\n"
-      "Ctrl+G         go to a line (in hex mode: to an offset, decimal or 0x hex)\n"
-      "F2             wrap long lines on or off\n"
-      "F4             switch between text and hex\n"
-      "F8             next encoding: UTF-8, UTF-16LE, UTF-16BE, Latin-1, CP1251, CP866, CP437\n"
-      "1              image: original size or fitted to the window\n"
-      "Up, Down, PgUp, PgDn, Home, End, Left, Right   scroll\n"
-      "F1             this help\n");
+  // The keys, then what they do in the language chosen (a description
+  // that goes on to a second line is two texts).
+  static const struct {
+    const char* keys;
+    const char* does;
+  } kKeys[] = {
+      {"Esc, F10", "close the viewer (Esc first stops a running search)"},
+      {"F3", "find the next hit while a search is active (after Ctrl+F);"},
+      {"", "without a search, F3 closes the viewer"},
+      {"Shift+F3", "find the previous hit"},
+      {"Ctrl+F", "find text (not case-sensitive unless asked; forwards or backwards)"},
+      {"Ctrl+G", "go to a line (in hex mode: to an offset, decimal or 0x hex)"},
+      {"F2", "wrap long lines on or off"},
+      {"F4", "switch between text and hex"},
+      {"F8", "next encoding: UTF-8, UTF-16LE, UTF-16BE, Latin-1, CP1251, CP866, CP437"},
+      {"1", "image: original size or fitted to the window"},
+      {"F1", "this help"},
+  };
+  QString text = platform::Worded("vnview FILE - shows a file as text, in hex or as an image.") + QStringLiteral("\n\n");
+  for (const auto& k : kKeys) {
+    text += QString::fromLatin1(k.keys).leftJustified(15) + platform::Worded(k.does) + QLatin1Char('\n');
+    if (qstrcmp(k.keys, "1") == 0)  // the scrolling keys, in their place
+      text += QStringLiteral("Up, Down, PgUp, PgDn, Home, End, Left, Right   ") + platform::Worded("scroll") +
+              QLatin1Char('\n');
+  }
+  return text;
 }
 
 std::string TakeLanguageOption(int& argc, char** argv) {

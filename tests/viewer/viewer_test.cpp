@@ -423,6 +423,28 @@ class ViewerTest : public QObject {
     }
   }
 
+  // The keys' help (F1) in the language passed: the keys as they are, every
+  // description worded; without a language the English the terminal gets.
+  void keysHelpSpeaksTheLanguageChosen() {
+    const QStringList english = KeysHelpText().split('\n');
+    QCOMPARE(english.value(2), QStringLiteral("Esc, F10       close the viewer (Esc first stops a running search)"));
+    for (const char* file : {"German.lng", "Russian.lng"}) {
+      vantrel::platform::TLanguageWords words;
+      words.Load(std::string(std::getenv("VANTREL_SOURCE_DIR")) + "/app/language/" + file);
+      QCoreApplication::installTranslator(&words);
+      const QStringList worded = KeysHelpText().split('\n');
+      QCoreApplication::removeTranslator(&words);
+      QCOMPARE(worded.size(), english.size());
+      for (qsizetype i = 0; i < english.size(); ++i) {
+        if (english[i].isEmpty()) continue;
+        // The keys keep their place; what follows them is another text.
+        const qsizetype keys = i == 0 ? 0 : english[i].startsWith(QLatin1String("Up,")) ? 47 : 15;
+        QCOMPARE(worded[i].left(keys), english[i].left(keys));
+        QVERIFY2(worded[i].mid(keys) != english[i].mid(keys), qPrintable(QLatin1String(file) + ": " + worded[i]));
+      }
+    }
+  }
+
   void fileWithoutNewlines() {
     const auto window = Show(Write("oneline.txt", std::string(50u << 20, 'z') + "END"));
     QVERIFY(window);
