@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 
 namespace vantrel::zipui {
 
@@ -61,7 +62,7 @@ bool TQtZipUserInterface::ChooseArchive(const std::string& title, const std::str
 bool TQtZipUserInterface::ChooseDirectory(std::string& dir) {
   if (directory_) return directory_(dir);
   const QString chosen = QFileDialog::getExistingDirectory(
-      parent_, QStringLiteral("Select a directory"), platform::ToDisplay(dir),
+      parent_, platform::Worded("Select a directory"), platform::ToDisplay(dir),
       QFileDialog::ShowDirsOnly);
   if (chosen.isEmpty()) return false;
   dir = Bytes(chosen);

@@ -351,7 +351,7 @@ void TZIPpanel::Load(zip::TZipReader& reader, const std::string& archivePath,
   // A damaged archive is never updated; what it holds can be written anew.
   repairAction_->setVisible(!damage_.isEmpty());
   repairAction_->setEnabled(!damage_.isEmpty());
-  if (!damage_.isEmpty()) setWindowTitle(QStringLiteral("ZIP - ") + shownName + QStringLiteral(" [damaged]"));
+  if (!damage_.isEmpty()) setWindowTitle(QStringLiteral("ZIP - ") + platform::Worded("%1 [damaged]").arg(shownName));
   if (model_->rowCount() > 0) listView_->setCurrentIndex(model_->index(0, 0));
 }
 
