@@ -54,6 +54,7 @@ constexpr TLinePattern kLinePatterns[] = {
     {"Empty the Trash? %1 items will be deleted permanently.", true},
     {"Could not move to the Trash %1: %2", false},
     {"Could not restore %1: %2", false},
+    {"Could not delete file %1", false},  // the copy engine's, before the Trash's that it would match
     {"Could not delete %1: %2", false},
     {"Can not create directory %1!", false},
     {"Can not create file %1!", false},
@@ -63,6 +64,13 @@ constexpr TLinePattern kLinePatterns[] = {
     {"%1 items were skipped:", true},
     {"%1 items could not be compared:", true},
     {"%1: changed since the comparison, left alone", false},
+    // The copy engine's own, the longer texts first.
+    {"Could not copy file %1 onto itself", false},
+    {"Could not copy directory %1 into itself", false},
+    {"Could not copy file %1", false},
+    {"Could not find file %1", false},
+    {"Invalid file name %1", false},
+    {"Overwrite file %1?", false},
     {"This archive is damaged: %1 entries could be read. Show them?", true},
 };
 

@@ -1,27 +1,40 @@
 // overwrite_question.cpp - the overwrite question with both files' facts.
 #include "app/dialogs/overwrite_question.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "app/dialogs/messages.h"
 #include "panels/dirmodel.h"
 #include "platform/fs.h"
 #include "platform/qt/volumes.h"
+#include "platform/qt/wording.h"
 #include "platform/text.h"
 
 namespace vantrel::app {
 
 namespace {
 
-std::string Facts(const char* label, const TOverwriteSide& side) {
+// "New:      1,234 bytes, 05.03.2024 10:00", the label padded to `width`.
+std::string Facts(const QString& label, qsizetype width, const TOverwriteSide& side) {
   const platform::FileTime t = platform::FileTimeFromUnix(side.writeTime, 0);
-  return std::string(label) + platform::FormatThousands(side.size) + " bytes, " + panels::DateText(t) +
-         " " + panels::TimeText(t);
+  const auto count = static_cast<long long>(std::min<uint64_t>(side.size, INT64_MAX));
+  const QString bytes = platform::WordedCount("%1 byte", "%1 bytes", count,
+                                              QString::fromStdString(platform::FormatThousands(side.size)));
+  const QString line = label.leftJustified(width) + bytes + QStringLiteral(", ") +
+                       QString::fromStdString(panels::DateText(t) + " " + panels::TimeText(t));
+  const QByteArray text = line.toUtf8();
+  return std::string(text.constData(), static_cast<size_t>(text.size()));
 }
 
 }  // namespace
 
 std::string OverwriteQuestionText(const std::string& question, const TOverwriteSide& incoming,
                                   const TOverwriteSide& existing) {
-  return question + "\n\n" + Facts("New:      ", incoming) + "\n" + Facts("Existing: ", existing);
+  // The labels in the language chosen, the facts lined up after the longer.
+  const QString newLabel = platform::Worded("New:"), existingLabel = platform::Worded("Existing:");
+  const qsizetype width = std::max(newLabel.size(), existingLabel.size()) + 1;
+  return question + "\n\n" + Facts(newLabel, width, incoming) + "\n" + Facts(existingLabel, width, existing);
 }
 
 TOverwriteChoice AskOverwriteQuestion(QWidget* parent, const std::string& caption,

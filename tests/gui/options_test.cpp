@@ -35,6 +35,7 @@
 #include "app/dialogs/colorform.h"
 #include "app/dialogs/conflict_list.h"
 #include "app/dialogs/operationsform.h"
+#include "app/dialogs/overwrite_question.h"
 #include "app/dialogs/propertiesform.h"
 #include "app/commands/file_commands.h"
 #include "app/commands/archive_entries.h"
@@ -1283,6 +1284,46 @@ class OptionsTest : public QObject {
     Language().LanguageFile = Shipped("Russian.lng");
     app::ApplyLanguage(*f_->form);
     QCOMPARE(trash("\xff.txt", 5, "/tmp/\xfe/\xff.txt"), std::string("\xff.txt — размер: 5 байт, из /tmp/\xfe"));
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
+  // The copy engine's lines and the overwrite question in every shipped
+  // language: the engine's English line worded with its name, both files'
+  // facts lined up after the longer label, each count of bytes with its form.
+  void engineLinesAndOverwriteFactsAreWorded() {
+    const int64_t when = 1709632800;  // the facts' time, as the panels show it
+    const platform::FileTime t = platform::FileTimeFromUnix(when, 0);
+    const QString at = Q(panels::DateText(t) + " " + panels::TimeText(t));
+    const struct {
+      const char* file;  // "" for none
+      const char* english;
+      uint64_t incoming, existing;  // sizes; 0 0: no facts
+      const char* worded;           // %t stands for the time
+    } cases[] = {
+        {"", "Overwrite file a b.txt?", 1, 1234,
+         "Overwrite file a b.txt?\n\nNew:      1 byte, %t\nExisting: 1,234 bytes, %t"},
+        {"English.lng", "Could not copy file d/x.txt onto itself", 0, 0, "Could not copy file d/x.txt onto itself"},
+        {"German.lng", "Overwrite file a b.txt?", 2, 1, "Datei a b.txt überschreiben?\n\nNeu:       2 Bytes, %t\nVorhanden: 1 Byte, %t"},
+        {"German.lng", "Could not copy file d/x.txt onto itself", 0, 0, "Datei d/x.txt kann nicht auf sich selbst kopiert werden"},
+        {"German.lng", "Could not copy file d/x.txt", 0, 0, "Datei d/x.txt konnte nicht kopiert werden"},
+        {"Russian.lng", "Overwrite file a.txt?", 21, 22,
+         "Перезаписать файл a.txt?\n\nНовый:        21 байт, %t\nСуществующий: 22 байта, %t"},
+        {"Russian.lng", "Overwrite file a.txt?", 5, 11, "Перезаписать файл a.txt?\n\nНовый:        5 байт, %t\nСуществующий: 11 байт, %t"},
+        {"Russian.lng", "Could not copy directory d into itself", 0, 0, "Не удалось скопировать каталог d внутрь самого себя"},
+        {"Russian.lng", "Could not delete file q: r", 0, 0, "Не удалось удалить файл q: r"},
+        {"Russian.lng", "Could not find file z", 0, 0, "Не удалось найти файл z"},
+        {"Russian.lng", "Invalid file name ?", 0, 0, "Недопустимое имя файла ?"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      const std::string text = c.incoming == 0 ? std::string(c.english)
+                                               : app::OverwriteQuestionText(c.english, {c.incoming, when}, {c.existing, when});
+      const QString worded = app::WordedMessage(Q(text));
+      QVERIFY2(worded == QString::fromUtf8(c.worded).replace(QLatin1String("%t"), at),
+               qPrintable(QLatin1String(c.file) + ": " + worded));
+    }
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
   }
