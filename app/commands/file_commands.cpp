@@ -71,7 +71,7 @@ class TQtPrompt final : public TFMPrompt {
   explicit TQtPrompt(QWidget* owner) : owner_(owner) {}
 
   TOverwriteAnswer AskOverwrite(const std::string&, const std::string& text) override {
-    switch (app::ShowMessage(Parent(), MessageKind::QuestionAll, QString::fromLatin1(kConfirmCaption),
+    switch (app::ShowMessage(Parent(), MessageKind::QuestionAll, platform::Worded(kConfirmCaption),
                              platform::ToDisplay(text))) {
       case MessageAnswer::Yes: return TOverwriteAnswer::Yes;
       case MessageAnswer::All: return TOverwriteAnswer::All;
@@ -82,7 +82,7 @@ class TQtPrompt final : public TFMPrompt {
   }
 
   bool AskAbort(const std::string& text) override {
-    return app::ShowMessage(Parent(), MessageKind::Question, QString::fromLatin1(kConfirmCaption),
+    return app::ShowMessage(Parent(), MessageKind::Question, platform::Worded(kConfirmCaption),
                        platform::ToDisplay(text)) == MessageAnswer::Yes;
   }
 

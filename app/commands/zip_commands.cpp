@@ -554,8 +554,12 @@ void mnuFileUnpackClick(TZipCommands& c) {
 }
 
 // The engine's message boxes go through the program's message seam.
-bool ZipPrompt(zipui::TPromptKind kind, const QString& caption, const QString& text) {
+bool ZipPrompt(zipui::TPromptKind kind, const QString& engineCaption, const QString& text) {
   QWidget* parent = QApplication::activeWindow();
+  // The engine's fixed captions ("Not enough room") in the language chosen;
+  // its texts are worded line by line as every message is.
+  const QByteArray english = engineCaption.toUtf8();
+  const QString caption = platform::Worded(english.constData());
   switch (kind) {
     case zipui::TPromptKind::Message:
       ShowMessage(parent, MessageKind::Warning, caption, text);

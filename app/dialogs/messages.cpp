@@ -71,6 +71,7 @@ constexpr TLinePattern kLinePatterns[] = {
     {"Could not find file %1", false},
     {"Invalid file name %1", false},
     {"Overwrite file %1?", false},
+    {"Replace existing file %1?", false},  // the ZIP engine's
     {"This archive is damaged: %1 entries could be read. Show them?", true},
 };
 

@@ -40,7 +40,8 @@ std::string OverwriteQuestionText(const std::string& question, const TOverwriteS
 TOverwriteChoice AskOverwriteQuestion(QWidget* parent, const std::string& caption,
                                       const std::string& question, const TOverwriteSide& incoming,
                                       const TOverwriteSide& existing) {
-  switch (ShowMessage(parent, MessageKind::QuestionAll, platform::ToDisplay(caption),
+  // The caption is the copy engine's or the ZIP engine's fixed English ("Confirm").
+  switch (ShowMessage(parent, MessageKind::QuestionAll, platform::Worded(caption.c_str()),
                       platform::ToDisplay(OverwriteQuestionText(question, incoming, existing)))) {
     case MessageAnswer::Yes: return TOverwriteChoice::Yes;
     case MessageAnswer::All: return TOverwriteChoice::All;

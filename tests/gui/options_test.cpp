@@ -1288,9 +1288,10 @@ class OptionsTest : public QObject {
     app::ApplyLanguage(*f_->form);
   }
 
-  // The copy engine's lines and the overwrite question in every shipped
-  // language: the engine's English line worded with its name, both files'
-  // facts lined up after the longer label, each count of bytes with its form.
+  // The copy engine's lines and the overwrite questions (the copy engine's,
+  // the ZIP engine's) in every shipped language: the engine's English line
+  // worded with its name, both files' facts lined up after the longer label,
+  // each count of bytes with its form; the engines' fixed messages.
   void engineLinesAndOverwriteFactsAreWorded() {
     const int64_t when = 1709632800;  // the facts' time, as the panels show it
     const platform::FileTime t = platform::FileTimeFromUnix(when, 0);
@@ -1314,6 +1315,9 @@ class OptionsTest : public QObject {
         {"Russian.lng", "Could not delete file q: r", 0, 0, "Не удалось удалить файл q: r"},
         {"Russian.lng", "Could not find file z", 0, 0, "Не удалось найти файл z"},
         {"Russian.lng", "Invalid file name ?", 0, 0, "Недопустимое имя файла ?"},
+        {"German.lng", "Replace existing file a/b.txt?", 3, 1, "Vorhandene Datei a/b.txt ersetzen?\n\nNeu:       3 Bytes, %t\nVorhanden: 1 Byte, %t"},
+        {"Russian.lng", "Abort operation?", 0, 0, "Прервать операцию?"},
+        {"Russian.lng", "Not a valid zip file!", 0, 0, "Недопустимый ZIP-файл!"},
     };
     for (const auto& c : cases) {
       Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
@@ -1323,6 +1327,21 @@ class OptionsTest : public QObject {
       const QString worded = app::WordedMessage(Q(text));
       QVERIFY2(worded == QString::fromUtf8(c.worded).replace(QLatin1String("%t"), at),
                qPrintable(QLatin1String(c.file) + ": " + worded));
+    }
+    // The engines' captions through the message seam.
+    const struct {
+      const char* file;
+      const char* engine;
+      const char* caption;
+    } captions[] = {{"German.lng", "Confirm", "Bestätigen"}, {"Russian.lng", "File Exists Alert", "Файл существует"},
+                    {"English.lng", "Confirm", "Confirm"}};
+    for (const auto& c : captions) {
+      Language().LanguageFile = Shipped(c.file);
+      app::ApplyLanguage(*f_->form);
+      ShownMessages().clear();
+      app::AskOverwriteQuestion(f_->form.get(), c.engine, "Overwrite file a?", {1, when}, {2, when});
+      QCOMPARE(ShownMessages().size(), size_t{1});
+      QCOMPARE(ShownMessages()[0].caption, QString::fromUtf8(c.caption));
     }
     Language().LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
