@@ -72,6 +72,8 @@ constexpr TLinePattern kLinePatterns[] = {
     {"Invalid file name %1", false},
     {"Overwrite file %1?", false},
     {"Replace existing file %1?", false},  // the ZIP engine's
+    {"Unable to write to %1", false},
+    {"'%1' is not a valid integer value", false},
     {"This archive is damaged: %1 entries could be read. Show them?", true},
 };
 

@@ -1318,6 +1318,8 @@ class OptionsTest : public QObject {
         {"German.lng", "Replace existing file a/b.txt?", 3, 1, "Vorhandene Datei a/b.txt ersetzen?\n\nNeu:       3 Bytes, %t\nVorhanden: 1 Byte, %t"},
         {"Russian.lng", "Abort operation?", 0, 0, "Прервать операцию?"},
         {"Russian.lng", "Not a valid zip file!", 0, 0, "Недопустимый ZIP-файл!"},
+        {"German.lng", "Unable to write to /x/vantrel.ini", 0, 0, "In /x/vantrel.ini kann nicht geschrieben werden"},
+        {"Russian.lng", "'12a' is not a valid integer value", 0, 0, "«12a» не является допустимым целым числом"},
     };
     for (const auto& c : cases) {
       Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
