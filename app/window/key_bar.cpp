@@ -1,6 +1,8 @@
 // key_bar.cpp - the function-key bar and its modifier layers.
 #include "app/window/key_bar.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QGuiApplication>
@@ -100,6 +102,16 @@ QAction* TKeyBar::Command(int number) const {
   return name != nullptr ? form_.Action(QLatin1String(name)) : nullptr;
 }
 
+std::vector<std::string> TKeyBar::Words() {
+  std::vector<std::string> words;
+  for (const TKeyDef* layer : {kPlain, kShift, kAlt, kCtrl, kTrashPlain, kTrashShift})
+    for (int i = 0; i < 10; ++i)
+      if (layer[i].label != nullptr && *layer[i].label != '\0' &&
+          std::find(words.begin(), words.end(), layer[i].label) == words.end())
+        words.emplace_back(layer[i].label);
+  return words;
+}
+
 void TKeyBar::ShowLayer(Qt::KeyboardModifiers modifiers) {
   layer_ = LayerModifiers(modifiers);
   const TKeyDef* layer = LayerOf(layer_, trash_);
@@ -109,7 +121,7 @@ void TKeyBar::ShowLayer(Qt::KeyboardModifiers modifiers) {
                                                          : QString();
   for (int i = 0; i < 10; ++i) {
     const char* word = layer[i].label;  // (none at all in the Ctrl layer)
-    const QString label = word != nullptr && *word != '\0' ? platform::Worded(word) : QString();
+    const QString label = word != nullptr && *word != '\0' ? platform::KeyWord(word) : QString();
     buttons_[i]->setText(QStringLiteral("F%1 ").arg(i + 1) + label);
     buttons_[i]->setToolTip(label.isEmpty() ? QString() : prefix + QStringLiteral("F%1").arg(i + 1));
     buttons_[i]->setEnabled(layer[i].command != nullptr);

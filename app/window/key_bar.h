@@ -8,6 +8,9 @@
 // key would; the buttons never take the keyboard. It can be hidden.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include <QWidget>
 
 class QAction;
@@ -34,6 +37,9 @@ class TKeyBar final : public QWidget {
   // The command the button of key `number` runs in the current layer, or
   // nullptr when the key does nothing there.
   QAction* Command(int number) const;
+  // Every label of every layer, as the program words it in English: the keys
+  // of the translation files' "Key bar" section.
+  static std::vector<std::string> Words();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -42,6 +42,7 @@ void TLanguageWords::Load(const std::string& file) {
   const std::lock_guard<std::mutex> lock(mutex_);
   buttons_.clear();
   words_.clear();
+  keyWords_.clear();
   pluralRule_.clear();
   file_ = file;
   if (file.empty()) return;
@@ -54,13 +55,20 @@ void TLanguageWords::Load(const std::string& file) {
 
 QString TLanguageWords::translate(const char* context, const char* sourceText, const char* disambiguation,
                                   int n) const {
-  (void)disambiguation;
   // The generic theme's and the GNOME theme's words ("&Yes", "&OK").
   if (qstrcmp(context, "QPlatformTheme") == 0 || qstrcmp(context, "QGnomeTheme") == 0)
     return buttons_.value(QString::fromUtf8(sourceText).remove(QLatin1Char('&')));
   if (qstrcmp(context, kWordingContext) != 0) return {};
   const std::lock_guard<std::mutex> lock(mutex_);
   if (file_.empty()) return {};
+  if (disambiguation != nullptr && qstrcmp(disambiguation, kKeyBarSection) == 0) {
+    auto label = keyWords_.find(sourceText);
+    if (label == keyWords_.end()) {
+      const auto value = ReadIniKeys(file_, kKeyBarSection, {sourceText}).front();
+      label = keyWords_.emplace(sourceText, value ? FromUtf8(*value) : QString()).first;
+    }
+    if (!label->second.isEmpty()) return label->second;
+  }
   auto found = words_.find(sourceText);
   if (found == words_.end()) {
     // Looked up once each: the file is read when a word is first shown.

@@ -1,8 +1,9 @@
 // language_words.h - the words of a translation file ("*.lng") for the
 // toolkit: the program's own words asked for by their English text
 // (platform/qt/wording.h) from section "Messages", each counted message in
-// the form the section "Language"'s plural rule gives its count, and the
-// toolkit's standard button texts from section "Buttons". Shared by the
+// the form the section "Language"'s plural rule gives its count, the key
+// bar's labels from section "Key bar" (else "Messages"), and the toolkit's
+// standard button texts from section "Buttons". Shared by the
 // file manager and the viewer it starts, so both speak the same language.
 #pragma once
 
@@ -45,6 +46,7 @@ class TLanguageWords final : public QTranslator {
   std::string pluralRule_;
   mutable std::mutex mutex_;
   mutable std::map<std::string, QString, std::less<>> words_;
+  mutable std::map<std::string, QString, std::less<>> keyWords_;  // the key bar's, "" none
 };
 
 // For a program of its own (the viewer): loads `file` and installs the words

@@ -15,6 +15,14 @@ inline constexpr const char* kWordingContext = "Vantrel";
 
 inline QString Worded(const char* english) { return QCoreApplication::translate(kWordingContext, english); }
 
+// A function key's label on the key bar ("Copy"): the translation file's
+// "Key bar" section keyed by the English word, where a language may shorten
+// it to fit; else the word as Worded gives it (a menu's "Copy" is whole).
+inline constexpr const char* kKeyBarSection = "Key bar";
+inline QString KeyWord(const char* english) {
+  return QCoreApplication::translate(kWordingContext, english, kKeyBarSection);
+}
+
 // A message with a count in it, %1 standing for the count. `other` ("Done,
 // %1 items failed") is its key; a language gives as many forms as its plural
 // rule has. Without a translation it is English: `one` for 1, `other` for

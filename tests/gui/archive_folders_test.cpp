@@ -345,7 +345,7 @@ class ArchiveFoldersTest : public QObject {
         {"German.lng", "mnuFileNew", "top.txt", "", "",
          "„Neue Datei“ ist in einem Archiv nicht verfügbar. F4 bearbeitet einen Eintrag; F5 kopiert eine Datei hinein."},
         {"German.lng", "mnuCmndCompareDirs", "top.txt", "", "", "„Verzeichnisse vergleichen“ ist in einem Archiv nicht verfügbar."},
-        {"German.lng", "mnuFileRename", "top.txt", "a/b", "Umben.|Neuer Name:", "„a/b“ kann nicht der Name eines Eintrags sein."},
+        {"German.lng", "mnuFileRename", "top.txt", "a/b", "Umbenennen|Neuer Name:", "„a/b“ kann nicht der Name eines Eintrags sein."},
         {"German.lng", "ItemProperties", "top.txt", "", "", "Name: top.txt\nOrt: %1\nGröße: 4 Bytes\nGepackt: "},
         {"German.lng", "ItemProperties", "2024", "", "", "Name: 2024\nOrt: %1\nVerzeichnis, 505 Bytes mit allem darin"},
         {"Russian.lng", "mnuCmndFindFile", "top.txt", "", "", "«Поиск файлов» недоступно внутри архива."},

@@ -656,6 +656,37 @@ class OptionsTest : public QObject {
     qunsetenv("XDG_DATA_HOME");
   }
 
+  // A key bar label may be shortened to fit while the same word in a menu
+  // stays whole: the key bar reads section "Key bar", the menus "Messages";
+  // a file without that section gives the key bar the menus' word.
+  void keyBarLabelsAreTheirOwn() {
+    WriteText(f_->left + "/b.txt", "b");
+    QVERIFY(L()->Reread() && f_->Put(L(), "b.txt"));
+    const struct {
+      const char* file;  // shipped, or written here
+      const char* key;   // F5, F6 on the key bar
+      const char* menu;  // the entry menu's Copy and Move
+    } cases[] = {
+        {"German.lng", "F5 Kopier.|F6 Versch.", "Kopieren\tF5|Verschieben\tF6"},
+        {"Russian.lng", "F5 Копия|F6 Перенос", "Копировать\tF5|Переместить\tF6"},
+        {"English.lng", "F5 Copy|F6 Move", "Copy\tF5|Move\tF6"},
+        {"", "F5 Kopie|F6 Schieben", "Kopie\tF5|Schieben\tF6"},
+    };
+    app::TKeyBar* bar = f_->form->KeyBar();
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file)
+                                        : File("old.lng", "[Language]\nPlural rule=one-other\n[Messages]\nCopy=Kopie\nMove=Schieben\n");
+      app::ApplyLanguage(*f_->form);
+      QCOMPARE(bar->Button(5)->text() + '|' + bar->Button(6)->text(), QString::fromUtf8(c.key));
+      std::unique_ptr<QMenu> menu = app::BuildItemMenu(*f_->form, *L());
+      QStringList items;
+      for (const char* name : {"ItemCopy", "ItemMove"}) items << menu->findChild<QAction*>(QLatin1String(name))->text();
+      QCOMPARE(items.join('|'), QString::fromUtf8(c.menu));
+    }
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
   // The shipped files: every path and message in every file, the English one
   // equal to the built-in texts, list values with as many items as the group
   // has choices.
@@ -751,6 +782,17 @@ class OptionsTest : public QObject {
         for (const char* p : {"%1", "%2", "%3", "%4", "%5"})
           QVERIFY2((texts[i]->find(p) == std::string::npos) == (messageKeys[i].find(p) == std::string::npos),
                    qPrintable(what));
+      }
+    }
+    // The key bar's labels: every one in every file, the English one equal
+    // to the word.
+    const std::vector<std::string> labels = app::TKeyBar::Words();
+    QVERIFY(labels.size() >= 18);
+    for (const char* name : {"English.lng", "German.lng", "Russian.lng"}) {
+      const auto values = platform::ReadIniKeys(Shipped(name), "Key bar", labels);
+      for (size_t i = 0; i < labels.size(); ++i) {
+        QVERIFY2(values[i] && !values[i]->empty(), qPrintable(QLatin1String(name) + " " + Q(labels[i])));
+        if (name == std::string("English.lng")) QCOMPARE(*values[i], labels[i]);
       }
     }
     // A bare name in the settings is looked up in the data folder's Language/.
