@@ -439,7 +439,7 @@ void StartArchiveCopy(TMainForm& form, TFMPanel* from, const std::vector<std::st
       target.archive.Valid() ? panels::PlacePath(target.archive.display, target.dir) : target.dir;
   const fileops::TJobPrompt::TPost post = JobCenter(form)->Poster();
   StartEngineJob(form, from, Msg(move ? TMsg::MoveWait : TMsg::CopyWait),
-                 JobTitle(move ? "Move" : "Copy", names, dest), {source.Path(), target.Path()},
+                 JobTitle(move ? TJobVerb::Move : TJobVerb::Copy, names, dest), {source.Path(), target.Path()},
                  [source, target, names, move, post](fileops::TJob& job, fileops::TFMPrompt& prompt,
                                                       TJobOutcome& outcome) {
                    RunSourceCopy(job, prompt, post, source, target, names, move, outcome);

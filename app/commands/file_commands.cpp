@@ -476,9 +476,25 @@ void TJobOutcome::Take(const fileops::TFMOperation& op, const std::string& dir) 
 
 // "Copy a.txt to /home/user" or "Move 3 items to /tmp": a job's line in the
 // Operations window and its notification.
-std::string JobTitle(const char* verb, const std::vector<std::string>& names, const std::string& dest) {
-  std::string what = names.size() == 1 ? names.front() : std::to_string(names.size()) + " items";
-  return std::string(verb) + " " + what + (dest.empty() ? std::string() : " to " + dest);
+std::string JobTitle(TJobVerb verb, const std::vector<std::string>& names, const std::string& dest) {
+  const bool one = names.size() == 1;
+  const auto n = static_cast<long long>(names.size());
+  QString text;
+  switch (verb) {
+    case TJobVerb::Copy:
+      text = one ? platform::Worded("Copy %1 to %2")
+                 : platform::WordedForm("Copy %1 item to %2", "Copy %1 items to %2", n);
+      break;
+    case TJobVerb::Move:
+      text = one ? platform::Worded("Move %1 to %2")
+                 : platform::WordedForm("Move %1 item to %2", "Move %1 items to %2", n);
+      break;
+    case TJobVerb::Delete:
+      text = one ? platform::Worded("Delete %1") : platform::WordedForm("Delete %1 item", "Delete %1 items", n);
+      break;
+  }
+  // The names go in as bytes: a name that is not UTF-8 stays whole.
+  return panels::FillIn(text.toStdString(), one ? names.front() : std::to_string(names.size()), dest);
 }
 
 void StartEngineJob(TMainForm& form, TFMPanel* source, const QString& waitText, const std::string& title,
@@ -648,7 +664,7 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
     const std::vector<TFailedItem> items = FailedItems(failed);
     std::vector<std::string> places, names;
     for (const TFailedItem& i : items) places.push_back(Under(i.root, i.rel)), names.push_back(i.name);
-    StartJob(*f, nullptr, TMsg::DeleteWait, true, JobTitle("Delete", names, {}), places,
+    StartJob(*f, nullptr, TMsg::DeleteWait, true, JobTitle(TJobVerb::Delete, names, {}), places,
              [items](fileops::TFMOperation& op, fileops::TDeferringPrompt&, TJobOutcome& out) {
                for (const TFailedItem& i : items) {
                  op.DeleteFiles({i.name}, Under(i.root, i.rel));
@@ -658,7 +674,7 @@ void RunDeleteCommand(TMainForm& form, bool permanent) {
              },
              true);
   };
-  StartJob(form, source, TMsg::DeleteWait, true, JobTitle("Delete", names, {}), dirs,
+  StartJob(form, source, TMsg::DeleteWait, true, JobTitle(TJobVerb::Delete, names, {}), dirs,
            [groups, place](fileops::TFMOperation& op, fileops::TDeferringPrompt&, TJobOutcome& out) {
              for (const auto& [dir, group] : groups) {
                op.DeleteFiles(group, dir);
@@ -716,7 +732,7 @@ void RunCopyCommand(TMainForm& form, bool move) {
       sources.push_back(platform::JoinPath(Under(i.root, i.rel), i.name));
     }
     StartJob(*f, nullptr, move ? TMsg::MoveWait : TMsg::CopyWait, false,
-             JobTitle(move ? "Move" : "Copy", names, target.dir), places,
+             JobTitle(move ? TJobVerb::Move : TJobVerb::Copy, names, target.dir), places,
              [items, target, move](fileops::TFMOperation& op, fileops::TDeferringPrompt& kept, TJobOutcome& out) {
                for (const TFailedItem& i : items) {
                  const std::string from = Under(i.root, i.rel), to = Under(target.dir, i.rel);
@@ -730,7 +746,7 @@ void RunCopyCommand(TMainForm& form, bool move) {
              true, move, {}, sources);
   };
   StartJob(form, source, move ? TMsg::MoveWait : TMsg::CopyWait, false,
-           JobTitle(move ? "Move" : "Copy", names, target.dir), dirs,
+           JobTitle(move ? TJobVerb::Move : TJobVerb::Copy, names, target.dir), dirs,
            [groups, place, target, move](fileops::TFMOperation& op, fileops::TDeferringPrompt& kept,
                                          TJobOutcome& out) {
              for (const auto& [from, group] : groups) {
@@ -760,7 +776,7 @@ void CopyPathsInto(TMainForm& form, const std::vector<std::string>& sourcePaths,
     dirs.push_back(dir);
     names.insert(names.end(), group.begin(), group.end());
   }
-  StartJob(form, focused, TMsg::CopyWait, false, JobTitle("Copy", names, destDir), dirs,
+  StartJob(form, focused, TMsg::CopyWait, false, JobTitle(TJobVerb::Copy, names, destDir), dirs,
            [groups, destDir](fileops::TFMOperation& op, fileops::TDeferringPrompt& kept, TJobOutcome& out) {
              for (const auto& [dir, group] : groups) {
                kept.SetRun(dir, destDir, group);

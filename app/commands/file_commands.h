@@ -97,8 +97,10 @@ using TJobWorkFn = std::function<void(fileops::TJob& job, fileops::TFMPrompt& pr
 void StartEngineJob(TMainForm& form, panels::TFMPanel* source, const QString& waitText, const std::string& title,
                     const std::vector<std::string>& places, TJobWorkFn work, bool queued,
                     std::function<void()> afterEnd = {});
-// "Copy a.txt to /home/user", "Move 3 items to /tmp": a job's title.
-std::string JobTitle(const char* verb, const std::vector<std::string>& names, const std::string& dest);
+// "Copy a.txt to /home/user", "Move 3 items to /tmp", "Delete a.txt": a
+// job's title in the language chosen (the count's form), names as bytes.
+enum class TJobVerb { Copy, Move, Delete };
+std::string JobTitle(TJobVerb verb, const std::vector<std::string>& names, const std::string& dest);
 // How a job ended, in the language chosen, for its notification: "Cancelled",
 // "Done" or "Done, N items failed".
 QString JobEndText(bool cancelled, int failed);

@@ -296,7 +296,7 @@ bool RunSyncJob(TMainForm& form, const tools::TSyncPlan& plan, bool background) 
   auto end = std::make_shared<TSyncJobEnd>();
   const bool sources = !plan.leftPlace.Local() || !plan.rightPlace.Local();
   TCommandJob job;
-  job.title = "Synchronize " + plan.left + " and " + plan.right;
+  job.title = panels::FillIn(platform::Worded("Synchronize %1 and %2").toStdString(), plan.left, plan.right);
   job.text = platform::Worded("Synchronize directories...Wait");
   job.places = {platform::NearestExistingDirectory(plan.left), platform::NearestExistingDirectory(plan.right)};
   job.queued = background;

@@ -288,9 +288,16 @@ bool RetryAsked(TMainForm& form, size_t failed) {
 }
 
 // "Pack 2 items to /x/a.tar.gz", "Add b.txt to /x/a.tar.gz".
-std::string PackTitle(const char* verb, const std::vector<std::string>& names, const std::string& archive) {
-  return std::string(verb) + " " + (names.size() == 1 ? names.front() : std::to_string(names.size()) + " items") +
-         " to " + archive;
+// "Pack a.txt to x.zip", "Add 3 items to x.zip" (`add`), in the language
+// chosen; the names go in as bytes.
+std::string PackTitle(bool add, const std::vector<std::string>& names, const std::string& archive) {
+  const bool one = names.size() == 1;
+  const auto n = static_cast<long long>(names.size());
+  const QString text = add ? (one ? platform::Worded("Add %1 to %2")
+                                  : platform::WordedForm("Add %1 item to %2", "Add %1 items to %2", n))
+                           : (one ? platform::Worded("Pack %1 to %2")
+                                  : platform::WordedForm("Pack %1 item to %2", "Pack %1 items to %2", n));
+  return panels::FillIn(text.toStdString(), one ? names.front() : std::to_string(names.size()), archive);
 }
 
 // Packs into tar.gz, tar.xz, tar.zst or 7z as a job (written whole beside
@@ -301,7 +308,7 @@ std::string PackTitle(const char* verb, const std::vector<std::string>& names, c
 void StartOtherFormatJob(TZipCommands& c, TFMPanel* source, const formats::TPackRequest& request) {
   auto outcome = std::make_shared<fileops::TPackJobOutcome>();
   TCommandJob job;
-  job.title = PackTitle(request.addToArchive ? "Add" : "Pack", request.names, request.archive);
+  job.title = PackTitle(request.addToArchive, request.names, request.archive);
   job.text = platform::Worded(kZippingText);
   fileops::TJobPaths paths = fileops::PackPaths(request.rootDir, request.names, request.archive);
   job.places = std::move(paths.places);
@@ -361,7 +368,7 @@ struct TZipPack {
   std::function<void(zip::TZipWriter&)> settings;
   std::string codePage;
   bool exactTimes = true;
-  const char* verb = "Pack";
+  bool add = false;  // adds to the archive ("Add ... to"), else packs it
 };
 
 // The engine's list for names below root: a directory as its entry and
@@ -387,7 +394,7 @@ std::vector<std::string> ZipFilesList(const std::string& root, const std::vector
 void StartZipPackJob(TZipCommands& c, TFMPanel* source, std::shared_ptr<const TZipPack> pack) {
   auto outcome = std::make_shared<TZipOutcome>();
   TCommandJob job;
-  job.title = PackTitle(pack->verb, pack->packed, pack->archive);
+  job.title = PackTitle(pack->add, pack->packed, pack->archive);
   job.text = platform::Worded(kZippingText);
   fileops::TJobPaths paths = fileops::PackPaths(pack->root, pack->packed, pack->archive);
   job.places = std::move(paths.places);
@@ -444,7 +451,7 @@ void StartZipPackJob(TZipCommands& c, TFMPanel* source, std::shared_ptr<const TZ
       again->packed = outcome->failedEntries;
       again->files = ZipFilesList(pack->root, again->packed);
       again->action = zip::zaUpdate;
-      again->verb = "Add";
+      again->add = true;
       StartZipPackJob(*commands, panel.data(), again);
     }
     return static_cast<int>(outcome->leftOut.Count());
@@ -702,8 +709,8 @@ void StartExtractionJob(TZipCommands& c, const TExtraction& x, TFMPanel* panel, 
   auto outcome = std::make_shared<TZipOutcome>();
   TCommandJob job;
   job.title = !title.empty() ? std::move(title)
-                             : "Unpack " + (x.names.size() == 1 ? x.names.front() : LastComponent(x.archive)) +
-                                   " to " + x.dest;
+                             : panels::FillIn(platform::Worded("Unpack %1 to %2").toStdString(),
+                                              x.names.size() == 1 ? x.names.front() : LastComponent(x.archive), x.dest);
   job.text = platform::Worded(kUnzippingText);
   fileops::TJobPaths paths = fileops::UnpackPaths(x.archive, x.dest);
   job.places = std::move(paths.places);
@@ -798,7 +805,8 @@ void ViewZipEntry(TZipCommands& c, const std::string& path) {
   x.names = {path};
   x.keepPaths = false;
   // Read out as a job (a large entry keeps nothing waiting), then shown.
-  StartExtractionJob(c, x, c.zipWindowPanel_, "View " + path, [&form, temp](bool ok) {
+  const std::string title = panels::FillIn(platform::Worded("View %1").toStdString(), path);
+  StartExtractionJob(c, x, c.zipWindowPanel_, title, [&form, temp](bool ok) {
     std::string file;
     std::error_code ec;
     // The one file there (its name as the engine made it safe).
@@ -904,7 +912,7 @@ bool RepairArchive(TMainForm& form, const std::string& archivePath) {
   };
   auto outcome = std::make_shared<TRepairOutcome>();
   TCommandJob job;
-  job.title = "Repair " + LastComponent(archive) + " to " + dest;
+  job.title = panels::FillIn(platform::Worded("Repair %1 to %2").toStdString(), LastComponent(archive), dest);
   job.text = platform::Worded("Repairing the archive.... Please wait.");
   fileops::TJobPaths paths = fileops::UnpackPaths(archive, dest);
   job.places = std::move(paths.places);

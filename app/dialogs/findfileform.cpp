@@ -39,6 +39,7 @@
 #include "tools/archive_search.h"
 #include "tools/content_match.h"
 #include "tools/search_run.h"
+#include "panels/dirmodel.h"
 #include "platform/qt/wording.h"
 
 namespace vantrel::app {
@@ -618,7 +619,9 @@ void TFindFileForm::FeedButtonClick() {
     entries.push_back(std::move(entry));
   }
   panels::TFMPanel* panel = target_->FMPanel;
-  const std::string title = "Search results in " + root + " (" + std::to_string(entries.size()) + ")";
+  // The place goes in as bytes.
+  const std::string title =
+      panels::FillIn(platform::Worded("Search results in %1 (%2)").toStdString(), root, std::to_string(entries.size()));
   panel->ShowListing(root, title, std::move(entries));
   target_->DriveCombo->ShowVolumeOf(root);
   accept();

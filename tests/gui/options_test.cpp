@@ -1391,6 +1391,42 @@ class OptionsTest : public QObject {
     app::ApplyLanguage(*f_->form);
   }
 
+  // A job's title in every shipped language: one name as its bytes, or the
+  // count with its form.
+  void jobTitlesTakeTheFormOfTheirCount() {
+    using V = app::TJobVerb;
+    const auto names = [](int n) {
+      std::vector<std::string> out;
+      for (int i = 0; i < n; ++i) out.push_back(std::to_string(i) + ".txt");
+      return out;
+    };
+    const struct {
+      const char* file;  // "" for none
+      V verb;
+      std::vector<std::string> names;
+      const char* title;
+    } cases[] = {
+        {"", V::Copy, {"a b.txt"}, "Copy a b.txt to /d"},
+        {"English.lng", V::Move, names(3), "Move 3 items to /d"},
+        {"English.lng", V::Delete, {"x"}, "Delete x"},
+        {"German.lng", V::Copy, names(2), "2 Elemente nach /d kopieren"},
+        {"German.lng", V::Delete, {"\xff.txt"}, "\xff.txt löschen"},
+        {"Russian.lng", V::Copy, names(2), "Копирование 2 элементов в /d"},
+        {"Russian.lng", V::Move, names(21), "Перемещение 21 элемента в /d"},
+        {"Russian.lng", V::Delete, names(5), "Удаление 5 элементов"},
+        {"Russian.lng", V::Delete, names(11), "Удаление 11 элементов"},
+        {"Russian.lng", V::Move, {"\xfe%2"}, "Перемещение \xfe%2 в /d"},
+    };
+    for (const auto& c : cases) {
+      Language().LanguageFile = *c.file ? Shipped(c.file) : std::string();
+      app::ApplyLanguage(*f_->form);
+      const std::string title = app::JobTitle(c.verb, c.names, c.verb == V::Delete ? std::string() : "/d");
+      QVERIFY2(title == c.title, (std::string(c.file) + ": " + title).c_str());
+    }
+    Language().LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+  }
+
   // The buttons the program adds to its message boxes are in the language
   // chosen (a failing item, closing while jobs run, a list
   // of what was skipped, the overwrite question).
