@@ -216,11 +216,15 @@ class TFormFixture {
   QAction* Action(const char* name) const { return form->Action(QLatin1String(name)); }
   QStringList Section(const char* name) const { return SectionLines(ReadText(ini), QLatin1String(name)); }
   // Cursor onto / mark an entry that must be listed.
+  // A name the panel lists (read again in batches after a change it saw, a
+  // loaded machine may take a moment to list it whole).
   static bool Put(panels::TFMPanel* panel, const std::string& name) {
-    return Listed(panel, name) && (panel->SetCursor(panel->IndexOfName(name)), true);
+    return QTest::qWaitFor([&] { return Listed(panel, name); }) &&
+           (panel->SetCursor(panel->IndexOfName(name)), true);
   }
   static bool Mark(panels::TFMPanel* panel, const std::string& name) {
-    return Listed(panel, name) && (panel->SetMarked(panel->IndexOfName(name), true), true);
+    return QTest::qWaitFor([&] { return Listed(panel, name); }) &&
+           (panel->SetMarked(panel->IndexOfName(name), true), true);
   }
   static bool Listed(const panels::TFMPanel* panel, const std::string& name) {
     for (const auto& entry : panel->Entries())
