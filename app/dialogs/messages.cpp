@@ -74,6 +74,12 @@ constexpr TLinePattern kLinePatterns[] = {
     {"Replace existing file %1?", false},  // the ZIP engine's
     {"Unable to write to %1", false},
     {"'%1' is not a valid integer value", false},
+    // Why an archive or a directory cannot be changed (vfs, formats).
+    {"The archive is read-only: %1", false},
+    {"The directory is read-only: %1", false},
+    {"The archive is damaged (%1); it is shown read-only", false},
+    {"%1 archives are read-only here; pack a new one with Alt+F5", false},
+    {"%1 files are read-only here; pack a new one with Alt+F5", false},
     {"This archive is damaged: %1 entries could be read. Show them?", true},
 };
 

@@ -377,7 +377,14 @@ std::string ArchiveSummaryLine(uint64_t files, uint64_t bytes, uint64_t packed, 
               .arg(Thousands(files), BytesPart(bytes), BytesPart(packed));
   const QByteArray text = line.toUtf8();
   std::string out(text.constData(), static_cast<size_t>(text.size()));
-  if (!readOnlyReason.empty()) out += " | " + readOnlyReason;  // as bytes: it may hold a name
+  if (!readOnlyReason.empty()) {
+    // Worded as a message's line is; kept as its bytes when it is not UTF-8
+    // (it may hold a name).
+    const QString reason = QString::fromUtf8(readOnlyReason.data(), static_cast<qsizetype>(readOnlyReason.size()));
+    const QByteArray back = reason.toUtf8();
+    const bool utf8 = std::string_view(back.constData(), static_cast<size_t>(back.size())) == readOnlyReason;
+    out += " | " + (utf8 ? WordedMessage(reason).toStdString() : readOnlyReason);
+  }
   return out;
 }
 

@@ -1495,6 +1495,8 @@ class OptionsTest : public QObject {
          "Name: a\nIn: /z.zip\nSize: 1,234 bytes\nPacked: 0 bytes\nEncrypted\nThe archive is read-only: x"},
         {"German.lng", entry(K::File, 1, 21, true), 0, "", "Name: a\nOrt: /z.zip\nGröße: 1 Byte\nGepackt: 21 Bytes\nVerschlüsselt"},
         {"German.lng", entry(K::Directory, 0, 0, false), 2, "", "Name: a\nOrt: /z.zip\nVerzeichnis, 2 Bytes mit allem darin"},
+        {"German.lng", entry(K::File, 2, 2, false), 0, "The archive is read-only: Permission denied",
+         "Name: a\nOrt: /z.zip\nGröße: 2 Bytes\nGepackt: 2 Bytes\nDas Archiv ist schreibgeschützt: Permission denied"},
         {"Russian.lng", entry(K::File, 1, 2, false), 0, "", "Имя: a\nРасположение: /z.zip\nРазмер: 1 байт\nСжато: 2 байта"},
         {"Russian.lng", entry(K::File, 5, 11, false), 0, "", "Имя: a\nРасположение: /z.zip\nРазмер: 5 байт\nСжато: 11 байт"},
         {"Russian.lng", entry(K::File, 21, 22, true), 0, "", "Имя: a\nРасположение: /z.zip\nРазмер: 21 байт\nСжато: 22 байта\nЗашифрован"},
@@ -1524,7 +1526,7 @@ class OptionsTest : public QObject {
   // The line below an archive panel in every shipped language: the files'
   // count, the bytes and the packed bytes each with its own form, the
   // listing's progress and a stopped listing with the form of their count,
-  // a read-only reason kept as its bytes.
+  // a read-only reason worded (kept as its bytes when it is not UTF-8).
   void archivePanelLineTakesTheFormOfEachCount() {
     const struct {
       const char* file;  // "" for none
@@ -1537,6 +1539,10 @@ class OptionsTest : public QObject {
         {"English.lng", 2, 144, 144, -1, "", "2 files: 144 bytes, packed 144 bytes"},
         {"English.lng", 1, 2, 0, 1, "", "Partial listing: 1 entry found, Ctrl+R reads the rest | 1 file: 2 bytes, packed 0 bytes"},
         {"German.lng", 1, 2, 1, -1, "x \xff", "1 Datei: 2 Bytes, gepackt 1 Byte | x \xff"},
+        {"German.lng", 1, 2, 1, -1, "Archives inside archives are read-only here; extract it to change it",
+         "1 Datei: 2 Bytes, gepackt 1 Byte | Archive in Archiven sind hier schreibgeschützt; entpacken Sie es, um es zu ändern"},
+        {"Russian.lng", 2, 2, 2, -1, "7z archives are read-only here; pack a new one with Alt+F5",
+         "2 файла: 2 байта, сжато 2 байта | Архивы 7z здесь только для чтения; упакуйте новый клавишами Alt+F5"},
         {"German.lng", 21, 1, 2, 3, "", "Teilweise gelesen: 3 Einträge gefunden, Strg+R liest den Rest | 21 Dateien: 1 Byte, gepackt 2 Bytes"},
         {"Russian.lng", 1, 2, 5, -1, "", "1 файл: 2 байта, сжато 5 байт"},
         {"Russian.lng", 2, 5, 11, -1, "", "2 файла: 5 байт, сжато 11 байт"},
