@@ -124,9 +124,9 @@ bool TNavigation::eventFilter(QObject* watched, QEvent* event) {
   const TPanelSide* side = SideOf(watched);
   if (side == nullptr) return false;
   if (watched == side->FMPanel) {
-    if (event->type() == QEvent::KeyPress)
-      return PanelKey(*side->FMPanel, *static_cast<QKeyEvent*>(event));
-    return false;
+    if (event->type() != QEvent::KeyPress) return false;
+    auto& key = *static_cast<QKeyEvent*>(event);
+    return side->FMPanel->HoldKey(key) || PanelKey(*side->FMPanel, key);
   }
   if (watched == side->FMPanel->viewport()) return ViewportEvent(*side, event);
   if (watched == side->DirectoryPanel) {

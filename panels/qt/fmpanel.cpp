@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -36,6 +37,9 @@ TFMPanel::TFMPanel(QWidget* parent)
   viewport()->setAutoFillBackground(false);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
   verticalScrollBar()->setSingleStep(1);
+  typeAhead_ = new QTimer(this);
+  typeAhead_->setSingleShot(true);
+  connect(typeAhead_, &QTimer::timeout, this, &TFMPanel::ReleaseHeldKeys);
 
   model_.OnDirectoryLine = [this](const std::string& line) {
     if (dirPanel_ != nullptr) dirPanel_->setText(ToDisplay(line));
@@ -134,6 +138,7 @@ bool TFMPanel::StartReading(const std::string& path, std::string* error) {
   }
   StopReading();
   readPath_ = absolute;
+  readingBegan_ = std::chrono::steady_clock::now();
   wantedCursor_.clear();
   cursorMoved_ = false;
   auto queue = std::make_shared<TSliceQueue>();
@@ -200,6 +205,7 @@ bool TFMPanel::ApplySlice(TListingSlice&& slice) {
   slices_.reset();
   model_.EndReading(std::move(slice.diskLine));
   live_->Follow(Directory());
+  ReleaseHeldKeys();  // after the rows and the cursor are in
   emit readingDone();
   return true;
 }
@@ -220,6 +226,7 @@ void TFMPanel::RowsArrived() {
     verticalScrollBar()->setValue(Cursor() - offset);
   }
   if (!model_.Reading()) wantedCursor_.clear();
+  if (!heldKeys_.empty() && !AwaitsRows()) ReleaseHeldKeys();
   viewport()->update();
   UpdateFileLine();
   UpdateInfoLine();
@@ -286,6 +293,7 @@ bool TFMPanel::TakeReread() {
 
 void TFMPanel::CancelReading() {
   if (!model_.Reading() && reading_ == nullptr) return;
+  DropHeldKeys();  // they were typed for the directory given up
   StopReading();
   const std::string back = previousDir_.empty() ? platform::NearestExistingDirectory("/") : previousDir_;
   const std::string name = previousCursor_;
@@ -775,7 +783,55 @@ bool TFMPanel::event(QEvent* event) {
   return QAbstractScrollArea::event(event);
 }
 
+bool TFMPanel::HoldKey(const QKeyEvent& key) {
+  switch (key.key()) {
+    case Qt::Key_Escape:  // cancels the reading
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_Meta:
+    case Qt::Key_AltGr:
+      return false;
+    default:
+      break;
+  }
+  if (!heldKeys_.empty()) {  // the later keys keep their place behind them
+    heldKeys_.push_back({key.key(), key.modifiers(), key.text()});
+    return true;
+  }
+  if (!AwaitsRows()) return false;
+  const auto waited = std::chrono::steady_clock::now() - readingBegan_;
+  const auto wait = std::chrono::milliseconds(kTypeAheadMs);
+  if (waited >= wait) return false;
+  heldKeys_.push_back({key.key(), key.modifiers(), key.text()});
+  typeAhead_->start(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait - waited).count()));
+  return true;
+}
+
+bool TFMPanel::AwaitsRows() const {
+  if (!model_.Reading()) return false;
+  // Nothing to act on yet but "..", or not yet the row the cursor goes to.
+  return Count() <= 1 || (!wantedCursor_.empty() && !cursorMoved_);
+}
+
+void TFMPanel::ReleaseHeldKeys() {
+  typeAhead_->stop();
+  std::vector<THeldKey> keys;
+  keys.swap(heldKeys_);
+  // Posted, so that they come in through whoever watches the panel's keys
+  // and after what is already queued; a key that starts another slow
+  // reading holds those behind it again.
+  for (const THeldKey& k : keys)
+    QCoreApplication::postEvent(this, new QKeyEvent(QEvent::KeyPress, k.key, k.modifiers, k.text));
+}
+
+void TFMPanel::DropHeldKeys() {
+  typeAhead_->stop();
+  heldKeys_.clear();
+}
+
 void TFMPanel::keyPressEvent(QKeyEvent* event) {
+  if (HoldKey(*event)) return;
   const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
   // Quick search: Ctrl+S, or Alt with a letter, which then stands in the field.
   if (event->key() == Qt::Key_S && mods == Qt::ControlModifier) {

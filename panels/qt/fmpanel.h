@@ -8,6 +8,7 @@
 // of a hundred thousand entries costs no more per key than a small one.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,7 +19,9 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QHash>
+#include <QKeyEvent>
 #include <QStaticText>
+#include <QTimer>
 
 #include "panels/dir_reading.h"
 #include "panels/dirmodel.h"
@@ -78,6 +81,15 @@ class TFMPanel : public QAbstractScrollArea {
   // How long ReadDirectory waits for a whole listing before it shows the
   // rows as they come.
   static constexpr int kReadWaitMs = 200;
+  // Keys typed while a directory being read shows nothing but "..", or not
+  // yet the row the cursor is to land on, wait for those rows, up to this
+  // long after the reading began (then they act on what has come): Backspace
+  // then Enter acts on the directory just left, as when the parent answers
+  // at once. Escape cancels the reading and the keys.
+  static constexpr int kTypeAheadMs = 1000;
+  // Takes a key press that has to wait for the listing (see kTypeAheadMs);
+  // false when it may act now. Whoever sees the panel's keys first calls it.
+  bool HoldKey(const QKeyEvent& key);
   // Reads the directory again with the cursor on the same name and the marks
   // on the same names (Ctrl+R). A directory that is gone takes the panel to
   // its nearest existing parent. A local directory is read on the reading
@@ -255,6 +267,11 @@ class TFMPanel : public QAbstractScrollArea {
   bool ApplySlice(TListingSlice&& slice);
   void RowsArrived();
   void StopReading();
+  // Keys have to wait (see kTypeAheadMs).
+  bool AwaitsRows() const;
+  // Sends the held keys to the panel again, in order; or forgets them.
+  void ReleaseHeldKeys();
+  void DropHeldKeys();
   bool StartReread(const std::string& directory);
   void TakeSlicesOfReread();
   // Applies a finished reread; false when the directory is gone.
@@ -301,6 +318,14 @@ class TFMPanel : public QAbstractScrollArea {
   std::string wantedCursor_;      // PlaceCursorOn's name, until its row comes
   std::string rereadCursor_;      // PlaceCursorWhenListed's, until the reread comes
   bool cursorMoved_ = false;      // moved by hand since the reading (or the name) began
+  std::chrono::steady_clock::time_point readingBegan_;
+  struct THeldKey {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    QString text;
+  };
+  std::vector<THeldKey> heldKeys_;
+  QTimer* typeAhead_ = nullptr;  // releases the held keys when the wait is over
   QLineEdit* quickSearch_ = nullptr;
   int pageFrom_ = 0;  // the cursor before the last page move
   QLabel* dirPanel_ = nullptr;

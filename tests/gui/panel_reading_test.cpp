@@ -194,11 +194,49 @@ class PanelReadingTest : public QObject {
     QVERIFY(!panel_->Reading());
     QCOMPARE(panel_->Directory(), home_);
     QCOMPARE(AtCursor(), std::string("b.txt"));
-    // The mount answers late: what it says no longer matters.
+    // The mount answers late: what it says no longer matters, nor the key
+    // typed for it.
     gate->Release();
-    QTest::qWait(200);
+    QTest::qWait(TFMPanel::kTypeAheadMs + 200);
     QCOMPARE(panel_->Directory(), home_);
     QCOMPARE(panel_->Count(), 6);
+    QCOMPARE(AtCursor(), std::string("b.txt"));
+  }
+
+  // Keys typed before a slow directory's rows came act on them once they
+  // are in, in the order typed.
+  void keysTypedWhileReadingActOnTheListing() {
+    auto gate = std::make_shared<TGate>();
+    const std::string slow = home_ + "/slow";
+    panel_->SetDirectoryOpener([gate, slow](const std::string& path, std::string* error) -> std::unique_ptr<TEntryStream> {
+      if (path != slow) return panels::OpenLocalDirectory(path, error);
+      gate->Wait();
+      return std::make_unique<TScriptedStream>(path, 10, 0ms, 1000);
+    });
+    QVERIFY(panel_->ReadDirectory(slow));
+    QVERIFY(panel_->Reading());
+    QCOMPARE(panel_->Count(), 0);
+    QTest::keyClick(panel_, Qt::Key_End);
+    QTest::keyClick(panel_, Qt::Key_Up);
+    gate->Release();
+    QTRY_VERIFY(!panel_->Reading());
+    QCOMPARE(panel_->Count(), 12);  // "..", ten names and zz_last
+    QTRY_COMPARE(panel_->Cursor(), panel_->Count() - 2);
+    QCOMPARE(AtCursor(), panel_->Entries()[10]->FileName);
+  }
+
+  // Keys held for a row that is long in coming act on the rows come so far
+  // once the wait is over, without waiting for the rest of the reading: End
+  // then lands on a row read in the first seconds, not on zz_last, read last.
+  void heldKeysActAfterTheWaitWhileReadingGoesOn() {
+    UseScripted(2000, 250ms, 200);  // about two and a half seconds
+    QVERIFY(panel_->ReadDirectory(home_ + "/big"));
+    QVERIFY(panel_->Reading());
+    panel_->PlaceCursorOn("zz_last");
+    QTest::keyClick(panel_, Qt::Key_End);
+    QTRY_VERIFY_WITH_TIMEOUT(!panel_->Reading(), 20000);
+    QCOMPARE(panel_->Count(), 2002);
+    QVERIFY2(AtCursor() != ".." && AtCursor() != "zz_last", AtCursor().c_str());
   }
 
   // Ctrl+R on a directory that does not answer: the call returns at once,
