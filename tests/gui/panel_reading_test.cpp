@@ -82,6 +82,18 @@ class PanelReadingTest : public QObject {
   QLabel* dirLine_ = nullptr;
 
   std::string AtCursor() const { return panel_->CurrentEntry()->FileName; }
+  // "slow" is opened when the gate is released, then reads ten names; every
+  // other directory is read as it is.
+  std::shared_ptr<TGate> GateSlow() {
+    auto gate = std::make_shared<TGate>();
+    panel_->SetDirectoryOpener([gate, slow = home_ + "/slow"](const std::string& path, std::string* error)
+                                   -> std::unique_ptr<TEntryStream> {
+      if (path != slow) return panels::OpenLocalDirectory(path, error);
+      gate->Wait();
+      return std::make_unique<TScriptedStream>(path, 10, 0ms, 1000);
+    });
+    return gate;
+  }
   void UseScripted(int count, std::chrono::milliseconds rest, int restEvery) {
     panel_->SetDirectoryOpener([=](const std::string& path, std::string*) -> std::unique_ptr<TEntryStream> {
       return std::make_unique<TScriptedStream>(path, count, rest, restEvery);
@@ -173,20 +185,15 @@ class PanelReadingTest : public QObject {
   // A directory that does not answer: the call returns at once, the panel
   // says "Reading…", keys still work, and Escape goes back to where it was.
   void slowDirectoryShowsReadingAndEscapeGoesBack() {
-    auto gate = std::make_shared<TGate>();
+    const auto gate = GateSlow();
     const std::string slow = home_ + "/slow";
-    panel_->SetDirectoryOpener([gate, slow](const std::string& path, std::string* error) -> std::unique_ptr<TEntryStream> {
-      if (path != slow) return panels::OpenLocalDirectory(path, error);
-      gate->Wait();
-      return std::make_unique<TScriptedStream>(path, 10, 0ms, 1000);
-    });
     const auto before = std::chrono::steady_clock::now();
-    QVERIFY(panel_->ReadDirectory(home_ + "/slow"));
+    QVERIFY(panel_->ReadDirectory(slow));
     QVERIFY(std::chrono::steady_clock::now() - before < 1s);
     QVERIFY(panel_->Reading());
     QCOMPARE(panel_->Count(), 0);
-    QCOMPARE(panel_->Directory(), home_ + "/slow");
-    QCOMPARE(dirLine_->text(), Q(home_ + "/slow"));
+    QCOMPARE(panel_->Directory(), slow);
+    QCOMPARE(dirLine_->text(), Q(slow));
     QCOMPARE(panels::PanelTexts().reading, std::string("Reading\u2026"));
     panel_->grab();  // paints the empty panel with its line
     QTest::keyClick(panel_, Qt::Key_Down);  // nothing to move over; no harm
@@ -206,13 +213,8 @@ class PanelReadingTest : public QObject {
   // Keys typed before a slow directory's rows came act on them once they
   // are in, in the order typed.
   void keysTypedWhileReadingActOnTheListing() {
-    auto gate = std::make_shared<TGate>();
+    const auto gate = GateSlow();
     const std::string slow = home_ + "/slow";
-    panel_->SetDirectoryOpener([gate, slow](const std::string& path, std::string* error) -> std::unique_ptr<TEntryStream> {
-      if (path != slow) return panels::OpenLocalDirectory(path, error);
-      gate->Wait();
-      return std::make_unique<TScriptedStream>(path, 10, 0ms, 1000);
-    });
     QVERIFY(panel_->ReadDirectory(slow));
     QVERIFY(panel_->Reading());
     QCOMPARE(panel_->Count(), 0);
