@@ -17,12 +17,14 @@
 // leaves the directories cached, and the output says so. The device's
 // rotational flag is printed with the figures.
 //
+// All timings go through one queue, as the file manager's do in a session.
 // Queued, the second job starts beside the first when its sources are in
 // memory (the queue samples them); each round says how many of its two jobs
-// did ("from memory") and when the later job began its work ("second
-// began": at once both begin together; queued by the rule alone the second
-// begins when the first ended). --plain-queue switches the sampling off, so
-// that queued means the device rule alone.
+// did ("from memory"), how many started beside the other because that one
+// kept its processor busy ("beside busy"), and when the later job began its
+// work ("second began": at once both begin together; queued by the rule
+// alone the second begins when the first ended). --plain-queue switches the
+// sampling and the measure off, so that queued means the device rule alone.
 //
 // --rest S sleeps S seconds before each timing, after the cache is dropped.
 // A virtual disk whose host evens out its guests' use serves a burst after a
@@ -84,7 +86,9 @@ struct Timing {
   double synced = 0;  // and the data written back
   double cpu = 0;     // processor time of the copying (user + system)
   int fromMemory = 0;  // jobs that started beside the other one from memory
+  int besideBusy = 0;  // or because it kept its processor busy
   double secondBegan = 0;  // when the later of the two jobs began its work
+  double firstRan = 0, secondRan = 0;  // how long the earlier and the later job ran
   // The jobs' own threads (the large files' copies): time on a processor and
   // time runnable but waiting for one (other programs on a busy machine).
   double ran = 0, waited = 0;
@@ -160,10 +164,8 @@ std::string DeviceOf(const fs::path& dir) {
   return shown + ", rotational=?";
 }
 
-Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue, int rest) {
-  TJobQueue queue;
+Timing CopyBoth(TJobQueue& queue, const fs::path& base, bool queued, Cache cache, int rest) {
   queue.SetSameDeviceWaits(queued);
-  if (plainQueue) queue.SetFacts(nullptr);
   if (cache == Cache::Warm) {
     ReadAll(base / "src-a");
     ReadAll(base / "src-b");
@@ -197,8 +199,17 @@ Timing CopyBoth(const fs::path& base, bool queued, Cache cache, bool plainQueue,
   }
   queue.WaitIdle(std::chrono::hours(1));
   Timing t;
-  for (const auto& job : jobs) t.fromMemory += job->StartedFromMemory() ? 1 : 0;
+  for (const auto& job : jobs) {
+    t.fromMemory += job->StartedFromMemory() ? 1 : 0;
+    t.besideBusy += job->StartedBesideBusyJobs() ? 1 : 0;
+  }
   t.secondBegan = std::max(began[0], began[1]);
+  const bool aFirst = began[0] <= began[1];
+  const auto ran = [](const std::shared_ptr<TJob>& job) {
+    return std::chrono::duration<double>(job->RunTime()).count();
+  };
+  t.firstRan = ran(jobs[aFirst ? 0 : 1]);
+  t.secondRan = ran(jobs[aFirst ? 1 : 0]);
   t.ran = schedule[0].first + schedule[1].first;
   t.waited = schedule[0].second + schedule[1].second;
   t.ended = std::chrono::duration<double>(Clock::now() - start).count();
@@ -247,17 +258,21 @@ int main(int argc, char** argv) {
   std::vector<Runs> kinds;
   if (only != "cold") kinds.push_back({"warm", Cache::Warm, {}, {}});
   if (only != "warm") kinds.push_back({"cold", Cache::Cold, {}, {}});
+  // One queue for the whole run, as the file manager has one for its
+  // session: what it learnt of the disk in one timing holds in the next.
+  TJobQueue queue;
+  if (plainQueue) queue.SetFacts(nullptr);
   for (int r = 0; r < rounds; ++r) {
     const bool queuedFirst = r % 2 == 0;
     for (Runs& kind : kinds) {
       for (int k = 0; k < 2; ++k) {
         const bool queued = (k == 0) == queuedFirst;
-        const Timing t = CopyBoth(base, queued, kind.cache, plainQueue, rest);
+        const Timing t = CopyBoth(queue, base, queued, kind.cache, rest);
         (queued ? kind.queued : kind.once).push_back(t);
-        std::printf("round %d %s %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f  from memory %d"
-                    "  second began %.3f s  jobs ran %.2f s, waited for a processor %.2f s\n",
-                    r + 1, kind.name, queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load(), t.fromMemory,
-                    t.secondBegan, t.ran, t.waited);
+        std::printf("round %d %s %-8s ended %7.2f s  on disk %7.2f s  processor %6.2f s  load %.1f  from memory %d  beside busy %d"
+                    "  second began %.3f s  each ran %.2f s and %.2f s  jobs' threads ran %.2f s, waited for a processor %.2f s\n",
+                    r + 1, kind.name, queued ? "queued" : "at once", t.ended, t.synced, t.cpu, Load(), t.fromMemory, t.besideBusy,
+                    t.secondBegan, t.firstRan, t.secondRan, t.ran, t.waited);
 
         std::fflush(stdout);
       }
@@ -291,10 +306,13 @@ int main(int argc, char** argv) {
                 median(kind.once, &Timing::ran), median(kind.once, &Timing::waited));
     std::printf("%s best ended:   queued %.2f s, at once %.2f s\n", kind.name, best(kind.queued, &Timing::ended),
                 best(kind.once, &Timing::ended));
-    int fromMemory = 0;
-    for (const Timing& t : kind.queued) fromMemory += t.fromMemory;
-    std::printf("%s queued jobs started beside the other from memory: %d of %zu\n", kind.name, fromMemory,
-                2 * kind.queued.size());
+    int fromMemory = 0, besideBusy = 0;
+    for (const Timing& t : kind.queued) {
+      fromMemory += t.fromMemory;
+      besideBusy += t.besideBusy;
+    }
+    std::printf("%s queued jobs started beside the other: from memory %d, beside a busy one %d, of %zu\n",
+                kind.name, fromMemory, besideBusy, 2 * kind.queued.size());
   }
   fs::remove_all(base);
   return 0;

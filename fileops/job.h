@@ -33,6 +33,27 @@
 // seek against the other job, so next to nothing; on one that does not, a
 // little (see ReadsFromMemory).
 //
+// Nor does the wait help where the processor, not the disk, is what a copy
+// waits for (a fast disk, or a virtual one whose reads are copies in memory):
+// one job at a time then leaves the other processors idle. So a job measures
+// what share of its time its thread spends on a processor, over half a second
+// at a time as it reports its progress. A waiting job that only running jobs
+// keep waiting starts beside them when every one of them on its devices keeps
+// its processor busy (three quarters of the time or more) and fewer jobs run
+// than there are processors. A thread waiting for a disk that seeks spends
+// next to nothing on a processor, so there the jobs keep waiting. The
+// running job's measure schedules the queue again, so a waiting job needs no
+// event of its own to start.
+//
+// A measure needs its half second, and a cold copy starts with a second or
+// so of waiting for its first reads: a job that starts that much later than
+// the one before it ends later too. So the queue also remembers, for each
+// device its sources lie on, the share of the last job that ran for a second
+// or more and had at least 32 MiB read from storage meanwhile (a copy that
+// read from the disk, not from the page cache). Where that job kept its processor busy, a
+// waiting job starts beside a running one that has no measure of its own yet
+// at once; the running job's own measure overrides the memory once it comes.
+//
 // Nothing here knows a window: the queue reports through callbacks, which run
 // on whatever thread the change happened (a worker's, mostly).
 #pragma once
@@ -42,6 +63,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -131,7 +153,13 @@ class TJobFacts {
   virtual platform::Residency Sample(const std::vector<std::string>& sources) = 0;
   // The seek cost of the device under `path`.
   virtual platform::SeekCost SeekCostOf(const std::string& path) = 0;
-
+  // The processors jobs may run on.
+  virtual unsigned Processors() = 0;
+  // The calling thread's time on a processor so far.
+  virtual std::chrono::nanoseconds ThreadProcessorTime() = 0;
+  // The bytes the calling thread has had read from storage so far; empty
+  // where that is not known.
+  virtual std::optional<uint64_t> ThreadStorageReads() = 0;
 };
 
 // The system's answers (platform/residency.h).
@@ -157,6 +185,13 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   // It started beside a job on one of its devices, its sources being in
   // memory.
   bool StartedFromMemory() const;
+  // It started beside jobs on its devices that kept their processors busy.
+  bool StartedBesideBusyJobs() const;
+  // The share of its time the job's thread spent on a processor over the
+  // last measure (half a second of reported progress); empty before the
+  // first, when it is older than a second and a half (the work stopped
+  // reporting) and while the job is paused.
+  std::optional<double> ProcessorShare() const;
   TJobProgress Progress() const;
   bool CancelRequested() const;
 
@@ -198,6 +233,13 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   friend class TJobQueue;
   // With mutex_ held: running, or paused while running.
   bool HoldsDevices() const { return state_ == TJobState::Running || state_ == TJobState::Paused; }
+  // With mutex_ held, from SetProgress: measures the processor share when
+  // half a second passed since the last measure; true when it is busy.
+  bool MeasureShare(std::chrono::steady_clock::time_point now);
+  // With mutex_ held: the last measure while running and not too old.
+  std::optional<double> FreshShare(std::chrono::steady_clock::time_point now) const;
+  // With mutex_ held: the measure starts anew (after a pause).
+  void ForgetShare();
 
   // Where the queue is in sampling a waiting job's sources.
   enum class TProbe {
@@ -223,6 +265,20 @@ class TJob final : public TFMGate, public std::enable_shared_from_this<TJob> {
   int atGate_ = 0;  // threads of the work standing in Pass
   TProbe probe_ = TProbe::None;
   bool fromMemory_ = false;
+  bool besideBusy_ = false;
+  // Set before the job's thread starts.
+  TJobQueue* queue_ = nullptr;
+  std::shared_ptr<TJobFacts> facts_;
+  // The processor share: the measure under way (its thread, start and
+  // processor time then) and the last one taken.
+  struct TShareWindow {
+    bool open = false;
+    std::thread::id thread;
+    std::chrono::steady_clock::time_point at{};
+    std::chrono::nanoseconds used{};
+  } window_;
+  std::optional<double> share_;
+  std::chrono::steady_clock::time_point shareAt_{};
   TJobProgress progress_;
   TSpeedMeter meter_;
   std::chrono::steady_clock::time_point started_{};
@@ -272,11 +328,38 @@ class TJobQueue final {
 
  private:
   friend class TJob;
-  void Schedule();           // with mutex_ held
+  // A running job's devices and whether it keeps its processor busy, as
+  // Schedule found it.
+  struct TRunning {
+    const std::vector<uint64_t>* devices;
+    bool onProcessor;  // running, not paused
+    bool measured;     // it has a fresh measure of its own
+    bool busy;         // which says it keeps its processor busy
+  };
+  // What a job's thread had used when its work began or ended.
+  struct TThreadMark {
+    std::chrono::steady_clock::time_point at;
+    std::chrono::nanoseconds used{};
+    std::optional<uint64_t> reads;
+  };
+  static TThreadMark Mark(TJobFacts* facts);
+  // The share of a job's run its thread spent on a processor, when the run
+  // tells something of its devices (long enough, and reading from storage).
+  static std::optional<double> ReadingShare(const TThreadMark& begin, const TThreadMark& end);
+  // With mutex_ held: whether the last job that read from storage on each
+  // device `running` shares with `job` kept its processor busy.
+  bool DevicesKeptBusy(const TJob& job, const TRunning& running) const;
+  // With mutex_ held; true when a job started.
+  bool Schedule();
+  // From a running job whose measure says busy: schedules again.
+  void Reschedule();
   // With mutex_ and the job's mutex held, for a waiting job that only running
   // jobs keep waiting: whether it may start now. Starts sampling its sources
   // when that is still to be learnt.
-  bool MayStartBeside(TJob& job);
+  bool MayStartBeside(TJob& job, const std::vector<TRunning>& running);
+  // Whether every running job on the job's devices keeps its processor busy
+  // and a processor is left for it.
+  bool BesideBusyJobs(const TJob& job, const std::vector<TRunning>& running);
   void Start(TJob& job);     // with mutex_ held
   void Run(const std::shared_ptr<TJob>& job);
   void Probe(const std::shared_ptr<TJob>& job, const std::shared_ptr<TJobFacts>& facts);
@@ -290,6 +373,9 @@ class TJobQueue final {
   std::vector<std::thread> ended_;           // workers (and samplers) to join
   std::vector<std::thread> probes_;          // sampling threads at work
   std::shared_ptr<TJobFacts> facts_ = SystemJobFacts();
+  // For each device, the processor share of the last job that read from
+  // storage on it (ReadingShare).
+  std::map<uint64_t, double> deviceShares_;
   bool sameDeviceWaits_ = true;
   bool closing_ = false;
   int nextId_ = 1;

@@ -28,16 +28,21 @@ inline bool Eventually(Pred done) {
 }
 
 // Jobs that run until the test lets them go (or they are cancelled), and the
-// order in which they started.
+// order in which they started. `each` runs once before every check of the
+// job's gate, about every millisecond.
 class Workers {
  public:
-  TJob::TWork Work(const std::string& name) {
-    return [this, name](TJob& job) {
+  TJob::TWork Work(const std::string& name, std::function<void(TJob&)> each = {}) {
+    return [this, name, each](TJob& job) {
       {
         std::lock_guard lock(mutex_);
         started_.push_back(name);
       }
-      while (job.Pass() && !Released(name)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      for (;;) {
+        if (each) each(job);
+        if (!job.Pass() || Released(name)) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
     };
   }
   void Release(const std::string& name) {

@@ -76,6 +76,10 @@ class ToldFacts final : public TJobFacts {
       at.resize(slash);
     }
   }
+  // No job keeps a processor busy.
+  unsigned Processors() override { return 4; }
+  std::chrono::nanoseconds ThreadProcessorTime() override { return {}; }
+  std::optional<uint64_t> ThreadStorageReads() override { return std::nullopt; }
   int Samples() {
     std::lock_guard lock(mutex_);
     return samples_;

@@ -579,6 +579,9 @@ class AllInMemory final : public TJobFacts {
     return r;
   }
   platform::SeekCost SeekCostOf(const std::string&) override { return platform::SeekCost::Seeks; }
+  unsigned Processors() override { return 1; }
+  std::chrono::nanoseconds ThreadProcessorTime() override { return {}; }
+  std::optional<uint64_t> ThreadStorageReads() override { return std::nullopt; }
   std::vector<std::string> Sampled() {
     std::lock_guard lock(mutex_);
     return sampled_;
