@@ -130,8 +130,7 @@ TEST(JobsBesideBusy, NoFactsNoMeasure) {
   std::this_thread::sleep_for(800ms);
   EXPECT_FALSE(busy->ProcessorShare().has_value());
   EXPECT_EQ(next->State(), TJobState::Waiting);
-  w.Release("busy");
-  w.Release("next");
+  w.ReleaseAll();
   EXPECT_TRUE(queue.WaitIdle(5s));
   EXPECT_FALSE(next->StartedBesideBusyJobs());
 }
@@ -156,8 +155,7 @@ TEST(JobsBesideBusy, APausedJobIsMeasuredAnewOnceResumed) {
   // On a measure of its own, not on one from before the pause.
   EXPECT_GE(std::chrono::steady_clock::now() - resumed, 450ms);
   EXPECT_TRUE(next->StartedBesideBusyJobs());
-  w.Release("busy");
-  w.Release("next");
+  w.ReleaseAll();
   EXPECT_TRUE(queue.WaitIdle(5s));
 }
 
@@ -179,8 +177,7 @@ TEST(JobsBesideBusy, AThirdJobWaitsForAProcessor) {
   EXPECT_EQ(second->State(), TJobState::Running);
   EXPECT_TRUE(second->StartedBesideBusyJobs());
   EXPECT_TRUE(third->StartedBesideBusyJobs());
-  w.Release("second");
-  w.Release("third");
+  w.ReleaseAll();
   EXPECT_TRUE(queue.WaitIdle(5s));
 }
 
@@ -233,7 +230,7 @@ TEST(JobsBesideBusy, TheLastJobThatReadFromStorageSpeaksForItsDevices) {
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(next->State(), c.starts ? TJobState::Running : TJobState::Waiting);
     EXPECT_EQ(last->State(), TJobState::Waiting);
-    for (const char* name : {"waiter", "next", "last"}) w.Release(name);
+    w.ReleaseAll();
     EXPECT_TRUE(queue.WaitIdle(5s));
   }
 }
@@ -249,8 +246,7 @@ TEST(JobsBesideBusy, TheSystemsMeasureOfASleepingJob) {
   auto next = queue.Add("next", {1}, w.Work("next"));
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(next->State(), TJobState::Waiting);
-  w.Release("sleeper");
-  w.Release("next");
+  w.ReleaseAll();
   EXPECT_TRUE(queue.WaitIdle(5s));
   EXPECT_FALSE(next->StartedBesideBusyJobs());
 }

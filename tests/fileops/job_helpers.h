@@ -49,9 +49,14 @@ class Workers {
     std::lock_guard lock(mutex_);
     released_.insert(name);
   }
+  // Lets every job go, those still to start too.
+  void ReleaseAll() {
+    std::lock_guard lock(mutex_);
+    all_ = true;
+  }
   bool Released(const std::string& name) {
     std::lock_guard lock(mutex_);
-    return released_.count(name) != 0;
+    return all_ || released_.count(name) != 0;
   }
   std::vector<std::string> Started() {
     std::lock_guard lock(mutex_);
@@ -66,6 +71,7 @@ class Workers {
   std::mutex mutex_;
   std::vector<std::string> started_;
   std::set<std::string> released_;
+  bool all_ = false;
 };
 
 // The window's thread in miniature: runs the calls posted to it, in order.
