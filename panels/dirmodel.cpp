@@ -266,15 +266,16 @@ bool TPanelModel::ReadDirectory(const std::string& path, std::string* error) {
   if (directory_.empty()) directory_ = path;  // the system cannot say; keep what we entered
   if (OnDirectoryLine) OnDirectoryLine(directory_);
 
-  platform::VolumeSpace space;
-  diskLine_ = platform::GetVolumeSpace(".", space) ? DiskSpaceLine(space.free, space.total)
-                                                   : std::string();
-  if (OnInfoLine) OnInfoLine(diskLine_);
-
   FreeEntries();
   entries_ = ReadEntries(".", directory_ == "/");
   if (entries_.size() > 1) SortEntries(sortType_);
   marks_.assign(entries_.size(), 0);
+  // The disk-space line is told after the old listing's marks are gone: the
+  // line shows the marks too.
+  platform::VolumeSpace space;
+  diskLine_ = platform::GetVolumeSpace(".", space) ? DiskSpaceLine(space.free, space.total)
+                                                   : std::string();
+  if (OnInfoLine) OnInfoLine(diskLine_);
 
   if (!remembered.empty()) platform::SetCurrentDir(remembered);
   if (OnListingChanged) OnListingChanged();
@@ -291,11 +292,11 @@ bool TPanelModel::ReadPlace(std::shared_ptr<TPanelSource> source, const std::str
   place_ = place;
   directory_ = PlacePath(source_->Root(), place_);
   if (OnDirectoryLine) OnDirectoryLine(directory_);
-  diskLine_ = source_->SummaryLine();
-  if (OnInfoLine) OnInfoLine(diskLine_);
   FreeEntries();
   entries_ = SortedPlace(std::move(listed), sortType_, descending_);
   marks_.assign(entries_.size(), 0);
+  diskLine_ = source_->SummaryLine();
+  if (OnInfoLine) OnInfoLine(diskLine_);  // after the marks left went
   if (OnListingChanged) OnListingChanged();
   return true;
 }
@@ -612,6 +613,7 @@ void TPanelModel::SetEntries(Entries entries) {
   entries_ = std::move(entries);
   if (entries_.size() > 1) SortEntries(sortType_);
   marks_.assign(entries_.size(), 0);
+  if (OnInfoLine) OnInfoLine(diskLine_);  // the marks it showed went
   if (OnListingChanged) OnListingChanged();
 }
 
@@ -633,6 +635,7 @@ void TPanelModel::ShowListing(const std::string& directory, const std::string& t
   markedBytes_ = 0;
   cursor_ = 0;
   if (OnDirectoryLine) OnDirectoryLine(listingTitle_);
+  if (OnInfoLine) OnInfoLine(diskLine_);  // the marks it showed went
   if (OnListingChanged) OnListingChanged();
 }
 

@@ -134,7 +134,9 @@ class TPanelModel {
   TPanelModel& operator=(const TPanelModel&) = delete;
 
   // Receivers of the two lines a read produces (the directory line and the
-  // disk-space line); either may be empty.
+  // disk-space line); either may be empty. The disk-space line is told
+  // whenever the listing is replaced, once the new listing's marks (none)
+  // are in place: a receiver that adds the marks to it sees the new ones.
   std::function<void(const std::string&)> OnDirectoryLine;
   std::function<void(const std::string&)> OnInfoLine;
   // Told after every read, before the caller places the cursor.

@@ -364,6 +364,28 @@ def scenario_marks_ranges_and_sorting_inside(s):
 
 
 @prepare(photos)
+def scenario_marks_of_the_directory_stay_outside_the_archive(s):
+    # The archive's root looks the same whether or not entries were marked in
+    # the directory it is entered from: the line below the panel tells the
+    # archive's own marks, none. Only the window's left half is compared (the
+    # right panel's free space may change meanwhile).
+    def left_half():
+        x, y, width, height = s.display.geometry(s.main)
+        return s.display.pixels(x, y, width // 2, height)
+    looks = []
+    for marks in ([], ["a.txt", "c.txt"]):
+        for name in marks:
+            s.cursor_to(name, "Insert")
+        s.cursor_to("photos.zip")
+        s.wait_repainted(s.main, ["Return"], f"Enter on the archive, {marks} marked outside")
+        looks.append(left_half())
+        s.wait_repainted(s.main, ["Home", "Return"], "Enter on '..' leaves the archive")
+        s.wait_cwd("left", "back in the directory")
+    expect(looks[0] == looks[1], "the marks left outside show nowhere inside the archive")
+    s.expect_panel_keys(s.left, "after entering the archive with marks outside")
+
+
+@prepare(photos)
 def scenario_changes_from_outside(s):
     # The root: "..", "2024", "top.txt"; another program adds added.txt,
     # which comes before top.txt: the cursor stays on top.txt by its name.

@@ -144,6 +144,44 @@ class ArchivePanelTest : public QObject {
     QCOMPARE(opens_, 1);
   }
 
+  // The info line tells the marks of the place shown: none on entering an
+  // archive from a directory with marks (by Enter and by Ctrl+PgDn), the
+  // archive's own while inside, and on the way out what the directory has
+  // then (it is read afresh: its marks are gone).
+  void infoLineTellsTheMarksOfThePlaceShown() {
+    QVERIFY(MakeFile(f_->left + "/c.txt", 2));
+    const QString summary = Q("summary of " + archive_);
+    const struct {
+      const char* what;
+      Qt::Key in;
+      Qt::KeyboardModifiers inMods;
+      Qt::Key out;  // at the archive's root, the cursor on ".."
+      Qt::KeyboardModifiers outMods;
+    } cases[] = {
+        {"Enter, then Enter on ..", Qt::Key_Return, Qt::NoModifier, Qt::Key_Return, Qt::NoModifier},
+        {"Ctrl+PgDn, then Ctrl+PgUp", Qt::Key_PageDown, Qt::ControlModifier, Qt::Key_PageUp, Qt::ControlModifier},
+        {"Enter, then Backspace", Qt::Key_Return, Qt::NoModifier, Qt::Key_Backspace, Qt::NoModifier},
+    };
+    for (const auto& c : cases) {
+      QVERIFY2(L()->ReadDirectory(f_->left), c.what);
+      QVERIFY2(f_->Mark(L(), "a.txt") && f_->Mark(L(), "c.txt"), c.what);
+      QVERIFY2(InfoLine().startsWith(QStringLiteral("Marked 2: 3 bytes | ")), qPrintable(InfoLine()));
+      QVERIFY2(f_->Put(L(), "photos.zip") && f_->Press(L(), c.in, c.inMods), c.what);
+      QVERIFY2(L()->Directory() == archive_, c.what);
+      QVERIFY2(L()->Model().MarkedCount() == 0, c.what);
+      QVERIFY2(InfoLine() == summary, qPrintable(QLatin1String(c.what) + ": " + InfoLine()));
+      // Marks made inside are the archive's.
+      QVERIFY2(f_->Mark(L(), "b.jpg"), c.what);
+      QVERIFY2(InfoLine() == QStringLiteral("Marked 1: 5 bytes | ") + summary, qPrintable(InfoLine()));
+      QVERIFY2(f_->Put(L(), "..") && f_->Press(L(), c.out, c.outMods), c.what);
+      QVERIFY2(L()->Directory() == f_->left, c.what);
+      QVERIFY2(TFormFixture::AtCursor(L()) == "photos.zip", c.what);
+      QVERIFY2(L()->Model().MarkedCount() == 0, c.what);
+      QVERIFY2(!InfoLine().contains(QStringLiteral("Marked")) && InfoLine().endsWith(QStringLiteral(" free")),
+               qPrintable(QLatin1String(c.what) + ": " + InfoLine()));
+    }
+  }
+
   // Enter and Ctrl+PgDn on files: archives by name with Enter, any archive
   // by content with Ctrl+PgDn; the ZIP window when the settings ask for it or
   // when a ZIP archive cannot be shown as a folder; other files as before.

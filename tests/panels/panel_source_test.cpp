@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "platform/fs.h"
@@ -147,6 +148,61 @@ TEST(SourcePlaces, EnteredOnceWalkedWithoutRereadingAndLeft) {
   EXPECT_FALSE(m.InSource());
   EXPECT_EQ(NamesOf(m), (Names{"..", "photos.zip"}));
   EXPECT_NE(infoLine.find(" free"), std::string::npos);
+}
+
+// Whoever adds the marks to the disk-space line is told it after the marks
+// of the listing left are gone, for every way a listing is replaced: a line
+// told earlier would keep the old marks until the next mark changed.
+TEST(SourcePlaces, TheInfoLineIsToldOnceTheOldMarksAreGone) {
+  test::TempDir tmp;
+  test::MakeDir(tmp / "home/sub");
+  test::WriteFile(tmp / "home/a.txt", "aaaa");
+  test::WriteFile(tmp / "home/photos.zip", "not read by the panel itself");
+  const std::string root = tmp / "home/photos.zip";
+  auto source = std::make_shared<TScriptedSource>(
+      root, std::map<std::string, Names>{{"", {"2024/", "b.jpg"}}, {"2024", {"x.png"}}});
+  TOpenerGuard opener(source);
+  TPanelModel m;
+  std::vector<std::pair<std::string, int>> told;  // the line and the marks when told
+  m.OnInfoLine = [&](const std::string& s) { told.emplace_back(s, m.MarkedCount()); };
+  const auto toSource = [&] { return m.ReadDirectory(root); };
+  const auto toPlace = [&] { return m.ReadDirectory(root + "/2024"); };
+  const auto toHome = [&] { return m.ReadDirectory(tmp / "home"); };
+  const auto toSub = [&] { return m.ReadDirectory(tmp / "home/sub"); };
+  const auto toListing = [&] {
+    TPanelModel::Entries found;
+    found.push_back(std::make_unique<TFileEntry>());
+    found.back()->FileName = "sub/found.txt";
+    m.ShowListing(tmp / "home", "found", std::move(found));
+    return true;
+  };
+  const struct {
+    const char* what;
+    std::function<bool()> from, to;
+    std::string line;  // what the line is told ("" for a disk-space line)
+  } cases[] = {
+      {"into the archive", toHome, toSource, "summary of " + root},
+      {"a place inside", toSource, toPlace, "summary of " + root},
+      {"out of the archive", toSource, toHome, ""},
+      {"a directory", toHome, toSub, ""},
+      {"a search's listing", toHome, toListing, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(c.from());
+    for (int i = 1; i < m.Count(); ++i) m.SetMarked(i, true);  // all but ".."
+    ASSERT_GT(m.MarkedCount(), 0);
+    told.clear();
+    ASSERT_TRUE(c.to());
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back().second, 0);
+    if (!c.line.empty()) {
+      EXPECT_EQ(told.back().first, c.line);
+    } else {
+      EXPECT_NE(told.back().first.find(" free"), std::string::npos) << told.back().first;
+    }
+    EXPECT_EQ(m.MarkedCount(), 0);
+  }
 }
 
 TEST(SourcePlaces, SortOrdersMarksAndRefreshKeepNames) {
