@@ -157,11 +157,23 @@ static TPanelModel::Entries ReadEntries(const std::string& path, bool atRoot) {
 }
 
 std::string MarkedLine(int count, uint64_t bytes) {
+  TMarkedLinePieces pieces = MarkedLinePieces(count, bytes);
+  return pieces.head + pieces.count + pieces.tail;
+}
+
+TMarkedLinePieces MarkedLinePieces(int count, uint64_t bytes) {
   const TPanelTexts texts = PanelTexts();
   const auto marked = static_cast<uint64_t>(std::max(count, 0));
-  return FillIn(CountedForm(texts, texts.markedLine, bytes),
-                FillIn(CountedForm(texts, texts.markedCount, marked), platform::FormatThousands(marked)),
-                platform::FormatThousands(bytes));
+  const std::string_view form = CountedForm(texts, texts.markedLine, bytes);
+  const std::string countText =
+      FillIn(CountedForm(texts, texts.markedCount, marked), platform::FormatThousands(marked));
+  const std::string bytesText = platform::FormatThousands(bytes);
+  // FillIn reads placeholders from the left, so the first "%1" found is the
+  // first one it fills.
+  const size_t at = form.find("%1");
+  if (at == std::string_view::npos) return {FillIn(form, countText, bytesText), {}, {}};
+  return {FillIn(form.substr(0, at), countText, bytesText), countText,
+          FillIn(form.substr(at + 2), countText, bytesText)};
 }
 
 namespace {

@@ -89,6 +89,13 @@ std::string DiskSpaceLine(uint64_t freeBytes, uint64_t totalBytes);
 // What the info line says about the marks: "Marked 3: 12,345 bytes", the
 // count and the bytes each with the form it takes.
 std::string MarkedLine(int count, uint64_t bytes);
+// The same line in three pieces: before the count of marked entries, the
+// count (MarkedCount filled in), after it. The count is empty, and the whole
+// line the first piece, when the wording has no place for it.
+struct TMarkedLinePieces {
+  std::string head, count, tail;
+};
+TMarkedLinePieces MarkedLinePieces(int count, uint64_t bytes);
 
 // Quick search: `name` starts with `pattern`, without regard to case (any
 // script), where "*" stands for any run of characters and "?" for one.

@@ -42,7 +42,7 @@ struct TPanelSide {
   QHeaderView* Header = nullptr;      // "Name", "Ext", "Size", "Date", "Time"
   panels::TFMPanel* FMPanel = nullptr;
   QLabel* FilePanel = nullptr;        // the cursor entry's information line
-  QLabel* InfoPanel = nullptr;        // the volume's free space
+  panels::TInfoLine* InfoPanel = nullptr;  // the marks and the volume's free space
 };
 
 class TMainForm : public QMainWindow {

@@ -597,15 +597,17 @@ void TFMPanel::SetMarked(int index, bool marked) {
 }
 
 // The disk-space line, preceded by the marks' count and size while any entry
-// is marked.
+// is marked. A narrow panel shortens the disk-space line first (an archive's
+// read-only reason comes last), then the marks' bytes, then their wording.
 void TFMPanel::UpdateInfoLine() {
   if (infoPanel_ == nullptr) return;
-  const int marked = model_.MarkedCount();
-  infoPanel_->setText(ToDisplay(marked == 0 ? model_.DiskLine()
-                                            : MarkedLine(marked, model_.MarkedBytes()) + " | " +
-                                                  model_.DiskLine()));
-  // A narrow panel cuts the line (an archive's read-only reason comes last).
-  infoPanel_->setToolTip(infoPanel_->text());
+  TInfoText line;
+  line.rest = ToDisplay(model_.DiskLine());
+  if (const int marked = model_.MarkedCount(); marked > 0) {
+    const TMarkedLinePieces marks = MarkedLinePieces(marked, model_.MarkedBytes());
+    line.head = ToDisplay(marks.head), line.count = ToDisplay(marks.count), line.tail = ToDisplay(marks.tail);
+  }
+  infoPanel_->SetLine(line);
 }
 
 void TFMPanel::MarksChanged() {

@@ -25,6 +25,7 @@
 
 #include "panels/dir_reading.h"
 #include "panels/dirmodel.h"
+#include "panels/qt/info_line.h"
 #include "platform/qt/colors.h"
 
 class QLabel;
@@ -44,10 +45,11 @@ class TFMPanel : public QAbstractScrollArea {
   // --- The text lines the panel writes (any may be null) ---
   QLabel* DirPanel() const { return dirPanel_; }    // the directory, at each read
   QLabel* FilePanel() const { return filePanel_; }  // the cursor entry's information line
-  QLabel* InfoPanel() const { return infoPanel_; }  // the disk-space line, at each read
+  // The disk-space line, at each read, after the marks while any are.
+  TInfoLine* InfoPanel() const { return infoPanel_; }
   void SetDirPanel(QLabel* label) { dirPanel_ = label; }
   void SetFilePanel(QLabel* label) { filePanel_ = label; }
-  void SetInfoPanel(QLabel* label) { infoPanel_ = label; }
+  void SetInfoPanel(TInfoLine* line) { infoPanel_ = line; }
 
   // --- The listing (see TPanelModel) ---
   TPanelModel& Model() { return model_; }
@@ -330,7 +332,7 @@ class TFMPanel : public QAbstractScrollArea {
   int pageFrom_ = 0;  // the cursor before the last page move
   QLabel* dirPanel_ = nullptr;
   QLabel* filePanel_ = nullptr;
-  QLabel* infoPanel_ = nullptr;
+  TInfoLine* infoPanel_ = nullptr;
 
   int nameWidth_ = 100;
   int extWidth_ = 30;

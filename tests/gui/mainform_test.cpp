@@ -15,13 +15,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSplitter>
 #include <QTabBar>
 #include <QToolButton>
 
+#include "app/commands/options_commands.h"
 #include "app/dialogs/aboutform.h"
 #include "app/panels/drivecombo.h"
 #include "app/panels/panel_tabs.h"
 #include "app/panels/path_line.h"
+#include "app/settings/lang.h"
 #include "app/settings/settings.h"
 #include "platform/file_uri.h"
 #include "platform/qt/colors.h"
@@ -440,6 +443,54 @@ class MainFormTest : public QObject {
       QTest::keyClick(L(), key, Qt::KeypadModifier);
     }
     QCOMPARE(f_->form->Lists().Masks, app::TStringList{"*.txt"});
+  }
+
+  // ------------------------------------------------------------ info line
+
+  // In every language of the language folder, with large numbers, the line
+  // below the left panel fits whatever width the splitter gives the panel:
+  // the free space shortens first, the count of marks stays, and the whole
+  // line is the tip while it shows less.
+  void infoLineFitsThePanelInEveryLanguage() {
+    const uint64_t sizes[] = {736674304000ULL, 99999999999ULL, 12345678901ULL};  // sparse
+    uint64_t bytes = 0;
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+      const std::string path = f_->left + "/big" + std::to_string(i) + ".bin";
+      QVERIFY(MakeFile(path, 0) && ::truncate(path.c_str(), static_cast<off_t>(sizes[i])) == 0);
+      bytes += sizes[i];
+    }
+    QVERIFY(f_->Show());
+    const QString folder = qEnvironmentVariable("VANTREL_SOURCE_DIR") + QStringLiteral("/app/language");
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.lng")}, QDir::Files, QDir::Name);
+    QVERIFY2(files.size() >= 3, qPrintable(files.join(' ')));
+    panels::TInfoLine* info = f_->form->Left().InfoPanel;
+    QSplitter* splitter = f_->form->Splitter();
+    const int both = splitter->sizes().value(0) + splitter->sizes().value(1);
+    for (const QString& file : files) {
+      app::Language(*f_->form).LanguageFile = Std(folder + "/" + file);
+      app::ApplyLanguage(*f_->form);
+      QVERIFY(L()->ReadDirectory(f_->left));
+      for (size_t i = 0; i < std::size(sizes); ++i) QVERIFY(f_->Mark(L(), "big" + std::to_string(i) + ".bin"));
+      const panels::TMarkedLinePieces marks = panels::MarkedLinePieces(3, bytes);
+      const QString marksLine = Q(marks.head + marks.count + marks.tail), count = Q(marks.count);
+      QVERIFY2(!count.isEmpty() && info->text().startsWith(marksLine + " | "), qPrintable(file + ": " + info->text()));
+      int shortened = 0;
+      for (int width = 60; width <= both / 2; width += 23) {
+        splitter->setSizes({width, both - width});
+        QTRY_COMPARE(info->width(), f_->form->Left().Panel->width());
+        const QString shown = info->ShownText();
+        const int room = info->TextRect().width();
+        const QByteArray what = (file + " in " + QString::number(room) + ": " + shown).toUtf8();
+        QVERIFY2(info->fontMetrics().horizontalAdvance(shown) <= room, what);
+        if (info->fontMetrics().horizontalAdvance(count) <= room) QVERIFY2(shown.contains(count), what);
+        if (info->fontMetrics().horizontalAdvance(marksLine) <= room) QVERIFY2(shown.startsWith(marksLine), what);
+        QVERIFY2(info->toolTip() == (shown == info->text() ? QString() : info->text()), what);
+        shortened += shown != info->text();
+      }
+      QVERIFY2(shortened >= 3, qPrintable(file));
+    }
+    app::Language(*f_->form).LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);  // the panel texts are the process's
   }
 };
 

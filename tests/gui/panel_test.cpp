@@ -43,7 +43,8 @@ class PanelTest : public QObject {
   std::string dir_;  // ".." , my.dir, four files and sixty more: longer than the panel
   std::unique_ptr<QWidget> window_;
   TFMPanel* panel_ = nullptr;
-  QLabel *dirLine_ = nullptr, *fileLine_ = nullptr, *info_ = nullptr;
+  QLabel *dirLine_ = nullptr, *fileLine_ = nullptr;
+  panels::TInfoLine* info_ = nullptr;
   QLineEdit* other_ = nullptr;
 
   QPoint At(int row) const { return panel_->RowRect(row).center(); }
@@ -79,7 +80,7 @@ class PanelTest : public QObject {
   void init() {
     window_ = std::make_unique<QWidget>();
     auto* layout = new QVBoxLayout(window_.get());
-    dirLine_ = new QLabel, fileLine_ = new QLabel, info_ = new QLabel;
+    dirLine_ = new QLabel, fileLine_ = new QLabel, info_ = new panels::TInfoLine;
     other_ = new QLineEdit;
     panel_ = new TFMPanel;
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -277,6 +278,85 @@ class PanelTest : public QObject {
               fit.size > bold.horizontalAdvance(QStringLiteral("999,999,999,999")) &&
               fit.date > bold.horizontalAdvance(QStringLiteral("31.12.2025")) &&
               fit.time > bold.horizontalAdvance(QStringLiteral("23:59")));
+    }
+  }
+
+  // The info line at every width from far too narrow to wide enough: never
+  // wider than its room, whole when it fits, the marks whole before the
+  // rest gets any room, the count kept while it fits, anything cut
+  // ending in "…", and the whole text as the tip only while shortened.
+  void infoLineShortensTheLeastImportantFirst() {
+    const QString dots = QStringLiteral("\u2026"), bar = QStringLiteral(" | ");
+    const struct {
+      const char* what;
+      panels::TInfoText text;
+    } cases[] = {
+        {"marks and space",
+         {"Marked ", "1,234,567", ": 736,674,304,512 bytes", "1,234,567.89 Mb of 9,876,543.21 Mb free"}},
+        {"Russian",
+         {"\u041e\u0442\u043c\u0435\u0447\u0435\u043d\u043e: ", "3 \u044d\u043b\u0435\u043c\u0435\u043d\u0442\u0430",
+          ", 736,674,304 \u0431\u0430\u0439\u0442\u0430", "\u0441\u0432\u043e\u0431\u043e\u0434\u043d\u043e 67,881.43 MB"}},
+        {"count last", {"736,674,304 bytes in ", "3 entries", "", "free 1.00 Mb"}},
+        {"no count", {"Marked, 12 bytes", "", "", "12.00 Mb of 20.00 Mb free"}},
+        {"marks only", {"Marked ", "2", ": 5 bytes", ""}},
+        {"no marks", {"", "", "", "3 files: 1,234 bytes, packed 567 bytes | read-only: a nested archive"}},
+    };
+    panels::TInfoLine line;
+    line.setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    line.show();  // a hidden widget hears of its new size only when shown
+    for (const auto& c : cases) {
+      line.SetLine(c.text);
+      const QFontMetrics m = line.fontMetrics();
+      const panels::TInfoText& t = c.text;
+      const QString whole = t.Whole(), first = t.First();
+      QCOMPARE(line.text(), whole);
+      for (int width = 4; width <= m.horizontalAdvance(whole) + 20; width += 3) {
+        line.resize(width, 19);
+        const int room = line.TextRect().width();
+        const QString shown = line.ShownText();
+        const QByteArray what = QByteArray(c.what) + " in " + QByteArray::number(room) + ": " + shown.toUtf8();
+        QVERIFY2(shown.isEmpty() || m.horizontalAdvance(shown) <= room, what);
+        QVERIFY2(!shown.isEmpty() || m.horizontalAdvance(dots) > room, what);
+        QVERIFY2((shown == whole) == (m.horizontalAdvance(whole) <= room), what);
+        QVERIFY2(line.toolTip() == (shown == whole ? QString() : whole), what);
+        if (!first.isEmpty() && m.horizontalAdvance(first) <= room) QVERIFY2(shown.startsWith(first), what);
+        if (!first.isEmpty() && shown.contains(bar)) QVERIFY2(shown.startsWith(first + bar), what);
+        if (!t.count.isEmpty() && m.horizontalAdvance(t.count) <= room) QVERIFY2(shown.contains(t.count), what);
+        // The rest is cut short before it goes.
+        if (!first.isEmpty() && m.horizontalAdvance(first + bar + t.rest.left(12) + dots) <= room)
+          QVERIFY2(shown.startsWith(first + bar), what);
+        // Whole parts may go without "…": the rest, the words after the
+        // count, those before it.
+        const bool partsLeftOut = shown == first || shown == t.head + t.count ||
+                                  (!t.count.isEmpty() && (shown == t.count + t.tail || shown == t.count));
+        if (shown != whole && !partsLeftOut && !shown.isEmpty()) QVERIFY2(shown.endsWith(dots), what);
+      }
+    }
+  }
+
+  // What the line paints is what a label showing the shortened text paints,
+  // also for a text given to it as to any label.
+  void infoLinePaintsTheShortenedText() {
+    panels::TInfoLine line;
+    QLabel label;
+    for (QLabel* l : {static_cast<QLabel*>(&line), &label}) {
+      l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      l->setFont(panel_->font());
+      l->show();
+    }
+    const QString direct = QStringLiteral("3 files: 1,234 bytes, packed 567 bytes | read-only: a nested archive");
+    for (int width : {60, 150, 260, 420}) {
+      for (bool set : {true, false}) {
+        if (set)
+          line.SetLine({"Marked ", "1,234", ": 736,674,304 bytes", "67,881.43 Mb of 258,019.61 Mb free"});
+        else
+          line.setText(direct);
+        line.resize(width, 19), label.resize(width, 19);
+        label.setText(line.ShownText());
+        QVERIFY2(line.ShownText() != line.text(), qPrintable(line.ShownText()));
+        QVERIFY2(line.grab().toImage() == label.grab().toImage(), qPrintable(line.ShownText()));
+        QCOMPARE(line.toolTip(), set ? line.text() : direct);
+      }
     }
   }
 

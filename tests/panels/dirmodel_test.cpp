@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/fs.h"
+#include "platform/text.h"
 #include "tests/support/test_support.h"
 
 namespace vantrel::panels {
@@ -144,6 +145,38 @@ TEST(EntryTexts, CountedLinesTakeTheFormOfTheirCount) {
                    MarkedLine(1, 2), InfoLine(*packed)}),
             Names({"a: 1 byte", "b: 1,000 bytes", "2 entries marked, 1 byte", "1 entry marked, 2 bytes",
                    "p.bin: 1 byte, 3 packed bytes"}));
+  SetPanelTexts(TPanelTexts());
+}
+
+// The marks' line in pieces around the count, which a narrow panel keeps
+// longest: wherever the wording puts the count, with a "%" or a count's own
+// "%1" before it, and with no count at all.
+TEST(EntryTexts, MarkedLinePiecesSurroundTheCount) {
+  const struct {
+    const char* line;
+    const char* count;
+    int marked;
+    uint64_t bytes;
+    const char* head;
+    const char* shown;  // the count as filled in
+    const char* tail;
+  } cases[] = {
+      {"Marked %1: %2 bytes", "%1", 1234567, 736674304, "Marked ", "1,234,567", ": 736,674,304 bytes"},
+      {"%2 bytes in %1", "%1 entry|%1 entries", 3, 12, "12 bytes in ", "3 entries", ""},
+      {"%1, %2", "[%1]", 1, 1, "", "[1]", ", 1"},
+      {"100% of %2 in %1 (%1)", "%1", 2, 5, "100% of 5 in ", "2", " (2)"},
+      {"%%1 marked: %2", "%1", 4, 9, "%", "4", " marked: 9"},
+      {"%2 bytes marked", "%1", 5, 7, "7 bytes marked", "", ""},
+  };
+  for (const auto& c : cases) {
+    TPanelTexts texts;
+    texts.markedLine = c.line;
+    texts.markedCount = c.count;
+    SetPanelTexts(texts);
+    const TMarkedLinePieces pieces = MarkedLinePieces(c.marked, c.bytes);
+    EXPECT_EQ(Names({pieces.head, pieces.count, pieces.tail}), Names({c.head, c.shown, c.tail})) << c.line;
+    EXPECT_EQ(pieces.head + pieces.count + pieces.tail, FillIn(c.line, c.shown, platform::FormatThousands(c.bytes))) << c.line;
+  }
   SetPanelTexts(TPanelTexts());
 }
 
