@@ -113,6 +113,45 @@ struct ZipJobRun {
   }
 };
 
+// A pack to be cancelled, with what it must leave as it found: when
+// `existing`, an archive made beforehand (from a file "old" written into
+// `oldDir`) and read back byte for byte; the names in `out` before the run.
+// Its answers, their thread, the queue and the run live as long as it does.
+struct CancelledPack {
+  CancelledPack(std::string archive, std::string out, const std::string& oldDir, bool existing)
+      : archive(std::move(archive)), out(std::move(out)), existing(existing) {
+    if (existing) {
+      WriteFile(oldDir + "/old", "old entry");
+      Pack(this->archive, oldDir, {"old"}, 6);
+      before = ReadFile(this->archive);
+    }
+    namesBefore = Names(this->out);
+  }
+  // Runs `pack` as a job of the queue.
+  std::shared_ptr<TJob> Start(std::function<void(zip::TZipWriter&)> pack) {
+    return run.Start(queue, answers, gui.Poster(), nullptr, std::move(pack));
+  }
+  // Once the queue is idle: the job was cancelled by the engine's own
+  // cancel, nothing new is in `out`, the old archive is as it was, and
+  // nothing was asked.
+  void ExpectNothingPartial(const TJob& job) const {
+    EXPECT_EQ(job.State(), TJobState::Cancelled);
+    EXPECT_FALSE(run.error.empty());
+    EXPECT_EQ(Names(out), namesBefore);
+    if (existing) { EXPECT_TRUE(ReadFile(archive) == before); }
+    EXPECT_TRUE(answers.asked.empty());
+  }
+
+  const std::string archive, out;
+  const bool existing;
+  std::string before;
+  std::set<std::string> namesBefore;
+  ScriptedZipUi answers;
+  AnswerThread gui;
+  TJobQueue queue;
+  ZipJobRun run;
+};
+
 // Packing paused inside a large file stands still; cancelled there (paused
 // or running) it ends within a tenth of a second and leaves no new archive,
 // or the old archive byte for byte as it was, and no temporary file.
@@ -130,18 +169,9 @@ TEST(ZipJob, PackCancelledInsideALargeFileLeavesNothingPartial) {
     test::MakeDir(out);
     WriteFile(src + "/small", "small");
     WriteFile(src + "/big", NoiseBytes(kLarge, 7));
-    std::string before;
-    if (c.existing) {
-      WriteFile(src + "/old", "old entry");
-      Pack(archive, src, {"old"}, 6);
-      before = ReadFile(archive);
-    }
-    const std::set<std::string> namesBefore = Names(out);
-    ScriptedZipUi answers;
-    AnswerThread gui;
-    TJobQueue queue;
-    ZipJobRun run;
-    auto job = run.Start(queue, answers, gui.Poster(), nullptr, [&](zip::TZipWriter& w) {
+    CancelledPack pack(archive, out, src, c.existing);
+    TJobQueue& queue = pack.queue;
+    auto job = pack.Start([&](zip::TZipWriter& w) {
       w.SetZipName(archive);
       w.SetRootDir(src);
       w.SetRelativePaths(true);
@@ -165,11 +195,7 @@ TEST(ZipJob, PackCancelledInsideALargeFileLeavesNothingPartial) {
     queue.Cancel(job->Id());
     ASSERT_TRUE(queue.WaitIdle(10s));
     EXPECT_LT(std::chrono::steady_clock::now() - asked, kCancelLimit);
-    EXPECT_EQ(job->State(), TJobState::Cancelled);
-    EXPECT_FALSE(run.error.empty());  // the engine's own cancel
-    EXPECT_EQ(Names(out), namesBefore);
-    if (c.existing) { EXPECT_TRUE(ReadFile(archive) == before); }
-    EXPECT_TRUE(answers.asked.empty());
+    pack.ExpectNothingPartial(*job);
   }
 }
 
@@ -557,18 +583,8 @@ TEST_F(ZipJobThreaded, PackCancelledInTheMiddleReturnsAtOnceAndLeavesNothingPart
     test::TempDir tmp;
     const std::string out = tmp / "out", archive = out + "/a.zip";
     test::MakeDir(out);
-    std::string before;
-    if (c.existing) {
-      WriteFile(tmp / "old", "old entry");
-      Pack(archive, tmp.path(), {"old"}, 6);
-      before = ReadFile(archive);
-    }
-    const std::set<std::string> namesBefore = Names(out);
-    ScriptedZipUi answers;
-    AnswerThread gui;
-    TJobQueue queue;
-    ZipJobRun run;
-    auto job = run.Start(queue, answers, gui.Poster(), nullptr, [&](zip::TZipWriter& w) {
+    CancelledPack pack(archive, out, tmp.path(), c.existing);
+    auto job = pack.Start([&](zip::TZipWriter& w) {
       w.Threads = c.threads;
       w.SplitDeflate = c.split;
       w.SetZipName(archive);
@@ -580,17 +596,13 @@ TEST_F(ZipJobThreaded, PackCancelledInTheMiddleReturnsAtOnceAndLeavesNothingPart
     });
     ASSERT_TRUE(WaitForShare(*job, c.share)) << "the pack ended or stood still before the cancel";
     const auto asked = std::chrono::steady_clock::now();
-    queue.Cancel(job->Id());
-    ASSERT_TRUE(queue.WaitIdle(60s));
-    const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(run.ended - asked);
+    pack.queue.Cancel(job->Id());
+    ASSERT_TRUE(pack.queue.WaitIdle(60s));
+    const auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(pack.run.ended - asked);
     std::printf("pack cancel, %d threads, split %d, level %d, at %.0f%%: %lld ms\n", c.threads, c.split ? 1 : 0,
                 c.level, c.share * 100, static_cast<long long>(latency.count()));
     EXPECT_LT(latency, kBound);
-    EXPECT_EQ(job->State(), TJobState::Cancelled);
-    EXPECT_FALSE(run.error.empty());
-    EXPECT_EQ(Names(out), namesBefore);
-    if (c.existing) { EXPECT_TRUE(ReadFile(archive) == before); }
-    EXPECT_TRUE(answers.asked.empty());
+    pack.ExpectNothingPartial(*job);
   }
 }
 
