@@ -105,13 +105,54 @@ std::string_view CountedForm(const TPanelTexts& texts, std::string_view text, ui
   return text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
 }
 
-std::string InfoLine(const TFileEntry& e) {
+TLinePieces FillInPieces(std::string_view text, std::string_view first, std::string_view second) {
+  // FillIn reads placeholders from the left, so the first "%1" found is the
+  // first one it fills.
+  const size_t at = text.find("%1");
+  if (at == std::string_view::npos) return {FillIn(text, first, second), {}, {}};
+  return {FillIn(text.substr(0, at), first, second), std::string(first), FillIn(text.substr(at + 2), first, second)};
+}
+
+TLinePieces InfoLinePieces(const TFileEntry& e) {
   const TPanelTexts texts = PanelTexts();
-  if (e.IsDirectory()) return FillIn(texts.directoryLine, e.FileName);
-  if (e.HasPackedSize)
-    return FillIn(CountedForm(texts, texts.packedFileLine, e.FileSize), e.FileName, SizeText(e)) +
-           FillIn(CountedForm(texts, texts.packedPart, e.PackedSize), platform::FormatThousands(e.PackedSize));
-  return FillIn(CountedForm(texts, texts.fileLine, e.FileSize), e.FileName, SizeText(e));
+  if (e.IsDirectory()) return FillInPieces(texts.directoryLine, e.FileName);
+  if (!e.HasPackedSize) return FillInPieces(CountedForm(texts, texts.fileLine, e.FileSize), e.FileName, SizeText(e));
+  TLinePieces pieces = FillInPieces(CountedForm(texts, texts.packedFileLine, e.FileSize), e.FileName, SizeText(e));
+  pieces.tail += FillIn(CountedForm(texts, texts.packedPart, e.PackedSize), platform::FormatThousands(e.PackedSize));
+  return pieces;
+}
+
+std::string InfoLine(const TFileEntry& e) { return InfoLinePieces(e).Whole(); }
+
+namespace {
+
+// How many characters `a` and `b` have in common at their starts (`forward`)
+// or at their ends.
+size_t Common(std::string_view a, std::string_view b, bool forward) {
+  size_t n = 0;
+  const size_t most = std::min(a.size(), b.size());
+  while (n < most && (forward ? a[n] == b[n] : a[a.size() - 1 - n] == b[b.size() - 1 - n])) ++n;
+  return n;
+}
+
+}  // namespace
+
+TLinePieces EntryLinePieces(const TFileEntry& e, const std::string& line) {
+  const std::string& name = e.FileName;
+  if (name.empty()) return {line, {}, {}};
+  // A source words its line around the usual one: of the places the name is
+  // found, the one most like the usual line around it (a short name may also
+  // be found inside the words).
+  const TLinePieces usual = InfoLinePieces(e);
+  size_t best = std::string::npos, bestScore = 0;
+  for (size_t at = line.find(name); at != std::string::npos; at = line.find(name, at + 1)) {
+    const std::string_view around(line);
+    const size_t score = Common(around.substr(0, at), usual.head, false) +
+                         Common(around.substr(at + name.size()), usual.tail, true);
+    if (best == std::string::npos || score > bestScore) best = at, bestScore = score;
+  }
+  if (best == std::string::npos) return {line, {}, {}};
+  return {line.substr(0, best), name, line.substr(best + name.size())};
 }
 
 // One number of the disk-space line: megabytes above 1,048,576 bytes, else bytes.
@@ -167,13 +208,8 @@ TMarkedLinePieces MarkedLinePieces(int count, uint64_t bytes) {
   const std::string_view form = CountedForm(texts, texts.markedLine, bytes);
   const std::string countText =
       FillIn(CountedForm(texts, texts.markedCount, marked), platform::FormatThousands(marked));
-  const std::string bytesText = platform::FormatThousands(bytes);
-  // FillIn reads placeholders from the left, so the first "%1" found is the
-  // first one it fills.
-  const size_t at = form.find("%1");
-  if (at == std::string_view::npos) return {FillIn(form, countText, bytesText), {}, {}};
-  return {FillIn(form.substr(0, at), countText, bytesText), countText,
-          FillIn(form.substr(at + 2), countText, bytesText)};
+  TLinePieces pieces = FillInPieces(form, countText, platform::FormatThousands(bytes));
+  return {std::move(pieces.head), std::move(pieces.middle), std::move(pieces.tail)};
 }
 
 namespace {

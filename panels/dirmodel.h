@@ -96,6 +96,22 @@ struct TMarkedLinePieces {
   std::string head, count, tail;
 };
 TMarkedLinePieces MarkedLinePieces(int count, uint64_t bytes);
+// A line in pieces around one thing in it: the words before, the thing, the
+// words after.
+struct TLinePieces {
+  std::string head, middle, tail;
+  std::string Whole() const { return head + middle + tail; }
+};
+// FillIn(text, first, second) in pieces around the first "%1" (the whole
+// line the head when the text has none).
+TLinePieces FillInPieces(std::string_view text, std::string_view first, std::string_view second = {});
+// InfoLine in pieces around the entry's name, which a narrow panel shortens.
+TLinePieces InfoLinePieces(const TFileEntry& e);
+// `line` (InfoLine or what a source says instead) in pieces around the
+// entry's name in it: where the words around it are most like InfoLine's,
+// the first such place on a tie; the whole line the head when the name is
+// not in it.
+TLinePieces EntryLinePieces(const TFileEntry& e, const std::string& line);
 
 // Quick search: `name` starts with `pattern`, without regard to case (any
 // script), where "*" stands for any run of characters and "?" for one.

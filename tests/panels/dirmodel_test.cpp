@@ -180,6 +180,57 @@ TEST(EntryTexts, MarkedLinePiecesSurroundTheCount) {
   SetPanelTexts(TPanelTexts());
 }
 
+// The file line in pieces around the entry's name, which a narrow panel
+// shortens: the usual lines, a source's own line built around them, the
+// name found after the words that precede it in the usual line (not inside
+// them), and a line without the name.
+TEST(EntryTexts, EntryLinePiecesSurroundTheName) {
+  const auto entry = [](const char* name, bool directory, uint64_t size, uint64_t packed) {
+    TFileEntry e;
+    e.FileName = name;
+    e.FileSize = size;
+    e.FileAttributes = directory ? platform::kAttrDirectory : 0;
+    e.HasPackedSize = packed > 0;
+    e.PackedSize = packed;
+    return e;
+  };
+  const struct {
+    TFileEntry entry;
+    const char* line;  // what the source says; "" for the usual line
+    const char* head;
+    const char* tail;
+  } cases[] = {
+      {entry("report.pdf", false, 1234, 0), "", "", "- size:1,234 bytes."},
+      {entry("my.dir", true, 0, 0), "", "[", "]:  DIRECTORY"},
+      {entry("[", true, 0, 0), "", "[", "]:  DIRECTORY"},
+      {entry("photo.jpg", false, 1234567, 1000), "", "", "- size:1,234,567 bytes, packed:1,000 bytes."},
+      {entry("b\xff\xfe.bin", false, 2, 0), "", "", "- size:2 bytes."},
+      {entry("p.txt", false, 5, 0), "p.txt- size:5 bytes, from /home/p.txt/x", "", "- size:5 bytes, from /home/p.txt/x"},
+      {entry("s", false, 2, 0), "Was: s- size:2 bytes, encrypted.", "Was: ", "- size:2 bytes, encrypted."},
+      {entry("gone", false, 2, 0), "nothing about it", "nothing about it", ""},
+  };
+  for (const auto& c : cases) {
+    const TLinePieces pieces = *c.line ? EntryLinePieces(c.entry, c.line) : InfoLinePieces(c.entry);
+    const bool named = pieces.head != c.line || !*c.line;
+    EXPECT_EQ(Names({pieces.head, pieces.middle, pieces.tail}),
+              Names({c.head, named ? c.entry.FileName : "", c.tail}))
+        << c.entry.FileName;
+    EXPECT_EQ(pieces.Whole(), *c.line ? std::string(c.line) : InfoLine(c.entry)) << c.entry.FileName;
+  }
+  // With another wording: the name where the wording puts it, in each form.
+  TPanelTexts texts;
+  texts.fileLine = "%2 bytes (%1)|%2 bytes in %1";
+  texts.directoryLine = "Directory %1";
+  SetPanelTexts(texts);
+  const TLinePieces one = InfoLinePieces(entry("a.b", false, 1, 0));
+  const TLinePieces many = InfoLinePieces(entry("a.b", false, 3000, 0));
+  const TLinePieces directory = InfoLinePieces(entry("d", true, 0, 0));
+  SetPanelTexts(TPanelTexts());
+  EXPECT_EQ(Names({one.head, one.middle, one.tail}), Names({"1 bytes (", "a.b", ")"}));
+  EXPECT_EQ(Names({many.head, many.middle, many.tail}), Names({"3,000 bytes in ", "a.b", ""}));
+  EXPECT_EQ(Names({directory.head, directory.middle, directory.tail}), Names({"Directory ", "d", ""}));
+}
+
 // A leading dot makes a hidden name, not an extension: only a dot after
 // some other character starts one, and the last such dot wins.
 TEST(EntryTexts, LeadingDotsBelongToTheName) {
