@@ -519,13 +519,9 @@ bool ArchiveEntrySize(TFMPanel& panel) {
   if (source == nullptr) return false;
   const panels::TFileEntry* entry = panel.CurrentEntry();
   if (entry == nullptr || entry->IsDotDot()) return true;
-  const std::string name = entry->FileName;
-  const uint64_t size = SizeBelow(*source, InnerOf(panel, name));
-  if (QLabel* line = panel.FilePanel()) {
-    const panels::TPanelTexts texts = panels::PanelTexts();
-    line->setText(Shown(
-        panels::FillIn(panels::CountedForm(texts, texts.sizeLine, size), name, platform::FormatThousands(size))));
-  }
+  const panels::TFileEntry measured = *entry;  // the listing may change while it is measured
+  const uint64_t size = SizeBelow(*source, InnerOf(panel, measured.FileName));
+  panel.ShowSizeLine(measured, size);
   return true;
 }
 

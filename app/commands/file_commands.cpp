@@ -832,14 +832,10 @@ void RunDirSizeCommand(TMainForm& form) {
   const panels::TFileEntry* entry = source->CurrentEntry();
   if (entry == nullptr || entry->IsDotDot()) return;
   if (ArchiveEntrySize(*source)) return;
-  const std::string name = entry->FileName;
-  const double size = Host(form).window->FMOperation.GetTotalSize({name}, source->Directory());
+  const panels::TFileEntry measured = *entry;  // the listing may change while it is measured
+  const double size = Host(form).window->FMOperation.GetTotalSize({measured.FileName}, source->Directory());
   const auto bytes = static_cast<uint64_t>(std::llround(std::max(0.0, size)));
-  if (QLabel* line = source->FilePanel()) {
-    const panels::TPanelTexts texts = panels::PanelTexts();
-    line->setText(platform::ToDisplay(
-        panels::FillIn(panels::CountedForm(texts, texts.sizeLine, bytes), name, platform::FormatThousands(bytes))));
-  }
+  source->ShowSizeLine(measured, bytes);
 }
 
 void RunCommandLine(TMainForm& form) {

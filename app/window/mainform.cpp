@@ -198,9 +198,8 @@ class TLoneAltFilter final : public QObject {
   }
 };
 
-template <typename Line = QLabel>
-Line* MakeLine(QWidget* parent, const QString& name, int height) {
-  auto* line = new Line(parent);
+panels::TInfoLine* MakeLine(QWidget* parent, const QString& name, int height) {
+  auto* line = new panels::TInfoLine(parent);
   line->setObjectName(name);
   line->setFixedHeight(height);
   line->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -526,7 +525,7 @@ TPanelSide TMainForm::BuildSide(const QString& prefix) {
   side.FMPanel = new TFMPanel(side.Panel);
   side.FMPanel->setObjectName(prefix + QStringLiteral("FMPanel"));
   side.FilePanel = MakeLine(side.Panel, prefix + QStringLiteral("FilePanel"), 19);
-  side.InfoPanel = MakeLine<panels::TInfoLine>(side.Panel, prefix + QStringLiteral("InfoPanel"), 19);
+  side.InfoPanel = MakeLine(side.Panel, prefix + QStringLiteral("InfoPanel"), 19);
   side.FMPanel->SetDirPanel(side.DirectoryPanel);
   side.FMPanel->SetFilePanel(side.FilePanel);
   side.FMPanel->SetInfoPanel(side.InfoPanel);

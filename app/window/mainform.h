@@ -38,10 +38,10 @@ struct TPanelSide {
   QWidget* ComboPanel = nullptr;      // the 20-pixel row
   TDriveCombo* DriveCombo = nullptr;  // volumes with their labels
   QToolButton* RootButton = nullptr;  // "Go to root"
-  QLabel* DirectoryPanel = nullptr;   // the directory line
+  panels::TInfoLine* DirectoryPanel = nullptr;  // the directory line
   QHeaderView* Header = nullptr;      // "Name", "Ext", "Size", "Date", "Time"
   panels::TFMPanel* FMPanel = nullptr;
-  QLabel* FilePanel = nullptr;        // the cursor entry's information line
+  panels::TInfoLine* FilePanel = nullptr;       // the cursor entry's information line
   panels::TInfoLine* InfoPanel = nullptr;  // the marks and the volume's free space
 };
 

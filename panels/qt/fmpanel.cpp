@@ -24,6 +24,7 @@
 #include "platform/fs.h"
 #include "platform/qt/icons.h"
 #include "platform/qt/volumes.h"
+#include "platform/text.h"
 
 namespace vantrel::panels {
 
@@ -42,7 +43,7 @@ TFMPanel::TFMPanel(QWidget* parent)
   connect(typeAhead_, &QTimer::timeout, this, &TFMPanel::ReleaseHeldKeys);
 
   model_.OnDirectoryLine = [this](const std::string& line) {
-    if (dirPanel_ != nullptr) dirPanel_->setText(ToDisplay(line));
+    if (dirPanel_ != nullptr) dirPanel_->SetPathText(ToDisplay(line));
   };
   model_.OnInfoLine = [this](const std::string&) { UpdateInfoLine(); };
   model_.OnListingChanged = [this] { ListingChanged(); };
@@ -621,13 +622,34 @@ void TFMPanel::RewordLines() {
   UpdateFileLine();
 }
 
+namespace {
+
+// A line about the entry `name` as the file line shows it: a narrow panel
+// shortens the name, keeping its extension.
+TEntryText ShownEntryLine(const TLinePieces& line, bool directory) {
+  const std::string ending = directory ? std::string() : ExtensionOf(line.middle);
+  return {ToDisplay(line.head), ToDisplay(line.middle), ToDisplay(line.tail), ToDisplay(ending)};
+}
+
+}  // namespace
+
 // The information line follows the cursor while the panel has the focus.
 void TFMPanel::UpdateFileLine() {
   if (filePanel_ == nullptr || !ShowsCursor()) return;
   const TFileEntry* entry = CurrentEntry();
   if (entry == nullptr) return;
-  std::string line = model_.InSource() && !entry->IsDotDot() ? model_.Source()->EntryLine(*entry) : std::string();
-  filePanel_->setText(ToDisplay(line.empty() ? InfoLine(*entry) : line));
+  const std::string line =
+      model_.InSource() && !entry->IsDotDot() ? model_.Source()->EntryLine(*entry) : std::string();
+  filePanel_->SetEntryLine(
+      ShownEntryLine(line.empty() ? InfoLinePieces(*entry) : EntryLinePieces(*entry, line), entry->IsDirectory()));
+}
+
+void TFMPanel::ShowSizeLine(const TFileEntry& entry, uint64_t bytes) {
+  if (filePanel_ == nullptr) return;
+  const TPanelTexts texts = PanelTexts();
+  const std::string_view form = CountedForm(texts, texts.sizeLine, bytes);
+  filePanel_->SetEntryLine(
+      ShownEntryLine(FillInPieces(form, entry.FileName, platform::FormatThousands(bytes)), entry.IsDirectory()));
 }
 
 // ---------------------------------------------------------------------------

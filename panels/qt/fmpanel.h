@@ -43,13 +43,15 @@ class TFMPanel : public QAbstractScrollArea {
   ~TFMPanel() override;
 
   // --- The text lines the panel writes (any may be null) ---
-  QLabel* DirPanel() const { return dirPanel_; }    // the directory, at each read
-  QLabel* FilePanel() const { return filePanel_; }  // the cursor entry's information line
+  TInfoLine* DirPanel() const { return dirPanel_; }    // the directory, at each read
+  TInfoLine* FilePanel() const { return filePanel_; }  // the cursor entry's information line
   // The disk-space line, at each read, after the marks while any are.
   TInfoLine* InfoPanel() const { return infoPanel_; }
-  void SetDirPanel(QLabel* label) { dirPanel_ = label; }
-  void SetFilePanel(QLabel* label) { filePanel_ = label; }
+  void SetDirPanel(TInfoLine* line) { dirPanel_ = line; }
+  void SetFilePanel(TInfoLine* line) { filePanel_ = line; }
   void SetInfoPanel(TInfoLine* line) { infoPanel_ = line; }
+  // The file line tells the size of `entry` (all it holds, for a directory).
+  void ShowSizeLine(const TFileEntry& entry, uint64_t bytes);
 
   // --- The listing (see TPanelModel) ---
   TPanelModel& Model() { return model_; }
@@ -330,8 +332,8 @@ class TFMPanel : public QAbstractScrollArea {
   QTimer* typeAhead_ = nullptr;  // releases the held keys when the wait is over
   QLineEdit* quickSearch_ = nullptr;
   int pageFrom_ = 0;  // the cursor before the last page move
-  QLabel* dirPanel_ = nullptr;
-  QLabel* filePanel_ = nullptr;
+  TInfoLine* dirPanel_ = nullptr;
+  TInfoLine* filePanel_ = nullptr;
   TInfoLine* infoPanel_ = nullptr;
 
   int nameWidth_ = 100;

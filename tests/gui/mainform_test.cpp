@@ -28,6 +28,7 @@
 #include "app/settings/settings.h"
 #include "platform/file_uri.h"
 #include "platform/qt/colors.h"
+#include "platform/qt/volumes.h"
 #include "gui_support.h"
 
 using namespace vantrel;
@@ -491,6 +492,63 @@ class MainFormTest : public QObject {
     }
     app::Language(*f_->form).LanguageFile.clear();
     app::ApplyLanguage(*f_->form);  // the panel texts are the process's
+  }
+
+  // In every language, a long name (with a byte that is not UTF-8) deep in
+  // a directory: the file line keeps the size whole while the name's start
+  // and extension fit beside it, the directory line keeps the last
+  // component; each keeps its whole text, with the name's stand-in for the
+  // odd byte, and shows it as the tip while shortened.
+  void entryAndDirectoryLinesFitThePanelInEveryLanguage() {
+    const std::string deep = f_->left + "/projects/vantrel/panels/qt/deeply/nested";
+    const std::string name = "\xd0\x9e\xd1\x82\xd1\x87\xd1\x91\xd1\x82 about the roads of 2026 \xff final.docx";
+    QVERIFY(MakeDir(deep) && MakeFile(deep + "/" + name, 0));
+    QVERIFY(::truncate((deep + "/" + name).c_str(), 736674304) == 0);
+    QVERIFY(f_->Show());
+    const QString folder = qEnvironmentVariable("VANTREL_SOURCE_DIR") + QStringLiteral("/app/language");
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.lng")}, QDir::Files, QDir::Name);
+    QVERIFY2(files.size() >= 3, qPrintable(files.join(' ')));
+    const app::TPanelSide& side = f_->form->Left();
+    QSplitter* splitter = f_->form->Splitter();
+    const int both = splitter->sizes().value(0) + splitter->sizes().value(1);
+    const QString shownName = platform::ToDisplay(name), dots = QStringLiteral("\u2026");
+    QVERIFY(shownName.contains(QChar(0xFFFD)));
+    for (const QString& file : files) {
+      app::Language(*f_->form).LanguageFile = Std(folder + "/" + file);
+      app::ApplyLanguage(*f_->form);
+      QVERIFY(L()->ReadDirectory(deep));
+      L()->SetCursor(L()->IndexOfName(name));
+      QCOMPARE(L()->CurrentEntry()->FileName, name);
+      const QString fileLine = side.FilePanel->text();
+      const qsizetype at = fileLine.indexOf(shownName);
+      QVERIFY2(at >= 0 && side.DirectoryPanel->text() == Q(deep), qPrintable(file + ": " + fileLine));
+      const QString head = fileLine.left(at), tail = fileLine.mid(at + shownName.size());
+      int shortened = 0;
+      for (int width = 60; width <= both / 2; width += 23) {
+        splitter->setSizes({width, both - width});
+        QTRY_COMPARE(side.FilePanel->width(), side.Panel->width());
+        const QString entry = side.FilePanel->ShownText(), path = side.DirectoryPanel->ShownText();
+        const QFontMetrics fm = side.FilePanel->fontMetrics(), dm = side.DirectoryPanel->fontMetrics();
+        const int room = side.FilePanel->TextRect().width(), dirRoom = side.DirectoryPanel->TextRect().width();
+        const QByteArray what = (file + " in " + QString::number(room) + ": " + entry + " / " + path).toUtf8();
+        QVERIFY2(fm.horizontalAdvance(entry) <= room && dm.horizontalAdvance(path) <= dirRoom, what);
+        QVERIFY2(side.FilePanel->text() == fileLine && side.DirectoryPanel->text() == Q(deep), what);
+        // The name as much of its start as fits, then "…" and its extension.
+        const QString ending = dots + QStringLiteral(".docx") + tail;
+        if (entry != fileLine && fm.horizontalAdvance(head + shownName.left(6) + ending) <= room) {
+          QVERIFY2(entry.startsWith(head + shownName.left(6)) && entry.endsWith(ending), what);
+          QVERIFY2(shownName.startsWith(entry.mid(at, entry.size() - at - ending.size())), what);
+        }
+        if (dm.horizontalAdvance(dots + QStringLiteral("/nested")) <= dirRoom)
+          QVERIFY2(path.endsWith(QStringLiteral("/nested")), what);
+        QVERIFY2(side.FilePanel->toolTip() == (entry == fileLine ? QString() : fileLine), what);
+        QVERIFY2(side.DirectoryPanel->toolTip() == (path == Q(deep) ? QString() : Q(deep)), what);
+        shortened += entry != fileLine && path != Q(deep);
+      }
+      QVERIFY2(shortened >= 3, qPrintable(file));
+    }
+    app::Language(*f_->form).LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
   }
 };
 

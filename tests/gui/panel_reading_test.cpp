@@ -79,7 +79,7 @@ class PanelReadingTest : public QObject {
   std::string home_;  // the directory shown before each reading
   std::unique_ptr<QWidget> window_;
   TFMPanel* panel_ = nullptr;
-  QLabel* dirLine_ = nullptr;
+  panels::TInfoLine* dirLine_ = nullptr;
 
   std::string AtCursor() const { return panel_->CurrentEntry()->FileName; }
   // "slow" is opened when the gate is released, then reads ten names; every
@@ -110,7 +110,7 @@ class PanelReadingTest : public QObject {
   void init() {
     window_ = std::make_unique<QWidget>();
     auto* layout = new QVBoxLayout(window_.get());
-    dirLine_ = new QLabel;
+    dirLine_ = new panels::TInfoLine;
     panel_ = new TFMPanel;
     panel_->SetDirPanel(dirLine_);
     layout->addWidget(dirLine_);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QTextBoundaryFinder>
 #include <QVBoxLayout>
 
 #include "gui_support.h"
@@ -43,8 +44,7 @@ class PanelTest : public QObject {
   std::string dir_;  // ".." , my.dir, four files and sixty more: longer than the panel
   std::unique_ptr<QWidget> window_;
   TFMPanel* panel_ = nullptr;
-  QLabel *dirLine_ = nullptr, *fileLine_ = nullptr;
-  panels::TInfoLine* info_ = nullptr;
+  panels::TInfoLine *dirLine_ = nullptr, *fileLine_ = nullptr, *info_ = nullptr;
   QLineEdit* other_ = nullptr;
 
   QPoint At(int row) const { return panel_->RowRect(row).center(); }
@@ -80,7 +80,7 @@ class PanelTest : public QObject {
   void init() {
     window_ = std::make_unique<QWidget>();
     auto* layout = new QVBoxLayout(window_.get());
-    dirLine_ = new QLabel, fileLine_ = new QLabel, info_ = new panels::TInfoLine;
+    dirLine_ = new panels::TInfoLine, fileLine_ = new panels::TInfoLine, info_ = new panels::TInfoLine;
     other_ = new QLineEdit;
     panel_ = new TFMPanel;
     QFont font(QStringLiteral("DejaVu Sans"));
@@ -334,28 +334,173 @@ class PanelTest : public QObject {
     }
   }
 
-  // What the line paints is what a label showing the shortened text paints,
-  // also for a text given to it as to any label.
-  void infoLinePaintsTheShortenedText() {
+  // The entry line at every width: the name shortens in its middle first,
+  // keeping its start and its extension, while the words after it stay
+  // whole; then those words are cut short; at last the line is cut from
+  // its start. Never wider than its room, the whole text the tip while
+  // shortened, and a name that is not UTF-8 shown with its stand-ins.
+  void entryLineShortensTheNameFirst() {
+    const QString dots = QStringLiteral("\u2026");
+    const struct {
+      const char* what;
+      panels::TEntryText text;
+    } cases[] = {
+        {"long name", {"", "Annual report of the department of roads 2026 (final).pdf", "- size:1,234,567 bytes.", ".pdf"}},
+        {"Russian",
+         {"", "\u041e\u0442\u0447\u0451\u0442 \u043e \u0440\u0430\u0431\u043e\u0442\u0435 \u043e\u0442\u0434\u0435"
+              "\u043b\u0430 \u0434\u043e\u0440\u043e\u0433 \u0437\u0430 2026 \u0433\u043e\u0434.docx",
+          " \u2014 \u0440\u0430\u0437\u043c\u0435\u0440: 736 674 304 \u0431\u0430\u0439\u0442\u0430", ".docx"}},
+        {"not UTF-8", {"", "b\uFFFD\uFFFDlong-name-of-a-download-kept-for-later.tar.gz", "- size:12 bytes.", ".gz"}},
+        {"directory", {"[", "a directory with a long name and no extension", "]:  DIRECTORY", ""}},
+        {"packed", {"", "photo-2026-12-08-holiday.jpeg", "- size:1,234,567 bytes, packed:1,000 bytes.", ".jpeg"}},
+        {"accents", {"", "e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301e\u0301.txt", "- size:1 byte.", ".txt"}},
+    };
     panels::TInfoLine line;
-    QLabel label;
-    for (QLabel* l : {static_cast<QLabel*>(&line), &label}) {
-      l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-      l->setFont(panel_->font());
-      l->show();
+    line.setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    line.show();
+    for (const auto& c : cases) {
+      const panels::TEntryText& t = c.text;
+      line.SetEntryLine(t);
+      const QFontMetrics m = line.fontMetrics();
+      const QString whole = t.Whole();
+      QCOMPARE(line.text(), whole);
+      // The least of the name kept while the words after it are whole: six
+      // characters of its start and its extension, or three of its start
+      // and three of its end (an accent counts with its letter).
+      const int kept = t.ending.isEmpty() ? 3 : 6;
+      QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, t.name);
+      for (int i = 0; i < kept; ++i) characters.toNextBoundary();
+      const QString start = t.name.left(characters.position());
+      characters.toEnd();
+      for (int i = 0; i < kept; ++i) characters.toPreviousBoundary();
+      const QString end = t.ending.isEmpty() ? t.name.mid(characters.position()) : t.ending;
+      int shortenedNames = 0;
+      for (int width = 4; width <= m.horizontalAdvance(whole) + 20; width += 3) {
+        line.resize(width, 19);
+        const int room = line.TextRect().width();
+        const QString shown = line.ShownText();
+        const QByteArray what = QByteArray(c.what) + " in " + QByteArray::number(room) + ": " + shown.toUtf8();
+        QVERIFY2(shown.isEmpty() || m.horizontalAdvance(shown) <= room, what);
+        QVERIFY2(!shown.isEmpty() || m.horizontalAdvance(dots) > room, what);
+        QVERIFY2((shown == whole) == (m.horizontalAdvance(whole) <= room), what);
+        QVERIFY2(line.toolTip() == (shown == whole ? QString() : whole), what);
+        if (shown == whole || shown.isEmpty()) continue;
+        QVERIFY2(shown.contains(dots) && shown.startsWith(t.head.left(shown.size() - 1)), what);
+        // The words after the name stay whole while the least of the name
+        // fits beside them; the name then keeps its start and extension.
+        const QString least = t.head + start + dots + end;
+        if (m.horizontalAdvance(least + t.tail) <= room) {
+          QVERIFY2(shown.endsWith(t.tail), what);
+          const QString name = shown.mid(t.head.size(), shown.size() - t.head.size() - t.tail.size());
+          QVERIFY2(name.startsWith(start) && name.endsWith(end) && name.count(dots) == 1, what);
+          // The middle that went is the name's own: start and end are the name's.
+          const qsizetype cut = name.indexOf(dots);
+          QVERIFY2(t.name.startsWith(name.left(cut)) && t.name.endsWith(name.mid(cut + 1)), what);
+          QVERIFY2(cut + (name.size() - cut - 1) < t.name.size(), what);
+          ++shortenedNames;
+        } else if (shown.size() > t.head.size() + start.size()) {
+          // Then the name has its least and the words after it are cut.
+          QVERIFY2(shown.startsWith(t.head + start) && shown.endsWith(dots), what);
+        }
+      }
+      QVERIFY2(shortenedNames >= 5, c.what);
     }
+  }
+
+  // The directory line at every width: the most of the path's last
+  // components that fit after "…/", with the first component before them
+  // while it fits too; at worst the last component shortened.
+  void directoryLineKeepsTheLastComponents() {
+    const QString dots = QStringLiteral("\u2026"), left = dots + QLatin1Char('/');
+    const char* const paths[] = {
+        "/home/user/projects/vantrel/panels/qt/deeply/nested/place",
+        "/mnt/\u0434\u0438\u0441\u043a/\u0434\u043e\u043a\u0443\u043c\u0435\u043d\u0442\u044b/2026/\u043e\u0442\u0447\u0451\u0442\u044b",
+        "/tmp/b\uFFFD\uFFFD/a-rather-long-last-component-of-the-path",
+        "trash:///files/old/photos",
+        "/home/user/archive.zip/inner/dir",
+    };
+    panels::TInfoLine line;
+    line.setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    line.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    line.show();
+    for (const char* p : paths) {
+      const QString path = QString::fromUtf8(p);
+      line.SetPathText(path);
+      const QFontMetrics m = line.fontMetrics();
+      QCOMPARE(line.text(), path);
+      // Each tail of whole components after the first, longest first.
+      QStringList tails;
+      for (qsizetype at = 1; at < path.size(); ++at) {
+        if (path[at] != QLatin1Char('/') || path[at - 1] == QLatin1Char('/')) continue;
+        qsizetype from = at;
+        while (from < path.size() && path[from] == QLatin1Char('/')) ++from;
+        tails << path.mid(from);
+      }
+      const QString last = tails.last();
+      for (int width = 4; width <= m.horizontalAdvance(path) + 20; width += 3) {
+        line.resize(width, 17);
+        const int room = line.TextRect().width();
+        const QString shown = line.ShownText();
+        const QByteArray what = path.toUtf8() + " in " + QByteArray::number(room) + ": " + shown.toUtf8();
+        QVERIFY2(shown.isEmpty() || m.horizontalAdvance(shown) <= room, what);
+        QVERIFY2((shown == path) == (m.horizontalAdvance(path) <= room), what);
+        QVERIFY2(line.toolTip() == (shown == path ? QString() : path), what);
+        QVERIFY2(!shown.isEmpty() || m.horizontalAdvance(dots) > room, what);
+        if (shown == path || shown.isEmpty()) continue;
+        QVERIFY2(shown.contains(dots), what);
+        // The longest tail that fits after "…/" is shown whole.
+        const auto fits = [&](const QString& tail) { return m.horizontalAdvance(left + tail) <= room; };
+        const auto longest = std::find_if(tails.begin(), tails.end(), fits);
+        if (longest == tails.end()) {
+          if (m.horizontalAdvance(left + last.left(1) + dots) <= room) QVERIFY2(shown.startsWith(left + last.left(1)), what);
+          continue;
+        }
+        QVERIFY2(shown.endsWith(QLatin1Char('/') + *longest) || shown == left + *longest, what);
+        QVERIFY2(shown.endsWith(left + *longest), what);
+        // The path's start before "…" while there is room for it.
+        const QString before = shown.left(shown.size() - longest->size() - left.size());
+        QVERIFY2(path.startsWith(before), what);
+      }
+    }
+  }
+
+  // What a line paints is what a label showing the shortened text paints,
+  // also for a text given to it as to any label, and right-aligned as the
+  // directory line is.
+  void infoLinePaintsTheShortenedText() {
     const QString direct = QStringLiteral("3 files: 1,234 bytes, packed 567 bytes | read-only: a nested archive");
-    for (int width : {60, 150, 260, 420}) {
-      for (bool set : {true, false}) {
-        if (set)
-          line.SetLine({"Marked ", "1,234", ": 736,674,304 bytes", "67,881.43 Mb of 258,019.61 Mb free"});
-        else
-          line.setText(direct);
-        line.resize(width, 19), label.resize(width, 19);
-        label.setText(line.ShownText());
-        QVERIFY2(line.ShownText() != line.text(), qPrintable(line.ShownText()));
-        QVERIFY2(line.grab().toImage() == label.grab().toImage(), qPrintable(line.ShownText()));
-        QCOMPARE(line.toolTip(), set ? line.text() : direct);
+    const QString path = QStringLiteral("/home/user/projects/vantrel/panels/qt/deeply/nested/place");
+    const std::function<void(panels::TInfoLine&)> sets[] = {
+        [](panels::TInfoLine& l) {
+          l.SetLine({"Marked ", "1,234", ": 736,674,304 bytes", "67,881.43 Mb of 258,019.61 Mb free"});
+        },
+        [&](panels::TInfoLine& l) { l.setText(direct); },
+        [](panels::TInfoLine& l) {
+          l.SetEntryLine({"", "Annual report of the department of roads.pdf", "- size:1,234,567 bytes.", ".pdf"});
+        },
+        [&](panels::TInfoLine& l) { l.SetPathText(path); },
+        [&](panels::TInfoLine& l) { l.setText(path + QStringLiteral("/deeper")); },  // a path again
+    };
+    for (const Qt::Alignment align : {Qt::AlignLeft | Qt::AlignVCenter, Qt::AlignRight | Qt::AlignVCenter}) {
+      panels::TInfoLine line;
+      QLabel label;
+      for (QLabel* l : {static_cast<QLabel*>(&line), &label}) {
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l->setFont(panel_->font());
+        l->setAlignment(align);
+        l->show();
+      }
+      for (int width : {60, 150, 260}) {
+        for (const auto& set : sets) {
+          set(line);
+          line.resize(width, 19), label.resize(width, 19);
+          const QString shown = line.ShownText();
+          label.setText(shown);
+          QVERIFY2(shown != line.text(), qPrintable(shown));
+          QVERIFY2(line.grab().toImage() == label.grab().toImage(), qPrintable(shown));
+          QCOMPARE(line.toolTip(), line.text());
+        }
+        if (width > 60) QVERIFY2(line.ShownText().endsWith(QStringLiteral("/deeper")), qPrintable(line.ShownText()));
       }
     }
   }
