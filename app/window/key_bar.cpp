@@ -8,7 +8,8 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QToolButton>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 
 #include "app/window/mainform.h"
 #include "platform/qt/wording.h"
@@ -68,13 +69,69 @@ Qt::KeyboardModifiers LayerModifiers(Qt::KeyboardModifiers mods) {
 
 }  // namespace
 
+void TKeyButton::SetKey(const QString& text, const QString& tip) {
+  tip_ = tip;
+  setText(text);
+  Refit();
+}
+
+int TKeyButton::TextWidth() const {
+  // As the style lays the label out: inside the button's frame.
+  QStyleOptionToolButton option;
+  initStyleOption(&option);
+  const QRect button = style()->subControlRect(QStyle::CC_ToolButton, &option, QStyle::SC_ToolButton, this);
+  return button.width() - 2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, this);
+}
+
+QString TKeyButton::ShownText() const {
+  const QString whole = text();
+  const QFontMetrics metrics = fontMetrics();
+  const int width = TextWidth();
+  if (metrics.horizontalAdvance(whole) <= width) return whole;
+  // The key ("F3") stays; the word after it is cut short while a letter of
+  // it is left, then goes.
+  const qsizetype space = whole.indexOf(QLatin1Char(' '));
+  const QString key = space < 0 ? whole : whole.left(space);
+  const QString word = space < 0 ? QString() : whole.mid(space + 1);
+  if (!word.isEmpty()) {
+    const QString cut = metrics.elidedText(word, Qt::ElideRight, width - metrics.horizontalAdvance(key + u' '));
+    if (cut.size() > 1 && metrics.horizontalAdvance(key + u' ' + cut) <= width) return key + u' ' + cut;
+  }
+  return metrics.horizontalAdvance(key) <= width ? key : QString();
+}
+
+void TKeyButton::Refit() {
+  const qsizetype space = text().indexOf(QLatin1Char(' '));
+  const QString word = space < 0 ? QString() : text().mid(space + 1);
+  setToolTip(ShownText() == text() || word.isEmpty() || tip_.isEmpty() ? tip_ : tip_ + u' ' + word);
+  update();
+}
+
+void TKeyButton::paintEvent(QPaintEvent*) {
+  QStylePainter painter(this);
+  QStyleOptionToolButton option;
+  initStyleOption(&option);
+  option.text = ShownText();
+  painter.drawComplexControl(QStyle::CC_ToolButton, option);
+}
+
+void TKeyButton::resizeEvent(QResizeEvent* event) {
+  QToolButton::resizeEvent(event);
+  Refit();
+}
+
+void TKeyButton::changeEvent(QEvent* event) {
+  QToolButton::changeEvent(event);
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) Refit();
+}
+
 TKeyBar::TKeyBar(TMainForm& form) : QWidget(&form), form_(form) {
   setObjectName(QStringLiteral("KeyBar"));
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(1);
   for (int i = 0; i < 10; ++i) {
-    auto* button = new QToolButton(this);
+    auto* button = new TKeyButton(this);
     button->setObjectName(QStringLiteral("KeyF%1").arg(i + 1));
     button->setFocusPolicy(Qt::NoFocus);  // the panel keeps the keyboard
     button->setAutoRaise(true);
@@ -92,7 +149,7 @@ TKeyBar::TKeyBar(TMainForm& form) : QWidget(&form), form_(form) {
   qApp->installEventFilter(this);
 }
 
-QToolButton* TKeyBar::Button(int number) const {
+TKeyButton* TKeyBar::Button(int number) const {
   return number >= 1 && number <= 10 ? buttons_[number - 1] : nullptr;
 }
 
@@ -122,8 +179,8 @@ void TKeyBar::ShowLayer(Qt::KeyboardModifiers modifiers) {
   for (int i = 0; i < 10; ++i) {
     const char* word = layer[i].label;  // (none at all in the Ctrl layer)
     const QString label = word != nullptr && *word != '\0' ? platform::KeyWord(word) : QString();
-    buttons_[i]->setText(QStringLiteral("F%1 ").arg(i + 1) + label);
-    buttons_[i]->setToolTip(label.isEmpty() ? QString() : prefix + QStringLiteral("F%1").arg(i + 1));
+    buttons_[i]->SetKey(QStringLiteral("F%1 ").arg(i + 1) + label,
+                        label.isEmpty() ? QString() : prefix + QStringLiteral("F%1").arg(i + 1));
     buttons_[i]->setEnabled(layer[i].command != nullptr);
   }
 }

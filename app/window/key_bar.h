@@ -11,14 +11,37 @@
 #include <string>
 #include <vector>
 
+#include <QToolButton>
 #include <QWidget>
 
 class QAction;
-class QToolButton;
 
 namespace vantrel::app {
 
 class TMainForm;
+
+// A function key's button: "F3 View". A button too narrow for its text
+// shortens the word with "…", or shows the key alone, rather than cut the
+// text at its edges; text() stays whole, and the tooltip then tells it.
+class TKeyButton final : public QToolButton {
+ public:
+  using QToolButton::QToolButton;
+  // The text and the tooltip for it ("Shift+F4"; empty for none).
+  void SetKey(const QString& text, const QString& tip);
+  // What is painted at the present width and font.
+  QString ShownText() const;
+  // The width the text is painted in.
+  int TextWidth() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void Refit();
+  QString tip_;
+};
 
 class TKeyBar final : public QWidget {
   Q_OBJECT
@@ -33,7 +56,7 @@ class TKeyBar final : public QWidget {
   bool TrashPlace() const { return trash_; }
   void SetTrashPlace(bool trash);
   // The button of function key `number` (1 to 10).
-  QToolButton* Button(int number) const;
+  TKeyButton* Button(int number) const;
   // The command the button of key `number` runs in the current layer, or
   // nullptr when the key does nothing there.
   QAction* Command(int number) const;
@@ -46,7 +69,7 @@ class TKeyBar final : public QWidget {
 
  private:
   TMainForm& form_;
-  QToolButton* buttons_[10] = {};
+  TKeyButton* buttons_[10] = {};
   Qt::KeyboardModifiers layer_ = Qt::NoModifier;
   bool trash_ = false;
 };

@@ -26,6 +26,7 @@
 #include "app/panels/path_line.h"
 #include "app/settings/lang.h"
 #include "app/settings/settings.h"
+#include "app/window/key_bar.h"
 #include "platform/file_uri.h"
 #include "platform/qt/colors.h"
 #include "platform/qt/volumes.h"
@@ -549,6 +550,63 @@ class MainFormTest : public QObject {
     }
     app::Language(*f_->form).LanguageFile.clear();
     app::ApplyLanguage(*f_->form);
+  }
+
+  // In every language, in a narrow window and a wide one, each function
+  // key's button shows its key and as much of its word as fits, the word
+  // ending in "…" when cut, never text cut at the button's edges; its text
+  // stays whole, and the tooltip tells the word while it is cut.
+  void keyBarWordsFitTheirButtonsInEveryLanguage() {
+    QVERIFY(f_->Show());
+    const QString folder = qEnvironmentVariable("VANTREL_SOURCE_DIR") + QStringLiteral("/app/language");
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.lng")}, QDir::Files, QDir::Name);
+    QVERIFY2(files.size() >= 3, qPrintable(files.join(' ')));
+    app::TKeyBar* bar = f_->form->KeyBar();
+    const QString dots = QStringLiteral("\u2026");
+    for (const QString& file : files) {
+      app::Language(*f_->form).LanguageFile = Std(folder + "/" + file);
+      app::ApplyLanguage(*f_->form);
+      int cut = 0;
+      for (const int width : {420, 640, 1000}) {
+        f_->form->resize(width, 480);
+        QTRY_VERIFY(bar->width() <= width && bar->width() > width - 40);
+        for (int key = 1; key <= 10; ++key) {
+          const app::TKeyButton* button = bar->Button(key);
+          const QString whole = button->text(), shown = button->ShownText(), name = QStringLiteral("F%1").arg(key);
+          const QString word = whole.mid(name.size() + 1);
+          const QByteArray what = (file + " at " + QString::number(width) + ": " + shown + " of " + whole).toUtf8();
+          QVERIFY2(whole.startsWith(name + u' '), what);
+          QVERIFY2(button->fontMetrics().horizontalAdvance(shown) <= button->TextWidth(), what);
+          const bool shortened = shown != whole;
+          if (shortened && shown != name) {
+            QVERIFY2(shown.startsWith(name + u' ') && shown.endsWith(dots), what);
+            QVERIFY2(word.startsWith(shown.mid(name.size() + 1).chopped(1)) && shown.size() > name.size() + 2, what);
+          }
+          if (shortened && shown != name && !word.isEmpty())
+            QVERIFY2(button->toolTip().endsWith(name + u' ' + word), what);
+          if (!shortened && !word.isEmpty()) QVERIFY2(button->toolTip().endsWith(name), what);
+          cut += shortened;
+        }
+      }
+      QVERIFY2(cut > 0, qPrintable(file));
+    }
+    app::Language(*f_->form).LanguageFile.clear();
+    app::ApplyLanguage(*f_->form);
+    // What a button paints is what a plain tool button showing the
+    // shortened text paints.
+    app::TKeyButton button;
+    QToolButton plain;
+    for (QToolButton* b : {static_cast<QToolButton*>(&button), &plain}) {
+      b->setAutoRaise(true);
+      b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+      b->show();
+    }
+    for (const int width : {30, 50, 70, 120}) {
+      button.SetKey(QStringLiteral("F3 \u041f\u0440\u043e\u0441\u043c\u043e\u0442\u0440"), QStringLiteral("F3"));
+      button.resize(width, 22), plain.resize(width, 22);
+      plain.setText(button.ShownText());
+      QVERIFY2(button.grab().toImage() == plain.grab().toImage(), qPrintable(button.ShownText()));
+    }
   }
 };
 
