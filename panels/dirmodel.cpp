@@ -197,19 +197,15 @@ static TPanelModel::Entries ReadEntries(const std::string& path, bool atRoot) {
   return entries;
 }
 
-std::string MarkedLine(int count, uint64_t bytes) {
-  TMarkedLinePieces pieces = MarkedLinePieces(count, bytes);
-  return pieces.head + pieces.count + pieces.tail;
-}
+std::string MarkedLine(int count, uint64_t bytes) { return MarkedLinePieces(count, bytes).Whole(); }
 
-TMarkedLinePieces MarkedLinePieces(int count, uint64_t bytes) {
+TLinePieces MarkedLinePieces(int count, uint64_t bytes) {
   const TPanelTexts texts = PanelTexts();
   const auto marked = static_cast<uint64_t>(std::max(count, 0));
   const std::string_view form = CountedForm(texts, texts.markedLine, bytes);
   const std::string countText =
       FillIn(CountedForm(texts, texts.markedCount, marked), platform::FormatThousands(marked));
-  TLinePieces pieces = FillInPieces(form, countText, platform::FormatThousands(bytes));
-  return {std::move(pieces.head), std::move(pieces.middle), std::move(pieces.tail)};
+  return FillInPieces(form, countText, platform::FormatThousands(bytes));
 }
 
 namespace {

@@ -86,22 +86,19 @@ std::string NameText(const TFileEntry& e);        // the name without the extens
 std::string ExtText(const TFileEntry& e);         // the extension; empty for a directory
 std::string InfoLine(const TFileEntry& e);        // [dir]:  DIRECTORY / name- size:1,234 bytes.
 std::string DiskSpaceLine(uint64_t freeBytes, uint64_t totalBytes);
-// What the info line says about the marks: "Marked 3: 12,345 bytes", the
-// count and the bytes each with the form it takes.
-std::string MarkedLine(int count, uint64_t bytes);
-// The same line in three pieces: before the count of marked entries, the
-// count (MarkedCount filled in), after it. The count is empty, and the whole
-// line the first piece, when the wording has no place for it.
-struct TMarkedLinePieces {
-  std::string head, count, tail;
-};
-TMarkedLinePieces MarkedLinePieces(int count, uint64_t bytes);
 // A line in pieces around one thing in it: the words before, the thing, the
 // words after.
 struct TLinePieces {
   std::string head, middle, tail;
   std::string Whole() const { return head + middle + tail; }
 };
+// What the info line says about the marks: "Marked 3: 12,345 bytes", the
+// count and the bytes each with the form it takes.
+std::string MarkedLine(int count, uint64_t bytes);
+// The same line in pieces around the count of marked entries (MarkedCount
+// filled in). The count is empty, and the whole line the head, when the
+// wording has no place for it.
+TLinePieces MarkedLinePieces(int count, uint64_t bytes);
 // FillIn(text, first, second) in pieces around the first "%1" (the whole
 // line the head when the text has none).
 TLinePieces FillInPieces(std::string_view text, std::string_view first, std::string_view second = {});

@@ -605,8 +605,8 @@ void TFMPanel::UpdateInfoLine() {
   TInfoText line;
   line.rest = ToDisplay(model_.DiskLine());
   if (const int marked = model_.MarkedCount(); marked > 0) {
-    const TMarkedLinePieces marks = MarkedLinePieces(marked, model_.MarkedBytes());
-    line.head = ToDisplay(marks.head), line.count = ToDisplay(marks.count), line.tail = ToDisplay(marks.tail);
+    const TLinePieces marks = MarkedLinePieces(marked, model_.MarkedBytes());
+    line.head = ToDisplay(marks.head), line.count = ToDisplay(marks.middle), line.tail = ToDisplay(marks.tail);
   }
   infoPanel_->SetLine(line);
 }

@@ -473,8 +473,8 @@ class MainFormTest : public QObject {
       app::ApplyLanguage(*f_->form);
       QVERIFY(L()->ReadDirectory(f_->left));
       for (size_t i = 0; i < std::size(sizes); ++i) QVERIFY(f_->Mark(L(), "big" + std::to_string(i) + ".bin"));
-      const panels::TMarkedLinePieces marks = panels::MarkedLinePieces(3, bytes);
-      const QString marksLine = Q(marks.head + marks.count + marks.tail), count = Q(marks.count);
+      const panels::TLinePieces marks = panels::MarkedLinePieces(3, bytes);
+      const QString marksLine = Q(marks.Whole()), count = Q(marks.middle);
       QVERIFY2(!count.isEmpty() && info->text().startsWith(marksLine + " | "), qPrintable(file + ": " + info->text()));
       int shortened = 0;
       for (int width = 60; width <= both / 2; width += 23) {

@@ -173,9 +173,9 @@ TEST(EntryTexts, MarkedLinePiecesSurroundTheCount) {
     texts.markedLine = c.line;
     texts.markedCount = c.count;
     SetPanelTexts(texts);
-    const TMarkedLinePieces pieces = MarkedLinePieces(c.marked, c.bytes);
-    EXPECT_EQ(Names({pieces.head, pieces.count, pieces.tail}), Names({c.head, c.shown, c.tail})) << c.line;
-    EXPECT_EQ(pieces.head + pieces.count + pieces.tail, FillIn(c.line, c.shown, platform::FormatThousands(c.bytes))) << c.line;
+    const TLinePieces pieces = MarkedLinePieces(c.marked, c.bytes);
+    EXPECT_EQ(Names({pieces.head, pieces.middle, pieces.tail}), Names({c.head, c.shown, c.tail})) << c.line;
+    EXPECT_EQ(pieces.Whole(), FillIn(c.line, c.shown, platform::FormatThousands(c.bytes))) << c.line;
   }
   SetPanelTexts(TPanelTexts());
 }
